@@ -1,0 +1,223 @@
+// Program entry and run modes: the start-up line, the command line, the dispatch to one of the
+// seven modes (every mode that simulates ends in run_project) and the CGI framing of the web
+// variant. The exit status tells a calling script whether every run ended normally.
+#include "framework/entry.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "calibration/calibration_drivers.h"
+#include "framework/error_state.h"
+#include "framework/file_handle.h"
+#include "framework/process_info.h"
+#include "framework/run_driver.h"
+#include "framework/text_tokens.h"
+#include "input/replacement.h"
+
+bool web_mode = false;
+bool console_silent = false;
+
+namespace {
+
+constexpr double version_number = 5.7;
+constexpr char version_letter = 'a';
+
+// Runs of the sensitivity mode, shared among the processes.
+constexpr int sensitivity_runs = 500;
+
+const char usage_text[] =
+    "\nUsage: torva [-option] [inputfile]\n\n where -option is one of:\n"
+    "      -c = SCE calibration mode (input file is the calibration control file)\n"
+    "      -m = Monte Carlo calibration mode (input file is the calibration control file)\n"
+    "      -b = batch mode (input file is the batch control file)\n"
+    "      -s = sensitivity mode (input file is the sensitivity control file)\n"
+    "      -v = display version information (no project will be run)\n"
+    "  The c, m, b, and v commands are optional and if not present the input file is\n"
+    " treated as the project file\n\n"
+    "  For the -b option, the command line should be:\n"
+    "      torva -b[num_batch] torva_inputfile\n\n"
+    "  For the -c option, the command line should be:\n"
+    "      torva -c sce_inputfile\n\n"
+    "  For the -m option, the command line should be:\n"
+    "      torva -m[num_batch] mc_inputfile\n\n"
+    "  For the -s option, the command line should be:\n"
+    "      torva -s sen_inputfile\n\n"
+    "  For the -t option (and -tv), the command line should be:\n"
+    "      torva -t[v]\n\n"
+    "  where [num_batch] is the number of batch runs to make, sce_inputfile is the SCE input "
+    "file, mc_intputfile is\n"
+    "  the Monte Carlo input file, and sen_inputfile is the sensitivity input file.\n\n";
+
+int print_usage() {
+  fputs(usage_text, stdout);
+  return -1;
+}
+
+// The run count written after "-b" or "-m": 1 when no number follows; false when the number
+// does not fit an int.
+bool read_run_count(const char* text, int& count) {
+  count = 1;
+  errno = 0;
+  char* end = nullptr;
+  const long value = strtol(text, &end, 10);
+  if (end == text) return true;  // no number: one run
+  if (errno == ERANGE || value < INT_MIN || value > INT_MAX) return false;
+  count = static_cast<int>(value);
+  return true;
+}
+
+// The CGI preamble of the web variant: header line, page title and the echoed form data.
+void print_web_preamble() {
+  printf("%s%c%c\n", "Content-Type:text/text;charset=iso-8859-1", 13, 10);
+  printf("<title>TORVA Test Case</title><body><P> Web version of TORVA (%2.1lf%c) with SCE "
+         "starting...</P><P>",
+         version_number, version_letter);
+  const char* length_text = getenv("CONTENT_LENGTH");
+  long length = -1;
+  if (length_text != nullptr) {
+    char* end = nullptr;
+    errno = 0;
+    length = strtol(length_text, &end, 10);
+    if (end == length_text || errno == ERANGE) length = -1;
+  }
+  if (length < 0 || length > 1024) {
+    printf("<P>Error in invocation - wrong FORM probably.");
+    return;
+  }
+  char form[1025] = {};
+  if (length > 0 && fgets(form, static_cast<int>(length) + 1, stdin) != nullptr)
+    fputs(form, stdout);
+}
+
+// Mode 1 and every run of mode 3: runs the project and gives the exit status of the run: the
+// code left pending when there is one, 1 when the run ended on a fatal error, else 0.
+int run_one_project(const char* project_path) {
+  const int pending = run_project(project_path, nullptr);
+  if (pending != 0) return pending > 0 && pending < 256 ? pending : 1;
+  return run_error.error_fatal != 0 ? 1 : 0;
+}
+
+}  // namespace
+
+bool program_is_web(const char* program) {
+  if (program == nullptr) return false;
+  const char* name = program;
+  for (const char* p = program; *p != '\0'; ++p)
+    if (*p == '/' || *p == '\\') name = p + 1;
+  return strstr(name, "web") != nullptr;
+}
+
+int parse_command_line(int argc, char** argv, run_request& req) {
+  req = run_request{};
+  int count = 1;
+  if (argc < 2) return print_usage();
+  const char* file = argv[1];
+  if (argc == 2) {
+    req.mode = 1;
+  } else {
+    const char* option = argv[1];
+    file = argv[2];
+    if (strncmp(option, "-s", 2) == 0) {
+      req.mode = 7;
+    } else if (strncmp(option, "-c", 2) == 0) {
+      req.mode = 2;
+    } else if (strncmp(option, "-b", 2) == 0 || strncmp(option, "-m", 2) == 0) {
+      req.mode = option[1] == 'b' ? 3 : 6;
+      if (!read_run_count(option + 2, count)) return print_usage();
+    } else if (strncmp(option, "-h", 2) == 0) {
+      req.mode = 5;
+    } else if (strncmp(option, "-v", 2) == 0) {
+      req.mode = 4;
+      return count;
+    } else {
+      return print_usage();
+    }
+  }
+  if (!copy_text(req.file_name, sizeof req.file_name, file)) {
+    printf("Error: the file name on the command line is longer than %d characters.\n",
+           static_cast<int>(sizeof req.file_name) - 1);
+    req = run_request{};
+    return print_usage();
+  }
+  return count;
+}
+
+void print_banner() {
+  printf("\n    -- TORVA version %4.2lf%c --\n \n", version_number, version_letter);
+  printf("    Physically based, distributed watershed model:\n");
+  printf("    rainfall, interception, infiltration, overland, channel and groundwater flow,\n");
+  printf("    with sediment, contaminant and nutrient transport.\n");
+  printf("    Questions and reports: the TORVA development team.\n \n");
+  printf("Intended for use with VRO Version 8.0 or higher");
+  printf("\n \n");
+}
+
+int log_printf(const char* format, ...) {
+  if (console_silent) return 0;
+  va_list args;
+  va_start(args, format);
+  const int written = vprintf(format, args);
+  va_end(args);
+  return written;
+}
+
+int torva_main(int argc, char** argv) {
+  int status = 0;
+  if (argc > 0 && program_is_web(argv[0])) {
+    web_mode = true;
+    print_web_preamble();
+  }
+  if (!web_mode) {
+    printf("Parallel version of TORVA (%2.1lf%c) with SCE (OpenMP), %d total threads.\n",
+           version_number, version_letter, process_info.num_threads);
+    fflush(stdout);
+  }
+
+  run_request req;
+  const int count = parse_command_line(argc, argv, req);
+  if (count == -1 || req.mode < 1 || req.mode > 7) {
+    status = 1;
+  } else {
+    switch (req.mode) {
+      case 1:
+        status = run_one_project(req.file_name);
+        break;
+      case 2:
+        process_info.num_processes = 1;
+        sce_calibrate(process_info, req.file_name);
+        break;
+      case 3:
+        printf("TORVA is running in batch mode, and is running %d runs...\n", count);
+        for (int i = 0; i < count; ++i) {
+          run_number = i;
+          run_prefix_on = 1;
+          replace_line_index = i;
+          if (run_one_project(req.file_name) != 0) status = 1;
+        }
+        break;
+      case 4:
+        print_banner();
+        break;
+      case 5:
+        break;
+      case 6:
+        process_info.num_processes = 1;
+        montecarlo_main(process_info, count, req.file_name);
+        break;
+      case 7: {
+        process_info.num_processes = 1;
+        montecarlo mc(sensitivity_runs / process_info.num_processes, req.file_name, process_info);
+        mc.model_run = calib_model_run;
+        if (mc.run()) mc.report_best();
+        break;
+      }
+    }
+  }
+  if (web_mode) printf("</P></body>\n");
+  fflush(stdout);
+  return status;
+}

@@ -1,0 +1,51 @@
+// Process context: how the program runs in parallel (thread count of the parallel loops, rank
+// and count of processes) and, for a run split over several processes, how the grid is divided
+// among them. The model runs as one process of rank 0 with one partition.
+#pragma once
+
+#include <cstdint>
+
+struct process_context {
+  int32_t** partition_map = nullptr;     // rows x cols table of cell numbers (1-based), 0 outside
+  int32_t* cell_col_mask = nullptr;      // per cell 1..num_cells: 1 in this process's column band
+  int32_t* cell_row_mask = nullptr;      // per cell 1..num_cells: 1 in this process's row band
+  int32_t* short_row_mask = nullptr;     // per row 1..nrows: 1 for the rows of this band
+  int32_t* short_col_mask = nullptr;     // per column 1..ncols: 1 for the columns of this band
+  int32_t nrows = 0;                     // grid rows
+  int32_t ncols = 0;                     // grid columns
+  int32_t num_cells = 0;                 // active cells
+  int32_t* row_active_count = nullptr;   // per row 1..nrows: active cells in the row
+  int32_t* col_active_count = nullptr;   // per column 1..ncols: active cells in the column
+  int32_t process_rank = 0;              // rank of this process
+  int32_t num_threads = 1;               // thread count of the parallel loops
+  int32_t process_index = 0;             // index among the partition's processes; 0 = root
+  int32_t num_partitions = 1;            // number of grid partitions
+  int32_t num_processes = 1;             // number of processes
+  int32_t merge_field1 = 0;              // handed to the calibration result merge; 0
+  int32_t merge_field2 = 0;              // handed to the calibration result merge; 0
+};
+
+// The one process context; set up before main runs.
+extern process_context process_info;
+
+// Sets the thread count to the processor count (and the parallel runtime's to it), rank and
+// index to 0, one partition and one process.
+void init_process_info(process_context& info);
+
+// Releases the partition arrays of the context (not partition_map, which belongs to the run).
+void release_partition(process_context& info);
+
+// Counts the active cells of each row (column) of partition_map.
+void count_cells_per_row(process_context& info);
+void count_cells_per_col(process_context& info);
+
+// With partition_map, num_cells, nrows and ncols filled in and num_partitions >= 2: allocates
+// the count arrays and masks, counts, and partitions.
+void partition_domain(process_context& info);
+// Runs the split search over the row loads, then the column loads, and builds the masks.
+void partition_rows_cols(process_context& info);
+
+// Split search over loads[1..num_loads] into `groups` groups; writes the winning group sizes
+// into sizes[1..groups] and returns its score (largest group load minus smallest).
+int32_t partition_best_split(const int32_t* loads, int32_t num_loads, int32_t groups,
+                             int32_t* sizes);

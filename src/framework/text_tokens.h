@@ -1,0 +1,44 @@
+// Text lines and tokens: every text input of the model (project file, mapping tables, series,
+// channel and calibration inputs) is read line by line with read_text_line and cut into tokens
+// with next_token and its numeric forms. Lines are read whole however long they are; tokens
+// are separated by blanks, tabs, commas and newlines, and a double-quoted token keeps its
+// separators. The tokenisers consume what they return: the line shrinks from the front.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+struct file_handle;
+
+// Reads the next line of the handle's stream into `line`, whole, without its newline (and
+// without a carriage return just before it). While calibration replacement is active every
+// bracketed parameter name in the line is replaced by its value. Returns 1 when a line was
+// read, 0 at the end of the file or on a read failure.
+int read_text_line(std::string& line, file_handle& h);
+
+// Cuts the first token of `line` into `out`; returns 1 when a token was taken, else 0.
+int next_token(std::string& line, std::string& out);
+// The first token converted as a double ("%lf"); a token that does not convert gives 0.0 and
+// still counts as taken. Returns 0 (line unchanged, out 0.0) when only separators are left.
+int next_token_double(std::string& line, double& out);
+// The same as an int ("%d").
+int next_token_int(std::string& line, int& out);
+
+// 1 when the first tokens of a and b are equal without regard to case (two strings without a
+// token match each other), else 0.
+int card_match(const std::string& a, const std::string& b);
+
+// Pointer to the first character of the second word of s (separators blank, tab, newline).
+const char* skip_first_word(const char* s);
+
+// Deletes the first n characters of s in place; -1 for an empty s, else 0.
+int str_drop_leading(std::string& s, std::size_t n);
+int str_drop_leading(char* s, std::size_t n);
+
+// Removes one leading and one trailing double quote in place (each independently).
+void str_strip_quotes(std::string& s);
+void str_strip_quotes(char* s);
+
+// Copies src into the fixed buffer dst of dst_size bytes, cut to fit and always terminated.
+// Returns true when src fitted whole.
+bool copy_text(char* dst, std::size_t dst_size, const char* src);

@@ -1,0 +1,17 @@
+// Notification of the run's analyzers: the run driver tells every analyzer of the list of start-up,
+// of each completed step and of the way the run ended.
+#include "output/analyzers/analyzer.h"
+
+#include "framework/model_state.h"
+
+void analyzers_notify(model_state& ms, int event_bit) {
+  for (analyzer* a = ms.output.analyzer_list; a != nullptr; a = a->next) a->on_event(ms, event_bit);
+}
+
+void analyzers_free_all(analyzer*& head) {
+  while (head != nullptr) {
+    analyzer* a = head;
+    head = a->next;
+    delete a;
+  }
+}

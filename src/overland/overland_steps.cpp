@@ -1,0 +1,14 @@
+// Overland steps called by the run driver. The overland processes are not built yet: each step
+// leaves the model state unchanged.
+#include "overland/overland_steps.h"
+
+#include "framework/model_state.h"
+
+void build_cell_connectivity(model_state&) {}
+void compute_overland_slopes(model_state&) {}
+void start_precip_event(model_state&) {}
+void update_precip_record(model_state&) {}
+void apply_rainfall(model_state&) {}
+void apply_overland_point_sources(model_state&) {}
+void overland_flow_step(model_state&) {}
+void overland_lake_step(model_state&) {}
