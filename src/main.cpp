@@ -1,4 +1,6 @@
 // The torva executable: everything happens in the run framework's entry.
 #include "framework/entry.h"
 
-int main(int argc, char** argv) { return torva_main(argc, argv); }
+int main(int argc, char** argv) {
+  return torva_main(argc, argv);
+}

@@ -7,7 +7,9 @@
 #include "framework/model_state.h"
 #include "framework/process_info.h"
 
-int sce_calibrate(process_context&, const char*) { return 0; }
+int sce_calibrate(process_context&, const char*) {
+  return 0;
+}
 
 int montecarlo_main(process_context& info, int run_count, const char* control_file) {
   montecarlo mc(run_count / (info.num_processes > 0 ? info.num_processes : 1), control_file, info);
@@ -16,7 +18,9 @@ int montecarlo_main(process_context& info, int run_count, const char* control_fi
   return 0;
 }
 
-double calib_model_run(const char*, const char*, const double*, int, int) { return 0.0; }
+double calib_model_run(const char*, const char*, const double*, int, int) {
+  return 0.0;
+}
 
 void alloc_driver_results(model_state&) {}
 

@@ -16,8 +16,8 @@ int sce_calibrate(process_context& info, const char* control_file);
 // Mode 6: Monte Carlo runs described by the control file.
 int montecarlo_main(process_context& info, int run_count, const char* control_file);
 // One calibration trial.
-double calib_model_run(const char* replace_file, const char* project_file,
-                       const double* params, int objective, int n);
+double calib_model_run(const char* replace_file, const char* project_file, const double* params,
+                       int objective, int n);
 // Start-up: creates the run's result holder when OPTIMIZE is on and none was passed.
 void alloc_driver_results(model_state& ms);
 

@@ -4,7 +4,7 @@
 
 struct model_state;
 
-void init_channel_storage(model_state& ms);    // start-up
-void superlink_step(model_state& ms);          // time loop 13
-void channel_routing_step(model_state& ms);    // time loop 19
-void chan_point_input_step(model_state& ms);   // time loop 20
+void init_channel_storage(model_state& ms);   // start-up
+void superlink_step(model_state& ms);         // time loop 13
+void channel_routing_step(model_state& ms);   // time loop 19
+void chan_point_input_step(model_state& ms);  // time loop 20

@@ -73,9 +73,10 @@ bool read_run_count(const char* text, int& count) {
 // The CGI preamble of the web variant: header line, page title and the echoed form data.
 void print_web_preamble() {
   printf("%s%c%c\n", "Content-Type:text/text;charset=iso-8859-1", 13, 10);
-  printf("<title>TORVA Test Case</title><body><P> Web version of TORVA (%2.1lf%c) with SCE "
-         "starting...</P><P>",
-         version_number, version_letter);
+  printf(
+      "<title>TORVA Test Case</title><body><P> Web version of TORVA (%2.1lf%c) with SCE "
+      "starting...</P><P>",
+      version_number, version_letter);
   const char* length_text = getenv("CONTENT_LENGTH");
   long length = -1;
   if (length_text != nullptr) {
@@ -93,15 +94,18 @@ void print_web_preamble() {
     fputs(form, stdout);
 }
 
-// Mode 1 and every run of mode 3: runs the project and gives the exit status of the run: the
-// code left pending when there is one, 1 when the run ended on a fatal error, else 0.
+// Mode 1 and every run of mode 3.
 int run_one_project(const char* project_path) {
   const int pending = run_project(project_path, nullptr);
-  if (pending != 0) return pending > 0 && pending < 256 ? pending : 1;
-  return run_error.error_fatal != 0 ? 1 : 0;
+  return run_exit_status(pending, run_error);
 }
 
 }  // namespace
+
+int run_exit_status(int pending_code, const error_state& state) {
+  if (pending_code != 0) return pending_code > 0 && pending_code < 256 ? pending_code : 1;
+  return state.error_fatal != 0 ? 1 : 0;
+}
 
 bool program_is_web(const char* program) {
   if (program == nullptr) return false;
@@ -127,7 +131,10 @@ int parse_command_line(int argc, char** argv, run_request& req) {
       req.mode = 2;
     } else if (strncmp(option, "-b", 2) == 0 || strncmp(option, "-m", 2) == 0) {
       req.mode = option[1] == 'b' ? 3 : 6;
-      if (!read_run_count(option + 2, count)) return print_usage();
+      if (!read_run_count(option + 2, count)) {
+        req = run_request{};
+        return print_usage();
+      }
     } else if (strncmp(option, "-h", 2) == 0) {
       req.mode = 5;
     } else if (strncmp(option, "-v", 2) == 0) {

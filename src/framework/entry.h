@@ -23,6 +23,13 @@ int torva_main(int argc, char** argv);
 // or -1 after printing the usage text for a command line it rejects.
 int parse_command_line(int argc, char** argv, run_request& req);
 
+struct error_state;
+
+// Exit status of one run from the code run_project returned and the error state it left: the
+// code when one was left pending (1 when it does not fit an exit status), 1 when the run ended
+// on a fatal error, else 0.
+int run_exit_status(int pending_code, const error_state& state);
+
 // True when the file name of `program` (its last path element) contains "web".
 bool program_is_web(const char* program);
 

@@ -10,4 +10,6 @@ void model_state_dtor(model_state& ms) {
   ts_free_all();
 }
 
-model_state::~model_state() { model_state_dtor(*this); }
+model_state::~model_state() {
+  model_state_dtor(*this);
+}

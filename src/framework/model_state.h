@@ -13,18 +13,18 @@
 
 struct model_state {
   // Run parameters read from the project file.
-  project_cards cards;               // the project's cards
-  grid_time_params grid_params;      // grid and clock parameters
-  uniform_rain_params rain_params;   // uniform rainfall
+  project_cards cards;              // the project's cards
+  grid_time_params grid_params;     // grid and clock parameters
+  uniform_rain_params rain_params;  // uniform rainfall
 
   // Framework: project, grid and clock.
-  char project_path[1024] = {};      // project file path as passed to run_project
-  int run_flag = 0;                  // the time loop runs while nonzero
-  int super_quiet = 0;               // SUPER_QUIET: most console lines suppressed
-  int quiet = 0;                     // QUIET: progress line suppressed
-  double current_time = 0.0;         // Julian days: the model time of the current step
-  double timestep = 0.0;             // seconds: the model time step
-  int step_number = 0;               // time steps taken since the start of the run
+  char project_path[1024] = {};  // project file path as passed to run_project
+  int run_flag = 0;              // the time loop runs while nonzero
+  int super_quiet = 0;           // SUPER_QUIET: most console lines suppressed
+  int quiet = 0;                 // QUIET: progress line suppressed
+  double current_time = 0.0;     // Julian days: the model time of the current step
+  double timestep = 0.0;         // seconds: the model time step
+  int step_number = 0;           // time steps taken since the start of the run
 
   // One member record per subsystem.
   overland_state overland;

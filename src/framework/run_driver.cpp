@@ -188,7 +188,9 @@ run_end time_loop(model_state& ms, const run_steps& steps) {
 
 }  // namespace
 
-const run_steps& default_run_steps() { return model_steps; }
+const run_steps& default_run_steps() {
+  return model_steps;
+}
 
 int run_project(const char* project_path, run_result* result) {
   return run_project(project_path, result, model_steps);

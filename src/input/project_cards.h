@@ -8,8 +8,8 @@ struct project_cards {
 };
 
 struct grid_time_params {
-  double latitude = 32.0;     // degrees north of the basin centroid
-  double longitude = -90.0;   // degrees east of the basin centroid
+  double latitude = 32.0;    // degrees north of the basin centroid
+  double longitude = -90.0;  // degrees east of the basin centroid
 };
 
 struct uniform_rain_params {

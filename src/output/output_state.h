@@ -7,7 +7,7 @@
 class analyzer;
 
 struct output_state {
-  file_handle summary_file;            // run summary: start-up lines, messages, balances
-  int all_contam_output = 0;           // constituent map and link/node outputs on
-  analyzer* analyzer_list = nullptr;   // head of the run's analyzers, in notification order
+  file_handle summary_file;           // run summary: start-up lines, messages, balances
+  int all_contam_output = 0;          // constituent map and link/node outputs on
+  analyzer* analyzer_list = nullptr;  // head of the run's analyzers, in notification order
 };

@@ -5,15 +5,15 @@
 
 struct model_state;
 
-void open_map_datasets(model_state& ms);             // start-up
-void write_linknode_run_headers(model_state& ms);    // start-up
-void setup_contam_map_outputs(model_state& ms);      // start-up, constituent outputs
-void setup_contam_channel_outputs(model_state& ms);  // start-up, constituent outputs
-void read_volp_exchange_start(model_state& ms);      // start-up
-void init_xy_output(model_state& ms);                // start-up
+void open_map_datasets(model_state& ms);                          // start-up
+void write_linknode_run_headers(model_state& ms);                 // start-up
+void setup_contam_map_outputs(model_state& ms);                   // start-up, constituent outputs
+void setup_contam_channel_outputs(model_state& ms);               // start-up, constituent outputs
+void read_volp_exchange_start(model_state& ms);                   // start-up
+void init_xy_output(model_state& ms);                             // start-up
 void read_analyzer_file(model_state& ms, const char* file_name);  // start-up, ANALYZERS card
-void write_volp_exchange_end(model_state& ms);       // time loop 27
-void finish_event_balance(model_state& ms);          // time loop 28
-void write_series_outputs(model_state& ms);          // time loop 29
-void write_output_maps(model_state& ms);             // time loop 30
-void write_run_summary(model_state& ms);             // end of a normal run
+void write_volp_exchange_end(model_state& ms);                    // time loop 27
+void finish_event_balance(model_state& ms);                       // time loop 28
+void write_series_outputs(model_state& ms);                       // time loop 29
+void write_output_maps(model_state& ms);                          // time loop 30
+void write_run_summary(model_state& ms);                          // end of a normal run

@@ -5,8 +5,8 @@
 
 struct model_state;
 
-void soil_et_step(model_state& ms);        // time loop 7
-void hydromet_et_step(model_state& ms);    // time loop 8
-void infiltration_step(model_state& ms);   // time loop 9
-void sacramento_step(model_state& ms);     // time loop 10
-void groundwater_step(model_state& ms);    // time loop 17
+void soil_et_step(model_state& ms);       // time loop 7
+void hydromet_et_step(model_state& ms);   // time loop 8
+void infiltration_step(model_state& ms);  // time loop 9
+void sacramento_step(model_state& ms);    // time loop 10
+void groundwater_step(model_state& ms);   // time loop 17

@@ -1,2 +1,206 @@
-// Tests being written.
+// Program entry: the command line and its modes, the exit status, the version texts, the batch
+// loop with its run prefix, and the web variant chosen by the program's own file name.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "framework/entry.h"
+#include "framework/error_state.h"
+#include "support/test_support.h"
+
+using torva_test::file_exists;
+using torva_test::read_file;
+using torva_test::run_command;
+using torva_test::stdout_capture;
+using torva_test::temp_dir;
+using torva_test::torva_exe;
+
+namespace {
+
+const char start_line[] = "Parallel version of TORVA (5.7a) with SCE (OpenMP), ";
+const char usage_start[] = "\nUsage: torva [-option] [inputfile]\n\n where -option is one of:\n";
+
+struct parse_case {
+  std::vector<std::string> args;  // after the program name
+  int count;                      // result of parse_command_line
+  int mode;
+  const char* file;
+  bool usage;  // the usage text is printed
+};
+
+}  // namespace
+
+TEST(CommandLine, ModesCountsAndFileNames) {
+  const parse_case cases[] = {
+      {{}, -1, 0, "", true},
+      {{"proj.prj"}, 1, 1, "proj.prj", false},
+      {{"-v"}, 1, 1, "-v", false},  // one argument is always the project file
+      {{"-h"}, 1, 1, "-h", false},
+      {{"-sens", "s.in"}, 1, 7, "s.in", false},
+      {{"-c", "sce.in", "ignored"}, 1, 2, "sce.in", false},
+      {{"-b", "p.prj"}, 1, 3, "p.prj", false},
+      {{"-b3", "p.prj"}, 3, 3, "p.prj", false},
+      {{"-b0", "p.prj"}, 0, 3, "p.prj", false},
+      {{"-b-1", "p.prj"}, -1, 3, "p.prj", false},
+      {{"-bx", "p.prj"}, 1, 3, "p.prj", false},
+      {{"-m25", "mc.in"}, 25, 6, "mc.in", false},
+      {{"-h", "p.prj"}, 1, 5, "p.prj", false},
+      {{"-v", "p.prj"}, 1, 4, "", false},
+      {{"-t", "p.prj"}, -1, 0, "", true},
+      {{"-x", "p.prj"}, -1, 0, "", true},
+      {{"p.prj", "second"}, -1, 0, "", true},
+      {{"-b99999999999", "p.prj"}, -1, 0, "", true},
+  };
+  for (const parse_case& c : cases) {
+    std::string label;
+    for (const auto& a : c.args) label += a + " ";
+    SCOPED_TRACE(label);
+    std::vector<std::string> text{"torva"};
+    text.insert(text.end(), c.args.begin(), c.args.end());
+    std::vector<char*> argv;
+    for (auto& t : text) argv.push_back(t.data());
+    run_request req;
+    req.mode = 99;
+    stdout_capture capture;
+    const int count = parse_command_line(static_cast<int>(argv.size()), argv.data(), req);
+    const std::string out = capture.stop();
+    EXPECT_EQ(count, c.count);
+    EXPECT_EQ(req.mode, c.mode);
+    EXPECT_STREQ(req.file_name, c.file);
+    EXPECT_EQ(out.rfind(usage_start, 0) == 0, c.usage);
+    if (!c.usage) {
+      EXPECT_EQ(out, "");
+    }
+  }
+}
+
+TEST(CommandLine, FileNameLongerThanItsBufferIsRefusedNotCut) {
+  std::string name(2000, 'p');
+  std::vector<std::string> text{"torva", name};
+  std::vector<char*> argv{text[0].data(), text[1].data()};
+  run_request req;
+  stdout_capture capture;
+  EXPECT_EQ(parse_command_line(2, argv.data(), req), -1);
+  EXPECT_NE(capture.stop().find(usage_start), std::string::npos);
+  EXPECT_EQ(req.mode, 0);
+  EXPECT_STREQ(req.file_name, "");
+}
+
+TEST(ExitStatus, FatalRunsAndPendingCodesAreNotSuccess) {
+  struct row {
+    int pending;
+    int fatal;
+    int status;
+  };
+  const row rows[] = {{0, 0, 0}, {0, 1, 1}, {70, 0, 70}, {70, 1, 70}, {4000, 0, 1}, {256, 0, 1}};
+  for (const row& r : rows) {
+    error_state state;
+    state.error_fatal = r.fatal;
+    EXPECT_EQ(run_exit_status(r.pending, state), r.status) << r.pending << " " << r.fatal;
+  }
+}
+
+TEST(WebVariant, OnlyTheProgramsOwnFileNameCounts) {
+  EXPECT_TRUE(program_is_web("torva_web"));
+  EXPECT_TRUE(program_is_web("/opt/cgi/webtorva"));
+  EXPECT_TRUE(program_is_web("C:\\cgi\\torva-web.exe"));
+  EXPECT_FALSE(program_is_web("/srv/web/torva"));
+  EXPECT_FALSE(program_is_web("C:\\web\\torva.exe"));
+  EXPECT_FALSE(program_is_web(""));
+}
+
+TEST(Program, VersionBannerHelpAndRejectedCommandLine) {
+  temp_dir dir;
+  auto r = run_command(torva_exe(), {"-v", "ignored.prj"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind(start_line, 0), 0u);
+  EXPECT_NE(r.out.find("\n    -- TORVA version 5.70a --\n \n"), std::string::npos);
+  EXPECT_NE(r.out.find("Intended for use with VRO Version 8.0 or higher\n \n"), std::string::npos);
+  EXPECT_FALSE(file_exists(dir.file("out_time.out")));  // nothing ran
+
+  r = run_command(torva_exe(), {"-h", "p.prj"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.find('\n'), r.out.size() - 1);  // the start-up line alone
+  EXPECT_EQ(r.out.rfind(start_line, 0), 0u);
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"-x", "p.prj"}, {"p.prj", "more"}}) {
+    r = run_command(torva_exe(), args);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.out.find(usage_start), std::string::npos);
+  }
+  r = run_command(torva_exe(), {"-b-1", "p.prj"});
+  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(r.out.find(usage_start), std::string::npos);
+}
+
+TEST(Program, BatchMakesEachRunWithItsOwnPrefix) {
+  temp_dir dir;
+  auto r = run_command(torva_exe(), {"-b3", "p.prj"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("TORVA is running in batch mode, and is running 3 runs...\n"),
+            std::string::npos);
+  for (const char* name : {"0000_out_time.out", "0001_out_time.out", "0002_out_time.out"}) {
+    EXPECT_EQ(read_file(dir.file(name)).rfind("total time (s): ", 0), 0u) << name;
+  }
+  EXPECT_FALSE(file_exists(dir.file("0003_out_time.out")));
+  EXPECT_FALSE(file_exists(dir.file("out_time.out")));
+
+  r = run_command(torva_exe(), {"-b0", "p.prj"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("running 0 runs...\n"), std::string::npos);
+  EXPECT_EQ(r.out.find("Run time"), std::string::npos);
+}
+
+TEST(Program, WebVariantFramesThePage) {
+  temp_dir dir;
+  const std::string web = dir.file("torva-web");
+  ASSERT_EQ(symlink(torva_exe().c_str(), web.c_str()), 0);
+  const std::string head =
+      "Content-Type:text/text;charset=iso-8859-1\r\n\n"
+      "<title>TORVA Test Case</title><body><P> Web version of TORVA (5.7a) with SCE "
+      "starting...</P><P>";
+
+  auto r = run_command(web, {"-v", "x"}, "a=1&b=2\nrest", {"CONTENT_LENGTH=7"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind(head + "a=1&b=2", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.find("Parallel version"), std::string::npos);
+  EXPECT_NE(r.out.find("-- TORVA version 5.70a --"), std::string::npos);
+  EXPECT_EQ(r.out.substr(r.out.size() - 12), "</P></body>\n");
+
+  // Form data ends at its newline.
+  r = run_command(web, {"-h", "x"}, "a=1\nb=2", {"CONTENT_LENGTH=7"});
+  EXPECT_EQ(r.out, head + "a=1\n</P></body>\n");
+
+  for (const char* length : {"CONTENT_LENGTH=abc", "CONTENT_LENGTH=5000", "CONTENT_LENGTH=-3"}) {
+    r = run_command(web, {"-h", "x"}, "a=1", {length});
+    EXPECT_EQ(r.out, head + "<P>Error in invocation - wrong FORM probably.</P></body>\n") << length;
+  }
+  r = run_command(web, {"-h", "x"}, "a=1");
+  EXPECT_EQ(r.out, head + "<P>Error in invocation - wrong FORM probably.</P></body>\n");
+
+  // A rejected command line still closes the page, and fails.
+  r = run_command(web, {"-x", "y"}, "", {"CONTENT_LENGTH=0"});
+  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(r.out.substr(r.out.size() - 12), "</P></body>\n");
+
+  // A folder named web does not make the program the web variant.
+  std::filesystem::create_directory(dir.file("web"));
+  const std::string plain = dir.file("web/torva");
+  ASSERT_EQ(symlink(torva_exe().c_str(), plain.c_str()), 0);
+  r = run_command(plain, {"-h", "x"});
+  EXPECT_EQ(r.out.rfind(start_line, 0), 0u);
+}
+
+TEST(LogPrintf, SilentWhileConsoleSilentIsSet) {
+  stdout_capture capture;
+  EXPECT_EQ(log_printf("%s=%d\n", "a", 5), 4);
+  console_silent = true;
+  EXPECT_EQ(log_printf("%s=%d\n", "b", 6), 0);
+  console_silent = false;
+  EXPECT_EQ(capture.stop(), "a=5\n");
+}

@@ -56,7 +56,9 @@ std::string stdout_capture::stop() {
   return text_;
 }
 
-stdout_capture::~stdout_capture() { stop(); }
+stdout_capture::~stdout_capture() {
+  stop();
+}
 
 void write_file(const std::string& path, const std::string& text) {
   std::ofstream f(path, std::ios::binary);
@@ -70,7 +72,9 @@ std::string read_file(const std::string& path) {
   return s.str();
 }
 
-bool file_exists(const std::string& path) { return fs::exists(path); }
+bool file_exists(const std::string& path) {
+  return fs::exists(path);
+}
 
 command_result run_command(const std::string& program, const std::vector<std::string>& args,
                            const std::string& input, const std::vector<std::string>& env) {
@@ -119,6 +123,8 @@ command_result run_command(const std::string& program, const std::vector<std::st
   return result;
 }
 
-std::string torva_exe() { return TORVA_EXE; }
+std::string torva_exe() {
+  return TORVA_EXE;
+}
 
 }  // namespace torva_test

@@ -56,8 +56,7 @@ struct command_result {
 // Runs `program` with `args` (no shell), with `input` on standard input and the extra
 // environment assignments `env` ("NAME=value"), in the current working directory.
 command_result run_command(const std::string& program, const std::vector<std::string>& args,
-                           const std::string& input = "",
-                           const std::vector<std::string>& env = {});
+                           const std::string& input = "", const std::vector<std::string>& env = {});
 
 // Path of the torva executable under test.
 std::string torva_exe();
