@@ -565,7 +565,7 @@ void error_report(error_state& state) {
   state.error_code = 0;
 }
 
-void loop_fault::record(long index, int code, int value1, int value2) {
+void loop_fault::record(long index, int code, int value1, int value2, const char* message) {
 #pragma omp critical(torva_loop_fault)
   {
     const long current = index_.load(std::memory_order_relaxed);
@@ -574,12 +574,14 @@ void loop_fault::record(long index, int code, int value1, int value2) {
       code_ = code;
       value1_ = value1;
       value2_ = value2;
+      copy_text(message_, sizeof message_, message != nullptr ? message : "");
     }
   }
 }
 
 bool loop_fault::raise() {
   if (!found()) return false;
+  if (message_[0] != '\0') fputs(message_, stdout);
   error_value1 = value1_;
   error_value2 = value2_;
   run_error.error_code = code_;

@@ -52,15 +52,19 @@ bool error_is_warning(int code);
 // count) and the step reports it on the main thread after the loop with raise().
 class loop_fault {
  public:
-  // Records a fault at loop index `index` with `code` and two message values. Thread safe.
-  void record(long index, int code, int value1 = 0, int value2 = 0);
+  // Records a fault at loop index `index` with `code` and two message values, and optionally
+  // the text of the step's own message (printed by raise(); cut to 511 characters). Thread safe;
+  // allocates nothing and prints nothing.
+  void record(long index, int code, int value1 = 0, int value2 = 0,
+              const char* message = nullptr);
   bool found() const { return index_.load(std::memory_order_relaxed) != no_fault; }
   long index() const { return index_.load(std::memory_order_relaxed); }
   int code() const { return code_; }
   int value1() const { return value1_; }
   int value2() const { return value2_; }
-  // Main thread, after the loop: when a fault was recorded, sets run_error.error_code (and the
-  // message values) and returns true.
+  const char* message() const { return message_; }
+  // Main thread, after the loop: when a fault was recorded, prints its own message (when one
+  // was recorded), sets run_error.error_code and the message values, and returns true.
   bool raise();
 
  private:
@@ -69,4 +73,5 @@ class loop_fault {
   int code_ = 0;
   int value1_ = 0;
   int value2_ = 0;
+  char message_[512] = {};
 };

@@ -183,6 +183,17 @@ TEST(LoopFault, LowestIndexWinsWhateverTheThreadCount) {
     EXPECT_EQ(error_value1, 9973);
     EXPECT_EQ(error_value2, 7);
   }
+  // A fault with a message of its own prints it on the main thread when raised.
+  loop_fault own;
+#pragma omp parallel for schedule(static) num_threads(4)
+  for (long i = 1; i <= 1000; ++i) {
+    if (i == 500 || i == 700) own.record(i, error_code_own_message, 0, 0, i == 500 ? "first\n" : "second\n");
+  }
+  stdout_capture capture;
+  EXPECT_TRUE(own.raise());
+  EXPECT_EQ(capture.stop(), "first\n");
+  EXPECT_EQ(run_error.error_code, error_code_own_message);
+
   loop_fault none;
   run_error = error_state{};
   EXPECT_FALSE(none.raise());
