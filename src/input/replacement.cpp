@@ -10,3 +10,5 @@ int replace_line_index = 0;
 void replace_line_params(std::string&) {}
 void print_replace_values(file_handle&) {}
 void print_replace_usage(file_handle&) {}
+int read_replace_params(const char*) { return -1; }
+int read_replace_vals(const char*) { return -1; }

@@ -15,3 +15,8 @@ void replace_line_params(std::string& line);
 void print_replace_values(file_handle& summary);
 // Summary and console report of how often each value was used (end of start-up).
 void print_replace_usage(file_handle& summary);
+
+// Reads the parameter list file into the replacement list; 0, or -1 on failure.
+int read_replace_params(const char* file_name);
+// Reads this run's line of the value file and switches replacement on; 0, or -1 on failure.
+int read_replace_vals(const char* file_name);
