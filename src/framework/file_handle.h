@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 struct file_handle {
   FILE* fp = nullptr;        // the open stream; null while closed
@@ -21,8 +22,10 @@ struct file_handle {
 };
 
 // Process-wide file-name state; kept from one run of a batch or calibration to the next.
-extern char project_dir[1024];  // project folder, ending in a separator once set
-extern char output_dir[1024];   // output sub-directory, ending in a separator once set
+// Names given in input files may use the slash or the backslash as directory separator; both
+// folders are stored with slashes and end in a slash once set.
+extern char project_dir[1024];  // project folder; empty until the project names one
+extern char output_dir[1024];   // output sub-directory; empty until set
 extern int output_dir_set;      // 1 once set_output_dir has stored a value
 extern int run_prefix_on;       // names opened to write or append get the run prefix
 extern int run_number;          // number printed in the run prefix
@@ -33,8 +36,11 @@ extern file_handle r7_inflow_file;        // inflow table handed to the reservoi
 
 // Makes the handle empty (both pointers null, path and mode empty).
 void file_handle_init(file_handle& h);
-// Resolves `name` (in place: surrounding double quotes are removed) and opens it with `mode`
-// ("r", "w", "a", "wb", ...). Returns true when the stream is open.
+// Resolves `name` (in place: one leading and one trailing double quote are removed) and opens
+// it with `mode` (a mode beginning with 'w', 'a' or 'r': "r", "w", "a", "wb", ...). Returns
+// true when the stream is open. An empty name or another mode returns false silently. Opening
+// an open handle prints a warning and closes the old stream first. A resolved path longer than
+// `path` can hold prints "Error.... name too long!!!" and the open is refused.
 bool file_handle_open(file_handle& h, char* name, const char* mode);
 // The same for a name the caller does not need back.
 bool file_handle_open(file_handle& h, const char* name, const char* mode);
@@ -43,17 +49,39 @@ void file_handle_close(file_handle& h);
 // Destructor behaviour: closes and empties an open handle; leaves a closed one alone.
 void file_handle_release(file_handle& h);
 
-// Stores the project folder (a separator appended when missing).
+// Stores the first `len` characters of dir (all of it when len is 0 or less) as the project
+// folder, backslashes turned into slashes and a slash appended when missing.
 void set_project_dir(const char* dir, int len);
-// Stores the output sub-directory (a separator appended when missing) and sets output_dir_set.
+// Stores dir as the output sub-directory in the same form and sets output_dir_set. An empty dir
+// stores an empty output_dir: no sub-directory.
 void set_output_dir(const char* dir);
-// Writes the resolved path of `name` for `mode` into `out` (`out_size` bytes). Removes one
-// leading and one trailing double quote from name in place. Returns false when the resolved
-// path does not fit in `out` (out is then empty).
+
+// Writes the resolved path of `name` for `mode` into `out` (`out_size` bytes, 1024 for a
+// handle's path): one leading and one trailing double quote are removed from name in place,
+// backslashes count as slashes, and in batch and calibration runs a name opened to write or
+// append gets the run prefix in front of its file name ("out/q.out" -> "out/0003_q.out").
+// out is empty for an empty name. When no candidate opens, prints "Error getting new filename
+// from %s\n" and leaves the last candidate in out. Returns false, with out empty, when the
+// resolved path does not fit in out.
 bool make_run_filename(char* name, const char* mode, char* out, unsigned long out_size);
-// Tries the candidate paths in order; leaves the first one that opens in `out`.
-bool resolve_file_path(const char* project, const char* output, const char* name,
-                       const char* mode, bool creating, char* out, unsigned long out_size);
-// Turns an output folder below the project folder into a sub-directory relative to it,
-// changing into it or creating it.
-void make_output_subdir(const char* dir, char* out, unsigned long out_size);
+
+enum class path_result {
+  found,      // a candidate opened; it is in out
+  not_found,  // no candidate opened; out holds the last one tried
+  too_long,   // the next candidate does not fit in out; out is empty and nothing was probed
+};
+
+// Tries the candidate paths of `name` in order, probing each by opening it with `mode` and
+// closing it at once (so a probe for writing creates the file), and leaves the first one that
+// opens in `out`. For writing or appending (`creating`): project + sub + name, the bare name,
+// project + name. For reading: the bare name, project + sub + name, and, with an output
+// sub-directory, project + name. sub is make_output_subdir(output). `project` is read after
+// the sub-directory is made, which may anchor a relative project folder.
+path_result resolve_file_path(const char* project, const char* output, const char* name,
+                              const char* mode, bool creating, char* out, unsigned long out_size);
+
+// Turns an output folder below the project folder into a sub-directory relative to it: the
+// folder is made the working directory when it exists, else created; when neither works no
+// sub-directory is used. The result is stored with set_output_dir. A folder that is not below
+// the project folder is returned unchanged and nothing else happens.
+std::string make_output_subdir(const char* dir);

@@ -1,2 +1,485 @@
-// Tests being written.
+// Tests of the file handles and the run file names: open, close and release with the pointer
+// check, the re-open warning, quotes, the run prefix, the project folder and the output
+// sub-directory, names written with backslashes, and names too long to store.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "framework/file_handle.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+using torva_test::file_exists;
+using torva_test::read_file;
+using torva_test::stdout_capture;
+using torva_test::write_file;
+
+namespace {
+
+// Open file descriptors of the process: a stream left open by a probe or a re-open shows here.
+int open_descriptors() {
+  int n = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+std::string cwd() {
+  return fs::current_path().string();
+}
+
+std::string backslashed(std::string s) {
+  std::replace(s.begin(), s.end(), '/', '\\');
+  return s;
+}
+
+// Every test runs in a fresh temporary folder (which is also the working directory) with the
+// process-wide name state cleared; the state and the working directory are restored after.
+class FileHandleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_project_ = project_dir;
+    saved_output_ = output_dir;
+    saved_output_set_ = output_dir_set;
+    saved_prefix_on_ = run_prefix_on;
+    saved_run_ = run_number;
+    project_dir[0] = '\0';
+    output_dir[0] = '\0';
+    output_dir_set = 0;
+    run_prefix_on = 0;
+    run_number = 0;
+    root_ = dir_.path();
+  }
+  void TearDown() override {
+    strcpy(project_dir, saved_project_.c_str());
+    strcpy(output_dir, saved_output_.c_str());
+    output_dir_set = saved_output_set_;
+    run_prefix_on = saved_prefix_on_;
+    run_number = saved_run_;
+    fs::current_path(root_);  // temp_dir then goes back to where the test started
+  }
+
+  torva_test::temp_dir dir_;
+  std::string root_;
+
+ private:
+  std::string saved_project_, saved_output_;
+  int saved_output_set_ = 0, saved_prefix_on_ = 0, saved_run_ = 0;
+};
+
+class FileHandleOpen : public FileHandleTest {};
+class FileHandleNames : public FileHandleTest {};
+class FileHandleFolders : public FileHandleTest {};
+
+}  // namespace
+
+TEST_F(FileHandleOpen, OpenWriteCloseAndReadBack) {
+  const int baseline = open_descriptors();
+  file_handle h;
+  EXPECT_FALSE(h.is_open());
+  stdout_capture out;
+  ASSERT_TRUE(file_handle_open(h, "q.out", "w"));
+  EXPECT_NE(h.fp, nullptr);
+  EXPECT_EQ(h.fp, h.fp_check);
+  EXPECT_STREQ(h.path, "q.out");
+  EXPECT_STREQ(h.mode, "w");
+  fputs("flow 1.5\n", h.fp);
+  file_handle_close(h);
+  EXPECT_EQ(h.fp, nullptr);
+  EXPECT_EQ(h.fp_check, nullptr);
+  EXPECT_STREQ(h.path, "");
+  EXPECT_STREQ(h.mode, "");
+  EXPECT_EQ(read_file("q.out"), "flow 1.5\n");
+
+  ASSERT_TRUE(file_handle_open(h, "q.out", "a"));
+  fputs("flow 2.5\n", h.fp);
+  file_handle_release(h);
+  EXPECT_FALSE(h.is_open());
+  EXPECT_EQ(read_file("q.out"), "flow 1.5\nflow 2.5\n");
+
+  // Closing or releasing a closed handle is quiet and leaves it empty.
+  file_handle_close(h);
+  file_handle_release(h);
+  EXPECT_EQ(out.stop(), "");
+  EXPECT_EQ(h.fp, nullptr);
+  EXPECT_EQ(open_descriptors(), baseline);
+
+  {
+    file_handle scoped;
+    ASSERT_TRUE(file_handle_open(scoped, "q.out", "r"));
+    EXPECT_EQ(open_descriptors(), baseline + 1);
+  }
+  EXPECT_EQ(open_descriptors(), baseline);  // the destructor released it
+}
+
+TEST_F(FileHandleOpen, EmptyNameOrForeignModeIsRefusedSilently) {
+  write_file("a.txt", "x\n");
+  file_handle h;
+  ASSERT_TRUE(file_handle_open(h, "a.txt", "r"));
+  FILE* const before = h.fp;
+  struct refused {
+    const char* name;
+    const char* mode;
+  };
+  const refused cases[] = {{"", "w"}, {"b.txt", "x"}, {"b.txt", ""}, {"b.txt", "+w"}};
+  for (const refused& c : cases) {
+    stdout_capture out;
+    EXPECT_FALSE(file_handle_open(h, c.name, c.mode)) << c.name << " / " << c.mode;
+    EXPECT_EQ(out.stop(), "");
+    EXPECT_EQ(h.fp, before);
+    EXPECT_EQ(h.fp_check, before);
+    EXPECT_STREQ(h.path, "a.txt");
+  }
+  EXPECT_FALSE(file_exists("b.txt"));
+  file_handle_close(h);
+}
+
+TEST_F(FileHandleOpen, QuotedNameOpensUnquotedFileAndLosesItsQuotes) {
+  write_file("my run.txt", "data\n");
+  char name[] = "\"my run.txt\"";
+  file_handle h;
+  ASSERT_TRUE(file_handle_open(h, name, "r"));
+  EXPECT_STREQ(name, "my run.txt");
+  EXPECT_STREQ(h.path, "my run.txt");
+  file_handle_close(h);
+
+  // A name that is nothing but quotes is empty once they are removed.
+  char quotes[] = "\"\"";
+  stdout_capture out;
+  EXPECT_FALSE(file_handle_open(h, quotes, "w"));
+  EXPECT_EQ(out.stop(), "");
+  EXPECT_FALSE(h.is_open());
+}
+
+TEST_F(FileHandleOpen, ReopenWarnsAndClosesTheOldStream) {
+  const int baseline = open_descriptors();
+  file_handle h;
+  ASSERT_TRUE(file_handle_open(h, "first.out", "w"));
+  fputs("kept\n", h.fp);
+  stdout_capture out;
+  ASSERT_TRUE(file_handle_open(h, "\"second.out\"", "w"));
+  EXPECT_EQ(out.stop(),
+            "\n\nError!!!!!!! opening a file when the previous file was not closed.\n"
+            "Original file: first.out\nNew file: \"second.out\"\n\n\n");
+  EXPECT_STREQ(h.path, "second.out");
+  EXPECT_EQ(h.fp, h.fp_check);
+  EXPECT_EQ(open_descriptors(), baseline + 1);  // only the new stream is open
+  EXPECT_EQ(read_file("first.out"), "kept\n");  // the old stream was flushed and closed
+
+  // A failed re-open leaves a closed, consistent handle: nothing leaks and the next close
+  // finds no corrupt pointer.
+  stdout_capture out2;
+  EXPECT_FALSE(file_handle_open(h, "missing.in", "r"));
+  const std::string text = out2.stop();
+  EXPECT_NE(text.find("Original file: second.out\nNew file: missing.in\n"), std::string::npos);
+  EXPECT_EQ(h.fp, nullptr);
+  EXPECT_EQ(h.fp_check, nullptr);
+  EXPECT_EQ(open_descriptors(), baseline);
+  stdout_capture out3;
+  file_handle_close(h);
+  EXPECT_EQ(out3.stop(), "");
+}
+
+TEST_F(FileHandleOpen, CorruptPointerIsReportedAndTheOperationGoesOn) {
+  const int baseline = open_descriptors();
+  file_handle h;
+  ASSERT_TRUE(file_handle_open(h, "c.out", "w"));
+  FILE* other = nullptr;
+  h.fp_check = other;  // the second copy no longer matches
+  stdout_capture out;
+  file_handle_close(h);
+  EXPECT_EQ(out.stop(), "\n\n\nError with the file c.out. The file pointer is corrupt.\n\n\n\n");
+  EXPECT_EQ(h.fp, nullptr);
+  EXPECT_EQ(h.fp_check, nullptr);
+  EXPECT_EQ(open_descriptors(), baseline);
+
+  // A closed handle whose copy was overwritten: release leaves it alone without a word, an
+  // open reports it and goes on.
+  static FILE* const stray = reinterpret_cast<FILE*>(0x10);  // never dereferenced
+  h.fp_check = stray;
+  stdout_capture quiet;
+  file_handle_release(h);
+  EXPECT_EQ(quiet.stop(), "");
+  EXPECT_EQ(h.fp_check, stray);
+  stdout_capture loud;
+  ASSERT_TRUE(file_handle_open(h, "c.out", "r"));
+  EXPECT_EQ(loud.stop(), "\n\n\nError with the file . The file pointer is corrupt.\n\n\n\n");
+  EXPECT_EQ(h.fp, h.fp_check);
+  file_handle_close(h);
+}
+
+TEST_F(FileHandleOpen, NameTooLongToStoreIsRefused) {
+  const int baseline = open_descriptors();
+  const std::string long_name(1100, 'n');
+  // The bare name, and a short name under a project folder too long to hold with it.
+  const std::string long_folder = root_ + "/" + std::string(1009 - root_.size(), 'd');
+  const std::string output_name(20, 'q');
+  struct too_long_case {
+    std::string folder;
+    std::string name;
+    const char* mode;
+  };
+  const too_long_case cases[] = {{"", long_name, "w"},
+                                 {"", long_name, "r"},
+                                 {long_folder, output_name, "w"},
+                                 {long_folder, output_name, "r"}};
+  for (const too_long_case& c : cases) {
+    project_dir[0] = '\0';
+    if (!c.folder.empty()) {
+      set_project_dir(c.folder.c_str(), 0);
+      ASSERT_EQ(strlen(project_dir), c.folder.size() + 1);  // the folder alone fits
+    }
+    file_handle h;
+    stdout_capture out;
+    EXPECT_FALSE(file_handle_open(h, c.name.c_str(), c.mode));
+    EXPECT_EQ(out.stop(), "Error.... name too long!!!\n\n\n");
+    EXPECT_FALSE(h.is_open());
+    EXPECT_STREQ(h.path, "");
+  }
+  EXPECT_TRUE(fs::is_empty(root_));  // nothing was created under a cut or a full name
+  EXPECT_EQ(open_descriptors(), baseline);
+
+  // make_run_filename says so too, with an empty result.
+  char name[1200];
+  strcpy(name, long_name.c_str());
+  char out[1024] = "old";
+  EXPECT_FALSE(make_run_filename(name, "w", out, sizeof out));
+  EXPECT_STREQ(out, "");
+}
+
+TEST_F(FileHandleNames, RunPrefixOnlyForWrittenNamesAndBeforeTheFileName) {
+  fs::create_directory("out");
+  write_file("q.in", "in\n");
+  run_prefix_on = 1;
+  struct prefixed {
+    int run;
+    const char* name;
+    const char* mode;
+    const char* opened;
+  };
+  const prefixed cases[] = {
+      {12, "q.out", "w", "0012_q.out"},
+      {12, "q.out", "a", "0012_q.out"},
+      {12, "q.in", "r", "q.in"},
+      {3, "out/q.out", "w", "out/0003_q.out"},
+      {4, "out\\q.out", "w", "out/0004_q.out"},
+      {0, "\"t.out\"", "wb", "0000_t.out"},
+  };
+  for (const prefixed& c : cases) {
+    run_number = c.run;
+    file_handle h;
+    stdout_capture out;
+    ASSERT_TRUE(file_handle_open(h, c.name, c.mode)) << c.name;
+    EXPECT_EQ(out.stop(), "");
+    EXPECT_STREQ(h.path, c.opened);
+    file_handle_close(h);
+    EXPECT_TRUE(file_exists(c.opened)) << c.opened;
+  }
+  EXPECT_FALSE(file_exists("q.out"));
+  EXPECT_FALSE(file_exists("0012_q.in"));
+
+  run_prefix_on = 0;
+  file_handle h;
+  ASSERT_TRUE(file_handle_open(h, "plain.out", "w"));
+  EXPECT_STREQ(h.path, "plain.out");
+  file_handle_close(h);
+}
+
+TEST_F(FileHandleNames, MissingInputIsReportedAndTheOpenFails) {
+  file_handle h;
+  stdout_capture out;
+  EXPECT_FALSE(file_handle_open(h, "missing.in", "r"));
+  EXPECT_EQ(out.stop(), "Error getting new filename from missing.in\n");
+  EXPECT_FALSE(h.is_open());
+
+  // An output whose folder does not exist fails after all three candidates.
+  set_project_dir((root_ + "/p").c_str(), 0);
+  char name[] = "nowhere/q.out";
+  char resolved[1024];
+  stdout_capture out2;
+  EXPECT_TRUE(make_run_filename(name, "w", resolved, sizeof resolved));
+  EXPECT_EQ(out2.stop(), "Error getting new filename from nowhere/q.out\n");
+  EXPECT_EQ(std::string(resolved), root_ + "/p/nowhere/q.out");  // the last candidate
+}
+
+TEST_F(FileHandleNames, WithoutFoldersEveryNameResolvesToItself) {
+  fs::create_directory("maps");
+  write_file("maps/elev.asc", "e\n");
+  struct resolved_case {
+    const char* name;
+    const char* mode;
+    const char* expected;
+  };
+  const resolved_case cases[] = {{"q.out", "w", "q.out"},
+                                 {"maps/elev.asc", "r", "maps/elev.asc"},
+                                 {"maps\\elev.asc", "r", "maps/elev.asc"},
+                                 {"maps\\q.out", "a", "maps/q.out"},
+                                 {"", "w", ""}};
+  for (const resolved_case& c : cases) {
+    char name[64];
+    strcpy(name, c.name);
+    char resolved[1024] = "old";
+    stdout_capture out;
+    EXPECT_TRUE(make_run_filename(name, c.mode, resolved, sizeof resolved));
+    EXPECT_EQ(out.stop(), "");
+    EXPECT_STREQ(resolved, c.expected) << c.name;
+  }
+  EXPECT_TRUE(file_exists("maps/q.out"));  // a probe for appending creates the file
+}
+
+TEST_F(FileHandleFolders, FolderNamesAreStoredWithATrailingSlash) {
+  struct stored {
+    const char* given;
+    const char* expected;
+  };
+  const stored cases[] = {
+      {"out", "out/"}, {"out/", "out/"}, {"out\\", "out/"}, {"D:\\p\\res", "D:/p/res/"}, {"", ""},
+  };
+  for (const stored& c : cases) {
+    output_dir_set = 0;
+    set_output_dir(c.given);
+    EXPECT_STREQ(output_dir, c.expected) << c.given;
+    EXPECT_EQ(output_dir_set, 1);
+    set_project_dir(c.given, static_cast<int>(strlen(c.given)));
+    EXPECT_STREQ(project_dir, c.expected) << c.given;
+  }
+  // Only the first len characters name the project folder.
+  set_project_dir("/data/proj", 5);
+  EXPECT_STREQ(project_dir, "/data/");
+}
+
+TEST_F(FileHandleFolders, ProjectFolderOrderForWritingAndReading) {
+  fs::create_directory("p");
+  write_file("p/both.in", "project\n");
+  write_file("both.in", "bare\n");
+  write_file("p/only.in", "project only\n");
+  // The project folder given in Windows form finds the same folder.
+  const std::string forms[] = {root_ + "/p", backslashed(root_ + "/p")};
+  for (const std::string& folder : forms) {
+    set_project_dir(folder.c_str(), static_cast<int>(folder.size()));
+    EXPECT_EQ(std::string(project_dir), root_ + "/p/");
+
+    file_handle h;
+    ASSERT_TRUE(file_handle_open(h, "q.out", "w"));  // writing: the project folder first
+    EXPECT_EQ(std::string(h.path), root_ + "/p/q.out");
+    file_handle_close(h);
+    EXPECT_FALSE(file_exists("q.out"));
+
+    ASSERT_TRUE(file_handle_open(h, "both.in", "r"));  // reading: the bare name first
+    EXPECT_STREQ(h.path, "both.in");
+    file_handle_close(h);
+    ASSERT_TRUE(file_handle_open(h, "only.in", "r"));
+    EXPECT_EQ(std::string(h.path), root_ + "/p/only.in");
+    file_handle_close(h);
+  }
+}
+
+TEST_F(FileHandleFolders, ExistingOutputFolderBecomesTheWorkingDirectory) {
+  const int baseline = open_descriptors();
+  fs::create_directories("p/res");
+  fs::create_directories("p/maps");
+  write_file("p/maps/elev.asc", "elevation\n");
+  set_project_dir((root_ + "/p").c_str(), 0);
+  set_output_dir(backslashed(root_ + "/p/res").c_str());
+
+  file_handle h;
+  stdout_capture out;
+  ASSERT_TRUE(file_handle_open(h, "q.out", "w"));
+  EXPECT_EQ(std::string(h.path), root_ + "/p/res/q.out");
+  file_handle_close(h);
+  EXPECT_EQ(cwd(), root_ + "/p/res");
+  EXPECT_STREQ(output_dir, "res/");
+  EXPECT_TRUE(file_exists(root_ + "/p/res/q.out"));
+
+  // Later outputs stay in the sub-directory, with folders given either way.
+  fs::create_directory(root_ + "/p/res/sub");
+  for (const char* name : {"sub/a.out", "sub\\b.out"}) {
+    ASSERT_TRUE(file_handle_open(h, name, "w")) << name;
+    file_handle_close(h);
+  }
+  EXPECT_TRUE(file_exists(root_ + "/p/res/sub/a.out"));
+  EXPECT_TRUE(file_exists(root_ + "/p/res/sub/b.out"));
+
+  // Inputs named relative to the project folder are still found after the move, with either
+  // separator; inputs in the sub-directory are found under their bare name.
+  for (const char* name : {"maps/elev.asc", "maps\\elev.asc"}) {
+    ASSERT_TRUE(file_handle_open(h, name, "r")) << name;
+    EXPECT_EQ(std::string(h.path), root_ + "/p/maps/elev.asc");
+    char line[32] = {};
+    ASSERT_NE(fgets(line, sizeof line, h.fp), nullptr);
+    EXPECT_STREQ(line, "elevation\n");
+    file_handle_close(h);
+  }
+  ASSERT_TRUE(file_handle_open(h, "q.out", "r"));
+  EXPECT_STREQ(h.path, "q.out");
+  file_handle_close(h);
+  EXPECT_EQ(out.stop(), "");
+  EXPECT_EQ(open_descriptors(), baseline);  // no probe left a stream open
+}
+
+TEST_F(FileHandleFolders, MissingOutputFolderIsCreated) {
+  fs::create_directory("p");
+  set_project_dir((root_ + "/p/").c_str(), 0);
+  set_output_dir((root_ + "/p/res").c_str());
+  EXPECT_EQ(make_output_subdir(output_dir), "res/");
+  EXPECT_TRUE(fs::is_directory(root_ + "/p/res"));
+  EXPECT_EQ(cwd(), root_);  // created, not entered
+  EXPECT_STREQ(output_dir, "res/");
+
+  file_handle h;
+  ASSERT_TRUE(file_handle_open(h, "q.out", "w"));
+  EXPECT_EQ(std::string(h.path), root_ + "/p/res/q.out");
+  file_handle_close(h);
+  // A relative sub-directory is left as it is and is not below the project folder any more.
+  EXPECT_EQ(make_output_subdir("res/"), "res/");
+  EXPECT_EQ(cwd(), root_);
+}
+
+TEST_F(FileHandleFolders, OutputFolderThatCannotBeMadeIsDropped) {
+  fs::create_directory("p");
+  set_project_dir((root_ + "/p").c_str(), 0);
+  set_output_dir((root_ + "/p/no/such/res").c_str());  // its parent is missing
+  file_handle h;
+  ASSERT_TRUE(file_handle_open(h, "q.out", "w"));
+  EXPECT_EQ(std::string(h.path), root_ + "/p/q.out");  // the project folder itself
+  file_handle_close(h);
+  EXPECT_STREQ(output_dir, "");
+  EXPECT_EQ(output_dir_set, 1);
+  EXPECT_EQ(cwd(), root_);
+  EXPECT_FALSE(fs::exists(root_ + "/p/no"));
+}
+
+TEST_F(FileHandleFolders, OutputFolderOutsideTheProjectIsLeftAlone) {
+  fs::create_directory("elsewhere");
+  fs::create_directory("p");
+  set_output_dir("elsewhere");
+  // No project folder: the output folder is a plain prefix of written names.
+  file_handle h;
+  ASSERT_TRUE(file_handle_open(h, "q.out", "w"));
+  EXPECT_STREQ(h.path, "elsewhere/q.out");
+  file_handle_close(h);
+  EXPECT_EQ(make_output_subdir("elsewhere/"), "elsewhere/");
+  EXPECT_STREQ(output_dir, "elsewhere/");
+  EXPECT_EQ(cwd(), root_);
+}
+
+TEST_F(FileHandleFolders, RelativeProjectFolderStillServesInputsAfterTheMove) {
+  fs::create_directories("p/res");
+  fs::create_directories("p/maps");
+  write_file("p/maps/soil.asc", "soil\n");
+  set_project_dir("p", 1);
+  set_output_dir("p\\res");
+  file_handle h;
+  ASSERT_TRUE(file_handle_open(h, "q.out", "w"));
+  file_handle_close(h);
+  EXPECT_EQ(cwd(), root_ + "/p/res");
+  EXPECT_TRUE(file_exists(root_ + "/p/res/q.out"));
+  EXPECT_FALSE(fs::exists(root_ + "/p/res/p"));
+  ASSERT_TRUE(file_handle_open(h, "maps\\soil.asc", "r"));
+  EXPECT_EQ(read_file(h.path), "soil\n");
+  file_handle_close(h);
+}
