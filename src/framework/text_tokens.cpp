@@ -1,29 +1,232 @@
-// Text lines and tokens (placeholder being completed).
+// Text lines and tokens: reads the lines of every text input of the model (project file,
+// mapping tables, series, channel and calibration inputs) and cuts them into tokens, card words
+// and numbers. Called by every input reader, from start-up and from the per-event readers.
 #include "framework/text_tokens.h"
 
+#include <cctype>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "framework/file_handle.h"
+#include "input/replacement.h"
 
-int read_text_line(std::string&, file_handle&) { return 0; }
-int next_token(std::string&, std::string&) { return 0; }
-int next_token_double(std::string&, double&) { return 0; }
-int next_token_int(std::string&, int&) { return 0; }
-int card_match(const std::string&, const std::string&) { return 0; }
-const char* skip_first_word(const char* s) { return s; }
-int str_drop_leading(std::string&, std::size_t) { return 0; }
-int str_drop_leading(char*, std::size_t) { return 0; }
-void str_strip_quotes(std::string&) {}
+namespace {
+
+// Separators of the tokenisers.
+bool is_token_sep(char c) {
+  return c == ' ' || c == '\t' || c == ',' || c == '\n';
+}
+
+// Separators of the words of skip_first_word (a comma belongs to a word there).
+bool is_word_sep(char c) {
+  return c == ' ' || c == '\t' || c == '\n';
+}
+
+std::size_t skip_token_seps(const std::string& line, std::size_t i) {
+  while (i < line.size() && is_token_sep(line[i])) ++i;
+  return i;
+}
+
+// Position of the first separator at or after i (line.size() when there is none).
+std::size_t find_token_end(const std::string& line, std::size_t i) {
+  while (i < line.size() && !is_token_sep(line[i])) ++i;
+  return i;
+}
+
+// Takes the bare (unquoted) token at the front of line for the numeric forms: sets [start, end)
+// and returns false, with line untouched, when only separators are left.
+bool bare_token(const std::string& line, std::size_t& start, std::size_t& end) {
+  start = skip_token_seps(line, 0);
+  if (start == line.size()) return false;
+  end = find_token_end(line, start);
+  return true;
+}
+
+// Deletes the token ending at `end` and the separators after it from the front of line.
+void consume_through(std::string& line, std::size_t end) {
+  line.erase(0, skip_token_seps(line, end));
+}
+
+// "%d" of scanf on a token: leading white space, an optional sign and at least one decimal
+// digit; what follows the digits is ignored. A value beyond the range of an int is held at the
+// nearest limit. Returns false when nothing converts.
+bool scan_decimal_int(const char* s, std::size_t n, int& out) {
+  std::size_t i = 0;
+  while (i < n && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  bool negative = false;
+  if (i < n && (s[i] == '+' || s[i] == '-')) {
+    negative = s[i] == '-';
+    ++i;
+  }
+  if (i >= n || !std::isdigit(static_cast<unsigned char>(s[i]))) return false;
+  // Accumulate the magnitude, stopping its growth once it is past every int.
+  const long long limit = static_cast<long long>(INT_MAX) + 1;
+  long long magnitude = 0;
+  for (; i < n && std::isdigit(static_cast<unsigned char>(s[i])); ++i) {
+    if (magnitude <= limit) magnitude = magnitude * 10 + (s[i] - '0');
+  }
+  if (negative) {
+    out = magnitude >= limit ? INT_MIN : static_cast<int>(-magnitude);
+  } else {
+    out = magnitude > INT_MAX ? INT_MAX : static_cast<int>(magnitude);
+  }
+  return true;
+}
+
+// First token of s lower-cased, as card words are compared; empty when s holds no token.
+std::string lower_first_token(const std::string& s) {
+  std::string copy = s;
+  std::string token;
+  next_token(copy, token);
+  for (char& c : token) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return token;
+}
+
+}  // namespace
+
+int read_text_line(std::string& line, file_handle& h) {
+  line.clear();
+  FILE* fp = h.fp;
+  if (fp == nullptr || feof(fp)) return 0;
+  // The whole line is collected, however long, so that no caller ever sees it in pieces.
+  bool got_any = false;
+  flockfile(fp);
+  for (int c = getc_unlocked(fp); c != EOF; c = getc_unlocked(fp)) {
+    got_any = true;
+    if (c == '\n') break;
+    line.push_back(static_cast<char>(c));
+  }
+  const bool failed = ferror(fp) != 0;
+  funlockfile(fp);
+  // A read failure part-way must not pass a cut line off as a whole one.
+  if (!got_any || failed) {
+    line.clear();
+    return 0;
+  }
+  // A carriage return that ended the line (files written on Windows) is dropped with it.
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (replace_active) replace_line_params(line);
+  return 1;
+}
+
+int next_token(std::string& line, std::string& out) {
+  out.clear();
+  std::size_t i = skip_token_seps(line, 0);
+  if (i == line.size()) return 0;
+  bool quoted = false;
+  if (line[i] == '"') {
+    line[i] = ' ';
+    quoted = true;
+    ++i;
+  }
+  const std::size_t start = i;
+  std::size_t end;
+  std::size_t after;
+  if (quoted) {
+    const std::size_t close = line.find('"', start);
+    if (close == std::string::npos) {
+      end = line.size();
+      after = end;
+    } else {
+      line[close] = ' ';
+      end = close;
+      after = close + 1;
+    }
+  } else {
+    end = find_token_end(line, start);
+    after = end;
+  }
+  // A pair of quotes with nothing between them is no token; the blanks stay in the line.
+  if (end == start) return 0;
+  out.assign(line, start, end - start);
+  consume_through(line, after);
+  return 1;
+}
+
+int next_token_double(std::string& line, double& out) {
+  out = 0.0;
+  std::size_t start;
+  std::size_t end;
+  if (!bare_token(line, start, end)) return 0;
+  // The token is converted on its own, terminated copy so that the conversion sees exactly the
+  // token and never scans the rest of a long line.
+  const std::size_t n = end - start;
+  char small[128];
+  std::string large;
+  const char* text;
+  if (n < sizeof small) {
+    memcpy(small, line.data() + start, n);
+    small[n] = '\0';
+    text = small;
+  } else {
+    large.assign(line, start, n);
+    text = large.c_str();
+  }
+  double value = 0.0;
+  if (sscanf(text, "%lf", &value) == 1) out = value;
+  consume_through(line, end);
+  return 1;
+}
+
+int next_token_int(std::string& line, int& out) {
+  out = 0;
+  std::size_t start;
+  std::size_t end;
+  if (!bare_token(line, start, end)) return 0;
+  int value = 0;
+  if (scan_decimal_int(line.data() + start, end - start, value)) out = value;
+  consume_through(line, end);
+  return 1;
+}
+
+int card_match(const std::string& a, const std::string& b) {
+  return lower_first_token(a) == lower_first_token(b) ? 1 : 0;
+}
+
+const char* skip_first_word(const char* s) {
+  if (s == nullptr) return s;
+  while (*s != '\0' && is_word_sep(*s)) ++s;
+  while (*s != '\0' && !is_word_sep(*s)) ++s;
+  while (*s != '\0' && is_word_sep(*s)) ++s;
+  return s;
+}
+
+int str_drop_leading(std::string& s, std::size_t n) {
+  if (s.empty()) return -1;
+  s.erase(0, n < s.size() ? n : s.size());
+  return 0;
+}
+
+int str_drop_leading(char* s, std::size_t n) {
+  if (s == nullptr || s[0] == '\0') return -1;
+  const std::size_t len = strlen(s);
+  if (n >= len) {
+    s[0] = '\0';
+  } else {
+    memmove(s, s + n, len - n + 1);
+  }
+  return 0;
+}
+
+void str_strip_quotes(std::string& s) {
+  if (s.empty()) return;
+  if (s.front() == '"') s.erase(0, 1);
+  if (!s.empty() && s.back() == '"') s.pop_back();
+}
+
 void str_strip_quotes(char* s) {
   if (s == nullptr || s[0] == '\0') return;
   if (s[0] == '"') memmove(s, s + 1, strlen(s));
-  const size_t n = strlen(s);
+  const std::size_t n = strlen(s);
   if (n > 0 && s[n - 1] == '"') s[n - 1] = '\0';
 }
+
 bool copy_text(char* dst, std::size_t dst_size, const char* src) {
-  if (dst_size == 0) return false;
-  const size_t n = strlen(src);
-  const size_t k = n < dst_size ? n : dst_size - 1;
+  if (dst == nullptr || dst_size == 0) return false;
+  if (src == nullptr) src = "";
+  const std::size_t n = strlen(src);
+  const std::size_t k = n < dst_size ? n : dst_size - 1;
   memcpy(dst, src, k);
   dst[k] = '\0';
   return k == n;

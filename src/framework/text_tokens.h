@@ -21,7 +21,7 @@ int next_token(std::string& line, std::string& out);
 // The first token converted as a double ("%lf"); a token that does not convert gives 0.0 and
 // still counts as taken. Returns 0 (line unchanged, out 0.0) when only separators are left.
 int next_token_double(std::string& line, double& out);
-// The same as an int ("%d").
+// The same as an int ("%d"); a value beyond the range of an int is held at INT_MAX or INT_MIN.
 int next_token_int(std::string& line, int& out);
 
 // 1 when the first tokens of a and b are equal without regard to case (two strings without a
