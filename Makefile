@@ -18,7 +18,7 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 example: build
-	cd examples && ../$(BUILD)/torva -v version
+	$(BUILD)/torva -v version
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
