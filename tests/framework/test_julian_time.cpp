@@ -1,2 +1,125 @@
-// Tests being written.
+// Julian dates of the model clock: known dates, round trips through the calendar (leap years,
+// century years, noon, the 0.01 s shift, carries into the next day) and the day of the year.
 #include <gtest/gtest.h>
+
+#include "framework/julian_time.h"
+
+namespace {
+
+struct calendar_time {
+  int year, month, day, hour, minute;
+  double seconds;
+};
+
+TEST(JulianTime, KnownDatesHaveTheirJulianDates) {
+  EXPECT_DOUBLE_EQ(julian_from_date(2000, 1, 1, 12, 0, 0.0), 2451545.0);
+  EXPECT_DOUBLE_EQ(julian_from_date(2000, 1, 1, 0, 0, 0.0), 2451544.5);
+  EXPECT_DOUBLE_EQ(julian_from_date(1858, 11, 17, 0, 0, 0.0), 2400000.5);
+  // A quarter day before and after noon.
+  EXPECT_DOUBLE_EQ(julian_from_date(2000, 1, 1, 6, 0, 0.0), 2451544.75);
+  EXPECT_DOUBLE_EQ(julian_from_date(2000, 1, 1, 18, 0, 0.0), 2451545.25);
+}
+
+TEST(JulianTime, CalendarFollowsTheGregorianLeapYears) {
+  // Day after 28 February: 29 February in 2000 and 2024, 1 March in 1900, 2001 and 2100.
+  const struct {
+    int year;
+    double days_to_march;
+  } cases[] = {{2000, 2.0}, {2024, 2.0}, {1900, 1.0}, {2001, 1.0}, {2100, 1.0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.year);
+    EXPECT_DOUBLE_EQ(
+        julian_from_date(c.year, 3, 1, 0, 0, 0.0) - julian_from_date(c.year, 2, 28, 0, 0, 0.0),
+        c.days_to_march);
+  }
+  // Days past the end of a month carry into the next one.
+  EXPECT_EQ(julian_from_date(2001, 2, 29, 0, 0, 0.0), julian_from_date(2001, 3, 1, 0, 0, 0.0));
+  EXPECT_EQ(julian_from_date(2001, 4, 31, 9, 0, 0.0), julian_from_date(2001, 5, 1, 9, 0, 0.0));
+  // A whole year across a turn of the century: 365 days for 1999, 366 for 2000.
+  EXPECT_DOUBLE_EQ(
+      julian_from_date(2000, 1, 1, 0, 0, 0.0) - julian_from_date(1999, 1, 1, 0, 0, 0.0), 365.0);
+  EXPECT_DOUBLE_EQ(
+      julian_from_date(2001, 1, 1, 0, 0, 0.0) - julian_from_date(2000, 1, 1, 0, 0, 0.0), 366.0);
+}
+
+TEST(JulianTime, DatesComeBackFromTheirJulianDates) {
+  // Each date goes to a Julian date and back; the seconds come back 0.01 s later (the shift
+  // that keeps a time just below a whole second in that second).
+  const struct {
+    calendar_time in;
+    calendar_time out;
+  } cases[] = {
+      {{2000, 1, 1, 12, 0, 0.0}, {2000, 1, 1, 12, 0, 0.01}},  // noon: the Julian day begins
+      {{2000, 1, 1, 0, 0, 0.0}, {2000, 1, 1, 0, 0, 0.01}},
+      {{1858, 11, 17, 0, 0, 0.0}, {1858, 11, 17, 0, 0, 0.01}},
+      {{2000, 2, 29, 6, 30, 15.0}, {2000, 2, 29, 6, 30, 15.01}},
+      {{2024, 2, 29, 18, 45, 30.5}, {2024, 2, 29, 18, 45, 30.51}},
+      {{1900, 2, 29, 10, 0, 0.0}, {1900, 3, 1, 10, 0, 0.01}},  // no 29 February in 1900
+      {{2001, 2, 29, 0, 0, 0.0}, {2001, 3, 1, 0, 0, 0.01}},
+      {{2100, 2, 29, 13, 0, 0.0}, {2100, 3, 1, 13, 0, 0.01}},
+      {{1999, 12, 31, 23, 59, 0.0}, {1999, 12, 31, 23, 59, 0.01}},
+      {{2000, 12, 31, 11, 59, 59.995}, {2000, 12, 31, 12, 0, 0.005}},  // carries across noon
+      {{1999, 12, 31, 23, 59, 59.995}, {2000, 1, 1, 0, 0, 0.005}},     // into the next century
+      {{2100, 2, 28, 23, 59, 59.995}, {2100, 3, 1, 0, 0, 0.005}},
+      {{2024, 2, 28, 23, 59, 59.995}, {2024, 2, 29, 0, 0, 0.005}},
+      {{1970, 6, 15, 8, 7, 6.0}, {1970, 6, 15, 8, 7, 6.01}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.in.year << "-" << c.in.month << "-" << c.in.day << " "
+                                    << c.in.hour << ":" << c.in.minute << ":" << c.in.seconds);
+    const double jd =
+        julian_from_date(c.in.year, c.in.month, c.in.day, c.in.hour, c.in.minute, c.in.seconds);
+    calendar_time got{-1, -1, -1, -1, -1, -1.0};
+    date_from_julian(jd, got.year, got.month, got.day, got.hour, got.minute, got.seconds);
+    EXPECT_EQ(got.year, c.out.year);
+    EXPECT_EQ(got.month, c.out.month);
+    EXPECT_EQ(got.day, c.out.day);
+    EXPECT_EQ(got.hour, c.out.hour);
+    EXPECT_EQ(got.minute, c.out.minute);
+    // A Julian date near 2.4e6 days resolves about 5e-5 s.
+    EXPECT_NEAR(got.seconds, c.out.seconds, 1e-3);
+  }
+}
+
+TEST(JulianTime, ShiftKeepsATimeJustBelowASecondInThatSecond) {
+  // 0.004 s below 10:20:30 is read as 10:20:30, not 10:20:29.996.
+  const double jd = julian_from_date(2010, 7, 4, 10, 20, 30.0) - 0.004 / 86400.0;
+  int y, mo, d, h, mi;
+  double s;
+  date_from_julian(jd, y, mo, d, h, mi, s);
+  EXPECT_EQ(h, 10);
+  EXPECT_EQ(mi, 20);
+  EXPECT_EQ(static_cast<int>(s), 30);
+}
+
+TEST(JulianTimeDayOfYear, CountsFebruaryAsLongInEveryFourthYear) {
+  // The rule: every year divisible by 4 has a 29 February, century years included.
+  const struct {
+    int year, month, day, expected;
+  } cases[] = {
+      {2024, 1, 15, 15},   {2023, 2, 1, 32},    {2023, 3, 1, 60},    {2024, 3, 1, 61},
+      {2100, 3, 1, 61},    {1900, 3, 1, 61},    {2023, 12, 31, 365}, {2024, 12, 31, 366},
+      {2100, 12, 31, 366}, {2001, 12, 31, 365}, {2000, 2, 29, 60},   {2023, 7, 4, 185},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.year << "-" << c.month << "-" << c.day);
+    EXPECT_EQ(day_of_year(c.year, c.month, c.day), c.expected);
+  }
+}
+
+TEST(JulianTimeDayOfYear, FebruaryEntryIsSetForTheYearBeforeUse) {
+  set_february_days(2023);
+  EXPECT_EQ(month_days[2], 28);
+  set_february_days(2100);
+  EXPECT_EQ(month_days[2], 29);
+  // A leap February left in the table does not lengthen a common year's count.
+  EXPECT_EQ(day_of_year(2023, 3, 1), 60);
+  EXPECT_EQ(month_days[2], 28);
+  // The other months keep their lengths.
+  const int lengths[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  for (int m = 1; m <= 12; ++m) EXPECT_EQ(month_days[m], lengths[m]) << m;
+  // A month past December counts no more than the whole year.
+  EXPECT_EQ(day_of_year(2023, 14, 1), 366);
+}
+
+}  // namespace

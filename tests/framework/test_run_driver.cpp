@@ -364,19 +364,18 @@ TEST_F(RunDriver, RelativeSeriesAreShiftedToTheStartOnceBetweenExchangeAndXyOutp
     if (name == "read_run_parameters") {
       ms.current_time = 2450000.5;
       for (int relative : {1, 0}) {
-        auto* ts = new time_series;
+        time_series* ts = ts_create();
         ts->relative = relative;
         ts->count = 2;
-        ts->time = new double[3]{0.0, 0.25, 1.0};
-        ts->value = new double[3]{0.0, 1.0, 2.0};
-        ts->next = ts_list_head;
-        ts_list_head = ts;
+        ts->times = {0.25, 1.0};
+        ts->values = {1.0, 2.0};
       }
     }
-    if (name == "read_volp_exchange_start") before = ts_list_head->next->time[1];
+    // The list holds the relative series first, then the absolute one.
+    if (name == "read_volp_exchange_start") before = ts_list_head->times[0];
     if (name == "init_xy_output") {
-      after = ts_list_head->next->time[2];
-      fixed = ts_list_head->time[2];
+      after = ts_list_head->times[1];
+      fixed = ts_list_head->next->times[1];
     }
   };
   run();
