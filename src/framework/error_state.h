@@ -55,8 +55,7 @@ class loop_fault {
   // Records a fault at loop index `index` with `code` and two message values, and optionally
   // the text of the step's own message (printed by raise(); cut to 511 characters). Thread safe;
   // allocates nothing and prints nothing.
-  void record(long index, int code, int value1 = 0, int value2 = 0,
-              const char* message = nullptr);
+  void record(long index, int code, int value1 = 0, int value2 = 0, const char* message = nullptr);
   bool found() const { return index_.load(std::memory_order_relaxed) != no_fault; }
   long index() const { return index_.load(std::memory_order_relaxed); }
   int code() const { return code_; }

@@ -1,13 +1,35 @@
-// Destruction of the run's model_state: releases what the run created and empties the
-// process-wide lists that hold one run's data, so the next run of a batch starts clean.
+// Destruction of the run's model_state at the end of run_project: the arrays and on-demand
+// objects of the run are released and the process-wide lists that hold one run's data are
+// emptied, so the next run of a batch or calibration starts from a new record and empty lists.
 #include "framework/model_state.h"
 
+#include "calibration/run_result.h"
+#include "input/elevation_series.h"
+#include "input/replacement.h"
 #include "input/time_series.h"
 #include "output/analyzers/analyzer.h"
+#include "subsurface/wells.h"
 
 void model_state_dtor(model_state& ms) {
-  analyzers_free_all(ms.output.analyzer_list);
+  // Arrays and objects made on demand. The member arrays release themselves with their
+  // members; the holder of a calibration driver keeps everything but its per-point arrays.
+  ms.transport.ov_sed.reset();
+  if (run_result* holder = ms.calibration.driver_result) {
+    delete[] holder->point_values;
+    holder->point_values = nullptr;
+    delete[] holder->point_times;
+    holder->point_times = nullptr;
+  }
+  r7_link_free(ms.output.r7);
+
+  // The process-wide lists of the run.
   ts_free_all();
+  wells_free_all();
+  replace_free_all();
+  free_elev_series_and_pumps();
+
+  ms.transport.nsm.reset();
+  analyzers_free_all(ms.output.analyzer_list);
 }
 
 model_state::~model_state() {

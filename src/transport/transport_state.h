@@ -1,8 +1,93 @@
 // Sediment, contaminant and nutrient transport: the member record of the run's model_state that
-// holds the transport options, constituent arrays and mass balances.
+// holds the transport options, the constituent mass-balance arrays, the sediment records and the
+// nutrient sub-model.
 #pragma once
 
+#include <memory>
+
+#include "framework/file_handle.h"
+#include "framework/guarded_array.h"
+#include "framework/raw_arrays.h"
+#include "transport/nutrients/nsm_model.h"
+#include "transport/transport_records.h"
+
 struct transport_state {
-  int ov_con_trans = 0;    // overland contaminant transport on
-  int chan_con_trans = 0;  // channel contaminant transport on
+  int ov_con_trans = 0;             // overland contaminant transport on
+  int chan_con_trans = 0;           // channel contaminant transport on
+  int soil_con_trans = 0;           // soil-layer contaminant transport on
+  int sediment_contam = 0;          // sediment-bound contaminants on
+  int num_contaminants = 0;         // constituents 1..num_contaminants
+  double contam_factor = 1.0;       // kinetics time-step factor of the contaminant steps
+  int contam_uniform_pending = -1;  // uniform contaminant values still to be set; -1 unset
+  int ov_contam_sweep_parity = 1;   // 1 or 2: sweep direction of the overland mass update
+  double layer1_depth_cm = 40.0;    // cm: mixing layer of the soil constituents
+  double layer2_depth_cm = 40.0;    // cm: top layer of the soil constituents
+  double soil_depth_cm = 40.0;      // cm: soil-moisture depth of the soil constituents
+  char con_output_name[1024] = "con_output";  // channel-contaminant output file name
+  file_handle con_output_file;  // channel-contaminant output, opened "w" under that name
+
+  // Overland contaminant mass balance, per constituent 1..num_contaminants (kg).
+  guarded_array<double> precip_conc{"precip_conc"};
+  guarded_array<double> OV_MASS_INIT{"OV_MASS_INIT"};
+  guarded_array<double> OV_MASS_FINAL{"OV_MASS_FINAL"};
+  guarded_array<double> OV_MASS_OUT{"OV_MASS_OUT"};
+  guarded_array<double> OV_QLAT_MASS{"OV_QLAT_MASS"};
+  guarded_array<double> OV_MASS_DECAY{"OV_MASS_DECAY"};
+  guarded_array<double> OV_POINT_MASS{"OV_POINT_MASS"};
+  guarded_array<double> OV_EXFIL_MASS{"OV_EXFIL_MASS"};
+  guarded_array<double> OV_PRECIP_MASS{"OV_PRECIP_MASS"};
+  guarded_array<double> OV_INFIL_MASS{"OV_INFIL_MASS"};
+  guarded_array<double> OV_MASS_ERROR{"OV_MASS_ERROR"};
+  guarded_array<double> OV_LAND_MASS{"OV_LAND_MASS"};
+  guarded_array<double> OV_LAND_MASS_INIT{"OV_LAND_MASS_INIT"};
+  guarded_array<double> OV_LAND_MASS_FINAL{"OV_LAND_MASS_FINAL"};
+  guarded_array<double> OV_UPTAKE_MASS{"OV_UPTAKE_MASS"};
+  guarded_array<double> event_ov_mass_init{"event_ov_mass_init"};
+  guarded_array<double> event_ov_decay_mass{"event_ov_decay_mass"};
+  guarded_array<double> event_ov_uptake_mass{"event_ov_uptake_mass"};
+  guarded_array<double> event_ov_infil_mass{"event_ov_infil_mass"};
+  guarded_array<double> event_ov_exfil_mass{"event_ov_exfil_mass"};
+  guarded_array<double> event_ov_qlat_mass{"event_ov_qlat_mass"};
+  guarded_array<double> event_ov_mass_out{"event_ov_mass_out"};
+  guarded_array<double> event_ov_point_mass{"event_ov_point_mass"};
+  guarded_array<double> event_ov_precip_mass{"event_ov_precip_mass"};
+  guarded_array<double> event_ov_land_mass{"event_ov_land_mass"};
+  guarded_array<double> event_ov_neg_mass{"event_ov_neg_mass"};
+  guarded_array<double> ov_out_dmt{"ov_out_dmt"};
+  guarded_array<double> ov_point_dmt{"ov_point_dmt"};
+  guarded_array<double> ov_decay_dmt{"ov_decay_dmt"};
+  guarded_array<double> ov_infil_dmt{"ov_infil_dmt"};
+  guarded_array<double> ov_qlat_dmt{"ov_qlat_dmt"};
+  guarded_array<double> ov_uptake_dmt{"ov_uptake_dmt"};
+  guarded_array<double> ov_nsm_dmt{"ov_nsm_dmt"};
+  guarded_array<double> ov_nsm_dmt_in{"ov_nsm_dmt_in"};
+  guarded_array<double> ov_nsm_dmt_out{"ov_nsm_dmt_out"};
+  guarded_array<double> ov_precip_dmt{"ov_precip_dmt"};
+  guarded_array<double> ov_exit_mass{"ov_exit_mass"};
+  guarded_array<double> GLOBAL_MASS_CON_ERROR{"GLOBAL_MASS_CON_ERROR"};
+  guarded_array<double> GLOBAL_MASS_DECAY{"GLOBAL_MASS_DECAY"};
+  guarded_array<double> GLOBAL_MASS_INIT{"GLOBAL_MASS_INIT"};
+  guarded_array<double> GLOBAL_MASS_FINAL{"GLOBAL_MASS_FINAL"};
+  guarded_array<double> GLOBAL_POINT_SOURCE{"GLOBAL_POINT_SOURCE"};
+  guarded_array<double> GLOBAL_MASS_OUT{"GLOBAL_MASS_OUT"};
+  guarded_array<double> GLOBAL_GW_MASS{"GLOBAL_GW_MASS"};
+  guarded_array<int> constituent_type{"constituent_type"};  // per constituent: kind
+  guarded_array<double> water_soil_partition_coef{"water_soil_partition_coef"};  // per constituent
+
+  // Soil constituents, [constituent][cell][layer] (kg and kg/m3).
+  guarded_array3d soil_mass;
+  guarded_array3d soil_conc;
+  raw_array1d<double> ov_sed_vol_eroded;     // per cell: eroded sediment volume (m3)
+  raw_array1d<double> ov_sed_vol_deposited;  // per cell: deposited sediment volume (m3)
+
+  sediment_member sediment;                 // sediment options and output files
+  std::unique_ptr<ov_sediment_obj> ov_sed;  // overland sediment object; null until set up
+  soil_layer_work layer_work;               // work record of the soil-column transport
+  int nutrients = 0;                        // nutrient sub-model on
+  std::unique_ptr<nsm_model> nsm;           // nutrient sub-model; null unless NUTRIENTS
+
+  transport_state() {
+    soil_mass.set_name("soil_mass");
+    soil_conc.set_name("soil_conc");
+  }
 };

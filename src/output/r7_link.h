@@ -1,0 +1,23 @@
+// Coupling with the reservoir water-quality model: the segment map and the link/node-to-segment
+// triples through which channel flows are handed over, made at start-up when the coupling is on.
+#pragma once
+
+#include <memory>
+
+#include "framework/file_handle.h"
+#include "framework/raw_arrays.h"
+
+struct r7_data {
+  raw_array1d<int> seg_map;          // per cell 1..cell_count: segment number, 0 none
+  raw_array1d<int> segment_active;   // per segment: 1 when the segment is on the map
+  raw_array1d<double> segment_flow;  // per segment: flow handed over this step (m3/s)
+  raw_array1d<int> link;             // per triple: channel link
+  raw_array1d<int> node;             // per triple: channel node
+  raw_array1d<int> segment;          // per triple: segment
+  int num_segments = 0;              // segments 1..num_segments
+  int num_triples = 0;               // triples 1..num_triples
+  file_handle segment_flow_file;     // segment flows output
+};
+
+// Releases the coupling record when it is set: its arrays, its file and the record.
+void r7_link_free(std::unique_ptr<r7_data>& r7);
