@@ -15,6 +15,18 @@
 #include "subsurface/subsurface_state.h"
 #include "transport/transport_state.h"
 
+// The schedule of one timed process: a process is due when |next - current_time| is below
+// time_tolerance; it then advances by (current_time - last) and moves last and next on.
+struct process_clock {
+  double interval_seconds = 0.0;  // s
+  double interval_days = 0.0;     // days: the same interval
+  double last = 0.0;              // Julian days: time of the last update
+  double next = 0.0;              // Julian days: time the process is next due
+};
+
+// Capacity of the table of precipitation events.
+inline constexpr int max_precip_events = 2000;
+
 struct model_state {
   // Run parameters read from the project file.
   project_cards cards;              // the project's cards
