@@ -1,0 +1,2 @@
+// Benchmark being written.
+int main() { return 0; }
