@@ -8,6 +8,7 @@
 
 #include "framework/error_state.h"
 #include "framework/file_handle.h"
+#include "framework/linked_list.h"
 #include "framework/text_tokens.h"
 
 elevation_series* elev_series_list_head = nullptr;
@@ -100,27 +101,13 @@ double no_bracket(elevation_series* s, loop_fault* fault, long loop_index) {
 
 elevation_series* elev_series_new() {
   auto* s = new elevation_series;
-  if (elev_series_list_head == nullptr) {
-    elev_series_list_head = s;
-  } else {
-    elevation_series* tail = elev_series_list_head;
-    while (tail->next != nullptr) tail = tail->next;
-    tail->next = s;
-  }
+  list_append(elev_series_list_head, s);
   return s;
 }
 
 void free_elev_series_and_pumps() {
-  while (elev_series_list_head != nullptr) {
-    elevation_series* s = elev_series_list_head;
-    elev_series_list_head = s->next;
-    delete s;
-  }
-  while (chan_pump_list_head != nullptr) {
-    pump_spec* p = chan_pump_list_head;
-    chan_pump_list_head = p->next;
-    delete p;
-  }
+  list_free(elev_series_list_head);
+  list_free(chan_pump_list_head);
 }
 
 int read_elev_series(file_handle& h) {

@@ -13,6 +13,7 @@
 #include "framework/entry.h"
 #include "framework/error_state.h"
 #include "framework/file_handle.h"
+#include "framework/linked_list.h"
 #include "framework/text_tokens.h"
 
 replace_param* replace_list = nullptr;
@@ -191,9 +192,7 @@ int parse_replace_param_line(const std::string& line) {
   }
   entry->param_tag = line.substr(open, close - open + 1);
   entry->param_tag_len = static_cast<int>(entry->param_tag.size());
-  replace_param** tail = &replace_list;
-  while (*tail != nullptr) tail = &(*tail)->param_next;
-  *tail = entry;
+  list_append<replace_param, &replace_param::param_next>(replace_list, entry);
   return 0;
 }
 
@@ -334,11 +333,5 @@ int read_replace_vals(const char* file_name) {
 }
 
 void replace_free_all() {
-  replace_param* entry = replace_list;
-  replace_list = nullptr;
-  while (entry != nullptr) {
-    replace_param* next = entry->param_next;
-    delete entry;
-    entry = next;
-  }
+  list_free<replace_param, &replace_param::param_next>(replace_list);
 }

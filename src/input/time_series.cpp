@@ -12,6 +12,7 @@
 #include "framework/error_state.h"
 #include "framework/file_handle.h"
 #include "framework/julian_time.h"
+#include "framework/linked_list.h"
 #include "framework/text_tokens.h"
 
 time_series* ts_list_head = nullptr;
@@ -90,28 +91,14 @@ void stop_with_own_message() {
 
 time_series* ts_create() {
   auto* s = new time_series;
-  if (ts_list_head == nullptr) {
-    ts_list_head = s;
-  } else {
-    time_series* tail = ts_list_head;
-    while (tail->next != nullptr) tail = tail->next;
-    tail->next = s;
-  }
+  list_append(ts_list_head, s);
   return s;
 }
 
 void ts_free_all() {
-  while (ts_index_head != nullptr) {
-    ts_index_entry* e = ts_index_head;
-    ts_index_head = e->next;
-    delete e;
-  }
+  list_free(ts_index_head);
   ts_index_loaded = 0;
-  while (ts_list_head != nullptr) {
-    time_series* s = ts_list_head;
-    ts_list_head = s->next;
-    delete s;
-  }
+  list_free(ts_list_head);
 }
 
 ts_index_entry* ts_index_add(int index, time_series* series) {

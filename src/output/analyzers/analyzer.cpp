@@ -2,6 +2,7 @@
 // of each completed step and of the way the run ended.
 #include "output/analyzers/analyzer.h"
 
+#include "framework/linked_list.h"
 #include "framework/model_state.h"
 
 void analyzers_notify(model_state& ms, int event_bit) {
@@ -9,9 +10,5 @@ void analyzers_notify(model_state& ms, int event_bit) {
 }
 
 void analyzers_free_all(analyzer*& head) {
-  while (head != nullptr) {
-    analyzer* a = head;
-    head = a->next;
-    delete a;
-  }
+  list_free(head);
 }
