@@ -16,31 +16,23 @@ pump_spec* chan_pump_list_head = nullptr;
 
 namespace {
 
-bool is_blank_line(const std::string& line) {
-  for (char c : line)
-    if (c != ' ' && c != '\t') return false;
-  return true;
-}
-
 bool is_end_line(const std::string& line) {
   return strncmp(line.c_str(), "END_ES", 6) == 0;
 }
 
-enum class block_read { done, end_of_file, malformed };
-
 // Reads one block; a malformed one has printed its message and set the code.
-block_read read_block(file_handle& h) {
-  if (h.fp == nullptr) return block_read::end_of_file;
+series_block read_block(file_handle& h) {
+  if (h.fp == nullptr) return series_block::end_of_file;
   std::string line;
   do {
-    if (read_text_line(line, h) == 0) return block_read::end_of_file;
+    if (read_text_line(line, h) == 0) return series_block::end_of_file;
   } while (strncmp(line.c_str(), "TORVA_ES", 8) != 0);
 
   elevation_series* s = elev_series_new();
   if (read_text_line(line, h) == 0) {
     printf("Error: elevation series block without a name at the end of file %s\n", h.path);
     run_error.error_code = error_code_own_message;
-    return block_read::malformed;
+    return series_block::malformed;
   }
   std::string name;
   next_token(line, name);
@@ -50,20 +42,20 @@ block_read read_block(file_handle& h) {
   // Pairs up to END_ES or the end of the file, read in one pass: the arrays hold exactly the
   // pairs that were read. Blank lines hold no pair.
   while (read_text_line(line, h) != 0 && !is_end_line(line)) {
-    if (is_blank_line(line)) continue;
+    if (series_blank_line(line)) continue;
     double x, y;
     if (sscanf(line.c_str(), "%lf %lf", &x, &y) != 2) {
       printf("Error: bad pair %d in elevation series [%s] of file %s: %s\n", s->count + 1, s->name,
              h.path, line.c_str());
       printf("       A pair holds x and y.\n");
       run_error.error_code = error_code_own_message;
-      return block_read::malformed;
+      return series_block::malformed;
     }
     s->x.push_back(x);
     s->y.push_back(y);
     ++s->count;
   }
-  return block_read::done;
+  return series_block::done;
 }
 
 // The faults every lookup shares: a null or empty series (fatal). Returns true when `s` can be
@@ -111,24 +103,12 @@ void free_elev_series_and_pumps() {
 }
 
 int read_elev_series(file_handle& h) {
-  return read_block(h) == block_read::done ? 1 : 0;
+  return read_block(h) == series_block::done ? 1 : 0;
 }
 
 void read_elev_series_file(const char* name) {
-  if (name == nullptr) name = "";
-  file_handle h;
-  if (!file_handle_open(h, name, "r")) {
-    printf("Error: Elevation series file not found [%s]\n", name);
-    file_handle_close(h);
-    return;
-  }
-  int blocks = 0;
-  block_read result;
-  while ((result = read_block(h)) == block_read::done) ++blocks;
-  // A malformed block has stopped the reading with its own message.
-  if (result == block_read::end_of_file)
-    printf("%d elevation series read from file %s\n", blocks, name);
-  file_handle_close(h);
+  read_series_file(name, read_block, "Error: Elevation series file not found [%s]\n",
+                   "%d elevation series read from file %s\n");
 }
 
 elevation_series* elev_series_find(const char* name) {

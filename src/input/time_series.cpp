@@ -35,12 +35,6 @@ const char* path_of(const file_handle& h) {
   return h.path;
 }
 
-bool is_blank_line(const std::string& line) {
-  for (char c : line)
-    if (c != ' ' && c != '\t') return false;
-  return true;
-}
-
 // The name line of a block: spaces cut from both ends, then one leading and one trailing double
 // quote removed, cut to the name buffer.
 void store_block_name(time_series& s, const std::string& line) {
@@ -121,35 +115,33 @@ int ts_keyword(const char* line) {
 
 namespace {
 
-enum class block_read { done, end_of_file, malformed };
-
 // Reads one block; a malformed one has printed its message and set the code.
-block_read read_block(file_handle& h) {
-  if (h.fp == nullptr) return block_read::end_of_file;
+series_block read_block(file_handle& h) {
+  if (h.fp == nullptr) return series_block::end_of_file;
   std::string line;
   do {
-    if (read_text_line(line, h) == 0) return block_read::end_of_file;
+    if (read_text_line(line, h) == 0) return series_block::end_of_file;
   } while (ts_keyword(line.c_str()) != 0);
 
   time_series* s = ts_create();
   if (read_text_line(line, h) == 0) {
     printf("Error: time series block without a name at the end of file %s\n", path_of(h));
     stop_with_own_message();
-    return block_read::malformed;
+    return series_block::malformed;
   }
   store_block_name(*s, line);
   if (read_text_line(line, h) == 0) {
     printf("Error: time series [%s] of file %s ends before its RELATIVE or ABSOLUTE line\n",
            s->name, path_of(h));
     stop_with_own_message();
-    return block_read::malformed;
+    return series_block::malformed;
   }
   s->relative = ts_keyword(line.c_str()) == 1 ? 1 : 0;
 
   // Rows up to END_TS or the end of the file, read in one pass: the arrays hold exactly the
   // rows that were read. Blank lines hold no row.
   while (read_text_line(line, h) != 0 && ts_keyword(line.c_str()) != 3) {
-    if (is_blank_line(line)) continue;
+    if (series_blank_line(line)) continue;
     int year, month, day, hour, minute;
     double value;
     if (sscanf(line.c_str(), "%d %d %d %d %d %lf", &year, &month, &day, &hour, &minute, &value) !=
@@ -158,7 +150,7 @@ block_read read_block(file_handle& h) {
              path_of(h), line.c_str());
       printf("       A row holds year, month, day, hour, minute and value.\n");
       stop_with_own_message();
-      return block_read::malformed;
+      return series_block::malformed;
     }
     double t = julian_from_date(year, month, day, hour, minute, 0.0);
     if (s->relative) t -= relative_origin;
@@ -167,28 +159,40 @@ block_read read_block(file_handle& h) {
     ++s->count;
   }
   printf("Read time series %s\n", s->name);
-  return block_read::done;
+  return series_block::done;
 }
 
 }  // namespace
 
 int ts_read_block(file_handle& h) {
-  return read_block(h) == block_read::done ? 1 : 0;
+  return read_block(h) == series_block::done ? 1 : 0;
 }
 
 void read_time_series_file(const char* name) {
+  read_series_file(name, read_block, "Error: Time series file not found [%s]\n",
+                   "%d time series read from file %s\n");
+}
+
+bool series_blank_line(const std::string& line) {
+  for (char c : line)
+    if (c != ' ' && c != '\t') return false;
+  return true;
+}
+
+void read_series_file(const char* name, series_block (*read_block)(file_handle&),
+                      const char* missing_format, const char* count_format) {
   if (name == nullptr) name = "";
   file_handle h;
   if (!file_handle_open(h, name, "r")) {
-    printf("Error: Time series file not found [%s]\n", name);
+    printf(missing_format, name);
     file_handle_close(h);
     return;
   }
   int blocks = 0;
-  block_read result;
-  while ((result = read_block(h)) == block_read::done) ++blocks;
+  series_block result;
+  while ((result = read_block(h)) == series_block::done) ++blocks;
   // A malformed block has stopped the reading with its own message.
-  if (result == block_read::end_of_file) printf("%d time series read from file %s\n", blocks, name);
+  if (result == series_block::end_of_file) printf(count_format, blocks, name);
   file_handle_close(h);
 }
 
@@ -208,7 +212,7 @@ time_series* ts_read_columns(file_handle& h, int n, const char* base_name) {
   std::string line;
   int row = 0;
   while (h.fp != nullptr && read_text_line(line, h) != 0 && ts_keyword(line.c_str()) != 3) {
-    if (is_blank_line(line)) continue;
+    if (series_blank_line(line)) continue;
     ++row;
     const char* p = line.c_str();
     int date[5];

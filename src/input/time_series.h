@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 #include <vector>
 
 struct file_handle;
@@ -67,6 +68,18 @@ time_series* ts_read_columns(file_handle& h, int n, const char* base_name);
 
 // The first series of the list whose name begins with `name` (compared over the length of
 // `name`, cut as stored names are); null for an empty or null name or when none matches.
+// Shared by the readers of series files (time series and elevation series).
+// Outcome of reading one block of a series file.
+enum class series_block { done, end_of_file, malformed };
+// True for a line of blanks and tabs only.
+bool series_blank_line(const std::string& line);
+// Reads every block of the series file `name` with `read_block`. When the file does not open,
+// prints `missing_format` with the name; after the last block prints `count_format` with the
+// number of blocks and the name, unless a malformed block stopped the reading (it has printed
+// its own message and set the run's error code).
+void read_series_file(const char* name, series_block (*read_block)(file_handle&),
+                      const char* missing_format, const char* count_format);
+
 time_series* ts_find(const char* name);
 
 // Faults of the series lookups. Outside a parallel loop (`fault` null) a fatal fault prints its
