@@ -22,6 +22,40 @@ struct channel_state {
                                 // 4 trapezoidal, 8 break-point, 16, 32 lake, 64 structure,
                                 // 128 captured by a rising lake)
   raw_array1d<int> nx1;         // per link: nodes 1..nx1 of the link
+  int chan_node_total = 0;      // channel nodes of all links together
+  int chan_mesh = 0;              // CHAN_MESH channel scheme
+  int chan_lake_flag = 0;         // a channel lake holds water above its reference at start-up
+  int read_chan_hotstart_on = 0;  // the channel starts from a hotstart
+  int head_bound = 0;             // stream head boundary at the outlet
+  double bound_depth = 0.0;       // m: current depth of the head boundary
+  int chan_implicit = 0;          // implicit channel scheme chosen (CHAN_DRAIN, CHAN_BACKWATER)
+  int chan_drain_init = 0;        // CHAN_DRAIN: the implicit channel starts drained
+  double max_courant_number = 0.0;  // largest Courant number of the explicit channel step
+  int overbank_flow = 0;            // OVERBANK_FLOW: channel water spills onto the overland plane
+  int overland_backwater = 0;       // OVERLAND_BACKWATER
+  int bound_ts_on = 0;              // BOUND_TS: the head boundary follows a time series
+  char bound_ts[150] = {};          // name of that time series
+  int stream_loss = 0;              // water exchange between channel and soil or groundwater
+  int stream_cell_on = 0;           // the stream-cell file is read
+  double k_river = 0.0;             // m/s: riverbed hydraulic conductivity (K_RIVER)
+  int m_lake_flag = 0;              // lakebed thickness given per lake
+  double m_lake = 0.0;              // m: lakebed thickness (M_LAKE)
+  int hotstart_is_depth = 0;        // HOTSTART_IS_DEPTH: the hotstart holds depths, not stages
+  int write_chan_hotstart_on = 0;   // the channel hotstart is written at the end
+  double first_order_chan_q = 0.0;  // 1/s: first-order decay of channel flow
+  double chan_timestep = 0.0;     // s: the channel's own step
+  double chan_vol_initial = 0.0;  // m3: channel water at the event start
+  raw_array1d<double> dx;         // per link: node spacing (m)
+  // Per node and link, [node 1..nx1[link]][link 1..chan_link_count].
+  raw_array2d<double> qp;          // discharge (m3/s)
+  raw_array2d<double> yp;          // water-surface elevation (m)
+  raw_array2d<double> bel;         // bed elevation (m)
+  raw_array2d<double> area;        // cross-sectional flow area (m2)
+  raw_array2d<double> chan_depth;  // depth (m)
+  // Hydrograph output locations 1..hyd_location_count: the link and node of each.
+  int hyd_location_count = 0;
+  raw_array1d<int> hlink;
+  raw_array1d<int> hnode;
 
   // Lakes on the network.
   int num_lakes = 0;      // lakes 1..num_lakes
@@ -38,8 +72,16 @@ struct channel_state {
 
   // Pipe and tile-drain network.
   int storm_sewer = 0;         // the pipe network is simulated
+  int superlink_c_opt = 0;     // SUPERLINK_C_OPT
+  int high_head_release = 0;   // HIGH_HEAD_RELEASE
+  int superlink_drainmod = 0;  // SUPERLINK_DRAINMOD
+  int superlink_junc_location_on = 0;  // SUPERLINK_JUNC_LOCATION: junction output locations
+  int superlink_node_location_on = 0;  // SUPERLINK_NODE_LOCATION: node output locations
+  int superlink_junc_flow_on = 0;      // SUPERLINK_JUNC_FLOW: junction flows written
+  int superlink_node_flow_on = 0;      // SUPERLINK_NODE_FLOW: node flows written
   file_handle pipe_head_file;  // pipe-network heads output
   file_handle pipe_tile_file;  // tile-drain flows output
   file_handle pipe_flow_file;  // pipe-network flows output
+  file_handle flood_stream_file;  // FLOOD_STREAM: stream flood stage output
   file_handle grid_pipe_file;  // grid-to-pipe map read by the input driver
 };

@@ -8,3 +8,12 @@ void init_channel_storage(model_state& ms);   // start-up
 void superlink_step(model_state& ms);         // time loop 13
 void channel_routing_step(model_state& ms);   // time loop 19
 void chan_point_input_step(model_state& ms);  // time loop 20
+
+// Start-up services called by the input-reading driver.
+void setup_channel_network(model_state& ms);              // channel input and network arrays
+void init_tile_pipe_grid(model_state& ms);                // STORM_SEWER: pipes and tiles
+void init_superlink_channel_connection(model_state& ms);  // explicit channels: pipe outfalls
+
+// Cross-sections: recomputes every node's area, wetted perimeter, top width and conveyance from
+// its water-surface level, for all links. Called by the event initialisation after the reset.
+void ex_section(model_state& ms);

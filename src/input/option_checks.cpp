@@ -1,6 +1,154 @@
-// Option conflict checks. Not built yet: the check finds no conflict.
+// Option conflict checks: start-up step right after the run parameters and before any run file
+// is opened. Refuses a grid or clock that cannot run and card combinations the model cannot
+// simulate, with the code of the first conflict, and switches off options the methods ignore.
 #include "input/option_checks.h"
 
+#include <cstdio>
+
+#include "framework/error_state.h"
 #include "framework/model_state.h"
 
-void check_project_options(model_state&) {}
+namespace {
+
+// Position of the groundwater table (porosity and conductivity) in input_state::table_present.
+constexpr int table_groundwater = 14;
+// Position of the evapotranspiration table.
+constexpr int table_evapotranspiration = 7;
+
+bool table_on(const model_state& ms, int index) {
+  return ms.input.mapping_table_on != 0 && ms.input.table_present[index] != 0;
+}
+
+// Prints the step's own message and sets code 4000.
+void refuse(const char* message) {
+  printf("%s", message);
+  run_error.error_code = error_code_own_message;
+}
+
+// The grid and the clock the run needs; nothing can be read or routed without them. False
+// after the first missing value.
+bool grid_and_clock_can_run(const model_state& ms) {
+  const grid_time_params& g = ms.grid_params;
+  if (g.rows <= 0) {
+    refuse("Error: the project file gives no positive number of rows (ROWS).\n");
+    return false;
+  }
+  if (g.cols <= 0) {
+    refuse("Error: the project file gives no positive number of columns (COLS).\n");
+    return false;
+  }
+  if (!(g.gridsize > 0.0)) {
+    refuse("Error: the project file gives no positive cell size (GRIDSIZE).\n");
+    return false;
+  }
+  if (!(g.timestep > 0.0)) {
+    refuse("Error: the project file gives no positive time step (TIMESTEP).\n");
+    return false;
+  }
+  // An event run lasts TOT_TIME minutes; long-term and TEV runs end with their data.
+  if (!ms.long_term && !ms.tev && g.tot_time <= 0) {
+    refuse("Error: the project file gives no positive simulation length in minutes (TOT_TIME).\n");
+    return false;
+  }
+  return true;
+}
+
+// Tests 6 of the long-term run: infiltration and evapotranspiration inputs. Returns the code
+// of the first conflict, or 0.
+int long_term_conflict(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  if (!ss.inf_redist && !ss.inf_richards && !ss.inf_layered_soil) return 20;
+  // Richards columns and the evapotranspiration table bring their own values.
+  if (ss.inf_richards || table_on(ms, table_evapotranspiration)) return 0;
+  if (!ss.albedo_on) return 21;
+  if (ss.et_penman) {
+    if (!ss.vheight_on) return 22;
+    if (!ss.tcoeff_on) return 23;
+    if (!ss.canopy_on) return 24;
+    if (!ss.wilting_point_on) return 25;
+  }
+  return 0;
+}
+
+// Tests 10: the aquifer's porosity and conductivity, and Sacramento. Warnings 39 and 41 are
+// reported at once. Returns the code of the first conflict, or 0.
+int groundwater_conflict(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  const bool gw_table = table_on(ms, table_groundwater);
+  if (ss.gw_porosity_map_on && ss.gw_unif_porosity_on) return 38;
+  if (!ss.gw_porosity_map_on && !ss.gw_unif_porosity_on && !gw_table) {
+    run_error.error_code = 39;
+    error_report(run_error);
+  }
+  if (ss.gw_hycond_map_on && ss.gw_unif_hycond_on) return 40;
+  if (!ss.gw_hycond_map_on && !ss.gw_unif_hycond_on && !gw_table) {
+    run_error.error_code = 41;
+    error_report(run_error);
+  }
+  if (ss.sacramento) return 42;
+  return 0;
+}
+
+// Tests 11 and 12: the TEV framework and the exchange with VOLP.
+int tev_conflict(const model_state& ms) {
+  if (ms.tev) {
+    printf("Running TORVA in TEV environment\n");
+    if (ms.output.volp)
+      printf("TORVA will share data with VOLP through file: %s\n", ms.output.volp_exchange_file);
+    if (ms.tev_event_num_given)
+      printf("This is an event call of TORVA by TEV, tev_event_num=%d\n", ms.tev_event_num);
+    if (!ms.output.volp) return 43;
+    if (ms.tev_event_num_given && ms.tev_event_num < 0) return 44;
+    if (ms.subsurface.gw_simulation) return 45;
+    return 0;
+  }
+  if (ms.output.volp) return 46;
+  return 0;
+}
+
+int first_conflict(model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  const overland_state& ov = ms.overland;
+
+  if (ov.manning_n_on && ov.roughness_on) return 6;
+  if (ms.long_term && ss.et_penman && ss.et_deardorff) return 7;
+  if (ss.hmet_surfaways + ss.hmet_samson + ss.hmet_obu >= 2) return 8;
+  if (ms.long_term && !ss.et_penman && !ss.et_deardorff) return 9;
+  // No precipitation card at all is uniform rainfall of intensity 0.
+  if (ov.uniform_rain && (!(ov.rain_intensity > 0.0) || !(ov.rain_duration > 0.0))) return 11;
+  if (ms.long_term) {
+    if (const int code = long_term_conflict(ms)) return code;
+  }
+
+  // Layered soil and Richards read no Green and Ampt parameter map.
+  if (ss.inf_layered_soil || ss.inf_richards) {
+    subsurface_state& s = ms.subsurface;
+    s.moisture_on = 0;
+    s.conductivity_on = 0;
+    s.capillary_on = 0;
+    s.porosity_on = 0;
+    s.pore_index_on = 0;
+    s.residual_sat_on = 0;
+  }
+  if (ss.inf_richards && ss.gw_simulation && ss.aquifer_delta_z < 0.0) return 32;
+
+  if (ms.channel.chan_implicit) return 35;
+  if (ms.channel.chan_explic) {
+    if (ms.transport.sediment.soil_erosion) ms.transport.chan_sediment = 1;
+  } else {
+    ms.output.map_chan_discharge = 0;
+  }
+
+  if (ss.gw_simulation) {
+    if (const int code = groundwater_conflict(ms)) return code;
+  }
+  return tev_conflict(ms);
+}
+
+}  // namespace
+
+void check_project_options(model_state& ms) {
+  if (!grid_and_clock_can_run(ms)) return;
+  const int code = first_conflict(ms);
+  if (code != 0) run_error.error_code = code;
+}

@@ -1,7 +1,15 @@
-// Run parameters: reads the project file and copies every card value into the run's
-// model_state, deriving the names and values that the steps use.
+// Run parameters: the first start-up step of run_project. Reads the project file into the
+// run-parameter records and copies every card value into the run's model_state, deriving the
+// names and values that the later steps use.
 #pragma once
 
 struct model_state;
 
+// PAUSE card: the error paths that wait for a key do so. Process-wide; once set by a run it
+// stays set for the later runs of the process.
+extern int pause_on_exit;
+
+// Reads the project file `project_path` and fills the option flags, numeric parameters, run
+// file names, start time and nutrient container of `ms`. An unreadable project file sets code 3
+// and MAP_TYPE 4 code 5 (both fatal); an R7 inflow table that cannot be opened sets code 4.
 void read_run_parameters(const char* project_path, model_state& ms);

@@ -28,6 +28,9 @@ struct output_state {
   file_handle sig_outlet_hydro_file;  // outlet hydrograph of significant flows
   file_handle lake_output_file;       // lake stages and volumes
   int flush_buffer = 5000;            // steps between flushes of the output files
+  int flush_buffer_on = 0;            // FLUSH_BUFFER given: the console is flushed too
+  int flush_line_count = 0;           // progress lines since the last console flush
+  file_handle tev_summary_file;       // TEV precipitation event summary
 
   // Map outputs and their switches.
   map_output depth_map;         // overland depth maps
@@ -47,6 +50,63 @@ struct output_state {
   int map_ov_conc = 0;          // overland concentration maps on
   int map_outlet_hydro = 0;     // outlet hydrograph on
   int map_lake_output = 0;      // lake output on
+  int map_infil_rate = 0;       // infiltration rate maps on (RATE_OF_INFIL)
+  int map_ascii = 0;            // maps written as ASCII grids (MAP_TYPE 0)
+  int map_dataset = 0;          // maps written as datasets (MAP_TYPE 1 or 2)
+  int map_dataset_alt = 0;      // the second dataset layout (MAP_TYPE 2)
+  int include_channel_depth = 0;  // INCLUDE_CHANNEL_DEPTH: depth maps add the channel depth
+
+  // Series outputs asked for by their cards.
+  int chan_depth_on = 0;               // CHAN_DEPTH: channel depths written
+  int chan_discharge_on = 0;           // CHAN_DISCHARGE: channel discharges written
+  int chan_stage_on = 0;               // CHAN_STAGE: channel stages written
+  int chan_velocity_on = 0;            // CHAN_VELOCITY: channel velocities written
+  int chan_sed_flux_on = 0;            // CHAN_SED_FLUX: channel sediment fluxes written
+  int hyd_location_on = 0;             // IN_HYD_LOCATION: hydrographs at locations
+  int gwflux_location_on = 0;          // IN_GWFLUX_LOCATION: groundwater fluxes at locations
+  int dep_location_on = 0;             // OUT_DEP_LOCATION: depths at locations
+  int out_con_location_on = 0;         // OUT_CON_LOCATION: concentrations at locations
+  int out_mass_location_on = 0;        // OUT_MASS_LOCATION: masses at locations
+  int ov_point_source = 0;             // OV_POINT_SOURCE: overland point sources
+  int sig_outlet_hydro = 0;            // SIG_OUTLET_HYDRO: outlet hydrograph of significant flows
+  int lake_output = 0;                 // LAKE_OUTPUT: lake stages and volumes written
+  int sourcefile = 0;                  // SOURCEFILE given
+  int vro_hydro = 0;                   // VRO_HYDRO: hydrograph for the interface written
+  int flood_grid = 0;                  // FLOOD_GRID: flood depth map written
+  int flood_stream = 0;                // FLOOD_STREAM: stream flood stage written
+  const int* r7_input_flag = nullptr;  // R7_INPUT or R7_FLUXES: points at the R7_INPUT flag of
+                                       // the cards, else null
+
+  // Exchange with VOLP inside the TEV framework (names below the "exchange/" folder).
+  int volp = 0;                        // VOLP: data shared with VOLP
+  int volp_first = 0;                  // VOLP_FIRST
+  char volp_exchange_file[1024] = {};  // "exchange/" + the VOLP name
+  int moist_to_volp = 0;               // each flag: its card was given
+  int ksat_to_volp = 0;
+  int rough_to_volp = 0;
+  int poros_to_volp = 0;
+  int erosivity_to_volp = 0;
+  int crop_fact_to_volp = 0;
+  int net_erosion_to_volp = 0;
+  int moist_from_volp = 0;
+  int ksat_from_volp = 0;
+  int rough_from_volp = 0;
+  int erosivity_from_volp = 0;
+  int crop_fact_from_volp = 0;
+  int et_demand_from_volp = 0;
+  char moist_to_volp_file[1024] = {};  // each name: "exchange/" + the card's file name
+  char ksat_to_volp_file[1024] = {};
+  char rough_to_volp_file[1024] = {};
+  char poros_to_volp_file[1024] = {};
+  char erosivity_to_volp_file[1024] = {};
+  char crop_fact_to_volp_file[1024] = {};
+  char net_erosion_to_volp_file[1024] = {};
+  char moist_from_volp_file[1024] = {};
+  char ksat_from_volp_file[1024] = {};
+  char rough_from_volp_file[1024] = {};
+  char erosivity_from_volp_file[1024] = {};
+  char crop_fact_from_volp_file[1024] = {};
+  char et_demand_from_volp_file[1024] = {};
 
   // Hotstart files.
   file_handle read_ov_hotstart_file;   // overland depth hotstart to read
@@ -66,4 +126,6 @@ struct output_state {
   file_handle total_chan_kn_file;     // Kjeldahl nitrogen in the channels
 
   std::unique_ptr<r7_data> r7;  // coupling with the reservoir model; null when off
+  raw_array1d<double> volp_scratch;  // per cell 1..cell_count: scratch values of the VOLP
+                                     // exchange grids
 };

@@ -16,3 +16,4 @@ void write_series_outputs(model_state&) {}
 void write_output_maps(model_state&) {}
 void write_run_summary(model_state&) {}
 void read_analyzer_file(model_state&, const char*) {}
+void read_theta_locations(model_state&) {}

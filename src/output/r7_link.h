@@ -19,5 +19,12 @@ struct r7_data {
   file_handle segment_flow_file;     // segment flows output
 };
 
+struct project_cards;
+
+// Start-up, R7_FLUXES: reads the segment map into r7.seg_map, marks the active segments and
+// reads the link/node-to-segment triples. Failures set run_error (codes 95 to 98).
+int r7_link_init(r7_data& r7, const project_cards& cards, const raw_array2d<int>& index_map,
+                 int rows, int cols, int cell_count, double start_day_of_year);
+
 // Releases the coupling record when it is set: its arrays, its file and the record.
 void r7_link_free(std::unique_ptr<r7_data>& r7);

@@ -3,6 +3,10 @@
 // and the overland lake state.
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "framework/guarded_array.h"
 #include "framework/raw_arrays.h"
 
 // Capacity of the precipitation-record table of one event.
@@ -20,6 +24,27 @@ struct radar_grid_record {
   int cols = 0;                // radar grid columns
   double cell_size = 0.0;      // m
   raw_array1d<double> values;  // radar cell values, 1..rows*cols (mm/h)
+  double xll = 0.0;            // m: lower-left x of the radar grid
+  double yll = 0.0;            // m: lower-left y of the radar grid
+  double nodata = 0.0;         // no-data value of the radar files
+  double west_edge = 0.0;      // m: west edge of the radar grid (xll)
+  double north_edge = 0.0;     // m: north edge of the radar grid (rows * cell_size + yll)
+  // Model side, set by the event scan when a radar event is met.
+  double model_west = 0.0;       // m: west edge of the model grid
+  double model_north = 0.0;      // m: north edge of the model grid
+  double model_cell_size = 0.0;  // m: model cell size
+  int model_cols = 0;            // columns of the model grid
+  int model_rows = 0;            // rows of the model grid
+  int model_cell_count = 0;      // model cells 1..model_cell_count
+};
+
+// One overland lake: its flat water surface and extent (a plain record, zeroed by its array).
+struct lake_record {
+  double surface_elev;  // m: water-surface elevation
+  double floor_elev;    // m: lowest surface the lake may take
+  double volume;        // m3
+  double rain_volume;   // m3: volume change collected in the current step
+  int num_cells;        // cells of the lake
 };
 
 struct overland_state {
@@ -35,8 +60,21 @@ struct overland_state {
   int ov_route_option = 1;            // overland routing scheme: 1 explicit, 2 ADE, 3 ADE-PC
   int ov_sweep_parity = 1;            // 1 or 2: sweep direction, flipped at every overland step
   int overland_lake_map = 0;          // overland lakes given by a lake map
+  int dike_map_on = 0;                // DIKE_MAP: embankments from their grid map
+  int lowspot_on = 0;                 // LOWSPOT_FILE: low spots along the embankments
+  int manning_n_on = 0;               // MANNING_N: one roughness for every cell
+  double manning_n = 0.0;             // uniform Manning roughness
+  int roughness_on = 0;               // roughness per cell from its map or its table
+  int retention_on = 0;               // RETENTION: one retention depth for every cell
+  int reten_depth_on = 0;             // RETEN_DEPTH: retention depth per cell (map or table)
+  double uniform_retention = 0.0;     // mm: the RETENTION depth when retention_on, else 0
+  int ov_boundary = 0;                // OV_BOUNDARY: overland boundary cells from their table
+  int area_reduction = 0;             // AREA_REDUCTION: infiltration area reduced per cell
   raw_array1d<int> oland_lake_mask;   // per cell: 1 inside an overland lake
   raw_array1d<int> oland_lake_new;    // per cell: 1 where a lake grew this step
+  int ov_point_source = 0;                   // overland point sources on
+  int interception_on = 0;                   // canopy interception on
+  raw_array1d<double> interception_storage;  // per cell: water held by the canopy (mm)
 
   // Precipitation events.
   int num_events = 0;                                   // events of the precipitation input
@@ -44,4 +82,30 @@ struct overland_state {
   radar_grid_record radar_grid;                         // radar grid of the current radar record
   int rain_event_state = 0;                             // state of the precipitation-event scan
   rain_event_record rain_events[max_rain_records + 1];  // records 1..: current event's records
+  // value[0..4]: year, month, day, hour, minute
+  int uniform_rain = 0;       // uniform precipitation, no precipitation file
+  int precip_file_on = 0;     // rainfall comes from the precipitation file
+  int rain_inv_distance = 0;  // gauge rainfall spread by inverse-distance weighting
+  int rain_thiessen = 0;      // gauge rainfall taken from the nearest gauge
+  double rain_intensity = 0.0;  // mm/h: uniform rainfall intensity (RAIN_INTENSITY)
+  double rain_duration = 0.0;   // min: uniform rainfall duration (RAIN_DURATION)
+  int precip_radar = 0;       // RADAR card: 1 while read, 2 once the radar files are set up
+  int precip_gages = 0;       // GAGES card: depths per record interval (mm)
+  int precip_rates = 0;       // RATES card: intensities (mm/h)
+  int precip_accum = 0;       // ACCUM card: cumulative depths (mm)
+  int precip_gage_count = 0;  // gauges of the event, -1 while the NRGAG card reads files
+  int precip_record_count = 0;  // records 1..precip_record_count of the event (NRPDS)
+  guarded_array<double> precip_gage_x{"precip_gage_x"};  // per gauge 1..: x (map units)
+  guarded_array<double> precip_gage_y{"precip_gage_y"};  // per gauge 1..: y (map units)
+  guarded_array2d<double> precip_values;  // [gauge][record]: value of the data card
+  std::vector<std::string> radar_filenames;  // per record 1..: radar grid file; one more entry
+                                             // repeats the last name
+  std::string precip_event_title;  // rest of the EVENT line, at most 255 characters
+  int precip_event_count = 0;      // events met in the precipitation file in this run
+  guarded_array<int> torva_to_precip{"torva_to_precip"};  // per cell: radar cell index
+
+  // Overland lakes.
+  int olake_count = 0;                 // overland lakes 1..olake_count
+  raw_array1d<lake_record> ov_lakes;   // per overland lake 1..olake_count
+  double olake_event_start_vol = 0.0;  // m3: overland-lake water at the event start
 };

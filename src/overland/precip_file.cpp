@@ -1,1 +1,340 @@
-// Placeholder: being written.
+// Precipitation file reader: one event at a time, the EVENT title, the gauge and record counts,
+// the gauge coordinates and the dated records of one data card (RADAR, GAGES, RATES, ACCUM).
+// Called by the start-up event scan for every event and by the start of each precipitation
+// event; the radar header reader serves events whose records name radar grid files.
+#include "overland/precip_file.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "framework/error_state.h"
+#include "framework/file_handle.h"
+#include "framework/model_state.h"
+#include "framework/text_tokens.h"
+#include "input/replacement.h"
+
+namespace {
+
+// Words read while looking for a card before the file counts as malformed.
+constexpr int max_card_search_words = 10000;
+// Longest event title kept, and longest radar file name line.
+constexpr std::size_t max_title_length = 255;
+constexpr std::size_t max_radar_name_length = 20000;
+
+// Reads the next word of at most 5 characters (a longer word is read in pieces), lower-cased.
+// False at the end of the file.
+bool read_card_word(FILE* fp, char word[6]) {
+  if (fscanf(fp, "%5s", word) != 1) return false;
+  for (char* c = word; *c != '\0'; ++c)
+    *c = static_cast<char>(tolower(static_cast<unsigned char>(*c)));
+  return true;
+}
+
+// Cards are matched on their first four letters.
+bool is_card(const char* word, const char* card) {
+  return strncmp(word, card, 4) == 0;
+}
+
+// Reads the rest of the current line, dropping its line end (and a carriage return before it)
+// and, when asked, the blanks it starts with; at most `limit` characters are kept, the rest of
+// a longer line is passed over.
+void read_rest_of_line(FILE* fp, std::string& out, std::size_t limit, bool skip_blanks = false) {
+  out.clear();
+  int c = fgetc(fp);
+  while (skip_blanks && (c == ' ' || c == '\t')) c = fgetc(fp);
+  for (; c != EOF && c != '\n'; c = fgetc(fp)) {
+    if (out.size() < limit) out.push_back(static_cast<char>(c));
+  }
+  if (!out.empty() && out.back() == '\r') out.pop_back();
+}
+
+void skip_rest_of_line(FILE* fp) {
+  int c;
+  while ((c = fgetc(fp)) != EOF && c != '\n') {
+  }
+}
+
+// Compares two record dates (year, month, day, hour, minute): negative when a is earlier.
+int compare_dates(const int* a, const int* b) {
+  for (int i = 0; i < 5; ++i)
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  return 0;
+}
+
+void print_card_type_error(const char* what, const char* list) {
+  printf("\nERROR:\n");
+  printf("\nThere is a problem in the precipitation input file.\n");
+  printf("%s", what);
+  printf("There may only be one of the following card types per event:\n\n");
+  printf("%s", list);
+  printf("Check the precipitation input file.  TORVA exiting\n");
+}
+
+int format_error() {
+  run_error.error_code = error_code_own_message;
+  return 0;
+}
+
+// The value table, coordinates and file-name list of an event with `gauges` gauges and
+// `records` records, refused when the counts are out of range (message printed).
+bool size_event_tables(model_state& ms, const char* file_name) {
+  overland_state& ov = ms.overland;
+  const int gauges = ov.precip_gage_count;
+  const int records = ov.precip_record_count;
+  if (records < 1 || records > max_rain_records) {
+    printf(
+        "\nError: the event entitled:\n   %s\nin the precipitation file %s has %d records "
+        "(NRPDS); an event holds 1 to %d records.\n",
+        ov.precip_event_title.c_str(), file_name, records, max_rain_records);
+    return false;
+  }
+  if (gauges < -1 ||
+      (gauges > 0 && static_cast<long>(gauges) + 1 > max_precip_values / (records + 1L))) {
+    printf(
+        "\nError: the event entitled:\n   %s\nin the precipitation file %s has %d gauges "
+        "(NRGAG) with %d records; an event holds at most %ld gauge values.\n",
+        ov.precip_event_title.c_str(), file_name, gauges, records, max_precip_values);
+    return false;
+  }
+  // One row per gauge and one column per record; a gauge count below 1 keeps element 1 of the
+  // coordinate arrays, set to 0.
+  if (gauges > 0) ov.precip_values.resize(gauges + 1, records, 0.0);
+  const int coords = gauges > 0 ? gauges : 1;
+  for (guarded_array<double>* a : {&ov.precip_gage_x, &ov.precip_gage_y}) {
+    if (a->upper() < coords) a->grow(coords - a->upper());
+    if (a->upper() < coords) {
+      printf("Error allocating memory for variable %s\n", a->array_name());
+      return false;
+    }
+    (*a)[1] = 0.0;
+  }
+  if (gauges == -1) ov.radar_filenames.assign(static_cast<std::size_t>(records) + 2, std::string());
+  return true;
+}
+
+}  // namespace
+
+int read_precip_event(model_state& ms, file_handle& file) {
+  overland_state& ov = ms.overland;
+  const char* file_name = ms.input.names.precip_file;
+  FILE* fp = file.fp;
+  if (fp == nullptr) {
+    printf("Error: the precipitation file %s is not open.\n", file_name);
+    return format_error();
+  }
+  char word[6] = {};
+
+  // 1. The EVENT card.
+  int words = 0;
+  for (;;) {
+    if (!read_card_word(fp, word)) return 0;  // no further event
+    if (is_card(word, "even")) break;
+    if (++words > max_card_search_words) {
+      printf("There is a problem with your rainfall input file.  TORVA cannot\n");
+      printf("find the first event card.  Check the format of the rainfall input for event %d\n",
+             ov.precip_event_count);
+      printf("file.\n\n");
+      run_error.error_code = error_code_own_message;
+      error_report(run_error);
+      return 0;
+    }
+  }
+  ov.precip_event_count += 1;
+  read_rest_of_line(fp, ov.precip_event_title, max_title_length, true);
+  ov.precip_gage_count = 0;
+  ov.precip_record_count = 0;
+  ov.precip_radar = ov.precip_gages = ov.precip_rates = ov.precip_accum = 0;
+
+  // 2. NRGAG and NRPDS, in either order.
+  bool have_gauges = false;
+  bool have_records = false;
+  words = 0;
+  while (!have_gauges || !have_records) {
+    if (!read_card_word(fp, word)) return -1;
+    if (is_card(word, "nrga")) {
+      char value[256] = {};
+      if (fscanf(fp, "%255s", value) != 1) return -1;
+      int n = 0;
+      if (sscanf(value, "%d", &n) == 1) {
+        ov.precip_gage_count = n;
+      } else {
+        for (char* c = value; *c != '\0'; ++c)
+          *c = static_cast<char>(tolower(static_cast<unsigned char>(*c)));
+        if (strstr(value, "files") != nullptr) ov.precip_gage_count = -1;
+      }
+      have_gauges = true;
+    } else if (is_card(word, "nrpd")) {
+      int n = 0;
+      const int got = fscanf(fp, "%d", &n);
+      if (got == EOF) return -1;
+      ov.precip_record_count = got == 1 ? n : 0;
+      have_records = true;
+    }
+    if (++words > max_card_search_words) {
+      printf("\nThere is a problem with your rainfall input file.  TORVA cannot\n");
+      printf("find the NRPDS or NRGAG card for the event entitled:\n");
+      printf("   %s\n\n", ov.precip_event_title.c_str());
+      printf("Check the format of the rainfall input file.\n");
+      return format_error();
+    }
+  }
+  if (!size_event_tables(ms, file_name)) return format_error();
+  const int gauges = ov.precip_gage_count;
+  const int records = ov.precip_record_count;
+
+  // 3. Gauge coordinates.
+  for (int g = 1; g <= gauges; ++g) {
+    if (!read_card_word(fp, word)) return -1;
+    if (!is_card(word, "coor")) {
+      printf("\nCannot find gage coordinate card in rainfall input file for event entitled:\n");
+      printf("       %s\n\n", ov.precip_event_title.c_str());
+      printf("Check rainfall input file format.\n");
+      return format_error();
+    }
+    double x = 0.0;
+    double y = 0.0;
+    const int got = fscanf(fp, "%lf %lf", &x, &y);
+    if (got == EOF) return -1;
+    if (got != 2) {
+      printf(
+          "\nCannot read the coordinates of gage %d in rainfall input file for event "
+          "entitled:\n       %s\n\n",
+          g, ov.precip_event_title.c_str());
+      printf("Check rainfall input file format.\n");
+      return format_error();
+    }
+    ov.precip_gage_x[g] = x;
+    ov.precip_gage_y[g] = y;
+    skip_rest_of_line(fp);
+  }
+
+  // 4. The records.
+  int last[5] = {};
+  for (int k = 1; k <= records; ++k) {
+    int date[5] = {};
+    const int got =
+        fscanf(fp, "%5s %d %d %d %d %d\n", word, &date[0], &date[1], &date[2], &date[3], &date[4]);
+    if (got == EOF || (got < 6 && feof(fp))) {
+      printf("\n last year %d last month %d last day %d last hour %d last minute %d \n", last[0],
+             last[1], last[2], last[3], last[4]);
+      return -1;
+    }
+    if (got < 6) {
+      printf("\nERROR:\nCannot read the date of record %d of the EVENT titled:\n %s\n", k,
+             ov.precip_event_title.c_str());
+      printf("Check the precipitation input file.  TORVA exiting\n");
+      return format_error();
+    }
+    for (char* c = word; *c != '\0'; ++c)
+      *c = static_cast<char>(tolower(static_cast<unsigned char>(*c)));
+    if (is_card(word, "rada")) ov.precip_radar = 1;
+    if (is_card(word, "gage")) ov.precip_gages = 1;
+    if (is_card(word, "rate")) ov.precip_rates = 1;
+    if (is_card(word, "accu")) ov.precip_accum = 1;
+    const int cards = (ov.precip_radar != 0) + ov.precip_gages + ov.precip_rates + ov.precip_accum;
+    if (cards > 1) {
+      print_card_type_error("More than one precipitation data card type has been specified.\n",
+                            "     1) RADAR\n     2) GAGES\n     3) RATES\n\n");
+      return format_error();
+    }
+    if (cards == 0) {
+      print_card_type_error("At least one precipitation data card type must be specified.\n",
+                            "     1) RADAR\n     2) GAGES\n     3) RATES    4) ACCUM\n\n");
+      return format_error();
+    }
+    if (date[0] < 100) date[0] += 1900;
+    if (k > 1 && compare_dates(date, last) < 0) {
+      printf("\nERROR:\n");
+      printf("There is a data error in the precipitation file.  This error occurred in the\n");
+      printf("EVENT titled:\n %s\n", ov.precip_event_title.c_str());
+      printf("On line no. %ld, the given time of the recorded data is:    %ld/%ld/%ld %ld:%2.2ld\n",
+             static_cast<long>(k), static_cast<long>(date[1]), static_cast<long>(date[2]),
+             static_cast<long>(date[0]), static_cast<long>(date[3]), static_cast<long>(date[4]));
+      printf("Which is earlier than the date/time on the previous line:  %ld/%ld/%ld %ld:%2.2ld\n",
+             static_cast<long>(last[1]), static_cast<long>(last[2]), static_cast<long>(last[0]),
+             static_cast<long>(last[3]), static_cast<long>(last[4]));
+      printf("This error in your precipitation input file must be corrected before TORVA\n");
+      printf("can continue.  Program exiting on error.\n\n");
+      return format_error();
+    }
+    for (int i = 0; i < 5; ++i) ov.rain_events[k].value[i] = last[i] = date[i];
+
+    if (gauges == -1) {
+      // The rest of the line names the record's radar grid file.
+      std::string name;
+      read_rest_of_line(fp, name, max_radar_name_length);
+      if (replace_active) replace_line_params(name);
+      ov.radar_filenames[static_cast<std::size_t>(k)] = name;
+      continue;
+    }
+    for (int g = 1; g <= gauges; ++g) {
+      double value = 0.0;
+      if (fscanf(fp, "%lf", &value) != 1) {
+        printf("\n ERROR: \n");
+        printf("\n check out gage input for precip record %d", k);
+        printf("\n look at gage %d \n", g);
+        return -1;
+      }
+      if (ov.precip_accum && k > 1 && value < ov.precip_values[g][k - 1]) {
+        printf("\nERROR:\n");
+        printf("There is a data error in the precipitation file.  This error occurred in the\n");
+        printf("EVENT titled:\n %s\n", ov.precip_event_title.c_str());
+        printf("On line no. %ld, the accumulated precip. for gage number %d is: %8.5lf mm\n",
+               static_cast<long>(k), g, value);
+        printf("Which is less than the accumulated precip. on the previous line: %8.5lf mm\n",
+               ov.precip_values[g][k - 1]);
+        printf("This error in your precipitation input file must be corrected before TORVA\n");
+        printf("can continue.  Accumulated precip is CUMULATIVE.  The values should increase\n");
+        printf("monotonically.  Program exiting on error.\n\n");
+        return format_error();
+      }
+      ov.precip_values[g][k] = value;
+    }
+  }
+
+  // 5. An event of radar files: one value per record from the grid of each file.
+  if (gauges == -1 && ov.precip_radar != 0) {
+    ov.precip_radar = 2;
+    ov.precip_gage_count = 1;
+    ov.radar_filenames[static_cast<std::size_t>(records) + 1] =
+        ov.radar_filenames[static_cast<std::size_t>(records)];
+    read_radar_header(ov.radar_grid, ov.radar_filenames[1].c_str());
+  }
+  return 1;
+}
+
+int read_radar_header(radar_grid_record& radar, const char* file_name) {
+  file_handle file;
+  if (!file_handle_open(file, file_name, "r")) return -1;
+  double header[6] = {};
+  std::string line;
+  std::string keyword;
+  for (double& value : header) {
+    if (read_text_line(line, file) == 0 || next_token(line, keyword) == 0 ||
+        next_token_double(line, value) == 0) {
+      file_handle_close(file);
+      return -1;
+    }
+  }
+  file_handle_close(file);
+  const int cols = static_cast<int>(header[0]);
+  const int rows = static_cast<int>(header[1]);
+  if (cols < 1 || rows < 1 || static_cast<long long>(cols) * rows > max_precip_values) return -1;
+  radar.xll = header[2];
+  radar.yll = header[3];
+  radar.cell_size = header[4];
+  radar.nodata = header[5];
+  radar.west_edge = radar.xll;
+  radar.north_edge = rows * radar.cell_size + radar.yll;
+  if (rows != radar.rows || cols != radar.cols || radar.values.empty()) {
+    radar.rows = rows;
+    radar.cols = cols;
+    if (!radar.values.allocate(rows * cols)) {
+      printf("Error allocating memory for variable %s\n", "precip_data");
+      return -1;
+    }
+  }
+  return 0;
+}

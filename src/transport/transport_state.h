@@ -8,6 +8,7 @@
 #include "framework/file_handle.h"
 #include "framework/guarded_array.h"
 #include "framework/raw_arrays.h"
+#include "framework/sim_clock.h"
 #include "transport/nutrients/nsm_model.h"
 #include "transport/transport_records.h"
 
@@ -16,6 +17,19 @@ struct transport_state {
   int chan_con_trans = 0;           // channel contaminant transport on
   int soil_con_trans = 0;           // soil-layer contaminant transport on
   int sediment_contam = 0;          // sediment-bound contaminants on
+  int soil_static_conc = 0;         // SOIL_STATIC_CONC: soil concentrations held fixed
+  int contam_map_on = 0;            // CONTAM_MAP: initial contaminant map given
+  int ov_con_active = 0;            // overland constituent steps active
+  int con_active = 0;               // constituent transport active: the end-of-run summary
+                                    // gets its transport block
+  int chan_sediment = 0;            // sediment carried into and along the channels
+  double ov_decay_coef = 0.0;       // 1/s: overland contaminant decay coefficient
+  double ov_disp_coef = 0.0;        // m2/s: overland dispersion coefficient
+  double ov_mass_load = 0.0;        // g: overland contaminant mass load
+  double ov_uptake_rate = 0.0;      // 1/s: overland uptake rate
+  double chan_decay_coef = 0.0;     // 1/s: channel contaminant decay coefficient
+  double chan_disp_coef = 0.0;      // m2/s: channel dispersion coefficient
+  double init_chan_conc = 0.0;      // g/m3: initial channel concentration
   int num_contaminants = 0;         // constituents 1..num_contaminants
   double contam_factor = 1.0;       // kinetics time-step factor of the contaminant steps
   int contam_uniform_pending = -1;  // uniform contaminant values still to be set; -1 unset
@@ -84,6 +98,14 @@ struct transport_state {
   std::unique_ptr<ov_sediment_obj> ov_sed;  // overland sediment object; null until set up
   soil_layer_work layer_work;               // work record of the soil-column transport
   int nutrients = 0;                        // nutrient sub-model on
+
+  // Schedules of the constituent steps, copies of the water schedules they follow.
+  process_clock ov_con_clock;        // overland constituents (the overland schedule)
+  process_clock ov_con_infil_clock;  // overland constituents (the infiltration schedule)
+  process_clock chan_con_clock;      // channel constituents
+  process_clock soil_con_clock;      // soil-layer constituents
+  process_clock nsm_clock;           // nutrient sub-model
+  process_clock gw_con_clock;        // groundwater constituents
   std::unique_ptr<nsm_model> nsm;           // nutrient sub-model; null unless NUTRIENTS
 
   transport_state() {

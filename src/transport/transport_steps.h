@@ -12,3 +12,17 @@ void overland_contam_mass_update(model_state& ms);  // time loop 16
 void channel_sed_contam_step(model_state& ms);      // time loop 22
 void channel_contam_sources(model_state& ms);       // time loop 23
 void channel_lake_contam_routing(model_state& ms);  // time loop 24
+
+// Start-up services called by the input-reading driver.
+void init_sediment_overland(model_state& ms);     // overland sediment set-up
+void init_contaminant_overland(model_state& ms);  // overland contaminant set-up
+// Nutrient sub-model set-up (NUTRIENTS), in the driver's order.
+void read_aquatic_env(model_state& ms);              // aquatic environment file
+void nsm_overland_alloc(model_state& ms);            // overland nutrient arrays
+void nsm_assign_grid_constituents(model_state& ms);  // initial overland and soil values
+void nsm_assign_gw_tables(model_state& ms);          // groundwater constituent tables
+void nsm_overland_set_params(model_state& ms);       // overland nutrient parameters
+void nsm_assign_mapped_params(model_state& ms);      // nutrient parameter tables
+// Per-constituent and per-cell contaminant arrays: constituents 1..num_constituents over cells
+// 1..num_cells.
+void contam_alloc(model_state& ms, int num_constituents, int num_cells, int overland, int soil);

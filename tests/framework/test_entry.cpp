@@ -138,10 +138,12 @@ TEST(Program, VersionBannerHelpAndRejectedCommandLine) {
   EXPECT_EQ(r.out.find(usage_start), std::string::npos);
 }
 
-TEST(Program, BatchMakesEachRunWithItsOwnPrefix) {
+TEST(Program, BatchMakesEachRunWithItsOwnPrefixAndFailsWhenARunFails) {
+  // The project does not exist: every run stops on its fatal error, but each still records its
+  // time under its own prefix, and the batch reports the failure in its exit status.
   temp_dir dir;
   auto r = run_command(torva_exe(), {"-b3", "p.prj"});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.status, 0);
   EXPECT_NE(r.out.find("TORVA is running in batch mode, and is running 3 runs...\n"),
             std::string::npos);
   for (const char* name : {"0000_out_time.out", "0001_out_time.out", "0002_out_time.out"}) {
@@ -149,6 +151,11 @@ TEST(Program, BatchMakesEachRunWithItsOwnPrefix) {
   }
   EXPECT_FALSE(file_exists(dir.file("0003_out_time.out")));
   EXPECT_FALSE(file_exists(dir.file("out_time.out")));
+
+  // A single run of a missing project fails too.
+  r = run_command(torva_exe(), {"p.prj"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Error: The specified project file was not found.\n"), std::string::npos);
 
   r = run_command(torva_exe(), {"-b0", "p.prj"});
   EXPECT_EQ(r.status, 0);

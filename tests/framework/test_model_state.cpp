@@ -165,7 +165,7 @@ TEST(ModelState, SecondRunSeesNothingOfTheFirst) {
   write_file(dir.file("second.ts"),
              "TORVA_TS\nInflowB\nABSOLUTE\n2000 1 1 0 0 7.0\nEND_TS\n"
              "TORVA_ES\nRatingB\n0 0\n2 10\nEND_ES\n");
-  run_steps steps = default_run_steps();
+  run_steps steps = torva_test::no_op_steps();
   steps.read_run_parameters = read_series_of_run;
   // What the run's first step after the project file can look up by name.
   static bool found_a = false, found_b = false, found_rating_a = false;

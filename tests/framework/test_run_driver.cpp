@@ -385,12 +385,14 @@ TEST_F(RunDriver, RelativeSeriesAreShiftedToTheStartOnceBetweenExchangeAndXyOutp
   EXPECT_EQ(ts_list_head, nullptr);  // the run's series are gone with the run
 }
 
-TEST_F(RunDriver, ModelStepsRunAnEmptyProjectToANormalEnd) {
+TEST_F(RunDriver, ModelStepsStopAProjectThatCannotBeReadButRecordTheTime) {
   stdout_capture capture;
-  EXPECT_EQ(run_project("proj.prj", nullptr), 0);
+  EXPECT_EQ(run_project("missing.prj", nullptr), 0);
   const std::string out = capture.stop();
-  EXPECT_EQ(run_error.error_fatal, 0);
-  EXPECT_NE(out.find("Running....\n"), std::string::npos);
+  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_NE(out.find("\nError: The specified project file was not found.\n"), std::string::npos);
+  EXPECT_EQ(out.find("Running...."), std::string::npos);
+  EXPECT_EQ(read_file(dir_.file("out_time.out")).rfind("total time (s): ", 0), 0u);
 }
 
 }  // namespace

@@ -1,2 +1,226 @@
-// Tests being written.
+// Option conflict checks: one small project per code, in the order of the checks; the warnings
+// that let the run go on; the options that the chosen methods switch off; and a project whose
+// grid or clock cannot run, refused before any output file is written.
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "framework/entry.h"
+#include "framework/error_state.h"
+#include "framework/file_handle.h"
+#include "framework/model_state.h"
+#include "framework/run_driver.h"
+#include "framework/text_tokens.h"
+#include "input/option_checks.h"
+#include "input/run_parameters.h"
+#include "support/test_support.h"
+
+using torva_test::file_exists;
+using torva_test::stdout_capture;
+using torva_test::temp_dir;
+using torva_test::write_file;
+
+namespace {
+
+const std::string grid_cards = "ROWS 2\nCOLS 3\nGRIDSIZE 30\nTIMESTEP 10\nTOT_TIME 60\n";
+const std::string rain_cards = "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 30\n";
+const std::string base_cards = grid_cards + rain_cards;
+// A long-term run that passes the long-term tests.
+const std::string long_term_cards = "LONG_TERM\nET_CALC_DEARDORFF\nINF_REDIST\nALBEDO a.asc\n";
+// Groundwater with uniform aquifer values.
+const std::string groundwater_cards =
+    "WATER_TABLE wt.asc\nGW_SIMULATION\nGW_UNIF_POROSITY 0.3\nGW_UNIF_HYCOND 1e-5\n";
+
+const char* const message_39 =
+    "Warning: You have specified neither spatially-varied, uniform, or "
+    "mapping table porosity";
+const char* const message_41 =
+    "Warning: You have specified neither spatially-varied, uniform, or "
+    "mapping table hydraulic";
+
+class OptionChecks : public testing::Test {
+ protected:
+  void SetUp() override {
+    copy_text(saved_project_dir_, sizeof saved_project_dir_, project_dir);
+    saved_console_silent_ = console_silent;
+    project_dir[0] = '\0';
+    run_error = error_state{};
+  }
+  void TearDown() override {
+    copy_text(project_dir, sizeof project_dir, saved_project_dir_);
+    console_silent = saved_console_silent_;
+    error_echo_file = nullptr;
+    run_error = error_state{};
+  }
+
+  // Reads a project of `cards` and checks its options; `out` gets what the check printed.
+  std::unique_ptr<model_state> check(const std::string& cards, std::string* out = nullptr) {
+    write_file(dir_.file("p.prj"), "TORVAPROJECT\n" + cards);
+    auto ms = std::make_unique<model_state>();
+    run_error = error_state{};
+    {
+      stdout_capture quiet;
+      read_run_parameters("p.prj", *ms);
+    }
+    EXPECT_EQ(run_error.error_code, 0) << cards;
+    stdout_capture capture;
+    check_project_options(*ms);
+    const std::string printed = capture.stop();
+    if (out != nullptr) *out = printed;
+    return ms;
+  }
+
+  temp_dir dir_;
+
+ private:
+  char saved_project_dir_[1024] = {};
+  bool saved_console_silent_ = false;
+};
+
+TEST_F(OptionChecks, EachConflictGivesItsCodeInTheOrderOfTheChecks) {
+  struct row {
+    std::string cards;
+    int code;             // code left in run_error
+    const char* printed;  // part of what the check printed, or ""
+  };
+  const row rows[] = {
+      // Grid and clock the run cannot do without (code 4000 after a message of the check's own).
+      {"COLS 3\nGRIDSIZE 30\nTIMESTEP 10\nTOT_TIME 60\n" + rain_cards +
+           "MANNING_N 1\nROUGHNESS r\n",
+       4000, "Error: the project file gives no positive number of rows (ROWS).\n"},
+      {"ROWS 2\nCOLS 0\nGRIDSIZE 30\nTIMESTEP 10\nTOT_TIME 60\n" + rain_cards, 4000,
+       "Error: the project file gives no positive number of columns (COLS).\n"},
+      {"ROWS 2\nCOLS 3\nGRIDSIZE -30\nTIMESTEP 10\nTOT_TIME 60\n" + rain_cards, 4000,
+       "Error: the project file gives no positive cell size (GRIDSIZE).\n"},
+      {"ROWS 2\nCOLS 3\nGRIDSIZE 30\nTOT_TIME 60\n" + rain_cards, 4000,
+       "Error: the project file gives no positive time step (TIMESTEP).\n"},
+      {"ROWS 2\nCOLS 3\nGRIDSIZE 30\nTIMESTEP 10\nTOT_TIME 0\n" + rain_cards, 4000,
+       "Error: the project file gives no positive simulation length in minutes (TOT_TIME).\n"},
+      // A long-term run ends with its data: no TOT_TIME needed.
+      {"ROWS 2\nCOLS 3\nGRIDSIZE 30\nTIMESTEP 10\n" + rain_cards + long_term_cards, 0, ""},
+      {base_cards + "MANNING_N 0.03\nROUGHNESS r.asc\n", 6, ""},
+      {base_cards + "LONG_TERM\nET_CALC_PENMAN\nET_CALC_DEARDORFF\n", 7, ""},
+      {base_cards + "HMET_SAMSON h.txt\nHMET_OBU h.txt\n", 8, ""},
+      {base_cards + "HMET_SURFAWAYS h.txt\nHMET_SAMSON h.txt\nHMET_OBU h.txt\n", 8, ""},
+      {base_cards + "LONG_TERM\n", 9, ""},
+      // No precipitation card is uniform rainfall of intensity 0; negative values fail alike.
+      {grid_cards, 11, ""},
+      {grid_cards + "PRECIP_UNIF\nRAIN_INTENSITY 0\nRAIN_DURATION 30\n", 11, ""},
+      {grid_cards + "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 0\n", 11, ""},
+      {grid_cards + "PRECIP_UNIF\nRAIN_INTENSITY -5\nRAIN_DURATION 30\n", 11, ""},
+      {grid_cards + "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION -30\n", 11, ""},
+      {grid_cards + "PRECIP_FILE rain.gag\n", 0, ""},
+      {base_cards + "LONG_TERM\nET_CALC_DEARDORFF\nGREEN_AMPT\n", 20, ""},
+      {base_cards + "LONG_TERM\nET_CALC_DEARDORFF\nINF_REDIST\n", 21, ""},
+      {base_cards + "LONG_TERM\nET_CALC_PENMAN\nINF_REDIST\nALBEDO a\n", 22, ""},
+      {base_cards + "LONG_TERM\nET_CALC_PENMAN\nINF_REDIST\nALBEDO a\nVHEIGHT v\n", 23, ""},
+      {base_cards + "LONG_TERM\nET_CALC_PENMAN\nINF_LAYERED_SOIL\nALBEDO a\nVHEIGHT v\nTCOEFF t\n",
+       24, ""},
+      {base_cards + "LONG_TERM\nET_CALC_PENMAN\nINF_REDIST\nALBEDO a\nVHEIGHT v\nTCOEFF t\n"
+                    "CANOPY c\n",
+       25, ""},
+      {base_cards + "LONG_TERM\nET_CALC_PENMAN\nINF_REDIST\nALBEDO a\nVHEIGHT v\nTCOEFF t\n"
+                    "CANOPY c\nWILTING_POINT w\n",
+       0, ""},
+      // Richards columns bring their own evapotranspiration parameters.
+      {base_cards + "LONG_TERM\nET_CALC_PENMAN\nINF_RICHARDS\n", 0, ""},
+      {base_cards + "INF_RICHARDS\n" + groundwater_cards, 32, ""},
+      {base_cards + "INF_RICHARDS\n" + groundwater_cards + "AQUIFER_DELTA_Z 2\n", 0, ""},
+      {base_cards + "CHAN_DRAIN\n", 35, ""},
+      {base_cards + "CHAN_BACKWATER\n", 35, ""},
+      {base_cards + "CHAN_PREISS\n", 0, ""},
+      {base_cards + groundwater_cards + "GW_POROSITY_MAP p.asc\n", 38, ""},
+      {base_cards + "WATER_TABLE wt.asc\nGW_SIMULATION\nGW_UNIF_HYCOND 1e-5\n", 0, message_39},
+      {base_cards + groundwater_cards + "GW_HYCOND_MAP k.asc\n", 40, ""},
+      {base_cards + "WATER_TABLE wt.asc\nGW_SIMULATION\nGW_UNIF_POROSITY 0.3\n", 0, message_41},
+      {base_cards + "WATER_TABLE wt.asc\nGW_SIMULATION\nGW_UNIF_POROSITY 0.3\nSACRAMENTO s.txt\n",
+       42, message_41},
+      {base_cards + "TEV\n", 43, "Running TORVA in TEV environment\n"},
+      {base_cards + "TEV\nVOLP veg.txt\nTEV_EVENT_NUM\n", 44, ""},
+      {base_cards + "TEV\nVOLP veg.txt\n" + groundwater_cards, 45, ""},
+      {base_cards + "VOLP veg.txt\n", 46, ""},
+      {base_cards, 0, ""},
+  };
+  for (const row& r : rows) {
+    std::string out;
+    check(r.cards, &out);
+    EXPECT_EQ(run_error.error_code, r.code) << r.cards;
+    EXPECT_NE(out.find(r.printed), std::string::npos) << r.cards << "\n" << out;
+    if (r.code == 0 || r.code == 4000) {
+      EXPECT_EQ(run_error.error_fatal, 0) << r.cards;
+    }
+  }
+}
+
+TEST_F(OptionChecks, WarningsAreReportedAtOnceAndTheChecksGoOn) {
+  std::string out;
+  check(base_cards + "WATER_TABLE wt.asc\nGW_SIMULATION\n", &out);
+  // Both warnings, porosity first, and no error after them.
+  const size_t porosity = out.find(message_39);
+  const size_t conductivity = out.find(message_41);
+  ASSERT_NE(porosity, std::string::npos) << out;
+  ASSERT_NE(conductivity, std::string::npos) << out;
+  EXPECT_LT(porosity, conductivity);
+  EXPECT_EQ(run_error.error_code, 0);
+  EXPECT_EQ(run_error.error_fatal, 0);
+}
+
+TEST_F(OptionChecks, TevEnvironmentLines) {
+  std::string out;
+  check(base_cards + "TEV\nVOLP veg.txt\nTEV_EVENT_NUM 3\n", &out);
+  EXPECT_EQ(out,
+            "Running TORVA in TEV environment\n"
+            "TORVA will share data with VOLP through file: exchange/veg.txt\n"
+            "This is an event call of TORVA by TEV, tev_event_num=3\n");
+  EXPECT_EQ(run_error.error_code, 0);
+}
+
+TEST_F(OptionChecks, MethodsSwitchOffTheOptionsTheyIgnore) {
+  const std::string maps =
+      "MOISTURE m.asc\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nPORE_INDEX i.asc\n"
+      "RESIDUAL_SAT r.asc\n";
+  for (const char* method : {"INF_LAYERED_SOIL\n", "INF_RICHARDS\n"}) {
+    auto ms = check(base_cards + method + maps);
+    const subsurface_state& s = ms->subsurface;
+    EXPECT_EQ(s.moisture_on + s.conductivity_on + s.capillary_on + s.porosity_on + s.pore_index_on +
+                  s.residual_sat_on,
+              0)
+        << method;
+  }
+  auto redist = check(base_cards + "INF_REDIST\n" + maps);
+  const subsurface_state& s = redist->subsurface;
+  EXPECT_EQ(s.moisture_on + s.conductivity_on + s.capillary_on + s.porosity_on + s.pore_index_on +
+                s.residual_sat_on,
+            6);
+
+  // Channel discharge output needs explicit channel routing; erosion with it carries sediment
+  // into the channels.
+  auto no_channel = check(base_cards + "CHAN_DISCHARGE q.out\nSOIL_EROSION\n");
+  EXPECT_EQ(no_channel->output.map_chan_discharge, 0);
+  EXPECT_EQ(no_channel->transport.chan_sediment, 0);
+  auto channel = check(base_cards + "CHAN_EXPLIC\nCHAN_DISCHARGE q.out\nSOIL_EROSION\n");
+  EXPECT_EQ(channel->output.map_chan_discharge, 1);
+  EXPECT_EQ(channel->transport.chan_sediment, 1);
+}
+
+TEST_F(OptionChecks, GridFaultStopsTheRunBeforeAnyOutputIsWritten) {
+  write_file(dir_.file("mask.asc"), "");
+  write_file(dir_.file("elev.asc"), "");
+  write_file(dir_.file("p.prj"), "TORVAPROJECT\nCOLS 3\nGRIDSIZE 30\nTIMESTEP 10\nTOT_TIME 60\n" +
+                                     rain_cards +
+                                     "WATERSHED_MASK mask.asc\nELEVATION elev.asc\n"
+                                     "SUMMARY sum.out\nOUTLET_HYDRO q.out\n");
+  stdout_capture capture;
+  run_project("p.prj", nullptr);
+  const std::string out = capture.stop();
+  EXPECT_NE(out.find("Error: the project file gives no positive number of rows (ROWS).\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_FALSE(file_exists(dir_.file("sum.out")));
+  EXPECT_FALSE(file_exists(dir_.file("q.out")));
+  EXPECT_EQ(out.find("Running...."), std::string::npos);
+}
+
+}  // namespace

@@ -1,2 +1,401 @@
-// Tests being written.
+// Run parameters into the model state: what each card becomes in the working fields of the run,
+// the derived names and values, the start of uniform rainfall, the hand-over of the nutrient
+// container, the R7 inflow table and the failures of the step.
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "framework/entry.h"
+#include "framework/error_state.h"
+#include "framework/file_handle.h"
+#include "framework/model_state.h"
+#include "framework/process_info.h"
+#include "framework/text_tokens.h"
+#include "input/run_parameters.h"
+#include "support/test_support.h"
+
+using torva_test::file_exists;
+using torva_test::read_file;
+using torva_test::stdout_capture;
+using torva_test::temp_dir;
+using torva_test::write_file;
+
+namespace {
+
+// A grid, a clock and uniform rainfall starting on 14 March 2005 at 06:30.
+const std::string base_cards =
+    "ROWS 2\nCOLS 3\nGRIDSIZE 30\nTIMESTEP 10\nTOT_TIME 60\nPRECIP_UNIF\nRAIN_INTENSITY 12.5\n"
+    "RAIN_DURATION 45\nSTART_DATE 2005 3 14\nSTART_TIME 6 30\n";
+
+// Keeps the process-wide settings the step or the cards change and puts them back afterwards.
+class RunParameters : public testing::Test {
+ protected:
+  void SetUp() override {
+    copy_text(saved_project_dir_, sizeof saved_project_dir_, project_dir);
+    saved_console_silent_ = console_silent;
+    saved_pause_ = pause_on_exit;
+    project_dir[0] = '\0';
+    run_error = error_state{};
+  }
+  void TearDown() override {
+    file_handle_close(r7_inflow_file);
+    copy_text(project_dir, sizeof project_dir, saved_project_dir_);
+    console_silent = saved_console_silent_;
+    pause_on_exit = saved_pause_;
+    run_error = error_state{};
+  }
+
+  // Writes a project of `cards` and reads it into a fresh model state; `out` gets what was
+  // printed.
+  std::unique_ptr<model_state> read(const std::string& cards, std::string* out = nullptr) {
+    write_file(dir_.file("p.prj"), "TORVAPROJECT\n" + cards);
+    auto ms = std::make_unique<model_state>();
+    stdout_capture capture;
+    read_run_parameters("p.prj", *ms);
+    const std::string printed = capture.stop();
+    if (out != nullptr) *out = printed;
+    return ms;
+  }
+
+  temp_dir dir_;
+
+ private:
+  char saved_project_dir_[1024] = {};
+  bool saved_console_silent_ = false;
+  int saved_pause_ = 0;
+};
+
+TEST_F(RunParameters, MissingProjectFileIsCode3AndLeavesTheConstructedValues) {
+  auto ms = std::make_unique<model_state>();
+  stdout_capture capture;
+  testing::internal::CaptureStderr();
+  read_run_parameters("none.prj", *ms);
+  testing::internal::GetCapturedStderr();
+  const std::string out = capture.stop();
+  EXPECT_EQ(out.rfind("reading run parameters from project file: none.prj\n", 0), 0u) << out;
+  EXPECT_EQ(run_error.error_code, 3);
+  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_EQ(ms->output.flush_buffer, 5000);
+  EXPECT_DOUBLE_EQ(ms->transport.soil_depth_cm, 40.0);
+  EXPECT_EQ(ms->overland.ov_route_option, 1);
+  EXPECT_EQ(ms->overland.uniform_rain, 0);
+}
+
+TEST_F(RunParameters, UniformRainfallStartsTheClockAtTheCardsDate) {
+  std::string out;
+  auto ms = read(base_cards + "END_TIME 2005 3 15 0 0\n", &out);
+  EXPECT_EQ(run_error.error_code, 0);
+  EXPECT_EQ(ms->overland.uniform_rain, 1);
+  EXPECT_EQ(ms->overland.precip_file_on, 0);
+  EXPECT_DOUBLE_EQ(ms->overland.rain_intensity, 12.5);
+  EXPECT_DOUBLE_EQ(ms->overland.rain_duration, 45.0);
+  EXPECT_EQ(ms->start_hhmm, 630);
+  EXPECT_EQ(ms->start_yyyymmdd, 2005 * 10000 + 314);
+  EXPECT_EQ(ms->start_from_cards, 1);
+  EXPECT_EQ(ms->cur_year, 2005);
+  EXPECT_EQ(ms->cur_month, 3);
+  EXPECT_EQ(ms->cur_day, 14);
+  EXPECT_EQ(ms->cur_hour, 6);
+  EXPECT_EQ(ms->cur_minute, 30);
+  const int scan[5] = {2005, 3, 14, 6, 30};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(ms->scan_start_date[i], scan[i]) << i;
+  // 1 January 2005 00:00 is Julian day 2453371.5; 14 March is 72 days later, 06:30 is 6.5 h.
+  const double start = 2453371.5 + 72.0 + 6.5 / 24.0;
+  EXPECT_NEAR(ms->current_time, start, 1e-9);
+  EXPECT_DOUBLE_EQ(ms->hmet_start_jday, ms->current_time);
+  EXPECT_DOUBLE_EQ(ms->event_start_jday[1], ms->current_time);
+  EXPECT_EQ(ms->end_time_given, 1);
+  EXPECT_NEAR(ms->end_time, 2453371.5 + 73.0, 1e-9);
+  EXPECT_EQ(out,
+            "reading run parameters from project file: p.prj\n\nfinished reading project file\n");
+
+  // Without END_TIME there is no end time; with a precipitation file the start is the file's.
+  auto file_run =
+      read("ROWS 2\nCOLS 3\nPRECIP_FILE rain.gag\nSTART_DATE 2005 3 14\nSTART_TIME 6 30\n");
+  EXPECT_EQ(file_run->end_time_given, 0);
+  EXPECT_EQ(file_run->overland.uniform_rain, 0);
+  EXPECT_EQ(file_run->overland.precip_file_on, 1);
+  EXPECT_EQ(file_run->start_from_cards, 0);
+  EXPECT_EQ(file_run->overland.rain_inv_distance, 1);  // the reader's interpolation 0
+  EXPECT_EQ(file_run->overland.rain_thiessen, 0);
+  EXPECT_DOUBLE_EQ(file_run->current_time, 0.0);
+  EXPECT_STREQ(file_run->input.names.precip_file, "rain.gag");
+  auto thiessen = read("PRECIP_FILE rain.gag\nRAIN_THIESSEN\n");
+  EXPECT_EQ(thiessen->overland.rain_inv_distance, 0);
+  EXPECT_EQ(thiessen->overland.rain_thiessen, 1);
+}
+
+TEST_F(RunParameters, DerivedValuesAndNames) {
+  auto ms = read(base_cards +
+                 "EVENT_MIN_Q 0\nSOIL_MOIST_DEPTH 0.25\nTOP_LAYER_DEPTH 0.1\n"
+                 "MIXING_LAYER_DEPTH 0.02\nCHAN_EXPLIC\nWRITE_CHAN_HOTSTART hot\n"
+                 "READ_CHAN_HOTSTART old.hot\nVOLP veg.txt\nMOIST_TO_VOLP moist.grd\n"
+                 "ET_DEMAND_FROM_VOLP et.grd\nRETENTION 2.5\nKINETICS_TIMESTEP_FACTOR 4\n");
+  EXPECT_DOUBLE_EQ(ms->event_min_q, 0.05);
+  EXPECT_DOUBLE_EQ(ms->transport.soil_depth_cm, 25.0);
+  EXPECT_DOUBLE_EQ(ms->transport.layer2_depth_cm, 10.0);
+  EXPECT_DOUBLE_EQ(ms->transport.layer1_depth_cm, 2.0);
+  EXPECT_STREQ(ms->input.names.write_chan_discharge, "hot.qht");
+  EXPECT_STREQ(ms->input.names.write_chan_depth, "hot.dht");
+  EXPECT_EQ(ms->channel.write_chan_hotstart_on, 1);
+  EXPECT_STREQ(ms->input.names.read_chan_depth, "old.hot");
+  EXPECT_STREQ(ms->input.names.read_chan_discharge, "old.hot");
+  EXPECT_EQ(ms->channel.read_chan_hotstart_on, 1);
+  EXPECT_EQ(ms->output.volp, 1);
+  EXPECT_STREQ(ms->output.volp_exchange_file, "exchange/veg.txt");
+  EXPECT_EQ(ms->output.moist_to_volp, 1);
+  EXPECT_STREQ(ms->output.moist_to_volp_file, "exchange/moist.grd");
+  EXPECT_EQ(ms->output.et_demand_from_volp, 1);
+  EXPECT_STREQ(ms->output.et_demand_from_volp_file, "exchange/et.grd");
+  EXPECT_EQ(ms->overland.retention_on, 1);
+  EXPECT_DOUBLE_EQ(ms->overland.uniform_retention, 2.5);
+  EXPECT_DOUBLE_EQ(ms->transport.contam_factor, 4.0);
+  EXPECT_STREQ(ms->input.names.data_file, "data1");
+  EXPECT_DOUBLE_EQ(ms->input.soil_map_constant, 0.15);
+
+  // A flow above the floor is kept; the reader's defaults give an event floor of 0.1 and
+  // 40 cm of soil; no RETENTION gives no uniform retention.
+  auto plain = read(base_cards + "EVENT_MIN_Q 0.5\n");
+  EXPECT_DOUBLE_EQ(plain->event_min_q, 0.5);
+  EXPECT_DOUBLE_EQ(read(base_cards)->event_min_q, 0.1);
+  EXPECT_DOUBLE_EQ(plain->transport.soil_depth_cm, 40.0);
+  EXPECT_DOUBLE_EQ(plain->overland.uniform_retention, 0.0);
+  EXPECT_EQ(plain->overland.ov_route_option, 2);  // OVERTYPE default of the reader
+}
+
+TEST_F(RunParameters, MethodCardsSetTheirSchemeFlags) {
+  struct row {
+    const char* cards;
+    int green_ampt, inf_redist, inf_layered_soil, inf_richards, redistribution_on,
+        continuous_redist;
+  };
+  const row infiltration[] = {
+      {"", 0, 0, 0, 0, 0, 0},
+      {"GREEN_AMPT\n", 1, 0, 0, 0, 0, 0},
+      {"INF_REDIST\n", 0, 1, 0, 0, 1, 1},
+      {"INF_REDIST\nNO_CONT_INF_REDIST\n", 0, 1, 0, 0, 1, 0},
+      {"INF_LAYERED_SOIL\n", 0, 0, 1, 0, 1, 0},
+      {"INF_RICHARDS\n", 0, 0, 0, 1, 0, 0},
+      {"INF_RICHARDS\nGREEN_AMPT\n", 1, 0, 0, 0, 0, 0},  // the last card of the group wins
+  };
+  for (const row& r : infiltration) {
+    auto ms = read(base_cards + r.cards);
+    const subsurface_state& s = ms->subsurface;
+    EXPECT_EQ(s.green_ampt, r.green_ampt) << r.cards;
+    EXPECT_EQ(s.inf_redist, r.inf_redist) << r.cards;
+    EXPECT_EQ(s.inf_layered_soil, r.inf_layered_soil) << r.cards;
+    EXPECT_EQ(s.inf_richards, r.inf_richards) << r.cards;
+    EXPECT_EQ(s.redistribution_on, r.redistribution_on) << r.cards;
+    EXPECT_EQ(s.continuous_redist, r.continuous_redist) << r.cards;
+  }
+
+  struct channel_row {
+    const char* cards;
+    int explic, implicit, drain_init, mesh;
+  };
+  const channel_row channel[] = {
+      {"", 0, 0, 0, 0},
+      {"CHAN_PREISS\n", 0, 0, 0, 0},
+      {"CHAN_DRAIN\n", 0, 1, 1, 0},
+      {"CHAN_EXPLIC\n", 1, 0, 0, 0},
+      {"DIFFUSIVE_WAVE\n", 1, 0, 0, 0},
+      {"CHAN_MESH\n", 0, 0, 0, 1},
+      {"CHAN_BACKWATER\n", 0, 1, 0, 0},
+  };
+  for (const channel_row& r : channel) {
+    auto ms = read(base_cards + r.cards);
+    EXPECT_EQ(ms->channel.chan_explic, r.explic) << r.cards;
+    EXPECT_EQ(ms->channel.chan_implicit, r.implicit) << r.cards;
+    EXPECT_EQ(ms->channel.chan_drain_init, r.drain_init) << r.cards;
+    EXPECT_EQ(ms->channel.chan_mesh, r.mesh) << r.cards;
+  }
+
+  struct map_row {
+    int map_type, ascii, dataset, alt;
+  };
+  for (const map_row& r :
+       {map_row{0, 1, 0, 0}, map_row{1, 0, 1, 0}, map_row{2, 0, 1, 1}, map_row{3, 0, 0, 0}}) {
+    auto ms = read(base_cards + "MAP_TYPE " + std::to_string(r.map_type) + "\n");
+    EXPECT_EQ(ms->output.map_ascii, r.ascii) << r.map_type;
+    EXPECT_EQ(ms->output.map_dataset, r.dataset) << r.map_type;
+    EXPECT_EQ(ms->output.map_dataset_alt, r.alt) << r.map_type;
+  }
+
+  // The infiltration-rate maps need an infiltration scheme.
+  EXPECT_EQ(read(base_cards + "RATE_OF_INFIL ri\n")->output.map_infil_rate, 0);
+  EXPECT_EQ(read(base_cards + "RATE_OF_INFIL ri\nGREEN_AMPT\n")->output.map_infil_rate, 1);
+}
+
+TEST_F(RunParameters, ChannelOptionsTakeEffectOnlyWithExplicitRouting) {
+  const std::string channel_cards =
+      "OVERBANK_FLOW\nSTREAM_CELL sc.txt\nK_RIVER 1e-6\nM_RIVER 2.5\nM_LAKE 3\nBOUND_TS head\n"
+      "CHAN_CON_TRANS\nOUT_CON_LOCATION con.out\nHOTSTART_IS_DEPTH\nCHAN_DECAY_COEF 0.3\n";
+  auto without = read(base_cards + channel_cards);
+  EXPECT_EQ(without->channel.overbank_flow, 0);
+  EXPECT_EQ(without->channel.stream_cell_on, 0);
+  EXPECT_STREQ(without->input.names.stream_cell, "");
+  EXPECT_DOUBLE_EQ(without->channel.chan_gw_factor, 1.0);  // the constructor's value
+  EXPECT_EQ(without->transport.chan_con_trans, 0);
+  EXPECT_EQ(without->transport.con_active, 0);
+  EXPECT_EQ(without->output.out_con_location_on, 0);
+
+  auto with = read(base_cards + "CHAN_EXPLIC\n" + channel_cards);
+  const channel_state& ch = with->channel;
+  EXPECT_EQ(ch.overbank_flow, 1);
+  EXPECT_EQ(ch.stream_cell_on, 1);
+  EXPECT_STREQ(with->input.names.stream_cell, "sc.txt");
+  EXPECT_DOUBLE_EQ(ch.k_river, 1e-6);
+  EXPECT_DOUBLE_EQ(ch.chan_gw_factor, 2.5);
+  EXPECT_DOUBLE_EQ(ch.m_lake, 3.0);
+  EXPECT_EQ(ch.m_lake_flag, 0);
+  EXPECT_EQ(ch.bound_ts_on, 1);
+  EXPECT_STREQ(ch.bound_ts, "head");
+  EXPECT_EQ(ch.hotstart_is_depth, 1);
+  EXPECT_DOUBLE_EQ(ch.max_courant_number, 0.2);  // the reader's default
+  EXPECT_EQ(with->transport.chan_con_trans, 1);
+  EXPECT_EQ(with->transport.con_active, 1);
+  EXPECT_DOUBLE_EQ(with->transport.chan_decay_coef, 0.3);
+  EXPECT_EQ(with->output.out_con_location_on, 1);
+
+  // Overland transport switches the constituent steps on by itself.
+  auto overland = read(base_cards + "OV_CON_TRANS\n");
+  EXPECT_EQ(overland->transport.ov_con_trans, 1);
+  EXPECT_EQ(overland->transport.ov_con_active, 1);
+  EXPECT_EQ(overland->transport.con_active, 1);
+}
+
+TEST_F(RunParameters, GroundwaterIsSimulatedOnlyWithAWaterTable) {
+  auto no_table = read(base_cards + "GW_SIMULATION\nGW_UNIF_POROSITY 0.3\n");
+  EXPECT_EQ(no_table->subsurface.gw_simulation, 0);
+  EXPECT_EQ(no_table->subsurface.gw_unif_porosity_on, 0);
+  EXPECT_EQ(no_table->channel.stream_loss, 0);
+
+  auto ms = read(base_cards +
+                 "WATER_TABLE wt.asc\nGW_SIMULATION\nGW_UNIF_POROSITY 0.3\nGW_HYCOND_MAP k.asc\n"
+                 "GW_TIMESTEP 60\nGW_RELAX_COEFF 1.4\nAQUIFER_BOTTOM bot.asc\nGW_BOUNDFILE b.txt\n"
+                 "GW_WELL_LEVEL wl.out\nOUT_WELL_LOCATION wells.txt\n");
+  const subsurface_state& s = ms->subsurface;
+  EXPECT_EQ(s.water_table_on, 1);
+  EXPECT_EQ(s.gw_simulation, 1);
+  EXPECT_EQ(ms->channel.stream_loss, 1);
+  EXPECT_EQ(s.gw_unif_porosity_on, 1);
+  EXPECT_DOUBLE_EQ(s.gw_unif_porosity, 0.3);
+  EXPECT_EQ(s.gw_hycond_map_on, 1);
+  EXPECT_DOUBLE_EQ(s.gw_time_step, 60.0);
+  EXPECT_DOUBLE_EQ(s.gw_solve_factor, 1.4);
+  EXPECT_DOUBLE_EQ(s.aquifer_delta_z, -999.9);  // the reader's "not given"
+  EXPECT_DOUBLE_EQ(s.single_unsat_sat, 0.75);
+  EXPECT_EQ(s.gw_well_level_on, 1);
+  EXPECT_STREQ(ms->input.names.water_table, "wt.asc");
+  EXPECT_STREQ(ms->input.names.gw_hycond_map, "k.asc");
+  EXPECT_STREQ(ms->input.names.aquifer_bottom, "bot.asc");
+  EXPECT_STREQ(ms->input.names.gw_boundfile, "b.txt");
+  EXPECT_STREQ(ms->input.names.gw_well_level, "wl.out");
+  EXPECT_STREQ(ms->input.names.out_well_location, "wells.txt");
+
+  auto sacramento = read(base_cards + "SACRAMENTO sac.txt\n");
+  EXPECT_EQ(sacramento->subsurface.sacramento, 1);
+  EXPECT_EQ(sacramento->subsurface.topo_dex, 1);
+  EXPECT_STREQ(sacramento->input.names.sacramento, "sac.txt");
+  auto topo = read(base_cards + "SACRAMENTO sac.txt\nTOPO_INDEX\n");
+  EXPECT_EQ(topo->subsurface.topo_dex, 0);
+  EXPECT_EQ(topo->subsurface.topo_index, 1);
+}
+
+TEST_F(RunParameters, ParameterSourcesOfTheMapsAndTables) {
+  auto ms = read(base_cards +
+                 "MANNING_N 0.05\nROUGHNESS r.asc\nMAPPING_TABLE map.cmt\nALBEDO a.asc\n"
+                 "INTERCEPTION\nCONDUCTIVITY k.asc\nST_MAPPING_TABLE st.cmt\n");
+  EXPECT_EQ(ms->overland.manning_n_on, 1);
+  EXPECT_DOUBLE_EQ(ms->overland.manning_n, 0.05);
+  EXPECT_EQ(ms->overland.roughness_on, 1);  // both: the option checks refuse the pair
+  EXPECT_EQ(ms->input.mapping_table_on, 1);
+  EXPECT_STREQ(ms->input.names.mapping_table, "map.cmt");
+  EXPECT_EQ(ms->input.st_mapping_table_on, 1);
+  EXPECT_STREQ(ms->input.names.st_mapping_table, "st.cmt");
+  EXPECT_EQ(ms->subsurface.moisture_on, 1);  // the mapping table may hold the moisture
+  EXPECT_EQ(ms->subsurface.albedo_on, 1);
+  EXPECT_EQ(ms->subsurface.vheight_on, 0);
+  EXPECT_EQ(ms->subsurface.conductivity_on, 1);
+  EXPECT_EQ(ms->subsurface.capillary_on, 0);
+  EXPECT_EQ(ms->overland.interception_on, 1);
+  for (int flag : ms->input.table_present) EXPECT_EQ(flag, 0);
+
+  auto plain = read(base_cards);
+  EXPECT_EQ(plain->overland.roughness_on, 0);
+  EXPECT_EQ(plain->subsurface.moisture_on, 0);
+  EXPECT_EQ(plain->overland.interception_on, 0);
+}
+
+TEST_F(RunParameters, NutrientContainerIsHandedToTheRun) {
+  auto ms = read(base_cards + "NUTRIENTS\nOUT_HYD_NO3 no3\n");
+  EXPECT_EQ(ms->transport.nutrients, 1);
+  ASSERT_NE(ms->transport.nsm, nullptr);
+  EXPECT_EQ(ms->cards.nsm, nullptr);
+  EXPECT_EQ(ms->transport.nsm->hyd_out[1].on, 1);
+  EXPECT_STREQ(ms->transport.nsm->hyd_out[1].base_name, "no3");
+
+  auto none = read(base_cards);
+  EXPECT_EQ(none->transport.nutrients, 0);
+  EXPECT_EQ(none->transport.nsm, nullptr);
+}
+
+TEST_F(RunParameters, DatasetMapsAreRefusedWithCode5) {
+  auto ms = read(base_cards + "NUTRIENTS\nMAP_TYPE 4\nR7_INPUT r7.txt\nGREEN_AMPT\n");
+  EXPECT_EQ(run_error.error_code, 5);
+  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_NE(ms->transport.nsm, nullptr);           // handed over before the refusal
+  EXPECT_FALSE(file_exists(dir_.file("r7.txt")));  // no inflow table for a dataset run
+  EXPECT_EQ(ms->subsurface.green_ampt, 0);         // nothing copied after the refusal
+}
+
+TEST_F(RunParameters, R7InflowTableGetsItsHeaderAndAFailedOpenIsReported) {
+  auto ms = read(base_cards + "R7_INPUT r7.txt\n");
+  EXPECT_EQ(run_error.error_code, 0);
+  EXPECT_EQ(ms->output.r7_input_flag, &ms->cards.r7_input_given);
+  ASSERT_TRUE(r7_inflow_file.is_open());
+  file_handle_close(r7_inflow_file);
+  EXPECT_EQ(read_file(dir_.file("r7.txt")), "  output from TORVA\n\n    JDAY     QIN\n");
+
+  // A second run writes a table of its own, without complaint about the first.
+  std::string out;
+  read(base_cards + "R7_INPUT r7.txt\n", &out);
+  EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+  file_handle_close(r7_inflow_file);
+
+  auto fluxes = read(base_cards + "R7_FLUXES\n");
+  EXPECT_EQ(fluxes->output.r7_input_flag, &fluxes->cards.r7_input_given);
+  EXPECT_EQ(read(base_cards)->output.r7_input_flag, nullptr);
+
+  auto failed = read(base_cards + "R7_INPUT nodir/r7.txt\n");
+  EXPECT_EQ(run_error.error_code, 4);
+  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_STREQ(error_file_kind, "R7 inflow");
+  EXPECT_STREQ(error_file_name, "nodir/r7.txt");
+}
+
+TEST_F(RunParameters, ProcessWideAndQuietCards) {
+  pause_on_exit = 0;
+  read(base_cards + "PAUSE\n");
+  EXPECT_EQ(pause_on_exit, 1);
+  read(base_cards);
+  EXPECT_EQ(pause_on_exit, 1);  // stays set for the later runs of the process
+
+  std::string out;
+  auto quiet = read(base_cards + "SUPER_QUIET\n", &out);
+  EXPECT_EQ(quiet->super_quiet, 1);
+  EXPECT_EQ(out.find("finished reading project file"), std::string::npos);
+  EXPECT_NE(out.find("reading run parameters from project file: p.prj\n"), std::string::npos);
+
+  // FLUSH_BUFFER replaces the flush interval; FLOOD_GRID and FLOOD_STREAM their names.
+  auto ms = read(base_cards + "FLUSH_BUFFER 20\nFLOOD_GRID fg.asc\nFLOOD_STREAM fs.out\n");
+  EXPECT_EQ(ms->output.flush_buffer_on, 1);
+  EXPECT_EQ(ms->output.flush_buffer, 20);
+  EXPECT_EQ(ms->output.flood_grid, 1);
+  EXPECT_STREQ(ms->input.names.flood_grid, "fg.asc");
+  EXPECT_EQ(ms->output.flood_stream, 1);
+  EXPECT_STREQ(ms->input.names.flood_stream, "fs.out");
+}
+
+}  // namespace

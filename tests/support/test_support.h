@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+struct run_steps;
+
 namespace torva_test {
 
 // Creates a fresh folder under the system's temporary folder and makes it the working
@@ -57,6 +59,9 @@ struct command_result {
 // environment assignments `env` ("NAME=value"), in the current working directory.
 command_result run_command(const std::string& program, const std::vector<std::string>& args,
                            const std::string& input = "", const std::vector<std::string>& env = {});
+
+// A run-step table whose every step does nothing: tests put the steps they exercise in it.
+run_steps no_op_steps();
 
 // Path of the torva executable under test.
 std::string torva_exe();

@@ -2,6 +2,8 @@
 // cards while the project file is read; the run-parameter step then hands it to the run.
 #pragma once
 
+#include "framework/file_handle.h"
+
 inline constexpr int nsm_species_count = 9;    // NO2, NO3, NH4, ON, OP, DP, ALG, CBOD, DO
 inline constexpr int nsm_ov_input_count = 12;  // the species, then DOC, DOC fraction, dispersion
 
@@ -26,4 +28,6 @@ struct nsm_model {
   nsm_init_setting st_init[nsm_species_count];   // ST_INIT_NO2 .. ST_INIT_DO: entries 0..8
   nsm_output_switch st_out[nsm_species_count];   // OUT_ST_<species>: stream outputs, 0..8
   nsm_output_switch hyd_out[nsm_species_count];  // OUT_HYD_<species>: outlet series, 0..8
+  file_handle hyd_conc_file[nsm_species_count];  // per species 0..8: concentration series
+  file_handle hyd_mass_file[nsm_species_count];  // per species 0..8: mass series
 };
