@@ -1,5 +1,6 @@
-# Front over CMake. `make example` builds TORVA and runs the example watershed; `make test`
-# builds everything and runs every test; `make bench` runs the benchmarks.
+# Front over CMake. `make example` builds TORVA and runs the example watershed in a copy under
+# the build folder; `make test` builds everything and runs every test; `make bench` runs the
+# benchmarks.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
@@ -18,13 +19,16 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 example: build
-	$(BUILD)/torva -v version
+	rm -rf $(BUILD)/example && cp -r examples/small $(BUILD)/example
+	cd $(BUILD)/example && ../torva small.prj
+	@echo; echo "--- $(BUILD)/example/small_summary.out:"; cat $(BUILD)/example/small_summary.out
+	@echo "--- $(BUILD)/example/maskmap:"; cat $(BUILD)/example/maskmap
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 bench: build
-	@echo "no benchmarks yet"
+	$(BUILD)/grid_read_bench
 
 clean:
 	rm -rf $(BUILD)
