@@ -404,17 +404,7 @@ void init_simulation_clock(model_state& ms) {
     ms.start_yyyymmdd = first[0] * 10000 + first[1] * 100 + first[2];
     if (g.start_year != 0) {
       ms.start_date_given = 1;
-      ms.cur_year = g.start_year;
-      ms.cur_month = g.start_month;
-      ms.cur_day = g.start_day;
-      ms.cur_hour = g.start_hour;
-      ms.cur_minute = g.start_minute;
-      ms.cur_second = 0;
-      ms.cur_second_real = 0.0;
-      ms.start_hhmm = ms.cur_hour * 100 + ms.cur_minute;
-      ms.start_yyyymmdd = ms.cur_year * 10000 + ms.cur_month * 100 + ms.cur_day;
-      ms.current_time =
-          julian_from_date(ms.cur_year, ms.cur_month, ms.cur_day, ms.cur_hour, ms.cur_minute, 0.0);
+      ms.current_time = set_clock_to_card_start(ms);
       // The first event that does not start before the start date; the search ends with the
       // last event of the table.
       ms.first_event = 0;

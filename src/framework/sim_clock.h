@@ -21,3 +21,6 @@ void set_time_parameters(model_state& ms);
 // Time-loop step 1: advances the model time by one step (not on the first pass) and fills the
 // calendar fields and the day of the year.
 void advance_time_step(model_state& ms);
+// Sets the clock's calendar fields, start_hhmm and start_yyyymmdd from the START_DATE and
+// START_TIME cards (seconds 0) and returns that start as a Julian date.
+double set_clock_to_card_start(model_state& ms);

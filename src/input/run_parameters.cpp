@@ -12,6 +12,7 @@
 #include "framework/julian_time.h"
 #include "framework/model_state.h"
 #include "framework/process_info.h"
+#include "framework/sim_clock.h"
 #include "framework/text_tokens.h"
 #include "input/project_file.h"
 
@@ -303,7 +304,6 @@ void copy_subsurface(model_state& ms) {
 // precipitation file gives the start with its first event.
 void copy_precipitation_and_clock(model_state& ms) {
   const uniform_rain_params& rain = ms.rain_params;
-  const grid_time_params& g = ms.grid_params;
   overland_state& ov = ms.overland;
 
   ov.uniform_rain = 0;
@@ -314,23 +314,13 @@ void copy_precipitation_and_clock(model_state& ms) {
     ov.uniform_rain = 1;
     ov.rain_intensity = rain.rain_intensity;
     ov.rain_duration = static_cast<double>(rain.rain_duration);
-    ms.cur_year = g.start_year;
-    ms.cur_month = g.start_month;
-    ms.cur_day = g.start_day;
-    ms.cur_hour = g.start_hour;
-    ms.cur_minute = g.start_minute;
-    ms.cur_second = 0;
-    ms.cur_second_real = 0.0;
-    ms.start_hhmm = ms.cur_hour * 100 + ms.cur_minute;
-    ms.start_yyyymmdd = (ms.cur_year * 100 + ms.cur_month) * 100 + ms.cur_day;
+    const double start = set_clock_to_card_start(ms);
     ms.scan_start_date[0] = ms.cur_year;
     ms.scan_start_date[1] = ms.cur_month;
     ms.scan_start_date[2] = ms.cur_day;
     ms.scan_start_date[3] = ms.cur_hour;
     ms.scan_start_date[4] = ms.cur_minute;
     ms.start_from_cards = 1;
-    const double start =
-        julian_from_date(ms.cur_year, ms.cur_month, ms.cur_day, ms.cur_hour, ms.cur_minute, 0.0);
     ms.current_time = start;
     ms.hmet_start_jday = start;
     ms.event_start_jday[1] = start;
