@@ -53,9 +53,9 @@ struct channel_state {
   raw_array2d<double> area;        // cross-sectional flow area (m2)
   raw_array2d<double> chan_depth;  // depth (m)
   // Hydrograph output locations 1..hyd_location_count: the link and node of each.
-  int hyd_location_count = 0;
-  raw_array1d<int> hlink;
-  raw_array1d<int> hnode;
+  int hyd_location_count = 0;  // hydrograph output locations
+  raw_array1d<int> hlink;      // per location 1..hyd_location_count: channel link
+  raw_array1d<int> hnode;      // per location 1..hyd_location_count: channel node
 
   // Lakes on the network.
   int num_lakes = 0;      // lakes 1..num_lakes
