@@ -4,6 +4,7 @@
 #include "framework/model_state.h"
 
 #include "calibration/run_result.h"
+#include "framework/error_state.h"
 #include "input/elevation_series.h"
 #include "input/replacement.h"
 #include "input/time_series.h"
@@ -11,6 +12,9 @@
 #include "subsurface/wells.h"
 
 void model_state_dtor(model_state& ms) {
+  // Messages after the run reach the console only: the summary file goes with the record.
+  if (error_echo_file == &ms.output.summary_file) error_echo_file = nullptr;
+
   // Arrays and objects made on demand. The member arrays release themselves with their
   // members; the holder of a calibration driver keeps everything but its per-point arrays.
   ms.transport.ov_sed.reset();

@@ -128,6 +128,22 @@ TEST(ModelState, DestructionClosesWhatTheRunLeftOpenOnce) {
   EXPECT_EQ(read_file(dir.file("left_open.out")), "summary line\n");
 }
 
+TEST(ModelState, MessagesAfterTheRecordIsGoneReachTheConsoleOnly) {
+  temp_dir dir;
+  {
+    auto ms = std::make_unique<model_state>();
+    ASSERT_TRUE(file_handle_open(ms->output.summary_file, "summary.out", "w"));
+    error_echo_file = &ms->output.summary_file;
+  }
+  EXPECT_EQ(error_echo_file, nullptr);
+  run_error.error_code = 52;
+  stdout_capture capture;
+  error_report(run_error);
+  EXPECT_EQ(capture.stop(), "\nError: Time step is 0 seconds.\n");
+  EXPECT_EQ(read_file(dir.file("summary.out")), "");
+  run_error = error_state{};
+}
+
 TEST(ModelState, CalibrationHolderKeepsItsEventArraysButLosesItsPointArrays) {
   run_result holder;
   holder.event_peaks = new double[4]{0, 1, 2, 3};
