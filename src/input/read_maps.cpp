@@ -13,6 +13,7 @@
 #include "framework/model_state.h"
 #include "framework/raw_arrays.h"
 #include "input/watershed_mask.h"
+#include "input/xy_boundary.h"
 #include "output/output_steps.h"
 #include "output/r7_link.h"
 #include "overland/overland_steps.h"
@@ -106,6 +107,11 @@ void read_maps(model_state& ms) {
   read_watershed_mask(ms);
   // Without a readable mask there are no cells to size or read the per-cell inputs by.
   if (stopped()) return;
+  // The XY boundary points, read with the project file, must name cells of this watershed.
+  if (!check_xy_bdy_cells(ms.cards.xy_input, ms.cell_count)) {
+    fail();
+    return;
+  }
 
   if (!alloc_cell_doubles(ms.cell_elev, ms.cell_count, "cell_elev") ||
       !alloc_cell_doubles(ms.output.volp_scratch, ms.cell_count, "volp_scratch")) {

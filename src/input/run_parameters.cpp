@@ -14,7 +14,9 @@
 #include "framework/process_info.h"
 #include "framework/sim_clock.h"
 #include "framework/text_tokens.h"
+#include "input/mapping_tables.h"
 #include "input/project_file.h"
+#include "input/stream_tables.h"
 
 int pause_on_exit = 0;
 
@@ -68,9 +70,16 @@ void copy_overland_and_contaminants(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
 
   in.mapping_table_on = c.mapping_table_given;
-  if (in.mapping_table_on) copy_name(in.names.mapping_table, c.mapping_table);
+  if (in.mapping_table_on) {
+    copy_name(in.names.mapping_table, c.mapping_table);
+    // Records which tables the file holds; the map-or-table choices below read the flags.
+    check_map_tables(in.names.mapping_table, in.table_present);
+  }
   in.st_mapping_table_on = c.st_mapping_table_given;
-  if (in.st_mapping_table_on) copy_name(in.names.st_mapping_table, c.st_mapping_table);
+  if (in.st_mapping_table_on) {
+    copy_name(in.names.st_mapping_table, c.st_mapping_table);
+    check_stream_table_file(in.names.st_mapping_table, in.stream_table_present);
+  }
   ov.interception_on = c.interception_coeff_given;
   ov.dike_map_on = c.dike_map_given;
   ov.lowspot_on = c.lowspot_file_given;

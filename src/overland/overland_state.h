@@ -41,10 +41,21 @@ struct radar_grid_record {
 // One overland lake: its flat water surface and extent (a plain record, zeroed by its array).
 struct lake_record {
   double surface_elev;  // m: water-surface elevation
-  double floor_elev;    // m: lowest surface the lake may take
+  double floor_elev;    // m: lowest surface the lake may take (the LAKE card elevation)
   double volume;        // m3
   double rain_volume;   // m3: volume change collected in the current step
   int num_cells;        // cells of the lake
+};
+
+// One low spot of an embankment (a plain record, zeroed by its array): a place on one side of
+// a dike cell where water passes over a lower crest.
+struct lowspot_record {
+  int row;           // grid row of the dike cell, 1..rows
+  int col;           // grid column of the dike cell, 1..cols
+  int side;          // side holding the low spot: 1 top, 2 right, 4 bottom, 8 left
+  double fraction;   // low-spot width as a fraction of the grid size (0.0 to 1.5)
+  double elevation;  // m: crest elevation of the low spot
+  double flow;       // m3/s: discharge over the low spot last computed by the embankment flow
 };
 
 struct overland_state {
@@ -103,6 +114,10 @@ struct overland_state {
   std::string precip_event_title;  // rest of the EVENT line, at most 255 characters
   int precip_event_count = 0;      // events met in the precipitation file in this run
   guarded_array<int> torva_to_precip{"torva_to_precip"};  // per cell: radar cell index
+
+  // Embankment low spots.
+  int num_lowspots = 0;                  // low spots 1..num_lowspots read from the LOWSPOT_FILE
+  raw_array1d<lowspot_record> lowspots;  // per low spot 1..num_lowspots, slot 0 unused
 
   // Overland lakes.
   int olake_count = 0;                 // overland lakes 1..olake_count

@@ -1,5 +1,6 @@
 // Overland steps called by the run driver. The overland processes are not built yet: each step
-// leaves the model state unchanged.
+// leaves the model state unchanged. The dike-map and lake-map readers, which read the
+// low-spot and lake files, are in input/lake_files.cpp.
 #include "overland/overland_steps.h"
 
 #include "framework/model_state.h"
@@ -12,11 +13,9 @@ void apply_rainfall(model_state&) {}
 void apply_overland_point_sources(model_state&) {}
 void overland_flow_step(model_state&) {}
 void overland_lake_step(model_state&) {}
-void read_dike_mask(model_state&) {}
 void read_wetland_mask(model_state&) {}
 void read_overland_boundary(model_state&) {}
 void read_interception_maps(model_state&) {}
-void read_lake_map(model_state&) {}
 void read_retention_map(model_state&) {}
 void read_roughness_map(model_state&) {}
 void read_hotstart_maps(model_state&) {}

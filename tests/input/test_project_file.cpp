@@ -528,13 +528,17 @@ TEST_F(ProjectFileCards, EachKindOfCardFillsItsFields) {
          EXPECT_EQ(c.xy_output.point_kind, 0);
          EXPECT_STREQ(c.xy_output.input_name, "pts.txt");
        }},
-      {"XY boundary inputs are not read yet",
+      {"XY boundary inputs that do not open are reported and skipped",
        "XYBDYINPUT_OVDEP ov.xy\nXYBDYINPUT_GWHEAD gw.xy\nXYBDYINPUT_STFLOW st.xy\n"
        "XYBDYINPUT_STTIMESERIES sts.xy\nROWS 2\n",
-       "Warning: XY boundary inputs are not supported yet; card ignored: ov.xy\n"
-       "Warning: XY boundary inputs are not supported yet; card ignored: gw.xy\n"
-       "Warning: XY boundary inputs are not supported yet; card ignored: st.xy\n"
-       "Warning: XY boundary inputs are not supported yet; card ignored: sts.xy\n",
+       "Error getting new filename from ov.xy\n"
+       "Error: unable to open overland xy boundary input file.\n"
+       "Error getting new filename from gw.xy\n"
+       "Error: unable to open groundwater xy boundary input file.\n"
+       "Error getting new filename from st.xy\n"
+       "Error: unable to open stream xy boundary input file.\n"
+       "Error getting new filename from sts.xy\n"
+       "Error: unable to open stream xy boundary input file.\n",
        [](auto& c, auto& g, auto&) {
          EXPECT_EQ(c.xy_input.num_ovpts, 0);
          EXPECT_EQ(c.xy_input.ov_series, nullptr);

@@ -1,0 +1,75 @@
+// Parameter tables and index maps: turns a table of the mapping-table file and its index map
+// into per-cell parameter arrays. read_map_table serves the grid-input readers of read_maps and
+// the nutrient set-up; its row, index-map and gathering operations serve the readers of the
+// tables with a layout of their own and the stream tables.
+#pragma once
+
+#include <array>
+
+#include "framework/raw_arrays.h"
+
+struct file_handle;
+struct model_state;
+
+// Per-cell destinations of value columns 1..7 of a table; a null entry leaves its column out.
+using table_columns = std::array<raw_array1d<double>*, 7>;
+
+// Reads table `table_id` (1..32) of the run's mapping-table file (input_state::names
+// .mapping_table) and its index map, and writes value column c of each watershed cell's id into
+// *outputs[c - 1] (element = cell number) for every column the table has and the caller gives.
+// With precip_count >= 1 and precip_values given, a PRECIP_CONC line after the count line is
+// read into precip_values[1..precip_count] (left alone when the table has none).
+// The index map's header goes to map_north..map_cols of the model state. Every watershed cell
+// must carry an id that has a row in the table.
+// Returns 1 when the table and its index map were read; a fault in the index map's contents
+// (codes 70 to 74, an unreadable header, an id that is no number or is negative) has been
+// reported and still gives 1, with the values read so far assigned. Returns 0 after any other
+// reported fault: codes 64 (file does not open), 65 (index map does not open), 66 (table missing or
+// empty), or code 4000 after a message of its own (rows missing, without an id, with an id below 1
+// or too few values; a short PRECIP_CONC line; a watershed cell whose id has no row; a destination
+// too small). Every fault is reported through error_report at once: callers test
+// run_error.error_fatal.
+int read_map_table(model_state& ms, int table_id, const table_columns& outputs,
+                   int precip_count = 0, double* precip_values = nullptr);
+
+// Reads the n rows of a table with table_read_row_status (stream_tables.h, which also holds the
+// table_read_row and table_store_row that the table readers share) and stores them in
+// ids[1..n] ("Table IDs") and data[1..n][1..k] ("Table Data"), allocated once every row is read.
+// Every row must be there, with an id of 1 or more in its first six characters and k numbers;
+// `largest_id` receives the largest row id. A fault prints a message naming `file_name`,
+// `table_label` and the row, is reported as code 4000 and gives 0; else 1.
+int map_table_read_rows(file_handle& h, const char* file_name, const char* table_label, int n,
+                        int k, raw_array1d<int>& ids, raw_array2d<double>& data, int& largest_id);
+
+// Allocates values_by_id[0..largest_id] ("Values by ID"), zeroed. False after the allocation
+// message and a code 4000 report.
+bool alloc_values_by_id(raw_array1d<double>& values_by_id, int largest_id);
+
+// Reads the open index map `index_file` (named `index_file_name`): its six-line header into
+// map_north..map_cols of the model state, checked against the project's rows and columns (codes
+// 72, 73, 74), then one id per grid position into index_grid, which is allocated here to the
+// project's rows and columns ("Index File Data") and zeroed. Ids at watershed cells must lie in
+// 0..largest_id (above: code 71 with the row and column; negative: own message); ids elsewhere
+// are read and ignored. Prints "In map %s category %d has %d values\n" for every id 1..largest_id
+// that watershed cells carry, to the console and the summary file. An early end of the map is
+// code 70. Returns 1 when read whole; 0 after a fault, reported at once (the ids read so far
+// stay in the grid).
+int map_read_category_values(model_state& ms, file_handle& index_file, const char* index_file_name,
+                             raw_array2d<int>& index_grid, int largest_id);
+
+// Writes, for every watershed cell (index_map non-zero) whose grid id lies in 1..the highest
+// index of values_by_id, that id's value into out[cell number]; other elements keep what they
+// held. `out_highest` is the highest index of out. A cell number beyond it is reported (own
+// message, code 4000) before anything is written, and gives 0; else 1.
+int map_gather_values(double* out, int out_highest, const raw_array1d<double>& values_by_id,
+                      const raw_array2d<int>& index_grid, const raw_array2d<int>& index_map,
+                      int rows, int cols);
+int map_gather_values(raw_array1d<double>& out, const raw_array1d<double>& values_by_id,
+                      const raw_array2d<int>& index_grid, const raw_array2d<int>& index_map,
+                      int rows, int cols);
+
+// Reads the line after a count line: when it is a PRECIP_CONC line, its k numbers go to
+// values[1..k] and the column-header line after it is consumed as well; otherwise the line read
+// was the column-header line. Returns 0 when the PRECIP_CONC line holds fewer than k numbers
+// (those read stay), else 1. Prints nothing.
+int map_table_read_precip_conc(file_handle& h, int k, double* values);
