@@ -1,0 +1,1 @@
+// Placeholder: being written.

@@ -1,0 +1,2 @@
+// Tests being written.
+#include <gtest/gtest.h>
