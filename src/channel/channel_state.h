@@ -84,4 +84,24 @@ struct channel_state {
   file_handle pipe_flow_file;  // pipe-network flows output
   file_handle flood_stream_file;  // FLOOD_STREAM: stream flood stage output
   file_handle grid_pipe_file;  // grid-to-pipe map read by the input driver
+  // Pipe network as read by read_superlink_file ([node][superlink] arrays: node 0.., superlink
+  // or superjunction 1..; row 0 of inlet_type holds the superjunctions' inlet types).
+  int superlink_junction_count = 0;         // superjunctions 1..superlink_junction_count
+  int superlink_count = 0;                  // superlinks 1..superlink_count
+  int superlink_max_nodes = 0;              // largest node count of one superlink
+  int superlink_dim = 0;                    // array dimension of the network arrays (largest + 2)
+  raw_array1d<int> superlink_cnodes;        // per superlink: computational nodes
+  raw_array1d<int> superjunct_i;            // per superjunction: grid row (outlet: channel link)
+  raw_array1d<int> superjunct_j;            // per superjunction: grid column (outlet: node)
+  raw_array2d<int> superlink_node_i;        // [node][superlink]: grid row of the node
+  raw_array2d<int> superlink_node_j;        // [node][superlink]: grid column of the node
+  raw_array2d<int> inlet_type;              // [node][superlink]: 0 none, 1..9 grates, >10 special
+  // Tile-drain exchange between the grid and the pipes, allocated by init_tile_pipe_grid.
+  raw_array2d<double> superlink_tile_flow;  // [node][superlink]: tile inflow from gw (m3/s)
+  raw_array1d<double> Q_tile_grid;          // per cell 1..cell_count: tile drainage rate (m3/s)
+  raw_array1d<double> vol_tile_grid;        // per cell: tile drainage volume (m3)
+  raw_array1d<double> tilerecharge_to_gw;   // per cell: tile water returned to groundwater (m3)
+  raw_array1d<double> flow_to_superlink;    // per cell: surface water sent into the pipes (m3/s)
+  raw_array1d<int> superlink_junc_gnum;     // per superjunction: cell above it, 0 none
+  raw_array2d<int> superlink_node_gnum;     // [node][superlink]: cell above the node, 0 none
 };

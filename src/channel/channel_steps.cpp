@@ -9,7 +9,11 @@ void superlink_step(model_state&) {}
 void channel_routing_step(model_state&) {}
 void chan_point_input_step(model_state&) {}
 void setup_channel_network(model_state&) {}
-void init_tile_pipe_grid(model_state&) {}
 void init_superlink_channel_connection(model_state&) {}
+// The pipe-network reader is not built: the network is read as empty (no superjunctions, no
+// superlinks).
+int read_superlink_file(model_state&, file_handle&, file_handle&) {
+  return 0;
+}
 // The cross-section tables are not built: the channel geometry is left as it is.
 void ex_section(model_state&) {}

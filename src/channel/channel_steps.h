@@ -2,6 +2,7 @@
 // at start-up, and the pipe network, channel routing and channel point inputs in the time loop.
 #pragma once
 
+struct file_handle;
 struct model_state;
 
 void init_channel_storage(model_state& ms);   // start-up
@@ -13,6 +14,13 @@ void chan_point_input_step(model_state& ms);  // time loop 20
 void setup_channel_network(model_state& ms);              // channel input and network arrays
 void init_tile_pipe_grid(model_state& ms);                // STORM_SEWER: pipes and tiles
 void init_superlink_channel_connection(model_state& ms);  // explicit channels: pipe outfalls
+
+// Reads the superlink pipe network from the open network file and, when it is open, the
+// grid-pipe file, into the pipe-network counts and arrays of the channel record (counts zeroed
+// first). Returns 0 when read, 9 when the network is too large, -1 after a pipe error, -9 when
+// the grid-pipe file lacks its PIPECELLS card; each fault has printed its own message. Leaky
+// pipes without a grid-pipe file set run error 4. Called by init_tile_pipe_grid.
+int read_superlink_file(model_state& ms, file_handle& network_file, file_handle& grid_pipe_file);
 
 // Cross-sections: recomputes every node's area, wetted perimeter, top width and conveyance from
 // its water-surface level, for all links. Called by the event initialisation after the reset.

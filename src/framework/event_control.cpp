@@ -248,7 +248,7 @@ void init_lake_and_soil_state(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
   const double area = ms.gridsize * ms.gridsize;
   const bool schemes = any_infiltration(ss);
-  const bool water_table = !ss.water_table.empty() && !ms.cell_elev.empty();
+  const bool water_table = ss.water_table_on && !ss.elevgw.empty() && !ms.cell_elev.empty();
 
   if (ss.green_ampt || ss.inf_redist) {
     if (ss.zone_depth_upper < 1e-16) ss.zone_depth_upper = ss.init_unsat_depth_cm;
@@ -289,9 +289,9 @@ void init_lake_and_soil_state(model_state& ms) {
     const soil_table_record& soil = ss.soil_types[type >= 0 && type < max_soil_types ? type : 0];
     double depth =
         ss.inf_redist ? ss.init_unsat_depth_cm : soil.layer_depth[0] + soil.layer_depth[1];
-    if (water_table && has(ss.water_table, c) && has(ms.cell_elev, c)) {
+    if (water_table && has(ss.elevgw, c) && has(ms.cell_elev, c)) {
       const double surface = ms.cell_elev[c];
-      const double table = ss.water_table[c];
+      const double table = ss.elevgw[c];
       if (table >= surface) {
         if (ss.inf_redist && has(ss.theta_init, c) && has(ss.porosity_cell, c))
           ss.theta_init[c] = ss.porosity_cell[c];

@@ -68,7 +68,7 @@ void jump_to_next_event(model_state& ms, bool peak_below_cutoff) {
 }
 
 bool water_table_on(const model_state& ms) {
-  return !ms.subsurface.water_table.empty();
+  return ms.subsurface.water_table_on != 0;
 }
 
 // The outlet flow has fallen below the cutoff: the event ends unless water is still on its way.

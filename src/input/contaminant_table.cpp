@@ -1,1 +1,297 @@
-// Placeholder: being written.
+// Contaminant transport table: reads, per contaminant, its name, index map and output file, its
+// concentration in precipitation, its water-soil partition coefficient and its eight per-cell
+// parameters by id. Called at start-up by the overland contaminant set-up of read_maps.
+#include "input/contaminant_table.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "framework/error_state.h"
+#include "framework/file_handle.h"
+#include "framework/model_state.h"
+#include "framework/text_tokens.h"
+#include "input/mapping_tables.h"
+#include "input/parameter_tables.h"
+#include "input/stream_tables.h"
+
+namespace {
+
+constexpr const char* table_label = "CONTAMINANT_TRANSPORT";
+// Value columns of a contaminant's rows.
+constexpr int contam_value_columns = 8;
+// Lines every contaminant takes at the least: its contaminant, PRECIP_CONC, PARTITION and
+// NUM_IDS lines.
+constexpr long lines_per_contaminant = 4;
+// Width to which a contaminant's "Checking" line is padded with dots.
+constexpr std::size_t checking_width = 35;
+
+// Code `code` with `name` as the file of its message, reported at once.
+void report_file_code(int code, const char* name) {
+  copy_text(error_file_name, sizeof error_file_name, name);
+  run_error.error_code = code;
+  error_report(run_error);
+}
+
+// "%s %lf" on a keyword line: the number after its first word; false when there is none.
+bool scan_keyword_value(const std::string& line, double& out) {
+  const char* p = skip_first_word(line.c_str());
+  char* end = nullptr;
+  const double v = strtod(p, &end);
+  if (end == p || !std::isfinite(v)) return false;
+  out = v;
+  return true;
+}
+
+// "%s %d" on a count line of `key`: the count, 0 when the line is no such line or holds no
+// number, -1 for a negative count.
+long scan_count_line(const std::string& line, int key) {
+  if (map_line_id(line.c_str()) != key) return 0;
+  const char* p = skip_first_word(line.c_str());
+  errno = 0;
+  char* end = nullptr;
+  const long v = strtol(p, &end, 10);
+  if (end == p) return 0;
+  return v < 0 ? -1 : v;
+}
+
+// Lines left in the file from the handle's position; the position is kept.
+long lines_left(file_handle& h) {
+  const long here = ftell(h.fp);
+  if (here < 0) return -1;
+  long lines = 0;
+  int last = '\n';
+  for (int ch = fgetc(h.fp); ch != EOF; ch = fgetc(h.fp)) {
+    if (ch == '\n') ++lines;
+    last = ch;
+  }
+  if (last != '\n') ++lines;
+  clearerr(h.fp);
+  fseek(h.fp, here, SEEK_SET);
+  return lines;
+}
+
+// The three double-quoted strings of a contaminant line: the description and output name
+// without their quotes, the index-map name with them. False when the line does not hold three
+// quoted strings.
+bool split_contaminant_line(std::string line, std::string& description, std::string& map_name,
+                            std::string& output_name) {
+  long quotes = 0;
+  for (char ch : line)
+    if (ch == '"') ++quotes;
+  if (quotes < 6) return false;
+  quote_extract(line, description);
+  quote_strip(description);
+  quote_extract(line, map_name);
+  quote_extract(line, output_name);
+  quote_strip(output_name);
+  return true;
+}
+
+}  // namespace
+
+int read_contam_table(model_state& ms, const char* file_name, int table_id,
+                      const contam_columns& parameters, guarded_array<double>& precip_conc,
+                      guarded_array<double>& partition_coef, int& contam_count,
+                      std::vector<std::string>& descriptions,
+                      std::vector<std::string>& output_names) {
+  file_handle h;
+  if (!file_handle_open(h, file_name, "r")) {
+    report_file_code(64, file_name);
+    return 0;
+  }
+  std::string line;
+  if (read_text_line(line, h) == 0 ||
+      strncmp(line.c_str(), map_table_magic, strlen(map_table_magic)) != 0)
+    return 0;
+  rewind(h.fp);
+
+  index_map_list maps;
+  std::string header_map_name;
+  const int found = map_table_locate(h, table_id, maps, header_map_name);
+  printf("\nReading contaminant table...  ");
+  if (found == 0) {
+    run_error.error_code = 69;
+    error_report(run_error);
+    return 0;
+  }
+
+  // The count line.
+  long n = 0;
+  if (read_text_line(line, h) != 0) n = scan_count_line(line, map_key_num_contam);
+  if (n < 0 || n > INT_MAX) {
+    map_table_fail("Error: table %s of mapping table file %s gives a contaminant count of %s\n",
+                   table_label, file_name, line.c_str());
+    return 0;
+  }
+  const long room = lines_left(h);
+  if (room >= 0 && n > room / lines_per_contaminant) {
+    map_table_fail(
+        "Error: table %s of mapping table file %s gives %ld contaminants, but the %ld lines "
+        "after it hold at most %ld\n",
+        table_label, file_name, n, room, room / lines_per_contaminant);
+    return 0;
+  }
+  contam_count = static_cast<int>(n);
+  printf("%d contaminants found\n", contam_count);
+  if (contam_count == 0) return 1;
+
+  // Room for the contaminants: names, coefficients and a row of every given parameter array.
+  const int cells = ms.cell_count;
+  descriptions.assign(static_cast<std::size_t>(contam_count) + 1, std::string());
+  output_names.assign(static_cast<std::size_t>(contam_count) + 1, std::string());
+  std::vector<std::string> indexmapfilenames(static_cast<std::size_t>(contam_count) + 1);
+  if (!precip_conc.grow(contam_count) || !partition_coef.grow(contam_count)) {
+    map_table_fail("Error: the coefficients of %d contaminants cannot be stored\n", contam_count);
+    return 0;
+  }
+  for (guarded_array2d<double>* p : parameters) {
+    if (p == nullptr) continue;
+    if (p->add_rows(contam_count, cells) == 0) {
+      map_table_fail("Error: the parameters of %d contaminants cannot be stored\n", contam_count);
+      return 0;
+    }
+  }
+
+  bool failed = false;
+  for (int i = 1; i <= contam_count; ++i) {
+    const std::size_t at = static_cast<std::size_t>(i);
+    // a. The contaminant line.
+    if (read_text_line(line, h) == 0) {
+      map_table_fail("Error: table %s of mapping table file %s ends before contaminant %d\n",
+                     table_label, file_name, i);
+      return 0;
+    }
+    std::string description;
+    std::string map_name;
+    std::string output_name;
+    if (!split_contaminant_line(line, description, map_name, output_name)) {
+      map_table_fail(
+          "Error: the line of contaminant %d in table %s of mapping table file %s does not "
+          "hold its description, index map name and output file name in double quotes\n",
+          i, table_label, file_name);
+      return 0;
+    }
+    if (description.size() > max_contam_name || map_name.size() > max_contam_name + 2 ||
+        output_name.size() > max_contam_name) {
+      map_table_fail(
+          "Error: a name on the line of contaminant %d in table %s of mapping table file %s is "
+          "longer than %d characters\n",
+          i, table_label, file_name, max_contam_name);
+      return 0;
+    }
+    descriptions[at] = description;
+    output_names[at] = output_name;
+
+    // b. and c. The precipitation concentration and the partition coefficient. A missing or
+    // unreadable line is reported and ends the read as failed once every contaminant is read:
+    // the contaminant would otherwise run with a coefficient it was never given.
+    double value = 0.0;
+    read_text_line(line, h);
+    if (map_line_id(line.c_str()) == map_key_precip_conc && scan_keyword_value(line, value)) {
+      precip_conc[i] = value;
+    } else {
+      printf("Error in reading the precip concentration of constituent #%d\n", i);
+      failed = true;
+    }
+    read_text_line(line, h);
+    if (map_line_id(line.c_str()) == map_key_partition && scan_keyword_value(line, value)) {
+      partition_coef[i] = value;
+    } else {
+      printf("Error in reading the partition coefficient of constituent #%d\n", i);
+      failed = true;
+    }
+
+    // d. The contaminant's progress line.
+    printf("  Checking %s", description.c_str());
+    for (std::size_t k = description.size(); k < checking_width; ++k) printf(".");
+
+    // e. Its index map.
+    const index_map_entry* e = index_map_lookup(maps, map_name);
+    if (e == nullptr) {
+      printf("unable to match index map\n");
+      failed = true;
+    } else {
+      indexmapfilenames[at] = e->file_name;
+    }
+
+    // f. Its rows; those of a contaminant without an index map are read past.
+    if (read_text_line(line, h) == 0) line.clear();
+    const long m = scan_count_line(line, map_key_num_ids);
+    if (m < 0) {
+      map_table_fail(
+          "Error: the NUM_IDS line of contaminant %d in table %s of mapping table "
+          "file %s gives a negative count\n",
+          i, table_label, file_name);
+      return 0;
+    }
+    if (m == 0) continue;
+    char label[64];
+    snprintf(label, sizeof label, "%s (contaminant %d)", table_label, i);
+    map_table_skip(h);
+    raw_array1d<int> ids;
+    raw_array2d<double> data;
+    int largest_id = 0;
+    if (map_table_read_rows(h, file_name, label, m > INT_MAX ? INT_MAX : static_cast<int>(m),
+                            contam_value_columns, ids, data, largest_id) == 0)
+      return 0;
+    if (e == nullptr) continue;
+
+    // h. The index map.
+    file_handle index;
+    if (!file_handle_open(index, e->file_name.c_str(), "r")) {
+      printf("unable to open index map file.\n");
+      report_file_code(65, e->file_name.c_str());
+      return 0;
+    }
+    raw_array2d<int> grid;
+    const int map_read =
+        map_read_category_values(ms, index, e->file_name.c_str(), grid, largest_id);
+    file_handle_close(index);
+    if (map_read == 0) return 0;
+    // A watershed cell whose id is not 0 needs a row: it would otherwise take no values.
+    raw_array1d<char> has_row;
+    if (!has_row.allocate(largest_id)) {
+      raw_report_alloc_failure("Table IDs");
+      map_table_fail("Error: no memory for the ids of contaminant %d\n", i);
+      return 0;
+    }
+    for (int r = 1; r <= m; ++r) has_row[ids[r]] = 1;
+    for (int r = 1; r <= ms.rows; ++r) {
+      for (int c = 1; c <= ms.cols; ++c) {
+        const int id = grid[r][c];
+        if (ms.index_map[r][c] == 0 || id == 0 || has_row[id] != 0) continue;
+        map_table_fail(
+            "Error: the watershed cell at row %d column %d of index map %s has the id %d, for "
+            "which contaminant %d of table %s in mapping table file %s has no row\n",
+            r, c, e->file_name.c_str(), id, i, table_label, file_name);
+        return 0;
+      }
+    }
+
+    // i. The value columns into row i of their arrays.
+    raw_array1d<double> values_by_id;
+    if (!alloc_values_by_id(values_by_id, largest_id)) return 0;
+    for (int column = 1; column <= contam_value_columns; ++column) {
+      guarded_array2d<double>* p = parameters[static_cast<std::size_t>(column - 1)];
+      if (p == nullptr) continue;
+      table_store_row(data, static_cast<int>(m), column, ids, largest_id, values_by_id);
+      if (map_gather_values(p->row(i), p->row(i) != nullptr ? p->width() : 0, values_by_id, grid,
+                            ms.index_map, ms.rows, ms.cols) == 0)
+        return 0;
+    }
+    printf("found and read index map\n");
+  }
+
+  if (failed) {
+    run_error.error_code = 69;
+    error_report(run_error);
+    return 0;
+  }
+  return 1;
+}

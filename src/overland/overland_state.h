@@ -47,6 +47,14 @@ struct lake_record {
   int num_cells;        // cells of the lake
 };
 
+// Properties of one wetland (a plain record, zeroed by its array), by compact wetland number.
+struct wetland_record {
+  double slot[8];  // 0 initial depth (m), 1 (table column 2 / 1000), 2 (column 3 per second),
+                   // 3 (column 4 / 1000), 4 (column 5 per second), 5 always 0, 6 (column 6),
+                   // 7 depth by which the cell's elevation is lowered (m)
+};
+static_assert(sizeof(wetland_record) == 64, "eight doubles per wetland");
+
 // One low spot of an embankment (a plain record, zeroed by its array): a place on one side of
 // a dike cell where water passes over a lower crest.
 struct lowspot_record {
@@ -66,7 +74,12 @@ struct overland_state {
   raw_array1d<double> ov_depth;       // per cell: overland water depth (m)
   raw_array1d<double> ov_depth_prev;  // per cell: overland depth of the previous step (m)
   raw_array1d<int> dike_mask;         // per cell: embankment code, 0 none
-  raw_array1d<int> wetland_mask;      // per cell: wetland id, 0 none
+  raw_array1d<int> wetland_mask;      // per cell: wetland number 1..wetland_count, 0 none
+  int wetland_count = 0;              // wetlands 1..wetland_count of the wetland table
+
+  // Per wetland 1..wetland_count: its properties (records up to the largest wetland id).
+  raw_array1d<wetland_record> wetlands;
+
   raw_array1d<int> lake_num;          // per cell: overland lake number, 0 none
   int ov_route_option = 1;            // overland routing scheme: 1 explicit, 2 ADE, 3 ADE-PC
   int ov_sweep_parity = 1;            // 1 or 2: sweep direction, flipped at every overland step
@@ -81,11 +94,19 @@ struct overland_state {
   double uniform_retention = 0.0;     // mm: the RETENTION depth when retention_on, else 0
   int ov_boundary = 0;                // OV_BOUNDARY: overland boundary cells from their table
   int area_reduction = 0;             // AREA_REDUCTION: infiltration area reduced per cell
+  raw_array1d<double> area_reduction_cell;  // per cell: infiltrating fraction of the cell (0..1)
   raw_array1d<int> oland_lake_mask;   // per cell: 1 inside an overland lake
   raw_array1d<int> oland_lake_new;    // per cell: 1 where a lake grew this step
   int ov_point_source = 0;                   // overland point sources on
   int interception_on = 0;                   // canopy interception on
   raw_array1d<double> interception_storage;  // per cell: water held by the canopy (mm)
+  raw_array1d<double> interception_capacity;  // per cell 1..cell_count: canopy storage (mm)
+  raw_array1d<double> interception_coeff;     // per cell: rain share held once full (0..1)
+  raw_array1d<double> ov_roughness;           // per cell 1..cell_count: overland Manning n (> 0)
+  raw_array1d<double> ov_retention;           // per cell 1..cell_count: retention depth (m)
+  raw_array1d<int> boundary_type;      // per cell: overland boundary type, 0 none, 1..5
+  raw_array1d<double> boundary_value;  // per cell: value in force (first table value at start-up)
+  raw_array1d<double> boundary_param;  // per cell: slope, stage (m) or series number (2nd value)
 
   // Precipitation events.
   int num_events = 0;                                   // events of the precipitation input

@@ -1,6 +1,7 @@
 // Overland steps called by the run driver. The overland processes are not built yet: each step
 // leaves the model state unchanged. The dike-map and lake-map readers, which read the
-// low-spot and lake files, are in input/lake_files.cpp.
+// low-spot and lake files, are in input/lake_files.cpp; the other surface-input readers are in
+// input/surface_inputs.cpp.
 #include "overland/overland_steps.h"
 
 #include "framework/model_state.h"
@@ -13,9 +14,3 @@ void apply_rainfall(model_state&) {}
 void apply_overland_point_sources(model_state&) {}
 void overland_flow_step(model_state&) {}
 void overland_lake_step(model_state&) {}
-void read_wetland_mask(model_state&) {}
-void read_overland_boundary(model_state&) {}
-void read_interception_maps(model_state&) {}
-void read_retention_map(model_state&) {}
-void read_roughness_map(model_state&) {}
-void read_hotstart_maps(model_state&) {}

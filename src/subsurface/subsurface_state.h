@@ -26,6 +26,11 @@ struct subsurface_state {
   double richards_dtheta_max = 0.0;    // largest water-content change per Richards step
   int richards_upper_option = 0;       // upper boundary: 2 Green and Ampt, 3 average
   raw_array1d<double> porosity_cell;   // per cell: porosity (fraction)
+  raw_array1d<double> ks_cell;          // per cell: saturated hydraulic conductivity (m/s)
+  raw_array1d<double> hc_cell;          // per cell: capillary head (m)
+  raw_array1d<double> pore_index_cell;  // per cell: pore-size distribution index (-)
+  raw_array1d<double> theta_work;       // per cell: working soil moisture of the start-up
+                                        // readers and the moisture hotstart (fraction)
   raw_array1d<int> soiltype;           // per cell: soil type id 0..max_soil_types-1
   raw_array1d<double> sm_bottom_loss;  // per cell: water lost through the soil bottom (m)
   file_handle multi_layer_soil_file;   // layered-soil table input
@@ -51,9 +56,15 @@ struct subsurface_state {
   int gw_sweep_parity = 1;           // 1 or 2: sweep direction, flipped at every solve
   double gw_solve_factor = 1.0;      // relaxation factor of the groundwater solver
   int gw_summary_flag = 1;           // groundwater totals in the end-of-run summary
-  raw_array1d<double> water_table;   // per cell: water-table elevation (m)
   raw_array1d<double> bottom_elev;   // per cell: aquifer bottom elevation (m)
   raw_array1d<double> elevgw;        // per cell: groundwater head (m)
+  raw_array1d<int> gwbound;          // per cell: groundwater boundary type 0..7 (6 static flux)
+  raw_array1d<double> gw_cond_x;     // per cell: aquifer hydraulic conductivity along rows (m/s)
+  raw_array1d<double> gw_cond_y;     // per cell: aquifer hydraulic conductivity along columns (m/s)
+  raw_array1d<double> gw_static_flux;  // per cell: static-flux well rate per area (m/s)
+  raw_array1d<int> num_unsat_cells;    // per cell: unsaturated cells above the aquifer
+  int static_well_count = 0;           // static-flux wells of the flux table (or type-6 cells)
+  int dynamic_well_count = 0;          // type-3 cells of the groundwater boundary map
   file_handle gw_boundfile_file;     // groundwater boundary cells
   file_handle gw_hycond_map_file;    // groundwater conductivity map
   file_handle gw_porosity_map_file;  // groundwater porosity map
@@ -65,6 +76,7 @@ struct subsurface_state {
   int sacramento = 0;          // Sacramento soil-moisture accounting on
   int topo_dex = 0;            // Sacramento with the model's own topographic index
   int topo_index = 0;          // TOPO_INDEX: Sacramento with a topographic index
+  raw_array1d<double> swe;     // per cell 1..cell_count: snow water equivalent (m of water)
   // Long-term weather and evapotranspiration.
   int hmet_surfaways = 0;    // hydromet file in Surface Airways format
   int hmet_samson = 0;       // hydromet file in SAMSON format
@@ -77,6 +89,15 @@ struct subsurface_state {
   int canopy_on = 0;         // canopy resistance from its map or that table
   int wilting_point_on = 0;  // wilting point from its map or that table
   int seasonal_rs = 0;       // SEASONAL_RS: seasonal canopy resistance
+  raw_array1d<double> albedo_cell;    // per cell: surface albedo (fraction)
+  raw_array1d<double> vheight_cell;   // per cell: vegetation height (m)
+  raw_array1d<double> tcoeff_cell;    // per cell: transmission coefficient (fraction)
+  raw_array1d<double> canopy_cell;    // per cell: canopy resistance (s/m)
+  raw_array1d<double> theta_wp_cell;  // per cell: wilting point water content (fraction)
+  raw_array1d<double> theta_fc_cell;  // per cell: field capacity water content (fraction)
+  raw_array1d<double> et_rate_water;  // per cell: potential evaporation of surface water (cm/h)
+  raw_array1d<double> et_rate_soil;   // per cell: potential evapotranspiration of the soil (cm/h)
+  raw_array1d<double> topo_dex_values;  // per cell: topographic index of the Sacramento model
 
   // Soil state of the infiltration schemes, per cell 1..cell_count (allocated by the soil
   // set-up for the schemes that use them; an empty array is not used).
@@ -122,6 +143,30 @@ struct subsurface_state {
   raw_array2d<double> THETA;     // [cell][node]: water content
   raw_array2d<double> THETAS;    // [cell][node]: saturated water content
   raw_array2d<double> DZ;        // [cell][node]: node thickness (cm)
+  raw_array1d<double> VOLCHANGE;  // per cell: change of column water in the step (cm)
+  raw_array1d<double> MASSERROR;  // per cell: mass-balance error of the column (cm)
+  raw_array1d<double> avgks;      // per cell: mean saturated conductivity of the column (cm/h)
+  raw_array1d<double> totaldz;    // per cell: depth of the column (cm)
+  raw_array1d<int> num1;          // 1..151: work counts of the column solver
+  raw_array1d<int> num2;          // per cell: work count of the column solver
+  raw_array1d<int> num3;          // per cell: work count of the column solver
+  raw_array1d<int> numtot;        // per cell: total node count of the column
+  // Node arrays [cell 1..cell_count][node 1..richards_node_count], made by the soil table reader.
+  raw_array2d<double> PHEAD;       // pressure head (cm)
+  raw_array2d<double> KHEAD;       // unsaturated conductivity (cm/h)
+  raw_array2d<double> WATCAP;      // water capacity (1/cm)
+  raw_array2d<double> WATFLUX;     // water flux between nodes (cm/h)
+  raw_array2d<double> SOURCE;      // source and sink term (1/h)
+  raw_array2d<double> THETAR;      // residual water content
+  raw_array2d<double> THETAWP;     // wilting point water content
+  raw_array2d<double> THETAFC;     // field capacity water content
+  raw_array2d<double> thehac;      // Havercamp water-content parameter
+  raw_array2d<double> BChc;        // Brooks-Corey capillary head (cm)
+  raw_array2d<double> root_depth;  // root fraction of the node
+  raw_array2d<double> AHAV;        // Havercamp A
+  raw_array2d<double> BHAV;        // Havercamp B
+  raw_array2d<double> ALPHA;       // Havercamp alpha
+  raw_array2d<double> BETA;        // Havercamp beta
   // Volumes of the soil balances (m3).
   double recharge_volume = 0.0;       // drainage booked out of the soil
   double et_cell_volume = 0.0;        // evapotranspiration booked out of the soil

@@ -5,18 +5,15 @@
 #include <cstdio>
 
 #include "framework/error_state.h"
+#include "framework/linked_list.h"
 #include "framework/model_state.h"
+#include "subsurface/wells.h"
 
 void soil_et_step(model_state&) {}
 void hydromet_et_step(model_state&) {}
 void infiltration_step(model_state&) {}
 void sacramento_step(model_state&) {}
 void groundwater_step(model_state&) {}
-void alloc_grid_arrays(model_state&) {}
-void read_soil_maps(model_state&) {}
-void read_gw_maps(model_state&) {}
-void open_sacramento_params(model_state&) {}
-void read_soil_moisture_hotstart(model_state&) {}
 
 // The hydrometeorological readers are not built: a long-term run, which needs them, stops here
 // with a clear message instead of running without weather.
@@ -30,3 +27,22 @@ int read_hmet_record(model_state&, int) {
 double richards_infiltration(model_state&, double) {
   return 0.0;
 }
+
+// The soil-column table readers are not built: no soil types are read and no nodes are made.
+int read_layered_soil_table(model_state&, file_handle&, int) {
+  return 0;
+}
+int read_multilayer_soil_block(file_handle&, model_state&, soil_table_record*) {
+  return 0;
+}
+
+// Well placement is not built: no well becomes active; the well-table list is released.
+void wells_from_index_map(model_state&, const raw_array2d<int>&, well_record*& table_wells) {
+  list_free(table_wells);
+}
+
+// The layered-soil table file, the Richards column set-up and the Sacramento parameter reader
+// are not built: no soil types are read, no columns are made, no Sacramento parameters are set.
+void read_soil_layer_file(model_state&, file_handle&, soil_table_record*) {}
+void richards_init_soil_columns(model_state&) {}
+void read_sacramento_input(model_state&, file_handle&, int) {}

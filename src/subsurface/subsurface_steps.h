@@ -3,7 +3,12 @@
 // and groundwater. Each decides itself whether its process is due.
 #pragma once
 
+struct file_handle;
 struct model_state;
+struct soil_table_record;
+struct well_record;
+
+#include "framework/raw_arrays.h"
 
 void soil_et_step(model_state& ms);       // time loop 7
 void hydromet_et_step(model_state& ms);   // time loop 8
@@ -26,3 +31,27 @@ int read_hmet_record(model_state& ms, int mode);
 // Advances the Richards soil column of every active cell over dt_seconds and returns the
 // evaporation depth of that time (m).
 double richards_infiltration(model_state& ms, double dt_seconds);
+
+// Soil-column table readers, handed the mapping-table file (or the layered-soil table file) just
+// after the table's header line.
+// Richards table of `form` (1 Brooks-Corey, 2 Havercamp): count lines and three layers per soil
+// id into the Richards node arrays; returns the number of Richards nodes per cell.
+int read_layered_soil_table(model_state& ms, file_handle& table_file, int form);
+// MULTI_LAYER_SOIL block: its two count lines, column-header line and three rows per soil id
+// into soil_types; returns its count.
+int read_multilayer_soil_block(file_handle& table_file, model_state& ms,
+                               soil_table_record* soil_types);
+// Places the wells of the well table: every grid position (row 1..rows, column 1..cols) whose id
+// in well_ids is not 0 becomes an active well at the cell index_map[row][col] with the first
+// well of that id in table_wells (newest row first); then frees table_wells and clears it.
+void wells_from_index_map(model_state& ms, const raw_array2d<int>& well_ids,
+                          well_record*& table_wells);
+// Layered-soil table file (multi_layer_soil_file), read after the soil-type map of the layered
+// scheme: counts, then three layers of parameters per soil type into soil_types.
+void read_soil_layer_file(model_state& ms, file_handle& layer_file, soil_table_record* soil_types);
+// Builds the Richards soil columns from the node arrays once the soil table is read.
+void richards_init_soil_columns(model_state& ms);
+// Reads the Sacramento parameter file (open for reading) for the cells of index_map, with the
+// elevations and the topographic-index option (1: the model's own index); on a bad file prints
+// its message and sets code 4000.
+void read_sacramento_input(model_state& ms, file_handle& params, int topo_option);

@@ -3,6 +3,9 @@
 // record of the soil-column constituent transport.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "framework/file_handle.h"
 #include "framework/guarded_array.h"
 #include "framework/raw_arrays.h"
@@ -54,6 +57,9 @@ struct ov_sediment_obj {
   raw_array1d<double> tot_sed;              // per cell: total sediment (m3)
   raw_array1d<double> ov_net_sed;           // per cell: net erosion (-) or deposition (+) (m3)
   raw_array1d<int> sed_class;               // per cell: dominant sediment class
+
+  // Per class 1..num_sed_classes: output file name (element 0 empty).
+  std::vector<std::string> output_filename;
 };
 
 struct soil_layer_work {

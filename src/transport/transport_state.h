@@ -4,6 +4,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "framework/file_handle.h"
 #include "framework/guarded_array.h"
@@ -87,6 +89,9 @@ struct transport_state {
   guarded_array<double> GLOBAL_GW_MASS{"GLOBAL_GW_MASS"};
   guarded_array<int> constituent_type{"constituent_type"};  // per constituent: kind
   guarded_array<double> water_soil_partition_coef{"water_soil_partition_coef"};  // per constituent
+  // Per constituent 1..num_contaminants (element 0 empty): description and output file name.
+  std::vector<std::string> contamdescriptions;
+  std::vector<std::string> contamoutputfilenames;
 
   // Soil constituents, [constituent][cell][layer] (kg and kg/m3).
   guarded_array3d soil_mass;

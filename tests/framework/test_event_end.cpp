@@ -343,7 +343,7 @@ TEST_F(EventEnd, TheLastEventGoesOnWhileMoreThanFivePercentOfItsRainStandsOnTheL
   ms_->overland.ov_depth.allocate(1);
   ms_->overland.ov_depth[1] = 1.0;
   ms_->event_rain_vol = 1000.0;
-  ms_->subsurface.water_table.allocate(1);
+  ms_->subsurface.water_table_on = 1;
   ms_->outlet_q = 0.01;
   end_check();
   EXPECT_EQ(ms_->run_flag, 0);

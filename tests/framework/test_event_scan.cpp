@@ -332,7 +332,8 @@ TEST_F(EventScanState, RedistributionStartsFromTheWaterTableAndCountsTheSoilWate
   ss.init_unsat_depth_cm = 150.0;
   ss.zone_depth_upper = 0.0;  // takes the default unsaturated depth
   ss.single_unsat_sat = 0.5;
-  for (auto* a : {&ss.theta_init, &ss.porosity_cell, &ss.water_table, &ss.wt_depth_cm,
+  ss.water_table_on = 1;
+  for (auto* a : {&ss.theta_init, &ss.porosity_cell, &ss.wt_depth_cm,
                   &ss.zone_water_upper, &ss.zone_water_lower, &ss.soil_water_total,
                   &ss.redist_front_theta, &ss.surf_moist, &ss.gw_inf_redist_theta, &ss.gw_porosity,
                   &ss.elevgw, &ss.bottom_elev, &ss.gw_flux, &ss.inf_depth_cum})
@@ -343,13 +344,13 @@ TEST_F(EventScanState, RedistributionStartsFromTheWaterTableAndCountsTheSoilWate
     ss.porosity_cell[c] = 0.4;
     ss.gw_porosity[c] = 0.3;
     ss.bottom_elev[c] = 90.0;
-    ss.elevgw[c] = 95.0;
     ss.gw_flux[c] = 7.0;
     ss.inf_depth_cum[c] = 0.3;
   }
-  ss.water_table[1] = 98.0;   // 2 m down: deeper than 150 cm, the default depth holds
-  ss.water_table[2] = 100.5;  // 0.5 m down: the depth shortens to 50 cm
-  ss.water_table[3] = 103.0;  // above the surface: saturated
+  // The initial water table is the groundwater head.
+  ss.elevgw[1] = 98.0;   // 2 m down: deeper than 150 cm, the default depth holds
+  ss.elevgw[2] = 100.5;  // 0.5 m down: the depth shortens to 50 cm
+  ss.elevgw[3] = 103.0;  // above the surface: saturated
   EXPECT_EQ(run(init_lake_and_soil_state), "");
   EXPECT_EQ(run_error.error_code, 0);
   EXPECT_DOUBLE_EQ(ss.zone_depth_upper, 150.0);
@@ -368,8 +369,10 @@ TEST_F(EventScanState, RedistributionStartsFromTheWaterTableAndCountsTheSoilWate
   const double soil = (0.2 * 150.0 + 0.2 * 50.0) / 100.0 * 100.0;
   EXPECT_NEAR(ms_->soil_vol_initial, soil, 1e-9);
   EXPECT_NEAR(ss.vadose_vol_initial, soil, 1e-9);
-  EXPECT_DOUBLE_EQ(ms_->gw_vol_initial, 3 * 5.0 * 0.3 * 100.0);
-  EXPECT_NEAR(ss.subsurface_vol_initial, soil + 450.0, 1e-9);
+  // Groundwater: (head - aquifer bottom) x aquifer porosity over 100 m2.
+  const double gw = ((98.0 - 90.0) + (100.5 - 90.0) + (103.0 - 90.0)) * 0.3 * 100.0;
+  EXPECT_NEAR(ms_->gw_vol_initial, gw, 1e-9);
+  EXPECT_NEAR(ss.subsurface_vol_initial, soil + gw, 1e-9);
   EXPECT_DOUBLE_EQ(ss.zone_water_upper[1], 30.0);
 }
 

@@ -1,2 +1,290 @@
-// Tests being written.
+// Contaminant transport table: each contaminant's names, coefficients and eight per-cell
+// parameters through its own index map, the console lines of the read, and the faults of the
+// count, the contaminant lines, the coefficient lines, the index maps and the rows.
 #include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/error_state.h"
+#include "framework/file_handle.h"
+#include "framework/guarded_array.h"
+#include "framework/model_state.h"
+#include "framework/raw_arrays.h"
+#include "framework/text_tokens.h"
+#include "input/contaminant_table.h"
+#include "support/test_support.h"
+
+using torva_test::stdout_capture;
+using torva_test::temp_dir;
+using torva_test::write_file;
+
+namespace {
+
+const std::string magic = "TORVA_INDEX_MAP_TABLES\n";
+const std::string column_header = "ID    DESCRIPTION                                  VALUES\n";
+
+// A table row in its fixed columns: the id in the first 6 characters, a description up to
+// character 86 and the values from character 87 on.
+std::string row(int id, const std::string& values) {
+  char id_text[16];
+  std::snprintf(id_text, sizeof id_text, "%6d", id);
+  std::string line = std::string(id_text) + " soil group";
+  line.resize(86, ' ');
+  return line + values + "\n";
+}
+
+// An index map of the project's 2 x 3 grid with the given rows of ids.
+std::string index_map(const std::string& ids) {
+  return "north: 100.0\nsouth: 40.0\neast: 190.0\nwest: 100.0\nrows: 2\ncols: 3\n" + ids;
+}
+
+// One contaminant's sub-table.
+std::string contaminant(const std::string& description, const std::string& map_name,
+                        const std::string& output, double precip, double partition,
+                        const std::string& rows, int count) {
+  char coefficients[128];
+  std::snprintf(coefficients, sizeof coefficients, "PRECIP_CONC %g\nPARTITION %g\n", precip,
+                partition);
+  return "\"" + description + "\" \"" + map_name + "\" \"" + output + "\"\n" + coefficients +
+         "NUM_IDS " + std::to_string(count) + "\n" + column_header + rows;
+}
+
+// Rows of ids 1 and 2 whose eight values are base + column (id 2: base + 100 + column).
+std::string two_rows(int base) {
+  std::string a;
+  std::string b;
+  for (int c = 1; c <= 8; ++c) {
+    a += std::to_string(base + c) + " ";
+    b += std::to_string(base + 100 + c) + " ";
+  }
+  return row(1, a) + row(2, b);
+}
+
+class ContaminantTable : public testing::Test {
+ protected:
+  void SetUp() override {
+    copy_text(saved_project_dir_, sizeof saved_project_dir_, project_dir);
+    project_dir[0] = '\0';
+    run_error = error_state{};
+    error_echo_file = nullptr;
+    // The watershed: 1 1 0 / 1 1 1, cells numbered row by row.
+    ms_ = std::make_unique<model_state>();
+    ms_->rows = 2;
+    ms_->cols = 3;
+    ms_->cell_count = 5;
+    alloc_2d_int_named(ms_->index_map, 3, 4, "mask");
+    const int cells[2][3] = {{1, 2, 0}, {3, 4, 5}};
+    for (int r = 1; r <= 2; ++r)
+      for (int c = 1; c <= 3; ++c) ms_->index_map[r][c] = cells[r - 1][c - 1];
+    for (std::size_t c = 0; c < parameters_.size(); ++c) wanted_[c] = &parameters_[c];
+  }
+  void TearDown() override {
+    copy_text(project_dir, sizeof project_dir, saved_project_dir_);
+    run_error = error_state{};
+    error_echo_file = nullptr;
+  }
+
+  int read(const std::string& text) {
+    write_file(dir_.file("t.cmt"), text);
+    stdout_capture capture;
+    const int result = read_contam_table(
+        *ms_, dir_.file("t.cmt").c_str(), 11, wanted_, ms_->transport.precip_conc,
+        ms_->transport.water_soil_partition_coef, count_, descriptions_, output_names_);
+    printed_ = capture.stop();
+    return result;
+  }
+
+  temp_dir dir_;
+  std::unique_ptr<model_state> ms_;
+  std::array<guarded_array2d<double>, 8> parameters_;
+  contam_columns wanted_{};
+  int count_ = -1;
+  std::vector<std::string> descriptions_;
+  std::vector<std::string> output_names_;
+  std::string printed_;
+
+ private:
+  char saved_project_dir_[1024] = {};
+};
+
+TEST_F(ContaminantTable, TwoContaminantsEachThroughItsOwnIndexMap) {
+  write_file(dir_.file("lead.idx"), index_map("1 2 0\n2 1 1\n"));
+  write_file(dir_.file("zinc.idx"), index_map("2 2 9\n0 1 2\n"));
+  wanted_[3] = nullptr;  // column 4 is not wanted
+  const int result =
+      read(magic + "INDEX_MAP lead.idx \"Lead map\"\nINDEX_MAP zinc.idx \"Zinc map\"\n" +
+           "CONTAMINANT_TRANSPORT not used\nNUM_CONTAM 2\n" +
+           contaminant("Lead", "Lead map", "lead.out", 0.5, 12, two_rows(0), 2) +
+           contaminant("Dissolved zinc", "Zinc map", "zinc out.dat", 0.25, 3.5, two_rows(1000), 2));
+  ASSERT_EQ(result, 1) << printed_;
+  EXPECT_EQ(run_error.error_fatal, 0);
+  EXPECT_EQ(count_, 2);
+  ASSERT_EQ(descriptions_.size(), 3u);
+  EXPECT_EQ(descriptions_[1], "Lead");
+  EXPECT_EQ(descriptions_[2], "Dissolved zinc");
+  EXPECT_EQ(output_names_[1], "lead.out");
+  EXPECT_EQ(output_names_[2], "zinc out.dat");
+  ASSERT_EQ(ms_->transport.precip_conc.upper(), 2);
+  EXPECT_DOUBLE_EQ(ms_->transport.precip_conc[1], 0.5);
+  EXPECT_DOUBLE_EQ(ms_->transport.precip_conc[2], 0.25);
+  EXPECT_DOUBLE_EQ(ms_->transport.water_soil_partition_coef[1], 12.0);
+  EXPECT_DOUBLE_EQ(ms_->transport.water_soil_partition_coef[2], 3.5);
+
+  // Cell ids: lead 1 2 | 2 1 1, zinc 2 2 | 0 1 2 (cell 3 of zinc has id 0 and keeps 0).
+  const int lead_ids[6] = {0, 1, 2, 2, 1, 1};
+  const int zinc_ids[6] = {0, 2, 2, 0, 1, 2};
+  for (int c = 1; c <= 8; ++c) {
+    SCOPED_TRACE(c);
+    const guarded_array2d<double>& p = parameters_[static_cast<std::size_t>(c - 1)];
+    ASSERT_EQ(p.row_count(), c == 4 ? 0 : 2);
+    if (c == 4) continue;
+    EXPECT_EQ(p.width(), 5);
+    for (int cell = 1; cell <= 5; ++cell) {
+      const double lead = lead_ids[cell] == 1 ? c : 100 + c;
+      const double zinc = zinc_ids[cell] == 0 ? 0.0 : (zinc_ids[cell] == 1 ? 1000 + c : 1100 + c);
+      EXPECT_DOUBLE_EQ(p[1][cell], lead) << "cell " << cell;
+      EXPECT_DOUBLE_EQ(p[2][cell], zinc) << "cell " << cell;
+    }
+  }
+  // The console: the count, then one padded Checking line per contaminant.
+  EXPECT_EQ(printed_.find("\nReading contaminant table...  2 contaminants found\n"), 0u)
+      << printed_;
+  EXPECT_NE(printed_.find("  Checking Lead" + std::string(31, '.') + "In map lead.idx"),
+            std::string::npos)
+      << printed_;
+  EXPECT_NE(printed_.find("  Checking Dissolved zinc" + std::string(21, '.')), std::string::npos)
+      << printed_;
+  EXPECT_EQ(printed_.rfind("found and read index map\n"),
+            printed_.size() - std::string("found and read index map\n").size());
+  EXPECT_NE(printed_.find("found and read index map\n  Checking Dissolved"), std::string::npos)
+      << printed_;
+}
+
+TEST_F(ContaminantTable, CountOfZeroIsASuccessWithNothingGrown) {
+  const int result = read(magic + "CONTAMINANT_TRANSPORT\nNUM_CONTAM 0\n");
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(run_error.error_fatal, 0);
+  EXPECT_EQ(count_, 0);
+  EXPECT_EQ(printed_, "\nReading contaminant table...  0 contaminants found\n");
+  EXPECT_TRUE(ms_->transport.precip_conc.empty());
+  EXPECT_EQ(parameters_[0].row_count(), 0);
+}
+
+TEST_F(ContaminantTable, UnquotedIndexMapNameMatchesNoContaminant) {
+  write_file(dir_.file("lead.idx"), index_map("1 1 0\n1 1 1\n"));
+  write_file(dir_.file("zinc.idx"), index_map("2 2 0\n2 2 2\n"));
+  // The first contaminant's map is named without quotes; its rows are read past, so the second
+  // contaminant is still read whole.
+  const int result = read(magic + "INDEX_MAP lead.idx Lead map\nINDEX_MAP zinc.idx \"Zinc map\"\n" +
+                          "CONTAMINANT_TRANSPORT\nNUM_CONTAM 2\n" +
+                          contaminant("Lead", "Lead map", "lead.out", 1, 2, two_rows(0), 2) +
+                          contaminant("Zinc", "Zinc map", "zinc.out", 3, 4, two_rows(1000), 2));
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_NE(printed_.find("  Checking Lead" + std::string(31, '.') + "unable to match index map\n"),
+            std::string::npos)
+      << printed_;
+  EXPECT_NE(printed_.find("Error reading the contaminant transport tables in the mapping table "
+                          "file.\n"),
+            std::string::npos)
+      << printed_;
+  EXPECT_DOUBLE_EQ(ms_->transport.precip_conc[2], 3.0);
+  EXPECT_DOUBLE_EQ(parameters_[0][2][1], 1101.0);
+  EXPECT_DOUBLE_EQ(parameters_[0][1][1], 0.0);
+}
+
+TEST_F(ContaminantTable, MissingPrecipitationLineKeepsLaterContaminantsInPlaceButFails) {
+  write_file(dir_.file("a.idx"), index_map("1 1 0\n1 1 1\n"));
+  // The first contaminant's PRECIP_CONC line is replaced by a comment line.
+  std::string first = contaminant("A", "A", "a.out", 9, 2, two_rows(0), 2);
+  first.replace(first.find("PRECIP_CONC 9"), 13, "# no value");
+  const int result = read(magic + "INDEX_MAP a.idx \"A\"\nCONTAMINANT_TRANSPORT\nNUM_CONTAM 2\n" +
+                          first + contaminant("B", "A", "b.out", 0.75, 5, two_rows(0), 2));
+  EXPECT_NE(printed_.find("Error in reading the precip concentration of constituent #1\n"),
+            std::string::npos)
+      << printed_;
+  EXPECT_DOUBLE_EQ(ms_->transport.precip_conc[1], 0.0);
+  EXPECT_DOUBLE_EQ(ms_->transport.precip_conc[2], 0.75);
+  EXPECT_DOUBLE_EQ(ms_->transport.water_soil_partition_coef[1], 2.0);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(run_error.error_fatal, 1);
+}
+
+TEST_F(ContaminantTable, FirstLineOtherThanTheMagicWordReadsNothingSilently) {
+  EXPECT_EQ(read("SOMETHING_ELSE\nCONTAMINANT_TRANSPORT\nNUM_CONTAM 1\n"), 0);
+  EXPECT_EQ(printed_, "");
+  EXPECT_EQ(run_error.error_fatal, 0);
+}
+
+TEST_F(ContaminantTable, FaultsAreFatal) {
+  write_file(dir_.file("a.idx"), index_map("1 1 0\n1 2 2\n"));
+  const std::string head = magic + "INDEX_MAP a.idx \"A\"\nCONTAMINANT_TRANSPORT\n";
+  const std::string good = contaminant("A", "A", "a.out", 1, 2, two_rows(0), 2);
+  std::string no_partition = good;
+  no_partition.replace(no_partition.find("PARTITION 2"), 11, "PARTITON 2");
+  struct fault {
+    const char* label;
+    std::string text;
+    const char* message;
+    const char* also = "";
+  };
+  const std::vector<fault> cases = {
+      {"no table", magic + "INDEX_MAP a.idx \"A\"\n",
+       "Error reading the contaminant transport tables"},
+      {"negative count", head + "NUM_CONTAM -1\n" + good, "gives a contaminant count of"},
+      {"more contaminants than lines", head + "NUM_CONTAM 3\n" + good,
+       "gives 3 contaminants, but the"},
+      {"a count beyond the contaminants present", head + "NUM_CONTAM 2\n" + good + "\n\n\n\n",
+       "the line of contaminant 2 in table CONTAMINANT_TRANSPORT"},
+      {"a contaminant line without its quoted names",
+       head + "NUM_CONTAM 1\nA A a.out\nPRECIP_CONC 1\nPARTITION 2\nNUM_IDS 0\n",
+       "does not hold its description, index map name and output file name"},
+      {"a description too long",
+       head + "NUM_CONTAM 1\n" + contaminant(std::string(301, 'x'), "A", "a.out", 1, 2, "", 0),
+       "longer than 300 characters"},
+      {"a missing partition line", head + "NUM_CONTAM 1\n" + no_partition,
+       "Error in reading the partition coefficient of constituent #1"},
+      {"fewer rows than NUM_IDS",
+       head + "NUM_CONTAM 1\n" + contaminant("A", "A", "a.out", 1, 2, two_rows(0), 3),
+       "ends after 2 of its 3 rows"},
+      {"a row with seven values",
+       head + "NUM_CONTAM 1\n" + contaminant("A", "A", "a.out", 1, 2, row(1, "1 2 3 4 5 6 7"), 1),
+       "fewer than its 8 values"},
+      {"a watershed id between the rows",
+       head + "NUM_CONTAM 1\n" +
+           contaminant("A", "A", "a.out", 1, 2,
+                       row(1, "1 2 3 4 5 6 7 8") + row(3, "1 2 3 4 5 6 7 8"), 2),
+       "has the id 2, for which contaminant 1"},
+      {"an index map that does not open",
+       magic + "INDEX_MAP absent.idx \"A\"\nCONTAMINANT_TRANSPORT\nNUM_CONTAM 1\n" + good,
+       "unable to open index map file.\n", "Unable to open index file absent.idx"},
+  };
+  for (const fault& c : cases) {
+    SCOPED_TRACE(c.label);
+    run_error = error_state{};
+    for (auto& p : parameters_) p.release();
+    ms_->transport.precip_conc.release();
+    ms_->transport.water_soil_partition_coef.release();
+    EXPECT_EQ(read(c.text), 0);
+    EXPECT_EQ(run_error.error_fatal, 1);
+    EXPECT_NE(printed_.find(c.message), std::string::npos) << printed_;
+    EXPECT_NE(printed_.find(c.also), std::string::npos) << printed_;
+  }
+}
+
+TEST_F(ContaminantTable, FileThatDoesNotOpenIsCode64) {
+  stdout_capture capture;
+  const int result = read_contam_table(
+      *ms_, dir_.file("absent.cmt").c_str(), 11, wanted_, ms_->transport.precip_conc,
+      ms_->transport.water_soil_partition_coef, count_, descriptions_, output_names_);
+  const std::string printed = capture.stop();
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_NE(printed.find("Unable to open Mapping Table file: "), std::string::npos) << printed;
+}
+
+}  // namespace

@@ -372,6 +372,7 @@ class SurfaceInputsTest : public LakeFilesTest {
     ms_->gridsize = 30.0;
     ms_->grid_params.outrow = 3;
     ms_->grid_params.outcol = 4;
+    ms_->overland.manning_n = 0.05;  // the roughness reader needs one for every run
     ms_->super_quiet = 1;
     set_name(ms_->input.names.watershed_mask, "mask.asc");
     set_name(ms_->input.names.elevation, "elev.asc");

@@ -57,6 +57,7 @@ class ReadMapsTest : public ::testing::Test {
     ms_->gridsize = 30.0;
     ms_->grid_params.outrow = 3;
     ms_->grid_params.outcol = 4;
+    ms_->overland.manning_n = 0.05;  // the roughness reader needs one for every run
     copy_text(ms_->input.names.watershed_mask, sizeof ms_->input.names.watershed_mask, "mask.asc");
     copy_text(ms_->input.names.elevation, sizeof ms_->input.names.elevation, "elev.asc");
     write_file(dir_.file("mask.asc"), header(3, 4) + mask_values);
@@ -306,7 +307,16 @@ TEST_F(ReadMaps, PerProcessArraysFollowTheOptions) {
 
   // Groundwater: sized by the largest of the cell, channel node and Richards node counts.
   SetUp();
-  ms_->subsurface.gw_simulation = 1;
+  subsurface_state& ss = ms_->subsurface;
+  ss.gw_simulation = 1;  // comes with the initial water table, as the project copy sets it
+  ss.water_table_on = 1;
+  write_file(dir_.file("bound.asc"), header(3, 4) + "0 0 0 0\n0 0 0 0\n0 0 0 0\n");
+  copy_text(ms_->input.names.gw_boundfile, sizeof ms_->input.names.gw_boundfile, "bound.asc");
+  ASSERT_TRUE(file_handle_open(ss.gw_boundfile_file, "bound.asc", "r"));
+  ss.gw_unif_hycond_on = 1;
+  ss.gw_unif_hycond = 3.6;
+  ss.gw_unif_porosity_on = 1;
+  ss.gw_unif_porosity = 0.3;
   ms_->channel.chan_node_total = 12;
   ms_->subsurface.richards_node_count = 7;
   ms_->cards.r7_fluxes_given = 1;

@@ -1,2 +1,576 @@
-// Tests being written.
+// The soil, infiltration and groundwater readers of read_maps: which per-cell arrays each option
+// set allocates, the Green and Ampt maps with their unit conversions (from files and from the
+// mapping table), area reduction, the initial moisture, the water table and aquifer bottom, the
+// groundwater boundary, static-flux wells, conductivity and porosity, and every bad input
+// stopping the run with a message that names what is wrong.
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/error_state.h"
+#include "framework/file_handle.h"
+#include "framework/model_state.h"
+#include "framework/text_tokens.h"
+#include "input/soil_inputs.h"
+#include "input/time_series.h"
+#include "support/test_support.h"
+
+using torva_test::stdout_capture;
+using torva_test::temp_dir;
+using torva_test::write_file;
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// A map of the project's 2 x 3 grid with the given rows.
+std::string grid_map(const std::string& rows) {
+  return "north: 100.0\nsouth: 40.0\neast: 190.0\nwest: 100.0\nrows: 2\ncols: 3\n" + rows;
+}
+
+// A mapping-table file with the index map "lu.idx" (named "Land use") and one table whose rows
+// are given as (id, values).
+std::string table_file(const std::string& keyword,
+                       const std::vector<std::pair<int, std::string>>& rows) {
+  std::string text = "TORVA_INDEX_MAP_TABLES\nINDEX_MAP lu.idx Land use\n" + keyword +
+                     " Land use\nNUM_IDS " + std::to_string(rows.size()) +
+                     "\nID    DESCRIPTION                                  VALUES\n";
+  for (const auto& [id, values] : rows) {
+    char id_text[16];
+    std::snprintf(id_text, sizeof id_text, "%6d", id);
+    std::string line = std::string(id_text) + " soil";
+    line.resize(86, ' ');
+    text += line + values + "\n";
+  }
+  return text;
+}
+
+struct printed {
+  std::string out;
+  std::string err;
+};
+
+class SoilInputs : public testing::Test {
+ protected:
+  void SetUp() override {
+    copy_text(saved_project_dir_, sizeof saved_project_dir_, project_dir);
+    project_dir[0] = '\0';
+    run_error = error_state{};
+    error_echo_file = nullptr;
+    ts_free_all();
+    fresh_state();
+  }
+  // A new model state on the watershed 1 2 0 / 3 4 5, cells numbered row by row, all 100 m high.
+  void fresh_state() {
+    ms_ = std::make_unique<model_state>();
+    ms_->rows = 2;
+    ms_->cols = 3;
+    ms_->cell_count = 5;
+    ms_->gridsize = 10.0;
+    alloc_2d_int_named(ms_->index_map, 3, 4, "mask");
+    alloc_2d_int_named(ms_->subsurface.soil_type_grid, 3, 4, "data");
+    const int cells[2][3] = {{1, 2, 0}, {3, 4, 5}};
+    for (int r = 1; r <= 2; ++r)
+      for (int c = 1; c <= 3; ++c) ms_->index_map[r][c] = cells[r - 1][c - 1];
+    ms_->cell_elev.allocate(5);
+    for (int c = 1; c <= 5; ++c) ms_->cell_elev[c] = 100.0;
+    name(ms_->input.names.mapping_table, "t.cmt");
+  }
+  void TearDown() override {
+    ts_free_all();
+    copy_text(project_dir, sizeof project_dir, saved_project_dir_);
+    run_error = error_state{};
+    error_echo_file = nullptr;
+  }
+
+  template <std::size_t N>
+  static void name(char (&dst)[N], const char* text) {
+    copy_text(dst, N, text);
+  }
+
+  // Writes `text` as `file` and opens it into `h`, as open_run_files does.
+  template <std::size_t N>
+  void given(file_handle& h, char (&dst)[N], const char* file, const std::string& text) {
+    write_file(dir_.file(file), text);
+    name(dst, file);
+    ASSERT_TRUE(file_handle_open(h, file, "r"));
+  }
+
+  template <class F>
+  printed run(F step) {
+    testing::internal::CaptureStderr();
+    stdout_capture capture;
+    step(*ms_);
+    printed p;
+    p.out = capture.stop();
+    p.err = testing::internal::GetCapturedStderr();
+    return p;
+  }
+
+  static std::vector<double> cells(const raw_array1d<double>& a) {
+    if (a.empty()) return {};
+    return std::vector<double>(a.data() + 1, a.data() + 1 + a.count());
+  }
+
+  temp_dir dir_;
+  std::unique_ptr<model_state> ms_;
+
+ private:
+  char saved_project_dir_[1024] = {};
+};
+
+using values = std::vector<double>;
+
+TEST_F(SoilInputs, AllocatedArraysFollowTheOptions) {
+  struct option_case {
+    const char* label;
+    void (*set)(model_state&);
+    bool (*expect)(const model_state&);
+  };
+  const option_case cases[] = {
+      {"no scheme: only the connectivity and exfiltration arrays", [](model_state&) {},
+       [](const model_state& ms) {
+         const subsurface_state& ss = ms.subsurface;
+         return ms.overland.rightcon.count() == 5 && ss.yes_exfil.count() == 5 &&
+                ms.overland.ov_depth.count() == 5 && ss.theta_init.empty() && ss.ks_cell.empty() &&
+                ss.elevgw.empty() && ss.gwbound.empty() && ss.albedo_cell.empty();
+       }},
+      {"Green and Ampt with its cards",
+       [](model_state& ms) {
+         ms.subsurface.green_ampt = 1;
+         ms.subsurface.conductivity_on = 1;
+         ms.subsurface.porosity_on = 1;
+         ms.overland.area_reduction = 1;
+       },
+       [](const model_state& ms) {
+         const subsurface_state& ss = ms.subsurface;
+         return ss.ks_cell.count() == 5 && ss.porosity_cell.count() == 5 && ss.hc_cell.empty() &&
+                ms.overland.area_reduction_cell.count() == 5 && ss.theta_init.count() == 5 &&
+                ss.theta_work.count() == 5 && ss.iter_n.empty() && ss.soiltype.empty();
+       }},
+      {"redistribution with groundwater",
+       [](model_state& ms) {
+         ms.subsurface.inf_redist = 1;
+         ms.subsurface.gw_simulation = 1;
+         ms.subsurface.water_table_on = 1;
+       },
+       [](const model_state& ms) {
+         const subsurface_state& ss = ms.subsurface;
+         return ss.iter_pond_1.count() == 5 && ss.no_wat_prof.count() == 5 &&
+                ss.zone_water_upper.count() == 5 && ss.gw_inf_redist_theta.count() == 5 &&
+                ss.gwbound.count() == 5 && ss.elevgw.count() == 5 && ss.gw_cond_y.count() == 5 &&
+                ss.num_unsat_cells.count() == 5 && ss.THETA_ML.empty();
+       }},
+      {"layered soil", [](model_state& ms) { ms.subsurface.inf_layered_soil = 1; },
+       [](const model_state& ms) {
+         const subsurface_state& ss = ms.subsurface;
+         return ss.soiltype.count() == 5 && ss.wetdep.count() == 5 &&
+                ss.THETA_ML.row_count() == 5 && ss.THETA_ML.col_count() == 4 &&
+                ss.gw_inf_redist_theta.empty();
+       }},
+      {"Richards", [](model_state& ms) { ms.subsurface.inf_richards = 1; },
+       [](const model_state& ms) {
+         const subsurface_state& ss = ms.subsurface;
+         return ss.num1.count() == 151 && ss.numcells.count() == 5 && ss.elevgw.count() == 5 &&
+                ss.bottom_elev.count() == 5 && ss.inf_rich.count() == 5 &&
+                ss.soiltype.count() == 5 && ss.num_unsat_cells.empty();
+       }},
+      {"long-term run with lakes and interception",
+       [](model_state& ms) {
+         ms.long_term = 1;
+         ms.perennial_lakes = 1;
+         ms.overland.interception_on = 1;
+         ms.overland.overland_lake_map = 1;
+       },
+       [](const model_state& ms) {
+         const subsurface_state& ss = ms.subsurface;
+         return ss.albedo_cell.count() == 5 && ss.theta_wp_cell.count() == 5 &&
+                ms.overland.interception_storage.count() == 5 &&
+                ms.overland.interception_coeff.count() == 5 && ms.overland.lake_num.count() == 5 &&
+                ms.overland.oland_lake_new.count() == 5;
+       }},
+  };
+  for (const option_case& c : cases) {
+    SCOPED_TRACE(c.label);
+    fresh_state();
+    c.set(*ms_);
+    const printed p = run(alloc_grid_arrays);
+    EXPECT_EQ(run_error.error_fatal, 0);
+    EXPECT_EQ(p.out, "");
+    EXPECT_TRUE(c.expect(*ms_));
+  }
+}
+
+TEST_F(SoilInputs, NoCellsAllocateNothingAndPrintNothing) {
+  ms_->cell_count = 0;
+  ms_->subsurface.inf_layered_soil = 1;
+  const printed p = run(alloc_grid_arrays);
+  EXPECT_EQ(p.out, "");
+  EXPECT_EQ(run_error.error_fatal, 0);
+  EXPECT_TRUE(ms_->overland.rightcon.empty());
+  EXPECT_TRUE(ms_->subsurface.THETA_ML.empty());
+}
+
+TEST_F(SoilInputs, GreenAmptMapsAreReadAndConverted) {
+  subsurface_state& ss = ms_->subsurface;
+  input_state& in = ms_->input;
+  ss.green_ampt = 1;
+  ss.conductivity_on = ss.capillary_on = ss.porosity_on = ss.moisture_on = 1;
+  run(alloc_grid_arrays);
+  given(in.conductivity_file, in.names.conductivity, "ks.asc", grid_map("3.6 0.36 -9\n36 1.8 0\n"));
+  given(in.capillary_file, in.names.capillary, "hc.asc", grid_map("10 20 0\n30 40 50\n"));
+  given(in.porosity_file, in.names.porosity, "phi.asc", grid_map("0.4 0.4 0\n0.45 0.45 0.5\n"));
+  given(in.moisture_file, in.names.moisture, "theta.asc", grid_map("0.1 0.2 0\n0.6 -0.1 0.3\n"));
+  const printed p = run(read_soil_maps);
+  EXPECT_EQ(run_error.error_fatal, 0) << p.out;
+  EXPECT_TRUE(contains(p.out, "reading saturated hydraulic conductivity map from file: ks.asc\n"));
+  EXPECT_TRUE(contains(p.out, "reading capillary drive map from file: hc.asc\n"));
+  EXPECT_TRUE(contains(p.out, "reading porosity map from file: phi.asc\n"));
+  EXPECT_TRUE(contains(p.out, "reading soil moisture map from file: theta.asc\n"));
+  // cm/h to m/s: 3.6 cm/h is 1e-5 m/s.
+  const values ks = cells(ss.ks_cell);
+  const values expect_ks = {1e-5, 1e-6, 1e-4, 5e-6, 0.0};
+  for (int c = 0; c < 5; ++c) EXPECT_NEAR(ks[c], expect_ks[c], 1e-18) << c;
+  EXPECT_EQ(cells(ss.hc_cell), (values{0.1, 0.2, 0.3, 0.4, 0.5}));
+  EXPECT_EQ(cells(ss.porosity_cell), (values{0.4, 0.4, 0.45, 0.45, 0.5}));
+  // Above the porosity: lowered to it; below zero: raised to zero.
+  EXPECT_EQ(cells(ss.theta_init), (values{0.1, 0.2, 0.45, 0.0, 0.3}));
+  EXPECT_TRUE(contains(p.out, "Warning: initial water content > phi at grid 3\n"));
+  EXPECT_TRUE(contains(p.out, "Warning: initial water content < 0 at grid 4\n"));
+  EXPECT_FALSE(in.conductivity_file.is_open());
+}
+
+TEST_F(SoilInputs, ConductivityFromTheTableWhenItsFileIsMissing) {
+  subsurface_state& ss = ms_->subsurface;
+  input_state& in = ms_->input;
+  ss.green_ampt = 1;
+  ss.conductivity_on = 1;
+  in.mapping_table_on = 1;
+  in.table_present[3] = 1;  // GREEN_AMPT_INFILTRATION
+  run(alloc_grid_arrays);
+  write_file(dir_.file("t.cmt"), table_file("GREEN_AMPT_INFILTRATION",
+                                            {{1, "3.6 1 2 3 4 5 6"}, {2, "36 1 2 3 4 5 6"}}));
+  write_file(dir_.file("lu.idx"), grid_map("1 2 0\n2 2 1\n"));
+  const printed p = run(read_soil_maps);
+  EXPECT_EQ(run_error.error_fatal, 0) << p.out;
+  EXPECT_TRUE(contains(p.out,
+                       "reading saturated hydraulic conductivity table and map from the master "
+                       "table file\n"));
+  const values ks = cells(ss.ks_cell);
+  const values expect_ks = {1e-5, 1e-4, 1e-4, 1e-4, 1e-5};
+  for (int c = 0; c < 5; ++c) EXPECT_NEAR(ks[c], expect_ks[c], 1e-18) << c;
+}
+
+TEST_F(SoilInputs, BadSoilInputsStopTheRun) {
+  struct bad_case {
+    const char* label;
+    void (*set)(model_state&, const temp_dir&);
+    const char* message;
+    const char* on_stderr;
+  };
+  const bad_case cases[] = {
+      {"a negative conductivity",
+       [](model_state& ms, const temp_dir& d) {
+         ms.subsurface.green_ampt = 1;
+         ms.subsurface.conductivity_on = 1;
+         write_file(d.file("ks.asc"), grid_map("1 1 0\n1 -2 1\n"));
+         copy_text(ms.input.names.conductivity, 1024, "ks.asc");
+         file_handle_open(ms.input.conductivity_file, "ks.asc", "r");
+       },
+       "Error: the saturated hydraulic conductivity -2 of cell 4 read from ks.asc is negative", ""},
+      {"redistribution without a pore index",
+       [](model_state& ms, const temp_dir&) { ms.subsurface.inf_redist = 1; },
+       "For infiltration redistribution, pore index map must be specified\n", "Program stopped.\n"},
+      {"a conductivity card without file or table",
+       [](model_state& ms, const temp_dir&) {
+         ms.subsurface.green_ampt = 1;
+         ms.subsurface.conductivity_on = 1;
+         copy_text(ms.input.names.conductivity, 1024, "ks.asc");
+       },
+       "Error: the saturated hydraulic conductivity map ks.asc could not be opened", ""},
+      {"an area reduction file that does not open",
+       [](model_state& ms, const temp_dir&) {
+         ms.subsurface.green_ampt = 1;
+         ms.overland.area_reduction = 1;
+         copy_text(ms.cards.area_reduction, 1024, "nowhere.asc");
+       },
+       "Can't open area reduction file named: nowhere.asc\n", ""},
+      {"an area reduction above 1",
+       [](model_state& ms, const temp_dir& d) {
+         ms.subsurface.green_ampt = 1;
+         ms.overland.area_reduction = 1;
+         write_file(d.file("ar.asc"), grid_map("0 0.5 0\n1 1.5 0\n"));
+         copy_text(ms.cards.area_reduction, 1024, "ar.asc");
+       },
+       "Error: the area reduction 1.5 of cell 4 read from ar.asc must lie from 0 to 1\n", ""},
+      {"an area reduction card without file or table",
+       [](model_state& ms, const temp_dir&) {
+         ms.subsurface.green_ampt = 1;
+         ms.overland.area_reduction = 1;
+       },
+       "Error: AREA_REDUCTION names no map file and the mapping table file holds no "
+       "AREA_REDUCTION table\n",
+       ""},
+      {"a soil type outside the soil table",
+       [](model_state& ms, const temp_dir& d) {
+         ms.subsurface.inf_layered_soil = 1;
+         write_file(d.file("soil.asc"), grid_map("1 2 0\n3 10000 1\n"));
+         copy_text(ms.input.names.soil_type_map, 1024, "soil.asc");
+         file_handle_open(ms.input.soil_type_file, "soil.asc", "r");
+       },
+       "Error: soil type 10000 at row 2 column 2 of soil map soil.asc lies outside 0 to 9999\n",
+       ""},
+      {"Richards without a soil table",
+       [](model_state& ms, const temp_dir&) {
+         ms.subsurface.inf_richards = 1;
+         ms.subsurface.richards_c_option = 1;
+       },
+       "Reading Soil Table", ""},
+  };
+  for (const bad_case& c : cases) {
+    SCOPED_TRACE(c.label);
+    run_error = error_state{};
+    fresh_state();
+    c.set(*ms_, dir_);
+    run(alloc_grid_arrays);
+    const printed p = run(read_soil_maps);
+    EXPECT_EQ(run_error.error_fatal, 1) << p.out;
+    EXPECT_TRUE(contains(p.out, c.message)) << p.out;
+    EXPECT_EQ(p.err, c.on_stderr);
+  }
+}
+
+TEST_F(SoilInputs, LayeredSoilTypesAndTheirStartingMoisture) {
+  subsurface_state& ss = ms_->subsurface;
+  ss.inf_layered_soil = 1;
+  run(alloc_grid_arrays);
+  ss.soil_types[2].layer_init_moisture[0] = 0.21;
+  ss.soil_types[2].layer_init_moisture[2] = 0.23;
+  ss.soil_types[7].layer_init_moisture[1] = 0.32;
+  given(ms_->input.soil_type_file, ms_->input.names.soil_type_map, "soil.asc",
+        grid_map("2 7 9\n7 2 0\n"));
+  const printed p = run(read_soil_maps);
+  EXPECT_EQ(run_error.error_fatal, 0) << p.out;
+  EXPECT_TRUE(contains(p.out, "reading soil map from file: soil.asc\n"));
+  EXPECT_EQ(std::vector<int>(ss.soiltype.data() + 1, ss.soiltype.data() + 6),
+            (std::vector<int>{2, 7, 7, 2, 0}));
+  EXPECT_EQ(ss.THETA_ML[1][1], 0.21);
+  EXPECT_EQ(ss.THETA_ML[1][3], 0.23);
+  EXPECT_EQ(ss.THETA_ML[3][2], 0.32);
+  EXPECT_EQ(ss.THETA_ML[5][1], 0.0);
+}
+
+TEST_F(SoilInputs, AreaReductionBecomesTheInfiltratingFraction) {
+  ms_->subsurface.green_ampt = 1;
+  ms_->overland.area_reduction = 1;
+  run(alloc_grid_arrays);
+  write_file(dir_.file("ar.asc"), grid_map("0 0.25 0\n1 0.5 0.75\n"));
+  name(ms_->cards.area_reduction, "ar.asc");
+  const printed p = run(read_soil_maps);
+  EXPECT_EQ(run_error.error_fatal, 0) << p.out;
+  EXPECT_TRUE(contains(p.out, "reading area reduction map from file: ar.asc\n"));
+  EXPECT_EQ(cells(ms_->overland.area_reduction_cell), (values{1.0, 0.75, 0.0, 0.5, 0.25}));
+}
+
+TEST_F(SoilInputs, RunWithoutInfiltrationReadsNoSoilInputs) {
+  subsurface_state& ss = ms_->subsurface;
+  input_state& in = ms_->input;
+  ms_->long_term = 1;
+  ss.albedo_on = 1;
+  ss.water_table_on = 1;
+  ss.gw_simulation = 1;
+  ms_->overland.area_reduction = 1;
+  run(alloc_grid_arrays);
+  given(in.water_table_file, in.names.water_table, "wt.asc", grid_map("1 1 0\n1 1 1\n"));
+  given(in.albedo_file, in.names.albedo, "al.asc", grid_map("1 1 0\n1 1 1\n"));
+  const printed p = run(read_soil_maps);
+  EXPECT_EQ(p.out, "");
+  EXPECT_EQ(run_error.error_fatal, 0);
+  EXPECT_EQ(cells(ss.elevgw), (values{0, 0, 0, 0, 0}));
+  EXPECT_TRUE(in.water_table_file.is_open());
+}
+
+TEST_F(SoilInputs, WaterTableAndAquiferBottom) {
+  subsurface_state& ss = ms_->subsurface;
+  input_state& in = ms_->input;
+  ss.water_table_on = 1;
+  ss.gw_simulation = 1;
+  run(alloc_grid_arrays);
+  given(in.water_table_file, in.names.water_table, "wt.asc", grid_map("99 98 0\n97 96 95\n"));
+  given(in.aquifer_bottom_file, in.names.aquifer_bottom, "bot.asc",
+        grid_map("90 90 0\n90 100 101\n"));
+  const printed p = run(read_water_table_maps);
+  EXPECT_EQ(run_error.error_fatal, 0) << p.out;
+  EXPECT_EQ(cells(ss.elevgw), (values{99, 98, 97, 96, 95}));
+  // Cells 4 (equal) and 5 (above) lie at or above the ground of 100 m.
+  EXPECT_EQ(cells(ss.bottom_elev), (values{90, 90, 90, 100, 100}));
+  EXPECT_TRUE(contains(p.out,
+                       "Aquifer bottom elevation 100.000000 for cell 4 is at or above ground "
+                       "surface elevation 100.000000 \nAquifer bottom elevation set to ground "
+                       "elevation \n"));
+  EXPECT_TRUE(contains(p.out, "for cell 5 is at or above"));
+  EXPECT_FALSE(contains(p.out, "for cell 3 is"));
+}
+
+TEST_F(SoilInputs, RichardsWithoutGroundwaterPutsTheBottomJustBelowTheTable) {
+  subsurface_state& ss = ms_->subsurface;
+  input_state& in = ms_->input;
+  ss.water_table_on = 1;
+  ss.inf_richards = 1;
+  run(alloc_grid_arrays);
+  given(in.water_table_file, in.names.water_table, "wt.asc", grid_map("99 98 0\n97 96 100.05\n"));
+  const printed p = run(read_water_table_maps);
+  EXPECT_EQ(run_error.error_fatal, 0) << p.out;
+  const values bottom = cells(ss.bottom_elev);
+  const values expect = {98.9, 97.9, 96.9, 95.9, 99.95};
+  for (int c = 0; c < 5; ++c) EXPECT_NEAR(bottom[c], expect[c], 1e-9) << c;
+  EXPECT_DOUBLE_EQ(ss.aquifer_delta_z, 0.1);
+}
+
+TEST_F(SoilInputs, WaterTableWithoutItsArraysIsNotStored) {
+  subsurface_state& ss = ms_->subsurface;
+  ss.water_table_on = 1;
+  ss.inf_redist = 1;
+  run(alloc_grid_arrays);
+  ASSERT_TRUE(ss.elevgw.empty());
+  name(ms_->input.names.water_table, "wt.asc");
+  const printed p = run(read_water_table_maps);
+  EXPECT_EQ(run_error.error_fatal, 0);
+  EXPECT_TRUE(contains(p.out, "Warning: the water table map wt.asc is not read"));
+}
+
+// Groundwater: boundary types from the map, static-flux wells, conductivity and porosity.
+class SoilInputsGroundwater : public SoilInputs {
+ protected:
+  void SetUp() override {
+    SoilInputs::SetUp();
+    subsurface_state& ss = ms_->subsurface;
+    ss.water_table_on = 1;
+    ss.gw_simulation = 1;
+    run(alloc_grid_arrays);
+  }
+  void boundary(const std::string& rows) {
+    given(ms_->subsurface.gw_boundfile_file, ms_->input.names.gw_boundfile, "bound.asc",
+          grid_map(rows));
+  }
+};
+
+TEST_F(SoilInputsGroundwater, BoundaryWellsConductivityAndPorosity) {
+  subsurface_state& ss = ms_->subsurface;
+  boundary("0 6 0\n3 0 1\n");
+  // 8640 m3/day over a 10 m cell: 8640 / 86400 / 100 = 0.001 m/s.
+  write_file(dir_.file("flux.txt"), "1\n1 2 8640.0\n");
+  name(ms_->input.names.gw_fluxboundtable, "flux.txt");
+  given(ss.gw_hycond_map_file, ms_->input.names.gw_hycond_map, "k.asc",
+        grid_map("360 36 0\n3.6 0 720\n"));
+  ss.gw_hycond_map_on = 1;
+  ss.gw_unif_porosity_on = 1;
+  ss.gw_unif_porosity = 0.3;
+  const printed p = run(read_gw_maps);
+  EXPECT_EQ(run_error.error_fatal, 0) << p.out;
+  EXPECT_TRUE(contains(p.out, "reading the groundwater boundary file: bound.asc\n"));
+  EXPECT_EQ(std::vector<int>(ss.gwbound.data() + 1, ss.gwbound.data() + 6),
+            (std::vector<int>{0, 6, 3, 0, 1}));
+  EXPECT_EQ(ss.static_well_count, 1);
+  EXPECT_EQ(ss.dynamic_well_count, 1);
+  EXPECT_NEAR(ss.gw_static_flux[2], 0.001, 1e-15);
+  EXPECT_EQ(ss.gw_static_flux[1], 0.0);
+  EXPECT_TRUE(contains(p.out,
+                       "You can't have a dynamic wells in the groundwater boundary map. You must "
+                       "use the\nWELL_TABLE table in the mapping table file\n"));
+  EXPECT_TRUE(
+      contains(p.out, "reading ground water hydraulic conductivity map from file: k.asc\n"));
+  // cm/h to m/s: 360 cm/h is 1e-3 m/s, in both directions.
+  const values expect_k = {1e-3, 1e-4, 1e-5, 0.0, 2e-3};
+  for (int c = 0; c < 5; ++c) {
+    EXPECT_NEAR(ss.gw_cond_x[c + 1], expect_k[c], 1e-18) << c;
+    EXPECT_EQ(ss.gw_cond_y[c + 1], ss.gw_cond_x[c + 1]) << c;
+  }
+  EXPECT_EQ(cells(ss.gw_porosity), (values{0.3, 0.3, 0.3, 0.3, 0.3}));
+}
+
+TEST_F(SoilInputsGroundwater, UniformConductivityAndNoConductivityAtAll) {
+  subsurface_state& ss = ms_->subsurface;
+  boundary("0 0 0\n0 0 0\n");
+  ss.gw_unif_hycond_on = 1;
+  ss.gw_unif_hycond = 36.0;
+  ss.gw_unif_porosity_on = 1;
+  ss.gw_unif_porosity = 0.25;
+  run(read_gw_maps);
+  EXPECT_EQ(run_error.error_fatal, 0);
+  EXPECT_NEAR(ss.gw_cond_y[5], 1e-4, 1e-18);
+
+  // Without map, table or uniform value: code 126 for the driver to report.
+  run_error = error_state{};
+  boundary("0 0 0\n0 0 0\n");
+  ss.gw_unif_hycond_on = 0;
+  run(read_gw_maps);
+  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_EQ(run_error.error_code, 126);
+}
+
+TEST_F(SoilInputsGroundwater, BadGroundwaterInputsStopTheRun) {
+  struct bad_case {
+    const char* label;
+    const char* bound;
+    const char* flux;  // null: no flux table file
+    const char* message;
+  };
+  const bad_case cases[] = {
+      {"a type-6 cell without a flux table", "6 0 0\n0 0 0\n", nullptr,
+       "Can't open static flux table file: flux.txt\n"},
+      {"a negative well count", "6 0 0\n0 0 0\n", "-1\n",
+       "Error: static flux table flux.txt must begin with a well count of 0 or more\n"},
+      {"a well count that is no number", "6 0 0\n0 0 0\n", "two\n1 1 5\n",
+       "Error: static flux table flux.txt must begin with a well count of 0 or more\n"},
+      {"fewer wells than counted", "6 0 0\n0 0 0\n", "2\n1 1 5.0\n",
+       "Error: static flux table flux.txt ends after 1 of its 2 wells\n"},
+      {"a well line without its flux", "6 0 0\n0 0 0\n", "1\n1 1\n",
+       "Error: well 1 of static flux table flux.txt needs a row, a column and a flux: 1 1\n"},
+      {"a well outside the grid", "6 0 0\n0 0 0\n", "1\n3 1 5.0\n",
+       "Error: well 1 of static flux table flux.txt is at row 3 column 1, outside the grid of 2 "
+       "rows and 3 columns\n"},
+      {"a well outside the watershed", "6 0 0\n0 0 0\n", "1\n1 3 5.0\n",
+       "Error: well 1 of static flux table flux.txt is at row 1 column 3, outside the "
+       "watershed\n"},
+      {"a negative aquifer conductivity", "0 0 0\n0 0 0\n", "0\n",
+       "Error: the groundwater hydraulic conductivity -1 of cell 2 read from k.asc is negative"},
+  };
+  subsurface_state& ss = ms_->subsurface;
+  for (const bad_case& c : cases) {
+    SCOPED_TRACE(c.label);
+    run_error = error_state{};
+    std::remove(dir_.file("flux.txt").c_str());
+    boundary(c.bound);
+    name(ms_->input.names.gw_fluxboundtable, "flux.txt");
+    if (c.flux != nullptr) write_file(dir_.file("flux.txt"), c.flux);
+    ms_->grid_params.gw_fluxboundtable_given = c.flux != nullptr ? 1 : 0;
+    given(ss.gw_hycond_map_file, ms_->input.names.gw_hycond_map, "k.asc",
+          grid_map("1 -1 0\n1 1 1\n"));
+    ss.gw_hycond_map_on = 1;
+    const printed p = run(read_gw_maps);
+    EXPECT_EQ(run_error.error_fatal, 1) << p.out;
+    EXPECT_TRUE(contains(p.out, c.message)) << p.out;
+    file_handle_close(ss.gw_hycond_map_file);
+  }
+}
+
+TEST_F(SoilInputs, SacramentoParameterFileMustOpen) {
+  ms_->subsurface.sacramento = 1;
+  name(ms_->input.names.sacramento, "sac.txt");
+  printed p = run(open_sacramento_params);
+  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_TRUE(contains(p.out, "Cannot open Sacramento input parameter file: sac.txt\n"));
+
+  run_error = error_state{};
+  write_file(dir_.file("sac.txt"), "parameters\n");
+  p = run(open_sacramento_params);
+  EXPECT_EQ(run_error.error_fatal, 0) << p.out;
+}
+
+}  // namespace
