@@ -56,7 +56,7 @@ std::vector<notice> with_bit(int bit) {
 class EventEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    run_error = error_state{};
+    process_state_.reset();  // a test that starts over calls SetUp again
     notices.clear();
     ms_ = std::make_unique<model_state>();
     model_state& ms = *ms_;
@@ -71,7 +71,6 @@ class EventEnd : public ::testing::Test {
     ms.gridsize = 10.0;
     ms.output.analyzer_list = new recording_analyzer;
   }
-  void TearDown() override { run_error = error_state{}; }
 
   std::string end_check() {
     stdout_capture capture;
@@ -84,6 +83,7 @@ class EventEnd : public ::testing::Test {
     return capture.stop();
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the model state
   std::unique_ptr<model_state> ms_;
 };
 
@@ -518,12 +518,10 @@ run_steps stand_in_steps() {
 class EventEndRun : public ::testing::Test {
  protected:
   void SetUp() override {
+    process_state_.reset();  // a test that starts over calls SetUp again
     notices.clear();
     setup = run_setup{};
-    project_dir[0] = '\0';
-    output_dir[0] = '\0';
   }
-  void TearDown() override { run_error = error_state{}; }
   std::string run() {
     stdout_capture capture;
     result_ = run_project("proj.prj", nullptr, stand_in_steps());
@@ -546,6 +544,7 @@ class EventEndRun : public ::testing::Test {
     setup.precip_file = dir_.file("rain.gag");
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder
   temp_dir dir_;
   int result_ = -1;
 };

@@ -36,12 +36,9 @@ std::string gauge_event(int y, int mo, int d, int h, int mi) {
 class EventScan : public ::testing::Test {
  protected:
   void SetUp() override {
-    run_error = error_state{};
-    project_dir[0] = '\0';
-    output_dir[0] = '\0';
+    process_state_.reset();  // a test that starts over calls SetUp again
     ms_ = std::make_unique<model_state>();
   }
-  void TearDown() override { run_error = error_state{}; }
 
   void open_precip(const std::string& text) {
     write_file(dir_.file("rain.gag"), text);
@@ -55,6 +52,7 @@ class EventScan : public ::testing::Test {
     return capture.stop();
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder and the state
   temp_dir dir_;
   std::unique_ptr<model_state> ms_;
 };
@@ -333,10 +331,10 @@ TEST_F(EventScanState, RedistributionStartsFromTheWaterTableAndCountsTheSoilWate
   ss.zone_depth_upper = 0.0;  // takes the default unsaturated depth
   ss.single_unsat_sat = 0.5;
   ss.water_table_on = 1;
-  for (auto* a : {&ss.theta_init, &ss.porosity_cell, &ss.wt_depth_cm,
-                  &ss.zone_water_upper, &ss.zone_water_lower, &ss.soil_water_total,
-                  &ss.redist_front_theta, &ss.surf_moist, &ss.gw_inf_redist_theta, &ss.gw_porosity,
-                  &ss.elevgw, &ss.bottom_elev, &ss.gw_flux, &ss.inf_depth_cum})
+  for (auto* a : {&ss.theta_init, &ss.porosity_cell, &ss.wt_depth_cm, &ss.zone_water_upper,
+                  &ss.zone_water_lower, &ss.soil_water_total, &ss.redist_front_theta,
+                  &ss.surf_moist, &ss.gw_inf_redist_theta, &ss.gw_porosity, &ss.elevgw,
+                  &ss.bottom_elev, &ss.gw_flux, &ss.inf_depth_cum})
     a->allocate(3);
   ss.yes_exfil.allocate(3);
   for (int c = 1; c <= 3; ++c) {

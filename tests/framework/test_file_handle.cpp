@@ -41,34 +41,14 @@ std::string backslashed(std::string s) {
 // process-wide name state cleared; the state and the working directory are restored after.
 class FileHandleTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_project_ = project_dir;
-    saved_output_ = output_dir;
-    saved_output_set_ = output_dir_set;
-    saved_prefix_on_ = run_prefix_on;
-    saved_run_ = run_number;
-    project_dir[0] = '\0';
-    output_dir[0] = '\0';
-    output_dir_set = 0;
-    run_prefix_on = 0;
-    run_number = 0;
-    root_ = dir_.path();
-  }
+  void SetUp() override { root_ = dir_.path(); }
   void TearDown() override {
-    strcpy(project_dir, saved_project_.c_str());
-    strcpy(output_dir, saved_output_.c_str());
-    output_dir_set = saved_output_set_;
-    run_prefix_on = saved_prefix_on_;
-    run_number = saved_run_;
     fs::current_path(root_);  // temp_dir then goes back to where the test started
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder
   torva_test::temp_dir dir_;
   std::string root_;
-
- private:
-  std::string saved_project_, saved_output_;
-  int saved_output_set_ = 0, saved_prefix_on_ = 0, saved_run_ = 0;
 };
 
 class FileHandleOpen : public FileHandleTest {};

@@ -67,10 +67,6 @@ std::string two_rows(int base) {
 class ContaminantTable : public testing::Test {
  protected:
   void SetUp() override {
-    copy_text(saved_project_dir_, sizeof saved_project_dir_, project_dir);
-    project_dir[0] = '\0';
-    run_error = error_state{};
-    error_echo_file = nullptr;
     // The watershed: 1 1 0 / 1 1 1, cells numbered row by row.
     ms_ = std::make_unique<model_state>();
     ms_->rows = 2;
@@ -82,12 +78,6 @@ class ContaminantTable : public testing::Test {
       for (int c = 1; c <= 3; ++c) ms_->index_map[r][c] = cells[r - 1][c - 1];
     for (std::size_t c = 0; c < parameters_.size(); ++c) wanted_[c] = &parameters_[c];
   }
-  void TearDown() override {
-    copy_text(project_dir, sizeof project_dir, saved_project_dir_);
-    run_error = error_state{};
-    error_echo_file = nullptr;
-  }
-
   int read(const std::string& text) {
     write_file(dir_.file("t.cmt"), text);
     stdout_capture capture;
@@ -98,6 +88,7 @@ class ContaminantTable : public testing::Test {
     return result;
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder and the state
   temp_dir dir_;
   std::unique_ptr<model_state> ms_;
   std::array<guarded_array2d<double>, 8> parameters_;
@@ -106,9 +97,6 @@ class ContaminantTable : public testing::Test {
   std::vector<std::string> descriptions_;
   std::vector<std::string> output_names_;
   std::string printed_;
-
- private:
-  char saved_project_dir_[1024] = {};
 };
 
 TEST_F(ContaminantTable, TwoContaminantsEachThroughItsOwnIndexMap) {

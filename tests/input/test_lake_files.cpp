@@ -36,19 +36,7 @@ struct printed {
 class LakeFilesTest : public testing::Test {
  protected:
   void SetUp() override {
-    copy_text(saved_project_dir_, sizeof saved_project_dir_, project_dir);
-    copy_text(saved_output_dir_, sizeof saved_output_dir_, output_dir);
-    project_dir[0] = '\0';
-    output_dir[0] = '\0';
-    saved_replace_ = replace_active;
-    replace_active = 0;
-    run_error = error_state{};
-  }
-  void TearDown() override {
-    copy_text(project_dir, sizeof project_dir, saved_project_dir_);
-    copy_text(output_dir, sizeof output_dir, saved_output_dir_);
-    replace_active = saved_replace_;
-    run_error = error_state{};
+    process_state_.reset();  // a test that starts over calls TearDown and SetUp again
   }
 
   // Writes `text` as lakes.txt and reads it with room for lakes 1..slots.
@@ -80,15 +68,11 @@ class LakeFilesTest : public testing::Test {
     return p;
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder
   temp_dir dir_;
   raw_array1d<lake_record> lakes_;
   raw_array1d<lowspot_record> spots_;
   int spot_count_ = -1;
-
- private:
-  char saved_project_dir_[1024] = {};
-  char saved_output_dir_[1024] = {};
-  int saved_replace_ = 0;
 };
 
 using LakeFiles = LakeFilesTest;

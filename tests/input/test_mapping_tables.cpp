@@ -33,20 +33,6 @@ std::string dots(std::size_t n) {
 
 class MappingTables : public testing::Test {
  protected:
-  void SetUp() override {
-    copy_text(saved_project_dir_, sizeof saved_project_dir_, project_dir);
-    project_dir[0] = '\0';
-    run_error = error_state{};
-    error_echo_file = nullptr;
-    ts_free_all();
-  }
-  void TearDown() override {
-    ts_free_all();
-    copy_text(project_dir, sizeof project_dir, saved_project_dir_);
-    run_error = error_state{};
-    error_echo_file = nullptr;
-  }
-
   // Writes `text` as the mapping-table file "t.cmt" and opens it in `h`.
   void open_table_file(file_handle& h, const std::string& text) {
     write_file(dir_.file("t.cmt"), text);
@@ -59,10 +45,8 @@ class MappingTables : public testing::Test {
     return read_text_line(line, h) != 0 ? line : "<eof>";
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder
   temp_dir dir_;
-
- private:
-  char saved_project_dir_[1024] = {};
 };
 
 TEST_F(MappingTables, KeywordIdsNamesAndValueCounts) {

@@ -41,19 +41,6 @@ const char* const message_41 =
 
 class OptionChecks : public testing::Test {
  protected:
-  void SetUp() override {
-    copy_text(saved_project_dir_, sizeof saved_project_dir_, project_dir);
-    saved_console_silent_ = console_silent;
-    project_dir[0] = '\0';
-    run_error = error_state{};
-  }
-  void TearDown() override {
-    copy_text(project_dir, sizeof project_dir, saved_project_dir_);
-    console_silent = saved_console_silent_;
-    error_echo_file = nullptr;
-    run_error = error_state{};
-  }
-
   // Reads a project of `cards` and checks its options; `out` gets what the check printed.
   std::unique_ptr<model_state> check(const std::string& cards, std::string* out = nullptr) {
     write_file(dir_.file("p.prj"), "TORVAPROJECT\n" + cards);
@@ -71,11 +58,8 @@ class OptionChecks : public testing::Test {
     return ms;
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder
   temp_dir dir_;
-
- private:
-  char saved_project_dir_[1024] = {};
-  bool saved_console_silent_ = false;
 };
 
 TEST_F(OptionChecks, EachConflictGivesItsCodeInTheOrderOfTheChecks) {

@@ -56,11 +56,6 @@ std::string index_map(const std::string& ids, int rows = 2, int cols = 3) {
 class ParameterTables : public testing::Test {
  protected:
   void SetUp() override {
-    copy_text(saved_project_dir_, sizeof saved_project_dir_, project_dir);
-    project_dir[0] = '\0';
-    run_error = error_state{};
-    error_echo_file = nullptr;
-    ts_free_all();
     // The watershed: 1 1 0 / 1 1 1, cells numbered row by row.
     ms_ = std::make_unique<model_state>();
     ms_->rows = 2;
@@ -76,13 +71,6 @@ class ParameterTables : public testing::Test {
       out.fill(-1.0);  // so that every write shows
     }
   }
-  void TearDown() override {
-    ts_free_all();
-    copy_text(project_dir, sizeof project_dir, saved_project_dir_);
-    run_error = error_state{};
-    error_echo_file = nullptr;
-  }
-
   // read_map_table of `id` into the outputs of the listed columns; `out` gets what was printed.
   int read(int id, std::initializer_list<int> columns, std::string* out = nullptr, int k = 0,
            double* precip = nullptr) {
@@ -100,12 +88,10 @@ class ParameterTables : public testing::Test {
     return std::vector<double>(a.data() + 1, a.data() + 6);
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder and the state
   temp_dir dir_;
   std::unique_ptr<model_state> ms_;
   raw_array1d<double> outputs_[7];
-
- private:
-  char saved_project_dir_[1024] = {};
 };
 
 using values = std::vector<double>;

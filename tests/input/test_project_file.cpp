@@ -49,41 +49,6 @@ struct read_output {
 // and empties the per-run lists the cards fill.
 class ProjectFileTest : public testing::Test {
  protected:
-  void SetUp() override {
-    copy_text(saved_project_dir_, sizeof saved_project_dir_, project_dir);
-    copy_text(saved_output_dir_, sizeof saved_output_dir_, output_dir);
-    saved_output_dir_set_ = output_dir_set;
-    saved_console_silent_ = console_silent;
-    saved_replace_line_ = replace_line_index;
-    saved_replace_active_ = replace_active;
-    saved_threads_ = omp_get_max_threads();
-    saved_rank_ = process_info.process_rank;
-    project_dir[0] = '\0';
-    output_dir[0] = '\0';
-    output_dir_set = 0;
-    replace_active = 0;
-    run_error = error_state{};
-    free_lists();
-  }
-  void TearDown() override {
-    free_lists();
-    copy_text(project_dir, sizeof project_dir, saved_project_dir_);
-    copy_text(output_dir, sizeof output_dir, saved_output_dir_);
-    output_dir_set = saved_output_dir_set_;
-    console_silent = saved_console_silent_;
-    replace_line_index = saved_replace_line_;
-    replace_active = saved_replace_active_;
-    omp_set_num_threads(saved_threads_);
-    process_info.process_rank = saved_rank_;
-    run_error = error_state{};
-  }
-
-  static void free_lists() {
-    ts_free_all();
-    free_elev_series_and_pumps();
-    replace_free_all();
-  }
-
   // Reads `path` into `r` and returns what was printed.
   static read_output read_path(const std::string& path, records& r) {
     testing::internal::CaptureStderr();
@@ -101,17 +66,8 @@ class ProjectFileTest : public testing::Test {
     return read_path(dir_.file("project.prj"), r);
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder
   temp_dir dir_;
-
- private:
-  char saved_project_dir_[1024] = {};
-  char saved_output_dir_[1024] = {};
-  int saved_output_dir_set_ = 0;
-  bool saved_console_silent_ = false;
-  int saved_replace_line_ = 0;
-  int saved_replace_active_ = 0;
-  int saved_threads_ = 1;
-  int saved_rank_ = 0;
 };
 
 using ProjectFileCards = ProjectFileTest;

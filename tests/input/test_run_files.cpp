@@ -46,21 +46,9 @@ int open_descriptors() {
 class RunFiles : public testing::Test {
  protected:
   void SetUp() override {
-    copy_text(saved_project_dir_, sizeof saved_project_dir_, project_dir);
-    saved_console_silent_ = console_silent;
-    project_dir[0] = '\0';
-    run_error = error_state{};
-    error_echo_file = nullptr;
     write_file(dir_.file("mask.asc"), "mask\n");
     write_file(dir_.file("elev.asc"), "elevation\n");
   }
-  void TearDown() override {
-    copy_text(project_dir, sizeof project_dir, saved_project_dir_);
-    console_silent = saved_console_silent_;
-    error_echo_file = nullptr;
-    run_error = error_state{};
-  }
-
   // Reads a project of `cards` into a fresh model state; `tables` are the table-present flags
   // to set (as the mapping-table check would) before the run files are opened.
   std::unique_ptr<model_state> read(const std::string& cards) {
@@ -95,11 +83,8 @@ class RunFiles : public testing::Test {
     EXPECT_STREQ(error_file_name, name) << context;
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder
   temp_dir dir_;
-
- private:
-  char saved_project_dir_[1024] = {};
-  bool saved_console_silent_ = false;
 };
 
 TEST_F(RunFiles, MandatoryProjectOpensExactlyFourFiles) {

@@ -31,21 +31,6 @@ const std::string base_cards =
 // Keeps the process-wide settings the step or the cards change and puts them back afterwards.
 class RunParameters : public testing::Test {
  protected:
-  void SetUp() override {
-    copy_text(saved_project_dir_, sizeof saved_project_dir_, project_dir);
-    saved_console_silent_ = console_silent;
-    saved_pause_ = pause_on_exit;
-    project_dir[0] = '\0';
-    run_error = error_state{};
-  }
-  void TearDown() override {
-    file_handle_close(r7_inflow_file);
-    copy_text(project_dir, sizeof project_dir, saved_project_dir_);
-    console_silent = saved_console_silent_;
-    pause_on_exit = saved_pause_;
-    run_error = error_state{};
-  }
-
   // Writes a project of `cards` and reads it into a fresh model state; `out` gets what was
   // printed.
   std::unique_ptr<model_state> read(const std::string& cards, std::string* out = nullptr) {
@@ -58,12 +43,8 @@ class RunParameters : public testing::Test {
     return ms;
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder
   temp_dir dir_;
-
- private:
-  char saved_project_dir_[1024] = {};
-  bool saved_console_silent_ = false;
-  int saved_pause_ = 0;
 };
 
 TEST_F(RunParameters, MissingProjectFileIsCode3AndLeavesTheConstructedValues) {

@@ -57,14 +57,7 @@ struct printed {
 
 class SoilInputs : public testing::Test {
  protected:
-  void SetUp() override {
-    copy_text(saved_project_dir_, sizeof saved_project_dir_, project_dir);
-    project_dir[0] = '\0';
-    run_error = error_state{};
-    error_echo_file = nullptr;
-    ts_free_all();
-    fresh_state();
-  }
+  void SetUp() override { fresh_state(); }
   // A new model state on the watershed 1 2 0 / 3 4 5, cells numbered row by row, all 100 m high.
   void fresh_state() {
     ms_ = std::make_unique<model_state>();
@@ -81,13 +74,6 @@ class SoilInputs : public testing::Test {
     for (int c = 1; c <= 5; ++c) ms_->cell_elev[c] = 100.0;
     name(ms_->input.names.mapping_table, "t.cmt");
   }
-  void TearDown() override {
-    ts_free_all();
-    copy_text(project_dir, sizeof project_dir, saved_project_dir_);
-    run_error = error_state{};
-    error_echo_file = nullptr;
-  }
-
   template <std::size_t N>
   static void name(char (&dst)[N], const char* text) {
     copy_text(dst, N, text);
@@ -117,11 +103,9 @@ class SoilInputs : public testing::Test {
     return std::vector<double>(a.data() + 1, a.data() + 1 + a.count());
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder and the state
   temp_dir dir_;
   std::unique_ptr<model_state> ms_;
-
- private:
-  char saved_project_dir_[1024] = {};
 };
 
 using values = std::vector<double>;

@@ -53,11 +53,6 @@ std::string index_map(const std::string& ids) {
 class SpecialTables : public testing::Test {
  protected:
   void SetUp() override {
-    copy_text(saved_project_dir_, sizeof saved_project_dir_, project_dir);
-    project_dir[0] = '\0';
-    run_error = error_state{};
-    error_echo_file = nullptr;
-    ts_free_all();
     // The watershed: 1 1 0 / 1 1 1, cells numbered row by row.
     ms_ = std::make_unique<model_state>();
     ms_->rows = 2;
@@ -68,18 +63,9 @@ class SpecialTables : public testing::Test {
     for (int r = 1; r <= 2; ++r)
       for (int c = 1; c <= 3; ++c) ms_->index_map[r][c] = cells[r - 1][c - 1];
   }
-  void TearDown() override {
-    ts_free_all();
-    copy_text(project_dir, sizeof project_dir, saved_project_dir_);
-    run_error = error_state{};
-    error_echo_file = nullptr;
-  }
-
+  torva_test::process_state_guard process_state_;  // destroyed after the folder and the state
   temp_dir dir_;
   std::unique_ptr<model_state> ms_;
-
- private:
-  char saved_project_dir_[1024] = {};
 };
 
 // ---------------------------------------------------------------------------------------------

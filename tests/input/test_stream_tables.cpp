@@ -87,22 +87,9 @@ std::unique_ptr<raw_array2d<double>> output_of(const network& net) {
 
 class StreamTables : public testing::Test {
  protected:
-  void SetUp() override {
-    copy_text(saved_project_dir_, sizeof saved_project_dir_, project_dir);
-    project_dir[0] = '\0';
-    run_error = error_state{};
-    error_echo_file = nullptr;  // messages go to the console only
-  }
-  void TearDown() override {
-    copy_text(project_dir, sizeof project_dir, saved_project_dir_);
-    run_error = error_state{};
-    error_echo_file = nullptr;
-  }
-
+  // The guard leaves no echo file: messages go to the console only.
+  torva_test::process_state_guard process_state_;  // destroyed after the folder
   temp_dir dir_;
-
- private:
-  char saved_project_dir_[1024] = {};
 };
 
 TEST_F(StreamTables, KeywordKindsLabelsAndFlagPositions) {

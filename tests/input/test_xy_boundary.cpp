@@ -59,24 +59,10 @@ const char* const stream_series_file =
 class XyBoundaryTest : public testing::Test {
  protected:
   void SetUp() override {
-    copy_text(saved_project_dir_, sizeof saved_project_dir_, project_dir);
-    copy_text(saved_output_dir_, sizeof saved_output_dir_, output_dir);
-    project_dir[0] = '\0';
-    output_dir[0] = '\0';
-    saved_replace_ = replace_active;
-    replace_active = 0;
-    run_error = error_state{};
-    ts_free_all();
+    process_state_.reset();  // a test that starts over calls TearDown and SetUp again
     xy_ = std::make_unique<xy_input>();
   }
-  void TearDown() override {
-    xy_.reset();
-    ts_free_all();
-    run_error = error_state{};
-    copy_text(project_dir, sizeof project_dir, saved_project_dir_);
-    copy_text(output_dir, sizeof output_dir, saved_output_dir_);
-    replace_active = saved_replace_;
-  }
+  void TearDown() override { xy_.reset(); }
 
   std::string read_overland(const char* name) {
     stdout_capture capture;
@@ -118,13 +104,9 @@ class XyBoundaryTest : public testing::Test {
     return s;
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder and the input
   temp_dir dir_;
   std::unique_ptr<xy_input> xy_;
-
- private:
-  char saved_project_dir_[1024] = {};
-  char saved_output_dir_[1024] = {};
-  int saved_replace_ = 0;
 };
 
 using XyBoundaryPoints = XyBoundaryTest;

@@ -20,13 +20,7 @@ namespace {
 
 class PrecipFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    run_error = error_state{};
-    project_dir[0] = '\0';
-    output_dir[0] = '\0';
-    ms_ = std::make_unique<model_state>();
-  }
-  void TearDown() override { run_error = error_state{}; }
+  void SetUp() override { ms_ = std::make_unique<model_state>(); }
 
   // Writes the precipitation file and opens it as the run's rain-gauge file.
   void open(const std::string& text) {
@@ -43,6 +37,7 @@ class PrecipFile : public ::testing::Test {
   }
   const int* date(int k) const { return ms_->overland.rain_events[k].value; }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder and the state
   temp_dir dir_;
   std::unique_ptr<model_state> ms_;
   std::string out_;

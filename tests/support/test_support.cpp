@@ -1,4 +1,6 @@
-// Shared test helpers: temporary folders, output capture, files and child processes.
+// Shared test helpers: temporary folders, output capture, files and child processes. (The
+// model's own state helpers are in process_state.cpp: <fcntl.h> declares a struct of the same
+// name as the model's file handle, so the two are kept apart.)
 #include "support/test_support.h"
 
 #include <fcntl.h>
@@ -8,12 +10,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-#include "framework/run_driver.h"
 
 extern char** environ;
 
@@ -123,38 +124,6 @@ command_result run_command(const std::string& program, const std::vector<std::st
   std::error_code ec;
   fs::remove_all(base, ec);
   return result;
-}
-
-run_steps no_op_steps() {
-  run_steps steps = default_run_steps();
-  const step_fn none = [](model_state&) {};
-  steps.read_run_parameters = [](const char*, model_state&) {};
-  for (step_fn* fn : {&steps.check_project_options,
-                      &steps.open_run_files,
-                      &steps.print_replace_values,
-                      &steps.set_time_parameters,
-                      &steps.read_maps,
-                      &steps.open_map_datasets,
-                      &steps.write_linknode_run_headers,
-                      &steps.setup_contam_map_outputs,
-                      &steps.setup_contam_channel_outputs,
-                      &steps.build_cell_connectivity,
-                      &steps.compute_overland_slopes,
-                      &steps.scan_precip_events,
-                      &steps.init_lake_and_soil_state,
-                      &steps.init_channel_storage,
-                      &steps.alloc_driver_results,
-                      &steps.read_volp_exchange_start,
-                      &steps.init_xy_output,
-                      &steps.compute_initial_overland_volume,
-                      &steps.contam_soil_layer_init,
-                      &steps.init_simulation_clock,
-                      &steps.print_replace_usage,
-                      &steps.write_run_summary})
-    *fn = none;
-  steps.read_analyzer_file = [](model_state&, const char*) {};
-  for (loop_step& step : steps.time_loop) step.fn = none;
-  return steps;
 }
 
 std::string torva_exe() {

@@ -1,13 +1,60 @@
-// Shared test helpers: a temporary working folder per test, capture of what the model prints,
-// small file writers and readers, and running the torva executable.
+// Shared test helpers: a guard of the process-wide state of the model, a temporary working
+// folder per test, capture of what the model prints, small file writers and readers, and
+// running the torva executable.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "framework/error_state.h"
+
+struct file_handle;
+struct replace_param;
 struct run_steps;
 
 namespace torva_test {
+
+// Keeps the process-wide state of the model for the lifetime of the object. The constructor
+// saves the file-name state (project and output folders, output_dir_set, the run prefix and run
+// number), console_silent, the replacement state (replace_active, replace_count,
+// replace_line_index and the list itself, which is set aside), run_error, error_echo_file,
+// pause_on_exit, the OpenMP thread count and process_info.process_rank, and then puts the
+// state at the clean start of a run (see reset). The destructor empties the per-run lists,
+// closes r7_inflow_file and restores everything it saved.
+// Declare it before the members that use that state (temporary folders, model states) so that
+// it is destroyed after them.
+class process_state_guard {
+ public:
+  process_state_guard();
+  ~process_state_guard();
+  process_state_guard(const process_state_guard&) = delete;
+  process_state_guard& operator=(const process_state_guard&) = delete;
+
+  // The clean start of a run, again (for a test that starts over): empties the per-run lists
+  // (time series, elevation series and pumps, wells, replacement entries), closes
+  // r7_inflow_file, empties both folders, clears output_dir_set, turns the run prefix off with
+  // run number 0, makes the console not silent, turns replacement off (line 0, no count),
+  // clears run_error, the echo file and pause_on_exit, and sets the process rank to 0. The
+  // thread count is left as it is. What was saved at construction is kept.
+  void reset();
+
+ private:
+  std::string project_dir_;
+  std::string output_dir_;
+  int output_dir_set_ = 0;
+  int run_prefix_on_ = 0;
+  int run_number_ = 0;
+  bool console_silent_ = false;
+  replace_param* replace_list_ = nullptr;
+  int replace_active_ = 0;
+  int replace_count_ = 0;
+  int replace_line_index_ = 0;
+  error_state run_error_{};
+  file_handle* error_echo_file_ = nullptr;
+  int pause_on_exit_ = 0;
+  int threads_ = 1;
+  int process_rank_ = 0;
+};
 
 // Creates a fresh folder under the system's temporary folder and makes it the working
 // directory for the lifetime of the object; restores the old working directory and removes the
