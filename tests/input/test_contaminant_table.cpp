@@ -16,6 +16,7 @@
 #include "framework/raw_arrays.h"
 #include "framework/text_tokens.h"
 #include "input/contaminant_table.h"
+#include "support/table_fixtures.h"
 #include "support/test_support.h"
 
 using torva_test::stdout_capture;
@@ -24,22 +25,15 @@ using torva_test::write_file;
 
 namespace {
 
-const std::string magic = "TORVA_INDEX_MAP_TABLES\n";
-const std::string column_header = "ID    DESCRIPTION                                  VALUES\n";
+const std::string& magic = torva_test::table_file_magic;
+const std::string& column_header = torva_test::table_column_header;
 
-// A table row in its fixed columns: the id in the first 6 characters, a description up to
-// character 86 and the values from character 87 on.
-std::string row(int id, const std::string& values) {
-  char id_text[16];
-  std::snprintf(id_text, sizeof id_text, "%6d", id);
-  std::string line = std::string(id_text) + " soil group";
-  line.resize(86, ' ');
-  return line + values + "\n";
+std::string row(int id, const std::string& values, const std::string& description = "soil group") {
+  return torva_test::table_row(id, values, description);
 }
 
-// An index map of the project's 2 x 3 grid with the given rows of ids.
-std::string index_map(const std::string& ids) {
-  return "north: 100.0\nsouth: 40.0\neast: 190.0\nwest: 100.0\nrows: 2\ncols: 3\n" + ids;
+std::string index_map(const std::string& ids, int rows = 2, int cols = 3) {
+  return torva_test::small_index_map(ids, rows, cols);
 }
 
 // One contaminant's sub-table.
@@ -69,13 +63,7 @@ class ContaminantTable : public testing::Test {
   void SetUp() override {
     // The watershed: 1 1 0 / 1 1 1, cells numbered row by row.
     ms_ = std::make_unique<model_state>();
-    ms_->rows = 2;
-    ms_->cols = 3;
-    ms_->cell_count = 5;
-    alloc_2d_int_named(ms_->index_map, 3, 4, "mask");
-    const int cells[2][3] = {{1, 2, 0}, {3, 4, 5}};
-    for (int r = 1; r <= 2; ++r)
-      for (int c = 1; c <= 3; ++c) ms_->index_map[r][c] = cells[r - 1][c - 1];
+    torva_test::set_small_watershed(*ms_);
     for (std::size_t c = 0; c < parameters_.size(); ++c) wanted_[c] = &parameters_[c];
   }
   int read(const std::string& text) {

@@ -16,6 +16,7 @@
 #include "framework/text_tokens.h"
 #include "input/soil_inputs.h"
 #include "input/time_series.h"
+#include "support/table_fixtures.h"
 #include "support/test_support.h"
 
 using torva_test::stdout_capture;
@@ -61,15 +62,9 @@ class SoilInputs : public testing::Test {
   // A new model state on the watershed 1 2 0 / 3 4 5, cells numbered row by row, all 100 m high.
   void fresh_state() {
     ms_ = std::make_unique<model_state>();
-    ms_->rows = 2;
-    ms_->cols = 3;
-    ms_->cell_count = 5;
+    torva_test::set_small_watershed(*ms_);
     ms_->gridsize = 10.0;
-    alloc_2d_int_named(ms_->index_map, 3, 4, "mask");
     alloc_2d_int_named(ms_->subsurface.soil_type_grid, 3, 4, "data");
-    const int cells[2][3] = {{1, 2, 0}, {3, 4, 5}};
-    for (int r = 1; r <= 2; ++r)
-      for (int c = 1; c <= 3; ++c) ms_->index_map[r][c] = cells[r - 1][c - 1];
     ms_->cell_elev.allocate(5);
     for (int c = 1; c <= 5; ++c) ms_->cell_elev[c] = 100.0;
     name(ms_->input.names.mapping_table, "t.cmt");

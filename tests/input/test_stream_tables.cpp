@@ -16,6 +16,7 @@
 #include "framework/text_tokens.h"
 #include "input/run_parameters.h"
 #include "input/stream_tables.h"
+#include "support/table_fixtures.h"
 #include "support/test_support.h"
 
 using torva_test::stdout_capture;
@@ -26,14 +27,8 @@ namespace {
 
 const std::string file_header = "TORVA_STREAM_INDEX_MAP_TABLES\n";
 
-// A table row in its fixed columns: the id right-aligned in the first 6 characters, a
-// description, and the values from column 87 on.
 std::string row(int id, const std::string& values, const std::string& description = "reach") {
-  char id_text[16];
-  std::snprintf(id_text, sizeof id_text, "%6d", id);
-  std::string line = std::string(id_text) + " " + description;
-  line.resize(86, ' ');
-  return line + values + "\n";
+  return torva_test::table_row(id, values, description);
 }
 
 // A table: its keyword line with the index map's name, the NUM_IDS line, the column header

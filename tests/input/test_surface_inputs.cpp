@@ -17,6 +17,7 @@
 #include "input/surface_inputs.h"
 #include "overland/overland_steps.h"
 #include "subsurface/subsurface_steps.h"
+#include "support/table_fixtures.h"
 #include "support/test_support.h"
 
 using torva_test::read_file;
@@ -47,13 +48,9 @@ std::string cells(const std::string& a, const std::string& b, const std::string&
 }
 
 // A mapping-table file with the index map "lu.idx" and one table; ids 1 and 2.
-const std::string column_header = "ID    DESCRIPTION                                  VALUES\n";
+const std::string& column_header = torva_test::table_column_header;
 std::string row(int id, const std::string& vals) {
-  char id_text[16];
-  std::snprintf(id_text, sizeof id_text, "%6d", id);
-  std::string line = std::string(id_text) + " land use";
-  line.resize(86, ' ');
-  return line + vals + "\n";
+  return torva_test::table_row(id, vals);
 }
 std::string table_file(const std::string& keyword, const std::string& rows, int count = 2) {
   return "TORVA_INDEX_MAP_TABLES\nINDEX_MAP lu.idx Land use\n" + keyword + " Land use\nNUM_IDS " +
