@@ -116,6 +116,19 @@ bool read_param_map(model_state& ms, file_handle& h, const char* name, bool tabl
   return false;
 }
 
+// A parameter the redistribution scheme cannot do without: from its map when its card is on and
+// the file opened, else from the table; with neither, `missing_line` stops the run.
+bool read_redist_param(model_state& ms, int card_on, file_handle& h, const char* name, bool table,
+                       const char* file_line, const char* table_line, const char* missing_line,
+                       const char* what, raw_array1d<double>& dest, std::string& source) {
+  if ((card_on && h.is_open()) || table)
+    return read_param_map(ms, h, name, table, file_line, table_line, what, dest, source);
+  error_print(error_echo_file, missing_line);
+  fprintf(stderr, "Program stopped.\n");
+  stop_reported();
+  return false;
+}
+
 // A conductivity below zero cannot be used by any flow law: it stops the run.
 bool check_not_negative(const model_state& ms, const raw_array1d<double>& a, const char* what,
                         const std::string& source) {
@@ -235,34 +248,17 @@ bool read_green_ampt_maps(model_state& ms) {
     return true;
   }
 
-  if (ss.pore_index_on && in.pore_index_file.is_open()) {
-    if (!read_param_map(ms, in.pore_index_file, n.pore_index, table,
-                        "reading pore distribution index map from file: %s\n", "",
-                        "pore distribution index", ss.pore_index_cell, source))
-      return false;
-  } else if (table) {
-    input_reading_line(ms, "reading pore distribution index map from master table file\n");
-  } else {
-    error_print(error_echo_file,
-                "For infiltration redistribution, pore index map must be specified\n");
-    fprintf(stderr, "Program stopped.\n");
-    stop_reported();
+  if (!read_redist_param(ms, ss.pore_index_on, in.pore_index_file, n.pore_index, table,
+                         "reading pore distribution index map from file: %s\n",
+                         "reading pore distribution index map from master table file\n",
+                         "For infiltration redistribution, pore index map must be specified\n",
+                         "pore distribution index", ss.pore_index_cell, source) ||
+      !read_redist_param(ms, ss.residual_sat_on, in.residual_sat_file, n.residual_sat, table,
+                         "reading residual saturation map from file: %s\n",
+                         "reading residual saturation map from the master table file\n",
+                         "For infiltration redistribution, the pore index map must be specified\n",
+                         "residual saturation", ss.residual_cell, source))
     return false;
-  }
-  if (ss.residual_sat_on && in.residual_sat_file.is_open()) {
-    if (!read_param_map(ms, in.residual_sat_file, n.residual_sat, table,
-                        "reading residual saturation map from file: %s\n", "",
-                        "residual saturation", ss.residual_cell, source))
-      return false;
-  } else if (table) {
-    input_reading_line(ms, "reading residual saturation map from the master table file\n");
-  } else {
-    error_print(error_echo_file,
-                "For infiltration redistribution, the pore index map must be specified\n");
-    fprintf(stderr, "Program stopped.\n");
-    stop_reported();
-    return false;
-  }
   hand_over_moisture(ms);
   return true;
 }
