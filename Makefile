@@ -5,7 +5,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build example test bench clean
+.PHONY: all deps configure build example test bench update-expected clean
 
 all: build
 
@@ -26,6 +26,13 @@ example: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Rewrites the expected outputs of one whole-run case on purpose: review the diff before committing.
+update-expected: build
+	@test -n "$(CASE)" || { echo "usage: make update-expected CASE=name"; exit 2; }
+	@test -f tests/cases/$(CASE)/case.txt || { echo "no case tests/cases/$(CASE)"; exit 2; }
+	TORVA_UPDATE_EXPECTED=$(CASE) $(BUILD)/case_tests --gtest_filter='CaseFolders.*'
+	git status --short tests/cases/$(CASE)/expected
 
 bench: build
 	$(BUILD)/grid_read_bench
