@@ -14,6 +14,9 @@ constexpr int day_count_origin = 1721119;
 // 0.01 s in days: the shift that keeps a time just below a whole second in that second.
 constexpr double second_shift_days = 1.1574074074074074e-07;
 
+// Names of the five date fields in the order they are read: year, month, day, hour, minute.
+constexpr const char* date_field_names[5] = {"year", "month", "day", "hour", "minute"};
+
 }  // namespace
 
 double julian_from_date(int year, int month, int day, int hour, int minute, double seconds) {
@@ -82,4 +85,13 @@ int day_of_year(int year, int month, int day) {
   int total = day;
   for (int i = 1; i <= last; ++i) total += month_days[i];
   return total;
+}
+
+std::string date_fields_outside(const int date[5], const date_limits& limits, int first, int last) {
+  for (int i = first < 0 ? 0 : first; i <= last && i < 5; ++i) {
+    if (date[i] >= limits.low[i] && date[i] <= limits.high[i]) continue;
+    return std::string(date_field_names[i]) + " " + std::to_string(date[i]) + " is outside " +
+           std::to_string(limits.low[i]) + " to " + std::to_string(limits.high[i]);
+  }
+  return std::string();
 }

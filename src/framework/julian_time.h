@@ -3,6 +3,8 @@
 // the clock of the time loop, the series readers and the dated outputs.
 #pragma once
 
+#include <string>
+
 // Month lengths, entries 1..12 (entry 0 is 0 and never read). February's entry is rewritten
 // by set_february_days before every use.
 extern int month_days[13];
@@ -24,3 +26,30 @@ void set_february_days(int year);
 // Day of the year, 1 for 1 January: in January the day, otherwise the lengths of the months
 // before `month` (February by set_february_days) plus the day.
 int day_of_year(int year, int month, int day);
+
+// Ranges of the five fields of a date read from an input (year, month, day, hour, minute),
+// checked before the date reaches julian_from_date: a field far outside them would overflow the
+// integer day count.
+struct date_limits {
+  int low[5];
+  int high[5];
+};
+
+// A calendar date: years 0 to 9999, months 1 to 12, days 1 to 31 (a day past the end of a
+// shorter month carries into the next one), hours 0 to 24 (24:00 is the midnight that ends the
+// day) and minutes 0 to 59.
+inline constexpr date_limits calendar_date_limits = {{0, 1, 1, 0, 0}, {9999, 12, 31, 24, 59}};
+
+// A time after a start, as the rows of a RELATIVE series give it: any field may pass its
+// calendar range (hour 36, minute 90) or be negative. Each field on its own reaches about 10000
+// years either way in its own unit, except minutes, which stop at about 66 years: the minutes
+// are turned into seconds in a 32-bit int.
+inline constexpr date_limits date_offset_limits = {
+    {-10000, -120000, -3660000, -87840000, -35000000},
+    {10000, 120000, 3660000, 87840000, 35000000}};
+
+// Checks the fields `first` to `last` (0 year, 1 month, 2 day, 3 hour, 4 minute) of `date`
+// against `limits`. Returns an empty text when they all lie inside; otherwise a text that names
+// the first field outside with its value and range, for example "month 13 is outside 1 to 12".
+std::string date_fields_outside(const int date[5], const date_limits& limits, int first = 0,
+                                int last = 4);

@@ -1,6 +1,9 @@
 // Julian dates of the model clock: known dates, round trips through the calendar (leap years,
-// century years, noon, the 0.01 s shift, carries into the next day) and the day of the year.
+// century years, noon, the 0.01 s shift, carries into the next day), the day of the year and
+// the limits of the date fields that the readers check before converting.
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "framework/julian_time.h"
 
@@ -120,6 +123,66 @@ TEST(JulianTimeDayOfYear, FebruaryEntryIsSetForTheYearBeforeUse) {
   for (int m = 1; m <= 12; ++m) EXPECT_EQ(month_days[m], lengths[m]) << m;
   // A month past December counts no more than the whole year.
   EXPECT_EQ(day_of_year(2023, 14, 1), 366);
+}
+
+TEST(JulianTimeLimits, NamesTheFirstFieldOutsideItsRange) {
+  const struct {
+    int date[5];
+    const date_limits* limits;
+    const char* expected;  // empty: inside
+  } cases[] = {
+      {{2001, 2, 31, 24, 59}, &calendar_date_limits, ""},  // carries into March, then a day
+      {{0, 1, 1, 0, 0}, &calendar_date_limits, ""},
+      {{9999, 12, 31, 0, 0}, &calendar_date_limits, ""},
+      {{-1, 1, 1, 0, 0}, &calendar_date_limits, "year -1 is outside 0 to 9999"},
+      {{2112000, 3, 14, 0, 0}, &calendar_date_limits, "year 2112000 is outside 0 to 9999"},
+      {{2000, 0, 1, 0, 0}, &calendar_date_limits, "month 0 is outside 1 to 12"},
+      {{2000, 13, 40, 0, 0}, &calendar_date_limits, "month 13 is outside 1 to 12"},
+      {{2000, 1, 0, 0, 0}, &calendar_date_limits, "day 0 is outside 1 to 31"},
+      {{2000, 1, 32, 0, 0}, &calendar_date_limits, "day 32 is outside 1 to 31"},
+      {{2000, 1, 1, 25, 0}, &calendar_date_limits, "hour 25 is outside 0 to 24"},
+      {{2000, 1, 1, -1, 0}, &calendar_date_limits, "hour -1 is outside 0 to 24"},
+      {{2000, 1, 1, 0, 60}, &calendar_date_limits, "minute 60 is outside 0 to 59"},
+      // Offsets after a start: hours past a day, minutes past an hour and negative offsets.
+      {{0, 0, 1, 36, 90}, &date_offset_limits, ""},
+      {{0, 0, -2, 0, -30}, &date_offset_limits, ""},
+      {{0, 0, 0, 0, 35000001},
+       &date_offset_limits,
+       "minute 35000001 is outside -35000000 to "
+       "35000000"},
+      {{1500000, 0, 0, 0, 0}, &date_offset_limits, "year 1500000 is outside -10000 to 10000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(date_fields_outside(c.date, *c.limits), c.expected);
+  }
+  // Only the fields asked for are checked: the hour and minute of a time of day.
+  const int time_only[5] = {0, 0, 0, 6, 75};
+  EXPECT_EQ(date_fields_outside(time_only, calendar_date_limits, 3, 3), "");
+  EXPECT_EQ(date_fields_outside(time_only, calendar_date_limits, 3, 4),
+            "minute 75 is outside 0 to 59");
+}
+
+TEST(JulianTimeLimits, DatesAtTheLimitsConvertWithoutOverflow) {
+  // The last calendar date: 9999-12-31 24:59 is 59 minutes into 10000-01-01.
+  EXPECT_DOUBLE_EQ(julian_from_date(9999, 12, 31, 24, 59, 0.0), 5373484.5 + 59.0 / 1440.0);
+  // Offsets at their limits, each against the day count it stands for; an overflow of the
+  // integer arithmetic would wrap far away from it.
+  const double origin = julian_from_date(0, 0, 0, 0, 0, 0.0);
+  const date_limits& o = date_offset_limits;
+  for (int side = 0; side < 2; ++side) {
+    const int* edge = side == 0 ? o.low : o.high;
+    SCOPED_TRACE(side == 0 ? "lowest" : "highest");
+    EXPECT_DOUBLE_EQ(julian_from_date(0, 0, edge[2], 0, 0, 0.0) - origin, edge[2]);
+    EXPECT_NEAR(julian_from_date(0, 0, 0, edge[3], 0, 0.0) - origin, edge[3] / 24.0, 1e-6);
+    EXPECT_NEAR(julian_from_date(0, 0, 0, 0, edge[4], 0.0) - origin, edge[4] / 1440.0, 1e-6);
+    EXPECT_NEAR(julian_from_date(0, 0, edge[2], edge[3], edge[4], 0.0) - origin,
+                edge[2] + edge[3] / 24.0 + edge[4] / 1440.0, 1e-6);
+  }
+  // 10000 Gregorian years are 25 cycles of 146097 days.
+  EXPECT_DOUBLE_EQ(
+      julian_from_date(o.high[0], 3, 1, 0, 0, 0.0) - julian_from_date(0, 3, 1, 0, 0, 0.0),
+      3652425.0);
 }
 
 }  // namespace
