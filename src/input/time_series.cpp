@@ -152,6 +152,18 @@ series_block read_block(file_handle& h) {
       stop_with_own_message();
       return series_block::malformed;
     }
+    // An ABSOLUTE row is a calendar date; a RELATIVE row a time after the start, whose fields
+    // may pass their calendar range. Either must stay within what the day count can hold.
+    const int date[5] = {year, month, day, hour, minute};
+    const std::string outside =
+        date_fields_outside(date, s->relative ? date_offset_limits : calendar_date_limits);
+    if (!outside.empty()) {
+      printf("Error: bad row %d in time series [%s] of file %s: %s\n", s->count + 1, s->name,
+             path_of(h), line.c_str());
+      printf("       %s.\n", outside.c_str());
+      stop_with_own_message();
+      return series_block::malformed;
+    }
     double t = julian_from_date(year, month, day, hour, minute, 0.0);
     if (s->relative) t -= relative_origin;
     s->times.push_back(t);
@@ -218,6 +230,14 @@ time_series* ts_read_columns(file_handle& h, int n, const char* base_name) {
     int date[5];
     bool dated = true;
     for (int& field : date) dated = scan_row_int(p, field) && dated;
+    // The rows are calendar dates, as the XY outputs write them.
+    const std::string outside = dated ? date_fields_outside(date, calendar_date_limits) : "";
+    if (!outside.empty()) {
+      printf("Error: bad row %d in time series [%s] of file %s: %s\n", row, first->name, path_of(h),
+             outside.c_str());
+      stop_with_own_message();
+      return first;
+    }
     const double t =
         dated ? julian_from_date(date[0], date[1], date[2], date[3], date[4], 0.0) : -1.0;
     time_series* s = first;

@@ -54,7 +54,9 @@ int ts_keyword(const char* line);
 
 // Reads the next block of an open series file onto the list. Returns 1 when a block was read,
 // 0 at the end of the file or when the block is malformed; a malformed block has printed a
-// message naming the file and the series and set run_error's code to 4000.
+// message naming the file and the series and set run_error's code to 4000. A row whose date
+// fields lie outside calendar_date_limits (ABSOLUTE) or date_offset_limits (RELATIVE) is
+// malformed.
 int ts_read_block(file_handle& h);
 // Reads every block of the series file `name` (TIME_SERIES_FILE card). A file that does not
 // open is reported and the run goes on.
@@ -62,8 +64,9 @@ void read_time_series_file(const char* name);
 // Reads a table of `n` series columns from an open file, up to a line beginning with END_TS or
 // the end of the file: each row holds year, month, day, hour, minute and n values. Creates n
 // series named "<base>_0000" onwards (the base cut to 100 characters) and returns the first,
-// or null when n is 0 or less. A row whose date does not scan gets the time -1.0; a row with
-// a missing or unreadable value prints a message naming the file and sets code 4000.
+// or null when n is 0 or less. A row whose date does not scan gets the time -1.0; a row whose
+// date is no calendar date (calendar_date_limits) or with a missing or unreadable value
+// prints a message naming the file and sets code 4000.
 time_series* ts_read_columns(file_handle& h, int n, const char* base_name);
 
 // The first series of the list whose name begins with `name` (compared over the length of

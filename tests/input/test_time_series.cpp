@@ -181,6 +181,62 @@ TEST_F(TimeSeriesFile, MalformedBlocksStopTheRunNamingFileAndSeries) {
   }
 }
 
+TEST_F(TimeSeriesFile, DateFieldsOutsideWhatTheRowKindAllowsStopTheRun) {
+  // ABSOLUTE rows are calendar dates; RELATIVE rows are times after the start, whose fields
+  // may run past their calendar range but not so far that the day count overflows.
+  const std::string later = "TORVA_TS\nlater\nABSOLUTE\nEND_TS\n";
+  const struct {
+    std::string text;
+    const char* message;
+  } cases[] = {
+      {"TORVA_TS\nQ\nABSOLUTE\n2000 13 1 0 0 1.0\nEND_TS\n" + later,
+       "Error: bad row 1 in time series [Q] of file bad.ts: 2000 13 1 0 0 1.0\n"
+       "       month 13 is outside 1 to 12.\n"},
+      {"TORVA_TS\nQ\nABSOLUTE\n2000 1 1 0 0 1.0\n1500000 1 1 0 0 2.0\nEND_TS\n" + later,
+       "Error: bad row 2 in time series [Q] of file bad.ts: 1500000 1 1 0 0 2.0\n"
+       "       year 1500000 is outside 0 to 9999.\n"},
+      {"TORVA_TS\nQ\nABSOLUTE\n2000 1 1 0 36000000 1.0\nEND_TS\n" + later,
+       "       minute 36000000 is outside 0 to 59.\n"},
+      {"TORVA_TS\nQ\nABSOLUTE\n2000 1 32 0 0 1.0\nEND_TS\n" + later,
+       "       day 32 is outside 1 to 31.\n"},
+      {"TORVA_TS\nR\nRELATIVE\n0 0 0 0 36000000 1.0\nEND_TS\n" + later,
+       "Error: bad row 1 in time series [R] of file bad.ts: 0 0 0 0 36000000 1.0\n"
+       "       minute 36000000 is outside -35000000 to 35000000.\n"},
+      {"TORVA_TS\nR\nRELATIVE\n2147483647 0 0 0 0 1.0\nEND_TS\n" + later,
+       "       year 2147483647 is outside -10000 to 10000.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    ts_free_all();
+    run_error = error_state{};
+    write_file(dir_.file("bad.ts"), c.text);
+    const std::string out = read_series_file("bad.ts");
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    EXPECT_EQ(out.find("time series read from file"), std::string::npos);
+    EXPECT_EQ(run_error.error_code, error_code_own_message);
+    EXPECT_EQ(ts_find("later"), nullptr);
+  }
+}
+
+TEST_F(TimeSeriesFile, RowsKeepWhatTheirKindAllows) {
+  write_file(dir_.file("ok.ts"),
+             "TORVA_TS\nR\nRELATIVE\n0 0 -1 0 0 0.5\n0 0 0 36 90 1.0\nEND_TS\n"
+             "TORVA_TS\nA\nABSOLUTE\n2001 2 31 24 0 3.0\nEND_TS\n");
+  const std::string out = read_series_file("ok.ts");
+  EXPECT_NE(out.find("2 time series read from file ok.ts\n"), std::string::npos) << out;
+  EXPECT_EQ(run_error.error_code, 0);
+  time_series* r = ts_find("R");
+  ASSERT_NE(r, nullptr);
+  ASSERT_EQ(r->count, 2);
+  EXPECT_NEAR(r->times[0], -1.0, 1e-9);  // a day before the start
+  EXPECT_NEAR(r->times[1], 1.5 + 90.0 / 1440.0, 1e-9);
+  time_series* a = ts_find("A");
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(a->count, 1);
+  // 31 February 2001 is 3 March, and 24:00 ends that day.
+  EXPECT_DOUBLE_EQ(a->times[0], 2451972.5);
+}
+
 TEST_F(TimeSeriesFile, LongNamesAreCutToTheNameBuffer) {
   const std::string long_name(300, 'n');
   write_file(dir_.file("long.ts"),
@@ -406,6 +462,20 @@ TEST_F(TimeSeriesColumns, RowWithAMissingValueStopsTheRun) {
   EXPECT_EQ(out,
             "Error: bad row 2 in time series [XY_GW_HEAD_0002] of file short.txt: value 3 of 3 "
             "is missing or not a number\n");
+  EXPECT_EQ(run_error.error_code, error_code_own_message);
+}
+
+TEST_F(TimeSeriesColumns, RowWithADateOutsideTheCalendarStopsTheRun) {
+  write_file(dir_.file("late.txt"), "2000 1 1 0 0 1 2\n2000 1 1 0 99999999 1 2\nEND_TS\n");
+  file_handle h;
+  open_after_header(h, "late.txt", 0);
+  stdout_capture capture;
+  ts_read_columns(h, 2, "XY_OV_DEPTH");
+  const std::string out = capture.stop();
+  file_handle_close(h);
+  EXPECT_EQ(out,
+            "Error: bad row 2 in time series [XY_OV_DEPTH_0000] of file late.txt: minute "
+            "99999999 is outside 0 to 59\n");
   EXPECT_EQ(run_error.error_code, error_code_own_message);
 }
 

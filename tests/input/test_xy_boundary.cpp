@@ -216,6 +216,9 @@ TEST_F(XyBoundaryPoints, MalformedTablesStopTheRunWithoutPoints) {
        "XY_OV_DEPTH\n1\nDATE TIME 4\n2000 1 1 0 0 0.1\n2000 01 xx 00 00 0.2\n",
        "Error: row 2 of the overland xy boundary input file pts.xy does not begin with year, "
        "month, day, hour and minute as whole numbers\n"},
+      {"a date outside the calendar", "XY_OV_DEPTH\n1\nDATE TIME 4\n1500000 1 1 0 0 0.1\n",
+       "Error: bad row 1 in time series [XY_OV_DEPTH_0000] of file pts.xy: year 1500000 is "
+       "outside 0 to 9999\n"},
       {"no rows", "XY_OV_DEPTH\n1\nDATE TIME 4\nEND_TS\n",
        "Error: the overland xy boundary input file pts.xy holds no rows of values before "
        "END_TS\n"},
