@@ -188,23 +188,30 @@ int read_contam_table(model_state& ms, const char* file_name, int table_id,
     descriptions[at] = description;
     output_names[at] = output_name;
 
-    // b. and c. The precipitation concentration and the partition coefficient. A missing or
-    // unreadable line is reported and ends the read as failed once every contaminant is read:
-    // the contaminant would otherwise run with a coefficient it was never given.
+    // b. and c. The precipitation concentration and the partition coefficient. A line that is
+    // not the PRECIP_CONC line is reported and the concentration keeps what it held (0.0 when
+    // grown here); a line other than the PARTITION line leaves the coefficient so, silently.
+    // Either way the line is consumed. A keyword line without its number would give the
+    // contaminant a value it was never given: it is reported and the read fails once every
+    // contaminant has been gone through.
     double value = 0.0;
     read_text_line(line, h);
-    if (map_line_id(line.c_str()) == map_key_precip_conc && scan_keyword_value(line, value)) {
+    if (map_line_id(line.c_str()) != map_key_precip_conc) {
+      printf("Error in reading the precip concentration of constituent #%d\n", i);
+    } else if (scan_keyword_value(line, value)) {
       precip_conc[i] = value;
     } else {
       printf("Error in reading the precip concentration of constituent #%d\n", i);
       failed = true;
     }
     read_text_line(line, h);
-    if (map_line_id(line.c_str()) == map_key_partition && scan_keyword_value(line, value)) {
-      partition_coef[i] = value;
-    } else {
-      printf("Error in reading the partition coefficient of constituent #%d\n", i);
-      failed = true;
+    if (map_line_id(line.c_str()) == map_key_partition) {
+      if (scan_keyword_value(line, value)) {
+        partition_coef[i] = value;
+      } else {
+        printf("Error in reading the partition coefficient of constituent #%d\n", i);
+        failed = true;
+      }
     }
 
     // d. The contaminant's progress line.

@@ -3,7 +3,6 @@
 // Called at start-up by the grid-input readers of read_maps and by the nutrient set-up.
 #include "input/parameter_tables.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -11,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "framework/error_state.h"
 #include "framework/file_handle.h"
@@ -107,64 +105,38 @@ int map_table_read_rows(file_handle& h, const char* file_name, const char* table
                    table_label, file_name, n, k);
     return 0;
   }
-  // The rows are gathered as they are read, so that a count far beyond the rows present costs
-  // no memory before the table is found short.
-  std::vector<int> row_ids;
-  std::vector<double> row_data;
-  std::vector<double> values(static_cast<std::size_t>(k) + 1, 0.0);
-  for (int row = 1; row <= n; ++row) {
-    int id = 0;
-    std::fill(values.begin(), values.end(), 0.0);
-    switch (table_read_row_status(h, id, k, values.data())) {
-      case table_row_status::read:
-        break;
-      case table_row_status::end_of_file:
-        map_table_fail("Error: table %s of mapping table file %s ends after %d of its %d rows\n",
-                       table_label, file_name, row - 1, n);
-        return 0;
-      case table_row_status::no_id:
-        map_table_fail(
-            "Error: row %d of table %s in mapping table file %s has no id in its first six "
-            "characters\n",
-            row, table_label, file_name);
-        return 0;
-      case table_row_status::missing_value:
-        map_table_fail(
-            "Error: row %d (id %d) of table %s in mapping table file %s holds fewer than its %d "
-            "values (numbers from character 87 on)\n",
-            row, id, table_label, file_name, k);
-        return 0;
-    }
-    if (id < 1) {
+  int row = 0;
+  int id = 0;
+  switch (table_read_rows(h, n, k, ids, data, largest_id, row, id)) {
+    case table_rows_status::read:
+      return 1;
+    case table_rows_status::end_of_file:
+      map_table_fail("Error: table %s of mapping table file %s ends after %d of its %d rows\n",
+                     table_label, file_name, row - 1, n);
+      return 0;
+    case table_rows_status::no_id:
+      map_table_fail(
+          "Error: row %d of table %s in mapping table file %s has no id in its first six "
+          "characters\n",
+          row, table_label, file_name);
+      return 0;
+    case table_rows_status::id_below_one:
       map_table_fail(
           "Error: row %d of table %s in mapping table file %s has the id %d; ids are 1 or more\n",
           row, table_label, file_name, id);
       return 0;
-    }
-    row_ids.push_back(id);
-    row_data.insert(row_data.end(), values.begin(), values.begin() + k);
-    if (id > largest_id) largest_id = id;
+    case table_rows_status::bad_value:
+      map_table_fail(
+          "Error: row %d (id %d) of table %s in mapping table file %s holds a value that is not "
+          "a number (values from character 87 on)\n",
+          row, id, table_label, file_name);
+      return 0;
+    case table_rows_status::no_memory:
+      break;
   }
-
-  if (!ids.allocate(n)) {
-    raw_report_alloc_failure("Table IDs");
-    map_table_fail("Error: table %s of mapping table file %s: no memory for its %d rows\n",
-                   table_label, file_name, n);
-    return 0;
-  }
-  if (!data.allocate(n, k)) {
-    ids.reset();
-    raw_report_alloc_failure("Table Data");
-    map_table_fail("Error: table %s of mapping table file %s: no memory for its %d rows\n",
-                   table_label, file_name, n);
-    return 0;
-  }
-  for (int row = 1; row <= n; ++row) {
-    const std::size_t first = static_cast<std::size_t>(row - 1) * static_cast<std::size_t>(k);
-    ids[row] = row_ids[static_cast<std::size_t>(row - 1)];
-    for (int c = 1; c <= k; ++c) data[row][c] = row_data[first + static_cast<std::size_t>(c - 1)];
-  }
-  return 1;
+  map_table_fail("Error: table %s of mapping table file %s: no memory for its %d rows\n",
+                 table_label, file_name, n);
+  return 0;
 }
 
 bool alloc_values_by_id(raw_array1d<double>& values_by_id, int largest_id) {
@@ -308,8 +280,8 @@ int map_table_read_precip_conc(file_handle& h, int k, double* values) {
   next_token(rest, token);  // the keyword
   int result = 1;
   for (int i = 1; i <= k; ++i) {
-    double v = 0.0;
-    if (next_token(rest, token) == 0 || !scan_double(token.c_str(), v)) {
+    double v = 0.0;  // a number the line lacks reads as 0.0
+    if (next_token(rest, token) != 0 && !scan_double(token.c_str(), v)) {
       result = 0;
       break;
     }
@@ -347,9 +319,9 @@ int read_map_table(model_state& ms, int table_id, const table_columns& outputs, 
   if (precip_count >= 1 && precip_values != nullptr) {
     if (map_table_read_precip_conc(h, precip_count, precip_values) == 0) {
       map_table_fail(
-          "Error: the PRECIP_CONC line of table %s in mapping table file %s holds fewer than "
-          "its %d values\n",
-          keyword, file_name, precip_count);
+          "Error: the PRECIP_CONC line of table %s in mapping table file %s holds a value that "
+          "is not a number\n",
+          keyword, file_name);
       return 0;
     }
   } else {

@@ -25,19 +25,21 @@ using table_columns = std::array<raw_array1d<double>*, 7>;
 // (codes 70 to 74, an unreadable header, an id that is no number or is negative) has been
 // reported and still gives 1, with the values read so far assigned. Returns 0 after any other
 // reported fault: codes 64 (file does not open), 65 (index map does not open), 66 (table missing or
-// empty), or code 4000 after a message of its own (rows missing, without an id, with an id below 1
-// or too few values; a short PRECIP_CONC line; a watershed cell whose id has no row; a destination
-// too small). Every fault is reported through error_report at once: callers test
-// run_error.error_fatal.
+// empty), or code 4000 after a message of its own (rows missing, without an id or with an id below
+// 1; a value of a row or of the PRECIP_CONC line that is not a number; a watershed cell whose id
+// has no row; a destination too small). A row or PRECIP_CONC line whose values end early gives
+// 0.0 for the values it lacks and reading goes on. Every fault is reported through error_report
+// at once: callers test run_error.error_fatal.
 int read_map_table(model_state& ms, int table_id, const table_columns& outputs,
                    int precip_count = 0, double* precip_values = nullptr);
 
-// Reads the n rows of a table with table_read_row_status (stream_tables.h, which also holds the
-// table_read_row and table_store_row that the table readers share) and stores them in
-// ids[1..n] ("Table IDs") and data[1..n][1..k] ("Table Data"), allocated once every row is read.
-// Every row must be there, with an id of 1 or more in its first six characters and k numbers;
-// `largest_id` receives the largest row id. A fault prints a message naming `file_name`,
-// `table_label` and the row, is reported as code 4000 and gives 0; else 1.
+// Reads the n rows of a table with table_read_rows (stream_tables.h, which also holds the
+// table_read_row and table_store_row that the table readers share) into ids[1..n] ("Table IDs")
+// and data[1..n][1..k] ("Table Data"), allocated once every row is read. Every row must be there
+// with an id of 1 or more in its first six characters; values missing at the end of a row are
+// 0.0, a value that is not a number is a fault. `largest_id` receives the largest row id. A
+// fault prints a message naming `file_name`, `table_label` and the row, is reported as code 4000
+// and gives 0; else 1.
 int map_table_read_rows(file_handle& h, const char* file_name, const char* table_label, int n,
                         int k, raw_array1d<int>& ids, raw_array2d<double>& data, int& largest_id);
 
@@ -69,7 +71,7 @@ int map_gather_values(raw_array1d<double>& out, const raw_array1d<double>& value
                       int rows, int cols);
 
 // Reads the line after a count line: when it is a PRECIP_CONC line, its k numbers go to
-// values[1..k] and the column-header line after it is consumed as well; otherwise the line read
-// was the column-header line. Returns 0 when the PRECIP_CONC line holds fewer than k numbers
-// (those read stay), else 1. Prints nothing.
+// values[1..k] (0.0 for each number the line lacks) and the column-header line after it is
+// consumed as well; otherwise the line read was the column-header line. Returns 0 when a value
+// of the PRECIP_CONC line is not a number (those before it stay), else 1. Prints nothing.
 int map_table_read_precip_conc(file_handle& h, int k, double* values);

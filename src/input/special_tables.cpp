@@ -25,6 +25,7 @@
 #include "subsurface/soil_table.h"
 #include "subsurface/subsurface_steps.h"
 #include "subsurface/wells.h"
+#include "transport/transport_records.h"
 
 namespace {
 
@@ -263,7 +264,7 @@ int read_sed_table(const char* file_name, int& class_count, raw_array1d<double>&
 }
 
 int read_erosion_table(model_state& ms, const char* file_name, const erosion_columns& outputs,
-                       raw_array2d<double>& sed_fract, int class_count) {
+                       raw_array3d<double>& sed_fract, int class_count) {
   if (ts_index_loaded == 0 && map_table_link_series(file_name) == 0) return 0;
   file_handle h;
   if (!file_handle_open(h, file_name, "r")) {
@@ -282,11 +283,14 @@ int read_erosion_table(model_state& ms, const char* file_name, const erosion_col
     return 0;
   }
   const int cells = ms.cell_count;
-  if (class_count > 0 && (sed_fract.row_count() < cells || sed_fract.col_count() < class_count)) {
+  // Every cell and class needs its entry of five slots.
+  if (class_count > 0 && (sed_fract.plane_count() < cells || sed_fract.row_count() < class_count ||
+                          sed_fract.col_count() < sed_fract_slot_count - 1)) {
     map_table_fail(
-        "Error: the sediment fractions of %d cells and %d classes cannot take table "
-        "SOIL_EROSION_PROPS of %d cells and %d classes\n",
-        sed_fract.row_count(), sed_fract.col_count(), cells, class_count);
+        "Error: the sediment fractions of %d cells and %d classes (%d slots each) cannot take "
+        "table SOIL_EROSION_PROPS of %d cells and %d classes\n",
+        sed_fract.plane_count(), sed_fract.row_count(),
+        sed_fract.empty() ? 0 : sed_fract.col_count() + 1, cells, class_count);
     return 0;
   }
   if (!read_rows_and_map(ms, h, file_name, map_table_soil_erosion,
@@ -303,8 +307,8 @@ int read_erosion_table(model_state& ms, const char* file_name, const erosion_col
     if (map_gather_values(*out, values_by_id, t.grid, ms.index_map, ms.rows, ms.cols) == 0)
       return 0;
   }
-  // Fractions per class: the k-th watershed cell, row by row, is cell k; a cell of id 0 has no
-  // fraction in any class.
+  // Soil fractions per class, in their slot of each cell's entry: the k-th watershed cell, row by
+  // row, is cell k; a cell of id 0 has no fraction in any class.
   for (int s = 1; s <= class_count; ++s) {
     table_store_row(t.data, t.n, erosion_fixed_columns + s, t.ids, t.largest_id, values_by_id);
     int k = 0;
@@ -313,7 +317,7 @@ int read_erosion_table(model_state& ms, const char* file_name, const erosion_col
         if (ms.index_map[r][c] == 0) continue;
         if (++k > cells) break;
         const int id = t.grid[r][c];
-        sed_fract[k][s] = id >= 1 ? values_by_id[id] : 0.0;
+        sed_fract[k][s][sed_fract_soil_slot] = id >= 1 ? values_by_id[id] : 0.0;
       }
     }
   }
@@ -458,7 +462,7 @@ int read_richards_soil_table(model_state& ms, const char* file_name, int form,
   index_map_list maps;
   std::string header_map_name;
   if (map_table_locate(h, table_id, maps, header_map_name) == 0) {
-    report_missing_table(table_id);
+    report_file_code(132, "");  // no table: no soil type index map either
     return -1;
   }
   if (!read_soil_index_map(ms, file_name, table_id, maps, header_map_name, soil_type)) return -1;
@@ -475,7 +479,7 @@ int read_multilayer_table(model_state& ms, const char* file_name, soil_table_rec
   index_map_list maps;
   std::string header_map_name;
   if (map_table_locate(h, map_key_multi_layer_soil, maps, header_map_name) == 0) {
-    report_missing_table(map_key_multi_layer_soil);
+    report_file_code(132, "");  // no table: no soil type index map either
     return -1;
   }
   if (soil_types == nullptr) {

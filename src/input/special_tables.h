@@ -34,12 +34,14 @@ int read_sed_table(const char* file_name, int& class_count, raw_array1d<double>&
 using erosion_columns = std::array<raw_array1d<double>*, 5>;
 
 // Reads the SOIL_EROSION_PROPS table (id 10) and its index map: columns 1..5 go to the given
-// per-cell outputs, column 5 + s to sed_fract[cell][s] for classes s = 1..class_count (a cell
-// whose id is 0 gets 0.0). The table's NUM_SED must equal class_count (code 91). The index map's
-// header goes to map_north..map_cols of the model state. Returns 1, or 0 after a reported fault
-// (codes 64, 65, 66, 91, the index-map codes, or 4000 after a message of its own).
+// per-cell outputs, column 5 + s to the soil-fraction slot of sed_fract[cell][s]
+// (sed_fract_soil_slot, transport_records.h) for classes s = 1..class_count (a cell whose id is
+// 0 gets 0.0); the other slots are left alone. The table's NUM_SED must equal class_count (code
+// 91). The index map's header goes to map_north..map_cols of the model state. Returns 1, or 0
+// after a reported fault (codes 64, 65, 66, 91, the index-map codes, or 4000 after a message of
+// its own).
 int read_erosion_table(model_state& ms, const char* file_name, const erosion_columns& outputs,
-                       raw_array2d<double>& sed_fract, int class_count);
+                       raw_array3d<double>& sed_fract, int class_count);
 
 // Reads the WELL_TABLE (id 16) and its index map and places the wells: every watershed cell
 // whose id is not 0 gets the well of that id (wells_from_index_map). Returns 1, or 0 after a
@@ -73,6 +75,6 @@ int read_richards_soil_table(model_state& ms, const char* file_name, int form,
 
 // The same for the MULTI_LAYER_SOIL table: the soil-type index map into soil_type, then
 // read_multilayer_soil_block fills soil_types. Returns the block reader's result, -1 after a
-// reported fault.
+// reported fault (code 64, code 132 for a missing table or index map, or the map reader's fault).
 int read_multilayer_table(model_state& ms, const char* file_name, soil_table_record* soil_types,
                           raw_array1d<int>& soil_type);

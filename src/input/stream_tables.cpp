@@ -3,6 +3,7 @@
 // while the run parameters are copied; the readers run when the network's parameters are set up.
 #include "input/stream_tables.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -15,6 +16,7 @@
 #include "framework/error_state.h"
 #include "framework/file_handle.h"
 #include "framework/text_tokens.h"
+#include "input/mapping_tables.h"
 
 namespace {
 
@@ -92,17 +94,6 @@ void fail_code(int code, const char* file_name) {
   copy_text(error_file_name, sizeof error_file_name, file_name);
   run_error.error_code = code;
   error_report(run_error);
-}
-
-// Consumes the column-header line after NUM_IDS: lines that begin with a keyword are passed
-// over, and the first line that does not is taken as the header. True at the end of the file.
-bool skip_column_header(file_handle& file) {
-  std::string line;
-  if (read_text_line(line, file) == 0) return true;
-  while (line_kind(line) != stream_table_none) {
-    if (read_text_line(line, file) == 0) return true;
-  }
-  return std::feof(file.fp) != 0;
 }
 
 // Words of a stream index map, read across lines (blanks and tabs separate them).
@@ -302,13 +293,13 @@ table_row_status table_read_row_status(file_handle& file, int& id, int k, double
   std::size_t pos = row_value_column;
   for (int i = 0; i < k; ++i) {
     while (pos < line.size() && is_blank(line[pos])) ++pos;
-    if (pos >= line.size()) return table_row_status::missing_value;
+    if (pos >= line.size()) return table_row_status::missing_values;
     const std::size_t start = pos;
     while (pos < line.size() && !is_blank(line[pos])) ++pos;
     const std::string word = line.substr(start, pos - start);
     double value = 0.0;
     if (std::sscanf(word.c_str(), "%lf", &value) != 1 || !std::isfinite(value))
-      return table_row_status::missing_value;
+      return table_row_status::bad_value;
     values[i] = value;
   }
   return table_row_status::read;
@@ -316,6 +307,55 @@ table_row_status table_read_row_status(file_handle& file, int& id, int k, double
 
 int table_read_row(file_handle& file, int& id, int k, double* values) {
   return table_read_row_status(file, id, k, values) == table_row_status::read ? 1 : 0;
+}
+
+table_rows_status table_read_rows(file_handle& file, int n, int k, raw_array1d<int>& ids,
+                                  raw_array2d<double>& data, int& largest_id, int& row, int& id) {
+  ids.reset();
+  data.reset();
+  largest_id = 0;
+  row = 0;
+  id = 0;
+  if (k < 0) k = 0;
+  std::vector<int> row_ids;
+  std::vector<double> row_values;
+  std::vector<double> values(static_cast<std::size_t>(k) + 1, 0.0);
+  for (row = 1; row <= n; ++row) {
+    std::fill(values.begin(), values.end(), 0.0);  // what a short row does not hold stays 0.0
+    switch (table_read_row_status(file, id, k, values.data())) {
+      case table_row_status::read:
+      case table_row_status::missing_values:
+        break;
+      case table_row_status::end_of_file:
+        return table_rows_status::end_of_file;
+      case table_row_status::no_id:
+        return table_rows_status::no_id;
+      case table_row_status::bad_value:
+        return table_rows_status::bad_value;
+    }
+    if (id < 1) return table_rows_status::id_below_one;
+    row_ids.push_back(id);
+    row_values.insert(row_values.end(), values.begin(), values.begin() + k);
+    if (id > largest_id) largest_id = id;
+  }
+  row = n < 0 ? 0 : n;
+  if (n < 1) return table_rows_status::read;  // nothing to store
+
+  if (!ids.allocate(n)) {
+    raw_report_alloc_failure("Table IDs");
+    return table_rows_status::no_memory;
+  }
+  if (!data.allocate(n, k)) {
+    ids.reset();
+    raw_report_alloc_failure("Table Data");
+    return table_rows_status::no_memory;
+  }
+  for (int r = 1; r <= n; ++r) {
+    const std::size_t first = static_cast<std::size_t>(r - 1) * static_cast<std::size_t>(k);
+    ids[r] = row_ids[static_cast<std::size_t>(r - 1)];
+    for (int c = 1; c <= k; ++c) data[r][c] = row_values[first + static_cast<std::size_t>(c - 1)];
+  }
+  return table_rows_status::read;
 }
 
 void table_store_row(const raw_array2d<double>& data, int n, int column,
@@ -466,50 +506,46 @@ int read_stream_table(const char* file_name, int kind, raw_array2d<double>* out1
     return 0;
   }
 
+  // The column-header line, then the rows; a row whose values end early keeps 0.0 for the rest.
+  map_table_skip(file);
   raw_array1d<int> ids;
   raw_array2d<double> data;
-  alloc_1d_int(ids, n, "Table IDs");
-  alloc_2d_double_named(n, k, data, "Table Data");
-  if (ids.empty() || data.empty()) {
-    fail();
-    return 0;
-  }
-  skip_column_header(file);
   int largest_id = 0;
-  for (int r = 1; r <= n; ++r) {
-    const table_row_status status = table_read_row_status(file, ids[r], k, &data[r][1]);
-    switch (status) {
-      case table_row_status::read:
-        break;
-      case table_row_status::end_of_file:
-        own_message(
-            "Error: stream mapping table file %s ends after %d of the %d rows of table %s\n", name,
-            r - 1, n, label);
-        break;
-      case table_row_status::no_id:
-        own_message(
-            "Error: stream mapping table file %s: row %d of table %s has no table id in its "
-            "first 6 characters\n",
-            name, r, label);
-        break;
-      case table_row_status::missing_value:
-        own_message(
-            "Error: stream mapping table file %s: row %d (id %d) of table %s has fewer than %d "
-            "numbers from column 87 on\n",
-            name, r, ids[r], label, k);
-        break;
-    }
-    if (status == table_row_status::read && ids[r] < 1) {
+  int row = 0;
+  int row_id = 0;
+  switch (table_read_rows(file, n, k, ids, data, largest_id, row, row_id)) {
+    case table_rows_status::read:
+      break;
+    case table_rows_status::end_of_file:
+      own_message("Error: stream mapping table file %s ends after %d of the %d rows of table %s\n",
+                  name, row - 1, n, label);
+      break;
+    case table_rows_status::no_id:
+      own_message(
+          "Error: stream mapping table file %s: row %d of table %s has no table id in its "
+          "first 6 characters\n",
+          name, row, label);
+      break;
+    case table_rows_status::id_below_one:
       own_message(
           "Error: stream mapping table file %s: row %d of table %s has the table id %d; table "
           "ids begin at 1\n",
-          name, r, label, ids[r]);
-    }
-    if (status != table_row_status::read || ids[r] < 1) {
-      fail();
-      return 0;
-    }
-    if (ids[r] > largest_id) largest_id = ids[r];
+          name, row, label, row_id);
+      break;
+    case table_rows_status::bad_value:
+      own_message(
+          "Error: stream mapping table file %s: row %d (id %d) of table %s holds a value that is "
+          "not a number (values from column 87 on)\n",
+          name, row, row_id, label);
+      break;
+    case table_rows_status::no_memory:
+      own_message("Error: stream mapping table file %s: no memory for the %d rows of table %s\n",
+                  name, n, label);
+      break;
+  }
+  if (ids.empty()) {
+    fail();
+    return 0;
   }
 
   if (map_file.empty()) {
@@ -597,16 +633,8 @@ void check_stream_table_file(const char* file_name, int (&present)[6]) {
     fail_code(64, name);
     return;
   }
+  // A file that does not begin with its keyword holds no table: each check finds none.
   std::printf("\nChecking stream mapping table file...\n");
-  std::string line;
-  if (read_text_line(line, file) == 0 ||
-      !starts_with(line, table_file_header, sizeof table_file_header - 1)) {
-    own_message("Error: stream mapping table file %s does not begin with %s\n", name,
-                table_file_header);
-    file_handle_close(file);
-    fail();
-    return;
-  }
   struct check_entry {
     int kind;
     const char* label;

@@ -58,19 +58,39 @@ int stream_table_read_num_ids(file_handle& file);
 
 // Outcome of reading one row of a mapping table.
 enum class table_row_status {
-  read,           // id and every value read
-  end_of_file,    // no line left
-  no_id,          // no number in the first 6 characters
-  missing_value,  // fewer than the wanted values from column 87 on (or one is not a number)
+  read,            // id and every value read
+  missing_values,  // id read; the line ends before the k-th value (the rest are left alone)
+  end_of_file,     // no line left
+  no_id,           // no number in the first 6 characters
+  bad_value,       // a word from column 87 on is not a finite number
 };
 
 // Reads one row of a mapping table (stream or overland: the same fixed columns): the id with
 // "%d" from the first 6 characters and `k` values with "%lf" from column 87 on, one per word
-// (words separated by blanks and tabs), into values[0..k-1]. A value that is not a finite
-// number ends the row as missing; the values read before it stay.
+// (words separated by blanks and tabs), into values[0..k-1]. A line that ends first leaves the
+// values it does not hold as they were; a word that is not a finite number stops the row there.
 table_row_status table_read_row_status(file_handle& file, int& id, int k, double* values);
-// The same as 1 (read) or 0 (id or a value missing).
+// The same as 1 (read) or 0 (the id or a value missing or unreadable).
 int table_read_row(file_handle& file, int& id, int k, double* values);
+
+// How the rows of a table were gathered by table_read_rows.
+enum class table_rows_status {
+  read,          // every row read
+  end_of_file,   // the file ends before row `row`
+  no_id,         // row `row` has no id in its first 6 characters
+  id_below_one,  // row `row` has the id `id`, below 1
+  bad_value,     // row `row` (id `id`) holds a word from column 87 on that is not a number
+  no_memory,     // the rows cannot be stored; the allocation message has been printed
+};
+
+// Reads the n rows (n >= 1) of a table of k values per row, gathering them as they are read, and
+// only then stores them in ids[1..n] ("Table IDs") and data[1..n][1..k] ("Table Data"): a count
+// far beyond the rows present costs no memory before the table is found short. Values missing
+// at the end of a row are 0.0. `largest_id` receives the largest row id. On any other outcome
+// than read, `row` and `id` name the row where reading stopped and ids and data are left empty;
+// nothing but the allocation message is printed, the caller reports the fault.
+table_rows_status table_read_rows(file_handle& file, int n, int k, raw_array1d<int>& ids,
+                                  raw_array2d<double>& data, int& largest_id, int& row, int& id);
 
 // Values by id of one column: sets values_by_id[1..largest_id] to 0.0, then stores
 // data[r][column] of rows r = 1..n under ids[r] (a later row with the same id wins). Rows whose
@@ -101,8 +121,10 @@ void report_stream_index_map_failure(int result, const char* file_name);
 
 // Reads the table of `kind` from the stream mapping-table file and its index map into the
 // given outputs (output c takes value column c; null where not wanted), each [link][node] of
-// at least link_count x max_nodes. Links whose id is 0 keep their values. Returns 1, or 0 after
-// the failure was reported (codes 64, 66, 115 to 118, or 4000 after a message of its own).
+// at least link_count x max_nodes. Links whose id is 0 keep their values; a row whose values end
+// early gives 0.0 for the values it lacks. Returns 1, or 0 after the failure was reported (codes
+// 64, 66, 115 to 118, or 4000 after a message of its own: a row without its id or with an id
+// below 1, a value that is not a number, the file ending before the last row).
 int read_stream_table(const char* file_name, int kind, raw_array2d<double>* out1,
                       raw_array2d<double>* out2, raw_array2d<double>* out3,
                       raw_array2d<double>* out4, int link_count, int max_nodes,
@@ -113,6 +135,7 @@ int read_stream_table(const char* file_name, int kind, raw_array2d<double>* out1
 void stream_table_check_one(int& present, file_handle& file, int kind, const char* label);
 // Start-up check of the stream mapping-table file: fills the six present flags (roughness,
 // nitrogen, phosphorus, other, carbon, dispersion) and prints the check report. A file that
-// does not open is code 64; one that does not begin with "TORVA_STREAM_INDEX_MAP_TABLES" code
-// 4000 after its own message; both are reported at once.
+// does not open is code 64, reported at once. A file that does not begin with
+// "TORVA_STREAM_INDEX_MAP_TABLES" holds no table: every line of the report says N and the run
+// goes on.
 void check_stream_table_file(const char* file_name, int (&present)[6]);

@@ -10,6 +10,13 @@
 #include "framework/guarded_array.h"
 #include "framework/raw_arrays.h"
 
+// Each sed_fract[cell][class] entry holds five doubles, slots 0..4: slot 1 the fraction of the
+// cell's soil in the class (read from the erosion table), slots 2 and 3 the share of the class
+// in the suspended and in the loosely deposited sediment (worked out by the overland sediment
+// step).
+inline constexpr int sed_fract_slot_count = 5;
+inline constexpr int sed_fract_soil_slot = 1;
+
 struct sediment_member {
   int soil_erosion = 0;  // overland erosion on
   int sed_flag_a = 0;    // sediment option flags set by the sediment set-up
@@ -45,7 +52,7 @@ struct ov_sediment_obj {
   raw_array1d<double> detach_exp;           // per cell: detachment exponent
   raw_array1d<double> detach_crit;          // per cell: critical shear for detachment (Pa)
   raw_array1d<double> sed_K;                // per cell: sediment erodibility
-  raw_array2d<double> sed_fract;            // [cell][class]: fraction of the soil in the class
+  raw_array3d<double> sed_fract;            // [cell][class][slot 0..4]: see sed_fract_soil_slot
   raw_array2d<double> vol_sed;              // [cell][class]: suspended sediment volume (m3)
   raw_array2d<double> qsx;                  // [cell][class]: sediment flux in x (m3/s)
   raw_array2d<double> qsy;                  // [cell][class]: sediment flux in y (m3/s)

@@ -173,21 +173,50 @@ TEST_F(ContaminantTable, UnquotedIndexMapNameMatchesNoContaminant) {
   EXPECT_DOUBLE_EQ(parameters_[0][1][1], 0.0);
 }
 
-TEST_F(ContaminantTable, MissingPrecipitationLineKeepsLaterContaminantsInPlaceButFails) {
+// A line in place of the PRECIP_CONC line is reported and one in place of the PARTITION line
+// passed over; each coefficient keeps what it held, the line is consumed and reading goes on.
+TEST_F(ContaminantTable, MissingCoefficientLinesKeepTheValueAndReadingGoesOn) {
   write_file(dir_.file("a.idx"), index_map("1 1 0\n1 1 1\n"));
-  // The first contaminant's PRECIP_CONC line is replaced by a comment line.
+  // The first contaminant's PRECIP_CONC line is replaced by a comment line, the second's
+  // PARTITION line is misspelt.
   std::string first = contaminant("A", "A", "a.out", 9, 2, two_rows(0), 2);
   first.replace(first.find("PRECIP_CONC 9"), 13, "# no value");
-  const int result = read(magic + "INDEX_MAP a.idx \"A\"\nCONTAMINANT_TRANSPORT\nNUM_CONTAM 2\n" +
-                          first + contaminant("B", "A", "b.out", 0.75, 5, two_rows(0), 2));
+  std::string second = contaminant("B", "A", "b.out", 0.75, 5, two_rows(1000), 2);
+  second.replace(second.find("PARTITION 5"), 11, "PARTITON 5");
+  const int result =
+      read(magic + "INDEX_MAP a.idx \"A\"\nCONTAMINANT_TRANSPORT\nNUM_CONTAM 2\n" + first + second);
+  ASSERT_EQ(result, 1) << printed_;
+  EXPECT_EQ(run_error.error_fatal, 0);
   EXPECT_NE(printed_.find("Error in reading the precip concentration of constituent #1\n"),
             std::string::npos)
       << printed_;
+  EXPECT_EQ(printed_.find("constituent #2"), std::string::npos) << printed_;
   EXPECT_DOUBLE_EQ(ms_->transport.precip_conc[1], 0.0);
   EXPECT_DOUBLE_EQ(ms_->transport.precip_conc[2], 0.75);
   EXPECT_DOUBLE_EQ(ms_->transport.water_soil_partition_coef[1], 2.0);
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_DOUBLE_EQ(ms_->transport.water_soil_partition_coef[2], 0.0);
+  // Both contaminants' rows were read in their places.
+  EXPECT_DOUBLE_EQ(parameters_[0][1][1], 1.0);
+  EXPECT_DOUBLE_EQ(parameters_[7][2][1], 1008.0);
+}
+
+// A row short of its eight values gives 0.0 for those it lacks.
+TEST_F(ContaminantTable, RowsShortOfValuesGiveZeroForWhatTheyLack) {
+  write_file(dir_.file("a.idx"), index_map("1 2 0\n2 1 1\n"));
+  const int result =
+      read(magic + "INDEX_MAP a.idx \"A\"\nCONTAMINANT_TRANSPORT\nNUM_CONTAM 1\n" +
+           contaminant("A", "A", "a.out", 1, 2, row(1, "1 2 3 4 5 6 7") + row(2, "9"), 2));
+  ASSERT_EQ(result, 1) << printed_;
+  EXPECT_EQ(run_error.error_fatal, 0);
+  const int ids[6] = {0, 1, 2, 2, 1, 1};
+  for (int c = 1; c <= 8; ++c) {
+    SCOPED_TRACE(c);
+    for (int cell = 1; cell <= 5; ++cell) {
+      const double expected = ids[cell] == 1 ? (c <= 7 ? c : 0.0) : (c == 1 ? 9.0 : 0.0);
+      EXPECT_DOUBLE_EQ(parameters_[static_cast<std::size_t>(c - 1)][1][cell], expected)
+          << "cell " << cell;
+    }
+  }
 }
 
 TEST_F(ContaminantTable, FirstLineOtherThanTheMagicWordReadsNothingSilently) {
@@ -200,8 +229,10 @@ TEST_F(ContaminantTable, FaultsAreFatal) {
   write_file(dir_.file("a.idx"), index_map("1 1 0\n1 2 2\n"));
   const std::string head = magic + "INDEX_MAP a.idx \"A\"\nCONTAMINANT_TRANSPORT\n";
   const std::string good = contaminant("A", "A", "a.out", 1, 2, two_rows(0), 2);
-  std::string no_partition = good;
-  no_partition.replace(no_partition.find("PARTITION 2"), 11, "PARTITON 2");
+  std::string no_partition_value = good;
+  no_partition_value.replace(no_partition_value.find("PARTITION 2"), 11, "PARTITION");
+  std::string no_precip_value = good;
+  no_precip_value.replace(no_precip_value.find("PRECIP_CONC 1"), 13, "PRECIP_CONC x");
   struct fault {
     const char* label;
     std::string text;
@@ -222,14 +253,18 @@ TEST_F(ContaminantTable, FaultsAreFatal) {
       {"a description too long",
        head + "NUM_CONTAM 1\n" + contaminant(std::string(301, 'x'), "A", "a.out", 1, 2, "", 0),
        "longer than 300 characters"},
-      {"a missing partition line", head + "NUM_CONTAM 1\n" + no_partition,
-       "Error in reading the partition coefficient of constituent #1"},
+      {"a PARTITION line without its number", head + "NUM_CONTAM 1\n" + no_partition_value,
+       "Error in reading the partition coefficient of constituent #1\n",
+       "Error reading the contaminant transport tables"},
+      {"a PRECIP_CONC line without a number", head + "NUM_CONTAM 1\n" + no_precip_value,
+       "Error in reading the precip concentration of constituent #1\n",
+       "Error reading the contaminant transport tables"},
       {"fewer rows than NUM_IDS",
        head + "NUM_CONTAM 1\n" + contaminant("A", "A", "a.out", 1, 2, two_rows(0), 3),
        "ends after 2 of its 3 rows"},
-      {"a row with seven values",
-       head + "NUM_CONTAM 1\n" + contaminant("A", "A", "a.out", 1, 2, row(1, "1 2 3 4 5 6 7"), 1),
-       "fewer than its 8 values"},
+      {"a value that is not a number",
+       head + "NUM_CONTAM 1\n" + contaminant("A", "A", "a.out", 1, 2, row(1, "1 2 3 4 5 6 7 -"), 1),
+       "holds a value that is not a number"},
       {"a watershed id between the rows",
        head + "NUM_CONTAM 1\n" +
            contaminant("A", "A", "a.out", 1, 2,

@@ -159,16 +159,39 @@ TEST_F(ParameterTables, PrecipitationConcentrationsOfANutrientTable) {
   EXPECT_EQ((values(untouched, untouched + 5)), (values(5, -1.0)));
   EXPECT_EQ(column(4), (values{4, 4, 8, 8, 8}));
 
-  // A line with fewer numbers than asked for stops the run.
+  // A line with fewer numbers than asked for gives 0.0 for those it lacks; the rows follow.
+  double short_line[5] = {-1, -1, -1, -1, -1};
+  write_file(dir_.file("t.cmt"),
+             table_file("NSM_N", 2, rows, "PRECIP_CONC 0.5 1.5\n" + column_header));
+  std::string out;
+  ASSERT_EQ(read(map_table_nsm_n, {2}, &out, 4, short_line), 1) << out;
+  EXPECT_EQ((values(short_line, short_line + 5)), (values{-1, 0.5, 1.5, 0, 0}));
+  EXPECT_EQ(column(2), (values{2, 2, 6, 6, 6}));
+  EXPECT_EQ(run_error.error_fatal, 0);
+
+  // A value that is not a number stops the run.
   write_file(dir_.file("t.cmt"),
              table_file("NSM_N", 2, rows, "PRECIP_CONC 0.5 1.5 x\n" + column_header));
-  std::string out;
   EXPECT_EQ(read(map_table_nsm_n, {1}, &out, 4, precip), 0);
   EXPECT_NE(out.find("Error: the PRECIP_CONC line of table NSM_N in mapping table file t.cmt "
-                     "holds fewer than its 4 values\n"),
+                     "holds a value that is not a number\n"),
             std::string::npos)
       << out;
   EXPECT_EQ(run_error.error_fatal, 1);
+}
+
+// A row whose values end early, even one that ends before character 87, gives 0.0 for the values
+// it lacks; the rows after it are read as usual.
+TEST_F(ParameterTables, RowsShortOfValuesGiveZeroForWhatTheyLack) {
+  write_file(dir_.file("t.cmt"),
+             table_file("INTERCEPTION", 4,
+                        row(1, "1.5") + "     2 no values here\n" + row(3, "") + row(4, "4.5 40")));
+  write_file(dir_.file("lu.idx"), index_map("1 2 0\n3 4 4\n"));
+  std::string out;
+  ASSERT_EQ(read(map_table_interception, {1, 2}, &out), 1) << out;
+  EXPECT_EQ(run_error.error_fatal, 0);
+  EXPECT_EQ(column(1), (values{1.5, 0, 0, 4.5, 4.5}));
+  EXPECT_EQ(column(2), (values{0, 0, 0, 40, 40}));
 }
 
 TEST_F(ParameterTables, FaultsOfTheFileAndTheTableStopTheRun) {
@@ -212,14 +235,10 @@ TEST_F(ParameterTables, FaultsOfTheFileAndTheTableStopTheRun) {
        "more\n"},
       {"a negative row id", table_file("ROUGHNESS", 1, row(-3, "0.1")), index_map("1 1 1\n1 1 1\n"),
        "has the id -3; ids are 1 or more\n"},
-      {"a row with too few values", table_file("ROUGHNESS", 2, row(1, "0.1") + row(2, "")),
+      {"a value that is not a number", table_file("ROUGHNESS", 2, row(1, "0.1") + row(2, "n/a")),
        index_map("1 1 1\n1 1 1\n"),
-       "Error: row 2 (id 2) of table ROUGHNESS in mapping table file t.cmt holds fewer than its "
-       "1 values (numbers from character 87 on)\n"},
-      {"a row whose values stop before character 87",
-       table_file("ROUGHNESS", 1, "     1 0.1 0.2\n"), index_map("1 1 1\n1 1 1\n"),
-       "Error: row 1 (id 1) of table ROUGHNESS in mapping table file t.cmt holds fewer than its 1 "
-       "values"},
+       "Error: row 2 (id 2) of table ROUGHNESS in mapping table file t.cmt holds a value that is "
+       "not a number (values from character 87 on)\n"},
       {"no index map", table_file("ROUGHNESS", 3, good_rows), "",
        "Unable to open index file lu.idx\n"},
       {"a watershed id without a row", table_file("ROUGHNESS", 3, good_rows),

@@ -19,6 +19,7 @@
 #include "subsurface/wells.h"
 #include "support/table_fixtures.h"
 #include "support/test_support.h"
+#include "transport/transport_records.h"
 
 using torva_test::stdout_capture;
 using torva_test::temp_dir;
@@ -174,13 +175,14 @@ std::string erosion_file(int num_sed, const std::string& rows, int num_ids = 3) 
 
 struct erosion_outputs {
   raw_array1d<double> column[5];
-  raw_array2d<double> sed_fract;
+  raw_array3d<double> sed_fract;  // [cell][class][slot], every slot -1 so that writes show
   erosion_outputs(int cells, int classes) {
     for (auto& c : column) {
       c.allocate(cells);
       c.fill(-1.0);
     }
-    sed_fract.allocate(cells, classes);
+    sed_fract.allocate(cells, classes, sed_fract_slot_count - 1);
+    sed_fract.fill(-1.0);
   }
 };
 
@@ -209,12 +211,18 @@ TEST_F(SpecialTables, ErosionColumnsAndClassFractionsReachTheCells) {
     EXPECT_DOUBLE_EQ(out.column[2][cell], -1.0);
     EXPECT_DOUBLE_EQ(out.column[4][cell], expect_c5[cell]);
   }
-  const double fract1[6] = {0, 0.25, 0.6, 0.0, 0.6, 0.25};
-  const double fract2[6] = {0, 0.75, 0.4, 0.0, 0.4, 0.75};
+  // The soil fraction of each class goes to slot 1 of the cell's entry of five; the other
+  // slots belong to the sediment step and are left alone.
+  ASSERT_EQ(sed_fract_slot_count, 5);
+  ASSERT_EQ(sed_fract_soil_slot, 1);
+  const double fract[3][6] = {{}, {0, 0.25, 0.6, 0.0, 0.6, 0.25}, {0, 0.75, 0.4, 0.0, 0.4, 0.75}};
   for (int cell = 1; cell <= 5; ++cell) {
-    SCOPED_TRACE(cell);
-    EXPECT_DOUBLE_EQ(out.sed_fract[cell][1], fract1[cell]);
-    EXPECT_DOUBLE_EQ(out.sed_fract[cell][2], fract2[cell]);
+    for (int s = 1; s <= 2; ++s) {
+      SCOPED_TRACE("cell " + std::to_string(cell) + " class " + std::to_string(s));
+      for (int slot = 0; slot <= 4; ++slot)
+        EXPECT_DOUBLE_EQ(out.sed_fract[cell][s][slot], slot == 1 ? fract[s][cell] : -1.0)
+            << "slot " << slot;
+    }
   }
   // The index map's header is kept in the model state.
   EXPECT_EQ(ms_->map_rows, 2);
@@ -243,6 +251,7 @@ TEST_F(SpecialTables, ErosionTableFaults) {
     std::string map;
     int fract_cells;
     const char* message;
+    int fract_slots = sed_fract_slot_count;  // doubles of each cell's and class's entry
   };
   const std::string rows = row(1, "1 2 3 4 5 0.5") + row(2, "1 2 3 4 5 0.5");
   const std::vector<fault> cases = {
@@ -252,15 +261,17 @@ TEST_F(SpecialTables, ErosionTableFaults) {
        "no entries found in table SOIL_EROSION_PROPS"},
       {"more rows counted than present", erosion_file(1, rows, 3), index_map("1 1 1\n1 1 1\n"), 5,
        "ends after 2 of its 3 rows"},
-      {"a row with too few values", erosion_file(1, row(1, "1 2 3 4 5"), 1),
-       index_map("1 1 1\n1 1 1\n"), 5, "fewer than its 6 values"},
+      {"a value that is not a number", erosion_file(1, row(1, "1 2 3 4 5 half"), 1),
+       index_map("1 1 1\n1 1 1\n"), 5, "holds a value that is not a number"},
       {"a watershed id without a row", erosion_file(1, rows, 2), index_map("1 2 0\n1 3 1\n"), 5,
        "Index ID exceeds table limit"},
       {"a watershed id between rows",
        erosion_file(1, row(1, "1 2 3 4 5 1") + row(3, "1 2 3 4 5 1"), 2),
        index_map("1 2 0\n1 3 1\n"), 5, "has the id 2, for which table SOIL_EROSION_PROPS"},
-      {"sediment fractions too small", erosion_file(1, rows, 2), index_map("1 1 1\n1 1 1\n"), 4,
-       "cannot take table SOIL_EROSION_PROPS"},
+      {"sediment fractions for too few cells", erosion_file(1, rows, 2),
+       index_map("1 1 1\n1 1 1\n"), 4, "of 4 cells and 1 classes (5 slots each) cannot take table"},
+      {"sediment fractions of two slots", erosion_file(1, rows, 2), index_map("1 1 1\n1 1 1\n"), 5,
+       "of 5 cells and 1 classes (2 slots each) cannot take table SOIL_EROSION_PROPS", 2},
       {"index map missing", erosion_file(1, rows, 2), "", 5, "Unable to open index file"},
   };
   for (const fault& c : cases) {
@@ -270,7 +281,7 @@ TEST_F(SpecialTables, ErosionTableFaults) {
     std::remove(dir_.file("ero.idx").c_str());
     if (!c.map.empty()) write_file(dir_.file("ero.idx"), c.map);
     erosion_outputs out(5, 1);
-    out.sed_fract.allocate(c.fract_cells, 1);
+    out.sed_fract.allocate(c.fract_cells, 1, c.fract_slots - 1);
     const erosion_columns wanted{&out.column[0]};
     stdout_capture capture;
     const int result =
@@ -353,8 +364,10 @@ TEST_F(SpecialTables, WellTableIsReadAndItsFaultsReported) {
        "no entries found in table WELL_TABLE"},
       {"NUM_IDS 0", head + "NUM_IDS 0\n" + column_header, 0,
        "no entries found in table WELL_TABLE"},
-      {"short row", head + "NUM_IDS 1\n" + column_header + row(3, "0 0.25"), 0,
-       "fewer than its 3 values"},
+      {"a row short of its unused third value",
+       head + "NUM_IDS 1\n" + column_header + row(3, "0 0.25"), 1, ""},
+      {"a value that is not a number", head + "NUM_IDS 1\n" + column_header + row(3, "0 fast 0"), 0,
+       "holds a value that is not a number"},
       {"map id above the table", head + "NUM_IDS 1\n" + column_header + row(2, "0 1 0"), 0,
        "Index ID exceeds table limit"},
   };
@@ -517,8 +530,11 @@ TEST_F(SpecialTables, SoilColumnTableFaults) {
       {"map name not among the index maps", maps + "RICHARDS_EQN_INFILTRATION_BROOKS Other\n",
        good_map, 1, "Index map filename = Other"},
       {"no Havercamp table", brooks, good_map, 2,
-       "no entries found in table RICHARDS_EQN_INFILTRAIION_HAVERCAMP"},
-      {"no layered-soil table", brooks, good_map, 0, "no entries found in table MULTI_LAYER_SOIL"},
+       "valid soil type index map.\nIndex map filename = \n"},
+      {"no layered-soil table", brooks, good_map, 0,
+       "valid soil type index map.\nIndex map filename = \n"},
+      {"not a mapping-table file", "RICHARDS_EQN_INFILTRATION_BROOKS Soils\n", good_map, 1,
+       "valid soil type index map.\nIndex map filename = \n"},
       {"a soil id above 9999", brooks, index_map("1 10000 0\n1 1 1\n"), 1,
        "soil type id 10000 in index map soil.idx"},
       {"a layered soil id above 9999", maps + "MULTI_LAYER_SOIL Soils\n",

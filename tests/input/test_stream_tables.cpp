@@ -176,7 +176,7 @@ TEST_F(StreamTables, CheckReportsEachTableAndSetsItsFlag) {
   EXPECT_EQ(flag, 1);
 }
 
-TEST_F(StreamTables, CheckStopsTheRunOnAMissingOrForeignFile) {
+TEST_F(StreamTables, CheckStopsTheRunOnAMissingFileAndFindsNoTableInAForeignOne) {
   int present[6] = {1, 1, 1, 1, 1, 1};
   stdout_capture capture;
   check_stream_table_file("none.cmt", present);
@@ -185,17 +185,24 @@ TEST_F(StreamTables, CheckStopsTheRunOnAMissingOrForeignFile) {
   EXPECT_EQ(run_error.error_fatal, 1);
   for (int flag : present) EXPECT_EQ(flag, 0);
 
-  // A file that is not a stream mapping-table file would leave every table unused unnoticed.
+  // A file whose first line is not the stream keyword holds no table, however its tables and
+  // index maps look: every table is reported absent and the run goes on.
   run_error = error_state{};
-  write_file("map.cmt", "TORVA_INDEX_MAP_TABLES\n" + table("ROUGHNESS", "r", 1, row(1, "1")));
+  write_file("reach.map", index_map({"1"}));
+  write_file("map.cmt", "TORVA_INDEX_MAP_TABLES\nST_INDEX_MAP reach.map r\n" +
+                            table("ROUGHNESS", "r", 1, row(1, "1")));
+  for (int& flag : present) flag = 1;
   stdout_capture second;
   check_stream_table_file("map.cmt", present);
   out = second.stop();
-  EXPECT_NE(out.find("stream mapping table file map.cmt does not begin with "
-                     "TORVA_STREAM_INDEX_MAP_TABLES"),
-            std::string::npos)
-      << out;
-  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_EQ(out,
+            "\nChecking stream mapping table file...\n"
+            "  Roughness" +
+                dots(26) + "N\n" + "  NSM Nitrogen" + dots(23) + "N\n" + "  NSM Phosphorus" +
+                dots(21) + "N\n" + "  NSM Carbon" + dots(25) + "N\n" + "  NSM Other" + dots(26) +
+                "N\n" + "  Dispersion" + dots(25) + "N\n");
+  EXPECT_EQ(run_error.error_fatal, 0);
+  EXPECT_EQ(run_error.error_code, 0);
   for (int flag : present) EXPECT_EQ(flag, 0);
 }
 
@@ -272,6 +279,68 @@ TEST_F(StreamTables, TableValuesGoToEveryNodeOfEachLink) {
   }
 }
 
+// A row whose values end early, even before column 87, keeps 0.0 for the values it lacks and the
+// rows after it are read as usual.
+TEST_F(StreamTables, RowsShortOfValuesGiveZeroForWhatTheyLack) {
+  write_file("st.cmt",
+             file_header + "ST_INDEX_MAP reach.map reaches\n" +
+                 table("NSM_P", "reaches", 4,
+                       row(1, "1 2") + "     2 no values\n" + row(3, "") + row(4, "7 8 9")));
+  write_file("reach.map", index_map({"1", "2", "3", "4"}));
+  network net({1, 1, 2, 1}, 2);
+  auto c1 = output_of(net);
+  auto c2 = output_of(net);
+  auto c3 = output_of(net);
+  stdout_capture capture;
+  const int result = read_stream_table("st.cmt", stream_table_nsm_p, c1.get(), c2.get(), c3.get(),
+                                       nullptr, net.links, net.max_nodes, net.nodes);
+  const std::string out = capture.stop();
+  ASSERT_EQ(result, 1) << out;
+  EXPECT_EQ(run_error.error_fatal, 0);
+  EXPECT_EQ(out, "");
+  // Per link (each link's id is its number): the values of columns 1, 2 and 3.
+  const double expected[5][3] = {{0, 0, 0}, {1, 2, 0}, {0, 0, 0}, {0, 0, 0}, {7, 8, 9}};
+  const raw_array2d<double>* outs[] = {c1.get(), c2.get(), c3.get()};
+  for (int link = 1; link <= 4; ++link)
+    for (int c = 0; c < 3; ++c)
+      for (int node = 1; node <= net.nodes[link]; ++node)
+        EXPECT_DOUBLE_EQ((*outs[c])[link][node], expected[link][c])
+            << "link " << link << " column " << c + 1;
+}
+
+// The column-header line after NUM_IDS is passed over as in every mapping table: a header that
+// begins with a word of the overland tables is passed over together with the lines after it up
+// to the first that begins with none, which is taken as the header (here the first row, so the
+// second is read in its place); a header that begins with the stream index-map word is an
+// ordinary header line.
+TEST_F(StreamTables, ColumnHeaderLineIsPassedOverAsInTheOverlandTables) {
+  struct header_case {
+    const char* header;
+    double value;  // the value that reaches the link
+  };
+  const header_case cases[] = {
+      {"ST_INDEX_ID    DESCRIPTION    VALUE", 10.0},
+      {"GROUNDWATER    DESCRIPTION    VALUE", 20.0},
+  };
+  for (const header_case& c : cases) {
+    SCOPED_TRACE(c.header);
+    temp_dir case_dir;
+    write_file("st.cmt", file_header + "ST_INDEX_MAP reach.map reaches\n" +
+                             "DISPERSION reaches\nNUM_IDS 1\n" + c.header + "\n" + row(1, "10") +
+                             row(1, "20"));
+    write_file("reach.map", index_map({"1"}));
+    network net({2}, 2);
+    auto out = output_of(net);
+    stdout_capture capture;
+    const int result = read_stream_table("st.cmt", stream_table_dispersion, out.get(), nullptr,
+                                         nullptr, nullptr, net.links, net.max_nodes, net.nodes);
+    const std::string printed = capture.stop();
+    ASSERT_EQ(result, 1) << printed;
+    EXPECT_DOUBLE_EQ((*out)[1][1], c.value);
+    EXPECT_DOUBLE_EQ((*out)[1][2], c.value);
+  }
+}
+
 // Names are compared whole: two long map names that differ only after 39 characters are two
 // maps, and each table gets its own.
 TEST_F(StreamTables, LongMapNamesAreComparedWhole) {
@@ -320,16 +389,16 @@ TEST_F(StreamTables, TableFaultsStopTheRunWithAMessageNamingTheFile) {
       {"more rows counted than present",
        file_header + index_lines + table("NSM_P", "reaches", 3, good_rows), good_map,
        "stream mapping table file st.cmt ends after 2 of the 3 rows of table NSM_P (Stream)"},
-      {"row with too few values",
-       file_header + index_lines + table("NSM_P", "reaches", 2, row(1, "1 2 3") + row(2, "4 5")),
-       good_map, "st.cmt: row 2 (id 2) of table NSM_P (Stream) has fewer than 3 numbers"},
-      {"row ending before column 87",
-       file_header + index_lines + table("NSM_P", "reaches", 2, row(1, "1 2 3") + "     2 x\n"),
-       good_map, "st.cmt: row 2 (id 2) of table NSM_P (Stream) has fewer than 3 numbers"},
+      {"a count far beyond the rows present",
+       file_header + index_lines + table("NSM_P", "reaches", 2000000000, good_rows), good_map,
+       "stream mapping table file st.cmt ends after 2 of the 2000000000 rows of table NSM_P "
+       "(Stream)"},
       {"value not a number",
        file_header + index_lines +
            table("NSM_P", "reaches", 2, row(1, "1 2 3") + row(2, "4 five 6")),
-       good_map, "st.cmt: row 2 (id 2) of table NSM_P (Stream) has fewer than 3 numbers"},
+       good_map,
+       "st.cmt: row 2 (id 2) of table NSM_P (Stream) holds a value that is not a number (values "
+       "from column 87 on)"},
       {"row without an id",
        file_header + index_lines + table("NSM_P", "reaches", 2, row(1, "1 2 3") + "\n"), good_map,
        "st.cmt: row 2 of table NSM_P (Stream) has no table id in its first 6"},
@@ -515,7 +584,8 @@ TEST_F(StreamTables, IndexMapRefusesANetworkThatDoesNotFitItsArrays) {
 
 TEST_F(StreamTables, RowHelpersReadFixedColumnsAndStoreByIdLaterRowWinning) {
   write_file("rows.txt", row(3, "1.5 2.5") + row(12, "7 8e-1 ignored") + row(4, "9 x") + "   ab" +
-                             std::string(90, ' ') + "1 2\n" + row(5, ""));
+                             std::string(90, ' ') + "1 2\n" + row(5, "") + row(6, "1.25") +
+                             "     7\n");
   file_handle file;
   ASSERT_TRUE(file_handle_open(file, "rows.txt", "r"));
   int id = -1;
@@ -529,7 +599,7 @@ TEST_F(StreamTables, RowHelpersReadFixedColumnsAndStoreByIdLaterRowWinning) {
   EXPECT_DOUBLE_EQ(v[1], 0.8);
   // The second value does not scan: the first stays read.
   v[0] = v[1] = -1.0;
-  EXPECT_EQ(table_read_row_status(file, id, 2, v), table_row_status::missing_value);
+  EXPECT_EQ(table_read_row_status(file, id, 2, v), table_row_status::bad_value);
   EXPECT_EQ(id, 4);
   EXPECT_DOUBLE_EQ(v[0], 9.0);
   EXPECT_DOUBLE_EQ(v[1], -1.0);
@@ -537,6 +607,13 @@ TEST_F(StreamTables, RowHelpersReadFixedColumnsAndStoreByIdLaterRowWinning) {
   // No values wanted: the id alone is the row.
   EXPECT_EQ(table_read_row_status(file, id, 0, v), table_row_status::read);
   EXPECT_EQ(id, 5);
+  // The same row wanted with values: they are missing and left as they were.
+  v[0] = v[1] = -1.0;
+  EXPECT_EQ(table_read_row_status(file, id, 2, v), table_row_status::missing_values);
+  EXPECT_EQ(id, 6);
+  EXPECT_DOUBLE_EQ(v[0], 1.25);
+  EXPECT_DOUBLE_EQ(v[1], -1.0);
+  EXPECT_EQ(table_read_row(file, id, 2, v), 0);
   EXPECT_EQ(table_read_row_status(file, id, 2, v), table_row_status::end_of_file);
   EXPECT_EQ(table_read_row(file, id, 2, v), 0);
 
