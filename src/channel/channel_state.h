@@ -14,22 +14,22 @@ struct channel_state {
   file_handle chan_sed_flux_file;   // channel sediment flux at every node (m3/s)
 
   // Network and routing options.
-  int chan_link_count = 0;      // links 1..chan_link_count
-  int chan_explic = 0;          // explicit channel routing on
-  int chan_option = 2;          // channel network set-up option
-  double chan_gw_factor = 1.0;  // multiplier of the channel-groundwater exchange
-  raw_array1d<int> ltype;       // per link: type bits (1 groundwater exchange, 2 erodible,
-                                // 4 trapezoidal, 8 break-point, 16, 32 lake, 64 structure,
-                                // 128 captured by a rising lake)
-  raw_array1d<int> nx1;         // per link: nodes 1..nx1 of the link
-  int chan_node_total = 0;      // channel nodes of all links together
-  int chan_mesh = 0;              // CHAN_MESH channel scheme
-  int chan_lake_flag = 0;         // a channel lake holds water above its reference at start-up
-  int read_chan_hotstart_on = 0;  // the channel starts from a hotstart
-  int head_bound = 0;             // stream head boundary at the outlet
-  double bound_depth = 0.0;       // m: current depth of the head boundary
-  int chan_implicit = 0;          // implicit channel scheme chosen (CHAN_DRAIN, CHAN_BACKWATER)
-  int chan_drain_init = 0;        // CHAN_DRAIN: the implicit channel starts drained
+  int chan_link_count = 0;          // links 1..chan_link_count
+  int chan_explic = 0;              // explicit channel routing on
+  int chan_option = 2;              // channel network set-up option
+  double chan_gw_factor = 1.0;      // multiplier of the channel-groundwater exchange
+  raw_array1d<int> ltype;           // per link: type bits (1 groundwater exchange, 2 erodible,
+                                    // 4 trapezoidal, 8 break-point, 16, 32 lake, 64 structure,
+                                    // 128 captured by a rising lake)
+  raw_array1d<int> nx1;             // per link: nodes 1..nx1 of the link
+  int chan_node_total = 0;          // channel nodes of all links together
+  int chan_mesh = 0;                // CHAN_MESH channel scheme
+  int chan_lake_flag = 0;           // a channel lake holds water above its reference at start-up
+  int read_chan_hotstart_on = 0;    // the channel starts from a hotstart
+  int head_bound = 0;               // stream head boundary at the outlet
+  double bound_depth = 0.0;         // m: current depth of the head boundary
+  int chan_implicit = 0;            // implicit channel scheme chosen (CHAN_DRAIN, CHAN_BACKWATER)
+  int chan_drain_init = 0;          // CHAN_DRAIN: the implicit channel starts drained
   double max_courant_number = 0.0;  // largest Courant number of the explicit channel step
   int overbank_flow = 0;            // OVERBANK_FLOW: channel water spills onto the overland plane
   int overland_backwater = 0;       // OVERLAND_BACKWATER
@@ -43,9 +43,9 @@ struct channel_state {
   int hotstart_is_depth = 0;        // HOTSTART_IS_DEPTH: the hotstart holds depths, not stages
   int write_chan_hotstart_on = 0;   // the channel hotstart is written at the end
   double first_order_chan_q = 0.0;  // 1/s: first-order decay of channel flow
-  double chan_timestep = 0.0;     // s: the channel's own step
-  double chan_vol_initial = 0.0;  // m3: channel water at the event start
-  raw_array1d<double> dx;         // per link: node spacing (m)
+  double chan_timestep = 0.0;       // s: the channel's own step
+  double chan_vol_initial = 0.0;    // m3: channel water at the event start
+  raw_array1d<double> dx;           // per link: node spacing (m)
   // Per node and link, [node 1..nx1[link]][link 1..chan_link_count].
   raw_array2d<double> qp;          // discharge (m3/s)
   raw_array2d<double> yp;          // water-surface elevation (m)
@@ -58,9 +58,12 @@ struct channel_state {
   raw_array1d<int> hnode;      // per location 1..hyd_location_count: channel node
 
   // Lakes on the network.
-  int num_lakes = 0;      // lakes 1..num_lakes
-  int lake_option = 1;    // lake routing option of the channel step
-  file_handle lake_file;  // lake input file
+  int num_lakes = 0;            // lakes 1..num_lakes
+  int lake_option = 1;          // lake routing option of the channel step
+  file_handle lake_file;        // lake input file
+  raw_array1d<double> minwse;   // per lake 1..num_lakes: minimum water-surface elevation (m)
+  raw_array1d<double> initwse;  // per lake 1..num_lakes: initial water-surface elevation (m)
+  int lake_growing = 0;         // some lake's water surface lies above its minimum elevation
 
   // Channel files.
   file_handle channel_input_file;        // channel network input
@@ -71,31 +74,33 @@ struct channel_state {
   file_handle outlet_hydro_file;         // outlet hydrograph
 
   // Pipe and tile-drain network.
-  int storm_sewer = 0;         // the pipe network is simulated
-  int superlink_c_opt = 0;     // SUPERLINK_C_OPT
-  int high_head_release = 0;   // HIGH_HEAD_RELEASE
-  int superlink_drainmod = 0;  // SUPERLINK_DRAINMOD
+  int storm_sewer = 0;                 // the pipe network is simulated
+  int superlink_c_opt = 0;             // SUPERLINK_C_OPT
+  int high_head_release = 0;           // HIGH_HEAD_RELEASE
+  int superlink_drainmod = 0;          // SUPERLINK_DRAINMOD
   int superlink_junc_location_on = 0;  // SUPERLINK_JUNC_LOCATION: junction output locations
   int superlink_node_location_on = 0;  // SUPERLINK_NODE_LOCATION: node output locations
   int superlink_junc_flow_on = 0;      // SUPERLINK_JUNC_FLOW: junction flows written
   int superlink_node_flow_on = 0;      // SUPERLINK_NODE_FLOW: node flows written
-  file_handle pipe_head_file;  // pipe-network heads output
-  file_handle pipe_tile_file;  // tile-drain flows output
-  file_handle pipe_flow_file;  // pipe-network flows output
-  file_handle flood_stream_file;  // FLOOD_STREAM: stream flood stage output
-  file_handle grid_pipe_file;  // grid-to-pipe map read by the input driver
+  file_handle pipe_head_file;          // pipe-network heads output
+  file_handle pipe_tile_file;          // tile-drain flows output
+  file_handle pipe_flow_file;          // pipe-network flows output
+  file_handle flood_stream_file;       // FLOOD_STREAM: stream flood stage output
+  file_handle grid_pipe_file;          // grid-to-pipe map read by the input driver
   // Pipe network as read by read_superlink_file ([node][superlink] arrays: node 0.., superlink
   // or superjunction 1..; row 0 of inlet_type holds the superjunctions' inlet types).
-  int superlink_junction_count = 0;         // superjunctions 1..superlink_junction_count
-  int superlink_count = 0;                  // superlinks 1..superlink_count
-  int superlink_max_nodes = 0;              // largest node count of one superlink
-  int superlink_dim = 0;                    // array dimension of the network arrays (largest + 2)
-  raw_array1d<int> superlink_cnodes;        // per superlink: computational nodes
-  raw_array1d<int> superjunct_i;            // per superjunction: grid row (outlet: channel link)
-  raw_array1d<int> superjunct_j;            // per superjunction: grid column (outlet: node)
-  raw_array2d<int> superlink_node_i;        // [node][superlink]: grid row of the node
-  raw_array2d<int> superlink_node_j;        // [node][superlink]: grid column of the node
-  raw_array2d<int> inlet_type;              // [node][superlink]: 0 none, 1..9 grates, >10 special
+  int superlink_junction_count = 0;   // superjunctions 1..superlink_junction_count
+  int superlink_count = 0;            // superlinks 1..superlink_count
+  int superlink_max_nodes = 0;        // largest node count of one superlink
+  int superlink_dim = 0;              // array dimension of the network arrays (largest + 2)
+  int superlink_leaky = 0;            // some pipe has a conductivity above 0: tile drains
+                                      // that take water from the groundwater
+  raw_array1d<int> superlink_cnodes;  // per superlink: computational nodes
+  raw_array1d<int> superjunct_i;      // per superjunction: grid row (outlet: channel link)
+  raw_array1d<int> superjunct_j;      // per superjunction: grid column (outlet: node)
+  raw_array2d<int> superlink_node_i;  // [node][superlink]: grid row of the node
+  raw_array2d<int> superlink_node_j;  // [node][superlink]: grid column of the node
+  raw_array2d<int> inlet_type;        // [node][superlink]: 0 none, 1..9 grates, >10 special
   // Tile-drain exchange between the grid and the pipes, allocated by init_tile_pipe_grid.
   raw_array2d<double> superlink_tile_flow;  // [node][superlink]: tile inflow from gw (m3/s)
   raw_array1d<double> Q_tile_grid;          // per cell 1..cell_count: tile drainage rate (m3/s)

@@ -53,6 +53,14 @@ bool any_infiltration(const subsurface_state& ss) {
   return ss.green_ampt || ss.inf_redist || ss.inf_richards || ss.inf_layered_soil;
 }
 
+// Some channel lake starts with its water surface above its minimum elevation.
+bool lake_above_minimum(const channel_state& ch) {
+  for (int lake = 1; lake <= ch.num_lakes; ++lake)
+    if (has(ch.initwse, lake) && has(ch.minwse, lake) && ch.initwse[lake] > ch.minwse[lake])
+      return true;
+  return false;
+}
+
 bool tev_summary_mode(const model_state& ms) {
   return ms.tev && ms.tev_event_num_given && ms.tev_event_num == 0;
 }
@@ -203,7 +211,8 @@ void list_precip_events(model_state& ms) {
     char* name = ms.calibration.optimize_name;
     if (name[0] == '\0') snprintf(name, sizeof ms.calibration.optimize_name, "torva_optim.out");
     if (!file_handle_open(ms.input.optimize_file, name, "w")) {
-      fprintf(stderr, "Problem opening optimization output file named:%s for writing\n", name);
+      // On the console stream of error_report, so that its report follows this line.
+      printf("Problem opening optimization output file named:%s for writing\n", name);
       run_error.error_code = error_code_own_message;
       return;
     }
@@ -535,6 +544,15 @@ void init_simulation_clock(model_state& ms) {
     cc.last = (!ms.long_term || ch.chan_lake_flag) ? ms.hmet_start_jday : event_start(ms, 1);
     if (ms.start_date_given) cc.last = event_start(ms, ms.first_event);
     cc.next = cc.last + cc.interval_days;
+    // A perennial lake above its minimum level moves water from the start: the channel runs
+    // from now on, on a step of at least a minute.
+    if (ms.perennial_lakes && lake_above_minimum(ch)) {
+      set_interval(cc, ms.timestep > 60.0 ? ms.timestep : 60.0);
+      cc.last = now;
+      cc.next = cc.last + cc.interval_days;
+      ch.chan_lake_flag = 1;
+      ch.lake_growing = 1;
+    }
     if (tev_event) {
       cc.last = now;
       cc.next = now + ms.dt_days;
@@ -549,7 +567,11 @@ void init_simulation_clock(model_state& ms) {
   if (ch.storm_sewer) {
     process_clock& sc = ms.superlink_clock;
     set_interval(sc, g.timestep);
-    sc.last = (!ms.long_term || ms.gw_at_surface) ? now : event_start(ms, from_event);
+    // Leaky pipes draining the groundwater work between events too.
+    const bool pipes_drain_groundwater = ch.superlink_leaky && ss.gw_simulation;
+    sc.last = (!ms.long_term || ms.gw_at_surface || pipes_drain_groundwater)
+                  ? now
+                  : event_start(ms, from_event);
     sc.next = sc.last + sc.interval_days;
   }
 

@@ -214,11 +214,22 @@ TEST_F(EventScan, OptimisationOutputIsOpenedWithItsDefaultName) {
   ms_->calibration.optimize_on = 1;
   snprintf(ms_->calibration.optimize_name, sizeof ms_->calibration.optimize_name, "%s",
            dir_.file("no/such/folder/opt.out").c_str());
+  // The message and the report of its code share the console stream, in this order.
   testing::internal::CaptureStderr();
-  run(scan_precip_events);
+  const std::string out = run([](model_state& ms) {
+    scan_precip_events(ms);
+    EXPECT_EQ(run_error.error_code, error_code_own_message);
+    error_report(run_error);
+  });
   const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("Problem opening optimization output file named:"), std::string::npos);
-  EXPECT_EQ(run_error.error_code, error_code_own_message);
+  const std::string message =
+      "Problem opening optimization output file named:" + dir_.file("no/such/folder/opt.out") +
+      " for writing\n";
+  const std::size_t at = out.find(message);
+  ASSERT_NE(at, std::string::npos) << out;
+  EXPECT_EQ(out.substr(at), message + "\n");
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(run_error.error_fatal, 1);
   EXPECT_TRUE(ms_->calibration.loc_peak.empty());
 }
 
@@ -576,6 +587,90 @@ TEST_F(EventScanClock, GroundwaterFollowsAShorterInfiltrationInterval) {
   run(init_simulation_clock);
   EXPECT_DOUBLE_EQ(ms_->gw_clock.interval_seconds, 900.0);
   EXPECT_DOUBLE_EQ(ms_->soil_et_clock.next, ms_->infil_clock.next);
+}
+
+TEST_F(EventScanClock, PipesWaitForTheFirstEventUnlessSomethingMovesBetweenEvents) {
+  struct pipe_case {
+    const char* what;
+    int gw_at_surface, leaky, groundwater;
+    bool from_start;
+  };
+  const pipe_case cases[] = {
+      {"dry start", 0, 0, 0, false},
+      {"water table at the surface", 1, 0, 0, true},
+      {"leaky pipes draining the groundwater", 0, 1, 1, true},
+      {"leaky pipes without groundwater", 0, 1, 0, false},
+      {"groundwater without leaky pipes", 0, 0, 1, false},
+  };
+  for (const pipe_case& pc : cases) {
+    SCOPED_TRACE(pc.what);
+    SetUp();
+    ms_->long_term = 1;
+    const int first[4] = {2005, 3, 1, 0};
+    for (int i = 0; i < 4; ++i) ms_->hmet_first_date[i] = ms_->hmet_last_date[i] = first[i];
+    ms_->channel.storm_sewer = 1;
+    ms_->gw_at_surface = pc.gw_at_surface;
+    ms_->channel.superlink_leaky = pc.leaky;
+    ms_->subsurface.gw_simulation = pc.groundwater;
+    ms_->subsurface.gw_time_step = 900.0;
+    run(init_simulation_clock);
+    ASSERT_EQ(run_error.error_code, 0);
+    const double last =
+        pc.from_start ? julian_from_date(2005, 3, 1, 0, 0, 0.0) : ms_->event_start_jday[1];
+    EXPECT_DOUBLE_EQ(ms_->superlink_clock.interval_seconds, 60.0);
+    EXPECT_DOUBLE_EQ(ms_->superlink_clock.last, last);
+    EXPECT_DOUBLE_EQ(ms_->superlink_clock.next, last + 60.0 / 86400.0);
+  }
+}
+
+TEST_F(EventScanClock, AChannelLakeAboveItsMinimumRunsTheChannelFromTheStart) {
+  struct lake_case {
+    const char* what;
+    int perennial;
+    double timestep;     // s
+    double second_lake;  // initial level of lake 2 (minimum 100 m)
+    double interval;     // s, 0: the channel waits for the first event
+  };
+  const lake_case cases[] = {
+      {"lake above its minimum, short step", 1, 20.0, 100.5, 60.0},
+      {"lake above its minimum, long step", 1, 90.0, 100.5, 90.0},
+      {"lakes at their minimum", 1, 20.0, 100.0, 0.0},
+      {"lakes that are not perennial", 0, 20.0, 100.5, 0.0},
+  };
+  for (const lake_case& lc : cases) {
+    SCOPED_TRACE(lc.what);
+    SetUp();
+    ms_->long_term = 1;
+    const int first[4] = {2005, 3, 1, 0};
+    for (int i = 0; i < 4; ++i) ms_->hmet_first_date[i] = ms_->hmet_last_date[i] = first[i];
+    ms_->timestep = ms_->dt_seconds = lc.timestep;
+    ms_->perennial_lakes = lc.perennial;
+    channel_state& ch = ms_->channel;
+    ch.chan_explic = 1;
+    ch.num_lakes = 2;
+    ch.minwse.allocate(2);
+    ch.initwse.allocate(2);
+    ch.minwse[1] = 50.0;
+    ch.initwse[1] = 49.0;  // below its minimum
+    ch.minwse[2] = 100.0;
+    ch.initwse[2] = lc.second_lake;
+    run(init_simulation_clock);
+    ASSERT_EQ(run_error.error_code, 0);
+    const double start = julian_from_date(2005, 3, 1, 0, 0, 0.0);
+    if (lc.interval > 0.0) {
+      EXPECT_DOUBLE_EQ(ms_->chan_clock.interval_seconds, lc.interval);
+      EXPECT_DOUBLE_EQ(ms_->chan_clock.last, start);
+      EXPECT_DOUBLE_EQ(ms_->chan_clock.next, start + lc.interval / 86400.0);
+      EXPECT_EQ(ch.chan_lake_flag, 1);
+      EXPECT_EQ(ch.lake_growing, 1);
+    } else {
+      EXPECT_DOUBLE_EQ(ms_->chan_clock.interval_seconds, lc.timestep);
+      EXPECT_DOUBLE_EQ(ms_->chan_clock.last, ms_->event_start_jday[1]);
+      EXPECT_EQ(ch.chan_lake_flag, 0);
+      EXPECT_EQ(ch.lake_growing, 0);
+    }
+    EXPECT_DOUBLE_EQ(ch.chan_timestep, lc.timestep);
+  }
 }
 
 }  // namespace
