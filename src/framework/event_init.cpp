@@ -121,6 +121,62 @@ void clear_constituent_budgets(model_state& ms) {
     for (int k = 1; k <= tr.num_contaminants && k <= budget->upper(); ++k) (*budget)[k] = 0.0;
 }
 
+// Sacramento: the event's totals start empty and the basin's soil water is taken.
+void start_sacramento_event(model_state& ms) {
+  subsurface_state& ss = ms.subsurface;
+  ss.sac_event_input = 0.0;
+  ss.sac_event_et = 0.0;
+  ss.sac_event_inflow = 0.0;
+  const sac_basin_params& p = ss.sac_params;
+  const double storage_mm = p.uztwc + p.uzfwc + p.lztwc + p.lzfsc + p.lzfpc;
+  ss.event_vol_sac_init = storage_mm * ss.sac_basin_area / 1000.0;
+}
+
+bool initial_overland_water(const project_cards& cards) {
+  return cards.ov_init_depth_given || cards.initial_depth_given || cards.init_elev_head_given;
+}
+
+bool wetlands_on(const model_state& ms) {
+  return ms.input.wetland_table_on && !ms.overland.wetland_mask.empty();
+}
+
+// The wetland record of cell c, or none.
+const wetland_record* wetland_of(const overland_state& ov, int c) {
+  const int w = has(ov.wetland_mask, c) ? ov.wetland_mask[c] : 0;
+  return w >= 1 && w <= ov.wetland_count && has(ov.wetlands, w) ? &ov.wetlands[w] : nullptr;
+}
+
+// A wetland cell holds its wetland's initial depth; its ground lies the wetland's depth lower,
+// which is done once in a run.
+void fill_wetland(model_state& ms, int c, const wetland_record& wetland, bool lower_ground) {
+  if (has(ms.overland.ov_depth, c)) ms.overland.ov_depth[c] = wetland.slot[0];
+  if (lower_ground && has(ms.cell_elev, c)) ms.cell_elev[c] -= wetland.slot[7];
+}
+
+// Runs that keep no water between events start each event's overland state afresh: the
+// event's maximum depths, the wetlands' water and, with wetlands but no initial overland water,
+// a dry plane elsewhere.
+void restart_overland(model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  overland_state& ov = ms.overland;
+  if (ss.inf_richards || ss.gw_simulation || ov.ov_point_source || ss.redistribution_on) return;
+  const bool initial_water = initial_overland_water(ms.cards);
+  const bool wetlands = wetlands_on(ms);
+  const bool lower_ground = wetlands && !ov.wetland_ground_lowered;
+  for (int c = 1; c <= ms.cell_count; ++c) {
+    const wetland_record* wetland = wetlands ? wetland_of(ov, c) : nullptr;
+    if (wetland != nullptr) {
+      zero_at(ov.max_depth, c);
+      fill_wetland(ms, c, *wetland, lower_ground);
+    } else if (wetlands && !initial_water) {
+      zero_at(ov.ov_depth, c);
+    } else {
+      zero_at(ov.max_depth, c);
+    }
+  }
+  if (lower_ground) ov.wetland_ground_lowered = 1;
+}
+
 // Per-cell event state of the infiltration schemes and the canopy.
 void reset_cells(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
@@ -257,8 +313,10 @@ void reinit_layered_soil(model_state& ms) {
         theta[0] = upper / d1;
         if (d1 + d2 > depth) {
           // The lower zone ends inside layer 2: its water spreads over the part of layer 2
-          // above the water table, depth - d1 thick.
-          theta[1] = lower / (depth - d1);
+          // above the water table, depth - d1 thick. A table at the foot of layer 1 leaves no
+          // such part: layer 2 then lies wholly below the table, saturated like layer 3.
+          const double above_table = depth - d1;
+          theta[1] = above_table > 1e-16 ? lower / above_table : ts[1];
           theta[2] = ts[2];
         } else {
           theta[1] = lower / d2;
@@ -270,16 +328,21 @@ void reinit_layered_soil(model_state& ms) {
       theta[1] = ts[1];
       theta[2] = ts[2];
     }
+    // A moisture that is not a number passes the bounds unchanged: it is reported, whichever
+    // layer holds it.
+    bool bad = false;
     for (int k = 0; k < 3; ++k) {
       if (theta[k] < tr[k]) theta[k] = tr[k];
       if (theta[k] > ts[k]) theta[k] = ts[k];
       if (has_cell(ss.THETA_ML, c, k + 1)) ss.THETA_ML[c][k + 1] = theta[k];
+      if (std::isnan(theta[k])) bad = true;
     }
     const double saturation = theta[0] / ts[0];
     if (std::isnan(saturation))
-      printf("bad initial value of soil moisture cell %d\n", c);
+      bad = true;
     else
       ms.avg_saturation += saturation;
+    if (bad) printf("bad initial value of soil moisture cell %d\n", c);
     book_gap_water(ms, c);
   }
   if (ms.cell_count > 0) ms.avg_saturation /= ms.cell_count;
@@ -361,6 +424,8 @@ void init_event(model_state& ms) {
   if (ms.long_term && ss.inf_richards && ms.clock_calls != 1) carry_soil_over_gap(ms);
   rebase_schedules(ms);
   if (ms.transport.ov_con_trans) clear_constituent_budgets(ms);
+  if (ss.sacramento) start_sacramento_event(ms);
+  restart_overland(ms);
   reset_cells(ms);
 
   if (ms.clock_calls != 1) ms.event_step = 1;
@@ -382,10 +447,9 @@ void init_event(model_state& ms) {
     }
   }
 
-  // The event's starting overland water, with the options that keep water between events.
-  const bool initial_depth = cards.ov_init_depth_given || cards.initial_depth_given;
+  // The event's starting overland water, with the options that can leave water on the plane.
   if (ss.inf_richards || ss.gw_simulation || ss.redistribution_on || ov.overland_lake_map ||
-      initial_depth || cards.init_elev_head_given) {
+      wetlands_on(ms) || initial_overland_water(cards)) {
     const double sum = overland_volume(ms);
     ms.event_start_ov_sum = sum;
     if (sum > 1e-6) {
@@ -393,6 +457,7 @@ void init_event(model_state& ms) {
       ms.event_start_ov_vol = sum;
     }
   }
+  ms.output.event_balance_open = 1;
   if (!ms.super_quiet) printf("Initialized Arrays\n");
 
   // Event runs end TOT_TIME minutes after their start.

@@ -31,29 +31,31 @@ struct output_state {
   int flush_buffer_on = 0;            // FLUSH_BUFFER given: the console is flushed too
   int flush_line_count = 0;           // progress lines since the last console flush
   file_handle tev_summary_file;       // TEV precipitation event summary
+  int event_balance_open = 0;         // 1 from an event's start: its balances take their start
+                                      // values there and are closed at the event's end
 
   // Map outputs and their switches.
-  map_output depth_map;         // overland depth maps
-  map_output rain_map;          // rainfall maps
-  map_output infil_map;         // infiltration depth maps
-  int map_depth = 0;            // overland depth maps on
-  int map_rain = 0;             // rainfall maps on
-  int map_gw_recharge_cum = 0;  // cumulative groundwater recharge maps on
-  int map_gw_recharge_inc = 0;  // incremental groundwater recharge maps on
-  int map_inf_depth = 0;        // infiltration depth maps on
-  int map_surf_moist = 0;       // surface moisture maps on
-  int map_chan_depth = 0;       // channel depth output on
-  int map_chan_sed_flux = 0;    // channel sediment flux output on
-  int map_chan_discharge = 0;   // channel discharge output on
-  int map_theta_locations = 0;  // water content at locations on
-  int map_discharge = 0;        // discharge maps on
-  int map_ov_conc = 0;          // overland concentration maps on
-  int map_outlet_hydro = 0;     // outlet hydrograph on
-  int map_lake_output = 0;      // lake output on
-  int map_infil_rate = 0;       // infiltration rate maps on (RATE_OF_INFIL)
-  int map_ascii = 0;            // maps written as ASCII grids (MAP_TYPE 0)
-  int map_dataset = 0;          // maps written as datasets (MAP_TYPE 1 or 2)
-  int map_dataset_alt = 0;      // the second dataset layout (MAP_TYPE 2)
+  map_output depth_map;           // overland depth maps
+  map_output rain_map;            // rainfall maps
+  map_output infil_map;           // infiltration depth maps
+  int map_depth = 0;              // overland depth maps on
+  int map_rain = 0;               // rainfall maps on
+  int map_gw_recharge_cum = 0;    // cumulative groundwater recharge maps on
+  int map_gw_recharge_inc = 0;    // incremental groundwater recharge maps on
+  int map_inf_depth = 0;          // infiltration depth maps on
+  int map_surf_moist = 0;         // surface moisture maps on
+  int map_chan_depth = 0;         // channel depth output on
+  int map_chan_sed_flux = 0;      // channel sediment flux output on
+  int map_chan_discharge = 0;     // channel discharge output on
+  int map_theta_locations = 0;    // water content at locations on
+  int map_discharge = 0;          // discharge maps on
+  int map_ov_conc = 0;            // overland concentration maps on
+  int map_outlet_hydro = 0;       // outlet hydrograph on
+  int map_lake_output = 0;        // lake output on
+  int map_infil_rate = 0;         // infiltration rate maps on (RATE_OF_INFIL)
+  int map_ascii = 0;              // maps written as ASCII grids (MAP_TYPE 0)
+  int map_dataset = 0;            // maps written as datasets (MAP_TYPE 1 or 2)
+  int map_dataset_alt = 0;        // the second dataset layout (MAP_TYPE 2)
   int include_channel_depth = 0;  // INCLUDE_CHANNEL_DEPTH: depth maps add the channel depth
 
   // Series outputs asked for by their cards.
@@ -125,7 +127,7 @@ struct output_state {
   file_handle total_chan_p_file;      // total phosphorus in the channels
   file_handle total_chan_kn_file;     // Kjeldahl nitrogen in the channels
 
-  std::unique_ptr<r7_data> r7;  // coupling with the reservoir model; null when off
+  std::unique_ptr<r7_data> r7;       // coupling with the reservoir model; null when off
   raw_array1d<double> volp_scratch;  // per cell 1..cell_count: scratch values of the VOLP
                                      // exchange grids
 };

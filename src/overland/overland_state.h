@@ -73,38 +73,41 @@ struct overland_state {
   raw_array1d<int> abovecon;          // per cell: neighbour above, 0 none
   raw_array1d<double> ov_depth;       // per cell: overland water depth (m)
   raw_array1d<double> ov_depth_prev;  // per cell: overland depth of the previous step (m)
+  int max_depth_on = 0;               // the maximum-depth map is kept
+  raw_array1d<double> max_depth;      // per cell: largest overland depth of the event (m)
   raw_array1d<int> dike_mask;         // per cell: embankment code, 0 none
   raw_array1d<int> wetland_mask;      // per cell: wetland number 1..wetland_count, 0 none
   int wetland_count = 0;              // wetlands 1..wetland_count of the wetland table
 
   // Per wetland 1..wetland_count: its properties (records up to the largest wetland id).
   raw_array1d<wetland_record> wetlands;
+  int wetland_ground_lowered = 0;  // the wetland cells' elevations have been lowered (once a run)
 
-  raw_array1d<int> lake_num;          // per cell: overland lake number, 0 none
-  int ov_route_option = 1;            // overland routing scheme: 1 explicit, 2 ADE, 3 ADE-PC
-  int ov_sweep_parity = 1;            // 1 or 2: sweep direction, flipped at every overland step
-  int overland_lake_map = 0;          // overland lakes given by a lake map
-  int dike_map_on = 0;                // DIKE_MAP: embankments from their grid map
-  int lowspot_on = 0;                 // LOWSPOT_FILE: low spots along the embankments
-  int manning_n_on = 0;               // MANNING_N: one roughness for every cell
-  double manning_n = 0.0;             // uniform Manning roughness
-  int roughness_on = 0;               // roughness per cell from its map or its table
-  int retention_on = 0;               // RETENTION: one retention depth for every cell
-  int reten_depth_on = 0;             // RETEN_DEPTH: retention depth per cell (map or table)
-  double uniform_retention = 0.0;     // mm: the RETENTION depth when retention_on, else 0
-  int ov_boundary = 0;                // OV_BOUNDARY: overland boundary cells from their table
-  int area_reduction = 0;             // AREA_REDUCTION: infiltration area reduced per cell
-  raw_array1d<double> area_reduction_cell;  // per cell: infiltrating fraction of the cell (0..1)
-  raw_array1d<int> oland_lake_mask;   // per cell: 1 inside an overland lake
-  raw_array1d<int> oland_lake_new;    // per cell: 1 where a lake grew this step
-  int ov_point_source = 0;                   // overland point sources on
-  int interception_on = 0;                   // canopy interception on
-  raw_array1d<double> interception_storage;  // per cell: water held by the canopy (mm)
+  raw_array1d<int> lake_num;       // per cell: overland lake number, 0 none
+  int ov_route_option = 1;         // overland routing scheme: 1 explicit, 2 ADE, 3 ADE-PC
+  int ov_sweep_parity = 1;         // 1 or 2: sweep direction, flipped at every overland step
+  int overland_lake_map = 0;       // overland lakes given by a lake map
+  int dike_map_on = 0;             // DIKE_MAP: embankments from their grid map
+  int lowspot_on = 0;              // LOWSPOT_FILE: low spots along the embankments
+  int manning_n_on = 0;            // MANNING_N: one roughness for every cell
+  double manning_n = 0.0;          // uniform Manning roughness
+  int roughness_on = 0;            // roughness per cell from its map or its table
+  int retention_on = 0;            // RETENTION: one retention depth for every cell
+  int reten_depth_on = 0;          // RETEN_DEPTH: retention depth per cell (map or table)
+  double uniform_retention = 0.0;  // mm: the RETENTION depth when retention_on, else 0
+  int ov_boundary = 0;             // OV_BOUNDARY: overland boundary cells from their table
+  int area_reduction = 0;          // AREA_REDUCTION: infiltration area reduced per cell
+  raw_array1d<double> area_reduction_cell;    // per cell: infiltrating fraction of the cell (0..1)
+  raw_array1d<int> oland_lake_mask;           // per cell: 1 inside an overland lake
+  raw_array1d<int> oland_lake_new;            // per cell: 1 where a lake grew this step
+  int ov_point_source = 0;                    // overland point sources on
+  int interception_on = 0;                    // canopy interception on
+  raw_array1d<double> interception_storage;   // per cell: water held by the canopy (mm)
   raw_array1d<double> interception_capacity;  // per cell 1..cell_count: canopy storage (mm)
   raw_array1d<double> interception_coeff;     // per cell: rain share held once full (0..1)
   raw_array1d<double> ov_roughness;           // per cell 1..cell_count: overland Manning n (> 0)
   raw_array1d<double> ov_retention;           // per cell 1..cell_count: retention depth (m)
-  raw_array1d<int> boundary_type;      // per cell: overland boundary type, 0 none, 1..5
+  raw_array1d<int> boundary_type;             // per cell: overland boundary type, 0 none, 1..5
   raw_array1d<double> boundary_value;  // per cell: value in force (first table value at start-up)
   raw_array1d<double> boundary_param;  // per cell: slope, stage (m) or series number (2nd value)
 
@@ -115,25 +118,25 @@ struct overland_state {
   int rain_event_state = 0;                             // state of the precipitation-event scan
   rain_event_record rain_events[max_rain_records + 1];  // records 1..: current event's records
   // value[0..4]: year, month, day, hour, minute
-  int uniform_rain = 0;       // uniform precipitation, no precipitation file
-  int precip_file_on = 0;     // rainfall comes from the precipitation file
-  int rain_inv_distance = 0;  // gauge rainfall spread by inverse-distance weighting
-  int rain_thiessen = 0;      // gauge rainfall taken from the nearest gauge
+  int uniform_rain = 0;         // uniform precipitation, no precipitation file
+  int precip_file_on = 0;       // rainfall comes from the precipitation file
+  int rain_inv_distance = 0;    // gauge rainfall spread by inverse-distance weighting
+  int rain_thiessen = 0;        // gauge rainfall taken from the nearest gauge
   double rain_intensity = 0.0;  // mm/h: uniform rainfall intensity (RAIN_INTENSITY)
   double rain_duration = 0.0;   // min: uniform rainfall duration (RAIN_DURATION)
-  int precip_radar = 0;       // RADAR card: 1 while read, 2 once the radar files are set up
-  int precip_gages = 0;       // GAGES card: depths per record interval (mm)
-  int precip_rates = 0;       // RATES card: intensities (mm/h)
-  int precip_accum = 0;       // ACCUM card: cumulative depths (mm)
-  int precip_gage_count = 0;  // gauges of the event, -1 while the NRGAG card reads files
+  int precip_radar = 0;         // RADAR card: 1 while read, 2 once the radar files are set up
+  int precip_gages = 0;         // GAGES card: depths per record interval (mm)
+  int precip_rates = 0;         // RATES card: intensities (mm/h)
+  int precip_accum = 0;         // ACCUM card: cumulative depths (mm)
+  int precip_gage_count = 0;    // gauges of the event, -1 while the NRGAG card reads files
   int precip_record_count = 0;  // records 1..precip_record_count of the event (NRPDS)
   guarded_array<double> precip_gage_x{"precip_gage_x"};  // per gauge 1..: x (map units)
   guarded_array<double> precip_gage_y{"precip_gage_y"};  // per gauge 1..: y (map units)
-  guarded_array2d<double> precip_values;  // [gauge][record]: value of the data card
+  guarded_array2d<double> precip_values;                 // [gauge][record]: value of the data card
   std::vector<std::string> radar_filenames;  // per record 1..: radar grid file; one more entry
                                              // repeats the last name
-  std::string precip_event_title;  // rest of the EVENT line, at most 255 characters
-  int precip_event_count = 0;      // events met in the precipitation file in this run
+  std::string precip_event_title;            // rest of the EVENT line, at most 255 characters
+  int precip_event_count = 0;                // events met in the precipitation file in this run
   guarded_array<int> torva_to_precip{"torva_to_precip"};  // per cell: radar cell index
 
   // Embankment low spots.

@@ -66,10 +66,12 @@ TEST_F(EventInit, NothingHappensAwayFromTheEventsFirstStep) {
   EXPECT_DOUBLE_EQ(ms_->peak_outlet_q, 12.0);
   EXPECT_EQ(ms_->event_step, 17);
   EXPECT_DOUBLE_EQ(ms_->ov_clock.last, 0.0);
+  EXPECT_EQ(ms_->output.event_balance_open, 0);
 
   ms_->current_time -= 0.02 / 86400.0 - 0.005 / 86400.0;  // 0.005 s after: within it
   EXPECT_EQ(init(), "Initialized Arrays\n");
   EXPECT_EQ(ms_->ov_water_present, 1);
+  EXPECT_EQ(ms_->output.event_balance_open, 1);
   EXPECT_DOUBLE_EQ(ms_->peak_outlet_q, 0.0);
   EXPECT_DOUBLE_EQ(ms_->event_rain_vol, 0.0);
 }
@@ -168,6 +170,108 @@ TEST_F(EventInit, StartingOverlandWaterDecidesADryOrWetStart) {
   init();
   EXPECT_EQ(ms_->event_dry_start, 1);
   EXPECT_DOUBLE_EQ(ms_->event_start_ov_sum, 0.0);
+}
+
+TEST_F(EventInit, ASacramentoEventStartsFromTheBasinsSoilWater) {
+  subsurface_state& ss = ms_->subsurface;
+  ss.sacramento = 1;
+  ss.sac_event_input = ss.sac_event_et = ss.sac_event_inflow = 7.0;
+  sac_basin_params& basin = ss.sac_params;
+  basin.uztwm = 50.0;  // capacities are not storage
+  basin.uztwc = 10.0;
+  basin.uzfwc = 5.0;
+  basin.lztwc = 20.0;
+  basin.lzfsc = 3.0;
+  basin.lzfpc = 2.0;
+  ss.sac_basin_area = 2.0e6;
+  init();
+  EXPECT_DOUBLE_EQ(ss.sac_event_input, 0.0);
+  EXPECT_DOUBLE_EQ(ss.sac_event_et, 0.0);
+  EXPECT_DOUBLE_EQ(ss.sac_event_inflow, 0.0);
+  // 40 mm of storage over 2 km2.
+  EXPECT_DOUBLE_EQ(ss.event_vol_sac_init, 40.0 * 2.0e6 / 1000.0);
+
+  // Without the Sacramento model its totals are left alone.
+  SetUp();
+  ms_->subsurface.sac_event_inflow = 7.0;
+  ms_->subsurface.sac_params.uztwc = 10.0;
+  ms_->subsurface.sac_basin_area = 2.0e6;
+  init();
+  EXPECT_DOUBLE_EQ(ms_->subsurface.sac_event_inflow, 7.0);
+  EXPECT_DOUBLE_EQ(ms_->subsurface.event_vol_sac_init, 0.0);
+}
+
+class EventInitOverland : public EventInit {
+ protected:
+  // Three cells, each with 0.1 m of water left and a maximum depth of 0.3 m from the last
+  // event; with `wetland` cell 2 lies in wetland 1 (initial depth 0.25 m, ground 0.5 m lower).
+  void plane(bool wetland) {
+    cells(3);
+    overland_state& ov = ms_->overland;
+    ov.ov_depth.allocate(3);
+    ov.max_depth.allocate(3);
+    for (int c = 1; c <= 3; ++c) {
+      ov.ov_depth[c] = 0.1;
+      ov.max_depth[c] = 0.3;
+    }
+    if (!wetland) return;
+    ms_->input.wetland_table_on = 1;
+    ov.wetland_mask.allocate(3);
+    ov.wetland_mask[2] = 1;
+    ov.wetland_count = 1;
+    ov.wetlands.allocate(1);
+    ov.wetlands[1].slot[0] = 0.25;
+    ov.wetlands[1].slot[7] = 0.5;
+  }
+};
+
+TEST_F(EventInitOverland, RunsThatKeepNoWaterStartEachEventsOverlandStateAfresh) {
+  struct plane_case {
+    const char* what;
+    bool wetland;
+    bool initial_depth;
+    bool groundwater;
+    double depth[3];      // m, after the event initialisation
+    double max_depth[3];  // m
+    double elevation_2;   // m, of the wetland cell
+  };
+  const plane_case cases[] = {
+      {"no wetland", false, false, false, {0.1, 0.1, 0.1}, {0.0, 0.0, 0.0}, 101.0},
+      {"wetland, dry elsewhere", true, false, false, {0.0, 0.25, 0.0}, {0.3, 0.0, 0.3}, 100.5},
+      {"wetland and an initial depth", true, true, false, {0.1, 0.25, 0.1}, {0.0, 0.0, 0.0}, 100.5},
+      {"groundwater keeps everything", true, false, true, {0.1, 0.1, 0.1}, {0.3, 0.3, 0.3}, 101.0},
+  };
+  for (const plane_case& pc : cases) {
+    SCOPED_TRACE(pc.what);
+    SetUp();
+    plane(pc.wetland);
+    ms_->cards.ov_init_depth_given = pc.initial_depth;
+    ms_->subsurface.gw_simulation = pc.groundwater;
+    init();
+    for (int c = 1; c <= 3; ++c) {
+      EXPECT_DOUBLE_EQ(ms_->overland.ov_depth[c], pc.depth[c - 1]) << c;
+      EXPECT_DOUBLE_EQ(ms_->overland.max_depth[c], pc.max_depth[c - 1]) << c;
+    }
+    EXPECT_DOUBLE_EQ(ms_->cell_elev[2], pc.elevation_2);
+    EXPECT_DOUBLE_EQ(ms_->cell_elev[1], 100.0);
+  }
+}
+
+TEST_F(EventInitOverland, WetlandWaterStartsTheEventWetAndTheirGroundIsLoweredOnce) {
+  plane(true);
+  init();
+  // The wetland's water alone stands on the plane: 0.25 m over 100 m2.
+  EXPECT_EQ(ms_->event_dry_start, 0);
+  EXPECT_DOUBLE_EQ(ms_->event_start_ov_sum, 25.0);
+  EXPECT_DOUBLE_EQ(ms_->event_start_ov_vol, 25.0);
+  EXPECT_DOUBLE_EQ(ms_->cell_elev[2], 100.5);
+
+  // The next event refills the wetland on the same ground.
+  ms_->overland.ov_depth[2] = 0.05;
+  ms_->event_start_time = ms_->current_time += 1.0;
+  init();
+  EXPECT_DOUBLE_EQ(ms_->overland.ov_depth[2], 0.25);
+  EXPECT_DOUBLE_EQ(ms_->cell_elev[2], 100.5);
 }
 
 TEST_F(EventInit, RedistributionMoistureIsTakenBackInsideItsBounds) {
@@ -271,6 +375,56 @@ TEST_F(EventInit, LayeredSoilMoistureFollowsTheWaterLeftInEachZone) {
   EXPECT_NEAR(ms_->subsurface.THETA_ML[1][1], 0.05, 1e-12);
   EXPECT_NEAR(ms_->subsurface.THETA_ML[1][2], 0.04, 1e-12);
   EXPECT_NEAR(ms_->subsurface.THETA_ML[1][3], 0.03, 1e-12);  // layer 2's 0, raised to its own
+}
+
+TEST_F(EventInit, LayeredSoilWithTheTableAtTheFootOfTheFirstLayer) {
+  // Cell 1: the water table exactly at the foot of layer 1; cell 2: a little below it.
+  cells(2);
+  subsurface_state& ss = ms_->subsurface;
+  ss.inf_layered_soil = 1;
+  soil_table_record& soil = ss.soil_types[0];
+  soil.layer_depth[0] = 20.0;
+  soil.layer_depth[1] = 30.0;
+  const double porosity[3] = {0.45, 0.40, 0.35};
+  const double residual[3] = {0.05, 0.04, 0.03};
+  for (int k = 0; k < 3; ++k) {
+    soil.layer_porosity[k] = porosity[k];
+    soil.layer_residual_moisture[k] = residual[k];
+  }
+  for (auto* a : {&ss.wt_depth_cm, &ss.zone_water_upper, &ss.zone_water_lower}) a->allocate(2);
+  ss.THETA_ML.allocate(2, 3);
+  ss.wt_depth_cm[1] = 20.0;
+  ss.wt_depth_cm[2] = 25.0;
+  ss.zone_water_upper[1] = ss.zone_water_upper[2] = 4.0;
+  ss.zone_water_lower[2] = 1.0;
+  EXPECT_EQ(init(), "Initialized Arrays\n");
+  // Layer 2 lies wholly below the table: saturated, as is layer 3.
+  EXPECT_NEAR(ss.THETA_ML[1][1], 0.2, 1e-12);
+  EXPECT_NEAR(ss.THETA_ML[1][2], 0.40, 1e-12);
+  EXPECT_NEAR(ss.THETA_ML[1][3], 0.35, 1e-12);
+  // 5 cm of layer 2 above the table hold the lower zone's 1 cm.
+  EXPECT_NEAR(ss.THETA_ML[2][2], 0.2, 1e-12);
+  EXPECT_NEAR(ms_->avg_saturation, 0.2 / 0.45, 1e-12);
+}
+
+TEST_F(EventInit, ALayeredMoistureThatIsNotANumberIsReportedInAnyLayer) {
+  cells(2);
+  subsurface_state& ss = ms_->subsurface;
+  ss.inf_layered_soil = 1;
+  soil_table_record& soil = ss.soil_types[0];
+  soil.layer_depth[0] = 20.0;
+  soil.layer_depth[1] = 30.0;
+  for (int k = 0; k < 3; ++k) soil.layer_porosity[k] = 0.4;
+  for (auto* a : {&ss.wt_depth_cm, &ss.zone_water_upper, &ss.zone_water_lower}) a->allocate(2);
+  ss.THETA_ML.allocate(2, 3);
+  ss.wt_depth_cm[1] = ss.wt_depth_cm[2] = 80.0;
+  ss.zone_water_upper[1] = ss.zone_water_upper[2] = 4.0;
+  ss.zone_water_lower[1] = 3.0;
+  ss.zone_water_lower[2] = std::numeric_limits<double>::quiet_NaN();  // spoils layers 2 and 3
+  EXPECT_EQ(init(), "Initialized Arrays\nbad initial value of soil moisture cell 2\n");
+  EXPECT_TRUE(std::isnan(ss.THETA_ML[2][2]));
+  // The first layers of both cells still count towards the mean saturation.
+  EXPECT_NEAR(ms_->avg_saturation, 0.2 / 0.4, 1e-12);
 }
 
 class EventInitChannel : public EventInit {
