@@ -58,16 +58,6 @@ bool alloc_index_grids(model_state& ms) {
   return !ms.subsurface.soil_type_grid.empty();
 }
 
-// Step 19: the previous-head array, sized by the largest of the cell, channel node and
-// Richards node counts.
-bool alloc_phead_old(model_state& ms) {
-  int n = ms.cell_count;
-  if (ms.channel.chan_node_total > n) n = ms.channel.chan_node_total;
-  if (ms.subsurface.richards_node_count > n) n = ms.subsurface.richards_node_count;
-  alloc_1d_double(ms.subsurface.PHEADOLD, n, "PHEADOLD");
-  return n <= 0 || !ms.subsurface.PHEADOLD.empty();
-}
-
 // Step 22: the nutrient sub-model set-up. False when read_maps must return.
 bool set_up_nutrients(model_state& ms) {
   read_aquatic_env(ms);
@@ -80,8 +70,8 @@ bool set_up_nutrients(model_state& ms) {
   nsm_assign_gw_tables(ms);
   nsm_overland_set_params(ms);
   ms.transport.ov_con_trans = 1;
-  // The switch that adds the global transport summaries to the end-of-run summary.
-  ms.transport.chan_con_trans = 1;
+  // The nutrients join the global transport summaries of the end-of-run summary.
+  ms.transport.con_active = 1;
   return true;
 }
 
@@ -98,6 +88,16 @@ void set_up_r7_link(model_state& ms) {
 }
 
 }  // namespace
+
+void size_phead_old(model_state& ms) {
+  if (!ms.subsurface.inf_richards && !ms.subsurface.gw_simulation && !ms.channel.chan_explic)
+    return;
+  int n = ms.cell_count;
+  if (ms.channel.chan_node_total > n) n = ms.channel.chan_node_total;
+  if (ms.subsurface.richards_node_count > n) n = ms.subsurface.richards_node_count;
+  alloc_1d_double(ms.subsurface.PHEADOLD, n, "PHEADOLD");
+  if (n > 0 && ms.subsurface.PHEADOLD.empty()) fail();
+}
 
 void read_maps(model_state& ms) {
   if (!alloc_index_grids(ms)) {
@@ -133,12 +133,6 @@ void read_maps(model_state& ms) {
     if (stopped()) return;
   }
 
-  if (ms.subsurface.inf_richards || ms.subsurface.gw_simulation || ms.channel.chan_explic) {
-    if (!alloc_phead_old(ms)) {
-      fail();
-      return;
-    }
-  }
   read_hotstart_maps(ms);
   if (stopped()) return;
   read_soil_moisture_hotstart(ms);
@@ -147,6 +141,9 @@ void read_maps(model_state& ms) {
   if (ms.transport.nutrients && !set_up_nutrients(ms)) return;
 
   setup_channel_network(ms);
+  if (stopped()) return;
+  // The channel node total is known only now.
+  size_phead_old(ms);
   if (stopped()) return;
   init_tile_pipe_grid(ms);
   if (stopped()) return;

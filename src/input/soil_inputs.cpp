@@ -243,10 +243,7 @@ bool read_green_ampt_maps(model_state& ms) {
                       "reading porosity table and map from the master table file\n", "porosity",
                       ss.porosity_cell, source))
     return false;
-  if (!ss.inf_redist) {
-    hand_over_moisture(ms);
-    return true;
-  }
+  if (!ss.inf_redist) return true;
 
   if (!read_redist_param(ms, ss.pore_index_on, in.pore_index_file, n.pore_index, table,
                          "reading pore distribution index map from file: %s\n",
@@ -259,7 +256,6 @@ bool read_green_ampt_maps(model_state& ms) {
                          "For infiltration redistribution, the pore index map must be specified\n",
                          "residual saturation", ss.residual_cell, source))
     return false;
-  hand_over_moisture(ms);
   return true;
 }
 
@@ -890,6 +886,8 @@ void read_soil_maps(model_state& ms) {
   if (ss.inf_layered_soil && !read_layered_soil_types(ms)) return;
   read_et_param_maps(ms);
   if (stopped()) return;
+  // The initial moisture is final once MOISTURE is read and checked.
+  if (ss.green_ampt || ss.inf_redist) hand_over_moisture(ms);
   read_water_table_maps(ms);
   if (stopped()) return;
   read_soil_table(ms);

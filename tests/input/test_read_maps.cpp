@@ -84,6 +84,19 @@ class ReadMapsTest : public ::testing::Test {
     if (run_error.error_code > 0) error_report(run_error);
     return capture.stop();
   }
+  // A groundwater run: uniform aquifer values and a boundary map without boundary cells.
+  void groundwater_run() {
+    subsurface_state& ss = ms_->subsurface;
+    ss.gw_simulation = 1;  // comes with the initial water table, as the project copy sets it
+    ss.water_table_on = 1;
+    write_file(dir_.file("bound.asc"), header(3, 4) + "0 0 0 0\n0 0 0 0\n0 0 0 0\n");
+    copy_text(ms_->input.names.gw_boundfile, sizeof ms_->input.names.gw_boundfile, "bound.asc");
+    ASSERT_TRUE(file_handle_open(ss.gw_boundfile_file, "bound.asc", "r"));
+    ss.gw_unif_hycond_on = 1;
+    ss.gw_unif_hycond = 3.6;
+    ss.gw_unif_porosity_on = 1;
+    ss.gw_unif_porosity = 0.3;
+  }
   std::string summary() {
     file_handle_close(ms_->output.summary_file);
     return read_file(dir_.file("summary.out"));
@@ -305,34 +318,112 @@ TEST_F(ReadMaps, PerProcessArraysFollowTheOptions) {
   EXPECT_EQ(ms_->subsurface.soil_type_grid.col_count(), 5);
   EXPECT_EQ(ms_->transport.ov_con_trans, 0);
 
-  // Groundwater: sized by the largest of the cell, channel node and Richards node counts.
+  // Groundwater: the previous heads of the five cells (no channel network, no Richards nodes).
   SetUp();
-  subsurface_state& ss = ms_->subsurface;
-  ss.gw_simulation = 1;  // comes with the initial water table, as the project copy sets it
-  ss.water_table_on = 1;
-  write_file(dir_.file("bound.asc"), header(3, 4) + "0 0 0 0\n0 0 0 0\n0 0 0 0\n");
-  copy_text(ms_->input.names.gw_boundfile, sizeof ms_->input.names.gw_boundfile, "bound.asc");
-  ASSERT_TRUE(file_handle_open(ss.gw_boundfile_file, "bound.asc", "r"));
-  ss.gw_unif_hycond_on = 1;
-  ss.gw_unif_hycond = 3.6;
-  ss.gw_unif_porosity_on = 1;
-  ss.gw_unif_porosity = 0.3;
-  ms_->channel.chan_node_total = 12;
-  ms_->subsurface.richards_node_count = 7;
+  groundwater_run();
   ms_->cards.r7_fluxes_given = 1;
   out = run_read_maps();
   ASSERT_EQ(run_error.error_fatal, 0) << out;
-  EXPECT_EQ(ms_->subsurface.PHEADOLD.count(), 12);
+  EXPECT_EQ(ms_->subsurface.PHEADOLD.count(), 5);
   ASSERT_NE(ms_->output.r7, nullptr);
   EXPECT_EQ(ms_->output.r7->num_segments, 0);
 
-  // The nutrient sub-model switches overland constituent transport and the global summaries on.
+  // The nutrient sub-model switches overland constituent transport and the global transport
+  // summaries on; channel constituent transport stays as the project set it.
   SetUp();
   ms_->transport.nutrients = 1;
   out = run_read_maps();
   ASSERT_EQ(run_error.error_fatal, 0) << out;
   EXPECT_EQ(ms_->transport.ov_con_trans, 1);
-  EXPECT_EQ(ms_->transport.chan_con_trans, 1);
+  EXPECT_EQ(ms_->transport.con_active, 1);
+  EXPECT_EQ(ms_->transport.chan_con_trans, 0);
+}
+
+TEST_F(ReadMaps, PreviousHeadsAreSizedOnlyOnceTheChannelNetworkIsSetUp) {
+  // A run that stops at its overland hotstart, before the channel network is read, has no
+  // channel node total yet and so no previous-head array either.
+  groundwater_run();
+  ms_->cards.ov_init_depth_given = 1;
+  copy_text(ms_->cards.ov_init_depth, sizeof ms_->cards.ov_init_depth, "depth.asc");
+  const std::string out = run_read_maps();
+  ASSERT_TRUE(contains(out, "reading overland hotstart map from file: depth.asc\n")) << out;
+  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_TRUE(ms_->subsurface.PHEADOLD.empty());
+}
+
+TEST_F(ReadMaps, PreviousHeadsHoldTheLargestOfTheCellChannelAndRichardsCounts) {
+  struct size_case {
+    const char* what;
+    int richards, groundwater, channels;
+    int chan_nodes, richards_nodes;
+    int expected;  // 0: no array
+  };
+  const size_case cases[] = {
+      {"cells", 0, 1, 0, 0, 0, 5},
+      {"channel nodes", 0, 0, 1, 12, 7, 12},
+      {"Richards nodes", 1, 0, 0, 3, 9, 9},
+      {"none of the schemes", 0, 0, 0, 12, 9, 0},
+  };
+  for (const size_case& sc : cases) {
+    SCOPED_TRACE(sc.what);
+    SetUp();
+    ms_->cell_count = 5;
+    ms_->subsurface.inf_richards = sc.richards;
+    ms_->subsurface.gw_simulation = sc.groundwater;
+    ms_->channel.chan_explic = sc.channels;
+    ms_->channel.chan_node_total = sc.chan_nodes;
+    ms_->subsurface.richards_node_count = sc.richards_nodes;
+    size_phead_old(*ms_);
+    EXPECT_EQ(run_error.error_fatal, 0);
+    if (sc.expected == 0) {
+      EXPECT_TRUE(ms_->subsurface.PHEADOLD.empty());
+    } else {
+      ASSERT_EQ(ms_->subsurface.PHEADOLD.count(), sc.expected);
+      EXPECT_DOUBLE_EQ(ms_->subsurface.PHEADOLD[sc.expected], 0.0);
+    }
+  }
+}
+
+TEST_F(ReadMaps, GreenAmptCellsStartFromTheMoistureMap) {
+  // The working moisture (and the front and surface moisture of redistribution) are the values
+  // of the MOISTURE map, which is read after the Green and Ampt parameters.
+  const char* const moisture_values =
+      "0 0.21 0.22 0\n"
+      "0 0.23 0 0\n"
+      "0.24 0 0 0.25\n";
+  for (const int redistribution : {0, 1}) {
+    SCOPED_TRACE(redistribution);
+    SetUp();
+    subsurface_state& ss = ms_->subsurface;
+    input_state& in = ms_->input;
+    (redistribution ? ss.inf_redist : ss.green_ampt) = 1;
+    ss.moisture_on = 1;
+    write_file(dir_.file("moist.asc"), header(3, 4) + moisture_values);
+    copy_text(in.names.moisture, sizeof in.names.moisture, "moist.asc");
+    ASSERT_TRUE(file_handle_open(in.moisture_file, "moist.asc", "r"));
+    if (redistribution) {
+      ss.pore_index_on = 1;
+      ss.residual_sat_on = 1;
+      write_file(dir_.file("pore.asc"), header(3, 4) + "0 0.3 0.3 0\n0 0.3 0 0\n0.3 0 0 0.3\n");
+      write_file(dir_.file("resid.asc"),
+                 header(3, 4) + "0 0.05 0.05 0\n0 0.05 0 0\n0.05 0 0 0.05\n");
+      copy_text(in.names.pore_index, sizeof in.names.pore_index, "pore.asc");
+      copy_text(in.names.residual_sat, sizeof in.names.residual_sat, "resid.asc");
+      ASSERT_TRUE(file_handle_open(in.pore_index_file, "pore.asc", "r"));
+      ASSERT_TRUE(file_handle_open(in.residual_sat_file, "resid.asc", "r"));
+    }
+    const std::string out = run_read_maps();
+    ASSERT_EQ(run_error.error_fatal, 0) << out;
+    ASSERT_TRUE(contains(out, "reading soil moisture map from file: moist.asc\n")) << out;
+    for (int c = 1; c <= 5; ++c) {
+      const double theta = 0.20 + 0.01 * c;
+      EXPECT_DOUBLE_EQ(ss.theta_init[c], theta) << c;
+      EXPECT_DOUBLE_EQ(ss.theta_work[c], theta) << c;
+      if (!redistribution) continue;
+      EXPECT_DOUBLE_EQ(ss.redist_front_theta[c], theta) << c;
+      EXPECT_DOUBLE_EQ(ss.surf_moist[c], theta) << c;
+    }
+  }
 }
 
 }  // namespace
