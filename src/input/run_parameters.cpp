@@ -3,6 +3,8 @@
 // parameters, run file names, the start time of uniform rainfall and the nutrient container.
 #include "input/run_parameters.h"
 
+#include <climits>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -41,6 +43,72 @@ void exchange_name(char (&dst)[N], const char* src) {
 
 bool table_on(const model_state& ms, int index) {
   return ms.input.mapping_table_on != 0 && ms.input.table_present[index] != 0;
+}
+
+// Stops the run after a card's own message: code 4000.
+bool refuse_card() {
+  run_error.error_code = error_code_own_message;
+  return false;
+}
+
+// START_DATE, START_TIME and END_TIME must be calendar dates before the clock turns them into
+// Julian dates and its date stamps. A START_DATE of zeros is the card not given, and so is an
+// END_TIME of year 0: neither is used as a date. False after a message naming the card.
+bool clock_cards_are_dates(const grid_time_params& g, const char* project_path) {
+  const int start[5] = {g.start_year, g.start_month, g.start_day, g.start_hour, g.start_minute};
+  const int end[5] = {g.end_year, g.end_month, g.end_day, g.end_hour, g.end_minute};
+  std::string outside;
+  char card[120] = {};
+  if (start[0] != 0 || start[1] != 0 || start[2] != 0) {
+    outside = date_fields_outside(start, calendar_date_limits, 0, 2);
+    snprintf(card, sizeof card, "START_DATE %d %d %d", start[0], start[1], start[2]);
+  }
+  if (outside.empty()) {
+    outside = date_fields_outside(start, calendar_date_limits, 3, 4);
+    snprintf(card, sizeof card, "START_TIME %d %d", start[3], start[4]);
+  }
+  if (outside.empty() && end[0] != 0) {
+    outside = date_fields_outside(end, calendar_date_limits);
+    snprintf(card, sizeof card, "END_TIME %d %d %d %d %d", end[0], end[1], end[2], end[3], end[4]);
+  }
+  if (outside.empty()) return true;
+  printf("Error: %s in the project file %s: %s.\n", card, project_path, outside.c_str());
+  return refuse_card();
+}
+
+// The output intervals become counts of time steps in ints when the clock is set: each must
+// fit one. The step is the one the clock will take, the smaller of TIMESTEP and ST_TIME_STEP
+// (unset below 0.01 s); a step of 0.001 s or less is refused by the clock itself. An unset
+// interval takes the clock's default, a negative map interval is kept as it is. False after a
+// message naming the card.
+bool output_intervals_countable(const grid_time_params& g, const char* project_path) {
+  double step = g.timestep;
+  if (g.st_time_step >= 0.01 && g.timestep > g.st_time_step) step = g.st_time_step;
+  if (std::isnan(step)) {
+    printf("Error: TIMESTEP %g in the project file %s is not a number of seconds.\n", g.timestep,
+           project_path);
+    return refuse_card();
+  }
+  if (step <= 0.001) return true;
+  const struct {
+    const char* card;
+    double minutes;
+  } intervals[] = {
+      {"HYD_FREQ", g.hyd_freq <= 0.0 ? 60.0 : g.hyd_freq},
+      {"MAP_FREQ", g.map_freq == 0 ? 360.0 : g.map_freq},
+  };
+  for (const auto& interval : intervals) {
+    if (interval.minutes < 0.0) continue;
+    // The same product the clock truncates; a NaN fails the test.
+    const double steps = (60.0 / step) * interval.minutes;
+    if (steps <= INT_MAX) continue;
+    printf(
+        "Error: %s %.15g minutes in the project file %s counts %.15g time steps of %.15g s; an "
+        "output interval counts at most %d steps.\n",
+        interval.card, interval.minutes, project_path, steps, step, INT_MAX);
+    return refuse_card();
+  }
+  return true;
 }
 
 // R7 coupling: the inflow table handed to the reservoir model. False when it cannot be opened.
@@ -492,6 +560,8 @@ void read_run_parameters(const char* project_path, model_state& ms) {
   }
   project_cards& c = ms.cards;
   const grid_time_params& g = ms.grid_params;
+  if (!clock_cards_are_dates(g, project_path) || !output_intervals_countable(g, project_path))
+    return;
 
   if (g.end_year != 0) {
     ms.end_time_given = 1;

@@ -11,6 +11,7 @@
 #include "framework/file_handle.h"
 #include "framework/model_state.h"
 #include "framework/process_info.h"
+#include "framework/sim_clock.h"
 #include "framework/text_tokens.h"
 #include "input/run_parameters.h"
 #include "support/test_support.h"
@@ -105,6 +106,113 @@ TEST_F(RunParameters, UniformRainfallStartsTheClockAtTheCardsDate) {
   auto thiessen = read("PRECIP_FILE rain.gag\nRAIN_THIESSEN\n");
   EXPECT_EQ(thiessen->overland.rain_inv_distance, 0);
   EXPECT_EQ(thiessen->overland.rain_thiessen, 1);
+}
+
+TEST_F(RunParameters, ClockCardsThatAreNoDatesStopTheRunBeforeTheClockIsSet) {
+  const struct {
+    const char* cards;  // after the base cards, so they win
+    const char* message;
+  } cases[] = {
+      {"START_DATE 2112000 3 14\n",
+       "Error: START_DATE 2112000 3 14 in the project file p.prj: year 2112000 is outside 0 to "
+       "9999.\n"},
+      {"START_DATE 2005 0 14\n", "START_DATE 2005 0 14 in the project file p.prj: month 0 is"},
+      {"START_DATE 2005 3 32\n", "day 32 is outside 1 to 31.\n"},
+      {"START_TIME 62222225\n",
+       "Error: START_TIME 62222225 0 in the project file p.prj: hour 62222225 is outside 0 to "
+       "24.\n"},
+      {"START_TIME 6 60\n", "START_TIME 6 60 in the project file p.prj: minute 60 is outside"},
+      {"END_TIME 2005 3 15 0 99999999\n",
+       "Error: END_TIME 2005 3 15 0 99999999 in the project file p.prj: minute 99999999 is "
+       "outside 0 to 59.\n"},
+      {"END_TIME -4 13 1 0 0\n", "year -4 is outside 0 to 9999"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cards);
+    run_error = error_state{};
+    std::string out;
+    auto ms = read(base_cards + c.cards, &out);
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    EXPECT_EQ(run_error.error_code, error_code_own_message);
+    EXPECT_EQ(ms->start_from_cards, 0);  // the clock was not set from the cards
+    EXPECT_EQ(ms->end_time_given, 0);
+  }
+
+  // What the clock takes: a START_DATE of zeros (the card not given), the hour 24 that ends a
+  // day, a day past the end of a shorter month, and an END_TIME of year 0 (not given).
+  const struct {
+    const char* cards;
+    double start;  // Julian date of the start
+  } good[] = {
+      {"START_DATE 0 0 0\nSTART_TIME 0 0\n", 1721028.5},
+      {"START_TIME 24 0\n", 2453371.5 + 73.0},
+      {"START_DATE 2005 2 31\nSTART_TIME 0 0\nEND_TIME 0 99 99 99 99\n", 2453371.5 + 61.0},
+  };
+  for (const auto& c : good) {
+    SCOPED_TRACE(c.cards);
+    run_error = error_state{};
+    std::string out;
+    auto ms = read(base_cards + c.cards, &out);
+    EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+    EXPECT_EQ(run_error.error_code, 0);
+    EXPECT_EQ(ms->start_from_cards, 1);
+    EXPECT_NEAR(ms->current_time, c.start, 1e-9);
+    EXPECT_EQ(ms->end_time_given, 0);
+  }
+}
+
+TEST_F(RunParameters, OutputIntervalsMustCountInTheClocksSteps) {
+  // With a 10 s step a minute is 6 steps: 357913941 minutes are 2147483646 steps, the most an
+  // interval below 2^31 steps can be; one minute more cannot be counted.
+  const struct {
+    const char* cards;
+    const char* message;
+  } cases[] = {
+      {"HYD_FREQ 357913942\n",
+       "Error: HYD_FREQ 357913942 minutes in the project file p.prj counts 2147483652 time "
+       "steps of 10 s; an output interval counts at most 2147483647 steps.\n"},
+      {"HYD_FREQ 666666666\n", "HYD_FREQ 666666666 minutes in the project file p.prj counts"},
+      {"HYD_FREQ nan\n", "HYD_FREQ nan minutes in the project file p.prj counts nan time steps"},
+      {"HYD_FREQ 1e308\n", "HYD_FREQ 1e+308 minutes"},
+      {"MAP_FREQ 357913942\n", "MAP_FREQ 357913942 minutes in the project file p.prj counts"},
+      // The stream step, when smaller, is the step the clock counts.
+      {"HYD_FREQ 60\nMAP_FREQ 60000000\nST_TIME_STEP 1\n",
+       "MAP_FREQ 60000000 minutes in the project file p.prj counts 3600000000 time steps of 1 s"},
+      {"TIMESTEP nan\n",
+       "Error: TIMESTEP nan in the project file p.prj is not a number of seconds.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cards);
+    run_error = error_state{};
+    std::string out;
+    auto ms = read(base_cards + c.cards, &out);
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    EXPECT_EQ(run_error.error_code, error_code_own_message);
+  }
+
+  // Intervals that fit are counted by the clock as before; a negative map interval and an
+  // unset one are left to it.
+  const struct {
+    const char* cards;
+    int hyd_steps;
+    int map_steps;
+  } good[] = {
+      {"HYD_FREQ 357913941\nMAP_FREQ 357913941\n", 2147483646, 2147483646},
+      {"HYD_FREQ 1\nMAP_FREQ -5\n", 6, -5},
+      {"HYD_FREQ 1\n", 6, 2160},
+  };
+  for (const auto& c : good) {
+    SCOPED_TRACE(c.cards);
+    run_error = error_state{};
+    auto ms = read(base_cards + "OUTSLOPE 0.01\n" + c.cards);
+    ASSERT_EQ(run_error.error_code, 0);
+    stdout_capture capture;
+    set_time_parameters(*ms);
+    capture.stop();
+    EXPECT_EQ(run_error.error_code, 0);
+    EXPECT_EQ(ms->hyd_freq_steps, c.hyd_steps);
+    EXPECT_EQ(ms->map_freq, c.map_steps);
+  }
 }
 
 TEST_F(RunParameters, DerivedValuesAndNames) {
