@@ -5,12 +5,14 @@
 #include "overland/precip_file.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "framework/error_state.h"
 #include "framework/file_handle.h"
+#include "framework/julian_time.h"
 #include "framework/model_state.h"
 #include "framework/text_tokens.h"
 #include "input/replacement.h"
@@ -244,6 +246,15 @@ int read_precip_event(model_state& ms, file_handle& file) {
                             "     1) RADAR\n     2) GAGES\n     3) RATES    4) ACCUM\n\n");
       return format_error();
     }
+    // A calendar date, checked as written (a two-digit year is in the 1900s).
+    const std::string outside = date_fields_outside(date, calendar_date_limits);
+    if (!outside.empty()) {
+      printf("\nERROR:\nThe date of record %d of the EVENT titled:\n %s\n", k,
+             ov.precip_event_title.c_str());
+      printf("in the precipitation file %s is no calendar date: %s.\n", file_name, outside.c_str());
+      printf("Check the precipitation input file.  TORVA exiting\n");
+      return format_error();
+    }
     if (date[0] < 100) date[0] += 1900;
     if (k > 1 && compare_dates(date, last) < 0) {
       printf("\nERROR:\n");
@@ -277,6 +288,17 @@ int read_precip_event(model_state& ms, file_handle& file) {
         printf("\n look at gage %d \n", g);
         return -1;
       }
+      // A rate or a depth of rain: a number of 0 or more.
+      if (!(std::isfinite(value) && value >= 0.0)) {
+        printf("\nERROR:\nGage %d of record %d of the EVENT titled:\n %s\n", g, k,
+               ov.precip_event_title.c_str());
+        printf(
+            "in the precipitation file %s reads %g; a gauge value is a rainfall rate or depth "
+            "of 0 or more.\n",
+            file_name, value);
+        printf("Check the precipitation input file.  TORVA exiting\n");
+        return format_error();
+      }
       if (ov.precip_accum && k > 1 && value < ov.precip_values[g][k - 1]) {
         printf("\nERROR:\n");
         printf("There is a data error in the precipitation file.  This error occurred in the\n");
@@ -294,34 +316,76 @@ int read_precip_event(model_state& ms, file_handle& file) {
     }
   }
 
-  // 5. An event of radar files: one value per record from the grid of each file.
+  // 5. An event of radar files: one value per record from the grid of each file. Every file
+  // must be there and the first must give the grid's size before the event is taken.
   if (gauges == -1 && ov.precip_radar != 0) {
+    for (int k = 1; k <= records; ++k) {
+      const char* grid_name = ov.radar_filenames[static_cast<std::size_t>(k)].c_str();
+      file_handle grid;
+      const bool opened = file_handle_open(grid, grid_name, "r");
+      file_handle_close(grid);
+      if (opened) continue;
+      printf("Error: the radar file %s of record %d of the EVENT titled:\n %s\n", grid_name, k,
+             ov.precip_event_title.c_str());
+      printf("in the precipitation file %s cannot be opened.\n", file_name);
+      return format_error();
+    }
     ov.precip_radar = 2;
     ov.precip_gage_count = 1;
     ov.radar_filenames[static_cast<std::size_t>(records) + 1] =
         ov.radar_filenames[static_cast<std::size_t>(records)];
-    read_radar_header(ov.radar_grid, ov.radar_filenames[1].c_str());
+    std::string problem;
+    if (read_radar_header(ov.radar_grid, ov.radar_filenames[1].c_str(), &problem) != 0) {
+      printf("Error: unable to read radar header in file %s\n", ov.radar_filenames[1].c_str());
+      printf("       %s.\n", problem.c_str());
+      return format_error();
+    }
   }
   return 1;
 }
 
-int read_radar_header(radar_grid_record& radar, const char* file_name) {
+int read_radar_header(radar_grid_record& radar, const char* file_name, std::string* problem) {
+  const auto refuse = [problem](const std::string& text) {
+    if (problem != nullptr) *problem = text;
+    return -1;
+  };
   file_handle file;
-  if (!file_handle_open(file, file_name, "r")) return -1;
+  if (!file_handle_open(file, file_name, "r")) return refuse("the file cannot be opened");
   double header[6] = {};
+  std::string keywords[6];
   std::string line;
-  std::string keyword;
-  for (double& value : header) {
-    if (read_text_line(line, file) == 0 || next_token(line, keyword) == 0 ||
-        next_token_double(line, value) == 0) {
+  for (int i = 0; i < 6; ++i) {
+    if (read_text_line(line, file) == 0 || next_token(line, keywords[i]) == 0 ||
+        next_token_double(line, header[i]) == 0) {
       file_handle_close(file);
-      return -1;
+      return refuse("line " + std::to_string(i + 1) + " does not hold a keyword and a number");
     }
   }
   file_handle_close(file);
+
+  // The values are checked as read, before the columns and rows become ints: whole numbers that
+  // size a grid the event tables can hold, a cell size above 0, and finite numbers elsewhere.
+  const auto named = [&](int i) {
+    char text[320];
+    snprintf(text, sizeof text, "line %d (%s %g)", i + 1, keywords[i].c_str(), header[i]);
+    return std::string(text);
+  };
+  const double most_cells = static_cast<double>(max_precip_values);
+  for (int i = 0; i < 3; ++i) {
+    // Line 1 the columns, line 2 the rows, then the two together, named by the rows.
+    const double v = i < 2 ? header[i] : header[0] * header[1];
+    if (v >= 1.0 && v <= most_cells && v == std::floor(v)) continue;
+    return refuse(named(i < 2 ? i : 1) +
+                  ": the columns and rows of a radar grid are whole numbers from 1, at most " +
+                  std::to_string(max_precip_values) + " cells in all");
+  }
+  for (int i = 2; i < 6; ++i)
+    if (!std::isfinite(header[i])) return refuse(named(i) + ": not a finite number");
+  if (header[4] <= 0.0)
+    return refuse(named(4) + ": the cell size of a radar grid is a number above 0");
+
   const int cols = static_cast<int>(header[0]);
   const int rows = static_cast<int>(header[1]);
-  if (cols < 1 || rows < 1 || static_cast<long long>(cols) * rows > max_precip_values) return -1;
   radar.xll = header[2];
   radar.yll = header[3];
   radar.cell_size = header[4];
@@ -333,7 +397,7 @@ int read_radar_header(radar_grid_record& radar, const char* file_name) {
     radar.cols = cols;
     if (!radar.values.allocate(rows * cols)) {
       printf("Error allocating memory for variable %s\n", "precip_data");
-      return -1;
+      return refuse("its grid cannot be allocated");
     }
   }
   return 0;

@@ -3,6 +3,8 @@
 // to list the events, the start of each precipitation event to read the event it simulates.
 #pragma once
 
+#include <string>
+
 struct file_handle;
 struct model_state;
 struct radar_grid_record;
@@ -22,4 +24,5 @@ int read_precip_event(model_state& ms, file_handle& file);
 // no-data value) into `radar`, sets its west and north edges and sizes its value array anew
 // when the grid size changed. Returns 0, or -1 when the file cannot be opened or its header
 // is incomplete.
-int read_radar_header(radar_grid_record& radar, const char* file_name);
+int read_radar_header(radar_grid_record& radar, const char* file_name,
+                      std::string* problem = nullptr);

@@ -90,10 +90,16 @@ TEST_F(PrecipFile, ReadsGaugeEventsOneAfterAnotherThenTheEndOfTheFile) {
   EXPECT_EQ(run_error.error_code, 0);
 }
 
+// A radar grid file of 4 columns and 3 rows with the given header.
+std::string radar_file(const std::string& header =
+                           "ncols 4\nnrows 3\nxllcorner 1000.0\nyllcorner 2000.0\n"
+                           "cellsize 50.0\nNODATA_value -9999\n") {
+  return header + "0 0 0 0\n0 0 0 0\n0 0 0 0\n";
+}
+
 TEST_F(PrecipFile, RadarFileEventsKeepOneFileNamePerRecordAndReadTheFirstHeader) {
-  write_file(dir_.file("r1.asc"),
-             "ncols 4\nnrows 3\nxllcorner 1000.0\nyllcorner 2000.0\ncellsize 50.0\n"
-             "NODATA_value -9999\n0 0 0 0\n0 0 0 0\n0 0 0 0\n");
+  write_file(dir_.file("r1.asc"), radar_file());
+  write_file(dir_.file("r2.asc"), radar_file());
   open(
       "EVENT radar\nNRGAG FiLeS\nNRPDS 2\n"
       "RADAR 2003 7 4 12 0 " +
@@ -123,6 +129,84 @@ TEST_F(PrecipFile, RadarHeaderOfAMissingOrShortFileIsRefused) {
   write_file(dir_.file("short.asc"), "ncols 4\nnrows 3\n");
   EXPECT_EQ(read_radar_header(radar, dir_.file("short.asc").c_str()), -1);
   EXPECT_TRUE(radar.values.empty());
+}
+
+// Header values that cannot size or place a radar grid are refused before they are used, and
+// what is wrong is told by line.
+TEST_F(PrecipFile, RadarHeaderValuesThatAreNoGridAreRefused) {
+  const std::string tail = "xllcorner 1000.0\nyllcorner 2000.0\ncellsize 50.0\nNODATA_value -9\n";
+  const struct {
+    std::string header;
+    const char* problem;
+  } cases[] = {
+      {"ncols 4\nnrows 2e14\n" + tail,
+       "line 2 (nrows 2e+14): the columns and rows of a radar grid are whole numbers from 1, "
+       "at most 20000000 cells in all"},
+      {"ncols nan\nnrows 3\n" + tail, "line 1 (ncols nan): the columns and rows"},
+      {"ncols 4.5\nnrows 3\n" + tail, "line 1 (ncols 4.5): the columns and rows"},
+      {"ncols 0\nnrows 3\n" + tail, "line 1 (ncols 0): the columns and rows"},
+      {"ncols 5000\nnrows 5000\n" + tail, "at most 20000000 cells in all"},
+      {"ncols 4\nnrows 3\nxllcorner inf\nyllcorner 2000\ncellsize 50\nNODATA_value -9\n",
+       "line 3 (xllcorner inf): not a finite number"},
+      {"ncols 4\nnrows 3\nxllcorner 1\nyllcorner 2\ncellsize 0\nNODATA_value -9\n",
+       "line 5 (cellsize 0): the cell size of a radar grid is a number above 0"},
+      {"ncols 4\nnrows 3\nxllcorner 1\nyllcorner 2\ncellsize 50\nNODATA_value\n",
+       "line 6 does not hold a keyword and a number"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.header);
+    radar_grid_record radar;
+    write_file(dir_.file("bad.asc"), radar_file(c.header));
+    std::string problem;
+    EXPECT_EQ(read_radar_header(radar, dir_.file("bad.asc").c_str(), &problem), -1);
+    EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+    EXPECT_TRUE(radar.values.empty());
+    EXPECT_EQ(radar.rows, 0);
+  }
+  std::string problem;
+  radar_grid_record radar;
+  EXPECT_EQ(read_radar_header(radar, dir_.file("none.asc").c_str(), &problem), -1);
+  EXPECT_EQ(problem, "the file cannot be opened");
+}
+
+// A radar event stops at the scan when its grids cannot be read: a file that is not there, or a
+// first file whose header does not read.
+TEST_F(PrecipFile, RadarEventsWhoseFilesCannotBeReadStopTheRun) {
+  const std::string head = "EVENT radar storm\nNRGAG files\nNRPDS 2\n";
+  const std::string r1 = dir_.file("r1.asc");
+  const std::string r2 = dir_.file("r2.asc");
+  const struct {
+    const char* name;
+    std::string first;   // contents of r1.asc; empty: no such file
+    std::string second;  // contents of r2.asc
+    std::string message;
+  } cases[] = {
+      {"second file missing", radar_file(), "",
+       "Error: the radar file " + r2 +
+           " of record 2 of the EVENT titled:\n radar storm\nin the precipitation file "
+           "rain.gag cannot be opened.\n"},
+      {"first file missing", "", radar_file(), "Error: the radar file " + r1 + " of record 1"},
+      {"first header short", "ncols 4\nnrows 3\n", radar_file(),
+       "Error: unable to read radar header in file " + r1 +
+           "\n       line 3 does not hold a keyword and a number"},
+      {"first header of absurd size",
+       radar_file("ncols 4\nnrows 2e14\nxllcorner 0\nyllcorner 0\ncellsize 1\nNODATA_value 0\n"),
+       radar_file(),
+       "Error: unable to read radar header in file " + r1 + "\n       line 2 (nrows 2e+14)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    run_error = error_state{};
+    ms_ = std::make_unique<model_state>();
+    remove(r1.c_str());
+    remove(r2.c_str());
+    if (!c.first.empty()) write_file(r1, c.first);
+    if (!c.second.empty()) write_file(r2, c.second);
+    open(head + "RADAR 2003 7 4 12 0 " + r1 + "\nRADAR 2003 7 4 12 15 " + r2 + "\n");
+    EXPECT_EQ(read(), 0);
+    EXPECT_NE(out_.find(c.message), std::string::npos) << out_;
+    EXPECT_EQ(run_error.error_code, error_code_own_message);
+  }
 }
 
 // Format errors: each prints its lines, sets code 4000 and returns 0.
@@ -160,6 +244,22 @@ TEST_F(PrecipFile, FormatErrorsStopWithTheirMessages) {
        "an event holds at most 20000000 gauge values."},
       {"no counts", "EVENT lost\n" + many_words + "\n",
        "find the NRPDS or NRGAG card for the event entitled:\n   lost\n"},
+      // Dates that are no calendar dates, and gauge values that are no rainfall.
+      {"month outside the calendar", head + "RATES 2001 13 1 0 0 1\n",
+       "The date of record 1 of the EVENT titled:\n bad one\nin the precipitation file "
+       "rain.gag is no calendar date: month 13 is outside 1 to 12.\n"},
+      {"year past the day count", head + "RATES 2001 1 1 0 0 1\nRATES 1500000 1 1 0 0 1\n",
+       "The date of record 2 of the EVENT titled:\n bad one\nin the precipitation file "
+       "rain.gag is no calendar date: year 1500000 is outside 0 to 9999.\n"},
+      {"minute past the day count", head + "RATES 2001 1 1 0 40000000 1\n",
+       "minute 40000000 is outside 0 to 59.\n"},
+      {"negative gauge value", head + "RATES 2001 1 1 0 0 -1.5\n",
+       "Gage 1 of record 1 of the EVENT titled:\n bad one\nin the precipitation file rain.gag "
+       "reads -1.5; a gauge value is a rainfall rate or depth of 0 or more.\n"},
+      {"gauge value not a number", head + "GAGES 2001 1 1 0 0 1\nGAGES 2001 1 1 0 5 nan\n",
+       "Gage 1 of record 2 of the EVENT titled:\n bad one\nin the precipitation file rain.gag "
+       "reads nan;"},
+      {"gauge value infinite", head + "ACCUM 2001 1 1 0 0 inf\n", "reads inf;"},
   };
   for (const error_case& c : cases) {
     SCOPED_TRACE(c.name);
