@@ -11,6 +11,7 @@
 #include "framework/file_handle.h"
 #include "framework/model_state.h"
 #include "framework/text_tokens.h"
+#include "input/mapping_tables.h"
 
 namespace {
 
@@ -48,13 +49,16 @@ bool open_file(file_handle& h, char* name, const char* mode, const char* role,
   return false;
 }
 
-// A location output that cannot be written. Its code's message names the output through the
-// kind buffer and the location input through the name buffer; an output name too long for the
-// kind buffer is reported with code 4 instead, so that the message names it whole.
-bool open_location_output(file_handle& h, char* output, int code, const char* role,
-                          const char* input) {
+// A location output that cannot be written, reported with `code` (49, 50 or 51), whose message
+// names the output through the kind buffer and the location input through the name buffer.
+// `kind` is a fixed text, or null for the output's own name. An output name too long for the
+// kind buffer is reported with code 4 and `role` instead, so that the message names it whole.
+bool open_location_output(file_handle& h, char* output, int code, const char* kind,
+                          const char* role, const char* input) {
   if (file_handle_open(h, output, "w")) return true;
-  if (strlen(output) < sizeof error_file_kind)
+  if (kind != nullptr)
+    fail(code, kind, input);
+  else if (strlen(output) < sizeof error_file_kind)
     fail(code, output, input);
   else
     fail(4, role, output);
@@ -107,6 +111,11 @@ bool open_soil_columns(model_state& ms) {
   input_state& in = ms.input;
   run_file_names& n = in.names;
   if (!ss.inf_layered_soil && !ss.inf_richards && !ss.inf_redist) return true;
+  // Without a SOIL_TYPE_MAP card the soil-type map is the index map of the Richards table of the
+  // chosen form (RICHARDS_C_OPTION) in the mapping-table file, when that table is there.
+  if (n.soil_type_map[0] == '\0')
+    find_richards_map(n.mapping_table, ss.richards_c_option, n.soil_type_map,
+                      sizeof n.soil_type_map);
   // The soil types may come from a Richards table of the mapping-table file instead.
   const bool soil_from_table = !ss.inf_richards || table_on(ms, table_richards_havercamp) ||
                                table_on(ms, table_richards_brooks);
@@ -250,15 +259,15 @@ bool open_locations(model_state& ms) {
     if (!open_file(in.in_hyd_location_file, n.in_hyd_location, "r", "hydrograph location"))
       return false;
     if (!open_location_output(in.out_hyd_location_file, n.out_hyd_location, 51,
-                              "hydrograph location output", n.in_hyd_location))
+                              "out hydrograph file", nullptr, n.in_hyd_location))
       return false;
   }
   if (out.gwflux_location_on) {
     if (!open_file(in.in_gwflux_location_file, n.in_gwflux_location, "r",
                    "groundwater flux location"))
       return false;
-    if (!open_file(in.out_gwflux_location_file, n.out_gwflux_location, "w",
-                   "groundwater flux location output"))
+    if (!open_location_output(in.out_gwflux_location_file, n.out_gwflux_location, 51,
+                              "out groundwater flux file", nullptr, n.in_gwflux_location))
       return false;
   }
   if (out.sig_outlet_hydro &&
@@ -268,27 +277,31 @@ bool open_locations(model_state& ms) {
       !open_file(in.superlink_junc_location_file, n.superlink_junc_location, "r",
                  "superjunction location"))
     return false;
-  if (ch.superlink_junc_flow_on && !open_file(in.superlink_junc_flow_file, n.superlink_junc_flow,
-                                              "w", "superjunction flow output"))
+  if (ch.superlink_junc_flow_on &&
+      !open_location_output(in.superlink_junc_flow_file, n.superlink_junc_flow, 51, nullptr,
+                            "superjunction flow output", n.superlink_junc_location))
     return false;
   if (ch.superlink_node_location_on &&
       !open_file(in.superlink_node_location_file, n.superlink_node_location, "r",
                  "superlink node location"))
     return false;
-  if (ch.superlink_node_flow_on && !open_file(in.superlink_node_flow_file, n.superlink_node_flow,
-                                              "w", "superlink node flow output"))
+  if (ch.superlink_node_flow_on &&
+      !open_location_output(in.superlink_node_flow_file, n.superlink_node_flow, 51, nullptr,
+                            "superlink node flow output", n.superlink_node_location))
     return false;
   if (out.lake_output && !open_file(out.lake_output_file, n.lake_output, "w", "lake output"))
     return false;
-  if (out.dep_location_on && !open_location_output(in.out_dep_location_file, n.out_dep_location, 50,
-                                                   "depth location output", n.in_hyd_location))
+  if (out.dep_location_on &&
+      !open_location_output(in.out_dep_location_file, n.out_dep_location, 50, nullptr,
+                            "depth location output", n.in_hyd_location))
     return false;
   if (c.out_con_location_given &&
-      !open_location_output(in.out_con_location_file, n.out_con_location, 49,
+      !open_location_output(in.out_con_location_file, n.out_con_location, 49, nullptr,
                             "concentration location output", n.in_hyd_location))
     return false;
   if (c.out_mass_location_given &&
-      !open_file(in.out_mass_location_file, n.out_mass_location, "w", "mass location output"))
+      !open_location_output(in.out_mass_location_file, n.out_mass_location, 49, nullptr,
+                            "mass location output", n.in_hyd_location))
     return false;
   if (c.in_theta_location_given) {
     if (!open_file(in.in_theta_location_file, n.in_theta_location, "r", "in_theta location"))

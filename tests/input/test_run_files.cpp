@@ -1,7 +1,7 @@
 // Opening the run files: the files a small project opens, the messages of the files that cannot
 // be opened (role and name), the summary receiving the messages once it is open, the map-or-table
-// rule, the hotstart inputs that let the list go on, the location outputs, the evaporation log
-// and the nutrient outputs.
+// rule, the hotstart inputs that let the list go on, the location outputs, the soil-type map
+// taken from the mapping-table file, the evaporation log and the nutrient outputs.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -126,7 +126,6 @@ TEST_F(RunFiles, FilesThatCannotBeOpenedAreNamedWithTheirRole) {
       {"CHAN_DEPTH nodir/d.out\n", "output channel depth", "nodir/d.out"},
       {"FLOOD_STREAM nodir/f.out\n", "output flood stream stage", "nodir/f.out"},
       {"STORM_SEWER s.txt\nPIPE_FLOW nodir/p.out\n", "superlink flow", "nodir/p.out"},
-      {"SUPERLINK_JUNC_FLOW nodir/j.out\n", "superjunction flow output", "nodir/j.out"},
       {"CONTAM_MAP none.asc\n", "contam", "none.asc"},
   };
   for (const row& r : rows) {
@@ -216,27 +215,38 @@ TEST_F(RunFiles, MissingHotstartsLetTheListGoOnAndTheLastIsReported) {
   EXPECT_TRUE(one->output.read_sm_hotstart_file.is_open());
 }
 
-TEST_F(RunFiles, LocationOutputsNameTheOutputThatFailed) {
+TEST_F(RunFiles, LocationOutputsAreReportedWithTheirCodeKindAndInput) {
   write_file(dir_.file("in.loc"), "1\n1 1\n");
+  write_file(dir_.file("junc.loc"), "1\n1\n");
+  write_file(dir_.file("node.loc"), "1\n1 1\n");
   const std::string long_name = "nodir/" + std::string(60, 'x') + ".out";
+  const std::string hyd = "IN_HYD_LOCATION in.loc\nOUT_HYD_LOCATION h.out\n";
   struct row {
     std::string cards;
     int code;
-    std::string kind;
-    std::string name;
+    std::string kind;  // the output as its message names it
+    std::string name;  // the location input (the output for code 4 and code 48)
   };
   const row rows[] = {
-      {"IN_HYD_LOCATION in.loc\nOUT_HYD_LOCATION nodir/h.out\n", 51, "nodir/h.out", "in.loc"},
-      // A name too long for the kind buffer is reported whole with code 4.
-      {"IN_HYD_LOCATION in.loc\nOUT_HYD_LOCATION " + long_name + "\n", 4,
-       "hydrograph location output", long_name},
-      {"IN_HYD_LOCATION in.loc\nOUT_HYD_LOCATION h.out\nOUT_DEP_LOCATION nodir/d.out\n", 50,
-       "nodir/d.out", "in.loc"},
-      {"IN_HYD_LOCATION in.loc\nOUT_HYD_LOCATION h.out\nOUT_CON_LOCATION nodir/c.out\n", 49,
-       "nodir/c.out", "in.loc"},
-      {"OUT_MASS_LOCATION nodir/m.out\n", 4, "mass location output", "nodir/m.out"},
-      {"IN_GWFLUX_LOCATION in.loc\nOUT_GWFLUX_LOCATION nodir/g.out\n", 4,
-       "groundwater flux location output", "nodir/g.out"},
+      // The hydrograph and groundwater-flux outputs are named by a fixed kind text.
+      {"IN_HYD_LOCATION in.loc\nOUT_HYD_LOCATION nodir/h.out\n", 51, "out hydrograph file",
+       "in.loc"},
+      {"IN_HYD_LOCATION in.loc\nOUT_HYD_LOCATION " + long_name + "\n", 51, "out hydrograph file",
+       "in.loc"},
+      {"IN_GWFLUX_LOCATION in.loc\nOUT_GWFLUX_LOCATION nodir/g.out\n", 51,
+       "out groundwater flux file", "in.loc"},
+      // The others by their own name, with the location input that lists their points.
+      {"SUPERLINK_JUNC_LOCATION junc.loc\nSUPERLINK_JUNC_FLOW nodir/j.out\n", 51, "nodir/j.out",
+       "junc.loc"},
+      {"SUPERLINK_NODE_LOCATION node.loc\nSUPERLINK_NODE_FLOW nodir/n.out\n", 51, "nodir/n.out",
+       "node.loc"},
+      {hyd + "OUT_DEP_LOCATION nodir/d.out\n", 50, "nodir/d.out", "in.loc"},
+      {hyd + "OUT_CON_LOCATION nodir/c.out\n", 49, "nodir/c.out", "in.loc"},
+      {hyd + "OUT_MASS_LOCATION nodir/m.out\n", 49, "nodir/m.out", "in.loc"},
+      {"OUT_MASS_LOCATION nodir/m.out\n", 49, "nodir/m.out", ""},
+      // An own name too long for the kind buffer is reported whole with code 4.
+      {hyd + "OUT_DEP_LOCATION " + long_name + "\n", 4, "depth location output", long_name},
+      {hyd + "OUT_MASS_LOCATION " + long_name + "\n", 4, "mass location output", long_name},
       {"IN_THETA_LOCATION in.loc\nOUT_THETA_LOCATION nodir/t.out\n", 48, "in.loc",
        "nodir/t.out (out_theta_location_file)"},
       {"IN_HYD_LOCATION none.loc\n", 4, "hydrograph location", "none.loc"},
@@ -246,20 +256,57 @@ TEST_F(RunFiles, LocationOutputsNameTheOutputThatFailed) {
     error_echo_file = nullptr;
     auto ms = read_and_open(mandatory_cards + r.cards);
     expect_failure(r.code, r.kind.c_str(), r.name.c_str(), r.cards);
-    // The message names the output that could not be written.
+    // The message names both.
     char text[4096];
     const std::string message = error_message_text(r.code, text, sizeof text);
-    const std::string output = r.code == 48 ? "nodir/t.out" : r.code == 4 ? r.name : r.kind;
-    EXPECT_NE(message.find(output), std::string::npos) << message;
+    EXPECT_NE(message.find(r.kind), std::string::npos) << message;
+    EXPECT_NE(message.find(r.name), std::string::npos) << message;
   }
 
   run_error = error_state{};
-  auto ms = read_and_open(
-      mandatory_cards + "IN_HYD_LOCATION in.loc\nOUT_HYD_LOCATION h.out\nOUT_DEP_LOCATION d.out\n");
+  auto ms = read_and_open(mandatory_cards + hyd +
+                          "OUT_DEP_LOCATION d.out\nOUT_MASS_LOCATION m.out\n"
+                          "IN_GWFLUX_LOCATION in.loc\nOUT_GWFLUX_LOCATION g.out\n");
   EXPECT_EQ(run_error.error_code, 0);
   EXPECT_TRUE(ms->input.in_hyd_location_file.is_open());
   EXPECT_TRUE(ms->input.out_hyd_location_file.is_open());
   EXPECT_TRUE(ms->input.out_dep_location_file.is_open());
+  EXPECT_TRUE(ms->input.out_mass_location_file.is_open());
+  EXPECT_TRUE(ms->input.out_gwflux_location_file.is_open());
+}
+
+TEST_F(RunFiles, SoilTypeMapWithoutItsCardIsTheIndexMapOfTheRichardsTable) {
+  write_file(dir_.file("t.cmt"),
+             "TORVA_INDEX_MAP_TABLES\nINDEX_MAP brooks.idx soils\nINDEX_MAP haver.idx soils2\n"
+             "RICHARDS_EQN_INFILTRATION_BROOKS soils\n"
+             "RICHARDS_EQN_INFILTRAIION_HAVERCAMP soils2\n");
+  write_file(dir_.file("brooks.idx"), "soil ids\n");
+  write_file(dir_.file("haver.idx"), "soil ids\n");
+  write_file(dir_.file("own.asc"), "soil ids\n");
+  write_file(dir_.file("m.asc"), "moisture\n");  // the mapping table asks for it
+  struct row {
+    std::string cards;
+    const char* name;  // the soil-type map name after the opening; "" when none
+  };
+  const row rows[] = {
+      {"INF_RICHARDS\nRICHARDS_C_OPTION brooks\n", "brooks.idx"},
+      {"INF_RICHARDS\nRICHARDS_C_OPTION havercamp\n", "haver.idx"},
+      // Every scheme with a soil-type map follows the rule.
+      {"INF_REDIST\nRICHARDS_C_OPTION havercamp\n", "haver.idx"},
+      {"INF_LAYERED_SOIL\nRICHARDS_C_OPTION brooks\n", "brooks.idx"},
+      // No form chosen: no table, no map.
+      {"INF_RICHARDS\n", ""},
+      // A map named on its card is kept.
+      {"INF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_TYPE_MAP own.asc\n", "own.asc"},
+  };
+  for (const row& r : rows) {
+    run_error = error_state{};
+    error_echo_file = nullptr;
+    auto ms = read_and_open(mandatory_cards + "MAPPING_TABLE t.cmt\nMOISTURE m.asc\n" + r.cards);
+    EXPECT_EQ(run_error.error_code, 0) << r.cards;
+    EXPECT_STREQ(ms->input.names.soil_type_map, r.name) << r.cards;
+    EXPECT_EQ(ms->input.soil_type_file.is_open(), r.name[0] != '\0') << r.cards;
+  }
 }
 
 TEST_F(RunFiles, SoilColumnSchemesOpenTheEvaporationLog) {
