@@ -1085,17 +1085,17 @@ void read_project_file(const char* path, project_cards& cards, grid_time_params&
   if (path == nullptr) path = "";
   file_handle project;
   if (!file_handle_open(project, path, "r")) {
-    fprintf(stderr, "Error opening project file named: %s\n", path);
+    // On standard output, like the code's message that follows it.
+    printf("Error opening project file named: %s\n", path);
     grid.project_open_failed = 1;
     return;
   }
 
   std::string line;
   if (read_text_line(line, project) == 0 || !valid_first_line(line)) {
-    fprintf(stderr, "File Does not Appear to be a Valid TORVA/BRENLO Project file\n");
-    fprintf(stderr,
-            "Perhaps you Should Issue a 'dos2unix' Command if you are on a Unix machine?\n");
-    fprintf(stderr, "TORVA Terminating....\n");
+    printf("File Does not Appear to be a Valid TORVA/BRENLO Project file\n");
+    printf("Perhaps you Should Issue a 'dos2unix' Command if you are on a Unix machine?\n");
+    printf("TORVA Terminating....\n");
     file_handle_close(project);
     run_error.error_code = error_code_own_message;
     error_report(run_error);
@@ -1121,7 +1121,7 @@ void prescan_project_folder(const char* path) {
   if (path == nullptr) path = "";
   file_handle project;
   if (!file_handle_open(project, path, "r")) {
-    fprintf(stderr, "Error opening project file named: %s\n", path);
+    printf("Error opening project file named: %s\n", path);
     return;
   }
   std::string line;

@@ -117,14 +117,15 @@ bool read_param_map(model_state& ms, file_handle& h, const char* name, bool tabl
 }
 
 // A parameter the redistribution scheme cannot do without: from its map when its card is on and
-// the file opened, else from the table; with neither, `missing_line` stops the run.
+// the file opened, else from the table; with neither, `missing_line` stops the run. Both lines
+// of the message go where error_report writes, so that they stay in order with its output.
 bool read_redist_param(model_state& ms, int card_on, file_handle& h, const char* name, bool table,
                        const char* file_line, const char* table_line, const char* missing_line,
                        const char* what, raw_array1d<double>& dest, std::string& source) {
   if ((card_on && h.is_open()) || table)
     return read_param_map(ms, h, name, table, file_line, table_line, what, dest, source);
   error_print(error_echo_file, missing_line);
-  fprintf(stderr, "Program stopped.\n");
+  error_print(error_echo_file, "Program stopped.\n");
   stop_reported();
   return false;
 }
