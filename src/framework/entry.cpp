@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "calibration/calibration_drivers.h"
 #include "framework/error_state.h"
 #include "framework/file_handle.h"
 #include "framework/process_info.h"
@@ -25,9 +24,6 @@ namespace {
 
 constexpr double version_number = 5.7;
 constexpr char version_letter = 'a';
-
-// Runs of the sensitivity mode, shared among the processes.
-constexpr int sensitivity_runs = 500;
 
 const char usage_text[] =
     "\nUsage: torva [-option] [inputfile]\n\n where -option is one of:\n"
@@ -92,6 +88,13 @@ void print_web_preamble() {
   char form[1025] = {};
   if (length > 0 && fgets(form, static_cast<int>(length) + 1, stdin) != nullptr)
     fputs(form, stdout);
+}
+
+// The calibration drivers do not read their control files yet: their modes stop with a message
+// instead of doing nothing. Returns the exit status.
+int refuse_mode(const char* mode) {
+  printf("Error: %s is not supported by this version.\n", mode);
+  return 1;
 }
 
 // Mode 1 and every run of mode 3.
@@ -194,8 +197,7 @@ int torva_main(int argc, char** argv) {
         status = run_one_project(req.file_name);
         break;
       case 2:
-        process_info.num_processes = 1;
-        sce_calibrate(process_info, req.file_name);
+        status = refuse_mode("SCE-UA calibration (-c)");
         break;
       case 3:
         printf("TORVA is running in batch mode, and is running %d runs...\n", count);
@@ -212,16 +214,11 @@ int torva_main(int argc, char** argv) {
       case 5:
         break;
       case 6:
-        process_info.num_processes = 1;
-        montecarlo_main(process_info, count, req.file_name);
+        status = refuse_mode("the Monte Carlo mode (-m)");
         break;
-      case 7: {
-        process_info.num_processes = 1;
-        montecarlo mc(sensitivity_runs / process_info.num_processes, req.file_name, process_info);
-        mc.model_run = calib_model_run;
-        if (mc.run()) mc.report_best();
+      case 7:
+        status = refuse_mode("the sensitivity mode (-s)");
         break;
-      }
     }
   }
   if (web_mode) printf("</P></body>\n");

@@ -33,7 +33,12 @@ namespace {
 
 const run_steps model_steps = {
     read_run_parameters,
-    check_project_options,
+    // The conflicts of the chosen options, then the cards this version cannot run yet: both
+    // stop the run before any file is opened.
+    [](model_state& ms) {
+      check_project_options(ms);
+      if (run_error.error_code == 0) check_inputs_supported(ms);
+    },
     open_run_files,
     [](model_state& ms) { print_replace_values(ms.output.summary_file); },
     set_time_parameters,

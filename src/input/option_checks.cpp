@@ -1,6 +1,7 @@
 // Option conflict checks: start-up step right after the run parameters and before any run file
 // is opened. Refuses a grid or clock that cannot run and card combinations the model cannot
 // simulate, with the code of the first conflict, and switches off options the methods ignore.
+// Then refuses every card whose process or input this version of the model cannot run yet.
 #include "input/option_checks.h"
 
 #include <cstdio>
@@ -145,7 +146,79 @@ int first_conflict(model_state& ms) {
   return tev_conflict(ms);
 }
 
+// A card that turns on a process or an input this version cannot run: the run stops at start-up
+// rather than going on without it.
+struct unsupported_input {
+  const char* card;  // the card (or cards) that turn it on
+  const char* what;  // what the card asks for
+  bool (*on)(const model_state& ms);
+};
+
+// In the order of the subsystems: soils and weather, groundwater, channels and pipes, transport,
+// coupling with other models, and the outputs whose input lists are not read.
+constexpr unsupported_input unsupported_inputs[] = {
+    {"LONG_TERM", "long-term simulation with hydrometeorological data",
+     [](const model_state& ms) { return ms.long_term != 0; }},
+    {"INF_LAYERED_SOIL", "multi-layer soil infiltration with its soil layer file",
+     [](const model_state& ms) { return ms.subsurface.inf_layered_soil != 0; }},
+    {"INF_RICHARDS", "Richards equation infiltration",
+     [](const model_state& ms) { return ms.subsurface.inf_richards != 0; }},
+    {"SACRAMENTO", "Sacramento soil-moisture accounting",
+     [](const model_state& ms) { return ms.subsurface.sacramento != 0; }},
+    {"INIT_SWE_DEPTH", "snow (an initial snow water equivalent)",
+     [](const model_state& ms) { return ms.cards.init_swe_kind != 0; }},
+    {"USE_WELLS", "the wells of the WELL_TABLE table",
+     [](const model_state& ms) {
+       return ms.subsurface.gw_simulation != 0 && ms.cards.use_wells_given != 0;
+     }},
+    {"GW_WELL_LEVEL", "well levels at the wells of the OUT_WELL_LOCATION file",
+     [](const model_state& ms) {
+       return ms.subsurface.gw_simulation != 0 && ms.subsurface.gw_well_level_on != 0;
+     }},
+    {"CHAN_EXPLIC or DIFFUSIVE_WAVE", "explicit channel routing with its channel input file",
+     [](const model_state& ms) { return ms.channel.chan_explic != 0; }},
+    {"STORM_SEWER", "the storm-sewer pipe network",
+     [](const model_state& ms) { return ms.channel.storm_sewer != 0; }},
+    {"SOIL_EROSION", "sediment transport",
+     [](const model_state& ms) { return ms.transport.sediment.soil_erosion != 0; }},
+    {"OV_CON_TRANS", "overland contaminant transport",
+     [](const model_state& ms) { return ms.transport.ov_con_trans != 0; }},
+    {"CHAN_CON_TRANS", "channel contaminant transport",
+     [](const model_state& ms) { return ms.cards.chan_con_trans_given != 0; }},
+    {"SOIL_CON_TRANS", "soil contaminant transport",
+     [](const model_state& ms) { return ms.transport.soil_con_trans != 0; }},
+    {"SEDIMENT_CONTAM", "sediment-bound contaminants",
+     [](const model_state& ms) { return ms.transport.sediment_contam != 0; }},
+    {"SOIL_STATIC_CONC", "fixed soil contaminant concentrations",
+     [](const model_state& ms) { return ms.transport.soil_static_conc != 0; }},
+    {"CONTAM_MAP", "an initial contaminant map",
+     [](const model_state& ms) { return ms.transport.contam_map_on != 0; }},
+    {"NUTRIENTS", "the nutrient sub-model",
+     [](const model_state& ms) { return ms.transport.nutrients != 0; }},
+    {"VOLP", "the data exchange with VOLP",
+     [](const model_state& ms) { return ms.output.volp != 0; }},
+    {"R7_INPUT", "the coupling with the R7 reservoir model",
+     [](const model_state& ms) { return ms.cards.r7_input_given != 0; }},
+    {"R7_FLUXES", "the coupling with the R7 reservoir model",
+     [](const model_state& ms) { return ms.cards.r7_fluxes_given != 0; }},
+    {"ANALYZERS", "the analyzer file",
+     [](const model_state& ms) { return ms.cards.analyzers_given != 0; }},
+    {"IN_THETA_LOCATION", "soil moisture output at listed cells",
+     [](const model_state& ms) { return ms.cards.in_theta_location_given != 0; }},
+    {"XYBDYOUTPUT_PTS or XYBDYOUTPUT_MASK", "XY point outputs",
+     [](const model_state& ms) { return ms.cards.xy_output_given != 0; }},
+};
+
 }  // namespace
+
+void check_inputs_supported(model_state& ms) {
+  for (const unsupported_input& u : unsupported_inputs) {
+    if (!u.on(ms)) continue;
+    printf("Error: %s (the %s card) is not supported by this version.\n", u.what, u.card);
+    run_error.error_code = error_code_own_message;
+    return;
+  }
+}
 
 void check_project_options(model_state& ms) {
   if (!grid_and_clock_can_run(ms)) return;

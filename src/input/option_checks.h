@@ -5,3 +5,8 @@
 struct model_state;
 
 void check_project_options(model_state& ms);
+
+// Refuses the first card whose process or input this version cannot run yet (multi-layer soil,
+// Richards, Sacramento, channels, pipes, transport, coupling, ...): prints one message naming
+// the card and sets code 4000. Called by the run driver right after check_project_options.
+void check_inputs_supported(model_state& ms);

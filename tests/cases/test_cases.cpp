@@ -1,10 +1,13 @@
 // End-to-end cases: the real torva executable run on the projects of tests/cases/, each copied
 // into a fresh folder. The small watershed runs to a normal end with its numbered mask, its
-// summary start-up lines and its run time; each bad grid stops the run with its message and a
-// nonzero exit status, never with a crash.
+// summary start-up lines, its run time and an outlet hydrograph whose times show every step of
+// the run up to its end time; each bad grid stops the run with its message and a nonzero exit
+// status, never with a crash; a card of a process this version cannot run stops the run at
+// start-up; and the lines of an error message reach the console in order, whatever the stream.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -47,6 +50,31 @@ void edit_file(const std::string& path, const std::string& from, const std::stri
   write_file(path, text);
 }
 
+// The times (first column) of the outlet hydrograph lines; each line must hold a time and a
+// discharge.
+std::vector<double> hydrograph_times(const std::string& text) {
+  std::vector<double> times;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    double time = 0.0, q = 0.0;
+    std::string rest;
+    EXPECT_TRUE(fields >> time >> q) << line;
+    EXPECT_FALSE(fields >> rest) << line;
+    times.push_back(time);
+  }
+  return times;
+}
+
+// Runs `command` through the shell with both output streams into one file; returns that file.
+std::string run_into_one_stream(const temp_dir& dir, const std::string& args) {
+  const std::string command = "'" + torva_exe() + "' " + args + " > all.out 2>&1";
+  const command_result run = run_command("/bin/sh", {"-c", command});
+  EXPECT_EQ(run.status, 1) << read_file(dir.file("all.out"));
+  return read_file(dir.file("all.out"));
+}
+
 TEST(SmallCase, RunsToANormalEndWithItsMaskAndStartUpLines) {
   temp_dir dir;
   copy_small_case(dir);
@@ -72,6 +100,120 @@ TEST(SmallCase, RunsToANormalEndWithItsMaskAndStartUpLines) {
   const std::string times = read_file(dir.file("out_time.out"));
   EXPECT_EQ(times.rfind("total time (s): ", 0), 0u) << times;
   EXPECT_EQ(times.back(), '\n');
+
+  // The run starts at the project's start date and time and lasts its 120 minutes: 720 steps of
+  // 10 s, the outlet hydrograph written every 5 minutes (30 steps) from step 0 to step 720.
+  EXPECT_TRUE(contains(run.out, "simulation duration 120 minutes\n")) << run.out;
+  EXPECT_TRUE(contains(run.out, "event  1 elapsed time     0.00   3/14/2005 06:30:00 ")) << run.out;
+  const std::vector<double> hydro = hydrograph_times(read_file(dir.file("small_outlet.out")));
+  ASSERT_EQ(hydro.size(), 25u);
+  for (std::size_t i = 0; i < hydro.size(); ++i) EXPECT_EQ(hydro[i], 5.0 * i) << i;
+  EXPECT_EQ(read_file(dir.file("small_outlet.out")).rfind("    0.00 ", 0), 0u);
+}
+
+TEST(SmallCase, TheRunMakesEveryStepToItsEndTime) {
+  struct clock_case {
+    const char* what;
+    std::string timestep, hyd_freq, tot_time;  // the project's lines
+    std::size_t lines;                         // outlet hydrograph lines
+    double step_minutes;                       // minutes between two lines
+  };
+  const clock_case cases[] = {
+      // A line at every step: 120 steps of one minute after step 0, and not one more.
+      {"one-minute steps", "TIMESTEP           60.0", "HYD_FREQ           1",
+       "TOT_TIME           120", 121, 1.0},
+      {"a shorter run", "TIMESTEP           60.0", "HYD_FREQ           1", "TOT_TIME           30",
+       31, 1.0},
+      {"ten-second steps, a line every 3 minutes", "TIMESTEP           10.0",
+       "HYD_FREQ           3", "TOT_TIME           45", 16, 3.0},
+  };
+  for (const clock_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    temp_dir dir;
+    copy_small_case(dir);
+    edit_file(dir.file("small.prj"), "TIMESTEP           10.0", c.timestep);
+    edit_file(dir.file("small.prj"), "HYD_FREQ           5", c.hyd_freq);
+    edit_file(dir.file("small.prj"), "TOT_TIME           120", c.tot_time);
+    const command_result run = run_command(torva_exe(), {"small.prj"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    const std::vector<double> hydro = hydrograph_times(read_file(dir.file("small_outlet.out")));
+    ASSERT_EQ(hydro.size(), c.lines);
+    for (std::size_t i = 0; i < hydro.size(); ++i)
+      EXPECT_NEAR(hydro[i], c.step_minutes * i, 1e-9) << i;
+  }
+}
+
+TEST(SmallCase, CardsOfProcessesNotBuiltYetStopTheRunAtStartUp) {
+  struct refused_case {
+    std::string cards;  // added to the small project
+    const char* message;
+  };
+  const refused_case cases[] = {
+      {"SACRAMENTO sac.txt\n",
+       "Error: Sacramento soil-moisture accounting (the SACRAMENTO card) is not supported by this "
+       "version.\n"},
+      {"STORM_SEWER pipes.txt\nGRID_PIPE grid_pipe.asc\n",
+       "Error: the storm-sewer pipe network (the STORM_SEWER card) is not supported by this "
+       "version.\n"},
+      {"INF_LAYERED_SOIL\nSOIL_LAYER_INPUT_FILE no_layers.txt\n",
+       "Error: multi-layer soil infiltration with its soil layer file (the INF_LAYERED_SOIL card) "
+       "is not supported by this version.\n"},
+      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_CELL cells.txt\n",
+       "(the CHAN_EXPLIC or DIFFUSIVE_WAVE card) is not supported by this version.\n"},
+      {"LONG_TERM\nET_CALC_DEARDORFF\nINF_REDIST\nALBEDO a.asc\nHMET_SAMSON h.txt\n",
+       "(the LONG_TERM card) is not supported by this version.\n"},
+  };
+  for (const refused_case& rc : cases) {
+    SCOPED_TRACE(rc.cards);
+    temp_dir dir;
+    copy_small_case(dir);
+    write_file(dir.file("small.prj"), read_file(dir.file("small.prj")) + rc.cards);
+    const command_result run = run_command(torva_exe(), {"small.prj"});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_FALSE(faulted(run)) << run.err;
+    // The message, then the report's newline, and nothing of the run after it.
+    EXPECT_TRUE(contains(run.out, std::string(rc.message) + "\n")) << run.out;
+    EXPECT_FALSE(contains(run.out, "reading watershed mask")) << run.out;
+    EXPECT_FALSE(contains(run.out, "Running....")) << run.out;
+    EXPECT_FALSE(contains(run.out, "junctions")) << run.out;
+    EXPECT_TRUE(contains(run.out, "Run time: ")) << run.out;
+    // No run file was opened; the run's time is recorded.
+    EXPECT_FALSE(file_exists(dir.file("small_summary.out")));
+    EXPECT_FALSE(file_exists(dir.file("small_outlet.out")));
+    EXPECT_EQ(read_file(dir.file("out_time.out")).rfind("total time (s): ", 0), 0u);
+  }
+}
+
+TEST(SmallCase, AnErrorMessageKeepsItsLinesInOrderWithBothStreamsInOneFile) {
+  // Redistribution without a pore index: the reader's two lines, then the report's newline.
+  {
+    temp_dir dir;
+    copy_small_case(dir);
+    write_file(dir.file("small.prj"), read_file(dir.file("small.prj")) + "INF_REDIST\n");
+    const std::string all = run_into_one_stream(dir, "small.prj");
+    const std::size_t outlet = all.find("outlet is in grid cell: 104\n");
+    const std::size_t message = all.find(
+        "For infiltration redistribution, pore index map must be specified\n"
+        "Program stopped.\n\n");
+    const std::size_t run_time = all.find("Run time: ");
+    ASSERT_NE(outlet, std::string::npos) << all;
+    ASSERT_NE(message, std::string::npos) << all;
+    ASSERT_NE(run_time, std::string::npos) << all;
+    EXPECT_LT(outlet, message) << all;
+    EXPECT_LT(message, run_time) << all;
+  }
+  // A project file that does not open: the reader's line, then the code's message.
+  {
+    temp_dir dir;
+    const std::string all = run_into_one_stream(dir, "none.prj");
+    const std::size_t reading = all.find("reading run parameters from project file: none.prj\n");
+    const std::size_t message = all.find(
+        "Error opening project file named: none.prj\n"
+        "\nError: The specified project file was not found.\n");
+    ASSERT_NE(reading, std::string::npos) << all;
+    ASSERT_NE(message, std::string::npos) << all;
+    EXPECT_LT(reading, message) << all;
+  }
 }
 
 TEST(SmallCase, BadGridsStopTheRunWithTheirMessage) {

@@ -395,4 +395,67 @@ TEST_F(RunDriver, ModelStepsStopAProjectThatCannotBeReadButRecordTheTime) {
   EXPECT_EQ(read_file(dir_.file("out_time.out")).rfind("total time (s): ", 0), 0u);
 }
 
+TEST_F(RunDriver, ModelStepsRunAProjectStepByStepToItsEndTime) {
+  const std::string header = "north: 60.0\nsouth: 0.0\neast: 90.0\nwest: 0.0\nrows: 2\ncols: 3\n";
+  torva_test::write_file(dir_.file("mask.asc"), header + "1 1 1\n1 1 1\n");
+  torva_test::write_file(dir_.file("elev.asc"), header + "10 9 8\n9 8 7\n");
+  torva_test::write_file(
+      dir_.file("p.prj"),
+      "TORVAPROJECT\nROWS 2\nCOLS 3\nGRIDSIZE 30\nTIMESTEP 60\nTOT_TIME 5\nHYD_FREQ 1\n"
+      "OUTROW 2\nOUTCOL 3\nOUTSLOPE 0.01\nMANNING_N 0.05\nSTART_DATE 2005 3 14\n"
+      "START_TIME 6 30\nPRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 3\n"
+      "WATERSHED_MASK mask.asc\nELEVATION elev.asc\nSUMMARY sum.out\nOUTLET_HYDRO q.out\n");
+  stdout_capture capture;
+  EXPECT_EQ(run_project("p.prj", nullptr), 0);
+  const std::string out = capture.stop();
+  EXPECT_EQ(run_error.error_fatal, 0) << out;
+  EXPECT_NE(out.find("Running....\n"), std::string::npos) << out;
+  // Steps 0 to 5 of one minute each, one hydrograph line per step ("%8.2lf" minutes, then the
+  // discharge), and none after the end.
+  const std::string hydro = read_file(dir_.file("q.out"));
+  std::vector<std::string> times;
+  for (std::size_t at = 0; at < hydro.size(); at = hydro.find('\n', at) + 1) {
+    times.push_back(hydro.substr(at, 8));
+    if (hydro.find('\n', at) == std::string::npos) break;
+  }
+  EXPECT_EQ(times, (std::vector<std::string>{"    0.00", "    1.00", "    2.00", "    3.00",
+                                             "    4.00", "    5.00"}))
+      << hydro;
+}
+
+TEST_F(RunDriver, ModelStepsRefuseACardNotSupportedYetBeforeAnyFileIsOpened) {
+  const std::string project =
+      "TORVAPROJECT\nROWS 2\nCOLS 3\nGRIDSIZE 30\nTIMESTEP 10\nTOT_TIME 60\nOUTSLOPE 0.01\n"
+      "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 30\nWATERSHED_MASK mask.asc\n"
+      "ELEVATION elev.asc\nSUMMARY sum.out\nOUTLET_HYDRO q.out\n";
+  struct refused {
+    std::string cards;
+    const char* message;  // what the run prints
+    bool not_supported;   // the message is that of a card not supported
+  };
+  const refused cases[] = {
+      {"STORM_SEWER pipes.txt\n",
+       "Error: the storm-sewer pipe network (the STORM_SEWER card) is not supported by this "
+       "version.\n\n",
+       true},
+      // A conflict of the chosen options is reported before: its code's message alone.
+      {"WATER_TABLE wt.asc\nGW_SIMULATION\nGW_UNIF_POROSITY 0.3\nGW_UNIF_HYCOND 1e-5\n"
+       "SACRAMENTO s.txt\n",
+       "\nError: You have specified both groundwater routing and Sacramento soil moisture\n",
+       false},
+  };
+  for (const refused& r : cases) {
+    torva_test::write_file(dir_.file("p.prj"), project + r.cards);
+    stdout_capture capture;
+    EXPECT_EQ(run_project("p.prj", nullptr), 0);
+    const std::string out = capture.stop();
+    EXPECT_EQ(run_error.error_fatal, 1) << r.cards;
+    EXPECT_NE(out.find(r.message), std::string::npos) << out;
+    EXPECT_EQ(out.find("is not supported") != std::string::npos, r.not_supported) << out;
+    EXPECT_EQ(out.find("Running...."), std::string::npos) << out;
+    EXPECT_FALSE(torva_test::file_exists(dir_.file("sum.out"))) << r.cards;
+    EXPECT_FALSE(torva_test::file_exists(dir_.file("q.out"))) << r.cards;
+  }
+}
+
 }  // namespace

@@ -1,8 +1,10 @@
 // Option conflict checks: one small project per code, in the order of the checks; the warnings
-// that let the run go on; the options that the chosen methods switch off; and a project whose
-// grid or clock cannot run, refused before any output file is written.
+// that let the run go on; the options that the chosen methods switch off; the cards of processes
+// this version cannot run, refused by name; and a project whose grid or clock cannot run,
+// refused before any output file is written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -186,6 +188,90 @@ TEST_F(OptionChecks, MethodsSwitchOffTheOptionsTheyIgnore) {
   auto channel = check(base_cards + "CHAN_EXPLIC\nCHAN_DISCHARGE q.out\nSOIL_EROSION\n");
   EXPECT_EQ(channel->output.map_chan_discharge, 1);
   EXPECT_EQ(channel->transport.chan_sediment, 1);
+}
+
+TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
+  struct row {
+    std::string cards;
+    const char* card;  // the card the message names
+  };
+  const row rows[] = {
+      {long_term_cards, "LONG_TERM"},
+      {"INF_LAYERED_SOIL\nSOIL_LAYER_INPUT_FILE layers.txt\n", "INF_LAYERED_SOIL"},
+      {"INF_RICHARDS\n", "INF_RICHARDS"},
+      {"SACRAMENTO sac.txt\n", "SACRAMENTO"},
+      {"INIT_SWE_DEPTH 0.2\n", "INIT_SWE_DEPTH"},
+      {"INIT_SWE_DEPTH swe.asc\n", "INIT_SWE_DEPTH"},
+      {groundwater_cards + "USE_WELLS\n", "USE_WELLS"},
+      {groundwater_cards + "GW_WELL_LEVEL wells.out\nOUT_WELL_LOCATION wells.txt\n",
+       "GW_WELL_LEVEL"},
+      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "CHAN_EXPLIC or DIFFUSIVE_WAVE"},
+      {"DIFFUSIVE_WAVE\n", "CHAN_EXPLIC or DIFFUSIVE_WAVE"},
+      {"STORM_SEWER pipes.txt\n", "STORM_SEWER"},
+      {"SOIL_EROSION\n", "SOIL_EROSION"},
+      {"OV_CON_TRANS\n", "OV_CON_TRANS"},
+      {"CHAN_CON_TRANS\n", "CHAN_CON_TRANS"},
+      {"SOIL_CONTAM\n", "SOIL_CON_TRANS"},
+      {"SEDIMENT_CONTAM\n", "SEDIMENT_CONTAM"},
+      {"SOIL_STATIC_CONC\n", "SOIL_STATIC_CONC"},
+      {"CONTAM_MAP c.asc\n", "CONTAM_MAP"},
+      {"NUTRIENTS\n", "NUTRIENTS"},
+      {"TEV\nVOLP veg.txt\nTEV_EVENT_NUM 3\n", "VOLP"},
+      {"R7_INPUT r7.txt\n", "R7_INPUT"},
+      {"R7_FLUXES\n", "R7_FLUXES"},
+      {"ANALYZERS watch.ana\n", "ANALYZERS"},
+      {"IN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n", "IN_THETA_LOCATION"},
+      {"XYBDYOUTPUT_PTS points.txt\n", "XYBDYOUTPUT_PTS or XYBDYOUTPUT_MASK"},
+      // The first one of the list is named.
+      {"STORM_SEWER pipes.txt\nSACRAMENTO sac.txt\n", "SACRAMENTO"},
+  };
+  for (const row& r : rows) {
+    auto ms = check(base_cards + r.cards);
+    ASSERT_EQ(run_error.error_code, 0) << r.cards;
+    stdout_capture capture;
+    check_inputs_supported(*ms);
+    const std::string out = capture.stop();
+    EXPECT_EQ(run_error.error_code, error_code_own_message) << r.cards;
+    const std::string named =
+        std::string(" (the ") + r.card + " card) is not supported by this version.\n";
+    EXPECT_EQ(out.rfind("Error: ", 0), 0u) << out;
+    EXPECT_EQ(out.size() - out.find(named), named.size()) << r.cards << "\n" << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;  // one message
+  }
+
+  run_error = error_state{};
+  auto ms = check(base_cards + "SACRAMENTO sac.txt\n");
+  stdout_capture capture;
+  check_inputs_supported(*ms);
+  EXPECT_EQ(capture.stop(),
+            "Error: Sacramento soil-moisture accounting (the SACRAMENTO card) is not supported by "
+            "this version.\n");
+}
+
+TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
+  const std::string accepted[] = {
+      "",
+      "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n",
+      "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nREAD_SM_HOTSTART sm.asc\n",
+      groundwater_cards + "GW_BOUNDFILE b.asc\nAQUIFER_BOTTOM a.asc\n",
+      "INTERCEPTION\nSTORAGE_CAPACITY s.asc\nINTERCEPTION_COEFF i.asc\n",
+      "OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\nDIKE_MAP d.asc\nLOWSPOT_FILE s.txt\n",
+      "OV_BOUNDARY\nRETEN_DEPTH r.asc\nROUGHNESS n.asc\nREAD_OV_HOTSTART ov.asc\n",
+      // Cards that only act together with a process refused above change nothing alone.
+      "USE_WELLS\nHMET_SAMSON h.txt\nSUPERLINK_JUNC_LOCATION j.txt\nCHANNEL_INPUT chan.txt\n",
+  };
+  for (const std::string& cards : accepted) {
+    auto ms = check(base_cards + cards);
+    ASSERT_EQ(run_error.error_code, 0) << cards;
+    stdout_capture capture;
+    check_inputs_supported(*ms);
+    EXPECT_EQ(capture.stop(), "") << cards;
+    EXPECT_EQ(run_error.error_code, 0) << cards;
+  }
+  // A precipitation file instead of uniform rain.
+  auto ms = check(grid_cards + "PRECIP_FILE rain.gag\n");
+  check_inputs_supported(*ms);
+  EXPECT_EQ(run_error.error_code, 0);
 }
 
 TEST_F(OptionChecks, GridFaultStopsTheRunBeforeAnyOutputIsWritten) {
