@@ -261,27 +261,8 @@ int read_contam_table(model_state& ms, const char* file_name, int table_id,
         map_read_category_values(ms, index, e->file_name.c_str(), grid, largest_id);
     file_handle_close(index);
     if (map_read == 0) return 0;
-    // A watershed cell whose id is not 0 needs a row: it would otherwise take no values.
-    raw_array1d<char> has_row;
-    if (!has_row.allocate(largest_id)) {
-      raw_report_alloc_failure("Table IDs");
-      map_table_fail("Error: no memory for the ids of contaminant %d\n", i);
-      return 0;
-    }
-    for (int r = 1; r <= m; ++r) has_row[ids[r]] = 1;
-    for (int r = 1; r <= ms.rows; ++r) {
-      for (int c = 1; c <= ms.cols; ++c) {
-        const int id = grid[r][c];
-        if (ms.index_map[r][c] == 0 || id == 0 || has_row[id] != 0) continue;
-        map_table_fail(
-            "Error: the watershed cell at row %d column %d of index map %s has the id %d, for "
-            "which contaminant %d of table %s in mapping table file %s has no row\n",
-            r, c, e->file_name.c_str(), id, i, table_label, file_name);
-        return 0;
-      }
-    }
-
-    // i. The value columns into row i of their arrays.
+    // i. The value columns into row i of their arrays; an id without a row of its own gives its
+    // cells 0.0.
     raw_array1d<double> values_by_id;
     if (!alloc_values_by_id(values_by_id, largest_id)) return 0;
     for (int column = 1; column <= contam_value_columns; ++column) {

@@ -22,7 +22,8 @@ inline constexpr int max_contam_name = 300;
 // contam_count and, per contaminant i = 1..count, its description and output name
 // (descriptions[i], output_names[i]; element 0 empty), its precipitation concentration
 // (precip_conc[i]) and partition coefficient (partition_coef[i]), and its eight value columns
-// into row i of each given parameter array (cell_count + 1 elements per row). The two
+// into row i of each given parameter array (cell_count + 1 elements per row): a cell whose id
+// has no row of its own reads 0.0, a cell of id 0 keeps what its row held. The two
 // coefficient arrays grow by the count, each parameter array by count rows. The index map's
 // header goes to map_north..map_cols of the model state. Returns 1 when every contaminant was
 // read; 0 for a file that does not begin with the mapping-table magic word (nothing reported),

@@ -345,23 +345,16 @@ int read_map_table(model_state& ms, int table_id, const table_columns& outputs, 
   if (grid.empty()) return 0;
 
   if (map_read != 0) {
-    // Every watershed cell needs a row for its id: a cell without one would get no value.
-    raw_array1d<char> has_row;
-    if (!has_row.allocate(largest_id)) {
-      raw_report_alloc_failure("Table IDs");
-      map_table_fail("Error: no memory for the ids of table %s\n", keyword);
-      return 0;
-    }
-    for (int row = 1; row <= n; ++row) has_row[ids[row]] = 1;
+    // Every watershed cell needs an id: a cell of id 0 would take no value and break the
+    // cell-by-cell order of the values. An id without a row of its own reads 0.0, the value
+    // table_store_row leaves under it.
     for (int r = 1; r <= ms.rows; ++r) {
       for (int c = 1; c <= ms.cols; ++c) {
-        if (ms.index_map[r][c] == 0) continue;
-        const int id = grid[r][c];
-        if (id >= 1 && has_row[id] != 0) continue;
+        if (ms.index_map[r][c] == 0 || grid[r][c] >= 1) continue;
         map_table_fail(
-            "Error: the watershed cell at row %d column %d of index map %s has the id %d, for "
-            "which table %s of mapping table file %s has no row\n",
-            r, c, index_file.c_str(), id, keyword, file_name);
+            "Error: the watershed cell at row %d column %d of index map %s has the id %d; the ids "
+            "of table %s in mapping table file %s begin at 1\n",
+            r, c, index_file.c_str(), grid[r][c], keyword, file_name);
         return 0;
       }
     }

@@ -20,14 +20,15 @@ using table_columns = std::array<raw_array1d<double>*, 7>;
 // With precip_count >= 1 and precip_values given, a PRECIP_CONC line after the count line is
 // read into precip_values[1..precip_count] (left alone when the table has none).
 // The index map's header goes to map_north..map_cols of the model state. Every watershed cell
-// must carry an id that has a row in the table.
+// must carry an id of 1 or more; an id up to the table's largest that has no row of its own gives
+// its cells 0.0 in every column.
 // Returns 1 when the table and its index map were read; a fault in the index map's contents
 // (codes 70 to 74, an unreadable header, an id that is no number or is negative) has been
 // reported and still gives 1, with the values read so far assigned. Returns 0 after any other
 // reported fault: codes 64 (file does not open), 65 (index map does not open), 66 (table missing or
 // empty), or code 4000 after a message of its own (rows missing, without an id or with an id below
-// 1; a value of a row or of the PRECIP_CONC line that is not a number; a watershed cell whose id
-// has no row; a destination too small). A row or PRECIP_CONC line whose values end early gives
+// 1; a value of a row or of the PRECIP_CONC line that is not a number; a watershed cell of id 0;
+// a destination too small). A row or PRECIP_CONC line whose values end early gives
 // 0.0 for the values it lacks and reading goes on. Every fault is reported through error_report
 // at once: callers test run_error.error_fatal.
 int read_map_table(model_state& ms, int table_id, const table_columns& outputs,

@@ -136,31 +136,6 @@ bool find_table(file_handle& h, const char* file_name, int table_id, id_table& t
   return true;
 }
 
-// Every watershed cell whose id is not 0 needs a row of the table: a cell without one would
-// silently take no values. False after the reported fault.
-bool check_ids_have_rows(const model_state& ms, const id_table& t, const char* file_name,
-                         int table_id) {
-  raw_array1d<char> has_row;
-  if (!has_row.allocate(t.largest_id)) {
-    raw_report_alloc_failure("Table IDs");
-    map_table_fail("Error: no memory for the ids of table %s\n", map_table_keyword(table_id));
-    return false;
-  }
-  for (int row = 1; row <= t.n; ++row) has_row[t.ids[row]] = 1;
-  for (int r = 1; r <= ms.rows; ++r) {
-    for (int c = 1; c <= ms.cols; ++c) {
-      const int id = t.grid[r][c];
-      if (ms.index_map[r][c] == 0 || id == 0 || has_row[id] != 0) continue;
-      map_table_fail(
-          "Error: the watershed cell at row %d column %d of index map %s has the id %d, for "
-          "which table %s of mapping table file %s has no row\n",
-          r, c, t.index_file.c_str(), id, map_table_keyword(table_id), file_name);
-      return false;
-    }
-  }
-  return true;
-}
-
 // Opens the soil-type index map of a soil-column table (found by map_table_locate) and reads it
 // in category mode into soil_type, refusing ids beyond the soil-type table. False after a
 // reported fault.
@@ -296,7 +271,6 @@ int read_erosion_table(model_state& ms, const char* file_name, const erosion_col
   if (!read_rows_and_map(ms, h, file_name, map_table_soil_erosion,
                          erosion_fixed_columns + class_count, t))
     return 0;
-  if (!check_ids_have_rows(ms, t, file_name, map_table_soil_erosion)) return 0;
 
   raw_array1d<double> values_by_id;
   if (!alloc_values_by_id(values_by_id, t.largest_id)) return 0;
@@ -308,7 +282,8 @@ int read_erosion_table(model_state& ms, const char* file_name, const erosion_col
       return 0;
   }
   // Soil fractions per class, in their slot of each cell's entry: the k-th watershed cell, row by
-  // row, is cell k; a cell of id 0 has no fraction in any class.
+  // row, is cell k; a cell of id 0 has no fraction in any class, and an id without a row of its
+  // own reads 0.0 in every column and class, as in every table read by id.
   for (int s = 1; s <= class_count; ++s) {
     table_store_row(t.data, t.n, erosion_fixed_columns + s, t.ids, t.largest_id, values_by_id);
     int k = 0;
@@ -407,7 +382,6 @@ int read_wetland_table(model_state& ms, const char* file_name, int& wetland_coun
     error_report(run_error);
     return 0;
   }
-  if (!check_ids_have_rows(ms, t, file_name, map_table_wetlands)) return 0;
   if (wetland_mask.count() < ms.cell_count) {
     alloc_1d_int(wetland_mask, ms.cell_count, "wetland_mask");
     if (wetland_mask.empty() && ms.cell_count > 0) {
@@ -422,6 +396,8 @@ int read_wetland_table(model_state& ms, const char* file_name, int& wetland_coun
                    file_name);
     return 0;
   }
+  // A map id without a row keeps its compact number: its cells are that wetland, whose
+  // properties stay 0.0.
   wetland_count = t.n;
   for (int row = 1; row <= t.n; ++row) {
     const int number = compact[t.ids[row]];

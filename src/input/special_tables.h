@@ -36,7 +36,8 @@ using erosion_columns = std::array<raw_array1d<double>*, 5>;
 // Reads the SOIL_EROSION_PROPS table (id 10) and its index map: columns 1..5 go to the given
 // per-cell outputs, column 5 + s to the soil-fraction slot of sed_fract[cell][s]
 // (sed_fract_soil_slot, transport_records.h) for classes s = 1..class_count (a cell whose id is
-// 0 gets 0.0); the other slots are left alone. The table's NUM_SED must equal class_count (code
+// 0 gets 0.0); the other slots are left alone. An id that has no row of its own gives its cells
+// 0.0 in every column and class. The table's NUM_SED must equal class_count (code
 // 91). The index map's header goes to map_north..map_cols of the model state. Returns 1, or 0
 // after a reported fault (codes 64, 65, 66, 91, the index-map codes, or 4000 after a message of
 // its own).
@@ -59,9 +60,9 @@ int make_well_list(const char* file_name, const raw_array1d<int>& ids,
 // Reads the WETLAND_PROPERTIES table (id 12) and its index map: numbers the distinct ids of the
 // map 1, 2, ... in the order they are met row by row, stores the table's count in
 // wetland_count, fills records 1..count of `wetlands` (allocated here) and writes every
-// watershed cell's compact number into wetland_mask (0 for id 0). Returns 1, or 0 after a
-// reported fault (codes 64, 65, 66, 67, 68, the index-map codes, or 4000 after a message of its
-// own, among them a map id without a table row).
+// watershed cell's compact number into wetland_mask (0 for id 0). A map id without a table row
+// is numbered like the others and its record stays all 0.0. Returns 1, or 0 after a reported
+// fault (codes 64, 65, 66, 67, 68, the index-map codes, or 4000 after a message of its own).
 int read_wetland_table(model_state& ms, const char* file_name, int& wetland_count,
                        raw_array1d<wetland_record>& wetlands, raw_array1d<int>& wetland_mask);
 

@@ -568,25 +568,19 @@ int read_stream_table(const char* file_name, int kind, raw_array2d<double>* out1
     return 0;
   }
 
-  // Every id the map gives a link must have a row: a link without one would silently take 0.
-  raw_array1d<unsigned char> has_row;
-  if (!has_row.allocate(largest_id)) {
-    raw_report_alloc_failure("Table IDs");
-    fail();
-    return 0;
-  }
-  for (int r = 1; r <= n; ++r) has_row[ids[r]] = 1;
+  // The id of every link must lie in 0..the largest row id: a negative id or one beyond the
+  // table has no value at all. An id within the table that has no row of its own reads 0.0, the
+  // value table_store_row leaves under it.
   for (int link = 1; link <= link_count; ++link) {
     for (int node = 1; node <= nodes_per_link[link]; ++node) {
       const int id = index_table[node][link];
-      if (id != 0 && (id < 0 || id > largest_id || has_row[id] == 0)) {
-        own_message(
-            "Error: stream map file %s gives link %d the table id %d, which table %s of the "
-            "stream mapping table file %s does not list\n",
-            map_file.c_str(), link, id, label, name);
-        fail();
-        return 0;
-      }
+      if (id >= 0 && id <= largest_id) continue;
+      own_message(
+          "Error: stream map file %s gives link %d the table id %d, outside the ids 1 to %d of "
+          "table %s of the stream mapping table file %s\n",
+          map_file.c_str(), link, id, largest_id, label, name);
+      fail();
+      return 0;
     }
   }
 

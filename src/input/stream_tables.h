@@ -121,10 +121,11 @@ void report_stream_index_map_failure(int result, const char* file_name);
 
 // Reads the table of `kind` from the stream mapping-table file and its index map into the
 // given outputs (output c takes value column c; null where not wanted), each [link][node] of
-// at least link_count x max_nodes. Links whose id is 0 keep their values; a row whose values end
-// early gives 0.0 for the values it lacks. Returns 1, or 0 after the failure was reported (codes
-// 64, 66, 115 to 118, or 4000 after a message of its own: a row without its id or with an id
-// below 1, a value that is not a number, the file ending before the last row).
+// at least link_count x max_nodes. Links whose id is 0 keep their values; a link whose id has no
+// row of its own takes 0.0; a row whose values end early gives 0.0 for the values it lacks.
+// Returns 1, or 0 after the failure was reported (codes 64, 66, 115 to 118, or 4000 after a
+// message of its own: a row without its id or with an id below 1, a value that is not a number,
+// the file ending before the last row, a link id that is negative or beyond the largest row id).
 int read_stream_table(const char* file_name, int kind, raw_array2d<double>* out1,
                       raw_array2d<double>* out2, raw_array2d<double>* out3,
                       raw_array2d<double>* out4, int link_count, int max_nodes,

@@ -219,6 +219,55 @@ TEST_F(ContaminantTable, RowsShortOfValuesGiveZeroForWhatTheyLack) {
   }
 }
 
+// An id of a contaminant's index map that has no row gives its cells 0.0 in all eight columns;
+// the run goes on and the next contaminant is read as usual.
+TEST_F(ContaminantTable, IdsWithoutARowReadZeroInEveryColumn) {
+  // Contaminant 1 has rows 1 and 3: id 2 lies between them. Contaminant 2 has the row of id 2
+  // alone: id 1 lies below it.
+  write_file(dir_.file("a.idx"), index_map("2 1 0\n3 2 0\n"));
+  write_file(dir_.file("b.idx"), index_map("1 2 0\n2 1 1\n"));
+  std::string rows_1;
+  std::string rows_3;
+  for (int c = 1; c <= 8; ++c) {
+    rows_1 += std::to_string(c) + " ";
+    rows_3 += std::to_string(300 + c) + " ";
+  }
+  const int result = read(
+      magic + "INDEX_MAP a.idx \"A\"\nINDEX_MAP b.idx \"B\"\nCONTAMINANT_TRANSPORT\n" +
+      "NUM_CONTAM 2\n" + contaminant("A", "A", "a.out", 1, 2, row(1, rows_1) + row(3, rows_3), 2) +
+      contaminant("B", "B", "b.out", 3, 4, row(2, rows_3), 1));
+  ASSERT_EQ(result, 1) << printed_;
+  EXPECT_EQ(run_error.error_fatal, 0) << printed_;
+  EXPECT_NE(printed_.find("In map a.idx category 2 has 2 values\n"), std::string::npos) << printed_;
+  EXPECT_NE(printed_.find("In map b.idx category 1 has 3 values\n"), std::string::npos) << printed_;
+  // What each cell carries per contaminant: 0 no values, 1 the row of id 1, 3 the row of id 3
+  // (contaminant 2: the row of id 2).
+  struct cell_case {
+    int cell;
+    int row_of_a;
+    int row_of_b;
+  };
+  const cell_case cases[] = {
+      {1, 0, 0},  // a: id 2 (no row); b: id 1 (no row)
+      {2, 1, 3},  // a: id 1; b: id 2
+      {3, 3, 3},  // a: id 3; b: id 2
+      {4, 0, 0},  // a: id 2 (no row); b: id 1 (no row)
+      {5, 0, 0},  // a: id 0 (no id); b: id 1 (no row)
+  };
+  for (const cell_case& c : cases) {
+    SCOPED_TRACE("cell " + std::to_string(c.cell));
+    for (int column = 1; column <= 8; ++column) {
+      const guarded_array2d<double>& p = parameters_[static_cast<std::size_t>(column - 1)];
+      const double of_a = c.row_of_a == 0 ? 0.0 : (c.row_of_a == 1 ? column : 300 + column);
+      const double of_b = c.row_of_b == 0 ? 0.0 : 300 + column;
+      EXPECT_DOUBLE_EQ(p[1][c.cell], of_a) << "column " << column;
+      EXPECT_DOUBLE_EQ(p[2][c.cell], of_b) << "column " << column;
+    }
+  }
+  EXPECT_EQ(printed_.rfind("found and read index map\n"),
+            printed_.size() - std::string("found and read index map\n").size());
+}
+
 TEST_F(ContaminantTable, FirstLineOtherThanTheMagicWordReadsNothingSilently) {
   EXPECT_EQ(read("SOMETHING_ELSE\nCONTAMINANT_TRANSPORT\nNUM_CONTAM 1\n"), 0);
   EXPECT_EQ(printed_, "");
@@ -265,11 +314,6 @@ TEST_F(ContaminantTable, FaultsAreFatal) {
       {"a value that is not a number",
        head + "NUM_CONTAM 1\n" + contaminant("A", "A", "a.out", 1, 2, row(1, "1 2 3 4 5 6 7 -"), 1),
        "holds a value that is not a number"},
-      {"a watershed id between the rows",
-       head + "NUM_CONTAM 1\n" +
-           contaminant("A", "A", "a.out", 1, 2,
-                       row(1, "1 2 3 4 5 6 7 8") + row(3, "1 2 3 4 5 6 7 8"), 2),
-       "has the id 2, for which contaminant 1"},
       {"an index map that does not open",
        magic + "INDEX_MAP absent.idx \"A\"\nCONTAMINANT_TRANSPORT\nNUM_CONTAM 1\n" + good,
        "unable to open index map file.\n", "Unable to open index file absent.idx"},

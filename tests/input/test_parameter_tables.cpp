@@ -1,10 +1,10 @@
 // Parameter tables and index maps: a table's values reach the watershed cells through the ids of
-// its index map, the PRECIP_CONC line of the nutrient tables, the category counts, the checks of
-// the index map against the project grid and the table, and the faults of the table's rows.
+// its index map (ids without a row reading 0.0), the PRECIP_CONC line of the nutrient tables, the
+// category counts, the checks of the index map against the project grid and the table, and the
+// faults of the table's rows.
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,7 +59,7 @@ class ParameterTables : public testing::Test {
     }
   }
   // read_map_table of `id` into the outputs of the listed columns; `out` gets what was printed.
-  int read(int id, std::initializer_list<int> columns, std::string* out = nullptr, int k = 0,
+  int read(int id, const std::vector<int>& columns, std::string* out = nullptr, int k = 0,
            double* precip = nullptr) {
     table_columns wanted{};
     for (int c : columns) wanted[static_cast<std::size_t>(c - 1)] = &outputs_[c - 1];
@@ -241,15 +241,10 @@ TEST_F(ParameterTables, FaultsOfTheFileAndTheTableStopTheRun) {
        "not a number (values from character 87 on)\n"},
       {"no index map", table_file("ROUGHNESS", 3, good_rows), "",
        "Unable to open index file lu.idx\n"},
-      {"a watershed id without a row", table_file("ROUGHNESS", 3, good_rows),
-       index_map("1 2 0\n3 5 5\n"),
-       "Error: the watershed cell at row 2 column 1 of "
-       "index map lu.idx has the id 3, for which table ROUGHNESS of mapping table file t.cmt has "
-       "no row\n"},
       {"a watershed cell without an id", table_file("ROUGHNESS", 3, good_rows),
        index_map("1 0 1\n1 1 1\n"),
-       "Error: the watershed cell at row 1 column 2 of index map lu.idx has the id 0, for which "
-       "table ROUGHNESS of mapping table file t.cmt has no row\n"},
+       "Error: the watershed cell at row 1 column 2 of index map lu.idx has the id 0; the ids of "
+       "table ROUGHNESS in mapping table file t.cmt begin at 1\n"},
   };
   for (const fault_case& c : cases) {
     run_error = error_state{};
@@ -266,13 +261,74 @@ TEST_F(ParameterTables, FaultsOfTheFileAndTheTableStopTheRun) {
     EXPECT_EQ(run_error.error_code, 0) << c.what;       // reported at once
     EXPECT_EQ(column(1), (values(5, -1.0))) << c.what;  // nothing assigned
   }
-  // The category counts are printed before a watershed id without a row is refused.
-  write_file(dir_.file("t.cmt"), table_file("ROUGHNESS", 3, good_rows));
-  write_file(dir_.file("lu.idx"), index_map("1 2 0\n3 5 5\n"));
-  run_error = error_state{};
-  std::string out;
-  EXPECT_EQ(read(map_table_roughness, {1}, &out), 0);
-  EXPECT_NE(out.find("In map lu.idx category 3 has 1 values\n"), std::string::npos) << out;
+}
+
+// A watershed cell whose id has no row of its own (below the first row id or between two) reads
+// 0.0 in every column; its category count is printed as any other and the run goes on.
+TEST_F(ParameterTables, IdsWithoutARowReadZeroInEveryColumn) {
+  struct gap_case {
+    const char* what;
+    const char* keyword;
+    int table_id;
+    std::string rows;
+    int count;
+    std::string ids;               // index map rows of the small grid
+    std::vector<int> columns;      // the columns asked for
+    std::vector<values> expected;  // per column asked for: cells 1..5
+    const char* category;          // the count line of the id without a row
+  };
+  const gap_case cases[] = {
+      {"an id between the rows",
+       "ROUGHNESS",
+       map_table_roughness,
+       row(1, "0.1") + row(2, "0.2") + row(5, "0.5"),
+       3,
+       "1 2 0\n3 5 5\n",
+       {1},
+       {values{0.1, 0.2, 0.0, 0.5, 0.5}},
+       "In map lu.idx category 3 has 1 values\n"},
+      {"an id below the first row",
+       "RETENTION",
+       map_table_retention,
+       row(2, "7.5") + row(4, "9.5"),
+       2,
+       "2 1 8\n1 4 2\n",
+       {1},
+       {values{7.5, 0.0, 0.0, 9.5, 7.5}},
+       "In map lu.idx category 1 has 2 values\n"},
+      {"every column of a two-column table",
+       "INTERCEPTION",
+       map_table_interception,
+       row(1, "1.5 10") + row(5, "5.5 50"),
+       2,
+       "3 1 0\n5 3 3\n",
+       {1, 2},
+       {values{0.0, 1.5, 5.5, 0.0, 0.0}, values{0.0, 10, 50, 0.0, 0.0}},
+       "In map lu.idx category 3 has 3 values\n"},
+      {"the last column of a seven-column table",
+       "GREEN_AMPT_INFILTRATION",
+       map_table_green_ampt,
+       row(4, "1 2 3 4 5 6 7"),
+       1,
+       "4 2 0\n4 4 3\n",
+       {7},
+       {values{7, 0.0, 7, 7, 0.0}},
+       "In map lu.idx category 2 has 1 values\n"},
+  };
+  for (const gap_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    run_error = error_state{};
+    ts_free_all();
+    write_file(dir_.file("t.cmt"), table_file(c.keyword, c.count, c.rows));
+    write_file(dir_.file("lu.idx"), index_map(c.ids));
+    for (auto& o : outputs_) o.fill(-1.0);
+    std::string out;
+    ASSERT_EQ(read(c.table_id, c.columns, &out), 1) << out;
+    EXPECT_EQ(run_error.error_fatal, 0) << out;
+    EXPECT_NE(out.find(c.category), std::string::npos) << out;
+    std::size_t i = 0;
+    for (int col : c.columns) EXPECT_EQ(column(col), c.expected[i++]) << "column " << col;
+  }
 }
 
 TEST_F(ParameterTables, IndexMapFaultsKeepTheValuesReadSoFar) {

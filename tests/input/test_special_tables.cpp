@@ -229,6 +229,45 @@ TEST_F(SpecialTables, ErosionColumnsAndClassFractionsReachTheCells) {
   EXPECT_DOUBLE_EQ(ms_->map_north, 100.0);
 }
 
+// An id of the index map that has no row (below the first row id or between two) gives its
+// cells 0.0 in every column and a soil fraction of 0.0 in every class; the run goes on.
+TEST_F(SpecialTables, ErosionIdsWithoutARowReadZero) {
+  write_file(dir_.file("t.cmt"),
+             erosion_file(2, row(2, "10 20 30 40 50 0.6 0.4") + row(4, "1 2 3 4 5 0.25 0.75"), 2));
+  // Cells 1..5 carry the ids 1, 2, 3, 4, 3: ids 1 and 3 have no row.
+  write_file(dir_.file("ero.idx"), index_map("1 2 0\n3 4 3\n"));
+  erosion_outputs out(5, 2);
+  const erosion_columns wanted{&out.column[0], &out.column[1], &out.column[2], &out.column[3],
+                               &out.column[4]};
+  stdout_capture capture;
+  const int result = read_erosion_table(*ms_, dir_.file("t.cmt").c_str(), wanted, out.sed_fract, 2);
+  const std::string printed = capture.stop();
+  ASSERT_EQ(result, 1) << printed;
+  EXPECT_EQ(run_error.error_fatal, 0) << printed;
+  EXPECT_NE(printed.find("In map ero.idx category 3 has 2 values\n"), std::string::npos) << printed;
+  struct cell_case {
+    int cell;
+    double columns[5];
+    double fractions[2];
+  };
+  const cell_case cases[] = {
+      {1, {0, 0, 0, 0, 0}, {0, 0}},           // id 1: below the first row
+      {2, {10, 20, 30, 40, 50}, {0.6, 0.4}},  // id 2
+      {3, {0, 0, 0, 0, 0}, {0, 0}},           // id 3: between the rows
+      {4, {1, 2, 3, 4, 5}, {0.25, 0.75}},     // id 4
+      {5, {0, 0, 0, 0, 0}, {0, 0}},           // id 3
+  };
+  for (const cell_case& c : cases) {
+    SCOPED_TRACE("cell " + std::to_string(c.cell));
+    for (int column = 1; column <= 5; ++column)
+      EXPECT_DOUBLE_EQ(out.column[column - 1][c.cell], c.columns[column - 1]) << column;
+    for (int s = 1; s <= 2; ++s) {
+      EXPECT_DOUBLE_EQ(out.sed_fract[c.cell][s][sed_fract_soil_slot], c.fractions[s - 1]) << s;
+      EXPECT_DOUBLE_EQ(out.sed_fract[c.cell][s][0], -1.0);  // the sediment step's slots
+    }
+  }
+}
+
 TEST_F(SpecialTables, ErosionClassCountMustMatchTheSedimentTable) {
   write_file(dir_.file("t.cmt"), erosion_file(2, row(1, "1 2 3 4 5 0.25 0.75")));
   write_file(dir_.file("ero.idx"), index_map("1 1 1\n1 1 1\n"));
@@ -263,11 +302,8 @@ TEST_F(SpecialTables, ErosionTableFaults) {
        "ends after 2 of its 3 rows"},
       {"a value that is not a number", erosion_file(1, row(1, "1 2 3 4 5 half"), 1),
        index_map("1 1 1\n1 1 1\n"), 5, "holds a value that is not a number"},
-      {"a watershed id without a row", erosion_file(1, rows, 2), index_map("1 2 0\n1 3 1\n"), 5,
+      {"a watershed id above the rows", erosion_file(1, rows, 2), index_map("1 2 0\n1 3 1\n"), 5,
        "Index ID exceeds table limit"},
-      {"a watershed id between rows",
-       erosion_file(1, row(1, "1 2 3 4 5 1") + row(3, "1 2 3 4 5 1"), 2),
-       index_map("1 2 0\n1 3 1\n"), 5, "has the id 2, for which table SOIL_EROSION_PROPS"},
       {"sediment fractions for too few cells", erosion_file(1, rows, 2),
        index_map("1 1 1\n1 1 1\n"), 4, "of 4 cells and 1 classes (5 slots each) cannot take table"},
       {"sediment fractions of two slots", erosion_file(1, rows, 2), index_map("1 1 1\n1 1 1\n"), 5,
@@ -430,6 +466,45 @@ TEST_F(SpecialTables, WetlandsAreNumberedInTheOrderTheirIdsAreMet) {
   for (int cell = 1; cell <= 5; ++cell) EXPECT_EQ(w.mask[cell], mask[cell]) << cell;
 }
 
+// A map id without a table row is numbered like any other id met in the map: its cells become
+// that wetland, whose properties are all 0.0, and the run goes on. A row whose id the map does
+// not use is passed over.
+TEST_F(SpecialTables, WetlandIdWithoutARowIsAWetlandOfZeroProperties) {
+  const std::string table =
+      wetland_file(2, row(4, "1000 2000 86400 4000 43200 0.5 250") + row(9, "1 1 1 1 1 1 1"));
+  const double row_4[8] = {1.0, 2.0, 1.0, 4.0, 0.5, 0.0, 0.5, 0.25};
+  struct gap_case {
+    const char* what;
+    const char* ids;  // index map rows; id 7 has no row
+    int number_of_4;  // the compact numbers of ids 4 and 7
+    int number_of_7;
+    int mask[6];  // cells 1..5
+  };
+  const gap_case cases[] = {
+      {"the id without a row met last", "4 7 0\n4 4 0\n", 1, 2, {0, 1, 2, 1, 1, 0}},
+      {"the id without a row met first", "7 4 0\n0 7 4\n", 2, 1, {0, 1, 2, 0, 1, 2}},
+  };
+  for (const gap_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    run_error = error_state{};
+    write_file(dir_.file("t.cmt"), table);
+    write_file(dir_.file("wet.idx"), index_map(c.ids));
+    wetland_read w;
+    read_wetlands(*ms_, dir_.file("t.cmt"), w);
+    ASSERT_EQ(w.result, 1) << w.printed;
+    EXPECT_EQ(run_error.error_fatal, 0) << w.printed;
+    EXPECT_EQ(w.count, 2);
+    ASSERT_GE(w.wetlands.count(), 2);
+    for (int s = 0; s < 8; ++s) {
+      SCOPED_TRACE(s);
+      EXPECT_DOUBLE_EQ(w.wetlands[c.number_of_4].slot[s], row_4[s]);
+      EXPECT_DOUBLE_EQ(w.wetlands[c.number_of_7].slot[s], 0.0);
+    }
+    ASSERT_GE(w.mask.count(), 5);
+    for (int cell = 1; cell <= 5; ++cell) EXPECT_EQ(w.mask[cell], c.mask[cell]) << cell;
+  }
+}
+
 TEST_F(SpecialTables, WetlandTableFaults) {
   struct fault {
     const char* label;
@@ -445,8 +520,6 @@ TEST_F(SpecialTables, WetlandTableFaults) {
        "It contains\n2 ID's, while the mapping table file contains 3 ID's."},
       {"an id above 300", wetland_file(2, row(4, "1 1 1 1 1 1 1") + row(301, "1 1 1 1 1 1 1")),
        index_map("4 301 0\n4 4 4\n"), "is over 300!"},
-      {"a map id without a row", wetland_file(2, row(4, "1 1 1 1 1 1 1") + row(9, "1 1 1 1 1 1 1")),
-       index_map("4 7 0\n4 4 4\n"), "has the id 7, for which table WETLAND_PROPERTIES"},
       {"no table", magic + "INDEX_MAP wet.idx Wetlands\n", index_map("4 4 0\n4 4 4\n"),
        "no entries found in table WETLAND_PROPERTIES"},
       {"a count beyond the rows", wetland_file(5, row(4, "1 1 1 1 1 1 1")),

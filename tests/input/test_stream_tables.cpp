@@ -362,6 +362,57 @@ TEST_F(StreamTables, LongMapNamesAreComparedWhole) {
   EXPECT_DOUBLE_EQ((*out)[2][1], 20.0);
 }
 
+// A link whose id lies within the table's ids but has no row of its own takes 0.0 on every
+// node in every column; links of id 0 keep their values and the run goes on.
+TEST_F(StreamTables, IdsWithoutARowGiveZeroOnEveryNode) {
+  struct gap_case {
+    const char* what;
+    std::string rows;
+    int count;
+    std::vector<const char*> ids;  // per link 1..3
+    double expected[4][3];         // [link][column]; -1: kept as it was
+  };
+  const gap_case cases[] = {
+      {"an id between the rows",
+       row(1, "1 2 3") + row(3, "7 8 9"),
+       2,
+       {"2", "0", "1"},
+       {{}, {0, 0, 0}, {-1, -1, -1}, {1, 2, 3}}},
+      {"an id below the first row",
+       row(2, "4 5 6") + row(3, "7 8 9"),
+       2,
+       {"3", "1", "2"},
+       {{}, {7, 8, 9}, {0, 0, 0}, {4, 5, 6}}},
+  };
+  for (const gap_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    temp_dir case_dir;
+    run_error = error_state{};
+    write_file("st.cmt", file_header + "ST_INDEX_MAP reach.map reaches\n" +
+                             table("NSM_P", "reaches", c.count, c.rows));
+    std::string map = "STREAM_MAP\nNLINKS 3\n";
+    for (const char* id : c.ids) map += std::string(id) + "\n";
+    write_file("reach.map", map);
+    network net({2, 3, 1}, 3);
+    auto c1 = output_of(net);
+    auto c2 = output_of(net);
+    auto c3 = output_of(net);
+    stdout_capture capture;
+    const int result = read_stream_table("st.cmt", stream_table_nsm_p, c1.get(), c2.get(), c3.get(),
+                                         nullptr, net.links, net.max_nodes, net.nodes);
+    const std::string out = capture.stop();
+    ASSERT_EQ(result, 1) << out;
+    EXPECT_EQ(run_error.error_fatal, 0) << out;
+    EXPECT_EQ(out, "");
+    const raw_array2d<double>* outs[] = {c1.get(), c2.get(), c3.get()};
+    for (int link = 1; link <= 3; ++link)
+      for (int column = 0; column < 3; ++column)
+        for (int node = 1; node <= net.nodes[link]; ++node)
+          EXPECT_DOUBLE_EQ((*outs[column])[link][node], c.expected[link][column])
+              << "link " << link << " node " << node << " column " << column + 1;
+  }
+}
+
 TEST_F(StreamTables, TableFaultsStopTheRunWithAMessageNamingTheFile) {
   const std::string index_lines = "ST_INDEX_MAP reach.map reaches\n";
   const std::string good_rows = row(1, "1 2 3") + row(2, "4 5 6");
@@ -408,11 +459,6 @@ TEST_F(StreamTables, TableFaultsStopTheRunWithAMessageNamingTheFile) {
       {"index map line without a file",
        file_header + "ST_INDEX_MAP\n" + "NSM_P\nNUM_IDS 2\nID DESCRIPTION\n" + good_rows, good_map,
        "st.cmt: the index map line of table NSM_P (Stream) names no file"},
-      {"map id without a row",
-       file_header + index_lines + table("NSM_P", "reaches", 2, row(1, "1 2 3") + row(3, "4 5 6")),
-       good_map,
-       "stream map file reach.map gives link 1 the table id 2, which table NSM_P (Stream) of "
-       "the stream mapping table file st.cmt does not list"},
       {"map id above the largest",
        file_header + index_lines + table("NSM_P", "reaches", 2, good_rows),
        index_map({"1", "0", "7"}), "gives link 3 the table id 7"},
