@@ -148,7 +148,7 @@ void read_lake_file(file_handle& h, int expected, raw_array1d<lake_record>& lake
     }
     lake_record& lake = lakes[id];
     lake.surface_elev = elevation;
-    lake.floor_elev = elevation;
+    lake.card_elev = elevation;
     lake.volume = volume;
     printf("%d   Elev: %.2lf   Volume: %.2lf\n", cards, elevation, volume);
   }

@@ -18,7 +18,7 @@ int is_lake_card(std::string& line);
 int is_spot_card(std::string& line);
 
 // Reads the open overland lake file: a TORVA_OVERLAND_LAKE_FILE line, then one LAKE card (lake
-// id, elevation, volume) per lake. Lake `id` fills lakes[id]: surface_elev and floor_elev take
+// id, elevation, volume) per lake. Lake `id` fills lakes[id]: surface_elev and card_elev take
 // the elevation, volume the volume. `expected` is the largest lake id of the lake map, which
 // is also the number of LAKE cards the file must hold; `lakes` holds slots 0..expected. Every
 // failure prints its lines on the error stream, sets code 4000 and reports it at once.

@@ -41,7 +41,7 @@ struct radar_grid_record {
 // One overland lake: its flat water surface and extent (a plain record, zeroed by its array).
 struct lake_record {
   double surface_elev;  // m: water-surface elevation
-  double floor_elev;    // m: lowest surface the lake may take (the LAKE card elevation)
+  double card_elev;     // m: the LAKE card elevation as read; the lowest surface the lake may take
   double volume;        // m3
   double rain_volume;   // m3: volume change collected in the current step
   int num_cells;        // cells of the lake

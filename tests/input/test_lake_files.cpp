@@ -127,7 +127,7 @@ TEST_F(LakeFiles, LakeCardsFillTheRecordOfTheirId) {
             "1   Elev: 101.50   Volume: 3000.00\n"
             "2   Elev: 99.25   Volume: 12.50\n");
   EXPECT_DOUBLE_EQ(lakes_[2].surface_elev, 101.5);
-  EXPECT_DOUBLE_EQ(lakes_[2].floor_elev, 101.5);
+  EXPECT_DOUBLE_EQ(lakes_[2].card_elev, 101.5);
   EXPECT_DOUBLE_EQ(lakes_[2].volume, 3000.0);
   EXPECT_DOUBLE_EQ(lakes_[1].surface_elev, 99.25);
   EXPECT_DOUBLE_EQ(lakes_[1].volume, 12.5);
@@ -423,7 +423,7 @@ TEST_F(LakeMap, CountsTheLakeCellsAndTheirStartingVolumes) {
   EXPECT_DOUBLE_EQ(ov.ov_lakes[1].surface_elev, 11.0);
   EXPECT_EQ(ov.ov_lakes[2].num_cells, 2);
   EXPECT_DOUBLE_EQ(ov.ov_lakes[2].volume, 2.75 * 900.0);
-  EXPECT_DOUBLE_EQ(ov.ov_lakes[2].floor_elev, 9.0);
+  EXPECT_DOUBLE_EQ(ov.ov_lakes[2].card_elev, 9.0);
   EXPECT_TRUE(contains(p.out, "1   Elev: 9.00   Volume: 1.00\n2   Elev: 11.00   Volume: 1.00\n"))
       << p.out;
   EXPECT_FALSE(ms_->input.overland_lake_map_file.is_open());
