@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
+#include "framework/core/process_info.h"
 #include "framework/model_state.h"
-#include "framework/process_info.h"
 
 int sce_calibrate(process_context&, const char*) {
   return 0;

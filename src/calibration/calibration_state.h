@@ -2,7 +2,7 @@
 // driver that started it.
 #pragma once
 
-#include "framework/raw_arrays.h"
+#include "framework/core/raw_arrays.h"
 
 struct run_result;
 

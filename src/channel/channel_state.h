@@ -2,8 +2,8 @@
 // node arrays, the routing options, the lakes on the network and the channel files.
 #pragma once
 
-#include "framework/file_handle.h"
-#include "framework/raw_arrays.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/raw_arrays.h"
 
 struct channel_state {
   // Channel link/node output files.

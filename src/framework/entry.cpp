@@ -10,15 +10,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
-#include "framework/process_info.h"
+#include "framework/core/console.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/process_info.h"
+#include "framework/core/text_tokens.h"
 #include "framework/run_driver.h"
-#include "framework/text_tokens.h"
 #include "input/replacement.h"
 
 bool web_mode = false;
-bool console_silent = false;
 
 namespace {
 
@@ -164,15 +164,6 @@ void print_banner() {
   printf("    Questions and reports: the TORVA development team.\n \n");
   printf("Intended for use with VRO Version 8.0 or higher");
   printf("\n \n");
-}
-
-int log_printf(const char* format, ...) {
-  if (console_silent) return 0;
-  va_list args;
-  va_start(args, format);
-  const int written = vprintf(format, args);
-  va_end(args);
-  return written;
 }
 
 int torva_main(int argc, char** argv) {

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "framework/core/console.h"
+
 // What the command line asks for; cleared before parsing.
 struct run_request {
   int mode = 0;               // 1 project, 2 SCE, 3 batch, 4 banner, 5 nothing, 6 Monte Carlo,
@@ -12,8 +14,7 @@ struct run_request {
   char file_name[1024] = {};  // the file named on the command line; empty in mode 4
 };
 
-extern bool web_mode;        // the program's file name contains "web"
-extern bool console_silent;  // SUPER_QUIET: log_printf prints nothing
+extern bool web_mode;  // the program's file name contains "web"
 
 // The program: returns the process exit status (0 when every run ended normally; nonzero when a
 // project or batch run ended on a fatal error or the command line was rejected).
@@ -35,6 +36,3 @@ bool program_is_web(const char* program);
 
 // Prints the version banner to standard output.
 void print_banner();
-
-// printf to standard output unless console_silent is set; returns the characters written.
-int log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -7,11 +7,12 @@
 #include <cmath>
 #include <cstdio>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
-#include "framework/julian_time.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/julian_time.h"
+#include "framework/core/process_info.h"
 #include "framework/model_state.h"
-#include "framework/process_info.h"
+#include "input/run_parameters.h"
 #include "overland/precip_file.h"
 #include "subsurface/subsurface_steps.h"
 

@@ -4,7 +4,7 @@
 #include "framework/model_state.h"
 
 #include "calibration/run_result.h"
-#include "framework/error_state.h"
+#include "framework/core/error_state.h"
 #include "input/elevation_series.h"
 #include "input/replacement.h"
 #include "input/time_series.h"

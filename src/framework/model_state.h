@@ -7,8 +7,8 @@
 
 #include "calibration/calibration_state.h"
 #include "channel/channel_state.h"
-#include "framework/raw_arrays.h"
-#include "framework/sim_clock.h"
+#include "framework/core/process_clock.h"
+#include "framework/core/raw_arrays.h"
 #include "input/input_state.h"
 #include "input/project_cards.h"
 #include "output/output_state.h"
@@ -36,13 +36,13 @@ struct model_state {
   int units = 0;                  // UNITS flag of the project
 
   // Grid.
-  int rows = 0;                // grid rows
-  int cols = 0;                // grid columns
-  double gridsize = 0.0;       // m: side of a cell
-  int index_rows = 0;          // rows of index_map
-  int index_cols = 0;          // columns of index_map
-  int cell_count = 0;          // active cells 1..cell_count
-  raw_array2d<int> index_map;  // [row 1..rows][col 1..cols]: cell number, 0 outside
+  int rows = 0;                   // grid rows
+  int cols = 0;                   // grid columns
+  double gridsize = 0.0;          // m: side of a cell
+  int index_rows = 0;             // rows of index_map
+  int index_cols = 0;             // columns of index_map
+  int cell_count = 0;             // active cells 1..cell_count
+  raw_array2d<int> index_map;     // [row 1..rows][col 1..cols]: cell number, 0 outside
   raw_array1d<double> cell_elev;  // per cell 1..cell_count: land-surface elevation (m)
   int outlet_cell = 0;            // cell number of the outlet, 0 when outside the watershed
   double watershed_area = 0.0;    // m2: gridsize squared times cell_count
@@ -71,7 +71,7 @@ struct model_state {
   int cur_day = 0;
   int cur_hour = 0;
   int cur_minute = 0;
-  int day_of_year = 0;  // 1 for 1 January
+  int day_of_year = 0;           // 1 for 1 January
   int cur_second = 0;            // whole seconds of current_time (cur_second_real truncated)
   double cur_second_real = 0.0;  // s: seconds within the minute of current_time
   double dt_seconds = 0.0;       // s: the time step, the clock's copy
@@ -98,20 +98,20 @@ struct model_state {
   int gmt_given = 0;          // 1 when the GMT card was given
 
   // Run kind and precipitation events.
-  int long_term = 0;         // LONG_TERM: continuous simulation of every event
-  int tev = 0;               // TEV framework on: every run is an event run
-  int tev_event_num = 0;     // the event TEV asks for (TEV_EVENT_NUM), 0: the summary only
+  int long_term = 0;      // LONG_TERM: continuous simulation of every event
+  int tev = 0;            // TEV framework on: every run is an event run
+  int tev_event_num = 0;  // the event TEV asks for (TEV_EVENT_NUM), 0: the summary only
   double event_start_jday[max_precip_events + 1] = {};  // Julian days: start of event 1..2000
-  int event_number = 0;         // the current event, 0 before the first
-  double next_event_time = 0.0;  // Julian days: the next event is due
-  int first_event = 0;           // long-term run with a start date: first event not before it
-  int start_date_given = 0;      // long-term run started at START_DATE/START_TIME
-  double hmet_start_jday = 0.0;  // Julian days: first hydrometeorological record, else the start
-  double hmet_end_jday = 0.0;    // Julian days: last hydrometeorological record
-  int hmet_first_date[4] = {};   // year, month, day, hour of the first hydromet record
-  int hmet_last_date[4] = {};    // year, month, day, hour of the last hydromet record
-  int start_yyyymmdd = 0;        // start date: year * 10000 + month * 100 + day
-  int start_hhmm = 0;            // start time: hour * 100 + minute
+  int event_number = 0;                                 // the current event, 0 before the first
+  double next_event_time = 0.0;                         // Julian days: the next event is due
+  int first_event = 0;            // long-term run with a start date: first event not before it
+  int start_date_given = 0;       // long-term run started at START_DATE/START_TIME
+  double hmet_start_jday = 0.0;   // Julian days: first hydrometeorological record, else the start
+  double hmet_end_jday = 0.0;     // Julian days: last hydrometeorological record
+  int hmet_first_date[4] = {};    // year, month, day, hour of the first hydromet record
+  int hmet_last_date[4] = {};     // year, month, day, hour of the last hydromet record
+  int start_yyyymmdd = 0;         // start date: year * 10000 + month * 100 + day
+  int start_hhmm = 0;             // start time: hour * 100 + minute
   double event_start_time = 0.0;  // Julian days: start of the current event
   int event_active = 0;           // an event is under way
   int event_ended = 0;            // the current event has ended (until the next one starts)
@@ -140,9 +140,9 @@ struct model_state {
   int stream_info = 0;              // STREAM_INFO: the progress line shows channel extremes
 
   // Starting water state.
-  int ov_water_present = 0;     // some cell holds overland water deeper than 1e-16 m
-  int gw_at_surface = 0;        // some cell starts with its water table at the surface
-  double ov_vol_initial = 0.0;  // m3: initial overland water
+  int ov_water_present = 0;       // some cell holds overland water deeper than 1e-16 m
+  int gw_at_surface = 0;          // some cell starts with its water table at the surface
+  double ov_vol_initial = 0.0;    // m3: initial overland water
   double soil_vol_initial = 0.0;  // m3: initial soil water
   double lake_vol_initial = 0.0;  // m3: initial overland-lake water
   double gw_vol_initial = 0.0;    // m3: initial groundwater

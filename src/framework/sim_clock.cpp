@@ -5,10 +5,10 @@
 
 #include <cstdio>
 
-#include "framework/error_state.h"
-#include "framework/julian_time.h"
+#include "framework/core/error_state.h"
+#include "framework/core/julian_time.h"
+#include "framework/core/process_info.h"
 #include "framework/model_state.h"
-#include "framework/process_info.h"
 
 namespace {
 
@@ -115,18 +115,4 @@ void advance_time_step(model_state& ms) {
   ms.cur_second = static_cast<int>(ms.cur_second_real);
   // February by the model's rule: 29 days in every year divisible by 4.
   ms.day_of_year = day_of_year(ms.cur_year, ms.cur_month, ms.cur_day);
-}
-
-double set_clock_to_card_start(model_state& ms) {
-  const grid_time_params& g = ms.grid_params;
-  ms.cur_year = g.start_year;
-  ms.cur_month = g.start_month;
-  ms.cur_day = g.start_day;
-  ms.cur_hour = g.start_hour;
-  ms.cur_minute = g.start_minute;
-  ms.cur_second = 0;
-  ms.cur_second_real = 0.0;
-  ms.start_hhmm = ms.cur_hour * 100 + ms.cur_minute;
-  ms.start_yyyymmdd = (ms.cur_year * 100 + ms.cur_month) * 100 + ms.cur_day;
-  return julian_from_date(ms.cur_year, ms.cur_month, ms.cur_day, ms.cur_hour, ms.cur_minute, 0.0);
 }

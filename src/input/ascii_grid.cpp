@@ -13,11 +13,11 @@
 #include <string>
 #include <system_error>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/process_info.h"
+#include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
-#include "framework/process_info.h"
-#include "framework/text_tokens.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // called by the mask and elevation readers and by every other grid-input reader of read_maps.
 #pragma once
 
-#include "framework/raw_arrays.h"
+#include "framework/core/raw_arrays.h"
 
 struct file_handle;
 struct model_state;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/guarded_array.h"
+#include "framework/core/guarded_array.h"
 
 struct model_state;
 

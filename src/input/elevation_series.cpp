@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
-#include "framework/linked_list.h"
-#include "framework/text_tokens.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/linked_list.h"
+#include "framework/core/text_tokens.h"
 
 elevation_series* elev_series_list_head = nullptr;
 pump_spec* chan_pump_list_head = nullptr;

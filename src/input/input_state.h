@@ -2,7 +2,7 @@
 // files opened from the project's cards and the resolved run file names.
 #pragma once
 
-#include "framework/file_handle.h"
+#include "framework/core/file_handle.h"
 
 // File names copied from the cards for the readers of the run.
 struct run_file_names {

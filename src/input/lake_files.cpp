@@ -12,10 +12,10 @@
 #include <cstring>
 #include <vector>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
-#include "framework/text_tokens.h"
 #include "input/ascii_grid.h"
 #include "overland/overland_steps.h"
 

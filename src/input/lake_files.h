@@ -3,9 +3,11 @@
 // The surface-input readers read_lake_map and read_dike_mask of read_maps call these readers.
 #pragma once
 
+struct model_state;
+
 #include <string>
 
-#include "framework/raw_arrays.h"
+#include "framework/core/raw_arrays.h"
 #include "overland/overland_state.h"
 
 struct file_handle;
@@ -36,3 +38,7 @@ void read_lowspot_file(file_handle& h, const char* name, int& count,
 // prints which one does not, naming the low-spot file, and returns false.
 bool check_lowspot_cells(const raw_array1d<lowspot_record>& records, int count, int rows, int cols,
                          const char* name);
+
+// Start-up readers called by the input-reading driver, in its order.
+void read_dike_mask(model_state& ms);  // DIKE_MAP and LOWSPOT_FILE
+void read_lake_map(model_state& ms);   // OVERLAND_LAKE_MAP and its lake file

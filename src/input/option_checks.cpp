@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "framework/error_state.h"
+#include "framework/core/error_state.h"
 #include "framework/model_state.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "framework/raw_arrays.h"
+#include "framework/core/raw_arrays.h"
 
 struct file_handle;
 struct model_state;

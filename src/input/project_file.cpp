@@ -13,11 +13,11 @@
 #include <cstring>
 #include <memory>
 
-#include "framework/entry.h"
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
-#include "framework/process_info.h"
-#include "framework/text_tokens.h"
+#include "framework/core/console.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/process_info.h"
+#include "framework/core/text_tokens.h"
 #include "input/elevation_series.h"
 #include "input/replacement.h"
 #include "input/time_series.h"

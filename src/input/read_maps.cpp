@@ -9,9 +9,12 @@
 #include <new>
 
 #include "channel/channel_steps.h"
-#include "framework/error_state.h"
+#include "framework/core/error_state.h"
+#include "framework/core/raw_arrays.h"
 #include "framework/model_state.h"
-#include "framework/raw_arrays.h"
+#include "input/lake_files.h"
+#include "input/soil_inputs.h"
+#include "input/surface_inputs.h"
 #include "input/watershed_mask.h"
 #include "input/xy_boundary.h"
 #include "output/output_steps.h"

@@ -10,11 +10,11 @@
 #include <cstring>
 #include <string>
 
-#include "framework/entry.h"
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
-#include "framework/linked_list.h"
-#include "framework/text_tokens.h"
+#include "framework/core/console.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/linked_list.h"
+#include "framework/core/text_tokens.h"
 
 replace_param* replace_list = nullptr;
 int replace_active = 0;
@@ -132,6 +132,12 @@ std::string format_value(const replace_param& entry) {
     if (pass == 0) out.assign(static_cast<std::size_t>(size), '\0');
   }
   return out;
+}
+
+// The line filter replacement registers with the line reader: active only while replacement is
+// on, so a later run of the process without it reads its lines unchanged.
+void replace_filter(std::string& line) {
+  if (replace_active) replace_line_params(line);
 }
 
 // Reads one line of a replacement input file as it stands: the list and the value file are
@@ -328,8 +334,13 @@ int read_replace_vals(const char* file_name) {
   }
   replace_count = 0;
   file_handle_close(h);
-  replace_active = 1;
+  replace_switch_on();
   return 0;
+}
+
+void replace_switch_on() {
+  replace_active = 1;
+  set_line_filter(replace_filter);
 }
 
 void replace_free_all() {

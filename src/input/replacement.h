@@ -34,6 +34,11 @@ extern int replace_active;           // set once replacement is on; never cleare
 extern int replace_count;       // substitutions made since the values were read or last reported
 extern int replace_line_index;  // line of the replacement value file that this run takes (from 0)
 
+// Switches replacement on for the rest of the process: raises replace_active and registers the
+// substitution as the filter of the line reader, so every input line read from now on has its
+// bracketed names replaced.
+void replace_switch_on();
+
 // Parses one line of the parameter list file (a bracketed tag and a quoted format such as
 // "%6.4lf") and appends its entry at the tail of replace_list. 0 appended, -1 rejected (after
 // printing why).

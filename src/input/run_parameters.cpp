@@ -9,13 +9,12 @@
 #include <cstdio>
 #include <string>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
-#include "framework/julian_time.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/julian_time.h"
+#include "framework/core/process_info.h"
+#include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
-#include "framework/process_info.h"
-#include "framework/sim_clock.h"
-#include "framework/text_tokens.h"
 #include "input/mapping_tables.h"
 #include "input/project_file.h"
 #include "input/stream_tables.h"
@@ -614,4 +613,18 @@ void read_run_parameters(const char* project_path, model_state& ms) {
   ms.super_quiet = c.super_quiet_given;
   if (!ms.super_quiet && process_info.process_rank == 0)
     printf("\nfinished reading project file\n");
+}
+
+double set_clock_to_card_start(model_state& ms) {
+  const grid_time_params& g = ms.grid_params;
+  ms.cur_year = g.start_year;
+  ms.cur_month = g.start_month;
+  ms.cur_day = g.start_day;
+  ms.cur_hour = g.start_hour;
+  ms.cur_minute = g.start_minute;
+  ms.cur_second = 0;
+  ms.cur_second_real = 0.0;
+  ms.start_hhmm = ms.cur_hour * 100 + ms.cur_minute;
+  ms.start_yyyymmdd = (ms.cur_year * 100 + ms.cur_month) * 100 + ms.cur_day;
+  return julian_from_date(ms.cur_year, ms.cur_month, ms.cur_day, ms.cur_hour, ms.cur_minute, 0.0);
 }

@@ -11,11 +11,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/raw_arrays.h"
+#include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
-#include "framework/raw_arrays.h"
-#include "framework/text_tokens.h"
 #include "input/ascii_grid.h"
 #include "input/mapping_tables.h"
 #include "input/parameter_tables.h"

@@ -22,3 +22,9 @@ void read_et_param_maps(model_state& ms);
 void read_water_table_maps(model_state& ms);
 // Richards infiltration: the soil table, the node arrays and the soil columns.
 void read_soil_table(model_state& ms);
+
+// Start-up readers called by the input-reading driver, in its order.
+void alloc_grid_arrays(model_state& ms);       // the per-cell arrays of the run
+void read_soil_maps(model_state& ms);          // infiltration, ET and water-table inputs
+void read_gw_maps(model_state& ms);            // groundwater boundary, wells, aquifer
+void open_sacramento_params(model_state& ms);  // SACRAMENTO parameter file

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
-#include "framework/linked_list.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/linked_list.h"
+#include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
-#include "framework/text_tokens.h"
 #include "input/ascii_grid.h"
 #include "input/mapping_tables.h"
 #include "input/parameter_tables.h"
@@ -24,7 +24,6 @@
 #include "input/time_series.h"
 #include "subsurface/soil_table.h"
 #include "subsurface/subsurface_steps.h"
-#include "subsurface/wells.h"
 #include "transport/transport_records.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/raw_arrays.h"
+#include "framework/core/raw_arrays.h"
 
 struct model_state;
 struct soil_table_record;

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "framework/raw_arrays.h"
+#include "framework/core/raw_arrays.h"
 
 struct file_handle;
 

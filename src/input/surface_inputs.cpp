@@ -9,10 +9,10 @@
 #include <cstdio>
 
 #include "channel/channel_steps.h"
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/raw_arrays.h"
 #include "framework/model_state.h"
-#include "framework/raw_arrays.h"
 #include "input/ascii_grid.h"
 #include "input/mapping_tables.h"
 #include "input/parameter_tables.h"

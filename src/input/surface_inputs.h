@@ -21,3 +21,12 @@ inline constexpr int max_superlinks = 1000;
 // grate inlet (inlet type 1 to 10) placed off the grid stops the run with a message of its own
 // and code 4000.
 void map_tile_pipe_grid(model_state& ms);
+
+// Start-up readers called by the input-reading driver, in its order.
+void read_wetland_mask(model_state& ms);            // wetland table and map
+void read_overland_boundary(model_state& ms);       // OV_BOUNDARY
+void read_interception_maps(model_state& ms);       // interception storage and coefficient
+void read_retention_map(model_state& ms);           // retention depth
+void read_roughness_map(model_state& ms);           // Manning roughness
+void read_hotstart_maps(model_state& ms);           // snow, overland hotstart, initial head
+void read_soil_moisture_hotstart(model_state& ms);  // READ_SM_HOTSTART

@@ -9,11 +9,11 @@
 #include <cstring>
 #include <string>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
-#include "framework/julian_time.h"
-#include "framework/linked_list.h"
-#include "framework/text_tokens.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/julian_time.h"
+#include "framework/core/linked_list.h"
+#include "framework/core/text_tokens.h"
 
 time_series* ts_list_head = nullptr;
 ts_index_entry* ts_index_head = nullptr;

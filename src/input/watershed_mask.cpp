@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <string>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/process_info.h"
 #include "framework/model_state.h"
-#include "framework/process_info.h"
 #include "input/ascii_grid.h"
 
 namespace {

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
-#include "framework/text_tokens.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/text_tokens.h"
 #include "input/time_series.h"
 
 namespace {

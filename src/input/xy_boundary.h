@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "framework/guarded_array.h"
-#include "framework/raw_arrays.h"
+#include "framework/core/guarded_array.h"
+#include "framework/core/raw_arrays.h"
 
 struct time_series;
 

@@ -3,8 +3,8 @@
 // intervals. The run's model_state holds three map outputs and two tables of constituent outputs.
 #pragma once
 
-#include "framework/file_handle.h"
-#include "framework/raw_arrays.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/raw_arrays.h"
 
 struct map_output {
   file_handle file;               // the output file; closed until the output is set up

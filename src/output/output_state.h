@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "framework/file_handle.h"
-#include "framework/guarded_array.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/guarded_array.h"
 #include "output/map_output.h"
 #include "output/r7_link.h"
 

@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
+#include "framework/core/process_info.h"
 #include "framework/model_state.h"
-#include "framework/process_info.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "framework/file_handle.h"
-#include "framework/raw_arrays.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/raw_arrays.h"
 
 struct r7_data {
   raw_array1d<int> seg_map;          // per cell 1..cell_count: segment number, 0 none

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/guarded_array.h"
-#include "framework/raw_arrays.h"
+#include "framework/core/guarded_array.h"
+#include "framework/core/raw_arrays.h"
 
 // Capacity of the precipitation-record table of one event.
 inline constexpr int max_rain_records = 100000;

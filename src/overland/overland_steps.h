@@ -13,13 +13,3 @@ void apply_rainfall(model_state& ms);                // time loop 5
 void apply_overland_point_sources(model_state& ms);  // time loop 6
 void overland_flow_step(model_state& ms);            // time loop 12
 void overland_lake_step(model_state& ms);            // time loop 18
-
-// Start-up readers of the surface inputs called by the input-reading driver, in its order.
-void read_dike_mask(model_state& ms);          // DIKE_MAP and LOWSPOT_FILE
-void read_wetland_mask(model_state& ms);       // wetland table and map
-void read_overland_boundary(model_state& ms);  // OV_BOUNDARY
-void read_interception_maps(model_state& ms);  // interception storage and coefficient
-void read_lake_map(model_state& ms);           // OVERLAND_LAKE_MAP and its lake file
-void read_retention_map(model_state& ms);      // retention depth
-void read_roughness_map(model_state& ms);      // Manning roughness
-void read_hotstart_maps(model_state& ms);      // snow, overland hotstart, initial head

@@ -10,12 +10,11 @@
 #include <cstring>
 #include <string>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
-#include "framework/julian_time.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/julian_time.h"
+#include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
-#include "framework/text_tokens.h"
-#include "input/replacement.h"
 
 namespace {
 
@@ -276,7 +275,7 @@ int read_precip_event(model_state& ms, file_handle& file) {
       // The rest of the line names the record's radar grid file.
       std::string name;
       read_rest_of_line(fp, name, max_radar_name_length);
-      if (replace_active) replace_line_params(name);
+      apply_line_filter(name);
       ov.radar_filenames[static_cast<std::size_t>(k)] = name;
       continue;
     }

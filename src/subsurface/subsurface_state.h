@@ -2,9 +2,19 @@
 // holds the soil-type table, infiltration, groundwater, evapotranspiration and snow state.
 #pragma once
 
-#include "framework/file_handle.h"
-#include "framework/raw_arrays.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/raw_arrays.h"
 #include "subsurface/soil_table.h"
+
+// One well of the groundwater model on the run's list of active wells (the list itself is
+// process-wide, see wells.h).
+struct well_record {
+  int id = 0;                   // well id in the table; the cell number once active
+  int mode = 0;                 // pumping mode
+  double rate = 0.0;            // pumping rate (m3/s)
+  int ts_index = 0;             // time-series index of a scheduled rate
+  well_record* next = nullptr;  // next well of the list; null at the end
+};
 
 // The one lumped basin of the Sacramento soil-moisture accounting: capacities (mm), rates (per
 // step), the five storages (mm) and the derived values.

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "framework/error_state.h"
-#include "framework/linked_list.h"
+#include "framework/core/error_state.h"
+#include "framework/core/linked_list.h"
 #include "framework/model_state.h"
 #include "subsurface/wells.h"
 

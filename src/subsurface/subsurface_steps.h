@@ -8,20 +8,13 @@ struct model_state;
 struct soil_table_record;
 struct well_record;
 
-#include "framework/raw_arrays.h"
+#include "framework/core/raw_arrays.h"
 
 void soil_et_step(model_state& ms);       // time loop 7
 void hydromet_et_step(model_state& ms);   // time loop 8
 void infiltration_step(model_state& ms);  // time loop 9
 void sacramento_step(model_state& ms);    // time loop 10
 void groundwater_step(model_state& ms);   // time loop 17
-
-// Start-up readers called by the input-reading driver, in its order.
-void alloc_grid_arrays(model_state& ms);            // the per-cell arrays of the run
-void read_soil_maps(model_state& ms);               // infiltration, ET and water-table inputs
-void read_gw_maps(model_state& ms);                 // groundwater boundary, wells, aquifer
-void open_sacramento_params(model_state& ms);       // SACRAMENTO parameter file
-void read_soil_moisture_hotstart(model_state& ms);  // READ_SM_HOTSTART
 
 // Services of the event scan and the event initialisation.
 // Hydrometeorological file: in scan mode (mode 1) reads the whole file for the dates of its

@@ -1,7 +1,7 @@
 // The run's list of active wells, emptied at the end of every run.
 #include "subsurface/wells.h"
 
-#include "framework/linked_list.h"
+#include "framework/core/linked_list.h"
 
 well_record* active_well_list = nullptr;
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/file_handle.h"
-#include "framework/guarded_array.h"
-#include "framework/raw_arrays.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/guarded_array.h"
+#include "framework/core/raw_arrays.h"
 
 // Each sed_fract[cell][class] entry holds five doubles, slots 0..4: slot 1 the fraction of the
 // cell's soil in the class (read from the erosion table), slots 2 and 3 the share of the class

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "framework/file_handle.h"
-#include "framework/guarded_array.h"
-#include "framework/raw_arrays.h"
-#include "framework/sim_clock.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/guarded_array.h"
+#include "framework/core/process_clock.h"
+#include "framework/core/raw_arrays.h"
 #include "transport/nutrients/nsm_model.h"
 #include "transport/transport_records.h"
 
@@ -111,7 +111,7 @@ struct transport_state {
   process_clock soil_con_clock;      // soil-layer constituents
   process_clock nsm_clock;           // nutrient sub-model
   process_clock gw_con_clock;        // groundwater constituents
-  std::unique_ptr<nsm_model> nsm;           // nutrient sub-model; null unless NUTRIENTS
+  std::unique_ptr<nsm_model> nsm;    // nutrient sub-model; null unless NUTRIENTS
 
   transport_state() {
     soil_mass.set_name("soil_mass");

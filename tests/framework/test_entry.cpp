@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/core/error_state.h"
 #include "framework/entry.h"
-#include "framework/error_state.h"
 #include "support/test_support.h"
 
 using torva_test::file_exists;

@@ -7,8 +7,8 @@
 #include <set>
 #include <string>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
 #include "support/test_support.h"
 
 using torva_test::read_file;
@@ -187,7 +187,8 @@ TEST(LoopFault, LowestIndexWinsWhateverTheThreadCount) {
   loop_fault own;
 #pragma omp parallel for schedule(static) num_threads(4)
   for (long i = 1; i <= 1000; ++i) {
-    if (i == 500 || i == 700) own.record(i, error_code_own_message, 0, 0, i == 500 ? "first\n" : "second\n");
+    if (i == 500 || i == 700)
+      own.record(i, error_code_own_message, 0, 0, i == 500 ? "first\n" : "second\n");
   }
   stdout_capture capture;
   EXPECT_TRUE(own.raise());

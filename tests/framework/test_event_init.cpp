@@ -9,10 +9,10 @@
 #include <memory>
 #include <string>
 
-#include "framework/error_state.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/julian_time.h"
 #include "framework/event_control.h"
-#include "framework/file_handle.h"
-#include "framework/julian_time.h"
 #include "framework/model_state.h"
 #include "support/test_support.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/file_handle.h"
+#include "framework/core/file_handle.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;

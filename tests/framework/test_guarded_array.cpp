@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/guarded_array.h"
+#include "framework/core/guarded_array.h"
 #include "support/test_support.h"
 
 using torva_test::stdout_capture;

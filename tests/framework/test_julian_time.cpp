@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "framework/julian_time.h"
+#include "framework/core/julian_time.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "calibration/run_result.h"
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
 #include "framework/model_state.h"
 #include "framework/run_driver.h"
 #include "input/elevation_series.h"

@@ -7,7 +7,7 @@
 #include <numeric>
 #include <vector>
 
-#include "framework/process_info.h"
+#include "framework/core/process_info.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <type_traits>
 
-#include "framework/raw_arrays.h"
+#include "framework/core/raw_arrays.h"
 #include "support/test_support.h"
 
 using torva_test::stdout_capture;

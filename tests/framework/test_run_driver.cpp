@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "calibration/run_result.h"
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/process_info.h"
 #include "framework/model_state.h"
-#include "framework/process_info.h"
 #include "framework/run_driver.h"
 #include "input/replacement.h"
 #include "input/time_series.h"
@@ -188,7 +188,7 @@ TEST_F(RunDriver, NormalRunCallsEveryStepInOrderAndNotifies8Then1Then16) {
 }
 
 TEST_F(RunDriver, OptionalStartupStepsRunOnlyWhenTheirOptionIsOn) {
-  replace_active = 1;
+  replace_switch_on();
   scenario = [](model_state& ms, const std::string& name) {
     if (name != "read_run_parameters") return;
     ms.cards.analyzers_given = 1;

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "framework/error_state.h"
-#include "framework/julian_time.h"
+#include "framework/core/error_state.h"
+#include "framework/core/julian_time.h"
 #include "framework/model_state.h"
 #include "framework/sim_clock.h"
 #include "support/test_support.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/solvers.h"
+#include "framework/core/solvers.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/file_handle.h"
-#include "framework/text_tokens.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/text_tokens.h"
 #include "support/test_support.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
-#include "framework/raw_arrays.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/raw_arrays.h"
 #include "input/ascii_grid.h"
 #include "input/replacement.h"
 #include "support/test_support.h"
@@ -337,7 +337,7 @@ TEST_F(AsciiGrid, ReplacementAppliesToMapsOfDoublesOnly) {
     ASSERT_EQ(parse_replace_param_line("[KS] \"%4.1lf\""), 0);
   }
   replace_list->param_dvalue = 2.5;
-  replace_active = 1;
+  replace_switch_on();
   set_mask({"1 1"});
   ASSERT_TRUE(first_.allocate(2));
   std::string out = read(header(1, 2) + "[KS] 1\n", 1, 1, 2);

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
-#include "framework/guarded_array.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/guarded_array.h"
+#include "framework/core/raw_arrays.h"
+#include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
-#include "framework/raw_arrays.h"
-#include "framework/text_tokens.h"
 #include "input/contaminant_table.h"
 #include "support/table_fixtures.h"
 #include "support/test_support.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/error_state.h"
+#include "framework/core/error_state.h"
 #include "input/elevation_series.h"
 #include "input/replacement.h"
 #include "input/time_series.h"

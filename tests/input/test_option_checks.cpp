@@ -8,12 +8,12 @@
 #include <memory>
 #include <string>
 
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/text_tokens.h"
 #include "framework/entry.h"
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
 #include "framework/model_state.h"
 #include "framework/run_driver.h"
-#include "framework/text_tokens.h"
 #include "input/option_checks.h"
 #include "input/run_parameters.h"
 #include "support/test_support.h"

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/raw_arrays.h"
+#include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
-#include "framework/raw_arrays.h"
-#include "framework/text_tokens.h"
 #include "input/mapping_tables.h"
 #include "input/parameter_tables.h"
 #include "input/stream_tables.h"

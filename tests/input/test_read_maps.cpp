@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
-#include "framework/text_tokens.h"
 #include "input/read_maps.h"
 #include "input/watershed_mask.h"
 #include "support/test_support.h"

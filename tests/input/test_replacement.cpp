@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/text_tokens.h"
 #include "framework/entry.h"
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
-#include "framework/text_tokens.h"
 #include "input/replacement.h"
 #include "support/test_support.h"
 
@@ -294,7 +294,7 @@ TEST_F(ReplaceTest, ListFileFailures) {
 
 TEST_F(ReplaceTest, ListAndValueFilesAreNotSubstitutedThemselves) {
   // A later run of the process reads the files while replacement is still on.
-  replace_active = 1;
+  replace_switch_on();
   const std::string list = dir_.file("params.txt");
   const std::string vals = dir_.file("values.txt");
   write_file(list, "2\n[A] \"%d\"\n[B] \"%s\"\n");

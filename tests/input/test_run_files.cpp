@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/text_tokens.h"
 #include "framework/entry.h"
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
 #include "framework/model_state.h"
-#include "framework/text_tokens.h"
 #include "input/run_files.h"
 #include "input/run_parameters.h"
 #include "support/test_support.h"

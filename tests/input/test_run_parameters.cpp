@@ -6,13 +6,13 @@
 #include <memory>
 #include <string>
 
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/process_info.h"
+#include "framework/core/text_tokens.h"
 #include "framework/entry.h"
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
 #include "framework/model_state.h"
-#include "framework/process_info.h"
 #include "framework/sim_clock.h"
-#include "framework/text_tokens.h"
 #include "input/run_parameters.h"
 #include "support/test_support.h"
 

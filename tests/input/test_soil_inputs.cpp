@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
-#include "framework/text_tokens.h"
 #include "input/soil_inputs.h"
 #include "input/time_series.h"
 #include "support/table_fixtures.h"

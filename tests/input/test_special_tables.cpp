@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
-#include "framework/linked_list.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/linked_list.h"
+#include "framework/core/raw_arrays.h"
+#include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
-#include "framework/raw_arrays.h"
-#include "framework/text_tokens.h"
 #include "input/special_tables.h"
 #include "input/time_series.h"
 #include "subsurface/wells.h"

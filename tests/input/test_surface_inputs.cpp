@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "channel/channel_steps.h"
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
-#include "framework/text_tokens.h"
 #include "input/surface_inputs.h"
 #include "overland/overland_steps.h"
 #include "subsurface/subsurface_steps.h"

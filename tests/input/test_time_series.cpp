@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
 #include "input/replacement.h"
 #include "input/time_series.h"
 #include "support/test_support.h"

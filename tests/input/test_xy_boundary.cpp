@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
-#include "framework/julian_time.h"
-#include "framework/text_tokens.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/julian_time.h"
+#include "framework/core/text_tokens.h"
 #include "input/replacement.h"
 #include "input/time_series.h"
 #include "input/xy_boundary.h"

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
 #include "framework/model_state.h"
 #include "overland/precip_file.h"
 #include "support/test_support.h"

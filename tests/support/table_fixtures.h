@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "framework/core/raw_arrays.h"
 #include "framework/model_state.h"
-#include "framework/raw_arrays.h"
 
 namespace torva_test {
 

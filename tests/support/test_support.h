@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/error_state.h"
+#include "framework/core/error_state.h"
 
 struct file_handle;
 struct replace_param;

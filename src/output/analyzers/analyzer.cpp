@@ -2,7 +2,7 @@
 // of each completed step and of the way the run ended.
 #include "output/analyzers/analyzer.h"
 
-#include "framework/linked_list.h"
+#include "framework/core/linked_list.h"
 #include "framework/model_state.h"
 
 void analyzers_notify(model_state& ms, int event_bit) {

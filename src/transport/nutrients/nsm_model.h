@@ -2,7 +2,7 @@
 // cards while the project file is read; the run-parameter step then hands it to the run.
 #pragma once
 
-#include "framework/file_handle.h"
+#include "framework/core/file_handle.h"
 
 inline constexpr int nsm_species_count = 9;    // NO2, NO3, NH4, ON, OP, DP, ALG, CBOD, DO
 inline constexpr int nsm_ov_input_count = 12;  // the species, then DOC, DOC fraction, dispersion

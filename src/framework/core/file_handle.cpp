@@ -1,7 +1,7 @@
 // File handles and run file names: opening, closing and releasing the streams of a run with
 // the check of the stream pointer's second copy, and the resolution of the names given in the
 // project against the project folder, the output sub-directory and the run prefix.
-#include "framework/file_handle.h"
+#include "framework/core/file_handle.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "framework/text_tokens.h"
+#include "framework/core/text_tokens.h"
 
 char project_dir[1024] = {};
 char output_dir[1024] = {};

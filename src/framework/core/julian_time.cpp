@@ -1,7 +1,7 @@
 // Julian dates of the model clock: calendar date <-> astronomical Julian date, and the day of
 // the year with the model's February rule. Called by the clock at every step, by the event and
 // series readers for their row times and by the dated outputs.
-#include "framework/julian_time.h"
+#include "framework/core/julian_time.h"
 
 int month_days[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 

@@ -1,14 +1,14 @@
 // Error state and error reporting: the process-wide run_error that the steps set, the message
 // of every coded condition, and error_report, which prints the message to the console and the
 // run's summary file, decides whether the run stops and clears the code.
-#include "framework/error_state.h"
+#include "framework/core/error_state.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "framework/file_handle.h"
-#include "framework/text_tokens.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/text_tokens.h"
 
 error_state run_error;
 int error_value1 = 0;

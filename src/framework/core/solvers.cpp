@@ -1,7 +1,7 @@
 // Dense linear-algebra kernels: one-based vector and matrix owners, the LU decomposition that
 // the pipe-network solver calls to factor its junction system in every channel step, and the
 // tridiagonal solver called by the soil-column steps.
-#include "framework/solvers.h"
+#include "framework/core/solvers.h"
 
 #include <cmath>
 #include <cstdint>

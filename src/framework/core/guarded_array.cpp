@@ -1,7 +1,7 @@
 // Messages of the self-checking arrays, the hand-over of open files between elements of an
 // array of handles, and the three-dimensional array of planes (the constituent x cell x layer
 // tables built by the transport set-up and released with the model state).
-#include "framework/guarded_array.h"
+#include "framework/core/guarded_array.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,15 +1,29 @@
 // Text lines and tokens: reads the lines of every text input of the model (project file,
 // mapping tables, series, channel and calibration inputs) and cuts them into tokens, card words
 // and numbers. Called by every input reader, from start-up and from the per-event readers.
-#include "framework/text_tokens.h"
+#include "framework/core/text_tokens.h"
 
 #include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 
-#include "framework/file_handle.h"
-#include "input/replacement.h"
+#include "framework/core/file_handle.h"
+
+namespace {
+
+// The registered line filter: process-wide, set when calibration replacement is switched on.
+line_filter registered_line_filter = nullptr;
+
+}  // namespace
+
+void set_line_filter(line_filter filter) {
+  registered_line_filter = filter;
+}
+
+void apply_line_filter(std::string& text) {
+  if (registered_line_filter != nullptr) registered_line_filter(text);
+}
 
 namespace {
 
@@ -106,7 +120,7 @@ int read_text_line(std::string& line, file_handle& h) {
   }
   // A carriage return that ended the line (files written on Windows) is dropped with it.
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (replace_active) replace_line_params(line);
+  apply_line_filter(line);
   return 1;
 }
 

@@ -11,10 +11,18 @@
 struct file_handle;
 
 // Reads the next line of the handle's stream into `line`, whole, without its newline (and
-// without a carriage return just before it). While calibration replacement is active every
-// bracketed parameter name in the line is replaced by its value. Returns 1 when a line was
-// read, 0 at the end of the file or on a read failure.
+// without a carriage return just before it), then passes it through the line filter when one
+// is registered. Returns 1 when a line was read, 0 at the end of the file or on a read failure.
 int read_text_line(std::string& line, file_handle& h);
+
+// The filter every line read passes through: calibration parameter replacement registers its
+// substitution here when it is switched on, so that a bracketed parameter name in any input
+// line is replaced by the trial's value. A null filter lets lines pass unchanged.
+using line_filter = void (*)(std::string& line);
+void set_line_filter(line_filter filter);
+// Passes one piece of input text through the registered filter (text a reader takes from a
+// line by other means than read_text_line, such as the rest of a scanned line).
+void apply_line_filter(std::string& text);
 
 // Cuts the first token of `line` into `out`; returns 1 when a token was taken, else 0.
 int next_token(std::string& line, std::string& out);

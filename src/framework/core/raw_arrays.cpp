@@ -1,7 +1,7 @@
 // Allocators of the raw one-based arrays with their size and failure messages: the per-cell,
 // per-link and per-node arrays, the lake search array and the stream tables that the start-up
 // readers and set-up steps allocate once for the run.
-#include "framework/raw_arrays.h"
+#include "framework/core/raw_arrays.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,7 +1,7 @@
 // Process context and grid partition: the process-wide record of thread count, rank and process
 // count (set before main runs), and the row and column band split of the grid that the
 // watershed-mask reader asks for when the run is divided into two or more partitions.
-#include "framework/process_info.h"
+#include "framework/core/process_info.h"
 
 #include <omp.h>
 

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "framework/file_handle.h"
+#include "framework/core/file_handle.h"
 
 // Grants the unit tests the means to overwrite a container's second copy of its pointers, the
 // only way to reach the pointer checks; defined by the tests alone.
