@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "framework/error_state.h"
-#include "framework/file_handle.h"
-#include "framework/raw_arrays.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/raw_arrays.h"
 #include "input/ascii_grid.h"
 
 namespace {
