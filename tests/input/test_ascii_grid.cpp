@@ -4,6 +4,7 @@
 // message and the fatal flag, never with a wrong value.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -175,7 +176,7 @@ TEST_F(AsciiGrid, SizeFaultsStopBeforeAnyValueIsStored) {
     run_error = error_state{};
     set_mask({"1 1 1", "1 1 1"});
     ASSERT_TRUE(first_.allocate(6));
-    first_.fill(-1.0);
+    std::fill_n(first_.data(), first_.element_count(), -1.0);
     std::string values;
     for (int i = 0; i < sc.rows; ++i) values += "1 2 3 4\n";
     const std::string out = read(header(sc.rows, sc.cols) + values, 1, 2, 3);
@@ -365,7 +366,7 @@ TEST_F(AsciiGrid, MissingHandlesAndSmallDestinationsStopWithoutAWrite) {
   // Four watershed cells against a destination of three; a missing destination alike.
   run_error = error_state{};
   ASSERT_TRUE(first_.allocate(3));
-  first_.fill(-1.0);
+  std::fill_n(first_.data(), first_.element_count(), -1.0);
   std::string out = read(header(2, 2) + "1 2\n3 4\n", 1, 2, 2);
   EXPECT_EQ(out, "Error: map map.asc has 4 watershed cells but its destination holds 3\n\n");
   EXPECT_EQ(run_error.error_fatal, 1);

@@ -4,6 +4,7 @@
 // faults of the table's rows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -55,7 +56,7 @@ class ParameterTables : public testing::Test {
     copy_text(ms_->input.names.mapping_table, sizeof ms_->input.names.mapping_table, "t.cmt");
     for (auto& out : outputs_) {
       out.allocate(5);
-      out.fill(-1.0);  // so that every write shows
+      std::fill_n(out.data(), out.element_count(), -1.0);  // so that every write shows
     }
   }
   // read_map_table of `id` into the outputs of the listed columns; `out` gets what was printed.
@@ -117,7 +118,7 @@ TEST_F(ParameterTables, ValuesReachTheCellsThroughTheirIds) {
   EXPECT_EQ(ts_index_loaded, 1);  // the series index was looked for first
 
   // Only the columns asked for are written.
-  for (auto& o : outputs_) o.fill(-1.0);
+  for (auto& o : outputs_) std::fill_n(o.data(), o.element_count(), -1.0);
   ASSERT_EQ(read(map_table_interception, {2}), 1);
   EXPECT_EQ(column(1), (values(5, -1.0)));
   EXPECT_EQ(column(2), (values{50, 22, 10, 10, 22}));
@@ -253,7 +254,7 @@ TEST_F(ParameterTables, FaultsOfTheFileAndTheTableStopTheRun) {
     std::remove(dir_.file("lu.idx").c_str());
     if (!c.table.empty()) write_file(dir_.file("t.cmt"), c.table);
     if (!c.index.empty()) write_file(dir_.file("lu.idx"), c.index);
-    for (auto& o : outputs_) o.fill(-1.0);
+    for (auto& o : outputs_) std::fill_n(o.data(), o.element_count(), -1.0);
     std::string out;
     EXPECT_EQ(read(map_table_roughness, {1}, &out), 0) << c.what;
     EXPECT_NE(out.find(c.message), std::string::npos) << c.what << "\n" << out;
@@ -321,7 +322,7 @@ TEST_F(ParameterTables, IdsWithoutARowReadZeroInEveryColumn) {
     ts_free_all();
     write_file(dir_.file("t.cmt"), table_file(c.keyword, c.count, c.rows));
     write_file(dir_.file("lu.idx"), index_map(c.ids));
-    for (auto& o : outputs_) o.fill(-1.0);
+    for (auto& o : outputs_) std::fill_n(o.data(), o.element_count(), -1.0);
     std::string out;
     ASSERT_EQ(read(c.table_id, c.columns, &out), 1) << out;
     EXPECT_EQ(run_error.error_fatal, 0) << out;
@@ -369,7 +370,7 @@ TEST_F(ParameterTables, IndexMapFaultsKeepTheValuesReadSoFar) {
     run_error = error_state{};
     error_value1 = error_value2 = 0;
     write_file(dir_.file("lu.idx"), c.index);
-    for (auto& o : outputs_) o.fill(-1.0);
+    for (auto& o : outputs_) std::fill_n(o.data(), o.element_count(), -1.0);
     std::string out;
     EXPECT_EQ(read(map_table_roughness, {1}, &out), 1) << c.what;
     EXPECT_NE(out.find(c.message), std::string::npos) << c.what << "\n" << out;
@@ -429,7 +430,7 @@ TEST_F(ParameterTables, GatheringWritesOnlyCellsWithAnIdAndRefusesSmallArrays) {
 
   raw_array1d<double> small;
   small.allocate(4);
-  small.fill(-1.0);
+  std::fill_n(small.data(), small.element_count(), -1.0);
   stdout_capture capture;
   EXPECT_EQ(map_gather_values(small, by_id, grid, ms_->index_map, 2, 3), 0);
   const std::string printed = capture.stop();
@@ -452,7 +453,7 @@ TEST_F(ParameterTables, RowsAreStoredByIdTheLaterRowWinning) {
   EXPECT_EQ(largest, 4);
   raw_array1d<double> by_id;
   ASSERT_TRUE(alloc_values_by_id(by_id, largest));
-  by_id.fill(-1.0);
+  std::fill_n(by_id.data(), by_id.element_count(), -1.0);
   table_store_row(data, 3, 2, ids, largest, by_id);
   EXPECT_EQ((values(by_id.data() + 1, by_id.data() + 5)), (values{0, 4, 0, 6}));
 }

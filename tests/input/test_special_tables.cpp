@@ -3,6 +3,7 @@
 // the soil-column tables, with the faults of their counts, rows and index maps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -179,10 +180,10 @@ struct erosion_outputs {
   erosion_outputs(int cells, int classes) {
     for (auto& c : column) {
       c.allocate(cells);
-      c.fill(-1.0);
+      std::fill_n(c.data(), c.element_count(), -1.0);
     }
     sed_fract.allocate(cells, classes, sed_fract_slot_count - 1);
-    sed_fract.fill(-1.0);
+    std::fill_n(sed_fract.data(), sed_fract.element_count(), -1.0);
   }
 };
 
@@ -564,7 +565,7 @@ TEST_F(SpecialTables, SoilColumnTablesReadTheirSoilTypeMap) {
     write_file(dir_.file("t.cmt"), c.table);
     raw_array1d<int> soil_type;
     soil_type.allocate(5);
-    soil_type.fill(-1);
+    std::fill_n(soil_type.data(), soil_type.element_count(), -1);
     stdout_capture capture;
     const int result =
         c.form == 0 ? read_multilayer_table(*ms_, dir_.file("t.cmt").c_str(),

@@ -3,6 +3,7 @@
 // index map, the index map reader in both modes, and the faults of the tables and maps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <initializer_list>
 #include <memory>
@@ -76,7 +77,7 @@ struct network {
 std::unique_ptr<raw_array2d<double>> output_of(const network& net) {
   auto out = std::make_unique<raw_array2d<double>>();
   out->allocate(net.links, net.max_nodes);
-  out->fill(-1.0);
+  std::fill_n(out->data(), out->element_count(), -1.0);
   return out;
 }
 
@@ -677,7 +678,7 @@ TEST_F(StreamTables, RowHelpersReadFixedColumnsAndStoreByIdLaterRowWinning) {
   }
   raw_array1d<double> by_id;
   by_id.allocate(4);
-  by_id.fill(9.0);
+  std::fill_n(by_id.data(), by_id.element_count(), 9.0);
   table_store_row(data, 3, 2, ids, 4, by_id);
   const double expected[] = {9.0, 0.0, 300.0, 0.0, 200.0};  // index 0 holds no id
   for (int i = 0; i <= 4; ++i) EXPECT_DOUBLE_EQ(by_id[i], expected[i]) << "id " << i;

@@ -4,6 +4,7 @@
 // network tied to the grid with its capacity limits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -486,7 +487,7 @@ TEST_F(SurfaceInputsSoilHotstart, MoistureGoesToTheArraysOfTheScheme) {
   ms_->subsurface.inf_layered_soil = 1;
   ASSERT_TRUE(ms_->subsurface.THETA.allocate(5, 3));
   ASSERT_TRUE(ms_->subsurface.THETA_ML.allocate(5, 3));
-  ms_->subsurface.THETA.fill(-1.0);
+  std::fill_n(ms_->subsurface.THETA.data(), ms_->subsurface.THETA.element_count(), -1.0);
   open_map(ms_->output.read_sm_hotstart_file, ms_->cards.read_sm_hotstart, "sm.asc", map);
   out = run(read_soil_moisture_hotstart);
   ASSERT_EQ(run_error.error_fatal, 0) << out;

@@ -428,10 +428,6 @@ class guarded_array3d {
 
 // The operations under the names the model's steps use.
 
-template <class T>
-bool guarded_array_grow(guarded_array<T>& array, int n) {
-  return array.grow(n);
-}
 inline bool guarded_array_grow_double(guarded_array<double>& array, int n) {
   return array.grow(n);
 }

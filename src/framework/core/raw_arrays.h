@@ -77,11 +77,6 @@ class raw_array1d {
     data_ = nullptr;
     count_ = 0;
   }
-  // Sets every element, index 0 included.
-  void fill(T value) noexcept {
-    for (std::size_t i = 0; i < element_count(); ++i) data_[i] = value;
-  }
-
   T& operator[](std::ptrdiff_t i) noexcept {
     assert(data_ != nullptr && i >= 0 && i <= count_);
     return data_[i];
@@ -157,11 +152,6 @@ class raw_array2d {
     nr_ = nc_ = 0;
     stride_ = 0;
   }
-  // Sets every element, row 0 and column 0 included.
-  void fill(T value) noexcept {
-    for (std::size_t i = 0; i < element_count(); ++i) block_[i] = value;
-  }
-
   // Row i: map[row][col].
   T* operator[](std::ptrdiff_t i) noexcept {
     assert(block_ != nullptr && i >= 0 && i <= nr_);
@@ -173,11 +163,10 @@ class raw_array2d {
   }
 
   T** row_table() noexcept { return table_; }  // row pointers 0..row_count()
-  T* data() noexcept { return block_; }        // the block: element [i][j] at i * stride() + j
+  T* data() noexcept { return block_; }        // the block, row by row
   const T* data() const noexcept { return block_; }
   int row_count() const noexcept { return nr_; }  // highest row index
   int col_count() const noexcept { return nc_; }  // highest column index
-  std::ptrdiff_t stride() const noexcept { return stride_; }
   std::size_t element_count() const noexcept {
     return block_ == nullptr ? 0 : (static_cast<std::size_t>(nr_) + 1) * stride_;
   }
@@ -272,11 +261,6 @@ class raw_array3d {
     np_ = nr_ = nc_ = 0;
     row_stride_ = plane_stride_ = 0;
   }
-  // Sets every element, index-0 planes, rows and columns included.
-  void fill(T value) noexcept {
-    for (std::size_t i = 0; i < element_count(); ++i) block_[i] = value;
-  }
-
   // Plane p: mass[p][row][col].
   plane_ref<T> operator[](std::ptrdiff_t p) noexcept {
     assert(block_ != nullptr && p >= 0 && p <= np_);
@@ -288,14 +272,11 @@ class raw_array3d {
   }
 
   T*** plane_table() noexcept { return planes_; }  // plane pointers 0..plane_count()
-  // The block: element [p][r][c] at p * plane_stride() + r * row_stride() + c.
-  T* data() noexcept { return block_; }
+  T* data() noexcept { return block_; }            // the block, plane by plane and row by row
   const T* data() const noexcept { return block_; }
   int plane_count() const noexcept { return np_; }  // highest plane index
   int row_count() const noexcept { return nr_; }    // highest row index
   int col_count() const noexcept { return nc_; }    // highest column index
-  std::ptrdiff_t row_stride() const noexcept { return row_stride_; }
-  std::ptrdiff_t plane_stride() const noexcept { return plane_stride_; }
   std::size_t element_count() const noexcept {
     return block_ == nullptr ? 0 : (static_cast<std::size_t>(np_) + 1) * plane_stride_;
   }
