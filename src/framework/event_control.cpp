@@ -11,6 +11,7 @@
 #include "framework/core/file_handle.h"
 #include "framework/core/julian_time.h"
 #include "framework/core/process_info.h"
+#include "framework/core/raw_arrays.h"
 #include "framework/model_state.h"
 #include "input/run_parameters.h"
 #include "overland/precip_file.h"
@@ -158,8 +159,14 @@ bool read_event_table(model_state& ms) {
     radar.model_cols = ms.map_cols;
     radar.model_rows = ms.map_rows;
     radar.model_cell_count = ms.cell_count;
-    if (ov.torva_to_precip.upper() < ms.cell_count)
-      ov.torva_to_precip.grow(ms.cell_count - ov.torva_to_precip.upper());
+    // Read by the per-cell rainfall loops, so a raw array: one entry per cell, zeroed.
+    if (ov.torva_to_precip.count() < ms.cell_count) {
+      alloc_1d_int(ov.torva_to_precip, ms.cell_count, "torva_to_precip");
+      if (ov.torva_to_precip.empty()) {
+        run_error.error_code = error_code_own_message;
+        return false;
+      }
+    }
   }
   rewind(ms.input.raingage_file.fp);
 

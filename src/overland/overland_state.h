@@ -137,7 +137,7 @@ struct overland_state {
                                              // repeats the last name
   std::string precip_event_title;            // rest of the EVENT line, at most 255 characters
   int precip_event_count = 0;                // events met in the precipitation file in this run
-  guarded_array<int> torva_to_precip{"torva_to_precip"};  // per cell: radar cell index
+  raw_array1d<int> torva_to_precip;          // per cell 1..cell_count: radar cell index
 
   // Embankment low spots.
   int num_lowspots = 0;                  // low spots 1..num_lowspots read from the LOWSPOT_FILE

@@ -12,6 +12,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/julian_time.h"
+#include "framework/core/raw_arrays.h"
 #include "framework/event_control.h"
 #include "framework/model_state.h"
 #include "support/test_support.h"
@@ -251,7 +252,10 @@ TEST_F(EventScan, RadarEventsPrepareTheRadarMappingRecord) {
   EXPECT_EQ(radar.model_rows, 3);
   EXPECT_EQ(radar.model_cols, 2);
   EXPECT_EQ(radar.model_cell_count, 6);
-  EXPECT_EQ(ms_->overland.torva_to_precip.upper(), 6);
+  // One radar index per cell, in a raw array the per-cell rainfall loops can share.
+  const raw_array1d<int>& radar_index = ms_->overland.torva_to_precip;
+  ASSERT_EQ(radar_index.count(), 6);
+  for (int cell = 0; cell <= 6; ++cell) EXPECT_EQ(radar_index[cell], 0) << cell;
 }
 
 TEST_F(EventScan, LongTermRunsNeedTheHydrometeorologicalReader) {
