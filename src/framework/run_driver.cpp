@@ -114,7 +114,7 @@ void summary_write(model_state& ms, const char* text) {
 
 run_end start_up(model_state& ms, const run_steps& steps,
                  std::chrono::steady_clock::time_point start) {
-  steps.read_run_parameters(ms.project_path, ms);
+  steps.read_run_parameters(ms, ms.project_path);
   if (check_fatal()) return run_end::fatal;
   if (ms.calibration.driver_result != nullptr) ms.calibration.optimize_on = 1;
   steps.check_project_options(ms);

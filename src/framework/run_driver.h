@@ -20,7 +20,7 @@ inline constexpr int time_loop_step_count = 30;
 // The steps that run_project calls, in the order it calls them. The default table holds the
 // model's own steps; tests put recording steps in their place.
 struct run_steps {
-  void (*read_run_parameters)(const char* project_path, model_state& ms);
+  void (*read_run_parameters)(model_state& ms, const char* project_path);
   step_fn check_project_options;
   step_fn open_run_files;
   void (*print_replace_values)(model_state& ms);

@@ -548,7 +548,7 @@ void copy_run_file_names(model_state& ms) {
 
 }  // namespace
 
-void read_run_parameters(const char* project_path, model_state& ms) {
+void read_run_parameters(model_state& ms, const char* project_path) {
   if (process_info.process_rank == 0)
     printf("reading run parameters from project file: %s\n", project_path);
   read_project_file(project_path, ms.cards, ms.grid_params, ms.rain_params);

@@ -15,7 +15,7 @@ extern int pause_on_exit;
 // A START_DATE, START_TIME or END_TIME that is no calendar date, and an output interval
 // (HYD_FREQ, MAP_FREQ) too long to count in time steps, stop the run after a message naming
 // the card (code 4000), before anything is copied.
-void read_run_parameters(const char* project_path, model_state& ms);
+void read_run_parameters(model_state& ms, const char* project_path);
 // Sets the clock's calendar fields, start_hhmm and start_yyyymmdd from the START_DATE and
 // START_TIME cards (seconds 0) and returns that start as a Julian date.
 double set_clock_to_card_start(model_state& ms);

@@ -464,5 +464,5 @@ int read_multilayer_table(model_state& ms, const char* file_name, soil_table_rec
   if (!read_soil_index_map(ms, file_name, map_key_multi_layer_soil, maps, header_map_name,
                            soil_type))
     return -1;
-  return read_multilayer_soil_block(h, ms, soil_types);
+  return read_multilayer_soil_block(ms, h, soil_types);
 }

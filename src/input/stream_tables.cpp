@@ -599,7 +599,7 @@ int read_stream_table(const char* file_name, int kind, raw_array2d<double>* out1
   return 1;
 }
 
-void stream_table_check_one(int& present, file_handle& file, int kind, const char* label) {
+void stream_table_check_one(file_handle& file, int kind, const char* label, int& present) {
   present = 0;
   if (file.is_open()) {
     std::rewind(file.fp);
@@ -639,7 +639,7 @@ void check_stream_table_file(const char* file_name, int (&present)[6]) {
       {stream_table_nsm_oth, "NSM Other"},    {stream_table_dispersion, "Dispersion"},
   };
   for (const check_entry& check : checks)
-    stream_table_check_one(present[stream_table_flag_index(check.kind)], file, check.kind,
-                           check.label);
+    stream_table_check_one(file, check.kind, check.label,
+                           present[stream_table_flag_index(check.kind)]);
   file_handle_close(file);
 }

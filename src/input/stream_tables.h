@@ -133,7 +133,7 @@ int read_stream_table(const char* file_name, int kind, raw_array2d<double>* out1
 
 // One line of the start-up check: `present` becomes 1 when the open table file holds a table of
 // `kind` whose index map opens, else 0; prints "  " + label, dots up to 35 characters, Y or N.
-void stream_table_check_one(int& present, file_handle& file, int kind, const char* label);
+void stream_table_check_one(file_handle& file, int kind, const char* label, int& present);
 // Start-up check of the stream mapping-table file: fills the six present flags (roughness,
 // nitrogen, phosphorus, other, carbon, dispersion) and prints the check report. A file that
 // does not open is code 64, reported at once. A file that does not begin with

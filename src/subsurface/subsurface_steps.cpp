@@ -32,7 +32,7 @@ double richards_infiltration(model_state&, double) {
 int read_layered_soil_table(model_state&, file_handle&, int) {
   return 0;
 }
-int read_multilayer_soil_block(file_handle&, model_state&, soil_table_record*) {
+int read_multilayer_soil_block(model_state&, file_handle&, soil_table_record*) {
   return 0;
 }
 

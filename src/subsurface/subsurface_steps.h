@@ -32,7 +32,7 @@ double richards_infiltration(model_state& ms, double dt_seconds);
 int read_layered_soil_table(model_state& ms, file_handle& table_file, int form);
 // MULTI_LAYER_SOIL block: its two count lines, column-header line and three rows per soil id
 // into soil_types; returns its count.
-int read_multilayer_soil_block(file_handle& table_file, model_state& ms,
+int read_multilayer_soil_block(model_state& ms, file_handle& table_file,
                                soil_table_record* soil_types);
 // Places the wells of the well table: every grid position (row 1..rows, column 1..cols) whose id
 // in well_ids is not 0 becomes an active well at the cell index_map[row][col] with the first

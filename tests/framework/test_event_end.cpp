@@ -411,7 +411,7 @@ void noop(model_state&) {}
 
 run_steps stand_in_steps() {
   run_steps steps = default_run_steps();
-  steps.read_run_parameters = [](const char*, model_state& ms) {
+  steps.read_run_parameters = [](model_state& ms, const char*) {
     ms.output.analyzer_list = new recording_analyzer;
     grid_time_params& g = ms.grid_params;
     g.timestep = 60.0;

@@ -165,7 +165,7 @@ namespace {
 // The series file each run reads, set by the test before the run.
 std::string series_file_of_run;
 
-void read_series_of_run(const char*, model_state&) {
+void read_series_of_run(model_state&, const char*) {
   read_time_series_file(series_file_of_run.c_str());
   read_elev_series_file(series_file_of_run.c_str());
   active_well_list = new well_record{7, 1, 0.5, 0, active_well_list};

@@ -54,7 +54,7 @@ void set_loop_recorders(run_steps& steps, std::index_sequence<I...>) {
 
 run_steps recording_steps() {
   run_steps steps = default_run_steps();
-  steps.read_run_parameters = [](const char*, model_state& ms) {
+  steps.read_run_parameters = [](model_state& ms, const char*) {
     // Every run gets an analyzer that records the notifications it receives.
     ms.output.analyzer_list = new recording_analyzer;
     record(ms, "read_run_parameters");

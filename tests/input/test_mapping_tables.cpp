@@ -480,7 +480,7 @@ TEST_F(MappingTables, RunParametersCheckTheMappingTableFile) {
              "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 30\nMAPPING_TABLE t.cmt\n");
   auto ms = std::make_unique<model_state>();
   stdout_capture capture;
-  read_run_parameters("p.prj", *ms);
+  read_run_parameters(*ms, "p.prj");
   const std::string out = capture.stop();
   EXPECT_NE(out.find("Checking 2D grid mapping tables...\n"), std::string::npos) << out;
   EXPECT_EQ(run_error.error_fatal, 0) << out;
@@ -499,7 +499,7 @@ TEST_F(MappingTables, RunParametersCheckTheMappingTableFile) {
              "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 30\n");
   auto plain = std::make_unique<model_state>();
   stdout_capture quiet;
-  read_run_parameters("p.prj", *plain);
+  read_run_parameters(*plain, "p.prj");
   EXPECT_EQ(quiet.stop().find("Checking 2D"), std::string::npos);
   EXPECT_EQ(plain->overland.roughness_on, 0);
   EXPECT_EQ(plain->input.wetland_table_on, 0);

@@ -50,7 +50,7 @@ class OptionChecks : public testing::Test {
     run_error = error_state{};
     {
       stdout_capture quiet;
-      read_run_parameters("p.prj", *ms);
+      read_run_parameters(*ms, "p.prj");
     }
     EXPECT_EQ(run_error.error_code, 0) << cards;
     stdout_capture capture;

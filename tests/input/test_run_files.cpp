@@ -55,7 +55,7 @@ class RunFiles : public testing::Test {
     write_file(dir_.file("p.prj"), "TORVAPROJECT\n" + cards);
     auto ms = std::make_unique<model_state>();
     stdout_capture quiet;
-    read_run_parameters("p.prj", *ms);
+    read_run_parameters(*ms, "p.prj");
     EXPECT_EQ(run_error.error_code, 0) << cards;
     return ms;
   }

@@ -38,7 +38,7 @@ class RunParameters : public testing::Test {
     write_file(dir_.file("p.prj"), "TORVAPROJECT\n" + cards);
     auto ms = std::make_unique<model_state>();
     stdout_capture capture;
-    read_run_parameters("p.prj", *ms);
+    read_run_parameters(*ms, "p.prj");
     const std::string printed = capture.stop();
     if (out != nullptr) *out = printed;
     return ms;
@@ -52,7 +52,7 @@ TEST_F(RunParameters, MissingProjectFileIsCode3AndLeavesTheConstructedValues) {
   auto ms = std::make_unique<model_state>();
   stdout_capture capture;
   testing::internal::CaptureStderr();
-  read_run_parameters("none.prj", *ms);
+  read_run_parameters(*ms, "none.prj");
   testing::internal::GetCapturedStderr();
   const std::string out = capture.stop();
   EXPECT_EQ(out.rfind("reading run parameters from project file: none.prj\n", 0), 0u) << out;

@@ -172,7 +172,7 @@ TEST_F(StreamTables, CheckReportsEachTableAndSetsItsFlag) {
   int flag = 0;
   const std::string long_label(40, 'L');
   stdout_capture again;
-  stream_table_check_one(flag, file, stream_table_roughness, long_label.c_str());
+  stream_table_check_one(file, stream_table_roughness, long_label.c_str(), flag);
   EXPECT_EQ(again.stop(), "  " + long_label + "Y\n");
   EXPECT_EQ(flag, 1);
 }
@@ -216,7 +216,7 @@ TEST_F(StreamTables, RunParametersCheckTheGivenFile) {
              "ST_MAPPING_TABLE st.cmt\n");
   auto ms = std::make_unique<model_state>();
   stdout_capture capture;
-  read_run_parameters("p.prj", *ms);
+  read_run_parameters(*ms, "p.prj");
   const std::string out = capture.stop();
   EXPECT_NE(out.find("  NSM Phosphorus" + dots(21) + "Y\n"), std::string::npos) << out;
   const int expected[6] = {0, 0, 1, 0, 0, 0};
@@ -226,7 +226,7 @@ TEST_F(StreamTables, RunParametersCheckTheGivenFile) {
   write_file("q.prj", "TORVAPROJECT\nROWS 2\nCOLS 3\nGRIDSIZE 30\nTIMESTEP 10\nTOT_TIME 60\n");
   auto plain = std::make_unique<model_state>();
   stdout_capture second;
-  read_run_parameters("q.prj", *plain);
+  read_run_parameters(*plain, "q.prj");
   EXPECT_EQ(second.stop().find("Checking stream mapping table file"), std::string::npos);
 }
 

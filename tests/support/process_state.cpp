@@ -92,7 +92,7 @@ process_state_guard::~process_state_guard() {
 run_steps no_op_steps() {
   run_steps steps = default_run_steps();
   const step_fn none = [](model_state&) {};
-  steps.read_run_parameters = [](const char*, model_state&) {};
+  steps.read_run_parameters = [](model_state&, const char*) {};
   for (step_fn* fn : {&steps.check_project_options,
                       &steps.open_run_files,
                       &steps.print_replace_values,
