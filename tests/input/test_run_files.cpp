@@ -256,9 +256,10 @@ TEST_F(RunFiles, LocationOutputsAreReportedWithTheirCodeKindAndInput) {
     error_echo_file = nullptr;
     auto ms = read_and_open(mandatory_cards + r.cards);
     expect_failure(r.code, r.kind.c_str(), r.name.c_str(), r.cards);
-    // The message names both.
-    char text[4096];
-    const std::string message = error_message_text(r.code, text, sizeof text);
+    // The report names both.
+    stdout_capture capture;
+    error_report(run_error);
+    const std::string message = capture.stop();
     EXPECT_NE(message.find(r.kind), std::string::npos) << message;
     EXPECT_NE(message.find(r.name), std::string::npos) << message;
   }
