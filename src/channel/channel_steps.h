@@ -19,7 +19,7 @@ void init_superlink_channel_connection(model_state& ms);  // explicit channels: 
 // grid-pipe file, into the pipe-network counts and arrays of the channel record (counts zeroed
 // first). Returns 0 when read, 9 when the network is too large, -1 after a pipe error, -9 when
 // the grid-pipe file lacks its PIPECELLS card; each fault has printed its own message. Leaky
-// pipes without a grid-pipe file set run error 4. Called by init_tile_pipe_grid.
+// pipes without a grid-pipe file raise err_file_not_open. Called by init_tile_pipe_grid.
 int read_superlink_file(model_state& ms, file_handle& network_file, file_handle& grid_pipe_file);
 
 // Cross-sections: recomputes every node's area, wetted perimeter, top width and conveyance from

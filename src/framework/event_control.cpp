@@ -80,7 +80,7 @@ void write_tev_summary(model_state& ms, int num_events) {
   file_handle_close(ms.output.tev_summary_file);
   printf("TORVA wrote precipitation data event summary to file: exchange/TEV_PRECIP.SUM\n");
   printf("No simulations performed.  TORVA terminated.\n\n");
-  run_error.error_code = error_code_own_message;
+  raise_own_message();
 }
 
 // The precipitation file's events into the event table; false after an error (message printed,
@@ -91,7 +91,7 @@ bool read_event_table(model_state& ms) {
   if (tev_summary_mode(ms) &&
       !file_handle_open(ms.output.tev_summary_file, "exchange/TEV_PRECIP.SUM", "w")) {
     printf("Unable to open file TEV_PRECIP.SUM for writing. Program terminated\n");
-    run_error.error_code = error_code_own_message;
+    raise_own_message();
     return false;
   }
 
@@ -106,7 +106,7 @@ bool read_event_table(model_state& ms) {
             "Error: the precipitation file %s holds more than %d events, the most a run can "
             "simulate.\n",
             file_name, max_precip_events);
-        run_error.error_code = error_code_own_message;
+        raise_own_message();
         return false;
       }
       ++count;
@@ -124,7 +124,7 @@ bool read_event_table(model_state& ms) {
       printf("Check the format of the data file.\nProgram terminated.");
       printf("Check rain event %d, event after %d %d %d \n", count + 1, last_date[0], last_date[1],
              last_date[2]);
-      run_error.error_code = error_code_own_message;
+      raise_own_message();
       return false;
     }
     // 0: the end of the file, or a format error already reported.
@@ -146,7 +146,7 @@ bool read_event_table(model_state& ms) {
   // A file without an event gives the run no start time.
   if (count == 0) {
     printf("Error: the precipitation file %s holds no event.\n", file_name);
-    run_error.error_code = error_code_own_message;
+    raise_own_message();
     return false;
   }
   ov.num_events = (!ms.long_term && !ms.tev) ? 1 : count;
@@ -163,7 +163,7 @@ bool read_event_table(model_state& ms) {
     if (ov.torva_to_precip.count() < ms.cell_count) {
       alloc_1d_int(ov.torva_to_precip, ms.cell_count, "torva_to_precip");
       if (ov.torva_to_precip.empty()) {
-        run_error.error_code = error_code_own_message;
+        raise_own_message();
         return false;
       }
     }
@@ -179,7 +179,7 @@ bool read_event_table(model_state& ms) {
     printf("\n\nTEV has requested that TORVA run event %d.\n", ms.tev_event_num);
     printf("The precip file specified in the project file: %s\n", file_name);
     printf("contains only %d events.  PROGRAM TERMINATED.\n\n", ov.num_events);
-    run_error.error_code = error_code_own_message;
+    raise_own_message();
     return false;
   }
   return true;
@@ -221,7 +221,7 @@ void list_precip_events(model_state& ms) {
     if (!file_handle_open(ms.input.optimize_file, name, "w")) {
       // On the console stream of error_report, so that its report follows this line.
       printf("Problem opening optimization output file named:%s for writing\n", name);
-      run_error.error_code = error_code_own_message;
+      raise_own_message();
       return;
     }
     ms.calibration.loc_peak.allocate(100);
@@ -243,7 +243,7 @@ void list_precip_events(model_state& ms) {
   if (!ms.overland.uniform_rain) {
     if (!ms.input.raingage_file.is_open()) {
       printf("Error: the precipitation file %s is not open.\n", ms.input.names.precip_file);
-      run_error.error_code = error_code_own_message;
+      raise_own_message();
       return;
     }
     if (!read_event_table(ms)) return;
@@ -368,7 +368,7 @@ void init_lake_and_soil_state(model_state& ms) {
           printf("less than the land surface elevation in grid cell %d, %f.\n", c, ms.cell_elev[c]);
           printf("You should either raise your initial lake elevation or lower that grid\n");
           printf("cell elevation.  Program stopped.\n");
-          run_error.error_code = error_code_own_message;
+          raise_own_message();
           return;
         }
         ms.lake_vol_initial += (surface - ms.cell_elev[c]) * area;
@@ -437,7 +437,7 @@ void init_simulation_clock(model_state& ms) {
             "event in the precipitation file %s; there is no event to simulate.\n",
             ms.cur_month, ms.cur_day, ms.cur_year, ms.cur_hour, ms.cur_minute,
             ms.input.names.precip_file);
-        run_error.error_code = error_code_own_message;
+        raise_own_message();
         return;
       }
     }
@@ -620,8 +620,7 @@ void init_simulation_clock(model_state& ms) {
     printf("project file.  You must do this for simulations with\n");
     printf("uniform precipitation using the START_DATE and START_TIME\n");
     printf("cards.  Edit the project file.   Program terminated.\n");
-    run_error.error_code = error_code_own_message;
-    error_report(run_error);
+    raise_own_message();
     return;
   }
 

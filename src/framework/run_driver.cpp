@@ -222,7 +222,7 @@ int run_project(const char* project_path, run_result* result, const run_steps& s
   if (strlen(project_path) >= sizeof ms->project_path) {
     printf("Error: the project file path is longer than %d characters: %s\n",
            static_cast<int>(sizeof ms->project_path) - 1, project_path);
-    run_error.error_code = error_code_own_message;
+    raise_own_message();
     check_fatal();
   } else {
     end = start_up(*ms, steps, start);

@@ -44,7 +44,7 @@ void set_time_parameters(model_state& ms) {
     ms.timestep = g.timestep > g.st_time_step ? g.st_time_step : g.timestep;
   }
   if (ms.timestep <= 0.001) {
-    run_error.error_code = 52;
+    raise_error(err_time_step_zero);
     return;
   }
 
@@ -57,8 +57,7 @@ void set_time_parameters(model_state& ms) {
   double hyd_minutes = g.hyd_freq;
   if (hyd_minutes <= 0.0) {
     hyd_minutes = 60.0;
-    run_error.error_code = 55;
-    error_report(run_error);
+    report_error_now(warn_hydrograph_interval_defaulted);
   }
   ms.hyd_freq_steps = interval_steps(ms, hyd_minutes);
 
@@ -75,7 +74,7 @@ void set_time_parameters(model_state& ms) {
   ms.outlet_row = g.outrow;
   ms.outlet_col = g.outcol;
   if (ms.outlet_slope < 1e-9) {
-    run_error.error_code = 56;
+    raise_error(err_outlet_slope_missing);
     return;
   }
 
@@ -83,7 +82,7 @@ void set_time_parameters(model_state& ms) {
   ms.latitude = g.latitude;
   ms.longitude = g.longitude;
   if (ms.long_term && (ms.latitude < 0.01 || ms.longitude < 0.01)) {
-    run_error.error_code = 57;
+    raise_error(err_basin_centroid_missing);
     return;
   }
 
@@ -92,7 +91,7 @@ void set_time_parameters(model_state& ms) {
   ms.qout_cfs = g.qout_cfs;
   ms.quiet = g.quiet;
   if (ms.long_term && ms.gmt_given == 0) {
-    run_error.error_code = 58;
+    raise_error(err_gmt_offset_missing);
     return;
   }
 

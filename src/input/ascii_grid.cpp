@@ -30,15 +30,9 @@ const char* shown(const char* name) {
   return name != nullptr ? name : "";
 }
 
-// The step's own message has been printed: code 4000, reported at once (sets the fatal flag).
-void fail() {
-  run_error.error_code = error_code_own_message;
-  error_report(run_error);
-}
-
 void fail_end_of_file(const char* map_name) {
   printf("Unexpected end of file in file: %s\n", shown(map_name));
-  fail();
+  stop_now();
 }
 
 void fail_bad_value(const char* token, std::size_t length, const char* map_name, int row, int col) {
@@ -48,7 +42,7 @@ void fail_bad_value(const char* token, std::size_t length, const char* map_name,
   text[n] = '\0';
   printf("Error: bad value \"%s\" in map %s at row %d column %d\n", text, shown(map_name), row,
          col);
-  fail();
+  stop_now();
 }
 
 // Separators of the values of a map of doubles (the token rules of every text input).
@@ -156,7 +150,7 @@ bool read_cell_doubles(file_handle& file, const char* map_name, int rows, int co
       if (p == end) {
         printf("Error: row %d of map %s holds %d values where %d are expected\n", r,
                shown(map_name), c - 1, cols);
-        fail();
+        stop_now();
         return false;
       }
       const char* token = p;
@@ -205,7 +199,7 @@ bool read_ints(file_handle& file, const char* map_name, int mode, int rows, int 
         if (value < 0 || value > max_map_category) {
           printf("Error: category %d in map %s at row %d column %d is outside 0 to %d\n", value,
                  shown(map_name), r, c, max_map_category);
-          fail();
+          stop_now();
           return false;
         }
         (*dest)[++k] = value;
@@ -258,7 +252,7 @@ bool read_header(FILE* fp, const char* map_name, double& north, double& south, d
       fail_end_of_file(map_name);
     } else {
       printf("Error: unreadable header line %d in map %s\n", line, shown(map_name));
-      fail();
+      stop_now();
     }
     return false;
   }
@@ -273,7 +267,7 @@ void read_ascii_map(file_handle& file, const char* map_name, int mode, double& n
                     raw_array1d<int>* categories, int expected_rows, int expected_cols) {
   if (file.fp == nullptr) {
     printf("Error: map %s is not open for reading\n", shown(map_name));
-    fail();
+    stop_now();
     return;
   }
   // The header is read in sequence: a failed line leaves the later ones unread.
@@ -286,13 +280,13 @@ void read_ascii_map(file_handle& file, const char* map_name, int mode, double& n
       printf("Incorrect number of rows in map: %s\n", shown(map_name));
     else
       printf("Incorrect number of columns in map: %s\n", shown(map_name));
-    fail();
+    stop_now();
     return;
   }
   if (rows <= 0 || cols <= 0) {
     printf("Error: map %s has %d rows and %d columns; a map needs at least one of each\n",
            shown(map_name), rows, cols);
-    fail();
+    stop_now();
     return;
   }
 
@@ -302,7 +296,7 @@ void read_ascii_map(file_handle& file, const char* map_name, int mode, double& n
   if (stores) {
     if (index_grid.empty() || index_grid.row_count() < rows || index_grid.col_count() < cols) {
       printf("Error: map %s has more rows or columns than the run's grid holds\n", shown(map_name));
-      fail();
+      stop_now();
       return;
     }
     if (mode != map_store_grid_int) {
@@ -314,7 +308,7 @@ void read_ascii_map(file_handle& file, const char* map_name, int mode, double& n
       if (held < needed) {
         printf("Error: map %s has %ld watershed cells but its destination holds %ld\n",
                shown(map_name), needed, held);
-        fail();
+        stop_now();
         return;
       }
     }

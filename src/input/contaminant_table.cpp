@@ -31,13 +31,6 @@ constexpr long lines_per_contaminant = 4;
 // Width to which a contaminant's "Checking" line is padded with dots.
 constexpr std::size_t checking_width = 35;
 
-// Code `code` with `name` as the file of its message, reported at once.
-void report_file_code(int code, const char* name) {
-  copy_text(error_file_name, sizeof error_file_name, name);
-  run_error.error_code = code;
-  error_report(run_error);
-}
-
 // "%s %lf" on a keyword line: the number after its first word; false when there is none.
 bool scan_keyword_value(const std::string& line, double& out) {
   const char* p = skip_first_word(line.c_str());
@@ -102,7 +95,7 @@ int read_contam_table(model_state& ms, const char* file_name, int table_id,
                       std::vector<std::string>& output_names) {
   file_handle h;
   if (!file_handle_open(h, file_name, "r")) {
-    report_file_code(64, file_name);
+    report_file_error_now(err_mapping_table_not_open, nullptr, file_name);
     return 0;
   }
   std::string line;
@@ -116,8 +109,7 @@ int read_contam_table(model_state& ms, const char* file_name, int table_id,
   const int found = map_table_locate(h, table_id, maps, header_map_name);
   printf("\nReading contaminant table...  ");
   if (found == 0) {
-    run_error.error_code = 69;
-    error_report(run_error);
+    report_error_now(err_contaminant_tables_unreadable);
     return 0;
   }
 
@@ -125,13 +117,13 @@ int read_contam_table(model_state& ms, const char* file_name, int table_id,
   long n = 0;
   if (read_text_line(line, h) != 0) n = scan_count_line(line, map_key_num_contam);
   if (n < 0 || n > INT_MAX) {
-    map_table_fail("Error: table %s of mapping table file %s gives a contaminant count of %s\n",
-                   table_label, file_name, line.c_str());
+    stop_with_message("Error: table %s of mapping table file %s gives a contaminant count of %s\n",
+                      table_label, file_name, line.c_str());
     return 0;
   }
   const long room = lines_left(h);
   if (room >= 0 && n > room / lines_per_contaminant) {
-    map_table_fail(
+    stop_with_message(
         "Error: table %s of mapping table file %s gives %ld contaminants, but the %ld lines "
         "after it hold at most %ld\n",
         table_label, file_name, n, room, room / lines_per_contaminant);
@@ -147,13 +139,15 @@ int read_contam_table(model_state& ms, const char* file_name, int table_id,
   output_names.assign(static_cast<std::size_t>(contam_count) + 1, std::string());
   std::vector<std::string> indexmapfilenames(static_cast<std::size_t>(contam_count) + 1);
   if (!precip_conc.grow(contam_count) || !partition_coef.grow(contam_count)) {
-    map_table_fail("Error: the coefficients of %d contaminants cannot be stored\n", contam_count);
+    stop_with_message("Error: the coefficients of %d contaminants cannot be stored\n",
+                      contam_count);
     return 0;
   }
   for (guarded_array2d<double>* p : parameters) {
     if (p == nullptr) continue;
     if (p->add_rows(contam_count, cells) == 0) {
-      map_table_fail("Error: the parameters of %d contaminants cannot be stored\n", contam_count);
+      stop_with_message("Error: the parameters of %d contaminants cannot be stored\n",
+                        contam_count);
       return 0;
     }
   }
@@ -163,15 +157,15 @@ int read_contam_table(model_state& ms, const char* file_name, int table_id,
     const std::size_t at = static_cast<std::size_t>(i);
     // a. The contaminant line.
     if (read_text_line(line, h) == 0) {
-      map_table_fail("Error: table %s of mapping table file %s ends before contaminant %d\n",
-                     table_label, file_name, i);
+      stop_with_message("Error: table %s of mapping table file %s ends before contaminant %d\n",
+                        table_label, file_name, i);
       return 0;
     }
     std::string description;
     std::string map_name;
     std::string output_name;
     if (!split_contaminant_line(line, description, map_name, output_name)) {
-      map_table_fail(
+      stop_with_message(
           "Error: the line of contaminant %d in table %s of mapping table file %s does not "
           "hold its description, index map name and output file name in double quotes\n",
           i, table_label, file_name);
@@ -179,7 +173,7 @@ int read_contam_table(model_state& ms, const char* file_name, int table_id,
     }
     if (description.size() > max_contam_name || map_name.size() > max_contam_name + 2 ||
         output_name.size() > max_contam_name) {
-      map_table_fail(
+      stop_with_message(
           "Error: a name on the line of contaminant %d in table %s of mapping table file %s is "
           "longer than %d characters\n",
           i, table_label, file_name, max_contam_name);
@@ -231,7 +225,7 @@ int read_contam_table(model_state& ms, const char* file_name, int table_id,
     if (read_text_line(line, h) == 0) line.clear();
     const long m = scan_count_line(line, map_key_num_ids);
     if (m < 0) {
-      map_table_fail(
+      stop_with_message(
           "Error: the NUM_IDS line of contaminant %d in table %s of mapping table "
           "file %s gives a negative count\n",
           i, table_label, file_name);
@@ -253,7 +247,7 @@ int read_contam_table(model_state& ms, const char* file_name, int table_id,
     file_handle index;
     if (!file_handle_open(index, e->file_name.c_str(), "r")) {
       printf("unable to open index map file.\n");
-      report_file_code(65, e->file_name.c_str());
+      report_file_error_now(err_index_map_not_open, nullptr, e->file_name.c_str());
       return 0;
     }
     raw_array2d<int> grid;
@@ -277,8 +271,7 @@ int read_contam_table(model_state& ms, const char* file_name, int table_id,
   }
 
   if (failed) {
-    run_error.error_code = 69;
-    error_report(run_error);
+    report_error_now(err_contaminant_tables_unreadable);
     return 0;
   }
   return 1;

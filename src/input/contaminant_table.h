@@ -27,8 +27,8 @@ inline constexpr int max_contam_name = 300;
 // coefficient arrays grow by the count, each parameter array by count rows. The index map's
 // header goes to map_north..map_cols of the model state. Returns 1 when every contaminant was
 // read; 0 for a file that does not begin with the mapping-table magic word (nothing reported),
-// or after a reported fault (codes 64, 65, 69, the index-map codes, or 4000 after a message of
-// its own naming the file and the table).
+// or after a reported fault (the file or an index map not open, err_contaminant_tables_unreadable,
+// the index-map codes, or 4000 after a message of its own naming the file and the table).
 int read_contam_table(model_state& ms, const char* file_name, int table_id,
                       const contam_columns& parameters, guarded_array<double>& precip_conc,
                       guarded_array<double>& partition_coef, int& contam_count,

@@ -31,7 +31,7 @@ series_block read_block(file_handle& h) {
   elevation_series* s = elev_series_new();
   if (read_text_line(line, h) == 0) {
     printf("Error: elevation series block without a name at the end of file %s\n", h.path);
-    run_error.error_code = error_code_own_message;
+    raise_own_message();
     return series_block::malformed;
   }
   std::string name;
@@ -48,7 +48,7 @@ series_block read_block(file_handle& h) {
       printf("Error: bad pair %d in elevation series [%s] of file %s: %s\n", s->count + 1, s->name,
              h.path, line.c_str());
       printf("       A pair holds x and y.\n");
-      run_error.error_code = error_code_own_message;
+      raise_own_message();
       return series_block::malformed;
     }
     s->x.push_back(x);
@@ -174,8 +174,7 @@ pump_spec* read_pump_spec(const std::string& rest, int link, int link_type) {
         "\n\nError in the channel input file: Flow type for pump is incorrectly\n"
         "defined for link %d. Must be ELEV or TS.\n",
         link);
-    run_error.error_code = error_code_own_message;
-    error_report(run_error);
+    stop_now();
     return nullptr;
   }
 

@@ -21,12 +21,6 @@
 
 namespace {
 
-// Code 4000 after the reader's own message, reported at once so that read_maps stops.
-void stop_reported() {
-  run_error.error_code = error_code_own_message;
-  error_report(run_error);
-}
-
 bool is_word_sep(char c) {
   return c == ' ' || c == '\t' || c == '\n';
 }
@@ -77,14 +71,6 @@ bool take_double(std::string& rest, double& out) {
   return true;
 }
 
-// A run file that is not open when its reader runs: code 4 with the role and the name, as a
-// failed open of the run files is reported.
-void fail_not_open(const char* role, const char* name) {
-  set_error_file(role, name);
-  run_error.error_code = 4;
-  run_error.error_fatal = 1;
-}
-
 // A per-cell int array of cell_count + 1 zeroed elements, kept when it already has that size.
 bool ensure_cell_ints(raw_array1d<int>& array, int cell_count, const char* name) {
   if (!array.empty() && array.count() == cell_count) return true;
@@ -110,7 +96,7 @@ void read_lake_file(file_handle& h, int expected, raw_array1d<lake_record>& lake
     fputs("The overland lake input data file doesn't start with\n", stderr);
     fputs(" TORVA_OVERLAND_LAKE_FILE card.\n", stderr);
     fputs("The file format is invalid.  Program terminated.\n", stderr);
-    stop_reported();
+    stop_now();
     return;
   }
 
@@ -134,7 +120,7 @@ void read_lake_file(file_handle& h, int expected, raw_array1d<lake_record>& lake
       fprintf(stderr, "       %s\n", line.c_str());
       fputs("       A LAKE card holds the lake id, the water-surface elevation and the volume.\n",
             stderr);
-      stop_reported();
+      stop_now();
       return;
     }
     if (id < 1 || id > last_id) {
@@ -143,7 +129,7 @@ void read_lake_file(file_handle& h, int expected, raw_array1d<lake_record>& lake
               "lake %d,\n",
               line_number, name, id);
       fprintf(stderr, "       but the lake map holds lake ids 1 to %d only.\n", last_id);
-      stop_reported();
+      stop_now();
       return;
     }
     lake_record& lake = lakes[id];
@@ -158,13 +144,13 @@ void read_lake_file(file_handle& h, int expected, raw_array1d<lake_record>& lake
     fputs("Incorrect number of LAKE cards in the overland lake input data file.\n", stderr);
     fprintf(stderr, "Expected %d LAKE cards, read %d\n", expected, cards);
     fputs("Program terminated.\n", stderr);
-    stop_reported();
+    stop_now();
     return;
   }
   fputs("Premature end-of-file in the overland lake input data file.\n", stderr);
   fputs("No LAKE cards encountered before end of file.\n", stderr);
   fputs("Program terminated.\n", stderr);
-  stop_reported();
+  stop_now();
 }
 
 void read_lowspot_file(file_handle& h, const char* name, int& count,
@@ -177,7 +163,7 @@ void read_lowspot_file(file_handle& h, const char* name, int& count,
   if (!header_matches(line, "lowspot")) {
     fprintf(stderr, "The lowspot input file: %s does not start with the LOWSPOT card.\n", name);
     fputs("The file format is invalid.  Program terminated.\n", stderr);
-    stop_reported();
+    stop_now();
     return;
   }
 
@@ -195,7 +181,7 @@ void read_lowspot_file(file_handle& h, const char* name, int& count,
               line_number, name);
       fprintf(stderr, "       %s\n", line.c_str());
       fputs("       A SPOT card holds row, col, side, fraction and elevation.\n", stderr);
-      stop_reported();
+      stop_now();
       return;
     }
     spots.push_back(spot);
@@ -205,13 +191,13 @@ void read_lowspot_file(file_handle& h, const char* name, int& count,
     fputs("Premature end-of-file in the lowspot input file.\n", stderr);
     fputs("No SPOT cards encountered before end of file.\n", stderr);
     fputs("Program terminated.\n", stderr);
-    stop_reported();
+    stop_now();
     return;
   }
   if (spots.size() > static_cast<std::size_t>(INT_MAX - 1) ||
       !records.allocate(static_cast<int>(spots.size()))) {
     raw_report_alloc_failure("lowspots");
-    stop_reported();
+    stop_now();
     return;
   }
   for (std::size_t k = 0; k < spots.size(); ++k)
@@ -242,12 +228,12 @@ void read_dike_mask(model_state& ms) {
   file_handle map;
   if (!file_handle_open(map, map_name, "r")) {
     printf("Can't open input dike mask file named: %s\n", map_name);
-    stop_reported();
+    stop_now();
     return;
   }
   alloc_1d_int(ov.dike_mask, ms.cell_count, "dike_mask");
   if (ov.dike_mask.empty()) {
-    stop_reported();
+    stop_now();
     return;
   }
   input_reading_line(ms, "reading overland flow dike map from file: %s\n", map_name);
@@ -261,15 +247,14 @@ void read_dike_mask(model_state& ms) {
   file_handle spots;
   if (!file_handle_open(spots, spot_name, "r")) {
     printf("Can't open input dike mask file named: %s\n", spot_name);
-    stop_reported();
+    stop_now();
     return;
   }
   read_lowspot_file(spots, spot_name, ov.num_lowspots, ov.lowspots);
   file_handle_close(spots);
   if (run_error.error_fatal != 0) return;
   // The connectivity set-up reads the index map at each low spot's row and column.
-  if (!check_lowspot_cells(ov.lowspots, ov.num_lowspots, ms.rows, ms.cols, spot_name))
-    stop_reported();
+  if (!check_lowspot_cells(ov.lowspots, ov.num_lowspots, ms.rows, ms.cols, spot_name)) stop_now();
 }
 
 void read_lake_map(model_state& ms) {
@@ -278,12 +263,12 @@ void read_lake_map(model_state& ms) {
   const char* map_name = ms.input.names.overland_lake_map;
   input_reading_line(ms, "reading overland lake map from file: %s\n", map_name);
   if (!ms.input.overland_lake_map_file.is_open()) {
-    fail_not_open("overland lake map", map_name);
+    raise_file_error(err_file_not_open, "overland lake map", map_name);
     return;
   }
   if (!ensure_cell_ints(ov.oland_lake_mask, ms.cell_count, "oland_lake_mask") ||
       !ensure_cell_ints(ov.oland_lake_new, ms.cell_count, "oland_lake_new")) {
-    stop_reported();
+    stop_now();
     return;
   }
   read_ascii_map(ms.input.overland_lake_map_file, map_name, map_store_cell_category, ms.map_north,
@@ -301,13 +286,13 @@ void read_lake_map(model_state& ms) {
   ov.olake_count = lake_count;
   if (!ov.ov_lakes.allocate(lake_count)) {
     raw_report_alloc_failure("ov_lakes");
-    stop_reported();
+    stop_now();
     return;
   }
 
   const char* lake_file_name = ms.input.names.overland_lake_file;
   if (!ms.input.overland_lake_file.is_open()) {
-    fail_not_open("overland lake data", lake_file_name);
+    raise_file_error(err_file_not_open, "overland lake data", lake_file_name);
     return;
   }
   read_lake_file(ms.input.overland_lake_file, lake_count, ov.ov_lakes);
@@ -333,7 +318,7 @@ void read_lake_map(model_state& ms) {
     printf("elevation in that lake, which is specified as %f.  This situation is not\n",
            record.surface_elev);
     printf("physically realistic.  Check your lake map.  Program terminated.\n");
-    stop_reported();
+    stop_now();
     return;
   }
 }

@@ -117,30 +117,25 @@ bool starts_with(const char* line, const char* word) {
 }
 
 // Prints a line of this reader's own to the console and the run's summary file.
-void vsay(const char* format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  const int n = vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (n <= 0) return;
-  std::string text(static_cast<std::size_t>(n), '\0');
-  vsnprintf(text.data(), text.size() + 1, format, args);
-  error_print(error_echo_file, text.c_str());
-}
-
 void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void say(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  vsay(format, args);
+  va_list copy;
+  va_copy(copy, args);
+  const int n = vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (n > 0) {
+    std::string text(static_cast<std::size_t>(n), '\0');
+    vsnprintf(text.data(), text.size() + 1, format, args);
+    error_print(error_echo_file, text.c_str());
+  }
   va_end(args);
 }
 
-// Code 64 for the mapping-table file `name`, reported at once.
+// The mapping-table file `name` cannot be opened, reported at once.
 void report_cannot_open(const char* name) {
-  copy_text(error_file_name, sizeof error_file_name, name);
-  run_error.error_code = 64;
-  error_report(run_error);
+  report_file_error_now(err_mapping_table_not_open, nullptr, name);
 }
 
 bool is_c_space(char c) {
@@ -210,15 +205,6 @@ bool read_magic_line(file_handle& h) {
 }
 
 }  // namespace
-
-void map_table_fail(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  vsay(format, args);
-  va_end(args);
-  run_error.error_code = error_code_own_message;
-  error_report(run_error);
-}
 
 int map_table_value_count(int id) {
   return id >= 1 && id <= map_table_last ? value_counts[id - 1] : 0;
@@ -365,15 +351,15 @@ int map_table_link_series(const char* file_name) {
   std::string line;
   for (int row = 1; row <= n; ++row) {
     if (read_text_line(line, h) == 0) {
-      map_table_fail("Error: table %s of mapping table file %s ends after %d of its %d rows\n",
-                     table, file_name, row - 1, n);
+      stop_with_message("Error: table %s of mapping table file %s ends after %d of its %d rows\n",
+                        table, file_name, row - 1, n);
       return 0;
     }
     // The id stands in the first six characters, the series name from the seventh on.
     const std::string id_field = line.substr(0, 6);
     int id = 0;
     if (!scan_int(id_field.c_str(), id)) {
-      map_table_fail(
+      stop_with_message(
           "Error: row %d of table %s in mapping table file %s has no id in its first six "
           "characters\n",
           row, table, file_name);
@@ -382,8 +368,9 @@ int map_table_link_series(const char* file_name) {
     std::string rest = line.size() > 6 ? line.substr(6) : std::string();
     std::string name;
     if (next_token(rest, name) == 0) {
-      map_table_fail("Error: row %d (id %d) of table %s in mapping table file %s names no series\n",
-                     row, id, table, file_name);
+      stop_with_message(
+          "Error: row %d (id %d) of table %s in mapping table file %s names no series\n", row, id,
+          table, file_name);
       return 0;
     }
     printf("Adding table to list: %s... ", name.c_str());
@@ -407,7 +394,7 @@ int find_richards_map(const char* file_name, int form, char* buffer, std::size_t
   std::string index_file;
   if (map_table_find(h, id, index_file) == 0) return 0;
   if (buffer == nullptr || index_file.size() >= size) {
-    map_table_fail(
+    stop_with_message(
         "Error: the index map file name of table %s in mapping table file %s is longer than %zu "
         "characters\n",
         map_table_keyword(id), file_name, size > 0 ? size - 1 : 0);

@@ -60,10 +60,6 @@ inline constexpr int map_checked_tables = 30;
 // The first characters of every mapping-table file.
 inline constexpr const char* map_table_magic = "TORVA_INDEX_MAP_TABLES";
 
-// Prints a message of a table reader's own to the console and the run's summary file, then sets
-// code 4000 and reports it at once through error_report (which sets the fatal flag).
-void map_table_fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
 // Number of value columns of a row of table `id` (1..32); 0 for any other id.
 int map_table_value_count(int id);
 
@@ -134,8 +130,8 @@ void quote_strip(char* text);
 // index list (ts_index_add), each row's series looked up by name with ts_find; sets
 // ts_index_loaded first. A row whose series is not found is kept with a null series and only
 // reported. Returns 1 when done (also without such a table), 0 after a reported fault: the file
-// cannot be opened (code 64) or a row is missing, has no id or names no series (own message,
-// code 4000). Faults are reported at once through error_report.
+// cannot be opened (err_mapping_table_not_open) or a row is missing, has no id or names no series
+// (own message, code 4000). Faults are reported at once through error_report.
 int map_table_link_series(const char* file_name);
 
 // Writes the index-map file name of the Richards table of `form` (1 Brooks-Corey: table 7,
@@ -146,7 +142,7 @@ int find_richards_map(const char* file_name, int form, char* buffer, std::size_t
 
 // The start-up check of the mapping-table file: prints the report, one line per table, and sets
 // table_present[0..29] in the report's order. A file that cannot be opened is reported at once
-// as code 64 and leaves the flags as they are.
+// as err_mapping_table_not_open and leaves the flags as they are.
 void check_map_tables(const char* file_name, int (&table_present)[map_checked_tables]);
 // Checks one table (found, with an index map that opens; for 9 and 11 a positive count) and
 // prints its report line: two blanks, the display name padded with dots to 35 characters, and

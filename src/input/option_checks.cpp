@@ -20,10 +20,10 @@ bool table_on(const model_state& ms, int index) {
   return ms.input.mapping_table_on != 0 && ms.input.table_present[index] != 0;
 }
 
-// Prints the step's own message and sets code 4000.
+// Prints the step's own message and leaves code 4000 for the driver.
 void refuse(const char* message) {
   printf("%s", message);
-  run_error.error_code = error_code_own_message;
+  raise_own_message();
 }
 
 // The grid and the clock the run needs; nothing can be read or routed without them. False
@@ -58,35 +58,35 @@ bool grid_and_clock_can_run(const model_state& ms) {
 // of the first conflict, or 0.
 int long_term_conflict(const model_state& ms) {
   const subsurface_state& ss = ms.subsurface;
-  if (!ss.inf_redist && !ss.inf_richards && !ss.inf_layered_soil) return 20;
+  if (!ss.inf_redist && !ss.inf_richards && !ss.inf_layered_soil)
+    return err_long_term_needs_redistribution;
   // Richards columns and the evapotranspiration table bring their own values.
   if (ss.inf_richards || table_on(ms, table_evapotranspiration)) return 0;
-  if (!ss.albedo_on) return 21;
+  if (!ss.albedo_on) return err_albedo_missing;
   if (ss.et_penman) {
-    if (!ss.vheight_on) return 22;
-    if (!ss.tcoeff_on) return 23;
-    if (!ss.canopy_on) return 24;
-    if (!ss.wilting_point_on) return 25;
+    if (!ss.vheight_on) return err_vegetation_height_missing;
+    if (!ss.tcoeff_on) return err_transmission_coeff_missing;
+    if (!ss.canopy_on) return err_stomatal_resistance_missing;
+    if (!ss.wilting_point_on) return err_wilting_point_missing;
   }
   return 0;
 }
 
-// Tests 10: the aquifer's porosity and conductivity, and Sacramento. Warnings 39 and 41 are
-// reported at once. Returns the code of the first conflict, or 0.
+// Tests 10: the aquifer's porosity and conductivity, and Sacramento. The warnings of a
+// porosity or conductivity not given are reported at once. Returns the code of the first conflict,
+// or 0.
 int groundwater_conflict(const model_state& ms) {
   const subsurface_state& ss = ms.subsurface;
   const bool gw_table = table_on(ms, table_groundwater);
-  if (ss.gw_porosity_map_on && ss.gw_unif_porosity_on) return 38;
+  if (ss.gw_porosity_map_on && ss.gw_unif_porosity_on) return err_gw_porosity_map_and_uniform;
   if (!ss.gw_porosity_map_on && !ss.gw_unif_porosity_on && !gw_table) {
-    run_error.error_code = 39;
-    error_report(run_error);
+    report_error_now(warn_gw_porosity_missing);
   }
-  if (ss.gw_hycond_map_on && ss.gw_unif_hycond_on) return 40;
+  if (ss.gw_hycond_map_on && ss.gw_unif_hycond_on) return err_gw_hycond_map_and_uniform;
   if (!ss.gw_hycond_map_on && !ss.gw_unif_hycond_on && !gw_table) {
-    run_error.error_code = 41;
-    error_report(run_error);
+    report_error_now(warn_gw_hycond_missing);
   }
-  if (ss.sacramento) return 42;
+  if (ss.sacramento) return err_groundwater_and_sacramento;
   return 0;
 }
 
@@ -98,12 +98,12 @@ int tev_conflict(const model_state& ms) {
       printf("TORVA will share data with VOLP through file: %s\n", ms.output.volp_exchange_file);
     if (ms.tev_event_num_given)
       printf("This is an event call of TORVA by TEV, tev_event_num=%d\n", ms.tev_event_num);
-    if (!ms.output.volp) return 43;
-    if (ms.tev_event_num_given && ms.tev_event_num < 0) return 44;
-    if (ms.subsurface.gw_simulation) return 45;
+    if (!ms.output.volp) return err_tev_model_missing;
+    if (ms.tev_event_num_given && ms.tev_event_num < 0) return err_tev_event_num_missing;
+    if (ms.subsurface.gw_simulation) return err_tev_groundwater_unsupported;
     return 0;
   }
-  if (ms.output.volp) return 46;
+  if (ms.output.volp) return err_volp_without_tev;
   return 0;
 }
 
@@ -111,12 +111,13 @@ int first_conflict(model_state& ms) {
   const subsurface_state& ss = ms.subsurface;
   const overland_state& ov = ms.overland;
 
-  if (ov.manning_n_on && ov.roughness_on) return 6;
-  if (ms.long_term && ss.et_penman && ss.et_deardorff) return 7;
-  if (ss.hmet_surfaways + ss.hmet_samson + ss.hmet_obu >= 2) return 8;
-  if (ms.long_term && !ss.et_penman && !ss.et_deardorff) return 9;
+  if (ov.manning_n_on && ov.roughness_on) return err_roughness_map_and_uniform;
+  if (ms.long_term && ss.et_penman && ss.et_deardorff) return err_et_penman_and_deardorff;
+  if (ss.hmet_surfaways + ss.hmet_samson + ss.hmet_obu >= 2) return err_hmet_formats_several;
+  if (ms.long_term && !ss.et_penman && !ss.et_deardorff) return err_et_method_missing;
   // No precipitation card at all is uniform rainfall of intensity 0.
-  if (ov.uniform_rain && (!(ov.rain_intensity > 0.0) || !(ov.rain_duration > 0.0))) return 11;
+  if (ov.uniform_rain && (!(ov.rain_intensity > 0.0) || !(ov.rain_duration > 0.0)))
+    return err_precipitation_missing;
   if (ms.long_term) {
     if (const int code = long_term_conflict(ms)) return code;
   }
@@ -131,9 +132,10 @@ int first_conflict(model_state& ms) {
     s.pore_index_on = 0;
     s.residual_sat_on = 0;
   }
-  if (ss.inf_richards && ss.gw_simulation && ss.aquifer_delta_z < 0.0) return 32;
+  if (ss.inf_richards && ss.gw_simulation && ss.aquifer_delta_z < 0.0)
+    return err_aquifer_delta_z_missing;
 
-  if (ms.channel.chan_implicit) return 35;
+  if (ms.channel.chan_implicit) return err_channel_implicit_unsupported;
   if (ms.channel.chan_explic) {
     if (ms.transport.sediment.soil_erosion) ms.transport.chan_sediment = 1;
   } else {
@@ -215,7 +217,7 @@ void check_inputs_supported(model_state& ms) {
   for (const unsupported_input& u : unsupported_inputs) {
     if (!u.on(ms)) continue;
     printf("Error: %s (the %s card) is not supported by this version.\n", u.what, u.card);
-    run_error.error_code = error_code_own_message;
+    raise_own_message();
     return;
   }
 }
@@ -223,5 +225,5 @@ void check_inputs_supported(model_state& ms) {
 void check_project_options(model_state& ms) {
   if (!grid_and_clock_can_run(ms)) return;
   const int code = first_conflict(ms);
-  if (code != 0) run_error.error_code = code;
+  if (code != 0) raise_error(code);
 }

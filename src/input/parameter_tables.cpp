@@ -33,13 +33,6 @@ bool scan_double(const char* p, double& out) {
   return true;
 }
 
-// Code `code` with `name` as the file of its message, reported at once.
-void report_file_code(int code, const char* name) {
-  copy_text(error_file_name, sizeof error_file_name, name);
-  run_error.error_code = code;
-  error_report(run_error);
-}
-
 // The next whitespace-separated token of an index map into `token`; false at the end of the
 // file. `length` is its length, which may fill the buffer when the token is longer.
 bool next_map_token(FILE* fp, char (&token)[id_token_size], std::size_t& length) {
@@ -86,9 +79,10 @@ bool read_index_header(model_state& ms, FILE* fp, const char* name) {
     }
     if (result == 2) continue;
     if (result == EOF && feof(fp)) {
-      report_file_code(70, name);
+      report_file_error_now(err_unexpected_end_of_file, nullptr, name);
     } else {
-      map_table_fail("Error: line %d of the header of index map %s cannot be read\n", line, name);
+      stop_with_message("Error: line %d of the header of index map %s cannot be read\n", line,
+                        name);
     }
     return false;
   }
@@ -101,8 +95,8 @@ int map_table_read_rows(file_handle& h, const char* file_name, const char* table
                         int k, raw_array1d<int>& ids, raw_array2d<double>& data, int& largest_id) {
   largest_id = 0;
   if (n < 1 || k < 0) {
-    map_table_fail("Error: table %s of mapping table file %s has %d rows of %d values\n",
-                   table_label, file_name, n, k);
+    stop_with_message("Error: table %s of mapping table file %s has %d rows of %d values\n",
+                      table_label, file_name, n, k);
     return 0;
   }
   int row = 0;
@@ -111,22 +105,22 @@ int map_table_read_rows(file_handle& h, const char* file_name, const char* table
     case table_rows_status::read:
       return 1;
     case table_rows_status::end_of_file:
-      map_table_fail("Error: table %s of mapping table file %s ends after %d of its %d rows\n",
-                     table_label, file_name, row - 1, n);
+      stop_with_message("Error: table %s of mapping table file %s ends after %d of its %d rows\n",
+                        table_label, file_name, row - 1, n);
       return 0;
     case table_rows_status::no_id:
-      map_table_fail(
+      stop_with_message(
           "Error: row %d of table %s in mapping table file %s has no id in its first six "
           "characters\n",
           row, table_label, file_name);
       return 0;
     case table_rows_status::id_below_one:
-      map_table_fail(
+      stop_with_message(
           "Error: row %d of table %s in mapping table file %s has the id %d; ids are 1 or more\n",
           row, table_label, file_name, id);
       return 0;
     case table_rows_status::bad_value:
-      map_table_fail(
+      stop_with_message(
           "Error: row %d (id %d) of table %s in mapping table file %s holds a value that is not "
           "a number (values from character 87 on)\n",
           row, id, table_label, file_name);
@@ -134,15 +128,15 @@ int map_table_read_rows(file_handle& h, const char* file_name, const char* table
     case table_rows_status::no_memory:
       break;
   }
-  map_table_fail("Error: table %s of mapping table file %s: no memory for its %d rows\n",
-                 table_label, file_name, n);
+  stop_with_message("Error: table %s of mapping table file %s: no memory for its %d rows\n",
+                    table_label, file_name, n);
   return 0;
 }
 
 bool alloc_values_by_id(raw_array1d<double>& values_by_id, int largest_id) {
   if (largest_id >= 0 && values_by_id.allocate(largest_id)) return true;
   raw_report_alloc_failure("Values by ID");
-  map_table_fail("Error: no memory for the values of %d table ids\n", largest_id);
+  stop_with_message("Error: no memory for the values of %d table ids\n", largest_id);
   return false;
 }
 
@@ -153,12 +147,12 @@ int map_read_category_values(model_state& ms, file_handle& index_file, const cha
   const int cols = ms.cols;
   index_grid.reset();
   if (index_file.fp == nullptr) {
-    map_table_fail("Error: index map %s is not open for reading\n", name);
+    stop_with_message("Error: index map %s is not open for reading\n", name);
     return 0;
   }
   if (rows <= 0 || cols <= 0 || ms.index_map.empty() || ms.index_map.row_count() < rows ||
       ms.index_map.col_count() < cols) {
-    map_table_fail(
+    stop_with_message(
         "Error: index map %s cannot be read before the watershed mask of %d rows and "
         "%d columns\n",
         name, rows, cols);
@@ -166,25 +160,25 @@ int map_read_category_values(model_state& ms, file_handle& index_file, const cha
   }
   if (!index_grid.allocate(rows, cols)) {
     raw_report_alloc_failure("Index File Data");
-    map_table_fail("Error: no memory for index map %s\n", name);
+    stop_with_message("Error: no memory for index map %s\n", name);
     return 0;
   }
   raw_array1d<int> counts;
   if (largest_id < 0 || !counts.allocate(largest_id)) {
     raw_report_alloc_failure("Category counts");
-    map_table_fail("Error: no memory for the category counts of index map %s\n", name);
+    stop_with_message("Error: no memory for the category counts of index map %s\n", name);
     return 0;
   }
 
   FILE* fp = index_file.fp;
   if (!read_index_header(ms, fp, name)) return 0;
   if (ms.map_rows != rows || ms.map_cols != cols) {
-    int code = 74;
+    int code = err_map_cols_wrong;
     if (ms.map_rows != rows && ms.map_cols != cols)
-      code = 72;
+      code = err_map_rows_and_cols_wrong;
     else if (ms.map_rows != rows)
-      code = 73;
-    report_file_code(code, name);
+      code = err_map_rows_wrong;
+    report_file_error_now(code, nullptr, name);
     return 0;
   }
 
@@ -195,24 +189,23 @@ int map_read_category_values(model_state& ms, file_handle& index_file, const cha
     for (int c = 1; c <= cols; ++c) {
       std::size_t length = 0;
       if (!next_map_token(fp, token, length)) {
-        report_file_code(70, name);
+        report_file_error_now(err_unexpected_end_of_file, nullptr, name);
         return 0;
       }
       int id = 0;
       if (!parse_id(token, length, id)) {
-        map_table_fail("Error: \"%.*s\" at row %d column %d of index map %s is not an id\n",
-                       static_cast<int>(length), token, r, c, name);
+        stop_with_message("Error: \"%.*s\" at row %d column %d of index map %s is not an id\n",
+                          static_cast<int>(length), token, r, c, name);
         return 0;
       }
       if (mask_row[c] == 0) continue;  // outside the watershed: read and ignored
       if (id > largest_id) {
-        error_value1 = r;
-        error_value2 = c;
-        report_file_code(71, name);
+        set_error_values(r, c);
+        report_file_error_now(err_index_id_beyond_table, nullptr, name);
         return 0;
       }
       if (id < 0) {
-        map_table_fail(
+        stop_with_message(
             "Error: the watershed cell at row %d column %d of index map %s has the "
             "negative id %d\n",
             r, c, name, id);
@@ -247,8 +240,8 @@ int map_gather_values(double* out, int out_highest, const raw_array1d<double>& v
     for (int c = 1; c <= cols; ++c)
       if (index_map[r][c] > largest_cell) largest_cell = index_map[r][c];
   if (out == nullptr || largest_cell > out_highest) {
-    map_table_fail("Error: a per-cell parameter array of %d cells cannot take cell %d\n",
-                   out == nullptr ? 0 : out_highest, largest_cell);
+    stop_with_message("Error: a per-cell parameter array of %d cells cannot take cell %d\n",
+                      out == nullptr ? 0 : out_highest, largest_cell);
     return 0;
   }
   const int top = values_by_id.empty() ? 0 : values_by_id.count();
@@ -295,8 +288,8 @@ int read_map_table(model_state& ms, int table_id, const table_columns& outputs, 
                    double* precip_values) {
   const char* file_name = ms.input.names.mapping_table;
   if (table_id < 1 || table_id > map_table_last) {
-    map_table_fail("Error: %d is not a table id of the mapping table file %s\n", table_id,
-                   file_name);
+    stop_with_message("Error: %d is not a table id of the mapping table file %s\n", table_id,
+                      file_name);
     return 0;
   }
   const char* keyword = map_table_keyword(table_id);
@@ -304,21 +297,19 @@ int read_map_table(model_state& ms, int table_id, const table_columns& outputs, 
 
   file_handle h;
   if (!file_handle_open(h, file_name, "r")) {
-    report_file_code(64, file_name);
+    report_file_error_now(err_mapping_table_not_open, nullptr, file_name);
     return 0;
   }
   std::string index_file;
   int n = 0;
   if (map_table_find(h, table_id, index_file) != 0) n = map_table_read_num_ids(h);
   if (n <= 0) {
-    copy_text(error_file_kind, sizeof error_file_kind, keyword);
-    run_error.error_code = 66;
-    error_report(run_error);
+    report_file_error_now(err_mapping_table_empty, keyword, nullptr);
     return 0;
   }
   if (precip_count >= 1 && precip_values != nullptr) {
     if (map_table_read_precip_conc(h, precip_count, precip_values) == 0) {
-      map_table_fail(
+      stop_with_message(
           "Error: the PRECIP_CONC line of table %s in mapping table file %s holds a value that "
           "is not a number\n",
           keyword, file_name);
@@ -336,7 +327,7 @@ int read_map_table(model_state& ms, int table_id, const table_columns& outputs, 
 
   file_handle index;
   if (!file_handle_open(index, index_file.c_str(), "r")) {
-    report_file_code(65, index_file.c_str());
+    report_file_error_now(err_index_map_not_open, nullptr, index_file.c_str());
     return 0;
   }
   raw_array2d<int> grid;
@@ -351,7 +342,7 @@ int read_map_table(model_state& ms, int table_id, const table_columns& outputs, 
     for (int r = 1; r <= ms.rows; ++r) {
       for (int c = 1; c <= ms.cols; ++c) {
         if (ms.index_map[r][c] == 0 || grid[r][c] >= 1) continue;
-        map_table_fail(
+        stop_with_message(
             "Error: the watershed cell at row %d column %d of index map %s has the id %d; the ids "
             "of table %s in mapping table file %s begin at 1\n",
             r, c, index_file.c_str(), grid[r][c], keyword, file_name);

@@ -23,12 +23,13 @@ using table_columns = std::array<raw_array1d<double>*, 7>;
 // must carry an id of 1 or more; an id up to the table's largest that has no row of its own gives
 // its cells 0.0 in every column.
 // Returns 1 when the table and its index map were read; a fault in the index map's contents
-// (codes 70 to 74, an unreadable header, an id that is no number or is negative) has been
+// (the index-map codes: an early end, an id beyond the table, rows or columns wrong; an
+// unreadable header, an id that is no number or is negative) has been
 // reported and still gives 1, with the values read so far assigned. Returns 0 after any other
-// reported fault: codes 64 (file does not open), 65 (index map does not open), 66 (table missing or
-// empty), or code 4000 after a message of its own (rows missing, without an id or with an id below
-// 1; a value of a row or of the PRECIP_CONC line that is not a number; a watershed cell of id 0;
-// a destination too small). A row or PRECIP_CONC line whose values end early gives
+// reported fault: err_mapping_table_not_open, err_index_map_not_open, err_mapping_table_empty
+// (table missing or empty), or code 4000 after a message of its own (rows missing, without an id or
+// with an id below 1; a value of a row or of the PRECIP_CONC line that is not a number; a watershed
+// cell of id 0; a destination too small). A row or PRECIP_CONC line whose values end early gives
 // 0.0 for the values it lacks and reading goes on. Every fault is reported through error_report
 // at once: callers test run_error.error_fatal.
 int read_map_table(model_state& ms, int table_id, const table_columns& outputs,
@@ -49,14 +50,15 @@ int map_table_read_rows(file_handle& h, const char* file_name, const char* table
 bool alloc_values_by_id(raw_array1d<double>& values_by_id, int largest_id);
 
 // Reads the open index map `index_file` (named `index_file_name`): its six-line header into
-// map_north..map_cols of the model state, checked against the project's rows and columns (codes
-// 72, 73, 74), then one id per grid position into index_grid, which is allocated here to the
-// project's rows and columns ("Index File Data") and zeroed. Ids at watershed cells must lie in
-// 0..largest_id (above: code 71 with the row and column; negative: own message); ids elsewhere
-// are read and ignored. Prints "In map %s category %d has %d values\n" for every id 1..largest_id
-// that watershed cells carry, to the console and the summary file. An early end of the map is
-// code 70. Returns 1 when read whole; 0 after a fault, reported at once (the ids read so far
-// stay in the grid).
+// map_north..map_cols of the model state, checked against the project's rows and columns
+// (err_map_rows_and_cols_wrong, err_map_rows_wrong, err_map_cols_wrong), then one id per grid
+// position into index_grid, which is allocated here to the project's rows and columns ("Index File
+// Data") and zeroed. Ids at watershed cells must lie in 0..largest_id (above:
+// err_index_id_beyond_table with the row and column; negative: own message); ids elsewhere are read
+// and ignored. Prints "In map %s category %d has %d values\n" for every id 1..largest_id that
+// watershed cells carry, to the console and the summary file. An early end of the map is
+// err_unexpected_end_of_file. Returns 1 when read whole; 0 after a fault, reported at once (the ids
+// read so far stay in the grid).
 int map_read_category_values(model_state& ms, file_handle& index_file, const char* index_file_name,
                              raw_array2d<int>& index_grid, int largest_id);
 

@@ -27,11 +27,6 @@
 
 namespace {
 
-// Error codes of the cards.
-constexpr int error_calib_comp_data = 103;  // CALIB_COMP_DATA word not in its list
-constexpr int error_calib_obj_func = 104;   // CALIB_OBJ_FUNC word not in its list
-constexpr int error_nutrients_first = 79;   // a nutrient card before NUTRIENTS
-
 // read_and_echo: the type of a value that is echoed and not kept.
 constexpr int echo_int = 0;
 constexpr int echo_double = 1;
@@ -182,7 +177,7 @@ void choose_calib_comp_data(const card_entry& e, card_context& ctx) {
     *slot = 1;
   } else {
     *slot = 2;
-    run_error.error_code = error_calib_comp_data;
+    raise_error(err_calib_comp_data_invalid);
   }
 }
 
@@ -195,7 +190,7 @@ void choose_calib_obj_func(const card_entry& e, card_context& ctx) {
     *slot = 1;
   } else {
     *slot = 2;
-    run_error.error_code = error_calib_obj_func;
+    raise_error(err_calib_obj_func_invalid);
   }
 }
 
@@ -342,12 +337,11 @@ void create_nutrient_model(const card_entry& e, card_context& ctx) {
   if (ctx.cards.nsm == nullptr) ctx.cards.nsm = new nsm_model();
 }
 
-// The nutrient container for a nutrient card; null, with error code 79 naming the card group,
-// when NUTRIENTS has not come yet.
+// The nutrient container for a nutrient card; null, with err_nutrients_card_late naming the card
+// group, when NUTRIENTS has not come yet.
 nsm_model* nutrient_model(const card_entry& e, card_context& ctx) {
   if (ctx.cards.nsm == nullptr) {
-    copy_text(error_file_kind, sizeof error_file_kind, e.text);
-    run_error.error_code = error_nutrients_first;
+    raise_file_error(err_nutrients_card_late, e.text, nullptr);
   }
   return ctx.cards.nsm;
 }
@@ -1097,8 +1091,8 @@ void read_project_file(const char* path, project_cards& cards, grid_time_params&
     printf("Perhaps you Should Issue a 'dos2unix' Command if you are on a Unix machine?\n");
     printf("TORVA Terminating....\n");
     file_handle_close(project);
-    run_error.error_code = error_code_own_message;
-    error_report(run_error);
+    // Reported at once: nothing has been read, and read_run_parameters goes on after it.
+    stop_now();
     return;
   }
 

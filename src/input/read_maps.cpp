@@ -29,12 +29,6 @@ bool stopped() {
   return run_error.error_fatal != 0;
 }
 
-// The message of the step's own: code 4000, reported at once.
-void fail() {
-  run_error.error_code = error_code_own_message;
-  error_report(run_error);
-}
-
 // A per-cell double array of cell_count + 1 zeroed elements; none for no cells. False, after
 // the allocation message, when the memory cannot be had.
 bool alloc_cell_doubles(raw_array1d<double>& array, int cell_count, const char* name) {
@@ -83,7 +77,7 @@ void set_up_r7_link(model_state& ms) {
   ms.output.r7.reset(new (std::nothrow) r7_data);
   if (!ms.output.r7) {
     raw_report_alloc_failure("r7_data");
-    fail();
+    stop_now();
     return;
   }
   r7_link_init(*ms.output.r7, ms.cards, ms.index_map, ms.rows, ms.cols, ms.cell_count,
@@ -99,12 +93,12 @@ void size_phead_old(model_state& ms) {
   if (ms.channel.chan_node_total > n) n = ms.channel.chan_node_total;
   if (ms.subsurface.richards_node_count > n) n = ms.subsurface.richards_node_count;
   alloc_1d_double(ms.subsurface.PHEADOLD, n, "PHEADOLD");
-  if (n > 0 && ms.subsurface.PHEADOLD.empty()) fail();
+  if (n > 0 && ms.subsurface.PHEADOLD.empty()) stop_now();
 }
 
 void read_maps(model_state& ms) {
   if (!alloc_index_grids(ms)) {
-    fail();
+    stop_now();
     return;
   }
   read_watershed_mask(ms);
@@ -112,13 +106,13 @@ void read_maps(model_state& ms) {
   if (stopped()) return;
   // The XY boundary points, read with the project file, must name cells of this watershed.
   if (!check_xy_bdy_cells(ms.cards.xy_input, ms.cell_count)) {
-    fail();
+    stop_now();
     return;
   }
 
   if (!alloc_cell_doubles(ms.cell_elev, ms.cell_count, "cell_elev") ||
       !alloc_cell_doubles(ms.output.volp_scratch, ms.cell_count, "volp_scratch")) {
-    fail();
+    stop_now();
     return;
   }
   read_elevation_map(ms);

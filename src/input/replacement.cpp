@@ -306,7 +306,7 @@ int read_replace_vals(const char* file_name) {
       printf("Error: the value file %s has no line %lld (counting from 1); it holds %lld lines.\n",
              file_name, wanted, lines_read);
       file_handle_close(h);
-      run_error.error_code = error_code_own_message;
+      raise_own_message();
       return -1;
     }
   }

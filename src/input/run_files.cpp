@@ -33,35 +33,31 @@ bool table_on(const model_state& ms, int index) {
   return ms.input.mapping_table_on != 0 && ms.input.table_present[index] != 0;
 }
 
-void fail(int code, const char* kind, const char* name) {
-  set_error_file(kind, name);
-  run_error.error_code = code;
-  run_error.error_fatal = 1;
-}
-
-// Opens `name` into `h`. A failure is an error (code 4 with the role and the name) unless the
+// Opens `name` into `h`. A failure is an error (err_file_not_open with the role and the name),
+// left for the driver like every failure of this step, unless the
 // parameter can come from its table instead. False when the step must stop.
 bool open_file(file_handle& h, char* name, const char* mode, const char* role,
                bool table_present = false) {
   if (file_handle_open(h, name, mode)) return true;
   if (table_present) return true;
-  fail(4, role, name);
+  raise_file_error(err_file_not_open, role, name);
   return false;
 }
 
-// A location output that cannot be written, reported with `code` (49, 50 or 51), whose message
-// names the output through the kind buffer and the location input through the name buffer.
-// `kind` is a fixed text, or null for the output's own name. An output name too long for the
-// kind buffer is reported with code 4 and `role` instead, so that the message names it whole.
+// A location output that cannot be written, reported with `code` (one of the location-output
+// codes), whose message names the output through the kind buffer and the location input through
+// the name buffer. `kind` is a fixed text, or null for the output's own name. An output name too
+// long for the kind buffer is reported with err_file_not_open and `role` instead, so that the
+// message names it whole.
 bool open_location_output(file_handle& h, char* output, int code, const char* kind,
                           const char* role, const char* input) {
   if (file_handle_open(h, output, "w")) return true;
   if (kind != nullptr)
-    fail(code, kind, input);
+    raise_file_error(code, kind, input);
   else if (strlen(output) < sizeof error_file_kind)
-    fail(code, output, input);
+    raise_file_error(code, output, input);
   else
-    fail(4, role, output);
+    raise_file_error(err_file_not_open, role, output);
   return false;
 }
 
@@ -232,10 +228,10 @@ bool open_surface_and_channel(model_state& ms) {
   project_cards& c = ms.cards;
   if (c.ov_init_depth_given &&
       !file_handle_open(ms.output.read_ov_hotstart_file, c.ov_init_depth, "r"))
-    fail(4, "overland hotstart", c.ov_init_depth);
+    raise_file_error(err_file_not_open, "overland hotstart", c.ov_init_depth);
   if (c.read_sm_hotstart_given &&
       !file_handle_open(ms.output.read_sm_hotstart_file, c.read_sm_hotstart, "r"))
-    fail(4, "soil moisture hotstart", c.read_sm_hotstart);
+    raise_file_error(err_file_not_open, "soil moisture hotstart", c.read_sm_hotstart);
 
   if (ch.chan_explic && ch.read_chan_hotstart_on) {
     // One file, read once for the depths and once for the discharges.
@@ -258,16 +254,18 @@ bool open_locations(model_state& ms) {
   if (out.hyd_location_on) {
     if (!open_file(in.in_hyd_location_file, n.in_hyd_location, "r", "hydrograph location"))
       return false;
-    if (!open_location_output(in.out_hyd_location_file, n.out_hyd_location, 51,
-                              "out hydrograph file", nullptr, n.in_hyd_location))
+    if (!open_location_output(in.out_hyd_location_file, n.out_hyd_location,
+                              err_hydrograph_location_output_not_open, "out hydrograph file",
+                              nullptr, n.in_hyd_location))
       return false;
   }
   if (out.gwflux_location_on) {
     if (!open_file(in.in_gwflux_location_file, n.in_gwflux_location, "r",
                    "groundwater flux location"))
       return false;
-    if (!open_location_output(in.out_gwflux_location_file, n.out_gwflux_location, 51,
-                              "out groundwater flux file", nullptr, n.in_gwflux_location))
+    if (!open_location_output(in.out_gwflux_location_file, n.out_gwflux_location,
+                              err_hydrograph_location_output_not_open, "out groundwater flux file",
+                              nullptr, n.in_gwflux_location))
       return false;
   }
   if (out.sig_outlet_hydro &&
@@ -278,7 +276,8 @@ bool open_locations(model_state& ms) {
                  "superjunction location"))
     return false;
   if (ch.superlink_junc_flow_on &&
-      !open_location_output(in.superlink_junc_flow_file, n.superlink_junc_flow, 51, nullptr,
+      !open_location_output(in.superlink_junc_flow_file, n.superlink_junc_flow,
+                            err_hydrograph_location_output_not_open, nullptr,
                             "superjunction flow output", n.superlink_junc_location))
     return false;
   if (ch.superlink_node_location_on &&
@@ -286,21 +285,24 @@ bool open_locations(model_state& ms) {
                  "superlink node location"))
     return false;
   if (ch.superlink_node_flow_on &&
-      !open_location_output(in.superlink_node_flow_file, n.superlink_node_flow, 51, nullptr,
+      !open_location_output(in.superlink_node_flow_file, n.superlink_node_flow,
+                            err_hydrograph_location_output_not_open, nullptr,
                             "superlink node flow output", n.superlink_node_location))
     return false;
   if (out.lake_output && !open_file(out.lake_output_file, n.lake_output, "w", "lake output"))
     return false;
-  if (out.dep_location_on &&
-      !open_location_output(in.out_dep_location_file, n.out_dep_location, 50, nullptr,
-                            "depth location output", n.in_hyd_location))
+  if (out.dep_location_on && !open_location_output(in.out_dep_location_file, n.out_dep_location,
+                                                   err_depth_location_output_not_open, nullptr,
+                                                   "depth location output", n.in_hyd_location))
     return false;
   if (c.out_con_location_given &&
-      !open_location_output(in.out_con_location_file, n.out_con_location, 49, nullptr,
+      !open_location_output(in.out_con_location_file, n.out_con_location,
+                            err_concentration_location_output_not_open, nullptr,
                             "concentration location output", n.in_hyd_location))
     return false;
   if (c.out_mass_location_given &&
-      !open_location_output(in.out_mass_location_file, n.out_mass_location, 49, nullptr,
+      !open_location_output(in.out_mass_location_file, n.out_mass_location,
+                            err_concentration_location_output_not_open, nullptr,
                             "mass location output", n.in_hyd_location))
     return false;
   if (c.in_theta_location_given) {
@@ -309,7 +311,7 @@ bool open_locations(model_state& ms) {
     if (!file_handle_open(in.out_theta_location_file, n.out_theta_location, "w")) {
       const std::string name =
           std::string(n.out_theta_location) + " (" + "out_theta_location_file" + ")";
-      fail(48, n.in_theta_location, name.c_str());
+      raise_file_error(err_theta_location_output_not_open, n.in_theta_location, name.c_str());
       return false;
     }
   }
@@ -341,7 +343,7 @@ bool open_nutrient_outputs(model_state& ms) {
           "Error opening nutrient concentration output file (hydrograph style )\nfor the %s "
           "hydrograph file. \nGiven filename: %s\n",
           nsm_water_column_names[k], name.c_str());
-      fail(4, "nutrient concentration", name.c_str());
+      raise_file_error(err_file_not_open, "nutrient concentration", name.c_str());
       return false;
     }
     name = base + ".mass";
@@ -350,7 +352,7 @@ bool open_nutrient_outputs(model_state& ms) {
           "Error opening nutrient mass output file (hydrograph style )\nfor the %s hydrograph "
           "file. \nGiven filename: %s\n",
           nsm_water_column_names[k], name.c_str());
-      fail(4, "nutrient mass", name.c_str());
+      raise_file_error(err_file_not_open, "nutrient mass", name.c_str());
       return false;
     }
   }

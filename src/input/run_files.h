@@ -5,8 +5,9 @@
 
 struct model_state;
 
-// Opens the run files. A file that cannot be opened sets code 4 (48 to 51 for the location
-// outputs) with the file's role and name and ends the step, unless its parameter can come from
+// Opens the run files. A file that cannot be opened raises err_file_not_open (a location-output
+// code for the location outputs) with the file's role and name, left for the driver, and ends
+// the step, unless its parameter can come from
 // a table of the mapping-table file or the file is a hotstart input.
 void open_run_files(model_state& ms);
 

@@ -44,9 +44,10 @@ bool table_on(const model_state& ms, int index) {
   return ms.input.mapping_table_on != 0 && ms.input.table_present[index] != 0;
 }
 
-// Stops the run after a card's own message: code 4000.
+// Stops the run after a card's own message: code 4000, left for the driver, since the step
+// returns at once.
 bool refuse_card() {
-  run_error.error_code = error_code_own_message;
+  raise_own_message();
   return false;
 }
 
@@ -118,9 +119,7 @@ bool open_r7_inflow(model_state& ms) {
   // A later run of the process writes its own table, not the one of the run before.
   file_handle_close(r7_inflow_file);
   if (!file_handle_open(r7_inflow_file, c.r7_input, "w")) {
-    set_error_file("R7 inflow", c.r7_input);
-    run_error.error_code = 4;
-    run_error.error_fatal = 1;
+    raise_file_error(err_file_not_open, "R7 inflow", c.r7_input);
     return false;
   }
   fprintf(r7_inflow_file.fp, "  output from %s\n", "TORVA");
@@ -553,8 +552,7 @@ void read_run_parameters(model_state& ms, const char* project_path) {
     printf("reading run parameters from project file: %s\n", project_path);
   read_project_file(project_path, ms.cards, ms.grid_params, ms.rain_params);
   if (ms.grid_params.project_open_failed) {
-    run_error.error_code = 3;
-    run_error.error_fatal = 1;
+    raise_error(err_project_file_not_found);
     return;
   }
   project_cards& c = ms.cards;
@@ -593,8 +591,7 @@ void read_run_parameters(model_state& ms, const char* project_path) {
   }
 
   if (g.map_type == 4) {
-    run_error.error_code = 5;
-    run_error.error_fatal = 1;
+    raise_error(err_zenf_not_compiled);
     return;
   }
 

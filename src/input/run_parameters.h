@@ -10,8 +10,9 @@ struct model_state;
 extern int pause_on_exit;
 
 // Reads the project file `project_path` and fills the option flags, numeric parameters, run
-// file names, start time and nutrient container of `ms`. An unreadable project file sets code 3
-// and MAP_TYPE 4 code 5 (both fatal); an R7 inflow table that cannot be opened sets code 4.
+// file names, start time and nutrient container of `ms`. An unreadable project file raises
+// err_project_file_not_found and MAP_TYPE 4 err_zenf_not_compiled; an R7 inflow table that
+// cannot be opened raises err_file_not_open (all left for the driver).
 // A START_DATE, START_TIME or END_TIME that is no calendar date, and an output interval
 // (HYD_FREQ, MAP_FREQ) too long to count in time steps, stop the run after a message naming
 // the card (code 4000), before anything is copied.

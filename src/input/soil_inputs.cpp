@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -43,26 +42,6 @@ bool table_on(const model_state& ms, int position) {
   return ms.input.mapping_table_on != 0 && ms.input.table_present[position] != 0;
 }
 
-// Prints a message of the reader's own (console and summary file) and reports code 4000 at
-// once, which stops read_maps.
-void stop_with(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void stop_with(const char* format, ...) {
-  char text[2048];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  error_print(error_echo_file, text);
-  run_error.error_code = error_code_own_message;
-  error_report(run_error);
-}
-
-// Code 4000 after a message already printed (an allocation message, or a reader's own).
-void stop_reported() {
-  run_error.error_code = error_code_own_message;
-  error_report(run_error);
-}
-
 // A destination of a table column: null for an array the run does not hold.
 raw_array1d<double>* column(raw_array1d<double>& a) {
   return a.empty() ? nullptr : &a;
@@ -77,7 +56,7 @@ int cells_held(const model_state& ms, const raw_array1d<double>& a) {
 bool ensure_open(file_handle& h, const char* name, const char* what) {
   if (h.is_open()) return true;
   if (file_handle_open(h, name, "r")) return true;
-  stop_with("Can't open %s file named: %s\n", what, name);
+  stop_with_message("Can't open %s file named: %s\n", what, name);
   return false;
 }
 
@@ -109,7 +88,7 @@ bool read_param_map(model_state& ms, file_handle& h, const char* name, bool tabl
     source = "the mapping table file";
     return true;
   }
-  stop_with(
+  stop_with_message(
       "Error: the %s map %s could not be opened and the mapping table file holds no table for "
       "it\n",
       what, name);
@@ -126,7 +105,7 @@ bool read_redist_param(model_state& ms, int card_on, file_handle& h, const char*
     return read_param_map(ms, h, name, table, file_line, table_line, what, dest, source);
   error_print(error_echo_file, missing_line);
   error_print(error_echo_file, "Program stopped.\n");
-  stop_reported();
+  stop_now();
   return false;
 }
 
@@ -136,8 +115,8 @@ bool check_not_negative(const model_state& ms, const raw_array1d<double>& a, con
   const int n = cells_held(ms, a);
   for (int c = 1; c <= n; ++c) {
     if (a[c] < 0.0 || std::isnan(a[c])) {
-      stop_with("Error: the %s %g of cell %d read from %s is negative or not a number\n", what,
-                a[c], c, source.c_str());
+      stop_with_message("Error: the %s %g of cell %d read from %s is negative or not a number\n",
+                        what, a[c], c, source.c_str());
       return false;
     }
   }
@@ -185,7 +164,7 @@ class cell_allocator {
  private:
   void fail() {
     ok_ = false;
-    stop_reported();
+    stop_now();
   }
   int n_;
   bool ok_ = true;
@@ -279,8 +258,9 @@ bool read_layered_soil_types(model_state& ms) {
         if (cell <= 0 || cell > ss.soiltype.count()) continue;
         const int id = ss.soil_type_grid[r][c];
         if (id < 0 || id >= max_soil_types) {
-          stop_with("Error: soil type %d at row %d column %d of soil map %s lies outside 0 to %d\n",
-                    id, r, c, name, max_soil_types - 1);
+          stop_with_message(
+              "Error: soil type %d at row %d column %d of soil map %s lies outside 0 to %d\n", id,
+              r, c, name, max_soil_types - 1);
           return false;
         }
         ss.soiltype[cell] = id;
@@ -288,7 +268,7 @@ bool read_layered_soil_types(model_state& ms) {
     }
   } else if (read_multilayer_table(ms, in.names.mapping_table, ss.soil_types, ss.soiltype) < 0 ||
              stopped()) {
-    if (!stopped()) stop_reported();
+    if (!stopped()) stop_now();
     return false;
   }
   if (ss.multi_layer_soil_file.is_open()) {
@@ -302,7 +282,8 @@ bool read_layered_soil_types(model_state& ms) {
   for (int c = 1; c <= n && c <= ms.cell_count; ++c) {
     const int id = ss.soiltype[c];
     if (id < 0 || id >= max_soil_types) {
-      stop_with("Error: cell %d has soil type %d, outside 0 to %d\n", c, id, max_soil_types - 1);
+      stop_with_message("Error: cell %d has soil type %d, outside 0 to %d\n", c, id,
+                        max_soil_types - 1);
       return false;
     }
     for (int k = 1; k <= 3 && k <= ss.THETA_ML.col_count(); ++k)
@@ -362,7 +343,7 @@ bool read_static_flux_table(model_state& ms) {
   const char* name = ms.input.names.gw_fluxboundtable;
   file_handle h;
   if (!file_handle_open(h, name, "r")) {
-    stop_with("Can't open static flux table file: %s\n", name);
+    stop_with_message("Can't open static flux table file: %s\n", name);
     return false;
   }
   std::string line;
@@ -370,20 +351,21 @@ bool read_static_flux_table(model_state& ms) {
   long count = 0;
   if (!next_data_line(h, line) || next_token(line, token) == 0 || !token_int(token, count) ||
       count < 0) {
-    stop_with("Error: static flux table %s must begin with a well count of 0 or more\n", name);
+    stop_with_message("Error: static flux table %s must begin with a well count of 0 or more\n",
+                      name);
     return false;
   }
   ss.static_well_count = static_cast<int>(count);
   if (count > 0 && !(ms.gridsize > 0.0)) {
-    stop_with("Error: the static fluxes of %s need a grid size above 0 (it is %g)\n", name,
-              ms.gridsize);
+    stop_with_message("Error: the static fluxes of %s need a grid size above 0 (it is %g)\n", name,
+                      ms.gridsize);
     return false;
   }
   const double area = ms.gridsize * ms.gridsize;
   for (long w = 1; w <= count; ++w) {
     if (!next_data_line(h, line)) {
-      stop_with("Error: static flux table %s ends after %ld of its %ld wells\n", name, w - 1,
-                count);
+      stop_with_message("Error: static flux table %s ends after %ld of its %ld wells\n", name,
+                        w - 1, count);
       return false;
     }
     const std::string text = line;
@@ -395,12 +377,13 @@ bool read_static_flux_table(model_state& ms) {
     next_token(line, t2);
     next_token(line, t3);
     if (!token_int(t1, row) || !token_int(t2, col) || !token_double(t3, flux)) {
-      stop_with("Error: well %ld of static flux table %s needs a row, a column and a flux: %s\n", w,
-                name, text.c_str());
+      stop_with_message(
+          "Error: well %ld of static flux table %s needs a row, a column and a flux: %s\n", w, name,
+          text.c_str());
       return false;
     }
     if (row < 1 || row > ms.rows || col < 1 || col > ms.cols) {
-      stop_with(
+      stop_with_message(
           "Error: well %ld of static flux table %s is at row %ld column %ld, outside the grid of "
           "%d rows and %d columns\n",
           w, name, row, col, ms.rows, ms.cols);
@@ -408,7 +391,7 @@ bool read_static_flux_table(model_state& ms) {
     }
     const int cell = ms.index_map[row][col];
     if (cell <= 0) {
-      stop_with(
+      stop_with_message(
           "Error: well %ld of static flux table %s is at row %ld column %ld, outside the "
           "watershed\n",
           w, name, row, col);
@@ -433,7 +416,7 @@ bool read_gw_boundary(model_state& ms) {
     return !stopped();
   }
   if (!table_on(ms, present_groundwater_boundary)) {
-    stop_with(
+    stop_with_message(
         "Error: the groundwater boundary map %s could not be opened and the mapping table file "
         "holds no GROUNDWATER_BOUNDARY table\n",
         name);
@@ -443,7 +426,7 @@ bool read_gw_boundary(model_state& ms) {
   raw_array1d<double> types;
   if (ms.cell_count > 0 && !types.allocate(ms.cell_count)) {
     raw_report_alloc_failure("gwbound");
-    stop_reported();
+    stop_now();
     return false;
   }
   const table_columns cols = {column(types)};
@@ -452,7 +435,7 @@ bool read_gw_boundary(model_state& ms) {
   const int n = ss.gwbound.count() < ms.cell_count ? ss.gwbound.count() : ms.cell_count;
   for (int c = 1; c <= n; ++c) {
     if (!(types[c] >= 0.0 && types[c] < static_cast<double>(INT_MAX))) {
-      stop_with(
+      stop_with_message(
           "Error: the GROUNDWATER_BOUNDARY table gives cell %d the boundary type %g; types are "
           "whole numbers of 0 or more\n",
           c, types[c]);
@@ -470,7 +453,7 @@ bool read_wells(model_state& ms) {
     const int ok = read_well_table(ms, ms.input.names.mapping_table);
     if (stopped()) return false;
     if (ok == 0) {
-      stop_reported();
+      stop_now();
       return false;
     }
     return true;
@@ -513,8 +496,7 @@ bool read_gw_conductivity(model_state& ms, bool table) {
     const int n = cells_held(ms, ss.gw_cond_x);
     for (int c = 1; c <= n; ++c) ss.gw_cond_x[c] = ss.gw_unif_hycond;
   } else {
-    run_error.error_code = 126;
-    run_error.error_fatal = 1;
+    raise_error(err_groundwater_table_not_set_up);
     return false;
   }
   if (!check_not_negative(ms, ss.gw_cond_x, "groundwater hydraulic conductivity", source))
@@ -559,7 +541,7 @@ bool read_gw_porosity(model_state& ms, bool table) {
   for (int c = 1; c <= n; ++c) {
     const double phi = ss.gw_porosity[c];
     if (!(phi > 0.0 && phi <= 1.0)) {
-      stop_with(
+      stop_with_message(
           "Error: the groundwater porosity %g of cell %d taken from %s must lie above 0 and at "
           "most 1\n",
           phi, c, source.c_str());
@@ -696,7 +678,7 @@ void read_area_reduction_map(model_state& ms) {
   if (name[0] != '\0') {
     file_handle& h = ms.input.area_reduction_file;
     if (!file_handle_open(h, name, "r")) {
-      stop_with("Can't open area reduction file named: %s\n", name);
+      stop_with_message("Can't open area reduction file named: %s\n", name);
       return;
     }
     input_reading_line(ms, "reading area reduction map from file: %s\n", name);
@@ -709,7 +691,7 @@ void read_area_reduction_map(model_state& ms) {
     read_map_table(ms, map_table_area_reduction, cols);
     if (stopped()) return;
   } else {
-    stop_with(
+    stop_with_message(
         "Error: AREA_REDUCTION names no map file and the mapping table file holds no "
         "AREA_REDUCTION table\n");
     return;
@@ -718,8 +700,9 @@ void read_area_reduction_map(model_state& ms) {
   for (int c = 1; c <= n; ++c) {
     const double v = ov.area_reduction_cell[c];
     if (!(v >= 0.0 && v <= 1.0)) {
-      stop_with("Error: the area reduction %g of cell %d read from %s must lie from 0 to 1\n", v, c,
-                source.c_str());
+      stop_with_message(
+          "Error: the area reduction %g of cell %d read from %s must lie from 0 to 1\n", v, c,
+          source.c_str());
       return;
     }
     ov.area_reduction_cell[c] = 1.0 - v;
@@ -848,7 +831,7 @@ void read_soil_table(model_state& ms) {
                                      ss.soiltype);
   if (stopped()) return;
   if (nodes <= 0) {
-    stop_with(
+    stop_with_message(
         "\nError: the Richards soil table gives no soil nodes (form %d); Richards infiltration "
         "needs a soil table with nodes in every column\n",
         ss.richards_c_option);
@@ -915,7 +898,7 @@ void open_sacramento_params(model_state& ms) {
   const char* name = ms.input.names.sacramento;
   file_handle h;
   if (!file_handle_open(h, name, "r")) {
-    stop_with("Cannot open Sacramento input parameter file: %s\n", name);
+    stop_with_message("Cannot open Sacramento input parameter file: %s\n", name);
     return;
   }
   read_sacramento_input(ms, h, ss.topo_dex);

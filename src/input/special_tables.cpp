@@ -37,18 +37,9 @@ constexpr int erosion_fixed_columns = 5;
 constexpr int well_columns = 3;
 constexpr int wetland_columns = 7;
 
-// Code `code` with `name` as the file of its message, reported at once.
-void report_file_code(int code, const char* name) {
-  copy_text(error_file_name, sizeof error_file_name, name);
-  run_error.error_code = code;
-  error_report(run_error);
-}
-
-// Code 66 (table missing or empty) for the table of `id`, reported at once.
+// The table of `id` is missing or empty (err_mapping_table_empty), reported at once.
 void report_missing_table(int id) {
-  copy_text(error_file_kind, sizeof error_file_kind, map_table_keyword(id));
-  run_error.error_code = 66;
-  error_report(run_error);
+  report_file_error_now(err_mapping_table_empty, map_table_keyword(id), nullptr);
 }
 
 // The whole token as a finite double.
@@ -84,8 +75,8 @@ int read_count_line(file_handle& h, int key, const char* file_name, const char* 
   const long v = strtol(p, &end, 10);
   if (end == p) return 0;
   if (v < 0) {
-    map_table_fail("Error: the count line of table %s in mapping table file %s gives %ld rows\n",
-                   table, file_name, v);
+    stop_with_message("Error: the count line of table %s in mapping table file %s gives %ld rows\n",
+                      table, file_name, v);
     return -1;
   }
   return v > INT_MAX ? INT_MAX : static_cast<int>(v);
@@ -111,7 +102,7 @@ bool read_rows_and_map(model_state& ms, file_handle& h, const char* file_name, i
     return false;
   file_handle index;
   if (!file_handle_open(index, t.index_file.c_str(), "r")) {
-    report_file_code(65, t.index_file.c_str());
+    report_file_error_now(err_index_map_not_open, nullptr, t.index_file.c_str());
     return false;
   }
   const int read = map_read_category_values(ms, index, t.index_file.c_str(), t.grid, t.largest_id);
@@ -119,8 +110,8 @@ bool read_rows_and_map(model_state& ms, file_handle& h, const char* file_name, i
   return read != 0;
 }
 
-// Finds table `table_id` and its count (code 66 when missing or empty). True when found with a
-// positive count; false after a reported fault.
+// Finds table `table_id` and its count (err_mapping_table_empty when missing or empty). True when
+// found with a positive count; false after a reported fault.
 bool find_table(file_handle& h, const char* file_name, int table_id, id_table& t) {
   if (map_table_find(h, table_id, t.index_file) == 0) {
     report_missing_table(table_id);
@@ -145,7 +136,7 @@ bool read_soil_index_map(model_state& ms, const char* file_name, int table_id,
   const std::string index_file = e != nullptr ? e->file_name : header_map_name;
   file_handle index;
   if (e == nullptr || !file_handle_open(index, index_file.c_str(), "r")) {
-    report_file_code(132, index_file.c_str());
+    report_file_error_now(err_richards_soil_type_map_missing, nullptr, index_file.c_str());
     return false;
   }
   read_ascii_map(index, index_file.c_str(), map_store_cell_category, ms.map_north, ms.map_south,
@@ -156,7 +147,7 @@ bool read_soil_index_map(model_state& ms, const char* file_name, int table_id,
   const int cells = ms.cell_count < soil_type.count() ? ms.cell_count : soil_type.count();
   for (int cell = 1; cell <= cells; ++cell) {
     if (soil_type[cell] < max_soil_types) continue;
-    map_table_fail(
+    stop_with_message(
         "Error: cell %d has the soil type id %d in index map %s of table %s (mapping table "
         "file %s); soil type ids go up to %d\n",
         cell, soil_type[cell], index_file.c_str(), map_table_keyword(table_id), file_name,
@@ -174,7 +165,7 @@ int read_sed_table(const char* file_name, int& class_count, raw_array1d<double>&
   class_count = 0;
   file_handle h;
   if (!file_handle_open(h, file_name, "r")) {
-    report_file_code(64, file_name);
+    report_file_error_now(err_mapping_table_not_open, nullptr, file_name);
     return 0;
   }
   if (map_table_find_sed(h) == 0) return 1;
@@ -190,7 +181,7 @@ int read_sed_table(const char* file_name, int& class_count, raw_array1d<double>&
   std::vector<std::string> names(1);
   for (int s = 1; s <= n; ++s) {
     if (read_text_line(line, h) == 0) {
-      map_table_fail(
+      stop_with_message(
           "Error: table SEDIMENTS of mapping table file %s ends after %d of its %d rows\n",
           file_name, s - 1, n);
       return 0;
@@ -200,7 +191,7 @@ int read_sed_table(const char* file_name, int& class_count, raw_array1d<double>&
     for (int v = 1; v <= 3; ++v) {
       double value = 0.0;
       if (next_token(rest, token) == 0 || !parse_double(token, value)) {
-        map_table_fail(
+        stop_with_message(
             "Error: row %d of table SEDIMENTS in mapping table file %s needs a specific gravity, "
             "a particle diameter and a binding fraction from character 41 on\n",
             s, file_name);
@@ -209,7 +200,7 @@ int read_sed_table(const char* file_name, int& class_count, raw_array1d<double>&
       values.push_back(value);
     }
     if (next_token(rest, token) == 0 || token.size() > max_sed_file_name) {
-      map_table_fail(
+      stop_with_message(
           "Error: row %d of table SEDIMENTS in mapping table file %s needs an output file name "
           "of at most %zu characters after its three values\n",
           s, file_name, max_sed_file_name);
@@ -222,8 +213,8 @@ int read_sed_table(const char* file_name, int& class_count, raw_array1d<double>&
   alloc_1d_double(part_diam, n, "part_diam");
   alloc_1d_double(f_bind, n, "f_bind");
   if (spec_grav.empty() || part_diam.empty() || f_bind.empty()) {
-    map_table_fail("Error: no memory for the %d sediment classes of mapping table file %s\n", n,
-                   file_name);
+    stop_with_message("Error: no memory for the %d sediment classes of mapping table file %s\n", n,
+                      file_name);
     return 0;
   }
   for (int s = 1; s <= n; ++s) {
@@ -242,7 +233,7 @@ int read_erosion_table(model_state& ms, const char* file_name, const erosion_col
   if (ts_index_loaded == 0 && map_table_link_series(file_name) == 0) return 0;
   file_handle h;
   if (!file_handle_open(h, file_name, "r")) {
-    report_file_code(64, file_name);
+    report_file_error_now(err_mapping_table_not_open, nullptr, file_name);
     return 0;
   }
   id_table t;
@@ -250,17 +241,15 @@ int read_erosion_table(model_state& ms, const char* file_name, const erosion_col
   const int sed_count = read_count_line(h, map_key_num_sed, file_name, "SOIL_EROSION_PROPS");
   if (sed_count < 0) return 0;
   if (sed_count != class_count) {
-    error_value1 = class_count;
-    error_value2 = sed_count;
-    run_error.error_code = 91;
-    error_report(run_error);
+    set_error_values(class_count, sed_count);
+    report_error_now(err_sediment_count_mismatch);
     return 0;
   }
   const int cells = ms.cell_count;
   // Every cell and class needs its entry of five slots.
   if (class_count > 0 && (sed_fract.plane_count() < cells || sed_fract.row_count() < class_count ||
                           sed_fract.col_count() < sed_fract_slot_count - 1)) {
-    map_table_fail(
+    stop_with_message(
         "Error: the sediment fractions of %d cells and %d classes (%d slots each) cannot take "
         "table SOIL_EROSION_PROPS of %d cells and %d classes\n",
         sed_fract.plane_count(), sed_fract.row_count(),
@@ -307,7 +296,7 @@ int make_well_list(const char* file_name, const raw_array1d<int>& ids,
     if (!truncate_to_int(data[row][1], mode) ||
         (!constant && !truncate_to_int(data[row][2], series))) {
       list_free(head);
-      map_table_fail(
+      stop_with_message(
           "Error: row %d (well %d) of table WELL_TABLE in mapping table file %s has a mode or "
           "series index beyond the range of whole numbers\n",
           row, ids[row], file_name);
@@ -328,7 +317,7 @@ int read_well_table(model_state& ms, const char* file_name) {
   if (ts_index_loaded == 0 && map_table_link_series(file_name) == 0) return 0;
   file_handle h;
   if (!file_handle_open(h, file_name, "r")) {
-    report_file_code(64, file_name);
+    report_file_error_now(err_mapping_table_not_open, nullptr, file_name);
     return 0;
   }
   id_table t;
@@ -345,7 +334,7 @@ int read_wetland_table(model_state& ms, const char* file_name, int& wetland_coun
                        raw_array1d<wetland_record>& wetlands, raw_array1d<int>& wetland_mask) {
   file_handle h;
   if (!file_handle_open(h, file_name, "r")) {
-    report_file_code(64, file_name);
+    report_file_error_now(err_mapping_table_not_open, nullptr, file_name);
     return 0;
   }
   id_table t;
@@ -356,7 +345,7 @@ int read_wetland_table(model_state& ms, const char* file_name, int& wetland_coun
   raw_array1d<int> compact;
   if (!compact.allocate(t.largest_id)) {
     raw_report_alloc_failure("wetland numbers");
-    map_table_fail("Error: no memory for the wetland ids of mapping table file %s\n", file_name);
+    stop_with_message("Error: no memory for the wetland ids of mapping table file %s\n", file_name);
     return 0;
   }
   int distinct = 0;
@@ -370,29 +359,26 @@ int read_wetland_table(model_state& ms, const char* file_name, int& wetland_coun
     }
   }
   if (distinct != t.n) {
-    error_value1 = distinct;
-    error_value2 = t.n;
-    run_error.error_code = 67;
-    error_report(run_error);
+    set_error_values(distinct, t.n);
+    report_error_now(err_wetland_id_count_mismatch);
     return 0;
   }
   if (largest_map_id > max_wetland_ids) {
-    run_error.error_code = 68;
-    error_report(run_error);
+    report_error_now(err_wetland_ids_too_many);
     return 0;
   }
   if (wetland_mask.count() < ms.cell_count) {
     alloc_1d_int(wetland_mask, ms.cell_count, "wetland_mask");
     if (wetland_mask.empty() && ms.cell_count > 0) {
-      map_table_fail("Error: no memory for the wetland mask of %d cells\n", ms.cell_count);
+      stop_with_message("Error: no memory for the wetland mask of %d cells\n", ms.cell_count);
       return 0;
     }
   }
 
   struct_alloc(largest_map_id, wetlands);
   if (wetlands.empty()) {
-    map_table_fail("Error: no memory for the %d wetlands of mapping table file %s\n", t.n,
-                   file_name);
+    stop_with_message("Error: no memory for the %d wetlands of mapping table file %s\n", t.n,
+                      file_name);
     return 0;
   }
   // A map id without a row keeps its compact number: its cells are that wetland, whose
@@ -431,13 +417,14 @@ int read_richards_soil_table(model_state& ms, const char* file_name, int form,
   if (table_id == 0) return 0;
   file_handle h;
   if (!file_handle_open(h, file_name, "r")) {
-    report_file_code(64, file_name);
+    report_file_error_now(err_mapping_table_not_open, nullptr, file_name);
     return -1;
   }
   index_map_list maps;
   std::string header_map_name;
   if (map_table_locate(h, table_id, maps, header_map_name) == 0) {
-    report_file_code(132, "");  // no table: no soil type index map either
+    // No table: no soil type index map either.
+    report_file_error_now(err_richards_soil_type_map_missing, nullptr, "");
     return -1;
   }
   if (!read_soil_index_map(ms, file_name, table_id, maps, header_map_name, soil_type)) return -1;
@@ -448,17 +435,19 @@ int read_multilayer_table(model_state& ms, const char* file_name, soil_table_rec
                           raw_array1d<int>& soil_type) {
   file_handle h;
   if (!file_handle_open(h, file_name, "r")) {
-    report_file_code(64, file_name);
+    report_file_error_now(err_mapping_table_not_open, nullptr, file_name);
     return -1;
   }
   index_map_list maps;
   std::string header_map_name;
   if (map_table_locate(h, map_key_multi_layer_soil, maps, header_map_name) == 0) {
-    report_file_code(132, "");  // no table: no soil type index map either
+    // No table: no soil type index map either.
+    report_file_error_now(err_richards_soil_type_map_missing, nullptr, "");
     return -1;
   }
   if (soil_types == nullptr) {
-    map_table_fail("Error: no soil-type table to take table MULTI_LAYER_SOIL of %s\n", file_name);
+    stop_with_message("Error: no soil-type table to take table MULTI_LAYER_SOIL of %s\n",
+                      file_name);
     return -1;
   }
   if (!read_soil_index_map(ms, file_name, map_key_multi_layer_soil, maps, header_map_name,

@@ -83,19 +83,6 @@ __attribute__((format(printf, 1, 2))) void own_message(const char* format, ...) 
   error_print(error_echo_file, text.c_str());
 }
 
-// The message has been printed: code 4000, reported at once (the run stops).
-void fail() {
-  run_error.error_code = error_code_own_message;
-  error_report(run_error);
-}
-
-// A coded failure with the file named in the message.
-void fail_code(int code, const char* file_name) {
-  copy_text(error_file_name, sizeof error_file_name, file_name);
-  run_error.error_code = code;
-  error_report(run_error);
-}
-
 // Words of a stream index map, read across lines (blanks and tabs separate them).
 class word_reader {
  public:
@@ -440,19 +427,19 @@ int read_stream_index_map(const char* file_name, int link_count, int max_nodes,
 void report_stream_index_map_failure(int result, const char* file_name) {
   switch (result) {
     case stream_map_open_failed:
-      fail_code(115, file_name);
+      report_file_error_now(err_stream_map_not_open, nullptr, file_name);
       break;
     case stream_map_bad_header:
-      fail_code(116, file_name);
+      report_file_error_now(err_stream_map_header_wrong, nullptr, file_name);
       break;
     case stream_map_wrong_links:
-      fail_code(117, file_name);
+      report_file_error_now(err_stream_map_size_mismatch, nullptr, file_name);
       break;
     case stream_map_bad_value:
-      fail_code(118, file_name);
+      report_file_error_now(err_stream_map_data_short, nullptr, file_name);
       break;
     default:
-      fail();
+      stop_now();
       break;
   }
 }
@@ -466,9 +453,8 @@ int read_stream_table(const char* file_name, int kind, raw_array2d<double>* out1
                     ? stream_values_per_row(kind)
                     : 0;
   if (k == 0) {
-    own_message("Error: stream mapping table file %s: %d is not a kind of stream table\n", name,
-                kind);
-    fail();
+    stop_with_message("Error: stream mapping table file %s: %d is not a kind of stream table\n",
+                      name, kind);
     return 0;
   }
   char label[60] = {};
@@ -476,33 +462,29 @@ int read_stream_table(const char* file_name, int kind, raw_array2d<double>* out1
   raw_array2d<double>* outputs[4] = {out1, out2, out3, out4};
   for (int c = 1; c <= 4; ++c) {
     if (!output_fits(outputs[c - 1], link_count, max_nodes)) {
-      own_message(
+      stop_with_message(
           "Error: stream mapping table file %s: output %d of table %s is smaller than the "
           "channel network (%d links, at most %d nodes per link)\n",
           name, c, label, link_count, max_nodes);
-      fail();
       return 0;
     }
   }
 
   file_handle file;
   if (!file_handle_open(file, name, "r")) {
-    fail_code(64, name);
+    report_file_error_now(err_mapping_table_not_open, nullptr, name);
     return 0;
   }
   std::string map_file;
   const int found = stream_table_find(file, kind, map_file);
   const int n = found != 0 ? stream_table_read_num_ids(file) : 0;
   if (n == 0) {
-    stream_table_label(kind, error_file_kind, sizeof error_file_kind);
-    run_error.error_code = 66;
-    error_report(run_error);
+    report_file_error_now(err_mapping_table_empty, label, nullptr);
     return 0;
   }
   if (n < 0) {
-    own_message("Error: stream mapping table file %s: table %s has a negative NUM_IDS (%d)\n", name,
-                label, n);
-    fail();
+    stop_with_message("Error: stream mapping table file %s: table %s has a negative NUM_IDS (%d)\n",
+                      name, label, n);
     return 0;
   }
 
@@ -544,21 +526,20 @@ int read_stream_table(const char* file_name, int kind, raw_array2d<double>* out1
       break;
   }
   if (ids.empty()) {
-    fail();
+    stop_now();
     return 0;
   }
 
   if (map_file.empty()) {
-    own_message(
+    stop_with_message(
         "Error: stream mapping table file %s: the index map line of table %s names no file\n", name,
         label);
-    fail();
     return 0;
   }
   raw_array2d<int> index_table;
   if (!index_table.allocate(max_nodes, link_count)) {
     raw_report_alloc_failure("filedata");
-    fail();
+    stop_now();
     return 0;
   }
   const int result = read_stream_index_map(map_file.c_str(), link_count, max_nodes, nodes_per_link,
@@ -575,11 +556,10 @@ int read_stream_table(const char* file_name, int kind, raw_array2d<double>* out1
     for (int node = 1; node <= nodes_per_link[link]; ++node) {
       const int id = index_table[node][link];
       if (id >= 0 && id <= largest_id) continue;
-      own_message(
+      stop_with_message(
           "Error: stream map file %s gives link %d the table id %d, outside the ids 1 to %d of "
           "table %s of the stream mapping table file %s\n",
           map_file.c_str(), link, id, largest_id, label, name);
-      fail();
       return 0;
     }
   }
@@ -587,7 +567,7 @@ int read_stream_table(const char* file_name, int kind, raw_array2d<double>* out1
   raw_array1d<double> values_by_id;
   if (!values_by_id.allocate(largest_id)) {
     raw_report_alloc_failure("values by id");
-    fail();
+    stop_now();
     return 0;
   }
   for (int c = 1; c <= k && c <= 4; ++c) {
@@ -624,7 +604,7 @@ void check_stream_table_file(const char* file_name, int (&present)[6]) {
   const char* name = file_name != nullptr ? file_name : "";
   file_handle file;
   if (!file_handle_open(file, name, "r")) {
-    fail_code(64, name);
+    report_file_error_now(err_mapping_table_not_open, nullptr, name);
     return;
   }
   // A file that does not begin with its keyword holds no table: each check finds none.

@@ -24,7 +24,8 @@ enum stream_table_code : int {
 };
 
 // Results of read_stream_index_map other than 0. The first four are reported by the caller with
-// codes 115 to 118 (report_stream_index_map_failure); the last has printed its own message.
+// the stream-map codes err_stream_map_not_open to err_stream_map_data_short
+// (report_stream_index_map_failure); the last has printed its own message.
 inline constexpr int stream_map_open_failed = -1;    // the file does not open
 inline constexpr int stream_map_bad_header = -2;     // line 1 does not begin with STREAM_MAP
 inline constexpr int stream_map_wrong_links = -3;    // the link count differs from the network's
@@ -115,17 +116,20 @@ void stream_assign_values(raw_array2d<double>& output, const raw_array1d<double>
 int read_stream_index_map(const char* file_name, int link_count, int max_nodes,
                           const raw_array1d<int>& nodes_per_link, raw_array2d<int>* index_table,
                           raw_array2d<double>* output, int mode);
-// Reports a failed read_stream_index_map of `file_name`: results -1 to -4 with codes 115 to
-// 118 (the file named), -5 with code 4000; error_report is called, so the run stops.
+// Reports a failed read_stream_index_map of `file_name`: results -1 to -4 with
+// err_stream_map_not_open, err_stream_map_header_wrong, err_stream_map_size_mismatch and
+// err_stream_map_data_short (the file named), -5 with code 4000; reported at once, so the run
+// stops.
 void report_stream_index_map_failure(int result, const char* file_name);
 
 // Reads the table of `kind` from the stream mapping-table file and its index map into the
 // given outputs (output c takes value column c; null where not wanted), each [link][node] of
 // at least link_count x max_nodes. Links whose id is 0 keep their values; a link whose id has no
 // row of its own takes 0.0; a row whose values end early gives 0.0 for the values it lacks.
-// Returns 1, or 0 after the failure was reported (codes 64, 66, 115 to 118, or 4000 after a
-// message of its own: a row without its id or with an id below 1, a value that is not a number,
-// the file ending before the last row, a link id that is negative or beyond the largest row id).
+// Returns 1, or 0 after the failure was reported (the file not open, the table missing, the
+// stream-map codes, or 4000 after a message of its own: a row without its id or with an id below 1,
+// a value that is not a number, the file ending before the last row, a link id that is negative or
+// beyond the largest row id).
 int read_stream_table(const char* file_name, int kind, raw_array2d<double>* out1,
                       raw_array2d<double>* out2, raw_array2d<double>* out3,
                       raw_array2d<double>* out4, int link_count, int max_nodes,
@@ -136,7 +140,7 @@ int read_stream_table(const char* file_name, int kind, raw_array2d<double>* out1
 void stream_table_check_one(file_handle& file, int kind, const char* label, int& present);
 // Start-up check of the stream mapping-table file: fills the six present flags (roughness,
 // nitrogen, phosphorus, other, carbon, dispersion) and prints the check report. A file that
-// does not open is code 64, reported at once. A file that does not begin with
+// does not open is err_mapping_table_not_open, reported at once. A file that does not begin with
 // "TORVA_STREAM_INDEX_MAP_TABLES" holds no table: every line of the report says N and the run
 // goes on.
 void check_stream_table_file(const char* file_name, int (&present)[6]);

@@ -38,25 +38,6 @@ bool stopped() {
   return run_error.error_fatal != 0;
 }
 
-// Code 4000 after the reader's own message, reported at once so that read_maps stops.
-void stop_reported() {
-  run_error.error_code = error_code_own_message;
-  error_report(run_error);
-}
-
-// A numbered condition left for the driver to report; the run stops.
-void fail_code(int code) {
-  run_error.error_code = code;
-  run_error.error_fatal = 1;
-}
-
-// A run file that is not open when its reader needs it: code 4 with the role and the name, as
-// a failed open of the run files is reported.
-void fail_not_open(const char* role, const char* name) {
-  set_error_file(role, name);
-  fail_code(4);
-}
-
 bool table_on(const model_state& ms, int present_index) {
   return ms.input.mapping_table_on != 0 && ms.input.table_present[present_index] != 0;
 }
@@ -68,7 +49,7 @@ bool ensure_cell_doubles(raw_array1d<double>& array, int cell_count, const char*
   if (!array.empty() && array.count() >= cell_count) return true;
   alloc_1d_double(array, cell_count, name);
   if (cell_count <= 0 || !array.empty()) return true;
-  stop_reported();
+  stop_now();
   return false;
 }
 
@@ -76,7 +57,7 @@ bool ensure_cell_ints(raw_array1d<int>& array, int cell_count, const char* name)
   if (!array.empty() && array.count() >= cell_count) return true;
   alloc_1d_int(array, cell_count, name);
   if (cell_count <= 0 || !array.empty()) return true;
-  stop_reported();
+  stop_now();
   return false;
 }
 
@@ -102,7 +83,7 @@ bool map_or_table(model_state& ms, file_handle& h, const char* file_name, const 
     return read_cell_map(ms, h, file_name, dest);
   }
   if (!table_read) {
-    fail_not_open(role, file_name);
+    raise_file_error(err_file_not_open, role, file_name);
     return false;
   }
   input_reading_line(ms, "%s", table_line);
@@ -128,8 +109,8 @@ bool check_non_negative(const raw_array1d<double>& values, int cell_count, const
                         const char* source) {
   const int bad = first_bad_cell(values, cell_count, non_negative);
   if (bad == 0) return true;
-  map_table_fail("Error: %s %g at grid cell %d is negative or not a number (from %s).\n", what,
-                 values[bad], bad, source);
+  stop_with_message("Error: %s %g at grid cell %d is negative or not a number (from %s).\n", what,
+                    values[bad], bad, source);
   return false;
 }
 
@@ -157,7 +138,7 @@ void read_wetland_mask(model_state& ms) {
   overland_state& ov = ms.overland;
   alloc_1d_int(ov.wetland_mask, ms.cell_count, "wetland_mask");
   if (ms.cell_count > 0 && ov.wetland_mask.empty()) {
-    stop_reported();
+    stop_now();
     return;
   }
   if (read_wetland_table(ms, ms.input.names.mapping_table, ov.wetland_count, ov.wetlands,
@@ -177,7 +158,7 @@ void read_overland_boundary(model_state& ms) {
       !ensure_cell_ints(ov.boundary_type, ms.cell_count, "boundary_type"))
     return;
   if (!table_on(ms, present_overland_boundary)) {
-    fail_code(84);
+    raise_error(err_overland_boundary_table_missing);
     return;
   }
   table_columns columns{};
@@ -191,7 +172,7 @@ void read_overland_boundary(model_state& ms) {
     return std::isfinite(v) && v >= 0.0 && v < max_boundary_type + 1.0;
   });
   if (bad != 0) {
-    map_table_fail(
+    stop_with_message(
         "Error: the OVERLAND_BOUNDARY table of %s gives grid cell %d the boundary type %g; "
         "the types are 0 to %d.\n",
         ms.input.names.mapping_table, bad, ov.boundary_value[bad], max_boundary_type);
@@ -237,7 +218,7 @@ void read_interception_maps(model_state& ms) {
   const int bad = first_bad_cell(ov.interception_coeff, ms.cell_count,
                                  [](double v) { return non_negative(v) && v <= 1.0; });
   if (bad != 0)
-    map_table_fail(
+    stop_with_message(
         "Error: interception coefficient %g at grid cell %d is not between 0 and 1 "
         "(from %s).\n",
         ov.interception_coeff[bad], bad, coeff_source);
@@ -267,7 +248,7 @@ void read_retention_map(model_state& ms) {
   } else if (table) {
     input_reading_line(ms, "reading retention storage table and map from master table file\n");
   } else if (ov.reten_depth_on) {
-    fail_not_open("retention depth", in.names.reten_depth);
+    raise_file_error(err_file_not_open, "retention depth", in.names.reten_depth);
     return;
   }
 
@@ -278,7 +259,7 @@ void read_retention_map(model_state& ms) {
   }
   const double depth_mm = ov.retention_on ? ov.uniform_retention : 0.0;
   if (!non_negative(depth_mm)) {
-    map_table_fail(
+    stop_with_message(
         "Error: the uniform retention depth %g mm of the RETENTION card is negative or "
         "not a number.\n",
         depth_mm);
@@ -297,7 +278,7 @@ void read_roughness_map(model_state& ms) {
     if (!(ov.manning_n > 1e-6) || !std::isfinite(ov.manning_n)) {
       printf("\nInvalid spatially uniform overland flow Manning n value=%lf\n", ov.manning_n);
       printf("TORVA exiting.\n");
-      stop_reported();
+      stop_now();
       return;
     }
     for (int c = 1; c <= ms.cell_count; ++c) ov.ov_roughness[c] = ov.manning_n;
@@ -327,7 +308,7 @@ void read_roughness_map(model_state& ms) {
         "Overland Manning n=%g at grid cell %d is not a positive number (from %s).  Program "
         "terminating.\n",
         ov.ov_roughness[bad], bad, source);
-  stop_reported();
+  stop_now();
 }
 
 void read_hotstart_maps(model_state& ms) {
@@ -340,7 +321,7 @@ void read_hotstart_maps(model_state& ms) {
     input_reading_line(ms, "reading initial snow swe map from file: %s\n", c.init_swe_map);
     file_handle swe_file;
     if (!file_handle_open(swe_file, static_cast<const char*>(c.init_swe_map), "r")) {
-      fail_not_open("initial snow swe", c.init_swe_map);
+      raise_file_error(err_file_not_open, "initial snow swe", c.init_swe_map);
       return;
     }
     if (!read_cell_map(ms, swe_file, c.init_swe_map, ss.swe)) return;
@@ -360,7 +341,7 @@ void read_hotstart_maps(model_state& ms) {
     input_reading_line(ms, "reading overland hotstart map from file: %s\n", c.ov_init_depth);
     file_handle& h = ms.output.read_ov_hotstart_file;
     if (!h.is_open()) {
-      fail_not_open("overland hotstart", c.ov_init_depth);
+      raise_file_error(err_file_not_open, "overland hotstart", c.ov_init_depth);
       return;
     }
     if (!read_cell_map(ms, h, c.ov_init_depth, ov.ov_depth)) return;
@@ -397,7 +378,7 @@ void read_soil_moisture_hotstart(model_state& ms) {
   input_reading_line(ms, "reading soil moisture hotstart map from file: %s\n", c.read_sm_hotstart);
   file_handle& h = ms.output.read_sm_hotstart_file;
   if (!h.is_open()) {
-    fail_not_open("soil moisture hotstart", c.read_sm_hotstart);
+    raise_file_error(err_file_not_open, "soil moisture hotstart", c.read_sm_hotstart);
     return;
   }
   if (!read_cell_map(ms, h, c.read_sm_hotstart, ss.theta_work)) return;
@@ -405,7 +386,7 @@ void read_soil_moisture_hotstart(model_state& ms) {
   const int bad =
       first_bad_cell(ss.theta_work, n, [](double v) { return non_negative(v) && v <= 1.0; });
   if (bad != 0) {
-    map_table_fail(
+    stop_with_message(
         "Error: soil moisture %g at grid cell %d of the soil moisture hotstart map %s "
         "is not a water content between 0 and 1.\n",
         ss.theta_work[bad], bad, c.read_sm_hotstart);
@@ -414,7 +395,7 @@ void read_soil_moisture_hotstart(model_state& ms) {
 
   if (ss.inf_richards) {
     if (!has_first_node(ss.THETA, n)) {
-      map_table_fail(
+      stop_with_message(
           "Error: the Richards soil columns are not set up, so the soil moisture "
           "hotstart map %s cannot be applied.\n",
           c.read_sm_hotstart);
@@ -437,7 +418,7 @@ void read_soil_moisture_hotstart(model_state& ms) {
   }
   if (ss.inf_layered_soil) {
     if (!has_first_node(ss.THETA_ML, n)) {
-      map_table_fail(
+      stop_with_message(
           "Error: the layered soil columns are not set up, so the soil moisture "
           "hotstart map %s cannot be applied.\n",
           c.read_sm_hotstart);
@@ -454,7 +435,7 @@ void init_tile_pipe_grid(model_state& ms) {
 
   file_handle network;
   if (!file_handle_open(network, static_cast<const char*>(in.names.storm_sewer), "r")) {
-    fail_not_open("superlink input file", in.names.storm_sewer);
+    raise_file_error(err_file_not_open, "superlink input file", in.names.storm_sewer);
     return;
   }
   if (!file_handle_open(ch.grid_pipe_file, static_cast<const char*>(in.names.grid_pipe), "r"))
@@ -474,7 +455,7 @@ void init_tile_pipe_grid(model_state& ms) {
   }
   if (result != 0) {
     // The reader has printed what is wrong; a network read only in part cannot be routed.
-    map_table_fail(
+    stop_with_message(
         "Error: the superlink pipe network in %s could not be read (reader result "
         "%d).\n",
         in.names.storm_sewer, result);
@@ -486,20 +467,20 @@ void init_tile_pipe_grid(model_state& ms) {
 void map_tile_pipe_grid(model_state& ms) {
   channel_state& ch = ms.channel;
   if (ch.superlink_junction_count > max_superjunctions) {
-    fail_code(99);
+    raise_error(err_superjunctions_too_many);
     return;
   }
   if (ch.superlink_max_nodes > max_superlink_nodes) {
-    fail_code(100);
+    raise_error(err_superlink_nodes_too_many);
     return;
   }
   if (ch.superlink_count > max_superlinks) {
-    fail_code(101);
+    raise_error(err_superlinks_too_many);
     return;
   }
   const int junctions = ch.superlink_junction_count < 0 ? 0 : ch.superlink_junction_count;
   if (ch.superjunct_i.count() < junctions || ch.superjunct_j.count() < junctions) {
-    map_table_fail(
+    stop_with_message(
         "Error: the superlink pipe network in %s holds %d superjunctions but the "
         "grid positions of only %d.\n",
         ms.input.names.storm_sewer, junctions,
@@ -537,7 +518,7 @@ void map_tile_pipe_grid(model_state& ms) {
     allocated = false;
   }
   if (!allocated) {
-    stop_reported();
+    stop_now();
     return;
   }
 
@@ -552,7 +533,7 @@ void map_tile_pipe_grid(model_state& ms) {
     const int cell = cell_at(ms, row, col);
     // An outfall keeps its channel link and node in these fields: it has no cell above it.
     if (cell < 0 && grate_inlet(inlet_of(0, j))) {
-      map_table_fail(
+      stop_with_message(
           "Error: superjunction %d of the superlink pipe network in %s has a grate "
           "inlet at grid row %d, column %d, outside the %d by %d grid.\n",
           j, ms.input.names.storm_sewer, row, col, ms.rows, ms.cols);
@@ -561,7 +542,7 @@ void map_tile_pipe_grid(model_state& ms) {
     ch.superlink_junc_gnum[j] = cell < 0 ? 0 : cell;
   }
   if (ch.superlink_node_j.row_count() < node_rows || ch.superlink_node_j.col_count() < link_cols) {
-    map_table_fail(
+    stop_with_message(
         "Error: the superlink pipe network in %s holds node rows without node "
         "columns.\n",
         ms.input.names.storm_sewer);
@@ -573,7 +554,7 @@ void map_tile_pipe_grid(model_state& ms) {
       const int col = ch.superlink_node_j[node][link];
       const int cell = cell_at(ms, row, col);
       if (cell < 0 && grate_inlet(inlet_of(node, link))) {
-        map_table_fail(
+        stop_with_message(
             "Error: node %d of superlink %d of the superlink pipe network in %s has "
             "a grate inlet at grid row %d, column %d, outside the %d by %d grid.\n",
             node, link, ms.input.names.storm_sewer, row, col, ms.rows, ms.cols);

@@ -14,7 +14,8 @@ inline constexpr int max_superlink_nodes = 1000;
 inline constexpr int max_superlinks = 1000;
 
 // The part of init_tile_pipe_grid that follows read_superlink_file: rejects a network above the
-// limits (codes 99, 100, 101, in that order, with the fatal flag), allocates the tile exchange
+// limits (too many superjunctions, nodes of one superlink or superlinks, checked in that order
+// and left for the driver with the fatal flag), allocates the tile exchange
 // arrays ("superlink_tile_flow", "Q_tile_grid", "vol_tile_grid", "tilerecharge_to_gw",
 // "flow_to_superlink", "superlink_junc_gnum", "superlink_node_gnum") and gives every
 // superjunction and pipe node the cell above it through index_map (0 off the watershed). A

@@ -76,11 +76,6 @@ bool scan_row_int(const char*& p, int& out) {
   return true;
 }
 
-// Sets run_error's code after a reader has printed its own message.
-void stop_with_own_message() {
-  run_error.error_code = error_code_own_message;
-}
-
 }  // namespace
 
 time_series* ts_create() {
@@ -126,14 +121,14 @@ series_block read_block(file_handle& h) {
   time_series* s = ts_create();
   if (read_text_line(line, h) == 0) {
     printf("Error: time series block without a name at the end of file %s\n", path_of(h));
-    stop_with_own_message();
+    raise_own_message();
     return series_block::malformed;
   }
   store_block_name(*s, line);
   if (read_text_line(line, h) == 0) {
     printf("Error: time series [%s] of file %s ends before its RELATIVE or ABSOLUTE line\n",
            s->name, path_of(h));
-    stop_with_own_message();
+    raise_own_message();
     return series_block::malformed;
   }
   s->relative = ts_keyword(line.c_str()) == 1 ? 1 : 0;
@@ -149,7 +144,7 @@ series_block read_block(file_handle& h) {
       printf("Error: bad row %d in time series [%s] of file %s: %s\n", s->count + 1, s->name,
              path_of(h), line.c_str());
       printf("       A row holds year, month, day, hour, minute and value.\n");
-      stop_with_own_message();
+      raise_own_message();
       return series_block::malformed;
     }
     // An ABSOLUTE row is a calendar date; a RELATIVE row a time after the start, whose fields
@@ -161,7 +156,7 @@ series_block read_block(file_handle& h) {
       printf("Error: bad row %d in time series [%s] of file %s: %s\n", s->count + 1, s->name,
              path_of(h), line.c_str());
       printf("       %s.\n", outside.c_str());
-      stop_with_own_message();
+      raise_own_message();
       return series_block::malformed;
     }
     double t = julian_from_date(year, month, day, hour, minute, 0.0);
@@ -235,7 +230,7 @@ time_series* ts_read_columns(file_handle& h, int n, const char* base_name) {
     if (!outside.empty()) {
       printf("Error: bad row %d in time series [%s] of file %s: %s\n", row, first->name, path_of(h),
              outside.c_str());
-      stop_with_own_message();
+      raise_own_message();
       return first;
     }
     const double t =
@@ -248,7 +243,7 @@ time_series* ts_read_columns(file_handle& h, int n, const char* base_name) {
             "Error: bad row %d in time series [%s] of file %s: value %d of %d is missing or "
             "not a number\n",
             row, s->name, path_of(h), i + 1, n);
-        stop_with_own_message();
+        raise_own_message();
         return first;
       }
       s->times.push_back(t);
@@ -279,10 +274,7 @@ void series_lookup_fault(loop_fault* fault, long loop_index, bool fatal, const c
     return;
   }
   fputs(message, stdout);
-  if (fatal) {
-    run_error.error_code = error_code_own_message;
-    error_report(run_error);
-  }
+  if (fatal) stop_now();
 }
 
 double ts_value(double t, time_series* s, loop_fault* fault, long loop_index) {

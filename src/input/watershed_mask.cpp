@@ -16,20 +16,6 @@
 
 namespace {
 
-// The message of a step that printed its own lines: code 4000, reported at once.
-void fail() {
-  run_error.error_code = error_code_own_message;
-  error_report(run_error);
-}
-
-// A run file that is not open when its reader runs: code 4 with the role and the name, left
-// for the driver to report (the same report as a failed open of the run files).
-void fail_not_open(const char* role, const char* name) {
-  set_error_file(role, name);
-  run_error.error_code = 4;
-  run_error.error_fatal = 1;
-}
-
 // Cell size on the 0.1 m scale on which the project's GRIDSIZE and a map's cells must agree:
 // trunc((size + 0.001) x 10), held as a double so that no size overflows an int.
 double size_tenths(double size) {
@@ -59,7 +45,7 @@ bool check_grid_size(model_state& ms) {
     printf("from the WATERSHED_MASK header.  Check your data to make sure they agree.\n");
     printf("TORVA terminating.\n\n");
   }
-  fail();
+  stop_now();
   return false;
 }
 
@@ -125,7 +111,7 @@ void read_watershed_mask(model_state& ms) {
   const char* name = ms.input.names.watershed_mask;
   input_reading_line(ms, "reading watershed mask from file: %s\n", name);
   if (!ms.input.watershed_mask_file.is_open()) {
-    fail_not_open("watershed mask", name);
+    raise_file_error(err_file_not_open, "watershed mask", name);
     return;
   }
   read_ascii_map(ms.input.watershed_mask_file, name, map_store_grid_int, ms.map_north, ms.map_south,
@@ -139,7 +125,7 @@ void read_watershed_mask(model_state& ms) {
   ms.cell_count = number_cells(ms.index_map, ms.rows, ms.cols);
   if (ms.cell_count == 0) {
     printf("Error: the watershed mask %s holds no watershed cell (every value is 0)\n", name);
-    fail();
+    stop_now();
     return;
   }
   partition_watershed(ms);
@@ -152,7 +138,7 @@ void read_elevation_map(model_state& ms) {
   const char* name = ms.input.names.elevation;
   input_reading_line(ms, "reading elevation map from file: %s\n", name);
   if (!ms.input.elevation_file.is_open()) {
-    fail_not_open("elevation data", name);
+    raise_file_error(err_file_not_open, "elevation data", name);
     return;
   }
   read_ascii_map(ms.input.elevation_file, name, map_store_cell_double, ms.map_north, ms.map_south,
@@ -172,7 +158,7 @@ void read_elevation_map(model_state& ms) {
     printf("inside the watershed mask.  Check the outlet row and column again, and\n");
     printf("make sure they are correctly specified in the project file using the\n");
     printf("OUTROW and OUTCOL project file cards.  TORVA terminating.\n\n");
-    fail();
+    stop_now();
     return;
   }
   input_reading_line(ms, "outlet is in grid cell: %d\n", ms.outlet_cell);

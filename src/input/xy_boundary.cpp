@@ -20,18 +20,6 @@
 
 namespace {
 
-// Code 4000 after the reader's own message; the project-file reader stops at it and the run
-// driver reports it.
-void stop_with_own_message() {
-  run_error.error_code = error_code_own_message;
-}
-
-// Code 4000 reported at once: the time-loop steps that apply the points stop the run here.
-void stop_reported() {
-  run_error.error_code = error_code_own_message;
-  error_report(run_error);
-}
-
 std::string lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -79,7 +67,7 @@ bool read_point_count(file_handle& h, const char* what, const char* name, int& n
       "Error: the second line of the %s xy boundary input file %s must give the number of "
       "points; it reads: %s\n",
       what, name, line.c_str());
-  stop_with_own_message();
+  raise_own_message();
   return false;
 }
 
@@ -94,7 +82,7 @@ bool read_point_series(file_handle& h, int n, const char* base, const char* what
   if (first == nullptr || first->count == 0) {
     printf("Error: the %s xy boundary input file %s holds no rows of values before END_TS\n", what,
            name);
-    stop_with_own_message();
+    raise_own_message();
     return false;
   }
   // The table reader gives a row whose date does not read the time -1.0.
@@ -104,7 +92,7 @@ bool read_point_series(file_handle& h, int n, const char* base, const char* what
         "Error: row %d of the %s xy boundary input file %s does not begin with year, month, "
         "day, hour and minute as whole numbers\n",
         row + 1, what, name);
-    stop_with_own_message();
+    raise_own_message();
     return false;
   }
   return true;
@@ -126,7 +114,7 @@ bool read_coordinates(file_handle& h, int n, const char* axis, const char* name,
       "Error: the stream xy boundary input file %s has %d points, but its %s line holds %d "
       "readable %s coordinates\n",
       name, n, axis, static_cast<int>(out.size()), axis);
-  stop_with_own_message();
+  raise_own_message();
   return false;
 }
 
@@ -137,7 +125,7 @@ bool point_applicable(const char* what, int point, int cell, const time_series* 
         "Error: %s xy boundary point %d is cell %d, outside the cells 1 to %d it is applied "
         "to\n",
         what, point, cell, cells);
-    stop_reported();
+    stop_now();
     return false;
   }
   if (series == nullptr) {
@@ -213,7 +201,7 @@ void read_xy_bdy_file(xy_input& xy, const char* file_name, const char* kind_word
           "Error: point %d of the %s xy boundary input file %s has the cell number [%s]; "
           "cell numbers are whole numbers from 1\n",
           static_cast<int>(cells.size()) + 1, kind, name, token.c_str());
-      stop_with_own_message();
+      raise_own_message();
       file_handle_close(h);
       return;
     }
@@ -224,7 +212,7 @@ void read_xy_bdy_file(xy_input& xy, const char* file_name, const char* kind_word
         "Error: the %s xy boundary input file %s has %d points, but its third line holds %d "
         "cell numbers after DATE and TIME\n",
         kind, name, n, static_cast<int>(cells.size()));
-    stop_with_own_message();
+    raise_own_message();
     file_handle_close(h);
     return;
   }
@@ -237,7 +225,7 @@ void read_xy_bdy_file(xy_input& xy, const char* file_name, const char* kind_word
   file_handle_close(h);
   if (!points.grow(n)) {
     printf("Error: no room for the %d points of the %s xy boundary input file %s\n", n, kind, name);
-    stop_with_own_message();
+    raise_own_message();
     return;
   }
   time_series* s = first;
@@ -296,7 +284,7 @@ void read_xy_stream_bdy_file(xy_input& xy, const char* file_name) {
   const int base = xy.stpts.upper();
   if (!xy.stpts.grow(n)) {
     printf("Error: no room for the %d points of the stream xy boundary input file %s\n", n, name);
-    stop_with_own_message();
+    raise_own_message();
     return;
   }
   time_series* s = first;
@@ -389,7 +377,7 @@ void read_xy_stream_ts_file(xy_input& xy, const char* file_name) {
     if (problem != nullptr) {
       printf("Error: line %d of the stream xy time series boundary input file %s: %s: %s\n",
              line_number, name, problem, original.c_str());
-      stop_with_own_message();
+      raise_own_message();
       file_handle_close(h);
       return;
     }
@@ -402,7 +390,7 @@ void read_xy_stream_ts_file(xy_input& xy, const char* file_name) {
       !xy.stpts.grow(static_cast<int>(blocks.size()))) {
     printf("Error: no room for the points of the stream xy time series boundary input file %s\n",
            name);
-    stop_with_own_message();
+    raise_own_message();
     return;
   }
   for (std::size_t k = 0; k < blocks.size(); ++k)

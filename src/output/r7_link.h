@@ -22,7 +22,8 @@ struct r7_data {
 struct project_cards;
 
 // Start-up, R7_FLUXES: reads the segment map into r7.seg_map, marks the active segments and
-// reads the link/node-to-segment triples. Failures set run_error (codes 95 to 98).
+// reads the link/node-to-segment triples. Failures set run_error (the R7 codes, from
+// warn_r7_segment_map_empty to err_r7_flux_output_not_open).
 int r7_link_init(r7_data& r7, const project_cards& cards, const raw_array2d<int>& index_map,
                  int rows, int cols, int cell_count, double start_day_of_year);
 

@@ -19,7 +19,7 @@ void groundwater_step(model_state&) {}
 // with a clear message instead of running without weather.
 int read_hmet_record(model_state&, int) {
   printf("Error: hydrometeorological input is not supported by this version.\n");
-  run_error.error_code = error_code_own_message;
+  raise_own_message();
   return -1;
 }
 

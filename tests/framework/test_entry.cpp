@@ -96,7 +96,12 @@ TEST(ExitStatus, FatalRunsAndPendingCodesAreNotSuccess) {
     int fatal;
     int status;
   };
-  const row rows[] = {{0, 0, 0}, {0, 1, 1}, {70, 0, 70}, {70, 1, 70}, {4000, 0, 1}, {256, 0, 1}};
+  const row rows[] = {{0, 0, 0},
+                      {0, 1, 1},
+                      {err_unexpected_end_of_file, 0, err_unexpected_end_of_file},
+                      {err_unexpected_end_of_file, 1, err_unexpected_end_of_file},
+                      {error_code_own_message, 0, 1},
+                      {256, 0, 1}};
   for (const row& r : rows) {
     error_state state;
     state.error_fatal = r.fatal;

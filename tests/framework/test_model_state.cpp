@@ -136,7 +136,7 @@ TEST(ModelState, MessagesAfterTheRecordIsGoneReachTheConsoleOnly) {
     error_echo_file = &ms->output.summary_file;
   }
   EXPECT_EQ(error_echo_file, nullptr);
-  run_error.error_code = 52;
+  run_error.error_code = err_time_step_zero;
   stdout_capture capture;
   error_report(run_error);
   EXPECT_EQ(capture.stop(), "\nError: Time step is 0 seconds.\n");

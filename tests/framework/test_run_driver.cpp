@@ -246,7 +246,7 @@ TEST_F(RunDriver, FatalErrorInTheLoopSkipsTheRestOfThePassTheSummaryAndNotificat
 
 TEST_F(RunDriver, FatalErrorAtStartupStopsAtOnceButStillRecordsTheTime) {
   scenario = [](model_state&, const std::string& name) {
-    if (name == "read_run_parameters") run_error.error_code = 3;
+    if (name == "read_run_parameters") run_error.error_code = err_project_file_not_found;
   };
   const std::string out = run();
   EXPECT_EQ(calls, std::vector<std::string>{"read_run_parameters"});
@@ -259,7 +259,7 @@ TEST_F(RunDriver, FatalErrorAtStartupStopsAtOnceButStillRecordsTheTime) {
 
 TEST_F(RunDriver, WarningAtStartupIsPrintedAndTheRunGoesOn) {
   scenario = [](model_state&, const std::string& name) {
-    if (name == "set_time_parameters") run_error.error_code = 55;
+    if (name == "set_time_parameters") run_error.error_code = warn_hydrograph_interval_defaulted;
   };
   const std::string out = run();
   EXPECT_NE(
@@ -275,23 +275,23 @@ TEST_F(RunDriver, CodeLeftPendingEndsTheRunAfterAnErrorAndIsReturned) {
   // run with notification 32 and no summary.
   scenario = [](model_state& ms, const std::string& name) {
     if (name == "init_simulation_clock") ms.run_flag = 1;
-    if (name == "notify 1") run_error.error_code = 70;
+    if (name == "notify 1") run_error.error_code = err_unexpected_end_of_file;
   };
   run();
   std::vector<std::string> pass = loop_order;
   pass.push_back("notify 1");
   EXPECT_EQ(calls, concat({startup_order, pass, {"notify 32"}}));
-  EXPECT_EQ(result_, 70);
+  EXPECT_EQ(result_, err_unexpected_end_of_file);
 
   // The same at the end of start-up: a code set by a step without a check of its own.
   calls.clear();
   scenario = [](model_state&, const std::string& name) {
     if (name == "contam_soil_layer_init") run_error.error_fatal = 0;
-    if (name == "notify 8") run_error.error_code = 12;
+    if (name == "notify 8") run_error.error_code = err_xwin_ordinates_too_many;
   };
   run();
   EXPECT_EQ(calls, concat({startup_order, {"notify 32"}}));
-  EXPECT_EQ(result_, 12);
+  EXPECT_EQ(result_, err_xwin_ordinates_too_many);
 }
 
 TEST_F(RunDriver, SummaryFileGetsStartupLinesAndMessagesWhileOpenOnly) {
@@ -300,7 +300,7 @@ TEST_F(RunDriver, SummaryFileGetsStartupLinesAndMessagesWhileOpenOnly) {
       ASSERT_TRUE(file_handle_open(ms.output.summary_file, "summary.out", "w"));
       error_echo_file = &ms.output.summary_file;
     }
-    if (name == "read_maps") run_error.error_code = 39;  // a warning, echoed to the summary
+    if (name == "read_maps") run_error.error_code = warn_gw_porosity_missing;  // echoed
   };
   run();
   const std::string start =
@@ -311,7 +311,7 @@ TEST_F(RunDriver, SummaryFileGetsStartupLinesAndMessagesWhileOpenOnly) {
   EXPECT_NE(read_file(dir_.file("summary.out")).find("Running.... \n\n"), std::string::npos);
   // The run's files are closed: a message after the run reaches the console only.
   EXPECT_EQ(error_echo_file, nullptr);
-  run_error.error_code = 3;
+  run_error.error_code = err_project_file_not_found;
   stdout_capture capture;
   error_report(run_error);
   EXPECT_EQ(capture.stop(), "\nError: The specified project file was not found.\n");

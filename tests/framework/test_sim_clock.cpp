@@ -158,21 +158,24 @@ TEST_F(SimClock, ARunWithoutWhatItNeedsStopsWithItsCode) {
     bool gridsize_copied;  // copies after the failed test are not made
   };
   const check_case cases[] = {
-      {"zero step", [](model_state& ms) { ms.grid_params.timestep = 0.0; }, 52, false},
-      {"step of 0.001 s", [](model_state& ms) { ms.grid_params.timestep = 0.001; }, 52, false},
-      {"no outlet slope", [](model_state& ms) { ms.grid_params.outslope = 0.0; }, 56, false},
+      {"zero step", [](model_state& ms) { ms.grid_params.timestep = 0.0; }, err_time_step_zero,
+       false},
+      {"step of 0.001 s", [](model_state& ms) { ms.grid_params.timestep = 0.001; },
+       err_time_step_zero, false},
+      {"no outlet slope", [](model_state& ms) { ms.grid_params.outslope = 0.0; },
+       err_outlet_slope_missing, false},
       {"long-term with a negative longitude",
        [](model_state& ms) {
          ms.long_term = 1;
          ms.grid_params.longitude = -105.25;
        },
-       57, true},
+       err_basin_centroid_missing, true},
       {"long-term without GMT",
        [](model_state& ms) {
          ms.long_term = 1;
          ms.grid_params.gmt_given = 0;
        },
-       58, true},
+       err_gmt_offset_missing, true},
   };
   for (const check_case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -71,61 +71,74 @@ TEST_F(OptionChecks, EachConflictGivesItsCodeInTheOrderOfTheChecks) {
     const char* printed;  // part of what the check printed, or ""
   };
   const row rows[] = {
-      // Grid and clock the run cannot do without (code 4000 after a message of the check's own).
+      // Grid and clock the run cannot do without (a message of the check's own).
       {"COLS 3\nGRIDSIZE 30\nTIMESTEP 10\nTOT_TIME 60\n" + rain_cards +
            "MANNING_N 1\nROUGHNESS r\n",
-       4000, "Error: the project file gives no positive number of rows (ROWS).\n"},
-      {"ROWS 2\nCOLS 0\nGRIDSIZE 30\nTIMESTEP 10\nTOT_TIME 60\n" + rain_cards, 4000,
+       error_code_own_message,
+       "Error: the project file gives no positive number of rows (ROWS).\n"},
+      {"ROWS 2\nCOLS 0\nGRIDSIZE 30\nTIMESTEP 10\nTOT_TIME 60\n" + rain_cards,
+       error_code_own_message,
        "Error: the project file gives no positive number of columns (COLS).\n"},
-      {"ROWS 2\nCOLS 3\nGRIDSIZE -30\nTIMESTEP 10\nTOT_TIME 60\n" + rain_cards, 4000,
-       "Error: the project file gives no positive cell size (GRIDSIZE).\n"},
-      {"ROWS 2\nCOLS 3\nGRIDSIZE 30\nTOT_TIME 60\n" + rain_cards, 4000,
+      {"ROWS 2\nCOLS 3\nGRIDSIZE -30\nTIMESTEP 10\nTOT_TIME 60\n" + rain_cards,
+       error_code_own_message, "Error: the project file gives no positive cell size (GRIDSIZE).\n"},
+      {"ROWS 2\nCOLS 3\nGRIDSIZE 30\nTOT_TIME 60\n" + rain_cards, error_code_own_message,
        "Error: the project file gives no positive time step (TIMESTEP).\n"},
-      {"ROWS 2\nCOLS 3\nGRIDSIZE 30\nTIMESTEP 10\nTOT_TIME 0\n" + rain_cards, 4000,
+      {"ROWS 2\nCOLS 3\nGRIDSIZE 30\nTIMESTEP 10\nTOT_TIME 0\n" + rain_cards,
+       error_code_own_message,
        "Error: the project file gives no positive simulation length in minutes (TOT_TIME).\n"},
       // A long-term run ends with its data: no TOT_TIME needed.
       {"ROWS 2\nCOLS 3\nGRIDSIZE 30\nTIMESTEP 10\n" + rain_cards + long_term_cards, 0, ""},
-      {base_cards + "MANNING_N 0.03\nROUGHNESS r.asc\n", 6, ""},
-      {base_cards + "LONG_TERM\nET_CALC_PENMAN\nET_CALC_DEARDORFF\n", 7, ""},
-      {base_cards + "HMET_SAMSON h.txt\nHMET_OBU h.txt\n", 8, ""},
-      {base_cards + "HMET_SURFAWAYS h.txt\nHMET_SAMSON h.txt\nHMET_OBU h.txt\n", 8, ""},
-      {base_cards + "LONG_TERM\n", 9, ""},
+      {base_cards + "MANNING_N 0.03\nROUGHNESS r.asc\n", err_roughness_map_and_uniform, ""},
+      {base_cards + "LONG_TERM\nET_CALC_PENMAN\nET_CALC_DEARDORFF\n", err_et_penman_and_deardorff,
+       ""},
+      {base_cards + "HMET_SAMSON h.txt\nHMET_OBU h.txt\n", err_hmet_formats_several, ""},
+      {base_cards + "HMET_SURFAWAYS h.txt\nHMET_SAMSON h.txt\nHMET_OBU h.txt\n",
+       err_hmet_formats_several, ""},
+      {base_cards + "LONG_TERM\n", err_et_method_missing, ""},
       // No precipitation card is uniform rainfall of intensity 0; negative values fail alike.
-      {grid_cards, 11, ""},
-      {grid_cards + "PRECIP_UNIF\nRAIN_INTENSITY 0\nRAIN_DURATION 30\n", 11, ""},
-      {grid_cards + "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 0\n", 11, ""},
-      {grid_cards + "PRECIP_UNIF\nRAIN_INTENSITY -5\nRAIN_DURATION 30\n", 11, ""},
-      {grid_cards + "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION -30\n", 11, ""},
+      {grid_cards, err_precipitation_missing, ""},
+      {grid_cards + "PRECIP_UNIF\nRAIN_INTENSITY 0\nRAIN_DURATION 30\n", err_precipitation_missing,
+       ""},
+      {grid_cards + "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 0\n", err_precipitation_missing,
+       ""},
+      {grid_cards + "PRECIP_UNIF\nRAIN_INTENSITY -5\nRAIN_DURATION 30\n", err_precipitation_missing,
+       ""},
+      {grid_cards + "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION -30\n",
+       err_precipitation_missing, ""},
       {grid_cards + "PRECIP_FILE rain.gag\n", 0, ""},
-      {base_cards + "LONG_TERM\nET_CALC_DEARDORFF\nGREEN_AMPT\n", 20, ""},
-      {base_cards + "LONG_TERM\nET_CALC_DEARDORFF\nINF_REDIST\n", 21, ""},
-      {base_cards + "LONG_TERM\nET_CALC_PENMAN\nINF_REDIST\nALBEDO a\n", 22, ""},
-      {base_cards + "LONG_TERM\nET_CALC_PENMAN\nINF_REDIST\nALBEDO a\nVHEIGHT v\n", 23, ""},
+      {base_cards + "LONG_TERM\nET_CALC_DEARDORFF\nGREEN_AMPT\n",
+       err_long_term_needs_redistribution, ""},
+      {base_cards + "LONG_TERM\nET_CALC_DEARDORFF\nINF_REDIST\n", err_albedo_missing, ""},
+      {base_cards + "LONG_TERM\nET_CALC_PENMAN\nINF_REDIST\nALBEDO a\n",
+       err_vegetation_height_missing, ""},
+      {base_cards + "LONG_TERM\nET_CALC_PENMAN\nINF_REDIST\nALBEDO a\nVHEIGHT v\n",
+       err_transmission_coeff_missing, ""},
       {base_cards + "LONG_TERM\nET_CALC_PENMAN\nINF_LAYERED_SOIL\nALBEDO a\nVHEIGHT v\nTCOEFF t\n",
-       24, ""},
+       err_stomatal_resistance_missing, ""},
       {base_cards + "LONG_TERM\nET_CALC_PENMAN\nINF_REDIST\nALBEDO a\nVHEIGHT v\nTCOEFF t\n"
                     "CANOPY c\n",
-       25, ""},
+       err_wilting_point_missing, ""},
       {base_cards + "LONG_TERM\nET_CALC_PENMAN\nINF_REDIST\nALBEDO a\nVHEIGHT v\nTCOEFF t\n"
                     "CANOPY c\nWILTING_POINT w\n",
        0, ""},
       // Richards columns bring their own evapotranspiration parameters.
       {base_cards + "LONG_TERM\nET_CALC_PENMAN\nINF_RICHARDS\n", 0, ""},
-      {base_cards + "INF_RICHARDS\n" + groundwater_cards, 32, ""},
+      {base_cards + "INF_RICHARDS\n" + groundwater_cards, err_aquifer_delta_z_missing, ""},
       {base_cards + "INF_RICHARDS\n" + groundwater_cards + "AQUIFER_DELTA_Z 2\n", 0, ""},
-      {base_cards + "CHAN_DRAIN\n", 35, ""},
-      {base_cards + "CHAN_BACKWATER\n", 35, ""},
+      {base_cards + "CHAN_DRAIN\n", err_channel_implicit_unsupported, ""},
+      {base_cards + "CHAN_BACKWATER\n", err_channel_implicit_unsupported, ""},
       {base_cards + "CHAN_PREISS\n", 0, ""},
-      {base_cards + groundwater_cards + "GW_POROSITY_MAP p.asc\n", 38, ""},
+      {base_cards + groundwater_cards + "GW_POROSITY_MAP p.asc\n", err_gw_porosity_map_and_uniform,
+       ""},
       {base_cards + "WATER_TABLE wt.asc\nGW_SIMULATION\nGW_UNIF_HYCOND 1e-5\n", 0, message_39},
-      {base_cards + groundwater_cards + "GW_HYCOND_MAP k.asc\n", 40, ""},
+      {base_cards + groundwater_cards + "GW_HYCOND_MAP k.asc\n", err_gw_hycond_map_and_uniform, ""},
       {base_cards + "WATER_TABLE wt.asc\nGW_SIMULATION\nGW_UNIF_POROSITY 0.3\n", 0, message_41},
       {base_cards + "WATER_TABLE wt.asc\nGW_SIMULATION\nGW_UNIF_POROSITY 0.3\nSACRAMENTO s.txt\n",
-       42, message_41},
-      {base_cards + "TEV\n", 43, "Running TORVA in TEV environment\n"},
-      {base_cards + "TEV\nVOLP veg.txt\nTEV_EVENT_NUM\n", 44, ""},
-      {base_cards + "TEV\nVOLP veg.txt\n" + groundwater_cards, 45, ""},
-      {base_cards + "VOLP veg.txt\n", 46, ""},
+       err_groundwater_and_sacramento, message_41},
+      {base_cards + "TEV\n", err_tev_model_missing, "Running TORVA in TEV environment\n"},
+      {base_cards + "TEV\nVOLP veg.txt\nTEV_EVENT_NUM\n", err_tev_event_num_missing, ""},
+      {base_cards + "TEV\nVOLP veg.txt\n" + groundwater_cards, err_tev_groundwater_unsupported, ""},
+      {base_cards + "VOLP veg.txt\n", err_volp_without_tev, ""},
       {base_cards, 0, ""},
   };
   for (const row& r : rows) {
@@ -133,7 +146,7 @@ TEST_F(OptionChecks, EachConflictGivesItsCodeInTheOrderOfTheChecks) {
     check(r.cards, &out);
     EXPECT_EQ(run_error.error_code, r.code) << r.cards;
     EXPECT_NE(out.find(r.printed), std::string::npos) << r.cards << "\n" << out;
-    if (r.code == 0 || r.code == 4000) {
+    if (r.code == 0 || r.code == error_code_own_message) {
       EXPECT_EQ(run_error.error_fatal, 0) << r.cards;
     }
   }

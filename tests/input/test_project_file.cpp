@@ -114,7 +114,7 @@ TEST_F(ProjectFileTest, FirstLineMustNameTheFormatExactly) {
                 "Perhaps you Should Issue a 'dos2unix' Command if you are on a Unix machine?\n"
                 "TORVA Terminating....\n\n");
       EXPECT_EQ(printed.err, "");
-      // Code 4000 was reported at once: the run is stopped and the code is cleared.
+      // Reported at once: the run is stopped and the code is cleared.
       EXPECT_EQ(run_error.error_fatal, 1);
       EXPECT_EQ(run_error.error_code, 0);
       EXPECT_EQ(r.grid.latitude, 32.0);
@@ -566,12 +566,13 @@ TEST_F(ProjectFileCards, CalibrationWordsNotInTheListStopTheReading) {
     int code;
   };
   const stop_case cases[] = {
-      {"CALIB_COMP_DATA daily", &project_cards::calib_comp_data, 103},
-      {"CALIB_COMP_DATA", &project_cards::calib_comp_data, 103},
-      {"CALIB_COMP_DATA \"DAILY\"", &project_cards::calib_comp_data, 103},
-      {"CALIB_OBJ_FUNC RMSE ", &project_cards::calib_obj_func, 104},  // trailing blank
-      {"CALIB_OBJ_FUNC rmse", &project_cards::calib_obj_func, 104},
-      {"CALIB_OBJ_FUNC RMSEX", &project_cards::calib_obj_func, 104},
+      {"CALIB_COMP_DATA daily", &project_cards::calib_comp_data, err_calib_comp_data_invalid},
+      {"CALIB_COMP_DATA", &project_cards::calib_comp_data, err_calib_comp_data_invalid},
+      {"CALIB_COMP_DATA \"DAILY\"", &project_cards::calib_comp_data, err_calib_comp_data_invalid},
+      {"CALIB_OBJ_FUNC RMSE ", &project_cards::calib_obj_func,
+       err_calib_obj_func_invalid},  // trailing blank
+      {"CALIB_OBJ_FUNC rmse", &project_cards::calib_obj_func, err_calib_obj_func_invalid},
+      {"CALIB_OBJ_FUNC RMSEX", &project_cards::calib_obj_func, err_calib_obj_func_invalid},
   };
   for (const stop_case& c : cases) {
     SCOPED_TRACE(c.card);
@@ -824,7 +825,7 @@ TEST_F(ProjectFileNutrients, CardsBeforeNutrientsStopTheReading) {
     error_file_kind[0] = '\0';
     records r;
     read_cards(std::string(c.card) + "\nNUTRIENTS\nROWS 3\n", r);
-    EXPECT_EQ(run_error.error_code, 79);
+    EXPECT_EQ(run_error.error_code, err_nutrients_card_late);
     EXPECT_STREQ(error_file_kind, c.kind);
     EXPECT_EQ(r.cards->nsm, nullptr);
     EXPECT_EQ(r.cards->nutrients_given, 0);
@@ -1047,7 +1048,7 @@ TEST_F(ProjectFileRecords, OwnedObjectsAreReleased) {
   // Records destroyed before the run took the container over release it themselves.
   records stopped;
   read_cards("NUTRIENTS\nAQ_ENV env.txt\nCALIB_OBJ_FUNC none\n", stopped);
-  EXPECT_EQ(run_error.error_code, 104);
+  EXPECT_EQ(run_error.error_code, err_calib_obj_func_invalid);
   ASSERT_NE(stopped.cards->nsm, nullptr);
   stopped.cards.reset();
 

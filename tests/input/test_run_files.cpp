@@ -132,7 +132,7 @@ TEST_F(RunFiles, FilesThatCannotBeOpenedAreNamedWithTheirRole) {
     run_error = error_state{};
     error_echo_file = nullptr;
     auto ms = read_and_open(mandatory_cards + r.extra);
-    expect_failure(4, r.kind, r.name, r.extra);
+    expect_failure(err_file_not_open, r.kind, r.name, r.extra);
   }
 }
 
@@ -186,7 +186,7 @@ TEST_F(RunFiles, MapOrTableRule) {
       if (present) {
         EXPECT_EQ(run_error.error_code, 0) << r.cards;
       } else {
-        expect_failure(4, r.kind, r.name, r.cards);
+        expect_failure(err_file_not_open, r.kind, r.name, r.cards);
       }
     }
   }
@@ -205,13 +205,13 @@ TEST_F(RunFiles, MapOrTableRule) {
 TEST_F(RunFiles, MissingHotstartsLetTheListGoOnAndTheLastIsReported) {
   auto ms = read_and_open(
       mandatory_cards + "READ_OV_HOTSTART ov.hot\nREAD_SM_HOTSTART sm.hot\nLAKE_OUTPUT lake.out\n");
-  expect_failure(4, "soil moisture hotstart", "sm.hot", "both hotstarts");
+  expect_failure(err_file_not_open, "soil moisture hotstart", "sm.hot", "both hotstarts");
   EXPECT_TRUE(ms->output.lake_output_file.is_open());  // a later row of the list
 
   run_error = error_state{};
   write_file(dir_.file("sm.hot"), "0.3\n");
   auto one = read_and_open(mandatory_cards + "READ_OV_HOTSTART ov.hot\nREAD_SM_HOTSTART sm.hot\n");
-  expect_failure(4, "overland hotstart", "ov.hot", "overland hotstart");
+  expect_failure(err_file_not_open, "overland hotstart", "ov.hot", "overland hotstart");
   EXPECT_TRUE(one->output.read_sm_hotstart_file.is_open());
 }
 
@@ -225,31 +225,37 @@ TEST_F(RunFiles, LocationOutputsAreReportedWithTheirCodeKindAndInput) {
     std::string cards;
     int code;
     std::string kind;  // the output as its message names it
-    std::string name;  // the location input (the output for code 4 and code 48)
+    std::string name;  // the location input (the output for a file not open and for theta)
   };
   const row rows[] = {
       // The hydrograph and groundwater-flux outputs are named by a fixed kind text.
-      {"IN_HYD_LOCATION in.loc\nOUT_HYD_LOCATION nodir/h.out\n", 51, "out hydrograph file",
-       "in.loc"},
-      {"IN_HYD_LOCATION in.loc\nOUT_HYD_LOCATION " + long_name + "\n", 51, "out hydrograph file",
-       "in.loc"},
-      {"IN_GWFLUX_LOCATION in.loc\nOUT_GWFLUX_LOCATION nodir/g.out\n", 51,
-       "out groundwater flux file", "in.loc"},
+      {"IN_HYD_LOCATION in.loc\nOUT_HYD_LOCATION nodir/h.out\n",
+       err_hydrograph_location_output_not_open, "out hydrograph file", "in.loc"},
+      {"IN_HYD_LOCATION in.loc\nOUT_HYD_LOCATION " + long_name + "\n",
+       err_hydrograph_location_output_not_open, "out hydrograph file", "in.loc"},
+      {"IN_GWFLUX_LOCATION in.loc\nOUT_GWFLUX_LOCATION nodir/g.out\n",
+       err_hydrograph_location_output_not_open, "out groundwater flux file", "in.loc"},
       // The others by their own name, with the location input that lists their points.
-      {"SUPERLINK_JUNC_LOCATION junc.loc\nSUPERLINK_JUNC_FLOW nodir/j.out\n", 51, "nodir/j.out",
-       "junc.loc"},
-      {"SUPERLINK_NODE_LOCATION node.loc\nSUPERLINK_NODE_FLOW nodir/n.out\n", 51, "nodir/n.out",
-       "node.loc"},
-      {hyd + "OUT_DEP_LOCATION nodir/d.out\n", 50, "nodir/d.out", "in.loc"},
-      {hyd + "OUT_CON_LOCATION nodir/c.out\n", 49, "nodir/c.out", "in.loc"},
-      {hyd + "OUT_MASS_LOCATION nodir/m.out\n", 49, "nodir/m.out", "in.loc"},
-      {"OUT_MASS_LOCATION nodir/m.out\n", 49, "nodir/m.out", ""},
-      // An own name too long for the kind buffer is reported whole with code 4.
-      {hyd + "OUT_DEP_LOCATION " + long_name + "\n", 4, "depth location output", long_name},
-      {hyd + "OUT_MASS_LOCATION " + long_name + "\n", 4, "mass location output", long_name},
-      {"IN_THETA_LOCATION in.loc\nOUT_THETA_LOCATION nodir/t.out\n", 48, "in.loc",
-       "nodir/t.out (out_theta_location_file)"},
-      {"IN_HYD_LOCATION none.loc\n", 4, "hydrograph location", "none.loc"},
+      {"SUPERLINK_JUNC_LOCATION junc.loc\nSUPERLINK_JUNC_FLOW nodir/j.out\n",
+       err_hydrograph_location_output_not_open, "nodir/j.out", "junc.loc"},
+      {"SUPERLINK_NODE_LOCATION node.loc\nSUPERLINK_NODE_FLOW nodir/n.out\n",
+       err_hydrograph_location_output_not_open, "nodir/n.out", "node.loc"},
+      {hyd + "OUT_DEP_LOCATION nodir/d.out\n", err_depth_location_output_not_open, "nodir/d.out",
+       "in.loc"},
+      {hyd + "OUT_CON_LOCATION nodir/c.out\n", err_concentration_location_output_not_open,
+       "nodir/c.out", "in.loc"},
+      {hyd + "OUT_MASS_LOCATION nodir/m.out\n", err_concentration_location_output_not_open,
+       "nodir/m.out", "in.loc"},
+      {"OUT_MASS_LOCATION nodir/m.out\n", err_concentration_location_output_not_open, "nodir/m.out",
+       ""},
+      // An own name too long for the kind buffer is reported whole as a file not open.
+      {hyd + "OUT_DEP_LOCATION " + long_name + "\n", err_file_not_open, "depth location output",
+       long_name},
+      {hyd + "OUT_MASS_LOCATION " + long_name + "\n", err_file_not_open, "mass location output",
+       long_name},
+      {"IN_THETA_LOCATION in.loc\nOUT_THETA_LOCATION nodir/t.out\n",
+       err_theta_location_output_not_open, "in.loc", "nodir/t.out (out_theta_location_file)"},
+      {"IN_HYD_LOCATION none.loc\n", err_file_not_open, "hydrograph location", "none.loc"},
   };
   for (const row& r : rows) {
     run_error = error_state{};
@@ -355,7 +361,7 @@ TEST_F(RunFiles, ChannelHotstartsWrittenAndRead) {
   auto missing = read_and_open(mandatory_cards +
                                "CHAN_EXPLIC\nSTREAM_CELL sc.txt\nCHANNEL_INPUT chan.txt\n"
                                "READ_CHAN_HOTSTART none.hot\n");
-  expect_failure(4, "channel depth", "none.hot", "channel hotstart");
+  expect_failure(err_file_not_open, "channel depth", "none.hot", "channel hotstart");
 }
 
 TEST_F(RunFiles, NutrientChannelOutputs) {
@@ -363,7 +369,8 @@ TEST_F(RunFiles, NutrientChannelOutputs) {
                           "CHAN_EXPLIC\nSTREAM_CELL sc.txt\nCHANNEL_INPUT chan.txt\n"
                           "NUTRIENTS\nTOTAL_CHAN_N tn.out\nOUT_HYD_NO3 no3\n");
   // The channel files are missing: nothing of the nutrients is opened after the failure.
-  expect_failure(4, "grid-stream connectivity", "sc.txt", "stops before the nutrients");
+  expect_failure(err_file_not_open, "grid-stream connectivity", "sc.txt",
+                 "stops before the nutrients");
   EXPECT_FALSE(file_exists(dir_.file("tn.out")));
 
   run_error = error_state{};
@@ -380,7 +387,7 @@ TEST_F(RunFiles, NutrientChannelOutputs) {
   run_error = error_state{};
   std::string out;
   auto failed = read_and_open(mandatory_cards + "NUTRIENTS\nOUT_HYD_NH4 nodir/nh4\n", &out);
-  expect_failure(4, "nutrient concentration", "nodir/nh4.conc", "nutrient output");
+  expect_failure(err_file_not_open, "nutrient concentration", "nodir/nh4.conc", "nutrient output");
   EXPECT_NE(out.find("Error opening nutrient concentration output file (hydrograph style )\n"
                      "for the NH4 hydrograph file. \nGiven filename: nodir/nh4.conc\n"),
             std::string::npos)

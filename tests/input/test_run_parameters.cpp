@@ -56,7 +56,7 @@ TEST_F(RunParameters, MissingProjectFileIsCode3AndLeavesTheConstructedValues) {
   testing::internal::GetCapturedStderr();
   const std::string out = capture.stop();
   EXPECT_EQ(out.rfind("reading run parameters from project file: none.prj\n", 0), 0u) << out;
-  EXPECT_EQ(run_error.error_code, 3);
+  EXPECT_EQ(run_error.error_code, err_project_file_not_found);
   EXPECT_EQ(run_error.error_fatal, 1);
   EXPECT_EQ(ms->output.flush_buffer, 5000);
   EXPECT_DOUBLE_EQ(ms->transport.soil_depth_cm, 40.0);
@@ -432,7 +432,7 @@ TEST_F(RunParameters, NutrientContainerIsHandedToTheRun) {
 
 TEST_F(RunParameters, DatasetMapsAreRefusedWithCode5) {
   auto ms = read(base_cards + "NUTRIENTS\nMAP_TYPE 4\nR7_INPUT r7.txt\nGREEN_AMPT\n");
-  EXPECT_EQ(run_error.error_code, 5);
+  EXPECT_EQ(run_error.error_code, err_zenf_not_compiled);
   EXPECT_EQ(run_error.error_fatal, 1);
   EXPECT_NE(ms->transport.nsm, nullptr);           // handed over before the refusal
   EXPECT_FALSE(file_exists(dir_.file("r7.txt")));  // no inflow table for a dataset run
@@ -458,7 +458,7 @@ TEST_F(RunParameters, R7InflowTableGetsItsHeaderAndAFailedOpenIsReported) {
   EXPECT_EQ(read(base_cards)->output.r7_input_flag, nullptr);
 
   auto failed = read(base_cards + "R7_INPUT nodir/r7.txt\n");
-  EXPECT_EQ(run_error.error_code, 4);
+  EXPECT_EQ(run_error.error_code, err_file_not_open);
   EXPECT_EQ(run_error.error_fatal, 1);
   EXPECT_STREQ(error_file_kind, "R7 inflow");
   EXPECT_STREQ(error_file_name, "nodir/r7.txt");

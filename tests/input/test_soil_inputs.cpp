@@ -486,13 +486,13 @@ TEST_F(SoilInputsGroundwater, UniformConductivityAndNoConductivityAtAll) {
   EXPECT_EQ(run_error.error_fatal, 0);
   EXPECT_NEAR(ss.gw_cond_y[5], 1e-4, 1e-18);
 
-  // Without map, table or uniform value: code 126 for the driver to report.
+  // Without map, table or uniform value: a set-up fault for the driver to report.
   run_error = error_state{};
   boundary("0 0 0\n0 0 0\n");
   ss.gw_unif_hycond_on = 0;
   run(read_gw_maps);
   EXPECT_EQ(run_error.error_fatal, 1);
-  EXPECT_EQ(run_error.error_code, 126);
+  EXPECT_EQ(run_error.error_code, err_groundwater_table_not_set_up);
 }
 
 TEST_F(SoilInputsGroundwater, BadGroundwaterInputsStopTheRun) {

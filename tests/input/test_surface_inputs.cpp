@@ -313,7 +313,7 @@ TEST_F(SurfaceInputsBoundary, WithoutTheTableError84AfterTheArraysAreAllocated) 
   ms_->input.mapping_table_on = 1;
   stdout_capture capture;
   read_overland_boundary(*ms_);
-  EXPECT_EQ(run_error.error_code, 84);
+  EXPECT_EQ(run_error.error_code, err_overland_boundary_table_missing);
   EXPECT_EQ(run_error.error_fatal, 1);
   EXPECT_EQ(ms_->overland.boundary_type.count(), 5);
   EXPECT_EQ(ms_->overland.boundary_value.count(), 5);
@@ -531,8 +531,12 @@ TEST_F(SurfaceInputsTileGrid, NetworkLimitsAreCheckedInOrder) {
     int code;  // 0: accepted
   };
   const limit_case cases[] = {
-      {1000, 1000, 1000, 0}, {1001, 1, 1, 99},       {1, 1001, 1, 100},
-      {1, 1, 1001, 101},     {1001, 1001, 1001, 99}, {1, 1001, 1001, 100},
+      {1000, 1000, 1000, 0},
+      {1001, 1, 1, err_superjunctions_too_many},
+      {1, 1001, 1, err_superlink_nodes_too_many},
+      {1, 1, 1001, err_superlinks_too_many},
+      {1001, 1001, 1001, err_superjunctions_too_many},
+      {1, 1001, 1001, err_superlink_nodes_too_many},
   };
   for (const limit_case& k : cases) {
     SCOPED_TRACE(testing::Message() << k.junctions << " " << k.max_nodes << " " << k.links);

@@ -301,11 +301,12 @@ TEST_F(XyBoundaryStream, HydrographFileFailures) {
        "header does not match XY_STREAM_HYDROGRAPHS.\n"},
       {"no points", "XY_STREAM_HYDROGRAPHS\n0\n", 0,
        "Warning: No points in the stream xy boundary input file.\n"},
-      {"a y coordinate short", "XY_STREAM_HYDROGRAPHS\n2\nX 1 2\nY 5\n2000 1 1 0 0 1 2\n", 4000,
+      {"a y coordinate short", "XY_STREAM_HYDROGRAPHS\n2\nX 1 2\nY 5\n2000 1 1 0 0 1 2\n",
+       error_code_own_message,
        "Error: the stream xy boundary input file st.xy has 2 points, but its Y line holds 1 "
        "readable Y coordinates\n"},
-      {"an x coordinate not a number", "XY_STREAM_HYDROGRAPHS\n1\nX east\nY 5\n", 4000,
-       "its X line holds 0 readable X coordinates"},
+      {"an x coordinate not a number", "XY_STREAM_HYDROGRAPHS\n1\nX east\nY 5\n",
+       error_code_own_message, "its X line holds 0 readable X coordinates"},
   };
   for (const stream_case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -418,16 +419,18 @@ TEST_F(XyBoundaryStream, SeriesFileFailures) {
       // An END_TS without its block moves nothing on.
       {"an extra END_TS", "TORVA_XY_ST_BDY_TS\nEND_TS\nTORVA_TS\nXY 1 2\nEND_TS\nEND_TS\n", 0, 1,
        ""},
-      {"values before any block", "TORVA_XY_ST_BDY_TS\nXY 1 2\nTORVA_TS\nXY 3 4\nEND_TS\n", 4000, 0,
+      {"values before any block", "TORVA_XY_ST_BDY_TS\nXY 1 2\nTORVA_TS\nXY 3 4\nEND_TS\n",
+       error_code_own_message, 0,
        "Error: line 2 of the stream xy time series boundary input file sts.xy: a value line "
        "outside a TORVA_TS ... END_TS block: XY 1 2\n"},
       {"values after the last block",
-       "TORVA_XY_ST_BDY_TS\nTORVA_TS\nXY 3 4\nEND_TS\nLINKNODE 1 1\n", 4000, 0,
+       "TORVA_XY_ST_BDY_TS\nTORVA_TS\nXY 3 4\nEND_TS\nLINKNODE 1 1\n", error_code_own_message, 0,
        "line 5 of the stream xy time series boundary input file sts.xy: a value line"},
-      {"LINKNODE without a node", "TORVA_XY_ST_BDY_TS\nTORVA_TS\nLINKNODE 3\nEND_TS\n", 4000, 0,
+      {"LINKNODE without a node", "TORVA_XY_ST_BDY_TS\nTORVA_TS\nLINKNODE 3\nEND_TS\n",
+       error_code_own_message, 0,
        "LINKNODE must be followed by a link and a node number, each from 1: LINKNODE 3\n"},
-      {"XY not numbers", "TORVA_XY_ST_BDY_TS\nTORVA_TS\nXY north 2\nEND_TS\n", 4000, 0,
-       "XY must be followed by the x and y coordinates: XY north 2\n"},
+      {"XY not numbers", "TORVA_XY_ST_BDY_TS\nTORVA_TS\nXY north 2\nEND_TS\n",
+       error_code_own_message, 0, "XY must be followed by the x and y coordinates: XY north 2\n"},
   };
   for (const series_case& c : cases) {
     SCOPED_TRACE(c.name);
