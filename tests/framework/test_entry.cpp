@@ -233,10 +233,10 @@ TEST(Program, WebVariantFramesThePage) {
 }
 
 TEST(LogPrintf, SilentWhileConsoleSilentIsSet) {
+  torva_test::process_state_guard process_state;  // the console is silent only for this test
   stdout_capture capture;
   EXPECT_EQ(log_printf("%s=%d\n", "a", 5), 4);
   console_silent = true;
   EXPECT_EQ(log_printf("%s=%d\n", "b", 6), 0);
-  console_silent = false;
   EXPECT_EQ(capture.stop(), "a=5\n");
 }

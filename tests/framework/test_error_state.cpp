@@ -47,9 +47,16 @@ const std::set<int> warning_codes = {warn_xwin_channel_depth_without_routing,
                                      warn_r7_segment_map_empty,
                                      warn_r7_flux_without_segments};
 
+// Every test reports into the process-wide error state, which is kept and given back.
+class ErrorReport : public ::testing::Test {
+ protected:
+  torva_test::process_state_guard process_state_;
+};
+using LoopFault = ErrorReport;
+
 }  // namespace
 
-TEST(ErrorReport, EveryCodeHasItsMessageAndFatalDecision) {
+TEST_F(ErrorReport, EveryCodeHasItsMessageAndFatalDecision) {
   set_params({"kind", "name", 1, 2});
   for (int code = 1; code <= error_code_last; ++code) {
     SCOPED_TRACE(code);
@@ -68,7 +75,7 @@ TEST(ErrorReport, EveryCodeHasItsMessageAndFatalDecision) {
   }
 }
 
-TEST(ErrorReport, KindOfMessageDoesNotFollowItsFirstWord) {
+TEST_F(ErrorReport, KindOfMessageDoesNotFollowItsFirstWord) {
   // A warning although its text does not begin "Warning: ", and two errors although theirs do
   // not begin "Error: ".
   EXPECT_EQ(
@@ -82,7 +89,7 @@ TEST(ErrorReport, KindOfMessageDoesNotFollowItsFirstWord) {
   }
 }
 
-TEST(ErrorReport, MessagesWithParameters) {
+TEST_F(ErrorReport, MessagesWithParameters) {
   struct row {
     int code;
     message_params params;
@@ -135,7 +142,7 @@ TEST(ErrorReport, MessagesWithParameters) {
   }
 }
 
-TEST(ErrorReport, LongFileKindIsCutSafely) {
+TEST_F(ErrorReport, LongFileKindIsCutSafely) {
   const std::string kind(500, 'k');
   set_error_file(kind.c_str(), "x");
   EXPECT_EQ(strlen(error_file_kind), sizeof error_file_kind - 1);
@@ -144,7 +151,7 @@ TEST(ErrorReport, LongFileKindIsCutSafely) {
   EXPECT_EQ(strlen(error_file_name), sizeof error_file_name - 1);
 }
 
-TEST(ErrorReport, OwnMessageCodeAndZeroAndNegative) {
+TEST_F(ErrorReport, OwnMessageCodeAndZeroAndNegative) {
   run_error.error_fatal = 0;
   EXPECT_EQ(report(error_code_own_message), "\n");
   EXPECT_EQ(run_error.error_fatal, 1);
@@ -165,7 +172,7 @@ TEST(ErrorReport, OwnMessageCodeAndZeroAndNegative) {
   EXPECT_EQ(run_error.error_fatal, 1);
 }
 
-TEST(ErrorReport, EchoesToTheSummaryFileOnlyWhileItIsOpen) {
+TEST_F(ErrorReport, EchoesToTheSummaryFileOnlyWhileItIsOpen) {
   temp_dir dir;
   file_handle summary;
   ASSERT_TRUE(file_handle_open(summary, "summary.out", "w"));
@@ -181,7 +188,7 @@ TEST(ErrorReport, EchoesToTheSummaryFileOnlyWhileItIsOpen) {
             "\nError: The specified project file was not found.\n");
 }
 
-TEST(LoopFault, LowestIndexWinsWhateverTheThreadCount) {
+TEST_F(LoopFault, LowestIndexWinsWhateverTheThreadCount) {
   for (int threads : {1, 2, 4, 7}) {
     SCOPED_TRACE(threads);
     loop_fault fault;

@@ -27,7 +27,7 @@ constexpr double minute_days = 60.0 / 86400.0;
 class EventInit : public ::testing::Test {
  protected:
   void SetUp() override {
-    run_error = error_state{};
+    process_state_.reset();  // a test that starts over calls SetUp again
     ms_ = std::make_unique<model_state>();
     model_state& ms = *ms_;
     // The second pass of a run at the start of an event, 60 s steps.
@@ -42,7 +42,6 @@ class EventInit : public ::testing::Test {
     ms.long_term = 1;
     ms.gridsize = 10.0;
   }
-  void TearDown() override { run_error = error_state{}; }
 
   // Gives the run `n` cells with elevations 100, 101, ...
   void cells(int n) {
@@ -56,6 +55,7 @@ class EventInit : public ::testing::Test {
     return capture.stop();
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the model state
   std::unique_ptr<model_state> ms_;
 };
 

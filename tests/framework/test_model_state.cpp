@@ -22,7 +22,18 @@ using torva_test::stdout_capture;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
-TEST(ModelState, FreshRecordHoldsItsDefaultsAndNothingElse) {
+namespace {
+
+// Runs build and destroy model states, report errors and read series: the process-wide state
+// is kept and given back.
+class ModelState : public ::testing::Test {
+ protected:
+  torva_test::process_state_guard process_state_;
+};
+
+}  // namespace
+
+TEST_F(ModelState, FreshRecordHoldsItsDefaultsAndNothingElse) {
   auto ms = std::make_unique<model_state>();
   struct double_default {
     const char* name;
@@ -106,13 +117,13 @@ TEST(ModelState, FreshRecordHoldsItsDefaultsAndNothingElse) {
   for (int i : {0, 1, max_rain_records}) EXPECT_EQ(ms->overland.rain_events[i].value[5], 0);
 }
 
-TEST(ModelState, DestroyedStraightAfterConstructionPrintsNothing) {
+TEST_F(ModelState, DestroyedStraightAfterConstructionPrintsNothing) {
   stdout_capture capture;
   { auto ms = std::make_unique<model_state>(); }
   EXPECT_EQ(capture.stop(), "");
 }
 
-TEST(ModelState, DestructionClosesWhatTheRunLeftOpenOnce) {
+TEST_F(ModelState, DestructionClosesWhatTheRunLeftOpenOnce) {
   temp_dir dir;
   stdout_capture capture;
   {
@@ -128,7 +139,7 @@ TEST(ModelState, DestructionClosesWhatTheRunLeftOpenOnce) {
   EXPECT_EQ(read_file(dir.file("left_open.out")), "summary line\n");
 }
 
-TEST(ModelState, MessagesAfterTheRecordIsGoneReachTheConsoleOnly) {
+TEST_F(ModelState, MessagesAfterTheRecordIsGoneReachTheConsoleOnly) {
   temp_dir dir;
   {
     auto ms = std::make_unique<model_state>();
@@ -141,10 +152,9 @@ TEST(ModelState, MessagesAfterTheRecordIsGoneReachTheConsoleOnly) {
   error_report(run_error);
   EXPECT_EQ(capture.stop(), "\nError: Time step is 0 seconds.\n");
   EXPECT_EQ(read_file(dir.file("summary.out")), "");
-  run_error = error_state{};
 }
 
-TEST(ModelState, CalibrationHolderKeepsItsEventArraysButLosesItsPointArrays) {
+TEST_F(ModelState, CalibrationHolderKeepsItsEventArraysButLosesItsPointArrays) {
   run_result holder;
   holder.event_peaks = new double[4]{0, 1, 2, 3};
   holder.point_values = new double[10]();
@@ -173,7 +183,7 @@ void read_series_of_run(model_state&, const char*) {
 
 }  // namespace
 
-TEST(ModelState, SecondRunSeesNothingOfTheFirst) {
+TEST_F(ModelState, SecondRunSeesNothingOfTheFirst) {
   temp_dir dir;
   write_file(dir.file("first.ts"),
              "TORVA_TS\nInflowA\nABSOLUTE\n2000 1 1 0 0 5.0\nEND_TS\n"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/core/process_info.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ TEST(ProcessInfoStartup, ProcessWideRecordRunsOneProcessOnAllProcessors) {
 }
 
 TEST(ProcessInfoStartup, InitResetsEveryRunField) {
+  torva_test::process_state_guard process_state;  // the thread count init sets is given back
   process_context info;
   info.num_threads = -7;
   info.process_rank = 3;

@@ -150,23 +150,17 @@ class RunDriver : public ::testing::Test {
   void SetUp() override {
     calls.clear();
     scenario = nullptr;
-    saved_threads_ = process_info.num_threads;
   }
-  void TearDown() override {
-    scenario = nullptr;
-    replace_active = 0;
-    process_info.num_threads = saved_threads_;
-    run_error = error_state{};
-  }
+  void TearDown() override { scenario = nullptr; }
   // Runs the project with the recording steps; returns the console output.
   std::string run(run_result* holder = nullptr) {
     stdout_capture capture;
     result_ = run_project("proj.prj", holder, recording_steps());
     return capture.stop();
   }
+  torva_test::process_state_guard process_state_;  // destroyed after the folder
   temp_dir dir_;
   int result_ = -1;
-  int saved_threads_ = 1;
 };
 
 TEST_F(RunDriver, NormalRunCallsEveryStepInOrderAndNotifies8Then1Then16) {
@@ -396,7 +390,7 @@ TEST_F(RunDriver, ModelStepsStopAProjectThatCannotBeReadButRecordTheTime) {
 }
 
 TEST_F(RunDriver, ModelStepsRunAProjectStepByStepToItsEndTime) {
-  const std::string header = "north: 60.0\nsouth: 0.0\neast: 90.0\nwest: 0.0\nrows: 2\ncols: 3\n";
+  const std::string header = torva_test::grid_header(2, 3, 60.0, 0.0, 90.0, 0.0);
   torva_test::write_file(dir_.file("mask.asc"), header + "1 1 1\n1 1 1\n");
   torva_test::write_file(dir_.file("elev.asc"), header + "10 9 8\n9 8 7\n");
   torva_test::write_file(

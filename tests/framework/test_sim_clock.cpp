@@ -18,7 +18,7 @@ namespace {
 class SimClock : public ::testing::Test {
  protected:
   void SetUp() override {
-    run_error = error_state{};
+    process_state_.reset();  // a test that starts over calls SetUp again
     ms_ = std::make_unique<model_state>();
     // A valid event run: 30 s steps, hourly series, maps every 6 hours.
     grid_time_params& g = ms_->grid_params;
@@ -37,7 +37,6 @@ class SimClock : public ::testing::Test {
     g.gmt = -7.0;
     g.gmt_given = 1;
   }
-  void TearDown() override { run_error = error_state{}; }
 
   // Runs set_time_parameters; returns what it printed.
   std::string set_time() {
@@ -52,6 +51,7 @@ class SimClock : public ::testing::Test {
     ms_->start_time_jday = ms_->current_time = julian_from_date(y, mo, d, h, mi, 0.0);
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the model state
   std::unique_ptr<model_state> ms_;
 };
 

@@ -18,32 +18,21 @@
 #include "input/replacement.h"
 #include "support/test_support.h"
 
+using torva_test::contains;
 using torva_test::stdout_capture;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
 namespace {
 
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-// The header of a map of `rows` x `cols` cells.
-std::string header(int rows, int cols, const char* north_word = "north:") {
-  return std::string(north_word) +
-         " 100.0\nsouth: 0.0\neast: 200.0\nwest: 0.0\nrows: " + std::to_string(rows) +
-         "\ncols: " + std::to_string(cols) + "\n";
+// The header of a map of `rows` x `cols` cells between north 100, south 0, east 200 and west 0,
+// its first line opened by `north_word`.
+std::string header(int rows, int cols, const std::string& north_word = "north:") {
+  return north_word + torva_test::grid_header(rows, cols, 100.0, 0.0, 200.0, 0.0).substr(6);
 }
 
 class AsciiGrid : public ::testing::Test {
  protected:
-  void SetUp() override { run_error = error_state{}; }
-  void TearDown() override {
-    run_error = error_state{};
-    replace_free_all();
-    replace_active = 0;
-  }
-
   // An index grid of rows x cols (with the zero border) whose non-zero positions are the given
   // ones, numbered row by row, one text row per grid row ("1 0 1").
   void set_mask(const std::vector<std::string>& rows) {
@@ -74,6 +63,7 @@ class AsciiGrid : public ::testing::Test {
     return capture.stop();
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder
   temp_dir dir_;
   raw_array2d<int> grid_;
   raw_array1d<double> first_;

@@ -19,6 +19,7 @@
 #include "support/table_fixtures.h"
 #include "support/test_support.h"
 
+using torva_test::small_index_map;
 using torva_test::stdout_capture;
 using torva_test::temp_dir;
 using torva_test::write_file;
@@ -30,10 +31,6 @@ const std::string& column_header = torva_test::table_column_header;
 
 std::string row(int id, const std::string& values, const std::string& description = "soil group") {
   return torva_test::table_row(id, values, description);
-}
-
-std::string index_map(const std::string& ids, int rows = 2, int cols = 3) {
-  return torva_test::small_index_map(ids, rows, cols);
 }
 
 // One contaminant's sub-table.
@@ -88,8 +85,8 @@ class ContaminantTable : public testing::Test {
 };
 
 TEST_F(ContaminantTable, TwoContaminantsEachThroughItsOwnIndexMap) {
-  write_file(dir_.file("lead.idx"), index_map("1 2 0\n2 1 1\n"));
-  write_file(dir_.file("zinc.idx"), index_map("2 2 9\n0 1 2\n"));
+  write_file(dir_.file("lead.idx"), small_index_map("1 2 0\n2 1 1\n"));
+  write_file(dir_.file("zinc.idx"), small_index_map("2 2 9\n0 1 2\n"));
   wanted_[3] = nullptr;  // column 4 is not wanted
   const int result =
       read(magic + "INDEX_MAP lead.idx \"Lead map\"\nINDEX_MAP zinc.idx \"Zinc map\"\n" +
@@ -151,8 +148,8 @@ TEST_F(ContaminantTable, CountOfZeroIsASuccessWithNothingGrown) {
 }
 
 TEST_F(ContaminantTable, UnquotedIndexMapNameMatchesNoContaminant) {
-  write_file(dir_.file("lead.idx"), index_map("1 1 0\n1 1 1\n"));
-  write_file(dir_.file("zinc.idx"), index_map("2 2 0\n2 2 2\n"));
+  write_file(dir_.file("lead.idx"), small_index_map("1 1 0\n1 1 1\n"));
+  write_file(dir_.file("zinc.idx"), small_index_map("2 2 0\n2 2 2\n"));
   // The first contaminant's map is named without quotes; its rows are read past, so the second
   // contaminant is still read whole.
   const int result = read(magic + "INDEX_MAP lead.idx Lead map\nINDEX_MAP zinc.idx \"Zinc map\"\n" +
@@ -176,7 +173,7 @@ TEST_F(ContaminantTable, UnquotedIndexMapNameMatchesNoContaminant) {
 // A line in place of the PRECIP_CONC line is reported and one in place of the PARTITION line
 // passed over; each coefficient keeps what it held, the line is consumed and reading goes on.
 TEST_F(ContaminantTable, MissingCoefficientLinesKeepTheValueAndReadingGoesOn) {
-  write_file(dir_.file("a.idx"), index_map("1 1 0\n1 1 1\n"));
+  write_file(dir_.file("a.idx"), small_index_map("1 1 0\n1 1 1\n"));
   // The first contaminant's PRECIP_CONC line is replaced by a comment line, the second's
   // PARTITION line is misspelt.
   std::string first = contaminant("A", "A", "a.out", 9, 2, two_rows(0), 2);
@@ -202,7 +199,7 @@ TEST_F(ContaminantTable, MissingCoefficientLinesKeepTheValueAndReadingGoesOn) {
 
 // A row short of its eight values gives 0.0 for those it lacks.
 TEST_F(ContaminantTable, RowsShortOfValuesGiveZeroForWhatTheyLack) {
-  write_file(dir_.file("a.idx"), index_map("1 2 0\n2 1 1\n"));
+  write_file(dir_.file("a.idx"), small_index_map("1 2 0\n2 1 1\n"));
   const int result =
       read(magic + "INDEX_MAP a.idx \"A\"\nCONTAMINANT_TRANSPORT\nNUM_CONTAM 1\n" +
            contaminant("A", "A", "a.out", 1, 2, row(1, "1 2 3 4 5 6 7") + row(2, "9"), 2));
@@ -224,8 +221,8 @@ TEST_F(ContaminantTable, RowsShortOfValuesGiveZeroForWhatTheyLack) {
 TEST_F(ContaminantTable, IdsWithoutARowReadZeroInEveryColumn) {
   // Contaminant 1 has rows 1 and 3: id 2 lies between them. Contaminant 2 has the row of id 2
   // alone: id 1 lies below it.
-  write_file(dir_.file("a.idx"), index_map("2 1 0\n3 2 0\n"));
-  write_file(dir_.file("b.idx"), index_map("1 2 0\n2 1 1\n"));
+  write_file(dir_.file("a.idx"), small_index_map("2 1 0\n3 2 0\n"));
+  write_file(dir_.file("b.idx"), small_index_map("1 2 0\n2 1 1\n"));
   std::string rows_1;
   std::string rows_3;
   for (int c = 1; c <= 8; ++c) {
@@ -275,7 +272,7 @@ TEST_F(ContaminantTable, FirstLineOtherThanTheMagicWordReadsNothingSilently) {
 }
 
 TEST_F(ContaminantTable, FaultsAreFatal) {
-  write_file(dir_.file("a.idx"), index_map("1 1 0\n1 2 2\n"));
+  write_file(dir_.file("a.idx"), small_index_map("1 1 0\n1 2 2\n"));
   const std::string head = magic + "INDEX_MAP a.idx \"A\"\nCONTAMINANT_TRANSPORT\n";
   const std::string good = contaminant("A", "A", "a.out", 1, 2, two_rows(0), 2);
   std::string no_partition_value = good;

@@ -23,20 +23,6 @@ namespace {
 
 class ElevationSeriesTest : public testing::Test {
  protected:
-  void SetUp() override {
-    saved_replace_ = replace_active;
-    replace_active = 0;
-    run_error = error_state{};
-    free_elev_series_and_pumps();
-    ts_free_all();
-  }
-  void TearDown() override {
-    free_elev_series_and_pumps();
-    ts_free_all();
-    run_error = error_state{};
-    replace_active = saved_replace_;
-  }
-
   static std::string read_file_printing(const char* name) {
     stdout_capture capture;
     read_elev_series_file(name);
@@ -53,8 +39,8 @@ class ElevationSeriesTest : public testing::Test {
     return s;
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder
   temp_dir dir_;
-  int saved_replace_ = 0;
 };
 
 using ElevationSeriesFile = ElevationSeriesTest;

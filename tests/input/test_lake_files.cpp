@@ -17,15 +17,13 @@
 #include "input/replacement.h"
 #include "support/test_support.h"
 
+using torva_test::contains;
+using torva_test::grid_header;
 using torva_test::stdout_capture;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
 namespace {
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // What a reader printed on standard output and on the error stream.
 struct printed {
@@ -332,15 +330,6 @@ TEST_F(LowSpot, LowSpotsMustLieOnTheGrid) {
 
 // ---- The dike-map and lake-map readers of read_maps ----------------------------------------
 
-// A map header whose cells measure 30 m.
-std::string header(int rows, int cols) {
-  char text[256];
-  snprintf(text, sizeof text,
-           "north: %.1f\nsouth: 1000.0\neast: %.1f\nwest: 500.0\nrows: %d\ncols: %d\n",
-           1000.0 + rows * 30.0, 500.0 + cols * 30.0, rows, cols);
-  return text;
-}
-
 // 3 x 4 with 5 watershed cells: 1 (1,2), 2 (1,3), 3 (2,2), 4 (3,1), 5 (3,4).
 const char* const mask_values = "0 1 1 0\n0 1 0 0\n1 0 0 1\n";
 // Cell elevations 10.5, 11, 10, 8.25, 7.
@@ -360,8 +349,8 @@ class SurfaceInputsTest : public LakeFilesTest {
     ms_->super_quiet = 1;
     set_name(ms_->input.names.watershed_mask, "mask.asc");
     set_name(ms_->input.names.elevation, "elev.asc");
-    write_file(dir_.file("mask.asc"), header(3, 4) + mask_values);
-    write_file(dir_.file("elev.asc"), header(3, 4) + elevation_values);
+    write_file(dir_.file("mask.asc"), grid_header(3, 4) + mask_values);
+    write_file(dir_.file("elev.asc"), grid_header(3, 4) + elevation_values);
   }
   void TearDown() override {
     ms_.reset();
@@ -377,7 +366,7 @@ class SurfaceInputsTest : public LakeFilesTest {
     ms_->overland.overland_lake_map = 1;
     set_name(ms_->input.names.overland_lake_map, "lakes.asc");
     set_name(ms_->input.names.overland_lake_file, "lakes.txt");
-    write_file(dir_.file("lakes.asc"), header(3, 4) + map_values);
+    write_file(dir_.file("lakes.asc"), grid_header(3, 4) + map_values);
     write_file(dir_.file("lakes.txt"), lake_text);
     ASSERT_TRUE(file_handle_open(ms_->input.overland_lake_map_file, "lakes.asc", "r"));
     ASSERT_TRUE(file_handle_open(ms_->input.overland_lake_file, "lakes.txt", "r"));
@@ -469,7 +458,7 @@ TEST_F(DikeMap, ReadsTheDikeCodesAndThenTheLowSpots) {
   ms_->overland.lowspot_on = 1;
   set_name(ms_->input.names.dike_map, "dikes.asc");
   set_name(ms_->input.names.lowspot_file, "spots.txt");
-  write_file(dir_.file("dikes.asc"), header(3, 4) + "0 2 8 0\n0 4 0 0\n0 0 0 0\n");
+  write_file(dir_.file("dikes.asc"), grid_header(3, 4) + "0 2 8 0\n0 4 0 0\n0 0 0 0\n");
   write_file(dir_.file("spots.txt"), "LOWSPOT\nSPOT 1 2 2 0.5 12.0\n");
   const printed p = run_read_maps();
   ASSERT_EQ(run_error.error_fatal, 0) << p.out << p.err;
@@ -520,7 +509,7 @@ TEST_F(DikeMap, MissingFilesAndSpotsOffTheGridStopTheRun) {
     set_name(ms_->input.names.dike_map, "dikes.asc");
     set_name(ms_->input.names.lowspot_file, "spots.txt");
     if (c.dike_file)
-      write_file(dir_.file("dikes.asc"), header(3, 4) + "0 2 8 0\n0 4 0 0\n0 0 0 0\n");
+      write_file(dir_.file("dikes.asc"), grid_header(3, 4) + "0 2 8 0\n0 4 0 0\n0 0 0 0\n");
     if (c.spots != nullptr) write_file(dir_.file("spots.txt"), c.spots);
     const printed p = run_read_maps();
     EXPECT_TRUE(contains(p.out + p.err, c.message)) << p.out << p.err;

@@ -23,7 +23,10 @@
 #include "support/test_support.h"
 
 using torva_test::read_file;
+using torva_test::small_index_map;
 using torva_test::stdout_capture;
+using torva_test::table_file;
+using torva_test::table_row;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
@@ -31,21 +34,6 @@ namespace {
 
 const std::string& magic = torva_test::table_file_magic;
 const std::string& column_header = torva_test::table_column_header;
-
-std::string row(int id, const std::string& values, const std::string& description = "land use") {
-  return torva_test::table_row(id, values, description);
-}
-
-// A mapping-table file with one index map "lu.idx" named "Land use" and one table.
-std::string table_file(const std::string& keyword, int count, const std::string& rows,
-                       const std::string& before_header = column_header) {
-  return magic + "INDEX_MAP lu.idx Land use\n" + keyword + " Land use\nNUM_IDS " +
-         std::to_string(count) + "\n" + before_header + rows;
-}
-
-std::string index_map(const std::string& ids, int rows = 2, int cols = 3) {
-  return torva_test::small_index_map(ids, rows, cols);
-}
 
 class ParameterTables : public testing::Test {
  protected:
@@ -85,12 +73,13 @@ class ParameterTables : public testing::Test {
 using values = std::vector<double>;
 
 TEST_F(ParameterTables, ValuesReachTheCellsThroughTheirIds) {
-  write_file(dir_.file("t.cmt"),
-             table_file("INTERCEPTION", 4,
-                        row(1, "1.5 10") + row(2, "2.5\t20") + row(5, "5.5 50 ignored") +
-                            row(2, "2.75 22", "repeated id: the later row wins")));
+  write_file(
+      dir_.file("t.cmt"),
+      table_file("INTERCEPTION", 4,
+                 table_row(1, "1.5 10") + table_row(2, "2.5\t20") + table_row(5, "5.5 50 ignored") +
+                     table_row(2, "2.75 22", "repeated id: the later row wins")));
   // Outside the watershed (row 1, column 3) any id is read and ignored.
-  write_file(dir_.file("lu.idx"), index_map("5 2 999\n1 1 2\n"));
+  write_file(dir_.file("lu.idx"), small_index_map("5 2 999\n1 1 2\n"));
   file_handle summary;
   ASSERT_TRUE(file_handle_open(summary, "sum.out", "w"));
   ms_->output.summary_file.fp = summary.fp;
@@ -129,10 +118,10 @@ TEST_F(ParameterTables, EveryColumnOfAWideTable) {
   for (int id = 1; id <= 2; ++id) {
     std::string v;
     for (int c = 1; c <= 7; ++c) v += std::to_string(id * 10 + c) + " ";
-    rows += row(id, v);
+    rows += table_row(id, v);
   }
   write_file(dir_.file("t.cmt"), table_file("GREEN_AMPT_INFILTRATION", 2, rows));
-  write_file(dir_.file("lu.idx"), index_map("1 2 0\n2 2 1\n"));
+  write_file(dir_.file("lu.idx"), small_index_map("1 2 0\n2 2 1\n"));
   ASSERT_EQ(read(map_table_green_ampt, {1, 2, 3, 4, 5, 6, 7}), 1);
   for (int c = 1; c <= 7; ++c) {
     const double a = 10 + c;
@@ -142,8 +131,8 @@ TEST_F(ParameterTables, EveryColumnOfAWideTable) {
 }
 
 TEST_F(ParameterTables, PrecipitationConcentrationsOfANutrientTable) {
-  write_file(dir_.file("lu.idx"), index_map("1 1 1\n2 2 2\n"));
-  const std::string rows = row(1, "1 2 3 4") + row(2, "5 6 7 8");
+  write_file(dir_.file("lu.idx"), small_index_map("1 1 1\n2 2 2\n"));
+  const std::string rows = table_row(1, "1 2 3 4") + table_row(2, "5 6 7 8");
   double precip[5] = {-1, -1, -1, -1, -1};
 
   write_file(dir_.file("t.cmt"),
@@ -184,10 +173,10 @@ TEST_F(ParameterTables, PrecipitationConcentrationsOfANutrientTable) {
 // A row whose values end early, even one that ends before character 87, gives 0.0 for the values
 // it lacks; the rows after it are read as usual.
 TEST_F(ParameterTables, RowsShortOfValuesGiveZeroForWhatTheyLack) {
-  write_file(dir_.file("t.cmt"),
-             table_file("INTERCEPTION", 4,
-                        row(1, "1.5") + "     2 no values here\n" + row(3, "") + row(4, "4.5 40")));
-  write_file(dir_.file("lu.idx"), index_map("1 2 0\n3 4 4\n"));
+  write_file(dir_.file("t.cmt"), table_file("INTERCEPTION", 4,
+                                            table_row(1, "1.5") + "     2 no values here\n" +
+                                                table_row(3, "") + table_row(4, "4.5 40")));
+  write_file(dir_.file("lu.idx"), small_index_map("1 2 0\n3 4 4\n"));
   std::string out;
   ASSERT_EQ(read(map_table_interception, {1, 2}, &out), 1) << out;
   EXPECT_EQ(run_error.error_fatal, 0);
@@ -196,7 +185,7 @@ TEST_F(ParameterTables, RowsShortOfValuesGiveZeroForWhatTheyLack) {
 }
 
 TEST_F(ParameterTables, FaultsOfTheFileAndTheTableStopTheRun) {
-  const std::string good_rows = row(1, "0.1") + row(2, "0.2") + row(5, "0.5");
+  const std::string good_rows = table_row(1, "0.1") + table_row(2, "0.2") + table_row(5, "0.5");
   struct fault_case {
     const char* what;
     std::string table;  // mapping-table file text; empty: no file
@@ -204,46 +193,47 @@ TEST_F(ParameterTables, FaultsOfTheFileAndTheTableStopTheRun) {
     const char* message;
   };
   const fault_case cases[] = {
-      {"no mapping-table file", "", index_map("1 1 1\n1 1 1\n"),
+      {"no mapping-table file", "", small_index_map("1 1 1\n1 1 1\n"),
        "Unable to open Mapping Table file: t.cmt\n"},
       {"no such table", magic + "INDEX_MAP lu.idx Land use\nRETENTION Land use\nNUM_IDS 1\n",
-       index_map("1 1 1\n1 1 1\n"),
+       small_index_map("1 1 1\n1 1 1\n"),
        "Problem reading mapping table file -- no entries found in table ROUGHNESS (NUM_IDS is "
        "0)\n"},
       {"a header without its index-map line",
        magic + "INDEX_MAP lu.idx Land\nROUGHNESS Land use\nNUM_IDS 3\n" + column_header + good_rows,
-       index_map("1 1 1\n1 1 1\n"), "no entries found in table ROUGHNESS (NUM_IDS is 0)\n"},
-      {"a count of 0", table_file("ROUGHNESS", 0, good_rows), index_map("1 1 1\n1 1 1\n"),
+       small_index_map("1 1 1\n1 1 1\n"), "no entries found in table ROUGHNESS (NUM_IDS is 0)\n"},
+      {"a count of 0", table_file("ROUGHNESS", 0, good_rows), small_index_map("1 1 1\n1 1 1\n"),
        "no entries found in table ROUGHNESS (NUM_IDS is 0)\n"},
       {"no count line",
        magic + "INDEX_MAP lu.idx Land use\nROUGHNESS Land use\n" + column_header + good_rows,
-       index_map("1 1 1\n1 1 1\n"), "no entries found in table ROUGHNESS (NUM_IDS is 0)\n"},
+       small_index_map("1 1 1\n1 1 1\n"), "no entries found in table ROUGHNESS (NUM_IDS is 0)\n"},
       {"fewer rows than the count", table_file("ROUGHNESS", 4, good_rows),
-       index_map("1 1 1\n1 1 1\n"),
+       small_index_map("1 1 1\n1 1 1\n"),
        "Error: table ROUGHNESS of mapping table file t.cmt ends after 3 of its 4 rows\n"},
       {"a count far beyond the rows present", table_file("ROUGHNESS", 2000000000, good_rows),
-       index_map("1 1 1\n1 1 1\n"),
+       small_index_map("1 1 1\n1 1 1\n"),
        "Error: table ROUGHNESS of mapping table file t.cmt ends after 3 of its 2000000000 rows\n"},
       {"the next table where a row should be",
        table_file("ROUGHNESS", 4, good_rows + "RETENTION Land use\nNUM_IDS 1\n"),
-       index_map("1 1 1\n1 1 1\n"),
+       small_index_map("1 1 1\n1 1 1\n"),
        "Error: row 4 of table ROUGHNESS in mapping table file t.cmt has no id in its first six "
        "characters\n"},
       {"a row with the id 0",
-       table_file("ROUGHNESS", 3, row(1, "0.1") + row(0, "0.2") + row(5, "0.5")),
-       index_map("1 1 1\n1 1 1\n"),
+       table_file("ROUGHNESS", 3, table_row(1, "0.1") + table_row(0, "0.2") + table_row(5, "0.5")),
+       small_index_map("1 1 1\n1 1 1\n"),
        "Error: row 2 of table ROUGHNESS in mapping table file t.cmt has the id 0; ids are 1 or "
        "more\n"},
-      {"a negative row id", table_file("ROUGHNESS", 1, row(-3, "0.1")), index_map("1 1 1\n1 1 1\n"),
-       "has the id -3; ids are 1 or more\n"},
-      {"a value that is not a number", table_file("ROUGHNESS", 2, row(1, "0.1") + row(2, "n/a")),
-       index_map("1 1 1\n1 1 1\n"),
+      {"a negative row id", table_file("ROUGHNESS", 1, table_row(-3, "0.1")),
+       small_index_map("1 1 1\n1 1 1\n"), "has the id -3; ids are 1 or more\n"},
+      {"a value that is not a number",
+       table_file("ROUGHNESS", 2, table_row(1, "0.1") + table_row(2, "n/a")),
+       small_index_map("1 1 1\n1 1 1\n"),
        "Error: row 2 (id 2) of table ROUGHNESS in mapping table file t.cmt holds a value that is "
        "not a number (values from character 87 on)\n"},
       {"no index map", table_file("ROUGHNESS", 3, good_rows), "",
        "Unable to open index file lu.idx\n"},
       {"a watershed cell without an id", table_file("ROUGHNESS", 3, good_rows),
-       index_map("1 0 1\n1 1 1\n"),
+       small_index_map("1 0 1\n1 1 1\n"),
        "Error: the watershed cell at row 1 column 2 of index map lu.idx has the id 0; the ids of "
        "table ROUGHNESS in mapping table file t.cmt begin at 1\n"},
   };
@@ -282,7 +272,7 @@ TEST_F(ParameterTables, IdsWithoutARowReadZeroInEveryColumn) {
       {"an id between the rows",
        "ROUGHNESS",
        map_table_roughness,
-       row(1, "0.1") + row(2, "0.2") + row(5, "0.5"),
+       table_row(1, "0.1") + table_row(2, "0.2") + table_row(5, "0.5"),
        3,
        "1 2 0\n3 5 5\n",
        {1},
@@ -291,7 +281,7 @@ TEST_F(ParameterTables, IdsWithoutARowReadZeroInEveryColumn) {
       {"an id below the first row",
        "RETENTION",
        map_table_retention,
-       row(2, "7.5") + row(4, "9.5"),
+       table_row(2, "7.5") + table_row(4, "9.5"),
        2,
        "2 1 8\n1 4 2\n",
        {1},
@@ -300,7 +290,7 @@ TEST_F(ParameterTables, IdsWithoutARowReadZeroInEveryColumn) {
       {"every column of a two-column table",
        "INTERCEPTION",
        map_table_interception,
-       row(1, "1.5 10") + row(5, "5.5 50"),
+       table_row(1, "1.5 10") + table_row(5, "5.5 50"),
        2,
        "3 1 0\n5 3 3\n",
        {1, 2},
@@ -309,7 +299,7 @@ TEST_F(ParameterTables, IdsWithoutARowReadZeroInEveryColumn) {
       {"the last column of a seven-column table",
        "GREEN_AMPT_INFILTRATION",
        map_table_green_ampt,
-       row(4, "1 2 3 4 5 6 7"),
+       table_row(4, "1 2 3 4 5 6 7"),
        1,
        "4 2 0\n4 4 3\n",
        {7},
@@ -321,7 +311,7 @@ TEST_F(ParameterTables, IdsWithoutARowReadZeroInEveryColumn) {
     run_error = error_state{};
     ts_free_all();
     write_file(dir_.file("t.cmt"), table_file(c.keyword, c.count, c.rows));
-    write_file(dir_.file("lu.idx"), index_map(c.ids));
+    write_file(dir_.file("lu.idx"), small_index_map(c.ids));
     for (auto& o : outputs_) std::fill_n(o.data(), o.element_count(), -1.0);
     std::string out;
     ASSERT_EQ(read(c.table_id, c.columns, &out), 1) << out;
@@ -333,8 +323,9 @@ TEST_F(ParameterTables, IdsWithoutARowReadZeroInEveryColumn) {
 }
 
 TEST_F(ParameterTables, IndexMapFaultsKeepTheValuesReadSoFar) {
-  write_file(dir_.file("t.cmt"),
-             table_file("ROUGHNESS", 3, row(1, "0.1") + row(2, "0.2") + row(5, "0.5")));
+  write_file(
+      dir_.file("t.cmt"),
+      table_file("ROUGHNESS", 3, table_row(1, "0.1") + table_row(2, "0.2") + table_row(5, "0.5")));
   struct map_case {
     const char* what;
     std::string index;
@@ -344,21 +335,21 @@ TEST_F(ParameterTables, IndexMapFaultsKeepTheValuesReadSoFar) {
     int value2;
   };
   const map_case cases[] = {
-      {"an id above the table's largest", index_map("2 1 0\n5 6 1\n"),
+      {"an id above the table's largest", small_index_map("2 1 0\n5 6 1\n"),
        "Index ID exceeds table limit, file: lu.idx [row 2:col 2]\n", values{0.2, 0.1, 0.5, -1, -1},
        2, 2},
-      {"the map ends early", index_map("1 2 9\n5"), "Unexpected end of file in file: lu.idx\n",
-       values{0.1, 0.2, 0.5, -1, -1}, 0, 0},
-      {"another row count", index_map("1 1 1\n1 1 1\n1 1 1\n", 3, 3),
+      {"the map ends early", small_index_map("1 2 9\n5"),
+       "Unexpected end of file in file: lu.idx\n", values{0.1, 0.2, 0.5, -1, -1}, 0, 0},
+      {"another row count", small_index_map("1 1 1\n1 1 1\n1 1 1\n", 3, 3),
        "Incorrect number of rows in map: lu.idx\n", values(5, -1.0), 0, 0},
-      {"another column count", index_map("1 1\n1 1\n", 2, 2),
+      {"another column count", small_index_map("1 1\n1 1\n", 2, 2),
        "Incorrect number of columns in map: lu.idx\n", values(5, -1.0), 0, 0},
-      {"another size", index_map("1\n", 1, 1),
+      {"another size", small_index_map("1\n", 1, 1),
        "Incorrect number of rows and columns in map: lu.idx\n", values(5, -1.0), 0, 0},
-      {"a negative watershed id", index_map("1 1 1\n-1 1 1\n"),
+      {"a negative watershed id", small_index_map("1 1 1\n-1 1 1\n"),
        "Error: the watershed cell at row 2 column 1 of index map lu.idx has the negative id -1\n",
        values{0.1, 0.1, -1, -1, -1}, 0, 0},
-      {"an id that is not a number", index_map("1 1 1\n1 1.5 1\n"),
+      {"an id that is not a number", small_index_map("1 1 1\n1 1.5 1\n"),
        "Error: \"1.5\" at row 2 column 2 of index map lu.idx is not an id\n",
        values{0.1, 0.1, 0.1, -1, -1}, 0, 0},
       {"an unreadable header", "north: 1\nsouth: 0\neast: x\n",
@@ -382,7 +373,7 @@ TEST_F(ParameterTables, IndexMapFaultsKeepTheValuesReadSoFar) {
   }
   // The same id outside the watershed is accepted.
   run_error = error_state{};
-  write_file(dir_.file("lu.idx"), index_map("2 1 6\n5 5 1\n"));
+  write_file(dir_.file("lu.idx"), small_index_map("2 1 6\n5 5 1\n"));
   EXPECT_EQ(read(map_table_roughness, {1}), 1);
   EXPECT_EQ(run_error.error_fatal, 0);
   EXPECT_EQ(column(1), (values{0.2, 0.1, 0.5, 0.5, 0.1}));
@@ -391,7 +382,7 @@ TEST_F(ParameterTables, IndexMapFaultsKeepTheValuesReadSoFar) {
 TEST_F(ParameterTables, WindowsLineEndsAndTheSeriesIndexOfTheSameFile) {
   time_series* s = ts_create();
   copy_text(s->name, sizeof s->name, "gate");
-  std::string text = table_file("OVERLAND_BOUNDARY", 2, row(1, "0 0") + row(2, "3 1")) +
+  std::string text = table_file("OVERLAND_BOUNDARY", 2, table_row(1, "0 0") + table_row(2, "3 1")) +
                      "TIME_SERIES_INDEX x\nNUM_IDS 1\nID NAME\n     1 gate\n";
   std::string crlf;
   for (char ch : text) {
@@ -442,7 +433,8 @@ TEST_F(ParameterTables, GatheringWritesOnlyCellsWithAnIdAndRefusesSmallArrays) {
 }
 
 TEST_F(ParameterTables, RowsAreStoredByIdTheLaterRowWinning) {
-  write_file(dir_.file("rows.txt"), column_header + row(4, "1 2") + row(2, "3 4") + row(4, "5 6"));
+  write_file(dir_.file("rows.txt"),
+             column_header + table_row(4, "1 2") + table_row(2, "3 4") + table_row(4, "5 6"));
   file_handle h;
   ASSERT_TRUE(file_handle_open(h, "rows.txt", "r"));
   map_table_skip(h);

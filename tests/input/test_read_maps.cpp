@@ -15,27 +15,15 @@
 #include "input/watershed_mask.h"
 #include "support/test_support.h"
 
+using torva_test::contains;
 using torva_test::file_exists;
+using torva_test::grid_header;
 using torva_test::read_file;
 using torva_test::stdout_capture;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
 namespace {
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-// A map header whose cells measure `cell` metres in both directions.
-std::string header(int rows, int cols, double cell = 30.0, double cell_ew = 0.0) {
-  if (cell_ew == 0.0) cell_ew = cell;
-  char text[256];
-  snprintf(text, sizeof text,
-           "north: %.4f\nsouth: 1000.0\neast: %.4f\nwest: 500.0\nrows: %d\ncols: %d\n",
-           1000.0 + rows * cell, 500.0 + cols * cell_ew, rows, cols);
-  return text;
-}
 
 // 3 x 4 with 5 watershed cells.
 const char* const mask_values =
@@ -50,7 +38,7 @@ const char* const elevation_values =
 class ReadMapsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    run_error = error_state{};
+    process_state_.reset();  // a test that starts over calls SetUp again
     ms_ = std::make_unique<model_state>();
     ms_->rows = 3;
     ms_->cols = 4;
@@ -60,14 +48,9 @@ class ReadMapsTest : public ::testing::Test {
     ms_->overland.manning_n = 0.05;  // the roughness reader needs one for every run
     copy_text(ms_->input.names.watershed_mask, sizeof ms_->input.names.watershed_mask, "mask.asc");
     copy_text(ms_->input.names.elevation, sizeof ms_->input.names.elevation, "elev.asc");
-    write_file(dir_.file("mask.asc"), header(3, 4) + mask_values);
-    write_file(dir_.file("elev.asc"), header(3, 4) + elevation_values);
+    write_file(dir_.file("mask.asc"), grid_header(3, 4) + mask_values);
+    write_file(dir_.file("elev.asc"), grid_header(3, 4) + elevation_values);
   }
-  void TearDown() override {
-    ms_.reset();
-    run_error = error_state{};
-  }
-
   // Opens the mask, the elevation and the summary file, as the opening of the run files does.
   void open_files() {
     ASSERT_TRUE(file_handle_open(ms_->input.watershed_mask_file, "mask.asc", "r"));
@@ -89,7 +72,7 @@ class ReadMapsTest : public ::testing::Test {
     subsurface_state& ss = ms_->subsurface;
     ss.gw_simulation = 1;  // comes with the initial water table, as the project copy sets it
     ss.water_table_on = 1;
-    write_file(dir_.file("bound.asc"), header(3, 4) + "0 0 0 0\n0 0 0 0\n0 0 0 0\n");
+    write_file(dir_.file("bound.asc"), grid_header(3, 4) + "0 0 0 0\n0 0 0 0\n0 0 0 0\n");
     copy_text(ms_->input.names.gw_boundfile, sizeof ms_->input.names.gw_boundfile, "bound.asc");
     ASSERT_TRUE(file_handle_open(ss.gw_boundfile_file, "bound.asc", "r"));
     ss.gw_unif_hycond_on = 1;
@@ -102,6 +85,7 @@ class ReadMapsTest : public ::testing::Test {
     return read_file(dir_.file("summary.out"));
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder and the model state
   temp_dir dir_;
   std::unique_ptr<model_state> ms_;
 };
@@ -167,8 +151,8 @@ TEST_F(WatershedMask, GridSizeMustAgreeToATenthOfAMetre) {
   for (const size_case& sc : cases) {
     SCOPED_TRACE(sc.ns);
     SetUp();
-    write_file(dir_.file("mask.asc"), header(3, 4, sc.ns, sc.ew) + mask_values);
-    write_file(dir_.file("elev.asc"), header(3, 4, sc.ns, sc.ew) + elevation_values);
+    write_file(dir_.file("mask.asc"), grid_header(3, 4, sc.ns, sc.ew) + mask_values);
+    write_file(dir_.file("elev.asc"), grid_header(3, 4, sc.ns, sc.ew) + elevation_values);
     const std::string out = run_read_maps();
     if (sc.dim == nullptr) {
       EXPECT_EQ(run_error.error_fatal, 0) << out;
@@ -190,7 +174,7 @@ TEST_F(WatershedMask, GridSizeMustAgreeToATenthOfAMetre) {
   // The lines are console lines under the quiet rule; the error stands in every case.
   SetUp();
   ms_->super_quiet = 1;
-  write_file(dir_.file("mask.asc"), header(3, 4, 31.0) + mask_values);
+  write_file(dir_.file("mask.asc"), grid_header(3, 4, 31.0) + mask_values);
   const std::string out = run_read_maps();
   EXPECT_FALSE(contains(out, "grid size")) << out;
   EXPECT_EQ(run_error.error_fatal, 1);
@@ -224,7 +208,7 @@ TEST_F(WatershedMask, OutletOutsideTheMaskStopsUnlessChannelsAreExplicit) {
 }
 
 TEST_F(WatershedMask, AMaskWithoutWatershedCellsStops) {
-  write_file(dir_.file("mask.asc"), header(3, 4) + "0 0 0 0\n0 0 0 0\n0 0 0 0\n");
+  write_file(dir_.file("mask.asc"), grid_header(3, 4) + "0 0 0 0\n0 0 0 0\n0 0 0 0\n");
   const std::string out = run_read_maps();
   EXPECT_TRUE(contains(out, "Warning: Map contains only zero values. Map: mask.asc\n"));
   EXPECT_TRUE(contains(out, "Error: the watershed mask mask.asc holds no watershed cell"));
@@ -241,19 +225,19 @@ TEST_F(ReadMaps, BadGridsStopWithTheirMessage) {
     const char* message;
   };
   const bad_case cases[] = {
-      {"mask rows", header(4, 4) + mask_values + "0 0 0 0\n", "",
+      {"mask rows", grid_header(4, 4) + mask_values + "0 0 0 0\n", "",
        "Incorrect number of rows in map: mask.asc\n"},
-      {"elevation cols", "", header(3, 5) + "1 2 3 4 5\n1 2 3 4 5\n1 2 3 4 5\n",
+      {"elevation cols", "", grid_header(3, 5) + "1 2 3 4 5\n1 2 3 4 5\n1 2 3 4 5\n",
        "Incorrect number of columns in map: elev.asc\n"},
-      {"grid size", header(3, 4, 10.0) + mask_values, "",
+      {"grid size", grid_header(3, 4, 10.0) + mask_values, "",
        "the north-south dimension of the raster grid cells 10.0000 m"},
-      {"non-numeric", "", header(3, 4) + "9 10 11 9\n9 ten 9 9\n8 9 9 7\n",
+      {"non-numeric", "", grid_header(3, 4) + "9 10 11 9\n9 ten 9 9\n8 9 9 7\n",
        "Error: bad value \"ten\" in map elev.asc at row 2 column 2\n"},
-      {"non-numeric mask", header(3, 4) + "0 1 1 0\n0 y 0 0\n1 0 0 1\n", "",
+      {"non-numeric mask", grid_header(3, 4) + "0 1 1 0\n0 y 0 0\n1 0 0 1\n", "",
        "Error: bad value \"y\" in map mask.asc at row 2 column 2\n"},
-      {"short row", "", header(3, 4) + "9 10 11 9\n9 10 9\n8 9 9 7\n",
+      {"short row", "", grid_header(3, 4) + "9 10 11 9\n9 10 9\n8 9 9 7\n",
        "Error: row 2 of map elev.asc holds 3 values where 4 are expected\n"},
-      {"ends early", "", header(3, 4) + "9 10 11 9\n9 10 9 9\n",
+      {"ends early", "", grid_header(3, 4) + "9 10 11 9\n9 10 9 9\n",
        "Unexpected end of file in file: elev.asc\n"},
       {"missing elevation", "", "-",
        "Error: Unable to open elevation data file.\n  (File: elev.asc)\n"},
@@ -275,7 +259,7 @@ TEST_F(ReadMaps, BadGridsStopWithTheirMessage) {
 }
 
 TEST_F(ReadMaps, AFailedMaskStopsBeforeTheElevation) {
-  write_file(dir_.file("mask.asc"), header(3, 4) + "0 1 1 0\n0 1 0 0\n");
+  write_file(dir_.file("mask.asc"), grid_header(3, 4) + "0 1 1 0\n0 1 0 0\n");
   const std::string out = run_read_maps();
   EXPECT_TRUE(contains(out, "Unexpected end of file in file: mask.asc\n"));
   EXPECT_EQ(run_error.error_fatal, 1);
@@ -398,15 +382,16 @@ TEST_F(ReadMaps, GreenAmptCellsStartFromTheMoistureMap) {
     input_state& in = ms_->input;
     (redistribution ? ss.inf_redist : ss.green_ampt) = 1;
     ss.moisture_on = 1;
-    write_file(dir_.file("moist.asc"), header(3, 4) + moisture_values);
+    write_file(dir_.file("moist.asc"), grid_header(3, 4) + moisture_values);
     copy_text(in.names.moisture, sizeof in.names.moisture, "moist.asc");
     ASSERT_TRUE(file_handle_open(in.moisture_file, "moist.asc", "r"));
     if (redistribution) {
       ss.pore_index_on = 1;
       ss.residual_sat_on = 1;
-      write_file(dir_.file("pore.asc"), header(3, 4) + "0 0.3 0.3 0\n0 0.3 0 0\n0.3 0 0 0.3\n");
+      write_file(dir_.file("pore.asc"),
+                 grid_header(3, 4) + "0 0.3 0.3 0\n0 0.3 0 0\n0.3 0 0 0.3\n");
       write_file(dir_.file("resid.asc"),
-                 header(3, 4) + "0 0.05 0.05 0\n0 0.05 0 0\n0.05 0 0 0.05\n");
+                 grid_header(3, 4) + "0 0.05 0.05 0\n0 0.05 0 0\n0.05 0 0 0.05\n");
       copy_text(in.names.pore_index, sizeof in.names.pore_index, "pore.asc");
       copy_text(in.names.residual_sat, sizeof in.names.residual_sat, "resid.asc");
       ASSERT_TRUE(file_handle_open(in.pore_index_file, "pore.asc", "r"));

@@ -43,22 +43,8 @@ replace_param* find_entry(const std::string& tag) {
 // the console on.
 class ReplaceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_silent_ = console_silent;
-    console_silent = false;
-    reset();
-  }
-  void TearDown() override {
-    reset();
-    console_silent = saved_silent_;
-  }
-  static void reset() {
-    replace_free_all();
-    replace_active = 0;
-    replace_line_index = 0;
-    replace_count = 0;
-    run_error = error_state{};
-  }
+  // Back to that start (for a case of a table that starts over).
+  void reset() { process_state_.reset(); }
   // Parses a list line quietly; returns its result.
   static int add(const std::string& line) {
     stdout_capture cap;
@@ -73,10 +59,8 @@ class ReplaceTest : public ::testing::Test {
     return line;
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder
   temp_dir dir_;
-
- private:
-  bool saved_silent_ = false;
 };
 
 TEST_F(ReplaceTest, AcceptedFormatsSetTypeAndPrintTheValue) {

@@ -19,37 +19,15 @@
 #include "support/table_fixtures.h"
 #include "support/test_support.h"
 
+using torva_test::contains;
+using torva_test::small_index_map;
 using torva_test::stdout_capture;
+using torva_test::table_file;
+using torva_test::table_row;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
 namespace {
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-// A map of the project's 2 x 3 grid with the given rows.
-std::string grid_map(const std::string& rows) {
-  return "north: 100.0\nsouth: 40.0\neast: 190.0\nwest: 100.0\nrows: 2\ncols: 3\n" + rows;
-}
-
-// A mapping-table file with the index map "lu.idx" (named "Land use") and one table whose rows
-// are given as (id, values).
-std::string table_file(const std::string& keyword,
-                       const std::vector<std::pair<int, std::string>>& rows) {
-  std::string text = "TORVA_INDEX_MAP_TABLES\nINDEX_MAP lu.idx Land use\n" + keyword +
-                     " Land use\nNUM_IDS " + std::to_string(rows.size()) +
-                     "\nID    DESCRIPTION                                  VALUES\n";
-  for (const auto& [id, values] : rows) {
-    char id_text[16];
-    std::snprintf(id_text, sizeof id_text, "%6d", id);
-    std::string line = std::string(id_text) + " soil";
-    line.resize(86, ' ');
-    text += line + values + "\n";
-  }
-  return text;
-}
 
 struct printed {
   std::string out;
@@ -201,10 +179,13 @@ TEST_F(SoilInputs, GreenAmptMapsAreReadAndConverted) {
   ss.green_ampt = 1;
   ss.conductivity_on = ss.capillary_on = ss.porosity_on = ss.moisture_on = 1;
   run(alloc_grid_arrays);
-  given(in.conductivity_file, in.names.conductivity, "ks.asc", grid_map("3.6 0.36 -9\n36 1.8 0\n"));
-  given(in.capillary_file, in.names.capillary, "hc.asc", grid_map("10 20 0\n30 40 50\n"));
-  given(in.porosity_file, in.names.porosity, "phi.asc", grid_map("0.4 0.4 0\n0.45 0.45 0.5\n"));
-  given(in.moisture_file, in.names.moisture, "theta.asc", grid_map("0.1 0.2 0\n0.6 -0.1 0.3\n"));
+  given(in.conductivity_file, in.names.conductivity, "ks.asc",
+        small_index_map("3.6 0.36 -9\n36 1.8 0\n"));
+  given(in.capillary_file, in.names.capillary, "hc.asc", small_index_map("10 20 0\n30 40 50\n"));
+  given(in.porosity_file, in.names.porosity, "phi.asc",
+        small_index_map("0.4 0.4 0\n0.45 0.45 0.5\n"));
+  given(in.moisture_file, in.names.moisture, "theta.asc",
+        small_index_map("0.1 0.2 0\n0.6 -0.1 0.3\n"));
   const printed p = run(read_soil_maps);
   EXPECT_EQ(run_error.error_fatal, 0) << p.out;
   EXPECT_TRUE(contains(p.out, "reading saturated hydraulic conductivity map from file: ks.asc\n"));
@@ -232,9 +213,10 @@ TEST_F(SoilInputs, ConductivityFromTheTableWhenItsFileIsMissing) {
   in.mapping_table_on = 1;
   in.table_present[3] = 1;  // GREEN_AMPT_INFILTRATION
   run(alloc_grid_arrays);
-  write_file(dir_.file("t.cmt"), table_file("GREEN_AMPT_INFILTRATION",
-                                            {{1, "3.6 1 2 3 4 5 6"}, {2, "36 1 2 3 4 5 6"}}));
-  write_file(dir_.file("lu.idx"), grid_map("1 2 0\n2 2 1\n"));
+  write_file(dir_.file("t.cmt"), table_file("GREEN_AMPT_INFILTRATION", 2,
+                                            table_row(1, "3.6 1 2 3 4 5 6", "soil") +
+                                                table_row(2, "36 1 2 3 4 5 6", "soil")));
+  write_file(dir_.file("lu.idx"), small_index_map("1 2 0\n2 2 1\n"));
   const printed p = run(read_soil_maps);
   EXPECT_EQ(run_error.error_fatal, 0) << p.out;
   EXPECT_TRUE(contains(p.out,
@@ -257,7 +239,7 @@ TEST_F(SoilInputs, BadSoilInputsStopTheRun) {
        [](model_state& ms, const temp_dir& d) {
          ms.subsurface.green_ampt = 1;
          ms.subsurface.conductivity_on = 1;
-         write_file(d.file("ks.asc"), grid_map("1 1 0\n1 -2 1\n"));
+         write_file(d.file("ks.asc"), small_index_map("1 1 0\n1 -2 1\n"));
          copy_text(ms.input.names.conductivity, 1024, "ks.asc");
          file_handle_open(ms.input.conductivity_file, "ks.asc", "r");
        },
@@ -285,7 +267,7 @@ TEST_F(SoilInputs, BadSoilInputsStopTheRun) {
        [](model_state& ms, const temp_dir& d) {
          ms.subsurface.green_ampt = 1;
          ms.overland.area_reduction = 1;
-         write_file(d.file("ar.asc"), grid_map("0 0.5 0\n1 1.5 0\n"));
+         write_file(d.file("ar.asc"), small_index_map("0 0.5 0\n1 1.5 0\n"));
          copy_text(ms.cards.area_reduction, 1024, "ar.asc");
        },
        "Error: the area reduction 1.5 of cell 4 read from ar.asc must lie from 0 to 1\n", ""},
@@ -300,7 +282,7 @@ TEST_F(SoilInputs, BadSoilInputsStopTheRun) {
       {"a soil type outside the soil table",
        [](model_state& ms, const temp_dir& d) {
          ms.subsurface.inf_layered_soil = 1;
-         write_file(d.file("soil.asc"), grid_map("1 2 0\n3 10000 1\n"));
+         write_file(d.file("soil.asc"), small_index_map("1 2 0\n3 10000 1\n"));
          copy_text(ms.input.names.soil_type_map, 1024, "soil.asc");
          file_handle_open(ms.input.soil_type_file, "soil.asc", "r");
        },
@@ -334,7 +316,7 @@ TEST_F(SoilInputs, LayeredSoilTypesAndTheirStartingMoisture) {
   ss.soil_types[2].layer_init_moisture[2] = 0.23;
   ss.soil_types[7].layer_init_moisture[1] = 0.32;
   given(ms_->input.soil_type_file, ms_->input.names.soil_type_map, "soil.asc",
-        grid_map("2 7 9\n7 2 0\n"));
+        small_index_map("2 7 9\n7 2 0\n"));
   const printed p = run(read_soil_maps);
   EXPECT_EQ(run_error.error_fatal, 0) << p.out;
   EXPECT_TRUE(contains(p.out, "reading soil map from file: soil.asc\n"));
@@ -350,7 +332,7 @@ TEST_F(SoilInputs, AreaReductionBecomesTheInfiltratingFraction) {
   ms_->subsurface.green_ampt = 1;
   ms_->overland.area_reduction = 1;
   run(alloc_grid_arrays);
-  write_file(dir_.file("ar.asc"), grid_map("0 0.25 0\n1 0.5 0.75\n"));
+  write_file(dir_.file("ar.asc"), small_index_map("0 0.25 0\n1 0.5 0.75\n"));
   name(ms_->cards.area_reduction, "ar.asc");
   const printed p = run(read_soil_maps);
   EXPECT_EQ(run_error.error_fatal, 0) << p.out;
@@ -367,8 +349,8 @@ TEST_F(SoilInputs, RunWithoutInfiltrationReadsNoSoilInputs) {
   ss.gw_simulation = 1;
   ms_->overland.area_reduction = 1;
   run(alloc_grid_arrays);
-  given(in.water_table_file, in.names.water_table, "wt.asc", grid_map("1 1 0\n1 1 1\n"));
-  given(in.albedo_file, in.names.albedo, "al.asc", grid_map("1 1 0\n1 1 1\n"));
+  given(in.water_table_file, in.names.water_table, "wt.asc", small_index_map("1 1 0\n1 1 1\n"));
+  given(in.albedo_file, in.names.albedo, "al.asc", small_index_map("1 1 0\n1 1 1\n"));
   const printed p = run(read_soil_maps);
   EXPECT_EQ(p.out, "");
   EXPECT_EQ(run_error.error_fatal, 0);
@@ -382,9 +364,10 @@ TEST_F(SoilInputs, WaterTableAndAquiferBottom) {
   ss.water_table_on = 1;
   ss.gw_simulation = 1;
   run(alloc_grid_arrays);
-  given(in.water_table_file, in.names.water_table, "wt.asc", grid_map("99 98 0\n97 96 95\n"));
+  given(in.water_table_file, in.names.water_table, "wt.asc",
+        small_index_map("99 98 0\n97 96 95\n"));
   given(in.aquifer_bottom_file, in.names.aquifer_bottom, "bot.asc",
-        grid_map("90 90 0\n90 100 101\n"));
+        small_index_map("90 90 0\n90 100 101\n"));
   const printed p = run(read_water_table_maps);
   EXPECT_EQ(run_error.error_fatal, 0) << p.out;
   EXPECT_EQ(cells(ss.elevgw), (values{99, 98, 97, 96, 95}));
@@ -404,7 +387,8 @@ TEST_F(SoilInputs, RichardsWithoutGroundwaterPutsTheBottomJustBelowTheTable) {
   ss.water_table_on = 1;
   ss.inf_richards = 1;
   run(alloc_grid_arrays);
-  given(in.water_table_file, in.names.water_table, "wt.asc", grid_map("99 98 0\n97 96 100.05\n"));
+  given(in.water_table_file, in.names.water_table, "wt.asc",
+        small_index_map("99 98 0\n97 96 100.05\n"));
   const printed p = run(read_water_table_maps);
   EXPECT_EQ(run_error.error_fatal, 0) << p.out;
   const values bottom = cells(ss.bottom_elev);
@@ -437,7 +421,7 @@ class SoilInputsGroundwater : public SoilInputs {
   }
   void boundary(const std::string& rows) {
     given(ms_->subsurface.gw_boundfile_file, ms_->input.names.gw_boundfile, "bound.asc",
-          grid_map(rows));
+          small_index_map(rows));
   }
 };
 
@@ -448,7 +432,7 @@ TEST_F(SoilInputsGroundwater, BoundaryWellsConductivityAndPorosity) {
   write_file(dir_.file("flux.txt"), "1\n1 2 8640.0\n");
   name(ms_->input.names.gw_fluxboundtable, "flux.txt");
   given(ss.gw_hycond_map_file, ms_->input.names.gw_hycond_map, "k.asc",
-        grid_map("360 36 0\n3.6 0 720\n"));
+        small_index_map("360 36 0\n3.6 0 720\n"));
   ss.gw_hycond_map_on = 1;
   ss.gw_unif_porosity_on = 1;
   ss.gw_unif_porosity = 0.3;
@@ -532,7 +516,7 @@ TEST_F(SoilInputsGroundwater, BadGroundwaterInputsStopTheRun) {
     if (c.flux != nullptr) write_file(dir_.file("flux.txt"), c.flux);
     ms_->grid_params.gw_fluxboundtable_given = c.flux != nullptr ? 1 : 0;
     given(ss.gw_hycond_map_file, ms_->input.names.gw_hycond_map, "k.asc",
-          grid_map("1 -1 0\n1 1 1\n"));
+          small_index_map("1 -1 0\n1 1 1\n"));
     ss.gw_hycond_map_on = 1;
     const printed p = run(read_gw_maps);
     EXPECT_EQ(run_error.error_fatal, 1) << p.out;

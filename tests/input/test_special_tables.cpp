@@ -22,7 +22,9 @@
 #include "support/test_support.h"
 #include "transport/transport_records.h"
 
+using torva_test::small_index_map;
 using torva_test::stdout_capture;
+using torva_test::table_row;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
@@ -31,19 +33,11 @@ namespace {
 const std::string& magic = torva_test::table_file_magic;
 const std::string& column_header = torva_test::table_column_header;
 
-std::string row(int id, const std::string& values, const std::string& description = "land use") {
-  return torva_test::table_row(id, values, description);
-}
-
 // A SEDIMENTS row: free text in characters 1 to 40, the values from character 41 on.
 std::string sed_row(const std::string& name, const std::string& values) {
   std::string line = name;
   line.resize(40, ' ');
   return line + values + "\n";
-}
-
-std::string index_map(const std::string& ids, int rows = 2, int cols = 3) {
-  return torva_test::small_index_map(ids, rows, cols);
 }
 
 class SpecialTables : public testing::Test {
@@ -188,11 +182,11 @@ struct erosion_outputs {
 };
 
 TEST_F(SpecialTables, ErosionColumnsAndClassFractionsReachTheCells) {
-  write_file(dir_.file("t.cmt"),
-             erosion_file(2, row(1, "1 2 3 4 5 0.25 0.75") + row(2, "10 20 30 40 50 0.6 0.4") +
-                                 row(3, "7 7 7 7 7 1 0")));
+  write_file(dir_.file("t.cmt"), erosion_file(2, table_row(1, "1 2 3 4 5 0.25 0.75") +
+                                                     table_row(2, "10 20 30 40 50 0.6 0.4") +
+                                                     table_row(3, "7 7 7 7 7 1 0")));
   // Cell 3 (row 2, column 1) has id 0: it keeps its columns and has no fraction in any class.
-  write_file(dir_.file("ero.idx"), index_map("1 2 3\n0 2 1\n"));
+  write_file(dir_.file("ero.idx"), small_index_map("1 2 3\n0 2 1\n"));
   erosion_outputs out(5, 2);
   // Column 3 is not wanted.
   const erosion_columns wanted{&out.column[0], &out.column[1], nullptr, &out.column[3],
@@ -233,10 +227,12 @@ TEST_F(SpecialTables, ErosionColumnsAndClassFractionsReachTheCells) {
 // An id of the index map that has no row (below the first row id or between two) gives its
 // cells 0.0 in every column and a soil fraction of 0.0 in every class; the run goes on.
 TEST_F(SpecialTables, ErosionIdsWithoutARowReadZero) {
-  write_file(dir_.file("t.cmt"),
-             erosion_file(2, row(2, "10 20 30 40 50 0.6 0.4") + row(4, "1 2 3 4 5 0.25 0.75"), 2));
+  write_file(
+      dir_.file("t.cmt"),
+      erosion_file(2, table_row(2, "10 20 30 40 50 0.6 0.4") + table_row(4, "1 2 3 4 5 0.25 0.75"),
+                   2));
   // Cells 1..5 carry the ids 1, 2, 3, 4, 3: ids 1 and 3 have no row.
-  write_file(dir_.file("ero.idx"), index_map("1 2 0\n3 4 3\n"));
+  write_file(dir_.file("ero.idx"), small_index_map("1 2 0\n3 4 3\n"));
   erosion_outputs out(5, 2);
   const erosion_columns wanted{&out.column[0], &out.column[1], &out.column[2], &out.column[3],
                                &out.column[4]};
@@ -270,8 +266,8 @@ TEST_F(SpecialTables, ErosionIdsWithoutARowReadZero) {
 }
 
 TEST_F(SpecialTables, ErosionClassCountMustMatchTheSedimentTable) {
-  write_file(dir_.file("t.cmt"), erosion_file(2, row(1, "1 2 3 4 5 0.25 0.75")));
-  write_file(dir_.file("ero.idx"), index_map("1 1 1\n1 1 1\n"));
+  write_file(dir_.file("t.cmt"), erosion_file(2, table_row(1, "1 2 3 4 5 0.25 0.75")));
+  write_file(dir_.file("ero.idx"), small_index_map("1 1 1\n1 1 1\n"));
   erosion_outputs out(5, 3);
   const erosion_columns wanted{};
   stdout_capture capture;
@@ -293,21 +289,23 @@ TEST_F(SpecialTables, ErosionTableFaults) {
     const char* message;
     int fract_slots = sed_fract_slot_count;  // doubles of each cell's and class's entry
   };
-  const std::string rows = row(1, "1 2 3 4 5 0.5") + row(2, "1 2 3 4 5 0.5");
+  const std::string rows = table_row(1, "1 2 3 4 5 0.5") + table_row(2, "1 2 3 4 5 0.5");
   const std::vector<fault> cases = {
-      {"no table", magic + "INDEX_MAP ero.idx Erosion\n", index_map("1 1 1\n1 1 1\n"), 5,
+      {"no table", magic + "INDEX_MAP ero.idx Erosion\n", small_index_map("1 1 1\n1 1 1\n"), 5,
        "no entries found in table SOIL_EROSION_PROPS"},
-      {"NUM_IDS 0", erosion_file(1, "", 0), index_map("1 1 1\n1 1 1\n"), 5,
+      {"NUM_IDS 0", erosion_file(1, "", 0), small_index_map("1 1 1\n1 1 1\n"), 5,
        "no entries found in table SOIL_EROSION_PROPS"},
-      {"more rows counted than present", erosion_file(1, rows, 3), index_map("1 1 1\n1 1 1\n"), 5,
-       "ends after 2 of its 3 rows"},
-      {"a value that is not a number", erosion_file(1, row(1, "1 2 3 4 5 half"), 1),
-       index_map("1 1 1\n1 1 1\n"), 5, "holds a value that is not a number"},
-      {"a watershed id above the rows", erosion_file(1, rows, 2), index_map("1 2 0\n1 3 1\n"), 5,
-       "Index ID exceeds table limit"},
+      {"more rows counted than present", erosion_file(1, rows, 3),
+       small_index_map("1 1 1\n1 1 1\n"), 5, "ends after 2 of its 3 rows"},
+      {"a value that is not a number", erosion_file(1, table_row(1, "1 2 3 4 5 half"), 1),
+       small_index_map("1 1 1\n1 1 1\n"), 5, "holds a value that is not a number"},
+      {"a watershed id above the rows", erosion_file(1, rows, 2), small_index_map("1 2 0\n1 3 1\n"),
+       5, "Index ID exceeds table limit"},
       {"sediment fractions for too few cells", erosion_file(1, rows, 2),
-       index_map("1 1 1\n1 1 1\n"), 4, "of 4 cells and 1 classes (5 slots each) cannot take table"},
-      {"sediment fractions of two slots", erosion_file(1, rows, 2), index_map("1 1 1\n1 1 1\n"), 5,
+       small_index_map("1 1 1\n1 1 1\n"), 4,
+       "of 4 cells and 1 classes (5 slots each) cannot take table"},
+      {"sediment fractions of two slots", erosion_file(1, rows, 2),
+       small_index_map("1 1 1\n1 1 1\n"), 5,
        "of 5 cells and 1 classes (2 slots each) cannot take table SOIL_EROSION_PROPS", 2},
       {"index map missing", erosion_file(1, rows, 2), "", 5, "Unable to open index file"},
   };
@@ -388,7 +386,7 @@ TEST_F(SpecialTables, WellModeBeyondWholeNumbersIsRefusedAndTheListFreed) {
 
 TEST_F(SpecialTables, WellTableIsReadAndItsFaultsReported) {
   const std::string head = magic + "INDEX_MAP wells.idx Wells\nWELL_TABLE Wells\n";
-  write_file(dir_.file("wells.idx"), index_map("0 3 0\n0 0 0\n"));
+  write_file(dir_.file("wells.idx"), small_index_map("0 3 0\n0 0 0\n"));
   struct well_case {
     const char* label;
     std::string table;
@@ -396,16 +394,17 @@ TEST_F(SpecialTables, WellTableIsReadAndItsFaultsReported) {
     const char* message;
   };
   const std::vector<well_case> cases = {
-      {"a good table", head + "NUM_IDS 1\n" + column_header + row(3, "0 0.25 0"), 1, ""},
+      {"a good table", head + "NUM_IDS 1\n" + column_header + table_row(3, "0 0.25 0"), 1, ""},
       {"no table", magic + "INDEX_MAP wells.idx Wells\n", 0,
        "no entries found in table WELL_TABLE"},
       {"NUM_IDS 0", head + "NUM_IDS 0\n" + column_header, 0,
        "no entries found in table WELL_TABLE"},
       {"a row short of its unused third value",
-       head + "NUM_IDS 1\n" + column_header + row(3, "0 0.25"), 1, ""},
-      {"a value that is not a number", head + "NUM_IDS 1\n" + column_header + row(3, "0 fast 0"), 0,
+       head + "NUM_IDS 1\n" + column_header + table_row(3, "0 0.25"), 1, ""},
+      {"a value that is not a number",
+       head + "NUM_IDS 1\n" + column_header + table_row(3, "0 fast 0"), 0,
        "holds a value that is not a number"},
-      {"map id above the table", head + "NUM_IDS 1\n" + column_header + row(2, "0 1 0"), 0,
+      {"map id above the table", head + "NUM_IDS 1\n" + column_header + table_row(2, "0 1 0"), 0,
        "Index ID exceeds table limit"},
   };
   for (const well_case& c : cases) {
@@ -445,9 +444,10 @@ std::string wetland_file(int count, const std::string& rows) {
 
 TEST_F(SpecialTables, WetlandsAreNumberedInTheOrderTheirIdsAreMet) {
   // Id 4 is met first row by row: it becomes wetland 1, id 9 wetland 2. The table lists 9 first.
-  write_file(dir_.file("t.cmt"), wetland_file(2, row(9, "100 200 8640 400 86400 6.5 700") +
-                                                     row(4, "1000 2000 86400 4000 43200 0.5 250")));
-  write_file(dir_.file("wet.idx"), index_map("0 4 9\n9 0 4\n"));
+  write_file(dir_.file("t.cmt"),
+             wetland_file(2, table_row(9, "100 200 8640 400 86400 6.5 700") +
+                                 table_row(4, "1000 2000 86400 4000 43200 0.5 250")));
+  write_file(dir_.file("wet.idx"), small_index_map("0 4 9\n9 0 4\n"));
   wetland_read w;
   read_wetlands(*ms_, dir_.file("t.cmt"), w);
   ASSERT_EQ(w.result, 1) << w.printed;
@@ -471,8 +471,8 @@ TEST_F(SpecialTables, WetlandsAreNumberedInTheOrderTheirIdsAreMet) {
 // that wetland, whose properties are all 0.0, and the run goes on. A row whose id the map does
 // not use is passed over.
 TEST_F(SpecialTables, WetlandIdWithoutARowIsAWetlandOfZeroProperties) {
-  const std::string table =
-      wetland_file(2, row(4, "1000 2000 86400 4000 43200 0.5 250") + row(9, "1 1 1 1 1 1 1"));
+  const std::string table = wetland_file(
+      2, table_row(4, "1000 2000 86400 4000 43200 0.5 250") + table_row(9, "1 1 1 1 1 1 1"));
   const double row_4[8] = {1.0, 2.0, 1.0, 4.0, 0.5, 0.0, 0.5, 0.25};
   struct gap_case {
     const char* what;
@@ -489,7 +489,7 @@ TEST_F(SpecialTables, WetlandIdWithoutARowIsAWetlandOfZeroProperties) {
     SCOPED_TRACE(c.what);
     run_error = error_state{};
     write_file(dir_.file("t.cmt"), table);
-    write_file(dir_.file("wet.idx"), index_map(c.ids));
+    write_file(dir_.file("wet.idx"), small_index_map(c.ids));
     wetland_read w;
     read_wetlands(*ms_, dir_.file("t.cmt"), w);
     ASSERT_EQ(w.result, 1) << w.printed;
@@ -515,18 +515,19 @@ TEST_F(SpecialTables, WetlandTableFaults) {
   };
   const std::vector<fault> cases = {
       {"three rows, two ids in the map",
-       wetland_file(3,
-                    row(4, "1 1 1 1 1 1 1") + row(9, "1 1 1 1 1 1 1") + row(12, "1 1 1 1 1 1 1")),
-       index_map("4 9 0\n9 4 4\n"),
+       wetland_file(3, table_row(4, "1 1 1 1 1 1 1") + table_row(9, "1 1 1 1 1 1 1") +
+                           table_row(12, "1 1 1 1 1 1 1")),
+       small_index_map("4 9 0\n9 4 4\n"),
        "It contains\n2 ID's, while the mapping table file contains 3 ID's."},
-      {"an id above 300", wetland_file(2, row(4, "1 1 1 1 1 1 1") + row(301, "1 1 1 1 1 1 1")),
-       index_map("4 301 0\n4 4 4\n"), "is over 300!"},
-      {"no table", magic + "INDEX_MAP wet.idx Wetlands\n", index_map("4 4 0\n4 4 4\n"),
+      {"an id above 300",
+       wetland_file(2, table_row(4, "1 1 1 1 1 1 1") + table_row(301, "1 1 1 1 1 1 1")),
+       small_index_map("4 301 0\n4 4 4\n"), "is over 300!"},
+      {"no table", magic + "INDEX_MAP wet.idx Wetlands\n", small_index_map("4 4 0\n4 4 4\n"),
        "no entries found in table WETLAND_PROPERTIES"},
-      {"a count beyond the rows", wetland_file(5, row(4, "1 1 1 1 1 1 1")),
-       index_map("4 4 0\n4 4 4\n"), "ends after 1 of its 5 rows"},
-      {"a map of the wrong size", wetland_file(1, row(4, "1 1 1 1 1 1 1")),
-       "north: 1\nsouth: 0\neast: 1\nwest: 0\nrows: 3\ncols: 3\n4 4 4\n4 4 4\n4 4 4\n",
+      {"a count beyond the rows", wetland_file(5, table_row(4, "1 1 1 1 1 1 1")),
+       small_index_map("4 4 0\n4 4 4\n"), "ends after 1 of its 5 rows"},
+      {"a map of the wrong size", wetland_file(1, table_row(4, "1 1 1 1 1 1 1")),
+       torva_test::grid_header(3, 3, 1.0, 0.0, 1.0, 0.0) + "4 4 4\n4 4 4\n4 4 4\n",
        "Incorrect number of rows in map"},
   };
   for (const fault& c : cases) {
@@ -558,7 +559,7 @@ TEST_F(SpecialTables, SoilColumnTablesReadTheirSoilTypeMap) {
       {"Havercamp", maps + "RICHARDS_EQN_INFILTRAIION_HAVERCAMP Soils\n", 2},
       {"layered soil", maps + "MULTI_LAYER_SOIL Soils\n", 0},
   };
-  write_file(dir_.file("soil.idx"), index_map("3 9999 77\n0 1 3\n"));
+  write_file(dir_.file("soil.idx"), small_index_map("3 9999 77\n0 1 3\n"));
   for (const soil_case& c : cases) {
     SCOPED_TRACE(c.label);
     run_error = error_state{};
@@ -597,7 +598,7 @@ TEST_F(SpecialTables, SoilColumnTableFaults) {
   };
   const std::string maps = magic + "INDEX_MAP soil.idx Soils\n";
   const std::string brooks = maps + "RICHARDS_EQN_INFILTRATION_BROOKS Soils\n";
-  const std::string good_map = index_map("1 2 0\n1 1 1\n");
+  const std::string good_map = small_index_map("1 2 0\n1 1 1\n");
   const std::vector<fault> cases = {
       {"index map missing", brooks, "", 1,
        "valid soil type index map.\nIndex map filename = soil.idx"},
@@ -609,10 +610,10 @@ TEST_F(SpecialTables, SoilColumnTableFaults) {
        "valid soil type index map.\nIndex map filename = \n"},
       {"not a mapping-table file", "RICHARDS_EQN_INFILTRATION_BROOKS Soils\n", good_map, 1,
        "valid soil type index map.\nIndex map filename = \n"},
-      {"a soil id above 9999", brooks, index_map("1 10000 0\n1 1 1\n"), 1,
+      {"a soil id above 9999", brooks, small_index_map("1 10000 0\n1 1 1\n"), 1,
        "soil type id 10000 in index map soil.idx"},
       {"a layered soil id above 9999", maps + "MULTI_LAYER_SOIL Soils\n",
-       index_map("1 1 0\n1 1 10000\n"), 0, "cell 5 has the soil type id 10000"},
+       small_index_map("1 1 0\n1 1 10000\n"), 0, "cell 5 has the soil type id 10000"},
   };
   for (const fault& c : cases) {
     SCOPED_TRACE(c.label);

@@ -21,8 +21,12 @@
 #include "support/table_fixtures.h"
 #include "support/test_support.h"
 
+using torva_test::contains;
+using torva_test::grid_header;
 using torva_test::read_file;
 using torva_test::stdout_capture;
+using torva_test::table_file;
+using torva_test::table_row;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
@@ -30,17 +34,10 @@ namespace {
 
 using values = std::vector<double>;
 
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-const std::string grid_header =
-    "north: 1090.0\nsouth: 1000.0\neast: 620.0\nwest: 500.0\nrows: 3\ncols: 4\n";
-
 // A 3 x 4 grid map: the values of its rows, the five watershed cells at (1,2) (1,3) (2,2)
 // (3,1) (3,4), numbered 1..5 row by row.
 std::string grid(const std::string& rows) {
-  return grid_header + rows;
+  return grid_header(3, 4) + rows;
 }
 // A grid whose five watershed cells hold a..e (the other positions 0).
 std::string cells(const std::string& a, const std::string& b, const std::string& c,
@@ -48,22 +45,13 @@ std::string cells(const std::string& a, const std::string& b, const std::string&
   return grid("0 " + a + " " + b + " 0\n0 " + c + " 0 0\n" + d + " 0 0 " + e + "\n");
 }
 
-// A mapping-table file with the index map "lu.idx" and one table; ids 1 and 2.
-const std::string& column_header = torva_test::table_column_header;
-std::string row(int id, const std::string& vals) {
-  return torva_test::table_row(id, vals);
-}
-std::string table_file(const std::string& keyword, const std::string& rows, int count = 2) {
-  return "TORVA_INDEX_MAP_TABLES\nINDEX_MAP lu.idx Land use\n" + keyword + " Land use\nNUM_IDS " +
-         std::to_string(count) + "\n" + column_header + rows;
-}
 // Cells 1, 2, 5 carry id 1, cells 3 and 4 id 2.
 const std::string index_ids = grid("0 1 1 0\n0 2 0 0\n2 0 0 1\n");
 
 class SurfaceInputsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    run_error = error_state{};
+    process_state_.reset();  // a test that starts over calls SetUp again
     ms_ = std::make_unique<model_state>();
     model_state& ms = *ms_;
     ms.rows = 3;
@@ -77,10 +65,6 @@ class SurfaceInputsTest : public ::testing::Test {
     const double elev[] = {10.5, 11.0, 10.0, 8.25, 7.0};
     for (int c = 1; c <= 5; ++c) ms.cell_elev[c] = elev[c - 1];
     write_file(dir_.file("lu.idx"), index_ids);
-  }
-  void TearDown() override {
-    ms_.reset();
-    run_error = error_state{};
   }
 
   // Runs one reader, capturing the console, then lets the driver report a pending code.
@@ -97,7 +81,7 @@ class SurfaceInputsTest : public ::testing::Test {
     ASSERT_TRUE(file_handle_open(h, name, "r"));
   }
   void use_table(int present_index, const std::string& keyword, const std::string& rows) {
-    write_file(dir_.file("map.cmt"), table_file(keyword, rows));
+    write_file(dir_.file("map.cmt"), table_file(keyword, 2, rows));
     copy_text(ms_->input.names.mapping_table, 1024, "map.cmt");
     ms_->input.mapping_table_on = 1;
     ms_->input.table_present[present_index] = 1;
@@ -108,6 +92,7 @@ class SurfaceInputsTest : public ::testing::Test {
     return v;
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder and the model state
   temp_dir dir_;
   std::unique_ptr<model_state> ms_;
 };
@@ -140,7 +125,7 @@ TEST_F(SurfaceInputsRoughness, MapValuesGoToTheirCellsWithTheReadingLineInTheSum
 
 TEST_F(SurfaceInputsRoughness, TableWhenTheMapFileIsNotOpen) {
   ms_->overland.roughness_on = 1;
-  use_table(0, "ROUGHNESS", row(1, "0.035") + row(2, "0.12"));
+  use_table(0, "ROUGHNESS", table_row(1, "0.035") + table_row(2, "0.12"));
   const std::string out = run(read_roughness_map);
   ASSERT_EQ(run_error.error_fatal, 0) << out;
   EXPECT_EQ(cells_of(ms_->overland.ov_roughness), (values{0.035, 0.035, 0.12, 0.12, 0.035}));
@@ -214,7 +199,7 @@ TEST_F(SurfaceInputsRetention, DepthsInMillimetresBecomeMetresFromEverySource) {
   // Table.
   SetUp();
   ms_->overland.reten_depth_on = 1;
-  use_table(2, "RETENTION", row(1, "2.5") + row(2, "10"));
+  use_table(2, "RETENTION", table_row(1, "2.5") + table_row(2, "10"));
   out = run(read_retention_map);
   ASSERT_EQ(run_error.error_fatal, 0) << out;
   EXPECT_EQ(cells_of(ms_->overland.ov_retention), (values{0.0025, 0.0025, 0.01, 0.01, 0.0025}));
@@ -270,7 +255,7 @@ TEST_F(SurfaceInputsInterception, MapsOrTheTableFillCapacityAndCoefficient) {
   // The table gives both columns; a map that is open replaces its own column only.
   SetUp();
   ms_->overland.interception_on = 1;
-  use_table(1, "INTERCEPTION", row(1, "1.5 0.25") + row(2, "3 0.5"));
+  use_table(1, "INTERCEPTION", table_row(1, "1.5 0.25") + table_row(2, "3 0.5"));
   open_map(ms_->input.interception_file, ms_->input.names.storage_capacity, "cap.asc",
            cells("1", "2", "3", "4", "5"));
   out = run(read_interception_maps);
@@ -324,7 +309,7 @@ TEST_F(SurfaceInputsBoundary, WithoutTheTableError84AfterTheArraysAreAllocated) 
 
 TEST_F(SurfaceInputsBoundary, TypeIsTheFirstValueTruncatedAndTheParameterTheSecond) {
   ms_->overland.ov_boundary = 1;
-  use_table(12, "OVERLAND_BOUNDARY", row(1, "0 0") + row(2, "2.9 104.5"));
+  use_table(12, "OVERLAND_BOUNDARY", table_row(1, "0 0") + table_row(2, "2.9 104.5"));
   const std::string out = run(read_overland_boundary);
   ASSERT_EQ(run_error.error_fatal, 0) << out;
   const int types[] = {0, 0, 2, 2, 0};
@@ -338,7 +323,8 @@ TEST_F(SurfaceInputsBoundary, UnknownTypeStopsTheRun) {
     SCOPED_TRACE(type);
     SetUp();
     ms_->overland.ov_boundary = 1;
-    use_table(12, "OVERLAND_BOUNDARY", row(1, "1 0.01") + row(2, std::string(type) + " 3"));
+    use_table(12, "OVERLAND_BOUNDARY",
+              table_row(1, "1 0.01") + table_row(2, std::string(type) + " 3"));
     const std::string out = run(read_overland_boundary);
     EXPECT_EQ(run_error.error_fatal, 1);
     EXPECT_TRUE(contains(
@@ -350,9 +336,9 @@ TEST_F(SurfaceInputsBoundary, UnknownTypeStopsTheRun) {
 // ---------------------------------------------------------------- wetlands
 
 TEST_F(SurfaceInputsWetlands, TableAndIndexMapNumberTheWetlandCells) {
-  write_file(dir_.file("map.cmt"),
-             table_file("WETLAND_PROPERTIES",
-                        row(4, "100 200 8640 300 86400 7 50") + row(9, "10 20 864 30 8640 1 5")));
+  write_file(dir_.file("map.cmt"), table_file("WETLAND_PROPERTIES", 2,
+                                              table_row(4, "100 200 8640 300 86400 7 50") +
+                                                  table_row(9, "10 20 864 30 8640 1 5")));
   write_file(dir_.file("lu.idx"), grid("0 9 0 0\n0 4 0 0\n9 0 0 0\n"));
   copy_text(ms_->input.names.mapping_table, 1024, "map.cmt");
   ms_->input.mapping_table_on = 1;
@@ -436,10 +422,7 @@ TEST_F(SurfaceInputsHotstart, BadHotstartMapsStopTheRun) {
       {"negative depth", cells("0", "0.25", "-0.1", "0", "0"),
        "overland hotstart depth (m) -0.1 at grid cell 3 is negative or not a number (from "
        "ov.asc)"},
-      {"wrong size",
-       "north: 1090.0\nsouth: 1000.0\neast: 620.0\nwest: 500.0\nrows: 2\ncols: 4\n"
-       "0 1 1 0\n0 1 0 0\n",
-       "ov.asc"},
+      {"wrong size", grid_header(2, 4) + "0 1 1 0\n0 1 0 0\n", "ov.asc"},
       {"short file", grid("0 1 1 0\n0 1 0 0\n"), "ov.asc"},
   };
   for (const bad_case& k : cases) {

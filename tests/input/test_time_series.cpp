@@ -24,18 +24,6 @@ namespace {
 
 class TimeSeriesTest : public testing::Test {
  protected:
-  void SetUp() override {
-    saved_replace_ = replace_active;
-    replace_active = 0;
-    run_error = error_state{};
-    ts_free_all();
-  }
-  void TearDown() override {
-    ts_free_all();
-    run_error = error_state{};
-    replace_active = saved_replace_;
-  }
-
   // Reads `name` as the TIME_SERIES_FILE card does and returns what it printed.
   static std::string read_series_file(const char* name) {
     stdout_capture capture;
@@ -60,8 +48,8 @@ class TimeSeriesTest : public testing::Test {
     return s;
   }
 
+  torva_test::process_state_guard process_state_;  // destroyed after the folder
   temp_dir dir_;
-  int saved_replace_ = 0;
 };
 
 using TimeSeriesFile = TimeSeriesTest;

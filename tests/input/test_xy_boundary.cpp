@@ -18,15 +18,12 @@
 #include "input/xy_boundary.h"
 #include "support/test_support.h"
 
+using torva_test::contains;
 using torva_test::stdout_capture;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
 namespace {
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // Two overland points, cells 15 and 27, over two hours, as the XY output writes them.
 const char* const overland_table =

@@ -48,6 +48,7 @@ process_state_guard::process_state_guard()
       error_echo_file_(error_echo_file),
       pause_on_exit_(pause_on_exit),
       threads_(omp_get_max_threads()),
+      process_threads_(process_info.num_threads),
       process_rank_(process_info.process_rank) {
   replace_list = nullptr;  // set aside: put back by the destructor
   reset();
@@ -86,6 +87,7 @@ process_state_guard::~process_state_guard() {
   error_echo_file = error_echo_file_;
   pause_on_exit = pause_on_exit_;
   omp_set_num_threads(threads_);
+  process_info.num_threads = process_threads_;
   process_info.process_rank = process_rank_;
 }
 

@@ -1,5 +1,6 @@
 // Fixtures shared by the tests of the mapping-table readers: table rows in their fixed columns,
-// index maps of the small test grid, and the small watershed those tests run on.
+// a file of one table, index maps of the small test grid, and the small watershed those tests
+// run on.
 #pragma once
 
 #include <cstdio>
@@ -7,6 +8,7 @@
 
 #include "framework/core/raw_arrays.h"
 #include "framework/model_state.h"
+#include "support/test_support.h"
 
 namespace torva_test {
 
@@ -25,11 +27,19 @@ inline std::string table_row(int id, const std::string& values,
   return line + values + "\n";
 }
 
-// An index map of the small grid (2 rows by 3 columns unless told otherwise) with the given
-// rows of ids.
+// A mapping-table file with the one index map "lu.idx" (named "Land use") and one table: its
+// keyword line, NUM_IDS `count`, the column header (or the given text in its place) and `rows`.
+inline std::string table_file(const std::string& keyword, int count, const std::string& rows,
+                              const std::string& before_rows = table_column_header) {
+  return table_file_magic + "INDEX_MAP lu.idx Land use\n" + keyword + " Land use\nNUM_IDS " +
+         std::to_string(count) + "\n" + before_rows + rows;
+}
+
+// A map with the header of the small grid (edges north 100, south 40, east 190, west 100: 2 rows
+// by 3 columns of 30 m, and other row and column counts keep these edges) and the given rows of
+// values: an index map, or a map of any values.
 inline std::string small_index_map(const std::string& ids, int rows = 2, int cols = 3) {
-  return "north: 100.0\nsouth: 40.0\neast: 190.0\nwest: 100.0\nrows: " + std::to_string(rows) +
-         "\ncols: " + std::to_string(cols) + "\n" + ids;
+  return grid_header(rows, cols, 100.0, 40.0, 190.0, 100.0) + ids;
 }
 
 // The small watershed of 2 x 3 positions, 1 2 0 / 3 4 5: five cells numbered row by row.

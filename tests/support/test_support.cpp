@@ -1,6 +1,6 @@
-// Shared test helpers: temporary folders, output capture, files and child processes. (The
-// model's own state helpers are in process_state.cpp: <fcntl.h> declares a struct of the same
-// name as the model's file handle, so the two are kept apart.)
+// Shared test helpers: temporary folders, output capture, files, grid headers and child
+// processes. (The model's own state helpers are in process_state.cpp: <fcntl.h> declares a
+// struct of the same name as the model's file handle, so the two are kept apart.)
 #include "support/test_support.h"
 
 #include <fcntl.h>
@@ -128,6 +128,23 @@ command_result run_command(const std::string& program, const std::vector<std::st
 
 std::string torva_exe() {
   return TORVA_EXE;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::string grid_header(int rows, int cols, double north, double south, double east, double west) {
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "north: %.4f\nsouth: %.4f\neast: %.4f\nwest: %.4f\nrows: %d\ncols: %d\n", north,
+                south, east, west, rows, cols);
+  return text;
+}
+
+std::string grid_header(int rows, int cols, double cell, double cell_ew) {
+  if (cell_ew == 0.0) cell_ew = cell;
+  return grid_header(rows, cols, 1000.0 + rows * cell, 1000.0, 500.0 + cols * cell_ew, 500.0);
 }
 
 }  // namespace torva_test

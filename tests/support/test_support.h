@@ -1,6 +1,6 @@
 // Shared test helpers: a guard of the process-wide state of the model, a temporary working
-// folder per test, capture of what the model prints, small file writers and readers, and
-// running the torva executable.
+// folder per test, capture of what the model prints, small file writers and readers, ASCII grid
+// headers, and running the torva executable.
 #pragma once
 
 #include <string>
@@ -18,9 +18,9 @@ namespace torva_test {
 // saves the file-name state (project and output folders, output_dir_set, the run prefix and run
 // number), console_silent, the replacement state (replace_active, replace_count,
 // replace_line_index and the list itself, which is set aside), run_error, error_echo_file,
-// pause_on_exit, the OpenMP thread count and process_info.process_rank, and then puts the
-// state at the clean start of a run (see reset). The destructor empties the per-run lists,
-// closes r7_inflow_file and restores everything it saved.
+// pause_on_exit, the OpenMP thread count, process_info.num_threads and
+// process_info.process_rank, and then puts the state at the clean start of a run (see reset). The
+// destructor empties the per-run lists, closes r7_inflow_file and restores everything it saved.
 // Declare it before the members that use that state (temporary folders, model states) so that
 // it is destroyed after them.
 class process_state_guard {
@@ -53,6 +53,7 @@ class process_state_guard {
   file_handle* error_echo_file_ = nullptr;
   int pause_on_exit_ = 0;
   int threads_ = 1;
+  int process_threads_ = 1;
   int process_rank_ = 0;
 };
 
@@ -112,5 +113,14 @@ run_steps no_op_steps();
 
 // Path of the torva executable under test.
 std::string torva_exe();
+
+// True when `part` occurs in `text`.
+bool contains(const std::string& text, const std::string& part);
+
+// The six header lines of an ASCII grid map of `rows` x `cols` cells with the given edges.
+std::string grid_header(int rows, int cols, double north, double south, double east, double west);
+// The header of a map whose cells measure `cell` metres north-south and `cell_ew` metres
+// east-west (0: as north-south), with its south-west corner at west 500.0, south 1000.0.
+std::string grid_header(int rows, int cols, double cell = 30.0, double cell_ew = 0.0);
 
 }  // namespace torva_test
