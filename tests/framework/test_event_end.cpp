@@ -349,6 +349,41 @@ TEST_F(EventEnd, TheLastEventGoesOnWhileMoreThanFivePercentOfItsRainStandsOnTheL
   EXPECT_EQ(ms_->run_flag, 0);
 }
 
+TEST_F(EventEnd, StandingWaterOfFivePercentOfTheRainHoldsTheLastEventFromExactlyTheMark) {
+  // 1000 m3 of rain and 5 m3 on the land at the event start: the mark is 50 m3 more.
+  struct boundary_case {
+    const char* label;
+    double added;  // m3 on the land above the event start
+    int run_flag;
+    int event_ended;
+    const char* message;
+  };
+  const boundary_case cases[] = {
+      {"just below", 49.999, 0, 1,
+       "simulation ended normally; end of data for last event reached\n"},
+      {"exactly at", 50.0, 1, 0, ""},
+      {"just above", 50.001, 1, 0, ""},
+  };
+  for (const boundary_case& c : cases) {
+    SCOPED_TRACE(c.label);
+    SetUp();
+    model_state& ms = *ms_;
+    ms.event_number = 2;
+    ms.cell_count = 2;
+    ms.overland.ov_depth.allocate(2);
+    ms.event_rain_vol = 1000.0;
+    ms.event_start_ov_sum = 5.0;
+    ms.overland.ov_depth[1] = 0.05;             // 5 m3 on a cell of 100 m2
+    ms.overland.ov_depth[2] = c.added / 100.0;  // the rest on the other
+    ms.outlet_q = 0.01;
+    ms.peak_outlet_q = 2.0;
+    EXPECT_EQ(end_check(), c.message);
+    EXPECT_EQ(ms.run_flag, c.run_flag);
+    EXPECT_EQ(ms.event_ended, c.event_ended);
+    EXPECT_DOUBLE_EQ(ms.ov_vol_now - ms.event_start_ov_sum, c.added);
+  }
+}
+
 TEST_F(EventEnd, AnEventThatNeverReachedTheCutoffRunsWhileTheChannelStillCarriesIt) {
   model_state& ms = *ms_;
   ms.event_number = 2;

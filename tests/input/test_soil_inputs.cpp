@@ -6,14 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
+#include "input/run_parameters.h"
 #include "input/soil_inputs.h"
 #include "input/time_series.h"
 #include "support/table_fixtures.h"
@@ -160,6 +163,140 @@ TEST_F(SoilInputs, AllocatedArraysFollowTheOptions) {
     EXPECT_EQ(run_error.error_fatal, 0);
     EXPECT_EQ(p.out, "");
     EXPECT_TRUE(c.expect(*ms_));
+  }
+}
+
+// The extent of an array: its highest index (per dimension); empty when it is not allocated.
+template <class T>
+std::vector<int> extent(const raw_array1d<T>& a) {
+  return a.empty() ? std::vector<int>{} : std::vector<int>{a.count()};
+}
+std::vector<int> extent(const raw_array2d<double>& a) {
+  return a.empty() ? std::vector<int>{} : std::vector<int>{a.row_count(), a.col_count()};
+}
+
+// An array that the runs of some infiltration schemes need, and the extent it must have.
+struct needed_array {
+  const char* name;
+  int schemes;
+  std::function<std::vector<int>(const model_state&)> extent_in;
+  std::vector<int> expected;
+};
+template <class A>
+needed_array subsurface_array(const char* name, int schemes, A subsurface_state::*field,
+                              std::vector<int> expected = {5}) {
+  return {name, schemes, [field](const model_state& ms) { return extent(ms.subsurface.*field); },
+          std::move(expected)};
+}
+template <class A>
+needed_array overland_array(const char* name, int schemes, A overland_state::*field) {
+  return {
+      name, schemes, [field](const model_state& ms) { return extent(ms.overland.*field); }, {5}};
+}
+
+// A long-term run keeps the soil between its events with one of three infiltration schemes
+// (the option checks refuse any other) and takes evapotranspiration from hourly weather: with
+// the cards of each, every array its steps use is there, one element per cell unless said.
+TEST_F(SoilInputs, ALongTermRunHasEveryArrayItsStepsUse) {
+  constexpr int redistribution = 1, layered = 2, richards = 4, any = 7;
+  const struct {
+    int scheme;
+    const char* cards;
+  } runs[] = {
+      {redistribution,
+       "INF_REDIST\nET_CALC_PENMAN\nCONDUCTIVITY k.asc\nCAPILLARY hc.asc\nPOROSITY phi.asc\n"
+       "PORE_INDEX pi.asc\nRESIDUAL_SAT rs.asc\nMOISTURE m.asc\nALBEDO al.asc\nVHEIGHT vh.asc\n"
+       "TCOEFF tc.asc\nCANOPY cr.asc\nWILTING_POINT wp.asc\n"},
+      {layered, "INF_LAYERED_SOIL\nET_CALC_DEARDORFF\nALBEDO al.asc\n"},
+      {richards, "INF_RICHARDS\nET_CALC_PENMAN\n"},
+  };
+  using ss = subsurface_state;
+  using ov = overland_state;
+  const needed_array arrays[] = {
+      overland_array("ov_depth", any, &ov::ov_depth),
+      overland_array("ov_depth_prev", any, &ov::ov_depth_prev),
+      overland_array("rightcon", any, &ov::rightcon),
+      overland_array("belowcon", any, &ov::belowcon),
+      overland_array("leftcon", any, &ov::leftcon),
+      overland_array("abovecon", any, &ov::abovecon),
+      subsurface_array("yes_exfil", any, &ss::yes_exfil),
+      // the infiltration state of every scheme
+      subsurface_array("theta_init", any, &ss::theta_init),
+      subsurface_array("theta_work", any, &ss::theta_work),
+      subsurface_array("inf_depth_cum", any, &ss::inf_depth_cum),
+      subsurface_array("inf_depth_prev", any, &ss::inf_depth_prev),
+      subsurface_array("inf_rate", any, &ss::inf_rate),
+      subsurface_array("inf_depth_total", any, &ss::inf_depth_total),
+      subsurface_array("inf_depth_longterm", any, &ss::inf_depth_longterm),
+      subsurface_array("exfil_cum", any, &ss::exfil_cum),
+      subsurface_array("redist_front_theta", any, &ss::redist_front_theta),
+      subsurface_array("redist_front_depth", any, &ss::redist_front_depth),
+      subsurface_array("surf_moist", any, &ss::surf_moist),
+      // evapotranspiration during and between the events
+      subsurface_array("albedo_cell", any, &ss::albedo_cell),
+      subsurface_array("vheight_cell", any, &ss::vheight_cell),
+      subsurface_array("tcoeff_cell", any, &ss::tcoeff_cell),
+      subsurface_array("canopy_cell", any, &ss::canopy_cell),
+      subsurface_array("theta_wp_cell", any, &ss::theta_wp_cell),
+      subsurface_array("theta_fc_cell", any, &ss::theta_fc_cell),
+      subsurface_array("et_rate_water", any, &ss::et_rate_water),
+      subsurface_array("et_rate_soil", any, &ss::et_rate_soil),
+      subsurface_array("et_cum_cell", any, &ss::et_cum_cell),
+      subsurface_array("recharge_inc", any, &ss::recharge_inc),
+      // the Green and Ampt parameters and the iteration counts of redistribution
+      subsurface_array("ks_cell", redistribution, &ss::ks_cell),
+      subsurface_array("hc_cell", redistribution, &ss::hc_cell),
+      subsurface_array("porosity_cell", redistribution, &ss::porosity_cell),
+      subsurface_array("pore_index_cell", redistribution, &ss::pore_index_cell),
+      subsurface_array("residual_cell", redistribution, &ss::residual_cell),
+      subsurface_array("iter_pond_1", redistribution, &ss::iter_pond_1),
+      subsurface_array("iter_n", redistribution, &ss::iter_n),
+      subsurface_array("no_wat_prof", redistribution, &ss::no_wat_prof),
+      subsurface_array("iter_i_less_k", redistribution, &ss::iter_i_less_k),
+      // the two soil zones of redistribution and layered soil
+      subsurface_array("zone_water_upper", redistribution | layered, &ss::zone_water_upper),
+      subsurface_array("zone_water_lower", redistribution | layered, &ss::zone_water_lower),
+      subsurface_array("soil_water_total", redistribution | layered, &ss::soil_water_total),
+      subsurface_array("wt_depth_cm", redistribution | layered, &ss::wt_depth_cm),
+      subsurface_array("soiltype", layered | richards, &ss::soiltype),
+      subsurface_array("wetdep", layered, &ss::wetdep),
+      subsurface_array("THETA_ML", layered, &ss::THETA_ML, {5, 4}),
+      // the soil columns of Richards and the groundwater arrays that come with them
+      subsurface_array("VOLCHANGE", richards, &ss::VOLCHANGE),
+      subsurface_array("MASSERROR", richards, &ss::MASSERROR),
+      subsurface_array("dtr", richards, &ss::dtr),
+      subsurface_array("avgks", richards, &ss::avgks),
+      subsurface_array("totaldz", richards, &ss::totaldz),
+      subsurface_array("num1", richards, &ss::num1, {151}),
+      subsurface_array("num2", richards, &ss::num2),
+      subsurface_array("num3", richards, &ss::num3),
+      subsurface_array("numcells", richards, &ss::numcells),
+      subsurface_array("numtot", richards, &ss::numtot),
+      subsurface_array("bound_type", richards, &ss::bound_type),
+      subsurface_array("inf_rich", richards, &ss::inf_rich),
+      subsurface_array("elevgw", richards, &ss::elevgw),
+      subsurface_array("gw_flux", richards, &ss::gw_flux),
+      subsurface_array("bottom_elev", richards, &ss::bottom_elev),
+      subsurface_array("gw_porosity", richards, &ss::gw_porosity),
+      subsurface_array("gw_cond_x", richards, &ss::gw_cond_x),
+      subsurface_array("gw_cond_y", richards, &ss::gw_cond_y),
+      subsurface_array("gw_static_flux", richards, &ss::gw_static_flux),
+  };
+  for (const auto& r : runs) {
+    SCOPED_TRACE(r.cards);
+    fresh_state();
+    write_file(dir_.file("lt.prj"),
+               std::string("TORVAPROJECT\nLONG_TERM\nHMET_SAMSON weather.txt\n") + r.cards);
+    run([](model_state& ms) { read_run_parameters(ms, "lt.prj"); });
+    ASSERT_EQ(run_error.error_code, 0);
+    ASSERT_EQ(ms_->long_term, 1);
+    const printed p = run(alloc_grid_arrays);
+    EXPECT_EQ(run_error.error_fatal, 0) << p.out;
+    for (const needed_array& a : arrays) {
+      if (a.schemes & r.scheme) {
+        EXPECT_EQ(a.extent_in(*ms_), a.expected) << a.name;
+      }
+    }
   }
 }
 
