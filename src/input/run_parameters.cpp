@@ -23,6 +23,10 @@ int pause_on_exit = 0;
 
 namespace {
 
+// Most passes of the time loop a run may take: its step number is an int, and the loop can take
+// one pass past the steps of the run's length.
+constexpr int max_run_steps = INT_MAX - 1;
+
 // Positions of the checked tables of the mapping-table file in input_state::table_present.
 constexpr int table_roughness = 0;
 constexpr int table_green_ampt = 3;
@@ -76,15 +80,20 @@ bool clock_cards_are_dates(const grid_time_params& g, const char* project_path) 
   return refuse_card();
 }
 
+// The step the clock will take: the smaller of TIMESTEP and ST_TIME_STEP (unset below 0.01 s).
+double clock_step(const grid_time_params& g) {
+  return g.st_time_step >= 0.01 && g.timestep > g.st_time_step ? g.st_time_step : g.timestep;
+}
+
 // The output intervals become counts of time steps in ints when the clock is set: each must
 // fit one. The step is the one the clock will take, the smaller of TIMESTEP and ST_TIME_STEP
 // (unset below 0.01 s); a step of 0.001 s or less is refused by the clock itself. An unset
 // interval takes the clock's default, a negative map interval is kept as it is. False after a
 // message naming the card.
 bool output_intervals_countable(const grid_time_params& g, const char* project_path) {
-  double step = g.timestep;
-  if (g.st_time_step >= 0.01 && g.timestep > g.st_time_step) step = g.st_time_step;
-  if (std::isnan(step)) {
+  const double step = clock_step(g);
+  // TIMESTEP itself must be a number: the overland schedule steps by it whatever the stream step.
+  if (!std::isfinite(g.timestep)) {
     printf("Error: TIMESTEP %g in the project file %s is not a number of seconds.\n", g.timestep,
            project_path);
     return refuse_card();
@@ -109,6 +118,113 @@ bool output_intervals_countable(const grid_time_params& g, const char* project_p
     return refuse_card();
   }
   return true;
+}
+
+// The latest time the clock may date: the last a date card can give, 24:59 on the last day of
+// the last year. The calendar conversions are exact up to there (their day counts, ints,
+// overflow only far beyond it).
+double latest_clock_time() {
+  const int* last = calendar_date_limits.high;
+  return julian_from_date(last[0], last[1], last[2], last[3], last[4], 0.0);
+}
+
+// The start of the run as far as the cards tell it. The clock starts at START_DATE and
+// START_TIME with uniform rainfall, and in a long-term run given a start year; any other run
+// starts with its first event or weather record, read later, a date no earlier than the first
+// day of the first year. A missing START_DATE, refused when the clock is set, counts as that day.
+double earliest_run_start(const project_cards& c, const grid_time_params& g,
+                          const uniform_rain_params& rain) {
+  const int* first = calendar_date_limits.low;
+  const double first_day = julian_from_date(first[0], first[1], first[2], first[3], first[4], 0.0);
+  const bool from_cards =
+      !c.tev_given && (c.long_term_given ? g.start_year != 0 : rain.precip_source == 0);
+  if (!from_cards) return first_day;
+  const double start =
+      julian_from_date(g.start_year, g.start_month, g.start_day, g.start_hour, g.start_minute, 0.0);
+  return start > first_day ? start : first_day;
+}
+
+// The clock dates every step, and an event run counts its steps in an int: the run must end,
+// and take its last step, by the latest date of the clock, in at most an int of steps. An event
+// run ends TOT_TIME minutes after its start, and any run at its first step past END_TIME; the
+// clock passes the end by less than one step, at most TIMESTEP. A run whose end the cards do
+// not tell (long-term and TEV runs without END_TIME) is held to its second step; its steps are
+// not counted, since its data may end before END_TIME. A TIMESTEP that is not above 0 is left
+// to the option checks, which refuse it. False after a message naming the card.
+bool run_ends_within_the_clock(const project_cards& c, const grid_time_params& g,
+                               const uniform_rain_params& rain, const char* project_path) {
+  if (!(g.timestep > 0.0)) return true;
+  const double start = earliest_run_start(c, g, rain);
+  const bool event_run = !c.long_term_given && !c.tev_given;
+  double span_seconds = 0.0;  // from the start to the end of the run
+  char end_card[120] = {};    // the card that sets the end, empty when none does
+  if (event_run && g.tot_time > 0) {
+    span_seconds = g.tot_time * 60.0;
+    snprintf(end_card, sizeof end_card, "TOT_TIME %d minutes", g.tot_time);
+  }
+  if (g.end_year != 0) {
+    const double end_time =
+        julian_from_date(g.end_year, g.end_month, g.end_day, g.end_hour, g.end_minute, 0.0);
+    const double end_seconds = end_time > start ? (end_time - start) * 86400.0 : 0.0;
+    if (end_card[0] == '\0' || end_seconds < span_seconds) {
+      span_seconds = end_seconds;
+      snprintf(end_card, sizeof end_card, "END_TIME %d %d %d %d %d", g.end_year, g.end_month,
+               g.end_day, g.end_hour, g.end_minute);
+    }
+  }
+
+  const double latest = latest_clock_time();
+  const int* last = calendar_date_limits.high;
+  const double end = start + span_seconds / 86400.0;
+  if (end > latest) {
+    printf(
+        "Error: %s in the project file %s ends the run past %d-%02d-%02d %02d:%02d, the latest "
+        "date of the clock.\n",
+        end_card, project_path, last[0], last[1], last[2], last[3], last[4]);
+    return refuse_card();
+  }
+  if (end + g.timestep / 86400.0 > latest) {
+    printf(
+        "Error: TIMESTEP %.15g s in the project file %s takes the run's last step past "
+        "%d-%02d-%02d %02d:%02d, the latest date of the clock.\n",
+        g.timestep, project_path, last[0], last[1], last[2], last[3], last[4]);
+    return refuse_card();
+  }
+
+  // The passes of the loop are counted from 0 and may run one step past the count.
+  const double step = clock_step(g);
+  if (!event_run || end_card[0] == '\0' || step <= 0.001) return true;
+  const double steps = span_seconds / step;
+  if (steps <= max_run_steps) return true;
+  printf(
+      "Error: %s in the project file %s counts %.15g time steps of %.15g s; a run counts at "
+      "most %d steps.\n",
+      end_card, project_path, steps, step, max_run_steps);
+  return refuse_card();
+}
+
+// Uniform rainfall falls at RAIN_INTENSITY for RAIN_DURATION minutes, which the clock counts in
+// steps of TIMESTEP in an int. An intensity or a duration that is 0 or negative is left to the
+// option checks, which refuse it. Only uniform rainfall reads these cards. False after a
+// message naming the card.
+bool uniform_rain_countable(const grid_time_params& g, const uniform_rain_params& rain,
+                            const char* project_path) {
+  if (rain.precip_source != 0) return true;
+  if (!std::isfinite(rain.rain_intensity)) {
+    printf(
+        "Error: RAIN_INTENSITY %g in the project file %s is not a number of millimetres per "
+        "hour.\n",
+        rain.rain_intensity, project_path);
+    return refuse_card();
+  }
+  if (!(g.timestep > 0.0)) return true;
+  const double steps = rain.rain_duration * 60.0 / g.timestep;
+  if (steps <= INT_MAX) return true;
+  printf(
+      "Error: RAIN_DURATION %d minutes in the project file %s counts %.15g time steps of %.15g "
+      "s; a uniform rainfall counts at most %d steps.\n",
+      rain.rain_duration, project_path, steps, g.timestep, INT_MAX);
+  return refuse_card();
 }
 
 // R7 coupling: the inflow table handed to the reservoir model. False when it cannot be opened.
@@ -557,7 +673,9 @@ void read_run_parameters(model_state& ms, const char* project_path) {
   }
   project_cards& c = ms.cards;
   const grid_time_params& g = ms.grid_params;
-  if (!clock_cards_are_dates(g, project_path) || !output_intervals_countable(g, project_path))
+  if (!clock_cards_are_dates(g, project_path) || !output_intervals_countable(g, project_path) ||
+      !run_ends_within_the_clock(c, g, ms.rain_params, project_path) ||
+      !uniform_rain_countable(g, ms.rain_params, project_path))
     return;
 
   if (g.end_year != 0) {

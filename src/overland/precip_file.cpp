@@ -206,6 +206,17 @@ int read_precip_event(model_state& ms, file_handle& file) {
       printf("Check rainfall input file format.\n");
       return format_error();
     }
+    // A place on the grid's plane: the gauge distances of the rainfall interpolation use it.
+    if (!std::isfinite(x) || !std::isfinite(y)) {
+      printf("\nERROR:\nThe coordinates of gage %d of the EVENT titled:\n %s\n", g,
+             ov.precip_event_title.c_str());
+      printf(
+          "in the precipitation file %s read %g %g; a gauge stands at a finite easting and "
+          "northing.\n",
+          file_name, x, y);
+      printf("Check the precipitation input file.  TORVA exiting\n");
+      return format_error();
+    }
     ov.precip_gage_x[g] = x;
     ov.precip_gage_y[g] = y;
     skip_rest_of_line(fp);

@@ -18,8 +18,9 @@ inline constexpr long max_precip_values = 20000000;
 // files, the radar file names. Returns 1 when an event was read; 0 at the end of the file
 // before an EVENT card, or after a format error (message printed, code 4000 set); -1 at an
 // unexpected end of the file inside an event. Format errors include a record date that is no
-// calendar date, a gauge value that is negative or not finite, and, in an event of radar files,
-// a file that cannot be opened or a first file whose header gives no grid.
+// calendar date, a gauge coordinate that is not finite, a gauge value that is negative or not
+// finite, and, in an event of radar files, a file that cannot be opened or a first file whose
+// header gives no grid.
 int read_precip_event(model_state& ms, file_handle& file);
 
 // Reads the six-line header of a radar grid file (cols, rows, lower-left x and y, cell size,

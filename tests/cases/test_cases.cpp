@@ -14,7 +14,6 @@
 #include "support/test_support.h"
 
 using torva_test::command_result;
-using torva_test::contains;
 using torva_test::file_exists;
 using torva_test::read_file;
 using torva_test::run_command;
@@ -25,6 +24,10 @@ using torva_test::write_file;
 namespace {
 
 const std::string small_case = std::string(TORVA_SOURCE_DIR) + "/tests/cases/small";
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 // A run that ended in a memory or undefined-behaviour fault (reported by the sanitizers of a
 // checking build, which exit with status 1 as a fatal run does).
@@ -246,6 +249,49 @@ TEST(SmallCase, BadGridsStopTheRunWithTheirMessage) {
     EXPECT_FALSE(faulted(run)) << run.err;
     EXPECT_TRUE(contains(run.out, bc.message)) << run.out << run.err;
     EXPECT_FALSE(contains(run.out, "Running....")) << run.out;
+  }
+}
+
+TEST(SmallCase, AbsurdClockRainfallAndGaugeValuesStopTheRunAtStartUp) {
+  struct absurd_case {
+    std::string cards;      // added to the small project, where they replace its own
+    std::string rain_file;  // the precipitation file rain.gag, when the cards name it
+    const char* message;
+  };
+  const absurd_case cases[] = {
+      {"TIMESTEP inf\n", "",
+       "Error: TIMESTEP inf in the project file small.prj is not a number of seconds.\n"},
+      {"TIMESTEP 1e15\n", "",
+       "Error: TIMESTEP 1e+15 s in the project file small.prj takes the run's last step past "
+       "9999-12-31 24:59, the latest date of the clock.\n"},
+      {"START_DATE 9999 12 31\nSTART_TIME 23 0\n", "",
+       "Error: TOT_TIME 120 minutes in the project file small.prj ends the run past 9999-12-31 "
+       "24:59, the latest date of the clock.\n"},
+      {"RAIN_DURATION 2000000000\n", "",
+       "Error: RAIN_DURATION 2000000000 minutes in the project file small.prj counts "
+       "12000000000 time steps of 10 s; a uniform rainfall counts at most 2147483647 steps.\n"},
+      {"RAIN_INTENSITY inf\n", "",
+       "Error: RAIN_INTENSITY inf in the project file small.prj is not a number of millimetres "
+       "per hour.\n"},
+      // Rainfall from a file of one gauge whose easting is no number.
+      {"PRECIP_FILE rain.gag\n",
+       "EVENT \"storm\"\nNRGAG 1\nNRPDS 2\nCOORD nan 400.0\n"
+       "GAGES 2005 3 14 6 30 10.0\nGAGES 2005 3 14 7 30 0.0\n",
+       "The coordinates of gage 1 of the EVENT titled:\n \"storm\"\nin the precipitation file "
+       "rain.gag read nan 400; a gauge stands at a finite easting and northing.\n"},
+  };
+  for (const absurd_case& ac : cases) {
+    SCOPED_TRACE(ac.cards);
+    temp_dir dir;
+    copy_small_case(dir);
+    write_file(dir.file("small.prj"), read_file(dir.file("small.prj")) + ac.cards);
+    if (!ac.rain_file.empty()) write_file(dir.file("rain.gag"), ac.rain_file);
+    const command_result run = run_command(torva_exe(), {"small.prj"});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_FALSE(faulted(run)) << run.err;
+    EXPECT_TRUE(contains(run.out, ac.message)) << run.out;
+    EXPECT_FALSE(contains(run.out, "Running....")) << run.out;
+    EXPECT_TRUE(contains(run.out, "Run time: ")) << run.out;
   }
 }
 

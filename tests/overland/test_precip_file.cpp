@@ -260,6 +260,14 @@ TEST_F(PrecipFile, FormatErrorsStopWithTheirMessages) {
        "Gage 1 of record 2 of the EVENT titled:\n bad one\nin the precipitation file rain.gag "
        "reads nan;"},
       {"gauge value infinite", head + "ACCUM 2001 1 1 0 0 inf\n", "reads inf;"},
+      // Gauge coordinates that are no place: the second gauge of the event is named.
+      {"gauge easting not a number",
+       "EVENT bad one\nNRGAG 2\nNRPDS 1\nCOORD 0 0\nCOORD nan 200\nRATES 2001 1 1 0 0 1 1\n",
+       "The coordinates of gage 2 of the EVENT titled:\n bad one\nin the precipitation file "
+       "rain.gag read nan 200; a gauge stands at a finite easting and northing.\n"},
+      {"gauge northing infinite", "EVENT bad one\nNRGAG 1\nNRPDS 1\nCOORD 10 -inf\n",
+       "The coordinates of gage 1 of the EVENT titled:\n bad one\nin the precipitation file "
+       "rain.gag read 10 -inf;"},
   };
   for (const error_case& c : cases) {
     SCOPED_TRACE(c.name);
