@@ -14,6 +14,7 @@
 #include "support/test_support.h"
 
 using torva_test::command_result;
+using torva_test::contains;
 using torva_test::file_exists;
 using torva_test::read_file;
 using torva_test::run_command;
@@ -24,10 +25,6 @@ using torva_test::write_file;
 namespace {
 
 const std::string small_case = std::string(TORVA_SOURCE_DIR) + "/tests/cases/small";
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // A run that ended in a memory or undefined-behaviour fault (reported by the sanitizers of a
 // checking build, which exit with status 1 as a fatal run does).

@@ -3,7 +3,9 @@
 // container, the R7 inflow table and the failures of the step.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "framework/core/error_state.h"
@@ -361,6 +363,137 @@ TEST_F(RunParameters, DerivedValuesAndNames) {
   EXPECT_DOUBLE_EQ(plain->transport.soil_depth_cm, 40.0);
   EXPECT_DOUBLE_EQ(plain->overland.uniform_retention, 0.0);
   EXPECT_EQ(plain->overland.ov_route_option, 2);  // OVERTYPE default of the reader
+}
+
+// Every card that names a file gives its own name, so that a name copied from the wrong card
+// shows in the field that received it. The cards that switch the copies on (explicit channels,
+// groundwater) come with them.
+TEST_F(RunParameters, EveryFileNameCardLandsInItsOwnField) {
+  // The name a card gives: its word in lower case and ".nm".
+  auto name_of = [](std::string card) {
+    for (char& ch : card) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return card + ".nm";
+  };
+  struct file_name_card {
+    const char* card;
+    char (run_file_names::*field)[1024];
+    const char* ending;  // appended to the card's name
+  };
+  const file_name_card run_files[] = {
+      {"ELEVATION", &run_file_names::elevation, ""},
+      {"WATERSHED_MASK", &run_file_names::watershed_mask, ""},
+      {"MOISTURE", &run_file_names::moisture, ""},
+      {"CONDUCTIVITY", &run_file_names::conductivity, ""},
+      {"CAPILLARY", &run_file_names::capillary, ""},
+      {"POROSITY", &run_file_names::porosity, ""},
+      {"PORE_INDEX", &run_file_names::pore_index, ""},
+      {"RESIDUAL_SAT", &run_file_names::residual_sat, ""},
+      {"ROUGHNESS", &run_file_names::roughness, ""},
+      {"PRECIP_FILE", &run_file_names::precip_file, ""},
+      {"LINKS", &run_file_names::links, ""},
+      {"NODES", &run_file_names::nodes, ""},
+      {"READ_CHAN_HOTSTART", &run_file_names::read_chan_depth, ""},
+      {"READ_CHAN_HOTSTART", &run_file_names::read_chan_discharge, ""},
+      {"WRITE_CHAN_HOTSTART", &run_file_names::write_chan_discharge, ".qht"},
+      {"WRITE_CHAN_HOTSTART", &run_file_names::write_chan_depth, ".dht"},
+      {"CHANNEL_INPUT", &run_file_names::channel_input, ""},
+      {"SECTION_TABLE", &run_file_names::section_table, ""},
+      {"SUMMARY", &run_file_names::summary, ""},
+      {"OUTLET_HYDRO", &run_file_names::outlet_hydro, ""},
+      {"SIG_OUTLET_HYDRO", &run_file_names::sig_outlet_hydro, ""},
+      {"LAKE_OUTPUT", &run_file_names::lake_output, ""},
+      {"VRO_HYDRO", &run_file_names::vro_hydro, ""},
+      {"STORAGE_CAPACITY", &run_file_names::storage_capacity, ""},
+      {"INTERCEPTION_COEFF", &run_file_names::interception_coeff, ""},
+      {"RETEN_DEPTH", &run_file_names::reten_depth, ""},
+      {"OUT_HYD_LOCATION", &run_file_names::out_hyd_location, ""},
+      {"OUT_DEP_LOCATION", &run_file_names::out_dep_location, ""},
+      {"OUT_CON_LOCATION", &run_file_names::out_con_location, ""},
+      {"OUT_MASS_LOCATION", &run_file_names::out_mass_location, ""},
+      {"CHAN_POINT_INPUT", &run_file_names::chan_point_input, ""},
+      {"OV_POINT_SOURCE", &run_file_names::ov_point_source, ""},
+      {"IN_THETA_LOCATION", &run_file_names::in_theta_location, ""},
+      {"OUT_THETA_LOCATION", &run_file_names::out_theta_location, ""},
+      {"CONTAM_MAP", &run_file_names::contam_map, ""},
+      {"IN_HYD_LOCATION", &run_file_names::in_hyd_location, ""},
+      {"IN_GWFLUX_LOCATION", &run_file_names::in_gwflux_location, ""},
+      {"OUT_GWFLUX_LOCATION", &run_file_names::out_gwflux_location, ""},
+      {"ALBEDO", &run_file_names::albedo, ""},
+      {"VHEIGHT", &run_file_names::vheight, ""},
+      {"TCOEFF", &run_file_names::tcoeff, ""},
+      {"CANOPY", &run_file_names::canopy, ""},
+      {"WILTING_POINT", &run_file_names::wilting_point, ""},
+      {"MATERIALS", &run_file_names::materials, ""},
+      {"SOIL_TYPE_MAP", &run_file_names::soil_type_map, ""},
+      {"SOIL_LAYER_INPUT_FILE", &run_file_names::soil_layer_input_file, ""},
+      {"MAPPING_TABLE", &run_file_names::mapping_table, ""},
+      {"ST_MAPPING_TABLE", &run_file_names::st_mapping_table, ""},
+      {"DIKE_MAP", &run_file_names::dike_map, ""},
+      {"LOWSPOT_FILE", &run_file_names::lowspot_file, ""},
+      {"OVERLAND_LAKE_MAP", &run_file_names::overland_lake_map, ""},
+      {"OVERLAND_LAKE_FILE", &run_file_names::overland_lake_file, ""},
+      {"STORM_SEWER", &run_file_names::storm_sewer, ""},
+      {"GRID_PIPE", &run_file_names::grid_pipe, ""},
+      {"SUPERLINK_JUNC_LOCATION", &run_file_names::superlink_junc_location, ""},
+      {"SUPERLINK_NODE_LOCATION", &run_file_names::superlink_node_location, ""},
+      {"SUPERLINK_JUNC_FLOW", &run_file_names::superlink_junc_flow, ""},
+      {"SUPERLINK_NODE_FLOW", &run_file_names::superlink_node_flow, ""},
+      {"HMET_SAMSON", &run_file_names::hmet_file, ""},
+      {"STREAM_CELL", &run_file_names::stream_cell, ""},
+      {"WATER_TABLE", &run_file_names::water_table, ""},
+      {"GW_POROSITY_MAP", &run_file_names::gw_porosity_map, ""},
+      {"GW_HYCOND_MAP", &run_file_names::gw_hycond_map, ""},
+      {"GW_FLUXBOUNDTABLE", &run_file_names::gw_fluxboundtable, ""},
+      {"GW_BOUNDFILE", &run_file_names::gw_boundfile, ""},
+      {"GW_OUTPUT", &run_file_names::gw_output, ""},
+      {"GW_WELL_LEVEL", &run_file_names::gw_well_level, ""},
+      {"OUT_WELL_LOCATION", &run_file_names::out_well_location, ""},
+      {"AQUIFER_BOTTOM", &run_file_names::aquifer_bottom, ""},
+      {"SACRAMENTO", &run_file_names::sacramento, ""},
+      {"FLOOD_GRID", &run_file_names::flood_grid, ""},
+      {"FLOOD_STREAM", &run_file_names::flood_stream, ""},
+      {"DAILY_OUTPUT", &run_file_names::daily_output, ""},
+  };
+  // The files exchanged with VOLP lie in its exchange folder.
+  struct exchange_card {
+    const char* card;
+    char (output_state::*field)[1024];
+  };
+  const exchange_card exchange_files[] = {
+      {"VOLP", &output_state::volp_exchange_file},
+      {"MOIST_TO_VOLP", &output_state::moist_to_volp_file},
+      {"KSAT_TO_VOLP", &output_state::ksat_to_volp_file},
+      {"ROUGH_TO_VOLP", &output_state::rough_to_volp_file},
+      {"POROS_TO_VOLP", &output_state::poros_to_volp_file},
+      {"EROSIVITY_TO_VOLP", &output_state::erosivity_to_volp_file},
+      {"CROP_FACT_TO_VOLP", &output_state::crop_fact_to_volp_file},
+      {"NET_EROSION_TO_VOLP", &output_state::net_erosion_to_volp_file},
+      {"MOIST_FROM_VOLP", &output_state::moist_from_volp_file},
+      {"KSAT_FROM_VOLP", &output_state::ksat_from_volp_file},
+      {"ROUGH_FROM_VOLP", &output_state::rough_from_volp_file},
+      {"EROSIVITY_FROM_VOLP", &output_state::erosivity_from_volp_file},
+      {"CROP_FACT_FROM_VOLP", &output_state::crop_fact_from_volp_file},
+      {"ET_DEMAND_FROM_VOLP", &output_state::et_demand_from_volp_file},
+  };
+
+  std::string cards = base_cards + "CHAN_EXPLIC\nGW_SIMULATION\n";
+  std::set<std::string> given;
+  auto give = [&](const std::string& card) {
+    if (given.insert(card).second) cards += card + " " + name_of(card) + "\n";
+  };
+  for (const file_name_card& f : run_files) give(f.card);
+  for (const exchange_card& f : exchange_files) give(f.card);
+  give("OPTIMIZE");
+  give("BOUND_TS");
+
+  std::unique_ptr<model_state> ms = read(cards);
+  ASSERT_EQ(run_error.error_code, 0);
+  for (const file_name_card& f : run_files)
+    EXPECT_EQ(std::string(ms->input.names.*f.field), name_of(f.card) + f.ending) << f.card;
+  for (const exchange_card& f : exchange_files)
+    EXPECT_EQ(std::string(ms->output.*f.field), "exchange/" + name_of(f.card)) << f.card;
+  EXPECT_EQ(std::string(ms->calibration.optimize_name), name_of("OPTIMIZE"));
+  EXPECT_EQ(std::string(ms->channel.bound_ts), name_of("BOUND_TS"));
 }
 
 TEST_F(RunParameters, MethodCardsSetTheirSchemeFlags) {
