@@ -147,4 +147,12 @@ struct overland_state {
   int olake_count = 0;                 // overland lakes 1..olake_count
   raw_array1d<lake_record> ov_lakes;   // per overland lake 1..olake_count
   double olake_event_start_vol = 0.0;  // m3: overland-lake water at the event start
+
+  // Faces and bed slopes, built once at start-up from the neighbour arrays.
+  // Per cell 1..cell_count: 1 when the right face carries flow (a right neighbour and, with
+  // dikes on, no dike on the cell's right side), else 0.
+  raw_array1d<unsigned char> ov_face_open_x;
+  raw_array1d<unsigned char> ov_face_open_y;  // per cell: the same for the lower face
+  raw_array1d<double> ov_slope_x;  // per cell 1..cell_count: bed slope towards the right (m/m)
+  raw_array1d<double> ov_slope_y;  // per cell: bed slope towards the neighbour below (m/m)
 };

@@ -6,8 +6,6 @@
 
 #include "framework/model_state.h"
 
-void build_cell_connectivity(model_state&) {}
-void compute_overland_slopes(model_state&) {}
 void start_precip_event(model_state&) {}
 void update_precip_record(model_state&) {}
 void apply_rainfall(model_state&) {}
