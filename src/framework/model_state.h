@@ -147,6 +147,12 @@ struct model_state {
   double lake_vol_initial = 0.0;  // m3: initial overland-lake water
   double gw_vol_initial = 0.0;    // m3: initial groundwater
 
+  // Weather and snow of the current step, read by the rainfall step.
+  double air_temp = 0.0;  // degrees C: air temperature of the current hydrometeorological record
+  int snow_present = 0;   // some cell holds snow (subsurface.swe)
+  raw_array1d<double> lake_constit_water;  // per channel lake 1..num_lakes: rain that fell on
+                                           // the lake, for channel constituent transport (m3)
+
   // One member record per subsystem.
   input_state input;
   overland_state overland;

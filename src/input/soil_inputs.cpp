@@ -563,7 +563,10 @@ void alloc_grid_arrays(model_state& ms) {
   if (n > 0) {
     a.dbl(ov.ov_depth, "ov_depth");
     a.dbl(ov.ov_depth_prev, "ov_depth_prev");
+    a.dbl(ov.ov_depth_change, "ov_depth_change");
+    a.dbl(ov.rain_cell, "rain_cell");
   }
+  if (ov.ov_point_source) a.dbl(ov.ov_point_rate, "ov_point_rate");
   a.integer(ov.belowcon, "belowcon");
   a.integer(ov.rightcon, "rightcon");
   a.integer(ov.abovecon, "abovecon");
@@ -662,6 +665,7 @@ void alloc_grid_arrays(model_state& ms) {
     a.dbl(ov.interception_storage, "interception_storage");
     a.dbl(ov.interception_capacity, "interception_capacity");
     a.dbl(ov.interception_coeff, "interception_coeff");
+    a.dbl(ov.net_rain_cell, "net_rain_cell");
   }
   if (ms.perennial_lakes) a.integer(ov.lake_num, "lake_num");
   if (ov.overland_lake_map) {

@@ -105,9 +105,31 @@ struct overland_state {
   raw_array1d<double> interception_storage;   // per cell: water held by the canopy (mm)
   raw_array1d<double> interception_capacity;  // per cell 1..cell_count: canopy storage (mm)
   raw_array1d<double> interception_coeff;     // per cell: rain share held once full (0..1)
-  raw_array1d<double> ov_roughness;           // per cell 1..cell_count: overland Manning n (> 0)
-  raw_array1d<double> ov_retention;           // per cell 1..cell_count: retention depth (m)
-  raw_array1d<int> boundary_type;             // per cell: overland boundary type, 0 none, 1..5
+
+  // Rainfall on the cells and the overland point sources.
+  raw_array1d<double> rain_cell;        // per cell 1..cell_count: gross rainfall intensity (mm/h)
+  raw_array1d<double> net_rain_cell;    // per cell: intensity below the canopy (mm/h)
+  raw_array1d<double> ov_depth_change;  // per cell: depth change of the routing scheme (m)
+  raw_array1d<double> ov_point_rate;    // per cell: overland point-source inflow (m3/s)
+  int uniform_rain_steps = 0;           // applications of uniform rain in the current event
+  int olake_changed = 0;                // the overland lakes took water since their last update
+  raw_array1d<double> lake_volume;      // per channel lake 1..num_lakes: water volume (m3)
+  // Rainfall totals (m3 unless said).
+  double total_precip_volume = 0.0;    // precipitation of the run, channel lakes included
+  double lake_precip_event = 0.0;      // rain on channel lakes in the current event
+  double lake_precip_volume = 0.0;     // rain on channel lakes in the run
+  double lake_rain_volume = 0.0;       // rain on channel lakes (lake balance)
+  double olake_volume_in = 0.0;        // rain booked to overland lakes
+  double interception_volume = 0.0;    // water held by the canopy in the run
+  double ov_point_volume_event = 0.0;  // overland point-source inflow of the current event
+  double ov_point_volume_total = 0.0;  // overland point-source inflow of the run
+  double rain_rate_sum = 0.0;          // mm/h: running sum of the cells' intensities
+  int rain_steps = 0;                  // overland steps with rain so far
+  int first_rain_pending = 1;          // no rain has fallen yet in the run
+  double first_rain_minutes = 0.0;     // min: elapsed time of the first rain
+  raw_array1d<double> ov_roughness;    // per cell 1..cell_count: overland Manning n (> 0)
+  raw_array1d<double> ov_retention;    // per cell 1..cell_count: retention depth (m)
+  raw_array1d<int> boundary_type;      // per cell: overland boundary type, 0 none, 1..5
   raw_array1d<double> boundary_value;  // per cell: value in force (first table value at start-up)
   raw_array1d<double> boundary_param;  // per cell: slope, stage (m) or series number (2nd value)
 

@@ -8,7 +8,5 @@
 
 void start_precip_event(model_state&) {}
 void update_precip_record(model_state&) {}
-void apply_rainfall(model_state&) {}
-void apply_overland_point_sources(model_state&) {}
 void overland_flow_step(model_state&) {}
 void overland_lake_step(model_state&) {}

@@ -1,0 +1,359 @@
+// Rainfall on the grid, called by the run driver at every pass of the time loop right after the
+// precipitation record: apply_rainfall puts the rain of each overland step on the cells (after
+// the canopy's share), on the lakes or on the snow store and books its volumes;
+// apply_overland_point_sources adds the overland point sources on the same schedule.
+#include "overland/rainfall.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "framework/core/error_state.h"
+#include "framework/model_state.h"
+#include "overland/overland_steps.h"
+
+namespace {
+
+// Blocks of rain_sum_block_cells cells are summed in passes of at most this many blocks, whose
+// partial sums live on the stack: the sums allocate nothing.
+constexpr int blocks_per_pass = 256;
+
+// Runs `body(first, last)` for the fixed blocks of cells 1..cell_count in parallel and adds the
+// partial results it returns with `add(total, part)` in block order.
+template <class Part, class Body, class Add>
+Part over_cell_blocks(int cell_count, const Body& body, const Add& add) {
+  Part total{};
+  Part parts[blocks_per_pass];
+  constexpr int pass_cells = rain_sum_block_cells * blocks_per_pass;
+  for (int pass_first = 1; pass_first <= cell_count; pass_first += pass_cells) {
+    const int pass_last = std::min(cell_count, pass_first + (pass_cells - 1));
+    const int blocks = (pass_last - pass_first) / rain_sum_block_cells + 1;
+#pragma omp parallel for schedule(static)
+    for (int b = 0; b < blocks; ++b) {
+      const int first = pass_first + b * rain_sum_block_cells;
+      parts[b] = body(first, std::min(pass_last, first + (rain_sum_block_cells - 1)));
+    }
+    for (int b = 0; b < blocks; ++b) add(total, parts[b]);
+  }
+  return total;
+}
+
+template <class T>
+std::span<T> cells(raw_array1d<T>& a) {
+  return {a.data(), a.element_count()};
+}
+
+template <class T>
+std::span<const T> cells_const(const raw_array1d<T>& a) {
+  return {a.data(), a.element_count()};
+}
+
+template <class T>
+bool has(const raw_array1d<T>& a, int i) {
+  return i >= 0 && i <= a.count() && !a.empty();
+}
+
+// True when the per-cell array holds cells 1..n.
+template <class T>
+bool holds_cells(const raw_array1d<T>& a, int n) {
+  return n <= 0 || (!a.empty() && a.count() >= n);
+}
+
+// A per-cell array the step needs was never made: the run cannot go on.
+bool missing_array(const char* name, int cell_count) {
+  stop_with_message("Error: the rainfall step has no array %s for the %d cells of the grid\n", name,
+                    cell_count);
+  return true;
+}
+
+bool due(double next, const model_state& ms) {
+  return std::fabs(next - ms.current_time) < ms.time_tolerance;
+}
+
+// Rain on channel lakes and on overland lakes, cell by cell in cell order: a channel lake's cell
+// gives its rain to the lake's volume and the lake totals (it is then no cell of the overland
+// plane); an overland lake's cell books its rain to its lake as well as to its own depth, which
+// rain_onto_cells adds.
+void book_lake_rain(model_state& ms, double dt) {
+  overland_state& ov = ms.overland;
+  const bool chan_lakes = ms.perennial_lakes && !ov.lake_num.empty();
+  const bool ov_lakes = ov.overland_lake_map && ov.olake_count > 0 && !ov.oland_lake_new.empty();
+  if (!chan_lakes && !ov_lakes) return;
+  const double area = ms.gridsize * ms.gridsize;
+  for (int c = 1; c <= ms.cell_count; ++c) {
+    const double volume = dt * ov.rain_cell[c] * area / 3.6e6;
+    const int chan_lake = chan_lakes && has(ov.lake_num, c) ? ov.lake_num[c] : 0;
+    if (chan_lake > 0) {
+      if (has(ov.lake_volume, chan_lake)) ov.lake_volume[chan_lake] += volume;
+      ov.lake_rain_volume += volume;
+      ov.lake_precip_volume += volume;
+      ov.lake_precip_event += volume;
+      ov.total_precip_volume += volume;
+      if (ms.transport.chan_con_trans && has(ms.lake_constit_water, chan_lake))
+        ms.lake_constit_water[chan_lake] += volume;
+      continue;
+    }
+    const int lake = ov_lakes && has(ov.oland_lake_new, c) ? ov.oland_lake_new[c] : 0;
+    if (lake > 0 && lake <= ov.olake_count && has(ov.ov_lakes, lake)) {
+      ov.ov_lakes[lake].rain_volume += volume;
+      ov.olake_volume_in += volume;
+      ov.olake_changed = 1;
+    }
+  }
+}
+
+// Green-Ampt with redistribution starts a fresh wetting front once per event on the moisture
+// the soil holds: the per-cell front state is cleared, in long-term runs the initial water
+// content comes from the upper soil zone (kept between the residual content and the porosity),
+// and the drainage and evapotranspiration depths of the gap go to their run totals.
+void restart_wetting_fronts(model_state& ms) {
+  subsurface_state& ss = ms.subsurface;
+  ss.inf_active = 1;
+  const double area = ms.gridsize * ms.gridsize;
+  for (int c = 1; c <= ms.cell_count; ++c) {
+    for (raw_array1d<int>* a : {&ss.iter_pond_1, &ss.iter_n, &ss.no_wat_prof, &ss.iter_i_less_k})
+      if (has(*a, c)) (*a)[c] = 0;
+    for (raw_array1d<double>* a : {&ss.redist_front_depth, &ss.inf_depth_cum, &ss.inf_depth_prev})
+      if (has(*a, c)) (*a)[c] = 0.0;
+    if (!has(ss.theta_init, c)) continue;
+    double& theta = ss.theta_init[c];
+    if (ms.long_term) {
+      const double phi = has(ss.porosity_cell, c) ? ss.porosity_cell[c] : 0.0;
+      const double thr = has(ss.residual_cell, c) ? ss.residual_cell[c] : 0.0;
+      const double unsat = has(ss.wt_depth_cm, c) ? ss.wt_depth_cm[c] : 0.0;
+      if (unsat > 1e-16) {
+        const double upper = std::min(unsat, ss.zone_depth_upper);
+        theta = (has(ss.zone_water_upper, c) ? ss.zone_water_upper[c] : 0.0) / upper;
+      } else {
+        theta = phi;
+      }
+      if (theta < thr || theta > phi)
+        printf("cell: %d  thi: %lf  thr: %lf   phi: %lf\n", c, theta, thr, phi);
+      if (theta < thr) {
+        theta = thr + 0.01;
+        printf(
+            "Problem initializing inf_redist in main loop, thi<thr at grid cell %d, increasing "
+            "it to %lf\n",
+            c, theta);
+      } else if (theta > phi) {
+        theta = phi - 0.01;
+        printf(
+            "Problem initializing inf_redist in main loop, thi>phi at grid cell %d, decreasing "
+            "it to %lf\n",
+            c, theta);
+      }
+    }
+    if (!ss.gw_simulation && has(ss.recharge_inc, c)) {
+      ss.recharge_volume += ss.recharge_inc[c] * area / 100.0;
+      ss.recharge_inc[c] = 0.0;
+    }
+    if (has(ss.et_cum_cell, c)) {
+      ss.et_cell_volume += ss.et_cum_cell[c] * area / 100.0;
+      ss.et_cum_cell[c] = 0.0;
+    }
+    if (has(ss.redist_front_theta, c)) ss.redist_front_theta[c] = theta;
+    if (has(ss.surf_moist, c)) ss.surf_moist[c] = theta;
+  }
+}
+
+}  // namespace
+
+double interception_season_factor(int seasonal_rs, double latitude, int month) {
+  if (seasonal_rs != 1 || month < 1 || month > 12) return 1.0;
+  //                               Jan  Feb  Mar  Apr  May  Jun  Jul  Aug  Sep  Oct  Nov  Dec
+  constexpr double south[] = {4.0, 4.0, 4.0, 2.5, 1.0, 1.0, 1.0, 1.0, 1.0, 2.5, 4.0, 4.0};
+  constexpr double north[] = {4.0, 4.0, 4.0, 4.0, 3.0, 2.0, 1.0, 1.0, 1.0, 2.5, 4.0, 4.0};
+  return latitude < 37.0 ? south[month - 1] : north[month - 1];
+}
+
+void rain_interception(int cell_count, double dt, std::span<const double> capacity,
+                       std::span<const double> coeff, std::span<const double> gross,
+                       std::span<double> net, std::span<double> used, double& interception_volume,
+                       double dx, int month, int seasonal_rs, double latitude, int perennial_lakes,
+                       std::span<const int> lake_mask) {
+  const double f = interception_season_factor(seasonal_rs, latitude, month);
+  const bool lakes = perennial_lakes != 0 && !lake_mask.empty();
+  const double area = dx * dx;
+  const auto block = [&](int first, int last) {
+    double held_volume = 0.0;
+    for (int i = first; i <= last; ++i) {
+      const double p = gross[i];
+      if (p < 0.0) {
+        net[i] = 0.0;
+        continue;
+      }
+      if (lakes && lake_mask[i] >= 1) {
+        net[i] = p;
+        continue;
+      }
+      const double storage = capacity[i] / f;
+      const double k = coeff[i] / f;
+      const double room = std::max(storage - used[i], 0.0);
+      const double step_depth = p * dt / 3600.0;  // mm
+      double held = 0.0;
+      if (room > step_depth) {
+        net[i] = 0.0;
+        held = step_depth;
+      } else {
+        // The storage fills in this step (or is full): what the canopy withholds is the room
+        // left plus the share k of the rain beyond it, so that the ground gets the rest.
+        const double through = room > 0.0 ? (step_depth - room) * 3600.0 / dt : p;
+        net[i] = through * (1.0 - k);
+        held = room + k * (step_depth - room);
+      }
+      used[i] += held;
+      held_volume += held * area / 1000.0;
+    }
+    return held_volume;
+  };
+  interception_volume += over_cell_blocks<double>(
+      cell_count, block, [](double& total, double part) { total += part; });
+}
+
+rain_cells_result rain_onto_cells(const rain_cells_views& v) {
+  const bool lakes = !v.chan_lake.empty();
+  const double area = v.dx * v.dx;
+  const auto block = [&](int first, int last) {
+    rain_cells_result part;
+    for (int i = first; i <= last; ++i) {
+      if (lakes && v.chan_lake[i] > 0) {
+        v.depth_change[i] = 0.0;
+        continue;
+      }
+      const double intensity = v.intensity[i];
+      part.volume += area * intensity * v.dt / 3.6e6;
+      part.rate_sum += intensity;
+      const double step_depth = v.dt * intensity / 3.6e6;  // m
+      if (v.snowing) {
+        v.swe[i] += step_depth;
+        ++part.snow_cells;
+      } else {
+        v.depth[i] += step_depth;
+        if (std::isnan(v.depth[i]) && part.nan_cell == 0) part.nan_cell = i;
+      }
+      v.depth_change[i] = 0.0;
+    }
+    return part;
+  };
+  return over_cell_blocks<rain_cells_result>(
+      v.cell_count, block, [](rain_cells_result& total, const rain_cells_result& part) {
+        total.volume += part.volume;
+        total.rate_sum += part.rate_sum;
+        if (total.nan_cell == 0) total.nan_cell = part.nan_cell;
+        total.snow_cells += part.snow_cells;
+      });
+}
+
+double point_sources_onto_cells(int cell_count, double dt, double dx, std::span<const double> rate,
+                                std::span<double> depth) {
+  const double area = dx * dx;
+  const auto block = [&](int first, int last) {
+    double volume = 0.0;
+    for (int i = first; i <= last; ++i) {
+      depth[i] += dt * rate[i] / area;
+      volume += dt * rate[i];
+    }
+    return volume;
+  };
+  return over_cell_blocks<double>(cell_count, block,
+                                  [](double& total, double part) { total += part; });
+}
+
+void apply_rainfall(model_state& ms) {
+  overland_state& ov = ms.overland;
+  if (!due(ms.ov_clock.next, ms) || ov.rain_event_state != 1) return;
+  const double dt = (ms.current_time - ms.ov_clock.last) * 86400.0;
+  const double dx = ms.gridsize;
+  const int n = ms.cell_count;
+  if (!holds_cells(ov.rain_cell, n) && missing_array("rain_cell", n)) return;
+  if (!holds_cells(ov.ov_depth, n) && missing_array("ov_depth", n)) return;
+  if (!holds_cells(ov.ov_depth_change, n) && missing_array("ov_depth_change", n)) return;
+  const bool chan_lakes = ms.perennial_lakes && !ov.lake_num.empty();
+  if (chan_lakes && !holds_cells(ov.lake_num, n) && missing_array("lake_num", n)) return;
+
+  if (ov.uniform_rain) ov.uniform_rain_steps += 1;
+
+  if (ov.interception_on) {
+    if (!holds_cells(ov.interception_capacity, n) && missing_array("interception_capacity", n))
+      return;
+    if (!holds_cells(ov.interception_coeff, n) && missing_array("interception_coeff", n)) return;
+    if (!holds_cells(ov.interception_storage, n) && missing_array("interception_storage", n))
+      return;
+    if (!holds_cells(ov.net_rain_cell, n) && missing_array("net_rain_cell", n)) return;
+    rain_interception(n, dt, cells_const(ov.interception_capacity),
+                      cells_const(ov.interception_coeff), cells_const(ov.rain_cell),
+                      cells(ov.net_rain_cell), cells(ov.interception_storage),
+                      ov.interception_volume, dx, ms.cur_month, ms.subsurface.seasonal_rs,
+                      ms.latitude, ms.perennial_lakes, cells_const(ov.lake_num));
+  }
+
+  if (ov.overland_lake_map && ov.olake_count > 0) {
+    for (int lake = 1; lake <= ov.olake_count && has(ov.ov_lakes, lake); ++lake)
+      ov.ov_lakes[lake].rain_volume = 0.0;
+  }
+  book_lake_rain(ms, dt);
+
+  // Below freezing, a long-term run stores the precipitation as snow.
+  const bool snowing = ms.long_term && ms.air_temp < 0.0;
+  if (snowing && !holds_cells(ms.subsurface.swe, n) && missing_array("swe", n)) return;
+  rain_cells_views v;
+  v.cell_count = n;
+  v.dt = dt;
+  v.dx = dx;
+  v.intensity = ov.interception_on ? cells_const(ov.net_rain_cell) : cells_const(ov.rain_cell);
+  if (chan_lakes) v.chan_lake = cells_const(ov.lake_num);
+  v.depth = cells(ov.ov_depth);
+  v.depth_change = cells(ov.ov_depth_change);
+  v.swe = cells(ms.subsurface.swe);
+  v.snowing = snowing;
+  const rain_cells_result rain = rain_onto_cells(v);
+  if (rain.nan_cell != 0) {
+    stop_with_message(
+        "A non-real number for water depth has been detected for overland cell %d after "
+        "applying rainfall\n",
+        rain.nan_cell);
+    return;
+  }
+  ms.event_rain_vol += rain.volume;
+  ov.total_precip_volume += rain.volume;
+  ov.rain_rate_sum += rain.rate_sum;
+  if (rain.snow_cells > 0) ms.snow_present = 1;
+
+  if (ov.rain_rate_sum > 0.0) {
+    ov.rain_steps += 1;
+    if (ov.first_rain_pending) {
+      ov.first_rain_pending = 0;
+      ov.first_rain_minutes = ms.elapsed_minutes;
+    }
+  }
+  // Snow melts only in long-term runs with hydrometeorological data, which stop at start-up
+  // while the snowmelt process is not part of the model: snow_present stays as it is here.
+}
+
+void apply_overland_point_sources(model_state& ms) {
+  overland_state& ov = ms.overland;
+  const process_clock& copy = ms.transport.ov_con_clock;
+  if (!ms.transport.ov_con_trans || !ov.ov_point_source) return;
+  if (!(copy.next - ms.current_time < ms.time_tolerance)) return;
+  const double dt = (ms.current_time - copy.last) * 86400.0;
+  const int n = ms.cell_count;
+  if (!holds_cells(ov.ov_point_rate, n) && missing_array("ov_point_rate", n)) return;
+  if (!holds_cells(ov.ov_depth, n) && missing_array("ov_depth", n)) return;
+
+  const double volume = point_sources_onto_cells(n, dt, ms.gridsize, cells_const(ov.ov_point_rate),
+                                                 cells(ov.ov_depth));
+  ov.ov_point_volume_event += volume;
+  ov.ov_point_volume_total += volume;
+
+  // Overland flow and infiltration are due no later than one overland interval from now.
+  const double now = ms.current_time;
+  const double soon = now + ms.ov_clock.interval_days;
+  for (process_clock* clock : {&ms.ov_clock, &ms.infil_clock}) {
+    if (clock->next > soon) {
+      clock->next = soon;
+      if (clock->last > now) clock->last = now;
+    }
+  }
+
+  if (ms.subsurface.inf_redist == 1 && !ms.subsurface.inf_active) restart_wetting_fronts(ms);
+}
