@@ -17,4 +17,6 @@ void finish_event_balance(model_state& ms);                       // time loop 2
 void write_series_outputs(model_state& ms);                       // time loop 29
 void write_output_maps(model_state& ms);                          // time loop 30
 void write_run_summary(model_state& ms);                          // end of a normal run
+// Tells every analyzer of the run that a precipitation event has started (time loop 2).
+void notify_analyzers_event_start(model_state& ms);
 void read_theta_locations(model_state& ms);  // start-up, by the input-reading driver

@@ -161,6 +161,22 @@ struct overland_state {
   int precip_event_count = 0;                // events met in the precipitation file in this run
   raw_array1d<int> torva_to_precip;          // per cell 1..cell_count: radar cell index
 
+  // Gauge rainfall on the grid: the nearest-gauge table, the gauges of the current event and
+  // its progress through its records (the per-cell intensities are rain_cell).
+  raw_array1d<int> nearest;          // per cell 1..cell_count: nearest gauge, 1..gauge count
+  raw_array1d<double> gauge_east;    // per gauge 1..precip_gage_count: x of the event's gauges
+  raw_array1d<double> gauge_north;   // per gauge 1..precip_gage_count: y of the event's gauges
+  raw_array1d<double> gauge_record;  // per gauge 1..precip_gage_count: value of the record being
+                                     // applied (mm/h)
+  int precip_record = 1;             // next record of the event to apply, 1..precip_record_count
+  double precip_next_time = 0.0;     // Julian days: time of the next record to apply
+  double precip_last_time = 0.0;     // Julian days: time the last record was applied
+  double event_rain_start = 0.0;     // Julian days: the event's first record
+  double event_rain_end = 0.0;       // Julian days: the event's last record
+  int precip_events_read = 0;        // precipitation events started in this run
+  int rain_active = 0;               // rain of the current event may be falling
+  int ov_end_checks_off = 0;         // the end-of-rain checks wait: records are still to come
+
   // Embankment low spots.
   int num_lowspots = 0;                  // low spots 1..num_lowspots read from the LOWSPOT_FILE
   raw_array1d<lowspot_record> lowspots;  // per low spot 1..num_lowspots, slot 0 unused

@@ -6,7 +6,5 @@
 
 #include "framework/model_state.h"
 
-void start_precip_event(model_state&) {}
-void update_precip_record(model_state&) {}
 void overland_flow_step(model_state&) {}
 void overland_lake_step(model_state&) {}

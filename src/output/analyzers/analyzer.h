@@ -7,11 +7,12 @@ struct model_state;
 
 // Event bits handed to the analyzers.
 enum analyzer_event : int {
-  analyzer_step_done = 1,     // a pass of the time loop is done
-  analyzer_event_ended = 4,   // a precipitation event has ended
-  analyzer_startup_done = 8,  // start-up is complete
-  analyzer_normal_end = 16,   // the run ended normally
-  analyzer_error_end = 32,    // the run ended after an error
+  analyzer_step_done = 1,      // a pass of the time loop is done
+  analyzer_event_started = 2,  // a precipitation event has started
+  analyzer_event_ended = 4,    // a precipitation event has ended
+  analyzer_startup_done = 8,   // start-up is complete
+  analyzer_normal_end = 16,    // the run ended normally
+  analyzer_error_end = 32,     // the run ended after an error
 };
 
 class analyzer {
