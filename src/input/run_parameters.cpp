@@ -598,7 +598,7 @@ void copy_output_switches(model_state& ms) {
   out.hyd_location_on = c.in_hyd_location_given;
   out.gwflux_location_on = c.in_gwflux_location_given;
   out.dep_location_on = c.out_dep_location_given;
-  out.ov_point_source = c.ov_point_source_given;
+  ms.overland.ov_point_source = c.ov_point_source_given;
   out.sig_outlet_hydro = c.sig_outlet_hydro_given;
   out.lake_output = c.lake_output_given;
   out.sourcefile = c.sourcefile_given;

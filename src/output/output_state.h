@@ -69,7 +69,6 @@ struct output_state {
   int dep_location_on = 0;             // OUT_DEP_LOCATION: depths at locations
   int out_con_location_on = 0;         // OUT_CON_LOCATION: concentrations at locations
   int out_mass_location_on = 0;        // OUT_MASS_LOCATION: masses at locations
-  int ov_point_source = 0;             // OV_POINT_SOURCE: overland point sources
   int sig_outlet_hydro = 0;            // SIG_OUTLET_HYDRO: outlet hydrograph of significant flows
   int lake_output = 0;                 // LAKE_OUTPUT: lake stages and volumes written
   int sourcefile = 0;                  // SOURCEFILE given

@@ -175,8 +175,10 @@ double precip_interval_seconds(const int* first, const int* next) {
          next[4] * 60.0;
 }
 
-void precip_depths_to_rates(guarded_array2d<double>& values, int gauge_count, int record_count,
-                            const rain_event_record* records, bool accumulated) {
+int precip_depths_to_rates(guarded_array2d<double>& values, int gauge_count, int record_count,
+                           const rain_event_record* records, bool accumulated) {
+  for (int k = 1; k < record_count; ++k)
+    if (precip_interval_seconds(records[k].value, records[k + 1].value) <= 0.0) return k;
   for (int k = 1; k < record_count; ++k) {
     const double seconds = precip_interval_seconds(records[k].value, records[k + 1].value);
     if (seconds > 86400.0) printf("WARNING: you have a long delta t in your precip file\n");
@@ -187,6 +189,7 @@ void precip_depths_to_rates(guarded_array2d<double>& values, int gauge_count, in
       row[k] = accumulated ? (row[k + 1] - row[k]) / hours : row[k + 1] / hours;
     }
   }
+  return 0;
 }
 
 void precip_idw_parallel(double dx, const raw_array2d<int>& index_map, int gauge_count,
@@ -330,9 +333,20 @@ void start_precip_event(model_state& ms) {
   if (!take_event(ms, tev_search, tev_event)) return;
 
   // 6. Depths per interval, or cumulative depths, become intensities.
-  if (ov.precip_gages || ov.precip_accum)
-    precip_depths_to_rates(ov.precip_values, ov.precip_gage_count, ov.precip_record_count,
-                           ov.rain_events, ov.precip_accum != 0);
+  if (ov.precip_gages || ov.precip_accum) {
+    const int same_time =
+        precip_depths_to_rates(ov.precip_values, ov.precip_gage_count, ov.precip_record_count,
+                               ov.rain_events, ov.precip_accum != 0);
+    if (same_time > 0) {
+      const int* d = ov.rain_events[same_time].value;
+      stop_with_message(
+          "Error: records %d and %d of the event entitled:\n   %s\nin the precipitation file %s "
+          "are both dated %d/%d/%d %d:%02d; a depth needs an interval of time to fall in.\n",
+          same_time, same_time + 1, ov.precip_event_title.c_str(), ms.input.names.precip_file, d[1],
+          d[2], d[0], d[3], d[4]);
+      return;
+    }
+  }
 
   // 7. The gauges of the event; with nearest-gauge rainfall, each cell's nearest gauge.
   if (!copy_gauges(ms)) return;
@@ -353,7 +367,9 @@ void update_precip_record(model_state& ms) {
   overland_state& ov = ms.overland;
 
   // 1. The next record of the precipitation file, at its time.
-  if (ov.precip_file_on && std::fabs(ms.current_time - ov.precip_next_time) < ms.time_tolerance &&
+  // A record whose time falls between two steps is applied at the first step after it, so that
+  // an event whose record times are not multiples of the time step still moves on to its end.
+  if (ov.precip_file_on && ms.current_time > ov.precip_next_time - ms.time_tolerance &&
       ov.precip_record < ov.precip_record_count) {
     if (ov.precip_radar == 2) {
       refuse_radar_event(ms);

@@ -23,9 +23,11 @@ double precip_interval_seconds(const int* first, const int* next);
 // record_count - 1, becomes the rain of the interval from record k to record k + 1 per hour of
 // it; the last record keeps its value. values[g][k] for gauges 1..gauge_count, records[k].value
 // the date of record k. Prints "WARNING: you have a long delta t in your precip file\n" once for
-// each interval longer than a day.
-void precip_depths_to_rates(guarded_array2d<double>& values, int gauge_count, int record_count,
-                            const rain_event_record* records, bool accumulated);
+// each interval longer than a day. Two records at the same time leave no time to spread a depth
+// over: nothing is converted and the number of the first of them is returned (0 when every
+// interval has a length).
+int precip_depths_to_rates(guarded_array2d<double>& values, int gauge_count, int record_count,
+                           const rain_event_record* records, bool accumulated);
 
 // Inverse-distance-squared weighting of the gauge values over every watershed cell of the grid
 // (index_map[row][col] > 0). Cell centres lie at west + (col - 0.5) dx, north - (row - 0.5) dx.

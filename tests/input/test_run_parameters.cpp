@@ -363,6 +363,10 @@ TEST_F(RunParameters, DerivedValuesAndNames) {
   EXPECT_DOUBLE_EQ(plain->transport.soil_depth_cm, 40.0);
   EXPECT_DOUBLE_EQ(plain->overland.uniform_retention, 0.0);
   EXPECT_EQ(plain->overland.ov_route_option, 2);  // OVERTYPE default of the reader
+
+  // The overland point-source card switches on the point sources the overland steps apply.
+  EXPECT_EQ(plain->overland.ov_point_source, 0);
+  EXPECT_EQ(read(base_cards + "OV_POINT_SOURCE sources.txt\n")->overland.ov_point_source, 1);
 }
 
 // Every card that names a file gives its own name, so that a name copied from the wrong card

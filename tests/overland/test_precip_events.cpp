@@ -395,6 +395,13 @@ TEST_F(PrecipEvents, FailuresStopTheRunWithTheirMessages) {
        true,
        "Failure to identify closest raingauge in find_neighbor\n"
        "check rain gage data file, particularly gage coordinates\n"},
+      {"two depth records at the same time",
+       "EVENT e\nNRGAG 1\nNRPDS 3\nCOORD 5 95\n"
+       "GAGES 2005 3 14 6 30 1.0\nGAGES 2005 3 14 6 40 2.0\nGAGES 2005 3 14 6 40 3.0\n",
+       false,
+       "Error: records 2 and 3 of the event entitled:\n   e\nin the precipitation file rain.gag "
+       "are "
+       "both dated 3/14/2005 6:40; a depth needs an interval of time to fall in.\n"},
       {"radar event", "EVENT e\nNRGAG files\nNRPDS 1\nRADAR 2005 3 14 6 30 grid.asc\n", false,
        "Error: radar precipitation (the RADAR card of the precipitation file rain.gag) is not "
        "supported by this version.\n"},
@@ -413,6 +420,27 @@ TEST_F(PrecipEvents, FailuresStopTheRunWithTheirMessages) {
     EXPECT_TRUE(contains(out_, c.message)) << out_;
     EXPECT_EQ(run_error.error_fatal, 1) << out_;
   }
+}
+
+TEST_F(PrecipEvents, RecordTimesBetweenStepsApplyAtTheFirstStepAfterThem) {
+  // Steps of 7 minutes; GAGES records at 6:30, 6:40, 6:50 and 7:00: 1.0 mm falls from 6:30 to
+  // 6:40 (6 mm/h) and 2.0 mm from 6:40 to 6:50 (12 mm/h); the last record's depth is never
+  // applied. The 6:40 record falls between the steps of 6:37 and 6:44 and is applied at 6:44;
+  // the 6:50 record, applied at 6:51, ends the rain.
+  rain_file(
+      "EVENT e\nNRGAG 1\nNRPDS 4\nCOORD 5 95\n"
+      "GAGES 2005 3 14 6 30 0.0\nGAGES 2005 3 14 6 40 1.0\nGAGES 2005 3 14 6 50 2.0\n"
+      "GAGES 2005 3 14 7 0 3.0\n");
+  begin({jd(2005, 3, 14, 6, 30)}, 420.0);
+  model_state& ms = *ms_;
+  const double expected[] = {6.0, 6.0, 12.0, 0.0, 0.0};  // at 6:30, 6:37, 6:44, 6:51, 6:58
+  for (double rain : expected) {
+    const double minute = (ms.current_time - jd(2005, 3, 14, 6, 30)) * 1440.0;
+    pass();
+    EXPECT_DOUBLE_EQ(ms.overland.rain_cell[1], rain) << "minute " << minute;
+  }
+  EXPECT_EQ(ms.overland.rain_event_state, 0) << out_;
+  EXPECT_EQ(run_error.error_fatal, 0) << out_;
 }
 
 TEST_F(PrecipEvents, AFileWithoutTheFirstEventSaysSoAndHasNoFurtherEvent) {
