@@ -119,7 +119,7 @@ struct overland_state {
   double lake_precip_event = 0.0;      // rain on channel lakes in the current event
   double lake_precip_volume = 0.0;     // rain on channel lakes in the run
   double lake_rain_volume = 0.0;       // rain on channel lakes (lake balance)
-  double olake_volume_in = 0.0;        // rain booked to overland lakes
+  double olake_volume_in = 0.0;        // water the lake step took into overland lakes
   double interception_volume = 0.0;    // water held by the canopy in the run
   double ov_point_volume_event = 0.0;  // overland point-source inflow of the current event
   double ov_point_volume_total = 0.0;  // overland point-source inflow of the run
@@ -159,7 +159,8 @@ struct overland_state {
                                              // repeats the last name
   std::string precip_event_title;            // rest of the EVENT line, at most 255 characters
   int precip_event_count = 0;                // events met in the precipitation file in this run
-  raw_array1d<int> torva_to_precip;          // per cell 1..cell_count: radar cell index
+  raw_array1d<int> torva_to_precip;          // per cell 1..cell_count: its radar cell's index
+                                             // in radar_grid.values, 1..rows*cols
 
   // Gauge rainfall on the grid: the nearest-gauge table, the gauges of the current event and
   // its progress through its records (the per-cell intensities are rain_cell).

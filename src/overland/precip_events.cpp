@@ -13,6 +13,7 @@
 #include "output/output_steps.h"
 #include "overland/overland_steps.h"
 #include "overland/precip_file.h"
+#include "overland/radar.h"
 
 namespace {
 
@@ -27,6 +28,11 @@ double squared(double v) {
 double record_time(const rain_event_record& record) {
   const int* d = record.value;
   return julian_from_date(d[0], d[1], d[2], d[3], d[4], 0.0);
+}
+
+// Records the file gave the current event: a RATES event counts one more than it read.
+int records_read(const overland_state& ov) {
+  return ov.precip_rates ? ov.precip_record_count - 1 : ov.precip_record_count;
 }
 
 std::span<double> cells_of(raw_array1d<double>& a) {
@@ -78,12 +84,48 @@ bool copy_gauges(model_state& ms) {
   return true;
 }
 
-// A radar event cannot be put on the grid by this version: the run stops at its start.
-void refuse_radar_event(model_state& ms) {
-  stop_with_message(
-      "Error: radar precipitation (the RADAR card of the precipitation file %s) is not supported "
-      "by this version.\n",
-      ms.input.names.precip_file);
+// Maps the cells of the grid to the radar cells of the event's first radar file. False when the
+// run stops (message printed, code reported).
+bool map_radar_event(model_state& ms) {
+  overland_state& ov = ms.overland;
+  if (!sized(ov.torva_to_precip, ms.cell_count, "torva_to_precip")) return false;
+  radar_grid_record& radar = ov.radar_grid;
+  // The model grid the frames fall on.
+  radar.model_west = ms.map_west;
+  radar.model_north = ms.map_north;
+  radar.model_cell_size = ms.gridsize;
+  radar.model_rows = ms.rows;
+  radar.model_cols = ms.cols;
+  radar.model_cell_count = ms.cell_count;
+  const char* first = ov.radar_filenames.size() > 1 ? ov.radar_filenames[1].c_str() : "";
+  return map_radar_cells(first, radar, ms.index_map,
+                         {ov.torva_to_precip.data(), ov.torva_to_precip.element_count()}) == 0;
+}
+
+// Reads the frame of record k and puts it on the cells. False when the run stops: a frame that
+// cannot be read is an error naming its file, so the previous frame never falls again as if it
+// were the new one.
+bool apply_radar_frame(model_state& ms, int k) {
+  overland_state& ov = ms.overland;
+  const std::size_t at = static_cast<std::size_t>(k);
+  const char* name = at < ov.radar_filenames.size() ? ov.radar_filenames[at].c_str() : "";
+  printf("Reading radar precip file %s.\n", name);
+  std::string problem;
+  if (read_radar_precip(name, ov.radar_grid, problem) != 0) {
+    stop_with_message(
+        "Error: the radar file %s of record %d of the event entitled:\n   %s\nin the "
+        "precipitation file %s cannot be read: %s.\n",
+        name, k, ov.precip_event_title.c_str(), ms.input.names.precip_file, problem.c_str());
+    return false;
+  }
+  if (ov.torva_to_precip.count() < ms.cell_count ||
+      report_radar_peak(ov.radar_grid,
+                        {ov.torva_to_precip.data(), ov.torva_to_precip.element_count()},
+                        cells_of(ov.rain_cell), ms.cell_count) != 0) {
+    stop_with_message("Error: the cells of the grid are not mapped to the radar file %s.\n", name);
+    return false;
+  }
+  return true;
 }
 
 void print_event_start(model_state& ms, bool tev_search) {
@@ -132,9 +174,8 @@ void no_further_event(model_state& ms) {
 // The event just read becomes the current one. False when the run stops.
 bool take_event(model_state& ms, bool tev_search, int tev_event) {
   overland_state& ov = ms.overland;
-  const int records = ov.precip_record_count;
   // A RATES event counts one record more than it read: its last record's time ends the rain.
-  const int read = ov.precip_rates ? records - 1 : records;
+  const int read = records_read(ov);
   ov.event_rain_start = record_time(ov.rain_events[1]);
   ov.precip_next_time = ov.event_rain_start;
   ov.event_rain_end = record_time(ov.rain_events[read >= 1 ? read : 1]);
@@ -146,10 +187,7 @@ bool take_event(model_state& ms, bool tev_search, int tev_event) {
   ms.event_ended = 0;
   const int next = ms.event_number + 1;
   ms.next_event_time = next >= 1 && next <= max_precip_events ? ms.event_start_jday[next] : 0.0;
-  if (ov.precip_radar == 2) {
-    refuse_radar_event(ms);
-    return false;
-  }
+  if (ov.precip_radar == 2) return map_radar_event(ms);
   if (ov.precip_gage_count < 1) {
     stop_with_message(
         "Error: the event entitled:\n   %s\nin the precipitation file %s has no gauge (NRGAG "
@@ -163,16 +201,10 @@ bool take_event(model_state& ms, bool tev_search, int tev_event) {
 }  // namespace
 
 double precip_interval_seconds(const int* first, const int* next) {
-  const int day_change = next[2] - first[2];
-  const int hours = next[3] - first[3];
-  const int minutes = next[4] - first[4];
-  if (day_change == 0) return hours * 3600.0 + minutes * 60.0;
-  if (day_change > 0) return (hours + 24) * 3600.0 + minutes * 60.0;
-  set_february_days(first[0]);
-  const int month = first[1] >= 1 && first[1] <= 12 ? first[1] : 1;
-  const int days_left = month_days[month] - first[2] + next[2];
-  return days_left * 86400.0 - first[3] * 3600.0 - first[4] * 60.0 + next[3] * 3600.0 +
-         next[4] * 60.0;
+  const double days = julian_from_date(next[0], next[1], next[2], next[3], next[4], 0.0) -
+                      julian_from_date(first[0], first[1], first[2], first[3], first[4], 0.0);
+  // Whole seconds: the Julian times carry rounding in their last digits.
+  return std::round(days * 86400.0);
 }
 
 int precip_depths_to_rates(guarded_array2d<double>& values, int gauge_count, int record_count,
@@ -371,14 +403,11 @@ void update_precip_record(model_state& ms) {
   // an event whose record times are not multiples of the time step still moves on to its end.
   if (ov.precip_file_on && ms.current_time > ov.precip_next_time - ms.time_tolerance &&
       ov.precip_record < ov.precip_record_count) {
-    if (ov.precip_radar == 2) {
-      refuse_radar_event(ms);
-      return;
-    }
     if (!rain_cells_ready(ms)) return;
+    if (ov.precip_radar == 2 && !apply_radar_frame(ms, ov.precip_record)) return;
     const int gauges = ov.precip_gage_count;
     const int k = ov.precip_record;
-    if (gauges >= 1 && ov.gauge_record.count() >= gauges) {
+    if (ov.precip_radar != 2 && gauges >= 1 && ov.gauge_record.count() >= gauges) {
       for (int g = 1; g <= gauges; ++g) {
         const double* row = ov.precip_values[g];
         ov.gauge_record[g] = row != nullptr ? row[k] : 0.0;
@@ -395,7 +424,10 @@ void update_precip_record(model_state& ms) {
     }
     ov.precip_record += 1;
     ov.precip_last_time = ms.current_time;
-    if (ov.precip_record >= 1 && ov.precip_record <= max_rain_records)
+    // The next record's time; past the last record read there is none (a RATES event ends its
+    // rain at its last record's time), and the time of the last record stays.
+    if (ov.precip_record >= 1 && ov.precip_record <= records_read(ov) &&
+        ov.precip_record <= max_rain_records)
       ov.precip_next_time = record_time(ov.rain_events[ov.precip_record]);
 
     // 2. The last record's time ends the event's rain.

@@ -1,8 +1,9 @@
 // Precipitation events on the grid: the start of each event of the precipitation file (its
 // records read and turned into intensities, the nearest-gauge table built), the per-record
-// update of the per-cell rainfall intensity rain_cell, and uniform rainfall. The run driver
-// calls start_precip_event and update_precip_record (declared in overland_steps.h) in the time
-// loop; the gauge kernels below work on plain arrays and are unit-tested alone.
+// update of the per-cell rainfall intensity rain_cell from the gauges or the radar frames, and
+// uniform rainfall. The run driver calls start_precip_event and update_precip_record (declared in
+// overland_steps.h) in the time loop; the gauge kernels below work on plain arrays and are
+// unit-tested alone.
 #pragma once
 
 #include <span>
@@ -11,11 +12,9 @@
 #include "framework/core/raw_arrays.h"
 #include "overland/overland_state.h"
 
-// Length in seconds of the interval from one precipitation record to the next, from their dates
-// (year, month, day, hour, minute). Within a day: the hour and minute differences. A later day
-// of the month counts as the next day, however many days lie between. An earlier day of the
-// month (the month changed) counts the rest of the first record's month, February of 29 days in
-// a year divisible by 4.
+// Length in seconds of the interval from one precipitation record to the next, from the Julian
+// times of their dates (year, month, day, hour, minute), to the whole second: records days or
+// months apart give their whole interval.
 double precip_interval_seconds(const int* first, const int* next);
 
 // Turns the values of a GAGES event (depth in mm that fell up to the next record) or an ACCUM

@@ -71,19 +71,21 @@ bool due(double next, const model_state& ms) {
 }
 
 // Rain on channel lakes and on overland lakes, cell by cell in cell order: a channel lake's cell
-// gives its rain to the lake's volume and the lake totals (it is then no cell of the overland
-// plane); an overland lake's cell books its rain to its lake as well as to its own depth, which
-// rain_onto_cells adds.
-void book_lake_rain(model_state& ms, double dt) {
+// gives its gross rain to the lake's volume and the lake totals (it is then no cell of the
+// overland plane); an overland lake's cell gives the rain that reaches the ground (`intensity`)
+// to its lake's volume change of the step, which the lake step takes into the lake's volume and
+// its inflow total, and to nothing else: the cell's depth stays as it is (rain_onto_cells), so
+// the rain is booked once.
+void book_lake_rain(model_state& ms, double dt, std::span<const double> intensity) {
   overland_state& ov = ms.overland;
   const bool chan_lakes = ms.perennial_lakes && !ov.lake_num.empty();
   const bool ov_lakes = ov.overland_lake_map && ov.olake_count > 0 && !ov.oland_lake_new.empty();
   if (!chan_lakes && !ov_lakes) return;
   const double area = ms.gridsize * ms.gridsize;
   for (int c = 1; c <= ms.cell_count; ++c) {
-    const double volume = dt * ov.rain_cell[c] * area / 3.6e6;
     const int chan_lake = chan_lakes && has(ov.lake_num, c) ? ov.lake_num[c] : 0;
     if (chan_lake > 0) {
+      const double volume = dt * ov.rain_cell[c] * area / 3.6e6;
       if (has(ov.lake_volume, chan_lake)) ov.lake_volume[chan_lake] += volume;
       ov.lake_rain_volume += volume;
       ov.lake_precip_volume += volume;
@@ -95,8 +97,7 @@ void book_lake_rain(model_state& ms, double dt) {
     }
     const int lake = ov_lakes && has(ov.oland_lake_new, c) ? ov.oland_lake_new[c] : 0;
     if (lake > 0 && lake <= ov.olake_count && has(ov.ov_lakes, lake)) {
-      ov.ov_lakes[lake].rain_volume += volume;
-      ov.olake_volume_in += volume;
+      ov.ov_lakes[lake].rain_volume += dt * intensity[c] * area / 3.6e6;
       ov.olake_changed = 1;
     }
   }
@@ -212,6 +213,7 @@ void rain_interception(int cell_count, double dt, std::span<const double> capaci
 
 rain_cells_result rain_onto_cells(const rain_cells_views& v) {
   const bool lakes = !v.chan_lake.empty();
+  const bool ov_lakes = !v.ov_lake.empty();
   const double area = v.dx * v.dx;
   const auto block = [&](int first, int last) {
     rain_cells_result part;
@@ -223,6 +225,10 @@ rain_cells_result rain_onto_cells(const rain_cells_views& v) {
       const double intensity = v.intensity[i];
       part.volume += area * intensity * v.dt / 3.6e6;
       part.rate_sum += intensity;
+      if (ov_lakes && v.ov_lake[i] > 0) {
+        v.depth_change[i] = 0.0;
+        continue;
+      }
       const double step_depth = v.dt * intensity / 3.6e6;  // m
       if (v.snowing) {
         v.swe[i] += step_depth;
@@ -270,6 +276,8 @@ void apply_rainfall(model_state& ms) {
   if (!holds_cells(ov.ov_depth_change, n) && missing_array("ov_depth_change", n)) return;
   const bool chan_lakes = ms.perennial_lakes && !ov.lake_num.empty();
   if (chan_lakes && !holds_cells(ov.lake_num, n) && missing_array("lake_num", n)) return;
+  const bool ov_lakes = ov.overland_lake_map && ov.olake_count > 0 && !ov.oland_lake_new.empty();
+  if (ov_lakes && !holds_cells(ov.oland_lake_new, n) && missing_array("oland_lake_new", n)) return;
 
   if (ov.uniform_rain) ov.uniform_rain_steps += 1;
 
@@ -291,7 +299,9 @@ void apply_rainfall(model_state& ms) {
     for (int lake = 1; lake <= ov.olake_count && has(ov.ov_lakes, lake); ++lake)
       ov.ov_lakes[lake].rain_volume = 0.0;
   }
-  book_lake_rain(ms, dt);
+  const std::span<const double> ground =
+      ov.interception_on ? cells_const(ov.net_rain_cell) : cells_const(ov.rain_cell);
+  book_lake_rain(ms, dt, ground);
 
   // Below freezing, a long-term run stores the precipitation as snow.
   const bool snowing = ms.long_term && ms.air_temp < 0.0;
@@ -300,8 +310,9 @@ void apply_rainfall(model_state& ms) {
   v.cell_count = n;
   v.dt = dt;
   v.dx = dx;
-  v.intensity = ov.interception_on ? cells_const(ov.net_rain_cell) : cells_const(ov.rain_cell);
+  v.intensity = ground;
   if (chan_lakes) v.chan_lake = cells_const(ov.lake_num);
+  if (ov_lakes) v.ov_lake = cells_const(ov.oland_lake_new);
   v.depth = cells(ov.ov_depth);
   v.depth_change = cells(ov.ov_depth_change);
   v.swe = cells(ms.subsurface.swe);

@@ -43,6 +43,7 @@ struct rain_cells_views {
   double dx = 0.0;                    // m: cell side
   std::span<const double> intensity;  // per cell: rain reaching the ground (mm/h)
   std::span<const int> chan_lake;     // per cell: channel lake number, 0 none; empty: no lakes
+  std::span<const int> ov_lake;       // per cell: overland lake number, 0 none; empty: none
   std::span<double> depth;            // per cell: overland depth (m), in/out
   std::span<double> depth_change;     // per cell: routing depth change (m), cleared
   std::span<double> swe;              // per cell: snow water equivalent (m); used when snowing
@@ -51,16 +52,17 @@ struct rain_cells_views {
 
 // What one step of rain booked.
 struct rain_cells_result {
-  double volume = 0.0;    // m3: rain of the cells outside channel lakes
+  double volume = 0.0;    // m3: rain of the cells outside channel lakes (overland lakes included)
   double rate_sum = 0.0;  // mm/h: sum of those cells' intensities
   int nan_cell = 0;       // lowest cell whose depth is no number after the rain, 0 none
   int snow_cells = 0;     // cells that took snow instead of rain
 };
 
 // Puts one step of rain on the cells outside channel lakes: each cell's depth grows by
-// dt x intensity / 3.6e6 m, or, when snowing, its snow water equivalent does instead; every
-// cell's depth change is cleared. Parallel over the cells; the volume and the intensity sum are
-// formed over fixed blocks of cells.
+// dt x intensity / 3.6e6 m, or, when snowing, its snow water equivalent does instead; a cell of
+// an overland lake counts its rain in the volume but keeps its depth, the rain being its lake's
+// (the caller books it there); every cell's depth change is cleared. Parallel over the cells; the
+// volume and the intensity sum are formed over fixed blocks of cells.
 rain_cells_result rain_onto_cells(const rain_cells_views& v);
 
 // Adds the overland point sources of one step to the depths: depth[i] += dt x rate[i] / dx^2

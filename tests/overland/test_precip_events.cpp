@@ -63,6 +63,8 @@ TEST(PrecipKernels, InverseDistanceWeightingMatchesAHandComputation) {
   const idw_case cases[] = {
       // d1 = 30, d2 = 40: (10/900 + 20/1600) / (1/900 + 1/1600) = (160 + 180) / (16 + 9).
       {"two gauges weighted", {0, 5, 45}, {0, 125, 95}, {0, 10, 20}, 340.0 / 25.0},
+      // Two gauges 30 m from the centre, north and east of it: the mean of their values.
+      {"two gauges at equal distance", {0, 5, 35}, {0, 125, 95}, {0, 10, 20}, 15.0},
       // A gauge exactly dx away is weighted, not taken: d1 = 10, d2 = 30.
       {"gauge at exactly dx", {0, 5, 5}, {0, 105, 65}, {0, 10, 20}, (90.0 + 20.0) / (9.0 + 1.0)},
       // Both gauges within dx: the lower-numbered one gives the value, though the other is on
@@ -174,7 +176,7 @@ TEST(PrecipKernels, OneAndEightThreadsGiveTheSameIntensities) {
     }
 }
 
-TEST(PrecipKernels, RecordIntervalsFollowTheCalendarOfTheFirstRecord) {
+TEST(PrecipKernels, RecordIntervalsComeFromTheJulianTimesOfTheRecords) {
   struct interval_case {
     const char* what;
     int first[5], next[5];
@@ -183,11 +185,16 @@ TEST(PrecipKernels, RecordIntervalsFollowTheCalendarOfTheFirstRecord) {
   const interval_case cases[] = {
       {"same day", {2005, 3, 14, 6, 30}, {2005, 3, 14, 7, 0}, 1800.0},
       {"over midnight", {2005, 3, 14, 23, 0}, {2005, 3, 15, 1, 0}, 7200.0},
-      // A day of the month three days on still counts as the next day.
-      {"three days on", {2005, 3, 1, 6, 0}, {2005, 3, 4, 6, 0}, 86400.0},
+      // Records days apart are their whole interval apart, not a day and the hours.
+      {"three days on", {2005, 3, 1, 6, 0}, {2005, 3, 4, 6, 0}, 3 * 86400.0},
+      {"three days and 90 minutes on", {2005, 3, 1, 6, 0}, {2005, 3, 4, 7, 30}, 264600.0},
       {"month change", {2005, 1, 31, 23, 0}, {2005, 2, 1, 1, 0}, 7200.0},
       {"end of February, leap year", {2004, 2, 28, 12, 0}, {2004, 3, 1, 12, 0}, 172800.0},
       {"end of February", {2005, 2, 28, 12, 0}, {2005, 3, 1, 12, 0}, 86400.0},
+      // 1900 was no leap year: its February has 28 days.
+      {"end of February 1900", {1900, 2, 28, 12, 0}, {1900, 3, 1, 12, 0}, 86400.0},
+      {"two months on", {2005, 1, 15, 0, 0}, {2005, 3, 15, 0, 0}, 59 * 86400.0},
+      {"new year", {2004, 12, 31, 23, 30}, {2005, 1, 1, 0, 15}, 2700.0},
   };
   for (const interval_case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -298,6 +305,9 @@ TEST_F(PrecipEvents, EventsStartAtTheirTimeRainUntilTheirLastRecordAndTheFileThe
   EXPECT_DOUBLE_EQ(ms.event_start_time, jd(2005, 3, 14, 8, 0));
   EXPECT_EQ(ms.event_active, 1);
   EXPECT_EQ(ov.precip_events_read, 3);
+  // The RATES event read two records: no record time past them is taken (the table's third
+  // entry still holds the first event's 6:50), its last record's time stays the next one.
+  EXPECT_DOUBLE_EQ(ov.precip_next_time, jd(2005, 3, 14, 8, 10));
 }
 
 TEST_F(PrecipEvents, GaugeDepthsAndAccumulationsBecomeIntensities) {
@@ -334,12 +344,12 @@ TEST_F(PrecipEvents, GaugeDepthsAndAccumulationsBecomeIntensities) {
        2,
        {5.0, 5.0},
        false},
-      // Two days on count as one day and an hour: 25 hours, longer than a day.
+      // Two days and an hour: 49 hours, longer than a day.
       {"GAGES two days apart",
-       "GAGES 2005 3 1 6 0 0.0\nGAGES 2005 3 3 7 0 50.0\n",
+       "GAGES 2005 3 1 6 0 0.0\nGAGES 2005 3 3 7 0 49.0\n",
        2,
        2,
-       {2.0, 50.0},
+       {1.0, 49.0},
        true},
   };
   for (const convert_case& c : cases) {
@@ -402,23 +412,105 @@ TEST_F(PrecipEvents, FailuresStopTheRunWithTheirMessages) {
        "Error: records 2 and 3 of the event entitled:\n   e\nin the precipitation file rain.gag "
        "are "
        "both dated 3/14/2005 6:40; a depth needs an interval of time to fall in.\n"},
-      {"radar event", "EVENT e\nNRGAG files\nNRPDS 1\nRADAR 2005 3 14 6 30 grid.asc\n", false,
-       "Error: radar precipitation (the RADAR card of the precipitation file rain.gag) is not "
-       "supported by this version.\n"},
   };
   for (const failure_case& c : cases) {
     SCOPED_TRACE(c.what);
     SetUp();
     process_state_.reset();
     out_.clear();
-    write_file(dir_.file("grid.asc"),
-               "ncols 2\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 10\nNODATA_value -9\n"
-               "0 0\n0 0\n");
     rain_file(c.file);
     begin({jd(2005, 3, 14, 6, 30)}, 60.0, c.nearest);
     pass();
     EXPECT_TRUE(contains(out_, c.message)) << out_;
     EXPECT_EQ(run_error.error_fatal, 1) << out_;
+  }
+}
+
+// A radar grid file over the fixture's grid (2 x 2 cells of 10 m, north edge 100, west edge 0):
+// the same cells, values in inches per hour.
+std::string radar_frame(const std::string& values, int cols = 2) {
+  return "ncols " + std::to_string(cols) +
+         "\nnrows 2\nxllcorner 0\nyllcorner 80\ncellsize 10\nNODATA_value -9\n" + values;
+}
+
+TEST_F(PrecipEvents, RadarEventsRainEachFrameOnEveryCellFromItsRecordTime) {
+  // Four records ten minutes apart: like the records of gauge depths, the last record only
+  // closes the event and the third record's time ends the rain. The first two frames rain for
+  // ten minutes each; the third is read at 6:50 as the rain ends.
+  write_file(dir_.file("f1.asc"), radar_frame("1 2\n3 0.5\n"));
+  write_file(dir_.file("f2.asc"), radar_frame("0.1 -9\n0 0.4\n"));
+  write_file(dir_.file("f3.asc"), radar_frame("9 9\n9 9\n"));
+  write_file(dir_.file("f4.asc"), radar_frame("9 9\n9 9\n"));
+  rain_file("EVENT radar\nNRGAG files\nNRPDS 4\nRADAR 2005 3 14 6 30 " + dir_.file("f1.asc") +
+            "\nRADAR 2005 3 14 6 40 " + dir_.file("f2.asc") + "\nRADAR 2005 3 14 6 50 " +
+            dir_.file("f3.asc") + "\nRADAR 2005 3 14 7 0 " + dir_.file("f4.asc") + "\n");
+  begin({jd(2005, 3, 14, 6, 30)}, 60.0);
+  model_state& ms = *ms_;
+  const overland_state& ov = ms.overland;
+  auto rain = [&ov] {
+    return std::vector<double>(ov.rain_cell.data() + 1, ov.rain_cell.data() + 5);
+  };
+  const std::vector<double> first{25.4, 50.8, 76.2, 12.7};  // row by row, x 25.4
+  const std::vector<double> second{2.54, 0.0, 0.0, 0.4 * 25.4};
+  for (int minute = 0; minute < 20; ++minute) {
+    pass();
+    ASSERT_EQ(run_error.error_fatal, 0) << out_;
+    EXPECT_EQ(ov.rain_event_state, 1) << minute;
+    const std::vector<double>& frame = minute < 10 ? first : second;
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(rain()[i], frame[i], 1e-12) << minute << " " << i;
+  }
+  pass();  // 6:50
+  EXPECT_EQ(ov.rain_event_state, 0);
+  EXPECT_EQ(rain(), std::vector<double>(4, 0.0));
+  EXPECT_TRUE(contains(out_, "Reading radar precip file " + dir_.file("f1.asc") + ".\n")) << out_;
+  EXPECT_TRUE(contains(out_, "Reading radar precip file " + dir_.file("f2.asc") + ".\n")) << out_;
+  EXPECT_TRUE(contains(out_, "Reading radar precip file " + dir_.file("f3.asc") + ".\n")) << out_;
+  EXPECT_FALSE(contains(out_, "Reading radar precip file " + dir_.file("f4.asc"))) << out_;
+  EXPECT_TRUE(contains(out_, "Peak rainfall applied to watershed: 76.200000 mm/hr\n")) << out_;
+  EXPECT_DOUBLE_EQ(ov.event_rain_start, jd(2005, 3, 14, 6, 30));
+  EXPECT_DOUBLE_EQ(ov.event_rain_end, jd(2005, 3, 14, 7, 0));
+}
+
+// A frame that cannot be read when its time comes stops the run with a message naming its
+// file; the cells are not given the previous frame again.
+TEST_F(PrecipEvents, ARadarFrameThatCannotBeReadStopsTheRunNamingItsFile) {
+  const struct {
+    const char* what;
+    std::string second;  // the second frame's file at its time; empty: removed
+    std::string problem;
+  } cases[] = {
+      {"removed", "", "cannot be read: the file cannot be opened.\n"},
+      {"another grid", radar_frame("1 1 1\n1 1 1\n", 3),
+       "cannot be read: its grid (3 columns, 2 rows"},
+      {"a value short", radar_frame("1 1\n1\n"),
+       "cannot be read: the file holds 3 values for the 4 cells"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    process_state_.reset();
+    out_.clear();
+    const std::string f2 = dir_.file("f2.asc");
+    write_file(dir_.file("f1.asc"), radar_frame("1 1\n1 1\n"));
+    write_file(f2, radar_frame("2 2\n2 2\n"));
+    rain_file("EVENT radar\nNRGAG files\nNRPDS 3\nRADAR 2005 3 14 6 30 " + dir_.file("f1.asc") +
+              "\nRADAR 2005 3 14 6 31 " + f2 + "\nRADAR 2005 3 14 6 32 " + f2 + "\n");
+    begin({jd(2005, 3, 14, 6, 30)}, 60.0);
+    pass();
+    ASSERT_EQ(run_error.error_fatal, 0) << out_;
+    EXPECT_DOUBLE_EQ(ms_->overland.rain_cell[1], 25.4);
+    remove(f2.c_str());
+    if (!c.second.empty()) write_file(f2, c.second);
+    ms_->overland.rain_cell[1] = -1.0;
+    pass();
+    EXPECT_EQ(run_error.error_fatal, 1) << out_;
+    EXPECT_TRUE(contains(out_, "Error: the radar file " + f2 +
+                                   " of record 2 of the event entitled:\n   radar\nin the "
+                                   "precipitation file rain.gag " +
+                                   c.problem))
+        << out_;
+    EXPECT_EQ(ms_->overland.precip_record, 2);
+    EXPECT_NE(ms_->overland.rain_cell[1], 25.4);
   }
 }
 

@@ -240,12 +240,15 @@ TEST_F(RainfallStep, LakeCellsBookTheirRainToTheirLakes) {
   EXPECT_CLOSE(ms.lake_constit_water[2], 3.0 + v2);
   for (double total : {ov.lake_rain_volume, ov.lake_precip_volume, ov.lake_precip_event})
     EXPECT_CLOSE(total, v2);
-  // The overland lake's cell gets the rain both in its lake and on its own depth.
+  // The overland lake's rain is booked once: to its lake's volume change of the step (which the
+  // lake step takes into the lake's volume and inflow total), not to the cell's depth as well.
   EXPECT_CLOSE(ov.ov_lakes[1].rain_volume, v3);
-  EXPECT_CLOSE(ov.olake_volume_in, v3);
+  EXPECT_EQ(ov.olake_volume_in, 0.0);
   EXPECT_EQ(ov.olake_changed, 1);
-  EXPECT_CLOSE(ov.ov_depth[3], 0.5 + depth_of(36.0));
-  // The event's rain is that of the overland plane; the run's precipitation has the lake's too.
+  EXPECT_EQ(ov.ov_depth[3], 0.5);
+  EXPECT_EQ(ov.ov_depth_change[3], 0.0);
+  // The event's rain is that of the overland plane and its lakes; the run's precipitation has the
+  // channel lake's too.
   EXPECT_CLOSE(ms.event_rain_vol, (10.0 + 36.0 + 20.0) * 0.015);
   EXPECT_CLOSE(ov.total_precip_volume, (10.0 + 36.0 + 20.0) * 0.015 + v2);
   EXPECT_EQ(ov.rain_rate_sum, 66.0);
@@ -300,6 +303,29 @@ TEST_F(RainfallStep, TheCanopyTakesItsShareBeforeTheGround) {
   EXPECT_CLOSE(ms.event_rain_vol, (18.0 + 14.0) * 0.015);
   EXPECT_CLOSE(ov.rain_rate_sum, 32.0);
   EXPECT_CLOSE(ov.interception_volume, (10.0 / 60.0 + 0.3 + 0.1) * 0.9);
+}
+
+// Under a canopy, the rain an overland lake's cell books to its lake is what passes the canopy,
+// the same the event's volume counts: canopy, lake and event volume account for the rain once.
+TEST_F(RainfallStep, AnOverlandLakeUnderTheCanopyTakesTheRainThatPassesIt) {
+  model_state& ms = *ms_;
+  overland_state& ov = ms.overland;
+  ov.interception_on = 1;
+  fill(ov.interception_capacity, {0.0, 0.0, 0.0, 0.0});
+  fill(ov.interception_coeff, {0.0, 0.0, 0.5, 0.0});
+  fill(ov.interception_storage, {0.0, 0.0, 0.0, 0.0});
+  fill(ov.net_rain_cell, {0.0, 0.0, 0.0, 0.0});
+  ov.overland_lake_map = 1;
+  ov.olake_count = 1;
+  fill(ov.oland_lake_new, {0, 0, 1, 0});
+  ASSERT_TRUE(ov.ov_lakes.allocate(1));
+  apply_rainfall(ms);
+  // Cell 3: half of 36 mm/h passes the canopy, 18 mm/h for 60 s on 900 m2.
+  EXPECT_CLOSE(ov.ov_lakes[1].rain_volume, 18.0 * 0.015);
+  EXPECT_EQ(ov.ov_depth[3], 0.5);
+  EXPECT_CLOSE(ov.interception_volume, 0.3 * 0.9);
+  EXPECT_CLOSE(ms.event_rain_vol, (10.0 + 18.0 + 20.0) * 0.015);
+  EXPECT_CLOSE(ov.interception_volume + ms.event_rain_vol, (10.0 + 36.0 + 20.0) * 0.015);
 }
 
 TEST_F(RainfallStep, ADepthThatIsNoNumberStopsTheRun) {
