@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "framework/core/error_state.h"
+#include "framework/core/julian_time.h"
 #include "framework/model_state.h"
 #include "framework/run_driver.h"
 #include "support/test_support.h"
@@ -378,6 +379,84 @@ TEST(SmallCase, TheUniformStormReachesTheCellsWithItsRainVolume) {
   EXPECT_NEAR(runs[0].cell_water, storm, 1e-7 * storm);
   EXPECT_EQ(runs[1].rain_volume, runs[0].rain_volume);
   EXPECT_EQ(runs[1].cell_water, runs[0].cell_water);
+}
+
+// What the in-process run of the rain-file example left when it ended.
+struct rain_file_outcome {
+  double rain_volume = -1.0;  // m3: the event's rain volume
+  double cell_water = -1.0;   // m3: the water on the cells, summed in cell order
+  double rain_start = 0.0;    // Julian days: the event's first record
+  double rain_end = 0.0;      // Julian days: the event's last record
+  int steps = -1;             // passes of the time loop
+  int events = -1;            // events started
+};
+rain_file_outcome rain_file_run;  // filled by the run's last step
+
+// The rain-file example: two gauges give 20 mm/h from 6:30 to 7:00 and 10 mm/h from 7:00 to
+// 7:10 (RATES, the last record's time ending the rain) on the 108 cells of 30 m of the small
+// watershed, run in this process with an overland step that only keeps its schedule, so that the
+// water stays where it fell. The run takes its 120 minutes in steps of 10 s; the event starts
+// and ends at its first and last record. A step's rain is the intensity in force at its end (the
+// record due at a step is applied before that step's rain), so the step that ends at 7:00 rains
+// 10 mm/h and the one that ends at 7:10 nothing: the file's (20 x 0.5 + 10 / 6) mm less one step
+// of 20 mm/h, 11.6111 mm on 108 x 900 m2, 1128.6 m3, is the event's rain volume and the water on
+// the cells; 1 and 8 threads give the same bits.
+TEST(RainFileCase, TheTwoGaugeEventRainsTheVolumeOfItsFileBetweenItsRecords) {
+  torva_test::process_state_guard guard;
+  const std::string example = std::string(TORVA_SOURCE_DIR) + "/examples/rain_file";
+  run_steps steps = default_run_steps();
+  int replaced = 0;
+  for (loop_step& step : steps.time_loop) {
+    if (std::string(step.name) != "overland_flow_step") continue;
+    step.fn = [](model_state& ms) {
+      process_clock& clock = ms.ov_clock;
+      if (std::fabs(clock.next - ms.current_time) >= ms.time_tolerance) return;
+      clock.last = ms.current_time;
+      clock.next = ms.current_time + clock.interval_days;
+    };
+    ++replaced;
+  }
+  ASSERT_EQ(replaced, 1);
+  steps.write_run_summary = [](model_state& ms) {
+    rain_file_outcome& o = rain_file_run;
+    o.rain_volume = ms.event_rain_vol;
+    o.cell_water = 0.0;
+    for (int c = 1; c <= ms.cell_count; ++c)
+      o.cell_water += ms.overland.ov_depth[c] * ms.gridsize * ms.gridsize;
+    o.rain_start = ms.overland.event_rain_start;
+    o.rain_end = ms.overland.event_rain_end;
+    o.steps = ms.step_number;
+    o.events = ms.event_number;
+  };
+
+  rain_file_outcome runs[2];
+  const int threads[2] = {1, 8};
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(threads[i]);
+    temp_dir dir;
+    for (const char* name : {"rain_file.prj", "small_mask.asc", "small_elev.asc", "rain.gag"})
+      write_file(dir.file(name), read_file(example + "/" + name));
+    omp_set_num_threads(threads[i]);
+    rain_file_run = {};
+    stdout_capture capture;
+    run_project("rain_file.prj", nullptr, steps);
+    const std::string out = capture.stop();
+    EXPECT_EQ(run_error.error_fatal, 0) << out;
+    EXPECT_TRUE(contains(out, "Precip. file contains 1 events, simulating first event only\n"))
+        << out;
+    EXPECT_TRUE(contains(out, "reading precip data from file: rain.gag\n")) << out;
+    runs[i] = rain_file_run;
+  }
+  const double storm = (20.0 * 0.5 + 10.0 / 6.0 - 20.0 * 10.0 / 3600.0) / 1000.0 * 108 * 900.0;
+  EXPECT_NEAR(runs[0].rain_volume, storm, 1e-7 * storm);
+  EXPECT_NEAR(runs[0].cell_water, storm, 1e-7 * storm);
+  EXPECT_EQ(runs[0].steps, 120 * 6);
+  EXPECT_EQ(runs[0].events, 1);
+  EXPECT_DOUBLE_EQ(runs[0].rain_start, julian_from_date(2005, 3, 14, 6, 30, 0.0));
+  EXPECT_DOUBLE_EQ(runs[0].rain_end, julian_from_date(2005, 3, 14, 7, 10, 0.0));
+  EXPECT_EQ(runs[1].rain_volume, runs[0].rain_volume);
+  EXPECT_EQ(runs[1].cell_water, runs[0].cell_water);
+  EXPECT_EQ(runs[1].steps, runs[0].steps);
 }
 
 }  // namespace

@@ -412,6 +412,10 @@ TEST_F(PrecipEvents, FailuresStopTheRunWithTheirMessages) {
        "Error: records 2 and 3 of the event entitled:\n   e\nin the precipitation file rain.gag "
        "are "
        "both dated 3/14/2005 6:40; a depth needs an interval of time to fall in.\n"},
+      {"an event of no gauge",
+       "EVENT e\nNRGAG 0\nNRPDS 2\nGAGES 2005 3 14 6 30\nGAGES 2005 3 14 6 40\n", false,
+       "Error: the event entitled:\n   e\nin the precipitation file rain.gag has no gauge (NRGAG "
+       "0); an event of gauge records needs at least one gauge.\n"},
   };
   for (const failure_case& c : cases) {
     SCOPED_TRACE(c.what);
