@@ -177,6 +177,12 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.subsurface.gw_simulation != 0 && ms.subsurface.gw_well_level_on != 0;
      }},
+    {"OVERTYPE", "overland routing by the ADE schemes (\"ade\", \"ade-pc\", or no OVERTYPE card)",
+     [](const model_state& ms) { return ms.overland.ov_route_option != 1; }},
+    {"OV_BOUNDARY", "overland boundary cells",
+     [](const model_state& ms) { return ms.overland.ov_boundary != 0; }},
+    {"OVERLAND_LAKE_MAP", "overland lakes",
+     [](const model_state& ms) { return ms.overland.overland_lake_map != 0; }},
     {"CHAN_EXPLIC or DIFFUSIVE_WAVE", "explicit channel routing with its channel input file",
      [](const model_state& ms) { return ms.channel.chan_explic != 0; }},
     {"STORM_SEWER", "the storm-sewer pipe network",

@@ -11,6 +11,7 @@
 #include "framework/core/console.h"
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
+#include "overland/overland_flow.h"
 #include "overland/overland_steps.h"
 
 namespace {
@@ -297,4 +298,5 @@ void compute_overland_slopes(model_state& ms) {
   }
   compute_bed_slopes(n, ms.gridsize, ms.cell_elev, ov.rightcon, ov.belowcon, ov.ov_slope_x,
                      ov.ov_slope_y);
+  overland_flow_setup(ms);
 }

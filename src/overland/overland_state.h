@@ -66,6 +66,14 @@ struct lowspot_record {
   double flow;       // m3/s: discharge over the low spot last computed by the embankment flow
 };
 
+// The explicit overland scheme's memory from one overland step to the next, kept for one run.
+struct explicit_scheme_memory {
+  int sweep_flag = 0;          // toggled at every routed step; 1: lower faces before right faces
+  double reduced_step = 0.0;   // s: the last reduced sub-step
+  int reduced_calls_left = 0;  // routed steps still to start with reduced_step
+  int reset_pending = 0;       // a step started with reduced_step; the next full one says so
+};
+
 struct overland_state {
   raw_array1d<int> rightcon;          // per cell 1..cell_count: right neighbour's cell, 0 none
   raw_array1d<int> belowcon;          // per cell: neighbour below, 0 none
@@ -194,4 +202,20 @@ struct overland_state {
   raw_array1d<unsigned char> ov_face_open_y;  // per cell: the same for the lower face
   raw_array1d<double> ov_slope_x;  // per cell 1..cell_count: bed slope towards the right (m/m)
   raw_array1d<double> ov_slope_y;  // per cell: bed slope towards the neighbour below (m/m)
+
+  // Overland routing: face discharges, the scheme's work arrays (allocated once per run at
+  // start-up by overland_flow_setup) and the step's outlet bookkeeping.
+  raw_array1d<double> ov_flux_x;  // per cell 1..cell_count: discharge across the right face,
+                                  // positive to the right (m3/s between steps; m2/s while routing)
+  raw_array1d<double> ov_flux_y;  // per cell: the same across the lower face, positive downwards
+  raw_array1d<double> ov_saved_depth;      // per cell: depths at the start of the routed step (m)
+  raw_array1d<double> ov_flow_power;       // per cell: (depth - retention)^(5/3), 0 when not above
+                                           // the retention depth (m^(5/3)), once per sub-step
+  explicit_scheme_memory explicit_memory;  // the explicit scheme's reduced step and sweep order
+  int ov_any_depth = 0;                    // some counted cell holds more than 1e-16 m
+  int ov_any_flux = 0;           // some counted cell has a face discharge above 1e-16 m3/s
+  double ov_step_outflow = 0.0;  // outlet outflow of the last overland step: m3, turned into
+                                 // m3/s when there is no channel routing
+  double ov_out_volume = 0.0;    // m3: overland water drained at the outlet in the run
+  double ov_out_volume_b = 0.0;  // m3: the same, a second total for the balances
 };

@@ -396,7 +396,7 @@ TEST_F(RunDriver, ModelStepsRunAProjectStepByStepToItsEndTime) {
   torva_test::write_file(
       dir_.file("p.prj"),
       "TORVAPROJECT\nROWS 2\nCOLS 3\nGRIDSIZE 30\nTIMESTEP 60\nTOT_TIME 5\nHYD_FREQ 1\n"
-      "OUTROW 2\nOUTCOL 3\nOUTSLOPE 0.01\nMANNING_N 0.05\nSTART_DATE 2005 3 14\n"
+      "OUTROW 2\nOUTCOL 3\nOUTSLOPE 0.01\nMANNING_N 0.05\nOVERTYPE explicit\nSTART_DATE 2005 3 14\n"
       "START_TIME 6 30\nPRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 3\n"
       "WATERSHED_MASK mask.asc\nELEVATION elev.asc\nSUMMARY sum.out\nOUTLET_HYDRO q.out\n");
   stdout_capture capture;
@@ -420,7 +420,8 @@ TEST_F(RunDriver, ModelStepsRunAProjectStepByStepToItsEndTime) {
 TEST_F(RunDriver, ModelStepsRefuseACardNotSupportedYetBeforeAnyFileIsOpened) {
   const std::string project =
       "TORVAPROJECT\nROWS 2\nCOLS 3\nGRIDSIZE 30\nTIMESTEP 10\nTOT_TIME 60\nOUTSLOPE 0.01\n"
-      "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 30\nWATERSHED_MASK mask.asc\n"
+      "OVERTYPE explicit\nPRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 30\nWATERSHED_MASK "
+      "mask.asc\n"
       "ELEVATION elev.asc\nSUMMARY sum.out\nOUTLET_HYDRO q.out\n";
   struct refused {
     std::string cards;

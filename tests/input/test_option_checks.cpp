@@ -27,7 +27,7 @@ namespace {
 
 const std::string grid_cards = "ROWS 2\nCOLS 3\nGRIDSIZE 30\nTIMESTEP 10\nTOT_TIME 60\n";
 const std::string rain_cards = "PRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 30\n";
-const std::string base_cards = grid_cards + rain_cards;
+const std::string base_cards = grid_cards + rain_cards + "OVERTYPE explicit\n";
 // A long-term run that passes the long-term tests.
 const std::string long_term_cards = "LONG_TERM\nET_CALC_DEARDORFF\nINF_REDIST\nALBEDO a.asc\n";
 // Groundwater with uniform aquifer values.
@@ -218,6 +218,10 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {groundwater_cards + "USE_WELLS\n", "USE_WELLS"},
       {groundwater_cards + "GW_WELL_LEVEL wells.out\nOUT_WELL_LOCATION wells.txt\n",
        "GW_WELL_LEVEL"},
+      {"OVERTYPE ade\n", "OVERTYPE"},
+      {"OVERTYPE ade-pc\n", "OVERTYPE"},
+      {"OV_BOUNDARY\n", "OV_BOUNDARY"},
+      {"OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "OVERLAND_LAKE_MAP"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "CHAN_EXPLIC or DIFFUSIVE_WAVE"},
       {"DIFFUSIVE_WAVE\n", "CHAN_EXPLIC or DIFFUSIVE_WAVE"},
       {"STORM_SEWER pipes.txt\n", "STORM_SEWER"},
@@ -268,8 +272,8 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nREAD_SM_HOTSTART sm.asc\n",
       groundwater_cards + "GW_BOUNDFILE b.asc\nAQUIFER_BOTTOM a.asc\n",
       "INTERCEPTION\nSTORAGE_CAPACITY s.asc\nINTERCEPTION_COEFF i.asc\n",
-      "OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\nDIKE_MAP d.asc\nLOWSPOT_FILE s.txt\n",
-      "OV_BOUNDARY\nRETEN_DEPTH r.asc\nROUGHNESS n.asc\nREAD_OV_HOTSTART ov.asc\n",
+      "DIKE_MAP d.asc\nLOWSPOT_FILE s.txt\n",
+      "RETEN_DEPTH r.asc\nROUGHNESS n.asc\nREAD_OV_HOTSTART ov.asc\n",
       // Cards that only act together with a process refused above change nothing alone.
       "USE_WELLS\nHMET_SAMSON h.txt\nSUPERLINK_JUNC_LOCATION j.txt\nCHANNEL_INPUT chan.txt\n",
   };
@@ -282,7 +286,7 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
     EXPECT_EQ(run_error.error_code, 0) << cards;
   }
   // A precipitation file instead of uniform rain.
-  auto ms = check(grid_cards + "PRECIP_FILE rain.gag\n");
+  auto ms = check(grid_cards + "PRECIP_FILE rain.gag\nOVERTYPE explicit\n");
   check_inputs_supported(*ms);
   EXPECT_EQ(run_error.error_code, 0);
 }

@@ -1,0 +1,68 @@
+// Explicit overland routing: over one overland step, water crosses every open cell face at the
+// unit-width discharge of Manning's formula with the water-surface slope, in sub-steps that
+// are cut to a third (and the whole step redone) when a face moves too much water. The
+// overland flow step calls ov_route_explicit; the face kernels below work on raw arrays and
+// scalars alone.
+#pragma once
+
+#include "overland/overland_state.h"
+
+struct model_state;
+
+// Friction slope of a face from the owning cell (depth h_i) to its neighbour (depth h_k):
+// s0 - (h_k - h_i) / dx + 1e-30, and 1e-20 when smaller than 1e-20 in magnitude.
+double ov_friction_slope(double s0, double h_i, double h_k, double dx);
+
+// The depth power of Manning's formula for a cell: (h - r)^(5/3), 0 when h is not above r.
+double ov_flow_power(double h, double r);
+
+// Unit-width discharge (m2/s, positive towards the neighbour) across a plain face: 0 when the
+// owning cell is below its retention depth r_i; otherwise sign(S) sqrt|S| / n_i H^(5/3) with H
+// the upwind cell's depth above its own retention depth (0 when not positive).
+double ov_face_discharge(double s0, double h_i, double h_k, double r_i, double r_k, double n_i,
+                         double dx);
+
+// Unit-width discharge across the face of a wetland cell i (record w) to neighbour k, from the
+// friction slope S: through the vegetated layer when the water stands within it, by a blend of
+// a linear and Manning law above it between two wetland cells, or by Manning's law with the
+// receiving cell's roughness towards or from a cell that is no wetland.
+double ov_wetland_face_discharge(double S, double h_i, double h_k, double r_k,
+                                 const wetland_record& w, bool k_is_wetland, double n_i,
+                                 double n_k);
+
+// The sub-step test of a face: the depth moved, q tau / dx, is 0.06 m or more in magnitude, or
+// it would leave the owning cell (depth h_i) below -0.0001 m.
+bool ov_face_fails(double q, double tau, double dx, double h_i);
+
+// Drains the outlet cell over dt seconds at Q = h^1.666667 sqrt(slope) dx / n, taking at most
+// the water standing in the cell; lowers h and returns the volume taken (m3).
+double ov_outlet_drain(double& h, double slope, double n, double dx, double dt);
+
+// What one face pass over cells 1..cell_count reads and writes. Per-cell arrays are one-based.
+struct ov_face_view {
+  int cell_count = 0;
+  double dx = 0.0;                           // m
+  const double* depth = nullptr;             // m, at the start of the sub-step
+  const double* retention = nullptr;         // m
+  const double* roughness = nullptr;         // Manning n
+  const double* slope = nullptr;             // bed slope across the faces (m/m)
+  const int* next = nullptr;                 // cell across each cell's face, 0 none
+  const unsigned char* open = nullptr;       // 1 where the face carries flow
+  const double* power = nullptr;             // ov_flow_power of each cell
+  const int* wetland = nullptr;              // wetland number per cell, or none when off
+  const wetland_record* wetlands = nullptr;  // per wetland number 1..wetland_count
+  int wetland_count = 0;
+  double* flux = nullptr;  // out: unit-width discharge of each cell's face (m2/s)
+};
+
+// Computes the discharge of every open face (each cell's own face, in parallel) into flux and,
+// when test is set, returns the number of faces that fail the sub-step test for tau seconds.
+int ov_face_pass(const ov_face_view& v, double tau, bool test);
+
+// True when the face of cell c was computed and fails the sub-step test (the pass's result).
+bool ov_face_pass_fails_at(const ov_face_view& v, int c, double tau);
+
+// Routes the overland water of one overland step of dt seconds by the explicit scheme and
+// returns the volume drained at the outlet (m3) when there is no channel routing, else 0.
+// Leaves the face discharges of the last sub-step in ov_flux_x and ov_flux_y (m3/s).
+double ov_route_explicit(model_state& ms, double dt_seconds);

@@ -1,0 +1,166 @@
+// The overland flow step: its schedule, the dry grid left alone, routing with the outlet
+// outflow as a rate and its volume booked, the depth check before routing, and the start-up
+// refusals of values that would make the routing's depths non-numbers, each named.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "framework/core/error_state.h"
+#include "framework/model_state.h"
+#include "overland/overland_flow.h"
+#include "overland/overland_steps.h"
+#include "support/test_support.h"
+
+using torva_test::contains;
+using torva_test::stdout_capture;
+
+namespace {
+
+// Four cells in a row falling to the outlet at the right end, 10 m cells, n 0.05, due now.
+class OverlandStep : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    run_error = error_state{};
+    ms_ = std::make_unique<model_state>();
+    model_state& ms = *ms_;
+    ms.rows = 1;
+    ms.cols = 4;
+    ms.gridsize = 10.0;
+    alloc_2d_int_named(ms.index_map, 2, 5, "mask");
+    for (int c = 1; c <= 4; ++c) ms.index_map[1][c] = c;
+    ms.cell_count = 4;
+    alloc_1d_double(ms.cell_elev, 4, "elev");
+    for (int c = 1; c <= 4; ++c) ms.cell_elev[c] = 10.0 - 0.1 * c;
+    overland_state& ov = ms.overland;
+    alloc_1d_double(ov.ov_depth, 4, "depth");
+    alloc_1d_double(ov.ov_roughness, 4, "n");
+    for (int c = 1; c <= 4; ++c) ov.ov_roughness[c] = 0.05;
+    ov.ov_route_option = 1;
+    ms.outlet_cell = 4;
+    ms.outlet_slope = 0.01;
+    ms.time_tolerance = 1.1574e-07;
+    ms.current_time = 2450000.0;
+    ms.ov_clock.last = ms.current_time - 60.0 / 86400.0;
+    ms.ov_clock.next = ms.current_time;
+    ms.ov_clock.interval_days = 60.0 / 86400.0;
+  }
+  // The start-up of the overland plane; returns what it printed.
+  std::string start_up() {
+    stdout_capture capture;
+    build_cell_connectivity(*ms_);
+    compute_overland_slopes(*ms_);
+    return capture.stop();
+  }
+  std::unique_ptr<model_state> ms_;
+};
+
+TEST_F(OverlandStep, NotDueOrDryChangesNoDepth) {
+  start_up();
+  ASSERT_EQ(run_error.error_code, 0);
+  overland_state& ov = ms_->overland;
+  ov.ov_depth[2] = 0.01;
+  ms_->ov_clock.next = ms_->current_time + 1.0 / 1440.0;  // a minute ahead: not due
+  overland_flow_step(*ms_);
+  EXPECT_EQ(ov.ov_depth[2], 0.01);
+  EXPECT_EQ(ms_->ov_clock.next, ms_->current_time + 1.0 / 1440.0);
+
+  ov.ov_depth[2] = 0.0;  // due on a dry grid: nothing routed, the sweep order stays
+  ms_->ov_clock.next = ms_->current_time;
+  const int parity = ov.ov_sweep_parity;
+  overland_flow_step(*ms_);
+  EXPECT_EQ(ov.ov_step_outflow, 0.0);
+  EXPECT_EQ(ov.ov_sweep_parity, parity);
+  EXPECT_EQ(ms_->ov_clock.last, ms_->current_time);
+  EXPECT_DOUBLE_EQ(ms_->ov_clock.next, ms_->current_time + 60.0 / 86400.0);
+}
+
+TEST_F(OverlandStep, RoutedWaterLeavesAtTheOutletAsARateAndItsVolumeIsBooked) {
+  start_up();
+  overland_state& ov = ms_->overland;
+  for (int c = 1; c <= 4; ++c) ov.ov_depth[c] = 0.005;
+  const double before = 4 * 0.005 * 100.0;
+  stdout_capture quiet;
+  overland_flow_step(*ms_);
+  double stored = 0.0;
+  for (int c = 1; c <= 4; ++c) stored += ov.ov_depth[c] * 100.0;
+  EXPECT_GT(ov.ov_out_volume, 0.0);
+  EXPECT_EQ(ov.ov_out_volume_b, ov.ov_out_volume);
+  EXPECT_NEAR(stored + ov.ov_out_volume, before, 1e-15);
+  const double dt = (ms_->current_time - (ms_->current_time - 60.0 / 86400.0)) * 86400.0;
+  EXPECT_DOUBLE_EQ(ov.ov_step_outflow, ov.ov_out_volume / dt);  // m3/s
+  EXPECT_EQ(ms_->outlet_q, ov.ov_step_outflow);
+  EXPECT_EQ(ov.ov_any_depth, 1);
+  EXPECT_EQ(ov.ov_any_flux, 1);
+  EXPECT_NE(ov.ov_sweep_parity, 1);
+}
+
+TEST_F(OverlandStep, ADepthThatIsNoNumberStopsTheRunNamingItsCell) {
+  start_up();
+  ms_->overland.ov_depth[1] = 0.01;
+  ms_->overland.ov_depth[3] = std::nan("");
+  stdout_capture capture;
+  overland_flow_step(*ms_);
+  const std::string out = capture.stop();
+  EXPECT_TRUE(contains(out,
+                       "A non-real overland flow water depth has been detected in cell 3 after "
+                       "applying overland boundary conditions and overland pumping.\n"))
+      << out;
+  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_EQ(ms_->overland.ov_depth[1], 0.01);  // nothing routed
+}
+
+TEST_F(OverlandStep, ValuesThatWouldMakeNonNumbersAreRefusedAtStartUp) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct refusal {
+    const char* message;
+    std::function<void(model_state&)> set;
+  };
+  const refusal cases[] = {
+      {"Error: the elevation of cell 2 is nan; overland flow needs a number.\n",
+       [&](model_state& ms) { ms.cell_elev[2] = nan; }},
+      {"Error: the overland Manning roughness of cell 3 is 0; it must be a number above 0.\n",
+       [](model_state& ms) { ms.overland.ov_roughness[3] = 0.0; }},
+      {"Error: the overland Manning roughness of cell 1 is -0.05; it must be a number above 0.\n",
+       [](model_state& ms) { ms.overland.ov_roughness[1] = -0.05; }},
+      {"Error: the retention depth of cell 4 is -0.001 m; it must be a number of at least 0.\n",
+       [](model_state& ms) {
+         alloc_1d_double(ms.overland.ov_retention, 4, "r");
+         ms.overland.ov_retention[4] = -0.001;
+       }},
+      {"Error: the outlet slope (OUTSLOPE) is -0.01; it must be a number of at least 0.\n",
+       [](model_state& ms) { ms.outlet_slope = -0.01; }},
+      // A low spot the dike checks let through: its crest is no number.
+      {"Error: low spot 1 at row 1 column 1 has the crest elevation nan and the width fraction "
+       "0.5; both must be numbers.\n",
+       [&](model_state& ms) {
+         overland_state& ov = ms.overland;
+         ov.lowspot_on = 1;
+         ov.dike_map_on = 1;
+         ov.num_lowspots = 1;
+         ov.lowspots.allocate(1);
+         ov.lowspots[1] = lowspot_record{1, 1, 2, 0.5, nan, 0.0};
+         alloc_1d_int(ov.dike_mask, 4, "dikes");
+         ov.dike_mask[1] = 2;
+         ov.dike_mask[2] = 8;
+       }},
+  };
+  for (const refusal& r : cases) {
+    SetUp();
+    r.set(*ms_);
+    const std::string out = start_up();
+    EXPECT_TRUE(contains(out, r.message)) << out;
+    EXPECT_EQ(out.find("Error"), out.rfind("Error")) << out;  // that message alone
+    EXPECT_EQ(run_error.error_fatal, 1) << r.message;
+    EXPECT_TRUE(ms_->overland.ov_flux_x.empty()) << r.message;  // nothing set up
+  }
+  SetUp();
+  EXPECT_EQ(start_up(), "building cell to cell connectivity information\n");
+  EXPECT_EQ(run_error.error_code, 0);
+  EXPECT_EQ(ms_->overland.ov_flux_x.count(), 4);
+}
+
+}  // namespace
