@@ -829,7 +829,7 @@ void read_soil_table(model_state& ms) {
   printf("Reading Soil Table");
   int nodes = 0;
   if (ss.multi_layer_soil_file.is_open())
-    nodes = read_layered_soil_table(ms, ss.multi_layer_soil_file, ss.richards_c_option);
+    nodes = read_layered_soil_table(ms, ss.multi_layer_soil_file, ss.richards_c_option, false);
   else
     nodes = read_richards_soil_table(ms, ms.input.names.mapping_table, ss.richards_c_option,
                                      ss.soiltype);
@@ -879,6 +879,8 @@ void read_soil_maps(model_state& ms) {
   read_water_table_maps(ms);
   if (stopped()) return;
   read_soil_table(ms);
+  if (stopped()) return;
+  infiltration_setup(ms);
 }
 
 void read_gw_maps(model_state& ms) {

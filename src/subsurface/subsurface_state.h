@@ -176,6 +176,19 @@ struct subsurface_state {
   raw_array1d<double> gw_inf_redist_theta;  // per cell: water released by a moving table
   raw_array1d<double> gw_porosity;          // per cell: aquifer porosity
   raw_array1d<double> gw_flux;              // per cell: boundary flux of the step (m3)
+  // Infiltration bookkeeping and the per-cell terms of the Green and Ampt schemes, rebuilt for
+  // every run.
+  raw_array1d<double> green_ampt_g;   // per cell: capillary head x moisture deficit (m)
+  int green_ampt_g_ready = 0;         // green_ampt_g filled at the run's first update
+  int inf_call_count = 0;             // redistribution updates made in the run
+  double inf_volume_total = 0.0;      // m3: infiltrated volume of the run
+  double exfil_volume = 0.0;          // m3: exfiltrated volume of the run (negative: loss)
+  double exfil_loss_rate = 0.0;       // cm/h: loss of surface water over a deep table
+  double exfil_soil_depth = 0.0;      // cm: soil depth of the exfiltration gradient
+  double et_depth_step = 0.0;         // m: evaporation of the Richards columns in the update
+  raw_array1d<double> sac_inf_depth;  // per cell: infiltration handed to the Sacramento model
+  raw_array1d<double> surf_theta;     // per cell: water content of the top Richards node
+  raw_array1d<double> gw_exfil_coef;  // per cell: exfiltration coefficient of the columns
   // Richards columns, [cell 1..cell_count][node 1..numcells[cell]].
   raw_array1d<int> numcells;      // per cell: nodes of the column
   raw_array1d<int> bound_type;    // per cell: 1 flux, 2 ponded head, 3 saturated surface

@@ -1,5 +1,5 @@
-// Subsurface steps called by the run driver. The subsurface processes are not built yet: each
-// step leaves the model state unchanged.
+// Subsurface steps called by the run driver that are not built yet: each leaves the model state
+// unchanged. Infiltration and the soil tables live in infiltration.cpp and soil_tables.cpp.
 #include "subsurface/subsurface_steps.h"
 
 #include <cstdio>
@@ -11,7 +11,6 @@
 
 void soil_et_step(model_state&) {}
 void hydromet_et_step(model_state&) {}
-void infiltration_step(model_state&) {}
 void sacramento_step(model_state&) {}
 void groundwater_step(model_state&) {}
 
@@ -28,21 +27,12 @@ double richards_infiltration(model_state&, double) {
   return 0.0;
 }
 
-// The soil-column table readers are not built: no soil types are read and no nodes are made.
-int read_layered_soil_table(model_state&, file_handle&, int) {
-  return 0;
-}
-int read_multilayer_soil_block(model_state&, file_handle&, soil_table_record*) {
-  return 0;
-}
-
 // Well placement is not built: no well becomes active; the well-table list is released.
 void wells_from_index_map(model_state&, const raw_array2d<int>&, well_record*& table_wells) {
   list_free(table_wells);
 }
 
-// The layered-soil table file, the Richards column set-up and the Sacramento parameter reader
-// are not built: no soil types are read, no columns are made, no Sacramento parameters are set.
-void read_soil_layer_file(model_state&, file_handle&, soil_table_record*) {}
+// The Richards column set-up and the Sacramento parameter reader are not built: no columns are
+// made, no Sacramento parameters are set.
 void richards_init_soil_columns(model_state&) {}
 void read_sacramento_input(model_state&, file_handle&, int) {}

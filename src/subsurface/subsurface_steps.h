@@ -29,7 +29,10 @@ double richards_infiltration(model_state& ms, double dt_seconds);
 // after the table's header line.
 // Richards table of `form` (1 Brooks-Corey, 2 Havercamp): count lines and three layers per soil
 // id into the Richards node arrays; returns the number of Richards nodes per cell.
-int read_layered_soil_table(model_state& ms, file_handle& table_file, int form);
+// In file mode (mapping_table_mode false) the counts are bare numbers and a soil id's rows follow
+// its id line.
+int read_layered_soil_table(model_state& ms, file_handle& table_file, int form,
+                            bool mapping_table_mode = true);
 // MULTI_LAYER_SOIL block: its two count lines, column-header line and three rows per soil id
 // into soil_types; returns its count.
 int read_multilayer_soil_block(model_state& ms, file_handle& table_file,
@@ -42,6 +45,10 @@ void wells_from_index_map(model_state& ms, const raw_array2d<int>& well_ids,
 // Layered-soil table file (multi_layer_soil_file), read after the soil-type map of the layered
 // scheme: counts, then three layers of parameters per soil type into soil_types.
 void read_soil_layer_file(model_state& ms, file_handle& layer_file, soil_table_record* soil_types);
+// Infiltration set-up once the soil inputs are read: allocates the run's per-cell Green and
+// Ampt terms, filled at the run's first infiltration update. (The step checks that the chosen
+// scheme has its parameters, and stops the run naming a missing one.)
+void infiltration_setup(model_state& ms);
 // Builds the Richards soil columns from the node arrays once the soil table is read.
 void richards_init_soil_columns(model_state& ms);
 // Reads the Sacramento parameter file (open for reading) for the cells of index_map, with the

@@ -555,9 +555,11 @@ TEST_F(SpecialTables, SoilColumnTablesReadTheirSoilTypeMap) {
   };
   const std::string maps = magic + "INDEX_MAP soil.idx Soils\n";
   const std::vector<soil_case> cases = {
-      {"Brooks-Corey", maps + "RICHARDS_EQN_INFILTRATION_BROOKS Soils\n", 1},
-      {"Havercamp", maps + "RICHARDS_EQN_INFILTRAIION_HAVERCAMP Soils\n", 2},
-      {"layered soil", maps + "MULTI_LAYER_SOIL Soils\n", 0},
+      {"Brooks-Corey", maps + "RICHARDS_EQN_INFILTRATION_BROOKS Soils\nNUM_IDS 0\nNUM_X 3\nID\n",
+       1},
+      {"Havercamp", maps + "RICHARDS_EQN_INFILTRAIION_HAVERCAMP Soils\nNUM_IDS 0\nNUM_X 3\nID\n",
+       2},
+      {"layered soil", maps + "MULTI_LAYER_SOIL Soils\nNUM_IDS 0\nNUM_SOIL_LAYERS 3\nID\n", 0},
   };
   write_file(dir_.file("soil.idx"), small_index_map("3 9999 77\n0 1 3\n"));
   for (const soil_case& c : cases) {

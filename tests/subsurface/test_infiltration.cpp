@@ -1,0 +1,479 @@
+// Infiltration: the single-layer Green and Ampt scheme against the analytic ponding solution,
+// a soil without moisture deficit, the capped Newton solve, the redistribution scheme's guards,
+// the three-layer scheme, exfiltration, the per-run Green and Ampt terms, the step's schedule
+// and bookkeeping on any thread count, and the water contents of the transport layers.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "framework/core/error_state.h"
+#include "framework/model_state.h"
+#include "subsurface/infiltration.h"
+#include "subsurface/subsurface_steps.h"
+#include "support/test_support.h"
+
+using torva_test::process_state_guard;
+using torva_test::stdout_capture;
+
+namespace {
+
+template <class T>
+std::span<T> all(raw_array1d<T>& a) {
+  return {a.data(), a.element_count()};
+}
+
+template <class T>
+void fill(raw_array1d<T>& a, int n, T value) {
+  a.reset();
+  ASSERT_TRUE(a.allocate(n));
+  for (int i = 1; i <= n; ++i) a[i] = value;
+}
+
+// The silt loam of the ponding case, in metres and seconds.
+constexpr double silt_ks = 0.65 / 360000.0;  // 0.65 cm/h
+constexpr double silt_hc = 0.167;            // 16.7 cm
+constexpr double silt_porosity = 0.486;
+constexpr double silt_theta_i = 0.1458;
+constexpr double rain_rate = 0.05 / 3600.0;  // 50 mm/h
+
+// Cumulative infiltration (m) of the analytic Green and Ampt solution at time t (s) under a
+// steady rain: all rain enters until ponding at Fp = G / (i/K - 1); after it F solves
+// F - G ln(1 + F/G) = K (t - tp) + Fp - G ln(1 + Fp/G), found here by bisection.
+double analytic_depth(double t, double G, double K, double i) {
+  const double Fp = G / (i / K - 1.0);
+  const double tp = Fp / i;
+  if (t <= tp) return i * t;
+  const double rhs = K * (t - tp) + Fp - G * std::log(1.0 + Fp / G);
+  double lo = Fp;
+  double hi = Fp + i * (t - tp);
+  for (int k = 0; k < 200; ++k) {
+    const double mid = 0.5 * (lo + hi);
+    if (mid - G * std::log(1.0 + mid / G) < rhs)
+      lo = mid;
+    else
+      hi = mid;
+  }
+  return 0.5 * (lo + hi);
+}
+
+// The depth Fn > F solving G ln((G + Fn)/(G + F)) + K dt = Fn - F, by bisection.
+double implicit_root(double G, double K, double dt, double F) {
+  double lo = F;
+  double hi = F + K * dt + 10.0 * (G + F + K * dt);
+  for (int k = 0; k < 300; ++k) {
+    const double mid = 0.5 * (lo + hi);
+    if (G * std::log((G + mid) / (G + F)) + K * dt - mid + F > 0.0)
+      lo = mid;
+    else
+      hi = mid;
+  }
+  return 0.5 * (lo + hi);
+}
+
+// One cell of silt loam under the rain for an hour at step dt: returns F after the hour and
+// the first time (s) at which water stood on the surface, with the depth infiltrated by then.
+struct ponding_run {
+  double F_hour = 0.0;
+  double ponding_time = -1.0;
+  double ponding_depth = 0.0;
+};
+
+ponding_run run_silt_loam(double dt) {
+  const double G = (silt_porosity - silt_theta_i) * silt_hc;
+  std::vector<double> ks = {0.0, silt_ks}, g = {0.0, G}, ov = {0.0, 0.0}, F = {0.0, 0.0},
+                      rate = {0.0, 0.0};
+  green_ampt_views v;
+  v.cell_count = 1;
+  v.dt = dt;
+  v.ks = ks;
+  v.G = g;
+  v.ov_depth = ov;
+  v.inf_depth_cum = F;
+  v.inf_rate = rate;
+  ponding_run out;
+  const int steps = static_cast<int>(std::lround(3600.0 / dt));
+  for (int s = 1; s <= steps; ++s) {
+    const double before = F[1];
+    ov[1] += rain_rate * dt;
+    green_ampt_cells(v);
+    if (out.ponding_time < 0.0 && ov[1] > 1e-12) {
+      out.ponding_time = (s - 1) * dt;
+      out.ponding_depth = before;
+    }
+  }
+  out.F_hour = F[1];
+  return out;
+}
+
+TEST(GreenAmpt, SiltLoamFollowsTheAnalyticPondingSolution) {
+  const double G = (silt_porosity - silt_theta_i) * silt_hc;
+  EXPECT_NEAR(G * 100.0, 5.681, 0.001);
+  const double exact = analytic_depth(3600.0, G, silt_ks, rain_rate);
+  EXPECT_NEAR(exact * 100.0, 3.02, 0.01);  // cm
+  for (double dt : {5.0, 10.0, 60.0}) {
+    SCOPED_TRACE(dt);
+    const ponding_run r = run_silt_loam(dt);
+    const double error = (r.F_hour - exact) / exact;
+    printf("Green-Ampt silt loam, step %4.0f s: F(1 h) = %.5f cm, exact %.5f cm, error %+.3f %%\n",
+           dt, r.F_hour * 100.0, exact * 100.0, error * 100.0);
+    // Ponding after 0.849 cm at 0.170 h, to within a step.
+    EXPECT_NEAR(r.ponding_depth * 100.0, 0.849, rain_rate * dt * 100.0 + 1e-3);
+    EXPECT_NEAR(r.ponding_time / 3600.0, 0.170, dt / 3600.0 + 1e-3);
+    if (dt <= 10.0) {
+      EXPECT_LT(std::fabs(error), 0.01);
+    }
+  }
+}
+
+TEST(GreenAmpt, SoilWithoutDeficitInfiltratesAtItsConductivity) {
+  // Porosity equal to the initial content: G = 0, log(0) would make 0 x log(0) no number.
+  raw_array1d<double> phi, theta, hc, G;
+  fill(phi, 2, 0.4);
+  fill(theta, 2, 0.4);
+  theta[2] = 0.45;  // wetter than saturated
+  fill(hc, 2, 0.1);
+  fill(G, 2, -1.0);
+  green_ampt_build_g(2, all(phi), all(theta), all(hc), all(G));
+  EXPECT_EQ(G[1], 0.0);
+  EXPECT_EQ(G[2], 0.0);
+  std::vector<double> ks = {0.0, 1e-6, 1e-6}, ov = {0.0, 0.01, 0.01}, F = {0.0, 0.0, 0.02},
+                      rate = {0.0, 0.0, 0.0};
+  green_ampt_views v;
+  v.cell_count = 2;
+  v.dt = 10.0;
+  v.ks = ks;
+  v.G = std::span<const double>(G.data(), G.element_count());
+  v.ov_depth = ov;
+  v.inf_depth_cum = F;
+  v.inf_rate = rate;
+  green_ampt_cells(v);
+  for (int c = 1; c <= 2; ++c) {
+    EXPECT_DOUBLE_EQ(rate[c], 1e-6 * 360000.0) << c;
+    EXPECT_DOUBLE_EQ(ov[c], 0.01 - 1e-5) << c;
+  }
+  EXPECT_DOUBLE_EQ(F[1], 1e-5);
+  EXPECT_DOUBLE_EQ(F[2], 0.02 + 1e-5);
+}
+
+TEST(GreenAmpt, ImplicitSolveEndsOnEveryInput) {
+  struct solve_case {
+    double G, K, dt, F, guess, tol;
+  };
+  const solve_case cases[] = {
+      {0.05, 1e-6, 10.0, 0.0, 0.001, 1e-6},      // ordinary
+      {1e-300, 1e-3, 3600.0, 0.0, 0.001, 1e-6},  // almost no deficit
+      {1e6, 1e-9, 1.0, 0.0, 1e3, 1e-6},          // a guess far past the root
+      {0.05, 1e-6, 10.0, 0.01, 0.011, 0.0},      // a tolerance no iteration meets
+      {5.0, 10.0, 1e5, 1e-12, 1e-9, 1e-12},      // a huge step
+  };
+  for (const solve_case& c : cases) {
+    SCOPED_TRACE(c.G);
+    const double Fn = green_ampt_implicit_depth(c.G, c.K, c.dt, c.F, c.guess, c.tol);
+    ASSERT_TRUE(std::isfinite(Fn));
+    EXPECT_GT(Fn, c.F);
+    const double r = c.G * std::log((c.G + Fn) / (c.G + c.F)) + c.K * c.dt - Fn + c.F;
+    EXPECT_LE(std::fabs(r), std::max(1e-9 * (Fn + c.K * c.dt), c.tol));
+  }
+}
+
+// --- Redistribution ----------------------------------------------------------------------------
+
+struct redist_cell {
+  std::vector<double> ks, hc, phi, lambda, thr, thi, ov, F, rate, tf, Ff, surf;
+  std::vector<int> exfil, pond, itn, iless, state;
+  explicit redist_cell(double theta_i, double front_depth, double depth)
+      : ks{0, 1e-6},
+        hc{0, 0.1},
+        phi{0, 0.45},
+        lambda{0, 0.3},
+        thr{0, 0.05},
+        thi{0, theta_i},
+        ov{0, depth},
+        F{0, front_depth},
+        rate{0, 0},
+        tf{0, theta_i},
+        Ff{0, front_depth},
+        surf{0, theta_i},
+        exfil{0, 0},
+        pond{0, 0},
+        itn{0, 0},
+        iless{0, 0},
+        state{0, 0} {}
+  green_ampt_redist_views views(double dt, int n) {
+    green_ampt_redist_views v;
+    v.cell_count = 1;
+    v.dt = dt;
+    v.call_count = n;
+    v.ks = ks;
+    v.hc = hc;
+    v.porosity = phi;
+    v.pore_index = lambda;
+    v.residual = thr;
+    v.theta_init = thi;
+    v.yes_exfil = exfil;
+    v.ov_depth = ov;
+    v.inf_depth_cum = F;
+    v.inf_rate = rate;
+    v.front_theta = tf;
+    v.front_depth = Ff;
+    v.surf_moist = surf;
+    v.iter_pond_1 = pond;
+    v.iter_n = itn;
+    v.iter_i_less_k = iless;
+    v.no_wat_prof = state;
+    return v;
+  }
+};
+
+TEST(GreenAmptRedistribution, GuardsASaturatedCellAndAFrontOfNoDepth) {
+  struct guard_case {
+    const char* label;
+    double theta_i;
+    double front_depth;
+  };
+  const guard_case cases[] = {
+      {"saturated initial cell", 0.45, 0.0},
+      {"initial content below the residual", 0.01, 0.0},
+      {"front of no depth", 0.2, 0.0},
+  };
+  for (const guard_case& c : cases) {
+    SCOPED_TRACE(c.label);
+    redist_cell cell(c.theta_i, c.front_depth, 0.0);
+    double total_rain = 0.0;
+    // Rain above the conductivity, then light rain, then none: every branch of the scheme.
+    const double supplies[] = {2e-5, 2e-5, 2e-5, 1e-7, 1e-7, 0.0, 0.0, 2e-5, 1e-7, 0.0};
+    for (int n = 0; n < 10; ++n) {
+      cell.ov[1] += supplies[n] * 60.0;
+      total_rain += supplies[n] * 60.0;
+      green_ampt_redist_cells(cell.views(60.0, n));
+      ASSERT_TRUE(std::isfinite(cell.tf[1])) << n;
+      ASSERT_TRUE(std::isfinite(cell.F[1])) << n;
+      ASSERT_TRUE(std::isfinite(cell.ov[1])) << n;
+      ASSERT_TRUE(std::isfinite(cell.rate[1])) << n;
+      EXPECT_GE(cell.tf[1], std::min(c.theta_i, 0.45) - 1e-12) << n;
+      EXPECT_LE(cell.tf[1], 0.45 + 1e-12) << n;
+      // Water is neither made nor lost: the surface and the soil hold all the rain.
+      EXPECT_NEAR(cell.ov[1] + cell.F[1], total_rain, 1e-12) << n;
+    }
+  }
+}
+
+TEST(GreenAmptRedistribution, SaturatedCellTakesItsConductivityUnderPonding) {
+  redist_cell cell(0.45, 0.0, 0.01);
+  cell.iless[1] = 5;  // not the light-rain path
+  green_ampt_redist_cells(cell.views(60.0, 3));
+  EXPECT_NEAR(cell.rate[1], 1e-6 * 360000.0, 1e-9);
+  EXPECT_NEAR(cell.ov[1], 0.01 - 6e-5, 1e-12);
+}
+
+// --- Three layers ------------------------------------------------------------------------------
+
+TEST(GreenAmptLayered, LayerAtPorosityKeepsOnePercentDeficitAndWaterIsConserved) {
+  std::vector<soil_table_record> table(2);
+  soil_table_record& s = table[1];
+  for (int k = 0; k < 3; ++k) {
+    s.layer_capillary_head[k] = 10.0;
+    s.layer_hyd_cond[k] = 1.0;
+    s.layer_porosity[k] = 0.4;
+  }
+  s.layer_depth[0] = 10.0;
+  s.layer_depth[1] = 20.0;
+  raw_array2d<double> theta;
+  ASSERT_TRUE(theta.allocate(2, 3));
+  for (int k = 1; k <= 3; ++k) theta[1][k] = 0.2;
+  for (int k = 1; k <= 3; ++k) theta[2][k] = 0.4;  // cell 2 at porosity
+  std::vector<int> type = {0, 1, 1};
+  std::vector<double> ov = {0, 0.05, 0.05}, F = {0, 0, 0}, rate = {0, 0, 0}, wet = {0, 0, 0};
+  green_ampt_layered_views v;
+  v.cell_count = 2;
+  v.dt = 600.0;
+  v.soil_types = table.data();
+  v.soiltype = type;
+  v.theta_ml = theta.row_table();
+  v.ov_depth = ov;
+  v.inf_depth_cum = F;
+  v.inf_rate = rate;
+  v.wetdep = wet;
+  green_ampt_multilayer_cells(v);
+  for (int c = 1; c <= 2; ++c) {
+    SCOPED_TRACE(c);
+    ASSERT_TRUE(std::isfinite(rate[c]));
+    EXPECT_NEAR(ov[c] + F[c], 0.05, 1e-12);
+    EXPECT_GT(F[c], 0.0);
+  }
+  // Cell 1 ponds: its rate is the capacity K (M/Fn + 1) at the end depth Fn (cm) of the
+  // implicit equation with M = 0.2 x 10 cm, and its front holds Fn in the deficit 0.2.
+  const double Fn = implicit_root(2.0, 1.0, 600.0 / 3600.0, 0.0);
+  ASSERT_GT(ov[1], 0.0);
+  EXPECT_NEAR(rate[1], 2.0 / Fn + 1.0, 1e-3);
+  EXPECT_NEAR(wet[1], Fn / 0.2, 1e-3);
+  // The nearly saturated soil (small deficit) takes less than the dry one.
+  EXPECT_LT(F[2], F[1]);
+}
+
+// --- Exfiltration ------------------------------------------------------------------------------
+
+TEST(Exfiltration, LossStopsAtAnEmptySurface) {
+  std::vector<int> yes = {0, 1, 1, 0};
+  std::vector<double> head = {0, 99.0, 101.0, 101.0}, elev = {0, 100.0, 100.0, 100.0},
+                      ks = {0, 1e-5, 1e-5, 1e-5}, ov = {0, 1e-4, 0.0, 0.0}, cum = {0, 0, 0, 0};
+  exfil_views v;
+  v.cell_count = 3;
+  v.dt = 60.0;
+  v.dx = 10.0;
+  v.gw_simulation = 1;
+  v.exfil_soil_depth = 50.0;
+  v.exfil_loss_rate = 1.0;  // cm/h: 1.67e-4 m in a minute, more than the 1e-4 m standing
+  v.yes_exfil = yes;
+  v.elevgw = head;
+  v.cell_elev = elev;
+  v.ks = ks;
+  v.ov_depth = ov;
+  v.exfil_cum = cum;
+  const exfil_result r = exfiltrate_cells(v);
+  EXPECT_EQ(ov[1], 0.0);
+  EXPECT_DOUBLE_EQ(cum[1], -1e-4);
+  // Cell 2: a table 1 m above the surface over a 0.5 m soil: 1 x 1e-5 / 0.5 x 60 s.
+  EXPECT_DOUBLE_EQ(ov[2], 1.2e-3);
+  EXPECT_EQ(ov[3], 0.0);  // not flagged
+  EXPECT_DOUBLE_EQ(r.volume, (-1e-4 + 1.2e-3) * 100.0);
+}
+
+// --- The step on the run's record -------------------------------------------------------------
+
+class InfiltrationStep : public ::testing::Test {
+ protected:
+  process_state_guard guard_;
+
+  // A run of `n` cells of single-layer Green and Ampt soil, set up as the soil reader does.
+  static std::unique_ptr<model_state> green_ampt_run(int n, double theta_i, double hc) {
+    auto ms = std::make_unique<model_state>();
+    ms->cell_count = n;
+    ms->gridsize = 10.0;
+    ms->time_tolerance = 0.01 / 86400.0;
+    ms->current_time = 2450000.0;
+    ms->infil_clock.interval_seconds = 60.0;
+    ms->infil_clock.interval_days = 60.0 / 86400.0;
+    ms->infil_clock.last = ms->current_time - ms->infil_clock.interval_days;
+    ms->infil_clock.next = ms->current_time;
+    subsurface_state& ss = ms->subsurface;
+    ss.green_ampt = 1;
+    fill(ss.ks_cell, n, 1e-6);
+    fill(ss.hc_cell, n, hc);
+    fill(ss.porosity_cell, n, 0.45);
+    fill(ss.theta_init, n, theta_i);
+    for (raw_array1d<double>* a : {&ss.inf_depth_cum, &ss.inf_depth_prev, &ss.inf_rate,
+                                   &ss.inf_depth_total, &ms->overland.ov_depth})
+      fill(*a, n, 0.0);
+    for (int c = 1; c <= n; ++c) ms->overland.ov_depth[c] = 0.001 * (1 + c % 7);
+    infiltration_setup(*ms);
+    return ms;
+  }
+};
+
+TEST_F(InfiltrationStep, SaturatedCellOfARunInfiltratesAtItsConductivity) {
+  auto ms = green_ampt_run(3, 0.45, 0.1);
+  ASSERT_EQ(run_error.error_fatal, 0);
+  infiltration_step(*ms);
+  for (int c = 1; c <= 3; ++c) {
+    EXPECT_DOUBLE_EQ(ms->subsurface.inf_rate[c], 0.36) << c;         // 1e-6 m/s in cm/h
+    EXPECT_NEAR(ms->subsurface.inf_depth_cum[c], 6e-5, 1e-11) << c;  // a 60 s step
+  }
+}
+
+TEST_F(InfiltrationStep, GreenAmptTermsBelongToTheRun) {
+  // A first run of 2 dry cells, then a run of 50 with other soil: each uses its own values.
+  auto first = green_ampt_run(2, 0.05, 0.2);
+  infiltration_step(*first);
+  ASSERT_EQ(run_error.error_fatal, 0);
+  EXPECT_DOUBLE_EQ(first->subsurface.green_ampt_g[2], (0.45 - 0.05) * 0.2);
+  auto second = green_ampt_run(50, 0.25, 0.1);
+  infiltration_step(*second);
+  ASSERT_EQ(run_error.error_fatal, 0);
+  ASSERT_EQ(second->subsurface.green_ampt_g.count(), 50);
+  for (int c = 1; c <= 50; ++c)
+    EXPECT_DOUBLE_EQ(second->subsurface.green_ampt_g[c], (0.45 - 0.25) * 0.1) << c;
+  // The second run's rate is that of its own soil: K (G/F + 1) after its first step.
+  // Cell 1 ponds: its rate is K (G/Fn + 1) of its own soil, Fn the implicit depth after 60 s.
+  ASSERT_GT(second->overland.ov_depth[1], 0.0);
+  const double Fn = implicit_root(0.02, 1e-6, 60.0, 0.0);
+  EXPECT_NEAR(second->subsurface.inf_rate[1] / 360000.0, 1e-6 * (0.02 / Fn + 1.0),
+              1e-7);  // Newton stops at a residual of 1e-6 m
+}
+
+TEST_F(InfiltrationStep, RunsOnItsScheduleAndBooksTheSameVolumeOnAnyThreadCount) {
+  const int n = 5000;
+  std::vector<double> volumes;
+  for (int threads : {1, 3, 8}) {
+    omp_set_num_threads(threads);
+    auto ms = green_ampt_run(n, 0.1, 0.1);
+    ms->current_time += 0.5 * ms->infil_clock.interval_days;  // not due
+    infiltration_step(*ms);
+    EXPECT_EQ(ms->subsurface.inf_volume_total, 0.0);
+    ms->current_time -= 0.5 * ms->infil_clock.interval_days;
+    const double next = ms->infil_clock.next;
+    infiltration_step(*ms);
+    EXPECT_DOUBLE_EQ(ms->infil_clock.last, next);
+    EXPECT_DOUBLE_EQ(ms->infil_clock.next, next + ms->infil_clock.interval_days);
+    double sum = 0.0;
+    for (int c = 1; c <= n; ++c) {
+      sum += ms->subsurface.inf_depth_total[c];
+      EXPECT_EQ(ms->subsurface.inf_depth_prev[c], ms->subsurface.inf_depth_cum[c]);
+    }
+    EXPECT_NEAR(ms->subsurface.inf_volume_total, sum * 100.0, 1e-9 * sum * 100.0);
+    volumes.push_back(ms->subsurface.inf_volume_total);
+  }
+  EXPECT_EQ(volumes[0], volumes[1]);
+  EXPECT_EQ(volumes[0], volumes[2]);
+}
+
+TEST_F(InfiltrationStep, SchemeWithoutItsParametersStopsTheRun) {
+  auto ms = green_ampt_run(4, 0.1, 0.1);
+  ms->subsurface.ks_cell.reset();
+  stdout_capture capture;
+  infiltration_step(*ms);
+  const std::string printed = capture.stop();
+  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_NE(printed.find("saturated hydraulic conductivity"), std::string::npos) << printed;
+}
+
+// --- Transport layers --------------------------------------------------------------------------
+
+TEST(LayerWater, ContentsFromTheZoneWaterByHand) {
+  const double thick[4] = {0.0, 0.1, 0.2, 0.3};  // m
+  // No table: the upper zone's water over its depth, the lower zone's over the rest.
+  EXPECT_DOUBLE_EQ(layer_water_fraction(1, 3, 6.0, 9.0, 30.0, 0.4, 60.0, 10.0, 0, 0, thick, 0),
+                   0.2);
+  EXPECT_DOUBLE_EQ(layer_water_fraction(3, 3, 6.0, 9.0, 30.0, 0.4, 60.0, 10.0, 0, 0, thick, 0),
+                   0.3);
+  // A table 5 cm under the surface inside a 10 cm first layer: 10/30 x 6 cm of water = 2 cm
+  // plus 5 cm saturated at 0.4 = 2 cm, over 10 cm.
+  EXPECT_NEAR(layer_water_fraction(1, 3, 6.0, 9.0, 30.0, 0.4, 60.0, 10.0, 99.95, 100.0, thick, 1),
+              0.4, 1e-12);
+  // Table at the surface: the porosity.
+  EXPECT_DOUBLE_EQ(
+      layer_water_fraction(2, 3, 6.0, 9.0, 30.0, 0.4, 60.0, 10.0, 100.0, 100.0, thick, 1), 0.4);
+  soil_table_record s;
+  s.layer_depth[0] = 20.0;
+  s.layer_depth[1] = 30.0;
+  s.layer_porosity[0] = 0.4;
+  s.layer_porosity[1] = 0.35;
+  double out[4] = {};
+  // No table: depth 51 cm, below all three 10/20/30 cm layers: 6/(10+20) and 9/30.
+  soil_layer_water_content(6.0, 9.0, 0.0, 0.0, thick, 0, s, 3, out);
+  EXPECT_DOUBLE_EQ(out[1], 0.2);
+  EXPECT_DOUBLE_EQ(out[2], 0.2);
+  EXPECT_DOUBLE_EQ(out[3], (9.0 * 0.35 + 9.0) / 30.0);  // the bottom 9 cm saturated
+  // Table 20 cm down: layer 1 holds 6/20, layer 2 is 10 cm saturated at 0.4 plus 10/20 x 6 cm.
+  soil_layer_water_content(6.0, 9.0, 99.8, 100.0, thick, 1, s, 3, out);
+  EXPECT_NEAR(out[1], 0.3, 1e-12);
+  EXPECT_NEAR(out[2], (10.0 * 0.4 + 3.0) / 20.0, 1e-12);
+  EXPECT_NEAR(out[3], 0.35, 1e-12);
+}
+
+}  // namespace
