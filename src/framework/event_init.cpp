@@ -238,57 +238,6 @@ void book_gap_water(model_state& ms, int c) {
   }
 }
 
-// Green-Ampt with redistribution: a fresh wetting front on the moisture left by the gap.
-void reinit_redistribution(model_state& ms) {
-  subsurface_state& ss = ms.subsurface;
-  ss.inf_active = 1;
-  ms.avg_saturation = 0.0;
-  for (int c = 1; c <= ms.cell_count; ++c) {
-    for (raw_array1d<int>* a : {&ss.iter_pond_1, &ss.iter_n, &ss.no_wat_prof, &ss.iter_i_less_k})
-      zero_at(*a, c);
-    for (raw_array1d<double>* a : {&ss.redist_front_depth, &ss.inf_depth_cum, &ss.inf_depth_prev})
-      zero_at(*a, c);
-    if (!has(ss.theta_init, c)) continue;
-    double& theta = ss.theta_init[c];
-    if (ms.long_term) {
-      const double phi = has(ss.porosity_cell, c) ? ss.porosity_cell[c] : 0.0;
-      const double thr = has(ss.residual_cell, c) ? ss.residual_cell[c] : 0.0;
-      const double depth = has(ss.wt_depth_cm, c) ? ss.wt_depth_cm[c] : 0.0;
-      if (depth > 1e-16) {
-        const double upper_depth = depth < ss.zone_depth_upper ? depth : ss.zone_depth_upper;
-        theta = (has(ss.zone_water_upper, c) ? ss.zone_water_upper[c] : 0.0) / upper_depth;
-      } else {
-        theta = phi;
-      }
-      if (theta < thr || theta > phi)
-        printf("cell: %d  thi: %lf  thr: %lf   phi: %lf\n", c, theta, thr, phi);
-      if (theta < thr) {
-        theta = thr + 0.01;
-        printf(
-            "Problem initializing inf_redist in main loop, thi<thr at grid cell %d, increasing "
-            "it to %lf\n",
-            c, theta);
-      }
-      if (theta > phi) {
-        theta = phi - 0.01;
-        printf(
-            "Problem initializing inf_redist in main loop, thi>phi at grid cell %d, decreasing "
-            "it to %lf\n",
-            c, theta);
-      }
-      const double saturation = theta / phi;
-      if (std::isnan(saturation))
-        printf("bad initial value of soil moisture cell %d\n", c);
-      else
-        ms.avg_saturation += saturation;
-      book_gap_water(ms, c);
-    }
-    if (has(ss.redist_front_theta, c)) ss.redist_front_theta[c] = theta;
-    if (has(ss.surf_moist, c)) ss.surf_moist[c] = theta;
-  }
-  if (ms.cell_count > 0) ms.avg_saturation /= ms.cell_count;
-}
-
 // Layered soil in long-term runs: the layer moistures from the water left in the two zones.
 void reinit_layered_soil(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
@@ -466,7 +415,10 @@ void init_event(model_state& ms) {
     ms.end_time_jday = ms.hmet_start_jday + ms.tot_time / 1440.0;
   }
 
-  if (ss.inf_redist) reinit_redistribution(ms);
+  // Green-Ampt with redistribution: a fresh wetting front on the moisture left by the gap,
+  // whose saturation the event starts from.
+  if (ss.inf_redist)
+    restart_wetting_fronts(ms, {.book_gap_water_every_run = false, .average_saturation = true});
   if (ss.inf_layered_soil && ms.long_term) reinit_layered_soil(ms);
   reset_channel(ms);
 

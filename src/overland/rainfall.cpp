@@ -11,6 +11,7 @@
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
 #include "overland/overland_steps.h"
+#include "subsurface/subsurface_steps.h"
 
 namespace {
 
@@ -100,60 +101,6 @@ void book_lake_rain(model_state& ms, double dt, std::span<const double> intensit
       ov.ov_lakes[lake].rain_volume += dt * intensity[c] * area / 3.6e6;
       ov.olake_changed = 1;
     }
-  }
-}
-
-// Green-Ampt with redistribution starts a fresh wetting front once per event on the moisture
-// the soil holds: the per-cell front state is cleared, in long-term runs the initial water
-// content comes from the upper soil zone (kept between the residual content and the porosity),
-// and the drainage and evapotranspiration depths of the gap go to their run totals.
-void restart_wetting_fronts(model_state& ms) {
-  subsurface_state& ss = ms.subsurface;
-  ss.inf_active = 1;
-  const double area = ms.gridsize * ms.gridsize;
-  for (int c = 1; c <= ms.cell_count; ++c) {
-    for (raw_array1d<int>* a : {&ss.iter_pond_1, &ss.iter_n, &ss.no_wat_prof, &ss.iter_i_less_k})
-      if (has(*a, c)) (*a)[c] = 0;
-    for (raw_array1d<double>* a : {&ss.redist_front_depth, &ss.inf_depth_cum, &ss.inf_depth_prev})
-      if (has(*a, c)) (*a)[c] = 0.0;
-    if (!has(ss.theta_init, c)) continue;
-    double& theta = ss.theta_init[c];
-    if (ms.long_term) {
-      const double phi = has(ss.porosity_cell, c) ? ss.porosity_cell[c] : 0.0;
-      const double thr = has(ss.residual_cell, c) ? ss.residual_cell[c] : 0.0;
-      const double unsat = has(ss.wt_depth_cm, c) ? ss.wt_depth_cm[c] : 0.0;
-      if (unsat > 1e-16) {
-        const double upper = std::min(unsat, ss.zone_depth_upper);
-        theta = (has(ss.zone_water_upper, c) ? ss.zone_water_upper[c] : 0.0) / upper;
-      } else {
-        theta = phi;
-      }
-      if (theta < thr || theta > phi)
-        printf("cell: %d  thi: %lf  thr: %lf   phi: %lf\n", c, theta, thr, phi);
-      if (theta < thr) {
-        theta = thr + 0.01;
-        printf(
-            "Problem initializing inf_redist in main loop, thi<thr at grid cell %d, increasing "
-            "it to %lf\n",
-            c, theta);
-      } else if (theta > phi) {
-        theta = phi - 0.01;
-        printf(
-            "Problem initializing inf_redist in main loop, thi>phi at grid cell %d, decreasing "
-            "it to %lf\n",
-            c, theta);
-      }
-    }
-    if (!ss.gw_simulation && has(ss.recharge_inc, c)) {
-      ss.recharge_volume += ss.recharge_inc[c] * area / 100.0;
-      ss.recharge_inc[c] = 0.0;
-    }
-    if (has(ss.et_cum_cell, c)) {
-      ss.et_cell_volume += ss.et_cum_cell[c] * area / 100.0;
-      ss.et_cum_cell[c] = 0.0;
-    }
-    if (has(ss.redist_front_theta, c)) ss.redist_front_theta[c] = theta;
-    if (has(ss.surf_moist, c)) ss.surf_moist[c] = theta;
   }
 }
 
@@ -366,5 +313,7 @@ void apply_overland_point_sources(model_state& ms) {
     }
   }
 
-  if (ms.subsurface.inf_redist == 1 && !ms.subsurface.inf_active) restart_wetting_fronts(ms);
+  // Green-Ampt with redistribution starts fresh wetting fronts once per event.
+  if (ms.subsurface.inf_redist == 1 && !ms.subsurface.inf_active)
+    restart_wetting_fronts(ms, {.book_gap_water_every_run = true, .average_saturation = false});
 }

@@ -756,3 +756,76 @@ void infiltration_step(model_state& ms) {
     }
   }
 }
+
+void restart_wetting_fronts(model_state& ms, const wetting_front_restart& how) {
+  subsurface_state& ss = ms.subsurface;
+  ss.inf_active = 1;
+  if (how.average_saturation) ms.avg_saturation = 0.0;
+  const double area = ms.gridsize * ms.gridsize;
+  auto clear = [](auto& a, int c) {
+    if (!a.empty() && c <= a.count()) a[c] = {};
+  };
+  auto value = [](const raw_array1d<double>& a, int c) {
+    return !a.empty() && c <= a.count() ? a[c] : 0.0;
+  };
+  for (int c = 1; c <= ms.cell_count; ++c) {
+    clear(ss.iter_pond_1, c);
+    clear(ss.iter_n, c);
+    clear(ss.no_wat_prof, c);
+    clear(ss.iter_i_less_k, c);
+    clear(ss.redist_front_depth, c);
+    clear(ss.inf_depth_cum, c);
+    clear(ss.inf_depth_prev, c);
+    if (ss.theta_init.empty() || c > ss.theta_init.count()) continue;
+    double& theta = ss.theta_init[c];
+    if (ms.long_term) {
+      const double phi = value(ss.porosity_cell, c);
+      const double thr = value(ss.residual_cell, c);
+      const double unsat = value(ss.wt_depth_cm, c);
+      if (unsat > 1e-16)
+        theta = value(ss.zone_water_upper, c) / std::min(unsat, ss.zone_depth_upper);
+      else
+        theta = phi;
+      if (theta < thr || theta > phi)
+        printf("cell: %d  thi: %lf  thr: %lf   phi: %lf\n", c, theta, thr, phi);
+      // Raised above the residual content first, then kept below the porosity, so that the
+      // front always starts with a moisture deficit even on a soil whose residual content lies
+      // within 0.01 of its porosity.
+      if (theta < thr) {
+        theta = thr + 0.01;
+        printf(
+            "Problem initializing inf_redist in main loop, thi<thr at grid cell %d, increasing "
+            "it to %lf\n",
+            c, theta);
+      }
+      if (theta > phi) {
+        theta = phi - 0.01;
+        printf(
+            "Problem initializing inf_redist in main loop, thi>phi at grid cell %d, decreasing "
+            "it to %lf\n",
+            c, theta);
+      }
+      if (how.average_saturation) {
+        const double saturation = theta / phi;
+        if (std::isnan(saturation))
+          printf("bad initial value of soil moisture cell %d\n", c);
+        else
+          ms.avg_saturation += saturation;
+      }
+    }
+    if (ms.long_term || how.book_gap_water_every_run) {
+      if (!ss.gw_simulation && !ss.recharge_inc.empty() && c <= ss.recharge_inc.count()) {
+        ss.recharge_volume += ss.recharge_inc[c] * area / 100.0;
+        ss.recharge_inc[c] = 0.0;
+      }
+      if (!ss.et_cum_cell.empty() && c <= ss.et_cum_cell.count()) {
+        ss.et_cell_volume += ss.et_cum_cell[c] * area / 100.0;
+        ss.et_cum_cell[c] = 0.0;
+      }
+    }
+    if (!ss.redist_front_theta.empty() && c <= ss.redist_front_theta.count())
+      ss.redist_front_theta[c] = theta;
+    if (!ss.surf_moist.empty() && c <= ss.surf_moist.count()) ss.surf_moist[c] = theta;
+  }
+  if (how.average_saturation && ms.cell_count > 0) ms.avg_saturation /= ms.cell_count;
+}

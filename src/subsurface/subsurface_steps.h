@@ -49,6 +49,21 @@ void read_soil_layer_file(model_state& ms, file_handle& layer_file, soil_table_r
 // Ampt terms, filled at the run's first infiltration update. (The step checks that the chosen
 // scheme has its parameters, and stops the run naming a missing one.)
 void infiltration_setup(model_state& ms);
+// How a caller restarts the wetting fronts of Green and Ampt with redistribution.
+struct wetting_front_restart {
+  // The drainage and evapotranspiration depths of the dry gap go to their run totals in every
+  // run (true), or only in long-term runs (false).
+  bool book_gap_water_every_run = false;
+  // avg_saturation becomes the mean over the cells of the restarted moisture over the porosity
+  // (long-term runs; 0 in other runs).
+  bool average_saturation = false;
+};
+// Starts a fresh wetting front on every cell for a new event: clears the fronts' counters and
+// depths and the cumulative infiltration, and in long-term runs takes the initial moisture from
+// the water of the upper soil zone (the porosity where the water table reaches the surface),
+// moved 0.01 inside [residual content, porosity] with a console message when it lies outside;
+// the fronts and the surface then start at that moisture. Marks redistribution active.
+void restart_wetting_fronts(model_state& ms, const wetting_front_restart& how);
 // Builds the Richards soil columns from the node arrays once the soil table is read.
 void richards_init_soil_columns(model_state& ms);
 // Reads the Sacramento parameter file (open for reading) for the cells of index_map, with the

@@ -442,6 +442,112 @@ TEST_F(InfiltrationStep, SchemeWithoutItsParametersStopsTheRun) {
   EXPECT_NE(printed.find("saturated hydraulic conductivity"), std::string::npos) << printed;
 }
 
+// --- Restarting the wetting fronts at an event --------------------------------------------------
+
+// Three cells of a redistribution run whose fronts, infiltration and gap water are left from the
+// last event: 2 cm of drainage and 1 cm of evapotranspiration on each 10 m cell; the upper zone
+// (50 cm) holds 10 cm of water over a water table 80 cm deep, the third cell only 1 cm.
+std::unique_ptr<model_state> redistributed_run(int long_term) {
+  auto ms = std::make_unique<model_state>();
+  const int n = 3;
+  ms->cell_count = n;
+  ms->gridsize = 10.0;
+  ms->long_term = long_term;
+  subsurface_state& ss = ms->subsurface;
+  ss.inf_redist = 1;
+  ss.zone_depth_upper = 50.0;
+  for (raw_array1d<int>* a : {&ss.iter_pond_1, &ss.iter_n, &ss.no_wat_prof, &ss.iter_i_less_k}) {
+    a->reset();
+    EXPECT_TRUE(a->allocate(n));
+    for (int c = 1; c <= n; ++c) (*a)[c] = 4;
+  }
+  for (raw_array1d<double>* a : {&ss.redist_front_depth, &ss.inf_depth_cum, &ss.inf_depth_prev})
+    fill(*a, n, 0.03);
+  fill(ss.theta_init, n, 0.2);
+  fill(ss.redist_front_theta, n, 0.4);
+  fill(ss.surf_moist, n, 0.4);
+  fill(ss.porosity_cell, n, 0.45);
+  fill(ss.residual_cell, n, 0.05);
+  fill(ss.wt_depth_cm, n, 80.0);
+  fill(ss.zone_water_upper, n, 10.0);
+  ss.zone_water_upper[3] = 1.0;
+  fill(ss.recharge_inc, n, 2.0);
+  fill(ss.et_cum_cell, n, 1.0);
+  ms->avg_saturation = 0.7;
+  return ms;
+}
+
+// The event initialisation averages the restarted saturation and books the gap's water in
+// long-term runs only; the point-source step books it in every run and leaves the saturation.
+TEST(WettingFrontRestart, EachCallerBooksWhatItsOptionsSay) {
+  struct restart_case {
+    const char* caller;
+    int long_term;
+    wetting_front_restart how;
+    double theta1;      // restarted moisture of cell 1
+    double booked;      // m3 of drainage (and of evapotranspiration) booked
+    double saturation;  // avg_saturation afterwards
+  };
+  const wetting_front_restart event_init{false, true};
+  const wetting_front_restart point_sources{true, false};
+  // Long-term: 10 cm over min(80, 50) cm is 0.2; 1 cm is 0.02, raised to 0.05 + 0.01.
+  const double long_term_saturation = (0.2 + 0.2 + 0.06) / 0.45 / 3.0;
+  const restart_case cases[] = {
+      {"event init, event run", 0, event_init, 0.2, 0.0, 0.0},
+      {"event init, long-term run", 1, event_init, 0.2, 3 * 2.0, long_term_saturation},
+      {"point sources, event run", 0, point_sources, 0.2, 3 * 2.0, 0.7},
+      {"point sources, long-term run", 1, point_sources, 0.2, 3 * 2.0, 0.7},
+  };
+  for (const restart_case& rc : cases) {
+    SCOPED_TRACE(rc.caller);
+    process_state_guard guard;
+    auto ms = redistributed_run(rc.long_term);
+    stdout_capture capture;
+    restart_wetting_fronts(*ms, rc.how);
+    const std::string printed = capture.stop();
+    const subsurface_state& ss = ms->subsurface;
+    EXPECT_EQ(ss.inf_active, 1);
+    for (int c = 1; c <= 3; ++c) {
+      SCOPED_TRACE(c);
+      EXPECT_EQ(ss.iter_pond_1[c] + ss.iter_n[c] + ss.no_wat_prof[c] + ss.iter_i_less_k[c], 0);
+      EXPECT_EQ(ss.redist_front_depth[c] + ss.inf_depth_cum[c] + ss.inf_depth_prev[c], 0.0);
+      EXPECT_EQ(ss.redist_front_theta[c], ss.theta_init[c]);
+      EXPECT_EQ(ss.surf_moist[c], ss.theta_init[c]);
+    }
+    EXPECT_NEAR(ss.theta_init[1], rc.theta1, 1e-12);
+    EXPECT_NEAR(ss.theta_init[3], rc.long_term ? 0.06 : 0.2, 1e-12);
+    EXPECT_EQ(printed.find("thi<thr at grid cell 3") != std::string::npos, rc.long_term != 0)
+        << printed;
+    EXPECT_NEAR(ss.recharge_volume, rc.booked, 1e-12);
+    EXPECT_NEAR(ss.et_cell_volume, rc.booked / 2.0, 1e-12);
+    EXPECT_EQ(ss.recharge_inc[2], rc.booked > 0.0 ? 0.0 : 2.0);
+    EXPECT_NEAR(ms->avg_saturation, rc.saturation, 1e-12);
+  }
+}
+
+// A soil whose residual content lies within 0.01 of its porosity: the moisture, raised above
+// the residual content, is still kept below the porosity, so the front starts with a deficit,
+// whichever caller restarts it.
+TEST(WettingFrontRestart, MoistureEndsBelowThePorosityWhenTheResidualIsCloseToIt) {
+  for (const wetting_front_restart how :
+       {wetting_front_restart{false, true}, wetting_front_restart{true, false}}) {
+    process_state_guard guard;
+    auto ms = redistributed_run(1);
+    ms->subsurface.residual_cell[3] = 0.445;  // 1 cm over 50 cm is 0.02, below it
+    stdout_capture capture;
+    restart_wetting_fronts(*ms, how);
+    const std::string printed = capture.stop();
+    EXPECT_NEAR(ms->subsurface.theta_init[3], 0.44, 1e-12);
+    EXPECT_NE(printed.find("cell: 3  thi: 0.020000  thr: 0.445000   phi: 0.450000\n"
+                           "Problem initializing inf_redist in main loop, thi<thr at grid cell 3, "
+                           "increasing it to 0.455000\n"
+                           "Problem initializing inf_redist in main loop, thi>phi at grid cell 3, "
+                           "decreasing it to 0.440000\n"),
+              std::string::npos)
+        << printed;
+  }
+}
+
 // --- Transport layers --------------------------------------------------------------------------
 
 TEST(LayerWater, ContentsFromTheZoneWaterByHand) {
