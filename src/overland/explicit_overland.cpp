@@ -63,6 +63,9 @@ void print_split_line(const char* direction, double q, double tau, double dx, do
 }  // namespace
 
 double ov_friction_slope(double s0, double h_i, double h_k, double dx) {
+  // A level water surface drives no flow: still water on a flat bed stays still instead of
+  // creeping towards the right and lower faces and starting the explicit scheme's overshoot.
+  if (s0 - (h_k - h_i) / dx == 0.0) return 0.0;
   double s = s0 - (h_k - h_i) / dx + 1e-30;
   if (std::fabs(s) < 1e-20) s = 1e-20;
   return s;

@@ -10,7 +10,8 @@
 struct model_state;
 
 // Friction slope of a face from the owning cell (depth h_i) to its neighbour (depth h_k):
-// s0 - (h_k - h_i) / dx + 1e-30, and 1e-20 when smaller than 1e-20 in magnitude.
+// s0 - (h_k - h_i) / dx + 1e-30, and 1e-20 when smaller than 1e-20 in magnitude; 0 when the
+// water surface across the face is exactly level.
 double ov_friction_slope(double s0, double h_i, double h_k, double dx);
 
 // The depth power of Manning's formula for a cell: (h - r)^(5/3), 0 when h is not above r.

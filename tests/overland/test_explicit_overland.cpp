@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -48,8 +49,11 @@ TEST(FaceDischarge, ManningWithTheWaterSurfaceSlopeFromTheUpwindCell) {
       // neighbour stands higher.
       {"owner below retention", 0.0, 0.005, 0.5, 0.01, 0.0, 0.05, 5.0, 0.0},
       {"upwind neighbour within its retention", 0.0, 0.0, 0.005, 0.0, 0.01, 0.05, 5.0, 0.0},
-      // Flat and level: S = 1e-30 is raised to 1e-20, a tiny flow from the owning cell.
-      {"flat and level", 0.0, 0.02, 0.02, 0.0, 0.0, 0.05, 5.0,
+      // A level water surface carries nothing; a surface just off level is raised to the
+      // smallest slope, 1e-20, a tiny flow from the owning cell.
+      {"flat and level", 0.0, 0.02, 0.02, 0.0, 0.0, 0.05, 5.0, 0.0},
+      {"bed and surface level across the face", 0.01, 0.02, 0.07, 0.0, 0.0, 0.05, 5.0, 0.0},
+      {"surface a hair off level", 1e-25, 0.02, 0.02, 0.0, 0.0, 0.05, 5.0,
        1e-10 / 0.05 * std::pow(0.02, five_thirds)},
   };
   for (const face& f : faces) {
@@ -173,6 +177,25 @@ TEST_F(ExplicitRouting, WaterRunsDownhillButNotThroughADike) {
   EXPECT_NEAR(ov.ov_flux_x[1], q * 10.0, 1e-15);  // m3/s after the call
   EXPECT_EQ(ov.ov_flux_x[2], 0.0);
   EXPECT_NEAR(water(), before, 1e-15);
+}
+
+TEST_F(ExplicitRouting, StillWaterOnAFlatBedStaysStillForAnHour) {
+  // A 4 x 5 flat grid of 5 m cells under 5 cm of still water: an hour of 5 s steps moves no
+  // water across any face.
+  make_grid({{1, 1, 1, 1, 1}, {1, 1, 1, 1, 1}, {1, 1, 1, 1, 1}, {1, 1, 1, 1, 1}},
+            std::vector<double>(20, 100.0), 5.0);
+  start_up();
+  for (int i = 1; i <= 20; ++i) ms_->overland.ov_depth[i] = 0.05;
+  stdout_capture quiet;
+  double largest = 0.0;
+  for (int step = 0; step < 720; ++step) {
+    ov_route_explicit(*ms_, 5.0);
+    for (int i = 1; i <= 20; ++i)
+      largest = std::max(
+          {largest, std::fabs(ms_->overland.ov_flux_x[i]), std::fabs(ms_->overland.ov_flux_y[i])});
+  }
+  EXPECT_LE(largest, 1e-12);
+  for (int i = 1; i <= 20; ++i) EXPECT_EQ(ms_->overland.ov_depth[i], 0.05) << i;
 }
 
 TEST_F(ExplicitRouting, TheOutletDrainTakesAtMostTheOutletsWater) {
