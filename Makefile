@@ -36,6 +36,7 @@ update-expected: build
 
 bench: build
 	$(BUILD)/grid_read_bench
+	$(BUILD)/overland_bench
 
 clean:
 	rm -rf $(BUILD)
