@@ -589,4 +589,105 @@ TEST(OverlandPlane, ThreadsAndAnEarlierRunLeaveTheDepthsBitForBit) {
   EXPECT_EQ(plane_depths, first);
 }
 
+// Green and Ampt infiltration end to end: the project of tests/cases/green_ampt, four flat cells
+// of silt loam (Ks 0.65 cm/h, capillary head 16.7 cm, porosity 0.486, initial moisture 0.1458,
+// so G = 16.7 x (0.486 - 0.1458) = 5.681 cm) under 50 mm/h for an hour in steps of 10 s, run in
+// this process with the model's own steps (no output reports the infiltrated depth); a recording
+// step right after the infiltration step notes each cell's cumulative infiltration and the water
+// left on it.
+struct soak_record {
+  double minutes;
+  std::vector<double> infiltrated;  // cm per cell
+  std::vector<double> depth;        // m per cell, after infiltration
+};
+std::vector<soak_record> soak_log;
+
+void record_soak_step(model_state& ms) {
+  if (ms.subsurface.inf_depth_cum.empty()) return;
+  soak_record r{ms.elapsed_minutes, {}, {}};
+  for (int c = 1; c <= ms.cell_count; ++c) {
+    r.infiltrated.push_back(ms.subsurface.inf_depth_cum[c] * 100.0);
+    r.depth.push_back(ms.overland.ov_depth[c]);
+  }
+  soak_log.push_back(r);
+}
+
+// Runs the green_ampt case in this process on `threads` threads; false when the run failed.
+bool run_soak(int threads) {
+  const std::string folder = std::string(TORVA_SOURCE_DIR) + "/tests/cases/green_ampt/";
+  for (const char* name : {"green_ampt.prj", "ga_mask.asc", "ga_elev.asc", "ga_conductivity.asc",
+                           "ga_capillary.asc", "ga_porosity.asc", "ga_moisture.asc"})
+    write_file(name, read_file(folder + name));
+  run_steps steps = default_run_steps();
+  int replaced = 0;
+  for (int i = 0; i + 1 < time_loop_step_count; ++i) {
+    if (std::string(steps.time_loop[i].name) != "infiltration_step") continue;
+    // The Sacramento step that follows does nothing without SACRAMENTO (refused).
+    EXPECT_EQ(std::string(steps.time_loop[i + 1].name), "sacramento_step");
+    steps.time_loop[i + 1] = {"record_soak_step", record_soak_step};
+    ++replaced;
+  }
+  EXPECT_EQ(replaced, 1);
+  const int saved = omp_get_max_threads();
+  omp_set_num_threads(threads);
+  soak_log.clear();
+  stdout_capture capture;
+  run_project("green_ampt.prj", nullptr, steps);
+  const std::string out = capture.stop();
+  omp_set_num_threads(saved);
+  EXPECT_EQ(run_error.error_fatal, 0) << out;
+  return run_error.error_fatal == 0 && !soak_log.empty();
+}
+
+// Ponding begins when the capacity Ks (G / F + 1) falls to the rain rate i, after
+// Fp = G Ks / (i - Ks) = 0.849 cm at tp = Fp / i = 0.170 h; after it the implicit Green and Ampt
+// equation F - Fp - G ln((G + F) / (G + Fp)) = Ks (t - tp), solved here by bisection, gives
+// about 3.02 cm at one hour. The model ponds within a step of that time and depth and holds the
+// hour's depth on every cell to 1 %; 1 and 8 threads give the same bits.
+TEST(GreenAmptCase, TheSiltLoamPondsAndSoaksAsTheAnalyticSolution) {
+  torva_test::process_state_guard guard;
+  const double ks = 0.65, G = 16.7 * (0.486 - 0.1458), rain = 5.0;  // cm, cm/h
+  const double fp = G * ks / (rain - ks), tp = fp / rain;
+  ASSERT_NEAR(fp, 0.849, 0.0005);
+  ASSERT_NEAR(tp, 0.170, 0.0005);
+  auto residual = [&](double F) {
+    return F - fp - G * std::log((G + F) / (G + fp)) - ks * (1.0 - tp);
+  };
+  double lo = fp, hi = fp + 50.0;
+  for (int i = 0; i < 200; ++i) (residual(0.5 * (lo + hi)) > 0.0 ? hi : lo) = 0.5 * (lo + hi);
+  const double hour = 0.5 * (lo + hi);
+  ASSERT_NEAR(hour, 3.02, 0.01);
+
+  temp_dir dir;
+  ASSERT_TRUE(run_soak(1));
+  const std::vector<soak_record> one = soak_log;
+  ASSERT_EQ(one.back().minutes, 60.0);
+  const std::size_t cells = one.back().infiltrated.size();
+  ASSERT_EQ(cells, 4u);
+  const double step_rain = rain * 10.0 / 3600.0;  // cm in a step of 10 s
+  for (std::size_t c = 0; c < cells; ++c) {
+    SCOPED_TRACE(c + 1);
+    // The first step that leaves water on the cell, and the depth infiltrated before it.
+    std::size_t first_ponded = 0;
+    while (first_ponded < one.size() && one[first_ponded].depth[c] <= 0.0) ++first_ponded;
+    ASSERT_GT(first_ponded, 0u);
+    ASSERT_LT(first_ponded, one.size());
+    EXPECT_NEAR(one[first_ponded].minutes / 60.0, tp, 10.0 / 3600.0);
+    EXPECT_NEAR(one[first_ponded - 1].infiltrated[c], fp, step_rain);
+    // Before ponding every drop soaks in: F is the rain fallen.
+    EXPECT_NEAR(one[first_ponded - 1].infiltrated[c], rain * one[first_ponded - 1].minutes / 60.0,
+                1e-6);
+    // Once ponded the cell stays ponded and follows the implicit solution.
+    for (std::size_t k = first_ponded; k < one.size(); ++k) ASSERT_GT(one[k].depth[c], 0.0) << k;
+    EXPECT_NEAR(one.back().infiltrated[c], hour, 0.01 * hour);
+  }
+
+  ASSERT_TRUE(run_soak(8));
+  ASSERT_EQ(soak_log.size(), one.size());
+  for (std::size_t k = 0; k < one.size(); ++k) {
+    EXPECT_EQ(soak_log[k].infiltrated, one[k].infiltrated) << one[k].minutes;
+    EXPECT_EQ(soak_log[k].depth, one[k].depth) << one[k].minutes;
+  }
+}
+
 }  // namespace
