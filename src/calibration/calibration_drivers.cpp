@@ -22,8 +22,6 @@ double calib_model_run(const char*, const char*, const double*, int, int) {
   return 0.0;
 }
 
-void alloc_driver_results(model_state&) {}
-
 montecarlo::montecarlo(int run_count, const char*, process_context&) : run_count_(run_count) {}
 
 montecarlo::~montecarlo() = default;

@@ -1,13 +1,25 @@
-// The result holder that a calibration driver passes to run_project: the per-event peaks and
-// volumes of one trial, filled at the end of each event, and the per-point arrays of the run.
+// The result holder through which a run reports its per-event peaks and volumes to the
+// calibration driver that started it (or to itself under the OPTIMIZE card): sized at start-up,
+// filled at the end of every event, read by the objective after the run.
 #pragma once
 
 struct run_result {
-  double* event_peaks = nullptr;    // per event 1..num_events; owned by the caller
-  double* event_volumes = nullptr;  // per event 1..num_events; owned by the caller
-  int num_events = 0;               // events recorded
-  double* point_values = nullptr;   // per output point; released at the end of the run
-  double* point_times = nullptr;    // per output point; released at the end of the run
-  int num_points = 0;               // output points
-  double objective = 0.0;           // objective value of the trial
+  int event_count = 0;            // precipitation events of the run (num_events)
+  int stride = 0;                 // slots per event: locations + 1
+  double* peaks = nullptr;        // slot stride * (e - 1) + 1: event e's outlet peak, then
+                                  // + k + 1: its peak at location k; event_count * stride + 2
+                                  // elements (m3/s, or cfs with QOUT_CFS)
+  double* volumes = nullptr;      // the event volumes in the same slots (m3, or cubic feet)
+  double* loc_peaks = nullptr;    // per location 1..stride - 1: the last finished event's peak;
+                                  // stride + 1 elements, released by the run
+  double* loc_volumes = nullptr;  // the same for the volumes
 };
+
+// Stores one finished event's outlet and per-location values: slot stride * (event - 1) + 1
+// and the slots after it. An event number outside 1..event_count only warns on the console.
+void store_event_result(run_result& holder, int event, double peak, double volume,
+                        const double* loc_peaks, const double* loc_volumes, int locations);
+
+// Releases the value arrays (the driver's share) and the location arrays (the run's share).
+void release_event_values(run_result& holder);
+void release_location_values(run_result& holder);

@@ -16,14 +16,11 @@ void model_state_dtor(model_state& ms) {
   if (error_echo_file == &ms.output.summary_file) error_echo_file = nullptr;
 
   // Arrays and objects made on demand. The member arrays release themselves with their
-  // members; the holder of a calibration driver keeps everything but its per-point arrays.
+  // members; the holder of a calibration driver keeps its value arrays but loses its location
+  // arrays.
   ms.transport.ov_sed.reset();
-  if (run_result* holder = ms.calibration.driver_result) {
-    delete[] holder->point_values;
-    holder->point_values = nullptr;
-    delete[] holder->point_times;
-    holder->point_times = nullptr;
-  }
+  if (run_result* holder = ms.calibration.driver_result) release_location_values(*holder);
+  if (ms.calibration.own_result) release_event_values(*ms.calibration.own_result);
   r7_link_free(ms.output.r7);
 
   // The process-wide lists of the run.

@@ -9,6 +9,7 @@
 #include "framework/core/guarded_array.h"
 #include "output/map_output.h"
 #include "output/r7_link.h"
+#include "output/water_budget.h"
 
 class analyzer;
 
@@ -31,6 +32,11 @@ struct output_state {
   int flush_buffer_on = 0;            // FLUSH_BUFFER given: the console is flushed too
   int flush_line_count = 0;           // progress lines since the last console flush
   file_handle tev_summary_file;       // TEV precipitation event summary
+  event_budget budget;                // the current event's water books
+  run_totals totals;                  // the run's water books, closed at its end
+  int hydro_line_count = 0;           // outlet hydrograph lines written in the run
+  int events_done = 0;                // events whose books were closed
+  int chan_xsec_overflow = 0;         // a channel depth left its look-up table in the run
   int event_balance_open = 0;         // 1 from an event's start: its balances take their start
                                       // values there and are closed at the event's end
 

@@ -36,6 +36,7 @@ void write_outlet_hydrograph(model_state& ms) {
   if (outlet != nullptr) {
     fprintf(outlet, line, time, q);
     fflush(outlet);
+    ms.output.hydro_line_count += 1;
   }
   FILE* sig = ms.output.sig_outlet_hydro_file.fp;
   if (ms.output.sig_outlet_hydro && sig != nullptr) {
@@ -53,7 +54,6 @@ void setup_contam_channel_outputs(model_state&) {}
 void read_volp_exchange_start(model_state&) {}
 void init_xy_output(model_state&) {}
 void write_volp_exchange_end(model_state&) {}
-void finish_event_balance(model_state&) {}
 // Acts at the steps that are a multiple of the output interval (none when the interval is not
 // positive), in the root process only.
 void write_series_outputs(model_state& ms) {
@@ -62,6 +62,5 @@ void write_series_outputs(model_state& ms) {
   write_outlet_hydrograph(ms);
 }
 void write_output_maps(model_state&) {}
-void write_run_summary(model_state&) {}
 void read_analyzer_file(model_state&, const char*) {}
 void read_theta_locations(model_state&) {}

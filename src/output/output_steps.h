@@ -14,9 +14,11 @@ void init_xy_output(model_state& ms);                             // start-up
 void read_analyzer_file(model_state& ms, const char* file_name);  // start-up, ANALYZERS card
 void write_volp_exchange_end(model_state& ms);                    // time loop 27
 void finish_event_balance(model_state& ms);                       // time loop 28
-void write_series_outputs(model_state& ms);                       // time loop 29
-void write_output_maps(model_state& ms);                          // time loop 30
-void write_run_summary(model_state& ms);                          // end of a normal run
+// Opens the event's water books at its first step (called by the event initialisation).
+void open_event_books(model_state& ms);
+void write_series_outputs(model_state& ms);  // time loop 29
+void write_output_maps(model_state& ms);     // time loop 30
+void write_run_summary(model_state& ms);     // end of a normal run
 // Tells every analyzer of the run that a precipitation event has started (time loop 2).
 void notify_analyzers_event_start(model_state& ms);
 void read_theta_locations(model_state& ms);  // start-up, by the input-reading driver

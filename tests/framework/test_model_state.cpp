@@ -154,20 +154,20 @@ TEST_F(ModelState, MessagesAfterTheRecordIsGoneReachTheConsoleOnly) {
   EXPECT_EQ(read_file(dir.file("summary.out")), "");
 }
 
-TEST_F(ModelState, CalibrationHolderKeepsItsEventArraysButLosesItsPointArrays) {
+TEST_F(ModelState, CalibrationHolderKeepsItsEventArraysButLosesItsLocationArrays) {
   run_result holder;
-  holder.event_peaks = new double[4]{0, 1, 2, 3};
-  holder.point_values = new double[10]();
-  holder.point_times = new double[10]();
+  holder.peaks = new double[4]{0, 1, 2, 3};
+  holder.loc_peaks = new double[10]();
+  holder.loc_volumes = new double[10]();
   {
     auto ms = std::make_unique<model_state>();
     ms->calibration.driver_result = &holder;
   }
-  EXPECT_EQ(holder.point_values, nullptr);
-  EXPECT_EQ(holder.point_times, nullptr);
-  ASSERT_NE(holder.event_peaks, nullptr);
-  EXPECT_EQ(holder.event_peaks[3], 3.0);
-  delete[] holder.event_peaks;
+  EXPECT_EQ(holder.loc_peaks, nullptr);
+  EXPECT_EQ(holder.loc_volumes, nullptr);
+  ASSERT_NE(holder.peaks, nullptr);
+  EXPECT_EQ(holder.peaks[3], 3.0);
+  delete[] holder.peaks;
 }
 
 namespace {

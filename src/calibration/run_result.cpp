@@ -1,0 +1,78 @@
+// The calibration result holder: alloc_driver_results sizes it at start-up (after the channel
+// point sources are set up), the end-of-event accounting stores each event's values in it.
+#include "calibration/run_result.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "calibration/calibration_drivers.h"
+#include "framework/model_state.h"
+
+namespace {
+
+// A cleared array of n doubles, or null when it cannot be had (the message names it).
+double* cleared(long n, const char* name) {
+  double* a = new (std::nothrow) double[n > 0 ? n : 1]();
+  if (a == nullptr) printf("Error allocating memory for variable %s\n", name);
+  return a;
+}
+
+}  // namespace
+
+void release_event_values(run_result& holder) {
+  delete[] holder.peaks;
+  holder.peaks = nullptr;
+  delete[] holder.volumes;
+  holder.volumes = nullptr;
+}
+
+void release_location_values(run_result& holder) {
+  delete[] holder.loc_peaks;
+  holder.loc_peaks = nullptr;
+  delete[] holder.loc_volumes;
+  holder.loc_volumes = nullptr;
+}
+
+// Sizes the run's holder when optimisation output is on, creating one when the run was started
+// without a driver. Every slot starts at 0.
+void alloc_driver_results(model_state& ms) {
+  calibration_state& cal = ms.calibration;
+  if (!cal.optimize_on) return;
+  if (cal.driver_result == nullptr) {
+    // A run with the OPTIMIZE card and no driver keeps a holder of its own.
+    cal.own_result = std::make_unique<run_result>();
+    cal.driver_result = cal.own_result.get();
+  }
+  run_result& holder = *cal.driver_result;
+  const int locations = cal.optimize_sed ? cal.sed_location_count : ms.channel.hyd_location_count;
+  holder.stride = (locations > 0 ? locations : 0) + 1;
+  holder.event_count = ms.overland.num_events > 0 ? ms.overland.num_events : 0;
+  release_location_values(holder);
+  holder.loc_peaks = cleared(holder.stride + 1L, "loc_peaks");
+  holder.loc_volumes = cleared(holder.stride + 1L, "loc_volumes");
+  // The value slots are cleared too, so a slot whose event never ended reads 0.
+  release_event_values(holder);
+  const long slots = static_cast<long>(holder.event_count) * holder.stride + 2;
+  holder.peaks = cleared(slots, "peaks");
+  holder.volumes = cleared(slots, "volumes");
+}
+
+void store_event_result(run_result& holder, int event, double peak, double volume,
+                        const double* loc_peaks, const double* loc_volumes, int locations) {
+  if (holder.peaks == nullptr || holder.volumes == nullptr) return;
+  if (event < 1 || event > holder.event_count) {
+    printf(
+        "Warning: event %d has no slot in the calibration results (%d events); its values "
+        "are not stored.\n",
+        event, holder.event_count);
+    return;
+  }
+  const long base = static_cast<long>(holder.stride) * (event - 1) + 1;
+  holder.peaks[base] = peak;
+  holder.volumes[base] = volume;
+  const int n = locations < holder.stride - 1 ? locations : holder.stride - 1;
+  for (int k = 1; k <= n; ++k) {
+    if (loc_peaks != nullptr) holder.peaks[base + k] = loc_peaks[k];
+    if (loc_volumes != nullptr) holder.volumes[base + k] = loc_volumes[k];
+  }
+}

@@ -1,0 +1,297 @@
+// End-of-event accounting (time loop, after the exchange with the land-management framework):
+// once the end-of-event decision has ended an event, finish_event_balance closes its books:
+// final stores, the event's share of the running totals, its water balance, the event summary,
+// the optimisation output line and the calibration result holder.
+#include "output/event_accounting.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "calibration/run_result.h"
+#include "framework/core/console.h"
+#include "framework/model_state.h"
+#include "output/event_summary.h"
+#include "output/output_steps.h"
+
+namespace {
+
+template <class T>
+bool has(const raw_array1d<T>& a, int i) {
+  return !a.empty() && i >= 1 && i <= a.count();
+}
+
+bool in_perennial_lake(const model_state& ms, int c) {
+  return ms.perennial_lakes && has(ms.overland.lake_num, c) && ms.overland.lake_num[c] > 0;
+}
+
+double snow_store(const model_state& ms) {
+  if (!ms.snow_present) return 0.0;
+  const double area = ms.gridsize * ms.gridsize;
+  double sum = 0.0;
+  for (int c = 1; c <= ms.cell_count && has(ms.subsurface.swe, c); ++c)
+    if (!in_perennial_lake(ms, c)) sum += ms.subsurface.swe[c] * area;
+  return sum;
+}
+
+bool any_infiltration(const subsurface_state& ss) {
+  return ss.green_ampt || ss.inf_redist || ss.inf_layered_soil || ss.inf_richards;
+}
+
+double infiltrated_store(const model_state& ms) {
+  if (!any_infiltration(ms.subsurface)) return 0.0;
+  const double area = ms.gridsize * ms.gridsize;
+  double sum = 0.0;
+  for (int c = 1; c <= ms.cell_count && has(ms.subsurface.inf_depth_cum, c); ++c)
+    sum += ms.subsurface.inf_depth_cum[c] * area;
+  return sum;
+}
+
+// Recharge, evaporation and Richards soil water of the schemes that keep soil water.
+void close_soil_books(model_state& ms, event_budget& b) {
+  subsurface_state& ss = ms.subsurface;
+  if (!ss.inf_redist && !ss.inf_layered_soil && !ss.inf_richards) return;
+  const double area = ms.gridsize * ms.gridsize;
+  for (int c = 1; c <= ms.cell_count && has(ss.recharge_inc, c); ++c) {
+    b.event_recharge_depth += ss.recharge_inc[c];
+    if (!ss.gw_simulation) {
+      ms.output.totals.run_vol_gw_recharge += ss.recharge_inc[c] / 100.0 * area;
+      ss.recharge_inc[c] = 0.0;
+    }
+  }
+  b.event_vol_direct_evap = 0.0;
+  b.event_vol_richards_net = 0.0;
+  b.vol_soil_final = 0.0;
+  b.soil_nodes_end = 0;
+  b.event_vol_gw_recharge = b.event_recharge_depth / 100.0 * area;
+  if (ss.inf_richards) {
+    for (int c = 1; c <= ms.cell_count; ++c) {
+      if (has(ss.inf_rich, c)) b.event_vol_richards_net += area * ss.inf_rich[c];
+      const int nodes = has(ss.numcells, c) ? ss.numcells[c] : 0;
+      for (int n = 1; n <= nodes - 1; ++n) {
+        if (ss.THETA.empty() || ss.DZ.empty() || c > ss.THETA.row_count() ||
+            n > ss.THETA.col_count() || c > ss.DZ.row_count() || n > ss.DZ.col_count())
+          break;
+        b.vol_soil_final += ss.THETA[c][n] * ss.DZ[c][n] / 100.0 * area;
+        b.soil_nodes_end += 1;
+      }
+    }
+  }
+  ms.output.totals.run_vol_direct_evap += b.event_vol_direct_evap;
+  if (ss.inf_richards) {
+    if (b.event_vol_soil_init > 0.0) {
+      b.event_richards_error =
+          (b.vol_soil_final - b.event_vol_soil_init - b.event_vol_richards_net +
+           b.event_vol_gw_recharge - b.event_vol_gw_to_unsat) /
+          b.event_vol_soil_init * 100.0;
+    } else {
+      b.event_richards_error = 0.0;
+      if (ms.output.summary_file.fp != nullptr)
+        fprintf(ms.output.summary_file.fp, "\n No Unsaturated Cells in Grid, No infiltration \n");
+    }
+  }
+}
+
+// Channel water of the routed links: flow area times node spacing over their nodes.
+double channel_store(const model_state& ms) {
+  const channel_state& ch = ms.channel;
+  double sum = 0.0;
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    const int type = has(ch.ltype, link) ? ch.ltype[link] : 0;
+    if (type & (32 | 64 | 128)) continue;
+    const int nodes = has(ch.nx1, link) ? ch.nx1[link] : 0;
+    const double spacing = has(ch.dx, link) ? ch.dx[link] : 0.0;
+    for (int node = 1; node <= nodes; ++node)
+      if (!ch.area.empty() && node <= ch.area.row_count() && link <= ch.area.col_count())
+        sum += ch.area[node][link] * spacing;
+  }
+  return sum;
+}
+
+void write_optimize_line(model_state& ms, const event_budget& b) {
+  FILE* fp = ms.input.optimize_file.fp;
+  if (fp == nullptr) return;
+  const double f = ms.qout_cfs ? 35.32 : 1.0;
+  fprintf(fp, ms.qout_cfs ? "%d %8.2lf %13.1lf" : "%d %9.3lf %13.1lf", ms.event_number,
+          b.event_peak_discharge * f, b.event_vol_discharge * f);
+  run_result* holder = ms.calibration.driver_result;
+  const channel_state& ch = ms.channel;
+  for (int k = 1; k <= ch.hyd_location_count; ++k) {
+    const double peak = has(ms.calibration.loc_peak, k) ? ms.calibration.loc_peak[k] : 0.0;
+    const double volume =
+        has(ms.calibration.loc_peak_aux, k) ? ms.calibration.loc_peak_aux[k] : 0.0;
+    if (holder != nullptr && holder->loc_peaks != nullptr && k < holder->stride) {
+      holder->loc_peaks[k] = peak;
+      holder->loc_volumes[k] = volume;
+    }
+    fprintf(fp, ms.qout_cfs ? "%8.2lf %13.1lf" : "%9.3lf %13.1lf", peak * f, volume * f);
+  }
+  fprintf(fp, "\n");
+  fflush(fp);
+}
+
+void fill_result_holder(model_state& ms, const event_budget& b) {
+  run_result* holder = ms.calibration.driver_result;
+  if (holder == nullptr || ms.event_number == 0) return;
+  const double f = ms.qout_cfs ? 35.32 : 1.0;
+  const int n = holder->stride - 1;
+  double peaks[101] = {};
+  double volumes[101] = {};
+  for (int k = 1; k <= n && k <= 100; ++k) {
+    peaks[k] = (holder->loc_peaks != nullptr ? holder->loc_peaks[k] : 0.0) * f;
+    volumes[k] = (holder->loc_volumes != nullptr ? holder->loc_volumes[k] : 0.0) * f;
+  }
+  store_event_result(*holder, ms.event_number, b.event_peak_discharge * f,
+                     b.event_vol_discharge * f, peaks, volumes, n < 100 ? n : 100);
+}
+
+}  // namespace
+
+double overland_store(const model_state& ms) {
+  const overland_state& ov = ms.overland;
+  const double area = ms.gridsize * ms.gridsize;
+  double sum = 0.0;
+  for (int c = 1; c <= ms.cell_count; ++c) {
+    if (in_perennial_lake(ms, c)) continue;
+    const int lake = ov.overland_lake_map && has(ov.oland_lake_new, c) ? ov.oland_lake_new[c] : 0;
+    if (lake >= 1 && lake <= ov.olake_count && has(ov.ov_lakes, lake) && has(ms.cell_elev, c))
+      sum += (ov.ov_lakes[lake].surface_elev - ms.cell_elev[c]) * area;
+    else if (has(ov.ov_depth, c))
+      sum += ov.ov_depth[c] * area;
+  }
+  return sum;
+}
+
+void open_event_books(model_state& ms) {
+  event_budget& b = ms.output.budget;
+  b = event_budget{};
+  b.event_vol_ov_init = overland_store(ms);
+  b.event_vol_chan_init = ms.channel.chan_explic ? ms.channel.chan_vol_initial : 0.0;
+  b.event_vol_snow_init = snow_store(ms);
+  b.event_vol_soil_init = ms.subsurface.inf_richards ? ms.subsurface.vadose_vol_event : 0.0;
+  b.event_vol_sac_init = ms.subsurface.event_vol_sac_init;
+  b.start_outlet_volume = ms.overland.ov_out_volume;
+  b.start_interception = ms.overland.interception_volume;
+  b.start_exfiltration = ms.subsurface.exfil_volume;
+  b.start_ov_source = ms.overland.ov_point_volume_total;
+}
+
+void close_event_balance(event_budget& b, event_balance_form form) {
+  if (form == event_balance_form::overland) {
+    const double in = b.event_vol_ov_init + b.event_vol_rain + b.event_vol_exfiltrated +
+                      b.event_vol_snow_init + b.event_vol_ov_source + b.event_vol_head_in;
+    if (!(in > 0.0)) {
+      b.event_balance_error = -1.0;
+      return;
+    }
+    b.event_mass_in = in + b.event_vol_xy_ov_in;
+    b.event_mass_out = b.event_vol_infiltrated + b.vol_ov_final + b.event_vol_discharge +
+                       b.event_vol_direct_evap + b.event_vol_snow_final + b.event_vol_head_out +
+                       b.event_vol_slope_out + b.event_vol_gw_to_tile;
+    b.event_balance_error = (b.event_mass_in - b.event_mass_out) / b.event_mass_in;
+    return;
+  }
+  if (!(b.event_vol_rain + b.event_vol_precip_lake > 0.0)) {
+    b.event_balance_error = -1.0;
+    return;
+  }
+  if (form == event_balance_form::channel) {
+    b.event_mass_in = b.event_vol_precip_lake + b.event_vol_rain + b.event_vol_exfiltrated +
+                      b.event_vol_chan_init + b.event_vol_ov_init + b.event_vol_gw_to_chan +
+                      b.event_vol_gw_to_lake + b.event_vol_lake_init + b.event_vol_snow_init +
+                      b.event_vol_ov_source + b.event_vol_head_in + b.event_vol_lake_source +
+                      b.event_vol_stream_source + b.event_vol_gw_to_tile + b.event_vol_xy_ov_in;
+    b.event_mass_out = b.event_vol_infiltrated + b.vol_ov_final + b.vol_chan_final +
+                       b.event_vol_discharge + b.event_vol_direct_evap + b.event_vol_snow_final +
+                       b.event_vol_lake_final + b.event_vol_chan_to_gw + b.event_vol_lake_to_gw +
+                       b.event_vol_head_out + b.event_vol_slope_out + b.event_vol_lake_sink +
+                       b.event_vol_stream_sink + b.event_vol_lake_evap;
+    // The inputs hold the rain, which is positive here.
+    b.event_balance_error = (b.event_mass_in - b.event_mass_out) / b.event_mass_in;
+    return;
+  }
+  const double d = b.event_vol_rain + b.event_vol_exfiltrated + b.event_vol_chan_init +
+                   b.event_vol_ov_init + b.event_vol_snow_init + b.event_vol_ov_source +
+                   b.event_vol_lake_init + b.event_vol_sac_init + b.event_vol_head_in;
+  const double n = d + b.event_vol_precip_lake + b.event_vol_gw_to_chan - b.event_vol_chan_to_gw +
+                   b.event_vol_gw_to_lake - b.event_vol_lake_to_gw + b.event_vol_xy_ov_in -
+                   b.vol_ov_final - b.vol_chan_final - b.event_vol_discharge -
+                   b.event_vol_sac_final - b.event_vol_direct_evap - b.event_vol_snow_final -
+                   b.event_vol_lake_final - b.event_vol_slope_out - b.event_vol_head_out;
+  // A store-free, rain-free event has nothing to measure the error against.
+  b.event_balance_error = d > 0.0 ? -n / d : 0.0;
+}
+
+double balance_ratio(double numerator, double denominator, double scale) {
+  if (!(denominator > 0.0)) return 0.0;
+  return numerator / denominator * scale;
+}
+
+void finish_event_balance(model_state& ms) {
+  if (!ms.event_over) return;
+  ms.event_over = 0;
+  event_budget& b = ms.output.budget;
+  const overland_state& ov = ms.overland;
+  const subsurface_state& ss = ms.subsurface;
+  const double area = ms.gridsize * ms.gridsize;
+
+  b.event_vol_rain = ms.event_rain_vol;
+  b.event_vol_precip_lake = ov.lake_precip_event;
+  b.event_vol_ov_source = ov.ov_point_volume_total - b.start_ov_source;
+  b.event_vol_infiltrated = infiltrated_store(ms);
+
+  // Final overland water: overland lakes and perennial lakes together are not supported.
+  if (ov.overland_lake_map && ms.perennial_lakes) {
+    b.vol_ov_final = 0.0;
+    for (int c = 1; c <= ms.cell_count; ++c)
+      printf(
+          "You are simulating overland lakes and perennial lakes, not recommended presently. "
+          "Contact your TORVA developer for further advice\n\n");
+  } else {
+    b.vol_ov_final = overland_store(ms);
+    if (ov.overland_lake_map) {
+      for (int c = 1; c <= ms.cell_count; ++c) {
+        const int lake = has(ov.oland_lake_new, c) ? ov.oland_lake_new[c] : 0;
+        if (lake >= 1 && lake <= ov.olake_count && has(ov.ov_lakes, lake) && has(ms.cell_elev, c))
+          ms.output.totals.run_vol_ov_lake_final +=
+              (ov.ov_lakes[lake].surface_elev - ms.cell_elev[c]) * area;
+      }
+    }
+  }
+
+  close_soil_books(ms, b);
+  b.event_vol_exfiltrated = ss.exfil_volume - b.start_exfiltration;
+  if (ms.perennial_lakes) {
+    b.event_vol_lake_final = 0.0;
+    for (int lake = 1; lake <= ov.lake_volume.count() && has(ov.lake_volume, lake); ++lake)
+      b.event_vol_lake_final += ov.lake_volume[lake];
+  }
+  if (ms.snow_present) b.event_vol_snow_final = snow_store(ms);
+  b.event_vol_discharge = ov.ov_out_volume - b.start_outlet_volume;
+  b.event_peak_discharge = ms.peak_outlet_q;
+  if (ov.interception_on) b.event_vol_interception = ov.interception_volume - b.start_interception;
+
+  if (ms.channel.chan_explic) {
+    b.vol_chan_final = channel_store(ms);
+    if (ss.sacramento) {
+      const sac_basin_params& sac = ss.sac_params;
+      b.event_vol_sac_final =
+          (sac.uztwc + sac.uzfwc + sac.lztwc + sac.lzfpc + sac.lzfsc) * ss.sac_basin_area / 1000.0;
+      b.event_vol_direct_evap = ss.sac_event_et;
+    }
+    close_event_balance(
+        b, ss.sacramento ? event_balance_form::sacramento : event_balance_form::channel);
+  } else {
+    close_event_balance(b, event_balance_form::overland);
+  }
+  b.basin_theta_final = 0.0;
+
+  write_event_summary(ms);
+  if (!console_silent) printf("finished event \n");
+  if (ms.output.summary_file.fp != nullptr) fflush(ms.output.summary_file.fp);
+  ms.output.events_done += 1;
+
+  if (ms.calibration.optimize_on) {
+    write_optimize_line(ms, b);
+    fill_result_holder(ms, b);
+  }
+}

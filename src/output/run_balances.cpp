@@ -1,0 +1,329 @@
+// End-of-run water balances, written by write_run_summary once when a run ends normally: the
+// run's final stores, its groundwater and Sacramento checks, "SIMULATION TOTALS" with the
+// global and surface balances, the lake and drain balances, then the VRO hydrograph file.
+#include "output/run_balances.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "framework/model_state.h"
+#include "output/event_accounting.h"
+#include "output/output_steps.h"
+#include "output/vro_hydrograph.h"
+
+namespace {
+
+template <class T>
+bool has(const raw_array1d<T>& a, int i) {
+  return !a.empty() && i >= 1 && i <= a.count();
+}
+
+bool simple_soil(const subsurface_state& ss) {
+  return ss.inf_redist || ss.inf_layered_soil;
+}
+
+void final_stores(model_state& ms) {
+  run_totals& t = ms.output.totals;
+  const subsurface_state& ss = ms.subsurface;
+  const double area = ms.gridsize * ms.gridsize;
+  if (ms.perennial_lakes) {
+    t.run_vol_lake_final = 0.0;
+    for (int lake = 1; has(ms.overland.lake_volume, lake); ++lake)
+      t.run_vol_lake_final += ms.overland.lake_volume[lake];
+  }
+  t.vol_ov_final = 0.0;
+  for (int c = 1; c <= ms.cell_count && has(ms.overland.ov_depth, c); ++c) {
+    if (ms.perennial_lakes && has(ms.overland.lake_num, c) && ms.overland.lake_num[c] > 0) continue;
+    t.vol_ov_final += ms.overland.ov_depth[c] * area;
+  }
+  t.vol_soil_final = 0.0;
+  t.run_vol_simple_soil_final = 0.0;
+  if (simple_soil(ss)) {
+    for (int c = 1; c <= ms.cell_count && has(ss.soil_water_total, c); ++c) {
+      t.run_vol_simple_soil_final += ss.soil_water_total[c] / 100.0 * area;
+      t.vol_soil_final += ss.soil_water_total[c] / 100.0 * area;
+    }
+  }
+  t.vol_chan_final = ms.channel.chan_explic ? ms.output.budget.vol_chan_final : 0.0;
+  if (ms.snow_present) {
+    t.run_vol_snow_final = 0.0;
+    for (int c = 1; c <= ms.cell_count && has(ss.swe, c); ++c)
+      t.run_vol_snow_final += ss.swe[c] * area;
+  }
+  if (ms.overland.boundary_type.count() > 0)
+    t.run_vol_bound_net = t.run_vol_slope_out + t.run_vol_head_out - t.run_vol_head_in;
+}
+
+void groundwater_block(FILE* fp, run_totals& t) {
+  t.run_gw_error = balance_ratio(t.run_vol_gw_final - t.run_vol_gw_init - t.run_vol_gw_inputs -
+                                     t.run_vol_gw_head_flux - t.run_vol_xy_gain + t.run_vol_xy_loss,
+                                 t.run_vol_gw_init, 100.0);
+  fprintf(fp, "\n \n");
+  fprintf(fp, "GROUNDWATER CALCULATIONS \n\n");
+  const std::pair<const char*, double> rows[] = {
+      {"GW volume start =                ", t.run_vol_gw_init},
+      {"GW volume end =                  ", t.run_vol_gw_final},
+      {"Sat/unsat. trickery (into gw) =  ", t.run_vol_gw_unsat},
+      {"Exfiltration back on overland =  ", t.run_vol_exfiltration},
+      {"Recharge to groundwater =        ", t.run_vol_gw_recharge},
+      {"Total inputs to groundwater=     ", t.run_vol_gw_inputs},
+      {"Flux across head boundaries=     ", t.run_vol_gw_head_flux},
+      {"Leakage to deep aquifer+         ", t.run_vol_gw_leakage},
+      {"Pumping                          ", t.run_vol_gw_pumping},
+      {"To tile drains                   ", t.run_vol_gw_to_tile},
+      {"Gain from XY boundaries          ", t.run_vol_xy_gain},
+      {"Loss to XY boundaries            ", t.run_vol_xy_loss}};
+  for (const auto& [label, value] : rows) fprintf(fp, "%s%14.2lf \n", label, value);
+  fprintf(fp, "Mass Balance error =             %14.2lf %%  \n", t.run_gw_error);
+  fprintf(fp, "\n");
+  fprintf(fp, "If you have any head boundaries \n");
+  fprintf(fp, "Mass balance errors are likely due to flux across boundary \n");
+  fprintf(fp, "Which is not exactly calculated \n");
+}
+
+// One line of the totals: the label padded to 48 characters, the value as "%14.2lf".
+void total(FILE* fp, const char* label, double value) {
+  fprintf(fp, "%-48s%14.2lf\n", label, value);
+}
+
+void totals_block(FILE* fp, const model_state& ms, const run_totals& t) {
+  const subsurface_state& ss = ms.subsurface;
+  const bool lakes = ms.perennial_lakes != 0;
+  const bool pipes = ms.channel.superlink_count > 0;
+  const bool sac = ss.sacramento != 0;
+  const bool simple = simple_soil(ss) && !ss.gw_simulation;
+  fprintf(fp, "\n \n");
+  fprintf(fp, "SIMULATION TOTALS");
+  fprintf(fp, "\n");
+  fprintf(fp, "GLOBAL MASS BALANCE CALCULATIONS \n");
+  fprintf(fp, "All volumes are in cubic meters \n \n");
+  fprintf(fp, "Initial volume on surface=                      %14.2lf \n", t.run_vol_ov_init);
+  fprintf(fp, "Initial volume in channels=                     %14.2lf \n", t.run_vol_chan_init);
+  if (simple)
+    fprintf(fp, "Initial volume in soil over simple soil depth   %14.2lf \n", t.run_vol_soil_init);
+  else
+    fprintf(fp, "Initial volume in soils=                        %14.2lf \n", t.run_vol_soil_init);
+  fprintf(fp, "Initial volume in groundwater=                  %14.2lf \n", t.run_vol_gw_init);
+  if (lakes)
+    fprintf(fp, "Initial volume in perennial lakes               %14.2lf \n", t.run_vol_lake_init);
+  fprintf(fp, "\n");
+  fprintf(fp, "Final volume on surface=                        %14.2lf\n", t.vol_ov_final);
+  if (ms.overland.overland_lake_map)
+    fprintf(fp, "Final volume in overland lakes=                 %14.2lf\n",
+            t.run_vol_ov_lake_final);
+  fprintf(fp, "Final volume in channels=                       %14.2lf\n", t.vol_chan_final);
+  if (pipes)
+    fprintf(fp, "Final volume in drains=                         %14.2lf\n", t.run_vol_drain_final);
+  if (simple)
+    fprintf(fp, "Final volume in soil over simple soil depth     %14.2lf\n", t.vol_soil_final);
+  else
+    fprintf(fp, "Final volume in soils=                          %14.2lf\n", t.vol_soil_final);
+  fprintf(fp, "Final volume in groundwater=                    %14.2lf\n", t.run_vol_gw_final);
+  fprintf(fp, "Final volume of snow=                           %14.2lf\n", t.run_vol_snow_final);
+  if (lakes)
+    fprintf(fp, "Final volume in perennial lakes                 %14.2lf\n", t.run_vol_lake_final);
+  fprintf(fp, "\n");
+  total(fp, "Total amount of precip=", t.run_vol_precip);
+  total(fp, "Total amount of interception=", t.run_vol_interception);
+  total(fp, "Total amount of infiltration=", t.run_vol_infiltration);
+  total(fp, "Total amount of evaporation=", t.run_vol_evap);
+  total(fp, "Total direct evaporation=", t.run_vol_direct_evap);
+  if (!sac) total(fp, "Total amount of exfiltration=", t.run_vol_exfiltration);
+  fprintf(fp, "\n");
+  if (!sac && ss.gw_simulation) {
+    total(fp, "Total recharge inputs to groundwater=", t.run_vol_gw_recharge);
+    total(fp, "Total pumping from groundwater=", t.run_vol_gw_pumping);
+  }
+  if (!sac) {
+    total(fp, "Total downward flux from unsaturated zone=", t.run_vol_downward);
+    total(fp, "Total flux of gw across bounds=", t.run_vol_gw_head_flux);
+  } else {
+    total(fp, "Total recharge to deep g.w.=", t.run_vol_deep_recharge);
+  }
+  total(fp, "Total overland point sources=", t.run_vol_ov_source);
+  fprintf(fp, "%-48s%14.2lf\n\n", "Total channel point sources=", t.run_vol_chan_source);
+  total(fp, "Volume lost to specified slope boundary:", t.run_vol_slope_out);
+  total(fp, "Volume lost to specified head boundary:", t.run_vol_head_out);
+  total(fp, "Volume gained from specified head boundary:", t.run_vol_head_in);
+  fprintf(fp, "\n");
+  total(fp, "Total lateral inflow into channels=", t.run_vol_lateral);
+  total(fp, "Total amount of discharge=", t.run_vol_discharge);
+  if (ms.channel.stream_loss) {
+    total(fp, "Total flux from river to gw=", t.run_vol_river_to_gw);
+    if (ss.water_table_on) total(fp, "Total flux from gw to river=", t.run_vol_gw_to_river);
+  }
+  if (lakes) {
+    fprintf(fp, "\n");
+    total(fp, "Volume precip to lakes=", t.run_vol_precip_lake);
+    total(fp, "Volume of flow into lakes=", t.run_vol_into_lakes);
+    total(fp, "Volume of flow from lakes=", t.run_vol_from_lakes);
+    total(fp, "Volume of lake evap=", t.run_vol_lake_evap);
+  }
+  if (pipes) {
+    fprintf(fp, "\n");
+    total(fp, "Volume of overland to subsurface drains", t.run_vol_ov_to_drain);
+    total(fp, "Volume of subsurface drains to overland", t.run_vol_drain_to_ov);
+    total(fp, "Volume of subsurface drains to channels", t.run_vol_drain_to_chan);
+    total(fp, "Volume of groundwater to tile drains", t.run_vol_gw_to_tile);
+  }
+  if (t.run_vol_xy_gain != 0.0 || t.run_vol_xy_loss != 0.0) {
+    fprintf(fp, "\n");
+    total(fp, "Volume gained from XY boundaries", t.run_vol_xy_gain);
+    total(fp, "Volume lost to XY boundaries", t.run_vol_xy_loss);
+  }
+  fprintf(fp, "\n");
+  fprintf(fp, "Mass balance error of surface components =              %10.6lf percent\n\n",
+          t.run_surface_error);
+  if (sac) {
+    fprintf(fp, "Overall mass balance error =                    %10.6lf percent\n \n",
+            t.run_overall_error);
+    fprintf(fp, "*overall mass balance error will not be zero when using the Sacramento\n");
+    fprintf(fp, "model because of errors associated with interpolating hourly outflows to\n");
+    fprintf(fp, "the channel routing time step, which is generally much less than one\n");
+    fprintf(fp, "hour.  However, this error should be less than one percent, except for\n");
+    fprintf(fp, "simulations of very short events (only a few hours long).\n \n");
+  } else {
+    fprintf(fp, "Overall mass balance error =                        %14.6lf percent\n \n",
+            t.run_overall_error);
+  }
+  if (simple_soil(ss))
+    fprintf(fp, "Simple soil moisture mass balance =             %19.6lf percent \n\n",
+            t.run_simple_soil_error);
+}
+
+void lake_and_drain_balances(FILE* fp, const model_state& ms, const run_totals& t) {
+  if (ms.overland.overland_lake_map) {
+    fprintf(fp, "Volume of flow into overland lakes:             %14.2lf\n",
+            t.run_vol_into_ov_lakes);
+    fprintf(fp, "Volume of flow from overland lakes:             %14.2lf\n",
+            t.run_vol_from_ov_lakes);
+    fprintf(fp, "Volume of evaporation from lakes:               %14.2lf\n",
+            t.run_vol_ov_lake_evap);
+    fprintf(fp, "Overland lake mass bal error m^3:               %14.2lf\n\n",
+            t.run_vol_ov_lake_init + t.run_vol_into_ov_lakes - t.run_vol_ov_lake_final -
+                t.run_vol_from_ov_lakes);
+  }
+  if (ms.perennial_lakes)
+    fprintf(fp, "Perennial lake mass bal error m^3=              %14.2lf\n\n",
+            t.run_vol_into_lakes - t.run_vol_from_lakes - t.run_vol_lake_final +
+                t.run_vol_lake_init - t.run_vol_lake_evap);
+  if (ms.channel.superlink_count > 0)
+    fprintf(fp, "Subsurface drain mass bal error m^3=            %14.2lf\n\n",
+            t.run_vol_ov_to_drain + t.run_vol_gw_to_tile - t.run_vol_drain_to_ov -
+                t.run_vol_drain_to_chan - t.run_vol_drain_final);
+}
+
+void write_vro_file(model_state& ms) {
+  if (!ms.output.vro_hydro || ms.input.names.vro_hydro[0] == '\0') return;
+  file_handle& written = ms.channel.outlet_hydro_file;
+  // The outlet hydrograph is closed first so that every line of it is read back.
+  std::string outlet_name = written.path;
+  if (written.is_open()) file_handle_close(written);
+  file_handle outlet;
+  file_handle locations;
+  file_handle vro;
+  const bool with_locations = ms.output.hyd_location_on && ms.channel.hyd_location_count > 0;
+  std::string location_name = ms.input.out_hyd_location_file.path;
+  if (with_locations && ms.input.out_hyd_location_file.is_open())
+    file_handle_close(ms.input.out_hyd_location_file);
+  const bool opened =
+      !outlet_name.empty() && file_handle_open(outlet, outlet_name.c_str(), "r") &&
+      (!with_locations ||
+       (!location_name.empty() && file_handle_open(locations, location_name.c_str(), "r")));
+  if (!opened || !file_handle_open(vro, ms.input.names.vro_hydro, "w")) {
+    printf("\n\nError: Unable to open files to write the VRO hydrograph file.\n Write aborted.\n");
+    file_handle_close(outlet);
+    file_handle_close(locations);
+    return;
+  }
+  std::vector<std::string> lines;
+  if (with_locations) {
+    for (int k = 1; k <= ms.channel.hyd_location_count; ++k)
+      lines.push_back(std::to_string(has(ms.channel.hlink, k) ? ms.channel.hlink[k] : 0) + " " +
+                      std::to_string(has(ms.channel.hnode, k) ? ms.channel.hnode[k] : 0));
+  }
+  const int date = ms.hmet_start_jday > 0.0 && ms.long_term ? ms.start_yyyymmdd : 0;
+  const int time = ms.hmet_start_jday > 0.0 && ms.long_term ? ms.start_hhmm : 0;
+  write_vro_hydrograph(outlet, vro, with_locations ? &locations : nullptr, lines, date, time,
+                       ms.hyd_freq_steps, ms.output.hydro_line_count);
+  file_handle_close(outlet);
+  file_handle_close(locations);
+  file_handle_close(vro);
+}
+
+}  // namespace
+
+void gather_run_totals(model_state& ms) {
+  run_totals& t = ms.output.totals;
+  const overland_state& ov = ms.overland;
+  const subsurface_state& ss = ms.subsurface;
+  t.run_vol_ov_init = ms.ov_vol_initial;
+  t.run_vol_soil_init = ms.soil_vol_initial;
+  t.run_vol_gw_init = ms.gw_vol_initial;
+  t.run_vol_precip = ov.total_precip_volume;
+  t.run_vol_interception = ov.interception_volume;
+  t.run_vol_infiltration = ss.inf_volume_total;
+  t.run_vol_exfiltration = ss.exfil_volume;
+  t.run_vol_ov_source = ov.ov_point_volume_total;
+  if (!ms.channel.chan_explic) t.run_vol_discharge = ov.ov_out_volume;
+  t.run_vol_precip_lake = ov.lake_precip_volume;
+}
+
+void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
+                        bool simple_soil_on) {
+  t.run_total_init = t.run_vol_chan_init + t.run_vol_ov_init + t.run_vol_soil_init +
+                     t.run_vol_gw_init + t.run_vol_lake_init;
+  t.run_total_final = t.vol_chan_final + t.vol_ov_final + t.vol_soil_final + t.run_vol_gw_final +
+                      t.run_vol_snow_final + t.run_vol_lake_final + t.run_vol_drain_final;
+  double inputs = t.run_vol_precip + t.run_vol_gw_head_flux + t.run_vol_ov_source +
+                  t.run_vol_gw_to_lake + t.run_vol_chan_source;
+  double outputs = t.run_vol_discharge + t.run_vol_evap + t.run_vol_bound_net +
+                   t.run_vol_lake_to_gw + t.run_vol_lake_evap;
+  if (saturated_gw) {
+    outputs +=
+        t.run_vol_downward - t.run_vol_gw_recharge + t.run_vol_gw_leakage + t.run_vol_gw_pumping;
+  } else {
+    outputs +=
+        (plain_green_ampt ? t.run_vol_infiltration : t.run_vol_downward) + t.run_vol_river_to_gw;
+    inputs += t.run_vol_gw_to_river;
+  }
+  const double in = t.run_total_init + inputs;
+  t.run_overall_error = balance_ratio(in - (t.run_total_final + outputs), in, 100.0);
+
+  const double s = t.run_vol_precip + t.run_vol_gw_to_river + t.run_vol_gw_to_lake +
+                   t.run_vol_exfiltration + t.run_vol_ov_source + t.run_vol_chan_source +
+                   t.run_vol_drain_to_chan + t.run_vol_drain_to_ov;
+  const double f = t.vol_chan_final + t.run_vol_snow_final + t.vol_ov_final + t.run_vol_lake_final;
+  const double o = t.run_vol_lake_to_gw + t.run_vol_river_to_gw + t.run_vol_direct_evap +
+                   t.run_vol_discharge + t.run_vol_infiltration + t.run_vol_bound_net +
+                   t.run_vol_lake_evap + t.run_vol_ov_to_drain;
+  t.run_surface_error = s > 0.0 ? balance_ratio(t.run_vol_lake_init + t.run_vol_chan_init +
+                                                    t.run_vol_ov_init + s - (o + f),
+                                                f + s, 100.0)
+                                : 0.0;
+  t.run_simple_soil_error =
+      simple_soil_on && t.run_vol_soil_init > 0.0
+          ? balance_ratio(t.run_vol_infiltration + t.run_vol_simple_soil_init -
+                              t.run_vol_simple_soil_final -
+                              (t.run_vol_evap - t.run_vol_direct_evap - t.run_vol_soil_et) -
+                              t.run_vol_downward,
+                          t.run_vol_infiltration + t.run_vol_soil_init, 100.0)
+          : 0.0;
+}
+
+void write_run_summary(model_state& ms) {
+  FILE* fp = ms.output.summary_file.fp;
+  run_totals& t = ms.output.totals;
+  const subsurface_state& ss = ms.subsurface;
+  gather_run_totals(ms);
+  final_stores(ms);
+  if (fp != nullptr && ss.gw_simulation) groundwater_block(fp, t);
+  close_run_balances(t, ss.gw_simulation != 0, ss.green_ampt && !ss.inf_redist, simple_soil(ss));
+  if (fp != nullptr) {
+    totals_block(fp, ms, t);
+    lake_and_drain_balances(fp, ms, t);
+    fflush(fp);
+  }
+  write_vro_file(ms);
+}

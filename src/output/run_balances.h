@@ -1,0 +1,14 @@
+// End-of-run water balances: the final stores, the groundwater and Sacramento checks, the
+// simulation totals with the global and surface balances, the lake and drain balances, and
+// the VRO hydrograph file.
+#pragma once
+
+struct model_state;
+struct run_totals;
+
+// Fills the run totals of the processes this version simulates from their running totals.
+void gather_run_totals(model_state& ms);
+
+// The global (overall), surface and simple-soil balances of the run, in percent, without the
+// Sacramento model; each is 0 when its denominator is not positive.
+void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt, bool simple_soil);

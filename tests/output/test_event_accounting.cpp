@@ -1,0 +1,170 @@
+// End-of-event accounting: the event's final stores and shares of the running totals, its
+// water balance in its three forms, the summary lines a user reads, the optimisation line and
+// the result holder.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "calibration/calibration_drivers.h"
+#include "calibration/run_result.h"
+#include "framework/model_state.h"
+#include "output/output_steps.h"
+#include "output/water_budget.h"
+#include "support/summary_reader.h"
+#include "support/test_support.h"
+
+using torva_test::contains;
+using torva_test::process_state_guard;
+using torva_test::read_file;
+using torva_test::read_summary_balance;
+using torva_test::stdout_capture;
+using torva_test::temp_dir;
+
+namespace {
+
+// Four 10 m cells, dry at the start of the event.
+std::unique_ptr<model_state> small_plane(const temp_dir& dir) {
+  auto ms = std::make_unique<model_state>();
+  ms->cell_count = 4;
+  ms->gridsize = 10.0;
+  ms->timestep = 10.0;
+  ms->overland.ov_depth.allocate(4);
+  ms->event_number = 1;
+  ms->overland.num_events = 1;
+  EXPECT_TRUE(file_handle_open(ms->output.summary_file, dir.file("summary.out").c_str(), "w"));
+  return ms;
+}
+
+}  // namespace
+
+TEST(EventBalance, EachFormClosesItsBooksAndAnEventWithoutWaterIsMinusOne) {
+  event_budget b;
+  b.event_vol_rain = 100.0;
+  b.event_vol_infiltrated = 30.0;
+  b.vol_ov_final = 10.0;
+  b.event_vol_discharge = 55.0;
+  close_event_balance(b, event_balance_form::overland);
+  EXPECT_DOUBLE_EQ(b.event_mass_in, 100.0);
+  EXPECT_DOUBLE_EQ(b.event_mass_out, 95.0);
+  EXPECT_DOUBLE_EQ(b.event_balance_error, 0.05);
+
+  // With channels, the channel water at the end is an output and tile drainage an input.
+  b.vol_chan_final = 5.0;
+  b.event_vol_gw_to_tile = 2.0;
+  close_event_balance(b, event_balance_form::channel);
+  EXPECT_DOUBLE_EQ(b.event_mass_in, 102.0);
+  EXPECT_DOUBLE_EQ(b.event_mass_out, 100.0);
+
+  // The Sacramento form counts a surplus of outputs as positive.
+  event_budget s;
+  s.event_vol_rain = 100.0;
+  s.event_vol_discharge = 110.0;
+  close_event_balance(s, event_balance_form::sacramento);
+  EXPECT_DOUBLE_EQ(s.event_balance_error, 0.1);
+
+  event_budget dry;
+  dry.event_vol_snow_init = 0.0;
+  close_event_balance(dry, event_balance_form::overland);
+  EXPECT_EQ(dry.event_balance_error, -1.0);
+  // Without channels, initial water alone keeps the error defined.
+  dry.event_vol_ov_init = 20.0;
+  dry.vol_ov_final = 20.0;
+  close_event_balance(dry, event_balance_form::overland);
+  EXPECT_EQ(dry.event_balance_error, 0.0);
+}
+
+TEST(EventBalance, TheSacramentoFormWithoutStoreOrRainIsZeroNotANumber) {
+  event_budget s;
+  s.event_vol_precip_lake = 1.0;  // rain on lakes only: the form is entered, its D is 0
+  s.event_vol_discharge = 3.0;
+  close_event_balance(s, event_balance_form::sacramento);
+  EXPECT_TRUE(std::isfinite(s.event_balance_error));
+  EXPECT_EQ(s.event_balance_error, 0.0);
+}
+
+TEST(FinishEventBalance, TheSummaryPrintsTheEventBooksAUserCanCheck) {
+  process_state_guard guard;
+  temp_dir dir;
+  auto ms = small_plane(dir);
+  open_event_books(*ms);  // dry plane, 40 m3 already drained in an earlier event
+  ms->overland.ov_out_volume = 40.0;
+  ms->output.budget.start_outlet_volume = 40.0;
+  // The event: 12 m3 of rain, 9 m3 out at the outlet, 3 m3 left on the cells.
+  ms->event_rain_vol = 12.0;
+  ms->overland.ov_out_volume = 49.0;
+  for (int c = 1; c <= 4; ++c) ms->overland.ov_depth[c] = 0.0075;
+  ms->peak_outlet_q = 0.25;
+  ms->event_over = 1;
+  stdout_capture capture;
+  finish_event_balance(*ms);
+  EXPECT_TRUE(contains(capture.stop(), "finished event \n"));
+  EXPECT_EQ(ms->event_over, 0);
+  EXPECT_EQ(ms->output.events_done, 1);
+  file_handle_close(ms->output.summary_file);
+
+  const auto s = read_summary_balance(read_file(dir.file("summary.out")));
+  ASSERT_TRUE(s.has_event) << read_file(dir.file("summary.out"));
+  EXPECT_DOUBLE_EQ(s.event_rain, 12.0);
+  EXPECT_DOUBLE_EQ(s.event_discharge, 9.0);
+  EXPECT_DOUBLE_EQ(s.event_surface_final, 3.0);
+  EXPECT_DOUBLE_EQ(s.event_error_percent, 0.0);
+  EXPECT_DOUBLE_EQ(s.event_peak, 0.25);
+
+  // finish_event_balance acts once per ended event.
+  finish_event_balance(*ms);
+  EXPECT_EQ(ms->output.events_done, 1);
+}
+
+TEST(FinishEventBalance, AnEventWithoutRainSaysSoAndLosesNothing) {
+  process_state_guard guard;
+  temp_dir dir;
+  auto ms = small_plane(dir);
+  open_event_books(*ms);
+  ms->event_over = 1;
+  stdout_capture capture;
+  finish_event_balance(*ms);
+  capture.stop();
+  file_handle_close(ms->output.summary_file);
+  const std::string text = read_file(dir.file("summary.out"));
+  EXPECT_TRUE(contains(text, "mass conservation error:             -100.000000 percent\n")) << text;
+  EXPECT_TRUE(
+      contains(text, "Note: positive mass conservation error indicates mass was created.\n"));
+  EXPECT_TRUE(contains(text, "Note: no rainfall was input.\n"));
+  EXPECT_FALSE(contains(text, "nan"));
+}
+
+TEST(FinishEventBalance, TheOptimisationLineAndTheHolderTakeCubicFeetWithQoutCfs) {
+  process_state_guard guard;
+  temp_dir dir;
+  auto ms = small_plane(dir);
+  ms->calibration.optimize_on = 1;
+  ms->qout_cfs = 1;
+  ms->overland.num_events = 2;
+  ASSERT_TRUE(file_handle_open(ms->input.optimize_file, dir.file("optim.out").c_str(), "w"));
+  alloc_driver_results(*ms);
+  open_event_books(*ms);
+  ms->event_number = 2;
+  ms->event_rain_vol = 10.0;
+  ms->overland.ov_out_volume = 10.0;
+  ms->peak_outlet_q = 2.0;
+  ms->event_over = 1;
+  stdout_capture capture;
+  finish_event_balance(*ms);
+  capture.stop();
+  file_handle_close(ms->input.optimize_file);
+  std::istringstream line(read_file(dir.file("optim.out")));
+  int event = 0;
+  double peak = 0.0;
+  double volume = 0.0;
+  ASSERT_TRUE(line >> event >> peak >> volume);
+  EXPECT_EQ(event, 2);
+  EXPECT_NEAR(peak, 70.64, 1e-9);
+  EXPECT_NEAR(volume, 353.2, 1e-9);
+  const run_result& holder = *ms->calibration.driver_result;
+  EXPECT_DOUBLE_EQ(holder.peaks[2], 70.64);  // stride 1: event 2 at slot 2
+  EXPECT_DOUBLE_EQ(holder.volumes[2], 353.2);
+  EXPECT_EQ(holder.peaks[1], 0.0);
+}

@@ -1,0 +1,54 @@
+// Reader of the summary file's water books and of hydrograph volumes for the tests.
+#include "support/summary_reader.h"
+
+#include <cstdlib>
+#include <sstream>
+
+namespace torva_test {
+
+namespace {
+
+// The number after the label on a line that starts with it; false when the line does not.
+bool value_after(const std::string& line, const std::string& label, double& out) {
+  if (line.rfind(label, 0) != 0) return false;
+  out = std::strtod(line.c_str() + label.size(), nullptr);
+  return true;
+}
+
+}  // namespace
+
+summary_balance read_summary_balance(const std::string& summary_text) {
+  summary_balance s;
+  std::istringstream in(summary_text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (value_after(line, "initial volume of overland flow:", s.event_ov_init)) s.has_event = true;
+    value_after(line, "volume of rainfall to overland:", s.event_rain);
+    value_after(line, "volume of interception:", s.event_interception);
+    value_after(line, "volume of infiltrated water:", s.event_infiltrated);
+    value_after(line, "volume of discharge:", s.event_discharge);
+    value_after(line, "volume remaining on surface:", s.event_surface_final);
+    value_after(line, "mass conservation error:", s.event_error_percent);
+    value_after(line, "Event peak discharge (cubic meters per second):", s.event_peak);
+    if (line.rfind("SIMULATION TOTALS", 0) == 0) s.has_totals = true;
+    value_after(line, "Initial volume on surface=", s.run_ov_init);
+    value_after(line, "Final volume on surface=", s.run_ov_final);
+    value_after(line, "Total amount of precip=", s.run_precip);
+    value_after(line, "Total amount of infiltration=", s.run_infiltration);
+    value_after(line, "Total amount of discharge=", s.run_discharge);
+    value_after(line, "Overall mass balance error =", s.run_overall_error);
+    value_after(line, "Mass balance error of surface components =", s.run_surface_error);
+  }
+  return s;
+}
+
+double hydrograph_volume(const std::string& hydrograph_text, double interval_seconds) {
+  std::istringstream in(hydrograph_text);
+  double time = 0.0;
+  double q = 0.0;
+  double sum = 0.0;
+  while (in >> time >> q) sum += q;
+  return sum * interval_seconds;
+}
+
+}  // namespace torva_test

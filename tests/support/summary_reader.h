@@ -1,0 +1,35 @@
+// Reads the water books of a summary file as a user reads them: the printed volumes, peak and
+// balance error of the (last) event summary and the run totals with the overall balance.
+#pragma once
+
+#include <string>
+
+namespace torva_test {
+
+struct summary_balance {
+  bool has_event = false;            // an event summary was found
+  double event_ov_init = 0.0;        // "initial volume of overland flow:"
+  double event_rain = 0.0;           // "volume of rainfall to overland:"
+  double event_interception = 0.0;   // "volume of interception:"
+  double event_infiltrated = 0.0;    // "volume of infiltrated water:"
+  double event_discharge = 0.0;      // "volume of discharge:"
+  double event_surface_final = 0.0;  // "volume remaining on surface:"
+  double event_error_percent = 0.0;  // "mass conservation error:"
+  double event_peak = 0.0;           // "Event peak discharge (cubic meters per second):"
+  bool has_totals = false;           // "SIMULATION TOTALS" was found
+  double run_ov_init = 0.0;          // "Initial volume on surface="
+  double run_ov_final = 0.0;         // "Final volume on surface="
+  double run_precip = 0.0;           // "Total amount of precip="
+  double run_infiltration = 0.0;     // "Total amount of infiltration="
+  double run_discharge = 0.0;        // "Total amount of discharge="
+  double run_overall_error = 0.0;    // "Overall mass balance error =" (percent)
+  double run_surface_error = 0.0;    // "Mass balance error of surface components =" (percent)
+};
+
+summary_balance read_summary_balance(const std::string& summary_text);
+
+// The volume under a hydrograph of "time discharge" lines written every interval_seconds: the
+// sum of its discharges times the interval.
+double hydrograph_volume(const std::string& hydrograph_text, double interval_seconds);
+
+}  // namespace torva_test
