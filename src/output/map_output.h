@@ -1,36 +1,108 @@
-// Map and link/node output objects: each owns its output file, its name parts, its frame
-// counter and its buffers, and writes frames of a grid or of the channel network at the output
-// intervals. The run's model_state holds three map outputs and two tables of constituent outputs.
+// Map and link/node output objects: any part of the model publishes a per-cell array as a map
+// (frames of a map dataset, or one ESRI ASCII grid per frame) or a per-node channel array as a
+// link/node dataset without knowing the file formats. Each object owns its file, its name parts,
+// its frame or record counter and its buffers.
 #pragma once
 
 #include "framework/core/file_handle.h"
+#include "framework/core/guarded_array.h"
 #include "framework/core/raw_arrays.h"
 
+struct model_state;
+
+// Format modes of a map output.
+inline constexpr int map_output_grid_per_frame = 1;
+inline constexpr int map_output_ascii_dataset = 2;
+inline constexpr int map_output_binary_dataset = 3;
+inline constexpr int map_output_unwritten = 4;  // a dataset format this version cannot write
+
 struct map_output {
-  file_handle file;               // the output file; closed until the output is set up
-  int dataset_mode = 0;           // 1: frames go to one multi-frame dataset file ended by "ENDDS"
-  char base_name[1024] = {};      // name of the output without frame number and extension
-  double no_data = -999.99;       // value written for cells outside the watershed
-  double scale = 1.0;             // factor applied to every value written
-  int frame = 1;                  // number of the next frame
-  raw_array1d<double> values;     // per cell 1..cell_count: the frame being written
-  raw_array1d<double> previous;   // per cell 1..cell_count: the last frame written
-  raw_array1d<float> row_buffer;  // per column 1..cols: one grid row as written
+  file_handle file;                // the dataset file, or the frame file being written
+  char base_name[1024] = {};       // dataset: name before the extension; frames: folder
+  const double* values = nullptr;  // the array written, 1-based by active cell
+  const double* const* layer_source = nullptr;   // optional [cell][layer] source summed per frame
+  const double* const* layer_source2 = nullptr;  // optional second layered source
+  guarded_array<double> sum1;                    // per cell: layer sum of layer_source
+  guarded_array<double> sum2;                    // per cell: layer sum of layer_source2
+  guarded_array<double> diff;                    // per cell: sum1 - sum2
+  int sum_layers = 0;                            // the sums are formed before every frame
+  int diff_wanted = 0;                           // diff is formed too
+  int num_layers = 0;                            // layers per cell of the layered sources
+  int num_cells = 0;                             // cells summed
+  const raw_array2d<int>* index_map = nullptr;   // rows x cols, nonzero = active
+  double north = 0.0, south = 0.0, east = 0.0, west = 0.0;  // map extent
+  int rows = 0, cols = 0;                                   // grid size
+  int format_mode = 0;           // map_output_grid_per_frame .. map_output_unwritten
+  int enabled = 1;               // cleared when the format cannot be written
+  int frame_counter = 1;         // number of the next frame file
+  double cell_size = 0.0;        // grid cell size
+  char extension[30] = {};       // e.g. ".conc"
+  char grid_extension[30] = {};  // ".asc"
+  char title[100] = {};          // dataset name; prefix of the frame files
 
   map_output() = default;
   map_output(const map_output&) = delete;
   map_output& operator=(const map_output&) = delete;
-  // Ends an open dataset with "ENDDS", then releases the buffers and closes the file.
-  ~map_output();
+  ~map_output();  // closes the file
 };
 
+// Copies the name parts into the object and, by the format mode, writes the binary or the ASCII
+// dataset header on base_name + extension (object id and title), nothing with one grid per
+// frame, and switches the object off for a format this version cannot write.
+void map_output_open(map_output& m, int format_mode, const char* base_name, const char* extension,
+                     int object_id, const char* title);
+// Forms the layer sums of the layered sources.
+void map_output_sum(map_output& m);
+// Writes one frame at `time`. A frame file that does not open is reported once ("Can't open map
+// for writing: %s\n") and the object is switched off.
+void write_map(map_output& m, double time);
+
+// Source modes of a link/node output.
+inline constexpr int linknode_source_none = -1;
+inline constexpr int linknode_source_flat = 1;
+inline constexpr int linknode_source_table = 2;
+
 struct linknode_output {
-  file_handle file;            // the link/node dataset file
-  int linknode_given = 0;      // 1 when this output was asked for
-  char base_name[1024] = {};   // name of the output
-  raw_array1d<double> values;  // per node of the network: the record being written
+  int record_number = 0;                        // the "TS" number of the next record
+  int source_mode = linknode_source_none;       // none, flat array or node table
+  const double* flat_source = nullptr;          // flat: node n of link l at [max_nodes x l + n]
+  const double* const* table_source = nullptr;  // table: [n][l]
+  file_handle file;                             // the dataset file
+  int open_failed = 0;                // the file did not open: reported once, then skipped
+  int kind = 0;                       // link/node dataset kind
+  int link_count = 0;                 // links written
+  const int* node_count_a = nullptr;  // per link: nodes that carry values
+  const int* node_count_b = nullptr;  // per link: node entries written
+  const int* link_types = nullptr;    // per link: type bits
+  const double* const* second_values = nullptr;  // second array of the records
+  const int* link_lake = nullptr;                // per link: lake number
+  const double* lake_source = nullptr;           // per lake: value
+  raw_array2d<double> out_values;                // [node][link]: the record being written
+  int max_nodes = 0;                             // node stride
+  double factor = 1.0;                           // unit divisor (flat) or multiplier (table)
+  int lake_count = 0;                            // lakes
+  raw_array1d<double> lake_values;               // per lake: the record's lake values
 
   linknode_output() = default;
   linknode_output(const linknode_output&) = delete;
   linknode_output& operator=(const linknode_output&) = delete;
 };
+
+// Sets the source and the network arrays of a link/node output.
+void linknode_output_init_table(linknode_output& o, int kind, const double* const* table_source,
+                                const int* node_count_a, const int* node_count_b,
+                                const int* link_types, const double* const* second_values,
+                                const int* link_lake, const double* lake_source, int lake_count,
+                                int link_count, int max_nodes);
+void linknode_output_init_flat(linknode_output& o, int kind, const double* flat_source,
+                               const int* node_count_a, const int* node_count_b,
+                               const int* link_types, const double* const* second_values,
+                               const int* link_lake, const double* lake_source, int lake_count,
+                               int link_count, int max_nodes);
+// Opens part1 + part2 + part3 and writes the header (TIME_STEP 15, NUM_TS 15, START_TIME zero).
+// A file that does not open prints "Error: unable to open file %s\n" once; the records are then
+// skipped (their numbers still advance).
+void linknode_output_open(linknode_output& o, const char* part1, const char* part2,
+                          const char* part3, double factor);
+// Writes one record and advances the record number.
+void linknode_output_write_step(linknode_output& o);

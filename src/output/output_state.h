@@ -8,7 +8,9 @@
 #include "framework/core/file_handle.h"
 #include "framework/core/guarded_array.h"
 #include "output/map_output.h"
+#include "output/map_outputs.h"
 #include "output/r7_link.h"
+#include "output/series_outputs.h"
 #include "output/water_budget.h"
 
 class analyzer;
@@ -39,6 +41,10 @@ struct output_state {
   int chan_xsec_overflow = 0;         // a channel depth left its look-up table in the run
   int event_balance_open = 0;         // 1 from an event's start: its balances take their start
                                       // values there and are closed at the event's end
+
+  // Series and map outputs: their counters, their derived maps and the map datasets.
+  series_outputs_state series;
+  map_outputs_state maps;
 
   // Map outputs and their switches.
   map_output depth_map;           // overland depth maps

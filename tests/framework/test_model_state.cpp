@@ -53,8 +53,6 @@ TEST_F(ModelState, FreshRecordHoldsItsDefaultsAndNothingElse) {
       {"latitude", ms->grid_params.latitude, 32.0},
       {"longitude", ms->grid_params.longitude, -90.0},
       {"current_time", ms->current_time, 0.0},
-      {"map no-data", ms->output.depth_map.no_data, -999.99},
-      {"map scale", ms->output.infil_map.scale, 1.0},
   };
   for (const auto& d : doubles) EXPECT_EQ(d.value, d.expected) << d.name;
   struct int_default {
@@ -77,7 +75,8 @@ TEST_F(ModelState, FreshRecordHoldsItsDefaultsAndNothingElse) {
       {"flush_buffer", ms->output.flush_buffer, 5000},
       {"layer_index", ms->transport.layer_work.layer_index, -1},
       {"rain_interpolation", ms->rain_params.rain_interpolation, 1},
-      {"map frame", ms->output.rain_map.frame, 1},
+      {"map frame", ms->output.rain_map.frame_counter, 1},
+      {"map enabled", ms->output.depth_map.enabled, 1},
       {"run_flag", ms->run_flag, 0},
       {"cell_count", ms->cell_count, 0},
       {"rain_event_state", ms->overland.rain_event_state, 0},

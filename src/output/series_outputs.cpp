@@ -1,0 +1,296 @@
+// Time-series outputs of the time loop and the link/node headers written at start-up.
+#include "output/series_outputs.h"
+
+#include <cstdio>
+#include <string>
+
+#include "framework/core/error_state.h"
+#include "framework/core/julian_time.h"
+#include "framework/core/process_info.h"
+#include "framework/model_state.h"
+#include "output/datasets.h"
+#include "output/grid_writer.h"
+
+namespace {
+
+// Stream dataset slots of stream_ts_numbers.
+enum stream_slot { slot_depth = 0, slot_flow = 1, slot_velocity = 2, slot_stage = 3 };
+
+// Element [n][l] of a [node][link] table, 0.0 where the table does not reach.
+double table_value(const raw_array2d<double>& table, int n, int l) {
+  if (table.empty() || n < 0 || l < 0 || n > table.row_count() || l > table.col_count()) return 0.0;
+  return table[n][l];
+}
+
+// One line of the outlet hydrograph and, when asked for, one of its six-digit twin.
+void write_outlet_hydrograph(model_state& ms) {
+  const double q = ms.qout_cfs ? ms.cfs_factor * ms.outlet_q : ms.outlet_q;
+  double time = ms.strict_julian_date ? ms.current_time : ms.elapsed_minutes;
+  const char* line = ms.strict_julian_date
+                         ? (ms.qout_cfs ? "%16.8lf %10.3lf\n" : "%16.8lf %9.3lf\n")
+                         : (ms.qout_cfs ? "%8.2lf %10.3lf\n" : "%8.2lf %9.3lf\n");
+  if (ms.long_term) {
+    time = ms.output.series.ts_stamp;
+    line = "%16.8lf %11.4lf\n";
+  }
+  FILE* outlet = ms.channel.outlet_hydro_file.fp;
+  if (outlet != nullptr) {
+    fprintf(outlet, line, time, q);
+    ++ms.output.hydro_line_count;
+  }
+  FILE* sig = ms.output.sig_outlet_hydro_file.fp;
+  if (ms.output.sig_outlet_hydro && sig != nullptr) fprintf(sig, "%8.2lf %12.6lf\n", time, q);
+}
+
+// The time that begins a location line.
+void append_location_time(std::string& line, const model_state& ms) {
+  if (ms.long_term)
+    append_fixed(line, ms.output.series.ts_stamp, 16, 8);
+  else
+    append_fixed(line, ms.elapsed_minutes, 14, 8);
+  line.push_back(' ');
+}
+
+// One line of a location series: the time and "%12.6lf " per location of the list
+// (links[1..count], nodes[1..count]) with the table's value at the location.
+void write_location_line(file_handle& file, const model_state& ms, int count,
+                         const raw_array1d<int>& links, const raw_array1d<int>& nodes,
+                         const raw_array2d<double>& table, double factor) {
+  if (file.fp == nullptr) return;
+  std::string line;
+  append_location_time(line, ms);
+  for (int i = 1; i <= count; ++i) {
+    const bool listed = i <= links.count() && i <= nodes.count();
+    const double v = listed ? table_value(table, nodes[i], links[i]) * factor : 0.0;
+    append_fixed(line, v, 12, 6);
+    line.push_back(' ');
+  }
+  line.push_back('\n');
+  fputs(line.c_str(), file.fp);
+}
+
+void write_location_series(model_state& ms) {
+  const channel_state& ch = ms.channel;
+  const series_outputs_state& so = ms.output.series;
+  input_state& in = ms.input;
+  const double cfs = ms.qout_cfs ? ms.cfs_factor : 1.0;
+  if (ms.output.hyd_location_on)
+    write_location_line(in.out_hyd_location_file, ms, ch.hyd_location_count, ch.hlink, ch.hnode,
+                        ch.qp, cfs);
+  if (ms.output.gwflux_location_on)
+    write_location_line(in.out_gwflux_location_file, ms, so.gwflux_location_count, so.gwflux_link,
+                        so.gwflux_node, so.stream_gw_exchange, 1.0);
+  if (ms.output.dep_location_on)
+    write_location_line(in.out_dep_location_file, ms, ch.hyd_location_count, ch.hlink, ch.hnode,
+                        ch.chan_depth, 1.0);
+}
+
+void write_theta_line(model_state& ms) {
+  FILE* fp = ms.input.out_theta_location_file.fp;
+  const series_outputs_state& so = ms.output.series;
+  if (fp == nullptr || !ms.output.map_theta_locations) return;
+  std::string line;
+  if (ms.long_term)
+    append_fixed(line, so.ts_stamp, 16, 8);
+  else
+    append_fixed(line, ms.elapsed_minutes, 14, 8);
+  line.push_back(' ');
+  const bool richards = ms.grid_params.inf_scheme == 4;
+  const raw_array1d<double>& moisture = ms.subsurface.surf_moist;
+  for (int i = 1; i <= so.theta_locations; ++i) {
+    const int cell = so.theta_cell[i];
+    if (richards) {
+      for (int k = 1; k <= so.theta_layer_count[i]; ++k) {
+        append_fixed(line, table_value(so.richards_theta, cell, so.theta_layers[i][k]), 12, 6);
+        line.push_back(' ');
+      }
+    } else {
+      const bool kept = !moisture.empty() && cell >= 1 && cell <= moisture.count();
+      append_fixed(line, kept ? moisture[cell] : 0.0, 12, 6);
+      line.push_back(' ');
+    }
+  }
+  line.push_back('\n');
+  fputs(line.c_str(), fp);
+}
+
+void write_lake_line(model_state& ms) {
+  FILE* fp = ms.output.lake_output_file.fp;
+  const series_outputs_state& so = ms.output.series;
+  if (fp == nullptr || !ms.output.lake_output || !ms.perennial_lakes) return;
+  if (ms.long_term) {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    double seconds = 0.0;
+    date_from_julian(ms.current_time, year, month, day, hour, minute, seconds);
+    fprintf(fp, "%4d %2d %2d %2d %2d ", year, month, day, hour, minute);
+  } else {
+    fprintf(fp, "%14.8lf ", ms.elapsed_minutes);
+  }
+  for (int k = 1; k <= ms.channel.num_lakes; ++k) {
+    const double stage = k <= so.lake_stage.count() ? so.lake_stage[k] : 0.0;
+    const double second = k <= so.lake_value2.count() ? so.lake_value2[k] : 0.0;
+    fprintf(fp, "%9.3lf  %9.3lf ", stage, second);
+  }
+  fputc('\n', fp);
+}
+
+// One record of a stream dataset, numbered by its own file's count.
+void write_stream_record(model_state& ms, file_handle& file, int slot, raw_array2d<double>& first,
+                         raw_array2d<double>* second, int mode) {
+  series_outputs_state& so = ms.output.series;
+  const channel_state& ch = ms.channel;
+  if (file.fp == nullptr) return;
+  if (first.empty() || (second != nullptr && second->empty()) || ch.nx1.empty() || ch.ltype.empty())
+    return;
+  write_linknode_step(file, ch.chan_link_count, ch.nx1.data(),
+                      so.link_out_nodes.empty() ? nullptr : so.link_out_nodes.data(),
+                      ch.ltype.data(), so.stream_ts_numbers[slot], first.row_table(),
+                      second != nullptr ? second->row_table() : nullptr, mode,
+                      so.link_lake.empty() ? nullptr : so.link_lake.data(),
+                      so.lake_stage.empty() ? nullptr : so.lake_stage.data());
+  ++so.stream_ts_numbers[slot];
+}
+
+void write_stream_records(model_state& ms) {
+  channel_state& ch = ms.channel;
+  const output_state& out = ms.output;
+  if (!ch.chan_explic) return;
+  if (out.chan_depth_on)
+    write_stream_record(ms, ch.chan_depth_file, slot_depth, ch.yp, &ch.bel, linknode_difference);
+  if (out.chan_discharge_on)
+    write_stream_record(ms, ch.chan_discharge_file, slot_flow, ch.qp, nullptr, linknode_plain);
+  if (out.chan_velocity_on)
+    write_stream_record(ms, ch.chan_velocity_file, slot_velocity, ch.qp, &ch.area, linknode_ratio);
+  if (out.chan_stage_on)
+    write_stream_record(ms, ch.chan_stage_file, slot_stage, ch.yp, nullptr, linknode_plain);
+}
+
+// One pipe record: per superlink its value count and "1  %6.5lf   " per value of the table's
+// rows 1..count (count = segments + extra).
+void write_superlink_record(file_handle& file, int& record, int superlinks,
+                            const raw_array1d<int>& segments, const raw_array2d<double>& table,
+                            int extra) {
+  if (file.fp == nullptr) return;
+  std::string out = "TS    ";
+  append_int(out, record);
+  out.push_back('\n');
+  for (int s = 1; s <= superlinks; ++s) {
+    const int count = (s <= segments.count() ? segments[s] : 0) + extra;
+    append_int(out, count);
+    out.append("   ");
+    for (int k = 1; k <= count; ++k) {
+      out.append("1  ");
+      append_fixed(out, table_value(table, k, s), 6, 5);
+      out.append("   ");
+    }
+    out.push_back('\n');
+  }
+  out.push_back('\n');
+  fputs(out.c_str(), file.fp);
+  ++record;
+}
+
+void write_superlink_records(model_state& ms) {
+  channel_state& ch = ms.channel;
+  series_outputs_state& so = ms.output.series;
+  if (!ch.storm_sewer) return;
+  write_superlink_record(ch.pipe_flow_file, so.superlink_ts_numbers[0], ch.superlink_count,
+                         so.superlink_segments, so.superlink_flow, 0);
+  write_superlink_record(ch.pipe_head_file, so.superlink_ts_numbers[1], ch.superlink_count,
+                         so.superlink_segments, so.superlink_head, 1);
+  if (ch.superlink_leaky)
+    write_superlink_record(ch.pipe_tile_file, so.superlink_ts_numbers[2], ch.superlink_count,
+                           so.superlink_segments, ch.superlink_tile_flow, 0);
+}
+
+// Reads one int of the location list; at the end of the file stops the run with its message.
+bool read_location_int(FILE* fp, const char* format, int& value, const char* file_name) {
+  if (fscanf(fp, format, &value) == 1) return true;
+  stop_with_message("End of file reached in file %s, exiting\n", file_name);
+  return false;
+}
+
+}  // namespace
+
+double long_term_stamp(const model_state& ms) {
+  if (ms.strict_julian_date) return ms.current_time;
+  const double year_minutes = (ms.cur_year - 1900) % 4 == 0 ? 527040.0 : 525600.0;
+  return ms.cur_year +
+         (ms.day_of_year * 1440.0 + ms.cur_hour * 60.0 + ms.cur_minute) / year_minutes;
+}
+
+void write_linknode_run_headers(model_state& ms) {
+  channel_state& ch = ms.channel;
+  const output_state& out = ms.output;
+  const int time_step = linknode_run_time_step(ms);
+  const int records = linknode_run_record_count(ms);
+  const grid_time_params& g = ms.grid_params;
+  auto header = [&](file_handle& file, int kind, int links) {
+    write_linknode_header(file, kind, links, time_step, records, g.start_day, g.start_month,
+                          g.start_year, g.start_hour, g.start_minute);
+  };
+  const int links = ch.chan_link_count;
+  if (ch.chan_explic) {
+    if (out.chan_depth_on) header(ch.chan_depth_file, linknode_stream_depth, links);
+    if (out.chan_sed_flux_on) header(ch.chan_sed_flux_file, linknode_stream_sed_flux, links);
+    if (out.chan_discharge_on) header(ch.chan_discharge_file, linknode_stream_flow, links);
+    if (out.chan_stage_on) header(ch.chan_stage_file, linknode_stream_stage, links);
+    if (out.chan_velocity_on) header(ch.chan_velocity_file, linknode_stream_velocity, links);
+  }
+  if (out.flood_stream) header(ch.flood_stream_file, linknode_flood_stream_depth, links);
+  if (ch.storm_sewer) {
+    header(ch.pipe_flow_file, linknode_superlink_flow, ch.superlink_count);
+    header(ch.pipe_head_file, linknode_superlink_head, ch.superlink_count);
+    if (ch.superlink_leaky)
+      header(ch.pipe_tile_file, linknode_superlink_tile_flow, ch.superlink_count);
+  }
+}
+
+void read_theta_locations(model_state& ms) {
+  file_handle& file = ms.input.in_theta_location_file;
+  series_outputs_state& so = ms.output.series;
+  if (!ms.cards.in_theta_location_given || file.fp == nullptr) return;
+  FILE* fp = file.fp;
+  const char* name = ms.input.names.in_theta_location;
+  const bool richards = ms.grid_params.inf_scheme == 4;
+  int count = 0;
+  int max_layers = 0;
+  if (!read_location_int(fp, "%d", count, name)) return;
+  if (richards && !read_location_int(fp, "%d", max_layers, name)) return;
+  if (count < 0) count = 0;
+  if (max_layers < 0) max_layers = 0;
+  so.theta_cell.allocate(count);
+  so.theta_layer_count.allocate(count);
+  if (richards) so.theta_layers.allocate(count, max_layers);
+  so.theta_locations = 0;
+  for (int i = 1; i <= count; ++i) {
+    int row = 0, col = 0;
+    if (!read_location_int(fp, "%d", row, name) || !read_location_int(fp, "%d", col, name)) return;
+    const bool inside =
+        row >= 1 && row <= ms.index_map.row_count() && col >= 1 && col <= ms.index_map.col_count();
+    so.theta_cell[i] = inside ? ms.index_map[row][col] : 0;
+    if (richards) {
+      int layers = 0;
+      if (!read_location_int(fp, "%d", layers, name)) return;
+      if (layers > max_layers) layers = max_layers;
+      so.theta_layer_count[i] = layers;
+      for (int k = 1; k <= layers; ++k)
+        if (!read_location_int(fp, "%d", so.theta_layers[i][k], name)) return;
+    }
+    so.theta_locations = i;
+  }
+}
+
+void write_series_outputs(model_state& ms) {
+  if (ms.hyd_freq_steps <= 0 || ms.step_number % ms.hyd_freq_steps != 0) return;
+  if (process_info.process_index != 0) return;
+  if (ms.long_term) ms.output.series.ts_stamp = long_term_stamp(ms);
+  write_outlet_hydrograph(ms);
+  write_location_series(ms);
+  write_theta_line(ms);
+  write_lake_line(ms);
+  if (ms.channel.outlet_hydro_file.fp != nullptr) fflush(ms.channel.outlet_hydro_file.fp);
+  if (ms.output.sig_outlet_hydro_file.fp != nullptr) fflush(ms.output.sig_outlet_hydro_file.fp);
+  write_stream_records(ms);
+  write_superlink_records(ms);
+}

@@ -1,0 +1,53 @@
+// Time-series outputs: at every hydrograph interval one line of each series file (the outlet
+// hydrograph and its six-digit twin, the series at listed channel locations, soil moisture at
+// listed cells, the lakes) and one record of each stream and pipe link/node dataset.
+#pragma once
+
+#include "framework/core/raw_arrays.h"
+
+struct model_state;
+
+// The series outputs' own part of the run's output record, with the values the channel, lake
+// and pipe steps publish for them.
+struct series_outputs_state {
+  double ts_stamp = 0.0;             // long-term time stamp of the current output step
+  int stream_ts_numbers[5] = {};     // next record of the stream depth, flow, velocity, stage
+                                     // and sediment-flux datasets
+  int superlink_ts_numbers[3] = {};  // next record of the pipe flow, head and tile-flow datasets
+
+  // Soil-moisture locations 1..theta_locations.
+  int theta_locations = 0;
+  raw_array1d<int> theta_cell;         // per location: its cell
+  raw_array1d<int> theta_layer_count;  // per location: layers listed (Richards scheme)
+  raw_array2d<int> theta_layers;       // [location][k]: the listed layers (Richards scheme)
+
+  // Groundwater-flux locations 1..gwflux_location_count: a list of their own, beside the
+  // channel's hydrograph locations.
+  int gwflux_location_count = 0;
+  raw_array1d<int> gwflux_link;  // per location: channel link
+  raw_array1d<int> gwflux_node;  // per location: channel node
+
+  // Published by the channel, lake and pipe steps.
+  raw_array2d<double> stream_gw_exchange;  // [node][link]: stream-aquifer exchange (m3/s)
+  raw_array1d<int> link_out_nodes;         // per link: node entries written in the records
+  raw_array1d<int> link_lake;              // per link: lake number of a lake link
+  raw_array1d<double> lake_stage;          // per lake: water-surface elevation (m)
+  raw_array1d<double> lake_value2;         // per lake: the lake's second state value
+  raw_array1d<int> superlink_segments;     // per superlink: segments n
+  raw_array2d<double> superlink_flow;      // [segment 1..n][superlink]: flow (m3/s)
+  raw_array2d<double> superlink_head;      // [junction 1..n + 1][superlink]: head (m)
+  raw_array2d<double> richards_theta;      // [cell][layer]: Richards soil moisture
+};
+
+// The long-term time stamp: the Julian day with STRICT_JULIAN_DATE, else the decimal year, a
+// year being 527040 minutes when (year - 1900) is divisible by 4, else 525600.
+double long_term_stamp(const model_state& ms);
+
+// Start-up, after the map datasets: the headers of the stream and pipe link/node datasets.
+void write_linknode_run_headers(model_state& ms);
+
+// Start-up, while the maps are read: the soil-moisture location list (IN_THETA_LOCATION).
+void read_theta_locations(model_state& ms);
+
+// Time loop: at the steps that are a multiple of the hydrograph interval, in the root process.
+void write_series_outputs(model_state& ms);
