@@ -23,6 +23,7 @@ example: build
 	cd $(BUILD)/example && ../torva small.prj
 	@echo; echo "--- $(BUILD)/example/small_summary.out:"; cat $(BUILD)/example/small_summary.out
 	@echo "--- $(BUILD)/example/maskmap:"; cat $(BUILD)/example/maskmap
+	@echo "--- $(BUILD)/example/small_outlet.out (minutes, outlet discharge m3/s):"; cat $(BUILD)/example/small_outlet.out
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -36,6 +37,7 @@ update-expected: build
 
 bench: build
 	$(BUILD)/grid_read_bench
+	$(BUILD)/map_write_bench
 	$(BUILD)/overland_bench
 
 clean:
