@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -18,6 +19,7 @@
 #include "framework/core/julian_time.h"
 #include "framework/model_state.h"
 #include "framework/run_driver.h"
+#include "support/summary_reader.h"
 #include "support/test_support.h"
 
 using torva_test::command_result;
@@ -698,3 +700,41 @@ TEST(GreenAmptCase, TheSiltLoamPondsAndSoaksAsTheAnalyticSolution) {
 }
 
 }  // namespace
+
+// Every whole run closes its water balance in the summary as a user reads it: the printed
+// balance error of a run without boundaries is below 1e-6 of the rain, the event's volumes add
+// up to its rain, and the outlet hydrograph written at every step (its six-digit twin times the
+// step) holds the printed outlet volume within the hydrograph's rounding; 1 and 8 threads write
+// the same summary.
+TEST(SmallCase, TheSummaryClosesTheWaterBalanceOfTheRun) {
+  std::string summaries[2];
+  const int threads[2] = {1, 8};
+  for (int k = 0; k < 2; ++k) {
+    SCOPED_TRACE(threads[k]);
+    temp_dir dir;
+    copy_small_case(dir);
+    edit_file(dir.file("small.prj"), "HYD_FREQ           5\n", "HYD_FREQ 0.1666666666667\n");
+    std::string project = read_file(dir.file("small.prj"));
+    project += "SIG_OUTLET_HYDRO small_sig.out\nNUM_THREADS " + std::to_string(threads[k]) + "\n";
+    write_file(dir.file("small.prj"), project);
+    const command_result run = run_command(torva_exe(), {"small.prj"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    summaries[k] = read_file(dir.file("small_summary.out"));
+    const torva_test::summary_balance s = torva_test::read_summary_balance(summaries[k]);
+    ASSERT_TRUE(s.has_event) << summaries[k];
+    ASSERT_TRUE(s.has_totals) << summaries[k];
+    ASSERT_GT(s.event_rain, 0.0);
+    EXPECT_LT(std::fabs(s.event_error_percent) / 100.0, 1e-6);
+    EXPECT_LT(std::fabs(s.run_overall_error) / 100.0, 1e-6);
+    // Rain = outlet + infiltration + what is left on the surface, each printed to 0.1 m3.
+    EXPECT_NEAR(s.event_rain, s.event_discharge + s.event_infiltrated + s.event_surface_final,
+                0.15);
+    EXPECT_NEAR(s.run_precip, s.run_discharge + s.run_infiltration + s.run_ov_final, 0.015);
+    // 10 s steps, one hydrograph line per step, each value rounded to 1e-6 m3/s.
+    const std::string sig = read_file(dir.file("small_sig.out"));
+    const double lines = static_cast<double>(std::count(sig.begin(), sig.end(), '\n'));
+    EXPECT_NEAR(torva_test::hydrograph_volume(sig, 10.0), s.run_discharge,
+                0.005 + lines * 0.5e-6 * 10.0);
+  }
+  EXPECT_EQ(summaries[0], summaries[1]);
+}
