@@ -161,8 +161,6 @@ struct unsupported_input {
 constexpr unsupported_input unsupported_inputs[] = {
     {"LONG_TERM", "long-term simulation with hydrometeorological data",
      [](const model_state& ms) { return ms.long_term != 0; }},
-    {"INF_LAYERED_SOIL", "multi-layer soil infiltration with its soil layer file",
-     [](const model_state& ms) { return ms.subsurface.inf_layered_soil != 0; }},
     {"INF_RICHARDS", "Richards equation infiltration",
      [](const model_state& ms) { return ms.subsurface.inf_richards != 0; }},
     {"SACRAMENTO", "Sacramento soil-moisture accounting",

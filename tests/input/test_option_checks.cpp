@@ -210,7 +210,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
   };
   const row rows[] = {
       {long_term_cards, "LONG_TERM"},
-      {"INF_LAYERED_SOIL\nSOIL_LAYER_INPUT_FILE layers.txt\n", "INF_LAYERED_SOIL"},
       {"INF_RICHARDS\n", "INF_RICHARDS"},
       {"SACRAMENTO sac.txt\n", "SACRAMENTO"},
       {"INIT_SWE_DEPTH 0.2\n", "INIT_SWE_DEPTH"},
@@ -270,6 +269,7 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "",
       "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n",
       "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nREAD_SM_HOTSTART sm.asc\n",
+      "INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\n",
       groundwater_cards + "GW_BOUNDFILE b.asc\nAQUIFER_BOTTOM a.asc\n",
       "INTERCEPTION\nSTORAGE_CAPACITY s.asc\nINTERCEPTION_COEFF i.asc\n",
       "DIKE_MAP d.asc\nLOWSPOT_FILE s.txt\n",
