@@ -371,7 +371,9 @@ TEST_F(Connectivity, OneCellWideColumnHasNoXSlopeAndItsLastCellTakesTheYSlopeAbo
 TEST(ConnectivityRun, SmallWatershedWithADikeLowSpotRunsOrStopsOnItsCrest) {
   torva_test::temp_dir dir;
   const std::string example = std::string(TORVA_SOURCE_DIR) + "/examples/small";
-  for (const char* name : {"small.prj", "small_mask.asc", "small_elev.asc"})
+  for (const char* name :
+       {"small.prj", "small_mask.asc", "small_elev.asc", "small_conductivity.asc",
+        "small_capillary.asc", "small_porosity.asc", "small_moisture.asc"})
     torva_test::write_file(dir.file(name), torva_test::read_file(example + "/" + name));
   // The dike map: cell (5, 5) has a dike on its right side, cell (5, 6) on its left side.
   std::string dikes = torva_test::grid_header(10, 12, 1300.0, 1000.0, 2360.0, 2000.0);
