@@ -8,6 +8,7 @@
 #include "channel/channel_steps.h"
 #include "framework/event_control.h"
 #include "framework/model_state.h"
+#include "output/output_steps.h"
 #include "subsurface/subsurface_steps.h"
 
 namespace {
@@ -434,4 +435,5 @@ void init_event(model_state& ms) {
     }
     ov.olake_event_start_vol = volume;
   }
+  open_event_books(ms);
 }
