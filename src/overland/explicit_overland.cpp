@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "framework/core/error_state.h"
+#include "framework/core/process_info.h"
 #include "framework/model_state.h"
 #include "overland/embankments.h"
 
@@ -17,9 +18,6 @@ namespace {
 constexpr double five_thirds = 5.0 / 3.0;
 constexpr double smallest_step = 0.005;  // s: a sub-step this short is not cut further
 constexpr int most_reductions = 5;       // cuts of the sub-step in one overland step
-// Grids smaller than this run their cell loops on one thread: there the start of a parallel
-// loop costs more than the loop. Every cell goes through the same code either way.
-constexpr int parallel_min_cells = 2048;
 
 double sign_of(double s) {
   return s > 0.0 ? 1.0 : (s < 0.0 ? -1.0 : 0.0);

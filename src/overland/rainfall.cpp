@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "framework/core/error_state.h"
+#include "framework/core/process_info.h"
 #include "framework/model_state.h"
 #include "overland/overland_steps.h"
 #include "subsurface/subsurface_steps.h"
@@ -29,7 +30,7 @@ Part over_cell_blocks(int cell_count, const Body& body, const Add& add) {
   for (int pass_first = 1; pass_first <= cell_count; pass_first += pass_cells) {
     const int pass_last = std::min(cell_count, pass_first + (pass_cells - 1));
     const int blocks = (pass_last - pass_first) / rain_sum_block_cells + 1;
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (cell_count >= parallel_min_cells)
     for (int b = 0; b < blocks; ++b) {
       const int first = pass_first + b * rain_sum_block_cells;
       parts[b] = body(first, std::min(pass_last, first + (rain_sum_block_cells - 1)));

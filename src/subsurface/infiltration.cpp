@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "framework/core/error_state.h"
+#include "framework/core/process_info.h"
 #include "framework/model_state.h"
 #include "subsurface/subsurface_steps.h"
 
@@ -78,7 +79,7 @@ double green_ampt_implicit_depth(double G, double K, double dt, double F, double
 void green_ampt_build_g(int cell_count, std::span<const double> porosity,
                         std::span<const double> theta_init, std::span<const double> hc,
                         std::span<double> G) {
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (cell_count >= parallel_min_cells)
   for (int c = 1; c <= cell_count; ++c) {
     const double g = (porosity[c] - theta_init[c]) * hc[c];
     G[c] = g > 0.0 ? g : 0.0;
@@ -87,7 +88,7 @@ void green_ampt_build_g(int cell_count, std::span<const double> porosity,
 
 void green_ampt_cells(const green_ampt_views& v) {
   const double dt = v.dt;
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (v.cell_count >= parallel_min_cells)
   for (int c = 1; c <= v.cell_count; ++c) {
     if (skipped(v.lake_flag, v.lake_cells, c)) continue;
     const double h = v.ov_depth[c];
@@ -116,7 +117,7 @@ void green_ampt_cells(const green_ampt_views& v) {
 
 void green_ampt_multilayer_cells(const green_ampt_layered_views& v) {
   const double dt = v.dt / 3600.0;  // h
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (v.cell_count >= parallel_min_cells)
   for (int c = 1; c <= v.cell_count; ++c) {
     if (skipped(v.lake_flag, v.lake_cells, c)) continue;
     if (v.ov_depth[c] < 1e-16) {
@@ -186,7 +187,7 @@ void green_ampt_redist_cells(const green_ampt_redist_views& v) {
   constexpr double c0 = 1.0;
   constexpr double c1 = 1.0;
   constexpr double c2 = 1.0;
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (v.cell_count >= parallel_min_cells)
   for (int c = 1; c <= v.cell_count; ++c) {
     if (skipped(v.oland_lake_flag, v.oland_lake, c)) continue;
     if (skipped(v.lake_flag, v.lake_cells, c)) continue;
@@ -492,7 +493,7 @@ double book_increments(subsurface_state& ss, int cell_count, double area, int lo
   for (int pass_first = 1; pass_first <= cell_count; pass_first += pass_cells) {
     const int pass_last = std::min(cell_count, pass_first + (pass_cells - 1));
     const int blocks = (pass_last - pass_first) / infiltration_sum_block_cells + 1;
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (cell_count >= parallel_min_cells)
     for (int b = 0; b < blocks; ++b) {
       const int first = pass_first + b * infiltration_sum_block_cells;
       const int last = std::min(pass_last, first + (infiltration_sum_block_cells - 1));

@@ -13,6 +13,7 @@
 
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
+#include "framework/core/process_info.h"
 #include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
 #include "subsurface/subsurface_steps.h"
@@ -359,7 +360,7 @@ void init_uniform_soil_moisture(int cell_count, std::span<const double> porosity
                                 std::span<const int> soiltype,
                                 std::span<const double> porosity_cell,
                                 std::span<const double> residual_cell, int by_cell, double value) {
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (cell_count >= parallel_min_cells)
   for (int c = 1; c <= cell_count; ++c) {
     const double residual = by_cell == 1 ? residual_cell[c] : residual_by_soil[soiltype[c]];
     const double porosity = by_cell == 1 ? porosity_cell[c] : porosity_by_soil[soiltype[c]];

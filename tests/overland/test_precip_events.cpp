@@ -145,8 +145,8 @@ TEST(PrecipKernels, AGaugeBeyond900000MapUnitsIsAFailure) {
 TEST(PrecipKernels, OneAndEightThreadsGiveTheSameIntensities) {
   torva_test::process_state_guard guard;  // gives the thread count back
   model_state ms;
-  make_grid(ms, 37, 41, 25.0, 5000.0, 1000.0);
-  for (int r = 1; r <= 37; r += 5) ms.index_map[r][r % 41 + 1] = 0;
+  make_grid(ms, 53, 61, 25.0, 5000.0, 1000.0);  // above the parallel threshold
+  for (int r = 1; r <= 53; r += 5) ms.index_map[r][r % 61 + 1] = 0;
   const std::vector<double> x{0, 1100, 1900, 1500, 1010, 2000}, y{0, 4100, 4900, 4500, 4980, 4100};
   const std::vector<double> value{0, 4, 9, 1, 16, 25};
   auto run = [&](int threads) {
@@ -154,9 +154,9 @@ TEST(PrecipKernels, OneAndEightThreadsGiveTheSameIntensities) {
     std::vector<double> idw(ms.cell_count + 1, 0.0), near(ms.cell_count + 1, 0.0);
     std::vector<int> nearest(ms.cell_count + 1, 0);
     precip_idw_parallel(25.0, ms.index_map, 5, 5000.0, 1000.0, view(x), view(y), view(value),
-                        {idw.data(), idw.size()}, 37, 41);
+                        {idw.data(), idw.size()}, 53, 61);
     EXPECT_EQ(find_neighbor_all(5, ms.index_map, view(x), view(y), 5000.0, 1000.0,
-                                {nearest.data(), nearest.size()}, 25.0, 37, 41),
+                                {nearest.data(), nearest.size()}, 25.0, 53, 61),
               0);
     gage_values_to_cells(5, {nearest.data(), nearest.size()}, view(value),
                          {near.data(), near.size()}, ms.cell_count);
@@ -167,9 +167,9 @@ TEST(PrecipKernels, OneAndEightThreadsGiveTheSameIntensities) {
   const std::vector<double> eight = run(8);
   EXPECT_EQ(one, eight);
   // Every active cell got a rain between the smallest and the largest gauge value.
-  for (int r = 1; r <= 37; ++r)
-    for (int c = 1; c <= 41; ++c) {
-      const int i = (r - 1) * 41 + c;
+  for (int r = 1; r <= 53; ++r)
+    for (int c = 1; c <= 61; ++c) {
+      const int i = (r - 1) * 61 + c;
       if (ms.index_map[r][c] == 0) continue;
       EXPECT_GE(one[i], 1.0) << i;
       EXPECT_LE(one[i], 25.0) << i;
