@@ -167,14 +167,8 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) { return ms.subsurface.sacramento != 0; }},
     {"INIT_SWE_DEPTH", "snow (an initial snow water equivalent)",
      [](const model_state& ms) { return ms.cards.init_swe_kind != 0; }},
-    {"USE_WELLS", "the wells of the WELL_TABLE table",
-     [](const model_state& ms) {
-       return ms.subsurface.gw_simulation != 0 && ms.cards.use_wells_given != 0;
-     }},
-    {"GW_WELL_LEVEL", "well levels at the wells of the OUT_WELL_LOCATION file",
-     [](const model_state& ms) {
-       return ms.subsurface.gw_simulation != 0 && ms.subsurface.gw_well_level_on != 0;
-     }},
+    {"GW_SIMULATION", "two-dimensional groundwater flow",
+     [](const model_state& ms) { return ms.subsurface.gw_simulation != 0; }},
     {"OVERTYPE", "overland routing by the ADE schemes (\"ade\", \"ade-pc\", or no OVERTYPE card)",
      [](const model_state& ms) { return ms.overland.ov_route_option != 1; }},
     {"OV_BOUNDARY", "overland boundary cells",
@@ -211,6 +205,10 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) { return ms.cards.analyzers_given != 0; }},
     {"IN_THETA_LOCATION", "soil moisture output at listed cells",
      [](const model_state& ms) { return ms.cards.in_theta_location_given != 0; }},
+    {"OV_PUMP", "overland pumps",
+     [](const model_state& ms) { return ms.cards.ov_pump_given != 0; }},
+    {"LAKE_PUMP", "lake pumps",
+     [](const model_state& ms) { return ms.cards.lake_pump_given != 0; }},
     {"XYBDYOUTPUT_PTS or XYBDYOUTPUT_MASK", "XY point outputs",
      [](const model_state& ms) { return ms.cards.xy_output_given != 0; }},
 };
