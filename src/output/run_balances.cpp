@@ -23,6 +23,20 @@ bool simple_soil(const subsurface_state& ss) {
   return ss.inf_redist || ss.inf_layered_soil;
 }
 
+// Infiltrated water that the soil zones of the simple soil do not hold yet, but which is in the
+// soil all the same. The zone account takes infiltration only in long-term runs, at its own
+// updates: there the water infiltrated since its last update is still pending. In an event run
+// the account takes none, so all the water the run infiltrated is stored over the soil depth.
+double infiltration_not_in_zones(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  if (!ms.long_term) return ss.inf_volume_total;
+  const double area = ms.gridsize * ms.gridsize;
+  double sum = 0.0;
+  for (int c = 1; c <= ms.cell_count && has(ss.inf_depth_longterm, c); ++c)
+    sum += ss.inf_depth_longterm[c] * area;
+  return sum;
+}
+
 void final_stores(model_state& ms) {
   run_totals& t = ms.output.totals;
   const subsurface_state& ss = ms.subsurface;
@@ -44,6 +58,9 @@ void final_stores(model_state& ms) {
       t.run_vol_simple_soil_final += ss.soil_water_total[c] / 100.0 * area;
       t.vol_soil_final += ss.soil_water_total[c] / 100.0 * area;
     }
+    const double pending = infiltration_not_in_zones(ms);
+    t.run_vol_simple_soil_final += pending;
+    t.vol_soil_final += pending;
   }
   t.vol_chan_final = ms.channel.chan_explic ? ms.output.budget.vol_chan_final : 0.0;
   if (ms.snow_present) {
@@ -260,6 +277,8 @@ void gather_run_totals(model_state& ms) {
   const subsurface_state& ss = ms.subsurface;
   t.run_vol_ov_init = ms.ov_vol_initial;
   t.run_vol_soil_init = ms.soil_vol_initial;
+  // With a simple soil the run-start soil water is the water over the simple soil depth.
+  if (simple_soil(ss)) t.run_vol_simple_soil_init = ms.soil_vol_initial;
   t.run_vol_gw_init = ms.gw_vol_initial;
   t.run_vol_precip = ov.total_precip_volume;
   t.run_vol_interception = ov.interception_volume;

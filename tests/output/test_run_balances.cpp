@@ -82,3 +82,47 @@ TEST(RunBalances, ADenominatorThatIsZeroOrNegativePrintsZero) {
   EXPECT_FALSE(contains(text, "nan"));
   EXPECT_FALSE(contains(text, "inf %"));
 }
+
+// A simple (layered) soil holds the water that infiltrated: in an event run all of it, as its
+// zone account takes none; in a long-term run the zones hold what they took at their updates
+// and only the infiltration since the last update is still pending. Both runs close.
+TEST(RunBalances, TheSimpleSoilHoldsTheInfiltratedWater) {
+  struct run_case {
+    int long_term;
+    double zone_water_cm[2];    // per cell, at the run end
+    double pending_depth_m[2];  // infiltrated since the zones' last update
+  };
+  const run_case cases[] = {{0, {3.0, 1.0}, {0.0, 0.0}}, {1, {23.0, 8.0}, {0.02, 0.01}}};
+  for (const run_case& rc : cases) {
+    SCOPED_TRACE(rc.long_term);
+    process_state_guard guard;
+    temp_dir dir;
+    auto ms = std::make_unique<model_state>();
+    ms->long_term = rc.long_term;
+    ms->cell_count = 2;
+    ms->gridsize = 10.0;
+    ms->overland.ov_depth.allocate(2);
+    ms->overland.total_precip_volume = 100.0;
+    ms->overland.ov_out_volume = 70.0;
+    ms->subsurface.inf_layered_soil = 1;
+    ms->subsurface.inf_volume_total = 30.0;
+    ms->soil_vol_initial = 4.0;  // 3 cm and 1 cm over the two cells at the start
+    ms->subsurface.soil_water_total.allocate(2);
+    ms->subsurface.inf_depth_longterm.allocate(2);
+    for (int c = 1; c <= 2; ++c) {
+      ms->subsurface.soil_water_total[c] = rc.zone_water_cm[c - 1];
+      ms->subsurface.inf_depth_longterm[c] = rc.pending_depth_m[c - 1];
+    }
+    const std::string text = run_summary(*ms, dir);
+    const auto s = read_summary_balance(text);
+    ASSERT_TRUE(s.has_totals) << text;
+    EXPECT_TRUE(contains(text, "Initial volume in soil over simple soil depth             4.00 \n"))
+        << text;
+    EXPECT_TRUE(contains(text, "Final volume in soil over simple soil depth              34.00\n"))
+        << text;
+    EXPECT_NEAR(s.run_overall_error, 0.0, 1e-9);
+    EXPECT_TRUE(
+        contains(text, "Simple soil moisture mass balance =                        0.000000"))
+        << text;
+  }
+}
