@@ -1,6 +1,7 @@
 // End-of-run water balances, written by write_run_summary once when a run ends normally: the
 // run's final stores, its groundwater and Sacramento checks, "SIMULATION TOTALS" with the
-// global and surface balances, the lake and drain balances, then the VRO hydrograph file.
+// global and surface balances, the lake and drain balances, then the files finished at the end
+// of the run with the VRO hydrograph file among them.
 #include "output/run_balances.h"
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include "framework/model_state.h"
 #include "output/event_accounting.h"
 #include "output/output_steps.h"
+#include "output/run_end_files.h"
 #include "output/vro_hydrograph.h"
 
 namespace {
@@ -344,5 +346,7 @@ void write_run_summary(model_state& ms) {
     lake_and_drain_balances(fp, ms, t);
     fflush(fp);
   }
+  if (!write_run_end_maps(ms)) return;
   write_vro_file(ms);
+  write_run_end_hotstarts(ms);
 }

@@ -241,6 +241,8 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"ANALYZERS watch.ana\n", "ANALYZERS"},
       {"IN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n", "IN_THETA_LOCATION"},
       {"XYBDYOUTPUT_PTS points.txt\n", "XYBDYOUTPUT_PTS or XYBDYOUTPUT_MASK"},
+      {"FLOOD_GRID flood.dat\n", "FLOOD_GRID"},
+      {"FLOOD_STREAM flood.out\n", "FLOOD_STREAM"},
       // The first one of the list is named.
       {"STORM_SEWER pipes.txt\nSACRAMENTO sac.txt\n", "SACRAMENTO"},
   };
@@ -277,6 +279,8 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "INTERCEPTION\nSTORAGE_CAPACITY s.asc\nINTERCEPTION_COEFF i.asc\n",
       "DIKE_MAP d.asc\nLOWSPOT_FILE s.txt\n",
       "RETEN_DEPTH r.asc\nROUGHNESS n.asc\nREAD_OV_HOTSTART ov.asc\n",
+      // Files written at the end of a run.
+      "WRITE_OV_HOTSTART ov_end.asc\nWRITE_SM_HOTSTART sm_end.asc\nADJUST_ELEV elev_end.asc\n",
       // Cards that only act together with a process refused above change nothing alone.
       "USE_WELLS\nHMET_SAMSON h.txt\nSUPERLINK_JUNC_LOCATION j.txt\nCHANNEL_INPUT chan.txt\n",
   };

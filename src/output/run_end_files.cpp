@@ -1,0 +1,99 @@
+// Files finished when a run ends normally. The map datasets get their end marks in a fixed order
+// of kinds, so that a reader of several datasets of one run finds them closed alike.
+#include "output/run_end_files.h"
+
+#include <cstdio>
+
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/model_state.h"
+#include "output/datasets.h"
+#include "output/grid_writer.h"
+
+namespace {
+
+// Adds the run's total to the optimisation file and closes it: the number after the last event
+// and the water (or, for a sediment calibration, the wash load) that left at the outlet.
+void finish_optimize_file(model_state& ms) {
+  file_handle& file = ms.input.optimize_file;
+  if (!file.is_open()) return;
+  // Without sediment transport (refused at start-up) no wash load leaves the outlet.
+  const double water = ms.output.totals.run_vol_discharge * (ms.qout_cfs ? 35.32 : 1.0);
+  const double total = ms.calibration.optimize_sed ? 0.0 : water;
+  fprintf(file.fp, "%d %13lf\n", ms.event_number + 1, total);
+  fflush(file.fp);
+  file_handle_close(file);
+}
+
+void end_map_datasets(model_state& ms) {
+  const int map_type = ms.grid_params.map_type;
+  if (map_type != 1 && map_type != 2) return;  // no datasets: grid files per frame, or none
+  if (ms.channel.chan_drain_init) return;      // a drain initialisation run writes no maps
+  map_outputs_state& mo = ms.output.maps;
+  const bool binary = map_type == 2;
+  const auto end = [&](int kind) {
+    if (mo.dataset_on[kind]) write_dataset_end_mark(mo.dataset_file[kind], binary);
+  };
+  for (int kind : {dataset_depth, dataset_discharge, dataset_groundwater_head, dataset_rain,
+                   dataset_gw_recharge_cum, dataset_gw_recharge_inc, dataset_infiltrated_depth,
+                   dataset_infiltration_rate, dataset_surface_moisture})
+    end(kind);
+  if (ms.transport.sediment.soil_erosion)
+    for (int kind : {dataset_sediment_volume, dataset_sediment_flux, dataset_suspended_sediment})
+      end(kind);
+  if (ms.transport.ov_con_trans && ms.output.map_ov_conc) end(dataset_contaminant_conc);
+}
+
+// Writes one per-cell map as a GRASS grid under the map header of the run. False when the file
+// does not open.
+bool write_cell_map(model_state& ms, const char* name, const raw_array1d<double>& values) {
+  if (values.count() < ms.cell_count) return true;  // nothing kept to write
+  file_handle file;
+  if (!file_handle_open(file, name, "w")) return false;
+  write_grass_grid(file, ms.index_map, ms.map_north, ms.map_south, ms.map_east, ms.map_west,
+                   ms.map_rows, ms.map_cols, values.data());
+  file_handle_close(file);
+  return true;
+}
+
+void hotstart_open_failure(const char* name) {
+  char text[1200];
+  snprintf(text, sizeof text, "Can't open overland hotstart file for writing: %s\n", name);
+  error_print(error_echo_file, text);
+}
+
+}  // namespace
+
+void write_dataset_end_mark(file_handle& file, bool binary) {
+  if (!file.is_open()) return;
+  if (binary) {
+    const unsigned char mark[4] = {210, 0, 0, 0};  // 210 as a little-endian 4-byte integer
+    fwrite(mark, 1, sizeof mark, file.fp);
+  } else {
+    fputs("ENDDS\n", file.fp);
+  }
+  fflush(file.fp);
+}
+
+bool write_run_end_maps(model_state& ms) {
+  finish_optimize_file(ms);
+  end_map_datasets(ms);
+  const project_cards& c = ms.cards;
+  if (c.adjust_elev_given && !write_cell_map(ms, c.adjust_elev, ms.cell_elev)) {
+    stop_with_message("Can't open adjusted elevation map for writing: %s\n", c.adjust_elev);
+    return false;
+  }
+  return true;
+}
+
+void write_run_end_hotstarts(model_state& ms) {
+  output_state& out = ms.output;
+  const project_cards& c = ms.cards;
+  file_handle_release(out.read_ov_hotstart_file);
+  if (c.write_ov_hotstart_given && !write_cell_map(ms, c.write_ov_hotstart, ms.overland.ov_depth))
+    hotstart_open_failure(c.write_ov_hotstart);
+  file_handle_release(out.read_sm_hotstart_file);
+  if (c.write_sm_hotstart_given &&
+      !write_cell_map(ms, c.write_sm_hotstart, ms.subsurface.surf_moist))
+    hotstart_open_failure(c.write_sm_hotstart);
+}
