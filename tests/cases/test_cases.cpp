@@ -4,7 +4,8 @@
 // the run up to its end time; each bad grid stops the run with its message and a nonzero exit
 // status, never with a crash; a card of a process this version cannot run stops the run at
 // start-up; the lines of an error message reach the console in order, whatever the stream; and,
-// run in this process, the small watershed's uniform storm reaches its cells with its volume.
+// run in this process, the small watershed's uniform storm reaches its cells with its volume;
+// and the tilted V-catchment's outlet passes the rain on the whole catchment at its plateau.
 #include <gtest/gtest.h>
 #include <omp.h>
 
@@ -809,4 +810,61 @@ TEST(SmallCase, TheSummaryClosesTheWaterBalanceOfTheRun) {
                 0.005 + lines * 0.5e-6 * 10.0);
   }
   EXPECT_EQ(summaries[0], summaries[1]);
+}
+
+// The tilted V-catchment run by the executable with the explicit overland scheme: two planes
+// of 40 x 50 cells of 20 m (n 0.015, falling 0.05 across and 0.02 along) drain to a strip of one
+// column (n 0.15) falling 0.02 to the outlet. Once the whole catchment drains, the outlet passes
+// the rain falling on it: 10.8 mm/h on 81 x 50 cells of 400 m2 is 4.86 m3/s, held to 0.5 % over
+// the last ten minutes of the 90-minute storm; the storm's volume is 26,244 m3, and the run's
+// outflow plus the water left on the ground is that volume.
+TEST(VCatchmentCase, TheOutletPassesTheRainOnTheWholeCatchmentAtItsPlateau) {
+  const std::string folder = std::string(TORVA_SOURCE_DIR) + "/tests/cases/v_catchment/";
+  temp_dir dir;
+  for (const char* name : {"v_catchment.prj", "v_mask.asc", "v_elev.asc", "v_roughness.asc"})
+    write_file(dir.file(name), read_file(folder + name));
+  const command_result run = run_command(torva_exe(), {"v_catchment.prj"});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_FALSE(faulted(run)) << run.err;
+
+  const double area = 81 * 50 * 20.0 * 20.0;              // m2
+  const double plateau = 10.8 / 3.6e6 * area;             // m3/s
+  const double rain_volume = 10.8 / 1000.0 * 1.5 * area;  // m3
+  ASSERT_NEAR(plateau, 4.86, 1e-12);
+  ASSERT_NEAR(rain_volume, 26244.0, 1e-9);
+
+  // The six-digit hydrograph: one "minutes discharge" line every step of 5 s.
+  std::istringstream lines(read_file(dir.file("v_outlet_sig.out")));
+  double minutes = 0.0, q = 0.0, sum = 0.0, peak = 0.0;
+  int count = 0;
+  while (lines >> minutes >> q) {
+    peak = std::max(peak, q);
+    if (minutes >= 80.0 - 1e-6 && minutes <= 90.0 + 1e-6) {
+      sum += q;
+      ++count;
+    }
+  }
+  ASSERT_EQ(count, 121);
+  const double mean = sum / count;
+  EXPECT_NEAR(mean, plateau, 0.005 * plateau)
+      << "mean outlet discharge 80-90 min moved to " << mean << " m3/s, "
+      << 100.0 * (mean - plateau) / plateau << " % off rain x area " << plateau;
+  EXPECT_NEAR(peak, plateau, 0.005 * plateau)
+      << "peak outlet discharge moved to " << peak << " m3/s, "
+      << 100.0 * (peak - plateau) / plateau << " % off rain x area " << plateau;
+
+  const std::string summary = read_file(dir.file("v_summary.out"));
+  const torva_test::summary_balance s = torva_test::read_summary_balance(summary);
+  ASSERT_TRUE(s.has_event) << summary;
+  ASSERT_TRUE(s.has_totals) << summary;
+  EXPECT_NEAR(s.event_rain, rain_volume, 0.05) << "printed rain volume moved to " << s.event_rain
+                                               << " m3, by " << s.event_rain - rain_volume << " m3";
+  EXPECT_NEAR(s.run_precip, rain_volume, 0.005)
+      << "printed total precipitation moved to " << s.run_precip << " m3, by "
+      << s.run_precip - rain_volume << " m3";
+  // Outflow plus storage: the outlet volume and the water still on the ground after 3 hours.
+  EXPECT_NEAR(s.run_discharge + s.run_ov_final, rain_volume, 0.015)
+      << "outflow " << s.run_discharge << " + storage " << s.run_ov_final
+      << " m3 is off the rain by " << s.run_discharge + s.run_ov_final - rain_volume << " m3";
+  EXPECT_GT(s.run_discharge, 0.9 * rain_volume) << summary;
 }
