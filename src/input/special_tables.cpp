@@ -157,6 +157,22 @@ bool read_soil_index_map(model_state& ms, const char* file_name, int table_id,
   return true;
 }
 
+// Opens the mapping-table file and places it at the soil-column table `table_id`, with the
+// table's index maps. A file that does not open, or holds no such table (and so no soil-type
+// index map), is reported at once; false then.
+bool open_soil_column_table(const char* file_name, int table_id, file_handle& h,
+                            index_map_list& maps, std::string& header_map_name) {
+  if (!file_handle_open(h, file_name, "r")) {
+    report_file_error_now(err_mapping_table_not_open, nullptr, file_name);
+    return false;
+  }
+  if (map_table_locate(h, table_id, maps, header_map_name) == 0) {
+    report_file_error_now(err_richards_soil_type_map_missing, nullptr, "");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int read_sed_table(const char* file_name, int& class_count, raw_array1d<double>& spec_grav,
@@ -416,17 +432,9 @@ int read_richards_soil_table(model_state& ms, const char* file_name, int form,
   if (form == 2) table_id = map_table_richards_havercamp;
   if (table_id == 0) return 0;
   file_handle h;
-  if (!file_handle_open(h, file_name, "r")) {
-    report_file_error_now(err_mapping_table_not_open, nullptr, file_name);
-    return -1;
-  }
   index_map_list maps;
   std::string header_map_name;
-  if (map_table_locate(h, table_id, maps, header_map_name) == 0) {
-    // No table: no soil type index map either.
-    report_file_error_now(err_richards_soil_type_map_missing, nullptr, "");
-    return -1;
-  }
+  if (!open_soil_column_table(file_name, table_id, h, maps, header_map_name)) return -1;
   if (!read_soil_index_map(ms, file_name, table_id, maps, header_map_name, soil_type)) return -1;
   return read_layered_soil_table(ms, h, form);
 }
@@ -434,17 +442,10 @@ int read_richards_soil_table(model_state& ms, const char* file_name, int form,
 int read_multilayer_table(model_state& ms, const char* file_name, soil_table_record* soil_types,
                           raw_array1d<int>& soil_type) {
   file_handle h;
-  if (!file_handle_open(h, file_name, "r")) {
-    report_file_error_now(err_mapping_table_not_open, nullptr, file_name);
-    return -1;
-  }
   index_map_list maps;
   std::string header_map_name;
-  if (map_table_locate(h, map_key_multi_layer_soil, maps, header_map_name) == 0) {
-    // No table: no soil type index map either.
-    report_file_error_now(err_richards_soil_type_map_missing, nullptr, "");
+  if (!open_soil_column_table(file_name, map_key_multi_layer_soil, h, maps, header_map_name))
     return -1;
-  }
   if (soil_types == nullptr) {
     stop_with_message("Error: no soil-type table to take table MULTI_LAYER_SOIL of %s\n",
                       file_name);
