@@ -3,6 +3,7 @@
 #pragma once
 
 #include "framework/core/file_handle.h"
+#include "framework/core/link_node_array.h"
 #include "framework/core/raw_arrays.h"
 
 struct channel_state {
@@ -46,12 +47,12 @@ struct channel_state {
   double chan_timestep = 0.0;       // s: the channel's own step
   double chan_vol_initial = 0.0;    // m3: channel water at the event start
   raw_array1d<double> dx;           // per link: node spacing (m)
-  // Per node and link, [node 1..nx1[link]][link 1..chan_link_count].
-  raw_array2d<double> qp;          // discharge (m3/s)
-  raw_array2d<double> yp;          // water-surface elevation (m)
-  raw_array2d<double> bel;         // bed elevation (m)
-  raw_array2d<double> area;        // cross-sectional flow area (m2)
-  raw_array2d<double> chan_depth;  // depth (m)
+  // Per link 1..chan_link_count and node 1..nx1[link], reached as a(link, node).
+  link_node_array<double> qp;          // discharge (m3/s)
+  link_node_array<double> yp;          // water-surface elevation (m)
+  link_node_array<double> bel;         // bed elevation (m)
+  link_node_array<double> area;        // cross-sectional flow area (m2)
+  link_node_array<double> chan_depth;  // depth (m)
   // Hydrograph output locations 1..hyd_location_count: the link and node of each.
   int hyd_location_count = 0;  // hydrograph output locations
   raw_array1d<int> hlink;      // per location 1..hyd_location_count: channel link

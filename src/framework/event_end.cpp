@@ -15,10 +15,6 @@ bool has(const raw_array1d<T>& a, int i) {
   return !a.empty() && i >= 1 && i <= a.count();
 }
 
-bool has_node(const raw_array2d<double>& a, int node, int link) {
-  return !a.empty() && node >= 1 && node <= a.row_count() && link >= 1 && link <= a.col_count();
-}
-
 int node_count(const channel_state& ch, int link) {
   return has(ch.nx1, link) ? ch.nx1[link] : 0;
 }
@@ -34,7 +30,7 @@ bool channel_above_cutoff(const model_state& ms) {
   const channel_state& ch = ms.channel;
   for (int link = 1; link <= ch.chan_link_count; ++link)
     for (int node = 1; node <= node_count(ch, link); ++node)
-      if (has_node(ch.qp, node, link) && ch.qp[node][link] > ms.event_min_q) return true;
+      if (ch.qp.has(link, node) && ch.qp(link, node) > ms.event_min_q) return true;
   return false;
 }
 
@@ -132,8 +128,8 @@ void track_peaks(model_state& ms) {
     if (!has(cal.loc_peak, i) || !has(ch.hlink, i) || !has(ch.hnode, i)) continue;
     const int link = ch.hlink[i];
     const int node = ch.hnode[i];
-    if (!has_node(ch.qp, node, link)) continue;
-    if (ch.qp[node][link] > cal.loc_peak[i]) cal.loc_peak[i] = ch.qp[node][link];
+    if (!ch.qp.has(link, node)) continue;
+    if (ch.qp(link, node) > cal.loc_peak[i]) cal.loc_peak[i] = ch.qp(link, node);
   }
 }
 
@@ -171,8 +167,8 @@ void print_progress_line(model_state& ms) {
     int at[4][2] = {{-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}};  // node, link of each extreme
     for (int link = 1; link <= ch.chan_link_count - 1; ++link) {
       for (int node = 1; node <= node_count(ch, link); ++node) {
-        if (has_node(ch.yp, node, link) && has_node(ch.bel, node, link)) {
-          const double depth = ch.yp[node][link] - ch.bel[node][link];
+        if (ch.yp.has(link, node) && ch.bel.has(link, node)) {
+          const double depth = ch.yp(link, node) - ch.bel(link, node);
           if (depth > max_depth) {
             max_depth = depth;
             at[0][0] = node;
@@ -184,8 +180,8 @@ void print_progress_line(model_state& ms) {
             at[1][1] = link;
           }
         }
-        if (has_node(ch.qp, node, link)) {
-          const double q = ch.qp[node][link];
+        if (ch.qp.has(link, node)) {
+          const double q = ch.qp(link, node);
           if (q > max_q) {
             max_q = q;
             at[2][0] = node;

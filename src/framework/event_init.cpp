@@ -328,19 +328,18 @@ void reset_channel(model_state& ms) {
   if (ch.chan_explic && !ch.read_chan_hotstart_on && (ms.clock_calls == 1 || !keeps_water)) {
     for (int link = 1; link <= ch.chan_link_count; ++link) {
       for (int node = 1; node <= node_count(ch, link); ++node) {
-        if (has_cell(ch.qp, node, link)) ch.qp[node][link] = 0.0;
-        if (has_cell(ch.chan_depth, node, link)) ch.chan_depth[node][link] = 0.0;
-        if (has_cell(ch.yp, node, link) && has_cell(ch.bel, node, link))
-          ch.yp[node][link] = ch.bel[node][link];
+        if (ch.qp.has(link, node)) ch.qp(link, node) = 0.0;
+        if (ch.chan_depth.has(link, node)) ch.chan_depth(link, node) = 0.0;
+        if (ch.yp.has(link, node) && ch.bel.has(link, node)) ch.yp(link, node) = ch.bel(link, node);
       }
     }
     const int outlet_link = ch.chan_link_count;
     const int outlet_node = node_count(ch, outlet_link);
-    if (ch.head_bound && has_cell(ch.yp, outlet_node, outlet_link) &&
-        has_cell(ch.bel, outlet_node, outlet_link)) {
-      ch.yp[outlet_node][outlet_link] = ch.bel[outlet_node][outlet_link] + ch.bound_depth;
-      if (has_cell(ch.chan_depth, outlet_node, outlet_link))
-        ch.chan_depth[outlet_node][outlet_link] = ch.bound_depth;
+    if (ch.head_bound && ch.yp.has(outlet_link, outlet_node) &&
+        ch.bel.has(outlet_link, outlet_node)) {
+      ch.yp(outlet_link, outlet_node) = ch.bel(outlet_link, outlet_node) + ch.bound_depth;
+      if (ch.chan_depth.has(outlet_link, outlet_node))
+        ch.chan_depth(outlet_link, outlet_node) = ch.bound_depth;
     }
     ex_section(ms);
   }
@@ -350,8 +349,8 @@ void reset_channel(model_state& ms) {
     if (!routed_link(ltype)) continue;
     const double spacing = has(ch.dx, link) ? ch.dx[link] : 0.0;
     for (int node = 1; node <= node_count(ch, link); ++node) {
-      if (!has_cell(ch.area, node, link)) continue;
-      const double a = ch.area[node][link];
+      if (!ch.area.has(link, node)) continue;
+      const double a = ch.area(link, node);
       if (std::isnan(a)) {
         printf("Negative Area Computed At Startup for [Node][Link]: [%d][%d] ltype: %d\n", node,
                link, ltype);

@@ -199,7 +199,7 @@ void write_linknode_header(file_handle& file, int kind, int link_count, int time
 
 void write_linknode_step(file_handle& file, int link_count, const int* node_count,
                          const int* written_count, const int* ltype, int record,
-                         const double* const* first, const double* const* second, int mode,
+                         linknode_values first, linknode_values second, int mode,
                          const int* link_lake, const double* lake_values) {
   FILE* fp = file.fp;
   if (fp == nullptr) return;
@@ -207,9 +207,9 @@ void write_linknode_step(file_handle& file, int link_count, const int* node_coun
   append_int(out, record);
   out.push_back('\n');
   auto node_value = [&](int n, int l) {
-    const double a = first[n][l];
-    if (mode == linknode_plain || second == nullptr) return a;
-    const double b = second[n][l];
+    const double a = first.at(n, l);
+    if (mode == linknode_plain || second.empty()) return a;
+    const double b = second.at(n, l);
     // Without the written-node counts every mode other than plain writes the difference.
     if (mode == linknode_difference || written_count == nullptr) return a - b;
     return b > 1e-7 ? a / b : 0.0;
@@ -231,7 +231,7 @@ void write_linknode_step(file_handle& file, int link_count, const int* node_coun
       if (mode != linknode_plain)
         out.append("0  -999.999   ");
       else
-        value_field("-2  ", first[1][l]);
+        value_field("-2  ", first.at(1, l));
     }
     if ((type & (4 | 8 | 16)) != 0) {
       const int nodes = node_count[l];

@@ -4,8 +4,10 @@
 // start-up steps that open the model's own map datasets and write its stream and pipe headers.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
+#include "framework/core/link_node_array.h"
 #include "framework/core/raw_arrays.h"
 
 struct file_handle;
@@ -79,13 +81,31 @@ inline constexpr int linknode_ratio = 2;
 void write_linknode_header(file_handle& file, int kind, int link_count, int time_step,
                            int record_count, int day, int month, int year, int hour, int minute);
 
-// Writes one link/node record number `record`. Tables are [node][link] row tables, arrays
-// 1-based by link (node_count, written_count, ltype, link_lake) or by lake (lake_values).
-// written_count, second, link_lake and lake_values may be null where the record does not use
-// them. A closed file writes nothing.
+// The values of a link/node record: a [node][link] row table, or a channel array reached as
+// (link, node). Empty when it holds neither.
+struct linknode_values {
+  const double* const* table = nullptr;
+  const link_node_array<double>* array = nullptr;
+
+  linknode_values() = default;
+  linknode_values(std::nullptr_t) {}                                // NOLINT: no values
+  linknode_values(const double* const* t) : table(t) {}             // NOLINT: a row table
+  linknode_values(const link_node_array<double>& a) : array(&a) {}  // NOLINT: a channel array
+  bool empty() const { return table == nullptr && (array == nullptr || array->empty()); }
+  // The value of node n of link l; 0.0 where a channel array does not reach.
+  double at(int n, int l) const {
+    if (table != nullptr) return table[n][l];
+    return array != nullptr && array->has(l, n) ? (*array)(l, n) : 0.0;
+  }
+};
+
+// Writes one link/node record number `record`. Arrays are 1-based by link (node_count,
+// written_count, ltype, link_lake) or by lake (lake_values). written_count, second, link_lake
+// and lake_values may be null (empty) where the record does not use them. A closed file writes
+// nothing.
 void write_linknode_step(file_handle& file, int link_count, const int* node_count,
                          const int* written_count, const int* ltype, int record,
-                         const double* const* first, const double* const* second, int mode,
+                         linknode_values first, linknode_values second, int mode,
                          const int* link_lake, const double* lake_values);
 
 // The interval of the run's link/node headers in whole minutes: the time-series interval

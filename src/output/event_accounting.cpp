@@ -101,8 +101,7 @@ double channel_store(const model_state& ms) {
     const int nodes = has(ch.nx1, link) ? ch.nx1[link] : 0;
     const double spacing = has(ch.dx, link) ? ch.dx[link] : 0.0;
     for (int node = 1; node <= nodes; ++node)
-      if (!ch.area.empty() && node <= ch.area.row_count() && link <= ch.area.col_count())
-        sum += ch.area[node][link] * spacing;
+      if (ch.area.has(link, node)) sum += ch.area(link, node) * spacing;
   }
   return sum;
 }

@@ -22,6 +22,11 @@ double table_value(const raw_array2d<double>& table, int n, int l) {
   return table[n][l];
 }
 
+// Node n of link l of a channel array, 0.0 where the array does not reach.
+double node_value(const link_node_array<double>& a, int n, int l) {
+  return a.has(l, n) ? a(l, n) : 0.0;
+}
+
 // One line of the outlet hydrograph and, when asked for, one of its six-digit twin.
 void write_outlet_hydrograph(model_state& ms) {
   const double q = ms.qout_cfs ? ms.cfs_factor * ms.outlet_q : ms.outlet_q;
@@ -55,13 +60,13 @@ void append_location_time(std::string& line, const model_state& ms) {
 // (links[1..count], nodes[1..count]) with the table's value at the location.
 void write_location_line(file_handle& file, const model_state& ms, int count,
                          const raw_array1d<int>& links, const raw_array1d<int>& nodes,
-                         const raw_array2d<double>& table, double factor) {
+                         const link_node_array<double>& table, double factor) {
   if (file.fp == nullptr) return;
   std::string line;
   append_location_time(line, ms);
   for (int i = 1; i <= count; ++i) {
     const bool listed = i <= links.count() && i <= nodes.count();
-    const double v = listed ? table_value(table, nodes[i], links[i]) * factor : 0.0;
+    const double v = listed ? node_value(table, nodes[i], links[i]) * factor : 0.0;
     append_fixed(line, v, 12, 6);
     line.push_back(' ');
   }
@@ -135,8 +140,9 @@ void write_lake_line(model_state& ms) {
 }
 
 // One record of a stream dataset, numbered by its own file's count.
-void write_stream_record(model_state& ms, file_handle& file, int slot, raw_array2d<double>& first,
-                         raw_array2d<double>* second, int mode) {
+void write_stream_record(model_state& ms, file_handle& file, int slot,
+                         const link_node_array<double>& first,
+                         const link_node_array<double>* second, int mode) {
   series_outputs_state& so = ms.output.series;
   const channel_state& ch = ms.channel;
   if (file.fp == nullptr) return;
@@ -144,8 +150,8 @@ void write_stream_record(model_state& ms, file_handle& file, int slot, raw_array
     return;
   write_linknode_step(file, ch.chan_link_count, ch.nx1.data(),
                       so.link_out_nodes.empty() ? nullptr : so.link_out_nodes.data(),
-                      ch.ltype.data(), so.stream_ts_numbers[slot], first.row_table(),
-                      second != nullptr ? second->row_table() : nullptr, mode,
+                      ch.ltype.data(), so.stream_ts_numbers[slot], first,
+                      second != nullptr ? linknode_values(*second) : linknode_values(), mode,
                       so.link_lake.empty() ? nullptr : so.link_lake.data(),
                       so.lake_stage.empty() ? nullptr : so.lake_stage.data());
   ++so.stream_ts_numbers[slot];

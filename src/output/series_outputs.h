@@ -3,6 +3,7 @@
 // listed cells, the lakes) and one record of each stream and pipe link/node dataset.
 #pragma once
 
+#include "framework/core/link_node_array.h"
 #include "framework/core/raw_arrays.h"
 
 struct model_state;
@@ -28,15 +29,15 @@ struct series_outputs_state {
   raw_array1d<int> gwflux_node;  // per location: channel node
 
   // Published by the channel, lake and pipe steps.
-  raw_array2d<double> stream_gw_exchange;  // [node][link]: stream-aquifer exchange (m3/s)
-  raw_array1d<int> link_out_nodes;         // per link: node entries written in the records
-  raw_array1d<int> link_lake;              // per link: lake number of a lake link
-  raw_array1d<double> lake_stage;          // per lake: water-surface elevation (m)
-  raw_array1d<double> lake_value2;         // per lake: the lake's second state value
-  raw_array1d<int> superlink_segments;     // per superlink: segments n
-  raw_array2d<double> superlink_flow;      // [segment 1..n][superlink]: flow (m3/s)
-  raw_array2d<double> superlink_head;      // [junction 1..n + 1][superlink]: head (m)
-  raw_array2d<double> richards_theta;      // [cell][layer]: Richards soil moisture
+  link_node_array<double> stream_gw_exchange;  // (link, node): stream-aquifer exchange (m3/s)
+  raw_array1d<int> link_out_nodes;             // per link: node entries written in the records
+  raw_array1d<int> link_lake;                  // per link: lake number of a lake link
+  raw_array1d<double> lake_stage;              // per lake: water-surface elevation (m)
+  raw_array1d<double> lake_value2;             // per lake: the lake's second state value
+  raw_array1d<int> superlink_segments;         // per superlink: segments n
+  raw_array2d<double> superlink_flow;          // [segment 1..n][superlink]: flow (m3/s)
+  raw_array2d<double> superlink_head;          // [junction 1..n + 1][superlink]: head (m)
+  raw_array2d<double> richards_theta;          // [cell][layer]: Richards soil moisture
 };
 
 // The long-term time stamp: the Julian day with STRICT_JULIAN_DATE, else the decimal year, a

@@ -115,9 +115,9 @@ TEST_F(EventEnd, LocationPeaksFollowTheLocationHydrographOutput) {
   channel_state& ch = ms.channel;
   ch.chan_explic = 1;
   ch.chan_link_count = 2;
-  ch.qp.allocate(3, 2);
-  ch.qp[3][2] = 7.5;
-  ch.qp[1][1] = 2.5;
+  ch.qp.allocate_uniform(2, 3);
+  ch.qp(2, 3) = 7.5;
+  ch.qp(1, 1) = 2.5;
   ch.hyd_location_count = 2;
   ch.hlink.allocate(2);
   ch.hnode.allocate(2);
@@ -135,7 +135,7 @@ TEST_F(EventEnd, LocationPeaksFollowTheLocationHydrographOutput) {
   EXPECT_DOUBLE_EQ(ms.calibration.loc_peak[1], 7.5);
   EXPECT_DOUBLE_EQ(ms.calibration.loc_peak[2], 4.0);  // the larger value stays
   ms.calibration.optimize_sed = 1;
-  ch.qp[3][2] = 9.0;
+  ch.qp(2, 3) = 9.0;
   track_peaks(ms);
   EXPECT_DOUBLE_EQ(ms.calibration.loc_peak[1], 7.5);
 }
@@ -189,7 +189,7 @@ TEST_F(EventEnd, StreamInfoShowsTheChannelExtremes) {
   channel_state& ch = ms.channel;
   ch.chan_link_count = 1;  // the last link is not searched: nothing is found
   ch.nx1.allocate(3);
-  for (auto* a : {&ch.qp, &ch.yp, &ch.bel}) a->allocate(2, 3);
+  for (auto* a : {&ch.qp, &ch.yp, &ch.bel}) a->allocate_uniform(3, 2);
   std::string out = progress();
   EXPECT_NE(out.find("    ==> Max Yp (N -1, L -1) = -5000.000000\n"
                      "    ==> Min Yp (N -1, L -1) = 5000.000000\n"
@@ -200,14 +200,14 @@ TEST_F(EventEnd, StreamInfoShowsTheChannelExtremes) {
   ch.chan_link_count = 3;
   for (int link = 1; link <= 2; ++link) {
     ch.nx1[link] = 2;
-    for (int node = 1; node <= 2; ++node) ch.yp[node][link] = 1.0;  // equal depths: first kept
+    for (int node = 1; node <= 2; ++node) ch.yp(link, node) = 1.0;  // equal depths: first kept
   }
-  ch.yp[2][2] = 1.75;
-  ch.bel[2][2] = 0.5;
-  ch.qp[1][2] = -0.25;
-  ch.qp[2][1] = 3.0;
+  ch.yp(2, 2) = 1.75;
+  ch.bel(2, 2) = 0.5;
+  ch.qp(2, 1) = -0.25;
+  ch.qp(1, 2) = 3.0;
   ch.nx1[3] = 2;
-  ch.qp[1][3] = 99.0;  // the last link is left out
+  ch.qp(3, 1) = 99.0;  // the last link is left out
   out = progress();
   EXPECT_NE(out.find("    ==> Max Yp (N 2, L 2) = 1.250000\n"
                      "    ==> Min Yp (N 1, L 1) = 1.000000\n"
@@ -395,13 +395,13 @@ TEST_F(EventEnd, AnEventThatNeverReachedTheCutoffRunsWhileTheChannelStillCarries
   ch.chan_link_count = 2;
   ch.nx1.allocate(2);
   ch.nx1[1] = ch.nx1[2] = 2;
-  ch.qp.allocate(2, 2);
-  ch.qp[2][2] = 0.06;
+  ch.qp.allocate_uniform(2, 2);
+  ch.qp(2, 2) = 0.06;
   end_check();
   EXPECT_EQ(ms.chan_above_cutoff, 1);
   EXPECT_EQ(ms.event_ended, 0);
   EXPECT_EQ(ms.run_flag, 1);
-  ch.qp[2][2] = 0.05;  // not more than the cutoff
+  ch.qp(2, 2) = 0.05;  // not more than the cutoff
   EXPECT_EQ(end_check(),
             "simulation ended normally; peak flow after last event fell below cutoff value.\n");
   EXPECT_EQ(ms.chan_above_cutoff, 0);

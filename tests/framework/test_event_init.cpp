@@ -437,16 +437,16 @@ class EventInitChannel : public EventInit {
     ch.nx1.allocate(3);
     ch.ltype.allocate(3);
     ch.dx.allocate(3);
-    for (auto* a : {&ch.qp, &ch.yp, &ch.bel, &ch.area, &ch.chan_depth}) a->allocate(2, 3);
+    for (auto* a : {&ch.qp, &ch.yp, &ch.bel, &ch.area, &ch.chan_depth}) a->allocate_uniform(3, 2);
     for (int link = 1; link <= 3; ++link) {
       ch.nx1[link] = 2;
       ch.dx[link] = 50.0;
       for (int node = 1; node <= 2; ++node) {
-        ch.qp[node][link] = 4.0;
-        ch.bel[node][link] = 10.0 * link + node;
-        ch.yp[node][link] = ch.bel[node][link] + 1.5;
-        ch.chan_depth[node][link] = 1.5;
-        ch.area[node][link] = 2.0 * link;
+        ch.qp(link, node) = 4.0;
+        ch.bel(link, node) = 10.0 * link + node;
+        ch.yp(link, node) = ch.bel(link, node) + 1.5;
+        ch.chan_depth(link, node) = 1.5;
+        ch.area(link, node) = 2.0 * link;
       }
     }
     ch.ltype[2] = 32;
@@ -462,15 +462,15 @@ TEST_F(EventInitChannel, TheChannelStartsEmptyAndItsVolumeIsTaken) {
   for (int link = 1; link <= 3; ++link) {
     for (int node = 1; node <= 2; ++node) {
       SCOPED_TRACE(std::to_string(node) + "/" + std::to_string(link));
-      EXPECT_DOUBLE_EQ(ch.qp[node][link], 0.0);
+      EXPECT_DOUBLE_EQ(ch.qp(link, node), 0.0);
       if (link == 3 && node == 2) continue;
-      EXPECT_DOUBLE_EQ(ch.yp[node][link], ch.bel[node][link]);
-      EXPECT_DOUBLE_EQ(ch.chan_depth[node][link], 0.0);
+      EXPECT_DOUBLE_EQ(ch.yp(link, node), ch.bel(link, node));
+      EXPECT_DOUBLE_EQ(ch.chan_depth(link, node), 0.0);
     }
   }
   // The outlet node holds the head boundary's depth.
-  EXPECT_DOUBLE_EQ(ch.yp[2][3], ch.bel[2][3] + 0.75);
-  EXPECT_DOUBLE_EQ(ch.chan_depth[2][3], 0.75);
+  EXPECT_DOUBLE_EQ(ch.yp(3, 2), ch.bel(3, 2) + 0.75);
+  EXPECT_DOUBLE_EQ(ch.chan_depth(3, 2), 0.75);
   // Routed links only: 2 nodes x 50 m of links 1 (area 2) and 3 (area 6).
   EXPECT_DOUBLE_EQ(ch.chan_vol_initial, 2 * 50.0 * 2.0 + 2 * 50.0 * 6.0);
   EXPECT_DOUBLE_EQ(ms_->chan_clock.last, ms_->ov_clock.last);
@@ -499,13 +499,13 @@ TEST_F(EventInitChannel, ChannelWaterIsKeptWhereTheRunKeepsItBetweenEvents) {
     ms_->subsurface.gw_simulation = c.groundwater;
     ms_->channel.read_chan_hotstart_on = c.hotstart;
     init();
-    EXPECT_EQ(ms_->channel.qp[1][1] == 0.0, c.emptied);
+    EXPECT_EQ(ms_->channel.qp(1, 1) == 0.0, c.emptied);
   }
 }
 
 TEST_F(EventInitChannel, ANotANumberAreaIsReportedAndLeftOut) {
   network();
-  ms_->channel.area[1][3] = std::numeric_limits<double>::quiet_NaN();
+  ms_->channel.area(3, 1) = std::numeric_limits<double>::quiet_NaN();
   const std::string out = init();
   EXPECT_NE(out.find("Negative Area Computed At Startup for [Node][Link]: [1][3] ltype: 0\n"),
             std::string::npos);

@@ -7,6 +7,7 @@
 #include <string>
 #include <type_traits>
 
+#include "framework/core/link_node_array.h"
 #include "framework/core/raw_arrays.h"
 #include "support/test_support.h"
 
@@ -377,4 +378,57 @@ TEST(RawArrays, ReleasingAThreeDimensionalArrayEmptiesItsOwner) {
   EXPECT_EQ(mass.element_count(), 0u);
   free_3d_contiguous(mass);  // a second release does nothing
   EXPECT_TRUE(mass.empty());
+}
+
+// A channel array keeps each link's nodes side by side, spare node at both ends, so that the
+// routing's sweep along a link reads one contiguous range; links of different lengths do not
+// overlap and nothing outside the network is reachable.
+TEST(LinkNodeArray, EachLinkHoldsItsOwnContiguousNodeRange) {
+  const int nodes[] = {0, 3, 1, 5};  // links 1..3
+  link_node_array<double> q;
+  ASSERT_TRUE(q.allocate(3, nodes));
+  EXPECT_EQ(q.link_count(), 3);
+  EXPECT_EQ(q.element_count(), static_cast<std::size_t>((3 + 2) + (1 + 2) + (5 + 2)));
+  for (int l = 1; l <= 3; ++l) {
+    EXPECT_EQ(q.node_count(l), nodes[l]);
+    for (int n = 0; n <= nodes[l] + 1; ++n) {
+      ASSERT_TRUE(q.has(l, n));
+      EXPECT_EQ(q(l, n), 0.0);
+      q(l, n) = 100.0 * l + n;
+      EXPECT_EQ(&q(l, n), q.link_nodes(l) + n);  // one range per link
+    }
+  }
+  // Every value written survives the writes to the other links.
+  for (int l = 1; l <= 3; ++l)
+    for (int n = 0; n <= nodes[l] + 1; ++n) EXPECT_EQ(q(l, n), 100.0 * l + n);
+  EXPECT_EQ(q.link_nodes(2) - q.link_nodes(1), 5);
+  EXPECT_EQ(q.link_nodes(3) - q.link_nodes(2), 3);
+
+  const struct {
+    int link, node;
+  } outside[] = {{0, 1}, {4, 1}, {-1, 0}, {1, -1}, {1, 5}, {2, 3}, {3, 7}};
+  for (const auto& o : outside) EXPECT_FALSE(q.has(o.link, o.node)) << o.link << "," << o.node;
+  EXPECT_EQ(q.node_count(0), 0);
+  EXPECT_EQ(q.node_count(4), 0);
+
+  link_node_array<double> moved(std::move(q));
+  EXPECT_TRUE(q.empty());
+  EXPECT_FALSE(q.has(1, 1));
+  EXPECT_EQ(moved(3, 6), 306.0);
+}
+
+TEST(LinkNodeArray, BadCountsLeaveItEmpty) {
+  link_node_array<int> a;
+  const int negative[] = {0, 2, -1};
+  EXPECT_FALSE(a.allocate(2, negative));
+  EXPECT_TRUE(a.empty());
+  EXPECT_FALSE(a.allocate(-1, negative));
+  EXPECT_FALSE(a.allocate(2, nullptr));
+  EXPECT_FALSE(a.allocate_uniform(2, -3));
+  ASSERT_TRUE(a.allocate_uniform(2, 4));
+  EXPECT_TRUE(a.has(2, 5));
+  EXPECT_FALSE(a.has(2, 6));
+  ASSERT_TRUE(a.allocate(0, nullptr));  // a network without links holds nothing
+  EXPECT_EQ(a.link_count(), 0);
+  EXPECT_FALSE(a.has(1, 1));
 }

@@ -104,12 +104,12 @@ TEST(LocationSeries, HydrographAndGroundwaterFluxLocationsWalkTheirOwnLists) {
   m.step_number = 1;
   m.elapsed_minutes = 1.5;
   channel_state& ch = m.channel;
-  ch.qp.allocate(3, 2);
-  ch.chan_depth.allocate(3, 2);
+  ch.qp.allocate_uniform(2, 3);
+  ch.chan_depth.allocate_uniform(2, 3);
   for (int n = 1; n <= 3; ++n)
     for (int l = 1; l <= 2; ++l) {
-      ch.qp[n][l] = 10.0 * l + n;
-      ch.chan_depth[n][l] = 0.1 * n + l;
+      ch.qp(l, n) = 10.0 * l + n;
+      ch.chan_depth(l, n) = 0.1 * n + l;
     }
   ch.hyd_location_count = 2;
   ch.hlink.allocate(2);
@@ -120,12 +120,12 @@ TEST(LocationSeries, HydrographAndGroundwaterFluxLocationsWalkTheirOwnLists) {
   so.gwflux_location_count = 3;
   so.gwflux_link.allocate(3);
   so.gwflux_node.allocate(3);
-  so.stream_gw_exchange.allocate(3, 2);
+  so.stream_gw_exchange.allocate_uniform(2, 3);
   const int gw[3][2] = {{1, 1}, {2, 3}, {1, 3}};
   for (int i = 1; i <= 3; ++i) {
     so.gwflux_link[i] = gw[i - 1][0];
     so.gwflux_node[i] = gw[i - 1][1];
-    so.stream_gw_exchange[gw[i - 1][1]][gw[i - 1][0]] = -0.5 * i;
+    so.stream_gw_exchange(gw[i - 1][0], gw[i - 1][1]) = -0.5 * i;
   }
   m.output.hyd_location_on = m.output.gwflux_location_on = m.output.dep_location_on = 1;
   ASSERT_TRUE(file_handle_open(m.input.out_hyd_location_file, "hyd.out", "w"));
@@ -160,10 +160,10 @@ TEST(StreamRecords, EachStreamFileNumbersItsOwnRecords) {
   ch.ltype[1] = 4;
   ch.nx1.allocate(1);
   ch.nx1[1] = 2;
-  ch.yp.allocate(2, 1);
-  ch.bel.allocate(2, 1);
-  ch.yp[1][1] = 3.5, ch.yp[2][1] = 3.0;
-  ch.bel[1][1] = 3.0, ch.bel[2][1] = 2.75;
+  ch.yp.allocate_uniform(1, 2);
+  ch.bel.allocate_uniform(1, 2);
+  ch.yp(1, 1) = 3.5, ch.yp(1, 2) = 3.0;
+  ch.bel(1, 1) = 3.0, ch.bel(1, 2) = 2.75;
   m.output.chan_depth_on = m.output.chan_stage_on = 1;
   ASSERT_TRUE(file_handle_open(ch.chan_depth_file, "depth.out", "w"));
   ASSERT_TRUE(file_handle_open(ch.chan_stage_file, "stage.out", "w"));
