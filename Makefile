@@ -5,7 +5,8 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build example test bench update-expected clean
+.PHONY: all deps configure build example test bench update-expected clean fuzz-build fuzz \
+	fuzz-replay
 
 all: build
 
@@ -39,6 +40,45 @@ bench: build
 	$(BUILD)/grid_read_bench
 	$(BUILD)/map_write_bench
 	$(BUILD)/overland_bench
+
+# Fuzzing with libFuzzer (clang-14, AddressSanitizer and UndefinedBehaviorSanitizer) in its own
+# build: `make fuzz TARGET=name SECONDS=n` fuzzes one harness of tests/fuzz/, `make fuzz` each in
+# turn; new inputs go to $(FUZZ_BUILD)/corpus/<name>, faults to $(FUZZ_BUILD)/artifacts/<name>
+# (keep a reproducer under tests/fuzz/<name>/regressions/ once mended). `make fuzz-replay` runs
+# every seed and saved reproducer through its harness once, without fuzzing, as CI does.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_TARGETS := ascii_grid lake_files series stream_tables mapping_table precip project
+TARGET ?= $(FUZZ_TARGETS)
+SECONDS ?= 60
+FUZZ_FLAGS ?=
+FUZZ_LIMITS := -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=2048
+
+fuzz-build: deps
+	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) -G Ninja -DTORVA_FUZZ=ON \
+		-DTORVA_TESTS=OFF -DCMAKE_BUILD_TYPE=None > /dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz: fuzz-build
+	@for t in $(TARGET); do \
+		test -d tests/fuzz/$$t || { echo "no fuzz harness tests/fuzz/$$t"; exit 2; }; \
+		mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/artifacts/$$t; \
+		echo "fuzzing $$t for $(SECONDS) s"; \
+		$(FUZZ_BUILD)/fuzz_$$t $(FUZZ_BUILD)/corpus/$$t tests/fuzz/$$t/seeds \
+			tests/fuzz/$$t/regressions -dict=tests/fuzz/$$t/$$t.dict -max_total_time=$(SECONDS) \
+			$(FUZZ_LIMITS) -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$t/ $(FUZZ_FLAGS) || exit 1; \
+	done
+
+fuzz-replay: fuzz-build
+	@passed=0; for t in $(FUZZ_TARGETS); do \
+		inputs=$$(find tests/fuzz/$$t/seeds tests/fuzz/$$t/regressions -type f ! -name .gitkeep | sort); \
+		count=$$(echo "$$inputs" | wc -l); \
+		if $(FUZZ_BUILD)/fuzz_$$t $(FUZZ_LIMITS) $$inputs > $(FUZZ_BUILD)/replay_$$t.log 2>&1; then \
+			echo "fuzz replay $$t: $$count inputs"; passed=$$((passed + count)); \
+		else \
+			tail -n 60 $(FUZZ_BUILD)/replay_$$t.log; echo "fuzz replay $$t: FAILED"; \
+			echo "fuzz: $$passed passed, 1 failed"; exit 1; \
+		fi; \
+	done; echo "fuzz: $$passed passed, 0 failed"
 
 clean:
 	rm -rf $(BUILD)

@@ -1,0 +1,20 @@
+// Fuzzes a whole run from its project file: the cards and every file they name (grid maps,
+// mapping tables, series, XY boundaries, replacement files, lake and low-spot files, the
+// precipitation file and radar grids, ...). The input is the project file "run.prj" and, split
+// off by "@@@ <name>" lines, the files of the run.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/common/fuzz_support.h"
+#include "fuzz/common/run_harness.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  torva_fuzz::fuzz_init();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  torva_fuzz::fuzz_run run(torva_fuzz::split_files(data, size, "run.prj"));
+  torva_fuzz::run_project_bounded("run.prj");
+  return 0;
+}
