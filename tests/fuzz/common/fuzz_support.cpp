@@ -83,6 +83,22 @@ std::vector<fuzz_file> split_files(const std::uint8_t* data, std::size_t size,
   return kept;
 }
 
+bool names_outside_folder(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  if (input.find("..") != std::string_view::npos) return true;
+  for (std::size_t i = 0; i < input.size(); ++i) {
+    if (input[i] != '/' && input[i] != '\\') continue;
+    const char before = i == 0 ? ' ' : input[i - 1];
+    // A separator after a blank, a tab, a comma, a quote, a line end or a byte that is no
+    // letter of a name begins a path of its own.
+    const bool in_name = (before >= 'a' && before <= 'z') || (before >= 'A' && before <= 'Z') ||
+                         (before >= '0' && before <= '9') || before == '_' || before == '-' ||
+                         before == '.' || before == '/' || before == '\\';
+    if (!in_name) return true;
+  }
+  return false;
+}
+
 void fuzz_init() {
   if (!fuzz_folder().empty()) return;
   setenv("OMP_THREAD_LIMIT", "2", 1);

@@ -28,6 +28,11 @@ struct fuzz_file {
 std::vector<fuzz_file> split_files(const std::uint8_t* data, std::size_t size,
                                    std::string_view first_name);
 
+// True when the input could name a file outside the fuzz folder: a path that begins with a
+// separator ('/' or '\\', at the start of a word) or goes up with "..". The harnesses skip such
+// inputs, so that no fuzzed run reads or writes anywhere else on the machine.
+bool names_outside_folder(const std::uint8_t* data, std::size_t size);
+
 // Once per process: the model's console to /dev/null (unless TORVA_FUZZ_VERBOSE is set), at most
 // two OpenMP threads that sleep while waiting, and a fresh folder of this process under the
 // system's temporary folder that is removed at exit.

@@ -40,6 +40,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (torva_fuzz::names_outside_folder(data, size)) return 0;
   torva_fuzz::byte_reader bytes(data, size);
   const std::size_t choice = bytes.next() % (sizeof card_sets / sizeof card_sets[0]);
   std::vector<torva_fuzz::fuzz_file> files =

@@ -16,6 +16,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (torva_fuzz::names_outside_folder(data, size)) return 0;
   torva_fuzz::byte_reader bytes(data, size);
   const std::uint8_t choice = bytes.next();
   std::string cards = "MANNING_N 0.05\nPRECIP_FILE rain.gag\n";

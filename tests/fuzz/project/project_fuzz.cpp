@@ -14,6 +14,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (torva_fuzz::names_outside_folder(data, size)) return 0;
   torva_fuzz::fuzz_run run(torva_fuzz::split_files(data, size, "run.prj"));
   torva_fuzz::run_project_bounded("run.prj");
   return 0;

@@ -16,6 +16,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (torva_fuzz::names_outside_folder(data, size)) return 0;
   torva_fuzz::byte_reader bytes(data, size);
   const int choice = bytes.next() % 4;
   const int kind = 1 + bytes.next() % 6;
