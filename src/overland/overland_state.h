@@ -8,6 +8,7 @@
 
 #include "framework/core/guarded_array.h"
 #include "framework/core/raw_arrays.h"
+#include "overland/overland_lake_state.h"
 
 // Capacity of the precipitation-record table of one event.
 inline constexpr int max_rain_records = 100000;
@@ -194,6 +195,8 @@ struct overland_state {
   int olake_count = 0;                 // overland lakes 1..olake_count
   raw_array1d<lake_record> ov_lakes;   // per overland lake 1..olake_count
   double olake_event_start_vol = 0.0;  // m3: overland-lake water at the event start
+  // The lake step's run totals and the lake extent's work storage (overland lakes).
+  overland_lake_books olake_books;
 
   // Faces and bed slopes, built once at start-up from the neighbour arrays.
   // Per cell 1..cell_count: 1 when the right face carries flow (a right neighbour and, with

@@ -1,0 +1,447 @@
+// Overland lake extent: the sort of the candidate keys, a lake that rises over its neighbours
+// level group by level group and falls back giving them up, the water of flooded cells joining
+// the lake, dike sides, lakes that fill and drain holding their water equal to what came in
+// minus what went out, the work storage growing with the lake on small and large grids, the
+// falling lake looking at its own cells only, and the water a lake held at its lowest surface
+// gives booked in its balance. Expected surfaces are worked out by hand in the tests.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "framework/core/error_state.h"
+#include "framework/model_state.h"
+#include "overland/overland_lakes.h"
+#include "support/test_support.h"
+
+using torva_test::contains;
+using torva_test::process_state_guard;
+using torva_test::stdout_capture;
+
+namespace {
+
+// A rectangular grid whose every position is a cell, numbered row by row, with its neighbour
+// arrays, ground, depths and lake ids; one-based arrays with a spare element.
+struct lake_grid {
+  int rows = 0, cols = 0;
+  double dx = 10.0;
+  std::vector<double> z, h;
+  std::vector<int> above, right, below, left, initial, lake, dikes;
+  std::vector<lake_record> lakes;
+  double volume_in = 0.0;
+  overland_lake_books books;
+
+  lake_grid(int r, int c, double ground = 5.0) : rows(r), cols(c) {
+    const int n = r * c;
+    z.assign(n + 1, ground);
+    h.assign(n + 1, 0.0);
+    above.assign(n + 1, 0);
+    right.assign(n + 1, 0);
+    below.assign(n + 1, 0);
+    left.assign(n + 1, 0);
+    initial.assign(n + 1, 0);
+    lake.assign(n + 1, 0);
+    dikes.assign(n + 1, 0);
+    for (int row = 1; row <= r; ++row)
+      for (int col = 1; col <= c; ++col) {
+        const int cell = at(row, col);
+        if (row > 1) above[cell] = at(row - 1, col);
+        if (row < r) below[cell] = at(row + 1, col);
+        if (col > 1) left[cell] = at(row, col - 1);
+        if (col < c) right[cell] = at(row, col + 1);
+      }
+  }
+  int at(int row, int col) const { return (row - 1) * cols + col; }
+  int cells() const { return rows * cols; }
+
+  // Lake `id` over the given cells with its surface (also its lowest surface).
+  void add_lake(int id, const std::vector<int>& lake_cells, double surface) {
+    if (static_cast<int>(lakes.size()) <= id) lakes.resize(id + 1, lake_record{});
+    lake_record& l = lakes[id];
+    l.surface_elev = surface;
+    l.card_elev = surface;
+    l.num_cells = 0;
+    l.volume = 0.0;
+    for (int c : lake_cells) {
+      initial[c] = id;
+      lake[c] = id;
+      ++l.num_cells;
+      l.volume += (surface - z[c]) * dx * dx;
+    }
+  }
+
+  olake_grid_view view(bool dikes_on = false) {
+    olake_grid_view g;
+    g.cell_count = cells();
+    g.dx = dx;
+    g.z = z.data();
+    g.h = h.data();
+    g.above = above.data();
+    g.right = right.data();
+    g.below = below.data();
+    g.left = left.data();
+    g.initial = initial.data();
+    g.lake_of_cell = lake.data();
+    g.dikes_on = dikes_on ? 1 : 0;
+    g.dike_mask = dikes.data();
+    return g;
+  }
+
+  // Hands lake `id` the change dv and runs the extent over every lake.
+  bool step(int id, double dv, bool dikes_on = false) {
+    lakes[id].rain_volume = dv;
+    const bool ok = olake_extent(view(dikes_on), static_cast<int>(lakes.size()) - 1, lakes.data(),
+                                 volume_in, books);
+    for (lake_record& l : lakes) l.rain_volume = 0.0;
+    return ok;
+  }
+
+  double water(int id) const {
+    double v = 0.0;
+    for (int c = 1; c <= cells(); ++c)
+      if (lake[c] == id) v += (lakes[id].surface_elev - z[c]) * dx * dx;
+    return v;
+  }
+  int count(int id) const { return static_cast<int>(std::count(lake.begin() + 1, lake.end(), id)); }
+};
+
+TEST(Sort2, SortsKeysAscendingAndCarriesTheCellsAlong) {
+  process_state_guard guard;
+  std::mt19937 random(7);
+  struct sample {
+    const char* what;
+    int n;
+    int distinct;  // keys drawn from this many values: few values give long runs of ties
+  };
+  const sample samples[] = {{"one key", 1, 1},      {"short run", 6, 6},   {"ties only", 500, 1},
+                            {"many ties", 2000, 3}, {"mixed", 5000, 5000}, {"seven keys", 7, 7}};
+  for (const sample& s : samples) {
+    SCOPED_TRACE(s.what);
+    std::vector<double> keys(s.n + 1);
+    std::vector<int> items(s.n + 1);
+    std::vector<std::pair<double, int>> expected;
+    std::uniform_int_distribution<int> pick(0, s.distinct - 1);
+    for (int i = 1; i <= s.n; ++i) {
+      keys[i] = 0.25 * pick(random) - 3.0;
+      items[i] = i;
+      expected.emplace_back(keys[i], i);
+    }
+    ASSERT_TRUE(sort2(s.n, keys.data(), items.data()));
+    std::vector<std::pair<double, int>> got;
+    for (int i = 1; i <= s.n; ++i) {
+      if (i > 1) {
+        EXPECT_LE(keys[i - 1], keys[i]) << "at " << i;
+      }
+      EXPECT_EQ(keys[i], expected[items[i] - 1].first) << "the cell moved without its key";
+      got.emplace_back(keys[i], items[i]);
+    }
+    std::sort(got.begin(), got.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(got, expected);
+  }
+  EXPECT_EQ(run_error.error_code, 0);
+}
+
+TEST(OverlandLakeExtent, AStillOrWalledInLakeOnlyMovesItsSurface) {
+  process_state_guard guard;
+  lake_grid grid(3, 3, 5.0);  // ground at 5 m all around the lake cell
+  const int centre = grid.at(2, 2);
+  grid.z[centre] = 0.0;
+  grid.add_lake(1, {centre}, 1.0);
+
+  // Less than 1e-10 m of level: nothing moves, nothing is booked.
+  ASSERT_TRUE(grid.step(1, 0.5e-10 * 100.0));
+  EXPECT_EQ(grid.lakes[1].surface_elev, 1.0);
+  EXPECT_EQ(grid.volume_in, 0.0);
+
+  // No neighbour below the tentative surface 1 + 250 / 100: the lake rises by dV / (N dx^2).
+  ASSERT_TRUE(grid.step(1, 250.0));
+  EXPECT_DOUBLE_EQ(grid.lakes[1].surface_elev, 3.5);
+  EXPECT_DOUBLE_EQ(grid.lakes[1].volume, 350.0);
+  EXPECT_DOUBLE_EQ(grid.volume_in, 250.0);
+  EXPECT_EQ(grid.lakes[1].num_cells, 1);
+  EXPECT_EQ(run_error.error_code, 0);
+}
+
+TEST(OverlandLakeExtent, ASingleCandidateJoinsWithItsWaterWhateverItsGround) {
+  process_state_guard guard;
+  lake_grid grid(3, 3, 5.0);
+  const int centre = grid.at(2, 2), east = grid.at(2, 3);
+  grid.z[centre] = 0.0;
+  grid.z[east] = 1.2;
+  grid.h[east] = 0.1;  // its surface, 1.3 m, is the key
+  grid.add_lake(1, {centre}, 1.0);
+
+  // Tentative surface 1 + 100 / 100 = 2.0 is above 1.3: the one candidate joins and the lake
+  // levels out over two cells: W = (1 * 1.0 + 100 / 100 + 1.3) / 2.
+  ASSERT_TRUE(grid.step(1, 100.0));
+  EXPECT_DOUBLE_EQ(grid.lakes[1].surface_elev, 1.65);
+  EXPECT_EQ(grid.lake[east], 1);
+  EXPECT_EQ(grid.lakes[1].num_cells, 2);
+  EXPECT_EQ(grid.h[east], 0.0);
+  // The cell's 0.1 m over 100 m2 joined the lake's books.
+  EXPECT_DOUBLE_EQ(grid.lakes[1].volume, 100.0 + 100.0 + 10.0);
+  EXPECT_DOUBLE_EQ(grid.volume_in, 110.0);
+  EXPECT_NEAR(grid.water(1), 210.0, 1e-9);
+  EXPECT_NEAR(grid.books.olake_balance_error, 0.0, 1e-9);
+}
+
+TEST(OverlandLakeExtent, RisesOverLevelGroupsThenFallsBackGivingUpTheCellsItTook) {
+  process_state_guard guard;
+  // A lake cell at 0 m with its surface (and lowest surface) at 1 m on cells of 100 m2, its
+  // four neighbours at 1.2 and 1.20005 (one level: 0.00005 apart), 1.5 and 1.8 m.
+  lake_grid grid(3, 3, 9.0);
+  const int centre = grid.at(2, 2), n = grid.at(1, 2), w = grid.at(2, 1), e = grid.at(2, 3),
+            s = grid.at(3, 2);
+  grid.z[centre] = 0.0;
+  grid.z[n] = 1.2;
+  grid.z[w] = 1.20005;
+  grid.z[e] = 1.5;
+  grid.z[s] = 1.8;
+  grid.add_lake(1, {centre}, 1.0);
+
+  // Rising by 150 m3: reaching 1.2 takes (1.2 - 1) * 1 * 100 = 20, going on to 1.5 with three
+  // cells (1 + 2) * 0.3 * 100 = 90 more (110), to 1.8 with four cells 120 more (230 > 150):
+  // the lake stops in the 1.5 level at 1.5 + (150 - 110) / (4 * 100) = 1.6, taking the three
+  // cells whose ground is below it.
+  ASSERT_TRUE(grid.step(1, 150.0));
+  EXPECT_NEAR(grid.lakes[1].surface_elev, 1.6, 1e-12);
+  EXPECT_EQ(grid.lakes[1].num_cells, 4);
+  EXPECT_EQ(grid.lake[n], 1);
+  EXPECT_EQ(grid.lake[w], 1);
+  EXPECT_EQ(grid.lake[e], 1);
+  EXPECT_EQ(grid.lake[s], 0);
+  // The level 1.2 holds the cell at 1.20005 as if it were at 1.2: 0.00005 m over 100 m2.
+  EXPECT_NEAR(grid.books.olake_balance_error, 0.005, 1e-9);
+
+  // Falling by 100 m3: the tentative surface 1.6 - 100 / 400 = 1.35 leaves the cell at 1.5
+  // dry. Lowering to 1.5 releases (1.6 - 1.5) * 4 * 100 = 40; from there three cells drop
+  // (1.5 - 1.20005) * 3 * 100 = 89.985 more (129.985 > 100): the surface stops at
+  // 1.5 + (40 - 100) / (3 * 100) = 1.3 and gives back the cell at 1.5.
+  ASSERT_TRUE(grid.step(1, -100.0));
+  EXPECT_NEAR(grid.lakes[1].surface_elev, 1.3, 1e-12);
+  EXPECT_EQ(grid.lakes[1].num_cells, 3);
+  EXPECT_EQ(grid.lake[e], 0);
+  EXPECT_EQ(grid.lake[n], 1);
+  EXPECT_NEAR(grid.water(1), 149.995, 1e-9);
+  EXPECT_NEAR(grid.books.olake_balance_error, 0.005, 1e-9);
+  EXPECT_DOUBLE_EQ(grid.books.olake_volume_out, 100.0);
+  EXPECT_EQ(run_error.error_code, 0);
+}
+
+TEST(OverlandLakeExtent, ASideClosedByADikeIsNeverACandidate) {
+  process_state_guard guard;
+  lake_grid grid(3, 3, 9.0);
+  const int centre = grid.at(2, 2), e = grid.at(2, 3), w = grid.at(2, 1);
+  grid.z[centre] = 0.0;
+  grid.z[e] = 1.1;
+  grid.z[w] = 1.1;
+  grid.dikes[centre] = 2;  // the lake cell's right side is diked
+  grid.add_lake(1, {centre}, 1.0);
+  ASSERT_TRUE(grid.step(1, 100.0, true));
+  EXPECT_EQ(grid.lake[e], 0);
+  EXPECT_EQ(grid.lake[w], 1);
+  // Without dikes both low neighbours would be candidates.
+  lake_grid open(3, 3, 9.0);
+  open.z[centre] = 0.0;
+  open.z[e] = 1.1;
+  open.z[w] = 1.1;
+  open.add_lake(1, {centre}, 1.0);
+  ASSERT_TRUE(open.step(1, 100.0));
+  EXPECT_EQ(open.lake[e], 1);
+  EXPECT_EQ(open.lake[w], 1);
+}
+
+// A bowl of 20 x 20 cells: the ground rises with the distance from a 2 x 2 lake in its middle,
+// every cell at its own elevation, 2 mm above the next lower one, so that no two candidates
+// share a level and the lake's water is exact.
+lake_grid bowl() {
+  lake_grid grid(20, 20);
+  std::vector<std::pair<double, int>> by_distance;
+  for (int r = 1; r <= 20; ++r)
+    for (int c = 1; c <= 20; ++c) {
+      const double dr = r - 10.5, dc = c - 10.5;
+      by_distance.emplace_back(std::sqrt(dr * dr + dc * dc), grid.at(r, c));
+    }
+  std::sort(by_distance.begin(), by_distance.end());
+  for (std::size_t rank = 0; rank < by_distance.size(); ++rank)
+    grid.z[by_distance[rank].second] = 0.002 * static_cast<double>(rank);
+  grid.add_lake(1, {grid.at(10, 10), grid.at(10, 11), grid.at(11, 10), grid.at(11, 11)}, 0.016);
+  return grid;
+}
+
+TEST(OverlandLakeExtent, ALakeFillingAndDrainingHoldsItsInflowLessItsOutflowAtEveryStep) {
+  process_state_guard guard;
+  lake_grid grid = bowl();
+  const double start = grid.water(1);
+  ASSERT_NEAR(grid.lakes[1].volume, start, 1e-9);
+  // An inflow hydrograph rising and falling, then an outflow that drains most of it again.
+  std::vector<double> changes;
+  for (int k = 1; k <= 12; ++k) changes.push_back(40.0 * k);
+  for (int k = 12; k >= 1; --k) changes.push_back(40.0 * k);
+  for (int k = 1; k <= 20; ++k) changes.push_back(-120.0);
+  double inflow = 0.0, outflow = 0.0;
+  int largest = 0;
+  for (std::size_t step = 0; step < changes.size(); ++step) {
+    SCOPED_TRACE(step);
+    const double dv = changes[step];
+    ASSERT_TRUE(grid.step(1, dv));
+    (dv > 0.0 ? inflow : outflow) += std::fabs(dv);
+    EXPECT_NEAR(grid.water(1), start + inflow - outflow, 1e-6);
+    EXPECT_NEAR(grid.lakes[1].volume, start + inflow - outflow, 1e-6);
+    EXPECT_NEAR(grid.volume_in, inflow, 1e-9);
+    EXPECT_NEAR(grid.books.olake_volume_out, outflow, 1e-9);
+    EXPECT_EQ(grid.lakes[1].num_cells, grid.count(1));
+    // Every cell of the lake lies under its surface; every cell it left is above it.
+    for (int c = 1; c <= grid.cells(); ++c)
+      if (grid.lake[c] == 1) {
+        EXPECT_LE(grid.z[c], grid.lakes[1].surface_elev + 1e-12) << c;
+      }
+    largest = std::max(largest, grid.count(1));
+  }
+  // The lake spread well beyond the 50 cells an eighth of the grid would have held, and gave
+  // them back when it drained.
+  EXPECT_GT(largest, 100);
+  EXPECT_LT(grid.count(1), largest);
+  EXPECT_NEAR(grid.books.olake_balance_error, 0.0, 1e-6);
+  EXPECT_EQ(run_error.error_code, 0);
+}
+
+TEST(OverlandLakeExtent, SmallGridsAndFlatShoresNeverRunOutOfCandidateRoom) {
+  process_state_guard guard;
+  struct shore {
+    const char* what;
+    int rows, cols;
+    double dv;
+  };
+  // A lake in the corner of a flat grid: every neighbour has the same ground, so all of them
+  // are candidates of one level. On 2 x 2 the storage of an eighth of the grid holds nothing.
+  const shore shores[] = {{"2 x 2 grid", 2, 2, 50.0},
+                          {"3 x 3 grid", 3, 3, 500.0},
+                          {"flat 40 x 40 grid, many steps", 40, 40, 3000.0}};
+  for (const shore& s : shores) {
+    SCOPED_TRACE(s.what);
+    lake_grid grid(s.rows, s.cols, 1.0);
+    grid.z[1] = 0.0;
+    grid.add_lake(1, {1}, 1.0);
+    double inflow = 0.0;
+    for (int k = 0; k < 6; ++k) {
+      stdout_capture out;
+      ASSERT_TRUE(grid.step(1, s.dv));
+      EXPECT_FALSE(contains(out.stop(), "HUGE"));
+      inflow += s.dv;
+      EXPECT_NEAR(grid.water(1), 100.0 + inflow, 1e-6);
+    }
+    EXPECT_GT(grid.count(1), 1);
+    EXPECT_EQ(run_error.error_code, 0);
+  }
+}
+
+TEST(OverlandLakeExtent, AFallingLakeLooksOnlyAtItsOwnCells) {
+  process_state_guard guard;
+  // Lake 1 sits in a pit walled in by high ground; lake 2 next to it has taken in a cell.
+  lake_grid grid(3, 6, 9.0);
+  const int pit = grid.at(2, 2);
+  const int l2 = grid.at(2, 5), l2_shore = grid.at(2, 6);
+  grid.z[pit] = 0.0;
+  grid.z[l2] = 0.0;
+  grid.z[l2_shore] = 1.5;
+  grid.add_lake(1, {pit}, 1.0);
+  grid.add_lake(2, {l2}, 1.0);
+  ASSERT_TRUE(grid.step(2, 100.0));  // lake 2 takes its shore cell
+  ASSERT_EQ(grid.lake[l2_shore], 2);
+
+  // Lake 1 rises with no cell to take, then falls back above its lowest surface: it is not
+  // drained below its map surface, and it has no cell to give back, so it simply falls.
+  ASSERT_TRUE(grid.step(1, 200.0));
+  ASSERT_DOUBLE_EQ(grid.lakes[1].surface_elev, 3.0);
+  {
+    stdout_capture out;
+    ASSERT_TRUE(grid.step(1, -150.0));
+    EXPECT_FALSE(contains(out.stop(), "drained below"));
+  }
+  EXPECT_EQ(run_error.error_code, 0);
+  EXPECT_DOUBLE_EQ(grid.lakes[1].surface_elev, 1.5);
+  // Lake 2's cells are not lake 1's to give back.
+  EXPECT_EQ(grid.lake[l2_shore], 2);
+  EXPECT_EQ(grid.lakes[2].num_cells, 2);
+}
+
+TEST(OverlandLakeExtent, WaterALakeAtItsLowestSurfaceGivesIsBookedNotLost) {
+  process_state_guard guard;
+  lake_grid grid(3, 3, 9.0);
+  const int centre = grid.at(2, 2), n = grid.at(1, 2), w = grid.at(2, 1);
+  grid.z[centre] = 0.0;
+  grid.z[n] = 1.2;
+  grid.z[w] = 1.3;
+  grid.add_lake(1, {centre}, 1.0);
+  const double start = grid.water(1);  // 100
+  ASSERT_TRUE(grid.step(1, 100.0));    // takes both shore cells
+  ASSERT_EQ(grid.lakes[1].num_cells, 3);
+
+  // The outflow asks for 300 m3, more than the lake holds above its lowest surface: the lake
+  // stops at that surface, gives back both shore cells (their ground is above it), and the
+  // water it gave beyond what it held is the floor's.
+  ASSERT_TRUE(grid.step(1, -300.0));
+  EXPECT_DOUBLE_EQ(grid.lakes[1].surface_elev, 1.0);
+  EXPECT_EQ(grid.lake[n], 0);
+  EXPECT_EQ(grid.lake[w], 0);
+  EXPECT_EQ(grid.lakes[1].num_cells, 1);
+  EXPECT_NEAR(grid.water(1), 100.0, 1e-9);
+  // The lake held 200 m3 and gave 300: 200 of the floor's water is booked.
+  EXPECT_NEAR(grid.books.olake_floor_volume, 200.0, 1e-9);
+  EXPECT_NEAR(grid.lakes[1].volume, grid.water(1), 1e-9);
+  // The lake's books close: start + in - out + floor - final.
+  EXPECT_NEAR(start + grid.volume_in - grid.books.olake_volume_out + grid.books.olake_floor_volume -
+                  grid.water(1),
+              0.0, 1e-9);
+  EXPECT_NEAR(grid.books.olake_balance_error, 0.0, 1e-9);
+}
+
+TEST(OverlandLakeStep, TakesTheCollectedChangesOnceAndClearsThem) {
+  process_state_guard guard;
+  model_state ms;
+  lake_grid grid(3, 3, 9.0);
+  const int centre = grid.at(2, 2);
+  grid.z[centre] = 0.0;
+  grid.add_lake(1, {centre}, 1.0);
+  const int n = grid.cells();
+  ms.cell_count = n;
+  ms.gridsize = grid.dx;
+  overland_state& ov = ms.overland;
+  ov.overland_lake_map = 1;
+  ov.olake_count = 1;
+  ASSERT_TRUE(ms.cell_elev.allocate(n) && ov.ov_depth.allocate(n) && ov.abovecon.allocate(n) &&
+              ov.rightcon.allocate(n) && ov.belowcon.allocate(n) && ov.leftcon.allocate(n) &&
+              ov.oland_lake_mask.allocate(n) && ov.oland_lake_new.allocate(n) &&
+              ov.ov_lakes.allocate(1));
+  for (int c = 1; c <= n; ++c) {
+    ms.cell_elev[c] = grid.z[c];
+    ov.abovecon[c] = grid.above[c];
+    ov.rightcon[c] = grid.right[c];
+    ov.belowcon[c] = grid.below[c];
+    ov.leftcon[c] = grid.left[c];
+    ov.oland_lake_mask[c] = grid.initial[c];
+    ov.oland_lake_new[c] = grid.lake[c];
+  }
+  ov.ov_lakes[1] = grid.lakes[1];
+
+  // Nothing collected since the last update: the step does nothing.
+  ov.ov_lakes[1].rain_volume = 50.0;
+  overland_lake_step(ms);
+  EXPECT_EQ(ov.ov_lakes[1].surface_elev, 1.0);
+
+  ov.olake_changed = 1;
+  overland_lake_step(ms);
+  EXPECT_DOUBLE_EQ(ov.ov_lakes[1].surface_elev, 1.5);
+  EXPECT_EQ(ov.ov_lakes[1].rain_volume, 0.0);
+  EXPECT_EQ(ov.olake_changed, 0);
+  EXPECT_DOUBLE_EQ(ov.olake_volume_in, 50.0);
+  EXPECT_DOUBLE_EQ(ov.olake_books.olake_volume, 100.0);  // the lakes' water before the update
+  EXPECT_EQ(run_error.error_code, 0);
+}
+
+}  // namespace
