@@ -1,6 +1,7 @@
 // Map outputs: at every map interval the run's raster maps (overland depth and discharge,
-// rainfall, infiltration, soil moisture, groundwater head and recharge, snow) become frames of
-// their map datasets or, with MAP_TYPE 0, one ESRI ASCII grid file per map and frame.
+// rainfall, infiltration, soil moisture, groundwater head and recharge, snow, sediment) become
+// frames of their map datasets or, with MAP_TYPE 0, one ESRI ASCII grid file per map and frame;
+// the constituent maps are written through their output objects.
 #pragma once
 
 #include <string>
@@ -20,6 +21,8 @@ struct map_outputs_state {
   raw_array1d<double> recharge_inc;     // per cell: recharge since the last map step
   raw_array1d<double> gw_recharge_cum;  // per cell: cumulative groundwater recharge, kept by
                                         // the groundwater step
+  raw_array1d<double> net_sed_map;      // per cell: net sediment volume x 1000 / gridsize^2
+  raw_array1d<double> suspended_map;    // per cell: the first class's suspended sediment
   raw_array1d<double> zeros;            // per cell: the values of a map the run does not keep
   file_handle dataset_file[map_dataset_kind_count];  // the model's map datasets, by kind
   int dataset_on[map_dataset_kind_count] = {};       // 1 while the kind's map is written

@@ -129,7 +129,9 @@ struct output_state {
 
   daily_output_member daily;  // DAILY_OUTPUT
 
-  // Constituent outputs, [constituent][kind].
+  // Constituent outputs, [constituent 1..con_output_count][kind]: kind 1 the concentration,
+  // kind 2 the mass.
+  int con_output_count = 0;  // constituents with outputs: bounds the constituent output loops
   guarded_array2d<map_output> con_map_outputs;
   int all_contam_output = 0;  // constituent map and link/node outputs on
   guarded_array2d<linknode_output> con_linknode_outputs;

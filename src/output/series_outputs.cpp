@@ -10,11 +10,18 @@
 #include "framework/model_state.h"
 #include "output/datasets.h"
 #include "output/grid_writer.h"
+#include "output/map_output.h"
 
 namespace {
 
 // Stream dataset slots of stream_ts_numbers.
-enum stream_slot { slot_depth = 0, slot_flow = 1, slot_velocity = 2, slot_stage = 3 };
+enum stream_slot {
+  slot_depth = 0,
+  slot_flow = 1,
+  slot_velocity = 2,
+  slot_stage = 3,
+  slot_sed_flux = 4
+};
 
 // Element [n][l] of a [node][link] table, 0.0 where the table does not reach.
 double table_value(const raw_array2d<double>& table, int n, int l) {
@@ -72,6 +79,217 @@ void write_location_line(file_handle& file, const model_state& ms, int count,
   }
   line.push_back('\n');
   fputs(line.c_str(), file.fp);
+}
+
+// Flat index of node n of link l in a [flat node] table of node stride `stride`; -1 where the
+// table has no such row.
+int flat_node(int stride, int l, int n, int rows) {
+  if (stride <= 0 || l < 0 || n < 0) return -1;
+  const long flat = static_cast<long>(l) * stride + n;
+  return flat <= rows ? static_cast<int>(flat) : -1;
+}
+
+// Value [row][col] of a table, 0.0 where the table does not reach (negative rows included).
+double cell_of(const raw_array2d<double>& table, int row, int col) {
+  if (table.empty() || row < 0 || col < 0 || row > table.row_count() || col > table.col_count())
+    return 0.0;
+  return table[row][col];
+}
+
+// Value of constituent k at node n of link l of a [constituent][flat node] table.
+double constituent_at(const raw_array2d<double>& table, int stride, int k, int l, int n) {
+  if (table.empty()) return 0.0;
+  const int flat = flat_node(stride, l, n, table.col_count());
+  return flat < 0 ? 0.0 : cell_of(table, k, flat);
+}
+
+// Value of position p at node n of link l of a [flat node][position] table.
+double position_at(const raw_array2d<double>& table, int stride, int l, int n, int p) {
+  if (table.empty()) return 0.0;
+  const int flat = flat_node(stride, l, n, table.row_count());
+  return flat < 0 ? 0.0 : cell_of(table, flat, p);
+}
+
+// The time of the sediment series lines: minutes, the Julian day with STRICT_JULIAN_DATE, the
+// long-term stamp under LONG_TERM.
+double sediment_time(const model_state& ms) {
+  if (ms.long_term) return ms.output.series.ts_stamp;
+  return ms.strict_julian_date ? ms.current_time : ms.elapsed_minutes;
+}
+
+// The reservoir model's inflow line: day of the year with the hour and minute as its fraction,
+// and the outlet discharge in single precision.
+void write_r7_inflow_line(const model_state& ms) {
+  const int* on = ms.output.r7_input_flag;
+  if (on == nullptr || *on == 0 || r7_inflow_file.fp == nullptr) return;
+  const double day = ms.day_of_year + ms.cur_hour / 24.0 + ms.cur_minute / 1440.0;
+  fprintf(r7_inflow_file.fp, "%-8.1lf %-7.1f\n", day,
+          static_cast<double>(static_cast<float>(ms.outlet_q)));
+}
+
+// The outlet sediment series: with channel sediment routing the wash load and the sand leaving
+// the outlet node (and its TSS); without it the overland step's outlet volume as a rate.
+void write_outlet_sediment(const model_state& ms) {
+  const transport_state& tr = ms.transport;
+  if (!tr.sediment.soil_erosion) return;
+  FILE* fp = tr.sediment.output_file[sed_out_outlet].fp;
+  const double cfs = ms.qout_cfs ? ms.cfs_factor : 1.0;
+  const double time = sediment_time(ms);
+  if (!tr.chan_sediment) {
+    if (fp != nullptr && ms.timestep > 0.0)
+      fprintf(fp, "%16.8lf %16.10lf\n", time, tr.ov_outlet_sed_vol / ms.timestep * cfs);
+    return;
+  }
+  if (fp != nullptr) {
+    if (!ms.long_term && !ms.qout_cfs) {
+      fprintf(fp, "%16.10lf", time);
+    } else {
+      fprintf(fp, "%16.8lf", time);
+      if (ms.qout_cfs && ms.strict_julian_date) fputc(' ', fp);
+    }
+    const raw_array1d<double>& wash = tr.outlet_wash_flux;
+    for (int k = 1; k <= tr.num_fine_classes; ++k)
+      fprintf(fp, " %16.10lf", (k <= wash.count() && !wash.empty() ? wash[k] : 0.0) * cfs);
+    const raw_array1d<double>& sand = tr.outlet_sand_flux;
+    for (int k = 1; k <= tr.num_sand_classes + 1; ++k)
+      fprintf(fp, " %16.10lf", (k <= sand.count() && !sand.empty() ? sand[k] : 0.0) * cfs);
+    fputc('\n', fp);
+  }
+  FILE* tss = tr.sediment.output_file[sed_out_outlet_tss].fp;
+  const channel_state& ch = ms.channel;
+  if (tr.outlet_sed_tss_on && tss != nullptr) {
+    const int link = ch.chan_link_count;
+    const int node = link >= 1 && link <= ch.nx1.count() && !ch.nx1.empty() ? ch.nx1[link] : 0;
+    fprintf(tss, "%16.4lf %16.4lf \n", time,
+            position_at(tr.chan_sed_conc, tr.sed_node_stride, link, node, 0));
+  }
+}
+
+// A location line built by `field`, which appends the fields of location i.
+template <class Fields>
+void write_fields_line(FILE* fp, const model_state& ms, int count, Fields field) {
+  if (fp == nullptr) return;
+  std::string line;
+  append_location_time(line, ms);
+  for (int i = 1; i <= count; ++i) field(line, i);
+  line.push_back('\n');
+  fputs(line.c_str(), fp);
+}
+
+void append_field(std::string& line, double value, int width, int precision) {
+  append_fixed(line, value, width, precision);
+  line.push_back(' ');
+}
+
+int list_entry(const raw_array1d<int>& list, int i) {
+  return !list.empty() && i >= 1 && i <= list.count() ? list[i] : 0;
+}
+
+// Pipe-network and constituent series at the locations of their lists.
+void write_pipe_and_constituent_locations(model_state& ms) {
+  const channel_state& ch = ms.channel;
+  const series_outputs_state& so = ms.output.series;
+  const transport_state& tr = ms.transport;
+  input_state& in = ms.input;
+  const double cfs = ms.qout_cfs ? ms.cfs_factor : 1.0;
+  if (ch.superlink_junc_flow_on) {
+    write_fields_line(in.superlink_junc_flow_file.fp, ms, ch.sjunc_location_count,
+                      [&](std::string& line, int i) {
+                        const int j = list_entry(ch.sjunc, i);
+                        const raw_array1d<double>& q = so.superjunction_flow;
+                        const bool kept = !q.empty() && j >= 1 && j <= q.count();
+                        append_field(line, (kept ? q[j] : 0.0) * cfs, 12, 6);
+                      });
+  }
+  if (ch.superlink_node_flow_on) {
+    write_fields_line(in.superlink_node_flow_file.fp, ms, ch.sl_location_count,
+                      [&](std::string& line, int i) {
+                        int link = list_entry(ch.sl_link, i);
+                        if (!so.junction_superlink.empty())
+                          link = list_entry(so.junction_superlink, link);
+                        const int node = list_entry(ch.sl_node, i);
+                        append_field(line, cell_of(so.superlink_flow, node, link) * cfs, 12, 6);
+                      });
+  }
+  if (ms.output.out_con_location_on) {
+    write_fields_line(
+        in.out_con_location_file.fp, ms, ch.hyd_location_count, [&](std::string& line, int i) {
+          const int l = list_entry(ch.hlink, i), n = list_entry(ch.hnode, i);
+          for (int k = 1; k <= tr.num_contaminants; ++k)
+            append_field(line, constituent_at(tr.chan_con_conc, tr.con_node_stride, k, l, n), 12,
+                         6);
+        });
+  }
+  if (ms.output.out_mass_location_on) {
+    write_fields_line(
+        in.out_mass_location_file.fp, ms, ch.hyd_location_count, [&](std::string& line, int i) {
+          const int l = list_entry(ch.hlink, i), n = list_entry(ch.hnode, i);
+          for (int k = 1; k <= tr.num_contaminants; ++k) {
+            append_field(line, constituent_at(tr.chan_con_mass, tr.con_node_stride, k, l, n), 12,
+                         6);
+            if (tr.sediment_contam)
+              append_field(line, constituent_at(tr.chan_bound_mass, tr.con_node_stride, k, l, n),
+                           12, 6);
+          }
+        });
+  }
+}
+
+// Sediment at the channel locations of the IN_SED_LOC list: per location the flux of every fine
+// position, then of every sand position and the bed stock; the TSS there to its own file.
+void write_sediment_locations(model_state& ms) {
+  const channel_state& ch = ms.channel;
+  const transport_state& tr = ms.transport;
+  if (!tr.chan_sediment || !tr.sed_locations_on || !ch.chan_explic) return;
+  const double cfs = ms.qout_cfs ? ms.cfs_factor : 1.0;
+  const int positions = tr.num_fine_classes + tr.num_sand_classes + 1;
+  write_fields_line(
+      tr.out_sed_loc_file.fp, ms, ch.sed_location_count, [&](std::string& line, int i) {
+        const int l = list_entry(ch.slink, i), n = list_entry(ch.snode, i);
+        for (int p = 1; p <= positions; ++p)
+          append_field(line, position_at(tr.qsmax, tr.sed_node_stride, l, n, p) * cfs, 16, 10);
+      });
+  FILE* tss = tr.sediment.output_file[sed_out_tss_locations].fp;
+  if (!tr.out_tss_loc_on || tss == nullptr) return;
+  std::string line;
+  append_location_time(line, ms);
+  for (int i = 1; i <= ch.sed_location_count; ++i) {
+    const int l = list_entry(ch.slink, i), n = list_entry(ch.snode, i);
+    append_fixed(line, position_at(tr.chan_sed_conc, tr.sed_node_stride, l, n, 0), 16, 4);
+  }
+  line.push_back('\n');
+  fputs(line.c_str(), tss);
+}
+
+// Per node the flux of all sediment positions x 1,000,000 into qsmax_total, for the channel
+// sediment-flux record.
+void form_channel_sediment_flux(transport_state& tr) {
+  link_node_array<double>& sum = tr.qsmax_total;
+  const int positions = tr.num_fine_classes + tr.num_sand_classes + 1;
+  for (int l = 1; l <= sum.link_count(); ++l)
+    for (int n = 1; n <= sum.node_count(l); ++n) {
+      double total = 0.0;
+      for (int p = 1; p <= positions; ++p)
+        total += position_at(tr.qsmax, tr.sed_node_stride, l, n, p);
+      sum(l, n) = total * 1000000.0;
+    }
+}
+
+void clear_channel_sediment_flux(link_node_array<double>& sum) {
+  for (int l = 1; l <= sum.link_count(); ++l)
+    for (int n = 1; n <= sum.node_count(l); ++n) sum(l, n) = 0.0;
+}
+
+// Both link/node records of every constituent with outputs.
+void write_constituent_records(model_state& ms) {
+  output_state& out = ms.output;
+  if (out.con_output_count <= 0 || !ms.transport.chan_con_trans) return;
+  guarded_array2d<linknode_output>& objects = out.con_linknode_outputs;
+  if (objects.width() < 2) return;
+  for (int k = 1; k <= out.con_output_count && k <= objects.row_count(); ++k) {
+    linknode_output_write_step(objects[k][1]);
+    linknode_output_write_step(objects[k][2]);
+  }
 }
 
 void write_location_series(model_state& ms) {
@@ -163,6 +381,13 @@ void write_stream_records(model_state& ms) {
   if (!ch.chan_explic) return;
   if (out.chan_depth_on)
     write_stream_record(ms, ch.chan_depth_file, slot_depth, ch.yp, &ch.bel, linknode_difference);
+  transport_state& tr = ms.transport;
+  if (out.chan_sed_flux_on && !tr.qsmax_total.empty()) {
+    form_channel_sediment_flux(tr);
+    write_stream_record(ms, ch.chan_sed_flux_file, slot_sed_flux, tr.qsmax_total, nullptr,
+                        linknode_plain);
+    clear_channel_sediment_flux(tr.qsmax_total);
+  }
   if (out.chan_discharge_on)
     write_stream_record(ms, ch.chan_discharge_file, slot_flow, ch.qp, nullptr, linknode_plain);
   if (out.chan_velocity_on)
@@ -291,12 +516,17 @@ void write_series_outputs(model_state& ms) {
   if (ms.hyd_freq_steps <= 0 || ms.step_number % ms.hyd_freq_steps != 0) return;
   if (process_info.process_index != 0) return;
   if (ms.long_term) ms.output.series.ts_stamp = long_term_stamp(ms);
+  write_r7_inflow_line(ms);
   write_outlet_hydrograph(ms);
+  write_outlet_sediment(ms);
   write_location_series(ms);
+  write_pipe_and_constituent_locations(ms);
   write_theta_line(ms);
   write_lake_line(ms);
+  write_sediment_locations(ms);
   if (ms.channel.outlet_hydro_file.fp != nullptr) fflush(ms.channel.outlet_hydro_file.fp);
   if (ms.output.sig_outlet_hydro_file.fp != nullptr) fflush(ms.output.sig_outlet_hydro_file.fp);
   write_stream_records(ms);
   write_superlink_records(ms);
+  write_constituent_records(ms);
 }

@@ -1,6 +1,7 @@
-// Time-series outputs: at every hydrograph interval one line of each series file (the outlet
-// hydrograph and its six-digit twin, the series at listed channel locations, soil moisture at
-// listed cells, the lakes) and one record of each stream and pipe link/node dataset.
+// Time-series outputs: at every hydrograph interval one line of each series file (the reservoir
+// model's inflow, the outlet hydrograph and its six-digit twin, the outlet sediment, the series
+// at listed channel, pipe and sediment locations, soil moisture at listed cells, the lakes) and
+// one record of each stream, pipe and constituent link/node dataset.
 #pragma once
 
 #include "framework/core/link_node_array.h"
@@ -38,6 +39,10 @@ struct series_outputs_state {
   raw_array2d<double> superlink_flow;          // [segment 1..n][superlink]: flow (m3/s)
   raw_array2d<double> superlink_head;          // [junction 1..n + 1][superlink]: head (m)
   raw_array2d<double> richards_theta;          // [cell][layer]: Richards soil moisture
+  raw_array1d<double> superjunction_flow;      // per superjunction: flow (m3/s)
+  raw_array1d<int> junction_superlink;         // per junction: its superlink; when set, the
+                                               // first number of a superlink-node location is
+                                               // a junction, mapped to its superlink by it
 };
 
 // The long-term time stamp: the Julian day with STRICT_JULIAN_DATE, else the decimal year, a

@@ -9,10 +9,20 @@
 
 #include "framework/core/file_handle.h"
 #include "framework/core/guarded_array.h"
+#include "framework/core/link_node_array.h"
 #include "framework/core/process_clock.h"
 #include "framework/core/raw_arrays.h"
 #include "transport/nutrients/nsm_model.h"
 #include "transport/transport_records.h"
+
+// The six sediment output files of sediment_member::output_file, and their names in
+// sediment_member::output_name.
+inline constexpr int sed_out_suspended = 0;      // VOL_SED_SUSP
+inline constexpr int sed_out_flux = 1;           // MAX_SED_FLUX
+inline constexpr int sed_out_net_volume = 2;     // NET_SED_VOLUME
+inline constexpr int sed_out_outlet = 3;         // OUTLET_SED_FLUX: outlet sediment series
+inline constexpr int sed_out_outlet_tss = 4;     // OUTLET_SED_TSS
+inline constexpr int sed_out_tss_locations = 5;  // OUT_TSS_LOC
 
 struct transport_state {
   int ov_con_trans = 0;             // overland contaminant transport on
@@ -112,6 +122,41 @@ struct transport_state {
   process_clock nsm_clock;           // nutrient sub-model
   process_clock gw_con_clock;        // groundwater constituents
   std::unique_ptr<nsm_model> nsm;    // nutrient sub-model; null unless NUTRIENTS
+
+  // Sediment values the series and map outputs read, kept by the overland sediment step, the
+  // channel sand transport and the channel wash-load transport. Nothing allocates them until
+  // those steps are built; an empty array writes nothing. Class positions: 1..num_fine_classes
+  // the fine classes, then num_sand_classes sand positions, then one position for the bed stock
+  // (num_sed_classes + 1); position 0 holds a total where said.
+  int num_fine_classes = 0;              // fine (wash-load) classes
+  int num_sand_classes = 0;              // sand (bed-material) classes
+  int vol_sed_susp_on = 0;               // VOL_SED_SUSP: suspended-sediment output on
+  int max_sed_flux_on = 0;               // MAX_SED_FLUX: sediment-flux output on
+  int net_sed_volume_on = 0;             // NET_SED_VOLUME: net erosion/deposition output on
+  int outlet_sed_tss_on = 0;             // OUTLET_SED_TSS: outlet TSS series on
+  int sed_locations_on = 0;              // IN_SED_LOC with OUT_SED_LOC: sediment location series on
+  int out_tss_loc_on = 0;                // OUT_TSS_LOC: TSS at the sediment locations on
+  file_handle out_sed_loc_file;          // OUT_SED_LOC: sediment series at the locations
+  double ov_outlet_sed_vol = 0.0;        // m3: sediment the overland step routed out of the outlet
+                                         // cell in its last step (no channels)
+  raw_array1d<double> outlet_wash_flux;  // per fine position 0..num_fine_classes: wash load
+                                         // leaving the outlet node (m3/s), 0 the sum
+  raw_array1d<double> outlet_sand_flux;  // per sand position 1..num_sand_classes + 1: sand
+                                         // leaving the outlet node (m3/s)
+  int sed_node_stride = 0;               // largest node count of a link: flat node index of
+                                         // node n of link l is l x sed_node_stride + n
+  raw_array2d<double> qsmax;             // [flat node][position 0..num_sed_classes + 1]:
+                                         // sediment flux leaving the node (m3/s), 0 the sum
+  raw_array2d<double> chan_sed_conc;     // [flat node][class 0..num_sed_classes]: suspended
+                                         // sediment (g/m3), 0 the total (TSS)
+  link_node_array<double> qsmax_total;   // (link, node): all classes' flux x 1,000,000 of the
+                                         // channel sediment-flux record, cleared once written
+  // Channel constituents, [constituent 1..num_contaminants][flat node], flat node index of node
+  // n of link l being l x con_node_stride + n.
+  int con_node_stride = 0;              // largest node count of a link
+  raw_array2d<double> chan_con_conc;    // dissolved concentration (g/m3)
+  raw_array2d<double> chan_con_mass;    // dissolved mass (g)
+  raw_array2d<double> chan_bound_mass;  // sediment-bound mass (g), with SEDIMENT_CONTAM
 
   transport_state() {
     soil_mass.set_name("soil_mass");

@@ -1,10 +1,12 @@
 // Time-series outputs: the outlet hydrograph and its six-digit twin in their time and unit forms
 // at the steps of the interval; the hydrograph and groundwater-flux location series each walk
 // their own list; stream datasets number their records per file; a link/node output whose file
-// did not open is reported once and skipped; and the six-digit hydrograph of a run of the plane
-// at equilibrium shows i x A.
+// did not open is reported once and skipped; the six-digit hydrograph of a run of the plane at
+// equilibrium shows i x A; and the sediment, pipe, constituent and reservoir-inflow series write
+// the values the tests set in their arrays.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <sstream>
@@ -245,6 +247,344 @@ TEST(OutletHydrograph, ThePlaneAtEquilibriumShowsRainTimesAreaInTheSixDigitTwin)
   EXPECT_LT(sig[1][1], 0.5 * 0.005);
   // The three-decimal hydrograph has the same lines.
   EXPECT_EQ(number_lines(read_file("plane_outlet.out")).size(), 7u);
+}
+
+// The outlet sediment series in its two forms. With channel sediment routing: the time, the wash
+// load of every fine class, then the sand of every sand class and the bed stock, x 35.314667
+// under QOUT_CFS; the TSS of the outlet node (the last node of the last link) to its own file.
+// Without it: the overland step's outlet volume divided by the step.
+TEST(OutletSediment, ChannelAndOverlandFormsWriteTheOutletValues) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  struct form {
+    int channel, cfs, strict;
+    std::vector<double> expected;
+  };
+  const double f = 35.314667;
+  const form forms[] = {
+      {1, 0, 0, {12.5, 0.001, 0.002, 0.0005, 0.0001}},
+      {1, 1, 0, {12.5, 0.001 * f, 0.002 * f, 0.0005 * f, 0.0001 * f}},
+      {1, 1, 1, {2453443.5, 0.001 * f, 0.002 * f, 0.0005 * f, 0.0001 * f}},
+      {0, 0, 0, {12.5, 0.03 / 30.0}},
+      {0, 1, 0, {12.5, 0.03 / 30.0 * f}},
+  };
+  for (const form& fm : forms) {
+    auto ms = std::make_unique<model_state>();
+    model_state& m = *ms;
+    m.hyd_freq_steps = 1;
+    m.step_number = 5;
+    m.elapsed_minutes = 12.5;
+    m.current_time = 2453443.5;
+    m.timestep = 30.0;
+    m.qout_cfs = fm.cfs;
+    m.strict_julian_date = fm.strict;
+    transport_state& tr = m.transport;
+    tr.sediment.soil_erosion = 1;
+    tr.chan_sediment = fm.channel;
+    tr.num_fine_classes = 2;
+    tr.num_sand_classes = 1;
+    tr.outlet_wash_flux.allocate(2);
+    tr.outlet_wash_flux[0] = 0.003;
+    tr.outlet_wash_flux[1] = 0.001;
+    tr.outlet_wash_flux[2] = 0.002;
+    tr.outlet_sand_flux.allocate(2);
+    tr.outlet_sand_flux[1] = 0.0005;
+    tr.outlet_sand_flux[2] = 0.0001;
+    tr.ov_outlet_sed_vol = 0.03;
+    // Two links of 3 and 2 nodes: the outlet node is node 2 of link 2, flat index 2 x 3 + 2.
+    channel_state& ch = m.channel;
+    ch.chan_link_count = 2;
+    ch.nx1.allocate(2);
+    ch.nx1[1] = 3, ch.nx1[2] = 2;
+    tr.sed_node_stride = 3;
+    tr.chan_sed_conc.allocate(9, 3);
+    tr.chan_sed_conc[8][0] = 412.25;
+    tr.chan_sed_conc[7][0] = 99.0;
+    tr.outlet_sed_tss_on = 1;
+    ASSERT_TRUE(file_handle_open(tr.sediment.output_file[sed_out_outlet], "sed.out", "w"));
+    ASSERT_TRUE(file_handle_open(tr.sediment.output_file[sed_out_outlet_tss], "tss.out", "w"));
+    write_series_outputs(m);
+    file_handle_close(tr.sediment.output_file[sed_out_outlet]);
+    file_handle_close(tr.sediment.output_file[sed_out_outlet_tss]);
+    const auto sed = number_lines(read_file("sed.out"));
+    ASSERT_EQ(sed.size(), 1u);
+    ASSERT_EQ(sed[0].size(), fm.expected.size()) << read_file("sed.out");
+    for (std::size_t k = 0; k < sed[0].size(); ++k)
+      EXPECT_NEAR(sed[0][k], fm.expected[k], 1e-8 * std::max(1.0, fm.expected[k])) << k;
+    const auto tss = number_lines(read_file("tss.out"));
+    if (fm.channel) {
+      ASSERT_EQ(tss.size(), 1u);
+      EXPECT_EQ(tss[0], (std::vector<double>{fm.strict ? 2453443.5 : 12.5, 412.25}));
+    } else {
+      EXPECT_TRUE(tss.empty());
+    }
+  }
+}
+
+// Pipe-network series: a superjunction's flow at each listed junction, and a superlink's node
+// flow at each listed (superlink, node) pair, whose first number names a junction when the
+// junction-to-superlink table is set.
+TEST(LocationSeries, SuperjunctionAndSuperlinkNodeFlowsAtTheirLocations) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  for (const bool by_junction : {false, true}) {
+    auto ms = std::make_unique<model_state>();
+    model_state& m = *ms;
+    m.hyd_freq_steps = 1;
+    m.step_number = 1;
+    m.elapsed_minutes = 2.0;
+    channel_state& ch = m.channel;
+    series_outputs_state& so = m.output.series;
+    ch.superlink_junc_flow_on = ch.superlink_node_flow_on = 1;
+    so.superjunction_flow.allocate(3);
+    so.superjunction_flow[1] = 0.5, so.superjunction_flow[2] = -0.25, so.superjunction_flow[3] = 2;
+    ch.sjunc_location_count = 2;
+    ch.sjunc.allocate(2);
+    ch.sjunc[1] = 3, ch.sjunc[2] = 2;
+    so.superlink_flow.allocate(4, 2);  // [node][superlink]
+    for (int n = 1; n <= 4; ++n)
+      for (int s = 1; s <= 2; ++s) so.superlink_flow[n][s] = 10.0 * s + n;
+    ch.sl_location_count = 2;
+    ch.sl_link.allocate(2);
+    ch.sl_node.allocate(2);
+    ch.sl_link[1] = 1, ch.sl_node[1] = 4;
+    ch.sl_link[2] = 3, ch.sl_node[2] = 2;
+    if (by_junction) {
+      so.junction_superlink.allocate(3);
+      so.junction_superlink[1] = 2, so.junction_superlink[3] = 1;
+    }
+    ASSERT_TRUE(file_handle_open(m.input.superlink_junc_flow_file, "junc.out", "w"));
+    ASSERT_TRUE(file_handle_open(m.input.superlink_node_flow_file, "node.out", "w"));
+    write_series_outputs(m);
+    file_handle_close(m.input.superlink_junc_flow_file);
+    file_handle_close(m.input.superlink_node_flow_file);
+    EXPECT_EQ(number_lines(read_file("junc.out")),
+              (std::vector<std::vector<double>>{{2.0, 2.0, -0.25}}));
+    // Without the table the second pair names superlink 3, which the flows do not reach.
+    const std::vector<double> node =
+        by_junction ? std::vector<double>{2.0, 24.0, 12.0} : std::vector<double>{2.0, 14.0, 0.0};
+    EXPECT_EQ(number_lines(read_file("node.out")), (std::vector<std::vector<double>>{node}));
+  }
+}
+
+// Constituents at the hydrograph locations: the concentration of every constituent, and its
+// mass followed by its sediment-bound mass when sediment-bound contaminants are simulated.
+TEST(LocationSeries, ConstituentConcentrationAndMassAtTheLocations) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  for (const int bound : {0, 1}) {
+    auto ms = std::make_unique<model_state>();
+    model_state& m = *ms;
+    m.hyd_freq_steps = 2;
+    m.step_number = 2;
+    m.elapsed_minutes = 4.0;
+    channel_state& ch = m.channel;
+    ch.hyd_location_count = 2;
+    ch.hlink.allocate(2);
+    ch.hnode.allocate(2);
+    ch.hlink[1] = 1, ch.hnode[1] = 2;
+    ch.hlink[2] = 2, ch.hnode[2] = 1;
+    transport_state& tr = m.transport;
+    tr.num_contaminants = 2;
+    tr.sediment_contam = bound;
+    tr.con_node_stride = 3;
+    tr.chan_con_conc.allocate(2, 9);
+    tr.chan_con_mass.allocate(2, 9);
+    tr.chan_bound_mass.allocate(2, 9);
+    // Node 2 of link 1 is flat index 5, node 1 of link 2 flat index 7.
+    for (int k = 1; k <= 2; ++k) {
+      tr.chan_con_conc[k][5] = 1.5 * k, tr.chan_con_conc[k][7] = 2.5 * k;
+      tr.chan_con_mass[k][5] = 10.0 * k, tr.chan_con_mass[k][7] = 20.0 * k;
+      tr.chan_bound_mass[k][5] = 0.125 * k, tr.chan_bound_mass[k][7] = 0.25 * k;
+    }
+    m.output.out_con_location_on = m.output.out_mass_location_on = 1;
+    ASSERT_TRUE(file_handle_open(m.input.out_con_location_file, "con.out", "w"));
+    ASSERT_TRUE(file_handle_open(m.input.out_mass_location_file, "mass.out", "w"));
+    write_series_outputs(m);
+    file_handle_close(m.input.out_con_location_file);
+    file_handle_close(m.input.out_mass_location_file);
+    EXPECT_EQ(number_lines(read_file("con.out")),
+              (std::vector<std::vector<double>>{{4.0, 1.5, 3.0, 2.5, 5.0}}));
+    const std::vector<double> mass =
+        bound ? std::vector<double>{4.0, 10, 0.125, 20, 0.25, 20, 0.25, 40, 0.5}
+              : std::vector<double>{4.0, 10, 20, 20, 40};
+    EXPECT_EQ(number_lines(read_file("mass.out")), (std::vector<std::vector<double>>{mass}));
+  }
+}
+
+// A channel network of one link of three nodes whose sediment fluxes the test sets: two fine
+// classes, one sand class and the bed stock (positions 1..4, flat index of node n being 3 + n).
+struct sediment_channel {
+  std::unique_ptr<model_state> ms = std::make_unique<model_state>();
+  sediment_channel() {
+    model_state& m = *ms;
+    m.hyd_freq_steps = 1;
+    channel_state& ch = m.channel;
+    ch.chan_explic = 1;
+    ch.chan_link_count = 1;
+    ch.ltype.allocate(1);
+    ch.ltype[1] = 4 | 2;
+    ch.nx1.allocate(1);
+    ch.nx1[1] = 3;
+    transport_state& tr = m.transport;
+    tr.sediment.soil_erosion = 1;
+    tr.chan_sediment = 1;
+    tr.num_fine_classes = 2;
+    tr.num_sand_classes = 1;
+    tr.sed_node_stride = 3;
+    tr.qsmax.allocate(6, 4);
+    tr.chan_sed_conc.allocate(6, 3);
+    for (int n = 1; n <= 3; ++n) {
+      for (int p = 1; p <= 4; ++p) tr.qsmax[3 + n][p] = 1e-6 * (10 * n + p);
+      tr.chan_sed_conc[3 + n][0] = 100.0 * n + 0.5;
+    }
+  }
+};
+
+// Sediment at the IN_SED_LOC locations: every flux position of the node (x 35.314667 under
+// QOUT_CFS), and the TSS at the locations in its own file.
+TEST(SedimentLocations, FluxOfEveryPositionAndTheTssAtTheLocations) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  for (const int cfs : {0, 1}) {
+    sediment_channel net;
+    model_state& m = *net.ms;
+    m.qout_cfs = cfs;
+    m.step_number = 3;
+    m.elapsed_minutes = 6.0;
+    channel_state& ch = m.channel;
+    ch.sed_location_count = 2;
+    ch.slink.allocate(2);
+    ch.snode.allocate(2);
+    ch.slink[1] = 1, ch.snode[1] = 3;
+    ch.slink[2] = 1, ch.snode[2] = 1;
+    transport_state& tr = m.transport;
+    tr.sed_locations_on = tr.out_tss_loc_on = 1;
+    ASSERT_TRUE(file_handle_open(tr.out_sed_loc_file, "sedloc.out", "w"));
+    ASSERT_TRUE(
+        file_handle_open(tr.sediment.output_file[sed_out_tss_locations], "tssloc.out", "w"));
+    write_series_outputs(m);
+    file_handle_close(tr.out_sed_loc_file);
+    file_handle_close(tr.sediment.output_file[sed_out_tss_locations]);
+    const auto sed = number_lines(read_file("sedloc.out"));
+    ASSERT_EQ(sed.size(), 1u);
+    ASSERT_EQ(sed[0].size(), 9u);
+    EXPECT_EQ(sed[0][0], 6.0);
+    const double f = cfs ? 35.314667 : 1.0;
+    const int nodes[2] = {3, 1};
+    for (int i = 0; i < 2; ++i)
+      for (int p = 1; p <= 4; ++p)
+        EXPECT_NEAR(sed[0][1 + 4 * i + (p - 1)], 1e-6 * (10 * nodes[i] + p) * f, 1e-10);
+    // "%16.4lf" fields without a separator: each is 16 characters wide.
+    const std::string tss = read_file("tssloc.out");
+    ASSERT_EQ(tss.size(), 15u + 16u * 2 + 1u) << tss;
+    EXPECT_DOUBLE_EQ(std::stod(tss.substr(15, 16)), 300.5);
+    EXPECT_DOUBLE_EQ(std::stod(tss.substr(31, 16)), 100.5);
+  }
+}
+
+// CHAN_SED_FLUX: per node the flux of all positions x 1,000,000; with CHAN_DEPTH on as well
+// each file numbers its own records 0, 1, 2, and the sums start afresh at every record.
+TEST(StreamRecords, SedimentFluxRecordsSumThePositionsAndNumberTheirOwnRecords) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  sediment_channel net;
+  model_state& m = *net.ms;
+  channel_state& ch = m.channel;
+  ch.yp.allocate_uniform(1, 3);
+  ch.bel.allocate_uniform(1, 3);
+  transport_state& tr = m.transport;
+  tr.qsmax_total.allocate_uniform(1, 3);
+  m.output.chan_depth_on = m.output.chan_sed_flux_on = 1;
+  ASSERT_TRUE(file_handle_open(ch.chan_depth_file, "depth.out", "w"));
+  ASSERT_TRUE(file_handle_open(ch.chan_sed_flux_file, "sedflux.out", "w"));
+  for (int step = 1; step <= 3; ++step) {
+    m.step_number = step;
+    if (step == 3) tr.qsmax[5][1] += 5e-6;  // node 2 carries 5 more of position 1
+    write_series_outputs(m);
+  }
+  file_handle_close(ch.chan_depth_file);
+  file_handle_close(ch.chan_sed_flux_file);
+  const std::string text = read_file("sedflux.out");
+  for (int r = 0; r < 3; ++r)
+    EXPECT_NE(text.find("TS    " + std::to_string(r) + "\n"), std::string::npos) << text;
+  EXPECT_NE(read_file("depth.out").find("TS    2\n"), std::string::npos);
+  const auto lines = number_lines(text);
+  // Per record: its TS line, the link's line and an empty line.
+  ASSERT_EQ(lines.size(), 9u);
+  for (int r = 0; r < 3; ++r) {
+    const std::vector<double>& link = lines[3 * r + 1];
+    ASSERT_EQ(link.size(), 7u);
+    EXPECT_EQ(link[0], 3);
+    for (int n = 1; n <= 3; ++n) {
+      double expected = 0.0;
+      for (int p = 1; p <= 4; ++p) expected += 10 * n + p;
+      if (r == 2 && n == 2) expected += 5.0;
+      EXPECT_NEAR(link[2 * n], expected, 1e-5) << "record " << r << " node " << n;
+    }
+  }
+  EXPECT_EQ(tr.qsmax_total(1, 2), 0.0) << "cleared once written";
+}
+
+// Both link/node outputs of every constituent with outputs write a record per output step.
+TEST(StreamRecords, ConstituentLinknodeOutputsWriteTheirRecords) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  auto ms = std::make_unique<model_state>();
+  model_state& m = *ms;
+  m.hyd_freq_steps = 1;
+  m.transport.chan_con_trans = 1;
+  const int nodes[2] = {0, 2};
+  const int types[2] = {0, 4};
+  // Flat sources, node n of link 1 at [2 x 1 + n]; node 2, not below the link's node count,
+  // carries no value.
+  const double conc[5] = {0, 0, 3.5, 4.5, 0};
+  const double mass[5] = {0, 0, 7.0, 9.0, 0};
+  output_state& out = m.output;
+  out.con_output_count = 1;
+  ASSERT_EQ(out.con_linknode_outputs.add_rows(1, 2), 1);
+  linknode_output& c = out.con_linknode_outputs[1][1];
+  linknode_output& k = out.con_linknode_outputs[1][2];
+  linknode_output_init_flat(c, 27, conc, nodes, nodes, types, nullptr, nullptr, nullptr, 0, 1, 2);
+  linknode_output_init_flat(k, 26, mass, nodes, nodes, types, nullptr, nullptr, nullptr, 0, 1, 2);
+  linknode_output_open(c, "", "", "con.chan.conc", 1.0);
+  linknode_output_open(k, "", "", "con.chan.mass", 1.0);
+  for (int step = 1; step <= 2; ++step) {
+    m.step_number = step;
+    write_series_outputs(m);
+  }
+  file_handle_close(c.file);
+  file_handle_close(k.file);
+  EXPECT_EQ(c.record_number, 2);
+  EXPECT_EQ(k.record_number, 2);
+  const std::string ctext = read_file("con.chan.conc");
+  const std::string ktext = read_file("con.chan.mass");
+  EXPECT_NE(ctext.find("TS    1\n"), std::string::npos);
+  EXPECT_NE(ctext.find("TS    1\n2   1  4.50000   1  0.00000"), std::string::npos) << ctext;
+  EXPECT_NE(ktext.find("TS    1\n2   1  9.00000   1  0.00000"), std::string::npos) << ktext;
+}
+
+// The reservoir model's inflow line: the day of the year with its fraction and the outlet
+// discharge, at every output step while the coupling is on.
+TEST(ReservoirInflow, EachOutputStepWritesTheDayAndTheOutletDischarge) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  auto ms = std::make_unique<model_state>();
+  model_state& m = *ms;
+  m.hyd_freq_steps = 1;
+  m.step_number = 1;
+  m.day_of_year = 73;
+  m.cur_hour = 12;
+  m.cur_minute = 0;
+  m.outlet_q = 4.25;
+  const int on = 1;
+  m.output.r7_input_flag = &on;
+  ASSERT_TRUE(file_handle_open(r7_inflow_file, "r7.out", "w"));
+  write_series_outputs(m);
+  m.output.r7_input_flag = nullptr;  // the coupling off: nothing more
+  write_series_outputs(m);
+  file_handle_close(r7_inflow_file);
+  EXPECT_EQ(number_lines(read_file("r7.out")), (std::vector<std::vector<double>>{{73.5, 4.2}}));
 }
 
 }  // namespace
