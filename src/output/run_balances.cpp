@@ -39,6 +39,35 @@ double infiltration_not_in_zones(const model_state& ms) {
   return sum;
 }
 
+// Water in the aquifer: (head - bottom) x porosity x area over the cells.
+double aquifer_store(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  const double area = ms.gridsize * ms.gridsize;
+  double sum = 0.0;
+  for (int c = 1; c <= ms.cell_count; ++c)
+    if (has(ss.elevgw, c) && has(ss.bottom_elev, c) && has(ss.gw_porosity, c))
+      sum += (ss.elevgw[c] - ss.bottom_elev[c]) * ss.gw_porosity[c] * area;
+  return sum;
+}
+
+// Water of the Richards soil columns: water content x node thickness over nodes 1 to the
+// cell's node count - 1.
+double richards_store(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  const double area = ms.gridsize * ms.gridsize;
+  double sum = 0.0;
+  for (int c = 1; c <= ms.cell_count; ++c) {
+    const int nodes = has(ss.numcells, c) ? ss.numcells[c] : 0;
+    for (int n = 1; n <= nodes - 1; ++n) {
+      if (ss.THETA.empty() || ss.DZ.empty() || c > ss.THETA.row_count() ||
+          n > ss.THETA.col_count() || c > ss.DZ.row_count() || n > ss.DZ.col_count())
+        break;
+      sum += ss.THETA[c][n] * ss.DZ[c][n] / 100.0 * area;
+    }
+  }
+  return sum;
+}
+
 void final_stores(model_state& ms) {
   run_totals& t = ms.output.totals;
   const subsurface_state& ss = ms.subsurface;
@@ -55,7 +84,10 @@ void final_stores(model_state& ms) {
   }
   t.vol_soil_final = 0.0;
   t.run_vol_simple_soil_final = 0.0;
-  if (simple_soil(ss)) {
+  if (ss.gw_simulation) t.run_vol_gw_final = aquifer_store(ms);
+  if (ss.inf_richards) {
+    t.vol_soil_final = richards_store(ms);
+  } else if (simple_soil(ss)) {
     for (int c = 1; c <= ms.cell_count && has(ss.soil_water_total, c); ++c) {
       t.run_vol_simple_soil_final += ss.soil_water_total[c] / 100.0 * area;
       t.vol_soil_final += ss.soil_water_total[c] / 100.0 * area;
@@ -72,6 +104,71 @@ void final_stores(model_state& ms) {
   }
   if (ms.overland.boundary_type.count() > 0)
     t.run_vol_bound_net = t.run_vol_slope_out + t.run_vol_head_out - t.run_vol_head_in;
+}
+
+// The share of a storage in its capacity, in percent; 0 for a capacity that is not positive.
+double percent_of(double storage, double capacity) {
+  return capacity > 0.0 ? storage / capacity * 100.0 : 0.0;
+}
+
+void sacramento_storages(FILE* fp, double uztwc, double uzfwc, double lztwc, double lzfpc,
+                         double lzfsc, const sac_basin_params& p, const char* last_end) {
+  fprintf(fp, "uztwc:  %10.3lf mm, %8.2lf%%\n", uztwc, percent_of(uztwc, p.uztwm));
+  fprintf(fp, "uzfwc:  %10.3lf mm, %8.2lf%%\n", uzfwc, percent_of(uzfwc, p.uzfwm));
+  fprintf(fp, "lztwc:  %10.3lf mm, %8.2lf%%\n", lztwc, percent_of(lztwc, p.lztwm));
+  fprintf(fp, "lzfpc:  %10.3lf mm, %8.2lf%%\n", lzfpc, percent_of(lzfpc, p.lzfpm));
+  fprintf(fp, "lzfsc:  %10.3lf mm, %8.2lf%%%s", lzfsc, percent_of(lzfsc, p.lzfsm), last_end);
+}
+
+// The Sacramento model's own check of its books, then its storages and fluxes as the run's
+// soil and groundwater volumes, and the run's overall and surface errors in its sign
+// convention (a surplus of outputs is positive).
+void sacramento_block(FILE* fp, model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  const sac_basin_params& p = ss.sac_params;
+  const sac_run_books& b = ss.sac_books;
+  run_totals& t = ms.output.totals;
+  const double initial = b.uztwc0 + b.uzfwc0 + b.lztwc0 + b.lzfpc0 + b.lzfsc0;
+  const double final_total = p.uzfwc + p.uztwc + p.lztwc + p.lzfsc + p.lzfpc;
+  if (fp != nullptr) {
+    fprintf(fp, "\n\nSimulation summary for the Sacramento Soil Moisture Accounting Model\n");
+    fprintf(fp, "as incorporated in the TORVA\n");
+    fprintf(fp, "(TORVA) Model.  Internal SAC-SMA mass conservation check.\n\n");
+    fprintf(fp, "Initial state variable values:\n");
+    sacramento_storages(fp, b.uztwc0, b.uzfwc0, b.lztwc0, b.lzfpc0, b.lzfsc0, p, "\n");
+    fprintf(fp, "Final state variable values:\n");
+    sacramento_storages(fp, p.uztwc, p.uzfwc, p.lztwc, p.lzfpc, p.lzfsc, p, "\n\n");
+    fprintf(fp, "\nMass Balance Information:\n\n");
+    fprintf(fp, "Initial subsurface storage(mm):        %10.3lf\n", initial);
+    fprintf(fp, "Input rainfall (mm):                   %10.3lf\n", b.rain);
+    fprintf(fp, "PET calculated by TORVA (mm):          %10.3lf\n", b.pet);
+    fprintf(fp, "AET calculated by Sacramento (mm):     %10.3lf\n", b.aet);
+    fprintf(fp, "Subsurface runoff (mm):                %10.3lf\n", b.runoff);
+    fprintf(fp, "Recharge to deep g.w. (mm):            %10.3lf\n", b.deep_recharge);
+    fprintf(fp, "Final volume of subsurface water (mm): %10.3lf\n", final_total);
+    fprintf(fp, "Residual (neg. means mass created (mm):%10.3lf\n",
+            initial + b.rain - b.aet - b.runoff - b.deep_recharge - final_total);
+    fprintf(fp, "\n");
+    fprintf(fp, "Sacramento simulation total residual water balance: %18.16f mm\n", p.residual);
+    const double a = ms.gridsize * ms.gridsize * ms.cell_count / 1000.0;
+    fprintf(fp, "\nSacramento storages and fluxes expressed as volumes (m^3):\n");
+    fprintf(fp, "Initial volume=   %10.1lf\n", initial * a);
+    fprintf(fp, "Volume of ET=     %10.1lf\n", b.aet * a);
+    fprintf(fp, "Volume of precip= %10.1lf\n", b.rain * a);
+    fprintf(fp, "Volume of outflow=%10.1lf\n", b.runoff * a);
+    fprintf(fp, "Final volume=     %10.1lf\n", final_total * a);
+    fprintf(fp, "Residual=         %10.1lf\n",
+            (initial - b.aet + b.rain - b.runoff - final_total) * a);
+  }
+  const double basin = ss.sac_basin_area / 1000.0;
+  t.run_vol_soil_init = (b.lztwc0 + b.uztwc0) * basin;
+  t.run_vol_gw_init = (b.lzfsc0 + b.uzfwc0 + b.lzfpc0) * basin;
+  t.vol_soil_final = (p.lztwc + p.uztwc) * basin;
+  t.run_vol_gw_final = (p.lzfsc + p.uzfwc + p.lzfpc) * basin;
+  t.run_vol_evap = b.aet * basin;
+  t.run_vol_river_to_gw = b.channel_loss;
+  t.run_vol_deep_recharge = b.deep_recharge * basin;
+  close_sacramento_balances(t);
 }
 
 void groundwater_block(FILE* fp, run_totals& t) {
@@ -333,6 +430,24 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
           : 0.0;
 }
 
+void close_sacramento_balances(run_totals& t) {
+  t.run_total_init = t.run_vol_chan_init + t.run_vol_ov_init + t.run_vol_soil_init +
+                     t.run_vol_gw_init + t.run_vol_lake_init;
+  t.run_total_final = t.vol_chan_final + t.vol_ov_final + t.vol_soil_final + t.run_vol_gw_final +
+                      t.run_vol_snow_final + t.run_vol_lake_final;
+  t.run_overall_error =
+      balance_ratio(t.run_total_final - t.run_total_init - t.run_vol_precip + t.run_vol_evap +
+                        t.run_vol_discharge - t.run_vol_gw_head_flux - t.run_vol_ov_source -
+                        t.run_vol_xy_gain + t.run_vol_xy_loss,
+                    t.run_vol_precip + t.run_total_init, 100.0);
+  t.run_surface_error =
+      balance_ratio(t.run_vol_precip + t.run_vol_ov_init + t.run_vol_chan_init +
+                        (t.run_vol_gw_to_river - t.run_vol_river_to_gw) + t.run_vol_ov_source -
+                        (t.run_vol_discharge + t.run_vol_direct_evap + t.run_vol_infiltration +
+                         t.vol_chan_final + t.run_vol_snow_final + t.vol_ov_final),
+                    t.run_vol_precip, 100.0);
+}
+
 void write_run_summary(model_state& ms) {
   FILE* fp = ms.output.summary_file.fp;
   run_totals& t = ms.output.totals;
@@ -341,6 +456,7 @@ void write_run_summary(model_state& ms) {
   final_stores(ms);
   if (fp != nullptr && ss.gw_simulation) groundwater_block(fp, t);
   close_run_balances(t, ss.gw_simulation != 0, ss.green_ampt && !ss.inf_redist, simple_soil(ss));
+  if (ss.sacramento) sacramento_block(fp, ms);
   if (fp != nullptr) {
     totals_block(fp, ms, t);
     lake_and_drain_balances(fp, ms, t);

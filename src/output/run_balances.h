@@ -12,3 +12,8 @@ void gather_run_totals(model_state& ms);
 // The global (overall), surface and simple-soil balances of the run, in percent, without the
 // Sacramento model; each is 0 when its denominator is not positive.
 void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt, bool simple_soil);
+
+// The overall and surface balances of a run with the Sacramento model, in percent and in its
+// sign convention (a surplus of outputs is positive), with the run's totals formed without the
+// drains; each is 0 when its denominator is not positive.
+void close_sacramento_balances(run_totals& t);

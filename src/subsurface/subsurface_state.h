@@ -41,6 +41,20 @@ struct sac_basin_params {
   double pbase = 0.0;        // lzfsm * lzsk + lzfpm * lzpk
 };
 
+// The Sacramento model's books of the run, read by its end-of-run check: the basin storages at
+// the run start and the run's totals, all in mm over the basin, and its channel loss in m3.
+// Kept by the Sacramento step.
+struct sac_run_books {
+  double uztwc0 = 0.0, uzfwc0 = 0.0, lztwc0 = 0.0;  // storages at the run start (mm)
+  double lzfpc0 = 0.0, lzfsc0 = 0.0;
+  double rain = 0.0;           // rainfall into the basin (mm)
+  double pet = 0.0;            // potential evapotranspiration (mm)
+  double aet = 0.0;            // actual evapotranspiration (mm)
+  double runoff = 0.0;         // subsurface runoff (mm)
+  double deep_recharge = 0.0;  // recharge to the deep groundwater (mm)
+  double channel_loss = 0.0;   // channel loss to the subsurface (m3)
+};
+
 struct subsurface_state {
   // Infiltration.
   int green_ampt = 0;                   // Green and Ampt infiltration
@@ -113,6 +127,7 @@ struct subsurface_state {
   int topo_index = 0;               // TOPO_INDEX: Sacramento with a topographic index
   raw_array1d<double> swe;          // per cell 1..cell_count: snow water equivalent (m of water)
   sac_basin_params sac_params;      // the Sacramento basin
+  sac_run_books sac_books;          // the Sacramento books of the run
   double sac_basin_area = 0.0;      // m2: area of the Sacramento basin
   double sac_event_input = 0.0;     // m3: Sacramento input of the current event
   double sac_event_et = 0.0;        // m3: Sacramento evapotranspiration of the current event

@@ -1,5 +1,6 @@
 // End-of-run water balances: the totals a user reads in the summary, the overall and surface
-// balances, and a denominator that is zero or negative printing 0.
+// balances, a denominator that is zero or negative printing 0, the groundwater, Richards and
+// Sacramento blocks from the state the tests set.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -72,6 +73,12 @@ TEST(RunBalances, ADenominatorThatIsZeroOrNegativePrintsZero) {
   close_run_balances(negative, true, false, false);
   EXPECT_EQ(negative.run_overall_error, 0.0);
 
+  run_totals dry;  // a Sacramento run without rain or stores
+  dry.run_vol_discharge = 2.0;
+  close_sacramento_balances(dry);
+  EXPECT_EQ(dry.run_overall_error, 0.0);
+  EXPECT_EQ(dry.run_surface_error, 0.0);
+
   process_state_guard guard;
   temp_dir dir;
   auto ms = std::make_unique<model_state>();
@@ -125,4 +132,121 @@ TEST(RunBalances, TheSimpleSoilHoldsTheInfiltratedWater) {
         contains(text, "Simple soil moisture mass balance =                        0.000000"))
         << text;
   }
+}
+
+namespace {
+
+// The number printed right after `label` in the summary text; NaN when the label is missing.
+double value_after(const std::string& text, const std::string& label) {
+  const std::size_t at = text.find(label);
+  if (at == std::string::npos) return std::nan("");
+  return std::stod(text.substr(at + label.size()));
+}
+
+}  // namespace
+
+// The aquifer's final water is (head - bottom) x porosity x area over the cells, and the
+// groundwater balance measures its change against the inputs, in percent of the start volume.
+TEST(RunBalances, TheGroundwaterBlockTakesTheAquiferWaterFromTheHeads) {
+  struct gw_case {
+    double inputs, expected_error;
+  };
+  // Cells of 100 m2 with 10 m and 5 m of saturated aquifer at porosity 0.3: 450 m3 at the end;
+  // 400 m3 at the start.
+  const gw_case cases[] = {{50.0, 0.0}, {30.0, 5.0}, {70.0, -5.0}};
+  for (const gw_case& gc : cases) {
+    SCOPED_TRACE(gc.inputs);
+    process_state_guard guard;
+    temp_dir dir;
+    auto ms = std::make_unique<model_state>();
+    ms->cell_count = 2;
+    ms->gridsize = 10.0;
+    subsurface_state& ss = ms->subsurface;
+    ss.gw_simulation = 1;
+    ss.elevgw.allocate(2);
+    ss.bottom_elev.allocate(2);
+    ss.gw_porosity.allocate(2);
+    ss.elevgw[1] = 12.0, ss.bottom_elev[1] = 2.0;
+    ss.elevgw[2] = 7.0, ss.bottom_elev[2] = 2.0;
+    ss.gw_porosity[1] = ss.gw_porosity[2] = 0.3;
+    ms->gw_vol_initial = 400.0;
+    ms->output.totals.run_vol_gw_inputs = gc.inputs;
+    const std::string text = run_summary(*ms, dir);
+    EXPECT_NEAR(value_after(text, "GW volume start ="), 400.0, 1e-9) << text;
+    EXPECT_NEAR(value_after(text, "GW volume end ="), 450.0, 1e-9);
+    EXPECT_NEAR(value_after(text, "Total inputs to groundwater="), gc.inputs, 1e-9);
+    EXPECT_NEAR(value_after(text, "Mass Balance error ="), gc.expected_error, 1e-9);
+    EXPECT_NEAR(value_after(text, "Final volume in groundwater="), 450.0, 1e-9);
+  }
+}
+
+// Richards soil columns hold water content x node thickness over nodes 1 to count - 1.
+TEST(RunBalances, TheRichardsSoilHoldsItsNodesWater) {
+  process_state_guard guard;
+  temp_dir dir;
+  auto ms = std::make_unique<model_state>();
+  ms->cell_count = 2;
+  ms->gridsize = 10.0;
+  subsurface_state& ss = ms->subsurface;
+  ss.inf_richards = 1;
+  ss.numcells.allocate(2);
+  ss.numcells[1] = 3, ss.numcells[2] = 2;
+  ss.THETA.allocate(2, 3);
+  ss.DZ.allocate(2, 3);
+  for (int c = 1; c <= 2; ++c)
+    for (int n = 1; n <= 3; ++n) ss.THETA[c][n] = 0.25, ss.DZ[c][n] = 20.0;
+  // Cell 1: two nodes of 20 cm at 0.25, 0.1 m of water; cell 2: one node, 0.05 m; x 100 m2.
+  const std::string text = run_summary(*ms, dir);
+  EXPECT_NEAR(value_after(text, "Final volume in soils="), 15.0, 1e-9) << text;
+}
+
+// The Sacramento check: its storages with their share of the capacities, its books in mm and as
+// volumes over the grid, its storages taken as the run's soil and groundwater, and the overall
+// and surface errors in its sign convention, where a surplus of outputs is positive.
+TEST(RunBalances, TheSacramentoBlockChecksItsBooksAndTurnsTheErrorsSign) {
+  process_state_guard guard;
+  temp_dir dir;
+  auto ms = std::make_unique<model_state>();
+  ms->cell_count = 10;
+  ms->gridsize = 10.0;  // A = 100 x 10 / 1000 = 1 m3 per mm
+  subsurface_state& ss = ms->subsurface;
+  ss.sacramento = 1;
+  ss.sac_basin_area = 2000.0;  // B = 2 m3 per mm
+  sac_basin_params& p = ss.sac_params;
+  p.uztwm = 50, p.uzfwm = 40, p.lztwm = 100, p.lzfpm = 200, p.lzfsm = 25;
+  p.uztwc = 25, p.uzfwc = 10, p.lztwc = 50, p.lzfpc = 100, p.lzfsc = 5;  // 190 mm
+  p.residual = 0.125;
+  sac_run_books& b = ss.sac_books;
+  b.uztwc0 = 20, b.uzfwc0 = 10, b.lztwc0 = 40, b.lzfpc0 = 100, b.lzfsc0 = 10;  // 180 mm
+  b.rain = 30, b.pet = 12, b.aet = 8, b.runoff = 7, b.deep_recharge = 3;
+  b.channel_loss = 0.0;
+  // The surface: 100 m3 of rain of which 60 leave at the outlet and 40 infiltrate, and 2 m3
+  // more leave at the outlet than the books hold.
+  ms->overland.total_precip_volume = 100.0;
+  ms->overland.ov_out_volume = 62.0;
+  ss.inf_volume_total = 40.0;
+  const std::string text = run_summary(*ms, dir);
+  EXPECT_TRUE(contains(text, "Initial state variable values:\nuztwc:      20.000 mm,    40.00%\n"))
+      << text;
+  EXPECT_NEAR(value_after(text, "Final state variable values:\nuztwc:  "), 25.0, 1e-9);
+  EXPECT_NEAR(value_after(text, "Initial subsurface storage(mm):"), 180.0, 1e-9);
+  EXPECT_NEAR(value_after(text, "Final volume of subsurface water (mm):"), 190.0, 1e-9);
+  // 180 + 30 - 8 - 7 - 3 - 190 = 2 mm.
+  EXPECT_NEAR(value_after(text, "Residual (neg. means mass created (mm):"), 2.0, 1e-9);
+  EXPECT_NEAR(value_after(text, "total residual water balance:"), 0.125, 1e-12);
+  EXPECT_NEAR(value_after(text, "Initial volume=   "), 180.0, 1e-9);
+  EXPECT_NEAR(value_after(text, "Volume of ET=     "), 8.0, 1e-9);
+  // (180 - 8 + 30 - 7 - 190) x 1 = 5 m3.
+  EXPECT_NEAR(value_after(text, "Residual=         "), 5.0, 1e-9);
+  // Soil: tension water x B; groundwater: free water x B.
+  EXPECT_NEAR(value_after(text, "Initial volume in soils="), (40 + 20) * 2.0, 1e-9);
+  EXPECT_NEAR(value_after(text, "Final volume in soils="), (50 + 25) * 2.0, 1e-9);
+  EXPECT_NEAR(value_after(text, "Final volume in groundwater="), (5 + 10 + 100) * 2.0, 1e-9);
+  EXPECT_NEAR(value_after(text, "Total recharge to deep g.w.="), 6.0, 1e-9);
+  // Surface: (100 - (62 + 40)) x 100 / 100 = -2, negated: outputs exceed inputs by 2 %.
+  EXPECT_NEAR(value_after(text, "Mass balance error of surface components ="), -2.0, 1e-6);
+  // Overall: stores at the end 150 + 230, at the start 120 + 240: 380 - 360 - rain 100 + ET 16
+  // + discharge 62 = -2 m3 over rain and stores of 460 m3.
+  EXPECT_NEAR(value_after(text, "Overall mass balance error ="), -200.0 / 460.0, 1e-6);
+  EXPECT_TRUE(contains(text, "*overall mass balance error will not be zero"));
 }
