@@ -56,6 +56,8 @@ void header(FILE* fp, const model_state& ms) {
           ms.hmet_first_date[2], ms.hmet_first_date[0], ms.hmet_first_date[3]);
   fprintf(fp, "and ended on:                   %2.2d/%2.2d/%4d at %2d:00\n", ms.hmet_last_date[1],
           ms.hmet_last_date[2], ms.hmet_last_date[0], ms.hmet_last_date[3]);
+  if (ss.et_penman) fprintf(fp, "Penman-Montieth evapotranspiration was calculated.\n");
+  if (ss.et_deardorff) fprintf(fp, "Deardorff bare-soil evaporation was calculated.\n");
   if (ss.sacramento) fprintf(fp, "Sacramento soil moisture accounting was used.\n");
   fprintf(fp, "\n");
 }
@@ -200,6 +202,12 @@ void richards_and_groundwater(FILE* fp, const model_state& ms) {
   if (ms.channel.superlink_count > 0)
     line(fp,
          "vol gw to tile dtrains (cu. m):                               ", b.event_vol_gw_to_tile);
+  if (ms.cards.xy_input.num_gwpts > 0) {
+    line(fp,
+         "vol gain for gw from XY boundaries:                           ", b.event_vol_xy_gw_gain);
+    line(fp,
+         "vol loss for gw from XY boundaries:                           ", b.event_vol_xy_gw_loss);
+  }
   fprintf(fp, "\n");
 }
 
@@ -243,6 +251,9 @@ void run_description(FILE* fp, const model_state& ms) {
   if (ss.green_ampt) fprintf(fp, "Green & Ampt infiltration.\n");
   if (ss.inf_richards) fprintf(fp, "Infiltration by Richards Eq.\n");
   if (ss.inf_layered_soil) fprintf(fp, "G&A Infiltration through layered soils.\n");
+  const transport_state& tr = ms.transport;
+  if (tr.sediment.soil_erosion) fprintf(fp, "Overland soil erosion.\n");
+  if (tr.chan_sediment) fprintf(fp, "Sediment transport in channels using Yang's eqn. for sand.\n");
   if (ss.sacramento)
     fprintf(fp, "Base flow using the Sacramento Soil Moisture Accounting Model.\n");
 
@@ -264,12 +275,19 @@ void run_description(FILE* fp, const model_state& ms) {
   if (out.map_gw_recharge_inc) fprintf(fp, "     groundwater recharge incremental.\n");
   if (out.chan_depth_on) fprintf(fp, "     channel depth.\n");
   if (out.chan_discharge_on) fprintf(fp, "     channel discharge.\n");
+  if (tr.sediment.soil_erosion && tr.net_sed_volume_on)
+    fprintf(fp, "     net volume of erosion/deposition.\n");
+  if (tr.sediment.soil_erosion && tr.vol_sed_susp_on)
+    fprintf(fp, "     suspended sediment volume.\n");
+  if (tr.sediment.soil_erosion && tr.max_sed_flux_on) fprintf(fp, "     sediment flux.\n");
   if (out.chan_sed_flux_on) fprintf(fp, "      channel sediment flux.\n");
 
   fprintf(fp, "\n THE FOLLOWING ASCII OUTPUT FILES WERE WRITTEN TO EVERY %d TIMESTEP(S):\n",
           ms.hyd_freq_steps);
   fprintf(fp, "     hydrograph at the catchment outlet.\n");
   if (ms.channel.hyd_location_count > 0) fprintf(fp, "     hydrographs at selected locations.\n");
+  if (tr.sediment.soil_erosion) fprintf(fp, "     sediment outflow at the catchment outlet.\n");
+  if (tr.sed_locations_on) fprintf(fp, "     sediment hydrographs at selected locations.\n");
   if (ms.channel.superlink_junc_flow_on) fprintf(fp, "Flows to/from selected superjunctions.\n");
   if (ms.channel.superlink_node_flow_on) fprintf(fp, "Flows to/from selected superlink nodes.\n");
   if (out.gwflux_location_on) fprintf(fp, "Stream/groundwater exchange fluxes.\n");

@@ -1,9 +1,14 @@
-// The aligned summary line: label, dot leader to 50 characters, decimal point in column 66.
+// The aligned summary line: label, dot leader to 50 characters, decimal point in column 66; and
+// the event summary's groundwater XY lines and sediment listings from state the tests set.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 
+#include "framework/core/file_handle.h"
+#include "framework/model_state.h"
 #include "output/event_summary.h"
 #include "support/test_support.h"
 
@@ -48,4 +53,83 @@ TEST(SummaryPrintLine, AHugeValueMovesThePointRightAndExtraNewlinesFollow) {
   const std::string text = aligned("Mass", 1.0e15, "%14.2lf", 1);
   EXPECT_GT(text.find('.', 50), 65u);
   EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
+}
+
+namespace {
+
+// The event summary of a model state the test set, as the summary file shows it.
+std::string event_summary(model_state& ms) {
+  temp_dir dir;
+  EXPECT_TRUE(file_handle_open(ms.output.summary_file, dir.file("summary.out").c_str(), "w"));
+  write_event_summary(ms);
+  file_handle_close(ms.output.summary_file);
+  return read_file(dir.file("summary.out"));
+}
+
+// The number printed right after `label`; NaN when the label is missing.
+double value_after(const std::string& text, const std::string& label) {
+  const std::size_t at = text.find(label);
+  if (at == std::string::npos) return std::nan("");
+  return std::stod(text.substr(at + label.size()));
+}
+
+}  // namespace
+
+// The groundwater block of an event shows the volumes gained and lost through the groundwater
+// XY boundaries only when such points exist.
+TEST(EventSummary, TheGroundwaterBlockShowsTheXyBoundaryVolumesWhenPointsExist) {
+  torva_test::process_state_guard guard;
+  for (const int points : {0, 2}) {
+    auto ms = std::make_unique<model_state>();
+    ms->subsurface.gw_simulation = 1;
+    ms->cards.xy_input.num_gwpts = points;
+    ms->output.budget.event_vol_xy_gw_gain = 12.5;
+    ms->output.budget.event_vol_xy_gw_loss = 3.25;
+    ms->output.budget.event_vol_gw_recharge = 7.0;
+    const std::string text = event_summary(*ms);
+    EXPECT_NEAR(value_after(text, "vol groundwater recharge (cu. m):                             "),
+                7.0, 1e-9)
+        << text;
+    if (points) {
+      EXPECT_NEAR(value_after(text, "vol gain for gw from XY boundaries:"), 12.5, 0.05) << text;
+      EXPECT_NEAR(value_after(text, "vol loss for gw from XY boundaries:"), 3.25, 0.05);
+    } else {
+      EXPECT_EQ(text.find("XY boundaries"), std::string::npos) << text;
+    }
+  }
+}
+
+// A run with soil erosion and channel sediment routing names them among the processes, its
+// sediment maps among the maps and its outlet and location sediment series among the files.
+TEST(EventSummary, SedimentProcessesMapsAndSeriesAreListed) {
+  torva_test::process_state_guard guard;
+  struct listing {
+    int erosion, channel, net, susp, flux, locations;
+  };
+  const listing cases[] = {{0, 0, 0, 0, 0, 0}, {1, 0, 1, 0, 1, 0}, {1, 1, 1, 1, 1, 1}};
+  for (const listing& c : cases) {
+    auto ms = std::make_unique<model_state>();
+    transport_state& tr = ms->transport;
+    tr.sediment.soil_erosion = c.erosion;
+    tr.chan_sediment = c.channel;
+    tr.net_sed_volume_on = c.net;
+    tr.vol_sed_susp_on = c.susp;
+    tr.max_sed_flux_on = c.flux;
+    tr.sed_locations_on = c.locations;
+    const std::string text = event_summary(*ms);
+    const auto listed = [&](const char* line) { return text.find(line) != std::string::npos; };
+    EXPECT_EQ(listed("Overland soil erosion.\n"), c.erosion != 0) << text;
+    EXPECT_EQ(listed("Sediment transport in channels using Yang's eqn. for sand.\n"),
+              c.channel != 0);
+    EXPECT_EQ(listed("     net volume of erosion/deposition.\n"), c.net != 0);
+    EXPECT_EQ(listed("     suspended sediment volume.\n"), c.susp != 0);
+    EXPECT_EQ(listed("     sediment flux.\n"), c.flux != 0);
+    EXPECT_EQ(listed("     sediment outflow at the catchment outlet.\n"), c.erosion != 0);
+    EXPECT_EQ(listed("     sediment hydrographs at selected locations.\n"), c.locations != 0);
+    // The processes come before the maps, the maps before the series files.
+    if (c.erosion) {
+      EXPECT_LT(text.find("Overland soil erosion."), text.find("OUTPUT MAPS"));
+      EXPECT_GT(text.find("sediment outflow"), text.find("ASCII OUTPUT FILES"));
+    }
+  }
 }
