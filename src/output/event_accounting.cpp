@@ -143,7 +143,105 @@ void fill_result_holder(model_state& ms, const event_budget& b) {
                      b.event_vol_discharge * f, peaks, volumes, n < 100 ? n : 100);
 }
 
+// Sizes a per-constituent final-mass array to the constituents and clears it.
+void clear_finals(raw_array1d<double>& a, int constituents) {
+  if (a.count() != constituents) a.allocate(constituents);
+  for (int k = 1; k <= a.count(); ++k) a[k] = 0.0;
+}
+
+void clear_finals(guarded_array<double>& a, int constituents) {
+  for (int k = 1; k <= constituents && k <= a.upper(); ++k) a[k] = 0.0;
+}
+
+void add_final(guarded_array<double>& a, int k, double value) {
+  if (k >= 1 && k <= a.upper()) a[k] += value;
+}
+
+double table_at(const raw_array2d<double>& t, int row, int col) {
+  if (t.empty() || row < 0 || col < 0 || row > t.row_count() || col > t.col_count()) return 0.0;
+  return t[row][col];
+}
+
 }  // namespace
+
+void close_overland_constituents(model_state& ms) {
+  transport_state& tr = ms.transport;
+  if (!tr.ov_con_trans) return;
+  const int nc = tr.num_contaminants;
+  const double area = ms.gridsize * ms.gridsize;
+  clear_finals(tr.OV_MASS_FINAL, nc);
+  clear_finals(tr.GLOBAL_MASS_FINAL, nc);
+  clear_finals(tr.OV_LAND_MASS_FINAL, nc);
+  if (tr.soil_con_trans) clear_finals(tr.soil_mass_final, nc);
+  const raw_array1d<double>& depth = ms.overland.ov_depth;
+  for (int c = 1; c <= ms.cell_count; ++c) {
+    for (int k = 1; k <= nc; ++k) {
+      const double land = table_at(tr.ov_land_mass, k, c) / 1000.0;
+      if (ms.perennial_lakes) {
+        if (!in_perennial_lake(ms, c)) {
+          add_final(tr.OV_MASS_FINAL, k, table_at(tr.ov_contam_mass, k, c) / 1000.0);
+          const double d = has(depth, c) ? depth[c] : 0.0;
+          add_final(tr.GLOBAL_MASS_FINAL, k, d * table_at(tr.ov_contam_conc, k, c) * area / 1000.0);
+        }
+        add_final(tr.GLOBAL_MASS_FINAL, k, land);
+        add_final(tr.OV_LAND_MASS_FINAL, k, land);
+      } else {
+        const double dissolved = table_at(tr.ov_contam_mass, k, c) / 1000.0;
+        add_final(tr.OV_MASS_FINAL, k, dissolved);
+        add_final(tr.GLOBAL_MASS_FINAL, k, dissolved);
+        add_final(tr.OV_LAND_MASS_FINAL, k, land);
+      }
+      if (!tr.soil_con_trans) continue;
+      double** layers = tr.soil_mass.plane(k);
+      if (layers == nullptr || c > tr.soil_mass.plane_rows()) continue;
+      for (int layer = 1; layer <= tr.soil_mass.plane_cols(); ++layer)
+        tr.soil_mass_final[k] += layers[c][layer] / 1000.0;
+    }
+  }
+}
+
+void close_channel_constituents(model_state& ms, bool clear_global) {
+  transport_state& tr = ms.transport;
+  const channel_state& ch = ms.channel;
+  if (!tr.chan_con_trans) return;
+  const int nc = tr.num_contaminants;
+  clear_finals(tr.chan_mass_final, nc);
+  if (tr.sediment_contam) clear_finals(tr.chan_total_mass_final, nc);
+  if (clear_global) clear_finals(tr.GLOBAL_MASS_FINAL, nc);
+  if (!ch.chan_explic) return;
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    const int type = has(ch.ltype, link) ? ch.ltype[link] : 0;
+    if (type & (32 | 64 | 128)) continue;
+    const raw_array1d<int>& counts = ms.perennial_lakes ? ch.nx : ch.nx1;
+    const int nodes = has(counts, link) ? counts[link] : 0;
+    const double spacing = has(ch.dx, link) ? ch.dx[link] : 0.0;
+    for (int node = 1; node <= nodes; ++node) {
+      const double volume = ch.area.has(link, node) ? ch.area(link, node) * spacing : 0.0;
+      const int flat = link * tr.con_node_stride + node;
+      for (int k = 1; k <= nc; ++k) {
+        const double mass = volume * table_at(tr.chan_con_conc, k, flat) / 1000.0;
+        tr.chan_mass_final[k] += mass;
+        add_final(tr.GLOBAL_MASS_FINAL, k, mass);
+        if (tr.sediment_contam)
+          tr.chan_total_mass_final[k] += table_at(tr.chan_tot_node_mass, k, flat) / 1000.0;
+      }
+    }
+  }
+}
+
+void close_lake_constituents(model_state& ms, bool into_global) {
+  transport_state& tr = ms.transport;
+  if (!ms.perennial_lakes || !tr.chan_con_trans) return;
+  const int nc = tr.num_contaminants;
+  clear_finals(tr.lake_mass_final, nc);
+  if (into_global) clear_finals(tr.GLOBAL_MASS_FINAL, nc);
+  for (int k = 1; k <= nc; ++k)
+    for (int lake = 1; lake <= ms.channel.num_lakes; ++lake) {
+      const double mass = table_at(tr.lake_mass, k, lake) / 1000.0;
+      tr.lake_mass_final[k] += mass;
+      if (into_global) add_final(tr.GLOBAL_MASS_FINAL, k, mass);
+    }
+}
 
 double overland_store(const model_state& ms) {
   const overland_state& ov = ms.overland;
@@ -282,6 +380,9 @@ void finish_event_balance(model_state& ms) {
   } else {
     close_event_balance(b, event_balance_form::overland);
   }
+  close_lake_constituents(ms, false);
+  close_overland_constituents(ms);
+  close_channel_constituents(ms, false);
   b.basin_theta_final = 0.0;
 
   write_event_summary(ms);

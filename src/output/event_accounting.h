@@ -8,3 +8,12 @@ struct model_state;
 // Overland water of every cell (m3), an overland-lake cell counting its lake's depth over it;
 // cells of perennial lakes count nothing.
 double overland_store(const model_state& ms);
+
+// The final constituent masses (kg) of the stores the run simulates: overland, land surface and
+// soil layers (overland transport), channels (channel transport, explicit channel routing) and
+// perennial lakes (channel transport). GLOBAL_MASS_FINAL gathers the overland and channel masses
+// (cleared first by the overland books, or by the channel books when `clear_global` is set) and,
+// at the end of the run, the lake masses (`into_global`: cleared first, then the lakes added).
+void close_overland_constituents(model_state& ms);
+void close_channel_constituents(model_state& ms, bool clear_global);
+void close_lake_constituents(model_state& ms, bool into_global);

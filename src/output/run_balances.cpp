@@ -453,7 +453,9 @@ void write_run_summary(model_state& ms) {
   run_totals& t = ms.output.totals;
   const subsurface_state& ss = ms.subsurface;
   gather_run_totals(ms);
+  close_lake_constituents(ms, true);
   final_stores(ms);
+  close_channel_constituents(ms, !ms.perennial_lakes);
   if (fp != nullptr && ss.gw_simulation) groundwater_block(fp, t);
   close_run_balances(t, ss.gw_simulation != 0, ss.green_ampt && !ss.inf_redist, simple_soil(ss));
   if (ss.sacramento) sacramento_block(fp, ms);

@@ -153,10 +153,23 @@ struct transport_state {
                                          // channel sediment-flux record, cleared once written
   // Channel constituents, [constituent 1..num_contaminants][flat node], flat node index of node
   // n of link l being l x con_node_stride + n.
-  int con_node_stride = 0;              // largest node count of a link
-  raw_array2d<double> chan_con_conc;    // dissolved concentration (g/m3)
-  raw_array2d<double> chan_con_mass;    // dissolved mass (g)
-  raw_array2d<double> chan_bound_mass;  // sediment-bound mass (g), with SEDIMENT_CONTAM
+  int con_node_stride = 0;                 // largest node count of a link
+  raw_array2d<double> chan_con_conc;       // dissolved concentration (g/m3)
+  raw_array2d<double> chan_con_mass;       // dissolved mass (g)
+  raw_array2d<double> chan_bound_mass;     // sediment-bound mass (g), with SEDIMENT_CONTAM
+  raw_array2d<double> chan_tot_node_mass;  // dissolved and sediment-bound mass (g), with
+                                           // SEDIMENT_CONTAM
+  // Overland and lake constituent stores read by the end-of-event and end-of-run books, kept by
+  // the constituent steps: [constituent 1..num_contaminants][cell 1..cell_count] unless said.
+  raw_array2d<double> ov_contam_conc;  // dissolved concentration in the overland water (g/m3)
+  raw_array2d<double> ov_contam_mass;  // dissolved mass in the overland water (g)
+  raw_array2d<double> ov_land_mass;    // mass held by the land surface (g)
+  raw_array2d<double> lake_mass;       // [constituent][lake 1..num_lakes]: dissolved mass (g)
+  // Final masses per constituent 1..num_contaminants (kg), formed by those books.
+  raw_array1d<double> soil_mass_final;        // in the soil layers
+  raw_array1d<double> chan_mass_final;        // dissolved in the channels
+  raw_array1d<double> chan_total_mass_final;  // dissolved and sediment-bound in the channels
+  raw_array1d<double> lake_mass_final;        // dissolved in the perennial lakes
 
   transport_state() {
     soil_mass.set_name("soil_mass");

@@ -1,6 +1,7 @@
 // End-of-event accounting: the event's final stores and shares of the running totals, its
 // water balance in its three forms, the summary lines a user reads, the optimisation line and
-// the result holder.
+// the result holder; the final constituent masses of the overland, soil, channel and lake
+// stores from state the tests set.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +12,7 @@
 #include "calibration/calibration_drivers.h"
 #include "calibration/run_result.h"
 #include "framework/model_state.h"
+#include "output/event_accounting.h"
 #include "output/output_steps.h"
 #include "output/water_budget.h"
 #include "support/summary_reader.h"
@@ -167,4 +169,100 @@ TEST(FinishEventBalance, TheOptimisationLineAndTheHolderTakeCubicFeetWithQoutCfs
   EXPECT_DOUBLE_EQ(holder.peaks[2], 70.64);  // stride 1: event 2 at slot 2
   EXPECT_DOUBLE_EQ(holder.volumes[2], 353.2);
   EXPECT_EQ(holder.peaks[1], 0.0);
+}
+
+// The final constituent masses of one constituent on two 10 m cells, in kg: dissolved overland
+// mass (a lake cell counting none, and the non-lake cells their depth x concentration in the
+// global total), land-surface mass and the soil layers' mass.
+TEST(ConstituentBooks, TheOverlandLandAndSoilMassesAtTheEventEnd) {
+  struct books_case {
+    int lakes;
+    double ov, global, land, soil;
+  };
+  const books_case cases[] = {{0, 6.0, 6.0, 4.0, 2.5}, {1, 2.0, 0.1 + 4.0, 4.0, 2.5}};
+  for (const books_case& bc : cases) {
+    SCOPED_TRACE(bc.lakes);
+    auto ms = std::make_unique<model_state>();
+    model_state& m = *ms;
+    m.cell_count = 2;
+    m.gridsize = 10.0;
+    m.perennial_lakes = bc.lakes;
+    m.overland.ov_depth.allocate(2);
+    m.overland.ov_depth[1] = 0.2, m.overland.ov_depth[2] = 0.1;
+    m.overland.lake_num.allocate(2);
+    m.overland.lake_num[2] = 1;  // cell 2 lies in a lake
+    transport_state& tr = m.transport;
+    tr.ov_con_trans = tr.soil_con_trans = 1;
+    tr.num_contaminants = 1;
+    for (guarded_array<double>* a :
+         {&tr.OV_MASS_FINAL, &tr.GLOBAL_MASS_FINAL, &tr.OV_LAND_MASS_FINAL})
+      ASSERT_TRUE(a->grow_fill(1, 99.0));  // left over from an earlier event
+    tr.ov_contam_mass.allocate(1, 2);
+    tr.ov_contam_conc.allocate(1, 2);
+    tr.ov_land_mass.allocate(1, 2);
+    tr.ov_contam_mass[1][1] = 2000.0, tr.ov_contam_mass[1][2] = 4000.0;  // g
+    tr.ov_contam_conc[1][1] = 5.0, tr.ov_contam_conc[1][2] = 7.0;        // g/m3
+    tr.ov_land_mass[1][1] = 1000.0, tr.ov_land_mass[1][2] = 3000.0;
+    ASSERT_TRUE(tr.soil_mass.add_planes_fill(1, 0.0, 2, 2));
+    tr.soil_mass[1][1][1] = 500.0, tr.soil_mass[1][1][2] = 1500.0;
+    tr.soil_mass[1][2][1] = 250.0, tr.soil_mass[1][2][2] = 250.0;
+    close_overland_constituents(m);
+    EXPECT_NEAR(tr.OV_MASS_FINAL[1], bc.ov, 1e-12);
+    EXPECT_NEAR(tr.GLOBAL_MASS_FINAL[1], bc.global, 1e-12);
+    EXPECT_NEAR(tr.OV_LAND_MASS_FINAL[1], bc.land, 1e-12);
+    ASSERT_EQ(tr.soil_mass_final.count(), 1);
+    EXPECT_NEAR(tr.soil_mass_final[1], bc.soil, 1e-12);
+  }
+}
+
+// Channel constituents: volume (flow area x node spacing) x concentration over the nodes of the
+// routed links, structure and lake links skipped, added to the global total; with sediment-bound
+// contaminants the nodes' total mass too. Lakes add their mass to the global total only at the
+// end of the run.
+TEST(ConstituentBooks, TheChannelAndLakeMassesAtTheEventAndRunEnd) {
+  auto ms = std::make_unique<model_state>();
+  model_state& m = *ms;
+  channel_state& ch = m.channel;
+  ch.chan_explic = 1;
+  ch.chan_link_count = 2;
+  ch.ltype.allocate(2);
+  ch.ltype[1] = 4, ch.ltype[2] = 64;  // link 2 is a structure
+  ch.nx1.allocate(2);
+  ch.nx1[1] = ch.nx1[2] = 2;
+  ch.dx.allocate(2);
+  ch.dx[1] = ch.dx[2] = 10.0;
+  ch.area.allocate_uniform(2, 2);
+  ch.area(1, 1) = 2.0, ch.area(1, 2) = 3.0, ch.area(2, 1) = ch.area(2, 2) = 50.0;
+  ch.num_lakes = 1;
+  transport_state& tr = m.transport;
+  tr.chan_con_trans = tr.sediment_contam = 1;
+  tr.num_contaminants = 1;
+  ASSERT_TRUE(tr.GLOBAL_MASS_FINAL.grow_fill(1, 1.0));  // 1 kg from the overland books
+  tr.con_node_stride = 2;
+  tr.chan_con_conc.allocate(1, 6);
+  tr.chan_tot_node_mass.allocate(1, 6);
+  for (int flat = 0; flat <= 6; ++flat) tr.chan_con_conc[1][flat] = 100.0;  // g/m3
+  tr.chan_tot_node_mass[1][3] = 4000.0, tr.chan_tot_node_mass[1][4] = 6000.0;
+  tr.chan_tot_node_mass[1][5] = 7e6;  // a structure node: not counted
+  tr.lake_mass.allocate(1, 1);
+  tr.lake_mass[1][1] = 2500.0;
+  close_channel_constituents(m, false);
+  // (2 + 3) m2 x 10 m x 100 g/m3 = 5000 g.
+  EXPECT_NEAR(tr.chan_mass_final[1], 5.0, 1e-12);
+  EXPECT_NEAR(tr.chan_total_mass_final[1], 10.0, 1e-12);
+  EXPECT_NEAR(tr.GLOBAL_MASS_FINAL[1], 6.0, 1e-12);
+
+  m.perennial_lakes = 1;
+  close_lake_constituents(m, false);  // the event's books: the lake's own total only
+  EXPECT_NEAR(tr.lake_mass_final[1], 2.5, 1e-12);
+  EXPECT_NEAR(tr.GLOBAL_MASS_FINAL[1], 6.0, 1e-12);
+  close_lake_constituents(m, true);  // the run's books: the global total starts from the lakes
+  EXPECT_NEAR(tr.GLOBAL_MASS_FINAL[1], 2.5, 1e-12);
+  // With perennial lakes a link's nodes are counted up to nx: here the first node only.
+  ch.nx.allocate(2);
+  ch.nx[1] = 1, ch.nx[2] = 2;
+  close_channel_constituents(m, false);
+  EXPECT_NEAR(tr.chan_mass_final[1], 2.0, 1e-12);
+  EXPECT_NEAR(tr.chan_total_mass_final[1], 4.0, 1e-12);
+  EXPECT_NEAR(tr.GLOBAL_MASS_FINAL[1], 4.5, 1e-12);
 }
