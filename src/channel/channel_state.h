@@ -6,6 +6,8 @@
 #include "framework/core/link_node_array.h"
 #include "framework/core/raw_arrays.h"
 
+struct time_series;
+
 struct channel_state {
   // Channel link/node output files.
   file_handle chan_depth_file;      // channel depth at every node (m)
@@ -110,4 +112,66 @@ struct channel_state {
   raw_array1d<double> flow_to_superlink;    // per cell: surface water sent into the pipes (m3/s)
   raw_array1d<int> superlink_junc_gnum;     // per superjunction: cell above it, 0 none
   raw_array2d<int> superlink_node_gnum;     // [node][superlink]: cell above the node, 0 none
+
+  // Channel input file (`read_chan_input`): the network fields the cross-sections read, per
+  // link 1..chan_link_count and node 1..nx1[link], and the break-point depth tables
+  // 1..num_xsec_tables (levels 0..numhts[t], level 0 the empty channel) as xarea(table, level).
+  raw_array1d<int> nx;                   // per link: computational nodes (nx1 - 1 for
+                                         // sectioned links, else nx1)
+  raw_array1d<double> link_inv_n;        // per link: 1 / Manning's n (s/m^(1/3))
+  link_node_array<double> bottom;        // per node: bottom width (m)
+  link_node_array<double> bankfull_dep;  // per node: bank-full depth (m)
+  link_node_array<double> sslope;        // per node: side slope (horizontal per vertical)
+  link_node_array<double> sslope2;       // per node: flood-plain side slope (no card sets it)
+  link_node_array<int> table_num;        // per node of a break-point link: its depth table
+  int num_xsec_tables = 0;               // depth tables of all break-point links
+  raw_array1d<double> ht_spc;            // per table: level spacing (m)
+  raw_array1d<int> numhts;               // per table: number of levels
+  link_node_array<double> xarea;         // per table and level: flow area (m2)
+  link_node_array<double> xtw;           // per table and level: top width (m)
+  link_node_array<double> xk;            // per table and level: conveyance A R^(2/3) / n
+
+  // Cross-sections (`ex_section`): the properties of every node's section at its water level,
+  // per link 1..chan_link_count and node 1..nx[link], reached as a(link, node).
+  link_node_array<double> topw;   // top width (m)
+  link_node_array<double> conv;   // conveyance A R^(2/3) / n (m3/s)
+  link_node_array<double> dconv;  // derivative of the conveyance with depth (m2/s)
+  int xsec_table_exceeded = 0;    // some break-point node's water lay above its depth table
+
+  // Network set-up (`setup_channel_network`, `init_grid_stream`): state arrays of the network,
+  // per link 1..chan_link_count and node 1..nx1[link] unless said, zeroed when allocated.
+  link_node_array<double> yp_max_flood;  // highest water-surface elevation of the run (m)
+  link_node_array<double> area_old;      // flow area at the start of the channel step (m2)
+  link_node_array<double> stdummy;       // work values of the channel step
+  link_node_array<double> qlat;          // lateral inflow (m3/s)
+  link_node_array<double> qriv;          // exchange with the soil or groundwater (m3/s);
+                                         // stream loss or channel constituents only
+  link_node_array<double> gst_Vp;        // groundwater exchange volume of the node (m3)
+  link_node_array<int> con_vect;         // grid cell of each node, 0 none
+  raw_array1d<double> lake_source;       // per cell 1..cell_count: lake bed losses (m3/s)
+  raw_array1d<int> og_gwbound_type;      // per cell: groundwater boundary type after the lake
+                                         // cells were marked
+  raw_array2d<int> gst_row;              // [stream cell][entry]: grid row of the stream cell
+  raw_array2d<int> gst_col;              // [stream cell][entry]: grid column of the stream cell
+  raw_array2d<double> gst_qriv;          // [stream cell][entry]: groundwater exchange (m3/s)
+  raw_array2d<double> gst_qriv_vol;      // [stream cell][entry]: groundwater exchange (m3)
+  raw_array1d<double> lake_cell_loss;    // per cell: lake bed losses of the cell (m3/s)
+  double lake_vol_start = 0.0;           // m3: the lakes' water at start-up
+  int head_link_count = 0;               // links without upstream links
+
+  // Channel start-up: water flag, head boundary and output locations.
+  int chan_water_on = 0;                // some node holds water or an input can bring some; the
+                                        // channel steps are skipped while it is 0
+  time_series* bound_series = nullptr;  // BOUND_TS series of the head boundary, null none
+  int gwflux_location_count = 0;        // groundwater-flux output locations
+  raw_array1d<int> gwflink;             // per location 1..: channel link of a groundwater flux
+  raw_array1d<int> gwfnode;             // per location 1..: channel node of a groundwater flux
+  int sed_location_count = 0;           // sediment output locations
+  raw_array1d<int> slink;               // per location 1..sed_location_count: channel link
+  raw_array1d<int> snode;               // per location 1..sed_location_count: channel node
+  int sjunc_location_count = 0;         // superjunction output locations
+  raw_array1d<int> sjunc;               // per location 1..sjunc_location_count: superjunction
+  int sl_location_count = 0;            // superlink node output locations
+  raw_array1d<int> sl_link;             // per location 1..sl_location_count: superlink
+  raw_array1d<int> sl_node;             // per location 1..sl_location_count: node of the superlink
 };

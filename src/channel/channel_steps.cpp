@@ -15,5 +15,3 @@ void init_superlink_channel_connection(model_state&) {}
 int read_superlink_file(model_state&, file_handle&, file_handle&) {
   return 0;
 }
-// The cross-section tables are not built: the channel geometry is left as it is.
-void ex_section(model_state&) {}

@@ -22,6 +22,10 @@ void init_superlink_channel_connection(model_state& ms);  // explicit channels: 
 // pipes without a grid-pipe file raise err_file_not_open. Called by init_tile_pipe_grid.
 int read_superlink_file(model_state& ms, file_handle& network_file, file_handle& grid_pipe_file);
 
-// Cross-sections: recomputes every node's area, wetted perimeter, top width and conveyance from
-// its water-surface level, for all links. Called by the event initialisation after the reset.
-void ex_section(model_state& ms);
+// Cross-sections of every node of every sectioned link (trapezoid, break-point, compound).
+// Mode 2 (from the stage): area, top width, conveyance and its derivative from the water-surface
+// level; mode 1 (from the area): depth, water-surface level and conveyance from the flow area;
+// any other mode does nothing. A fault prints its message and reports code 4000 at once, and the
+// nodes after it keep their values. Called by the event initialisation after the channel reset,
+// the channel start-up, the routing and the exchange steps.
+void ex_section(model_state& ms, int mode = 2);

@@ -1,0 +1,82 @@
+// Channel cross-section properties: flow area, top width, conveyance and its derivative from the
+// water depth at a node, and the depth and conveyance back from the flow area, for trapezoids,
+// compound trapezoids with a flood plain and break-point sections given by depth tables. The
+// kernels work on plain values; ex_section and the per-node forms sweep the channel record with
+// them for routing, the lateral exchange, the channel start-up and the event initialisation.
+#pragma once
+
+struct model_state;
+
+// Properties of a section filled to a given depth (m, m2, m3/s through Manning's 1/n).
+struct section_properties {
+  double area = 0.0;   // flow area (m2)
+  double topw = 0.0;   // top width (m)
+  double conv = 0.0;   // conveyance A R^(2/3) / n
+  double dconv = 0.0;  // derivative of the conveyance with depth
+};
+
+// Why a from-area computation failed; each has its own message in ex_section.
+enum class section_fault {
+  none = 0,
+  root_in_bank,       // compound section, in bank: 4 z1 A + b2 < 0
+  depth_in_bank,      // compound section, in bank: negative depth
+  root_above_bank,    // compound section, above the bank: 4 z2 (A - Ab) + Tb2 < 0
+  plain_depth_above,  // compound section, above the bank: negative depth above the bank
+  depth_above_bank,   // compound section, above the bank: negative depth
+};
+
+// Depth and conveyance of a section that holds a given flow area.
+struct section_depth {
+  double depth = 0.0;  // m
+  double conv = 0.0;   // conveyance A R^(2/3) / n
+  section_fault fault = section_fault::none;
+};
+
+// A trapezoid: bottom width b (m), side slope z1 (horizontal per vertical; 0 a rectangle) and
+// 1/n. A compound trapezoid adds the bank-full depth yb (m) and the flood-plain slope z2 (0 a
+// flat flood plain) above it.
+struct trapezoid_shape {
+  double bottom = 0.0;
+  double side_slope = 0.0;
+  double inv_n = 0.0;
+  double bankfull_depth = 0.0;  // compound sections only
+  double plain_slope = 0.0;     // compound sections only
+};
+
+// One depth table of a break-point section: level spacing h (m), levels 1..N above the empty
+// level 0, and per level 0..N the flow area, top width and conveyance (pointers indexed by
+// level).
+struct depth_table_view {
+  double spacing = 0.0;
+  int levels = 0;
+  const double* area = nullptr;
+  const double* topw = nullptr;
+  const double* conv = nullptr;
+};
+
+// Trapezoid filled to depth y >= 0. An empty section (no area or no wetted perimeter) has zero
+// conveyance and zero derivative.
+section_properties trapezoid_from_depth(const trapezoid_shape& s, double y);
+// Depth of a trapezoid that holds area a >= 0, and its conveyance. A side slope of 0 (a
+// rectangle) gives y = a / b.
+section_depth trapezoid_from_area(const trapezoid_shape& s, double a);
+
+// Compound trapezoid filled to depth y >= 0.
+section_properties compound_from_depth(const trapezoid_shape& s, double y);
+// Depth of a compound trapezoid that holds area a >= 0, and its conveyance; a flat flood plain
+// (z2 = 0) fills at the bank-full top width.
+section_depth compound_from_area(const trapezoid_shape& s, double a);
+
+// Break-point section filled to depth y >= 0; `exceeded` is set when y lies above the top level
+// (the top interval is then extended), and left alone otherwise.
+section_properties table_from_depth(const depth_table_view& t, double y, bool& exceeded);
+// Depth of a break-point section that holds area a >= 0, and its conveyance; `exceeded` is set
+// when a lies above the top level's area.
+section_depth table_from_area(const depth_table_view& t, double a, bool& exceeded);
+
+// Recomputes the section of node `node` of link `link` from its water-surface level `yp`
+// (area, top width, conveyance and its derivative), or from its flow area `area` (depth,
+// water-surface level and conveyance). Links without a section kind are left alone. A fault
+// prints its message, reports code 4000 at once and gives false; the node keeps its values.
+bool section_from_stage(model_state& ms, int link, int node);
+bool section_from_area(model_state& ms, int link, int node);
