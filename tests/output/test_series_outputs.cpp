@@ -587,4 +587,54 @@ TEST(ReservoirInflow, EachOutputStepWritesTheDayAndTheOutletDischarge) {
   EXPECT_EQ(number_lines(read_file("r7.out")), (std::vector<std::vector<double>>{{73.5, 4.2}}));
 }
 
+// Pipe records: per superlink its n segment flows, its n + 1 junction heads and, with tile
+// drains, its n tile flows, each file numbering its own records.
+TEST(StreamRecords, SuperlinkRecordsWriteFlowsHeadsAndTileFlowsPerSuperlink) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  auto ms = std::make_unique<model_state>();
+  model_state& m = *ms;
+  m.hyd_freq_steps = 1;
+  channel_state& ch = m.channel;
+  series_outputs_state& so = m.output.series;
+  ch.storm_sewer = 1;
+  ch.superlink_leaky = 1;
+  ch.superlink_count = 2;
+  so.superlink_segments.allocate(2);
+  so.superlink_segments[1] = 2, so.superlink_segments[2] = 1;
+  so.superlink_flow.allocate(3, 2);
+  so.superlink_head.allocate(3, 2);
+  ch.superlink_tile_flow.allocate(3, 2);
+  for (int k = 1; k <= 3; ++k)
+    for (int s = 1; s <= 2; ++s) {
+      so.superlink_flow[k][s] = 0.1 * s + 0.01 * k;
+      so.superlink_head[k][s] = 10.0 * s + k;
+      ch.superlink_tile_flow[k][s] = 0.001 * (10 * s + k);
+    }
+  ASSERT_TRUE(file_handle_open(ch.pipe_flow_file, "flow.out", "w"));
+  ASSERT_TRUE(file_handle_open(ch.pipe_head_file, "head.out", "w"));
+  ASSERT_TRUE(file_handle_open(ch.pipe_tile_file, "tile.out", "w"));
+  for (int step = 1; step <= 2; ++step) {
+    m.step_number = step;
+    write_series_outputs(m);
+  }
+  file_handle_close(ch.pipe_flow_file);
+  file_handle_close(ch.pipe_head_file);
+  file_handle_close(ch.pipe_tile_file);
+  // Per record: "TS n", one line per superlink (count, then "1 value" per value), an empty line.
+  const auto flow = number_lines(read_file("flow.out"));
+  const auto head = number_lines(read_file("head.out"));
+  const auto tile = number_lines(read_file("tile.out"));
+  ASSERT_EQ(flow.size(), 8u);
+  ASSERT_EQ(head.size(), 8u);
+  ASSERT_EQ(tile.size(), 8u);
+  EXPECT_NE(read_file("head.out").find("TS    1\n"), std::string::npos);
+  EXPECT_EQ(flow[5], (std::vector<double>{2, 1, 0.11, 1, 0.12}));
+  EXPECT_EQ(flow[6], (std::vector<double>{1, 1, 0.21}));
+  EXPECT_EQ(head[1], (std::vector<double>{3, 1, 11, 1, 12, 1, 13}));
+  EXPECT_EQ(head[2], (std::vector<double>{2, 1, 21, 1, 22}));
+  EXPECT_EQ(tile[1], (std::vector<double>{2, 1, 0.011, 1, 0.012}));
+  EXPECT_EQ(tile[2], (std::vector<double>{1, 1, 0.021}));
+}
+
 }  // namespace
