@@ -245,8 +245,16 @@ void run_description(FILE* fp, const model_state& ms) {
 
   fprintf(fp, "\n THE FOLLOWING PROCESSES WERE SIMULATED:\n");
   if (ms.channel.chan_explic) fprintf(fp, "Explicit diffusive-wave channel routing.\n");
-  if (ms.overland.interception_on) fprintf(fp, "Interception losses.\n");
+  if (ms.channel.chan_drain_init)
+    fprintf(fp, "This was a channel initialation run using the DRAIN method.\n");
+  const overland_state& ov = ms.overland;
+  if (ov.interception_on) fprintf(fp, "Interception losses.\n");
+  if (ov.roughness_on) fprintf(fp, "Distributed overland roughness.\n");
+  if (ov.manning_n_on) fprintf(fp, "Uniform overland roughness.\n");
+  if (ss.moisture_on) fprintf(fp, "Distributed initial soil moisture.\n");
   if (ms.perennial_lakes) fprintf(fp, "Lakes were simulated.\n");
+  if (ov.reten_depth_on) fprintf(fp, "Spatially varied retention.\n");
+  if (ov.retention_on) fprintf(fp, "Uniform retention depth.\n");
   if (ss.inf_redist) fprintf(fp, "Infiltration with redistribution.\n");
   if (ss.green_ampt) fprintf(fp, "Green & Ampt infiltration.\n");
   if (ss.inf_richards) fprintf(fp, "Infiltration by Richards Eq.\n");

@@ -133,3 +133,43 @@ TEST(EventSummary, SedimentProcessesMapsAndSeriesAreListed) {
     }
   }
 }
+
+// The processes simulated are listed one line per option that is on, in the summary's order.
+TEST(EventSummary, TheProcessesAreListedInTheirOrderWhenOn) {
+  torva_test::process_state_guard guard;
+  const char* const lines[] = {"Explicit diffusive-wave channel routing.\n",
+                               "This was a channel initialation run using the DRAIN method.\n",
+                               "Interception losses.\n",
+                               "Distributed overland roughness.\n",
+                               "Uniform overland roughness.\n",
+                               "Distributed initial soil moisture.\n",
+                               "Lakes were simulated.\n",
+                               "Spatially varied retention.\n",
+                               "Uniform retention depth.\n",
+                               "Green & Ampt infiltration.\n",
+                               "Overland soil erosion.\n",
+                               "Base flow using the Sacramento Soil Moisture Accounting Model.\n"};
+  for (const int on : {0, 1}) {
+    auto ms = std::make_unique<model_state>();
+    model_state& m = *ms;
+    m.channel.chan_explic = m.channel.chan_drain_init = on;
+    m.overland.interception_on = m.overland.roughness_on = m.overland.manning_n_on = on;
+    m.subsurface.moisture_on = m.perennial_lakes = on;
+    m.overland.reten_depth_on = m.overland.retention_on = on;
+    m.subsurface.green_ampt = m.transport.sediment.soil_erosion = m.subsurface.sacramento = on;
+    const std::string text = event_summary(m);
+    const std::size_t heading = text.find("THE FOLLOWING PROCESSES WERE SIMULATED:\n");
+    ASSERT_NE(heading, std::string::npos) << text;
+    std::size_t last = heading;
+    for (const char* line : lines) {
+      const std::size_t at = text.find(line, heading);
+      if (!on) {
+        EXPECT_EQ(at, std::string::npos) << line;
+        continue;
+      }
+      ASSERT_NE(at, std::string::npos) << line << text;
+      EXPECT_GT(at, last) << line;
+      last = at;
+    }
+  }
+}
