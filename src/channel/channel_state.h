@@ -7,6 +7,43 @@
 #include "framework/core/raw_arrays.h"
 
 struct time_series;
+struct elevation_series;
+struct pump_spec;
+
+// Channel input file: kinds of a hydraulic structure element (STRUCTTYPE).
+enum structure_kind : int {
+  structure_weir = 1,
+  structure_sag_weir = 2,
+  structure_round_culvert = 3,
+  structure_oval_culvert = 4,
+  structure_rect_culvert = 5,
+  structure_rating_curve = 6,
+  structure_scheduled_release = 7,
+  structure_rule_curve = 8,
+};
+
+// Channel input file: one hydraulic structure element, as its cards give it (a plain record,
+// zeroed when the element table is allocated). Words that share a field serve different kinds;
+// the last card read wins.
+struct hydraulic_structure {
+  int unused_flag;              // left 0 by the reader
+  int structure_type;           // a structure_kind
+  double length;                // LENGTH or CREST_LENGTH (m)
+  double upinvert;              // UPINVERT or CREST_LOW_ELEV (m)
+  double downinvert;            // DOWNINVERT (m)
+  double slope;                 // SLOPE
+  double unused_value;          // no card sets it
+  double inlet_disch_coeff;     // INLET_DISCH_COEFF or DISCHARGE_COEFF_FORWARD
+  double rev_flow_disch_coeff;  // REV_FLOW_DISCH_COEFF or DISCHARGE_COEFF_REVERSE
+  double inlet_coeff;           // no card sets it: the culvert inlet coefficient computed
+                                // by the routing
+  double shape1;                // WIDTH, DIAMETER, A_VALUE or STEEP_SLOPE
+  double shape2;                // HEIGHT, B_VALUE or SHALLOW_SLOPE
+  double crest_low_loc;         // CREST_LOW_LOC
+  double rough_coeff;           // ROUGH_COEFF
+  elevation_series* es;         // rating and rule curves: the elevation series
+  time_series* ts;              // scheduled releases: the time series
+};
 
 struct channel_state {
   // Channel link/node output files.
@@ -59,6 +96,103 @@ struct channel_state {
   int hyd_location_count = 0;  // hydrograph output locations
   raw_array1d<int> hlink;      // per location 1..hyd_location_count: channel link
   raw_array1d<int> hnode;      // per location 1..hyd_location_count: channel node
+
+  // Channel input file: the network as read by `read_chan_input`. Per-link arrays hold links
+  // 1..chan_link_count; per-node arrays are allocated per link with nodes 1..nx1[link] (the
+  // spare nodes 0 and nx1 + 1 hold nothing) and reached as a(link, node).
+  double alpha = 0.0;                     // ALPHA of the header (kept, not used)
+  double beta = 0.0;                      // BETA of the header (kept, not used)
+  double theta = 0.0;                     // THETA of the header (kept, not used)
+  int max_nodes = 0;                      // MAXNODES: the most nodes one link may have
+  int link_extent = 0;                    // LINKS + 1
+  int node_extent = 0;                    // MAXNODES + 1
+  int node_extent_product = 0;            // (LINKS + 1) x (MAXNODES + 1): flat node addresses
+  int max_upstream = 0;                   // most upstream links of one link (0..20)
+  raw_array1d<int> ldex;                  // per link: own number; a lake link its lake number
+  raw_array1d<int> ndep;                  // per link: number of upstream links 0..20
+  raw_array2d<int> uslinks;               // [link][1..max_upstream]: upstream link numbers
+  raw_array1d<int> dslink;                // per link: downstream link (CONNECT), 0 none
+  raw_array1d<int> nx;                    // per link: computational nodes (nx1 - 1 for
+                                          // sectioned links, else nx1)
+  raw_array1d<int> og_nx1;                // per link: copy of nx
+  raw_array1d<double> link_inv_n;         // per link: 1 / Manning's n (s/m^(1/3))
+  raw_array1d<int> bplink;                // per link: position among the erodible (or the
+                                          // subsurface) break-point links, 0 none
+  raw_array1d<int> lake2link;             // per link: lake number of a lake link
+  raw_array2d<int> link_structures;       // [link][0..2]: element count, first and last element
+  raw_array1d<int> interp_list;           // per link: 1 for a break-point link with two sections
+  raw_array1d<int> num_xsec_per_bp_link;  // per link: break-point sections given (NPAIRS cards)
+  link_node_array<double> bottom;         // per node: bottom width (m)
+  link_node_array<double> bankfull_dep;   // per node: bank-full depth (m)
+  link_node_array<double> sslope;         // per node: side slope (horizontal per vertical)
+  link_node_array<double> sslope2;        // per node: flood-plain side slope (no card sets it)
+  link_node_array<double> max_eros;       // per node: largest erosion depth (m)
+  link_node_array<double> lnx;            // per node: x coordinate (m)
+  link_node_array<double> lny;            // per node: y coordinate (m)
+  link_node_array<double> Fr;             // per node: Froude number
+  link_node_array<double> qp_vol;         // per node: discharged volume (m3)
+  link_node_array<double> qp_vol_sed;     // per node: discharged sediment volume (m3)
+  link_node_array<int> table_num;         // per node of a break-point link: its depth table
+  link_node_array<double> Krb;            // per node: bed conductivity (m/s)
+  link_node_array<double> Mrb;            // per node: bed thickness (m)
+  link_node_array<time_series*> stream_pointsource;  // per node: point-source series, null none
+  link_node_array<pump_spec*> stream_pumps;          // per node: pump (PUMPTO), null none
+  link_node_array<double> pct_flooded;               // per node: share under a lake (lakes only)
+  // Hydraulic structure elements 1..structure_count, in file order over the whole file.
+  int structure_count = 0;                      // elements of all structure links
+  raw_array1d<hydraulic_structure> structures;  // per element: the `hydraulic_structure`
+  // Lakes of the channel network (LAKE cards), per lake 1..num_lakes unless said.
+  int lake_loss = 0;                          // some MLAKE card: lake bed losses are simulated
+  raw_array1d<double> maxwse;                 // maximum water-surface elevation (m)
+  raw_array1d<int> numpts;                    // number of search cells
+  raw_array3d<int> lake_search;               // [lake][1 row, 2 column][search cell 1..numpts]
+  raw_array1d<int> lake_cells;                // cells under water at the start
+  raw_array1d<double> lake_volume;            // m3
+  raw_array1d<double> prevlake_volume;        // m3: volume at the previous step
+  raw_array1d<double> lake_volume_last_chan;  // m3: volume at the last channel step
+  raw_array1d<double> lake_area;              // m2
+  raw_array1d<double> lake_elev;              // water-surface elevation (m)
+  raw_array1d<double> lake_in_dv;             // m3: inflow of the step
+  raw_array1d<double> lake_out_dv;            // m3: outflow of the step
+  raw_array1d<double> cumulative_lake_evap;   // m3: evaporation since the start
+  raw_array1d<double> Mlake;                  // bed thickness (m, MLAKE)
+  raw_array1d<int> calc_loss;                 // 1 when the lake's bed losses are simulated
+  raw_array1d<int> lake_mask;                 // per cell 1..cell_count: lake number, 0 none
+  raw_array1d<int> new_flooded_grid;          // per cell: flooded by a rising lake
+  raw_array1d<int> og_ndep;                   // per link: saved ndep
+  raw_array1d<int> og_dslink;                 // per link: saved dslink
+  raw_array1d<int> og_lytpe;                  // per link: saved ltype
+  raw_array2d<int> og_uslinks;                // [link][1..max_upstream]: saved uslinks
+  // Break-point depth tables 1..num_xsec_tables (levels 0..numhts[t], level 0 the empty
+  // channel), reached as xarea(table, level).
+  int num_xsec_tables = 0;           // depth tables of all break-point links
+  int max_xsec_pairs = 0;            // most pairs of one section
+  int max_num_interp = 0;            // largest NUM_INTERP of the file
+  int erodible_bp_links = 0;         // erodible break-point links (planes of the below)
+  raw_array1d<double> ht_spc;        // per table: level spacing (m)
+  raw_array1d<int> numhts;           // per table: number of levels
+  raw_array1d<int> numpairs;         // per table: pairs of its section
+  link_node_array<double> xarea;     // per table and level: flow area (m2)
+  link_node_array<double> xtw;       // per table and level: top width (m)
+  link_node_array<double> xk;        // per table and level: conveyance A R^(2/3) / n
+  link_node_array<double> xp;        // per table and level: wetted perimeter (m)
+  raw_array3d<double> xbp_lnn;       // [bplink][node][pair 1..]: section X (m), erodible
+  raw_array3d<double> ybp_lnn;       // [bplink][node][pair 1..]: section Z (m), erodible
+  raw_array2d<double> max_yp;        // [bplink][node]: highest water surface (m)
+  raw_array2d<double> ch_sand_vol0;  // [bplink][node]: reference bed sediment volume (m3)
+  link_node_array<double> new_bel;   // per node: bed elevation after bed updates (m)
+
+  // Network set-up: grid-stream tables from the grid-stream file, per stream cell
+  // 1..gst_stream_cells and entry 1..gst_ncellsingrid[cell] (table width gst_width).
+  int gst_stream_cells = 0;            // STREAMCELLS
+  int gst_width = 0;                   // largest NUMNODES
+  raw_array1d<int> gst_ncellsingrid;   // per stream cell: channel nodes in the cell
+  raw_array2d<int> gst_link;           // [cell][entry]: channel link
+  raw_array2d<int> gst_node;           // [cell][entry]: channel node
+  raw_array2d<int> gst_gnum;           // [cell][entry]: cell number of the stream cell
+  raw_array2d<double> gst_pct;         // [cell][entry]: share of the entry
+  raw_array2d<double> gst_sac_weight;  // [cell][entry]: Sacramento weight
+  raw_array2d<double> gst_Vlat;        // [cell][entry]: lateral volume (m3)
 
   // Lakes on the network.
   int num_lakes = 0;            // lakes 1..num_lakes
@@ -113,24 +247,6 @@ struct channel_state {
   raw_array1d<int> superlink_junc_gnum;     // per superjunction: cell above it, 0 none
   raw_array2d<int> superlink_node_gnum;     // [node][superlink]: cell above the node, 0 none
 
-  // Channel input file (`read_chan_input`): the network fields the cross-sections read, per
-  // link 1..chan_link_count and node 1..nx1[link], and the break-point depth tables
-  // 1..num_xsec_tables (levels 0..numhts[t], level 0 the empty channel) as xarea(table, level).
-  raw_array1d<int> nx;                   // per link: computational nodes (nx1 - 1 for
-                                         // sectioned links, else nx1)
-  raw_array1d<double> link_inv_n;        // per link: 1 / Manning's n (s/m^(1/3))
-  link_node_array<double> bottom;        // per node: bottom width (m)
-  link_node_array<double> bankfull_dep;  // per node: bank-full depth (m)
-  link_node_array<double> sslope;        // per node: side slope (horizontal per vertical)
-  link_node_array<double> sslope2;       // per node: flood-plain side slope (no card sets it)
-  link_node_array<int> table_num;        // per node of a break-point link: its depth table
-  int num_xsec_tables = 0;               // depth tables of all break-point links
-  raw_array1d<double> ht_spc;            // per table: level spacing (m)
-  raw_array1d<int> numhts;               // per table: number of levels
-  link_node_array<double> xarea;         // per table and level: flow area (m2)
-  link_node_array<double> xtw;           // per table and level: top width (m)
-  link_node_array<double> xk;            // per table and level: conveyance A R^(2/3) / n
-
   // Cross-sections (`ex_section`): the properties of every node's section at its water level,
   // per link 1..chan_link_count and node 1..nx[link], reached as a(link, node).
   link_node_array<double> topw;   // top width (m)
@@ -174,4 +290,27 @@ struct channel_state {
   int sl_location_count = 0;            // superlink node output locations
   raw_array1d<int> sl_link;             // per location 1..sl_location_count: superlink
   raw_array1d<int> sl_node;             // per location 1..sl_location_count: node of the superlink
+
+  // Routing (`ex_flow_route`, `ex_link_end_flows`, `ex_chan_volume`) and the channel step
+  // (`channel_routing_step`, `chan_lateral_inflow`). The work arrays and the pass counter belong
+  // to the run: allocated on the run's first routing call with the node ranges of `area`
+  // (per link 1..chan_link_count, nodes 1..nx[link] used), so that a later run in the same
+  // process starts clean with arrays that fit its own network.
+  link_node_array<double> area_iter;  // flow area of the predictor pass (m2)
+  link_node_array<double> qp_old;     // discharge at the start of the sub-step (m3/s)
+  link_node_array<double> qp_last;    // discharge of the predictor pass (m3/s)
+  link_node_array<double> qp_iter;    // discharge of the corrector pass (m3/s)
+  long routing_passes = 0;            // sub-steps routed in the run, 0 before the first
+  double headwater_inflow = 0.0;      // m3/s: inflow at the head of links without upstream links
+  double chan_outlet_volume = 0.0;    // m3: water that left the outlet node in the last step
+  double chan_source_volume = 0.0;    // m3: water the nodes' point-source series (POINTSOURCE)
+                                      // brought in the last step
+  int chan_active = 1;                // 1 while the channel is routed; cleared only when a
+                                      // nearly-dry channel returns to the overland schedule
+  int chan_gw_status = 0;             // channel-groundwater status: 0 none, 1 some node gains
+                                      // from groundwater, 2 the channel only loses
+  int chan_route_calls = 0;           // routing calls of the run
+  int chan_step_count = 0;            // channel steps of the run
+  double chan_volume = 0.0;           // m3: channel water of the nearly-dry test
+  int dry_step_count = 0;             // channel steps found nearly dry in a row (long-term runs)
 };

@@ -1,0 +1,7 @@
+// Services of the project input that the other subsystems call while they read their own input
+// files: the run's named time series and elevation series, looked up by name on their
+// process-wide lists, and the channel pump definitions (PUMPTO) put on the channel pump list.
+#pragma once
+
+#include "input/elevation_series.h"
+#include "input/time_series.h"
