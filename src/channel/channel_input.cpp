@@ -1033,7 +1033,7 @@ bool chan_reader::main_pass() {
       }
       case chan_card_pumpto: {
         pump_spec* p = read_pump_spec(rest, link, ch_.ltype[link]);
-        if (p == nullptr && run_error.error_code != 0) return false;
+        if (p == nullptr && (run_error.error_fatal != 0 || run_error.error_code != 0)) return false;
         ch_.stream_pumps(link, node) = p;
         break;
       }
@@ -1342,8 +1342,7 @@ int chan_reader::run(file_handle& h) {
   if (!trapezoid_sections() || !breakpoint_pass()) return 0;
   finish_nodes();
   if (ms_.cards.non_ortho_channels_given) {
-    read_grid_stream_file(ms_, ms_.input.stream_cell_file);
-    if (run_error.error_code != 0) return 0;
+    if (!read_grid_stream_file(ms_, ms_.input.stream_cell_file)) return 0;
   }
   if (!lake_pass()) return 0;
   return lake_loss_;
@@ -1354,7 +1353,7 @@ class gst_reader {
  public:
   gst_reader(model_state& ms, const char* name)
       : ms_(ms), ch_(ms.channel), file_(name == nullptr ? "" : name) {}
-  void run(file_handle& h);
+  bool run(file_handle& h);
 
  private:
   bool fail_value(int code, int line, long long value, const char* rule);
@@ -1393,7 +1392,7 @@ bool gst_reader::take(std::string& rest, int code, int line, const char* what, i
   return true;
 }
 
-void gst_reader::run(file_handle& h) {
+bool gst_reader::run(file_handle& h) {
   const std::vector<numbered_line> lines = read_all_lines(h);
   std::string first = lines.empty() ? std::string() : lines[0].text;
   std::string token;
@@ -1403,14 +1402,14 @@ void gst_reader::run(file_handle& h) {
         "Error: the grid-stream file %s does not begin with the GRIDSTREAMFILE "
         "card; it is not a grid-stream file.\n",
         file_.c_str());
-    return;
+    return false;
   }
   std::string second = lines.size() > 1 ? lines[1].text : std::string();
   if (chan_input_card_code(second) != chan_card_streamcells) {
     stop_with_message(
         "The second card in the grid-stream file must be STREAMCELLS\n"
         "File format error, program terminating.\n");
-    return;
+    return false;
   }
   int cells = 0;
   {
@@ -1422,7 +1421,7 @@ void gst_reader::run(file_handle& h) {
       stop_with_message(
           "The number of STREAMCELLS in the grid-stream (.gst) file\n"
           "must be greater than 0.  File format error, program terminating\n");
-      return;
+      return false;
     }
     cells = static_cast<int>(v);
   }
@@ -1431,7 +1430,7 @@ void gst_reader::run(file_handle& h) {
   alloc_1d_int(ch_.gst_ncellsingrid, cells, "gst_ncellsingrid");
   if (ch_.gst_ncellsingrid.empty()) {
     stop_now();
-    return;
+    return false;
   }
   int numnodes_cards = 0;
   int width = 0;
@@ -1442,12 +1441,12 @@ void gst_reader::run(file_handle& h) {
     if (++numnodes_cards > cells) {
       fail_value(chan_card_numnodes, line, numnodes_cards,
                  "the file holds more stream cells than its STREAMCELLS card declares");
-      return;
+      return false;
     }
     int n = 0;
     if (!take(rest, chan_card_numnodes, line, "the node count", 1, 100000,
               "a stream cell holds 1 to 100000 channel nodes", n))
-      return;
+      return false;
     ch_.gst_ncellsingrid[numnodes_cards] = n;
     width = std::max(width, n);
   }
@@ -1462,7 +1461,7 @@ void gst_reader::run(file_handle& h) {
   if (ch_.gst_link.empty() || ch_.gst_node.empty() || ch_.gst_gnum.empty() || ch_.gst_pct.empty() ||
       ch_.gst_sac_weight.empty() || ch_.gst_Vlat.empty()) {
     stop_now();
-    return;
+    return false;
   }
 
   // Second scan: the entries of every stream cell.
@@ -1479,21 +1478,21 @@ void gst_reader::run(file_handle& h) {
         fail_value(code, line, c,
                    "the file holds more stream cells than its STREAMCELLS card "
                    "declares");
-        return;
+        return false;
       }
       int row = 0;
       int col = 0;
       snprintf(rule, sizeof rule, "grid rows are 1 to %d", ms_.rows);
-      if (!take(rest, code, line, "the row", 1, ms_.rows, rule, row)) return;
+      if (!take(rest, code, line, "the row", 1, ms_.rows, rule, row)) return false;
       snprintf(rule, sizeof rule, "grid columns are 1 to %d", ms_.cols);
-      if (!take(rest, code, line, "the column", 1, ms_.cols, rule, col)) return;
+      if (!take(rest, code, line, "the column", 1, ms_.cols, rule, col)) return false;
       gnum = ms_.index_map.empty() ? 0 : ms_.index_map[row][col];
       if (gnum < 1) {
         stop_with_message(
             "Error: the CELLIJ card on line %d of the grid-stream file %s names row "
             "%d, column %d, which lies outside the watershed.\n",
             line, file_.c_str(), row, col);
-        return;
+        return false;
       }
       k = 1;
     } else if (code == chan_card_linknode) {
@@ -1502,19 +1501,19 @@ void gst_reader::run(file_handle& h) {
             "Error: the LINKNODE card on line %d of the grid-stream file %s comes "
             "before any CELLIJ card.\n",
             line, file_.c_str());
-        return;
+        return false;
       }
       if (k > ch_.gst_ncellsingrid[c]) {
         fail_value(code, line, k, "the stream cell holds more LINKNODE cards than its NUMNODES");
-        return;
+        return false;
       }
       int link = 0;
       int node = 0;
       snprintf(rule, sizeof rule, "links are numbered 1 to %d", ch_.chan_link_count);
-      if (!take(rest, code, line, "the link", 1, ch_.chan_link_count, rule, link)) return;
+      if (!take(rest, code, line, "the link", 1, ch_.chan_link_count, rule, link)) return false;
       const int last = ch_.nx.empty() ? 0 : ch_.nx[link];
       snprintf(rule, sizeof rule, "link %d has nodes 1 to %d", link, last);
-      if (!take(rest, code, line, "the node", 1, last, rule, node)) return;
+      if (!take(rest, code, line, "the node", 1, last, rule, node)) return false;
       double share = 0.0;
       std::string t;
       char* end = nullptr;
@@ -1524,7 +1523,7 @@ void gst_reader::run(file_handle& h) {
             "Error: the LINKNODE card on line %d of the grid-stream file %s lacks "
             "the share of its node, or it is not a number.\n",
             line, file_.c_str());
-        return;
+        return false;
       }
       ch_.gst_link[c][k] = link;
       ch_.gst_node[c][k] = node;
@@ -1535,6 +1534,7 @@ void gst_reader::run(file_handle& h) {
   }
   if (!quiet_console(ms_))
     printf("Finished reading non-orthogonal channel information from gst file.\n");
+  return true;
 }
 
 }  // namespace
@@ -1552,9 +1552,9 @@ int chan_input_card_code(std::string& line) {
   return chan_card_unknown;
 }
 
-void read_grid_stream_file(model_state& ms, file_handle& gst) {
+bool read_grid_stream_file(model_state& ms, file_handle& gst) {
   gst_reader reader(ms, gst.path);
-  reader.run(gst);
+  return reader.run(gst);
 }
 
 int read_chan_input(model_state& ms) {

@@ -99,6 +99,6 @@ int chan_input_card_code(std::string& line);
 int read_chan_input(model_state& ms);
 
 // Reads the grid-stream file `gst` (left open) into the grid-stream tables of ms.channel. The
-// network must have been read (links and node counts). A fault is printed and reported; the
-// tables are then incomplete.
-void read_grid_stream_file(model_state& ms, file_handle& gst);
+// network must have been read (links and node counts). True when read; a fault is printed and
+// reported at once, and the tables are then incomplete.
+bool read_grid_stream_file(model_state& ms, file_handle& gst);

@@ -489,6 +489,11 @@ TEST_F(ChannelInput, EveryBadFileStopsTheRunWithItsMessage) {
        with(with(three_links, "DISPERSION_COEFF 5.0\n", "LAKE\n"), "LINK 1\nNODES 3",
             "LINK 1\nMINWSE 3.0\nNODES 3"),
        three_cells, "the MINWSE card on line 11 of the channel input file"},
+      {"pump flow type unknown",
+       with(three_links, "NODE 4\nELEV 100.0\n", "NODE 4\nELEV 100.0\nPUMPTO 3 1 RATE pump\n"),
+       three_cells,
+       "\n\nError in the channel input file: Flow type for pump is incorrectly\n"
+       "defined for link 3. Must be ELEV or TS.\n"},
       {"grid-stream keyword missing", three_links,
        with(three_cells, "GRIDSTREAMFILE", "gridstreamfile"),
        "does not begin with the GRIDSTREAMFILE card"},
@@ -527,13 +532,78 @@ TEST_F(ChannelInput, EveryBadFileStopsTheRunWithItsMessage) {
   }
 }
 
+// The three links with a lake link 4 draining into link 1, its search cells given by `cells`.
+std::string with_lake(const std::string& cells) {
+  return with(with(with(three_links, "LINKS 3\n", "LINKS 4\n"), "CONNECT 3 0 2 1 2\n",
+                   "CONNECT 3 0 2 1 2\nCONNECT 4 1 0\n"),
+              "LINK 1\n", "LINK 4\nLAKE\nINITWSE 103.0\n" + cells + "LINK 1\n");
+}
+
+// A grid-stream file that stops the run stops the reader: the lakes after it are not set up.
+TEST_F(ChannelInput, BadGridStreamFileStopsTheReadingBeforeTheLakes) {
+  EXPECT_EQ(read(with_lake("NUMPTS 1\n1 1\n"), with(three_cells, "STREAMCELLS 3", "STREAMCELLS 0")),
+            0);
+  EXPECT_NE(run_error.error_fatal, 0);
+  EXPECT_EQ(ms_->channel.num_lakes, 0);
+  EXPECT_FALSE(contains(printed_, "Lake #1")) << printed_;
+}
+
+TEST_F(ChannelInput, SubsurfaceLinksTakeTheirBedAndOthersTheProjectDefaults) {
+  ms_->cards.k_river = 2e-6;
+  ms_->cards.m_river = 0.5;
+  // Link 1 exchanges with the groundwater through its own bed; a second section card at its
+  // last node replaces the first for the whole link.
+  const std::string chan =
+      with(with(three_links, "TRAPEZOID\nMANNINGS_N 0.035\n",
+                "TRAPEZOID_SUBSURFACE\nMANNINGS_N 0.035\nGW_BED_CONDUCTIVITY 1e-5\n"
+                "M_RIVER 0.3\n"),
+           "NODE 3\nELEV 103.0\n", "NODE 3\nELEV 103.0\nXSEC\nBOTTOM_WIDTH 3.0\nSIDE_SLOPE 0.5\n");
+  ASSERT_EQ(read(chan), 0);
+  ASSERT_FALSE(stopped()) << printed_;
+  const channel_state& ch = ms_->channel;
+  EXPECT_EQ(ch.ltype[1], 5);
+  for (int n = 1; n <= 3; ++n) {
+    SCOPED_TRACE(n);
+    EXPECT_DOUBLE_EQ(ch.Krb(1, n), 1e-5);
+    EXPECT_DOUBLE_EQ(ch.Mrb(1, n), 0.3);
+    EXPECT_DOUBLE_EQ(ch.bottom(1, n), 3.0);
+    EXPECT_DOUBLE_EQ(ch.sslope(1, n), 0.5);
+    EXPECT_DOUBLE_EQ(ch.bankfull_dep(1, n), 0.0);  // not given at the last section's node
+  }
+  EXPECT_DOUBLE_EQ(ch.Krb(3, 2), 2e-6);
+  EXPECT_DOUBLE_EQ(ch.Mrb(3, 2), 0.5);
+  EXPECT_TRUE(contains(printed_, "    num w/ subsurface attribute:           1\n"));
+  EXPECT_TRUE(contains(printed_, "  number of groundwater links:           1\n"));
+  EXPECT_FALSE(contains(printed_, "===> Error"));
+}
+
+TEST_F(ChannelInput, SubsurfaceLinkWithoutItsBedIsReportedAndTheRunGoesOn) {
+  const std::string chan = with(three_links, "TRAPEZOID\nMANNINGS_N 0.035\n",
+                                "TRAPEZOID\nSUBSURFACE\nMANNINGS_N 0.035\n");
+  ASSERT_EQ(read(chan), 0);
+  EXPECT_FALSE(stopped()) << printed_;
+  EXPECT_EQ(ms_->channel.ltype[1], 5);
+  EXPECT_TRUE(contains(printed_,
+                       " ===> Error: the number of specified subsurface links does not match the "
+                       "number of subsurface \nparameters."));
+}
+
+TEST_F(ChannelInput, PumpsAreKeptAtTheirNodes) {
+  std::strcpy(ts_create()->name, "pump_rate");
+  const std::string chan =
+      with(three_links, "NODE 4\nELEV 100.0\n", "NODE 4\nELEV 100.0\nPUMPTO 3 1 TS pump\n");
+  ASSERT_EQ(read(chan), 0);
+  ASSERT_FALSE(stopped()) << printed_;
+  const pump_spec* pump = ms_->channel.stream_pumps(3, 4);
+  ASSERT_NE(pump, nullptr);
+  EXPECT_EQ(pump->flow_type, pump_flow_ts);
+  EXPECT_NE(pump->series, nullptr);
+  EXPECT_EQ(ms_->channel.stream_pumps(3, 3), nullptr);
+}
+
 // Lake search cells are grid positions: one outside the grid is refused before it is stored.
 TEST_F(ChannelInput, LakeSearchCellOutsideTheGridIsRefused) {
-  const std::string chan =
-      with(with(with(three_links, "LINKS 3\n", "LINKS 4\n"), "CONNECT 3 0 2 1 2\n",
-                "CONNECT 3 0 2 1 2\nCONNECT 4 1 0\n"),
-           "LINK 1\n", "LINK 4\nLAKE\nINITWSE 103.0\nNUMPTS 2\n1 1 3 1\nLINK 1\n");
-  EXPECT_EQ(read(chan), 0);
+  EXPECT_EQ(read(with_lake("NUMPTS 2\n1 1 3 1\n")), 0);
   EXPECT_NE(run_error.error_fatal, 0);
   EXPECT_TRUE(contains(printed_, "gives 3: search cell rows lie between 1 and 2")) << printed_;
 }
