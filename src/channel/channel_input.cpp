@@ -809,7 +809,12 @@ bool chan_reader::connection_pass() {
     if (!take_in_range(rest, code, line, "the link", 1, links_, rule, link)) return false;
     snprintf(rule, sizeof rule, "a downstream link is 0 (none) or 1 to %d", links_);
     if (!take_in_range(rest, code, line, "the downstream link", 0, links_, rule, ds)) return false;
-    take_int(rest, code, line, "the number of upstream links", n);  // checked by the count pass
+    // The count pass sized uslinks from the CONNECT cards after the required cards; one before
+    // them may give more upstream links than that.
+    snprintf(rule, sizeof rule, "no CONNECT card after the required cards gives more than %d",
+             max_upstream_);
+    if (!take_in_range(rest, code, line, "the number of upstream links", 0, max_upstream_, rule, n))
+      return false;
     ch_.dslink[link] = ds;
     ch_.ndep[link] = n;
     snprintf(rule, sizeof rule, "upstream links are numbered 1 to %d", links_);

@@ -11,6 +11,7 @@
 #include "framework/core/console.h"
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
+#include "overland/face_stencil.h"
 #include "overland/overland_flow.h"
 #include "overland/overland_steps.h"
 
@@ -299,4 +300,23 @@ void compute_overland_slopes(model_state& ms) {
   compute_bed_slopes(n, ms.gridsize, ms.cell_elev, ov.rightcon, ov.belowcon, ov.ov_slope_x,
                      ov.ov_slope_y);
   overland_flow_setup(ms);
+  if (run_error.error_fatal) return;
+  overland_stencil_setup(ms);
+}
+
+bool overland_stencil_setup(model_state& ms) {
+  overland_state& ov = ms.overland;
+  const int n = ms.cell_count;
+  const bool wetlands = ms.input.wetland_table_on && ov.wetland_mask.count() >= n;
+  const int wetland_count =
+      ov.wetlands.count() < ov.wetland_count ? ov.wetlands.count() : ov.wetland_count;
+  if (build_face_stencil(ov.ov_stencil, n, ov.rightcon, ov.belowcon, ov.abovecon, ov.ov_face_open_x,
+                         ov.ov_face_open_y, wetlands ? ov.wetland_mask.data() : nullptr,
+                         wetland_count))
+    return true;
+  stop_with_message(
+      "Error: the overland face stencil of %d cells could not be built from the cell "
+      "connectivity.\n",
+      n);
+  return false;
 }

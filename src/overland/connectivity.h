@@ -58,3 +58,11 @@ int check_dike_lowspots(raw_array1d<lowspot_record>& spots, int count,
 void compute_bed_slopes(int cell_count, double dx, const raw_array1d<double>& z,
                         const raw_array1d<int>& right, const raw_array1d<int>& below,
                         raw_array1d<double>& slope_x, raw_array1d<double>& slope_y);
+
+struct model_state;
+
+// Builds the run's face stencil (overland_state::ov_stencil) from the neighbour arrays, the
+// open-face flags and the wetland map; called after the bed slopes at start-up, and by the
+// routing when the stencil was built for another grid. False, after the message, when it
+// cannot be built.
+bool overland_stencil_setup(model_state& ms);

@@ -5,13 +5,17 @@
 // are printed after each pass on the main thread, in cell order.
 #include "overland/explicit_overland.h"
 
+#include <omp.h>
+
 #include <cmath>
 #include <cstdio>
 
 #include "framework/core/error_state.h"
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
+#include "overland/connectivity.h"
 #include "overland/embankments.h"
+#include "overland/explicit_overland_kernels.h"
 
 namespace {
 
@@ -23,32 +27,102 @@ double sign_of(double s) {
   return s > 0.0 ? 1.0 : (s < 0.0 ? -1.0 : 0.0);
 }
 
-// The wetland record of cell c in the view, or none.
-const wetland_record* wetland_at(const ov_face_view& v, int c) {
-  if (v.wetland == nullptr) return nullptr;
-  const int w = v.wetland[c];
-  return w >= 1 && w <= v.wetland_count ? &v.wetlands[w] : nullptr;
+// The cells lo..hi that worker t of `workers` takes: blocks of 8 cells shared out evenly, so
+// that a vector kernel's chunks start on the same cells whatever the thread count.
+void worker_share(int n, int t, int workers, int& lo, int& hi) {
+  const long blocks = (static_cast<long>(n) + 7) / 8;
+  const long first = blocks * t / workers;
+  const long end = blocks * (t + 1) / workers;
+  lo = static_cast<int>(first * 8 + 1);
+  hi = static_cast<int>(end * 8 < n ? end * 8 : n);
 }
 
-// The discharge of cell c's face (m2/s), and whether it was computed at all: a closed face and
-// a plain cell below its retention depth compute nothing.
-bool face_discharge_at(const ov_face_view& v, int c, double& q) {
-  q = 0.0;
-  if (!v.open[c]) return false;
-  const int k = v.next[c];
-  const double hi = v.depth[c], hk = v.depth[k];
-  const wetland_record* w = wetland_at(v, c);
-  if (w == nullptr) {
-    if (v.retention[c] > hi) return false;
-    const double s = ov_friction_slope(v.slope[c], hi, hk, v.dx);
-    const double power = s >= 0.0 ? v.power[c] : v.power[k];
-    if (power > 0.0) q = sign_of(s) * std::sqrt(std::fabs(s)) / v.roughness[c] * power;
-    return true;
+// What the wetland faces and the split lines need beside the kernels' view.
+struct wetland_view {
+  const int* wetland = nullptr;              // wetland number per cell, or none when off
+  const wetland_record* wetlands = nullptr;  // per wetland number 1..count
+  int count = 0;
+  const int* rightcon = nullptr;
+  const int* belowcon = nullptr;
+  const unsigned char* open_x = nullptr;
+  const unsigned char* open_y = nullptr;
+};
+
+// The wetland record of cell c, or none.
+const wetland_record* wetland_at(const wetland_view& w, int c) {
+  if (w.wetland == nullptr) return nullptr;
+  const int id = w.wetland[c];
+  return id >= 1 && id <= w.count ? &w.wetlands[id] : nullptr;
+}
+
+// Whether the face of cell c in direction d (0 right, 1 lower) was computed in the last face
+// pass: an open plain face whose owner is not below its retention depth, or an open face of a
+// wetland cell.
+bool face_computed(const ov_kernel_view& v, const wetland_view& w, int c, int d) {
+  const unsigned char bit = d == 0 ? stencil_right_open : stencil_lower_open;
+  if (v.plain_faces[c] & bit) return v.power[c] >= 0.0;
+  const unsigned char* open = d == 0 ? w.open_x : w.open_y;
+  return open[c] && wetland_at(w, c) != nullptr;
+}
+
+// The wetland faces of the pass: their discharges into the fluxes and the failing ones added
+// to fails[0] (right faces) and fails[1] (lower faces).
+void wetland_faces(const ov_kernel_view& v, const wetland_view& w, const face_stencil& st,
+                   double tau, int fails[2]) {
+  for (int i = 1; i <= st.wetland_cell_count; ++i) {
+    const int c = st.wetland_cells[i];
+    const wetland_record* rec = wetland_at(w, c);
+    if (rec == nullptr) continue;
+    for (int d = 0; d < 2; ++d) {
+      const unsigned char* open = d == 0 ? w.open_x : w.open_y;
+      if (!open[c]) continue;
+      const int k = d == 0 ? w.rightcon[c] : w.belowcon[c];
+      const double* slope = d == 0 ? v.slope_x : v.slope_y;
+      const double s = ov_friction_slope(slope[c], v.depth[c], v.depth[k], v.dx);
+      const double q = ov_wetland_face_discharge(s, v.depth[c], v.depth[k], v.retention[k], *rec,
+                                                 w.wetland[k] != 0, v.roughness[c], v.roughness[k]);
+      (d == 0 ? v.flux_x : v.flux_y)[c] = q;
+      if (ov_face_fails(q, tau, v.dx, v.depth[c])) ++fails[d];
+    }
   }
-  const double s = ov_friction_slope(v.slope[c], hi, hk, v.dx);
-  q = ov_wetland_face_discharge(s, hi, hk, v.retention[k], *w, v.wetland[k] != 0, v.roughness[c],
-                                v.roughness[k]);
-  return true;
+}
+
+// Runs a kernel on every worker's share of cells 1..n (in parallel from parallel_min_cells
+// cells on) and adds up the failing faces it reports.
+template <class Kernel>
+void on_shares(const face_stencil& st, int n, int fails[2], Kernel kernel) {
+  int fx = 0, fy = 0;
+#pragma omp parallel if (n >= parallel_min_cells) reduction(+ : fx, fy)
+  {
+    int lo = 1, hi = 0;
+    worker_share(n, omp_get_thread_num(), omp_get_num_threads(), lo, hi);
+    if (lo <= hi) {
+      int f[2] = {0, 0};
+      kernel(face_run_of(st, lo), lo, hi, f);
+      fx += f[0];
+      fy += f[1];
+    }
+  }
+  fails[0] = fx;
+  fails[1] = fy;
+}
+
+// The sub-step test of a plain face as the kernels make it: a face that carried nothing
+// cannot fail (its owner holds at least its retention depth).
+bool plain_face_fails(double q, double tau, double dx, double h) {
+  const double moved = q * tau / dx;
+  return std::fabs(moved) >= 0.06 || (q != 0.0 && h + moved < -0.0001);
+}
+
+// Discharge of a plain face (0 when closed, when the owner is below its retention depth or
+// when the upwind cell holds nothing above its own).
+double plain_face(double h, double hk, double s0, double p, double pk, double n, bool open,
+                  double dx) {
+  if (!open) return 0.0;
+  const double s = ov_friction_slope(s0, h, hk, dx);
+  const double upwind = s >= 0.0 ? p : pk;
+  if (!(upwind > 0.0) || !(p >= 0.0)) return 0.0;
+  return std::copysign(std::sqrt(std::fabs(s)), s) / n * upwind;
 }
 
 // The x or y face pass's line for a failing face.
@@ -122,22 +196,55 @@ double ov_outlet_drain(double& h, double slope, double n, double dx, double dt) 
   return lowered * dx * dx;
 }
 
-bool ov_face_pass_fails_at(const ov_face_view& v, int c, double tau) {
-  double q = 0.0;
-  if (!face_discharge_at(v, c, q)) return false;
-  return ov_face_fails(q, tau, v.dx, v.depth[c]);
+void ov_plain_faces_scalar(const ov_kernel_view& v, int first_run, int lo, int hi, double tau,
+                           int fails[2]) {
+  int fx = 0, fy = 0;
+  for (int r = first_run; r <= v.run_count && v.runs[r].first <= hi; ++r) {
+    const face_run run = v.runs[r];
+    const int a = run.first > lo ? run.first : lo;
+    const int b = run.last < hi ? run.last : hi;
+    for (int c = a; c <= b; ++c) {
+      const double h = v.depth[c], p = v.power[c], n = v.roughness[c];
+      const unsigned char bits = v.plain_faces[c];
+      const bool open_x = (bits & stencil_right_open) != 0;
+      const bool open_y = (bits & stencil_lower_open) != 0 && run.below != 0;
+      const double qx =
+          open_x ? plain_face(h, v.depth[c + 1], v.slope_x[c], p, v.power[c + 1], n, true, v.dx)
+                 : 0.0;
+      const double qy = open_y ? plain_face(h, v.depth[c + run.below], v.slope_y[c], p,
+                                            v.power[c + run.below], n, true, v.dx)
+                               : 0.0;
+      v.flux_x[c] = qx;
+      v.flux_y[c] = qy;
+      if (plain_face_fails(qx, tau, v.dx, h)) ++fx;
+      if (plain_face_fails(qy, tau, v.dx, h)) ++fy;
+    }
+  }
+  fails[0] = fx;
+  fails[1] = fy;
 }
 
-int ov_face_pass(const ov_face_view& v, double tau, bool test) {
-  int fails = 0;
-#pragma omp parallel for schedule(static) reduction(+ : fails) if (v.cell_count >= parallel_min_cells)
-  for (int c = 1; c <= v.cell_count; ++c) {
-    double q = 0.0;
-    const bool computed = face_discharge_at(v, c, q);
-    if (v.open[c]) v.flux[c] = q;
-    if (test && computed && ov_face_fails(q, tau, v.dx, v.depth[c])) ++fails;
+void ov_depth_update_scalar(const ov_kernel_view& v, int first_run, int lo, int hi, bool gather,
+                            double per_q) {
+  for (int r = first_run; r <= v.run_count && v.runs[r].first <= hi; ++r) {
+    const face_run run = v.runs[r];
+    const int a = run.first > lo ? run.first : lo;
+    const int b = run.last < hi ? run.last : hi;
+    for (int c = a; c <= b; ++c) {
+      double h;
+      if (gather) {
+        double change = -v.flux_x[c] * per_q - v.flux_y[c] * per_q;
+        change += v.flux_x[c - 1] * per_q;
+        change += (run.above != 0 ? v.flux_y[c - run.above] : 0.0) * per_q;
+        h = v.depth[c] + change;
+      } else {
+        h = v.saved[c];
+      }
+      v.depth[c] = h;
+      const double ret = v.retention[c];
+      v.power[c] = ret > h ? -1.0 : ov_flow_power(h, ret);
+    }
   }
-  return fails;
 }
 
 double ov_route_explicit(model_state& ms, double dt) {
@@ -154,38 +261,52 @@ double ov_route_explicit(model_state& ms, double dt) {
       return 0.0;
     }
   }
+  face_stencil& st = ov.ov_stencil;
+  if (st.cell_count != n && !overland_stencil_setup(ms)) return 0.0;
 
   double* h = ov.ov_depth.data();
   double* saved = ov.ov_saved_depth.data();
   double* fx = ov.ov_flux_x.data();
   double* fy = ov.ov_flux_y.data();
-  double* power = ov.ov_flow_power.data();
-  const int* left = ov.leftcon.data();
-  const int* above = ov.abovecon.data();
-  const bool wetlands = ms.input.wetland_table_on && ov.wetland_mask.count() >= n;
 
-  ov_face_view vx;
-  vx.cell_count = n;
-  vx.dx = dx;
-  vx.depth = h;
-  vx.retention = ov.ov_retention.data();
-  vx.roughness = ov.ov_roughness.data();
-  vx.power = power;
-  if (wetlands) {
-    vx.wetland = ov.wetland_mask.data();
-    vx.wetlands = ov.wetlands.data();
-    vx.wetland_count =
-        ov.wetlands.count() < ov.wetland_count ? ov.wetlands.count() : ov.wetland_count;
+  ov_kernel_view v;
+  v.cell_count = n;
+  v.dx = dx;
+  v.depth = h;
+  v.saved = saved;
+  v.retention = ov.ov_retention.data();
+  v.roughness = ov.ov_roughness.data();
+  v.slope_x = ov.ov_slope_x.data();
+  v.slope_y = ov.ov_slope_y.data();
+  v.plain_faces = st.plain_faces.data();
+  v.runs = st.runs.data();
+  v.run_count = st.run_count;
+  v.power = ov.ov_flow_power.data();
+  v.flux_x = fx;
+  v.flux_y = fy;
+
+  wetland_view w;
+  w.rightcon = ov.rightcon.data();
+  w.belowcon = ov.belowcon.data();
+  w.open_x = ov.ov_face_open_x.data();
+  w.open_y = ov.ov_face_open_y.data();
+  if (ms.input.wetland_table_on && ov.wetland_mask.count() >= n) {
+    w.wetland = ov.wetland_mask.data();
+    w.wetlands = ov.wetlands.data();
+    w.count = ov.wetlands.count() < ov.wetland_count ? ov.wetlands.count() : ov.wetland_count;
   }
-  ov_face_view vy = vx;
-  vx.slope = ov.ov_slope_x.data();
-  vx.next = ov.rightcon.data();
-  vx.open = ov.ov_face_open_x.data();
-  vx.flux = fx;
-  vy.slope = ov.ov_slope_y.data();
-  vy.next = ov.belowcon.data();
-  vy.open = ov.ov_face_open_y.data();
-  vy.flux = fy;
+
+  const bool wide = st.wide_vectors != 0;
+  // The depth update of every cell: h from the saved depths (gather false) or from the faces.
+  auto update_depths = [&](bool gather, double per_q) {
+    int unused[2];
+    on_shares(st, n, unused, [&](int run, int lo, int hi, int*) {
+      if (wide)
+        ov_depth_update_wide(v, run, lo, hi, gather, per_q);
+      else
+        ov_depth_update_scalar(v, run, lo, hi, gather, per_q);
+    });
+  };
 
   explicit_scheme_memory& mem = ov.explicit_memory;
   mem.sweep_flag = mem.sweep_flag ? 0 : 1;
@@ -202,33 +323,40 @@ double ov_route_explicit(model_state& ms, double dt) {
   int reductions = 0;
 
 #pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-  for (int c = 1; c <= n; ++c) {
-    saved[c] = h[c];
-    fx[c] = 0.0;
-    fy[c] = 0.0;
-  }
+  for (int c = 1; c <= n; ++c) saved[c] = h[c];
+  // Cell 0 stands for the missing left neighbour of a row's first cell: it carries nothing.
+  fx[0] = 0.0;
+  fy[0] = 0.0;
 
-  const ov_face_view* passes[2] = {mem.sweep_flag ? &vy : &vx, mem.sweep_flag ? &vx : &vy};
+  // The passes in sweep order: 0 the right faces, 1 the lower faces.
+  const int order[2] = {mem.sweep_flag ? 1 : 0, mem.sweep_flag ? 0 : 1};
   bool complete = false;
   while (!complete) {
     // One attempt at the whole step from its start.
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-    for (int c = 1; c <= n; ++c) h[c] = saved[c];
+    update_depths(false, 0.0);
     double elapsed = 0.0;
     bool restart = false;
     while (!complete && !restart) {
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-      for (int c = 1; c <= n; ++c) power[c] = ov_flow_power(h[c], vx.retention[c]);
+      // Both passes read the depths at the start of the sub-step; the decisions below take
+      // them in sweep order.
+      int fails[2] = {0, 0};
+      on_shares(st, n, fails, [&](int run, int lo, int hi, int* f) {
+        if (wide)
+          ov_plain_faces_wide(v, run, lo, hi, tau, f);
+        else
+          ov_plain_faces_scalar(v, run, lo, hi, tau, f);
+      });
+      wetland_faces(v, w, st, tau, fails);
 
-      for (const ov_face_view* pass : passes) {
-        const int fails = ov_face_pass(*pass, tau, stop == 0);
-        if (fails == 0) continue;
-        const char* direction = pass == &vx ? "x-dir" : "y-dir";
+      for (int d : order) {
+        if (stop != 0 || fails[d] == 0) continue;
+        const char* direction = d == 0 ? "x-dir" : "y-dir";
+        const double* flux = d == 0 ? fx : fy;
         // A sub-step too short to cut: the first failing face stops the testing.
         const bool first_only = tau <= smallest_step;
         for (int c = 1; c <= n; ++c) {
-          if (!ov_face_pass_fails_at(*pass, c, tau)) continue;
-          print_split_line(direction, pass->flux[c], tau, dx, h[c]);
+          if (!face_computed(v, w, c, d) || !ov_face_fails(flux[c], tau, dx, h[c])) continue;
+          print_split_line(direction, flux[c], tau, dx, h[c]);
           if (first_only) break;
         }
         if (first_only) {
@@ -250,14 +378,7 @@ double ov_route_explicit(model_state& ms, double dt) {
       if (restart) break;
 
       // Each cell gathers the water of its own four faces.
-      const double per_q = tau / dx;
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-      for (int c = 1; c <= n; ++c) {
-        double change = -fx[c] * per_q - fy[c] * per_q;
-        if (left[c] != 0) change += fx[left[c]] * per_q;
-        if (above[c] != 0) change += fy[above[c]] * per_q;
-        h[c] += change;
-      }
+      update_depths(true, tau / dx);
       elapsed += tau;
       complete = std::fabs(elapsed - dt) < 0.0001 || elapsed > dt;
     }
@@ -271,7 +392,7 @@ double ov_route_explicit(model_state& ms, double dt) {
   double outlet_volume = 0.0;
   if (ms.channel.chan_explic == 0 && ms.outlet_cell >= 1 && ms.outlet_cell <= n) {
     const int o = ms.outlet_cell;
-    outlet_volume = ov_outlet_drain(h[o], ms.outlet_slope, vx.roughness[o], dx, dt);
+    outlet_volume = ov_outlet_drain(h[o], ms.outlet_slope, v.roughness[o], dx, dt);
   }
 
 #pragma omp parallel for schedule(static) if (n >= parallel_min_cells)

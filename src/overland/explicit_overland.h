@@ -1,8 +1,8 @@
 // Explicit overland routing: over one overland step, water crosses every open cell face at the
 // unit-width discharge of Manning's formula with the water-surface slope, in sub-steps that
 // are cut to a third (and the whole step redone) when a face moves too much water. The
-// overland flow step calls ov_route_explicit; the face kernels below work on raw arrays and
-// scalars alone.
+// overland flow step calls ov_route_explicit; the face formulas below work on scalars alone,
+// the cell kernels (explicit_overland_kernels.h) on raw arrays and the face stencil.
 #pragma once
 
 #include "overland/overland_state.h"
@@ -38,30 +38,6 @@ bool ov_face_fails(double q, double tau, double dx, double h_i);
 // Drains the outlet cell over dt seconds at Q = h^1.666667 sqrt(slope) dx / n, taking at most
 // the water standing in the cell; lowers h and returns the volume taken (m3).
 double ov_outlet_drain(double& h, double slope, double n, double dx, double dt);
-
-// What one face pass over cells 1..cell_count reads and writes. Per-cell arrays are one-based.
-struct ov_face_view {
-  int cell_count = 0;
-  double dx = 0.0;                           // m
-  const double* depth = nullptr;             // m, at the start of the sub-step
-  const double* retention = nullptr;         // m
-  const double* roughness = nullptr;         // Manning n
-  const double* slope = nullptr;             // bed slope across the faces (m/m)
-  const int* next = nullptr;                 // cell across each cell's face, 0 none
-  const unsigned char* open = nullptr;       // 1 where the face carries flow
-  const double* power = nullptr;             // ov_flow_power of each cell
-  const int* wetland = nullptr;              // wetland number per cell, or none when off
-  const wetland_record* wetlands = nullptr;  // per wetland number 1..wetland_count
-  int wetland_count = 0;
-  double* flux = nullptr;  // out: unit-width discharge of each cell's face (m2/s)
-};
-
-// Computes the discharge of every open face (each cell's own face, in parallel) into flux and,
-// when test is set, returns the number of faces that fail the sub-step test for tau seconds.
-int ov_face_pass(const ov_face_view& v, double tau, bool test);
-
-// True when the face of cell c was computed and fails the sub-step test (the pass's result).
-bool ov_face_pass_fails_at(const ov_face_view& v, int c, double tau);
 
 // Routes the overland water of one overland step of dt seconds by the explicit scheme and
 // returns the volume drained at the outlet (m3) when there is no channel routing, else 0.

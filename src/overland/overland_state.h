@@ -8,6 +8,7 @@
 
 #include "framework/core/guarded_array.h"
 #include "framework/core/raw_arrays.h"
+#include "overland/face_stencil.h"
 #include "overland/overland_lake_state.h"
 
 // Capacity of the precipitation-record table of one event.
@@ -213,9 +214,16 @@ struct overland_state {
   raw_array1d<double> ov_flux_y;  // per cell: the same across the lower face, positive downwards
   raw_array1d<double> ov_saved_depth;      // per cell: depths at the start of the routed step (m)
   raw_array1d<double> ov_flow_power;       // per cell: (depth - retention)^(5/3), 0 when not above
-                                           // the retention depth (m^(5/3)), once per sub-step
+                                           // the retention depth, -1 when below it (m^(5/3)),
+                                           // once per sub-step
   explicit_scheme_memory explicit_memory;  // the explicit scheme's reduced step and sweep order
-  int ov_any_depth = 0;                    // some counted cell holds more than 1e-16 m
+
+  // The face stencil of the grid for the routing kernels: runs of cells whose neighbours lie
+  // at fixed offsets, and the faces that take the plain and the wetland formulas. Built once
+  // per run after the bed slopes (overland_stencil_setup), for this run's cells.
+  face_stencil ov_stencil;
+
+  int ov_any_depth = 0;          // some counted cell holds more than 1e-16 m
   int ov_any_flux = 0;           // some counted cell has a face discharge above 1e-16 m3/s
   double ov_step_outflow = 0.0;  // outlet outflow of the last overland step: m3, turned into
                                  // m3/s when there is no channel routing

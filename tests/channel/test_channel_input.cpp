@@ -471,6 +471,12 @@ TEST_F(ChannelInput, EveryBadFileStopsTheRunWithItsMessage) {
        "gives 9: upstream links are numbered 1 to 3"},
       {"upstream link missing", with(three_links, "CONNECT 3 0 2 1 2", "CONNECT 3 0 2 1"),
        three_cells, "the CONNECT card on line 9 of the channel input file"},
+      // The connection pass reads the CONNECT cards from the top of the file; the arrays are
+      // sized from those after the required cards, which here give no upstream links.
+      {"more upstream links than counted",
+       with(with(three_links, "CONNECT 3 0 2 1 2", "CONNECT 3 0 0"), "ALPHA 1.0\n",
+            "CONNECT 3 0 2 1 2\nALPHA 1.0\n"),
+       three_cells, "gives 2: no CONNECT card after the required cards gives more than 0"},
       {"negative side slope", with(three_links, "SIDE_SLOPE 1.5", "SIDE_SLOPE -1.5"), three_cells,
        "gives -1.5: a section dimension cannot be negative"},
       {"unknown structure type", structure("NUMSTRUCTS 1\nSTRUCTTYPE gate\n"), three_cells,

@@ -1,0 +1,157 @@
+// The 8-wide vector kernels of the explicit overland scheme (ov_route_explicit picks them when
+// the processor has them): eight cells at a time along each run of the face stencil, the
+// cells beyond a run's end or a worker's share masked off, so every cell takes the same
+// arithmetic wherever it falls. The power of a depth comes from the vector library's pow,
+// accurate to 1 ulp. This file alone is compiled for 512-bit vectors.
+#include <immintrin.h>
+#include <sleef.h>
+
+#include "overland/explicit_overland_kernels.h"
+
+namespace {
+
+// The lanes 0..count-1 of a chunk (count may exceed 8).
+__mmask8 first_lanes(int count) {
+  if (count >= 8) return 0xFF;
+  if (count <= 0) return 0;
+  return static_cast<__mmask8>((1u << count) - 1u);
+}
+
+__m512d negated(__m512d x) {
+  const __m512i bit = _mm512_set1_epi64(static_cast<long long>(0x8000000000000000ULL));
+  return _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(x), bit));
+}
+
+__m512d copy_sign(__m512d magnitude, __m512d sign) {
+  const __m512i bit = _mm512_set1_epi64(static_cast<long long>(0x8000000000000000ULL));
+  return _mm512_castsi512_pd(_mm512_or_si512(_mm512_castpd_si512(magnitude),
+                                             _mm512_and_si512(_mm512_castpd_si512(sign), bit)));
+}
+
+struct face_constants {
+  __m512d zero = _mm512_setzero_pd();
+  __m512d one = _mm512_set1_pd(1.0);
+  __m512d tiny = _mm512_set1_pd(1e-30);
+  __m512d least = _mm512_set1_pd(1e-20);
+  __m512d too_far = _mm512_set1_pd(0.06);
+  __m512d overdraft = _mm512_set1_pd(-0.0001);
+  __m512d dx;
+  __m512d tau;
+};
+
+// Unit-width discharges of one face direction for the lanes in `open` (faces that carry flow):
+// h, s0 and p are the owners' depth, bed slope and power, hk and pk the neighbours'. Adds the
+// lanes failing the sub-step test to `fails`.
+__m512d face_discharge(const face_constants& k, __m512d h, __m512d hk, __m512d s0, __m512d p,
+                       __m512d pk, __m512d n, __mmask8 open, int& fails) {
+  const __m512d t = _mm512_sub_pd(s0, _mm512_div_pd(_mm512_sub_pd(hk, h), k.dx));
+  const __mmask8 level = _mm512_cmp_pd_mask(t, k.zero, _CMP_EQ_OQ);
+  __m512d s = _mm512_add_pd(t, k.tiny);
+  s = _mm512_mask_mov_pd(s, _mm512_cmp_pd_mask(_mm512_abs_pd(s), k.least, _CMP_LT_OQ), k.least);
+  s = _mm512_mask_mov_pd(s, level, k.zero);
+  const __mmask8 downhill = _mm512_cmp_pd_mask(s, k.zero, _CMP_GE_OQ);
+  const __m512d upwind = _mm512_mask_blend_pd(downhill, pk, p);
+  const __mmask8 flows = open & _mm512_cmp_pd_mask(upwind, k.zero, _CMP_GT_OQ) &
+                         _mm512_cmp_pd_mask(p, k.zero, _CMP_GE_OQ);
+  if (flows == 0) return k.zero;
+  const __m512d root = copy_sign(_mm512_maskz_sqrt_pd(0xFF, _mm512_abs_pd(s)), s);
+  const __m512d q = _mm512_maskz_mov_pd(flows, _mm512_mul_pd(_mm512_div_pd(root, n), upwind));
+  const __m512d moved = _mm512_div_pd(_mm512_mul_pd(q, k.tau), k.dx);
+  const __mmask8 far = _mm512_cmp_pd_mask(_mm512_abs_pd(moved), k.too_far, _CMP_GE_OQ);
+  const __mmask8 dry = _mm512_cmp_pd_mask(q, k.zero, _CMP_NEQ_OQ) &
+                       _mm512_cmp_pd_mask(_mm512_add_pd(h, moved), k.overdraft, _CMP_LT_OQ);
+  fails += __builtin_popcount(static_cast<unsigned>(static_cast<__mmask8>(far | dry) & open));
+  return q;
+}
+
+}  // namespace
+
+void ov_plain_faces_wide(const ov_kernel_view& v, int first_run, int lo, int hi, double tau,
+                         int fails[2]) {
+  face_constants k;
+  k.dx = _mm512_set1_pd(v.dx);
+  k.tau = _mm512_set1_pd(tau);
+  const __m512i right_bit = _mm512_set1_epi64(stencil_right_open);
+  const __m512i lower_bit = _mm512_set1_epi64(stencil_lower_open);
+  int fx = 0, fy = 0;
+  for (int r = first_run; r <= v.run_count && v.runs[r].first <= hi; ++r) {
+    const face_run run = v.runs[r];
+    const int a = run.first > lo ? run.first : lo;
+    const int b = run.last < hi ? run.last : hi;
+    for (int c = a; c <= b; c += 8) {
+      const __mmask8 m = first_lanes(b - c + 1);
+      // The right neighbour is in the arrays up to the last cell.
+      const __mmask8 mr = m & first_lanes(v.cell_count - c);
+      const __mmask8 mb = run.below != 0 ? m : 0;
+      const __m512d p = _mm512_maskz_loadu_pd(m, v.power + c);
+      const __m512d pr = _mm512_maskz_loadu_pd(mr, v.power + c + 1);
+      const __m512d pb = _mm512_maskz_loadu_pd(mb, v.power + c + run.below);
+      const __mmask8 wet = _mm512_cmp_pd_mask(p, k.zero, _CMP_GT_OQ) |
+                           _mm512_cmp_pd_mask(pr, k.zero, _CMP_GT_OQ) |
+                           _mm512_cmp_pd_mask(pb, k.zero, _CMP_GT_OQ);
+      if ((wet & m) == 0) {
+        // No water above retention on either side of any face: nothing moves.
+        _mm512_mask_storeu_pd(v.flux_x + c, m, k.zero);
+        _mm512_mask_storeu_pd(v.flux_y + c, m, k.zero);
+        continue;
+      }
+      const __m512i bits = _mm512_maskz_cvtepu8_epi64(
+          0xFF, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v.plain_faces + c)));
+      const __mmask8 open_x = m & _mm512_test_epi64_mask(bits, right_bit);
+      const __mmask8 open_y = mb & _mm512_test_epi64_mask(bits, lower_bit);
+      const __m512d h = _mm512_maskz_loadu_pd(m, v.depth + c);
+      const __m512d n = _mm512_mask_loadu_pd(k.one, m, v.roughness + c);
+      const __m512d hr = _mm512_maskz_loadu_pd(mr, v.depth + c + 1);
+      const __m512d sx = _mm512_maskz_loadu_pd(m, v.slope_x + c);
+      _mm512_mask_storeu_pd(v.flux_x + c, m, face_discharge(k, h, hr, sx, p, pr, n, open_x, fx));
+      const __m512d hb = _mm512_maskz_loadu_pd(mb, v.depth + c + run.below);
+      const __m512d sy = _mm512_maskz_loadu_pd(m, v.slope_y + c);
+      _mm512_mask_storeu_pd(v.flux_y + c, m, face_discharge(k, h, hb, sy, p, pb, n, open_y, fy));
+    }
+  }
+  fails[0] = fx;
+  fails[1] = fy;
+}
+
+void ov_depth_update_wide(const ov_kernel_view& v, int first_run, int lo, int hi, bool gather,
+                          double per_q) {
+  const __m512d zero = _mm512_setzero_pd();
+  const __m512d one = _mm512_set1_pd(1.0);
+  const __m512d blocked_mark = _mm512_set1_pd(-1.0);
+  const __m512d five_thirds = _mm512_set1_pd(5.0 / 3.0);
+  const __m512d pq = _mm512_set1_pd(per_q);
+  for (int r = first_run; r <= v.run_count && v.runs[r].first <= hi; ++r) {
+    const face_run run = v.runs[r];
+    const int a = run.first > lo ? run.first : lo;
+    const int b = run.last < hi ? run.last : hi;
+    for (int c = a; c <= b; c += 8) {
+      const __mmask8 m = first_lanes(b - c + 1);
+      __m512d h;
+      if (gather) {
+        const __mmask8 ma = run.above != 0 ? m : 0;
+        // The left neighbour's right face is the previous cell's; a cell without one gets the
+        // 0 of a closed face (cell 0 holds 0).
+        const __m512d own_x = _mm512_maskz_loadu_pd(m, v.flux_x + c);
+        const __m512d own_y = _mm512_maskz_loadu_pd(m, v.flux_y + c);
+        const __m512d left_x = _mm512_maskz_loadu_pd(m, v.flux_x + c - 1);
+        const __m512d upper_y = _mm512_maskz_loadu_pd(ma, v.flux_y + c - run.above);
+        __m512d change = _mm512_sub_pd(_mm512_mul_pd(negated(own_x), pq), _mm512_mul_pd(own_y, pq));
+        change = _mm512_add_pd(change, _mm512_mul_pd(left_x, pq));
+        change = _mm512_add_pd(change, _mm512_mul_pd(upper_y, pq));
+        h = _mm512_add_pd(_mm512_maskz_loadu_pd(m, v.depth + c), change);
+      } else {
+        h = _mm512_maskz_loadu_pd(m, v.saved + c);
+      }
+      _mm512_mask_storeu_pd(v.depth + c, m, h);
+      const __m512d ret = _mm512_maskz_loadu_pd(m, v.retention + c);
+      const __m512d above = _mm512_sub_pd(h, ret);
+      const __mmask8 wet = m & _mm512_cmp_pd_mask(above, zero, _CMP_GT_OQ);
+      __m512d p = zero;
+      if (wet != 0)
+        p = _mm512_maskz_mov_pd(
+            wet, Sleef_powd8_u10avx512f(_mm512_mask_mov_pd(one, wet, above), five_thirds));
+      p = _mm512_mask_mov_pd(p, _mm512_cmp_pd_mask(ret, h, _CMP_GT_OQ), blocked_mark);
+      _mm512_mask_storeu_pd(v.power + c, m, p);
+    }
+  }
+}

@@ -1,0 +1,46 @@
+// The cell kernels of the explicit overland scheme's plain faces, on raw arrays and the face
+// stencil: the face pass (each cell's right and lower face), the depth update that gathers
+// each cell's change from its four faces, and the depth power of Manning's formula. Each comes
+// as an 8-wide vector kernel and as a scalar one; a run uses one of them for every cell, so the
+// results do not depend on how the cells are shared among threads. ov_route_explicit calls
+// them on each worker's share of cells.
+#pragma once
+
+#include "overland/face_stencil.h"
+
+// What the kernels read and write. Per-cell arrays are one-based, cells 1..cell_count.
+struct ov_kernel_view {
+  int cell_count = 0;
+  double dx = 0.0;                             // m
+  double* depth = nullptr;                     // m: h, updated by the depth update
+  const double* saved = nullptr;               // m: depths at the start of the routed step
+  const double* retention = nullptr;           // m
+  const double* roughness = nullptr;           // Manning n
+  const double* slope_x = nullptr;             // bed slope towards the right neighbour
+  const double* slope_y = nullptr;             // bed slope towards the neighbour below
+  const unsigned char* plain_faces = nullptr;  // face_stencil::plain_faces
+  const face_run* runs = nullptr;              // face_stencil::runs, 1..run_count
+  int run_count = 0;
+  // Per cell: (h - r)^(5/3) when h is above the retention depth r, 0 when not above it, and
+  // -1 when r > h (the cell passes nothing across its own faces).
+  double* power = nullptr;
+  double* flux_x = nullptr;  // m2/s: unit-width discharge of each cell's right face
+  double* flux_y = nullptr;  // m2/s: the same for the lower face
+};
+
+// Face pass over the plain faces of cells lo..hi (run `first_run` holds lo): the discharge of
+// each cell's right and lower face into flux_x and flux_y (0 for a closed face, a face that
+// takes the wetland formula, or an owner below its retention depth), and the number of faces
+// failing the sub-step test for tau seconds in fails[0] (right faces) and fails[1] (lower).
+void ov_plain_faces_scalar(const ov_kernel_view& v, int first_run, int lo, int hi, double tau,
+                           int fails[2]);
+void ov_plain_faces_wide(const ov_kernel_view& v, int first_run, int lo, int hi, double tau,
+                         int fails[2]);
+
+// Depth update of cells lo..hi: with gather set, h += the water of the cell's four faces over
+// per_q = tau / dx (minus its own right and lower faces' discharges, plus those of its left
+// and upper neighbours); without it h = saved; then the cell's power from the new depth.
+void ov_depth_update_scalar(const ov_kernel_view& v, int first_run, int lo, int hi, bool gather,
+                            double per_q);
+void ov_depth_update_wide(const ov_kernel_view& v, int first_run, int lo, int hi, bool gather,
+                          double per_q);

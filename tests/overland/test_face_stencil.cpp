@@ -1,0 +1,220 @@
+// The face stencil of the overland grid: on an irregular watershed with holes, dikes and
+// wetland cells its runs give every cell the same lower and upper neighbours as the neighbour
+// tables and its face bits the same open faces; a second grid of another size in the same
+// process gets a stencil of its own; the routing rebuilds a stencil made for another grid; the
+// vector and scalar cell kernels route the same water, and any thread count gives the same
+// bits on an irregular grid whose runs the workers' shares cut.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "framework/core/error_state.h"
+#include "framework/model_state.h"
+#include "overland/connectivity.h"
+#include "overland/explicit_overland.h"
+#include "overland/face_stencil.h"
+#include "overland/overland_steps.h"
+#include "support/test_support.h"
+
+using torva_test::process_state_guard;
+using torva_test::stdout_capture;
+
+namespace {
+
+// A watershed of rows x cols cells of 5 m with cells left out where `hole` says so, on a bumpy
+// plane tilted to the south-east, n 0.05, every array the start-up builds.
+std::unique_ptr<model_state> make_watershed(int rows, int cols, bool (*hole)(int r, int c)) {
+  auto ms = std::make_unique<model_state>();
+  ms->rows = rows;
+  ms->cols = cols;
+  ms->gridsize = 5.0;
+  alloc_2d_int_named(ms->index_map, rows + 1, cols + 1, "mask");
+  int k = 0;
+  for (int r = 1; r <= rows; ++r)
+    for (int c = 1; c <= cols; ++c)
+      if (!hole(r, c)) ms->index_map[r][c] = ++k;
+  ms->cell_count = k;
+  alloc_1d_double(ms->cell_elev, k, "elev");
+  overland_state& ov = ms->overland;
+  alloc_1d_double(ov.ov_depth, k, "depth");
+  alloc_1d_double(ov.ov_roughness, k, "n");
+  for (int r = 1; r <= rows; ++r)
+    for (int c = 1; c <= cols; ++c)
+      if (const int cell = ms->index_map[r][c]) {
+        ms->cell_elev[cell] = 100.0 - 0.04 * r - 0.03 * c + 0.05 * std::sin(0.7 * r * c);
+        ov.ov_roughness[cell] = 0.03 + 0.01 * (cell % 5);
+      }
+  ms->outlet_cell = 0;
+  return ms;
+}
+
+// Holes: a ragged west edge, a notch of missing rows and scattered single cells.
+bool ragged(int r, int c) {
+  return c <= (r * 7) % 5 || (r % 9 == 4 && c > 20 && c < 31) || (r * 31 + c * 17) % 23 == 0;
+}
+
+void start_up(model_state& ms) {
+  run_error = error_state{};
+  build_cell_connectivity(ms);
+  compute_overland_slopes(ms);
+  ASSERT_EQ(run_error.error_code, 0);
+}
+
+// Dikes on some cells' right and lower sides, and a wetland of two records on a block of cells.
+void add_dikes_and_wetlands(model_state& ms) {
+  overland_state& ov = ms.overland;
+  const int n = ms.cell_count;
+  ov.dike_map_on = 1;
+  alloc_1d_int(ov.dike_mask, n, "dikes");
+  alloc_1d_int(ov.wetland_mask, n, "wetlands");
+  for (int c = 1; c <= n; ++c) {
+    if (c % 11 == 0) ov.dike_mask[c] = 2;
+    if (c % 13 == 0) ov.dike_mask[c] |= 4;
+    if (c % 97 < 6) ov.wetland_mask[c] = 1 + c % 2;
+  }
+  ms.input.wetland_table_on = 1;
+  ov.wetland_count = 2;
+  ov.wetlands.allocate(2);
+  for (int w = 1; w <= 2; ++w) {
+    ov.wetlands[w].slot[1] = 0.01 * w;  // vegetated layer (m)
+    ov.wetlands[w].slot[2] = 0.002;     // its conductance (1/s)
+    ov.wetlands[w].slot[3] = 0.02;      // transition depth (m)
+    ov.wetlands[w].slot[4] = 0.01;      // conductance above the layer (1/s)
+    ov.wetlands[w].slot[6] = 0.1;       // Manning n
+  }
+}
+
+// Every cell in exactly one run, in order, with the neighbour tables' lower and upper cells;
+// the plain face bits are the open faces of the cells outside wetlands, and the wetland list
+// holds the wetland cells with an open face.
+void expect_stencil_matches_tables(const model_state& ms) {
+  const overland_state& ov = ms.overland;
+  const face_stencil& st = ov.ov_stencil;
+  const int n = ms.cell_count;
+  ASSERT_EQ(st.cell_count, n);
+  ASSERT_GE(st.run_count, 1);
+  EXPECT_EQ(st.runs[1].first, 1);
+  EXPECT_EQ(st.runs[st.run_count].last, n);
+  std::vector<int> wetland_cells;
+  for (int r = 1; r <= st.run_count; ++r) {
+    const face_run run = st.runs[r];
+    if (r > 1) {
+      EXPECT_EQ(run.first, st.runs[r - 1].last + 1) << "run " << r;
+    }
+    for (int c = run.first; c <= run.last; ++c) {
+      SCOPED_TRACE(c);
+      EXPECT_EQ(face_run_of(st, c), r);
+      EXPECT_EQ(ov.belowcon[c], run.below != 0 ? c + run.below : 0);
+      EXPECT_EQ(ov.abovecon[c], run.above != 0 ? c - run.above : 0);
+      EXPECT_TRUE(ov.rightcon[c] == 0 || ov.rightcon[c] == c + 1);
+      const bool wet = ms.input.wetland_table_on && ov.wetland_mask[c] != 0;
+      const int bits = (ov.ov_face_open_x[c] ? stencil_right_open : 0) |
+                       (ov.ov_face_open_y[c] ? stencil_lower_open : 0);
+      EXPECT_EQ(st.plain_faces[c], wet ? 0 : bits);
+      if (wet && bits != 0) wetland_cells.push_back(c);
+    }
+  }
+  ASSERT_EQ(st.wetland_cell_count, static_cast<int>(wetland_cells.size()));
+  for (int i = 1; i <= st.wetland_cell_count; ++i)
+    EXPECT_EQ(st.wetland_cells[i], wetland_cells[i - 1]);
+}
+
+void wet_cells(model_state& ms) {
+  for (int c = 1; c <= ms.cell_count; ++c)
+    ms.overland.ov_depth[c] = c % 17 == 0 ? 0.0 : 0.004 + 0.001 * (c % 7);
+}
+
+std::vector<double> route(model_state& ms, int steps, double dt) {
+  stdout_capture quiet;
+  for (int s = 0; s < steps; ++s) ov_route_explicit(ms, dt);
+  std::vector<double> out(ms.overland.ov_depth.data(),
+                          ms.overland.ov_depth.data() + ms.cell_count + 1);
+  out.insert(out.end(), ms.overland.ov_flux_x.data(),
+             ms.overland.ov_flux_x.data() + ms.cell_count + 1);
+  out.insert(out.end(), ms.overland.ov_flux_y.data(),
+             ms.overland.ov_flux_y.data() + ms.cell_count + 1);
+  return out;
+}
+
+TEST(FaceStencil, RunsAndFacesMatchTheNeighbourTablesOfARaggedGrid) {
+  process_state_guard guard;
+  auto plain = make_watershed(40, 60, ragged);
+  start_up(*plain);
+  expect_stencil_matches_tables(*plain);
+  // The ragged edge and the holes break the rows into many runs.
+  EXPECT_GT(plain->overland.ov_stencil.run_count, 40);
+
+  auto diked = make_watershed(40, 60, ragged);
+  add_dikes_and_wetlands(*diked);
+  start_up(*diked);
+  expect_stencil_matches_tables(*diked);
+  EXPECT_GT(diked->overland.ov_stencil.wetland_cell_count, 0);
+}
+
+TEST(FaceStencil, ASecondGridOfAnotherSizeRoutesAsItWouldFirst) {
+  process_state_guard guard;
+  // The small grid routed alone, then after a larger one in the same process.
+  auto first = make_watershed(12, 15, ragged);
+  start_up(*first);
+  wet_cells(*first);
+  const std::vector<double> alone = route(*first, 5, 10.0);
+
+  auto large = make_watershed(70, 90, ragged);
+  start_up(*large);
+  wet_cells(*large);
+  route(*large, 3, 10.0);
+  auto again = make_watershed(12, 15, ragged);
+  start_up(*again);
+  expect_stencil_matches_tables(*again);
+  wet_cells(*again);
+  EXPECT_EQ(route(*again, 5, 10.0), alone);
+
+  // A stencil built for another grid is rebuilt by the routing before it is used.
+  auto stale = make_watershed(12, 15, ragged);
+  start_up(*stale);
+  build_face_stencil(stale->overland.ov_stencil, large->cell_count, large->overland.rightcon,
+                     large->overland.belowcon, large->overland.abovecon,
+                     large->overland.ov_face_open_x, large->overland.ov_face_open_y, nullptr, 0);
+  wet_cells(*stale);
+  EXPECT_EQ(route(*stale, 5, 10.0), alone);
+  expect_stencil_matches_tables(*stale);
+}
+
+TEST(FaceStencil, VectorAndScalarKernelsRouteTheSameWater) {
+  process_state_guard guard;
+  std::vector<double> result[2];
+  for (int wide = 0; wide < 2; ++wide) {
+    auto ms = make_watershed(30, 41, ragged);
+    add_dikes_and_wetlands(*ms);
+    start_up(*ms);
+    ms->overland.ov_stencil.wide_vectors = wide && ms->overland.ov_stencil.wide_vectors;
+    wet_cells(*ms);
+    result[wide] = route(*ms, 20, 5.0);
+  }
+  ASSERT_EQ(result[0].size(), result[1].size());
+  // The two powers of a depth differ by at most an ulp or so.
+  for (std::size_t i = 0; i < result[0].size(); ++i)
+    ASSERT_NEAR(result[1][i], result[0][i], 1e-13 + 1e-12 * std::fabs(result[0][i])) << i;
+}
+
+TEST(FaceStencil, AnyThreadCountGivesTheSameBitsOnARaggedGrid) {
+  process_state_guard guard;
+  // Over 2048 cells, so the cell loops run in parallel and the workers' shares cut runs.
+  const int threads[] = {1, 2, 3, 8};
+  std::vector<double> result[4];
+  for (int t = 0; t < 4; ++t) {
+    omp_set_num_threads(threads[t]);
+    auto ms = make_watershed(53, 77, ragged);
+    add_dikes_and_wetlands(*ms);
+    start_up(*ms);
+    ASSERT_GE(ms->cell_count, 2048);
+    wet_cells(*ms);
+    result[t] = route(*ms, 12, 10.0);
+  }
+  for (int t = 1; t < 4; ++t) EXPECT_EQ(result[t], result[0]) << threads[t] << " threads";
+}
+
+}  // namespace
