@@ -651,11 +651,16 @@ bool chan_reader::after_count_checks() {
     element_link_.assign(structure_elements_ + 1, 0);
   }
   ch_.erodible_bp_links = erodible_bp_position_;
-  if (erodible_bp_position_ > 0) {
+  if (erodible_bp_position_ > 0 && max_pairs_ > 0) {
     alloc_3d_double_named(erodible_bp_position_, max_nodes_, max_pairs_, ch_.xbp_lnn, "xbp_lnn");
     alloc_3d_double_named(erodible_bp_position_, max_nodes_, max_pairs_, ch_.ybp_lnn, "ybp_lnn");
     alloc_2d_double_named(erodible_bp_position_, max_nodes_, ch_.max_yp, "max_yp");
     alloc_2d_double_named(erodible_bp_position_, max_nodes_, ch_.ch_sand_vol0, "ch_sand_vol0");
+    if (ch_.xbp_lnn.empty() || ch_.ybp_lnn.empty() || ch_.max_yp.empty() ||
+        ch_.ch_sand_vol0.empty()) {
+      stop_now();
+      return false;
+    }
   }
   for (int l = 1; l <= links_; ++l)
     ch_.interp_list[l] = (ch_.ltype[l] & 8) && ch_.num_xsec_per_bp_link[l] > 1 ? 1 : 0;
@@ -711,8 +716,6 @@ bool chan_reader::collect_sections() {
         breakpoint_section s;
         s.node = node;
         take_int(rest, code, line, "the pair count", s.npairs);  // checked by the count pass
-        s.x.reserve(s.npairs);
-        s.z.reserve(s.npairs);
         secs.push_back(std::move(s));
         break;
       }

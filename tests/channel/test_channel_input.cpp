@@ -495,6 +495,11 @@ TEST_F(ChannelInput, EveryBadFileStopsTheRunWithItsMessage) {
        with(with(three_links, "DISPERSION_COEFF 5.0\n", "LAKE\n"), "LINK 1\nNODES 3",
             "LINK 1\nMINWSE 3.0\nNODES 3"),
        three_cells, "the MINWSE card on line 11 of the channel input file"},
+      {"break-point link without a section", with(three_links, "trapezoid\n", "BREAKPOINT\n"),
+       three_cells, "Error: break-point link 2 of the channel input file has no cross-section"},
+      {"erodible break-point link without a section",
+       with(three_links, "trapezoid\n", "BREAK_ERODE\n"), three_cells,
+       "Error: break-point link 2 of the channel input file has no cross-section"},
       {"pump flow type unknown",
        with(three_links, "NODE 4\nELEV 100.0\n", "NODE 4\nELEV 100.0\nPUMPTO 3 1 RATE pump\n"),
        three_cells,
@@ -592,6 +597,26 @@ TEST_F(ChannelInput, SubsurfaceLinkWithoutItsBedIsReportedAndTheRunGoesOn) {
   EXPECT_TRUE(contains(printed_,
                        " ===> Error: the number of specified subsurface links does not match the "
                        "number of subsurface \nparameters."));
+}
+
+TEST_F(ChannelInput, ErodibleBreakPointLinkKeepsASectionAndATablePerNode) {
+  const std::string chan = with(three_links, "BREAKPOINT\n", "BREAKPOINT\nERODIBLE\n");
+  ASSERT_EQ(read(chan), 0);
+  ASSERT_FALSE(stopped()) << printed_;
+  const channel_state& ch = ms_->channel;
+  EXPECT_EQ(ch.ltype[3], 10);
+  EXPECT_EQ(ch.bplink[3], 1);
+  EXPECT_EQ(ch.erodible_bp_links, 1);
+  EXPECT_EQ(ch.num_xsec_tables, 4);
+  for (int n = 1; n <= 4; ++n) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(ch.table_num(3, n), n);
+    EXPECT_DOUBLE_EQ(ch.xbp_lnn[1][n][3], 20.0);
+    EXPECT_DOUBLE_EQ(ch.ybp_lnn[1][n][2], 100.0);
+    EXPECT_NEAR(ch.xarea(n, 10), 20.0, 1e-9);
+  }
+  EXPECT_DOUBLE_EQ(ch.new_bel(3, 1), ch.bel(3, 1));
+  EXPECT_TRUE(contains(printed_, "    num w/ erodible attribute:             1\n"));
 }
 
 TEST_F(ChannelInput, PumpsAreKeptAtTheirNodes) {
