@@ -18,8 +18,8 @@
 #include "input/time_series.h"
 #include "support/table_fixtures.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  torva_fuzz::fuzz_init();
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  torva_fuzz::fuzz_init(argc, argv);
   return 0;
 }
 

@@ -99,7 +99,29 @@ bool names_outside_folder(const std::uint8_t* data, std::size_t size) {
   return false;
 }
 
-void fuzz_init() {
+// The arguments with the artifact path made absolute against the start folder.
+void absolute_artifact_path(int* argc, char*** argv) {
+  static std::vector<std::string> texts;
+  static std::vector<char*> pointers;
+  const std::string prefix_flag = "-artifact_prefix=";
+  bool given = false;
+  for (int i = 0; i < *argc; ++i) {
+    std::string arg = (*argv)[i];
+    if (arg.rfind(prefix_flag, 0) == 0) {
+      const std::string path = arg.substr(prefix_flag.size());
+      if (path.empty() || path.front() != '/') arg = prefix_flag + start_folder() + "/" + path;
+      given = true;
+    }
+    texts.push_back(arg);
+  }
+  if (!given) texts.push_back(prefix_flag + start_folder() + "/");
+  for (std::string& t : texts) pointers.push_back(t.data());
+  pointers.push_back(nullptr);
+  *argc = static_cast<int>(texts.size());
+  *argv = pointers.data();
+}
+
+void fuzz_init(int* argc, char*** argv) {
   if (!fuzz_folder().empty()) return;
   setenv("OMP_THREAD_LIMIT", "2", 1);
   setenv("OMP_WAIT_POLICY", "passive", 1);
@@ -120,6 +142,7 @@ void fuzz_init() {
   }
   fuzz_folder() = pattern;
   start_folder() = std::filesystem::current_path().string();
+  absolute_artifact_path(argc, argv);
   atexit(remove_fuzz_folder);
   omp_set_num_threads(1);
 }

@@ -33,10 +33,12 @@ std::vector<fuzz_file> split_files(const std::uint8_t* data, std::size_t size,
 // inputs, so that no fuzzed run reads or writes anywhere else on the machine.
 bool names_outside_folder(const std::uint8_t* data, std::size_t size);
 
-// Once per process: the model's console to /dev/null (unless TORVA_FUZZ_VERBOSE is set), at most
-// two OpenMP threads that sleep while waiting, and a fresh folder of this process under the
-// system's temporary folder that is removed at exit.
-void fuzz_init();
+// Once per process, from LLVMFuzzerInitialize with its arguments: the model's console to
+// /dev/null (unless TORVA_FUZZ_VERBOSE is set), at most two OpenMP threads that sleep while
+// waiting, and a fresh folder of this process under the system's temporary folder that is removed
+// at exit. Inputs run inside that folder, so libFuzzer's artifact path (-artifact_prefix, "./"
+// when not given) is made absolute in the arguments: a crash is saved where it was asked for.
+void fuzz_init(int* argc, char*** argv);
 
 // One input's run: empties the fuzz folder and makes it the working directory, writes `files`
 // into it and puts the process-wide state at the clean start of a run (the tests' guard, with

@@ -11,8 +11,8 @@
 #include "input/lake_files.h"
 #include "overland/overland_state.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  torva_fuzz::fuzz_init();
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  torva_fuzz::fuzz_init(argc, argv);
   return 0;
 }
 

@@ -34,8 +34,8 @@ const char* const card_sets[] = {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  torva_fuzz::fuzz_init();
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  torva_fuzz::fuzz_init(argc, argv);
   return 0;
 }
 

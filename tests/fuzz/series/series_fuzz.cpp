@@ -43,8 +43,8 @@ void look_up_series() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  torva_fuzz::fuzz_init();
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  torva_fuzz::fuzz_init(argc, argv);
   return 0;
 }
 

@@ -10,8 +10,8 @@
 #include "fuzz/common/fuzz_support.h"
 #include "input/stream_tables.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  torva_fuzz::fuzz_init();
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  torva_fuzz::fuzz_init(argc, argv);
   return 0;
 }
 
