@@ -270,6 +270,7 @@ void open_event_books(model_state& ms) {
   b.start_interception = ms.overland.interception_volume;
   b.start_exfiltration = ms.subsurface.exfil_volume;
   b.start_ov_source = ms.overland.ov_point_volume_total;
+  b.start_chan_source = ms.output.totals.run_vol_chan_source;
 }
 
 void close_event_balance(event_budget& b, event_balance_form form) {
@@ -334,6 +335,7 @@ void finish_event_balance(model_state& ms) {
   b.event_vol_rain = ms.event_rain_vol;
   b.event_vol_precip_lake = ov.lake_precip_event;
   b.event_vol_ov_source = ov.ov_point_volume_total - b.start_ov_source;
+  b.event_vol_stream_source = ms.output.totals.run_vol_chan_source - b.start_chan_source;
   b.event_vol_infiltrated = infiltrated_store(ms);
 
   // Final overland water: overland lakes and perennial lakes together are not supported.

@@ -76,6 +76,7 @@ struct event_budget {
   double start_interception = 0.0;   // canopy total of the run
   double start_exfiltration = 0.0;   // exfiltration total of the run
   double start_ov_source = 0.0;      // overland point sources of the run
+  double start_chan_source = 0.0;    // channel point sources of the run
   double start_precip_lake = 0.0;    // rain on channel lakes of the run
   int start_rain_steps = 0;          // steps with rain of the run
 };

@@ -1,0 +1,256 @@
+// Explicit channel routing (ex_flow_route): Courant-limited sub-steps over the whole channel
+// network, each a predictor pass and a corrector pass of link-end flows and node volume balances,
+// a sub-step halved and retried whenever a node would hold a negative area. Called once per
+// channel step by the channel step, after the lateral exchange.
+#include "channel/channel_routing.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include "channel/channel_steps.h"
+#include "channel/link_flows.h"
+#include "framework/core/error_state.h"
+#include "framework/model_state.h"
+#include "input/input_steps.h"
+
+namespace {
+
+// Gives the routing's work arrays the node ranges of the run's flow areas, once per run (and
+// again when the network's shape has changed). False when the memory cannot be had.
+bool routing_arrays_ready(channel_state& ch) {
+  const int links = ch.chan_link_count;
+  auto fits = [&](const link_node_array<double>& a) {
+    if (a.link_count() != links) return false;
+    for (int link = 1; link <= links; ++link)
+      if (a.node_count(link) != ch.area.node_count(link)) return false;
+    return true;
+  };
+  link_node_array<double>* work[] = {&ch.area_old, &ch.area_iter, &ch.qp_old, &ch.qp_last,
+                                     &ch.qp_iter};
+  const char* names[] = {"area_old", "area_iter", "qp_old", "qp_last", "qp_iter"};
+  int counts_size = links + 1;
+  int* counts = nullptr;
+  for (int i = 0; i < 5; ++i) {
+    if (fits(*work[i])) continue;
+    if (counts == nullptr) {
+      counts = new int[counts_size]();
+      for (int link = 1; link <= links; ++link) counts[link] = ch.area.node_count(link);
+    }
+    if (!work[i]->allocate(links, counts)) {
+      printf("Error allocating memory for variable %s\n", names[i]);
+      delete[] counts;
+      return false;
+    }
+  }
+  delete[] counts;
+  return true;
+}
+
+// The routed links' values of `from` copied into `to`, nodes 1..nx.
+void copy_routed(const channel_state& ch, const link_node_array<double>& from,
+                 link_node_array<double>& to) {
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    if (!link_is_routed(ch.ltype[link])) continue;
+    const double* f = from.link_nodes(link);
+    double* t = to.link_nodes(link);
+    std::copy(f + 1, f + 1 + ch.nx[link], t + 1);
+  }
+}
+
+// Negative flow areas of the routed links set to 0.
+void clip_negative_areas(channel_state& ch, link_node_array<double>& a) {
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    if (!link_is_routed(ch.ltype[link])) continue;
+    double* al = a.link_nodes(link);
+    for (int j = 1; j <= ch.nx[link]; ++j)
+      if (al[j] < 0.0) al[j] = 0.0;
+  }
+}
+
+// The largest Courant number of the routed links' nodes for a sub-step h, or -1 after a node
+// whose area is not a number or whose depth is negative (its message printed).
+double courant_number(channel_state& ch, double h) {
+  double cmax = 0.0;
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    if (!link_is_routed(ch.ltype[link])) continue;
+    const double dx = ch.dx[link];
+    double* a = ch.area.link_nodes(link);
+    double* yp = ch.yp.link_nodes(link);
+    const double* bel = ch.bel.link_nodes(link);
+    const double* q = ch.qp.link_nodes(link);
+    for (int j = 1; j <= ch.nx[link]; ++j) {
+      if (std::isnan(a[j])) {
+        printf("In ex_flow_route 1:  cross-sectional area is not a number at link %d node %d\n",
+               link, j);
+        a[j] = 0.0;
+        yp[j] = bel[j];
+        return -1.0;
+      }
+      if (yp[j] - bel[j] < 0.0) {
+        printf("in ex_flow_route 2, negative depth at link %d node %d\n", link, j);
+        printf("program stopped.\n");
+        return -1.0;
+      }
+      const double c = a[j] > 1e-16 ? (h / dx) * (q[j] / a[j]) : 0.0;
+      cmax = std::max(cmax, c);
+    }
+  }
+  return cmax;
+}
+
+// One pass of the corrector's scan: the largest change of a routed node's area from its
+// predicted area, or -1 when a node holds an area below -1e-8 (the sub-step fails).
+double corrector_change(const channel_state& ch) {
+  double change = 0.0;
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    if (!link_is_routed(ch.ltype[link])) continue;
+    const double* a = ch.area.link_nodes(link);
+    const double* ai = ch.area_iter.link_nodes(link);
+    for (int j = 1; j <= ch.nx[link]; ++j) {
+      if (a[j] < -1e-8) return -1.0;
+      change = std::max(change, std::fabs(a[j] - ai[j]));
+    }
+  }
+  return change;
+}
+
+// A network with a lake link needs the channel lakes, which this version does not route.
+bool lakes_refused(const channel_state& ch) {
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    if (!link_is_lake(ch.ltype[link])) continue;
+    printf("Error: link %d is a lake link; channel lakes are not supported by this version.\n",
+           link);
+    return true;
+  }
+  return false;
+}
+
+// What the nodes' point-source series bring in over a sub-step h at the model time `time`.
+double point_source_volume(const channel_state& ch, double time, double h) {
+  if (ch.stream_pointsource.empty()) return 0.0;
+  double rate = 0.0;
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    if (!link_is_routed(ch.ltype[link])) continue;
+    for (int j = 1; j <= ch.nx[link]; ++j) {
+      time_series* series = ch.stream_pointsource(link, j);
+      if (series != nullptr) rate += ts_value(time, series);
+    }
+  }
+  return h * rate;
+}
+
+void sub_step_too_small() {
+  printf("The channel routing time step is getting really small\n");
+  printf("less than 1/1000 of a second\n");
+  printf("Reduce the model time step by a factor of 2 and try again.\n");
+  printf("Program stopped.\n");
+}
+
+}  // namespace
+
+int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
+  channel_state& ch = ms.channel;
+  pipe_volume = 0.0;
+  ch.chan_outlet_volume = 0.0;
+  ch.chan_source_volume = 0.0;
+  if (lakes_refused(ch)) {
+    stop_now();
+    return -1;
+  }
+  if (!check_routing_network(ch)) return -1;
+  if (!routing_arrays_ready(ch)) {
+    stop_now();
+    return -1;
+  }
+  if (dt <= 1e-16) return 0;
+
+  const int last = ch.chan_link_count;
+  const double max_courant = ch.max_courant_number;
+  double r = dt;
+  double h = dt;
+  while (r > 1e-16) {
+    // Courant limit: h only shrinks from one sub-step to the next.
+    const double cmax = courant_number(ch, h);
+    if (cmax < 0.0) {
+      stop_now();
+      return -1;
+    }
+    if (cmax >= max_courant) h = h / std::trunc(cmax / max_courant + 1.0);
+
+    copy_routed(ch, ch.area, ch.area_old);
+    copy_routed(ch, ch.qp, ch.qp_old);
+    if (ch.routing_passes == 0) {
+      copy_routed(ch, ch.qp, ch.qp_last);
+      copy_routed(ch, ch.qp, ch.qp_iter);
+    }
+    ++ch.routing_passes;
+
+    double step_pipe_volume = 0.0;
+    for (;;) {
+      if (h < 0.001) {
+        sub_step_too_small();
+        stop_now();
+        return -1;
+      }
+      r -= h;
+      if (r <= 0.001) {
+        h += r;  // the last sub-step ends exactly at the end of the step
+        r = 0.0;
+      }
+      double change = 1.0;
+      int passes = 0;
+      bool failed = false;
+      while (change > 0.01 && passes < 2) {
+        if (passes > 0) ex_section(ms, 1);
+        if (run_error.error_fatal) return -1;
+        ++passes;
+        // Predictor: flows from the present geometry, areas from the start of the sub-step.
+        if (ex_link_end_flows(ch, ch.qp_last, ms.current_time, h) == -1) return -1;
+        copy_routed(ch, ch.area_old, ch.area);
+        ex_chan_volume(ch, ch.qp_last, ch.area, ms.current_time, h, dt);
+        clip_negative_areas(ch, ch.area);
+        ex_section(ms, 1);
+        if (run_error.error_fatal) return -1;
+        copy_routed(ch, ch.area, ch.area_iter);
+        // Corrector: flows from the predicted geometry; the mean of both moves the water.
+        if (ex_link_end_flows(ch, ch.qp_iter, ms.current_time, h) == -1) return -1;
+        for (int link = 1; link <= last; ++link) {
+          const int type = ch.ltype[link];
+          if (link_is_lake(type) || link_is_captured(type)) continue;
+          double* q = ch.qp.link_nodes(link);
+          const double* q1 = ch.qp_last.link_nodes(link);
+          const double* q2 = ch.qp_iter.link_nodes(link);
+          for (int j = 1; j <= ch.nx[link]; ++j) q[j] = 0.5 * (q1[j] + q2[j]);
+        }
+        copy_routed(ch, ch.area_old, ch.area);
+        step_pipe_volume = ex_chan_volume(ch, ch.qp, ch.area, ms.current_time, h, dt);
+        change = corrector_change(ch);
+        if (change < 0.0) {
+          failed = true;
+          break;
+        }
+      }
+      if (!failed) break;
+      // A node would run dry below zero: halve the sub-step and start it again.
+      r += h;
+      h = 0.5 * h;
+      copy_routed(ch, ch.area_old, ch.area);
+      copy_routed(ch, ch.qp_old, ch.qp);
+      copy_routed(ch, ch.qp_old, ch.qp_last);
+      copy_routed(ch, ch.qp, ch.qp_iter);
+      ex_section(ms, 1);
+      if (run_error.error_fatal) return -1;
+    }
+
+    // The sub-step is accepted.
+    pipe_volume += step_pipe_volume;
+    clip_negative_areas(ch, ch.area);
+    ex_section(ms, 1);
+    if (run_error.error_fatal) return -1;
+    ch.chan_outlet_volume += h * ch.qp(last, ch.nx[last]);
+    ch.chan_source_volume += point_source_volume(ch, ms.current_time, h);
+  }
+  return 0;
+}

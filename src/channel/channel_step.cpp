@@ -1,0 +1,277 @@
+// The channel network's step of the time loop (after the overland lakes, before the channel
+// point sources): the lateral exchange between stream cells and channel nodes, the routing of
+// the network, the erodible links' highest stages, the outlet and lateral totals of the run, and
+// the choice of the next channel time with the nearly-dry fall-back of long-term runs.
+#include "channel/channel_step.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "channel/channel_routing.h"
+#include "channel/channel_steps.h"
+#include "channel/link_flows.h"
+#include "channel/sections.h"
+#include "framework/core/error_state.h"
+#include "framework/model_state.h"
+
+namespace {
+
+// The broad-crested weir over both banks: discharge per metre of head^1.5 and of channel length.
+constexpr double bank_weir_coefficient = 3.40978982734;
+
+double weir_law(double w, double h) {
+  return h > 0.0 ? bank_weir_coefficient * w * h * std::sqrt(h) : 0.0;
+}
+
+double manning_law(double inv_n, double w, double h, double level_difference, double grid) {
+  if (!(h > 0.0)) return 0.0;
+  return inv_n * std::cbrt(h * h) * h * w * std::sqrt(std::fabs(level_difference) / grid);
+}
+
+// The flow area of a node whose water surface is lowered by `drop`, found through the node's own
+// section; the node's level, depth and section are put back afterwards. False after a fault of
+// the section (reported).
+bool area_below(model_state& ms, int link, int node, double drop, double& lowered_area) {
+  channel_state& ch = ms.channel;
+  const double level = ch.yp(link, node);
+  ch.yp(link, node) = level - drop;
+  ch.chan_depth(link, node) = ch.yp(link, node) - ch.bel(link, node);
+  const bool ok = section_from_stage(ms, link, node);
+  lowered_area = ch.area(link, node);
+  ch.yp(link, node) = level;
+  ch.chan_depth(link, node) = level - ch.bel(link, node);
+  return ok && section_from_stage(ms, link, node);
+}
+
+// A grid-stream entry the exchange can reach: its link among the network's, its node among the
+// link's nodes and its cell among the grid's. Prints the fault naming the entry otherwise.
+bool entry_in_network(const model_state& ms, int stream_cell, int entry, int link, int node,
+                      int cell) {
+  const channel_state& ch = ms.channel;
+  if (link < 1 || link > ch.chan_link_count) {
+    printf(
+        "Error: stream cell %d, entry %d of the grid-stream table names link %d, which is not "
+        "a link of the channel network (1 to %d).\n",
+        stream_cell, entry, link, ch.chan_link_count);
+    return false;
+  }
+  if (node < 1 || node > ch.nx[link] || node > ch.area.node_count(link)) {
+    printf(
+        "Error: stream cell %d, entry %d of the grid-stream table names node %d of link %d, "
+        "which has nodes 1 to %d.\n",
+        stream_cell, entry, node, link, ch.nx[link]);
+    return false;
+  }
+  if (cell < 1 || cell > ms.cell_count) {
+    printf(
+        "Error: stream cell %d, entry %d of the grid-stream table names cell %d, which is not "
+        "a cell of the watershed (1 to %d).\n",
+        stream_cell, entry, cell, ms.cell_count);
+    return false;
+  }
+  return true;
+}
+
+// Channel water of the routed links, for the nearly-dry test.
+double routed_channel_volume(const channel_state& ch) {
+  double sum = 0.0;
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    if (!link_is_routed(ch.ltype[link])) continue;
+    const double* a = ch.area.link_nodes(link);
+    double v = 0.0;
+    for (int j = 1; j <= ch.nx[link]; ++j) v += a[j];
+    sum += v * ch.dx[link];
+  }
+  return sum;
+}
+
+// The nearly-dry test of long-term runs: a channel that holds almost none of the event's rain and
+// passes almost nothing at the outlet returns to the overland schedule until another step sets
+// chan_active again.
+void nearly_dry_schedule(model_state& ms) {
+  channel_state& ch = ms.channel;
+  const overland_state& ov = ms.overland;
+  if (ov.ov_end_checks_off > 0) ch.dry_step_count = 0;
+  if (!ms.long_term || ov.ov_any_flux || ov.ov_end_checks_off) return;
+  if (ch.dry_step_count == 0 || ch.chan_gw_status == 0) ch.chan_volume = routed_channel_volume(ch);
+  if (!(ch.chan_volume < 0.01 * ms.event_rain_vol || ms.event_rain_vol == 0.0)) return;
+  ++ch.dry_step_count;
+  if (ch.chan_gw_status == 1) {
+    // Groundwater feeds the channel: it keeps routing, at the groundwater's pace.
+    double step = ms.gw_clock.interval_seconds;
+    while (step > 60.0) step *= 0.5;
+    ms.chan_clock.interval_seconds = step;
+    ms.chan_clock.interval_days = step / 86400.0;
+    ms.chan_clock.next = ms.current_time + ms.chan_clock.interval_days;
+  } else if (ov.ov_step_outflow < 1e-6) {
+    ms.chan_clock.interval_days = ms.ov_clock.interval_days;
+    ms.chan_clock.next = ms.ov_clock.next;
+    ch.chan_active = 0;
+  }
+}
+
+// The highest stage of every node of the erodible break-point links, kept for their bed update.
+void track_node_maxima(channel_state& ch) {
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    if ((ch.ltype[link] & 8) == 0 || (ch.ltype[link] & 2) == 0) continue;
+    const int row = ch.bplink[link];
+    if (row < 1 || row > ch.erodible_bp_links || ch.max_yp.empty()) continue;
+    const double* yp = ch.yp.link_nodes(link);
+    double* highest = ch.max_yp[row];
+    const int n = std::min(ch.nx[link], ch.max_nodes);
+#pragma omp parallel for schedule(static)
+    for (int j = 1; j <= n; ++j) highest[j] = std::max(highest[j], yp[j]);
+  }
+}
+
+}  // namespace
+
+double chan_lateral_inflow(model_state& ms, double dt) {
+  channel_state& ch = ms.channel;
+  overland_state& ov = ms.overland;
+  const double g = ms.gridsize;
+  const double cell_area = g * g;
+  double total = 0.0;
+  int last_link = 0;
+  int last_node = 0;
+  for (int c = 1; c <= ch.gst_stream_cells; ++c) {
+    if (ch.gst_ncellsingrid[c] > ch.gst_width) {
+      printf(
+          "Error: stream cell %d of the grid-stream table has %d entries, more than the "
+          "table's %d.\n",
+          c, ch.gst_ncellsingrid[c], ch.gst_width);
+      stop_now();
+      return total;
+    }
+    for (int k = 1; k <= ch.gst_ncellsingrid[c]; ++k) {
+      const int link = ch.gst_link[c][k];
+      const int node = ch.gst_node[c][k];
+      const int cell = ch.gst_gnum[c][k];
+      if (!entry_in_network(ms, c, k, link, node, cell)) {
+        stop_now();
+        return total;
+      }
+      const int type = ch.ltype[link];
+      if (link_is_structure(type) || link_is_lake(type) || link_is_captured(type)) continue;
+      last_link = link;
+      last_node = node;
+
+      double& d = ov.ov_depth[cell];
+      const double z = ms.cell_elev[cell];
+      const double surface = d + z;
+      const double bel = ch.bel(link, node);
+      const double bank = bel + ch.bankfull_dep(link, node);
+      const double y = ch.yp(link, node);
+      const double dx = ch.dx[link];
+      const double w = ch.gst_pct[c][k] * dx;
+      const double inv_n = 1.0 / ov.ov_roughness[cell];
+
+      bool into_channel = true;
+      double q = 0.0;
+      double drop = 0.0;  // lowering of the channel surface that frees the water above it
+      if (ch.overbank_flow && y > z && z > bel) {
+        if (bank > surface && y > bank) {
+          into_channel = false;
+          drop = y - bank;
+          q = weir_law(w, drop);
+        } else if (surface > bank && y > surface) {
+          into_channel = false;
+          drop = y - z;
+          q = manning_law(inv_n, w, (d + (y - z)) / 2.0, y - surface, g);
+        } else {
+          q = manning_law(inv_n, w, d, y - surface, g);
+        }
+      } else if (ch.overland_backwater && y > z && z > bel) {
+        if (surface > y && surface > bank) q = manning_law(inv_n, w, d, y - surface, g);
+      } else {
+        q = weir_law(w, d);
+      }
+
+      if (into_channel) {
+        if (d * cell_area - q * dt < 1e-16) {
+          // The cell empties into the channel in this step.
+          q = d * cell_area / dt;
+          d = 0.0;
+        } else {
+          d -= q * dt / cell_area;
+        }
+      } else {
+        double lowered = 0.0;
+        if (!area_below(ms, link, node, drop, lowered)) return total;
+        const double available = (ch.area(link, node) - lowered) * dx * ch.gst_pct[c][k];
+        // At most one hundredth of the water above the lowered surface leaves in one step.
+        if (!(available > 0.0))
+          q = 0.0;
+        else if ((available - q * dt) / available < 0.99)
+          q = 0.01 * available / dt;
+        q = -q;
+        d += -q * dt / cell_area;
+        // Water that would stand higher on the cell than in the channel stays in the channel:
+        // the two surfaces meet, and the node gives up that much less.
+        if (d + z > y) {
+          const double excess = (d + z - y) * cell_area;
+          d -= excess / cell_area;
+          q += excess / dt;
+        }
+      }
+      ch.qlat(link, node) += q / dx;
+      total += q * dt;
+    }
+  }
+  if (std::isnan(total))
+    printf("lateral inflow for node %ld link %ld is not a number \n", static_cast<long>(last_node),
+           static_cast<long>(last_link));
+  return total;
+}
+
+void channel_routing_step(model_state& ms) {
+  channel_state& ch = ms.channel;
+  process_clock& clock = ms.chan_clock;
+  if (!(std::fabs(clock.next - ms.current_time) < ms.time_tolerance)) return;
+  if (!ch.chan_explic) return;
+  const double since_last = ms.current_time - clock.last;
+  const double dt = since_last > 1e-6 ? since_last * 86400.0 : clock.interval_seconds;
+
+  if (ch.area_old.element_count() == ch.area.element_count())
+    std::copy(ch.area.data(), ch.area.data() + ch.area.element_count(), ch.area_old.data());
+
+  if (ms.overland.ov_any_depth || ch.overbank_flow) {
+    const double lateral = chan_lateral_inflow(ms, dt);
+    if (run_error.error_fatal) return;
+    ch.chan_active = 1;
+    ms.output.totals.run_vol_lateral += lateral;
+  }
+
+  if (ch.chan_active) {
+    ++ch.chan_route_calls;
+    double pipe_volume = 0.0;
+    const int status = ex_flow_route(ms, dt, pipe_volume);
+    if (status < 0 || run_error.error_fatal) return;
+    ch.chan_gw_status = status;
+    const int last = ch.chan_link_count;
+    const double outflow = ch.qp(last, ch.nx[last]);
+    ms.overland.ov_step_outflow = outflow;
+    ms.outlet_q = outflow;
+    ms.output.totals.run_vol_drain_to_chan += pipe_volume;
+  }
+
+  track_node_maxima(ch);
+
+  // The outlet totals: the event's (by difference over the event) and the run's.
+  if (ch.chan_active) {
+    ms.overland.ov_out_volume += ch.chan_outlet_volume;
+    ms.overland.ov_out_volume_b += ch.chan_outlet_volume;
+    ms.output.totals.run_vol_discharge += ch.chan_outlet_volume;
+    ms.output.totals.run_vol_chan_source += ch.chan_source_volume;
+    ch.chan_outlet_volume = 0.0;
+    ch.chan_source_volume = 0.0;
+  }
+
+  if (!ch.qlat.empty()) std::fill(ch.qlat.data(), ch.qlat.data() + ch.qlat.element_count(), 0.0);
+
+  clock.last = ms.current_time;
+  clock.next = ms.current_time + clock.interval_days;
+  ++ch.chan_step_count;
+  nearly_dry_schedule(ms);
+}

@@ -1,0 +1,15 @@
+// Channel step and lateral exchange with cells: when the channel is due, water moves between the
+// grid cells and the channel nodes that cross them, the network is routed, the maxima and the
+// run's channel totals are kept and the next channel time is chosen. The step itself,
+// `channel_routing_step`, is declared in channel_steps.h for the run driver.
+#pragma once
+
+struct model_state;
+
+// Moves water between every stream cell and the channel nodes that lie in it over a step of
+// `dt` seconds: overland water into the channel over a weir or by Manning's law, and, with
+// OVERBANK_FLOW, channel water over the bank onto the cell. Changes qlat (per unit length,
+// m2/s), the cells' overland depths and the touched nodes' sections; returns the exchanged
+// volume (m3, positive into the channel). A grid-stream entry naming a link, node or cell
+// outside the network or the grid prints a message naming it and reports code 4000 at once.
+double chan_lateral_inflow(model_state& ms, double dt);

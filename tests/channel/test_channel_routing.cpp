@@ -1,0 +1,214 @@
+// Explicit channel routing over whole channel steps: sub-steps under the Courant limit, the
+// halving on a negative area, the water it keeps, the normal depth it settles to, and its memory
+// kept per run.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "channel/channel_routing.h"
+#include "channel/routing_network.h"
+#include "framework/core/error_state.h"
+#include "input/input_steps.h"
+#include "support/test_support.h"
+
+using routing_test::build_network;
+using routing_test::link_spec;
+using routing_test::network_volume;
+using routing_test::set_depth;
+using torva_test::contains;
+using torva_test::process_state_guard;
+using torva_test::stdout_capture;
+
+namespace {
+
+class ChannelRoutingTest : public testing::Test {
+ protected:
+  process_state_guard guard_;
+  std::unique_ptr<model_state> ms_ = std::make_unique<model_state>();
+  channel_state& ch_ = ms_->channel;
+
+  int route(double dt) {
+    double pipe = -1.0;
+    const int status = ex_flow_route(*ms_, dt, pipe);
+    EXPECT_EQ(pipe, 0.0);
+    return status;
+  }
+};
+
+TEST_F(ChannelRoutingTest, AStepOfNoLengthMovesNothing) {
+  build_network(*ms_, {{.nodes = 3}});
+  for (int j = 1; j <= 3; ++j) set_depth(*ms_, 1, j, 0.5 + 0.1 * j);
+  ch_.chan_outlet_volume = 12.0;
+  const double before = network_volume(*ms_);
+  EXPECT_EQ(route(1e-17), 0);
+  EXPECT_EQ(ch_.chan_outlet_volume, 0.0);
+  EXPECT_EQ(network_volume(*ms_), before);
+  EXPECT_EQ(ch_.routing_passes, 0);
+}
+
+// A level pool: a flat bed under a flat water surface, nothing coming in.
+TEST_F(ChannelRoutingTest, ALevelPoolStaysAtRest) {
+  build_network(*ms_, {{.nodes = 4, .downstream = 2, .bed_slope = 0.0},
+                       {.nodes = 5, .up = {1}, .bed_slope = 0.0}});
+  for (int l = 1; l <= 2; ++l)
+    for (int j = 1; j <= ch_.nx[l]; ++j) set_depth(*ms_, l, j, 1.25);
+  const double before = network_volume(*ms_);
+  for (int step = 0; step < 20; ++step) ASSERT_EQ(route(30.0), 0);
+  EXPECT_EQ(network_volume(*ms_), before);
+  for (int l = 1; l <= 2; ++l)
+    for (int j = 1; j <= ch_.nx[l]; ++j) {
+      EXPECT_EQ(ch_.qp(l, j), 0.0);
+      EXPECT_DOUBLE_EQ(ch_.yp(l, j), 101.25);
+    }
+  EXPECT_EQ(ch_.chan_outlet_volume, 0.0);
+}
+
+// Two head links join a third: the network's water changes by what comes in at the heads and
+// from the sides less what leaves at the outlet, step by step.
+TEST_F(ChannelRoutingTest, EveryStepKeepsTheNetworksWater) {
+  build_network(*ms_, {{.nodes = 5, .downstream = 3, .dx = 80.0, .bed_top = 100.5},
+                       {.nodes = 4, .downstream = 3, .dx = 120.0, .bed_top = 100.6},
+                       {.nodes = 6, .up = {1, 2}, .dx = 60.0, .bed_top = 100.0}});
+  for (int l = 1; l <= 3; ++l)
+    for (int j = 1; j <= ch_.nx[l]; ++j) set_depth(*ms_, l, j, 0.2 + 0.05 * j);
+  ch_.headwater_inflow = 1.5;
+  double inflow = 2 * 1.5;
+  for (int l = 1; l <= 3; ++l)
+    for (int j = 1; j <= ch_.nx[l]; ++j) {
+      ch_.qlat(l, j) = 0.002 * l;
+      inflow += ch_.qlat(l, j) * ch_.dx[l];
+    }
+  for (int step = 0; step < 30; ++step) {
+    const double before = network_volume(*ms_);
+    ASSERT_EQ(route(20.0), 0) << "step " << step;
+    const double change = network_volume(*ms_) - before;
+    EXPECT_NEAR(change, 20.0 * inflow - ch_.chan_outlet_volume, 1e-9 * before) << "step " << step;
+    EXPECT_GT(ch_.chan_outlet_volume, 0.0);
+  }
+}
+
+// A point source on node 2 of the upper link: its series' discharge enters the node, and the
+// routing reports what it brought.
+TEST_F(ChannelRoutingTest, PointSourceSeriesFeedTheirNodes) {
+  build_network(*ms_, {{.nodes = 3, .downstream = 2}, {.nodes = 4, .up = {1}}});
+  time_series source;
+  source.times = {2450000.0, 2450001.0};
+  source.values = {2.5, 2.5};
+  source.count = 2;
+  std::vector<int> nodes = {0, 3, 4};
+  ASSERT_TRUE(ch_.stream_pointsource.allocate(2, nodes.data()));
+  ch_.stream_pointsource(1, 2) = &source;
+  ms_->current_time = 2450000.5;
+  for (int step = 0; step < 10; ++step) {
+    const double before = network_volume(*ms_);
+    ASSERT_EQ(route(30.0), 0);
+    EXPECT_NEAR(ch_.chan_source_volume, 75.0, 1e-9);
+    EXPECT_NEAR(network_volume(*ms_) - before, 75.0 - ch_.chan_outlet_volume, 1e-9);
+  }
+  EXPECT_GT(ch_.area(1, 2), 0.0);
+}
+
+// The Courant number q / A x h / dx of this link is exactly the limit 0.2 for a 10 s step:
+// the step is cut into two sub-steps; half the step passes in one.
+TEST_F(ChannelRoutingTest, ACourantNumberAtTheLimitHalvesTheStep) {
+  struct courant_case {
+    double dt;
+    long sub_steps;
+  };
+  for (const courant_case& c : {courant_case{10.0, 2}, courant_case{5.0, 1}}) {
+    guard_.reset();
+    ms_ = std::make_unique<model_state>();
+    build_network(*ms_, {{.nodes = 3, .dx = 100.0}});
+    channel_state& ch = ms_->channel;
+    for (int j = 1; j <= 3; ++j) {
+      set_depth(*ms_, 1, j, 1.0);  // 12 m2 of flow area
+      ch.qp(1, j) = 2.0 * ch.area(1, j);
+    }
+    double pipe = 0.0;
+    ASSERT_EQ(ex_flow_route(*ms_, c.dt, pipe), 0);
+    EXPECT_EQ(ch.routing_passes, c.sub_steps) << "dt " << c.dt;
+  }
+}
+
+// A node that loses water sideways faster than any sub-step can give it: the sub-step halves
+// until it falls below a millisecond and the run stops.
+TEST_F(ChannelRoutingTest, ANodeThatKeepsRunningDryStopsAtTheSmallestSubStep) {
+  build_network(*ms_, {{.nodes = 3}});
+  set_depth(*ms_, 1, 1, 0.3);
+  ch_.qlat(1, 2) = -0.5;  // the dry node 2 is asked to give 50 m3/s
+  stdout_capture out;
+  EXPECT_EQ(route(10.0), -1);
+  const std::string text = out.stop();
+  EXPECT_TRUE(contains(text,
+                       "The channel routing time step is getting really small\n"
+                       "less than 1/1000 of a second\n"
+                       "Reduce the model time step by a factor of 2 and try again.\n"
+                       "Program stopped.\n"))
+      << text;
+  EXPECT_EQ(run_error.error_fatal, 1);
+}
+
+// A node that would run dry only over the whole step: the halved sub-steps let it drain to
+// nothing without a negative area, and the water books still close.
+TEST_F(ChannelRoutingTest, HalvingOnANegativeAreaKeepsAreasAtOrAboveZero) {
+  build_network(*ms_, {{.nodes = 3, .bed_slope = 0.0}});
+  for (int j = 1; j <= 3; ++j) set_depth(*ms_, 1, j, 0.5);
+  ch_.qlat(1, 3) = -0.01;  // 1 m3/s out of node 3, which holds 550 m3
+  const double before = network_volume(*ms_);
+  ASSERT_EQ(route(600.0), 0);
+  // Nothing limits the sub-step but the halving: it took more than one.
+  EXPECT_GE(ch_.routing_passes, 2);
+  for (int j = 1; j <= 3; ++j) EXPECT_GE(ch_.area(1, j), 0.0);
+  EXPECT_NEAR(network_volume(*ms_), before - 600.0 * 1.0 - ch_.chan_outlet_volume, 1e-9);
+}
+
+// A trapezoid 10 m wide at the bottom with side slopes of 2, n = 0.03 on a bed slope of 0.001,
+// fed 20 m3/s at its head, settles at the Manning normal depth: 20 = (1/n) A R^(2/3) S^(1/2)
+// holds at y = 1.394 m. Nodes 200 m apart keep the 10 s step within the scheme's diffusive
+// limit (dx^2 / 2D with D = Q / 2 T S, about 30 s here).
+TEST_F(ChannelRoutingTest, ATrapezoidFedAConstantFlowSettlesAtTheNormalDepth) {
+  build_network(*ms_, {{.nodes = 21, .dx = 200.0, .bottom = 10.0, .side_slope = 2.0, .n = 0.03}});
+  ch_.headwater_inflow = 20.0;
+  for (int step = 0; step < 1080; ++step) ASSERT_EQ(route(10.0), 0);  // three hours
+  for (int j : {5, 10, 15}) EXPECT_NEAR(ch_.chan_depth(1, j), 1.394, 0.01 * 1.394) << j;
+  EXPECT_NEAR(ch_.qp(1, 21), 20.0, 0.01 * 20.0);
+}
+
+// Routed twice in one process, with a larger network routed in between: the work arrays and
+// the sub-step memory belong to each run, so the second routing of the small network gives what
+// the first gave.
+TEST_F(ChannelRoutingTest, EachRunHasItsOwnWorkArraysAndMemory) {
+  auto small_run = [this]() {
+    auto ms = std::make_unique<model_state>();
+    build_network(*ms, {{.nodes = 3, .downstream = 2}, {.nodes = 4, .up = {1}}});
+    for (int l = 1; l <= 2; ++l)
+      for (int j = 1; j <= ms->channel.nx[l]; ++j) {
+        set_depth(*ms, l, j, 0.4 + 0.1 * j);
+        ms->channel.qp(l, j) = 1.0 + l + j;
+      }
+    double pipe = 0.0;
+    for (int step = 0; step < 10; ++step) EXPECT_EQ(ex_flow_route(*ms, 15.0, pipe), 0);
+    std::vector<double> areas(ms->channel.area.data(),
+                              ms->channel.area.data() + ms->channel.area.element_count());
+    EXPECT_EQ(ms->channel.qp_last.node_count(2), 4);
+    return areas;
+  };
+  const std::vector<double> first = small_run();
+  {
+    auto big = std::make_unique<model_state>();
+    build_network(*big, {{.nodes = 30, .downstream = 3},
+                         {.nodes = 25, .downstream = 3},
+                         {.nodes = 40, .up = {1, 2}}});
+    for (int l = 1; l <= 3; ++l)
+      for (int j = 1; j <= big->channel.nx[l]; ++j) set_depth(*big, l, j, 1.0);
+    double pipe = 0.0;
+    EXPECT_EQ(ex_flow_route(*big, 60.0, pipe), 0);
+    EXPECT_EQ(big->channel.qp_iter.node_count(3), 40);
+  }
+  EXPECT_EQ(small_run(), first);
+}
+
+}  // namespace
