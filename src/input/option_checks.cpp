@@ -169,10 +169,10 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) { return ms.cards.init_swe_kind != 0; }},
     {"GW_SIMULATION", "two-dimensional groundwater flow",
      [](const model_state& ms) { return ms.subsurface.gw_simulation != 0; }},
-    {"OVERTYPE", "overland routing by the ADE schemes (\"ade\", \"ade-pc\", or no OVERTYPE card)",
-     [](const model_state& ms) { return ms.overland.ov_route_option != 1; }},
-    {"OV_BOUNDARY", "overland boundary cells",
-     [](const model_state& ms) { return ms.overland.ov_boundary != 0; }},
+    {"OVERTYPE", "overland routing by the ADE schemes (\"ade\", \"ade-pc\") across channel lakes",
+     [](const model_state& ms) {
+       return ms.overland.ov_route_option != 1 && ms.perennial_lakes != 0;
+     }},
     {"OVERLAND_LAKE_MAP", "overland lakes",
      [](const model_state& ms) { return ms.overland.overland_lake_map != 0; }},
     {"CHAN_EXPLIC or DIFFUSIVE_WAVE", "explicit channel routing with its channel input file",

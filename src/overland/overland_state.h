@@ -76,6 +76,16 @@ struct explicit_scheme_memory {
   int reset_pending = 0;       // a step started with reduced_step; the next full one says so
 };
 
+// The ADE schemes' memory from one overland step to the next, kept for one run: a second run
+// in the same process starts from its own defaults and its arrays hold its own cells.
+struct ade_scheme_memory {
+  int calls = 0;                     // "ade" steps routed so far in the run
+  double last_sub = 0.0;             // s: the last regular sub-step
+  int failed = 0;                    // 1: the last sub-step changed a cell by over half its depth
+  raw_array1d<double> start_depth;   // per cell 1..cell_count: depths at the step's start (m)
+  raw_array1d<double> before_sweep;  // per cell: depths before the current sweep (m)
+};
+
 struct overland_state {
   raw_array1d<int> rightcon;          // per cell 1..cell_count: right neighbour's cell, 0 none
   raw_array1d<int> belowcon;          // per cell: neighbour below, 0 none
@@ -229,4 +239,26 @@ struct overland_state {
                                  // m3/s when there is no channel routing
   double ov_out_volume = 0.0;    // m3: overland water drained at the outlet in the run
   double ov_out_volume_b = 0.0;  // m3: the same, a second total for the balances
+
+  // ADE routing (OVERTYPE "ade" and "ade-pc"): the scheme's memory and work arrays, allocated
+  // to the run's cells at start-up by overland_flow_setup. The sweep order is ov_sweep_parity
+  // (1: x faces first in "ade", y faces first in "ade-pc").
+  ade_scheme_memory ade_memory;
+  raw_array1d<double> ov_vol_x;          // per cell 1..cell_count: water across the right face
+                                         // summed over the sub-steps of "ade" (m3)
+  raw_array1d<double> ov_vol_y;          // per cell: the same across the lower face (m3)
+  raw_array1d<double> ov_pred_depth;     // per cell: predictor depth of "ade-pc" (m)
+  raw_array1d<double> ov_pred_flux;      // per cell: predictor discharge, then the mean of the
+                                         // predictor and corrector discharges (m3/s)
+  raw_array1d<double> ade_lake_surface;  // per overland lake 1..olake_count: its water surface
+                                         // as the sweeps of the step read it (m)
+
+  // Overland boundary cells (OV_BOUNDARY) and XY depth points: the run's cumulative volumes
+  // (m3) and the partial sums of the boundary step, four per block of cells.
+  double bdy_normal_out = 0.0;         // left through normal-depth cells
+  double bdy_head_out = 0.0;           // removed by stage cells and XY depth points
+  double bdy_head_in = 0.0;            // added by stage cells and XY depth points
+  double bdy_flow_in = 0.0;            // added by inflow cells
+  raw_array1d<double> bdy_block_sums;  // per block b = 0..: slots 4b..4b+3 (normal out, stage
+                                       // out, stage in, inflow) of the current step (m3)
 };

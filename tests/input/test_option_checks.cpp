@@ -220,9 +220,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
        "GW_SIMULATION"},
       {"OV_PUMP pumps.txt\n", "OV_PUMP"},
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
-      {"OVERTYPE ade\n", "OVERTYPE"},
-      {"OVERTYPE ade-pc\n", "OVERTYPE"},
-      {"OV_BOUNDARY\n", "OV_BOUNDARY"},
       {"OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "OVERLAND_LAKE_MAP"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "CHAN_EXPLIC or DIFFUSIVE_WAVE"},
       {"DIFFUSIVE_WAVE\n", "CHAN_EXPLIC or DIFFUSIVE_WAVE"},
@@ -281,6 +278,10 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "RETEN_DEPTH r.asc\nROUGHNESS n.asc\nREAD_OV_HOTSTART ov.asc\n",
       // Files written at the end of a run.
       "WRITE_OV_HOTSTART ov_end.asc\nWRITE_SM_HOTSTART sm_end.asc\nADJUST_ELEV elev_end.asc\n",
+      // The ADE overland schemes and overland boundary cells.
+      "OVERTYPE ade\n",
+      "OVERTYPE ade-pc\n",
+      "OV_BOUNDARY\n",
       // Cards that only act together with a process refused above change nothing alone.
       "USE_WELLS\nHMET_SAMSON h.txt\nSUPERLINK_JUNC_LOCATION j.txt\nCHANNEL_INPUT chan.txt\n",
   };
@@ -294,6 +295,35 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
   }
   // A precipitation file instead of uniform rain.
   auto ms = check(grid_cards + "PRECIP_FILE rain.gag\nOVERTYPE explicit\n");
+  check_inputs_supported(*ms);
+  EXPECT_EQ(run_error.error_code, 0);
+  // No OVERTYPE card chooses "ade", which runs.
+  auto no_overtype = check(grid_cards + rain_cards);
+  EXPECT_EQ(no_overtype->overland.ov_route_option, 2);
+  check_inputs_supported(*no_overtype);
+  EXPECT_EQ(run_error.error_code, 0);
+}
+
+// The ADE schemes do not route across channel lakes yet: a run with perennial lakes that asks
+// for them stops at start-up with one message naming OVERTYPE; the explicit scheme is not
+// refused for that.
+TEST_F(OptionChecks, TheAdeSchemesWithChannelLakesAreRefused) {
+  for (const char* scheme : {"ade", "ade-pc"}) {
+    auto ms = check(grid_cards + rain_cards + "OVERTYPE " + scheme + "\n");
+    ASSERT_EQ(run_error.error_code, 0) << scheme;
+    ms->perennial_lakes = 1;
+    stdout_capture capture;
+    check_inputs_supported(*ms);
+    const std::string out = capture.stop();
+    EXPECT_EQ(run_error.error_code, error_code_own_message) << scheme;
+    EXPECT_NE(out.find("across channel lakes (the OVERTYPE card) is not supported by this "
+                       "version.\n"),
+              std::string::npos)
+        << out;
+    run_error = error_state{};
+  }
+  auto ms = check(base_cards);
+  ms->perennial_lakes = 1;
   check_inputs_supported(*ms);
   EXPECT_EQ(run_error.error_code, 0);
 }

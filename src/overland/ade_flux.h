@@ -1,0 +1,62 @@
+// The two kernels of the ADE overland scheme: the face sweep, which gives every cell the
+// discharge across its right face (sweep a) or its lower face (sweep b) from the water-surface
+// slope to the face neighbour by Manning's law (with dikes, wetlands and lakes), and the depth
+// update, which applies one sweep's discharges to the depths and judges the result. Called by
+// the ADE routing (ade_overland.cpp); they work on raw arrays and scalars alone.
+#pragma once
+
+#include "overland/overland_state.h"
+
+// Which lakes the face sweep treats: none, overland lakes (the sweep then runs serially) or
+// channel lakes.
+enum class ade_lake_kind { none, overland, channel };
+
+// What the face sweeps read. Per-cell arrays are one-based over 1..cell_count.
+struct ade_grid_view {
+  int cell_count = 0;
+  double dx = 0.0;                        // m
+  const double* elev = nullptr;           // m: bed elevation
+  const double* retention = nullptr;      // m: water up to this depth does not flow
+  const double* roughness = nullptr;      // Manning n
+  const int* right = nullptr;             // right neighbour of each cell, 0 none
+  const int* below = nullptr;             // lower neighbour of each cell, 0 none
+  const unsigned char* open_x = nullptr;  // 1 where the right face carries flow (neighbour, no
+                                          // dike on the cell's right side)
+  const unsigned char* open_y = nullptr;  // the same for the lower face
+  // Wetlands (wetland == nullptr: none).
+  const int* wetland = nullptr;              // wetland number per cell, 0 none
+  const wetland_record* wetlands = nullptr;  // per wetland number 1..wetland_count
+  int wetland_count = 0;
+  // Lakes (lakes == none: no lake cells).
+  ade_lake_kind lakes = ade_lake_kind::none;
+  const int* lake_of_cell = nullptr;     // per cell: lake number 1..lake_count, 0 none
+  const double* lake_surface = nullptr;  // per lake 1..lake_count: water-surface elevation (m)
+  int lake_count = 0;
+};
+
+// Discharge (m3/s, positive from i towards j) across the open face between cell i and its face
+// neighbour j, from the depths h. Equal water surfaces give 0; the upstream cell sends
+// sign(S) dx d^(5/3) |S|^0.5 / n of its depth d above its retention (nothing when it does not
+// exceed it), with the wetland laws where wetlands are on and a lake's water surface standing
+// for the water surface of its cells. Both cells in lakes: keeps `previous`.
+double ade_face_discharge(const ade_grid_view& g, const double* h, int i, int j, double previous);
+
+// Sweep a: the discharge of every cell's right face into q (m3/s), 0 on closed faces and at the
+// grid's edge. Sweep b: the same for the lower faces. A parallel loop over cells (serial with
+// overland lakes); each cell writes only its own q.
+void ade_flux_sweep_a(const ade_grid_view& g, const double* h, double* q);
+void ade_flux_sweep_b(const ade_grid_view& g, const double* h, double* q);
+
+// Results of the depth update.
+inline constexpr int ade_update_ok = 0;
+inline constexpr int ade_update_large_change = 1;    // a cell changed by over half its depth
+inline constexpr int ade_update_negative_depth = 2;  // a depth went below -1e-5 m
+
+// Applies one sweep of s seconds to cells 1..n: each cell's change (q[up] - q) s / dx^2 goes to
+// change and is added to h; a depth between -1e-5 m and 0 is set to 0, one further below (or any
+// negative depth when s < 0.001 s) gives ade_update_negative_depth; a change over half of a
+// depth above 0.01 m with s > 0.1 s gives ade_update_large_change. before (the depth before the
+// sweep) becomes the new depth; with `volume` given, volume[i] += s q[i] (m3). Returns the worst
+// result of all cells, the same on any thread count.
+int ade_depth_update(int n, double* h, double* change, double* before, const double* q,
+                     const int* up, double dx, double s, double* volume = nullptr);

@@ -1,0 +1,354 @@
+// ADE overland routing, called by the overland flow step once per routed overland step when
+// OVERTYPE is "ade" or "ade-pc". The sweeps and depth updates are the kernels of ade_flux.cpp;
+// this file keeps the sub-step of "ade", the predictor-corrector of "ade-pc", the overland-lake
+// variant, the outlet drain and the low spots of the dikes.
+#include "overland/ade_overland.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "framework/core/error_state.h"
+#include "framework/core/process_info.h"
+#include "framework/model_state.h"
+#include "overland/ade_flux.h"
+#include "overland/embankments.h"
+
+namespace {
+
+constexpr double five_thirds = 5.0 / 3.0;
+
+// One direction of the grid: its sweep, its face discharges and the upstream neighbour whose
+// face discharge flows into each cell.
+struct ade_direction {
+  bool x_faces;
+  double* flux;     // m3/s per cell
+  double* volume;   // m3 per cell, summed over the sub-steps of "ade"
+  const int* up;    // leftcon (x) or abovecon (y)
+  const int* next;  // rightcon (x) or belowcon (y)
+};
+
+void sweep(const ade_grid_view& g, const ade_direction& d, const double* h, double* q) {
+  if (d.x_faces)
+    ade_flux_sweep_a(g, h, q);
+  else
+    ade_flux_sweep_b(g, h, q);
+}
+
+// Manning's discharge at the outlet cell of depth h (m3/s), 0 when the cell is dry.
+double outlet_discharge(double h, double n, double slope, double dx) {
+  return h > 0.0 ? dx * std::pow(h, five_thirds) / n * std::sqrt(slope) : 0.0;
+}
+
+// Drains `volume` (m3) from the outlet depth h, emptying the cell when it holds less; returns
+// the volume taken.
+double drain_outlet(double& h, double volume, double dx) {
+  const double area = dx * dx;
+  if (volume / area > h) {
+    const double all = h > 0.0 ? h * area : 0.0;
+    h = 0.0;
+    return all;
+  }
+  h -= volume / area;
+  return volume;
+}
+
+// The arrays the ADE routing needs, all sized to the run's cells; false, after the message,
+// when the start-up did not set them up.
+bool arrays_ready(model_state& ms, int scheme) {
+  overland_state& ov = ms.overland;
+  const int n = ms.cell_count;
+  auto short_of = [n](const auto& a) { return a.empty() || a.count() < n; };
+  bool missing = short_of(ov.ov_depth) || short_of(ov.ov_flux_x) || short_of(ov.ov_flux_y) ||
+                 short_of(ov.ov_retention) || short_of(ov.ov_roughness) ||
+                 short_of(ov.ov_depth_change) || short_of(ms.cell_elev) || short_of(ov.rightcon) ||
+                 short_of(ov.belowcon) || short_of(ov.leftcon) || short_of(ov.abovecon) ||
+                 short_of(ov.ov_face_open_x) || short_of(ov.ov_face_open_y) ||
+                 short_of(ov.ov_pred_depth) || short_of(ov.ov_pred_flux);
+  if (scheme == 2)
+    missing = missing || short_of(ov.ov_vol_x) || short_of(ov.ov_vol_y) ||
+              short_of(ov.ade_memory.start_depth) || short_of(ov.ade_memory.before_sweep);
+  if (missing) {
+    stop_with_message("Error: the ADE overland routing arrays of %d cells were not set up.\n", n);
+    return false;
+  }
+  return true;
+}
+
+ade_grid_view grid_view(model_state& ms) {
+  overland_state& ov = ms.overland;
+  ade_grid_view g;
+  g.cell_count = ms.cell_count;
+  g.dx = ms.gridsize;
+  g.elev = ms.cell_elev.data();
+  g.retention = ov.ov_retention.data();
+  g.roughness = ov.ov_roughness.data();
+  g.right = ov.rightcon.data();
+  g.below = ov.belowcon.data();
+  g.open_x = ov.ov_face_open_x.data();
+  g.open_y = ov.ov_face_open_y.data();
+  if (ms.input.wetland_table_on && ov.wetland_mask.count() >= ms.cell_count) {
+    g.wetland = ov.wetland_mask.data();
+    g.wetlands = ov.wetlands.data();
+    g.wetland_count =
+        ov.wetlands.count() < ov.wetland_count ? ov.wetlands.count() : ov.wetland_count;
+  }
+  return g;
+}
+
+// "ade" without lakes: the step in sub-steps, restarted from its start depths with half the
+// sub-step whenever a sweep leaves a negative depth.
+double route_substeps(model_state& ms, const ade_grid_view& g, const ade_direction dirs[2],
+                      double dt, int outlet) {
+  overland_state& ov = ms.overland;
+  ade_scheme_memory& mem = ov.ade_memory;
+  const int n = ms.cell_count;
+  const double dx = ms.gridsize;
+  double* h = ov.ov_depth.data();
+  double* start = mem.start_depth.data();
+  double* before = mem.before_sweep.data();
+  double* change = ov.ov_depth_change.data();
+  double* vx = ov.ov_vol_x.data();
+  double* vy = ov.ov_vol_y.data();
+
+  ++mem.calls;
+  double sub = ade_first_sub(mem.calls, dt, mem.last_sub, mem.failed);
+
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+  for (int c = 1; c <= n; ++c) start[c] = h[c];
+
+  double outlet_volume = 0.0;
+  bool restart = true;
+  while (restart) {
+    restart = false;
+    mem.failed = 0;
+    if (sub < ade_shortest_sub) {
+      printf("The ADE overland routing time step is getting really small\n");
+      printf("less than 1/1000 of a second\n");
+      printf("Reduce the model time step by a factor of 2 and try again.\n");
+      printf("Program stopped.\n");
+      stop_now();
+      return -1.0;
+    }
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+    for (int c = 1; c <= n; ++c) {
+      h[c] = start[c];
+      before[c] = start[c];
+      vx[c] = 0.0;
+      vy[c] = 0.0;
+    }
+    double remaining = dt;
+    outlet_volume = 0.0;
+    while (remaining > 1e-16) {
+      if (mem.failed == 1) sub *= 0.5;
+      mem.last_sub = sub;
+      ade_take_sub(sub, remaining);
+      mem.failed = 0;
+      for (int k = 0; k < 2; ++k) {
+        const ade_direction& d = dirs[k];
+        sweep(g, d, h, d.flux);
+        const int result = ade_depth_update(n, h, change, before, d.flux, d.up, dx, sub, d.volume);
+        if (result == ade_update_negative_depth) {
+          sub *= 0.5;
+          restart = true;
+          break;
+        }
+        if (result > mem.failed) mem.failed = result;
+      }
+      if (restart) break;
+      if (outlet != 0) {
+        const double q = outlet_discharge(h[outlet], g.roughness[outlet], ms.outlet_slope, dx);
+        outlet_volume += drain_outlet(h[outlet], q * sub, dx);
+      }
+    }
+  }
+  return outlet_volume;
+}
+
+// "ade-pc" without lakes: per direction a predictor from the current depths, the mean of the
+// predictor's and the predicted depths' discharges, and a corrector with that mean.
+double route_predictor_corrector(model_state& ms, const ade_grid_view& g,
+                                 const ade_direction dirs[2], double dt, int outlet) {
+  overland_state& ov = ms.overland;
+  const int n = ms.cell_count;
+  const double dx = ms.gridsize;
+  const double c = dt / (dx * dx);
+  double* h = ov.ov_depth.data();
+  double* pred = ov.ov_pred_depth.data();
+  double* mean = ov.ov_pred_flux.data();
+  double outlet_volume = 0.0;
+  for (int k = 0; k < 2; ++k) {
+    const ade_direction& d = dirs[k];
+    double* q = d.flux;
+    const int* up = d.up;
+    sweep(g, d, h, q);
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+    for (int i = 1; i <= n; ++i) {
+      pred[i] = ((up[i] != 0 ? q[up[i]] : 0.0) - q[i]) * c + h[i];
+      mean[i] = q[i];
+    }
+    if (outlet != 0)
+      pred[outlet] -=
+          0.5 * outlet_discharge(pred[outlet], g.roughness[outlet], ms.outlet_slope, dx) * c;
+    sweep(g, d, pred, q);
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+    for (int i = 1; i <= n; ++i) {
+      mean[i] = (mean[i] + q[i]) * 0.5;
+      q[i] = mean[i];
+    }
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+    for (int i = 1; i <= n; ++i) h[i] += ((up[i] != 0 ? mean[up[i]] : 0.0) - mean[i]) * c;
+    if (outlet != 0) {
+      const double q_out =
+          0.5 * outlet_discharge(h[outlet], g.roughness[outlet], ms.outlet_slope, dx);
+      outlet_volume += drain_outlet(h[outlet], q_out * dt, dx);
+    }
+  }
+  return outlet_volume;
+}
+
+// Applies the discharges q of one direction over dt seconds to the cells outside overland
+// lakes, serially; a lake cell's exchange with cells outside the lakes goes to its lake's
+// volume change of the step. drain_outlet_here drains the outlet cell (without an emptying
+// test) from its depth before the update.
+double apply_with_lakes(model_state& ms, const ade_grid_view& g, const ade_direction& d,
+                        const double* q, double dt, int outlet, bool drain_outlet_here) {
+  overland_state& ov = ms.overland;
+  const int n = ms.cell_count;
+  const double c = dt / (g.dx * g.dx);
+  double* h = ov.ov_depth.data();
+  double* change = ov.ov_depth_change.data();
+  double outlet_volume = 0.0;
+  auto lake = [&](int cell) {
+    const int l = g.lake_of_cell[cell];
+    return l >= 1 && l <= g.lake_count ? l : 0;
+  };
+  for (int i = 1; i <= n; ++i) {
+    const int u = d.up[i];
+    const int l = lake(i);
+    if (l == 0) {
+      double delta = ((u != 0 ? q[u] : 0.0) - q[i]) * c;
+      if (drain_outlet_here && i == outlet) {
+        const double q_out = outlet_discharge(h[i], g.roughness[i], ms.outlet_slope, g.dx);
+        delta -= q_out * c;
+        outlet_volume += q_out * dt;
+      }
+      change[i] = delta;
+      h[i] += delta;
+      continue;
+    }
+    change[i] = 0.0;
+    lake_record& rec = ov.ov_lakes[l];
+    if (u != 0 && lake(u) == 0) rec.rain_volume += q[u] * dt;
+    const int next = d.next[i];
+    if (next != 0 && lake(next) == 0) rec.rain_volume -= q[i] * dt;
+  }
+  return outlet_volume;
+}
+
+// Both schemes with overland lakes: the whole step at once, each direction serially.
+double route_with_overland_lakes(model_state& ms, ade_grid_view& g, const ade_direction dirs[2],
+                                 double dt, int scheme, int outlet) {
+  overland_state& ov = ms.overland;
+  const int n = ms.cell_count;
+  const double dx = ms.gridsize;
+  const double c = dt / (dx * dx);
+  double* h = ov.ov_depth.data();
+  double* pred = ov.ov_pred_depth.data();
+  double* mean = ov.ov_pred_flux.data();
+  double outlet_volume = 0.0;
+  for (int k = 0; k < 2; ++k) {
+    const ade_direction& d = dirs[k];
+    double* q = d.flux;
+    sweep(g, d, h, q);
+    if (scheme == 2) {
+      outlet_volume += apply_with_lakes(ms, g, d, q, dt, outlet, d.x_faces);
+      continue;
+    }
+    for (int i = 1; i <= n; ++i) {
+      const int l = g.lake_of_cell[i];
+      const int u = d.up[i];
+      pred[i] = l >= 1 && l <= g.lake_count ? h[i] : ((u != 0 ? q[u] : 0.0) - q[i]) * c + h[i];
+      mean[i] = q[i];
+    }
+    if (outlet != 0)
+      pred[outlet] -=
+          0.5 * outlet_discharge(pred[outlet], g.roughness[outlet], ms.outlet_slope, dx) * c;
+    sweep(g, d, pred, q);
+    for (int i = 1; i <= n; ++i) {
+      mean[i] = (mean[i] + q[i]) * 0.5;
+      q[i] = mean[i];
+    }
+    apply_with_lakes(ms, g, d, mean, dt, 0, false);
+    if (outlet != 0) {
+      const double q_out =
+          0.5 * outlet_discharge(h[outlet], g.roughness[outlet], ms.outlet_slope, dx);
+      outlet_volume += drain_outlet(h[outlet], q_out * dt, dx);
+    }
+  }
+  return outlet_volume;
+}
+
+}  // namespace
+
+double ade_first_sub(int calls, double dt, double last_sub, int failed) {
+  double sub = dt;
+  if (calls >= 2 && dt - last_sub > ade_shortest_sub) sub = last_sub;
+  if (failed == 1)
+    sub *= 0.5;
+  else if (dt - 2.0 * sub > -1e-16)
+    sub *= 2.0;
+  return sub;
+}
+
+void ade_take_sub(double& sub, double& remaining) {
+  // A remainder shorter than half a sub-step joins the sub-step before it.
+  if (sub * 0.5 > remaining - sub) {
+    sub = remaining;
+    remaining = 0.0;
+  } else {
+    remaining -= sub;
+  }
+}
+
+double ade_overland_route(model_state& ms, double dt, int scheme, int sweep_order) {
+  overland_state& ov = ms.overland;
+  const int n = ms.cell_count;
+  if (n < 1 || !(dt > 0.0) || (scheme != 2 && scheme != 3)) return 0.0;
+  if (!arrays_ready(ms, scheme)) return 0.0;
+
+  ade_grid_view g = grid_view(ms);
+  const ade_direction x{true, ov.ov_flux_x.data(), ov.ov_vol_x.data(), ov.leftcon.data(),
+                        ov.rightcon.data()};
+  const ade_direction y{false, ov.ov_flux_y.data(), ov.ov_vol_y.data(), ov.abovecon.data(),
+                        ov.belowcon.data()};
+  const bool lakes = ov.overland_lake_map && ov.oland_lake_new.count() >= n &&
+                     ov.ov_lakes.count() >= ov.olake_count &&
+                     ov.ade_lake_surface.count() >= ov.olake_count;
+  // "ade" without lakes sweeps x first in order 1; "ade-pc" and the lake variants y first.
+  const bool x_first = scheme == 2 && !lakes ? sweep_order == 1 : sweep_order == 2;
+  const ade_direction dirs[2] = {x_first ? x : y, x_first ? y : x};
+  const int outlet = ms.channel.chan_explic == 0 && ms.outlet_cell >= 1 && ms.outlet_cell <= n
+                         ? ms.outlet_cell
+                         : 0;
+
+  double outlet_volume = 0.0;
+  if (lakes) {
+    for (int l = 1; l <= ov.olake_count; ++l) ov.ade_lake_surface[l] = ov.ov_lakes[l].surface_elev;
+    g.lakes = ade_lake_kind::overland;
+    g.lake_of_cell = ov.oland_lake_new.data();
+    g.lake_surface = ov.ade_lake_surface.data();
+    g.lake_count = ov.olake_count;
+    outlet_volume = route_with_overland_lakes(ms, g, dirs, dt, scheme, outlet);
+  } else if (scheme == 2) {
+    outlet_volume = route_substeps(ms, g, dirs, dt, outlet);
+    if (outlet_volume < 0.0) return -1.0;
+  } else {
+    outlet_volume = route_predictor_corrector(ms, g, dirs, dt, outlet);
+  }
+
+  if (ov.dike_map_on && ov.lowspot_on && ov.num_lowspots > 0)
+    ov_embankment_flow(dt, ms.gridsize, ms.index_map, ms.rows, ms.cols, ms.cell_elev, ov.ov_depth,
+                       ov.num_lowspots, ov.lowspots, ov.overland_lake_map, ov.oland_lake_new,
+                       ov.ov_lakes);
+  return outlet_volume;
+}

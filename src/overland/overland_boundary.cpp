@@ -1,0 +1,213 @@
+// Overland boundary cells and XY depth points, applied by the overland flow step before routing
+// when OV_BOUNDARY is on. Each cell changes only its own depth; the four volume sums are formed
+// per fixed block of cells and the blocks added in order, so they are the same on any thread
+// count.
+#include "overland/overland_boundary.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "framework/core/error_state.h"
+#include "framework/core/process_info.h"
+#include "framework/model_state.h"
+#include "input/time_series.h"
+#include "input/xy_boundary.h"
+
+namespace {
+
+constexpr double cubic_metres_per_cubic_foot = 0.0283168466;
+
+int block_count(int cells) {
+  return (cells + ov_boundary_block_cells - 1) / ov_boundary_block_cells;
+}
+
+// The series registered under `index` in the time series table, or none.
+const time_series* series_of_index(double index) {
+  if (!std::isfinite(index) || std::fabs(index) > 2.0e9) return nullptr;
+  const int wanted = static_cast<int>(index);
+  for (const ts_index_entry* e = ts_index_head; e != nullptr; e = e->next)
+    if (e->index == wanted) return e->series;
+  return nullptr;
+}
+
+// The boundary exchange of cell c over dt seconds; adds what it moved to the four sums.
+void boundary_cell(const ov_boundary_view& v, int c, double dt, double sums[4]) {
+  const double area = v.dx * v.dx;
+  double& h = v.depth[c];
+  const double value = v.value[c];
+  switch (v.type[c]) {
+    case ov_bdy_normal_depth: {
+      const int open = (v.right[c] == 0) + (v.left[c] == 0) + (v.above[c] == 0) + (v.below[c] == 0);
+      if (open == 0 || !(h > 0.0)) return;
+      const double q = std::pow(h, 1.666667) * std::sqrt(value) * v.dx / v.roughness[c];
+      const double loss = q * dt / area;
+      if (open * loss > h) {
+        sums[0] += h * area;
+        h = 0.0;
+      } else {
+        h -= loss;
+        sums[0] += loss * area;
+      }
+      return;
+    }
+    case ov_bdy_fixed_stage:
+    case ov_bdy_stage_series: {
+      const double held = std::fmax(0.0, value - v.elev[c]);
+      const double change = (held - h) * area;
+      if (change > 0.0) sums[2] += change;
+      if (change < 0.0) sums[1] += -change;
+      h = held;
+      return;
+    }
+    case ov_bdy_inflow_cfs:
+      h += value * dt / area * cubic_metres_per_cubic_foot;
+      sums[3] += value * dt * cubic_metres_per_cubic_foot;
+      return;
+    case ov_bdy_inflow_cms:
+      h += value * dt / area;
+      sums[3] += value * dt;
+      return;
+    default:
+      return;
+  }
+}
+
+}  // namespace
+
+ov_boundary_sums ov_boundary_cells(const ov_boundary_view& v, double dt) {
+  const int blocks = block_count(v.cell_count);
+#pragma omp parallel for schedule(static) if (v.cell_count >= parallel_min_cells)
+  for (int b = 0; b < blocks; ++b) {
+    double sums[4] = {0.0, 0.0, 0.0, 0.0};
+    const int first = b * ov_boundary_block_cells + 1;
+    const int last = std::min(v.cell_count, first + ov_boundary_block_cells - 1);
+    for (int c = first; c <= last; ++c)
+      if (v.type[c] != 0) boundary_cell(v, c, dt, sums);
+    for (int k = 0; k < 4; ++k) v.block_sums[4 * b + k] = sums[k];
+  }
+  ov_boundary_sums total;
+  for (int b = 0; b < blocks; ++b) {
+    total.normal_out += v.block_sums[4 * b];
+    total.head_out += v.block_sums[4 * b + 1];
+    total.head_in += v.block_sums[4 * b + 2];
+    total.flow_in += v.block_sums[4 * b + 3];
+  }
+  return total;
+}
+
+void ov_boundary_setup(model_state& ms) {
+  overland_state& ov = ms.overland;
+  const int n = ms.cell_count;
+  if (!ov.ov_boundary || n < 1) return;
+  if (ov.boundary_type.count() < n || ov.boundary_param.count() < n ||
+      ov.boundary_value.count() < n) {
+    stop_with_message("Error: the overland boundary cells of %d cells were not read.\n", n);
+    return;
+  }
+  for (int c = 1; c <= n; ++c) {
+    const double p = ov.boundary_param[c];
+    switch (ov.boundary_type[c]) {
+      case ov_bdy_normal_depth:
+        if (!(std::isfinite(p) && p >= 0.0)) {
+          stop_with_message(
+              "Error: the normal-depth overland boundary of cell %d has the slope %g; the slope "
+              "must be a number of at least 0.\n",
+              c, p);
+          return;
+        }
+        break;
+      case ov_bdy_fixed_stage:
+        if (!std::isfinite(p)) {
+          stop_with_message(
+              "Error: the fixed-stage overland boundary of cell %d has the stage %g m; the stage "
+              "must be a number.\n",
+              c, p);
+          return;
+        }
+        break;
+      case ov_bdy_stage_series:
+      case ov_bdy_inflow_cfs:
+      case ov_bdy_inflow_cms: {
+        const time_series* s = series_of_index(p);
+        if (s == nullptr || s->count < 1) {
+          stop_with_message(
+              "Error: the overland boundary of cell %d takes its values from time series %g, "
+              "which is not a series with rows in the time series table.\n",
+              c, p);
+          return;
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  if (ov.bdy_block_sums.count() < 4 * block_count(n)) {
+    alloc_1d_double(ov.bdy_block_sums, 4 * block_count(n), "bdy_block_sums");
+    if (ov.bdy_block_sums.empty()) stop_now();
+  }
+}
+
+void ov_boundary_update_values(model_state& ms) {
+  overland_state& ov = ms.overland;
+  const int n = ms.cell_count;
+  if (ov.boundary_type.count() < n || ov.boundary_value.count() < n) return;
+  const int* type = ov.boundary_type.data();
+  const double* param = ov.boundary_param.data();
+  double* value = ov.boundary_value.data();
+  const double t = ms.current_time;
+  loop_fault fault;
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+  for (int c = 1; c <= n; ++c) {
+    switch (type[c]) {
+      case ov_bdy_normal_depth:
+      case ov_bdy_fixed_stage:
+        value[c] = param[c];
+        break;
+      case ov_bdy_stage_series:
+      case ov_bdy_inflow_cfs:
+      case ov_bdy_inflow_cms:
+        value[c] = ts_table_value(static_cast<int>(param[c]), t, &fault, c);
+        break;
+      default:
+        value[c] = 0.0;
+    }
+  }
+  if (fault.raise()) error_report(run_error);
+}
+
+void ov_boundary_outflow(model_state& ms, double dt) {
+  overland_state& ov = ms.overland;
+  if (!ov.ov_boundary) return;
+  const int n = ms.cell_count;
+  const double dx = ms.gridsize;
+  double xy_in = 0.0, xy_out = 0.0;
+  xy_input& xy = ms.cards.xy_input;
+  if (xy.num_ovpts > 0) {
+    apply_xy_ov_bdy(xy, ov.ov_depth, dx, xy_in, xy_out, ms.current_time);
+    if (run_error.error_fatal) return;
+  }
+  if (ov.bdy_block_sums.count() < 4 * block_count(n) || ov.boundary_type.count() < n) {
+    stop_with_message("Error: the overland boundary cells of %d cells were not set up.\n", n);
+    return;
+  }
+  ov_boundary_view v;
+  v.cell_count = n;
+  v.dx = dx;
+  v.depth = ov.ov_depth.data();
+  v.elev = ms.cell_elev.data();
+  v.roughness = ov.ov_roughness.data();
+  v.right = ov.rightcon.data();
+  v.left = ov.leftcon.data();
+  v.above = ov.abovecon.data();
+  v.below = ov.belowcon.data();
+  v.type = ov.boundary_type.data();
+  v.value = ov.boundary_value.data();
+  v.block_sums = ov.bdy_block_sums.data();
+  const ov_boundary_sums s = ov_boundary_cells(v, dt);
+  ov.bdy_normal_out += s.normal_out;
+  ov.bdy_head_in += xy_in + s.head_in;
+  ov.bdy_head_out += xy_out + s.head_out;
+  ov.bdy_flow_in += s.flow_in;
+}

@@ -1,0 +1,248 @@
+// The ADE face sweeps and depth update: Manning's discharge from the upstream cell with its own
+// roughness above its retention, closed faces and the grid's edge, the wetland laws, lakes
+// standing for their cells' water surfaces, and the depth update's judgement of a sweep
+// (negative depths, large changes) with the water it moves kept whole on any thread count.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <vector>
+
+#include "overland/ade_flux.h"
+
+namespace {
+
+// A row of cells 1..n (index 0 unused), each cell's right neighbour the next one; the last cell
+// has none. No lower faces.
+struct cell_row {
+  explicit cell_row(int n, double dx = 10.0)
+      : h(n + 1, 0.0),
+        z(n + 1, 0.0),
+        r(n + 1, 0.0),
+        rough(n + 1, 0.05),
+        right(n + 1, 0),
+        below(n + 1, 0),
+        open_x(n + 1, 0),
+        open_y(n + 1, 0),
+        q(n + 1, 0.0) {
+    for (int c = 1; c < n; ++c) {
+      right[c] = c + 1;
+      open_x[c] = 1;
+    }
+    g.cell_count = n;
+    g.dx = dx;
+  }
+  const ade_grid_view& view() {
+    g.elev = z.data();
+    g.retention = r.data();
+    g.roughness = rough.data();
+    g.right = right.data();
+    g.below = below.data();
+    g.open_x = open_x.data();
+    g.open_y = open_y.data();
+    return g;
+  }
+  std::vector<double> h, z, r, rough;
+  std::vector<int> right, below;
+  std::vector<unsigned char> open_x, open_y;
+  std::vector<double> q;
+  ade_grid_view g;
+};
+
+// Manning's discharge written out: dx d^(5/3) sqrt(|S|) / n, signed by S.
+double manning(double s, double d, double dx, double n) {
+  return (s > 0 ? 1.0 : -1.0) * dx * std::pow(d, 5.0 / 3.0) * std::sqrt(std::fabs(s)) / n;
+}
+
+TEST(AdeFaceDischarge, ManningFromTheUpstreamCellAboveItsRetention) {
+  struct row {
+    const char* what;
+    double h1, z1, r1, n1, h2, z2, r2, n2;
+    double expected;
+  };
+  // S = ((h1 + z1) - (h2 + z2)) / 10.
+  const row rows[] = {
+      {"downhill from cell 1", 0.1, 1.0, 0.0, 0.05, 0.05, 0.9, 0.0, 0.2,
+       manning(0.015, 0.1, 10.0, 0.05)},
+      {"uphill: cell 2 sends with its own depth and roughness", 0.05, 0.9, 0.0, 0.05, 0.1, 1.0, 0.0,
+       0.2, manning(-0.015, 0.1, 10.0, 0.2)},
+      {"the depth above the retention flows", 0.1, 1.0, 0.04, 0.05, 0.0, 0.9, 0.0, 0.05,
+       manning(0.02, 0.06, 10.0, 0.05)},
+      {"equal water surfaces", 0.3, 1.0, 0.0, 0.05, 0.2, 1.1, 0.0, 0.05, 0.0},
+      {"upstream depth at its retention sends nothing", 0.1, 1.0, 0.1, 0.05, 0.0, 0.5, 0.0, 0.05,
+       0.0},
+      {"a dry upstream cell sends nothing", 0.0, 1.0, 0.0, 0.05, 0.0, 0.5, 0.0, 0.05, 0.0},
+  };
+  for (const row& t : rows) {
+    cell_row g(2);
+    g.h = {0.0, t.h1, t.h2};
+    g.z = {0.0, t.z1, t.z2};
+    g.r = {0.0, t.r1, t.r2};
+    g.rough = {0.0, t.n1, t.n2};
+    const double q = ade_face_discharge(g.view(), g.h.data(), 1, 2, 0.0);
+    EXPECT_NEAR(q, t.expected, 1e-12 * std::fabs(t.expected)) << t.what;
+    if (t.expected == 0.0) {
+      EXPECT_EQ(q, 0.0) << t.what;
+    }
+  }
+}
+
+// A closed face (a dike on the cell's right side, as the face flags hold it) and the grid's last
+// cell carry nothing in either direction; the other faces carry their discharge.
+TEST(AdeFaceDischarge, ClosedFacesAndTheEdgeCarryNothing) {
+  cell_row g(4);
+  g.h = {0.0, 0.1, 0.5, 0.1, 0.1};
+  g.z = {0.0, 1.0, 1.0, 0.5, 0.0};
+  g.open_x[2] = 0;  // dike on the right of cell 2: water stands higher there
+  g.q.assign(5, 99.0);
+  ade_flux_sweep_a(g.view(), g.h.data(), g.q.data());
+  EXPECT_NEAR(g.q[1], manning(-0.04, 0.5, 10.0, 0.05), 1e-12);
+  EXPECT_EQ(g.q[2], 0.0);
+  EXPECT_NEAR(g.q[3], manning(0.05, 0.1, 10.0, 0.05), 1e-12);
+  EXPECT_EQ(g.q[4], 0.0);
+}
+
+// The wetland laws, hand computed from a record of layer depth D 0.1 m, layer conductance
+// K1 0.2 /s, transition depth T 0.05 m, upper conductance K2 0.4 /s and Manning n 0.1.
+TEST(AdeFaceDischarge, WetlandLaws) {
+  wetland_record w[2] = {};
+  w[1].slot[1] = 0.1;
+  w[1].slot[2] = 0.2;
+  w[1].slot[3] = 0.05;
+  w[1].slot[4] = 0.4;
+  w[1].slot[6] = 0.1;
+  struct row {
+    const char* what;
+    int w1, w2;     // wetland of cells 1 and 2
+    double h1, h2;  // depths on a flat bed (S = (h1 - h2) / 10)
+    double expected;
+  };
+  const double dx = 10.0;
+  const row rows[] = {
+      {"within its own layer, downhill", 1, 0, 0.08, 0.0, 0.008 * 0.08 * 0.2 * dx},
+      {"above the transition, downhill", 1, 0, 0.2, 0.0,
+       0.02 * 0.1 * 0.2 * dx + manning(0.02, 0.1, dx, 0.1)},
+      {"within the transition, downhill", 1, 1, 0.13, 0.0,
+       0.013 * 0.1 * 0.2 * dx + 0.6 * manning(0.013, 0.03, dx, 0.1) +
+           0.4 * 0.013 * 0.03 * 0.4 * dx},
+      {"between wetlands, uphill within the neighbour's layer", 1, 1, 0.0, 0.06,
+       -0.006 * 0.06 * 0.2 * dx},
+      {"into a plain cell from a wetland within its layer", 0, 1, 0.0, 0.06, 0.0},
+      {"into a plain cell from a wetland above its transition", 0, 1, 0.0, 0.3,
+       manning(-0.03, 0.2, dx, 0.1)},
+      {"from a plain cell into a wetland: Manning from the plain cell", 1, 0, 0.0, 0.2,
+       manning(-0.02, 0.2, dx, 0.05)},
+  };
+  for (const row& t : rows) {
+    cell_row g(2, dx);
+    g.h = {0.0, t.h1, t.h2};
+    std::vector<int> wet = {0, t.w1, t.w2};
+    ade_grid_view v = g.view();
+    v.wetland = wet.data();
+    v.wetlands = w;
+    v.wetland_count = 1;
+    EXPECT_NEAR(ade_face_discharge(v, g.h.data(), 1, 2, 0.0), t.expected, 1e-12) << t.what;
+  }
+}
+
+// A lake's water surface stands for the water surface of its cells; a face inside a lake keeps
+// its discharge; a channel lake spills its surface above the cell's bed, an overland lake's cell
+// sends its own depth above its retention.
+TEST(AdeFaceDischarge, LakesStandForTheirCellsWaterSurface) {
+  cell_row g(3);
+  g.h = {0.0, 0.0, 0.05, 0.05};
+  g.z = {0.0, 1.0, 1.0, 0.9};
+  g.r = {0.0, 0.0, 0.01, 0.0};
+  std::vector<int> lake = {0, 1, 1, 0};
+  std::vector<double> surface = {0.0, 1.2};
+  ade_grid_view v = g.view();
+  v.lake_of_cell = lake.data();
+  v.lake_surface = surface.data();
+  v.lake_count = 1;
+  v.lakes = ade_lake_kind::channel;
+  EXPECT_EQ(ade_face_discharge(v, g.h.data(), 1, 2, 7.5), 7.5);
+  // S = (1.2 - 0.95) / 10 from the lake cell 2 to cell 3.
+  EXPECT_NEAR(ade_face_discharge(v, g.h.data(), 2, 3, 0.0), manning(0.025, 0.2, 10.0, 0.05), 1e-12);
+  v.lakes = ade_lake_kind::overland;
+  EXPECT_NEAR(ade_face_discharge(v, g.h.data(), 2, 3, 0.0), manning(0.025, 0.04, 10.0, 0.05),
+              1e-12);
+  // Water above the lake flows into it from the plain cell's depth.
+  g.h[3] = 0.5;
+  EXPECT_NEAR(ade_face_discharge(v, g.h.data(), 2, 3, 0.0), manning(-0.02, 0.5, 10.0, 0.05), 1e-12);
+}
+
+TEST(AdeDepthUpdate, JudgesTheSweepByItsWorstCell) {
+  struct row {
+    const char* what;
+    double depth, loss, s;  // cell 1's depth and the depth it loses to cell 2
+    int result;
+    double after;  // cell 1's depth afterwards
+  };
+  const row rows[] = {
+      {"a small loss", 0.5, 0.1, 1.0, ade_update_ok, 0.4},
+      {"a depth of -0.5e-5 is set to 0", 0.01, 0.010005, 1.0, ade_update_ok, 0.0},
+      {"a depth of -2e-5 fails the sweep", 0.01, 0.01002, 1.0, ade_update_negative_depth, -0.00002},
+      {"any negative depth fails a sub-step below 0.001 s", 0.01, 0.010001, 0.0005,
+       ade_update_negative_depth, -0.000001},
+      {"0.02 m losing 0.011 m in 1 s is a large change", 0.02, 0.011, 1.0, ade_update_large_change,
+       0.009},
+      {"the same in 0.1 s is not", 0.02, 0.011, 0.1, ade_update_ok, 0.009},
+      {"half of 0.01 m is no large change", 0.01, 0.006, 1.0, ade_update_ok, 0.004},
+  };
+  const double dx = 10.0;
+  for (const row& t : rows) {
+    std::vector<double> h = {0.0, t.depth, 0.0}, before = h, change(3, 0.0), vol(3, 0.0);
+    const double q1 = t.loss * dx * dx / t.s;  // m3/s from cell 1 into cell 2
+    const std::vector<double> q = {0.0, q1, 0.0};
+    const std::vector<int> up = {0, 0, 1};
+    const int result = ade_depth_update(2, h.data(), change.data(), before.data(), q.data(),
+                                        up.data(), dx, t.s, vol.data());
+    EXPECT_EQ(result, t.result) << t.what;
+    EXPECT_NEAR(h[1], t.after, 1e-12) << t.what;
+    EXPECT_NEAR(h[2], t.loss, 1e-12) << t.what;
+    EXPECT_NEAR(change[1], -t.loss, 1e-12) << t.what;
+    EXPECT_EQ(before[1], h[1]) << t.what;
+    EXPECT_NEAR(vol[1], q1 * t.s, 1e-9) << t.what;
+  }
+}
+
+// A sweep and its update over a long wet row move water only between cells, and give the same
+// bits on 1 and 8 threads.
+TEST(AdeDepthUpdate, AWideSweepKeepsTheWaterAndIsTheSameOnAnyThreadCount) {
+  const int n = 6000;
+  std::vector<double> result[2];
+  double moved[2] = {0.0, 0.0};
+  for (int t = 0; t < 2; ++t) {
+    cell_row g(n, 5.0);
+    for (int c = 1; c <= n; ++c) {
+      g.z[c] = 100.0 - 0.01 * c + 0.02 * std::sin(c * 0.7);
+      g.h[c] = 0.01 + 0.005 * std::cos(c * 1.3);
+    }
+    std::vector<int> up(n + 1, 0);
+    for (int c = 2; c <= n; ++c) up[c] = c - 1;
+    std::vector<double> before = g.h, change(n + 1, 0.0);
+    const double total = [&] {
+      double s = 0.0;
+      for (int c = 1; c <= n; ++c) s += g.h[c];
+      return s;
+    }();
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(t == 0 ? 1 : 8);
+    ade_flux_sweep_a(g.view(), g.h.data(), g.q.data());
+    const int status = ade_depth_update(n, g.h.data(), change.data(), before.data(), g.q.data(),
+                                        up.data(), 5.0, 1.0);
+    omp_set_num_threads(saved);
+    EXPECT_EQ(status, ade_update_ok);
+    double after = 0.0;
+    for (int c = 1; c <= n; ++c) {
+      after += g.h[c];
+      moved[t] += std::fabs(change[c]);
+    }
+    EXPECT_NEAR(after, total, 1e-11 * total);
+    result[t] = g.h;
+  }
+  EXPECT_GT(moved[0], 0.0);
+  EXPECT_EQ(result[1], result[0]);
+}
+
+}  // namespace

@@ -1,0 +1,289 @@
+// ADE overland routing: the sub-step rules of "ade" (the first sub-step of a step, the
+// remainder joined to the last sub-step, the restart with half the sub-step after a negative
+// depth, the floor and its message), the sweep order, the predictor-corrector of "ade-pc", the
+// outlet drain, and still water that stays still under both schemes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/core/error_state.h"
+#include "framework/model_state.h"
+#include "overland/ade_flux.h"
+#include "overland/ade_overland.h"
+#include "overland/overland_steps.h"
+#include "support/test_support.h"
+
+using torva_test::stdout_capture;
+
+namespace {
+
+// A rows x cols watershed of dx m cells with the bed elevations `elev` (row by row), Manning n,
+// routed by `scheme`, its outlet at the last cell with slope `outlet_slope` (no channels); set up
+// as the run's start-up does it.
+std::unique_ptr<model_state> make_grid(int rows, int cols, double dx,
+                                       const std::vector<double>& elev, double n, int scheme,
+                                       double outlet_slope = 0.0) {
+  run_error = error_state{};
+  auto ms = std::make_unique<model_state>();
+  ms->rows = rows;
+  ms->cols = cols;
+  ms->gridsize = dx;
+  alloc_2d_int_named(ms->index_map, rows + 1, cols + 1, "mask");
+  int k = 0;
+  for (int r = 1; r <= rows; ++r)
+    for (int c = 1; c <= cols; ++c) ms->index_map[r][c] = ++k;
+  ms->cell_count = k;
+  alloc_1d_double(ms->cell_elev, k, "elev");
+  overland_state& ov = ms->overland;
+  alloc_1d_double(ov.ov_depth, k, "depth");
+  alloc_1d_double(ov.ov_roughness, k, "n");
+  for (int c = 1; c <= k; ++c) {
+    ms->cell_elev[c] = elev[c - 1];
+    ov.ov_roughness[c] = n;
+  }
+  ov.ov_route_option = scheme;
+  ms->outlet_cell = k;
+  ms->outlet_slope = outlet_slope;
+  stdout_capture quiet;
+  build_cell_connectivity(*ms);
+  compute_overland_slopes(*ms);
+  EXPECT_EQ(run_error.error_code, 0);
+  return ms;
+}
+
+double stored(const model_state& ms) {
+  double v = 0.0;
+  for (int c = 1; c <= ms.cell_count; ++c) v += ms.overland.ov_depth[c] * ms.gridsize * ms.gridsize;
+  return v;
+}
+
+TEST(AdeSubStep, TheFirstSubStepOfAStep) {
+  struct row {
+    const char* what;
+    int calls;
+    double dt, last_sub;
+    int failed;
+    double expected;
+  };
+  const row rows[] = {
+      {"the first call takes the step", 1, 10.0, 0.0, 0, 10.0},
+      {"a quiet step doubles the last sub-step", 2, 10.0, 2.5, 0, 5.0},
+      {"up to the step", 3, 10.0, 5.0, 0, 10.0},
+      {"and never beyond it", 4, 10.0, 10.0, 0, 10.0},
+      {"a sub-step within 0.001 s of the step counts as the step", 4, 10.0, 9.9995, 0, 10.0},
+      {"a flagged sub-step halves the next", 2, 10.0, 4.0, 1, 2.0},
+      {"a sub-step that does not divide the step doubles while it fits", 2, 9.0, 4.0, 0, 8.0},
+  };
+  for (const row& t : rows)
+    EXPECT_EQ(ade_first_sub(t.calls, t.dt, t.last_sub, t.failed), t.expected) << t.what;
+}
+
+// A remainder shorter than half a sub-step joins the sub-step before it: a 9 s step with a 4 s
+// sub-step runs 4 s and 5 s, a 10 s step 4 s, 4 s and 2 s.
+TEST(AdeSubStep, TheRemainderJoinsTheLastSubStep) {
+  struct row {
+    double dt;
+    std::vector<double> subs;
+  };
+  const row rows[] = {{9.0, {4.0, 5.0}}, {10.0, {4.0, 4.0, 2.0}}, {8.0, {4.0, 4.0}}};
+  for (const row& t : rows) {
+    std::vector<double> taken;
+    double remaining = t.dt, sub = 4.0;
+    while (remaining > 1e-16 && taken.size() < 10) {
+      ade_take_sub(sub, remaining);
+      taken.push_back(sub);
+    }
+    EXPECT_EQ(taken, t.subs) << t.dt << " s";
+  }
+}
+
+// A basin whose beds step by quarter metres under a level water surface at 11 m (exact binary
+// fractions, so the surface is level to the bit) with a closed outlet: nothing moves under
+// either scheme, over either sweep order.
+TEST(AdeRouting, StillWaterStaysStill) {
+  for (int scheme : {2, 3}) {
+    auto ms = make_grid(
+        4, 3, 5.0, {10.0, 10.25, 10.5, 10.25, 10.5, 10.75, 10.5, 10.75, 10.0, 10.0, 10.0, 10.25},
+        0.05, scheme, 0.0);
+    const std::vector<double> depth = {0.0, 1.0,  0.75, 0.5, 0.75, 0.5, 0.25,
+                                       0.5, 0.25, 1.0,  1.0, 1.0,  0.75};
+    for (int c = 1; c <= 12; ++c) ms->overland.ov_depth[c] = depth[c];
+    for (int step = 0; step < 20; ++step) {
+      EXPECT_EQ(ade_overland_route(*ms, 5.0, scheme, 1 + step % 2), 0.0) << scheme;
+      for (int c = 1; c <= 12; ++c) {
+        ASSERT_EQ(ms->overland.ov_depth[c], depth[c]) << "scheme " << scheme << " cell " << c;
+        ASSERT_EQ(ms->overland.ov_flux_x[c], 0.0);
+        ASSERT_EQ(ms->overland.ov_flux_y[c], 0.0);
+      }
+    }
+  }
+}
+
+// "ade" with sweep order 1 runs the x faces and then the y faces, each sweep updating the depths
+// before the next; order 2 runs them the other way round, with another result.
+TEST(AdeRouting, TheSweepOrderOfAde) {
+  const std::vector<double> elev = {1.0, 0.98, 0.97, 0.96};  // 2 x 2 cells of 10 m
+  const std::vector<double> depth = {0.0, 0.02, 0.01, 0.015, 0.0};
+  std::vector<double> routed[2];
+  for (int order : {1, 2}) {
+    auto ms = make_grid(2, 2, 10.0, elev, 0.05, 2);
+    ms->outlet_cell = 0;  // no outlet drain
+    for (int c = 1; c <= 4; ++c) ms->overland.ov_depth[c] = depth[c];
+    ASSERT_GT(ade_overland_route(*ms, 1.0, 2, order), -1.0);
+    routed[order - 1].assign(ms->overland.ov_depth.data(), ms->overland.ov_depth.data() + 5);
+
+    // The same by hand with the kernels: one sub-step of 1 s (a quiet first call).
+    auto hand = make_grid(2, 2, 10.0, elev, 0.05, 2);
+    overland_state& ov = hand->overland;
+    std::vector<double> h = depth, before = depth, change(5, 0.0), q(5, 0.0);
+    ade_grid_view g;
+    g.cell_count = 4;
+    g.dx = 10.0;
+    g.elev = hand->cell_elev.data();
+    g.retention = ov.ov_retention.data();
+    g.roughness = ov.ov_roughness.data();
+    g.right = ov.rightcon.data();
+    g.below = ov.belowcon.data();
+    g.open_x = ov.ov_face_open_x.data();
+    g.open_y = ov.ov_face_open_y.data();
+    for (int k = 0; k < 2; ++k) {
+      const bool x = (k == 0) == (order == 1);
+      if (x)
+        ade_flux_sweep_a(g, h.data(), q.data());
+      else
+        ade_flux_sweep_b(g, h.data(), q.data());
+      ASSERT_EQ(ade_depth_update(4, h.data(), change.data(), before.data(), q.data(),
+                                 x ? ov.leftcon.data() : ov.abovecon.data(), 10.0, 1.0),
+                ade_update_ok);
+    }
+    EXPECT_EQ(routed[order - 1], h) << "order " << order;
+  }
+  EXPECT_NE(routed[0], routed[1]);
+}
+
+// "ade-pc" on a row of two cells (no lower faces), x first in order 2: predictor discharges from
+// the depths, predicted depths, discharges from those, and the corrector with the mean; written
+// out here with the face law.
+TEST(AdeRouting, ThePredictorCorrectorOfAdePc) {
+  auto ms = make_grid(1, 2, 10.0, {1.0, 0.95}, 0.05, 3);
+  ms->outlet_cell = 0;
+  overland_state& ov = ms->overland;
+  ov.ov_depth[1] = 0.03;
+  ov.ov_depth[2] = 0.01;
+  const double dt = 20.0, c = dt / 100.0;
+  auto face = [](double h1, double h2) {
+    const double s = ((h1 + 1.0) - (h2 + 0.95)) / 10.0;
+    return 10.0 * std::pow(h1, 2.0 / 3.0) * h1 * std::sqrt(s) / 0.05;
+  };
+  const double q0 = face(0.03, 0.01);
+  const double p1 = 0.03 - q0 * c, p2 = 0.01 + q0 * c;
+  const double mean = (q0 + face(p1, p2)) * 0.5;
+  EXPECT_EQ(ade_overland_route(*ms, dt, 3, 2), 0.0);
+  EXPECT_DOUBLE_EQ(ov.ov_depth[1], 0.03 - mean * c);
+  EXPECT_DOUBLE_EQ(ov.ov_depth[2], 0.01 + mean * c);
+  EXPECT_DOUBLE_EQ(ov.ov_flux_x[1], mean);
+  EXPECT_NEAR(ov.ov_depth[1] + ov.ov_depth[2], 0.04, 1e-17);
+}
+
+// A cell drained below -1e-5 m by the full step restarts the step from its start depths with
+// half the sub-step until no depth goes negative: the water is kept, no depth is negative, and
+// the sub-step kept for the next step is the step halved.
+TEST(AdeRouting, ANegativeDepthRestartsTheStepWithHalfTheSubStep) {
+  auto ms = make_grid(1, 3, 10.0, {10.0, 5.0, 0.0}, 0.01, 2);
+  ms->outlet_cell = 0;
+  overland_state& ov = ms->overland;
+  ov.ov_depth[1] = 0.05;
+  const double before = stored(*ms);
+  EXPECT_EQ(ade_overland_route(*ms, 60.0, 2, 1), 0.0);
+  EXPECT_EQ(run_error.error_code, 0);
+  for (int c = 1; c <= 3; ++c) EXPECT_GE(ov.ov_depth[c], 0.0) << c;
+  EXPECT_NEAR(stored(*ms), before, 1e-12);
+  EXPECT_GT(ov.ov_depth[3], 0.0);  // the water went down the slope
+  const double last = ov.ade_memory.last_sub;
+  EXPECT_LT(last, 60.0);
+  const double halvings = std::log2(60.0 / last);
+  EXPECT_EQ(halvings, std::round(halvings)) << last;
+  // The face volumes of the step are the water that crossed each face.
+  EXPECT_NEAR(ov.ov_vol_x[2], ov.ov_depth[3] * 100.0, 1e-12);
+}
+
+// Halving below 0.001 s stops the run with the four lines and returns -1.
+TEST(AdeRouting, ASubStepBelowItsFloorStopsTheRun) {
+  auto ms = make_grid(1, 2, 1.0, {100.0, 0.0}, 0.001, 2);
+  ms->outlet_cell = 0;
+  ms->overland.ov_depth[1] = 0.5;
+  stdout_capture capture;
+  const double result = ade_overland_route(*ms, 0.0015, 2, 1);
+  const std::string out = capture.stop();
+  EXPECT_EQ(result, -1.0);
+  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_NE(out.find("The ADE overland routing time step is getting really small\n"
+                     "less than 1/1000 of a second\n"
+                     "Reduce the model time step by a factor of 2 and try again.\n"
+                     "Program stopped.\n"),
+            std::string::npos)
+      << out;
+  run_error = error_state{};
+}
+
+// Without channel routing the outlet cell drains at Manning's rate with the outlet slope and
+// never below zero: a cell that holds less than the step's outflow empties and its whole water
+// counts as outflow. With channel routing nothing is drained here.
+TEST(AdeRouting, TheOutletCellDrainsAndEmptiesButNeverGoesBelowZero) {
+  for (int scheme : {2, 3}) {
+    auto ms = make_grid(1, 1, 10.0, {1.0}, 0.05, scheme, 0.01);
+    overland_state& ov = ms->overland;
+    ov.ov_depth[1] = 0.02;
+    // One second drains dx h^(5/3) sqrt(0.01) / n (halves of it twice under "ade-pc").
+    const double q = 10.0 * std::pow(0.02, 5.0 / 3.0) * 0.1 / 0.05;
+    const double drained = ade_overland_route(*ms, 1.0, scheme, 1);
+    EXPECT_NEAR(drained, q, 0.05 * q) << scheme;
+    EXPECT_NEAR(drained + ov.ov_depth[1] * 100.0, 2.0, 1e-12) << scheme;
+
+    // A step whose (half-)outflow exceeds the water on the cell, on the run's first step.
+    auto steep = make_grid(1, 1, 10.0, {1.0}, 0.05, scheme, 1.0);
+    steep->overland.ov_depth[1] = 0.0001;
+    EXPECT_DOUBLE_EQ(ade_overland_route(*steep, 3600.0, scheme, 1), 0.01) << scheme;
+    EXPECT_EQ(steep->overland.ov_depth[1], 0.0) << scheme;
+
+    ms->channel.chan_explic = 1;
+    ov.ov_depth[1] = 0.02;
+    EXPECT_EQ(ade_overland_route(*ms, 1.0, scheme, 1), 0.0) << scheme;
+    EXPECT_EQ(ov.ov_depth[1], 0.02) << scheme;
+  }
+}
+
+// With the overland lake map on, both schemes take the whole step at once: the water a cell
+// sends across the shore of an overland lake goes to the lake's change of the step, the lake's
+// own cells keep their depth, and the outlet of "ade" drains once, from its depth before the x
+// update.
+TEST(AdeRouting, OverlandLakesCollectTheWaterThatCrossesTheirShore) {
+  for (int scheme : {2, 3}) {
+    auto ms = make_grid(1, 3, 10.0, {1.0, 0.5, 0.0}, 0.05, scheme);
+    ms->outlet_cell = 0;
+    overland_state& ov = ms->overland;
+    ov.overland_lake_map = 1;
+    ov.olake_count = 1;
+    alloc_1d_int(ov.oland_lake_new, 3, "oland_lake_new");
+    ASSERT_TRUE(ov.ov_lakes.allocate(1));
+    ASSERT_TRUE(ov.ade_lake_surface.allocate(1));
+    ov.oland_lake_new[3] = 1;
+    ov.ov_lakes[1].surface_elev = 0.2;
+    ov.ov_depth[1] = 0.02;
+    ov.ov_depth[2] = 0.03;
+    ov.ov_depth[3] = 0.2;
+    const double dt = 2.0;
+    // Cell 2's face to the lake: S = (0.53 - 0.2) / 10 from its own depth.
+    const double to_lake = 10.0 * std::pow(0.03, 5.0 / 3.0) * std::sqrt(0.033) / 0.05;
+    EXPECT_EQ(ade_overland_route(*ms, dt, scheme, 1), 0.0) << scheme;
+    EXPECT_EQ(ov.ov_depth[3], 0.2) << scheme;
+    const double cells_lost = (0.05 - ov.ov_depth[1] - ov.ov_depth[2]) * 100.0;
+    EXPECT_NEAR(ov.ov_lakes[1].rain_volume, cells_lost, 1e-14) << scheme;
+    EXPECT_NEAR(ov.ov_lakes[1].rain_volume, to_lake * dt, 0.3 * to_lake * dt) << scheme;
+  }
+}
+
+}  // namespace
