@@ -6,7 +6,6 @@
 
 void init_channel_storage(model_state&) {}
 void superlink_step(model_state&) {}
-void channel_routing_step(model_state&) {}
 void chan_point_input_step(model_state&) {}
 void setup_channel_network(model_state&) {}
 void init_superlink_channel_connection(model_state&) {}
