@@ -173,8 +173,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.overland.ov_route_option != 1 && ms.perennial_lakes != 0;
      }},
-    {"OVERLAND_LAKE_MAP", "overland lakes",
-     [](const model_state& ms) { return ms.overland.overland_lake_map != 0; }},
     {"CHAN_EXPLIC or DIFFUSIVE_WAVE", "explicit channel routing with its channel input file",
      [](const model_state& ms) { return ms.channel.chan_explic != 0; }},
     {"STORM_SEWER", "the storm-sewer pipe network",

@@ -386,14 +386,23 @@ void gather_run_totals(model_state& ms) {
   t.run_vol_ov_source = ov.ov_point_volume_total;
   if (!ms.channel.chan_explic) t.run_vol_discharge = ov.ov_out_volume;
   t.run_vol_precip_lake = ov.lake_precip_volume;
+  // Overland lakes: their water at the start, what the lake steps took in (with the water of a
+  // lake held at its lowest surface) and what they gave out.
+  if (ov.overland_lake_map) {
+    t.run_vol_ov_lake_init = ms.lake_vol_initial;
+    t.run_vol_into_ov_lakes = ov.olake_volume_in + ov.olake_books.olake_floor_volume;
+    t.run_vol_from_ov_lakes = ov.olake_books.olake_volume_out;
+  }
 }
 
 void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
                         bool simple_soil_on) {
+  // The water of overland lakes is surface water of the run at its start and its end.
   t.run_total_init = t.run_vol_chan_init + t.run_vol_ov_init + t.run_vol_soil_init +
-                     t.run_vol_gw_init + t.run_vol_lake_init;
+                     t.run_vol_gw_init + t.run_vol_lake_init + t.run_vol_ov_lake_init;
   t.run_total_final = t.vol_chan_final + t.vol_ov_final + t.vol_soil_final + t.run_vol_gw_final +
-                      t.run_vol_snow_final + t.run_vol_lake_final + t.run_vol_drain_final;
+                      t.run_vol_snow_final + t.run_vol_lake_final + t.run_vol_drain_final +
+                      t.run_vol_ov_lake_final;
   double inputs = t.run_vol_precip + t.run_vol_gw_head_flux + t.run_vol_ov_source +
                   t.run_vol_gw_to_lake + t.run_vol_chan_source;
   double outputs = t.run_vol_discharge + t.run_vol_evap + t.run_vol_bound_net +
@@ -412,14 +421,16 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
   const double s = t.run_vol_precip + t.run_vol_gw_to_river + t.run_vol_gw_to_lake +
                    t.run_vol_exfiltration + t.run_vol_ov_source + t.run_vol_chan_source +
                    t.run_vol_drain_to_chan + t.run_vol_drain_to_ov;
-  const double f = t.vol_chan_final + t.run_vol_snow_final + t.vol_ov_final + t.run_vol_lake_final;
+  const double f = t.vol_chan_final + t.run_vol_snow_final + t.vol_ov_final + t.run_vol_lake_final +
+                   t.run_vol_ov_lake_final;
   const double o = t.run_vol_lake_to_gw + t.run_vol_river_to_gw + t.run_vol_direct_evap +
                    t.run_vol_discharge + t.run_vol_infiltration + t.run_vol_bound_net +
                    t.run_vol_lake_evap + t.run_vol_ov_to_drain;
-  t.run_surface_error = s > 0.0 ? balance_ratio(t.run_vol_lake_init + t.run_vol_chan_init +
-                                                    t.run_vol_ov_init + s - (o + f),
-                                                f + s, 100.0)
-                                : 0.0;
+  t.run_surface_error =
+      s > 0.0 ? balance_ratio(t.run_vol_lake_init + t.run_vol_chan_init + t.run_vol_ov_init +
+                                  t.run_vol_ov_lake_init + s - (o + f),
+                              f + s, 100.0)
+              : 0.0;
   t.run_simple_soil_error =
       simple_soil_on && t.run_vol_soil_init > 0.0
           ? balance_ratio(t.run_vol_infiltration + t.run_vol_simple_soil_init -

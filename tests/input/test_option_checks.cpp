@@ -220,7 +220,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
        "GW_SIMULATION"},
       {"OV_PUMP pumps.txt\n", "OV_PUMP"},
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
-      {"OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "OVERLAND_LAKE_MAP"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "CHAN_EXPLIC or DIFFUSIVE_WAVE"},
       {"DIFFUSIVE_WAVE\n", "CHAN_EXPLIC or DIFFUSIVE_WAVE"},
       {"STORM_SEWER pipes.txt\n", "STORM_SEWER"},
@@ -275,6 +274,7 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "WATER_TABLE wt.asc\n",  // a water table without groundwater flow
       "INTERCEPTION\nSTORAGE_CAPACITY s.asc\nINTERCEPTION_COEFF i.asc\n",
       "DIKE_MAP d.asc\nLOWSPOT_FILE s.txt\n",
+      "OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n",
       "RETEN_DEPTH r.asc\nROUGHNESS n.asc\nREAD_OV_HOTSTART ov.asc\n",
       // Files written at the end of a run.
       "WRITE_OV_HOTSTART ov_end.asc\nWRITE_SM_HOTSTART sm_end.asc\nADJUST_ELEV elev_end.asc\n",

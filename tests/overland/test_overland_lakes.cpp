@@ -8,18 +8,27 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
+#include "overland/explicit_lake_faces.h"
+#include "overland/explicit_overland.h"
+#include "overland/overland_flow.h"
 #include "overland/overland_lakes.h"
+#include "overland/overland_steps.h"
+#include "support/summary_reader.h"
 #include "support/test_support.h"
 
 using torva_test::contains;
 using torva_test::process_state_guard;
 using torva_test::stdout_capture;
+using torva_test::temp_dir;
+using torva_test::write_file;
 
 namespace {
 
@@ -442,6 +451,217 @@ TEST(OverlandLakeStep, TakesTheCollectedChangesOnceAndClearsThem) {
   EXPECT_DOUBLE_EQ(ov.olake_volume_in, 50.0);
   EXPECT_DOUBLE_EQ(ov.olake_books.olake_volume, 100.0);  // the lakes' water before the update
   EXPECT_EQ(run_error.error_code, 0);
+}
+
+TEST(LakeShoreFaces, ManningOnTheCellsDepthInBothDirections) {
+  const double five_thirds = 5.0 / 3.0;
+  // A cell 0.05 m deep at 1.1 m next to a lake at 1.0 m, 10 m cells: S = 0.015 + 1e-20.
+  const double S_in = ov_lake_shore_slope(1.15 - 1.0, 10.0);
+  EXPECT_NEAR(S_in, 0.015, 1e-15);
+  EXPECT_NEAR(ov_lake_shore_discharge(S_in, 0.05, 0.0, 0.04, nullptr),
+              std::sqrt(0.015) / 0.04 * std::pow(0.05, five_thirds), 1e-15);
+  // The lake above the cell: flow out of the lake, driven over the cell's own depth above its
+  // retention depth (0.05 - 0.01), with the cell's roughness.
+  const double S_out = ov_lake_shore_slope(1.4 - 1.15, 10.0);
+  EXPECT_NEAR(ov_lake_shore_discharge(S_out, 0.05, 0.01, 0.04, nullptr),
+              std::sqrt(0.025) / 0.04 * std::pow(0.04, five_thirds), 1e-15);
+  // A dry cell (or one within its retention depth) exchanges nothing with the lake.
+  EXPECT_EQ(ov_lake_shore_discharge(S_out, 0.0, 0.0, 0.04, nullptr), 0.0);
+  EXPECT_EQ(ov_lake_shore_discharge(S_out, 0.008, 0.01, 0.04, nullptr), 0.0);
+  // A level shore is raised to the smallest slope.
+  EXPECT_EQ(ov_lake_shore_slope(0.0, 10.0), 1e-20);
+  // A wetland cell whose water stands within its vegetated layer seeps: h S k_v.
+  wetland_record w{};
+  w.slot[1] = 0.1;
+  w.slot[2] = 0.002;
+  w.slot[3] = 0.05;
+  w.slot[4] = 0.01;
+  w.slot[6] = 0.2;
+  EXPECT_NEAR(ov_lake_shore_discharge(0.01, 0.08, 0.0, 0.04, &w), 0.08 * 0.01 * 0.002, 1e-18);
+  // 0.03 m above the layer: seepage plus the blend of the linear and Manning laws.
+  const double h2 = 0.03;
+  EXPECT_NEAR(ov_lake_shore_discharge(0.01, 0.13, 0.0, 0.04, &w),
+              0.01 * 0.1 * 0.002 + (1.0 - h2 / 0.05) * h2 * 0.01 * 0.01 +
+                  std::sqrt(0.01) / 0.2 * std::pow(h2, five_thirds) * h2 / 0.05,
+              1e-15);
+}
+
+// A row of five 10 m cells falling towards a lake of the last two (ground 0 m, surface 1 m);
+// the outlet is a lake cell, so no water leaves the grid.
+class LakeRouting : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ms_ = std::make_unique<model_state>();
+    model_state& ms = *ms_;
+    ms.rows = 1;
+    ms.cols = 5;
+    ms.gridsize = 10.0;
+    ms.cell_count = 5;
+    alloc_2d_int_named(ms.index_map, 2, 6, "mask");
+    for (int c = 1; c <= 5; ++c) ms.index_map[1][c] = c;
+    alloc_1d_double(ms.cell_elev, 5, "elev");
+    const double ground[] = {0.0, 1.3, 1.2, 1.05, 0.0, 0.0};
+    for (int c = 1; c <= 5; ++c) ms.cell_elev[c] = ground[c];
+    overland_state& ov = ms.overland;
+    alloc_1d_double(ov.ov_depth, 5, "depth");
+    alloc_1d_double(ov.ov_roughness, 5, "n");
+    for (int c = 1; c <= 5; ++c) ov.ov_roughness[c] = 0.05;
+    for (int c = 1; c <= 3; ++c) ov.ov_depth[c] = 0.05;
+    ov.ov_route_option = 1;
+    ov.overland_lake_map = 1;
+    ov.olake_count = 1;
+    alloc_1d_int(ov.oland_lake_mask, 5, "oland_lake_mask");
+    alloc_1d_int(ov.oland_lake_new, 5, "oland_lake_new");
+    for (int c = 4; c <= 5; ++c) ov.oland_lake_mask[c] = ov.oland_lake_new[c] = 1;
+    ov.ov_lakes.allocate(1);
+    ov.ov_lakes[1].surface_elev = 1.0;
+    ov.ov_lakes[1].card_elev = 1.0;
+    ov.ov_lakes[1].num_cells = 2;
+    ov.ov_lakes[1].volume = 200.0;
+    ms.outlet_cell = 5;
+    ms.outlet_slope = 0.01;
+    ms.time_tolerance = 1.1574e-07;
+    ms.current_time = 2450000.0;
+    ms.ov_clock.interval_days = 10.0 / 86400.0;
+    ms.ov_clock.last = ms.current_time - ms.ov_clock.interval_days;
+    ms.ov_clock.next = ms.current_time;
+    stdout_capture quiet;
+    build_cell_connectivity(ms);
+    compute_overland_slopes(ms);
+    quiet.stop();
+  }
+  // Water on the cells outside the lake and in the lake (m3).
+  double cells_water() const {
+    double v = 0.0;
+    for (int c = 1; c <= 5; ++c)
+      if (ms_->overland.oland_lake_new[c] == 0) v += ms_->overland.ov_depth[c] * 100.0;
+    return v;
+  }
+  double lake_water() const {
+    double v = 0.0;
+    for (int c = 1; c <= 5; ++c)
+      if (ms_->overland.oland_lake_new[c] == 1)
+        v += (ms_->overland.ov_lakes[1].surface_elev - ms_->cell_elev[c]) * 100.0;
+    return v;
+  }
+  std::unique_ptr<model_state> ms_;
+};
+
+TEST_F(LakeRouting, RunoffIntoALakeRaisesItByExactlyWhatCrossedItsShore) {
+  process_state_guard guard;
+  model_state& ms = *ms_;
+  ASSERT_EQ(run_error.error_code, 0);
+  const double start_cells = cells_water(), start_lake = lake_water();
+  ASSERT_NEAR(start_cells, 15.0, 1e-12);
+  double inflow = 0.0, taken = 0.0;
+  for (int step = 1; step <= 60; ++step) {
+    SCOPED_TRACE(step);
+    ms.current_time = ms.ov_clock.next;
+    overland_flow_step(ms);
+    ASSERT_EQ(run_error.error_code, 0);
+    // The cells lost to the lake exactly what the lake collected across its shore.
+    const double collected = ms.overland.ov_lakes[1].rain_volume;
+    EXPECT_GE(collected, 0.0);
+    inflow += collected;
+    EXPECT_NEAR(cells_water() + inflow + taken, start_cells, 1e-9);
+    double before[6];
+    for (int c = 1; c <= 5; ++c) before[c] = ms.overland.ov_depth[c];
+    const int lake_cells = ms.overland.ov_lakes[1].num_cells;
+    overland_lake_step(ms);
+    ASSERT_EQ(run_error.error_code, 0);
+    EXPECT_EQ(ms.overland.ov_lakes[1].rain_volume, 0.0);
+    // A cell the lake takes in brings its water.
+    for (int c = 1; c <= 3; ++c)
+      if (ms.overland.oland_lake_new[c] == 1 && before[c] != 0.0 && ms.overland.ov_depth[c] == 0.0)
+        taken += before[c] * 100.0;
+    EXPECT_GE(ms.overland.ov_lakes[1].num_cells, lake_cells);
+    EXPECT_NEAR(lake_water(), start_lake + inflow + taken, 1e-9);
+    EXPECT_NEAR(cells_water() + lake_water(), start_cells + start_lake, 1e-9);
+    // Lake cells keep no depth of their own.
+    EXPECT_EQ(ms.overland.ov_depth[5], 0.0);
+  }
+  // The runoff reached the lake and raised it above the 1.05 m ground of the shore cell, whose
+  // water surface stands just above the lake's as it drains into it: the lake takes a cell only
+  // once its surface rises over the cell's water.
+  EXPECT_GT(inflow, 5.0);
+  EXPECT_GT(ms.overland.ov_lakes[1].surface_elev, 1.05);
+  EXPECT_GE(ms.cell_elev[3] + ms.overland.ov_depth[3], ms.overland.ov_lakes[1].surface_elev);
+  EXPECT_EQ(ms.overland.oland_lake_new[3], 0);
+  EXPECT_EQ(taken, 0.0);
+  EXPECT_NEAR(ms.overland.olake_volume_in, inflow, 1e-9);
+}
+
+TEST_F(LakeRouting, ALakeAboveItsShoreSpillsOntoAWetCell) {
+  process_state_guard guard;
+  model_state& ms = *ms_;
+  // The lake stands 0.2 m above the 1.05 m cell, which holds 0.02 m: the shore face carries
+  // water out of the lake over the cell's depth, and the lake's change is that water.
+  ms.overland.ov_lakes[1].surface_elev = 1.27;
+  for (int c = 1; c <= 3; ++c) ms.overland.ov_depth[c] = 0.0;
+  ms.overland.ov_depth[3] = 0.02;
+  const double S = (1.27 - 1.07) / 10.0 + 1e-20;
+  const double q = std::sqrt(S) / 0.05 * std::pow(0.02, 5.0 / 3.0);
+  ms.current_time = ms.ov_clock.next;
+  const double dt = (ms.current_time - ms.ov_clock.last) * 86400.0;  // 10 s within rounding
+  overland_flow_step(ms);
+  EXPECT_NEAR(ms.overland.ov_lakes[1].rain_volume, -q * dt / 10.0 * 100.0, 1e-12);
+  // The cell gains it, less what its own face passes up-slope to the dry 1.2 m cell: none.
+  EXPECT_NEAR(ms.overland.ov_depth[3], 0.02 + q * dt / 10.0, 1e-12);
+  // Face discharges of the step in m3/s: the shore face of cell 3 points into the lake.
+  EXPECT_NEAR(ms.overland.ov_flux_x[3], -q * 10.0, 1e-12);
+  EXPECT_EQ(ms.overland.ov_flux_x[4], 0.0);  // between two lake cells
+}
+
+// A run of the model with an overland lake: 4 x 5 cells of 10 m draining to the outlet in the
+// corner, with a lake of four cells whose ground is at 99 m and whose surface starts at 99.5 m
+// (200 m3). 100 mm/h of rain for an hour brings 200 m3; the lake takes the rain on it and the
+// runoff of its slopes.
+TEST(OverlandLakeRun, ALakeRunKeepsItsWaterBooksOnAnyThreadCount) {
+  process_state_guard guard;
+  temp_dir dir;
+  const std::string header = torva_test::grid_header(4, 5, 1040.0, 1000.0, 2050.0, 2000.0);
+  write_file(dir.file("mask.asc"), header + "1 1 1 1 1\n1 1 1 1 1\n1 1 1 1 1\n1 1 1 1 1\n");
+  write_file(dir.file("elev.asc"), header +
+                                       "100.6 100.5 100.4 100.5 100.6\n"
+                                       "100.5 99.0 99.0 100.3 100.4\n"
+                                       "100.4 99.0 99.0 100.2 100.1\n"
+                                       "100.5 100.4 100.3 100.1 100.0\n");
+  write_file(dir.file("lake.asc"), header + "0 0 0 0 0\n0 1 1 0 0\n0 1 1 0 0\n0 0 0 0 0\n");
+  write_file(dir.file("lake.txt"), "TORVA_OVERLAND_LAKE_FILE\nLAKE 1 99.5 0.0\n");
+  const std::string project =
+      "TORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\nSUMMARY lake_summary.out\n"
+      "OUTLET_HYDRO lake_outlet.out\nROWS 4\nCOLS 5\nGRIDSIZE 10.0\nSTART_DATE 2005 3 14\n"
+      "START_TIME 6 30\nTIMESTEP 10.0\nTOT_TIME 120\nOUTROW 4\nOUTCOL 5\nOUTSLOPE 0.01\n"
+      "HYD_FREQ 5\nMANNING_N 0.05\nOVERTYPE explicit\nPRECIP_UNIF\nRAIN_INTENSITY 100.0\n"
+      "RAIN_DURATION 60\nOVERLAND_LAKE_MAP lake.asc\nOVERLAND_LAKE_FILE lake.txt\n";
+  std::string summaries[2];
+  const int threads[2] = {1, 8};
+  for (int k = 0; k < 2; ++k) {
+    SCOPED_TRACE(threads[k]);
+    write_file(dir.file("lake.prj"), project + "NUM_THREADS " + std::to_string(threads[k]) + "\n");
+    const torva_test::command_result run =
+        torva_test::run_command(torva_test::torva_exe(), {"lake.prj"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    summaries[k] = torva_test::read_file(dir.file("lake_summary.out"));
+    const torva_test::summary_balance s = torva_test::read_summary_balance(summaries[k]);
+    ASSERT_TRUE(s.has_event && s.has_totals) << summaries[k];
+    EXPECT_NEAR(s.event_rain, 200.0, 0.05);
+    EXPECT_LT(std::fabs(s.event_error_percent), 1e-6) << summaries[k];
+    EXPECT_LT(std::fabs(s.run_overall_error), 1e-6) << summaries[k];
+    EXPECT_LT(std::fabs(s.run_surface_error), 1e-6) << summaries[k];
+    // The lake's own books close, and it holds its 200 m3 plus most of the rain.
+    EXPECT_TRUE(contains(summaries[k],
+                         "Overland lake mass bal error m^3:                         "
+                         "0.00\n"))
+        << summaries[k];
+    const std::size_t at = summaries[k].find("Final volume in overland lakes=");
+    ASSERT_NE(at, std::string::npos);
+    const double lake_final = std::stod(summaries[k].substr(at + 31));
+    EXPECT_GT(lake_final, 300.0);
+    EXPECT_NEAR(lake_final + s.run_discharge + s.run_ov_final, 400.0, 0.05);
+  }
+  EXPECT_EQ(summaries[0].substr(summaries[0].find("Note: all volumes")),
+            summaries[1].substr(summaries[1].find("Note: all volumes")));
 }
 
 }  // namespace
