@@ -4,10 +4,8 @@
 
 #include "framework/model_state.h"
 
-void init_channel_storage(model_state&) {}
 void superlink_step(model_state&) {}
 void chan_point_input_step(model_state&) {}
-void setup_channel_network(model_state&) {}
 void init_superlink_channel_connection(model_state&) {}
 // The pipe-network reader is not built: the network is read as empty (no superjunctions, no
 // superlinks).

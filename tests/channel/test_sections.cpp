@@ -398,6 +398,27 @@ TEST_F(ExSectionTest, FaultsPrintTheirMessageAndLeaveTheRestAlone) {
   }
 }
 
+// The exchange steps recompute the one node they change; the rest of the network is untouched.
+TEST_F(ExSectionTest, PerNodeFormsChangeOnlyTheirNode) {
+  channel_state& ch = ms_->channel;
+  ex_section(*ms_, 2);
+  const double before_conv = ch.conv(3, 3);
+  const double before_area = ch.area(1, 1);
+  ch.yp(3, 2) = ch.bel(3, 2) + 1.0;
+  ASSERT_TRUE(section_from_stage(*ms_, 3, 2));
+  EXPECT_NEAR(ch.area(3, 2), 2.0 * 1.0 * 1.0, 1e-12);
+  ch.area(2, 2) = 6.0;  // half a metre over the bank of the compound section
+  ASSERT_TRUE(section_from_area(*ms_, 2, 2));
+  EXPECT_NEAR(ch.chan_depth(2, 2), 1.5, 1e-12);
+  EXPECT_EQ(ch.conv(3, 3), before_conv);
+  EXPECT_EQ(ch.area(1, 1), before_area);
+  ch.area(2, 1) = -1.0;
+  stdout_capture out;
+  EXPECT_FALSE(section_from_area(*ms_, 2, 1));
+  out.stop();
+  EXPECT_EQ(run_error.error_fatal, 1);
+}
+
 TEST_F(ExSectionTest, ANodeNamingNoTableStopsTheRun) {
   ms_->channel.table_num(3, 2) = 2;  // the network has one table
   testing::internal::CaptureStderr();

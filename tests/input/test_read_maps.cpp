@@ -200,7 +200,18 @@ TEST_F(WatershedMask, OutletOutsideTheMaskStopsUnlessChannelsAreExplicit) {
   SetUp();
   ms_->grid_params.outrow = 1;
   ms_->grid_params.outcol = 1;
+  // Explicit channels come with their network: one link of one computational node on cell 1.
   ms_->channel.chan_explic = 1;
+  ms_->channel.stream_cell_on = 1;
+  ms_->cards.non_ortho_channels_given = 1;
+  write_file(dir_.file("c.chn"),
+             "TORVA_CHAN\nALPHA 1\nBETA 1\nTHETA 1\nLINKS 1\nMAXNODES 2\nCONNECT 1 0 0\n"
+             "LINK 1\nNODES 2\nDX 30\nTRAPEZOID\nMANNINGS_N 0.03\n"
+             "NODE 1\nELEV 9.5\nXSEC\nBOTTOM_WIDTH 1\nSIDE_SLOPE 1\nNODE 2\nELEV 9.4\n");
+  write_file(dir_.file("c.gst"),
+             "GRIDSTREAMFILE\nSTREAMCELLS 1\nCELLIJ 1 2\nNUMNODES 1\nLINKNODE 1 1 1.0\n");
+  ASSERT_TRUE(file_handle_open(ms_->channel.channel_input_file, "c.chn", "r"));
+  ASSERT_TRUE(file_handle_open(ms_->input.stream_cell_file, "c.gst", "r"));
   const std::string out = run_read_maps();
   EXPECT_EQ(run_error.error_fatal, 0) << out;
   EXPECT_EQ(ms_->outlet_cell, 0);
