@@ -226,7 +226,7 @@ void ov_plain_faces_scalar(const ov_kernel_view& v, int first_run, int lo, int h
 }
 
 void ov_depth_update_scalar(const ov_kernel_view& v, int first_run, int lo, int hi, bool gather,
-                            double per_q) {
+                            bool power, double per_q) {
   for (int r = first_run; r <= v.run_count && v.runs[r].first <= hi; ++r) {
     const face_run run = v.runs[r];
     const int a = run.first > lo ? run.first : lo;
@@ -242,6 +242,7 @@ void ov_depth_update_scalar(const ov_kernel_view& v, int first_run, int lo, int 
         h = v.saved[c];
       }
       v.depth[c] = h;
+      if (!power) continue;
       const double ret = v.retention[c];
       v.power[c] = ret > h ? -1.0 : ov_flow_power(h, ret);
     }
@@ -300,14 +301,15 @@ double ov_route_explicit(model_state& ms, double dt) {
   }
 
   const bool wide = st.wide_vectors != 0;
-  // The depth update of every cell: h from the saved depths (gather false) or from the faces.
-  auto update_depths = [&](bool gather, double per_q) {
+  // The depth update of every cell: h from the saved depths (gather false) or from the faces,
+  // and with power set the cells' powers for the next sub-step.
+  auto update_depths = [&](bool gather, bool power, double per_q) {
     int unused[2];
     on_shares(st, n, unused, [&](int run, int lo, int hi, int*) {
       if (wide)
-        ov_depth_update_wide(v, run, lo, hi, gather, per_q);
+        ov_depth_update_wide(v, run, lo, hi, gather, power, per_q);
       else
-        ov_depth_update_scalar(v, run, lo, hi, gather, per_q);
+        ov_depth_update_scalar(v, run, lo, hi, gather, power, per_q);
     });
   };
 
@@ -336,7 +338,7 @@ double ov_route_explicit(model_state& ms, double dt) {
   bool complete = false;
   while (!complete) {
     // One attempt at the whole step from its start.
-    update_depths(false, 0.0);
+    update_depths(false, true, 0.0);
     double elapsed = 0.0;
     bool restart = false;
     while (!complete && !restart) {
@@ -380,10 +382,11 @@ double ov_route_explicit(model_state& ms, double dt) {
       }
       if (restart) break;
 
-      // Each cell gathers the water of its own four faces.
-      update_depths(true, tau / dx);
+      // Each cell gathers the water of its own four faces; after the last sub-step no power is
+      // needed until the next step starts from its saved depths.
       elapsed += tau;
       complete = std::fabs(elapsed - dt) < 0.0001 || elapsed > dt;
+      update_depths(true, !complete, tau / dx);
     }
   }
 

@@ -114,7 +114,7 @@ void ov_plain_faces_wide(const ov_kernel_view& v, int first_run, int lo, int hi,
 }
 
 void ov_depth_update_wide(const ov_kernel_view& v, int first_run, int lo, int hi, bool gather,
-                          double per_q) {
+                          bool power, double per_q) {
   const __m512d zero = _mm512_setzero_pd();
   const __m512d one = _mm512_set1_pd(1.0);
   const __m512d blocked_mark = _mm512_set1_pd(-1.0);
@@ -143,6 +143,7 @@ void ov_depth_update_wide(const ov_kernel_view& v, int first_run, int lo, int hi
         h = _mm512_maskz_loadu_pd(m, v.saved + c);
       }
       _mm512_mask_storeu_pd(v.depth + c, m, h);
+      if (!power) continue;
       const __m512d ret = _mm512_maskz_loadu_pd(m, v.retention + c);
       const __m512d above = _mm512_sub_pd(h, ret);
       const __mmask8 wet = m & _mm512_cmp_pd_mask(above, zero, _CMP_GT_OQ);

@@ -39,8 +39,9 @@ void ov_plain_faces_wide(const ov_kernel_view& v, int first_run, int lo, int hi,
 
 // Depth update of cells lo..hi: with gather set, h += the water of the cell's four faces over
 // per_q = tau / dx (minus its own right and lower faces' discharges, plus those of its left
-// and upper neighbours); without it h = saved; then the cell's power from the new depth.
+// and upper neighbours); without it h = saved; then, with power set, the cell's power from the
+// new depth (the last sub-step of a step needs none).
 void ov_depth_update_scalar(const ov_kernel_view& v, int first_run, int lo, int hi, bool gather,
-                            double per_q);
+                            bool power, double per_q);
 void ov_depth_update_wide(const ov_kernel_view& v, int first_run, int lo, int hi, bool gather,
-                          double per_q);
+                          bool power, double per_q);
