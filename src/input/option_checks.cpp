@@ -173,8 +173,10 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.overland.ov_route_option != 1 && ms.perennial_lakes != 0;
      }},
-    {"CHAN_EXPLIC or DIFFUSIVE_WAVE", "explicit channel routing with its channel input file",
-     [](const model_state& ms) { return ms.channel.chan_explic != 0; }},
+    {"STREAM_LOSS", "seepage between the channels and the soil",
+     [](const model_state& ms) {
+       return ms.channel.chan_explic != 0 && ms.channel.stream_loss != 0;
+     }},
     {"STORM_SEWER", "the storm-sewer pipe network",
      [](const model_state& ms) { return ms.channel.storm_sewer != 0; }},
     {"SOIL_EROSION", "sediment transport",

@@ -167,8 +167,8 @@ TEST(SmallCase, CardsOfProcessesNotBuiltYetStopTheRunAtStartUp) {
       {"STORM_SEWER pipes.txt\nGRID_PIPE grid_pipe.asc\n",
        "Error: the storm-sewer pipe network (the STORM_SEWER card) is not supported by this "
        "version.\n"},
-      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_CELL cells.txt\n",
-       "(the CHAN_EXPLIC or DIFFUSIVE_WAVE card) is not supported by this version.\n"},
+      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_CELL cells.txt\nSTREAM_LOSS\n",
+       "(the STREAM_LOSS card) is not supported by this version.\n"},
       {"LONG_TERM\nET_CALC_DEARDORFF\nINF_REDIST\nALBEDO a.asc\nHMET_SAMSON h.txt\n",
        "(the LONG_TERM card) is not supported by this version.\n"},
   };

@@ -203,6 +203,20 @@ TEST_F(OptionChecks, MethodsSwitchOffTheOptionsTheyIgnore) {
   EXPECT_EQ(channel->transport.chan_sediment, 1);
 }
 
+// Explicit channel routing runs; only its seepage to the soil waits.
+TEST_F(OptionChecks, ExplicitChannelRoutingIsAccepted) {
+  for (const char* cards :
+       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_CELL cells.txt\n",
+        "DIFFUSIVE_WAVE\nCHANNEL_INPUT chan.txt\nOVERBANK_FLOW\n", "STREAM_LOSS\n"}) {
+    auto ms = check(base_cards + cards);
+    ASSERT_EQ(run_error.error_code, 0) << cards;
+    stdout_capture capture;
+    check_inputs_supported(*ms);
+    EXPECT_EQ(capture.stop(), "") << cards;
+    EXPECT_EQ(run_error.error_code, 0) << cards;
+  }
+}
+
 TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
   struct row {
     std::string cards;
@@ -220,8 +234,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
        "GW_SIMULATION"},
       {"OV_PUMP pumps.txt\n", "OV_PUMP"},
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
-      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "CHAN_EXPLIC or DIFFUSIVE_WAVE"},
-      {"DIFFUSIVE_WAVE\n", "CHAN_EXPLIC or DIFFUSIVE_WAVE"},
+      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n", "STREAM_LOSS"},
       {"STORM_SEWER pipes.txt\n", "STORM_SEWER"},
       {"SOIL_EROSION\n", "SOIL_EROSION"},
       {"OV_CON_TRANS\n", "OV_CON_TRANS"},

@@ -28,6 +28,10 @@ summary_balance read_summary_balance(const std::string& summary_text) {
     value_after(line, "volume of infiltrated water:", s.event_infiltrated);
     value_after(line, "volume of discharge:", s.event_discharge);
     value_after(line, "volume remaining on surface:", s.event_surface_final);
+    value_after(line, "initial volume in channels:", s.event_chan_init);
+    value_after(line, "final volume in channels (cu. m):", s.event_chan_final);
+    value_after(line, "volume of lateral inflow:", s.event_lateral);
+    value_after(line, "volume of stream point sources:", s.event_stream_source);
     value_after(line, "mass conservation error:", s.event_error_percent);
     value_after(line, "Event peak discharge (cubic meters per second):", s.event_peak);
     if (line.rfind("SIMULATION TOTALS", 0) == 0) s.has_totals = true;

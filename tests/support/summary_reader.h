@@ -14,6 +14,10 @@ struct summary_balance {
   double event_infiltrated = 0.0;    // "volume of infiltrated water:"
   double event_discharge = 0.0;      // "volume of discharge:"
   double event_surface_final = 0.0;  // "volume remaining on surface:"
+  double event_chan_init = 0.0;      // "initial volume in channels:"
+  double event_chan_final = 0.0;     // "final volume in channels (cu. m):"
+  double event_lateral = 0.0;        // "volume of lateral inflow:"
+  double event_stream_source = 0.0;  // "volume of stream point sources:"
   double event_error_percent = 0.0;  // "mass conservation error:"
   double event_peak = 0.0;           // "Event peak discharge (cubic meters per second):"
   bool has_totals = false;           // "SIMULATION TOTALS" was found

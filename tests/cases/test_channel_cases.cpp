@@ -1,0 +1,289 @@
+// End-to-end channel cases, run by the real torva executable (and, for the per-step books, in
+// this process): a trapezoidal link fed a constant flow settles at its Manning normal depth, a
+// level pool with no inflow stays at rest, the channel's water changes at every step by its
+// inflows less its outflow, and rain on the example watershed runs off the cells through its
+// channels and out of the outlet with the event's water books closed; 1 and 8 threads write the
+// same outputs.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "channel/channel_steps.h"
+#include "framework/core/error_state.h"
+#include "framework/model_state.h"
+#include "framework/run_driver.h"
+#include "support/summary_reader.h"
+#include "support/test_support.h"
+
+using torva_test::command_result;
+using torva_test::read_file;
+using torva_test::read_summary_balance;
+using torva_test::run_command;
+using torva_test::summary_balance;
+using torva_test::temp_dir;
+using torva_test::torva_exe;
+using torva_test::write_file;
+
+namespace {
+
+const std::string example_dir = std::string(TORVA_SOURCE_DIR) + "/examples/channel";
+
+std::string fixed(double v, int decimals = 3) {
+  char text[64];
+  snprintf(text, sizeof text, "%.*f", decimals, v);
+  return text;
+}
+
+// A single link of `nodes` computational nodes 200 m apart down a valley of 21 cells of 200 m in
+// one row, each node under its own cell, the cells 3 m above the bed. The trapezoid is 10 m wide
+// at the bottom with side slopes of 2 and n = 0.03, its bed falling `bed_slope` per metre from
+// 110 m. `node_card` goes under the first node's cards (a point source, say), `extra` at the end
+// of the project.
+void write_valley(double bed_slope, const std::string& node_card, const std::string& extra) {
+  const int cols = 21;
+  const double g = 200.0;
+  std::string header = "north: 1200.0\nsouth: 1000.0\neast: " + fixed(cols * g, 1) +
+                       "\nwest: 0.0\nrows: 1\ncols: " + std::to_string(cols) + "\n";
+  std::string mask = header, elev = header;
+  for (int j = 1; j <= cols; ++j) {
+    mask += "1 ";
+    elev += fixed(110.0 - bed_slope * g * (j - 0.5) + 3.0) + " ";
+  }
+  write_file("valley_mask.asc", mask + "\n");
+  write_file("valley_elev.asc", elev + "\n");
+  // Node elevations at the cell edges: each computational node's averaged bed lies mid-cell.
+  std::string chn =
+      "TORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 1\nMAXNODES 22\nCONNECT 1 0 0\n\n"
+      "LINK 1\nNODES 22\nDX 200.0\nTRAPEZOID\nMANNINGS_N 0.03\n";
+  for (int n = 1; n <= cols + 1; ++n) {
+    chn += "NODE " + std::to_string(n) + "\nELEV " + fixed(110.0 - bed_slope * g * (n - 1)) + "\n";
+    if (n == 1) chn += "XSEC\nBOTTOM_WIDTH 10.0\nSIDE_SLOPE 2.0\nBANKFULL_DEPTH 3.0\n" + node_card;
+  }
+  write_file("valley.chn", chn);
+  std::string gst = "GRIDSTREAMFILE\nSTREAMCELLS " + std::to_string(cols) + "\n";
+  for (int j = 1; j <= cols; ++j)
+    gst += "CELLIJ 1 " + std::to_string(j) + "\nNUMNODES 1\nLINKNODE 1 " + std::to_string(j) +
+           " 1.0\n";
+  write_file("valley.gst", gst);
+  write_file("valley.prj",
+             "TORVAPROJECT\nWATERSHED_MASK valley_mask.asc\nELEVATION valley_elev.asc\n"
+             "SUMMARY valley_summary.out\nOUTLET_HYDRO valley_outlet.out\n"
+             "SIG_OUTLET_HYDRO valley_outlet_sig.out\n"
+             "ROWS 1\nCOLS 21\nGRIDSIZE 200.0\nSTART_DATE 2005 3 14\nSTART_TIME 6 30\n"
+             "TIMESTEP 10.0\nOUTROW 1\nOUTCOL 21\nOUTSLOPE 0.001\nMANNING_N 0.05\n"
+             "OVERTYPE explicit\nCHAN_EXPLIC\nCHANNEL_INPUT valley.chn\n"
+             "STREAM_CELL valley.gst\nCHAN_DEPTH valley_depth.out\n" +
+                 extra);
+}
+
+// The depths of link 1's nodes in every record of a stream dataset ("TS k", then per link its
+// value count and "1 value" pairs).
+std::vector<std::vector<double>> dataset_records(const std::string& text) {
+  std::vector<std::vector<double>> records;
+  std::istringstream lines(text);
+  std::string line;
+  bool next_is_link = false;
+  while (std::getline(lines, line)) {
+    if (line.rfind("TS", 0) == 0) {
+      next_is_link = true;
+      continue;
+    }
+    if (!next_is_link) continue;
+    next_is_link = false;
+    std::istringstream fields(line);
+    int count = 0;
+    fields >> count;
+    std::vector<double> depths(1, 0.0);  // node 0 holds nothing
+    for (int k = 0; k < count; ++k) {
+      int one = 0;
+      double v = 0.0;
+      if (fields >> one >> v) depths.push_back(v);
+    }
+    records.push_back(depths);
+  }
+  return records;
+}
+
+// The discharges (second column) of a hydrograph.
+std::vector<double> hydrograph_flows(const std::string& text) {
+  std::vector<double> q;
+  std::istringstream in(text);
+  double t = 0.0, v = 0.0;
+  while (in >> t >> v) q.push_back(v);
+  return q;
+}
+
+// Runs the project of the current folder on `threads` threads; the run must end normally.
+command_result run_torva(const std::string& project, int threads) {
+  command_result run =
+      run_command(torva_exe(), {project}, "", {"OMP_NUM_THREADS=" + std::to_string(threads)});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  return run;
+}
+
+// The event's books close: its error prints as 0 to six decimals of a percent, and the run's.
+void expect_books_close(const summary_balance& s) {
+  ASSERT_TRUE(s.has_event);
+  ASSERT_TRUE(s.has_totals);
+  EXPECT_LT(std::fabs(s.event_error_percent), 1e-6);
+  EXPECT_LT(std::fabs(s.run_overall_error), 1e-6);
+  EXPECT_LT(std::fabs(s.run_surface_error), 1e-6);
+}
+
+// A trapezoid 10 m wide with side slopes of 2, n = 0.03 on a bed slope of 0.001, fed 20 m3/s at
+// its head for four hours: 20 = (1/n) A R^(2/3) S^(1/2) holds at the normal depth 1.394 m, which
+// every node down the link reaches within 1 %; the outlet passes the 20 m3/s; the books close.
+TEST(ChannelCases, ATrapezoidFedAConstantFlowSettlesAtTheNormalDepth) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_file("feed.ts",
+             "TORVA_TS\nfeed\nABSOLUTE\n2005 3 14 0 0 20.0\n2005 3 16 0 0 20.0\nEND_TS\n");
+  write_valley(0.001, "POINTSOURCE feed\n",
+               "TOT_TIME 240\nHYD_FREQ 30\nPRECIP_UNIF\nRAIN_INTENSITY 1.0\nRAIN_DURATION 10\n"
+               "TIME_SERIES_FILE feed.ts\n");
+  std::string outputs[2];
+  const int threads[2] = {1, 8};
+  for (int i = 0; i < 2; ++i) {
+    run_torva("valley.prj", threads[i]);
+    outputs[i] = read_file("valley_depth.out") + read_file("valley_outlet_sig.out") +
+                 read_file("valley_summary.out");
+  }
+  EXPECT_EQ(outputs[1], outputs[0]) << "1 and 8 threads";
+
+  const std::vector<std::vector<double>> records = dataset_records(read_file("valley_depth.out"));
+  ASSERT_EQ(records.size(), 9u);  // the start and every half hour
+  const std::vector<double>& last = records.back();
+  ASSERT_EQ(last.size(), 23u);
+  for (int node = 1; node <= 21; ++node) EXPECT_NEAR(last[node], 1.394, 0.01 * 1.394) << node;
+  const std::vector<double> q = hydrograph_flows(read_file("valley_outlet_sig.out"));
+  ASSERT_FALSE(q.empty());
+  EXPECT_NEAR(q.back(), 20.0, 0.01 * 20.0);
+
+  const summary_balance s = read_summary_balance(read_file("valley_summary.out"));
+  expect_books_close(s);
+  EXPECT_NEAR(s.event_stream_source, 20.0 * 4 * 3600.0, 1.0);
+  EXPECT_GT(s.event_chan_final, 0.0);
+}
+
+// A level pool: a flat bed holding 1.2 m of still water from its hotstart, no inflow and no
+// rain: four hours later every node holds its 1.2 m and nothing has left the outlet.
+TEST(ChannelCases, ALevelPoolWithNoInflowStaysAtRest) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  std::string hotstart;
+  for (int node = 1; node <= 21; ++node)
+    hotstart += std::to_string(node) + " 1 111.200000\n";  // node, link, level
+  write_file("pool.hot", hotstart);
+  write_file("dry.gag",
+             "EVENT \"dry\"\nNRGAG 1\nNRPDS 2\nCOORD 2000.0 1100.0\n"
+             "RATES 2005 3 14 6 30 0.0\nRATES 2005 3 14 10 30 0.0\n");
+  write_valley(0.0, "",
+               "TOT_TIME 240\nHYD_FREQ 30\nPRECIP_FILE dry.gag\nRAIN_THIESSEN\n"
+               "READ_CHAN_HOTSTART pool.hot\n");
+  const command_result run = run_torva("valley.prj", 1);
+  const std::vector<std::vector<double>> records = dataset_records(read_file("valley_depth.out"));
+  ASSERT_EQ(records.size(), 9u) << run.out;
+  for (const std::vector<double>& r : records)
+    for (int node = 1; node <= 21; ++node) ASSERT_NEAR(r[node], 1.2, 1e-9) << node;
+  for (double q : hydrograph_flows(read_file("valley_outlet_sig.out"))) EXPECT_EQ(q, 0.0);
+  const summary_balance s = read_summary_balance(read_file("valley_summary.out"));
+  EXPECT_NEAR(s.event_chan_final, s.event_chan_init, 1e-6 * s.event_chan_init);
+  EXPECT_GT(s.event_chan_init, 0.0);
+  EXPECT_EQ(s.event_discharge, 0.0);
+}
+
+// The channel's books of every step, taken right after the channel step.
+struct channel_record {
+  double minutes, stored, lateral, sources, outflow;
+};
+std::vector<channel_record> channel_log;
+
+void channel_step_and_record(model_state& ms) {
+  channel_routing_step(ms);
+  const channel_state& ch = ms.channel;
+  double stored = 0.0;
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    if (ch.ltype[link] & (32 | 64 | 128)) continue;
+    for (int node = 1; node <= ch.nx[link]; ++node) stored += ch.area(link, node) * ch.dx[link];
+  }
+  const run_totals& t = ms.output.totals;
+  channel_log.push_back(
+      {ms.elapsed_minutes, stored, t.run_vol_lateral, t.run_vol_chan_source, t.run_vol_discharge});
+}
+
+// The valley under rain while its head is fed a flow that changes every ten minutes: at every
+// step the water in the channel is what came in from the cells and the point source less what
+// left the outlet.
+TEST(ChannelCases, TheChannelsWaterChangesByItsInflowsLessItsOutflowAtEveryStep) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_file("feed.ts",
+             "TORVA_TS\nfeed\nABSOLUTE\n2005 3 14 6 30 2.0\n2005 3 14 6 40 12.0\n"
+             "2005 3 14 6 50 4.0\n2005 3 14 7 10 0.0\n2005 3 16 0 0 0.0\nEND_TS\n");
+  write_valley(0.001, "POINTSOURCE feed\n",
+               "TOT_TIME 90\nHYD_FREQ 5\nPRECIP_UNIF\nRAIN_INTENSITY 30.0\nRAIN_DURATION 30\n"
+               "TIME_SERIES_FILE feed.ts\n");
+  run_steps steps = default_run_steps();
+  int replaced = 0;
+  for (int i = 0; i < time_loop_step_count; ++i) {
+    if (std::string(steps.time_loop[i].name) != "channel_routing_step") continue;
+    steps.time_loop[i] = {"channel_step_and_record", channel_step_and_record};
+    ++replaced;
+  }
+  ASSERT_EQ(replaced, 1);
+  channel_log.clear();
+  torva_test::stdout_capture capture;
+  run_project("valley.prj", nullptr, steps);
+  const std::string out = capture.stop();
+  ASSERT_EQ(run_error.error_fatal, 0) << out;
+  ASSERT_EQ(channel_log.size(), 90u * 6 + 1);
+  for (const channel_record& r : channel_log) {
+    const double in = r.lateral + r.sources;
+    ASSERT_NEAR(r.stored, in - r.outflow, 1e-9 * (in + 1.0)) << "minute " << r.minutes;
+  }
+  EXPECT_GT(channel_log.back().lateral, 0.0);
+  EXPECT_GT(channel_log.back().outflow, 0.5 * channel_log.back().sources);
+}
+
+// Rain on the example watershed: 25 mm/h for half an hour on 108 cells of 30 m, a clay that
+// takes part of it, three links to the outlet. The outlet hydrograph rises and falls, the
+// event's rain is its infiltration, outflow and the water left on the cells and in the
+// channels to 1e-6 of the rain, and 1 and 8 threads write the same outputs.
+TEST(ChannelCases, RainOnTheExampleWatershedRunsOutThroughItsChannels) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  for (const char* name :
+       {"channel.prj", "channel.chn", "channel.gst", "channel_mask.asc", "channel_elev.asc",
+        "channel_conductivity.asc", "channel_capillary.asc", "channel_porosity.asc",
+        "channel_moisture.asc", "channel_hyd_locations.txt"})
+    write_file(name, read_file(example_dir + "/" + name));
+  std::string outputs[2];
+  const int threads[2] = {1, 8};
+  for (int i = 0; i < 2; ++i) {
+    run_torva("channel.prj", threads[i]);
+    outputs[i] = read_file("channel_outlet.out") + read_file("channel_summary.out");
+  }
+  EXPECT_EQ(outputs[1], outputs[0]) << "1 and 8 threads";
+
+  const std::vector<double> q = hydrograph_flows(read_file("channel_outlet.out"));
+  ASSERT_GT(q.size(), 3u);
+  double peak = 0.0;
+  for (double v : q) peak = std::fmax(peak, v);
+  EXPECT_GT(peak, 0.1);
+  EXPECT_LT(q.back(), 0.1 * peak);
+
+  const summary_balance s = read_summary_balance(read_file("channel_summary.out"));
+  expect_books_close(s);
+  EXPECT_GT(s.event_discharge, 0.1 * s.event_rain);
+  EXPECT_NEAR(s.event_rain,
+              s.event_infiltrated + s.event_discharge + s.event_surface_final + s.event_chan_final,
+              1e-6 * s.event_rain + 0.15);  // the summary prints volumes to 0.1 m3
+}
+
+}  // namespace
