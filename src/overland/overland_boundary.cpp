@@ -11,7 +11,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
-#include "input/time_series.h"
+#include "input/input_steps.h"
 #include "input/xy_boundary.h"
 
 namespace {
