@@ -1,6 +1,6 @@
-# Front over CMake. `make example` builds TORVA and runs the example watershed in a copy under
-# the build folder; `make test` builds everything and runs every test; `make bench` runs the
-# benchmarks.
+# Front over CMake. `make example` builds TORVA, runs the example watershed in a copy under the
+# build folder and shows its outlet hydrograph, event summary and water balance; `make test`
+# builds everything and runs every test; `make bench` runs the benchmarks.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
@@ -20,11 +20,14 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 example: build
-	rm -rf $(BUILD)/example && cp -r examples/small $(BUILD)/example
-	cd $(BUILD)/example && ../torva small.prj
-	@echo; echo "--- $(BUILD)/example/small_summary.out:"; cat $(BUILD)/example/small_summary.out
-	@echo "--- $(BUILD)/example/maskmap:"; cat $(BUILD)/example/maskmap
-	@echo "--- $(BUILD)/example/small_outlet.out (minutes, outlet discharge m3/s):"; cat $(BUILD)/example/small_outlet.out
+	rm -rf $(BUILD)/example && cp -r examples/watershed $(BUILD)/example
+	cd $(BUILD)/example && ../torva watershed.prj
+	@echo; echo "--- outlet hydrograph every 15 minutes ($(BUILD)/example/watershed_outlet.out):"
+	@printf "%8s %12s\n" "minutes" "Q (m3/s)"
+	@awk 'NR % 3 == 1 { printf "%8.1f %12.3f\n", $$1, $$2 }' $(BUILD)/example/watershed_outlet.out
+	@echo; echo "--- event summary and water balance ($(BUILD)/example/watershed_summary.out):"
+	@sed -n '/EVENT RUNOFF SIMULATION SUMMARY/,/THE FOLLOWING WARNINGS/p' $(BUILD)/example/watershed_summary.out | sed '$$d'
+	@sed -n '/^SIMULATION TOTALS/,$$p' $(BUILD)/example/watershed_summary.out
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
