@@ -271,6 +271,9 @@ void open_event_books(model_state& ms) {
   b.start_exfiltration = ms.subsurface.exfil_volume;
   b.start_ov_source = ms.overland.ov_point_volume_total;
   b.start_chan_source = ms.output.totals.run_vol_chan_source;
+  b.start_slope_out = ms.overland.bdy_normal_out;
+  b.start_head_out = ms.overland.bdy_head_out;
+  b.start_head_in = ms.overland.bdy_head_in + ms.overland.bdy_flow_in;
 }
 
 void close_event_balance(event_budget& b, event_balance_form form) {
@@ -336,6 +339,11 @@ void finish_event_balance(model_state& ms) {
   b.event_vol_precip_lake = ov.lake_precip_event;
   b.event_vol_ov_source = ov.ov_point_volume_total - b.start_ov_source;
   b.event_vol_stream_source = ms.output.totals.run_vol_chan_source - b.start_chan_source;
+  // The overland boundary cells' share of the event: water that left through normal-depth and
+  // stage cells, and water that stage and inflow cells brought in.
+  b.event_vol_slope_out = ov.bdy_normal_out - b.start_slope_out;
+  b.event_vol_head_out = ov.bdy_head_out - b.start_head_out;
+  b.event_vol_head_in = ov.bdy_head_in + ov.bdy_flow_in - b.start_head_in;
   b.event_vol_infiltrated = infiltrated_store(ms);
 
   // Final overland water: overland lakes and perennial lakes together are not supported.

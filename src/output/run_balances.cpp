@@ -102,6 +102,10 @@ void final_stores(model_state& ms) {
     for (int c = 1; c <= ms.cell_count && has(ss.swe, c); ++c)
       t.run_vol_snow_final += ss.swe[c] * area;
   }
+  // The overland boundary cells' running totals of the run.
+  t.run_vol_slope_out = ms.overland.bdy_normal_out;
+  t.run_vol_head_out = ms.overland.bdy_head_out;
+  t.run_vol_head_in = ms.overland.bdy_head_in + ms.overland.bdy_flow_in;
   if (ms.overland.boundary_type.count() > 0)
     t.run_vol_bound_net = t.run_vol_slope_out + t.run_vol_head_out - t.run_vol_head_in;
 }

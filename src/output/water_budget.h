@@ -78,6 +78,9 @@ struct event_budget {
   double start_ov_source = 0.0;      // overland point sources of the run
   double start_chan_source = 0.0;    // channel point sources of the run
   double start_precip_lake = 0.0;    // rain on channel lakes of the run
+  double start_slope_out = 0.0;      // left through normal-depth boundary cells in the run
+  double start_head_out = 0.0;       // removed by stage boundaries in the run
+  double start_head_in = 0.0;        // added by stage and inflow boundaries in the run
   int start_rain_steps = 0;          // steps with rain of the run
 };
 

@@ -120,6 +120,37 @@ TEST(FinishEventBalance, TheSummaryPrintsTheEventBooksAUserCanCheck) {
   EXPECT_EQ(ms->output.events_done, 1);
 }
 
+// Water that leaves through normal-depth boundary cells and water that inflow cells bring in
+// belong to the event's books: only the event's own share of the run's boundary totals counts.
+TEST(FinishEventBalance, BoundaryCellsTakeTheirShareOfTheEventBooks) {
+  process_state_guard guard;
+  temp_dir dir;
+  auto ms = small_plane(dir);
+  overland_state& ov = ms->overland;
+  ov.bdy_normal_out = 2.0;  // an earlier event's boundary water
+  ov.bdy_flow_in = 0.5;
+  open_event_books(*ms);
+  // The event: 12 m3 of rain and 1 m3 from an inflow cell; 4 m3 leave through the boundary,
+  // 3 m3 at the outlet, 6 m3 stay on the cells.
+  ms->event_rain_vol = 12.0;
+  ov.bdy_normal_out = 6.0;
+  ov.bdy_flow_in = 1.5;
+  ov.ov_out_volume = 3.0;
+  for (int c = 1; c <= 4; ++c) ov.ov_depth[c] = 0.015;
+  ms->event_over = 1;
+  stdout_capture capture;
+  finish_event_balance(*ms);
+  capture.stop();
+  file_handle_close(ms->output.summary_file);
+  EXPECT_DOUBLE_EQ(ms->output.budget.event_vol_slope_out, 4.0);
+  EXPECT_DOUBLE_EQ(ms->output.budget.event_vol_head_in, 1.0);
+  EXPECT_DOUBLE_EQ(ms->output.budget.event_vol_head_out, 0.0);
+  const std::string text = read_file(dir.file("summary.out"));
+  const auto s = read_summary_balance(text);
+  ASSERT_TRUE(s.has_event) << text;
+  EXPECT_NEAR(s.event_error_percent, 0.0, 1e-9) << text;
+}
+
 TEST(FinishEventBalance, AnEventWithoutRainSaysSoAndLosesNothing) {
   process_state_guard guard;
   temp_dir dir;
