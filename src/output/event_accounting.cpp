@@ -356,6 +356,9 @@ void finish_event_balance(model_state& ms) {
   } else {
     b.vol_ov_final = overland_store(ms);
     if (ov.overland_lake_map) {
+      // The lakes' water now: each event's end replaces the last one's, so that after the last
+      // event the run's books hold the lakes' final water once.
+      ms.output.totals.run_vol_ov_lake_final = 0.0;
       for (int c = 1; c <= ms.cell_count; ++c) {
         const int lake = has(ov.oland_lake_new, c) ? ov.oland_lake_new[c] : 0;
         if (lake >= 1 && lake <= ov.olake_count && has(ov.ov_lakes, lake) && has(ms.cell_elev, c))

@@ -151,6 +151,32 @@ TEST(FinishEventBalance, BoundaryCellsTakeTheirShareOfTheEventBooks) {
   EXPECT_NEAR(s.event_error_percent, 0.0, 1e-9) << text;
 }
 
+// The run's final overland-lake water is what the lakes hold after the last event, however many
+// events ended before it.
+TEST(FinishEventBalance, TheLakesFinalWaterIsCountedOnceOverSeveralEvents) {
+  process_state_guard guard;
+  temp_dir dir;
+  auto ms = small_plane(dir);
+  overland_state& ov = ms->overland;
+  ov.overland_lake_map = 1;
+  ov.olake_count = 1;
+  ov.ov_lakes.allocate(1);
+  ov.ov_lakes[1].surface_elev = 100.5;
+  ov.oland_lake_new.allocate(4);
+  ov.oland_lake_new[2] = ov.oland_lake_new[3] = 1;
+  ms->cell_elev.allocate(4);
+  for (int c = 1; c <= 4; ++c) ms->cell_elev[c] = 100.0;
+  stdout_capture capture;
+  for (int event = 1; event <= 3; ++event) {
+    open_event_books(*ms);
+    ms->event_over = 1;
+    finish_event_balance(*ms);
+  }
+  capture.stop();
+  // Two lake cells of 100 m2 under 0.5 m of water.
+  EXPECT_DOUBLE_EQ(ms->output.totals.run_vol_ov_lake_final, 100.0);
+}
+
 TEST(FinishEventBalance, AnEventWithoutRainSaysSoAndLosesNothing) {
   process_state_guard guard;
   temp_dir dir;
