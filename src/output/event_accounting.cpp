@@ -274,6 +274,7 @@ void open_event_books(model_state& ms) {
   b.start_slope_out = ms.overland.bdy_normal_out;
   b.start_head_out = ms.overland.bdy_head_out;
   b.start_head_in = ms.overland.bdy_head_in + ms.overland.bdy_flow_in;
+  b.start_lateral = ms.output.totals.run_vol_lateral;
 }
 
 void close_event_balance(event_budget& b, event_balance_form form) {

@@ -105,7 +105,8 @@ void budget_lines(FILE* fp, const model_state& ms) {
   if (ss.inf_redist || ss.inf_layered_soil)
     line(fp, "volume of groundwater recharge:      ", b.event_vol_gw_recharge);
   if (chan) {
-    line(fp, "volume of lateral inflow:            ", ms.output.totals.run_vol_lateral);
+    line(fp, "volume of lateral inflow:            ",
+         ms.output.totals.run_vol_lateral - b.start_lateral);
     if (ms.channel.stream_loss && !sac) {
       line(fp, "volume of gw to chan:                ", b.event_vol_gw_to_chan);
       line(fp, "volume of water from chan to gw:     ", b.event_vol_chan_to_gw);

@@ -10,6 +10,7 @@
 #include "framework/core/file_handle.h"
 #include "framework/model_state.h"
 #include "output/event_summary.h"
+#include "output/output_steps.h"
 #include "support/test_support.h"
 
 using torva_test::read_file;
@@ -172,4 +173,17 @@ TEST(EventSummary, TheProcessesAreListedInTheirOrderWhenOn) {
       last = at;
     }
   }
+}
+
+// The event's lateral inflow into the channels is its own share of the run's total, not the
+// run's total so far.
+TEST(EventSummary, TheLateralInflowIsTheEventsShare) {
+  torva_test::process_state_guard guard;
+  auto ms = std::make_unique<model_state>();
+  ms->channel.chan_explic = 1;
+  ms->output.totals.run_vol_lateral = 380.0;  // earlier events
+  open_event_books(*ms);
+  ms->output.totals.run_vol_lateral = 500.0;
+  const std::string text = event_summary(*ms);
+  EXPECT_NEAR(value_after(text, "volume of lateral inflow:"), 120.0, 0.05) << text;
 }
