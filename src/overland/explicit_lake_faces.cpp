@@ -164,15 +164,7 @@ double ov_route_explicit_lakes(model_state& ms, double dt) {
 
   // The scheme's memory moves on as in every call: the sweep order toggles and the countdown of
   // a reduced sub-step runs, though this variant routes the whole step in one pass.
-  explicit_scheme_memory& mem = ov.explicit_memory;
-  mem.sweep_flag = mem.sweep_flag ? 0 : 1;
-  if (mem.reduced_calls_left >= 1) {
-    --mem.reduced_calls_left;
-    mem.reset_pending = 1;
-  } else if (mem.reset_pending) {
-    if (!ms.quiet) printf("Resetting time step to %4.2lf for overland flow...\n", dt);
-    mem.reset_pending = 0;
-  }
+  explicit_memory_next_call(ms, dt);
 
   lake_pass_view v;
   v.cell_count = n;

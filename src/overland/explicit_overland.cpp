@@ -249,6 +249,21 @@ void ov_depth_update_scalar(const ov_kernel_view& v, int first_run, int lo, int 
   }
 }
 
+double explicit_memory_next_call(model_state& ms, double dt) {
+  explicit_scheme_memory& mem = ms.overland.explicit_memory;
+  mem.sweep_flag = mem.sweep_flag ? 0 : 1;
+  double tau = dt;
+  if (mem.reduced_calls_left >= 1) {
+    tau = mem.reduced_step;
+    --mem.reduced_calls_left;
+    mem.reset_pending = 1;
+  } else if (mem.reset_pending) {
+    if (!ms.quiet) printf("Resetting time step to %4.2lf for overland flow...\n", dt);
+    mem.reset_pending = 0;
+  }
+  return tau;
+}
+
 double ov_route_explicit(model_state& ms, double dt) {
   overland_state& ov = ms.overland;
   const int n = ms.cell_count;
@@ -314,16 +329,7 @@ double ov_route_explicit(model_state& ms, double dt) {
   };
 
   explicit_scheme_memory& mem = ov.explicit_memory;
-  mem.sweep_flag = mem.sweep_flag ? 0 : 1;
-  double tau = dt;
-  if (mem.reduced_calls_left >= 1) {
-    tau = mem.reduced_step;
-    --mem.reduced_calls_left;
-    mem.reset_pending = 1;
-  } else if (mem.reset_pending) {
-    if (!ms.quiet) printf("Resetting time step to %4.2lf for overland flow...\n", dt);
-    mem.reset_pending = 0;
-  }
+  double tau = explicit_memory_next_call(ms, dt);
   int stop = 0;
   int reductions = 0;
 

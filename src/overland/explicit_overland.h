@@ -43,3 +43,8 @@ double ov_outlet_drain(double& h, double slope, double n, double dx, double dt);
 // returns the volume drained at the outlet (m3) when there is no channel routing, else 0.
 // Leaves the face discharges of the last sub-step in ov_flux_x and ov_flux_y (m3/s).
 double ov_route_explicit(model_state& ms, double dt_seconds);
+
+// The explicit scheme's memory moves on by one call: the sweep order toggles, a reduced sub-step
+// counts down (and the restored step is announced once the count has run out). Returns the
+// sub-step of this call: the remembered reduced step while it counts down, else dt.
+double explicit_memory_next_call(model_state& ms, double dt);
