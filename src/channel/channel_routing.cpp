@@ -127,13 +127,18 @@ bool lakes_refused(const channel_state& ch) {
   return false;
 }
 
-// What the nodes' point-source series bring in over a sub-step h at the model time `time`.
+// What the nodes' point inflows of the point-source file and their point-source series bring in
+// over a sub-step h at the model time `time`: the same nodes the volume balance feeds.
 double point_source_volume(const channel_state& ch, double time, double h) {
-  if (ch.stream_pointsource.empty()) return 0.0;
+  const bool series_on = !ch.stream_pointsource.empty();
+  const bool points_on = ch.points.chan_point_on != 0;
+  if (!series_on && !points_on) return 0.0;
   double rate = 0.0;
   for (int link = 1; link <= ch.chan_link_count; ++link) {
     if (!link_is_routed(ch.ltype[link])) continue;
     for (int j = 1; j <= ch.nx[link]; ++j) {
+      if (points_on) rate += chan_point_inflow(ch.points, link, j);
+      if (!series_on) continue;
       time_series* series = ch.stream_pointsource(link, j);
       if (series != nullptr) rate += ts_value(time, series);
     }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "channel/chan_point_sources.h"
 #include "channel/channel_steps.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
@@ -287,6 +288,8 @@ void init_channel_storage(model_state& ms) {
     }
     ch.chan_vol_initial += volume;
   }
+  chan_point_setup(ms);
+  if (run_error.error_fatal) return;
   // The channel constituent masses and the channel cells of overland erosion belong to
   // transport runs, which the option checks refuse at start-up.
 }

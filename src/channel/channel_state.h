@@ -2,6 +2,7 @@
 // node arrays, the routing options, the lakes on the network and the channel files.
 #pragma once
 
+#include "channel/chan_point_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/link_node_array.h"
 #include "framework/core/raw_arrays.h"
@@ -291,6 +292,9 @@ struct channel_state {
   raw_array1d<int> sl_link;             // per location 1..sl_location_count: superlink
   raw_array1d<int> sl_node;             // per location 1..sl_location_count: node of the superlink
 
+  // Channel point sources: the timed point inflows to nodes read from the point-source file.
+  chan_point_state points;
+
   // Routing (`ex_flow_route`, `ex_link_end_flows`, `ex_chan_volume`) and the channel step
   // (`channel_routing_step`, `chan_lateral_inflow`). The work arrays and the pass counter belong
   // to the run: allocated on the run's first routing call with the node ranges of `area`
@@ -303,8 +307,9 @@ struct channel_state {
   long routing_passes = 0;            // sub-steps routed in the run, 0 before the first
   double headwater_inflow = 0.0;      // m3/s: inflow at the head of links without upstream links
   double chan_outlet_volume = 0.0;    // m3: water that left the outlet node in the last step
-  double chan_source_volume = 0.0;    // m3: water the nodes' point-source series (POINTSOURCE)
-                                      // brought in the last step
+  double chan_source_volume = 0.0;    // m3: water the nodes' point inflows (the point-source
+                                      // file's and the POINTSOURCE series) brought in the
+                                      // last step
   int chan_active = 1;                // 1 while the channel is routed; cleared only when a
                                       // nearly-dry channel returns to the overland schedule
   int chan_gw_status = 0;             // channel-groundwater status: 0 none, 1 some node gains

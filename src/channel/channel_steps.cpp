@@ -1,11 +1,10 @@
-// Channel and pipe-network steps called by the run driver. The channel network is not built
-// yet: each step leaves the model state unchanged.
+// Pipe-network steps called by the run driver. The pipe network is not built yet: each step
+// leaves the model state unchanged.
 #include "channel/channel_steps.h"
 
 #include "framework/model_state.h"
 
 void superlink_step(model_state&) {}
-void chan_point_input_step(model_state&) {}
 void init_superlink_channel_connection(model_state&) {}
 // The pipe-network reader is not built: the network is read as empty (no superjunctions, no
 // superlinks).

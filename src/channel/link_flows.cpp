@@ -172,7 +172,7 @@ int outlet_flow(channel_state& ch, link_node_array<double>& q) {
   double* ql = q.link_nodes(last);
   if (ch.head_bound) {
     // The head boundary holds the outlet level: what reaches the node passes through.
-    ql[n] = ql[n - 1] + ch.qlat(last, n) * dx;
+    ql[n] = ql[n - 1] + ch.qlat(last, n) * dx + chan_point_inflow(ch.points, last, n);
     return 0;
   }
   const double s = (ch.bel(last, n - 1) - ch.bel(last, n)) / dx;
@@ -333,9 +333,13 @@ double ex_chan_volume(channel_state& ch, const link_node_array<double>& q,
                       link_node_array<double>& a, double time, double h, double /*dt*/) {
   const int links = ch.chan_link_count;
   const bool sources = !ch.stream_pointsource.empty();
+  const bool points = ch.points.chan_point_on != 0;
   for (int link = 1; link <= links; ++link) {
     if (!link_is_routed(type_of(ch, link))) continue;
     const int n = ch.nx[link];
+    const double* point_flow =
+        points ? &ch.points.chan_point_flow[static_cast<long>(link) * ch.points.node_stride]
+               : nullptr;
     const double dx = ch.dx[link];
     const double* ql = q.link_nodes(link);
     const double* lat = ch.qlat.link_nodes(link);
@@ -359,6 +363,8 @@ double ex_chan_volume(channel_state& ch, const link_node_array<double>& q,
       } else if (!(held_outlet && j == n)) {
         dv = h * (ql[j - 1] - ql[j] + dx * lat[j]);
       }
+      // A point inflow at the held outlet node passes straight through it with the outlet flow.
+      if (points && !(held_outlet && j == n)) dv += h * point_flow[j];
       if (sources) {
         time_series* series = ch.stream_pointsource(link, j);
         if (series != nullptr) dv += h * ts_value(time, series);

@@ -65,8 +65,10 @@ int ex_link_end_flows(channel_state& ch, link_node_array<double>& q, double time
 
 // One storage update: the flow areas `a` (holding the areas at the start of the sub-step) take
 // the sub-step's net inflow at every node of the routed links from the discharges `q`, the
-// lateral inflow `qlat`, the headwater inflow of head links and the nodes' point-source series
-// at the model time `time` (Julian days); `h` is the sub-step and `dt` the whole channel step
-// (s). Returns the volume the pipe network delivered into channel nodes (m3).
+// lateral inflow `qlat`, the headwater inflow of head links, the point inflows of the channel
+// point-source file (at a head-boundary outlet node they pass through with the outlet flow
+// instead) and the nodes' point-source series at the model time `time` (Julian days); `h` is the
+// sub-step and `dt` the whole channel step (s). Returns the volume the pipe network delivered
+// into channel nodes (m3).
 double ex_chan_volume(channel_state& ch, const link_node_array<double>& q,
                       link_node_array<double>& a, double time, double h, double dt);

@@ -177,8 +177,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.channel.chan_explic != 0 && ms.channel.stream_loss != 0;
      }},
-    {"CHAN_POINT_INPUT", "timed point inflows to the channel nodes",
-     [](const model_state& ms) { return ms.cards.chan_point_input[0] != '\0'; }},
     {"STORM_SEWER", "the storm-sewer pipe network",
      [](const model_state& ms) { return ms.channel.storm_sewer != 0; }},
     {"SOIL_EROSION", "sediment transport",

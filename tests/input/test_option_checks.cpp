@@ -235,7 +235,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"OV_PUMP pumps.txt\n", "OV_PUMP"},
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n", "STREAM_LOSS"},
-      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nCHAN_POINT_INPUT points.txt\n", "CHAN_POINT_INPUT"},
       {"STORM_SEWER pipes.txt\n", "STORM_SEWER"},
       {"SOIL_EROSION\n", "SOIL_EROSION"},
       {"OV_CON_TRANS\n", "OV_CON_TRANS"},
