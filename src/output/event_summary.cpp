@@ -51,11 +51,20 @@ void header(FILE* fp, const model_state& ms) {
   fprintf(fp, "Event began on %2.2ld/%2.2ld/%4.4ld at %2.2ld:%2.2ld  GMT %3.1f hours.\n\n",
           static_cast<long>(month), static_cast<long>(day), static_cast<long>(year),
           static_cast<long>(hour), static_cast<long>(minute), ms.gmt_offset);
+  if (ss.hmet_samson) {
+    // The station's name is the header text up to its first character that is not a capital.
+    std::string station;
+    for (const char* p = ss.hmet_station; *p >= 'A' && *p <= 'Z'; ++p) station.push_back(*p);
+    fprintf(fp, "TORVA used NCDC/SAMSON hydrometeorological data from the %s station\n",
+            station.c_str());
+  }
   if (ss.hmet_surfaways) fprintf(fp, "TORVA used NCDC/Surface Airways hydrometeorological data.\n");
   fprintf(fp, "Hydrometeorology data began on: %2.2d/%2.2d/%4d at %2d:00\n", ms.hmet_first_date[1],
           ms.hmet_first_date[2], ms.hmet_first_date[0], ms.hmet_first_date[3]);
   fprintf(fp, "and ended on:                   %2.2d/%2.2d/%4d at %2d:00\n", ms.hmet_last_date[1],
           ms.hmet_last_date[2], ms.hmet_last_date[0], ms.hmet_last_date[3]);
+  fprintf(fp, "The following number of hydromet. data points were repaired:%d\n",
+          ss.hmet_repair_count);
   if (ss.et_penman) fprintf(fp, "Penman-Montieth evapotranspiration was calculated.\n");
   if (ss.et_deardorff) fprintf(fp, "Deardorff bare-soil evaporation was calculated.\n");
   if (ss.sacramento) fprintf(fp, "Sacramento soil moisture accounting was used.\n");

@@ -308,6 +308,36 @@ void write_location_series(model_state& ms) {
                         ch.chan_depth, 1.0);
 }
 
+// The two soil zones of a cell in a long-term run: the upper zone's water over its depth and
+// the lower zone's over the rest of the unsaturated soil; 999.99 for a lower zone the soil does
+// not reach. A cell without unsaturated soil (its water table at the surface) is saturated.
+void append_two_zones(std::string& line, const subsurface_state& ss, int cell) {
+  const auto at = [cell](const raw_array1d<double>& a) {
+    return !a.empty() && cell >= 1 && cell <= a.count() ? a[cell] : 0.0;
+  };
+  double top_depth = ss.zone_depth_upper;
+  double porosity = at(ss.porosity_cell);
+  if (ss.inf_layered_soil) {
+    const int id =
+        !ss.soiltype.empty() && cell >= 1 && cell <= ss.soiltype.count() ? ss.soiltype[cell] : -1;
+    top_depth = id >= 0 && id < max_soil_types ? ss.soil_types[id].layer_depth[0] : 0.0;
+    porosity = id >= 0 && id < max_soil_types ? ss.soil_types[id].layer_porosity[0] : 0.0;
+  }
+  const double wetted = at(ss.wt_depth_cm);
+  double upper = porosity;
+  double lower = 999.99;
+  if (top_depth > wetted) {
+    if (wetted > 0.0) upper = at(ss.zone_water_upper) / wetted;
+  } else {
+    if (top_depth > 0.0) upper = at(ss.zone_water_upper) / top_depth;
+    if (wetted > top_depth) lower = at(ss.zone_water_lower) / (wetted - top_depth);
+  }
+  append_fixed(line, upper, 12, 6);
+  line.push_back(' ');
+  append_fixed(line, lower, 12, 6);
+  line.push_back(' ');
+}
+
 void write_theta_line(model_state& ms) {
   FILE* fp = ms.input.out_theta_location_file.fp;
   const series_outputs_state& so = ms.output.series;
@@ -319,6 +349,8 @@ void write_theta_line(model_state& ms) {
     append_fixed(line, ms.elapsed_minutes, 14, 8);
   line.push_back(' ');
   const bool richards = ms.grid_params.inf_scheme == 4;
+  const bool two_zones =
+      ms.long_term && (ms.subsurface.inf_redist || ms.subsurface.inf_layered_soil);
   const raw_array1d<double>& moisture = ms.subsurface.surf_moist;
   for (int i = 1; i <= so.theta_locations; ++i) {
     const int cell = so.theta_cell[i];
@@ -327,6 +359,8 @@ void write_theta_line(model_state& ms) {
         append_fixed(line, table_value(so.richards_theta, cell, so.theta_layers[i][k]), 12, 6);
         line.push_back(' ');
       }
+    } else if (two_zones) {
+      append_two_zones(line, ms.subsurface, cell);
     } else {
       const bool kept = !moisture.empty() && cell >= 1 && cell <= moisture.count();
       append_fixed(line, kept ? moisture[cell] : 0.0, 12, 6);

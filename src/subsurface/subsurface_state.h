@@ -137,6 +137,8 @@ struct subsurface_state {
   int hmet_surfaways = 0;               // hydromet file in Surface Airways format
   int hmet_samson = 0;                  // hydromet file in SAMSON format
   int hmet_obu = 0;                     // hydromet file in OBU format
+  char hmet_station[23] = {};           // station text of a SAMSON header (22 characters)
+  int hmet_repair_count = 0;            // missing hydromet values replaced so far
   int et_penman = 0;                    // Penman-Monteith evapotranspiration
   int et_deardorff = 0;                 // Deardorff evapotranspiration
   int albedo_on = 0;                    // albedo from its map or the evapotranspiration table
@@ -187,6 +189,8 @@ struct subsurface_state {
   raw_array1d<double> soil_water_total;     // per cell: water of both zones (cm)
   raw_array1d<double> wt_depth_cm;          // per cell: unsaturated depth above the table (cm)
   raw_array1d<double> recharge_inc;         // per cell: drainage to the groundwater (cm)
+  raw_array1d<double> recharge_cum;         // per cell: drainage below the soil in the run (cm),
+                                            // net of evapotranspiration drawn from the table
   raw_array1d<double> et_cum_cell;          // per cell: evapotranspiration depth (cm)
   raw_array1d<double> gw_inf_redist_theta;  // per cell: water released by a moving table
   raw_array1d<double> gw_porosity;          // per cell: aquifer porosity

@@ -187,3 +187,43 @@ TEST(EventSummary, TheLateralInflowIsTheEventsShare) {
   const std::string text = event_summary(*ms);
   EXPECT_NEAR(value_after(text, "volume of lateral inflow:"), 120.0, 0.05) << text;
 }
+
+// A long-term event names the weather data it ran on: a SAMSON station by its header name up to
+// its first character that is not a capital letter, and the count of repaired data points.
+TEST(EventSummary, ALongTermHeaderNamesTheSamsonStationAndTheRepairedPoints) {
+  torva_test::process_state_guard guard;
+  struct station_case {
+    const char* header;
+    const char* name;
+  };
+  const station_case cases[] = {{"BOSTON/LOGAN INTL ARP", "BOSTON"},
+                                {"DENVER", "DENVER"},
+                                {"EL PASO", "EL"},
+                                {"1ST STATION", ""}};
+  for (const station_case& sc : cases) {
+    SCOPED_TRACE(sc.header);
+    auto ms = std::make_unique<model_state>();
+    ms->long_term = 1;
+    ms->event_number = 2;
+    ms->subsurface.hmet_samson = 1;
+    snprintf(ms->subsurface.hmet_station, sizeof ms->subsurface.hmet_station, "%s", sc.header);
+    ms->subsurface.hmet_repair_count = 17;
+    const std::string text = event_summary(*ms);
+    const std::string line =
+        std::string("TORVA used NCDC/SAMSON hydrometeorological data from the ") + sc.name +
+        " station\n";
+    EXPECT_NE(text.find(line), std::string::npos) << text;
+    EXPECT_NEAR(value_after(text, "The following number of hydromet. data points were repaired:"),
+                17.0, 0.0);
+    EXPECT_EQ(text.find("Surface Airways"), std::string::npos);
+  }
+  // Without SAMSON data the station line is absent; the repaired count is always there.
+  auto ms = std::make_unique<model_state>();
+  ms->long_term = 1;
+  ms->subsurface.hmet_surfaways = 1;
+  const std::string text = event_summary(*ms);
+  EXPECT_EQ(text.find("SAMSON"), std::string::npos);
+  EXPECT_NE(text.find("TORVA used NCDC/Surface Airways hydrometeorological data.\n"),
+            std::string::npos);
+  EXPECT_NEAR(value_after(text, "data points were repaired:"), 0.0, 0.0);
+}

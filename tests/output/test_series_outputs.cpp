@@ -638,3 +638,83 @@ TEST(StreamRecords, SuperlinkRecordsWriteFlowsHeadsAndTileFlowsPerSuperlink) {
 }
 
 }  // namespace
+
+// Soil moisture at the cells of the location list (read from its file by row and column). A
+// long-term run with a two-zone soil writes two values per cell: the upper zone's water over its
+// depth and the lower zone's over the rest of the soil above the table, 999.99 where the soil
+// has no lower zone; a cell whose table is at the surface is saturated (its porosity). Layered
+// soil takes the upper zone's depth from layer 1 of the cell's soil type. Event runs write the
+// surface moisture.
+TEST(SoilMoistureLocations, TwoZoneSoilsWriteBothZonesInLongTermRuns) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  auto ms = std::make_unique<model_state>();
+  model_state& m = *ms;
+  m.hyd_freq_steps = 1;
+  m.step_number = 3;
+  m.elapsed_minutes = 30.0;
+  m.cell_count = 4;
+  m.index_map.allocate(2, 2);
+  m.index_map[1][1] = 1, m.index_map[1][2] = 2, m.index_map[2][1] = 3, m.index_map[2][2] = 4;
+  write_file("theta_in.txt", "4\n2 2\n1 1\n1 2\n2 1\n");
+  m.cards.in_theta_location_given = 1;
+  snprintf(m.input.names.in_theta_location, sizeof m.input.names.in_theta_location, "%s",
+           "theta_in.txt");
+  ASSERT_TRUE(file_handle_open(m.input.in_theta_location_file, "theta_in.txt", "r"));
+  read_theta_locations(m);
+  file_handle_close(m.input.in_theta_location_file);
+  ASSERT_EQ(m.output.series.theta_locations, 4);
+
+  subsurface_state& ss = m.subsurface;
+  ss.inf_redist = 1;
+  ss.zone_depth_upper = 30.0;
+  ss.porosity_cell.allocate(4);
+  ss.surf_moist.allocate(4);
+  ss.wt_depth_cm.allocate(4);
+  ss.zone_water_upper.allocate(4);
+  ss.zone_water_lower.allocate(4);
+  for (int c = 1; c <= 4; ++c) ss.porosity_cell[c] = 0.45, ss.surf_moist[c] = 0.1 * c;
+  // Cell 4: both zones, 9 cm over 30 cm and 10 cm over 50 cm. Cell 1: one zone of 20 cm.
+  // Cell 2: the table at the surface. Cell 3: a table exactly at the upper zone's bottom.
+  ss.wt_depth_cm[4] = 80.0, ss.zone_water_upper[4] = 9.0, ss.zone_water_lower[4] = 10.0;
+  ss.wt_depth_cm[1] = 20.0, ss.zone_water_upper[1] = 5.0;
+  ss.wt_depth_cm[3] = 30.0, ss.zone_water_upper[3] = 6.0;
+  m.output.map_theta_locations = 1;
+  ASSERT_TRUE(file_handle_open(m.input.out_theta_location_file, "theta_event.out", "w"));
+  write_series_outputs(m);
+  file_handle_close(m.input.out_theta_location_file);
+
+  m.long_term = 1;
+  m.cur_year = 2001;
+  m.day_of_year = 0;
+  m.cur_hour = 12;
+  ASSERT_TRUE(file_handle_open(m.input.out_theta_location_file, "theta_long.out", "w"));
+  write_series_outputs(m);
+  ss.inf_redist = 0;  // layered soil: layer 1 of 40 cm
+  ss.inf_layered_soil = 1;
+  ss.soil_types[2].layer_depth[0] = 40.0;
+  ss.soil_types[2].layer_porosity[0] = 0.35;
+  ss.soiltype.allocate(4);
+  for (int c = 1; c <= 4; ++c) ss.soiltype[c] = 2;
+  ss.wt_depth_cm[4] = 100.0, ss.zone_water_upper[4] = 8.0, ss.zone_water_lower[4] = 12.0;
+  write_series_outputs(m);
+  file_handle_close(m.input.out_theta_location_file);
+
+  const auto event = number_lines(read_file("theta_event.out"));
+  ASSERT_EQ(event.size(), 1u);
+  EXPECT_EQ(event[0], (std::vector<double>{30.0, 0.4, 0.1, 0.2, 0.3}));
+  const auto lines = number_lines(read_file("theta_long.out"));
+  ASSERT_EQ(lines.size(), 2u);
+  ASSERT_EQ(lines[0].size(), 9u);
+  const double stamp = 2001.0 + 720.0 / 525600.0;
+  EXPECT_NEAR(lines[0][0], stamp, 1e-8);
+  const std::vector<double> redist = {0.3, 0.2, 0.25, 999.99, 0.45, 999.99, 0.2, 999.99};
+  for (std::size_t k = 0; k < redist.size(); ++k)
+    EXPECT_NEAR(lines[0][k + 1], redist[k], 1e-6) << k;
+  ASSERT_EQ(lines[1].size(), 9u);
+  // Cell 4: 8 cm over 40 cm and 12 cm over 60 cm; cells 1 and 3 lie within layer 1; cell 2 is
+  // saturated at layer 1's porosity.
+  const std::vector<double> layered = {0.2, 0.2, 0.25, 999.99, 0.35, 999.99, 0.2, 999.99};
+  for (std::size_t k = 0; k < layered.size(); ++k)
+    EXPECT_NEAR(lines[1][k + 1], layered[k], 1e-6) << k;
+}
