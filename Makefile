@@ -43,6 +43,7 @@ bench: build
 	$(BUILD)/grid_read_bench
 	$(BUILD)/map_write_bench
 	$(BUILD)/overland_bench
+	$(BUILD)/event_step_bench
 
 # Fuzzing with libFuzzer (clang-14, AddressSanitizer and UndefinedBehaviorSanitizer) in its own
 # build: `make fuzz TARGET=name SECONDS=n` fuzzes one harness of tests/fuzz/, `make fuzz` each in
