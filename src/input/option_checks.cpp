@@ -169,10 +169,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) { return ms.cards.init_swe_kind != 0; }},
     {"GW_SIMULATION", "two-dimensional groundwater flow",
      [](const model_state& ms) { return ms.subsurface.gw_simulation != 0; }},
-    {"OVERTYPE", "overland routing by the ADE schemes (\"ade\", \"ade-pc\") across channel lakes",
-     [](const model_state& ms) {
-       return ms.overland.ov_route_option != 1 && ms.perennial_lakes != 0;
-     }},
     {"STREAM_LOSS", "seepage between the channels and the soil",
      [](const model_state& ms) {
        return ms.channel.chan_explic != 0 && ms.channel.stream_loss != 0;

@@ -1,7 +1,7 @@
 // ADE overland routing, called by the overland flow step once per routed overland step when
 // OVERTYPE is "ade" or "ade-pc". The sweeps and depth updates are the kernels of ade_flux.cpp;
-// this file keeps the sub-step of "ade", the predictor-corrector of "ade-pc", the overland-lake
-// variant, the outlet drain and the low spots of the dikes.
+// this file keeps the sub-step of "ade", the predictor-corrector of "ade-pc", the variants next
+// to overland lakes and to channel lakes, the outlet drain and the low spots of the dikes.
 #include "overland/ade_overland.h"
 
 #include <cmath>
@@ -288,6 +288,94 @@ double route_with_overland_lakes(model_state& ms, ade_grid_view& g, const ade_di
   return outlet_volume;
 }
 
+// The lake of cell c in the channel-lake sweeps, 0 outside the lakes.
+int channel_lake_at(const ade_grid_view& g, int c) {
+  const int l = g.lake_of_cell[c];
+  return l >= 1 && l <= g.lake_count ? l : 0;
+}
+
+// Applies the discharges q (m3/s) of one direction over dt seconds next to channel lakes: each
+// cell outside the lakes takes its change (in parallel, each cell its own), lake cells keep
+// their depth; then, serially in cell order, the water that crossed a lake's shore goes to the
+// lake's volume and to its inflow or outflow, so the result is the same on any thread count.
+void apply_with_channel_lakes(model_state& ms, const ade_grid_view& g, const ade_direction& d,
+                              const double* q, double dt) {
+  overland_state& ov = ms.overland;
+  channel_state& ch = ms.channel;
+  const int n = ms.cell_count;
+  const double c = dt / (g.dx * g.dx);
+  double* h = ov.ov_depth.data();
+  double* change = ov.ov_depth_change.data();
+  const int* up = d.up;
+  const int* next = d.next;
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+  for (int i = 1; i <= n; ++i) {
+    if (channel_lake_at(g, i) != 0) {
+      change[i] = 0.0;
+      continue;
+    }
+    const double delta = ((up[i] != 0 ? q[up[i]] : 0.0) - q[i]) * c;
+    change[i] = delta;
+    h[i] += delta;
+  }
+  auto book = [&](int lake, double into_lake) {
+    ch.lake_volume[lake] += into_lake;
+    if (into_lake > 0.0)
+      ch.lake_in_dv[lake] += into_lake;
+    else
+      ch.lake_out_dv[lake] -= into_lake;
+  };
+  for (int i = 1; i <= n; ++i) {
+    const int l = channel_lake_at(g, i);
+    if (l == 0) continue;
+    if (up[i] != 0 && channel_lake_at(g, up[i]) == 0) book(l, q[up[i]] * dt);
+    if (next[i] != 0 && channel_lake_at(g, next[i]) == 0) book(l, -q[i] * dt);
+  }
+}
+
+// Both schemes next to channel lakes: the whole step at once, per direction the sweep and the
+// update of "ade", or the predictor, the mean discharges and the corrector of "ade-pc", the
+// cells of the lakes keeping their depth and their shores booked to the lakes. The outlet cell
+// is not drained.
+void route_with_channel_lakes(model_state& ms, const ade_grid_view& g, const ade_direction dirs[2],
+                              double dt, int scheme) {
+  overland_state& ov = ms.overland;
+  const int n = ms.cell_count;
+  const double c = dt / (g.dx * g.dx);
+  double* h = ov.ov_depth.data();
+  double* pred = ov.ov_pred_depth.data();
+  double* mean = ov.ov_pred_flux.data();
+  for (int l = 1; l <= g.lake_count; ++l) {
+    ms.channel.lake_in_dv[l] = 0.0;
+    ms.channel.lake_out_dv[l] = 0.0;
+  }
+  for (int k = 0; k < 2; ++k) {
+    const ade_direction& d = dirs[k];
+    double* q = d.flux;
+    const int* up = d.up;
+    sweep(g, d, h, q);
+    if (scheme == 2) {
+      apply_with_channel_lakes(ms, g, d, q, dt);
+      continue;
+    }
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+    for (int i = 1; i <= n; ++i) {
+      const int u = up[i];
+      // Between two lake cells nothing moves: the predictor keeps its last value there.
+      if (!(channel_lake_at(g, i) != 0 && u != 0 && channel_lake_at(g, u) != 0))
+        pred[i] = ((u != 0 ? q[u] : 0.0) - q[i]) * c + h[i];
+      mean[i] = q[i];
+    }
+    sweep(g, d, pred, q);
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+    for (int i = 1; i <= n; ++i) {
+      mean[i] = (mean[i] + q[i]) * 0.5;
+      q[i] = mean[i];
+    }
+    apply_with_channel_lakes(ms, g, d, mean, dt);
+  }
+}
+
 }  // namespace
 
 double ade_first_sub(int calls, double dt, double last_sub, int failed) {
@@ -321,9 +409,18 @@ double ade_overland_route(model_state& ms, double dt, int scheme, int sweep_orde
                         ov.rightcon.data()};
   const ade_direction y{false, ov.ov_flux_y.data(), ov.ov_vol_y.data(), ov.abovecon.data(),
                         ov.belowcon.data()};
-  const bool lakes = ov.overland_lake_map && ov.oland_lake_new.count() >= n &&
-                     ov.ov_lakes.count() >= ov.olake_count &&
-                     ov.ade_lake_surface.count() >= ov.olake_count;
+  // Channel lakes the sweeps can see: every per-lake array and the cell mask must hold them.
+  const channel_state& ch = ms.channel;
+  int channel_lakes = 0;
+  if (ms.perennial_lakes && ch.lake_mask.count() >= n) {
+    channel_lakes = ch.num_lakes;
+    for (const raw_array1d<double>* a :
+         {&ch.lake_elev, &ch.lake_volume, &ch.lake_in_dv, &ch.lake_out_dv})
+      if (a->count() < channel_lakes) channel_lakes = a->count();
+  }
+  const bool lakes = channel_lakes > 0 || (ov.overland_lake_map && ov.oland_lake_new.count() >= n &&
+                                           ov.ov_lakes.count() >= ov.olake_count &&
+                                           ov.ade_lake_surface.count() >= ov.olake_count);
   // "ade" without lakes sweeps x first in order 1; "ade-pc" and the lake variants y first.
   const bool x_first = scheme == 2 && !lakes ? sweep_order == 1 : sweep_order == 2;
   const ade_direction dirs[2] = {x_first ? x : y, x_first ? y : x};
@@ -332,7 +429,13 @@ double ade_overland_route(model_state& ms, double dt, int scheme, int sweep_orde
                          : 0;
 
   double outlet_volume = 0.0;
-  if (lakes) {
+  if (channel_lakes > 0) {
+    g.lakes = ade_lake_kind::channel;
+    g.lake_of_cell = ms.channel.lake_mask.data();
+    g.lake_surface = ms.channel.lake_elev.data();
+    g.lake_count = channel_lakes;
+    route_with_channel_lakes(ms, g, dirs, dt, scheme);
+  } else if (lakes) {
     for (int l = 1; l <= ov.olake_count; ++l) ov.ade_lake_surface[l] = ov.ov_lakes[l].surface_elev;
     g.lakes = ade_lake_kind::overland;
     g.lake_of_cell = ov.oland_lake_new.data();

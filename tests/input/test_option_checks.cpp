@@ -317,28 +317,18 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
   EXPECT_EQ(run_error.error_code, 0);
 }
 
-// The ADE schemes do not route across channel lakes yet: a run with perennial lakes that asks
-// for them stops at start-up with one message naming OVERTYPE; the explicit scheme is not
-// refused for that.
-TEST_F(OptionChecks, TheAdeSchemesWithChannelLakesAreRefused) {
-  for (const char* scheme : {"ade", "ade-pc"}) {
+// Both overland schemes route across the shores of channel lakes: a run with perennial lakes
+// is not refused for its OVERTYPE.
+TEST_F(OptionChecks, EveryOverlandSchemeRunsWithChannelLakes) {
+  for (const char* scheme : {"explicit", "ade", "ade-pc"}) {
     auto ms = check(grid_cards + rain_cards + "OVERTYPE " + scheme + "\n");
     ASSERT_EQ(run_error.error_code, 0) << scheme;
     ms->perennial_lakes = 1;
     stdout_capture capture;
     check_inputs_supported(*ms);
-    const std::string out = capture.stop();
-    EXPECT_EQ(run_error.error_code, error_code_own_message) << scheme;
-    EXPECT_NE(out.find("across channel lakes (the OVERTYPE card) is not supported by this "
-                       "version.\n"),
-              std::string::npos)
-        << out;
-    run_error = error_state{};
+    EXPECT_EQ(capture.stop(), "") << scheme;
+    EXPECT_EQ(run_error.error_code, 0) << scheme;
   }
-  auto ms = check(base_cards);
-  ms->perennial_lakes = 1;
-  check_inputs_supported(*ms);
-  EXPECT_EQ(run_error.error_code, 0);
 }
 
 TEST_F(OptionChecks, GridFaultStopsTheRunBeforeAnyOutputIsWritten) {

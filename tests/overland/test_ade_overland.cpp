@@ -1,7 +1,8 @@
 // ADE overland routing: the sub-step rules of "ade" (the first sub-step of a step, the
 // remainder joined to the last sub-step, the restart with half the sub-step after a negative
 // depth, the floor and its message), the sweep order, the predictor-corrector of "ade-pc", the
-// outlet drain, and still water that stays still under both schemes.
+// outlet drain, still water that stays still under both schemes, and the water both schemes
+// exchange with overland lakes and with channel lakes across their shores.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -283,6 +284,84 @@ TEST(AdeRouting, OverlandLakesCollectTheWaterThatCrossesTheirShore) {
     const double cells_lost = (0.05 - ov.ov_depth[1] - ov.ov_depth[2]) * 100.0;
     EXPECT_NEAR(ov.ov_lakes[1].rain_volume, cells_lost, 1e-14) << scheme;
     EXPECT_NEAR(ov.ov_lakes[1].rain_volume, to_lake * dt, 0.3 * to_lake * dt) << scheme;
+  }
+}
+
+// With perennial lakes on, both schemes take the whole step at once next to the channel lakes:
+// the water crossing a lake's shore leaves or enters the shore cells and arrives in the lake's
+// volume and its inflow or outflow of the step exactly, the lake's own cells keep their depth,
+// and the outlet cell is not drained.
+TEST(AdeRouting, ChannelLakesTakeAndGiveTheWaterThatCrossesTheirShore) {
+  struct layout {
+    const char* name;
+    std::vector<double> elev;  // one row of four cells
+    std::vector<double> depth;
+    std::vector<int> lake;  // lake number per cell
+    double surface;         // m: the lake's water surface
+    bool into_lake;         // the shore cells run into the lake, or the lake spills
+  };
+  const layout cases[] = {
+      {"runoff from the left",
+       {1.0, 0.5, 0.0, -0.5},
+       {0.02, 0.03, 0.6, 0.4},
+       {0, 0, 1, 1},
+       0.2,
+       true},
+      {"a lake spilling to the right",
+       {0.0, 1.0, 2.0, 2.0},
+       {0.0, 0.0, 0.0, 0.0},
+       {1, 0, 0, 0},
+       1.1,
+       false},
+  };
+  for (int scheme : {2, 3}) {
+    for (const layout& t : cases) {
+      auto ms = make_grid(1, 4, 10.0, t.elev, 0.05, scheme, 0.01);
+      ms->outlet_cell = 2;  // drained only without lakes
+      ms->perennial_lakes = 1;
+      channel_state& ch = ms->channel;
+      ch.num_lakes = 1;
+      alloc_1d_int(ch.lake_mask, 4, "lake_mask");
+      for (raw_array1d<double>* a :
+           {&ch.lake_elev, &ch.lake_volume, &ch.lake_in_dv, &ch.lake_out_dv})
+        alloc_1d_double(*a, 1, "lake");
+      ch.lake_elev[1] = t.surface;
+      ch.lake_volume[1] = 500.0;
+      ch.lake_in_dv[1] = 7.0;  // last step's: cleared by the routing
+      overland_state& ov = ms->overland;
+      double cells_before = 0.0;
+      for (int c = 1; c <= 4; ++c) {
+        ch.lake_mask[c] = t.lake[c - 1];
+        ov.ov_depth[c] = t.depth[c - 1];
+        if (t.lake[c - 1] == 0) cells_before += t.depth[c - 1] * 100.0;
+      }
+      const double dt = 0.5;
+      EXPECT_EQ(ade_overland_route(*ms, dt, scheme, 1), 0.0);
+      double cells_after = 0.0;
+      for (int c = 1; c <= 4; ++c) {
+        if (t.lake[c - 1] != 0)
+          EXPECT_EQ(ov.ov_depth[c], t.depth[c - 1]) << t.name << " scheme " << scheme;
+        else
+          cells_after += ov.ov_depth[c] * 100.0;
+      }
+      const double gained = ch.lake_volume[1] - 500.0;
+      EXPECT_NEAR(gained, cells_before - cells_after, 1e-12) << t.name << " scheme " << scheme;
+      EXPECT_NEAR(gained, ch.lake_in_dv[1] - ch.lake_out_dv[1], 1e-12) << t.name;
+      if (t.into_lake) {
+        EXPECT_GT(ch.lake_in_dv[1], 0.0) << t.name << " scheme " << scheme;
+        EXPECT_EQ(ch.lake_out_dv[1], 0.0) << t.name << " scheme " << scheme;
+      } else {
+        EXPECT_GT(ch.lake_out_dv[1], 0.0) << t.name << " scheme " << scheme;
+        EXPECT_EQ(ch.lake_in_dv[1], 0.0) << t.name << " scheme " << scheme;
+      }
+      if (scheme == 2 && !t.into_lake) {
+        // One sweep: the lake spills its depth above its own cell's bed, 1.1 m, down the slope
+        // (1.1 - 1.0) / 10 with that cell's n.
+        const double q = 10.0 * std::pow(1.1, 5.0 / 3.0) * std::sqrt(0.01) / 0.05;
+        EXPECT_NEAR(ch.lake_out_dv[1], q * dt, 1e-12);
+        EXPECT_NEAR(ov.ov_depth[2], q * dt / 100.0, 1e-14);
+      }
+    }
   }
 }
 
