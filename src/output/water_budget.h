@@ -82,6 +82,7 @@ struct event_budget {
   double start_head_out = 0.0;       // removed by stage boundaries in the run
   double start_head_in = 0.0;        // added by stage and inflow boundaries in the run
   double start_lateral = 0.0;        // lateral inflow into the channels in the run
+  double start_lake_evap = 0.0;      // evaporation from the channel lakes in the run
   int start_rain_steps = 0;          // steps with rain of the run
 };
 
