@@ -129,11 +129,13 @@ double lake_evaporation(const channel_state& ch) {
 }
 
 // The overland water that entered each lake since the last event end goes to the event's and
-// the run's totals, and the lake starts counting again.
+// the run's overland totals, and the lake starts counting again. The lakes' total inflow of the
+// run is booked by the channel step from each step's lake inflow, which already holds this
+// water: it is not added to that total a second time here.
 void book_lake_inflow(model_state& ms, event_budget& b) {
   channel_state& ch = ms.channel;
   for (int lake = 1; lake <= ch.num_lakes && has(ch.lake_ov_inflow, lake); ++lake) {
-    ms.output.totals.run_vol_into_lakes += ch.lake_ov_inflow[lake];
+    ms.output.totals.run_vol_ov_to_lakes += ch.lake_ov_inflow[lake];
     b.event_vol_ov_to_lake += ch.lake_ov_inflow[lake];
     ch.lake_ov_inflow[lake] = 0.0;
   }
