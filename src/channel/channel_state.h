@@ -156,8 +156,6 @@ struct channel_state {
   raw_array1d<double> lake_in_dv;             // m3: inflow of the step
   raw_array1d<double> lake_out_dv;            // m3: outflow of the step
   raw_array1d<double> cumulative_lake_evap;   // m3: evaporation since the start
-  raw_array1d<double> lake_ov_inflow;         // m3: overland water into the lake since the
-                                              // last event end (moved to the event's books)
   raw_array1d<double> Mlake;                  // bed thickness (m, MLAKE)
   raw_array1d<int> calc_loss;                 // 1 when the lake's bed losses are simulated
   raw_array1d<int> lake_mask;                 // per cell 1..cell_count: lake number, 0 none
@@ -306,8 +304,6 @@ struct channel_state {
   link_node_array<double> qp_old;     // discharge at the start of the sub-step (m3/s)
   link_node_array<double> qp_last;    // discharge of the predictor pass (m3/s)
   link_node_array<double> qp_iter;    // discharge of the corrector pass (m3/s)
-  link_node_array<int> status_node;   // per node 1..og_nx1[link]: 1 while a rising lake holds
-                                      // the node (channel lakes only, allocated at set-up)
   long routing_passes = 0;            // sub-steps routed in the run, 0 before the first
   double headwater_inflow = 0.0;      // m3/s: inflow at the head of links without upstream links
   double chan_outlet_volume = 0.0;    // m3: water that left the outlet node in the last step

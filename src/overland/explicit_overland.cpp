@@ -15,6 +15,7 @@
 #include "framework/model_state.h"
 #include "overland/connectivity.h"
 #include "overland/embankments.h"
+#include "overland/explicit_channel_lakes.h"
 #include "overland/explicit_lake_faces.h"
 #include "overland/explicit_overland_kernels.h"
 
@@ -271,6 +272,10 @@ double ov_route_explicit(model_state& ms, double dt) {
   if (n < 1 || !(dt > 0.0)) return 0.0;
   // Overland lakes without channel lakes: one pass of the whole step, shore flow to the lakes.
   if (ov.overland_lake_map == 1 && !ms.perennial_lakes) return ov_route_explicit_lakes(ms, dt);
+  // Channel lakes (or a lake map value the overland lakes do not take): sub-steps with shore
+  // flow to the channel lakes.
+  if (ms.perennial_lakes || ov.overland_lake_map != 0)
+    return ov_route_explicit_channel_lakes(ms, dt);
   raw_array1d<double>* needed[] = {&ov.ov_depth,       &ov.ov_flux_x,     &ov.ov_flux_y,
                                    &ov.ov_saved_depth, &ov.ov_flow_power, &ov.ov_retention,
                                    &ov.ov_roughness,   &ov.ov_slope_x,    &ov.ov_slope_y};

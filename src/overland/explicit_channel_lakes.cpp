@@ -1,0 +1,414 @@
+// Explicit overland routing next to channel lakes, called by the explicit routing in place of
+// its plain passes when perennial lakes are on. Each sub-step computes every face once, in
+// parallel over the cells that own them (their right and lower faces), judges the faces by the
+// split test, books the water that crossed a lake's shore to the lake serially in cell order and
+// lets each cell outside the lakes gather its change from its own four faces; the results are
+// the same on any thread count. The split lines are printed after the pass in cell order.
+#include "overland/explicit_channel_lakes.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "framework/core/error_state.h"
+#include "framework/core/process_info.h"
+#include "framework/model_state.h"
+#include "overland/embankments.h"
+#include "overland/explicit_lake_faces.h"
+#include "overland/explicit_overland.h"
+
+namespace {
+
+constexpr double five_thirds = 5.0 / 3.0;
+constexpr double smallest_step = 0.005;  // s: a sub-step this short is not cut further
+constexpr int most_reductions = 5;       // cuts of the sub-step in one overland step
+
+double sign_of(double s) {
+  return s > 0.0 ? 1.0 : (s < 0.0 ? -1.0 : 0.0);
+}
+
+// The slope of a shore face from a surface drop (m): the drop over dx, 1e-20 when smaller in
+// magnitude.
+double shore_slope(double drop, double dx) {
+  const double s = drop / dx;
+  return std::fabs(s) < 1e-20 ? 1e-20 : s;
+}
+
+double manning(double S, double H, double n) {
+  return H > 0.0 ? sign_of(S) * std::sqrt(std::fabs(S)) / n * std::pow(H, five_thirds) : 0.0;
+}
+
+// What one call reads and writes. Per-cell arrays are one-based over 1..cell_count, per-lake
+// arrays over 1..lake_count.
+struct lake_grid {
+  int cell_count = 0;
+  double dx = 0.0;
+  double* h = nullptr;
+  const double* z = nullptr;
+  const double* retention = nullptr;
+  const double* roughness = nullptr;
+  const double* slope_x = nullptr;
+  const double* slope_y = nullptr;
+  const int* right = nullptr;
+  const int* below = nullptr;
+  const int* left = nullptr;
+  const int* above = nullptr;
+  const unsigned char* open_x = nullptr;
+  const unsigned char* open_y = nullptr;
+  const int* lake = nullptr;  // channel lake per cell, 0 none; none at all when null
+  int lake_count = 0;
+  const double* surface = nullptr;  // per lake: water-surface elevation (m)
+  const int* wetland = nullptr;     // wetland number per cell, or none when off
+  const wetland_record* wetlands = nullptr;
+  int wetland_count = 0;
+  double* flux_x = nullptr;  // m2/s while routing
+  double* flux_y = nullptr;
+};
+
+int lake_at(const lake_grid& g, int c) {
+  if (g.lake == nullptr) return 0;
+  const int id = g.lake[c];
+  return id >= 1 && id <= g.lake_count ? id : 0;
+}
+
+const wetland_record* wetland_at(const lake_grid& g, int c) {
+  if (g.wetland == nullptr) return nullptr;
+  const int id = g.wetland[c];
+  return id >= 1 && id <= g.wetland_count ? &g.wetlands[id] : nullptr;
+}
+
+// The cell whose depth the split test judges on the face of cell c in direction d (0 right,
+// 1 lower): the owner for a face it computes from its own water, the shore cell for a face a
+// lake cell owns; 0 for a face not computed (closed, at the edge, between two lake cells, or
+// owned by a plain cell below its retention depth).
+int judged_cell(const lake_grid& g, int c, int d) {
+  if (!(d == 0 ? g.open_x : g.open_y)[c]) return 0;
+  const int k = (d == 0 ? g.right : g.below)[c];
+  if (k == 0) return 0;
+  const int lc = lake_at(g, c), lk = lake_at(g, k);
+  if (lc != 0) return lk != 0 ? 0 : k;
+  if (lk == 0 && wetland_at(g, c) == nullptr && g.retention[c] > g.h[c]) return 0;
+  return c;
+}
+
+// Discharge of the face of cell c in direction d (m2/s, positive towards the neighbour), 0 for
+// a face not computed.
+double face_flow(const lake_grid& g, int c, int d) {
+  if (judged_cell(g, c, d) == 0) return 0.0;
+  const int k = (d == 0 ? g.right : g.below)[c];
+  const double* h = g.h;
+  const int lc = lake_at(g, c), lk = lake_at(g, k);
+  if (lc != 0)
+    return ov_lake_to_shore_discharge(g.surface[lc], h[k], g.z[k], g.retention[k], g.roughness[k],
+                                      wetland_at(g, k), g.dx);
+  if (lk != 0)
+    return ov_shore_to_lake_discharge(g.surface[lk], h[c], g.z[c], g.retention[c], g.roughness[c],
+                                      wetland_at(g, c), g.dx);
+  const double s0 = (d == 0 ? g.slope_x : g.slope_y)[c];
+  if (const wetland_record* w = wetland_at(g, c)) {
+    const double S = ov_friction_slope(s0, h[c], h[k], g.dx);
+    return ov_wetland_face_discharge(S, h[c], h[k], g.retention[k], *w, wetland_at(g, k) != nullptr,
+                                     g.roughness[c], g.roughness[k]);
+  }
+  return ov_face_discharge(s0, h[c], h[k], g.retention[c], g.retention[k], g.roughness[c], g.dx);
+}
+
+// The split test of the face of cell c in direction d carrying q for tau seconds: the depth
+// moved, q tau / dx, is 0.06 m or more in magnitude, or the cell judged by the face ends below
+// -0.0001 m. A face between two cells outside the lakes judges its owner as the faces of a grid
+// without lakes do; a shore face judges the shore cell by its depth after the move, so a lake
+// spilling onto a dry cell passes and a cell draining into the lake beyond its water fails.
+// `after` gets the depth printed with a failing face.
+bool face_fails(const lake_grid& g, int c, int d, double q, double tau, double& after) {
+  const int j = judged_cell(g, c, d);
+  if (j == 0) return false;
+  const double moved = q * tau / g.dx;
+  const int k = (d == 0 ? g.right : g.below)[c];
+  if (lake_at(g, c) == 0 && lake_at(g, k) == 0) {
+    after = g.h[c] + moved;
+    return ov_face_fails(q, tau, g.dx, g.h[c]);
+  }
+  after = g.h[j] + (j == c ? -moved : moved);
+  return std::fabs(moved) >= 0.06 || after < -0.0001;
+}
+
+// The face pass of one sub-step: every cell's right and lower face discharge, and the faces
+// failing the split test for tau seconds, right faces in fails[0] and lower faces in fails[1].
+void face_pass(const lake_grid& g, double tau, int fails[2]) {
+  const int n = g.cell_count;
+  int fx = 0, fy = 0;
+#pragma omp parallel for schedule(static) reduction(+ : fx, fy) if (n >= parallel_min_cells)
+  for (int c = 1; c <= n; ++c) {
+    for (int d = 0; d < 2; ++d) {
+      const double q = face_flow(g, c, d);
+      (d == 0 ? g.flux_x : g.flux_y)[c] = q;
+      double after = 0.0;
+      if (face_fails(g, c, d, q, tau, after)) ++(d == 0 ? fx : fy);
+    }
+  }
+  fails[0] = fx;
+  fails[1] = fy;
+}
+
+// The split lines of the failing faces of direction d, in cell order.
+void print_failing_faces(const lake_grid& g, int d, double tau) {
+  const char axis = d == 0 ? 'x' : 'y';
+  const double* flux = d == 0 ? g.flux_x : g.flux_y;
+  for (int c = 1; c <= g.cell_count; ++c) {
+    double after = 0.0;
+    if (!face_fails(g, c, d, flux[c], tau, after)) continue;
+    const int j = judged_cell(g, c, d);
+    const double moved = flux[c] * tau / g.dx;
+    if (std::fabs(moved) > 0.06) {
+      printf("  ]%c:_U_%2.4lf H%2.4lf Q:%4.2lf dt:%4.2lf j:%d\n", axis, std::fabs(moved), moved,
+             flux[c], tau, j);
+      printf("    -> Cell Exceded Celerity Check\n");
+    } else {
+      printf("  ]%c: h+dh < 0.00   (h+dh=%lf)  j:%d\n", axis, after, j);
+      printf("    -> Outflow Exceeded Water Depth\n");
+    }
+  }
+}
+
+// Books the water of the sub-step's shore faces to their lakes, serially in cell order: a face
+// owned by a shore cell gives the lake what left the cell (or takes from it what came back), a
+// face owned by a lake cell the reverse. Entering water goes to the lake's inflow, leaving
+// water to its outflow; the volume changes by exactly what the shore cells gave or took.
+void book_shore_faces(const lake_grid& g, double tau, double* volume, double* in_dv,
+                      double* out_dv) {
+  for (int c = 1; c <= g.cell_count; ++c) {
+    const int lc = lake_at(g, c);
+    for (int d = 0; d < 2; ++d) {
+      const int k = (d == 0 ? g.right : g.below)[c];
+      if (k == 0 || !(d == 0 ? g.open_x : g.open_y)[c]) continue;
+      const int lk = lake_at(g, k);
+      if ((lc != 0) == (lk != 0)) continue;
+      const double q = (d == 0 ? g.flux_x : g.flux_y)[c];
+      // m3 into the lake: positive q runs from the owner towards the neighbour.
+      const double into_lake = (lc != 0 ? -q : q) * g.dx * tau;
+      const int lake = lc != 0 ? lc : lk;
+      volume[lake] += into_lake;
+      if (into_lake > 0.0)
+        in_dv[lake] += into_lake;
+      else
+        out_dv[lake] -= into_lake;
+    }
+  }
+}
+
+// Each cell outside the lakes gathers its change from its four faces over per_q = tau / dx.
+void apply_faces(const lake_grid& g, double per_q) {
+  const int n = g.cell_count;
+  double* h = g.h;
+  const double* fx = g.flux_x;
+  const double* fy = g.flux_y;
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+  for (int c = 1; c <= n; ++c) {
+    if (lake_at(g, c) != 0) continue;
+    const double gained = fx[g.left[c]] + fy[g.above[c]] - fx[c] - fy[c];
+    h[c] += gained * per_q;
+  }
+}
+
+// Allocates a per-lake copy of n lakes unless it already holds them.
+bool ensure_lakes(raw_array1d<double>& a, int n, const char* name) {
+  if (!a.empty() && a.count() == n) return true;
+  alloc_1d_double(a, n, name);
+  return !a.empty();
+}
+
+}  // namespace
+
+double ov_shore_to_lake_discharge(double W, double h, double z, double r, double n,
+                                  const wetland_record* w, double dx) {
+  const double drop = z + h - W;
+  // A level surface across the shore drives no flow, as on the faces between cells.
+  if (drop == 0.0) return 0.0;
+  double S = drop / dx + 1e-20;
+  if (std::fabs(S) < 1e-20) S = 1e-20;
+  if (w != nullptr) return ov_lake_shore_discharge(S, h, r, n, w);
+  return manning(S, S > 0.0 ? h - r : W - z, n);
+}
+
+double ov_lake_to_shore_discharge(double W, double h, double z, double r, double n,
+                                  const wetland_record* w, double dx) {
+  const double drop = W - (z + h);
+  if (drop == 0.0) return 0.0;
+  const double S = shore_slope(drop, dx);
+  if (w == nullptr) return manning(S, S < 0.0 ? h - r : W - z, n);
+  if (S < 0.0 || h - w->slot[1] <= 0.0) return ov_lake_shore_discharge(S, h, r, n, w);
+  // The lake spills over the wetland: the blend over the lake's water above the cell's layer.
+  return ov_lake_shore_discharge(S, W - z > h ? W - z : h, r, n, w);
+}
+
+double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
+  overland_state& ov = ms.overland;
+  channel_state& ch = ms.channel;
+  const int n = ms.cell_count;
+  const double dx = ms.gridsize;
+  if (n < 1 || !(dt > 0.0)) return 0.0;
+  bool ready = ov.ov_face_open_x.count() >= n && ov.ov_face_open_y.count() >= n &&
+               ov.rightcon.count() >= n && ov.belowcon.count() >= n && ov.leftcon.count() >= n &&
+               ov.abovecon.count() >= n;
+  for (const raw_array1d<double>* a :
+       {&ov.ov_depth, &ov.ov_flux_x, &ov.ov_flux_y, &ov.ov_saved_depth, &ov.ov_retention,
+        &ov.ov_roughness, &ov.ov_slope_x, &ov.ov_slope_y, &ms.cell_elev})
+    ready = ready && !a->empty() && a->count() >= n;
+  if (!ready) {
+    stop_with_message("Error: the overland routing arrays of %d cells were not set up.\n", n);
+    return 0.0;
+  }
+  // The lakes the routing can see: every per-lake array and the cell mask must hold them.
+  int lakes = ch.num_lakes;
+  for (const raw_array1d<double>* a :
+       {&ch.lake_elev, &ch.lake_volume, &ch.lake_in_dv, &ch.lake_out_dv})
+    if (a->count() < lakes) lakes = a->count();
+  if (ch.lake_cells.count() < lakes) lakes = ch.lake_cells.count();
+  if (ch.lake_mask.count() < n) lakes = 0;
+  if (lakes > 0) {
+    explicit_lake_copy& copy = ov.ovx_saved_lake_state;
+    if (!ensure_lakes(copy.elev, lakes, "ovx_saved_lake_elev") ||
+        !ensure_lakes(copy.volume, lakes, "ovx_saved_lake_volume") ||
+        !ensure_lakes(copy.in_dv, lakes, "ovx_saved_lake_in_dv") ||
+        !ensure_lakes(copy.out_dv, lakes, "ovx_saved_lake_out_dv")) {
+      stop_now();
+      return 0.0;
+    }
+  }
+
+  explicit_scheme_memory& mem = ov.explicit_memory;
+  double tau = explicit_memory_next_call(ms, dt);
+
+  double* h = ov.ov_depth.data();
+  double* saved = ov.ov_saved_depth.data();
+  double* fx = ov.ov_flux_x.data();
+  double* fy = ov.ov_flux_y.data();
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+  for (int c = 1; c <= n; ++c) saved[c] = h[c];
+  double* elev = ch.lake_elev.data();
+  double* volume = ch.lake_volume.data();
+  double* in_dv = ch.lake_in_dv.data();
+  double* out_dv = ch.lake_out_dv.data();
+  explicit_lake_copy& copy = ov.ovx_saved_lake_state;
+  for (int l = 1; l <= lakes; ++l) {
+    copy.elev[l] = elev[l];
+    copy.volume[l] = volume[l];
+    copy.in_dv[l] = in_dv[l];
+    copy.out_dv[l] = out_dv[l];
+  }
+
+  // Every lake's cells, taken from the head of its search list, are marked as the lake's.
+  for (int l = 1; l <= lakes; ++l) {
+    in_dv[l] = 0.0;
+    out_dv[l] = 0.0;
+    const raw_array3d<int>& search = ch.lake_search;
+    if (search.empty() || search.plane_count() < l || search.row_count() < 2) continue;
+    const int cells = ch.lake_cells[l] < search.col_count() ? ch.lake_cells[l] : search.col_count();
+    for (int p = 1; p <= cells; ++p) {
+      const int row = search[l][1][p], col = search[l][2][p];
+      if (ms.index_map.empty() || row < 1 || row > ms.index_map.row_count() || col < 1 ||
+          col > ms.index_map.col_count())
+        continue;
+      const int cell = ms.index_map[row][col];
+      if (cell >= 1 && cell <= n) ch.lake_mask[cell] = l;
+    }
+  }
+
+  lake_grid g;
+  g.cell_count = n;
+  g.dx = dx;
+  g.h = h;
+  g.z = ms.cell_elev.data();
+  g.retention = ov.ov_retention.data();
+  g.roughness = ov.ov_roughness.data();
+  g.slope_x = ov.ov_slope_x.data();
+  g.slope_y = ov.ov_slope_y.data();
+  g.right = ov.rightcon.data();
+  g.below = ov.belowcon.data();
+  g.left = ov.leftcon.data();
+  g.above = ov.abovecon.data();
+  g.open_x = ov.ov_face_open_x.data();
+  g.open_y = ov.ov_face_open_y.data();
+  g.lake = lakes > 0 ? ch.lake_mask.data() : nullptr;
+  g.lake_count = lakes;
+  g.surface = elev;
+  if (ms.input.wetland_table_on && ov.wetland_mask.count() >= n) {
+    g.wetland = ov.wetland_mask.data();
+    g.wetlands = ov.wetlands.data();
+    g.wetland_count =
+        ov.wetlands.count() < ov.wetland_count ? ov.wetlands.count() : ov.wetland_count;
+  }
+  g.flux_x = fx;
+  g.flux_y = fy;
+  // Cell 0 stands for a missing left or upper neighbour: it carries nothing.
+  fx[0] = 0.0;
+  fy[0] = 0.0;
+
+  int stop = 0;
+  int reductions = 0;
+  const int order[2] = {mem.sweep_flag ? 1 : 0, mem.sweep_flag ? 0 : 1};
+  bool complete = false;
+  while (!complete) {
+    // One attempt at the whole step from its start, the lakes as they stood then.
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+    for (int c = 1; c <= n; ++c) {
+      h[c] = saved[c];
+      fx[c] = 0.0;
+      fy[c] = 0.0;
+    }
+    for (int l = 1; l <= lakes; ++l) {
+      elev[l] = copy.elev[l];
+      volume[l] = copy.volume[l];
+      in_dv[l] = 0.0;
+      out_dv[l] = 0.0;
+    }
+    double elapsed = 0.0;
+    bool restart = false;
+    while (!complete && !restart) {
+      int fails[2] = {0, 0};
+      face_pass(g, tau, fails);
+      for (int d : order) {
+        if (stop != 0 || fails[d] == 0) continue;
+        if (!ms.quiet) print_failing_faces(g, d, tau);
+        if (tau <= smallest_step) {
+          stop = 1;
+        } else if (reductions < most_reductions) {
+          tau /= 3.0;
+          if (!ms.quiet) printf(" *Changing overland time step to %4.2lf seconds...\n", tau);
+          mem.reduced_calls_left = 4;
+          mem.reduced_step = tau;
+          ++reductions;
+          restart = true;
+          break;
+        } else {
+          stop = 1;
+          if (!ms.quiet)
+            printf(" *Time step to small to divide, continuing with current time step\n");
+        }
+      }
+      if (restart) break;
+      if (lakes > 0) book_shore_faces(g, tau, volume, in_dv, out_dv);
+      apply_faces(g, tau / dx);
+      elapsed += tau;
+      complete = std::fabs(elapsed - dt) < 0.0001 || elapsed > dt;
+    }
+  }
+
+  if (ov.dike_map_on && ov.lowspot_on && ov.num_lowspots > 0)
+    ov_embankment_flow(dt, dx, ms.index_map, ms.rows, ms.cols, ms.cell_elev, ov.ov_depth,
+                       ov.num_lowspots, ov.lowspots, ov.overland_lake_map, ov.oland_lake_new,
+                       ov.ov_lakes);
+
+  double outlet_volume = 0.0;
+  if (ms.channel.chan_explic == 0 && ms.outlet_cell >= 1 && ms.outlet_cell <= n &&
+      lake_at(g, ms.outlet_cell) == 0) {
+    const int o = ms.outlet_cell;
+    outlet_volume = ov_outlet_drain(h[o], ms.outlet_slope, g.roughness[o], dx, dt);
+  }
+
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+  for (int c = 1; c <= n; ++c) {
+    fx[c] *= dx;
+    fy[c] *= dx;
+  }
+  return outlet_volume;
+}

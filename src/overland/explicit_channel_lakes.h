@@ -1,0 +1,35 @@
+// Explicit overland routing next to channel lakes: the variant of the explicit scheme that the
+// explicit routing hands the step to when perennial lakes are on. The cells route in sub-steps
+// with the split test and its reductions, as on a grid without lakes; a face across a lake's
+// shore moves water between the shore cell and the lake through the lake's flat surface, and
+// that water is booked to the lake's volume, inflow and outflow of the step. Lake cells keep
+// their depth.
+#pragma once
+
+#include "overland/overland_state.h"
+
+struct model_state;
+
+// Unit-width discharge (m2/s, positive from the cell into the lake) across the face that a
+// shore cell (depth h, bed z, retention r, roughness n, wetland record w or none) owns towards
+// a cell of a lake whose surface stands at W: Manning's law over the cell's water above its
+// retention when the cell's surface is the higher, over the lake's water above the cell's bed
+// when the lake is; a wetland cell seeps through its vegetated layer and blends above it. A
+// level surface moves nothing.
+double ov_shore_to_lake_discharge(double W, double h, double z, double r, double n,
+                                  const wetland_record* w, double dx);
+
+// Unit-width discharge (m2/s, positive from the lake into the cell) across the face that a lake
+// cell owns towards a shore cell (depth h, bed z, retention r, roughness n, wetland record w or
+// none), the lake's surface standing at W: Manning's law with the shore cell's roughness over
+// the lake's water above the shore cell's bed when the lake is the higher, over the cell's
+// water above its retention when the cell is. A level surface moves nothing.
+double ov_lake_to_shore_discharge(double W, double h, double z, double r, double n,
+                                  const wetland_record* w, double dx);
+
+// Routes one overland step of dt seconds over a grid with channel lakes and returns the volume
+// drained at the outlet (m3) when there is no channel routing, else 0. Marks every lake's cells
+// in the channel lakes' cell mask first; cells in lakes keep their depth, and the water crossing
+// a lake's shore goes to the lake's volume and to its inflow or outflow of the step. Leaves the
+// face discharges of the last sub-step in ov_flux_x and ov_flux_y (m3/s).
+double ov_route_explicit_channel_lakes(model_state& ms, double dt_seconds);
