@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "channel/channel_lakes.h"
 #include "channel/channel_steps.h"
 #include "channel/link_flows.h"
 #include "framework/core/error_state.h"
@@ -116,17 +117,6 @@ double corrector_change(const channel_state& ch) {
   return change;
 }
 
-// A network with a lake link needs the channel lakes, which this version does not route.
-bool lakes_refused(const channel_state& ch) {
-  for (int link = 1; link <= ch.chan_link_count; ++link) {
-    if (!link_is_lake(ch.ltype[link])) continue;
-    printf("Error: link %d is a lake link; channel lakes are not supported by this version.\n",
-           link);
-    return true;
-  }
-  return false;
-}
-
 // What the nodes' point inflows of the point-source file and their point-source series bring in
 // over a sub-step h at the model time `time`: the same nodes the volume balance feeds.
 double point_source_volume(const channel_state& ch, double time, double h) {
@@ -160,15 +150,14 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
   pipe_volume = 0.0;
   ch.chan_outlet_volume = 0.0;
   ch.chan_source_volume = 0.0;
-  if (lakes_refused(ch)) {
-    stop_now();
-    return -1;
-  }
   if (!check_routing_network(ch)) return -1;
   if (!routing_arrays_ready(ch)) {
     stop_now();
     return -1;
   }
+  // Rising lakes take over channel nodes, fallen ones give them back, once per call.
+  const bool lakes = ms.perennial_lakes && ch.num_lakes > 0;
+  if (lakes && lake_capture_release(ms) < 0) return -1;
   if (dt <= 1e-16) return 0;
 
   const int last = ch.chan_link_count;
@@ -254,6 +243,7 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
     clip_negative_areas(ch, ch.area);
     ex_section(ms, 1);
     if (run_error.error_fatal) return -1;
+    if (lakes) lake_book_substep(ch, h);
     ch.chan_outlet_volume += h * ch.qp(last, ch.nx[last]);
     ch.chan_source_volume += point_source_volume(ch, ms.current_time, h);
   }

@@ -304,6 +304,8 @@ struct channel_state {
   link_node_array<double> qp_old;     // discharge at the start of the sub-step (m3/s)
   link_node_array<double> qp_last;    // discharge of the predictor pass (m3/s)
   link_node_array<double> qp_iter;    // discharge of the corrector pass (m3/s)
+  link_node_array<int> status_node;   // per node 1..og_nx1[link]: 1 while a rising lake holds
+                                      // the node (channel lakes only, allocated at set-up)
   long routing_passes = 0;            // sub-steps routed in the run, 0 before the first
   double headwater_inflow = 0.0;      // m3/s: inflow at the head of links without upstream links
   double chan_outlet_volume = 0.0;    // m3: water that left the outlet node in the last step

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "channel/channel_lakes.h"
 #include "channel/channel_routing.h"
 #include "channel/channel_steps.h"
 #include "channel/link_flows.h"
@@ -56,11 +57,13 @@ bool entry_in_network(const model_state& ms, int stream_cell, int entry, int lin
         stream_cell, entry, link, ch.chan_link_count);
     return false;
   }
-  if (node < 1 || node > ch.nx[link] || node > ch.area.node_count(link)) {
+  // A rising lake lowers a link's node count; the nodes it holds stay nodes of the link.
+  const int nodes = ms.perennial_lakes && !ch.og_nx1.empty() ? ch.og_nx1[link] : ch.nx[link];
+  if (node < 1 || node > nodes || node > ch.area.node_count(link)) {
     printf(
         "Error: stream cell %d, entry %d of the grid-stream table names node %d of link %d, "
         "which has nodes 1 to %d.\n",
-        stream_cell, entry, node, link, ch.nx[link]);
+        stream_cell, entry, node, link, nodes);
     return false;
   }
   if (cell < 1 || cell > ms.cell_count) {
@@ -125,6 +128,18 @@ void track_node_maxima(channel_state& ch) {
   }
 }
 
+// The water the lakes took in and gave out since the last booking goes to the run's lake totals.
+void book_lake_exchange(model_state& ms) {
+  channel_state& ch = ms.channel;
+  run_totals& t = ms.output.totals;
+  for (int lake = 1; lake <= ch.num_lakes; ++lake) {
+    t.run_vol_into_lakes += ch.lake_in_dv[lake];
+    t.run_vol_from_lakes += ch.lake_out_dv[lake];
+    ch.lake_in_dv[lake] = 0.0;
+    ch.lake_out_dv[lake] = 0.0;
+  }
+}
+
 }  // namespace
 
 double chan_lateral_inflow(model_state& ms, double dt) {
@@ -154,6 +169,10 @@ double chan_lateral_inflow(model_state& ms, double dt) {
       }
       const int type = ch.ltype[link];
       if (link_is_structure(type) || link_is_lake(type) || link_is_captured(type)) continue;
+      // Cells a channel lake holds and nodes a lake has taken exchange nothing here.
+      if (ms.perennial_lakes &&
+          ((!ch.lake_mask.empty() && ch.lake_mask[cell] > 0) || node > ch.nx[link]))
+        continue;
       last_link = link;
       last_node = node;
 
@@ -243,6 +262,17 @@ void channel_routing_step(model_state& ms) {
     ms.output.totals.run_vol_lateral += lateral;
   }
 
+  const bool lakes = ms.perennial_lakes && ch.num_lakes > 0;
+  if (lakes) {
+    // The lakes always keep the channel routed; their extents follow their volumes.
+    ch.chan_active = 1;
+    book_lake_exchange(ms);
+    lake_extent_view view = lake_view(ms);
+    bool changed = false;
+    if (!lake_adjust_cells(view, changed)) return;
+    book_lake_exchange(ms);
+  }
+
   if (ch.chan_active) {
     ++ch.chan_route_calls;
     double pipe_volume = 0.0;
@@ -257,6 +287,7 @@ void channel_routing_step(model_state& ms) {
   }
 
   track_node_maxima(ch);
+  if (lakes) book_lake_exchange(ms);
 
   // The outlet totals: the event's (by difference over the event) and the run's.
   if (ch.chan_active) {

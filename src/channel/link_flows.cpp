@@ -143,8 +143,12 @@ void structure_link_flows(channel_state& ch, link_node_array<double>& q, int lin
   const int up = ch.uslinks[link][1];
   const int down = ch.dslink[link];
   const int utype = type_of(ch, up);
-  const double h1 = link_is_lake(utype) ? ch.lake_elev[ch.lake2link[up]] : ch.yp(up, ch.nx[up]);
-  const double h2 = ch.yp(down, 1);
+  const int dtype = type_of(ch, down);
+  // A lake on either side (or a link a lake has captured) stands at the lake's surface.
+  const bool lake_up = link_is_lake(utype) || link_is_captured(utype);
+  const bool lake_down = link_is_lake(dtype) || link_is_captured(dtype);
+  const double h1 = lake_up ? ch.lake_elev[ch.lake2link[up]] : ch.yp(up, ch.nx[up]);
+  const double h2 = lake_down ? ch.lake_elev[ch.lake2link[down]] : ch.yp(down, 1);
   double sum = 0.0;
   const int first = ch.link_structures[link][1];
   const int last = ch.link_structures[link][2];
@@ -153,12 +157,14 @@ void structure_link_flows(channel_state& ch, link_node_array<double>& q, int lin
     element_flow(ch, link, e, time, h1, h2, qe);
     sum += qe;
   }
-  if (!link_is_lake(utype) && !link_is_captured(utype)) {
-    const double upstream_volume = ch.area(up, ch.nx[up]) * ch.dx[up];
-    if (sum > 1e-16 && sum * h > upstream_volume) sum = upstream_volume / h;
-    const double downstream_volume = ch.area(down, 1) * ch.dx[down];
-    if (sum < -1e-16 && sum * h + downstream_volume < 0.0) sum = -(downstream_volume / h);
-  }
+  // The flow is cut to the water at hand on the side it comes from: a node's water, or a lake's
+  // whole volume, so that no lake is drawn below empty.
+  const double upstream_volume = lake_up ? std::max(ch.lake_volume[ch.lake2link[up]], 0.0)
+                                         : ch.area(up, ch.nx[up]) * ch.dx[up];
+  const double downstream_volume = lake_down ? std::max(ch.lake_volume[ch.lake2link[down]], 0.0)
+                                             : ch.area(down, 1) * ch.dx[down];
+  if (sum > 1e-16 && sum * h > upstream_volume) sum = upstream_volume / h;
+  if (sum < -1e-16 && sum * h + downstream_volume < 0.0) sum = -(downstream_volume / h);
   q(link, 1) = sum;
   q(link, 2) = sum;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "channel/channel_input.h"
+#include "channel/channel_lakes.h"
 #include "channel/channel_startup.h"
 #include "channel/channel_steps.h"
 #include "framework/core/console.h"
@@ -75,6 +76,7 @@ void setup_channel_network(model_state& ms) {
 
   ch.lake_loss = read_chan_input(ms);
   if (run_error.error_code != 0 || run_error.error_fatal) return;
+  if (!channel_lakes_setup(ms)) return;
 
   if (!allocate_nodes(ch, ch.yp_max_flood, "yp_max_flood")) return stop_now();
   // Channel sediment, constituents and the nutrient sub-model are refused at start-up, so their

@@ -318,7 +318,7 @@ void init_lake_and_soil_state(model_state& ms) {
         depth = 0.0;
         if (has(ss.yes_exfil, c)) ss.yes_exfil[c] = 1;
         const bool lake_cell =
-            ms.perennial_lakes && has(ms.overland.lake_num, c) && ms.overland.lake_num[c] > 0;
+            ms.perennial_lakes && has(ms.channel.lake_mask, c) && ms.channel.lake_mask[c] > 0;
         if (!lake_cell) ms.gw_at_surface = 1;
       } else if (surface - table < depth / 100.0) {
         depth = 100.0 * (surface - table);
@@ -397,7 +397,7 @@ void compute_initial_overland_volume(model_state& ms) {
   for (int c = 1; c <= ms.cell_count && c <= ov.ov_depth.count(); ++c) {
     if (ov.overland_lake_map) {
       if (has(ov.oland_lake_mask, c) && ov.oland_lake_mask[c] > 0) continue;
-    } else if (ms.perennial_lakes && has(ov.lake_num, c) && ov.lake_num[c] > 0) {
+    } else if (ms.perennial_lakes && has(ms.channel.lake_mask, c) && ms.channel.lake_mask[c] > 0) {
       continue;
     }
     total += ms.gridsize * ov.ov_depth[c] * ms.gridsize;

@@ -427,7 +427,8 @@ void init_event(model_state& ms) {
     const double area = ms.gridsize * ms.gridsize;
     double volume = 0.0;
     for (int c = 1; c <= ms.cell_count; ++c) {
-      if (ms.perennial_lakes && has(ov.lake_num, c) && ov.lake_num[c] > 0) continue;
+      if (ms.perennial_lakes && has(ms.channel.lake_mask, c) && ms.channel.lake_mask[c] > 0)
+        continue;
       const int lake = has(ov.oland_lake_new, c) ? ov.oland_lake_new[c] : 0;
       if (lake >= 1 && lake <= ov.olake_count && has(ov.ov_lakes, lake) && has(ms.cell_elev, c))
         volume += (ov.ov_lakes[lake].surface_elev - ms.cell_elev[c]) * area;

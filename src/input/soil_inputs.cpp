@@ -667,7 +667,6 @@ void alloc_grid_arrays(model_state& ms) {
     a.dbl(ov.interception_coeff, "interception_coeff");
     a.dbl(ov.net_rain_cell, "net_rain_cell");
   }
-  if (ms.perennial_lakes) a.integer(ov.lake_num, "lake_num");
   if (ov.overland_lake_map) {
     a.integer(ov.oland_lake_mask, "oland_lake_mask");
     a.integer(ov.oland_lake_new, "oland_lake_new");

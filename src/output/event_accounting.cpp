@@ -21,7 +21,7 @@ bool has(const raw_array1d<T>& a, int i) {
 }
 
 bool in_perennial_lake(const model_state& ms, int c) {
-  return ms.perennial_lakes && has(ms.overland.lake_num, c) && ms.overland.lake_num[c] > 0;
+  return ms.perennial_lakes && has(ms.channel.lake_mask, c) && ms.channel.lake_mask[c] > 0;
 }
 
 double snow_store(const model_state& ms) {
@@ -373,8 +373,8 @@ void finish_event_balance(model_state& ms) {
   b.event_vol_exfiltrated = ss.exfil_volume - b.start_exfiltration;
   if (ms.perennial_lakes) {
     b.event_vol_lake_final = 0.0;
-    for (int lake = 1; lake <= ov.lake_volume.count() && has(ov.lake_volume, lake); ++lake)
-      b.event_vol_lake_final += ov.lake_volume[lake];
+    for (int lake = 1; lake <= ms.channel.num_lakes && has(ms.channel.lake_volume, lake); ++lake)
+      b.event_vol_lake_final += ms.channel.lake_volume[lake];
   }
   if (ms.snow_present) b.event_vol_snow_final = snow_store(ms);
   b.event_vol_discharge = ov.ov_out_volume - b.start_outlet_volume;

@@ -74,12 +74,12 @@ void final_stores(model_state& ms) {
   const double area = ms.gridsize * ms.gridsize;
   if (ms.perennial_lakes) {
     t.run_vol_lake_final = 0.0;
-    for (int lake = 1; has(ms.overland.lake_volume, lake); ++lake)
-      t.run_vol_lake_final += ms.overland.lake_volume[lake];
+    for (int lake = 1; lake <= ms.channel.num_lakes && has(ms.channel.lake_volume, lake); ++lake)
+      t.run_vol_lake_final += ms.channel.lake_volume[lake];
   }
   t.vol_ov_final = 0.0;
   for (int c = 1; c <= ms.cell_count && has(ms.overland.ov_depth, c); ++c) {
-    if (ms.perennial_lakes && has(ms.overland.lake_num, c) && ms.overland.lake_num[c] > 0) continue;
+    if (ms.perennial_lakes && has(ms.channel.lake_mask, c) && ms.channel.lake_mask[c] > 0) continue;
     t.vol_ov_final += ms.overland.ov_depth[c] * area;
   }
   t.vol_soil_final = 0.0;
@@ -326,8 +326,8 @@ void lake_and_drain_balances(FILE* fp, const model_state& ms, const run_totals& 
   }
   if (ms.perennial_lakes)
     fprintf(fp, "Perennial lake mass bal error m^3=              %14.2lf\n\n",
-            t.run_vol_into_lakes - t.run_vol_from_lakes - t.run_vol_lake_final +
-                t.run_vol_lake_init - t.run_vol_lake_evap);
+            t.run_vol_into_lakes + t.run_vol_precip_lake - t.run_vol_from_lakes -
+                t.run_vol_lake_final + t.run_vol_lake_init - t.run_vol_lake_evap);
   if (ms.channel.superlink_count > 0)
     fprintf(fp, "Subsurface drain mass bal error m^3=            %14.2lf\n\n",
             t.run_vol_ov_to_drain + t.run_vol_gw_to_tile - t.run_vol_drain_to_ov -

@@ -112,9 +112,8 @@ bool overland_lake_cell(const model_state& ms, int c) {
          ov.oland_lake_new[c] > 0;
 }
 bool channel_lake_cell(const model_state& ms, int c) {
-  const overland_state& ov = ms.overland;
-  return ms.perennial_lakes && c <= ov.lake_num.count() && !ov.lake_num.empty() &&
-         ov.lake_num[c] > 0;
+  const raw_array1d<int>& lake = ms.channel.lake_mask;
+  return ms.perennial_lakes && c <= lake.count() && !lake.empty() && lake[c] > 0;
 }
 
 // Scans the cells outside lakes: sets ov_any_depth and ov_any_flux and returns the number of

@@ -80,15 +80,16 @@ bool due(double next, const model_state& ms) {
 // the rain is booked once.
 void book_lake_rain(model_state& ms, double dt, std::span<const double> intensity) {
   overland_state& ov = ms.overland;
-  const bool chan_lakes = ms.perennial_lakes && !ov.lake_num.empty();
+  channel_state& ch = ms.channel;
+  const bool chan_lakes = ms.perennial_lakes && !ch.lake_mask.empty();
   const bool ov_lakes = ov.overland_lake_map && ov.olake_count > 0 && !ov.oland_lake_new.empty();
   if (!chan_lakes && !ov_lakes) return;
   const double area = ms.gridsize * ms.gridsize;
   for (int c = 1; c <= ms.cell_count; ++c) {
-    const int chan_lake = chan_lakes && has(ov.lake_num, c) ? ov.lake_num[c] : 0;
+    const int chan_lake = chan_lakes && has(ch.lake_mask, c) ? ch.lake_mask[c] : 0;
     if (chan_lake > 0) {
       const double volume = dt * ov.rain_cell[c] * area / 3.6e6;
-      if (has(ov.lake_volume, chan_lake)) ov.lake_volume[chan_lake] += volume;
+      if (has(ch.lake_volume, chan_lake)) ch.lake_volume[chan_lake] += volume;
       ov.lake_rain_volume += volume;
       ov.lake_precip_volume += volume;
       ov.lake_precip_event += volume;
@@ -222,8 +223,9 @@ void apply_rainfall(model_state& ms) {
   if (!holds_cells(ov.rain_cell, n) && missing_array("rain_cell", n)) return;
   if (!holds_cells(ov.ov_depth, n) && missing_array("ov_depth", n)) return;
   if (!holds_cells(ov.ov_depth_change, n) && missing_array("ov_depth_change", n)) return;
-  const bool chan_lakes = ms.perennial_lakes && !ov.lake_num.empty();
-  if (chan_lakes && !holds_cells(ov.lake_num, n) && missing_array("lake_num", n)) return;
+  const raw_array1d<int>& lake_mask = ms.channel.lake_mask;
+  const bool chan_lakes = ms.perennial_lakes && !lake_mask.empty();
+  if (chan_lakes && !holds_cells(lake_mask, n) && missing_array("lake_mask", n)) return;
   const bool ov_lakes = ov.overland_lake_map && ov.olake_count > 0 && !ov.oland_lake_new.empty();
   if (ov_lakes && !holds_cells(ov.oland_lake_new, n) && missing_array("oland_lake_new", n)) return;
 
@@ -240,7 +242,7 @@ void apply_rainfall(model_state& ms) {
                       cells_const(ov.interception_coeff), cells_const(ov.rain_cell),
                       cells(ov.net_rain_cell), cells(ov.interception_storage),
                       ov.interception_volume, dx, ms.cur_month, ms.subsurface.seasonal_rs,
-                      ms.latitude, ms.perennial_lakes, cells_const(ov.lake_num));
+                      ms.latitude, ms.perennial_lakes, cells_const(lake_mask));
   }
 
   if (ov.overland_lake_map && ov.olake_count > 0) {
@@ -259,7 +261,7 @@ void apply_rainfall(model_state& ms) {
   v.dt = dt;
   v.dx = dx;
   v.intensity = ground;
-  if (chan_lakes) v.chan_lake = cells_const(ov.lake_num);
+  if (chan_lakes) v.chan_lake = cells_const(lake_mask);
   if (ov_lakes) v.ov_lake = cells_const(ov.oland_lake_new);
   v.depth = cells(ov.ov_depth);
   v.depth_change = cells(ov.ov_depth_change);

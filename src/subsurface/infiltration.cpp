@@ -536,8 +536,8 @@ exfil_views exfil_setup(model_state& ms, exfil_variant variant, double dt) {
   e.totaldz = cells_const(ss.totaldz);
   e.oland_lake_flag = ov.overland_lake_map && !ov.oland_lake_new.empty();
   e.oland_lake = cells_const(ov.oland_lake_new);
-  e.lake_flag = ms.perennial_lakes && !ov.lake_num.empty();
-  e.lake_cells = cells_const(ov.lake_num);
+  e.lake_flag = ms.perennial_lakes && !ms.channel.lake_mask.empty();
+  e.lake_cells = cells_const(ms.channel.lake_mask);
   e.ov_depth = cells(ov.ov_depth);
   e.exfil_cum = cells(ss.exfil_cum);
   return e;
@@ -575,8 +575,8 @@ void run_green_ampt(model_state& ms, double dt) {
   v.dt = dt;
   v.ks = cells_const(ss.ks_cell);
   v.G = cells_const(ss.green_ampt_g);
-  v.lake_flag = ms.perennial_lakes && !ov.lake_num.empty();
-  v.lake_cells = cells_const(ov.lake_num);
+  v.lake_flag = ms.perennial_lakes && !ms.channel.lake_mask.empty();
+  v.lake_cells = cells_const(ms.channel.lake_mask);
   v.area_reduction = ov.area_reduction && !ov.area_reduction_cell.empty();
   v.area_reduction_cell = cells_const(ov.area_reduction_cell);
   v.ov_depth = cells(ov.ov_depth);
@@ -593,8 +593,8 @@ void run_layered(model_state& ms, double dt) {
   v.dt = dt;
   v.soil_types = ss.soil_types;
   v.soiltype = cells_const(ss.soiltype);
-  v.lake_flag = ms.perennial_lakes && !ov.lake_num.empty();
-  v.lake_cells = cells_const(ov.lake_num);
+  v.lake_flag = ms.perennial_lakes && !ms.channel.lake_mask.empty();
+  v.lake_cells = cells_const(ms.channel.lake_mask);
   v.area_reduction = ov.area_reduction && !ov.area_reduction_cell.empty();
   v.area_reduction_cell = cells_const(ov.area_reduction_cell);
   v.theta_ml = ss.THETA_ML.row_table();
@@ -621,8 +621,8 @@ void run_redistribution(model_state& ms, double dt) {
   v.yes_exfil = cells_const(ss.yes_exfil);
   v.oland_lake_flag = ov.overland_lake_map && !ov.oland_lake_new.empty();
   v.oland_lake = cells_const(ov.oland_lake_new);
-  v.lake_flag = ms.perennial_lakes && !ov.lake_num.empty();
-  v.lake_cells = cells_const(ov.lake_num);
+  v.lake_flag = ms.perennial_lakes && !ms.channel.lake_mask.empty();
+  v.lake_cells = cells_const(ms.channel.lake_mask);
   v.area_reduction = ov.area_reduction && !ov.area_reduction_cell.empty();
   v.area_reduction_cell = cells_const(ov.area_reduction_cell);
   v.ov_depth = cells(ov.ov_depth);

@@ -399,8 +399,8 @@ TEST_F(EventScanState, InitialOverlandVolumeLeavesOutTheLakeCells) {
 
   // Channel lakes: their cells are left out.
   ms_->perennial_lakes = 1;
-  ov.lake_num.allocate(4);
-  ov.lake_num[2] = 1;
+  ms_->channel.lake_mask.allocate(4);
+  ms_->channel.lake_mask[2] = 1;
   run(compute_initial_overland_volume);
   EXPECT_NEAR(ms_->ov_vol_initial, (0.01 + 0.03 + 0.04) * 100.0, 1e-12);
 

@@ -151,7 +151,7 @@ TEST_F(SoilInputs, AllocatedArraysFollowTheOptions) {
          const subsurface_state& ss = ms.subsurface;
          return ss.albedo_cell.count() == 5 && ss.theta_wp_cell.count() == 5 &&
                 ms.overland.interception_storage.count() == 5 &&
-                ms.overland.interception_coeff.count() == 5 && ms.overland.lake_num.count() == 5 &&
+                ms.overland.interception_coeff.count() == 5 &&
                 ms.overland.oland_lake_new.count() == 5;
        }},
   };

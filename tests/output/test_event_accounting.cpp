@@ -246,8 +246,8 @@ TEST(ConstituentBooks, TheOverlandLandAndSoilMassesAtTheEventEnd) {
     m.perennial_lakes = bc.lakes;
     m.overland.ov_depth.allocate(2);
     m.overland.ov_depth[1] = 0.2, m.overland.ov_depth[2] = 0.1;
-    m.overland.lake_num.allocate(2);
-    m.overland.lake_num[2] = 1;  // cell 2 lies in a lake
+    m.channel.lake_mask.allocate(2);
+    m.channel.lake_mask[2] = 1;  // cell 2 lies in a lake
     transport_state& tr = m.transport;
     tr.ov_con_trans = tr.soil_con_trans = 1;
     tr.num_contaminants = 1;

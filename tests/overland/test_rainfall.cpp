@@ -220,8 +220,8 @@ TEST_F(RainfallStep, LakeCellsBookTheirRainToTheirLakes) {
   overland_state& ov = ms.overland;
   ov.rain_cell[2] = 48.0;
   ms.perennial_lakes = 1;
-  fill(ov.lake_num, {0, 2, 0, 0});
-  fill(ov.lake_volume, {1000.0, 2000.0});
+  fill(ms.channel.lake_mask, {0, 2, 0, 0});
+  fill(ms.channel.lake_volume, {1000.0, 2000.0});
   ms.transport.chan_con_trans = 1;
   fill(ms.lake_constit_water, {0.0, 3.0});
   ov.overland_lake_map = 1;
@@ -235,8 +235,8 @@ TEST_F(RainfallStep, LakeCellsBookTheirRainToTheirLakes) {
   const double v3 = 36.0 * 60.0 * 900.0 / 3.6e6;  // 0.54 m3 booked to the overland lake
   EXPECT_EQ(ov.ov_depth[2], 0.001);               // a lake cell's depth does not change
   EXPECT_EQ(ov.ov_depth_change[2], 0.0);
-  EXPECT_CLOSE(ov.lake_volume[2], 2000.0 + v2);
-  EXPECT_EQ(ov.lake_volume[1], 1000.0);
+  EXPECT_CLOSE(ms.channel.lake_volume[2], 2000.0 + v2);
+  EXPECT_EQ(ms.channel.lake_volume[1], 1000.0);
   EXPECT_CLOSE(ms.lake_constit_water[2], 3.0 + v2);
   for (double total : {ov.lake_rain_volume, ov.lake_precip_volume, ov.lake_precip_event})
     EXPECT_CLOSE(total, v2);
