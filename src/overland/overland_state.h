@@ -76,6 +76,15 @@ struct explicit_scheme_memory {
   int reset_pending = 0;       // a step started with reduced_step; the next full one says so
 };
 
+// The channel lakes as the explicit scheme found them at the start of a routed step, restored
+// whenever a cut sub-step redoes the step; per channel lake 1..num_lakes, held by the run.
+struct explicit_lake_copy {
+  raw_array1d<double> elev;    // m: water-surface elevation
+  raw_array1d<double> volume;  // m3
+  raw_array1d<double> in_dv;   // m3: inflow of the step
+  raw_array1d<double> out_dv;  // m3: outflow of the step
+};
+
 // The ADE schemes' memory from one overland step to the next, kept for one run: a second run
 // in the same process starts from its own defaults and its arrays hold its own cells.
 struct ade_scheme_memory {
@@ -221,11 +230,12 @@ struct overland_state {
   raw_array1d<double> ov_flux_x;  // per cell 1..cell_count: discharge across the right face,
                                   // positive to the right (m3/s between steps; m2/s while routing)
   raw_array1d<double> ov_flux_y;  // per cell: the same across the lower face, positive downwards
-  raw_array1d<double> ov_saved_depth;      // per cell: depths at the start of the routed step (m)
-  raw_array1d<double> ov_flow_power;       // per cell: (depth - retention)^(5/3), 0 when not above
-                                           // the retention depth, -1 when below it (m^(5/3)),
-                                           // once per sub-step
-  explicit_scheme_memory explicit_memory;  // the explicit scheme's reduced step and sweep order
+  raw_array1d<double> ov_saved_depth;       // per cell: depths at the start of the routed step (m)
+  raw_array1d<double> ov_flow_power;        // per cell: (depth - retention)^(5/3), 0 when not above
+                                            // the retention depth, -1 when below it (m^(5/3)),
+                                            // once per sub-step
+  explicit_scheme_memory explicit_memory;   // the explicit scheme's reduced step and sweep order
+  explicit_lake_copy ovx_saved_lake_state;  // channel lakes at the start of the routed step
 
   // The face stencil of the grid for the routing kernels: runs of cells whose neighbours lie
   // at fixed offsets, and the faces that take the plain and the wetland formulas. Built once
