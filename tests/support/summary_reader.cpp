@@ -40,6 +40,9 @@ summary_balance read_summary_balance(const std::string& summary_text) {
     value_after(line, "Total amount of precip=", s.run_precip);
     value_after(line, "Total amount of infiltration=", s.run_infiltration);
     value_after(line, "Total amount of discharge=", s.run_discharge);
+    value_after(line, "Volume lost to specified slope boundary:", s.run_slope_out);
+    value_after(line, "Volume lost to specified head boundary:", s.run_head_out);
+    value_after(line, "Volume gained from specified head boundary:", s.run_head_in);
     value_after(line, "Overall mass balance error =", s.run_overall_error);
     value_after(line, "Mass balance error of surface components =", s.run_surface_error);
   }

@@ -26,6 +26,9 @@ struct summary_balance {
   double run_precip = 0.0;           // "Total amount of precip="
   double run_infiltration = 0.0;     // "Total amount of infiltration="
   double run_discharge = 0.0;        // "Total amount of discharge="
+  double run_slope_out = 0.0;        // "Volume lost to specified slope boundary:"
+  double run_head_out = 0.0;         // "Volume lost to specified head boundary:"
+  double run_head_in = 0.0;          // "Volume gained from specified head boundary:"
   double run_overall_error = 0.0;    // "Overall mass balance error =" (percent)
   double run_surface_error = 0.0;    // "Mass balance error of surface components =" (percent)
 };
