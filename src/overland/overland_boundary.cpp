@@ -31,6 +31,20 @@ const time_series* series_of_index(double index) {
   return nullptr;
 }
 
+// Adds an inflow cell's rise (m) and volume (m3) of one step to its depth h and to the inflow
+// sum. A negative series value withdraws water, but never more than the cell holds: a
+// withdrawal beyond it empties the cell and books only the water that was there, so the series
+// cannot leave a negative depth on the cell.
+void add_inflow(double& h, double rise, double volume, double area, double sums[4]) {
+  if (rise < 0.0 && h + rise < 0.0) {
+    const double held = std::fmax(h, 0.0);
+    rise = -held;
+    volume = -held * area;
+  }
+  h += rise;
+  sums[3] += volume;
+}
+
 // The boundary exchange of cell c over dt seconds; adds what it moved to the four sums.
 void boundary_cell(const ov_boundary_view& v, int c, double dt, double sums[4]) {
   const double area = v.dx * v.dx;
@@ -61,12 +75,11 @@ void boundary_cell(const ov_boundary_view& v, int c, double dt, double sums[4]) 
       return;
     }
     case ov_bdy_inflow_cfs:
-      h += value * dt / area * cubic_metres_per_cubic_foot;
-      sums[3] += value * dt * cubic_metres_per_cubic_foot;
+      add_inflow(h, value * dt / area * cubic_metres_per_cubic_foot,
+                 value * dt * cubic_metres_per_cubic_foot, area, sums);
       return;
     case ov_bdy_inflow_cms:
-      h += value * dt / area;
-      sums[3] += value * dt;
+      add_inflow(h, value * dt / area, value * dt, area, sums);
       return;
     default:
       return;

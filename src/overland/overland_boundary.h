@@ -47,7 +47,8 @@ struct ov_boundary_view {
 //   L = h^1.666667 sqrt(slope) dx / n dt / dx^2, leaves the cell; a cell whose k L exceeds its
 //   depth empties;
 // - stage (fixed or series): the depth becomes max(0, stage - bed);
-// - inflow: the series value times dt (ft3/s converted by 0.0283168466 m3 per ft3) is added.
+// - inflow: the series value times dt (ft3/s converted by 0.0283168466 m3 per ft3) is added;
+//   a negative value withdraws at most the water on the cell.
 ov_boundary_sums ov_boundary_cells(const ov_boundary_view& v, double dt);
 
 // Start-up, when OV_BOUNDARY is on: refuses, with a message naming the cell, a normal-depth

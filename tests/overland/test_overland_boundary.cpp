@@ -1,8 +1,9 @@
 // Overland boundary cells: the rule of each type on one cell (normal depth on the open sides,
-// stage, inflow in ft3/s and m3/s), sums that are the same on any thread count, the start-up
-// refusal of a slope, stage or series that would make the depths non-numbers, and a sloping
-// plane run through the overland step whose lower edge drains at normal depth, whose stage
-// cell holds its stage and whose inflow cell adds exactly its volume.
+// stage, inflow in ft3/s and m3/s, a withdrawal that takes no more than the cell holds), sums that
+// are the same on any thread count, the start-up refusal of a slope, stage or series that would
+// make the depths non-numbers, and a sloping plane run through the overland step whose lower edge
+// drains at normal depth, whose stage cell holds its stage and whose inflow cell adds exactly its
+// volume.
 #include <gtest/gtest.h>
 #include <omp.h>
 
@@ -75,6 +76,10 @@ TEST(OverlandBoundaryCell, EachTypeMovesItsWater) {
   one_cell stage_above{2, 2, 2, 2, ov_bdy_stage_series, 10.35, 0.2};
   one_cell cfs{2, 2, 2, 2, ov_bdy_inflow_cfs, 1.0, 0.0};
   one_cell cms{2, 2, 2, 2, ov_bdy_inflow_cms, 0.5, 0.01};
+  // Negative series values withdraw water, at most what the cell holds (45 m3 and 9 m3 here).
+  one_cell withdrawal{2, 2, 2, 2, ov_bdy_inflow_cms, -0.5, 0.05};
+  one_cell overdrawn{2, 2, 2, 2, ov_bdy_inflow_cms, -0.5, 0.01};
+  one_cell dry_cfs{2, 2, 2, 2, ov_bdy_inflow_cfs, -1.0, 0.0};
   const row rows[] = {
       {"normal depth inside the grid loses nothing", inside, 60.0, 0.1, 0, 0, 0, 0},
       {"normal depth on the lower edge", edge, 60.0, 0.1 - loss, loss * area, 0, 0, 0},
@@ -86,6 +91,11 @@ TEST(OverlandBoundaryCell, EachTypeMovesItsWater) {
       {"a stage above the water fills the cell", stage_above, 60.0, 0.35, 0, 0, 0.15 * area, 0},
       {"1 ft3/s for 60 s", cfs, 60.0, 60.0 * 0.0283168466 / area, 0, 0, 0, 60.0 * 0.0283168466},
       {"0.5 m3/s for 60 s", cms, 60.0, 0.01 + 30.0 / area, 0, 0, 0, 30.0},
+      {"a withdrawal of 0.5 m3/s for 60 s takes 30 m3", withdrawal, 60.0, 0.05 - 30.0 / area, 0, 0,
+       0, -30.0},
+      {"a withdrawal beyond the water empties the cell and books what it held", overdrawn, 60.0,
+       0.0, 0, 0, 0, -9.0},
+      {"a withdrawal from a dry cell takes nothing", dry_cfs, 60.0, 0.0, 0, 0, 0, 0.0},
   };
   for (const row& t : rows) {
     one_cell c = t.cell;
