@@ -1,8 +1,9 @@
-// Explicit overland routing next to channel lakes: water running off a sloping plane leaves the
-// cells and arrives in the lake's volume and inflow (cells plus lake conserved at every step),
-// a lake above its shore cell spills onto it and books the outflow, a face between two lake
-// cells moves nothing and lake cells keep their depth, a cut sub-step redoes the step with the
-// lake as it stood at the start, and 1 and 8 threads give the same bits.
+// Explicit overland routing next to channel lakes: the shore faces by hand, water running off a
+// sloping plane leaves the cells and arrives in the lake's volume and inflow (cells plus lake
+// conserved at every step), a lake above its shore cell spills onto it and books the outflow, a
+// shore cell is not drawn below its water through the lake's face, a face between two lake cells
+// moves nothing and lake cells keep their depth, a cut sub-step redoes the step with the lake as
+// it stood at the start, and 1 and 8 threads give the same bits.
 #include <gtest/gtest.h>
 #include <omp.h>
 
@@ -25,6 +26,52 @@ using torva_test::stdout_capture;
 namespace {
 
 const double five_thirds = 5.0 / 3.0;
+
+// The shore faces against hand computations (dx = 10 m, n = 0.05): Manning's law over the
+// cell's water above its retention when the cell is the higher, over the lake's water above the
+// cell's bed when the lake is, whichever cell owns the face; a level surface moves nothing; a
+// wetland cell seeps through its layer and blends above it, also under a spilling lake.
+TEST(ShoreFaces, ManningAndWetlandFlowBetweenACellAndALakeSurface) {
+  wetland_record marsh{};
+  marsh.slot[1] = 0.1;    // m: vegetated layer
+  marsh.slot[2] = 0.002;  // 1/s: its conductance
+  marsh.slot[3] = 0.2;    // m: transition depth
+  marsh.slot[4] = 0.01;   // 1/s: conductance above the layer
+  marsh.slot[6] = 0.1;    // Manning n of the marsh
+  auto manning = [](double S, double H, double n) {
+    return std::copysign(std::sqrt(std::fabs(S)), S) / n * std::pow(H, five_thirds);
+  };
+  const double S_blend = 0.035 + 1e-20, H2 = 0.15;
+  struct face {
+    const char* name;
+    bool lake_owns;  // the lake cell owns the face (else the shore cell does)
+    double W, h, z;
+    const wetland_record* w;
+    double expected;  // m2/s, positive from the owner to its neighbour
+  };
+  const face cases[] = {
+      {"cell above the lake", false, 10.0, 0.05, 10.1, nullptr, manning(0.015 + 1e-20, 0.04, 0.05)},
+      {"lake above the cell", false, 10.5, 0.05, 10.0, nullptr, manning(-0.045, 0.5, 0.05)},
+      {"lake above the cell, lake owns", true, 10.5, 0.05, 10.0, nullptr,
+       manning(0.045, 0.5, 0.05)},
+      {"cell above the lake, lake owns", true, 10.0, 0.05, 10.1, nullptr,
+       manning(-0.015, 0.04, 0.05)},
+      {"level surfaces", false, 10.15, 0.05, 10.1, nullptr, 0.0},
+      {"level surfaces, lake owns", true, 10.15, 0.05, 10.1, nullptr, 0.0},
+      {"marsh within its layer", false, 10.0, 0.05, 10.1, &marsh, 0.05 * (0.015 + 1e-20) * 0.002},
+      {"lake spilling over a marsh", true, 10.5, 0.15, 10.0, &marsh,
+       0.035 * 0.1 * 0.002 + manning(0.035, 0.4, 0.1)},
+      {"marsh blending into the lake", false, 10.0, 0.25, 10.1, &marsh,
+       S_blend * 0.1 * 0.002 + (1.0 - H2 / 0.2) * (H2 * S_blend * 0.01) +
+           manning(S_blend, H2, 0.1) * H2 / 0.2},
+  };
+  for (const face& f : cases) {
+    const double q = f.lake_owns ? ov_lake_to_shore_discharge(f.W, f.h, f.z, 0.01, 0.05, f.w, 10.0)
+                                 : ov_shore_to_lake_discharge(f.W, f.h, f.z, 0.01, 0.05, f.w, 10.0);
+    EXPECT_NEAR(q, f.expected, 1e-13 * std::fabs(f.expected) + 1e-18) << f.name;
+    EXPECT_FALSE(std::isnan(q)) << f.name;
+  }
+}
 
 // A model state with perennial lakes on: a grid of rows of 0/1 with the cells' elevations (cell
 // order), uniform n, no retention, and one channel lake over the listed (row, column) cells at
@@ -210,6 +257,26 @@ TEST_F(ChannelLakeRouting, ACutSubStepRedoesTheStepWithTheLakeAsItStood) {
   EXPECT_EQ(ms_->channel.lake_volume[1], volume);
   EXPECT_EQ(ms_->channel.lake_in_dv[1], in_dv);
   for (int i = 1; i <= 2; ++i) EXPECT_EQ(ms_->overland.ov_depth[i], depths[i]) << i;
+}
+
+TEST_F(ChannelLakeRouting, AShoreCellDrainingIntoTheLakeIsNotDrawnBelowItsWater) {
+  // A thin sheet of 1 cm on a steep shore cell right of a low lake: the face belongs to the lake
+  // cell, and in one 1 s sub-step the cell would lose 4 cm. The face judges the shore cell, so
+  // the step is cut until the cell keeps its water.
+  make_grid({{1, 1}}, {0.0, 1.0}, 1.0, 0.01);
+  add_lake({{1, 1}}, 0.2);
+  start_up();
+  ms_->overland.ov_depth[2] = 0.01;
+  ms_->quiet = 0;
+  const double before = cell_water() + ms_->channel.lake_volume[1];
+  stdout_capture capture;
+  ov_route_explicit(*ms_, 1.0);
+  const std::string out = capture.stop();
+  EXPECT_TRUE(contains(out, "  ]x: h+dh < 0.00   (h+dh=")) << out;
+  EXPECT_TRUE(contains(out, "  j:2\n    -> Outflow Exceeded Water Depth\n")) << out;
+  EXPECT_GE(ms_->overland.ov_depth[2], -0.0001);
+  EXPECT_LT(ms_->overland.ov_depth[2], 0.01);
+  EXPECT_NEAR(cell_water() + ms_->channel.lake_volume[1], before, 1e-14);
 }
 
 TEST_F(ChannelLakeRouting, OneAndEightThreadsGiveTheSameBits) {
