@@ -373,7 +373,6 @@ void write_theta_line(model_state& ms) {
 
 void write_lake_line(model_state& ms) {
   FILE* fp = ms.output.lake_output_file.fp;
-  const series_outputs_state& so = ms.output.series;
   if (fp == nullptr || !ms.output.lake_output || !ms.perennial_lakes) return;
   if (ms.long_term) {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0;
@@ -383,10 +382,13 @@ void write_lake_line(model_state& ms) {
   } else {
     fprintf(fp, "%14.8lf ", ms.elapsed_minutes);
   }
-  for (int k = 1; k <= ms.channel.num_lakes; ++k) {
-    const double stage = k <= so.lake_stage.count() ? so.lake_stage[k] : 0.0;
-    const double second = k <= so.lake_value2.count() ? so.lake_value2[k] : 0.0;
-    fprintf(fp, "%9.3lf  %9.3lf ", stage, second);
+  // Each channel lake's water-surface elevation and its volume, from the lakes' own arrays.
+  const channel_state& ch = ms.channel;
+  for (int k = 1; k <= ch.num_lakes; ++k) {
+    const double stage = !ch.lake_elev.empty() && k <= ch.lake_elev.count() ? ch.lake_elev[k] : 0.0;
+    const double volume =
+        !ch.lake_volume.empty() && k <= ch.lake_volume.count() ? ch.lake_volume[k] : 0.0;
+    fprintf(fp, "%9.3lf  %9.3lf ", stage, volume);
   }
   fputc('\n', fp);
 }
@@ -404,8 +406,8 @@ void write_stream_record(model_state& ms, file_handle& file, int slot,
                       so.link_out_nodes.empty() ? nullptr : so.link_out_nodes.data(),
                       ch.ltype.data(), so.stream_ts_numbers[slot], first,
                       second != nullptr ? linknode_values(*second) : linknode_values(), mode,
-                      so.link_lake.empty() ? nullptr : so.link_lake.data(),
-                      so.lake_stage.empty() ? nullptr : so.lake_stage.data());
+                      ch.lake2link.empty() ? nullptr : ch.lake2link.data(),
+                      ch.lake_elev.empty() ? nullptr : ch.lake_elev.data());
   ++so.stream_ts_numbers[slot];
 }
 

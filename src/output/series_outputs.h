@@ -32,9 +32,6 @@ struct series_outputs_state {
   // Published by the channel, lake and pipe steps.
   link_node_array<double> stream_gw_exchange;  // (link, node): stream-aquifer exchange (m3/s)
   raw_array1d<int> link_out_nodes;             // per link: node entries written in the records
-  raw_array1d<int> link_lake;                  // per link: lake number of a lake link
-  raw_array1d<double> lake_stage;              // per lake: water-surface elevation (m)
-  raw_array1d<double> lake_value2;             // per lake: the lake's second state value
   raw_array1d<int> superlink_segments;         // per superlink: segments n
   raw_array2d<double> superlink_flow;          // [segment 1..n][superlink]: flow (m3/s)
   raw_array2d<double> superlink_head;          // [junction 1..n + 1][superlink]: head (m)

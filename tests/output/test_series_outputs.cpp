@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "framework/core/file_handle.h"
+#include "framework/core/julian_time.h"
 #include "framework/model_state.h"
 #include "output/map_output.h"
 #include "output/series_outputs.h"
@@ -717,4 +718,56 @@ TEST(SoilMoistureLocations, TwoZoneSoilsWriteBothZonesInLongTermRuns) {
   const std::vector<double> layered = {0.2, 0.2, 0.25, 999.99, 0.35, 999.99, 0.2, 999.99};
   for (std::size_t k = 0; k < layered.size(); ++k)
     EXPECT_NEAR(lines[1][k + 1], layered[k], 1e-6) << k;
+}
+
+// The lake series gives each channel lake's water-surface elevation and volume from the lakes'
+// own arrays, after the elapsed minutes (event runs) or the calendar date (long-term runs).
+TEST(LakeSeries, EachLakesSurfaceAndVolumeFollowTheTime) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  auto ms = std::make_unique<model_state>();
+  model_state& m = *ms;
+  m.hyd_freq_steps = 2;
+  m.step_number = 4;
+  m.elapsed_minutes = 20.0;
+  m.perennial_lakes = 1;
+  m.output.lake_output = 1;
+  channel_state& ch = m.channel;
+  ch.num_lakes = 2;
+  ch.lake_elev.allocate(2);
+  ch.lake_volume.allocate(2);
+  ch.lake_elev[1] = 101.25, ch.lake_volume[1] = 5300.5;
+  ch.lake_elev[2] = 98.5, ch.lake_volume[2] = 120.0;
+  ASSERT_TRUE(file_handle_open(m.output.lake_output_file, "lakes.out", "w"));
+  write_series_outputs(m);
+  m.step_number = 5;  // not an output step
+  write_series_outputs(m);
+  m.step_number = 6;
+  m.long_term = 1;
+  m.current_time = julian_from_date(2003, 7, 9, 14, 30, 0.0);
+  ch.lake_volume[2] = 0.0;
+  write_series_outputs(m);
+  file_handle_close(m.output.lake_output_file);
+  const auto lines = number_lines(read_file("lakes.out"));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], (std::vector<double>{20.0, 101.25, 5300.5, 98.5, 120.0}));
+  EXPECT_EQ(lines[1], (std::vector<double>{2003, 7, 9, 14, 30, 101.25, 5300.5, 98.5, 0.0}));
+
+  // A lake link of the stream depth records shows its lake's water-surface elevation.
+  ch.chan_explic = 1;
+  ch.chan_link_count = 1;
+  ch.ltype.allocate(1);
+  ch.ltype[1] = 32;
+  ch.nx1.allocate(1);
+  ch.nx1[1] = 1;
+  ch.lake2link.allocate(1);
+  ch.lake2link[1] = 2;
+  ch.yp.allocate_uniform(1, 1);
+  ch.bel.allocate_uniform(1, 1);
+  m.output.chan_depth_on = 1;
+  ASSERT_TRUE(file_handle_open(ch.chan_depth_file, "depth.out", "w"));
+  write_series_outputs(m);
+  file_handle_close(ch.chan_depth_file);
+  const std::string record = read_file("depth.out");
+  EXPECT_EQ(record.rfind("TS    0\n-1 98.50000", 0), 0u) << record;
 }
