@@ -91,9 +91,12 @@ double lake_face_discharge(const ade_grid_view& g, const double* h, int i, int j
   const int u = s > 0.0 ? i : j;
   const int lu = s > 0.0 ? li : lj;
   if (lu != 0 && g.lakes == ade_lake_kind::channel) {
-    // A channel lake spills its surface above the cell's bed, with no retention.
-    const double d = g.lake_surface[lu] - g.elev[u];
-    return d > 0.0 ? manning(s, d, g.dx, g.roughness[u]) : 0.0;
+    // A channel lake spills over its shore: the lake's water above the shore cell's bed flows
+    // over that cell with its roughness, with no retention. (The lake's own depth over its cell
+    // would pour far more than stands over the shore and lift the shore above the lake.)
+    const int shore = u == i ? j : i;
+    const double d = g.lake_surface[lu] - g.elev[shore];
+    return d > 0.0 ? manning(s, d, g.dx, g.roughness[shore]) : 0.0;
   }
   return discharge_for_slope(g, h, i, j, s);
 }

@@ -161,8 +161,11 @@ TEST(AdeFaceDischarge, LakesStandForTheirCellsWaterSurface) {
   v.lake_count = 1;
   v.lakes = ade_lake_kind::channel;
   EXPECT_EQ(ade_face_discharge(v, g.h.data(), 1, 2, 7.5), 7.5);
-  // S = (1.2 - 0.95) / 10 from the lake cell 2 to cell 3.
-  EXPECT_NEAR(ade_face_discharge(v, g.h.data(), 2, 3, 0.0), manning(0.025, 0.2, 10.0, 0.05), 1e-12);
+  // S = (1.2 - 0.95) / 10 from the lake cell 2 to cell 3, over the 0.3 m of lake water that
+  // stands above cell 3's bed, with cell 3's roughness.
+  g.rough[3] = 0.04;
+  EXPECT_NEAR(ade_face_discharge(v, g.h.data(), 2, 3, 0.0), manning(0.025, 0.3, 10.0, 0.04), 1e-12);
+  g.rough[3] = 0.05;
   v.lakes = ade_lake_kind::overland;
   EXPECT_NEAR(ade_face_discharge(v, g.h.data(), 2, 3, 0.0), manning(0.025, 0.04, 10.0, 0.05),
               1e-12);
