@@ -1205,6 +1205,7 @@ bool chan_reader::lake_pass() {
   alloc_1d_double(ch_.lake_in_dv, lakes, "lake_in_dv");
   alloc_1d_double(ch_.lake_out_dv, lakes, "lake_out_dv");
   alloc_1d_double(ch_.cumulative_lake_evap, lakes, "cumulative_lake_evap");
+  alloc_1d_double(ch_.lake_ov_inflow, lakes, "lake_ov_inflow");
   alloc_1d_double(ch_.Mlake, lakes, "Mlake");
   alloc_1d_int(ch_.calc_loss, lakes, "calc_loss");
   alloc_1d_int(ch_.lake_mask, ms_.cell_count, "lake_mask");

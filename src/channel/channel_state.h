@@ -156,6 +156,8 @@ struct channel_state {
   raw_array1d<double> lake_in_dv;             // m3: inflow of the step
   raw_array1d<double> lake_out_dv;            // m3: outflow of the step
   raw_array1d<double> cumulative_lake_evap;   // m3: evaporation since the start
+  raw_array1d<double> lake_ov_inflow;         // m3: overland water into the lake since the
+                                              // last event end (moved to the event's books)
   raw_array1d<double> Mlake;                  // bed thickness (m, MLAKE)
   raw_array1d<int> calc_loss;                 // 1 when the lake's bed losses are simulated
   raw_array1d<int> lake_mask;                 // per cell 1..cell_count: lake number, 0 none

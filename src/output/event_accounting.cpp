@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "calibration/run_result.h"
+#include "channel/channel_lake_steps.h"
 #include "framework/core/console.h"
 #include "framework/model_state.h"
 #include "output/event_summary.h"
@@ -63,6 +64,13 @@ void close_soil_books(model_state& ms, event_budget& b) {
   b.vol_soil_final = 0.0;
   b.soil_nodes_end = 0;
   b.event_vol_gw_recharge = b.event_recharge_depth / 100.0 * area;
+  // Long-term runs: the water the cells lost to direct evaporation since the last event end.
+  if (ms.long_term) {
+    for (int c = 1; c <= ms.cell_count && has(ss.et_cum_cell, c); ++c) {
+      b.event_vol_direct_evap += ss.et_cum_cell[c] / 100.0 * area;
+      ss.et_cum_cell[c] = 0.0;
+    }
+  }
   if (ss.inf_richards) {
     for (int c = 1; c <= ms.cell_count; ++c) {
       if (has(ss.inf_rich, c)) b.event_vol_richards_net += area * ss.inf_rich[c];
@@ -104,6 +112,63 @@ double channel_store(const model_state& ms) {
       if (ch.area.has(link, node)) sum += ch.area(link, node) * spacing;
   }
   return sum;
+}
+
+// Water of the channel lakes (m3) and their evaporation since the start of the run (m3).
+double lake_store(const channel_state& ch) {
+  double sum = 0.0;
+  for (int lake = 1; lake <= ch.num_lakes && has(ch.lake_volume, lake); ++lake)
+    sum += ch.lake_volume[lake];
+  return sum;
+}
+
+double lake_evaporation(const channel_state& ch) {
+  double sum = 0.0;
+  for (int lake = 1; lake <= ch.num_lakes && has(ch.cumulative_lake_evap, lake); ++lake)
+    sum += ch.cumulative_lake_evap[lake];
+  return sum;
+}
+
+// The overland water that entered each lake since the last event end goes to the event's and
+// the run's overland totals, and the lake starts counting again. The lakes' total inflow of the
+// run is booked by the channel step from each step's lake inflow, which already holds this
+// water: it is not added to that total a second time here.
+void book_lake_inflow(model_state& ms, event_budget& b) {
+  channel_state& ch = ms.channel;
+  for (int lake = 1; lake <= ch.num_lakes && has(ch.lake_ov_inflow, lake); ++lake) {
+    ms.output.totals.run_vol_ov_to_lakes += ch.lake_ov_inflow[lake];
+    b.event_vol_ov_to_lake += ch.lake_ov_inflow[lake];
+    ch.lake_ov_inflow[lake] = 0.0;
+  }
+}
+
+// Soil type record of a cell, or null where the cell has none.
+const soil_table_record* cell_soil(const subsurface_state& ss, int c) {
+  if (!has(ss.soiltype, c)) return nullptr;
+  const int id = ss.soiltype[c];
+  return id >= 0 && id < max_soil_types ? &ss.soil_types[id] : nullptr;
+}
+
+// Water content over saturated content of a Richards column, weighted by node thickness, from
+// the top down until the nodes taken reach `depth_cm`. A depth that takes no node gives the top
+// node's value.
+double column_saturation(const subsurface_state& ss, int c, double depth_cm) {
+  const int nodes = has(ss.numcells, c) ? ss.numcells[c] : 0;
+  double thickness = 0.0;
+  double weighted = 0.0;
+  double top = 0.0;
+  for (int n = 1; n <= nodes - 1; ++n) {
+    if (c > ss.THETA.row_count() || n > ss.THETA.col_count() || c > ss.THETAS.row_count() ||
+        n > ss.THETAS.col_count() || c > ss.DZ.row_count() || n > ss.DZ.col_count())
+      break;
+    const double saturated = ss.THETAS[c][n];
+    const double ratio = saturated > 0.0 ? ss.THETA[c][n] / saturated : 0.0;
+    if (n == 1) top = ratio;
+    if (thickness >= depth_cm) break;
+    weighted += ratio * ss.DZ[c][n];
+    thickness += ss.DZ[c][n];
+  }
+  return thickness > 0.0 ? weighted / thickness : top;
 }
 
 void write_optimize_line(model_state& ms, const event_budget& b) {
@@ -243,6 +308,99 @@ void close_lake_constituents(model_state& ms, bool into_global) {
     }
 }
 
+double final_basin_theta(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  if (ms.cell_count <= 0) return 0.0;
+  double sum = 0.0;
+  if (ss.inf_redist) {
+    // A cell whose moisture over porosity is not a number is reported and left out of the
+    // mean, so that one bad cell does not make the basin's value undefined.
+    int counted = 0;
+    for (int c = 1; c <= ms.cell_count; ++c) {
+      const double moisture = has(ss.surf_moist, c) ? ss.surf_moist[c] : 0.0;
+      const double porosity = has(ss.porosity_cell, c) ? ss.porosity_cell[c] : 0.0;
+      const double ratio = moisture / porosity;
+      if (!std::isfinite(ratio)) {
+        printf("problem with final soil moisture in cell: %d\n", c);
+        continue;
+      }
+      sum += ratio;
+      ++counted;
+    }
+    return counted > 0 ? sum / counted : 0.0;
+  } else if (ss.inf_layered_soil) {
+    for (int c = 1; c <= ms.cell_count; ++c) {
+      const soil_table_record* soil = cell_soil(ss, c);
+      const double thickness = soil != nullptr ? soil->layer_depth[0] : 0.0;
+      const double porosity = soil != nullptr ? soil->layer_porosity[0] : 0.0;
+      const double front = has(ss.wetdep, c) ? ss.wetdep[c] : 0.0;
+      const double water = has(ss.zone_water_upper, c) ? ss.zone_water_upper[c] : 0.0;
+      // A soil type without porosity has no pore space to fill: it counts as saturated.
+      if (!(porosity > 0.0))
+        sum += 1.0;
+      else if (front > thickness && thickness > 0.0)
+        sum += water / thickness / porosity;
+      else if (front > 1e-16)
+        sum += water / front / porosity;
+      else
+        sum += porosity;
+    }
+  } else if (ss.inf_richards) {
+    if (!ms.long_term) return 0.0;
+    const double depth_cm = ms.cards.soil_moist_depth * 100.0;
+    for (int c = 1; c <= ms.cell_count; ++c) sum += column_saturation(ss, c, depth_cm);
+  } else {
+    return 0.0;
+  }
+  return sum / ms.cell_count;
+}
+
+void close_sediment_books(model_state& ms) {
+  transport_state& tr = ms.transport;
+  if (!tr.sediment.soil_erosion) return;
+  const int classes = tr.sediment.num_sed_classes;
+  if (classes <= 0) return;
+  raw_array2d<double>& totals = tr.sed_event_totals;
+  if (totals.row_count() != classes || totals.col_count() != 4) totals.allocate(classes, 4);
+  for (int k = 1; k <= classes; ++k)
+    for (int slot = 1; slot <= 4; ++slot) totals[k][slot] = 0.0;
+  const ov_sediment_obj* sed = tr.ov_sed.get();
+  if (sed != nullptr && !sed->vol_sed.empty()) {
+    const raw_array3d<double>& v = sed->vol_sed;
+    const int cells = ms.cell_count < v.plane_count() ? ms.cell_count : v.plane_count();
+    const int known = classes < v.row_count() ? classes : v.row_count();
+    const int slots = 4 < v.col_count() ? 4 : v.col_count();
+    for (int c = 1; c <= cells; ++c) {
+      const bool lake_cell = in_perennial_lake(ms, c);
+      for (int k = 1; k <= known; ++k) {
+        // A lake cell's sediment of a class that lakes keep apart stays out of the books.
+        if (lake_cell && !(has(tr.sed_lake_flag, k) && tr.sed_lake_flag[k] != 0)) continue;
+        for (int slot = 1; slot <= slots; ++slot) totals[k][slot] += v[c][k][slot];
+      }
+    }
+  }
+  if (!tr.chan_sediment) return;
+  // Sand in the beds and wash load in suspension of the routed links, lakes and structures
+  // left out.
+  const channel_state& ch = ms.channel;
+  tr.chan_sand_final = 0.0;
+  tr.chan_wash_final = 0.0;
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    const int type = has(ch.ltype, link) ? ch.ltype[link] : 0;
+    if (type & (32 | 64)) continue;
+    const int nodes = has(ch.nx1, link) ? ch.nx1[link] : 0;
+    for (int node = 1; node <= nodes; ++node) {
+      const long flat = static_cast<long>(link) * tr.sed_node_stride + node;
+      if (flat <= tr.ch_sand_vol.row_count())
+        for (int p = 1; p <= classes + 1 && p <= tr.ch_sand_vol.col_count(); ++p)
+          tr.chan_sand_final += tr.ch_sand_vol[flat][p];
+      if (flat <= tr.ch_wash_vol.row_count())
+        for (int k = 1; k <= classes && k <= tr.ch_wash_vol.col_count(); ++k)
+          tr.chan_wash_final += tr.ch_wash_vol[flat][k];
+    }
+  }
+}
+
 double overland_store(const model_state& ms) {
   const overland_state& ov = ms.overland;
   const double area = ms.gridsize * ms.gridsize;
@@ -266,6 +424,8 @@ void open_event_books(model_state& ms) {
   b.event_vol_snow_init = snow_store(ms);
   b.event_vol_soil_init = ms.subsurface.inf_richards ? ms.subsurface.vadose_vol_event : 0.0;
   b.event_vol_sac_init = ms.subsurface.event_vol_sac_init;
+  if (ms.perennial_lakes) b.event_vol_lake_init = lake_store(ms.channel);
+  b.start_lake_evap = lake_evaporation(ms.channel);
   b.start_outlet_volume = ms.overland.ov_out_volume;
   b.start_interception = ms.overland.interception_volume;
   b.start_exfiltration = ms.subsurface.exfil_volume;
@@ -346,6 +506,11 @@ void finish_event_balance(model_state& ms) {
   b.event_vol_head_out = ov.bdy_head_out - b.start_head_out;
   b.event_vol_head_in = ov.bdy_head_in + ov.bdy_flow_in - b.start_head_in;
   b.event_vol_infiltrated = infiltrated_store(ms);
+  if (ms.perennial_lakes) {
+    // The channel lakes settle their extent on the event's water before it is counted.
+    adjust_channel_lakes(ms);
+    book_lake_inflow(ms, b);
+  }
 
   // Final overland water: overland lakes and perennial lakes together are not supported.
   if (ov.overland_lake_map && ms.perennial_lakes) {
@@ -372,9 +537,8 @@ void finish_event_balance(model_state& ms) {
   close_soil_books(ms, b);
   b.event_vol_exfiltrated = ss.exfil_volume - b.start_exfiltration;
   if (ms.perennial_lakes) {
-    b.event_vol_lake_final = 0.0;
-    for (int lake = 1; lake <= ms.channel.num_lakes && has(ms.channel.lake_volume, lake); ++lake)
-      b.event_vol_lake_final += ms.channel.lake_volume[lake];
+    b.event_vol_lake_final = lake_store(ms.channel);
+    b.event_vol_lake_evap = lake_evaporation(ms.channel) - b.start_lake_evap;
   }
   if (ms.snow_present) b.event_vol_snow_final = snow_store(ms);
   b.event_vol_discharge = ov.ov_out_volume - b.start_outlet_volume;
@@ -394,10 +558,11 @@ void finish_event_balance(model_state& ms) {
   } else {
     close_event_balance(b, event_balance_form::overland);
   }
+  close_sediment_books(ms);
   close_lake_constituents(ms, false);
   close_overland_constituents(ms);
   close_channel_constituents(ms, false);
-  b.basin_theta_final = 0.0;
+  b.basin_theta_final = final_basin_theta(ms);
 
   write_event_summary(ms);
   if (!console_silent) printf("finished event \n");

@@ -68,14 +68,44 @@ double richards_store(const model_state& ms) {
   return sum;
 }
 
+// Depth of the simple soil (m) of a cell: the unsaturated depth of the redistribution soil, or
+// twice the layer-1 thickness of the cell's soil type for layered soil.
+double simple_soil_depth(const subsurface_state& ss, int c) {
+  if (!ss.inf_layered_soil) return ss.init_unsat_depth_cm / 100.0;
+  const int id = has(ss.soiltype, c) ? ss.soiltype[c] : -1;
+  if (id < 0 || id >= max_soil_types) return 0.0;
+  return 2.0 * ss.soil_types[id].layer_depth[0] / 100.0;
+}
+
+// Water held between the bottom of the simple soil and a water table below it: the depth
+// between them times the water content the moving table leaves in the soil.
+double soil_above_table(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  const double area = ms.gridsize * ms.gridsize;
+  double sum = 0.0;
+  for (int c = 1; c <= ms.cell_count; ++c) {
+    if (!has(ms.cell_elev, c) || !has(ss.elevgw, c) || !has(ss.gw_inf_redist_theta, c)) continue;
+    const double to_table = ms.cell_elev[c] - ss.elevgw[c];
+    const double soil = simple_soil_depth(ss, c);
+    if (to_table > soil) sum += (to_table - soil) * ss.gw_inf_redist_theta[c] * area;
+  }
+  return sum;
+}
+
 void final_stores(model_state& ms) {
   run_totals& t = ms.output.totals;
   const subsurface_state& ss = ms.subsurface;
+  const channel_state& ch = ms.channel;
   const double area = ms.gridsize * ms.gridsize;
   if (ms.perennial_lakes) {
     t.run_vol_lake_final = 0.0;
-    for (int lake = 1; lake <= ms.channel.num_lakes && has(ms.channel.lake_volume, lake); ++lake)
-      t.run_vol_lake_final += ms.channel.lake_volume[lake];
+    for (int lake = 1; lake <= ch.num_lakes && has(ch.lake_volume, lake); ++lake)
+      t.run_vol_lake_final += ch.lake_volume[lake];
+  }
+  // Long-term runs: the direct evaporation the cells took since the last event end.
+  if (ms.long_term && simple_soil(ss)) {
+    for (int c = 1; c <= ms.cell_count && has(ss.et_cum_cell, c); ++c)
+      t.run_vol_direct_evap += ss.et_cum_cell[c] / 100.0 * area;
   }
   t.vol_ov_final = 0.0;
   for (int c = 1; c <= ms.cell_count && has(ms.overland.ov_depth, c); ++c) {
@@ -95,6 +125,7 @@ void final_stores(model_state& ms) {
     const double pending = infiltration_not_in_zones(ms);
     t.run_vol_simple_soil_final += pending;
     t.vol_soil_final += pending;
+    if (ss.water_table_on) t.vol_soil_final += soil_above_table(ms);
   }
   t.vol_chan_final = ms.channel.chan_explic ? ms.output.budget.vol_chan_final : 0.0;
   if (ms.snow_present) {
@@ -390,6 +421,22 @@ void gather_run_totals(model_state& ms) {
   t.run_vol_ov_source = ov.ov_point_volume_total;
   if (!ms.channel.chan_explic) t.run_vol_discharge = ov.ov_out_volume;
   t.run_vol_precip_lake = ov.lake_precip_volume;
+  // The water that drained below the soil over the run, net of what evapotranspiration drew
+  // back from the table, as the soil steps keep it per cell.
+  if (!ss.recharge_cum.empty()) {
+    const double area = ms.gridsize * ms.gridsize;
+    t.run_vol_downward = 0.0;
+    for (int c = 1; c <= ms.cell_count && has(ss.recharge_cum, c); ++c)
+      t.run_vol_downward += ss.recharge_cum[c] / 100.0 * area;
+  }
+  // Channel lakes: their water at start-up and their evaporation over the run.
+  if (ms.perennial_lakes) {
+    const channel_state& ch = ms.channel;
+    t.run_vol_lake_init = ch.lake_vol_start;
+    t.run_vol_lake_evap = 0.0;
+    for (int lake = 1; lake <= ch.num_lakes && has(ch.cumulative_lake_evap, lake); ++lake)
+      t.run_vol_lake_evap += ch.cumulative_lake_evap[lake];
+  }
   // Overland lakes: their water at the start, what the lake steps took in (with the water of a
   // lake held at its lowest surface) and what they gave out.
   if (ov.overland_lake_map) {

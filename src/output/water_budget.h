@@ -82,6 +82,7 @@ struct event_budget {
   double start_head_out = 0.0;       // removed by stage boundaries in the run
   double start_head_in = 0.0;        // added by stage and inflow boundaries in the run
   double start_lateral = 0.0;        // lateral inflow into the channels in the run
+  double start_lake_evap = 0.0;      // evaporation from the channel lakes in the run
   int start_rain_steps = 0;          // steps with rain of the run
 };
 
@@ -100,6 +101,7 @@ struct run_totals {
   double run_vol_lateral = 0.0, run_vol_discharge = 0.0;
   double run_vol_river_to_gw = 0.0, run_vol_gw_to_river = 0.0;
   double run_vol_precip_lake = 0.0, run_vol_into_lakes = 0.0, run_vol_from_lakes = 0.0;
+  double run_vol_ov_to_lakes = 0.0;  // overland water into the channel lakes (part of into_lakes)
   double run_vol_lake_evap = 0.0, run_vol_lake_to_gw = 0.0, run_vol_gw_to_lake = 0.0;
   double run_vol_ov_to_drain = 0.0, run_vol_drain_to_ov = 0.0, run_vol_drain_to_chan = 0.0;
   double run_vol_gw_to_tile = 0.0;

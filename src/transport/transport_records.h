@@ -53,7 +53,9 @@ struct ov_sediment_obj {
   raw_array1d<double> detach_crit;          // per cell: critical shear for detachment (Pa)
   raw_array1d<double> sed_K;                // per cell: sediment erodibility
   raw_array3d<double> sed_fract;            // [cell][class][slot 0..4]: see sed_fract_soil_slot
-  raw_array2d<double> vol_sed;              // [cell][class]: suspended sediment volume (m3)
+  raw_array3d<double> vol_sed;              // [cell][class][slot 1..4] (m3): 1 change of the
+                                            // parent soil (negative when eroded), 2 suspended,
+                                            // 3 loose deposit, 4 routed out through the outlet
   raw_array2d<double> qsx;                  // [cell][class]: sediment flux in x (m3/s)
   raw_array2d<double> qsy;                  // [cell][class]: sediment flux in y (m3/s)
   raw_array1d<double> ov_qsmax_total;       // per cell: transport capacity, all classes (m3/s)

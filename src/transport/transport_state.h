@@ -151,6 +151,18 @@ struct transport_state {
                                          // sediment (g/m3), 0 the total (TSS)
   link_node_array<double> qsmax_total;   // (link, node): all classes' flux x 1,000,000 of the
                                          // channel sediment-flux record, cleared once written
+  raw_array2d<double> ch_sand_vol;       // [flat node][position 1..num_sed_classes + 1]: sand
+                                         // of each class in the bed and the bed stock (m3)
+  raw_array2d<double> ch_wash_vol;       // [flat node][class 1..num_sed_classes]: wash load in
+                                         // suspension (m3)
+  raw_array1d<int> sed_lake_flag;        // per class: 1 when the class's sediment on lake cells
+                                         // belongs to the overland books
+  // The event's sediment books, formed by the end-of-event accounting (m3).
+  raw_array2d<double> sed_event_totals;  // [class][slot 1..4]: the cells' vol_sed slots summed:
+                                         // 1 eroded (negative), 2 in suspension, 3 deposited,
+                                         // 4 routed out through the outlet
+  double chan_sand_final = 0.0;          // sand in the channels at the event end
+  double chan_wash_final = 0.0;          // wash load in suspension at the event end
   // Channel constituents, [constituent 1..num_contaminants][flat node], flat node index of node
   // n of link l being l x con_node_stride + n.
   int con_node_stride = 0;                 // largest node count of a link

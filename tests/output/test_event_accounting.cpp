@@ -323,3 +323,220 @@ TEST(ConstituentBooks, TheChannelAndLakeMassesAtTheEventAndRunEnd) {
   EXPECT_NEAR(tr.chan_total_mass_final[1], 4.0, 1e-12);
   EXPECT_NEAR(tr.GLOBAL_MASS_FINAL[1], 4.5, 1e-12);
 }
+
+namespace {
+
+// The number printed right after `label` in the summary text; NaN when the label is missing.
+double printed(const std::string& text, const std::string& label) {
+  const std::size_t at = text.find(label);
+  if (at == std::string::npos) return std::nan("");
+  return std::stod(text.substr(at + label.size()));
+}
+
+}  // namespace
+
+// Channel lakes in the event's books: their water at the start and the end, the rain on them,
+// their evaporation and the overland water that entered them, which each event end moves from
+// the lakes' own counts into the event's and the run's overland totals.
+TEST(FinishEventBalance, ChannelLakesTakeTheirInflowRainAndEvaporationIntoTheBooks) {
+  process_state_guard guard;
+  temp_dir dir;
+  auto ms = small_plane(dir);
+  ms->perennial_lakes = 1;
+  channel_state& ch = ms->channel;
+  ch.chan_explic = 1;
+  ch.num_lakes = 2;
+  ch.lake_volume.allocate(2);
+  ch.lake_ov_inflow.allocate(2);
+  ch.cumulative_lake_evap.allocate(2);
+  ch.lake_volume[1] = 150.0, ch.lake_volume[2] = 50.0;
+  ch.cumulative_lake_evap[1] = 7.0;  // evaporated in an earlier event
+  open_event_books(*ms);
+  // The event: 50 m3 of rain on the cells and 10 m3 on the lakes; 30 m3 run off the cells into
+  // the lakes (25 into lake 1, 5 into lake 2), 20 m3 stay on the cells; the lakes lose 4 m3.
+  ms->event_rain_vol = 50.0;
+  ms->overland.lake_precip_event = 10.0;
+  for (int c = 1; c <= 4; ++c) ms->overland.ov_depth[c] = 0.05;
+  ch.lake_ov_inflow[1] = 25.0, ch.lake_ov_inflow[2] = 5.0;
+  ch.cumulative_lake_evap[1] = 10.0, ch.cumulative_lake_evap[2] = 1.0;
+  ch.lake_volume[1] = 150.0 + 8.0 + 25.0 - 3.0;
+  ch.lake_volume[2] = 50.0 + 2.0 + 5.0 - 1.0;
+  ms->event_over = 1;
+  stdout_capture capture;
+  finish_event_balance(*ms);
+  capture.stop();
+  const std::string text = read_file(dir.file("summary.out"));
+  EXPECT_NEAR(printed(text, "initial volume in lakes"), 200.0, 1e-9) << text;
+  EXPECT_NEAR(printed(text, "volume precip to lake:"), 10.0, 1e-9);
+  EXPECT_NEAR(printed(text, "volume overland to lake:"), 30.0, 1e-9);
+  EXPECT_NEAR(printed(text, "volume of lake evaporation:"), 4.0, 1e-9);
+  EXPECT_NEAR(printed(text, "volume remaining in lakes"), 236.0, 1e-9);
+  EXPECT_NEAR(read_summary_balance(text).event_error_percent, 0.0, 1e-9);
+  // The lakes' total inflow is the channel step's to book; the overland share has its own.
+  EXPECT_DOUBLE_EQ(ms->output.totals.run_vol_ov_to_lakes, 30.0);
+  EXPECT_EQ(ms->output.totals.run_vol_into_lakes, 0.0);
+  EXPECT_EQ(ch.lake_ov_inflow[1], 0.0);
+  EXPECT_EQ(ch.lake_ov_inflow[2], 0.0);
+
+  // The next event counts only its own inflow; the run's total holds both.
+  open_event_books(*ms);
+  ch.lake_ov_inflow[1] = 6.0;
+  ms->event_over = 1;
+  stdout_capture again;
+  finish_event_balance(*ms);
+  again.stop();
+  EXPECT_DOUBLE_EQ(ms->output.budget.event_vol_ov_to_lake, 6.0);
+  EXPECT_DOUBLE_EQ(ms->output.totals.run_vol_ov_to_lakes, 36.0);
+}
+
+// In a long-term run the water the cells lost to direct evaporation since the last event end is
+// the event's direct evaporation, and it closes the event's books.
+TEST(FinishEventBalance, ALongTermEventBooksTheCellsDirectEvaporation) {
+  process_state_guard guard;
+  temp_dir dir;
+  auto ms = small_plane(dir);
+  ms->long_term = 1;
+  subsurface_state& ss = ms->subsurface;
+  ss.inf_redist = 1;
+  ss.et_cum_cell.allocate(4);
+  ss.surf_moist.allocate(4);
+  ss.porosity_cell.allocate(4);
+  for (int c = 1; c <= 4; ++c) {
+    ss.et_cum_cell[c] = 0.5;  // cm: 0.5 m3 from each 100 m2 cell
+    ss.surf_moist[c] = c <= 2 ? 0.2 : 0.3;
+    ss.porosity_cell[c] = 0.4;
+  }
+  open_event_books(*ms);
+  // 12 m3 of rain: 7 m3 out at the outlet, 3 m3 left on the cells, 2 m3 evaporated.
+  ms->event_rain_vol = 12.0;
+  ms->overland.ov_out_volume = 7.0;
+  for (int c = 1; c <= 4; ++c) ms->overland.ov_depth[c] = 0.0075;
+  ms->event_over = 1;
+  stdout_capture capture;
+  finish_event_balance(*ms);
+  capture.stop();
+  const std::string text = read_file(dir.file("summary.out"));
+  EXPECT_NEAR(printed(text, "volume of direct evaporation:"), 2.0, 1e-9) << text;
+  EXPECT_NEAR(read_summary_balance(text).event_error_percent, 0.0, 1e-9);
+  // Surface moisture over porosity: 0.5 on two cells and 0.75 on the other two.
+  EXPECT_NEAR(printed(text, "final basin-averaged soil water content:"), 62.5, 1e-9);
+  EXPECT_DOUBLE_EQ(ms->output.totals.run_vol_direct_evap, 2.0);
+  for (int c = 1; c <= 4; ++c) EXPECT_EQ(ss.et_cum_cell[c], 0.0);
+}
+
+// The final basin-average soil water content of each infiltration scheme, on three cells.
+TEST(BasinSoilMoisture, EachSchemeAveragesItsCellsSaturation) {
+  // Redistribution: surface moisture over porosity; a cell without porosity is reported and
+  // left out of the mean instead of making it undefined.
+  {
+    process_state_guard guard;
+    auto ms = std::make_unique<model_state>();
+    ms->cell_count = 3;
+    subsurface_state& ss = ms->subsurface;
+    ss.inf_redist = 1;
+    ss.surf_moist.allocate(3);
+    ss.porosity_cell.allocate(3);
+    ss.surf_moist[1] = 0.2, ss.surf_moist[2] = 0.3, ss.surf_moist[3] = 0.1;
+    ss.porosity_cell[1] = ss.porosity_cell[2] = 0.4;  // cell 3: none
+    stdout_capture capture;
+    EXPECT_NEAR(final_basin_theta(*ms), 0.625, 1e-12);
+    const std::string console = capture.stop();
+    EXPECT_TRUE(contains(console, "problem with final soil moisture in cell: 3\n")) << console;
+    EXPECT_FALSE(contains(console, "cell: 1\n"));
+  }
+  // Layered soil (layer 1 of 10 cm at porosity 0.5): the upper zone's water over layer 1 when
+  // the front is below it, over the front's depth when inside it, and the porosity without a
+  // front.
+  {
+    auto ms = std::make_unique<model_state>();
+    ms->cell_count = 3;
+    subsurface_state& ss = ms->subsurface;
+    ss.inf_layered_soil = 1;
+    ss.soil_types[1].layer_depth[0] = 10.0;
+    ss.soil_types[1].layer_porosity[0] = 0.5;
+    ss.soiltype.allocate(3);
+    ss.wetdep.allocate(3);
+    ss.zone_water_upper.allocate(3);
+    for (int c = 1; c <= 3; ++c) ss.soiltype[c] = 1;
+    ss.wetdep[1] = 20.0, ss.zone_water_upper[1] = 4.0;  // 4 / 10 / 0.5 = 0.8
+    ss.wetdep[2] = 5.0, ss.zone_water_upper[2] = 1.0;   // 1 / 5 / 0.5 = 0.4
+    EXPECT_NEAR(final_basin_theta(*ms), (0.8 + 0.4 + 0.5) / 3.0, 1e-12);
+  }
+  // Richards columns of two 10 cm soil nodes at half and full saturation, down to the
+  // soil-moisture depth; only in long-term runs.
+  struct depth_case {
+    double depth_m;
+    int long_term;
+    double expected;
+  };
+  const depth_case cases[] = {
+      {0.10, 1, 0.5}, {0.15, 1, 0.75}, {1.00, 1, 0.75}, {0.0, 1, 0.5}, {0.15, 0, 0.0}};
+  for (const depth_case& dc : cases) {
+    SCOPED_TRACE(dc.depth_m);
+    auto ms = std::make_unique<model_state>();
+    ms->cell_count = 1;
+    ms->long_term = dc.long_term;
+    ms->cards.soil_moist_depth = dc.depth_m;
+    subsurface_state& ss = ms->subsurface;
+    ss.inf_richards = 1;
+    ss.numcells.allocate(1);
+    ss.numcells[1] = 3;  // nodes 1 and 2 are soil, node 3 the column's bottom
+    ss.THETA.allocate(1, 3);
+    ss.THETAS.allocate(1, 3);
+    ss.DZ.allocate(1, 3);
+    ss.THETA[1][1] = 0.2, ss.THETA[1][2] = 0.4, ss.THETA[1][3] = 0.0;
+    for (int n = 1; n <= 3; ++n) ss.THETAS[1][n] = 0.4, ss.DZ[1][n] = 10.0;
+    EXPECT_NEAR(final_basin_theta(*ms), dc.expected, 1e-12);
+  }
+}
+
+// The event's sediment books: each class's slots summed over the cells, a lake cell counting
+// only for the classes whose lake flag is set; with channel sediment the sand in the beds (every
+// class and the bed stock) and the wash load in suspension of the links that are neither lakes
+// nor structures.
+TEST(SedimentBooks, TheEventTotalsSumTheCellsAndTheRoutedLinks) {
+  auto ms = std::make_unique<model_state>();
+  model_state& m = *ms;
+  m.cell_count = 2;
+  m.perennial_lakes = 1;
+  m.channel.lake_mask.allocate(2);
+  m.channel.lake_mask[2] = 1;  // cell 2 lies in a lake
+  transport_state& tr = m.transport;
+  tr.sediment.soil_erosion = 1;
+  tr.sediment.num_sed_classes = 2;
+  tr.sed_lake_flag.allocate(2);
+  tr.sed_lake_flag[2] = 1;  // class 2 on lake cells belongs to the overland books
+  tr.ov_sed = std::make_unique<ov_sediment_obj>();
+  ASSERT_TRUE(tr.ov_sed->vol_sed.allocate(2, 2, 4));
+  for (int c = 1; c <= 2; ++c)
+    for (int k = 1; k <= 2; ++k)
+      for (int slot = 1; slot <= 4; ++slot)
+        tr.ov_sed->vol_sed[c][k][slot] = (slot == 1 ? -1.0 : 1.0) * (10.0 * c + k + 0.1 * slot);
+  ASSERT_TRUE(tr.sed_event_totals.allocate(2, 4));
+  tr.sed_event_totals[1][1] = 99.0;  // an earlier event's books
+  tr.chan_sediment = 1;
+  channel_state& ch = m.channel;
+  ch.chan_link_count = 2;
+  ch.ltype.allocate(2);
+  ch.ltype[1] = 4, ch.ltype[2] = 32;  // link 2 is a lake
+  ch.nx1.allocate(2);
+  ch.nx1[1] = ch.nx1[2] = 2;
+  tr.sed_node_stride = 2;
+  ASSERT_TRUE(tr.ch_sand_vol.allocate(6, 3));
+  ASSERT_TRUE(tr.ch_wash_vol.allocate(6, 2));
+  for (int flat = 0; flat <= 6; ++flat)
+    for (int p = 1; p <= 3; ++p) {
+      tr.ch_sand_vol[flat][p] = 1.0;
+      if (p <= 2) tr.ch_wash_vol[flat][p] = 0.25;
+    }
+  close_sediment_books(m);
+  // Class 1: cell 1 alone (11.x); class 2: both cells (12.x + 22.x).
+  const raw_array2d<double>& t = tr.sed_event_totals;
+  EXPECT_NEAR(t[1][1], -11.1, 1e-12);
+  EXPECT_NEAR(t[1][3], 11.3, 1e-12);
+  EXPECT_NEAR(t[2][1], -(12.1 + 22.1), 1e-12);
+  EXPECT_NEAR(t[2][4], 12.4 + 22.4, 1e-12);
+  // Nodes 1 and 2 of link 1 (flat 3 and 4): three sand positions and two wash-load classes.
+  EXPECT_NEAR(tr.chan_sand_final, 6.0, 1e-12);
+  EXPECT_NEAR(tr.chan_wash_final, 1.0, 1e-12);
+}

@@ -250,3 +250,103 @@ TEST(RunBalances, TheSacramentoBlockChecksItsBooksAndTurnsTheErrorsSign) {
   EXPECT_NEAR(value_after(text, "Overall mass balance error ="), -200.0 / 460.0, 1e-6);
   EXPECT_TRUE(contains(text, "*overall mass balance error will not be zero"));
 }
+
+// A long-term run over a redistribution soil: the water that drained below the soil (kept per
+// cell by the soil steps) leaves the books as the downward flux, the direct evaporation the
+// cells took since the last event end joins the run's total, and the overall, surface and
+// simple-soil balances all close on it.
+TEST(RunBalances, TheDrainageBelowTheSoilAndTheLastDirectEvaporationCloseTheBooks) {
+  process_state_guard guard;
+  temp_dir dir;
+  auto ms = std::make_unique<model_state>();
+  ms->long_term = 1;
+  ms->cell_count = 2;
+  ms->gridsize = 10.0;
+  ms->overland.ov_depth.allocate(2);
+  ms->overland.total_precip_volume = 100.0;
+  ms->overland.ov_out_volume = 69.5;
+  subsurface_state& ss = ms->subsurface;
+  ss.inf_redist = 1;
+  ss.inf_volume_total = 30.0;
+  ms->soil_vol_initial = 4.0;
+  ss.inf_depth_longterm.allocate(2);
+  ss.soil_water_total.allocate(2);
+  ss.recharge_cum.allocate(2);
+  ss.et_cum_cell.allocate(2);
+  // 8 m3 drained below the soil (5 cm and 3 cm over 100 m2 cells); the soil holds 4 + 30 - 8.
+  ss.recharge_cum[1] = 5.0, ss.recharge_cum[2] = 3.0;
+  ss.soil_water_total[1] = 16.0, ss.soil_water_total[2] = 10.0;
+  // 0.5 m3 of surface water evaporated after the last event end.
+  ss.et_cum_cell[1] = 0.5;
+  ms->output.totals.run_vol_evap = 0.5;
+  const std::string text = run_summary(*ms, dir);
+  EXPECT_NEAR(value_after(text, "Total downward flux from unsaturated zone="), 8.0, 1e-9) << text;
+  EXPECT_NEAR(value_after(text, "Total direct evaporation="), 0.5, 1e-9);
+  EXPECT_NEAR(value_after(text, "Final volume in soil over simple soil depth"), 26.0, 1e-9);
+  const auto s = read_summary_balance(text);
+  EXPECT_NEAR(s.run_overall_error, 0.0, 1e-9);
+  EXPECT_NEAR(s.run_surface_error, 0.0, 1e-9);
+  EXPECT_NEAR(value_after(text, "Simple soil moisture mass balance ="), 0.0, 1e-9);
+}
+
+// With a water table below the simple soil, the soil between them holds the water content the
+// moving table leaves: (depth to the table - soil depth) x that content x area. The soil depth
+// is the redistribution soil's unsaturated depth, or twice layer 1 of the cell's soil type.
+TEST(RunBalances, TheSoilAboveADeepWaterTableCountsInTheFinalSoilWater) {
+  struct table_case {
+    int layered;
+    double expected;  // m3
+  };
+  // Cell 1: table 3 m down, soil 2 m (redistribution) or 1 m (layered); cell 2: table 0.5 m down,
+  // inside the soil.
+  const table_case cases[] = {{0, 1.0 * 0.1 * 100.0}, {1, 2.0 * 0.1 * 100.0}};
+  for (const table_case& tc : cases) {
+    SCOPED_TRACE(tc.layered);
+    process_state_guard guard;
+    temp_dir dir;
+    auto ms = std::make_unique<model_state>();
+    ms->cell_count = 2;
+    ms->gridsize = 10.0;
+    ms->cell_elev.allocate(2);
+    ms->cell_elev[1] = ms->cell_elev[2] = 100.0;
+    subsurface_state& ss = ms->subsurface;
+    (tc.layered ? ss.inf_layered_soil : ss.inf_redist) = 1;
+    ss.water_table_on = 1;
+    ss.init_unsat_depth_cm = 200.0;
+    ss.soil_types[3].layer_depth[0] = 50.0;
+    ss.soiltype.allocate(2);
+    ss.soiltype[1] = ss.soiltype[2] = 3;
+    ss.elevgw.allocate(2);
+    ss.elevgw[1] = 97.0, ss.elevgw[2] = 99.5;
+    ss.gw_inf_redist_theta.allocate(2);
+    ss.gw_inf_redist_theta[1] = ss.gw_inf_redist_theta[2] = 0.1;
+    ss.soil_water_total.allocate(2);
+    const std::string text = run_summary(*ms, dir);
+    EXPECT_NEAR(value_after(text, "Final volume in soil over simple soil depth"), tc.expected, 1e-9)
+        << text;
+  }
+}
+
+// Channel lakes in the run's books: their water at start-up and at the end, their evaporation
+// over the run, and the lake balance closing on the flows into and out of them.
+TEST(RunBalances, TheChannelLakesCloseTheirOwnBalance) {
+  process_state_guard guard;
+  temp_dir dir;
+  auto ms = std::make_unique<model_state>();
+  ms->perennial_lakes = 1;
+  channel_state& ch = ms->channel;
+  ch.num_lakes = 2;
+  ch.lake_vol_start = 500.0;
+  ch.lake_volume.allocate(2);
+  ch.cumulative_lake_evap.allocate(2);
+  ch.lake_volume[1] = 300.0, ch.lake_volume[2] = 250.0;
+  ch.cumulative_lake_evap[1] = 10.0, ch.cumulative_lake_evap[2] = 5.0;
+  ms->output.totals.run_vol_into_lakes = 100.0;
+  ms->output.totals.run_vol_from_lakes = 35.0;
+  const std::string text = run_summary(*ms, dir);
+  EXPECT_NEAR(value_after(text, "Initial volume in perennial lakes"), 500.0, 1e-9) << text;
+  EXPECT_NEAR(value_after(text, "Final volume in perennial lakes"), 550.0, 1e-9);
+  EXPECT_NEAR(value_after(text, "Volume of lake evap="), 15.0, 1e-9);
+  // 100 in - 35 out - 15 evaporated = the lakes' 50 m3 gain.
+  EXPECT_NEAR(value_after(text, "Perennial lake mass bal error m^3="), 0.0, 1e-9);
+}
