@@ -2,8 +2,10 @@
 // remainder joined to the last sub-step, the restart with half the sub-step after a negative
 // depth, the floor and its message), the sweep order, the predictor-corrector of "ade-pc", the
 // outlet drain, still water that stays still under both schemes, and the water both schemes
-// exchange with overland lakes and with channel lakes across their shores.
+// exchange with overland lakes and with channel lakes across their shores (the same on 1 and 8
+// threads).
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
 #include <memory>
@@ -364,6 +366,59 @@ TEST(AdeRouting, ChannelLakesTakeAndGiveTheWaterThatCrossesTheirShore) {
       }
     }
   }
+}
+
+// Both schemes next to channel lakes on a grid large enough for the parallel loops: 1 and 8
+// threads give the same depths and lake books, and the cells lose what the lake gains.
+TEST(AdeRouting, ChannelLakesRouteTheSameOnOneAndEightThreads) {
+  const int size = 50;
+  std::vector<double> elev;
+  std::vector<int> lake;
+  for (int r = 1; r <= size; ++r) {
+    for (int c = 1; c <= size; ++c) {
+      const bool in_lake = r >= 24 && r <= 26 && c >= 24 && c <= 27;
+      elev.push_back(10.0 + 0.02 * std::abs(r - 25) + 0.03 * std::abs(c - 25) +
+                     0.01 * std::sin(r * c) - (in_lake ? 2.0 : 0.0));
+      lake.push_back(in_lake ? 1 : 0);
+    }
+  }
+  const int saved_threads = omp_get_max_threads();
+  for (int scheme : {2, 3}) {
+    std::vector<double> result[2];
+    for (int t = 0; t < 2; ++t) {
+      omp_set_num_threads(t == 0 ? 1 : 8);
+      auto ms = make_grid(size, size, 5.0, elev, 0.05, scheme);
+      ms->perennial_lakes = 1;
+      channel_state& ch = ms->channel;
+      ch.num_lakes = 1;
+      alloc_1d_int(ch.lake_mask, ms->cell_count, "lake_mask");
+      for (raw_array1d<double>* a :
+           {&ch.lake_elev, &ch.lake_volume, &ch.lake_in_dv, &ch.lake_out_dv})
+        alloc_1d_double(*a, 1, "lake");
+      ch.lake_elev[1] = 9.5;
+      double cells = 0.0;
+      for (int c = 1; c <= ms->cell_count; ++c) {
+        ch.lake_mask[c] = lake[c - 1];
+        ms->overland.ov_depth[c] = lake[c - 1] ? 0.0 : 0.01 + 0.001 * (c % 5);
+        cells += ms->overland.ov_depth[c] * 25.0;
+      }
+      for (int step = 1; step <= 5; ++step)
+        ade_overland_route(*ms, 1.0, scheme, step % 2 == 1 ? 1 : 2);
+      double cells_after = 0.0;
+      for (int c = 1; c <= ms->cell_count; ++c)
+        if (!lake[c - 1]) cells_after += ms->overland.ov_depth[c] * 25.0;
+      EXPECT_NEAR(cells - cells_after, ch.lake_volume[1], 1e-10) << scheme;
+      EXPECT_GT(ch.lake_volume[1], 0.0) << scheme;
+      result[t].assign(ms->overland.ov_depth.data(),
+                       ms->overland.ov_depth.data() + ms->cell_count + 1);
+      result[t].push_back(ch.lake_volume[1]);
+      result[t].push_back(ch.lake_in_dv[1]);
+      result[t].push_back(ch.lake_out_dv[1]);
+    }
+    for (std::size_t i = 1; i < result[0].size(); ++i)
+      ASSERT_EQ(result[1][i], result[0][i]) << "scheme " << scheme << " entry " << i;
+  }
+  omp_set_num_threads(saved_threads);
 }
 
 }  // namespace
