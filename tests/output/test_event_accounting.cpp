@@ -361,6 +361,20 @@ TEST(FinishEventBalance, ChannelLakesTakeTheirInflowRainAndEvaporationIntoTheBoo
   ch.cumulative_lake_evap[1] = 10.0, ch.cumulative_lake_evap[2] = 1.0;
   ch.lake_volume[1] = 150.0 + 8.0 + 25.0 - 3.0;
   ch.lake_volume[2] = 50.0 + 2.0 + 5.0 - 1.0;
+  // The lakes' extents: each holds no listed cell and has settled on its volume, so the
+  // event end's adjustment of their extents moves nothing.
+  ch.numpts.allocate(2);
+  ch.lake_search.allocate(2, 2, 1);
+  ch.lake_cells.allocate(2);
+  ch.lake_in_dv.allocate(2);
+  ch.lake_elev.allocate(2);
+  ch.lake_area.allocate(2);
+  ch.prevlake_volume.allocate(2);
+  for (int lake = 1; lake <= 2; ++lake) ch.prevlake_volume[lake] = ch.lake_volume[lake];
+  ch.lake_mask.allocate(4);
+  ch.new_flooded_grid.allocate(4);
+  ms->index_map.allocate(2, 2);
+  ms->cell_elev.allocate(4);
   ms->event_over = 1;
   stdout_capture capture;
   finish_event_balance(*ms);
