@@ -356,7 +356,7 @@ void write_theta_line(model_state& ms) {
     const int cell = so.theta_cell[i];
     if (richards) {
       for (int k = 1; k <= so.theta_layer_count[i]; ++k) {
-        append_fixed(line, table_value(so.richards_theta, cell, so.theta_layers[i][k]), 12, 6);
+        append_fixed(line, table_value(ms.subsurface.THETA, cell, so.theta_layers[i][k]), 12, 6);
         line.push_back(' ');
       }
     } else if (two_zones) {
@@ -537,12 +537,16 @@ void read_theta_locations(model_state& ms) {
         row >= 1 && row <= ms.index_map.row_count() && col >= 1 && col <= ms.index_map.col_count();
     so.theta_cell[i] = inside ? ms.index_map[row][col] : 0;
     if (richards) {
+      // All the location's layer numbers are read, so that the next location starts where it
+      // should; beyond the largest count of the list's head they are not kept.
       int layers = 0;
       if (!read_location_int(fp, "%d", layers, name)) return;
-      if (layers > max_layers) layers = max_layers;
-      so.theta_layer_count[i] = layers;
-      for (int k = 1; k <= layers; ++k)
-        if (!read_location_int(fp, "%d", so.theta_layers[i][k], name)) return;
+      so.theta_layer_count[i] = layers < max_layers ? layers : max_layers;
+      for (int k = 1; k <= layers; ++k) {
+        int layer = 0;
+        if (!read_location_int(fp, "%d", layer, name)) return;
+        if (k <= max_layers) so.theta_layers[i][k] = layer;
+      }
     }
     so.theta_locations = i;
   }

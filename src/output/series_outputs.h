@@ -35,7 +35,6 @@ struct series_outputs_state {
   raw_array1d<int> superlink_segments;         // per superlink: segments n
   raw_array2d<double> superlink_flow;          // [segment 1..n][superlink]: flow (m3/s)
   raw_array2d<double> superlink_head;          // [junction 1..n + 1][superlink]: head (m)
-  raw_array2d<double> richards_theta;          // [cell][layer]: Richards soil moisture
   raw_array1d<double> superjunction_flow;      // per superjunction: flow (m3/s)
   raw_array1d<int> junction_superlink;         // per junction: its superlink; when set, the
                                                // first number of a superlink-node location is

@@ -771,3 +771,43 @@ TEST(LakeSeries, EachLakesSurfaceAndVolumeFollowTheTime) {
   const std::string record = read_file("depth.out");
   EXPECT_EQ(record.rfind("TS    0\n-1 98.50000", 0), 0u) << record;
 }
+
+// With Richards columns the location list names the layers of each cell, and the series writes
+// the column's water content at each of them. A location that lists more layers than the list's
+// head allows keeps the first ones and the next location is still read from its own numbers.
+TEST(SoilMoistureLocations, RichardsColumnsWriteTheListedLayers) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  auto ms = std::make_unique<model_state>();
+  model_state& m = *ms;
+  m.hyd_freq_steps = 1;
+  m.step_number = 1;
+  m.elapsed_minutes = 5.0;
+  m.cell_count = 4;
+  m.grid_params.inf_scheme = 4;
+  m.index_map.allocate(2, 2);
+  m.index_map[1][1] = 1, m.index_map[1][2] = 2, m.index_map[2][1] = 3, m.index_map[2][2] = 4;
+  write_file("theta_in.txt", "2 2\n1 2 3\n1 \n3 \n2 \n2 1 1\n2 \n");
+  m.cards.in_theta_location_given = 1;
+  snprintf(m.input.names.in_theta_location, sizeof m.input.names.in_theta_location, "%s",
+           "theta_in.txt");
+  ASSERT_TRUE(file_handle_open(m.input.in_theta_location_file, "theta_in.txt", "r"));
+  read_theta_locations(m);
+  file_handle_close(m.input.in_theta_location_file);
+  ASSERT_EQ(m.output.series.theta_locations, 2);
+  subsurface_state& ss = m.subsurface;
+  ss.inf_richards = 1;
+  ss.THETA.allocate(4, 3);
+  for (int c = 1; c <= 4; ++c)
+    for (int n = 1; n <= 3; ++n) ss.THETA[c][n] = 0.1 * c + 0.01 * n;
+  m.output.map_theta_locations = 1;
+  ASSERT_TRUE(file_handle_open(m.input.out_theta_location_file, "theta.out", "w"));
+  write_series_outputs(m);
+  file_handle_close(m.input.out_theta_location_file);
+  const auto lines = number_lines(read_file("theta.out"));
+  ASSERT_EQ(lines.size(), 1u);
+  // Cell 2, layers 1 and 3; cell 3, layer 2.
+  const std::vector<double> expected = {5.0, 0.21, 0.23, 0.32};
+  ASSERT_EQ(lines[0].size(), expected.size());
+  for (std::size_t k = 0; k < expected.size(); ++k) EXPECT_NEAR(lines[0][k], expected[k], 1e-9);
+}
