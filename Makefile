@@ -51,7 +51,8 @@ bench: build
 # (keep a reproducer under tests/fuzz/<name>/regressions/ once mended). `make fuzz-replay` runs
 # every seed and saved reproducer through its harness once, without fuzzing, as CI does.
 FUZZ_BUILD ?= build-fuzz
-FUZZ_TARGETS := ascii_grid lake_files series stream_tables mapping_table precip project channel
+FUZZ_TARGETS := ascii_grid lake_files series stream_tables mapping_table precip project channel \
+	chan_points
 TARGET ?= $(FUZZ_TARGETS)
 SECONDS ?= 60
 FUZZ_FLAGS ?=
