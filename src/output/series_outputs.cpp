@@ -536,6 +536,13 @@ void read_theta_locations(model_state& ms) {
     const bool inside =
         row >= 1 && row <= ms.index_map.row_count() && col >= 1 && col <= ms.index_map.col_count();
     so.theta_cell[i] = inside ? ms.index_map[row][col] : 0;
+    if (so.theta_cell[i] <= 0) {
+      stop_with_message(
+          "Error: soil moisture location %d (row %d, column %d) of file %s lies outside the "
+          "watershed.\n",
+          i, row, col, name);
+      return;
+    }
     if (richards) {
       // All the location's layer numbers are read, so that the next location starts where it
       // should; beyond the largest count of the list's head they are not kept.

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/julian_time.h"
 #include "framework/model_state.h"
@@ -810,4 +811,40 @@ TEST(SoilMoistureLocations, RichardsColumnsWriteTheListedLayers) {
   const std::vector<double> expected = {5.0, 0.21, 0.23, 0.32};
   ASSERT_EQ(lines[0].size(), expected.size());
   for (std::size_t k = 0; k < expected.size(); ++k) EXPECT_NEAR(lines[0][k], expected[k], 1e-9);
+}
+
+// A soil-moisture location outside the watershed, or a list that ends early, stops the run with
+// a message naming the file.
+TEST(SoilMoistureLocations, ABadLocationListStopsTheRunNamingTheFile) {
+  struct list_case {
+    const char* text;
+    const char* message;
+  };
+  const list_case cases[] = {
+      {"2\n1 1\n3 1\n",
+       "Error: soil moisture location 2 (row 3, column 1) of file theta_in.txt lies outside the "
+       "watershed.\n"},
+      {"2\n1 1\n2 2\n", "Error: soil moisture location 2 (row 2, column 2) of file theta_in.txt"},
+      {"3\n1 1\n1 2\n", "End of file reached in file theta_in.txt, exiting\n"}};
+  for (const list_case& lc : cases) {
+    SCOPED_TRACE(lc.text);
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    auto ms = std::make_unique<model_state>();
+    model_state& m = *ms;
+    m.cell_count = 3;
+    m.index_map.allocate(2, 2);
+    m.index_map[1][1] = 1, m.index_map[1][2] = 2, m.index_map[2][1] = 3;  // (2, 2) outside
+    write_file("theta_in.txt", lc.text);
+    m.cards.in_theta_location_given = 1;
+    snprintf(m.input.names.in_theta_location, sizeof m.input.names.in_theta_location, "%s",
+             "theta_in.txt");
+    ASSERT_TRUE(file_handle_open(m.input.in_theta_location_file, "theta_in.txt", "r"));
+    torva_test::stdout_capture capture;
+    read_theta_locations(m);
+    const std::string console = capture.stop();
+    file_handle_close(m.input.in_theta_location_file);
+    EXPECT_NE(console.find(lc.message), std::string::npos) << console;
+    EXPECT_TRUE(run_error.error_fatal);
+  }
 }
