@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "channel/channel_lake_steps.h"
 #include "framework/core/error_state.h"
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
@@ -57,7 +58,11 @@ void form_derived_maps(model_state& ms, map_outputs_state& mo) {
   if (mo.dataset_on[dataset_depth]) {
     if (mo.depth_map.count() != n) mo.depth_map.allocate(n);
     const raw_array1d<double>& depth = ms.overland.ov_depth;
-    for (int i = 1; i <= n; ++i) mo.depth_map[i] = depth.empty() ? 0.0 : depth[i];
+    // The cells of a channel lake show the lake's water over their ground.
+    if (ms.perennial_lakes && depth.count() >= n)
+      channel_lake_depths(ms, depth.data(), mo.depth_map.data());
+    else
+      for (int i = 1; i <= n; ++i) mo.depth_map[i] = depth.empty() ? 0.0 : depth[i];
   }
   if (mo.dataset_on[dataset_discharge]) {
     if (mo.discharge_map.count() != n) mo.discharge_map.allocate(n);
