@@ -304,7 +304,11 @@ culvert_flow culv_flow(const culvert_barrel& b, int element, double h1, double h
         culv_crit_depth(culvert_circular, D, W, estimate, yc);
         out.flow_area = culv_flow_area(culvert_circular, D, W, yc);
         int iterations = 0;
-        Q = zbrent(culvert_circular, D, W, Cb, h, 0.0001, estimate, 0.0001, iterations);
+        // A head of a centimetre or so over the invert cannot pass even the finder's lowest
+        // discharge (0.0001 m3/s, its tolerance): the barrel passes nothing yet, rather than the
+        // run stopping on a root below the bracket.
+        if (!(culv_energy_residual(culvert_circular, D, W, Cb, h, 0.0001) > 0.0))
+          Q = zbrent(culvert_circular, D, W, Cb, h, 0.0001, estimate, 0.0001, iterations);
         if (Q == culvert_failure) {
           printf("Problem in zbrent (ex_flow_route). Hydraulic short culvert routine \n");
           printf("The flow cannot be determine in culvert number %d\n", element);
@@ -312,8 +316,8 @@ culvert_flow culv_flow(const culvert_barrel& b, int element, double h1, double h
           out.flow_type = type;
           return out;
         }
-        culv_crit_depth(culvert_circular, D, W, Q, yc);
-        out.ref_depth = yc;
+        if (Q > 0.0) culv_crit_depth(culvert_circular, D, W, Q, yc);
+        out.ref_depth = Q > 0.0 ? yc : 0.0;
       } else if (b.shape == culvert_box) {
         const double yc = 2.0 / 3.0 * h;
         out.flow_area = yc * W;

@@ -324,4 +324,28 @@ TEST(CulvertFlow, ABarrelWithoutLengthAndAnUnbracketedRootFail) {
   EXPECT_NEAR(culv_energy_residual(culvert_circular, 1.0, 0.0, 0.9, 0.5, q), 0.0, 1e-7);
 }
 
+// A small steep pipe (0.3 m, 30 m, falling 1.25 m) under inlet control with its headwater a
+// centimetre or so over the invert: the barrel cannot pass even the root finder's lowest
+// discharge, so it passes nothing instead of failing; from a few centimetres of head on it passes
+// a discharge that grows with the head, with no failure anywhere between.
+TEST(CulvertFlow, AHeadBarelyOverTheInvertPassesNothingRatherThanFailing) {
+  process_state_guard guard;
+  culvert_barrel b = circular(0.3, 30.0, 103.65, 102.40);
+  b.inlet_coeff = 0.99;
+  stdout_capture out;
+  double previous = 0.0;
+  for (int cm = 1; cm <= 30; ++cm) {
+    SCOPED_TRACE(cm);
+    const culvert_flow f = culv_flow(b, 1, 103.65 + 0.01 * cm + 1e-9, 102.0);
+    ASSERT_NE(f.q, culvert_failure);
+    EXPECT_GE(f.q, previous);
+    EXPECT_TRUE(std::isfinite(f.ref_depth));
+    previous = f.q;
+  }
+  EXPECT_EQ(out.stop().find("Problem in ZBRENT"), std::string::npos);
+  EXPECT_EQ(culv_flow(b, 1, 103.66 + 1e-9, 102.0).q, 0.0);
+  EXPECT_GT(previous, 0.01);
+  EXPECT_EQ(run_error.error_code, 0);
+}
+
 }  // namespace
