@@ -10,6 +10,7 @@
 
 #include "channel/channel_lakes.h"
 #include "channel/channel_step.h"
+#include "channel/link_flows.h"
 #include "channel/routing_network.h"
 #include "framework/core/error_state.h"
 #include "support/test_support.h"
@@ -417,6 +418,53 @@ TEST_F(LakeNetworkTest, ALakeTakesAFloodedNodeAndGivesItBackWithItsWater) {
               total, 1e-9 * total);
   EXPECT_TRUE(contains(printed, "node taken: [3][1]"));
   EXPECT_TRUE(contains(printed, "node released:[3][1]"));
+}
+
+// A weir beside a lake sees the lake's surface, and its flow is cut to the lake's water: a lake
+// holding 1 m3 gives at most 1 m3 over a sub-step, whichever way the water would go.
+TEST_F(LakeNetworkTest, AStructureBesideALakeSeesItsLevelAndIsCutToItsWater) {
+  const double h = 10.0;
+  // Lake 1 above the weir: 0.5 m over the crest passes some 1.8 m3/s.
+  ch_.lake_elev[1] = 101.5;
+  ch_.lake_volume[1] = 1.0e6;
+  ASSERT_EQ(ex_link_end_flows(ch_, ch_.qp, ms_->current_time, h), 0);
+  const double free_flow = weir_discharge(5.0, 101.0, 0.6, 0.6, 101.5, ch_.yp(4, 1));
+  EXPECT_GT(free_flow, 1.5);
+  EXPECT_DOUBLE_EQ(ch_.qp(3, 1), free_flow);
+  EXPECT_DOUBLE_EQ(ch_.qp(3, 2), free_flow);
+  ch_.lake_volume[1] = 1.0;
+  ASSERT_EQ(ex_link_end_flows(ch_, ch_.qp, ms_->current_time, h), 0);
+  EXPECT_DOUBLE_EQ(ch_.qp(3, 1), 1.0 / h);
+  ch_.lake_volume[1] = -5.0;  // nothing to give
+  ASSERT_EQ(ex_link_end_flows(ch_, ch_.qp, ms_->current_time, h), 0);
+  EXPECT_EQ(ch_.qp(3, 1), 0.0);
+
+  // The weir below link 1 with the lake below it (the lake the last link): the lake standing
+  // over link 1's water sends water back up through the weir, at most what the lake holds.
+  process_state_guard guard;
+  auto ms = std::make_unique<model_state>();
+  build_network(*ms, {{.nodes = 3, .downstream = 2, .bed_top = 100.0, .bed_slope = 0.0},
+                      {.nodes = 2, .downstream = 3, .up = {1}, .type = 64},
+                      {.nodes = 1, .up = {2}, .type = 32}});
+  channel_state& ch = ms->channel;
+  ch.num_lakes = 1;
+  for (auto* a : {&ch.lake_volume, &ch.lake_elev}) a->allocate(1);
+  ch.lake2link.allocate(3);
+  ch.lake2link[3] = 1;
+  ch.structure_count = 1;
+  ch.structures.allocate(1);
+  ch.structures[1] = ch_.structures[1];
+  ASSERT_TRUE(ch.link_structures.allocate(3, 2));
+  ch.link_structures[2][0] = ch.link_structures[2][1] = ch.link_structures[2][2] = 1;
+  routing_test::set_depth(*ms, 1, 3, 0.5);  // link 1 at 100.5 m, below the crest
+  ch.lake_elev[1] = 101.6;
+  ch.lake_volume[1] = 1.0e6;
+  ASSERT_EQ(ex_link_end_flows(ch, ch.qp, ms->current_time, h), 0);
+  EXPECT_DOUBLE_EQ(ch.qp(2, 1), weir_discharge(5.0, 101.0, 0.6, 0.6, 100.5, 101.6));
+  EXPECT_LT(ch.qp(2, 1), -1.0);
+  ch.lake_volume[1] = 2.0;
+  ASSERT_EQ(ex_link_end_flows(ch, ch.qp, ms->current_time, h), 0);
+  EXPECT_DOUBLE_EQ(ch.qp(2, 1), -2.0 / h);
 }
 
 }  // namespace
