@@ -240,6 +240,16 @@ double ov_lake_to_shore_discharge(double W, double h, double z, double r, double
   return ov_lake_shore_discharge(S, W - z > h ? W - z : h, r, n, w);
 }
 
+bool explicit_channel_lakes_setup(model_state& ms) {
+  const int lakes = ms.channel.num_lakes;
+  if (lakes < 1) return true;
+  explicit_lake_copy& copy = ms.overland.ovx_saved_lake_state;
+  return ensure_lakes(copy.elev, lakes, "ovx_saved_lake_elev") &&
+         ensure_lakes(copy.volume, lakes, "ovx_saved_lake_volume") &&
+         ensure_lakes(copy.in_dv, lakes, "ovx_saved_lake_in_dv") &&
+         ensure_lakes(copy.out_dv, lakes, "ovx_saved_lake_out_dv");
+}
+
 double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
   overland_state& ov = ms.overland;
   channel_state& ch = ms.channel;
@@ -264,15 +274,11 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
     if (a->count() < lakes) lakes = a->count();
   if (ch.lake_cells.count() < lakes) lakes = ch.lake_cells.count();
   if (ch.lake_mask.count() < n) lakes = 0;
-  if (lakes > 0) {
-    explicit_lake_copy& copy = ov.ovx_saved_lake_state;
-    if (!ensure_lakes(copy.elev, lakes, "ovx_saved_lake_elev") ||
-        !ensure_lakes(copy.volume, lakes, "ovx_saved_lake_volume") ||
-        !ensure_lakes(copy.in_dv, lakes, "ovx_saved_lake_in_dv") ||
-        !ensure_lakes(copy.out_dv, lakes, "ovx_saved_lake_out_dv")) {
-      stop_now();
-      return 0.0;
-    }
+  // The run's start-up sized the lakes' copy; a state made without it gets it here once.
+  if (lakes > 0 && ov.ovx_saved_lake_state.out_dv.count() < lakes &&
+      !explicit_channel_lakes_setup(ms)) {
+    stop_now();
+    return 0.0;
   }
 
   explicit_scheme_memory& mem = ov.explicit_memory;

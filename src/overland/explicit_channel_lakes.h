@@ -27,6 +27,11 @@ double ov_shore_to_lake_discharge(double W, double h, double z, double r, double
 double ov_lake_to_shore_discharge(double W, double h, double z, double r, double n,
                                   const wetland_record* w, double dx);
 
+// Start-up of the explicit scheme next to channel lakes: the run's copy of the lakes, restored
+// when a cut sub-step redoes a step, sized to the network's lakes. False when the memory is
+// missing (the allocator has printed its message).
+bool explicit_channel_lakes_setup(model_state& ms);
+
 // Routes one overland step of dt seconds over a grid with channel lakes and returns the volume
 // drained at the outlet (m3) when there is no channel routing, else 0. Marks every lake's cells
 // in the channel lakes' cell mask first; cells in lakes keep their depth, and the water crossing

@@ -113,18 +113,13 @@ void ov_plain_faces_wide(const ov_kernel_view& v, int first_run, int lo, int hi,
   fails[1] = fy;
 }
 
-void ov_depth_update_wide(const ov_kernel_view& v, int first_run, int lo, int hi,
-                          ov_depth_source source, bool power, double per_q, double flux_scale) {
+void ov_depth_update_wide(const ov_kernel_view& v, int first_run, int lo, int hi, bool gather,
+                          bool power, double per_q) {
   const __m512d zero = _mm512_setzero_pd();
   const __m512d one = _mm512_set1_pd(1.0);
   const __m512d blocked_mark = _mm512_set1_pd(-1.0);
   const __m512d five_thirds = _mm512_set1_pd(5.0 / 3.0);
   const __m512d pq = _mm512_set1_pd(per_q);
-  const __m512d scale = _mm512_set1_pd(flux_scale);
-  const bool gather =
-      source == ov_depth_source::gathered || source == ov_depth_source::saved_and_gathered;
-  const bool save = source == ov_depth_source::saved_and_gathered;
-  const bool scaled = gather && flux_scale != 0.0;
   for (int r = first_run; r <= v.run_count && v.runs[r].first <= hi; ++r) {
     const face_run run = v.runs[r];
     const int a = run.first > lo ? run.first : lo;
@@ -143,23 +138,11 @@ void ov_depth_update_wide(const ov_kernel_view& v, int first_run, int lo, int hi
         __m512d change = _mm512_sub_pd(_mm512_mul_pd(negated(own_x), pq), _mm512_mul_pd(own_y, pq));
         change = _mm512_add_pd(change, _mm512_mul_pd(left_x, pq));
         change = _mm512_add_pd(change, _mm512_mul_pd(upper_y, pq));
-        const __m512d start = _mm512_maskz_loadu_pd(m, v.depth + c);
-        if (save) _mm512_mask_storeu_pd(v.saved + c, m, start);
-        h = _mm512_add_pd(start, change);
-        if (scaled) {
-          // Both readers of these faces are done: the left faces of this chunk's cells (but
-          // not the one of cell lo, read by the share before), the upper faces whose owners
-          // lie in the share, and the lower faces of cells without a neighbour below.
-          const __mmask8 done_x = c == lo ? static_cast<__mmask8>(m & 0xFE) : m;
-          const __mmask8 done_y = ma & static_cast<__mmask8>(~first_lanes(lo - c + run.above));
-          _mm512_mask_storeu_pd(v.flux_x + c - 1, done_x, _mm512_mul_pd(left_x, scale));
-          _mm512_mask_storeu_pd(v.flux_y + c - run.above, done_y, _mm512_mul_pd(upper_y, scale));
-          if (run.below == 0) _mm512_mask_storeu_pd(v.flux_y + c, m, _mm512_mul_pd(own_y, scale));
-        }
+        h = _mm512_add_pd(_mm512_maskz_loadu_pd(m, v.depth + c), change);
       } else {
-        h = _mm512_maskz_loadu_pd(m, (source == ov_depth_source::restored ? v.saved : v.depth) + c);
+        h = _mm512_maskz_loadu_pd(m, v.saved + c);
       }
-      if (source != ov_depth_source::kept) _mm512_mask_storeu_pd(v.depth + c, m, h);
+      _mm512_mask_storeu_pd(v.depth + c, m, h);
       if (!power) continue;
       const __m512d ret = _mm512_maskz_loadu_pd(m, v.retention + c);
       const __m512d above = _mm512_sub_pd(h, ret);

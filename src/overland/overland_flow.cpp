@@ -11,6 +11,7 @@
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
 #include "overland/ade_overland.h"
+#include "overland/explicit_channel_lakes.h"
 #include "overland/explicit_overland.h"
 #include "overland/overland_boundary.h"
 #include "overland/overland_steps.h"
@@ -170,6 +171,11 @@ void overland_flow_setup(model_state& ms) {
       !ensure_cells(ov.ov_saved_depth, n, "ov_saved_depth") ||
       !ensure_cells(ov.ov_flow_power, n, "ov_flow_power") ||
       (ov.max_depth_on && !ensure_cells(ov.max_depth, n, "max_depth"))) {
+    stop_now();
+    return;
+  }
+  // The explicit scheme's copy of the channel lakes, for redoing a step, holds this run's lakes.
+  if (ov.ov_route_option == 1 && !explicit_channel_lakes_setup(ms)) {
     stop_now();
     return;
   }
