@@ -76,14 +76,19 @@ bool entry_in_network(const model_state& ms, int stream_cell, int entry, int lin
   return true;
 }
 
-// Channel water of the routed links, for the nearly-dry test.
+// Channel water of the routed links (m3): flow area times node spacing over nodes 1..nx of
+// every link that is neither a lake, a structure nor captured by a lake. Links or nodes the
+// arrays do not hold count nothing.
 double routed_channel_volume(const channel_state& ch) {
   double sum = 0.0;
-  for (int link = 1; link <= ch.chan_link_count; ++link) {
+  const int links = std::min(
+      {ch.chan_link_count, ch.ltype.count(), ch.nx.count(), ch.dx.count(), ch.area.link_count()});
+  for (int link = 1; link <= links; ++link) {
     if (!link_is_routed(ch.ltype[link])) continue;
     const double* a = ch.area.link_nodes(link);
+    const int nodes = std::min(ch.nx[link], ch.area.node_count(link));
     double v = 0.0;
-    for (int j = 1; j <= ch.nx[link]; ++j) v += a[j];
+    for (int j = 1; j <= nodes; ++j) v += a[j];
     sum += v * ch.dx[link];
   }
   return sum;
@@ -141,6 +146,10 @@ void book_lake_exchange(model_state& ms) {
 }
 
 }  // namespace
+
+double channel_stored_volume(const model_state& ms) {
+  return routed_channel_volume(ms.channel);
+}
 
 double chan_lateral_inflow(model_state& ms, double dt) {
   channel_state& ch = ms.channel;

@@ -10,6 +10,11 @@ void superlink_step(model_state& ms);         // time loop 13
 void channel_routing_step(model_state& ms);   // time loop 19
 void chan_point_input_step(model_state& ms);  // time loop 20
 
+// The water held in the channel network (m3): flow area times node spacing over nodes 1..nx of
+// every link that is neither a lake, a hydraulic structure nor a sectioned link captured by a
+// rising lake. The overland step reads it to decide whether the runoff of an event is over.
+double channel_stored_volume(const model_state& ms);
+
 // Start-up services called by the input-reading driver.
 void setup_channel_network(model_state& ms);              // channel input and network arrays
 void init_tile_pipe_grid(model_state& ms);                // STORM_SEWER: pipes and tiles

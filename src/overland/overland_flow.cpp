@@ -1,12 +1,14 @@
 // The overland flow step: the run driver calls overland_flow_step once per pass of the time
 // loop, after infiltration. When the overland process is due it checks the depths, routes the
-// water by the chosen scheme, keeps the maximum-depth map and books the outlet outflow. Its
-// start-up, overland_flow_setup, is called at the end of the overland slope set-up.
+// water by the chosen scheme, keeps the maximum-depth map, books the outlet outflow and ends a
+// single-event run once its runoff is complete. Its start-up, overland_flow_setup, is called at
+// the end of the overland slope set-up.
 #include "overland/overland_flow.h"
 
 #include <cmath>
 #include <cstdio>
 
+#include "channel/channel_steps.h"
 #include "framework/core/error_state.h"
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
@@ -141,6 +143,29 @@ int scan_depths(model_state& ms, bool count_channel_lakes, int& active, int& bad
     }
   }
   return moving;
+}
+
+// A single-event run with routed channels whose rain has stopped (the end checks are on again),
+// whose cells outside the lakes hold no water and whose channels hold less than a ten-thousandth
+// of the event's rain has finished its runoff: the event ends here and the run after this pass.
+// The event's books are closed by the end-of-event accounting of the same pass.
+void end_runoff_if_complete(model_state& ms) {
+  const overland_state& ov = ms.overland;
+  if (ms.long_term || ov.ov_any_depth || ms.tev || ms.output.volp || ms.channel.chan_explic != 1)
+    return;
+  const double chan_volume = channel_stored_volume(ms);
+  if (!(0.0001 * ms.event_rain_vol > chan_volume)) return;
+  if (!ms.super_quiet && process_info.process_rank == 0)
+    printf("Rainfall for this event has ended.\n");
+  FILE* summary = ms.output.summary_file.fp;
+  if (summary != nullptr) {
+    fprintf(summary, "Rainfall for this event ended. Runoff is complete\n");
+    fflush(summary);
+  }
+  ms.overland.rain_active = 0;
+  ms.event_active = 0;
+  ms.event_over = 1;
+  ms.run_flag = 0;
 }
 
 }  // namespace
@@ -282,4 +307,5 @@ void overland_flow_step(model_state& ms) {
     stop_now();
     return;
   }
+  end_runoff_if_complete(ms);
 }

@@ -1,14 +1,15 @@
 // End-to-end channel cases, run by the real torva executable (and, for the per-step books, in
 // this process): a trapezoidal link fed a constant flow settles at its Manning normal depth, a
 // level pool with no inflow stays at rest, the channel's water changes at every step by its
-// inflows less its outflow, and rain on the example watershed runs off the cells through its
-// channels and out of the outlet with the event's water books closed; 1 and 8 threads write the
-// same outputs.
+// inflows less its outflow, rain on the example watershed runs off the cells through its
+// channels and out of the outlet with the event's water books closed, and a run whose runoff is
+// complete ends early with its books closed; 1 and 8 threads write the same outputs.
 #include <gtest/gtest.h>
 #include <omp.h>
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -284,6 +285,119 @@ TEST(ChannelCases, RainOnTheExampleWatershedRunsOutThroughItsChannels) {
   EXPECT_NEAR(s.event_rain,
               s.event_infiltrated + s.event_discharge + s.event_surface_final + s.event_chan_final,
               1e-6 * s.event_rain + 0.15);  // the summary prints volumes to 0.1 m3
+}
+
+// A plane of 10 x 5 cells of 30 m falling 0.01 to the south and 0.01 towards its middle column,
+// on a sandy loam (saturated conductivity 1 cm/h, capillary head 11 cm, porosity 0.45, initial
+// moisture 0.2), drained by one rectangular link 1 m wide of two computational nodes under the
+// two lowest cells of the middle column; 60 mm/h for 30 minutes, `tot_time` minutes.
+void write_drained_plane(int tot_time) {
+  const int rows = 10, cols = 5;
+  const std::string header =
+      "north: 1300.00\nsouth: 1000.00\neast: 2150.00\nwest: 2000.00\nrows: 10\ncols: 5\n";
+  std::string mask = header, elev = header;
+  for (int r = 1; r <= rows; ++r) {
+    for (int c = 1; c <= cols; ++c) {
+      mask += "1 ";
+      elev += fixed(100.0 - 0.3 * (r - 1) + 0.3 * std::abs(c - 3), 2) + " ";
+    }
+    mask += "\n";
+    elev += "\n";
+  }
+  write_file("plane_mask.asc", mask);
+  write_file("plane_elev.asc", elev);
+  const char* soil[4][2] = {{"cond", "1.0"}, {"cap", "11.0"}, {"por", "0.45"}, {"moist", "0.2"}};
+  for (const auto& s : soil) {
+    std::string map = header;
+    for (int r = 1; r <= rows; ++r) {
+      for (int c = 1; c <= cols; ++c) map += std::string(s[1]) + " ";
+      map += "\n";
+    }
+    write_file(std::string("plane_") + s[0] + ".asc", map);
+  }
+  // Beds 1 m below the land of row 9 (97.6 m) at the cell edges, falling 0.01.
+  write_file("plane.chn",
+             "TORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 1\nMAXNODES 3\n"
+             "CONNECT 1 0 0\n\nLINK 1\nNODES 3\nDX 30.0\nTRAPEZOID\nMANNINGS_N 0.035\n"
+             "NODE 1\nELEV 96.75\nXSEC\nBOTTOM_WIDTH 1.0\nSIDE_SLOPE 0.0\nBANKFULL_DEPTH 1.0\n"
+             "NODE 2\nELEV 96.45\nNODE 3\nELEV 96.15\n");
+  write_file("plane.gst",
+             "GRIDSTREAMFILE\nSTREAMCELLS 2\nCELLIJ 9 3\nNUMNODES 1\nLINKNODE 1 1 1.0\n"
+             "CELLIJ 10 3\nNUMNODES 1\nLINKNODE 1 2 1.0\n");
+  write_file("plane.prj",
+             "TORVAPROJECT\nWATERSHED_MASK plane_mask.asc\nELEVATION plane_elev.asc\n"
+             "SUMMARY plane_summary.out\nOUTLET_HYDRO plane_outlet.out\nROWS 10\nCOLS 5\n"
+             "GRIDSIZE 30.0\nSTART_DATE 2005 3 14\nSTART_TIME 6 30\nTIMESTEP 10.0\nTOT_TIME " +
+                 std::to_string(tot_time) +
+                 "\nOUTROW 10\nOUTCOL 3\nOUTSLOPE 0.01\nHYD_FREQ 5\nMANNING_N 0.05\n"
+                 "OVERTYPE explicit\nPRECIP_UNIF\nRAIN_INTENSITY 60.0\nRAIN_DURATION 30\n"
+                 "GREEN_AMPT\nCONDUCTIVITY plane_cond.asc\nCAPILLARY plane_cap.asc\n"
+                 "POROSITY plane_por.asc\nMOISTURE plane_moist.asc\nCHAN_EXPLIC\n"
+                 "CHANNEL_INPUT plane.chn\nSTREAM_CELL plane.gst\n");
+}
+
+// Occurrences of `part` in `text`.
+int count_of(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// The elapsed minutes of the last progress line.
+double last_elapsed_minutes(const std::string& out) {
+  const std::string label = "elapsed time";
+  const std::size_t at = out.rfind(label);
+  return at == std::string::npos ? -1.0 : std::strtod(out.c_str() + at + label.size(), nullptr);
+}
+
+// The storm on the drained plane: the sand takes the first minutes of rain whole, so the plane
+// is dry while rain is still to come, and the run goes on; after the rain the plane's water
+// soaks in or runs into the channel, the channel empties through the outlet, and once the cells
+// are dry and the channel holds less than a ten-thousandth of the 1350 m3 of rain the run ends,
+// long before its 300 minutes, with both lines of the end written once, the event's books closed
+// once (one event summary, then the run totals) and the outlet hydrograph written up to the end.
+TEST(ChannelCases, ARunWhoseRunoffIsCompleteEndsEarlyWithItsBooksClosed) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_drained_plane(300);
+  std::string outputs[2];
+  command_result runs[2];
+  const int threads[2] = {1, 8};
+  for (int i = 0; i < 2; ++i) {
+    runs[i] = run_torva("plane.prj", threads[i]);
+    outputs[i] = read_file("plane_outlet.out") + read_file("plane_summary.out");
+  }
+  EXPECT_EQ(outputs[1], outputs[0]) << "1 and 8 threads";
+  const std::string& out = runs[0].out;
+  const std::string summary = read_file("plane_summary.out");
+
+  EXPECT_EQ(count_of(out, "Rainfall for this event has ended.\n"), 1) << out;
+  EXPECT_EQ(count_of(out, "finished event \n"), 1) << out;
+  EXPECT_EQ(count_of(summary, "Rainfall for this event ended. Runoff is complete\n"), 1);
+  EXPECT_EQ(count_of(summary, "TORVA EVENT RUNOFF SIMULATION SUMMARY"), 1);
+  EXPECT_LT(summary.find("Runoff is complete"), summary.find("EVENT RUNOFF SIMULATION SUMMARY"));
+  EXPECT_LT(summary.find("EVENT RUNOFF SIMULATION SUMMARY"), summary.find("SIMULATION TOTALS"));
+
+  const double end_minutes = last_elapsed_minutes(out);
+  EXPECT_GT(end_minutes, 30.0) << "the run must outlast its rain";
+  EXPECT_LT(end_minutes, 150.0) << "the run must end well before its 300 minutes";
+  std::vector<double> times;
+  std::istringstream hydrograph(read_file("plane_outlet.out"));
+  double t = 0.0, q = 0.0;
+  while (hydrograph >> t >> q) times.push_back(t);
+  ASSERT_FALSE(times.empty());
+  EXPECT_LE(times.back(), end_minutes);
+  EXPECT_GT(times.back(), end_minutes - 5.0) << "the hydrograph stops at the run's end";
+  EXPECT_LT(q, 0.001) << "the outlet has stopped flowing";
+
+  const summary_balance s = read_summary_balance(summary);
+  expect_books_close(s);
+  EXPECT_NEAR(s.event_rain, 1350.0, 0.05);  // 60 mm/h for half an hour on 45,000 m2
+  EXPECT_GT(s.event_discharge, 0.1 * s.event_rain);
+  EXPECT_EQ(s.event_surface_final, 0.0);
+  EXPECT_LT(s.event_chan_final, 0.0001 * s.event_rain + 0.05);  // printed to 0.1 m3
+  EXPECT_NEAR(s.event_rain, s.event_infiltrated + s.event_discharge + s.event_chan_final,
+              1e-6 * s.event_rain + 0.15);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The overland flow step: its schedule, the dry grid left alone, routing with the outlet
-// outflow as a rate and its volume booked, the depth check before routing, and the start-up
+// outflow as a rate and its volume booked, the maximum-depth map, the depth checks before and
+// after routing, the end of a single-event run once its runoff is complete, and the start-up
 // refusals of values that would make the routing's depths non-numbers, each named.
 #include <gtest/gtest.h>
 
@@ -10,13 +11,16 @@
 #include <string>
 
 #include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
 #include "framework/model_state.h"
 #include "overland/overland_flow.h"
 #include "overland/overland_steps.h"
 #include "support/test_support.h"
 
 using torva_test::contains;
+using torva_test::read_file;
 using torva_test::stdout_capture;
+using torva_test::temp_dir;
 
 namespace {
 
@@ -111,6 +115,133 @@ TEST_F(OverlandStep, ADepthThatIsNoNumberStopsTheRunNamingItsCell) {
       << out;
   EXPECT_EQ(run_error.error_fatal, 1);
   EXPECT_EQ(ms_->overland.ov_depth[1], 0.01);  // nothing routed
+}
+
+TEST_F(OverlandStep, TheMaximumDepthMapKeepsEachCellsHighestDepth) {
+  overland_state& ov = ms_->overland;
+  ov.max_depth_on = 1;
+  start_up();
+  ASSERT_EQ(ov.max_depth.count(), 4);
+  ov.max_depth[4] = 0.5;  // a higher depth met earlier stays
+  ov.ov_depth[1] = 0.02;
+  stdout_capture quiet;
+  overland_flow_step(*ms_);
+  const double after_first[5] = {0.0, ov.ov_depth[1], ov.ov_depth[2], ov.ov_depth[3], 0.5};
+  for (int c = 1; c <= 4; ++c) EXPECT_EQ(ov.max_depth[c], after_first[c]) << c;
+  EXPECT_LT(ov.ov_depth[1], 0.02);
+  EXPECT_GT(ov.ov_depth[2], 0.0);
+
+  // The water moves on: the cell it left keeps its highest depth, not its present one.
+  for (int step = 0; step < 5; ++step) {
+    ms_->current_time = ms_->ov_clock.next;
+    overland_flow_step(*ms_);
+  }
+  EXPECT_EQ(ov.max_depth[1], after_first[1]);
+  EXPECT_LT(ov.ov_depth[1], ov.max_depth[1]);
+  for (int c = 1; c <= 4; ++c) EXPECT_GE(ov.max_depth[c], ov.ov_depth[c]) << c;
+  EXPECT_EQ(ov.max_depth[4], 0.5);
+}
+
+TEST_F(OverlandStep, ADepthTheRoutingTurnsIntoNoNumberStopsTheRunAfterRouting) {
+  start_up();
+  ASSERT_EQ(run_error.error_code, 0);
+  // A roughness the start-up checks would refuse, planted behind them: the routing makes the
+  // depths of the cells around it non-numbers.
+  ms_->overland.ov_roughness[2] = std::nan("");
+  for (int c = 1; c <= 4; ++c) ms_->overland.ov_depth[c] = 0.01;
+  stdout_capture capture;
+  overland_flow_step(*ms_);
+  const std::string out = capture.stop();
+  EXPECT_FALSE(contains(out, "after applying overland boundary conditions")) << out;
+  int first_bad = 0;
+  for (int c = 4; c >= 1; --c)
+    if (std::isnan(ms_->overland.ov_depth[c])) first_bad = c;
+  ASSERT_GT(first_bad, 0);
+  EXPECT_TRUE(contains(out, "A non-real overland flow water depth has been detected in cell " +
+                                std::to_string(first_bad) + " after overland flow routing.\n"))
+      << out;
+  EXPECT_EQ(run_error.error_fatal, 1);
+}
+
+// The end of a single-event run once its runoff is complete. A channel of two links, 3 nodes
+// 100 m apart each, lies beside the plane; the event has rained 1e6 m3, so the channels must hold
+// less than 100 m3 for the runoff to be complete.
+class RunoffEnd : public OverlandStep {
+ protected:
+  void SetUp() override {
+    OverlandStep::SetUp();
+    start_up();
+    model_state& ms = *ms_;
+    channel_state& ch = ms.channel;
+    ch.chan_explic = 1;
+    ch.chan_link_count = 2;
+    ch.ltype.allocate(2);
+    ch.nx.allocate(2);
+    ch.dx.allocate(2);
+    for (int link = 1; link <= 2; ++link) {
+      ch.ltype[link] = 4;  // trapezoids
+      ch.nx[link] = 3;
+      ch.dx[link] = 100.0;
+    }
+    ch.area.allocate_uniform(2, 3);
+    ms.event_rain_vol = 1e6;
+    ms.event_active = 1;
+    ms.overland.rain_active = 1;
+    ms.run_flag = 1;
+    file_handle_open(ms.output.summary_file, dir_.file("summary.out").c_str(), "w");
+  }
+  void TearDown() override { file_handle_close(ms_->output.summary_file); }
+  // One due pass of the overland step; returns what it printed.
+  std::string step() {
+    stdout_capture capture;
+    overland_flow_step(*ms_);
+    return capture.stop();
+  }
+  temp_dir dir_;
+};
+
+TEST_F(RunoffEnd, TheRunEndsOnceTheRainHasStoppedAndTheGridAndChannelsHaveDrained) {
+  ms_->channel.area(1, 2) = 0.4;  // 40 m3, and 50 m3 in the other link: 90 m3 < 100 m3
+  ms_->channel.area(2, 3) = 0.5;
+  const std::string out = step();
+  EXPECT_EQ(out, "Rainfall for this event has ended.\n");
+  EXPECT_EQ(read_file(dir_.file("summary.out")),
+            "Rainfall for this event ended. Runoff is complete\n");  // flushed at once
+  EXPECT_EQ(ms_->run_flag, 0);
+  EXPECT_EQ(ms_->event_over, 1);  // the event's books are closed in this pass
+  EXPECT_EQ(ms_->event_active, 0);
+  EXPECT_EQ(ms_->overland.rain_active, 0);
+  EXPECT_EQ(run_error.error_code, 0);
+}
+
+TEST_F(RunoffEnd, TheRunGoesOnWhileRainOrWaterIsLeft) {
+  struct going_on {
+    const char* why;
+    std::function<void(model_state&)> set;
+  };
+  const going_on cases[] = {
+      {"rain still to come", [](model_state& ms) { ms.overland.ov_end_checks_off = 1; }},
+      {"water on a cell", [](model_state& ms) { ms.overland.ov_depth[3] = 1e-6; }},
+      {"channels above a ten-thousandth of the rain (101 m3)",
+       [](model_state& ms) {
+         ms.channel.area(1, 1) = 0.5;
+         ms.channel.area(2, 1) = 0.51;
+       }},
+      {"no rain has fallen yet", [](model_state& ms) { ms.event_rain_vol = 0.0; }},
+      {"a long-term run", [](model_state& ms) { ms.long_term = 1; }},
+      {"no channel routing", [](model_state& ms) { ms.channel.chan_explic = 0; }},
+  };
+  for (const going_on& g : cases) {
+    TearDown();
+    SetUp();
+    g.set(*ms_);
+    const std::string out = step();
+    EXPECT_EQ(out.find("Rainfall for this event"), std::string::npos) << g.why << ": " << out;
+    EXPECT_EQ(read_file(dir_.file("summary.out")), "") << g.why;
+    EXPECT_EQ(ms_->run_flag, 1) << g.why;
+    EXPECT_EQ(ms_->event_over, 0) << g.why;
+    EXPECT_EQ(ms_->event_active, 1) << g.why;
+  }
 }
 
 TEST_F(OverlandStep, ValuesThatWouldMakeNonNumbersAreRefusedAtStartUp) {
