@@ -8,6 +8,7 @@
 #include <omp.h>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "framework/model_state.h"
 #include "overland/connectivity.h"
 #include "overland/explicit_overland.h"
+#include "overland/explicit_overland_kernels.h"
 #include "overland/face_stencil.h"
 #include "overland/overland_steps.h"
 #include "support/test_support.h"
@@ -215,6 +217,91 @@ TEST(FaceStencil, AnyThreadCountGivesTheSameBitsOnARaggedGrid) {
     result[t] = route(*ms, 12, 10.0);
   }
   for (int t = 1; t < 4; ++t) EXPECT_EQ(result[t], result[0]) << threads[t] << " threads";
+}
+
+// One face between two cells of a row, the owner's depth and power given, run by a face kernel
+// for tau seconds: the face's discharge and the failing faces it counts.
+struct one_face {
+  double dx = 10.0;
+  std::vector<double> depth, power, retention, roughness, slope_x, slope_y, flux_x, flux_y;
+  std::vector<unsigned char> faces;
+  std::vector<face_run> runs{{0, 0, 0, 0}, {1, 2, 0, 0}};
+
+  one_face(double h1, double h2, double s0) {
+    const int slots = 3 + stencil_padding;
+    depth = {0.0, h1, h2};
+    power = {0.0, ov_flow_power(h1, 0.0), ov_flow_power(h2, 0.0)};
+    for (auto* a : {&depth, &power}) a->resize(slots, 0.0);
+    retention.assign(slots, 0.0);
+    roughness.assign(slots, 0.05);
+    slope_x.assign(slots, s0);
+    slope_y.assign(slots, 0.0);
+    flux_x.assign(slots, 0.0);
+    flux_y.assign(slots, 0.0);
+    faces.assign(slots, 0);
+    faces[1] = stencil_right_open;
+  }
+  // Returns the failing faces counted; the discharge is left in flux_x[1].
+  int fails(bool wide, double tau) {
+    ov_kernel_view v;
+    v.cell_count = 2;
+    v.dx = dx;
+    v.depth = depth.data();
+    v.retention = retention.data();
+    v.roughness = roughness.data();
+    v.slope_x = slope_x.data();
+    v.slope_y = slope_y.data();
+    v.plain_faces = faces.data();
+    v.runs = runs.data();
+    v.run_count = 1;
+    v.power = power.data();
+    v.flux_x = flux_x.data();
+    v.flux_y = flux_y.data();
+    int f[2] = {0, 0};
+    if (wide)
+      ov_plain_faces_wide(v, 1, 1, 2, tau, f);
+    else
+      ov_plain_faces_scalar(v, 1, 1, 2, tau, f);
+    return f[0] + f[1];
+  }
+};
+
+TEST(FaceStencil, TheKernelsFailTheSameFacesRightAtTheSubStepBounds) {
+  process_state_guard guard;
+  const bool wide = __builtin_cpu_supports("avx512f");
+  // A face moving 0.06 m in tau0 seconds, and one emptying its dry owner to -0.0001 m.
+  struct bound_case {
+    const char* what;
+    double h1, h2, s0, bound;
+  } cases[] = {{"too far", 0.05, 0.05, 0.02, 0.06}, {"overdrawn", 0.0, 0.3, 0.0, 0.0001}};
+  for (const bound_case& b : cases) {
+    SCOPED_TRACE(b.what);
+    one_face face(b.h1, b.h2, b.s0);
+    face.fails(false, 1.0);
+    const double q = face.flux_x[1];
+    ASSERT_NE(q, 0.0);
+    const double tau0 = b.bound * face.dx / std::fabs(q);
+    int outcomes[2] = {0, 0};
+    for (double rel :
+         {-1e-9, -1e-11, -8.0, -4.0, -2.0, -1.0, 0.0, 1.0, 2.0, 4.0, 8.0, 1e-11, 1e-9}) {
+      const double tau = std::fabs(rel) >= 1.0
+                             ? tau0 * (1.0 + rel * std::numeric_limits<double>::epsilon())
+                             : tau0 * (1.0 + rel);
+      SCOPED_TRACE(rel);
+      const int scalar = face.fails(false, tau);
+      EXPECT_EQ(face.flux_x[1], q);
+      // The test itself on the discharge the kernel gave.
+      EXPECT_EQ(scalar, ov_face_fails(q, tau, face.dx, b.h1) ? 1 : 0);
+      if (wide) {
+        EXPECT_EQ(face.fails(true, tau), scalar);
+        EXPECT_EQ(face.flux_x[1], q);
+      }
+      ++outcomes[scalar != 0 ? 1 : 0];
+    }
+    // The steps straddle the bound: some pass, some fail.
+    EXPECT_GT(outcomes[0], 0);
+    EXPECT_GT(outcomes[1], 0);
+  }
 }
 
 }  // namespace
