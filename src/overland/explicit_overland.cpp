@@ -90,13 +90,15 @@ void wetland_faces(const ov_kernel_view& v, const wetland_view& w, const face_st
 }
 
 // Runs a kernel on every worker's share of cells 1..n (in parallel from parallel_min_cells
-// cells on) and adds up the failing faces it reports.
+// cells on) and adds up the failing faces it reports. Returns the number of workers.
 template <class Kernel>
-void on_shares(const face_stencil& st, int n, int fails[2], Kernel kernel) {
+int on_shares(const face_stencil& st, int n, int fails[2], Kernel kernel) {
   int fx = 0, fy = 0;
+  int workers = 1;
 #pragma omp parallel if (n >= parallel_min_cells) reduction(+ : fx, fy)
   {
     int lo = 1, hi = 0;
+    if (omp_get_thread_num() == 0) workers = omp_get_num_threads();
     worker_share(n, omp_get_thread_num(), omp_get_num_threads(), lo, hi);
     if (lo <= hi) {
       int f[2] = {0, 0};
@@ -107,6 +109,7 @@ void on_shares(const face_stencil& st, int n, int fails[2], Kernel kernel) {
   }
   fails[0] = fx;
   fails[1] = fy;
+  return workers;
 }
 
 // The sub-step test of a plain face as the kernels make it: a face that carried nothing
@@ -226,8 +229,12 @@ void ov_plain_faces_scalar(const ov_kernel_view& v, int first_run, int lo, int h
   fails[1] = fy;
 }
 
-void ov_depth_update_scalar(const ov_kernel_view& v, int first_run, int lo, int hi, bool gather,
-                            bool power, double per_q) {
+void ov_depth_update_scalar(const ov_kernel_view& v, int first_run, int lo, int hi,
+                            ov_depth_source source, bool power, double per_q, double flux_scale) {
+  const bool gather =
+      source == ov_depth_source::gathered || source == ov_depth_source::saved_and_gathered;
+  const bool save = source == ov_depth_source::saved_and_gathered;
+  const bool scaled = gather && flux_scale != 0.0;
   for (int r = first_run; r <= v.run_count && v.runs[r].first <= hi; ++r) {
     const face_run run = v.runs[r];
     const int a = run.first > lo ? run.first : lo;
@@ -238,15 +245,46 @@ void ov_depth_update_scalar(const ov_kernel_view& v, int first_run, int lo, int 
         double change = -v.flux_x[c] * per_q - v.flux_y[c] * per_q;
         change += v.flux_x[c - 1] * per_q;
         change += (run.above != 0 ? v.flux_y[c - run.above] : 0.0) * per_q;
+        if (save) v.saved[c] = v.depth[c];
         h = v.depth[c] + change;
+        if (scaled) {
+          // Faces whose two cells have both read them (see ov_depth_update_wide).
+          if (c > lo) v.flux_x[c - 1] *= flux_scale;
+          if (run.above != 0 && c - run.above >= lo) v.flux_y[c - run.above] *= flux_scale;
+          if (run.below == 0) v.flux_y[c] *= flux_scale;
+        }
       } else {
-        h = v.saved[c];
+        h = source == ov_depth_source::restored ? v.saved[c] : v.depth[c];
       }
       v.depth[c] = h;
       if (!power) continue;
       const double ret = v.retention[c];
       v.power[c] = ret > h ? -1.0 : ov_flow_power(h, ret);
     }
+  }
+}
+
+void ov_scale_share_end(const ov_kernel_view& v, int lo, int hi, int largest_below,
+                        double flux_scale) {
+  if (lo > hi) return;
+  v.flux_x[hi] *= flux_scale;
+  // Only cells within largest_below of hi can have their neighbour below past hi.
+  const int from = hi - largest_below + 1 > lo ? hi - largest_below + 1 : lo;
+  int r = 1, top = v.run_count;
+  while (r < top) {  // the run holding `from`
+    const int mid = r + (top - r + 1) / 2;
+    if (v.runs[mid].first <= from)
+      r = mid;
+    else
+      top = mid - 1;
+  }
+  for (; r <= v.run_count && v.runs[r].first <= hi; ++r) {
+    const face_run run = v.runs[r];
+    if (run.below == 0) continue;
+    const int a = run.first > from ? run.first : from;
+    const int b = run.last < hi ? run.last : hi;
+    for (int c = a; c <= b; ++c)
+      if (c + run.below > hi) v.flux_y[c] *= flux_scale;
   }
 }
 
@@ -321,16 +359,26 @@ double ov_route_explicit(model_state& ms, double dt) {
   }
 
   const bool wide = st.wide_vectors != 0;
-  // The depth update of every cell: h from the saved depths (gather false) or from the faces,
-  // and with power set the cells' powers for the next sub-step.
-  auto update_depths = [&](bool gather, bool power, double per_q) {
+  // The largest offset to a cell below: the faces a share leaves for after its last update.
+  int largest_below = 0;
+  for (int r = 1; r <= st.run_count; ++r)
+    if (st.runs[r].below > largest_below) largest_below = st.runs[r].below;
+  // The depth update of every cell: h from `source` and with power set the cells' powers for
+  // the next sub-step; a flux_scale other than 0 leaves the discharges multiplied by it.
+  auto update_depths = [&](ov_depth_source source, bool power, double per_q, double flux_scale) {
     int unused[2];
-    on_shares(st, n, unused, [&](int run, int lo, int hi, int*) {
+    const int workers = on_shares(st, n, unused, [&](int run, int lo, int hi, int*) {
       if (wide)
-        ov_depth_update_wide(v, run, lo, hi, gather, power, per_q);
+        ov_depth_update_wide(v, run, lo, hi, source, power, per_q, flux_scale);
       else
-        ov_depth_update_scalar(v, run, lo, hi, gather, power, per_q);
+        ov_depth_update_scalar(v, run, lo, hi, source, power, per_q, flux_scale);
     });
+    if (flux_scale == 0.0) return;
+    for (int t = 0; t < workers; ++t) {
+      int lo = 1, hi = 0;
+      worker_share(n, t, workers, lo, hi);
+      ov_scale_share_end(v, lo, hi, largest_below, flux_scale);
+    }
   };
 
   explicit_scheme_memory& mem = ov.explicit_memory;
@@ -338,18 +386,21 @@ double ov_route_explicit(model_state& ms, double dt) {
   int stop = 0;
   int reductions = 0;
 
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-  for (int c = 1; c <= n; ++c) saved[c] = h[c];
   // Cell 0 stands for the missing left neighbour of a row's first cell: it carries nothing.
   fx[0] = 0.0;
   fy[0] = 0.0;
+  // The depths at the start of the step are copied aside by the first sub-step that changes
+  // them and is not the last one: only then can a cut sub-step need them back.
+  bool start_saved = false;
+  bool depths_moved = false;
 
   // The passes in sweep order: 0 the right faces, 1 the lower faces.
   const int order[2] = {mem.sweep_flag ? 1 : 0, mem.sweep_flag ? 0 : 1};
   bool complete = false;
   while (!complete) {
     // One attempt at the whole step from its start.
-    update_depths(false, true, 0.0);
+    update_depths(depths_moved ? ov_depth_source::restored : ov_depth_source::kept, true, 0.0, 0.0);
+    depths_moved = false;
     double elapsed = 0.0;
     bool restart = false;
     while (!complete && !restart) {
@@ -394,10 +445,14 @@ double ov_route_explicit(model_state& ms, double dt) {
       if (restart) break;
 
       // Each cell gathers the water of its own four faces; after the last sub-step no power is
-      // needed until the next step starts from its saved depths.
+      // needed until the next step, and the discharges are turned into m3/s.
       elapsed += tau;
       complete = std::fabs(elapsed - dt) < 0.0001 || elapsed > dt;
-      update_depths(true, !complete, tau / dx);
+      const bool save = !complete && !start_saved;
+      update_depths(save ? ov_depth_source::saved_and_gathered : ov_depth_source::gathered,
+                    !complete, tau / dx, complete ? dx : 0.0);
+      start_saved = start_saved || save;
+      depths_moved = true;
     }
   }
 
@@ -412,10 +467,5 @@ double ov_route_explicit(model_state& ms, double dt) {
     outlet_volume = ov_outlet_drain(h[o], ms.outlet_slope, v.roughness[o], dx, dt);
   }
 
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-  for (int c = 1; c <= n; ++c) {
-    fx[c] *= dx;
-    fy[c] *= dx;
-  }
   return outlet_volume;
 }

@@ -13,7 +13,7 @@ struct ov_kernel_view {
   int cell_count = 0;
   double dx = 0.0;                             // m
   double* depth = nullptr;                     // m: h, updated by the depth update
-  const double* saved = nullptr;               // m: depths at the start of the routed step
+  double* saved = nullptr;                     // m: depths at the start of the routed step
   const double* retention = nullptr;           // m
   const double* roughness = nullptr;           // Manning n
   const double* slope_x = nullptr;             // bed slope towards the right neighbour
@@ -37,11 +37,29 @@ void ov_plain_faces_scalar(const ov_kernel_view& v, int first_run, int lo, int h
 void ov_plain_faces_wide(const ov_kernel_view& v, int first_run, int lo, int hi, double tau,
                          int fails[2]);
 
-// Depth update of cells lo..hi: with gather set, h += the water of the cell's four faces over
-// per_q = tau / dx (minus its own right and lower faces' discharges, plus those of its left
-// and upper neighbours); without it h = saved; then, with power set, the cell's power from the
-// new depth (the last sub-step of a step needs none).
-void ov_depth_update_scalar(const ov_kernel_view& v, int first_run, int lo, int hi, bool gather,
-                            bool power, double per_q);
-void ov_depth_update_wide(const ov_kernel_view& v, int first_run, int lo, int hi, bool gather,
-                          bool power, double per_q);
+// Where the depth update takes a cell's new depth from.
+enum class ov_depth_source {
+  kept,                // h as it is: the depths have not moved since the start of the routed step
+  restored,            // h = saved, the depths at the start of the routed step
+  gathered,            // h += the water of the cell's four faces
+  saved_and_gathered,  // saved = h (the start of the routed step), then gathered
+};
+
+// Depth update of cells lo..hi: the new depth from `source`, gathered as h += the water of the
+// cell's four faces over per_q = tau / dx (minus its own right and lower faces' discharges,
+// plus those of its left and upper neighbours); then, with power set, the cell's power from
+// the new depth (the last sub-step of a step needs none). A flux_scale other than 0 (only with
+// a gathered source, on the last sub-step) multiplies the discharges by it once no cell of
+// lo..hi reads them any more: every face of the share except those ov_scale_share_end leaves
+// for after the pass (the right face of cell hi and the lower faces read by cells past hi).
+void ov_depth_update_scalar(const ov_kernel_view& v, int first_run, int lo, int hi,
+                            ov_depth_source source, bool power, double per_q, double flux_scale);
+void ov_depth_update_wide(const ov_kernel_view& v, int first_run, int lo, int hi,
+                          ov_depth_source source, bool power, double per_q, double flux_scale);
+
+// After a depth update with flux_scale over the share lo..hi, the discharges that cells past hi
+// read: the right face of cell hi and the lower faces of the cells whose neighbour below lies past
+// hi, multiplied by flux_scale. `largest_below` bounds the offset to the cell below over the whole
+// stencil. Call once every share's update is done.
+void ov_scale_share_end(const ov_kernel_view& v, int lo, int hi, int largest_below,
+                        double flux_scale);
