@@ -345,10 +345,6 @@ void route_with_channel_lakes(model_state& ms, const ade_grid_view& g, const ade
   double* h = ov.ov_depth.data();
   double* pred = ov.ov_pred_depth.data();
   double* mean = ov.ov_pred_flux.data();
-  for (int l = 1; l <= g.lake_count; ++l) {
-    ms.channel.lake_in_dv[l] = 0.0;
-    ms.channel.lake_out_dv[l] = 0.0;
-  }
   for (int k = 0; k < 2; ++k) {
     const ade_direction& d = dirs[k];
     double* q = d.flux;

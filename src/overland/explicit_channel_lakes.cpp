@@ -302,10 +302,11 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
     copy.out_dv[l] = out_dv[l];
   }
 
-  // Every lake's cells, taken from the head of its search list, are marked as the lake's.
+  // Every lake's cells, taken from the head of its search list, are marked as the lake's. The
+  // lakes' inflow and outflow keep what they hold: the channel step moves them to the run's
+  // totals and clears them, so a step booked here is never wiped before it is counted, however
+  // the overland and channel schedules interleave.
   for (int l = 1; l <= lakes; ++l) {
-    in_dv[l] = 0.0;
-    out_dv[l] = 0.0;
     const raw_array3d<int>& search = ch.lake_search;
     if (search.empty() || search.plane_count() < l || search.row_count() < 2) continue;
     const int cells = ch.lake_cells[l] < search.col_count() ? ch.lake_cells[l] : search.col_count();
@@ -364,8 +365,8 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
     for (int l = 1; l <= lakes; ++l) {
       elev[l] = copy.elev[l];
       volume[l] = copy.volume[l];
-      in_dv[l] = 0.0;
-      out_dv[l] = 0.0;
+      in_dv[l] = copy.in_dv[l];
+      out_dv[l] = copy.out_dv[l];
     }
     double elapsed = 0.0;
     bool restart = false;

@@ -2,8 +2,8 @@
 // explicit routing hands the step to when perennial lakes are on. The cells route in sub-steps
 // with the split test and its reductions, as on a grid without lakes; a face across a lake's
 // shore moves water between the shore cell and the lake through the lake's flat surface, and
-// that water is booked to the lake's volume, inflow and outflow of the step. Lake cells keep
-// their depth.
+// that water is booked to the lake's volume and added to its inflow or outflow (which the channel
+// step counts into the run's totals and clears). Lake cells keep their depth.
 #pragma once
 
 #include "overland/overland_state.h"
@@ -35,6 +35,6 @@ bool explicit_channel_lakes_setup(model_state& ms);
 // Routes one overland step of dt seconds over a grid with channel lakes and returns the volume
 // drained at the outlet (m3) when there is no channel routing, else 0. Marks every lake's cells
 // in the channel lakes' cell mask first; cells in lakes keep their depth, and the water crossing
-// a lake's shore goes to the lake's volume and to its inflow or outflow of the step. Leaves the
+// a lake's shore goes to the lake's volume and is added to its inflow or outflow. Leaves the
 // face discharges of the last sub-step in ov_flux_x and ov_flux_y (m3/s).
 double ov_route_explicit_channel_lakes(model_state& ms, double dt_seconds);
