@@ -2,7 +2,8 @@
 // lake on its valley that takes the head link's water, the rain on it and the water running
 // over its shores, spreads over its listed cells and empties through a culvert. The event's and
 // the run's books close, the lake's own books close on the figures the summary prints, the depth
-// maps show the lake's water over its cells, and 1 and 8 threads write the same outputs.
+// maps show the lake's water over its cells, and 1 and 8 threads write the same outputs; the
+// same books close when the ADE schemes route the overland water.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -110,6 +111,42 @@ TEST(LakeCases, TheExampleLakeFillsSpreadsAndEmptiesThroughItsCulvertWithItsBook
   ASSERT_GE(lake_cell.size(), 3u);
   for (double d : lake_cell) EXPECT_GT(d, 0.05);
   EXPECT_GT(lake_cell[2], 0.1);
+}
+
+// The same lake with the overland water routed by the ADE schemes: the water running over the
+// lake's shores and spilling back is booked to the lake, so the run's and the lake's books
+// close, and 1 and 8 threads write the same outputs.
+TEST(LakeCases, TheExampleLakeKeepsItsBooksUnderTheAdeSchemes) {
+  torva_test::process_state_guard guard;
+  for (const char* scheme : {"ade", "ade-pc"}) {
+    temp_dir dir;
+    for (const char* name :
+         {"lake.chn", "lake.gst", "lake_mask.asc", "lake_elev.asc", "lake_conductivity.asc",
+          "lake_capillary.asc", "lake_porosity.asc", "lake_moisture.asc", "lake_hyd_locations.txt"})
+      write_file(name, read_file(example_dir + "/" + name));
+    std::string project = read_file(example_dir + "/lake.prj");
+    const std::size_t at = project.find("OVERTYPE           explicit");
+    ASSERT_NE(at, std::string::npos);
+    project.replace(at, std::string("OVERTYPE           explicit").size(),
+                    std::string("OVERTYPE ") + scheme);
+    write_file("lake.prj", project);
+    std::string outputs[2];
+    for (int i = 0; i < 2; ++i) {
+      const command_result run = run_command(torva_exe(), {"lake.prj"}, "",
+                                             {i == 0 ? "OMP_NUM_THREADS=1" : "OMP_NUM_THREADS=8"});
+      ASSERT_EQ(run.status, 0) << scheme << run.out << run.err;
+      outputs[i] = read_file("lake_outlet.out") + read_file("lake_summary.out");
+    }
+    EXPECT_EQ(outputs[1], outputs[0]) << scheme << ": 1 and 8 threads";
+    const std::string summary = read_file("lake_summary.out");
+    const summary_balance s = read_summary_balance(summary);
+    ASSERT_TRUE(s.has_totals) << scheme;
+    EXPECT_LT(std::fabs(s.event_error_percent), 1e-6) << scheme;
+    EXPECT_LT(std::fabs(s.run_overall_error), 1e-6) << scheme;
+    EXPECT_LT(std::fabs(s.run_surface_error), 1e-6) << scheme;
+    EXPECT_GT(value_after(summary, "Volume of flow into lakes="), 0.0) << scheme;
+    EXPECT_NEAR(value_after(summary, "Perennial lake mass bal error m^3="), 0.0, 0.005) << scheme;
+  }
 }
 
 }  // namespace
