@@ -302,7 +302,9 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
     copy.out_dv[l] = out_dv[l];
   }
 
-  // Every lake's cells, taken from the head of its search list, are marked as the lake's. The
+  // Every lake's cells, taken from the head of its search list, are marked as the lake's: those
+  // the lake's surface stands over by more than a millimetre, as the start-up takes them (a
+  // listed cell the lake has not reached keeps its own water; cells already marked stay so). The
   // lakes' inflow and outflow keep what they hold: the channel step moves them to the run's
   // totals and clears them, so a step booked here is never wiped before it is counted, however
   // the overland and channel schedules interleave.
@@ -316,7 +318,8 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
           col > ms.index_map.col_count())
         continue;
       const int cell = ms.index_map[row][col];
-      if (cell >= 1 && cell <= n) ch.lake_mask[cell] = l;
+      if (cell >= 1 && cell <= n && ch.lake_mask[cell] == 0 && elev[l] - ms.cell_elev[cell] > 0.001)
+        ch.lake_mask[cell] = l;
     }
   }
 

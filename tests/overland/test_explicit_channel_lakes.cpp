@@ -1,9 +1,10 @@
 // Explicit overland routing next to channel lakes: the shore faces by hand, water running off a
 // sloping plane leaves the cells and arrives in the lake's volume and inflow (cells plus lake
 // conserved at every step), a lake above its shore cell spills onto it and books the outflow, a
-// shore cell is not drawn below its water through the lake's face, a face between two lake cells
-// moves nothing and lake cells keep their depth, a cut sub-step redoes the step with the lake as
-// it stood at the start, and 1 and 8 threads give the same bits.
+// shore cell is not drawn below its water through the lake's face, a listed cell the lake has not
+// reached keeps its own water, a face between two lake cells moves nothing and lake cells keep
+// their depth, a cut sub-step redoes the step with the lake as it stood at the start, and 1 and 8
+// threads give the same bits.
 #include <gtest/gtest.h>
 #include <omp.h>
 
@@ -280,6 +281,25 @@ TEST_F(ChannelLakeRouting, AShoreCellDrainingIntoTheLakeIsNotDrawnBelowItsWater)
   EXPECT_GE(ms_->overland.ov_depth[2], -0.0001);
   EXPECT_LT(ms_->overland.ov_depth[2], 0.01);
   EXPECT_NEAR(cell_water() + ms_->channel.lake_volume[1], before, 1e-14);
+}
+
+TEST_F(ChannelLakeRouting, AListedCellTheLakeHasNotReachedKeepsItsOwnWater) {
+  // The lake's list starts with a cell above its surface, which the start-up passes over and
+  // counts no cell for; the one cell the lake holds is the second listed. The first stays a cell
+  // of the plane: its water runs into the lake.
+  make_grid({{1, 1, 1}}, {10.6, 9.0, 11.0}, 10.0);
+  add_lake({{1, 1}, {1, 2}}, 10.5);
+  channel_state& ch = ms_->channel;
+  ch.lake_cells[1] = 1;
+  ch.lake_mask[2] = 1;
+  in_lake_[1] = false;
+  start_up();
+  ms_->overland.ov_depth[1] = 0.05;
+  ov_route_explicit(*ms_, 1.0);
+  EXPECT_EQ(ch.lake_mask[1], 0);
+  EXPECT_EQ(ch.lake_mask[2], 1);
+  EXPECT_LT(ms_->overland.ov_depth[1], 0.05);
+  EXPECT_NEAR(ch.lake_in_dv[1], (0.05 - ms_->overland.ov_depth[1]) * area(), 1e-13);
 }
 
 TEST_F(ChannelLakeRouting, OneAndEightThreadsGiveTheSameBits) {
