@@ -4,7 +4,7 @@
 // shore cell is not drawn below its water through the lake's face, a listed cell the lake has not
 // reached keeps its own water, a face between two lake cells moves nothing and lake cells keep
 // their depth, a cut sub-step redoes the step with the lake as it stood at the start, and 1 and 8
-// threads give the same bits.
+// threads give the same bits; without lake cells the variant routes as the plain scheme does.
 #include <gtest/gtest.h>
 #include <omp.h>
 
@@ -300,6 +300,30 @@ TEST_F(ChannelLakeRouting, AListedCellTheLakeHasNotReachedKeepsItsOwnWater) {
   EXPECT_EQ(ch.lake_mask[2], 1);
   EXPECT_LT(ms_->overland.ov_depth[1], 0.05);
   EXPECT_NEAR(ch.lake_in_dv[1], (0.05 - ms_->overland.ov_depth[1]) * area(), 1e-13);
+}
+
+TEST_F(ChannelLakeRouting, WithoutLakeCellsTheCellsRouteAsOnAPlainGrid) {
+  // Perennial lakes on with no lake read (the lake arrays empty), and an overland lake map value
+  // other than 0 or 1: the channel-lake variant routes, and its depths match the plain scheme's
+  // on the same tilted plane to round-off, the water kept.
+  const std::vector<double> elev = {10.0, 9.95, 9.9, 9.96, 9.91, 9.86};
+  std::vector<double> plain;
+  for (int variant = 0; variant < 3; ++variant) {
+    make_grid({{1, 1, 1}, {1, 1, 1}}, elev, 10.0);
+    ms_->perennial_lakes = variant == 1 ? 1 : 0;
+    ms_->overland.overland_lake_map = variant == 2 ? 2 : 0;
+    in_lake_.assign(ms_->cell_count + 1, false);
+    start_up();
+    for (int i = 1; i <= 6; ++i) ms_->overland.ov_depth[i] = 0.01 * i;
+    const double before = cell_water();
+    for (int step = 0; step < 10; ++step) ov_route_explicit(*ms_, 5.0);
+    EXPECT_NEAR(cell_water(), before, 1e-13) << variant;
+    if (variant == 0) {
+      plain.assign(ms_->overland.ov_depth.data(), ms_->overland.ov_depth.data() + 7);
+      continue;
+    }
+    for (int i = 1; i <= 6; ++i) EXPECT_NEAR(ms_->overland.ov_depth[i], plain[i], 1e-15) << i;
+  }
 }
 
 TEST_F(ChannelLakeRouting, OneAndEightThreadsGiveTheSameBits) {
