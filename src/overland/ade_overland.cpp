@@ -4,6 +4,7 @@
 // to overland lakes and to channel lakes, the outlet drain and the low spots of the dikes.
 #include "overland/ade_overland.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -12,6 +13,7 @@
 #include "framework/model_state.h"
 #include "overland/ade_flux.h"
 #include "overland/embankments.h"
+#include "overland/explicit_channel_lakes.h"
 
 namespace {
 
@@ -298,8 +300,52 @@ int channel_lake_at(const ade_grid_view& g, int c) {
 // cell outside the lakes takes its change (in parallel, each cell its own), lake cells keep
 // their depth; then, serially in cell order, the water that crossed a lake's shore goes to the
 // lake's volume and to its inflow or outflow, so the result is the same on any thread count.
+// Calls f(lake, face, into_lake) for every shore face of direction d, serially in cell order:
+// `face` is the cell whose discharge q[face] crosses the shore, `into_lake` the water (m3) it
+// brings into the lake over dt seconds, negative when it leaves the lake.
+template <class F>
+void for_each_shore_face(const ade_grid_view& g, const ade_direction& d, const double* q, int n,
+                         double dt, F f) {
+  for (int i = 1; i <= n; ++i) {
+    const int l = channel_lake_at(g, i);
+    if (l == 0) continue;
+    if (d.up[i] != 0 && channel_lake_at(g, d.up[i]) == 0) f(l, d.up[i], q[d.up[i]] * dt);
+    if (d.next[i] != 0 && channel_lake_at(g, d.next[i]) == 0) f(l, i, -q[i] * dt);
+  }
+}
+
+// A lake spilling onto its shores gives no more than it holds: when the water leaving a lake
+// over its shores in this direction exceeds its volume plus the water entering it, every face
+// that draws from it is cut by the same factor, so the lake empties to zero and the shore cells
+// gain exactly what it gave.
+void limit_lake_spills(model_state& ms, const ade_grid_view& g, const ade_direction& d, double* q,
+                       double dt) {
+  explicit_lake_copy& w = ms.overland.ovx_saved_lake_state;
+  const double* volume = ms.channel.lake_volume.data();
+  double* spill = w.spill.data();
+  double* enter = w.enter.data();
+  const int n = ms.cell_count;
+  for (int l = 1; l <= g.lake_count; ++l) spill[l] = enter[l] = 0.0;
+  for_each_shore_face(g, d, q, n, dt, [&](int lake, int, double into_lake) {
+    if (into_lake > 0.0)
+      enter[lake] += into_lake;
+    else
+      spill[lake] -= into_lake;
+  });
+  bool any = false;
+  for (int l = 1; l <= g.lake_count; ++l) {
+    const double available = std::max(volume[l], 0.0) + enter[l];
+    spill[l] = spill[l] > available ? available / spill[l] : 1.0;
+    any = any || spill[l] < 1.0;
+  }
+  if (!any) return;
+  for_each_shore_face(g, d, q, n, dt, [&](int lake, int face, double into_lake) {
+    if (into_lake < 0.0 && spill[lake] < 1.0) q[face] *= spill[lake];
+  });
+}
+
 void apply_with_channel_lakes(model_state& ms, const ade_grid_view& g, const ade_direction& d,
-                              const double* q, double dt) {
+                              double* q, double dt) {
   overland_state& ov = ms.overland;
   channel_state& ch = ms.channel;
   const int n = ms.cell_count;
@@ -308,6 +354,7 @@ void apply_with_channel_lakes(model_state& ms, const ade_grid_view& g, const ade
   double* change = ov.ov_depth_change.data();
   const int* up = d.up;
   const int* next = d.next;
+  limit_lake_spills(ms, g, d, q, dt);
 #pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
   for (int i = 1; i <= n; ++i) {
     if (channel_lake_at(g, i) != 0) {
@@ -430,6 +477,12 @@ double ade_overland_route(model_state& ms, double dt, int scheme, int sweep_orde
     g.lake_of_cell = ms.channel.lake_mask.data();
     g.lake_surface = ms.channel.lake_elev.data();
     g.lake_count = channel_lakes;
+    // The lakes' shore work arrays are held with the explicit scheme's copy of the lakes.
+    if (ov.ovx_saved_lake_state.enter.count() < channel_lakes &&
+        !explicit_channel_lakes_setup(ms)) {
+      stop_now();
+      return 0.0;
+    }
     route_with_channel_lakes(ms, g, dirs, dt, scheme);
   } else if (lakes) {
     for (int l = 1; l <= ov.olake_count; ++l) ov.ade_lake_surface[l] = ov.ov_lakes[l].surface_elev;

@@ -169,12 +169,16 @@ void print_failing_faces(const lake_grid& g, int d, double tau) {
   }
 }
 
-// Books the water of the sub-step's shore faces to their lakes, serially in cell order: a face
-// owned by a shore cell gives the lake what left the cell (or takes from it what came back), a
-// face owned by a lake cell the reverse. Entering water goes to the lake's inflow, leaving
-// water to its outflow; the volume changes by exactly what the shore cells gave or took.
-void book_shore_faces(const lake_grid& g, double tau, double* volume, double* in_dv,
-                      double* out_dv) {
+// The water of a shore face that enters its lake in a sub-step of tau seconds (m3; negative
+// when it leaves the lake): positive q runs from the face's owner towards its neighbour.
+double shore_face_into_lake(const lake_grid& g, int c, int d, int lc, double tau) {
+  const double q = (d == 0 ? g.flux_x : g.flux_y)[c];
+  return (lc != 0 ? -q : q) * g.dx * tau;
+}
+
+// Calls f(c, d, lake, into_lake) for every shore face, serially in cell order.
+template <class F>
+void for_each_shore_face(const lake_grid& g, double tau, F f) {
   for (int c = 1; c <= g.cell_count; ++c) {
     const int lc = lake_at(g, c);
     for (int d = 0; d < 2; ++d) {
@@ -182,17 +186,49 @@ void book_shore_faces(const lake_grid& g, double tau, double* volume, double* in
       if (k == 0 || !(d == 0 ? g.open_x : g.open_y)[c]) continue;
       const int lk = lake_at(g, k);
       if ((lc != 0) == (lk != 0)) continue;
-      const double q = (d == 0 ? g.flux_x : g.flux_y)[c];
-      // m3 into the lake: positive q runs from the owner towards the neighbour.
-      const double into_lake = (lc != 0 ? -q : q) * g.dx * tau;
-      const int lake = lc != 0 ? lc : lk;
-      volume[lake] += into_lake;
-      if (into_lake > 0.0)
-        in_dv[lake] += into_lake;
-      else
-        out_dv[lake] -= into_lake;
+      f(c, d, lc != 0 ? lc : lk, shore_face_into_lake(g, c, d, lc, tau));
     }
   }
+}
+
+// A lake spilling onto its shores gives no more than it holds: when the water leaving a lake
+// over its shores in the sub-step exceeds its volume plus the water entering it, every face
+// that draws from it is cut by the same factor, so the lake empties to zero and the shore cells
+// gain exactly what it gave. `spill` and `enter` are per-lake work arrays of the call.
+void limit_lake_spills(const lake_grid& g, double tau, const double* volume, double* spill,
+                       double* enter) {
+  for (int l = 1; l <= g.lake_count; ++l) spill[l] = enter[l] = 0.0;
+  for_each_shore_face(g, tau, [&](int, int, int lake, double into_lake) {
+    if (into_lake > 0.0)
+      enter[lake] += into_lake;
+    else
+      spill[lake] -= into_lake;
+  });
+  bool any = false;
+  for (int l = 1; l <= g.lake_count; ++l) {
+    const double available = std::max(volume[l], 0.0) + enter[l];
+    spill[l] = spill[l] > available ? available / spill[l] : 1.0;
+    any = any || spill[l] < 1.0;
+  }
+  if (!any) return;
+  for_each_shore_face(g, tau, [&](int c, int d, int lake, double into_lake) {
+    if (into_lake < 0.0 && spill[lake] < 1.0) (d == 0 ? g.flux_x : g.flux_y)[c] *= spill[lake];
+  });
+}
+
+// Books the water of the sub-step's shore faces to their lakes, serially in cell order: a face
+// owned by a shore cell gives the lake what left the cell (or takes from it what came back), a
+// face owned by a lake cell the reverse. Entering water goes to the lake's inflow, leaving
+// water to its outflow; the volume changes by exactly what the shore cells gave or took.
+void book_shore_faces(const lake_grid& g, double tau, double* volume, double* in_dv,
+                      double* out_dv) {
+  for_each_shore_face(g, tau, [&](int, int, int lake, double into_lake) {
+    volume[lake] += into_lake;
+    if (into_lake > 0.0)
+      in_dv[lake] += into_lake;
+    else
+      out_dv[lake] -= into_lake;
+  });
 }
 
 // Each cell outside the lakes gathers its change from its four faces over per_q = tau / dx.
@@ -247,7 +283,9 @@ bool explicit_channel_lakes_setup(model_state& ms) {
   return ensure_lakes(copy.elev, lakes, "ovx_saved_lake_elev") &&
          ensure_lakes(copy.volume, lakes, "ovx_saved_lake_volume") &&
          ensure_lakes(copy.in_dv, lakes, "ovx_saved_lake_in_dv") &&
-         ensure_lakes(copy.out_dv, lakes, "ovx_saved_lake_out_dv");
+         ensure_lakes(copy.out_dv, lakes, "ovx_saved_lake_out_dv") &&
+         ensure_lakes(copy.spill, lakes, "ovx_lake_spill") &&
+         ensure_lakes(copy.enter, lakes, "ovx_lake_enter");
 }
 
 double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
@@ -275,7 +313,7 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
   if (ch.lake_cells.count() < lakes) lakes = ch.lake_cells.count();
   if (ch.lake_mask.count() < n) lakes = 0;
   // The run's start-up sized the lakes' copy; a state made without it gets it here once.
-  if (lakes > 0 && ov.ovx_saved_lake_state.out_dv.count() < lakes &&
+  if (lakes > 0 && ov.ovx_saved_lake_state.enter.count() < lakes &&
       !explicit_channel_lakes_setup(ms)) {
     stop_now();
     return 0.0;
@@ -396,7 +434,10 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
         }
       }
       if (restart) break;
-      if (lakes > 0) book_shore_faces(g, tau, volume, in_dv, out_dv);
+      if (lakes > 0) {
+        limit_lake_spills(g, tau, volume, copy.spill.data(), copy.enter.data());
+        book_shore_faces(g, tau, volume, in_dv, out_dv);
+      }
       apply_faces(g, tau / dx);
       elapsed += tau;
       complete = std::fabs(elapsed - dt) < 0.0001 || elapsed > dt;

@@ -458,7 +458,7 @@ double ov_route_explicit(model_state& ms, double dt) {
 
   if (ov.dike_map_on && ov.lowspot_on && ov.num_lowspots > 0)
     ov_embankment_flow(dt, dx, ms.index_map, ms.rows, ms.cols, ms.cell_elev, ov.ov_depth,
-                       ov.num_lowspots, ov.lowspots, ov.overland_lake_map, ov.lake_num,
+                       ov.num_lowspots, ov.lowspots, ov.overland_lake_map, ov.oland_lake_new,
                        ov.ov_lakes);
 
   double outlet_volume = 0.0;

@@ -199,8 +199,9 @@ void overland_flow_setup(model_state& ms) {
     stop_now();
     return;
   }
-  // The explicit scheme's copy of the channel lakes, for redoing a step, holds this run's lakes.
-  if (ov.ov_route_option == 1 && !explicit_channel_lakes_setup(ms)) {
+  // The explicit scheme's copy of the channel lakes, for redoing a step, and the lakes' shore
+  // work arrays of every scheme hold this run's lakes.
+  if (!explicit_channel_lakes_setup(ms)) {
     stop_now();
     return;
   }

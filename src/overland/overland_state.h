@@ -83,6 +83,9 @@ struct explicit_lake_copy {
   raw_array1d<double> volume;  // m3
   raw_array1d<double> in_dv;   // m3: inflow of the step
   raw_array1d<double> out_dv;  // m3: outflow of the step
+  // Work arrays of a sub-step: the water leaving and entering each lake over its shores.
+  raw_array1d<double> spill;
+  raw_array1d<double> enter;
 };
 
 // The ADE schemes' memory from one overland step to the next, kept for one run: a second run
@@ -112,7 +115,6 @@ struct overland_state {
   raw_array1d<wetland_record> wetlands;
   int wetland_ground_lowered = 0;  // the wetland cells' elevations have been lowered (once a run)
 
-  raw_array1d<int> lake_num;       // per cell: overland lake number, 0 none
   int ov_route_option = 1;         // overland routing scheme: 1 explicit, 2 ADE, 3 ADE-PC
   int ov_sweep_parity = 1;         // 1 or 2: sweep direction, flipped at every overland step
   int overland_lake_map = 0;       // overland lakes given by a lake map

@@ -368,6 +368,31 @@ TEST(AdeRouting, ChannelLakesTakeAndGiveTheWaterThatCrossesTheirShore) {
   }
 }
 
+// A lake spills no more than it holds: a lake of 0.05 m3 whose surface stands 0.1 m over its
+// dry shore cell would pour about 0.03 m3 per half second in each direction's sweep; over two
+// sweeps and the corrector it empties to zero and the shore cells hold exactly its water.
+TEST(AdeRouting, AChannelLakeSpillsNoMoreThanItHolds) {
+  for (int scheme : {2, 3}) {
+    auto ms = make_grid(2, 2, 10.0, {0.0, 1.0, 1.0, 1.0}, 0.05, scheme, 0.01);
+    ms->perennial_lakes = 1;
+    channel_state& ch = ms->channel;
+    ch.num_lakes = 1;
+    alloc_1d_int(ch.lake_mask, 4, "lake_mask");
+    for (raw_array1d<double>* a : {&ch.lake_elev, &ch.lake_volume, &ch.lake_in_dv, &ch.lake_out_dv})
+      alloc_1d_double(*a, 1, "lake");
+    ch.lake_mask[1] = 1;
+    ch.lake_elev[1] = 1.1;
+    ch.lake_volume[1] = 0.05;
+    double before_limit = 0.0;
+    for (int pass = 0; pass < 4; ++pass) EXPECT_EQ(ade_overland_route(*ms, 0.5, scheme, 1), 0.0);
+    for (int c = 2; c <= 4; ++c) before_limit += ms->overland.ov_depth[c] * 100.0;
+    EXPECT_GE(ch.lake_volume[1], 0.0) << "scheme " << scheme;
+    EXPECT_NEAR(ch.lake_volume[1], 0.0, 1e-15) << "scheme " << scheme;
+    EXPECT_NEAR(ch.lake_out_dv[1], 0.05, 1e-15) << "scheme " << scheme;
+    EXPECT_NEAR(before_limit, 0.05, 1e-15) << "scheme " << scheme;
+  }
+}
+
 // Both schemes next to channel lakes on a grid large enough for the parallel loops: 1 and 8
 // threads give the same depths and lake books, and the cells lose what the lake gains.
 TEST(AdeRouting, ChannelLakesRouteTheSameOnOneAndEightThreads) {

@@ -221,6 +221,35 @@ TEST_F(ChannelLakeRouting, ALakeAboveItsShoreCellSpillsOntoItAndBooksTheOutflow)
   }
 }
 
+TEST_F(ChannelLakeRouting, ALakeSpillsNoMoreThanItHolds) {
+  // The lake's surface stands 0.5 m over dry shore cells of bed 10.0 m, which would take
+  // about 3.5 m3 over each shore in a quarter second, but the lake holds only 0.5 m3 (say after
+  // evaporation): the lake empties to zero and its shores share exactly what it held, by the
+  // same factor on each face, whatever the lake's side.
+  struct layout {
+    const char* name;
+    std::vector<double> elev;
+    int lake_col;
+    std::vector<int> shores;
+  };
+  const layout cases[] = {{"one shore", {9.0, 10.0, 11.0}, 1, {2}},
+                          {"two shores", {10.0, 9.0, 10.0}, 2, {1, 3}}};
+  for (const layout& t : cases) {
+    make_grid({{1, 1, 1}}, t.elev, 10.0);
+    add_lake({{1, t.lake_col}}, 10.5);
+    start_up();
+    channel_state& ch = ms_->channel;
+    ch.lake_volume[1] = 0.5;
+    ov_route_explicit(*ms_, 0.25);
+    EXPECT_GE(ch.lake_volume[1], 0.0) << t.name;
+    EXPECT_NEAR(ch.lake_volume[1], 0.0, 1e-15) << t.name;
+    EXPECT_NEAR(ch.lake_out_dv[1], 0.5, 1e-15) << t.name;
+    EXPECT_NEAR(cell_water(), 0.5, 1e-15) << t.name;
+    for (int c : t.shores)
+      EXPECT_NEAR(ms_->overland.ov_depth[c] * area(), 0.5 / t.shores.size(), 1e-15) << t.name;
+  }
+}
+
 TEST_F(ChannelLakeRouting, ACutSubStepRedoesTheStepWithTheLakeAsItStood) {
   // Two cells of 1 m above a lake cell: a step of 9 s that starts with a remembered sub-step
   // of 3 s books the first sub-step's runoff to the lake, then finds the shore face moving too
