@@ -11,6 +11,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
+#include "subsurface/green_ampt_wide.h"
 #include "subsurface/subsurface_steps.h"
 
 namespace {
@@ -55,6 +56,9 @@ double green_ampt_implicit_depth(double G, double K, double dt, double F, double
     if (!(slope < 0.0)) break;
     const double next = x - r / slope;
     if (!std::isfinite(next) || !(next > F)) break;
+    // The residual at next is then surely within the tolerance: the next pass would return
+    // next, so the logarithm it takes is spared.
+    if (green_ampt_step_lands(G, supply, F, x, r, next, tolerance)) return next;
     x = next;
     r = residual(x);
   }
@@ -88,30 +92,58 @@ void green_ampt_build_g(int cell_count, std::span<const double> porosity,
 
 void green_ampt_cells(const green_ampt_views& v) {
   const double dt = v.dt;
+  static const bool processor_wide = __builtin_cpu_supports("avx512f") != 0;
+  const bool wide = v.wide_vectors != 0 && processor_wide;
+  // Groups of neighbouring cells counted from cell 1: a cell falls in the same group, and so
+  // takes the same arithmetic, whatever the number of threads.
+  const int groups = (v.cell_count + green_ampt_group_cells - 1) / green_ampt_group_cells;
 #pragma omp parallel for schedule(static) if (v.cell_count >= parallel_min_cells)
-  for (int c = 1; c <= v.cell_count; ++c) {
-    if (skipped(v.lake_flag, v.lake_cells, c)) continue;
-    const double h = v.ov_depth[c];
-    if (h < 1e-16) {
-      v.inf_rate[c] = 0.0;
-      v.ov_depth[c] = 0.0;
-      continue;
+  for (int g = 0; g < groups; ++g) {
+    const int first = 1 + g * green_ampt_group_cells;
+    const int count = std::min(green_ampt_group_cells, v.cell_count - first + 1);
+    unsigned ponded = 0;
+    for (int l = 0; l < count; ++l) {
+      const int c = first + l;
+      if (skipped(v.lake_flag, v.lake_cells, c)) continue;
+      if (v.ov_depth[c] < 1e-16) {
+        v.inf_rate[c] = 0.0;
+        v.ov_depth[c] = 0.0;
+        continue;
+      }
+      ponded |= 1u << l;
     }
-    const double K = v.ks[c];
-    const double G = v.G[c];
-    const double F = v.inf_depth_cum[c];
+    if (ponded == 0) continue;
     // Newton on the implicit equation, started 1 mm past F, to a residual of 1e-6 m.
-    const double Fn = green_ampt_implicit_depth(G, K, dt, F, F + 0.001, 1e-6);
-    double f = Fn > 1e-16 ? K * (G / Fn + 1.0) : K;
-    if (v.area_reduction) f *= v.area_reduction_cell[c];
-    if (f * dt >= h) {
-      f = h / dt;
-      v.ov_depth[c] = 0.0;
+    double depth[green_ampt_group_cells];
+    if (wide) {
+      green_ampt_depths_wide(&v.G[first], &v.ks[first], &v.inf_depth_cum[first], dt, ponded, 0.001,
+                             1e-6, depth);
     } else {
-      v.ov_depth[c] -= f * dt;
+      for (int l = 0; l < count; ++l) {
+        if (!(ponded >> l & 1u)) continue;
+        const double F = v.inf_depth_cum[first + l];
+        depth[l] =
+            green_ampt_implicit_depth(v.G[first + l], v.ks[first + l], dt, F, F + 0.001, 1e-6);
+      }
     }
-    v.inf_depth_cum[c] += f * dt;
-    v.inf_rate[c] = f * 360000.0;
+    for (int l = 0; l < count; ++l) {
+      if (!(ponded >> l & 1u)) continue;
+      const int c = first + l;
+      const double h = v.ov_depth[c];
+      const double K = v.ks[c];
+      const double G = v.G[c];
+      const double Fn = depth[l];
+      double f = Fn > 1e-16 ? K * (G / Fn + 1.0) : K;
+      if (v.area_reduction) f *= v.area_reduction_cell[c];
+      if (f * dt >= h) {
+        f = h / dt;
+        v.ov_depth[c] = 0.0;
+      } else {
+        v.ov_depth[c] -= f * dt;
+      }
+      v.inf_depth_cum[c] += f * dt;
+      v.inf_rate[c] = f * 360000.0;
+    }
   }
 }
 

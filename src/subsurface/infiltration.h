@@ -40,6 +40,7 @@ struct green_ampt_views {
   std::span<double> ov_depth;                   // per cell: overland depth (m), in/out
   std::span<double> inf_depth_cum;              // per cell: cumulative infiltration (m), in/out
   std::span<double> inf_rate;                   // per cell: rate of the step (cm/h), out
+  int wide_vectors = 1;  // vector solves where the processor has them; 0: scalar solves only
 };
 
 // G of every cell: (porosity - initial content) x capillary head, never below 0.

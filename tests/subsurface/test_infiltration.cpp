@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "framework/core/error_state.h"
+#include "framework/core/process_info.h"
 #include "framework/model_state.h"
+#include "subsurface/green_ampt_wide.h"
 #include "subsurface/infiltration.h"
 #include "subsurface/subsurface_steps.h"
 #include "support/test_support.h"
@@ -178,6 +180,152 @@ TEST(GreenAmpt, ImplicitSolveEndsOnEveryInput) {
     EXPECT_GT(Fn, c.F);
     const double r = c.G * std::log((c.G + Fn) / (c.G + c.F)) + c.K * c.dt - Fn + c.F;
     EXPECT_LE(std::fabs(r), std::max(1e-9 * (Fn + c.K * c.dt), c.tol));
+  }
+}
+
+// The Newton iteration of the implicit solve taken literally: from the guess, at least one
+// step, then steps until the residual is within the tolerance, the residual evaluated at every
+// iterate.
+double literal_newton(double G, double K, double dt, double F, double guess, double tol) {
+  const auto residual = [&](double x) { return G * std::log((G + x) / (G + F)) + K * dt - x + F; };
+  double x = guess;
+  double r = residual(x);
+  for (int it = 0; it < 1000; ++it) {
+    if (it > 0 && std::fabs(r) <= tol) break;
+    x -= r / (G / (G + x) - 1.0);
+    r = residual(x);
+  }
+  return x;
+}
+
+struct newton_case {
+  double G, K, dt, F, step, tol;
+};
+
+// Soils, depths and steps where Newton ends after one to several steps.
+const newton_case newton_cases[] = {
+    {0.002, 0.1 / 360000.0, 1.0, 0.0, 0.001, 1e-6},   // wet soil, first step
+    {0.002, 0.1 / 360000.0, 1.0, 4e-4, 0.001, 1e-6},  // wet soil, later
+    {0.002, 0.1 / 360000.0, 1.0, 2e-3, 0.001, 1e-6},
+    {0.0568, 0.65 / 360000.0, 10.0, 0.0, 0.001, 1e-6},  // silt loam
+    {0.0568, 0.65 / 360000.0, 10.0, 0.02, 0.001, 1e-6},
+    {0.0568, 0.65 / 360000.0, 60.0, 0.3, 0.001, 1e-6},
+    {0.3, 3e-5, 600.0, 1e-3, 0.001, 1e-6},          // sand, a long step
+    {5.0, 1e-4, 3600.0, 0.5, 0.1, 1e-4},            // centimetres and hours
+    {1e-5, 1e-6, 1.0, 1.0, 0.001, 1e-6},            // almost no deficit under a deep front
+    {0.05, 1e-6, 10.0, 0.01, 0.011 - 0.01, 1e-12},  // a tight tolerance
+};
+
+TEST(GreenAmpt, ImplicitSolveReturnsTheIterateOfTheLiteralNewton) {
+  // The solve ends early when the residual of the last iterate is surely within the tolerance;
+  // it must still return the very iterate the literal iteration stops at.
+  for (const newton_case& c : newton_cases) {
+    SCOPED_TRACE(testing::Message() << "G " << c.G << " F " << c.F << " dt " << c.dt);
+    const double expected = literal_newton(c.G, c.K, c.dt, c.F, c.F + c.step, c.tol);
+    EXPECT_EQ(green_ampt_implicit_depth(c.G, c.K, c.dt, c.F, c.F + c.step, c.tol), expected);
+  }
+}
+
+TEST(GreenAmpt, WideSolveMatchesTheScalarSolveOnEveryLane) {
+  if (!__builtin_cpu_supports("avx512f")) GTEST_SKIP() << "no 512-bit vectors";
+  // A group of cells: the table's cases and their variations on the plain path, and lanes the
+  // scalar solve takes (no deficit, no conductivity, a negative depth); lanes not asked for
+  // are left as they were.
+  constexpr int n = green_ampt_group_cells;
+  std::vector<double> G(n), K(n), F(n), depth(n, -7.0);
+  const double dt = 10.0;
+  unsigned lanes = 0;
+  for (int l = 0; l < n; ++l) {
+    const newton_case& c = newton_cases[l % std::size(newton_cases)];
+    G[l] = c.G * (1.0 + 0.01 * l);
+    K[l] = c.K;
+    F[l] = c.F;
+    if (l % 5 != 4) lanes |= 1u << l;
+  }
+  G[1] = 0.0;
+  K[2] = 0.0;
+  F[3] = -1e-4;
+  green_ampt_depths_wide(G.data(), K.data(), F.data(), dt, lanes, 0.001, 1e-6, depth.data());
+  for (int l = 0; l < n; ++l) {
+    SCOPED_TRACE(l);
+    if (!(lanes >> l & 1u)) {
+      EXPECT_EQ(depth[l], -7.0);
+      continue;
+    }
+    const double scalar = green_ampt_implicit_depth(G[l], K[l], dt, F[l], F[l] + 0.001, 1e-6);
+    EXPECT_NEAR(depth[l], scalar, 1e-13 * (1.0 + std::fabs(scalar)));
+  }
+}
+
+TEST(GreenAmpt, CellsAgreeOnEveryPathAndThreadCount) {
+  // A field of ponded, dry, lake and reduced-area cells of varied soils, run for some steps:
+  // the vector solves agree with the scalar ones to round-off, and each path gives the same
+  // bits on any number of threads.
+  const int n = 3 * parallel_min_cells + 13;
+  struct field {
+    std::vector<double> ks, g, ov, F, rate, area;
+    std::vector<int> lake;
+  };
+  auto run = [&](int wide, int threads) {
+    field f;
+    f.ks.assign(n + 1, 0.0);
+    f.g.assign(n + 1, 0.0);
+    f.ov.assign(n + 1, 0.0);
+    f.F.assign(n + 1, 0.0);
+    f.rate.assign(n + 1, -1.0);
+    f.area.assign(n + 1, 1.0);
+    f.lake.assign(n + 1, 0);
+    for (int c = 1; c <= n; ++c) {
+      f.ks[c] = (0.1 + 0.01 * (c % 37)) / 360000.0;
+      f.g[c] = c % 97 == 0 ? 0.0 : 0.002 + 0.001 * (c % 53);
+      f.F[c] = 1e-4 * (c % 11);
+      f.area[c] = c % 7 == 0 ? 0.5 : 1.0;
+      f.lake[c] = c % 101 == 0 ? 1 : 0;
+    }
+    green_ampt_views v;
+    v.cell_count = n;
+    v.dt = 5.0;
+    v.ks = f.ks;
+    v.G = f.g;
+    v.lake_flag = 1;
+    v.lake_cells = f.lake;
+    v.area_reduction = 1;
+    v.area_reduction_cell = f.area;
+    v.ov_depth = f.ov;
+    v.inf_depth_cum = f.F;
+    v.inf_rate = f.rate;
+    v.wide_vectors = wide;
+    omp_set_num_threads(threads);
+    for (int s = 0; s < 30; ++s) {
+      for (int c = 1; c <= n; ++c)
+        if (c % 13 != 0) f.ov[c] += 0.05 / 3600.0 * 5.0;  // every 13th cell stays dry
+      green_ampt_cells(v);
+    }
+    return f;
+  };
+  const field scalar1 = run(0, 1);
+  const field scalar4 = run(0, 4);
+  const field wide1 = run(1, 1);
+  const field wide4 = run(1, 4);
+  omp_set_num_threads(1);
+  EXPECT_EQ(scalar1.F, scalar4.F);
+  EXPECT_EQ(scalar1.ov, scalar4.ov);
+  EXPECT_EQ(wide1.F, wide4.F);
+  EXPECT_EQ(wide1.ov, wide4.ov);
+  EXPECT_EQ(wide1.rate, wide4.rate);
+  for (int c = 1; c <= n; ++c) {
+    SCOPED_TRACE(c);
+    EXPECT_NEAR(wide1.F[c], scalar1.F[c], 1e-12 * scalar1.F[c]);
+    EXPECT_NEAR(wide1.ov[c], scalar1.ov[c], 1e-12 * scalar1.F[c]);
+    EXPECT_NEAR(wide1.rate[c], scalar1.rate[c], 1e-10 * std::fabs(scalar1.rate[c]));
+    if (c % 101 == 0) {
+      EXPECT_EQ(wide1.rate[c], -1.0);  // a lake cell is left alone
+    } else if (c % 13 == 0) {
+      EXPECT_EQ(wide1.rate[c], 0.0);  // dry
+      EXPECT_EQ(wide1.F[c], 1e-4 * (c % 11));
+    } else {
+      EXPECT_GT(wide1.F[c], 1e-4 * (c % 11));
+    }
   }
 }
 

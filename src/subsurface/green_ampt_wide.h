@@ -1,0 +1,36 @@
+// The implicit Green and Ampt solve of a group of neighbouring cells in 512-bit vectors, and
+// the test by which the scalar and the vector Newton iterations end a step early, shared so
+// that both take the same iterates.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+
+// Cells whose implicit depths are solved together by the vector iteration: four vectors of
+// eight, iterated side by side so that one vector's logarithm and division overlap another's.
+inline constexpr int green_ampt_group_cells = 32;
+
+// True when the residual r(Fn) = G ln((G + Fn)/(G + F)) + supply - Fn + F is surely within
+// the tolerance at next, the end of the Newton step from x whose residual is r. The residual
+// is concave, r'' = -G/(G + Fn)^2, so at the end of the step it lies within
+// G d^2 / (2 (G + min(x, next))^2) of zero, d = next - x, up to the rounding of the residual,
+// of its slope and of the step, bounded here a hundred times over. The sum must stay below
+// half the tolerance: a solve that stops at next then returns what evaluating the residual at
+// next and testing it would have returned.
+inline bool green_ampt_step_lands(double G, double supply, double F, double x, double r,
+                                  double next, double tolerance) {
+  const double d = next - x;
+  const double gm = G + std::min(x, next);
+  const double rounding = 1e-14 * (G + std::fabs(r) + supply + std::fabs(x) + std::fabs(next) +
+                                   std::fabs(F) + std::fabs(d));
+  return gm > 0.0 && 0.5 * G * d * d + 2.0 * rounding * gm * gm <= 0.5 * tolerance * gm * gm;
+}
+
+// The implicit depths of the cells of a group: for every lane l set in `lanes`, depth[l] =
+// green_ampt_implicit_depth(G[l], K[l], dt, F[l], F[l] + first_step, tolerance), the same
+// Newton iterates up to round-off. A lane whose solve leaves the plain Newton path (no
+// deficit, no supply, a negative F, a step out of the bracket, the iteration cap) is solved by
+// the scalar function. G, K, F and depth hold green_ampt_group_cells entries, of which only
+// the lanes set are read or written. Needs 512-bit vectors (the processor's avx512f).
+void green_ampt_depths_wide(const double* G, const double* K, const double* F, double dt,
+                            unsigned lanes, double first_step, double tolerance, double* depth);
