@@ -497,7 +497,12 @@ void finish_event_balance(model_state& ms) {
   const double area = ms.gridsize * ms.gridsize;
 
   b.event_vol_rain = ms.event_rain_vol;
+  // Rain on the lakes and overland flow out of them are counted by the overland steps from the
+  // event's start; each event takes its own and the counts start again.
   b.event_vol_precip_lake = ov.lake_precip_event;
+  b.event_vol_ov_from_lake = ov.lake_spill_event;
+  ms.overland.lake_precip_event = 0.0;
+  ms.overland.lake_spill_event = 0.0;
   b.event_vol_ov_source = ov.ov_point_volume_total - b.start_ov_source;
   b.event_vol_stream_source = ms.output.totals.run_vol_chan_source - b.start_chan_source;
   // The overland boundary cells' share of the event: water that left through normal-depth and

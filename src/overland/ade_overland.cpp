@@ -483,7 +483,13 @@ double ade_overland_route(model_state& ms, double dt, int scheme, int sweep_orde
       stop_now();
       return 0.0;
     }
+    explicit_lake_copy& before = ov.ovx_saved_lake_state;
+    for (int l = 1; l <= channel_lakes; ++l) {
+      before.in_dv[l] = ch.lake_in_dv[l];
+      before.out_dv[l] = ch.lake_out_dv[l];
+    }
     route_with_channel_lakes(ms, g, dirs, dt, scheme);
+    book_overland_lake_exchange(ms, channel_lakes, before.in_dv.data(), before.out_dv.data());
   } else if (lakes) {
     for (int l = 1; l <= ov.olake_count; ++l) ov.ade_lake_surface[l] = ov.ov_lakes[l].surface_elev;
     g.lakes = ade_lake_kind::overland;

@@ -276,6 +276,16 @@ double ov_lake_to_shore_discharge(double W, double h, double z, double r, double
   return ov_lake_shore_discharge(S, W - z > h ? W - z : h, r, n, w);
 }
 
+void book_overland_lake_exchange(model_state& ms, int lakes, const double* in_before,
+                                 const double* out_before) {
+  channel_state& ch = ms.channel;
+  for (int l = 1; l <= lakes; ++l) {
+    if (l <= ch.lake_ov_inflow.count() && !ch.lake_ov_inflow.empty())
+      ch.lake_ov_inflow[l] += ch.lake_in_dv[l] - in_before[l];
+    ms.overland.lake_spill_event += ch.lake_out_dv[l] - out_before[l];
+  }
+}
+
 bool explicit_channel_lakes_setup(model_state& ms) {
   const int lakes = ms.channel.num_lakes;
   if (lakes < 1) return true;
@@ -443,6 +453,7 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
       complete = std::fabs(elapsed - dt) < 0.0001 || elapsed > dt;
     }
   }
+  book_overland_lake_exchange(ms, lakes, copy.in_dv.data(), copy.out_dv.data());
 
   if (ov.dike_map_on && ov.lowspot_on && ov.num_lowspots > 0)
     ov_embankment_flow(dt, dx, ms.index_map, ms.rows, ms.cols, ms.cell_elev, ov.ov_depth,

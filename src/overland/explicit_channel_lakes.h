@@ -32,6 +32,13 @@ double ov_lake_to_shore_discharge(double W, double h, double z, double r, double
 // missing (the allocator has printed its message).
 bool explicit_channel_lakes_setup(model_state& ms);
 
+// Books the water an overland call moved across the lakes' shores, from each lake's inflow and
+// outflow of the step as they stood before the call (in_before, out_before; per lake
+// 1..lakes): what entered goes to the lake's overland inflow since the last event end, what
+// left to the overland flow out of the lakes in the current event.
+void book_overland_lake_exchange(model_state& ms, int lakes, const double* in_before,
+                                 const double* out_before);
+
 // Routes one overland step of dt seconds over a grid with channel lakes and returns the volume
 // drained at the outlet (m3) when there is no channel routing, else 0. Marks every lake's cells
 // in the channel lakes' cell mask first; cells in lakes keep their depth, and the water crossing

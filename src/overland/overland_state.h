@@ -147,6 +147,7 @@ struct overland_state {
   // Rainfall totals (m3 unless said).
   double total_precip_volume = 0.0;    // precipitation of the run, channel lakes included
   double lake_precip_event = 0.0;      // rain on channel lakes in the current event
+  double lake_spill_event = 0.0;       // overland flow out of channel lakes in the current event
   double lake_precip_volume = 0.0;     // rain on channel lakes in the run
   double lake_rain_volume = 0.0;       // rain on channel lakes (lake balance)
   double olake_volume_in = 0.0;        // water the lake step took into overland lakes

@@ -392,14 +392,19 @@ TEST(FinishEventBalance, ChannelLakesTakeTheirInflowRainAndEvaporationIntoTheBoo
   EXPECT_EQ(ch.lake_ov_inflow[1], 0.0);
   EXPECT_EQ(ch.lake_ov_inflow[2], 0.0);
 
-  // The next event counts only its own inflow; the run's total holds both.
+  // The next event counts only its own inflow, rain on the lakes and spill out of them; the
+  // run's total holds both events' inflow.
   open_event_books(*ms);
   ch.lake_ov_inflow[1] = 6.0;
+  ms->overland.lake_spill_event = 2.0;
   ms->event_over = 1;
   stdout_capture again;
   finish_event_balance(*ms);
   again.stop();
   EXPECT_DOUBLE_EQ(ms->output.budget.event_vol_ov_to_lake, 6.0);
+  EXPECT_EQ(ms->output.budget.event_vol_precip_lake, 0.0);
+  EXPECT_DOUBLE_EQ(ms->output.budget.event_vol_ov_from_lake, 2.0);
+  EXPECT_EQ(ms->overland.lake_spill_event, 0.0);
   EXPECT_DOUBLE_EQ(ms->output.totals.run_vol_ov_to_lakes, 36.0);
 }
 

@@ -390,6 +390,7 @@ TEST(AdeRouting, AChannelLakeSpillsNoMoreThanItHolds) {
     EXPECT_NEAR(ch.lake_volume[1], 0.0, 1e-15) << "scheme " << scheme;
     EXPECT_NEAR(ch.lake_out_dv[1], 0.05, 1e-15) << "scheme " << scheme;
     EXPECT_NEAR(before_limit, 0.05, 1e-15) << "scheme " << scheme;
+    EXPECT_NEAR(ms->overland.lake_spill_event, 0.05, 1e-15) << "scheme " << scheme;
   }
 }
 

@@ -111,7 +111,8 @@ class ChannelLakeRouting : public ::testing::Test {
     alloc_lake_search(1, m, ch.lake_search);
     alloc_1d_int(ch.lake_cells, 1, "lake_cells");
     alloc_1d_int(ch.lake_mask, ms_->cell_count, "lake_mask");
-    for (raw_array1d<double>* a : {&ch.lake_elev, &ch.lake_volume, &ch.lake_in_dv, &ch.lake_out_dv})
+    for (raw_array1d<double>* a :
+         {&ch.lake_elev, &ch.lake_volume, &ch.lake_in_dv, &ch.lake_out_dv, &ch.lake_ov_inflow})
       alloc_1d_double(*a, 1, "lake");
     for (int p = 1; p <= m; ++p) {
       ch.lake_search[1][1][p] = cells[p - 1].first;
@@ -190,6 +191,9 @@ TEST_F(ChannelLakeRouting, RunoffLeavesTheCellsAndArrivesInTheLake) {
     EXPECT_EQ(ch.lake_out_dv[1], 0.0) << step;
   }
   EXPECT_LT(cell_water(), 0.75 * cells_before);
+  // The event books see the same water: the lake's overland inflow since the last event end.
+  EXPECT_NEAR(ch.lake_ov_inflow[1], ch.lake_in_dv[1], 1e-12);
+  EXPECT_EQ(ov.lake_spill_event, 0.0);
 }
 
 TEST_F(ChannelLakeRouting, ALakeAboveItsShoreCellSpillsOntoItAndBooksTheOutflow) {
@@ -245,6 +249,7 @@ TEST_F(ChannelLakeRouting, ALakeSpillsNoMoreThanItHolds) {
     EXPECT_NEAR(ch.lake_volume[1], 0.0, 1e-15) << t.name;
     EXPECT_NEAR(ch.lake_out_dv[1], 0.5, 1e-15) << t.name;
     EXPECT_NEAR(cell_water(), 0.5, 1e-15) << t.name;
+    EXPECT_NEAR(ms_->overland.lake_spill_event, 0.5, 1e-15) << t.name;
     for (int c : t.shores)
       EXPECT_NEAR(ms_->overland.ov_depth[c] * area(), 0.5 / t.shores.size(), 1e-15) << t.name;
   }
