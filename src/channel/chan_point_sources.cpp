@@ -7,7 +7,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -25,23 +24,6 @@ namespace {
 
 // Words a card search passes over before the file is taken to be of another format.
 constexpr int search_word_limit = 10000;
-
-// Prints a message where error_report prints: the console, then the run's summary file.
-void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void say(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list sizing;
-  va_copy(sizing, args);
-  const int length = vsnprintf(nullptr, 0, format, sizing);
-  va_end(sizing);
-  if (length > 0) {
-    std::string text(static_cast<std::size_t>(length), '\0');
-    vsnprintf(text.data(), text.size() + 1, format, args);
-    error_print(error_echo_file, text.c_str());
-  }
-  va_end(args);
-}
 
 // A word of the file as a message shows it: long words are cut.
 std::string shown(const std::string& word) {
@@ -112,16 +94,16 @@ int search_card(chan_point_state& p, const char* card, int& used) {
 }
 
 void search_failed(const char* second_line) {
-  say("There is a problem with your channel source input file.  TORVA cannot\n");
-  say("%s", second_line);
-  say("\n\n");
+  echo_message("There is a problem with your channel source input file.  TORVA cannot\n");
+  echo_message("%s", second_line);
+  echo_message("\n\n");
   stop_now();
 }
 
 // The last stored record date, printed when the file ends where a record header is due.
 void print_last_date(const chan_point_state& p) {
-  say("\n last year %d last month %d last day %d last hour %d last minute %d \n", p.next_year,
-      p.next_month, p.next_day, p.next_hour, p.next_minute);
+  echo_message("\n last year %d last month %d last day %d last hour %d last minute %d \n",
+               p.next_year, p.next_month, p.next_day, p.next_hour, p.next_minute);
 }
 
 // Reads a record header "INPUT year month day hour minute" and stores its date (a year below
@@ -238,8 +220,8 @@ long point_node_count(const channel_state& ch) {
 }
 
 void unexpected_end(const char* which) {
-  say("Unexpected end of file in chan point %sdata file.\n", which);
-  say("Check the format of the data file.\nProgram terminated.");
+  echo_message("Unexpected end of file in chan point %sdata file.\n", which);
+  echo_message("Check the format of the data file.\nProgram terminated.");
   stop_now();
 }
 
@@ -381,8 +363,8 @@ void chan_point_setup(model_state& ms) {
   copy_text(name, sizeof name, ms.input.names.chan_point_input);
   if (name[0] == '\0') return;
   if (!file_handle_open(p.chan_point_file, name, "r")) {
-    say("Can't open %s to read channel point source input file \n", name);
-    say("There will be no point inputs to the channel file \n");
+    echo_message("Can't open %s to read channel point source input file \n", name);
+    echo_message("There will be no point inputs to the channel file \n");
     return;
   }
   if (ch.chan_link_count < 1 || ch.node_extent < 1 || ch.ltype.empty() || ch.nx.empty()) {

@@ -5,7 +5,6 @@
 
 #include <cctype>
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -116,23 +115,6 @@ bool starts_with(const char* line, const char* word) {
   return strncmp(line, word, strlen(word)) == 0;
 }
 
-// Prints a line of this reader's own to the console and the run's summary file.
-void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void say(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int n = vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (n > 0) {
-    std::string text(static_cast<std::size_t>(n), '\0');
-    vsnprintf(text.data(), text.size() + 1, format, args);
-    error_print(error_echo_file, text.c_str());
-  }
-  va_end(args);
-}
-
 // The mapping-table file `name` cannot be opened, reported at once.
 void report_cannot_open(const char* name) {
   report_file_error_now(err_mapping_table_not_open, nullptr, name);
@@ -177,8 +159,8 @@ int read_count_line(file_handle& h, int key) {
   int n = 0;
   if (!scan_count(line, n)) return 0;
   if (n < 0) {
-    say("Error: the count line \"%.*s\" of mapping table file %s gives a negative count\n",
-        quoted_line_chars, line.c_str(), h.path);
+    echo_message("Error: the count line \"%.*s\" of mapping table file %s gives a negative count\n",
+                 quoted_line_chars, line.c_str(), h.path);
     return 0;
   }
   return n;

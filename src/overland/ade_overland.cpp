@@ -4,7 +4,6 @@
 // to overland lakes and to channel lakes, the outlet drain and the low spots of the dikes.
 #include "overland/ade_overland.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -332,13 +331,7 @@ void limit_lake_spills(model_state& ms, const ade_grid_view& g, const ade_direct
     else
       spill[lake] -= into_lake;
   });
-  bool any = false;
-  for (int l = 1; l <= g.lake_count; ++l) {
-    const double available = std::max(volume[l], 0.0) + enter[l];
-    spill[l] = spill[l] > available ? available / spill[l] : 1.0;
-    any = any || spill[l] < 1.0;
-  }
-  if (!any) return;
+  if (!lake_spill_factors(g.lake_count, volume, enter, spill)) return;
   for_each_shore_face(g, d, q, n, dt, [&](int lake, int face, double into_lake) {
     if (into_lake < 0.0 && spill[lake] < 1.0) q[face] *= spill[lake];
   });

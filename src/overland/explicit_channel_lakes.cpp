@@ -204,13 +204,7 @@ void limit_lake_spills(const lake_grid& g, double tau, const double* volume, dou
     else
       spill[lake] -= into_lake;
   });
-  bool any = false;
-  for (int l = 1; l <= g.lake_count; ++l) {
-    const double available = std::max(volume[l], 0.0) + enter[l];
-    spill[l] = spill[l] > available ? available / spill[l] : 1.0;
-    any = any || spill[l] < 1.0;
-  }
-  if (!any) return;
+  if (!lake_spill_factors(g.lake_count, volume, enter, spill)) return;
   for_each_shore_face(g, tau, [&](int c, int d, int lake, double into_lake) {
     if (into_lake < 0.0 && spill[lake] < 1.0) (d == 0 ? g.flux_x : g.flux_y)[c] *= spill[lake];
   });
@@ -274,6 +268,16 @@ double ov_lake_to_shore_discharge(double W, double h, double z, double r, double
   if (S < 0.0 || h - w->slot[1] <= 0.0) return ov_lake_shore_discharge(S, h, r, n, w);
   // The lake spills over the wetland: the blend over the lake's water above the cell's layer.
   return ov_lake_shore_discharge(S, W - z > h ? W - z : h, r, n, w);
+}
+
+bool lake_spill_factors(int lakes, const double* volume, const double* enter, double* spill) {
+  bool any = false;
+  for (int l = 1; l <= lakes; ++l) {
+    const double available = std::max(volume[l], 0.0) + enter[l];
+    spill[l] = spill[l] > available ? available / spill[l] : 1.0;
+    any = any || spill[l] < 1.0;
+  }
+  return any;
 }
 
 void book_overland_lake_exchange(model_state& ms, int lakes, const double* in_before,

@@ -32,6 +32,11 @@ double ov_lake_to_shore_discharge(double W, double h, double z, double r, double
 // missing (the allocator has printed its message).
 bool explicit_channel_lakes_setup(model_state& ms);
 
+// Turns the water each lake 1..lakes would give over its shores in a sub-step (spill, m3) into
+// the factor every face drawing from it is cut by, so that it gives no more than its volume plus
+// the water entering it (enter, m3): 1 where the lake holds enough. True when some lake is cut.
+bool lake_spill_factors(int lakes, const double* volume, const double* enter, double* spill);
+
 // Books the water an overland call moved across the lakes' shores, from each lake's inflow and
 // outflow of the step as they stood before the call (in_before, out_before; per lake
 // 1..lakes): what entered goes to the lake's overland inflow since the last event end, what

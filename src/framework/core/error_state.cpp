@@ -616,9 +616,9 @@ void stop_now() {
   report_error_now(error_code_own_message);
 }
 
-void stop_with_message(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
+namespace {
+
+void echo_message_v(const char* format, va_list args) {
   va_list sizing;
   va_copy(sizing, args);
   const int length = vsnprintf(nullptr, 0, format, sizing);
@@ -628,6 +628,21 @@ void stop_with_message(const char* format, ...) {
     vsnprintf(text.data(), text.size() + 1, format, args);
     error_print(error_echo_file, text.c_str());
   }
+}
+
+}  // namespace
+
+void echo_message(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  echo_message_v(format, args);
+  va_end(args);
+}
+
+void stop_with_message(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  echo_message_v(format, args);
   va_end(args);
   stop_now();
 }

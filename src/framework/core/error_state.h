@@ -240,6 +240,10 @@ void stop_now();
 // run's summary file while it is open) and reports code 4000 at once.
 void stop_with_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Prints a line of the caller's own where error_report prints (standard output, then the run's
+// summary file while it is open), without reporting anything.
+void echo_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Prints the message of the code in `state` (console, then echo file), sets or clears the fatal
 // flag and resets the code to 0. A code of 0 or less only sets the code to 0.
 void error_report(error_state& state);
