@@ -398,8 +398,11 @@ double ov_route_explicit(model_state& ms, double dt) {
   const int order[2] = {mem.sweep_flag ? 1 : 0, mem.sweep_flag ? 0 : 1};
   bool complete = false;
   while (!complete) {
-    // One attempt at the whole step from its start.
-    update_depths(depths_moved ? ov_depth_source::restored : ov_depth_source::kept, true, 0.0, 0.0);
+    // One attempt at the whole step from its start. The vector face pass makes the powers
+    // itself; the scalar one reads those of the depth update.
+    if (depths_moved || !wide)
+      update_depths(depths_moved ? ov_depth_source::restored : ov_depth_source::kept, !wide, 0.0,
+                    0.0);
     depths_moved = false;
     double elapsed = 0.0;
     bool restart = false;
@@ -409,7 +412,7 @@ double ov_route_explicit(model_state& ms, double dt) {
       int fails[2] = {0, 0};
       on_shares(st, n, fails, [&](int run, int lo, int hi, int* f) {
         if (wide)
-          ov_plain_faces_wide(v, run, lo, hi, tau, f);
+          ov_plain_faces_wide(v, run, lo, hi, tau, f, true);
         else
           ov_plain_faces_scalar(v, run, lo, hi, tau, f);
       });
@@ -450,7 +453,7 @@ double ov_route_explicit(model_state& ms, double dt) {
       complete = std::fabs(elapsed - dt) < 0.0001 || elapsed > dt;
       const bool save = !complete && !start_saved;
       update_depths(save ? ov_depth_source::saved_and_gathered : ov_depth_source::gathered,
-                    !complete, tau / dx, complete ? dx : 0.0);
+                    !complete && !wide, tau / dx, complete ? dx : 0.0);
       start_saved = start_saved || save;
       depths_moved = true;
     }

@@ -46,8 +46,9 @@ struct face_constants {
 // Unit-width discharges of one face direction for the lanes in `open` (faces that carry flow):
 // h, s0 and p are the owners' depth, bed slope and power, hk and pk the neighbours'. Adds the
 // lanes failing the sub-step test to `fails`.
-__m512d face_discharge(const face_constants& k, __m512d h, __m512d hk, __m512d s0, __m512d p,
-                       __m512d pk, __m512d n, __mmask8 open, int& fails) {
+[[gnu::always_inline]] inline __m512d face_discharge(const face_constants& k, __m512d h, __m512d hk,
+                                                     __m512d s0, __m512d p, __m512d pk, __m512d n,
+                                                     __mmask8 open, int& fails) {
   const __m512d t = _mm512_sub_pd(s0, _mm512_div_pd(_mm512_sub_pd(hk, h), k.dx));
   const __mmask8 level = _mm512_cmp_pd_mask(t, k.zero, _CMP_EQ_OQ);
   __m512d s = _mm512_add_pd(t, k.tiny);
@@ -78,10 +79,34 @@ __m512d face_discharge(const face_constants& k, __m512d h, __m512d hk, __m512d s
   return q;
 }
 
+// The power of the lanes `m` of depth h over retention ret: (h - ret)^(5/3) when above it, 0
+// when not, -1 when ret > h; 0 in the lanes outside m.
+__m512d power_of(__m512d h, __m512d ret, __mmask8 m) {
+  const __m512d zero = _mm512_setzero_pd();
+  const __m512d above = _mm512_sub_pd(h, ret);
+  const __mmask8 wet = m & _mm512_cmp_pd_mask(above, zero, _CMP_GT_OQ);
+  __m512d p = zero;
+  if (wet != 0)
+    p = _mm512_maskz_mov_pd(
+        wet, Sleef_powd8_u10avx512f(_mm512_mask_mov_pd(_mm512_set1_pd(1.0), wet, above),
+                                    _mm512_set1_pd(5.0 / 3.0)));
+  return _mm512_mask_mov_pd(p, m & _mm512_cmp_pd_mask(ret, h, _CMP_GT_OQ), _mm512_set1_pd(-1.0));
+}
+
+// The power of cells c.. in the lanes `m`, from the arrays.
+__m512d power_at(const ov_kernel_view& v, int c, __mmask8 m) {
+  return power_of(_mm512_maskz_loadu_pd(m, v.depth + c), _mm512_maskz_loadu_pd(m, v.retention + c),
+                  m);
+}
+
+// Offsets to the cell above of at least this many cells leave a cell's power to the chunk of
+// the cell above it, which is done before the chunk that reads it.
+constexpr int lag_rows_from = 8;
+
 }  // namespace
 
 void ov_plain_faces_wide(const ov_kernel_view& v, int first_run, int lo, int hi, double tau,
-                         int fails[2]) {
+                         int fails[2], bool make_power) {
   face_constants k;
   k.dx = _mm512_set1_pd(v.dx);
   k.per_dx = _mm512_set1_pd(1.0 / v.dx);
@@ -89,6 +114,20 @@ void ov_plain_faces_wide(const ov_kernel_view& v, int first_run, int lo, int hi,
   const __m512i right_bit = _mm512_set1_epi64(stencil_right_open);
   const __m512i lower_bit = _mm512_set1_epi64(stencil_lower_open);
   int fx = 0, fy = 0;
+  if (make_power) {
+    // The powers no chunk of the share makes as the power of its cells below: cells without a
+    // cell above in the share at an offset of lag_rows_from or more.
+    for (int r = first_run; r <= v.run_count && v.runs[r].first <= hi; ++r) {
+      const face_run run = v.runs[r];
+      const int a = run.first > lo ? run.first : lo;
+      int b = run.last < hi ? run.last : hi;
+      if (run.above >= lag_rows_from && lo + run.above - 1 < b) b = lo + run.above - 1;
+      for (int c = a; c <= b; c += 8) {
+        const __mmask8 m = first_lanes(b - c + 1);
+        _mm512_mask_storeu_pd(v.power + c, m, power_at(v, c, m));
+      }
+    }
+  }
   for (int r = first_run; r <= v.run_count && v.runs[r].first <= hi; ++r) {
     const face_run run = v.runs[r];
     const int a = run.first > lo ? run.first : lo;
@@ -98,9 +137,21 @@ void ov_plain_faces_wide(const ov_kernel_view& v, int first_run, int lo, int hi,
       // The right neighbour is in the arrays up to the last cell.
       const __mmask8 mr = m & first_lanes(v.cell_count - c);
       const __mmask8 mb = run.below != 0 ? m : 0;
+      __m512d pb;
+      if (make_power && run.below != 0 && (run.below >= lag_rows_from || c + 7 + run.below > hi)) {
+        // The powers of the cells below, made here; those past hi are another worker's to
+        // keep, so they stay in the register (the same values that worker makes).
+        pb = power_at(v, c + run.below, mb);
+        if (run.below >= lag_rows_from)
+          _mm512_mask_storeu_pd(v.power + c + run.below, mb & first_lanes(hi - run.below - c + 1),
+                                pb);
+      } else {
+        pb = _mm512_maskz_loadu_pd(mb, v.power + c + run.below);
+      }
       const __m512d p = _mm512_maskz_loadu_pd(m, v.power + c);
-      const __m512d pr = _mm512_maskz_loadu_pd(mr, v.power + c + 1);
-      const __m512d pb = _mm512_maskz_loadu_pd(mb, v.power + c + run.below);
+      // The right neighbour of cell hi is another worker's.
+      const __m512d pr = make_power && c + 7 >= hi ? power_at(v, c + 1, mr)
+                                                   : _mm512_maskz_loadu_pd(mr, v.power + c + 1);
       const __mmask8 wet = _mm512_cmp_pd_mask(p, k.zero, _CMP_GT_OQ) |
                            _mm512_cmp_pd_mask(pr, k.zero, _CMP_GT_OQ) |
                            _mm512_cmp_pd_mask(pb, k.zero, _CMP_GT_OQ);
@@ -130,10 +181,6 @@ void ov_plain_faces_wide(const ov_kernel_view& v, int first_run, int lo, int hi,
 
 void ov_depth_update_wide(const ov_kernel_view& v, int first_run, int lo, int hi,
                           ov_depth_source source, bool power, double per_q, double flux_scale) {
-  const __m512d zero = _mm512_setzero_pd();
-  const __m512d one = _mm512_set1_pd(1.0);
-  const __m512d blocked_mark = _mm512_set1_pd(-1.0);
-  const __m512d five_thirds = _mm512_set1_pd(5.0 / 3.0);
   const __m512d pq = _mm512_set1_pd(per_q);
   const __m512d scale = _mm512_set1_pd(flux_scale);
   const bool gather =
@@ -176,15 +223,8 @@ void ov_depth_update_wide(const ov_kernel_view& v, int first_run, int lo, int hi
       }
       if (source != ov_depth_source::kept) _mm512_mask_storeu_pd(v.depth + c, m, h);
       if (!power) continue;
-      const __m512d ret = _mm512_maskz_loadu_pd(m, v.retention + c);
-      const __m512d above = _mm512_sub_pd(h, ret);
-      const __mmask8 wet = m & _mm512_cmp_pd_mask(above, zero, _CMP_GT_OQ);
-      __m512d p = zero;
-      if (wet != 0)
-        p = _mm512_maskz_mov_pd(
-            wet, Sleef_powd8_u10avx512f(_mm512_mask_mov_pd(one, wet, above), five_thirds));
-      p = _mm512_mask_mov_pd(p, _mm512_cmp_pd_mask(ret, h, _CMP_GT_OQ), blocked_mark);
-      _mm512_mask_storeu_pd(v.power + c, m, p);
+      _mm512_mask_storeu_pd(v.power + c, m,
+                            power_of(h, _mm512_maskz_loadu_pd(m, v.retention + c), m));
     }
   }
 }

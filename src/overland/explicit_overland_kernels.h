@@ -34,8 +34,11 @@ struct ov_kernel_view {
 // failing the sub-step test for tau seconds in fails[0] (right faces) and fails[1] (lower).
 void ov_plain_faces_scalar(const ov_kernel_view& v, int first_run, int lo, int hi, double tau,
                            int fails[2]);
+// The vector pass can also make the powers of cells lo..hi as it goes (make_power), from the
+// depths and retention depths, instead of reading those of a depth update; it then reads no
+// power of another worker's cells from the array.
 void ov_plain_faces_wide(const ov_kernel_view& v, int first_run, int lo, int hi, double tau,
-                         int fails[2]);
+                         int fails[2], bool make_power);
 
 // Where the depth update takes a cell's new depth from.
 enum class ov_depth_source {

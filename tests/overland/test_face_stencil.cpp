@@ -259,7 +259,7 @@ struct one_face {
     v.flux_y = flux_y.data();
     int f[2] = {0, 0};
     if (wide)
-      ov_plain_faces_wide(v, 1, 1, 2, tau, f);
+      ov_plain_faces_wide(v, 1, 1, 2, tau, f, false);
     else
       ov_plain_faces_scalar(v, 1, 1, 2, tau, f);
     return f[0] + f[1];
