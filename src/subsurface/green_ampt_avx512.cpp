@@ -117,3 +117,61 @@ void green_ampt_depths_wide(const double* G_in, const double* K_in, const double
       }
   }
 }
+
+void green_ampt_group_wide(const green_ampt_views& v, int first, int count) {
+  constexpr int V = green_ampt_group_cells / 8;
+  const unsigned in_range = count >= 32 ? 0xFFFFFFFFu : (1u << count) - 1u;
+  unsigned lake = 0;
+  if (v.lake_flag != 0 && !v.lake_cells.empty()) {
+    for (int half = 0; half < 2; ++half) {
+      const __mmask16 m = static_cast<__mmask16>(in_range >> (16 * half) & 0xFFFFu);
+      const __m512i id = _mm512_maskz_loadu_epi32(m, v.lake_cells.data() + first + 16 * half);
+      lake |= static_cast<unsigned>(_mm512_mask_cmpgt_epi32_mask(m, id, _mm512_setzero_si512()))
+              << (16 * half);
+    }
+  }
+  const unsigned cells = in_range & ~lake;
+  const __m512d zero = _mm512_setzero_pd();
+  const __m512d least = _mm512_set1_pd(1e-16);
+  unsigned ponded = 0;
+  for (int w = 0; w < V; ++w) {
+    const __mmask8 m = static_cast<__mmask8>(cells >> (8 * w) & 0xFFu);
+    const __m512d h = _mm512_maskz_loadu_pd(m, v.ov_depth.data() + first + 8 * w);
+    const __mmask8 dry = _mm512_mask_cmp_pd_mask(m, h, least, _CMP_LT_OQ);
+    _mm512_mask_storeu_pd(v.inf_rate.data() + first + 8 * w, dry, zero);
+    _mm512_mask_storeu_pd(v.ov_depth.data() + first + 8 * w, dry, zero);
+    ponded |= static_cast<unsigned>(m & ~dry) << (8 * w);
+  }
+  if (ponded == 0) return;
+  // Newton on the implicit equation, started 1 mm past F, to a residual of 1e-6 m.
+  double depth[green_ampt_group_cells];
+  green_ampt_depths_wide(v.G.data() + first, v.ks.data() + first, v.inf_depth_cum.data() + first,
+                         v.dt, ponded, 0.001, 1e-6, depth);
+  const __m512d dt = _mm512_set1_pd(v.dt);
+  const __m512d one = _mm512_set1_pd(1.0);
+  const bool reduced = v.area_reduction != 0;
+  for (int w = 0; w < V; ++w) {
+    const __mmask8 m = static_cast<__mmask8>(ponded >> (8 * w) & 0xFFu);
+    if (m == 0) continue;
+    const int c = first + 8 * w;
+    const __m512d h = _mm512_maskz_loadu_pd(m, v.ov_depth.data() + c);
+    const __m512d K = _mm512_maskz_loadu_pd(m, v.ks.data() + c);
+    const __m512d G = _mm512_maskz_loadu_pd(m, v.G.data() + c);
+    const __m512d F = _mm512_maskz_loadu_pd(m, v.inf_depth_cum.data() + c);
+    const __m512d Fn = _mm512_mask_loadu_pd(one, m, depth + 8 * w);
+    // The rate at the end of the step, K (G / Fn + 1), or K at no depth.
+    const __mmask8 deep = _mm512_cmp_pd_mask(Fn, least, _CMP_GT_OQ);
+    __m512d f =
+        _mm512_mask_mov_pd(K, deep, _mm512_mul_pd(K, _mm512_add_pd(_mm512_div_pd(G, Fn), one)));
+    if (reduced)
+      f = _mm512_mul_pd(f, _mm512_mask_loadu_pd(one, m, v.area_reduction_cell.data() + c));
+    // A rate that would take more than the surface holds takes all of it.
+    const __mmask8 all = _mm512_cmp_pd_mask(_mm512_mul_pd(f, dt), h, _CMP_GE_OQ);
+    f = _mm512_mask_mov_pd(f, all, _mm512_div_pd(h, dt));
+    const __m512d taken = _mm512_mul_pd(f, dt);
+    const __m512d left = _mm512_mask_mov_pd(_mm512_sub_pd(h, taken), all, zero);
+    _mm512_mask_storeu_pd(v.ov_depth.data() + c, m, left);
+    _mm512_mask_storeu_pd(v.inf_depth_cum.data() + c, m, _mm512_add_pd(F, taken));
+    _mm512_mask_storeu_pd(v.inf_rate.data() + c, m, _mm512_mul_pd(f, _mm512_set1_pd(360000.0)));
+  }
+}

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "subsurface/infiltration.h"
+
 // Cells whose implicit depths are solved together by the vector iteration: four vectors of
 // eight, iterated side by side so that one vector's logarithm and division overlap another's.
 inline constexpr int green_ampt_group_cells = 32;
@@ -34,3 +36,9 @@ inline bool green_ampt_step_lands(double G, double supply, double F, double x, d
 // the lanes set are read or written. Needs 512-bit vectors (the processor's avx512f).
 void green_ampt_depths_wide(const double* G, const double* K, const double* F, double dt,
                             unsigned lanes, double first_step, double tolerance, double* depth);
+
+// One step of the single-layer scheme for the cells first .. first + count - 1 of a group
+// (count <= green_ampt_group_cells), as green_ampt_cells takes them, the solves by
+// green_ampt_depths_wide: the same arithmetic as the scalar path after the solve. Needs 512-bit
+// vectors.
+void green_ampt_group_wide(const green_ampt_views& v, int first, int count);

@@ -101,6 +101,10 @@ void green_ampt_cells(const green_ampt_views& v) {
   for (int g = 0; g < groups; ++g) {
     const int first = 1 + g * green_ampt_group_cells;
     const int count = std::min(green_ampt_group_cells, v.cell_count - first + 1);
+    if (wide) {
+      green_ampt_group_wide(v, first, count);
+      continue;
+    }
     unsigned ponded = 0;
     for (int l = 0; l < count; ++l) {
       const int c = first + l;
@@ -115,16 +119,10 @@ void green_ampt_cells(const green_ampt_views& v) {
     if (ponded == 0) continue;
     // Newton on the implicit equation, started 1 mm past F, to a residual of 1e-6 m.
     double depth[green_ampt_group_cells];
-    if (wide) {
-      green_ampt_depths_wide(&v.G[first], &v.ks[first], &v.inf_depth_cum[first], dt, ponded, 0.001,
-                             1e-6, depth);
-    } else {
-      for (int l = 0; l < count; ++l) {
-        if (!(ponded >> l & 1u)) continue;
-        const double F = v.inf_depth_cum[first + l];
-        depth[l] =
-            green_ampt_implicit_depth(v.G[first + l], v.ks[first + l], dt, F, F + 0.001, 1e-6);
-      }
+    for (int l = 0; l < count; ++l) {
+      if (!(ponded >> l & 1u)) continue;
+      const double F = v.inf_depth_cum[first + l];
+      depth[l] = green_ampt_implicit_depth(v.G[first + l], v.ks[first + l], dt, F, F + 0.001, 1e-6);
     }
     for (int l = 0; l < count; ++l) {
       if (!(ponded >> l & 1u)) continue;
