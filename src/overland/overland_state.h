@@ -233,7 +233,9 @@ struct overland_state {
   raw_array1d<double> ov_flux_x;  // per cell 1..cell_count: discharge across the right face,
                                   // positive to the right (m3/s between steps; m2/s while routing)
   raw_array1d<double> ov_flux_y;  // per cell: the same across the lower face, positive downwards
-  raw_array1d<double> ov_saved_depth;       // per cell: depths at the start of the routed step (m)
+  // Per cell: depths at the start of the routed step (m), copied by the explicit schemes when a
+  // cut sub-step may need them back (a step of one sub-step leaves the last copy in place).
+  raw_array1d<double> ov_saved_depth;
   raw_array1d<double> ov_flow_power;        // per cell: (depth - retention)^(5/3), 0 when not above
                                             // the retention depth, -1 when below it (m^(5/3)),
                                             // once per sub-step
