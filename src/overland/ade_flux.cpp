@@ -110,6 +110,18 @@ void sweep(const ade_grid_view& g, const double* h, double* q) {
     for (int i = 1; i <= n; ++i) q[i] = open[i] ? ade_face_discharge(g, h, i, next[i], q[i]) : 0.0;
     return;
   }
+  if (g.lakes == ade_lake_kind::none && g.wetland == nullptr && ade_wide_sweeps()) {
+    // Blocks of whole chunks of eight cells: every cell takes the vector arithmetic whatever
+    // the number of threads.
+    constexpr int block = 1024;
+    const int blocks = (n + block - 1) / block;
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+    for (int b = 0; b < blocks; ++b) {
+      const int lo = 1 + b * block;
+      ade_plain_sweep_wide(g, next, open, h, q, lo, lo + block - 1 < n ? lo + block - 1 : n);
+    }
+    return;
+  }
   if (g.lakes == ade_lake_kind::none && g.wetland == nullptr) {
     const double* z = g.elev;
     const double* r = g.retention;
@@ -146,6 +158,11 @@ double ade_face_discharge(const ade_grid_view& g, const double* h, int i, int j,
   const double s = ((h[i] + g.elev[i]) - (h[j] + g.elev[j])) / g.dx;
   if (s == 0.0) return 0.0;
   return discharge_for_slope(g, h, i, j, s);
+}
+
+bool ade_wide_sweeps() {
+  static const bool wide = __builtin_cpu_supports("avx512f") != 0;
+  return wide;
 }
 
 void ade_flux_sweep_a(const ade_grid_view& g, const double* h, double* q) {

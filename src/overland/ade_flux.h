@@ -47,6 +47,15 @@ double ade_face_discharge(const ade_grid_view& g, const double* h, int i, int j,
 void ade_flux_sweep_a(const ade_grid_view& g, const double* h, double* q);
 void ade_flux_sweep_b(const ade_grid_view& g, const double* h, double* q);
 
+// True when the processor runs the 8-wide vector sweep below: the sweeps on grids without
+// lakes and wetlands then take it for every cell, on any thread count.
+bool ade_wide_sweeps();
+// The vector sweep of cells lo..hi on a grid without lakes or wetlands: the discharge of each
+// cell's face towards next[i] into q[i], where open[i] is set (0 elsewhere), as the scalar sweep
+// gives it but for the depth power's last bit. Call only when ade_wide_sweeps().
+void ade_plain_sweep_wide(const ade_grid_view& g, const int* next, const unsigned char* open,
+                          const double* h, double* q, int lo, int hi);
+
 // Results of the depth update.
 inline constexpr int ade_update_ok = 0;
 inline constexpr int ade_update_large_change = 1;    // a cell changed by over half its depth
