@@ -5,6 +5,7 @@
 // the end of the overland slope set-up.
 #include "overland/overland_flow.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -108,15 +109,68 @@ bool routing_inputs_can_run(model_state& ms) {
   return true;
 }
 
-// A cell of an overland lake, or of a channel lake when perennial lakes are on.
-bool overland_lake_cell(const model_state& ms, int c) {
-  const overland_state& ov = ms.overland;
-  return ov.overland_lake_map && c <= ov.oland_lake_new.count() && !ov.oland_lake_new.empty() &&
-         ov.oland_lake_new[c] > 0;
+// What a scan of a block of cells found: whether a cell holds water, the number of cells whose
+// faces carry water, the number of channel-lake cells and the first cell whose depth is not a
+// number (0 when none; the counts then stop at that cell).
+struct depth_scan_part {
+  int any_depth = 0;
+  int moving = 0;
+  int channel_lakes = 0;
+  int bad_cell = 0;
+};
+
+// The cells of one block of a depth scan; the blocks are scanned in parallel and their results
+// taken in cell order, so the flags, the counts and the first bad cell do not depend on the
+// number of threads.
+constexpr int depth_scan_block_cells = 8192;
+constexpr int depth_scan_blocks_per_pass = 256;
+
+// Scans cells first..last in cell order, stopping at the first depth that is not a number. The
+// lake maps are null when their lakes are off; a cell of an overland lake, or of a channel lake,
+// is skipped (the latter counted).
+depth_scan_part scan_block_in_order(const double* depth, const double* fx, const double* fy,
+                                    const int* ov_lake, int ov_lake_cells, const int* chan_lake,
+                                    int chan_lake_cells, int first, int last) {
+  depth_scan_part p;
+  for (int c = first; c <= last; ++c) {
+    if (ov_lake != nullptr && c <= ov_lake_cells && ov_lake[c] > 0) continue;
+    if (chan_lake != nullptr && c <= chan_lake_cells && chan_lake[c] > 0) {
+      ++p.channel_lakes;
+      continue;
+    }
+    const double h = depth[c];
+    if (h > 1e-16) p.any_depth = 1;
+    if (std::fabs(fx[c]) > 1e-16 || std::fabs(fy[c]) > 1e-16) ++p.moving;
+    if (std::isnan(h)) {
+      p.bad_cell = c;
+      return p;
+    }
+  }
+  return p;
 }
-bool channel_lake_cell(const model_state& ms, int c) {
-  const raw_array1d<int>& lake = ms.channel.lake_mask;
-  return ms.perennial_lakes && c <= lake.count() && !lake.empty() && lake[c] > 0;
+
+// The same scan of a block without lakes, in one branch-free pass; a block holding a depth that
+// is not a number is scanned again in order to find its first such cell.
+depth_scan_part scan_block(const double* depth, const double* fx, const double* fy,
+                           const int* ov_lake, int ov_lake_cells, const int* chan_lake,
+                           int chan_lake_cells, int first, int last) {
+  if (ov_lake != nullptr || chan_lake != nullptr)
+    return scan_block_in_order(depth, fx, fy, ov_lake, ov_lake_cells, chan_lake, chan_lake_cells,
+                               first, last);
+  int wet = 0;
+  int moving = 0;
+  int nan = 0;
+  for (int c = first; c <= last; ++c) {
+    const double h = depth[c];
+    wet |= static_cast<int>(h > 1e-16);
+    moving += static_cast<int>((std::fabs(fx[c]) > 1e-16) | (std::fabs(fy[c]) > 1e-16));
+    nan |= static_cast<int>(h != h);
+  }
+  if (nan != 0) return scan_block_in_order(depth, fx, fy, nullptr, 0, nullptr, 0, first, last);
+  depth_scan_part p;
+  p.any_depth = wet;
+  p.moving = moving;
+  return p;
 }
 
 // Scans the cells outside lakes: sets ov_any_depth and ov_any_flux and returns the number of
@@ -124,22 +178,41 @@ bool channel_lake_cell(const model_state& ms, int c) {
 // bad_cell). count_channel_lakes lowers `active` for each channel-lake cell.
 int scan_depths(model_state& ms, bool count_channel_lakes, int& active, int& bad_cell) {
   overland_state& ov = ms.overland;
+  const int n = ms.cell_count;
+  const double* depth = ov.ov_depth.data();
+  const double* fx = ov.ov_flux_x.data();
+  const double* fy = ov.ov_flux_y.data();
+  const bool ov_lakes = ov.overland_lake_map && !ov.oland_lake_new.empty();
+  const int* ov_lake = ov_lakes ? ov.oland_lake_new.data() : nullptr;
+  const int ov_lake_cells = ov_lakes ? ov.oland_lake_new.count() : 0;
+  const raw_array1d<int>& lake = ms.channel.lake_mask;
+  const bool chan_lakes = ms.perennial_lakes && !lake.empty();
+  const int* chan_lake = chan_lakes ? lake.data() : nullptr;
+  const int chan_lake_cells = chan_lakes ? lake.count() : 0;
+
   int moving = 0;
-  for (int c = 1; c <= ms.cell_count; ++c) {
-    if (overland_lake_cell(ms, c)) continue;
-    if (channel_lake_cell(ms, c)) {
-      if (count_channel_lakes) --active;
-      continue;
+  depth_scan_part parts[depth_scan_blocks_per_pass];
+  constexpr int pass_cells = depth_scan_block_cells * depth_scan_blocks_per_pass;
+  for (int pass_first = 1; pass_first <= n; pass_first += pass_cells) {
+    const int pass_last = std::min(n, pass_first + (pass_cells - 1));
+    const int blocks = (pass_last - pass_first) / depth_scan_block_cells + 1;
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+    for (int b = 0; b < blocks; ++b) {
+      const int first = pass_first + b * depth_scan_block_cells;
+      const int last = std::min(pass_last, first + (depth_scan_block_cells - 1));
+      parts[b] = scan_block(depth, fx, fy, ov_lake, ov_lake_cells, chan_lake, chan_lake_cells,
+                            first, last);
     }
-    const double h = ov.ov_depth[c];
-    if (h > 1e-16) ov.ov_any_depth = 1;
-    if (std::fabs(ov.ov_flux_x[c]) > 1e-16 || std::fabs(ov.ov_flux_y[c]) > 1e-16) {
-      ov.ov_any_flux = 1;
-      ++moving;
-    }
-    if (std::isnan(h)) {
-      bad_cell = c;
-      return -1;
+    for (int b = 0; b < blocks; ++b) {
+      const depth_scan_part& p = parts[b];
+      if (p.any_depth) ov.ov_any_depth = 1;
+      if (p.moving > 0) ov.ov_any_flux = 1;
+      moving += p.moving;
+      if (count_channel_lakes) active -= p.channel_lakes;
+      if (p.bad_cell != 0) {
+        bad_cell = p.bad_cell;
+        return -1;
+      }
     }
   }
   return moving;
@@ -171,8 +244,12 @@ void end_runoff_if_complete(model_state& ms) {
 }  // namespace
 
 void array_max_update(const raw_array1d<double>& values, raw_array1d<double>& maxima, int n) {
-  for (int i = 1; i <= n && i <= values.count() && i <= maxima.count(); ++i)
-    if (values[i] > maxima[i]) maxima[i] = values[i];
+  const int last = std::min({n, values.count(), maxima.count()});
+  const double* v = values.data();
+  double* m = maxima.data();
+#pragma omp parallel for schedule(static) if (last >= parallel_min_cells)
+  for (int i = 1; i <= last; ++i)
+    if (v[i] > m[i]) m[i] = v[i];
 }
 
 void overland_flow_setup(model_state& ms) {

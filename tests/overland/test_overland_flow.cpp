@@ -3,12 +3,14 @@
 // after routing, the end of a single-event run once its runoff is complete, and the start-up
 // refusals of values that would make the routing's depths non-numbers, each named.
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
@@ -161,6 +163,116 @@ TEST_F(OverlandStep, ADepthTheRoutingTurnsIntoNoNumberStopsTheRunAfterRouting) {
                                 std::to_string(first_bad) + " after overland flow routing.\n"))
       << out;
   EXPECT_EQ(run_error.error_fatal, 1);
+}
+
+// A row of cells long enough for the depth checks to take it in several blocks, which run in
+// parallel: what they find must be what a scan in cell order finds, on any thread count.
+class LongRow : public ::testing::Test {
+ protected:
+  static constexpr int cells = 30000;
+  void SetUp() override {
+    run_error = error_state{};
+    ms_ = std::make_unique<model_state>();
+    model_state& ms = *ms_;
+    ms.rows = 1;
+    ms.cols = cells;
+    ms.gridsize = 10.0;
+    alloc_2d_int_named(ms.index_map, 2, cells + 1, "mask");
+    for (int c = 1; c <= cells; ++c) ms.index_map[1][c] = c;
+    ms.cell_count = cells;
+    alloc_1d_double(ms.cell_elev, cells, "elev");
+    for (int c = 1; c <= cells; ++c) ms.cell_elev[c] = 1000.0 - 0.01 * c;
+    overland_state& ov = ms.overland;
+    alloc_1d_double(ov.ov_depth, cells, "depth");
+    alloc_1d_double(ov.ov_roughness, cells, "n");
+    for (int c = 1; c <= cells; ++c) ov.ov_roughness[c] = 0.05;
+    ov.ov_route_option = 1;
+    ms.outlet_cell = cells;
+    ms.outlet_slope = 0.01;
+    ms.time_tolerance = 1.1574e-07;
+    ms.current_time = 2450000.0;
+    ms.ov_clock.last = ms.current_time - 1.0 / 86400.0;
+    ms.ov_clock.next = ms.current_time;
+    ms.ov_clock.interval_days = 1.0 / 86400.0;
+    stdout_capture quiet;
+    build_cell_connectivity(ms);
+    compute_overland_slopes(ms);
+  }
+  std::unique_ptr<model_state> ms_;
+};
+
+TEST_F(LongRow, TheFirstDepthThatIsNoNumberInCellOrderIsNamedOnAnyThreadCount) {
+  ASSERT_EQ(run_error.error_code, 0);
+  struct cut {
+    std::vector<int> nan_cells;
+    std::vector<int> channel_lake_cells;  // skipped by the check
+    std::vector<int> overland_lake_cells;
+    int named;
+  };
+  const cut cuts[] = {
+      {{29999, 12000, 27000}, {}, {}, 12000},  // the lowest of several blocks, listed out of order
+      {{8193, 8192}, {}, {}, 8192},            // both sides of a block boundary
+      {{30000}, {}, {}, 30000},                // the last cell, in a short last block
+      {{5, 20000}, {5}, {}, 20000},            // a channel-lake cell is not checked
+      {{7, 9000, 25000}, {}, {7, 9000}, 25000},  // nor an overland-lake cell
+  };
+  const int saved = omp_get_max_threads();
+  for (const cut& k : cuts) {
+    for (const int threads : {1, 3, 8}) {
+      SCOPED_TRACE("named " + std::to_string(k.named) + ", threads " + std::to_string(threads));
+      omp_set_num_threads(threads);
+      run_error = error_state{};
+      model_state& ms = *ms_;
+      overland_state& ov = ms.overland;
+      for (int c = 1; c <= cells; ++c) ov.ov_depth[c] = c % 7 == 0 ? 0.01 : 0.0;
+      for (const int c : k.nan_cells) ov.ov_depth[c] = std::nan("");
+      ms.perennial_lakes = k.channel_lake_cells.empty() ? 0 : 1;
+      ms.channel.lake_mask.reset();
+      if (ms.perennial_lakes) {
+        alloc_1d_int(ms.channel.lake_mask, cells, "lake_mask");
+        for (const int c : k.channel_lake_cells) ms.channel.lake_mask[c] = 1;
+      }
+      ov.overland_lake_map = k.overland_lake_cells.empty() ? 0 : 1;
+      ov.oland_lake_new.reset();
+      if (ov.overland_lake_map) {
+        alloc_1d_int(ov.oland_lake_new, cells, "oland_lake_new");
+        for (const int c : k.overland_lake_cells) ov.oland_lake_new[c] = 1;
+      }
+      stdout_capture capture;
+      overland_flow_step(ms);
+      const std::string out = capture.stop();
+      EXPECT_TRUE(contains(out, "A non-real overland flow water depth has been detected in cell " +
+                                    std::to_string(k.named) +
+                                    " after applying overland boundary conditions"))
+          << out;
+      EXPECT_EQ(run_error.error_fatal, 1);
+      EXPECT_EQ(ov.ov_any_depth, 1);  // cell 7 or 14 holds water before any bad cell
+    }
+  }
+  omp_set_num_threads(saved);
+}
+
+TEST_F(LongRow, WaterOnlyInTheLastBlockIsFoundAndRouted) {
+  overland_state& ov = ms_->overland;
+  for (const int threads : {1, 8}) {
+    SCOPED_TRACE(threads);
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(threads);
+    for (int c = 1; c <= cells; ++c) ov.ov_depth[c] = ov.ov_flux_x[c] = ov.ov_flux_y[c] = 0.0;
+    ov.ov_depth[cells - 10] = 0.05;
+    ms_->ov_clock.last = ms_->current_time - 1.0 / 86400.0;
+    ms_->ov_clock.next = ms_->current_time;
+    {
+      stdout_capture quiet;
+      overland_flow_step(*ms_);
+    }
+    omp_set_num_threads(saved);
+    EXPECT_EQ(run_error.error_code, 0);
+    EXPECT_EQ(ov.ov_any_depth, 1);
+    EXPECT_EQ(ov.ov_any_flux, 1);
+    EXPECT_LT(ov.ov_depth[cells - 10], 0.05);  // routed: water left the cell downhill
+    EXPECT_GT(ov.ov_depth[cells - 9], 0.0);
+  }
 }
 
 // The end of a single-event run once its runoff is complete. A channel of two links, 3 nodes
