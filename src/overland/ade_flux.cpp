@@ -173,6 +173,31 @@ void ade_flux_sweep_b(const ade_grid_view& g, const double* h, double* q) {
   sweep<false>(g, h, q);
 }
 
+namespace {
+
+// One cell's depth update: the change (q[up] - q) c added to depth h, judged against the depth
+// before the sweep `before`; sets `result`'s bits and returns the new depth.
+inline double updated_depth(double h, double before, double up_q, double own_q, double c, double s,
+                            double& delta, int& result) {
+  delta = (up_q - own_q) * c;
+  double depth = h + delta;
+  if (depth < 0.0) {
+    if (s < shortest_sub || depth <= -1e-5)
+      result |= ade_update_negative_depth;
+    else
+      depth = 0.0;
+  } else if (std::fabs(delta) > 0.5 * before && before > 0.01 && s > 0.1) {
+    result |= ade_update_large_change;
+  }
+  return depth;
+}
+
+int worst(int result) {
+  return result >= ade_update_negative_depth ? ade_update_negative_depth : result;
+}
+
+}  // namespace
+
 int ade_depth_update(int n, double* h, double* change, double* before, const double* q,
                      const int* up, double dx, double s, double* volume) {
   const double c = s / (dx * dx);
@@ -180,20 +205,30 @@ int ade_depth_update(int n, double* h, double* change, double* before, const dou
 #pragma omp parallel for schedule(static) reduction(| : result) if (n >= parallel_min_cells)
   for (int i = 1; i <= n; ++i) {
     const int u = up[i];
-    const double delta = ((u != 0 ? q[u] : 0.0) - q[i]) * c;
+    double delta;
+    const double depth =
+        updated_depth(h[i], before[i], u != 0 ? q[u] : 0.0, q[i], c, s, delta, result);
     change[i] = delta;
-    double depth = h[i] + delta;
-    if (depth < 0.0) {
-      if (s < shortest_sub || depth <= -1e-5)
-        result |= ade_update_negative_depth;
-      else
-        depth = 0.0;
-    } else if (std::fabs(delta) > 0.5 * before[i] && before[i] > 0.01 && s > 0.1) {
-      result |= ade_update_large_change;
-    }
     h[i] = depth;
     before[i] = depth;
     if (volume != nullptr) volume[i] += s * q[i];
   }
-  return result >= ade_update_negative_depth ? ade_update_negative_depth : result;
+  return worst(result);
+}
+
+int ade_substep_update(int n, double* h, double* change, const double* q, const int* up, double dx,
+                       double s, double* volume, bool volume_fresh, int drained,
+                       double drained_before) {
+  const double c = s / (dx * dx);
+  int result = ade_update_ok;
+#pragma omp parallel for schedule(static) reduction(| : result) if (n >= parallel_min_cells)
+  for (int i = 1; i <= n; ++i) {
+    const int u = up[i];
+    double delta;
+    const double before = i == drained ? drained_before : h[i];
+    h[i] = updated_depth(h[i], before, u != 0 ? q[u] : 0.0, q[i], c, s, delta, result);
+    if (change != nullptr) change[i] = delta;
+    volume[i] = (volume_fresh ? 0.0 : volume[i]) + s * q[i];
+  }
+  return worst(result);
 }

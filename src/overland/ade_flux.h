@@ -69,3 +69,13 @@ inline constexpr int ade_update_negative_depth = 2;  // a depth went below -1e-5
 // result of all cells, the same on any thread count.
 int ade_depth_update(int n, double* h, double* change, double* before, const double* q,
                      const int* up, double dx, double s, double* volume = nullptr);
+
+// The depth update of the sub-steps of "ade", as ade_depth_update without the array of depths
+// before the sweep: each cell's depth before the sweep is its depth h, except at cell `drained`
+// (0 none: the outlet, drained since its last update), whose depth before the sweep is
+// drained_before. The changes go to `change` only when it is given (the last sweep of a step
+// leaves them); volume[i] becomes 0 + s q[i] when volume_fresh (the first sub-step), else
+// s q[i] is added to it. Returns the worst result of all cells, the same on any thread count.
+int ade_substep_update(int n, double* h, double* change, const double* q, const int* up, double dx,
+                       double s, double* volume, bool volume_fresh, int drained,
+                       double drained_before);

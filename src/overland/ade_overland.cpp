@@ -97,7 +97,10 @@ ade_grid_view grid_view(model_state& ms) {
 }
 
 // "ade" without lakes: the step in sub-steps, restarted from its start depths with half the
-// sub-step whenever a sweep leaves a negative depth.
+// sub-step whenever a sweep leaves a negative depth. A sweep judges each cell's change against
+// its depth before the sweep, which is its current depth everywhere but at the outlet after its
+// drain (kept aside); the first sub-step of a pass sets the face volumes and the last sweep of
+// the step leaves the depth changes.
 double route_substeps(model_state& ms, const ade_grid_view& g, const ade_direction dirs[2],
                       double dt, int outlet) {
   overland_state& ov = ms.overland;
@@ -106,10 +109,7 @@ double route_substeps(model_state& ms, const ade_grid_view& g, const ade_directi
   const double dx = ms.gridsize;
   double* h = ov.ov_depth.data();
   double* start = mem.start_depth.data();
-  double* before = mem.before_sweep.data();
   double* change = ov.ov_depth_change.data();
-  double* vx = ov.ov_vol_x.data();
-  double* vy = ov.ov_vol_y.data();
 
   ++mem.calls;
   double sub = ade_first_sub(mem.calls, dt, mem.last_sub, mem.failed);
@@ -119,6 +119,7 @@ double route_substeps(model_state& ms, const ade_grid_view& g, const ade_directi
 
   double outlet_volume = 0.0;
   bool restart = true;
+  bool first_pass = true;
   while (restart) {
     restart = false;
     mem.failed = 0;
@@ -130,15 +131,15 @@ double route_substeps(model_state& ms, const ade_grid_view& g, const ade_directi
       stop_now();
       return -1.0;
     }
+    if (!first_pass) {
 #pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-    for (int c = 1; c <= n; ++c) {
-      h[c] = start[c];
-      before[c] = start[c];
-      vx[c] = 0.0;
-      vy[c] = 0.0;
+      for (int c = 1; c <= n; ++c) h[c] = start[c];
     }
+    first_pass = false;
     double remaining = dt;
     outlet_volume = 0.0;
+    bool fresh_volumes = true;
+    double outlet_before = outlet != 0 ? h[outlet] : 0.0;
     while (remaining > 1e-16) {
       if (mem.failed == 1) sub *= 0.5;
       mem.last_sub = sub;
@@ -147,7 +148,10 @@ double route_substeps(model_state& ms, const ade_grid_view& g, const ade_directi
       for (int k = 0; k < 2; ++k) {
         const ade_direction& d = dirs[k];
         sweep(g, d, h, d.flux);
-        const int result = ade_depth_update(n, h, change, before, d.flux, d.up, dx, sub, d.volume);
+        double* last_change = k == 1 && remaining <= 1e-16 ? change : nullptr;
+        const int result = ade_substep_update(n, h, last_change, d.flux, d.up, dx, sub, d.volume,
+                                              fresh_volumes, outlet, outlet_before);
+        if (outlet != 0) outlet_before = h[outlet];
         if (result == ade_update_negative_depth) {
           sub *= 0.5;
           restart = true;
@@ -156,6 +160,7 @@ double route_substeps(model_state& ms, const ade_grid_view& g, const ade_directi
         if (result > mem.failed) mem.failed = result;
       }
       if (restart) break;
+      fresh_volumes = false;
       if (outlet != 0) {
         const double q = outlet_discharge(h[outlet], g.roughness[outlet], ms.outlet_slope, dx);
         outlet_volume += drain_outlet(h[outlet], q * sub, dx);
