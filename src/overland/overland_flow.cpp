@@ -109,38 +109,34 @@ bool routing_inputs_can_run(model_state& ms) {
   return true;
 }
 
-// What a scan of a block of cells found: whether a cell holds water, the number of cells whose
-// faces carry water, the number of channel-lake cells and the first cell whose depth is not a
-// number (0 when none; the counts then stop at that cell).
+// What a scan of a block of cells found: whether a cell holds water, whether a cell's faces
+// carry water and the first cell whose depth is not a number (0 when none; the flags then stop
+// at that cell).
 struct depth_scan_part {
   int any_depth = 0;
-  int moving = 0;
-  int channel_lakes = 0;
+  int any_flux = 0;
   int bad_cell = 0;
 };
 
 // The cells of one block of a depth scan; the blocks are scanned in parallel and their results
-// taken in cell order, so the flags, the counts and the first bad cell do not depend on the
-// number of threads.
+// taken in cell order, so the flags and the first bad cell do not depend on the number of
+// threads.
 constexpr int depth_scan_block_cells = 8192;
 constexpr int depth_scan_blocks_per_pass = 256;
 
 // Scans cells first..last in cell order, stopping at the first depth that is not a number. The
-// lake maps are null when their lakes are off; a cell of an overland lake, or of a channel lake,
-// is skipped (the latter counted).
+// lake maps are null when their lakes are off; the cells of overland and channel lakes are
+// skipped.
 depth_scan_part scan_block_in_order(const double* depth, const double* fx, const double* fy,
                                     const int* ov_lake, int ov_lake_cells, const int* chan_lake,
                                     int chan_lake_cells, int first, int last) {
   depth_scan_part p;
   for (int c = first; c <= last; ++c) {
     if (ov_lake != nullptr && c <= ov_lake_cells && ov_lake[c] > 0) continue;
-    if (chan_lake != nullptr && c <= chan_lake_cells && chan_lake[c] > 0) {
-      ++p.channel_lakes;
-      continue;
-    }
+    if (chan_lake != nullptr && c <= chan_lake_cells && chan_lake[c] > 0) continue;
     const double h = depth[c];
     if (h > 1e-16) p.any_depth = 1;
-    if (std::fabs(fx[c]) > 1e-16 || std::fabs(fy[c]) > 1e-16) ++p.moving;
+    if (std::fabs(fx[c]) > 1e-16 || std::fabs(fy[c]) > 1e-16) p.any_flux = 1;
     if (std::isnan(h)) {
       p.bad_cell = c;
       return p;
@@ -149,8 +145,9 @@ depth_scan_part scan_block_in_order(const double* depth, const double* fx, const
   return p;
 }
 
-// The same scan of a block without lakes, in one branch-free pass; a block holding a depth that
-// is not a number is scanned again in order to find its first such cell.
+// The same scan of a block without lakes: the depths in one branch-free pass, then the face
+// discharges up to the first that carries water. A block holding a depth that is not a number is
+// scanned again in order to find its first such cell.
 depth_scan_part scan_block(const double* depth, const double* fx, const double* fy,
                            const int* ov_lake, int ov_lake_cells, const int* chan_lake,
                            int chan_lake_cells, int first, int last) {
@@ -158,25 +155,27 @@ depth_scan_part scan_block(const double* depth, const double* fx, const double* 
     return scan_block_in_order(depth, fx, fy, ov_lake, ov_lake_cells, chan_lake, chan_lake_cells,
                                first, last);
   int wet = 0;
-  int moving = 0;
   int nan = 0;
   for (int c = first; c <= last; ++c) {
     const double h = depth[c];
     wet |= static_cast<int>(h > 1e-16);
-    moving += static_cast<int>((std::fabs(fx[c]) > 1e-16) | (std::fabs(fy[c]) > 1e-16));
     nan |= static_cast<int>(h != h);
   }
   if (nan != 0) return scan_block_in_order(depth, fx, fy, nullptr, 0, nullptr, 0, first, last);
   depth_scan_part p;
   p.any_depth = wet;
-  p.moving = moving;
+  for (int c = first; c <= last; ++c) {
+    if (std::fabs(fx[c]) > 1e-16 || std::fabs(fy[c]) > 1e-16) {
+      p.any_flux = 1;
+      break;
+    }
+  }
   return p;
 }
 
-// Scans the cells outside lakes: sets ov_any_depth and ov_any_flux and returns the number of
-// cells whose faces carry water, or -1 at the first depth that is not a number (its cell in
-// bad_cell). count_channel_lakes lowers `active` for each channel-lake cell.
-int scan_depths(model_state& ms, bool count_channel_lakes, int& active, int& bad_cell) {
+// Scans the cells outside lakes: sets ov_any_depth and ov_any_flux; false at the first depth
+// that is not a number (its cell in bad_cell).
+bool scan_depths(model_state& ms, int& bad_cell) {
   overland_state& ov = ms.overland;
   const int n = ms.cell_count;
   const double* depth = ov.ov_depth.data();
@@ -190,7 +189,6 @@ int scan_depths(model_state& ms, bool count_channel_lakes, int& active, int& bad
   const int* chan_lake = chan_lakes ? lake.data() : nullptr;
   const int chan_lake_cells = chan_lakes ? lake.count() : 0;
 
-  int moving = 0;
   depth_scan_part parts[depth_scan_blocks_per_pass];
   constexpr int pass_cells = depth_scan_block_cells * depth_scan_blocks_per_pass;
   for (int pass_first = 1; pass_first <= n; pass_first += pass_cells) {
@@ -206,16 +204,14 @@ int scan_depths(model_state& ms, bool count_channel_lakes, int& active, int& bad
     for (int b = 0; b < blocks; ++b) {
       const depth_scan_part& p = parts[b];
       if (p.any_depth) ov.ov_any_depth = 1;
-      if (p.moving > 0) ov.ov_any_flux = 1;
-      moving += p.moving;
-      if (count_channel_lakes) active -= p.channel_lakes;
+      if (p.any_flux) ov.ov_any_flux = 1;
       if (p.bad_cell != 0) {
         bad_cell = p.bad_cell;
-        return -1;
+        return false;
       }
     }
   }
-  return moving;
+  return true;
 }
 
 // A single-event run with routed channels whose rain has stopped (the end checks are on again),
@@ -324,10 +320,10 @@ void overland_flow_step(model_state& ms) {
   }
   // Overland pumps are not part of this version: the project checks refuse their card.
 
-  int active = n;
+  // Overland sediment transport, which would take the share of cells whose faces carry water,
+  // is not part of this version.
   int bad_cell = 0;
-  const int moving = scan_depths(ms, true, active, bad_cell);
-  if (moving < 0) {
+  if (!scan_depths(ms, bad_cell)) {
     printf(
         "A non-real overland flow water depth has been detected in cell %d after applying "
         "overland boundary conditions and overland pumping.\n",
@@ -335,7 +331,6 @@ void overland_flow_step(model_state& ms) {
     stop_now();
     return;
   }
-  (void)moving;  // the share of moving cells decides overland sediment transport, not built
 
   ov.ov_step_outflow = 0.0;
   if (ov.ov_any_depth) {
@@ -377,7 +372,7 @@ void overland_flow_step(model_state& ms) {
 
   ov.ov_any_depth = 0;
   ov.ov_any_flux = 0;
-  if (scan_depths(ms, false, active, bad_cell) < 0) {
+  if (!scan_depths(ms, bad_cell)) {
     printf(
         "A non-real overland flow water depth has been detected in cell %d after overland "
         "flow routing.\n",

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -587,6 +588,68 @@ TEST(RainfallThreads, OneAndEightThreadsGiveTheSameBits) {
   EXPECT_NEAR(one.rain.rate_sum, rate_sum, 1e-9 * rate_sum);
   EXPECT_NEAR(one.points, points, 1e-9 * points);
   EXPECT_NEAR(one.canopy, held, 1e-9 * held);
+}
+
+// The grid without lakes takes its own pass over the cells: it must give what the pass with a
+// lake map that holds no lake gives, bit for bit, on any thread count, and name the first depth
+// that is not a number in cell order across blocks.
+TEST(RainOntoCells, WithoutLakesMatchesAnEmptyLakeMapAndNamesTheFirstBadDepth) {
+  const int n = 5000;
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> rain(0.0, 80.0);
+  raw_array1d<double> intensity;
+  raw_array1d<int> no_lakes;
+  ASSERT_TRUE(intensity.allocate(n));
+  ASSERT_TRUE(no_lakes.allocate(n));
+  for (int i = 1; i <= n; ++i) intensity[i] = rain(random);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<int> bad_cells[] = {{}, {4000, 1500, 3000}, {1024, 1025}, {n}};
+  const int saved = omp_get_max_threads();
+  for (const std::vector<int>& bad : bad_cells) {
+    struct outcome {
+      raw_array1d<double> depth, change, swe;
+      rain_cells_result rain;
+    };
+    auto run = [&](int threads, bool lake_map, outcome& o) {
+      omp_set_num_threads(threads);
+      for (raw_array1d<double>* a : {&o.depth, &o.change, &o.swe}) ASSERT_TRUE(a->allocate(n));
+      for (int i = 1; i <= n; ++i) {
+        o.depth[i] = i % 3 == 0 ? 0.001 * (i % 11) : 0.0;
+        o.change[i] = i % 4 == 0 ? 0.5 : (i % 4 == 1 ? -0.0 : 0.0);
+      }
+      o.change[7] = nan;
+      for (const int c : bad) o.depth[c] = nan;
+      rain_cells_views v;
+      v.cell_count = n;
+      v.dt = 60.0;
+      v.dx = 30.0;
+      v.intensity = all(intensity);
+      if (lake_map) v.chan_lake = all(no_lakes);
+      v.depth = all(o.depth);
+      v.depth_change = all(o.change);
+      v.swe = all(o.swe);
+      o.rain = rain_onto_cells(v);
+    };
+    const int first_bad = bad.empty() ? 0 : *std::min_element(bad.begin(), bad.end());
+    const std::size_t bytes = (static_cast<std::size_t>(n) + 1) * sizeof(double);
+    outcome mapped;
+    run(1, true, mapped);
+    EXPECT_EQ(mapped.rain.nan_cell, first_bad);
+    for (const int threads : {1, 8}) {
+      SCOPED_TRACE("first bad " + std::to_string(first_bad) + ", threads " +
+                   std::to_string(threads));
+      outcome plain;
+      run(threads, false, plain);
+      EXPECT_EQ(std::memcmp(plain.depth.data(), mapped.depth.data(), bytes), 0);
+      EXPECT_EQ(std::memcmp(plain.change.data(), mapped.change.data(), bytes), 0);
+      EXPECT_EQ(plain.rain.volume, mapped.rain.volume);
+      EXPECT_EQ(plain.rain.rate_sum, mapped.rain.rate_sum);
+      EXPECT_EQ(plain.rain.nan_cell, first_bad);
+      for (int i = 1; i <= n; ++i)
+        ASSERT_FALSE(std::signbit(plain.change[i]) || plain.change[i] != 0.0) << i;
+    }
+  }
+  omp_set_num_threads(saved);
 }
 
 }  // namespace
