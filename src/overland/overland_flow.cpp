@@ -154,16 +154,18 @@ depth_scan_part scan_block(const double* depth, const double* fx, const double* 
   if (ov_lake != nullptr || chan_lake != nullptr)
     return scan_block_in_order(depth, fx, fy, ov_lake, ov_lake_cells, chan_lake, chan_lake_cells,
                                first, last);
-  int wet = 0;
-  int nan = 0;
+  // Counts in 64-bit lanes, the width of the depths, so that the loop runs in vectors.
+  long wet = 0;
+  long nan = 0;
+#pragma omp simd reduction(+ : wet, nan)
   for (int c = first; c <= last; ++c) {
     const double h = depth[c];
-    wet |= static_cast<int>(h > 1e-16);
-    nan |= static_cast<int>(h != h);
+    wet += static_cast<long>(h > 1e-16);
+    nan += static_cast<long>(h != h);
   }
   if (nan != 0) return scan_block_in_order(depth, fx, fy, nullptr, 0, nullptr, 0, first, last);
   depth_scan_part p;
-  p.any_depth = wet;
+  p.any_depth = wet > 0 ? 1 : 0;
   for (int c = first; c <= last; ++c) {
     if (std::fabs(fx[c]) > 1e-16 || std::fabs(fy[c]) > 1e-16) {
       p.any_flux = 1;
