@@ -52,7 +52,7 @@ void ade_flux_sweep_b(const ade_grid_view& g, const double* h, double* q);
 bool ade_wide_sweeps();
 // The vector sweep of cells lo..hi on a grid without lakes or wetlands: the discharge of each
 // cell's face towards next[i] into q[i], where open[i] is set (0 elsewhere), as the scalar sweep
-// gives it but for the depth power's last bit. Call only when ade_wide_sweeps().
+// gives it but for the depth power's last few bits. Call only when ade_wide_sweeps().
 void ade_plain_sweep_wide(const ade_grid_view& g, const int* next, const unsigned char* open,
                           const double* h, double* q, int lo, int hi);
 
