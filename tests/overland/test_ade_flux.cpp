@@ -317,4 +317,71 @@ TEST(AdeFluxSweep, TheVectorSweepGivesEveryFaceTheScalarDischarge) {
   EXPECT_GE(level, 2);
 }
 
+// The sub-step update against the full one over a long row of cells whose discharges move
+// water both ways, some cells close to drying: the same depths, changes, volumes (set afresh or
+// added to) and result, on 1 and 8 threads, also when no changes are asked for.
+TEST(AdeSubstepUpdate, GivesTheFullUpdatesDepthsVolumesAndResult) {
+  const int n = 5000;
+  const double dx = 10.0, s = 2.0;
+  std::vector<double> h(n + 1, 0.0), q(n + 1, 0.0);
+  std::vector<int> up(n + 1, 0);
+  for (int c = 1; c <= n; ++c) {
+    h[c] = c % 97 == 0 ? 0.0 : 0.02 + 0.01 * std::sin(c * 0.9);
+    q[c] = 0.3 * std::cos(c * 1.1);
+    if (c % 50 != 1) up[c] = c - 1;
+  }
+  for (int fresh = 0; fresh < 2; ++fresh) {
+    std::vector<double> full_h = h, before = h, full_change(n + 1, 0.0), full_vol(n + 1, 1.5);
+    if (fresh) full_vol.assign(n + 1, 0.0);
+    const int full = ade_depth_update(n, full_h.data(), full_change.data(), before.data(), q.data(),
+                                      up.data(), dx, s, full_vol.data());
+    for (int threads : {1, 8}) {
+      // Index 0 holds no cell: it keeps what it held.
+      std::vector<double> sub_h = h, change(n + 1, 0.0), vol(n + 1, 1.5);
+      vol[0] = full_vol[0];
+      const int saved = omp_get_max_threads();
+      omp_set_num_threads(threads);
+      const int result = ade_substep_update(n, sub_h.data(), change.data(), q.data(), up.data(), dx,
+                                            s, vol.data(), fresh != 0, 0, 0.0);
+      std::vector<double> again = h, vol_again(n + 1, 1.5);
+      ade_substep_update(n, again.data(), nullptr, q.data(), up.data(), dx, s, vol_again.data(),
+                         fresh != 0, 0, 0.0);
+      omp_set_num_threads(saved);
+      EXPECT_EQ(result, full) << threads << " threads";
+      EXPECT_EQ(sub_h, full_h) << threads << " threads";
+      EXPECT_EQ(change, full_change) << threads << " threads";
+      EXPECT_EQ(vol, full_vol) << threads << " threads, fresh " << fresh;
+      EXPECT_EQ(again, full_h);
+    }
+  }
+}
+
+// The drained cell is judged by its depth before the drain: 0.012 m left of 0.03 m losing
+// 0.011 m more is no large change for the 0.03 m, but is for a cell that held 0.012 m.
+TEST(AdeSubstepUpdate, TheDrainedCellIsJudgedByItsDepthBeforeTheDrain) {
+  struct row {
+    const char* what;
+    int drained;
+    double drained_before;
+    int result;
+  };
+  const row rows[] = {
+      {"drained from 0.03 m", 1, 0.03, ade_update_ok},
+      {"no drained cell", 0, 0.0, ade_update_large_change},
+      {"another cell drained", 2, 0.03, ade_update_large_change},
+  };
+  const double dx = 10.0, s = 1.0;
+  for (const row& t : rows) {
+    std::vector<double> h = {0.0, 0.012, 0.0}, change(3, 0.0), vol(3, 0.0);
+    const std::vector<double> q = {0.0, 0.011 * dx * dx / s, 0.0};
+    const std::vector<int> up = {0, 0, 1};
+    EXPECT_EQ(ade_substep_update(2, h.data(), change.data(), q.data(), up.data(), dx, s, vol.data(),
+                                 true, t.drained, t.drained_before),
+              t.result)
+        << t.what;
+    EXPECT_NEAR(h[1], 0.001, 1e-12) << t.what;
+    EXPECT_NEAR(h[2], 0.011, 1e-12) << t.what;
+  }
+}
+
 }  // namespace
