@@ -19,8 +19,6 @@
 namespace {
 
 constexpr double five_thirds = 5.0 / 3.0;
-constexpr double smallest_step = 0.005;  // s: a sub-step this short is not cut further
-constexpr int most_reductions = 5;       // cuts of the sub-step in one overland step
 
 double sign_of(double s) {
   return s > 0.0 ? 1.0 : (s < 0.0 ? -1.0 : 0.0);
@@ -431,21 +429,8 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
       for (int d : order) {
         if (stop != 0 || fails[d] == 0) continue;
         if (!ms.quiet) print_failing_faces(g, d, tau);
-        if (tau <= smallest_step) {
-          stop = 1;
-        } else if (reductions < most_reductions) {
-          tau /= 3.0;
-          if (!ms.quiet) printf(" *Changing overland time step to %4.2lf seconds...\n", tau);
-          mem.reduced_calls_left = 4;
-          mem.reduced_step = tau;
-          ++reductions;
-          restart = true;
-          break;
-        } else {
-          stop = 1;
-          if (!ms.quiet)
-            printf(" *Time step to small to divide, continuing with current time step\n");
-        }
+        restart = explicit_cut_substep(ms, tau, reductions, stop);
+        if (restart) break;
       }
       if (restart) break;
       if (lakes > 0) {

@@ -22,8 +22,6 @@
 namespace {
 
 constexpr double five_thirds = 5.0 / 3.0;
-constexpr double smallest_step = 0.005;  // s: a sub-step this short is not cut further
-constexpr int most_reductions = 5;       // cuts of the sub-step in one overland step
 
 double sign_of(double s) {
   return s > 0.0 ? 1.0 : (s < 0.0 ? -1.0 : 0.0);
@@ -303,6 +301,25 @@ double explicit_memory_next_call(model_state& ms, double dt) {
   return tau;
 }
 
+bool explicit_cut_substep(model_state& ms, double& tau, int& reductions, int& stop) {
+  if (tau <= explicit_smallest_substep) {
+    stop = 1;
+    return false;
+  }
+  if (reductions < explicit_most_reductions) {
+    tau /= 3.0;
+    if (!ms.quiet) printf(" *Changing overland time step to %4.2lf seconds...\n", tau);
+    explicit_scheme_memory& mem = ms.overland.explicit_memory;
+    mem.reduced_calls_left = 4;
+    mem.reduced_step = tau;
+    ++reductions;
+    return true;
+  }
+  stop = 1;
+  if (!ms.quiet) printf(" *Time step to small to divide, continuing with current time step\n");
+  return false;
+}
+
 double ov_route_explicit(model_state& ms, double dt) {
   overland_state& ov = ms.overland;
   const int n = ms.cell_count;
@@ -423,27 +440,14 @@ double ov_route_explicit(model_state& ms, double dt) {
         const char* direction = d == 0 ? "x-dir" : "y-dir";
         const double* flux = d == 0 ? fx : fy;
         // A sub-step too short to cut: the first failing face stops the testing.
-        const bool first_only = tau <= smallest_step;
+        const bool first_only = tau <= explicit_smallest_substep;
         for (int c = 1; c <= n; ++c) {
           if (!face_computed(v, w, c, d) || !ov_face_fails(flux[c], tau, dx, h[c])) continue;
           print_split_line(direction, flux[c], tau, dx, h[c]);
           if (first_only) break;
         }
-        if (first_only) {
-          stop = 1;
-        } else if (reductions < most_reductions) {
-          tau /= 3.0;
-          if (!ms.quiet) printf(" *Changing overland time step to %4.2lf seconds...\n", tau);
-          mem.reduced_calls_left = 4;
-          mem.reduced_step = tau;
-          ++reductions;
-          restart = true;
-          break;
-        } else {
-          stop = 1;
-          if (!ms.quiet)
-            printf(" *Time step to small to divide, continuing with current time step\n");
-        }
+        restart = explicit_cut_substep(ms, tau, reductions, stop);
+        if (restart) break;
       }
       if (restart) break;
 

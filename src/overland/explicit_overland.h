@@ -48,3 +48,13 @@ double ov_route_explicit(model_state& ms, double dt_seconds);
 // counts down (and the restored step is announced once the count has run out). Returns the
 // sub-step of this call: the remembered reduced step while it counts down, else dt.
 double explicit_memory_next_call(model_state& ms, double dt);
+
+// The sub-step that a routed step cuts no further (s) and the cuts allowed in one step.
+constexpr double explicit_smallest_substep = 0.005;
+constexpr int explicit_most_reductions = 5;
+
+// What the explicit scheme does when faces of a sub-step of tau seconds failed the split test:
+// a sub-step at or below the smallest stops the testing (stop = 1); while cuts remain, the
+// sub-step becomes a third, remembered for the next calls, and true asks to redo the step from
+// its start; after the last cut the testing stops with its message.
+bool explicit_cut_substep(model_state& ms, double& tau, int& reductions, int& stop);
