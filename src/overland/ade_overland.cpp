@@ -67,7 +67,7 @@ bool arrays_ready(model_state& ms, int scheme) {
                  short_of(ov.ov_pred_depth) || short_of(ov.ov_pred_flux);
   if (scheme == 2)
     missing = missing || short_of(ov.ov_vol_x) || short_of(ov.ov_vol_y) ||
-              short_of(ov.ade_memory.start_depth) || short_of(ov.ade_memory.before_sweep);
+              short_of(ov.ade_memory.start_depth);
   if (missing) {
     stop_with_message("Error: the ADE overland routing arrays of %d cells were not set up.\n", n);
     return false;

@@ -291,8 +291,7 @@ void overland_flow_setup(model_state& ms) {
         !ensure_cells(ov.ov_pred_flux, n, "ov_pred_flux") ||
         (ov.ov_route_option == 2 &&
          (!ensure_cells(ov.ov_vol_x, n, "ov_vol_x") || !ensure_cells(ov.ov_vol_y, n, "ov_vol_y") ||
-          !ensure_cells(ov.ade_memory.start_depth, n, "ade_start_depth") ||
-          !ensure_cells(ov.ade_memory.before_sweep, n, "ade_before_sweep"))) ||
+          !ensure_cells(ov.ade_memory.start_depth, n, "ade_start_depth"))) ||
         (ov.overland_lake_map && ov.olake_count > 0 &&
          !ensure_cells(ov.ade_lake_surface, ov.olake_count, "ade_lake_surface"))) {
       stop_now();

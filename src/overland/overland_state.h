@@ -91,11 +91,10 @@ struct explicit_lake_copy {
 // The ADE schemes' memory from one overland step to the next, kept for one run: a second run
 // in the same process starts from its own defaults and its arrays hold its own cells.
 struct ade_scheme_memory {
-  int calls = 0;                     // "ade" steps routed so far in the run
-  double last_sub = 0.0;             // s: the last regular sub-step
-  int failed = 0;                    // 1: the last sub-step changed a cell by over half its depth
-  raw_array1d<double> start_depth;   // per cell 1..cell_count: depths at the step's start (m)
-  raw_array1d<double> before_sweep;  // per cell: depths before the current sweep (m)
+  int calls = 0;                    // "ade" steps routed so far in the run
+  double last_sub = 0.0;            // s: the last regular sub-step
+  int failed = 0;                   // 1: the last sub-step changed a cell by over half its depth
+  raw_array1d<double> start_depth;  // per cell 1..cell_count: depths at the step's start (m)
 };
 
 struct overland_state {
