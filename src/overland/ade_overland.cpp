@@ -4,8 +4,11 @@
 // to overland lakes and to channel lakes, the outlet drain and the low spots of the dikes.
 #include "overland/ade_overland.h"
 
+#include <omp.h>
+
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "framework/core/error_state.h"
 #include "framework/core/process_info.h"
@@ -96,6 +99,133 @@ ade_grid_view grid_view(model_state& ms) {
   return g;
 }
 
+// The grid's rows as ranges of cells for the row-by-row sub-steps (see ade_scheme_memory),
+// built once per run; true when the sub-steps may take the rows.
+bool rows_usable(model_state& ms) {
+  ade_scheme_memory& mem = ms.overland.ade_memory;
+  const int n = ms.cell_count;
+  const int rows = ms.rows;
+  if (mem.row_layout != 0 && mem.row_layout_cells == n && mem.row_first.count() == rows + 1)
+    return mem.row_layout > 0;
+  mem.row_layout = -1;
+  mem.row_layout_cells = n;
+  mem.row_first.reset();
+  const overland_state& ov = ms.overland;
+  if (!ade_wide_sweeps() || rows < 1 || ms.cols < 1 || ms.index_map.empty() ||
+      ms.index_map.row_count() < rows || ms.index_map.col_count() < ms.cols)
+    return false;
+  if (!mem.row_first.allocate(rows + 1)) return false;
+  // Cells numbered row by row: row r holds the cells row_first[r] .. row_first[r + 1] - 1.
+  std::vector<int> row_of(static_cast<std::size_t>(n) + 1, 0);
+  int next_cell = 1;
+  for (int r = 1; r <= rows; ++r) {
+    mem.row_first[r] = next_cell;
+    for (int c = 1; c <= ms.cols; ++c) {
+      const int k = ms.index_map[r][c];
+      if (k == 0) continue;
+      if (k != next_cell || k > n) return false;
+      row_of[static_cast<std::size_t>(k)] = r;
+      ++next_cell;
+    }
+  }
+  if (next_cell != n + 1) return false;
+  mem.row_first[rows + 1] = n + 1;
+  auto in_row = [&](int cell, int r) {
+    return cell == 0 || (cell >= 1 && cell <= n && row_of[static_cast<std::size_t>(cell)] == r);
+  };
+  for (int i = 1; i <= n; ++i) {
+    const int r = row_of[static_cast<std::size_t>(i)];
+    const int right = ov.rightcon[i], left = ov.leftcon[i];
+    if ((right != 0 && right != i + 1) || (left != 0 && left != i - 1) || !in_row(right, r) ||
+        !in_row(left, r) || !in_row(ov.belowcon[i], r + 1) || !in_row(ov.abovecon[i], r - 1))
+      return false;
+  }
+  mem.row_layout = 1;
+  return true;
+}
+
+// The first row of block t of `blocks`, the blocks holding about equal shares of the cells.
+int block_first_row(const int* row_first, int rows, int n, int t, int blocks) {
+  if (t >= blocks) return rows + 1;
+  const long target = 1 + static_cast<long>(n) * t / blocks;
+  int lo = 1, hi = rows + 1;  // the first row starting at or past the target cell
+  while (lo < hi) {
+    const int mid = lo + (hi - lo) / 2;
+    if (row_first[mid] >= target)
+      hi = mid;
+    else
+      lo = mid + 1;
+  }
+  return t == 0 ? 1 : lo;
+}
+
+// One sub-step of s seconds of "ade" taken row by row: the two directions' sweeps and updates
+// in one pass over the grid, each row's first direction done just ahead of the second, which
+// needs the row below it swept. Every face and every depth takes the arithmetic of the sweep
+// over the whole grid (ade_plain_sweep_wide and ade_substep_update) from the same depths, so the
+// results are those bit for bit on any thread count; the threads take blocks of whole rows,
+// the rows at the blocks' edges handled between barriers. Returns the bits of the results.
+int rows_substep(const ade_grid_view& g, const ade_direction dirs[2], const int* row_first,
+                 int rows, int n, double* h, double* change, double s, bool fresh, int outlet,
+                 double outlet_before) {
+  const ade_direction& a = dirs[0];
+  const ade_direction& b = dirs[1];
+  // Row r of direction d: its sweep, with its update when `update`. The first direction's
+  // update judges the outlet by its depth before its last drain; the second keeps the changes.
+  auto step_row = [&](const ade_direction& d, int r, bool update) {
+    const int lo = row_first[r], hi = row_first[r + 1] - 1;
+    if (lo > hi) return 0;
+    const bool first = &d == &a;
+    return ade_row_step_wide(g, d.x_faces, d.next, d.x_faces ? g.open_x : g.open_y, d.up, h, d.flux,
+                             update, first ? nullptr : change, d.volume, fresh, s,
+                             first ? outlet : 0, outlet_before, lo, hi);
+  };
+  auto update_row = [&](const ade_direction& d, int r) {
+    const int lo = row_first[r], hi = row_first[r + 1] - 1;
+    if (lo > hi) return 0;
+    const bool first = &d == &a;
+    return ade_update_range_wide(lo, hi, h, first ? nullptr : change, d.flux, d.up, g.dx, s,
+                                 d.volume, fresh, first ? outlet : 0, outlet_before);
+  };
+  int flags = 0;
+#pragma omp parallel reduction(| : flags) if (n >= parallel_min_cells)
+  {
+    const int blocks = omp_get_num_threads();
+    const int t = omp_get_thread_num();
+    const int r0 = block_first_row(row_first, rows, n, t, blocks);
+    const int r1 = block_first_row(row_first, rows, n, t + 1, blocks) - 1;
+    const bool mine = r0 <= r1;
+    if (a.x_faces) {
+      // Across first: the first row of each block, then the block's rows, each row's faces
+      // down swept once the row below has gone across; the first row moves down last, when the
+      // block above has swept the faces into it.
+      if (mine) flags |= step_row(a, r0, true);
+#pragma omp barrier
+      if (mine) {
+        for (int r = r0 + 1; r <= r1; ++r) {
+          flags |= step_row(a, r, true);
+          flags |= step_row(b, r - 1, r - 1 > r0);
+        }
+        flags |= step_row(b, r1, r1 > r0);
+      }
+#pragma omp barrier
+      if (mine) flags |= update_row(b, r0);
+    } else {
+      // Down first: the faces down from each block's last row swept before any row moves,
+      // then each row down and across in turn.
+      if (mine) step_row(a, r1, false);
+#pragma omp barrier
+      if (mine) {
+        for (int r = r0; r <= r1; ++r) {
+          flags |= r != r1 ? step_row(a, r, true) : update_row(a, r);
+          flags |= step_row(b, r, true);
+        }
+      }
+    }
+  }
+  return flags;
+}
+
 // "ade" without lakes: the step in sub-steps, restarted from its start depths with half the
 // sub-step whenever a sweep leaves a negative depth. A sweep judges each cell's change against
 // its depth before the sweep, which is its current depth everywhere but at the outlet after its
@@ -113,6 +243,8 @@ double route_substeps(model_state& ms, const ade_grid_view& g, const ade_directi
 
   ++mem.calls;
   double sub = ade_first_sub(mem.calls, dt, mem.last_sub, mem.failed);
+  // Without wetlands the sub-steps go row by row where the grid's numbering allows.
+  const bool by_rows = g.wetland == nullptr && g.lakes == ade_lake_kind::none && rows_usable(ms);
 
 #pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
   for (int c = 1; c <= n; ++c) start[c] = h[c];
@@ -145,7 +277,19 @@ double route_substeps(model_state& ms, const ade_grid_view& g, const ade_directi
       mem.last_sub = sub;
       ade_take_sub(sub, remaining);
       mem.failed = 0;
-      for (int k = 0; k < 2; ++k) {
+      if (by_rows) {
+        double* last_change = remaining <= 1e-16 ? change : nullptr;
+        const int flags = rows_substep(g, dirs, mem.row_first.data(), ms.rows, n, h, last_change,
+                                       sub, fresh_volumes, outlet, outlet_before);
+        if (flags & ade_update_negative_depth) {
+          sub *= 0.5;
+          restart = true;
+          break;
+        }
+        if (flags & ade_update_large_change) mem.failed = ade_update_large_change;
+        if (outlet != 0) outlet_before = h[outlet];
+      }
+      for (int k = 0; k < 2 && !by_rows; ++k) {
         const ade_direction& d = dirs[k];
         sweep(g, d, h, d.flux);
         double* last_change = k == 1 && remaining <= 1e-16 ? change : nullptr;

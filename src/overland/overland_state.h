@@ -95,6 +95,14 @@ struct ade_scheme_memory {
   double last_sub = 0.0;            // s: the last regular sub-step
   int failed = 0;                   // 1: the last sub-step changed a cell by over half its depth
   raw_array1d<double> start_depth;  // per cell 1..cell_count: depths at the step's start (m)
+  // The grid's rows as ranges of cells, for the sub-steps taken row by row: row_first[r] is the
+  // first cell of grid row r (1..rows; an empty row has the next row's), row_first[rows + 1] is
+  // cell_count + 1. Built at the run's first "ade" step: row_layout 1 when every cell's right
+  // and left neighbours lie in its own row and those above and below in the rows next to it,
+  // -1 when not (the sub-steps then sweep the whole grid at a time), 0 not built yet.
+  raw_array1d<int> row_first;
+  int row_layout = 0;
+  int row_layout_cells = 0;  // cell count the layout was built for
 };
 
 struct overland_state {

@@ -6,6 +6,7 @@
 #include <omp.h>
 
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "overland/ade_flux.h"
@@ -248,6 +249,47 @@ TEST(AdeDepthUpdate, AWideSweepKeepsTheWaterAndIsTheSameOnAnyThreadCount) {
   EXPECT_EQ(result[1], result[0]);
 }
 
+// An irregular grid of `rows` rows of different lengths and starts, numbered row by row, so the
+// lower neighbours lie at changing offsets: dry cells, cells at their retention, closed faces
+// now and then, and the left and upper neighbours of every cell in `left` and `above`.
+struct irregular_grid {
+  explicit irregular_grid(int rows) : first(rows + 1, 0), start(rows), length(rows) {
+    for (int r = 0; r < rows; ++r) {
+      start[r] = (r * 3) % 5;
+      length[r] = 40 + (r * 7) % 13;
+      first[r] = n + 1;
+      n += length[r];
+    }
+    first[rows] = n + 1;
+    cells = std::make_unique<cell_row>(n, 10.0);
+    cell_row& g = *cells;
+    left.assign(n + 1, 0);
+    above.assign(n + 1, 0);
+    for (int r = 0; r < rows; ++r) {
+      for (int k = 0; k < length[r]; ++k) {
+        const int c = first[r] + k;
+        const int col = start[r] + k;
+        g.right[c] = k + 1 < length[r] ? c + 1 : 0;
+        g.open_x[c] = g.right[c] != 0 && c % 17 != 0;  // a dike now and then
+        if (g.right[c] != 0) left[c + 1] = c;
+        if (r + 1 < rows && col >= start[r + 1] && col < start[r + 1] + length[r + 1]) {
+          g.below[c] = first[r + 1] + col - start[r + 1];
+          g.open_y[c] = c % 23 != 0;
+          above[g.below[c]] = c;
+        }
+        g.z[c] = 50.0 - 0.01 * col - 0.02 * r + 0.01 * std::sin(c * 0.37);
+        g.h[c] = c % 11 == 0 ? 0.0 : 0.02 + 0.015 * std::cos(c * 1.7);
+        g.r[c] = c % 13 == 0 ? g.h[c] : 0.001 * (c % 3);
+        g.rough[c] = 0.03 + 0.01 * (c % 4);
+      }
+    }
+  }
+  int n = 0;
+  std::vector<int> first, start, length;  // per row 0..rows-1 (first also at rows: n + 1)
+  std::vector<int> left, above;
+  std::unique_ptr<cell_row> cells;
+};
+
 // The vector sweep against the scalar discharge of every face on an irregular grid: rows of
 // different lengths and starts, so the lower neighbours lie at changing offsets (some chunks
 // read them in one load, others gather them), with dry cells, cells at their retention, equal
@@ -257,32 +299,9 @@ TEST(AdeDepthUpdate, AWideSweepKeepsTheWaterAndIsTheSameOnAnyThreadCount) {
 TEST(AdeFluxSweep, TheVectorSweepGivesEveryFaceTheScalarDischarge) {
   if (!ade_wide_sweeps()) GTEST_SKIP() << "no 512-bit vectors on this processor";
   const int rows = 90;
-  std::vector<int> first(rows + 1, 0), start(rows), length(rows);
-  int n = 0;
-  for (int r = 0; r < rows; ++r) {
-    start[r] = (r * 3) % 5;
-    length[r] = 40 + (r * 7) % 13;
-    first[r] = n + 1;
-    n += length[r];
-  }
-  first[rows] = n + 1;
-  cell_row g(n, 10.0);
-  for (int r = 0; r < rows; ++r) {
-    for (int k = 0; k < length[r]; ++k) {
-      const int c = first[r] + k;
-      const int col = start[r] + k;
-      g.right[c] = k + 1 < length[r] ? c + 1 : 0;
-      g.open_x[c] = g.right[c] != 0 && c % 17 != 0;  // a dike now and then
-      if (r + 1 < rows && col >= start[r + 1] && col < start[r + 1] + length[r + 1]) {
-        g.below[c] = first[r + 1] + col - start[r + 1];
-        g.open_y[c] = c % 23 != 0;
-      }
-      g.z[c] = 50.0 - 0.01 * col - 0.02 * r + 0.01 * std::sin(c * 0.37);
-      g.h[c] = c % 11 == 0 ? 0.0 : 0.02 + 0.015 * std::cos(c * 1.7);
-      g.r[c] = c % 13 == 0 ? g.h[c] : 0.001 * (c % 3);
-      g.rough[c] = 0.03 + 0.01 * (c % 4);
-    }
-  }
+  irregular_grid grid(rows);
+  const int n = grid.n;
+  cell_row& g = *grid.cells;
   // Level faces: cell 100 and both its neighbours at one water surface.
   for (int c : {g.right[100], g.below[100]}) g.z[c] = g.h[100] + g.z[100] - g.h[c];
   ASSERT_NE(n % 8, 0);
@@ -382,6 +401,82 @@ TEST(AdeSubstepUpdate, TheDrainedCellIsJudgedByItsDepthBeforeTheDrain) {
     EXPECT_NEAR(h[1], 0.001, 1e-12) << t.what;
     EXPECT_NEAR(h[2], 0.011, 1e-12) << t.what;
   }
+}
+
+// The row kernels of the sub-steps against the whole-grid sweep and update: on the irregular
+// grid, the range update row by row and the row step (sweep and update of each chunk at once)
+// give the depths, changes and volumes of ade_substep_update and the discharges of
+// ade_plain_sweep_wide bit for bit, and the same result, for sub-steps that fail on any negative
+// depth (0.0005 s), that zero the small ones (0.05 s) and that judge large changes (5 and 300 s),
+// with the drained outlet judged by its depth before the drain.
+TEST(AdeFluxSweep, TheRowKernelsGiveTheWholeGridUpdateBitForBit) {
+  if (!ade_wide_sweeps()) GTEST_SKIP() << "no 512-bit vectors on this processor";
+  const int rows = 60;
+  irregular_grid grid(rows);
+  const int n = grid.n;
+  cell_row& g = *grid.cells;
+  const ade_grid_view& v = g.view();
+  const int drained = grid.first[30] + 5;
+  int seen = 0;  // the bits of every result
+  for (double s : {0.0005, 0.05, 5.0, 300.0}) {
+    for (int dir = 0; dir < 2; ++dir) {
+      const int* next = dir == 0 ? v.right : v.below;
+      const int* up = dir == 0 ? grid.left.data() : grid.above.data();
+      const unsigned char* open = dir == 0 ? v.open_x : v.open_y;
+      for (bool fresh : {true, false}) {
+        // The whole grid: the sweep, then the update.
+        std::vector<double> h = g.h, q(n + 1, 0.0), change(n + 1, -1.0), vol(n + 1, 0.25);
+        ade_plain_sweep_wide(v, next, open, h.data(), q.data(), 1, n);
+        const int expected = ade_substep_update(n, h.data(), change.data(), q.data(), up, 10.0, s,
+                                                vol.data(), fresh, drained, 0.3);
+        // The range update over each row in turn, from the same discharges.
+        std::vector<double> h2 = g.h, change2(n + 1, -1.0), vol2(n + 1, 0.25);
+        int bits = 0;
+        for (int r = 0; r < rows; ++r)
+          bits |=
+              ade_update_range_wide(grid.first[r], grid.first[r + 1] - 1, h2.data(), change2.data(),
+                                    q.data(), up, 10.0, s, vol2.data(), fresh, drained, 0.3);
+        // The row step, row by row from the top: down, each row's inflows come from the row
+        // above, already swept, and the row below has not moved.
+        std::vector<double> h3 = g.h, q3(n + 1, -7.0), change3(n + 1, -1.0), vol3(n + 1, 0.25);
+        int bits3 = 0;
+        if (dir == 0) {
+          for (int r = 0; r < rows; ++r)
+            bits3 |= ade_row_step_wide(v, true, next, open, up, h3.data(), q3.data(), true,
+                                       change3.data(), vol3.data(), fresh, s, drained, 0.3,
+                                       grid.first[r], grid.first[r + 1] - 1);
+        } else {
+          // Down, a row moves only once the row above it has swept its faces into it, and
+          // sweeps its own before the row below moves: the row's sweep alone, then the update
+          // of the row above.
+          for (int r = 0; r < rows; ++r) {
+            ade_row_step_wide(v, false, next, open, up, h3.data(), q3.data(), false, nullptr,
+                              vol3.data(), fresh, s, 0, 0.0, grid.first[r], grid.first[r + 1] - 1);
+            if (r > 0)
+              bits3 |= ade_update_range_wide(grid.first[r - 1], grid.first[r] - 1, h3.data(),
+                                             change3.data(), q3.data(), up, 10.0, s, vol3.data(),
+                                             fresh, drained, 0.3);
+          }
+          bits3 |= ade_update_range_wide(grid.first[rows - 1], n, h3.data(), change3.data(),
+                                         q3.data(), up, 10.0, s, vol3.data(), fresh, drained, 0.3);
+        }
+        auto worst = [](int b) { return b >= ade_update_negative_depth ? 2 : b; };
+        EXPECT_EQ(worst(bits), expected) << "s " << s << " dir " << dir;
+        EXPECT_EQ(worst(bits3), expected) << "s " << s << " dir " << dir;
+        seen |= bits;
+        for (int c = 1; c <= n; ++c) {
+          ASSERT_EQ(h2[c], h[c]) << "cell " << c << " s " << s << " dir " << dir;
+          ASSERT_EQ(change2[c], change[c]) << "cell " << c;
+          ASSERT_EQ(vol2[c], vol[c]) << "cell " << c;
+          ASSERT_EQ(q3[c], q[c]) << "cell " << c << " s " << s << " dir " << dir;
+          ASSERT_EQ(h3[c], h[c]) << "cell " << c << " s " << s << " dir " << dir;
+          ASSERT_EQ(change3[c], change[c]) << "cell " << c;
+          ASSERT_EQ(vol3[c], vol[c]) << "cell " << c;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(seen, ade_update_large_change | ade_update_negative_depth);
 }
 
 }  // namespace
