@@ -1,44 +1,93 @@
 // The vector implicit Green and Ampt solve (green_ampt_cells picks it when the processor has
 // 512-bit vectors): the Newton iteration of a group of neighbouring ponded cells runs eight
 // cells to a vector, each lane leaving it when its residual is within the tolerance. The
-// iterates are those of the scalar solve up to round-off: the logarithm comes from the vector
-// library (3.5 ulp), 1 / (G + F) is taken once, and the step divides once. This file alone is
-// compiled for 512-bit vectors.
+// iterates are those of the scalar solve up to round-off: the logarithm of (G + x) / (G + F)
+// is taken as ln(1 + u) of the small u = (x - F) / (G + F) by a table and a polynomial, with no
+// division (the vector library's where u is not small), 1 / (G + F) is taken once, and the step
+// divides once. This file alone is compiled for 512-bit vectors.
 #include <immintrin.h>
 #include <sleef.h>
+
+#include <cmath>
 
 #include "subsurface/green_ampt_wide.h"
 #include "subsurface/infiltration.h"
 
 namespace {
 
-// The residual at x; inv_gf = 1 / (G + F), fixed through the solve.
-__m512d residual_at(__m512d G, __m512d supply, __m512d F, __m512d inv_gf, __m512d x) {
-  const __m512d ratio = _mm512_mul_pd(_mm512_add_pd(G, x), inv_gf);
-  const __m512d gl = _mm512_mul_pd(G, Sleef_logd8_u35avx512f(ratio));
-  return _mm512_add_pd(_mm512_sub_pd(_mm512_add_pd(gl, supply), x), F);
+// ln(1 + k/16) and 1 / (1 + k/16) for k = 0..15: the table by which log1p_near_one reduces its
+// argument to within 1/32 of a table point.
+struct log_table {
+  alignas(64) double ln[16];
+  alignas(64) double inv[16];
+};
+
+log_table make_log_table() {
+  log_table t{};
+  for (int k = 0; k < 16; ++k) {
+    const double c = 1.0 + k / 16.0;
+    t.ln[k] = std::log(c);
+    t.inv[k] = 1.0 / c;
+  }
+  return t;
 }
 
-// The lanes of green_ampt_step_lands, term for term.
-__mmask8 step_lands(__mmask8 lanes, __m512d G, __m512d supply, __m512d F, __m512d x, __m512d r,
-                    __m512d next, __m512d tolerance) {
-  const __m512d d = _mm512_sub_pd(next, x);
-  const __m512d least = _mm512_mask_mov_pd(x, _mm512_cmp_pd_mask(next, x, _CMP_LT_OQ), next);
-  const __m512d gm = _mm512_add_pd(G, least);
-  __m512d sum = _mm512_add_pd(G, _mm512_abs_pd(r));
-  sum = _mm512_add_pd(sum, supply);
-  sum = _mm512_add_pd(sum, _mm512_abs_pd(x));
-  sum = _mm512_add_pd(sum, _mm512_abs_pd(next));
-  sum = _mm512_add_pd(sum, _mm512_abs_pd(F));
-  sum = _mm512_add_pd(sum, _mm512_abs_pd(d));
-  const __m512d rounding = _mm512_mul_pd(_mm512_set1_pd(1e-14), sum);
-  const __m512d gm2 = _mm512_mul_pd(gm, gm);
-  const __m512d bend = _mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(0.5), G), d), d);
-  const __m512d lhs =
-      _mm512_add_pd(bend, _mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(2.0), rounding), gm2));
-  const __m512d rhs = _mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(0.5), tolerance), gm2);
-  const __mmask8 positive = _mm512_mask_cmp_pd_mask(lanes, gm, _mm512_setzero_pd(), _CMP_GT_OQ);
-  return _mm512_mask_cmp_pd_mask(positive, lhs, rhs, _CMP_LE_OQ);
+const log_table ln_table = make_log_table();
+
+// Arguments of log1p_near_one below this are reduced by the table; others take the library.
+constexpr double log1p_table_limit = 31.0 / 32.0;
+
+// ln(1 + u) for 0 <= u < 31/32, with no division: with k the nearest integer to 16 u and c =
+// 1 + k/16, ln(1 + u) = ln c + ln(1 + t), t = (u - k/16) / c, |t| <= 1/32, and ln(1 + t) =
+// t + t^2 q(t) from its series to the t^11 term (the series' remainder is below 1e-19 of t).
+// u - k/16 is exact, so the result is within about one unit in the last place, against the
+// two roundings of the quotient (G + x) / (G + F) whose logarithm the scalar solve takes.
+__m512d log1p_near_one(__m512d u) {
+  const __m512d magic = _mm512_set1_pd(0x1.8p52);  // adding it leaves round(16 u) in the low bits
+  const __m512d shifted = _mm512_fmadd_pd(u, _mm512_set1_pd(16.0), magic);
+  const __m512i k = _mm512_castpd_si512(shifted);
+  const __m512d kd = _mm512_sub_pd(shifted, magic);
+  const __m512d inv =
+      _mm512_permutex2var_pd(_mm512_load_pd(ln_table.inv), k, _mm512_load_pd(ln_table.inv + 8));
+  const __m512d lnc =
+      _mm512_permutex2var_pd(_mm512_load_pd(ln_table.ln), k, _mm512_load_pd(ln_table.ln + 8));
+  const __m512d t = _mm512_mul_pd(_mm512_fnmadd_pd(kd, _mm512_set1_pd(1.0 / 16.0), u), inv);
+  // ln(1 + t) = t + t^2 q(t), q(t) = -1/2 + t/3 - t^2/4 + ... + t^9/11, taken by pairs of
+  // terms and powers of t so that the terms do not wait on one another.
+  const __m512d t2 = _mm512_mul_pd(t, t);
+  const __m512d t4 = _mm512_mul_pd(t2, t2);
+  const __m512d t8 = _mm512_mul_pd(t4, t4);
+  const auto pair = [&](double c0, double c1) {
+    return _mm512_fmadd_pd(_mm512_set1_pd(c1), t, _mm512_set1_pd(c0));
+  };
+  const __m512d q01 = pair(-1.0 / 2.0, 1.0 / 3.0);
+  const __m512d q23 = pair(-1.0 / 4.0, 1.0 / 5.0);
+  const __m512d q45 = pair(-1.0 / 6.0, 1.0 / 7.0);
+  const __m512d q67 = pair(-1.0 / 8.0, 1.0 / 9.0);
+  const __m512d q89 = pair(-1.0 / 10.0, 1.0 / 11.0);
+  const __m512d q03 = _mm512_fmadd_pd(q23, t2, q01);
+  const __m512d q47 = _mm512_fmadd_pd(q67, t2, q45);
+  const __m512d q07 = _mm512_fmadd_pd(q47, t4, q03);
+  const __m512d q = _mm512_fmadd_pd(q89, t8, q07);
+  return _mm512_add_pd(lnc, _mm512_fmadd_pd(t2, q, t));
+}
+
+// The residual at x of the lanes in `lanes`; inv_gf = 1 / (G + F), fixed through the solve.
+// The logarithm of (G + x) / (G + F) = 1 + u, u = (x - F) / (G + F), is taken as ln(1 + u)
+// from u where u is small, as on the plain Newton path after the first iterate; lanes of a
+// larger u take the vector library's logarithm of the quotient (3.5 ulp).
+__m512d residual_at(__mmask8 lanes, __m512d G, __m512d supply, __m512d F, __m512d inv_gf,
+                    __m512d x) {
+  const __m512d u = _mm512_mul_pd(_mm512_sub_pd(x, F), inv_gf);
+  const __mmask8 near =
+      _mm512_mask_cmp_pd_mask(lanes, u, _mm512_set1_pd(log1p_table_limit), _CMP_LT_OQ);
+  __m512d ln = log1p_near_one(u);
+  if (static_cast<__mmask8>(lanes & ~near) != 0) {
+    const __m512d ratio = _mm512_mul_pd(_mm512_add_pd(G, x), inv_gf);
+    ln = _mm512_mask_mov_pd(Sleef_logd8_u35avx512f(ratio), near, ln);
+  }
+  const __m512d gl = _mm512_mul_pd(G, ln);
+  return _mm512_add_pd(_mm512_sub_pd(_mm512_add_pd(gl, supply), x), F);
 }
 
 }  // namespace
@@ -76,7 +125,7 @@ void green_ampt_depths_wide(const double* G_in, const double* K_in, const double
     any |= plain;
     inv_gf[v] = _mm512_div_pd(one, _mm512_add_pd(G[v], F[v]));
     x[v] = guess;
-    r[v] = residual_at(G[v], supply[v], F[v], inv_gf[v], x[v]);
+    r[v] = residual_at(plain, G[v], supply[v], F[v], inv_gf[v], x[v]);
     result[v] = zero;
   }
   for (int it = 0; any != 0 && it < green_ampt_newton_cap; ++it) {
@@ -90,19 +139,19 @@ void green_ampt_depths_wide(const double* G_in, const double* K_in, const double
         result[v] = _mm512_mask_mov_pd(result[v], done, x[v]);
         a = static_cast<__mmask8>(a & ~done);
       }
+      // The step waits on nothing but the residual, and the next residual on nothing but
+      // the step. A lane that has left keeps no iterate of its own in x, whose later lanes
+      // nothing reads.
       const __m512d next =
           _mm512_add_pd(x[v], _mm512_div_pd(_mm512_mul_pd(r[v], _mm512_add_pd(G[v], x[v])), x[v]));
       __mmask8 inside = _mm512_mask_cmp_pd_mask(a, _mm512_abs_pd(next), infinity, _CMP_LT_OQ);
       inside = _mm512_mask_cmp_pd_mask(inside, next, F[v], _CMP_GT_OQ);
       scalar[v] = static_cast<__mmask8>(scalar[v] | (a & ~inside));
-      const __mmask8 lands = step_lands(inside, G[v], supply[v], F[v], x[v], r[v], next, tol);
-      result[v] = _mm512_mask_mov_pd(result[v], lands, next);
-      a = static_cast<__mmask8>(inside & ~lands);
-      active[v] = a;
-      any |= a;
-      if (a == 0) continue;
-      x[v] = _mm512_mask_mov_pd(x[v], a, next);
-      r[v] = residual_at(G[v], supply[v], F[v], inv_gf[v], x[v]);
+      active[v] = inside;
+      any |= inside;
+      if (inside == 0) continue;
+      x[v] = next;
+      r[v] = residual_at(inside, G[v], supply[v], F[v], inv_gf[v], x[v]);
     }
   }
   // Lanes still iterating at the cap end as the scalar solve ends them.
@@ -167,7 +216,7 @@ void green_ampt_group_wide(const green_ampt_views& v, int first, int count) {
       f = _mm512_mul_pd(f, _mm512_mask_loadu_pd(one, m, v.area_reduction_cell.data() + c));
     // A rate that would take more than the surface holds takes all of it.
     const __mmask8 all = _mm512_cmp_pd_mask(_mm512_mul_pd(f, dt), h, _CMP_GE_OQ);
-    f = _mm512_mask_mov_pd(f, all, _mm512_div_pd(h, dt));
+    if (all != 0) f = _mm512_mask_mov_pd(f, all, _mm512_div_pd(h, dt));
     const __m512d taken = _mm512_mul_pd(f, dt);
     const __m512d left = _mm512_mask_mov_pd(_mm512_sub_pd(h, taken), all, zero);
     _mm512_mask_storeu_pd(v.ov_depth.data() + c, m, left);

@@ -1,6 +1,8 @@
 // The implicit Green and Ampt solve of a group of neighbouring cells in 512-bit vectors, and
-// the test by which the scalar and the vector Newton iterations end a step early, shared so
-// that both take the same iterates.
+// the test by which the scalar Newton iteration ends a step early. The vector iteration takes
+// its residuals without a division and so evaluates the residual at every iterate instead:
+// both return the same iterate, since the test passes only where that residual is surely
+// within the tolerance.
 #pragma once
 
 #include <algorithm>

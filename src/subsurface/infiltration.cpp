@@ -90,59 +90,131 @@ void green_ampt_build_g(int cell_count, std::span<const double> porosity,
   }
 }
 
-void green_ampt_cells(const green_ampt_views& v) {
+namespace {
+
+// One step of the single-layer scheme for the cells first .. first + count - 1 of a group, with
+// the scalar solve.
+void green_ampt_group_scalar(const green_ampt_views& v, int first, int count) {
   const double dt = v.dt;
-  static const bool processor_wide = __builtin_cpu_supports("avx512f") != 0;
-  const bool wide = v.wide_vectors != 0 && processor_wide;
-  // Groups of neighbouring cells counted from cell 1: a cell falls in the same group, and so
-  // takes the same arithmetic, whatever the number of threads.
-  const int groups = (v.cell_count + green_ampt_group_cells - 1) / green_ampt_group_cells;
-#pragma omp parallel for schedule(static) if (v.cell_count >= parallel_min_cells)
-  for (int g = 0; g < groups; ++g) {
-    const int first = 1 + g * green_ampt_group_cells;
-    const int count = std::min(green_ampt_group_cells, v.cell_count - first + 1);
-    if (wide) {
-      green_ampt_group_wide(v, first, count);
+  unsigned ponded = 0;
+  for (int l = 0; l < count; ++l) {
+    const int c = first + l;
+    if (skipped(v.lake_flag, v.lake_cells, c)) continue;
+    if (v.ov_depth[c] < 1e-16) {
+      v.inf_rate[c] = 0.0;
+      v.ov_depth[c] = 0.0;
       continue;
     }
-    unsigned ponded = 0;
-    for (int l = 0; l < count; ++l) {
-      const int c = first + l;
-      if (skipped(v.lake_flag, v.lake_cells, c)) continue;
-      if (v.ov_depth[c] < 1e-16) {
-        v.inf_rate[c] = 0.0;
-        v.ov_depth[c] = 0.0;
-        continue;
-      }
-      ponded |= 1u << l;
-    }
-    if (ponded == 0) continue;
-    // Newton on the implicit equation, started 1 mm past F, to a residual of 1e-6 m.
-    double depth[green_ampt_group_cells];
-    for (int l = 0; l < count; ++l) {
-      if (!(ponded >> l & 1u)) continue;
-      const double F = v.inf_depth_cum[first + l];
-      depth[l] = green_ampt_implicit_depth(v.G[first + l], v.ks[first + l], dt, F, F + 0.001, 1e-6);
-    }
-    for (int l = 0; l < count; ++l) {
-      if (!(ponded >> l & 1u)) continue;
-      const int c = first + l;
-      const double h = v.ov_depth[c];
-      const double K = v.ks[c];
-      const double G = v.G[c];
-      const double Fn = depth[l];
-      double f = Fn > 1e-16 ? K * (G / Fn + 1.0) : K;
-      if (v.area_reduction) f *= v.area_reduction_cell[c];
-      if (f * dt >= h) {
-        f = h / dt;
-        v.ov_depth[c] = 0.0;
-      } else {
-        v.ov_depth[c] -= f * dt;
-      }
-      v.inf_depth_cum[c] += f * dt;
-      v.inf_rate[c] = f * 360000.0;
-    }
+    ponded |= 1u << l;
   }
+  if (ponded == 0) return;
+  // Newton on the implicit equation, started 1 mm past F, to a residual of 1e-6 m.
+  double depth[green_ampt_group_cells];
+  for (int l = 0; l < count; ++l) {
+    if (!(ponded >> l & 1u)) continue;
+    const double F = v.inf_depth_cum[first + l];
+    depth[l] = green_ampt_implicit_depth(v.G[first + l], v.ks[first + l], dt, F, F + 0.001, 1e-6);
+  }
+  for (int l = 0; l < count; ++l) {
+    if (!(ponded >> l & 1u)) continue;
+    const int c = first + l;
+    const double h = v.ov_depth[c];
+    const double K = v.ks[c];
+    const double G = v.G[c];
+    const double Fn = depth[l];
+    double f = Fn > 1e-16 ? K * (G / Fn + 1.0) : K;
+    if (v.area_reduction) f *= v.area_reduction_cell[c];
+    if (f * dt >= h) {
+      f = h / dt;
+      v.ov_depth[c] = 0.0;
+    } else {
+      v.ov_depth[c] -= f * dt;
+    }
+    v.inf_depth_cum[c] += f * dt;
+    v.inf_rate[c] = f * 360000.0;
+  }
+}
+
+// Blocks of cells whose booked volumes are summed in one parallel pass: their partial sums live
+// on the stack, so the step allocates nothing.
+constexpr int green_ampt_blocks_per_pass = 4096;
+
+static_assert(infiltration_sum_block_cells % green_ampt_group_cells == 0,
+              "a block of the booking holds whole groups of the solve");
+
+}  // namespace
+
+namespace {
+
+// The booking of cells first..last with the Sacramento and long-term totals present or not,
+// each case a loop of its own that runs in vector lanes.
+template <bool Sac, bool Longterm>
+double book_cells(const double* __restrict cum, double* __restrict prev, double* __restrict total,
+                  double* __restrict sac, double* __restrict longterm, double area, int first,
+                  int last) {
+  double sum[infiltration_sum_lanes] = {};
+  const auto book = [&](int c, int lane) {
+    const double d = cum[c] - prev[c];
+    sum[lane] += d * area;
+    total[c] += d;
+    if constexpr (Sac) sac[c] += d;
+    if constexpr (Longterm) longterm[c] += d;
+    prev[c] = cum[c];
+  };
+  int c = first;
+  for (; c + (infiltration_sum_lanes - 1) <= last; c += infiltration_sum_lanes)
+    for (int l = 0; l < infiltration_sum_lanes; ++l) book(c + l, l);
+  for (int l = 0; c <= last; ++c, ++l) book(c, l);
+  return ((sum[0] + sum[1]) + (sum[2] + sum[3])) + ((sum[4] + sum[5]) + (sum[6] + sum[7]));
+}
+
+}  // namespace
+
+double book_infiltration_block(const double* cum, double* prev, double* total, double* sac,
+                               double* longterm, double area, int first, int last) {
+  if (sac && longterm)
+    return book_cells<true, true>(cum, prev, total, sac, longterm, area, first, last);
+  if (sac) return book_cells<true, false>(cum, prev, total, sac, longterm, area, first, last);
+  if (longterm) return book_cells<false, true>(cum, prev, total, sac, longterm, area, first, last);
+  return book_cells<false, false>(cum, prev, total, sac, longterm, area, first, last);
+}
+
+double green_ampt_cells(const green_ampt_views& v) {
+  static const bool processor_wide = __builtin_cpu_supports("avx512f") != 0;
+  const bool wide = v.wide_vectors != 0 && processor_wide;
+  const bool book = !v.inf_depth_prev.empty();
+  double* const sac = v.sac_inf_depth.empty() ? nullptr : v.sac_inf_depth.data();
+  double* const longterm = v.inf_depth_longterm.empty() ? nullptr : v.inf_depth_longterm.data();
+  // Groups of neighbouring cells counted from cell 1, whole within the blocks of the booking: a
+  // cell falls in the same group, and so takes the same arithmetic, whatever the number of
+  // threads; each block is booked as soon as it is solved, while its cells are at hand.
+  constexpr int block_cells = infiltration_sum_block_cells;
+  constexpr int pass_cells = block_cells * green_ampt_blocks_per_pass;
+  double parts[green_ampt_blocks_per_pass];
+  double volume = 0.0;
+  for (int pass_first = 1; pass_first <= v.cell_count; pass_first += pass_cells) {
+    const int pass_last = std::min(v.cell_count, pass_first + (pass_cells - 1));
+    const int blocks = (pass_last - pass_first) / block_cells + 1;
+#pragma omp parallel for schedule(static) if (v.cell_count >= parallel_min_cells)
+    for (int b = 0; b < blocks; ++b) {
+      const int first = pass_first + b * block_cells;
+      const int last = std::min(pass_last, first + (block_cells - 1));
+      for (int g = first; g <= last; g += green_ampt_group_cells) {
+        const int count = std::min(green_ampt_group_cells, last - g + 1);
+        if (wide)
+          green_ampt_group_wide(v, g, count);
+        else
+          green_ampt_group_scalar(v, g, count);
+      }
+      if (book)
+        parts[b] = book_infiltration_block(v.inf_depth_cum.data(), v.inf_depth_prev.data(),
+                                           v.inf_depth_total.data(), sac, longterm, v.cell_area,
+                                           first, last);
+    }
+    if (book)
+      for (int b = 0; b < blocks; ++b) volume += parts[b];
+  }
+  return volume;
 }
 
 void green_ampt_multilayer_cells(const green_ampt_layered_views& v) {
@@ -527,16 +599,10 @@ double book_increments(subsurface_state& ss, int cell_count, double area, int lo
     for (int b = 0; b < blocks; ++b) {
       const int first = pass_first + b * infiltration_sum_block_cells;
       const int last = std::min(pass_last, first + (infiltration_sum_block_cells - 1));
-      double part = 0.0;
-      for (int c = first; c <= last; ++c) {
-        const double d = ss.inf_depth_cum[c] - ss.inf_depth_prev[c];
-        part += d * area;
-        ss.inf_depth_total[c] += d;
-        if (sac) ss.sac_inf_depth[c] += d;
-        if (longterm) ss.inf_depth_longterm[c] += d;
-        ss.inf_depth_prev[c] = ss.inf_depth_cum[c];
-      }
-      parts[b] = part;
+      parts[b] = book_infiltration_block(
+          ss.inf_depth_cum.data(), ss.inf_depth_prev.data(), ss.inf_depth_total.data(),
+          sac ? ss.sac_inf_depth.data() : nullptr,
+          longterm ? ss.inf_depth_longterm.data() : nullptr, area, first, last);
     }
     for (int b = 0; b < blocks; ++b) total += parts[b];
   }
@@ -592,7 +658,8 @@ void exfiltrate(model_state& ms, exfil_variant variant, double dt) {
   if (variant == exfil_variant::layered && r.soil_depth > 0.0) ss.exfil_soil_depth = r.soil_depth;
 }
 
-void run_green_ampt(model_state& ms, double dt) {
+// One step of the single-layer scheme; true when it booked the step's increments too.
+bool run_green_ampt(model_state& ms, double dt) {
   subsurface_state& ss = ms.subsurface;
   overland_state& ov = ms.overland;
   if (!ss.green_ampt_g_ready) {
@@ -612,7 +679,20 @@ void run_green_ampt(model_state& ms, double dt) {
   v.ov_depth = cells(ov.ov_depth);
   v.inf_depth_cum = cells(ss.inf_depth_cum);
   v.inf_rate = cells(ss.inf_rate);
-  green_ampt_cells(v);
+  // The step's booking in the same pass, when the run keeps the totals it books into.
+  const int n = ms.cell_count;
+  const bool book = holds(ss.inf_depth_prev, n) && holds(ss.inf_depth_total, n);
+  if (book) {
+    v.inf_depth_prev = cells(ss.inf_depth_prev);
+    v.inf_depth_total = cells(ss.inf_depth_total);
+    if (ss.sacramento && holds(ss.sac_inf_depth, n)) v.sac_inf_depth = cells(ss.sac_inf_depth);
+    if (ms.long_term && holds(ss.inf_depth_longterm, n))
+      v.inf_depth_longterm = cells(ss.inf_depth_longterm);
+    v.cell_area = ms.gridsize * ms.gridsize;
+  }
+  const double volume = green_ampt_cells(v);
+  if (book) ss.inf_volume_total += volume;
+  return book;
 }
 
 void run_layered(model_state& ms, double dt) {
@@ -749,12 +829,13 @@ void infiltration_step(model_state& ms) {
   const bool soil = holds(ss.inf_depth_cum, n) && holds(ss.inf_rate, n) &&
                     holds(ms.overland.ov_depth, n) && dt > 0.0;
   if (soil && !scheme_can_run(ms)) return;
+  bool booked = false;
   if (soil && ss.inf_redist) {
     run_redistribution(ms, dt);
     ss.inf_call_count += 1;
     exfiltrate(ms, exfil_variant::redistribution, dt);
   } else if (soil && ss.green_ampt) {
-    run_green_ampt(ms, dt);
+    booked = run_green_ampt(ms, dt);
   } else if (soil && ss.inf_layered_soil) {
     run_layered(ms, dt);
     exfiltrate(ms, exfil_variant::layered, dt);
@@ -762,7 +843,8 @@ void infiltration_step(model_state& ms) {
     run_richards(ms, dt);
   }
 
-  if (holds(ss.inf_depth_cum, n) && holds(ss.inf_depth_prev, n) && holds(ss.inf_depth_total, n))
+  if (!booked && holds(ss.inf_depth_cum, n) && holds(ss.inf_depth_prev, n) &&
+      holds(ss.inf_depth_total, n))
     ss.inf_volume_total += book_increments(ss, n, ms.gridsize * ms.gridsize, ms.long_term);
 
   process_clock& clock = ms.infil_clock;

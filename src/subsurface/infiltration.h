@@ -10,8 +10,12 @@
 #include "subsurface/soil_table.h"
 
 // Cells whose infiltrated depths are summed together: cells 1..1024, 1025..2048, ...; the block
-// sums are added in block order, so a total does not depend on the number of threads.
+// sums are added in block order, so a total does not depend on the number of threads. Within a
+// block, cell first + k goes to running sum k mod infiltration_sum_lanes, and the eight sums are
+// added pairwise ((s0 + s1) + (s2 + s3)) + ((s4 + s5) + (s6 + s7)), so that the sum runs in
+// vector lanes.
 inline constexpr int infiltration_sum_block_cells = 1024;
+inline constexpr int infiltration_sum_lanes = 8;
 
 // Newton iterations of one implicit Green and Ampt solve before it falls back on bisection.
 inline constexpr int green_ampt_newton_cap = 50;
@@ -41,15 +45,32 @@ struct green_ampt_views {
   std::span<double> inf_depth_cum;              // per cell: cumulative infiltration (m), in/out
   std::span<double> inf_rate;                   // per cell: rate of the step (cm/h), out
   int wide_vectors = 1;  // vector solves where the processor has them; 0: scalar solves only
+  // The step's booking, taken in the same pass when inf_depth_prev is given: every cell's
+  // increment inf_depth_cum - inf_depth_prev is added to its run total (and to the Sacramento
+  // and long-term totals when given), inf_depth_prev takes inf_depth_cum, and the increments
+  // times cell_area are summed over the blocks of infiltration_sum_block_cells in block order.
+  std::span<double> inf_depth_prev;      // per cell (m), in/out; empty: no booking
+  std::span<double> inf_depth_total;     // per cell (m), in/out
+  std::span<double> sac_inf_depth;       // per cell (m), in/out; may be empty
+  std::span<double> inf_depth_longterm;  // per cell (m), in/out; may be empty
+  double cell_area = 0.0;                // m2
 };
+
+// Books the increments of the cells first..last as green_ampt_views describes (prev, total,
+// sac and longterm one-based, sac and longterm possibly null) and returns their sum times
+// area, in the lanes of infiltration_sum_lanes.
+double book_infiltration_block(const double* cum, double* prev, double* total, double* sac,
+                               double* longterm, double area, int first, int last);
 
 // G of every cell: (porosity - initial content) x capillary head, never below 0.
 void green_ampt_build_g(int cell_count, std::span<const double> porosity,
                         std::span<const double> theta_init, std::span<const double> hc,
                         std::span<double> G);
 
-// One step of the single-layer scheme for every cell, in parallel.
-void green_ampt_cells(const green_ampt_views& v);
+// One step of the single-layer scheme for every cell, in parallel, with the step's booking when
+// the views ask for it; returns the volume booked (m3), 0 without booking. The volume does not
+// depend on the number of threads.
+double green_ampt_cells(const green_ampt_views& v);
 
 // The three-layer Green and Ampt scheme (cm, cm/h, h inside; depths of the state in m).
 struct green_ampt_layered_views {
