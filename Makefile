@@ -44,6 +44,7 @@ bench: build
 	$(BUILD)/map_write_bench
 	$(BUILD)/overland_bench
 	$(BUILD)/event_step_bench
+	$(BUILD)/vector_powers_bench
 
 # Fuzzing with libFuzzer (clang-14, AddressSanitizer and UndefinedBehaviorSanitizer) in its own
 # build: `make fuzz TARGET=name SECONDS=n` fuzzes one harness of tests/fuzz/, `make fuzz` each in
