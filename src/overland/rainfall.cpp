@@ -17,9 +17,10 @@
 
 namespace {
 
-// Blocks of rain_sum_block_cells cells are summed in passes of at most this many blocks, whose
-// partial sums live on the stack: the sums allocate nothing.
-constexpr int blocks_per_pass = 256;
+// Blocks of rain_sum_block_cells cells are summed in passes of at most this many blocks (four
+// million cells), whose partial sums live on the stack: the sums allocate nothing, and a grid of
+// up to four million cells takes one parallel pass, whose threads meet only at its end.
+constexpr int blocks_per_pass = 4096;
 
 // Runs `body(first, last)` for the fixed blocks of cells 1..cell_count in parallel and adds the
 // partial results it returns with `add(total, part)` in block order.
