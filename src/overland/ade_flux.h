@@ -82,11 +82,12 @@ int ade_substep_update(int n, double* h, double* change, const double* q, const 
 
 // ade_substep_update over the cells lo..hi alone, eight cells to a 512-bit vector, without a
 // parallel loop (the caller shares the rows among its threads): the same depths, changes and
-// volumes bit for bit. Returns the bits of every result found (ade_update_large_change |
-// ade_update_negative_depth), not only the worst. Call only when ade_wide_sweeps().
-int ade_update_range_wide(int lo, int hi, double* h, double* change, const double* q, const int* up,
-                          double dx, double s, double* volume, bool volume_fresh, int drained,
-                          double drained_before);
+// volumes bit for bit; with `keep` given, each cell's depth before the update goes there. Returns
+// the bits of every result found (ade_update_large_change | ade_update_negative_depth), not only
+// the worst. Call only when ade_wide_sweeps().
+int ade_update_range_wide(int lo, int hi, double* h, double* change, double* keep, const double* q,
+                          const int* up, double dx, double s, double* volume, bool volume_fresh,
+                          int drained, double drained_before);
 
 // One direction's sweep of the cells lo..hi of one grid row, eight cells to a 512-bit vector:
 // the discharge of each cell's face towards next[] into q, as ade_plain_sweep_wide gives it;
@@ -97,5 +98,5 @@ int ade_update_range_wide(int lo, int hi, double* h, double* change, const doubl
 // ade_wide_sweeps() and the grid has no lakes or wetlands.
 int ade_row_step_wide(const ade_grid_view& g, bool x_faces, const int* next,
                       const unsigned char* open, const int* up, double* h, double* q, bool update,
-                      double* change, double* volume, bool volume_fresh, double s, int drained,
-                      double drained_before, int lo, int hi);
+                      double* change, double* keep, double* volume, bool volume_fresh, double s,
+                      int drained, double drained_before, int lo, int hi);

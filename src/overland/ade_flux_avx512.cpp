@@ -2,12 +2,12 @@
 // pick it when the processor has 512-bit vectors): eight cells at a time, the cells past the
 // range masked off, so every cell takes the same arithmetic wherever it falls and the result
 // does not depend on how the cells are shared among threads. The arithmetic is the scalar
-// sweep's, in the same order, except the depth power, made from the vector library's cube
-// root (accurate to 1 ulp) and within a few ulp of the scalar pow. This file alone is compiled for
+// sweep's, in the same order, except the depth power d^(2/3), which comes from the core's 8-wide
+// depth power (within about half an ulp, as the scalar pow). This file alone is compiled for
 // 512-bit vectors.
 #include <immintrin.h>
-#include <sleef.h>
 
+#include "framework/core/vector_powers_avx512.h"
 #include "overland/ade_flux.h"
 
 namespace {
@@ -92,10 +92,7 @@ void ade_plain_sweep_wide(const ade_grid_view& g, const int* next, const unsigne
       continue;
     }
     const __m512d d = _mm512_mask_mov_pd(one, flows, _mm512_sub_pd(hu, ru));
-    // d^(2/3) as the square of the cube root: the vector library's cube root (1 ulp) costs about
-    // half its pow, and the square stays within a few ulp of the scalar sweep's pow.
-    const __m512d root3 = Sleef_cbrtd8_u10avx512f(d);
-    const __m512d p = _mm512_mul_pd(root3, root3);
+    const __m512d p = depth_pow_two_thirds(d);
     const __m512d sign_dx = _mm512_mask_blend_pd(down, minus_dx, plus_dx);
     const __m512d abs_s = _mm512_castsi512_pd(_mm512_and_si512(_mm512_castpd_si512(s), magnitude));
     const __m512d flow = _mm512_div_pd(_mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(sign_dx, p), d),

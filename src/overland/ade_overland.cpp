@@ -164,10 +164,11 @@ int block_first_row(const int* row_first, int rows, int n, int t, int blocks) {
 // needs the row below it swept. Every face and every depth takes the arithmetic of the sweep
 // over the whole grid (ade_plain_sweep_wide and ade_substep_update) from the same depths, so the
 // results are those bit for bit on any thread count; the threads take blocks of whole rows,
-// the rows at the blocks' edges handled between barriers. Returns the bits of the results.
+// the rows at the blocks' edges handled between barriers. With `keep`, each cell's depth before
+// the sub-step goes there. Returns the bits of the results.
 int rows_substep(const ade_grid_view& g, const ade_direction dirs[2], const int* row_first,
-                 int rows, int n, double* h, double* change, double s, bool fresh, int outlet,
-                 double outlet_before) {
+                 int rows, int n, double* h, double* change, double* keep, double s, bool fresh,
+                 int outlet, double outlet_before) {
   const ade_direction& a = dirs[0];
   const ade_direction& b = dirs[1];
   // Row r of direction d: its sweep, with its update when `update`. The first direction's
@@ -177,15 +178,16 @@ int rows_substep(const ade_grid_view& g, const ade_direction dirs[2], const int*
     if (lo > hi) return 0;
     const bool first = &d == &a;
     return ade_row_step_wide(g, d.x_faces, d.next, d.x_faces ? g.open_x : g.open_y, d.up, h, d.flux,
-                             update, first ? nullptr : change, d.volume, fresh, s,
-                             first ? outlet : 0, outlet_before, lo, hi);
+                             update, first ? nullptr : change, first ? keep : nullptr, d.volume,
+                             fresh, s, first ? outlet : 0, outlet_before, lo, hi);
   };
   auto update_row = [&](const ade_direction& d, int r) {
     const int lo = row_first[r], hi = row_first[r + 1] - 1;
     if (lo > hi) return 0;
     const bool first = &d == &a;
-    return ade_update_range_wide(lo, hi, h, first ? nullptr : change, d.flux, d.up, g.dx, s,
-                                 d.volume, fresh, first ? outlet : 0, outlet_before);
+    return ade_update_range_wide(lo, hi, h, first ? nullptr : change, first ? keep : nullptr,
+                                 d.flux, d.up, g.dx, s, d.volume, fresh, first ? outlet : 0,
+                                 outlet_before);
   };
   int flags = 0;
 #pragma omp parallel reduction(| : flags) if (n >= parallel_min_cells)
@@ -246,12 +248,17 @@ double route_substeps(model_state& ms, const ade_grid_view& g, const ade_directi
   // Without wetlands the sub-steps go row by row where the grid's numbering allows.
   const bool by_rows = g.wetland == nullptr && g.lakes == ade_lake_kind::none && rows_usable(ms);
 
+  // The depths at the step's start, kept for a restart: row by row, the first sub-step keeps
+  // each cell's depth as its first update reads it.
+  if (!by_rows) {
 #pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-  for (int c = 1; c <= n; ++c) start[c] = h[c];
+    for (int c = 1; c <= n; ++c) start[c] = h[c];
+  }
 
   double outlet_volume = 0.0;
   bool restart = true;
   bool first_pass = true;
+  bool kept = !by_rows;
   while (restart) {
     restart = false;
     mem.failed = 0;
@@ -279,8 +286,10 @@ double route_substeps(model_state& ms, const ade_grid_view& g, const ade_directi
       mem.failed = 0;
       if (by_rows) {
         double* last_change = remaining <= 1e-16 ? change : nullptr;
-        const int flags = rows_substep(g, dirs, mem.row_first.data(), ms.rows, n, h, last_change,
-                                       sub, fresh_volumes, outlet, outlet_before);
+        const int flags =
+            rows_substep(g, dirs, mem.row_first.data(), ms.rows, n, h, last_change,
+                         kept ? nullptr : start, sub, fresh_volumes, outlet, outlet_before);
+        kept = true;
         if (flags & ade_update_negative_depth) {
           sub *= 0.5;
           restart = true;

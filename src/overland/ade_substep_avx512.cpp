@@ -4,8 +4,8 @@
 // in the same order, so a cell's discharge, depth, change and volume do not depend on the row
 // or the chunk it falls in. This file alone is compiled for 512-bit vectors.
 #include <immintrin.h>
-#include <sleef.h>
 
+#include "framework/core/vector_powers_avx512.h"
 #include "overland/ade_flux.h"
 
 namespace {
@@ -95,8 +95,7 @@ __m512d chunk_discharges(const ade_grid_view& g, const int* next, const unsigned
   const __mmask8 flows = sloping & _mm512_cmp_pd_mask(ru, hu, _CMP_LT_OQ);
   if (flows == 0) return zero;
   const __m512d d = _mm512_mask_mov_pd(one, flows, _mm512_sub_pd(hu, ru));
-  const __m512d root3 = Sleef_cbrtd8_u10avx512f(d);
-  const __m512d p = _mm512_mul_pd(root3, root3);
+  const __m512d p = depth_pow_two_thirds(d);
   const __m512d sign_dx = _mm512_mask_blend_pd(down, _mm512_set1_pd(-g.dx), _mm512_set1_pd(g.dx));
   const __m512d abs_s = _mm512_abs_pd(s);
   const __m512d flow = _mm512_div_pd(
@@ -110,14 +109,15 @@ struct update_terms {
   __m512d c, s, half, deep, overdraft;
   bool any_negative_fails, judge_changes;
   double* change;  // nullptr: the changes are not kept
+  double* keep;    // nullptr: the depths before the update are not kept
   double* volume;
   bool volume_fresh;
   int drained;
   double drained_before;
 };
 
-update_terms terms_for(double dx, double s, double* change, double* volume, bool volume_fresh,
-                       int drained, double drained_before) {
+update_terms terms_for(double dx, double s, double* change, double* keep, double* volume,
+                       bool volume_fresh, int drained, double drained_before) {
   update_terms t;
   t.c = _mm512_set1_pd(s / (dx * dx));
   t.s = _mm512_set1_pd(s);
@@ -127,6 +127,7 @@ update_terms terms_for(double dx, double s, double* change, double* volume, bool
   t.any_negative_fails = s < shortest_sub;
   t.judge_changes = s > 0.1;
   t.change = change;
+  t.keep = keep;
   t.volume = volume;
   t.volume_fresh = volume_fresh;
   t.drained = drained;
@@ -161,6 +162,7 @@ int update_chunk(const update_terms& t, double* h, int i, __mmask8 m, __m512d h_
         _mm512_cmp_pd_mask(before, t.deep, _CMP_GT_OQ);
     if (large != 0) result |= ade_update_large_change;
   }
+  if (t.keep != nullptr) _mm512_mask_storeu_pd(t.keep + i, m, h_i);
   _mm512_mask_storeu_pd(h + i, m, depth);
   if (t.change != nullptr) _mm512_mask_storeu_pd(t.change + i, m, delta);
   const __m512d moved = _mm512_mul_pd(t.s, q_i);
@@ -179,10 +181,11 @@ __m512d inflows(const double* q, const int* up, int i, int count, __mmask8 m) {
 
 }  // namespace
 
-int ade_update_range_wide(int lo, int hi, double* h, double* change, const double* q, const int* up,
-                          double dx, double s, double* volume, bool volume_fresh, int drained,
-                          double drained_before) {
-  const update_terms t = terms_for(dx, s, change, volume, volume_fresh, drained, drained_before);
+int ade_update_range_wide(int lo, int hi, double* h, double* change, double* keep, const double* q,
+                          const int* up, double dx, double s, double* volume, bool volume_fresh,
+                          int drained, double drained_before) {
+  const update_terms t =
+      terms_for(dx, s, change, keep, volume, volume_fresh, drained, drained_before);
   int result = ade_update_ok;
   for (int i = lo; i <= hi; i += 8) {
     const int count = hi - i + 1;
@@ -195,9 +198,10 @@ int ade_update_range_wide(int lo, int hi, double* h, double* change, const doubl
 
 int ade_row_step_wide(const ade_grid_view& g, bool x_faces, const int* next,
                       const unsigned char* open, const int* up, double* h, double* q, bool update,
-                      double* change, double* volume, bool volume_fresh, double s, int drained,
-                      double drained_before, int lo, int hi) {
-  const update_terms t = terms_for(g.dx, s, change, volume, volume_fresh, drained, drained_before);
+                      double* change, double* keep, double* volume, bool volume_fresh, double s,
+                      int drained, double drained_before, int lo, int hi) {
+  const update_terms t =
+      terms_for(g.dx, s, change, keep, volume, volume_fresh, drained, drained_before);
   int result = ade_update_ok;
   __m512d carry = _mm512_setzero_pd();  // across: the discharges of the chunk before
   for (int i = lo; i <= hi; i += 8) {

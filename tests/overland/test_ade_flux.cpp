@@ -430,35 +430,38 @@ TEST(AdeFluxSweep, TheRowKernelsGiveTheWholeGridUpdateBitForBit) {
         const int expected = ade_substep_update(n, h.data(), change.data(), q.data(), up, 10.0, s,
                                                 vol.data(), fresh, drained, 0.3);
         // The range update over each row in turn, from the same discharges.
-        std::vector<double> h2 = g.h, change2(n + 1, -1.0), vol2(n + 1, 0.25);
+        std::vector<double> h2 = g.h, change2(n + 1, -1.0), vol2(n + 1, 0.25), keep2(n + 1, -1.0);
         int bits = 0;
         for (int r = 0; r < rows; ++r)
-          bits |=
-              ade_update_range_wide(grid.first[r], grid.first[r + 1] - 1, h2.data(), change2.data(),
-                                    q.data(), up, 10.0, s, vol2.data(), fresh, drained, 0.3);
+          bits |= ade_update_range_wide(grid.first[r], grid.first[r + 1] - 1, h2.data(),
+                                        change2.data(), keep2.data(), q.data(), up, 10.0, s,
+                                        vol2.data(), fresh, drained, 0.3);
         // The row step, row by row from the top: down, each row's inflows come from the row
         // above, already swept, and the row below has not moved.
-        std::vector<double> h3 = g.h, q3(n + 1, -7.0), change3(n + 1, -1.0), vol3(n + 1, 0.25);
+        std::vector<double> h3 = g.h, q3(n + 1, -7.0), change3(n + 1, -1.0), vol3(n + 1, 0.25),
+                            keep3(n + 1, -1.0);
         int bits3 = 0;
         if (dir == 0) {
           for (int r = 0; r < rows; ++r)
             bits3 |= ade_row_step_wide(v, true, next, open, up, h3.data(), q3.data(), true,
-                                       change3.data(), vol3.data(), fresh, s, drained, 0.3,
-                                       grid.first[r], grid.first[r + 1] - 1);
+                                       change3.data(), keep3.data(), vol3.data(), fresh, s, drained,
+                                       0.3, grid.first[r], grid.first[r + 1] - 1);
         } else {
           // Down, a row moves only once the row above it has swept its faces into it, and
           // sweeps its own before the row below moves: the row's sweep alone, then the update
           // of the row above.
           for (int r = 0; r < rows; ++r) {
             ade_row_step_wide(v, false, next, open, up, h3.data(), q3.data(), false, nullptr,
-                              vol3.data(), fresh, s, 0, 0.0, grid.first[r], grid.first[r + 1] - 1);
+                              nullptr, vol3.data(), fresh, s, 0, 0.0, grid.first[r],
+                              grid.first[r + 1] - 1);
             if (r > 0)
               bits3 |= ade_update_range_wide(grid.first[r - 1], grid.first[r] - 1, h3.data(),
-                                             change3.data(), q3.data(), up, 10.0, s, vol3.data(),
-                                             fresh, drained, 0.3);
+                                             change3.data(), keep3.data(), q3.data(), up, 10.0, s,
+                                             vol3.data(), fresh, drained, 0.3);
           }
           bits3 |= ade_update_range_wide(grid.first[rows - 1], n, h3.data(), change3.data(),
-                                         q3.data(), up, 10.0, s, vol3.data(), fresh, drained, 0.3);
+                                         keep3.data(), q3.data(), up, 10.0, s, vol3.data(), fresh,
+                                         drained, 0.3);
         }
         auto worst = [](int b) { return b >= ade_update_negative_depth ? 2 : b; };
         EXPECT_EQ(worst(bits), expected) << "s " << s << " dir " << dir;
@@ -472,6 +475,8 @@ TEST(AdeFluxSweep, TheRowKernelsGiveTheWholeGridUpdateBitForBit) {
           ASSERT_EQ(h3[c], h[c]) << "cell " << c << " s " << s << " dir " << dir;
           ASSERT_EQ(change3[c], change[c]) << "cell " << c;
           ASSERT_EQ(vol3[c], vol[c]) << "cell " << c;
+          ASSERT_EQ(keep2[c], g.h[c]) << "cell " << c;  // the depths before the update kept
+          ASSERT_EQ(keep3[c], g.h[c]) << "cell " << c;
         }
       }
     }
