@@ -167,7 +167,41 @@ void green_ampt_depths_wide(const double* G_in, const double* K_in, const double
   }
 }
 
-void green_ampt_group_wide(const green_ampt_views& v, int first, int count) {
+namespace {
+
+// The booking of the cells of a group in range, eight to a vector, as book_infiltration_block
+// books them: lane l of lane_sums takes the increments times the area of the cells first + l,
+// first + l + 8, ... in cell order.
+void book_group_wide(const green_ampt_views& v, int first, unsigned in_range, double* lane_sums) {
+  const __m512d area = _mm512_set1_pd(v.cell_area);
+  const bool sac = !v.sac_inf_depth.empty();
+  const bool longterm = !v.inf_depth_longterm.empty();
+  __m512d sums = _mm512_loadu_pd(lane_sums);
+  for (int w = 0; w < green_ampt_group_cells / 8; ++w) {
+    const __mmask8 m = static_cast<__mmask8>(in_range >> (8 * w) & 0xFFu);
+    if (m == 0) break;
+    const int c = first + 8 * w;
+    const __m512d cum = _mm512_maskz_loadu_pd(m, v.inf_depth_cum.data() + c);
+    const __m512d d = _mm512_sub_pd(cum, _mm512_maskz_loadu_pd(m, v.inf_depth_prev.data() + c));
+    sums = _mm512_mask_add_pd(sums, m, sums, _mm512_mul_pd(d, area));
+    double* total = v.inf_depth_total.data() + c;
+    _mm512_mask_storeu_pd(total, m, _mm512_add_pd(_mm512_maskz_loadu_pd(m, total), d));
+    if (sac) {
+      double* s = v.sac_inf_depth.data() + c;
+      _mm512_mask_storeu_pd(s, m, _mm512_add_pd(_mm512_maskz_loadu_pd(m, s), d));
+    }
+    if (longterm) {
+      double* t = v.inf_depth_longterm.data() + c;
+      _mm512_mask_storeu_pd(t, m, _mm512_add_pd(_mm512_maskz_loadu_pd(m, t), d));
+    }
+    _mm512_mask_storeu_pd(v.inf_depth_prev.data() + c, m, cum);
+  }
+  _mm512_storeu_pd(lane_sums, sums);
+}
+
+}  // namespace
+
+void green_ampt_group_wide(const green_ampt_views& v, int first, int count, double* lane_sums) {
   constexpr int V = green_ampt_group_cells / 8;
   const unsigned in_range = count >= 32 ? 0xFFFFFFFFu : (1u << count) - 1u;
   unsigned lake = 0;
@@ -191,7 +225,10 @@ void green_ampt_group_wide(const green_ampt_views& v, int first, int count) {
     _mm512_mask_storeu_pd(v.ov_depth.data() + first + 8 * w, dry, zero);
     ponded |= static_cast<unsigned>(m & ~dry) << (8 * w);
   }
-  if (ponded == 0) return;
+  if (ponded == 0) {
+    if (lane_sums != nullptr) book_group_wide(v, first, in_range, lane_sums);
+    return;
+  }
   // Newton on the implicit equation, started 1 mm past F, to a residual of 1e-6 m.
   double depth[green_ampt_group_cells];
   green_ampt_depths_wide(v.G.data() + first, v.ks.data() + first, v.inf_depth_cum.data() + first,
@@ -223,4 +260,5 @@ void green_ampt_group_wide(const green_ampt_views& v, int first, int count) {
     _mm512_mask_storeu_pd(v.inf_depth_cum.data() + c, m, _mm512_add_pd(F, taken));
     _mm512_mask_storeu_pd(v.inf_rate.data() + c, m, _mm512_mul_pd(f, _mm512_set1_pd(360000.0)));
   }
+  if (lane_sums != nullptr) book_group_wide(v, first, in_range, lane_sums);
 }

@@ -43,4 +43,7 @@ void green_ampt_depths_wide(const double* G, const double* K, const double* F, d
 // (count <= green_ampt_group_cells), as green_ampt_cells takes them, the solves by
 // green_ampt_depths_wide: the same arithmetic as the scalar path after the solve. Needs 512-bit
 // vectors.
-void green_ampt_group_wide(const green_ampt_views& v, int first, int count);
+// With lane_sums (infiltration_sum_lanes running sums) it also books the group's cells as
+// book_infiltration_block does, adding cell first + k's increment times the area to
+// lane_sums[k mod 8]; the views must then give the booking's arrays.
+void green_ampt_group_wide(const green_ampt_views& v, int first, int count, double* lane_sums);

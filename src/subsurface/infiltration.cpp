@@ -165,7 +165,7 @@ double book_cells(const double* __restrict cum, double* __restrict prev, double*
   for (; c + (infiltration_sum_lanes - 1) <= last; c += infiltration_sum_lanes)
     for (int l = 0; l < infiltration_sum_lanes; ++l) book(c + l, l);
   for (int l = 0; c <= last; ++c, ++l) book(c, l);
-  return ((sum[0] + sum[1]) + (sum[2] + sum[3])) + ((sum[4] + sum[5]) + (sum[6] + sum[7]));
+  return infiltration_lane_total(sum);
 }
 
 }  // namespace
@@ -199,13 +199,17 @@ double green_ampt_cells(const green_ampt_views& v) {
     for (int b = 0; b < blocks; ++b) {
       const int first = pass_first + b * block_cells;
       const int last = std::min(pass_last, first + (block_cells - 1));
-      for (int g = first; g <= last; g += green_ampt_group_cells) {
-        const int count = std::min(green_ampt_group_cells, last - g + 1);
-        if (wide)
-          green_ampt_group_wide(v, g, count);
-        else
-          green_ampt_group_scalar(v, g, count);
+      if (wide) {
+        // Each group booked in vector lanes as it is solved.
+        double sums[infiltration_sum_lanes] = {};
+        for (int g = first; g <= last; g += green_ampt_group_cells)
+          green_ampt_group_wide(v, g, std::min(green_ampt_group_cells, last - g + 1),
+                                book ? sums : nullptr);
+        if (book) parts[b] = infiltration_lane_total(sums);
+        continue;
       }
+      for (int g = first; g <= last; g += green_ampt_group_cells)
+        green_ampt_group_scalar(v, g, std::min(green_ampt_group_cells, last - g + 1));
       if (book)
         parts[b] = book_infiltration_block(v.inf_depth_cum.data(), v.inf_depth_prev.data(),
                                            v.inf_depth_total.data(), sac, longterm, v.cell_area,

@@ -17,6 +17,11 @@
 inline constexpr int infiltration_sum_block_cells = 1024;
 inline constexpr int infiltration_sum_lanes = 8;
 
+// The sum of a block's running sums, pairwise as above.
+inline double infiltration_lane_total(const double* s) {
+  return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+}
+
 // Newton iterations of one implicit Green and Ampt solve before it falls back on bisection.
 inline constexpr int green_ampt_newton_cap = 50;
 
