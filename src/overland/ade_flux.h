@@ -94,9 +94,14 @@ int ade_update_range_wide(int lo, int hi, double* h, double* change, double* kee
 // with `update`, each chunk's depths then updated at once as ade_update_range_wide does, which
 // needs the inflows q[up] of the cells ready: across (x_faces) the left neighbour up[i] is
 // i - 1 or 0 and lies in the row, down the row above is swept. The cells next[] point to must
-// not have moved in this sweep. Returns the update's result bits. Call only when
-// ade_wide_sweeps() and the grid has no lakes or wetlands.
+// not have moved in this sweep. With mean_dt > 0 and `update` across, each face's discharge
+// then becomes its mean over the step, volume / mean_dt. Returns the update's result bits. Call
+// only when ade_wide_sweeps() and the grid has no lakes or wetlands.
 int ade_row_step_wide(const ade_grid_view& g, bool x_faces, const int* next,
                       const unsigned char* open, const int* up, double* h, double* q, bool update,
                       double* change, double* keep, double* volume, bool volume_fresh, double s,
-                      int drained, double drained_before, int lo, int hi);
+                      int drained, double drained_before, double mean_dt, int lo, int hi);
+
+// The mean discharges of a step of dt seconds of cells lo..hi: q[i] = volume[i] / dt, eight
+// cells to a 512-bit vector. Call only when ade_wide_sweeps().
+void ade_mean_range_wide(int lo, int hi, double* q, const double* volume, double dt);

@@ -165,10 +165,12 @@ int block_first_row(const int* row_first, int rows, int n, int t, int blocks) {
 // over the whole grid (ade_plain_sweep_wide and ade_substep_update) from the same depths, so the
 // results are those bit for bit on any thread count; the threads take blocks of whole rows,
 // the rows at the blocks' edges handled between barriers. With `keep`, each cell's depth before
-// the sub-step goes there. Returns the bits of the results.
+// the sub-step goes there. With mean_dt > 0 (the step's last sub-step) each face's discharge
+// becomes the mean of the step, its volume over mean_dt, once no row needs it any more. Returns
+// the bits of the results.
 int rows_substep(const ade_grid_view& g, const ade_direction dirs[2], const int* row_first,
                  int rows, int n, double* h, double* change, double* keep, double s, bool fresh,
-                 int outlet, double outlet_before) {
+                 int outlet, double outlet_before, double mean_dt) {
   const ade_direction& a = dirs[0];
   const ade_direction& b = dirs[1];
   // Row r of direction d: its sweep, with its update when `update`. The first direction's
@@ -179,7 +181,7 @@ int rows_substep(const ade_grid_view& g, const ade_direction dirs[2], const int*
     const bool first = &d == &a;
     return ade_row_step_wide(g, d.x_faces, d.next, d.x_faces ? g.open_x : g.open_y, d.up, h, d.flux,
                              update, first ? nullptr : change, first ? keep : nullptr, d.volume,
-                             fresh, s, first ? outlet : 0, outlet_before, lo, hi);
+                             fresh, s, first ? outlet : 0, outlet_before, mean_dt, lo, hi);
   };
   auto update_row = [&](const ade_direction& d, int r) {
     const int lo = row_first[r], hi = row_first[r + 1] - 1;
@@ -188,6 +190,14 @@ int rows_substep(const ade_grid_view& g, const ade_direction dirs[2], const int*
     return ade_update_range_wide(lo, hi, h, first ? nullptr : change, first ? keep : nullptr,
                                  d.flux, d.up, g.dx, s, d.volume, fresh, first ? outlet : 0,
                                  outlet_before);
+  };
+  // Down, a row's discharges are read by the update of the row below: their means are written
+  // once that row has moved. Across, the row kernel writes them itself.
+  const ade_direction& down = a.x_faces ? b : a;
+  const bool means = mean_dt > 0.0;
+  auto mean_row = [&](int r) {
+    const int lo = row_first[r], hi = row_first[r + 1] - 1;
+    if (means && lo <= hi) ade_mean_range_wide(lo, hi, down.flux, down.volume, mean_dt);
   };
   int flags = 0;
 #pragma omp parallel reduction(| : flags) if (n >= parallel_min_cells)
@@ -207,11 +217,16 @@ int rows_substep(const ade_grid_view& g, const ade_direction dirs[2], const int*
         for (int r = r0 + 1; r <= r1; ++r) {
           flags |= step_row(a, r, true);
           flags |= step_row(b, r - 1, r - 1 > r0);
+          if (r - 2 > r0) mean_row(r - 2);
         }
         flags |= step_row(b, r1, r1 > r0);
+        if (r1 - 1 > r0) mean_row(r1 - 1);
       }
 #pragma omp barrier
-      if (mine) flags |= update_row(b, r0);
+      if (mine) {
+        flags |= update_row(b, r0);
+        if (r0 < r1) mean_row(r0);
+      }
     } else {
       // Down first: the faces down from each block's last row swept before any row moves,
       // then each row down and across in turn.
@@ -221,8 +236,14 @@ int rows_substep(const ade_grid_view& g, const ade_direction dirs[2], const int*
         for (int r = r0; r <= r1; ++r) {
           flags |= r != r1 ? step_row(a, r, true) : update_row(a, r);
           flags |= step_row(b, r, true);
+          if (r > r0) mean_row(r - 1);
         }
       }
+    }
+    // A block's last row feeds the first row of the block below, which has moved by now.
+    if (means) {
+#pragma omp barrier
+      if (mine) mean_row(r1);
     }
   }
   return flags;
@@ -232,7 +253,8 @@ int rows_substep(const ade_grid_view& g, const ade_direction dirs[2], const int*
 // sub-step whenever a sweep leaves a negative depth. A sweep judges each cell's change against
 // its depth before the sweep, which is its current depth everywhere but at the outlet after its
 // drain (kept aside); the first sub-step of a pass sets the face volumes and the last sweep of
-// the step leaves the depth changes.
+// the step leaves the depth changes. Without lakes the face discharges left are the step's
+// means, each face's volume over dt.
 double route_substeps(model_state& ms, const ade_grid_view& g, const ade_direction dirs[2],
                       double dt, int outlet) {
   overland_state& ov = ms.overland;
@@ -247,6 +269,8 @@ double route_substeps(model_state& ms, const ade_grid_view& g, const ade_directi
   double sub = ade_first_sub(mem.calls, dt, mem.last_sub, mem.failed);
   // Without wetlands the sub-steps go row by row where the grid's numbering allows.
   const bool by_rows = g.wetland == nullptr && g.lakes == ade_lake_kind::none && rows_usable(ms);
+  // The face discharges a step leaves are its means, but next to lakes.
+  const bool means = !ov.overland_lake_map && !ms.perennial_lakes;
 
   // The depths at the step's start, kept for a restart: row by row, the first sub-step keeps
   // each cell's depth as its first update reads it.
@@ -286,9 +310,10 @@ double route_substeps(model_state& ms, const ade_grid_view& g, const ade_directi
       mem.failed = 0;
       if (by_rows) {
         double* last_change = remaining <= 1e-16 ? change : nullptr;
-        const int flags =
-            rows_substep(g, dirs, mem.row_first.data(), ms.rows, n, h, last_change,
-                         kept ? nullptr : start, sub, fresh_volumes, outlet, outlet_before);
+        const double mean_dt = means && remaining <= 1e-16 ? dt : 0.0;
+        const int flags = rows_substep(g, dirs, mem.row_first.data(), ms.rows, n, h, last_change,
+                                       kept ? nullptr : start, sub, fresh_volumes, outlet,
+                                       outlet_before, mean_dt);
         kept = true;
         if (flags & ade_update_negative_depth) {
           sub *= 0.5;
@@ -318,6 +343,18 @@ double route_substeps(model_state& ms, const ade_grid_view& g, const ade_directi
         const double q = outlet_discharge(h[outlet], g.roughness[outlet], ms.outlet_slope, dx);
         outlet_volume += drain_outlet(h[outlet], q * sub, dx);
       }
+    }
+  }
+  if (means && !by_rows) {
+    // The mean face discharges of the step from the volumes of its sub-steps.
+    double* fx = ov.ov_flux_x.data();
+    double* fy = ov.ov_flux_y.data();
+    const double* vx = ov.ov_vol_x.data();
+    const double* vy = ov.ov_vol_y.data();
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+    for (int c = 1; c <= n; ++c) {
+      fx[c] = vx[c] / dt;
+      fy[c] = vy[c] / dt;
     }
   }
   return outlet_volume;

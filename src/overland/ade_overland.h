@@ -24,5 +24,6 @@ void ade_take_sub(double& sub, double& remaining);
 // 3 "ade-pc") with sweep order `sweep_order` (1 or 2) and returns the volume drained at the
 // outlet (m3) when there is no channel routing, else 0; -1.0 when the sub-step fell below its
 // floor (the run is stopped). "ade" leaves the face volumes of the step in ov_vol_x and
-// ov_vol_y; every variant leaves face discharges (m3/s) in ov_flux_x and ov_flux_y.
+// ov_vol_y; every variant leaves face discharges (m3/s) in ov_flux_x and ov_flux_y, "ade" away
+// from lakes the step's means (each face's volume over dt).
 double ade_overland_route(model_state& ms, double dt, int scheme, int sweep_order);

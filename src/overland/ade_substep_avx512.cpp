@@ -109,7 +109,7 @@ int ade_update_range_wide(int lo, int hi, double* h, double* change, double* kee
 int ade_row_step_wide(const ade_grid_view& g, bool x_faces, const int* next,
                       const unsigned char* open, const int* up, double* h, double* q, bool update,
                       double* change, double* keep, double* volume, bool volume_fresh, double s,
-                      int drained, double drained_before, int lo, int hi) {
+                      int drained, double drained_before, double mean_dt, int lo, int hi) {
   const update_terms t =
       terms_for(g.dx, s, change, keep, volume, volume_fresh, drained, drained_before);
   int result = ade_update_ok;
@@ -135,6 +135,18 @@ int ade_row_step_wide(const ade_grid_view& g, bool x_faces, const int* next,
       q_up = inflows(q, up, i, count, m);
     }
     result |= update_chunk(t, h, i, m, h_i, flux, q_up);
+    // Across, no other row reads the discharges: the step's means can take their place.
+    if (x_faces && mean_dt > 0.0)
+      _mm512_mask_storeu_pd(
+          q + i, m, _mm512_div_pd(_mm512_maskz_loadu_pd(m, volume + i), _mm512_set1_pd(mean_dt)));
   }
   return result;
+}
+
+void ade_mean_range_wide(int lo, int hi, double* q, const double* volume, double dt) {
+  const __m512d step = _mm512_set1_pd(dt);
+  for (int i = lo; i <= hi; i += 8) {
+    const __mmask8 m = first_lanes(hi - i + 1);
+    _mm512_mask_storeu_pd(q + i, m, _mm512_div_pd(_mm512_maskz_loadu_pd(m, volume + i), step));
+  }
 }

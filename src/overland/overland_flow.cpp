@@ -338,22 +338,12 @@ void overland_flow_step(model_state& ms) {
     if (ov.ov_route_option == 1) {
       ov.ov_step_outflow = ov_route_explicit(ms, dt);
     } else {
-      const double drained = ade_overland_route(ms, dt, ov.ov_route_option, ov.ov_sweep_parity);
-      // A sub-step below its floor has stopped the run; it drained nothing.
+      const double drained =
+          ade_overland_route(ms, dt, ov.ov_route_option,
+                             ov.ov_sweep_parity);  // A sub-step below its floor has stopped the
+                                                   // run; it drained nothing. "ade" leaves the
+      // step's mean face discharges.
       ov.ov_step_outflow = drained > 0.0 ? drained : 0.0;
-      if (ov.ov_route_option == 2 && !ov.overland_lake_map && !ms.perennial_lakes && dt > 0.0 &&
-          drained >= 0.0) {
-        // The mean face discharges of the step from the volumes of its sub-steps.
-        double* fx = ov.ov_flux_x.data();
-        double* fy = ov.ov_flux_y.data();
-        const double* vx = ov.ov_vol_x.data();
-        const double* vy = ov.ov_vol_y.data();
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-        for (int c = 1; c <= n; ++c) {
-          fx[c] = vx[c] / dt;
-          fy[c] = vy[c] / dt;
-        }
-      }
     }
     if (ov.max_depth_on) array_max_update(ov.ov_depth, ov.max_depth, n);
     ov.ov_sweep_parity = ov.ov_sweep_parity == 1 ? 2 : 1;

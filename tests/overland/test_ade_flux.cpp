@@ -445,14 +445,14 @@ TEST(AdeFluxSweep, TheRowKernelsGiveTheWholeGridUpdateBitForBit) {
           for (int r = 0; r < rows; ++r)
             bits3 |= ade_row_step_wide(v, true, next, open, up, h3.data(), q3.data(), true,
                                        change3.data(), keep3.data(), vol3.data(), fresh, s, drained,
-                                       0.3, grid.first[r], grid.first[r + 1] - 1);
+                                       0.3, 0.0, grid.first[r], grid.first[r + 1] - 1);
         } else {
           // Down, a row moves only once the row above it has swept its faces into it, and
           // sweeps its own before the row below moves: the row's sweep alone, then the update
           // of the row above.
           for (int r = 0; r < rows; ++r) {
             ade_row_step_wide(v, false, next, open, up, h3.data(), q3.data(), false, nullptr,
-                              nullptr, vol3.data(), fresh, s, 0, 0.0, grid.first[r],
+                              nullptr, vol3.data(), fresh, s, 0, 0.0, 0.0, grid.first[r],
                               grid.first[r + 1] - 1);
             if (r > 0)
               bits3 |= ade_update_range_wide(grid.first[r - 1], grid.first[r] - 1, h3.data(),
