@@ -142,12 +142,8 @@ constexpr int green_ampt_blocks_per_pass = 4096;
 static_assert(infiltration_sum_block_cells % green_ampt_group_cells == 0,
               "a block of the booking holds whole groups of the solve");
 
-}  // namespace
-
-namespace {
-
 // The booking of cells first..last with the Sacramento and long-term totals present or not,
-// each case a loop of its own that runs in vector lanes.
+// each case a loop of its own.
 template <bool Sac, bool Longterm>
 double book_cells(const double* __restrict cum, double* __restrict prev, double* __restrict total,
                   double* __restrict sac, double* __restrict longterm, double area, int first,
