@@ -15,24 +15,19 @@
 
 namespace {
 
-// ln(1 + k/16) and 1 / (1 + k/16) for k = 0..15: the table by which log1p_near_one reduces its
-// argument to within 1/32 of a table point.
-struct log_table {
-  alignas(64) double ln[16];
-  alignas(64) double inv[16];
-};
-
-log_table make_log_table() {
-  log_table t{};
-  for (int k = 0; k < 16; ++k) {
-    const double c = 1.0 + k / 16.0;
-    t.ln[k] = std::log(c);
-    t.inv[k] = 1.0 / c;
-  }
-  return t;
-}
-
-const log_table ln_table = make_log_table();
+// ln(1 + k/16) and 1 / (1 + k/16) for k = 0..15, each the nearest double: the table by which
+// log1p_near_one reduces its argument to within 1/32 of a table point. Constants, so that this
+// file, built for 512-bit vectors, runs no code of its own before a processor is checked.
+alignas(64) constexpr double table_ln[16] = {
+    0x0.0000000000000p+0, 0x1.f0a30c01162a6p-5, 0x1.e27076e2af2e6p-4, 0x1.5ff3070a793d4p-3,
+    0x1.c8ff7c79a9a22p-3, 0x1.1675cababa60ep-2, 0x1.4618bc21c5ec2p-2, 0x1.739d7f6bbd007p-2,
+    0x1.9f323ecbf984cp-2, 0x1.c8ff7c79a9a22p-2, 0x1.f128f5faf06edp-2, 0x1.0be72e4252a83p-1,
+    0x1.1e85f5e7040d0p-1, 0x1.307d7334f10bep-1, 0x1.41d8fe84672aep-1, 0x1.52a2d265bc5abp-1};
+alignas(64) constexpr double table_inv[16] = {
+    0x1.0000000000000p+0, 0x1.e1e1e1e1e1e1ep-1, 0x1.c71c71c71c71cp-1, 0x1.af286bca1af28p-1,
+    0x1.999999999999ap-1, 0x1.8618618618618p-1, 0x1.745d1745d1746p-1, 0x1.642c8590b2164p-1,
+    0x1.5555555555555p-1, 0x1.47ae147ae147bp-1, 0x1.3b13b13b13b14p-1, 0x1.2f684bda12f68p-1,
+    0x1.2492492492492p-1, 0x1.1a7b9611a7b96p-1, 0x1.1111111111111p-1, 0x1.0842108421084p-1};
 
 // Arguments of log1p_near_one below this are reduced by the table; others take the library.
 constexpr double log1p_table_limit = 31.0 / 32.0;
@@ -48,9 +43,9 @@ __m512d log1p_near_one(__m512d u) {
   const __m512i k = _mm512_castpd_si512(shifted);
   const __m512d kd = _mm512_sub_pd(shifted, magic);
   const __m512d inv =
-      _mm512_permutex2var_pd(_mm512_load_pd(ln_table.inv), k, _mm512_load_pd(ln_table.inv + 8));
+      _mm512_permutex2var_pd(_mm512_load_pd(table_inv), k, _mm512_load_pd(table_inv + 8));
   const __m512d lnc =
-      _mm512_permutex2var_pd(_mm512_load_pd(ln_table.ln), k, _mm512_load_pd(ln_table.ln + 8));
+      _mm512_permutex2var_pd(_mm512_load_pd(table_ln), k, _mm512_load_pd(table_ln + 8));
   const __m512d t = _mm512_mul_pd(_mm512_fnmadd_pd(kd, _mm512_set1_pd(1.0 / 16.0), u), inv);
   // ln(1 + t) = t + t^2 q(t), q(t) = -1/2 + t/3 - t^2/4 + ... + t^9/11, taken by pairs of
   // terms and powers of t so that the terms do not wait on one another.

@@ -260,19 +260,24 @@ TEST(GreenAmpt, WideSolveMatchesTheScalarSolveOnEveryLane) {
 TEST(GreenAmpt, WideSolveFollowsTheNewtonIteratesFromFarAndNearTheRoot) {
   if (!__builtin_cpu_supports("avx512f")) GTEST_SKIP() << "no 512-bit vectors";
   // Deficits from 1e-5 m to 1 m and depths from 0 to 0.5 m: the first step's relative growth
-  // (x - F) / (G + F) runs from 100 down to 1e-3 and the later ones below it, so the
-  // logarithm is taken on both sides of every table point and, for the first iterates of the
-  // smallest deficits, by the library.
+  // u = (x - F) / (G + F) runs from 100 down to 1e-3 and the later ones below it, so the
+  // logarithm is taken by the table and, for the first iterates of the smallest deficits, by
+  // the library. A last set starts u 0.02 below and above each of the sixteen table points
+  // k/16, so every entry of the table takes part.
   constexpr int n = green_ampt_group_cells;
   const double steps[] = {1.0, 60.0, 900.0};
   for (double dt : steps) {
-    for (int f = 0; f < 4; ++f) {
-      SCOPED_TRACE(testing::Message() << "dt " << dt << " F index " << f);
+    for (int f = 0; f < 5; ++f) {
+      SCOPED_TRACE(testing::Message() << "dt " << dt << " set " << f);
       std::vector<double> G(n), K(n), F(n), depth(n, 0.0);
       for (int l = 0; l < n; ++l) {
         G[l] = 1e-5 * std::pow(1e5, l / (n - 1.0));
         K[l] = (0.05 + 0.1 * (l % 5)) / 360000.0;
-        F[l] = f == 0 ? 0.0 : 0.5 * std::pow(1e-3, f / 3.0) * (1.0 + 0.03 * l);
+        F[l] = f == 0 || f == 4 ? 0.0 : 0.5 * std::pow(1e-3, f / 3.0) * (1.0 + 0.03 * l);
+        if (f == 4) {
+          const double u = (l / 2) / 16.0 + (l % 2 == 0 ? (l == 0 ? 0.005 : -0.02) : 0.02);
+          G[l] = 0.001 / u;
+        }
       }
       green_ampt_depths_wide(G.data(), K.data(), F.data(), dt, 0xFFFFFFFFu, 0.001, 1e-6,
                              depth.data());
