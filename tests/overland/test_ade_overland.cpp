@@ -515,10 +515,11 @@ TEST(AdeRouting, RowByRowSubStepsMatchTheWholeGridSweeps) {
   // volumes and change.
   using run = std::vector<double>;
   double shortest = 1e9;  // the shortest sub-step seen
-  auto route = [&](int threads, double dt, bool whole_grid) {
+  auto route = [&](int rows, int cols, int threads, double dt, bool whole_grid) {
     omp_set_num_threads(threads);
     std::vector<std::pair<int, int>> place;
-    auto ms = make_basin(60, 90, place);
+    auto ms = make_basin(rows, cols, place);
+    EXPECT_GE(ms->cell_count, 2048);  // enough cells for the threads to share them
     overland_state& ov = ms->overland;
     if (whole_grid) {
       // The layout marked as built and unusable: the sub-steps sweep the whole grid.
@@ -540,18 +541,22 @@ TEST(AdeRouting, RowByRowSubStepsMatchTheWholeGridSweeps) {
         out.push_back((*a)[i]);
     return out;
   };
-  // Short steps take one sub-step each; 20 s steps restart after negative depths.
-  for (double dt : {1.0, 20.0}) {
-    shortest = 1e9;
-    const run whole = route(1, dt, true);
-    if (dt > 1.0) {
-      EXPECT_LT(shortest, 10.0);  // restarted after negative depths
-    }
-    for (int threads : {1, 3, 8}) {
-      const run rows = route(threads, dt, false);
-      ASSERT_EQ(rows.size(), whole.size());
-      for (std::size_t v = 0; v < whole.size(); ++v)
-        ASSERT_EQ(rows[v], whole[v]) << "dt " << dt << " threads " << threads << " value " << v;
+  // Short steps take one sub-step each; 20 s steps restart after negative depths. A grid of
+  // three long rows leaves most of eight threads without a row.
+  for (const auto& [rows, cols] : {std::pair{60, 90}, std::pair{4, 900}}) {
+    for (double dt : {1.0, 20.0}) {
+      shortest = 1e9;
+      const run whole = route(rows, cols, 1, dt, true);
+      if (dt > 1.0) {
+        EXPECT_LT(shortest, 10.0) << rows;  // restarted after negative depths
+      }
+      for (int threads : {1, 3, 8}) {
+        const run by_rows = route(rows, cols, threads, dt, false);
+        ASSERT_EQ(by_rows.size(), whole.size());
+        for (std::size_t v = 0; v < whole.size(); ++v)
+          ASSERT_EQ(by_rows[v], whole[v])
+              << rows << " rows, dt " << dt << " threads " << threads << " value " << v;
+      }
     }
   }
   omp_set_num_threads(saved_threads);
