@@ -100,7 +100,8 @@ ade_grid_view grid_view(model_state& ms) {
 }
 
 // The grid's rows as ranges of cells for the row-by-row sub-steps (see ade_scheme_memory),
-// built once per run; true when the sub-steps may take the rows.
+// built at the start-up (ade_row_layout_setup), else at the first step that needs it; true when
+// the sub-steps may take the rows.
 bool rows_usable(model_state& ms) {
   ade_scheme_memory& mem = ms.overland.ade_memory;
   const int n = ms.cell_count;
@@ -608,6 +609,11 @@ void route_with_channel_lakes(model_state& ms, const ade_grid_view& g, const ade
 }
 
 }  // namespace
+
+void ade_row_layout_setup(model_state& ms) {
+  ms.overland.ade_memory.row_layout = 0;
+  rows_usable(ms);
+}
 
 double ade_first_sub(int calls, double dt, double last_sub, int failed) {
   double sub = dt;

@@ -7,6 +7,10 @@
 
 struct model_state;
 
+// Builds, at the start-up and once the cell connectivity is known, the grid's rows as ranges of
+// cells for the sub-steps of "ade" taken row by row, or marks the grid as one to sweep whole.
+void ade_row_layout_setup(model_state& ms);
+
 // Floor of the ADE sub-step (s): a (re)start below it stops the run.
 inline constexpr double ade_shortest_sub = 0.001;
 

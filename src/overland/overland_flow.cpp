@@ -297,6 +297,7 @@ void overland_flow_setup(model_state& ms) {
       stop_now();
       return;
     }
+    if (ov.ov_route_option == 2) ade_row_layout_setup(ms);
   }
   ov_boundary_setup(ms);
 }
