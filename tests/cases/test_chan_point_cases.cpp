@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <sstream>
 #include <string>
 
 #include "support/summary_reader.h"
@@ -19,6 +18,7 @@ using torva_test::read_file;
 using torva_test::read_summary_balance;
 using torva_test::run_command;
 using torva_test::summary_balance;
+using torva_test::summary_number;
 using torva_test::temp_dir;
 using torva_test::torva_exe;
 using torva_test::write_file;
@@ -73,19 +73,6 @@ void write_valley(int minutes) {
                  "CHAN_POINT_INPUT points.txt\n");
 }
 
-// The value of a "label   value" line of the summary (the last one printed), or NaN.
-double summary_value(const std::string& text, const std::string& label) {
-  double value = std::nan("");
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    const std::size_t at = line.find(label);
-    if (at == std::string::npos) continue;
-    value = std::strtod(line.c_str() + at + label.size(), nullptr);
-  }
-  return value;
-}
-
 // Four hours of a point source at the head node: 2 m3/s from the start, 5 m3/s from 7:30, then
 // 1 m3/s from 8:30 to the end at 10:30. Its water
 // is 2 x 3600 + 5 x 3600 + 1 x 7200 = 32,400 m3, which the summary books as channel point
@@ -119,7 +106,7 @@ TEST(ChanPointCases, APointSourceAddsExactlyItsVolumeToTheChannel) {
   ASSERT_TRUE(s.has_event) << summary;
   ASSERT_TRUE(s.has_totals) << summary;
   EXPECT_NEAR(s.event_stream_source, expected, 0.01);
-  EXPECT_NEAR(summary_value(summary, "Total channel point sources="), expected, 0.01);
+  EXPECT_NEAR(summary_number(summary, "Total channel point sources="), expected, 0.01);
   EXPECT_GT(s.event_lateral, 0.0);
   EXPECT_LT(s.event_lateral, 0.01 * expected);
   EXPECT_NEAR(s.event_discharge + s.event_chan_final - s.event_chan_init,

@@ -20,6 +20,7 @@ using torva_test::read_file;
 using torva_test::read_summary_balance;
 using torva_test::run_command;
 using torva_test::summary_balance;
+using torva_test::summary_number;
 using torva_test::temp_dir;
 using torva_test::torva_exe;
 using torva_test::write_file;
@@ -27,18 +28,6 @@ using torva_test::write_file;
 namespace {
 
 const std::string example_dir = std::string(TORVA_SOURCE_DIR) + "/examples/lake";
-
-// The number after the first line of the summary that starts with `label` (spaces before the
-// number allowed), or NaN when there is none.
-double value_after(const std::string& text, const std::string& label) {
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.rfind(label, 0) != 0) continue;
-    return std::strtod(line.c_str() + label.size(), nullptr);
-  }
-  return std::nan("");
-}
 
 // The values of the cell at `cell` (1-based, row by row over the whole grid) in every frame of a
 // grid dataset: each frame is "TS ..." then a flag per grid position, then a value per position.
@@ -90,19 +79,19 @@ TEST(LakeCases, TheExampleLakeFillsSpreadsAndEmptiesThroughItsCulvertWithItsBook
 
   // The lake's books: it starts with 0.1 m of water over one 30 m cell (90 m3), takes the rain
   // on its cells and the water flowing in, loses what the culvert and its shores carry away.
-  const double init = value_after(summary, "Initial volume in perennial lakes");
-  const double final_volume = value_after(summary, "Final volume in perennial lakes");
-  const double precip = value_after(summary, "Volume precip to lakes=");
-  const double in = value_after(summary, "Volume of flow into lakes=");
-  const double out = value_after(summary, "Volume of flow from lakes=");
+  const double init = summary_number(summary, "Initial volume in perennial lakes");
+  const double final_volume = summary_number(summary, "Final volume in perennial lakes");
+  const double precip = summary_number(summary, "Volume precip to lakes=");
+  const double in = summary_number(summary, "Volume of flow into lakes=");
+  const double out = summary_number(summary, "Volume of flow from lakes=");
   EXPECT_NEAR(init, 90.0, 0.005);
   EXPECT_GT(precip, 0.0);
   EXPECT_GT(in, 0.0);
   EXPECT_GT(out, 0.0);
   EXPECT_GT(final_volume, 0.0);
   EXPECT_NEAR(init + precip + in - out, final_volume, 0.02);  // printed to 0.01 m3
-  EXPECT_NEAR(value_after(summary, "Perennial lake mass bal error m^3="), 0.0, 0.005);
-  EXPECT_NEAR(value_after(summary, "initial volume in lakes"), 90.0, 0.05);
+  EXPECT_NEAR(summary_number(summary, "Perennial lake mass bal error m^3="), 0.0, 0.005);
+  EXPECT_NEAR(summary_number(summary, "initial volume in lakes"), 90.0, 0.05);
 
   // Cell (4, 6) lies under the lake all along: the depth maps show the lake's water there
   // (lake cells hold no overland depth of their own), above the 0.1 m it starts with once the
@@ -144,8 +133,9 @@ TEST(LakeCases, TheExampleLakeKeepsItsBooksUnderTheAdeSchemes) {
     EXPECT_LT(std::fabs(s.event_error_percent), 1e-6) << scheme;
     EXPECT_LT(std::fabs(s.run_overall_error), 1e-6) << scheme;
     EXPECT_LT(std::fabs(s.run_surface_error), 1e-6) << scheme;
-    EXPECT_GT(value_after(summary, "Volume of flow into lakes="), 0.0) << scheme;
-    EXPECT_NEAR(value_after(summary, "Perennial lake mass bal error m^3="), 0.0, 0.005) << scheme;
+    EXPECT_GT(summary_number(summary, "Volume of flow into lakes="), 0.0) << scheme;
+    EXPECT_NEAR(summary_number(summary, "Perennial lake mass bal error m^3="), 0.0, 0.005)
+        << scheme;
   }
 }
 

@@ -1,6 +1,7 @@
 // Reader of the summary file's water books and of hydrograph volumes for the tests.
 #include "support/summary_reader.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <sstream>
 
@@ -47,6 +48,15 @@ summary_balance read_summary_balance(const std::string& summary_text) {
     value_after(line, "Mass balance error of surface components =", s.run_surface_error);
   }
   return s;
+}
+
+double summary_number(const std::string& summary_text, const std::string& label) {
+  std::istringstream lines(summary_text);
+  std::string line;
+  double value = 0.0;
+  while (std::getline(lines, line))
+    if (value_after(line, label, value)) return value;
+  return std::nan("");
 }
 
 double hydrograph_volume(const std::string& hydrograph_text, double interval_seconds) {

@@ -35,6 +35,10 @@ struct summary_balance {
 
 summary_balance read_summary_balance(const std::string& summary_text);
 
+// The number after the first line of a summary that starts with `label` (spaces before the
+// number allowed), or NaN when no line does.
+double summary_number(const std::string& summary_text, const std::string& label);
+
 // The volume under a hydrograph of "time discharge" lines written every interval_seconds: the
 // sum of its discharges times the interval.
 double hydrograph_volume(const std::string& hydrograph_text, double interval_seconds);
