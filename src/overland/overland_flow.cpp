@@ -148,24 +148,27 @@ depth_scan_part scan_block_in_order(const double* depth, const double* fx, const
 // The same scan of a block without lakes: the depths in one branch-free pass, then the face
 // discharges up to the first that carries water. A block holding a depth that is not a number is
 // scanned again in order to find its first such cell.
+// With depth null only the face discharges are scanned.
 depth_scan_part scan_block(const double* depth, const double* fx, const double* fy,
                            const int* ov_lake, int ov_lake_cells, const int* chan_lake,
                            int chan_lake_cells, int first, int last) {
   if (ov_lake != nullptr || chan_lake != nullptr)
     return scan_block_in_order(depth, fx, fy, ov_lake, ov_lake_cells, chan_lake, chan_lake_cells,
                                first, last);
-  // Counts in 64-bit lanes, the width of the depths, so that the loop runs in vectors.
-  long wet = 0;
-  long nan = 0;
-#pragma omp simd reduction(+ : wet, nan)
-  for (int c = first; c <= last; ++c) {
-    const double h = depth[c];
-    wet += static_cast<long>(h > 1e-16);
-    nan += static_cast<long>(h != h);
-  }
-  if (nan != 0) return scan_block_in_order(depth, fx, fy, nullptr, 0, nullptr, 0, first, last);
   depth_scan_part p;
-  p.any_depth = wet > 0 ? 1 : 0;
+  if (depth != nullptr) {
+    // Counts in 64-bit lanes, the width of the depths, so that the loop runs in vectors.
+    long wet = 0;
+    long nan = 0;
+#pragma omp simd reduction(+ : wet, nan)
+    for (int c = first; c <= last; ++c) {
+      const double h = depth[c];
+      wet += static_cast<long>(h > 1e-16);
+      nan += static_cast<long>(h != h);
+    }
+    if (nan != 0) return scan_block_in_order(depth, fx, fy, nullptr, 0, nullptr, 0, first, last);
+    p.any_depth = wet > 0 ? 1 : 0;
+  }
   for (int c = first; c <= last; ++c) {
     if (std::fabs(fx[c]) > 1e-16 || std::fabs(fy[c]) > 1e-16) {
       p.any_flux = 1;
@@ -176,11 +179,20 @@ depth_scan_part scan_block(const double* depth, const double* fx, const double* 
 }
 
 // Scans the cells outside lakes: sets ov_any_depth and ov_any_flux; false at the first depth
-// that is not a number (its cell in bad_cell).
-bool scan_depths(model_state& ms, int& bad_cell) {
+// that is not a number (its cell in bad_cell). With depths_known (only without lakes) the
+// depths' flags are those the rain and infiltration pass took, and only the face discharges
+// are scanned.
+bool scan_depths(model_state& ms, int& bad_cell, bool depths_known = false) {
   overland_state& ov = ms.overland;
   const int n = ms.cell_count;
-  const double* depth = ov.ov_depth.data();
+  if (depths_known) {
+    if (ov.depth_scan_bad_cell != 0) {
+      bad_cell = ov.depth_scan_bad_cell;
+      return false;
+    }
+    if (ov.depth_scan_any_depth) ov.ov_any_depth = 1;
+  }
+  const double* depth = depths_known ? nullptr : ov.ov_depth.data();
   const double* fx = ov.ov_flux_x.data();
   const double* fy = ov.ov_flux_y.data();
   const bool ov_lakes = ov.overland_lake_map && !ov.oland_lake_new.empty();
@@ -305,7 +317,15 @@ void overland_flow_setup(model_state& ms) {
 void overland_flow_step(model_state& ms) {
   overland_state& ov = ms.overland;
   process_clock& clock = ms.ov_clock;
+  // The depths' scan taken by this pass's rain and infiltration holds for this pass only, and
+  // only as long as nothing else moved the depths: not across the boundary's outflow, and only
+  // without lakes.
+  const bool scan_taken = ov.depth_scan_taken != 0;
+  ov.depth_scan_taken = 0;
   if (!(std::fabs(clock.next - ms.current_time) < ms.time_tolerance)) return;
+  const bool depths_known = scan_taken && !ov.ov_boundary &&
+                            !(ov.overland_lake_map && !ov.oland_lake_new.empty()) &&
+                            !(ms.perennial_lakes && !ms.channel.lake_mask.empty());
   const double dt = (ms.current_time - clock.last) * 86400.0;
   ov.ov_any_flux = 0;
   ov.ov_any_depth = 0;
@@ -325,7 +345,7 @@ void overland_flow_step(model_state& ms) {
   // Overland sediment transport, which would take the share of cells whose faces carry water,
   // is not part of this version.
   int bad_cell = 0;
-  if (!scan_depths(ms, bad_cell)) {
+  if (!scan_depths(ms, bad_cell, depths_known)) {
     printf(
         "A non-real overland flow water depth has been detected in cell %d after applying "
         "overland boundary conditions and overland pumping.\n",

@@ -254,8 +254,14 @@ struct overland_state {
   // per run after the bed slopes (overland_stencil_setup), for this run's cells.
   face_stencil ov_stencil;
 
-  int ov_any_depth = 0;          // some counted cell holds more than 1e-16 m
-  int ov_any_flux = 0;           // some counted cell has a face discharge above 1e-16 m3/s
+  int ov_any_depth = 0;  // some counted cell holds more than 1e-16 m
+  int ov_any_flux = 0;   // some counted cell has a face discharge above 1e-16 m3/s
+  // The overland step's scan of the depths, taken already by the pass that put this pass's rain
+  // on the cells together with their infiltration (nothing changes the depths between that pass
+  // and the overland step); the overland step takes it instead of scanning, once.
+  int depth_scan_taken = 0;      // the flags below hold for this pass
+  int depth_scan_any_depth = 0;  // some cell holds more than 1e-16 m
+  int depth_scan_bad_cell = 0;   // lowest cell whose depth is no number, 0 none
   double ov_step_outflow = 0.0;  // outlet outflow of the last overland step: m3, turned into
                                  // m3/s when there is no channel routing
   double ov_out_volume = 0.0;    // m3: overland water drained at the outlet in the run

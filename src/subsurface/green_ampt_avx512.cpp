@@ -194,9 +194,47 @@ void book_group_wide(const green_ampt_views& v, int first, unsigned in_range, do
   _mm512_storeu_pd(lane_sums, sums);
 }
 
+// The rain of one step on the cells of a group in `cells`, as the rainfall step puts it on
+// them: depth += rain_dt x p / 3.6e6 and the volume area x p x rain_dt / 3.6e6, in that order
+// of operations, so that the depths and the sums are the rainfall step's to the last bit. The
+// volume is added cell by cell in cell order, the intensities in their lanes.
+void rain_onto_group(const green_ampt_views& v, int first, unsigned cells,
+                     green_ampt_rain_part& part) {
+  const __m512d dt = _mm512_set1_pd(v.rain_dt);
+  const __m512d area = _mm512_set1_pd(v.cell_area);
+  const __m512d per_hour = _mm512_set1_pd(3.6e6);
+  __m512d rate = _mm512_loadu_pd(part.rate);
+  double volume = part.volume;
+  for (int w = 0; w < green_ampt_group_cells / 8; ++w) {
+    const __mmask8 m = static_cast<__mmask8>(cells >> (8 * w) & 0xFFu);
+    if (m == 0) continue;
+    const int c = first + 8 * w;
+    const __m512d p = _mm512_maskz_loadu_pd(m, v.rain_intensity.data() + c);
+    rate = _mm512_mask_add_pd(rate, m, rate, p);
+    alignas(64) double cell_volume[8];
+    _mm512_store_pd(cell_volume,
+                    _mm512_div_pd(_mm512_mul_pd(_mm512_mul_pd(area, p), dt), per_hour));
+    if (m == 0xFF) {
+      for (int l = 0; l < 8; ++l) volume += cell_volume[l];
+    } else {
+      for (unsigned left = m; left != 0; left &= left - 1)
+        volume += cell_volume[__builtin_ctz(left)];
+    }
+    double* depth = v.ov_depth.data() + c;
+    const __m512d h = _mm512_add_pd(_mm512_maskz_loadu_pd(m, depth),
+                                    _mm512_div_pd(_mm512_mul_pd(dt, p), per_hour));
+    _mm512_mask_storeu_pd(depth, m, h);
+    const unsigned bad = _mm512_mask_cmp_pd_mask(m, h, h, _CMP_UNORD_Q);
+    if (bad != 0 && part.rain_nan_cell == 0) part.rain_nan_cell = c + __builtin_ctz(bad);
+  }
+  _mm512_storeu_pd(part.rate, rate);
+  part.volume = volume;
+}
+
 }  // namespace
 
-void green_ampt_group_wide(const green_ampt_views& v, int first, int count, double* lane_sums) {
+void green_ampt_group_wide(const green_ampt_views& v, int first, int count, double* lane_sums,
+                           green_ampt_rain_part* rain) {
   constexpr int V = green_ampt_group_cells / 8;
   const unsigned in_range = count >= 32 ? 0xFFFFFFFFu : (1u << count) - 1u;
   unsigned lake = 0;
@@ -212,6 +250,7 @@ void green_ampt_group_wide(const green_ampt_views& v, int first, int count, doub
   const __m512d zero = _mm512_setzero_pd();
   const __m512d least = _mm512_set1_pd(1e-16);
   unsigned ponded = 0;
+  if (rain != nullptr) rain_onto_group(v, first, cells, *rain);
   for (int w = 0; w < V; ++w) {
     const __mmask8 m = static_cast<__mmask8>(cells >> (8 * w) & 0xFFu);
     const __m512d h = _mm512_maskz_loadu_pd(m, v.ov_depth.data() + first + 8 * w);
@@ -254,6 +293,11 @@ void green_ampt_group_wide(const green_ampt_views& v, int first, int count, doub
     _mm512_mask_storeu_pd(v.ov_depth.data() + c, m, left);
     _mm512_mask_storeu_pd(v.inf_depth_cum.data() + c, m, _mm512_add_pd(F, taken));
     _mm512_mask_storeu_pd(v.inf_rate.data() + c, m, _mm512_mul_pd(f, _mm512_set1_pd(360000.0)));
+    if (rain != nullptr) {
+      if (_mm512_mask_cmp_pd_mask(m, left, least, _CMP_GT_OQ) != 0) rain->any_depth = 1;
+      const unsigned bad = _mm512_mask_cmp_pd_mask(m, left, left, _CMP_UNORD_Q);
+      if (bad != 0 && rain->nan_cell == 0) rain->nan_cell = c + __builtin_ctz(bad);
+    }
   }
   if (lane_sums != nullptr) book_group_wide(v, first, in_range, lane_sums);
 }

@@ -46,4 +46,17 @@ void green_ampt_depths_wide(const double* G, const double* K, const double* F, d
 // With lane_sums (infiltration_sum_lanes running sums) it also books the group's cells as
 // book_infiltration_block does, adding cell first + k's increment times the area to
 // lane_sums[k mod 8]; the views must then give the booking's arrays.
-void green_ampt_group_wide(const green_ampt_views& v, int first, int count, double* lane_sums);
+// With rain (views with rain_intensity, no channel lakes) the group's cells first take their
+// rain, and `rain` gathers the block's rain sums and depth flags as green_ampt_pass_result
+// describes them, cell by cell in cell order.
+// Plain data, zeroed by value-initialisation (green_ampt_rain_part{}) when a block starts, so
+// that the pass's array of them costs nothing to declare.
+struct green_ampt_rain_part {
+  double rate[infiltration_sum_lanes];  // intensities, cell first + k in lane k mod 8
+  double volume;                        // m3, cell by cell in cell order
+  int rain_nan_cell;                    // first cell no number after the rain, 0 none
+  int any_depth;                        // some depth above 1e-16 m after infiltration
+  int nan_cell;                         // first cell no number after infiltration, 0 none
+};
+void green_ampt_group_wide(const green_ampt_views& v, int first, int count, double* lane_sums,
+                           green_ampt_rain_part* rain = nullptr);

@@ -175,10 +175,24 @@ double book_infiltration_block(const double* cum, double* prev, double* total, d
   return book_cells<false, false>(cum, prev, total, sac, longterm, area, first, last);
 }
 
-double green_ampt_cells(const green_ampt_views& v) {
+bool green_ampt_takes_rain() {
   static const bool processor_wide = __builtin_cpu_supports("avx512f") != 0;
-  const bool wide = v.wide_vectors != 0 && processor_wide;
+  return processor_wide;
+}
+
+double green_ampt_cells(const green_ampt_views& v) {
+  return green_ampt_pass(v).volume;
+}
+
+green_ampt_pass_result green_ampt_pass(const green_ampt_views& v) {
+  const bool wide = v.wide_vectors != 0 && green_ampt_takes_rain();
   const bool book = !v.inf_depth_prev.empty();
+  const bool rained = !v.rain_intensity.empty();
+  green_ampt_pass_result result;
+  // Rain is taken only with wide vectors and without channel lakes; otherwise nothing is done
+  // and rain_taken stays false.
+  if (rained && (!wide || v.lake_flag != 0)) return result;
+  result.rain_taken = rained;
   double* const sac = v.sac_inf_depth.empty() ? nullptr : v.sac_inf_depth.data();
   double* const longterm = v.inf_depth_longterm.empty() ? nullptr : v.inf_depth_longterm.data();
   // Groups of neighbouring cells counted from cell 1, whole within the blocks of the booking: a
@@ -187,7 +201,8 @@ double green_ampt_cells(const green_ampt_views& v) {
   constexpr int block_cells = infiltration_sum_block_cells;
   constexpr int pass_cells = block_cells * green_ampt_blocks_per_pass;
   double parts[green_ampt_blocks_per_pass];
-  double volume = 0.0;
+  // The rain's sums and the depth flags of each block, on the stack: the pass allocates nothing.
+  green_ampt_rain_part rain_parts[green_ampt_blocks_per_pass];
   for (int pass_first = 1; pass_first <= v.cell_count; pass_first += pass_cells) {
     const int pass_last = std::min(v.cell_count, pass_first + (pass_cells - 1));
     const int blocks = (pass_last - pass_first) / block_cells + 1;
@@ -198,9 +213,14 @@ double green_ampt_cells(const green_ampt_views& v) {
       if (wide) {
         // Each group booked in vector lanes as it is solved.
         double sums[infiltration_sum_lanes] = {};
+        green_ampt_rain_part* rain = nullptr;
+        if (rained) {
+          rain = &rain_parts[b];
+          *rain = green_ampt_rain_part{};
+        }
         for (int g = first; g <= last; g += green_ampt_group_cells)
           green_ampt_group_wide(v, g, std::min(green_ampt_group_cells, last - g + 1),
-                                book ? sums : nullptr);
+                                book ? sums : nullptr, rain);
         if (book) parts[b] = infiltration_lane_total(sums);
         continue;
       }
@@ -212,9 +232,18 @@ double green_ampt_cells(const green_ampt_views& v) {
                                            first, last);
     }
     if (book)
-      for (int b = 0; b < blocks; ++b) volume += parts[b];
+      for (int b = 0; b < blocks; ++b) result.volume += parts[b];
+    if (rained)
+      for (int b = 0; b < blocks; ++b) {
+        const green_ampt_rain_part& p = rain_parts[b];
+        result.rain_volume += p.volume;
+        result.rain_rate_sum += infiltration_lane_total(p.rate);
+        if (result.rain_nan_cell == 0) result.rain_nan_cell = p.rain_nan_cell;
+        if (p.any_depth) result.any_depth = 1;
+        if (result.nan_cell == 0) result.nan_cell = p.nan_cell;
+      }
   }
-  return volume;
+  return result;
 }
 
 void green_ampt_multilayer_cells(const green_ampt_layered_views& v) {
@@ -658,8 +687,9 @@ void exfiltrate(model_state& ms, exfil_variant variant, double dt) {
   if (variant == exfil_variant::layered && r.soil_depth > 0.0) ss.exfil_soil_depth = r.soil_depth;
 }
 
-// One step of the single-layer scheme; true when it booked the step's increments too.
-bool run_green_ampt(model_state& ms, double dt) {
+// The views of one step of the single-layer scheme, its G built at the run's first update; the
+// booking's arrays when the run keeps the totals it books into.
+green_ampt_views green_ampt_step_views(model_state& ms, double dt) {
   subsurface_state& ss = ms.subsurface;
   overland_state& ov = ms.overland;
   if (!ss.green_ampt_g_ready) {
@@ -681,8 +711,7 @@ bool run_green_ampt(model_state& ms, double dt) {
   v.inf_rate = cells(ss.inf_rate);
   // The step's booking in the same pass, when the run keeps the totals it books into.
   const int n = ms.cell_count;
-  const bool book = holds(ss.inf_depth_prev, n) && holds(ss.inf_depth_total, n);
-  if (book) {
+  if (holds(ss.inf_depth_prev, n) && holds(ss.inf_depth_total, n)) {
     v.inf_depth_prev = cells(ss.inf_depth_prev);
     v.inf_depth_total = cells(ss.inf_depth_total);
     if (ss.sacramento && holds(ss.sac_inf_depth, n)) v.sac_inf_depth = cells(ss.sac_inf_depth);
@@ -690,8 +719,15 @@ bool run_green_ampt(model_state& ms, double dt) {
       v.inf_depth_longterm = cells(ss.inf_depth_longterm);
     v.cell_area = ms.gridsize * ms.gridsize;
   }
+  return v;
+}
+
+// One step of the single-layer scheme; true when it booked the step's increments too.
+bool run_green_ampt(model_state& ms, double dt) {
+  const green_ampt_views v = green_ampt_step_views(ms, dt);
+  const bool book = !v.inf_depth_prev.empty();
   const double volume = green_ampt_cells(v);
-  if (book) ss.inf_volume_total += volume;
+  if (book) ms.subsurface.inf_volume_total += volume;
   return book;
 }
 
@@ -821,26 +857,85 @@ bool scheme_can_run(model_state& ms) {
   return true;
 }
 
-void infiltration_step(model_state& ms) {
-  if (std::fabs(ms.infil_clock.next - ms.current_time) >= ms.time_tolerance) return;
-  subsurface_state& ss = ms.subsurface;
-  const double dt = (ms.current_time - ms.infil_clock.last) * 86400.0;
+namespace {
+
+// The infiltration of this pass: due, with dt its length.
+bool infiltration_due(const model_state& ms, double& dt) {
+  if (std::fabs(ms.infil_clock.next - ms.current_time) >= ms.time_tolerance) return false;
+  dt = (ms.current_time - ms.infil_clock.last) * 86400.0;
+  return true;
+}
+
+// The soil state the schemes work on is there and the step has a length.
+bool soil_ready(const model_state& ms, double dt) {
+  const subsurface_state& ss = ms.subsurface;
   const int n = ms.cell_count;
-  const bool soil = holds(ss.inf_depth_cum, n) && holds(ss.inf_rate, n) &&
-                    holds(ms.overland.ov_depth, n) && dt > 0.0;
-  if (soil && !scheme_can_run(ms)) return;
-  bool booked = false;
-  if (soil && ss.inf_redist) {
-    run_redistribution(ms, dt);
-    ss.inf_call_count += 1;
-    exfiltrate(ms, exfil_variant::redistribution, dt);
-  } else if (soil && ss.green_ampt) {
-    booked = run_green_ampt(ms, dt);
-  } else if (soil && ss.inf_layered_soil) {
-    run_layered(ms, dt);
-    exfiltrate(ms, exfil_variant::layered, dt);
-  } else if (ss.inf_richards && dt > 0.0) {
-    run_richards(ms, dt);
+  return holds(ss.inf_depth_cum, n) && holds(ss.inf_rate, n) && holds(ms.overland.ov_depth, n) &&
+         dt > 0.0;
+}
+
+}  // namespace
+
+bool infiltration_takes_rain(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  const int n = ms.cell_count;
+  double dt = 0.0;
+  // What infiltration_step would run: the single-layer scheme with every parameter and its
+  // booking (a missing parameter is left to the step, which names it).
+  return infiltration_due(ms, dt) && soil_ready(ms, dt) && !ss.inf_redist && ss.green_ampt &&
+         holds(ss.ks_cell, n) && holds(ss.hc_cell, n) && holds(ss.porosity_cell, n) &&
+         holds(ss.theta_init, n) && holds(ss.green_ampt_g, n) && holds(ss.inf_depth_prev, n) &&
+         holds(ss.inf_depth_total, n) && !(ms.perennial_lakes && !ms.channel.lake_mask.empty()) &&
+         green_ampt_takes_rain();
+}
+
+infiltration_rain_result infiltration_with_rain(model_state& ms,
+                                                const raw_array1d<double>& intensity,
+                                                double rain_dt) {
+  infiltration_rain_result result;
+  double dt = 0.0;
+  if (!infiltration_takes_rain(ms) || !holds(intensity, ms.cell_count) || !infiltration_due(ms, dt))
+    return result;
+  green_ampt_views v = green_ampt_step_views(ms, dt);
+  v.rain_intensity = cells_const(intensity);
+  v.rain_dt = rain_dt;
+  const green_ampt_pass_result r = green_ampt_pass(v);
+  if (!r.rain_taken) return result;
+  ms.subsurface.inf_volume_total += r.volume;
+  ms.subsurface.infiltration_taken = 1;
+  result.taken = true;
+  result.rain_volume = r.rain_volume;
+  result.rain_rate_sum = r.rain_rate_sum;
+  result.rain_nan_cell = r.rain_nan_cell;
+  result.any_depth = r.any_depth;
+  result.nan_cell = r.nan_cell;
+  return result;
+}
+
+void infiltration_step(model_state& ms) {
+  double dt = 0.0;
+  if (!infiltration_due(ms, dt)) return;
+  subsurface_state& ss = ms.subsurface;
+  const int n = ms.cell_count;
+  const bool soil = soil_ready(ms, dt);
+  // The rainfall step took this pass's infiltration with its rain, and booked it.
+  const bool taken = ss.infiltration_taken != 0;
+  ss.infiltration_taken = 0;
+  if (soil && !taken && !scheme_can_run(ms)) return;
+  bool booked = taken;
+  if (!taken) {
+    if (soil && ss.inf_redist) {
+      run_redistribution(ms, dt);
+      ss.inf_call_count += 1;
+      exfiltrate(ms, exfil_variant::redistribution, dt);
+    } else if (soil && ss.green_ampt) {
+      booked = run_green_ampt(ms, dt);
+    } else if (soil && ss.inf_layered_soil) {
+      run_layered(ms, dt);
+      exfiltrate(ms, exfil_variant::layered, dt);
+    } else if (ss.inf_richards && dt > 0.0) {
+      run_richards(ms, dt);
+    }
   }
 
   if (!booked && holds(ss.inf_depth_cum, n) && holds(ss.inf_depth_prev, n) &&

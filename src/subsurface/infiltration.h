@@ -59,6 +59,26 @@ struct green_ampt_views {
   std::span<double> sac_inf_depth;       // per cell (m), in/out; may be empty
   std::span<double> inf_depth_longterm;  // per cell (m), in/out; may be empty
   double cell_area = 0.0;                // m2
+  // Rain taken in the same pass, when rain_intensity is given (wide vectors only, no channel
+  // lakes): before its infiltration every cell's depth grows by rain_dt x intensity / 3.6e6 m,
+  // as the rainfall step puts it on the cells, and the pass gathers what that step gathers
+  // (green_ampt_pass_result).
+  std::span<const double> rain_intensity;  // per cell: rain reaching the ground (mm/h)
+  double rain_dt = 0.0;                    // s: length of the rain's step
+};
+
+// What one pass of the single-layer scheme gathered. The rain's sums are those of the rainfall
+// step, over the same blocks: the volume cell by cell in cell order within a block, the
+// intensities in the lanes of infiltration_sum_lanes. The depth flags are those of the overland
+// step's scan of the depths it is handed.
+struct green_ampt_pass_result {
+  bool rain_taken = false;     // the views' rain was taken (else the pass did nothing)
+  double volume = 0.0;         // m3: infiltration booked, 0 without booking
+  double rain_volume = 0.0;    // m3: rain put on the cells, area x intensity x dt / 3.6e6
+  double rain_rate_sum = 0.0;  // mm/h: sum of the cells' intensities
+  int rain_nan_cell = 0;       // lowest cell whose depth is no number after the rain, 0 none
+  int any_depth = 0;           // some cell holds more than 1e-16 m after the infiltration
+  int nan_cell = 0;            // lowest cell whose depth is no number after it, 0 none
 };
 
 // Books the increments of the cells first..last as green_ampt_views describes (prev, total,
@@ -76,6 +96,13 @@ void green_ampt_build_g(int cell_count, std::span<const double> porosity,
 // the views ask for it; returns the volume booked (m3), 0 without booking. The volume does not
 // depend on the number of threads.
 double green_ampt_cells(const green_ampt_views& v);
+
+// The same pass, with the rain of the views when given, and what it gathered. Rain is taken
+// only where green_ampt_takes_rain() and without channel lakes; otherwise the pass does nothing.
+green_ampt_pass_result green_ampt_pass(const green_ampt_views& v);
+
+// True when green_ampt_pass can take rain on this processor (512-bit vectors).
+bool green_ampt_takes_rain();
 
 // The three-layer Green and Ampt scheme (cm, cm/h, h inside; depths of the state in m).
 struct green_ampt_layered_views {

@@ -199,6 +199,7 @@ struct subsurface_state {
   // every run.
   raw_array1d<double> green_ampt_g;   // per cell: capillary head x moisture deficit (m)
   int green_ampt_g_ready = 0;         // green_ampt_g filled at the run's first update
+  int infiltration_taken = 0;         // the rainfall step took this pass's infiltration
   int inf_call_count = 0;             // redistribution updates made in the run
   double inf_volume_total = 0.0;      // m3: infiltrated volume of the run
   double exfil_volume = 0.0;          // m3: exfiltrated volume of the run (negative: loss)

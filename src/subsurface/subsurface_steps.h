@@ -49,6 +49,27 @@ void read_soil_layer_file(model_state& ms, file_handle& layer_file, soil_table_r
 // Ampt terms, filled at the run's first infiltration update. (The step checks that the chosen
 // scheme has its parameters, and stops the run naming a missing one.)
 void infiltration_setup(model_state& ms);
+// Rain and infiltration in one pass over the cells. infiltration_takes_rain is true when this
+// pass's infiltration step is due and would run the single-layer Green and Ampt scheme, with
+// its booking, on a grid without channel lakes, on a processor with 512-bit vectors: the
+// rainfall step may then hand its rain to infiltration_with_rain, which puts it on the cells
+// (rain_dt seconds of `intensity` mm/h reaching the ground) just before their infiltration, as
+// the two steps one after the other would, books the infiltration and marks it taken, so that
+// the infiltration step of this pass only moves its clock on. The caller books the rain from
+// the result. Nothing may change the depths between the two steps while this holds.
+struct infiltration_rain_result {
+  bool taken = false;          // the rain and the infiltration were taken (else nothing was done)
+  double rain_volume = 0.0;    // m3: the rainfall step's volume, its sum to the last bit
+  double rain_rate_sum = 0.0;  // mm/h: the rainfall step's sum of the intensities
+  int rain_nan_cell = 0;       // lowest cell whose depth is no number after the rain, 0 none
+  int any_depth = 0;           // some cell holds more than 1e-16 m after the infiltration
+  int nan_cell = 0;            // lowest cell whose depth is no number after it, 0 none
+};
+bool infiltration_takes_rain(const model_state& ms);
+infiltration_rain_result infiltration_with_rain(model_state& ms,
+                                                const raw_array1d<double>& intensity,
+                                                double rain_dt);
+
 // How a caller restarts the wetting fronts of Green and Ampt with redistribution.
 struct wetting_front_restart {
   // The drainage and evapotranspiration depths of the dry gap go to their run totals in every
