@@ -446,12 +446,9 @@ std::vector<int> parse_list(const char* text) {
 
 // Passes per phase: about 40 million cell updates, from 10 to 40 passes so that the run stays
 // in the first minutes of the storm (later the valley fills and its cells cut the overland
-// step), and such that the warm-up and the phases fill whole minutes of 1 s steps (TOT_TIME
-// counts minutes).
-int passes_for(long cells, int phases, int warm, int wanted) {
-  int k = wanted > 0 ? wanted : static_cast<int>(std::clamp(40000000L / cells, 10L, 40L));
-  while ((warm + phases * k) % 60 != 0) ++k;
-  return k;
+// step).
+int passes_for(long cells, int wanted) {
+  return wanted > 0 ? wanted : static_cast<int>(std::clamp(40000000L / cells, 10L, 40L));
 }
 
 }  // namespace
@@ -553,8 +550,9 @@ int main(int argc, char** argv) {
       break;
     }
     const double write_seconds = seconds_since(t_write);
-    const int k = passes_for(cells, static_cast<int>(threads.size()), warm, wanted_passes);
-    const int minutes = static_cast<int>((warm + threads.size() * k) * dt / 60.0 + 0.5);
+    const int k = passes_for(cells, wanted_passes);
+    // TOT_TIME counts whole minutes: the passes after the last phase are not timed.
+    const int minutes = static_cast<int>(std::ceil((warm + threads.size() * k) * dt / 60.0));
     for (const std::string& scheme : schemes) {
       if (!write_project("bench.prj", w, scheme.c_str(), dt, minutes)) {
         status = 1;
