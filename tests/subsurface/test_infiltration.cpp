@@ -1,19 +1,26 @@
 // Infiltration: the single-layer Green and Ampt scheme against the analytic ponding solution,
 // a soil without moisture deficit, the capped Newton solve, the redistribution scheme's guards,
 // the three-layer scheme, exfiltration, the per-run Green and Ampt terms, the step's schedule
-// and bookkeeping on any thread count, and the water contents of the transport layers.
+// and bookkeeping on any thread count, the rain of a step taken in the infiltration's own pass
+// (against the rainfall pass, the infiltration and the routing one after the other), and the
+// water contents of the transport layers.
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <random>
 #include <span>
 #include <vector>
 
 #include "framework/core/error_state.h"
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
+#include "overland/overland_steps.h"
+#include "overland/rainfall.h"
 #include "subsurface/green_ampt_wide.h"
 #include "subsurface/infiltration.h"
 #include "subsurface/subsurface_steps.h"
@@ -471,6 +478,220 @@ TEST(GreenAmpt, CellsAgreeOnEveryPathAndThreadCount) {
   }
 }
 
+// The cells of two arrays hold the same bits (cells whose values are both no number count as the
+// same); the first cell that differs is named.
+::testing::AssertionResult same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+  if (a.size() != b.size()) return ::testing::AssertionFailure() << "sizes differ";
+  for (std::size_t c = 0; c < a.size(); ++c) {
+    if (std::isnan(a[c]) && std::isnan(b[c])) continue;
+    if (std::memcmp(&a[c], &b[c], sizeof(double)) != 0)
+      return ::testing::AssertionFailure() << "cell " << c << ": " << a[c] << " vs " << b[c];
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// The step's rain taken cell by cell in the infiltration's pass gives what the rainfall step's
+// own pass followed by the infiltration gives: every array, the infiltrated, rain volume and
+// intensity sum bit for bit, the first cell whose depth the rain made no number, and the depth
+// flags of what the pass leaves. Grids of one cell, a partial group, and one or many booking
+// blocks with a partial last group; the rain's step half the infiltration's; three steps each.
+TEST(GreenAmpt, RainTakenInThePassMatchesTheRainfallPassThenInfiltration) {
+  if (!__builtin_cpu_supports("avx512f")) GTEST_SKIP() << "no 512-bit vectors";
+  enum pattern { mixed, all_taken, last_cell_wet, not_a_number };
+  const double nan = std::nan("");
+  struct field {
+    std::vector<double> ks, g, ov, F, rate, prev, total, sac, longterm, area, p, change;
+  };
+  // The state before the first step: dry, tiny, shallow and ponded cells of varied soils.
+  auto start = [nan](int n, pattern kind) {
+    field f;
+    for (std::vector<double>* a : {&f.ks, &f.g, &f.ov, &f.F, &f.rate, &f.prev, &f.total, &f.sac,
+                                   &f.longterm, &f.area, &f.p, &f.change})
+      a->assign(n + 1, 0.0);
+    for (int c = 1; c <= n; ++c) {
+      f.ks[c] = (0.1 + 0.05 * (c % 37)) / 360000.0;  // 1 mm/h and more
+      f.g[c] = c % 97 == 0 ? 0.0 : 0.002 + 0.001 * (c % 53);
+      f.F[c] = 1e-4 * (c % 11);
+      f.prev[c] = f.F[c] - (c % 3 == 0 ? 2e-5 : 0.0);
+      f.rate[c] = -1.0;
+      f.total[c] = 0.01;
+      f.sac[c] = 0.02;
+      f.longterm[c] = 0.03;
+      f.area[c] = c % 5 == 0 ? 0.4 : 1.0;
+      f.change[c] = 7.0;
+      const double depths[7] = {0.0, 5e-17, 0.02, 1e-6, 0.0, 0.3, 0.0};
+      if (kind == mixed || kind == not_a_number) f.ov[c] = depths[c % 7];
+    }
+    if (kind == last_cell_wet) f.ov[n] = 0.05;
+    if (kind == not_a_number) f.ov[n] = nan;
+    return f;
+  };
+  // The intensities of step `step` (mm/h).
+  auto rain = [&](field& f, int n, pattern kind, int step) {
+    std::mt19937 random(11 + step);
+    std::uniform_real_distribution<double> any(0.0, 60.0);
+    const double scale[3] = {1.0, 0.3, 2.0};
+    for (int c = 1; c <= n; ++c) {
+      double p = any(random);
+      if (c % 11 == 0) p = 0.0;
+      if (c % 11 == 1) p = 1e-12;  // a depth far below 1e-16 m
+      if (c % 11 == 2) p = 250.0;
+      f.p[c] = p * scale[step];
+      if (kind == all_taken) f.p[c] = 0.5;  // below every conductivity: all of it infiltrates
+      if (kind == last_cell_wet) f.p[c] = c == n ? 100.0 : 0.0;
+    }
+    if (kind == not_a_number) f.p[(2 * n) / 3 + 1] = nan;
+  };
+  constexpr double rain_dt = 30.0;
+  constexpr double dx = 30.0;
+  auto views = [&](field& f, int n, int reduced) {
+    green_ampt_views v;
+    v.cell_count = n;
+    v.dt = 60.0;
+    v.ks = f.ks;
+    v.G = f.g;
+    v.area_reduction = reduced;
+    v.area_reduction_cell = f.area;
+    v.ov_depth = f.ov;
+    v.inf_depth_cum = f.F;
+    v.inf_rate = f.rate;
+    v.inf_depth_prev = f.prev;
+    v.inf_depth_total = f.total;
+    v.sac_inf_depth = f.sac;
+    v.inf_depth_longterm = f.longterm;
+    v.cell_area = dx * dx;
+    return v;
+  };
+  // What one step gathered, by either path.
+  struct step_sums {
+    double volume, rain_volume, rate_sum;
+    int rain_nan_cell, any_depth, nan_cell;
+  };
+  auto separate = [&](int n, pattern kind, int reduced, std::vector<step_sums>& sums) {
+    field f = start(n, kind);
+    for (int step = 0; step < 3; ++step) {
+      rain(f, n, kind, step);
+      rain_cells_views r;
+      r.cell_count = n;
+      r.dt = rain_dt;
+      r.dx = dx;
+      r.intensity = f.p;
+      r.depth = f.ov;
+      r.depth_change = f.change;
+      const rain_cells_result fallen = rain_onto_cells(r);
+      const double volume = green_ampt_cells(views(f, n, reduced));
+      step_sums s{volume, fallen.volume, fallen.rate_sum, fallen.nan_cell, 0, 0};
+      for (int c = 1; c <= n; ++c) {
+        if (f.ov[c] > 1e-16) s.any_depth = 1;
+        if (std::isnan(f.ov[c]) && s.nan_cell == 0) s.nan_cell = c;
+      }
+      sums.push_back(s);
+    }
+    return f;
+  };
+  auto in_one_pass = [&](int n, pattern kind, int reduced, int threads,
+                         std::vector<step_sums>& sums) {
+    field f = start(n, kind);
+    omp_set_num_threads(threads);
+    for (int step = 0; step < 3; ++step) {
+      rain(f, n, kind, step);
+      green_ampt_views v = views(f, n, reduced);
+      v.rain_intensity = f.p;
+      v.rain_dt = rain_dt;
+      const green_ampt_pass_result r = green_ampt_pass(v);
+      EXPECT_TRUE(r.rain_taken);
+      sums.push_back(
+          {r.volume, r.rain_volume, r.rain_rate_sum, r.rain_nan_cell, r.any_depth, r.nan_cell});
+    }
+    omp_set_num_threads(1);
+    return f;
+  };
+  for (int n : {1, 13, 1500, 5000, 20000})
+    for (pattern kind : {mixed, all_taken, last_cell_wet, not_a_number})
+      for (int reduced : {0, 1}) {
+        std::vector<step_sums> expected;
+        const field reference = separate(n, kind, reduced, expected);
+        // The cases show what they are meant to show.
+        if (kind == all_taken) {
+          EXPECT_EQ(expected[0].any_depth, 0);
+        } else if (kind == last_cell_wet) {
+          EXPECT_EQ(expected[2].any_depth, 1);
+        } else if (kind == not_a_number) {
+          EXPECT_NE(expected[0].rain_nan_cell, 0);
+        }
+        for (int threads : {1, 4}) {
+          SCOPED_TRACE(::testing::Message() << n << " cells, pattern " << kind << ", reduction "
+                                            << reduced << ", " << threads << " threads");
+          std::vector<step_sums> got;
+          const field f = in_one_pass(n, kind, reduced, threads, got);
+          EXPECT_TRUE(same_bits(f.ov, reference.ov));
+          EXPECT_TRUE(same_bits(f.F, reference.F));
+          EXPECT_TRUE(same_bits(f.rate, reference.rate));
+          EXPECT_TRUE(same_bits(f.prev, reference.prev));
+          EXPECT_TRUE(same_bits(f.total, reference.total));
+          EXPECT_TRUE(same_bits(f.sac, reference.sac));
+          EXPECT_TRUE(same_bits(f.longterm, reference.longterm));
+          ASSERT_EQ(got.size(), expected.size());
+          for (std::size_t s = 0; s < got.size(); ++s) {
+            SCOPED_TRACE(::testing::Message() << "step " << s);
+            if (kind == not_a_number) {
+              // The rain's sums are no number on both paths; the cells are named below.
+              EXPECT_TRUE(std::isnan(got[s].rain_volume));
+              EXPECT_TRUE(std::isnan(got[s].rate_sum));
+              EXPECT_TRUE(same_bits({got[s].volume}, {expected[s].volume}));
+            } else {
+              EXPECT_TRUE(
+                  same_bits({got[s].volume, got[s].rain_volume, got[s].rate_sum},
+                            {expected[s].volume, expected[s].rain_volume, expected[s].rate_sum}));
+            }
+            EXPECT_EQ(got[s].rain_nan_cell, expected[s].rain_nan_cell);
+            EXPECT_EQ(got[s].any_depth, expected[s].any_depth);
+            EXPECT_EQ(got[s].nan_cell, expected[s].nan_cell);
+          }
+        }
+      }
+}
+
+// Where the pass cannot take the rain, with channel lakes or without wide vectors, it says so
+// and leaves every array as it was.
+TEST(GreenAmpt, PassThatCannotTakeTheRainTouchesNothing) {
+  const int n = 1500;
+  std::vector<double> ks(n + 1, 1e-6), g(n + 1, 0.01), ov(n + 1, 0.01), F(n + 1, 0.001),
+      rate(n + 1, -1.0), prev(n + 1, 0.0), total(n + 1, 0.0), p(n + 1, 20.0);
+  std::vector<int> lake(n + 1, 0);
+  for (int c = 1; c <= n; c += 50) lake[c] = 1;
+  const std::vector<double> ov0 = ov, F0 = F, rate0 = rate, prev0 = prev, total0 = total;
+  for (int with_lakes : {0, 1}) {
+    green_ampt_views v;
+    v.cell_count = n;
+    v.dt = 60.0;
+    v.ks = ks;
+    v.G = g;
+    v.ov_depth = ov;
+    v.inf_depth_cum = F;
+    v.inf_rate = rate;
+    v.inf_depth_prev = prev;
+    v.inf_depth_total = total;
+    v.cell_area = 900.0;
+    v.rain_intensity = p;
+    v.rain_dt = 60.0;
+    v.lake_flag = with_lakes;
+    v.lake_cells = lake;
+    v.wide_vectors = with_lakes ? 1 : 0;
+    const green_ampt_pass_result r = green_ampt_pass(v);
+    SCOPED_TRACE(with_lakes ? "channel lakes" : "no wide vectors");
+    EXPECT_FALSE(r.rain_taken);
+    EXPECT_EQ(r.volume, 0.0);
+    EXPECT_EQ(r.rain_volume, 0.0);
+    EXPECT_EQ(r.rain_rate_sum, 0.0);
+    EXPECT_EQ(ov, ov0);
+    EXPECT_EQ(F, F0);
+    EXPECT_EQ(rate, rate0);
+    EXPECT_EQ(prev, prev0);
+    EXPECT_EQ(total, total0);
+  }
+}
+
 // --- Redistribution ----------------------------------------------------------------------------
 
 struct redist_cell {
@@ -730,6 +951,219 @@ TEST_F(InfiltrationStep, SchemeWithoutItsParametersStopsTheRun) {
   const std::string printed = capture.stop();
   EXPECT_EQ(run_error.error_fatal, 1);
   EXPECT_NE(printed.find("saturated hydraulic conductivity"), std::string::npos) << printed;
+}
+
+// --- Rain, infiltration and routing of one pass -----------------------------------------------
+
+// A 40 x 60 grid of 10 m cells (three booking blocks, run in parallel) on a plane falling to its
+// outlet at the last cell, with pits that hold water; Green and Ampt soils of varied kinds, dry
+// at the start; overland steps of 30 s and infiltration every `infil_every` of them. With
+// `separate` the overland point sources are switched on, so that the rain, the infiltration and
+// the routing's scan of the depths each take their own pass (the point sources themselves are
+// not called: none flow).
+struct pass_case {
+  const char* what;
+  int scheme;       // overland routing option
+  int infil_every;  // overland steps per infiltration step
+  int canopy;       // interception on
+  int reduced;      // area reduction on
+};
+
+std::unique_ptr<model_state> rain_run(const pass_case& t, bool separate) {
+  run_error = error_state{};
+  auto ms = std::make_unique<model_state>();
+  const int rows = 40, cols = 60;
+  ms->rows = rows;
+  ms->cols = cols;
+  ms->gridsize = 10.0;
+  alloc_2d_int_named(ms->index_map, rows + 1, cols + 1, "mask");
+  int n = 0;
+  for (int r = 1; r <= rows; ++r)
+    for (int c = 1; c <= cols; ++c) ms->index_map[r][c] = ++n;
+  ms->cell_count = n;
+  overland_state& ov = ms->overland;
+  alloc_1d_double(ms->cell_elev, n, "elev");
+  alloc_1d_double(ov.ov_depth, n, "depth");
+  alloc_1d_double(ov.ov_roughness, n, "n");
+  for (int r = 1; r <= rows; ++r)
+    for (int c = 1; c <= cols; ++c) {
+      const int k = ms->index_map[r][c];
+      const bool pit = r % 9 == 4 && c % 13 == 6;
+      ms->cell_elev[k] = 100.0 - 0.02 * r - 0.01 * c - (pit ? 0.3 : 0.0);
+      ov.ov_roughness[k] = 0.05 + 0.01 * (k % 3);
+    }
+  ov.ov_route_option = t.scheme;
+  ms->outlet_cell = n;
+  ms->outlet_slope = 0.01;
+  ms->time_tolerance = 0.01 / 86400.0;
+  ms->current_time = 2450000.0;
+  ms->ov_clock.interval_seconds = 30.0;
+  ms->ov_clock.interval_days = 30.0 / 86400.0;
+  ms->ov_clock.last = ms->current_time - ms->ov_clock.interval_days;
+  ms->ov_clock.next = ms->current_time;
+  ms->infil_clock.interval_seconds = 30.0 * t.infil_every;
+  ms->infil_clock.interval_days = 30.0 * t.infil_every / 86400.0;
+  ms->infil_clock.last = ms->current_time - ms->infil_clock.interval_days;
+  ms->infil_clock.next = ms->current_time;
+  {
+    stdout_capture quiet;
+    build_cell_connectivity(*ms);
+    compute_overland_slopes(*ms);
+  }
+  EXPECT_EQ(run_error.error_code, 0);
+  // The routing's scratch depth changes hold no number: a routing that read them before
+  // writing them would spread it.
+  if (ov.ov_depth_change.empty()) alloc_1d_double(ov.ov_depth_change, n, "change");
+  for (int k = 1; k <= n; ++k) ov.ov_depth_change[k] = std::nan("");
+  ov.rain_event_state = 1;
+  alloc_1d_double(ov.rain_cell, n, "rain");
+  if (t.canopy) {
+    ov.interception_on = 1;
+    ms->cur_month = 6;
+    ms->latitude = 40.0;
+    for (raw_array1d<double>* a : {&ov.interception_capacity, &ov.interception_coeff,
+                                   &ov.interception_storage, &ov.net_rain_cell})
+      alloc_1d_double(*a, n, "canopy");
+    for (int k = 1; k <= n; ++k) {
+      ov.interception_capacity[k] = 0.5 * (k % 4);
+      ov.interception_coeff[k] = 0.1 * (k % 5);
+    }
+  }
+  if (t.reduced) {
+    ov.area_reduction = 1;
+    alloc_1d_double(ov.area_reduction_cell, n, "area");
+    for (int k = 1; k <= n; ++k) ov.area_reduction_cell[k] = k % 6 == 0 ? 0.3 : 1.0;
+  }
+  subsurface_state& ss = ms->subsurface;
+  ss.green_ampt = 1;
+  for (raw_array1d<double>* a :
+       {&ss.ks_cell, &ss.hc_cell, &ss.porosity_cell, &ss.theta_init, &ss.inf_depth_cum,
+        &ss.inf_depth_prev, &ss.inf_rate, &ss.inf_depth_total})
+    alloc_1d_double(*a, n, "soil");
+  for (int k = 1; k <= n; ++k) {
+    ss.ks_cell[k] = (0.2 + 0.1 * (k % 5)) / 360000.0;  // 2 mm/h and more
+    ss.hc_cell[k] = 0.05 + 0.01 * (k % 7);
+    ss.porosity_cell[k] = 0.45;
+    ss.theta_init[k] = 0.1 + 0.02 * (k % 5);
+  }
+  infiltration_setup(*ms);
+  if (separate) {
+    ms->transport.ov_con_trans = 1;
+    ov.ov_point_source = 1;
+  }
+  return ms;
+}
+
+// The rain (mm/h) of pass `pass`: none at first; then a drizzle every soil takes whole; then
+// storms of varied strength on the half of the grid that holds the outlet; then none while the
+// water drains.
+double pass_rain(int pass, int k, int cols) {
+  if (pass < 2) return 0.0;
+  if (pass < 4) return 0.5;
+  if (pass < 14)
+    return (k - 1) % cols >= cols / 2 ? (90.0 + 30.0 * ((k + pass) % 10) + k % 7) / 3.0 : 0.0;
+  return 0.0;
+}
+
+// What a run leaves after each pass.
+struct pass_record {
+  std::vector<double> depth, cum, rate, prev, total, fx, fy;
+  std::vector<double> sums;  // volumes, outflows and the rain's sums
+  std::vector<int> flags;    // depth and flux flags, sweep order, rain steps
+};
+
+template <class T>
+std::vector<T> cells_of(const raw_array1d<T>& a, int n) {
+  return std::vector<T>(a.data() + 1, a.data() + 1 + n);
+}
+
+std::vector<pass_record> run_passes(const pass_case& t, bool separate, int threads,
+                                    int& passes_taken) {
+  auto ms = rain_run(t, separate);
+  model_state& m = *ms;
+  overland_state& ov = m.overland;
+  subsurface_state& ss = m.subsurface;
+  const int n = m.cell_count;
+  passes_taken = 0;
+  std::vector<pass_record> out;
+  omp_set_num_threads(threads);
+  stdout_capture quiet;
+  for (int pass = 0; pass < 24 && run_error.error_code == 0; ++pass) {
+    m.current_time = std::min(m.ov_clock.next, m.infil_clock.next);
+    for (int k = 1; k <= n; ++k) ov.rain_cell[k] = pass_rain(pass, k, m.cols);
+    apply_rainfall(m);
+    passes_taken += ss.infiltration_taken;
+    infiltration_step(m);
+    EXPECT_EQ(ss.infiltration_taken, 0) << "pass " << pass;
+    overland_flow_step(m);
+    pass_record r;
+    r.depth = cells_of(ov.ov_depth, n);
+    r.cum = cells_of(ss.inf_depth_cum, n);
+    r.rate = cells_of(ss.inf_rate, n);
+    r.prev = cells_of(ss.inf_depth_prev, n);
+    r.total = cells_of(ss.inf_depth_total, n);
+    r.fx = cells_of(ov.ov_flux_x, n);
+    r.fy = cells_of(ov.ov_flux_y, n);
+    r.sums = {m.event_rain_vol,   ov.total_precip_volume, ov.rain_rate_sum, ss.inf_volume_total,
+              ov.ov_step_outflow, ov.ov_out_volume,       m.outlet_q,       ov.interception_volume,
+              m.infil_clock.next, m.ov_clock.next};
+    r.flags = {ov.ov_any_depth, ov.ov_any_flux, ov.ov_sweep_parity, ov.rain_steps, m.run_flag};
+    out.push_back(std::move(r));
+  }
+  omp_set_num_threads(1);
+  EXPECT_EQ(run_error.error_code, 0) << quiet.stop();
+  return out;
+}
+
+// The rain put on the cells in the infiltration's pass, and the depths' flags that pass hands
+// the routing, leave every pass of rain, infiltration and routing as the separate passes leave
+// it, to the last bit, on any number of threads; the infiltration step of such a pass only
+// moves its clock on.
+TEST(RainInTheInfiltrationPass, PassesMatchTheSeparateRainInfiltrationAndRouting) {
+  process_state_guard guard;
+  const pass_case cases[] = {
+      {"explicit routing, infiltration every step", 1, 1, 0, 0},
+      {"ADE routing, infiltration every other step, canopy", 2, 2, 1, 0},
+      {"ADE-PC routing, infiltration every step, reduced areas", 3, 1, 0, 1},
+      {"explicit routing, infiltration every third step, canopy, reduced areas", 1, 3, 1, 1},
+  };
+  const bool wide = __builtin_cpu_supports("avx512f") != 0;
+  for (const pass_case& t : cases) {
+    SCOPED_TRACE(t.what);
+    int taken = 0;
+    const std::vector<pass_record> expected = run_passes(t, true, 1, taken);
+    EXPECT_EQ(taken, 0);
+    ASSERT_EQ(expected.size(), 24u);
+    // The passes show what they are meant to: a drizzle that leaves no water to route where
+    // the soil takes it every step, then water routed out of the outlet.
+    if (t.infil_every == 1) {
+      EXPECT_EQ(expected[3].flags[2], expected[0].flags[2]);
+    }
+    EXPECT_GT(expected.back().sums[5], 0.0);
+    for (int threads : {1, 4}) {
+      SCOPED_TRACE(::testing::Message() << threads << " threads");
+      const std::vector<pass_record> got = run_passes(t, false, threads, taken);
+      // Every pass whose infiltration is due takes the rain in the infiltration's pass.
+      if (wide) {
+        EXPECT_EQ(taken, (24 + t.infil_every - 1) / t.infil_every);
+      }
+      ASSERT_EQ(got.size(), expected.size());
+      for (std::size_t p = 0; p < got.size(); ++p) {
+        SCOPED_TRACE(::testing::Message() << "pass " << p);
+        const pass_record& a = got[p];
+        const pass_record& b = expected[p];
+        EXPECT_TRUE(same_bits(a.depth, b.depth));
+        EXPECT_TRUE(same_bits(a.cum, b.cum));
+        EXPECT_TRUE(same_bits(a.rate, b.rate));
+        EXPECT_TRUE(same_bits(a.prev, b.prev));
+        EXPECT_TRUE(same_bits(a.total, b.total));
+        EXPECT_TRUE(same_bits(a.fx, b.fx));
+        EXPECT_TRUE(same_bits(a.fy, b.fy));
+        EXPECT_TRUE(same_bits(a.sums, b.sums));
+        EXPECT_EQ(a.flags, b.flags);
+      }
+    }
+  }
 }
 
 // --- Restarting the wetting fronts at an event --------------------------------------------------
