@@ -263,13 +263,36 @@ void green_ampt_group_wide(const green_ampt_views& v, int first, int count, doub
     if (lane_sums != nullptr) book_group_wide(v, first, in_range, lane_sums);
     return;
   }
-  // Newton on the implicit equation, started 1 mm past F, to a residual of 1e-6 m.
-  double depth[green_ampt_group_cells];
-  green_ampt_depths_wide(v.G.data() + first, v.ks.data() + first, v.inf_depth_cum.data() + first,
-                         v.dt, ponded, 0.001, 1e-6, depth);
   const __m512d dt = _mm512_set1_pd(v.dt);
   const __m512d one = _mm512_set1_pd(1.0);
   const bool reduced = v.area_reduction != 0;
+  // A cell whose depth is at most K dt (times its infiltrating fraction) gives all of it to the
+  // soil whatever its solve returns: the rate K (G / Fn + 1) is never below K, with G and the
+  // fraction never negative, and rounding keeps that order. Its solve is spared.
+  unsigned solved = ponded;
+  for (int w = 0; w < V; ++w) {
+    const __mmask8 m = static_cast<__mmask8>(ponded >> (8 * w) & 0xFFu);
+    if (m == 0) continue;
+    const int c = first + 8 * w;
+    const __m512d h = _mm512_maskz_loadu_pd(m, v.ov_depth.data() + c);
+    const __m512d K = _mm512_maskz_loadu_pd(m, v.ks.data() + c);
+    const __m512d G = _mm512_maskz_loadu_pd(m, v.G.data() + c);
+    __m512d least_rate = K;
+    __mmask8 sure = _mm512_mask_cmp_pd_mask(m, K, zero, _CMP_GE_OQ);
+    sure = _mm512_mask_cmp_pd_mask(sure, G, zero, _CMP_GE_OQ);
+    if (reduced) {
+      const __m512d a = _mm512_mask_loadu_pd(one, m, v.area_reduction_cell.data() + c);
+      sure = _mm512_mask_cmp_pd_mask(sure, a, zero, _CMP_GE_OQ);
+      least_rate = _mm512_mul_pd(least_rate, a);
+    }
+    sure = _mm512_mask_cmp_pd_mask(sure, h, _mm512_mul_pd(least_rate, dt), _CMP_LE_OQ);
+    solved &= ~(static_cast<unsigned>(sure) << (8 * w));
+  }
+  // Newton on the implicit equation, started 1 mm past F, to a residual of 1e-6 m.
+  double depth[green_ampt_group_cells];
+  if (solved != 0)
+    green_ampt_depths_wide(v.G.data() + first, v.ks.data() + first, v.inf_depth_cum.data() + first,
+                           v.dt, solved, 0.001, 1e-6, depth);
   for (int w = 0; w < V; ++w) {
     const __mmask8 m = static_cast<__mmask8>(ponded >> (8 * w) & 0xFFu);
     if (m == 0) continue;
@@ -278,7 +301,9 @@ void green_ampt_group_wide(const green_ampt_views& v, int first, int count, doub
     const __m512d K = _mm512_maskz_loadu_pd(m, v.ks.data() + c);
     const __m512d G = _mm512_maskz_loadu_pd(m, v.G.data() + c);
     const __m512d F = _mm512_maskz_loadu_pd(m, v.inf_depth_cum.data() + c);
-    const __m512d Fn = _mm512_mask_loadu_pd(one, m, depth + 8 * w);
+    // A cell spared its solve takes Fn 1: its rate is then at least K, as for any Fn.
+    const __mmask8 with_solve = static_cast<__mmask8>(solved >> (8 * w) & 0xFFu);
+    const __m512d Fn = _mm512_mask_loadu_pd(one, with_solve, depth + 8 * w);
     // The rate at the end of the step, K (G / Fn + 1), or K at no depth.
     const __mmask8 deep = _mm512_cmp_pd_mask(Fn, least, _CMP_GT_OQ);
     __m512d f =

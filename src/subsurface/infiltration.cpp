@@ -108,12 +108,22 @@ void green_ampt_group_scalar(const green_ampt_views& v, int first, int count) {
     ponded |= 1u << l;
   }
   if (ponded == 0) return;
-  // Newton on the implicit equation, started 1 mm past F, to a residual of 1e-6 m.
+  // Newton on the implicit equation, started 1 mm past F, to a residual of 1e-6 m; a cell
+  // whose depth is at most K dt (times its infiltrating fraction) gives all of it whatever the
+  // solve returns (its rate is never below K), and is spared the solve.
   double depth[green_ampt_group_cells];
   for (int l = 0; l < count; ++l) {
     if (!(ponded >> l & 1u)) continue;
-    const double F = v.inf_depth_cum[first + l];
-    depth[l] = green_ampt_implicit_depth(v.G[first + l], v.ks[first + l], dt, F, F + 0.001, 1e-6);
+    const int c = first + l;
+    const double K = v.ks[c];
+    const double a = v.area_reduction ? v.area_reduction_cell[c] : 1.0;
+    const double least_rate = v.area_reduction ? K * a : K;
+    if (K >= 0.0 && v.G[c] >= 0.0 && a >= 0.0 && v.ov_depth[c] <= least_rate * dt) {
+      depth[l] = 1.0;
+      continue;
+    }
+    const double F = v.inf_depth_cum[c];
+    depth[l] = green_ampt_implicit_depth(v.G[c], K, dt, F, F + 0.001, 1e-6);
   }
   for (int l = 0; l < count; ++l) {
     if (!(ponded >> l & 1u)) continue;

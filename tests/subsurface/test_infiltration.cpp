@@ -406,6 +406,87 @@ TEST(GreenAmpt, BooksTheStepInTheSamePassAsTheSeparateBooking) {
   EXPECT_NEAR(one.volume, increments * area, 1e-12 * increments * area);
 }
 
+TEST(GreenAmpt, CellHoldingAtMostItsConductivityStepGivesAllOfIt) {
+  // Cells whose depth lies at, just below and just above K dt (times their infiltrating
+  // fraction), with and without a deficit, of no conductivity and of no fraction: every cell
+  // ends as the literal step gives it, the Newton solve from F + 1 mm and then the rate
+  // K (G / Fn + 1), capped at what the surface holds. A cell at or below K dt takes all its
+  // depth whatever its solve gives, so the scalar path matches the literal step bit for bit
+  // and the vector path on those cells too (its solves agree with the scalar ones to
+  // round-off elsewhere).
+  const double dt = 30.0;
+  struct cell {
+    double K, G, F, fraction, depth;
+  };
+  std::vector<cell> cells;
+  for (double K : {0.0, 1e-7, 2.7e-6, 4e-5})
+    for (double G : {0.0, 0.002, 0.3})
+      for (double F : {0.0, 1e-3, 0.2})
+        for (double fraction : {1.0, 0.5, 0.0}) {
+          const double bound = K * fraction * dt;
+          for (double depth : {bound, std::nextafter(bound, 0.0), std::nextafter(bound, 1.0),
+                               0.5 * bound, 1.5 * bound + 1e-9})
+            if (depth >= 1e-16) cells.push_back({K, G, F, fraction, depth});
+        }
+  const int n = static_cast<int>(cells.size());
+  for (int reduced : {0, 1})
+    for (int wide : {0, 1}) {
+      if (wide && !__builtin_cpu_supports("avx512f")) continue;
+      SCOPED_TRACE(testing::Message() << "reduced " << reduced << " wide " << wide);
+      std::vector<double> ks(n + 1), G(n + 1), F(n + 1), fraction(n + 1, 1.0), depth(n + 1),
+          rate(n + 1, -1.0);
+      for (int c = 1; c <= n; ++c) {
+        const cell& x = cells[c - 1];
+        ks[c] = x.K;
+        G[c] = x.G;
+        F[c] = x.F;
+        if (reduced) fraction[c] = x.fraction;
+        depth[c] = x.depth;
+      }
+      const std::vector<double> F0 = F, depth0 = depth;
+      green_ampt_views v;
+      v.cell_count = n;
+      v.dt = dt;
+      v.ks = ks;
+      v.G = G;
+      v.area_reduction = reduced;
+      v.area_reduction_cell = fraction;
+      v.ov_depth = depth;
+      v.inf_depth_cum = F;
+      v.inf_rate = rate;
+      v.wide_vectors = wide;
+      green_ampt_cells(v);
+      int all_given = 0;
+      for (int c = 1; c <= n; ++c) {
+        SCOPED_TRACE(c);
+        const double K = ks[c], h = depth0[c], Fs = F0[c];
+        const double Fn = green_ampt_implicit_depth(G[c], K, dt, Fs, Fs + 0.001, 1e-6);
+        double f = Fn > 1e-16 ? K * (G[c] / Fn + 1.0) : K;
+        if (reduced) f *= fraction[c];
+        double left = 0.0;
+        if (f * dt >= h)
+          f = h / dt;
+        else
+          left = h - f * dt;
+        const bool at_most = h <= (reduced ? K * fraction[c] : K) * dt;
+        if (at_most) {
+          ++all_given;
+          EXPECT_EQ(left, 0.0);
+        }
+        if (!wide || at_most) {
+          EXPECT_EQ(depth[c], left);
+          EXPECT_EQ(F[c], Fs + f * dt);
+          EXPECT_EQ(rate[c], f * 360000.0);
+        } else {
+          EXPECT_NEAR(depth[c], left, 1e-12 * (h + f * dt));
+          EXPECT_NEAR(F[c], Fs + f * dt, 1e-12 * (Fs + f * dt));
+          EXPECT_NEAR(rate[c], f * 360000.0, 1e-10 * f * 360000.0);
+        }
+      }
+      EXPECT_GT(all_given, 20);
+    }
+}
+
 TEST(GreenAmpt, CellsAgreeOnEveryPathAndThreadCount) {
   // A field of ponded, dry, lake and reduced-area cells of varied soils, run for some steps:
   // the vector solves agree with the scalar ones to round-off, and each path gives the same
