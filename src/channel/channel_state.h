@@ -196,6 +196,11 @@ struct channel_state {
   raw_array2d<double> gst_pct;         // [cell][entry]: share of the entry
   raw_array2d<double> gst_sac_weight;  // [cell][entry]: Sacramento weight
   raw_array2d<double> gst_Vlat;        // [cell][entry]: lateral volume (m3)
+  // The lateral exchange of the stream cells in parallel (chan_lateral_exchange_setup): set when
+  // every stream cell's entries name one grid cell and no grid cell has two stream cells, so
+  // that each stream cell moves the water of its own grid cell only.
+  int gst_rows_own_cells = 0;
+  raw_array2d<double> gst_lateral_q;  // [cell][entry]: discharge of the step into the node (m3/s)
 
   // Lakes on the network.
   int num_lakes = 0;            // lakes 1..num_lakes

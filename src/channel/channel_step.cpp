@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "channel/channel_lakes.h"
 #include "channel/channel_routing.h"
@@ -151,14 +152,146 @@ double channel_stored_volume(const model_state& ms) {
   return routed_channel_volume(ms.channel);
 }
 
-double chan_lateral_inflow(model_state& ms, double dt) {
+namespace {
+
+// The discharge between the stream cell c's entry k (node `node` of `link`, grid cell `cell`)
+// and its cell over dt, positive into the channel: the cell's depth gives or takes its share.
+// False after a fault of the node's section (reported).
+bool entry_exchange(model_state& ms, int c, int k, int link, int node, int cell, double dt,
+                    double& q) {
   channel_state& ch = ms.channel;
   overland_state& ov = ms.overland;
   const double g = ms.gridsize;
   const double cell_area = g * g;
+  double& d = ov.ov_depth[cell];
+  const double z = ms.cell_elev[cell];
+  const double surface = d + z;
+  const double bel = ch.bel(link, node);
+  const double bank = bel + ch.bankfull_dep(link, node);
+  const double y = ch.yp(link, node);
+  const double dx = ch.dx[link];
+  const double w = ch.gst_pct[c][k] * dx;
+  const double inv_n = 1.0 / ov.ov_roughness[cell];
+
+  bool into_channel = true;
+  q = 0.0;
+  double drop = 0.0;  // lowering of the channel surface that frees the water above it
+  if (ch.overbank_flow && y > z && z > bel) {
+    if (bank > surface && y > bank) {
+      into_channel = false;
+      drop = y - bank;
+      q = weir_law(w, drop);
+    } else if (surface > bank && y > surface) {
+      into_channel = false;
+      drop = y - z;
+      q = manning_law(inv_n, w, (d + (y - z)) / 2.0, y - surface, g);
+    } else {
+      q = manning_law(inv_n, w, d, y - surface, g);
+    }
+  } else if (ch.overland_backwater && y > z && z > bel) {
+    if (surface > y && surface > bank) q = manning_law(inv_n, w, d, y - surface, g);
+  } else {
+    q = weir_law(w, d);
+  }
+
+  if (into_channel) {
+    if (d * cell_area - q * dt < 1e-16) {
+      // The cell empties into the channel in this step.
+      q = d * cell_area / dt;
+      d = 0.0;
+    } else {
+      d -= q * dt / cell_area;
+    }
+    return true;
+  }
+  double lowered = 0.0;
+  if (!area_below(ms, link, node, drop, lowered)) return false;
+  const double available = (ch.area(link, node) - lowered) * dx * ch.gst_pct[c][k];
+  // At most one hundredth of the water above the lowered surface leaves in one step.
+  if (!(available > 0.0))
+    q = 0.0;
+  else if ((available - q * dt) / available < 0.99)
+    q = 0.01 * available / dt;
+  q = -q;
+  d += -q * dt / cell_area;
+  // Water that would stand higher on the cell than in the channel stays in the channel: the
+  // two surfaces meet, and the node gives up that much less.
+  if (d + z > y) {
+    const double excess = (d + z - y) * cell_area;
+    d -= excess / cell_area;
+    q += excess / dt;
+  }
+  return true;
+}
+
+// An entry that exchanges nothing: a structure, lake or captured link, or, with channel lakes,
+// a cell a lake holds or a node a lake has taken.
+bool entry_passed_over(const model_state& ms, int link, int node, int cell) {
+  const channel_state& ch = ms.channel;
+  const int type = ch.ltype[link];
+  if (link_is_structure(type) || link_is_lake(type) || link_is_captured(type)) return true;
+  return ms.perennial_lakes &&
+         ((!ch.lake_mask.empty() && ch.lake_mask[cell] > 0) || node > ch.nx[link]);
+}
+
+// Stream cells from which the exchange runs in parallel.
+constexpr int parallel_min_stream_cells = 256;
+
+}  // namespace
+
+bool chan_lateral_exchange_setup(model_state& ms) {
+  channel_state& ch = ms.channel;
+  ch.gst_rows_own_cells = 0;
+  const int cells = ch.gst_stream_cells;
+  const int width = ch.gst_width;
+  if (cells < 1 || width < 1 || ms.cell_count < 1) return true;
+  std::vector<char> taken(static_cast<std::size_t>(ms.cell_count) + 1, 0);
+  for (int c = 1; c <= cells; ++c) {
+    const int n = ch.gst_ncellsingrid[c];
+    if (n < 1) continue;
+    if (n > width) return true;
+    const int cell = ch.gst_gnum[c][1];
+    if (cell < 1 || cell > ms.cell_count || taken[cell]) return true;
+    for (int k = 2; k <= n; ++k)
+      if (ch.gst_gnum[c][k] != cell) return true;
+    taken[cell] = 1;
+  }
+  if (!ch.gst_lateral_q.allocate(cells, width)) {
+    raw_report_alloc_failure("gst_lateral_q");
+    return false;
+  }
+  ch.gst_rows_own_cells = 1;
+  return true;
+}
+
+double chan_lateral_inflow(model_state& ms, double dt) {
+  channel_state& ch = ms.channel;
   double total = 0.0;
   int last_link = 0;
   int last_node = 0;
+  // Each stream cell moves only its own cell's water into (or out of) nodes whose state the
+  // exchange only reads, unless channel water goes over the banks or lakes hold cells or nodes:
+  // then the stream cells may exchange in parallel, and their discharges are booked after.
+  const bool parallel = ch.gst_rows_own_cells && !ch.overbank_flow && !ms.perennial_lakes &&
+                        ch.gst_stream_cells >= parallel_min_stream_cells &&
+                        ch.gst_lateral_q.row_count() >= ch.gst_stream_cells;
+  if (parallel) {
+#pragma omp parallel for schedule(static)
+    for (int c = 1; c <= ch.gst_stream_cells; ++c) {
+      if (ch.gst_ncellsingrid[c] > ch.gst_width) continue;
+      for (int k = 1; k <= ch.gst_ncellsingrid[c]; ++k) {
+        const int link = ch.gst_link[c][k];
+        const int node = ch.gst_node[c][k];
+        const int cell = ch.gst_gnum[c][k];
+        // A faulty entry stops its stream cell here; the booking below reports it.
+        if (link < 1 || link > ch.chan_link_count || node < 1 || node > ch.nx[link] ||
+            node > ch.area.node_count(link) || cell < 1 || cell > ms.cell_count)
+          break;
+        if (entry_passed_over(ms, link, node, cell)) continue;
+        entry_exchange(ms, c, k, link, node, cell, dt, ch.gst_lateral_q[c][k]);
+      }
+    }
+  }
   for (int c = 1; c <= ch.gst_stream_cells; ++c) {
     if (ch.gst_ncellsingrid[c] > ch.gst_width) {
       printf(
@@ -176,74 +309,15 @@ double chan_lateral_inflow(model_state& ms, double dt) {
         stop_now();
         return total;
       }
-      const int type = ch.ltype[link];
-      if (link_is_structure(type) || link_is_lake(type) || link_is_captured(type)) continue;
-      // Cells a channel lake holds and nodes a lake has taken exchange nothing here.
-      if (ms.perennial_lakes &&
-          ((!ch.lake_mask.empty() && ch.lake_mask[cell] > 0) || node > ch.nx[link]))
-        continue;
+      if (entry_passed_over(ms, link, node, cell)) continue;
       last_link = link;
       last_node = node;
-
-      double& d = ov.ov_depth[cell];
-      const double z = ms.cell_elev[cell];
-      const double surface = d + z;
-      const double bel = ch.bel(link, node);
-      const double bank = bel + ch.bankfull_dep(link, node);
-      const double y = ch.yp(link, node);
-      const double dx = ch.dx[link];
-      const double w = ch.gst_pct[c][k] * dx;
-      const double inv_n = 1.0 / ov.ov_roughness[cell];
-
-      bool into_channel = true;
       double q = 0.0;
-      double drop = 0.0;  // lowering of the channel surface that frees the water above it
-      if (ch.overbank_flow && y > z && z > bel) {
-        if (bank > surface && y > bank) {
-          into_channel = false;
-          drop = y - bank;
-          q = weir_law(w, drop);
-        } else if (surface > bank && y > surface) {
-          into_channel = false;
-          drop = y - z;
-          q = manning_law(inv_n, w, (d + (y - z)) / 2.0, y - surface, g);
-        } else {
-          q = manning_law(inv_n, w, d, y - surface, g);
-        }
-      } else if (ch.overland_backwater && y > z && z > bel) {
-        if (surface > y && surface > bank) q = manning_law(inv_n, w, d, y - surface, g);
-      } else {
-        q = weir_law(w, d);
-      }
-
-      if (into_channel) {
-        if (d * cell_area - q * dt < 1e-16) {
-          // The cell empties into the channel in this step.
-          q = d * cell_area / dt;
-          d = 0.0;
-        } else {
-          d -= q * dt / cell_area;
-        }
-      } else {
-        double lowered = 0.0;
-        if (!area_below(ms, link, node, drop, lowered)) return total;
-        const double available = (ch.area(link, node) - lowered) * dx * ch.gst_pct[c][k];
-        // At most one hundredth of the water above the lowered surface leaves in one step.
-        if (!(available > 0.0))
-          q = 0.0;
-        else if ((available - q * dt) / available < 0.99)
-          q = 0.01 * available / dt;
-        q = -q;
-        d += -q * dt / cell_area;
-        // Water that would stand higher on the cell than in the channel stays in the channel:
-        // the two surfaces meet, and the node gives up that much less.
-        if (d + z > y) {
-          const double excess = (d + z - y) * cell_area;
-          d -= excess / cell_area;
-          q += excess / dt;
-        }
-      }
-      ch.qlat(link, node) += q / dx;
+      if (parallel)
+        q = ch.gst_lateral_q[c][k];
+      else if (!entry_exchange(ms, c, k, link, node, cell, dt, q))
+        return total;
+      ch.qlat(link, node) += q / ch.dx[link];
       total += q * dt;
     }
   }

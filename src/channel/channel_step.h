@@ -12,4 +12,12 @@ struct model_state;
 // m2/s), the cells' overland depths and the touched nodes' sections; returns the exchanged
 // volume (m3, positive into the channel). A grid-stream entry naming a link, node or cell
 // outside the network or the grid prints a message naming it and reports code 4000 at once.
+// Stream cells that each own their grid cell exchange in parallel, their entries' discharges
+// then booked in entry order, so that the result is the same bits on any number of threads.
 double chan_lateral_inflow(model_state& ms, double dt);
+
+// The layout of the parallel exchange, made once the grid-stream table is read and checked:
+// sets gst_rows_own_cells and allocates gst_lateral_q when every stream cell's entries name one
+// grid cell of 1..cell_count and no grid cell has two stream cells. False when the memory
+// cannot be had (the allocator has printed its message).
+bool chan_lateral_exchange_setup(model_state& ms);

@@ -9,6 +9,7 @@
 #include "channel/channel_input.h"
 #include "channel/channel_lakes.h"
 #include "channel/channel_startup.h"
+#include "channel/channel_step.h"
 #include "channel/channel_steps.h"
 #include "framework/core/console.h"
 #include "framework/core/error_state.h"
@@ -148,6 +149,7 @@ void init_grid_stream(model_state& ms) {
     raw_report_alloc_failure("gst_row");
     return stop_now();
   }
+  if (!chan_lateral_exchange_setup(ms)) return stop_now();
   if (ms.subsurface.gw_simulation || ch.stream_loss || ms.transport.chan_con_trans == 1) {
     if (!ch.gst_qriv.allocate(cells, width) || !ch.gst_qriv_vol.allocate(cells, width) ||
         !allocate_nodes(ch, ch.gst_Vp, "gst_Vp")) {

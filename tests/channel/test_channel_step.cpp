@@ -1,10 +1,13 @@
 // The channel step and its exchange with the cells: water over the banks into the channel and
 // back, the schedule, the run's channel totals and the nearly-dry fall-back.
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "channel/channel_step.h"
 #include "channel/routing_network.h"
@@ -145,6 +148,97 @@ TEST_F(LateralExchangeTest, EntriesOutsideTheNetworkOrTheGridAreNamed) {
     EXPECT_TRUE(contains(out.stop(), c.message)) << c.message;
     EXPECT_EQ(run_error.error_fatal, 1) << c.message;
   }
+}
+
+// A long network of many stream cells, two nodes in some of them, with wet and dry cells beside
+// dry channels and channels near their banks: the stream cells exchanging in parallel give the
+// depths, the nodes' lateral inflows and the volume of the exchange one after the other, to the
+// last bit, on 1 and 4 threads, with and without overland backwater. A table whose stream cells
+// share a grid cell, or whose stream cell names two grid cells, keeps to the exchange one after
+// the other.
+TEST(LateralExchangeInParallel, MatchesTheExchangeOneCellAfterAnother) {
+  process_state_guard guard;
+  constexpr int cells = 1300;
+  constexpr int pairs = 350;    // stream cells holding two nodes of link 1
+  constexpr int singles = 500;  // stream cells holding one node of link 2
+  const auto build = [&](int backwater) {
+    auto ms = std::make_unique<model_state>();
+    build_network(*ms, {{.nodes = 2 * pairs, .downstream = 2, .bed_slope = 0.0},
+                        {.nodes = singles, .up = {1}, .bed_slope = 0.0}});
+    channel_state& ch = ms->channel;
+    overland_state& ov = ms->overland;
+    ch.overland_backwater = backwater;
+    ms->cell_count = cells;
+    ms->gridsize = 30.0;
+    ms->cell_elev.allocate(cells);
+    ov.ov_depth.allocate(cells);
+    ov.ov_roughness.allocate(cells);
+    for (int c = 1; c <= cells; ++c) {
+      ms->cell_elev[c] = 101.5 + 0.01 * (c % 7);
+      ov.ov_depth[c] = c % 5 == 0 ? 0.0 : 0.001 * (c % 17) + 1e-5 * (c % 3);
+      ov.ov_roughness[c] = 0.04 + 0.01 * (c % 3);
+    }
+    for (int l = 1; l <= 2; ++l)
+      for (int j = 1; j <= ch.nx[l]; j += 3) set_depth(*ms, l, j, 1.8 + 0.01 * (j % 4));
+    ch.gst_stream_cells = pairs + singles;
+    ch.gst_width = 2;
+    ch.gst_ncellsingrid.allocate(ch.gst_stream_cells);
+    for (auto* a : {&ch.gst_link, &ch.gst_node, &ch.gst_gnum}) a->allocate(ch.gst_stream_cells, 2);
+    ch.gst_pct.allocate(ch.gst_stream_cells, 2);
+    for (int s = 1; s <= ch.gst_stream_cells; ++s) {
+      const int cell = (s * 7) % cells + 1;  // 7 and 1300 share no factor: distinct cells
+      const bool pair = s <= pairs;
+      ch.gst_ncellsingrid[s] = pair ? 2 : 1;
+      for (int k = 1; k <= ch.gst_ncellsingrid[s]; ++k) {
+        ch.gst_link[s][k] = pair ? 1 : 2;
+        ch.gst_node[s][k] = pair ? 2 * s - 2 + k : s - pairs;
+        ch.gst_gnum[s][k] = cell;
+        ch.gst_pct[s][k] = pair ? 0.5 : 1.0;
+      }
+    }
+    return ms;
+  };
+  const auto same_bits = [](const double* a, const double* b, int n) {
+    return std::memcmp(a, b, static_cast<std::size_t>(n) * sizeof(double)) == 0;
+  };
+  for (int backwater : {0, 1}) {
+    SCOPED_TRACE(testing::Message() << "backwater " << backwater);
+    auto serial = build(backwater);
+    std::vector<double> serial_volumes;
+    for (int step = 0; step < 3; ++step)
+      serial_volumes.push_back(chan_lateral_inflow(*serial, 10.0));
+    EXPECT_EQ(serial->channel.gst_rows_own_cells, 0);
+    EXPECT_GT(serial_volumes[0], 0.0);
+    for (int threads : {1, 4}) {
+      SCOPED_TRACE(testing::Message() << threads << " threads");
+      auto parallel = build(backwater);
+      ASSERT_TRUE(chan_lateral_exchange_setup(*parallel));
+      ASSERT_EQ(parallel->channel.gst_rows_own_cells, 1);
+      omp_set_num_threads(threads);
+      for (int step = 0; step < 3; ++step)
+        EXPECT_EQ(chan_lateral_inflow(*parallel, 10.0), serial_volumes[step]) << step;
+      omp_set_num_threads(1);
+      EXPECT_TRUE(same_bits(parallel->overland.ov_depth.data(), serial->overland.ov_depth.data(),
+                            cells + 1));
+      for (int l = 1; l <= 2; ++l)
+        EXPECT_TRUE(same_bits(&parallel->channel.qlat(l, 1), &serial->channel.qlat(l, 1),
+                              parallel->channel.nx[l]))
+            << "link " << l;
+    }
+  }
+  // Tables the stream cells cannot share out.
+  const auto owns = [&](auto change) {
+    auto ms = build(0);
+    change(ms->channel);
+    EXPECT_TRUE(chan_lateral_exchange_setup(*ms));
+    return ms->channel.gst_rows_own_cells;
+  };
+  EXPECT_EQ(owns([](channel_state&) {}), 1);
+  EXPECT_EQ(
+      owns([](channel_state& ch) { ch.gst_gnum[2][1] = ch.gst_gnum[2][2] = ch.gst_gnum[1][1]; }),
+      0);
+  EXPECT_EQ(owns([](channel_state& ch) { ch.gst_gnum[3][2] = ch.gst_gnum[3][1] % cells + 1; }), 0);
+  EXPECT_EQ(owns([](channel_state& ch) { ch.gst_gnum[pairs + 1][1] = cells + 1; }), 0);
 }
 
 // The channel step over a few steps of rain-fed cells: when due it takes the cells' water into
