@@ -234,9 +234,6 @@ bool entry_passed_over(const model_state& ms, int link, int node, int cell) {
          ((!ch.lake_mask.empty() && ch.lake_mask[cell] > 0) || node > ch.nx[link]);
 }
 
-// Stream cells from which the exchange runs in parallel.
-constexpr int parallel_min_stream_cells = 256;
-
 }  // namespace
 
 bool chan_lateral_exchange_setup(model_state& ms) {
@@ -273,7 +270,7 @@ double chan_lateral_inflow(model_state& ms, double dt) {
   // exchange only reads, unless channel water goes over the banks or lakes hold cells or nodes:
   // then the stream cells may exchange in parallel, and their discharges are booked after.
   const bool parallel = ch.gst_rows_own_cells && !ch.overbank_flow && !ms.perennial_lakes &&
-                        ch.gst_stream_cells >= parallel_min_stream_cells &&
+                        ch.gst_stream_cells >= chan_lateral_parallel_min_stream_cells &&
                         ch.gst_lateral_q.row_count() >= ch.gst_stream_cells;
   if (parallel) {
 #pragma omp parallel for schedule(static)

@@ -150,17 +150,19 @@ TEST_F(LateralExchangeTest, EntriesOutsideTheNetworkOrTheGridAreNamed) {
   }
 }
 
-// A long network of many stream cells, two nodes in some of them, with wet and dry cells beside
-// dry channels and channels near their banks: the stream cells exchanging in parallel give the
-// depths, the nodes' lateral inflows and the volume of the exchange one after the other, to the
-// last bit, on 1 and 4 threads, with and without overland backwater. A table whose stream cells
-// share a grid cell, or whose stream cell names two grid cells, keeps to the exchange one after
-// the other.
+// A long network of enough stream cells to exchange in parallel, two nodes in some of them, with
+// wet and dry cells beside dry channels and channels near their banks: the stream cells exchanging
+// in parallel give the depths, the nodes' lateral inflows and the volume of the exchange one after
+// the other, to the last bit, on 1 and 4 threads, with and without overland backwater. A table
+// whose stream cells share a grid cell, or whose stream cell names two grid cells, keeps to the
+// exchange one after the other.
 TEST(LateralExchangeInParallel, MatchesTheExchangeOneCellAfterAnother) {
   process_state_guard guard;
-  constexpr int cells = 1300;
-  constexpr int pairs = 350;    // stream cells holding two nodes of link 1
-  constexpr int singles = 500;  // stream cells holding one node of link 2
+  constexpr int cells = 6007;
+  constexpr int pairs = 1500;    // stream cells holding two nodes of link 1
+  constexpr int singles = 3000;  // stream cells holding one node of link 2
+  static_assert(pairs + singles >= chan_lateral_parallel_min_stream_cells,
+                "enough stream cells for the exchange in parallel");
   const auto build = [&](int backwater) {
     auto ms = std::make_unique<model_state>();
     build_network(*ms, {{.nodes = 2 * pairs, .downstream = 2, .bed_slope = 0.0},
@@ -179,14 +181,18 @@ TEST(LateralExchangeInParallel, MatchesTheExchangeOneCellAfterAnother) {
       ov.ov_roughness[c] = 0.04 + 0.01 * (c % 3);
     }
     for (int l = 1; l <= 2; ++l)
-      for (int j = 1; j <= ch.nx[l]; j += 3) set_depth(*ms, l, j, 1.8 + 0.01 * (j % 4));
+      for (int j = 1; j <= ch.nx[l]; j += 3) {
+        ch.chan_depth(l, j) = 1.8 + 0.01 * (j % 4);
+        ch.yp(l, j) = ch.bel(l, j) + ch.chan_depth(l, j);
+      }
+    ex_section(*ms, 2);
     ch.gst_stream_cells = pairs + singles;
     ch.gst_width = 2;
     ch.gst_ncellsingrid.allocate(ch.gst_stream_cells);
     for (auto* a : {&ch.gst_link, &ch.gst_node, &ch.gst_gnum}) a->allocate(ch.gst_stream_cells, 2);
     ch.gst_pct.allocate(ch.gst_stream_cells, 2);
     for (int s = 1; s <= ch.gst_stream_cells; ++s) {
-      const int cell = (s * 7) % cells + 1;  // 7 and 1300 share no factor: distinct cells
+      const int cell = (s * 7) % cells + 1;  // 7 and 6007 share no factor: distinct cells
       const bool pair = s <= pairs;
       ch.gst_ncellsingrid[s] = pair ? 2 : 1;
       for (int k = 1; k <= ch.gst_ncellsingrid[s]; ++k) {
