@@ -46,35 +46,53 @@ bool area_below(model_state& ms, int link, int node, double drop, double& lowere
   return ok && section_from_stage(ms, link, node);
 }
 
+// What is wrong with a grid-stream entry, if anything: its link outside the network, its node
+// outside the link's nodes or its cell outside the grid.
+enum class entry_fault { none, link, node, cell };
+
+// The nodes of a link an entry may name: a rising lake lowers a link's node count, and the
+// nodes it holds stay nodes of the link.
+int entry_nodes(const model_state& ms, int link) {
+  const channel_state& ch = ms.channel;
+  return ms.perennial_lakes && !ch.og_nx1.empty() ? ch.og_nx1[link] : ch.nx[link];
+}
+
+entry_fault entry_check(const model_state& ms, int link, int node, int cell) {
+  const channel_state& ch = ms.channel;
+  if (link < 1 || link > ch.chan_link_count) return entry_fault::link;
+  if (node < 1 || node > entry_nodes(ms, link) || node > ch.area.node_count(link))
+    return entry_fault::node;
+  if (cell < 1 || cell > ms.cell_count) return entry_fault::cell;
+  return entry_fault::none;
+}
+
 // A grid-stream entry the exchange can reach: its link among the network's, its node among the
 // link's nodes and its cell among the grid's. Prints the fault naming the entry otherwise.
 bool entry_in_network(const model_state& ms, int stream_cell, int entry, int link, int node,
                       int cell) {
-  const channel_state& ch = ms.channel;
-  if (link < 1 || link > ch.chan_link_count) {
-    printf(
-        "Error: stream cell %d, entry %d of the grid-stream table names link %d, which is not "
-        "a link of the channel network (1 to %d).\n",
-        stream_cell, entry, link, ch.chan_link_count);
-    return false;
+  switch (entry_check(ms, link, node, cell)) {
+    case entry_fault::none:
+      return true;
+    case entry_fault::link:
+      printf(
+          "Error: stream cell %d, entry %d of the grid-stream table names link %d, which is not "
+          "a link of the channel network (1 to %d).\n",
+          stream_cell, entry, link, ms.channel.chan_link_count);
+      return false;
+    case entry_fault::node:
+      printf(
+          "Error: stream cell %d, entry %d of the grid-stream table names node %d of link %d, "
+          "which has nodes 1 to %d.\n",
+          stream_cell, entry, node, link, entry_nodes(ms, link));
+      return false;
+    case entry_fault::cell:
+      printf(
+          "Error: stream cell %d, entry %d of the grid-stream table names cell %d, which is not "
+          "a cell of the watershed (1 to %d).\n",
+          stream_cell, entry, cell, ms.cell_count);
+      return false;
   }
-  // A rising lake lowers a link's node count; the nodes it holds stay nodes of the link.
-  const int nodes = ms.perennial_lakes && !ch.og_nx1.empty() ? ch.og_nx1[link] : ch.nx[link];
-  if (node < 1 || node > nodes || node > ch.area.node_count(link)) {
-    printf(
-        "Error: stream cell %d, entry %d of the grid-stream table names node %d of link %d, "
-        "which has nodes 1 to %d.\n",
-        stream_cell, entry, node, link, nodes);
-    return false;
-  }
-  if (cell < 1 || cell > ms.cell_count) {
-    printf(
-        "Error: stream cell %d, entry %d of the grid-stream table names cell %d, which is not "
-        "a cell of the watershed (1 to %d).\n",
-        stream_cell, entry, cell, ms.cell_count);
-    return false;
-  }
-  return true;
+  return false;
 }
 
 // Channel water of the routed links (m3): flow area times node spacing over nodes 1..nx of
@@ -281,9 +299,7 @@ double chan_lateral_inflow(model_state& ms, double dt) {
         const int node = ch.gst_node[c][k];
         const int cell = ch.gst_gnum[c][k];
         // A faulty entry stops its stream cell here; the booking below reports it.
-        if (link < 1 || link > ch.chan_link_count || node < 1 || node > ch.nx[link] ||
-            node > ch.area.node_count(link) || cell < 1 || cell > ms.cell_count)
-          break;
+        if (entry_check(ms, link, node, cell) != entry_fault::none) break;
         if (entry_passed_over(ms, link, node, cell)) continue;
         entry_exchange(ms, c, k, link, node, cell, dt, ch.gst_lateral_q[c][k]);
       }
