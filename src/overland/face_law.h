@@ -1,0 +1,37 @@
+// The face law shared by every overland scheme (explicit, "ade", "ade-pc", and their lake
+// variants): how a face's discharge depends on the water-surface slope S across it, and how much
+// of the water-surface difference one face may move in one (sub-)step. The schemes' scalar and
+// vector kernels all take these constants, so the three schemes route with one law.
+//
+// Manning's law makes the discharge grow with sqrt(|S|), whose derivative has no bound as S goes
+// to 0: near a level water surface the scheme's diffusivity, and with it the explicit stability
+// limit, has no bound either, and still water cannot stay still. Below the threshold slope the
+// law turns linear in S, continuous with Manning's at the threshold:
+//   |S| >= threshold: sign(S) sqrt(|S|)   (Manning's law, unchanged bit for bit)
+//   |S| <  threshold: S / sqrt(threshold)
+// The threshold, 1e-5 (a drop of 1 cm over 1 km), lies below the slope of any surface a grid
+// resolves, so flows over mapped terrain keep Manning's law; only water that is level to within
+// the noise of its depths and elevations takes the linear part.
+#pragma once
+
+#include <cmath>
+
+// Water-surface slope below which the face law is linear in the slope.
+inline constexpr double ov_threshold_slope = 1e-5;
+// 1 / sqrt(ov_threshold_slope): the linear part's factor.
+inline constexpr double ov_linear_slope_factor = 316.22776601683796;
+
+// The slope term of the face law: sign(S) sqrt(|S|) at or above the threshold slope, S /
+// sqrt(threshold) below it (0 for S = 0).
+inline double ov_slope_term(double s) {
+  const double a = std::fabs(s);
+  if (a >= ov_threshold_slope) return std::copysign(std::sqrt(a), s);
+  return s * ov_linear_slope_factor;
+}
+
+// The largest share of the water-surface difference across a face that the face may move in one
+// (sub-)step. With every face of a cell held to an eighth, a cell's new water surface is a
+// weighted mean of its own and its neighbours' old surfaces (the weights of its four faces sum to
+// at most a half), so no surface overshoots its neighbour's: a pool at rest stays at rest, a bump
+// relaxes without oscillating, and a checkerboard cannot grow whatever the step.
+inline constexpr double ov_surface_share = 0.125;
