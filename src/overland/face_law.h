@@ -19,7 +19,7 @@
 // Water-surface slope below which the face law is linear in the slope.
 inline constexpr double ov_threshold_slope = 1e-5;
 // 1 / sqrt(ov_threshold_slope): the linear part's factor.
-inline constexpr double ov_linear_slope_factor = 316.22776601683796;
+inline constexpr double ov_linear_slope_factor = 316.2277660168379;
 
 // The slope term of the face law: sign(S) sqrt(|S|) at or above the threshold slope, S /
 // sqrt(threshold) below it (0 for S = 0).
