@@ -96,6 +96,8 @@ struct input_state {
   file_handle porosity_file;                 // porosity
   file_handle pore_index_file;               // pore-size distribution index
   file_handle residual_sat_file;             // residual saturation
+  char porosity_source[1100] = {};           // the porosity's map file or the mapping table, for
+                                             // the messages of the water contents checked on it
   file_handle interception_file;             // canopy storage capacity
   file_handle interception_coeff_file;       // interception coefficient
   file_handle retention_file;                // retention depth

@@ -285,7 +285,7 @@ int map_table_read_precip_conc(file_handle& h, int k, double* values) {
 }
 
 int read_map_table(model_state& ms, int table_id, const table_columns& outputs, int precip_count,
-                   double* precip_values) {
+                   double* precip_values, table_row_check check) {
   const char* file_name = ms.input.names.mapping_table;
   if (table_id < 1 || table_id > map_table_last) {
     stop_with_message("Error: %d is not a table id of the mapping table file %s\n", table_id,
@@ -324,6 +324,10 @@ int read_map_table(model_state& ms, int table_id, const table_columns& outputs, 
   raw_array2d<double> data;
   int largest_id = 0;
   if (map_table_read_rows(h, file_name, keyword, n, k, ids, data, largest_id) == 0) return 0;
+  if (check != nullptr) {
+    for (int row = 1; row <= n; ++row)
+      if (!check(file_name, keyword, ids[row], data[row], k, outputs)) return 0;
+  }
 
   file_handle index;
   if (!file_handle_open(index, index_file.c_str(), "r")) {

@@ -14,6 +14,12 @@ struct model_state;
 // Per-cell destinations of value columns 1..7 of a table; a null entry leaves its column out.
 using table_columns = std::array<raw_array1d<double>*, 7>;
 
+// A check of one row of a table before its values reach the cells: the mapping-table file's
+// name, the table's keyword, the row's id, its values[1..k] and the destinations the caller
+// gave (a column without one is not used by the run). False after it has reported the fault.
+using table_row_check = bool (*)(const char* file_name, const char* keyword, int id,
+                                 const double* values, int k, const table_columns& used);
+
 // Reads table `table_id` (1..32) of the run's mapping-table file (input_state::names
 // .mapping_table) and its index map, and writes value column c of each watershed cell's id into
 // *outputs[c - 1] (element = cell number) for every column the table has and the caller gives.
@@ -32,8 +38,11 @@ using table_columns = std::array<raw_array1d<double>*, 7>;
 // cell of id 0; a destination too small). A row or PRECIP_CONC line whose values end early gives
 // 0.0 for the values it lacks and reading goes on. Every fault is reported through error_report
 // at once: callers test run_error.error_fatal.
+// With `check` given, every row is shown to it before any value reaches a cell; a false answer
+// (after the check has reported the row's fault) gives 0.
 int read_map_table(model_state& ms, int table_id, const table_columns& outputs,
-                   int precip_count = 0, double* precip_values = nullptr);
+                   int precip_count = 0, double* precip_values = nullptr,
+                   table_row_check check = nullptr);
 
 // Reads the n rows of a table with table_read_rows (stream_tables.h, which also holds the
 // table_read_row and table_store_row that the table readers share) into ids[1..n] ("Table IDs")

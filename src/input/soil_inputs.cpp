@@ -3,6 +3,7 @@
 // groundwater boundary, well, aquifer and Sacramento inputs from their maps or mapping tables.
 #include "input/soil_inputs.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -123,6 +124,133 @@ bool check_not_negative(const model_state& ms, const raw_array1d<double>& a, con
   return true;
 }
 
+// --- Physical ranges of the soil values ---------------------------------------------------
+
+// The values a soil parameter can physically take, in the units it is read in: from `low` (above
+// it when `low_open`) up to `high`. Bounds that depend on another parameter of the same soil
+// (a water content cannot exceed the porosity) are checked where both are known.
+struct soil_range {
+  const char* field;
+  double low;
+  bool low_open;
+  double high;
+};
+constexpr double unbounded = HUGE_VAL;
+
+constexpr soil_range ks_range = {"saturated hydraulic conductivity", 0.0, false, unbounded};
+constexpr soil_range hc_range = {"capillary head", 0.0, false, unbounded};
+constexpr soil_range porosity_range = {"porosity", 0.0, true, 1.0};
+constexpr soil_range pore_index_range = {"pore distribution index", 0.0, true, unbounded};
+constexpr soil_range residual_range = {"residual saturation", 0.0, false, 1.0};
+constexpr soil_range field_capacity_range = {"field capacity", 0.0, false, 1.0};
+constexpr soil_range wilting_point_range = {"wilting point", 0.0, false, 1.0};
+constexpr soil_range moisture_range = {"initial moisture", 0.0, false, 1.0};
+
+bool within(double v, const soil_range& r) {
+  if (std::isnan(v) || v > r.high) return false;
+  return r.low_open ? v > r.low : v >= r.low;
+}
+
+// "at least 0", "above 0 and at most 1", "from 0 to 1".
+std::string range_text(const soil_range& r) {
+  char text[96];
+  if (r.high == unbounded)
+    snprintf(text, sizeof text, "%s %g", r.low_open ? "above" : "at least", r.low);
+  else if (r.low_open)
+    snprintf(text, sizeof text, "above %g and at most %g", r.low, r.high);
+  else
+    snprintf(text, sizeof text, "from %g to %g", r.low, r.high);
+  return text;
+}
+
+// Row and column of cell `c` in the index map, for messages; 0 and 0 when not found.
+void cell_place(const model_state& ms, int c, int& row, int& col) {
+  row = col = 0;
+  for (int r = 1; r <= ms.rows && r <= ms.index_map.row_count(); ++r)
+    for (int k = 1; k <= ms.cols && k <= ms.index_map.col_count(); ++k)
+      if (ms.index_map[r][k] == c) {
+        row = r;
+        col = k;
+        return;
+      }
+}
+
+// Every cell's value of one parameter, as read (before any change of units), must lie within
+// its physical range; the first that does not stops the run, named with its cell and source.
+bool check_cells_within(const model_state& ms, const raw_array1d<double>& a, const soil_range& r,
+                        const std::string& source) {
+  const int n = cells_held(ms, a);
+  for (int c = 1; c <= n; ++c) {
+    if (within(a[c], r)) continue;
+    int row = 0;
+    int col = 0;
+    cell_place(ms, c, row, col);
+    stop_with_message(
+        "Error: the %s %g of cell %d (row %d, column %d) read from %s is physically impossible: "
+        "it must be %s\n",
+        r.field, a[c], c, row, col, source.c_str(), range_text(r).c_str());
+    return false;
+  }
+  return true;
+}
+
+// A water content of every cell may not exceed (or, with `strict`, reach) the cell's porosity.
+bool check_cells_below_porosity(const model_state& ms, const raw_array1d<double>& a,
+                                const char* field, const std::string& source,
+                                const char* porosity_source, bool strict) {
+  const raw_array1d<double>& phi = ms.subsurface.porosity_cell;
+  const int n = std::min(cells_held(ms, a), cells_held(ms, phi));
+  for (int c = 1; c <= n; ++c) {
+    if (strict ? a[c] < phi[c] : a[c] <= phi[c]) continue;
+    int row = 0;
+    int col = 0;
+    cell_place(ms, c, row, col);
+    stop_with_message(
+        "Error: the %s %g of cell %d (row %d, column %d) read from %s %s the porosity %g read "
+        "from %s\n",
+        field, a[c], c, row, col, source.c_str(), strict ? "reaches" : "exceeds", phi[c],
+        porosity_source);
+    return false;
+  }
+  return true;
+}
+
+// The rows of the GREEN_AMPT_INFILTRATION and soil-moisture tables: each value the run uses
+// within its range, and the water contents of a soil within its porosity.
+bool green_ampt_row_ok(const char* file_name, const char* keyword, int id, const double* v, int k,
+                       const table_columns& used) {
+  const bool moisture_table = k == 1;
+  static constexpr const soil_range* green_ampt_columns[7] = {
+      &ks_range,           &hc_range,       &porosity_range,
+      &pore_index_range,   &residual_range, &field_capacity_range,
+      &wilting_point_range};
+  for (int col = 1; col <= k && col <= 7; ++col) {
+    if (used[static_cast<std::size_t>(col - 1)] == nullptr) continue;
+    const soil_range& r = moisture_table ? moisture_range : *green_ampt_columns[col - 1];
+    if (within(v[col], r)) continue;
+    stop_with_message(
+        "Error: the %s %g of soil id %d in table %s of mapping table file %s is physically "
+        "impossible: it must be %s\n",
+        r.field, v[col], id, keyword, file_name, range_text(r).c_str());
+    return false;
+  }
+  if (moisture_table || k < 3 || used[2] == nullptr) return true;
+  // Water contents of the soil against its porosity: the residual content below it (a soil
+  // holding all its pores' water as residual could not drain), the others at most equal to it.
+  for (int col = 5; col <= k && col <= 7; ++col) {
+    if (used[static_cast<std::size_t>(col - 1)] == nullptr) continue;
+    const bool strict = col == 5;
+    if (strict ? v[col] < v[3] : v[col] <= v[3]) continue;
+    stop_with_message(
+        "Error: the %s %g of soil id %d in table %s of mapping table file %s %s its porosity "
+        "%g\n",
+        green_ampt_columns[col - 1]->field, v[col], id, keyword, file_name,
+        strict ? "reaches" : "exceeds", v[3]);
+    return false;
+  }
+  return true;
+}
+
 void scale_cells(const model_state& ms, raw_array1d<double>& a, double divisor) {
   const int n = cells_held(ms, a);
   for (int c = 1; c <= n; ++c) a[c] /= divisor;
@@ -194,7 +322,7 @@ bool read_green_ampt_maps(model_state& ms) {
                                 column(ss.porosity_cell), column(ss.pore_index_cell),
                                 column(ss.residual_cell), column(ss.theta_fc_cell),
                                 column(ss.theta_wp_cell)};
-    read_map_table(ms, map_table_green_ampt, cols);
+    read_map_table(ms, map_table_green_ampt, cols, 0, nullptr, green_ampt_row_ok);
     if (stopped()) return false;
   }
   std::string source;
@@ -205,24 +333,26 @@ bool read_green_ampt_maps(model_state& ms) {
                         "table file\n",
                         "saturated hydraulic conductivity", ss.ks_cell, source))
       return false;
-    if (!check_not_negative(ms, ss.ks_cell, "saturated hydraulic conductivity", source))
-      return false;
+    if (!check_cells_within(ms, ss.ks_cell, ks_range, source)) return false;
     scale_cells(ms, ss.ks_cell, 360000.0);  // cm/h to m/s
   }
   if (ss.capillary_on) {
     if (!read_param_map(ms, in.capillary_file, n.capillary, table,
                         "reading capillary drive map from file: %s\n",
                         "reading capillary drive map from the master table file\n",
-                        "capillary drive", ss.hc_cell, source))
+                        "capillary drive", ss.hc_cell, source) ||
+        !check_cells_within(ms, ss.hc_cell, hc_range, source))
       return false;
     scale_cells(ms, ss.hc_cell, 100.0);  // cm to m
   }
   if (ss.porosity_on &&
-      !read_param_map(ms, in.porosity_file, n.porosity, table,
-                      "reading porosity map from file: %s\n",
-                      "reading porosity table and map from the master table file\n", "porosity",
-                      ss.porosity_cell, source))
+      (!read_param_map(ms, in.porosity_file, n.porosity, table,
+                       "reading porosity map from file: %s\n",
+                       "reading porosity table and map from the master table file\n", "porosity",
+                       ss.porosity_cell, source) ||
+       !check_cells_within(ms, ss.porosity_cell, porosity_range, source)))
     return false;
+  copy_text(in.porosity_source, sizeof in.porosity_source, source.c_str());
   if (!ss.inf_redist) return true;
 
   if (!read_redist_param(ms, ss.pore_index_on, in.pore_index_file, n.pore_index, table,
@@ -230,11 +360,15 @@ bool read_green_ampt_maps(model_state& ms) {
                          "reading pore distribution index map from master table file\n",
                          "For infiltration redistribution, pore index map must be specified\n",
                          "pore distribution index", ss.pore_index_cell, source) ||
+      !check_cells_within(ms, ss.pore_index_cell, pore_index_range, source) ||
       !read_redist_param(ms, ss.residual_sat_on, in.residual_sat_file, n.residual_sat, table,
                          "reading residual saturation map from file: %s\n",
                          "reading residual saturation map from the master table file\n",
                          "For infiltration redistribution, the pore index map must be specified\n",
-                         "residual saturation", ss.residual_cell, source))
+                         "residual saturation", ss.residual_cell, source) ||
+      !check_cells_within(ms, ss.residual_cell, residual_range, source) ||
+      !check_cells_below_porosity(ms, ss.residual_cell, residual_range.field, source,
+                                  in.porosity_source, true))
     return false;
   return true;
 }
@@ -290,23 +424,6 @@ bool read_layered_soil_types(model_state& ms) {
       ss.THETA_ML[c][k] = ss.soil_types[id].layer_init_moisture[k - 1];
   }
   return true;
-}
-
-// Initial moisture of the single-layer scheme: it must lie between 0 and the porosity.
-void check_initial_moisture(model_state& ms) {
-  subsurface_state& ss = ms.subsurface;
-  const int n = cells_held(ms, ss.theta_init);
-  for (int c = 1; c <= n; ++c) {
-    double& theta = ss.theta_init[c];
-    const bool have_phi = c <= ss.porosity_cell.count() && !ss.porosity_cell.empty();
-    if (theta < 0.0) {
-      printf("Warning: initial water content < 0 at grid %d\n", c);
-      theta = 0.0;
-    } else if (have_phi && theta > ss.porosity_cell[c]) {
-      printf("Warning: initial water content > phi at grid %d\n", c);
-      theta = ss.porosity_cell[c];
-    }
-  }
 }
 
 // --- Static-flux wells ----------------------------------------------------------------------
@@ -768,7 +885,7 @@ void read_et_param_maps(model_state& ms) {
   const bool table = table_on(ms, present_initial_moisture);
   if (table && !in.moisture_file.is_open()) {
     const table_columns cols = {column(ss.theta_init)};
-    read_map_table(ms, map_table_green_ampt_moisture, cols);
+    read_map_table(ms, map_table_green_ampt_moisture, cols, 0, nullptr, green_ampt_row_ok);
     if (stopped()) return;
   }
   if (!read_param_map(ms, in.moisture_file, n.moisture, table,
@@ -776,7 +893,11 @@ void read_et_param_maps(model_state& ms) {
                       "reading soil moisture table and map from the master table file\n",
                       "soil moisture", ss.theta_init, source))
     return;
-  if (ss.green_ampt && !ss.inf_redist) check_initial_moisture(ms);
+  // The initial moisture lies between 0 and the cell's porosity.
+  if (!check_cells_within(ms, ss.theta_init, moisture_range, source)) return;
+  if ((ss.green_ampt || ss.inf_redist) && ss.porosity_on)
+    check_cells_below_porosity(ms, ss.theta_init, moisture_range.field, source, in.porosity_source,
+                               false);
 }
 
 void read_water_table_maps(model_state& ms) {

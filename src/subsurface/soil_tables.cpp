@@ -30,6 +30,54 @@ constexpr int brooks_row_slots[10] = {4, 7, 19, 10, 13, 16, 22, 25, 28, 31};
 // Havercamp rows: the first seven as above, then alpha, beta, A, B, node thickness.
 constexpr int havercamp_row_slots[12] = {4, 7, 19, 10, 13, 16, 22, 34, 37, 40, 43, 31};
 
+// What a value of a layer row may physically be: any number, at least 0, above 0, a porosity
+// (above 0, at most 1), a water content (from 0 to the layer's porosity) or a residual water
+// content (from 0 to below the porosity: a layer holding all its pores' water as residual could
+// not drain).
+enum class layer_bound { any, not_negative, positive, porosity, content, residual };
+struct layer_field {
+  const char* name;
+  layer_bound bound;
+};
+// Rows of the MULTI_LAYER_SOIL block and the soil-layer file. The pore index is not used by the
+// layered scheme, so a 0 standing for "not given" passes; below 0 it is impossible.
+constexpr layer_field layer_row_fields[9] = {
+    {"saturated hydraulic conductivity", layer_bound::not_negative},
+    {"pore distribution index", layer_bound::not_negative},
+    {"capillary head", layer_bound::not_negative},
+    {"porosity", layer_bound::porosity},
+    {"field capacity", layer_bound::content},
+    {"wilting point", layer_bound::content},
+    {"residual moisture", layer_bound::residual},
+    {"initial moisture", layer_bound::content},
+    {"thickness", layer_bound::any}};
+// Brooks-Corey rows of the layered soil table (the bubbling pressure is taken by its size).
+constexpr layer_field brooks_row_fields[10] = {
+    {"saturated hydraulic conductivity", layer_bound::not_negative},
+    {"porosity", layer_bound::porosity},
+    {"residual moisture", layer_bound::residual},
+    {"initial moisture", layer_bound::content},
+    {"wilting point", layer_bound::content},
+    {"field capacity", layer_bound::content},
+    {"thickness", layer_bound::any},
+    {"pore distribution index", layer_bound::positive},
+    {"bubbling pressure", layer_bound::any},
+    {"node thickness", layer_bound::any}};
+// Havercamp rows: the shape parameters of the retention and conductivity curves are positive.
+constexpr layer_field havercamp_row_fields[12] = {
+    {"saturated hydraulic conductivity", layer_bound::not_negative},
+    {"porosity", layer_bound::porosity},
+    {"residual moisture", layer_bound::residual},
+    {"initial moisture", layer_bound::content},
+    {"wilting point", layer_bound::content},
+    {"field capacity", layer_bound::content},
+    {"thickness", layer_bound::any},
+    {"Havercamp alpha", layer_bound::positive},
+    {"Havercamp beta", layer_bound::positive},
+    {"Havercamp A", layer_bound::positive},
+    {"Havercamp B", layer_bound::positive},
+    {"node thickness", layer_bound::any}};
+
 // Column where the values of a soil id's first row begin in a mapping-table block (the first
 // 87 characters hold the id and its description).
 constexpr std::size_t first_row_values_at = 87;
@@ -138,6 +186,45 @@ class table_lines {
         id, what_, h_.path, line_, layer, value);
     return false;
   }
+  // Every value of a layer row within its physical range: the first that is not stops the run,
+  // named with the file, line, soil id, layer and field.
+  bool physical(int id, int layer, const layer_field* fields, int count, const double* v) {
+    double porosity = 1.0;
+    for (int k = 0; k < count; ++k)
+      if (fields[k].bound == layer_bound::porosity) porosity = v[k];
+    for (int k = 0; k < count; ++k) {
+      const double x = v[k];
+      char must[96] = {};
+      switch (fields[k].bound) {
+        case layer_bound::any:
+          break;
+        case layer_bound::not_negative:
+          if (!(x >= 0.0)) snprintf(must, sizeof must, "be at least 0");
+          break;
+        case layer_bound::positive:
+          if (!(x > 0.0)) snprintf(must, sizeof must, "be above 0");
+          break;
+        case layer_bound::porosity:
+          if (!(x > 0.0 && x <= 1.0)) snprintf(must, sizeof must, "be above 0 and at most 1");
+          break;
+        case layer_bound::content:
+          if (!(x >= 0.0 && x <= porosity))
+            snprintf(must, sizeof must, "lie from 0 to the layer's porosity %g", porosity);
+          break;
+        case layer_bound::residual:
+          if (!(x >= 0.0 && x < porosity))
+            snprintf(must, sizeof must, "lie from 0 to below the layer's porosity %g", porosity);
+          break;
+      }
+      if (must[0] == '\0') continue;
+      stop_with_message(
+          "Error: soil id %d of the %s in %s (line %d) has a layer %d %s of %g, which is "
+          "physically impossible: it must %s\n",
+          id, what_, h_.path, line_, layer, fields[k].name, x, must);
+      return false;
+    }
+    return true;
+  }
   int line() const { return line_; }
   const char* path() const { return h_.path; }
 
@@ -196,6 +283,7 @@ int read_multilayer_soil_block(model_state&, file_handle& table_file,
       double v[9] = {};
       if (!t.values(rest, count, v)) return -1;
       if (layer < 2 && !t.positive_thickness(id, layer + 1, v[8])) return -1;
+      if (!t.physical(id, layer + 1, layer_row_fields, count, v)) return -1;
       store_row(r, layer_row_slots, count, v, layer);
     }
   }
@@ -228,6 +316,7 @@ void read_soil_layer_file(model_state&, file_handle& layer_file, soil_table_reco
       double v[9] = {};
       if (!t.values(line, count, v)) return;
       if (layer < 2 && !t.positive_thickness(id, layer + 1, v[8])) return;
+      if (!t.physical(id, layer + 1, layer_row_fields, count, v)) return;
       store_row(r, layer_row_slots, count, v, layer);
     }
   }
@@ -287,6 +376,9 @@ int read_layered_soil_table(model_state& ms, file_handle& table_file, int form,
             id, t.path(), t.line(), layer + 1, v[count - 1]);
         return -1;
       }
+      if (!t.physical(id, layer + 1, form == 1 ? brooks_row_fields : havercamp_row_fields, count,
+                      v))
+        return -1;
       store_row(r, slots, count, v, layer);
       if (form == 1) r.layer_bubbling_pressure[layer] = -std::fabs(v[8]);
     }

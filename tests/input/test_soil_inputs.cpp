@@ -322,7 +322,7 @@ TEST_F(SoilInputs, GreenAmptMapsAreReadAndConverted) {
   given(in.porosity_file, in.names.porosity, "phi.asc",
         small_index_map("0.4 0.4 0\n0.45 0.45 0.5\n"));
   given(in.moisture_file, in.names.moisture, "theta.asc",
-        small_index_map("0.1 0.2 0\n0.6 -0.1 0.3\n"));
+        small_index_map("0.1 0.2 0\n0.45 0.0 0.3\n"));
   const printed p = run(read_soil_maps);
   EXPECT_EQ(run_error.error_fatal, 0) << p.out;
   EXPECT_TRUE(contains(p.out, "reading saturated hydraulic conductivity map from file: ks.asc\n"));
@@ -335,10 +335,9 @@ TEST_F(SoilInputs, GreenAmptMapsAreReadAndConverted) {
   for (int c = 0; c < 5; ++c) EXPECT_NEAR(ks[c], expect_ks[c], 1e-18) << c;
   EXPECT_EQ(cells(ss.hc_cell), (values{0.1, 0.2, 0.3, 0.4, 0.5}));
   EXPECT_EQ(cells(ss.porosity_cell), (values{0.4, 0.4, 0.45, 0.45, 0.5}));
-  // Above the porosity: lowered to it; below zero: raised to zero.
+  // A soil saturated to its porosity and a dry one are both possible: taken as they are.
   EXPECT_EQ(cells(ss.theta_init), (values{0.1, 0.2, 0.45, 0.0, 0.3}));
-  EXPECT_TRUE(contains(p.out, "Warning: initial water content > phi at grid 3\n"));
-  EXPECT_TRUE(contains(p.out, "Warning: initial water content < 0 at grid 4\n"));
+  EXPECT_FALSE(contains(p.out, "initial water content")) << p.out;
   EXPECT_FALSE(in.conductivity_file.is_open());
 }
 
@@ -380,7 +379,9 @@ TEST_F(SoilInputs, BadSoilInputsStopTheRun) {
          copy_text(ms.input.names.conductivity, 1024, "ks.asc");
          file_handle_open(ms.input.conductivity_file, "ks.asc", "r");
        },
-       "Error: the saturated hydraulic conductivity -2 of cell 4 read from ks.asc is negative", ""},
+       "Error: the saturated hydraulic conductivity -2 of cell 4 (row 2, column 2) read from "
+       "ks.asc is physically impossible: it must be at least 0\n",
+       ""},
       {"redistribution without a pore index",
        [](model_state& ms, const temp_dir&) { ms.subsurface.inf_redist = 1; },
        // Both lines and the report's newline, in order, on the stream error_report writes to.
@@ -443,6 +444,171 @@ TEST_F(SoilInputs, BadSoilInputsStopTheRun) {
     EXPECT_TRUE(contains(p.out, c.message)) << p.out;
     EXPECT_EQ(p.err, c.on_stderr);
   }
+}
+
+// Writes `text` as `file` and opens it as the map of a Green and Ampt card.
+template <std::size_t N>
+void soil_map(const temp_dir& d, file_handle& h, char (&dst)[N], const char* file,
+              const std::string& text) {
+  write_file(d.file(file), text);
+  copy_text(dst, N, file);
+  file_handle_open(h, file, "r");
+}
+
+// Green and Ampt with the four maps of the small watershed: conductivities, capillary heads,
+// porosities 0.45 and initial moistures, each given in place of a good map when not empty.
+void green_ampt_maps(model_state& ms, const temp_dir& d, const std::string& hc,
+                     const std::string& phi, const std::string& theta) {
+  subsurface_state& ss = ms.subsurface;
+  input_state& in = ms.input;
+  ss.green_ampt = 1;
+  ss.conductivity_on = ss.capillary_on = ss.porosity_on = ss.moisture_on = 1;
+  soil_map(d, in.conductivity_file, in.names.conductivity, "ks.asc",
+           small_index_map("1 1 0\n1 1 1\n"));
+  soil_map(d, in.capillary_file, in.names.capillary, "hc.asc",
+           small_index_map(hc.empty() ? "10 10 0\n10 10 10\n" : hc));
+  soil_map(d, in.porosity_file, in.names.porosity, "phi.asc",
+           small_index_map(phi.empty() ? "0.45 0.45 0\n0.45 0.45 0.45\n" : phi));
+  soil_map(d, in.moisture_file, in.names.moisture, "theta.asc",
+           small_index_map(theta.empty() ? "0.2 0.2 0\n0.2 0.2 0.2\n" : theta));
+}
+
+// Green and Ampt (with redistribution when `redist`) from a GREEN_AMPT_INFILTRATION table of
+// two soils (conductivity, capillary head, porosity, pore index, residual, field capacity,
+// wilting point) over the index map 1 2 / 2 2 1; with `moisture_rows`, the initial moistures
+// come from a GREEN_AMPT_INITIAL_SOIL_MOISTURE table of the same soils.
+void green_ampt_table(model_state& ms, const temp_dir& d, bool redist, const std::string& soil_1,
+                      const std::string& soil_2, const std::string& moisture_rows = "") {
+  subsurface_state& ss = ms.subsurface;
+  input_state& in = ms.input;
+  (redist ? ss.inf_redist : ss.green_ampt) = 1;
+  ss.conductivity_on = ss.capillary_on = ss.porosity_on = 1;
+  ss.pore_index_on = ss.residual_sat_on = redist ? 1 : 0;
+  in.mapping_table_on = 1;
+  in.table_present[3] = 1;  // GREEN_AMPT_INFILTRATION
+  std::string text = table_file("GREEN_AMPT_INFILTRATION", 2,
+                                table_row(1, soil_1, "soil") + table_row(2, soil_2, "soil"));
+  if (!moisture_rows.empty()) {
+    ss.moisture_on = 1;
+    in.table_present[4] = 1;  // GREEN_AMPT_INITIAL_SOIL_MOISTURE
+    text += "GREEN_AMPT_INITIAL_SOIL_MOISTURE Land use\nNUM_IDS 2\n" +
+            torva_test::table_column_header + moisture_rows;
+  }
+  write_file(d.file("t.cmt"), text);
+  write_file(d.file("lu.idx"), small_index_map("1 2 0\n2 2 1\n"));
+}
+
+// Every soil value outside what a soil can physically hold is refused, from a map (named with
+// its cell) or from a table (named with its soil id), with the field and the value.
+TEST_F(SoilInputs, PhysicallyImpossibleSoilValuesStopTheRun) {
+  struct bad_case {
+    const char* label;
+    void (*set)(model_state&, const temp_dir&);
+    const char* message;
+  };
+  const bad_case cases[] = {
+      {"porosity above 1 in its map",
+       [](model_state& ms, const temp_dir& d) {
+         green_ampt_maps(ms, d, "", "0.45 0.45 0\n0.45 1.2 0.45\n", "");
+       },
+       "Error: the porosity 1.2 of cell 4 (row 2, column 2) read from phi.asc is physically "
+       "impossible: it must be above 0 and at most 1\n"},
+      {"porosity of 0 in its map",
+       [](model_state& ms, const temp_dir& d) {
+         green_ampt_maps(ms, d, "", "0 0.45 0\n0.45 0.45 0.45\n", "");
+       },
+       "Error: the porosity 0 of cell 1 (row 1, column 1) read from phi.asc is physically "
+       "impossible: it must be above 0 and at most 1\n"},
+      {"negative capillary head in its map",
+       [](model_state& ms, const temp_dir& d) {
+         green_ampt_maps(ms, d, "10 -3 0\n10 10 10\n", "", "");
+       },
+       "Error: the capillary head -3 of cell 2 (row 1, column 2) read from hc.asc is physically "
+       "impossible: it must be at least 0\n"},
+      {"initial moisture above the porosity",
+       [](model_state& ms, const temp_dir& d) {
+         green_ampt_maps(ms, d, "", "", "0.2 0.2 0\n0.2 0.2 0.5\n");
+       },
+       "Error: the initial moisture 0.5 of cell 5 (row 2, column 3) read from theta.asc exceeds "
+       "the porosity 0.45 read from phi.asc\n"},
+      {"negative initial moisture",
+       [](model_state& ms, const temp_dir& d) {
+         green_ampt_maps(ms, d, "", "", "0.2 0.2 0\n0.2 -0.1 0.2\n");
+       },
+       "Error: the initial moisture -0.1 of cell 4 (row 2, column 2) read from theta.asc is "
+       "physically impossible: it must be from 0 to 1\n"},
+      {"porosity above 1 in the table",
+       [](model_state& ms, const temp_dir& d) {
+         green_ampt_table(ms, d, false, "1 10 0.45 0.3 0.05 0 0", "1 10 1.5 0.3 0.05 0 0");
+       },
+       "Error: the porosity 1.5 of soil id 2 in table GREEN_AMPT_INFILTRATION of mapping table "
+       "file t.cmt is physically impossible: it must be above 0 and at most 1\n"},
+      {"negative capillary head in the table",
+       [](model_state& ms, const temp_dir& d) {
+         green_ampt_table(ms, d, false, "1 -10 0.45 0.3 0.05 0 0", "1 10 0.45 0.3 0.05 0 0");
+       },
+       "Error: the capillary head -10 of soil id 1 in table GREEN_AMPT_INFILTRATION of mapping "
+       "table file t.cmt is physically impossible: it must be at least 0\n"},
+      {"negative conductivity in the table",
+       [](model_state& ms, const temp_dir& d) {
+         green_ampt_table(ms, d, false, "1 10 0.45 0.3 0.05 0 0", "-0.5 10 0.45 0.3 0.05 0 0");
+       },
+       "Error: the saturated hydraulic conductivity -0.5 of soil id 2 in table "
+       "GREEN_AMPT_INFILTRATION of mapping table file t.cmt is physically impossible: it must "
+       "be at least 0\n"},
+      {"pore index of 0 with redistribution",
+       [](model_state& ms, const temp_dir& d) {
+         green_ampt_table(ms, d, true, "1 10 0.45 0 0.05 0 0", "1 10 0.45 0.3 0.05 0 0");
+       },
+       "Error: the pore distribution index 0 of soil id 1 in table GREEN_AMPT_INFILTRATION of "
+       "mapping table file t.cmt is physically impossible: it must be above 0\n"},
+      {"residual content at the porosity with redistribution",
+       [](model_state& ms, const temp_dir& d) {
+         green_ampt_table(ms, d, true, "1 10 0.45 0.3 0.05 0 0", "1 10 0.45 0.3 0.45 0 0");
+       },
+       "Error: the residual saturation 0.45 of soil id 2 in table GREEN_AMPT_INFILTRATION of "
+       "mapping table file t.cmt reaches its porosity 0.45\n"},
+      {"initial moisture in its table above 1",
+       [](model_state& ms, const temp_dir& d) {
+         green_ampt_table(ms, d, false, "1 10 0.45 0.3 0.05 0 0", "1 10 0.45 0.3 0.05 0 0",
+                          table_row(1, "0.2", "soil") + table_row(2, "1.3", "soil"));
+       },
+       "Error: the initial moisture 1.3 of soil id 2 in table GREEN_AMPT_INITIAL_SOIL_MOISTURE "
+       "of mapping table file t.cmt is physically impossible: it must be from 0 to 1\n"},
+      {"initial moisture of its table above the porosity of the soil table",
+       [](model_state& ms, const temp_dir& d) {
+         green_ampt_table(ms, d, false, "1 10 0.45 0.3 0.05 0 0", "1 10 0.4 0.3 0.05 0 0",
+                          table_row(1, "0.2", "soil") + table_row(2, "0.42", "soil"));
+       },
+       "Error: the initial moisture 0.42 of cell 2 (row 1, column 2) read from the mapping table "
+       "file exceeds the porosity 0.4 read from the mapping table file\n"},
+  };
+  for (const bad_case& c : cases) {
+    SCOPED_TRACE(c.label);
+    run_error = error_state{};
+    fresh_state();
+    c.set(*ms_, dir_);
+    run(alloc_grid_arrays);
+    const printed p = run(read_soil_maps);
+    EXPECT_EQ(run_error.error_fatal, 1) << p.out;
+    EXPECT_TRUE(contains(p.out, c.message)) << p.out;
+  }
+  // The same soils within their ranges are read without a word: the checks refuse only the
+  // impossible (a saturated soil, a dry one, a porosity of 1, a capillary head of 0).
+  run_error = error_state{};
+  fresh_state();
+  green_ampt_maps(*ms_, dir_, "0 10 0\n10 10 10\n", "1 0.45 0\n0.45 0.45 0.45\n",
+                  "1 0.45 0\n0 0.2 0.2\n");
+  run(alloc_grid_arrays);
+  printed p = run(read_soil_maps);
+  EXPECT_EQ(run_error.error_fatal, 0) << p.out;
+  run_error = error_state{};
+  fresh_state();
+  green_ampt_table(*ms_, dir_, true, "0 0 1 0.3 0 0 0", "1 10 0.45 0.3 0.44 0.45 0.1",
+                   table_row(1, "1", "soil") + table_row(2, "0.45", "soil"));
+  run(alloc_grid_arrays);
+  p = run(read_soil_maps);
+  EXPECT_EQ(run_error.error_fatal, 0) << p.out;
 }
 
 TEST_F(SoilInputs, LayeredSoilTypesAndTheirStartingMoisture) {

@@ -121,6 +121,95 @@ TEST_F(SoilTables, MultiLayerBlockFaultsNameTheFileAndLine) {
   }
 }
 
+// A layer value no soil can have stops the reading, named with the table, its line, the soil
+// id, the layer, the field and the value, in each of the three layered tables.
+TEST_F(SoilTables, LayerValuesNoSoilCanHaveAreRefused) {
+  struct bad_layer {
+    const char* label;
+    std::string rows;  // the block's rows of soil 7
+    const char* message;
+  };
+  const std::vector<bad_layer> cases = {
+      {"porosity above 1",
+       first_row(7, "0.65 0.25 16.7 1.3 0.3 0.1 0.02 0.1458 10") + layer2 + layer3,
+       "t.cmt (line 5) has a layer 1 porosity of 1.3, which is physically impossible: it must "
+       "be above 0 and at most 1\n"},
+      {"initial moisture above the porosity",
+       first_row(7, "0.65 0.25 16.7 0.486 0.3 0.1 0.02 0.6 10") + layer2 + layer3,
+       "has a layer 1 initial moisture of 0.6, which is physically impossible: it must lie from 0 "
+       "to the layer's porosity 0.486\n"},
+      {"negative capillary head",
+       first_row(7, layer1) + "0.3 0.3 -20 0.45 0.28 0.09 0.03 0.2 20\n" + layer3,
+       "(line 6) has a layer 2 capillary head of -20, which is physically impossible: it must be "
+       "at least 0"},
+      {"negative conductivity",
+       first_row(7, layer1) + layer2 + "-0.1 0.35 25 0.4 0.25 0.08 0.04 0.25\n",
+       "(line 7) has a layer 3 saturated hydraulic conductivity of -0.1"},
+      {"residual content at the porosity",
+       first_row(7, layer1) + layer2 + "0.1 0.35 25 0.4 0.25 0.08 0.4 0.25\n",
+       "has a layer 3 residual moisture of 0.4, which is physically impossible: it must lie from 0 "
+       "to below the layer's porosity 0.4\n"},
+      {"negative wilting point",
+       first_row(7, "0.65 0.25 16.7 0.486 0.3 -0.1 0.02 0.1458 10") + layer2 + layer3,
+       "has a layer 1 wilting point of -0.1"},
+  };
+  for (const bad_layer& c : cases) {
+    SCOPED_TRACE(c.label);
+    run_error = error_state{};
+    std::string printed;
+    const int n = read_block(
+        "MULTI_LAYER_SOIL Soils\nNUM_IDS 1\nNUM_SOIL_LAYERS 3\nID DESC KS\n" + c.rows, printed);
+    EXPECT_EQ(n, -1);
+    EXPECT_EQ(run_error.error_fatal, 1);
+    EXPECT_NE(printed.find(c.message), std::string::npos) << printed;
+    EXPECT_NE(printed.find("Error: soil id 7 of the MULTI_LAYER_SOIL table in "), std::string::npos)
+        << printed;
+  }
+  // The soil-layer file: the initial moisture of layer 3 above its porosity.
+  {
+    run_error = error_state{};
+    write_file(dir_.file("layers.txt"), std::string("1\n0\n12\n") + layer1 + "\n" + layer2 +
+                                            "0.1 0.35 25 0.4 0.25 0.08 0.04 0.45\n");
+    file_handle h;
+    ASSERT_TRUE(file_handle_open(h, dir_.file("layers.txt").c_str(), "r"));
+    stdout_capture capture;
+    read_soil_layer_file(*ms_, h, ms_->subsurface.soil_types);
+    const std::string printed = capture.stop();
+    EXPECT_EQ(run_error.error_fatal, 1);
+    EXPECT_NE(printed.find("soil id 12 of the soil layer file in"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("(line 6) has a layer 3 initial moisture of 0.45"), std::string::npos)
+        << printed;
+  }
+  // The layered soil table: a pore index of 0 (Brooks-Corey) and a negative alpha (Havercamp).
+  struct bad_table {
+    int form;
+    std::string first_layer;
+    const char* message;
+  };
+  const bad_table tables[] = {
+      {1, "1.0 0.45 0.05 0.2 0.1 0.3 10 0 20 2",
+       "rich.txt (line 4) has a layer 1 pore distribution index of 0, which is physically "
+       "impossible: it must be above 0\n"},
+      {2, "1.0 0.45 0.05 0.2 0.1 0.3 10 -1 2 3 4 2",
+       "rich.txt (line 4) has a layer 1 Havercamp alpha of -1, which is physically impossible: "
+       "it must be above 0\n"},
+  };
+  for (const bad_table& t : tables) {
+    SCOPED_TRACE(t.form);
+    run_error = error_state{};
+    write_file(dir_.file("rich.txt"), "1\n0\n3\n" + t.first_layer + "\n");
+    file_handle h;
+    ASSERT_TRUE(file_handle_open(h, dir_.file("rich.txt").c_str(), "r"));
+    stdout_capture capture;
+    EXPECT_EQ(read_layered_soil_table(*ms_, h, t.form, false), -1);
+    const std::string printed = capture.stop();
+    EXPECT_EQ(run_error.error_fatal, 1);
+    EXPECT_NE(printed.find(t.message), std::string::npos) << printed;
+    EXPECT_NE(printed.find("Error: soil id 3 of the layered soil table in "), std::string::npos)
+        << printed;
+  }
+}
+
 TEST_F(SoilTables, SoilLayerFileReadsAndRefusesBadIds) {
   write_file(dir_.file("layers.txt"), std::string("1\n0\n12\n") + layer1 + "\n" + layer2 + layer3);
   file_handle h;
