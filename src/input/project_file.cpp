@@ -440,12 +440,14 @@ void read_xy_input_points(const card_entry& e, card_context& ctx) {
 void read_xy_input_stream_flow(const card_entry&, card_context& ctx) {
   std::string token;
   next_token(ctx.rest, token);
+  ctx.cards.xy_input.st_flow_given = 1;
   read_xy_stream_bdy_file(ctx.cards.xy_input, token.c_str());
 }
 
 void read_xy_input_stream_series(const card_entry&, card_context& ctx) {
   std::string token;
   next_token(ctx.rest, token);
+  ctx.cards.xy_input.st_series_given = 1;
   read_xy_stream_ts_file(ctx.cards.xy_input, token.c_str());
 }
 

@@ -35,6 +35,8 @@ struct xy_input {
   int num_ovpts = 0;                 // overland points
   int num_gwpts = 0;                 // groundwater points
   int num_stpts = 0;                 // stream points of both stream files, 1..num_stpts
+  int st_flow_given = 0;             // 1 once an XYBDYINPUT_STFLOW card was read
+  int st_series_given = 0;           // 1 once an XYBDYINPUT_STTIMESERIES card was read
   guarded_array<xy_point> ovpts{"xy_input::ovpts"};         // overland depth points 1..num_ovpts
   guarded_array<xy_point> gwpts{"xy_input::gwpts"};         // groundwater head points 1..num_gwpts
   guarded_array<xy_stream_point> stpts{"xy_input::stpts"};  // stream points 1..num_stpts

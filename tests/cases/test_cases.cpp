@@ -159,6 +159,8 @@ TEST(SmallCase, CardsOfProcessesNotBuiltYetStopTheRunAtStartUp) {
   struct refused_case {
     std::string cards;  // added to the small project
     const char* message;
+    const char* file = nullptr;  // an input file the cards name, written before the run
+    const char* text = nullptr;  // its contents
   };
   const refused_case cases[] = {
       {"SACRAMENTO sac.txt\n",
@@ -171,12 +173,25 @@ TEST(SmallCase, CardsOfProcessesNotBuiltYetStopTheRunAtStartUp) {
        "(the STREAM_LOSS card) is not supported by this version.\n"},
       {"LONG_TERM\nET_CALC_DEARDORFF\nINF_REDIST\nALBEDO a.asc\nHMET_SAMSON h.txt\n",
        "(the LONG_TERM card) is not supported by this version.\n"},
+      // Stream inflows are read well, but nothing places them on the network yet: a run with
+      // them would route the channel as if they were not there.
+      {"XYBDYINPUT_STFLOW inflow.xy\n",
+       "Error: stream inflow hydrographs at XY points of the channel network (the "
+       "XYBDYINPUT_STFLOW card) is not supported by this version.\n",
+       "inflow.xy",
+       "XY_STREAM_HYDROGRAPHS\n1\nX\t2000.0\nY\t5000.0\n2005 03 14 06 30\t5.0\n"
+       "2005 03 14 09 30\t5.0\nEND_TS\n"},
+      {"XYBDYINPUT_STTIMESERIES inflow.xy\n",
+       "Error: stream inflow time series at points of the channel network (the "
+       "XYBDYINPUT_STTIMESERIES card) is not supported by this version.\n",
+       "inflow.xy", "TORVA_XY_ST_BDY_TS\nTORVA_TS\nLINKNODE 1 1\nEND_TS\n"},
   };
   for (const refused_case& rc : cases) {
     SCOPED_TRACE(rc.cards);
     temp_dir dir;
     copy_small_case(dir);
     write_file(dir.file("small.prj"), read_file(dir.file("small.prj")) + rc.cards);
+    if (rc.file != nullptr) write_file(dir.file(rc.file), rc.text);
     const command_result run = run_command(torva_exe(), {"small.prj"});
     EXPECT_EQ(run.status, 1) << run.out << run.err;
     EXPECT_FALSE(faulted(run)) << run.err;
@@ -257,6 +272,43 @@ TEST(SmallCase, BadGridsStopTheRunWithTheirMessage) {
     EXPECT_EQ(run.status, 1) << run.out << run.err;
     EXPECT_FALSE(faulted(run)) << run.err;
     EXPECT_TRUE(contains(run.out, bc.message)) << run.out << run.err;
+    EXPECT_FALSE(contains(run.out, "Running....")) << run.out;
+  }
+}
+
+// A soil value no soil can have (a porosity above 1 would take in all the rain, a negative
+// capillary head would push water out of a dry soil, more water than pores) stops the run at
+// start-up, naming the map, the cell, the field and the value.
+TEST(SmallCase, PhysicallyImpossibleSoilValuesStopTheRunAtStartUp) {
+  struct soil_case {
+    const char* file;  // map of the case whose every value is replaced
+    const char* from;
+    const char* to;
+    const char* message;
+  };
+  const soil_case cases[] = {
+      {"small_porosity.asc", "0.475", "1.2",
+       "read from small_porosity.asc is physically impossible: it must be above 0 and at most "
+       "1\n"},
+      {"small_capillary.asc", "31.63", "-5",
+       "read from small_capillary.asc is physically impossible: it must be at least 0\n"},
+      {"small_moisture.asc", "0.35", "0.5",
+       "read from small_moisture.asc exceeds the porosity 0.475 read from small_porosity.asc\n"},
+  };
+  for (const soil_case& sc : cases) {
+    SCOPED_TRACE(sc.file);
+    temp_dir dir;
+    copy_small_case(dir);
+    std::string text = read_file(dir.file(sc.file));
+    const std::string from = sc.from;
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at))
+      text.replace(at, from.size(), sc.to);
+    write_file(dir.file(sc.file), text);
+    const command_result run = run_command(torva_exe(), {"small.prj"});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_FALSE(faulted(run)) << run.err;
+    EXPECT_TRUE(contains(run.out, std::string(" ") + sc.to + " of cell 1 (row ")) << run.out;
+    EXPECT_TRUE(contains(run.out, sc.message)) << run.out;
     EXPECT_FALSE(contains(run.out, "Running....")) << run.out;
   }
 }
