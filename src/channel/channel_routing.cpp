@@ -136,6 +136,23 @@ double point_source_volume(const channel_state& ch, double time, double h) {
   return h * rate;
 }
 
+// Adds the water that passed each hydrograph location during an accepted sub-step of `h`
+// seconds to the location's event volume of the optimisation output, so that the volume is the
+// integral of the location's discharge over the event.
+void book_location_volumes(model_state& ms, double h) {
+  const channel_state& ch = ms.channel;
+  calibration_state& cal = ms.calibration;
+  if (!cal.optimize_on || cal.optimize_sed || ch.hyd_location_count < 1) return;
+  raw_array1d<double>& volume = cal.loc_peak_aux;
+  const int n =
+      std::min({ch.hyd_location_count, volume.count(), ch.hlink.count(), ch.hnode.count()});
+  for (int k = 1; k <= n; ++k) {
+    const int link = ch.hlink[k];
+    const int node = ch.hnode[k];
+    if (ch.qp.has(link, node)) volume[k] += h * ch.qp(link, node);
+  }
+}
+
 void sub_step_too_small() {
   printf("The channel routing time step is getting really small\n");
   printf("less than 1/1000 of a second\n");
@@ -245,6 +262,7 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
     if (run_error.error_fatal) return -1;
     if (lakes) lake_book_substep(ch, h);
     ch.chan_outlet_volume += h * ch.qp(last, ch.nx[last]);
+    book_location_volumes(ms, h);
     ch.chan_source_volume += point_source_volume(ch, ms.current_time, h);
   }
   return 0;

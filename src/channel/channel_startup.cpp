@@ -155,6 +155,15 @@ void read_channel_initial_state(model_state& ms) {
   if (!ch.read_chan_hotstart_on) return;  // the channel starts dry, at its bed
   file_handle& h = ch.read_chan_depth_file;
   if (!h.is_open()) return;
+  // Nodes the hotstart does not speak for (the last node of a sectioned link, which closes the
+  // reach of the node above it) start dry at their bed, as every node does without a hotstart.
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    for (int node = ch.nx[link] + 1; node <= ch.nx1[link]; ++node) {
+      if (!ch.yp.has(link, node) || !ch.bel.has(link, node)) continue;
+      ch.yp(link, node) = ch.bel(link, node);
+      if (ch.chan_depth.has(link, node)) ch.chan_depth(link, node) = 0.0;
+    }
+  }
   int line_number = 0;
   hotstart_line line;
   for (int link = 1; link <= ch.chan_link_count; ++link) {

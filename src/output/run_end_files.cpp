@@ -44,6 +44,33 @@ void end_map_datasets(model_state& ms) {
   if (ms.transport.ov_con_trans && ms.output.map_ov_conc) end(dataset_contaminant_conc);
 }
 
+// The channel hotstart a later run starts its channels from: for every link whose nodes hold
+// channel water of their own (not a structure, a lake or a sectioned link a lake has taken
+// over) and its nodes 1..nx, the node's water-surface level (m) to the depth file and its
+// discharge (m3/s) to the discharge file, node first, in the order the channel start-up reads.
+void write_channel_hotstart(model_state& ms) {
+  channel_state& ch = ms.channel;
+  if (!ch.write_chan_hotstart_on) return;
+  FILE* levels = ch.dht_file.fp;
+  FILE* flows = ch.qht_file.fp;
+  if (levels == nullptr && flows == nullptr) return;
+  for (int link = 1; link <= ch.chan_link_count && link <= ch.ltype.count(); ++link) {
+    const int type = ch.ltype[link];
+    const bool structure = (type & 64) != 0;
+    const bool lake = (type & 32) != 0;
+    const bool captured = (type & 128) != 0 && (type & (4 | 8 | 16)) != 0;
+    if (structure || lake || captured) continue;
+    for (int node = 1; node <= ch.nx[link]; ++node) {
+      if (!ch.yp.has(link, node)) continue;
+      if (levels != nullptr) fprintf(levels, "%d %d %lf \n", node, link, ch.yp(link, node));
+      if (flows != nullptr && ch.qp.has(link, node))
+        fprintf(flows, "%d %d %lf\n", node, link, ch.qp(link, node));
+    }
+  }
+  file_handle_close(ch.dht_file);
+  file_handle_close(ch.qht_file);
+}
+
 // Writes one per-cell map as a GRASS grid under the map header of the run. False when the file
 // does not open.
 bool write_cell_map(model_state& ms, const char* name, const raw_array1d<double>& values) {
@@ -78,6 +105,7 @@ void write_dataset_end_mark(file_handle& file, bool binary) {
 bool write_run_end_maps(model_state& ms) {
   finish_optimize_file(ms);
   end_map_datasets(ms);
+  write_channel_hotstart(ms);
   const project_cards& c = ms.cards;
   if (c.adjust_elev_given && !write_cell_map(ms, c.adjust_elev, ms.cell_elev)) {
     stop_with_message("Can't open adjusted elevation map for writing: %s\n", c.adjust_elev);

@@ -400,4 +400,138 @@ TEST(ChannelCases, ARunWhoseRunoffIsCompleteEndsEarlyWithItsBooksClosed) {
               1e-6 * s.event_rain + 0.15);
 }
 
+// The example watershed with the optimisation output on and a hydrograph line every step:
+// the event volume the optimisation file gives at each hydrograph location is the water that
+// passed the location, the integral of its written hydrograph (trapezoids of 10 s; the summary
+// prints volumes to 0.1 m3), and the outlet link's location passes what the outlet does.
+TEST(ChannelCases, TheOptimisationVolumeOfEveryLocationIsTheIntegralOfItsHydrograph) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  const std::string watershed = std::string(TORVA_SOURCE_DIR) + "/examples/watershed";
+  for (const char* name :
+       {"watershed.chn", "watershed.gst", "watershed.gag", "watershed_mask.asc",
+        "watershed_elev.asc", "watershed_conductivity.asc", "watershed_capillary.asc",
+        "watershed_porosity.asc", "watershed_moisture.asc", "watershed_hyd_locations.txt"})
+    write_file(name, read_file(watershed + "/" + name));
+  std::string project = read_file(watershed + "/watershed.prj");
+  const std::string every_5 = "HYD_FREQ           5\n";
+  ASSERT_NE(project.find(every_5), std::string::npos);
+  project.replace(project.find(every_5), every_5.size(), "HYD_FREQ 0.1666666666667\n");
+  std::string optimize[2];
+  const int threads[2] = {1, 8};
+  for (int i = 0; i < 2; ++i) {
+    write_file("watershed.prj",
+               project + "OPTIMIZE optim.out\nNUM_THREADS " + std::to_string(threads[i]) + "\n");
+    run_torva("watershed.prj", threads[i]);
+    optimize[i] = read_file("optim.out") + read_file("watershed_hyd_out.out") +
+                  read_file("watershed_summary.out");
+  }
+  EXPECT_EQ(optimize[1], optimize[0]) << "1 and 8 threads";
+
+  // The location hydrograph: minutes, then the discharge at each of the two locations.
+  std::vector<std::vector<double>> rows;
+  {
+    std::istringstream in(read_file("watershed_hyd_out.out"));
+    std::string line;
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::vector<double> row(3, 0.0);
+      if (fields >> row[0] >> row[1] >> row[2]) rows.push_back(row);
+    }
+  }
+  ASSERT_GT(rows.size(), 300u);  // a line every 10 s until the runoff is complete
+  double integral[3] = {0.0, 0.0, 0.0};
+  for (std::size_t i = 1; i < rows.size(); ++i)
+    for (int k = 1; k <= 2; ++k)
+      integral[k] += 0.5 * (rows[i][k] + rows[i - 1][k]) * 60.0 * (rows[i][0] - rows[i - 1][0]);
+
+  // The event line: event, outlet peak and volume, then each location's peak and volume.
+  std::istringstream line(read_file("optim.out"));
+  int event = 0;
+  double outlet_peak = 0.0, outlet_volume = 0.0, peak[3] = {}, volume[3] = {};
+  ASSERT_TRUE(line >> event >> outlet_peak >> outlet_volume >> peak[1] >> volume[1] >> peak[2] >>
+              volume[2]);
+  EXPECT_EQ(event, 1);
+  for (int k = 1; k <= 2; ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_GT(integral[k], 50.0);
+    EXPECT_NEAR(volume[k], integral[k], 2e-3 * integral[k] + 0.1);
+  }
+  // The outlet link's location, one node above the outlet, passes the outlet's water less what
+  // the last 30 m of channel still hold.
+  EXPECT_NEAR(volume[2], outlet_volume, 0.01 * outlet_volume);
+}
+
+// A run split in two at a channel hotstart: 20 m3/s fed into the dry valley link for 20 minutes,
+// its state written, then read by a second run that goes on for 20 minutes more, gives the
+// channel depths of one run of 40 minutes, to the printed precision, from the written state to
+// the end (the wave is still on its way down the link when the run is split).
+TEST(ChannelCases, ARunSplitAtAChannelHotstartGoesOnAsTheRunInOnePiece) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_file("feed.ts",
+             "TORVA_TS\nfeed\nABSOLUTE\n2005 3 14 0 0 20.0\n2005 3 16 0 0 20.0\nEND_TS\n");
+  // A dry gauge whose event begins with each run.
+  const auto dry_gauge = [](const std::string& start) {
+    return "EVENT \"dry\"\nNRGAG 1\nNRPDS 2\nCOORD 2000.0 1100.0\nRATES 2005 3 14 " + start +
+           " 0.0\nRATES 2005 3 14 10 30 0.0\n";
+  };
+  const auto run_valley = [&](const std::string& start, int minutes, const std::string& cards,
+                              int threads) {
+    write_file("dry.gag", dry_gauge(start));
+    write_valley(0.001, "POINTSOURCE feed\n",
+                 "TOT_TIME " + std::to_string(minutes) +
+                     "\nHYD_FREQ 5\nPRECIP_FILE dry.gag\nRAIN_THIESSEN\n"
+                     "TIME_SERIES_FILE feed.ts\nNUM_THREADS " +
+                     std::to_string(threads) + "\n" + cards);
+    // The project's start time is the gauge's.
+    std::string project = read_file("valley.prj");
+    project.replace(project.find("START_TIME 6 30"), 15, "START_TIME " + start);
+    write_file("valley.prj", project);
+    run_torva("valley.prj", threads);
+    return dataset_records(read_file("valley_depth.out"));
+  };
+  std::vector<std::vector<double>> whole[2], second[2];
+  std::string hotstart[2];
+  const int threads[2] = {1, 8};
+  for (int i = 0; i < 2; ++i) {
+    whole[i] = run_valley("6 30", 40, "", threads[i]);
+    run_valley("6 30", 20, "WRITE_CHAN_HOTSTART split\n", threads[i]);
+    hotstart[i] = read_file("split.dht");
+    second[i] = run_valley("6 50", 20, "READ_CHAN_HOTSTART split.dht\n", threads[i]);
+  }
+  EXPECT_EQ(hotstart[1], hotstart[0]) << "1 and 8 threads";
+  EXPECT_EQ(whole[1], whole[0]) << "1 and 8 threads";
+  EXPECT_EQ(second[1], second[0]) << "1 and 8 threads";
+
+  // One line per computational node of the link: node, link, water-surface level.
+  std::istringstream lines(hotstart[0]);
+  int node = 0, link = 0, count = 0;
+  double level = 0.0;
+  while (lines >> node >> link >> level) {
+    ++count;
+    EXPECT_EQ(node, count);
+    EXPECT_EQ(link, 1);
+  }
+  EXPECT_EQ(count, 21);
+  EXPECT_FALSE(read_file("split.qht").empty());
+
+  // Records every 5 minutes: 0 to 40 in one piece, 20 to 40 after the split.
+  ASSERT_EQ(whole[0].size(), 9u);
+  ASSERT_EQ(second[0].size(), 5u);
+  double moving = 0.0;  // how far the depths still move in the second half
+  for (std::size_t r = 0; r < second[0].size(); ++r) {
+    const std::vector<double>& one = whole[0][r + 4];
+    const std::vector<double>& split = second[0][r];
+    ASSERT_EQ(split.size(), one.size());
+    for (std::size_t n = 1; n < one.size(); ++n) {
+      // Depths print to 1e-5 m; the hotstart's levels, written to 1e-6 m, may move the last
+      // printed digit by one.
+      EXPECT_NEAR(split[n], one[n], 1.01e-5) << "record " << r << " node " << n;
+      moving = std::fmax(moving, std::fabs(one[n] - whole[0][4][n]));
+    }
+  }
+  EXPECT_GT(moving, 0.1);  // the split falls in the middle of the wave, not at rest
+}
+
 }  // namespace
