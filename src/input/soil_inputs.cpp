@@ -208,7 +208,7 @@ bool check_cells_below_porosity(const model_state& ms, const raw_array1d<double>
     stop_with_message(
         "Error: the %s %g of cell %d (row %d, column %d) read from %s %s the porosity %g read "
         "from %s\n",
-        field, a[c], c, row, col, source.c_str(), strict ? "reaches" : "exceeds", phi[c],
+        field, a[c], c, row, col, source.c_str(), strict ? "is not below" : "exceeds", phi[c],
         porosity_source);
     return false;
   }
@@ -245,7 +245,7 @@ bool green_ampt_row_ok(const char* file_name, const char* keyword, int id, const
         "Error: the %s %g of soil id %d in table %s of mapping table file %s %s its porosity "
         "%g\n",
         green_ampt_columns[col - 1]->field, v[col], id, keyword, file_name,
-        strict ? "reaches" : "exceeds", v[3]);
+        strict ? "is not below" : "exceeds", v[3]);
     return false;
   }
   return true;

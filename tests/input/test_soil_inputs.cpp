@@ -567,7 +567,7 @@ TEST_F(SoilInputs, PhysicallyImpossibleSoilValuesStopTheRun) {
          green_ampt_table(ms, d, true, "1 10 0.45 0.3 0.05 0 0", "1 10 0.45 0.3 0.45 0 0");
        },
        "Error: the residual saturation 0.45 of soil id 2 in table GREEN_AMPT_INFILTRATION of "
-       "mapping table file t.cmt reaches its porosity 0.45\n"},
+       "mapping table file t.cmt is not below its porosity 0.45\n"},
       {"initial moisture in its table above 1",
        [](model_state& ms, const temp_dir& d) {
          green_ampt_table(ms, d, false, "1 10 0.45 0.3 0.05 0 0", "1 10 0.45 0.3 0.05 0 0",
