@@ -437,11 +437,11 @@ void gather_run_totals(model_state& ms) {
     for (int lake = 1; lake <= ch.num_lakes && has(ch.cumulative_lake_evap, lake); ++lake)
       t.run_vol_lake_evap += ch.cumulative_lake_evap[lake];
   }
-  // Overland lakes: their water at the start, what the lake steps took in (with the water of a
-  // lake held at its lowest surface) and what they gave out.
+  // Overland lakes: their water at the start, what the lake steps took in (with the water of
+  // the cells they flooded) and what they gave out (with the water spilled over their rims).
   if (ov.overland_lake_map) {
     t.run_vol_ov_lake_init = ms.lake_vol_initial;
-    t.run_vol_into_ov_lakes = ov.olake_volume_in + ov.olake_books.olake_floor_volume;
+    t.run_vol_into_ov_lakes = ov.olake_volume_in;
     t.run_vol_from_ov_lakes = ov.olake_books.olake_volume_out;
   }
 }

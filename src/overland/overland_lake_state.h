@@ -5,23 +5,27 @@
 
 #include "framework/core/raw_arrays.h"
 
-// Work storage of the lake extent: the candidate cells of a rising lake or the removable cells
-// of a falling one with their sort keys, and their level groups. Created by the first lake
-// step of the run and grown when a lake needs more room, up to the cells of the grid.
+// Work storage of the lake extent: the cells a rising lake may flood, kept as a heap ordered by
+// their water surface, or the cells a falling lake may give back with their sort keys; the
+// cells marked while a lake floods; and the fill level of every cell, computed once per run.
+// Created by the first lake step of the run and grown when a lake needs more room, up to the cells
+// of the grid.
 struct olake_work_storage {
-  raw_array1d<int> cells;        // listed cells 1..capacity: candidates or removable cells
-  raw_array1d<double> keys;      // per listed cell: its sort key (m)
-  raw_array1d<int> group_first;  // per level group 1..: the listed position of its first cell
-  raw_array1d<int> group_cum;    // per level group: listed cells in it and the groups before it
+  raw_array1d<int> cells;             // listed cells 1..capacity: shore cells or removable cells
+  raw_array1d<double> keys;           // per listed cell: its sort key (m)
+  raw_array1d<int> marked;            // cells 1..capacity marked in `listed` by this lake
   raw_array1d<unsigned char> listed;  // per cell 1..cell_count: 1 while the cell is listed
+  raw_array1d<double> fill;           // per cell: fill level (m), the lowest surface from which
+                                      // water on the cell runs off the grid; infinite for none
+  int fill_cells = 0;                 // cells the fill levels were computed for, 0 not yet
 };
 
 struct overland_lake_books {
   double olake_volume = 0.0;         // m3: water of all overland lakes before the last extent
-  double olake_volume_out = 0.0;     // m3: water that left the overland lakes in the run
-  double olake_balance_error = 0.0;  // m3: change, inflow and water taken from cells minus the
-                                     // lakes' new water, summed over the run's lake steps
-  double olake_floor_volume = 0.0;   // m3: water lakes held at their lowest surface gave
-                                     // beyond what they held above it, in the run
+  double olake_volume_out = 0.0;     // m3: water that left the overland lakes in the run: their
+                                     // falls and the water spilled over their rims
+  double olake_balance_error = 0.0;  // m3: change, inflow and water taken from cells less the
+                                     // water spilled over the rims, minus the lakes' new water,
+                                     // summed over the run's lake steps
   olake_work_storage work;
 };

@@ -1,12 +1,14 @@
 // Overland lake extent, the time-loop step after groundwater: each overland lake takes the
 // volume change its cells collected during the step into its flat water surface, flooding the
-// neighbouring cells below that surface level group by level group as it rises and giving back
-// the cells it took in as it falls. Serial: the lakes are updated one after the other.
+// cells of its pit that connect to it as it rises, up to the pit's rim, over which the rest runs
+// on as overland flow, and giving back the cells it took in as it falls. Serial: the lakes are
+// updated one after the other.
 #include "overland/overland_lakes.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "framework/core/error_state.h"
@@ -15,10 +17,9 @@
 
 namespace {
 
-constexpr double level_tolerance = 0.0001;  // m: keys this close flood or drain as one level
-constexpr double still_level = 1e-10;       // m: a smaller change of level moves nothing
-constexpr int insertion_below = 7;          // sort: runs shorter than this by straight insertion
-constexpr int sort_stack_size = 50;         // sort: entries of the partition stack
+constexpr double still_level = 1e-10;  // m: a smaller change of level moves nothing
+constexpr int insertion_below = 7;     // sort: runs shorter than this by straight insertion
+constexpr int sort_stack_size = 50;    // sort: entries of the partition stack
 
 void swap_entries(double* keys, int* items, int i, int j) {
   std::swap(keys[i], keys[j]);
@@ -44,19 +45,19 @@ bool grow_keeping(raw_array1d<T>& a, int n, int kept) {
   return true;
 }
 
-// Room for `needed` listed cells and as many level groups. The storage starts at an eighth of
-// the grid and doubles as a lake needs more, up to the cells of the grid: a lake can list no
-// more cells than the grid holds. False, after the message, only when the memory runs out.
-bool make_room(olake_work_storage& w, int needed, int kept, int cell_count) {
-  if (w.cells.count() >= needed && w.keys.count() >= needed && w.group_first.count() >= needed &&
-      w.group_cum.count() >= needed)
+// Room for `needed` listed and marked cells, keeping the first `kept` listed cells and the
+// first `kept_marks` marked ones. The storage starts at an eighth of the grid and doubles as a lake
+// needs more, up to the cells of the grid: a lake can list no more cells than the grid holds.
+// False, after the message, only when the memory runs out.
+bool make_room(olake_work_storage& w, int needed, int kept, int kept_marks, int cell_count) {
+  if (w.cells.count() >= needed && w.keys.count() >= needed && w.marked.count() >= needed)
     return true;
   int size = w.cells.count() > 0 ? w.cells.count() : cell_count / 8;
   if (size < 16) size = 16;
   while (size < needed && size < cell_count) size = size > cell_count / 2 ? cell_count : size * 2;
   if (size < needed) size = needed;
   if (!grow_keeping(w.cells, size, kept) || !grow_keeping(w.keys, size, kept) ||
-      !grow_keeping(w.group_first, size, 0) || !grow_keeping(w.group_cum, size, 0)) {
+      !grow_keeping(w.marked, size, kept_marks)) {
     print_huge_candidates();
     return false;
   }
@@ -71,167 +72,230 @@ double lake_water(const olake_grid_view& g, int lake, double surface) {
   return v;
 }
 
-// Groups the sorted keys 1..m: a key within level_tolerance of the first key of the current
-// group belongs to it. Returns the group count; group_first and group_cum are filled.
-int group_levels(olake_work_storage& w, int m) {
-  int groups = 1;
-  w.group_first[1] = 1;
-  w.group_cum[1] = 1;
-  for (int j = 2; j <= m; ++j) {
-    if (std::fabs(w.keys[j] - w.keys[w.group_first[groups]]) < level_tolerance) {
-      ++w.group_cum[groups];
-      continue;
-    }
-    ++groups;
-    w.group_first[groups] = j;
-    w.group_cum[groups] = w.group_cum[groups - 1] + 1;
+// The shore cells of a rising lake, kept as a binary heap on their water surface (ties by cell
+// number, so the order does not depend on how the cells were met).
+struct shore_heap {
+  olake_work_storage& w;
+  int cell_count;
+  int size = 0;
+  int marks = 0;
+
+  bool before(int a, int b) const {
+    return w.keys[a] < w.keys[b] || (w.keys[a] == w.keys[b] && w.cells[a] < w.cells[b]);
   }
-  return groups;
+  void swap_at(int a, int b) {
+    std::swap(w.keys[a], w.keys[b]);
+    std::swap(w.cells[a], w.cells[b]);
+  }
+  bool push(int cell, double key) {
+    if (!make_room(w, (size > marks ? size : marks) + 1, size, marks, cell_count)) return false;
+    w.listed[cell] = 1;
+    w.marked[++marks] = cell;
+    int at = ++size;
+    w.cells[at] = cell;
+    w.keys[at] = key;
+    while (at > 1 && before(at, at / 2)) {
+      swap_at(at, at / 2);
+      at /= 2;
+    }
+    return true;
+  }
+  void pop() {
+    swap_at(1, size--);
+    int at = 1;
+    for (;;) {
+      int low = at;
+      if (2 * at <= size && before(2 * at, low)) low = 2 * at;
+      if (2 * at + 1 <= size && before(2 * at + 1, low)) low = 2 * at + 1;
+      if (low == at) return;
+      swap_at(at, low);
+      at = low;
+    }
+  }
+  // Clears the marks of every cell listed while the lake flooded.
+  void unmark() {
+    for (int j = 1; j <= marks; ++j) w.listed[w.marked[j]] = 0;
+    marks = 0;
+  }
+};
+
+constexpr int side_bits[4] = {1, 2, 4, 8};  // top, right, bottom, left
+
+// The neighbour of `cell` on side s (0 top, 1 right, 2 bottom, 3 left), 0 when there is none or
+// a dike closes that side of the cell.
+int open_neighbour(const olake_grid_view& g, int cell, int s) {
+  const int* neighbour[4] = {g.above, g.right, g.below, g.left};
+  const int k = neighbour[s][cell];
+  if (k == 0) return 0;
+  if (g.dikes_on && g.dike_mask != nullptr && (g.dike_mask[cell] & side_bits[s]) != 0) return 0;
+  return k;
 }
 
-// A rising lake: lists the neighbours below the tentative surface `rise_to`, then floods them
-// level by level. Returns false on a failure already reported; `taken` gets the water of the
-// cells taken in (m3).
-bool rise_lake(const olake_grid_view& g, int id, lake_record& lake, double dv, double rise_to,
-               double& volume_in, olake_work_storage& w, double& taken) {
-  const double area = g.dx * g.dx;
-  const int sides[4] = {1, 2, 4, 8};
-  const int* neighbour[4] = {g.above, g.right, g.below, g.left};
-  int m = 0;
-  for (int c = 1; c <= g.cell_count; ++c) {
-    if (g.lake_of_cell[c] != id) continue;
-    for (int s = 0; s < 4; ++s) {
-      const int k = neighbour[s][c];
-      if (k == 0 || g.lake_of_cell[k] != 0) continue;
-      if (g.dikes_on && g.dike_mask != nullptr && (g.dike_mask[c] & sides[s]) != 0) continue;
-      const double surface = g.z[k] + g.h[k];
-      // Each cell is listed once, however many of the lake's cells it borders.
-      if (!(surface < rise_to) || w.listed[k]) continue;
-      if (!make_room(w, m + 1, m, g.cell_count)) {
-        for (int j = 1; j <= m; ++j) w.listed[w.cells[j]] = 0;
-        return false;
-      }
-      ++m;
-      w.cells[m] = k;
-      w.keys[m] = surface;
-      w.listed[k] = 1;
+// The fill level of every cell (m): the lowest surface at which water standing on the cell
+// can run off to where the overland water leaves the grid (the outlet cell and the overland
+// boundary cells, unless a lake covers them: a lake's water does not leave through its cells),
+// the highest ground on the lowest way there. A cell whose ground lies below
+// its fill level is in a pit: a lake in it fills to that level, its rim, and spills beyond.
+// Cells with no way out have an infinite fill level. Computed by flooding the grid upwards from
+// the outlets, lowest cells first. False on a failure already reported.
+bool fill_levels(const olake_grid_view& g, olake_work_storage& w) {
+  if (w.fill.count() < g.cell_count && !w.fill.allocate(g.cell_count)) {
+    print_huge_candidates();
+    return false;
+  }
+  double* fill = w.fill.data();
+  for (int c = 1; c <= g.cell_count; ++c) fill[c] = std::numeric_limits<double>::infinity();
+  shore_heap heap{w, g.cell_count};
+  bool ok = true;
+  for (int c = 1; c <= g.cell_count && ok; ++c) {
+    const bool outlet = c == g.outlet || (g.boundary_type != nullptr && g.boundary_type[c] != 0);
+    if (!outlet || g.lake_of_cell[c] != 0) continue;
+    fill[c] = g.z[c];
+    ok = heap.push(c, fill[c]);
+  }
+  while (ok && heap.size > 0) {
+    const int c = w.cells[1];
+    const double level = w.keys[1];
+    heap.pop();
+    for (int s = 0; s < 4 && ok; ++s) {
+      const int k = open_neighbour(g, c, s);
+      if (k == 0 || w.listed[k]) continue;
+      fill[k] = g.z[k] > level ? g.z[k] : level;
+      ok = heap.push(k, fill[k]);
     }
   }
-  for (int j = 1; j <= m; ++j) w.listed[w.cells[j]] = 0;
+  heap.unmark();
+  w.fill_cells = ok ? g.cell_count : 0;
+  return ok;
+}
+
+// A rising lake gains dv (m3). It floods its shore cells in the order of their water surface,
+// each once the lake's surface reaches it, together with their water, and goes on to the cells
+// beyond them: it grows only over cells that connect to it, whose water it reaches and whose
+// ground lies in its pit, below the pit's fill level. It rises no higher than that level, its
+// rim (nor falls to it when it stood higher from the start): the water beyond is put as
+// overland depth on the lowest shore cell outside the pit, over which it runs on down the
+// slope. `taken` gets the water of the cells flooded and `spilled` the water put over the rim
+// (m3). False on a failure already reported.
+bool rise_lake(const olake_grid_view& g, lake_record& lake, int id, double dv,
+               olake_work_storage& w, double& taken, double& spilled) {
+  const double area = g.dx * g.dx;
+  const double* fill = w.fill.data();
+  shore_heap shore{w, g.cell_count};
+  auto list_shore_of = [&](int c) {
+    for (int s = 0; s < 4; ++s) {
+      const int k = open_neighbour(g, c, s);
+      if (k == 0 || g.lake_of_cell[k] != 0 || w.listed[k]) continue;
+      if (!shore.push(k, g.z[k] + g.h[k])) return false;
+    }
+    return true;
+  };
+  bool ok = true;
+  double pit_fill = std::numeric_limits<double>::infinity();
+  for (int c = 1; c <= g.cell_count && ok; ++c) {
+    if (g.lake_of_cell[c] != id) continue;
+    if (fill[c] < pit_fill) pit_fill = fill[c];
+    ok = list_shore_of(c);
+  }
+  const double rim = pit_fill > lake.surface_elev ? pit_fill : lake.surface_elev;
+  auto in_pit = [&](int k) { return g.z[k] < pit_fill && fill[k] >= pit_fill; };
 
   taken = 0.0;
-  if (m == 0) {
-    lake.surface_elev = rise_to;
-    lake.volume += dv;
-    volume_in += dv;
-    return true;
-  }
-  if (m == 1) {
+  spilled = 0.0;
+  double surface = lake.surface_elev;
+  double rest = dv;
+  int n = lake.num_cells;
+  int spill_cell = 0;
+  while (ok && shore.size > 0) {
     const int k = w.cells[1];
-    const double n = lake.num_cells;
-    lake.surface_elev = (n * lake.surface_elev + dv / area + w.keys[1]) / (n + 1.0);
+    const double key = w.keys[1];
+    if (!in_pit(k)) {
+      // Beyond the pit: never flooded; the lowest such cell takes what spills over the rim.
+      if (spill_cell == 0) spill_cell = k;
+      shore.pop();
+      continue;
+    }
+    if (!(key < rim)) break;
+    const double reach = n * (key - surface) * area;
+    if (!(reach < rest)) break;
+    // The lake reaches the cell's water surface with volume to spare: the cell joins with its
+    // water, and the cells beyond it become shore cells.
+    shore.pop();
+    rest -= reach;
+    surface = key;
     g.lake_of_cell[k] = id;
-    ++lake.num_cells;
-    taken = g.h[k] * area;
-    g.h[k] = 0.0;
-    lake.volume += dv + taken;
-    volume_in += dv + taken;
-    return true;
-  }
-
-  if (!sort2(m, w.keys.data(), w.cells.data())) return false;
-  const int groups = group_levels(w, m);
-  const double n = lake.num_cells;
-  // Volume needed to raise the lake to the level of group g, the lake's cells and the groups
-  // below g flooding together; the lake stops in the last group it can reach.
-  auto level = [&](int grp) { return w.keys[w.group_first[grp]]; };
-  double reach = (level(1) - lake.surface_elev) * n * area;
-  int grp = 1;
-  while (grp < groups) {
-    const double next = reach + (n + w.group_cum[grp]) * (level(grp + 1) - level(grp)) * area;
-    if (next > dv) break;
-    reach = next;
-    ++grp;
-  }
-  const double surface = level(grp) + (dv - reach) / ((n + w.group_cum[grp]) * area);
-  for (int j = 1; j <= m; ++j) {
-    const int k = w.cells[j];
-    if (!(surface > g.z[k])) continue;
-    g.lake_of_cell[k] = id;
-    ++lake.num_cells;
+    ++n;
     taken += g.h[k] * area;
     g.h[k] = 0.0;
+    ok = list_shore_of(k);
   }
-  lake.surface_elev = surface;
-  lake.volume += dv + taken;
-  volume_in += dv + taken;
+  // Full to the rim: the water above it goes over the lowest cell outside the pit.
+  const double room = n * (rim - surface) * area;
+  if (ok && rest > room) {
+    while (spill_cell == 0 && shore.size > 0) {
+      if (!in_pit(w.cells[1])) spill_cell = w.cells[1];
+      shore.pop();
+    }
+    if (spill_cell != 0) {
+      spilled = rest - room;
+      rest = room;
+      g.h[spill_cell] += spilled / area;
+    }
+  }
+  shore.unmark();
+  if (!ok) return false;
+  lake.surface_elev = surface + rest / (n * area);
+  if (spilled > 0.0) lake.surface_elev = rim;
+  lake.num_cells = n;
   return true;
 }
 
-// A falling lake: lowers the surface by |dv|, giving back the cells it took in (never the cells
-// of its map extent) as they fall dry, highest ground first. Returns false on a failure already
-// reported.
-bool fall_lake(const olake_grid_view& g, int id, lake_record& lake, double dv, double fall_to,
-               overland_lake_books& books) {
+// A falling lake loses |dv| (m3): its surface goes down, giving back the cells it took in
+// (never the cells of its map extent) as the surface passes below their ground, highest ground
+// first, each without water. A lake may not fall below the surface it started from. Returns
+// false on a failure already reported.
+bool fall_lake(const olake_grid_view& g, int id, lake_record& lake, double dv,
+               olake_work_storage& w) {
   const double area = g.dx * g.dx;
-  olake_work_storage& w = books.work;
-  books.olake_volume_out += std::fabs(dv);
-
-  // Only this lake's own cells count: the cells it took in beyond its map extent are the ones
-  // it may give back, and its map cells all lie at or below its lowest surface.
-  bool ground_above = false;
   int m = 0;
   for (int c = 1; c <= g.cell_count; ++c) {
-    if (g.lake_of_cell[c] != id) continue;
-    if (g.z[c] > fall_to) ground_above = true;
-    if (g.initial[c] >= 1) continue;
-    if (!make_room(w, m + 1, m, g.cell_count)) return false;
+    if (g.lake_of_cell[c] != id || g.initial[c] >= 1) continue;
+    if (!make_room(w, m + 1, m, 0, g.cell_count)) return false;
     ++m;
     w.cells[m] = c;
-    w.keys[m] = fall_to - g.z[c];
+    w.keys[m] = -g.z[c];
   }
+  if (m > 1 && !sort2(m, w.keys.data(), w.cells.data())) return false;
 
-  double surface = fall_to;
-  if (ground_above && m > 0) {
-    if (!sort2(m, w.keys.data(), w.cells.data())) return false;
-    // Group by ground elevation, highest first.
-    for (int j = 1; j <= m; ++j) w.keys[j] = g.z[w.cells[j]];
-    const int groups = group_levels(w, m);
-    const double n = lake.num_cells;
-    auto level = [&](int grp) { return w.keys[w.group_first[grp]]; };
-    const double demand = std::fabs(dv);
-    double released = (lake.surface_elev - level(1)) * n * area;
-    int grp = 1;
-    double stop_volume = released;
-    while (grp < groups) {
-      const double next = released + (n - w.group_cum[grp]) * (level(grp) - level(grp + 1)) * area;
-      stop_volume = next;
-      if (next > demand) break;
-      released = next;
-      stop_volume = released;
-      ++grp;
+  double surface = lake.surface_elev;
+  double demand = -dv;
+  int n = lake.num_cells;
+  for (int j = 1; j <= m; ++j) {
+    const int k = w.cells[j];
+    // The cell stays while the surface, lowered by what is left to give, still covers it.
+    if (g.z[k] <= surface - demand / (n * area)) break;
+    if (g.z[k] < surface) {
+      demand -= n * (surface - g.z[k]) * area;
+      surface = g.z[k];
     }
-    const double wet = (n - w.group_cum[grp]) * area;
-    if (stop_volume < 0.0 || !(wet > 0.0)) {
+    g.lake_of_cell[k] = 0;
+    --n;
+    if (n < 1) {
       printf("Not enough volume in lake %d to satisfy drainage demand.\n", id);
       printf("Program stopped in olake_extent\n");
       stop_now();
       return false;
     }
-    surface = level(grp) + (released + dv) / wet;
   }
-
-  // The lake never falls below its lowest surface; the water the step asked of it beyond that
-  // is booked as the floor's water by the caller's balance.
-  if (surface < lake.card_elev) surface = lake.card_elev;
-  for (int j = 1; j <= m; ++j) {
-    const int k = w.cells[j];
-    if (g.z[k] > surface) {
-      g.lake_of_cell[k] = 0;
-      --lake.num_cells;
-    }
-  }
+  surface -= demand / (n * area);
+  lake.num_cells = n;
   lake.surface_elev = surface;
+  if (lake.card_elev - surface > still_level) {
+    printf("Lake %d is being drained below its' original elevation.  This is not\n", id);
+    printf("allowed.  Re-size your initial lake. Program stopped.\n");
+    stop_now();
+    return false;
+  }
   return true;
 }
 
@@ -322,33 +386,33 @@ bool olake_extent(const olake_grid_view& g, int lake_count, lake_record* lakes, 
       return false;
     }
   }
+  if (w.fill_cells != g.cell_count && !fill_levels(g, w)) return false;
   const double area = g.dx * g.dx;
   for (int id = 1; id <= lake_count; ++id) {
     lake_record& lake = lakes[id];
-    const double dv = lake.rain_volume;
     // A lake id of the map that holds no cell has no surface to move.
     if (lake.num_cells < 1) continue;
-    const double v0 = lake_water(g, id, lake.surface_elev);
-    const double change = dv / (lake.num_cells * area);
-    if (std::fabs(change) < still_level) continue;
-    const double tentative = lake.surface_elev + change;
-    double taken = 0.0;
-    double floor_water = 0.0;
-    if (dv > 0.0) {
-      if (!rise_lake(g, id, lake, dv, tentative, volume_in, w, taken)) return false;
-    } else {
-      if (!fall_lake(g, id, lake, dv, tentative, books)) return false;
-      // Held at its lowest surface, the lake keeps water that the step's outflow already
-      // carried away: that water is the floor's, booked so that the lake's books close.
-      if (lake.surface_elev <= lake.card_elev) {
-        const double left = lake_water(g, id, lake.surface_elev) - (v0 + dv);
-        if (left > 0.0) floor_water = left;
-      }
-      lake.volume += dv + floor_water;
-      books.olake_floor_volume += floor_water;
+    // A change too small to move the surface waits for the next step's.
+    const double dv = lake.rain_volume + lake.held_volume;
+    lake.held_volume = 0.0;
+    if (std::fabs(dv / (lake.num_cells * area)) < still_level) {
+      lake.held_volume = dv;
+      continue;
     }
+    const double v0 = lake_water(g, id, lake.surface_elev);
+    double taken = 0.0;
+    double spilled = 0.0;
+    if (dv > 0.0) {
+      if (!rise_lake(g, lake, id, dv, w, taken, spilled)) return false;
+      volume_in += dv + taken;
+      books.olake_volume_out += spilled;
+    } else {
+      if (!fall_lake(g, id, lake, dv, w)) return false;
+      books.olake_volume_out += -dv;
+    }
+    lake.volume += dv + taken - spilled;
     const double v1 = lake_water(g, id, lake.surface_elev);
-    books.olake_balance_error += dv + v0 + taken + floor_water - v1;
+    books.olake_balance_error += dv + v0 + taken - spilled - v1;
   }
   return true;
 }
@@ -377,6 +441,9 @@ void overland_lake_step(model_state& ms) {
   g.left = ov.leftcon.data();
   g.initial = ov.oland_lake_mask.data();
   g.lake_of_cell = ov.oland_lake_new.data();
+  g.outlet = ms.outlet_cell;
+  g.boundary_type =
+      ov.ov_boundary && ov.boundary_type.count() >= n ? ov.boundary_type.data() : nullptr;
   g.dikes_on = ov.dike_map_on && ov.dike_mask.count() >= n;
   g.dike_mask = g.dikes_on ? ov.dike_mask.data() : nullptr;
 

@@ -16,27 +16,32 @@ bool sort2(int n, double* keys, int* items);
 // The grid as the lake extent sees it. Per-cell arrays are one-based, 1..cell_count.
 struct olake_grid_view {
   int cell_count = 0;
-  double dx = 0.0;                 // m
-  const double* z = nullptr;       // ground elevation (m)
-  double* h = nullptr;             // overland depth (m): a cell taken in gives its water
-  const int* above = nullptr;      // neighbour above, 0 none
-  const int* right = nullptr;      // right neighbour, 0 none
-  const int* below = nullptr;      // neighbour below, 0 none
-  const int* left = nullptr;       // left neighbour, 0 none
-  const int* initial = nullptr;    // lake id of the cell in the lake map, 0 none
-  int* lake_of_cell = nullptr;     // current lake id of the cell, 0 none
-  int dikes_on = 0;                // dike_mask closes sides
-  const int* dike_mask = nullptr;  // side bits (1 top, 2 right, 4 bottom, 8 left) of dikes
+  double dx = 0.0;                     // m
+  const double* z = nullptr;           // ground elevation (m)
+  double* h = nullptr;                 // overland depth (m): a cell taken in gives its water
+  const int* above = nullptr;          // neighbour above, 0 none
+  const int* right = nullptr;          // right neighbour, 0 none
+  const int* below = nullptr;          // neighbour below, 0 none
+  const int* left = nullptr;           // left neighbour, 0 none
+  const int* initial = nullptr;        // lake id of the cell in the lake map, 0 none
+  int* lake_of_cell = nullptr;         // current lake id of the cell, 0 none
+  int outlet = 0;                      // the outlet cell, where overland water leaves; 0 none
+  const int* boundary_type = nullptr;  // per cell: overland boundary type (0 none), or no array
+  int dikes_on = 0;                    // dike_mask closes sides
+  const int* dike_mask = nullptr;      // side bits (1 top, 2 right, 4 bottom, 8 left) of dikes
 };
 
-// Moves the surface of every lake 1..lake_count by its collected change rain_volume (m3): a
-// rising lake takes in the neighbouring cells below its new surface, level group by level
-// group, and their water; a falling lake gives back, highest ground first, the cells it took in
-// that its new surface leaves dry. A lake never falls below its lowest surface (card_elev):
-// the water it gives beyond what it holds above it is booked in books.olake_floor_volume.
-// Adds to volume_in and books.olake_volume_out and books.olake_balance_error. The work storage
-// in books grows with the lake; false, after the message and code 4000, when it cannot, when
-// a falling lake lacks the volume it is asked for, or when the sort fails.
+// Moves the surface of every lake 1..lake_count by its collected change rain_volume (m3), with
+// what an earlier step held back as too small to move it. A rising lake floods the cells that
+// connect to it, in the order of their water surface, each with its water as its surface
+// reaches them, but only cells of its pit: cells whose ground lies below the pit's fill level
+// (the lowest level at which water runs off towards the outlet or a boundary cell). It rises no
+// higher than that level, its rim; the rest goes as overland depth onto the lowest shore cell
+// outside the pit. A falling lake gives back, highest ground first, the cells it took in that
+// its new surface leaves dry. Adds to volume_in (changes and the water of flooded cells),
+// books.olake_volume_out (falls and spills) and books.olake_balance_error. The work storage in
+// books grows with the lake; false, after the message and code 4000, when it cannot, when a
+// lake would fall below the surface it started from (card_elev), or when the sort fails.
 bool olake_extent(const olake_grid_view& g, int lake_count, lake_record* lakes, double& volume_in,
                   overland_lake_books& books);
 

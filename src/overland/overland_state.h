@@ -46,6 +46,7 @@ struct lake_record {
   double card_elev;     // m: the LAKE card elevation as read; the lowest surface the lake may take
   double volume;        // m3
   double rain_volume;   // m3: volume change collected in the current step
+  double held_volume;   // m3: a change too small to move the surface, kept for the next step
   int num_cells;        // cells of the lake
 };
 

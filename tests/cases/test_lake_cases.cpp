@@ -3,11 +3,15 @@
 // over its shores, spreads over its listed cells and empties through a culvert. The event's and
 // the run's books close, the lake's own books close on the figures the summary prints, the depth
 // maps show the lake's water over its cells, and 1 and 8 threads write the same outputs; the
-// same books close when the ADE schemes route the overland water.
+// same books close when the ADE schemes route the overland water. Overland lakes in pits of
+// tilted planes fill to their rims and spill the rest as overland flow, their books close, and a
+// lake drained below its starting surface stops the run.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -136,6 +140,174 @@ TEST(LakeCases, TheExampleLakeKeepsItsBooksUnderTheAdeSchemes) {
     EXPECT_GT(summary_number(summary, "Volume of flow into lakes="), 0.0) << scheme;
     EXPECT_NEAR(summary_number(summary, "Perennial lake mass bal error m^3="), 0.0, 0.005)
         << scheme;
+  }
+}
+
+// A plane of rows x cols cells of 10 m falling 0.1 m a cell towards its south edge and 0.01 m a
+// cell towards its west edge, its outlet in the south-west corner, with an overland lake map
+// and lake file, 50 mm/h of rain for an hour, run at 1 s steps: the lake variant of the
+// explicit routing takes the whole step in one pass, which stays stable at 1 s on these planes.
+struct lake_plane {
+  int rows = 0, cols = 0;
+  std::vector<double> z;  // row by row from the north-west corner
+  std::vector<int> lake;
+  std::string lake_file;
+  int minutes = 120;
+
+  lake_plane(int r, int c) : rows(r), cols(c), z(r * c), lake(r * c, 0) {
+    for (int row = 1; row <= r; ++row)
+      for (int col = 1; col <= c; ++col)
+        ground(row, col) = 10.0 + 0.1 * (r - row) + 0.01 * (col - 1);
+  }
+  double& ground(int row, int col) { return z[(row - 1) * cols + (col - 1)]; }
+  int& lake_id(int row, int col) { return lake[(row - 1) * cols + (col - 1)]; }
+
+  // Writes the project and its maps into the working folder.
+  void write(int threads) const {
+    const std::string header = torva_test::grid_header(rows, cols, 10.0);
+    std::string mask = header, elev = header, lakes = header;
+    char number[32];
+    for (int row = 1; row <= rows; ++row) {
+      for (int col = 1; col <= cols; ++col) {
+        const char* sep = col < cols ? " " : "\n";
+        mask += std::string("1") + sep;
+        std::snprintf(number, sizeof number, "%.4f", z[(row - 1) * cols + (col - 1)]);
+        elev += number + std::string(sep);
+        lakes += std::to_string(lake[(row - 1) * cols + (col - 1)]) + sep;
+      }
+    }
+    write_file("mask.asc", mask);
+    write_file("elev.asc", elev);
+    write_file("lake.asc", lakes);
+    write_file("lake.txt", lake_file);
+    write_file("plane.prj",
+               "TORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\n"
+               "SUMMARY plane_summary.out\nOUTLET_HYDRO plane_outlet.out\nROWS " +
+                   std::to_string(rows) + "\nCOLS " + std::to_string(cols) +
+                   "\nGRIDSIZE 10.0\nSTART_DATE 2005 3 14\nSTART_TIME 6 30\nTIMESTEP 1.0\n"
+                   "TOT_TIME " +
+                   std::to_string(minutes) + "\nOUTROW " + std::to_string(rows) +
+                   "\nOUTCOL 1\nOUTSLOPE 0.01\nHYD_FREQ 60\nMANNING_N 0.05\nOVERTYPE explicit\n"
+                   "PRECIP_UNIF\nRAIN_INTENSITY 50.0\nRAIN_DURATION 60\n"
+                   "OVERLAND_LAKE_MAP lake.asc\nOVERLAND_LAKE_FILE lake.txt\nNUM_THREADS " +
+                   std::to_string(threads) + "\n");
+  }
+};
+
+// What the summary says of a finished lake run.
+struct lake_run_books {
+  double rain = 0.0, outlet = 0.0, surface = 0.0, lake_init = 0.0, lake_final = 0.0;
+  double lake_error = 0.0, overall_error = 0.0;
+  std::string summary;
+};
+
+// Runs the plane at 1 and 8 threads (NUM_THREADS card), checks that both write the same
+// outlet hydrograph and summary, and returns the books of the summary.
+lake_run_books run_lake_plane(const lake_plane& plane) {
+  lake_run_books books;
+  std::string outputs[2];
+  const int threads[2] = {1, 8};
+  for (int i = 0; i < 2; ++i) {
+    plane.write(threads[i]);
+    const command_result run = run_command(torva_exe(), {"plane.prj"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    if (run.status != 0) return books;
+    outputs[i] = read_file("plane_outlet.out") + read_file("plane_summary.out");
+  }
+  EXPECT_EQ(outputs[1], outputs[0]) << "1 and 8 threads";
+  books.summary = read_file("plane_summary.out");
+  const summary_balance s = read_summary_balance(books.summary);
+  EXPECT_TRUE(s.has_totals) << books.summary;
+  books.rain = s.run_precip;
+  books.outlet = s.run_discharge;
+  books.surface = s.run_ov_final;
+  books.overall_error = s.run_overall_error;
+  books.lake_final = summary_number(books.summary, "Final volume in overland lakes=");
+  books.lake_error = summary_number(books.summary, "Overland lake mass bal error m^3:");
+  books.lake_init =
+      books.lake_final + summary_number(books.summary, "Volume of flow from overland lakes:") -
+      summary_number(books.summary, "Volume of flow into overland lakes:") + books.lake_error;
+  return books;
+}
+
+// A 3 x 3 pit 1 m deep in a 24 x 12 plane, its floor flat at 10.3 m, with a lake over it whose
+// surface starts 0.1 m below the pit's rim. The lowest ground around the pit is the cell south
+// of its west column: 10 + 0.1 * (24 - 11) + 0.01 * 4 = 11.34 m, so the pit holds
+// 9 * (11.34 - 10.3) * 100 = 936 m3 to its rim and starts with 9 * 0.94 * 100 = 846 m3. The
+// rain on the pit and on the slope above it (about 150 m3) is more than the 90 m3 of room: the
+// lake fills to its rim, no higher and no wider, and the rest runs on down the plane to the
+// outlet. The 1440 m3 of rain (288 cells, 50 mm over 100 m2) are the outlet's, the plane's and
+// the lake's gain.
+TEST(LakeCases, AnOverlandLakeFillsItsPitToTheRimAndSpillsTheRestDownThePlane) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  lake_plane plane(24, 12);
+  for (int row = 8; row <= 10; ++row)
+    for (int col = 5; col <= 7; ++col) {
+      plane.ground(row, col) = 10.3;
+      plane.lake_id(row, col) = 1;
+    }
+  plane.lake_file = "TORVA_OVERLAND_LAKE_FILE\nLAKE 1 11.24 846.0\n";
+  const lake_run_books b = run_lake_plane(plane);
+  ASSERT_FALSE(b.summary.empty());
+  EXPECT_NEAR(b.rain, 1440.0, 0.01);
+  EXPECT_NEAR(b.lake_init, 846.0, 0.01);
+  // Full to the rim: the nine cells at 11.34 m hold 936 m3; a tenth cell or a higher surface
+  // would hold more.
+  EXPECT_NEAR(b.lake_final, 936.0, 0.01);
+  EXPECT_NEAR(b.lake_error, 0.0, 0.005);
+  EXPECT_NEAR(b.outlet + b.surface + (b.lake_final - b.lake_init), b.rain, 0.02);
+  EXPECT_LT(std::fabs(b.overall_error), 1e-6);
+}
+
+// A one-cell lake in a pit on the summit of the 24 x 12 plane (its north-east corner), its floor
+// 0.15 m below the corner's ground, its surface starting 0.03 m above the floor. Its lowest
+// neighbour is the cell south of it, 0.1 m below the corner, so the pit holds 0.05 * 100 = 5 m3
+// to its rim and starts with 3 m3. The lake keeps what its cell holds to the rim, not the rain of
+// the plane below it: the other 1440 m3 of rain run to the outlet or stay on the plane.
+TEST(LakeCases, AOneCellLakeOnTheSummitKeepsNoMoreThanItsCellHoldsToTheRim) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  lake_plane plane(24, 12);
+  const double corner = plane.ground(1, 12);
+  plane.ground(1, 12) = corner - 0.15;
+  plane.lake_id(1, 12) = 1;
+  char card[96];
+  std::snprintf(card, sizeof card, "TORVA_OVERLAND_LAKE_FILE\nLAKE 1 %.4f 3.0\n", corner - 0.12);
+  plane.lake_file = card;
+  const lake_run_books b = run_lake_plane(plane);
+  ASSERT_FALSE(b.summary.empty());
+  EXPECT_NEAR(b.rain, 1440.0, 0.01);
+  EXPECT_NEAR(b.lake_init, 3.0, 0.01);
+  EXPECT_LE(b.lake_final, 5.0 + 0.005);
+  EXPECT_NEAR(b.lake_error, 0.0, 0.005);
+  EXPECT_NEAR(b.outlet + b.surface + (b.lake_final - b.lake_init), b.rain, 0.02);
+  EXPECT_LT(std::fabs(b.overall_error), 1e-6);
+}
+
+// A one-cell lake in a shallow dip of the 24 x 12 plane whose starting surface, 0.3 m above the
+// dip's floor, stands above every neighbour: the shore faces carry its water down the plane as
+// soon as the rain wets them, and once the lake would fall below the surface it started from,
+// the run stops with the message that says so, whatever the thread count.
+TEST(LakeCases, ALakeDrainedBelowItsStartingSurfaceStopsTheRunWithItsMessage) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  lake_plane plane(24, 12);
+  const double floor = plane.ground(8, 6) - 0.05;
+  plane.ground(8, 6) = floor;
+  plane.lake_id(8, 6) = 1;
+  char card[96];
+  std::snprintf(card, sizeof card, "TORVA_OVERLAND_LAKE_FILE\nLAKE 1 %.4f 35.0\n", floor + 0.35);
+  plane.lake_file = card;
+  for (int threads : {1, 8}) {
+    SCOPED_TRACE(threads);
+    plane.write(threads);
+    const command_result run = run_command(torva_exe(), {"plane.prj"});
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.out.find("Lake 1 is being drained below its' original elevation.  This is not\n"
+                           "allowed.  Re-size your initial lake. Program stopped.\n"),
+              std::string::npos)
+        << run.out << run.err;
   }
 }
 

@@ -1,9 +1,10 @@
-// Overland lake extent: the sort of the candidate keys, a lake that rises over its neighbours
-// level group by level group and falls back giving them up, the water of flooded cells joining
-// the lake, dike sides, lakes that fill and drain holding their water equal to what came in
+// Overland lake extent: the sort of the candidate keys, a lake that rises over its shore cells
+// in the order of their water surface and falls back giving them up, the water of flooded cells
+// joining the lake, dike sides, lakes that fill and drain holding their water equal to what came in
 // minus what went out, the work storage growing with the lake on small and large grids, the
-// falling lake looking at its own cells only, and the water a lake held at its lowest surface
-// gives booked in its balance. Expected surfaces are worked out by hand in the tests.
+// falling lake looking at its own cells only, a lake growing only over the cells that connect
+// to it and never over its rim, and a lake drained below its starting surface stopping the run.
+// Expected surfaces are worked out by hand in the tests.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -40,6 +41,7 @@ struct lake_grid {
   std::vector<double> z, h;
   std::vector<int> above, right, below, left, initial, lake, dikes;
   std::vector<lake_record> lakes;
+  int outlet = 0;  // where the overland water leaves the grid; 0 none: every cell is in a pit
   double volume_in = 0.0;
   overland_lake_books books;
 
@@ -94,6 +96,7 @@ struct lake_grid {
     g.left = left.data();
     g.initial = initial.data();
     g.lake_of_cell = lake.data();
+    g.outlet = outlet;
     g.dikes_on = dikes_on ? 1 : 0;
     g.dike_mask = dikes.data();
     return g;
@@ -161,16 +164,21 @@ TEST(OverlandLakeExtent, AStillOrWalledInLakeOnlyMovesItsSurface) {
   grid.z[centre] = 0.0;
   grid.add_lake(1, {centre}, 1.0);
 
-  // Less than 1e-10 m of level: nothing moves, nothing is booked.
+  // Less than 1e-10 m of level: nothing moves, nothing is booked yet; the change is held for
+  // the next step.
   ASSERT_TRUE(grid.step(1, 0.5e-10 * 100.0));
   EXPECT_EQ(grid.lakes[1].surface_elev, 1.0);
   EXPECT_EQ(grid.volume_in, 0.0);
+  EXPECT_EQ(grid.lakes[1].held_volume, 0.5e-8);
 
-  // No neighbour below the tentative surface 1 + 250 / 100: the lake rises by dV / (N dx^2).
+  // No neighbour below the tentative surface 1 + 250 / 100: the lake rises by dV / (N dx^2),
+  // the held 0.5e-8 m3 with it.
   ASSERT_TRUE(grid.step(1, 250.0));
-  EXPECT_DOUBLE_EQ(grid.lakes[1].surface_elev, 3.5);
-  EXPECT_DOUBLE_EQ(grid.lakes[1].volume, 350.0);
-  EXPECT_DOUBLE_EQ(grid.volume_in, 250.0);
+  EXPECT_NEAR(grid.lakes[1].surface_elev, 3.5 + 0.5e-10, 1e-13);
+  EXPECT_NEAR(grid.lakes[1].volume, 350.0 + 0.5e-8, 1e-11);
+  EXPECT_NEAR(grid.volume_in, 250.0 + 0.5e-8, 1e-11);
+  EXPECT_EQ(grid.lakes[1].held_volume, 0.0);
+  EXPECT_NEAR(grid.books.olake_balance_error, 0.0, 1e-11);
   EXPECT_EQ(grid.lakes[1].num_cells, 1);
   EXPECT_EQ(run_error.error_code, 0);
 }
@@ -198,10 +206,10 @@ TEST(OverlandLakeExtent, ASingleCandidateJoinsWithItsWaterWhateverItsGround) {
   EXPECT_NEAR(grid.books.olake_balance_error, 0.0, 1e-9);
 }
 
-TEST(OverlandLakeExtent, RisesOverLevelGroupsThenFallsBackGivingUpTheCellsItTook) {
+TEST(OverlandLakeExtent, RisesOverItsShoreCellsThenFallsBackGivingUpTheCellsItTook) {
   process_state_guard guard;
   // A lake cell at 0 m with its surface (and lowest surface) at 1 m on cells of 100 m2, its
-  // four neighbours at 1.2 and 1.20005 (one level: 0.00005 apart), 1.5 and 1.8 m.
+  // four neighbours at 1.2 and 1.20005 (0.00005 apart), 1.5 and 1.8 m.
   lake_grid grid(3, 3, 9.0);
   const int centre = grid.at(2, 2), n = grid.at(1, 2), w = grid.at(2, 1), e = grid.at(2, 3),
             s = grid.at(3, 2);
@@ -212,56 +220,133 @@ TEST(OverlandLakeExtent, RisesOverLevelGroupsThenFallsBackGivingUpTheCellsItTook
   grid.z[s] = 1.8;
   grid.add_lake(1, {centre}, 1.0);
 
-  // Rising by 150 m3: reaching 1.2 takes (1.2 - 1) * 1 * 100 = 20, going on to 1.5 with three
-  // cells (1 + 2) * 0.3 * 100 = 90 more (110), to 1.8 with four cells 120 more (230 > 150):
-  // the lake stops in the 1.5 level at 1.5 + (150 - 110) / (4 * 100) = 1.6, taking the three
-  // cells whose ground is below it.
+  // Rising by 150 m3: reaching 1.2 takes (1.2 - 1) * 1 * 100 = 20, going on to 1.20005 with two
+  // cells 2 * 0.00005 * 100 = 0.01 more, to 1.5 with three cells 3 * 0.29995 * 100 = 89.985
+  // more (110.005), to 1.8 with four cells 120 more (> 150): the lake stops at
+  // 1.5 + (150 - 110.005) / (4 * 100) = 1.6000125, taking the three cells below it.
   ASSERT_TRUE(grid.step(1, 150.0));
-  EXPECT_NEAR(grid.lakes[1].surface_elev, 1.6, 1e-12);
+  EXPECT_NEAR(grid.lakes[1].surface_elev, 1.6000125, 1e-12);
   EXPECT_EQ(grid.lakes[1].num_cells, 4);
   EXPECT_EQ(grid.lake[n], 1);
   EXPECT_EQ(grid.lake[w], 1);
   EXPECT_EQ(grid.lake[e], 1);
   EXPECT_EQ(grid.lake[s], 0);
-  // The level 1.2 holds the cell at 1.20005 as if it were at 1.2: 0.00005 m over 100 m2.
-  EXPECT_NEAR(grid.books.olake_balance_error, 0.005, 1e-9);
+  // Each flooded cell is filled from its own ground: the lake holds what came in.
+  EXPECT_NEAR(grid.water(1), 250.0, 1e-9);
+  EXPECT_NEAR(grid.books.olake_balance_error, 0.0, 1e-9);
 
-  // Falling by 100 m3: the tentative surface 1.6 - 100 / 400 = 1.35 leaves the cell at 1.5
-  // dry. Lowering to 1.5 releases (1.6 - 1.5) * 4 * 100 = 40; from there three cells drop
-  // (1.5 - 1.20005) * 3 * 100 = 89.985 more (129.985 > 100): the surface stops at
-  // 1.5 + (40 - 100) / (3 * 100) = 1.3 and gives back the cell at 1.5.
+  // Falling by 100 m3: the tentative surface 1.6000125 - 100 / 400 leaves the cell at 1.5
+  // dry. Lowering to 1.5 releases 0.1000125 * 4 * 100 = 40.005; the other 59.995 come from
+  // three cells, which stay under the surface 1.5 - 59.995 / 300: the cell at 1.5 is given back.
   ASSERT_TRUE(grid.step(1, -100.0));
-  EXPECT_NEAR(grid.lakes[1].surface_elev, 1.3, 1e-12);
+  EXPECT_NEAR(grid.lakes[1].surface_elev, 1.5 - 59.995 / 300.0, 1e-12);
   EXPECT_EQ(grid.lakes[1].num_cells, 3);
   EXPECT_EQ(grid.lake[e], 0);
   EXPECT_EQ(grid.lake[n], 1);
-  EXPECT_NEAR(grid.water(1), 149.995, 1e-9);
-  EXPECT_NEAR(grid.books.olake_balance_error, 0.005, 1e-9);
+  EXPECT_NEAR(grid.water(1), 150.0, 1e-9);
+  EXPECT_NEAR(grid.books.olake_balance_error, 0.0, 1e-9);
   EXPECT_DOUBLE_EQ(grid.books.olake_volume_out, 100.0);
   EXPECT_EQ(run_error.error_code, 0);
 }
 
-TEST(OverlandLakeExtent, ASideClosedByADikeIsNeverACandidate) {
+// The cells a rising lake may flood: those that connect to it through cells it floods, whose
+// water surface it reaches. A cell with water standing above the new surface stays out (its
+// water runs into the lake over the shore); a low cell behind high ground stays out.
+TEST(OverlandLakeExtent, GrowsOnlyOverConnectedCellsWhoseWaterItReaches) {
   process_state_guard guard;
-  lake_grid grid(3, 3, 9.0);
-  const int centre = grid.at(2, 2), e = grid.at(2, 3), w = grid.at(2, 1);
-  grid.z[centre] = 0.0;
-  grid.z[e] = 1.1;
-  grid.z[w] = 1.1;
-  grid.dikes[centre] = 2;  // the lake cell's right side is diked
-  grid.add_lake(1, {centre}, 1.0);
-  ASSERT_TRUE(grid.step(1, 100.0, true));
-  EXPECT_EQ(grid.lake[e], 0);
-  EXPECT_EQ(grid.lake[w], 1);
-  // Without dikes both low neighbours would be candidates.
-  lake_grid open(3, 3, 9.0);
-  open.z[centre] = 0.0;
-  open.z[e] = 1.1;
-  open.z[w] = 1.1;
-  open.add_lake(1, {centre}, 1.0);
-  ASSERT_TRUE(open.step(1, 100.0));
-  EXPECT_EQ(open.lake[e], 1);
-  EXPECT_EQ(open.lake[w], 1);
+  // One row of cells at 9 m with the lake cell at 0 m (surface 1 m) in column 2:
+  //   col:   1     2     3     4     5     6     7
+  //   z:    1.1   0.0   1.2   1.3   9.0   1.0   9.0
+  //   h:    0.5    -     -     -     -     -     -
+  // Column 1 holds 0.5 m (surface 1.6); column 4 connects only through column 3; column 6 is
+  // low but lies behind the high cell of column 5. Rows above and below are at 9 m.
+  lake_grid grid(3, 7, 9.0);
+  const double ground[8] = {0, 1.1, 0.0, 1.2, 1.3, 9.0, 1.0, 9.0};
+  for (int col = 1; col <= 7; ++col) grid.z[grid.at(2, col)] = ground[col];
+  const int wet = grid.at(2, 1), lake = grid.at(2, 2), near = grid.at(2, 3), beyond = grid.at(2, 4),
+            behind_wall = grid.at(2, 6);
+  grid.h[wet] = 0.5;
+  grid.add_lake(1, {lake}, 1.0);
+
+  // 90 m3: reaching 1.2 takes 20; with the cell at 1.2, reaching 1.3 takes 2 * 0.1 * 100 = 20
+  // more; then the cell two away joins and three cells rise by (90 - 40) / 300 to 1.4666...,
+  // still below the 1.6 m surface of the wet cell.
+  ASSERT_TRUE(grid.step(1, 90.0));
+  EXPECT_NEAR(grid.lakes[1].surface_elev, 1.3 + 50.0 / 300.0, 1e-12);
+  EXPECT_EQ(grid.lake[near], 1);
+  EXPECT_EQ(grid.lake[beyond], 1);
+  EXPECT_EQ(grid.lake[wet], 0);
+  EXPECT_EQ(grid.h[wet], 0.5);
+  EXPECT_EQ(grid.lake[behind_wall], 0);
+  EXPECT_EQ(grid.lakes[1].num_cells, 3);
+  EXPECT_NEAR(grid.water(1), 190.0, 1e-9);
+  EXPECT_NEAR(grid.books.olake_balance_error, 0.0, 1e-9);
+
+  // 100 m3 more: the surface reaches the wet cell's water at 1.6 after
+  // 3 * (1.6 - 1.4666...) * 100 = 40; it joins with its 50 m3, and four cells rise by
+  // 60 / 400 to 1.75. The cell behind the wall stays out however high the lake stands.
+  ASSERT_TRUE(grid.step(1, 100.0));
+  EXPECT_NEAR(grid.lakes[1].surface_elev, 1.75, 1e-12);
+  EXPECT_EQ(grid.lake[wet], 1);
+  EXPECT_EQ(grid.h[wet], 0.0);
+  EXPECT_EQ(grid.lake[behind_wall], 0);
+  EXPECT_NEAR(grid.water(1), 340.0, 1e-9);
+  EXPECT_NEAR(grid.volume_in, 240.0, 1e-9);  // 190 of change and the wet cell's 50
+  EXPECT_NEAR(grid.books.olake_balance_error, 0.0, 1e-9);
+  EXPECT_EQ(run_error.error_code, 0);
+}
+
+// A lake in a pit of a tilted plane with its outlet in the south-west corner: it fills the pit
+// to the ground of the lowest cell around it, its rim, and no higher; the water beyond goes onto
+// the lowest cell outside the pit as overland depth, to run on down the plane. Neither the rim
+// cell nor the lower cells beyond it join the lake. A lake on a summit, its surface above all
+// its neighbours, rises not at all: all it gains runs off.
+TEST(OverlandLakeExtent, NeverRisesOverItsRimButSpillsOverIt) {
+  process_state_guard guard;
+  struct pit_case {
+    const char* what;
+    double pit_ground;   // m, of the lake cell in the middle of the plane
+    double surface;      // m, the lake's starting surface
+    double room;         // m3 it may take before it spills, worked out below
+    double rim_surface;  // m, the lake's surface once full
+  };
+  // The plane of 5 x 5 cells falls 0.1 m a cell to the south and 0.01 m a cell to the west:
+  // z = 10 + 0.1 * (5 - row) + 0.01 * (col - 1). The lake cell (3, 3) has the neighbours
+  // (2, 3) at 10.22, (3, 2) at 10.21, (3, 4) at 10.23 and (4, 3) at 10.12, the lowest: the rim,
+  // whose own neighbours lie lower still on the way to the outlet.
+  const pit_case cases[] = {
+      {"pit filling to its rim", 9.5, 9.9, (10.12 - 9.9) * 100.0, 10.12},
+      {"lake on the summit", 10.5, 10.6, 0.0, 10.6},
+  };
+  for (const pit_case& p : cases) {
+    SCOPED_TRACE(p.what);
+    lake_grid grid(5, 5);
+    for (int row = 1; row <= 5; ++row)
+      for (int col = 1; col <= 5; ++col)
+        grid.z[grid.at(row, col)] = 10.0 + 0.1 * (5 - row) + 0.01 * (col - 1);
+    grid.outlet = grid.at(5, 1);
+    const int pit = grid.at(3, 3), rim = grid.at(4, 3);
+    grid.z[pit] = p.pit_ground;
+    grid.add_lake(1, {pit}, p.surface);
+    const double start = grid.water(1);
+    // Two steps of 30 m3: the first spills what the pit has no room for onto the rim cell.
+    ASSERT_TRUE(grid.step(1, 30.0));
+    EXPECT_NEAR(grid.h[rim] * 100.0, 30.0 - p.room, 1e-9);
+    ASSERT_TRUE(grid.step(1, 30.0));
+    double on_cells = 0.0;
+    for (int c = 1; c <= grid.cells(); ++c) on_cells += grid.h[c] * 100.0;
+    // The lake holds its start and its room; the rest lies on the cells around it.
+    EXPECT_NEAR(grid.water(1), start + p.room, 1e-9);
+    EXPECT_NEAR(grid.lakes[1].surface_elev, p.rim_surface, 1e-12);
+    EXPECT_NEAR(on_cells, 60.0 - p.room, 1e-9);
+    EXPECT_EQ(grid.lakes[1].num_cells, 1);
+    EXPECT_EQ(grid.count(1), 1);
+    EXPECT_NEAR(grid.volume_in, 60.0, 1e-9);
+    EXPECT_NEAR(grid.books.olake_volume_out, 60.0 - p.room, 1e-9);
+    EXPECT_NEAR(grid.lakes[1].volume - grid.water(1), 0.0, 1e-9);
+    EXPECT_NEAR(grid.books.olake_balance_error, 0.0, 1e-9);
+    EXPECT_EQ(run_error.error_code, 0);
+  }
 }
 
 // A bowl of 20 x 20 cells: the ground rises with the distance from a 2 x 2 lake in its middle,
@@ -379,35 +464,52 @@ TEST(OverlandLakeExtent, AFallingLakeLooksOnlyAtItsOwnCells) {
   EXPECT_EQ(grid.lakes[2].num_cells, 2);
 }
 
-TEST(OverlandLakeExtent, WaterALakeAtItsLowestSurfaceGivesIsBookedNotLost) {
-  process_state_guard guard;
-  lake_grid grid(3, 3, 9.0);
-  const int centre = grid.at(2, 2), n = grid.at(1, 2), w = grid.at(2, 1);
-  grid.z[centre] = 0.0;
-  grid.z[n] = 1.2;
-  grid.z[w] = 1.3;
-  grid.add_lake(1, {centre}, 1.0);
-  const double start = grid.water(1);  // 100
-  ASSERT_TRUE(grid.step(1, 100.0));    // takes both shore cells
-  ASSERT_EQ(grid.lakes[1].num_cells, 3);
-
-  // The outflow asks for 300 m3, more than the lake holds above its lowest surface: the lake
-  // stops at that surface, gives back both shore cells (their ground is above it), and the
-  // water it gave beyond what it held is the floor's.
-  ASSERT_TRUE(grid.step(1, -300.0));
-  EXPECT_DOUBLE_EQ(grid.lakes[1].surface_elev, 1.0);
-  EXPECT_EQ(grid.lake[n], 0);
-  EXPECT_EQ(grid.lake[w], 0);
-  EXPECT_EQ(grid.lakes[1].num_cells, 1);
-  EXPECT_NEAR(grid.water(1), 100.0, 1e-9);
-  // The lake held 200 m3 and gave 300: 200 of the floor's water is booked.
-  EXPECT_NEAR(grid.books.olake_floor_volume, 200.0, 1e-9);
-  EXPECT_NEAR(grid.lakes[1].volume, grid.water(1), 1e-9);
-  // The lake's books close: start + in - out + floor - final.
-  EXPECT_NEAR(start + grid.volume_in - grid.books.olake_volume_out + grid.books.olake_floor_volume -
-                  grid.water(1),
-              0.0, 1e-9);
-  EXPECT_NEAR(grid.books.olake_balance_error, 0.0, 1e-9);
+// A lake may fall back to the surface it started from, giving back the cells it took in, but no
+// lower: asked for more, it stops the run with the message that says so.
+TEST(OverlandLakeExtent, ALakeDrainedBelowItsStartingSurfaceStopsTheRun) {
+  struct drain {
+    const char* what;
+    double dv;       // m3 of the fall after the lake took its two shore cells
+    bool stops;      // the run stops
+    double surface;  // m, the lake's surface after the fall when it goes on
+  };
+  // The lake holds 100 m3 at its starting surface 1.0 m and 200 m3 at 1.5 m over three cells.
+  // Falling by 100 m3: to 1.3 releases 60 (the cell at 1.3 leaves), to 1.2 with two cells 20
+  // (the cell at 1.2 leaves), the last 20 from the lake cell brings it to 1.0 exactly.
+  const drain drains[] = {{"back to its start", -100.0, false, 1.0},
+                          {"below its start", -100.5, true, 0.0},
+                          {"far below", -300.0, true, 0.0}};
+  for (const drain& d : drains) {
+    SCOPED_TRACE(d.what);
+    process_state_guard guard;
+    lake_grid grid(3, 3, 9.0);
+    const int centre = grid.at(2, 2), n = grid.at(1, 2), w = grid.at(2, 1);
+    grid.z[centre] = 0.0;
+    grid.z[n] = 1.2;
+    grid.z[w] = 1.3;
+    grid.add_lake(1, {centre}, 1.0);
+    ASSERT_TRUE(grid.step(1, 100.0));  // takes both shore cells: 1.2 + (100 - 20 - 20) / 300
+    ASSERT_EQ(grid.lakes[1].num_cells, 3);
+    ASSERT_NEAR(grid.lakes[1].surface_elev, 1.5, 1e-12);
+    stdout_capture out;
+    const bool ok = grid.step(1, d.dv);
+    const std::string text = out.stop();
+    EXPECT_EQ(ok, !d.stops);
+    EXPECT_EQ(contains(text,
+                       "Lake 1 is being drained below its' original elevation.  This is not\n"
+                       "allowed.  Re-size your initial lake. Program stopped.\n"),
+              d.stops)
+        << text;
+    EXPECT_EQ(run_error.error_fatal, d.stops ? 1 : 0);
+    if (d.stops) continue;
+    EXPECT_NEAR(grid.lakes[1].surface_elev, d.surface, 1e-12);
+    EXPECT_EQ(grid.lake[n], 0);
+    EXPECT_EQ(grid.lake[w], 0);
+    EXPECT_EQ(grid.lakes[1].num_cells, 1);
+    EXPECT_NEAR(grid.water(1), 100.0, 1e-9);
+    EXPECT_NEAR(grid.lakes[1].volume, grid.water(1), 1e-9);
+    EXPECT_NEAR(grid.books.olake_balance_error, 0.0, 1e-9);
+  }
 }
 
 TEST(OverlandLakeStep, TakesTheCollectedChangesOnceAndClearsThem) {
