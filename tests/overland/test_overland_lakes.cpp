@@ -42,6 +42,7 @@ struct lake_grid {
   std::vector<int> above, right, below, left, initial, lake, dikes;
   std::vector<lake_record> lakes;
   int outlet = 0;  // where the overland water leaves the grid; 0 none: every cell is in a pit
+  std::vector<int> boundary;  // per cell: overland boundary type, or empty for none
   double volume_in = 0.0;
   overland_lake_books books;
 
@@ -97,6 +98,7 @@ struct lake_grid {
     g.initial = initial.data();
     g.lake_of_cell = lake.data();
     g.outlet = outlet;
+    g.boundary_type = boundary.empty() ? nullptr : boundary.data();
     g.dikes_on = dikes_on ? 1 : 0;
     g.dike_mask = dikes.data();
     return g;
@@ -296,11 +298,11 @@ TEST(OverlandLakeExtent, GrowsOnlyOverConnectedCellsWhoseWaterItReaches) {
   EXPECT_EQ(run_error.error_code, 0);
 }
 
-// A lake in a pit of a tilted plane with its outlet in the south-west corner: it fills the pit
-// to the ground of the lowest cell around it, its rim, and no higher; the water beyond goes onto
-// the lowest cell outside the pit as overland depth, to run on down the plane. Neither the rim
-// cell nor the lower cells beyond it join the lake. A lake on a summit, its surface above all
-// its neighbours, rises not at all: all it gains runs off.
+// A lake in a pit of a tilted plane with its outlet (or a boundary cell) in the south-west
+// corner: it fills the pit to the ground of the lowest cell around it, its rim, and no higher; the
+// water beyond goes onto the lowest cell outside the pit as overland depth, to run on down the
+// plane. Neither the rim cell nor the lower cells beyond it join the lake. A lake on a summit, its
+// surface above all its neighbours, rises not at all: all it gains runs off.
 TEST(OverlandLakeExtent, NeverRisesOverItsRimButSpillsOverIt) {
   process_state_guard guard;
   struct pit_case {
@@ -309,14 +311,16 @@ TEST(OverlandLakeExtent, NeverRisesOverItsRimButSpillsOverIt) {
     double surface;      // m, the lake's starting surface
     double room;         // m3 it may take before it spills, worked out below
     double rim_surface;  // m, the lake's surface once full
+    bool boundary;       // the water leaves through a boundary cell there instead of the outlet
   };
   // The plane of 5 x 5 cells falls 0.1 m a cell to the south and 0.01 m a cell to the west:
   // z = 10 + 0.1 * (5 - row) + 0.01 * (col - 1). The lake cell (3, 3) has the neighbours
   // (2, 3) at 10.22, (3, 2) at 10.21, (3, 4) at 10.23 and (4, 3) at 10.12, the lowest: the rim,
   // whose own neighbours lie lower still on the way to the outlet.
   const pit_case cases[] = {
-      {"pit filling to its rim", 9.5, 9.9, (10.12 - 9.9) * 100.0, 10.12},
-      {"lake on the summit", 10.5, 10.6, 0.0, 10.6},
+      {"pit filling to its rim", 9.5, 9.9, (10.12 - 9.9) * 100.0, 10.12, false},
+      {"pit draining to a boundary cell", 9.5, 9.9, (10.12 - 9.9) * 100.0, 10.12, true},
+      {"lake on the summit", 10.5, 10.6, 0.0, 10.6, false},
   };
   for (const pit_case& p : cases) {
     SCOPED_TRACE(p.what);
@@ -324,7 +328,12 @@ TEST(OverlandLakeExtent, NeverRisesOverItsRimButSpillsOverIt) {
     for (int row = 1; row <= 5; ++row)
       for (int col = 1; col <= 5; ++col)
         grid.z[grid.at(row, col)] = 10.0 + 0.1 * (5 - row) + 0.01 * (col - 1);
-    grid.outlet = grid.at(5, 1);
+    if (p.boundary) {
+      grid.boundary.assign(grid.cells() + 1, 0);
+      grid.boundary[grid.at(5, 1)] = 1;
+    } else {
+      grid.outlet = grid.at(5, 1);
+    }
     const int pit = grid.at(3, 3), rim = grid.at(4, 3);
     grid.z[pit] = p.pit_ground;
     grid.add_lake(1, {pit}, p.surface);
