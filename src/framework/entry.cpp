@@ -1,6 +1,7 @@
 // Program entry and run modes: the start-up line, the command line, the dispatch to one of the
 // seven modes (every mode that simulates ends in run_project) and the CGI framing of the web
-// variant. The exit status tells a calling script whether every run ended normally.
+// variant. The exit status tells a calling script whether every run ended normally and whether
+// every run's water books closed.
 #include "framework/entry.h"
 
 #include <cerrno>
@@ -107,7 +108,15 @@ int run_one_project(const char* project_path) {
 
 int run_exit_status(int pending_code, const error_state& state) {
   if (pending_code != 0) return pending_code > 0 && pending_code < 256 ? pending_code : 1;
-  return state.error_fatal != 0 ? 1 : 0;
+  if (state.error_fatal != 0) return 1;
+  return state.error_balance != 0 ? exit_status_water_balance : 0;
+}
+
+int batch_exit_status(int status_so_far, int run_status) {
+  if (status_so_far == 1 || (run_status != 0 && run_status != exit_status_water_balance)) return 1;
+  if (status_so_far == exit_status_water_balance || run_status == exit_status_water_balance)
+    return exit_status_water_balance;
+  return 0;
 }
 
 bool program_is_web(const char* program) {
@@ -196,7 +205,7 @@ int torva_main(int argc, char** argv) {
           run_number = i;
           run_prefix_on = 1;
           replace_line_index = i;
-          if (run_one_project(req.file_name) != 0) status = 1;
+          status = batch_exit_status(status, run_one_project(req.file_name));
         }
         break;
       case 4:

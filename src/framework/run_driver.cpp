@@ -206,6 +206,7 @@ int run_project(const char* project_path, run_result* result, const run_steps& s
   model_state* ms = new (std::nothrow) model_state;
   run_error.error_code = 0;
   run_error.error_fatal = 0;
+  run_error.error_balance = 0;
   if (ms == nullptr) {
     printf("\nError: not enough memory to hold the model state of the run.\n");
     run_error.error_fatal = 1;

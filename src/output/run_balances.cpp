@@ -4,10 +4,12 @@
 // of the run with the VRO hydrograph file among them.
 #include "output/run_balances.h"
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "framework/core/error_state.h"
 #include "framework/model_state.h"
 #include "output/event_accounting.h"
 #include "output/output_steps.h"
@@ -403,6 +405,18 @@ void write_vro_file(model_state& ms) {
   file_handle_close(vro);
 }
 
+// A run whose books do not close ends with a warning on the console and leaves the fact in the
+// error state, from which the program's exit status tells scripts and calibrations.
+void report_unclosed_books(const run_totals& t) {
+  if (!run_books_fail(t)) return;
+  run_error.error_balance = 1;
+  printf(
+      "\nWarning: the overall mass balance error of the run is %.6lf percent, beyond %.1lf "
+      "percent: the run made or lost water that its books do not hold.\n",
+      t.run_overall_error, max_overall_error_percent);
+  fflush(stdout);
+}
+
 }  // namespace
 
 void gather_run_totals(model_state& ms) {
@@ -454,10 +468,17 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
   t.run_total_final = t.vol_chan_final + t.vol_ov_final + t.vol_soil_final + t.run_vol_gw_final +
                       t.run_vol_snow_final + t.run_vol_lake_final + t.run_vol_drain_final +
                       t.run_vol_ov_lake_final;
+  // Every way water enters the run: rain, point sources on the overland and in the channels,
+  // stage and inflow boundary cells (and XY depth points), the aquifer's head and XY boundaries,
+  // groundwater into the lakes. Every way it leaves: the outlet, evaporation, normal-depth and
+  // stage boundary cells, the aquifer's XY boundaries, the lakes' seepage and evaporation. The
+  // boundary cells count on both sides rather than as a net, so that water a boundary brings in
+  // is water the error is measured against.
   double inputs = t.run_vol_precip + t.run_vol_gw_head_flux + t.run_vol_ov_source +
-                  t.run_vol_gw_to_lake + t.run_vol_chan_source;
-  double outputs = t.run_vol_discharge + t.run_vol_evap + t.run_vol_bound_net +
-                   t.run_vol_lake_to_gw + t.run_vol_lake_evap;
+                  t.run_vol_gw_to_lake + t.run_vol_chan_source + t.run_vol_head_in +
+                  t.run_vol_xy_gain;
+  double outputs = t.run_vol_discharge + t.run_vol_evap + t.run_vol_slope_out + t.run_vol_head_out +
+                   t.run_vol_xy_loss + t.run_vol_lake_to_gw + t.run_vol_lake_evap;
   if (saturated_gw) {
     outputs +=
         t.run_vol_downward - t.run_vol_gw_recharge + t.run_vol_gw_leakage + t.run_vol_gw_pumping;
@@ -469,14 +490,15 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
   const double in = t.run_total_init + inputs;
   t.run_overall_error = balance_ratio(in - (t.run_total_final + outputs), in, 100.0);
 
+  // The surface's own books, with the boundary cells on both sides as above.
   const double s = t.run_vol_precip + t.run_vol_gw_to_river + t.run_vol_gw_to_lake +
                    t.run_vol_exfiltration + t.run_vol_ov_source + t.run_vol_chan_source +
-                   t.run_vol_drain_to_chan + t.run_vol_drain_to_ov;
+                   t.run_vol_drain_to_chan + t.run_vol_drain_to_ov + t.run_vol_head_in;
   const double f = t.vol_chan_final + t.run_vol_snow_final + t.vol_ov_final + t.run_vol_lake_final +
                    t.run_vol_ov_lake_final;
   const double o = t.run_vol_lake_to_gw + t.run_vol_river_to_gw + t.run_vol_direct_evap +
-                   t.run_vol_discharge + t.run_vol_infiltration + t.run_vol_bound_net +
-                   t.run_vol_lake_evap + t.run_vol_ov_to_drain;
+                   t.run_vol_discharge + t.run_vol_infiltration + t.run_vol_slope_out +
+                   t.run_vol_head_out + t.run_vol_lake_evap + t.run_vol_ov_to_drain;
   t.run_surface_error =
       s > 0.0 ? balance_ratio(t.run_vol_lake_init + t.run_vol_chan_init + t.run_vol_ov_init +
                                   t.run_vol_ov_lake_init + s - (o + f),
@@ -492,22 +514,29 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
           : 0.0;
 }
 
+bool run_books_fail(const run_totals& t) {
+  return !(std::fabs(t.run_overall_error) <= max_overall_error_percent);
+}
+
 void close_sacramento_balances(run_totals& t) {
   t.run_total_init = t.run_vol_chan_init + t.run_vol_ov_init + t.run_vol_soil_init +
                      t.run_vol_gw_init + t.run_vol_lake_init;
   t.run_total_final = t.vol_chan_final + t.vol_ov_final + t.vol_soil_final + t.run_vol_gw_final +
                       t.run_vol_snow_final + t.run_vol_lake_final;
+  // The overland boundary cells count on both sides, as in the balances without the model.
+  const double boundary_in = t.run_vol_head_in;
+  const double boundary_out = t.run_vol_slope_out + t.run_vol_head_out;
   t.run_overall_error =
       balance_ratio(t.run_total_final - t.run_total_init - t.run_vol_precip + t.run_vol_evap +
                         t.run_vol_discharge - t.run_vol_gw_head_flux - t.run_vol_ov_source -
-                        t.run_vol_xy_gain + t.run_vol_xy_loss,
-                    t.run_vol_precip + t.run_total_init, 100.0);
-  t.run_surface_error =
-      balance_ratio(t.run_vol_precip + t.run_vol_ov_init + t.run_vol_chan_init +
-                        (t.run_vol_gw_to_river - t.run_vol_river_to_gw) + t.run_vol_ov_source -
-                        (t.run_vol_discharge + t.run_vol_direct_evap + t.run_vol_infiltration +
-                         t.vol_chan_final + t.run_vol_snow_final + t.vol_ov_final),
-                    t.run_vol_precip, 100.0);
+                        t.run_vol_xy_gain + t.run_vol_xy_loss - boundary_in + boundary_out,
+                    t.run_vol_precip + t.run_total_init + boundary_in, 100.0);
+  t.run_surface_error = balance_ratio(
+      t.run_vol_precip + t.run_vol_ov_init + t.run_vol_chan_init +
+          (t.run_vol_gw_to_river - t.run_vol_river_to_gw) + t.run_vol_ov_source + boundary_in -
+          (t.run_vol_discharge + t.run_vol_direct_evap + t.run_vol_infiltration + t.vol_chan_final +
+           t.run_vol_snow_final + t.vol_ov_final + boundary_out),
+      t.run_vol_precip + boundary_in, 100.0);
 }
 
 void write_run_summary(model_state& ms) {
@@ -529,4 +558,5 @@ void write_run_summary(model_state& ms) {
   if (!write_run_end_maps(ms)) return;
   write_vro_file(ms);
   write_run_end_hotstarts(ms);
+  report_unclosed_books(t);
 }

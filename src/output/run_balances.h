@@ -13,6 +13,13 @@ void gather_run_totals(model_state& ms);
 // Sacramento model; each is 0 when its denominator is not positive.
 void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt, bool simple_soil);
 
+// The largest overall water balance error (percent, either sign) of a run whose books close.
+inline constexpr double max_overall_error_percent = 1.0;
+
+// True when the run's overall water balance error is beyond max_overall_error_percent or is not
+// a number: the run made or lost water that its books do not hold.
+bool run_books_fail(const run_totals& t);
+
 // The overall and surface balances of a run with the Sacramento model, in percent and in its
 // sign convention (a surplus of outputs is positive), with the run's totals formed without the
 // drains; each is 0 when its denominator is not positive.

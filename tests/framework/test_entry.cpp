@@ -109,6 +109,43 @@ TEST(ExitStatus, FatalRunsAndPendingCodesAreNotSuccess) {
   }
 }
 
+// A run that ended normally with books that do not close has a status of its own, which no
+// error code of the message table shares; a fatal error or a pending code comes first. A batch
+// reports a failed run before unclosed books, and unclosed books before success.
+TEST(ExitStatus, UnclosedBooksHaveAStatusOfTheirOwn) {
+  const struct {
+    int pending, fatal, balance, status;
+  } rows[] = {{0, 0, 1, exit_status_water_balance},
+              {0, 1, 1, 1},
+              {err_unexpected_end_of_file, 0, 1, err_unexpected_end_of_file},
+              {0, 0, 0, 0}};
+  for (const auto& r : rows) {
+    error_state state;
+    state.error_fatal = r.fatal;
+    state.error_balance = r.balance;
+    EXPECT_EQ(run_exit_status(r.pending, state), r.status)
+        << r.pending << " " << r.fatal << " " << r.balance;
+  }
+  EXPECT_GT(exit_status_water_balance, error_code_last);
+  EXPECT_LT(exit_status_water_balance, 256);
+  char text[256];
+  EXPECT_STREQ(error_message_text(exit_status_water_balance, text, sizeof text), "");
+
+  const struct {
+    std::vector<int> runs;
+    int status;
+  } batches[] = {{{0, 0, 0}, 0},
+                 {{0, exit_status_water_balance, 0}, exit_status_water_balance},
+                 {{exit_status_water_balance, 1, 0}, 1},
+                 {{1, exit_status_water_balance}, 1},
+                 {{0, err_unexpected_end_of_file, exit_status_water_balance}, 1}};
+  for (const auto& b : batches) {
+    int status = 0;
+    for (int run : b.runs) status = batch_exit_status(status, run);
+    EXPECT_EQ(status, b.status) << b.runs.size();
+  }
+}
+
 TEST(WebVariant, OnlyTheProgramsOwnFileNameCounts) {
   EXPECT_TRUE(program_is_web("torva_web"));
   EXPECT_TRUE(program_is_web("/opt/cgi/webtorva"));

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <utility>
@@ -13,6 +15,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/process_info.h"
+#include "framework/entry.h"
 #include "framework/model_state.h"
 #include "framework/run_driver.h"
 #include "input/replacement.h"
@@ -450,6 +453,67 @@ TEST_F(RunDriver, ModelStepsRefuseACardNotSupportedYetBeforeAnyFileIsOpened) {
     EXPECT_EQ(out.find("Running...."), std::string::npos) << out;
     EXPECT_FALSE(torva_test::file_exists(dir_.file("sum.out"))) << r.cards;
     EXPECT_FALSE(torva_test::file_exists(dir_.file("q.out"))) << r.cards;
+  }
+}
+
+// The model's overland point-source step, and a leak after it: at the third step it takes half
+// the water off every cell without booking it anywhere, as no process of the model may.
+step_fn model_point_sources = nullptr;
+int leak_calls = 0;
+void point_sources_and_a_leak(model_state& ms) {
+  model_point_sources(ms);
+  if (++leak_calls != 3) return;
+  for (int c = 1; c <= ms.cell_count; ++c) ms.overland.ov_depth[c] *= 0.5;
+}
+
+// A run ends normally with its summary either way; the run whose books do not close (the leak
+// above loses far more than 1 % of its rain) ends with a warning on the console and leaves the
+// exit status of unclosed books, distinct from a fatal error's; the same run without the leak
+// closes and leaves status 0.
+TEST_F(RunDriver, ARunWhoseBooksDoNotCloseEndsWithAWarningAndAStatusOfItsOwn) {
+  const std::string header = torva_test::grid_header(2, 3, 60.0, 0.0, 90.0, 0.0);
+  torva_test::write_file(dir_.file("mask.asc"), header + "1 1 1\n1 1 1\n");
+  torva_test::write_file(dir_.file("elev.asc"), header + "10 9 8\n9 8 7\n");
+  torva_test::write_file(
+      dir_.file("p.prj"),
+      "TORVAPROJECT\nROWS 2\nCOLS 3\nGRIDSIZE 30\nTIMESTEP 60\nTOT_TIME 5\nHYD_FREQ 1\n"
+      "OUTROW 2\nOUTCOL 3\nOUTSLOPE 0.01\nMANNING_N 0.05\nOVERTYPE explicit\nSTART_DATE 2005 3 14\n"
+      "START_TIME 6 30\nPRECIP_UNIF\nRAIN_INTENSITY 10\nRAIN_DURATION 3\n"
+      "WATERSHED_MASK mask.asc\nELEVATION elev.asc\nSUMMARY sum.out\nOUTLET_HYDRO q.out\n");
+  const char* warning = "Warning: the overall mass balance error of the run is ";
+  for (const bool leak : {false, true}) {
+    SCOPED_TRACE(leak ? "with the leak" : "without the leak");
+    run_steps steps = default_run_steps();
+    int replaced = 0;
+    for (loop_step& step : steps.time_loop) {
+      if (std::string(step.name) != "apply_overland_point_sources") continue;
+      model_point_sources = step.fn;
+      if (leak) step.fn = point_sources_and_a_leak;
+      ++replaced;
+    }
+    ASSERT_EQ(replaced, 1);
+    leak_calls = 0;
+    stdout_capture capture;
+    const int pending = run_project("p.prj", nullptr, steps);
+    const std::string out = capture.stop();
+    EXPECT_EQ(run_error.error_fatal, 0) << out;
+    const std::string summary = read_file(dir_.file("sum.out"));
+    const std::size_t at = summary.find("Overall mass balance error =");
+    ASSERT_NE(at, std::string::npos) << summary;
+    const double error = std::strtod(summary.c_str() + at + 28, nullptr);
+    if (leak) {
+      EXPECT_GT(error, 10.0) << summary;
+      EXPECT_NE(out.find(warning), std::string::npos) << out;
+      EXPECT_EQ(run_error.error_balance, 1);
+      EXPECT_EQ(run_exit_status(pending, run_error), exit_status_water_balance);
+      EXPECT_NE(exit_status_water_balance, 1);
+      EXPECT_NE(exit_status_water_balance, 0);
+    } else {
+      EXPECT_LT(std::fabs(error), 1e-6) << summary;
+      EXPECT_EQ(out.find(warning), std::string::npos) << out;
+      EXPECT_EQ(run_error.error_balance, 0);
+      EXPECT_EQ(run_exit_status(pending, run_error), 0);
+    }
   }
 }
 

@@ -350,3 +350,94 @@ TEST(RunBalances, TheChannelLakesCloseTheirOwnBalance) {
   // 100 in - 35 out - 15 evaporated = the lakes' 50 m3 gain.
   EXPECT_NEAR(value_after(text, "Perennial lake mass bal error m^3="), 0.0, 1e-9);
 }
+
+// Water that stage and inflow cells, channel point sources or the aquifer's XY boundaries bring
+// in is water the run's error is measured against, and water leaving through boundary cells is
+// an output: each run below closes to 0, and losing 1 % of all the water that came in (its
+// stores at the start and every inflow) prints 1 %, not the loss over the rain and stores alone.
+TEST(RunBalances, EveryInflowAndOutflowCountsInTheOverallError) {
+  struct row {
+    const char* what;
+    void (*fill)(run_totals&);
+    double water_in;  // the stores at the start and every inflow, m3
+  };
+  const row rows[] = {
+      {"a plane fed only by stage and inflow cells",
+       [](run_totals& t) {
+         t.run_vol_head_in = 500.0;
+         t.run_vol_head_out = 100.0;
+         t.run_vol_discharge = 5.0;
+         t.vol_ov_final = 395.0;
+       },
+       500.0},
+      {"rain and inflow cells, draining through normal-depth cells",
+       [](run_totals& t) {
+         t.run_vol_ov_init = 50.0;
+         t.run_vol_precip = 100.0;
+         t.run_vol_head_in = 850.0;
+         t.run_vol_slope_out = 600.0;
+         t.run_vol_discharge = 100.0;
+         t.vol_ov_final = 300.0;
+       },
+       1000.0},
+      {"channel point sources and the aquifer's XY boundaries",
+       [](run_totals& t) {
+         t.run_vol_chan_init = 20.0;
+         t.run_vol_precip = 80.0;
+         t.run_vol_chan_source = 200.0;
+         t.run_vol_xy_gain = 100.0;
+         t.run_vol_xy_loss = 50.0;
+         t.run_vol_discharge = 300.0;
+         t.vol_chan_final = 50.0;
+       },
+       400.0},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    run_totals closed;
+    r.fill(closed);
+    close_run_balances(closed, false, true, false);
+    EXPECT_NEAR(closed.run_overall_error, 0.0, 1e-12);
+
+    run_totals lossy;
+    r.fill(lossy);
+    lossy.run_vol_discharge -= 0.01 * r.water_in;  // water that left without being booked
+    close_run_balances(lossy, false, true, false);
+    EXPECT_NEAR(lossy.run_overall_error, 1.0, 1e-9);
+  }
+}
+
+// The channels' water at the run's start is a store of the run, as the first event's books
+// take it: a run whose channels keep the 50 m3 they started with closes.
+TEST(RunBalances, TheChannelsWaterAtTheStartIsAStoreOfTheRun) {
+  process_state_guard guard;
+  temp_dir dir;
+  auto ms = std::make_unique<model_state>();
+  ms->cell_count = 2;
+  ms->gridsize = 10.0;
+  ms->overland.ov_depth.allocate(2);
+  ms->channel.chan_explic = 1;
+  ms->channel.chan_vol_initial = 50.0;
+  open_event_books(*ms);
+  ms->output.budget.vol_chan_final = 50.0;
+  ms->overland.total_precip_volume = 100.0;
+  ms->output.totals.run_vol_discharge = 100.0;
+  const std::string text = run_summary(*ms, dir);
+  EXPECT_TRUE(contains(text, "Initial volume in channels=                              50.00 \n"))
+      << text;
+  EXPECT_NEAR(read_summary_balance(text).run_overall_error, 0.0, 1e-9) << text;
+}
+
+// A run's books fail when its overall error is beyond 1 % either way, or is not a number.
+TEST(RunBalances, TheBooksFailBeyondOnePercentEitherWayOrWhenNotANumber) {
+  const struct {
+    double error_percent;
+    bool fails;
+  } rows[] = {{0.0, false},    {1.0, false},       {-1.0, false}, {0.999, false},  {1.0001, true},
+              {-1.0001, true}, {-2285457.0, true}, {NAN, true},   {INFINITY, true}};
+  for (const auto& r : rows) {
+    run_totals t;
+    t.run_overall_error = r.error_percent;
+    EXPECT_EQ(run_books_fail(t), r.fails) << r.error_percent;
+  }
+}

@@ -167,6 +167,9 @@ inline constexpr int error_code_last = err_observed_data_format;
 struct error_state {
   int error_code = 0;   // 0 none, a code of error_code_name, or error_code_own_message
   int error_fatal = 0;  // nonzero: the run must stop
+  // Nonzero: the run ended normally, but its books do not close: its overall water balance
+  // error is beyond the limit (or not a number). Set by the end-of-run balances.
+  int error_balance = 0;
 };
 
 // The one error state of the process; cleared by run_project at the start of every run.
