@@ -63,8 +63,8 @@ command_result run_plane(const std::vector<std::pair<std::string, std::string>>&
                          int threads) {
   std::string project = read_file("boundary_plane.prj");
   for (const auto& [from, to] : edits) project = edited(project, from, to);
-  write_file("boundary_plane.prj", project + "NUM_THREADS " + std::to_string(threads) + "\n");
-  return run_command(torva_exe(), {"boundary_plane.prj"});
+  write_file("boundary_plane.prj", project);
+  return torva_test::run_with_threads("boundary_plane.prj", threads);
 }
 
 // The depths (m) of the frame of the ASCII depth dataset written at `minutes`, row by row;

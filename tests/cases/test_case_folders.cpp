@@ -126,12 +126,8 @@ run_outputs run_case(const fs::path& folder, const case_file& c, const temp_dir&
     if (e.is_regular_file() && e.path().filename() != "case.txt")
       fs::copy_file(e.path(), dir.file(e.path().filename().string()),
                     fs::copy_options::overwrite_existing);
-  std::string project = read_file(dir.file(c.project));
-  if (!project.empty() && project.back() != '\n') project += '\n';
-  write_file(dir.file(c.project), project + "NUM_THREADS " + std::to_string(threads) + "\n");
-
   run_outputs out;
-  out.run = run_command(torva_exe(), {c.project});
+  out.run = torva_test::run_with_threads(c.project, threads);
   for (const compared_file& f : c.files)
     out.texts.push_back(f.name == "stdout" ? out.run.out : written_text(dir, f.name));
   for (const balance_check& b : c.balances) {

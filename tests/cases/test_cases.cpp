@@ -872,7 +872,7 @@ TEST(LayeredSoilCase, ThreeLayersOfOneSoilSoakUpTheSingleLayerDepth) {
       "0.65 0.22 16.7 0.486 0.33 0.13 0.027 0.1458 20.0\n"
       "0.65 0.22 16.7 0.486 0.33 0.13 0.027 0.1458\n";
   std::string summaries[2];
-  const int threads[2] = {1, 8};
+  const int* threads = torva_test::compared_thread_counts;
   for (int k = 0; k < 2; ++k) {
     SCOPED_TRACE(threads[k]);
     temp_dir dir;
@@ -880,9 +880,8 @@ TEST(LayeredSoilCase, ThreeLayersOfOneSoilSoakUpTheSingleLayerDepth) {
       write_file(dir.file(name), read_file(folder + name));
     write_file(dir.file("ga_soil.asc"), torva_test::grid_header(2, 2, 100.0) + "7 7\n7 7\n");
     write_file(dir.file("layers.txt"), layers);
-    write_file(dir.file("green_ampt.prj"),
-               project + "NUM_THREADS " + std::to_string(threads[k]) + "\n");
-    const command_result run = run_command(torva_exe(), {"green_ampt.prj"});
+    write_file(dir.file("green_ampt.prj"), project);
+    const command_result run = torva_test::run_with_threads("green_ampt.prj", threads[k]);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_FALSE(faulted(run)) << run.err;
     EXPECT_TRUE(contains(run.out, "reading soil map from file: ga_soil.asc\n")) << run.out;
@@ -924,9 +923,9 @@ TEST(SmallCase, TheSummaryClosesTheWaterBalanceOfTheRun) {
     copy_small_case(dir);
     edit_file(dir.file("small.prj"), "HYD_FREQ           5\n", "HYD_FREQ 0.1666666666667\n");
     std::string project = read_file(dir.file("small.prj"));
-    project += "SIG_OUTLET_HYDRO small_sig.out\nNUM_THREADS " + std::to_string(threads[k]) + "\n";
+    project += "SIG_OUTLET_HYDRO small_sig.out\n";
     write_file(dir.file("small.prj"), project);
-    const command_result run = run_command(torva_exe(), {"small.prj"});
+    const command_result run = torva_test::run_with_threads("small.prj", threads[k]);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     summaries[k] = read_file(dir.file("small_summary.out"));
     const torva_test::summary_balance s = torva_test::read_summary_balance(summaries[k]);

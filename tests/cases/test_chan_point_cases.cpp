@@ -89,16 +89,10 @@ TEST(ChanPointCases, APointSourceAddsExactlyItsVolumeToTheChannel) {
              "NRPDS 2\n"
              "INPUT 2005 3 14 7 30\n 5.0\n"
              "Input 2005 3 14 8 30\n 1.0\n");
-  std::string outputs[2];
-  const int threads[2] = {1, 8};
-  for (int i = 0; i < 2; ++i) {
-    const command_result run =
-        run_command(torva_exe(), {"pv.prj"}, "", {"OMP_NUM_THREADS=" + std::to_string(threads[i])});
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
-    outputs[i] =
-        read_file("pv_depth.out") + read_file("pv_outlet.out") + read_file("pv_summary.out");
-  }
-  EXPECT_EQ(outputs[1], outputs[0]) << "1 and 8 threads";
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts("pv.prj", [] {
+    return read_file("pv_depth.out") + read_file("pv_outlet.out") + read_file("pv_summary.out");
+  });
+  ASSERT_EQ(runs.run[1].status, 0);
 
   const std::string summary = read_file("pv_summary.out");
   const double expected = 2.0 * 3600 + 5.0 * 3600 + 1.0 * 7200;

@@ -23,10 +23,12 @@
 #include "support/test_support.h"
 
 using torva_test::command_result;
+using torva_test::contains;
 using torva_test::read_file;
 using torva_test::read_summary_balance;
 using torva_test::run_command;
 using torva_test::summary_balance;
+using torva_test::summary_number;
 using torva_test::temp_dir;
 using torva_test::torva_exe;
 using torva_test::write_file;
@@ -122,8 +124,7 @@ std::vector<double> hydrograph_flows(const std::string& text) {
 
 // Runs the project of the current folder on `threads` threads; the run must end normally.
 command_result run_torva(const std::string& project, int threads) {
-  command_result run =
-      run_command(torva_exe(), {project}, "", {"OMP_NUM_THREADS=" + std::to_string(threads)});
+  command_result run = torva_test::run_with_threads(project, threads);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   return run;
 }
@@ -148,14 +149,10 @@ TEST(ChannelCases, ATrapezoidFedAConstantFlowSettlesAtTheNormalDepth) {
   write_valley(0.001, "POINTSOURCE feed\n",
                "TOT_TIME 240\nHYD_FREQ 30\nPRECIP_UNIF\nRAIN_INTENSITY 1.0\nRAIN_DURATION 10\n"
                "TIME_SERIES_FILE feed.ts\n");
-  std::string outputs[2];
-  const int threads[2] = {1, 8};
-  for (int i = 0; i < 2; ++i) {
-    run_torva("valley.prj", threads[i]);
-    outputs[i] = read_file("valley_depth.out") + read_file("valley_outlet_sig.out") +
-                 read_file("valley_summary.out");
-  }
-  EXPECT_EQ(outputs[1], outputs[0]) << "1 and 8 threads";
+  torva_test::run_at_compared_thread_counts("valley.prj", [] {
+    return read_file("valley_depth.out") + read_file("valley_outlet_sig.out") +
+           read_file("valley_summary.out");
+  });
 
   const std::vector<std::vector<double>> records = dataset_records(read_file("valley_depth.out"));
   ASSERT_EQ(records.size(), 9u);  // the start and every half hour
@@ -197,6 +194,40 @@ TEST(ChannelCases, ALevelPoolWithNoInflowStaysAtRest) {
   EXPECT_NEAR(s.event_chan_final, s.event_chan_init, 1e-6 * s.event_chan_init);
   EXPECT_GT(s.event_chan_init, 0.0);
   EXPECT_EQ(s.event_discharge, 0.0);
+}
+
+// The level pool of 1.2 m held in the channel by its hotstart, under 1 mm/h of rain for ten
+// minutes: the pool's 62,496 m3 at the start are a store of the run, beside the 140 m3 of rain,
+// so the run's books close, on its own at 1 and 8 threads and in a batch of two runs, and each
+// ends with status 0.
+TEST(ChannelCases, APoolInTheChannelAtTheStartIsAStoreOfTheRunsBooks) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  std::string hotstart;
+  for (int node = 1; node <= 21; ++node)
+    hotstart += std::to_string(node) + " 1 111.200000\n";  // node, link, level
+  write_file("pool.hot", hotstart);
+  write_valley(0.0, "",
+               "TOT_TIME 240\nHYD_FREQ 30\nPRECIP_UNIF\nRAIN_INTENSITY 1.0\nRAIN_DURATION 10\n"
+               "READ_CHAN_HOTSTART pool.hot\n");
+  // The pool: 21 nodes of 200 m, 1.2 m deep in the 10 m trapezoid with side slopes of 2.
+  const double pool = 21 * 200.0 * (10.0 + 2.0 * 1.2) * 1.2;
+  ASSERT_NEAR(pool, 62496.0, 1e-9);
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts("valley.prj", [] {
+    return read_file("valley_outlet_sig.out") + read_file("valley_summary.out");
+  });
+  const std::string summary = read_file("valley_summary.out");
+  const summary_balance s = read_summary_balance(summary);
+  expect_books_close(s);
+  EXPECT_NEAR(summary_number(summary, "Initial volume in channels="), pool, 0.005);
+  EXPECT_NEAR(s.run_precip, 140.0, 0.005);  // 1 mm/h for 10 min on 21 cells of 200 m
+  EXPECT_GT(summary_number(summary, "Final volume in channels="), pool);
+  EXPECT_FALSE(contains(runs.run[1].out, "Warning: the overall mass balance error"));
+
+  const command_result batch = run_command(torva_exe(), {"-b2", "valley.prj"});
+  EXPECT_EQ(batch.status, 0) << batch.out << batch.err;
+  EXPECT_TRUE(contains(batch.out, "running in batch mode, and is running 2 runs")) << batch.out;
+  EXPECT_FALSE(contains(batch.out, "Warning: the overall mass balance error")) << batch.out;
 }
 
 // The channel's books of every step, taken right after the channel step.
@@ -264,13 +295,9 @@ TEST(ChannelCases, RainOnTheExampleWatershedRunsOutThroughItsChannels) {
         "channel_conductivity.asc", "channel_capillary.asc", "channel_porosity.asc",
         "channel_moisture.asc", "channel_hyd_locations.txt"})
     write_file(name, read_file(example_dir + "/" + name));
-  std::string outputs[2];
-  const int threads[2] = {1, 8};
-  for (int i = 0; i < 2; ++i) {
-    run_torva("channel.prj", threads[i]);
-    outputs[i] = read_file("channel_outlet.out") + read_file("channel_summary.out");
-  }
-  EXPECT_EQ(outputs[1], outputs[0]) << "1 and 8 threads";
+  torva_test::run_at_compared_thread_counts("channel.prj", [] {
+    return read_file("channel_outlet.out") + read_file("channel_summary.out");
+  });
 
   const std::vector<double> q = hydrograph_flows(read_file("channel_outlet.out"));
   ASSERT_GT(q.size(), 3u);
@@ -360,15 +387,9 @@ TEST(ChannelCases, ARunWhoseRunoffIsCompleteEndsEarlyWithItsBooksClosed) {
   torva_test::process_state_guard guard;
   temp_dir dir;
   write_drained_plane(300);
-  std::string outputs[2];
-  command_result runs[2];
-  const int threads[2] = {1, 8};
-  for (int i = 0; i < 2; ++i) {
-    runs[i] = run_torva("plane.prj", threads[i]);
-    outputs[i] = read_file("plane_outlet.out") + read_file("plane_summary.out");
-  }
-  EXPECT_EQ(outputs[1], outputs[0]) << "1 and 8 threads";
-  const std::string& out = runs[0].out;
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+      "plane.prj", [] { return read_file("plane_outlet.out") + read_file("plane_summary.out"); });
+  const std::string& out = runs.run[0].out;
   const std::string summary = read_file("plane_summary.out");
 
   EXPECT_EQ(count_of(out, "Rainfall for this event has ended.\n"), 1) << out;

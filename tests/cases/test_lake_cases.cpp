@@ -56,18 +56,12 @@ TEST(LakeCases, TheExampleLakeFillsSpreadsAndEmptiesThroughItsCulvertWithItsBook
                            "lake_conductivity.asc", "lake_capillary.asc", "lake_porosity.asc",
                            "lake_moisture.asc", "lake_hyd_locations.txt"})
     write_file(name, read_file(example_dir + "/" + name));
-  std::string outputs[2];
-  std::string console;
-  const int threads[2] = {1, 8};
-  for (int i = 0; i < 2; ++i) {
-    const command_result run = run_command(torva_exe(), {"lake.prj"}, "",
-                                           {"OMP_NUM_THREADS=" + std::to_string(threads[i])});
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
-    console = run.out;
-    outputs[i] = read_file("lake_outlet.out") + read_file("lake_summary.out") +
-                 read_file("lake_hyd_out.out") + read_file("lake_depth.dat");
-  }
-  EXPECT_EQ(outputs[1], outputs[0]) << "1 and 8 threads";
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts("lake.prj", [] {
+    return read_file("lake_outlet.out") + read_file("lake_summary.out") +
+           read_file("lake_hyd_out.out") + read_file("lake_depth.dat");
+  });
+  ASSERT_EQ(runs.run[1].status, 0);
+  const std::string& console = runs.run[1].out;
 
   // The lake spreads over the cells beside its first one as it rises.
   EXPECT_NE(console.find("Lake 1 is taking cell"), std::string::npos) << console;
@@ -123,14 +117,10 @@ TEST(LakeCases, TheExampleLakeKeepsItsBooksUnderTheAdeSchemes) {
     project.replace(at, std::string("OVERTYPE           explicit").size(),
                     std::string("OVERTYPE ") + scheme);
     write_file("lake.prj", project);
-    std::string outputs[2];
-    for (int i = 0; i < 2; ++i) {
-      const command_result run = run_command(torva_exe(), {"lake.prj"}, "",
-                                             {i == 0 ? "OMP_NUM_THREADS=1" : "OMP_NUM_THREADS=8"});
-      ASSERT_EQ(run.status, 0) << scheme << run.out << run.err;
-      outputs[i] = read_file("lake_outlet.out") + read_file("lake_summary.out");
-    }
-    EXPECT_EQ(outputs[1], outputs[0]) << scheme << ": 1 and 8 threads";
+    SCOPED_TRACE(scheme);
+    const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+        "lake.prj", [] { return read_file("lake_outlet.out") + read_file("lake_summary.out"); });
+    ASSERT_EQ(runs.run[1].status, 0);
     const std::string summary = read_file("lake_summary.out");
     const summary_balance s = read_summary_balance(summary);
     ASSERT_TRUE(s.has_totals) << scheme;

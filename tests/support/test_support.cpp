@@ -4,10 +4,12 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -124,6 +126,43 @@ command_result run_command(const std::string& program, const std::vector<std::st
   std::error_code ec;
   fs::remove_all(base, ec);
   return result;
+}
+
+command_result run_with_threads(const std::string& project, int threads) {
+  std::istringstream in(read_file(project));
+  std::string text;
+  for (std::string line; std::getline(in, line);) {
+    std::size_t at = line.find_first_not_of(" \t");
+    std::string word = at == std::string::npos ? "" : line.substr(at, 11);
+    for (char& ch : word) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    const bool card =
+        word == "NUM_THREADS" &&
+        (line.size() == at + 11 || std::isspace(static_cast<unsigned char>(line[at + 11])));
+    if (!card) text += line + "\n";
+  }
+  write_file(project, text + "NUM_THREADS " + std::to_string(threads) + "\n");
+  command_result run = run_command(torva_exe(), {project});
+  const std::string taken = "Setting the thread level to " + std::to_string(threads) + ".\n";
+  EXPECT_TRUE(contains(run.out, taken)) << "the run did not take " << threads << " threads\n"
+                                        << run.out;
+  EXPECT_FALSE(contains(run.out, "unable to set the thread level")) << run.out;
+  return run;
+}
+
+thread_runs run_at_compared_thread_counts(const std::string& project,
+                                          const std::function<std::string()>& outputs,
+                                          int expected_status) {
+  thread_runs runs;
+  for (int k = 0; k < 2; ++k) {
+    const int threads = compared_thread_counts[k];
+    runs.run[k] = run_with_threads(project, threads);
+    EXPECT_EQ(runs.run[k].status, expected_status) << threads << " threads\n"
+                                                   << runs.run[k].out << runs.run[k].err;
+    runs.outputs[k] = outputs();
+  }
+  EXPECT_TRUE(runs.outputs[0] == runs.outputs[1])
+      << project << ": the outputs of 1 and 8 threads differ";
+  return runs;
 }
 
 std::string torva_exe() {

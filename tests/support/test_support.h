@@ -3,6 +3,7 @@
 // headers, and running the torva executable.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,28 @@ struct command_result {
 // environment assignments `env` ("NAME=value"), in the current working directory.
 command_result run_command(const std::string& program, const std::vector<std::string>& args,
                            const std::string& input = "", const std::vector<std::string>& env = {});
+
+// The two thread counts every comparison of whole runs sets. The program sets its own thread
+// count to the processor count at start-up, whatever OMP_NUM_THREADS says, so only the project's
+// NUM_THREADS card makes two runs differ in their thread count.
+inline constexpr int compared_thread_counts[2] = {1, 8};
+
+// Runs the torva executable on the project file `project` (a path from the current folder) with
+// its thread count set by a NUM_THREADS card: the project's own NUM_THREADS cards are dropped and
+// "NUM_THREADS <threads>" is written at its end. Expects the console to show that the program
+// took the count ("Setting the thread level to <threads>.") and no refusal of it.
+command_result run_with_threads(const std::string& project, int threads);
+
+// Runs `project` at each of compared_thread_counts, the outputs of each run read by `outputs`
+// after it: expects each run to end with `expected_status` and the two runs' outputs to be
+// the same bytes. The files of the last run (8 threads) are left in place.
+struct thread_runs {
+  command_result run[2];
+  std::string outputs[2];
+};
+thread_runs run_at_compared_thread_counts(const std::string& project,
+                                          const std::function<std::string()>& outputs,
+                                          int expected_status = 0);
 
 // A run-step table whose every step does nothing: tests put the steps they exercise in it.
 run_steps no_op_steps();
