@@ -410,10 +410,17 @@ void write_vro_file(model_state& ms) {
 void report_unclosed_books(const run_totals& t) {
   if (!run_books_fail(t)) return;
   run_error.error_balance = 1;
-  printf(
-      "\nWarning: the overall mass balance error of the run is %.6lf percent, beyond %.1lf "
-      "percent: the run made or lost water that its books do not hold.\n",
-      t.run_overall_error, max_overall_error_percent);
+  const final_store below = store_below_empty(t);
+  if (below.where != nullptr)
+    printf(
+        "\nWarning: the run ends with %.2lf m3 of water %s, below empty: the run made that water "
+        "and its books count it as a store.\n",
+        below.volume, below.where);
+  if (!(std::fabs(t.run_overall_error) <= max_overall_error_percent))
+    printf(
+        "\nWarning: the overall mass balance error of the run is %.6lf percent, beyond %.1lf "
+        "percent: the run made or lost water that its books do not hold.\n",
+        t.run_overall_error, max_overall_error_percent);
   fflush(stdout);
 }
 
@@ -488,6 +495,7 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
     inputs += t.run_vol_gw_to_river;
   }
   const double in = t.run_total_init + inputs;
+  t.run_water_in = in;
   t.run_overall_error = balance_ratio(in - (t.run_total_final + outputs), in, 100.0);
 
   // The surface's own books, with the boundary cells on both sides as above.
@@ -514,8 +522,23 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
           : 0.0;
 }
 
+final_store store_below_empty(const run_totals& t) {
+  // Depths cleaned to zero leave stores a little below empty from round-off only.
+  const double tolerance =
+      std::fmax(max_overall_error_percent / 100.0 * std::fabs(t.run_water_in), 1e-6);
+  const final_store stores[] = {
+      {"on the surface", t.vol_ov_final},    {"in the overland lakes", t.run_vol_ov_lake_final},
+      {"in the channels", t.vol_chan_final}, {"in the drains", t.run_vol_drain_final},
+      {"in the soils", t.vol_soil_final},    {"in the groundwater", t.run_vol_gw_final},
+      {"as snow", t.run_vol_snow_final},     {"in the perennial lakes", t.run_vol_lake_final}};
+  for (const final_store& s : stores)
+    if (s.volume < -tolerance) return s;
+  return {nullptr, 0.0};
+}
+
 bool run_books_fail(const run_totals& t) {
-  return !(std::fabs(t.run_overall_error) <= max_overall_error_percent);
+  return !(std::fabs(t.run_overall_error) <= max_overall_error_percent) ||
+         store_below_empty(t).where != nullptr;
 }
 
 void close_sacramento_balances(run_totals& t) {
@@ -526,11 +549,12 @@ void close_sacramento_balances(run_totals& t) {
   // The overland boundary cells count on both sides, as in the balances without the model.
   const double boundary_in = t.run_vol_head_in;
   const double boundary_out = t.run_vol_slope_out + t.run_vol_head_out;
+  t.run_water_in = t.run_vol_precip + t.run_total_init + boundary_in;
   t.run_overall_error =
       balance_ratio(t.run_total_final - t.run_total_init - t.run_vol_precip + t.run_vol_evap +
                         t.run_vol_discharge - t.run_vol_gw_head_flux - t.run_vol_ov_source -
                         t.run_vol_xy_gain + t.run_vol_xy_loss - boundary_in + boundary_out,
-                    t.run_vol_precip + t.run_total_init + boundary_in, 100.0);
+                    t.run_water_in, 100.0);
   t.run_surface_error = balance_ratio(
       t.run_vol_precip + t.run_vol_ov_init + t.run_vol_chan_init +
           (t.run_vol_gw_to_river - t.run_vol_river_to_gw) + t.run_vol_ov_source + boundary_in -

@@ -116,6 +116,8 @@ struct run_totals {
   double run_vol_lake_final = 0.0;
   double run_gw_error = 0.0, run_total_init = 0.0, run_total_final = 0.0;
   double run_overall_error = 0.0, run_surface_error = 0.0, run_simple_soil_error = 0.0;
+  double run_water_in = 0.0;  // the stores at the start and every inflow: what the overall
+                              // error is measured against
 };
 
 // The event's balance error in the form the run's options call for: without channels, with

@@ -20,6 +20,7 @@
 
 #include "framework/core/error_state.h"
 #include "framework/core/julian_time.h"
+#include "framework/entry.h"
 #include "framework/model_state.h"
 #include "framework/run_driver.h"
 #include "support/summary_reader.h"
@@ -1002,4 +1003,42 @@ TEST(VCatchmentCase, TheOutletPassesTheRainOnTheWholeCatchmentAtItsPlateau) {
       << "outflow " << s.run_discharge << " + storage " << s.run_ov_final
       << " m3 is off the rain by " << s.run_discharge + s.run_ov_final - rain_volume << " m3";
   EXPECT_GT(s.run_discharge, 0.9 * rain_volume) << summary;
+}
+
+// Nine flat cells of 10 m ponded 1 m deep by an overland hotstart, routed in steps of 300 s,
+// a hundred times the step the explicit scheme can take there: the scheme drives the surface
+// below empty and the outlet passes water the run made. Such a run never ends as a sound one
+// with status 0: either it stops on an error (status 1), or it ends with its summary, a warning
+// naming the store below empty, and the status of books that do not close; the same on 1 and
+// 8 threads.
+TEST(MadeWater, ARunThatMakesWaterNeverEndsWithStatusZero) {
+  const std::string header = torva_test::grid_header(3, 3, 10.0);
+  int status[2] = {-1, -1};
+  for (int k = 0; k < 2; ++k) {
+    const int threads = torva_test::compared_thread_counts[k];
+    SCOPED_TRACE(threads);
+    temp_dir dir;
+    write_file("m.asc", header + "1 1 1\n1 1 1\n1 1 1\n");
+    write_file("e.asc", header + "10 10 10\n10 10 10\n10 10 10\n");
+    write_file("d.asc", header + "1 1 1\n1 1 1\n1 1 1\n");
+    write_file("p.prj",
+               "TORVAPROJECT\nWATERSHED_MASK m.asc\nELEVATION e.asc\nSUMMARY s.out\n"
+               "OUTLET_HYDRO o.out\nROWS 3\nCOLS 3\nGRIDSIZE 10.0\nSTART_DATE 2005 3 14\n"
+               "START_TIME 6 30\nTIMESTEP 300\nTOT_TIME 60\nOUTROW 3\nOUTCOL 3\nOUTSLOPE 0.001\n"
+               "HYD_FREQ 5\nMANNING_N 0.05\nOVERTYPE explicit\nPRECIP_UNIF\n"
+               "RAIN_INTENSITY 0.001\nRAIN_DURATION 10\nREAD_OV_HOTSTART d.asc\n");
+    const command_result run = torva_test::run_with_threads("p.prj", threads);
+    status[k] = run.status;
+    EXPECT_TRUE(run.status == 1 || run.status == exit_status_water_balance) << run.status << "\n"
+                                                                            << run.out;
+    if (run.status == exit_status_water_balance) {
+      const torva_test::summary_balance s = torva_test::read_summary_balance(read_file("s.out"));
+      ASSERT_TRUE(s.has_totals);
+      EXPECT_NEAR(s.run_ov_init, 900.0, 0.005);
+      EXPECT_LT(s.run_ov_final, -9.0);  // below empty by more than 1 % of the 900 m3
+      EXPECT_TRUE(contains(run.out, "Warning: the run ends with ")) << run.out;
+      EXPECT_TRUE(contains(run.out, " m3 of water on the surface, below empty")) << run.out;
+    }
+  }
+  EXPECT_EQ(status[0], status[1]);
 }

@@ -428,16 +428,58 @@ TEST(RunBalances, TheChannelsWaterAtTheStartIsAStoreOfTheRun) {
   EXPECT_NEAR(read_summary_balance(text).run_overall_error, 0.0, 1e-9) << text;
 }
 
-// A run's books fail when its overall error is beyond 1 % either way, or is not a number.
-TEST(RunBalances, TheBooksFailBeyondOnePercentEitherWayOrWhenNotANumber) {
+// A run's books fail when its overall error is beyond 1 % either way, or is not a number, or
+// when a store of its end is below empty by more than 1 % of the water that came in (and more
+// than round-off): water the run made and counted as a store, which leaves the error at 0.
+TEST(RunBalances, TheBooksFailBeyondOnePercentOrWithAStoreBelowEmpty) {
   const struct {
     double error_percent;
     bool fails;
-  } rows[] = {{0.0, false},    {1.0, false},       {-1.0, false}, {0.999, false},  {1.0001, true},
-              {-1.0001, true}, {-2285457.0, true}, {NAN, true},   {INFINITY, true}};
-  for (const auto& r : rows) {
+  } errors[] = {{0.0, false},    {1.0, false},       {-1.0, false}, {0.999, false},  {1.0001, true},
+                {-1.0001, true}, {-2285457.0, true}, {NAN, true},   {INFINITY, true}};
+  for (const auto& r : errors) {
     run_totals t;
     t.run_overall_error = r.error_percent;
     EXPECT_EQ(run_books_fail(t), r.fails) << r.error_percent;
   }
+
+  const struct {
+    const char* what;
+    double run_totals::*store;
+    double volume;
+    double water_in;
+    const char* where;  // the store named, null when the books close
+  } stores[] = {
+      {"surface 2 % below empty", &run_totals::vol_ov_final, -2.0, 100.0, "on the surface"},
+      {"surface 0.5 % below empty", &run_totals::vol_ov_final, -0.5, 100.0, nullptr},
+      {"channels below empty, no water in", &run_totals::vol_chan_final, -0.01, 0.0,
+       "in the channels"},
+      {"round-off below empty", &run_totals::vol_chan_final, -1e-9, 0.0, nullptr},
+      {"overland lakes below empty", &run_totals::run_vol_ov_lake_final, -5.0, 100.0,
+       "in the overland lakes"},
+      {"perennial lakes below empty", &run_totals::run_vol_lake_final, -5.0, 100.0,
+       "in the perennial lakes"},
+  };
+  for (const auto& r : stores) {
+    SCOPED_TRACE(r.what);
+    run_totals t;
+    t.*(r.store) = r.volume;
+    t.run_water_in = r.water_in;
+    const final_store below = store_below_empty(t);
+    if (r.where == nullptr) {
+      EXPECT_EQ(below.where, nullptr);
+    } else {
+      ASSERT_NE(below.where, nullptr);
+      EXPECT_STREQ(below.where, r.where);
+      EXPECT_EQ(below.volume, r.volume);
+    }
+    EXPECT_EQ(run_books_fail(t), r.where != nullptr);
+  }
+
+  // The water in is what the overall balance measures against, stores at the start included.
+  run_totals t;
+  t.run_vol_ov_init = 900.0;
+  t.run_vol_head_in = 100.0;
+  close_run_balances(t, false, true, false);
+  EXPECT_DOUBLE_EQ(t.run_water_in, 1000.0);
 }
