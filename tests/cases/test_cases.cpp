@@ -1010,7 +1010,7 @@ TEST(VCatchmentCase, TheOutletPassesTheRainOnTheWholeCatchmentAtItsPlateau) {
 // below empty and the outlet passes water the run made. Such a run never ends as a sound one
 // with status 0: either it stops on an error (status 1), or it ends with its summary, a warning
 // naming the store below empty, and the status of books that do not close; the same on 1 and
-// 8 threads.
+// 8 threads and in a batch.
 TEST(MadeWater, ARunThatMakesWaterNeverEndsWithStatusZero) {
   const std::string header = torva_test::grid_header(3, 3, 10.0);
   int status[2] = {-1, -1};
@@ -1039,6 +1039,9 @@ TEST(MadeWater, ARunThatMakesWaterNeverEndsWithStatusZero) {
       EXPECT_TRUE(contains(run.out, "Warning: the run ends with ")) << run.out;
       EXPECT_TRUE(contains(run.out, " m3 of water on the surface, below empty")) << run.out;
     }
+    // A batch of two such runs reports the same.
+    const command_result batch = run_command(torva_exe(), {"-b2", "p.prj"});
+    EXPECT_EQ(batch.status, run.status) << batch.out;
   }
   EXPECT_EQ(status[0], status[1]);
 }
