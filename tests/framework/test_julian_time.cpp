@@ -163,6 +163,52 @@ TEST(JulianTimeLimits, NamesTheFirstFieldOutsideItsRange) {
             "minute 75 is outside 0 to 59");
 }
 
+TEST(JulianTimeLimits, ADayPastTheEndOfItsMonthIsNamedWithTheMonthsLength) {
+  const struct {
+    int date[5];
+    const char* expected;  // empty: the day exists
+  } cases[] = {
+      {{2005, 2, 28, 0, 0}, ""},
+      {{2005, 2, 29, 0, 0}, "February 2005 has 28 days"},
+      {{2005, 2, 30, 12, 0}, "February 2005 has 28 days"},
+      {{2005, 2, 31, 0, 0}, "February 2005 has 28 days"},
+      {{2004, 2, 29, 0, 0}, ""},
+      {{2004, 2, 30, 0, 0}, "February 2004 has 29 days"},
+      {{2000, 2, 29, 0, 0}, ""},                           // divisible by 400: a leap year
+      {{1900, 2, 29, 0, 0}, "February 1900 has 28 days"},  // a century year: none
+      {{2005, 4, 30, 24, 0}, ""},
+      {{2005, 4, 31, 0, 0}, "April 2005 has 30 days"},
+      {{2005, 6, 31, 0, 0}, "June 2005 has 30 days"},
+      {{2005, 9, 31, 0, 0}, "September 2005 has 30 days"},
+      {{2005, 11, 31, 0, 0}, "November 2005 has 30 days"},
+      {{2005, 1, 31, 0, 0}, ""},
+      {{2005, 12, 31, 0, 0}, ""},
+  };
+  for (const auto& c : cases) {
+    const int* d = c.date;
+    SCOPED_TRACE(std::to_string(d[0]) + "-" + std::to_string(d[1]) + "-" + std::to_string(d[2]));
+    EXPECT_EQ(date_day_past_month_end(c.date), c.expected);
+    // A day the check lets pass is one julian_from_date does not carry into the next month:
+    // the Julian date comes back as the same calendar day.
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    double seconds = 0.0;
+    date_from_julian(julian_from_date(d[0], d[1], d[2], 12, 0, 0.0), year, month, day, hour, minute,
+                     seconds);
+    EXPECT_EQ(std::string(c.expected).empty(), month == d[1] && day == d[2]);
+  }
+  // Every month of a common and of a leap year, against the day after its last.
+  int lengths = 0;
+  for (int year : {2005, 2008})
+    for (int m = 1; m <= 12; ++m) {
+      const double last = julian_from_date(year, m, calendar_month_days(year, m), 0, 0, 0.0);
+      const double next = m < 12 ? julian_from_date(year, m + 1, 1, 0, 0, 0.0)
+                                 : julian_from_date(year + 1, 1, 1, 0, 0, 0.0);
+      EXPECT_EQ(next - last, 1.0) << year << " " << m;
+      lengths += calendar_month_days(year, m);
+    }
+  EXPECT_EQ(lengths, 365 + 366);
+}
+
 TEST(JulianTimeLimits, DatesAtTheLimitsConvertWithoutOverflow) {
   // The last calendar date: 9999-12-31 24:59 is 59 minutes into 10000-01-01.
   EXPECT_DOUBLE_EQ(julian_from_date(9999, 12, 31, 24, 59, 0.0), 5373484.5 + 59.0 / 1440.0);

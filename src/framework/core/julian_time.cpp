@@ -17,6 +17,11 @@ constexpr double second_shift_days = 1.1574074074074074e-07;
 // Names of the five date fields in the order they are read: year, month, day, hour, minute.
 constexpr const char* date_field_names[5] = {"year", "month", "day", "hour", "minute"};
 
+// Month names, entries 1..12.
+constexpr const char* month_names[13] = {"",        "January",  "February", "March",  "April",
+                                         "May",     "June",     "July",     "August", "September",
+                                         "October", "November", "December"};
+
 }  // namespace
 
 double julian_from_date(int year, int month, int day, int hour, int minute, double seconds) {
@@ -85,6 +90,21 @@ int day_of_year(int year, int month, int day) {
   int total = day;
   for (int i = 1; i <= last; ++i) total += month_days[i];
   return total;
+}
+
+int calendar_month_days(int year, int month) {
+  constexpr int lengths[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12) return 0;
+  if (month != 2) return lengths[month];
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return leap ? 29 : 28;
+}
+
+std::string date_day_past_month_end(const int date[5]) {
+  const int days = calendar_month_days(date[0], date[1]);
+  if (days == 0 || date[2] <= days) return std::string();
+  return std::string(month_names[date[1]]) + " " + std::to_string(date[0]) + " has " +
+         std::to_string(days) + " days";
 }
 
 std::string date_fields_outside(const int date[5], const date_limits& limits, int first, int last) {

@@ -48,6 +48,17 @@ inline constexpr date_limits date_offset_limits = {
     {-10000, -120000, -3660000, -87840000, -35000000},
     {10000, 120000, 3660000, 87840000, 35000000}};
 
+// Days in `month` (1..12) of `year` in the calendar of julian_from_date, the Gregorian one:
+// February has 29 days in years divisible by 4, except the century years not divisible by 400.
+int calendar_month_days(int year, int month);
+
+// A date read as a calendar date names a day its month has: julian_from_date carries a day past
+// the month's end (31 April) into the next month, and a dated series read with it would jump.
+// Returns an empty text when the day (field 2) of `date` (fields inside calendar_date_limits, the
+// year as written) exists in its month and year; otherwise a text naming the month and its length,
+// for example "February 2005 has 28 days".
+std::string date_day_past_month_end(const int date[5]);
+
 // Checks the fields `first` to `last` (0 year, 1 month, 2 day, 3 hour, 4 minute) of `date`
 // against `limits`. Returns an empty text when they all lie inside; otherwise a text that names
 // the first field outside with its value and range, for example "month 13 is outside 1 to 12".
