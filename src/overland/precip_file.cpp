@@ -64,6 +64,23 @@ int compare_dates(const int* a, const int* b) {
   return 0;
 }
 
+// Number of the file's line on which the first character that is no blank at or after the
+// position `from` stands (lines from 1), for a message about the record that starts there. The
+// file is read again from its start and left where it was.
+long line_of_record(FILE* fp, long from) {
+  const long at = ftell(fp);
+  if (from < 0 || fseek(fp, 0, SEEK_SET) != 0) return 0;
+  long line = 1;
+  long pos = 0;
+  int c = 0;
+  for (; pos < from && (c = fgetc(fp)) != EOF; ++pos)
+    if (c == '\n') ++line;
+  while ((c = fgetc(fp)) != EOF && isspace(c))
+    if (c == '\n') ++line;
+  if (at >= 0) fseek(fp, at, SEEK_SET);
+  return line;
+}
+
 void print_card_type_error(const char* what, const char* list) {
   printf("\nERROR:\n");
   printf("\nThere is a problem in the precipitation input file.\n");
@@ -226,6 +243,7 @@ int read_precip_event(model_state& ms, file_handle& file) {
   int last[5] = {};
   for (int k = 1; k <= records; ++k) {
     int date[5] = {};
+    const long record_start = ftell(fp);
     const int got =
         fscanf(fp, "%5s %d %d %d %d %d\n", word, &date[0], &date[1], &date[2], &date[3], &date[4]);
     if (got == EOF || (got < 6 && feof(fp))) {
@@ -266,6 +284,20 @@ int read_precip_event(model_state& ms, file_handle& file) {
       return format_error();
     }
     if (date[0] < 100) date[0] += 1900;
+    // A day its month has: a day past the end (30 February) would carry into the next month and
+    // move every time after it.
+    const std::string past_end = date_day_past_month_end(date);
+    if (!past_end.empty()) {
+      printf("\nERROR:\nThe date of record %d of the EVENT titled:\n %s\n", k,
+             ov.precip_event_title.c_str());
+      printf(
+          "in the precipitation file %s, line %ld, is %d/%d/%d %d:%02d, a day that does not "
+          "exist: %s.\n",
+          file_name, line_of_record(fp, record_start), date[1], date[2], date[0], date[3], date[4],
+          past_end.c_str());
+      printf("Check the precipitation input file.  TORVA exiting\n");
+      return format_error();
+    }
     if (k > 1 && compare_dates(date, last) < 0) {
       printf("\nERROR:\n");
       printf("There is a data error in the precipitation file.  This error occurred in the\n");

@@ -253,6 +253,22 @@ TEST_F(PrecipFile, FormatErrorsStopWithTheirMessages) {
        "rain.gag is no calendar date: year 1500000 is outside 0 to 9999.\n"},
       {"minute past the day count", head + "RATES 2001 1 1 0 40000000 1\n",
        "minute 40000000 is outside 0 to 59.\n"},
+      // Days past the end of their month, which would carry into the next one: the file's line
+      // (blank lines and notes counted) and the date are named.
+      {"31 February", head + "RATES 2005 1 31 6 0 1\n\n  RATES 2005 2 31 6 0 1\n",
+       "The date of record 2 of the EVENT titled:\n bad one\nin the precipitation file "
+       "rain.gag, line 7, is 2/31/2005 6:00, a day that does not exist: February 2005 has 28 "
+       "days.\n"},
+      {"30 February", head + "GAGES 2004 2 30 23 59 1\n",
+       "line 5, is 2/30/2004 23:59, a day that does not exist: February 2004 has 29 days.\n"},
+      {"31 April", head + "ACCUM 2005 4 1 0 0 1\nACCUM 2005 4 31 0 0 1\n",
+       "line 6, is 4/31/2005 0:00, a day that does not exist: April 2005 has 30 days.\n"},
+      {"29 February of a common year, two-digit year",
+       head + "RATES 2001 1 1 0 0 1\nRATES 2001 1 1 0 5 1\nRATES 99 2 29 0 0 1\n",
+       "line 7, is 2/29/1999 0:00, a day that does not exist: February 1999 has 28 days.\n"},
+      {"29 February of a century year",
+       "EVENT r\nNRGAG files\nNRPDS 1\nRADAR 1900 2 29 12 0 frame.asc\n",
+       "line 4, is 2/29/1900 12:00, a day that does not exist: February 1900 has 28 days.\n"},
       {"negative gauge value", head + "RATES 2001 1 1 0 0 -1.5\n",
        "Gage 1 of record 1 of the EVENT titled:\n bad one\nin the precipitation file rain.gag "
        "reads -1.5; a gauge value is a rainfall rate or depth of 0 or more.\n"},
@@ -278,6 +294,15 @@ TEST_F(PrecipFile, FormatErrorsStopWithTheirMessages) {
     EXPECT_NE(out_.find(c.message), std::string::npos) << out_;
     EXPECT_EQ(run_error.error_code, error_code_own_message);
   }
+}
+
+TEST_F(PrecipFile, TheLastDayOfEveryMonthIsADate) {
+  open(
+      "EVENT ends\nNRGAG 1\nNRPDS 4\nCOORD 0 0\nRATES 2000 2 29 0 0 1\nRATES 2004 2 29 0 0 1\n"
+      "RATES 2005 4 30 24 0 1\nRATES 2005 12 31 23 59 1\n");
+  EXPECT_EQ(read(), 1) << out_;
+  EXPECT_EQ(date(3)[2], 30);
+  EXPECT_EQ(date(3)[3], 24);
 }
 
 TEST_F(PrecipFile, RecordsOfTheSameTimeAreAccepted) {
