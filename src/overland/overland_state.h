@@ -208,7 +208,8 @@ struct overland_state {
   raw_array1d<double> gauge_north;   // per gauge 1..precip_gage_count: y of the event's gauges
   raw_array1d<double> gauge_record;  // per gauge 1..precip_gage_count: value of the record being
                                      // applied (mm/h)
-  int precip_record = 1;             // next record of the event to apply, 1..precip_record_count
+  int precip_record = 1;             // next record of the event to apply, 1..the records read
+                                     // (the last of them closes the rain); one more once closed
   double precip_next_time = 0.0;     // Julian days: time of the next record to apply
   double precip_last_time = 0.0;     // Julian days: time the last record was applied
   double event_rain_start = 0.0;     // Julian days: the event's first record

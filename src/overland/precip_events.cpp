@@ -188,6 +188,13 @@ bool take_event(model_state& ms, bool tev_search, int tev_event) {
   ms.event_ended = 0;
   const int next = ms.event_number + 1;
   ms.next_event_time = next >= 1 && next <= max_precip_events ? ms.event_start_jday[next] : 0.0;
+  if (read == 1) {
+    // Its one record's values would hold until a next record that never comes.
+    echo_message(
+        "Warning: the event entitled:\n   %s\nin the precipitation file %s has one record; a "
+        "record's rain lasts until the next record's time, so the event rains nothing.\n",
+        ov.precip_event_title.c_str(), ms.input.names.precip_file);
+  }
   if (ov.precip_radar == 2) return map_radar_event(ms);
   if (ov.precip_gage_count < 1) {
     stop_with_message(
@@ -399,40 +406,46 @@ void start_precip_event(model_state& ms) {
 void update_precip_record(model_state& ms) {
   overland_state& ov = ms.overland;
 
-  // 1. The next record of the precipitation file, at its time.
-  // A record whose time falls between two steps is applied at the first step after it, so that
-  // an event whose record times are not multiples of the time step still moves on to its end.
-  if (ov.precip_file_on && ms.current_time > ov.precip_next_time - ms.time_tolerance &&
-      ov.precip_record < ov.precip_record_count) {
+  // 1. The record in force. Each record's values hold from its own time to the next record's;
+  // the last record read only closes the series. The rain of an overland step falls on the
+  // interval from the step's last update to now, so the record applied is the latest one whose
+  // time that interval's start has reached: a record dated at a step's end rains from the step
+  // after. When several records are due at once (a step longer than their spacing), the latest
+  // of them is applied.
+  const int closing = records_read(ov);
+  const double rain_from = ms.ov_clock.last;
+  if (ov.precip_file_on && ov.precip_record >= 1 && ov.precip_record <= closing &&
+      rain_from > ov.precip_next_time - ms.time_tolerance) {
     if (!rain_cells_ready(ms)) return;
-    if (ov.precip_radar == 2 && !apply_radar_frame(ms, ov.precip_record)) return;
-    const int gauges = ov.precip_gage_count;
-    const int k = ov.precip_record;
-    if (ov.precip_radar != 2 && gauges >= 1 && ov.gauge_record.count() >= gauges) {
-      for (int g = 1; g <= gauges; ++g) {
-        const double* row = ov.precip_values[g];
-        ov.gauge_record[g] = row != nullptr ? row[k] : 0.0;
+    int k = ov.precip_record;
+    while (k < closing && k + 1 <= max_rain_records &&
+           rain_from > record_time(ov.rain_events[k + 1]) - ms.time_tolerance)
+      ++k;
+    if (k < closing) {
+      if (ov.precip_radar == 2 && !apply_radar_frame(ms, k)) return;
+      const int gauges = ov.precip_gage_count;
+      if (ov.precip_radar != 2 && gauges >= 1 && ov.gauge_record.count() >= gauges) {
+        for (int g = 1; g <= gauges; ++g) {
+          const double* row = ov.precip_values[g];
+          ov.gauge_record[g] = row != nullptr ? row[k] : 0.0;
+        }
+        const std::span<const double> values{ov.gauge_record.data(),
+                                             ov.gauge_record.element_count()};
+        if (ov.rain_inv_distance == 1)
+          precip_idw_parallel(ms.gridsize, ms.index_map, gauges, ms.map_north, ms.map_west,
+                              {ov.gauge_east.data(), ov.gauge_east.element_count()},
+                              {ov.gauge_north.data(), ov.gauge_north.element_count()}, values,
+                              cells_of(ov.rain_cell), ms.rows, ms.cols);
+        if (ov.rain_thiessen == 1)
+          gage_values_to_cells(gauges, {ov.nearest.data(), ov.nearest.element_count()}, values,
+                               cells_of(ov.rain_cell), ms.cell_count);
       }
-      const std::span<const double> values{ov.gauge_record.data(), ov.gauge_record.element_count()};
-      if (ov.rain_inv_distance == 1)
-        precip_idw_parallel(ms.gridsize, ms.index_map, gauges, ms.map_north, ms.map_west,
-                            {ov.gauge_east.data(), ov.gauge_east.element_count()},
-                            {ov.gauge_north.data(), ov.gauge_north.element_count()}, values,
-                            cells_of(ov.rain_cell), ms.rows, ms.cols);
-      if (ov.rain_thiessen == 1)
-        gage_values_to_cells(gauges, {ov.nearest.data(), ov.nearest.element_count()}, values,
-                             cells_of(ov.rain_cell), ms.cell_count);
-    }
-    ov.precip_record += 1;
-    ov.precip_last_time = ms.current_time;
-    // The next record's time; past the last record read there is none (a RATES event ends its
-    // rain at its last record's time), and the time of the last record stays.
-    if (ov.precip_record >= 1 && ov.precip_record <= records_read(ov) &&
-        ov.precip_record <= max_rain_records)
-      ov.precip_next_time = record_time(ov.rain_events[ov.precip_record]);
-
-    // 2. The last record's time ends the event's rain.
-    if (ov.precip_record >= ov.precip_record_count) {
+      ov.precip_record = k + 1;
+      ov.precip_last_time = ms.current_time;
+      ov.precip_next_time = record_time(ov.rain_events[k + 1]);
+    } else {
+      // 2. The closing record's time has come: the event's rain is over.
+      ov.precip_record = closing + 1;
       ov.ov_end_checks_off = 0;
       if (ov.rain_event_state == 1) ov.rain_event_state = 0;
       if (ov.rain_event_state == 2) ov.rain_event_state = 3;

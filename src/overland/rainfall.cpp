@@ -84,6 +84,19 @@ bool due(double next, const model_state& ms) {
   return std::fabs(next - ms.current_time) < ms.time_tolerance;
 }
 
+// Seconds of rain in the overland step from `last` to `now` (Julian days). The step spans a
+// whole number of the loop's steps of `loop_step` seconds; that number times the loop step is
+// the length, because a difference of two Julian dates near 2.45e6 carries some 4e-5 s of
+// rounding, which would make an event's rain differ from the integral of its records by parts
+// in 1e8. A span that is no whole number of loop steps (to 0.01 s) is taken as it is.
+double rain_seconds(double last, double now, double loop_step, double tolerance_days) {
+  const double seconds = (now - last) * 86400.0;
+  if (!(loop_step > 0.0)) return seconds;
+  const double steps = std::round(seconds / loop_step);
+  return std::fabs(seconds - steps * loop_step) < tolerance_days * 86400.0 ? steps * loop_step
+                                                                           : seconds;
+}
+
 // Rain on channel lakes and on overland lakes, cell by cell in cell order: a channel lake's cell
 // gives its gross rain to the lake's volume and the lake totals (it is then no cell of the
 // overland plane); an overland lake's cell gives the rain that reaches the ground (`intensity`)
@@ -289,7 +302,8 @@ double point_sources_onto_cells(int cell_count, double dt, double dx, std::span<
 void apply_rainfall(model_state& ms) {
   overland_state& ov = ms.overland;
   if (!due(ms.ov_clock.next, ms) || ov.rain_event_state != 1) return;
-  const double dt = (ms.current_time - ms.ov_clock.last) * 86400.0;
+  const double dt =
+      rain_seconds(ms.ov_clock.last, ms.current_time, ms.dt_seconds, ms.time_tolerance);
   const double dx = ms.gridsize;
   const int n = ms.cell_count;
   if (!holds_cells(ov.rain_cell, n) && missing_array("rain_cell", n)) return;

@@ -432,10 +432,11 @@ TEST(SmallCase, TheUniformStormReachesTheCellsWithItsRainVolume) {
     EXPECT_EQ(run_error.error_fatal, 0) << out;
     runs[i] = small_rain;
   }
-  // The step lengths come from Julian days near 2.45e6, whose last digit is some 4e-5 s: the
-  // 30 minutes of rain hold to a relative 1e-7.
+  // The rain falls for whole steps of 10 s: its volume holds to 1e-9. The infiltration's steps
+  // come from Julian days near 2.45e6, whose last digit is some 4e-5 s: the water on the cells
+  // and in the soil holds to a relative 1e-7.
   const double storm = 25.0 / 1000.0 / 60.0 * 30.0 * 108 * 900.0;
-  EXPECT_NEAR(runs[0].rain_volume, storm, 1e-7 * storm);
+  EXPECT_NEAR(runs[0].rain_volume, storm, 1e-9 * storm);
   EXPECT_NEAR(runs[0].cell_water + runs[0].infiltrated, storm, 1e-7 * storm);
   EXPECT_GT(runs[0].infiltrated, 0.1 * storm);
   EXPECT_EQ(runs[1].rain_volume, runs[0].rain_volume);
@@ -458,11 +459,11 @@ rain_file_outcome rain_file_run;  // filled by the run's last step
 // 7:10 (RATES, the last record's time ending the rain) on the 108 cells of 30 m of the small
 // watershed, run in this process with an overland step that only keeps its schedule, so that the
 // water stays where it fell. The run takes its 120 minutes in steps of 10 s; the event starts
-// and ends at its first and last record. A step's rain is the intensity in force at its end (the
-// record due at a step is applied before that step's rain), so the step that ends at 7:00 rains
-// 10 mm/h and the one that ends at 7:10 nothing: the file's (20 x 0.5 + 10 / 6) mm less one step
-// of 20 mm/h, 11.6111 mm on 108 x 900 m2, 1128.6 m3, is the event's rain volume and the water on
-// the cells; 1 and 8 threads give the same bits.
+// and ends at its first and last record. A step's rain is the intensity in force at its start
+// (each record holds from its own time to the next record's), so the step that ends at 7:00
+// rains 20 mm/h and the one that ends at 7:10 10 mm/h: the file's (20 x 0.5 + 10 / 6) mm,
+// 11.6667 mm on 108 x 900 m2, 1134.0 m3, is the event's rain volume and the water on the cells,
+// to 1e-9 of it; 1 and 8 threads give the same bits.
 TEST(RainFileCase, TheTwoGaugeEventRainsTheVolumeOfItsFileBetweenItsRecords) {
   torva_test::process_state_guard guard;
   const std::string example = std::string(TORVA_SOURCE_DIR) + "/examples/rain_file";
@@ -509,9 +510,9 @@ TEST(RainFileCase, TheTwoGaugeEventRainsTheVolumeOfItsFileBetweenItsRecords) {
     EXPECT_TRUE(contains(out, "reading precip data from file: rain.gag\n")) << out;
     runs[i] = rain_file_run;
   }
-  const double storm = (20.0 * 0.5 + 10.0 / 6.0 - 20.0 * 10.0 / 3600.0) / 1000.0 * 108 * 900.0;
-  EXPECT_NEAR(runs[0].rain_volume, storm, 1e-7 * storm);
-  EXPECT_NEAR(runs[0].cell_water, storm, 1e-7 * storm);
+  const double storm = (20.0 * 0.5 + 10.0 / 6.0) / 1000.0 * 108 * 900.0;
+  EXPECT_NEAR(runs[0].rain_volume, storm, 1e-9 * storm);
+  EXPECT_NEAR(runs[0].cell_water, storm, 1e-9 * storm);
   EXPECT_EQ(runs[0].steps, 120 * 6);
   EXPECT_EQ(runs[0].events, 1);
   EXPECT_DOUBLE_EQ(runs[0].rain_start, julian_from_date(2005, 3, 14, 6, 30, 0.0));

@@ -760,10 +760,11 @@ TEST(OverlandLakeRun, ALakeRunKeepsItsWaterBooksOnAnyThreadCount) {
     EXPECT_LT(std::fabs(s.event_error_percent), 1e-6) << summaries[k];
     EXPECT_LT(std::fabs(s.run_overall_error), 1e-6) << summaries[k];
     EXPECT_LT(std::fabs(s.run_surface_error), 1e-6) << summaries[k];
-    // The lake's own books close, and it holds its 200 m3 plus most of the rain.
-    EXPECT_TRUE(contains(summaries[k],
-                         "Overland lake mass bal error m^3:                         "
-                         "0.00\n"))
+    // The lake's own books close to the printed 0.01 m3 (a round-off either side of 0 prints
+    // 0.00 or -0.00), and it holds its 200 m3 plus most of the rain.
+    EXPECT_LE(
+        std::fabs(torva_test::summary_number(summaries[k], "Overland lake mass bal error m^3:")),
+        0.0)
         << summaries[k];
     const std::size_t at = summaries[k].find("Final volume in overland lakes=");
     ASSERT_NE(at, std::string::npos);

@@ -234,12 +234,18 @@ class PrecipEvents : public ::testing::Test {
   }
 
   // One pass of the loop's precipitation steps at the current time, then the clock moves on a
-  // step. What the steps printed is kept in out_.
+  // step. The overland step is due at every pass: an event's initialisation starts its schedule
+  // at the event's start (the rain of the first step falls after it), and the rain of each pass
+  // falls on the step from the overland step's last update, which then moves to the pass's time.
+  // What the steps printed is kept in out_.
   void pass() {
     model_state& ms = *ms_;
     stdout_capture capture;
+    const int events = ms.event_number;
     start_precip_event(ms);
+    if (ms.event_number != events) ms.ov_clock.last = ms.current_time;
     update_precip_record(ms);
+    ms.ov_clock.last = ms.current_time;
     out_ += capture.stop();
     ms.step_number += 1;
     ms.current_time = ms.start_time_jday + ms.step_number * ms.dt_days;
@@ -253,8 +259,10 @@ class PrecipEvents : public ::testing::Test {
 
 TEST_F(PrecipEvents, EventsStartAtTheirTimeRainUntilTheirLastRecordAndTheFileThenEnds) {
   // One gauge. Event 1: GAGES every 10 minutes from 6:30 (the depth of 6:40 falls from 6:30 to
-  // 6:40; the depth of 6:50 is never applied). Event 2: RATES from 8:00, its last record's time
-  // ending the rain. A third event in the table is missing from the file.
+  // 6:40, that of 6:50 from 6:40 to 6:50, the last record closing the series). Event 2: RATES
+  // from 8:00, its last record's time ending the rain. A third event in the table is missing
+  // from the file. The intensity seen after the pass of minute m is the one of the step that
+  // ends at m (the pass of an event's start sets the intensity of the step after it).
   rain_file(
       "EVENT first\nNRGAG 1\nNRPDS 3\nCOORD 5 95\n"
       "GAGES 2005 3 14 6 30 2.0\nGAGES 2005 3 14 6 40 3.0\nGAGES 2005 3 14 6 50 4.0\n"
@@ -277,23 +285,23 @@ TEST_F(PrecipEvents, EventsStartAtTheirTimeRainUntilTheirLastRecordAndTheFileThe
   ASSERT_EQ(run_error.error_fatal, 0) << out_;
   EXPECT_TRUE(contains(out_, "reading precip data from file: rain.gag\n")) << out_;
 
-  // 3 mm in 10 minutes is 18 mm/h on every cell, from 6:30 to 6:40.
-  for (int m : {0, 5, 9}) {
+  // 3 mm in 10 minutes is 18 mm/h on every cell from 6:30 to 6:40, 4 mm 24 mm/h to 6:50.
+  for (int m : {0, 5, 10, 11, 15, 20}) {
     EXPECT_EQ(by_minute[m].state, 1) << m;
-    EXPECT_DOUBLE_EQ(by_minute[m].rain, 18.0) << m;
+    EXPECT_DOUBLE_EQ(by_minute[m].rain, m <= 10 ? 18.0 : 24.0) << m;
     EXPECT_EQ(by_minute[m].event, 1) << m;
   }
-  for (int m : {10, 20, 89}) {
+  for (int m : {21, 30, 89}) {
     EXPECT_EQ(by_minute[m].state, 0) << m;
     EXPECT_EQ(by_minute[m].rain, 0.0) << m;
   }
-  for (int m : {90, 99}) {
+  for (int m : {90, 95, 100}) {
     EXPECT_EQ(by_minute[m].state, 1) << m;
     EXPECT_DOUBLE_EQ(by_minute[m].rain, 12.0) << m;
     EXPECT_EQ(by_minute[m].event, 2) << m;
   }
-  EXPECT_EQ(by_minute[100].state, 0);
-  EXPECT_EQ(by_minute[100].rain, 0.0);
+  EXPECT_EQ(by_minute[101].state, 0);
+  EXPECT_EQ(by_minute[101].rain, 0.0);
   EXPECT_EQ(by_minute[149].state, 0);
   // No third event in the file: no further event, and no complaint after events were read.
   EXPECT_EQ(by_minute[150].state, 2);
@@ -438,9 +446,10 @@ std::string radar_frame(const std::string& values, int cols = 2) {
 }
 
 TEST_F(PrecipEvents, RadarEventsRainEachFrameOnEveryCellFromItsRecordTime) {
-  // Four records ten minutes apart: like the records of gauge depths, the last record only
-  // closes the event and the third record's time ends the rain. The first two frames rain for
-  // ten minutes each; the third is read at 6:50 as the rain ends.
+  // Four records ten minutes apart: each frame rains from its record's time to the next
+  // record's, and the last record only closes the event. The first three frames rain for ten
+  // minutes each (the third, 9 in/h, clipped to 100 mm/h); the fourth is never read. The
+  // intensity after the pass of minute m is the one of the step that ends at m.
   write_file(dir_.file("f1.asc"), radar_frame("1 2\n3 0.5\n"));
   write_file(dir_.file("f2.asc"), radar_frame("0.1 -9\n0 0.4\n"));
   write_file(dir_.file("f3.asc"), radar_frame("9 9\n9 9\n"));
@@ -456,14 +465,15 @@ TEST_F(PrecipEvents, RadarEventsRainEachFrameOnEveryCellFromItsRecordTime) {
   };
   const std::vector<double> first{25.4, 50.8, 76.2, 12.7};  // row by row, x 25.4
   const std::vector<double> second{2.54, 0.0, 0.0, 0.4 * 25.4};
-  for (int minute = 0; minute < 20; ++minute) {
+  const std::vector<double> third(4, 100.0);
+  for (int minute = 0; minute <= 30; ++minute) {
     pass();
     ASSERT_EQ(run_error.error_fatal, 0) << out_;
     EXPECT_EQ(ov.rain_event_state, 1) << minute;
-    const std::vector<double>& frame = minute < 10 ? first : second;
+    const std::vector<double>& frame = minute <= 10 ? first : minute <= 20 ? second : third;
     for (int i = 0; i < 4; ++i) EXPECT_NEAR(rain()[i], frame[i], 1e-12) << minute << " " << i;
   }
-  pass();  // 6:50
+  pass();  // 7:01, the step from 7:00
   EXPECT_EQ(ov.rain_event_state, 0);
   EXPECT_EQ(rain(), std::vector<double>(4, 0.0));
   EXPECT_TRUE(contains(out_, "Reading radar precip file " + dir_.file("f1.asc") + ".\n")) << out_;
@@ -500,13 +510,14 @@ TEST_F(PrecipEvents, ARadarFrameThatCannotBeReadStopsTheRunNamingItsFile) {
     rain_file("EVENT radar\nNRGAG files\nNRPDS 3\nRADAR 2005 3 14 6 30 " + dir_.file("f1.asc") +
               "\nRADAR 2005 3 14 6 31 " + f2 + "\nRADAR 2005 3 14 6 32 " + f2 + "\n");
     begin({jd(2005, 3, 14, 6, 30)}, 60.0);
-    pass();
+    pass();  // 6:30
+    pass();  // 6:31: the step from 6:30 still rains the first frame
     ASSERT_EQ(run_error.error_fatal, 0) << out_;
     EXPECT_DOUBLE_EQ(ms_->overland.rain_cell[1], 25.4);
     remove(f2.c_str());
     if (!c.second.empty()) write_file(f2, c.second);
     ms_->overland.rain_cell[1] = -1.0;
-    pass();
+    pass();  // 6:32: the step from 6:31 needs the second frame
     EXPECT_EQ(run_error.error_fatal, 1) << out_;
     EXPECT_TRUE(contains(out_, "Error: the radar file " + f2 +
                                    " of record 2 of the event entitled:\n   radar\nin the "
@@ -518,18 +529,21 @@ TEST_F(PrecipEvents, ARadarFrameThatCannotBeReadStopsTheRunNamingItsFile) {
   }
 }
 
-TEST_F(PrecipEvents, RecordTimesBetweenStepsApplyAtTheFirstStepAfterThem) {
+TEST_F(PrecipEvents, RecordTimesBetweenStepsApplyFromTheFirstStepThatStartsAfterThem) {
   // Steps of 7 minutes; GAGES records at 6:30, 6:40, 6:50 and 7:00: 1.0 mm falls from 6:30 to
-  // 6:40 (6 mm/h) and 2.0 mm from 6:40 to 6:50 (12 mm/h); the last record's depth is never
-  // applied. The 6:40 record falls between the steps of 6:37 and 6:44 and is applied at 6:44;
-  // the 6:50 record, applied at 6:51, ends the rain.
+  // 6:40 (6 mm/h), 2.0 mm from 6:40 to 6:50 (12 mm/h) and 3.0 mm from 6:50 to 7:00 (18 mm/h).
+  // The 6:40 record falls inside the step from 6:37 to 6:44 and rains from the step that starts
+  // at 6:44; the 6:50 record from the step that starts at 6:51; the closing record of 7:00 ends
+  // the rain with the step that starts at 7:05.
   rain_file(
       "EVENT e\nNRGAG 1\nNRPDS 4\nCOORD 5 95\n"
       "GAGES 2005 3 14 6 30 0.0\nGAGES 2005 3 14 6 40 1.0\nGAGES 2005 3 14 6 50 2.0\n"
       "GAGES 2005 3 14 7 0 3.0\n");
   begin({jd(2005, 3, 14, 6, 30)}, 420.0);
   model_state& ms = *ms_;
-  const double expected[] = {6.0, 6.0, 12.0, 0.0, 0.0};  // at 6:30, 6:37, 6:44, 6:51, 6:58
+  // Intensity of the step that ends at 6:30 (the event's start: of the step after it), 6:37,
+  // 6:44, 6:51, 6:58, 7:05, 7:12.
+  const double expected[] = {6.0, 6.0, 6.0, 12.0, 18.0, 18.0, 0.0};
   for (double rain : expected) {
     const double minute = (ms.current_time - jd(2005, 3, 14, 6, 30)) * 1440.0;
     pass();
@@ -537,6 +551,37 @@ TEST_F(PrecipEvents, RecordTimesBetweenStepsApplyAtTheFirstStepAfterThem) {
   }
   EXPECT_EQ(ms.overland.rain_event_state, 0) << out_;
   EXPECT_EQ(run_error.error_fatal, 0) << out_;
+}
+
+TEST_F(PrecipEvents, AnEventOfOneRecordWarnsNamingItAndItsFileAndRainsNothing) {
+  for (const char* card : {"RATES", "GAGES", "ACCUM"}) {
+    SCOPED_TRACE(card);
+    SetUp();
+    process_state_.reset();
+    out_.clear();
+    rain_file(std::string("EVENT lone\nNRGAG 1\nNRPDS 1\nCOORD 5 95\n") + card +
+              " 2005 3 14 6 30 40.0\n");
+    begin({jd(2005, 3, 14, 6, 30)}, 60.0);
+    pass();  // the event starts
+    EXPECT_TRUE(contains(out_,
+                         "Warning: the event entitled:\n   lone\nin the precipitation file "
+                         "rain.gag has one record; a record's rain lasts until the next record's "
+                         "time, so the event rains nothing.\n"))
+        << out_;
+    pass();  // the step from the event's start: its only record closes the series
+    EXPECT_EQ(run_error.error_fatal, 0) << out_;
+    EXPECT_EQ(ms_->overland.rain_event_state, 0);
+    for (int i = 1; i <= 4; ++i) EXPECT_EQ(ms_->overland.rain_cell[i], 0.0) << i;
+  }
+  // Two records are a series: no warning.
+  SetUp();
+  out_.clear();
+  rain_file(
+      "EVENT pair\nNRGAG 1\nNRPDS 2\nCOORD 5 95\nRATES 2005 3 14 6 30 40.0\n"
+      "RATES 2005 3 14 6 40 0.0\n");
+  begin({jd(2005, 3, 14, 6, 30)}, 60.0);
+  pass();
+  EXPECT_FALSE(contains(out_, "Warning")) << out_;
 }
 
 TEST_F(PrecipEvents, AFileWithoutTheFirstEventSaysSoAndHasNoFurtherEvent) {
