@@ -23,10 +23,8 @@ using torva_test::contains;
 using torva_test::grid_header;
 using torva_test::read_file;
 using torva_test::read_summary_balance;
-using torva_test::run_command;
 using torva_test::summary_balance;
 using torva_test::temp_dir;
-using torva_test::torva_exe;
 using torva_test::write_file;
 
 namespace {
@@ -188,7 +186,7 @@ void write_grid() {
   write_file("rain_elev.asc", elev);
 }
 
-std::string project(double timestep, const char* interpolation, int threads) {
+std::string project(double timestep, const char* interpolation) {
   char steps[64];
   snprintf(steps, sizeof steps, "TIMESTEP %g\n", timestep);
   return std::string(
@@ -198,17 +196,7 @@ std::string project(double timestep, const char* interpolation, int threads) {
          steps +
          "TOT_TIME 120\nOUTROW 3\nOUTCOL 1\nOUTSLOPE 0.001\nHYD_FREQ 5\nMAP_FREQ 60\n"
          "MANNING_N 0.05\nOVERTYPE explicit\nPRECIP_FILE rain.gag\n" +
-         interpolation + "\nNUM_THREADS " + std::to_string(threads) + "\n";
-}
-
-// The summary without the lines that name the thread count or a run time.
-std::string without_thread_lines(const std::string& text) {
-  std::istringstream in(text);
-  std::string line, kept;
-  while (std::getline(in, line))
-    if (!contains(line, "thread") && !contains(line, "time to init") && !contains(line, "Run time"))
-      kept += line + "\n";
-  return kept;
+         interpolation + "\n";
 }
 
 TEST(RainFileCases, TheRainOfEveryFormatIsTheIntegralOfItsRecordsAtAnyStepThatDividesThem) {
@@ -249,17 +237,11 @@ TEST(RainFileCases, TheRainOfEveryFormatIsTheIntegralOfItsRecordsAtAnyStepThatDi
       temp_dir dir;
       write_grid();
       write_file("rain.gag", c.series != nullptr ? gauge_file(*c.series) : radar_file());
-      std::string outputs[2];
-      std::string summary;
-      const int threads[2] = {1, 8};
-      for (int i = 0; i < 2; ++i) {
-        write_file("rain.prj", project(timestep, c.interpolation, threads[i]));
-        const command_result run = run_command(torva_exe(), {"rain.prj"});
-        ASSERT_EQ(run.status, 0) << run.out << run.err;
-        summary = read_file("rain_summary.out");
-        outputs[i] = without_thread_lines(summary) + read_file("rain_outlet.out");
-      }
-      EXPECT_EQ(outputs[1], outputs[0]) << "1 and 8 threads";
+      write_file("rain.prj", project(timestep, c.interpolation));
+      const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+          "rain.prj", [] { return read_file("rain_summary.out") + read_file("rain_outlet.out"); });
+      ASSERT_EQ(runs.run[1].status, 0);
+      const std::string summary = read_file("rain_summary.out");
       const summary_balance s = read_summary_balance(summary);
       ASSERT_TRUE(s.has_totals) << summary;
       EXPECT_NEAR(s.run_precip, hand, 1e-9 * hand);
@@ -277,8 +259,8 @@ TEST(RainFileCases, AnEventOfOneRecordWarnsThatItRainsNothingAndTheRunGoesOn) {
     write_grid();
     write_file("rain.gag", std::string("EVENT \"a lone record\"\nNRGAG 1\nNRPDS 1\nCOORD 0 0\n") +
                                card + " 2005 3 14 6 0 25.0\n");
-    write_file("rain.prj", project(60.0, "RAIN_INV_DISTANCE", 1));
-    const command_result run = run_command(torva_exe(), {"rain.prj"});
+    write_file("rain.prj", project(60.0, "RAIN_INV_DISTANCE"));
+    const command_result run = torva_test::run_with_threads("rain.prj", 1);
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     const std::string warning =
         "Warning: the event entitled:\n   \"a lone record\"\nin the precipitation file rain.gag "
@@ -312,8 +294,8 @@ TEST(RainFileCases, ARecordDatedOnADayItsMonthDoesNotHaveStopsTheRun) {
     write_file("rain.gag", std::string("EVENT \"month end\"\nNRGAG 1\nNRPDS 3\n\nCOORD 0 0\n"
                                        "RATES 2005 1 20 6 0 25.0\nRATES ") +
                                c.date + " 25.0\nRATES 2005 5 1 6 0 0.0\n");
-    write_file("rain.prj", project(60.0, "RAIN_INV_DISTANCE", 1));
-    const command_result run = run_command(torva_exe(), {"rain.prj"});
+    write_file("rain.prj", project(60.0, "RAIN_INV_DISTANCE"));
+    const command_result run = torva_test::run_with_threads("rain.prj", 1);
     EXPECT_NE(run.status, 0) << run.out << run.err;
     EXPECT_LT(run.status, 128) << run.err;  // a refusal, not a crash
     EXPECT_TRUE(contains(run.out, std::string("The date of record 2 of the EVENT titled:\n "
