@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "framework/core/process_info.h"
+#include "overland/face_law.h"
 
 namespace {
 
@@ -17,10 +18,28 @@ double sign_of(double s) {
   return s > 0.0 ? 1.0 : -1.0;
 }
 
-// Manning's discharge of a flow depth d (m) over a face of width dx under slope s: the power
+// The face law's discharge of a flow depth d (m) over a face of width dx under slope s:
+// Manning's dx d^(5/3) sqrt|S| / n above the threshold slope, linear in S below it; the power
 // d^(5/3) taken as d^(2/3) d.
 double manning(double s, double d, double dx, double n) {
-  return sign_of(s) * dx * std::pow(d, two_thirds) * d * std::sqrt(std::fabs(s)) / n;
+  return sign_of(s) * dx * std::pow(d, two_thirds) * d * std::fabs(ov_slope_term(s)) / n;
+}
+
+// The largest discharge (m3/s) per metre of water-surface difference that moves no more than
+// the surface share of the difference over the step: share dx^2 / step; 0 without a step.
+double share_per_metre(const ade_grid_view& g) {
+  return g.step > 0.0 ? ov_surface_share * (g.dx * g.dx) / g.step : 0.0;
+}
+
+// Discharge q across a face whose water-surface difference is `drop` (m), held to the surface
+// share over the step (k = share_per_metre, 0: not held); sets ade_face_cut in `cut` when the
+// cut shaped a difference above ade_cut_surface_difference.
+inline double held(double q, double drop, double k, int& cut) {
+  if (k <= 0.0) return q;
+  const double limit = std::fabs(drop) * k;
+  if (!(std::fabs(q) > limit)) return q;
+  if (std::fabs(drop) > ade_cut_surface_difference) cut |= ade_face_cut;
+  return std::copysign(limit, q);
 }
 
 // The plain law from upstream cell u: nothing while u's depth does not exceed its retention.
@@ -77,16 +96,20 @@ int lake_at(const ade_grid_view& g, int c) {
   return l >= 1 && l <= g.lake_count ? l : 0;
 }
 
-double lake_face_discharge(const ade_grid_view& g, const double* h, int i, int j, double previous) {
+double lake_face_discharge(const ade_grid_view& g, const double* h, int i, int j, double previous,
+                           int& cut) {
   const int li = lake_at(g, i), lj = lake_at(g, j);
+  const double k = share_per_metre(g);
   if (li == 0 && lj == 0) {
-    const double s = ((h[i] + g.elev[i]) - (h[j] + g.elev[j])) / g.dx;
-    return s == 0.0 ? 0.0 : discharge_for_slope(g, h, i, j, s);
+    const double drop = (h[i] + g.elev[i]) - (h[j] + g.elev[j]);
+    const double s = drop / g.dx;
+    return s == 0.0 ? 0.0 : held(discharge_for_slope(g, h, i, j, s), drop, k, cut);
   }
   if (li != 0 && lj != 0) return previous;
   const double wi = li != 0 ? g.lake_surface[li] : h[i] + g.elev[i];
   const double wj = lj != 0 ? g.lake_surface[lj] : h[j] + g.elev[j];
-  const double s = (wi - wj) / g.dx;
+  const double drop = wi - wj;
+  const double s = drop / g.dx;
   if (s == 0.0) return 0.0;
   const int u = s > 0.0 ? i : j;
   const int lu = s > 0.0 ? li : lj;
@@ -96,68 +119,105 @@ double lake_face_discharge(const ade_grid_view& g, const double* h, int i, int j
     // would pour far more than stands over the shore and lift the shore above the lake.)
     const int shore = u == i ? j : i;
     const double d = g.lake_surface[lu] - g.elev[shore];
-    return d > 0.0 ? manning(s, d, g.dx, g.roughness[shore]) : 0.0;
+    return d > 0.0 ? held(manning(s, d, g.dx, g.roughness[shore]), drop, k, cut) : 0.0;
   }
-  return discharge_for_slope(g, h, i, j, s);
+  return held(discharge_for_slope(g, h, i, j, s), drop, k, cut);
 }
 
 template <bool x_faces>
-void sweep(const ade_grid_view& g, const double* h, double* q) {
+int sweep(const ade_grid_view& g, const double* h, double* q) {
   const int n = g.cell_count;
   const int* next = x_faces ? g.right : g.below;
   const unsigned char* open = x_faces ? g.open_x : g.open_y;
+  int cut = 0;
   if (g.lakes == ade_lake_kind::overland) {
-    for (int i = 1; i <= n; ++i) q[i] = open[i] ? ade_face_discharge(g, h, i, next[i], q[i]) : 0.0;
-    return;
+    for (int i = 1; i <= n; ++i)
+      q[i] = open[i] ? ade_face_discharge(g, h, i, next[i], q[i], &cut) : 0.0;
+    return cut;
   }
   if (g.lakes == ade_lake_kind::none && g.wetland == nullptr && ade_wide_sweeps()) {
     // Blocks of whole chunks of eight cells: every cell takes the vector arithmetic whatever
     // the number of threads.
     constexpr int block = 1024;
     const int blocks = (n + block - 1) / block;
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) reduction(| : cut) if (n >= parallel_min_cells)
     for (int b = 0; b < blocks; ++b) {
       const int lo = 1 + b * block;
-      ade_plain_sweep_wide(g, next, open, h, q, lo, lo + block - 1 < n ? lo + block - 1 : n);
+      cut |= ade_plain_sweep_wide(g, next, open, h, q, lo, lo + block - 1 < n ? lo + block - 1 : n);
     }
-    return;
+    return cut;
   }
   if (g.lakes == ade_lake_kind::none && g.wetland == nullptr) {
     const double* z = g.elev;
     const double* r = g.retention;
     const double* rough = g.roughness;
     const double dx = g.dx, inv_dx = 1.0 / g.dx;
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+    const double k = share_per_metre(g);
+#pragma omp parallel for schedule(static) reduction(| : cut) if (n >= parallel_min_cells)
     for (int i = 1; i <= n; ++i) {
       double flow = 0.0;
       if (open[i]) {
         const int j = next[i];
-        const double s = ((h[i] + z[i]) - (h[j] + z[j])) * inv_dx;
+        const double drop = (h[i] + z[i]) - (h[j] + z[j]);
+        const double s = drop * inv_dx;
         if (s != 0.0) {
           const int u = s > 0.0 ? i : j;
           if (r[u] < h[u]) {
             const double d = h[u] - r[u];
-            flow = (s > 0.0 ? dx : -dx) * std::pow(d, two_thirds) * d * std::sqrt(std::fabs(s)) /
-                   rough[u];
+            flow = held((s > 0.0 ? dx : -dx) * std::pow(d, two_thirds) * d *
+                            std::fabs(ov_slope_term(s)) / rough[u],
+                        drop, k, cut);
           }
         }
       }
       q[i] = flow;
     }
-    return;
+    return cut;
   }
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-  for (int i = 1; i <= n; ++i) q[i] = open[i] ? ade_face_discharge(g, h, i, next[i], q[i]) : 0.0;
+#pragma omp parallel for schedule(static) reduction(| : cut) if (n >= parallel_min_cells)
+  for (int i = 1; i <= n; ++i)
+    q[i] = open[i] ? ade_face_discharge(g, h, i, next[i], q[i], &cut) : 0.0;
+  return cut;
 }
 
 }  // namespace
 
-double ade_face_discharge(const ade_grid_view& g, const double* h, int i, int j, double previous) {
+double ade_face_discharge(const ade_grid_view& g, const double* h, int i, int j, double previous,
+                          int* cut) {
   if (j == 0) return 0.0;
-  if (g.lakes != ade_lake_kind::none) return lake_face_discharge(g, h, i, j, previous);
-  const double s = ((h[i] + g.elev[i]) - (h[j] + g.elev[j])) / g.dx;
-  if (s == 0.0) return 0.0;
-  return discharge_for_slope(g, h, i, j, s);
+  int c = 0;
+  double q;
+  if (g.lakes != ade_lake_kind::none) {
+    q = lake_face_discharge(g, h, i, j, previous, c);
+  } else {
+    const double drop = (h[i] + g.elev[i]) - (h[j] + g.elev[j]);
+    const double s = drop / g.dx;
+    q = s == 0.0 ? 0.0 : held(discharge_for_slope(g, h, i, j, s), drop, share_per_metre(g), c);
+  }
+  if (cut != nullptr) *cut |= c;
+  return q;
+}
+
+int ade_hold_to_surface_share(const ade_grid_view& g, const int* next, const unsigned char* open,
+                              const double* h, double* q, double step) {
+  const int n = g.cell_count;
+  const double* z = g.elev;
+  const double k = step > 0.0 ? ov_surface_share * (g.dx * g.dx) / step : 0.0;
+  int cut = 0;
+#pragma omp parallel for schedule(static) reduction(| : cut) if (n >= parallel_min_cells)
+  for (int i = 1; i <= n; ++i) {
+    if (!open[i] || q[i] == 0.0) continue;
+    const int j = next[i];
+    double wi = h[i] + z[i], wj = h[j] + z[j];
+    if (g.lakes != ade_lake_kind::none) {
+      const int li = lake_at(g, i), lj = lake_at(g, j);
+      if (li != 0 && lj != 0) continue;  // between two lake cells the face keeps its discharge
+      if (li != 0) wi = g.lake_surface[li];
+      if (lj != 0) wj = g.lake_surface[lj];
+    }
+    q[i] = held(q[i], wi - wj, k, cut);
+  }
+  return cut;
 }
 
 bool ade_wide_sweeps() {
@@ -165,12 +225,12 @@ bool ade_wide_sweeps() {
   return wide;
 }
 
-void ade_flux_sweep_a(const ade_grid_view& g, const double* h, double* q) {
-  sweep<true>(g, h, q);
+int ade_flux_sweep_a(const ade_grid_view& g, const double* h, double* q) {
+  return sweep<true>(g, h, q);
 }
 
-void ade_flux_sweep_b(const ade_grid_view& g, const double* h, double* q) {
-  sweep<false>(g, h, q);
+int ade_flux_sweep_b(const ade_grid_view& g, const double* h, double* q) {
+  return sweep<false>(g, h, q);
 }
 
 namespace {
@@ -231,4 +291,11 @@ int ade_substep_update(int n, double* h, double* change, const double* q, const 
     volume[i] = (volume_fresh ? 0.0 : volume[i]) + s * q[i];
   }
   return worst(result);
+}
+
+int ade_cell_update(double& h, double before, double up_q, double own_q, double c, double s,
+                    double& delta) {
+  int result = ade_update_ok;
+  h = updated_depth(h, before, up_q, own_q, c, s, delta, result);
+  return result;
 }

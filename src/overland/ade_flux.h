@@ -32,29 +32,56 @@ struct ade_grid_view {
   const int* lake_of_cell = nullptr;     // per cell: lake number 1..lake_count, 0 none
   const double* lake_surface = nullptr;  // per lake 1..lake_count: water-surface elevation (m)
   int lake_count = 0;
+  // The (sub-)step (s) over which the sweep's discharges will move water: each face then moves
+  // at most ov_surface_share of the water-surface difference across it (see face_law.h). 0: no
+  // such limit (the face law alone).
+  double step = 0.0;
 };
+
+// Water-surface difference (m) across a face above which a face whose discharge the surface
+// share had to cut tells the sub-step control that its step is too long for the flow: the limit
+// then shapes the flow itself, not only the noise of a surface at rest.
+inline constexpr double ade_cut_surface_difference = 1e-3;
+
+// Bit of a sweep's or an update's result: some face's discharge was cut to its share of a
+// water-surface difference above ade_cut_surface_difference.
+inline constexpr int ade_face_cut = 4;
 
 // Discharge (m3/s, positive from i towards j) across the open face between cell i and its face
 // neighbour j, from the depths h. Equal water surfaces give 0; the upstream cell sends
-// sign(S) dx d^(5/3) |S|^0.5 / n of its depth d above its retention (nothing when it does not
-// exceed it), with the wetland laws where wetlands are on and a lake's water surface standing
-// for the water surface of its cells. Both cells in lakes: keeps `previous`.
-double ade_face_discharge(const ade_grid_view& g, const double* h, int i, int j, double previous);
+// dx d^(5/3) T(S) / n of its depth d above its retention (nothing when it does not exceed it),
+// T being the face law's slope term ov_slope_term (Manning's sign(S) |S|^0.5 above the
+// threshold slope, linear below), with the wetland laws where wetlands are on and a lake's
+// water surface standing for the water surface of its cells. Both cells in lakes: keeps
+// `previous`. With g.step > 0 the discharge is then held to its share of the water-surface
+// difference; `cut` (when given) gets ade_face_cut when that cut a difference above
+// ade_cut_surface_difference.
+double ade_face_discharge(const ade_grid_view& g, const double* h, int i, int j, double previous,
+                          int* cut = nullptr);
 
 // Sweep a: the discharge of every cell's right face into q (m3/s), 0 on closed faces and at the
 // grid's edge. Sweep b: the same for the lower faces. A parallel loop over cells (serial with
-// overland lakes); each cell writes only its own q.
-void ade_flux_sweep_a(const ade_grid_view& g, const double* h, double* q);
-void ade_flux_sweep_b(const ade_grid_view& g, const double* h, double* q);
+// overland lakes); each cell writes only its own q. Returns ade_face_cut when some face was cut
+// to its share of a difference above ade_cut_surface_difference, else 0.
+int ade_flux_sweep_a(const ade_grid_view& g, const double* h, double* q);
+int ade_flux_sweep_b(const ade_grid_view& g, const double* h, double* q);
+
+// Holds each discharge q[i] of the open faces of one direction (neighbour next[i]) to its share
+// of the water-surface difference of the depths h over `step` seconds; returns ade_face_cut as
+// the sweeps do. For discharges not formed from h alone (the mean of a predictor and a
+// corrector).
+int ade_hold_to_surface_share(const ade_grid_view& g, const int* next, const unsigned char* open,
+                              const double* h, double* q, double step);
 
 // True when the processor runs the 8-wide vector sweep below: the sweeps on grids without
 // lakes and wetlands then take it for every cell, on any thread count.
 bool ade_wide_sweeps();
 // The vector sweep of cells lo..hi on a grid without lakes or wetlands: the discharge of each
 // cell's face towards next[i] into q[i], where open[i] is set (0 elsewhere), as the scalar sweep
-// gives it but for the depth power's last few bits. Call only when ade_wide_sweeps().
-void ade_plain_sweep_wide(const ade_grid_view& g, const int* next, const unsigned char* open,
-                          const double* h, double* q, int lo, int hi);
+// gives it but for the depth power's last few bits; returns ade_face_cut as the sweeps do. Call
+// only when ade_wide_sweeps().
+int ade_plain_sweep_wide(const ade_grid_view& g, const int* next, const unsigned char* open,
+                         const double* h, double* q, int lo, int hi);
 
 // Results of the depth update.
 inline constexpr int ade_update_ok = 0;
@@ -105,3 +132,9 @@ int ade_row_step_wide(const ade_grid_view& g, bool x_faces, const int* next,
 // The mean discharges of a step of dt seconds of cells lo..hi: q[i] = volume[i] / dt, eight
 // cells to a 512-bit vector. Call only when ade_wide_sweeps().
 void ade_mean_range_wide(int lo, int hi, double* q, const double* volume, double dt);
+
+// One cell's depth update of a sweep of s seconds by the rule of ade_depth_update: the change
+// (up_q - own_q) c, c = s / dx^2, goes to `delta` and is added to h, judged against the depth
+// before the sweep `before`; returns the cell's result bits. For the serial updates next to lakes.
+int ade_cell_update(double& h, double before, double up_q, double own_q, double c, double s,
+                    double& delta);

@@ -8,6 +8,7 @@
 
 #include "framework/core/vector_powers_avx512.h"
 #include "overland/ade_flux.h"
+#include "overland/face_law.h"
 
 namespace ade_wide {
 
@@ -62,9 +63,12 @@ inline __mmask8 nonzero_lanes(const int* a, int c, int count, __mmask8 m, __m256
 }
 
 // The face discharges of the cells c .. c + count - 1 whose depths are h_c: the whole-grid
-// sweep's arithmetic (ade_plain_sweep_wide), lane by lane.
+// sweep's arithmetic (ade_plain_sweep_wide), lane by lane, the face law's slope term and the
+// hold to the surface share over g.step included; `cut` gets ade_face_cut when the hold cut a
+// water-surface difference above ade_cut_surface_difference.
 inline __m512d chunk_discharges(const ade_grid_view& g, const int* next, const unsigned char* open,
-                                const double* h, __m512d h_c, int c, int count, __mmask8 m) {
+                                const double* h, __m512d h_c, int c, int count, __mmask8 m,
+                                int& cut) {
   const __m512d zero = _mm512_setzero_pd();
   const __m512d one = _mm512_set1_pd(1.0);
   unsigned long long bytes = 0;
@@ -78,8 +82,8 @@ inline __m512d chunk_discharges(const ade_grid_view& g, const int* next, const u
   const __m512d zi = _mm512_maskz_loadu_pd(o, g.elev + c);
   const __m512d hj = at(h, nb, o);
   const __m512d zj = at(g.elev, nb, o);
-  const __m512d s = _mm512_mul_pd(_mm512_sub_pd(_mm512_add_pd(hi, zi), _mm512_add_pd(hj, zj)),
-                                  _mm512_set1_pd(1.0 / g.dx));
+  const __m512d drop = _mm512_sub_pd(_mm512_add_pd(hi, zi), _mm512_add_pd(hj, zj));
+  const __m512d s = _mm512_mul_pd(drop, _mm512_set1_pd(1.0 / g.dx));
   // Sloping faces (NaN counts as sloping), and those falling from the cell itself; the others
   // take their upstream cell from the neighbour.
   const __mmask8 sloping = o & _mm512_cmp_pd_mask(s, zero, _CMP_NEQ_UQ);
@@ -96,10 +100,30 @@ inline __m512d chunk_discharges(const ade_grid_view& g, const int* next, const u
   const __m512d d = _mm512_mask_mov_pd(one, flows, _mm512_sub_pd(hu, ru));
   const __m512d p = depth_pow_two_thirds(d);
   const __m512d sign_dx = _mm512_mask_blend_pd(down, _mm512_set1_pd(-g.dx), _mm512_set1_pd(g.dx));
+  // The slope term |T(S)|: sqrt|S| at or above the threshold slope, |S| / sqrt(threshold) below.
   const __m512d abs_s = _mm512_abs_pd(s);
-  const __m512d flow = _mm512_div_pd(
-      _mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(sign_dx, p), d), _mm512_maskz_sqrt_pd(0xFF, abs_s)),
-      _mm512_mask_mov_pd(one, flows, nu));
+  const __mmask8 steep = _mm512_cmp_pd_mask(abs_s, _mm512_set1_pd(ov_threshold_slope), _CMP_GE_OQ);
+  const __m512d term =
+      _mm512_mask_blend_pd(steep, _mm512_mul_pd(abs_s, _mm512_set1_pd(ov_linear_slope_factor)),
+                           _mm512_maskz_sqrt_pd(0xFF, abs_s));
+  __m512d flow = _mm512_div_pd(_mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(sign_dx, p), d), term),
+                               _mm512_mask_mov_pd(one, flows, nu));
+  if (g.step > 0.0) {
+    // Held to the surface share of the difference over the step, the sign kept.
+    const __m512d k = _mm512_set1_pd(ov_surface_share * (g.dx * g.dx) / g.step);
+    const __m512d abs_drop = _mm512_abs_pd(drop);
+    const __m512d limit = _mm512_mul_pd(abs_drop, k);
+    const __mmask8 over = flows & _mm512_cmp_pd_mask(_mm512_abs_pd(flow), limit, _CMP_GT_OQ);
+    if (over != 0) {
+      const __m512i sign_bit = _mm512_set1_epi64(static_cast<long long>(0x8000000000000000ULL));
+      const __m512d signed_limit = _mm512_castsi512_pd(_mm512_or_si512(
+          _mm512_castpd_si512(limit), _mm512_and_si512(_mm512_castpd_si512(flow), sign_bit)));
+      flow = _mm512_mask_mov_pd(flow, over, signed_limit);
+      if (_mm512_mask_cmp_pd_mask(over, abs_drop, _mm512_set1_pd(ade_cut_surface_difference),
+                                  _CMP_GT_OQ) != 0)
+        cut |= ade_face_cut;
+    }
+  }
   return _mm512_maskz_mov_pd(flows, flow);
 }
 

@@ -31,11 +31,8 @@ struct ade_direction {
   const int* next;  // rightcon (x) or belowcon (y)
 };
 
-void sweep(const ade_grid_view& g, const ade_direction& d, const double* h, double* q) {
-  if (d.x_faces)
-    ade_flux_sweep_a(g, h, q);
-  else
-    ade_flux_sweep_b(g, h, q);
+int sweep(const ade_grid_view& g, const ade_direction& d, const double* h, double* q) {
+  return d.x_faces ? ade_flux_sweep_a(g, h, q) : ade_flux_sweep_b(g, h, q);
 }
 
 // Manning's discharge at the outlet cell of depth h (m3/s), 0 when the cell is dry.
@@ -68,9 +65,12 @@ bool arrays_ready(model_state& ms, int scheme) {
                  short_of(ov.belowcon) || short_of(ov.leftcon) || short_of(ov.abovecon) ||
                  short_of(ov.ov_face_open_x) || short_of(ov.ov_face_open_y) ||
                  short_of(ov.ov_pred_depth) || short_of(ov.ov_pred_flux);
-  if (scheme == 2)
-    missing = missing || short_of(ov.ov_vol_x) || short_of(ov.ov_vol_y) ||
-              short_of(ov.ade_memory.start_depth);
+  (void)scheme;
+  missing = missing || short_of(ov.ov_vol_x) || short_of(ov.ov_vol_y) ||
+            short_of(ov.ade_memory.start_depth);
+  if (ov.overland_lake_map && ov.olake_count > 0 &&
+      ov.ade_memory.lake_books.count() < ov.olake_count)
+    missing = true;
   if (missing) {
     stop_with_message("Error: the ADE overland routing arrays of %d cells were not set up.\n", n);
     return false;
@@ -231,7 +231,7 @@ int rows_substep(const ade_grid_view& g, const ade_direction dirs[2], const int*
     } else {
       // Down first: the faces down from each block's last row swept before any row moves,
       // then each row down and across in turn.
-      if (mine) step_row(a, r1, false);
+      if (mine) flags |= step_row(a, r1, false);
 #pragma omp barrier
       if (mine) {
         for (int r = r0; r <= r1; ++r) {
@@ -250,251 +250,12 @@ int rows_substep(const ade_grid_view& g, const ade_direction dirs[2], const int*
   return flags;
 }
 
-// "ade" without lakes: the step in sub-steps, restarted from its start depths with half the
-// sub-step whenever a sweep leaves a negative depth. A sweep judges each cell's change against
-// its depth before the sweep, which is its current depth everywhere but at the outlet after its
-// drain (kept aside); the first sub-step of a pass sets the face volumes and the last sweep of
-// the step leaves the depth changes. Without lakes the face discharges left are the step's
-// means, each face's volume over dt.
-double route_substeps(model_state& ms, const ade_grid_view& g, const ade_direction dirs[2],
-                      double dt, int outlet) {
-  overland_state& ov = ms.overland;
-  ade_scheme_memory& mem = ov.ade_memory;
-  const int n = ms.cell_count;
-  const double dx = ms.gridsize;
-  double* h = ov.ov_depth.data();
-  double* start = mem.start_depth.data();
-  double* change = ov.ov_depth_change.data();
-
-  ++mem.calls;
-  double sub = ade_first_sub(mem.calls, dt, mem.last_sub, mem.failed);
-  // Without wetlands the sub-steps go row by row where the grid's numbering allows.
-  const bool by_rows = g.wetland == nullptr && g.lakes == ade_lake_kind::none && rows_usable(ms);
-  // The face discharges a step leaves are its means, but next to lakes.
-  const bool means = !ov.overland_lake_map && !ms.perennial_lakes;
-
-  // The depths at the step's start, kept for a restart: row by row, the first sub-step keeps
-  // each cell's depth as its first update reads it.
-  if (!by_rows) {
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-    for (int c = 1; c <= n; ++c) start[c] = h[c];
-  }
-
-  double outlet_volume = 0.0;
-  bool restart = true;
-  bool first_pass = true;
-  bool kept = !by_rows;
-  while (restart) {
-    restart = false;
-    mem.failed = 0;
-    if (sub < ade_shortest_sub) {
-      printf("The ADE overland routing time step is getting really small\n");
-      printf("less than 1/1000 of a second\n");
-      printf("Reduce the model time step by a factor of 2 and try again.\n");
-      printf("Program stopped.\n");
-      stop_now();
-      return -1.0;
-    }
-    if (!first_pass) {
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-      for (int c = 1; c <= n; ++c) h[c] = start[c];
-    }
-    first_pass = false;
-    double remaining = dt;
-    outlet_volume = 0.0;
-    bool fresh_volumes = true;
-    double outlet_before = outlet != 0 ? h[outlet] : 0.0;
-    while (remaining > 1e-16) {
-      if (mem.failed == 1) sub *= 0.5;
-      mem.last_sub = sub;
-      ade_take_sub(sub, remaining);
-      mem.failed = 0;
-      if (by_rows) {
-        double* last_change = remaining <= 1e-16 ? change : nullptr;
-        const double mean_dt = means && remaining <= 1e-16 ? dt : 0.0;
-        const int flags = rows_substep(g, dirs, mem.row_first.data(), ms.rows, n, h, last_change,
-                                       kept ? nullptr : start, sub, fresh_volumes, outlet,
-                                       outlet_before, mean_dt);
-        kept = true;
-        if (flags & ade_update_negative_depth) {
-          sub *= 0.5;
-          restart = true;
-          break;
-        }
-        if (flags & ade_update_large_change) mem.failed = ade_update_large_change;
-        if (outlet != 0) outlet_before = h[outlet];
-      }
-      for (int k = 0; k < 2 && !by_rows; ++k) {
-        const ade_direction& d = dirs[k];
-        sweep(g, d, h, d.flux);
-        double* last_change = k == 1 && remaining <= 1e-16 ? change : nullptr;
-        const int result = ade_substep_update(n, h, last_change, d.flux, d.up, dx, sub, d.volume,
-                                              fresh_volumes, outlet, outlet_before);
-        if (outlet != 0) outlet_before = h[outlet];
-        if (result == ade_update_negative_depth) {
-          sub *= 0.5;
-          restart = true;
-          break;
-        }
-        if (result > mem.failed) mem.failed = result;
-      }
-      if (restart) break;
-      fresh_volumes = false;
-      if (outlet != 0) {
-        const double q = outlet_discharge(h[outlet], g.roughness[outlet], ms.outlet_slope, dx);
-        outlet_volume += drain_outlet(h[outlet], q * sub, dx);
-      }
-    }
-  }
-  if (means && !by_rows) {
-    // The mean face discharges of the step from the volumes of its sub-steps.
-    double* fx = ov.ov_flux_x.data();
-    double* fy = ov.ov_flux_y.data();
-    const double* vx = ov.ov_vol_x.data();
-    const double* vy = ov.ov_vol_y.data();
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-    for (int c = 1; c <= n; ++c) {
-      fx[c] = vx[c] / dt;
-      fy[c] = vy[c] / dt;
-    }
-  }
-  return outlet_volume;
-}
-
-// "ade-pc" without lakes: per direction a predictor from the current depths, the mean of the
-// predictor's and the predicted depths' discharges, and a corrector with that mean.
-double route_predictor_corrector(model_state& ms, const ade_grid_view& g,
-                                 const ade_direction dirs[2], double dt, int outlet) {
-  overland_state& ov = ms.overland;
-  const int n = ms.cell_count;
-  const double dx = ms.gridsize;
-  const double c = dt / (dx * dx);
-  double* h = ov.ov_depth.data();
-  double* pred = ov.ov_pred_depth.data();
-  double* mean = ov.ov_pred_flux.data();
-  double outlet_volume = 0.0;
-  for (int k = 0; k < 2; ++k) {
-    const ade_direction& d = dirs[k];
-    double* q = d.flux;
-    const int* up = d.up;
-    sweep(g, d, h, q);
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-    for (int i = 1; i <= n; ++i) {
-      pred[i] = ((up[i] != 0 ? q[up[i]] : 0.0) - q[i]) * c + h[i];
-      mean[i] = q[i];
-    }
-    if (outlet != 0)
-      pred[outlet] -=
-          0.5 * outlet_discharge(pred[outlet], g.roughness[outlet], ms.outlet_slope, dx) * c;
-    sweep(g, d, pred, q);
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-    for (int i = 1; i <= n; ++i) {
-      mean[i] = (mean[i] + q[i]) * 0.5;
-      q[i] = mean[i];
-    }
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-    for (int i = 1; i <= n; ++i) h[i] += ((up[i] != 0 ? mean[up[i]] : 0.0) - mean[i]) * c;
-    if (outlet != 0) {
-      const double q_out =
-          0.5 * outlet_discharge(h[outlet], g.roughness[outlet], ms.outlet_slope, dx);
-      outlet_volume += drain_outlet(h[outlet], q_out * dt, dx);
-    }
-  }
-  return outlet_volume;
-}
-
-// Applies the discharges q of one direction over dt seconds to the cells outside overland
-// lakes, serially; a lake cell's exchange with cells outside the lakes goes to its lake's
-// volume change of the step. drain_outlet_here drains the outlet cell (without an emptying
-// test) from its depth before the update.
-double apply_with_lakes(model_state& ms, const ade_grid_view& g, const ade_direction& d,
-                        const double* q, double dt, int outlet, bool drain_outlet_here) {
-  overland_state& ov = ms.overland;
-  const int n = ms.cell_count;
-  const double c = dt / (g.dx * g.dx);
-  double* h = ov.ov_depth.data();
-  double* change = ov.ov_depth_change.data();
-  double outlet_volume = 0.0;
-  auto lake = [&](int cell) {
-    const int l = g.lake_of_cell[cell];
-    return l >= 1 && l <= g.lake_count ? l : 0;
-  };
-  for (int i = 1; i <= n; ++i) {
-    const int u = d.up[i];
-    const int l = lake(i);
-    if (l == 0) {
-      double delta = ((u != 0 ? q[u] : 0.0) - q[i]) * c;
-      if (drain_outlet_here && i == outlet) {
-        const double q_out = outlet_discharge(h[i], g.roughness[i], ms.outlet_slope, g.dx);
-        delta -= q_out * c;
-        outlet_volume += q_out * dt;
-      }
-      change[i] = delta;
-      h[i] += delta;
-      continue;
-    }
-    change[i] = 0.0;
-    lake_record& rec = ov.ov_lakes[l];
-    if (u != 0 && lake(u) == 0) rec.rain_volume += q[u] * dt;
-    const int next = d.next[i];
-    if (next != 0 && lake(next) == 0) rec.rain_volume -= q[i] * dt;
-  }
-  return outlet_volume;
-}
-
-// Both schemes with overland lakes: the whole step at once, each direction serially.
-double route_with_overland_lakes(model_state& ms, ade_grid_view& g, const ade_direction dirs[2],
-                                 double dt, int scheme, int outlet) {
-  overland_state& ov = ms.overland;
-  const int n = ms.cell_count;
-  const double dx = ms.gridsize;
-  const double c = dt / (dx * dx);
-  double* h = ov.ov_depth.data();
-  double* pred = ov.ov_pred_depth.data();
-  double* mean = ov.ov_pred_flux.data();
-  double outlet_volume = 0.0;
-  for (int k = 0; k < 2; ++k) {
-    const ade_direction& d = dirs[k];
-    double* q = d.flux;
-    sweep(g, d, h, q);
-    if (scheme == 2) {
-      outlet_volume += apply_with_lakes(ms, g, d, q, dt, outlet, d.x_faces);
-      continue;
-    }
-    for (int i = 1; i <= n; ++i) {
-      const int l = g.lake_of_cell[i];
-      const int u = d.up[i];
-      pred[i] = l >= 1 && l <= g.lake_count ? h[i] : ((u != 0 ? q[u] : 0.0) - q[i]) * c + h[i];
-      mean[i] = q[i];
-    }
-    if (outlet != 0)
-      pred[outlet] -=
-          0.5 * outlet_discharge(pred[outlet], g.roughness[outlet], ms.outlet_slope, dx) * c;
-    sweep(g, d, pred, q);
-    for (int i = 1; i <= n; ++i) {
-      mean[i] = (mean[i] + q[i]) * 0.5;
-      q[i] = mean[i];
-    }
-    apply_with_lakes(ms, g, d, mean, dt, 0, false);
-    if (outlet != 0) {
-      const double q_out =
-          0.5 * outlet_discharge(h[outlet], g.roughness[outlet], ms.outlet_slope, dx);
-      outlet_volume += drain_outlet(h[outlet], q_out * dt, dx);
-    }
-  }
-  return outlet_volume;
-}
-
-// The lake of cell c in the channel-lake sweeps, 0 outside the lakes.
-int channel_lake_at(const ade_grid_view& g, int c) {
+// The lake of cell c next to lakes (overland or channel), 0 outside the lakes.
+int lake_at(const ade_grid_view& g, int c) {
   const int l = g.lake_of_cell[c];
   return l >= 1 && l <= g.lake_count ? l : 0;
 }
 
-// Applies the discharges q (m3/s) of one direction over dt seconds next to channel lakes: each
-// cell outside the lakes takes its change (in parallel, each cell its own), lake cells keep
-// their depth; then, serially in cell order, the water that crossed a lake's shore goes to the
-// lake's volume and to its inflow or outflow, so the result is the same on any thread count.
 // Calls f(lake, face, into_lake) for every shore face of direction d, serially in cell order:
 // `face` is the cell whose discharge q[face] crosses the shore, `into_lake` the water (m3) it
 // brings into the lake over dt seconds, negative when it leaves the lake.
@@ -502,17 +263,17 @@ template <class F>
 void for_each_shore_face(const ade_grid_view& g, const ade_direction& d, const double* q, int n,
                          double dt, F f) {
   for (int i = 1; i <= n; ++i) {
-    const int l = channel_lake_at(g, i);
+    const int l = lake_at(g, i);
     if (l == 0) continue;
-    if (d.up[i] != 0 && channel_lake_at(g, d.up[i]) == 0) f(l, d.up[i], q[d.up[i]] * dt);
-    if (d.next[i] != 0 && channel_lake_at(g, d.next[i]) == 0) f(l, i, -q[i] * dt);
+    if (d.up[i] != 0 && lake_at(g, d.up[i]) == 0) f(l, d.up[i], q[d.up[i]] * dt);
+    if (d.next[i] != 0 && lake_at(g, d.next[i]) == 0) f(l, i, -q[i] * dt);
   }
 }
 
-// A lake spilling onto its shores gives no more than it holds: when the water leaving a lake
-// over its shores in this direction exceeds its volume plus the water entering it, every face
-// that draws from it is cut by the same factor, so the lake empties to zero and the shore cells
-// gain exactly what it gave.
+// A channel lake spilling onto its shores gives no more than it holds: when the water leaving a
+// lake over its shores in this direction exceeds its volume plus the water entering it, every
+// face that draws from it is cut by the same factor, so the lake empties to zero and the shore
+// cells gain exactly what it gave.
 void limit_lake_spills(model_state& ms, const ade_grid_view& g, const ade_direction& d, double* q,
                        double dt) {
   explicit_lake_copy& w = ms.overland.ovx_saved_lake_state;
@@ -533,79 +294,273 @@ void limit_lake_spills(model_state& ms, const ade_grid_view& g, const ade_direct
   });
 }
 
-void apply_with_channel_lakes(model_state& ms, const ade_grid_view& g, const ade_direction& d,
-                              double* q, double dt) {
+// What the sub-steps of one overland step route, and how.
+struct ade_route {
+  model_state& ms;
+  ade_grid_view g;  // g.step: the current sub-step
+  const ade_direction* dirs;
+  int scheme;    // 2 "ade", 3 "ade-pc"
+  int outlet;    // the drained outlet cell, 0 none
+  bool by_rows;  // "ade" on the plain grid, row by row
+  bool lakes;    // next to overland or channel lakes
+};
+
+// Applies the discharges q (m3/s) of one direction over s seconds next to lakes: each cell
+// outside the lakes takes its change, judged as the plain update judges it; lake cells keep
+// their depth, and the water crossing a lake's shore goes to the lake, serially in cell order
+// (the same on any thread count): to an overland lake's change of the step, or to a channel
+// lake's volume and its inflow or outflow. Returns the update's result bits.
+int apply_next_to_lakes(ade_route& r, const ade_direction& d, double* q, double s) {
+  model_state& ms = r.ms;
+  const ade_grid_view& g = r.g;
   overland_state& ov = ms.overland;
-  channel_state& ch = ms.channel;
   const int n = ms.cell_count;
-  const double c = dt / (g.dx * g.dx);
+  const double c = s / (g.dx * g.dx);
   double* h = ov.ov_depth.data();
   double* change = ov.ov_depth_change.data();
   const int* up = d.up;
-  const int* next = d.next;
-  limit_lake_spills(ms, g, d, q, dt);
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+  const bool channel = g.lakes == ade_lake_kind::channel;
+  if (channel) limit_lake_spills(ms, g, d, q, s);
+  int result = ade_update_ok;
+#pragma omp parallel for schedule(static) \
+    reduction(|                           \
+              : result) if (channel && n >= parallel_min_cells)
   for (int i = 1; i <= n; ++i) {
-    if (channel_lake_at(g, i) != 0) {
+    if (lake_at(g, i) != 0) {
       change[i] = 0.0;
       continue;
     }
-    const double delta = ((up[i] != 0 ? q[up[i]] : 0.0) - q[i]) * c;
+    double delta;
+    result |= ade_cell_update(h[i], h[i], up[i] != 0 ? q[up[i]] : 0.0, q[i], c, s, delta);
     change[i] = delta;
-    h[i] += delta;
   }
-  auto book = [&](int lake, double into_lake) {
+  if ((result & ade_update_negative_depth) != 0) return result;
+  for_each_shore_face(g, d, q, n, s, [&](int lake, int, double into_lake) {
+    if (!channel) {
+      ov.ov_lakes[lake].rain_volume += into_lake;
+      return;
+    }
+    channel_state& ch = ms.channel;
     ch.lake_volume[lake] += into_lake;
     if (into_lake > 0.0)
       ch.lake_in_dv[lake] += into_lake;
     else
       ch.lake_out_dv[lake] -= into_lake;
-  };
-  for (int i = 1; i <= n; ++i) {
-    const int l = channel_lake_at(g, i);
-    if (l == 0) continue;
-    if (up[i] != 0 && channel_lake_at(g, up[i]) == 0) book(l, q[up[i]] * dt);
-    if (next[i] != 0 && channel_lake_at(g, next[i]) == 0) book(l, -q[i] * dt);
-  }
+  });
+  return result;
 }
 
-// Both schemes next to channel lakes: the whole step at once, per direction the sweep and the
-// update of "ade", or the predictor, the mean discharges and the corrector of "ade-pc", the
-// cells of the lakes keeping their depth and their shores booked to the lakes. The outlet cell
-// is not drained.
-void route_with_channel_lakes(model_state& ms, const ade_grid_view& g, const ade_direction dirs[2],
-                              double dt, int scheme) {
+// One direction of "ade-pc" over s seconds: the discharges from the depths, the predicted
+// depths (lake cells keep theirs), the discharges from those, and their mean, held to the
+// surface share of the current depths, into q; the outlet's predicted depth loses half its
+// outflow. Returns the sweeps' result bits.
+int predictor_mean(ade_route& r, const ade_direction& d, double s) {
+  model_state& ms = r.ms;
+  const ade_grid_view& g = r.g;
   overland_state& ov = ms.overland;
   const int n = ms.cell_count;
-  const double c = dt / (g.dx * g.dx);
+  const double c = s / (g.dx * g.dx);
   double* h = ov.ov_depth.data();
   double* pred = ov.ov_pred_depth.data();
   double* mean = ov.ov_pred_flux.data();
-  for (int k = 0; k < 2; ++k) {
-    const ade_direction& d = dirs[k];
-    double* q = d.flux;
-    const int* up = d.up;
-    sweep(g, d, h, q);
-    if (scheme == 2) {
-      apply_with_channel_lakes(ms, g, d, q, dt);
+  double* q = d.flux;
+  const int* up = d.up;
+  int flags = sweep(g, d, h, q);
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+  for (int i = 1; i <= n; ++i) {
+    const int u = up[i];
+    mean[i] = q[i];
+    if (g.lakes == ade_lake_kind::overland && lake_at(g, i) != 0) {
+      pred[i] = h[i];
       continue;
     }
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-    for (int i = 1; i <= n; ++i) {
-      const int u = up[i];
-      // Between two lake cells nothing moves: the predictor keeps its last value there.
-      if (!(channel_lake_at(g, i) != 0 && u != 0 && channel_lake_at(g, u) != 0))
-        pred[i] = ((u != 0 ? q[u] : 0.0) - q[i]) * c + h[i];
-      mean[i] = q[i];
-    }
-    sweep(g, d, pred, q);
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-    for (int i = 1; i <= n; ++i) {
-      mean[i] = (mean[i] + q[i]) * 0.5;
-      q[i] = mean[i];
-    }
-    apply_with_channel_lakes(ms, g, d, mean, dt);
+    // Between two channel-lake cells nothing moves: the predictor keeps its last value there.
+    if (g.lakes == ade_lake_kind::channel && lake_at(g, i) != 0 && u != 0 && lake_at(g, u) != 0)
+      continue;
+    pred[i] = ((u != 0 ? q[u] : 0.0) - q[i]) * c + h[i];
   }
+  if (r.outlet != 0)
+    pred[r.outlet] -=
+        0.5 * outlet_discharge(pred[r.outlet], g.roughness[r.outlet], ms.outlet_slope, g.dx) * c;
+  flags |= sweep(g, d, pred, q);
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+  for (int i = 1; i <= n; ++i) q[i] = (mean[i] + q[i]) * 0.5;
+  // The mean of two held discharges may exceed the share of the current surfaces.
+  flags |= ade_hold_to_surface_share(g, d.next, d.x_faces ? g.open_x : g.open_y, h, q, s);
+  return flags;
+}
+
+// One sub-step of s seconds, both directions in the order of dirs: "ade" sweeps and updates,
+// "ade-pc" predicts, averages and corrects; next to lakes the lake cells keep their depth and
+// their shores are booked. `fresh`: the first sub-step of a pass (the face volumes start from
+// it); `keep_start`: row by row, the step's very first sub-step keeps the start depths; `last`: the
+// step's last sub-step (it leaves the depth changes, and away from lakes the step's mean
+// discharges). Drains the outlet into outlet_volume. Returns the result bits.
+int take_substep(ade_route& r, double s, bool fresh, bool keep_start, bool last, double dt,
+                 double& outlet_before, double& outlet_volume) {
+  model_state& ms = r.ms;
+  overland_state& ov = ms.overland;
+  const int n = ms.cell_count;
+  const double dx = ms.gridsize;
+  double* h = ov.ov_depth.data();
+  double* change = ov.ov_depth_change.data();
+  const int outlet = r.outlet;
+  r.g.step = s;
+  int flags = 0;
+  if (r.by_rows) {
+    const double mean_dt = last && !r.lakes ? dt : 0.0;
+    flags = rows_substep(r.g, r.dirs, ov.ade_memory.row_first.data(), ms.rows, n, h,
+                         last ? change : nullptr,
+                         keep_start ? ov.ade_memory.start_depth.data() : nullptr, s, fresh, outlet,
+                         outlet_before, mean_dt);
+    if (flags & ade_update_negative_depth) return flags;
+    if (outlet != 0) outlet_before = h[outlet];
+  } else {
+    for (int k = 0; k < 2; ++k) {
+      const ade_direction& d = r.dirs[k];
+      if (r.scheme == 2)
+        flags |= sweep(r.g, d, h, d.flux);
+      else
+        flags |= predictor_mean(r, d, s);
+      if (r.lakes) {
+        flags |= apply_next_to_lakes(r, d, d.flux, s);
+      } else {
+        double* last_change = k == 1 && last ? change : nullptr;
+        flags |= ade_substep_update(n, h, last_change, d.flux, d.up, dx, s, d.volume, fresh,
+                                    r.scheme == 2 ? outlet : 0, outlet_before);
+      }
+      if (flags & ade_update_negative_depth) return flags;
+      if (outlet != 0 && r.scheme == 3) {
+        // "ade-pc" drains half the outlet's outflow after each direction.
+        const double q =
+            0.5 * outlet_discharge(h[outlet], r.g.roughness[outlet], ms.outlet_slope, dx);
+        outlet_volume += drain_outlet(h[outlet], q * s, dx);
+      }
+      if (outlet != 0) outlet_before = h[outlet];
+    }
+  }
+  if (outlet != 0 && r.scheme == 2) {
+    const double q = outlet_discharge(h[outlet], r.g.roughness[outlet], ms.outlet_slope, dx);
+    outlet_volume += drain_outlet(h[outlet], q * s, dx);
+  }
+  return flags;
+}
+
+// Sets aside (restore = false) or brings back (restore = true) the lakes' books of the step, so
+// that a restarted step books only its own last pass.
+void keep_lake_books(ade_route& r, bool restore) {
+  model_state& ms = r.ms;
+  overland_state& ov = ms.overland;
+  const int lakes = r.g.lake_count;
+  if (r.g.lakes == ade_lake_kind::overland) {
+    double* kept = ov.ade_memory.lake_books.data();
+    for (int l = 1; l <= lakes; ++l) {
+      if (restore)
+        ov.ov_lakes[l].rain_volume = kept[l];
+      else
+        kept[l] = ov.ov_lakes[l].rain_volume;
+    }
+  } else if (r.g.lakes == ade_lake_kind::channel) {
+    channel_state& ch = ms.channel;
+    explicit_lake_copy& kept = ov.ovx_saved_lake_state;
+    for (int l = 1; l <= lakes; ++l) {
+      if (restore) {
+        ch.lake_volume[l] = kept.volume[l];
+        ch.lake_in_dv[l] = kept.in_dv[l];
+        ch.lake_out_dv[l] = kept.out_dv[l];
+      } else {
+        kept.volume[l] = ch.lake_volume[l];
+        kept.in_dv[l] = ch.lake_in_dv[l];
+        kept.out_dv[l] = ch.lake_out_dv[l];
+      }
+    }
+  }
+}
+
+// Both ADE schemes, on the plain grid and next to lakes: the step in sub-steps, restarted from
+// its start depths (and lake books) with half the sub-step whenever a sweep leaves a negative
+// depth. A sub-step that changed a cell by over half its depth, or whose faces had to be held to
+// their share of a water-surface difference that matters, halves the next one: the sub-step
+// then follows the scheme's stability bounds (the diffusion bound where flow gathers lies well
+// below what the depth changes show). A sweep judges each cell's change against its depth
+// before the sweep, which is its current depth everywhere but at the outlet of "ade" after its
+// drain (kept aside). Away from lakes the face discharges left are the step's means, each face's
+// volume over dt.
+double route_substeps(ade_route& r, double dt) {
+  model_state& ms = r.ms;
+  overland_state& ov = ms.overland;
+  ade_scheme_memory& mem = ov.ade_memory;
+  const int n = ms.cell_count;
+  double* h = ov.ov_depth.data();
+  double* start = mem.start_depth.data();
+
+  ++mem.calls;
+  double sub = ade_first_sub(mem.calls, dt, mem.last_sub, mem.failed);
+
+  // The depths at the step's start, kept for a restart: row by row, the first sub-step keeps
+  // each cell's depth as its first update reads it.
+  if (!r.by_rows) {
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+    for (int c = 1; c <= n; ++c) start[c] = h[c];
+  }
+  if (r.lakes) keep_lake_books(r, false);
+
+  double outlet_volume = 0.0;
+  bool restart = true;
+  bool first_pass = true;
+  while (restart) {
+    restart = false;
+    mem.failed = 0;
+    if (sub < ade_shortest_sub) {
+      printf("The ADE overland routing time step is getting really small\n");
+      printf("less than 1/1000 of a second\n");
+      printf("Reduce the model time step by a factor of 2 and try again.\n");
+      printf("Program stopped.\n");
+      stop_now();
+      return -1.0;
+    }
+    if (!first_pass) {
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+      for (int c = 1; c <= n; ++c) h[c] = start[c];
+      if (r.lakes) keep_lake_books(r, true);
+    }
+    double remaining = dt;
+    outlet_volume = 0.0;
+    bool fresh = true;
+    double outlet_before = r.outlet != 0 ? h[r.outlet] : 0.0;
+    while (remaining > 1e-16) {
+      if (mem.failed == 1) sub *= 0.5;
+      mem.last_sub = sub;
+      ade_take_sub(sub, remaining);
+      mem.failed = 0;
+      const int flags = take_substep(r, sub, fresh, fresh && first_pass, remaining <= 1e-16, dt,
+                                     outlet_before, outlet_volume);
+      if (flags & ade_update_negative_depth) {
+        sub *= 0.5;
+        restart = true;
+        break;
+      }
+      if (flags & ade_update_large_change) mem.failed = 1;
+      // Faces held to their share call for a shorter sub-step, down to the shortest at which a
+      // sub-step may still be judged; below it the hold alone keeps the sweeps monotone.
+      if ((flags & ade_face_cut) && sub * 0.5 >= ade_shortest_held_sub) mem.failed = 1;
+      fresh = false;
+    }
+    first_pass = false;
+  }
+  if (!r.lakes && !r.by_rows) {
+    // The mean face discharges of the step from the volumes of its sub-steps.
+    double* fx = ov.ov_flux_x.data();
+    double* fy = ov.ov_flux_y.data();
+    const double* vx = ov.ov_vol_x.data();
+    const double* vy = ov.ov_vol_y.data();
+#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+    for (int c = 1; c <= n; ++c) {
+      fx[c] = vx[c] / dt;
+      fy[c] = vy[c] / dt;
+    }
+  }
+  return outlet_volume;
 }
 
 }  // namespace
@@ -665,38 +620,37 @@ double ade_overland_route(model_state& ms, double dt, int scheme, int sweep_orde
                          ? ms.outlet_cell
                          : 0;
 
-  double outlet_volume = 0.0;
+  ade_route r{ms, g, dirs, scheme, outlet, false, false};
+  explicit_lake_copy& before = ov.ovx_saved_lake_state;
   if (channel_lakes > 0) {
-    g.lakes = ade_lake_kind::channel;
-    g.lake_of_cell = ms.channel.lake_mask.data();
-    g.lake_surface = ms.channel.lake_elev.data();
-    g.lake_count = channel_lakes;
-    // The lakes' shore work arrays are held with the explicit scheme's copy of the lakes.
-    if (ov.ovx_saved_lake_state.enter.count() < channel_lakes &&
+    r.g.lakes = ade_lake_kind::channel;
+    r.g.lake_of_cell = ms.channel.lake_mask.data();
+    r.g.lake_surface = ms.channel.lake_elev.data();
+    r.g.lake_count = channel_lakes;
+    r.outlet = 0;  // next to channel lakes the outlet cell is not drained
+    // The lakes' shore work arrays and the books kept for a restart are held with the explicit
+    // scheme's copy of the lakes.
+    if ((before.enter.count() < channel_lakes || before.volume.count() < channel_lakes) &&
         !explicit_channel_lakes_setup(ms)) {
       stop_now();
       return 0.0;
     }
-    explicit_lake_copy& before = ov.ovx_saved_lake_state;
-    for (int l = 1; l <= channel_lakes; ++l) {
-      before.in_dv[l] = ch.lake_in_dv[l];
-      before.out_dv[l] = ch.lake_out_dv[l];
-    }
-    route_with_channel_lakes(ms, g, dirs, dt, scheme);
-    book_overland_lake_exchange(ms, channel_lakes, before.in_dv.data(), before.out_dv.data());
   } else if (lakes) {
     for (int l = 1; l <= ov.olake_count; ++l) ov.ade_lake_surface[l] = ov.ov_lakes[l].surface_elev;
-    g.lakes = ade_lake_kind::overland;
-    g.lake_of_cell = ov.oland_lake_new.data();
-    g.lake_surface = ov.ade_lake_surface.data();
-    g.lake_count = ov.olake_count;
-    outlet_volume = route_with_overland_lakes(ms, g, dirs, dt, scheme, outlet);
-  } else if (scheme == 2) {
-    outlet_volume = route_substeps(ms, g, dirs, dt, outlet);
-    if (outlet_volume < 0.0) return -1.0;
-  } else {
-    outlet_volume = route_predictor_corrector(ms, g, dirs, dt, outlet);
+    r.g.lakes = ade_lake_kind::overland;
+    r.g.lake_of_cell = ov.oland_lake_new.data();
+    r.g.lake_surface = ov.ade_lake_surface.data();
+    r.g.lake_count = ov.olake_count;
   }
+  r.lakes = r.g.lakes != ade_lake_kind::none;
+  // "ade" without wetlands and lakes takes its sub-steps row by row where the grid's numbering
+  // allows.
+  r.by_rows = scheme == 2 && g.wetland == nullptr && !r.lakes && rows_usable(ms);
+  const double outlet_volume = route_substeps(r, dt);
+  if (outlet_volume < 0.0) return -1.0;
+  // The water that crossed the channel lakes' shores over the step, from their books at its start.
+  if (channel_lakes > 0)
+    book_overland_lake_exchange(ms, channel_lakes, before.in_dv.data(), before.out_dv.data());
 
   if (ov.dike_map_on && ov.lowspot_on && ov.num_lowspots > 0)
     ov_embankment_flow(dt, ms.gridsize, ms.index_map, ms.rows, ms.cols, ms.cell_elev, ov.ov_depth,

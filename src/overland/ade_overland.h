@@ -14,6 +14,11 @@ void ade_row_layout_setup(model_state& ms);
 // Floor of the ADE sub-step (s): a (re)start below it stops the run.
 inline constexpr double ade_shortest_sub = 0.001;
 
+// Shortest sub-step (s) to which faces held to their share of a water-surface difference halve
+// the sub-step; below it the hold alone keeps the sweeps monotone, and the floor above stays
+// out of reach of a flow that makes no negative depth.
+inline constexpr double ade_shortest_held_sub = 0.01;
+
 // The first sub-step of an "ade" step of dt seconds: dt on the run's first call, else the last
 // regular sub-step when it is shorter than dt by more than ade_shortest_sub; then halved after a
 // flagged sub-step, or else doubled when twice it still fits in dt.

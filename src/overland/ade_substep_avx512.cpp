@@ -118,7 +118,7 @@ int ade_row_step_wide(const ade_grid_view& g, bool x_faces, const int* next,
     const int count = hi - i + 1;
     const __mmask8 m = first_lanes(count);
     const __m512d h_i = _mm512_maskz_loadu_pd(m, h + i);
-    const __m512d flux = chunk_discharges(g, next, open, h, h_i, i, count, m);
+    const __m512d flux = chunk_discharges(g, next, open, h, h_i, i, count, m, result);
     _mm512_mask_storeu_pd(q + i, m, flux);
     if (!update) continue;
     __m512d q_up;

@@ -298,14 +298,16 @@ void overland_flow_setup(model_state& ms) {
     ov.ade_memory.calls = 0;
     ov.ade_memory.last_sub = 0.0;
     ov.ade_memory.failed = 0;
+    ov.ade_memory.pair_outflow = 0.0;
+    ov.ade_memory.pair_seconds = 0.0;
     if (!ensure_cells(ov.ov_depth_change, n, "ov_depth_change") ||
         !ensure_cells(ov.ov_pred_depth, n, "ov_pred_depth") ||
         !ensure_cells(ov.ov_pred_flux, n, "ov_pred_flux") ||
-        (ov.ov_route_option == 2 &&
-         (!ensure_cells(ov.ov_vol_x, n, "ov_vol_x") || !ensure_cells(ov.ov_vol_y, n, "ov_vol_y") ||
-          !ensure_cells(ov.ade_memory.start_depth, n, "ade_start_depth"))) ||
+        !ensure_cells(ov.ov_vol_x, n, "ov_vol_x") || !ensure_cells(ov.ov_vol_y, n, "ov_vol_y") ||
+        !ensure_cells(ov.ade_memory.start_depth, n, "ade_start_depth") ||
         (ov.overland_lake_map && ov.olake_count > 0 &&
-         !ensure_cells(ov.ade_lake_surface, ov.olake_count, "ade_lake_surface"))) {
+         (!ensure_cells(ov.ade_lake_surface, ov.olake_count, "ade_lake_surface") ||
+          !ensure_cells(ov.ade_memory.lake_books, ov.olake_count, "ade_lake_books")))) {
       stop_now();
       return;
     }
@@ -359,20 +361,31 @@ void overland_flow_step(model_state& ms) {
     if (ov.ov_route_option == 1) {
       ov.ov_step_outflow = ov_route_explicit(ms, dt);
     } else {
-      const double drained =
-          ade_overland_route(ms, dt, ov.ov_route_option,
-                             ov.ov_sweep_parity);  // A sub-step below its floor has stopped the
-                                                   // run; it drained nothing. "ade" leaves the
-      // step's mean face discharges.
+      // A sub-step below its floor has stopped the run; it drained nothing. Away from lakes
+      // both ADE schemes leave the step's mean face discharges.
+      const double drained = ade_overland_route(ms, dt, ov.ov_route_option, ov.ov_sweep_parity);
       ov.ov_step_outflow = drained > 0.0 ? drained : 0.0;
     }
     if (ov.max_depth_on) array_max_update(ov.ov_depth, ov.max_depth, n);
     ov.ov_sweep_parity = ov.ov_sweep_parity == 1 ? 2 : 1;
     if (ms.channel.chan_explic == 0) {
-      ov.ov_out_volume += ov.ov_step_outflow;
-      ov.ov_out_volume_b += ov.ov_step_outflow;
-      ov.ov_step_outflow = dt > 0.0 ? ov.ov_step_outflow / dt : 0.0;
+      const double volume = ov.ov_step_outflow;
+      ov.ov_out_volume += volume;
+      ov.ov_out_volume_b += volume;
+      ov.ov_step_outflow = dt > 0.0 ? volume / dt : 0.0;
+      if (ov.ov_route_option == 3 && dt > 0.0) {
+        // "ade-pc" drains its outlet after each direction's corrector, so the outlet of a step
+        // depends on which direction went first: the discharge reported is that of the step
+        // and the one before it (the other order), whatever the parity of the step.
+        ade_scheme_memory& mem = ov.ade_memory;
+        ov.ov_step_outflow = (volume + mem.pair_outflow) / (dt + mem.pair_seconds);
+        mem.pair_outflow = volume;
+        mem.pair_seconds = dt;
+      }
     }
+  } else {
+    ov.ade_memory.pair_outflow = 0.0;
+    ov.ade_memory.pair_seconds = 0.0;
   }
   // Without channel routing the outlet discharge is the overland outflow.
   if (ms.channel.chan_explic == 0) ms.outlet_q = ov.ov_step_outflow;

@@ -96,6 +96,13 @@ struct ade_scheme_memory {
   double last_sub = 0.0;            // s: the last regular sub-step
   int failed = 0;                   // 1: the last sub-step changed a cell by over half its depth
   raw_array1d<double> start_depth;  // per cell 1..cell_count: depths at the step's start (m)
+  raw_array1d<double> lake_books;   // per overland lake 1..olake_count: its change of the step
+                                    // as booked at the step's start (m3), kept for a restart
+  // "ade-pc" reports the outlet discharge of each pair of steps (one of each sweep order): the
+  // outlet volume (m3) and length (s) of the routed step before the current one, 0 when the
+  // step before was not routed.
+  double pair_outflow = 0.0;
+  double pair_seconds = 0.0;
   // The grid's rows as ranges of cells, for the sub-steps taken row by row: row_first[r] is the
   // first cell of grid row r (1..rows; an empty row has the next row's), row_first[rows + 1] is
   // cell_count + 1. Built at the run's first "ade" step: row_layout 1 when every cell's right

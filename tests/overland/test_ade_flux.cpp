@@ -103,6 +103,71 @@ TEST(AdeFaceDischarge, ClosedFacesAndTheEdgeCarryNothing) {
   EXPECT_EQ(g.q[4], 0.0);
 }
 
+// Below the threshold slope 1e-5 the face law is linear in the water-surface slope,
+// dx d^(5/3) (S / sqrt(1e-5)) / n, continuous with Manning's law at the threshold; above it
+// Manning's law holds unchanged. Surfaces 0.1 m deep cells of 10 m, n 0.05.
+TEST(AdeFaceDischarge, TheFaceLawTurnsLinearBelowTheThresholdSlope) {
+  const double d53 = std::pow(0.1, 5.0 / 3.0);
+  auto linear = [&](double s) { return 10.0 * d53 * (s / std::sqrt(1e-5)) / 0.05; };
+  struct row {
+    const char* what;
+    double drop;  // m: water surface of cell 1 above cell 2's
+    double expected;
+  };
+  const row rows[] = {
+      {"a slope of 4e-6 flows linearly", 4e-5, linear(4e-6)},
+      {"the other way", -4e-5, linear(-4e-6)},
+      {"a slope of 1e-9", 1e-8, linear(1e-9)},
+      {"at the threshold both laws agree", 1e-4, manning(1e-5, 0.1, 10.0, 0.05)},
+      {"just above it Manning holds", 1.5e-4, manning(1.5e-5, 0.1, 10.0, 0.05)},
+  };
+  for (const row& t : rows) {
+    cell_row g(2);
+    g.z = {0.0, 1.0 + t.drop, 1.0};
+    g.h = {0.0, 0.1, 0.1};  // the upstream cell holds 0.1 m either way
+    const double q = ade_face_discharge(g.view(), g.h.data(), 1, 2, 0.0);
+    // (1 + drop) - 1 carries the rounding of 1 + drop: 1e-8 relative of a 1e-8 m drop.
+    EXPECT_NEAR(q, t.expected, 2e-8 * std::fabs(t.expected)) << t.what;
+  }
+  EXPECT_NEAR(linear(1e-5), manning(1e-5, 0.1, 10.0, 0.05), 1e-15);
+}
+
+// Over a step of s seconds a face moves no more than an eighth of the water-surface difference
+// across it: |q| s / dx^2 <= |drop| / 8. A held face tells the sub-step control when the
+// difference it held exceeds 1 mm; one that needs no holding passes Manning's discharge on.
+// Cells of 10 m, 0.5 m of water upstream, n 0.05.
+TEST(AdeFaceDischarge, AFaceMovesNoMoreThanAnEighthOfTheSurfaceDifference) {
+  struct row {
+    const char* what;
+    double drop, step;
+    double expected;
+    int cut;
+  };
+  const double m_small = manning(0.0002, 0.502, 10.0, 0.05);  // a drop of 2 mm
+  const row rows[] = {
+      {"a 2 mm drop over 60 s is held", 0.002, 60.0, 0.002 * 100.0 / (8.0 * 60.0), ade_face_cut},
+      {"the other way round", -0.002, 60.0, -0.002 * 100.0 / (8.0 * 60.0), ade_face_cut},
+      {"a 0.5 mm drop is held quietly", 0.0005, 60.0, 0.0005 * 100.0 / (8.0 * 60.0), 0},
+      {"a short step needs no holding", 0.002, 0.01, m_small, 0},
+      {"no step: the face law alone", 0.002, 0.0, m_small, 0},
+  };
+  for (const row& t : rows) {
+    cell_row g(2);
+    g.z = {0.0, 1.0, 1.0};
+    g.h = t.drop > 0.0 ? std::vector<double>{0.0, 0.5 + t.drop, 0.5}
+                       : std::vector<double>{0.0, 0.5, 0.5 - t.drop};
+    g.g.step = t.step;
+    int cut = 0;
+    const double q = ade_face_discharge(g.view(), g.h.data(), 1, 2, 0.0, &cut);
+    const double expected = t.drop > 0.0 || t.expected != m_small ? t.expected : -t.expected;
+    EXPECT_NEAR(q, expected, 1e-12 * std::fabs(expected)) << t.what;
+    EXPECT_EQ(cut, t.cut) << t.what;
+    g.q.assign(3, 0.0);
+    EXPECT_EQ(ade_flux_sweep_a(g.view(), g.h.data(), g.q.data()), t.cut) << t.what;
+    EXPECT_EQ(g.q[1], q) << t.what;
+  }
+}
+
 // The wetland laws, hand computed from a record of layer depth D 0.1 m, layer conductance
 // K1 0.2 /s, transition depth T 0.05 m, upper conductance K2 0.4 /s and Manning n 0.1.
 TEST(AdeFaceDischarge, WetlandLaws) {
@@ -283,6 +348,11 @@ struct irregular_grid {
         g.rough[c] = 0.03 + 0.01 * (c % 4);
       }
     }
+    // Now and then a face whose water surfaces differ by 3e-5 m either way, a slope of 3e-6,
+    // below the face law's threshold slope.
+    for (int c = 1; c <= n; ++c)
+      if (c % 7 == 3 && g.right[c] != 0 && g.h[c] > 0.0)
+        g.z[g.right[c]] = g.h[c] + g.z[c] - g.h[g.right[c]] + (c % 2 != 0 ? 3e-5 : -3e-5);
   }
   int n = 0;
   std::vector<int> first, start, length;  // per row 0..rows-1 (first also at rows: n + 1)
@@ -305,35 +375,56 @@ TEST(AdeFluxSweep, TheVectorSweepGivesEveryFaceTheScalarDischarge) {
   // Level faces: cell 100 and both its neighbours at one water surface.
   for (int c : {g.right[100], g.below[100]}) g.z[c] = g.h[100] + g.z[100] - g.h[c];
   ASSERT_NE(n % 8, 0);
-  const ade_grid_view& v = g.view();
-  int flowing = 0, level = 0;
-  for (int dir = 0; dir < 2; ++dir) {
-    const int* next = dir == 0 ? v.right : v.below;
-    const unsigned char* open = dir == 0 ? v.open_x : v.open_y;
-    std::vector<double> wide(n + 1, -7.0), by_threads[2];
-    ade_plain_sweep_wide(v, next, open, g.h.data(), wide.data(), 1, n);
-    for (int c = 1; c <= n; ++c) {
-      const double scalar = open[c] ? ade_face_discharge(v, g.h.data(), c, next[c], 0.0) : 0.0;
-      if (scalar == 0.0) {
-        EXPECT_EQ(wide[c], 0.0) << "cell " << c << " direction " << dir;
-        if (open[c] && g.h[c] + g.z[c] == g.h[next[c]] + g.z[next[c]]) ++level;
-      } else {
+  int flowing = 0, level = 0, gentle = 0, held = 0;
+  // Without a step (the face law alone), and held to the surface share over 5 s and 300 s.
+  for (double step : {0.0, 5.0, 300.0}) {
+    g.g.step = step;
+    const ade_grid_view& v = g.view();
+    for (int dir = 0; dir < 2; ++dir) {
+      const int* next = dir == 0 ? v.right : v.below;
+      const unsigned char* open = dir == 0 ? v.open_x : v.open_y;
+      std::vector<double> wide(n + 1, -7.0), by_threads[2];
+      const int wide_cut = ade_plain_sweep_wide(v, next, open, g.h.data(), wide.data(), 1, n);
+      int scalar_cut = 0;
+      for (int c = 1; c <= n; ++c) {
+        const double scalar =
+            open[c] ? ade_face_discharge(v, g.h.data(), c, next[c], 0.0, &scalar_cut) : 0.0;
+        if (scalar == 0.0) {
+          EXPECT_EQ(wide[c], 0.0) << "cell " << c << " direction " << dir;
+          if (open[c] && g.h[c] + g.z[c] == g.h[next[c]] + g.z[next[c]]) ++level;
+          continue;
+        }
         EXPECT_NEAR(wide[c], scalar, 4e-15 * std::fabs(scalar)) << "cell " << c << " dir " << dir;
         ++flowing;
+        const double drop = (g.h[c] + g.z[c]) - (g.h[next[c]] + g.z[next[c]]);
+        if (std::fabs(drop) < 1e-4) ++gentle;
+        // A held face moves exactly its share, bit for bit in both paths.
+        if (step > 0.0 && std::fabs(scalar) * step / 100.0 >= std::fabs(drop) / 8.0 * (1 - 1e-15)) {
+          EXPECT_EQ(wide[c], scalar) << "cell " << c << " dir " << dir << " step " << step;
+          ++held;
+        }
+      }
+      EXPECT_EQ(wide_cut, scalar_cut) << "direction " << dir << " step " << step;
+      for (int t = 0; t < 2; ++t) {
+        const int saved = omp_get_max_threads();
+        omp_set_num_threads(t == 0 ? 1 : 8);
+        by_threads[t].assign(n + 1, -7.0);
+        const int cut =
+            (dir == 0 ? ade_flux_sweep_a : ade_flux_sweep_b)(v, g.h.data(), by_threads[t].data());
+        omp_set_num_threads(saved);
+        EXPECT_EQ(cut, wide_cut);
+      }
+      EXPECT_EQ(by_threads[0], wide) << "direction " << dir;
+      EXPECT_EQ(by_threads[1], wide) << "direction " << dir;
+      if (step == 300.0) {
+        EXPECT_EQ(wide_cut, ade_face_cut);
       }
     }
-    for (int t = 0; t < 2; ++t) {
-      const int saved = omp_get_max_threads();
-      omp_set_num_threads(t == 0 ? 1 : 8);
-      by_threads[t].assign(n + 1, -7.0);
-      (dir == 0 ? ade_flux_sweep_a : ade_flux_sweep_b)(v, g.h.data(), by_threads[t].data());
-      omp_set_num_threads(saved);
-    }
-    EXPECT_EQ(by_threads[0], wide) << "direction " << dir;
-    EXPECT_EQ(by_threads[1], wide) << "direction " << dir;
   }
   EXPECT_GT(flowing, n);
   EXPECT_GE(level, 2);
+  EXPECT_GT(gentle, 10);
+  EXPECT_GT(held, 100);
 }
 
 // The sub-step update against the full one over a long row of cells whose discharges move
@@ -415,10 +506,12 @@ TEST(AdeFluxSweep, TheRowKernelsGiveTheWholeGridUpdateBitForBit) {
   irregular_grid grid(rows);
   const int n = grid.n;
   cell_row& g = *grid.cells;
-  const ade_grid_view& v = g.view();
+  const ade_grid_view& v = g.view();  // a reference: it sees the step set below
   const int drained = grid.first[30] + 5;
   int seen = 0;  // the bits of every result
   for (double s : {0.0005, 0.05, 5.0, 300.0}) {
+    // The faces held to their share of the surface differences over the sub-step.
+    g.g.step = s;
     for (int dir = 0; dir < 2; ++dir) {
       const int* next = dir == 0 ? v.right : v.below;
       const int* up = dir == 0 ? grid.left.data() : grid.above.data();
@@ -426,7 +519,7 @@ TEST(AdeFluxSweep, TheRowKernelsGiveTheWholeGridUpdateBitForBit) {
       for (bool fresh : {true, false}) {
         // The whole grid: the sweep, then the update.
         std::vector<double> h = g.h, q(n + 1, 0.0), change(n + 1, -1.0), vol(n + 1, 0.25);
-        ade_plain_sweep_wide(v, next, open, h.data(), q.data(), 1, n);
+        const int cut = ade_plain_sweep_wide(v, next, open, h.data(), q.data(), 1, n);
         const int expected = ade_substep_update(n, h.data(), change.data(), q.data(), up, 10.0, s,
                                                 vol.data(), fresh, drained, 0.3);
         // The range update over each row in turn, from the same discharges.
@@ -451,9 +544,9 @@ TEST(AdeFluxSweep, TheRowKernelsGiveTheWholeGridUpdateBitForBit) {
           // sweeps its own before the row below moves: the row's sweep alone, then the update
           // of the row above.
           for (int r = 0; r < rows; ++r) {
-            ade_row_step_wide(v, false, next, open, up, h3.data(), q3.data(), false, nullptr,
-                              nullptr, vol3.data(), fresh, s, 0, 0.0, 0.0, grid.first[r],
-                              grid.first[r + 1] - 1);
+            bits3 |= ade_row_step_wide(v, false, next, open, up, h3.data(), q3.data(), false,
+                                       nullptr, nullptr, vol3.data(), fresh, s, 0, 0.0, 0.0,
+                                       grid.first[r], grid.first[r + 1] - 1);
             if (r > 0)
               bits3 |= ade_update_range_wide(grid.first[r - 1], grid.first[r] - 1, h3.data(),
                                              change3.data(), keep3.data(), q3.data(), up, 10.0, s,
@@ -463,10 +556,15 @@ TEST(AdeFluxSweep, TheRowKernelsGiveTheWholeGridUpdateBitForBit) {
                                          keep3.data(), q3.data(), up, 10.0, s, vol3.data(), fresh,
                                          drained, 0.3);
         }
-        auto worst = [](int b) { return b >= ade_update_negative_depth ? 2 : b; };
+        auto worst = [](int b) {
+          b &= ade_update_large_change | ade_update_negative_depth;
+          return b >= ade_update_negative_depth ? 2 : b;
+        };
         EXPECT_EQ(worst(bits), expected) << "s " << s << " dir " << dir;
         EXPECT_EQ(worst(bits3), expected) << "s " << s << " dir " << dir;
-        seen |= bits;
+        // The row step tells of held faces as the whole-grid sweep does.
+        EXPECT_EQ(bits3 & ade_face_cut, cut) << "s " << s << " dir " << dir;
+        seen |= bits | cut;
         for (int c = 1; c <= n; ++c) {
           ASSERT_EQ(h2[c], h[c]) << "cell " << c << " s " << s << " dir " << dir;
           ASSERT_EQ(change2[c], change[c]) << "cell " << c;
@@ -481,7 +579,7 @@ TEST(AdeFluxSweep, TheRowKernelsGiveTheWholeGridUpdateBitForBit) {
       }
     }
   }
-  EXPECT_EQ(seen, ade_update_large_change | ade_update_negative_depth);
+  EXPECT_EQ(seen, ade_update_large_change | ade_update_negative_depth | ade_face_cut);
 }
 
 }  // namespace

@@ -178,7 +178,8 @@ TEST(AdeRouting, ThePredictorCorrectorOfAdePc) {
   overland_state& ov = ms->overland;
   ov.ov_depth[1] = 0.03;
   ov.ov_depth[2] = 0.01;
-  const double dt = 20.0, c = dt / 100.0;
+  // A step short enough that no face is held to its share of the surface difference.
+  const double dt = 5.0, c = dt / 100.0;
   auto face = [](double h1, double h2) {
     const double s = ((h1 + 1.0) - (h2 + 0.95)) / 10.0;
     return 10.0 * std::pow(h1, 2.0 / 3.0) * h1 * std::sqrt(s) / 0.05;
@@ -194,25 +195,101 @@ TEST(AdeRouting, ThePredictorCorrectorOfAdePc) {
 }
 
 // A cell drained below -1e-5 m by the full step restarts the step from its start depths with
-// half the sub-step until no depth goes negative: the water is kept, no depth is negative, and
-// the sub-step kept for the next step is the step halved.
+// half the sub-step until no depth goes negative, under both schemes: the water is kept, no
+// depth is negative, and the sub-step kept for the next step is the step halved.
 TEST(AdeRouting, ANegativeDepthRestartsTheStepWithHalfTheSubStep) {
-  auto ms = make_grid(1, 3, 10.0, {10.0, 5.0, 0.0}, 0.01, 2);
-  ms->outlet_cell = 0;
-  overland_state& ov = ms->overland;
-  ov.ov_depth[1] = 0.05;
-  const double before = stored(*ms);
-  EXPECT_EQ(ade_overland_route(*ms, 60.0, 2, 1), 0.0);
-  EXPECT_EQ(run_error.error_code, 0);
-  for (int c = 1; c <= 3; ++c) EXPECT_GE(ov.ov_depth[c], 0.0) << c;
-  EXPECT_NEAR(stored(*ms), before, 1e-12);
-  EXPECT_GT(ov.ov_depth[3], 0.0);  // the water went down the slope
-  const double last = ov.ade_memory.last_sub;
-  EXPECT_LT(last, 60.0);
-  const double halvings = std::log2(60.0 / last);
-  EXPECT_EQ(halvings, std::round(halvings)) << last;
-  // The face volumes of the step are the water that crossed each face.
-  EXPECT_NEAR(ov.ov_vol_x[2], ov.ov_depth[3] * 100.0, 1e-12);
+  for (int scheme : {2, 3}) {
+    auto ms = make_grid(1, 3, 10.0, {10.0, 5.0, 0.0}, 0.01, scheme);
+    ms->outlet_cell = 0;
+    overland_state& ov = ms->overland;
+    ov.ov_depth[1] = 0.05;
+    const double before = stored(*ms);
+    EXPECT_EQ(ade_overland_route(*ms, 60.0, scheme, 1), 0.0);
+    EXPECT_EQ(run_error.error_code, 0);
+    for (int c = 1; c <= 3; ++c) EXPECT_GE(ov.ov_depth[c], 0.0) << c << " scheme " << scheme;
+    EXPECT_NEAR(stored(*ms), before, 1e-12) << scheme;
+    EXPECT_GT(ov.ov_depth[3], 0.0) << scheme;  // the water went down the slope
+    const double last = ov.ade_memory.last_sub;
+    EXPECT_LT(last, 60.0) << scheme;
+    const double halvings = std::log2(60.0 / last);
+    EXPECT_EQ(halvings, std::round(halvings)) << last;
+    // The face volumes of the step are the water that crossed each face, and the discharges
+    // left are their means over the step.
+    EXPECT_NEAR(ov.ov_vol_x[2], ov.ov_depth[3] * 100.0, 1e-12) << scheme;
+    EXPECT_NEAR(ov.ov_flux_x[2], ov.ov_vol_x[2] / 60.0, 1e-15) << scheme;
+  }
+}
+
+// Still water stays still and a bump relaxes without oscillating, whatever the step: a flat bed
+// of 7 x 7 cells of 10 m under 1 m of water, its middle cell 1 cm higher, no outlet. Each
+// step's highest surface is no higher than the last one's and its lowest no lower (no surface
+// overshoots its neighbours'), the water is kept, and after an hour the surface is level to
+// within 0.1 mm. The same pool level from the start stays at rest to 1e-9 m over a day.
+TEST(AdeRouting, ABumpRelaxesToLevelWithoutOscillating) {
+  for (int scheme : {2, 3}) {
+    for (double dt : {10.0, 1.0}) {
+      auto ms = make_grid(7, 7, 10.0, std::vector<double>(49, 100.0), 0.05, scheme);
+      ms->outlet_cell = 0;
+      overland_state& ov = ms->overland;
+      for (int c = 1; c <= 49; ++c) ov.ov_depth[c] = 1.0;
+      ov.ov_depth[25] = 1.01;
+      const double water = stored(*ms);
+      double high = 1.01, low = 1.0;
+      const int steps = static_cast<int>(3600.0 / dt);
+      for (int step = 0; step < steps; ++step) {
+        ASSERT_GE(ade_overland_route(*ms, dt, scheme, 1 + step % 2), 0.0);
+        const auto [lo, hi] = std::minmax_element(&ov.ov_depth[1], &ov.ov_depth[1] + 49);
+        ASSERT_LE(*hi, high) << "scheme " << scheme << " dt " << dt << " step " << step;
+        ASSERT_GE(*lo, low) << "scheme " << scheme << " dt " << dt << " step " << step;
+        high = *hi;
+        low = *lo;
+      }
+      EXPECT_LT(high - low, 1e-4) << "scheme " << scheme << " dt " << dt;
+      EXPECT_NEAR(stored(*ms), water, 1e-9) << "scheme " << scheme << " dt " << dt;
+    }
+    // A level pool over a bowl whose beds are no binary fractions: its surface 1.6 m carries
+    // the rounding of each depth; a day of 10 s steps leaves it where it was.
+    std::vector<double> bowl(49);
+    for (int r = 0; r < 7; ++r)
+      for (int c = 0; c < 7; ++c)
+        bowl[r * 7 + c] = 0.1 * std::max(std::abs(r - 3), std::abs(c - 3)) * 0.2;
+    auto ms = make_grid(7, 7, 10.0, bowl, 0.05, scheme);
+    ms->outlet_cell = 0;
+    overland_state& ov = ms->overland;
+    std::vector<double> start(50, 0.0);
+    for (int c = 1; c <= 49; ++c) start[c] = ov.ov_depth[c] = 1.6 - ms->cell_elev[c];
+    for (int step = 0; step < 8640; ++step)
+      ASSERT_GE(ade_overland_route(*ms, 10.0, scheme, 1 + step % 2), 0.0);
+    for (int c = 1; c <= 49; ++c)
+      EXPECT_NEAR(ov.ov_depth[c], start[c], 1e-9) << "scheme " << scheme << " cell " << c;
+  }
+}
+
+// Flow whose faces must be held to their share of the water-surface difference halves the
+// sub-step, so that ordinary flow runs with the face law unheld; it never halves below the
+// shortest held sub-step and never stops the run: a row of three flat cells, the first 1 m
+// deep, the others 0.5 m, in steps of 60 s.
+TEST(AdeRouting, HeldFacesHalveTheSubStepButNeverStopTheRun) {
+  for (int scheme : {2, 3}) {
+    auto ms = make_grid(1, 3, 10.0, {0.0, 0.0, 0.0}, 0.05, scheme);
+    ms->outlet_cell = 0;
+    overland_state& ov = ms->overland;
+    ov.ov_depth[1] = 1.0;
+    ov.ov_depth[2] = ov.ov_depth[3] = 0.5;
+    double shortest = 60.0;
+    for (int step = 0; step < 30; ++step) {
+      ASSERT_GE(ade_overland_route(*ms, 60.0, scheme, 1 + step % 2), 0.0) << scheme;
+      shortest = std::min(shortest, ov.ade_memory.last_sub);
+      // Never a surface beyond its neighbours': the first cell stays highest, the last lowest.
+      ASSERT_GE(ov.ov_depth[1], ov.ov_depth[2]) << scheme << " step " << step;
+      ASSERT_GE(ov.ov_depth[2], ov.ov_depth[3]) << scheme << " step " << step;
+    }
+    EXPECT_EQ(run_error.error_code, 0) << scheme;
+    EXPECT_LT(shortest, 1.0) << scheme;
+    EXPECT_GE(shortest, ade_shortest_held_sub) << scheme;
+    EXPECT_NEAR(stored(*ms), 200.0, 1e-9) << scheme;
+    EXPECT_LT(ov.ov_depth[1] - ov.ov_depth[3], 1e-3) << scheme;
+  }
 }
 
 // Halving below 0.001 s stops the run with the four lines and returns -1.
@@ -275,6 +352,7 @@ TEST(AdeRouting, OverlandLakesCollectTheWaterThatCrossesTheirShore) {
     alloc_1d_int(ov.oland_lake_new, 3, "oland_lake_new");
     ASSERT_TRUE(ov.ov_lakes.allocate(1));
     ASSERT_TRUE(ov.ade_lake_surface.allocate(1));
+    ASSERT_TRUE(ov.ade_memory.lake_books.allocate(1));
     ov.oland_lake_new[3] = 1;
     ov.ov_lakes[1].surface_elev = 0.2;
     ov.ov_depth[1] = 0.02;
@@ -288,6 +366,63 @@ TEST(AdeRouting, OverlandLakesCollectTheWaterThatCrossesTheirShore) {
     const double cells_lost = (0.05 - ov.ov_depth[1] - ov.ov_depth[2]) * 100.0;
     EXPECT_NEAR(ov.ov_lakes[1].rain_volume, cells_lost, 1e-14) << scheme;
     EXPECT_NEAR(ov.ov_lakes[1].rain_volume, to_lake * dt, 0.3 * to_lake * dt) << scheme;
+  }
+}
+
+// A lake costs the rest of the grid none of its step control: a row of four cells of 10 m, a
+// steep run from the first into the second and a lake on the fourth (an overland lake, or a
+// channel lake), under both schemes. The full step of 60 s would drain the first cell far below
+// zero; the step restarts with half the sub-step until it does not, the lake's books keep only
+// the water of the pass that stood, and the cells lose exactly what the lake gains.
+TEST(AdeRouting, LakesKeepTheSubStepControlOfTheRestOfTheGrid) {
+  for (int scheme : {2, 3}) {
+    for (bool channel : {false, true}) {
+      auto ms = make_grid(1, 4, 10.0, {10.0, 5.0, 4.9, 4.0}, 0.01, scheme);
+      ms->outlet_cell = 0;
+      overland_state& ov = ms->overland;
+      channel_state& ch = ms->channel;
+      if (channel) {
+        ms->perennial_lakes = 1;
+        ch.num_lakes = 1;
+        alloc_1d_int(ch.lake_mask, 4, "lake_mask");
+        for (raw_array1d<double>* a :
+             {&ch.lake_elev, &ch.lake_volume, &ch.lake_in_dv, &ch.lake_out_dv})
+          alloc_1d_double(*a, 1, "lake");
+        ch.lake_mask[4] = 1;
+        ch.lake_elev[1] = 4.5;
+        ch.lake_volume[1] = 50.0;
+      } else {
+        ov.overland_lake_map = 1;
+        ov.olake_count = 1;
+        alloc_1d_int(ov.oland_lake_new, 4, "oland_lake_new");
+        ASSERT_TRUE(ov.ov_lakes.allocate(1));
+        ASSERT_TRUE(ov.ade_lake_surface.allocate(1));
+        ASSERT_TRUE(ov.ade_memory.lake_books.allocate(1));
+        ov.oland_lake_new[4] = 1;
+        ov.ov_lakes[1].surface_elev = 4.5;
+      }
+      ov.ov_depth[1] = 0.05;
+      ov.ov_depth[2] = 0.02;
+      ov.ov_depth[3] = 0.02;
+      ov.ov_depth[4] = 0.5;
+      const double cells_before = (0.05 + 0.02 + 0.02) * 100.0;
+      const char* kind = channel ? "channel lake" : "overland lake";
+      EXPECT_EQ(ade_overland_route(*ms, 60.0, scheme, 1), 0.0) << kind << " scheme " << scheme;
+      EXPECT_EQ(run_error.error_code, 0);
+      double cells_after = 0.0;
+      for (int c = 1; c <= 3; ++c) {
+        EXPECT_GE(ov.ov_depth[c], 0.0) << kind << " scheme " << scheme << " cell " << c;
+        cells_after += ov.ov_depth[c] * 100.0;
+      }
+      EXPECT_EQ(ov.ov_depth[4], 0.5) << kind;
+      EXPECT_LT(ov.ade_memory.last_sub, 60.0) << kind << " scheme " << scheme;
+      const double gained = channel ? ch.lake_volume[1] - 50.0 : ov.ov_lakes[1].rain_volume;
+      EXPECT_GT(gained, 0.0) << kind << " scheme " << scheme;
+      EXPECT_NEAR(gained, cells_before - cells_after, 1e-12) << kind << " scheme " << scheme;
+      if (channel) {
+        EXPECT_NEAR(ch.lake_in_dv[1], gained, 1e-12) << kind << " scheme " << scheme;
+      }
+    }
   }
 }
 
