@@ -134,8 +134,7 @@ TEST(AdeFaceDischarge, TheFaceLawTurnsLinearBelowTheThresholdSlope) {
 
 // Over a step of s seconds a face moves no more than an eighth of the water-surface difference
 // across it: |q| s / dx^2 <= |drop| / 8. A held face tells the sub-step control when the
-// difference it held exceeds 1 micrometre; one that needs no holding passes Manning's discharge
-// on.
+// difference it held exceeds 0.1 mm; one that needs no holding passes Manning's discharge on.
 // Cells of 10 m, 0.5 m of water upstream, n 0.05.
 TEST(AdeFaceDischarge, AFaceMovesNoMoreThanAnEighthOfTheSurfaceDifference) {
   struct row {
