@@ -94,8 +94,10 @@ std::string upper(const char* keyword) {
 
 // The name a card's field holds, or null for a card that holds no file name.
 const char* field_name(const card_entry& e, const project_cards& c, const uniform_rain_params& r) {
+  // The cards with their own handling that keep a file name (RETEN_DEPTH, INIT_SWE_DEPTH with a
+  // map) keep it in a name field like the file-name cards.
   if (e.kind != card_kind::file_name && e.kind != card_kind::file_name_flag &&
-      e.kind != card_kind::file_name_optional)
+      e.kind != card_kind::file_name_optional && e.kind != card_kind::own)
     return nullptr;
   if (const auto* f = std::get_if<card_name project_cards::*>(&e.field)) return c.*(*f);
   if (const auto* f = std::get_if<card_name uniform_rain_params::*>(&e.field)) return r.*(*f);
