@@ -236,9 +236,9 @@ int run_project(const char* project_path, run_result* result, const run_steps& s
     // The step's outputs are whole; the summary and the console say where the run stopped.
     echo_message(
         "\nThe run was interrupted by signal %d at the simulated time of %.4lf minutes "
-        "(%04d-%02d-%02d %02d:%02d).\n",
+        "(%04d-%02d-%02d %02d:%02d:%02d).\n",
         static_cast<int>(interrupt_signal), ms->elapsed_minutes, ms->cur_year, ms->cur_month,
-        ms->cur_day, ms->cur_hour, ms->cur_minute);
+        ms->cur_day, ms->cur_hour, ms->cur_minute, ms->cur_second);
   }
   if (end == run_end::after_error || end == run_end::interrupted)
     analyzers_notify(*ms, analyzer_error_end);
