@@ -154,6 +154,9 @@ bool outputs_spare_inputs(const project_cards& cards, const grid_time_params& gr
     }
   }
 
+  for (const auto& [keyword, name] : cards.files_read)
+    add(inputs, upper(keyword.c_str()), name, false);
+
   const std::string project_key = planned_file_key(project_path, false);
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     const named_file& out = outputs[i];

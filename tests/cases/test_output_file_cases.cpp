@@ -123,6 +123,11 @@ TEST(OutputFileCases, AnOutputThatNamesAnInputOrAnotherOutputStopsTheRunWithNoth
        {"OUTLET_HYDRO {dir}/small_moisture.asc"},
        "Error: OUTLET_HYDRO {dir}/small_moisture.asc names the same file as MOISTURE "
        "small_moisture.asc: the output would destroy the input.\n"},
+      // A series file is read with the project file, before any output is opened.
+      {"the lake output over a series file",
+       {"TIME_SERIES_FILE feed.ts", "LAKE_OUTPUT feed.ts"},
+       "Error: LAKE_OUTPUT feed.ts names the same file as TIME_SERIES_FILE feed.ts: the output "
+       "would destroy the input.\n"},
       {"the summary and the hydrograph on one name",
        {"SUMMARY both.out", "OUTLET_HYDRO ./both.out"},
        "Error: SUMMARY both.out and OUTLET_HYDRO ./both.out name the same output file.\n"},
@@ -132,6 +137,7 @@ TEST(OutputFileCases, AnOutputThatNamesAnInputOrAnotherOutputStopsTheRunWithNoth
     temp_dir dir;
     copy_small_case(dir);
     ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0777), 0);
+    write_file(dir.file("feed.ts"), "TORVA_TS\nfeed\nABSOLUTE\n2005 3 14 6 30 1.0\nEND_TS\n");
     auto in_dir = [&](std::string text) {
       const std::size_t at = text.find("{dir}");
       if (at != std::string::npos) text.replace(at, 5, dir.path());
@@ -151,6 +157,8 @@ TEST(OutputFileCases, AnOutputThatNamesAnInputOrAnotherOutputStopsTheRunWithNoth
     // Every input is as it was, and no output was made.
     for (const auto& [name, text] : inputs_of(dir))
       EXPECT_TRUE(text == before.at(name)) << name << " was changed";
+    EXPECT_EQ(read_file(dir.file("feed.ts")),
+              "TORVA_TS\nfeed\nABSOLUTE\n2005 3 14 6 30 1.0\nEND_TS\n");
     for (const char* output : {"small_summary.out", "small_outlet.out", "small_outlet_sig.out",
                                "small_depth.dat", "both.out", "maskmap"})
       EXPECT_FALSE(file_exists(dir.file(output))) << output;
