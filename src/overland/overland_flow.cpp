@@ -11,6 +11,7 @@
 
 #include "channel/channel_steps.h"
 #include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
 #include "overland/ade_overland.h"
@@ -243,7 +244,7 @@ void end_runoff_if_complete(model_state& ms) {
   FILE* summary = ms.output.summary_file.fp;
   if (summary != nullptr) {
     fprintf(summary, "Rainfall for this event ended. Runoff is complete\n");
-    fflush(summary);
+    file_handle_write_check(ms.output.summary_file);
   }
   ms.overland.rain_active = 0;
   ms.event_active = 0;
