@@ -293,6 +293,15 @@ void overland_flow_setup(model_state& ms) {
     stop_now();
     return;
   }
+  // The explicit scheme with overland lakes: its depth changes of a pass and each lake's
+  // collected change at the start of the step, for redoing a step.
+  if (ov.ov_route_option == 1 && ov.overland_lake_map &&
+      (!ensure_cells(ov.ov_depth_change, n, "ov_depth_change") ||
+       (ov.olake_count > 0 &&
+        !ensure_cells(ov.ovx_saved_olake_change, ov.olake_count, "ovx_saved_olake_change")))) {
+    stop_now();
+    return;
+  }
   if (ov.ov_route_option == 2 || ov.ov_route_option == 3) {
     // The ADE schemes' work arrays and memory hold this run's cells and start from their
     // defaults.

@@ -566,7 +566,7 @@ TEST(OverlandLakeStep, TakesTheCollectedChangesOnceAndClearsThem) {
 
 TEST(LakeShoreFaces, ManningOnTheCellsDepthInBothDirections) {
   const double five_thirds = 5.0 / 3.0;
-  // A cell 0.05 m deep at 1.1 m next to a lake at 1.0 m, 10 m cells: S = 0.015 + 1e-20.
+  // A cell 0.05 m deep at 1.1 m next to a lake at 1.0 m, 10 m cells: S = 0.015.
   const double S_in = ov_lake_shore_slope(1.15 - 1.0, 10.0);
   EXPECT_NEAR(S_in, 0.015, 1e-15);
   EXPECT_NEAR(ov_lake_shore_discharge(S_in, 0.05, 0.0, 0.04, nullptr),
@@ -579,8 +579,12 @@ TEST(LakeShoreFaces, ManningOnTheCellsDepthInBothDirections) {
   // A dry cell (or one within its retention depth) exchanges nothing with the lake.
   EXPECT_EQ(ov_lake_shore_discharge(S_out, 0.0, 0.0, 0.04, nullptr), 0.0);
   EXPECT_EQ(ov_lake_shore_discharge(S_out, 0.008, 0.01, 0.04, nullptr), 0.0);
-  // A level shore is raised to the smallest slope.
-  EXPECT_EQ(ov_lake_shore_slope(0.0, 10.0), 1e-20);
+  // A level shore has no slope and moves nothing; just off level the law is linear in the
+  // slope (below the threshold slope of 1e-5).
+  EXPECT_EQ(ov_lake_shore_slope(0.0, 10.0), 0.0);
+  EXPECT_EQ(ov_lake_shore_discharge(0.0, 0.05, 0.0, 0.04, nullptr), 0.0);
+  EXPECT_NEAR(ov_lake_shore_discharge(ov_lake_shore_slope(2e-5, 10.0), 0.05, 0.0, 0.04, nullptr),
+              2e-6 / std::sqrt(1e-5) / 0.04 * std::pow(0.05, five_thirds), 1e-18);
   // A wetland cell whose water stands within its vegetated layer seeps: h S k_v.
   wetland_record w{};
   w.slot[1] = 0.1;
