@@ -706,6 +706,49 @@ TEST_F(LakeRouting, RunoffIntoALakeRaisesItByExactlyWhatCrossedItsShore) {
   EXPECT_NEAR(ms.overland.olake_volume_in, inflow, 1e-9);
 }
 
+// The shore cell next to the lake (ground 1.05 m, the lake at 1.0 m) holds 0.6 m: over a 10 s
+// step its face would move metres of water into the lake, more than a sub-step may. The step is
+// cut and redone from its start: the cells and the lake's collected change (7 m3 of rain
+// already in it) as they stood, and the result is the step routed in the final sub-step from
+// the outset, bit for bit, with every cubic metre the cells gave in the lake's collected change.
+TEST_F(LakeRouting, ACutSubStepRedoesTheStepWithTheLakesCollectedChangeAsItStood) {
+  process_state_guard guard;
+  model_state& ms = *ms_;
+  ms.quiet = 0;
+  auto start = [&](double first_sub) {
+    const double depth[] = {0.0, 0.02, 0.02, 0.6, 0.0, 0.0};
+    for (int c = 1; c <= 5; ++c) ms.overland.ov_depth[c] = depth[c];
+    ms.overland.ov_lakes[1].rain_volume = 7.0;
+    ms.overland.explicit_memory = explicit_scheme_memory{};
+    ms.overland.explicit_memory.reduced_step = first_sub;
+    ms.overland.explicit_memory.reduced_calls_left = first_sub > 0.0 ? 1 : 0;
+  };
+  start(0.0);
+  const double before = cells_water() + 7.0;
+  stdout_capture capture;
+  ov_route_explicit(ms, 10.0);
+  const std::string out = capture.stop();
+  ASSERT_EQ(run_error.error_code, 0) << out;
+  const explicit_scheme_memory mem = ms.overland.explicit_memory;
+  EXPECT_TRUE(contains(out, "need to split...(x-dir) curr_du=")) << out;
+  EXPECT_TRUE(contains(out, " *Changing overland time step to 3.33 seconds...\n")) << out;
+  EXPECT_LT(mem.reduced_step, 10.0 / 3.0);
+  EXPECT_EQ(mem.reduced_calls_left, 4);
+  const double collected = ms.overland.ov_lakes[1].rain_volume;
+  EXPECT_GT(collected, 7.0);
+  EXPECT_NEAR(cells_water() + collected, before, 1e-12);
+  const std::vector<double> depths(ms.overland.ov_depth.data(), ms.overland.ov_depth.data() + 6);
+
+  start(mem.reduced_step);
+  {
+    stdout_capture quiet;
+    ov_route_explicit(ms, 10.0);
+  }
+  EXPECT_EQ(ms.overland.explicit_memory.reduced_step, mem.reduced_step);  // no further cut
+  EXPECT_EQ(ms.overland.ov_lakes[1].rain_volume, collected);
+  for (int c = 1; c <= 5; ++c) EXPECT_EQ(ms.overland.ov_depth[c], depths[c]) << c;
+}
+
 TEST_F(LakeRouting, ALakeAboveItsShoreSpillsOntoAWetCell) {
   process_state_guard guard;
   model_state& ms = *ms_;
