@@ -86,7 +86,6 @@ struct channel_state {
   double first_order_chan_q = 0.0;  // 1/s: first-order decay of channel flow
   double chan_timestep = 0.0;       // s: the channel's own step
   double chan_vol_initial = 0.0;    // m3: channel water at the event start
-  double chan_vol_run_start = 0.0;  // m3: channel water at the start of the run's first event
   raw_array1d<double> dx;           // per link: node spacing (m)
   // Per link 1..chan_link_count and node 1..nx1[link], reached as a(link, node).
   link_node_array<double> qp;          // discharge (m3/s)

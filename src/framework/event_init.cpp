@@ -355,8 +355,6 @@ void reset_channel(model_state& ms) {
       ch.chan_vol_initial += a * spacing;
     }
   }
-  // The run's books start from the channel water of its first event.
-  if (ms.clock_calls == 1) ch.chan_vol_run_start = ch.chan_vol_initial;
 }
 
 }  // namespace

@@ -437,7 +437,6 @@ void gather_run_totals(model_state& ms) {
   // With a simple soil the run-start soil water is the water over the simple soil depth.
   if (simple_soil(ss)) t.run_vol_simple_soil_init = ms.soil_vol_initial;
   t.run_vol_gw_init = ms.gw_vol_initial;
-  if (ms.channel.chan_explic) t.run_vol_chan_init = ms.channel.chan_vol_run_start;
   t.run_vol_precip = ov.total_precip_volume;
   t.run_vol_interception = ov.interception_volume;
   t.run_vol_infiltration = ss.inf_volume_total;
