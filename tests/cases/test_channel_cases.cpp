@@ -217,14 +217,14 @@ double bisect(F f, double lo, double hi) {
 }
 
 // Writes the held valley with its outlet held by `boundary_cards` for `minutes` minutes.
-void write_held_valley(const std::string& boundary_cards, int minutes, int threads) {
+void write_held_valley(const std::string& boundary_cards, int minutes) {
   write_file("feed.ts",
              "TORVA_TS\nfeed\nABSOLUTE\n2005 3 14 0 0 10.0\n2005 3 16 0 0 10.0\nEND_TS\n");
   write_valley(held_slope, "POINTSOURCE feed\n",
                "TOT_TIME " + std::to_string(minutes) +
                    "\nHYD_FREQ 30\nPRECIP_UNIF\nRAIN_INTENSITY 1.0\nRAIN_DURATION 10\n"
                    "TIME_SERIES_FILE feed.ts\nHEAD_BOUND\n" +
-                   boundary_cards + "NUM_THREADS " + std::to_string(threads) + "\n",
+                   boundary_cards,
                held_valley);
 }
 
@@ -245,15 +245,12 @@ TEST(ChannelCases, AnOutletHeldAboveTheNormalDepthBacksTheWaterUpAlongTheStandar
       [](double y) { return held_conveyance(y) * std::sqrt(held_slope) - held_flow; }, 0.1, 5.0);
   ASSERT_NEAR(normal, 1.3136, 1e-4);
 
-  std::string outputs[2];
-  const int threads[2] = {1, 8};
-  for (int i = 0; i < 2; ++i) {
-    write_held_valley("BOUND_DEPTH 2.0\n", 300, threads[i]);
-    run_torva("valley.prj", threads[i]);
-    outputs[i] = read_file("valley_depth.out") + read_file("valley_outlet_sig.out") +
-                 read_file("valley_summary.out");
-  }
-  EXPECT_EQ(outputs[1], outputs[0]) << "1 and 8 threads";
+  const auto outputs = [] {
+    return read_file("valley_depth.out") + read_file("valley_outlet_sig.out") +
+           read_file("valley_summary.out");
+  };
+  write_held_valley("BOUND_DEPTH 2.0\n", 300);
+  torva_test::run_at_compared_thread_counts("valley.prj", outputs);
 
   const std::vector<std::vector<double>> records = dataset_records(read_file("valley_depth.out"));
   ASSERT_EQ(records.size(), 11u);  // the start and every half hour
@@ -284,7 +281,7 @@ TEST(ChannelCases, AnOutletHeldAboveTheNormalDepthBacksTheWaterUpAlongTheStandar
   EXPECT_NEAR(q.back(), held_flow, 0.01 * held_flow);
   expect_books_close(read_summary_balance(read_file("valley_summary.out")));
 
-  write_held_valley("BOUND_DEPTH 1.0\n", 120, 1);
+  write_held_valley("BOUND_DEPTH 1.0\n", 120);
   run_torva("valley.prj", 1);
   const std::vector<std::vector<double>> low = dataset_records(read_file("valley_depth.out"));
   ASSERT_EQ(low.size(), 5u);
@@ -302,19 +299,15 @@ TEST(ChannelCases, AnOutletHeldByASeriesFollowsItAtEveryStep) {
   torva_test::process_state_guard guard;
   temp_dir dir;
   const int nodes = held_valley.cols;
-  std::string outputs[2];
-  const int threads[2] = {1, 8};
-  for (int i = 0; i < 2; ++i) {
-    write_held_valley("BOUND_TS stage\n", 180, threads[i]);
-    write_file("feed.ts",
-               "TORVA_TS\nfeed\nABSOLUTE\n2005 3 14 0 0 10.0\n2005 3 16 0 0 10.0\nEND_TS\n"
-               "TORVA_TS\nstage\nABSOLUTE\n2005 3 14 6 30 1.0\n2005 3 14 8 30 2.5\n"
-               "2005 3 14 9 30 1.5\n2005 3 16 0 0 1.5\nEND_TS\n");
-    run_torva("valley.prj", threads[i]);
-    outputs[i] = read_file("valley_depth.out") + read_file("valley_outlet_sig.out") +
-                 read_file("valley_summary.out");
-  }
-  EXPECT_EQ(outputs[1], outputs[0]) << "1 and 8 threads";
+  write_held_valley("BOUND_TS stage\n", 180);
+  write_file("feed.ts",
+             "TORVA_TS\nfeed\nABSOLUTE\n2005 3 14 0 0 10.0\n2005 3 16 0 0 10.0\nEND_TS\n"
+             "TORVA_TS\nstage\nABSOLUTE\n2005 3 14 6 30 1.0\n2005 3 14 8 30 2.5\n"
+             "2005 3 14 9 30 1.5\n2005 3 16 0 0 1.5\nEND_TS\n");
+  torva_test::run_at_compared_thread_counts("valley.prj", [] {
+    return read_file("valley_depth.out") + read_file("valley_outlet_sig.out") +
+           read_file("valley_summary.out");
+  });
   const std::vector<std::vector<double>> records = dataset_records(read_file("valley_depth.out"));
   ASSERT_EQ(records.size(), 7u);
   // Half-hourly: 1.0, rising 0.375 m each half hour to 2.5 at two hours, then 0.5 m down.

@@ -18,7 +18,6 @@ using torva_test::command_result;
 using torva_test::contains;
 using torva_test::read_file;
 using torva_test::read_summary_balance;
-using torva_test::run_command;
 using torva_test::summary_balance;
 using torva_test::temp_dir;
 using torva_test::torva_exe;
@@ -34,10 +33,10 @@ std::string replaced(const std::string& text, const std::string& from, const std
   return text.substr(0, at) + to + text.substr(at + from.size());
 }
 
-// Runs the project of the current folder with its thread count set by the NUM_THREADS card.
-command_result run_project_file(const std::string& project, const std::string& text, int threads) {
-  write_file(project, text + "NUM_THREADS " + std::to_string(threads) + "\n");
-  return run_command(torva_exe(), {project});
+// Writes the project and runs it on one thread (the NUM_THREADS card).
+command_result run_project_file(const std::string& project, const std::string& text) {
+  write_file(project, text);
+  return torva_test::run_with_threads(project, 1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -210,7 +209,7 @@ TEST(NetworkCases, AMalformedNetworkIsRefusedNamingTheFileTheLinkAndTheFault) {
   write_net_inputs();
   write_file("net.chn", net_chn);
   write_file("net.gst", net_gst);
-  const command_result good = run_project_file("net.prj", net_project, 1);
+  const command_result good = run_project_file("net.prj", net_project);
   ASSERT_EQ(good.status, 0) << "the well-formed network\n" << good.out << good.err;
   const summary_balance s = read_summary_balance(read_file("net_summary.out"));
   EXPECT_GT(s.event_discharge, 0.0) << "the weir passes water to the outlet";
@@ -219,7 +218,7 @@ TEST(NetworkCases, AMalformedNetworkIsRefusedNamingTheFileTheLinkAndTheFault) {
     SCOPED_TRACE(m.name);
     write_file("net.chn", m.chn);
     write_file("net.gst", m.gst);
-    const command_result run = run_project_file("net.prj", net_project, 1);
+    const command_result run = run_project_file("net.prj", net_project);
     const std::string text = run.out + run.err;
     EXPECT_NE(run.status, 0) << text;
     EXPECT_TRUE(contains(text, m.file)) << text;
