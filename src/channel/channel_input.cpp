@@ -201,7 +201,9 @@ class chan_reader {
   bool main_pass();
   bool structure_element(std::string& rest, int line);
   bool link_number(std::string& rest, int code, int line, int& link);
-  bool check_sag_weirs();
+  bool check_structures();
+  bool check_connections();
+  bool check_bed_elevations();
   void bed_parameters();
   bool trapezoid_sections();
   bool breakpoint_pass();
@@ -245,6 +247,8 @@ class chan_reader {
   std::vector<std::vector<breakpoint_section>> sections_;  // per link: its break-point sections
   std::vector<int> element_link_;                          // per structure element: its link
   link_node_array<char> got_xsec_;                         // per node: an XSEC card marks it
+  link_node_array<char> got_elev_;                         // per node: an ELEV card gives its bed
+  std::vector<int> link_block_line_;  // per link: line of its LINK card in the main pass, 0 none
 };
 
 bool chan_reader::fail(const char* format, ...) {
@@ -738,6 +742,15 @@ bool chan_reader::collect_sections() {
         if (!take_double(rest, code, line, "the station", x) ||
             !take_double(rest, code, line, "the elevation", z))
           return false;
+        // Stations run across the section from one bank to the other; a vertical wall repeats
+        // a station.
+        if (!secs.back().x.empty() && x < secs.back().x.back())
+          return fail(
+              "Error: the X1 card on line %d of the channel input file %s gives station %g "
+              "after station %g in table %d of link %d (node %d); the stations of a "
+              "cross-section must not decrease.\n",
+              line, file_.c_str(), x, secs.back().x.back(), static_cast<int>(secs.size()), link,
+              node);
         secs.back().x.push_back(x);
         secs.back().z.push_back(z);
         break;
@@ -778,6 +791,7 @@ bool chan_reader::allocate_node_arrays() {
   node_array(ch_.qp_vol_sed);
   node_array(ch_.table_num);
   node_array(got_xsec_);
+  node_array(got_elev_);
   if (groundwater_links_ > 0 || ch_.stream_loss) {
     node_array(ch_.Krb);
     node_array(ch_.Mrb);
@@ -898,6 +912,7 @@ bool chan_reader::main_pass() {
   int link = 0;
   int node = 0;
   ch_.structure_count = 0;
+  link_block_line_.assign(static_cast<std::size_t>(links_) + 1, 0);
   for (std::size_t i = first_after_connect_; i < lines_.size(); ++i) {
     std::string rest = lines_[i].text;
     const int code = chan_input_card_code(rest);
@@ -923,6 +938,13 @@ bool chan_reader::main_pass() {
     switch (code) {
       case chan_card_link:
         if (!link_number(rest, code, line, link)) return false;
+        // A second block for a link would silently overwrite the first one's cards.
+        if (link_block_line_[link] != 0)
+          return fail(
+              "Error: link %d of the channel input file %s has a second LINK block on line "
+              "%d (the first is on line %d); each link is described once.\n",
+              link, file_.c_str(), line, link_block_line_[link]);
+        link_block_line_[link] = line;
         node = 0;
         break;
       case chan_card_node: {
@@ -934,6 +956,7 @@ bool chan_reader::main_pass() {
       }
       case chan_card_elev:
         if (!take_double(rest, code, line, "the bed elevation", ch_.bel(link, node))) return false;
+        got_elev_(link, node) = 1;
         break;
       case chan_card_xsec:
         got_xsec_(link, node) = 1;
@@ -1052,22 +1075,115 @@ bool chan_reader::main_pass() {
   return true;
 }
 
-// A sag weir's crest sags between two different side slopes over a crest of some length: equal
-// slopes or a zero length leave its discharge formula without a crest to integrate.
-bool chan_reader::check_sag_weirs() {
+// Structure elements whose inputs leave them without a discharge law: a weir needs a crest
+// length and a forward discharge coefficient; a sag weir's crest sags, so its second (shallow)
+// slope exceeds its first; a culvert needs a barrel of some size.
+bool chan_reader::check_structures() {
   for (int e = 1; e <= ch_.structure_count; ++e) {
     const hydraulic_structure& s = ch_.structures[e];
-    if (s.structure_type != structure_sag_weir) continue;
-    if (s.length == 0.0)
+    const int link = element_link_[e];
+    const int kind = s.structure_type;
+    const char* name = kind >= 1 && kind <= 8 ? structure_names[kind - 1] : "";
+    const bool weir = kind == structure_weir || kind == structure_sag_weir;
+    const bool sag = kind == structure_sag_weir;
+    if (weir && s.length <= 0.0) {
       return fail(
-          "Error: the SAG_WEIR structure element %d of link %d in the channel input file "
-          "%s has a crest length of 0.\n",
-          e, element_link_[e], file_.c_str());
-    if (s.shape1 == s.shape2)
+          "Error: the %s structure element %d of link %d in the channel input file %s has a "
+          "crest length of %g; its CREST_LENGTH (or LENGTH) card must give a positive length.\n",
+          upper(name).c_str(), e, link, file_.c_str(), s.length);
+    } else if (sag && s.shape1 == s.shape2) {
       return fail(
-          "Error: the SAG_WEIR structure element %d of link %d in the channel input file "
-          "%s has two equal side slopes (%g);\nits crest does not sag.\n",
-          e, element_link_[e], file_.c_str(), s.shape1);
+          "Error: the SAG_WEIR structure element %d of link %d in the channel input file %s "
+          "has two equal side slopes (%g);\nits crest does not sag.\n",
+          e, link, file_.c_str(), s.shape1);
+    } else if (sag && s.shape1 > s.shape2) {
+      return fail(
+          "Error: the SAG_WEIR structure element %d of link %d in the channel input file %s "
+          "has a first slope (STEEP_SLOPE %g) above its second (SHALLOW_SLOPE %g); the second "
+          "slope must be the larger one for the crest to sag.\n",
+          e, link, file_.c_str(), s.shape1, s.shape2);
+    } else if (weir && s.inlet_disch_coeff <= 0.0) {
+      return fail(
+          "Error: the %s structure element %d of link %d in the channel input file %s has a "
+          "forward discharge coefficient of %g; its DISCHARGE_COEFF_FORWARD (or "
+          "INLET_DISCH_COEFF) card must give a positive coefficient.\n",
+          upper(name).c_str(), e, link, file_.c_str(), s.inlet_disch_coeff);
+    }
+    if ((kind == structure_round_culvert || kind == structure_oval_culvert ||
+         kind == structure_rect_culvert) &&
+        s.shape1 <= 0.0)
+      return fail(
+          "Error: the %s structure element %d of link %d in the channel input file %s has a "
+          "barrel of size %g; its DIAMETER (or WIDTH) card must give a positive size.\n",
+          upper(name).c_str(), e, link, file_.c_str(), s.shape1);
+  }
+  return true;
+}
+
+// The links form a tree draining to the outlet: no link drains into itself, following the
+// downstream links from any link ends at a link with none, and the CONNECT cards agree both
+// ways (a link's downstream link lists it among its upstream links, and each upstream link
+// names it as its downstream link).
+bool chan_reader::check_connections() {
+  for (int l = 1; l <= links_; ++l) {
+    const int down = ch_.dslink[l];
+    if (down == l)
+      return fail(
+          "Error: link %d of the channel input file %s names itself as its downstream link "
+          "on its CONNECT card; a link cannot drain into itself.\n",
+          l, file_.c_str());
+    for (int k = 1; k <= ch_.ndep[l]; ++k)
+      if (ch_.uslinks[l][k] == l)
+        return fail(
+            "Error: link %d of the channel input file %s names itself as an upstream link "
+            "on its CONNECT card; a link cannot drain into itself.\n",
+            l, file_.c_str());
+  }
+  for (int l = 1; l <= links_; ++l) {
+    const int down = ch_.dslink[l];
+    if (down >= 1) {
+      bool listed = false;
+      for (int k = 1; k <= ch_.ndep[down] && !listed; ++k) listed = ch_.uslinks[down][k] == l;
+      if (!listed)
+        return fail(
+            "Error: link %d of the channel input file %s drains into link %d, but the CONNECT "
+            "card of link %d does not list link %d among its upstream links.\n",
+            l, file_.c_str(), down, down, l);
+    }
+    for (int k = 1; k <= ch_.ndep[l]; ++k) {
+      const int up = ch_.uslinks[l][k];
+      if (ch_.dslink[up] != l)
+        return fail(
+            "Error: link %d of the channel input file %s lists link %d among its upstream "
+            "links, but the CONNECT card of link %d gives %d as its downstream link.\n",
+            l, file_.c_str(), up, up, ch_.dslink[up]);
+    }
+  }
+  // A walk down from any link meets a link with no downstream link within `links_` steps
+  // unless the links close a loop.
+  for (int l = 1; l <= links_; ++l) {
+    int at = l;
+    for (int steps = 0; at >= 1 && steps <= links_; ++steps) at = ch_.dslink[at];
+    if (at >= 1)
+      return fail(
+          "Error: link %d of the channel input file %s lies on a closed loop of links: "
+          "following the downstream links of the CONNECT cards from it never reaches an "
+          "outlet.\n",
+          l, file_.c_str());
+  }
+  return true;
+}
+
+// Every node of a sectioned link has its bed elevation: a node left without one would lie at 0.
+bool chan_reader::check_bed_elevations() {
+  for (int l = 1; l <= links_; ++l) {
+    if ((ch_.ltype[l] & (4 | 8 | 16)) == 0) continue;
+    for (int n = 1; n <= ch_.nx1[l]; ++n)
+      if (!got_elev_(l, n))
+        return fail(
+            "Error: node %d of link %d in the channel input file %s has no ELEV card; every "
+            "node of a link needs its bed elevation.\n",
+            n, l, file_.c_str());
   }
   return true;
 }
@@ -1101,6 +1217,12 @@ bool chan_reader::trapezoid_sections() {
     const double b = ch_.bottom(l, at);
     const double yb = ch_.bankfull_dep(l, at);
     const double z = ch_.sslope(l, at);
+    if (b <= 0.0 && z <= 0.0)
+      return fail(
+          "Error: the section of link %d in the channel input file %s (node %d) has a bottom "
+          "width of 0 and a side slope of 0; it holds no water. Give BOTTOM_WIDTH or "
+          "SIDE_SLOPE a positive value.\n",
+          l, file_.c_str(), at);
     const double eros = ch_.max_eros(l, at);
     for (int n = 1; n <= ch_.nx1[l]; ++n) {
       ch_.bottom(l, n) = b;
@@ -1344,8 +1466,8 @@ bool chan_reader::lake_pass() {
 int chan_reader::run(file_handle& h) {
   lines_ = read_all_lines(h);
   if (!header() || !required_cards() || !count_pass() || !after_count_checks() ||
-      !allocate_node_arrays() || !collect_sections() || !connection_pass() || !main_pass() ||
-      !check_sag_weirs())
+      !allocate_node_arrays() || !collect_sections() || !connection_pass() ||
+      !check_connections() || !main_pass() || !check_bed_elevations() || !check_structures())
     return 0;
   bed_parameters();
   if (!trapezoid_sections() || !breakpoint_pass()) return 0;
@@ -1532,6 +1654,13 @@ bool gst_reader::run(file_handle& h) {
             "Error: the LINKNODE card on line %d of the grid-stream file %s lacks "
             "the share of its node, or it is not a number.\n",
             line, file_.c_str());
+        return false;
+      }
+      if (share < 0.0 || share > 1.0) {
+        stop_with_message(
+            "Error: the LINKNODE card on line %d of the grid-stream file %s gives node %d of "
+            "link %d a share of %g; a share of a stream cell lies between 0 and 1.\n",
+            line, file_.c_str(), node, link, share);
         return false;
       }
       ch_.gst_link[c][k] = link;

@@ -28,12 +28,12 @@ bool routing_arrays_ready(channel_state& ch) {
       if (a.node_count(link) != ch.area.node_count(link)) return false;
     return true;
   };
-  link_node_array<double>* work[] = {&ch.area_old, &ch.area_iter, &ch.qp_old, &ch.qp_last,
-                                     &ch.qp_iter};
-  const char* names[] = {"area_old", "area_iter", "qp_old", "qp_last", "qp_iter"};
+  link_node_array<double>* work[] = {&ch.area_old, &ch.area_iter,      &ch.qp_old,
+                                     &ch.qp_last,  &ch.node_stiffness, &ch.qp_iter};
+  const char* names[] = {"area_old", "area_iter", "qp_old", "qp_last", "node_stiffness", "qp_iter"};
   int counts_size = links + 1;
   int* counts = nullptr;
-  for (int i = 0; i < 5; ++i) {
+  for (int i = 0; i < 6; ++i) {
     if (fits(*work[i])) continue;
     if (counts == nullptr) {
       counts = new int[counts_size]();
@@ -71,11 +71,17 @@ void clip_negative_areas(channel_state& ch, link_node_array<double>& a) {
 }
 
 // The largest Courant number of the routed links' nodes for a sub-step h, or -1 after a node
-// whose area is not a number or whose depth is negative (its message printed).
+// whose area is not a number or whose depth is negative (its message printed). The last node of
+// a link that drains through a structure does not count: its outflow is the structure's, held to
+// the water at hand and bounded by the structure's stiffness, and once that cut acts the node
+// passes its whole water in every sub-step, a Courant number of 1 whatever the sub-step.
 double courant_number(channel_state& ch, double h) {
   double cmax = 0.0;
   for (int link = 1; link <= ch.chan_link_count; ++link) {
     if (!link_is_routed(ch.ltype[link])) continue;
+    const int down = ch.dslink[link];
+    const bool into_structure =
+        down >= 1 && down <= ch.chan_link_count && link_is_structure(ch.ltype[down]);
     const double dx = ch.dx[link];
     double* a = ch.area.link_nodes(link);
     double* yp = ch.yp.link_nodes(link);
@@ -94,6 +100,7 @@ double courant_number(channel_state& ch, double h) {
         printf("program stopped.\n");
         return -1.0;
       }
+      if (into_structure && j == ch.nx[link]) continue;
       const double c = a[j] > 1e-16 ? (h / dx) * (q[j] / a[j]) : 0.0;
       cmax = std::max(cmax, c);
     }
@@ -115,25 +122,6 @@ double corrector_change(const channel_state& ch) {
     }
   }
   return change;
-}
-
-// What the nodes' point inflows of the point-source file and their point-source series bring in
-// over a sub-step h at the model time `time`: the same nodes the volume balance feeds.
-double point_source_volume(const channel_state& ch, double time, double h) {
-  const bool series_on = !ch.stream_pointsource.empty();
-  const bool points_on = ch.points.chan_point_on != 0;
-  if (!series_on && !points_on) return 0.0;
-  double rate = 0.0;
-  for (int link = 1; link <= ch.chan_link_count; ++link) {
-    if (!link_is_routed(ch.ltype[link])) continue;
-    for (int j = 1; j <= ch.nx[link]; ++j) {
-      if (points_on) rate += chan_point_inflow(ch.points, link, j);
-      if (!series_on) continue;
-      time_series* series = ch.stream_pointsource(link, j);
-      if (series != nullptr) rate += ts_value(time, series);
-    }
-  }
-  return h * rate;
 }
 
 // Adds the water that passed each hydrograph location during an accepted sub-step of `h`
@@ -189,6 +177,10 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
       return -1;
     }
     if (cmax >= max_courant) h = h / std::trunc(cmax / max_courant + 1.0);
+    // Stiffness limit: the diffusion of the levels along the links and the response of the
+    // structures to the levels on their sides.
+    const double stable = ex_stable_substep(ch, ch.node_stiffness, ms.current_time);
+    if (h > stable) h = h / std::trunc(h / stable + 1.0);
 
     copy_routed(ch, ch.area, ch.area_old);
     copy_routed(ch, ch.qp, ch.qp_old);
@@ -199,6 +191,7 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
     ++ch.routing_passes;
 
     double step_pipe_volume = 0.0;
+    double step_source_volume = 0.0;
     for (;;) {
       if (h < 0.001) {
         sub_step_too_small();
@@ -220,7 +213,7 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
         // Predictor: flows from the present geometry, areas from the start of the sub-step.
         if (ex_link_end_flows(ch, ch.qp_last, ms.current_time, h) == -1) return -1;
         copy_routed(ch, ch.area_old, ch.area);
-        ex_chan_volume(ch, ch.qp_last, ch.area, ms.current_time, h, dt);
+        ex_chan_volume(ch, ch.qp_last, ch.area, ms.current_time, h, dt, step_source_volume);
         clip_negative_areas(ch, ch.area);
         ex_section(ms, 1);
         if (run_error.error_fatal) return -1;
@@ -236,7 +229,8 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
           for (int j = 1; j <= ch.nx[link]; ++j) q[j] = 0.5 * (q1[j] + q2[j]);
         }
         copy_routed(ch, ch.area_old, ch.area);
-        step_pipe_volume = ex_chan_volume(ch, ch.qp, ch.area, ms.current_time, h, dt);
+        step_pipe_volume =
+            ex_chan_volume(ch, ch.qp, ch.area, ms.current_time, h, dt, step_source_volume);
         change = corrector_change(ch);
         if (change < 0.0) {
           failed = true;
@@ -263,7 +257,7 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
     if (lakes) lake_book_substep(ch, h);
     ch.chan_outlet_volume += h * ch.qp(last, ch.nx[last]);
     book_location_volumes(ms, h);
-    ch.chan_source_volume += point_source_volume(ch, ms.current_time, h);
+    ch.chan_source_volume += step_source_volume;
   }
   return 0;
 }

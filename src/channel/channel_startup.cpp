@@ -11,6 +11,7 @@
 
 #include "channel/chan_point_sources.h"
 #include "channel/channel_steps.h"
+#include "channel/sections.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/text_tokens.h"
@@ -270,6 +271,20 @@ int apply_stream_head_boundary(model_state& ms) {
   ch.yp(link, node) = ch.bel(link, node) + ch.bound_depth;
   ch.chan_depth(link, node) = ch.bound_depth;
   return 0;
+}
+
+double hold_outlet_head(model_state& ms) {
+  channel_state& ch = ms.channel;
+  if (!ch.head_bound) return 0.0;
+  const int link = ch.chan_link_count;
+  if (link < 1 || ch.nx.empty()) return 0.0;
+  const int node = ch.nx[link];
+  if (!ch.area.has(link, node) || !ch.yp.has(link, node) || !ch.chan_depth.has(link, node))
+    return 0.0;
+  const double before = ch.area(link, node);
+  apply_stream_head_boundary(ms);
+  if (!section_from_stage(ms, link, node)) return 0.0;
+  return (ch.area(link, node) - before) * ch.dx[link];
 }
 
 void init_channel_storage(model_state& ms) {

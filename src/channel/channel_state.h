@@ -307,24 +307,26 @@ struct channel_state {
   // to the run: allocated on the run's first routing call with the node ranges of `area`
   // (per link 1..chan_link_count, nodes 1..nx[link] used), so that a later run in the same
   // process starts clean with arrays that fit its own network.
-  link_node_array<double> area_iter;  // flow area of the predictor pass (m2)
-  link_node_array<double> qp_old;     // discharge at the start of the sub-step (m3/s)
-  link_node_array<double> qp_last;    // discharge of the predictor pass (m3/s)
-  link_node_array<double> qp_iter;    // discharge of the corrector pass (m3/s)
-  link_node_array<int> status_node;   // per node 1..og_nx1[link]: 1 while a rising lake holds
-                                      // the node (channel lakes only, allocated at set-up)
-  long routing_passes = 0;            // sub-steps routed in the run, 0 before the first
-  double headwater_inflow = 0.0;      // m3/s: inflow at the head of links without upstream links
-  double chan_outlet_volume = 0.0;    // m3: water that left the outlet node in the last step
-  double chan_source_volume = 0.0;    // m3: water the nodes' point inflows (the point-source
-                                      // file's and the POINTSOURCE series) brought in the
-                                      // last step
-  int chan_active = 1;                // 1 while the channel is routed; cleared only when a
-                                      // nearly-dry channel returns to the overland schedule
-  int chan_gw_status = 0;             // channel-groundwater status: 0 none, 1 some node gains
-                                      // from groundwater, 2 the channel only loses
-  int chan_route_calls = 0;           // routing calls of the run
-  int chan_step_count = 0;            // channel steps of the run
-  double chan_volume = 0.0;           // m3: channel water of the nearly-dry test
-  int dry_step_count = 0;             // channel steps found nearly dry in a row (long-term runs)
+  link_node_array<double> area_iter;       // flow area of the predictor pass (m2)
+  link_node_array<double> qp_old;          // discharge at the start of the sub-step (m3/s)
+  link_node_array<double> qp_last;         // discharge of the predictor pass (m3/s)
+  link_node_array<double> qp_iter;         // discharge of the corrector pass (m3/s)
+  link_node_array<double> node_stiffness;  // summed sensitivity of the flows a node joins to
+                                           // their levels (m2/s), the sub-step's bound
+  link_node_array<int> status_node;        // per node 1..og_nx1[link]: 1 while a rising lake holds
+                                           // the node (channel lakes only, allocated at set-up)
+  long routing_passes = 0;                 // sub-steps routed in the run, 0 before the first
+  double headwater_inflow = 0.0;    // m3/s: inflow at the head of links without upstream links
+  double chan_outlet_volume = 0.0;  // m3: water that left the outlet node in the last step
+  double chan_source_volume = 0.0;  // m3: water the nodes' point inflows (the point-source
+                                    // file's and the POINTSOURCE series) brought in the
+                                    // last step
+  int chan_active = 1;              // 1 while the channel is routed; cleared only when a
+                                    // nearly-dry channel returns to the overland schedule
+  int chan_gw_status = 0;           // channel-groundwater status: 0 none, 1 some node gains
+                                    // from groundwater, 2 the channel only loses
+  int chan_route_calls = 0;         // routing calls of the run
+  int chan_step_count = 0;          // channel steps of the run
+  double chan_volume = 0.0;         // m3: channel water of the nearly-dry test
+  int dry_step_count = 0;           // channel steps found nearly dry in a row (long-term runs)
 };

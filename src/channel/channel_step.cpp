@@ -369,11 +369,21 @@ void channel_routing_step(model_state& ms) {
     book_lake_exchange(ms);
   }
 
+  // A held outlet keeps the channel routed; the water the boundary gives the outlet node (or
+  // takes from it) to hold its head crosses the outlet, so it is booked against the outflow.
+  double boundary_volume = 0.0;
+  if (ch.head_bound) {
+    ch.chan_active = 1;
+    boundary_volume = hold_outlet_head(ms);
+    if (run_error.error_fatal) return;
+  }
+
   if (ch.chan_active) {
     ++ch.chan_route_calls;
     double pipe_volume = 0.0;
     const int status = ex_flow_route(ms, dt, pipe_volume);
     if (status < 0 || run_error.error_fatal) return;
+    ch.chan_outlet_volume -= boundary_volume;
     ch.chan_gw_status = status;
     const int last = ch.chan_link_count;
     const double outflow = ch.qp(last, ch.nx[last]);

@@ -10,6 +10,13 @@ void superlink_step(model_state& ms);         // time loop 13
 void channel_routing_step(model_state& ms);   // time loop 19
 void chan_point_input_step(model_state& ms);  // time loop 20
 
+// The outlet head boundary (HEAD_BOUND): the outlet node (node nx of the last link) takes the
+// head of its BOUND_TS series at the current time, or the BOUND_DEPTH value, as its depth, and
+// its section follows. Returns the volume (m3) that the boundary added to the node (negative
+// when it took water away); 0 when the boundary is off. The event initialisation calls it when
+// the channel starts afresh and the channel routing step before every routing.
+double hold_outlet_head(model_state& ms);
+
 // The water held in the channel network (m3): flow area times node spacing over nodes 1..nx of
 // every link that is neither a lake, a hydraulic structure nor a sectioned link captured by a
 // rising lake. The overland step reads it to decide whether the runoff of an event is over.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "channel/channel_state.h"
 #include "channel/culverts.h"
@@ -81,16 +82,19 @@ culvert_barrel barrel_of(const hydraulic_structure& s) {
 // that the inlet-control discharge at 1.5 diameters of head meets the orifice form at 1.49
 // diameters (at most 0.99). A failed culvert computation prints the link and reports code 4000;
 // the failure value is returned as the discharge.
-double culvert_element_flow(hydraulic_structure& s, int link, int element, double h1, double h2) {
+// A probe (the step control's look at the culvert's response to its levels) reports nothing and
+// counts a failure as no flow.
+double culvert_element_flow(hydraulic_structure& s, int link, int element, double h1, double h2,
+                            bool probe) {
   s.inlet_coeff = 1.07;
   const double d = s.shape1;
   const culvert_flow full = culv_flow(barrel_of(s), element, s.upinvert + 1.5 * d, 0.0);
-  if (full.q == culvert_failure) {
+  if (full.q == culvert_failure && !probe) {
     printf("Error in link number: %d ", link);
     stop_now();
   }
   const culvert_flow near_full = culv_flow(barrel_of(s), element, s.upinvert + 1.49 * d, 0.0);
-  if (near_full.q == culvert_failure) {
+  if (near_full.q == culvert_failure && !probe) {
     printf("Error in link number %d: ", link);
     stop_now();
   }
@@ -99,6 +103,7 @@ double culvert_element_flow(hydraulic_structure& s, int link, int element, doubl
   if (s.inlet_coeff > 1.0) s.inlet_coeff = 0.99;
   const culvert_flow flow = culv_flow(barrel_of(s), element, h1, h2);
   if (flow.q == culvert_failure) {
+    if (probe) return 0.0;
     printf("Error in link number %d: ", link);
     stop_now();
   }
@@ -107,7 +112,7 @@ double culvert_element_flow(hydraulic_structure& s, int link, int element, doubl
 
 // The discharge of one structure element between the levels h1 and h2 at the model time `time`.
 void element_flow(channel_state& ch, int link, int element, double time, double h1, double h2,
-                  double& q) {
+                  double& q, bool probe = false) {
   q = 0.0;
   hydraulic_structure* elements = ch.structures.data();
   switch (elements[element].structure_type) {
@@ -120,7 +125,7 @@ void element_flow(channel_state& ch, int link, int element, double time, double 
     case structure_round_culvert:
     case structure_oval_culvert:
     case structure_rect_culvert:
-      q = culvert_element_flow(elements[element], link, element, h1, h2);
+      q = culvert_element_flow(elements[element], link, element, h1, h2, probe);
       break;
     case structure_rating_curve:
       q = elev_series_interp(h1, elements[element].es);
@@ -138,25 +143,43 @@ void element_flow(channel_state& ch, int link, int element, double time, double 
 
 // The flow through a structure link: the sum over its elements, limited by the water at hand on
 // the side it comes from, carried by both of its nodes.
-void structure_link_flows(channel_state& ch, link_node_array<double>& q, int link, double time,
-                          double h) {
-  const int up = ch.uslinks[link][1];
-  const int down = ch.dslink[link];
-  const int utype = type_of(ch, up);
-  const int dtype = type_of(ch, down);
-  // A lake on either side (or a link a lake has captured) stands at the lake's surface.
-  const bool lake_up = link_is_lake(utype) || link_is_captured(utype);
-  const bool lake_down = link_is_lake(dtype) || link_is_captured(dtype);
-  const double h1 = lake_up ? ch.lake_elev[ch.lake2link[up]] : ch.yp(up, ch.nx[up]);
-  const double h2 = lake_down ? ch.lake_elev[ch.lake2link[down]] : ch.yp(down, 1);
+// The sum of a structure link's element flows between the levels h1 and h2.
+double structure_flow(channel_state& ch, int link, double time, double h1, double h2, bool probe) {
   double sum = 0.0;
   const int first = ch.link_structures[link][1];
   const int last = ch.link_structures[link][2];
   for (int e = first; e <= last; ++e) {
     double qe = 0.0;
-    element_flow(ch, link, e, time, h1, h2, qe);
+    element_flow(ch, link, e, time, h1, h2, qe, probe);
     sum += qe;
   }
+  return sum;
+}
+
+// A lake on the upstream or downstream side of a structure link (or a link a lake has captured).
+bool lake_side(const channel_state& ch, int side_link) {
+  const int type = type_of(ch, side_link);
+  return link_is_lake(type) || link_is_captured(type);
+}
+
+// The levels on both sides of a structure link: a lake stands at its surface, a link at the
+// level of the node next to the structure.
+void structure_levels(const channel_state& ch, int link, double& h1, double& h2) {
+  const int up = ch.uslinks[link][1];
+  const int down = ch.dslink[link];
+  h1 = lake_side(ch, up) ? ch.lake_elev[ch.lake2link[up]] : ch.yp(up, ch.nx[up]);
+  h2 = lake_side(ch, down) ? ch.lake_elev[ch.lake2link[down]] : ch.yp(down, 1);
+}
+
+void structure_link_flows(channel_state& ch, link_node_array<double>& q, int link, double time,
+                          double h) {
+  const int up = ch.uslinks[link][1];
+  const int down = ch.dslink[link];
+  const bool lake_up = lake_side(ch, up);
+  const bool lake_down = lake_side(ch, down);
+  double h1 = 0.0, h2 = 0.0;
+  structure_levels(ch, link, h1, h2);
+  double sum = structure_flow(ch, link, time, h1, h2, false);
   // The flow is cut to the water at hand on the side it comes from: a node's water, or a lake's
   // whole volume, so that no lake is drawn below empty.
   const double upstream_volume = lake_up ? std::max(ch.lake_volume[ch.lake2link[up]], 0.0)
@@ -335,11 +358,169 @@ int ex_link_end_flows(channel_state& ch, link_node_array<double>& q, double time
   return outlet_flow(ch, q);
 }
 
-double ex_chan_volume(channel_state& ch, const link_node_array<double>& q,
-                      link_node_array<double>& a, double time, double h, double /*dt*/) {
+namespace {
+
+// The sensitivity of a slope flow to the levels at its ends (m2/s): the flow goes as the square
+// root of the level difference, so a change of either level moves it by conveyance /
+// (2 dist sqrt(s)). Below a level difference of 1 mm the square root's slope is taken at 1 mm:
+// still water is not infinitely stiff, and an overshoot of less than a millimetre is harmless.
+double slope_flow_stiffness(double upper_level, double lower_level, double dist, double conv_first,
+                            double conv_second) {
+  constexpr double level_floor = 0.001;  // m
+  const double s = (upper_level - lower_level) / dist;
+  const double conv = s >= 0.0 ? conv_first : conv_second;
+  return conv / (2.0 * dist * std::sqrt(std::max(std::fabs(s), level_floor / dist)));
+}
+
+// The sensitivity of a structure link's flow to the levels on its two sides (m2/s), by central
+// differences over 1 mm: the sum of |dQ/dh1| and |dQ/dh2|. A release that follows its schedule
+// whatever the levels has none.
+double structure_stiffness(channel_state& ch, int link, double time) {
+  constexpr double e = 0.001;  // m
+  double h1 = 0.0, h2 = 0.0;
+  structure_levels(ch, link, h1, h2);
+  const double d1 = structure_flow(ch, link, time, h1 + e, h2, true) -
+                    structure_flow(ch, link, time, h1 - e, h2, true);
+  const double d2 = structure_flow(ch, link, time, h1, h2 + e, true) -
+                    structure_flow(ch, link, time, h1, h2 - e, true);
+  return (std::fabs(d1) + std::fabs(d2)) / (2.0 * e);
+}
+
+// The width over which a node stores water as its level rises (m): its flow area over its depth,
+// never more than its top width for the channel's sections (which widen upwards); a node holding
+// less than a millimetre takes its last top width.
+double storage_width(const channel_state& ch, int link, int node) {
+  const double y = ch.chan_depth(link, node);
+  if (y > 0.001) return ch.area(link, node) / y;
+  return ch.topw.has(link, node) ? ch.topw(link, node) : 0.0;
+}
+
+// What node j of a routed link gains per second from everything but the one discharge
+// `excluded_link` carries (the structure link at the node's end): the discharge from the node or
+// links above, the headwater inflow of a head node, the lateral inflow, the point inflow and the
+// node's point-source series; the node's own discharge downstream is a loss unless it is the one
+// excluded.
+double node_gain(const channel_state& ch, const link_node_array<double>& q, int link, int j,
+                 int excluded_link, double time) {
+  const double* ql = q.link_nodes(link);
+  double gain = ch.dx[link] * ch.qlat(link, j);
+  if (j > 1) {
+    gain += ql[j - 1];
+  } else if (ch.ndep[link] > 0) {
+    for (int k = 1; k <= ch.ndep[link]; ++k) {
+      const int up = ch.uslinks[link][k];
+      if (up != excluded_link) gain += q(up, ch.nx[up]);
+    }
+  } else {
+    gain += ch.headwater_inflow;
+  }
+  const bool own_end_excluded = j == ch.nx[link] && ch.dslink[link] == excluded_link;
+  if (!own_end_excluded) gain -= ql[j];
+  gain += chan_point_inflow(ch.points, link, j);
+  if (!ch.stream_pointsource.empty()) {
+    time_series* series = ch.stream_pointsource(link, j);
+    if (series != nullptr) gain += ts_value(time, series);
+  }
+  return gain;
+}
+
+// A structure passes at most the water at hand over the sub-step h on the side it draws from:
+// what the node next to it holds at the start of the sub-step and gains in it from everything
+// else. The cut flow is carried by the structure's nodes and by the link end that feeds it, so
+// the node never holds less than nothing and the structure never passes water it does not have.
+void limit_structure_flows(channel_state& ch, link_node_array<double>& q,
+                           const link_node_array<double>& a, double time, double h) {
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    if (!link_is_structure(type_of(ch, link))) continue;
+    const int up = ch.uslinks[link][1];
+    const int down = ch.dslink[link];
+    double flow = q(link, 1);
+    if (flow > 0.0 && link_is_routed(type_of(ch, up))) {
+      const int n = ch.nx[up];
+      const double at_hand =
+          std::max(ch.dx[up] * a(up, n) + h * node_gain(ch, q, up, n, link, time), 0.0);
+      if (flow * h > at_hand) flow = at_hand / h;
+    } else if (flow < 0.0 && down >= 1 && link_is_routed(type_of(ch, down))) {
+      const double at_hand =
+          std::max(ch.dx[down] * a(down, 1) + h * node_gain(ch, q, down, 1, link, time), 0.0);
+      if (-flow * h > at_hand) flow = -at_hand / h;
+    }
+    q(link, 1) = flow;
+    q(link, 2) = flow;
+    if (link_is_routed(type_of(ch, up))) q(up, ch.nx[up]) = flow;
+  }
+}
+
+}  // namespace
+
+double ex_stable_substep(channel_state& ch, link_node_array<double>& stiffness, double time) {
+  const int links = ch.chan_link_count;
+  for (int link = 1; link <= links; ++link) {
+    if (!link_is_routed(type_of(ch, link))) continue;
+    double* r = stiffness.link_nodes(link);
+    std::fill(r + 1, r + 1 + ch.nx[link], 0.0);
+  }
+  // Each flow adds its sensitivity to both nodes it joins, once for the node's own level and
+  // once for its neighbour's: a bound of the largest rate at which the network's levels relax.
+  for (int link = 1; link <= links; ++link) {
+    const int type = type_of(ch, link);
+    if (link_is_lake(type) || link_is_captured(type)) continue;
+    if (link_is_structure(type)) {
+      const double k = structure_stiffness(ch, link, time);
+      const int up = ch.uslinks[link][1];
+      const int down = ch.dslink[link];
+      if (link_is_routed(type_of(ch, up))) stiffness(up, ch.nx[up]) += k;
+      if (down >= 1 && link_is_routed(type_of(ch, down))) stiffness(down, 1) += k;
+      continue;
+    }
+    double* r = stiffness.link_nodes(link);
+    const double* conv = ch.conv.link_nodes(link);
+    const double* bel = ch.bel.link_nodes(link);
+    const double* depth = ch.chan_depth.link_nodes(link);
+    const int n = ch.nx[link];
+    const double dx = ch.dx[link];
+    for (int j = 1; j < n; ++j) {
+      const double k = 2.0 * slope_flow_stiffness(bel[j] + depth[j], bel[j + 1] + depth[j + 1], dx,
+                                                  conv[j], conv[j + 1]);
+      r[j] += k;
+      r[j + 1] += k;
+    }
+    const int down = ch.dslink[link];
+    if (down < 1 || down > links || n < 1) continue;
+    const int dtype = type_of(ch, down);
+    if (link_is_lake(dtype) || link_is_captured(dtype)) {
+      const double s = (level(ch, link, n) - ch.lake_elev[ch.lake2link[down]]) / (2.0 * dx);
+      if (s > 0.0)
+        r[n] += 2.0 * slope_flow_stiffness(level(ch, link, n), ch.lake_elev[ch.lake2link[down]],
+                                           2.0 * dx, conv[n], conv[n]);
+    } else if (!link_is_structure(dtype) && (dtype & (4 | 8 | 16)) != 0) {
+      const double k =
+          2.0 * slope_flow_stiffness(level(ch, link, n), level(ch, down, 1),
+                                     0.5 * (ch.dx[down] + dx), conv[n], ch.conv(down, 1));
+      r[n] += k;
+      stiffness(down, 1) += k;
+    }
+  }
+  double limit = std::numeric_limits<double>::infinity();
+  for (int link = 1; link <= links; ++link) {
+    if (!link_is_routed(type_of(ch, link))) continue;
+    const double* r = stiffness.link_nodes(link);
+    for (int j = 1; j <= ch.nx[link]; ++j) {
+      if (!(r[j] > 0.0)) continue;
+      const double width = storage_width(ch, link, j);
+      if (width > 0.0) limit = std::min(limit, width * ch.dx[link] / r[j]);
+    }
+  }
+  return limit;
+}
+
+double ex_chan_volume(channel_state& ch, link_node_array<double>& q, link_node_array<double>& a,
+                      double time, double h, double /*dt*/, double& source_volume) {
   const int links = ch.chan_link_count;
   const bool sources = !ch.stream_pointsource.empty();
   const bool points = ch.points.chan_point_on != 0;
+  source_volume = 0.0;
+  limit_structure_flows(ch, q, a, time, h);
   for (int link = 1; link <= links; ++link) {
     if (!link_is_routed(type_of(ch, link))) continue;
     const int n = ch.nx[link];
@@ -370,11 +551,26 @@ double ex_chan_volume(channel_state& ch, const link_node_array<double>& q,
         dv = h * (ql[j - 1] - ql[j] + dx * lat[j]);
       }
       // A point inflow at the held outlet node passes straight through it with the outlet flow.
-      if (points && !(held_outlet && j == n)) dv += h * point_flow[j];
+      double source = 0.0;
+      if (points) {
+        if (!(held_outlet && j == n)) dv += h * point_flow[j];
+        source += h * point_flow[j];
+      }
       if (sources) {
         time_series* series = ch.stream_pointsource(link, j);
-        if (series != nullptr) dv += h * ts_value(time, series);
+        if (series != nullptr) {
+          const double v = h * ts_value(time, series);
+          dv += v;
+          source += v;
+        }
       }
+      // A sink takes at most the water at hand: what the node holds and gains in the sub-step.
+      if (source < 0.0 && v0 + dv < 0.0) {
+        const double cut = std::min(-(v0 + dv), -source);
+        dv += cut;
+        source += cut;
+      }
+      source_volume += source;
       al[j] = (v0 + dv) / dx;
     }
   }

@@ -68,7 +68,18 @@ int ex_link_end_flows(channel_state& ch, link_node_array<double>& q, double time
 // lateral inflow `qlat`, the headwater inflow of head links, the point inflows of the channel
 // point-source file (at a head-boundary outlet node they pass through with the outlet flow
 // instead) and the nodes' point-source series at the model time `time` (Julian days); `h` is the
-// sub-step and `dt` the whole channel step (s). Returns the volume the pipe network delivered
-// into channel nodes (m3).
-double ex_chan_volume(channel_state& ch, const link_node_array<double>& q,
-                      link_node_array<double>& a, double time, double h, double dt);
+// sub-step and `dt` the whole channel step (s). A structure's flow in `q` is first cut to the
+// water at hand on the side it draws from (the node's water at the start of the sub-step and
+// what it gains in it), and a negative point inflow or series takes at most the water the node
+// has. `source_volume` gets the water the point inflows and series brought in (m3, less what a
+// sink could not take). Returns the volume the pipe network delivered into channel nodes (m3).
+double ex_chan_volume(channel_state& ch, link_node_array<double>& q, link_node_array<double>& a,
+                      double time, double h, double dt, double& source_volume);
+
+// The longest sub-step (s) the network's stiffness allows from the present geometry at the model
+// time `time`: every node's storage width times its spacing over the summed sensitivity of the
+// flows it joins to their levels (slope flows between nodes and across junctions, structure
+// flows). This bounds the diffusive relaxation of the levels (about dx^2 T S / Q for a uniform
+// reach) and the response of a weir or culvert to the levels on its sides. `stiffness` is a work
+// array over the routed links' nodes. Infinity when nothing limits the sub-step.
+double ex_stable_substep(channel_state& ch, link_node_array<double>& stiffness, double time);

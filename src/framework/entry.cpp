@@ -15,6 +15,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/process_info.h"
+#include "framework/core/run_interrupt.h"
 #include "framework/core/text_tokens.h"
 #include "framework/run_driver.h"
 #include "input/replacement.h"
@@ -177,6 +178,7 @@ void print_banner() {
 
 int torva_main(int argc, char** argv) {
   int status = 0;
+  install_interrupt_handlers();
   if (argc > 0 && program_is_web(argv[0])) {
     web_mode = true;
     print_web_preamble();
@@ -206,6 +208,7 @@ int torva_main(int argc, char** argv) {
           run_prefix_on = 1;
           replace_line_index = i;
           status = batch_exit_status(status, run_one_project(req.file_name));
+          if (interrupt_signal != 0) break;
         }
         break;
       case 4:
@@ -223,5 +226,6 @@ int torva_main(int argc, char** argv) {
   }
   if (web_mode) printf("</P></body>\n");
   fflush(stdout);
-  return status;
+  // An interrupted run ends the program with the status of its signal.
+  return interrupt_signal != 0 ? interrupted_exit_status(interrupt_signal) : status;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "channel/channel_steps.h"
+#include "framework/core/error_state.h"
 #include "framework/event_control.h"
 #include "framework/model_state.h"
 #include "output/output_steps.h"
@@ -333,14 +334,9 @@ void reset_channel(model_state& ms) {
         if (ch.yp.has(link, node) && ch.bel.has(link, node)) ch.yp(link, node) = ch.bel(link, node);
       }
     }
-    const int outlet_link = ch.chan_link_count;
-    const int outlet_node = node_count(ch, outlet_link);
-    if (ch.head_bound && ch.yp.has(outlet_link, outlet_node) &&
-        ch.bel.has(outlet_link, outlet_node)) {
-      ch.yp(outlet_link, outlet_node) = ch.bel(outlet_link, outlet_node) + ch.bound_depth;
-      if (ch.chan_depth.has(outlet_link, outlet_node))
-        ch.chan_depth(outlet_link, outlet_node) = ch.bound_depth;
-    }
+    // The outlet head boundary holds the outlet node, the last computational node.
+    hold_outlet_head(ms);
+    if (run_error.error_fatal) return;
     ex_section(ms);
   }
 

@@ -13,6 +13,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/process_info.h"
+#include "framework/core/run_interrupt.h"
 #include "framework/core/text_tokens.h"
 #include "framework/event_control.h"
 #include "framework/model_state.h"
@@ -96,7 +97,7 @@ const run_steps model_steps = {
 };
 
 // How a run leaves start-up or the time loop.
-enum class run_end { normal, after_error, fatal };
+enum class run_end { normal, after_error, fatal, interrupted };
 
 // The error check after a step: a pending code is reported; true when the run must stop.
 bool check_fatal() {
@@ -183,6 +184,7 @@ run_end time_loop(model_state& ms, const run_steps& steps) {
     }
     analyzers_notify(ms, analyzer_step_done);
     if (run_error.error_code != 0) return run_end::after_error;
+    if (interrupt_signal != 0) return run_end::interrupted;
     if (ms.run_flag == 0) break;
   }
   steps.write_run_summary(ms);
@@ -227,9 +229,19 @@ int run_project(const char* project_path, run_result* result, const run_steps& s
     check_fatal();
   } else {
     end = start_up(*ms, steps, start);
-    if (end == run_end::normal) end = time_loop(*ms, steps);
+    if (end == run_end::normal)
+      end = interrupt_signal != 0 ? run_end::interrupted : time_loop(*ms, steps);
   }
-  if (end == run_end::after_error) analyzers_notify(*ms, analyzer_error_end);
+  if (end == run_end::interrupted) {
+    // The step's outputs are whole; the summary and the console say where the run stopped.
+    echo_message(
+        "\nThe run was interrupted by signal %d at the simulated time of %.4lf minutes "
+        "(%04d-%02d-%02d %02d:%02d:%02d).\n",
+        static_cast<int>(interrupt_signal), ms->elapsed_minutes, ms->cur_year, ms->cur_month,
+        ms->cur_day, ms->cur_hour, ms->cur_minute, ms->cur_second);
+  }
+  if (end == run_end::after_error || end == run_end::interrupted)
+    analyzers_notify(*ms, analyzer_error_end);
 
   close_all_files(*ms);
   fflush(stdout);

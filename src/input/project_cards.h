@@ -4,6 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "input/xy_boundary.h"
 #include "output/xy_output.h"
@@ -442,6 +445,11 @@ struct project_cards {
   int xy_output_given = 0;     // 1 when XYBDYOUTPUT_PTS or XYBDYOUTPUT_MASK was given
   struct xy_output xy_output;  // XY outputs (XYBDYOUTPUT_* cards)
   struct xy_input xy_input;    // XY boundary inputs (XYBDYINPUT_* cards)
+
+  // The files read at once, while the project is read, by the cards with their own handling
+  // (TIME_SERIES_FILE, ELEV_SERIES_FILE, REPLACE_PARAMS, REPLACE_VALS, XYBDYINPUT_*): the
+  // keyword and the name as given, in the order of the cards.
+  std::vector<std::pair<std::string, std::string>> files_read;
 
   // Names and flags empty, calib_comp_data and calib_obj_func 1, the XY objects empty.
   project_cards() = default;

@@ -1003,9 +1003,24 @@ const card_entry* find_code(int code) {
   return nullptr;
 }
 
+// True for a card whose own handler reads the file its first argument names, there and then.
+bool reads_file_at_once(const card_entry& e) {
+  for (card_handler h :
+       {read_series_file, read_elevation_file, read_replacement_params, read_replacement_values,
+        read_xy_input_points, read_xy_input_stream_flow, read_xy_input_stream_series})
+    if (e.own == h) return true;
+  return false;
+}
+
 // Applies one card to the records.
 void apply_card(const card_entry& e, card_context& ctx) {
   if (e.own != nullptr) {
+    if (reads_file_at_once(e)) {
+      // Kept so that no output of the run is opened over it.
+      std::string rest = ctx.rest;
+      std::string token;
+      if (next_token(rest, token) == 1) ctx.cards.files_read.emplace_back(e.keyword, token);
+    }
     e.own(e, ctx);
     return;
   }

@@ -397,17 +397,25 @@ bool open_series_outputs(model_state& ms) {
          open_file(ms.input.contam_map_file, ms.input.names.contam_map, "r", "contam");
 }
 
+// The hydrographs are read while the run goes on (by a user or a program following the
+// discharges): each of their lines reaches the file whole, as soon as it is written.
+void hydrographs_line_buffered(model_state& ms) {
+  input_state& in = ms.input;
+  for (file_handle* h :
+       {&ms.channel.outlet_hydro_file, &ms.output.sig_outlet_hydro_file, &in.out_hyd_location_file,
+        &in.out_gwflux_location_file, &in.out_dep_location_file, &in.out_con_location_file,
+        &in.out_mass_location_file, &in.out_theta_location_file, &in.superlink_junc_flow_file,
+        &in.superlink_node_flow_file})
+    file_handle_line_buffered(*h);
+}
+
 }  // namespace
 
 void open_run_files(model_state& ms) {
-  if (!open_mandatory(ms)) return;
-  if (!open_groundwater(ms)) return;
-  if (!open_soil_columns(ms)) return;
-  if (!open_green_ampt(ms)) return;
-  if (!open_long_term(ms)) return;
-  if (!open_surface_and_channel(ms)) return;
-  if (!open_locations(ms)) return;
-  open_series_outputs(ms);
+  if (open_mandatory(ms) && open_groundwater(ms) && open_soil_columns(ms) && open_green_ampt(ms) &&
+      open_long_term(ms) && open_surface_and_channel(ms) && open_locations(ms))
+    open_series_outputs(ms);
+  hydrographs_line_buffered(ms);
 }
 
 void open_nsm_channel_outputs(model_state& ms) {

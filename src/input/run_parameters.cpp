@@ -16,6 +16,7 @@
 #include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
 #include "input/mapping_tables.h"
+#include "input/output_paths.h"
 #include "input/project_file.h"
 #include "input/stream_tables.h"
 
@@ -692,6 +693,8 @@ void read_run_parameters(model_state& ms, const char* project_path) {
     c.nsm = nullptr;
   }
 
+  // Nothing is opened to write before every output is known to spare the inputs.
+  if (!outputs_spare_inputs(c, g, ms.rain_params, project_path)) return;
   if (!open_r7_inflow(ms)) return;
 
   if (c.flood_grid_given) {

@@ -10,6 +10,7 @@
 #include "calibration/run_result.h"
 #include "channel/channel_lake_steps.h"
 #include "framework/core/console.h"
+#include "framework/core/file_handle.h"
 #include "framework/model_state.h"
 #include "output/event_summary.h"
 #include "output/output_steps.h"
@@ -190,7 +191,7 @@ void write_optimize_line(model_state& ms, const event_budget& b) {
     fprintf(fp, ms.qout_cfs ? "%8.2lf %13.1lf" : "%9.3lf %13.1lf", peak * f, volume * f);
   }
   fprintf(fp, "\n");
-  fflush(fp);
+  file_handle_write_check(ms.input.optimize_file);
 }
 
 void fill_result_holder(model_state& ms, const event_budget& b) {
@@ -573,7 +574,7 @@ void finish_event_balance(model_state& ms) {
 
   write_event_summary(ms);
   if (!console_silent) printf("finished event \n");
-  if (ms.output.summary_file.fp != nullptr) fflush(ms.output.summary_file.fp);
+  file_handle_write_check(ms.output.summary_file);
   ms.output.events_done += 1;
 
   if (ms.calibration.optimize_on) {

@@ -71,6 +71,7 @@ void write_map(map_output& m, double time) {
     case map_output_binary_dataset:
       write_map_dataset_step(m.file, time, m.rows, m.cols, *m.index_map, m.values,
                              m.format_mode == map_output_binary_dataset);
+      file_handle_write_check(m.file);
       return;
     case map_output_grid_per_frame: {
       std::string name = m.base_name;
@@ -79,11 +80,11 @@ void write_map(map_output& m, double time) {
       snprintf(number, sizeof number, ".%04d", m.frame_counter);
       name += std::string(m.title) + m.extension + number + m.grid_extension;
       printf("opening file %s\n", name.c_str());
-      if (!file_handle_open(m.file, name.c_str(), "w")) {
-        char text[1400];
-        snprintf(text, sizeof text, "Can't open map for writing: %s\n", name.c_str());
-        error_print(error_echo_file, text);
+      // The frames go into the folder of the base name, made when it is not there yet; a map
+      // that cannot be written stops the run.
+      if (!make_output_folders(name.c_str()) || !file_handle_open(m.file, name.c_str(), "w")) {
         m.enabled = 0;
+        stop_with_message("Can't open map for writing: %s\n", name.c_str());
         return;
       }
       write_ascii_grid(m.file, *m.index_map, m.north, m.south, m.east, m.west, m.rows, m.cols,

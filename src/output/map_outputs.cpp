@@ -105,18 +105,18 @@ void write_grid_frames(model_state& ms, map_outputs_state& mo, const map_entry* 
     if (!mo.dataset_on[m.kind]) continue;
     const std::string name = map_frame_file_name(m.name, m.word, mo.map_frame_number);
     printf("opening file %s\n", name.c_str());
+    // The frames go into the folder the map's card names, made when it is not there yet.
     file_handle frame;
-    if (!file_handle_open(frame, name.c_str(), "w")) {
-      // Reported once: the map is switched off, so no later step writes to a file it has not.
-      char text[1400];
-      snprintf(text, sizeof text, m.open_failure, name.c_str());
-      error_print(error_echo_file, text);
+    if (!make_output_folders(name.c_str()) || !file_handle_open(frame, name.c_str(), "w")) {
+      // A map that cannot be written stops the run: its frames would be missing silently.
       mo.dataset_on[m.kind] = 0;
+      stop_with_message(m.open_failure, name.c_str());
       return;
     }
     write_ascii_grid(frame, ms.index_map, ms.map_north, ms.map_south, ms.map_east, ms.map_west,
                      ms.map_rows, ms.map_cols, m.values, ms.gridsize);
     file_handle_close(frame);
+    if (run_error.error_fatal) return;
   }
 }
 
@@ -198,6 +198,8 @@ void write_model_maps(model_state& ms, map_outputs_state& mo, int map_type) {
     if (!mo.dataset_on[f.kind] || (map_type == 4 && !f.always)) continue;
     write_map_dataset_step(mo.dataset_file[f.kind], ms.elapsed_minutes, ms.map_rows, ms.map_cols,
                            ms.index_map, f.values, binary);
+    // Each frame reaches its file whole before the next step; a failed write stops the run.
+    if (!file_handle_write_check(mo.dataset_file[f.kind])) return;
   }
 }
 

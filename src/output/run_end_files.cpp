@@ -99,7 +99,7 @@ void write_dataset_end_mark(file_handle& file, bool binary) {
   } else {
     fputs("ENDDS\n", file.fp);
   }
-  fflush(file.fp);
+  file_handle_write_check(file);
 }
 
 bool write_run_end_maps(model_state& ms) {

@@ -54,6 +54,19 @@ void write_outlet_hydrograph(model_state& ms) {
   if (ms.output.sig_outlet_hydro && sig != nullptr) fprintf(sig, "%8.2lf %12.6lf\n", time, q);
 }
 
+// Every line of the step's hydrographs and the summary so far has reached its file; false, with
+// the run stopped and the file named, when a write failed.
+bool hydrographs_written(model_state& ms) {
+  input_state& in = ms.input;
+  for (file_handle* h :
+       {&ms.output.summary_file, &ms.channel.outlet_hydro_file, &ms.output.sig_outlet_hydro_file,
+        &in.out_hyd_location_file, &in.out_gwflux_location_file, &in.out_dep_location_file,
+        &in.out_con_location_file, &in.out_mass_location_file, &in.out_theta_location_file,
+        &in.superlink_junc_flow_file, &in.superlink_node_flow_file})
+    if (!file_handle_write_check(*h)) return false;
+  return true;
+}
+
 // The time that begins a location line.
 void append_location_time(std::string& line, const model_state& ms) {
   if (ms.long_term)
@@ -571,8 +584,7 @@ void write_series_outputs(model_state& ms) {
   write_theta_line(ms);
   write_lake_line(ms);
   write_sediment_locations(ms);
-  if (ms.channel.outlet_hydro_file.fp != nullptr) fflush(ms.channel.outlet_hydro_file.fp);
-  if (ms.output.sig_outlet_hydro_file.fp != nullptr) fflush(ms.output.sig_outlet_hydro_file.fp);
+  if (!hydrographs_written(ms)) return;
   write_stream_records(ms);
   write_superlink_records(ms);
   write_constituent_records(ms);

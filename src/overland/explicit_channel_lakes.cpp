@@ -15,24 +15,15 @@
 #include "overland/embankments.h"
 #include "overland/explicit_lake_faces.h"
 #include "overland/explicit_overland.h"
+#include "overland/face_law.h"
 
 namespace {
 
 constexpr double five_thirds = 5.0 / 3.0;
 
-double sign_of(double s) {
-  return s > 0.0 ? 1.0 : (s < 0.0 ? -1.0 : 0.0);
-}
-
-// The slope of a shore face from a surface drop (m): the drop over dx, 1e-20 when smaller in
-// magnitude.
-double shore_slope(double drop, double dx) {
-  const double s = drop / dx;
-  return std::fabs(s) < 1e-20 ? 1e-20 : s;
-}
-
+// The face law over a flow depth H: 0 when H is not positive.
 double manning(double S, double H, double n) {
-  return H > 0.0 ? sign_of(S) * std::sqrt(std::fabs(S)) / n * std::pow(H, five_thirds) : 0.0;
+  return H > 0.0 ? ov_slope_term(S) / n * std::pow(H, five_thirds) : 0.0;
 }
 
 // What one call reads and writes. Per-cell arrays are one-based over 1..cell_count, per-lake
@@ -88,26 +79,42 @@ int judged_cell(const lake_grid& g, int c, int d) {
   return c;
 }
 
+// The water-surface slope of the face of cell c in direction d towards its neighbour k: across a
+// shore, from the cell's surface to the lake's (or back); between two cells outside the lakes,
+// from the owner's surface to the neighbour's.
+double face_slope(const lake_grid& g, int c, int d, int k) {
+  const int lc = lake_at(g, c), lk = lake_at(g, k);
+  if (lc != 0) return (g.surface[lc] - (g.z[k] + g.h[k])) / g.dx;
+  if (lk != 0) return (g.z[c] + g.h[c] - g.surface[lk]) / g.dx;
+  return ov_friction_slope((d == 0 ? g.slope_x : g.slope_y)[c], g.h[c], g.h[k], g.dx);
+}
+
 // Discharge of the face of cell c in direction d (m2/s, positive towards the neighbour), 0 for
-// a face not computed.
-double face_flow(const lake_grid& g, int c, int d) {
+// a face not computed; held to the face law's cap for a sub-step of tau seconds, with `cut` set
+// when the cap cut it across a surface difference that matters.
+double face_flow(const lake_grid& g, int c, int d, double tau, bool& cut) {
   if (judged_cell(g, c, d) == 0) return 0.0;
   const int k = (d == 0 ? g.right : g.below)[c];
   const double* h = g.h;
   const int lc = lake_at(g, c), lk = lake_at(g, k);
-  if (lc != 0)
-    return ov_lake_to_shore_discharge(g.surface[lc], h[k], g.z[k], g.retention[k], g.roughness[k],
-                                      wetland_at(g, k), g.dx);
-  if (lk != 0)
-    return ov_shore_to_lake_discharge(g.surface[lk], h[c], g.z[c], g.retention[c], g.roughness[c],
-                                      wetland_at(g, c), g.dx);
-  const double s0 = (d == 0 ? g.slope_x : g.slope_y)[c];
-  if (const wetland_record* w = wetland_at(g, c)) {
+  double q = 0.0;
+  if (lc != 0) {
+    q = ov_lake_to_shore_discharge(g.surface[lc], h[k], g.z[k], g.retention[k], g.roughness[k],
+                                   wetland_at(g, k), g.dx);
+  } else if (lk != 0) {
+    q = ov_shore_to_lake_discharge(g.surface[lk], h[c], g.z[c], g.retention[c], g.roughness[c],
+                                   wetland_at(g, c), g.dx);
+  } else if (const wetland_record* w = wetland_at(g, c)) {
+    const double s0 = (d == 0 ? g.slope_x : g.slope_y)[c];
     const double S = ov_friction_slope(s0, h[c], h[k], g.dx);
-    return ov_wetland_face_discharge(S, h[c], h[k], g.retention[k], *w, wetland_at(g, k) != nullptr,
-                                     g.roughness[c], g.roughness[k]);
+    q = ov_wetland_face_discharge(S, h[c], h[k], g.retention[k], *w, wetland_at(g, k) != nullptr,
+                                  g.roughness[c], g.roughness[k]);
+  } else {
+    const double s0 = (d == 0 ? g.slope_x : g.slope_y)[c];
+    q = ov_face_discharge(s0, h[c], h[k], g.retention[c], g.retention[k], g.roughness[c], g.dx);
   }
-  return ov_face_discharge(s0, h[c], h[k], g.retention[c], g.retention[k], g.roughness[c], g.dx);
+  return ov_capped_discharge(q, face_slope(g, c, d, k), ov_surface_share * g.dx * g.dx / tau,
+                             ov_cap_failing_difference / g.dx, cut);
 }
 
 // The split test of the face of cell c in direction d carrying q for tau seconds: the depth
@@ -129,22 +136,27 @@ bool face_fails(const lake_grid& g, int c, int d, double q, double tau, double& 
   return std::fabs(moved) >= 0.06 || after < -0.0001;
 }
 
-// The face pass of one sub-step: every cell's right and lower face discharge, and the faces
-// failing the split test for tau seconds, right faces in fails[0] and lower faces in fails[1].
-void face_pass(const lake_grid& g, double tau, int fails[2]) {
+// The face pass of one sub-step: every cell's right and lower face discharge, the faces failing
+// the split test for tau seconds, right faces in fails[0] and lower faces in fails[1], and those
+// the cap cut across a surface difference that matters in fails[2] and fails[3].
+void face_pass(const lake_grid& g, double tau, int fails[4]) {
   const int n = g.cell_count;
-  int fx = 0, fy = 0;
-#pragma omp parallel for schedule(static) reduction(+ : fx, fy) if (n >= parallel_min_cells)
+  int fx = 0, fy = 0, cx = 0, cy = 0;
+#pragma omp parallel for schedule(static) reduction(+ : fx, fy, cx, cy) if (n >= parallel_min_cells)
   for (int c = 1; c <= n; ++c) {
     for (int d = 0; d < 2; ++d) {
-      const double q = face_flow(g, c, d);
+      bool cut = false;
+      const double q = face_flow(g, c, d, tau, cut);
       (d == 0 ? g.flux_x : g.flux_y)[c] = q;
       double after = 0.0;
       if (face_fails(g, c, d, q, tau, after)) ++(d == 0 ? fx : fy);
+      if (cut) ++(d == 0 ? cx : cy);
     }
   }
   fails[0] = fx;
   fails[1] = fy;
+  fails[2] = cx;
+  fails[3] = cy;
 }
 
 // The split lines of the failing faces of direction d, in cell order.
@@ -251,8 +263,7 @@ double ov_shore_to_lake_discharge(double W, double h, double z, double r, double
   const double drop = z + h - W;
   // A level surface across the shore drives no flow, as on the faces between cells.
   if (drop == 0.0) return 0.0;
-  double S = drop / dx + 1e-20;
-  if (std::fabs(S) < 1e-20) S = 1e-20;
+  const double S = drop / dx;
   if (w != nullptr) return ov_lake_shore_discharge(S, h, r, n, w);
   return manning(S, S > 0.0 ? h - r : W - z, n);
 }
@@ -261,7 +272,7 @@ double ov_lake_to_shore_discharge(double W, double h, double z, double r, double
                                   const wetland_record* w, double dx) {
   const double drop = W - (z + h);
   if (drop == 0.0) return 0.0;
-  const double S = shore_slope(drop, dx);
+  const double S = drop / dx;
   if (w == nullptr) return manning(S, S < 0.0 ? h - r : W - z, n);
   if (S < 0.0 || h - w->slot[1] <= 0.0) return ov_lake_shore_discharge(S, h, r, n, w);
   // The lake spills over the wetland: the blend over the lake's water above the cell's layer.
@@ -403,8 +414,9 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
   fx[0] = 0.0;
   fy[0] = 0.0;
 
-  int stop = 0;
   int reductions = 0;
+  // Set once no cut is left and only the cap held faces back (see ov_route_explicit).
+  bool capped_accepted = false;
   const int order[2] = {mem.sweep_flag ? 1 : 0, mem.sweep_flag ? 0 : 1};
   bool complete = false;
   while (!complete) {
@@ -424,13 +436,35 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
     double elapsed = 0.0;
     bool restart = false;
     while (!complete && !restart) {
-      int fails[2] = {0, 0};
+      int fails[4] = {0, 0, 0, 0};
       face_pass(g, tau, fails);
       for (int d : order) {
-        if (stop != 0 || fails[d] == 0) continue;
-        if (!ms.quiet) print_failing_faces(g, d, tau);
-        restart = explicit_cut_substep(ms, tau, reductions, stop);
-        if (restart) break;
+        const bool test_failures = fails[d] != 0;
+        if (!test_failures && (fails[2 + d] == 0 || capped_accepted)) continue;
+        if (!ms.quiet && test_failures) print_failing_faces(g, d, tau);
+        const explicit_cut cut = explicit_cut_substep(ms, tau, reductions, test_failures);
+        if (cut == explicit_cut::redo) {
+          restart = true;
+          break;
+        }
+        if (cut == explicit_cut::go_on) {
+          capped_accepted = true;
+          continue;
+        }
+        // No cut is left and a face moves more than the scheme can take: the first such face
+        // in cell order names the fault.
+        const double* flux = d == 0 ? fx : fy;
+        for (int c = 1; c <= n; ++c) {
+          double after = 0.0;
+          if (!face_fails(g, c, d, flux[c], tau, after)) continue;
+          const int j = judged_cell(g, c, d);
+          const int k = (d == 0 ? g.right : g.below)[c];
+          explicit_step_too_long(ms, dt, tau, c, k, d == 0 ? "right" : "lower", flux[c] * tau / dx,
+                                 j, h[j]);
+          break;
+        }
+        if (run_error.error_fatal == 0) stop_now();
+        return 0.0;
       }
       if (restart) break;
       if (lakes > 0) {

@@ -18,14 +18,11 @@
 #include "overland/explicit_channel_lakes.h"
 #include "overland/explicit_lake_faces.h"
 #include "overland/explicit_overland_kernels.h"
+#include "overland/face_law.h"
 
 namespace {
 
 constexpr double five_thirds = 5.0 / 3.0;
-
-double sign_of(double s) {
-  return s > 0.0 ? 1.0 : (s < 0.0 ? -1.0 : 0.0);
-}
 
 // The cells lo..hi that worker t of `workers` takes: blocks of 8 cells shared out evenly, so
 // that a vector kernel's chunks start on the same cells whatever the thread count.
@@ -65,10 +62,13 @@ bool face_computed(const ov_kernel_view& v, const wetland_view& w, int c, int d)
   return open[c] && wetland_at(w, c) != nullptr;
 }
 
-// The wetland faces of the pass: their discharges into the fluxes and the failing ones added
-// to fails[0] (right faces) and fails[1] (lower faces).
+// The wetland faces of the pass: their discharges into the fluxes, held to the face law's cap;
+// the faces failing the sub-step test added to fails[0] (right faces) and fails[1] (lower
+// faces), those the cap cut across a surface difference that matters to fails[2] and fails[3].
 void wetland_faces(const ov_kernel_view& v, const wetland_view& w, const face_stencil& st,
-                   double tau, int fails[2]) {
+                   double tau, int fails[4]) {
+  const double cap = ov_surface_share * v.dx * v.dx / tau;
+  const double matters = ov_cap_failing_difference / v.dx;
   for (int i = 1; i <= st.wetland_cell_count; ++i) {
     const int c = st.wetland_cells[i];
     const wetland_record* rec = wetland_at(w, c);
@@ -79,34 +79,42 @@ void wetland_faces(const ov_kernel_view& v, const wetland_view& w, const face_st
       const int k = d == 0 ? w.rightcon[c] : w.belowcon[c];
       const double* slope = d == 0 ? v.slope_x : v.slope_y;
       const double s = ov_friction_slope(slope[c], v.depth[c], v.depth[k], v.dx);
-      const double q = ov_wetland_face_discharge(s, v.depth[c], v.depth[k], v.retention[k], *rec,
-                                                 w.wetland[k] != 0, v.roughness[c], v.roughness[k]);
+      bool cut = false;
+      const double q = ov_capped_discharge(
+          ov_wetland_face_discharge(s, v.depth[c], v.depth[k], v.retention[k], *rec,
+                                    w.wetland[k] != 0, v.roughness[c], v.roughness[k]),
+          s, cap, matters, cut);
       (d == 0 ? v.flux_x : v.flux_y)[c] = q;
       if (ov_face_fails(q, tau, v.dx, v.depth[c])) ++fails[d];
+      if (cut) ++fails[2 + d];
     }
   }
 }
 
 // Runs a kernel on every worker's share of cells 1..n (in parallel from parallel_min_cells
-// cells on) and adds up the failing faces it reports. Returns the number of workers.
+// cells on) and adds up the four counts of faces it reports. Returns the number of workers.
 template <class Kernel>
-int on_shares(const face_stencil& st, int n, int fails[2], Kernel kernel) {
-  int fx = 0, fy = 0;
+int on_shares(const face_stencil& st, int n, int fails[4], Kernel kernel) {
+  int f0 = 0, f1 = 0, f2 = 0, f3 = 0;
   int workers = 1;
-#pragma omp parallel if (n >= parallel_min_cells) reduction(+ : fx, fy)
+#pragma omp parallel if (n >= parallel_min_cells) reduction(+ : f0, f1, f2, f3)
   {
     int lo = 1, hi = 0;
     if (omp_get_thread_num() == 0) workers = omp_get_num_threads();
     worker_share(n, omp_get_thread_num(), omp_get_num_threads(), lo, hi);
     if (lo <= hi) {
-      int f[2] = {0, 0};
+      int f[4] = {0, 0, 0, 0};
       kernel(face_run_of(st, lo), lo, hi, f);
-      fx += f[0];
-      fy += f[1];
+      f0 += f[0];
+      f1 += f[1];
+      f2 += f[2];
+      f3 += f[3];
     }
   }
-  fails[0] = fx;
-  fails[1] = fy;
+  fails[0] = f0;
+  fails[1] = f1;
+  fails[2] = f2;
+  fails[3] = f3;
   return workers;
 }
 
@@ -117,15 +125,16 @@ bool plain_face_fails(double q, double tau, double dx, double h) {
   return std::fabs(moved) >= 0.06 || (q != 0.0 && h + moved < -0.0001);
 }
 
-// Discharge of a plain face (0 when closed, when the owner is below its retention depth or
-// when the upwind cell holds nothing above its own).
-double plain_face(double h, double hk, double s0, double p, double pk, double n, bool open,
-                  double dx) {
-  if (!open) return 0.0;
-  const double s = ov_friction_slope(s0, h, hk, dx);
-  const double upwind = s >= 0.0 ? p : pk;
+// Discharge of a plain face from the water-surface slope t across it (0 when the owner is below
+// its retention depth or when the upwind cell holds nothing above its own): the face law on the
+// upwind cell's power, held to cap x |t|. `cut` is set when the cap cut it across a surface
+// difference above `matters` (as a slope).
+double plain_face(double h, double hk, double s0, double p, double pk, double n, double dx,
+                  double cap, double matters, bool& cut) {
+  const double t = s0 - (hk - h) / dx;
+  const double upwind = t >= 0.0 ? p : pk;
   if (!(upwind > 0.0) || !(p >= 0.0)) return 0.0;
-  return std::copysign(std::sqrt(std::fabs(s)), s) / n * upwind;
+  return ov_capped_discharge(ov_slope_term(t) / n * upwind, t, cap, matters, cut);
 }
 
 // The x or y face pass's line for a failing face.
@@ -138,12 +147,14 @@ void print_split_line(const char* direction, double q, double tau, double dx, do
 }  // namespace
 
 double ov_friction_slope(double s0, double h_i, double h_k, double dx) {
-  // A level water surface drives no flow: still water on a flat bed stays still instead of
-  // creeping towards the right and lower faces and starting the explicit scheme's overshoot.
-  if (s0 - (h_k - h_i) / dx == 0.0) return 0.0;
-  double s = s0 - (h_k - h_i) / dx + 1e-30;
-  if (std::fabs(s) < 1e-20) s = 1e-20;
-  return s;
+  return s0 - (h_k - h_i) / dx;
+}
+
+double ov_capped_discharge(double q, double t, double cap, double matters, bool& cut) {
+  const double most = cap * std::fabs(t);
+  if (!(std::fabs(q) > most)) return q;
+  if (std::fabs(t) > matters) cut = true;
+  return std::copysign(most, t);
 }
 
 double ov_flow_power(double h, double r) {
@@ -156,7 +167,7 @@ double ov_face_discharge(double s0, double h_i, double h_k, double r_i, double r
   if (r_i > h_i) return 0.0;
   const double s = ov_friction_slope(s0, h_i, h_k, dx);
   const double power = s >= 0.0 ? ov_flow_power(h_i, r_i) : ov_flow_power(h_k, r_k);
-  return power > 0.0 ? sign_of(s) * std::sqrt(std::fabs(s)) / n_i * power : 0.0;
+  return power > 0.0 ? ov_slope_term(s) / n_i * power : 0.0;
 }
 
 double ov_wetland_face_discharge(double S, double h_i, double h_k, double r_k,
@@ -176,12 +187,12 @@ double ov_wetland_face_discharge(double S, double h_i, double h_k, double r_k,
   if (k_is_wetland) {
     const double h2 = (downhill ? h_i : h_k) - d_v;
     const double linear = h2 * S * k_u;
-    const double manning = sign_of(S) * std::sqrt(std::fabs(S)) / n_w * std::pow(h2, five_thirds);
+    const double manning = ov_slope_term(S) / n_w * std::pow(h2, five_thirds);
     if (h2 > d_t) return S * d_v * k_v + manning;
     return S * d_v * k_v + (1.0 - h2 / d_t) * linear + manning * h2 / d_t;
   }
   const double power = std::pow(base, five_thirds);
-  return downhill ? power * std::sqrt(S) / n_k : -std::sqrt(std::fabs(S)) / n_i * power;
+  return downhill ? power * ov_slope_term(S) / n_k : ov_slope_term(S) / n_i * power;
 }
 
 bool ov_face_fails(double q, double tau, double dx, double h_i) {
@@ -200,8 +211,10 @@ double ov_outlet_drain(double& h, double slope, double n, double dx, double dt) 
 }
 
 void ov_plain_faces_scalar(const ov_kernel_view& v, int first_run, int lo, int hi, double tau,
-                           int fails[2]) {
-  int fx = 0, fy = 0;
+                           int fails[4]) {
+  const double cap = ov_surface_share * v.dx * v.dx / tau;
+  const double matters = ov_cap_failing_difference / v.dx;
+  int fx = 0, fy = 0, cx = 0, cy = 0;
   for (int r = first_run; r <= v.run_count && v.runs[r].first <= hi; ++r) {
     const face_run run = v.runs[r];
     const int a = run.first > lo ? run.first : lo;
@@ -211,20 +224,25 @@ void ov_plain_faces_scalar(const ov_kernel_view& v, int first_run, int lo, int h
       const unsigned char bits = v.plain_faces[c];
       const bool open_x = (bits & stencil_right_open) != 0;
       const bool open_y = (bits & stencil_lower_open) != 0 && run.below != 0;
-      const double qx =
-          open_x ? plain_face(h, v.depth[c + 1], v.slope_x[c], p, v.power[c + 1], n, true, v.dx)
-                 : 0.0;
+      bool cut_x = false, cut_y = false;
+      const double qx = open_x ? plain_face(h, v.depth[c + 1], v.slope_x[c], p, v.power[c + 1], n,
+                                            v.dx, cap, matters, cut_x)
+                               : 0.0;
       const double qy = open_y ? plain_face(h, v.depth[c + run.below], v.slope_y[c], p,
-                                            v.power[c + run.below], n, true, v.dx)
+                                            v.power[c + run.below], n, v.dx, cap, matters, cut_y)
                                : 0.0;
       v.flux_x[c] = qx;
       v.flux_y[c] = qy;
       if (plain_face_fails(qx, tau, v.dx, h)) ++fx;
       if (plain_face_fails(qy, tau, v.dx, h)) ++fy;
+      if (cut_x) ++cx;
+      if (cut_y) ++cy;
     }
   }
   fails[0] = fx;
   fails[1] = fy;
+  fails[2] = cx;
+  fails[3] = cy;
 }
 
 void ov_depth_update_scalar(const ov_kernel_view& v, int first_run, int lo, int hi,
@@ -301,23 +319,41 @@ double explicit_memory_next_call(model_state& ms, double dt) {
   return tau;
 }
 
-bool explicit_cut_substep(model_state& ms, double& tau, int& reductions, int& stop) {
-  if (tau <= explicit_smallest_substep) {
-    stop = 1;
-    return false;
-  }
-  if (reductions < explicit_most_reductions) {
+explicit_cut explicit_cut_substep(model_state& ms, double& tau, int& reductions,
+                                  bool test_failures) {
+  if (tau > explicit_smallest_substep && reductions < explicit_most_reductions) {
     tau /= 3.0;
     if (!ms.quiet) printf(" *Changing overland time step to %4.2lf seconds...\n", tau);
     explicit_scheme_memory& mem = ms.overland.explicit_memory;
     mem.reduced_calls_left = 4;
     mem.reduced_step = tau;
     ++reductions;
-    return true;
+    return explicit_cut::redo;
   }
-  stop = 1;
+  if (test_failures) return explicit_cut::cannot;
   if (!ms.quiet) printf(" *Time step to small to divide, continuing with current time step\n");
-  return false;
+  return explicit_cut::go_on;
+}
+
+void explicit_step_too_long(model_state& ms, double dt, double tau, int c, int k,
+                            const char* direction, double moved, int judged, double held) {
+  int row = 0, col = 0;
+  for (int r = 1; r <= ms.rows && row == 0 && !ms.index_map.empty(); ++r)
+    for (int j = 1; j <= ms.cols; ++j)
+      if (ms.index_map[r][j] == c) {
+        row = r;
+        col = j;
+        break;
+      }
+  const double minutes = (ms.current_time - ms.start_time_jday) * 1440.0;
+  stop_with_message(
+      "Error: the explicit overland scheme cannot route the overland step of %.2f s that ends "
+      "%.2f minutes into the run (%04d-%02d-%02d %02d:%02d): even at its shortest sub-step, "
+      "%.6f s, the %s face of cell %d (row %d, column %d) towards cell %d moves %.6f m of water "
+      "in a sub-step (at most 0.06 m may cross a face in a sub-step, and cell %d holds %.6f m). "
+      "The time step is too long for the scheme: run with a shorter TIMESTEP (now %.2f s).\n",
+      dt, minutes, ms.cur_year, ms.cur_month, ms.cur_day, ms.cur_hour, ms.cur_minute, tau,
+      direction, c, row, col, k, moved, judged, held, ms.timestep);
 }
 
 double ov_route_explicit(model_state& ms, double dt) {
@@ -383,7 +419,7 @@ double ov_route_explicit(model_state& ms, double dt) {
   // The depth update of every cell: h from `source` and with power set the cells' powers for
   // the next sub-step; a flux_scale other than 0 leaves the discharges multiplied by it.
   auto update_depths = [&](ov_depth_source source, bool power, double per_q, double flux_scale) {
-    int unused[2];
+    int unused[4];
     const int workers = on_shares(st, n, unused, [&](int run, int lo, int hi, int*) {
       if (wide)
         ov_depth_update_wide(v, run, lo, hi, source, power, per_q, flux_scale);
@@ -400,8 +436,10 @@ double ov_route_explicit(model_state& ms, double dt) {
 
   explicit_scheme_memory& mem = ov.explicit_memory;
   double tau = explicit_memory_next_call(ms, dt);
-  int stop = 0;
   int reductions = 0;
+  // Set once no cut is left and only the cap held faces back: for the rest of the call such
+  // faces are accepted (the capped step makes no water).
+  bool capped_accepted = false;
 
   // Cell 0 stands for the missing left neighbour of a row's first cell: it carries nothing.
   fx[0] = 0.0;
@@ -426,7 +464,7 @@ double ov_route_explicit(model_state& ms, double dt) {
     while (!complete && !restart) {
       // Both passes read the depths at the start of the sub-step; the decisions below take
       // them in sweep order.
-      int fails[2] = {0, 0};
+      int fails[4] = {0, 0, 0, 0};
       on_shares(st, n, fails, [&](int run, int lo, int hi, int* f) {
         if (wide)
           ov_plain_faces_wide(v, run, lo, hi, tau, f, true);
@@ -436,18 +474,33 @@ double ov_route_explicit(model_state& ms, double dt) {
       wetland_faces(v, w, st, tau, fails);
 
       for (int d : order) {
-        if (stop != 0 || fails[d] == 0) continue;
+        const bool test_failures = fails[d] != 0;
+        if (!test_failures && (fails[2 + d] == 0 || capped_accepted)) continue;
         const char* direction = d == 0 ? "x-dir" : "y-dir";
         const double* flux = d == 0 ? fx : fy;
-        // A sub-step too short to cut: the first failing face stops the testing.
-        const bool first_only = tau <= explicit_smallest_substep;
+        for (int c = 1; c <= n && test_failures; ++c)
+          if (face_computed(v, w, c, d) && ov_face_fails(flux[c], tau, dx, h[c]))
+            print_split_line(direction, flux[c], tau, dx, h[c]);
+        const explicit_cut cut = explicit_cut_substep(ms, tau, reductions, test_failures);
+        if (cut == explicit_cut::redo) {
+          restart = true;
+          break;
+        }
+        if (cut == explicit_cut::go_on) {
+          capped_accepted = true;
+          continue;
+        }
+        // No cut is left and a face moves more than the scheme can take: the first such face
+        // in cell order names the fault.
         for (int c = 1; c <= n; ++c) {
           if (!face_computed(v, w, c, d) || !ov_face_fails(flux[c], tau, dx, h[c])) continue;
-          print_split_line(direction, flux[c], tau, dx, h[c]);
-          if (first_only) break;
+          const int k = d == 0 ? w.rightcon[c] : w.belowcon[c];
+          explicit_step_too_long(ms, dt, tau, c, k, d == 0 ? "right" : "lower", flux[c] * tau / dx,
+                                 c, h[c]);
+          break;
         }
-        restart = explicit_cut_substep(ms, tau, reductions, stop);
-        if (restart) break;
+        if (run_error.error_fatal == 0) stop_now();
+        return 0.0;
       }
       if (restart) break;
 

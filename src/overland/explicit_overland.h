@@ -9,17 +9,24 @@
 
 struct model_state;
 
-// Friction slope of a face from the owning cell (depth h_i) to its neighbour (depth h_k):
-// s0 - (h_k - h_i) / dx + 1e-30, and 1e-20 when smaller than 1e-20 in magnitude; 0 when the
-// water surface across the face is exactly level.
+// Water-surface slope of a face from the owning cell (depth h_i) to its neighbour (depth h_k):
+// s0 - (h_k - h_i) / dx; 0 when the water surface across the face is exactly level.
 double ov_friction_slope(double s0, double h_i, double h_k, double dx);
+
+// The face law's cap on a discharge q (m2/s) across a face of water-surface slope t: at most
+// cap x |t|, with cap = ov_surface_share dx^2 / tau, so that the face moves no more than that
+// share of the surface difference across it in a sub-step of tau seconds. Sets `cut` when the
+// cap cut q across a slope above `matters` (ov_cap_failing_difference / dx): there the sub-step
+// is too long for the flow to be right.
+double ov_capped_discharge(double q, double t, double cap, double matters, bool& cut);
 
 // The depth power of Manning's formula for a cell: (h - r)^(5/3), 0 when h is not above r.
 double ov_flow_power(double h, double r);
 
 // Unit-width discharge (m2/s, positive towards the neighbour) across a plain face: 0 when the
-// owning cell is below its retention depth r_i; otherwise sign(S) sqrt|S| / n_i H^(5/3) with H
-// the upwind cell's depth above its own retention depth (0 when not positive).
+// owning cell is below its retention depth r_i; otherwise the face law's slope term of S
+// (ov_slope_term: Manning's sign(S) sqrt|S|, linear below the threshold slope) / n_i H^(5/3)
+// with H the upwind cell's depth above its own retention depth (0 when not positive).
 double ov_face_discharge(double s0, double h_i, double h_k, double r_i, double r_k, double n_i,
                          double dx);
 
@@ -53,8 +60,23 @@ double explicit_memory_next_call(model_state& ms, double dt);
 constexpr double explicit_smallest_substep = 0.005;
 constexpr int explicit_most_reductions = 5;
 
-// What the explicit scheme does when faces of a sub-step of tau seconds failed the split test:
-// a sub-step at or below the smallest stops the testing (stop = 1); while cuts remain, the
-// sub-step becomes a third, remembered for the next calls, and true asks to redo the step from
-// its start; after the last cut the testing stops with its message.
-bool explicit_cut_substep(model_state& ms, double& tau, int& reductions, int& stop);
+// What the explicit scheme does with a sub-step of tau seconds some of whose faces failed.
+enum class explicit_cut {
+  redo,    // the sub-step is now a third, remembered for the next calls: redo the step
+  go_on,   // no cut is left, and only the cap held faces back: the capped step is safe
+  cannot,  // no cut is left and faces fail the sub-step test: the step is too long to route
+};
+
+// Cuts the sub-step of a step whose faces failed: while the sub-step is above the smallest and
+// cuts remain, tau becomes a third (with its message) and the step is redone; after that, faces
+// the cap alone held back let the step go on, while faces failing the sub-step test
+// (`test_failures`) mean the step cannot be routed.
+explicit_cut explicit_cut_substep(model_state& ms, double& tau, int& reductions,
+                                  bool test_failures);
+
+// Stops the run on a step the explicit scheme cannot route: names the time, the failing face of
+// cell c towards cell k (direction "right" or "lower"), the water it moves in a sub-step of tau
+// seconds (moved, m) and the depth of the cell the test judges (judged, held, m), and asks for a
+// shorter TIMESTEP (dt the overland step, s).
+void explicit_step_too_long(model_state& ms, double dt, double tau, int c, int k,
+                            const char* direction, double moved, int judged, double held);

@@ -8,6 +8,7 @@
 
 #include "framework/core/vector_powers_avx512.h"
 #include "overland/explicit_overland_kernels.h"
+#include "overland/face_law.h"
 
 namespace {
 
@@ -32,8 +33,8 @@ __m512d copy_sign(__m512d magnitude, __m512d sign) {
 struct face_constants {
   __m512d zero = _mm512_setzero_pd();
   __m512d one = _mm512_set1_pd(1.0);
-  __m512d tiny = _mm512_set1_pd(1e-30);
-  __m512d least = _mm512_set1_pd(1e-20);
+  __m512d threshold = _mm512_set1_pd(ov_threshold_slope);
+  __m512d linear = _mm512_set1_pd(ov_linear_slope_factor);
   __m512d too_far = _mm512_set1_pd(0.06);
   __m512d overdraft = _mm512_set1_pd(-0.0001);
   // Bounds of the quick look at the sub-step test, 1e-10 m inside the test's own.
@@ -42,26 +43,36 @@ struct face_constants {
   __m512d dx;
   __m512d per_dx;  // 1 / dx
   __m512d tau;
+  __m512d cap;      // the face law's cap per unit of |t|: share x dx^2 / tau
+  __m512d matters;  // the slope above which a cut discharge counts against the sub-step
 };
 
 // Unit-width discharges of one face direction for the lanes in `open` (faces that carry flow):
-// h, s0 and p are the owners' depth, bed slope and power, hk and pk the neighbours'. Adds the
-// lanes failing the sub-step test to `fails`.
+// h, s0 and p are the owners' depth, bed slope and power, hk and pk the neighbours'. The face
+// law on the upwind power, held to the cap, as the scalar kernel makes it. Adds the lanes
+// failing the sub-step test to `fails` and those the cap cut across a surface difference that
+// matters to `cuts`.
 [[gnu::always_inline]] inline __m512d face_discharge(const face_constants& k, __m512d h, __m512d hk,
                                                      __m512d s0, __m512d p, __m512d pk, __m512d n,
-                                                     __mmask8 open, int& fails) {
+                                                     __mmask8 open, int& fails, int& cuts) {
   const __m512d t = _mm512_sub_pd(s0, _mm512_div_pd(_mm512_sub_pd(hk, h), k.dx));
-  const __mmask8 level = _mm512_cmp_pd_mask(t, k.zero, _CMP_EQ_OQ);
-  __m512d s = _mm512_add_pd(t, k.tiny);
-  s = _mm512_mask_mov_pd(s, _mm512_cmp_pd_mask(_mm512_abs_pd(s), k.least, _CMP_LT_OQ), k.least);
-  s = _mm512_mask_mov_pd(s, level, k.zero);
-  const __mmask8 downhill = _mm512_cmp_pd_mask(s, k.zero, _CMP_GE_OQ);
+  const __mmask8 downhill = _mm512_cmp_pd_mask(t, k.zero, _CMP_GE_OQ);
   const __m512d upwind = _mm512_mask_blend_pd(downhill, pk, p);
   const __mmask8 flows = open & _mm512_cmp_pd_mask(upwind, k.zero, _CMP_GT_OQ) &
                          _mm512_cmp_pd_mask(p, k.zero, _CMP_GE_OQ);
   if (flows == 0) return k.zero;
-  const __m512d root = copy_sign(_mm512_maskz_sqrt_pd(0xFF, _mm512_abs_pd(s)), s);
-  const __m512d q = _mm512_maskz_mov_pd(flows, _mm512_mul_pd(_mm512_div_pd(root, n), upwind));
+  const __m512d a = _mm512_abs_pd(t);
+  const __m512d root = copy_sign(_mm512_maskz_sqrt_pd(0xFF, a), t);
+  const __m512d term = _mm512_mask_mov_pd(_mm512_mul_pd(t, k.linear),
+                                          _mm512_cmp_pd_mask(a, k.threshold, _CMP_GE_OQ), root);
+  __m512d q = _mm512_maskz_mov_pd(flows, _mm512_mul_pd(_mm512_div_pd(term, n), upwind));
+  const __m512d most = _mm512_mul_pd(k.cap, a);
+  const __mmask8 over = flows & _mm512_cmp_pd_mask(_mm512_abs_pd(q), most, _CMP_GT_OQ);
+  if (over != 0) {
+    q = _mm512_mask_mov_pd(q, over, copy_sign(most, t));
+    cuts += __builtin_popcount(
+        static_cast<unsigned>(over & _mm512_cmp_pd_mask(a, k.matters, _CMP_GT_OQ)));
+  }
   // The sub-step test divides by dx. A quick look multiplies by 1 / dx instead, off by a few
   // parts in 1e16 of the depth moved (under 1e-17 m within the bounds); only faces that come
   // within 1e-10 m of a bound take the test itself, so it fails the same faces.
@@ -106,14 +117,16 @@ constexpr int lag_rows_from = 8;
 }  // namespace
 
 void ov_plain_faces_wide(const ov_kernel_view& v, int first_run, int lo, int hi, double tau,
-                         int fails[2], bool make_power) {
+                         int fails[4], bool make_power) {
   face_constants k;
   k.dx = _mm512_set1_pd(v.dx);
   k.per_dx = _mm512_set1_pd(1.0 / v.dx);
   k.tau = _mm512_set1_pd(tau);
+  k.cap = _mm512_set1_pd(ov_surface_share * v.dx * v.dx / tau);
+  k.matters = _mm512_set1_pd(ov_cap_failing_difference / v.dx);
   const __m512i right_bit = _mm512_set1_epi64(stencil_right_open);
   const __m512i lower_bit = _mm512_set1_epi64(stencil_lower_open);
-  int fx = 0, fy = 0;
+  int fx = 0, fy = 0, cx = 0, cy = 0;
   if (make_power) {
     // The powers no chunk of the share makes as the power of its cells below: cells without a
     // cell above in the share at an offset of lag_rows_from or more.
@@ -169,14 +182,18 @@ void ov_plain_faces_wide(const ov_kernel_view& v, int first_run, int lo, int hi,
       const __m512d n = _mm512_mask_loadu_pd(k.one, m, v.roughness + c);
       const __m512d hr = _mm512_maskz_loadu_pd(mr, v.depth + c + 1);
       const __m512d sx = _mm512_maskz_loadu_pd(m, v.slope_x + c);
-      _mm512_mask_storeu_pd(v.flux_x + c, m, face_discharge(k, h, hr, sx, p, pr, n, open_x, fx));
+      _mm512_mask_storeu_pd(v.flux_x + c, m,
+                            face_discharge(k, h, hr, sx, p, pr, n, open_x, fx, cx));
       const __m512d hb = _mm512_maskz_loadu_pd(mb, v.depth + c + run.below);
       const __m512d sy = _mm512_maskz_loadu_pd(m, v.slope_y + c);
-      _mm512_mask_storeu_pd(v.flux_y + c, m, face_discharge(k, h, hb, sy, p, pb, n, open_y, fy));
+      _mm512_mask_storeu_pd(v.flux_y + c, m,
+                            face_discharge(k, h, hb, sy, p, pb, n, open_y, fy, cy));
     }
   }
   fails[0] = fx;
   fails[1] = fy;
+  fails[2] = cx;
+  fails[3] = cy;
 }
 
 void ov_depth_update_wide(const ov_kernel_view& v, int first_run, int lo, int hi,

@@ -30,15 +30,18 @@ struct ov_kernel_view {
 
 // Face pass over the plain faces of cells lo..hi (run `first_run` holds lo): the discharge of
 // each cell's right and lower face into flux_x and flux_y (0 for a closed face, a face that
-// takes the wetland formula, or an owner below its retention depth), and the number of faces
-// failing the sub-step test for tau seconds in fails[0] (right faces) and fails[1] (lower).
+// takes the wetland formula, or an owner below its retention depth) by the face law, held to the
+// cap on the water-surface difference a face may move in tau seconds; in fails[0] (right faces)
+// and fails[1] (lower faces) the number of faces failing the sub-step test for tau seconds, and
+// in fails[2] and fails[3] those whose discharge the cap cut across a surface difference above
+// ov_cap_failing_difference.
 void ov_plain_faces_scalar(const ov_kernel_view& v, int first_run, int lo, int hi, double tau,
-                           int fails[2]);
+                           int fails[4]);
 // The vector pass can also make the powers of cells lo..hi as it goes (make_power), from the
 // depths and retention depths, instead of reading those of a depth update; it then reads no
 // power of another worker's cells from the array.
 void ov_plain_faces_wide(const ov_kernel_view& v, int first_run, int lo, int hi, double tau,
-                         int fails[2], bool make_power);
+                         int fails[4], bool make_power);
 
 // Where the depth update takes a cell's new depth from.
 enum class ov_depth_source {

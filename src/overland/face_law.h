@@ -35,3 +35,13 @@ inline double ov_slope_term(double s) {
 // at most a half), so no surface overshoots its neighbour's: a pool at rest stays at rest, a bump
 // relaxes without oscillating, and a checkerboard cannot grow whatever the step.
 inline constexpr double ov_surface_share = 0.125;
+
+// The water-surface difference across a face (m) above which a discharge the cap had to cut
+// counts against the sub-step: there the cap, not the face law, set the flow, so the sub-step is
+// too long for the flow to be right, and the scheme cuts it. Below it the cap only holds nearly
+// level water. Where the cap holds water back, the surface settles to within about this
+// difference of its level: a flat plane filled from a fixed stage of 0.3 m stood 1.1, 0.49, 0.19,
+// 0.099 and 0.010 mm short of it after 150 minutes with 1, 0.5, 0.2, 0.1 and 0.01 mm. A tenth of
+// a millimetre keeps still water level well within the millimetre a depth map shows, at about
+// 1.6 times the cost of 0.5 mm where flow gathers along an edge.
+inline constexpr double ov_cap_failing_difference = 1e-4;

@@ -11,6 +11,7 @@
 
 #include "channel/channel_steps.h"
 #include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
 #include "overland/ade_overland.h"
@@ -243,7 +244,7 @@ void end_runoff_if_complete(model_state& ms) {
   FILE* summary = ms.output.summary_file.fp;
   if (summary != nullptr) {
     fprintf(summary, "Rainfall for this event ended. Runoff is complete\n");
-    fflush(summary);
+    file_handle_write_check(ms.output.summary_file);
   }
   ms.overland.rain_active = 0;
   ms.event_active = 0;
@@ -289,6 +290,15 @@ void overland_flow_setup(model_state& ms) {
   // The explicit scheme's copy of the channel lakes, for redoing a step, and the lakes' shore
   // work arrays of every scheme hold this run's lakes.
   if (!explicit_channel_lakes_setup(ms)) {
+    stop_now();
+    return;
+  }
+  // The explicit scheme with overland lakes: its depth changes of a pass and each lake's
+  // collected change at the start of the step, for redoing a step.
+  if (ov.ov_route_option == 1 && ov.overland_lake_map &&
+      (!ensure_cells(ov.ov_depth_change, n, "ov_depth_change") ||
+       (ov.olake_count > 0 &&
+        !ensure_cells(ov.ovx_saved_olake_change, ov.olake_count, "ovx_saved_olake_change")))) {
     stop_now();
     return;
   }

@@ -257,6 +257,9 @@ struct overland_state {
                                             // once per sub-step
   explicit_scheme_memory explicit_memory;   // the explicit scheme's reduced step and sweep order
   explicit_lake_copy ovx_saved_lake_state;  // channel lakes at the start of the routed step
+  // m3 per overland lake 1..olake_count: the lake's collected change (rain_volume) at the start
+  // of the explicit scheme's routed step, restored when a cut sub-step redoes the step.
+  raw_array1d<double> ovx_saved_olake_change;
 
   // The face stencil of the grid for the routing kernels: runs of cells whose neighbours lie
   // at fixed offsets, and the faces that take the plain and the wetland formulas. Built once

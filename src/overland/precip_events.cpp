@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
 #include "framework/core/julian_time.h"
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
@@ -149,7 +150,7 @@ void print_event_start(model_state& ms, bool tev_search) {
   }
   if (summary != nullptr) {
     fprintf(summary, "\n\n");
-    fflush(summary);
+    file_handle_write_check(ms.output.summary_file);
   }
 }
 

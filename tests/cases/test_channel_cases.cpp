@@ -43,15 +43,27 @@ std::string fixed(double v, int decimals = 3) {
   return text;
 }
 
-// A single link of `nodes` computational nodes 200 m apart down a valley of 21 cells of 200 m in
-// one row, each node under its own cell, the cells 3 m above the bed. The trapezoid is 10 m wide
-// at the bottom with side slopes of 2 and n = 0.03, its bed falling `bed_slope` per metre from
-// 110 m. `node_card` goes under the first node's cards (a point source, say), `extra` at the end
-// of the project.
-void write_valley(double bed_slope, const std::string& node_card, const std::string& extra) {
-  const int cols = 21;
-  const double g = 200.0;
-  std::string header = "north: 1200.0\nsouth: 1000.0\neast: " + fixed(cols * g, 1) +
+// The shape of a valley: `cols` cells of `cell` metres in one row, one computational node under
+// each; a trapezoidal section, and the run's time step.
+struct valley_shape {
+  int cols = 21;
+  double cell = 200.0;
+  double bottom = 10.0;
+  double side = 2.0;
+  double timestep = 10.0;
+};
+
+// A single link of `shape.cols` computational nodes `shape.cell` apart down a valley of as many
+// cells in one row, each node under its own cell, the cells 3 m above the bed. The trapezoid
+// (10 m wide at the bottom with side slopes of 2 unless the shape says otherwise) has n = 0.03,
+// its bed falling `bed_slope` per metre from 110 m. `node_card` goes under the first node's cards
+// (a point source, say), `extra` at the end of the project.
+void write_valley(double bed_slope, const std::string& node_card, const std::string& extra,
+                  const valley_shape& shape = {}) {
+  const int cols = shape.cols;
+  const double g = shape.cell;
+  std::string header = "north: " + fixed(1000.0 + g, 1) +
+                       "\nsouth: 1000.0\neast: " + fixed(cols * g, 1) +
                        "\nwest: 0.0\nrows: 1\ncols: " + std::to_string(cols) + "\n";
   std::string mask = header, elev = header;
   for (int j = 1; j <= cols; ++j) {
@@ -61,12 +73,16 @@ void write_valley(double bed_slope, const std::string& node_card, const std::str
   write_file("valley_mask.asc", mask + "\n");
   write_file("valley_elev.asc", elev + "\n");
   // Node elevations at the cell edges: each computational node's averaged bed lies mid-cell.
-  std::string chn =
-      "TORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 1\nMAXNODES 22\nCONNECT 1 0 0\n\n"
-      "LINK 1\nNODES 22\nDX 200.0\nTRAPEZOID\nMANNINGS_N 0.03\n";
+  std::string chn = "TORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 1\nMAXNODES " +
+                    std::to_string(cols + 1) + "\nCONNECT 1 0 0\n\nLINK 1\nNODES " +
+                    std::to_string(cols + 1) + "\nDX " + fixed(g, 1) +
+                    "\nTRAPEZOID\nMANNINGS_N 0.03\n";
   for (int n = 1; n <= cols + 1; ++n) {
-    chn += "NODE " + std::to_string(n) + "\nELEV " + fixed(110.0 - bed_slope * g * (n - 1)) + "\n";
-    if (n == 1) chn += "XSEC\nBOTTOM_WIDTH 10.0\nSIDE_SLOPE 2.0\nBANKFULL_DEPTH 3.0\n" + node_card;
+    chn +=
+        "NODE " + std::to_string(n) + "\nELEV " + fixed(110.0 - bed_slope * g * (n - 1), 6) + "\n";
+    if (n == 1)
+      chn += "XSEC\nBOTTOM_WIDTH " + fixed(shape.bottom, 2) + "\nSIDE_SLOPE " +
+             fixed(shape.side, 2) + "\nBANKFULL_DEPTH 3.0\n" + node_card;
   }
   write_file("valley.chn", chn);
   std::string gst = "GRIDSTREAMFILE\nSTREAMCELLS " + std::to_string(cols) + "\n";
@@ -78,10 +94,14 @@ void write_valley(double bed_slope, const std::string& node_card, const std::str
              "TORVAPROJECT\nWATERSHED_MASK valley_mask.asc\nELEVATION valley_elev.asc\n"
              "SUMMARY valley_summary.out\nOUTLET_HYDRO valley_outlet.out\n"
              "SIG_OUTLET_HYDRO valley_outlet_sig.out\n"
-             "ROWS 1\nCOLS 21\nGRIDSIZE 200.0\nSTART_DATE 2005 3 14\nSTART_TIME 6 30\n"
-             "TIMESTEP 10.0\nOUTROW 1\nOUTCOL 21\nOUTSLOPE 0.001\nMANNING_N 0.05\n"
-             "OVERTYPE explicit\nCHAN_EXPLIC\nCHANNEL_INPUT valley.chn\n"
-             "STREAM_CELL valley.gst\nCHAN_DEPTH valley_depth.out\n" +
+             "ROWS 1\nCOLS " +
+                 std::to_string(cols) + "\nGRIDSIZE " + fixed(g, 1) +
+                 "\nSTART_DATE 2005 3 14\nSTART_TIME 6 30\n"
+                 "TIMESTEP " +
+                 fixed(shape.timestep, 2) + "\nOUTROW 1\nOUTCOL " + std::to_string(cols) +
+                 "\nOUTSLOPE 0.001\nMANNING_N 0.05\n"
+                 "OVERTYPE explicit\nCHAN_EXPLIC\nCHANNEL_INPUT valley.chn\n"
+                 "STREAM_CELL valley.gst\nCHAN_DEPTH valley_depth.out\n" +
                  extra);
 }
 
@@ -167,6 +187,133 @@ TEST(ChannelCases, ATrapezoidFedAConstantFlowSettlesAtTheNormalDepth) {
   expect_books_close(s);
   EXPECT_NEAR(s.event_stream_source, 20.0 * 4 * 3600.0, 1.0);
   EXPECT_GT(s.event_chan_final, 0.0);
+}
+
+// The valley of the held-outlet cases: 40 cells of 50 m, a trapezoid 5 m wide with side slopes
+// of 2, n = 0.03, on a bed slope of 0.001, fed 10 m3/s at its head, in steps of half a second.
+// Its normal depth, where 10 = (1/n) A R^(2/3) S^(1/2), is 1.3136 m.
+const valley_shape held_valley{40, 50.0, 5.0, 2.0, 0.5};
+constexpr double held_slope = 0.001;
+constexpr double held_flow = 10.0;
+
+// Conveyance (1/n) A R^(2/3) of the held valley's section at depth y.
+double held_conveyance(double y) {
+  const double a = (5.0 + 2.0 * y) * y;
+  const double p = 5.0 + 2.0 * y * std::sqrt(5.0);
+  return a * std::pow(a / p, 2.0 / 3.0) / 0.03;
+}
+
+// Bisection for f(y) = 0 on [lo, hi] where f changes sign.
+template <class F>
+double bisect(F f, double lo, double hi) {
+  for (int i = 0; i < 200; ++i) {
+    const double mid = 0.5 * (lo + hi);
+    if ((f(lo) < 0.0) == (f(mid) < 0.0))
+      lo = mid;
+    else
+      hi = mid;
+  }
+  return 0.5 * (lo + hi);
+}
+
+// Writes the held valley with its outlet held by `boundary_cards` for `minutes` minutes.
+void write_held_valley(const std::string& boundary_cards, int minutes) {
+  write_file("feed.ts",
+             "TORVA_TS\nfeed\nABSOLUTE\n2005 3 14 0 0 10.0\n2005 3 16 0 0 10.0\nEND_TS\n");
+  write_valley(held_slope, "POINTSOURCE feed\n",
+               "TOT_TIME " + std::to_string(minutes) +
+                   "\nHYD_FREQ 30\nPRECIP_UNIF\nRAIN_INTENSITY 1.0\nRAIN_DURATION 10\n"
+                   "TIME_SERIES_FILE feed.ts\nHEAD_BOUND\n" +
+                   boundary_cards,
+               held_valley);
+}
+
+// The outlet held 2.0 m deep, above the normal depth: at every output the outlet node (the last
+// computational node) holds 2.0 m, and after five hours the water stands along the backwater
+// curve that a standard step computes up the link from the outlet, node by node, with the mean
+// of the two nodes' friction slopes (Q / K)^2 and no velocity head (the diffusive wave carries
+// none): every node within 1 % of it, the upstream nodes back at the normal depth. Held at
+// 1.0 m, below the normal depth, the outlet holds 1.0 m and the water draws down towards it.
+// 1 and 8 threads write the same outputs, and the books close with the boundary's water booked
+// at the outlet.
+TEST(ChannelCases, AnOutletHeldAboveTheNormalDepthBacksTheWaterUpAlongTheStandardStepCurve) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  const int nodes = held_valley.cols;
+  const double dx = held_valley.cell;
+  const double normal = bisect(
+      [](double y) { return held_conveyance(y) * std::sqrt(held_slope) - held_flow; }, 0.1, 5.0);
+  ASSERT_NEAR(normal, 1.3136, 1e-4);
+
+  const auto outputs = [] {
+    return read_file("valley_depth.out") + read_file("valley_outlet_sig.out") +
+           read_file("valley_summary.out");
+  };
+  write_held_valley("BOUND_DEPTH 2.0\n", 300);
+  torva_test::run_at_compared_thread_counts("valley.prj", outputs);
+
+  const std::vector<std::vector<double>> records = dataset_records(read_file("valley_depth.out"));
+  ASSERT_EQ(records.size(), 11u);  // the start and every half hour
+  for (const std::vector<double>& r : records) {
+    ASSERT_GT(r.size(), static_cast<std::size_t>(nodes));
+    EXPECT_NEAR(r[nodes], 2.0, 1e-9);
+  }
+  // Standard step from the outlet: bed falls held_slope * dx from node to node.
+  std::vector<double> expected(nodes + 1, 0.0);
+  expected[nodes] = 2.0;
+  for (int j = nodes - 1; j >= 1; --j) {
+    const double below = expected[j + 1];
+    const double sf_below = std::pow(held_flow / held_conveyance(below), 2.0);
+    expected[j] = bisect(
+        [&](double y) {
+          const double sf = std::pow(held_flow / held_conveyance(y), 2.0);
+          return y + held_slope * dx - below - dx * 0.5 * (sf + sf_below);
+        },
+        0.5 * normal, 5.0);
+  }
+  ASSERT_GT(expected[nodes / 2], normal + 0.05) << "the curve reaches half-way up the link";
+  ASSERT_LT(expected[1], normal * 1.01);
+  const std::vector<double>& last = records.back();
+  for (int node = 1; node <= nodes; ++node)
+    EXPECT_NEAR(last[node], expected[node], 0.01 * expected[node]) << "node " << node;
+  const std::vector<double> q = hydrograph_flows(read_file("valley_outlet_sig.out"));
+  ASSERT_FALSE(q.empty());
+  EXPECT_NEAR(q.back(), held_flow, 0.01 * held_flow);
+  expect_books_close(read_summary_balance(read_file("valley_summary.out")));
+
+  write_held_valley("BOUND_DEPTH 1.0\n", 120);
+  run_torva("valley.prj", 1);
+  const std::vector<std::vector<double>> low = dataset_records(read_file("valley_depth.out"));
+  ASSERT_EQ(low.size(), 5u);
+  for (const std::vector<double>& r : low) EXPECT_NEAR(r[nodes], 1.0, 1e-9);
+  EXPECT_LT(low.back()[nodes - 1], normal - 0.05) << "the water draws down to the outlet";
+  EXPECT_GT(low.back()[nodes - 1], 1.0);
+  expect_books_close(read_summary_balance(read_file("valley_summary.out")));
+}
+
+// A held outlet that follows its BOUND_TS series, rising from 1.0 m to 2.5 m over two hours and
+// falling back to 1.5 m in the third: at every half-hourly output the outlet node holds the
+// series' value at that time; the water the boundary gives the node as it rises and takes back
+// as it falls is booked at the outlet, so the books close; 1 and 8 threads agree.
+TEST(ChannelCases, AnOutletHeldByASeriesFollowsItAtEveryStep) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  const int nodes = held_valley.cols;
+  write_held_valley("BOUND_TS stage\n", 180);
+  write_file("feed.ts",
+             "TORVA_TS\nfeed\nABSOLUTE\n2005 3 14 0 0 10.0\n2005 3 16 0 0 10.0\nEND_TS\n"
+             "TORVA_TS\nstage\nABSOLUTE\n2005 3 14 6 30 1.0\n2005 3 14 8 30 2.5\n"
+             "2005 3 14 9 30 1.5\n2005 3 16 0 0 1.5\nEND_TS\n");
+  torva_test::run_at_compared_thread_counts("valley.prj", [] {
+    return read_file("valley_depth.out") + read_file("valley_outlet_sig.out") +
+           read_file("valley_summary.out");
+  });
+  const std::vector<std::vector<double>> records = dataset_records(read_file("valley_depth.out"));
+  ASSERT_EQ(records.size(), 7u);
+  // Half-hourly: 1.0, rising 0.375 m each half hour to 2.5 at two hours, then 0.5 m down.
+  const double stage[7] = {1.0, 1.375, 1.75, 2.125, 2.5, 2.0, 1.5};
+  for (int k = 0; k < 7; ++k) EXPECT_NEAR(records[k][nodes], stage[k], 1e-6) << "record " << k;
+  expect_books_close(read_summary_balance(read_file("valley_summary.out")));
 }
 
 // A level pool: a flat bed holding 1.2 m of still water from its hotstart, no inflow and no

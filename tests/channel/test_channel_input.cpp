@@ -276,7 +276,8 @@ TEST_F(ChannelInput, StructureElementsTakeTheirCardsAndSeries) {
                 "STRUCTTYPE Weirs\nCREST_LENGTH 4.0\nCREST_LOW_ELEV 103.2\n"
                 "DISCHARGE_COEFF_FORWARD 0.6\nDISCHARGE_COEFF_REVERSE 0.5\n"
                 "STRUCTTYPE RATING_CURVE spillway\n"
-                "STRUCTTYPE sag_weir\nLENGTH 6.0\nA_VALUE 0.1\nB_VALUE 0.3\nCREST_LOW_LOC 2.5\n"),
+                "STRUCTTYPE sag_weir\nLENGTH 6.0\nA_VALUE 0.1\nB_VALUE 0.3\nCREST_LOW_LOC 2.5\n"
+                "DISCHARGE_COEFF_FORWARD 0.6\n"),
            "XSEC\nBOTTOM_WIDTH 1.0\nBANKFULL_DEPTH 0.5\nSIDE_SLOPE 2.0\n", "");
   ASSERT_EQ(read(chan), 0);
   ASSERT_FALSE(stopped()) << printed_;
@@ -358,14 +359,15 @@ TEST_F(ChannelInput, LakeCoversTheSearchCellsBelowItsInitialWaterSurface) {
   // Cells 1..5 lie at 101..105 m; a surface of 103.0005 m covers cells 1 and 2 (cell 3 lies
   // only half a millimetre below and stays dry). Ten search cells fill one line: the line after it
   // is passed over, so the MAXWSE card there is not read.
-  const std::string chan =
-      with(with(with(three_links, "LINKS 3\n", "LINKS 4\n"), "CONNECT 3 0 2 1 2\n",
-                "CONNECT 3 0 2 1 2\nCONNECT 4 1 0\n"),
-           "LINK 1\n",
-           "LINK 4\nLAKE\nMLAKE 2.0\nMINWSE 102.0\nINITWSE 103.0005\nMAXWSE 106.0\nNUMPTS 10\n"
-           "1 1 1 2 2 1 2 2 2 3 1 1 1 2 2 1 2 2 2 3\n"
-           "MAXWSE 999.0\n"
-           "LINK 1\n");
+  const std::string chan = with(
+      with(
+          with(with(three_links, "LINKS 3\n", "LINKS 4\n"), "CONNECT 1 3 0\n", "CONNECT 1 3 1 4\n"),
+          "CONNECT 3 0 2 1 2\n", "CONNECT 3 0 2 1 2\nCONNECT 4 1 0\n"),
+      "LINK 1\n",
+      "LINK 4\nLAKE\nMLAKE 2.0\nMINWSE 102.0\nINITWSE 103.0005\nMAXWSE 106.0\nNUMPTS 10\n"
+      "1 1 1 2 2 1 2 2 2 3 1 1 1 2 2 1 2 2 2 3\n"
+      "MAXWSE 999.0\n"
+      "LINK 1\n");
   ms_->subsurface.gw_simulation = 1;
   ms_->subsurface.gwbound.allocate(ms_->cell_count);
   ASSERT_EQ(read(chan), 1);  // bed losses: an MLAKE card
@@ -545,8 +547,9 @@ TEST_F(ChannelInput, EveryBadFileStopsTheRunWithItsMessage) {
 
 // The three links with a lake link 4 draining into link 1, its search cells given by `cells`.
 std::string with_lake(const std::string& cells) {
-  return with(with(with(three_links, "LINKS 3\n", "LINKS 4\n"), "CONNECT 3 0 2 1 2\n",
-                   "CONNECT 3 0 2 1 2\nCONNECT 4 1 0\n"),
+  return with(with(with(with(three_links, "LINKS 3\n", "LINKS 4\n"), "CONNECT 1 3 0\n",
+                        "CONNECT 1 3 1 4\n"),
+                   "CONNECT 3 0 2 1 2\n", "CONNECT 3 0 2 1 2\nCONNECT 4 1 0\n"),
               "LINK 1\n", "LINK 4\nLAKE\nINITWSE 103.0\n" + cells + "LINK 1\n");
 }
 

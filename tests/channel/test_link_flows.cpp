@@ -260,7 +260,9 @@ TEST_F(LinkFlowsTest, VolumeBalanceConservesWaterAtAJunction) {
   for (int l = 1; l <= 3; ++l)
     for (int j = 1; j <= ch_.nx[l]; ++j) lateral += ch_.qlat(l, j) * ch_.dx[l];
   const double inner_before = ch_.area(3, 2);
-  ex_chan_volume(ch_, ch_.qp, ch_.area, 0.0, h, h);
+  double sources = -1.0;
+  ex_chan_volume(ch_, ch_.qp, ch_.area, 0.0, h, h, sources);
+  EXPECT_EQ(sources, 0.0);  // no point inflows
   const double after = routing_test::network_volume(*ms_);
   const double expected = h * (lateral + 2 * 0.7 - ch_.qp(3, 4));
   EXPECT_NEAR(after - before, expected, 1e-9 * before);

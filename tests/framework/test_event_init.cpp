@@ -429,12 +429,16 @@ TEST_F(EventInit, ALayeredMoistureThatIsNotANumberIsReportedInAnyLayer) {
 
 class EventInitChannel : public EventInit {
  protected:
-  // Three links of two nodes: link 1 routed, link 2 a lake, link 3 (the outlet) routed.
+  // Three links of two nodes: link 1 routed, link 2 a lake, link 3 (the outlet) routed. As for
+  // a sectioned link, the second node of each closes the reach of the first, the one
+  // computational node (nx = 1).
   void network() {
     channel_state& ch = ms_->channel;
     ch.chan_explic = 1;
     ch.chan_link_count = 3;
     ch.nx1.allocate(3);
+    ch.nx.allocate(3);
+    for (int link = 1; link <= 3; ++link) ch.nx[link] = 1;
     ch.ltype.allocate(3);
     ch.dx.allocate(3);
     for (auto* a : {&ch.qp, &ch.yp, &ch.bel, &ch.area, &ch.chan_depth}) a->allocate_uniform(3, 2);
@@ -463,14 +467,15 @@ TEST_F(EventInitChannel, TheChannelStartsEmptyAndItsVolumeIsTaken) {
     for (int node = 1; node <= 2; ++node) {
       SCOPED_TRACE(std::to_string(node) + "/" + std::to_string(link));
       EXPECT_DOUBLE_EQ(ch.qp(link, node), 0.0);
-      if (link == 3 && node == 2) continue;
+      if (link == 3 && node == 1) continue;
       EXPECT_DOUBLE_EQ(ch.yp(link, node), ch.bel(link, node));
       EXPECT_DOUBLE_EQ(ch.chan_depth(link, node), 0.0);
     }
   }
-  // The outlet node holds the head boundary's depth.
-  EXPECT_DOUBLE_EQ(ch.yp(3, 2), ch.bel(3, 2) + 0.75);
-  EXPECT_DOUBLE_EQ(ch.chan_depth(3, 2), 0.75);
+  // The outlet node, the last computational node of the last link, holds the head boundary's
+  // depth; the node after it, which closes the link's last reach, is not held.
+  EXPECT_DOUBLE_EQ(ch.yp(3, 1), ch.bel(3, 1) + 0.75);
+  EXPECT_DOUBLE_EQ(ch.chan_depth(3, 1), 0.75);
   // Routed links only: 2 nodes x 50 m of links 1 (area 2) and 3 (area 6).
   EXPECT_DOUBLE_EQ(ch.chan_vol_initial, 2 * 50.0 * 2.0 + 2 * 50.0 * 6.0);
   EXPECT_DOUBLE_EQ(ms_->chan_clock.last, ms_->ov_clock.last);

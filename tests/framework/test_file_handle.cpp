@@ -463,3 +463,79 @@ TEST_F(FileHandleFolders, RelativeProjectFolderStillServesInputsAfterTheMove) {
   EXPECT_EQ(read_file(h.path), "soil\n");
   file_handle_close(h);
 }
+
+// The planned file of a name is the file the open would reach, found without touching it: two
+// spellings of one file give one key, a name beside the project folder is found in it, and
+// nothing is created or truncated on the way.
+TEST_F(FileHandleNames, PlannedFileKeyIsOneForEverySpellingOfAFileAndTouchesNothing) {
+  fs::create_directories("proj/sub");
+  write_file("proj/in.asc", "kept\n");
+  fs::create_symlink("in.asc", "proj/link.asc");
+  set_project_dir("proj", 0);
+  const std::string in = planned_file_key("in.asc", false);
+  ASSERT_EQ(in.rfind("id:", 0), 0u) << in;
+  for (const char* spelling : {"proj/in.asc", "proj\\sub\\..\\in.asc", "\"in.asc\"", "link.asc"})
+    EXPECT_EQ(planned_file_key(spelling, false), in) << spelling;
+  // An output of that name goes to the same file, which is still as it was.
+  EXPECT_EQ(planned_file_key("in.asc", true), in);
+  EXPECT_EQ(read_file("proj/in.asc"), "kept\n");
+  // An output that is not there yet: keyed by its real folder and name, and not created.
+  const std::string out = planned_file_key("out.txt", true);
+  EXPECT_EQ(out, "path:" + fs::canonical("proj").string() + "/out.txt");
+  EXPECT_EQ(planned_file_key("sub/../out.txt", true), out);
+  EXPECT_FALSE(file_exists("proj/out.txt"));
+  // An input that is nowhere, or an output whose folder is not there, has no file.
+  EXPECT_EQ(planned_file_key("missing.asc", false), "");
+  EXPECT_EQ(planned_file_key("none/out.txt", true), "");
+  // In a batch run an output name has the run prefix: another file than the input.
+  run_prefix_on = 1;
+  run_number = 3;
+  EXPECT_EQ(planned_file_key("in.asc", true),
+            "path:" + fs::canonical("proj").string() + "/0003_in.asc");
+}
+
+TEST_F(FileHandleFolders, OutputFoldersAreMadeLevelByLevelBelowTheProjectFolder) {
+  fs::create_directories("proj");
+  set_project_dir("proj", 0);
+  EXPECT_TRUE(make_output_folders("maps\\depth\\depth.0001.asc"));
+  EXPECT_TRUE(fs::is_directory("proj/maps/depth"));
+  EXPECT_TRUE(make_output_folders("maps/depth/depth.0002.asc"));  // already there
+  EXPECT_TRUE(make_output_folders("plain.out"));                  // no folder to make
+  // A file in the place of a folder: nothing can be made there, and the file stays.
+  write_file("proj/taken", "file\n");
+  EXPECT_FALSE(make_output_folders("taken/depth.0001.asc"));
+  EXPECT_EQ(read_file("proj/taken"), "file\n");
+}
+
+// A stream whose writes fail is named with the system's reason, at the check and at close, and
+// the run stops; a sound stream passes both.
+TEST_F(FileHandleOpen, AFailedWriteIsReportedAtTheCheckAndAtClose) {
+  if (!file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+  file_handle sound;
+  ASSERT_TRUE(file_handle_open(sound, "sound.txt", "w"));
+  fputs("line\n", sound.fp);
+  EXPECT_TRUE(file_handle_write_check(sound));
+  file_handle_close(sound);
+  EXPECT_EQ(run_error.error_fatal, 0);
+
+  for (const bool check_first : {true, false}) {
+    SCOPED_TRACE(check_first ? "at the check" : "at close");
+    run_error = error_state{};
+    file_handle full;
+    ASSERT_TRUE(file_handle_open(full, "/dev/full", "w"));
+    fputs("line\n", full.fp);
+    stdout_capture out;
+    if (check_first) {
+      EXPECT_FALSE(file_handle_write_check(full));
+      EXPECT_FALSE(file_handle_write_check(full));  // reported once
+    }
+    file_handle_close(full);
+    const std::string text = out.stop();
+    const std::string message =
+        "Error: could not write the file /dev/full: No space left on device\n";
+    EXPECT_NE(text.find(message), std::string::npos) << text;
+    EXPECT_EQ(text.find(message), text.rfind(message)) << text;
+    EXPECT_NE(run_error.error_fatal, 0);
+    EXPECT_FALSE(full.is_open());
+  }
+}

@@ -20,6 +20,7 @@
 using torva_test::file_exists;
 using torva_test::read_file;
 using torva_test::temp_dir;
+using torva_test::write_file;
 
 namespace {
 
@@ -86,9 +87,10 @@ TEST(MapOutputs, FrameFileNamesHaveOneSeparatorAndFourDigits) {
   EXPECT_EQ(map_frame_file_name("maps", "gw_head", 123), "maps\\gw_head.0123.asc");
 }
 
-// One grid file per frame in a folder that exists; a folder that does not makes the frame
-// file fail once: one message, the map switched off, no code left for the driver.
-TEST(MapOutputs, GridPerFrameWritesFilesAndReportsAFailedOpenOnce) {
+// One grid file per frame in a folder that exists, or in one made for it when it does not; a
+// frame that cannot be written (a file stands where its folder would be) is reported once and
+// stops the run.
+TEST(MapOutputs, GridPerFrameWritesFilesAndStopsTheRunOnAFrameItCannotWrite) {
   torva_test::process_state_guard guard;
   temp_dir dir;
   ASSERT_EQ(system("mkdir -p maps"), 0);
@@ -101,10 +103,18 @@ TEST(MapOutputs, GridPerFrameWritesFilesAndReportsAFailedOpenOnce) {
   EXPECT_TRUE(file_exists("maps/depth.0001.asc"));
   EXPECT_TRUE(file_exists("maps/depth.0002.asc"));
 
-  auto bad = small_run(0, "no_such_folder");
+  auto made = small_run(0, "new_folder");
+  open_map_datasets(*made);
+  made->step_number = 1;
+  write_output_maps(*made);
+  EXPECT_TRUE(file_exists("new_folder/depth.0001.asc"));
+  EXPECT_EQ(run_error.error_fatal, 0);
+
+  write_file(dir.file("taken"), "a file\n");
+  auto bad = small_run(0, "taken");
   open_map_datasets(*bad);
   torva_test::stdout_capture capture;
-  for (int step = 1; step <= 9; step += 4) {
+  for (int step = 1; step <= 9 && run_error.error_fatal == 0; step += 4) {
     bad->step_number = step;
     write_output_maps(*bad);
   }
@@ -115,7 +125,8 @@ TEST(MapOutputs, GridPerFrameWritesFilesAndReportsAFailedOpenOnce) {
     ++reports;
   EXPECT_EQ(reports, 1u) << out;
   EXPECT_EQ(bad->output.maps.dataset_on[dataset_depth], 0);
-  EXPECT_EQ(run_error.error_code, 0);
+  EXPECT_NE(run_error.error_fatal, 0);
+  EXPECT_EQ(read_file(dir.file("taken")), "a file\n");
 }
 
 TEST(MapOutputObject, FrameFilesStartAtOneAndNeedNoSecondSeparator) {

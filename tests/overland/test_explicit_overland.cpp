@@ -49,12 +49,18 @@ TEST(FaceDischarge, ManningWithTheWaterSurfaceSlopeFromTheUpwindCell) {
       // neighbour stands higher.
       {"owner below retention", 0.0, 0.005, 0.5, 0.01, 0.0, 0.05, 5.0, 0.0},
       {"upwind neighbour within its retention", 0.0, 0.0, 0.005, 0.0, 0.01, 0.05, 5.0, 0.0},
-      // A level water surface carries nothing; a surface just off level is raised to the
-      // smallest slope, 1e-20, a tiny flow from the owning cell.
+      // A level water surface carries nothing; below the threshold slope of 1e-5 the law is
+      // linear in the slope, S / sqrt(1e-5), continuous with Manning's at the threshold.
       {"flat and level", 0.0, 0.02, 0.02, 0.0, 0.0, 0.05, 5.0, 0.0},
       {"bed and surface level across the face", 0.01, 0.02, 0.07, 0.0, 0.0, 0.05, 5.0, 0.0},
       {"surface a hair off level", 1e-25, 0.02, 0.02, 0.0, 0.0, 0.05, 5.0,
-       1e-10 / 0.05 * std::pow(0.02, five_thirds)},
+       1e-25 / std::sqrt(1e-5) / 0.05 * std::pow(0.02, five_thirds)},
+      {"surface slope just below the threshold", 0.0, 0.02, 0.02 - 4e-5, 0.0, 0.0, 0.05, 5.0,
+       8e-6 / std::sqrt(1e-5) / 0.05 * std::pow(0.02, five_thirds)},
+      {"surface slope at the threshold", 0.0, 0.02, 0.02 - 5e-5, 0.0, 0.0, 0.05, 5.0,
+       std::sqrt(1e-5) / 0.05 * std::pow(0.02, five_thirds)},
+      {"uphill below the threshold", 0.0, 0.02, 0.02 + 2e-5, 0.0, 0.0, 0.05, 5.0,
+       -4e-6 / std::sqrt(1e-5) / 0.05 * std::pow(0.02 + 2e-5, five_thirds)},
   };
   for (const face& f : faces) {
     SCOPED_TRACE(f.what);

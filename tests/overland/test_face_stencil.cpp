@@ -241,6 +241,7 @@ struct one_face {
     faces.assign(slots, 0);
     faces[1] = stencil_right_open;
   }
+  int cuts = 0;  // faces the cap cut across a surface difference that matters, last call
   // Returns the failing faces counted; the discharge is left in flux_x[1].
   int fails(bool wide, double tau) {
     ov_kernel_view v;
@@ -257,11 +258,12 @@ struct one_face {
     v.power = power.data();
     v.flux_x = flux_x.data();
     v.flux_y = flux_y.data();
-    int f[2] = {0, 0};
+    int f[4] = {0, 0, 0, 0};
     if (wide)
       ov_plain_faces_wide(v, 1, 1, 2, tau, f, false);
     else
       ov_plain_faces_scalar(v, 1, 1, 2, tau, f);
+    cuts = f[2] + f[3];
     return f[0] + f[1];
   }
 };
@@ -269,15 +271,16 @@ struct one_face {
 TEST(FaceStencil, TheKernelsFailTheSameFacesRightAtTheSubStepBounds) {
   process_state_guard guard;
   const bool wide = __builtin_cpu_supports("avx512f");
-  // A face moving 0.06 m in tau0 seconds, and one emptying its dry owner to -0.0001 m.
+  // A face moving 0.06 m in tau0 seconds, and one emptying its dry owner to -0.0001 m; both
+  // across surface differences (1 m and 0.3 m) whose eighth the face law's cap lets them move.
   struct bound_case {
     const char* what;
     double h1, h2, s0, bound;
-  } cases[] = {{"too far", 0.05, 0.05, 0.02, 0.06}, {"overdrawn", 0.0, 0.3, 0.0, 0.0001}};
+  } cases[] = {{"too far", 0.05, 0.05, 0.1, 0.06}, {"overdrawn", 0.0, 0.3, 0.0, 0.0001}};
   for (const bound_case& b : cases) {
     SCOPED_TRACE(b.what);
     one_face face(b.h1, b.h2, b.s0);
-    face.fails(false, 1.0);
+    face.fails(false, 1e-6);  // a sub-step so short that the cap cannot bind
     const double q = face.flux_x[1];
     ASSERT_NE(q, 0.0);
     const double tau0 = b.bound * face.dx / std::fabs(q);
@@ -301,6 +304,51 @@ TEST(FaceStencil, TheKernelsFailTheSameFacesRightAtTheSubStepBounds) {
     // The steps straddle the bound: some pass, some fail.
     EXPECT_GT(outcomes[0], 0);
     EXPECT_GT(outcomes[1], 0);
+  }
+}
+
+// The face law in both kernels, against hand computations on one face of 10 m cells, n 0.05:
+// Manning's sqrt(S) at and above the threshold slope 1e-5, S / sqrt(1e-5) below it, and the cap
+// that holds a face to an eighth of the water-surface difference across it in a sub-step,
+// |q| <= |t| dx^2 / (8 tau); a face the cap cut across a difference above 0.1 mm counts against
+// the sub-step. The vector kernel gives the same bits and counts as the scalar one.
+TEST(FaceStencil, BothKernelsRouteByTheFaceLawAndItsCap) {
+  process_state_guard guard;
+  const bool wide = __builtin_cpu_supports("avx512f");
+  const double dx = 10.0, n = 0.05;
+  struct law_case {
+    const char* what;
+    double h1, h2, s0, tau;
+    double expected;  // m2/s
+    int cuts;
+  } cases[] = {
+      // t = 5e-5 / 10 = 5e-6: the linear part, over the owner's 1 m; the cap (1.25 x 5e-6 over
+      // 10 s) is far below it, but the difference, 0.05 mm, does not matter.
+      {"below the threshold, held by the cap", 1.0, 1.0 - 5e-5, 0.0, 10.0,
+       0.125 * dx * dx / 10.0 * 5e-6, 0},
+      // The same face over 1e-6 s: the cap is out of the way, the linear law moves it.
+      {"below the threshold", 1.0, 1.0 - 5e-5, 0.0, 1e-6, 5e-6 / std::sqrt(1e-5) / n * 1.0, 0},
+      // Backwards below the threshold: the neighbour is upwind, its depth drives the flow.
+      {"uphill below the threshold", 0.02, 0.02 + 6e-5, 0.0, 1e-6,
+       -6e-6 / std::sqrt(1e-5) / n * std::pow(0.02 + 6e-5, 5.0 / 3.0), 0},
+      // Well above the threshold, a shallow sheet on a slope of 0.01: Manning's law, uncapped.
+      {"Manning", 0.01, 0.01, 0.01, 5.0, std::sqrt(0.01) / n * std::pow(0.01, 5.0 / 3.0), 0},
+      // 1 m deep on the same slope over 5 s: Manning would move 2 m; the cap lets 0.1 m / 8
+      // cross, and the cut counts.
+      {"Manning, held by the cap", 1.0, 1.0, 0.01, 5.0, 0.125 * dx * dx / 5.0 * 0.01, 1},
+  };
+  for (const law_case& l : cases) {
+    SCOPED_TRACE(l.what);
+    one_face face(l.h1, l.h2, l.s0);
+    face.fails(false, l.tau);
+    const double q = face.flux_x[1];
+    EXPECT_NEAR(q, l.expected, 1e-12 * std::fabs(l.expected));
+    EXPECT_EQ(face.cuts, l.cuts);
+    if (wide) {
+      face.fails(true, l.tau);
+      EXPECT_EQ(face.flux_x[1], q);
+      EXPECT_EQ(face.cuts, l.cuts);
+    }
   }
 }
 

@@ -566,7 +566,7 @@ TEST(OverlandLakeStep, TakesTheCollectedChangesOnceAndClearsThem) {
 
 TEST(LakeShoreFaces, ManningOnTheCellsDepthInBothDirections) {
   const double five_thirds = 5.0 / 3.0;
-  // A cell 0.05 m deep at 1.1 m next to a lake at 1.0 m, 10 m cells: S = 0.015 + 1e-20.
+  // A cell 0.05 m deep at 1.1 m next to a lake at 1.0 m, 10 m cells: S = 0.015.
   const double S_in = ov_lake_shore_slope(1.15 - 1.0, 10.0);
   EXPECT_NEAR(S_in, 0.015, 1e-15);
   EXPECT_NEAR(ov_lake_shore_discharge(S_in, 0.05, 0.0, 0.04, nullptr),
@@ -579,8 +579,12 @@ TEST(LakeShoreFaces, ManningOnTheCellsDepthInBothDirections) {
   // A dry cell (or one within its retention depth) exchanges nothing with the lake.
   EXPECT_EQ(ov_lake_shore_discharge(S_out, 0.0, 0.0, 0.04, nullptr), 0.0);
   EXPECT_EQ(ov_lake_shore_discharge(S_out, 0.008, 0.01, 0.04, nullptr), 0.0);
-  // A level shore is raised to the smallest slope.
-  EXPECT_EQ(ov_lake_shore_slope(0.0, 10.0), 1e-20);
+  // A level shore has no slope and moves nothing; just off level the law is linear in the
+  // slope (below the threshold slope of 1e-5).
+  EXPECT_EQ(ov_lake_shore_slope(0.0, 10.0), 0.0);
+  EXPECT_EQ(ov_lake_shore_discharge(0.0, 0.05, 0.0, 0.04, nullptr), 0.0);
+  EXPECT_NEAR(ov_lake_shore_discharge(ov_lake_shore_slope(2e-5, 10.0), 0.05, 0.0, 0.04, nullptr),
+              2e-6 / std::sqrt(1e-5) / 0.04 * std::pow(0.05, five_thirds), 1e-18);
   // A wetland cell whose water stands within its vegetated layer seeps: h S k_v.
   wetland_record w{};
   w.slot[1] = 0.1;
@@ -700,6 +704,49 @@ TEST_F(LakeRouting, RunoffIntoALakeRaisesItByExactlyWhatCrossedItsShore) {
   EXPECT_EQ(ms.overland.oland_lake_new[3], 0);
   EXPECT_EQ(taken, 0.0);
   EXPECT_NEAR(ms.overland.olake_volume_in, inflow, 1e-9);
+}
+
+// The shore cell next to the lake (ground 1.05 m, the lake at 1.0 m) holds 0.6 m: over a 10 s
+// step its face would move metres of water into the lake, more than a sub-step may. The step is
+// cut and redone from its start: the cells and the lake's collected change (7 m3 of rain
+// already in it) as they stood, and the result is the step routed in the final sub-step from
+// the outset, bit for bit, with every cubic metre the cells gave in the lake's collected change.
+TEST_F(LakeRouting, ACutSubStepRedoesTheStepWithTheLakesCollectedChangeAsItStood) {
+  process_state_guard guard;
+  model_state& ms = *ms_;
+  ms.quiet = 0;
+  auto start = [&](double first_sub) {
+    const double depth[] = {0.0, 0.02, 0.02, 0.6, 0.0, 0.0};
+    for (int c = 1; c <= 5; ++c) ms.overland.ov_depth[c] = depth[c];
+    ms.overland.ov_lakes[1].rain_volume = 7.0;
+    ms.overland.explicit_memory = explicit_scheme_memory{};
+    ms.overland.explicit_memory.reduced_step = first_sub;
+    ms.overland.explicit_memory.reduced_calls_left = first_sub > 0.0 ? 1 : 0;
+  };
+  start(0.0);
+  const double before = cells_water() + 7.0;
+  stdout_capture capture;
+  ov_route_explicit(ms, 10.0);
+  const std::string out = capture.stop();
+  ASSERT_EQ(run_error.error_code, 0) << out;
+  const explicit_scheme_memory mem = ms.overland.explicit_memory;
+  EXPECT_TRUE(contains(out, "need to split...(x-dir) curr_du=")) << out;
+  EXPECT_TRUE(contains(out, " *Changing overland time step to 3.33 seconds...\n")) << out;
+  EXPECT_LT(mem.reduced_step, 10.0 / 3.0);
+  EXPECT_EQ(mem.reduced_calls_left, 4);
+  const double collected = ms.overland.ov_lakes[1].rain_volume;
+  EXPECT_GT(collected, 7.0);
+  EXPECT_NEAR(cells_water() + collected, before, 1e-12);
+  const std::vector<double> depths(ms.overland.ov_depth.data(), ms.overland.ov_depth.data() + 6);
+
+  start(mem.reduced_step);
+  {
+    stdout_capture quiet;
+    ov_route_explicit(ms, 10.0);
+  }
+  EXPECT_EQ(ms.overland.explicit_memory.reduced_step, mem.reduced_step);  // no further cut
+  EXPECT_EQ(ms.overland.ov_lakes[1].rain_volume, collected);
+  for (int c = 1; c <= 5; ++c) EXPECT_EQ(ms.overland.ov_depth[c], depths[c]) << c;
 }
 
 TEST_F(LakeRouting, ALakeAboveItsShoreSpillsOntoAWetCell) {

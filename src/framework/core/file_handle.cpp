@@ -7,10 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
 
+#include "framework/core/error_state.h"
 #include "framework/core/text_tokens.h"
 
 char project_dir[1024] = {};
@@ -34,6 +38,7 @@ void empty_handle(file_handle& h) {
   h.fp_check = nullptr;
   h.path[0] = '\0';
   h.mode[0] = '\0';
+  h.write_failed = false;
 }
 
 bool writes(const char* mode) {
@@ -75,6 +80,67 @@ void anchor_project_dir(const std::string& old_cwd) {
     copy_text(project_dir, sizeof project_dir, anchored.c_str());
 }
 
+// Flushes a stream that writes; the system's reason (errno) when a write to it failed, else 0.
+// A write that failed before the flush (a line-buffered stream writes each line as it is
+// printed, and drops it when the write fails) leaves the error flag and its reason in errno,
+// which the checks read right after the step's writes; without a reason there it is an
+// input/output error.
+int flush_failure(FILE* fp) {
+  const int earlier = errno;
+  errno = 0;
+  if (fflush(fp) != 0) return errno != 0 ? errno : EIO;
+  // A sound stream leaves errno as it found it, for the check of the next stream.
+  errno = earlier;
+  if (ferror(fp) == 0) return 0;
+  return earlier != 0 ? earlier : EIO;
+}
+
+// Names the file and the reason, and stops the run. The summary no longer echoes messages once
+// its own stream is the one that failed.
+void report_write_failure(const file_handle& h, const char* path, int reason) {
+  if (error_echo_file == &h) error_echo_file = nullptr;
+  stop_with_message("Error: could not write the file %s: %s\n", path, strerror(reason));
+}
+
+// The output sub-directory that make_output_subdir would give, without making it or moving into
+// it.
+std::string planned_output_subdir() {
+  std::string out = with_slashes(output_dir_set ? output_dir : "");
+  const std::string proj = project_dir;
+  if (!proj.empty() && out.compare(0, proj.size(), proj) == 0) out.erase(0, proj.size());
+  return folder_form(out);
+}
+
+// The folder part of a path ("." for a bare file name) and its file name.
+std::string folder_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string file_name_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The key of planned_file_key for a path whose folder exists; empty when it does not.
+std::string file_key(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0)
+    return "id:" + std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+           std::to_string(static_cast<unsigned long long>(st.st_ino));
+  char real[PATH_MAX];
+  if (realpath(folder_of(path).c_str(), real) == nullptr) return std::string();
+  return std::string("path:") + real + "/" + file_name_of(path);
+}
+
+// True when opening `path` to write would succeed as far as the file system says: the file is
+// there and writable, or its folder is there and lets files be made in it.
+bool writable(const std::string& path) {
+  if (access(path.c_str(), F_OK) == 0) return access(path.c_str(), W_OK) == 0;
+  return access(folder_of(path).c_str(), W_OK | X_OK) == 0;
+}
+
 std::string current_dir() {
   char buffer[4096];
   return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string();
@@ -113,6 +179,7 @@ bool file_handle_open(file_handle& h, char* name, const char* mode) {
   h.fp = fopen(resolved, mode);
   if (h.fp == nullptr) return false;
   h.fp_check = h.fp;
+  h.write_failed = false;
   copy_text(h.path, sizeof h.path, resolved);
   copy_text(h.mode, sizeof h.mode, mode);
   return true;
@@ -125,8 +192,35 @@ bool file_handle_open(file_handle& h, const char* name, const char* mode) {
 
 void file_handle_close(file_handle& h) {
   check_pointer(h);
-  if (h.fp != nullptr) fclose(h.fp);
+  if (h.fp == nullptr) {
+    empty_handle(h);
+    return;
+  }
+  const bool check = writes(h.mode) && !h.write_failed;
+  int reason = check ? flush_failure(h.fp) : 0;
+  errno = 0;
+  if (fclose(h.fp) != 0 && check && reason == 0) reason = errno != 0 ? errno : EIO;
+  if (reason == 0) {
+    empty_handle(h);
+    return;
+  }
+  const std::string path = h.path;
   empty_handle(h);
+  report_write_failure(h, path.c_str(), reason);
+}
+
+bool file_handle_write_check(file_handle& h) {
+  if (h.fp == nullptr || !writes(h.mode)) return true;
+  if (h.write_failed) return false;
+  const int reason = flush_failure(h.fp);
+  if (reason == 0) return true;
+  h.write_failed = true;
+  report_write_failure(h, h.path, reason);
+  return false;
+}
+
+void file_handle_line_buffered(file_handle& h) {
+  if (h.fp != nullptr) setvbuf(h.fp, nullptr, _IOLBF, 0);
 }
 
 void file_handle_release(file_handle& h) {
@@ -205,6 +299,53 @@ path_result resolve_file_path(const char* project, const char* output, const cha
   if (!sub.empty())
     if (const int r = attempt(proj + bare); r != 0) return outcome(r);
   return path_result::not_found;
+}
+
+std::string planned_file_key(const char* name, bool creating) {
+  std::string target = name != nullptr ? name : "";
+  str_strip_quotes(target);
+  target = with_slashes(target);
+  if (target.empty()) return std::string();
+  if (run_prefix_on && creating) {
+    const size_t slash = target.rfind('/');
+    char prefix[16];
+    snprintf(prefix, sizeof prefix, "%04d_", run_number);
+    target.insert(slash == std::string::npos ? 0 : slash + 1, prefix);
+  }
+  const std::string proj = folder_form(project_dir);
+  const std::string sub = planned_output_subdir();
+  std::vector<std::string> candidates;
+  if (creating)
+    candidates = {proj + sub + target, target, proj + target};
+  else if (sub.empty())
+    candidates = {target, proj + target};
+  else
+    candidates = {target, proj + sub + target, proj + target};
+  for (const std::string& c : candidates) {
+    const bool usable = creating ? writable(c) : access(c.c_str(), F_OK) == 0;
+    if (usable) return file_key(c);
+  }
+  return std::string();
+}
+
+bool make_output_folders(const char* name) {
+  std::string target = with_slashes(name != nullptr ? name : "");
+  const size_t last = target.rfind('/');
+  if (last == std::string::npos || last == 0) return true;
+  const std::string base =
+      target.front() == '/'
+          ? std::string()
+          : folder_form(project_dir) + make_output_subdir(output_dir_set ? output_dir : "");
+  const std::string folder = base + target.substr(0, last);
+  // Each level from the top, so that a missing parent is made before its child.
+  for (size_t at = base.size() + 1; at <= folder.size(); ++at) {
+    if (at < folder.size() && folder[at] != '/') continue;
+    const std::string level = folder.substr(0, at);
+    if (level.empty() || level.back() == '/') continue;
+    mkdir(level.c_str(), 0777);
+  }
+  struct stat st {};
+  return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string make_output_subdir(const char* dir) {

@@ -8,10 +8,11 @@
 #include <string>
 
 struct file_handle {
-  FILE* fp = nullptr;        // the open stream; null while closed
-  FILE* fp_check = nullptr;  // second copy of fp; a difference means the handle was overwritten
-  char path[1024] = {};      // resolved path that was opened; empty while closed
-  char mode[5] = {};         // mode passed to the open; empty while closed
+  FILE* fp = nullptr;         // the open stream; null while closed
+  FILE* fp_check = nullptr;   // second copy of fp; a difference means the handle was overwritten
+  char path[1024] = {};       // resolved path that was opened; empty while closed
+  char mode[5] = {};          // mode passed to the open; empty while closed
+  bool write_failed = false;  // a failed write to the stream has been reported
 
   file_handle() = default;
   file_handle(const file_handle&) = delete;
@@ -44,8 +45,17 @@ void file_handle_init(file_handle& h);
 bool file_handle_open(file_handle& h, char* name, const char* mode);
 // The same for a name the caller does not need back.
 bool file_handle_open(file_handle& h, const char* name, const char* mode);
-// Checks the pointer copy, closes the stream when open and empties the handle.
+// Checks the pointer copy, closes the stream when open and empties the handle. A stream opened
+// to write or append is flushed first: when any write to it failed, the file is named with the
+// system's reason ("Error: could not write the file %s: %s\n") and the run stops.
 void file_handle_close(file_handle& h);
+// Flushes an open stream that writes and checks that every write to it reached the file. False,
+// after the message of file_handle_close and with the run stopped, when one did not. True for a
+// closed handle or one that reads.
+bool file_handle_write_check(file_handle& h);
+// Makes the stream of an open handle flush at the end of every line, so that a file read while
+// the run goes on always ends on a whole line.
+void file_handle_line_buffered(file_handle& h);
 // Destructor behaviour: closes and empties an open handle; leaves a closed one alone.
 void file_handle_release(file_handle& h);
 
@@ -79,6 +89,19 @@ enum class path_result {
 // the sub-directory is made, which may anchor a relative project folder.
 path_result resolve_file_path(const char* project, const char* output, const char* name,
                               const char* mode, bool creating, char* out, unsigned long out_size);
+
+// The file that opening `name` (to write or append when `creating`, else to read) would reach,
+// found without creating, truncating or moving anything, as a key that is the same for two
+// spellings of one file: "id:<device>:<inode>" for a file that exists, "path:" and the real path
+// of its folder with the file name for one that does not. Names resolve as for
+// make_run_filename, the run prefix included. Empty when no candidate is found (an input that
+// is not there, an output whose folders do not exist).
+std::string planned_file_key(const char* name, bool creating);
+
+// Creates the folders of an output file `name` that do not exist yet, below the folder that
+// the first candidate of make_run_filename starts in (the project and output folders). True
+// when every folder of the name is there afterwards.
+bool make_output_folders(const char* name);
 
 // Turns an output folder below the project folder into a sub-directory relative to it: the
 // folder is made the working directory when it exists, else created; when neither works no

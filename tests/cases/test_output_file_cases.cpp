@@ -1,0 +1,356 @@
+// Whole runs of the torva executable on the small watershed about what a run does to its files:
+// an output card that names an input or another output stops the run before anything is
+// written; a write that fails stops the run with the file and the system's reason; a run
+// interrupted by SIGTERM or SIGINT ends its outputs on whole lines and frames, says where it
+// stopped and exits with the signal's conventional status; and the frames of MAP_TYPE 0 are
+// written into the folder their card names, made when it is missing.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/test_support.h"
+
+extern char** environ;
+
+using torva_test::command_result;
+using torva_test::contains;
+using torva_test::file_exists;
+using torva_test::read_file;
+using torva_test::run_command;
+using torva_test::temp_dir;
+using torva_test::torva_exe;
+using torva_test::write_file;
+
+namespace {
+
+const std::string small_case = std::string(TORVA_SOURCE_DIR) + "/tests/cases/small";
+const std::string watershed_case = std::string(TORVA_SOURCE_DIR) + "/tests/cases/watershed";
+
+const char* const small_inputs[] = {
+    "small.prj",           "small_mask.asc",     "small_elev.asc",    "small_conductivity.asc",
+    "small_capillary.asc", "small_porosity.asc", "small_moisture.asc"};
+
+void copy_small_case(const temp_dir& dir) {
+  for (const char* name : small_inputs)
+    write_file(dir.file(name), read_file(small_case + "/" + name));
+}
+
+// Copies every file of the watershed case (not its expected outputs) into the folder.
+void copy_watershed_case(const temp_dir& dir) {
+  for (const auto& entry : std::filesystem::directory_iterator(watershed_case))
+    if (entry.is_regular_file() && entry.path().filename() != "case.txt")
+      write_file(dir.file(entry.path().filename().string()), read_file(entry.path().string()));
+}
+
+// Replaces the line of the project that holds `card` (and its arguments) by `line` (removes it
+// when `line` is empty), or adds `line` when there is none.
+void set_card(const temp_dir& dir, const std::string& card, const std::string& line,
+              const std::string& project = "small.prj") {
+  std::istringstream in(read_file(dir.file(project)));
+  std::string text, current;
+  bool found = false;
+  while (std::getline(in, current)) {
+    if (current == card || current.rfind(card + " ", 0) == 0) {
+      found = true;
+      if (!line.empty()) text += line + "\n";
+      continue;
+    }
+    text += current + "\n";
+  }
+  if (!found) text += line + "\n";
+  write_file(dir.file(project), text);
+}
+
+// The contents of every input of the small case in the folder.
+std::map<std::string, std::string> inputs_of(const temp_dir& dir) {
+  std::map<std::string, std::string> files;
+  for (const char* name : small_inputs) files[name] = read_file(dir.file(name));
+  return files;
+}
+
+bool faulted(const command_result& run) {
+  return run.status >= 128 || contains(run.err, "Sanitizer") || contains(run.err, "runtime error");
+}
+
+// The lines of a text; false when the text does not end with a newline (its last line is cut).
+bool whole_lines(const std::string& text, std::vector<std::string>& lines) {
+  lines.clear();
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return text.empty() || text.back() == '\n';
+}
+
+TEST(OutputFileCases, AnOutputThatNamesAnInputOrAnotherOutputStopsTheRunWithNothingWritten) {
+  struct clash_case {
+    const char* what;
+    std::vector<std::string> lines;  // cards replaced; "{dir}" is the run's folder
+    const char* message;             // "{dir}" is the run's folder
+  };
+  const clash_case cases[] = {
+      {"the hydrograph over the project file",
+       {"OUTLET_HYDRO small.prj"},
+       "Error: OUTLET_HYDRO small.prj names the project file small.prj: the output would "
+       "destroy it.\n"},
+      {"the summary over the elevation grid",
+       {"SUMMARY small_elev.asc"},
+       "Error: SUMMARY small_elev.asc names the same file as ELEVATION small_elev.asc: the "
+       "output would destroy the input.\n"},
+      {"the depth dataset over the elevation grid",
+       {"DEPTH small_elev.asc"},
+       "Error: DEPTH small_elev.asc names the same file as ELEVATION small_elev.asc: the output "
+       "would destroy the input.\n"},
+      // Two spellings of one file, one of them written on Windows, are one file.
+      {"the depth dataset over the mask, spelled through a folder",
+       {"DEPTH sub\\..\\small_mask.asc"},
+       "Error: DEPTH sub\\..\\small_mask.asc names the same file as WATERSHED_MASK "
+       "small_mask.asc: the output would destroy the input.\n"},
+      {"the hydrograph over the moisture grid, named by its whole path",
+       {"OUTLET_HYDRO {dir}/small_moisture.asc"},
+       "Error: OUTLET_HYDRO {dir}/small_moisture.asc names the same file as MOISTURE "
+       "small_moisture.asc: the output would destroy the input.\n"},
+      // A series file is read with the project file, before any output is opened.
+      {"the lake output over a series file",
+       {"TIME_SERIES_FILE feed.ts", "LAKE_OUTPUT feed.ts"},
+       "Error: LAKE_OUTPUT feed.ts names the same file as TIME_SERIES_FILE feed.ts: the output "
+       "would destroy the input.\n"},
+      {"the summary and the hydrograph on one name",
+       {"SUMMARY both.out", "OUTLET_HYDRO ./both.out"},
+       "Error: SUMMARY both.out and OUTLET_HYDRO ./both.out name the same output file.\n"},
+  };
+  for (const clash_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    temp_dir dir;
+    copy_small_case(dir);
+    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0777), 0);
+    write_file(dir.file("feed.ts"), "TORVA_TS\nfeed\nABSOLUTE\n2005 3 14 6 30 1.0\nEND_TS\n");
+    auto in_dir = [&](std::string text) {
+      const std::size_t at = text.find("{dir}");
+      if (at != std::string::npos) text.replace(at, 5, dir.path());
+      return text;
+    };
+    for (const std::string& line : c.lines)
+      set_card(dir, line.substr(0, line.find(' ')), in_dir(line));
+    const auto before = inputs_of(dir);
+    const auto start = std::chrono::steady_clock::now();
+    const command_result run = run_command(torva_exe(), {"small.prj"});
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_FALSE(faulted(run)) << run.err;
+    EXPECT_TRUE(contains(run.out, in_dir(c.message))) << run.out;
+    EXPECT_LT(seconds, 1.0);
+    // Every input is as it was, and no output was made.
+    for (const auto& [name, text] : inputs_of(dir))
+      EXPECT_TRUE(text == before.at(name)) << name << " was changed";
+    EXPECT_EQ(read_file(dir.file("feed.ts")),
+              "TORVA_TS\nfeed\nABSOLUTE\n2005 3 14 6 30 1.0\nEND_TS\n");
+    for (const char* output : {"small_summary.out", "small_outlet.out", "small_outlet_sig.out",
+                               "small_depth.dat", "both.out", "maskmap"})
+      EXPECT_FALSE(file_exists(dir.file(output))) << output;
+  }
+}
+
+TEST(OutputFileCases, AFailedWriteStopsTheRunNamingTheFileAndTheReason) {
+  // /dev/full takes every open and refuses every write with "No space left on device".
+  if (!file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+  struct full_case {
+    const char* card;
+    const char* line;
+    bool watershed;  // the example watershed, with its channel locations, instead of the small one
+  };
+  const full_case cases[] = {
+      {"SUMMARY", "SUMMARY /dev/full", false},
+      {"OUTLET_HYDRO", "OUTLET_HYDRO /dev/full", false},
+      {"SIG_OUTLET_HYDRO", "SIG_OUTLET_HYDRO /dev/full", false},
+      {"OUT_HYD_LOCATION", "OUT_HYD_LOCATION /dev/full", true},
+      {"DEPTH", "DEPTH /dev/full", false},
+  };
+  for (const full_case& c : cases) {
+    SCOPED_TRACE(c.line);
+    temp_dir dir;
+    const std::string prj = c.watershed ? "watershed.prj" : "small.prj";
+    if (c.watershed)
+      copy_watershed_case(dir);
+    else
+      copy_small_case(dir);
+    set_card(dir, c.card, c.line, prj);
+    const auto start = std::chrono::steady_clock::now();
+    const command_result run = run_command(torva_exe(), {prj});
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_FALSE(faulted(run)) << run.err;
+    EXPECT_TRUE(
+        contains(run.out, "Error: could not write the file /dev/full: No space left on device\n"))
+        << run.out;
+    EXPECT_LT(seconds, 1.0);
+  }
+}
+
+// The example watershed run for a long time under steady rain with a hydrograph line every
+// minute at the outlet and at its channel locations, started in the background; SIGTERM or SIGINT
+// is sent once its hydrographs have a few hundred lines.
+TEST(OutputFileCases, AnInterruptedRunEndsOnWholeLinesAndFramesAndSaysSo) {
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    temp_dir dir;
+    copy_watershed_case(dir);
+    const std::string prj = "watershed.prj";
+    set_card(dir, "TOT_TIME", "TOT_TIME 5000000", prj);
+    set_card(dir, "HYD_FREQ", "HYD_FREQ 1", prj);
+    set_card(dir, "MAP_FREQ", "MAP_FREQ 1", prj);
+    // Rain for as long as the run lasts, so that no event ends it early.
+    set_card(dir, "RAIN_INV_DISTANCE", "", prj);
+    set_card(dir, "PRECIP_FILE", "PRECIP_UNIF\nRAIN_INTENSITY 5.0\nRAIN_DURATION 5000000", prj);
+
+    const std::string exe = torva_exe();
+    std::vector<char*> argv = {const_cast<char*>(exe.c_str()), const_cast<char*>(prj.c_str()),
+                               nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, dir.file("console.out").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Read while the run goes on, the hydrographs always end on a whole line.
+    const std::string outlet = dir.file("watershed_outlet.out");
+    const std::string located = dir.file("watershed_hyd_out.out");
+    std::vector<std::string> lines;
+    const auto start = std::chrono::steady_clock::now();
+    int cut_reads = 0;
+    for (;;) {
+      const std::string at_locations = file_exists(located) ? read_file(located) : "";
+      if (!whole_lines(at_locations, lines)) ++cut_reads;
+      const std::string at_outlet = file_exists(outlet) ? read_file(outlet) : "";
+      if (!whole_lines(at_outlet, lines)) ++cut_reads;
+      if (lines.size() >= 300) break;
+      if (std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > 60.0)
+        break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(cut_reads, 0);
+    ASSERT_EQ(kill(pid, signal), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+
+    // Both hydrographs: whole lines, one a minute from 0, the same minutes in both.
+    std::vector<std::string> outlet_lines, location_lines;
+    ASSERT_TRUE(whole_lines(read_file(outlet), outlet_lines));
+    ASSERT_TRUE(whole_lines(read_file(located), location_lines));
+    ASSERT_GE(outlet_lines.size(), 300u);
+    EXPECT_EQ(location_lines.size(), outlet_lines.size());
+    double last = -1.0;
+    for (std::size_t i = 0; i < outlet_lines.size(); ++i) {
+      double t = 0.0, q = 0.0;
+      char rest = 0;
+      ASSERT_EQ(sscanf(outlet_lines[i].c_str(), "%lf %lf %c", &t, &q, &rest), 2) << outlet_lines[i];
+      EXPECT_EQ(t, static_cast<double>(i));
+      last = t;
+      if (i < location_lines.size()) {
+        double tl = 0.0, q1 = 0.0, q2 = 0.0;
+        ASSERT_EQ(sscanf(location_lines[i].c_str(), "%lf %lf %lf %c", &tl, &q1, &q2, &rest), 3)
+            << location_lines[i];
+        EXPECT_EQ(tl, t);
+      }
+    }
+    // The depth dataset: its header and whole frames of a time line and two values per cell.
+    std::vector<std::string> depth_lines;
+    ASSERT_TRUE(whole_lines(read_file(dir.file("watershed_depth.dat")), depth_lines));
+    ASSERT_GE(depth_lines.size(), 7u + 241u);
+    EXPECT_EQ((depth_lines.size() - 7) % 241, 0u) << depth_lines.size();
+    EXPECT_EQ(depth_lines[depth_lines.size() - 241].rfind("TS 1 ", 0), 0u);
+
+    // The summary and the console say when the run stopped: at or after its last hydrograph
+    // line and before the next.
+    const std::string summary = read_file(dir.file("watershed_summary.out"));
+    const std::string console = read_file(dir.file("console.out"));
+    const std::string said = "The run was interrupted by signal " + std::to_string(signal) +
+                             " at the simulated time of ";
+    const std::size_t at = summary.find(said);
+    ASSERT_NE(at, std::string::npos)
+        << summary.substr(summary.size() > 500 ? summary.size() - 500 : 0);
+    const double minutes = atof(summary.c_str() + at + said.size());
+    EXPECT_GE(minutes, last);
+    EXPECT_LT(minutes, last + 1.0);
+    EXPECT_TRUE(contains(console, said))
+        << console.substr(console.size() > 500 ? console.size() - 500 : 0);
+  }
+}
+
+TEST(OutputFileCases, MapType0FramesGoIntoTheFolderTheirCardNames) {
+  struct frame_case {
+    const char* depth;   // the DEPTH card's name
+    const char* folder;  // where the frames are
+  };
+  // A folder written with the backslash, one level and two, and one that already is there.
+  const frame_case cases[] = {
+      {"frames", "frames"},
+      {"maps\\depth\\", "maps/depth"},
+      {"sub", "sub"},
+  };
+  for (const frame_case& c : cases) {
+    SCOPED_TRACE(c.depth);
+    temp_dir dir;
+    copy_small_case(dir);
+    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0777), 0);
+    set_card(dir, "MAP_TYPE", "MAP_TYPE 0");
+    set_card(dir, "DEPTH", std::string("DEPTH ") + c.depth);
+    const command_result run = run_command(torva_exe(), {"small.prj"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    // 120 minutes of steps of 10 s, a frame every 60 minutes from the first step: 2 frames.
+    for (int frame = 1; frame <= 2; ++frame) {
+      char name[64];
+      snprintf(name, sizeof name, "/depth.%04d.asc", frame);
+      const std::string path = dir.file(std::string(c.folder) + name);
+      ASSERT_TRUE(file_exists(path)) << path << "\n" << run.out;
+      std::vector<std::string> lines;
+      ASSERT_TRUE(whole_lines(read_file(path), lines));
+      ASSERT_EQ(lines.size(), 6u + 10u) << path;  // the six header lines and ten rows
+      EXPECT_EQ(lines[0], "ncols \t12");
+      EXPECT_EQ(lines[1], "nrows \t10");
+    }
+    char third[64];
+    snprintf(third, sizeof third, "/depth.%04d.asc", 3);
+    EXPECT_FALSE(file_exists(dir.file(std::string(c.folder) + third)));
+  }
+}
+
+TEST(OutputFileCases, AMapType0FrameThatCannotBeWrittenStopsTheRun) {
+  temp_dir dir;
+  copy_small_case(dir);
+  // The frames' folder would be a file that is there: no folder can be made in its place.
+  write_file(dir.file("taken"), "a file, not a folder\n");
+  set_card(dir, "MAP_TYPE", "MAP_TYPE 0");
+  set_card(dir, "DEPTH", "DEPTH taken");
+  const auto start = std::chrono::steady_clock::now();
+  const command_result run = run_command(torva_exe(), {"small.prj"});
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_FALSE(faulted(run)) << run.err;
+  EXPECT_TRUE(contains(run.out, "Can't open depth map for writing: taken\\depth.0001.asc\n"))
+      << run.out;
+  EXPECT_EQ(read_file(dir.file("taken")), "a file, not a folder\n");
+  EXPECT_LT(seconds, 1.0);
+}
+
+}  // namespace
