@@ -33,12 +33,12 @@ double share_per_metre(const ade_grid_view& g) {
 
 // Discharge q across a face whose water-surface difference is `drop` (m), held to the surface
 // share over the step (k = share_per_metre, 0: not held); sets ade_face_cut in `cut` when the
-// cut shaped a difference above ade_cut_surface_difference.
+// cut shaped a difference above ov_cap_failing_difference.
 inline double held(double q, double drop, double k, int& cut) {
   if (k <= 0.0) return q;
   const double limit = std::fabs(drop) * k;
   if (!(std::fabs(q) > limit)) return q;
-  if (std::fabs(drop) > ade_cut_surface_difference) cut |= ade_face_cut;
+  if (std::fabs(drop) > ov_cap_failing_difference) cut |= ade_face_cut;
   return std::copysign(limit, q);
 }
 

@@ -5,6 +5,7 @@
 // the ADE routing (ade_overland.cpp); they work on raw arrays and scalars alone.
 #pragma once
 
+#include "overland/face_law.h"
 #include "overland/overland_state.h"
 
 // Which lakes the face sweep treats: none, overland lakes (the sweep then runs serially) or
@@ -38,19 +39,8 @@ struct ade_grid_view {
   double step = 0.0;
 };
 
-// Water-surface difference (m) across a face above which a face whose discharge the surface
-// share had to cut tells the sub-step control that its step is too long for the flow. 0.1 mm
-// lies far above the rounding of the depths and elevations of water at rest (about 1e-15 m on a
-// pool metres deep), which a held face keeps still without a shorter step, and below the
-// differences that still shape a flow: measured, with 1 mm a flat plane filled from a fixed
-// stage of 0.3 m stood 1.2 mm short of it after two hours (the hold set its pace), with 0.1 mm
-// it is level within 1 mm after 150 minutes; with 1 micrometre the sub-steps also shrank on
-// sheet flow beside boundary cells drained once a step, and an outlet next to them lost 3.7 %
-// of its discharge to its neighbour.
-inline constexpr double ade_cut_surface_difference = 1e-4;
-
 // Bit of a sweep's or an update's result: some face's discharge was cut to its share of a
-// water-surface difference above ade_cut_surface_difference.
+// water-surface difference above ov_cap_failing_difference.
 inline constexpr int ade_face_cut = 4;
 
 // Discharge (m3/s, positive from i towards j) across the open face between cell i and its face
@@ -61,14 +51,14 @@ inline constexpr int ade_face_cut = 4;
 // water surface standing for the water surface of its cells. Both cells in lakes: keeps
 // `previous`. With g.step > 0 the discharge is then held to its share of the water-surface
 // difference; `cut` (when given) gets ade_face_cut when that cut a difference above
-// ade_cut_surface_difference.
+// ov_cap_failing_difference.
 double ade_face_discharge(const ade_grid_view& g, const double* h, int i, int j, double previous,
                           int* cut = nullptr);
 
 // Sweep a: the discharge of every cell's right face into q (m3/s), 0 on closed faces and at the
 // grid's edge. Sweep b: the same for the lower faces. A parallel loop over cells (serial with
 // overland lakes); each cell writes only its own q. Returns ade_face_cut when some face was cut
-// to its share of a difference above ade_cut_surface_difference, else 0.
+// to its share of a difference above ov_cap_failing_difference, else 0.
 int ade_flux_sweep_a(const ade_grid_view& g, const double* h, double* q);
 int ade_flux_sweep_b(const ade_grid_view& g, const double* h, double* q);
 

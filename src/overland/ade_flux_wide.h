@@ -65,7 +65,7 @@ inline __mmask8 nonzero_lanes(const int* a, int c, int count, __mmask8 m, __m256
 // The face discharges of the cells c .. c + count - 1 whose depths are h_c: the whole-grid
 // sweep's arithmetic (ade_plain_sweep_wide), lane by lane, the face law's slope term and the
 // hold to the surface share over g.step included; `cut` gets ade_face_cut when the hold cut a
-// water-surface difference above ade_cut_surface_difference.
+// water-surface difference above ov_cap_failing_difference.
 inline __m512d chunk_discharges(const ade_grid_view& g, const int* next, const unsigned char* open,
                                 const double* h, __m512d h_c, int c, int count, __mmask8 m,
                                 int& cut) {
@@ -119,7 +119,7 @@ inline __m512d chunk_discharges(const ade_grid_view& g, const int* next, const u
       const __m512d signed_limit = _mm512_castsi512_pd(_mm512_or_si512(
           _mm512_castpd_si512(limit), _mm512_and_si512(_mm512_castpd_si512(flow), sign_bit)));
       flow = _mm512_mask_mov_pd(flow, over, signed_limit);
-      if (_mm512_mask_cmp_pd_mask(over, abs_drop, _mm512_set1_pd(ade_cut_surface_difference),
+      if (_mm512_mask_cmp_pd_mask(over, abs_drop, _mm512_set1_pd(ov_cap_failing_difference),
                                   _CMP_GT_OQ) != 0)
         cut |= ade_face_cut;
     }

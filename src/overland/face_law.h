@@ -44,4 +44,7 @@ inline constexpr double ov_surface_share = 0.125;
 // 0.099 and 0.010 mm short of it after 150 minutes with 1, 0.5, 0.2, 0.1 and 0.01 mm. A tenth of
 // a millimetre keeps still water level well within the millimetre a depth map shows, at about
 // 1.6 times the cost of 0.5 mm where flow gathers along an edge.
+// The ADE schemes measured the same: with 1 mm the plane stood 1.2 mm short after two hours;
+// with 1 micrometre their sub-steps also shrank on sheet flow beside boundary cells drained once
+// a step, and an outlet next to them lost 3.7 % of its discharge to its neighbour.
 inline constexpr double ov_cap_failing_difference = 1e-4;
