@@ -158,7 +158,17 @@ TEST(BoundaryPlaneCase, ALowerEdgeAtNormalDepthDrainsTheStormAtTheManningRateOfI
     while (k < outlet.size() && std::fabs(outlet[k].first - 40.17) > 0.004) ++k;
     ASSERT_TRUE(k > 0 && k < outlet.size());
     const double outlet_q = 0.5 * (outlet[k - 1].second + outlet[k].second);
-    EXPECT_NEAR(outlet_q, column_rain + inflow_cms, 0.01 * (column_rain + inflow_cms));
+    if (std::string(scheme) != "ade-pc") {
+      EXPECT_NEAR(outlet_q, column_rain + inflow_cms, 0.01 * (column_rain + inflow_cms));
+    } else {
+      // "ade-pc" cuts its sub-step at the outlet's faces, so the outlet drains all through the
+      // step while the edge cell beside it drains once a step: at 10 s steps about 3.4 % of the
+      // outlet column's water leaves through that neighbour instead (the edge's sum above holds
+      // it). The outlet never passes more than its column brings, and the split closes as the
+      // step shortens (TheAdePcOutletPassesItsColumnsWaterAtShortSteps).
+      EXPECT_LT(outlet_q, 1.01 * (column_rain + inflow_cms));
+      EXPECT_GT(outlet_q, 0.95 * (column_rain + inflow_cms));
+    }
 
     const summary_balance s = read_summary_balance(read_file("bdy_summary.out"));
     ASSERT_TRUE(s.has_totals);
@@ -173,6 +183,25 @@ TEST(BoundaryPlaneCase, ALowerEdgeAtNormalDepthDrainsTheStormAtTheManningRateOfI
     EXPECT_LT(std::fabs(s.run_overall_error), 1e-6);
     EXPECT_LT(std::fabs(s.event_error_percent), 1e-6);
   }
+}
+
+// The outlet of "ade-pc" passes its own column's water once the step is short enough for the
+// boundary cells beside it, drained once a step, to keep pace with it: at 2 s steps within 1 %.
+TEST(BoundaryPlaneCase, TheAdePcOutletPassesItsColumnsWaterAtShortSteps) {
+  temp_dir dir;
+  copy_case();
+  const command_result run =
+      run_plane({{"OVERTYPE           explicit", "OVERTYPE           ade-pc"},
+                 {"TIMESTEP           10.0", "TIMESTEP           2.0"}},
+                1);
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  const auto outlet = hydrograph(read_file("bdy_outlet_sig.out"));
+  std::size_t k = 0;
+  while (k < outlet.size() && std::fabs(outlet[k].first - 40.17) > 0.004) ++k;
+  ASSERT_TRUE(k > 0 && k < outlet.size());
+  const double outlet_q = 0.5 * (outlet[k - 1].second + outlet[k].second);
+  const double column = rain * rows * dx * dx + inflow_cms;
+  EXPECT_NEAR(outlet_q, column, 0.01 * column);
 }
 
 // The boundary cells sum their volumes over fixed blocks of cells, and both ADE schemes route
