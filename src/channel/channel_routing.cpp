@@ -12,6 +12,7 @@
 #include "channel/channel_lakes.h"
 #include "channel/channel_steps.h"
 #include "channel/link_flows.h"
+#include "channel/node_ranges.h"
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
 #include "input/input_steps.h"
@@ -28,12 +29,13 @@ bool routing_arrays_ready(channel_state& ch) {
       if (a.node_count(link) != ch.area.node_count(link)) return false;
     return true;
   };
-  link_node_array<double>* work[] = {&ch.area_old, &ch.area_iter,      &ch.qp_old,
-                                     &ch.qp_last,  &ch.node_stiffness, &ch.qp_iter};
-  const char* names[] = {"area_old", "area_iter", "qp_old", "qp_last", "node_stiffness", "qp_iter"};
+  link_node_array<double>* work[] = {&ch.area_old,       &ch.area_iter, &ch.qp_old,     &ch.qp_last,
+                                     &ch.node_stiffness, &ch.qp_iter,   &ch.node_source};
+  const char* names[] = {"area_old",       "area_iter", "qp_old",     "qp_last",
+                         "node_stiffness", "qp_iter",   "node_source"};
   int counts_size = links + 1;
   int* counts = nullptr;
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < 7; ++i) {
     if (fits(*work[i])) continue;
     if (counts == nullptr) {
       counts = new int[counts_size]();
@@ -49,39 +51,50 @@ bool routing_arrays_ready(channel_state& ch) {
   return true;
 }
 
+// The routed links.
+bool routed(const channel_state& ch, int link) {
+  return link_is_routed(ch.ltype[link]);
+}
+
 // The routed links' values of `from` copied into `to`, nodes 1..nx.
 void copy_routed(const channel_state& ch, const link_node_array<double>& from,
                  link_node_array<double>& to) {
-  for (int link = 1; link <= ch.chan_link_count; ++link) {
-    if (!link_is_routed(ch.ltype[link])) continue;
+  auto chosen = [&](int link) { return routed(ch, link); };
+  const long total = chosen_node_total(ch, chosen);
+#pragma omp parallel if (total >= routing_parallel_min_nodes)
+  visit_own_nodes(ch, total, chosen, [&](int link, int first, int last) {
     const double* f = from.link_nodes(link);
     double* t = to.link_nodes(link);
-    std::copy(f + 1, f + 1 + ch.nx[link], t + 1);
-  }
+    std::copy(f + first, f + last + 1, t + first);
+  });
 }
 
 // Negative flow areas of the routed links set to 0.
 void clip_negative_areas(channel_state& ch, link_node_array<double>& a) {
-  for (int link = 1; link <= ch.chan_link_count; ++link) {
-    if (!link_is_routed(ch.ltype[link])) continue;
+  auto chosen = [&](int link) { return routed(ch, link); };
+  const long total = chosen_node_total(ch, chosen);
+#pragma omp parallel if (total >= routing_parallel_min_nodes)
+  visit_own_nodes(ch, total, chosen, [&](int link, int first, int last) {
     double* al = a.link_nodes(link);
-    for (int j = 1; j <= ch.nx[link]; ++j)
+    for (int j = first; j <= last; ++j)
       if (al[j] < 0.0) al[j] = 0.0;
-  }
+  });
 }
 
-// The largest Courant number of the routed links' nodes for a sub-step h, or -1 after a node
-// whose area is not a number or whose depth is negative (its message printed). The last node of
-// a link that drains through a structure does not count: its outflow is the structure's, held to
-// the water at hand and bounded by the structure's stiffness, and once that cut acts the node
-// passes its whole water in every sub-step, a Courant number of 1 whatever the sub-step.
-double courant_number(channel_state& ch, double h) {
+// The last node of a link that drains through a structure.
+bool drains_into_structure(const channel_state& ch, int link) {
+  const int down = ch.dslink[link];
+  return down >= 1 && down <= ch.chan_link_count && link_is_structure(ch.ltype[down]);
+}
+
+// The largest Courant number of the routed links' nodes for a sub-step h, one node after the
+// other, or -1 after a node whose area is not a number or whose depth is negative (its message
+// printed).
+double courant_number_serial(channel_state& ch, double h) {
   double cmax = 0.0;
   for (int link = 1; link <= ch.chan_link_count; ++link) {
-    if (!link_is_routed(ch.ltype[link])) continue;
-    const int down = ch.dslink[link];
-    const bool into_structure =
-        down >= 1 && down <= ch.chan_link_count && link_is_structure(ch.ltype[down]);
+    if (!routed(ch, link)) continue;
+    const bool into_structure = drains_into_structure(ch, link);
     const double dx = ch.dx[link];
     double* a = ch.area.link_nodes(link);
     double* yp = ch.yp.link_nodes(link);
@@ -108,20 +121,75 @@ double courant_number(channel_state& ch, double h) {
   return cmax;
 }
 
+// The largest Courant number of the routed links' nodes for a sub-step h, or -1 after a node
+// whose area is not a number or whose depth is negative (its message printed). The last node of
+// a link that drains through a structure does not count: its outflow is the structure's, held to
+// the water at hand and bounded by the structure's stiffness, and once that cut acts the node
+// passes its whole water in every sub-step, a Courant number of 1 whatever the sub-step.
+// The nodes are shared among the threads (the largest of their largest numbers is the same
+// whatever the sharing); a faulty node sends the scan to the serial form, which reports the first.
+double courant_number(channel_state& ch, double h) {
+  auto chosen = [&](int link) { return routed(ch, link); };
+  const long total = chosen_node_total(ch, chosen);
+  double cmax = 0.0;
+  int faults = 0;
+#pragma omp parallel if (total >= routing_parallel_min_nodes) reduction(max     \
+                                                                        : cmax) \
+    reduction(|                                                                 \
+              : faults)
+  visit_own_nodes(ch, total, chosen, [&](int link, int first, int last) {
+    const int counted = drains_into_structure(ch, link) ? ch.nx[link] - 1 : ch.nx[link];
+    const double dx = ch.dx[link];
+    const double* a = ch.area.link_nodes(link);
+    const double* yp = ch.yp.link_nodes(link);
+    const double* bel = ch.bel.link_nodes(link);
+    const double* q = ch.qp.link_nodes(link);
+    for (int j = first; j <= last; ++j) {
+      if (std::isnan(a[j]) || yp[j] - bel[j] < 0.0) faults = 1;
+      if (j > counted) continue;
+      const double c = a[j] > 1e-16 ? (h / dx) * (q[j] / a[j]) : 0.0;
+      cmax = std::max(cmax, c);
+    }
+  });
+  return faults != 0 ? courant_number_serial(ch, h) : cmax;
+}
+
 // One pass of the corrector's scan: the largest change of a routed node's area from its
 // predicted area, or -1 when a node holds an area below -1e-8 (the sub-step fails).
 double corrector_change(const channel_state& ch) {
+  auto chosen = [&](int link) { return routed(ch, link); };
+  const long total = chosen_node_total(ch, chosen);
   double change = 0.0;
-  for (int link = 1; link <= ch.chan_link_count; ++link) {
-    if (!link_is_routed(ch.ltype[link])) continue;
+  int dry = 0;
+#pragma omp parallel if (total >= routing_parallel_min_nodes) reduction(max                   \
+                                                                        : change) reduction(| \
+                                                                                            : dry)
+  visit_own_nodes(ch, total, chosen, [&](int link, int first, int last) {
     const double* a = ch.area.link_nodes(link);
     const double* ai = ch.area_iter.link_nodes(link);
-    for (int j = 1; j <= ch.nx[link]; ++j) {
-      if (a[j] < -1e-8) return -1.0;
+    for (int j = first; j <= last; ++j) {
+      if (a[j] < -1e-8) dry = 1;
       change = std::max(change, std::fabs(a[j] - ai[j]));
     }
-  }
-  return change;
+  });
+  return dry != 0 ? -1.0 : change;
+}
+
+// The corrector's flows: the mean of the predictor's and the corrector's at every node of every
+// link but lakes.
+void mean_flows(channel_state& ch) {
+  auto chosen = [&](int link) {
+    const int type = ch.ltype[link];
+    return !link_is_lake(type) && !link_is_captured(type);
+  };
+  const long total = chosen_node_total(ch, chosen);
+#pragma omp parallel if (total >= routing_parallel_min_nodes)
+  visit_own_nodes(ch, total, chosen, [&](int link, int first, int last) {
+    double* q = ch.qp.link_nodes(link);
+    const double* q1 = ch.qp_last.link_nodes(link);
+    const double* q2 = ch.qp_iter.link_nodes(link);
+    for (int j = first; j <= last; ++j) q[j] = 0.5 * (q1[j] + q2[j]);
+  });
 }
 
 // Adds the water that passed each hydrograph location during an accepted sub-step of `h`
@@ -220,14 +288,7 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
         copy_routed(ch, ch.area, ch.area_iter);
         // Corrector: flows from the predicted geometry; the mean of both moves the water.
         if (ex_link_end_flows(ch, ch.qp_iter, ms.current_time, h) == -1) return -1;
-        for (int link = 1; link <= last; ++link) {
-          const int type = ch.ltype[link];
-          if (link_is_lake(type) || link_is_captured(type)) continue;
-          double* q = ch.qp.link_nodes(link);
-          const double* q1 = ch.qp_last.link_nodes(link);
-          const double* q2 = ch.qp_iter.link_nodes(link);
-          for (int j = 1; j <= ch.nx[link]; ++j) q[j] = 0.5 * (q1[j] + q2[j]);
-        }
+        mean_flows(ch);
         copy_routed(ch, ch.area_old, ch.area);
         step_pipe_volume =
             ex_chan_volume(ch, ch.qp, ch.area, ms.current_time, h, dt, step_source_volume);

@@ -313,6 +313,8 @@ struct channel_state {
   link_node_array<double> qp_iter;         // discharge of the corrector pass (m3/s)
   link_node_array<double> node_stiffness;  // summed sensitivity of the flows a node joins to
                                            // their levels (m2/s), the sub-step's bound
+  link_node_array<double> node_source;     // volume a node's point inflow brought in the
+                                           // sub-step's volume balance (m3), summed after it
   link_node_array<int> status_node;        // per node 1..og_nx1[link]: 1 while a rising lake holds
                                            // the node (channel lakes only, allocated at set-up)
   long routing_passes = 0;                 // sub-steps routed in the run, 0 before the first

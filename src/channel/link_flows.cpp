@@ -11,6 +11,7 @@
 
 #include "channel/channel_state.h"
 #include "channel/culverts.h"
+#include "channel/node_ranges.h"
 #include "framework/core/error_state.h"
 #include "input/input_steps.h"
 
@@ -34,30 +35,33 @@ double slope_flow(double upper_level, double lower_level, double dist, double co
   return s >= 0.0 ? std::sqrt(s) * conv_first : -std::sqrt(-s) * conv_second;
 }
 
-// The flows inside an ordinary link and at its downstream end.
-void ordinary_link_flows(channel_state& ch, link_node_array<double>& q, int link) {
+// The flows at the nodes first..last of an ordinary link: inside the link from the slope of the
+// levels to the next node, at its downstream end (node nx) from the link or structure below.
+void ordinary_link_flows(channel_state& ch, link_node_array<double>& q, int link, int first,
+                         int last) {
   double* ql = q.link_nodes(link);
   const double* conv = ch.conv.link_nodes(link);
   const int n = ch.nx[link];
   const double dx = ch.dx[link];
-  const int down = ch.dslink[link];
-  if (down >= 1 && down <= ch.chan_link_count) {
-    const int dtype = type_of(ch, down);
-    if (link_is_structure(dtype)) {
-      ql[n] = q(down, 1);
-    } else if (link_is_lake(dtype) || link_is_captured(dtype)) {
-      // No flow back out of a lake.
-      const double s = (level(ch, link, n) - ch.lake_elev[ch.lake2link[down]]) / (2.0 * dx);
-      ql[n] = s > 0.0 ? std::sqrt(s) * conv[n] : 0.0;
-    } else if ((dtype & (4 | 8 | 16)) != 0) {
-      ql[n] = slope_flow(level(ch, link, n), level(ch, down, 1), 0.5 * (ch.dx[down] + dx), conv[n],
-                         ch.conv(down, 1));
-    }
-  }
   const double* bel = ch.bel.link_nodes(link);
   const double* depth = ch.chan_depth.link_nodes(link);
-  for (int j = n - 1; j >= 1; --j)
+  for (int j = first; j <= std::min(last, n - 1); ++j)
     ql[j] = slope_flow(bel[j] + depth[j], bel[j + 1] + depth[j + 1], dx, conv[j], conv[j + 1]);
+  if (last < n) return;
+  const int down = ch.dslink[link];
+  if (down < 1 || down > ch.chan_link_count) return;
+  const int dtype = type_of(ch, down);
+  if (link_is_structure(dtype)) {
+    ql[n] = q.link_nodes(down)[1];
+  } else if (link_is_lake(dtype) || link_is_captured(dtype)) {
+    // No flow back out of a lake.
+    const double s = (bel[n] + depth[n] - ch.lake_elev[ch.lake2link[down]]) / (2.0 * dx);
+    ql[n] = s > 0.0 ? std::sqrt(s) * conv[n] : 0.0;
+  } else if ((dtype & (4 | 8 | 16)) != 0) {
+    const double down_level = ch.bel.link_nodes(down)[1] + ch.chan_depth.link_nodes(down)[1];
+    ql[n] = slope_flow(bel[n] + depth[n], down_level, 0.5 * (ch.dx[down] + dx), conv[n],
+                       ch.conv.link_nodes(down)[1]);
+  }
 }
 
 // The barrel of a culvert element: its kind (3 round, 4 oval, 5 box) gives the shape, the first
@@ -346,15 +350,17 @@ bool check_routing_network(const channel_state& ch) {
 }
 
 int ex_link_end_flows(channel_state& ch, link_node_array<double>& q, double time, double h) {
-  for (int link = ch.chan_link_count; link >= 1; --link) {
-    const int type = type_of(ch, link);
-    if (link_is_lake(type) || link_is_captured(type)) continue;
-    if (link_is_structure(type)) {
-      structure_link_flows(ch, q, link, time, h);
-    } else {
-      ordinary_link_flows(ch, q, link);
-    }
-  }
+  // The structures first, downstream to upstream on one thread (a culvert may report a fault);
+  // each reads only levels and areas, and the links above them then take their flows.
+  for (int link = ch.chan_link_count; link >= 1; --link)
+    if (link_is_structure(type_of(ch, link))) structure_link_flows(ch, q, link, time, h);
+  // Every other flow depends on the levels alone: the nodes are shared among the threads.
+  auto ordinary = [&](int link) { return link_is_routed(type_of(ch, link)); };
+  const long total = chosen_node_total(ch, ordinary);
+#pragma omp parallel if (total >= routing_parallel_min_nodes)
+  visit_own_nodes(ch, total, ordinary, [&](int link, int first, int last) {
+    ordinary_link_flows(ch, q, link, first, last);
+  });
   return outlet_flow(ch, q);
 }
 
@@ -514,64 +520,104 @@ double ex_stable_substep(channel_state& ch, link_node_array<double>& stiffness, 
   return limit;
 }
 
-double ex_chan_volume(channel_state& ch, link_node_array<double>& q, link_node_array<double>& a,
-                      double time, double h, double /*dt*/, double& source_volume) {
+namespace {
+
+// The volume balance of the nodes first..last of a routed link over the sub-step h: the new flow
+// areas in `a`; each node's point-source volume is kept in `node_source` or added to `running`
+// in node order, where either is given.
+void link_volumes(channel_state& ch, const link_node_array<double>& q, link_node_array<double>& a,
+                  int link, int first, int last, double time, double h, double* node_source,
+                  double* running) {
   const int links = ch.chan_link_count;
   const bool sources = !ch.stream_pointsource.empty();
   const bool points = ch.points.chan_point_on != 0;
+  const int n = ch.nx[link];
+  const double* point_flow =
+      points ? &ch.points.chan_point_flow[static_cast<long>(link) * ch.points.node_stride]
+             : nullptr;
+  const double dx = ch.dx[link];
+  const double* ql = q.link_nodes(link);
+  const double* lat = ch.qlat.link_nodes(link);
+  double* al = a.link_nodes(link);
+  const bool held_outlet = ch.head_bound && link == links;
+  for (int j = first; j <= last; ++j) {
+    const double v0 = dx * al[j];
+    double dv = 0.0;
+    if (j == 1) {
+      const int up_count = ch.ndep[link];
+      if (up_count > 0) {
+        double inflow = 0.0;
+        for (int k = 1; k <= up_count; ++k) {
+          const int up = ch.uslinks[link][k];
+          inflow += q.link_nodes(up)[ch.nx[up]];
+        }
+        dv = h * (dx * lat[1] + inflow - ql[1]);
+      } else {
+        dv = h * (dx * lat[1] - ql[1]) + h * ch.headwater_inflow;
+      }
+    } else if (!(held_outlet && j == n)) {
+      dv = h * (ql[j - 1] - ql[j] + dx * lat[j]);
+    }
+    // A point inflow at the held outlet node passes straight through it with the outlet flow.
+    double source = 0.0;
+    if (points) {
+      if (!(held_outlet && j == n)) dv += h * point_flow[j];
+      source += h * point_flow[j];
+    }
+    if (sources) {
+      time_series* series = ch.stream_pointsource(link, j);
+      if (series != nullptr) {
+        const double v = h * ts_value(time, series);
+        dv += v;
+        source += v;
+      }
+    }
+    // A sink takes at most the water at hand: what the node holds and gains in the sub-step.
+    if (source < 0.0 && v0 + dv < 0.0) {
+      const double cut = std::min(-(v0 + dv), -source);
+      dv += cut;
+      source += cut;
+    }
+    if (node_source != nullptr) node_source[j] = source;
+    if (running != nullptr) *running += source;
+    al[j] = (v0 + dv) / dx;
+  }
+}
+
+}  // namespace
+
+double ex_chan_volume(channel_state& ch, link_node_array<double>& q, link_node_array<double>& a,
+                      double time, double h, double /*dt*/, double& source_volume) {
+  const int links = ch.chan_link_count;
   source_volume = 0.0;
   limit_structure_flows(ch, q, a, time, h);
-  for (int link = 1; link <= links; ++link) {
-    if (!link_is_routed(type_of(ch, link))) continue;
-    const int n = ch.nx[link];
-    const double* point_flow =
-        points ? &ch.points.chan_point_flow[static_cast<long>(link) * ch.points.node_stride]
-               : nullptr;
-    const double dx = ch.dx[link];
-    const double* ql = q.link_nodes(link);
-    const double* lat = ch.qlat.link_nodes(link);
-    double* al = a.link_nodes(link);
-    const bool held_outlet = ch.head_bound && link == links;
-    for (int j = 1; j <= n; ++j) {
-      const double v0 = dx * al[j];
-      double dv = 0.0;
-      if (j == 1) {
-        const int up_count = ch.ndep[link];
-        if (up_count > 0) {
-          double inflow = 0.0;
-          for (int k = 1; k <= up_count; ++k) {
-            const int up = ch.uslinks[link][k];
-            inflow += q(up, ch.nx[up]);
-          }
-          dv = h * (dx * lat[1] + inflow - ql[1]);
-        } else {
-          dv = h * (dx * lat[1] - ql[1]) + h * ch.headwater_inflow;
-        }
-      } else if (!(held_outlet && j == n)) {
-        dv = h * (ql[j - 1] - ql[j] + dx * lat[j]);
-      }
-      // A point inflow at the held outlet node passes straight through it with the outlet flow.
-      double source = 0.0;
-      if (points) {
-        if (!(held_outlet && j == n)) dv += h * point_flow[j];
-        source += h * point_flow[j];
-      }
-      if (sources) {
-        time_series* series = ch.stream_pointsource(link, j);
-        if (series != nullptr) {
-          const double v = h * ts_value(time, series);
-          dv += v;
-          source += v;
-        }
-      }
-      // A sink takes at most the water at hand: what the node holds and gains in the sub-step.
-      if (source < 0.0 && v0 + dv < 0.0) {
-        const double cut = std::min(-(v0 + dv), -source);
-        dv += cut;
-        source += cut;
-      }
-      source_volume += source;
-      al[j] = (v0 + dv) / dx;
+  auto routed = [&](int link) { return link_is_routed(type_of(ch, link)); };
+  // Point-source series are looked up one node after the other (a lookup may report a fault);
+  // so is every node when the run has no room to keep the nodes' source volumes.
+  const bool sources = !ch.stream_pointsource.empty();
+  const bool points = ch.points.chan_point_on != 0;
+  bool kept = true;
+  for (int link = 1; link <= links && kept; ++link)
+    if (routed(link) && ch.node_source.node_count(link) < ch.nx[link]) kept = false;
+  if (sources || (points && !kept)) {
+    for (int link = 1; link <= links; ++link)
+      if (routed(link))
+        link_volumes(ch, q, a, link, 1, ch.nx[link], time, h, nullptr, &source_volume);
+    return 0.0;
+  }
+  // The nodes are independent: shared among the threads; the source volumes are then added
+  // node after node in network order, as one thread adds them.
+  const long total = chosen_node_total(ch, routed);
+#pragma omp parallel if (total >= routing_parallel_min_nodes)
+  visit_own_nodes(ch, total, routed, [&](int link, int first, int last) {
+    link_volumes(ch, q, a, link, first, last, time, h,
+                 points ? ch.node_source.link_nodes(link) : nullptr, nullptr);
+  });
+  if (points) {
+    for (int link = 1; link <= links; ++link) {
+      if (!routed(link)) continue;
+      const double* s = ch.node_source.link_nodes(link);
+      for (int j = 1; j <= ch.nx[link]; ++j) source_volume += s[j];
     }
   }
   return 0.0;

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "channel/channel_steps.h"
+#include "channel/node_ranges.h"
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
 
@@ -356,11 +357,88 @@ bool section_from_area(model_state& ms, int link, int node) {
   return true;
 }
 
+namespace {
+
+// The nodes first..last of a sectioned link from their flow areas, as section_from_area computes
+// them but without a word: false at the first node whose area gives no depth (its values left
+// as they were; the serial sweep then reports it). Raises `exceeded` for a node above its depth
+// table.
+bool link_sections_from_area(channel_state& ch, int link, int first, int last, int& exceeded) {
+  const int kind = ch.ltype[link];
+  double* area = ch.area.link_nodes(link);
+  double* depth = ch.chan_depth.link_nodes(link);
+  double* yp = ch.yp.link_nodes(link);
+  double* conv = ch.conv.link_nodes(link);
+  const double* bel = ch.bel.link_nodes(link);
+  if (!(kind & kind_trapezoid) && (kind & kind_breakpoint)) {
+    const int* table = ch.table_num.link_nodes(link);
+    for (int j = first; j <= last; ++j) {
+      const int t = table[j];
+      if (t < 1 || t > ch.num_xsec_tables || area[j] < 0.0) return false;
+      const depth_table_view view{ch.ht_spc[t], ch.numhts[t], ch.xarea.link_nodes(t),
+                                  ch.xtw.link_nodes(t), ch.xk.link_nodes(t)};
+      bool over = false;
+      const section_depth d = table_from_area(view, area[j], over);
+      if (over) exceeded = 1;
+      depth[j] = d.depth;
+      yp[j] = bel[j] + d.depth;
+      conv[j] = d.conv;
+    }
+    return true;
+  }
+  const bool compound = (kind & kind_trapezoid) == 0;
+  const double* bottom = ch.bottom.link_nodes(link);
+  const double* slope = ch.sslope.link_nodes(link);
+  const double* bankfull = compound ? ch.bankfull_dep.link_nodes(link) : nullptr;
+  const double* slope2 = compound ? ch.sslope2.link_nodes(link) : nullptr;
+  trapezoid_shape s;
+  s.inv_n = ch.link_inv_n[link];
+  for (int j = first; j <= last; ++j) {
+    s.bottom = bottom[j];
+    s.side_slope = slope[j];
+    section_depth d;
+    if (!compound) {
+      if (area[j] > -0.0001 && area[j] < 0.0) area[j] = 0.0;  // round-off below an empty channel
+      if (area[j] < 0.0) return false;
+      d = trapezoid_from_area(s, area[j]);
+    } else {
+      if (area[j] < 0.0) return false;
+      s.bankfull_depth = bankfull[j];
+      s.plain_slope = slope2[j];
+      d = compound_from_area(s, area[j]);
+      if (d.fault != section_fault::none) return false;
+    }
+    depth[j] = d.depth;
+    yp[j] = bel[j] + d.depth;
+    conv[j] = d.conv;
+  }
+  return true;
+}
+
+}  // namespace
+
 void ex_section(model_state& ms, int mode) {
   channel_state& ch = ms.channel;
   if (mode != 1 && mode != 2) return;
   if (ch.area.empty() || ch.conv.empty() || ch.topw.empty() || ch.dconv.empty())
     return;  // no network set up
+  auto sectioned = [&](int link) {
+    return (ch.ltype[link] & (kind_trapezoid | kind_breakpoint | kind_compound)) != 0;
+  };
+  if (mode == 1) {
+    // The nodes are independent: shared among the threads, each computed as the serial sweep
+    // computes it. A fault anywhere sends the sweep to the serial form below, which meets the
+    // first fault in network order and reports it.
+    const long total = chosen_node_total(ch, sectioned);
+    int exceeded = 0;
+    int faults = 0;
+#pragma omp parallel if (total >= routing_parallel_min_nodes) reduction(| : exceeded, faults)
+    visit_own_nodes(ch, total, sectioned, [&](int link, int first, int last) {
+      if (faults == 0 && !link_sections_from_area(ch, link, first, last, exceeded)) faults = 1;
+    });
+    if (exceeded) ch.xsec_table_exceeded = 1;
+    if (faults == 0) return;
+  }
   for (int link = 1; link <= ch.chan_link_count; ++link) {
     if (!(ch.ltype[link] & (kind_trapezoid | kind_breakpoint | kind_compound))) continue;
     for (int node = 1; node <= ch.nx[link]; ++node) {
