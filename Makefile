@@ -46,6 +46,7 @@ bench: build
 	$(BUILD)/map_write_bench
 	$(BUILD)/overland_bench
 	$(BUILD)/event_step_bench
+	$(BUILD)/channel_routing_bench
 	$(BUILD)/vector_powers_bench
 
 # Fuzzing with libFuzzer (clang-14, AddressSanitizer and UndefinedBehaviorSanitizer) in its own

@@ -524,10 +524,11 @@ namespace {
 
 // The volume balance of the nodes first..last of a routed link over the sub-step h: the new flow
 // areas in `a`; each node's point-source volume is kept in `node_source` or added to `running`
-// in node order, where either is given.
+// in node order, where either is given. With `series_looked_up`, `node_source` holds on entry the
+// volume each node's point-source series brings in the sub-step, looked up before.
 void link_volumes(channel_state& ch, const link_node_array<double>& q, link_node_array<double>& a,
                   int link, int first, int last, double time, double h, double* node_source,
-                  double* running) {
+                  double* running, bool series_looked_up) {
   const int links = ch.chan_link_count;
   const bool sources = !ch.stream_pointsource.empty();
   const bool points = ch.points.chan_point_on != 0;
@@ -538,6 +539,7 @@ void link_volumes(channel_state& ch, const link_node_array<double>& q, link_node
   const double dx = ch.dx[link];
   const double* ql = q.link_nodes(link);
   const double* lat = ch.qlat.link_nodes(link);
+  time_series* const* node_series = sources ? ch.stream_pointsource.link_nodes(link) : nullptr;
   double* al = a.link_nodes(link);
   const bool held_outlet = ch.head_bound && link == links;
   for (int j = first; j <= last; ++j) {
@@ -565,9 +567,9 @@ void link_volumes(channel_state& ch, const link_node_array<double>& q, link_node
       source += h * point_flow[j];
     }
     if (sources) {
-      time_series* series = ch.stream_pointsource(link, j);
+      time_series* series = node_series[j];
       if (series != nullptr) {
-        const double v = h * ts_value(time, series);
+        const double v = series_looked_up ? node_source[j] : h * ts_value(time, series);
         dv += v;
         source += v;
       }
@@ -592,18 +594,28 @@ double ex_chan_volume(channel_state& ch, link_node_array<double>& q, link_node_a
   source_volume = 0.0;
   limit_structure_flows(ch, q, a, time, h);
   auto routed = [&](int link) { return link_is_routed(type_of(ch, link)); };
-  // Point-source series are looked up one node after the other (a lookup may report a fault);
-  // so is every node when the run has no room to keep the nodes' source volumes.
   const bool sources = !ch.stream_pointsource.empty();
   const bool points = ch.points.chan_point_on != 0;
   bool kept = true;
   for (int link = 1; link <= links && kept; ++link)
     if (routed(link) && ch.node_source.node_count(link) < ch.nx[link]) kept = false;
-  if (sources || (points && !kept)) {
+  // Without room to keep the nodes' source volumes, the nodes are balanced one after the other.
+  if ((sources || points) && !kept) {
     for (int link = 1; link <= links; ++link)
       if (routed(link))
-        link_volumes(ch, q, a, link, 1, ch.nx[link], time, h, nullptr, &source_volume);
+        link_volumes(ch, q, a, link, 1, ch.nx[link], time, h, nullptr, &source_volume, false);
     return 0.0;
+  }
+  // Point-source series are looked up first, one node after the other (a lookup may report a
+  // fault), into the nodes' source volumes.
+  if (sources) {
+    for (int link = 1; link <= links; ++link) {
+      if (!routed(link)) continue;
+      time_series* const* series = ch.stream_pointsource.link_nodes(link);
+      double* s = ch.node_source.link_nodes(link);
+      for (int j = 1; j <= ch.nx[link]; ++j)
+        if (series[j] != nullptr) s[j] = h * ts_value(time, series[j]);
+    }
   }
   // The nodes are independent: shared among the threads; the source volumes are then added
   // node after node in network order, as one thread adds them.
@@ -611,9 +623,9 @@ double ex_chan_volume(channel_state& ch, link_node_array<double>& q, link_node_a
 #pragma omp parallel if (total >= routing_parallel_min_nodes)
   visit_own_nodes(ch, total, routed, [&](int link, int first, int last) {
     link_volumes(ch, q, a, link, first, last, time, h,
-                 points ? ch.node_source.link_nodes(link) : nullptr, nullptr);
+                 sources || points ? ch.node_source.link_nodes(link) : nullptr, nullptr, sources);
   });
-  if (points) {
+  if (sources || points) {
     for (int link = 1; link <= links; ++link) {
       if (!routed(link)) continue;
       const double* s = ch.node_source.link_nodes(link);
