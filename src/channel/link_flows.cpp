@@ -392,15 +392,6 @@ double structure_stiffness(channel_state& ch, int link, double time) {
   return (std::fabs(d1) + std::fabs(d2)) / (2.0 * e);
 }
 
-// The width over which a node stores water as its level rises (m): its flow area over its depth,
-// never more than its top width for the channel's sections (which widen upwards); a node holding
-// less than a millimetre takes its last top width.
-double storage_width(const channel_state& ch, int link, int node) {
-  const double y = ch.chan_depth(link, node);
-  if (y > 0.001) return ch.area(link, node) / y;
-  return ch.topw.has(link, node) ? ch.topw(link, node) : 0.0;
-}
-
 // What node j of a routed link gains per second from everything but the one discharge
 // `excluded_link` carries (the structure link at the node's end): the discharge from the node or
 // links above, the headwater inflow of a head node, the lateral inflow, the point inflow and the
@@ -461,13 +452,33 @@ void limit_structure_flows(channel_state& ch, link_node_array<double>& q,
 
 double ex_stable_substep(channel_state& ch, link_node_array<double>& stiffness, double time) {
   const int links = ch.chan_link_count;
-  for (int link = 1; link <= links; ++link) {
-    if (!link_is_routed(type_of(ch, link))) continue;
+  auto routed = [&](int link) { return link_is_routed(type_of(ch, link)); };
+  const long total = chosen_node_total(ch, routed);
+  // The flow between nodes j and j + 1 of a link adds its sensitivity to both, once for the
+  // node's own level and once for its neighbour's: a bound of the largest rate at which the
+  // network's levels relax. A node inside a link takes the flows on its two sides, shared among
+  // the threads; the end nodes of the links, which the flows of junctions and structures also
+  // reach, start at 0 and take theirs below, one link after the other.
+#pragma omp parallel if (total >= routing_parallel_min_nodes)
+  visit_own_nodes(ch, total, routed, [&](int link, int first, int last) {
     double* r = stiffness.link_nodes(link);
-    std::fill(r + 1, r + 1 + ch.nx[link], 0.0);
-  }
-  // Each flow adds its sensitivity to both nodes it joins, once for the node's own level and
-  // once for its neighbour's: a bound of the largest rate at which the network's levels relax.
+    const double* conv = ch.conv.link_nodes(link);
+    const double* bel = ch.bel.link_nodes(link);
+    const double* depth = ch.chan_depth.link_nodes(link);
+    const int n = ch.nx[link];
+    const double dx = ch.dx[link];
+    for (int j = first; j <= last; ++j) {
+      if (j == 1 || j == n) {
+        r[j] = 0.0;
+        continue;
+      }
+      const double below = 2.0 * slope_flow_stiffness(bel[j - 1] + depth[j - 1], bel[j] + depth[j],
+                                                      dx, conv[j - 1], conv[j]);
+      const double above = 2.0 * slope_flow_stiffness(bel[j] + depth[j], bel[j + 1] + depth[j + 1],
+                                                      dx, conv[j], conv[j + 1]);
+      r[j] = below + above;
+    }
+  });
   for (int link = 1; link <= links; ++link) {
     const int type = type_of(ch, link);
     if (link_is_lake(type) || link_is_captured(type)) continue;
@@ -485,11 +496,11 @@ double ex_stable_substep(channel_state& ch, link_node_array<double>& stiffness, 
     const double* depth = ch.chan_depth.link_nodes(link);
     const int n = ch.nx[link];
     const double dx = ch.dx[link];
-    for (int j = 1; j < n; ++j) {
-      const double k = 2.0 * slope_flow_stiffness(bel[j] + depth[j], bel[j + 1] + depth[j + 1], dx,
-                                                  conv[j], conv[j + 1]);
-      r[j] += k;
-      r[j + 1] += k;
+    if (n >= 2) {
+      r[1] +=
+          2.0 * slope_flow_stiffness(bel[1] + depth[1], bel[2] + depth[2], dx, conv[1], conv[2]);
+      r[n] += 2.0 * slope_flow_stiffness(bel[n - 1] + depth[n - 1], bel[n] + depth[n], dx,
+                                         conv[n - 1], conv[n]);
     }
     const int down = ch.dslink[link];
     if (down < 1 || down > links || n < 1) continue;
@@ -507,16 +518,24 @@ double ex_stable_substep(channel_state& ch, link_node_array<double>& stiffness, 
       stiffness(down, 1) += k;
     }
   }
+  // Each node's levels relax no faster than its flows' sensitivity over the width in which it
+  // stores water (its flow area over its depth, never more than its top width for the channel's
+  // sections, which widen upwards) times its length.
   double limit = std::numeric_limits<double>::infinity();
-  for (int link = 1; link <= links; ++link) {
-    if (!link_is_routed(type_of(ch, link))) continue;
+#pragma omp parallel if (total >= routing_parallel_min_nodes) reduction(min : limit)
+  visit_own_nodes(ch, total, routed, [&](int link, int first, int last) {
     const double* r = stiffness.link_nodes(link);
-    for (int j = 1; j <= ch.nx[link]; ++j) {
+    const double* depth = ch.chan_depth.link_nodes(link);
+    const double* area = ch.area.link_nodes(link);
+    // A node holding less than a millimetre takes its last top width.
+    const int widths = ch.topw.empty() ? -1 : ch.topw.node_count(link) + 1;
+    const double* topw = widths >= 0 ? ch.topw.link_nodes(link) : nullptr;
+    for (int j = first; j <= last; ++j) {
       if (!(r[j] > 0.0)) continue;
-      const double width = storage_width(ch, link, j);
+      const double width = depth[j] > 0.001 ? area[j] / depth[j] : (j <= widths ? topw[j] : 0.0);
       if (width > 0.0) limit = std::min(limit, width * ch.dx[link] / r[j]);
     }
-  }
+  });
   return limit;
 }
 
