@@ -11,9 +11,9 @@
 
 #include "channel/channel_state.h"
 
-// Below this many nodes the routing's node loops run on one thread: waking the others costs more
-// than the work.
-inline constexpr long routing_parallel_min_nodes = 4096;
+// Below this many nodes the routing's node loops run on one thread: a sub-step wakes the threads
+// some thirty times, and on a smaller network that costs more than the work it shares.
+inline constexpr long routing_parallel_min_nodes = 32768;
 
 // The nodes 1..nx[link] of every link for which `chosen(link)` holds, together.
 template <class Chosen>

@@ -214,7 +214,7 @@ TEST_F(ChannelRoutingTest, EachRunHasItsOwnWorkArraysAndMemory) {
   EXPECT_EQ(small_run(), first);
 }
 
-// A comb of 30 tributaries joining a trunk of 30 links, 6,000 nodes in all (enough to share the
+// A comb of 30 tributaries joining a trunk of 30 links, 36,000 nodes in all (enough to share the
 // nodes among threads), with lateral inflow everywhere, point inflows and a sink: routed over five
 // steps on 1, 2 and 8 threads, every node's area, discharge, level, depth and conveyance and the
 // step's outlet and source volumes are the same bits. The compare itself is shown to see a
@@ -222,7 +222,7 @@ TEST_F(ChannelRoutingTest, EachRunHasItsOwnWorkArraysAndMemory) {
 TEST(ChannelRoutingInParallel, ACombNetworkGivesTheSameBitsOnAnyThreadCount) {
   process_state_guard guard;
   constexpr int teeth = 30;
-  constexpr int nodes = 100;
+  constexpr int nodes = 600;
   constexpr double dx = 100.0;
   const auto build = []() {
     auto ms = std::make_unique<model_state>();
