@@ -314,6 +314,8 @@ TEST(ChannelCases, AnOutletHeldByASeriesFollowsItAtEveryStep) {
   const double stage[7] = {1.0, 1.375, 1.75, 2.125, 2.5, 2.0, 1.5};
   for (int k = 0; k < 7; ++k) EXPECT_NEAR(records[k][nodes], stage[k], 1e-6) << "record " << k;
   expect_books_close(read_summary_balance(read_file("valley_summary.out")));
+}
+
 // A valley of 3,300 cells of 200 m in one row over one link of 33,001 nodes 20 m apart, ten
 // under each cell (enough for the routing to share its nodes among threads), the trapezoid of
 // the valley above, fed 2 m3/s at its head for an hour on a bed slope of 0.001 (and a light rain
