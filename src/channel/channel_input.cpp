@@ -1418,6 +1418,13 @@ bool chan_reader::lake_pass() {
     }
   }
 
+  // A lake's lowest water surface cannot lie above its highest.
+  for (int k = 1; k <= lakes; ++k) {
+    if (ch_.minwse[k] > ch_.maxwse[k])
+      return fail(
+          "Error: lake %d of the channel input file %s has MINWSE %g above its MAXWSE %g.\n", k,
+          file_.c_str(), ch_.minwse[k], ch_.maxwse[k]);
+  }
   const double area = ms_.gridsize * ms_.gridsize;
   for (int k = 1; k <= lakes; ++k) {
     printf("Minimum Water Surface Elevation Lake #%d: %.2lf\n", k, ch_.minwse[k]);
@@ -1542,19 +1549,42 @@ bool gst_reader::run(file_handle& h) {
         "File format error, program terminating.\n");
     return false;
   }
+  // The declared count is checked against the CELLIJ cards the file holds before anything is
+  // allocated by it: a count the file does not back is refused, however large.
+  constexpr int max_stream_cells = 100000000;
   int cells = 0;
   {
     std::string t;
-    char* end = nullptr;
-    long v = 0;
-    if (next_token(second, t) != 0) v = std::strtol(t.c_str(), &end, 10);
-    if (end == nullptr || end == t.c_str() || *end != '\0' || v < 1 || v > 100000000) {
+    next_token(second, t);
+    int v = 0;
+    const bool whole = parse_whole_number(t, v);
+    const bool digits = !t.empty() && t.find_first_not_of("0123456789") == std::string::npos;
+    if ((whole && v > max_stream_cells) || (!whole && digits)) {
+      stop_with_message(
+          "Error: the STREAMCELLS card of the grid-stream file %s declares %s stream cells; "
+          "at most %d are allowed.\n",
+          file_.c_str(), t.c_str(), max_stream_cells);
+      return false;
+    }
+    if (!whole || v < 1) {
       stop_with_message(
           "The number of STREAMCELLS in the grid-stream (.gst) file\n"
           "must be greater than 0.  File format error, program terminating\n");
       return false;
     }
-    cells = static_cast<int>(v);
+    cells = v;
+  }
+  int found = 0;
+  for (std::size_t i = 2; i < lines.size(); ++i) {
+    std::string rest = lines[i].text;
+    if (chan_input_card_code(rest) == chan_card_cellij) ++found;
+  }
+  if (found != cells) {
+    stop_with_message(
+        "Error: the STREAMCELLS card of the grid-stream file %s declares %d stream cells, but "
+        "the file holds %d CELLIJ cards.\n",
+        file_.c_str(), cells, found);
+    return false;
   }
 
   // First scan: the node count of every stream cell and the table width.

@@ -4,6 +4,7 @@
 // every run's water books closed.
 #include "framework/entry.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -55,16 +56,16 @@ int print_usage() {
   return -1;
 }
 
-// The run count written after "-b" or "-m": 1 when no number follows; false when the number
-// does not fit an int.
+// The run count written after "-b" or "-m": 1 when no number follows; false when what follows
+// is a number but not a whole number of at least one run ("-b-5", "-b0", "-b3x").
 bool read_run_count(const char* text, int& count) {
   count = 1;
-  errno = 0;
-  char* end = nullptr;
-  const long value = strtol(text, &end, 10);
-  if (end == text) return true;  // no number: one run
-  if (errno == ERANGE || value < INT_MIN || value > INT_MAX) return false;
-  count = static_cast<int>(value);
+  const bool number = isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-' ||
+                      text[0] == '+' || text[0] == '.';
+  if (!number) return true;  // no number: one run
+  int value = 0;
+  if (!parse_whole_number(text, value) || value < 1) return false;
+  count = value;
   return true;
 }
 

@@ -77,12 +77,36 @@ void store_name(const card_field& f, card_context& ctx, const std::string& token
   if (slot.text != nullptr) copy_text(slot.text, slot.size, token.c_str());
 }
 
+// The card's keyword as it is written in a project file, for messages.
+std::string card_word(const card_entry& e) {
+  std::string word = e.keyword == nullptr ? "" : e.keyword;
+  for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return word;
+}
+
+// The next token of the card as a whole number into `slot`. An absent value stores 0; a value
+// that is not a whole number ("10abc", "10.9", "1e12", one beyond the range of an int) stops the
+// reading with a message naming the card and the value as typed, and returns false.
+bool take_whole(const card_entry& e, card_context& ctx, int& slot) {
+  std::string typed;
+  int value = 0;
+  const int got = next_token_whole(ctx.rest, value, typed);
+  if (got < 0) {
+    printf("Error: the %s card needs a whole number, and \"%s\" is not one.\n",
+           card_word(e).c_str(), typed.c_str());
+    raise_own_message();
+    return false;
+  }
+  slot = got == 1 ? value : 0;
+  return true;
+}
+
 // The next token as a number into the field, converted after the field's type; an absent or
-// unreadable value stores 0.
-void store_number(const card_field& f, card_context& ctx) {
-  if (int* slot = int_slot(f, ctx)) {
-    next_token_int(ctx.rest, *slot);
-  } else if (double* slot = double_slot(f, ctx)) {
+// unreadable value stores 0. A whole-number field takes only a whole number.
+void store_number(const card_entry& e, card_context& ctx) {
+  if (int* slot = int_slot(e.field, ctx)) {
+    take_whole(e, ctx, *slot);
+  } else if (double* slot = double_slot(e.field, ctx)) {
     next_token_double(ctx.rest, *slot);
   }
 }
@@ -211,23 +235,19 @@ void read_and_echo(const card_entry& e, card_context& ctx) {
   }
 }
 
-void read_start_time(const card_entry&, card_context& ctx) {
-  next_token_int(ctx.rest, ctx.grid.start_hour);
-  next_token_int(ctx.rest, ctx.grid.start_minute);
+void read_start_time(const card_entry& e, card_context& ctx) {
+  if (take_whole(e, ctx, ctx.grid.start_hour)) take_whole(e, ctx, ctx.grid.start_minute);
 }
 
-void read_start_date(const card_entry&, card_context& ctx) {
-  next_token_int(ctx.rest, ctx.grid.start_year);
-  next_token_int(ctx.rest, ctx.grid.start_month);
-  next_token_int(ctx.rest, ctx.grid.start_day);
+void read_start_date(const card_entry& e, card_context& ctx) {
+  if (take_whole(e, ctx, ctx.grid.start_year) && take_whole(e, ctx, ctx.grid.start_month))
+    take_whole(e, ctx, ctx.grid.start_day);
 }
 
-void read_end_time(const card_entry&, card_context& ctx) {
-  next_token_int(ctx.rest, ctx.grid.end_year);
-  next_token_int(ctx.rest, ctx.grid.end_month);
-  next_token_int(ctx.rest, ctx.grid.end_day);
-  next_token_int(ctx.rest, ctx.grid.end_hour);
-  next_token_int(ctx.rest, ctx.grid.end_minute);
+void read_end_time(const card_entry& e, card_context& ctx) {
+  if (take_whole(e, ctx, ctx.grid.end_year) && take_whole(e, ctx, ctx.grid.end_month) &&
+      take_whole(e, ctx, ctx.grid.end_day) && take_whole(e, ctx, ctx.grid.end_hour))
+    take_whole(e, ctx, ctx.grid.end_minute);
 }
 
 // RETEN_DEPTH <map>, or a number written where RETENTION was meant.
@@ -295,9 +315,9 @@ void read_replacement_values(const card_entry&, card_context& ctx) {
 }
 
 // REPLACE_LINE <n>: the value file's lines are counted from 1 on the card, from 0 inside.
-void set_replacement_line(const card_entry&, card_context& ctx) {
+void set_replacement_line(const card_entry& e, card_context& ctx) {
   int n = 0;
-  next_token_int(ctx.rest, n);
+  if (!take_whole(e, ctx, n)) return;
   replace_line_index = n > INT_MIN ? n - 1 : INT_MIN;
 }
 
@@ -319,9 +339,9 @@ void set_super_quiet(const card_entry& e, card_context& ctx) {
   console_silent = true;
 }
 
-void set_thread_count(const card_entry&, card_context& ctx) {
+void set_thread_count(const card_entry& e, card_context& ctx) {
   int n = 0;
-  next_token_int(ctx.rest, n);
+  if (!take_whole(e, ctx, n)) return;
   if (n < 1) {
     printf("Error: unable to set the thread level to %d.\n", n);
     return;
@@ -1046,10 +1066,10 @@ void apply_card(const card_entry& e, card_context& ctx) {
       }
       break;
     case K::number:
-      store_number(e.field, ctx);
+      store_number(e, ctx);
       break;
     case K::number_flag:
-      store_number(e.field, ctx);
+      store_number(e, ctx);
       set_flag(e.flag, ctx);
       break;
     case K::flag:

@@ -56,6 +56,13 @@ bool refuse_card() {
   return false;
 }
 
+// The hour 24 ends a day: it is a time only as 24:00. Empty for a time of day, else a text
+// naming the minute past it.
+std::string past_end_of_day(const int date[5]) {
+  if (date[3] < 24 || date[4] == 0) return std::string();
+  return "minute " + std::to_string(date[4]) + " of hour 24 is past the end of the day";
+}
+
 // START_DATE, START_TIME and END_TIME must be calendar dates before the clock turns them into
 // Julian dates and its date stamps. A START_DATE of zeros is the card not given, and so is an
 // END_TIME of year 0: neither is used as a date. False after a message naming the card.
@@ -72,8 +79,20 @@ bool clock_cards_are_dates(const grid_time_params& g, const char* project_path) 
     outside = date_fields_outside(start, calendar_date_limits, 3, 4);
     snprintf(card, sizeof card, "START_TIME %d %d", start[3], start[4]);
   }
+  // A day its month does not have, or a minute past the hour 24 that ends a day, would be
+  // carried silently into the next month or day.
+  if (outside.empty() && (start[0] != 0 || start[1] != 0 || start[2] != 0)) {
+    outside = date_day_past_month_end(start);
+    snprintf(card, sizeof card, "START_DATE %d %d %d", start[0], start[1], start[2]);
+  }
+  if (outside.empty()) {
+    outside = past_end_of_day(start);
+    snprintf(card, sizeof card, "START_TIME %d %d", start[3], start[4]);
+  }
   if (outside.empty() && end[0] != 0) {
     outside = date_fields_outside(end, calendar_date_limits);
+    if (outside.empty()) outside = date_day_past_month_end(end);
+    if (outside.empty()) outside = past_end_of_day(end);
     snprintf(card, sizeof card, "END_TIME %d %d %d %d %d", end[0], end[1], end[2], end[3], end[4]);
   }
   if (outside.empty()) return true;

@@ -516,9 +516,24 @@ TEST_F(ChannelInput, EveryBadFileStopsTheRunWithItsMessage) {
       {"no stream cells", three_links, with(three_cells, "STREAMCELLS 3", "STREAMCELLS 0"),
        "The number of STREAMCELLS in the grid-stream (.gst) file\n"
        "must be greater than 0.  File format error, program terminating\n"},
+      // The declared count must be the count of CELLIJ cards, however large.
       {"more cells than STREAMCELLS", three_links,
        with(three_cells, "STREAMCELLS 3", "STREAMCELLS 2"),
-       "the file holds more stream cells than its STREAMCELLS card declares"},
+       "net.gst declares 2 stream cells, but the file holds 3 CELLIJ cards.\n"},
+      {"fewer cells than STREAMCELLS", three_links,
+       with(three_cells, "STREAMCELLS 3", "STREAMCELLS 14"),
+       "declares 14 stream cells, but the file holds 3 CELLIJ cards.\n"},
+      {"STREAMCELLS far beyond the file", three_links,
+       with(three_cells, "STREAMCELLS 3", "STREAMCELLS 50000000"),
+       "declares 50000000 stream cells, but the file holds 3 CELLIJ cards.\n"},
+      {"STREAMCELLS above the limit", three_links,
+       with(three_cells, "STREAMCELLS 3", "STREAMCELLS 100000001"),
+       "declares 100000001 stream cells; at most 100000000 are allowed.\n"},
+      {"STREAMCELLS beyond an int", three_links,
+       with(three_cells, "STREAMCELLS 3", "STREAMCELLS 99999999999"),
+       "declares 99999999999 stream cells; at most 100000000 are allowed.\n"},
+      {"STREAMCELLS not whole", three_links, with(three_cells, "STREAMCELLS 3", "STREAMCELLS 3.5"),
+       "must be greater than 0."},
       {"row outside the grid", three_links, with(three_cells, "CELLIJ 2 3", "CELLIJ 3 3"),
        "the CELLIJ card on line 11 of the grid-stream file"},
       {"cell outside the watershed", three_links, with(three_cells, "CELLIJ 2 3", "CELLIJ 1 3"),
@@ -640,6 +655,27 @@ TEST_F(ChannelInput, LakeSearchCellOutsideTheGridIsRefused) {
   EXPECT_EQ(read(with_lake("NUMPTS 2\n1 1 3 1\n")), 0);
   EXPECT_NE(run_error.error_fatal, 0);
   EXPECT_TRUE(contains(printed_, "gives 3: search cell rows lie between 1 and 2")) << printed_;
+}
+
+// A lake's lowest water surface may not lie above its highest; equal ones are a fixed lake.
+TEST_F(ChannelInput, LakeWithMinwseAboveMaxwseIsRefused) {
+  EXPECT_EQ(read(with_lake("MINWSE 104.5\nMAXWSE 102\nNUMPTS 1\n1 1\n")), 0);
+  EXPECT_NE(run_error.error_fatal, 0);
+  EXPECT_TRUE(contains(printed_, "Error: lake 1 of the channel input file " +
+                                     dir_.file("net.chan") +
+                                     " has MINWSE 104.5 above its MAXWSE 102.\n"))
+      << printed_;
+  EXPECT_FALSE(contains(printed_, "Lake #1")) << printed_;
+
+  for (const char* cards :
+       {"MINWSE 100\nMAXWSE 102\nNUMPTS 1\n1 1\n", "MINWSE 102\nMAXWSE 102\nNUMPTS 1\n1 1\n"}) {
+    ms_ = std::make_unique<model_state>();
+    run_error = error_state{};
+    SetUp();
+    read(with_lake(cards));
+    EXPECT_EQ(run_error.error_fatal, 0) << cards << printed_;
+    EXPECT_TRUE(contains(printed_, "Maximum Water Surface Elevation Lake #1: 102.00")) << printed_;
+  }
 }
 
 }  // namespace

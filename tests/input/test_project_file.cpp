@@ -334,7 +334,7 @@ TEST_F(ProjectFileCards, EachKindOfCardFillsItsFields) {
          EXPECT_DOUBLE_EQ(c.m_lake, 0.75);
        }},
       {"missing or unreadable numbers are 0",
-       "ROWS\nGRIDSIZE abc\nEVENT_MIN_Q\nCHAN_PH\nSTART_TIME 7\nX_FREQ x\n", nullptr,
+       "ROWS\nGRIDSIZE abc\nEVENT_MIN_Q\nCHAN_PH\nSTART_TIME 7\nX_FREQ\n", nullptr,
        [](auto& c, auto& g, auto&) {
          EXPECT_EQ(g.rows, 0);
          EXPECT_EQ(g.gridsize, 0.0);
@@ -766,7 +766,7 @@ TEST_F(ProjectFileSettings, ReplacementCardsSubstituteTheLinesBelowTheValues) {
   records r;
   read_cards(
       "REPLACE_PARAMS params.txt\n"
-      "COLS [NROWS]\n"  // read before the values: not substituted
+      "ELEVATION [MASK]\n"  // read before the values: not substituted
       "REPLACE_LINE 2\n"
       "REPLACE_VALS values.txt\n"
       "ROWS [NROWS]\n"
@@ -775,7 +775,7 @@ TEST_F(ProjectFileSettings, ReplacementCardsSubstituteTheLinesBelowTheValues) {
   EXPECT_EQ(run_error.error_code, 0);
   EXPECT_EQ(replace_line_index, 1);
   EXPECT_EQ(replace_active, 1);
-  EXPECT_EQ(r.grid.cols, 0);
+  EXPECT_STREQ(r.cards->elevation, "[MASK]");
   EXPECT_EQ(r.grid.rows, 40);
   EXPECT_STREQ(r.cards->watershed_mask, "second.msk");
 

@@ -128,6 +128,16 @@ TEST_F(RunParameters, ClockCardsThatAreNoDatesStopTheRunBeforeTheClockIsSet) {
        "Error: END_TIME 2005 3 15 0 99999999 in the project file p.prj: minute 99999999 is "
        "outside 0 to 59.\n"},
       {"END_TIME -4 13 1 0 0\n", "year -4 is outside 0 to 9999"},
+      // Days a month does not have and minutes past the end of a day.
+      {"START_DATE 2005 2 30\n",
+       "Error: START_DATE 2005 2 30 in the project file p.prj: February 2005 has 28 days.\n"},
+      {"START_DATE 2005 2 31\n", "START_DATE 2005 2 31 in the project file p.prj: February"},
+      {"START_DATE 2005 4 31\n", "START_DATE 2005 4 31 in the project file p.prj: April"},
+      {"START_TIME 24 59\n",
+       "Error: START_TIME 24 59 in the project file p.prj: minute 59 of hour 24 is past the end "
+       "of the day.\n"},
+      {"END_TIME 2005 3 15 24 1\n", "END_TIME 2005 3 15 24 1 in the project file p.prj: minute"},
+      {"END_TIME 2006 2 29 0 0\n", "END_TIME 2006 2 29 0 0 in the project file p.prj: February"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.cards);
@@ -141,14 +151,14 @@ TEST_F(RunParameters, ClockCardsThatAreNoDatesStopTheRunBeforeTheClockIsSet) {
   }
 
   // What the clock takes: a START_DATE of zeros (the card not given), the hour 24 that ends a
-  // day, a day past the end of a shorter month, and an END_TIME of year 0 (not given).
+  // day, the last day of February in a leap year, and an END_TIME of year 0 (not given).
   const struct {
     const char* cards;
     double start;  // Julian date of the start
   } good[] = {
       {"START_DATE 0 0 0\nSTART_TIME 0 0\n", 1721028.5},
       {"START_TIME 24 0\n", 2453371.5 + 73.0},
-      {"START_DATE 2005 2 31\nSTART_TIME 0 0\nEND_TIME 0 99 99 99 99\n", 2453371.5 + 61.0},
+      {"START_DATE 2004 2 29\nSTART_TIME 0 0\nEND_TIME 0 99 99 99 99\n", 2453005.5 + 59.0},
   };
   for (const auto& c : good) {
     SCOPED_TRACE(c.cards);

@@ -39,6 +39,7 @@ void empty_handle(file_handle& h) {
   h.path[0] = '\0';
   h.mode[0] = '\0';
   h.write_failed = false;
+  h.lines_read = 0;
 }
 
 bool writes(const char* mode) {
@@ -180,6 +181,7 @@ bool file_handle_open(file_handle& h, char* name, const char* mode) {
   if (h.fp == nullptr) return false;
   h.fp_check = h.fp;
   h.write_failed = false;
+  h.lines_read = 0;
   copy_text(h.path, sizeof h.path, resolved);
   copy_text(h.mode, sizeof h.mode, mode);
   return true;

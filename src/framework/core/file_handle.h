@@ -13,6 +13,7 @@ struct file_handle {
   char path[1024] = {};       // resolved path that was opened; empty while closed
   char mode[5] = {};          // mode passed to the open; empty while closed
   bool write_failed = false;  // a failed write to the stream has been reported
+  long lines_read = 0;        // lines read_text_line has taken from the stream since its open
 
   file_handle() = default;
   file_handle(const file_handle&) = delete;

@@ -4,10 +4,12 @@
 #include "framework/core/text_tokens.h"
 
 #include <cctype>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 
+#include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 
 namespace {
@@ -103,16 +105,32 @@ int read_text_line(std::string& line, file_handle& h) {
   line.clear();
   FILE* fp = h.fp;
   if (fp == nullptr || feof(fp)) return 0;
-  // The whole line is collected, however long, so that no caller ever sees it in pieces.
+  // The whole line is collected, up to the longest line an input may hold, so that no caller
+  // ever sees it in pieces. One character more is allowed for a carriage return before the
+  // newline.
   bool got_any = false;
+  bool too_long = false;
   flockfile(fp);
   for (int c = getc_unlocked(fp); c != EOF; c = getc_unlocked(fp)) {
     got_any = true;
     if (c == '\n') break;
+    if (line.size() > max_text_line) {
+      too_long = true;
+      break;
+    }
     line.push_back(static_cast<char>(c));
   }
   const bool failed = ferror(fp) != 0;
   funlockfile(fp);
+  if (got_any) ++h.lines_read;
+  if (!too_long && line.size() > max_text_line && line.back() != '\r') too_long = true;
+  if (too_long) {
+    line.clear();
+    line.shrink_to_fit();
+    stop_with_message("Error: line %ld of the file %s is longer than %zu characters.\n",
+                      h.lines_read, h.path, max_text_line);
+    return 0;
+  }
   // A read failure part-way must not pass a cut line off as a whole one.
   if (!got_any || failed) {
     line.clear();
@@ -192,6 +210,39 @@ int next_token_int(std::string& line, int& out) {
   if (scan_decimal_int(line.data() + start, end - start, value)) out = value;
   consume_through(line, end);
   return 1;
+}
+
+bool parse_whole_number(std::string_view text, int& out) {
+  // from_chars takes a minus sign but no plus sign.
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && text.front() == '-') return false;
+  }
+  if (text.empty()) return false;
+  const char* first = text.data();
+  const char* last = first + text.size();
+  int value = 0;
+  const auto [end, ec] = std::from_chars(first, last, value, 10);
+  if (ec != std::errc() || end == first) return false;
+  // A decimal point is allowed when only zeros follow it: the value is still whole.
+  const char* p = end;
+  if (p != last && *p == '.') {
+    ++p;
+    while (p != last && *p == '0') ++p;
+  }
+  if (p != last) return false;
+  out = value;
+  return true;
+}
+
+int next_token_whole(std::string& line, int& out, std::string& typed) {
+  typed.clear();
+  std::size_t start;
+  std::size_t end;
+  if (!bare_token(line, start, end)) return 0;
+  typed.assign(line, start, end - start);
+  consume_through(line, end);
+  return parse_whole_number(typed, out) ? 1 : -1;
 }
 
 int card_match(const std::string& a, const std::string& b) {
