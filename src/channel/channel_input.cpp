@@ -1472,6 +1472,8 @@ bool chan_reader::lake_pass() {
 
 int chan_reader::run(file_handle& h) {
   lines_ = read_all_lines(h);
+  // A line too long to read has stopped the run.
+  if (run_error.error_fatal != 0) return 0;
   if (!header() || !required_cards() || !count_pass() || !after_count_checks() ||
       !allocate_node_arrays() || !collect_sections() || !connection_pass() ||
       !check_connections() || !main_pass() || !check_bed_elevations() || !check_structures())
@@ -1532,6 +1534,7 @@ bool gst_reader::take(std::string& rest, int code, int line, const char* what, i
 
 bool gst_reader::run(file_handle& h) {
   const std::vector<numbered_line> lines = read_all_lines(h);
+  if (run_error.error_fatal != 0) return false;
   std::string first = lines.empty() ? std::string() : lines[0].text;
   std::string token;
   next_token(first, token);

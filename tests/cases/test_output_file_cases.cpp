@@ -1,4 +1,5 @@
-// Whole runs of the torva executable on the small watershed about what a run does to its files:
+// Whole runs of the torva executable on the small watershed about what a run does to its files
+// and what it makes of bad counts, lines and numbers in them:
 // an output card that names an input or another output stops the run before anything is
 // written; a write that fails stops the run with the file and the system's reason; a run
 // interrupted by SIGTERM or SIGINT ends its outputs on whole lines and frames, says where it
@@ -19,6 +20,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -354,3 +356,98 @@ TEST(OutputFileCases, AMapType0FrameThatCannotBeWrittenStopsTheRun) {
 }
 
 }  // namespace
+
+// Bad counts, lines and numbers in the inputs of the watershed case, each run by the program:
+// every one stops with its message and a nonzero status, at once and in little memory, and
+// leaves every input as it was.
+TEST(OutputFileCases, BadCountsLinesAndNumbersStopTheRunAtOnce) {
+  // A line far longer than any input holds, with no newline after it: appended to the file in
+  // pieces, so that the test itself never holds it and the peak memory of the child (which
+  // counts the memory of the process that started it) stays the child's.
+  const std::string endless = "<9 MiB without a newline>";
+  struct bad_case {
+    const char* name;
+    const char* file;      // the input changed
+    std::string from, to;  // its first `from` replaced by `to`; an empty `from` appends `to`
+    const char* message;
+  };
+  const bad_case cases[] = {
+      {"STREAMCELLS far beyond its cells", "watershed.gst", "STREAMCELLS 14", "STREAMCELLS 5000000",
+       "watershed.gst declares 5000000 stream cells, but the file holds 14 CELLIJ cards.\n"},
+      {"STREAMCELLS above the limit", "watershed.gst", "STREAMCELLS 14", "STREAMCELLS 50000000000",
+       "declares 50000000000 stream cells; at most 100000000 are"},
+      {"grid-stream file cut after 3 cells", "watershed.gst", "CELLIJ 4 6", "",
+       "watershed.gst declares 14 stream cells, but the file holds 3 CELLIJ cards.\n"},
+      {"project line without end", "watershed.prj", "", endless,
+       "watershed.prj is longer than 8388608 characters.\n"},
+      {"channel line without end", "watershed.chn", "", endless,
+       "watershed.chn is longer than 8388608 characters.\n"},
+      {"TOT_TIME in floating form", "watershed.prj", "TOT_TIME           150", "TOT_TIME 1e12",
+       "Error: the TOT_TIME card needs a whole number, and \"1e12\" is not one.\n"},
+      {"TOT_TIME beyond an int", "watershed.prj", "TOT_TIME           150",
+       "TOT_TIME 1000000000000",
+       "Error: the TOT_TIME card needs a whole number, and \"1000000000000\" is not one.\n"},
+      {"ROWS with letters", "watershed.prj", "ROWS               10", "ROWS 10abc",
+       "Error: the ROWS card needs a whole number, and \"10abc\" is not one.\n"},
+      {"ROWS with a fraction", "watershed.prj", "ROWS               10", "ROWS 10.9",
+       "Error: the ROWS card needs a whole number, and \"10.9\" is not one.\n"},
+      {"START_DATE past the month's end", "watershed.prj", "START_DATE         2005 3 14",
+       "START_DATE 2005 2 30", "START_DATE 2005 2 30 in the project file"},
+      {"START_TIME past the day's end", "watershed.prj", "START_TIME         6 30",
+       "START_TIME 24 59", "minute 59 of hour 24 is past the end of the day.\n"},
+  };
+  for (const bad_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    temp_dir dir;
+    copy_watershed_case(dir);
+    if (c.to == endless) {
+      std::FILE* f = std::fopen(dir.file(c.file).c_str(), "ab");
+      ASSERT_NE(f, nullptr);
+      const std::string piece(std::size_t{1} << 16, 'x');
+      for (int k = 0; k < 144; ++k) std::fwrite(piece.data(), 1, piece.size(), f);
+      std::fclose(f);
+    } else {
+      std::string text = read_file(dir.file(c.file));
+      const std::size_t at = text.find(c.from);
+      ASSERT_NE(at, std::string::npos) << c.from;
+      // A cut file ends before the line that holds `from`.
+      text = c.to.empty() ? text.substr(0, at) : text.replace(at, c.from.size(), c.to);
+      write_file(dir.file(c.file), text);
+    }
+    // Every input, by its size and a hash of its contents.
+    const auto fingerprint = [](const std::string& path) {
+      std::pair<std::size_t, std::size_t> print{0, 0};
+      std::FILE* f = std::fopen(path.c_str(), "rb");
+      if (f == nullptr) return print;
+      char piece[65536];
+      for (std::size_t n; (n = std::fread(piece, 1, sizeof piece, f)) > 0;) {
+        print.first += n;
+        print.second = print.second * 1000003u ^ std::hash<std::string_view>{}({piece, n});
+      }
+      std::fclose(f);
+      return print;
+    };
+    std::map<std::string, std::pair<std::size_t, std::size_t>> before;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      before[entry.path().filename().string()] = fingerprint(entry.path().string());
+
+    const command_result r = run_command(torva_exe(), {"watershed.prj"});
+    EXPECT_NE(r.status, 0) << r.out;
+    EXPECT_TRUE(contains(r.out, c.message)) << r.out.substr(0, 4000);
+    // Nothing is read past the fault.
+    EXPECT_FALSE(contains(r.out, "Finished reading non-orthogonal")) << r.out.substr(0, 4000);
+    EXPECT_LT(r.seconds, 1.0);
+    EXPECT_LT(r.peak_kb, 50 * 1024);
+    for (const auto& [name, print] : before)
+      EXPECT_TRUE(fingerprint(dir.file(name)) == print) << name << " was changed";
+  }
+
+  // A batch count below one run is a rejected command line: nothing runs.
+  temp_dir dir;
+  copy_watershed_case(dir);
+  const command_result r = run_command(torva_exe(), {"-b-5", "watershed.prj"});
+  EXPECT_NE(r.status, 0);
+  EXPECT_TRUE(contains(r.out, "Usage: torva")) << r.out;
+  EXPECT_FALSE(contains(r.out, "running")) << r.out;
+  EXPECT_FALSE(file_exists(dir.file("watershed_summary.out")));
+}

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/text_tokens.h"
 #include "support/test_support.h"
@@ -385,3 +386,80 @@ TEST(TextTokensStrings, CopyTextCutsSafelyIntoFixedBuffers) {
 }
 
 }  // namespace
+
+TEST(TextTokensReadLine, LineBeyondTheLongestIsRefusedWithItsFileAndNumber) {
+  // The longest line is read whole (with a carriage return after it); one character more on
+  // the second line stops the run naming the file and that line, without collecting it.
+  torva_test::process_state_guard guard;
+  torva_test::temp_dir dir;
+  const std::string path = dir.file("wide.txt");
+  const std::string longest(max_text_line, '7');
+  torva_test::write_file(path, "first\n" + longest + "\r\n" + longest + "8\nlast\n");
+  file_handle h;
+  ASSERT_TRUE(file_handle_open(h, path.c_str(), "r"));
+  std::string line;
+  ASSERT_EQ(read_text_line(line, h), 1);
+  ASSERT_EQ(read_text_line(line, h), 1);
+  EXPECT_EQ(line.size(), max_text_line);
+  EXPECT_EQ(run_error.error_fatal, 0);
+  torva_test::stdout_capture capture;
+  EXPECT_EQ(read_text_line(line, h), 0);
+  const std::string printed = capture.stop();
+  EXPECT_TRUE(line.empty());
+  EXPECT_NE(run_error.error_fatal, 0);
+  EXPECT_NE(printed.find("Error: line 3 of the file " + path + " is longer than 8388608 " +
+                         "characters.\n"),
+            std::string::npos)
+      << printed.substr(0, 200);
+  file_handle_close(h);
+}
+
+TEST(TextTokensWholeNumbers, OnlyWholeNumbersAreRead) {
+  struct whole_case {
+    const char* text;
+    bool whole;
+    int value;
+  };
+  const whole_case cases[] = {
+      {"12", true, 12},
+      {"+12", true, 12},
+      {"-3", true, -3},
+      {"12.", true, 12},
+      {"12.0", true, 12},
+      {"12.000", true, 12},
+      {"0", true, 0},
+      {"2147483647", true, INT_MAX},
+      {"-2147483648", true, INT_MIN},
+      {"10abc", false, 0},
+      {"10.9", false, 0},
+      {"10.01", false, 0},
+      {"1e12", false, 0},
+      {"1000000000000", false, 0},
+      {"2147483648", false, 0},
+      {"", false, 0},
+      {"+", false, 0},
+      {"+-3", false, 0},
+      {".5", false, 0},
+      {" 12", false, 0},
+      {"12 ", false, 0},
+      {"0x10", false, 0},
+      {"nan", false, 0},
+  };
+  for (const whole_case& c : cases) {
+    SCOPED_TRACE(c.text);
+    int out = -77;
+    EXPECT_EQ(parse_whole_number(c.text, out), c.whole);
+    EXPECT_EQ(out, c.whole ? c.value : -77);
+  }
+  // As a token: the value as typed comes back with the verdict, and the token is consumed.
+  std::string line = "  7.0, 10abc\t";
+  std::string typed;
+  int out = 0;
+  EXPECT_EQ(next_token_whole(line, out, typed), 1);
+  EXPECT_EQ(out, 7);
+  EXPECT_EQ(typed, "7.0");
+  EXPECT_EQ(next_token_whole(line, out, typed), -1);
+  EXPECT_EQ(out, 7);
+  EXPECT_EQ(typed, "10abc");
+  EXPECT_EQ(next_token_whole(line, out, typed), 0);
+}

@@ -97,11 +97,14 @@ void write_file(const std::string& path, const std::string& text);
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
 
-// Result of running a command: exit status, standard output and standard error.
+// Result of running a command: exit status, standard output and standard error, with the
+// wall time it took and the peak resident memory of the child (getrusage of the child).
 struct command_result {
   int status = -1;
   std::string out;
   std::string err;
+  double seconds = 0.0;
+  long peak_kb = 0;
 };
 
 // Runs `program` with `args` (no shell), with `input` on standard input and the extra
