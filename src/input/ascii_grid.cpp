@@ -6,6 +6,7 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -162,6 +163,12 @@ bool read_cell_doubles(file_handle& file, const char* map_name, int rows, int co
       }
       if (value != 0.0) summary.nonzero = true;
       if (grid_row[c] != 0) {
+        // A cell of the watershed takes only a finite value: one NaN or infinity would spread
+        // through every sum the cell enters.
+        if (!std::isfinite(value)) {
+          fail_bad_value(token, static_cast<std::size_t>(p - token), map_name, r, c);
+          return false;
+        }
         out[++k] = value;
         if (value == 0.0) ++summary.zero_cells;
       }

@@ -134,6 +134,10 @@ void read_watershed_mask(model_state& ms) {
   ms.watershed_area = ms.gridsize * ms.gridsize * ms.cell_count;
 }
 
+// The range of ground elevations a watershed may have (m).
+constexpr double lowest_elevation = -1000.0;
+constexpr double highest_elevation = 10000.0;
+
 void read_elevation_map(model_state& ms) {
   const char* name = ms.input.names.elevation;
   input_reading_line(ms, "reading elevation map from file: %s\n", name);
@@ -146,6 +150,21 @@ void read_elevation_map(model_state& ms) {
                  nullptr, nullptr, ms.rows, ms.cols);
   file_handle_close(ms.input.elevation_file);
   if (run_error.error_fatal != 0) return;
+  // Ground elevations lie between the deepest dry depression and the highest summit with room
+  // to spare; a value beyond them is a fault of the map (a no-data value inside the watershed,
+  // a unit slip), and its fall over one cell would wreck the routing and the water balance.
+  for (int r = 1; r <= ms.map_rows; ++r) {
+    for (int c = 1; c <= ms.map_cols; ++c) {
+      const int cell = ms.index_map[r][c];
+      if (cell < 1) continue;
+      const double z = ms.cell_elev[cell];
+      if (z >= lowest_elevation && z <= highest_elevation) continue;
+      printf("Error: the elevation %g m in map %s at row %d column %d lies outside %g to %g m.\n",
+             z, name, r, c, lowest_elevation, highest_elevation);
+      stop_now();
+      return;
+    }
+  }
 
   // The outlet is the cell at OUTROW, OUTCOL; a position off the grid is outside the watershed.
   const int out_row = ms.grid_params.outrow;

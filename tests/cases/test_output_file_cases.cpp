@@ -395,6 +395,18 @@ TEST(OutputFileCases, BadCountsLinesAndNumbersStopTheRunAtOnce) {
        "START_DATE 2005 2 30", "START_DATE 2005 2 30 in the project file"},
       {"START_TIME past the day's end", "watershed.prj", "START_TIME         6 30",
        "START_TIME 24 59", "minute 59 of hour 24 is past the end of the day.\n"},
+      // Values no watershed has.
+      {"elevation beyond any ground", "watershed_elev.asc", "0.00 0.00 106.60", "0.00 0.00 1e20",
+       "Error: the elevation 1e+20 m in map watershed_elev.asc at row 1 column 3 lies outside "
+       "-1000 to 10000 m.\n"},
+      {"no-data elevation inside the watershed", "watershed_elev.asc", "0.00 0.00 106.60",
+       "0.00 0.00 -9999", "elevation -9999 m in map watershed_elev.asc at row 1 column 3"},
+      {"NaN capillary head", "watershed_capillary.asc", "31.63 31.63 31.63 31.63",
+       "31.63 31.63 nan 31.63",
+       "Error: bad value \"nan\" in map watershed_capillary.asc at row 1 "
+       "column 3"},
+      {"infinite porosity", "watershed_porosity.asc", "0.475 0.475 0.475", "0.475 0.475 inf",
+       "Error: bad value \"inf\" in map watershed_porosity.asc at row 1 column 3"},
   };
   for (const bad_case& c : cases) {
     SCOPED_TRACE(c.name);
