@@ -1341,6 +1341,8 @@ bool chan_reader::lake_pass() {
 
   int link = 0;
   int lake = 0;
+  // Per lake: bit 1 when its MINWSE was given, bit 2 its MAXWSE.
+  std::vector<unsigned char> given(static_cast<std::size_t>(lakes) + 1, 0);
   for (std::size_t i = 1; i < lines_.size(); ++i) {
     std::string rest = lines_[i].text;
     const int code = chan_input_card_code(rest);
@@ -1375,12 +1377,14 @@ bool chan_reader::lake_pass() {
         break;
       case chan_card_minwse:
         if (!take_double(rest, code, line, "the elevation", ch_.minwse[lake])) return false;
+        given[static_cast<std::size_t>(lake)] |= 1;
         break;
       case chan_card_initwse:
         if (!take_double(rest, code, line, "the elevation", ch_.initwse[lake])) return false;
         break;
       case chan_card_maxwse:
         if (!take_double(rest, code, line, "the elevation", ch_.maxwse[lake])) return false;
+        given[static_cast<std::size_t>(lake)] |= 2;
         break;
       default: {
         int n = 0;
@@ -1418,9 +1422,9 @@ bool chan_reader::lake_pass() {
     }
   }
 
-  // A lake's lowest water surface cannot lie above its highest.
+  // A lake's lowest water surface cannot lie above its highest, where both are given.
   for (int k = 1; k <= lakes; ++k) {
-    if (ch_.minwse[k] > ch_.maxwse[k])
+    if (given[static_cast<std::size_t>(k)] == 3 && ch_.minwse[k] > ch_.maxwse[k])
       return fail(
           "Error: lake %d of the channel input file %s has MINWSE %g above its MAXWSE %g.\n", k,
           file_.c_str(), ch_.minwse[k], ch_.maxwse[k]);

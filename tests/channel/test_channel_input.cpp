@@ -657,7 +657,8 @@ TEST_F(ChannelInput, LakeSearchCellOutsideTheGridIsRefused) {
   EXPECT_TRUE(contains(printed_, "gives 3: search cell rows lie between 1 and 2")) << printed_;
 }
 
-// A lake's lowest water surface may not lie above its highest; equal ones are a fixed lake.
+// A lake's lowest water surface may not lie above its highest where both are given; equal ones
+// are a fixed lake.
 TEST_F(ChannelInput, LakeWithMinwseAboveMaxwseIsRefused) {
   EXPECT_EQ(read(with_lake("MINWSE 104.5\nMAXWSE 102\nNUMPTS 1\n1 1\n")), 0);
   EXPECT_NE(run_error.error_fatal, 0);
@@ -668,13 +669,18 @@ TEST_F(ChannelInput, LakeWithMinwseAboveMaxwseIsRefused) {
   EXPECT_FALSE(contains(printed_, "Lake #1")) << printed_;
 
   for (const char* cards :
-       {"MINWSE 100\nMAXWSE 102\nNUMPTS 1\n1 1\n", "MINWSE 102\nMAXWSE 102\nNUMPTS 1\n1 1\n"}) {
+       {"MINWSE 100\nMAXWSE 102\nNUMPTS 1\n1 1\n", "MINWSE 102\nMAXWSE 102\nNUMPTS 1\n1 1\n",
+        // A lake without a highest surface keeps the lowest it gives.
+        "MINWSE 104.5\nNUMPTS 1\n1 1\n"}) {
     ms_ = std::make_unique<model_state>();
     run_error = error_state{};
     SetUp();
     read(with_lake(cards));
     EXPECT_EQ(run_error.error_fatal, 0) << cards << printed_;
-    EXPECT_TRUE(contains(printed_, "Maximum Water Surface Elevation Lake #1: 102.00")) << printed_;
+    const bool highest = std::string(cards).find("MAXWSE") != std::string::npos;
+    EXPECT_TRUE(contains(printed_, highest ? "Maximum Water Surface Elevation Lake #1: 102.00"
+                                           : "Maximum Water Surface Elevation Lake #1: 0.00"))
+        << printed_;
   }
 }
 
