@@ -32,9 +32,9 @@
 
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
-#include "framework/run_driver.h"
 #include "overland/ade_overland.h"
 #include "overland/explicit_overland.h"
+#include "run/run_driver.h"
 
 namespace {
 

@@ -20,9 +20,9 @@
 
 #include "framework/core/error_state.h"
 #include "framework/core/julian_time.h"
-#include "framework/entry.h"
 #include "framework/model_state.h"
-#include "framework/run_driver.h"
+#include "run/entry.h"
+#include "run/run_driver.h"
 #include "support/summary_reader.h"
 #include "support/test_support.h"
 

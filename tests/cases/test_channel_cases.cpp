@@ -18,7 +18,7 @@
 #include "channel/channel_steps.h"
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
-#include "framework/run_driver.h"
+#include "run/run_driver.h"
 #include "support/summary_reader.h"
 #include "support/test_support.h"
 

@@ -12,10 +12,10 @@
 #include "channel_fixture.h"
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
-#include "framework/sim_clock.h"
 #include "input/read_maps.h"
 #include "input/run_files.h"
 #include "input/run_parameters.h"
+#include "run/sim_clock.h"
 #include "support/test_support.h"
 
 using torva_test::contains;

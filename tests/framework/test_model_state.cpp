@@ -10,10 +10,10 @@
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/model_state.h"
-#include "framework/run_driver.h"
 #include "input/elevation_series.h"
 #include "input/replacement.h"
 #include "input/time_series.h"
+#include "run/run_driver.h"
 #include "subsurface/wells.h"
 #include "support/test_support.h"
 

@@ -11,11 +11,11 @@
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/text_tokens.h"
-#include "framework/entry.h"
 #include "framework/model_state.h"
-#include "framework/run_driver.h"
 #include "input/option_checks.h"
 #include "input/run_parameters.h"
+#include "run/entry.h"
+#include "run/run_driver.h"
 #include "support/test_support.h"
 
 using torva_test::file_exists;

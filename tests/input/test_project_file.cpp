@@ -17,12 +17,12 @@
 #include "framework/core/file_handle.h"
 #include "framework/core/process_info.h"
 #include "framework/core/text_tokens.h"
-#include "framework/entry.h"
 #include "input/elevation_series.h"
 #include "input/project_cards.h"
 #include "input/project_file.h"
 #include "input/replacement.h"
 #include "input/time_series.h"
+#include "run/entry.h"
 #include "support/test_support.h"
 #include "transport/nutrients/nsm_model.h"
 

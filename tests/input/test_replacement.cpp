@@ -8,8 +8,8 @@
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/text_tokens.h"
-#include "framework/entry.h"
 #include "input/replacement.h"
+#include "run/entry.h"
 #include "support/test_support.h"
 
 namespace {

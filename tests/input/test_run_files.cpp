@@ -11,10 +11,10 @@
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/text_tokens.h"
-#include "framework/entry.h"
 #include "framework/model_state.h"
 #include "input/run_files.h"
 #include "input/run_parameters.h"
+#include "run/entry.h"
 #include "support/test_support.h"
 
 using torva_test::file_exists;

@@ -12,10 +12,10 @@
 #include "framework/core/file_handle.h"
 #include "framework/core/process_info.h"
 #include "framework/core/text_tokens.h"
-#include "framework/entry.h"
 #include "framework/model_state.h"
-#include "framework/sim_clock.h"
 #include "input/run_parameters.h"
+#include "run/entry.h"
+#include "run/sim_clock.h"
 #include "support/test_support.h"
 
 using torva_test::file_exists;

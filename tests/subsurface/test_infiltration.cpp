@@ -16,11 +16,11 @@
 #include <span>
 #include <vector>
 
+#include "atmosphere/rainfall.h"
 #include "framework/core/error_state.h"
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
 #include "overland/overland_steps.h"
-#include "overland/rainfall.h"
 #include "subsurface/green_ampt_wide.h"
 #include "subsurface/infiltration.h"
 #include "subsurface/subsurface_steps.h"

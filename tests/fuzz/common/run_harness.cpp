@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "framework/model_state.h"
-#include "framework/run_driver.h"
+#include "run/run_driver.h"
 
 namespace torva_fuzz {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "framework/core/error_state.h"
-#include "framework/entry.h"
+#include "run/entry.h"
 #include "support/test_support.h"
 
 using torva_test::file_exists;

@@ -2,7 +2,7 @@
 // seven modes (every mode that simulates ends in run_project) and the CGI framing of the web
 // variant. The exit status tells a calling script whether every run ended normally and whether
 // every run's water books closed.
-#include "framework/entry.h"
+#include "run/entry.h"
 
 #include <cctype>
 #include <cerrno>
@@ -18,8 +18,8 @@
 #include "framework/core/process_info.h"
 #include "framework/core/run_interrupt.h"
 #include "framework/core/text_tokens.h"
-#include "framework/run_driver.h"
 #include "input/replacement.h"
+#include "run/run_driver.h"
 
 bool web_mode = false;
 

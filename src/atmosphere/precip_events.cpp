@@ -2,11 +2,13 @@
 // of the precipitation file when it is due, turns gauge depths into intensities and builds the
 // nearest-gauge table; update_precip_record puts each record's intensities into rain_cell at the
 // record's time (inverse-distance weighting or nearest gauge) and drives uniform rainfall.
-#include "overland/precip_events.h"
+#include "atmosphere/precip_events.h"
 
 #include <cmath>
 #include <cstdio>
 
+#include "atmosphere/precip_file.h"
+#include "atmosphere/radar.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/julian_time.h"
@@ -14,8 +16,6 @@
 #include "framework/model_state.h"
 #include "output/output_steps.h"
 #include "overland/overland_steps.h"
-#include "overland/precip_file.h"
-#include "overland/radar.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The simulation clock: set_time_parameters fixes the time step, the output intervals in steps,
 // the outlet and the site at start-up (run_project calls it right after the run files are
 // opened); advance_time_step moves the model time on as the first call of every pass of the loop.
-#include "framework/sim_clock.h"
+#include "run/sim_clock.h"
 
 #include <cstdio>
 

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "atmosphere/precip_events.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/julian_time.h"
 #include "framework/model_state.h"
 #include "overland/overland_steps.h"
-#include "overland/precip_events.h"
 #include "support/test_support.h"
 
 using torva_test::contains;

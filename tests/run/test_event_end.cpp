@@ -12,10 +12,10 @@
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/julian_time.h"
-#include "framework/event_control.h"
 #include "framework/model_state.h"
-#include "framework/run_driver.h"
 #include "output/analyzers/analyzer.h"
+#include "run/event_control.h"
+#include "run/run_driver.h"
 #include "support/test_support.h"
 
 using torva_test::stdout_capture;

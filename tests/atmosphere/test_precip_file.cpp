@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
+#include "atmosphere/precip_file.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/model_state.h"
-#include "overland/precip_file.h"
 #include "support/test_support.h"
 
 using torva_test::stdout_capture;

@@ -2,7 +2,7 @@
 // precipitation record: apply_rainfall puts the rain of each overland step on the cells (after
 // the canopy's share), on the lakes or on the snow store and books its volumes;
 // apply_overland_point_sources adds the overland point sources on the same schedule.
-#include "overland/rainfall.h"
+#include "atmosphere/rainfall.h"
 
 #include <algorithm>
 #include <cmath>

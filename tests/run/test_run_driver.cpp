@@ -15,12 +15,12 @@
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/process_info.h"
-#include "framework/entry.h"
 #include "framework/model_state.h"
-#include "framework/run_driver.h"
 #include "input/replacement.h"
 #include "input/time_series.h"
 #include "output/analyzers/analyzer.h"
+#include "run/entry.h"
+#include "run/run_driver.h"
 #include "support/test_support.h"
 
 using torva_test::read_file;

@@ -1,16 +1,16 @@
 // Radar rainfall on the grid: the mapping of model cells to radar cells at the start of a radar
 // event (start_precip_event), and at each record's time the frame read from its radar grid file
 // and copied to the cells' rainfall intensities (update_precip_record).
-#include "overland/radar.h"
+#include "atmosphere/radar.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
+#include "atmosphere/precip_file.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/text_tokens.h"
-#include "overland/precip_file.h"
 
 namespace {
 

@@ -2,11 +2,12 @@
 // event scan (after cell connectivity and slopes), the lake and soil reset (before the initial
 // channel state), the initial overland volume and the simulation clock (just before the
 // analyzers are read).
-#include "framework/event_control.h"
+#include "run/event_control.h"
 
 #include <cmath>
 #include <cstdio>
 
+#include "atmosphere/precip_file.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/julian_time.h"
@@ -14,7 +15,6 @@
 #include "framework/core/raw_arrays.h"
 #include "framework/model_state.h"
 #include "input/run_parameters.h"
-#include "overland/precip_file.h"
 #include "subsurface/subsurface_steps.h"
 
 namespace {

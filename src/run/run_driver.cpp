@@ -1,7 +1,7 @@
 // Run driver: one call of run_project is one run of a project, from the construction of its
 // model_state through start-up and the time loop to the closing of its files. Called by the
 // program entry for single and batch runs and by the calibration callback once per trial.
-#include "framework/run_driver.h"
+#include "run/run_driver.h"
 
 #include <chrono>
 #include <cstdio>
@@ -15,9 +15,7 @@
 #include "framework/core/process_info.h"
 #include "framework/core/run_interrupt.h"
 #include "framework/core/text_tokens.h"
-#include "framework/event_control.h"
 #include "framework/model_state.h"
-#include "framework/sim_clock.h"
 #include "input/option_checks.h"
 #include "input/read_maps.h"
 #include "input/replacement.h"
@@ -27,6 +25,8 @@
 #include "output/analyzers/analyzer.h"
 #include "output/output_steps.h"
 #include "overland/overland_steps.h"
+#include "run/event_control.h"
+#include "run/sim_clock.h"
 #include "subsurface/subsurface_steps.h"
 #include "transport/transport_steps.h"
 

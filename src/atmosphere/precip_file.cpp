@@ -2,7 +2,7 @@
 // the gauge coordinates and the dated records of one data card (RADAR, GAGES, RATES, ACCUM).
 // Called by the start-up event scan for every event and by the start of each precipitation
 // event; the radar header reader serves events whose records name radar grid files.
-#include "overland/precip_file.h"
+#include "atmosphere/precip_file.h"
 
 #include <cctype>
 #include <cmath>

@@ -12,8 +12,8 @@
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/julian_time.h"
-#include "framework/event_control.h"
 #include "framework/model_state.h"
+#include "run/event_control.h"
 #include "support/test_support.h"
 
 using torva_test::read_file;

@@ -8,7 +8,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/julian_time.h"
 #include "framework/model_state.h"
-#include "framework/sim_clock.h"
+#include "run/sim_clock.h"
 #include "support/test_support.h"
 
 using torva_test::stdout_capture;

@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "atmosphere/rainfall.h"
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
 #include "input/elevation_series.h"
 #include "input/time_series.h"
 #include "overland/overland_steps.h"
-#include "overland/rainfall.h"
 #include "support/test_support.h"
 
 using torva_test::contains;

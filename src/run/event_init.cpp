@@ -7,9 +7,9 @@
 
 #include "channel/channel_steps.h"
 #include "framework/core/error_state.h"
-#include "framework/event_control.h"
 #include "framework/model_state.h"
 #include "output/output_steps.h"
+#include "run/event_control.h"
 #include "subsurface/subsurface_steps.h"
 
 namespace {

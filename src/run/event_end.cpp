@@ -4,9 +4,9 @@
 // and the run at its end time, at END_TIME or after the last event.
 #include <cstdio>
 
-#include "framework/event_control.h"
 #include "framework/model_state.h"
 #include "output/analyzers/analyzer.h"
+#include "run/event_control.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include "framework/core/file_handle.h"
 #include "framework/core/julian_time.h"
 #include "framework/core/raw_arrays.h"
-#include "framework/event_control.h"
 #include "framework/model_state.h"
+#include "run/event_control.h"
 #include "support/test_support.h"
 
 using torva_test::read_file;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "atmosphere/radar.h"
 #include "framework/core/error_state.h"
-#include "overland/radar.h"
 #include "support/test_support.h"
 
 using torva_test::contains;
