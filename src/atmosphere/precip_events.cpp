@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "atmosphere/atmosphere_steps.h"
 #include "atmosphere/precip_file.h"
 #include "atmosphere/radar.h"
 #include "framework/core/error_state.h"
@@ -15,7 +16,6 @@
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
 #include "output/output_steps.h"
-#include "overland/overland_steps.h"
 
 namespace {
 

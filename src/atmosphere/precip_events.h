@@ -2,7 +2,7 @@
 // records read and turned into intensities, the nearest-gauge table built), the per-record
 // update of the per-cell rainfall intensity rain_cell from the gauges or the radar frames, and
 // uniform rainfall. The run driver calls start_precip_event and update_precip_record (declared in
-// overland_steps.h) in the time loop; the gauge kernels below work on plain arrays and are
+// atmosphere_steps.h) in the time loop; the gauge kernels below work on plain arrays and are
 // unit-tested alone.
 #pragma once
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "atmosphere/atmosphere_steps.h"
 #include "framework/core/error_state.h"
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"

@@ -1,8 +1,8 @@
 // Rainfall on the grid: the canopy's share of the rain, the rain of each overland step onto the
 // cells, the channel and overland lakes and the snow store, the overland point sources and the
-// overland pumps. The run driver calls apply_rainfall and apply_overland_point_sources (declared
-// with the other overland steps in overland_steps.h) right after the precipitation record of the
-// step; the overland flow step calls ov_pump_withdraw.
+// overland pumps. The run driver calls apply_rainfall (declared in atmosphere_steps.h) and
+// apply_overland_point_sources (declared with the other overland steps in overland_steps.h) right
+// after the precipitation record of the step; the overland flow step calls ov_pump_withdraw.
 #pragma once
 
 #include <algorithm>

@@ -12,7 +12,6 @@
 #include "framework/core/error_state.h"
 #include "framework/core/raw_arrays.h"
 #include "framework/model_state.h"
-#include "input/lake_files.h"
 #include "input/soil_inputs.h"
 #include "input/surface_inputs.h"
 #include "input/watershed_mask.h"

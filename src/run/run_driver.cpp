@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "atmosphere/atmosphere_steps.h"
 #include "calibration/calibration_drivers.h"
 #include "channel/channel_steps.h"
 #include "framework/core/error_state.h"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "atmosphere/atmosphere_steps.h"
 #include "atmosphere/precip_events.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"

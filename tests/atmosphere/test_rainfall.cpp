@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "atmosphere/atmosphere_steps.h"
 #include "atmosphere/rainfall.h"
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"

@@ -16,6 +16,7 @@
 #include <span>
 #include <vector>
 
+#include "atmosphere/atmosphere_steps.h"
 #include "atmosphere/rainfall.h"
 #include "framework/core/error_state.h"
 #include "framework/core/process_info.h"

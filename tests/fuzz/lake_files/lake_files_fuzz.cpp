@@ -8,7 +8,7 @@
 #include "framework/core/file_handle.h"
 #include "framework/core/raw_arrays.h"
 #include "fuzz/common/fuzz_support.h"
-#include "input/lake_files.h"
+#include "overland/lake_files.h"
 #include "overland/overland_state.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {

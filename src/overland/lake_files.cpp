@@ -1,7 +1,7 @@
 // Lake and low-spot files: reads the overland lake file and the embankment low-spot file, and
 // the two surface-input readers of read_maps that use them: read_dike_mask (the dike map, then
 // its low spots) and read_lake_map (the lake map, its lake file and the starting lake volumes).
-#include "input/lake_files.h"
+#include "overland/lake_files.h"
 
 #include <cctype>
 #include <cerrno>
@@ -16,7 +16,7 @@
 #include "framework/core/file_handle.h"
 #include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
-#include "input/ascii_grid.h"
+#include "input/input_steps.h"
 #include "overland/overland_steps.h"
 
 namespace {

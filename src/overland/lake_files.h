@@ -1,9 +1,8 @@
 // Lake and low-spot files: the overland lake file (starting water surface and volume of each
 // lake of the lake map) and the low-spot file (crests where water passes over an embankment).
-// The surface-input readers read_lake_map and read_dike_mask of read_maps call these readers.
+// The start-up readers read_lake_map and read_dike_mask (declared with the overland steps in
+// overland_steps.h), called by the input-reading driver read_maps, read them.
 #pragma once
-
-struct model_state;
 
 #include <string>
 
@@ -38,7 +37,3 @@ void read_lowspot_file(file_handle& h, const char* name, int& count,
 // prints which one does not, naming the low-spot file, and returns false.
 bool check_lowspot_cells(const raw_array1d<lowspot_record>& records, int count, int rows, int cols,
                          const char* name);
-
-// Start-up readers called by the input-reading driver, in its order.
-void read_dike_mask(model_state& ms);  // DIKE_MAP and LOWSPOT_FILE
-void read_lake_map(model_state& ms);   // OVERLAND_LAKE_MAP and its lake file

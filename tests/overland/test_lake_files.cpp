@@ -12,9 +12,9 @@
 #include "framework/core/file_handle.h"
 #include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
-#include "input/lake_files.h"
 #include "input/read_maps.h"
 #include "input/replacement.h"
+#include "overland/lake_files.h"
 #include "support/test_support.h"
 
 using torva_test::contains;
