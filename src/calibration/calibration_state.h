@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "calibration/run_result.h"
+#include "calibration/run_result_state.h"
 #include "framework/core/raw_arrays.h"
 
 struct calibration_state {

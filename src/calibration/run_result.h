@@ -3,17 +3,7 @@
 // filled at the end of every event, read by the objective after the run.
 #pragma once
 
-struct run_result {
-  int event_count = 0;            // precipitation events of the run (num_events)
-  int stride = 0;                 // slots per event: locations + 1
-  double* peaks = nullptr;        // slot stride * (e - 1) + 1: event e's outlet peak, then
-                                  // + k + 1: its peak at location k; event_count * stride + 2
-                                  // elements (m3/s, or cfs with QOUT_CFS)
-  double* volumes = nullptr;      // the event volumes in the same slots (m3, or cubic feet)
-  double* loc_peaks = nullptr;    // per location 1..stride - 1: the last finished event's peak;
-                                  // stride + 1 elements, released by the run
-  double* loc_volumes = nullptr;  // the same for the volumes
-};
+#include "calibration/run_result_state.h"
 
 // Stores one finished event's outlet and per-location values: slot stride * (event - 1) + 1
 // and the slots after it. An event number outside 1..event_count only warns on the console.

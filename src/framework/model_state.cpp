@@ -9,6 +9,7 @@
 #include "input/replacement.h"
 #include "input/time_series.h"
 #include "output/analyzers/analyzer.h"
+#include "output/r7_link.h"
 #include "subsurface/wells.h"
 
 void model_state_dtor(model_state& ms) {

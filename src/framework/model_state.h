@@ -10,7 +10,7 @@
 #include "framework/core/process_clock.h"
 #include "framework/core/raw_arrays.h"
 #include "input/input_state.h"
-#include "input/project_cards.h"
+#include "input/project_cards_state.h"
 #include "output/output_state.h"
 #include "overland/overland_state.h"
 #include "subsurface/subsurface_state.h"

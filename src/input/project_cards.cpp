@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "transport/nutrients/nsm_model.h"
+#include "transport/nutrients/nsm_model_state.h"
 
 project_cards::~project_cards() {
   delete[] nsm_soil_coeffs;

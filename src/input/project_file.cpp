@@ -22,8 +22,8 @@
 #include "input/replacement.h"
 #include "input/time_series.h"
 #include "input/xy_boundary.h"
-#include "output/xy_output.h"
-#include "transport/nutrients/nsm_model.h"
+#include "output/xy_output_state.h"
+#include "transport/nutrients/nsm_model_state.h"
 
 namespace {
 

@@ -17,7 +17,6 @@
 #include "input/watershed_mask.h"
 #include "input/xy_boundary.h"
 #include "output/output_steps.h"
-#include "output/r7_link.h"
 #include "overland/overland_steps.h"
 #include "subsurface/subsurface_steps.h"
 #include "transport/transport_steps.h"
@@ -69,18 +68,6 @@ bool set_up_nutrients(model_state& ms) {
   // The nutrients join the global transport summaries of the end-of-run summary.
   ms.transport.con_active = 1;
   return true;
-}
-
-// Step 27: the link with the reservoir model.
-void set_up_r7_link(model_state& ms) {
-  ms.output.r7.reset(new (std::nothrow) r7_data);
-  if (!ms.output.r7) {
-    raw_report_alloc_failure("r7_data");
-    stop_now();
-    return;
-  }
-  r7_link_init(*ms.output.r7, ms.cards, ms.index_map, ms.rows, ms.cols, ms.cell_count,
-               static_cast<double>(ms.day_of_year));
 }
 
 }  // namespace

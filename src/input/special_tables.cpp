@@ -22,9 +22,9 @@
 #include "input/parameter_tables.h"
 #include "input/stream_tables.h"
 #include "input/time_series.h"
-#include "subsurface/soil_table.h"
+#include "subsurface/soil_table_state.h"
 #include "subsurface/subsurface_steps.h"
-#include "transport/transport_records.h"
+#include "transport/transport_records_state.h"
 
 namespace {
 

@@ -9,29 +9,10 @@
 
 #include "framework/core/link_node_array.h"
 #include "framework/core/raw_arrays.h"
+#include "output/map_outputs_state.h"
 
 struct file_handle;
 struct model_state;
-
-// The model's own map datasets, one per kind; the object id of a kind is 1010 + kind.
-enum map_dataset_kind : int {
-  dataset_depth = 0,
-  dataset_discharge = 1,
-  dataset_rain = 2,
-  dataset_infiltrated_depth = 3,
-  dataset_infiltration_rate = 4,
-  dataset_surface_moisture = 5,
-  dataset_groundwater_head = 6,
-  dataset_sediment_flux = 7,
-  dataset_sediment_volume = 8,
-  dataset_suspended_sediment = 9,
-  dataset_contaminant_conc = 10,
-  dataset_flood_grid = 11,
-  dataset_gw_recharge_cum = 12,
-  dataset_gw_recharge_inc = 13,
-  dataset_snow_water_equivalent = 14,
-};
-inline constexpr int map_dataset_kind_count = 15;
 
 // The NAME of a kind's dataset ("depth", ...), or "" for a kind outside 0..14.
 const char* map_dataset_name(int kind);

@@ -7,13 +7,14 @@
 #include <cmath>
 #include <cstdio>
 
-#include "calibration/run_result.h"
+#include "calibration/calibration_steps.h"
 #include "channel/channel_lake_steps.h"
 #include "framework/core/console.h"
 #include "framework/core/file_handle.h"
 #include "framework/model_state.h"
 #include "output/event_summary.h"
 #include "output/output_steps.h"
+#include "output/water_budget.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
 #include "output/grid_writer.h"
+#include "output/map_output.h"
 
 namespace {
 

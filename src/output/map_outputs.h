@@ -9,24 +9,9 @@
 #include "framework/core/file_handle.h"
 #include "framework/core/raw_arrays.h"
 #include "output/datasets.h"
+#include "output/map_outputs_state.h"
 
 struct model_state;
-
-// The map outputs' own part of the run's output record.
-struct map_outputs_state {
-  int map_frame_number = 0;             // grid-per-frame map steps so far; the first is 1
-  raw_array1d<double> depth_map;        // per cell: overland depth with lake water (m)
-  raw_array1d<double> discharge_map;    // per cell: overland discharge magnitude (m3/s)
-  raw_array1d<double> recharge_prev;    // per cell: cumulative recharge at the last map step
-  raw_array1d<double> recharge_inc;     // per cell: recharge since the last map step
-  raw_array1d<double> gw_recharge_cum;  // per cell: cumulative groundwater recharge, kept by
-                                        // the groundwater step
-  raw_array1d<double> net_sed_map;      // per cell: net sediment volume x 1000 / gridsize^2
-  raw_array1d<double> suspended_map;    // per cell: the first class's suspended sediment
-  raw_array1d<double> zeros;            // per cell: the values of a map the run does not keep
-  file_handle dataset_file[map_dataset_kind_count];  // the model's map datasets, by kind
-  int dataset_on[map_dataset_kind_count] = {};       // 1 while the kind's map is written
-};
 
 // Discharge magnitude of a cell from its two unit-width discharge components (m2/s).
 double cell_discharge(double gridsize, double qx, double qy);

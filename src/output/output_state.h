@@ -7,11 +7,11 @@
 
 #include "framework/core/file_handle.h"
 #include "framework/core/guarded_array.h"
-#include "output/map_output.h"
-#include "output/map_outputs.h"
-#include "output/r7_link.h"
-#include "output/series_outputs.h"
-#include "output/water_budget.h"
+#include "output/map_output_state.h"
+#include "output/map_outputs_state.h"
+#include "output/r7_link_state.h"
+#include "output/series_outputs_state.h"
+#include "output/water_budget_state.h"
 
 class analyzer;
 

@@ -11,6 +11,7 @@ void setup_contam_map_outputs(model_state& ms);                   // start-up, c
 void setup_contam_channel_outputs(model_state& ms);               // start-up, constituent outputs
 void read_volp_exchange_start(model_state& ms);                   // start-up
 void init_xy_output(model_state& ms);                             // start-up
+void set_up_r7_link(model_state& ms);                             // start-up, R7_FLUXES
 void read_analyzer_file(model_state& ms, const char* file_name);  // start-up, ANALYZERS card
 void write_volp_exchange_end(model_state& ms);                    // time loop 27
 void finish_event_balance(model_state& ms);                       // time loop 28

@@ -6,19 +6,9 @@
 
 #include "framework/core/file_handle.h"
 #include "framework/core/raw_arrays.h"
+#include "output/r7_link_state.h"
 
-struct r7_data {
-  raw_array1d<int> seg_map;          // per cell 1..cell_count: segment number, 0 none
-  raw_array1d<int> segment_active;   // per segment: 1 when the segment is on the map
-  raw_array1d<double> segment_flow;  // per segment: flow handed over this step (m3/s)
-  raw_array1d<int> link;             // per triple: channel link
-  raw_array1d<int> node;             // per triple: channel node
-  raw_array1d<int> segment;          // per triple: segment
-  int num_segments = 0;              // segments 1..num_segments
-  int num_triples = 0;               // triples 1..num_triples
-  file_handle segment_flow_file;     // segment flows output
-};
-
+struct model_state;
 struct project_cards;
 
 // Start-up, R7_FLUXES: reads the segment map into r7.seg_map, marks the active segments and
@@ -29,3 +19,7 @@ int r7_link_init(r7_data& r7, const project_cards& cards, const raw_array2d<int>
 
 // Releases the coupling record when it is set: its arrays, its file and the record.
 void r7_link_free(std::unique_ptr<r7_data>& r7);
+
+// Start-up, R7_FLUXES, called by the input-reading driver: makes the coupling record of the run
+// and fills it by r7_link_init. A record that cannot be allocated stops the run.
+void set_up_r7_link(model_state& ms);

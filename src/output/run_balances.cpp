@@ -15,6 +15,7 @@
 #include "output/output_steps.h"
 #include "output/run_end_files.h"
 #include "output/vro_hydrograph.h"
+#include "output/water_budget.h"
 
 namespace {
 

@@ -12,7 +12,6 @@
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
 #include "input/input_steps.h"
-#include "input/xy_boundary.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "framework/core/guarded_array.h"
 #include "framework/core/raw_arrays.h"
-#include "overland/face_stencil.h"
+#include "overland/face_stencil_state.h"
 #include "overland/overland_lake_state.h"
 
 // Capacity of the precipitation-record table of one event.

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <span>
 
-#include "subsurface/soil_table.h"
+#include "subsurface/soil_table_state.h"
 
 // Cells whose infiltrated depths are summed together: cells 1..1024, 1025..2048, ...; the block
 // sums are added in block order, so a total does not depend on the number of threads. Within a

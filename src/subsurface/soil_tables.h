@@ -6,7 +6,7 @@
 
 #include <span>
 
-#include "subsurface/soil_table.h"
+#include "subsurface/soil_table_state.h"
 
 // The value in slot `i` (0..49) of a soil record: a parameter of layer L (0..2) lies in the slot
 // of its group plus L.

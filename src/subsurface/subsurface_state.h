@@ -4,7 +4,7 @@
 
 #include "framework/core/file_handle.h"
 #include "framework/core/raw_arrays.h"
-#include "subsurface/soil_table.h"
+#include "subsurface/soil_table_state.h"
 
 // One well of the groundwater model on the run's list of active wells (the list itself is
 // process-wide, see wells.h).

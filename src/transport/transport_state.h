@@ -12,8 +12,8 @@
 #include "framework/core/link_node_array.h"
 #include "framework/core/process_clock.h"
 #include "framework/core/raw_arrays.h"
-#include "transport/nutrients/nsm_model.h"
-#include "transport/transport_records.h"
+#include "transport/nutrients/nsm_model_state.h"
+#include "transport/transport_records_state.h"
 
 // The six sediment output files of sediment_member::output_file, and their names in
 // sediment_member::output_name.

@@ -24,7 +24,7 @@
 #include "input/time_series.h"
 #include "run/entry.h"
 #include "support/test_support.h"
-#include "transport/nutrients/nsm_model.h"
+#include "transport/nutrients/nsm_model_state.h"
 
 using torva_test::stdout_capture;
 using torva_test::temp_dir;

@@ -20,7 +20,7 @@
 #include "subsurface/wells.h"
 #include "support/table_fixtures.h"
 #include "support/test_support.h"
-#include "transport/transport_records.h"
+#include "transport/transport_records_state.h"
 
 using torva_test::small_index_map;
 using torva_test::stdout_capture;
