@@ -19,7 +19,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-example: build
+# The example needs only the program it runs, not the tests and benchmarks.
+example: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target torva
 	rm -rf $(BUILD)/example && cp -r examples/watershed $(BUILD)/example
 	cd $(BUILD)/example && ../torva watershed.prj
 	@echo; echo "--- outlet hydrograph every 15 minutes ($(BUILD)/example/watershed_outlet.out):"

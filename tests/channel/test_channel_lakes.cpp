@@ -322,7 +322,7 @@ class LakeNetworkTest : public testing::Test {
   channel_state& ch_ = ms_->channel;
 };
 
-// The proof: at every step the lake holds its starting water plus what its books say
+// The lake's water balance: at every step the lake holds its starting water plus what its books say
 // came in less what went out, and the whole network (links, lake, outlet) holds the 2 m3/s fed
 // at the head. The lake spreads over its listed cells as it fills and spills over the weir.
 TEST_F(LakeNetworkTest, ALakeFillingFromALinkHoldsItsStartPlusInflowLessOutflowAtEveryStep) {
