@@ -7,12 +7,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <utility>
 
 #include "channel/channel_lakes.h"
 #include "channel/channel_steps.h"
 #include "channel/link_flows.h"
 #include "channel/node_ranges.h"
+#include "channel/routing_kernels.h"
+#include "channel/sections.h"
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
 #include "input/input_steps.h"
@@ -56,31 +59,6 @@ bool routed(const channel_state& ch, int link) {
   return link_is_routed(ch.ltype[link]);
 }
 
-// The routed links' values of `from` copied into `to`, nodes 1..nx.
-void copy_routed(const channel_state& ch, const link_node_array<double>& from,
-                 link_node_array<double>& to) {
-  auto chosen = [&](int link) { return routed(ch, link); };
-  const long total = chosen_node_total(ch, chosen);
-#pragma omp parallel if (total >= routing_parallel_min_nodes)
-  visit_own_nodes(ch, total, chosen, [&](int link, int first, int last) {
-    const double* f = from.link_nodes(link);
-    double* t = to.link_nodes(link);
-    std::copy(f + first, f + last + 1, t + first);
-  });
-}
-
-// Negative flow areas of the routed links set to 0.
-void clip_negative_areas(channel_state& ch, link_node_array<double>& a) {
-  auto chosen = [&](int link) { return routed(ch, link); };
-  const long total = chosen_node_total(ch, chosen);
-#pragma omp parallel if (total >= routing_parallel_min_nodes)
-  visit_own_nodes(ch, total, chosen, [&](int link, int first, int last) {
-    double* al = a.link_nodes(link);
-    for (int j = first; j <= last; ++j)
-      if (al[j] < 0.0) al[j] = 0.0;
-  });
-}
-
 // The last node of a link that drains through a structure.
 bool drains_into_structure(const channel_state& ch, int link) {
   const int down = ch.dslink[link];
@@ -89,7 +67,10 @@ bool drains_into_structure(const channel_state& ch, int link) {
 
 // The largest Courant number of the routed links' nodes for a sub-step h, one node after the
 // other, or -1 after a node whose area is not a number or whose depth is negative (its message
-// printed).
+// printed). The last node of a link that drains through a structure does not count: its outflow
+// is the structure's, held to the water at hand and bounded by the structure's stiffness, and
+// once that cut acts the node passes its whole water in every sub-step, a Courant number of 1
+// whatever the sub-step.
 double courant_number_serial(channel_state& ch, double h) {
   double cmax = 0.0;
   for (int link = 1; link <= ch.chan_link_count; ++link) {
@@ -121,75 +102,253 @@ double courant_number_serial(channel_state& ch, double h) {
   return cmax;
 }
 
-// The largest Courant number of the routed links' nodes for a sub-step h, or -1 after a node
-// whose area is not a number or whose depth is negative (its message printed). The last node of
-// a link that drains through a structure does not count: its outflow is the structure's, held to
-// the water at hand and bounded by the structure's stiffness, and once that cut acts the node
-// passes its whole water in every sub-step, a Courant number of 1 whatever the sub-step.
-// The nodes are shared among the threads (the largest of their largest numbers is the same
-// whatever the sharing); a faulty node sends the scan to the serial form, which reports the first.
-double courant_number(channel_state& ch, double h) {
-  auto chosen = [&](int link) { return routed(ch, link); };
-  const long total = chosen_node_total(ch, chosen);
-  double cmax = 0.0;
-  int faults = 0;
-#pragma omp parallel if (total >= routing_parallel_min_nodes) reduction(max     \
-                                                                        : cmax) \
-    reduction(|                                                                 \
-              : faults)
-  visit_own_nodes(ch, total, chosen, [&](int link, int first, int last) {
-    const int counted = drains_into_structure(ch, link) ? ch.nx[link] - 1 : ch.nx[link];
-    const double dx = ch.dx[link];
-    const double* a = ch.area.link_nodes(link);
-    const double* yp = ch.yp.link_nodes(link);
-    const double* bel = ch.bel.link_nodes(link);
-    const double* q = ch.qp.link_nodes(link);
-    for (int j = first; j <= last; ++j) {
-      if (std::isnan(a[j]) || yp[j] - bel[j] < 0.0) faults = 1;
-      if (j > counted) continue;
-      const double c = a[j] > 1e-16 ? (h / dx) * (q[j] / a[j]) : 0.0;
-      cmax = std::max(cmax, c);
-    }
-  });
-  return faults != 0 ? courant_number_serial(ch, h) : cmax;
+// The sections are computed where the network has them.
+bool has_sections(const channel_state& ch) {
+  return !(ch.area.empty() || ch.conv.empty() || ch.topw.empty() || ch.dconv.empty());
 }
 
-// One pass of the corrector's scan: the largest change of a routed node's area from its
-// predicted area, or -1 when a node holds an area below -1e-8 (the sub-step fails).
-double corrector_change(const channel_state& ch) {
-  auto chosen = [&](int link) { return routed(ch, link); };
-  const long total = chosen_node_total(ch, chosen);
+bool sectioned(const channel_state& ch, int link) {
+  return (ch.ltype[link] & (4 | 8 | 16)) != 0;
+}
+
+// What every thread of the routing's parallel regions shares: the node counts of the link sets
+// the loops visit, and what a region found (the largest and smallest figures of its nodes and
+// its faults), combined by max, min and or, which give the same result whatever the sharing.
+struct substep_work {
+  long routed_total = 0;    // nodes of the routed links
+  long other_sections = 0;  // nodes of sectioned links that are not routed
+  bool parallel = false;    // the regions run on more than one thread
+  bool sections = false;    // the network's sections are computed
+  bool sources = false;     // nodes keep their source volumes
+  double cmax = 0.0;        // largest Courant number
+  double stable = 0.0;      // longest sub-step the stiffness allows (s)
+  double change = 0.0;      // largest change of an area from its predicted value
+  int faults = 0;           // a node whose area or depth cannot be routed
+  int dry = 0;              // a node holds an area below -1e-8
+  int section_faults = 0;   // a node whose area gives no section
+  int exceeded = 0;         // a node above its depth table
+  int outlet_fault = 0;     // the outlet's bed slopes upwards
+};
+
+// What the corrector pass does after its volume balance, the same on every thread: take the
+// next pass's geometry, accept the sub-step (negative areas set to 0 first) or, when a node runs
+// dry, put back the start of the sub-step.
+enum class after_corrector { next_pass, accept, restore };
+
+// Calls visit(link, first, last) for the calling thread's share of the nodes of the links for
+// which `chosen` holds.
+template <class Chosen, class Visit>
+void own_nodes(const channel_state& ch, long total, Chosen chosen, Visit visit) {
+  if (total > 0) visit_own_nodes(ch, total, chosen, visit);
+}
+
+// The nodes first..last of a sectioned link from their flow areas; after a node whose area gives
+// no section (`faults` set) the calling thread computes no more sections.
+void section_nodes(channel_state& ch, const depth_tables_view& tables, int link, int first,
+                   int last, int& exceeded, int& faults) {
+  if (faults != 0 || !sectioned(ch, link)) return;
+  if (!sections_from_area(link_sections_of(ch, link), tables, first, last, exceeded)) faults = 1;
+}
+
+// Nodes handled together by one thread in the fused loops: the volume balance, the section and
+// the copies of a piece stay in the processor's cache.
+constexpr int piece_nodes = 512;
+
+// The sub-step's first region: the Courant number and the stiffness of the nodes from the
+// present geometry, and the start-of-sub-step copies of areas and discharges (on the first pass
+// of the run also into the pass arrays).
+void substep_start(channel_state& ch, substep_work& w, double h, bool first_pass) {
+  double cmax = 0.0;
+  double stable = std::numeric_limits<double>::infinity();
+  int faults = 0;
+  auto is_routed = [&](int link) { return routed(ch, link); };
+#pragma omp parallel if (w.parallel) reduction(max                                     \
+                                               : cmax) reduction(min                   \
+                                                                 : stable) reduction(| \
+                                                                                     : faults)
+  {
+    own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
+      const int counted = drains_into_structure(ch, link) ? ch.nx[link] - 1 : ch.nx[link];
+      const double* a = ch.area.link_nodes(link);
+      const double* q = ch.qp.link_nodes(link);
+      cmax = std::max(cmax, courant_max(a, ch.yp.link_nodes(link), ch.bel.link_nodes(link), q,
+                                        ch.dx[link], h, first, last, counted, faults));
+      const link_levels_view levels{ch.bel.link_nodes(link), ch.chan_depth.link_nodes(link),
+                                    ch.conv.link_nodes(link), ch.dx[link], ch.nx[link]};
+      interior_stiffness(levels, first, last, ch.node_stiffness.link_nodes(link));
+      std::copy(a + first, a + last + 1, ch.area_old.link_nodes(link) + first);
+      std::copy(q + first, q + last + 1, ch.qp_old.link_nodes(link) + first);
+      if (first_pass) {
+        std::copy(q + first, q + last + 1, ch.qp_last.link_nodes(link) + first);
+        std::copy(q + first, q + last + 1, ch.qp_iter.link_nodes(link) + first);
+      }
+    });
+    // The link ends take the flows of junctions and structures one link after the other.
+#pragma omp barrier
+#pragma omp single
+    ex_link_end_stiffness(ch, ch.node_stiffness);
+    own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
+      stable = std::min(stable, ex_link_stiffness_limit(ch, ch.node_stiffness, link, first, last));
+    });
+  }
+  w.cmax = cmax;
+  w.stable = stable;
+  w.faults = faults;
+}
+
+// The predictor pass's region, after the structures' flows: flows from the present geometry into
+// qp_last, the outlet and the structures' cut to the water at hand on one thread, then node by
+// node the volume balance from the start of the sub-step into area (negative areas set to 0),
+// the section from it and its copy into area_iter.
+void predictor_pass(channel_state& ch, substep_work& w, double time, double h,
+                    loop_fault& series_fault) {
+  const depth_tables_view tables = depth_tables_of(ch);
+  int exceeded = 0;
+  int section_faults = 0;
+  int outlet_fault = 0;
+  auto is_routed = [&](int link) { return routed(ch, link); };
+  auto other = [&](int link) { return sectioned(ch, link) && !routed(ch, link); };
+#pragma omp parallel if (w.parallel) reduction(| : exceeded, section_faults)
+  {
+    own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
+      ex_ordinary_link_flows(ch, ch.qp_last, link, first, last);
+    });
+#pragma omp barrier
+#pragma omp single
+    {
+      outlet_fault = ex_outlet_flow(ch, ch.qp_last) != 0 ? 1 : 0;
+      if (outlet_fault == 0)
+        ex_limit_structure_flows(ch, ch.qp_last, ch.area_old, time, h, &series_fault);
+    }
+    if (outlet_fault == 0) {
+      own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
+        for (int lo = first; lo <= last; lo += piece_nodes) {
+          const int hi = std::min(last, lo + piece_nodes - 1);
+          ex_link_volumes(ch, ch.qp_last, ch.area_old, ch.area, link, lo, hi, h);
+          double* a = ch.area.link_nodes(link);
+          for (int j = lo; j <= hi; ++j)
+            if (a[j] < 0.0) a[j] = 0.0;
+          if (w.sections) section_nodes(ch, tables, link, lo, hi, exceeded, section_faults);
+          std::copy(a + lo, a + hi + 1, ch.area_iter.link_nodes(link) + lo);
+        }
+      });
+      if (w.sections)
+        own_nodes(ch, w.other_sections, other, [&](int link, int first, int last) {
+          section_nodes(ch, tables, link, first, last, exceeded, section_faults);
+        });
+    }
+  }
+  if (exceeded) ch.xsec_table_exceeded = 1;
+  w.section_faults = section_faults;
+  w.outlet_fault = outlet_fault;
+}
+
+// The corrector pass's region, after the structures' flows from the predicted geometry: flows
+// into qp_iter and their mean with the predictor's into qp, the outlet and the structures' cut on
+// one thread, the volume balance from the start of the sub-step into area with the largest
+// change from the predicted areas; then, by that change, the geometry of the next pass, the
+// accepted sub-step's, or the start of the sub-step put back.
+after_corrector corrector_pass(channel_state& ch, substep_work& w, double time, double h,
+                               int passes, double& source_volume, loop_fault& series_fault) {
+  const depth_tables_view tables = depth_tables_of(ch);
+  const int last_link = ch.chan_link_count;
+  const int outlet_node = ch.nx[last_link];
+  int exceeded = 0;
+  int section_faults = 0;
+  int outlet_fault = 0;
   double change = 0.0;
   int dry = 0;
-#pragma omp parallel if (total >= routing_parallel_min_nodes) reduction(max                   \
-                                                                        : change) reduction(| \
-                                                                                            : dry)
-  visit_own_nodes(ch, total, chosen, [&](int link, int first, int last) {
-    const double* a = ch.area.link_nodes(link);
-    const double* ai = ch.area_iter.link_nodes(link);
-    for (int j = first; j <= last; ++j) {
-      if (a[j] < -1e-8) dry = 1;
-      change = std::max(change, std::fabs(a[j] - ai[j]));
+  after_corrector next = after_corrector::next_pass;
+  auto is_routed = [&](int link) { return routed(ch, link); };
+  auto other = [&](int link) { return sectioned(ch, link) && !routed(ch, link); };
+#pragma omp parallel if (w.parallel) reduction(| : exceeded, section_faults)
+  {
+    own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
+      ex_ordinary_link_flows(ch, ch.qp_iter, link, first, last);
+      // The outlet node's mean waits for the outlet's flow.
+      const int end = link == last_link ? std::min(last, outlet_node - 1) : last;
+      double* q = ch.qp.link_nodes(link);
+      const double* q1 = ch.qp_last.link_nodes(link);
+      const double* q2 = ch.qp_iter.link_nodes(link);
+      for (int j = first; j <= end; ++j) q[j] = 0.5 * (q1[j] + q2[j]);
+    });
+#pragma omp barrier
+#pragma omp single
+    {
+      outlet_fault = ex_outlet_flow(ch, ch.qp_iter) != 0 ? 1 : 0;
+      if (outlet_fault == 0) {
+        // The mean at the outlet node and through the structures.
+        if (routed(ch, last_link) && outlet_node >= 1)
+          ch.qp(last_link, outlet_node) =
+              0.5 * (ch.qp_last(last_link, outlet_node) + ch.qp_iter(last_link, outlet_node));
+        for (int link = 1; link <= last_link; ++link) {
+          const int type = ch.ltype[link];
+          if (!link_is_structure(type) || link_is_lake(type) || link_is_captured(type)) continue;
+          double* q = ch.qp.link_nodes(link);
+          const double* q1 = ch.qp_last.link_nodes(link);
+          const double* q2 = ch.qp_iter.link_nodes(link);
+          for (int j = 1; j <= ch.nx[link]; ++j) q[j] = 0.5 * (q1[j] + q2[j]);
+        }
+        ex_limit_structure_flows(ch, ch.qp, ch.area_old, time, h, &series_fault);
+      }
     }
-  });
-  return dry != 0 ? -1.0 : change;
-}
-
-// The corrector's flows: the mean of the predictor's and the corrector's at every node of every
-// link but lakes.
-void mean_flows(channel_state& ch) {
-  auto chosen = [&](int link) {
-    const int type = ch.ltype[link];
-    return !link_is_lake(type) && !link_is_captured(type);
-  };
-  const long total = chosen_node_total(ch, chosen);
-#pragma omp parallel if (total >= routing_parallel_min_nodes)
-  visit_own_nodes(ch, total, chosen, [&](int link, int first, int last) {
-    double* q = ch.qp.link_nodes(link);
-    const double* q1 = ch.qp_last.link_nodes(link);
-    const double* q2 = ch.qp_iter.link_nodes(link);
-    for (int j = first; j <= last; ++j) q[j] = 0.5 * (q1[j] + q2[j]);
-  });
+    if (outlet_fault == 0) {
+      double own_change = 0.0;
+      int own_dry = 0;
+      own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
+        ex_link_volumes(ch, ch.qp, ch.area_old, ch.area, link, first, last, h);
+        const double* a = ch.area.link_nodes(link);
+        const double* ai = ch.area_iter.link_nodes(link);
+        for (int j = first; j <= last; ++j) {
+          if (a[j] < -1e-8) own_dry = 1;
+          own_change = std::max(own_change, std::fabs(a[j] - ai[j]));
+        }
+      });
+      // The largest change is the same whatever the order in which the threads add theirs.
+#pragma omp critical(routing_corrector_change)
+      {
+        change = std::max(change, own_change);
+        dry |= own_dry;
+      }
+#pragma omp barrier
+      // The same decision on every thread, from the combined figures.
+#pragma omp single
+      {
+        if (dry != 0)
+          next = after_corrector::restore;
+        else if (change > 0.01 && passes < 2)
+          next = after_corrector::next_pass;
+        else
+          next = after_corrector::accept;
+        if (next != after_corrector::restore && w.sources) source_volume = ex_source_volume(ch);
+      }
+      own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
+        double* a = ch.area.link_nodes(link);
+        if (next == after_corrector::restore) {
+          const double* a0 = ch.area_old.link_nodes(link);
+          const double* q0 = ch.qp_old.link_nodes(link);
+          std::copy(a0 + first, a0 + last + 1, a + first);
+          std::copy(q0 + first, q0 + last + 1, ch.qp.link_nodes(link) + first);
+          std::copy(q0 + first, q0 + last + 1, ch.qp_last.link_nodes(link) + first);
+          std::copy(q0 + first, q0 + last + 1, ch.qp_iter.link_nodes(link) + first);
+        } else if (next == after_corrector::accept) {
+          for (int j = first; j <= last; ++j)
+            if (a[j] < 0.0) a[j] = 0.0;
+        }
+        if (w.sections) section_nodes(ch, tables, link, first, last, exceeded, section_faults);
+      });
+      if (w.sections)
+        own_nodes(ch, w.other_sections, other, [&](int link, int first, int last) {
+          section_nodes(ch, tables, link, first, last, exceeded, section_faults);
+        });
+    }
+  }
+  if (exceeded) ch.xsec_table_exceeded = 1;
+  w.section_faults = section_faults;
+  w.outlet_fault = outlet_fault;
+  w.change = change;
+  w.dry = dry;
+  return next;
 }
 
 // Adds the water that passed each hydrograph location during an accepted sub-step of `h`
@@ -233,32 +392,36 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
   if (lakes && lake_capture_release(ms) < 0) return -1;
   if (dt <= 1e-16) return 0;
 
+  // The node sets of the loops: fixed for the call (only the lakes change the node counts).
+  substep_work w;
+  w.routed_total = chosen_node_total(ch, [&](int link) { return routed(ch, link); });
+  w.other_sections =
+      chosen_node_total(ch, [&](int link) { return sectioned(ch, link) && !routed(ch, link); });
+  w.parallel = w.routed_total >= routing_parallel_min_nodes;
+  w.sections = has_sections(ch);
+  const bool series = !ch.stream_pointsource.empty();
+  w.sources = series || ch.points.chan_point_on != 0;
+  const double time = ms.current_time;
+
   const int last = ch.chan_link_count;
   const double max_courant = ch.max_courant_number;
   double r = dt;
   double h = dt;
   while (r > 1e-16) {
-    // Courant limit: h only shrinks from one sub-step to the next.
-    const double cmax = courant_number(ch, h);
-    if (cmax < 0.0) {
+    // Courant limit: h only shrinks from one sub-step to the next. Stiffness limit: the
+    // diffusion of the levels along the links and the response of the structures to the levels
+    // on their sides.
+    ex_structure_stiffness(ch, ch.node_stiffness, time);
+    substep_start(ch, w, h, ch.routing_passes == 0);
+    if (w.faults != 0) {
+      courant_number_serial(ch, h);  // reports the first faulty node
       stop_now();
       return -1;
     }
-    if (cmax >= max_courant) h = h / std::trunc(cmax / max_courant + 1.0);
-    // Stiffness limit: the diffusion of the levels along the links and the response of the
-    // structures to the levels on their sides.
-    const double stable = ex_stable_substep(ch, ch.node_stiffness, ms.current_time);
-    if (h > stable) h = h / std::trunc(h / stable + 1.0);
-
-    copy_routed(ch, ch.area, ch.area_old);
-    copy_routed(ch, ch.qp, ch.qp_old);
-    if (ch.routing_passes == 0) {
-      copy_routed(ch, ch.qp, ch.qp_last);
-      copy_routed(ch, ch.qp, ch.qp_iter);
-    }
+    if (w.cmax >= max_courant) h = h / std::trunc(w.cmax / max_courant + 1.0);
+    if (h > w.stable) h = h / std::trunc(h / w.stable + 1.0);
     ++ch.routing_passes;
 
-    double step_pipe_volume = 0.0;
     double step_source_volume = 0.0;
     for (;;) {
       if (h < 0.001) {
@@ -271,50 +434,46 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
         h += r;  // the last sub-step ends exactly at the end of the step
         r = 0.0;
       }
-      double change = 1.0;
       int passes = 0;
-      bool failed = false;
-      while (change > 0.01 && passes < 2) {
-        if (passes > 0) ex_section(ms, 1);
-        if (run_error.error_fatal) return -1;
+      after_corrector next = after_corrector::next_pass;
+      while (next == after_corrector::next_pass) {
         ++passes;
         // Predictor: flows from the present geometry, areas from the start of the sub-step.
-        if (ex_link_end_flows(ch, ch.qp_last, ms.current_time, h) == -1) return -1;
-        copy_routed(ch, ch.area_old, ch.area);
-        ex_chan_volume(ch, ch.qp_last, ch.area, ms.current_time, h, dt, step_source_volume);
-        clip_negative_areas(ch, ch.area);
-        ex_section(ms, 1);
-        if (run_error.error_fatal) return -1;
-        copy_routed(ch, ch.area, ch.area_iter);
-        // Corrector: flows from the predicted geometry; the mean of both moves the water.
-        if (ex_link_end_flows(ch, ch.qp_iter, ms.current_time, h) == -1) return -1;
-        mean_flows(ch);
-        copy_routed(ch, ch.area_old, ch.area);
-        step_pipe_volume =
-            ex_chan_volume(ch, ch.qp, ch.area, ms.current_time, h, dt, step_source_volume);
-        change = corrector_change(ch);
-        if (change < 0.0) {
-          failed = true;
-          break;
+        ex_structure_flows(ch, ch.qp_last, time, h);
+        if (series) ex_series_volumes(ch, time, h);
+        {
+          loop_fault series_fault;
+          predictor_pass(ch, w, time, h, series_fault);
+          if (series_fault.found()) series_fault.raise();
         }
+        if (w.outlet_fault != 0) {
+          ex_report_negative_outlet_slope();
+          return -1;
+        }
+        if (w.section_faults != 0) ex_section(ms, 1);  // reports the first faulty node
+        if (run_error.error_fatal) return -1;
+        // Corrector: flows from the predicted geometry; the mean of both moves the water.
+        ex_structure_flows(ch, ch.qp_iter, time, h);
+        if (series) ex_series_volumes(ch, time, h);
+        {
+          loop_fault series_fault;
+          next = corrector_pass(ch, w, time, h, passes, step_source_volume, series_fault);
+          if (series_fault.found()) series_fault.raise();
+        }
+        if (w.outlet_fault != 0) {
+          ex_report_negative_outlet_slope();
+          return -1;
+        }
+        if (w.section_faults != 0) ex_section(ms, 1);
+        if (run_error.error_fatal) return -1;
       }
-      if (!failed) break;
-      // A node would run dry below zero: halve the sub-step and start it again.
+      if (next == after_corrector::accept) break;
+      // A node would run dry below zero: the sub-step is halved and started again.
       r += h;
       h = 0.5 * h;
-      copy_routed(ch, ch.area_old, ch.area);
-      copy_routed(ch, ch.qp_old, ch.qp);
-      copy_routed(ch, ch.qp_old, ch.qp_last);
-      copy_routed(ch, ch.qp, ch.qp_iter);
-      ex_section(ms, 1);
-      if (run_error.error_fatal) return -1;
     }
 
     // The sub-step is accepted.
-    pipe_volume += step_pipe_volume;
-    clip_negative_areas(ch, ch.area);
-    ex_section(ms, 1);
-    if (run_error.error_fatal) return -1;
     if (lakes) lake_book_substep(ch, h);
     ch.chan_outlet_volume += h * ch.qp(last, ch.nx[last]);
     book_location_volumes(ms, h);

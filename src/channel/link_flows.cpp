@@ -26,43 +26,46 @@ double level(const channel_state& ch, int link, int node) {
   return ch.bel(link, node) + ch.chan_depth(link, node);
 }
 
-// Discharge between two levels a distance `dist` apart: the square root of the slope times the
-// conveyance of the upstream side (the first when the water falls towards the second, the
-// second when it rises). Equal levels give zero through the positive branch.
-double slope_flow(double upper_level, double lower_level, double dist, double conv_first,
-                  double conv_second) {
-  const double s = (upper_level - lower_level) / dist;
-  return s >= 0.0 ? std::sqrt(s) * conv_first : -std::sqrt(-s) * conv_second;
+// The view of a link's levels and conveyances.
+link_levels_view levels_of(const channel_state& ch, int link) {
+  return {ch.bel.link_nodes(link), ch.chan_depth.link_nodes(link), ch.conv.link_nodes(link),
+          ch.dx[link], ch.nx[link]};
 }
 
-// The flows at the nodes first..last of an ordinary link: inside the link from the slope of the
-// levels to the next node, at its downstream end (node nx) from the link or structure below.
-void ordinary_link_flows(channel_state& ch, link_node_array<double>& q, int link, int first,
-                         int last) {
-  double* ql = q.link_nodes(link);
-  const double* conv = ch.conv.link_nodes(link);
-  const int n = ch.nx[link];
-  const double dx = ch.dx[link];
-  const double* bel = ch.bel.link_nodes(link);
-  const double* depth = ch.chan_depth.link_nodes(link);
-  for (int j = first; j <= std::min(last, n - 1); ++j)
-    ql[j] = slope_flow(bel[j] + depth[j], bel[j + 1] + depth[j + 1], dx, conv[j], conv[j + 1]);
-  if (last < n) return;
+}  // namespace
+
+link_end_view ex_link_end_below(const channel_state& ch, const link_node_array<double>& q,
+                                int link) {
+  link_end_view below;
   const int down = ch.dslink[link];
-  if (down < 1 || down > ch.chan_link_count) return;
+  if (down < 1 || down > ch.chan_link_count) return below;
   const int dtype = type_of(ch, down);
   if (link_is_structure(dtype)) {
-    ql[n] = q.link_nodes(down)[1];
+    below.kind = link_end_view::structure;
+    below.flow = q.link_nodes(down)[1];
   } else if (link_is_lake(dtype) || link_is_captured(dtype)) {
-    // No flow back out of a lake.
-    const double s = (bel[n] + depth[n] - ch.lake_elev[ch.lake2link[down]]) / (2.0 * dx);
-    ql[n] = s > 0.0 ? std::sqrt(s) * conv[n] : 0.0;
+    below.kind = link_end_view::lake;
+    below.level = ch.lake_elev[ch.lake2link[down]];
   } else if ((dtype & (4 | 8 | 16)) != 0) {
-    const double down_level = ch.bel.link_nodes(down)[1] + ch.chan_depth.link_nodes(down)[1];
-    ql[n] = slope_flow(bel[n] + depth[n], down_level, 0.5 * (ch.dx[down] + dx), conv[n],
-                       ch.conv.link_nodes(down)[1]);
+    below.kind = link_end_view::routed;
+    below.level = ch.bel.link_nodes(down)[1] + ch.chan_depth.link_nodes(down)[1];
+    below.conv = ch.conv.link_nodes(down)[1];
+    below.dx = ch.dx[down];
   }
+  return below;
 }
+
+void ex_ordinary_link_flows(const channel_state& ch, link_node_array<double>& q, int link,
+                            int first, int last) {
+  double* ql = q.link_nodes(link);
+  const link_levels_view v = levels_of(ch, link);
+  slope_flows(v, first, last, ql);
+  const int n = v.nodes;
+  if (last < n) return;
+  ql[n] = link_end_flow(v, ex_link_end_below(ch, q, link), ql[n]);
+}
+
+namespace {
 
 // The barrel of a culvert element: its kind (3 round, 4 oval, 5 box) gives the shape, the first
 // shape value the rise (diameter) and the second the span.
@@ -196,31 +199,6 @@ void structure_link_flows(channel_state& ch, link_node_array<double>& q, int lin
   q(link, 2) = sum;
 }
 
-// The outlet boundary at the last node of the last link.
-int outlet_flow(channel_state& ch, link_node_array<double>& q) {
-  const int last = ch.chan_link_count;
-  if (!link_is_routed(type_of(ch, last))) return 0;
-  const int n = ch.nx[last];
-  const double dx = ch.dx[last];
-  double* ql = q.link_nodes(last);
-  if (ch.head_bound) {
-    // The head boundary holds the outlet level: what reaches the node passes through.
-    ql[n] = ql[n - 1] + ch.qlat(last, n) * dx + chan_point_inflow(ch.points, last, n);
-    return 0;
-  }
-  const double s = (ch.bel(last, n - 1) - ch.bel(last, n)) / dx;
-  if (s >= 0.0) {
-    ql[n] = std::sqrt(s) * ch.conv(last, n);
-    return 0;
-  }
-  printf("The outlet slope is negative.  Make sure that the bed\n");
-  printf("elevation of the most downstream node is lower than\n");
-  printf("the bed elevation of the node just upstream from it.\n");
-  printf("Program stopped.\n");
-  stop_now();
-  return -1;
-}
-
 // Checks the tables one index at a time; each fault prints its line and gives false.
 bool link_in_network(const channel_state& ch, int link, int from, const char* role) {
   if (link >= 1 && link <= ch.chan_link_count) return true;
@@ -292,6 +270,34 @@ double weir_submergence_factor(double x) {
   return 0.0;
 }
 
+// The outlet boundary at the last node of the last link.
+int ex_outlet_flow(const channel_state& ch, link_node_array<double>& q) {
+  const int last = ch.chan_link_count;
+  if (!link_is_routed(type_of(ch, last))) return 0;
+  const int n = ch.nx[last];
+  const double dx = ch.dx[last];
+  double* ql = q.link_nodes(last);
+  if (ch.head_bound) {
+    // The head boundary holds the outlet level: what reaches the node passes through.
+    ql[n] = ql[n - 1] + ch.qlat(last, n) * dx + chan_point_inflow(ch.points, last, n);
+    return 0;
+  }
+  const double s = (ch.bel(last, n - 1) - ch.bel(last, n)) / dx;
+  if (s >= 0.0) {
+    ql[n] = std::sqrt(s) * ch.conv(last, n);
+    return 0;
+  }
+  return -1;
+}
+
+void ex_report_negative_outlet_slope() {
+  printf("The outlet slope is negative.  Make sure that the bed\n");
+  printf("elevation of the most downstream node is lower than\n");
+  printf("the bed elevation of the node just upstream from it.\n");
+  printf("Program stopped.\n");
+  stop_now();
+}
+
 bool check_routing_network(const channel_state& ch) {
   bool ok = true;
   const int links = ch.chan_link_count;
@@ -349,34 +355,29 @@ bool check_routing_network(const channel_state& ch) {
   return ok;
 }
 
-int ex_link_end_flows(channel_state& ch, link_node_array<double>& q, double time, double h) {
-  // The structures first, downstream to upstream on one thread (a culvert may report a fault);
-  // each reads only levels and areas, and the links above them then take their flows.
+void ex_structure_flows(channel_state& ch, link_node_array<double>& q, double time, double h) {
+  // Downstream to upstream on one thread (a culvert may report a fault); each reads only levels
+  // and areas.
   for (int link = ch.chan_link_count; link >= 1; --link)
     if (link_is_structure(type_of(ch, link))) structure_link_flows(ch, q, link, time, h);
+}
+
+int ex_link_end_flows(channel_state& ch, link_node_array<double>& q, double time, double h) {
+  // The structures first; the links above them then take their flows.
+  ex_structure_flows(ch, q, time, h);
   // Every other flow depends on the levels alone: the nodes are shared among the threads.
   auto ordinary = [&](int link) { return link_is_routed(type_of(ch, link)); };
   const long total = chosen_node_total(ch, ordinary);
 #pragma omp parallel if (total >= routing_parallel_min_nodes)
   visit_own_nodes(ch, total, ordinary, [&](int link, int first, int last) {
-    ordinary_link_flows(ch, q, link, first, last);
+    ex_ordinary_link_flows(ch, q, link, first, last);
   });
-  return outlet_flow(ch, q);
+  if (ex_outlet_flow(ch, q) == 0) return 0;
+  ex_report_negative_outlet_slope();
+  return -1;
 }
 
 namespace {
-
-// The sensitivity of a slope flow to the levels at its ends (m2/s): the flow goes as the square
-// root of the level difference, so a change of either level moves it by conveyance /
-// (2 dist sqrt(s)). Below a level difference of 1 mm the square root's slope is taken at 1 mm:
-// still water is not infinitely stiff, and an overshoot of less than a millimetre is harmless.
-double slope_flow_stiffness(double upper_level, double lower_level, double dist, double conv_first,
-                            double conv_second) {
-  constexpr double level_floor = 0.001;  // m
-  const double s = (upper_level - lower_level) / dist;
-  const double conv = s >= 0.0 ? conv_first : conv_second;
-  return conv / (2.0 * dist * std::sqrt(std::max(std::fabs(s), level_floor / dist)));
-}
 
 // The sensitivity of a structure link's flow to the levels on its two sides (m2/s), by central
 // differences over 1 mm: the sum of |dQ/dh1| and |dQ/dh2|. A release that follows its schedule
@@ -392,13 +393,22 @@ double structure_stiffness(channel_state& ch, int link, double time) {
   return (std::fabs(d1) + std::fabs(d2)) / (2.0 * e);
 }
 
+// The value of node j's point-source series at the model time `time`; a fault is recorded in
+// `fault` when one is given (inside a parallel region), else reported.
+double series_value(const channel_state& ch, int link, int j, double time, loop_fault* fault) {
+  if (ch.stream_pointsource.empty()) return 0.0;
+  time_series* series = ch.stream_pointsource(link, j);
+  if (series == nullptr) return 0.0;
+  return fault != nullptr ? ts_value(time, series, fault, 0) : ts_value(time, series);
+}
+
 // What node j of a routed link gains per second from everything but the one discharge
 // `excluded_link` carries (the structure link at the node's end): the discharge from the node or
 // links above, the headwater inflow of a head node, the lateral inflow, the point inflow and the
 // node's point-source series; the node's own discharge downstream is a loss unless it is the one
 // excluded.
 double node_gain(const channel_state& ch, const link_node_array<double>& q, int link, int j,
-                 int excluded_link, double time) {
+                 int excluded_link, double time, loop_fault* fault) {
   const double* ql = q.link_nodes(link);
   double gain = ch.dx[link] * ch.qlat(link, j);
   if (j > 1) {
@@ -414,19 +424,16 @@ double node_gain(const channel_state& ch, const link_node_array<double>& q, int 
   const bool own_end_excluded = j == ch.nx[link] && ch.dslink[link] == excluded_link;
   if (!own_end_excluded) gain -= ql[j];
   gain += chan_point_inflow(ch.points, link, j);
-  if (!ch.stream_pointsource.empty()) {
-    time_series* series = ch.stream_pointsource(link, j);
-    if (series != nullptr) gain += ts_value(time, series);
-  }
+  if (!ch.stream_pointsource.empty() && ch.stream_pointsource(link, j) != nullptr)
+    gain += series_value(ch, link, j, time, fault);
   return gain;
 }
 
-// A structure passes at most the water at hand over the sub-step h on the side it draws from:
-// what the node next to it holds at the start of the sub-step and gains in it from everything
-// else. The cut flow is carried by the structure's nodes and by the link end that feeds it, so
-// the node never holds less than nothing and the structure never passes water it does not have.
-void limit_structure_flows(channel_state& ch, link_node_array<double>& q,
-                           const link_node_array<double>& a, double time, double h) {
+}  // namespace
+
+void ex_limit_structure_flows(const channel_state& ch, link_node_array<double>& q,
+                              const link_node_array<double>& a, double time, double h,
+                              loop_fault* fault) {
   for (int link = 1; link <= ch.chan_link_count; ++link) {
     if (!link_is_structure(type_of(ch, link))) continue;
     const int up = ch.uslinks[link][1];
@@ -435,11 +442,11 @@ void limit_structure_flows(channel_state& ch, link_node_array<double>& q,
     if (flow > 0.0 && link_is_routed(type_of(ch, up))) {
       const int n = ch.nx[up];
       const double at_hand =
-          std::max(ch.dx[up] * a(up, n) + h * node_gain(ch, q, up, n, link, time), 0.0);
+          std::max(ch.dx[up] * a(up, n) + h * node_gain(ch, q, up, n, link, time, fault), 0.0);
       if (flow * h > at_hand) flow = at_hand / h;
     } else if (flow < 0.0 && down >= 1 && link_is_routed(type_of(ch, down))) {
-      const double at_hand =
-          std::max(ch.dx[down] * a(down, 1) + h * node_gain(ch, q, down, 1, link, time), 0.0);
+      const double at_hand = std::max(
+          ch.dx[down] * a(down, 1) + h * node_gain(ch, q, down, 1, link, time, fault), 0.0);
       if (-flow * h > at_hand) flow = -at_hand / h;
     }
     q(link, 1) = flow;
@@ -448,42 +455,21 @@ void limit_structure_flows(channel_state& ch, link_node_array<double>& q,
   }
 }
 
-}  // namespace
+void ex_structure_stiffness(channel_state& ch, link_node_array<double>& stiffness, double time) {
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    const int type = type_of(ch, link);
+    if (link_is_structure(type) && !link_is_lake(type) && !link_is_captured(type))
+      stiffness(link, 1) = structure_stiffness(ch, link, time);
+  }
+}
 
-double ex_stable_substep(channel_state& ch, link_node_array<double>& stiffness, double time) {
+void ex_link_end_stiffness(const channel_state& ch, link_node_array<double>& stiffness) {
   const int links = ch.chan_link_count;
-  auto routed = [&](int link) { return link_is_routed(type_of(ch, link)); };
-  const long total = chosen_node_total(ch, routed);
-  // The flow between nodes j and j + 1 of a link adds its sensitivity to both, once for the
-  // node's own level and once for its neighbour's: a bound of the largest rate at which the
-  // network's levels relax. A node inside a link takes the flows on its two sides, shared among
-  // the threads; the end nodes of the links, which the flows of junctions and structures also
-  // reach, start at 0 and take theirs below, one link after the other.
-#pragma omp parallel if (total >= routing_parallel_min_nodes)
-  visit_own_nodes(ch, total, routed, [&](int link, int first, int last) {
-    double* r = stiffness.link_nodes(link);
-    const double* conv = ch.conv.link_nodes(link);
-    const double* bel = ch.bel.link_nodes(link);
-    const double* depth = ch.chan_depth.link_nodes(link);
-    const int n = ch.nx[link];
-    const double dx = ch.dx[link];
-    for (int j = first; j <= last; ++j) {
-      if (j == 1 || j == n) {
-        r[j] = 0.0;
-        continue;
-      }
-      const double below = 2.0 * slope_flow_stiffness(bel[j - 1] + depth[j - 1], bel[j] + depth[j],
-                                                      dx, conv[j - 1], conv[j]);
-      const double above = 2.0 * slope_flow_stiffness(bel[j] + depth[j], bel[j + 1] + depth[j + 1],
-                                                      dx, conv[j], conv[j + 1]);
-      r[j] = below + above;
-    }
-  });
   for (int link = 1; link <= links; ++link) {
     const int type = type_of(ch, link);
     if (link_is_lake(type) || link_is_captured(type)) continue;
     if (link_is_structure(type)) {
-      const double k = structure_stiffness(ch, link, time);
+      const double k = stiffness(link, 1);
       const int up = ch.uslinks[link][1];
       const int down = ch.dslink[link];
       if (link_is_routed(type_of(ch, up))) stiffness(up, ch.nx[up]) += k;
@@ -518,100 +504,75 @@ double ex_stable_substep(channel_state& ch, link_node_array<double>& stiffness, 
       stiffness(down, 1) += k;
     }
   }
-  // Each node's levels relax no faster than its flows' sensitivity over the width in which it
-  // stores water (its flow area over its depth, never more than its top width for the channel's
-  // sections, which widen upwards) times its length.
+}
+
+double ex_stable_substep(channel_state& ch, link_node_array<double>& stiffness, double time) {
+  auto routed = [&](int link) { return link_is_routed(type_of(ch, link)); };
+  const long total = chosen_node_total(ch, routed);
+  // The flow between nodes j and j + 1 of a link adds its sensitivity to both, once for the
+  // node's own level and once for its neighbour's: a bound of the largest rate at which the
+  // network's levels relax. A node inside a link takes the flows on its two sides, shared among
+  // the threads; the end nodes of the links, which the flows of junctions and structures also
+  // reach, start at 0 and take theirs after, one link after the other.
+  ex_structure_stiffness(ch, stiffness, time);
+#pragma omp parallel if (total >= routing_parallel_min_nodes)
+  visit_own_nodes(ch, total, routed, [&](int link, int first, int last) {
+    interior_stiffness(levels_of(ch, link), first, last, stiffness.link_nodes(link));
+  });
+  ex_link_end_stiffness(ch, stiffness);
   double limit = std::numeric_limits<double>::infinity();
 #pragma omp parallel if (total >= routing_parallel_min_nodes) reduction(min : limit)
   visit_own_nodes(ch, total, routed, [&](int link, int first, int last) {
-    const double* r = stiffness.link_nodes(link);
-    const double* depth = ch.chan_depth.link_nodes(link);
-    const double* area = ch.area.link_nodes(link);
-    // A node holding less than a millimetre takes its last top width.
-    const int widths = ch.topw.empty() ? -1 : ch.topw.node_count(link) + 1;
-    const double* topw = widths >= 0 ? ch.topw.link_nodes(link) : nullptr;
-    for (int j = first; j <= last; ++j) {
-      if (!(r[j] > 0.0)) continue;
-      const double width = depth[j] > 0.001 ? area[j] / depth[j] : (j <= widths ? topw[j] : 0.0);
-      if (width > 0.0) limit = std::min(limit, width * ch.dx[link] / r[j]);
-    }
+    limit = std::min(limit, ex_link_stiffness_limit(ch, stiffness, link, first, last));
   });
   return limit;
 }
 
-namespace {
-
-// The volume balance of the nodes first..last of a routed link over the sub-step h: the new flow
-// areas in `a`; each node's point-source volume is kept in `node_source` or added to `running`
-// in node order, where either is given. With `series_looked_up`, `node_source` holds on entry the
-// volume each node's point-source series brings in the sub-step, looked up before.
-void link_volumes(channel_state& ch, const link_node_array<double>& q, link_node_array<double>& a,
-                  int link, int first, int last, double time, double h, double* node_source,
-                  double* running, bool series_looked_up) {
-  const int links = ch.chan_link_count;
-  const bool sources = !ch.stream_pointsource.empty();
-  const bool points = ch.points.chan_point_on != 0;
-  const int n = ch.nx[link];
-  const double* point_flow =
-      points ? &ch.points.chan_point_flow[static_cast<long>(link) * ch.points.node_stride]
-             : nullptr;
-  const double dx = ch.dx[link];
-  const double* ql = q.link_nodes(link);
-  const double* lat = ch.qlat.link_nodes(link);
-  time_series* const* node_series = sources ? ch.stream_pointsource.link_nodes(link) : nullptr;
-  double* al = a.link_nodes(link);
-  const bool held_outlet = ch.head_bound && link == links;
-  for (int j = first; j <= last; ++j) {
-    const double v0 = dx * al[j];
-    double dv = 0.0;
-    if (j == 1) {
-      const int up_count = ch.ndep[link];
-      if (up_count > 0) {
-        double inflow = 0.0;
-        for (int k = 1; k <= up_count; ++k) {
-          const int up = ch.uslinks[link][k];
-          inflow += q.link_nodes(up)[ch.nx[up]];
-        }
-        dv = h * (dx * lat[1] + inflow - ql[1]);
-      } else {
-        dv = h * (dx * lat[1] - ql[1]) + h * ch.headwater_inflow;
-      }
-    } else if (!(held_outlet && j == n)) {
-      dv = h * (ql[j - 1] - ql[j] + dx * lat[j]);
-    }
-    // A point inflow at the held outlet node passes straight through it with the outlet flow.
-    double source = 0.0;
-    if (points) {
-      if (!(held_outlet && j == n)) dv += h * point_flow[j];
-      source += h * point_flow[j];
-    }
-    if (sources) {
-      time_series* series = node_series[j];
-      if (series != nullptr) {
-        const double v = series_looked_up ? node_source[j] : h * ts_value(time, series);
-        dv += v;
-        source += v;
-      }
-    }
-    // A sink takes at most the water at hand: what the node holds and gains in the sub-step.
-    if (source < 0.0 && v0 + dv < 0.0) {
-      const double cut = std::min(-(v0 + dv), -source);
-      dv += cut;
-      source += cut;
-    }
-    if (node_source != nullptr) node_source[j] = source;
-    if (running != nullptr) *running += source;
-    al[j] = (v0 + dv) / dx;
-  }
+double ex_link_stiffness_limit(const channel_state& ch, const link_node_array<double>& stiffness,
+                               int link, int first, int last) {
+  // Each node's levels relax no faster than its flows' sensitivity over the width in which it
+  // stores water (its flow area over its depth, never more than its top width for the channel's
+  // sections, which widen upwards) times its length.
+  const int widths = ch.topw.empty() ? -1 : ch.topw.node_count(link) + 1;
+  const double* topw = widths >= 0 ? ch.topw.link_nodes(link) : nullptr;
+  return stiffness_limit(stiffness.link_nodes(link), ch.chan_depth.link_nodes(link),
+                         ch.area.link_nodes(link), topw, widths, ch.dx[link], first, last);
 }
 
-}  // namespace
+node_balance_view ex_node_balance_view(const channel_state& ch, const link_node_array<double>& q,
+                                       const link_node_array<double>& start,
+                                       link_node_array<double>& a, int link) {
+  node_balance_view v;
+  v.q = q.link_nodes(link);
+  v.lat = ch.qlat.link_nodes(link);
+  v.start = start.link_nodes(link);
+  v.area = a.link_nodes(link);
+  if (ch.points.chan_point_on != 0)
+    v.point_flow = &ch.points.chan_point_flow[static_cast<long>(link) * ch.points.node_stride];
+  if (!ch.stream_pointsource.empty()) v.series = ch.stream_pointsource.link_nodes(link);
+  v.dx = ch.dx[link];
+  v.held_node = ch.head_bound && link == ch.chan_link_count ? ch.nx[link] : 0;
+  v.has_upstream = ch.ndep[link] > 0;
+  v.head_inflow = v.has_upstream ? 0.0 : ch.headwater_inflow;
+  return v;
+}
+
+void ex_head_inflow(const channel_state& ch, const link_node_array<double>& q, int link,
+                    node_balance_view& v) {
+  if (!v.has_upstream) return;
+  double inflow = 0.0;
+  for (int k = 1; k <= ch.ndep[link]; ++k) {
+    const int up = ch.uslinks[link][k];
+    inflow += q.link_nodes(up)[ch.nx[up]];
+  }
+  v.head_inflow = inflow;
+}
 
 double ex_chan_volume(channel_state& ch, link_node_array<double>& q, link_node_array<double>& a,
                       double time, double h, double /*dt*/, double& source_volume) {
   const int links = ch.chan_link_count;
   source_volume = 0.0;
-  limit_structure_flows(ch, q, a, time, h);
+  ex_limit_structure_flows(ch, q, a, time, h, nullptr);
   auto routed = [&](int link) { return link_is_routed(type_of(ch, link)); };
   const bool sources = !ch.stream_pointsource.empty();
   const bool points = ch.points.chan_point_on != 0;
@@ -620,36 +581,62 @@ double ex_chan_volume(channel_state& ch, link_node_array<double>& q, link_node_a
     if (routed(link) && ch.node_source.node_count(link) < ch.nx[link]) kept = false;
   // Without room to keep the nodes' source volumes, the nodes are balanced one after the other.
   if ((sources || points) && !kept) {
-    for (int link = 1; link <= links; ++link)
-      if (routed(link))
-        link_volumes(ch, q, a, link, 1, ch.nx[link], time, h, nullptr, &source_volume, false);
+    for (int link = 1; link <= links; ++link) {
+      if (!routed(link)) continue;
+      node_balance_view v = ex_node_balance_view(ch, q, a, a, link);
+      ex_head_inflow(ch, q, link, v);
+      for (int j = 1; j <= ch.nx[link]; ++j) {
+        const double series =
+            v.series != nullptr && v.series[j] != nullptr ? h * ts_value(time, v.series[j]) : 0.0;
+        source_volume += node_balance(v, j, h, series);
+      }
+    }
     return 0.0;
   }
   // Point-source series are looked up first, one node after the other (a lookup may report a
   // fault), into the nodes' source volumes.
-  if (sources) {
-    for (int link = 1; link <= links; ++link) {
-      if (!routed(link)) continue;
-      time_series* const* series = ch.stream_pointsource.link_nodes(link);
-      double* s = ch.node_source.link_nodes(link);
-      for (int j = 1; j <= ch.nx[link]; ++j)
-        if (series[j] != nullptr) s[j] = h * ts_value(time, series[j]);
-    }
-  }
+  if (sources) ex_series_volumes(ch, time, h);
   // The nodes are independent: shared among the threads; the source volumes are then added
   // node after node in network order, as one thread adds them.
   const long total = chosen_node_total(ch, routed);
 #pragma omp parallel if (total >= routing_parallel_min_nodes)
   visit_own_nodes(ch, total, routed, [&](int link, int first, int last) {
-    link_volumes(ch, q, a, link, first, last, time, h,
-                 sources || points ? ch.node_source.link_nodes(link) : nullptr, nullptr, sources);
+    ex_link_volumes(ch, q, a, a, link, first, last, h);
   });
-  if (sources || points) {
-    for (int link = 1; link <= links; ++link) {
-      if (!routed(link)) continue;
-      const double* s = ch.node_source.link_nodes(link);
-      for (int j = 1; j <= ch.nx[link]; ++j) source_volume += s[j];
-    }
-  }
+  if (sources || points) source_volume = ex_source_volume(ch);
   return 0.0;
+}
+
+void ex_series_volumes(channel_state& ch, double time, double h) {
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    if (!link_is_routed(type_of(ch, link))) continue;
+    time_series* const* series = ch.stream_pointsource.link_nodes(link);
+    double* s = ch.node_source.link_nodes(link);
+    for (int j = 1; j <= ch.nx[link]; ++j)
+      if (series[j] != nullptr) s[j] = h * ts_value(time, series[j]);
+  }
+}
+
+void ex_link_volumes(channel_state& ch, const link_node_array<double>& q,
+                     const link_node_array<double>& start, link_node_array<double>& a, int link,
+                     int first, int last, double h) {
+  node_balance_view v = ex_node_balance_view(ch, q, start, a, link);
+  if (first == 1) ex_head_inflow(ch, q, link, v);
+  const bool kept = v.point_flow != nullptr || v.series != nullptr;
+  double* source = kept ? ch.node_source.link_nodes(link) : nullptr;
+  if (source == nullptr) {
+    for (int j = first; j <= last; ++j) node_balance(v, j, h, 0.0);
+    return;
+  }
+  for (int j = first; j <= last; ++j) source[j] = node_balance(v, j, h, source[j]);
+}
+
+double ex_source_volume(const channel_state& ch) {
+  double sum = 0.0;
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    if (!link_is_routed(type_of(ch, link))) continue;
+    const double* s = ch.node_source.link_nodes(link);
+    for (int j = 1; j <= ch.nx[link]; ++j) sum += s[j];
+  }
+  return sum;
 }

@@ -5,10 +5,12 @@
 // them in every predictor and corrector pass of its sub-steps.
 #pragma once
 
+#include "channel/routing_kernels.h"
 #include "framework/core/link_node_array.h"
 
 struct channel_state;
 struct hydraulic_structure;
+class loop_fault;
 
 // Link kinds of the routing, from the link's type bits.
 inline bool link_is_lake(int ltype) {
@@ -83,3 +85,59 @@ double ex_chan_volume(channel_state& ch, link_node_array<double>& q, link_node_a
 // reach) and the response of a weir or culvert to the levels on its sides. `stiffness` is a work
 // array over the routed links' nodes. Infinity when nothing limits the sub-step.
 double ex_stable_substep(channel_state& ch, link_node_array<double>& stiffness, double time);
+
+// The parts of one flow evaluation and one volume balance, for the routing's sub-step, which
+// runs the per-node parts in its own parallel regions and the rest between them or on one
+// thread.
+//
+// The flows through the structure links into `q` from the present levels, downstream to upstream
+// (a culvert may print its fault and report code 4000).
+void ex_structure_flows(channel_state& ch, link_node_array<double>& q, double time, double h);
+// What lies below the last node of `link`, with a structure's discharge taken from `q`.
+link_end_view ex_link_end_below(const channel_state& ch, const link_node_array<double>& q,
+                                int link);
+// The flows into `q` at the nodes first..last of a routed link: from the slope of the levels to
+// the next node, and at its last node from what lies below it.
+void ex_ordinary_link_flows(const channel_state& ch, link_node_array<double>& q, int link,
+                            int first, int last);
+// The outlet boundary's flow at the last node of the last link into `q`: 0, or -1 (printing
+// nothing) when the outlet's bed slopes upwards without a head boundary; then
+// ex_report_negative_outlet_slope prints the message and reports code 4000.
+int ex_outlet_flow(const channel_state& ch, link_node_array<double>& q);
+void ex_report_negative_outlet_slope();
+// A structure passes at most the water at hand over the sub-step h on the side it draws from:
+// what the node next to it holds at the start of the sub-step (`a`) and gains in it from
+// everything else. The cut flow is carried by the structure's nodes and by the link end that
+// feeds it. A point-source series that cannot be read is recorded in `fault` when one is given,
+// else reported.
+void ex_limit_structure_flows(const channel_state& ch, link_node_array<double>& q,
+                              const link_node_array<double>& a, double time, double h,
+                              loop_fault* fault);
+// The sensitivity of every structure link's flow to its levels, kept at its node 1 of
+// `stiffness` (culverts are computed: on one thread, outside parallel regions).
+void ex_structure_stiffness(channel_state& ch, link_node_array<double>& stiffness, double time);
+// Adds to the end nodes of the routed links the stiffness of the flows at their ends (inside the
+// link, across junctions, into lakes, and the structures' kept by ex_structure_stiffness), one
+// link after the other; the interior nodes hold theirs (interior_stiffness) before.
+void ex_link_end_stiffness(const channel_state& ch, link_node_array<double>& stiffness);
+// The longest sub-step the stiffness allows the nodes first..last of a routed link.
+double ex_link_stiffness_limit(const channel_state& ch, const link_node_array<double>& stiffness,
+                               int link, int first, int last);
+// The volume balance's view of a routed link: discharges `q`, areas at the start of the sub-step
+// `start`, new areas `a`; node 1's inflow from the links above is set by ex_head_inflow.
+node_balance_view ex_node_balance_view(const channel_state& ch, const link_node_array<double>& q,
+                                       const link_node_array<double>& start,
+                                       link_node_array<double>& a, int link);
+void ex_head_inflow(const channel_state& ch, const link_node_array<double>& q, int link,
+                    node_balance_view& v);
+// The volume each routed node's point-source series brings in the sub-step h at the model time
+// `time`, into node_source (one node after the other: a lookup may report a fault).
+void ex_series_volumes(channel_state& ch, double time, double h);
+// The volume balance of the nodes first..last of a routed link into `a` from the areas `start`;
+// with point inflows or series, each node's source volume replaces its series volume in
+// node_source.
+void ex_link_volumes(channel_state& ch, const link_node_array<double>& q,
+                     const link_node_array<double>& start, link_node_array<double>& a, int link,
+                     int first, int last, double h);
+// The routed nodes' source volumes of node_source added node after node in network order (m3).
+double ex_source_volume(const channel_state& ch);

@@ -357,26 +357,19 @@ bool section_from_area(model_state& ms, int link, int node) {
   return true;
 }
 
-namespace {
-
-// The nodes first..last of a sectioned link from their flow areas, as section_from_area computes
-// them but without a word: false at the first node whose area gives no depth (its values left
-// as they were; the serial sweep then reports it). Raises `exceeded` for a node above its depth
-// table.
-bool link_sections_from_area(channel_state& ch, int link, int first, int last, int& exceeded) {
-  const int kind = ch.ltype[link];
-  double* area = ch.area.link_nodes(link);
-  double* depth = ch.chan_depth.link_nodes(link);
-  double* yp = ch.yp.link_nodes(link);
-  double* conv = ch.conv.link_nodes(link);
-  const double* bel = ch.bel.link_nodes(link);
-  if (!(kind & kind_trapezoid) && (kind & kind_breakpoint)) {
-    const int* table = ch.table_num.link_nodes(link);
+bool sections_from_area(const link_sections_view& v, const depth_tables_view& tables, int first,
+                        int last, int& exceeded) {
+  double* area = v.area;
+  double* depth = v.depth;
+  double* yp = v.yp;
+  double* conv = v.conv;
+  const double* bel = v.bel;
+  if (!(v.kind & kind_trapezoid) && (v.kind & kind_breakpoint)) {
     for (int j = first; j <= last; ++j) {
-      const int t = table[j];
-      if (t < 1 || t > ch.num_xsec_tables || area[j] < 0.0) return false;
-      const depth_table_view view{ch.ht_spc[t], ch.numhts[t], ch.xarea.link_nodes(t),
-                                  ch.xtw.link_nodes(t), ch.xk.link_nodes(t)};
+      const int t = v.table[j];
+      if (t < 1 || t > tables.count || area[j] < 0.0) return false;
+      const depth_table_view view{tables.spacing[t], tables.levels[t], tables.area->link_nodes(t),
+                                  tables.topw->link_nodes(t), tables.conv->link_nodes(t)};
       bool over = false;
       const section_depth d = table_from_area(view, area[j], over);
       if (over) exceeded = 1;
@@ -386,16 +379,12 @@ bool link_sections_from_area(channel_state& ch, int link, int first, int last, i
     }
     return true;
   }
-  const bool compound = (kind & kind_trapezoid) == 0;
-  const double* bottom = ch.bottom.link_nodes(link);
-  const double* slope = ch.sslope.link_nodes(link);
-  const double* bankfull = compound ? ch.bankfull_dep.link_nodes(link) : nullptr;
-  const double* slope2 = compound ? ch.sslope2.link_nodes(link) : nullptr;
+  const bool compound = (v.kind & kind_trapezoid) == 0;
   trapezoid_shape s;
-  s.inv_n = ch.link_inv_n[link];
+  s.inv_n = v.inv_n;
   for (int j = first; j <= last; ++j) {
-    s.bottom = bottom[j];
-    s.side_slope = slope[j];
+    s.bottom = v.bottom[j];
+    s.side_slope = v.side_slope[j];
     section_depth d;
     if (!compound) {
       if (area[j] > -0.0001 && area[j] < 0.0) area[j] = 0.0;  // round-off below an empty channel
@@ -403,8 +392,8 @@ bool link_sections_from_area(channel_state& ch, int link, int first, int last, i
       d = trapezoid_from_area(s, area[j]);
     } else {
       if (area[j] < 0.0) return false;
-      s.bankfull_depth = bankfull[j];
-      s.plain_slope = slope2[j];
+      s.bankfull_depth = v.bankfull[j];
+      s.plain_slope = v.plain_slope[j];
       d = compound_from_area(s, area[j]);
       if (d.fault != section_fault::none) return false;
     }
@@ -415,7 +404,38 @@ bool link_sections_from_area(channel_state& ch, int link, int first, int last, i
   return true;
 }
 
-}  // namespace
+link_sections_view link_sections_of(channel_state& ch, int link) {
+  link_sections_view v;
+  v.kind = ch.ltype[link];
+  v.inv_n = ch.link_inv_n[link];
+  v.bel = ch.bel.link_nodes(link);
+  v.area = ch.area.link_nodes(link);
+  v.depth = ch.chan_depth.link_nodes(link);
+  v.yp = ch.yp.link_nodes(link);
+  v.conv = ch.conv.link_nodes(link);
+  if (!(v.kind & kind_trapezoid) && (v.kind & kind_breakpoint)) {
+    v.table = ch.table_num.link_nodes(link);
+    return v;
+  }
+  v.bottom = ch.bottom.link_nodes(link);
+  v.side_slope = ch.sslope.link_nodes(link);
+  if ((v.kind & kind_trapezoid) == 0) {
+    v.bankfull = ch.bankfull_dep.link_nodes(link);
+    v.plain_slope = ch.sslope2.link_nodes(link);
+  }
+  return v;
+}
+
+depth_tables_view depth_tables_of(const channel_state& ch) {
+  depth_tables_view t;
+  t.count = ch.num_xsec_tables;
+  t.spacing = ch.ht_spc.data();
+  t.levels = ch.numhts.data();
+  t.area = &ch.xarea;
+  t.topw = &ch.xtw;
+  t.conv = &ch.xk;
+  return t;
+}
 
 void ex_section(model_state& ms, int mode) {
   channel_state& ch = ms.channel;
@@ -430,11 +450,14 @@ void ex_section(model_state& ms, int mode) {
     // computes it. A fault anywhere sends the sweep to the serial form below, which meets the
     // first fault in network order and reports it.
     const long total = chosen_node_total(ch, sectioned);
+    const depth_tables_view tables = depth_tables_of(ch);
     int exceeded = 0;
     int faults = 0;
 #pragma omp parallel if (total >= routing_parallel_min_nodes) reduction(| : exceeded, faults)
     visit_own_nodes(ch, total, sectioned, [&](int link, int first, int last) {
-      if (faults == 0 && !link_sections_from_area(ch, link, first, last, exceeded)) faults = 1;
+      if (faults == 0 &&
+          !sections_from_area(link_sections_of(ch, link), tables, first, last, exceeded))
+        faults = 1;
     });
     if (exceeded) ch.xsec_table_exceeded = 1;
     if (faults == 0) return;

@@ -5,6 +5,9 @@
 // them for routing, the lateral exchange, the channel start-up and the event initialisation.
 #pragma once
 
+#include "framework/core/link_node_array.h"
+
+struct channel_state;
 struct model_state;
 
 // Properties of a section filled to a given depth (m, m2, m3/s through Manning's 1/n).
@@ -73,6 +76,47 @@ section_properties table_from_depth(const depth_table_view& t, double y, bool& e
 // Depth of a break-point section that holds area a >= 0, and its conveyance; `exceeded` is set
 // when a lies above the top level's area.
 section_depth table_from_area(const depth_table_view& t, double a, bool& exceeded);
+
+// The depth tables of the break-point sections: per table 1..count its level spacing and level
+// count, and per level its flow area, top width and conveyance.
+struct depth_tables_view {
+  int count = 0;
+  const double* spacing = nullptr;
+  const int* levels = nullptr;
+  const link_node_array<double>* area = nullptr;
+  const link_node_array<double>* topw = nullptr;
+  const link_node_array<double>* conv = nullptr;
+};
+
+// One sectioned link's shape by node (bottom width, side slope and, for compound sections, the
+// bank-full depth and flood-plain slope; for break-point sections the table of each node), its
+// 1/n, its section kind (type bits 4 trapezoid, 8 break-point, 16 compound) and the node values a
+// section gives from the flow area.
+struct link_sections_view {
+  int kind = 0;
+  double inv_n = 0.0;
+  const double* bel = nullptr;
+  const double* bottom = nullptr;
+  const double* side_slope = nullptr;
+  const double* bankfull = nullptr;
+  const double* plain_slope = nullptr;
+  const int* table = nullptr;
+  double* area = nullptr;
+  double* depth = nullptr;
+  double* yp = nullptr;
+  double* conv = nullptr;
+};
+
+// Depth, level and conveyance of the nodes first..last from their flow areas (a trapezoid's
+// round-off below an empty channel set to 0). False at the first node whose area gives no depth
+// or whose table is not one of `tables`, its values and the later nodes' left as they were.
+// Raises `exceeded` for a node above its depth table.
+bool sections_from_area(const link_sections_view& v, const depth_tables_view& tables, int first,
+                        int last, int& exceeded);
+
+// The views of a sectioned link and of the network's depth tables.
+link_sections_view link_sections_of(channel_state& ch, int link);
+depth_tables_view depth_tables_of(const channel_state& ch);
 
 // Recomputes the section of node `node` of link `link` from its water-surface level `yp`
 // (area, top width, conveyance and its derivative), or from its flow area `area` (depth,
