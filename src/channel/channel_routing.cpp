@@ -154,9 +154,10 @@ void section_nodes(channel_state& ch, const depth_tables_view& tables, int link,
 // the copies of a piece stay in the processor's cache.
 constexpr int piece_nodes = 512;
 
-// The sub-step's first region: the Courant number and the stiffness of the nodes from the
+// The sub-step's first region: the Courant number and the stiffness bound of the nodes from the
 // present geometry, and the start-of-sub-step copies of areas and discharges (on the first pass
-// of the run also into the pass arrays).
+// of the run also into the pass arrays). The links' end nodes, which junctions and structures
+// join, take their stiffness on one thread while the others share the rest of the nodes.
 void substep_start(channel_state& ch, substep_work& w, double h, bool first_pass) {
   double cmax = 0.0;
   double stable = std::numeric_limits<double>::infinity();
@@ -167,28 +168,30 @@ void substep_start(channel_state& ch, substep_work& w, double h, bool first_pass
                                                                  : stable) reduction(| \
                                                                                      : faults)
   {
+#pragma omp single nowait
+    stable = ex_end_node_stiffness(ch, ch.node_stiffness);
     own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
-      const int counted = drains_into_structure(ch, link) ? ch.nx[link] - 1 : ch.nx[link];
+      const int n = ch.nx[link];
+      const int counted = drains_into_structure(ch, link) ? n - 1 : n;
       const double* a = ch.area.link_nodes(link);
       const double* q = ch.qp.link_nodes(link);
       cmax = std::max(cmax, courant_max(a, ch.yp.link_nodes(link), ch.bel.link_nodes(link), q,
                                         ch.dx[link], h, first, last, counted, faults));
       const link_levels_view levels{ch.bel.link_nodes(link), ch.chan_depth.link_nodes(link),
-                                    ch.conv.link_nodes(link), ch.dx[link], ch.nx[link]};
-      interior_stiffness(levels, first, last, ch.node_stiffness.link_nodes(link));
+                                    ch.conv.link_nodes(link), ch.dx[link], n};
+      double* r = ch.node_stiffness.link_nodes(link);
+      interior_stiffness(levels, first, last, r);
+      const int inner_first = std::max(first, 2);
+      const int inner_last = std::min(last, n - 1);
+      if (inner_first <= inner_last)
+        stable = std::min(
+            stable, ex_link_stiffness_limit(ch, ch.node_stiffness, link, inner_first, inner_last));
       std::copy(a + first, a + last + 1, ch.area_old.link_nodes(link) + first);
       std::copy(q + first, q + last + 1, ch.qp_old.link_nodes(link) + first);
       if (first_pass) {
         std::copy(q + first, q + last + 1, ch.qp_last.link_nodes(link) + first);
         std::copy(q + first, q + last + 1, ch.qp_iter.link_nodes(link) + first);
       }
-    });
-    // The link ends take the flows of junctions and structures one link after the other.
-#pragma omp barrier
-#pragma omp single
-    ex_link_end_stiffness(ch, ch.node_stiffness);
-    own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
-      stable = std::min(stable, ex_link_stiffness_limit(ch, ch.node_stiffness, link, first, last));
     });
   }
   w.cmax = cmax;
@@ -312,26 +315,24 @@ after_corrector corrector_pass(channel_state& ch, substep_work& w, double time, 
       }
 #pragma omp barrier
       // The same decision on every thread, from the combined figures.
-#pragma omp single
+      const after_corrector own_next = dry != 0                      ? after_corrector::restore
+                                       : change > 0.01 && passes < 2 ? after_corrector::next_pass
+                                                                     : after_corrector::accept;
+#pragma omp single nowait
       {
-        if (dry != 0)
-          next = after_corrector::restore;
-        else if (change > 0.01 && passes < 2)
-          next = after_corrector::next_pass;
-        else
-          next = after_corrector::accept;
+        next = own_next;
         if (next != after_corrector::restore && w.sources) source_volume = ex_source_volume(ch);
       }
       own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
         double* a = ch.area.link_nodes(link);
-        if (next == after_corrector::restore) {
+        if (own_next == after_corrector::restore) {
           const double* a0 = ch.area_old.link_nodes(link);
           const double* q0 = ch.qp_old.link_nodes(link);
           std::copy(a0 + first, a0 + last + 1, a + first);
           std::copy(q0 + first, q0 + last + 1, ch.qp.link_nodes(link) + first);
           std::copy(q0 + first, q0 + last + 1, ch.qp_last.link_nodes(link) + first);
           std::copy(q0 + first, q0 + last + 1, ch.qp_iter.link_nodes(link) + first);
-        } else if (next == after_corrector::accept) {
+        } else if (own_next == after_corrector::accept) {
           for (int j = first; j <= last; ++j)
             if (a[j] < 0.0) a[j] = 0.0;
         }

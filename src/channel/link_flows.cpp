@@ -506,25 +506,22 @@ void ex_link_end_stiffness(const channel_state& ch, link_node_array<double>& sti
   }
 }
 
-double ex_stable_substep(channel_state& ch, link_node_array<double>& stiffness, double time) {
-  auto routed = [&](int link) { return link_is_routed(type_of(ch, link)); };
-  const long total = chosen_node_total(ch, routed);
-  // The flow between nodes j and j + 1 of a link adds its sensitivity to both, once for the
-  // node's own level and once for its neighbour's: a bound of the largest rate at which the
-  // network's levels relax. A node inside a link takes the flows on its two sides, shared among
-  // the threads; the end nodes of the links, which the flows of junctions and structures also
-  // reach, start at 0 and take theirs after, one link after the other.
-  ex_structure_stiffness(ch, stiffness, time);
-#pragma omp parallel if (total >= routing_parallel_min_nodes)
-  visit_own_nodes(ch, total, routed, [&](int link, int first, int last) {
-    interior_stiffness(levels_of(ch, link), first, last, stiffness.link_nodes(link));
-  });
+double ex_end_node_stiffness(const channel_state& ch, link_node_array<double>& stiffness) {
+  const int links = ch.chan_link_count;
+  for (int link = 1; link <= links; ++link) {
+    if (!link_is_routed(type_of(ch, link)) || ch.nx[link] < 1) continue;
+    double* r = stiffness.link_nodes(link);
+    r[1] = 0.0;
+    r[ch.nx[link]] = 0.0;
+  }
   ex_link_end_stiffness(ch, stiffness);
   double limit = std::numeric_limits<double>::infinity();
-#pragma omp parallel if (total >= routing_parallel_min_nodes) reduction(min : limit)
-  visit_own_nodes(ch, total, routed, [&](int link, int first, int last) {
-    limit = std::min(limit, ex_link_stiffness_limit(ch, stiffness, link, first, last));
-  });
+  for (int link = 1; link <= links; ++link) {
+    const int n = ch.nx[link];
+    if (!link_is_routed(type_of(ch, link)) || n < 1) continue;
+    limit = std::min(limit, ex_link_stiffness_limit(ch, stiffness, link, 1, 1));
+    if (n > 1) limit = std::min(limit, ex_link_stiffness_limit(ch, stiffness, link, n, n));
+  }
   return limit;
 }
 

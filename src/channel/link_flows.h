@@ -78,14 +78,6 @@ int ex_link_end_flows(channel_state& ch, link_node_array<double>& q, double time
 double ex_chan_volume(channel_state& ch, link_node_array<double>& q, link_node_array<double>& a,
                       double time, double h, double dt, double& source_volume);
 
-// The longest sub-step (s) the network's stiffness allows from the present geometry at the model
-// time `time`: every node's storage width times its spacing over the summed sensitivity of the
-// flows it joins to their levels (slope flows between nodes and across junctions, structure
-// flows). This bounds the diffusive relaxation of the levels (about dx^2 T S / Q for a uniform
-// reach) and the response of a weir or culvert to the levels on its sides. `stiffness` is a work
-// array over the routed links' nodes. Infinity when nothing limits the sub-step.
-double ex_stable_substep(channel_state& ch, link_node_array<double>& stiffness, double time);
-
 // The parts of one flow evaluation and one volume balance, for the routing's sub-step, which
 // runs the per-node parts in its own parallel regions and the rest between them or on one
 // thread.
@@ -118,8 +110,15 @@ void ex_limit_structure_flows(const channel_state& ch, link_node_array<double>& 
 void ex_structure_stiffness(channel_state& ch, link_node_array<double>& stiffness, double time);
 // Adds to the end nodes of the routed links the stiffness of the flows at their ends (inside the
 // link, across junctions, into lakes, and the structures' kept by ex_structure_stiffness), one
-// link after the other; the interior nodes hold theirs (interior_stiffness) before.
+// link after the other.
 void ex_link_end_stiffness(const channel_state& ch, link_node_array<double>& stiffness);
+// The stiffness of the routed links' end nodes (1 and nx), which the flows of junctions and
+// structures also reach: set to 0, then given their flows' by ex_link_end_stiffness. Returns the
+// longest sub-step they allow (s; infinity when nothing limits). The interior nodes take theirs
+// from interior_stiffness: the longest sub-step the network's stiffness allows is the shorter of
+// both. This bounds the diffusive relaxation of the levels (about dx^2 T S / Q for a uniform
+// reach) and the response of a weir or culvert to the levels on its sides.
+double ex_end_node_stiffness(const channel_state& ch, link_node_array<double>& stiffness);
 // The longest sub-step the stiffness allows the nodes first..last of a routed link.
 double ex_link_stiffness_limit(const channel_state& ch, const link_node_array<double>& stiffness,
                                int link, int first, int last);

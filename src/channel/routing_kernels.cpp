@@ -51,11 +51,7 @@ void interior_stiffness(const link_levels_view& v, int first, int last, double* 
   const double* conv = v.conv;
   const int n = v.nodes;
   const double dx = v.dx;
-  for (int j = first; j <= last; ++j) {
-    if (j == 1 || j == n) {
-      r[j] = 0.0;
-      continue;
-    }
+  for (int j = std::max(first, 2); j <= std::min(last, n - 1); ++j) {
     const double below = 2.0 * slope_flow_stiffness(bel[j - 1] + depth[j - 1], bel[j] + depth[j],
                                                     dx, conv[j - 1], conv[j]);
     const double above = 2.0 * slope_flow_stiffness(bel[j] + depth[j], bel[j + 1] + depth[j + 1],

@@ -120,7 +120,8 @@ inline double slope_flow_stiffness(double upper_level, double lower_level, doubl
 }
 
 // The stiffness r[j] of the nodes first..last inside a link: twice the sensitivity of the flows
-// on its two sides; the link's end nodes (1 and nodes) get 0, their flows being added after.
+// on its two sides. The link's end nodes (1 and nodes), which the flows of junctions and
+// structures also reach, are left alone.
 void interior_stiffness(const link_levels_view& v, int first, int last, double* r);
 
 // The longest sub-step (s) the stiffness r allows the nodes first..last of a link: each node's
