@@ -166,6 +166,65 @@ void book_lake_exchange(model_state& ms) {
 
 }  // namespace
 
+lateral_rate lateral_exchange_rate(const exchange_cell& cell, const exchange_node& node,
+                                   const exchange_rules& rules) {
+  const double d = cell.depth;
+  const double z = cell.elev;
+  const double surface = d + z;
+  const double bel = node.bed;
+  const double bank = node.bank;
+  const double y = node.level;
+  const double w = node.width;
+  const double g = rules.grid;
+  lateral_rate r;
+  if (rules.overbank && y > z && z > bel) {
+    if (bank > surface && y > bank) {
+      r.into_channel = false;
+      r.drop = y - bank;
+      r.q = weir_law(w, r.drop);
+    } else if (surface > bank && y > surface) {
+      r.into_channel = false;
+      r.drop = y - z;
+      r.q = manning_law(cell.inv_n, w, (d + (y - z)) / 2.0, y - surface, g);
+    } else {
+      r.q = manning_law(cell.inv_n, w, d, y - surface, g);
+    }
+  } else if (rules.backwater && y > z && z > bel) {
+    if (surface > y && surface > bank) r.q = manning_law(cell.inv_n, w, d, y - surface, g);
+  } else {
+    r.q = weir_law(w, d);
+  }
+  return r;
+}
+
+void take_from_cell(double& depth, double& q, double cell_area, double dt) {
+  if (depth * cell_area - q * dt < 1e-16) {
+    // The cell empties into the channel in this step.
+    q = depth * cell_area / dt;
+    depth = 0.0;
+  } else {
+    depth -= q * dt / cell_area;
+  }
+}
+
+void give_to_cell(double& depth, double& q, double elev, double level, double available,
+                  double cell_area, double dt) {
+  // At most one hundredth of the water above the lowered surface leaves in one step.
+  if (!(available > 0.0))
+    q = 0.0;
+  else if ((available - q * dt) / available < 0.99)
+    q = 0.01 * available / dt;
+  q = -q;
+  depth += -q * dt / cell_area;
+  // Water that would stand higher on the cell than in the channel stays in the channel: the
+  // two surfaces meet, and the node gives up that much less.
+  if (depth + elev > level) {
+    const double excess = (depth + elev - level) * cell_area;
+    depth -= excess / cell_area;
+    q += excess / dt;
+  }
+}
+
 double channel_stored_volume(const model_state& ms) {
   return routed_channel_volume(ms.channel);
 }
@@ -178,67 +237,23 @@ namespace {
 bool entry_exchange(model_state& ms, int c, int k, int link, int node, int cell, double dt,
                     double& q) {
   channel_state& ch = ms.channel;
-  overland_state& ov = ms.overland;
-  const double g = ms.gridsize;
-  const double cell_area = g * g;
-  double& d = ov.ov_depth[cell];
-  const double z = ms.cell_elev[cell];
-  const double surface = d + z;
-  const double bel = ch.bel(link, node);
-  const double bank = bel + ch.bankfull_dep(link, node);
-  const double y = ch.yp(link, node);
+  double& d = ms.overland.ov_depth[cell];
+  const exchange_cell side{d, ms.cell_elev[cell], 1.0 / ms.overland.ov_roughness[cell]};
   const double dx = ch.dx[link];
-  const double w = ch.gst_pct[c][k] * dx;
-  const double inv_n = 1.0 / ov.ov_roughness[cell];
-
-  bool into_channel = true;
-  q = 0.0;
-  double drop = 0.0;  // lowering of the channel surface that frees the water above it
-  if (ch.overbank_flow && y > z && z > bel) {
-    if (bank > surface && y > bank) {
-      into_channel = false;
-      drop = y - bank;
-      q = weir_law(w, drop);
-    } else if (surface > bank && y > surface) {
-      into_channel = false;
-      drop = y - z;
-      q = manning_law(inv_n, w, (d + (y - z)) / 2.0, y - surface, g);
-    } else {
-      q = manning_law(inv_n, w, d, y - surface, g);
-    }
-  } else if (ch.overland_backwater && y > z && z > bel) {
-    if (surface > y && surface > bank) q = manning_law(inv_n, w, d, y - surface, g);
-  } else {
-    q = weir_law(w, d);
-  }
-
-  if (into_channel) {
-    if (d * cell_area - q * dt < 1e-16) {
-      // The cell empties into the channel in this step.
-      q = d * cell_area / dt;
-      d = 0.0;
-    } else {
-      d -= q * dt / cell_area;
-    }
+  const exchange_node bank{ch.bel(link, node), ch.bel(link, node) + ch.bankfull_dep(link, node),
+                           ch.yp(link, node), ch.gst_pct[c][k] * dx};
+  const exchange_rules rules{ch.overbank_flow != 0, ch.overland_backwater != 0, ms.gridsize};
+  const lateral_rate rate = lateral_exchange_rate(side, bank, rules);
+  if (rate.into_channel) {
+    q = rate.q;
+    take_from_cell(d, q, ms.gridsize * ms.gridsize, dt);
     return true;
   }
   double lowered = 0.0;
-  if (!area_below(ms, link, node, drop, lowered)) return false;
+  if (!area_below(ms, link, node, rate.drop, lowered)) return false;
   const double available = (ch.area(link, node) - lowered) * dx * ch.gst_pct[c][k];
-  // At most one hundredth of the water above the lowered surface leaves in one step.
-  if (!(available > 0.0))
-    q = 0.0;
-  else if ((available - q * dt) / available < 0.99)
-    q = 0.01 * available / dt;
-  q = -q;
-  d += -q * dt / cell_area;
-  // Water that would stand higher on the cell than in the channel stays in the channel: the
-  // two surfaces meet, and the node gives up that much less.
-  if (d + z > y) {
-    const double excess = (d + z - y) * cell_area;
-    d -= excess / cell_area;
-    q += excess / dt;
-  }
+  q = rate.q;
+  give_to_cell(d, q, side.elev, bank.level, available, ms.gridsize * ms.gridsize, dt);
   return true;
 }
 

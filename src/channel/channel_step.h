@@ -17,6 +17,52 @@ struct model_state;
 // order, so that the result is the same bits on any number of threads.
 double chan_lateral_inflow(model_state& ms, double dt);
 
+// The exchange between a stream cell's entry and its grid cell, as kernels on plain values.
+// The cell: its overland depth and ground elevation (m) and 1/n of its surface.
+struct exchange_cell {
+  double depth = 0.0;
+  double elev = 0.0;
+  double inv_n = 0.0;
+};
+// The channel node: bed, bank-full level and water level (m), and the entry's length of channel
+// (its share of the node's spacing, m).
+struct exchange_node {
+  double bed = 0.0;
+  double bank = 0.0;
+  double level = 0.0;
+  double width = 0.0;
+};
+// Which laws apply (OVERBANK_FLOW, overland backwater) and the cell size (m).
+struct exchange_rules {
+  bool overbank = false;
+  bool backwater = false;
+  double grid = 0.0;
+};
+// The rate of an exchange (m3/s, of the water it moves) and its direction; water leaving the
+// channel frees what lies above the channel surface lowered by `drop` (m).
+struct lateral_rate {
+  double q = 0.0;
+  bool into_channel = true;
+  double drop = 0.0;
+};
+
+// The exchange's rate: overland water falls into the channel over a weir on both banks, or by
+// Manning's law where the cell's surface lies below the channel's water; with OVERBANK_FLOW
+// channel water above the bank leaves over the bank weir onto a cell lying lower, or by
+// Manning's law onto a cell whose water stands above the bank; with overland backwater the cell
+// only drains while its surface lies above both the channel and the bank.
+lateral_rate lateral_exchange_rate(const exchange_cell& cell, const exchange_node& node,
+                                   const exchange_rules& rules);
+// Water into the channel at `q` over dt (s): the cell's `depth` gives it, and a cell that would
+// run dry gives its whole depth (q lowered to it).
+void take_from_cell(double& depth, double& q, double cell_area, double dt);
+// Water out of the channel at `q` over dt: at most a hundredth of the `available` water above
+// the lowered surface leaves in one step, and what would stand higher on the cell (ground
+// `elev`) than the channel's `level` stays in the channel. `q` becomes the (negative) discharge
+// into the channel and `depth` the cell's new depth.
+void give_to_cell(double& depth, double& q, double elev, double level, double available,
+                  double cell_area, double dt);
+
 // Below this many stream cells, waking the threads takes longer than the exchange itself (some
 // 0.1 to 0.2 ms where they sleep between parallel loops, against about 0.1 microseconds a
 // stream cell).
