@@ -235,13 +235,6 @@ bool node_table(channel_state& ch, int link, int node, depth_table_view& view) {
   return true;
 }
 
-void store(channel_state& ch, int link, int node, const section_properties& p) {
-  ch.area(link, node) = p.area;
-  ch.topw(link, node) = p.topw;
-  ch.conv(link, node) = p.conv;
-  ch.dconv(link, node) = p.dconv;
-}
-
 void store(channel_state& ch, int link, int node, const section_depth& d) {
   ch.chan_depth(link, node) = d.depth;
   ch.yp(link, node) = ch.bel(link, node) + d.depth;
@@ -285,37 +278,38 @@ void compound_fault(section_fault fault, int link, int node) {
 
 }  // namespace
 
+namespace {
+
+// A node whose section cannot be had from its level: its message, code 4000 at once, and false.
+bool stage_fault_reported(const channel_state& ch, int link, int node, stage_fault fault) {
+  switch (fault) {
+    case stage_fault::none:
+      return true;
+    case stage_fault::no_table:
+      fprintf(stderr, "Error in section: Request for table beyond max. table number.\n");
+      stop_now();
+      return false;
+    case stage_fault::negative_depth: {
+      const int kind = ch.ltype[link];
+      const int message = (kind & kind_trapezoid) ? 1 : (kind & kind_breakpoint) ? 3 : 4;
+      stop_with_message(
+          "In ex_section - %d\nprogram stopped for negative depth, node %d, link %d\n", message,
+          node, link);
+      return false;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 bool section_from_stage(model_state& ms, int link, int node) {
   channel_state& ch = ms.channel;
-  const int kind = ch.ltype[link];
-  const double y = ch.yp(link, node) - ch.bel(link, node);
-  if (kind & kind_trapezoid) {
-    if (y < 0.0) {
-      stop_with_message("In ex_section - 1\nprogram stopped for negative depth, node %d, link %d\n",
-                        node, link);
-      return false;
-    }
-    store(ch, link, node, trapezoid_from_depth(node_shape(ch, link, node), y));
-  } else if (kind & kind_breakpoint) {
-    depth_table_view table;
-    if (!node_table(ch, link, node, table)) return false;
-    if (y < 0.0) {
-      stop_with_message("In ex_section - 3\nprogram stopped for negative depth, node %d, link %d\n",
-                        node, link);
-      return false;
-    }
-    bool exceeded = false;
-    store(ch, link, node, table_from_depth(table, y, exceeded));
-    if (exceeded) ch.xsec_table_exceeded = 1;
-  } else if (kind & kind_compound) {
-    if (y < 0.0) {
-      stop_with_message("In ex_section - 4\nprogram stopped for negative depth, node %d, link %d\n",
-                        node, link);
-      return false;
-    }
-    store(ch, link, node, compound_from_depth(node_shape(ch, link, node), y));
-  }
-  return true;
+  int exceeded = 0;
+  const stage_fault fault =
+      section_from_level(link_sections_of(ch, link), depth_tables_of(ch), node, exceeded);
+  if (exceeded) ch.xsec_table_exceeded = 1;
+  return stage_fault_reported(ch, link, node, fault);
 }
 
 bool section_from_area(model_state& ms, int link, int node) {
@@ -404,24 +398,75 @@ bool sections_from_area(const link_sections_view& v, const depth_tables_view& ta
   return true;
 }
 
+stage_fault section_from_level(const link_sections_view& v, const depth_tables_view& tables, int j,
+                               int& exceeded) {
+  const double y = v.yp[j] - v.bel[j];
+  section_properties p;
+  if (v.kind & kind_trapezoid) {
+    if (y < 0.0) return stage_fault::negative_depth;
+    trapezoid_shape s;
+    s.bottom = v.bottom[j];
+    s.side_slope = v.side_slope[j];
+    s.inv_n = v.inv_n;
+    p = trapezoid_from_depth(s, y);
+  } else if (v.kind & kind_breakpoint) {
+    const int t = v.table[j];
+    if (t < 1 || t > tables.count) return stage_fault::no_table;
+    if (y < 0.0) return stage_fault::negative_depth;
+    const depth_table_view view{tables.spacing[t], tables.levels[t], tables.area->link_nodes(t),
+                                tables.topw->link_nodes(t), tables.conv->link_nodes(t)};
+    bool over = false;
+    p = table_from_depth(view, y, over);
+    if (over) exceeded = 1;
+  } else if (v.kind & kind_compound) {
+    if (y < 0.0) return stage_fault::negative_depth;
+    trapezoid_shape s;
+    s.bottom = v.bottom[j];
+    s.side_slope = v.side_slope[j];
+    s.inv_n = v.inv_n;
+    s.bankfull_depth = v.bankfull[j];
+    s.plain_slope = v.plain_slope[j];
+    p = compound_from_depth(s, y);
+  } else {
+    return stage_fault::none;
+  }
+  v.area[j] = p.area;
+  v.topw[j] = p.topw;
+  v.conv[j] = p.conv;
+  v.dconv[j] = p.dconv;
+  return stage_fault::none;
+}
+
+namespace {
+
+// The link's node values of an array, or null where the array does not hold the link.
+template <class T>
+T* nodes_of(link_node_array<T>& a, int link) {
+  return link >= 1 && link <= a.link_count() ? a.link_nodes(link) : nullptr;
+}
+
+}  // namespace
+
 link_sections_view link_sections_of(channel_state& ch, int link) {
   link_sections_view v;
   v.kind = ch.ltype[link];
-  v.inv_n = ch.link_inv_n[link];
-  v.bel = ch.bel.link_nodes(link);
-  v.area = ch.area.link_nodes(link);
-  v.depth = ch.chan_depth.link_nodes(link);
-  v.yp = ch.yp.link_nodes(link);
-  v.conv = ch.conv.link_nodes(link);
+  v.inv_n = link <= ch.link_inv_n.count() ? ch.link_inv_n[link] : 0.0;
+  v.bel = nodes_of(ch.bel, link);
+  v.area = nodes_of(ch.area, link);
+  v.depth = nodes_of(ch.chan_depth, link);
+  v.yp = nodes_of(ch.yp, link);
+  v.conv = nodes_of(ch.conv, link);
+  v.topw = nodes_of(ch.topw, link);
+  v.dconv = nodes_of(ch.dconv, link);
   if (!(v.kind & kind_trapezoid) && (v.kind & kind_breakpoint)) {
-    v.table = ch.table_num.link_nodes(link);
+    v.table = nodes_of(ch.table_num, link);
     return v;
   }
-  v.bottom = ch.bottom.link_nodes(link);
-  v.side_slope = ch.sslope.link_nodes(link);
+  v.bottom = nodes_of(ch.bottom, link);
+  v.side_slope = nodes_of(ch.sslope, link);
   if ((v.kind & kind_trapezoid) == 0) {
-    v.bankfull = ch.bankfull_dep.link_nodes(link);
-    v.plain_slope = ch.sslope2.link_nodes(link);
+    v.bankfull = nodes_of(ch.bankfull_dep, link);
+    v.plain_slope = nodes_of(ch.sslope2, link);
   }
   return v;
 }
@@ -445,12 +490,12 @@ void ex_section(model_state& ms, int mode) {
   auto sectioned = [&](int link) {
     return (ch.ltype[link] & (kind_trapezoid | kind_breakpoint | kind_compound)) != 0;
   };
+  const depth_tables_view tables = depth_tables_of(ch);
   if (mode == 1) {
     // The nodes are independent: shared among the threads, each computed as the serial sweep
     // computes it. A fault anywhere sends the sweep to the serial form below, which meets the
     // first fault in network order and reports it.
     const long total = chosen_node_total(ch, sectioned);
-    const depth_tables_view tables = depth_tables_of(ch);
     int exceeded = 0;
     int faults = 0;
 #pragma omp parallel if (total >= routing_parallel_min_nodes) reduction(| : exceeded, faults)
@@ -463,10 +508,18 @@ void ex_section(model_state& ms, int mode) {
     if (faults == 0) return;
   }
   for (int link = 1; link <= ch.chan_link_count; ++link) {
-    if (!(ch.ltype[link] & (kind_trapezoid | kind_breakpoint | kind_compound))) continue;
+    if (!sectioned(link)) continue;
+    const link_sections_view v = link_sections_of(ch, link);
     for (int node = 1; node <= ch.nx[link]; ++node) {
-      const bool ok =
-          mode == 2 ? section_from_stage(ms, link, node) : section_from_area(ms, link, node);
+      bool ok = true;
+      if (mode == 2) {
+        int exceeded = 0;
+        const stage_fault fault = section_from_level(v, tables, node, exceeded);
+        if (exceeded) ch.xsec_table_exceeded = 1;
+        ok = stage_fault_reported(ch, link, node, fault);
+      } else {
+        ok = section_from_area(ms, link, node);
+      }
       if (!ok) return;  // the rest of the network keeps its values
     }
   }

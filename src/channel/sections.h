@@ -105,6 +105,8 @@ struct link_sections_view {
   double* depth = nullptr;
   double* yp = nullptr;
   double* conv = nullptr;
+  double* topw = nullptr;   // set from the level only
+  double* dconv = nullptr;  // set from the level only
 };
 
 // Depth, level and conveyance of the nodes first..last from their flow areas (a trapezoid's
@@ -113,6 +115,16 @@ struct link_sections_view {
 // Raises `exceeded` for a node above its depth table.
 bool sections_from_area(const link_sections_view& v, const depth_tables_view& tables, int first,
                         int last, int& exceeded);
+
+// Why a section cannot be had from a node's level.
+enum class stage_fault { none, negative_depth, no_table };
+
+// Flow area, top width, conveyance and its derivative of node j from its level yp[j] (the depth
+// over its bed). A node whose level lies below its bed, or a break-point node whose table is not
+// one of `tables`, keeps its values. Links without a section kind are left alone. Raises
+// `exceeded` for a node above its depth table.
+stage_fault section_from_level(const link_sections_view& v, const depth_tables_view& tables, int j,
+                               int& exceeded);
 
 // The views of a sectioned link and of the network's depth tables.
 link_sections_view link_sections_of(channel_state& ch, int link);
