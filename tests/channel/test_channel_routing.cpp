@@ -316,3 +316,153 @@ TEST(ChannelRoutingInParallel, ACombNetworkGivesTheSameBitsOnAnyThreadCount) {
 }
 
 }  // namespace
+
+namespace {
+
+// A comb of 30 tributaries and 30 trunk links (every third tributary a compound section with a
+// flood plain) whose trunk spills over a weir into an outlet link, 36,600 nodes in all, with
+// lateral inflow everywhere, point inflows, a sink and point-source series: routed over five
+// steps on 1, 2 and 8 threads, every node's area, discharge, level, depth and conveyance and the
+// steps' outlet and source volumes are the same bits, and in every step the water of the routed
+// links changes by what came in (headwater, lateral inflow, point inflows and series) less what
+// left through the outlet.
+TEST(ChannelRoutingInParallel, AWeirCompoundSectionsAndSeriesKeepTheBitsAndTheWater) {
+  process_state_guard guard;
+  constexpr int teeth = 30;
+  constexpr int nodes = 600;
+  constexpr double dx = 100.0;
+  constexpr double headwater = 1.5;
+  time_series series;
+  series.times = {2450000.0, 2450001.0};
+  series.values = {0.4, 1.2};
+  series.count = 2;
+  const auto build = [&]() {
+    auto ms = std::make_unique<model_state>();
+    std::vector<link_spec> links;
+    double trunk_top = 200.0;
+    for (int i = 0; i < teeth; ++i) {
+      const int tooth = 2 * i + 1;
+      const int trunk = 2 * i + 2;
+      links.push_back({.nodes = nodes,
+                       .downstream = trunk,
+                       .dx = dx,
+                       .bed_top = trunk_top + 0.1 + 0.002 * dx * (nodes - 1),
+                       .bed_slope = 0.002,
+                       .bottom = 3.0 + (i % 3),
+                       .type = i % 3 == 0 ? 16 : 4});
+      std::vector<int> up = {tooth};
+      if (i > 0) up.push_back(trunk - 2);
+      links.push_back({.nodes = nodes,
+                       .downstream = trunk + 2 - (i + 1 < teeth ? 0 : 1),
+                       .up = up,
+                       .dx = dx,
+                       .bed_top = trunk_top,
+                       .bed_slope = 0.001,
+                       .bottom = 8.0});
+      trunk_top -= 0.001 * dx * nodes;
+    }
+    const int weir = 2 * teeth + 1;
+    links.push_back({.nodes = 2, .downstream = weir + 1, .up = {weir - 1}, .type = 64});
+    links.push_back({.nodes = nodes,
+                     .up = {weir},
+                     .dx = dx,
+                     .bed_top = trunk_top - 0.5,
+                     .bed_slope = 0.001,
+                     .bottom = 8.0});
+    build_network(*ms, links);
+    channel_state& ch = ms->channel;
+    ms->current_time = 2450000.25;
+    ch.headwater_inflow = headwater;
+    for (int l = 1; l <= ch.chan_link_count; ++l) {
+      if (l == weir) continue;
+      for (int j = 1; j <= nodes; ++j) {
+        ch.chan_depth(l, j) = 0.3 + 0.02 * ((l * 7 + j) % 11);
+        ch.yp(l, j) = ch.bel(l, j) + ch.chan_depth(l, j);
+        ch.qlat(l, j) = 0.002 * ((l + j) % 4);
+        ch.sslope2(l, j) = 5.0;
+        ch.bankfull_dep(l, j) = 0.5;
+      }
+    }
+    ch.structure_count = 1;
+    ch.structures.allocate(1);
+    hydraulic_structure& crest = ch.structures[1];
+    crest.structure_type = structure_weir;
+    crest.length = 30.0;
+    crest.upinvert = ch.bel(weir - 1, nodes) + 0.1;
+    crest.inlet_disch_coeff = 0.6;
+    crest.rev_flow_disch_coeff = 0.6;
+    ch.link_structures.allocate(ch.chan_link_count, 2);
+    ch.link_structures[weir][0] = 1;
+    ch.link_structures[weir][1] = 1;
+    ch.link_structures[weir][2] = 1;
+    std::vector<int> counts(ch.chan_link_count + 1, nodes);
+    counts[weir] = 2;
+    EXPECT_TRUE(ch.stream_pointsource.allocate(ch.chan_link_count, counts.data()));
+    for (int l = 2; l <= 2 * teeth; l += 7) ch.stream_pointsource(l, 100 + l) = &series;
+    chan_point_state& pts = ch.points;
+    pts.chan_point_on = 1;
+    pts.node_stride = nodes + 2;
+    pts.chan_point_flow.allocate(static_cast<long>(ch.chan_link_count + 2) * pts.node_stride);
+    for (int l = 3; l <= 2 * teeth; l += 5)
+      pts.chan_point_flow[static_cast<long>(l) * pts.node_stride + 40] = 0.75;
+    pts.chan_point_flow[4L * pts.node_stride + 60] = -0.2;  // a sink
+    ex_section(*ms, 2);
+    return ms;
+  };
+  struct routed {
+    std::vector<std::vector<double>> arrays;
+    std::vector<double> volumes;
+  };
+  const auto route_on = [&](int threads) {
+    auto ms = build();
+    channel_state& ch = ms->channel;
+    routed r;
+    omp_set_num_threads(threads);
+    double pipe = 0.0;
+    for (int step = 0; step < 5; ++step) {
+      // What comes in without the point inflows and series: headwater at the heads of the
+      // tributaries, lateral inflow along every routed node.
+      double lateral = 0.0;
+      for (int l = 1; l <= ch.chan_link_count; ++l)
+        if ((ch.ltype[l] & 64) == 0)
+          for (int j = 1; j <= ch.nx[l]; ++j) lateral += ch.dx[l] * ch.qlat(l, j);
+      const double before = network_volume(*ms);
+      EXPECT_EQ(ex_flow_route(*ms, 30.0, pipe), 0);
+      const double gained =
+          30.0 * (teeth * headwater + lateral) + ch.chan_source_volume - ch.chan_outlet_volume;
+      EXPECT_NEAR(network_volume(*ms) - before, gained, 1e-9 * before);
+      r.volumes.push_back(ch.chan_outlet_volume);
+      r.volumes.push_back(ch.chan_source_volume);
+    }
+    omp_set_num_threads(1);
+    for (const link_node_array<double>* a : {&ch.area, &ch.qp, &ch.yp, &ch.chan_depth, &ch.conv})
+      r.arrays.emplace_back(a->data(), a->data() + a->element_count());
+    r.volumes.push_back(ch.qp(2 * teeth + 1, 1));  // the weir's discharge
+    r.volumes.push_back(static_cast<double>(ch.routing_passes));
+    return r;
+  };
+  const routed one = route_on(1);
+  ASSERT_GE(2L * teeth * nodes, routing_parallel_min_nodes);
+  // The weir passes water, the point inflows and series bring some in, the outlet gives some out.
+  EXPECT_GT(one.volumes[one.volumes.size() - 2], 0.0);
+  EXPECT_GT(one.volumes[1], 5.0 * 0.75 * 30.0);
+  EXPECT_GT(one.volumes[0], 0.0);
+  for (int threads : {2, 8}) {
+    SCOPED_TRACE(testing::Message() << threads << " threads");
+    const routed other = route_on(threads);
+    ASSERT_EQ(other.arrays.size(), one.arrays.size());
+    for (std::size_t k = 0; k < one.arrays.size(); ++k) {
+      ASSERT_EQ(other.arrays[k].size(), one.arrays[k].size());
+      EXPECT_EQ(std::memcmp(other.arrays[k].data(), one.arrays[k].data(),
+                            one.arrays[k].size() * sizeof(double)),
+                0)
+          << "array " << k;
+    }
+    ASSERT_EQ(other.volumes.size(), one.volumes.size());
+    EXPECT_EQ(
+        std::memcmp(other.volumes.data(), one.volumes.data(), one.volumes.size() * sizeof(double)),
+        0);
+  }
+}
+
+}  // namespace
