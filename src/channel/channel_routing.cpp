@@ -115,19 +115,20 @@ bool sectioned(const channel_state& ch, int link) {
 // the loops visit, and what a region found (the largest and smallest figures of its nodes and
 // its faults), combined by max, min and or, which give the same result whatever the sharing.
 struct substep_work {
-  long routed_total = 0;    // nodes of the routed links
-  long other_sections = 0;  // nodes of sectioned links that are not routed
-  bool parallel = false;    // the regions run on more than one thread
-  bool sections = false;    // the network's sections are computed
-  bool sources = false;     // nodes keep their source volumes
-  double cmax = 0.0;        // largest Courant number
-  double stable = 0.0;      // longest sub-step the stiffness allows (s)
-  double change = 0.0;      // largest change of an area from its predicted value
-  int faults = 0;           // a node whose area or depth cannot be routed
-  int dry = 0;              // a node holds an area below -1e-8
-  int section_faults = 0;   // a node whose area gives no section
-  int exceeded = 0;         // a node above its depth table
-  int outlet_fault = 0;     // the outlet's bed slopes upwards
+  long routed_total = 0;     // nodes of the routed links
+  long other_sections = 0;   // nodes of sectioned links that are not routed
+  bool parallel = false;     // the regions run on more than one thread
+  bool sections = false;     // the network's sections are computed
+  bool sources = false;      // nodes keep their source volumes
+  bool serial_ends = false;  // structures or a held outlet: the link ends wait on one thread
+  double cmax = 0.0;         // largest Courant number
+  double stable = 0.0;       // longest sub-step the stiffness allows (s)
+  double change = 0.0;       // largest change of an area from its predicted value
+  int faults = 0;            // a node whose area or depth cannot be routed
+  int dry = 0;               // a node holds an area below -1e-8
+  int section_faults = 0;    // a node whose area gives no section
+  int exceeded = 0;          // a node above its depth table
+  int outlet_fault = 0;      // the outlet's bed slopes upwards
 };
 
 // What the corrector pass does after its volume balance, the same on every thread: take the
@@ -199,6 +200,14 @@ void substep_start(channel_state& ch, substep_work& w, double h, bool first_pass
   w.faults = faults;
 }
 
+// The outlet's flow on the bed slope by the thread whose share of the last link ends at the
+// outlet node (the nodes first..last of `link`), where nothing else waits on one thread before
+// the volume balance: 0, or -1 when the outlet's bed slopes upwards.
+int outlet_flow_of_share(const channel_state& ch, link_node_array<double>& q, int link, int last) {
+  if (link != ch.chan_link_count || last != ch.nx[link]) return 0;
+  return ex_outlet_flow(ch, q);
+}
+
 // The predictor pass's region, after the structures' flows: flows from the present geometry into
 // qp_last, the outlet and the structures' cut to the water at hand on one thread, then node by
 // node the volume balance from the start of the sub-step into area (negative areas set to 0),
@@ -215,13 +224,18 @@ void predictor_pass(channel_state& ch, substep_work& w, double time, double h,
   {
     own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
       ex_ordinary_link_flows(ch, ch.qp_last, link, first, last);
+      if (!w.serial_ends && outlet_flow_of_share(ch, ch.qp_last, link, last) != 0) outlet_fault = 1;
     });
 #pragma omp barrier
+    // With structures or a held outlet, the outlet and the structures' cut to the water at hand
+    // on one thread.
+    if (w.serial_ends) {
 #pragma omp single
-    {
-      outlet_fault = ex_outlet_flow(ch, ch.qp_last) != 0 ? 1 : 0;
-      if (outlet_fault == 0)
-        ex_limit_structure_flows(ch, ch.qp_last, ch.area_old, time, h, &series_fault);
+      {
+        outlet_fault = ex_outlet_flow(ch, ch.qp_last) != 0 ? 1 : 0;
+        if (outlet_fault == 0)
+          ex_limit_structure_flows(ch, ch.qp_last, ch.area_old, time, h, &series_fault);
+      }
     }
     if (outlet_fault == 0) {
       own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
@@ -268,31 +282,34 @@ after_corrector corrector_pass(channel_state& ch, substep_work& w, double time, 
   {
     own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
       ex_ordinary_link_flows(ch, ch.qp_iter, link, first, last);
-      // The outlet node's mean waits for the outlet's flow.
-      const int end = link == last_link ? std::min(last, outlet_node - 1) : last;
+      if (!w.serial_ends && outlet_flow_of_share(ch, ch.qp_iter, link, last) != 0) outlet_fault = 1;
+      // With structures or a held outlet, the outlet node's mean waits for the outlet's flow.
+      const int end = w.serial_ends && link == last_link ? std::min(last, outlet_node - 1) : last;
       double* q = ch.qp.link_nodes(link);
       const double* q1 = ch.qp_last.link_nodes(link);
       const double* q2 = ch.qp_iter.link_nodes(link);
       for (int j = first; j <= end; ++j) q[j] = 0.5 * (q1[j] + q2[j]);
     });
 #pragma omp barrier
+    if (w.serial_ends) {
 #pragma omp single
-    {
-      outlet_fault = ex_outlet_flow(ch, ch.qp_iter) != 0 ? 1 : 0;
-      if (outlet_fault == 0) {
-        // The mean at the outlet node and through the structures.
-        if (routed(ch, last_link) && outlet_node >= 1)
-          ch.qp(last_link, outlet_node) =
-              0.5 * (ch.qp_last(last_link, outlet_node) + ch.qp_iter(last_link, outlet_node));
-        for (int link = 1; link <= last_link; ++link) {
-          const int type = ch.ltype[link];
-          if (!link_is_structure(type) || link_is_lake(type) || link_is_captured(type)) continue;
-          double* q = ch.qp.link_nodes(link);
-          const double* q1 = ch.qp_last.link_nodes(link);
-          const double* q2 = ch.qp_iter.link_nodes(link);
-          for (int j = 1; j <= ch.nx[link]; ++j) q[j] = 0.5 * (q1[j] + q2[j]);
+      {
+        outlet_fault = ex_outlet_flow(ch, ch.qp_iter) != 0 ? 1 : 0;
+        if (outlet_fault == 0) {
+          // The mean at the outlet node and through the structures.
+          if (routed(ch, last_link) && outlet_node >= 1)
+            ch.qp(last_link, outlet_node) =
+                0.5 * (ch.qp_last(last_link, outlet_node) + ch.qp_iter(last_link, outlet_node));
+          for (int link = 1; link <= last_link; ++link) {
+            const int type = ch.ltype[link];
+            if (!link_is_structure(type) || link_is_lake(type) || link_is_captured(type)) continue;
+            double* q = ch.qp.link_nodes(link);
+            const double* q1 = ch.qp_last.link_nodes(link);
+            const double* q2 = ch.qp_iter.link_nodes(link);
+            for (int j = 1; j <= ch.nx[link]; ++j) q[j] = 0.5 * (q1[j] + q2[j]);
+          }
+          ex_limit_structure_flows(ch, ch.qp, ch.area_old, time, h, &series_fault);
         }
-        ex_limit_structure_flows(ch, ch.qp, ch.area_old, time, h, &series_fault);
       }
     }
     if (outlet_fault == 0) {
@@ -400,6 +417,9 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
       chosen_node_total(ch, [&](int link) { return sectioned(ch, link) && !routed(ch, link); });
   w.parallel = w.routed_total >= routing_parallel_min_nodes;
   w.sections = has_sections(ch);
+  w.serial_ends = ch.head_bound != 0;
+  for (int link = 1; link <= ch.chan_link_count; ++link)
+    if (link_is_structure(ch.ltype[link])) w.serial_ends = true;
   const bool series = !ch.stream_pointsource.empty();
   w.sources = series || ch.points.chan_point_on != 0;
   const double time = ms.current_time;
