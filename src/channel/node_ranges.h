@@ -11,8 +11,9 @@
 
 #include "channel/channel_state.h"
 
-// Below this many nodes the routing's node loops run on one thread: a sub-step wakes the threads
-// some thirty times, and on a smaller network that costs more than the work it shares.
+// Below this many nodes the routing's node loops run on one thread: a sub-step of one pass opens
+// three parallel regions and waits at two to four barriers inside them, and on a smaller network
+// waking the threads that often costs more than the work it shares.
 inline constexpr long routing_parallel_min_nodes = 32768;
 
 // The nodes 1..nx[link] of every link for which `chosen(link)` holds, together.
