@@ -1,7 +1,9 @@
 // Explicit channel routing (ex_flow_route): Courant-limited sub-steps over the whole channel
 // network, each a predictor pass and a corrector pass of link-end flows and node volume balances,
 // a sub-step halved and retried whenever a node would hold a negative area. Called once per
-// channel step by the channel step, after the lateral exchange.
+// channel step by the channel step, after the lateral exchange. On a large network the start of
+// a sub-step and each pass are one parallel region each, the nodes shared among the threads and
+// what joins the links (junctions, structures, the outlet) done on one thread inside it.
 #include "channel/channel_routing.h"
 
 #include <algorithm>
