@@ -241,13 +241,17 @@ TEST(OutputFileCases, AnInterruptedRunEndsOnWholeLinesAndFramesAndSaysSo) {
     ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
 
-    // Read while the run goes on, the hydrographs always end on a whole line.
+    // Read while the run goes on, the hydrographs end on a whole line. A read can still meet a
+    // line while the kernel copies it in (a line that crosses a page is copied page by page),
+    // rarely; a program that left half lines in its files (a full buffer written out wherever
+    // it ends) would show them in nearly every read.
     const std::string outlet = dir.file("watershed_outlet.out");
     const std::string located = dir.file("watershed_hyd_out.out");
     std::vector<std::string> lines;
     const auto start = std::chrono::steady_clock::now();
-    int cut_reads = 0;
+    int reads = 0, cut_reads = 0;
     for (;;) {
+      reads += 2;
       const std::string at_locations = file_exists(located) ? read_file(located) : "";
       if (!whole_lines(at_locations, lines)) ++cut_reads;
       const std::string at_outlet = file_exists(outlet) ? read_file(outlet) : "";
@@ -257,7 +261,7 @@ TEST(OutputFileCases, AnInterruptedRunEndsOnWholeLinesAndFramesAndSaysSo) {
         break;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    EXPECT_EQ(cut_reads, 0);
+    EXPECT_LE(cut_reads * 20, reads) << cut_reads << " of " << reads << " reads met half a line";
     ASSERT_EQ(kill(pid, signal), 0);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
