@@ -14,6 +14,7 @@
 #include "framework/core/file_handle.h"
 #include "framework/core/julian_time.h"
 #include "framework/core/process_info.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "output/output_steps.h"
 
@@ -213,7 +214,7 @@ double precip_interval_seconds(const int* first, const int* next) {
   const double days = julian_from_date(next[0], next[1], next[2], next[3], next[4], 0.0) -
                       julian_from_date(first[0], first[1], first[2], first[3], first[4], 0.0);
   // Whole seconds: the Julian times carry rounding in their last digits.
-  return std::round(days * 86400.0);
+  return std::round(days * seconds_per_day);
 }
 
 int precip_depths_to_rates(guarded_array2d<double>& values, int gauge_count, int record_count,
@@ -222,8 +223,8 @@ int precip_depths_to_rates(guarded_array2d<double>& values, int gauge_count, int
     if (precip_interval_seconds(records[k].value, records[k + 1].value) <= 0.0) return k;
   for (int k = 1; k < record_count; ++k) {
     const double seconds = precip_interval_seconds(records[k].value, records[k + 1].value);
-    if (seconds > 86400.0) printf("WARNING: you have a long delta t in your precip file\n");
-    const double hours = seconds / 3600.0;
+    if (seconds > seconds_per_day) printf("WARNING: you have a long delta t in your precip file\n");
+    const double hours = seconds / seconds_per_hour;
     for (int g = 1; g <= gauge_count; ++g) {
       double* row = values[g];
       if (row == nullptr) continue;

@@ -12,6 +12,7 @@
 #include "atmosphere/atmosphere_steps.h"
 #include "framework/core/error_state.h"
 #include "framework/core/process_info.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "overland/overland_steps.h"
 #include "subsurface/subsurface_steps.h"
@@ -63,17 +64,6 @@ std::span<const T> cells_const(const raw_array1d<T>& a) {
   return {a.data(), a.element_count()};
 }
 
-template <class T>
-bool has(const raw_array1d<T>& a, int i) {
-  return i >= 0 && i <= a.count() && !a.empty();
-}
-
-// True when the per-cell array holds cells 1..n.
-template <class T>
-bool holds_cells(const raw_array1d<T>& a, int n) {
-  return n <= 0 || (!a.empty() && a.count() >= n);
-}
-
 // A per-cell array the step needs was never made: the run cannot go on.
 bool missing_array(const char* name, int cell_count) {
   stop_with_message("Error: the rainfall step has no array %s for the %d cells of the grid\n", name,
@@ -91,11 +81,12 @@ bool due(double next, const model_state& ms) {
 // rounding, which would make an event's rain differ from the integral of its records by parts
 // in 1e8. A span that is no whole number of loop steps (to 0.01 s) is taken as it is.
 double rain_seconds(double last, double now, double loop_step, double tolerance_days) {
-  const double seconds = (now - last) * 86400.0;
+  const double seconds = (now - last) * seconds_per_day;
   if (!(loop_step > 0.0)) return seconds;
   const double steps = std::round(seconds / loop_step);
-  return std::fabs(seconds - steps * loop_step) < tolerance_days * 86400.0 ? steps * loop_step
-                                                                           : seconds;
+  return std::fabs(seconds - steps * loop_step) < tolerance_days * seconds_per_day
+             ? steps * loop_step
+             : seconds;
 }
 
 // Rain on channel lakes and on overland lakes, cell by cell in cell order: a channel lake's cell
@@ -114,7 +105,7 @@ void book_lake_rain(model_state& ms, double dt, std::span<const double> intensit
   for (int c = 1; c <= ms.cell_count; ++c) {
     const int chan_lake = chan_lakes && has(ch.lake_mask, c) ? ch.lake_mask[c] : 0;
     if (chan_lake > 0) {
-      const double volume = dt * ov.rain_cell[c] * area / 3.6e6;
+      const double volume = dt * ov.rain_cell[c] * area / mm_per_h_in_m_per_s;
       if (has(ch.lake_volume, chan_lake)) ch.lake_volume[chan_lake] += volume;
       ov.lake_rain_volume += volume;
       ov.lake_precip_volume += volume;
@@ -126,7 +117,7 @@ void book_lake_rain(model_state& ms, double dt, std::span<const double> intensit
     }
     const int lake = ov_lakes && has(ov.oland_lake_new, c) ? ov.oland_lake_new[c] : 0;
     if (lake > 0 && lake <= ov.olake_count && has(ov.ov_lakes, lake)) {
-      ov.ov_lakes[lake].rain_volume += dt * intensity[c] * area / 3.6e6;
+      ov.ov_lakes[lake].rain_volume += dt * intensity[c] * area / mm_per_h_in_m_per_s;
       ov.olake_changed = 1;
     }
   }
@@ -165,7 +156,7 @@ void rain_interception(int cell_count, double dt, std::span<const double> capaci
       const double storage = capacity[i] / f;
       const double k = coeff[i] / f;
       const double room = std::max(storage - used[i], 0.0);
-      const double step_depth = p * dt / 3600.0;  // mm
+      const double step_depth = p * dt / seconds_per_hour;  // mm
       double held = 0.0;
       if (room > step_depth) {
         net[i] = 0.0;
@@ -173,7 +164,7 @@ void rain_interception(int cell_count, double dt, std::span<const double> capaci
       } else {
         // The storage fills in this step (or is full): what the canopy withholds is the room
         // left plus the share k of the rain beyond it, so that the ground gets the rest.
-        const double through = room > 0.0 ? (step_depth - room) * 3600.0 / dt : p;
+        const double through = room > 0.0 ? (step_depth - room) * seconds_per_hour / dt : p;
         net[i] = through * (1.0 - k);
         held = room + k * (step_depth - room);
       }
@@ -217,10 +208,10 @@ rain_cells_result rain_onto_cells(const rain_cells_views& v) {
             std::memcpy(&p, intensity + i + 2 * k, sizeof p);
             std::memcpy(&h, depth + i + 2 * k, sizeof h);
             sums[k] += p;
-            const pair cell_volume = area * p * dt / 3.6e6;
+            const pair cell_volume = area * p * dt / mm_per_h_in_m_per_s;
             part.volume += cell_volume[0];
             part.volume += cell_volume[1];
-            h += dt * p / 3.6e6;
+            h += dt * p / mm_per_h_in_m_per_s;
             bad |= h != h;
             std::memcpy(depth + i + 2 * k, &h, sizeof h);
             std::memcpy(change + i + 2 * k, &zero, sizeof zero);
@@ -234,8 +225,8 @@ rain_cells_result rain_onto_cells(const rain_cells_views& v) {
       for (int l = 0; i <= last; ++i, ++l) {
         const double p = intensity[i];
         rate[l] += p;
-        part.volume += area * p * dt / 3.6e6;
-        const double h = depth[i] + dt * p / 3.6e6;
+        part.volume += area * p * dt / mm_per_h_in_m_per_s;
+        const double h = depth[i] + dt * p / mm_per_h_in_m_per_s;
         depth[i] = h;
         nan |= h != h;
         change[i] = 0.0;
@@ -258,12 +249,12 @@ rain_cells_result rain_onto_cells(const rain_cells_views& v) {
       }
       const double intensity = v.intensity[i];
       rate[(i - first) % rain_sum_lanes] += intensity;
-      part.volume += area * intensity * v.dt / 3.6e6;
+      part.volume += area * intensity * v.dt / mm_per_h_in_m_per_s;
       if (ov_lakes && v.ov_lake[i] > 0) {
         v.depth_change[i] = 0.0;
         continue;
       }
-      const double step_depth = v.dt * intensity / 3.6e6;  // m
+      const double step_depth = v.dt * intensity / mm_per_h_in_m_per_s;  // m
       if (v.snowing) {
         v.swe[i] += step_depth;
         ++part.snow_cells;
@@ -307,24 +298,22 @@ void apply_rainfall(model_state& ms) {
       rain_seconds(ms.ov_clock.last, ms.current_time, ms.dt_seconds, ms.time_tolerance);
   const double dx = ms.gridsize;
   const int n = ms.cell_count;
-  if (!holds_cells(ov.rain_cell, n) && missing_array("rain_cell", n)) return;
-  if (!holds_cells(ov.ov_depth, n) && missing_array("ov_depth", n)) return;
-  if (!holds_cells(ov.ov_depth_change, n) && missing_array("ov_depth_change", n)) return;
+  if (!holds(ov.rain_cell, n) && missing_array("rain_cell", n)) return;
+  if (!holds(ov.ov_depth, n) && missing_array("ov_depth", n)) return;
+  if (!holds(ov.ov_depth_change, n) && missing_array("ov_depth_change", n)) return;
   const raw_array1d<int>& lake_mask = ms.channel.lake_mask;
   const bool chan_lakes = ms.perennial_lakes && !lake_mask.empty();
-  if (chan_lakes && !holds_cells(lake_mask, n) && missing_array("lake_mask", n)) return;
+  if (chan_lakes && !holds(lake_mask, n) && missing_array("lake_mask", n)) return;
   const bool ov_lakes = ov.overland_lake_map && ov.olake_count > 0 && !ov.oland_lake_new.empty();
-  if (ov_lakes && !holds_cells(ov.oland_lake_new, n) && missing_array("oland_lake_new", n)) return;
+  if (ov_lakes && !holds(ov.oland_lake_new, n) && missing_array("oland_lake_new", n)) return;
 
   if (ov.uniform_rain) ov.uniform_rain_steps += 1;
 
   if (ov.interception_on) {
-    if (!holds_cells(ov.interception_capacity, n) && missing_array("interception_capacity", n))
-      return;
-    if (!holds_cells(ov.interception_coeff, n) && missing_array("interception_coeff", n)) return;
-    if (!holds_cells(ov.interception_storage, n) && missing_array("interception_storage", n))
-      return;
-    if (!holds_cells(ov.net_rain_cell, n) && missing_array("net_rain_cell", n)) return;
+    if (!holds(ov.interception_capacity, n) && missing_array("interception_capacity", n)) return;
+    if (!holds(ov.interception_coeff, n) && missing_array("interception_coeff", n)) return;
+    if (!holds(ov.interception_storage, n) && missing_array("interception_storage", n)) return;
+    if (!holds(ov.net_rain_cell, n) && missing_array("net_rain_cell", n)) return;
     rain_interception(n, dt, cells_const(ov.interception_capacity),
                       cells_const(ov.interception_coeff), cells_const(ov.rain_cell),
                       cells(ov.net_rain_cell), cells(ov.interception_storage),
@@ -342,7 +331,7 @@ void apply_rainfall(model_state& ms) {
 
   // Below freezing, a long-term run stores the precipitation as snow.
   const bool snowing = ms.long_term && ms.air_temp < 0.0;
-  if (snowing && !holds_cells(ms.subsurface.swe, n) && missing_array("swe", n)) return;
+  if (snowing && !holds(ms.subsurface.swe, n) && missing_array("swe", n)) return;
   rain_cells_result rain;
   // Where nothing changes the depths between this step and the infiltration due in this pass
   // (no lakes, no snow, no overland point sources), the rain goes onto the cells in the
@@ -407,10 +396,10 @@ void apply_overland_point_sources(model_state& ms) {
   const process_clock& copy = ms.transport.ov_con_clock;
   if (!ms.transport.ov_con_trans || !ov.ov_point_source) return;
   if (!(copy.next - ms.current_time < ms.time_tolerance)) return;
-  const double dt = (ms.current_time - copy.last) * 86400.0;
+  const double dt = (ms.current_time - copy.last) * seconds_per_day;
   const int n = ms.cell_count;
-  if (!holds_cells(ov.ov_point_rate, n) && missing_array("ov_point_rate", n)) return;
-  if (!holds_cells(ov.ov_depth, n) && missing_array("ov_depth", n)) return;
+  if (!holds(ov.ov_point_rate, n) && missing_array("ov_point_rate", n)) return;
+  if (!holds(ov.ov_depth, n) && missing_array("ov_depth", n)) return;
 
   const double volume = point_sources_onto_cells(n, dt, ms.gridsize, cells_const(ov.ov_point_rate),
                                                  cells(ov.ov_depth));

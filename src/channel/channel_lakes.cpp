@@ -14,6 +14,7 @@
 #include "channel/link_flows.h"
 #include "channel/sections.h"
 #include "framework/core/error_state.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 
 namespace {
@@ -299,7 +300,7 @@ bool lake_adjust_cells(lake_extent_view& v, bool& changed) {
 double lake_evaporation_volume(double area, double wind_speed, double air_temp,
                                double relative_humidity) {
   const double size = std::max(area / 1e6, 1e-6);
-  return std::pow(size, -0.05) * 0.000169 * (wind_speed * 0.001 * 86400.0) *
+  return std::pow(size, -0.05) * 0.000169 * (wind_speed * 0.001 * seconds_per_day) *
          (1.0 - relative_humidity / 100.0) * 6.11 * std::exp(17.3 * air_temp / (air_temp + 273.3)) /
          24.0 * area / 100.0;
 }

@@ -15,6 +15,7 @@
 #include "channel/link_flows.h"
 #include "channel/sections.h"
 #include "framework/core/error_state.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 
 namespace {
@@ -129,7 +130,7 @@ void nearly_dry_schedule(model_state& ms) {
     double step = ms.gw_clock.interval_seconds;
     while (step > 60.0) step *= 0.5;
     ms.chan_clock.interval_seconds = step;
-    ms.chan_clock.interval_days = step / 86400.0;
+    ms.chan_clock.interval_days = step / seconds_per_day;
     ms.chan_clock.next = ms.current_time + ms.chan_clock.interval_days;
   } else if (ov.ov_step_outflow < 1e-6) {
     ms.chan_clock.interval_days = ms.ov_clock.interval_days;
@@ -361,7 +362,7 @@ void channel_routing_step(model_state& ms) {
   if (!(std::fabs(clock.next - ms.current_time) < ms.time_tolerance)) return;
   if (!ch.chan_explic) return;
   const double since_last = ms.current_time - clock.last;
-  const double dt = since_last > 1e-6 ? since_last * 86400.0 : clock.interval_seconds;
+  const double dt = since_last > 1e-6 ? since_last * seconds_per_day : clock.interval_seconds;
 
   if (ch.area_old.element_count() == ch.area.element_count())
     std::copy(ch.area.data(), ch.area.data() + ch.area.element_count(), ch.area_old.data());

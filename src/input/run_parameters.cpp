@@ -14,6 +14,7 @@
 #include "framework/core/julian_time.h"
 #include "framework/core/process_info.h"
 #include "framework/core/text_tokens.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "input/mapping_tables.h"
 #include "input/output_paths.h"
@@ -185,7 +186,7 @@ bool run_ends_within_the_clock(const project_cards& c, const grid_time_params& g
   if (g.end_year != 0) {
     const double end_time =
         julian_from_date(g.end_year, g.end_month, g.end_day, g.end_hour, g.end_minute, 0.0);
-    const double end_seconds = end_time > start ? (end_time - start) * 86400.0 : 0.0;
+    const double end_seconds = end_time > start ? (end_time - start) * seconds_per_day : 0.0;
     if (end_card[0] == '\0' || end_seconds < span_seconds) {
       span_seconds = end_seconds;
       snprintf(end_card, sizeof end_card, "END_TIME %d %d %d %d %d", g.end_year, g.end_month,
@@ -195,7 +196,7 @@ bool run_ends_within_the_clock(const project_cards& c, const grid_time_params& g
 
   const double latest = latest_clock_time();
   const int* last = calendar_date_limits.high;
-  const double end = start + span_seconds / 86400.0;
+  const double end = start + span_seconds / seconds_per_day;
   if (end > latest) {
     printf(
         "Error: %s in the project file %s ends the run past %d-%02d-%02d %02d:%02d, the latest "
@@ -203,7 +204,7 @@ bool run_ends_within_the_clock(const project_cards& c, const grid_time_params& g
         end_card, project_path, last[0], last[1], last[2], last[3], last[4]);
     return refuse_card();
   }
-  if (end + g.timestep / 86400.0 > latest) {
+  if (end + g.timestep / seconds_per_day > latest) {
     printf(
         "Error: TIMESTEP %.15g s in the project file %s takes the run's last step past "
         "%d-%02d-%02d %02d:%02d, the latest date of the clock.\n",

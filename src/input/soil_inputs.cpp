@@ -15,6 +15,7 @@
 #include "framework/core/file_handle.h"
 #include "framework/core/raw_arrays.h"
 #include "framework/core/text_tokens.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "input/ascii_grid.h"
 #include "input/mapping_tables.h"
@@ -334,7 +335,7 @@ bool read_green_ampt_maps(model_state& ms) {
                         "saturated hydraulic conductivity", ss.ks_cell, source))
       return false;
     if (!check_cells_within(ms, ss.ks_cell, ks_range, source)) return false;
-    scale_cells(ms, ss.ks_cell, 360000.0);  // cm/h to m/s
+    scale_cells(ms, ss.ks_cell, cm_per_h_in_m_per_s);  // cm/h to m/s
   }
   if (ss.capillary_on) {
     if (!read_param_map(ms, in.capillary_file, n.capillary, table,
@@ -514,7 +515,7 @@ bool read_static_flux_table(model_state& ms) {
           w, name, row, col);
       return false;
     }
-    if (cell <= ss.gw_static_flux.count()) ss.gw_static_flux[cell] = flux / 86400.0 / area;
+    if (cell <= ss.gw_static_flux.count()) ss.gw_static_flux[cell] = flux / seconds_per_day / area;
   }
   return true;
 }
@@ -620,7 +621,7 @@ bool read_gw_conductivity(model_state& ms, bool table) {
     return false;
   const int n = cells_held(ms, ss.gw_cond_x);
   for (int c = 1; c <= n; ++c) {
-    ss.gw_cond_x[c] = ss.gw_cond_x[c] / 100.0 / 3600.0;  // cm/h to m/s
+    ss.gw_cond_x[c] = ss.gw_cond_x[c] / 100.0 / seconds_per_hour;  // cm/h to m/s
     if (c <= ss.gw_cond_y.count()) ss.gw_cond_y[c] = ss.gw_cond_x[c];
   }
   return true;

@@ -16,6 +16,7 @@
 #include "framework/core/file_handle.h"
 #include "framework/core/linked_list.h"
 #include "framework/core/text_tokens.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "input/ascii_grid.h"
 #include "input/mapping_tables.h"
@@ -407,9 +408,9 @@ int read_wetland_table(model_state& ms, const char* file_name, int& wetland_coun
     double* slot = wetlands[number].slot;
     slot[0] = v[1] / 1000.0;
     slot[1] = v[2] / 1000.0;
-    slot[2] = v[3] / 86400.0;
+    slot[2] = v[3] / seconds_per_day;
     slot[3] = v[4] / 1000.0;
-    slot[4] = v[5] / 86400.0;
+    slot[4] = v[5] / seconds_per_day;
     slot[5] = 0.0;
     slot[6] = v[6];
     slot[7] = v[7] / 1000.0;

@@ -18,11 +18,6 @@
 
 namespace {
 
-template <class T>
-bool has(const raw_array1d<T>& a, int i) {
-  return !a.empty() && i >= 1 && i <= a.count();
-}
-
 bool in_perennial_lake(const model_state& ms, int c) {
   return ms.perennial_lakes && has(ms.channel.lake_mask, c) && ms.channel.lake_mask[c] > 0;
 }

@@ -19,11 +19,6 @@
 
 namespace {
 
-template <class T>
-bool has(const raw_array1d<T>& a, int i) {
-  return !a.empty() && i >= 1 && i <= a.count();
-}
-
 bool simple_soil(const subsurface_state& ss) {
   return ss.inf_redist || ss.inf_layered_soil;
 }

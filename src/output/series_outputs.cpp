@@ -7,6 +7,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/julian_time.h"
 #include "framework/core/process_info.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "output/datasets.h"
 #include "output/grid_writer.h"
@@ -135,7 +136,7 @@ double sediment_time(const model_state& ms) {
 void write_r7_inflow_line(const model_state& ms) {
   const int* on = ms.output.r7_input_flag;
   if (on == nullptr || *on == 0 || r7_inflow_file.fp == nullptr) return;
-  const double day = ms.day_of_year + ms.cur_hour / 24.0 + ms.cur_minute / 1440.0;
+  const double day = ms.day_of_year + ms.cur_hour / 24.0 + ms.cur_minute / minutes_per_day;
   fprintf(r7_inflow_file.fp, "%-8.1lf %-7.1f\n", day,
           static_cast<double>(static_cast<float>(ms.outlet_q)));
 }
@@ -496,7 +497,7 @@ double long_term_stamp(const model_state& ms) {
   if (ms.strict_julian_date) return ms.current_time;
   const double year_minutes = (ms.cur_year - 1900) % 4 == 0 ? 527040.0 : 525600.0;
   return ms.cur_year +
-         (ms.day_of_year * 1440.0 + ms.cur_hour * 60.0 + ms.cur_minute) / year_minutes;
+         (ms.day_of_year * minutes_per_day + ms.cur_hour * 60.0 + ms.cur_minute) / year_minutes;
 }
 
 void write_linknode_run_headers(model_state& ms) {

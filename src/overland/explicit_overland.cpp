@@ -12,6 +12,7 @@
 
 #include "framework/core/error_state.h"
 #include "framework/core/process_info.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "overland/connectivity.h"
 #include "overland/embankments.h"
@@ -345,7 +346,7 @@ void explicit_step_too_long(model_state& ms, double dt, double tau, int c, int k
         col = j;
         break;
       }
-  const double minutes = (ms.current_time - ms.start_time_jday) * 1440.0;
+  const double minutes = (ms.current_time - ms.start_time_jday) * minutes_per_day;
   stop_with_message(
       "Error: the explicit overland scheme cannot route the overland step of %.2f s that ends "
       "%.2f minutes into the run (%04d-%02d-%02d %02d:%02d): even at its shortest sub-step, "

@@ -13,6 +13,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/process_info.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "overland/ade_overland.h"
 #include "overland/explicit_channel_lakes.h"
@@ -338,7 +339,7 @@ void overland_flow_step(model_state& ms) {
   const bool depths_known = scan_taken && !ov.ov_boundary &&
                             !(ov.overland_lake_map && !ov.oland_lake_new.empty()) &&
                             !(ms.perennial_lakes && !ms.channel.lake_mask.empty());
-  const double dt = (ms.current_time - clock.last) * 86400.0;
+  const double dt = (ms.current_time - clock.last) * seconds_per_day;
   ov.ov_any_flux = 0;
   ov.ov_any_depth = 0;
   const int n = ms.cell_count;

@@ -13,6 +13,7 @@
 #include "framework/core/julian_time.h"
 #include "framework/core/process_info.h"
 #include "framework/core/raw_arrays.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "input/run_parameters.h"
 #include "subsurface/subsurface_steps.h"
@@ -32,11 +33,6 @@ bool console_on(const model_state& ms) {
 }
 
 template <class T>
-bool has(const raw_array1d<T>& a, int i) {
-  return !a.empty() && i >= 1 && i <= a.count();
-}
-
-template <class T>
 void zero_at(raw_array1d<T>& a, int i) {
   if (has(a, i)) a[i] = T{};
 }
@@ -48,7 +44,7 @@ double event_start(const model_state& ms, int k) {
 
 void set_interval(process_clock& clock, double seconds) {
   clock.interval_seconds = seconds;
-  clock.interval_days = seconds / 86400.0;
+  clock.interval_days = seconds / seconds_per_day;
 }
 
 bool any_infiltration(const subsurface_state& ss) {
@@ -447,7 +443,7 @@ void init_simulation_clock(model_state& ms) {
   if (!ms.long_term && !ov.uniform_rain) ms.hmet_start_jday = event_start(ms, 1);
 
   // 3. The clock's step and tolerance; the event totals start empty.
-  ms.dt_days = ms.dt_seconds / 86400.0;
+  ms.dt_days = ms.dt_seconds / seconds_per_day;
   ms.time_tolerance = time_tolerance_days;
   ms.event_rain_vol = 0.0;
   ms.peak_outlet_q = 0.0;
@@ -481,7 +477,7 @@ void init_simulation_clock(model_state& ms) {
   if (ms.transport.nutrients) ms.transport.nsm_clock = ovc;
 
   if (ms.long_term) {
-    set_interval(ms.hmet_clock, 3600.0);
+    set_interval(ms.hmet_clock, seconds_per_hour);
     ms.hmet_clock.interval_days = hour_days;
     ms.hmet_clock.next = now;
     ms.hmet_clock.last = now - hour_days;
@@ -494,7 +490,7 @@ void init_simulation_clock(model_state& ms) {
   }
 
   if (ss.sacramento) {
-    set_interval(ms.sac_clock, 3600.0);
+    set_interval(ms.sac_clock, seconds_per_hour);
     ms.sac_clock.interval_days = hour_days;
     ms.sac_clock.next = now;
     ms.sac_clock.last = now - hour_days;
@@ -503,7 +499,7 @@ void init_simulation_clock(model_state& ms) {
   if (any_infiltration(ss)) {
     process_clock& inf = ms.infil_clock;
     if (ss.inf_richards && ms.long_term && !wet_start) {
-      double seconds = 3600.0;
+      double seconds = seconds_per_hour;
       if (ss.gw_simulation && ms.gw_clock.interval_seconds < seconds)
         seconds = ms.gw_clock.interval_seconds;
       set_interval(inf, seconds);
@@ -533,7 +529,7 @@ void init_simulation_clock(model_state& ms) {
     if (!ms.long_term || wet_start) {
       ms.soil_et_clock = ms.infil_clock;
     } else {
-      set_interval(ms.soil_et_clock, 3600.0);
+      set_interval(ms.soil_et_clock, seconds_per_hour);
       ms.soil_et_clock.interval_days = hour_days;
       ms.soil_et_clock.next = now + hour_days;
       ms.soil_et_clock.last = now;

@@ -10,11 +10,6 @@
 
 namespace {
 
-template <class T>
-bool has(const raw_array1d<T>& a, int i) {
-  return !a.empty() && i >= 1 && i <= a.count();
-}
-
 int node_count(const channel_state& ch, int link) {
   return has(ch.nx1, link) ? ch.nx1[link] : 0;
 }

@@ -7,17 +7,13 @@
 
 #include "channel/channel_steps.h"
 #include "framework/core/error_state.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "output/output_steps.h"
 #include "run/event_control.h"
 #include "subsurface/subsurface_steps.h"
 
 namespace {
-
-template <class T>
-bool has(const raw_array1d<T>& a, int i) {
-  return !a.empty() && i >= 1 && i <= a.count();
-}
 
 template <class T>
 void zero_at(raw_array1d<T>& a, int i) {
@@ -58,7 +54,7 @@ void carry_soil_over_gap(model_state& ms) {
     return sum;
   };
   const double before = soil_water();
-  const double dt = (ms.current_time - ms.infil_clock.last) * 86400.0;
+  const double dt = (ms.current_time - ms.infil_clock.last) * seconds_per_day;
   ss.evap_depth_event = richards_infiltration(ms, dt);
   ss.evap_total += ss.evap_depth_event * area;
   if (ms.output.summary_file.fp != nullptr)
@@ -214,7 +210,7 @@ void reset_cells(model_state& ms) {
         }
       }
       if (ms.long_term && thickness > 0.0) ms.avg_saturation += saturation / thickness;
-      const double limit = ms.infil_clock.interval_seconds / 3600.0;
+      const double limit = ms.infil_clock.interval_seconds / seconds_per_hour;
       if (has(ss.dtr, c) && ss.dtr[c] > limit) ss.dtr[c] = limit;
       if (!ss.gw_simulation && has(ss.recharge_inc, c)) {
         ss.recharge_volume += ss.recharge_inc[c] / 100.0 * area;
@@ -408,7 +404,7 @@ void init_event(model_state& ms) {
   // Event runs end TOT_TIME minutes after their start.
   if (!ms.long_term && !ms.tev) {
     if (!ms.super_quiet) printf("simulation duration %d minutes\n", ms.tot_time);
-    ms.end_time_jday = ms.hmet_start_jday + ms.tot_time / 1440.0;
+    ms.end_time_jday = ms.hmet_start_jday + ms.tot_time / minutes_per_day;
   }
 
   // Green-Ampt with redistribution: a fresh wetting front on the moisture left by the gap,

@@ -10,6 +10,7 @@
 
 #include "framework/core/error_state.h"
 #include "framework/core/process_info.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "subsurface/green_ampt_wide.h"
 #include "subsurface/subsurface_steps.h"
@@ -141,7 +142,7 @@ void green_ampt_group_scalar(const green_ampt_views& v, int first, int count) {
       v.ov_depth[c] -= f * dt;
     }
     v.inf_depth_cum[c] += f * dt;
-    v.inf_rate[c] = f * 360000.0;
+    v.inf_rate[c] = f * cm_per_h_in_m_per_s;
   }
 }
 
@@ -257,7 +258,7 @@ green_ampt_pass_result green_ampt_pass(const green_ampt_views& v) {
 }
 
 void green_ampt_multilayer_cells(const green_ampt_layered_views& v) {
-  const double dt = v.dt / 3600.0;  // h
+  const double dt = v.dt / seconds_per_hour;  // h
 #pragma omp parallel for schedule(static) if (v.cell_count >= parallel_min_cells)
   for (int c = 1; c <= v.cell_count; ++c) {
     if (skipped(v.lake_flag, v.lake_cells, c)) continue;
@@ -353,7 +354,7 @@ void green_ampt_redist_cells(const green_ampt_redist_views& v) {
     const double keff = v.area_reduction ? Ks * v.area_reduction_cell[c] : Ks;
     const double r = ov / dt;
     if (v.iter_i_less_k[c] == n - 1 && keff >= r) {
-      v.inf_rate[c] = r * 360000.0;
+      v.inf_rate[c] = r * cm_per_h_in_m_per_s;
       F += ov;
       ov = 0.0;
       v.iter_i_less_k[c] = n;
@@ -378,7 +379,7 @@ void green_ampt_redist_cells(const green_ampt_redist_views& v) {
         if (tf > ts) tf = ts;
         state = 0;
       }
-      v.inf_rate[c] = ov > 0.0 ? r * 360000.0 : 0.0;
+      v.inf_rate[c] = ov > 0.0 ? r * cm_per_h_in_m_per_s : 0.0;
       const double Fnew = F + ov;
       if (Fnew < 0.0) {
         F = Ff = ov = 0.0;
@@ -430,10 +431,10 @@ void green_ampt_redist_cells(const green_ampt_redist_views& v) {
                 std::sqrt((kdt - 2.0 * Fp) * (kdt - 2.0 * Fp) + 8.0 * kdt * (dtheta * Hc + Fp))) /
                (2.0 * dt);
     if (v.area_reduction) f *= v.area_reduction_cell[c];
-    v.inf_rate[c] = f * 360000.0;
+    v.inf_rate[c] = f * cm_per_h_in_m_per_s;
     if (f >= r) {
       f = r;
-      v.inf_rate[c] = r * 360000.0;
+      v.inf_rate[c] = r * cm_per_h_in_m_per_s;
       if (v.iter_pond_1[c] == 0 && v.iter_n[c] == 0) {
         // The front wets up towards saturation before ponding.
         if (f - Ks < 1e-6) {
@@ -471,7 +472,7 @@ exfil_result exfiltrate_cells(const exfil_views& v) {
     if (skipped(v.oland_lake_flag, v.oland_lake, c)) continue;
     if (skipped(v.lake_flag, v.lake_cells, c)) continue;
     const double dh = v.elevgw[c] - (v.cell_elev[c] + v.ov_depth[c]);
-    const double loss = -v.exfil_loss_rate / 360000.0 * dt;
+    const double loss = -v.exfil_loss_rate / cm_per_h_in_m_per_s * dt;
     double e = 0.0;
     switch (v.variant) {
       case exfil_variant::redistribution: {
@@ -488,7 +489,8 @@ exfil_result exfiltrate_cells(const exfil_views& v) {
         const soil_table_record& s = v.soil_types[v.soiltype[c]];
         const double depth = s.layer_depth[0] + s.layer_depth[1];
         out.soil_depth = depth;
-        const double up = depth > 0.0 ? dh * s.layer_hyd_cond[0] / depth * dt / 3600.0 : 0.0;
+        const double up =
+            depth > 0.0 ? dh * s.layer_hyd_cond[0] / depth * dt / seconds_per_hour : 0.0;
         if (v.gw_simulation)
           e = dh > 0.0 ? up : loss;
         else
@@ -500,7 +502,7 @@ exfil_result exfiltrate_cells(const exfil_views& v) {
           e = dh > 0.0 && v.gw_time_step > 0.0 ? dh * dt / v.gw_time_step * v.gw_exfil_coef[c]
                                                : (dh > 0.0 ? 0.0 : loss);
         } else {
-          e = v.totaldz[c] > 0.0 ? dh * v.avgks[c] / v.totaldz[c] * dt / 3600.0 : 0.0;
+          e = v.totaldz[c] > 0.0 ? dh * v.avgks[c] / v.totaldz[c] * dt / seconds_per_hour : 0.0;
         }
         break;
     }
@@ -613,12 +615,6 @@ std::span<T> cells(raw_array1d<T>& a) {
 template <class T>
 std::span<const T> cells_const(const raw_array1d<T>& a) {
   return {a.data(), a.element_count()};
-}
-
-// True when the per-cell array holds cells 1..n.
-template <class T>
-bool holds(const raw_array1d<T>& a, int n) {
-  return n <= 0 || (!a.empty() && a.count() >= n);
 }
 
 // Books the step's increment of every cell (inf_depth_cum - inf_depth_prev) into the run's
@@ -872,7 +868,7 @@ namespace {
 // The infiltration of this pass: due, with dt its length.
 bool infiltration_due(const model_state& ms, double& dt) {
   if (std::fabs(ms.infil_clock.next - ms.current_time) >= ms.time_tolerance) return false;
-  dt = (ms.current_time - ms.infil_clock.last) * 86400.0;
+  dt = (ms.current_time - ms.infil_clock.last) * seconds_per_day;
   return true;
 }
 

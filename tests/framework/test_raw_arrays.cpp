@@ -70,6 +70,29 @@ TEST(RawArrays, OneDimensionalArrayIsOneBasedZeroedAndMovesItsOwnership) {
   EXPECT_TRUE(other.empty());
 }
 
+// has(a, i) guards a read of element i, holds(a, n) a loop over elements 1..n: neither may let
+// through slot 0, an element past the end, or any element of an array never allocated.
+TEST(RawArrays, HasAndHoldsAdmitOnlyAllocatedElementsOneToCount) {
+  raw_array1d<int> three;
+  ASSERT_TRUE(three.allocate(3));
+  const raw_array1d<int> none;
+  struct index_case {
+    const raw_array1d<int>* array;
+    int i;
+    bool has, holds;
+  };
+  const index_case cases[] = {
+      {&three, -1, false, true}, {&three, 0, false, true},  {&three, 1, true, true},
+      {&three, 3, true, true},   {&three, 4, false, false}, {&none, 0, false, true},
+      {&none, 1, false, false},
+  };
+  for (const index_case& c : cases) {
+    SCOPED_TRACE("count " + std::to_string(c.array->count()) + ", i " + std::to_string(c.i));
+    EXPECT_EQ(has(*c.array, c.i), c.has);
+    EXPECT_EQ(holds(*c.array, c.i), c.holds);
+  }
+}
+
 TEST(RawArrays, OneDimensionalAllocatorsRefuseZeroAndNegativeSizes) {
   struct size_case {
     bool ints;

@@ -3,6 +3,8 @@
 // series readers for their row times and by the dated outputs.
 #include "framework/core/julian_time.h"
 
+#include "framework/core/units.h"
+
 int month_days[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
 namespace {
@@ -25,7 +27,7 @@ constexpr const char* month_names[13] = {"",        "January",  "February", "Mar
 }  // namespace
 
 double julian_from_date(int year, int month, int day, int hour, int minute, double seconds) {
-  const double s = (minute * 60) + hour * 3600.0 + seconds;
+  const double s = (minute * 60) + hour * seconds_per_hour + seconds;
   // Years are counted from 1 March so that February, with its variable length, ends the year.
   int m;
   int y;
@@ -40,8 +42,8 @@ double julian_from_date(int year, int month, int day, int hour, int minute, doub
   const int ya = y - 100 * c;
   const int n = (146097 * c) / 4 + (153 * m + 2) / 5 + day + (1461 * ya) / 4 + day_count_origin;
   // n numbers the Julian day that begins at noon of the calendar date.
-  if (s < 43200.0) return (s + 43200.0) / 3600.0 / 24.0 + (n - 1);
-  return (s - 43200.0) / 3600.0 / 24.0 + n;
+  if (s < 43200.0) return (s + 43200.0) / seconds_per_hour / 24.0 + (n - 1);
+  return (s - 43200.0) / seconds_per_hour / 24.0 + n;
 }
 
 void date_from_julian(double jd, int& year, int& month, int& day, int& hour, int& minute,
@@ -70,9 +72,9 @@ void date_from_julian(double jd, int& year, int& month, int& day, int& hour, int
     month = m - 9;
     year = year + 1;
   }
-  double secs = f * 24.0 * 3600.0;
-  hour = static_cast<int>(secs / 3600.0);
-  secs = secs - hour * 3600.0;
+  double secs = f * 24.0 * seconds_per_hour;
+  hour = static_cast<int>(secs / seconds_per_hour);
+  secs = secs - hour * seconds_per_hour;
   minute = static_cast<int>(secs / 60.0);
   secs = secs - minute * 60.0;
   seconds = secs;

@@ -100,6 +100,18 @@ class raw_array1d {
   int count_ = 0;
 };
 
+// True when the array is allocated and i lies in 1..count: element i may be read.
+template <class T>
+bool has(const raw_array1d<T>& a, int i) {
+  return !a.empty() && i >= 1 && i <= a.count();
+}
+
+// True when the array holds elements 1..n (every array holds none when n <= 0).
+template <class T>
+bool holds(const raw_array1d<T>& a, int n) {
+  return n <= 0 || (!a.empty() && a.count() >= n);
+}
+
 // Two-dimensional array of (nr + 1) x (nc + 1) elements in one contiguous block, row by row,
 // with a table of nr + 1 row pointers into it for code that takes a table of rows.
 template <class T>
