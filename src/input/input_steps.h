@@ -1,11 +1,13 @@
 // Services of the project input that the other subsystems call while they read their own input
 // files: the run's named time series and elevation series, looked up by name on their
 // process-wide lists, the channel pump definitions (PUMPTO) put on the channel pump list, and
-// the grid-map reader through which every subsystem reads its grid inputs, and the XY boundary
-// points that the overland and groundwater steps apply.
+// the grid-map reader through which every subsystem reads its grid inputs, the XY boundary points
+// that the overland and groundwater steps apply, and the mapping tables of the sediment size
+// classes and the soil erosion properties.
 #pragma once
 
 #include "input/ascii_grid.h"
 #include "input/elevation_series.h"
+#include "input/special_tables.h"
 #include "input/time_series.h"
 #include "input/xy_boundary.h"

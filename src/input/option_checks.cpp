@@ -175,8 +175,23 @@ constexpr unsupported_input unsupported_inputs[] = {
      }},
     {"STORM_SEWER", "the storm-sewer pipe network",
      [](const model_state& ms) { return ms.channel.storm_sewer != 0; }},
-    {"SOIL_EROSION", "sediment transport",
-     [](const model_state& ms) { return ms.transport.sediment.soil_erosion != 0; }},
+    {"SOIL_EROSION", "sediment transport through the channel network",
+     [](const model_state& ms) {
+       return ms.transport.sediment.soil_erosion != 0 && ms.channel.chan_explic != 0;
+     }},
+    {"SOIL_EROSION", "size classes carried as overland constituents (a value of 10 or more)",
+     [](const model_state& ms) {
+       return ms.transport.sediment.soil_erosion != 0 && ms.cards.soil_erosion >= 10;
+     }},
+    {"SOIL_EROSION", "sediment in lakes",
+     [](const model_state& ms) {
+       return ms.transport.sediment.soil_erosion != 0 &&
+              (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
+     }},
+    {"ADJUST_ELEV", "ground elevations that follow erosion and deposition",
+     [](const model_state& ms) {
+       return ms.transport.sediment.soil_erosion != 0 && ms.cards.adjust_elev_given != 0;
+     }},
     {"OV_CON_TRANS", "overland contaminant transport",
      [](const model_state& ms) { return ms.transport.ov_con_trans != 0; }},
     {"CHAN_CON_TRANS", "channel contaminant transport",

@@ -35,6 +35,8 @@ constexpr std::size_t sed_value_column = 41;
 constexpr std::size_t max_sed_file_name = 1023;
 // Value columns of the tables read here.
 constexpr int erosion_fixed_columns = 5;
+// How far the size-class fractions of one soil may sum away from 1.
+constexpr double sed_fraction_tolerance = 0.001;
 constexpr int well_columns = 3;
 constexpr int wetland_columns = 7;
 
@@ -216,6 +218,17 @@ int read_sed_table(const char* file_name, int& class_count, raw_array1d<double>&
       }
       values.push_back(value);
     }
+    // A class needs a grain that exists and is heavier than water: settling velocities and
+    // capacities divide by the diameter and by the submerged weight.
+    const double gravity = values[values.size() - 3], diameter = values[values.size() - 2];
+    if (!(gravity > 1.0) || !(diameter > 0.0)) {
+      stop_with_message(
+          "Error: size class %d of table SEDIMENTS in mapping table file %s has %s %g; it must "
+          "be above %s\n",
+          s, file_name, gravity > 1.0 ? "the particle diameter" : "the specific gravity",
+          gravity > 1.0 ? diameter : gravity, gravity > 1.0 ? "0 mm" : "1");
+      return 0;
+    }
     if (next_token(rest, token) == 0 || token.size() > max_sed_file_name) {
       stop_with_message(
           "Error: row %d of table SEDIMENTS in mapping table file %s needs an output file name "
@@ -277,6 +290,18 @@ int read_erosion_table(model_state& ms, const char* file_name, const erosion_col
                          erosion_fixed_columns + class_count, t))
     return 0;
 
+  // The soil of every id is shared out among the size classes: its fractions sum to 1.
+  for (int row = 1; row <= t.n; ++row) {
+    double sum = 0.0;
+    for (int s = 1; s <= class_count; ++s) sum += t.data[row][erosion_fixed_columns + s];
+    if (class_count > 0 && !(std::fabs(sum - 1.0) <= sed_fraction_tolerance)) {
+      stop_with_message(
+          "Error: the size-class fractions of id %d in table SOIL_EROSION_PROPS of mapping table "
+          "file %s sum to %g; they must sum to 1 within %g\n",
+          t.ids[row], file_name, sum, sed_fraction_tolerance);
+      return 0;
+    }
+  }
   raw_array1d<double> values_by_id;
   if (!alloc_values_by_id(values_by_id, t.largest_id)) return 0;
   for (int column = 1; column <= erosion_fixed_columns; ++column) {

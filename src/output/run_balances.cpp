@@ -14,6 +14,7 @@
 #include "output/event_accounting.h"
 #include "output/output_steps.h"
 #include "output/run_end_files.h"
+#include "output/sediment_summary.h"
 #include "output/vro_hydrograph.h"
 #include "output/water_budget.h"
 
@@ -575,6 +576,7 @@ void write_run_summary(model_state& ms) {
   if (fp != nullptr) {
     totals_block(fp, ms, t);
     lake_and_drain_balances(fp, ms, t);
+    write_overland_sediment_summary(fp, ms, false);
     fflush(fp);
   }
   if (!write_run_end_maps(ms)) return;

@@ -20,6 +20,7 @@
 #include "overland/explicit_overland.h"
 #include "overland/overland_boundary.h"
 #include "overland/overland_steps.h"
+#include "transport/transport_steps.h"
 
 namespace {
 
@@ -355,8 +356,6 @@ void overland_flow_step(model_state& ms) {
   }
   // Overland pumps are not part of this version: the project checks refuse their card.
 
-  // Overland sediment transport, which would take the share of cells whose faces carry water,
-  // is not part of this version.
   int bad_cell = 0;
   if (!scan_depths(ms, bad_cell, depths_known)) {
     printf(
@@ -400,6 +399,8 @@ void overland_flow_step(model_state& ms) {
   }
   // Without channel routing the outlet discharge is the overland outflow.
   if (ms.channel.chan_explic == 0) ms.outlet_q = ov.ov_step_outflow;
+  // The sediment follows the water the step has moved.
+  if (ov.ov_any_depth && ms.transport.sediment.soil_erosion) overland_sediment_step(ms, dt);
   if (ov.overland_lake_map) ov.olake_changed = 1;
 
   clock.last = ms.current_time;

@@ -29,6 +29,13 @@ struct sediment_member {
   int sed_count_a = 0;
   int sed_count_b = 0;
   int sed_count_c = 0;
+  int erosion_method = 0;          // transport-capacity form 1..6 of the overland step
+  int sed_constituents = 1;        // 1: the overland sediment step runs; 2: classes as constituents
+  double water_temp = 0.0;         // degrees Celsius (not below 0)
+  double kin_viscosity = 0.0;      // m2/s: kinematic viscosity of the water
+  double sand_size = 0.0;          // mm: classes at least this coarse are sand
+  double sed_porosity = 0.0;       // porosity of the channel bed material
+  int adjust_elev = 0;             // ground elevations follow net overland erosion and deposition
   char output_name[9][1024] = {};  // names of the nine sediment outputs
   file_handle output_file[6];      // the six sediment output files
 
@@ -40,32 +47,47 @@ struct sediment_member {
 };
 
 // The run's overland sediment object: built by the overland sediment set-up, owned through
-// transport_state::ov_sed and freed with the model state.
+// transport_state::ov_sed and freed with the model state. Class index 1..num_sed_classes, cell
+// index 1..cell_count; where a class dimension holds a total it stands at index 0.
 struct ov_sediment_obj {
   int num_sed_classes = 0;                  // sediment classes 1..num_sed_classes
   guarded_array<file_handle> output_files;  // overland sediment output files, 1..classes
   raw_array1d<double> spec_grav;            // per class: specific gravity
   raw_array1d<double> part_diam;            // per class: particle diameter (mm)
   raw_array1d<double> f_bind;               // per class: fraction bound to contaminants
+  raw_array1d<double> settling_vel;         // per class: settling velocity in still water (m/s)
+  raw_array1d<double> particle_density;     // per class: g/m3
+  raw_array1d<int> sand;                    // per class: 1 sand, 0 fine (wash load)
+  raw_array1d<int> sed_class;               // per position 1..classes: the fine classes in
+                                            // table order, then the sand classes
   raw_array1d<double> splash_K;             // per cell: splash erodibility
   raw_array1d<double> detach_coef;          // per cell: detachment coefficient
   raw_array1d<double> detach_exp;           // per cell: detachment exponent
   raw_array1d<double> detach_crit;          // per cell: critical shear for detachment (Pa)
   raw_array1d<double> sed_K;                // per cell: sediment erodibility
   raw_array3d<double> sed_fract;            // [cell][class][slot 0..4]: see sed_fract_soil_slot
-  raw_array3d<double> vol_sed;              // [cell][class][slot 1..4] (m3): 1 change of the
+  raw_array3d<double> vol_sed;              // [cell][class 0..][slot 1..4] (m3): 1 change of the
                                             // parent soil (negative when eroded), 2 suspended,
                                             // 3 loose deposit, 4 routed out through the outlet
-  raw_array2d<double> qsx;                  // [cell][class]: sediment flux in x (m3/s)
-  raw_array2d<double> qsy;                  // [cell][class]: sediment flux in y (m3/s)
-  raw_array1d<double> ov_qsmax_total;       // per cell: transport capacity, all classes (m3/s)
-  raw_array2d<double> ov_qsmax;             // [cell][class]: transport capacity (m3/s)
-  raw_array2d<double> ov_qsvol;             // [cell][class]: sediment volume moved (m3)
-  raw_array2d<double> ov_qsconc;            // [cell][class]: sediment concentration
-  raw_array2d<double> ov_conc;              // [cell][class]: concentration in the flow
-  raw_array1d<double> tot_sed;              // per cell: total sediment (m3)
+  raw_array1d<double> qsx;                  // per cell: last capacity toward the right (m3)
+  raw_array1d<double> qsy;                  // per cell: last capacity toward the cell below (m3)
+  raw_array1d<double> ov_qsmax_total;       // per cell: flux of all classes x 1e6 (flux map)
+  raw_array2d<double> ov_qsmax;             // [cell][class 0..]: sediment flux out (m3/s)
+  raw_array2d<double> ov_qsvol;             // [cell][class]: net deposit of the run (m3)
+  raw_array2d<double> ov_qsconc;            // [cell][class 0..]: suspended volume (m3)
+  raw_array1d<double> ov_conc;              // per cell: kept for the suspended output
   raw_array1d<double> ov_net_sed;           // per cell: net erosion (-) or deposition (+) (m3)
-  raw_array1d<int> sed_class;               // per cell: dominant sediment class
+  raw_array2d<double> sed_vol_eroded;       // [cell][class 0..]: volume taken up in the step (m3)
+  raw_array2d<double> sed_vol_deposited;    // [cell][class 0..]: volume settled in the step (m3)
+  raw_array1d<int> channel_cells;           // per cell: nonzero when the cell holds a channel
+  // Work arrays of the overland step, per cell: water-surface slopes toward the right and lower
+  // neighbours and the cell's outflow (m3/s); per class the settled fraction of the step.
+  raw_array1d<double> slope_x;
+  raw_array1d<double> slope_y;
+  raw_array1d<double> cell_discharge;
+  raw_array1d<double> trap_fraction;
+  double outlet_volume = 0.0;  // m3: sediment the last step routed out through the outlet cell
+  int outlet_drains_y = 0;     // the outlet cell drained through its lower side in the last step
 
   // Per class 1..num_sed_classes: output file name (element 0 empty).
   std::vector<std::string> output_filename;

@@ -12,7 +12,6 @@ void overland_contam_mass_update(model_state&) {}
 void channel_sed_contam_step(model_state&) {}
 void channel_contam_sources(model_state&) {}
 void channel_lake_contam_routing(model_state&) {}
-void init_sediment_overland(model_state&) {}
 void init_contaminant_overland(model_state&) {}
 void read_aquatic_env(model_state&) {}
 void nsm_overland_alloc(model_state&) {}

@@ -12,6 +12,9 @@ void overland_contam_mass_update(model_state& ms);  // time loop 16
 void channel_sed_contam_step(model_state& ms);      // time loop 22
 void channel_contam_sources(model_state& ms);       // time loop 23
 void channel_lake_contam_routing(model_state& ms);  // time loop 24
+// Overland erosion, transport and settling of every size class over one overland step of dt
+// seconds; called by the overland flow step once it has moved the water.
+void overland_sediment_step(model_state& ms, double dt);
 
 // Start-up services called by the input-reading driver.
 void init_sediment_overland(model_state& ms);     // overland sediment set-up

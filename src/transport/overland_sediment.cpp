@@ -1,0 +1,255 @@
+// The overland sediment step, called by the overland flow step once it has moved the water: rain
+// splash and flow detach soil into suspension, the suspended sediment of every size class follows
+// the face discharges from cell to cell and out through the outlet, and part of it settles back as
+// loose deposit. Detachment and settling are per cell (parallel); the transport moves sediment in
+// place in cell order, so it runs on one thread and gives the same result for every thread count.
+#include <cmath>
+#include <cstdio>
+
+#include "framework/model_state.h"
+#include "transport/sediment_kernels.h"
+#include "transport/transport_steps.h"
+
+namespace {
+
+// Everything the step reads and writes, unpacked from the model state.
+struct sediment_views {
+  int cells = 0;
+  int classes = 0;
+  int method = 0;
+  double dt = 0.0;
+  double dx = 0.0;
+  const double* depth = nullptr;
+  const double* elev = nullptr;
+  const double* flux_x = nullptr;  // m3/s across the right face
+  const double* flux_y = nullptr;  // m3/s across the lower face
+  const double* rain = nullptr;    // mm/h
+  const int* right = nullptr;
+  const int* below = nullptr;
+  const int* left = nullptr;
+  const int* above = nullptr;
+  int outlet = 0;             // outlet cell draining over the grid's edge, 0 none
+  double outlet_slope = 0.0;  // bed slope at the outlet
+  double outlet_q = 0.0;      // m3/s leaving the outlet cell in the step
+  ov_sediment_obj* sed = nullptr;
+  sediment_class_data class_data;
+};
+
+cell_sediment cell_view(const sediment_views& v, int c) {
+  ov_sediment_obj& s = *v.sed;
+  return {v.classes, s.vol_sed.plane_table()[c], s.sed_fract.plane_table()[c], s.sed_vol_eroded[c]};
+}
+
+double surface(const sediment_views& v, int c) {
+  return v.depth[c] + v.elev[c];
+}
+
+// Splash coefficients of the rainfall intensity r (mm/h).
+void splash_coefficients(double r, double& a, double& b) {
+  if (r < 10.0) {
+    a = 2.69e-8, b = 1.6896;
+  } else if (r < 50.0) {
+    a = 3.75e-8, b = 1.5545;
+  } else if (r < 100.0) {
+    a = 6.12e-8, b = 1.4242;
+  } else {
+    a = 1.175e-7, b = 1.2821;
+  }
+}
+
+// Phase 1, one cell: water-surface slopes, splash, the cell's outflow and flow detachment.
+void erode_cell(const sediment_views& v, int c, int outlet_drains_y) {
+  ov_sediment_obj& s = *v.sed;
+  const int r = v.right[c], b = v.below[c];
+  s.slope_x[c] = r != 0 ? (surface(v, c) - surface(v, r)) / v.dx : 0.0;
+  s.slope_y[c] = b != 0 ? (surface(v, c) - surface(v, b)) / v.dx : 0.0;
+  if (c == v.outlet) {
+    if (outlet_drains_y)
+      s.slope_y[c] = v.outlet_slope;
+    else
+      s.slope_x[c] = v.outlet_slope;
+  }
+  const double slope = std::sqrt(s.slope_x[c] * s.slope_x[c] + s.slope_y[c] * s.slope_y[c]);
+  const cell_sediment cell = cell_view(v, c);
+  const bool channel = s.channel_cells[c] != 0;
+  const double h = v.depth[c];
+  const double rain = v.rain != nullptr ? v.rain[c] : 0.0;
+  double a, bb;
+  splash_coefficients(rain, a, bb);
+  const double splash_k = s.splash_K[c] > 0.0 ? s.splash_K[c] : 60.0;
+  sed_splash_detach(cell, rain, h, v.dt, v.dx, splash_k, a, bb, channel);
+
+  const double coef = s.detach_coef[c] > 0.0 ? s.detach_coef[c] : 2e-05;
+  const double crit = s.detach_crit[c] > 0.0 ? s.detach_crit[c] : 0.0;
+  const double expo = s.detach_exp[c] > 0.0 ? s.detach_exp[c] : 1.0;
+  double out2 = 0.0;
+  if (v.flux_x[c] > sed_tiny) out2 += v.flux_x[c] * v.flux_x[c];
+  const int l = v.left[c], u = v.above[c];
+  if (l != 0 && v.flux_x[l] < -sed_tiny) out2 += v.flux_x[l] * v.flux_x[l];
+  if (v.flux_y[c] > sed_tiny) out2 += v.flux_y[c] * v.flux_y[c];
+  if (u != 0 && v.flux_y[u] < -sed_tiny) out2 += v.flux_y[u] * v.flux_y[u];
+  s.cell_discharge[c] = std::sqrt(out2);
+  const double q = s.cell_discharge[c] / v.dx;
+  const double cap =
+      sed_transport_capacity(v.method, slope, h, q, v.dt, v.dx, cell, v.class_data, s.sed_K[c]);
+  if (q > sed_tiny)
+    sed_flow_erode_deposit(cell, slope, h, v.dt, v.dx, coef, expo, crit, cap, channel);
+}
+
+// Phase 2, one face: the giver hands the receiver what its capacity carries of its suspension.
+// receiver 0 is the outside of the grid past the outlet cell. Returns the volume handed out of
+// the grid.
+double move_across(const sediment_views& v, int giver, int receiver, double q, double slope,
+                   double* capacity) {
+  ov_sediment_obj& s = *v.sed;
+  const cell_sediment from = cell_view(v, giver);
+  double cap =
+      sed_transport_capacity(v.method, std::fabs(slope), v.depth[giver], std::fabs(q) / v.dx, v.dt,
+                             v.dx, from, v.class_data, s.sed_K[giver]);
+  if (cap < -sed_tiny) cap = -cap;
+  capacity[giver] = cap;
+  double suspended = 0.0;
+  for (int k = 1; k <= v.classes; ++k) suspended += from.vol[k][2];
+  if (!(cap > sed_tiny) || !(suspended > sed_tiny)) return 0.0;
+  const double carried = cap < suspended ? cap : suspended;
+  double out = 0.0;
+  const bool flux = !s.ov_qsmax.empty();
+  for (int k = 1; k <= v.classes; ++k) {
+    const double f = from.vol[k][2] / suspended;
+    from.fract[k][2] = f;
+    const double m = f * carried;
+    from.vol[k][2] -= m;
+    if (receiver != 0) {
+      s.vol_sed[receiver][k][2] += m;
+    } else {
+      s.vol_sed[giver][k][4] += m;
+      s.vol_sed[giver][0][4] += m;
+      out += m;
+    }
+    if (flux) s.ov_qsmax[giver][k] += m / v.dt;
+  }
+  return out;
+}
+
+// Phase 3 and 4, one cell: settling of every class, then the output arrays.
+void settle_cell(const sediment_views& v, int c) {
+  ov_sediment_obj& s = *v.sed;
+  const double h = v.depth[c];
+  const double velocity = h > sed_tiny ? s.cell_discharge[c] / (v.dx * h) : 0.0;
+  const bool still = !(h > sed_tiny) || !(velocity > sed_tiny);
+  double* deposited = s.sed_vol_deposited[c];
+  for (int k = 1; k <= v.classes; ++k) {
+    const double trap = still ? 1.0 : 1.0 - std::exp(-v.dx * s.settling_vel[k] / (velocity * h));
+    const double settled = trap * s.vol_sed[c][k][2];
+    s.vol_sed[c][k][2] -= settled;
+    s.vol_sed[c][k][3] += settled;
+    deposited[k] += settled;
+    deposited[0] += settled;
+  }
+  if (!s.ov_qsmax.empty()) {
+    double sum = 0.0;
+    for (int k = 1; k <= v.classes; ++k) sum += s.ov_qsmax[c][k];
+    s.ov_qsmax[c][0] = sum;
+  }
+  if (!s.ov_qsconc.empty()) {
+    double sum = 0.0;
+    for (int k = 1; k <= v.classes; ++k) sum += s.ov_qsconc[c][k] = s.vol_sed[c][k][2];
+    s.ov_qsconc[c][0] = sum;
+  }
+  // The step's net deposit joins the run's; the step's accumulators start again at 0.
+  const double* eroded = s.sed_vol_eroded[c];
+  double net = 0.0;
+  for (int k = 1; k <= v.classes; ++k) {
+    s.ov_qsvol[c][k] += deposited[k] - eroded[k];
+    net += s.ov_qsvol[c][k];
+  }
+  if (!s.ov_net_sed.empty()) s.ov_net_sed[c] = net;
+  for (int k = 0; k <= v.classes; ++k) {
+    s.sed_vol_eroded[c][k] = 0.0;
+    deposited[k] = 0.0;
+  }
+}
+
+}  // namespace
+
+void overland_sediment_step(model_state& ms, double dt) {
+  transport_state& tr = ms.transport;
+  ov_sediment_obj* sed = tr.ov_sed.get();
+  if (!tr.sediment.soil_erosion || tr.sediment.sed_constituents != 1 || sed == nullptr ||
+      sed->num_sed_classes < 1 || !(dt > 0.0))
+    return;
+  const overland_state& ov = ms.overland;
+  sediment_views v;
+  v.cells = ms.cell_count;
+  v.classes = sed->num_sed_classes;
+  v.method = tr.sediment.erosion_method;
+  v.dt = dt;
+  v.dx = ms.gridsize;
+  v.depth = ov.ov_depth.data();
+  v.elev = ms.cell_elev.data();
+  v.flux_x = ov.ov_flux_x.data();
+  v.flux_y = ov.ov_flux_y.data();
+  const raw_array1d<double>& rain = ov.interception_on ? ov.net_rain_cell : ov.rain_cell;
+  v.rain = rain.count() >= v.cells ? rain.data() : nullptr;
+  v.right = ov.rightcon.data();
+  v.below = ov.belowcon.data();
+  v.left = ov.leftcon.data();
+  v.above = ov.abovecon.data();
+  // With channels the outlet cell drains into its channel node; without them over its edge.
+  v.outlet = ms.channel.chan_explic ? 0 : ms.outlet_cell;
+  v.outlet_slope = ms.outlet_slope;
+  v.outlet_q = ms.outlet_q;
+  v.sed = sed;
+  v.class_data = {v.classes, sed->part_diam.data(), sed->spec_grav.data()};
+  // The outlet drains through its right side when it has no right neighbour, else through its
+  // lower side when it has no neighbour below.
+  int drains_y = 0;
+  if (v.outlet >= 1 && v.outlet <= v.cells && v.right[v.outlet] != 0) {
+    if (v.below[v.outlet] == 0)
+      drains_y = 1;
+    else
+      v.outlet = 0;
+  }
+  sed->outlet_drains_y = drains_y;
+
+  const int n = v.cells;
+#pragma omp parallel for schedule(static)
+  for (int c = 1; c <= n; ++c) erode_cell(v, c, drains_y);
+
+  if (!sed->ov_qsmax.empty())
+    for (int c = 1; c <= n; ++c)
+      for (int k = 0; k <= v.classes; ++k) sed->ov_qsmax[c][k] = 0.0;
+  double out = 0.0;
+  for (int c = 1; c <= n; ++c) {
+    const bool outlet = c == v.outlet;
+    // Across the right face, then across the lower face.
+    for (int dir = 0; dir < 2; ++dir) {
+      const int next = dir == 0 ? v.right[c] : v.below[c];
+      const bool edge = outlet && (dir == 1) == (drains_y != 0);
+      if (next == 0 && !edge) continue;
+      const double q = edge ? v.outlet_q : (dir == 0 ? v.flux_x[c] : v.flux_y[c]);
+      const double slope = dir == 0 ? sed->slope_x[c] : sed->slope_y[c];
+      double* capacity = dir == 0 ? sed->qsx.data() : sed->qsy.data();
+      if (q >= 0.0)
+        out += move_across(v, c, edge ? 0 : next, q, slope, capacity);
+      else if (!edge)
+        move_across(v, next, c, q, slope, capacity);
+    }
+  }
+  sed->outlet_volume = out;
+  tr.ov_outlet_sed_vol = out;
+
+#pragma omp parallel for schedule(static)
+  for (int c = 1; c <= n; ++c) settle_cell(v, c);
+
+  for (int c = 1; c <= n; ++c) {
+    for (int k = 1; k <= v.classes; ++k) {
+      const double* slot = sed->vol_sed[c][k];
+      if (!std::isfinite(slot[2]))
+        printf("PT 3 suspended soil particle %2d=Nan at grid %d\n", k, c);
+      if (!std::isfinite(slot[1])) printf("PT 3 eroded soil particle %2d=Nan at grid %d\n", k, c);
+      if (!std::isfinite(slot[3]))
+        printf("PT 3 deposited soil particle %2d=Nan at grid %d\n", k, c);
+    }
+  }
+}

@@ -1,0 +1,68 @@
+// Cell-level physics of overland erosion: the viscosity of the water, the settling velocity of a
+// grain, the composition and median diameter of the moving sediment, the six forms of the
+// transport capacity of overland flow, rain-splash detachment and flow detachment. Called by the
+// sediment set-up and by the overland sediment step for one cell at a time.
+#pragma once
+
+// Unit weight of water overland (N/m3), the particle density that turns a mass of sediment into
+// a bulk volume (kg/m3), gravity (m/s2) and the smallest quantity the kernels treat as nonzero.
+inline constexpr double sed_unit_weight = 9792.342;
+inline constexpr double sed_particle_density = 2645.23;
+inline constexpr double sed_gravity = 9.81;
+inline constexpr double sed_tiny = 1e-16;
+
+// The sediment of one cell: per class k = 1..n, vol[k][slot] the volumes (m3: 1 change of the
+// parent soil, 2 suspended, 3 loose deposit, 4 routed out) and fract[k][slot] the compositions
+// (1 soil fraction, 2 or 3 composition of the suspended or of the loose sediment); row 0 holds
+// totals where said. eroded[0..n] accumulates the volume taken up in the step, total at 0.
+struct cell_sediment {
+  int n = 0;
+  double* const* vol = nullptr;
+  double* const* fract = nullptr;
+  double* eroded = nullptr;
+};
+
+// The class data of a run: per class 1..n the diameter (mm) and specific gravity.
+struct sediment_class_data {
+  int n = 0;
+  const double* part_diam = nullptr;
+  const double* spec_grav = nullptr;
+};
+
+// Kinematic viscosity of water (m2/s) at temp_c degrees Celsius (a negative temperature is taken
+// as 0): 1.0e-6 at 20 degrees.
+double kinematic_viscosity(double temp_c);
+
+// Settling velocity (m/s) in still water of a sphere of diameter diam_mm and specific gravity s in
+// water of kinematic viscosity nu: the Stokes velocity up to 0.1 mm, above it the form that
+// follows the drag of coarser grains through the dimensionless diameter.
+double settling_velocity(double spec_grav, double diam_mm, double nu);
+
+// Which composition describes the cell's moving material: 2 when it holds suspended sediment, else
+// 3 when it holds loose deposit (fract[k][slot] then recomputed from the volumes, the slot's total
+// stored in vol[0][slot]), else 1 (the soil fractions as they stand).
+int moving_composition(const cell_sediment& cell);
+
+// Median diameter (micrometres) of the cell's moving material, interpolated on the logarithm of
+// the diameter between the classes whose cumulative fraction, counted from the coarsest, brackets
+// one half. A class that alone holds half or more gives its own diameter; a single class, or
+// fractions that never reach one half, give the diameter of the finest class.
+double median_diameter(const cell_sediment& cell, const sediment_class_data& classes);
+
+// Transport capacity (m3 of sediment in the step) of flow of unit discharge q (m2/s) at depth h
+// (m) down slope S over a cell of side dx during dt seconds, by form `method` 1..6; sed_k is the
+// cell's erodibility (forms 1 and 2). Zero depth or discharge gives 0; a method outside 1..6
+// gives q.
+double sed_transport_capacity(int method, double slope, double h, double q, double dt, double dx,
+                              const cell_sediment& cell, const sediment_class_data& classes,
+                              double sed_k);
+
+// Rain-splash detachment at rainfall intensity r_mmh (mm/h) over depth h: loose deposit first,
+// then (outside channel cells) the parent soil, all of it into suspension.
+void sed_splash_detach(const cell_sediment& cell, double r_mmh, double h, double dt, double dx,
+                       double splash_k, double a, double b, bool channel_cell);
+
+// Flow detachment by shear of depth h on slope S, up to the room left under the capacity `cap`:
+// loose deposit first, then (outside channel cells) the parent soil beyond the critical shear.
+void sed_flow_erode_deposit(const cell_sediment& cell, double slope, double h, double dt, double dx,
+                            double coef, double expo, double crit, double cap, bool channel_cell);
