@@ -17,6 +17,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/units.h"
 #include "framework/model_state.h"
+#include "transport/transport_steps.h"
 
 namespace {
 
@@ -410,6 +411,11 @@ void channel_routing_step(model_state& ms) {
 
   track_node_maxima(ch);
   if (lakes) book_lake_exchange(ms);
+  // The sediment follows the water the step has moved.
+  if (ms.transport.chan_sediment) {
+    channel_sediment_step(ms, dt);
+    if (run_error.error_fatal) return;
+  }
 
   // The outlet totals: the event's (by difference over the event) and the run's.
   if (ch.chan_active) {

@@ -175,9 +175,14 @@ constexpr unsupported_input unsupported_inputs[] = {
      }},
     {"STORM_SEWER", "the storm-sewer pipe network",
      [](const model_state& ms) { return ms.channel.storm_sewer != 0; }},
-    {"SOIL_EROSION", "sediment transport through the channel network",
+    {"ADJUST_CHANNEL_BED", "channel beds that follow erosion and deposition in the routing",
      [](const model_state& ms) {
-       return ms.transport.sediment.soil_erosion != 0 && ms.channel.chan_explic != 0;
+       return ms.transport.sediment.soil_erosion != 0 && ms.channel.chan_explic != 0 &&
+              ms.transport.sediment.adjust_channel_bed != 0;
+     }},
+    {"IN_SED_LOC", "sediment series at channel locations",
+     [](const model_state& ms) {
+       return ms.transport.sediment.soil_erosion != 0 && ms.cards.in_sed_loc_given != 0;
      }},
     {"SOIL_EROSION", "size classes carried as overland constituents (a value of 10 or more)",
      [](const model_state& ms) {

@@ -125,6 +125,8 @@ void read_maps(model_state& ms) {
 
   setup_channel_network(ms);
   if (stopped()) return;
+  alloc_channel_sediment(ms);
+  if (stopped()) return;
   // The channel node total is known only now.
   size_phead_old(ms);
   if (stopped()) return;

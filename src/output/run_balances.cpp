@@ -577,8 +577,10 @@ void write_run_summary(model_state& ms) {
     totals_block(fp, ms, t);
     lake_and_drain_balances(fp, ms, t);
     write_overland_sediment_summary(fp, ms, false);
+    write_channel_sediment_summary(fp, ms);
     fflush(fp);
   }
+  if (!write_new_bed_elevations(ms)) return;
   if (!write_run_end_maps(ms)) return;
   write_vro_file(ms);
   write_run_end_hotstarts(ms);

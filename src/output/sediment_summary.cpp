@@ -2,11 +2,13 @@
 // books of every size class, gathered from the cells' sediment volumes.
 #include "output/sediment_summary.h"
 
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
 #include "framework/model_state.h"
 
 double sediment_class_books::error_percent() const {
   if (!(eroded > 1e-16)) return 0.0;
-  return (eroded - (deposited + suspended + out)) / eroded * 100.0;
+  return (eroded - (deposited + suspended + out + to_channels)) / eroded * 100.0;
 }
 
 sediment_class_books overland_sediment_books(const model_state& ms, int k) {
@@ -22,6 +24,8 @@ sediment_class_books overland_sediment_books(const model_state& ms, int k) {
     b.deposited += v[3];
     b.out += v[4];
   }
+  const raw_array1d<double>& chan = ms.transport.sed_to_chan;
+  if (!chan.empty() && k <= chan.count()) b.to_channels = chan[k];
   return b;
 }
 
@@ -36,7 +40,10 @@ void write_overland_sediment_summary(FILE* fp, const model_state& ms, bool event
     fprintf(fp, "Total sediment %ld eroded from surface:        %16.8lf m3\n", s, b.eroded);
     fprintf(fp, "Total sediment %ld deposited on surface:       %16.8lf m3\n", s, b.deposited);
     fprintf(fp, "Total sediment %ld remaining in suspension:    %16.8lf m3\n", s, b.suspended);
-    fprintf(fp, "Total sediment %ld routed through outlet       %16.8lf m3\n", s, b.out);
+    if (tr.chan_sediment)
+      fprintf(fp, "Total sediment %ld transported into channels:  %16.8lf m3\n", s, b.to_channels);
+    else
+      fprintf(fp, "Total sediment %ld routed through outlet       %16.8lf m3\n", s, b.out);
     if (event)
       fprintf(fp, "Mass balance error for sediment %ld %10.4lf percent \n", s, b.error_percent());
     else
@@ -44,4 +51,93 @@ void write_overland_sediment_summary(FILE* fp, const model_state& ms, bool event
     fprintf(fp, "\n");
   }
   fprintf(fp, "\n");
+}
+
+namespace {
+
+double percent(double in, double out) {
+  return in > 1e-16 ? (in - out) / in * 100.0 : 0.0;
+}
+
+}  // namespace
+
+double channel_sediment_books::sand_error() const {
+  return percent(sand_initial + sand_in, sand_out + sand_final);
+}
+double channel_sediment_books::wash_error() const {
+  return percent(wash_in, wash_out + wash_final);
+}
+double channel_sediment_books::overall_error() const {
+  return percent(sand_initial + sand_in + wash_in, sand_out + sand_final + wash_out + wash_final);
+}
+
+channel_sediment_books channel_sediment_totals(const model_state& ms) {
+  channel_sediment_books b;
+  const transport_state& tr = ms.transport;
+  const ov_sediment_obj* sed = tr.ov_sed.get();
+  if (!tr.chan_sediment || sed == nullptr || tr.sed_to_chan.empty()) return b;
+  b.sand_initial = tr.init_chan_sand_vol;
+  for (int k = 1; k <= sed->num_sed_classes; ++k) {
+    if (sed->sand[k]) {
+      b.sand_in += tr.sed_to_chan[k];
+      b.sand_out += tr.sand_out[k];
+    } else {
+      b.wash_in += tr.sed_to_chan[k];
+      b.wash_out += tr.wash_out[k];
+    }
+  }
+  const channel_state& ch = ms.channel;
+  for (int l = 1; l <= ch.chan_link_count; ++l)
+    for (int j = 1; j <= ch.nx[l]; ++j) {
+      const long f = static_cast<long>(l) * tr.sed_node_stride + j;
+      b.sand_final += tr.ch_sand_vol[f][0];
+      for (int k = 1; k <= tr.num_fine_classes; ++k) b.wash_final += tr.ch_wash_vol[f][k];
+    }
+  return b;
+}
+
+void write_channel_sediment_summary(FILE* fp, const model_state& ms) {
+  const transport_state& tr = ms.transport;
+  if (fp == nullptr || !tr.chan_sediment || tr.sed_to_chan.empty()) return;
+  const channel_sediment_books b = channel_sediment_totals(ms);
+  fprintf(fp, "Channel sediment routing mass quantities\n");
+  for (int k = 1; k <= tr.sediment.num_sed_classes; ++k)
+    fprintf(fp, "Total sediment %d transported into channels: %16.8lf m3\n", k, tr.sed_to_chan[k]);
+  fprintf(fp, "\n");
+  fprintf(fp, "Initial volume of sand in channels:        %16.8lf m3\n", b.sand_initial);
+  fprintf(fp, "Total sand to chan from overland:          %16.8lf m3\n", b.sand_in);
+  fprintf(fp, "Total sand outlet discharge:               %16.8lf m3\n", b.sand_out);
+  fprintf(fp, "Final sand in channels:                    %16.8lf m3\n", b.sand_final);
+  fprintf(fp, "\n");
+  fprintf(fp, "Total wash-load to chan from overland:     %16.8lf m3\n", b.wash_in);
+  fprintf(fp, "Total wash-load outlet discharge:          %16.8lf m3\n", b.wash_out);
+  fprintf(fp, "Final wash-load remaining in suspension:   %16.8lf m3\n", b.wash_final);
+  fprintf(fp, "\n Total channel sediment mass-balance:\n");
+  fprintf(fp, "Mass conservation error for wash load:     %10.6f percent\n", b.wash_error());
+  fprintf(fp, "Mass conservation error for sand load:     %10.6lf percent\n", b.sand_error());
+  fprintf(fp, "Overall channel sediment mass cons. error: %10.6lf percent\n", b.overall_error());
+}
+
+bool write_new_bed_elevations(const model_state& ms) {
+  const transport_state& tr = ms.transport;
+  const channel_state& ch = ms.channel;
+  if (!tr.chan_sediment || tr.org_bel.link_count() != ch.chan_link_count) return true;
+  file_handle h;
+  char name[] = "new_bed_elevations.txt";
+  if (!file_handle_open(h, name, "w")) {
+    printf("Can't open the file for printing updated bed elevations: %s\n", name);
+    raise_own_message();
+    return false;
+  }
+  fprintf(h.fp,
+          "Link Node  New Elev(m) Old ELev (m) struct_flag: 0 no structure, 1 - structure, 2 - "
+          "lake \n");
+  for (long l = 1; l <= ch.chan_link_count; ++l) {
+    const long flag = (ch.ltype[l] & 64) ? 1 : 0;
+    for (long j = 1; j <= ch.nx[l]; ++j)
+      fprintf(h.fp, "%ld %ld %10.3lf %10.3lf  %ld \n", l, j, ch.new_bel(l, j), tr.org_bel(l, j),
+              flag);
+  }
+  file_handle_close(h);
+  return true;
 }

@@ -16,7 +16,9 @@ struct sediment_class_books {
   double deposited = 0.0;
   double suspended = 0.0;
   double out = 0.0;
-  // (eroded - deposited - suspended - out) / eroded x 100, 0 when nothing was eroded.
+  double to_channels = 0.0;  // handed to the channel nodes (channel sediment routing)
+  // (eroded - deposited - suspended - out - to_channels) / eroded x 100, 0 when nothing was
+  // eroded.
   double error_percent() const;
 };
 
@@ -26,3 +28,20 @@ sediment_class_books overland_sediment_books(const model_state& ms, int k);
 // Writes the summary; `event` selects the event form (a heading line more and "percent" after the
 // error). Nothing without soil erosion.
 void write_overland_sediment_summary(FILE* fp, const model_state& ms, bool event);
+
+// The channel sediment of a run (channel sediment routing): per class the sediment the channels
+// took from the overland plane, the sand and the wash load that came in, left through the outlet
+// and remain, with their balance errors (percent). Nothing without channel sediment routing.
+struct channel_sediment_books {
+  double sand_initial = 0.0, sand_in = 0.0, sand_out = 0.0, sand_final = 0.0;
+  double wash_in = 0.0, wash_out = 0.0, wash_final = 0.0;
+  double sand_error() const;
+  double wash_error() const;
+  double overall_error() const;
+};
+channel_sediment_books channel_sediment_totals(const model_state& ms);
+void write_channel_sediment_summary(FILE* fp, const model_state& ms);
+
+// Writes "new_bed_elevations.txt": per node of every link its bed elevation now and at the start.
+// False after a reported fault (the file does not open).
+bool write_new_bed_elevations(const model_state& ms);

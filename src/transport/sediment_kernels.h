@@ -66,3 +66,19 @@ void sed_splash_detach(const cell_sediment& cell, double r_mmh, double h, double
 // loose deposit first, then (outside channel cells) the parent soil beyond the critical shear.
 void sed_flow_erode_deposit(const cell_sediment& cell, double slope, double h, double dt, double dx,
                             double coef, double expo, double crit, double cap, bool channel_cell);
+
+// Channel sand: the settling velocity (m/s) of the representative sand grain of diameter d (m)
+// in water of kinematic viscosity nu, with (s - 1) g of quartz.
+double yang_fall_velocity(double d, double nu);
+
+// The sand the flow of discharge q (m3/s, its sign kept) carries through a section of flow area
+// `area` and wetted perimeter `perim` (m) on friction slope `slope` (m3/s of sand), by the unit
+// stream power of the flow over the critical one of a grain of diameter d (m) settling at w.
+double yang_sand_capacity(double q, double area, double perim, double slope, double d, double nu,
+                          double w);
+
+// How far (m) the bed of a trapezoidal section of bottom width `bottom` and side slope
+// `side_slope` rises when a bulk area change_area (m2) of sand is laid on it (a layer that
+// follows the banks), or falls when that much is taken away (from the bottom width), never more
+// than the erodible depth.
+double bed_rise(double change_area, double bottom, double side_slope, double erodible_depth);

@@ -124,8 +124,8 @@ struct transport_state {
   std::unique_ptr<nsm_model> nsm;    // nutrient sub-model; null unless NUTRIENTS
 
   // Sediment values the series and map outputs read, kept by the overland sediment step, the
-  // channel sand transport and the channel wash-load transport. Nothing allocates them until
-  // those steps are built; an empty array writes nothing. Class positions: 1..num_fine_classes
+  // channel sand transport and the channel wash-load transport (allocated by their set-ups; an
+  // empty array writes nothing). Class positions: 1..num_fine_classes
   // the fine classes, then num_sand_classes sand positions, then one position for the bed stock
   // (num_sed_classes + 1); position 0 holds a total where said.
   int num_fine_classes = 0;              // fine (wash-load) classes
@@ -161,8 +161,22 @@ struct transport_state {
   raw_array2d<double> sed_event_totals;  // [class][slot 1..4]: the cells' vol_sed slots summed:
                                          // 1 eroded (negative), 2 in suspension, 3 deposited,
                                          // 4 routed out through the outlet
-  double chan_sand_final = 0.0;          // sand in the channels at the event end
-  double chan_wash_final = 0.0;          // wash load in suspension at the event end
+  // Channel sediment routing (chan_sediment): per flat node [flat][class 1..num_sed_classes]
+  // the sediment the node's stream cells handed it in the step (m3), the bed elevations at
+  // start-up (m), the run's books per class (m3) and the work arrays of the wash-load step.
+  raw_array2d<double> qlat_sed;
+  link_node_array<double> org_bel;      // (link, node): bed elevation at start-up (m)
+  link_node_array<double> stock_start;  // (link, node): sand of the node at start-up (m3)
+  double init_chan_sand_vol = 0.0;      // m3: sand in the channel beds at start-up
+  raw_array1d<double> sed_to_chan;      // per class: sediment handed to the channels (m3)
+  raw_array1d<double> sand_out;         // per class: sand that left through the outlet (m3)
+  raw_array1d<double> wash_out;         // per class: wash load that left through the outlet
+  raw_array1d<double> sand_capacity;    // per flat node: sand capacity of the step (m3/s)
+  raw_array2d<double> wash_work[4];     // [flat][class]: saved volumes, saved concentrations,
+                                        // predictor fluxes, corrector fluxes
+  raw_array2d<double> wash_conc;        // [flat][class]: volume concentration of the node
+  double chan_sand_final = 0.0;         // sand in the channels at the event end
+  double chan_wash_final = 0.0;         // wash load in suspension at the event end
   // Channel constituents, [constituent 1..num_contaminants][flat node], flat node index of node
   // n of link l being l x con_node_stride + n.
   int con_node_stride = 0;                 // largest node count of a link

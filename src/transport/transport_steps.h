@@ -15,6 +15,11 @@ void channel_lake_contam_routing(model_state& ms);  // time loop 24
 // Overland erosion, transport and settling of every size class over one overland step of dt
 // seconds; called by the overland flow step once it has moved the water.
 void overland_sediment_step(model_state& ms, double dt);
+// Channel sediment: the arrays and bed stocks, set up after the channel network at start-up, and
+// the sediment pass of a channel step of dt seconds, called by the channel routing step after its
+// hydraulics.
+void alloc_channel_sediment(model_state& ms);
+void channel_sediment_step(model_state& ms, double dt);
 
 // Start-up services called by the input-reading driver.
 void init_sediment_overland(model_state& ms);     // overland sediment set-up
