@@ -47,6 +47,7 @@ bench: build
 	$(BUILD)/grid_read_bench
 	$(BUILD)/map_write_bench
 	$(BUILD)/overland_bench
+	$(BUILD)/sediment_bench
 	$(BUILD)/event_step_bench
 	$(BUILD)/channel_routing_bench
 	$(BUILD)/vector_powers_bench

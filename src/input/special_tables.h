@@ -35,8 +35,8 @@ using erosion_columns = std::array<raw_array1d<double>*, 5>;
 
 // Reads the SOIL_EROSION_PROPS table (id 10) and its index map: columns 1..5 go to the given
 // per-cell outputs, column 5 + s to the soil-fraction slot of sed_fract[cell][s]
-// (sed_fract_soil_slot, transport_records.h) for classes s = 1..class_count (a cell whose id is
-// 0 gets 0.0); the other slots are left alone. An id that has no row of its own gives its cells
+// (sed_fract_soil_slot, transport_records_state.h) for classes s = 1..class_count (a cell whose id
+// is 0 gets 0.0); the other slots are left alone. An id that has no row of its own gives its cells
 // 0.0 in every column and class. The table's NUM_SED must equal class_count
 // (err_sediment_count_mismatch). The index map's header goes to map_north..map_cols of the model
 // state. Returns 1, or 0 after a reported fault (the file, the index map or the table missing, the

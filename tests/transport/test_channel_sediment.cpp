@@ -1,0 +1,109 @@
+// The channel sediment pass on a small network built in the test: one erodible trapezoidal link
+// of three nodes whose first node is dry. Sediment a stream cell hands to the dry node stays on
+// the books (the node keeps its sand and its wash load), and an untouched bed stock leaves the
+// bed where it was.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "framework/core/error_state.h"
+#include "framework/model_state.h"
+#include "transport/transport_steps.h"
+
+namespace {
+
+class ChannelSediment : public testing::Test {
+ protected:
+  void SetUp() override {
+    run_error = error_state{};
+    ms_ = std::make_unique<model_state>();
+    model_state& ms = *ms_;
+    ms.cell_count = 3;
+    channel_state& ch = ms.channel;
+    ch.chan_link_count = 1;
+    ASSERT_TRUE(ch.ltype.allocate(1) && ch.nx.allocate(1) && ch.dx.allocate(1) &&
+                ch.dslink.allocate(1) && ch.ndep.allocate(1) && ch.uslinks.allocate(1, 1));
+    ch.ltype[1] = 2 | 4;
+    ch.nx[1] = 3;
+    ch.dx[1] = 20.0;
+    for (link_node_array<double>* a :
+         {&ch.bel, &ch.bottom, &ch.sslope, &ch.max_eros, &ch.qp, &ch.chan_depth, &ch.area})
+      ASSERT_TRUE(a->allocate(1, ch.nx.data()));
+    for (int j = 1; j <= 3; ++j) {
+      ch.bel(1, j) = 10.0 - 0.1 * j;
+      ch.bottom(1, j) = 2.0;
+      ch.sslope(1, j) = 1.0;
+      ch.max_eros(1, j) = 0.5;
+    }
+    // The stream cell of node 1 (grid cell 2) holds suspended silt and sand.
+    ch.gst_stream_cells = 1;
+    ASSERT_TRUE(ch.gst_ncellsingrid.allocate(1) && ch.gst_link.allocate(1, 1) &&
+                ch.gst_node.allocate(1, 1) && ch.gst_gnum.allocate(1, 1));
+    ch.gst_ncellsingrid[1] = 1;
+    ch.gst_link[1][1] = 1;
+    ch.gst_node[1][1] = 1;
+    ch.gst_gnum[1][1] = 2;
+
+    transport_state& tr = ms.transport;
+    tr.chan_sediment = 1;
+    tr.sediment.soil_erosion = 1;
+    tr.sediment.sed_constituents = 1;
+    tr.sediment.sand_size = 0.0625;
+    tr.sediment.sed_porosity = 0.4;
+    tr.sediment.kin_viscosity = 1e-6;
+    tr.sediment.num_sed_classes = 2;
+    tr.num_fine_classes = 1;
+    tr.num_sand_classes = 1;
+    tr.ov_sed = std::make_unique<ov_sediment_obj>();
+    ov_sediment_obj& s = *tr.ov_sed;
+    s.num_sed_classes = 2;
+    ASSERT_TRUE(s.sand.allocate(2) && s.sed_class.allocate(2) && s.particle_density.allocate(2) &&
+                s.channel_cells.allocate(3) && s.vol_sed.allocate(3, 2, 4));
+    s.sand[2] = 1;
+    s.sed_class[1] = 1;
+    s.sed_class[2] = 2;
+    s.particle_density[1] = s.particle_density[2] = 2.65e6;
+    s.vol_sed[2][1][2] = 0.3;  // silt in suspension
+    s.vol_sed[2][2][3] = 0.5;  // sand in the loose deposit
+    alloc_channel_sediment(ms);
+    ASSERT_EQ(run_error.error_code, 0);
+  }
+
+  std::unique_ptr<model_state> ms_;
+};
+
+TEST_F(ChannelSediment, ADryNodeKeepsWhatItIsHandedAndAnUntouchedBedStaysInPlace) {
+  model_state& ms = *ms_;
+  transport_state& tr = ms.transport;
+  const long node1 = static_cast<long>(1) * tr.sed_node_stride + 1;
+  const double stock = 0.6 * 0.5 * 2.0 * 20.0;  // (1 - porosity) x erodible depth x width x dx
+  EXPECT_DOUBLE_EQ(tr.init_chan_sand_vol, 3.0 * stock);
+  EXPECT_EQ(ms.transport.ov_sed->channel_cells[2], 1);
+  // All three nodes dry: the whole channel holds no water in this step.
+  channel_sediment_step(ms, 10.0);
+  ASSERT_EQ(run_error.error_code, 0);
+  EXPECT_DOUBLE_EQ(tr.sed_to_chan[1], 0.3);
+  EXPECT_DOUBLE_EQ(tr.sed_to_chan[2], 0.5);
+  EXPECT_DOUBLE_EQ(tr.ch_sand_vol[node1][1], 0.5);  // the sand, as mobile sand of its class
+  EXPECT_DOUBLE_EQ(tr.ch_wash_vol[node1][1], 0.3);  // the silt, held at concentration 0
+  EXPECT_EQ(tr.chan_sed_conc[node1][1], 0.0);
+  EXPECT_EQ(ms.transport.ov_sed->vol_sed[2][1][2], 0.0);
+  EXPECT_EQ(ms.transport.ov_sed->vol_sed[2][2][3], 0.0);
+  // Nothing left the network and nothing was lost.
+  EXPECT_EQ(tr.sand_out[2], 0.0);
+  EXPECT_EQ(tr.wash_out[1], 0.0);
+  double sand = 0.0;
+  for (int j = 1; j <= 3; ++j) sand += tr.ch_sand_vol[static_cast<long>(tr.sed_node_stride) + j][0];
+  EXPECT_DOUBLE_EQ(sand, 3.0 * stock + 0.5);
+  // The beds: nodes 2 and 3 untouched stay where they were; node 1 rises by a layer of 0.5 m3
+  // of sand with its pores over 20 m of a trapezoid 2 m wide with 1:1 banks:
+  // 2 d + d^2 = 0.5 / 20 / 0.6.
+  const double area = 0.5 / 20.0 / 0.6;
+  const double rise = -1.0 + std::sqrt(1.0 + area);
+  EXPECT_NEAR(ms.channel.new_bel(1, 1), ms.channel.bel(1, 1) + rise, 1e-12);
+  EXPECT_EQ(ms.channel.new_bel(1, 2), ms.channel.bel(1, 2));
+  EXPECT_EQ(ms.channel.new_bel(1, 3), ms.channel.bel(1, 3));
+}
+
+}  // namespace
