@@ -30,6 +30,9 @@ const char* const card_sets[] = {
     "MOISTURE none.asc\nRAIN_INTENSITY 10\nRAIN_DURATION 30\n",
     "ROUGHNESS none.asc\nOV_BOUNDARY\nLONG_TERM\nET_CALC_PENMAN\nRAIN_INTENSITY 10\n"
     "RAIN_DURATION 30\n",
+    // Overland erosion: the size classes and the soil erosion properties.
+    "MANNING_N 0.05\nSOIL_EROSION 3\nOUTLET_SED_FLUX sed.out\nSAND_SIZE 0.0625\n"
+    "RAIN_INTENSITY 10\nRAIN_DURATION 30\n",
 };
 
 }  // namespace
