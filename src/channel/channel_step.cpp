@@ -17,6 +17,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/units.h"
 #include "framework/model_state.h"
+#include "subsurface/sacramento_steps.h"
 #include "transport/transport_steps.h"
 
 namespace {
@@ -373,6 +374,14 @@ void channel_routing_step(model_state& ms) {
     if (run_error.error_fatal) return;
     ch.chan_active = 1;
     ms.output.totals.run_vol_lateral += lateral;
+  }
+  // The Sacramento basin's inflow reaches the nodes whatever water stands on the cells.
+  if (ms.subsurface.sacramento) {
+    const double baseflow = sacramento_channel_inflow(ms, dt);
+    if (baseflow > 0.0) {
+      ch.chan_active = 1;
+      ms.output.totals.run_vol_lateral += baseflow;
+    }
   }
 
   const bool lakes = ms.perennial_lakes && ch.num_lakes > 0;

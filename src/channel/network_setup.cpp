@@ -16,6 +16,7 @@
 #include "framework/core/file_handle.h"
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
+#include "subsurface/sacramento_steps.h"
 
 namespace {
 
@@ -120,6 +121,8 @@ void setup_channel_network(model_state& ms) {
   init_grid_stream(ms);
   if (run_error.error_fatal) return;
   printf("done.\n");
+  init_sacramento_weights(ms);
+  if (run_error.error_code != 0) return;
   // The orthogonal layout (cconnect) needs the link and node maps; explicit routing always runs
   // with the non-orthogonal grid-stream tables, so the table from the maps is not built here.
 

@@ -163,8 +163,11 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) { return ms.long_term != 0; }},
     {"INF_RICHARDS", "Richards equation infiltration",
      [](const model_state& ms) { return ms.subsurface.inf_richards != 0; }},
-    {"SACRAMENTO", "Sacramento soil-moisture accounting",
-     [](const model_state& ms) { return ms.subsurface.sacramento != 0; }},
+    // The basin's outflow goes to the channel nodes of the grid-stream table.
+    {"SACRAMENTO", "Sacramento soil-moisture accounting without channels to take its outflow",
+     [](const model_state& ms) {
+       return ms.subsurface.sacramento != 0 && ms.channel.chan_explic == 0;
+     }},
     {"INIT_SWE_DEPTH", "snow (an initial snow water equivalent)",
      [](const model_state& ms) { return ms.cards.init_swe_kind != 0; }},
     {"GW_SIMULATION", "two-dimensional groundwater flow",

@@ -730,7 +730,11 @@ void alloc_grid_arrays(model_state& ms) {
       a.dbl(ss.sm_bottom_loss, "sm_bottom_loss");
     }
   }
-  if (ss.sacramento && ss.topo_dex) a.dbl(ss.topo_dex_values, "topo_dex");
+  if (ss.sacramento) {
+    a.dbl(ss.topo_dex_values, "topo_dex");
+    a.dbl(ss.sac_inf_depth, "sac_inf_depth");
+    a.dbl(ss.sac_cell_index, "sac_cell_index");
+  }
   if (ss.inf_layered_soil || ss.inf_richards) a.integer(ss.soiltype, "soiltype");
   if (ss.inf_layered_soil) {
     a.dbl(ss.wetdep, "wetdep");
@@ -1028,6 +1032,6 @@ void open_sacramento_params(model_state& ms) {
     stop_with_message("Cannot open Sacramento input parameter file: %s\n", name);
     return;
   }
-  read_sacramento_input(ms, h, ss.topo_dex);
+  read_sacramento_input(ms, h, ss.topo_index);
   file_handle_close(h);
 }

@@ -15,6 +15,7 @@
 #include "output/event_summary.h"
 #include "output/output_steps.h"
 #include "output/water_budget.h"
+#include "subsurface/sacramento_steps.h"
 
 namespace {
 
@@ -552,10 +553,11 @@ void finish_event_balance(model_state& ms) {
   if (ms.channel.chan_explic) {
     b.vol_chan_final = channel_store(ms);
     if (ss.sacramento) {
-      const sac_basin_params& sac = ss.sac_params;
-      b.event_vol_sac_final =
-          (sac.uztwc + sac.uzfwc + sac.lztwc + sac.lzfpc + sac.lzfsc) * ss.sac_basin_area / 1000.0;
+      // The basin's stores with the water on its way in or out of it.
+      b.event_vol_sac_final = sacramento_storage_volume(ms);
       b.event_vol_direct_evap = ss.sac_event_et;
+      b.event_vol_sac_baseflow = ss.sac_event_inflow;
+      b.event_vol_sac_infil = ss.sac_event_input;
     }
     close_event_balance(
         b, ss.sacramento ? event_balance_form::sacramento : event_balance_form::channel);

@@ -11,6 +11,7 @@
 #include "framework/model_state.h"
 #include "output/output_steps.h"
 #include "run/event_control.h"
+#include "subsurface/sacramento_steps.h"
 #include "subsurface/subsurface_steps.h"
 
 namespace {
@@ -119,15 +120,14 @@ void clear_constituent_budgets(model_state& ms) {
     for (int k = 1; k <= tr.num_contaminants && k <= budget->upper(); ++k) (*budget)[k] = 0.0;
 }
 
-// Sacramento: the event's totals start empty and the basin's soil water is taken.
+// Sacramento: the event's totals start empty and the basin's water is taken: its stores, and
+// the water between the cells and the basin or the basin and the channel.
 void start_sacramento_event(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
   ss.sac_event_input = 0.0;
   ss.sac_event_et = 0.0;
   ss.sac_event_inflow = 0.0;
-  const sac_basin_params& p = ss.sac_params;
-  const double storage_mm = p.uztwc + p.uzfwc + p.lztwc + p.lzfsc + p.lzfpc;
-  ss.event_vol_sac_init = storage_mm * ss.sac_basin_area / 1000.0;
+  ss.event_vol_sac_init = sacramento_storage_volume(ms);
 }
 
 bool initial_overland_water(const project_cards& cards) {

@@ -120,19 +120,32 @@ struct subsurface_state {
   file_handle gw_well_level_file;      // well water levels output
 
   // Snow and the Sacramento model.
-  double snow_param_a = 27.0;       // first parameter of the snowmelt energy balance
-  double snow_param_b = 80.0;       // second parameter of the snowmelt energy balance
-  int sacramento = 0;               // Sacramento soil-moisture accounting on
-  int topo_dex = 0;                 // Sacramento with the model's own topographic index
-  int topo_index = 0;               // TOPO_INDEX: Sacramento with a topographic index
-  raw_array1d<double> swe;          // per cell 1..cell_count: snow water equivalent (m of water)
-  sac_basin_params sac_params;      // the Sacramento basin
-  sac_run_books sac_books;          // the Sacramento books of the run
-  double sac_basin_area = 0.0;      // m2: area of the Sacramento basin
-  double sac_event_input = 0.0;     // m3: Sacramento input of the current event
-  double sac_event_et = 0.0;        // m3: Sacramento evapotranspiration of the current event
-  double sac_event_inflow = 0.0;    // m3: Sacramento channel inflow of the current event
-  double event_vol_sac_init = 0.0;  // m3: Sacramento soil water at the event start
+  double snow_param_a = 27.0;          // first parameter of the snowmelt energy balance
+  double snow_param_b = 80.0;          // second parameter of the snowmelt energy balance
+  int sacramento = 0;                  // Sacramento soil-moisture accounting on
+  int topo_dex = 0;                    // Sacramento with the model's own topographic index
+  int topo_index = 0;                  // TOPO_INDEX: Sacramento with a topographic index
+  raw_array1d<double> swe;             // per cell 1..cell_count: snow water equivalent (m of water)
+  sac_basin_params sac_params;         // the Sacramento basin
+  sac_run_books sac_books;             // the Sacramento books of the run
+  double sac_basin_area = 0.0;         // m2: area of the Sacramento basin
+  double sac_event_input = 0.0;        // m3: Sacramento input of the current event
+  double sac_event_et = 0.0;           // m3: Sacramento evapotranspiration of the current event
+  double sac_event_inflow = 0.0;       // m3: Sacramento channel inflow of the current event
+  double event_vol_sac_init = 0.0;     // m3: Sacramento soil water at the event start
+  int sac_num_basins = 1;              // basins of the parameter file (one lumped basin)
+  int sac_call_count = 0;              // Sacramento steps taken in the run
+  double sac_input_mm = 0.0;           // mm: input of the last step (mean infiltrated depth)
+  double sac_et_mm = 0.0;              // mm: evapotranspiration of the last step (actual)
+  double sac_pet_cm = 0.0;             // cm: potential evapotranspiration of the hour (hydromet)
+  double sac_discharge = 0.0;          // m3/s: channel inflow of the current hour
+  double sac_inflow_mean = 0.0;        // mm: mean of the last two steps' channel inflows
+  double sac_outflow_left = 0.0;       // m3: channel inflow computed but not yet given to the nodes
+  double sac_vol_delivered = 0.0;      // m3: channel inflow given to the nodes in the run
+  double sac_vol_input = 0.0;          // m3: input of the run
+  double sac_vol_et = 0.0;             // m3: evapotranspiration of the run
+  double sac_vol_inflow = 0.0;         // m3: channel inflow computed in the run
+  raw_array1d<double> sac_cell_index;  // per cell: channel cell's normalised index (0 elsewhere)
   // Long-term weather and evapotranspiration.
   int hmet_surfaways = 0;               // hydromet file in Surface Airways format
   int hmet_samson = 0;                  // hydromet file in SAMSON format
@@ -206,7 +219,8 @@ struct subsurface_state {
   double exfil_loss_rate = 0.0;       // cm/h: loss of surface water over a deep table
   double exfil_soil_depth = 0.0;      // cm: soil depth of the exfiltration gradient
   double et_depth_step = 0.0;         // m: evaporation of the Richards columns in the update
-  raw_array1d<double> sac_inf_depth;  // per cell: infiltration handed to the Sacramento model
+  raw_array1d<double> sac_inf_depth;  // per cell: depth infiltrated since the last Sacramento
+                                      // step (m)
   raw_array1d<double> surf_theta;     // per cell: water content of the top Richards node
   raw_array1d<double> gw_exfil_coef;  // per cell: exfiltration coefficient of the columns
   // Richards columns, [cell 1..cell_count][node 1..numcells[cell]].

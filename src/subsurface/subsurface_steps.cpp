@@ -11,7 +11,6 @@
 
 void soil_et_step(model_state&) {}
 void hydromet_et_step(model_state&) {}
-void sacramento_step(model_state&) {}
 void groundwater_step(model_state&) {}
 
 // The hydrometeorological readers are not built: a long-term run, which needs them, stops here
@@ -32,7 +31,5 @@ void wells_from_index_map(model_state&, const raw_array2d<int>&, well_record*& t
   list_free(table_wells);
 }
 
-// The Richards column set-up and the Sacramento parameter reader are not built: no columns are
-// made, no Sacramento parameters are set.
+// The Richards column set-up is not built: no columns are made.
 void richards_init_soil_columns(model_state&) {}
-void read_sacramento_input(model_state&, file_handle&, int) {}

@@ -87,7 +87,8 @@ struct wetting_front_restart {
 void restart_wetting_fronts(model_state& ms, const wetting_front_restart& how);
 // Builds the Richards soil columns from the node arrays once the soil table is read.
 void richards_init_soil_columns(model_state& ms);
-// Reads the Sacramento parameter file (open for reading) for the cells of index_map, with the
-// elevations and the topographic-index option (1: the model's own index); on a bad file prints
-// its message and sets code 4000.
+// Reads the Sacramento parameter file (open for reading) into the basin's parameters and
+// starting stores; with the topographic-index option (TOPO_INDEX) also computes the index of
+// every cell of index_map from the elevations. On a bad file prints its message and sets code
+// 4000 (defined in sacramento_input.cpp).
 void read_sacramento_input(model_state& ms, file_handle& params, int topo_option);

@@ -165,8 +165,8 @@ TEST(SmallCase, CardsOfProcessesNotBuiltYetStopTheRunAtStartUp) {
   };
   const refused_case cases[] = {
       {"SACRAMENTO sac.txt\n",
-       "Error: Sacramento soil-moisture accounting (the SACRAMENTO card) is not supported by this "
-       "version.\n"},
+       "Error: Sacramento soil-moisture accounting without channels to take its outflow (the "
+       "SACRAMENTO card) is not supported by this version.\n"},
       {"STORM_SEWER pipes.txt\nGRID_PIPE grid_pipe.asc\n",
        "Error: the storm-sewer pipe network (the STORM_SEWER card) is not supported by this "
        "version.\n"},
@@ -769,7 +769,7 @@ bool run_soak(int threads) {
   int replaced = 0;
   for (int i = 0; i + 1 < time_loop_step_count; ++i) {
     if (std::string(steps.time_loop[i].name) != "infiltration_step") continue;
-    // The Sacramento step that follows does nothing without SACRAMENTO (refused).
+    // The Sacramento step that follows does nothing without SACRAMENTO.
     EXPECT_EQ(std::string(steps.time_loop[i + 1].name), "sacramento_step");
     steps.time_loop[i + 1] = {"record_soak_step", record_soak_step};
     ++replaced;

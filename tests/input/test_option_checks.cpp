@@ -278,8 +278,8 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
   stdout_capture capture;
   check_inputs_supported(*ms);
   EXPECT_EQ(capture.stop(),
-            "Error: Sacramento soil-moisture accounting (the SACRAMENTO card) is not supported by "
-            "this version.\n");
+            "Error: Sacramento soil-moisture accounting without channels to take its outflow (the "
+            "SACRAMENTO card) is not supported by this version.\n");
 }
 
 TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
