@@ -59,7 +59,7 @@ bench: build
 # every seed and saved reproducer through its harness once, without fuzzing, as CI does.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TARGETS := ascii_grid lake_files series stream_tables mapping_table precip project channel \
-	chan_points
+	chan_points sacramento
 TARGET ?= $(FUZZ_TARGETS)
 SECONDS ?= 60
 FUZZ_FLAGS ?=

@@ -107,8 +107,8 @@ sac_phase_result sac_land_phase(sac_basin_params& p, double& et_mm, double input
     uztwc = p.uztwm;
   }
 
-  // 5. The rest is worked in increments of at most about 5 mm.
-  const int ninc = static_cast<int>(std::floor((twx + uzfwc) / 5.0 + 1.00001));
+  // 5. The rest is worked in increments of at most about 5 mm (of more beyond 50 m of water).
+  const int ninc = static_cast<int>(std::min(std::floor((twx + uzfwc) / 5.0 + 1.00001), 10000.0));
   const double dinc = 1.0 / ninc;
   const double pinc = twx * dinc;
   double duz = p.uzk, dlzs = p.lzsk, dlzp = p.lzpk;

@@ -103,8 +103,9 @@ void clamp_rate(double& v, const char* warning) {
   }
 }
 
-// The limits the accounting needs: capacities that divide are positive, the percolation
-// factors are not negative, the free share of percolation is a fraction.
+// The limits the accounting needs: capacities that divide are positive (and of soil size), the
+// percolation factors are not negative (nor so large that the demand overflows), the free share
+// of percolation is a fraction.
 bool values_in_range(const sac_basin_params& p, const char* file) {
   struct limit {
     const char* name;
@@ -115,14 +116,17 @@ bool values_in_range(const sac_basin_params& p, const char* file) {
     const char* range;
   };
   const double none = HUGE_VAL;
+  // Ten metres of water in one store is far beyond any soil; the bound keeps the step's
+  // increments countable.
+  const double max_capacity = 10000.0;
   const limit limits[] = {
-      {"uztwm", p.uztwm, 0.0, true, none, "above 0 mm"},
-      {"uzfwm", p.uzfwm, 0.0, true, none, "above 0 mm"},
-      {"lztwm", p.lztwm, 0.0, true, none, "above 0 mm"},
-      {"lzfsm", p.lzfsm, 0.0, true, none, "above 0 mm"},
-      {"lzfpm", p.lzfpm, 0.0, true, none, "above 0 mm"},
-      {"zperc", p.zperc, 0.0, false, none, "0 or more"},
-      {"rexp", p.rexp, 0.0, false, none, "0 or more"},
+      {"uztwm", p.uztwm, 0.0, true, max_capacity, "above 0 and at most 10000 mm"},
+      {"uzfwm", p.uzfwm, 0.0, true, max_capacity, "above 0 and at most 10000 mm"},
+      {"lztwm", p.lztwm, 0.0, true, max_capacity, "above 0 and at most 10000 mm"},
+      {"lzfsm", p.lzfsm, 0.0, true, max_capacity, "above 0 and at most 10000 mm"},
+      {"lzfpm", p.lzfpm, 0.0, true, max_capacity, "above 0 and at most 10000 mm"},
+      {"zperc", p.zperc, 0.0, false, 1e6, "from 0 to 1000000"},
+      {"rexp", p.rexp, 0.0, false, 100.0, "from 0 to 100"},
       {"pfree", p.pfree, 0.0, false, 1.0, "from 0 to 1"},
       {"saved", p.saved, 0.0, false, none, "0 mm or more"},
   };

@@ -217,7 +217,7 @@ TEST(SacramentoCases, ABadParameterFileStopsTheRunNamingFileAndCard) {
       {"TORVA_SACRAMENTO\nUZTWM 10\nuztwm 20\n", "(uztwm given twice in sac.par)\n"},
       {sac_file(no_room),
        "Error: in the Sacramento parameter file sac.par, lzfsm = 0 is out of range: it must be "
-       "above 0 mm.\n"},
+       "above 0 and at most 10000 mm.\n"},
       {"TORVA_SACRAMENTO\nUZTWM ten\n", "sac.par, uztwm needs a number, not \"ten\"."},
   };
   for (const bad_file& b : cases) {

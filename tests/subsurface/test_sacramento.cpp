@@ -296,7 +296,9 @@ TEST(SacramentoInput, ABasinCountOtherThanOneOrAWordForANumberIsRefused) {
       {"REXP 2", "REXP 2mm", "basin.par, rexp needs a number, not \"2mm\""},
       {"REXP 2", "REXP nan", "basin.par, rexp needs a number, not \"nan\""},
       {"PFREE 0.2", "PFREE 1.2", "basin.par, pfree = 1.2 is out of range: it must be from 0 to 1"},
-      {"UZTWM 50", "UZTWM -5", "basin.par, uztwm = -5 is out of range: it must be above 0 mm"},
+      {"LZFPM 200", "LZFPM 1e300", "basin.par, lzfpm = 1e+300 is out of range"},
+      {"UZTWM 50", "UZTWM -5",
+       "basin.par, uztwm = -5 is out of range: it must be above 0 and at most 10000 mm"},
   };
   for (const row& w : rows) {
     process_state_guard guard;
