@@ -301,14 +301,22 @@ void init_sacramento_weights(model_state& ms) {
   for (int cell = 1; cell <= ms.cell_count; ++cell)
     if (cell_index[cell] > 0.0) cell_index[cell] /= index_sum;
 
-  // 3. The entries' weights by channel length and index, normalised to a sum of 1.
+  if (!(length > 0.0)) {
+    weights_fail("Problem, the channel cells of the grid-stream file hold no channel length\n",
+                 "Program terminated\n");
+    return;
+  }
+
+  // 3. The entries' weights by channel length and index, normalised to a sum of 1. An entry
+  // without channel length in its cell takes no share.
   double weight_sum = 0.0;
   for (int c = 1; c <= ch.gst_stream_cells; ++c) {
     for (int k = 1; k <= ch.gst_ncellsingrid[c]; ++k) {
       const int link = ch.gst_link[c][k];
       double& w = ch.gst_sac_weight[c][k];
-      w = ch.dx[link] * ch.gst_pct[c][k] / length * cell_index[ch.gst_gnum[c][k]];
-      if (!(w > 0.0)) {
+      const double reach = ch.dx[link] * ch.gst_pct[c][k];
+      w = reach / length * cell_index[ch.gst_gnum[c][k]];
+      if (!(w > 0.0) && reach > 0.0) {
         weights_fail("Problem, gst_sac_weight <=0.0\n", "Program terminated\n");
         return;
       }

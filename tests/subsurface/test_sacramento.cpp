@@ -390,6 +390,28 @@ TEST(SacramentoWeights, LengthAndIndexShareTheInflowAmongTheNodes) {
   EXPECT_DOUBLE_EQ(ss.sac_vol_delivered, 100.0);
 }
 
+// An entry that holds no channel length in its cell (a share of 0) takes no part of the inflow;
+// the others share it by their lengths. A table with no channel length at all stops the run.
+TEST(SacramentoWeights, AnEntryWithoutChannelLengthTakesNoShare) {
+  process_state_guard guard;
+  weight_case w;
+  channel_state& ch = w.ms->channel;
+  ch.gst_pct[1][1] = 0.0;
+  init_sacramento_weights(*w.ms);
+  ASSERT_EQ(run_error.error_code, 0);
+  EXPECT_EQ(ch.gst_sac_weight[1][1], 0.0);
+  EXPECT_DOUBLE_EQ(ch.gst_sac_weight[1][2], 50.0 / 150.0);
+  EXPECT_DOUBLE_EQ(ch.gst_sac_weight[2][1], 100.0 / 150.0);
+
+  ch.gst_pct[1][2] = ch.gst_pct[2][1] = 0.0;
+  torva_test::stdout_capture capture;
+  init_sacramento_weights(*w.ms);
+  EXPECT_EQ(capture.stop(),
+            "Problem, the channel cells of the grid-stream file hold no channel length\n"
+            "Program terminated\n");
+  EXPECT_EQ(run_error.error_code, error_code_own_message);
+}
+
 TEST(SacramentoWeights, ChannelCellsWithoutIndexStopTheRun) {
   process_state_guard guard;
   weight_case w;
