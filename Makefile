@@ -5,7 +5,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build example test bench update-expected clean fuzz-build fuzz \
+.PHONY: all deps configure build example example-longterm test bench update-expected clean fuzz-build fuzz \
 	fuzz-replay
 
 all: build
@@ -30,6 +30,26 @@ example: configure
 	@echo; echo "--- event summary and water balance ($(BUILD)/example/watershed_summary.out):"
 	@sed -n '/EVENT RUNOFF SIMULATION SUMMARY/,/THE FOLLOWING WARNINGS/p' $(BUILD)/example/watershed_summary.out | sed '$$d'
 	@sed -n '/^SIMULATION TOTALS/,$$p' $(BUILD)/example/watershed_summary.out
+
+# The long-term example: forty days of hourly weather, snow at the start, two storms. Shows the
+# storms' peaks, the snow water equivalent and the evapotranspiration day by day, and the
+# closing water balance.
+example-longterm: build
+	rm -rf $(BUILD)/example-longterm && cp -r examples/longterm $(BUILD)/example-longterm
+	cd $(BUILD)/example-longterm && ../torva longterm.prj > longterm_console.out
+	@echo; echo "--- storms ($(BUILD)/example-longterm/longterm_summary.out):"
+	@grep -E 'Event began on|date/time of peak|Event peak discharge' \
+		$(BUILD)/example-longterm/longterm_summary.out
+	@echo; echo "--- day by day: mean snow water equivalent at midnight and evapotranspiration"
+	@printf "%-10s %10s %10s\n" "day" "SWE (mm)" "ET (mm)"
+	@cd $(BUILD)/example-longterm && awk ' \
+		FNR == NR { if (FNR > 1) { et[$$1] += $$5 * 10.0; if (!($$1 in seen)) { seen[$$1] = 1; day[++days] = $$1 } } next } \
+		/^TS / { frame++; line = 0; next } \
+		frame > 0 && /^[-0-9.]+$$/ { line++; if (line <= 120) flag[line] = $$1; \
+			else if (flag[line - 120] == 1) { sum[frame] += $$1; n[frame]++ } } \
+		END { for (k = 1; k <= days; k++) printf "%-10s %10.2f %10.2f\n", day[k], \
+			(n[k] > 0 ? sum[k] / n[k] * 1000.0 : 0.0), et[day[k]] }' evap_out longterm_swe.dat
+	@echo; sed -n '/^SIMULATION TOTALS/,$$p' $(BUILD)/example-longterm/longterm_summary.out
 
 # The tests run many test programs at once, each on up to eight threads: their threads sleep at
 # barriers rather than spin, so a machine with fewer cores than threads is not stalled.
@@ -59,7 +79,7 @@ bench: build
 # every seed and saved reproducer through its harness once, without fuzzing, as CI does.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TARGETS := ascii_grid lake_files series stream_tables mapping_table precip project channel \
-	chan_points sacramento
+	chan_points sacramento hmet_obu hmet_samson hmet_surfaways
 TARGET ?= $(FUZZ_TARGETS)
 SECONDS ?= 60
 FUZZ_FLAGS ?=

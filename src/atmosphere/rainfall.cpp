@@ -387,8 +387,8 @@ void apply_rainfall(model_state& ms) {
       ov.first_rain_minutes = ms.elapsed_minutes;
     }
   }
-  // Snow melts only in long-term runs with hydrometeorological data, which stop at start-up
-  // while the snowmelt process is not part of the model: snow_present stays as it is here.
+  // Above freezing, rain on snow melts it with the heat the rain carries.
+  if (ms.long_term && ms.snow_present && ms.air_temp > 0.0) melt_snow(ms, dt, true);
 }
 
 void apply_overland_point_sources(model_state& ms) {

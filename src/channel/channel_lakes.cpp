@@ -444,6 +444,14 @@ void adjust_channel_lakes(model_state& ms) {
   lake_adjust_cells(v, changed);
 }
 
+bool evaporate_channel_lakes(model_state& ms, double wind_speed, double air_temp,
+                             double relative_humidity, double& evaporated) {
+  if (!ms.perennial_lakes || ms.channel.num_lakes < 1) return true;
+  lake_extent_view v = lake_view(ms);
+  return lake_evaporation(v, wind_speed, air_temp, relative_humidity, evaporated,
+                          ms.channel.cumulative_lake_evap);
+}
+
 void channel_lake_depths(model_state& ms, const double* source, double* out) {
   lake_extent_view v = lake_view(ms);
   if (ms.channel.num_lakes < 1) v.lake_count = 0;

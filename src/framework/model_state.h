@@ -5,6 +5,7 @@
 // on the heap.
 #pragma once
 
+#include "atmosphere/weather_state.h"
 #include "calibration/calibration_state.h"
 #include "channel/channel_state.h"
 #include "framework/core/process_clock.h"
@@ -155,6 +156,7 @@ struct model_state {
 
   // One member record per subsystem.
   input_state input;
+  weather_state weather;
   overland_state overland;
   channel_state channel;
   subsurface_state subsurface;

@@ -159,8 +159,6 @@ struct unsupported_input {
 // In the order of the subsystems: soils and weather, groundwater, channels and pipes, transport,
 // coupling with other models, and the outputs whose input lists are not read.
 constexpr unsupported_input unsupported_inputs[] = {
-    {"LONG_TERM", "long-term simulation with hydrometeorological data",
-     [](const model_state& ms) { return ms.long_term != 0; }},
     {"INF_RICHARDS", "Richards equation infiltration",
      [](const model_state& ms) { return ms.subsurface.inf_richards != 0; }},
     // The basin's outflow goes to the channel nodes of the grid-stream table.
@@ -168,8 +166,8 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.subsurface.sacramento != 0 && ms.channel.chan_explic == 0;
      }},
-    {"INIT_SWE_DEPTH", "snow (an initial snow water equivalent)",
-     [](const model_state& ms) { return ms.cards.init_swe_kind != 0; }},
+    {"INIT_SWE_DEPTH", "snow outside a long-term run (an initial snow water equivalent)",
+     [](const model_state& ms) { return ms.cards.init_swe_kind != 0 && !ms.long_term; }},
     {"GW_SIMULATION", "two-dimensional groundwater flow",
      [](const model_state& ms) { return ms.subsurface.gw_simulation != 0; }},
     {"STREAM_LOSS", "seepage between the channels and the soil",

@@ -261,6 +261,8 @@ void totals_block(FILE* fp, const model_state& ms, const run_totals& t) {
   fprintf(fp, "Initial volume in groundwater=                  %14.2lf \n", t.run_vol_gw_init);
   if (lakes)
     fprintf(fp, "Initial volume in perennial lakes               %14.2lf \n", t.run_vol_lake_init);
+  if (t.run_vol_snow_init > 0.0)
+    fprintf(fp, "Initial volume of snow=                         %14.2lf \n", t.run_vol_snow_init);
   fprintf(fp, "\n");
   fprintf(fp, "Final volume on surface=                        %14.2lf\n", t.vol_ov_final);
   if (ms.overland.overland_lake_map)
@@ -438,6 +440,9 @@ void gather_run_totals(model_state& ms) {
   // With a simple soil the run-start soil water is the water over the simple soil depth.
   if (simple_soil(ss)) t.run_vol_simple_soil_init = ms.soil_vol_initial;
   t.run_vol_gw_init = ms.gw_vol_initial;
+  t.run_vol_snow_init = ms.weather.snow_vol_initial;
+  // Long-term runs: the evapotranspiration the soil account took from surface water and soil.
+  if (ms.long_term && simple_soil(ss)) t.run_vol_evap = ss.soil_account.et_volume_total;
   t.run_vol_precip = ov.total_precip_volume;
   t.run_vol_interception = ov.interception_volume;
   t.run_vol_infiltration = ss.inf_volume_total;
@@ -474,7 +479,8 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
                         bool simple_soil_on) {
   // The water of overland lakes is surface water of the run at its start and its end.
   t.run_total_init = t.run_vol_chan_init + t.run_vol_ov_init + t.run_vol_soil_init +
-                     t.run_vol_gw_init + t.run_vol_lake_init + t.run_vol_ov_lake_init;
+                     t.run_vol_gw_init + t.run_vol_lake_init + t.run_vol_ov_lake_init +
+                     t.run_vol_snow_init;
   t.run_total_final = t.vol_chan_final + t.vol_ov_final + t.vol_soil_final + t.run_vol_gw_final +
                       t.run_vol_snow_final + t.run_vol_lake_final + t.run_vol_drain_final +
                       t.run_vol_ov_lake_final;
@@ -512,7 +518,7 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
                    t.run_vol_head_out + t.run_vol_lake_evap + t.run_vol_ov_to_drain;
   t.run_surface_error =
       s > 0.0 ? balance_ratio(t.run_vol_lake_init + t.run_vol_chan_init + t.run_vol_ov_init +
-                                  t.run_vol_ov_lake_init + s - (o + f),
+                                  t.run_vol_ov_lake_init + t.run_vol_snow_init + s - (o + f),
                               f + s, 100.0)
               : 0.0;
   t.run_simple_soil_error =
@@ -546,7 +552,7 @@ bool run_books_fail(const run_totals& t) {
 
 void close_sacramento_balances(run_totals& t) {
   t.run_total_init = t.run_vol_chan_init + t.run_vol_ov_init + t.run_vol_soil_init +
-                     t.run_vol_gw_init + t.run_vol_lake_init;
+                     t.run_vol_gw_init + t.run_vol_lake_init + t.run_vol_snow_init;
   t.run_total_final = t.vol_chan_final + t.vol_ov_final + t.vol_soil_final + t.run_vol_gw_final +
                       t.run_vol_snow_final + t.run_vol_lake_final;
   // The overland boundary cells count on both sides, as in the balances without the model.

@@ -109,6 +109,7 @@ struct run_totals {
   double run_vol_into_ov_lakes = 0.0, run_vol_from_ov_lakes = 0.0, run_vol_ov_lake_init = 0.0;
   double run_vol_ov_lake_final = 0.0, run_vol_ov_lake_evap = 0.0;
   double run_vol_drain_final = 0.0;
+  double run_vol_snow_init = 0.0;  // snow water at the run start
 
   // Closed at the end of the run.
   double vol_ov_final = 0.0, vol_chan_final = 0.0, vol_soil_final = 0.0;

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "atmosphere/atmosphere_steps.h"
+#include "atmosphere/hydromet_input.h"
 #include "atmosphere/precip_file.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
@@ -200,6 +202,7 @@ void carry_hour_24(int date[4]) {
 }
 
 void scan_hmet_span(model_state& ms) {
+  if (!weather_setup(ms)) return;
   if (read_hmet_record(ms, 1) != 0 || run_error.error_code != 0) return;
   // The first date is normalised before the last.
   carry_hour_24(ms.hmet_first_date);

@@ -322,6 +322,9 @@ void green_ampt_multilayer_cells(const green_ampt_layered_views& v) {
   }
 }
 
+// Frozen-ground index above which the soil takes no water.
+constexpr double frozen_ground_index = 83.0;
+
 void green_ampt_redist_cells(const green_ampt_redist_views& v) {
   const int n = v.call_count;
   const double dt = v.dt;
@@ -333,6 +336,7 @@ void green_ampt_redist_cells(const green_ampt_redist_views& v) {
   for (int c = 1; c <= v.cell_count; ++c) {
     if (skipped(v.oland_lake_flag, v.oland_lake, c)) continue;
     if (skipped(v.lake_flag, v.lake_cells, c)) continue;
+    if (!v.frozen_index.empty() && v.frozen_index[c] > frozen_ground_index) continue;
     const double Ks = v.ks[c];
     const double Hc = v.hc[c];
     const double ts = v.porosity[c];
@@ -777,6 +781,8 @@ void run_redistribution(model_state& ms, double dt) {
   v.lake_cells = cells_const(ms.channel.lake_mask);
   v.area_reduction = ov.area_reduction && !ov.area_reduction_cell.empty();
   v.area_reduction_cell = cells_const(ov.area_reduction_cell);
+  if (ms.long_term && ms.weather.cfgi.count() >= ms.cell_count)
+    v.frozen_index = cells_const(ms.weather.cfgi);
   v.ov_depth = cells(ov.ov_depth);
   v.inf_depth_cum = cells(ss.inf_depth_cum);
   v.inf_rate = cells(ss.inf_rate);

@@ -142,16 +142,18 @@ struct green_ampt_redist_views {
   std::span<const int> lake_cells;     // per cell: channel lake number
   int area_reduction = 0;
   std::span<const double> area_reduction_cell;
-  std::span<double> ov_depth;       // per cell (m), in/out
-  std::span<double> inf_depth_cum;  // per cell: F (m), in/out
-  std::span<double> inf_rate;       // per cell (cm/h), out
-  std::span<double> front_theta;    // per cell: water content of the upper front
-  std::span<double> front_depth;    // per cell: depth held by that front (m)
-  std::span<double> surf_moist;     // per cell: surface water content
-  std::span<int> iter_pond_1;       // per cell: update at which ponding began, 0 none
-  std::span<int> iter_n;            // per cell: update of the last redistribution
-  std::span<int> iter_i_less_k;     // per cell: update with the supply below Ks
-  std::span<int> no_wat_prof;       // per cell: front state 0, 1 or 2
+  std::span<const double> frozen_index;  // per cell: frozen-ground index; a cell above 83 is
+                                         // frozen and takes no water (empty: none frozen)
+  std::span<double> ov_depth;            // per cell (m), in/out
+  std::span<double> inf_depth_cum;       // per cell: F (m), in/out
+  std::span<double> inf_rate;            // per cell (cm/h), out
+  std::span<double> front_theta;         // per cell: water content of the upper front
+  std::span<double> front_depth;         // per cell: depth held by that front (m)
+  std::span<double> surf_moist;          // per cell: surface water content
+  std::span<int> iter_pond_1;            // per cell: update at which ponding began, 0 none
+  std::span<int> iter_n;                 // per cell: update of the last redistribution
+  std::span<int> iter_i_less_k;          // per cell: update with the supply below Ks
+  std::span<int> no_wat_prof;            // per cell: front state 0, 1 or 2
 };
 
 // One update of the redistribution scheme for every cell, in parallel.

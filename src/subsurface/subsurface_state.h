@@ -4,6 +4,7 @@
 
 #include "framework/core/file_handle.h"
 #include "framework/core/raw_arrays.h"
+#include "subsurface/soil_account_state.h"
 #include "subsurface/soil_table_state.h"
 
 // One well of the groundwater model on the run's list of active wells (the list itself is
@@ -166,8 +167,9 @@ struct subsurface_state {
   raw_array1d<double> canopy_cell;      // per cell: canopy resistance (s/m)
   raw_array1d<double> theta_wp_cell;    // per cell: wilting point water content (fraction)
   raw_array1d<double> theta_fc_cell;    // per cell: field capacity water content (fraction)
-  raw_array1d<double> et_rate_water;    // per cell: potential evaporation of surface water (cm/h)
-  raw_array1d<double> et_rate_soil;     // per cell: potential evapotranspiration of the soil (cm/h)
+  raw_array1d<double> et_rate_water;    // per cell: potential evaporation of surface water (cm/s)
+  raw_array1d<double> et_rate_soil;     // per cell: potential evapotranspiration of the soil
+                                        // (cm/s), set every hydromet hour: the root zone's demand
   raw_array1d<double> topo_dex_values;  // per cell: topographic index of the Sacramento model
 
   // Soil state of the infiltration schemes, per cell 1..cell_count (allocated by the soil
@@ -266,6 +268,7 @@ struct subsurface_state {
   double evap_depth_event = 0.0;        // m: evaporation over the gap before the current event
   double soil_storage_change = 0.0;     // change of soil storage between events
   double gw_event_exchange = 0.0;       // groundwater exchange of the event
+  soil_account_state soil_account;      // two-zone soil water account of long-term runs
 
   // Start-up grids and node counts.
   raw_array2d<int> soil_type_grid;  // [row 0..rows+1][col 0..cols+1]: soil type ids of the

@@ -9,17 +9,7 @@
 #include "framework/model_state.h"
 #include "subsurface/wells.h"
 
-void soil_et_step(model_state&) {}
-void hydromet_et_step(model_state&) {}
 void groundwater_step(model_state&) {}
-
-// The hydrometeorological readers are not built: a long-term run, which needs them, stops here
-// with a clear message instead of running without weather.
-int read_hmet_record(model_state&, int) {
-  printf("Error: hydrometeorological input is not supported by this version.\n");
-  raise_own_message();
-  return -1;
-}
 
 // The Richards columns are not built: nothing moves and nothing evaporates.
 double richards_infiltration(model_state&, double) {

@@ -17,10 +17,6 @@ void sacramento_step(model_state& ms);    // time loop 10
 void groundwater_step(model_state& ms);   // time loop 17
 
 // Services of the event scan and the event initialisation.
-// Hydrometeorological file: in scan mode (mode 1) reads the whole file for the dates of its
-// first and last records (hmet_first_date, hmet_last_date of model_state; the hour may be 24)
-// and rewinds it; returns 0 after a successful scan and -1 after a failure (code 4000 set).
-int read_hmet_record(model_state& ms, int mode);
 // Advances the Richards soil column of every active cell over dt_seconds and returns the
 // evaporation depth of that time (m).
 double richards_infiltration(model_state& ms, double dt_seconds);
@@ -85,6 +81,10 @@ struct wetting_front_restart {
 // moved 0.01 inside [residual content, porosity] with a console message when it lies outside;
 // the fronts and the surface then start at that moisture. Marks redistribution active.
 void restart_wetting_fronts(model_state& ms, const wetting_front_restart& how);
+// Allocates the two-zone soil account's per-cell arrays that the soil inputs left empty and sets
+// the redistribution soil's depth and upper zone, once at start-up of a long-term run with the
+// redistribution or the layered soil; false after a failed allocation.
+bool soil_account_setup(model_state& ms);
 // Builds the Richards soil columns from the node arrays once the soil table is read.
 void richards_init_soil_columns(model_state& ms);
 // Reads the Sacramento parameter file (open for reading) into the basin's parameters and

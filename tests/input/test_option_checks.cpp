@@ -217,13 +217,24 @@ TEST_F(OptionChecks, ExplicitChannelRoutingIsAccepted) {
   }
 }
 
+// Long-term runs run, with snow; snow without the weather of a long-term run is refused above.
+TEST_F(OptionChecks, LongTermRunsWithSnowAreAccepted) {
+  for (const std::string& cards : {long_term_cards, long_term_cards + "INIT_SWE_DEPTH 0.2\n"}) {
+    auto ms = check(base_cards + cards);
+    ASSERT_EQ(run_error.error_code, 0) << cards;
+    stdout_capture capture;
+    check_inputs_supported(*ms);
+    EXPECT_EQ(capture.stop(), "") << cards;
+    EXPECT_EQ(run_error.error_code, 0) << cards;
+  }
+}
+
 TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
   struct row {
     std::string cards;
     const char* card;  // the card the message names
   };
   const row rows[] = {
-      {long_term_cards, "LONG_TERM"},
       {"INF_RICHARDS\n", "INF_RICHARDS"},
       {"SACRAMENTO sac.txt\n", "SACRAMENTO"},
       {"INIT_SWE_DEPTH 0.2\n", "INIT_SWE_DEPTH"},

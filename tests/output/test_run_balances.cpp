@@ -278,7 +278,7 @@ TEST(RunBalances, TheDrainageBelowTheSoilAndTheLastDirectEvaporationCloseTheBook
   ss.soil_water_total[1] = 16.0, ss.soil_water_total[2] = 10.0;
   // 0.5 m3 of surface water evaporated after the last event end.
   ss.et_cum_cell[1] = 0.5;
-  ms->output.totals.run_vol_evap = 0.5;
+  ss.soil_account.et_volume_total = 0.5;  // the soil water account's evaporation of the run
   const std::string text = run_summary(*ms, dir);
   EXPECT_NEAR(value_after(text, "Total downward flux from unsaturated zone="), 8.0, 1e-9) << text;
   EXPECT_NEAR(value_after(text, "Total direct evaporation="), 0.5, 1e-9);

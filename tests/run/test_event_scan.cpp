@@ -258,13 +258,28 @@ TEST_F(EventScan, RadarEventsPrepareTheRadarMappingRecord) {
   for (int cell = 0; cell <= 6; ++cell) EXPECT_EQ(radar_index[cell], 0) << cell;
 }
 
-TEST_F(EventScan, LongTermRunsNeedTheHydrometeorologicalReader) {
+TEST_F(EventScan, LongTermRunsTakeTheirSpanFromTheWeatherFile) {
   open_precip(gauge_event(2002, 3, 1, 0, 0));
   ms_->long_term = 1;
-  const std::string out = run(scan_precip_events);
-  EXPECT_EQ(out, "Error: hydrometeorological input is not supported by this version.\n");
-  EXPECT_EQ(run_error.error_code, error_code_own_message);
-  EXPECT_EQ(ms_->overland.num_events, 0);
+  ms_->quiet = 1;
+  ms_->subsurface.hmet_obu = 1;
+  // Three hourly records, the last at hour 24 of 28 February: hour 0 of 1 March.
+  write_file(dir_.file("weather.txt"),
+             "2002 2 28 22 29.92 50 30 10 50 0.0 0.0\n2002 2 28 23 29.92 50 30 10 50 0.0 0.0\n"
+             "2002 2 28 24 29.92 50 30 10 50 0.0 0.0\n");
+  snprintf(ms_->input.names.hmet_file, sizeof ms_->input.names.hmet_file, "weather.txt");
+  ASSERT_TRUE(file_handle_open(ms_->input.hmet_file, dir_.file("weather.txt").c_str(), "r"));
+  run(scan_precip_events);
+  EXPECT_EQ(run_error.error_code, 0);
+  const int first[4] = {2002, 2, 28, 22}, last[4] = {2002, 3, 1, 0};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(ms_->hmet_first_date[i], first[i]) << i;
+    EXPECT_EQ(ms_->hmet_last_date[i], last[i]) << i;
+  }
+  EXPECT_EQ(ms_->weather.record_count, 3);
+  EXPECT_EQ(ms_->start_yyyymmdd, 20020228);
+  EXPECT_EQ(ms_->start_hhmm, 2200);
+  EXPECT_EQ(ms_->overland.num_events, 1);
 }
 
 TEST_F(EventScan, HourTwentyFourCarriesIntoTheNextDayMonthAndYear) {

@@ -864,6 +864,25 @@ TEST(GreenAmptRedistribution, SaturatedCellTakesItsConductivityUnderPonding) {
   EXPECT_NEAR(cell.ov[1], 0.01 - 6e-5, 1e-12);
 }
 
+TEST(GreenAmptRedistribution, FrozenGroundTakesNoWater) {
+  // A frozen-ground index above 83 shuts the soil; at 83 it still takes water.
+  for (double index : {83.5, 83.0}) {
+    SCOPED_TRACE(index);
+    redist_cell cell(0.2, 0.0, 0.01);
+    const std::vector<double> frozen = {0.0, index};
+    green_ampt_redist_views v = cell.views(60.0, 3);
+    v.frozen_index = frozen;
+    green_ampt_redist_cells(v);
+    if (index > 83.0) {
+      EXPECT_EQ(cell.ov[1], 0.01);
+      EXPECT_EQ(cell.F[1], 0.0);
+    } else {
+      EXPECT_LT(cell.ov[1], 0.01);
+      EXPECT_NEAR(cell.ov[1] + cell.F[1], 0.01, 1e-15);
+    }
+  }
+}
+
 // --- Three layers ------------------------------------------------------------------------------
 
 TEST(GreenAmptLayered, LayerAtPorosityKeepsOnePercentDeficitAndWaterIsConserved) {
