@@ -3,8 +3,9 @@
 // Under snow in mild air the snow water equivalent falls by the hourly melt of the energy
 // balance worked by hand below, every hour of the run and no more, the melt stays on the surface
 // and the run's books, snow included, close to 1e-6 percent. Without snow, under sun, the soil
-// loses to evapotranspiration what the summary books as evaporation. Weather files that end
-// before the run or hold bad records stop it with a message naming the file and the line.
+// loses to evapotranspiration what the summary books as evaporation, by Deardorff's bulk
+// evaporation and by Penman-Monteith. Weather files that end before the run or hold bad records
+// stop it with a message naming the file and the line.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -50,7 +51,13 @@ std::string weather(int temp_f, int rh, int sky, int wind, bool sunny, int recor
   return s.str();
 }
 
-void write_case(const std::string& weather_text, const std::string& extra_cards) {
+constexpr const char* deardorff = "ET_CALC_DEARDORFF\n";
+constexpr const char* penman =
+    "ET_CALC_PENMAN\nVHEIGHT lt_vh.asc\nTCOEFF lt_tc.asc\nCANOPY lt_rs.asc\n"
+    "WILTING_POINT lt_wp.asc\n";
+
+void write_case(const std::string& weather_text, const std::string& extra_cards,
+                const char* et_method = deardorff) {
   write_file("lt_mask.asc", map(1));
   std::ostringstream elev;
   elev << grid_header(2, 2, cell) << "10.2 10.1\n10.1 10.0\n";
@@ -62,6 +69,10 @@ void write_case(const std::string& weather_text, const std::string& extra_cards)
   write_file("lt_res.asc", map(0.05));
   write_file("lt_moist.asc", map(0.30));
   write_file("lt_albedo.asc", map(0.2));
+  write_file("lt_vh.asc", map(0.3));   // grass 30 cm high
+  write_file("lt_tc.asc", map(0.8));   // transmission coefficient
+  write_file("lt_rs.asc", map(70.0));  // canopy resistance (s/m)
+  write_file("lt_wp.asc", map(0.10));  // wilting point
   write_file("lt_weather.txt", weather_text);
   write_file("lt_rain.gag",
              "EVENT \"a month later\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\n"
@@ -71,12 +82,12 @@ void write_case(const std::string& weather_text, const std::string& extra_cards)
              "SUMMARY lt_summary.out\nOUTLET_HYDRO lt_outlet.out\nROWS 2\nCOLS 2\n"
              "GRIDSIZE 100.0\nTIMESTEP 300\nOUTROW 2\nOUTCOL 2\nOUTSLOPE 0.001\nHYD_FREQ 60\n"
              "MANNING_N 0.05\nOVERTYPE explicit\nPRECIP_FILE lt_rain.gag\nRAIN_INV_DISTANCE\n"
-             "LONG_TERM\nHMET_OBU lt_weather.txt\nET_CALC_DEARDORFF\nALBEDO lt_albedo.asc\n"
+             "LONG_TERM\nHMET_OBU lt_weather.txt\nALBEDO lt_albedo.asc\n"
              "LATITUDE 40.0\nLONGITUDE 90.0\nGMT -6\nINF_REDIST\nCONDUCTIVITY lt_ks.asc\n"
              "CAPILLARY lt_hc.asc\nPOROSITY lt_por.asc\nPORE_INDEX lt_pore.asc\n"
              "RESIDUAL_SAT lt_res.asc\nMOISTURE lt_moist.asc\nSOIL_MOIST_DEPTH 0.6\n"
              "TOP_LAYER_DEPTH 0.2\n" +
-                 extra_cards);
+                 std::string(et_method) + extra_cards);
 }
 
 std::string books() {
@@ -118,28 +129,33 @@ TEST(LongTermCases, SnowMeltsByTheEnergyBalanceEveryHourOfTheRunAndTheBooksClose
 }
 
 TEST(LongTermCases, WithoutSnowTheSoilLosesToEvapotranspirationWhatTheBooksCallEvaporation) {
-  temp_dir dir;
-  // 77 F, 30 %, clear, 6 knots, the March sun at 40 degrees north.
-  write_case(weather(77, 30, 0, 6, true), "");
-  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts("lt.prj", books);
-  const std::string summary = read_file("lt_summary.out");
-  const double soil_init = summary_number(summary, "Initial volume in soil over simple soil depth");
-  const double soil_final = summary_number(summary, "Final volume in soil over simple soil depth");
-  const double evap = summary_number(summary, "Total amount of evaporation=");
-  const double down = summary_number(summary, "Total downward flux from unsaturated zone=");
-  // 0.30 over the 60 cm soil of the four cells.
-  EXPECT_NEAR(soil_init, 0.30 * 0.6 * area, 0.01);
-  EXPECT_GT(evap, 1.0) << summary;
-  // What the soil lost went down and up, nothing else (the printed volumes' rounding aside).
-  EXPECT_NEAR(soil_init - soil_final, evap + down, 0.02) << summary;
-  const summary_balance b = read_summary_balance(summary);
-  ASSERT_TRUE(b.has_totals) << summary;
-  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
-  // The hourly report lines, one per hour of weather.
-  const std::string evap_lines = read_file("evap_out");
-  int lines = 0;
-  for (char ch : evap_lines) lines += ch == '\n';
-  EXPECT_EQ(lines, 1 + hours) << evap_lines;
+  for (const char* method : {deardorff, penman}) {
+    SCOPED_TRACE(method);
+    temp_dir dir;
+    // 77 F, 30 %, clear, 6 knots, the March sun at 40 degrees north.
+    write_case(weather(77, 30, 0, 6, true), "", method);
+    const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts("lt.prj", books);
+    const std::string summary = read_file("lt_summary.out");
+    const double soil_init =
+        summary_number(summary, "Initial volume in soil over simple soil depth");
+    const double soil_final =
+        summary_number(summary, "Final volume in soil over simple soil depth");
+    const double evap = summary_number(summary, "Total amount of evaporation=");
+    const double down = summary_number(summary, "Total downward flux from unsaturated zone=");
+    // 0.30 over the 60 cm soil of the four cells.
+    EXPECT_NEAR(soil_init, 0.30 * 0.6 * area, 0.01);
+    EXPECT_GT(evap, 1.0) << summary;
+    // What the soil lost went down and up, nothing else (the printed volumes' rounding aside).
+    EXPECT_NEAR(soil_init - soil_final, evap + down, 0.02) << summary;
+    const summary_balance b = read_summary_balance(summary);
+    ASSERT_TRUE(b.has_totals) << summary;
+    EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
+    // The hourly report lines, one per hour of weather.
+    const std::string evap_lines = read_file("evap_out");
+    int lines = 0;
+    for (char ch : evap_lines) lines += ch == '\n';
+    EXPECT_EQ(lines, 1 + hours) << evap_lines;
+  }
 }
 
 TEST(LongTermCases, WeatherThatEndsBeforeTheRunOrHoldsBadRecordsStopsIt) {
