@@ -25,10 +25,6 @@ template <class T>
 std::span<const T> cells_const(const raw_array1d<T>& a) {
   return a.empty() ? std::span<const T>() : std::span<const T>(a.data(), a.element_count());
 }
-template <class T>
-bool has(const raw_array1d<T>& a, int c) {
-  return !a.empty() && c >= 1 && c <= a.count();
-}
 
 bool lake_cell(const model_state& ms, int c) {
   const overland_state& ov = ms.overland;

@@ -237,6 +237,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
   const row rows[] = {
       {"INF_RICHARDS\n", "INF_RICHARDS"},
       {"SACRAMENTO sac.txt\n", "SACRAMENTO"},
+      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSACRAMENTO sac.txt\n" + long_term_cards, "SACRAMENTO"},
       {"INIT_SWE_DEPTH 0.2\n", "INIT_SWE_DEPTH"},
       {"INIT_SWE_DEPTH swe.asc\n", "INIT_SWE_DEPTH"},
       {groundwater_cards, "GW_SIMULATION"},
