@@ -6,12 +6,12 @@
 
 #include <cmath>
 
+#include "framework/core/lane_math.h"
 #include "framework/core/process_info.h"
 #include "overland/face_law.h"
 
 namespace {
 
-constexpr double two_thirds = 2.0 / 3.0;
 constexpr double shortest_sub = 0.001;  // s: below this any negative depth fails the sweep
 
 double sign_of(double s) {
@@ -22,7 +22,7 @@ double sign_of(double s) {
 // Manning's dx d^(5/3) sqrt|S| / n above the threshold slope, linear in S below it; the power
 // d^(5/3) taken as d^(2/3) d.
 double manning(double s, double d, double dx, double n) {
-  return sign_of(s) * dx * std::pow(d, two_thirds) * d * std::fabs(ov_slope_term(s)) / n;
+  return sign_of(s) * dx * lane_pow_two_thirds(d) * d * std::fabs(ov_slope_term(s)) / n;
 }
 
 // The largest discharge (m3/s) per metre of water-surface difference that moves no more than
@@ -164,7 +164,7 @@ int sweep(const ade_grid_view& g, const double* h, double* q) {
           const int u = s > 0.0 ? i : j;
           if (r[u] < h[u]) {
             const double d = h[u] - r[u];
-            flow = held((s > 0.0 ? dx : -dx) * std::pow(d, two_thirds) * d *
+            flow = held((s > 0.0 ? dx : -dx) * lane_pow_two_thirds(d) * d *
                             std::fabs(ov_slope_term(s)) / rough[u],
                         drop, k, cut);
           }
@@ -221,8 +221,7 @@ int ade_hold_to_surface_share(const ade_grid_view& g, const int* next, const uns
 }
 
 bool ade_wide_sweeps() {
-  static const bool wide = __builtin_cpu_supports("avx512f") != 0;
-  return wide;
+  return true;
 }
 
 int ade_flux_sweep_a(const ade_grid_view& g, const double* h, double* q) {

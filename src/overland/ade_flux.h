@@ -69,12 +69,12 @@ int ade_flux_sweep_b(const ade_grid_view& g, const double* h, double* q);
 int ade_hold_to_surface_share(const ade_grid_view& g, const int* next, const unsigned char* open,
                               const double* h, double* q, double step);
 
-// True when the processor runs the 8-wide vector sweep below: the sweeps on grids without
-// lakes and wetlands then take it for every cell, on any thread count.
+// True: the sweeps on grids without lakes and wetlands take the vector sweep below for every
+// cell, on every processor and thread count (the vector kernels run on every processor).
 bool ade_wide_sweeps();
 // The vector sweep of cells lo..hi on a grid without lakes or wetlands: the discharge of each
-// cell's face towards next[i] into q[i], where open[i] is set (0 elsewhere), as the scalar sweep
-// gives it but for the depth power's last few bits; returns ade_face_cut as the sweeps do. Call
+// cell's face towards next[i] into q[i], where open[i] is set (0 elsewhere), the same bits as
+// the scalar sweep gives; returns ade_face_cut as the sweeps do. Call
 // only when ade_wide_sweeps().
 int ade_plain_sweep_wide(const ade_grid_view& g, const int* next, const unsigned char* open,
                          const double* h, double* q, int lo, int hi);

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "framework/core/error_state.h"
+#include "framework/core/lane_math.h"
 #include "framework/core/process_info.h"
 #include "framework/core/units.h"
 #include "framework/model_state.h"
@@ -160,7 +161,7 @@ double ov_capped_discharge(double q, double t, double cap, double matters, bool&
 
 double ov_flow_power(double h, double r) {
   const double above = h - r;
-  return above > 0.0 ? std::pow(above, five_thirds) : 0.0;
+  return above > 0.0 ? lane_pow_five_thirds(above) : 0.0;
 }
 
 double ov_face_discharge(double s0, double h_i, double h_k, double r_i, double r_k, double n_i,

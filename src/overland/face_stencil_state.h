@@ -32,5 +32,5 @@ struct face_stencil {
   // Cells owning faces that take the wetland formula, in cell order: 1..wetland_cell_count.
   int wetland_cell_count = 0;
   raw_array1d<int> wetland_cells;
-  int wide_vectors = 0;  // 1 when the processor runs the 8-wide vector kernels (set at build)
+  int wide_vectors = 0;  // 1: the vector kernels (set at build; 0 only to test the scalar ones)
 };

@@ -1,8 +1,7 @@
-// The implicit Green and Ampt solve of a group of neighbouring cells in 512-bit vectors, and
-// the test by which the scalar Newton iteration ends a step early. The vector iteration takes
-// its residuals without a division and so evaluates the residual at every iterate instead:
-// both return the same iterate, since the test passes only where that residual is surely
-// within the tolerance.
+// The implicit Green and Ampt solve of a group of neighbouring cells in vector lanes, and the
+// test by which the Newton iteration ends a step early. Both the vector kernels
+// (green_ampt_lanes.cpp, every instruction set) and the scalar solve take it, with the lane
+// math's logarithm, so they give the same bits.
 #pragma once
 
 #include <algorithm>
@@ -10,8 +9,8 @@
 
 #include "subsurface/infiltration.h"
 
-// Cells whose implicit depths are solved together by the vector iteration: four vectors of
-// eight, iterated side by side so that one vector's logarithm and division overlap another's.
+// Cells whose implicit depths are solved together by the vector iteration (a multiple of every
+// vector width, up to eight doubles).
 inline constexpr int green_ampt_group_cells = 32;
 
 // True when the residual r(Fn) = G ln((G + Fn)/(G + F)) + supply - Fn + F is surely within
@@ -32,17 +31,16 @@ inline bool green_ampt_step_lands(double G, double supply, double F, double x, d
 
 // The implicit depths of the cells of a group: for every lane l set in `lanes`, depth[l] =
 // green_ampt_implicit_depth(G[l], K[l], dt, F[l], F[l] + first_step, tolerance), the same
-// Newton iterates up to round-off. A lane whose solve leaves the plain Newton path (no
+// Newton iterates to the last bit. A lane whose solve leaves the plain Newton path (no
 // deficit, no supply, a negative F, a step out of the bracket, the iteration cap) is solved by
 // the scalar function. G, K, F and depth hold green_ampt_group_cells entries, of which only
-// the lanes set are read or written. Needs 512-bit vectors (the processor's avx512f).
+// the lanes set are read or written.
 void green_ampt_depths_wide(const double* G, const double* K, const double* F, double dt,
                             unsigned lanes, double first_step, double tolerance, double* depth);
 
 // One step of the single-layer scheme for the cells first .. first + count - 1 of a group
 // (count <= green_ampt_group_cells), as green_ampt_cells takes them, the solves by
-// green_ampt_depths_wide: the same arithmetic as the scalar path after the solve. Needs 512-bit
-// vectors.
+// green_ampt_depths_wide: the same arithmetic as the scalar path after the solve.
 // With lane_sums (infiltration_sum_lanes running sums) it also books the group's cells as
 // book_infiltration_block does, adding cell first + k's increment times the area to
 // lane_sums[k mod 8]; the views must then give the booking's arrays.

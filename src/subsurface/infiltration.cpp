@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "framework/core/error_state.h"
+#include "framework/core/lane_math.h"
 #include "framework/core/process_info.h"
 #include "framework/core/units.h"
 #include "framework/model_state.h"
@@ -47,7 +48,11 @@ double green_ampt_implicit_depth(double G, double K, double dt, double F, double
   const double supply = K * dt;
   if (!(supply > 0.0)) return F;
   if (!(G > 0.0)) return F + supply;  // no moisture deficit: the soil takes K dt
-  const auto residual = [&](double x) { return G * std::log((G + x) / (G + F)) + supply - x + F; };
+  // ln((G + x) / (G + F)) taken as ln(1 + u) of the growth u = (x - F) / (G + F) itself: near
+  // the root u is small, and the quotient's rounding would cost its logarithm most of its digits.
+  const auto residual = [&](double x) {
+    return G * lane_log1p((x - F) / (G + F)) + supply - x + F;
+  };
 
   double x = first_guess > F ? first_guess : F + supply;
   double r = residual(x);
@@ -187,8 +192,7 @@ double book_infiltration_block(const double* cum, double* prev, double* total, d
 }
 
 bool green_ampt_takes_rain() {
-  static const bool processor_wide = __builtin_cpu_supports("avx512f") != 0;
-  return processor_wide;
+  return true;
 }
 
 double green_ampt_cells(const green_ampt_views& v) {

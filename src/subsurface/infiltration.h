@@ -101,7 +101,7 @@ double green_ampt_cells(const green_ampt_views& v);
 // only where green_ampt_takes_rain() and without channel lakes; otherwise the pass does nothing.
 green_ampt_pass_result green_ampt_pass(const green_ampt_views& v);
 
-// True when green_ampt_pass can take rain on this processor (512-bit vectors).
+// True: green_ampt_pass takes rain on every processor (its vector kernels run everywhere).
 bool green_ampt_takes_rain();
 
 // The three-layer Green and Ampt scheme (cm, cm/h, h inside; depths of the state in m).

@@ -6,10 +6,12 @@
 #include <omp.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "overland/ade_flux.h"
+#include "support/vector_target_loop.h"
 
 namespace {
 
@@ -365,67 +367,95 @@ struct irregular_grid {
 // different lengths and starts, so the lower neighbours lie at changing offsets (some chunks
 // read them in one load, others gather them), with dry cells, cells at their retention, equal
 // water surfaces, closed faces and a last chunk of fewer than eight cells. Each face carries
-// the scalar discharge but for the depth power's last bit; closed, level and dry faces exactly
-// 0; and both directions give the same bits on 1 and 8 threads.
+// the scalar discharge but for the last bit of the slope (the sweeps multiply the drop by 1 / dx,
+// the single face divides it by dx); closed, level and dry faces exactly 0; every instruction
+// set gives the bits of the one-lane path; and both directions give the same bits on 1 and 8
+// threads.
 TEST(AdeFluxSweep, TheVectorSweepGivesEveryFaceTheScalarDischarge) {
-  if (!ade_wide_sweeps()) GTEST_SKIP() << "no 512-bit vectors on this processor";
-  const int rows = 90;
-  irregular_grid grid(rows);
-  const int n = grid.n;
-  cell_row& g = *grid.cells;
-  // Level faces: cell 100 and both its neighbours at one water surface.
-  for (int c : {g.right[100], g.below[100]}) g.z[c] = g.h[100] + g.z[100] - g.h[c];
-  ASSERT_NE(n % 8, 0);
-  int flowing = 0, level = 0, gentle = 0, held = 0;
-  // Without a step (the face law alone), and held to the surface share over 5 s and 300 s.
-  for (double step : {0.0, 5.0, 300.0}) {
-    g.g.step = step;
-    const ade_grid_view& v = g.view();
-    for (int dir = 0; dir < 2; ++dir) {
-      const int* next = dir == 0 ? v.right : v.below;
-      const unsigned char* open = dir == 0 ? v.open_x : v.open_y;
-      std::vector<double> wide(n + 1, -7.0), by_threads[2];
-      const int wide_cut = ade_plain_sweep_wide(v, next, open, g.h.data(), wide.data(), 1, n);
-      int scalar_cut = 0;
-      for (int c = 1; c <= n; ++c) {
-        const double scalar =
-            open[c] ? ade_face_discharge(v, g.h.data(), c, next[c], 0.0, &scalar_cut) : 0.0;
-        if (scalar == 0.0) {
-          EXPECT_EQ(wide[c], 0.0) << "cell " << c << " direction " << dir;
-          if (open[c] && g.h[c] + g.z[c] == g.h[next[c]] + g.z[next[c]]) ++level;
-          continue;
-        }
-        EXPECT_NEAR(wide[c], scalar, 4e-15 * std::fabs(scalar)) << "cell " << c << " dir " << dir;
-        ++flowing;
-        const double drop = (g.h[c] + g.z[c]) - (g.h[next[c]] + g.z[next[c]]);
-        if (std::fabs(drop) < 1e-4) ++gentle;
-        // A held face moves exactly its share, bit for bit in both paths.
-        if (step > 0.0 && std::fabs(scalar) * step / 100.0 >= std::fabs(drop) / 8.0 * (1 - 1e-15)) {
-          EXPECT_EQ(wide[c], scalar) << "cell " << c << " dir " << dir << " step " << step;
-          ++held;
-        }
-      }
-      EXPECT_EQ(wide_cut, scalar_cut) << "direction " << dir << " step " << step;
-      for (int t = 0; t < 2; ++t) {
-        const int saved = omp_get_max_threads();
-        omp_set_num_threads(t == 0 ? 1 : 8);
-        by_threads[t].assign(n + 1, -7.0);
-        const int cut =
-            (dir == 0 ? ade_flux_sweep_a : ade_flux_sweep_b)(v, g.h.data(), by_threads[t].data());
-        omp_set_num_threads(saved);
-        EXPECT_EQ(cut, wide_cut);
-      }
-      EXPECT_EQ(by_threads[0], wide) << "direction " << dir;
-      EXPECT_EQ(by_threads[1], wide) << "direction " << dir;
-      if (step == 300.0) {
-        EXPECT_EQ(wide_cut, ade_face_cut);
+  // The one-lane path's discharges of each step and direction, as the loop below takes them.
+  std::vector<std::vector<double>> one_lane;
+  {
+    ASSERT_TRUE(use_vector_target("scalar"));
+    irregular_grid grid(90);
+    cell_row& g = *grid.cells;
+    for (int c : {g.right[100], g.below[100]}) g.z[c] = g.h[100] + g.z[100] - g.h[c];
+    for (double step : {0.0, 5.0, 300.0}) {
+      g.g.step = step;
+      const ade_grid_view& v = g.view();
+      for (int dir = 0; dir < 2; ++dir) {
+        one_lane.emplace_back(grid.n + 1, -7.0);
+        ade_plain_sweep_wide(v, dir == 0 ? v.right : v.below, dir == 0 ? v.open_x : v.open_y,
+                             g.h.data(), one_lane.back().data(), 1, grid.n);
       }
     }
   }
-  EXPECT_GT(flowing, n);
-  EXPECT_GE(level, 2);
-  EXPECT_GT(gentle, 10);
-  EXPECT_GT(held, 100);
+  // On every instruction set the processor runs.
+  for_every_vector_target([&](const std::string&) {
+    std::size_t sweep = 0;
+    const int rows = 90;
+    irregular_grid grid(rows);
+    const int n = grid.n;
+    cell_row& g = *grid.cells;
+    // Level faces: cell 100 and both its neighbours at one water surface.
+    for (int c : {g.right[100], g.below[100]}) g.z[c] = g.h[100] + g.z[100] - g.h[c];
+    ASSERT_NE(n % 8, 0);
+    int flowing = 0, level = 0, gentle = 0, held = 0;
+    // Without a step (the face law alone), and held to the surface share over 5 s and 300 s.
+    for (double step : {0.0, 5.0, 300.0}) {
+      g.g.step = step;
+      const ade_grid_view& v = g.view();
+      for (int dir = 0; dir < 2; ++dir) {
+        const int* next = dir == 0 ? v.right : v.below;
+        const unsigned char* open = dir == 0 ? v.open_x : v.open_y;
+        std::vector<double> wide(n + 1, -7.0), by_threads[2];
+        const int wide_cut = ade_plain_sweep_wide(v, next, open, g.h.data(), wide.data(), 1, n);
+        int scalar_cut = 0;
+        for (int c = 1; c <= n; ++c) {
+          const double scalar =
+              open[c] ? ade_face_discharge(v, g.h.data(), c, next[c], 0.0, &scalar_cut) : 0.0;
+          if (scalar == 0.0) {
+            EXPECT_EQ(wide[c], 0.0) << "cell " << c << " direction " << dir;
+            if (open[c] && g.h[c] + g.z[c] == g.h[next[c]] + g.z[next[c]]) ++level;
+            continue;
+          }
+          EXPECT_NEAR(wide[c], scalar, 4e-15 * std::fabs(scalar)) << "cell " << c << " dir " << dir;
+          ++flowing;
+          const double drop = (g.h[c] + g.z[c]) - (g.h[next[c]] + g.z[next[c]]);
+          if (std::fabs(drop) < 1e-4) ++gentle;
+          // A held face moves exactly its share, bit for bit in both paths.
+          if (step > 0.0 &&
+              std::fabs(scalar) * step / 100.0 >= std::fabs(drop) / 8.0 * (1 - 1e-15)) {
+            EXPECT_EQ(wide[c], scalar) << "cell " << c << " dir " << dir << " step " << step;
+            ++held;
+          }
+        }
+        EXPECT_EQ(wide_cut, scalar_cut) << "direction " << dir << " step " << step;
+        const std::vector<double>& reference = one_lane[sweep++];
+        for (int c = 1; c <= n; ++c)
+          ASSERT_EQ(std::memcmp(&wide[c], &reference[c], sizeof(double)), 0)
+              << "cell " << c << " dir " << dir << ": " << wide[c] << " against the one-lane "
+              << reference[c];
+        for (int t = 0; t < 2; ++t) {
+          const int saved = omp_get_max_threads();
+          omp_set_num_threads(t == 0 ? 1 : 8);
+          by_threads[t].assign(n + 1, -7.0);
+          const int cut =
+              (dir == 0 ? ade_flux_sweep_a : ade_flux_sweep_b)(v, g.h.data(), by_threads[t].data());
+          omp_set_num_threads(saved);
+          EXPECT_EQ(cut, wide_cut);
+        }
+        EXPECT_EQ(by_threads[0], wide) << "direction " << dir;
+        EXPECT_EQ(by_threads[1], wide) << "direction " << dir;
+        if (step == 300.0) {
+          EXPECT_EQ(wide_cut, ade_face_cut);
+        }
+      }
+    }
+    EXPECT_GT(flowing, n);
+    EXPECT_GE(level, 2);
+    EXPECT_GT(gentle, 10);
+    EXPECT_GT(held, 100);
+  });
 }
 
 // The sub-step update against the full one over a long row of cells whose discharges move
@@ -502,85 +532,87 @@ TEST(AdeSubstepUpdate, TheDrainedCellIsJudgedByItsDepthBeforeTheDrain) {
 // depth (0.0005 s), that zero the small ones (0.05 s) and that judge large changes (5 and 300 s),
 // with the drained outlet judged by its depth before the drain.
 TEST(AdeFluxSweep, TheRowKernelsGiveTheWholeGridUpdateBitForBit) {
-  if (!ade_wide_sweeps()) GTEST_SKIP() << "no 512-bit vectors on this processor";
-  const int rows = 60;
-  irregular_grid grid(rows);
-  const int n = grid.n;
-  cell_row& g = *grid.cells;
-  const ade_grid_view& v = g.view();  // a reference: it sees the step set below
-  const int drained = grid.first[30] + 5;
-  int seen = 0;  // the bits of every result
-  for (double s : {0.0005, 0.05, 5.0, 300.0}) {
-    // The faces held to their share of the surface differences over the sub-step.
-    g.g.step = s;
-    for (int dir = 0; dir < 2; ++dir) {
-      const int* next = dir == 0 ? v.right : v.below;
-      const int* up = dir == 0 ? grid.left.data() : grid.above.data();
-      const unsigned char* open = dir == 0 ? v.open_x : v.open_y;
-      for (bool fresh : {true, false}) {
-        // The whole grid: the sweep, then the update.
-        std::vector<double> h = g.h, q(n + 1, 0.0), change(n + 1, -1.0), vol(n + 1, 0.25);
-        const int cut = ade_plain_sweep_wide(v, next, open, h.data(), q.data(), 1, n);
-        const int expected = ade_substep_update(n, h.data(), change.data(), q.data(), up, 10.0, s,
-                                                vol.data(), fresh, drained, 0.3);
-        // The range update over each row in turn, from the same discharges.
-        std::vector<double> h2 = g.h, change2(n + 1, -1.0), vol2(n + 1, 0.25), keep2(n + 1, -1.0);
-        int bits = 0;
-        for (int r = 0; r < rows; ++r)
-          bits |= ade_update_range_wide(grid.first[r], grid.first[r + 1] - 1, h2.data(),
-                                        change2.data(), keep2.data(), q.data(), up, 10.0, s,
-                                        vol2.data(), fresh, drained, 0.3);
-        // The row step, row by row from the top: down, each row's inflows come from the row
-        // above, already swept, and the row below has not moved.
-        std::vector<double> h3 = g.h, q3(n + 1, -7.0), change3(n + 1, -1.0), vol3(n + 1, 0.25),
-                            keep3(n + 1, -1.0);
-        int bits3 = 0;
-        if (dir == 0) {
+  // On every instruction set the processor runs.
+  for_every_vector_target([&](const std::string&) {
+    const int rows = 60;
+    irregular_grid grid(rows);
+    const int n = grid.n;
+    cell_row& g = *grid.cells;
+    const ade_grid_view& v = g.view();  // a reference: it sees the step set below
+    const int drained = grid.first[30] + 5;
+    int seen = 0;  // the bits of every result
+    for (double s : {0.0005, 0.05, 5.0, 300.0}) {
+      // The faces held to their share of the surface differences over the sub-step.
+      g.g.step = s;
+      for (int dir = 0; dir < 2; ++dir) {
+        const int* next = dir == 0 ? v.right : v.below;
+        const int* up = dir == 0 ? grid.left.data() : grid.above.data();
+        const unsigned char* open = dir == 0 ? v.open_x : v.open_y;
+        for (bool fresh : {true, false}) {
+          // The whole grid: the sweep, then the update.
+          std::vector<double> h = g.h, q(n + 1, 0.0), change(n + 1, -1.0), vol(n + 1, 0.25);
+          const int cut = ade_plain_sweep_wide(v, next, open, h.data(), q.data(), 1, n);
+          const int expected = ade_substep_update(n, h.data(), change.data(), q.data(), up, 10.0, s,
+                                                  vol.data(), fresh, drained, 0.3);
+          // The range update over each row in turn, from the same discharges.
+          std::vector<double> h2 = g.h, change2(n + 1, -1.0), vol2(n + 1, 0.25), keep2(n + 1, -1.0);
+          int bits = 0;
           for (int r = 0; r < rows; ++r)
-            bits3 |= ade_row_step_wide(v, true, next, open, up, h3.data(), q3.data(), true,
-                                       change3.data(), keep3.data(), vol3.data(), fresh, s, drained,
-                                       0.3, 0.0, grid.first[r], grid.first[r + 1] - 1);
-        } else {
-          // Down, a row moves only once the row above it has swept its faces into it, and
-          // sweeps its own before the row below moves: the row's sweep alone, then the update
-          // of the row above.
-          for (int r = 0; r < rows; ++r) {
-            bits3 |= ade_row_step_wide(v, false, next, open, up, h3.data(), q3.data(), false,
-                                       nullptr, nullptr, vol3.data(), fresh, s, 0, 0.0, 0.0,
-                                       grid.first[r], grid.first[r + 1] - 1);
-            if (r > 0)
-              bits3 |= ade_update_range_wide(grid.first[r - 1], grid.first[r] - 1, h3.data(),
-                                             change3.data(), keep3.data(), q3.data(), up, 10.0, s,
-                                             vol3.data(), fresh, drained, 0.3);
+            bits |= ade_update_range_wide(grid.first[r], grid.first[r + 1] - 1, h2.data(),
+                                          change2.data(), keep2.data(), q.data(), up, 10.0, s,
+                                          vol2.data(), fresh, drained, 0.3);
+          // The row step, row by row from the top: down, each row's inflows come from the row
+          // above, already swept, and the row below has not moved.
+          std::vector<double> h3 = g.h, q3(n + 1, -7.0), change3(n + 1, -1.0), vol3(n + 1, 0.25),
+                              keep3(n + 1, -1.0);
+          int bits3 = 0;
+          if (dir == 0) {
+            for (int r = 0; r < rows; ++r)
+              bits3 |= ade_row_step_wide(v, true, next, open, up, h3.data(), q3.data(), true,
+                                         change3.data(), keep3.data(), vol3.data(), fresh, s,
+                                         drained, 0.3, 0.0, grid.first[r], grid.first[r + 1] - 1);
+          } else {
+            // Down, a row moves only once the row above it has swept its faces into it, and
+            // sweeps its own before the row below moves: the row's sweep alone, then the update
+            // of the row above.
+            for (int r = 0; r < rows; ++r) {
+              bits3 |= ade_row_step_wide(v, false, next, open, up, h3.data(), q3.data(), false,
+                                         nullptr, nullptr, vol3.data(), fresh, s, 0, 0.0, 0.0,
+                                         grid.first[r], grid.first[r + 1] - 1);
+              if (r > 0)
+                bits3 |= ade_update_range_wide(grid.first[r - 1], grid.first[r] - 1, h3.data(),
+                                               change3.data(), keep3.data(), q3.data(), up, 10.0, s,
+                                               vol3.data(), fresh, drained, 0.3);
+            }
+            bits3 |= ade_update_range_wide(grid.first[rows - 1], n, h3.data(), change3.data(),
+                                           keep3.data(), q3.data(), up, 10.0, s, vol3.data(), fresh,
+                                           drained, 0.3);
           }
-          bits3 |= ade_update_range_wide(grid.first[rows - 1], n, h3.data(), change3.data(),
-                                         keep3.data(), q3.data(), up, 10.0, s, vol3.data(), fresh,
-                                         drained, 0.3);
-        }
-        auto worst = [](int b) {
-          b &= ade_update_large_change | ade_update_negative_depth;
-          return b >= ade_update_negative_depth ? 2 : b;
-        };
-        EXPECT_EQ(worst(bits), expected) << "s " << s << " dir " << dir;
-        EXPECT_EQ(worst(bits3), expected) << "s " << s << " dir " << dir;
-        // The row step tells of held faces as the whole-grid sweep does.
-        EXPECT_EQ(bits3 & ade_face_cut, cut) << "s " << s << " dir " << dir;
-        seen |= bits | cut;
-        for (int c = 1; c <= n; ++c) {
-          ASSERT_EQ(h2[c], h[c]) << "cell " << c << " s " << s << " dir " << dir;
-          ASSERT_EQ(change2[c], change[c]) << "cell " << c;
-          ASSERT_EQ(vol2[c], vol[c]) << "cell " << c;
-          ASSERT_EQ(q3[c], q[c]) << "cell " << c << " s " << s << " dir " << dir;
-          ASSERT_EQ(h3[c], h[c]) << "cell " << c << " s " << s << " dir " << dir;
-          ASSERT_EQ(change3[c], change[c]) << "cell " << c;
-          ASSERT_EQ(vol3[c], vol[c]) << "cell " << c;
-          ASSERT_EQ(keep2[c], g.h[c]) << "cell " << c;  // the depths before the update kept
-          ASSERT_EQ(keep3[c], g.h[c]) << "cell " << c;
+          auto worst = [](int b) {
+            b &= ade_update_large_change | ade_update_negative_depth;
+            return b >= ade_update_negative_depth ? 2 : b;
+          };
+          EXPECT_EQ(worst(bits), expected) << "s " << s << " dir " << dir;
+          EXPECT_EQ(worst(bits3), expected) << "s " << s << " dir " << dir;
+          // The row step tells of held faces as the whole-grid sweep does.
+          EXPECT_EQ(bits3 & ade_face_cut, cut) << "s " << s << " dir " << dir;
+          seen |= bits | cut;
+          for (int c = 1; c <= n; ++c) {
+            ASSERT_EQ(h2[c], h[c]) << "cell " << c << " s " << s << " dir " << dir;
+            ASSERT_EQ(change2[c], change[c]) << "cell " << c;
+            ASSERT_EQ(vol2[c], vol[c]) << "cell " << c;
+            ASSERT_EQ(q3[c], q[c]) << "cell " << c << " s " << s << " dir " << dir;
+            ASSERT_EQ(h3[c], h[c]) << "cell " << c << " s " << s << " dir " << dir;
+            ASSERT_EQ(change3[c], change[c]) << "cell " << c;
+            ASSERT_EQ(vol3[c], vol[c]) << "cell " << c;
+            ASSERT_EQ(keep2[c], g.h[c]) << "cell " << c;  // the depths before the update kept
+            ASSERT_EQ(keep3[c], g.h[c]) << "cell " << c;
+          }
         }
       }
     }
-  }
-  EXPECT_EQ(seen, ade_update_large_change | ade_update_negative_depth | ade_face_cut);
+    EXPECT_EQ(seen, ade_update_large_change | ade_update_negative_depth | ade_face_cut);
+  });
 }
 
 }  // namespace

@@ -644,7 +644,6 @@ std::unique_ptr<model_state> make_basin(int rows, int cols,
 // changes, outlet outflow and sub-step memory bit for bit, for both sweep orders, on 1, 3 and 8
 // threads (blocks of rows of their own), through restarts after negative depths.
 TEST(AdeRouting, RowByRowSubStepsMatchTheWholeGridSweeps) {
-  if (!ade_wide_sweeps()) GTEST_SKIP() << "no 512-bit vectors on this processor";
   const int saved_threads = omp_get_max_threads();
   // Per step the outlet volume and the sub-step memory, then per cell the depth, discharges,
   // volumes and change.

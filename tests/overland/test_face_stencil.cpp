@@ -8,6 +8,7 @@
 #include <omp.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "overland/face_stencil.h"
 #include "overland/overland_steps.h"
 #include "support/test_support.h"
+#include "support/vector_target_loop.h"
 
 using torva_test::process_state_guard;
 using torva_test::stdout_capture;
@@ -187,19 +189,23 @@ TEST(FaceStencil, ASecondGridOfAnotherSizeRoutesAsItWouldFirst) {
 
 TEST(FaceStencil, VectorAndScalarKernelsRouteTheSameWater) {
   process_state_guard guard;
-  std::vector<double> result[2];
-  for (int wide = 0; wide < 2; ++wide) {
+  auto routed = [](bool wide) {
     auto ms = make_watershed(30, 41, ragged);
     add_dikes_and_wetlands(*ms);
     start_up(*ms);
-    ms->overland.ov_stencil.wide_vectors = wide && ms->overland.ov_stencil.wide_vectors;
+    ms->overland.ov_stencil.wide_vectors = wide ? 1 : 0;
     wet_cells(*ms);
-    result[wide] = route(*ms, 20, 5.0);
-  }
-  ASSERT_EQ(result[0].size(), result[1].size());
-  // The two powers of a depth differ by at most an ulp or so.
-  for (std::size_t i = 0; i < result[0].size(); ++i)
-    ASSERT_NEAR(result[1][i], result[0][i], 1e-13 + 1e-12 * std::fabs(result[0][i])) << i;
+    return route(*ms, 20, 5.0);
+  };
+  const std::vector<double> scalar = routed(false);
+  // Every instruction set gives the scalar kernels' bits: the same arithmetic, the same powers.
+  for_every_vector_target([&](const std::string&) {
+    const std::vector<double> wide = routed(true);
+    ASSERT_EQ(wide.size(), scalar.size());
+    for (std::size_t i = 0; i < scalar.size(); ++i)
+      ASSERT_EQ(std::memcmp(&wide[i], &scalar[i], sizeof(double)), 0)
+          << i << ": " << wide[i] << " against " << scalar[i];
+  });
 }
 
 TEST(FaceStencil, AnyThreadCountGivesTheSameBitsOnARaggedGrid) {
@@ -270,7 +276,6 @@ struct one_face {
 
 TEST(FaceStencil, TheKernelsFailTheSameFacesRightAtTheSubStepBounds) {
   process_state_guard guard;
-  const bool wide = __builtin_cpu_supports("avx512f");
   // A face moving 0.06 m in tau0 seconds, and one emptying its dry owner to -0.0001 m; both
   // across surface differences (1 m and 0.3 m) whose eighth the face law's cap lets them move.
   struct bound_case {
@@ -295,10 +300,10 @@ TEST(FaceStencil, TheKernelsFailTheSameFacesRightAtTheSubStepBounds) {
       EXPECT_EQ(face.flux_x[1], q);
       // The test itself on the discharge the kernel gave.
       EXPECT_EQ(scalar, ov_face_fails(q, tau, face.dx, b.h1) ? 1 : 0);
-      if (wide) {
+      for_every_vector_target([&](const std::string&) {
         EXPECT_EQ(face.fails(true, tau), scalar);
         EXPECT_EQ(face.flux_x[1], q);
-      }
+      });
       ++outcomes[scalar != 0 ? 1 : 0];
     }
     // The steps straddle the bound: some pass, some fail.
@@ -314,7 +319,6 @@ TEST(FaceStencil, TheKernelsFailTheSameFacesRightAtTheSubStepBounds) {
 // the sub-step. The vector kernel gives the same bits and counts as the scalar one.
 TEST(FaceStencil, BothKernelsRouteByTheFaceLawAndItsCap) {
   process_state_guard guard;
-  const bool wide = __builtin_cpu_supports("avx512f");
   const double dx = 10.0, n = 0.05;
   struct law_case {
     const char* what;
@@ -344,11 +348,11 @@ TEST(FaceStencil, BothKernelsRouteByTheFaceLawAndItsCap) {
     const double q = face.flux_x[1];
     EXPECT_NEAR(q, l.expected, 1e-12 * std::fabs(l.expected));
     EXPECT_EQ(face.cuts, l.cuts);
-    if (wide) {
+    for_every_vector_target([&](const std::string&) {
       face.fails(true, l.tau);
       EXPECT_EQ(face.flux_x[1], q);
       EXPECT_EQ(face.cuts, l.cuts);
-    }
+    });
   }
 }
 

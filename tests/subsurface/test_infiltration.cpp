@@ -19,6 +19,7 @@
 #include "atmosphere/atmosphere_steps.h"
 #include "atmosphere/rainfall.h"
 #include "framework/core/error_state.h"
+#include "framework/core/lane_math.h"
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
 #include "overland/overland_steps.h"
@@ -26,9 +27,18 @@
 #include "subsurface/infiltration.h"
 #include "subsurface/subsurface_steps.h"
 #include "support/test_support.h"
+#include "support/vector_target_loop.h"
 
 using torva_test::process_state_guard;
 using torva_test::stdout_capture;
+
+namespace {
+
+bool bits_equal(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+}  // namespace
 
 namespace {
 
@@ -195,7 +205,10 @@ TEST(GreenAmpt, ImplicitSolveEndsOnEveryInput) {
 // step, then steps until the residual is within the tolerance, the residual evaluated at every
 // iterate.
 double literal_newton(double G, double K, double dt, double F, double guess, double tol) {
-  const auto residual = [&](double x) { return G * std::log((G + x) / (G + F)) + K * dt - x + F; };
+  // The residual as the solve takes it: ln((G + x) / (G + F)) as ln(1 + u) of the growth u.
+  const auto residual = [&](double x) {
+    return G * lane_log1p((x - F) / (G + F)) + K * dt - x + F;
+  };
   double x = guess;
   double r = residual(x);
   for (int it = 0; it < 1000; ++it) {
@@ -235,7 +248,6 @@ TEST(GreenAmpt, ImplicitSolveReturnsTheIterateOfTheLiteralNewton) {
 }
 
 TEST(GreenAmpt, WideSolveMatchesTheScalarSolveOnEveryLane) {
-  if (!__builtin_cpu_supports("avx512f")) GTEST_SKIP() << "no 512-bit vectors";
   // A group of cells: the table's cases and their variations on the plain path, and lanes the
   // scalar solve takes (no deficit, no conductivity, a negative depth); lanes not asked for
   // are left as they were.
@@ -253,25 +265,26 @@ TEST(GreenAmpt, WideSolveMatchesTheScalarSolveOnEveryLane) {
   G[1] = 0.0;
   K[2] = 0.0;
   F[3] = -1e-4;
-  green_ampt_depths_wide(G.data(), K.data(), F.data(), dt, lanes, 0.001, 1e-6, depth.data());
-  for (int l = 0; l < n; ++l) {
-    SCOPED_TRACE(l);
-    if (!(lanes >> l & 1u)) {
-      EXPECT_EQ(depth[l], -7.0);
-      continue;
+  // Every instruction set gives the scalar solve's bits.
+  for_every_vector_target([&](const std::string&) {
+    std::fill(depth.begin(), depth.end(), -7.0);
+    green_ampt_depths_wide(G.data(), K.data(), F.data(), dt, lanes, 0.001, 1e-6, depth.data());
+    for (int l = 0; l < n; ++l) {
+      SCOPED_TRACE(l);
+      if (!(lanes >> l & 1u)) {
+        EXPECT_EQ(depth[l], -7.0);
+        continue;
+      }
+      const double scalar = green_ampt_implicit_depth(G[l], K[l], dt, F[l], F[l] + 0.001, 1e-6);
+      EXPECT_TRUE(bits_equal(depth[l], scalar)) << depth[l] << " against " << scalar;
     }
-    const double scalar = green_ampt_implicit_depth(G[l], K[l], dt, F[l], F[l] + 0.001, 1e-6);
-    EXPECT_NEAR(depth[l], scalar, 1e-13 * (1.0 + std::fabs(scalar)));
-  }
+  });
 }
 
 TEST(GreenAmpt, WideSolveFollowsTheNewtonIteratesFromFarAndNearTheRoot) {
-  if (!__builtin_cpu_supports("avx512f")) GTEST_SKIP() << "no 512-bit vectors";
   // Deficits from 1e-5 m to 1 m and depths from 0 to 0.5 m: the first step's relative growth
-  // u = (x - F) / (G + F) runs from 100 down to 1e-3 and the later ones below it, so the
-  // logarithm is taken by the table and, for the first iterates of the smallest deficits, by
-  // the library. A last set starts u 0.02 below and above each of the sixteen table points
-  // k/16, so every entry of the table takes part.
+  // u = (x - F) / (G + F) runs from 100 down to 1e-3 and the later ones below it. A last set
+  // starts u 0.02 below and above each sixteenth from 0 to 1.
   constexpr int n = green_ampt_group_cells;
   const double steps[] = {1.0, 60.0, 900.0};
   for (double dt : steps) {
@@ -287,30 +300,33 @@ TEST(GreenAmpt, WideSolveFollowsTheNewtonIteratesFromFarAndNearTheRoot) {
           G[l] = 0.001 / u;
         }
       }
-      green_ampt_depths_wide(G.data(), K.data(), F.data(), dt, 0xFFFFFFFFu, 0.001, 1e-6,
-                             depth.data());
-      for (int l = 0; l < n; ++l) {
-        // The literal Newton iteration in extended precision: the iterates the double solves
-        // approach. Where G is large the slope x / (G + x) is small and divides the residual's
-        // rounding, so the scalar solve, whose quotient (G + x) / (G + F) is rounded, lies up
-        // to about 1e-10 off; the vector solve, taking ln(1 + u) of u itself, a thousand
-        // times closer.
-        const long double g = G[l], f0 = F[l], supply = static_cast<long double>(K[l]) * dt;
-        const auto residual = [&](long double x) {
-          return g * std::log((g + x) / (g + f0)) + supply - x + f0;
-        };
-        long double x = f0 + 0.001L;
-        long double r = residual(x);
-        for (int it = 0; it < 50 && !(it > 0 && std::fabs(r) <= 1e-6L); ++it) {
-          x -= r / (g / (g + x) - 1.0L);
-          r = residual(x);
+      for_every_vector_target([&](const std::string&) {
+        green_ampt_depths_wide(G.data(), K.data(), F.data(), dt, 0xFFFFFFFFu, 0.001, 1e-6,
+                               depth.data());
+        for (int l = 0; l < n; ++l) {
+          // The literal Newton iteration in extended precision: the iterates the double solves
+          // approach. Where G is large the slope x / (G + x) is small and divides the residual's
+          // rounding; a solve taking the logarithm of the rounded quotient (G + x) / (G + F)
+          // lies up to about 1e-10 off, the solves taking ln(1 + u) of u itself a thousand
+          // times closer.
+          const long double g = G[l], f0 = F[l], supply = static_cast<long double>(K[l]) * dt;
+          const auto residual = [&](long double x) {
+            return g * std::log((g + x) / (g + f0)) + supply - x + f0;
+          };
+          long double x = f0 + 0.001L;
+          long double r = residual(x);
+          for (int it = 0; it < 50 && !(it > 0 && std::fabs(r) <= 1e-6L); ++it) {
+            x -= r / (g / (g + x) - 1.0L);
+            r = residual(x);
+          }
+          const double exact = static_cast<double>(x);
+          const double scalar = green_ampt_implicit_depth(G[l], K[l], dt, F[l], F[l] + 0.001, 1e-6);
+          EXPECT_NEAR(depth[l], exact, 1e-12 * exact) << "G " << G[l];
+          EXPECT_NEAR(scalar, exact, 1e-9 * exact) << "G " << G[l];
+          EXPECT_TRUE(bits_equal(depth[l], scalar)) << depth[l] << " against " << scalar;
+          EXPECT_GT(depth[l], F[l]) << "G " << G[l];
         }
-        const double exact = static_cast<double>(x);
-        const double scalar = green_ampt_implicit_depth(G[l], K[l], dt, F[l], F[l] + 0.001, 1e-6);
-        EXPECT_NEAR(depth[l], exact, 1e-12 * exact) << "G " << G[l];
-        EXPECT_NEAR(scalar, exact, 1e-9 * exact) << "G " << G[l];
-        EXPECT_GT(depth[l], F[l]) << "G " << G[l];
-      }
+      });
     }
   }
 }
@@ -432,7 +448,6 @@ TEST(GreenAmpt, CellHoldingAtMostItsConductivityStepGivesAllOfIt) {
   const int n = static_cast<int>(cells.size());
   for (int reduced : {0, 1})
     for (int wide : {0, 1}) {
-      if (wide && !__builtin_cpu_supports("avx512f")) continue;
       SCOPED_TRACE(testing::Message() << "reduced " << reduced << " wide " << wide);
       std::vector<double> ks(n + 1), G(n + 1), F(n + 1), fraction(n + 1, 1.0), depth(n + 1),
           rate(n + 1, -1.0);
@@ -577,8 +592,7 @@ TEST(GreenAmpt, CellsAgreeOnEveryPathAndThreadCount) {
 // intensity sum bit for bit, the first cell whose depth the rain made no number, and the depth
 // flags of what the pass leaves. Grids of one cell, a partial group, and one or many booking
 // blocks with a partial last group; the rain's step half the infiltration's; three steps each.
-TEST(GreenAmpt, RainTakenInThePassMatchesTheRainfallPassThenInfiltration) {
-  if (!__builtin_cpu_supports("avx512f")) GTEST_SKIP() << "no 512-bit vectors";
+void rain_in_the_pass_matches_the_separate_passes() {
   enum pattern { mixed, all_taken, last_cell_wet, not_a_number };
   const double nan = std::nan("");
   struct field {
@@ -732,6 +746,12 @@ TEST(GreenAmpt, RainTakenInThePassMatchesTheRainfallPassThenInfiltration) {
           }
         }
       }
+}
+
+TEST(GreenAmpt, RainTakenInThePassMatchesTheRainfallPassThenInfiltration) {
+  // On every instruction set the processor runs.
+  for_every_vector_target(
+      [](const std::string&) { rain_in_the_pass_matches_the_separate_passes(); });
 }
 
 // Where the pass cannot take the rain, with channel lakes or without wide vectors, it says so
@@ -1228,7 +1248,8 @@ TEST(RainInTheInfiltrationPass, PassesMatchTheSeparateRainInfiltrationAndRouting
       {"ADE-PC routing, infiltration every step, reduced areas", 3, 1, 0, 1},
       {"explicit routing, infiltration every third step, canopy, reduced areas", 1, 3, 1, 1},
   };
-  const bool wide = __builtin_cpu_supports("avx512f") != 0;
+  // The vector kernels run on every processor, so the rain is always taken in the pass.
+  const bool wide = true;
   for (const pass_case& t : cases) {
     SCOPED_TRACE(t.what);
     int taken = 0;

@@ -19,8 +19,24 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string>
+
+#include "framework/core/vector_targets.h"
 
 extern char** environ;
+
+namespace {
+
+// The test programs take the instruction set TORVA_VECTOR_TARGET names, as torva does, so the
+// whole suite can run on one of them; a name the processor cannot run stops the program.
+const bool vector_target_taken = [] {
+  std::string message;
+  if (use_vector_target_from_environment(message)) return true;
+  std::fprintf(stderr, "%s\n", message.c_str());
+  std::exit(1);
+}();
+
+}  // namespace
 
 namespace torva_test {
 
