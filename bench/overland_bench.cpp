@@ -10,10 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "framework/core/error_state.h"
 #include "framework/core/raw_arrays.h"
+#include "framework/core/vector_targets.h"
 #include "framework/model_state.h"
 #include "overland/ade_overland.h"
 #include "overland/explicit_overland.h"
@@ -60,6 +62,13 @@ int main(int argc, char** argv) {
   std::vector<int> sides;
   for (int i = 1; i < argc; ++i) sides.push_back(std::atoi(argv[i]));
   if (sides.empty()) sides = {500, 1000, 2000, 4000};
+  // The vector kernels' instruction set: the best the processor runs, or TORVA_VECTOR_TARGET's.
+  std::string message;
+  if (!use_vector_target_from_environment(message)) {
+    std::printf("%s\n", message.c_str());
+    return 1;
+  }
+  std::printf("vector kernels: %s\n", vector_target_in_use().c_str());
   std::printf("%-9s %10s %6s %7s %6s %16s\n", "scheme", "cells", "wet", "threads", "steps",
               "cell updates/s");
   for (int side : sides) {

@@ -27,6 +27,7 @@ namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
 // True on targets whose multiply-add is one fused operation rounded once.
+#undef TORVA_LANES_FUSED
 #if HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL || \
     (HWY_ARCH_ARM_A64 &&                                                             \
      (HWY_TARGET == HWY_NEON || HWY_TARGET == HWY_SVE || HWY_TARGET == HWY_SVE2 ||   \
@@ -43,6 +44,8 @@ HWY_INLINE hn::Vec<D> Fma(D d, hn::Vec<D> a, hn::Vec<D> b, hn::Vec<D> c) {
 #if TORVA_LANES_FUSED
   (void)d;
   return hn::MulAdd(a, b, c);
+#elif HWY_TARGET == HWY_SCALAR
+  return hn::Set(d, std::fma(hn::GetLane(a), hn::GetLane(b), hn::GetLane(c)));
 #else
   constexpr size_t kMax = hn::MaxLanes(D());
   HWY_ALIGN double pa[kMax], pb[kMax], pc[kMax];
@@ -63,6 +66,16 @@ HWY_INLINE hn::Vec<D> PowerOfTwo(D d, hn::Vec<D> n) {
   const hn::Vec<D> magic = hn::Set(d, 0x1.8p52);
   const auto k = hn::Sub(hn::BitCast(di, hn::Add(n, magic)), hn::BitCast(di, magic));
   return hn::BitCast(d, hn::ShiftLeft<52>(hn::Add(k, hn::Set(di, 1023))));
+}
+
+// The exponent field of x (0 to 2047) as a double, exact: its bits placed in the mantissa of
+// 2^52, less 2^52 (no integer conversion, which some targets lack).
+template <class D>
+HWY_INLINE hn::Vec<D> ExponentField(D d, hn::Vec<hn::RebindToSigned<D>> bits) {
+  const hn::RebindToSigned<D> di;
+  const auto field = hn::And(hn::ShiftRight<52>(bits), hn::Set(di, 0x7FF));
+  const hn::Vec<D> two52 = hn::Set(d, 0x1p52);
+  return hn::Sub(hn::BitCast(d, hn::Or(field, hn::BitCast(di, two52))), two52);
 }
 
 // x^(2/3) of the reduced depth x = d 2^(-3k) in [1, 8) as hi + lo (|lo| <= ulp(hi) / 2), with
@@ -104,8 +117,7 @@ HWY_INLINE ReducedPower<D> TwoThirdsOfReduced(D d, hn::Vec<D> depth) {
   const auto tiny = hn::Lt(depth, hn::Set(d, 0x1p-1022));
   const V scaled = hn::IfThenElse(tiny, hn::Mul(depth, hn::Set(d, 0x1p54)), depth);
   const auto bits = hn::BitCast(di, scaled);
-  const auto field = hn::And(hn::ShiftRight<52>(bits), hn::Set(di, 0x7FF));
-  const V e = hn::Sub(hn::ConvertTo(d, hn::Sub(field, hn::Set(di, 1023))),
+  const V e = hn::Sub(hn::Sub(ExponentField(d, bits), hn::Set(d, 1023.0)),
                       hn::IfThenElseZero(tiny, hn::Set(d, 54.0)));
   const V m = hn::BitCast(d, hn::Or(hn::And(bits, hn::Set(di, 0x000FFFFFFFFFFFFFLL)),
                                     hn::Set(di, 0x3FF0000000000000LL)));
@@ -176,8 +188,7 @@ HWY_INLINE hn::Vec<D> Log(D d, hn::Vec<D> x) {
   using V = hn::Vec<D>;
   const hn::RebindToSigned<D> di;
   const auto bits = hn::BitCast(di, x);
-  const auto field = hn::And(hn::ShiftRight<52>(bits), hn::Set(di, 0x7FF));
-  V k = hn::ConvertTo(d, hn::Sub(field, hn::Set(di, 1023)));
+  V k = hn::Sub(ExponentField(d, bits), hn::Set(d, 1023.0));
   V m = hn::BitCast(d, hn::Or(hn::And(bits, hn::Set(di, 0x000FFFFFFFFFFFFFLL)),
                               hn::Set(di, 0x3FF0000000000000LL)));
   const auto high = hn::Gt(m, hn::Set(d, 1.4142135623730951));
