@@ -103,7 +103,7 @@ int ade_substep_update(int n, double* h, double* change, const double* q, const 
                        double s, double* volume, bool volume_fresh, int drained,
                        double drained_before);
 
-// ade_substep_update over the cells lo..hi alone, eight cells to a 512-bit vector, without a
+// ade_substep_update over the cells lo..hi alone, up to eight cells to a vector, without a
 // parallel loop (the caller shares the rows among its threads): the same depths, changes and
 // volumes bit for bit; with `keep` given, each cell's depth before the update goes there. Returns
 // the bits of every result found (ade_update_large_change | ade_update_negative_depth), not only
@@ -112,7 +112,7 @@ int ade_update_range_wide(int lo, int hi, double* h, double* change, double* kee
                           const int* up, double dx, double s, double* volume, bool volume_fresh,
                           int drained, double drained_before);
 
-// One direction's sweep of the cells lo..hi of one grid row, eight cells to a 512-bit vector:
+// One direction's sweep of the cells lo..hi of one grid row, up to eight cells to a vector:
 // the discharge of each cell's face towards next[] into q, as ade_plain_sweep_wide gives it;
 // with `update`, each chunk's depths then updated at once as ade_update_range_wide does, which
 // needs the inflows q[up] of the cells ready: across (x_faces) the left neighbour up[i] is
@@ -125,8 +125,8 @@ int ade_row_step_wide(const ade_grid_view& g, bool x_faces, const int* next,
                       double* change, double* keep, double* volume, bool volume_fresh, double s,
                       int drained, double drained_before, double mean_dt, int lo, int hi);
 
-// The mean discharges of a step of dt seconds of cells lo..hi: q[i] = volume[i] / dt, eight
-// cells to a 512-bit vector. Call only when ade_wide_sweeps().
+// The mean discharges of a step of dt seconds of cells lo..hi: q[i] = volume[i] / dt, up to
+// eight cells to a vector. Call only when ade_wide_sweeps().
 void ade_mean_range_wide(int lo, int hi, double* q, const double* volume, double dt);
 
 // One cell's depth update of a sweep of s seconds by the rule of ade_depth_update: the change

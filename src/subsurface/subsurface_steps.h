@@ -47,7 +47,7 @@ void read_soil_layer_file(model_state& ms, file_handle& layer_file, soil_table_r
 void infiltration_setup(model_state& ms);
 // Rain and infiltration in one pass over the cells. infiltration_takes_rain is true when this
 // pass's infiltration step is due and would run the single-layer Green and Ampt scheme, with
-// its booking, on a grid without channel lakes, on a processor with 512-bit vectors: the
+// its booking, on a grid without channel lakes (on every processor): the
 // rainfall step may then hand its rain to infiltration_with_rain, which puts it on the cells
 // (rain_dt seconds of `intensity` mm/h reaching the ground) just before their infiltration, as
 // the two steps one after the other would, books the infiltration and marks it taken, so that
