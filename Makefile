@@ -71,6 +71,7 @@ bench: build
 	$(BUILD)/event_step_bench
 	$(BUILD)/channel_routing_bench
 	$(BUILD)/vector_powers_bench
+	$(BUILD)/busy_machine_bench
 
 # Fuzzing with libFuzzer (clang-14, AddressSanitizer and UndefinedBehaviorSanitizer) in its own
 # build: `make fuzz TARGET=name SECONDS=n` fuzzes one harness of tests/fuzz/, `make fuzz` each in

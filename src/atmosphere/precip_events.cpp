@@ -242,7 +242,7 @@ void precip_idw_parallel(double dx, const raw_array2d<int>& index_map, int gauge
   const long cells = static_cast<long>(rain_cell.size()) - 1;
   const int last_row = rows < index_map.row_count() ? rows : index_map.row_count();
   const int last_col = cols < index_map.col_count() ? cols : index_map.col_count();
-#pragma omp parallel for schedule(static) if (cells >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(cells))
   for (int r = 1; r <= last_row; ++r) {
     const double yc = north - (r - 0.5) * dx;
     const int* map_row = index_map[r];
@@ -279,12 +279,12 @@ void gage_values_to_cells(int gauge_count, std::span<const int> nearest,
   const long cells = static_cast<long>(rain_cell.size()) - 1;
   const int last = cell_count < cells ? cell_count : static_cast<int>(cells);
   if (gauge_count == 1) {
-#pragma omp parallel for schedule(static) if (last >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(last))
     for (int i = 1; i <= last; ++i) rain_cell[i] = values[1];
     return;
   }
   if (static_cast<long>(nearest.size()) - 1 < last) return;
-#pragma omp parallel for schedule(static) if (last >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(last))
   for (int i = 1; i <= last; ++i) rain_cell[i] = values[nearest[i]];
 }
 
@@ -297,7 +297,7 @@ int find_neighbor_all(int gauge_count, const raw_array2d<int>& index_map,
   const int last_row = rows < index_map.row_count() ? rows : index_map.row_count();
   const int last_col = cols < index_map.col_count() ? cols : index_map.col_count();
   int failures = 0;
-#pragma omp parallel reduction(+ : failures) if (static_cast<long>(last_row) * last_col >= parallel_min_cells)
+#pragma omp parallel reduction(+ : failures) num_threads(team_size(static_cast<long>(last_row) * last_col))
   {
     bool stopped = false;  // this worker met a cell without a gauge in reach
 #pragma omp for schedule(static)

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "atmosphere/atmosphere_steps.h"
+#include "framework/core/block_sum.h"
 #include "framework/core/error_state.h"
 #include "framework/core/process_info.h"
 #include "framework/core/units.h"
@@ -18,31 +19,6 @@
 #include "subsurface/subsurface_steps.h"
 
 namespace {
-
-// Blocks of rain_sum_block_cells cells are summed in passes of at most this many blocks (four
-// million cells), whose partial sums live on the stack: the sums allocate nothing, and a grid of
-// up to four million cells takes one parallel pass, whose threads meet only at its end.
-constexpr int blocks_per_pass = 4096;
-
-// Runs `body(first, last)` for the fixed blocks of cells 1..cell_count in parallel and adds the
-// partial results it returns with `add(total, part)` in block order.
-template <class Part, class Body, class Add>
-Part over_cell_blocks(int cell_count, const Body& body, const Add& add) {
-  Part total{};
-  Part parts[blocks_per_pass];
-  constexpr int pass_cells = rain_sum_block_cells * blocks_per_pass;
-  for (int pass_first = 1; pass_first <= cell_count; pass_first += pass_cells) {
-    const int pass_last = std::min(cell_count, pass_first + (pass_cells - 1));
-    const int blocks = (pass_last - pass_first) / rain_sum_block_cells + 1;
-#pragma omp parallel for schedule(static) if (cell_count >= parallel_min_cells)
-    for (int b = 0; b < blocks; ++b) {
-      const int first = pass_first + b * rain_sum_block_cells;
-      parts[b] = body(first, std::min(pass_last, first + (rain_sum_block_cells - 1)));
-    }
-    for (int b = 0; b < blocks; ++b) add(total, parts[b]);
-  }
-  return total;
-}
 
 // A block's intensities are summed in this many running sums, cell first + k in sum k mod 8,
 // added pairwise, so that the loop over the cells runs in vector lanes. Its rain volume is
@@ -173,8 +149,8 @@ void rain_interception(int cell_count, double dt, std::span<const double> capaci
     }
     return held_volume;
   };
-  interception_volume += over_cell_blocks<double>(
-      cell_count, block, [](double& total, double part) { total += part; });
+  interception_volume += block_ordered_sum<rain_sum_block_cells, double>(
+      cell_count, 0.0, block, [](double& total, double part) { total += part; });
 }
 
 rain_cells_result rain_onto_cells(const rain_cells_views& v) {
@@ -267,8 +243,9 @@ rain_cells_result rain_onto_cells(const rain_cells_views& v) {
     part.rate_sum = lane_sum(rate);
     return part;
   };
-  return over_cell_blocks<rain_cells_result>(
-      v.cell_count, block, [](rain_cells_result& total, const rain_cells_result& part) {
+  return block_ordered_sum<rain_sum_block_cells, rain_cells_result>(
+      v.cell_count, rain_cells_result{}, block,
+      [](rain_cells_result& total, const rain_cells_result& part) {
         total.volume += part.volume;
         total.rate_sum += part.rate_sum;
         if (total.nan_cell == 0) total.nan_cell = part.nan_cell;
@@ -287,8 +264,8 @@ double point_sources_onto_cells(int cell_count, double dt, double dx, std::span<
     }
     return volume;
   };
-  return over_cell_blocks<double>(cell_count, block,
-                                  [](double& total, double part) { total += part; });
+  return block_ordered_sum<rain_sum_block_cells, double>(
+      cell_count, 0.0, block, [](double& total, double part) { total += part; });
 }
 
 void apply_rainfall(model_state& ms) {

@@ -119,7 +119,6 @@ bool sectioned(const channel_state& ch, int link) {
 struct substep_work {
   long routed_total = 0;     // nodes of the routed links
   long other_sections = 0;   // nodes of sectioned links that are not routed
-  bool parallel = false;     // the regions run on more than one thread
   bool sections = false;     // the network's sections are computed
   bool sources = false;      // nodes keep their source volumes
   bool serial_ends = false;  // structures or a held outlet: the link ends wait on one thread
@@ -166,10 +165,11 @@ void substep_start(channel_state& ch, substep_work& w, double h, bool first_pass
   double stable = std::numeric_limits<double>::infinity();
   int faults = 0;
   auto is_routed = [&](int link) { return routed(ch, link); };
-#pragma omp parallel if (w.parallel) reduction(max                                     \
-                                               : cmax) reduction(min                   \
-                                                                 : stable) reduction(| \
-                                                                                     : faults)
+#pragma omp parallel num_threads(routing_team(w.routed_total)) reduction(max     \
+                                                                         : cmax) \
+    reduction(min                                                                \
+              : stable) reduction(|                                              \
+                                  : faults)
   {
 #pragma omp single nowait
     stable = ex_end_node_stiffness(ch, ch.node_stiffness);
@@ -222,7 +222,9 @@ void predictor_pass(channel_state& ch, substep_work& w, double time, double h,
   int outlet_fault = 0;
   auto is_routed = [&](int link) { return routed(ch, link); };
   auto other = [&](int link) { return sectioned(ch, link) && !routed(ch, link); };
-#pragma omp parallel if (w.parallel) reduction(| : exceeded, section_faults)
+#pragma omp parallel num_threads(routing_team(w.routed_total)) \
+    reduction(|                                                \
+              : exceeded, section_faults)
   {
     own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
       ex_ordinary_link_flows(ch, ch.qp_last, link, first, last);
@@ -280,7 +282,9 @@ after_corrector corrector_pass(channel_state& ch, substep_work& w, double time, 
   after_corrector next = after_corrector::next_pass;
   auto is_routed = [&](int link) { return routed(ch, link); };
   auto other = [&](int link) { return sectioned(ch, link) && !routed(ch, link); };
-#pragma omp parallel if (w.parallel) reduction(| : exceeded, section_faults)
+#pragma omp parallel num_threads(routing_team(w.routed_total)) \
+    reduction(|                                                \
+              : exceeded, section_faults)
   {
     own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
       ex_ordinary_link_flows(ch, ch.qp_iter, link, first, last);
@@ -417,7 +421,6 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
   w.routed_total = chosen_node_total(ch, [&](int link) { return routed(ch, link); });
   w.other_sections =
       chosen_node_total(ch, [&](int link) { return sectioned(ch, link) && !routed(ch, link); });
-  w.parallel = w.routed_total >= routing_parallel_min_nodes;
   w.sections = has_sections(ch);
   w.serial_ends = ch.head_bound != 0;
   for (int link = 1; link <= ch.chan_link_count; ++link)

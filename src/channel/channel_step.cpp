@@ -15,6 +15,7 @@
 #include "channel/link_flows.h"
 #include "channel/sections.h"
 #include "framework/core/error_state.h"
+#include "framework/core/parallel_team.h"
 #include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "subsurface/sacramento_steps.h"
@@ -150,7 +151,7 @@ void track_node_maxima(channel_state& ch) {
     const double* yp = ch.yp.link_nodes(link);
     double* highest = ch.max_yp[row];
     const int n = std::min(ch.nx[link], ch.max_nodes);
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
     for (int j = 1; j <= n; ++j) highest[j] = std::max(highest[j], yp[j]);
   }
 }
@@ -309,7 +310,7 @@ double chan_lateral_inflow(model_state& ms, double dt) {
                         ch.gst_stream_cells >= chan_lateral_parallel_min_stream_cells &&
                         ch.gst_lateral_q.row_count() >= ch.gst_stream_cells;
   if (parallel) {
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) num_threads(team_size(ch.gst_stream_cells))
     for (int c = 1; c <= ch.gst_stream_cells; ++c) {
       if (ch.gst_ncellsingrid[c] > ch.gst_width) continue;
       for (int k = 1; k <= ch.gst_ncellsingrid[c]; ++k) {

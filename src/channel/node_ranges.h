@@ -10,11 +10,20 @@
 #include <algorithm>
 
 #include "channel/channel_state.h"
+#include "framework/core/parallel_team.h"
 
 // Below this many nodes the routing's node loops run on one thread: a sub-step of one pass opens
 // three parallel regions and waits at two to four barriers inside them, and on a smaller network
 // waking the threads that often costs more than the work it shares.
 inline constexpr long routing_parallel_min_nodes = 32768;
+
+// Fewest nodes a thread of the routing's node loops is given from routing_parallel_min_nodes on.
+inline constexpr long routing_nodes_per_thread = 4096;
+
+// Threads for a node loop over `total` nodes.
+inline int routing_team(long total) {
+  return total < routing_parallel_min_nodes ? 1 : team_size(total, routing_nodes_per_thread);
+}
 
 // The nodes 1..nx[link] of every link for which `chosen(link)` holds, together.
 template <class Chosen>

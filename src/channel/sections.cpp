@@ -498,7 +498,7 @@ void ex_section(model_state& ms, int mode) {
     const long total = chosen_node_total(ch, sectioned);
     int exceeded = 0;
     int faults = 0;
-#pragma omp parallel if (total >= routing_parallel_min_nodes) reduction(| : exceeded, faults)
+#pragma omp parallel num_threads(routing_team(total)) reduction(| : exceeded, faults)
     visit_own_nodes(ch, total, sectioned, [&](int link, int first, int last) {
       if (faults == 0 &&
           !sections_from_area(link_sections_of(ch, link), tables, first, last, exceeded))

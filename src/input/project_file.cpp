@@ -346,7 +346,9 @@ void set_thread_count(const card_entry& e, card_context& ctx) {
     printf("Error: unable to set the thread level to %d.\n", n);
     return;
   }
+  // The parallel loops and the run-time line both follow the count the card sets.
   omp_set_num_threads(n);
+  process_info.num_threads = n;
   printf("Setting the thread level to %d.\n", n);
 }
 

@@ -140,7 +140,7 @@ int sweep(const ade_grid_view& g, const double* h, double* q) {
     // the number of threads.
     constexpr int block = 1024;
     const int blocks = (n + block - 1) / block;
-#pragma omp parallel for schedule(static) reduction(| : cut) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) reduction(| : cut) num_threads(team_size(n))
     for (int b = 0; b < blocks; ++b) {
       const int lo = 1 + b * block;
       cut |= ade_plain_sweep_wide(g, next, open, h, q, lo, lo + block - 1 < n ? lo + block - 1 : n);
@@ -153,7 +153,7 @@ int sweep(const ade_grid_view& g, const double* h, double* q) {
     const double* rough = g.roughness;
     const double dx = g.dx, inv_dx = 1.0 / g.dx;
     const double k = share_per_metre(g);
-#pragma omp parallel for schedule(static) reduction(| : cut) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) reduction(| : cut) num_threads(team_size(n))
     for (int i = 1; i <= n; ++i) {
       double flow = 0.0;
       if (open[i]) {
@@ -174,7 +174,7 @@ int sweep(const ade_grid_view& g, const double* h, double* q) {
     }
     return cut;
   }
-#pragma omp parallel for schedule(static) reduction(| : cut) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) reduction(| : cut) num_threads(team_size(n))
   for (int i = 1; i <= n; ++i)
     q[i] = open[i] ? ade_face_discharge(g, h, i, next[i], q[i], &cut) : 0.0;
   return cut;
@@ -204,7 +204,7 @@ int ade_hold_to_surface_share(const ade_grid_view& g, const int* next, const uns
   const double* z = g.elev;
   const double k = step > 0.0 ? ov_surface_share * (g.dx * g.dx) / step : 0.0;
   int cut = 0;
-#pragma omp parallel for schedule(static) reduction(| : cut) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) reduction(| : cut) num_threads(team_size(n))
   for (int i = 1; i <= n; ++i) {
     if (!open[i] || q[i] == 0.0) continue;
     const int j = next[i];
@@ -261,7 +261,7 @@ int ade_depth_update(int n, double* h, double* change, double* before, const dou
                      const int* up, double dx, double s, double* volume) {
   const double c = s / (dx * dx);
   int result = ade_update_ok;
-#pragma omp parallel for schedule(static) reduction(| : result) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) reduction(| : result) num_threads(team_size(n))
   for (int i = 1; i <= n; ++i) {
     const int u = up[i];
     double delta;
@@ -280,7 +280,7 @@ int ade_substep_update(int n, double* h, double* change, const double* q, const 
                        double drained_before) {
   const double c = s / (dx * dx);
   int result = ade_update_ok;
-#pragma omp parallel for schedule(static) reduction(| : result) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) reduction(| : result) num_threads(team_size(n))
   for (int i = 1; i <= n; ++i) {
     const int u = up[i];
     double delta;

@@ -201,7 +201,7 @@ int rows_substep(const ade_grid_view& g, const ade_direction dirs[2], const int*
     if (means && lo <= hi) ade_mean_range_wide(lo, hi, down.flux, down.volume, mean_dt);
   };
   int flags = 0;
-#pragma omp parallel reduction(| : flags) if (n >= parallel_min_cells)
+#pragma omp parallel reduction(| : flags) num_threads(team_size(n))
   {
     const int blocks = omp_get_num_threads();
     const int t = omp_get_thread_num();
@@ -322,9 +322,9 @@ int apply_next_to_lakes(ade_route& r, const ade_direction& d, double* q, double 
   const bool channel = g.lakes == ade_lake_kind::channel;
   if (channel) limit_lake_spills(ms, g, d, q, s);
   int result = ade_update_ok;
-#pragma omp parallel for schedule(static) \
-    reduction(|                           \
-              : result) if (channel && n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) reduction(|         \
+                                                    : result) \
+    num_threads(channel ? team_size(n) : 1)
   for (int i = 1; i <= n; ++i) {
     if (lake_at(g, i) != 0) {
       change[i] = 0.0;
@@ -366,7 +366,7 @@ int predictor_mean(ade_route& r, const ade_direction& d, double s) {
   double* q = d.flux;
   const int* up = d.up;
   int flags = sweep(g, d, h, q);
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
   for (int i = 1; i <= n; ++i) {
     const int u = up[i];
     mean[i] = q[i];
@@ -383,7 +383,7 @@ int predictor_mean(ade_route& r, const ade_direction& d, double s) {
     pred[r.outlet] -=
         0.5 * outlet_discharge(pred[r.outlet], g.roughness[r.outlet], ms.outlet_slope, g.dx) * c;
   flags |= sweep(g, d, pred, q);
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
   for (int i = 1; i <= n; ++i) q[i] = (mean[i] + q[i]) * 0.5;
   // The mean of two held discharges may exceed the share of the current surfaces.
   flags |= ade_hold_to_surface_share(g, d.next, d.x_faces ? g.open_x : g.open_y, h, q, s);
@@ -500,7 +500,7 @@ double route_substeps(ade_route& r, double dt) {
   // The depths at the step's start, kept for a restart: row by row, the first sub-step keeps
   // each cell's depth as its first update reads it.
   if (!r.by_rows) {
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
     for (int c = 1; c <= n; ++c) start[c] = h[c];
   }
   if (r.lakes) keep_lake_books(r, false);
@@ -520,7 +520,7 @@ double route_substeps(ade_route& r, double dt) {
       return -1.0;
     }
     if (!first_pass) {
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
       for (int c = 1; c <= n; ++c) h[c] = start[c];
       if (r.lakes) keep_lake_books(r, true);
     }
@@ -554,7 +554,7 @@ double route_substeps(ade_route& r, double dt) {
     double* fy = ov.ov_flux_y.data();
     const double* vx = ov.ov_vol_x.data();
     const double* vy = ov.ov_vol_y.data();
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
     for (int c = 1; c <= n; ++c) {
       fx[c] = vx[c] / dt;
       fy[c] = vy[c] / dt;

@@ -142,7 +142,7 @@ bool face_fails(const lake_grid& g, int c, int d, double q, double tau, double& 
 void face_pass(const lake_grid& g, double tau, int fails[4]) {
   const int n = g.cell_count;
   int fx = 0, fy = 0, cx = 0, cy = 0;
-#pragma omp parallel for schedule(static) reduction(+ : fx, fy, cx, cy) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) reduction(+ : fx, fy, cx, cy) num_threads(team_size(n))
   for (int c = 1; c <= n; ++c) {
     for (int d = 0; d < 2; ++d) {
       bool cut = false;
@@ -241,7 +241,7 @@ void apply_faces(const lake_grid& g, double per_q) {
   double* h = g.h;
   const double* fx = g.flux_x;
   const double* fy = g.flux_y;
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
   for (int c = 1; c <= n; ++c) {
     if (lake_at(g, c) != 0) continue;
     const double gained = fx[g.left[c]] + fy[g.above[c]] - fx[c] - fy[c];
@@ -349,7 +349,7 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
   double* saved = ov.ov_saved_depth.data();
   double* fx = ov.ov_flux_x.data();
   double* fy = ov.ov_flux_y.data();
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
   for (int c = 1; c <= n; ++c) saved[c] = h[c];
   double* elev = ch.lake_elev.data();
   double* volume = ch.lake_volume.data();
@@ -421,7 +421,7 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
   bool complete = false;
   while (!complete) {
     // One attempt at the whole step from its start, the lakes as they stood then.
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
     for (int c = 1; c <= n; ++c) {
       h[c] = saved[c];
       fx[c] = 0.0;
@@ -490,7 +490,7 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
     outlet_volume = ov_outlet_drain(h[o], ms.outlet_slope, g.roughness[o], dx, dt);
   }
 
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
   for (int c = 1; c <= n; ++c) {
     fx[c] *= dx;
     fy[c] *= dx;

@@ -93,13 +93,13 @@ void wetland_faces(const ov_kernel_view& v, const wetland_view& w, const face_st
   }
 }
 
-// Runs a kernel on every worker's share of cells 1..n (in parallel from parallel_min_cells
-// cells on) and adds up the four counts of faces it reports. Returns the number of workers.
+// Runs a kernel on every worker's share of cells 1..n (on a team of team_size(n) workers)
+// and adds up the four counts of faces it reports. Returns the number of workers.
 template <class Kernel>
 int on_shares(const face_stencil& st, int n, int fails[4], Kernel kernel) {
   int f0 = 0, f1 = 0, f2 = 0, f3 = 0;
   int workers = 1;
-#pragma omp parallel if (n >= parallel_min_cells) reduction(+ : f0, f1, f2, f3)
+#pragma omp parallel num_threads(team_size(n)) reduction(+ : f0, f1, f2, f3)
   {
     int lo = 1, hi = 0;
     if (omp_get_thread_num() == 0) workers = omp_get_num_threads();

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "framework/core/block_sum.h"
 #include "framework/core/error_state.h"
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
@@ -16,10 +17,6 @@
 namespace {
 
 constexpr double cubic_metres_per_cubic_foot = 0.0283168466;
-
-int block_count(int cells) {
-  return (cells + ov_boundary_block_cells - 1) / ov_boundary_block_cells;
-}
 
 // The series registered under `index` in the time series table, or none.
 const time_series* series_of_index(double index) {
@@ -88,24 +85,20 @@ void boundary_cell(const ov_boundary_view& v, int c, double dt, double sums[4]) 
 }  // namespace
 
 ov_boundary_sums ov_boundary_cells(const ov_boundary_view& v, double dt) {
-  const int blocks = block_count(v.cell_count);
-#pragma omp parallel for schedule(static) if (v.cell_count >= parallel_min_cells)
-  for (int b = 0; b < blocks; ++b) {
+  const auto block = [&](int first, int last) {
     double sums[4] = {0.0, 0.0, 0.0, 0.0};
-    const int first = b * ov_boundary_block_cells + 1;
-    const int last = std::min(v.cell_count, first + ov_boundary_block_cells - 1);
     for (int c = first; c <= last; ++c)
       if (v.type[c] != 0) boundary_cell(v, c, dt, sums);
-    for (int k = 0; k < 4; ++k) v.block_sums[4 * b + k] = sums[k];
-  }
-  ov_boundary_sums total;
-  for (int b = 0; b < blocks; ++b) {
-    total.normal_out += v.block_sums[4 * b];
-    total.head_out += v.block_sums[4 * b + 1];
-    total.head_in += v.block_sums[4 * b + 2];
-    total.flow_in += v.block_sums[4 * b + 3];
-  }
-  return total;
+    return ov_boundary_sums{sums[0], sums[1], sums[2], sums[3]};
+  };
+  return block_ordered_sum<ov_boundary_block_cells, ov_boundary_sums>(
+      v.cell_count, ov_boundary_sums{}, block,
+      [](ov_boundary_sums& total, const ov_boundary_sums& part) {
+        total.normal_out += part.normal_out;
+        total.head_out += part.head_out;
+        total.head_in += part.head_in;
+        total.flow_in += part.flow_in;
+      });
 }
 
 void ov_boundary_setup(model_state& ms) {
@@ -155,10 +148,6 @@ void ov_boundary_setup(model_state& ms) {
         break;
     }
   }
-  if (ov.bdy_block_sums.count() < 4 * block_count(n)) {
-    alloc_1d_double(ov.bdy_block_sums, 4 * block_count(n), "bdy_block_sums");
-    if (ov.bdy_block_sums.empty()) stop_now();
-  }
 }
 
 void ov_boundary_update_values(model_state& ms) {
@@ -170,7 +159,7 @@ void ov_boundary_update_values(model_state& ms) {
   double* value = ov.boundary_value.data();
   const double t = ms.current_time;
   loop_fault fault;
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
   for (int c = 1; c <= n; ++c) {
     switch (type[c]) {
       case ov_bdy_normal_depth:
@@ -200,7 +189,7 @@ void ov_boundary_outflow(model_state& ms, double dt) {
     apply_xy_ov_bdy(xy, ov.ov_depth, dx, xy_in, xy_out, ms.current_time);
     if (run_error.error_fatal) return;
   }
-  if (ov.bdy_block_sums.count() < 4 * block_count(n) || ov.boundary_type.count() < n) {
+  if (ov.boundary_type.count() < n) {
     stop_with_message("Error: the overland boundary cells of %d cells were not set up.\n", n);
     return;
   }
@@ -216,7 +205,6 @@ void ov_boundary_outflow(model_state& ms, double dt) {
   v.below = ov.belowcon.data();
   v.type = ov.boundary_type.data();
   v.value = ov.boundary_value.data();
-  v.block_sums = ov.bdy_block_sums.data();
   const ov_boundary_sums s = ov_boundary_cells(v, dt);
   ov.bdy_normal_out += s.normal_out;
   ov.bdy_head_in += xy_in + s.head_in;

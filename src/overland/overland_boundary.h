@@ -38,7 +38,6 @@ struct ov_boundary_view {
   const int* below = nullptr;
   const int* type = nullptr;      // boundary type per cell, 0 none
   const double* value = nullptr;  // value in force per cell
-  double* block_sums = nullptr;   // four slots per block of ov_boundary_block_cells cells
 };
 
 // Applies the typed boundary cells for dt seconds (a parallel loop over blocks of cells) and
@@ -53,8 +52,7 @@ ov_boundary_sums ov_boundary_cells(const ov_boundary_view& v, double dt);
 
 // Start-up, when OV_BOUNDARY is on: refuses, with a message naming the cell, a normal-depth
 // slope that is negative or not a number, a stage that is not a number, and a series number
-// that is not in the time series table or names a series without rows; then sets up the
-// block sums of the run's cells.
+// that is not in the time series table or names a series without rows.
 void ov_boundary_setup(model_state& ms);
 
 // The value in force of every boundary cell at the current time: the slope or stage of types 1

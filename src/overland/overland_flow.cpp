@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "channel/channel_steps.h"
+#include "framework/core/block_sum.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/process_info.h"
@@ -125,7 +126,6 @@ struct depth_scan_part {
 // taken in cell order, so the flags and the first bad cell do not depend on the number of
 // threads.
 constexpr int depth_scan_block_cells = 8192;
-constexpr int depth_scan_blocks_per_pass = 256;
 
 // Scans cells first..last in cell order, stopping at the first depth that is not a number. The
 // lake maps are null when their lakes are off; the cells of overland and channel lakes are
@@ -206,29 +206,23 @@ bool scan_depths(model_state& ms, int& bad_cell, bool depths_known = false) {
   const int* chan_lake = chan_lakes ? lake.data() : nullptr;
   const int chan_lake_cells = chan_lakes ? lake.count() : 0;
 
-  depth_scan_part parts[depth_scan_blocks_per_pass];
-  constexpr int pass_cells = depth_scan_block_cells * depth_scan_blocks_per_pass;
-  for (int pass_first = 1; pass_first <= n; pass_first += pass_cells) {
-    const int pass_last = std::min(n, pass_first + (pass_cells - 1));
-    const int blocks = (pass_last - pass_first) / depth_scan_block_cells + 1;
-#pragma omp parallel for schedule(static) if (n >= parallel_min_cells)
-    for (int b = 0; b < blocks; ++b) {
-      const int first = pass_first + b * depth_scan_block_cells;
-      const int last = std::min(pass_last, first + (depth_scan_block_cells - 1));
-      parts[b] = scan_block(depth, fx, fy, ov_lake, ov_lake_cells, chan_lake, chan_lake_cells,
-                            first, last);
-    }
-    for (int b = 0; b < blocks; ++b) {
-      const depth_scan_part& p = parts[b];
-      if (p.any_depth) ov.ov_any_depth = 1;
-      if (p.any_flux) ov.ov_any_flux = 1;
-      if (p.bad_cell != 0) {
+  // The blocks' flags are taken in cell order up to the first block holding a bad depth.
+  bool good = true;
+  block_ordered_sum<depth_scan_block_cells, depth_scan_part>(
+      n, 0,
+      [&](int first, int last) {
+        return scan_block(depth, fx, fy, ov_lake, ov_lake_cells, chan_lake, chan_lake_cells, first,
+                          last);
+      },
+      [&](int&, const depth_scan_part& p) {
+        if (p.any_depth) ov.ov_any_depth = 1;
+        if (p.any_flux) ov.ov_any_flux = 1;
+        if (p.bad_cell == 0) return true;
         bad_cell = p.bad_cell;
+        good = false;
         return false;
-      }
-    }
-  }
-  return true;
+      });
+  return good;
 }
 
 // A single-event run with routed channels whose rain has stopped (the end checks are on again),
@@ -260,7 +254,7 @@ void array_max_update(const raw_array1d<double>& values, raw_array1d<double>& ma
   const int last = std::min({n, values.count(), maxima.count()});
   const double* v = values.data();
   double* m = maxima.data();
-#pragma omp parallel for schedule(static) if (last >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(last))
   for (int i = 1; i <= last; ++i)
     if (v[i] > m[i]) m[i] = v[i];
 }

@@ -293,11 +293,9 @@ struct overland_state {
                                          // as the sweeps of the step read it (m)
 
   // Overland boundary cells (OV_BOUNDARY) and XY depth points: the run's cumulative volumes
-  // (m3) and the partial sums of the boundary step, four per block of cells.
-  double bdy_normal_out = 0.0;         // left through normal-depth cells
-  double bdy_head_out = 0.0;           // removed by stage cells and XY depth points
-  double bdy_head_in = 0.0;            // added by stage cells and XY depth points
-  double bdy_flow_in = 0.0;            // added by inflow cells
-  raw_array1d<double> bdy_block_sums;  // per block b = 0..: slots 4b..4b+3 (normal out, stage
-                                       // out, stage in, inflow) of the current step (m3)
+  // (m3).
+  double bdy_normal_out = 0.0;  // left through normal-depth cells
+  double bdy_head_out = 0.0;    // removed by stage cells and XY depth points
+  double bdy_head_in = 0.0;     // added by stage cells and XY depth points
+  double bdy_flow_in = 0.0;     // added by inflow cells
 };

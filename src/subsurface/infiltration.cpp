@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "framework/core/block_sum.h"
 #include "framework/core/error_state.h"
 #include "framework/core/lane_math.h"
 #include "framework/core/process_info.h"
@@ -89,7 +90,7 @@ double green_ampt_implicit_depth(double G, double K, double dt, double F, double
 void green_ampt_build_g(int cell_count, std::span<const double> porosity,
                         std::span<const double> theta_init, std::span<const double> hc,
                         std::span<double> G) {
-#pragma omp parallel for schedule(static) if (cell_count >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(cell_count))
   for (int c = 1; c <= cell_count; ++c) {
     const double g = (porosity[c] - theta_init[c]) * hc[c];
     G[c] = g > 0.0 ? g : 0.0;
@@ -151,9 +152,13 @@ void green_ampt_group_scalar(const green_ampt_views& v, int first, int count) {
   }
 }
 
-// Blocks of cells whose booked volumes are summed in one parallel pass: their partial sums live
-// on the stack, so the step allocates nothing.
-constexpr int green_ampt_blocks_per_pass = 4096;
+// What one block of the single-layer pass gathered: its booked volume and, when the pass takes
+// the rain, the rain's sums and depth flags. Plain data: the pass's array of them is not
+// zeroed, each block sets what it gathers.
+struct green_ampt_block_part {
+  double volume;
+  green_ampt_rain_part rain;
+};
 
 static_assert(infiltration_sum_block_cells % green_ampt_group_cells == 0,
               "a block of the booking holds whole groups of the solve");
@@ -213,57 +218,47 @@ green_ampt_pass_result green_ampt_pass(const green_ampt_views& v) {
   // Groups of neighbouring cells counted from cell 1, whole within the blocks of the booking: a
   // cell falls in the same group, and so takes the same arithmetic, whatever the number of
   // threads; each block is booked as soon as it is solved, while its cells are at hand.
-  constexpr int block_cells = infiltration_sum_block_cells;
-  constexpr int pass_cells = block_cells * green_ampt_blocks_per_pass;
-  double parts[green_ampt_blocks_per_pass];
-  // The rain's sums and the depth flags of each block, on the stack: the pass allocates nothing.
-  green_ampt_rain_part rain_parts[green_ampt_blocks_per_pass];
-  for (int pass_first = 1; pass_first <= v.cell_count; pass_first += pass_cells) {
-    const int pass_last = std::min(v.cell_count, pass_first + (pass_cells - 1));
-    const int blocks = (pass_last - pass_first) / block_cells + 1;
-#pragma omp parallel for schedule(static) if (v.cell_count >= parallel_min_cells)
-    for (int b = 0; b < blocks; ++b) {
-      const int first = pass_first + b * block_cells;
-      const int last = std::min(pass_last, first + (block_cells - 1));
-      if (wide) {
-        // Each group booked in vector lanes as it is solved.
-        double sums[infiltration_sum_lanes] = {};
-        green_ampt_rain_part* rain = nullptr;
-        if (rained) {
-          rain = &rain_parts[b];
-          *rain = green_ampt_rain_part{};
-        }
-        for (int g = first; g <= last; g += green_ampt_group_cells)
-          green_ampt_group_wide(v, g, std::min(green_ampt_group_cells, last - g + 1),
-                                book ? sums : nullptr, rain);
-        if (book) parts[b] = infiltration_lane_total(sums);
-        continue;
+  const auto block = [&](int first, int last) {
+    green_ampt_block_part part;
+    if (wide) {
+      // Each group booked in vector lanes as it is solved.
+      double sums[infiltration_sum_lanes] = {};
+      green_ampt_rain_part* rain = nullptr;
+      if (rained) {
+        rain = &part.rain;
+        *rain = green_ampt_rain_part{};
       }
       for (int g = first; g <= last; g += green_ampt_group_cells)
-        green_ampt_group_scalar(v, g, std::min(green_ampt_group_cells, last - g + 1));
-      if (book)
-        parts[b] = book_infiltration_block(v.inf_depth_cum.data(), v.inf_depth_prev.data(),
-                                           v.inf_depth_total.data(), sac, longterm, v.cell_area,
-                                           first, last);
+        green_ampt_group_wide(v, g, std::min(green_ampt_group_cells, last - g + 1),
+                              book ? sums : nullptr, rain);
+      if (book) part.volume = infiltration_lane_total(sums);
+      return part;
     }
+    for (int g = first; g <= last; g += green_ampt_group_cells)
+      green_ampt_group_scalar(v, g, std::min(green_ampt_group_cells, last - g + 1));
     if (book)
-      for (int b = 0; b < blocks; ++b) result.volume += parts[b];
-    if (rained)
-      for (int b = 0; b < blocks; ++b) {
-        const green_ampt_rain_part& p = rain_parts[b];
-        result.rain_volume += p.volume;
-        result.rain_rate_sum += infiltration_lane_total(p.rate);
-        if (result.rain_nan_cell == 0) result.rain_nan_cell = p.rain_nan_cell;
-        if (p.any_depth) result.any_depth = 1;
-        if (result.nan_cell == 0) result.nan_cell = p.nan_cell;
-      }
-  }
-  return result;
+      part.volume = book_infiltration_block(v.inf_depth_cum.data(), v.inf_depth_prev.data(),
+                                            v.inf_depth_total.data(), sac, longterm, v.cell_area,
+                                            first, last);
+    return part;
+  };
+  return block_ordered_sum<infiltration_sum_block_cells, green_ampt_block_part>(
+      v.cell_count, result, block,
+      [book, rained](green_ampt_pass_result& total, const green_ampt_block_part& part) {
+        if (book) total.volume += part.volume;
+        if (!rained) return;
+        const green_ampt_rain_part& p = part.rain;
+        total.rain_volume += p.volume;
+        total.rain_rate_sum += infiltration_lane_total(p.rate);
+        if (total.rain_nan_cell == 0) total.rain_nan_cell = p.rain_nan_cell;
+        if (p.any_depth) total.any_depth = 1;
+        if (total.nan_cell == 0) total.nan_cell = p.nan_cell;
+      });
 }
 
 void green_ampt_multilayer_cells(const green_ampt_layered_views& v) {
   const double dt = v.dt / seconds_per_hour;  // h
-#pragma omp parallel for schedule(static) if (v.cell_count >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(v.cell_count))
   for (int c = 1; c <= v.cell_count; ++c) {
     if (skipped(v.lake_flag, v.lake_cells, c)) continue;
     if (v.ov_depth[c] < 1e-16) {
@@ -336,7 +331,7 @@ void green_ampt_redist_cells(const green_ampt_redist_views& v) {
   constexpr double c0 = 1.0;
   constexpr double c1 = 1.0;
   constexpr double c2 = 1.0;
-#pragma omp parallel for schedule(static) if (v.cell_count >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(v.cell_count))
   for (int c = 1; c <= v.cell_count; ++c) {
     if (skipped(v.oland_lake_flag, v.oland_lake, c)) continue;
     if (skipped(v.lake_flag, v.lake_cells, c)) continue;
@@ -629,27 +624,17 @@ std::span<const T> cells_const(const raw_array1d<T>& a) {
 // per-cell totals and returns the infiltrated volume, summed over fixed blocks of cells in
 // block order so that it does not depend on the number of threads.
 double book_increments(subsurface_state& ss, int cell_count, double area, int long_term) {
-  constexpr int blocks_per_pass = 256;
-  double parts[blocks_per_pass];
-  double total = 0.0;
   const bool sac = ss.sacramento && holds(ss.sac_inf_depth, cell_count);
   const bool longterm = long_term && holds(ss.inf_depth_longterm, cell_count);
-  constexpr int pass_cells = infiltration_sum_block_cells * blocks_per_pass;
-  for (int pass_first = 1; pass_first <= cell_count; pass_first += pass_cells) {
-    const int pass_last = std::min(cell_count, pass_first + (pass_cells - 1));
-    const int blocks = (pass_last - pass_first) / infiltration_sum_block_cells + 1;
-#pragma omp parallel for schedule(static) if (cell_count >= parallel_min_cells)
-    for (int b = 0; b < blocks; ++b) {
-      const int first = pass_first + b * infiltration_sum_block_cells;
-      const int last = std::min(pass_last, first + (infiltration_sum_block_cells - 1));
-      parts[b] = book_infiltration_block(
-          ss.inf_depth_cum.data(), ss.inf_depth_prev.data(), ss.inf_depth_total.data(),
-          sac ? ss.sac_inf_depth.data() : nullptr,
-          longterm ? ss.inf_depth_longterm.data() : nullptr, area, first, last);
-    }
-    for (int b = 0; b < blocks; ++b) total += parts[b];
-  }
-  return total;
+  return block_ordered_sum<infiltration_sum_block_cells, double>(
+      cell_count, 0.0,
+      [&](int first, int last) {
+        return book_infiltration_block(
+            ss.inf_depth_cum.data(), ss.inf_depth_prev.data(), ss.inf_depth_total.data(),
+            sac ? ss.sac_inf_depth.data() : nullptr,
+            longterm ? ss.inf_depth_longterm.data() : nullptr, area, first, last);
+      },
+      [](double& total, double part) { total += part; });
 }
 
 exfil_views exfil_setup(model_state& ms, exfil_variant variant, double dt) {

@@ -452,7 +452,7 @@ void init_uniform_soil_moisture(int cell_count, std::span<const double> porosity
                                 std::span<const int> soiltype,
                                 std::span<const double> porosity_cell,
                                 std::span<const double> residual_cell, int by_cell, double value) {
-#pragma omp parallel for schedule(static) if (cell_count >= parallel_min_cells)
+#pragma omp parallel for schedule(static) num_threads(team_size(cell_count))
   for (int c = 1; c <= cell_count; ++c) {
     const double residual = by_cell == 1 ? residual_cell[c] : residual_by_soil[soiltype[c]];
     const double porosity = by_cell == 1 ? porosity_cell[c] : porosity_by_soil[soiltype[c]];

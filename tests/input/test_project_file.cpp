@@ -790,12 +790,15 @@ TEST_F(ProjectFileSettings, ThreadCount) {
   read_output printed = read_cards("NUM_THREADS " + std::to_string(wanted) + "\n", r);
   EXPECT_EQ(printed.out, "Setting the thread level to " + std::to_string(wanted) + ".\n");
   EXPECT_EQ(omp_get_max_threads(), wanted);
+  // The process context tells the count the loops use (the run-time line follows it).
+  EXPECT_EQ(process_info.num_threads, wanted);
 
   printed = read_cards("NUM_THREADS\nNUM_THREADS -2\n", r);
   EXPECT_EQ(printed.out,
             "Error: unable to set the thread level to 0.\n"
             "Error: unable to set the thread level to -2.\n");
   EXPECT_EQ(omp_get_max_threads(), wanted);
+  EXPECT_EQ(process_info.num_threads, wanted);
 }
 
 TEST_F(ProjectFileSettings, SuperQuiet) {

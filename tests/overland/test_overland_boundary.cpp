@@ -32,7 +32,7 @@ struct one_cell {
   double depth = 0.0;
   ov_boundary_sums run(double dt) {
     std::vector<double> h = {0.0, depth, 0.0}, z = {0.0, 10.0, 10.0}, n = {0.0, 0.05, 0.05};
-    std::vector<double> v = {0.0, value, 0.0}, sums(4, 0.0);
+    std::vector<double> v = {0.0, value, 0.0};
     std::vector<int> r = {0, right, 0}, l = {0, left, 0}, a = {0, above, 0}, b = {0, below, 0};
     std::vector<int> t = {0, type, 0};
     ov_boundary_view view;
@@ -47,7 +47,6 @@ struct one_cell {
     view.below = b.data();
     view.type = t.data();
     view.value = v.data();
-    view.block_sums = sums.data();
     const ov_boundary_sums s = ov_boundary_cells(view, dt);
     depth = h[1];
     return s;
@@ -111,7 +110,7 @@ TEST(OverlandBoundaryCell, EachTypeMovesItsWater) {
 // The sums of a grid of many boundary cells are the same bits on 1, 2 and 8 threads.
 TEST(OverlandBoundaryCell, TheSumsDoNotDependOnTheThreadCount) {
   const int n = 20000;
-  std::vector<double> z(n + 1), n_cell(n + 1, 0.04), value(n + 1), sums(4 * 20 + 4);
+  std::vector<double> z(n + 1), n_cell(n + 1, 0.04), value(n + 1);
   std::vector<int> type(n + 1), open(n + 1, 0), shut(n + 1, 1);
   std::vector<double> start(n + 1);
   for (int c = 1; c <= n; ++c) {
@@ -137,7 +136,6 @@ TEST(OverlandBoundaryCell, TheSumsDoNotDependOnTheThreadCount) {
     v.below = shut.data();
     v.type = type.data();
     v.value = value.data();
-    v.block_sums = sums.data();
     const int saved = omp_get_max_threads();
     omp_set_num_threads(threads[k]);
     result[k] = ov_boundary_cells(v, 30.0);

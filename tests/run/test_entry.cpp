@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/core/error_state.h"
+#include "framework/core/thread_waiting.h"
 #include "run/entry.h"
 #include "support/test_support.h"
 
@@ -186,6 +187,49 @@ TEST(Program, VersionBannerHelpAndRejectedCommandLine) {
     EXPECT_NE(r.status, 0) << option;
     EXPECT_NE(r.out.find(usage_start), std::string::npos) << option;
     EXPECT_EQ(r.out.find("running"), std::string::npos) << option;
+  }
+}
+
+namespace {
+
+// The spin count of the OpenMP runtime that ran the program's own work, as the runtime shows
+// its settings on standard error at its start (OMP_DISPLAY_ENV=verbose): the last display, since
+// a program that starts itself again shows one per start. Empty when there is none.
+std::string spin_count_in_force(const std::string& err) {
+  const std::string key = "GOMP_SPINCOUNT = '";
+  const std::size_t at = err.rfind(key);
+  if (at == std::string::npos) return "";
+  const std::size_t from = at + key.size();
+  const std::size_t end = err.find('\'', from);
+  return end == std::string::npos ? "" : err.substr(from, end - from);
+}
+
+}  // namespace
+
+TEST(Program, ThreadsSpinBrieflyUnlessTheUserSetsTheirWaiting) {
+  // The runtime's own default spins 300,000 times at every barrier; the program bounds that
+  // itself, whatever environment it is started from, and keeps a user's explicit setting.
+  ASSERT_STRNE(bounded_spin_count, "300000");
+  struct wait_case {
+    std::vector<std::string> env;
+    std::string spin;
+  };
+  const wait_case cases[] = {
+      {{}, bounded_spin_count},
+      {{"GOMP_SPINCOUNT=12345"}, "12345"},
+      {{"OMP_WAIT_POLICY=passive"}, "0"},
+      {{"OMP_WAIT_POLICY=passive", "GOMP_SPINCOUNT=777"}, "777"},
+  };
+  for (const wait_case& c : cases) {
+    std::vector<std::string> env = c.env;
+    env.push_back("OMP_DISPLAY_ENV=verbose");
+    const auto r = run_command(torva_exe(), {"-v", "p.prj"}, "", env);
+    const std::string shown = c.env.empty() ? "none" : c.env[0];
+    EXPECT_EQ(r.status, 0) << shown;
+    EXPECT_EQ(spin_count_in_force(r.err), c.spin) << shown << "\n" << r.err;
+    // The program's own work ran once: one start-up line, one version text.
+    EXPECT_EQ(r.out.rfind(start_line, 0), 0u) << shown;
+    EXPECT_EQ(r.out.find(start_line, 1), std::string::npos) << shown;
   }
 }
 

@@ -108,7 +108,9 @@ struct command_result {
 };
 
 // Runs `program` with `args` (no shell), with `input` on standard input and the extra
-// environment assignments `env` ("NAME=value"), in the current working directory.
+// environment assignments `env` ("NAME=value"), in the current working directory. The
+// program inherits the tests' environment without CONTENT_LENGTH and without the threads'
+// waiting settings (OMP_WAIT_POLICY, GOMP_SPINCOUNT), which only `env` can give it.
 command_result run_command(const std::string& program, const std::vector<std::string>& args,
                            const std::string& input = "", const std::vector<std::string>& env = {});
 

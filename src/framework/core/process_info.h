@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "framework/core/parallel_team.h"
+
 struct process_context {
   int32_t** partition_map = nullptr;    // rows 1..nrows x cols 1..ncols: cell number, 0 outside;
                                         // the run's index map, not owned here
@@ -58,9 +60,3 @@ void partition_rows_cols(process_context& info);
 // (groups < 1 or groups > num_loads), or when a load is negative.
 int32_t partition_best_split(const int32_t* loads, int32_t num_loads, int32_t groups,
                              int32_t* sizes);
-
-// Fewest cells (or grid positions) for which a per-cell loop runs in parallel. Below it the
-// loop runs on the calling thread: starting a team costs more than a small grid's work, and
-// thousands of short calibration runs of a small watershed would spend their time waiting at
-// barriers. Every cell is computed the same way either way, so results do not change.
-inline constexpr int parallel_min_cells = 2048;

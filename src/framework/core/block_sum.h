@@ -1,0 +1,47 @@
+// Block-ordered parallel sums over the cells of the grid: the cells 1..n are cut into fixed
+// blocks counted from cell 1, each block's part is formed by one thread, and the parts are
+// added on the calling thread in block order. A sum (a volume, a flag, the first bad cell) then
+// takes the same additions in the same order whatever the number of threads, so it is the same
+// bits on one thread or eight. The steps of rain, overland flow, boundaries and infiltration
+// form their volume sums and scans through it.
+#pragma once
+
+#include <algorithm>
+#include <type_traits>
+
+#include "framework/core/parallel_team.h"
+
+// Blocks whose parts are held at once: the parts of a pass live on the stack (nothing is
+// allocated), and a pass of 4096 blocks of 1024 cells covers four million cells, so most grids
+// take one parallel pass whose threads meet only at its end.
+inline constexpr int block_sum_pass_blocks = 4096;
+
+// Runs `body(first, last)` for the blocks of BlockCells cells of 1..cell_count (the last block
+// may be shorter) in parallel, each block on one thread, and folds the parts the body returns
+// into `total` with `add(total, part)` in block order. When `add` returns a bool, a false
+// stops the fold there: later blocks are not added (blocks of the same pass may already have
+// been formed). Returns the total. The team is sized by team_size of the cells.
+template <int BlockCells, class Part, class Total, class Body, class Add>
+Total block_ordered_sum(int cell_count, Total total, const Body& body, const Add& add) {
+  static_assert(BlockCells > 0, "a block holds cells");
+  constexpr int pass_cells = BlockCells * block_sum_pass_blocks;
+  Part parts[block_sum_pass_blocks];
+  const int team = team_size(cell_count);
+  for (int pass_first = 1; pass_first <= cell_count; pass_first += pass_cells) {
+    const int pass_last = std::min(cell_count, pass_first + (pass_cells - 1));
+    const int blocks = (pass_last - pass_first) / BlockCells + 1;
+#pragma omp parallel for schedule(static) num_threads(std::min(team, blocks))
+    for (int b = 0; b < blocks; ++b) {
+      const int first = pass_first + b * BlockCells;
+      parts[b] = body(first, std::min(pass_last, first + (BlockCells - 1)));
+    }
+    for (int b = 0; b < blocks; ++b) {
+      if constexpr (std::is_same_v<decltype(add(total, parts[b])), bool>) {
+        if (!add(total, parts[b])) return total;
+      } else {
+        add(total, parts[b]);
+      }
+    }
+  }
+  return total;
+}
