@@ -1,0 +1,115 @@
+// Team sizes of the parallel loops and the block-ordered parallel sum: a small grid runs on one
+// thread, a large one on every thread there is, and a sum takes the same additions in the same
+// order on any team.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "framework/core/block_sum.h"
+#include "framework/core/parallel_team.h"
+#include "support/test_support.h"
+
+namespace {
+
+TEST(TeamSize, ThreadsFollowTheWorkUpToTheThreadCount) {
+  torva_test::process_state_guard process_state;  // the thread count is given back
+  struct team_case {
+    long work;
+    long per_thread;
+    int threads;  // thread count of the parallel loops
+    int team;
+  };
+  const long n = parallel_cells_per_thread;
+  const team_case cases[] = {
+      {0, n, 8, 1},
+      {4050, 2048, 8, 1},  // the V-catchment: a few thousand cells wake no
+                           // other thread
+      {2 * n - 1, n, 8, 1},
+      {2 * n, n, 8, 2},
+      {5 * n + n / 2, n, 8, 5},
+      {100 * n, n, 8, 8},
+      {100 * n, n, 3, 3},
+      {100 * n, n, 1, 1},
+      {9, 0, 8, 8},  // no least share: every thread there is
+  };
+  for (const team_case& c : cases) {
+    omp_set_num_threads(c.threads);
+    EXPECT_EQ(team_size(c.work, c.per_thread), c.team)
+        << c.work << " items, " << c.per_thread << " a thread, " << c.threads << " threads";
+  }
+}
+
+// Values whose sum depends on the order of the additions: magnitudes from 2^-20 to 2^19.
+double value_of(int cell) {
+  return std::ldexp(1.0 + 0.37 * std::sin(cell), cell % 40 - 20);
+}
+
+TEST(BlockOrderedSum, SameBitsOnAnyTeamAndAFoldThatStops) {
+  torva_test::process_state_guard process_state;
+  // Blocks of 3 cells, over more than one pass of blocks (the parts of a pass are held at once).
+  constexpr int block = 3;
+  const int cells = block * block_sum_pass_blocks * 2 + 5;
+  std::vector<double> x(cells + 1);
+  for (int c = 1; c <= cells; ++c) x[c] = value_of(c);
+  // The sum written out: each block summed in cell order, the block sums added in block order.
+  double expected = 0.0;
+  for (int first = 1; first <= cells; first += block) {
+    double part = 0.0;
+    for (int c = first; c <= std::min(cells, first + block - 1); ++c) part += x[c];
+    expected += part;
+  }
+  double in_cell_order = 0.0;
+  for (int c = 1; c <= cells; ++c) in_cell_order += x[c];
+  ASSERT_NE(expected, in_cell_order);  // the values do tell the orders apart
+
+  for (int threads : {1, 3, 8}) {
+    SCOPED_TRACE(testing::Message() << threads << " threads");
+    omp_set_num_threads(threads);
+    std::atomic<int> team{0};
+    const double sum = block_ordered_sum<block, double>(
+        cells, 0.0,
+        [&](int first, int last) {
+          team = std::max(team.load(), omp_get_num_threads());
+          double part = 0.0;
+          for (int c = first; c <= last; ++c) part += x[c];
+          return part;
+        },
+        [](double& total, double part) { total += part; });
+    EXPECT_EQ(std::memcmp(&sum, &expected, sizeof sum), 0) << sum << " " << expected;
+    EXPECT_EQ(team.load(), team_size(cells));
+
+    // A fold that stops at the first block holding a cell past 5000: the blocks before it and
+    // that block are taken, in order, and nothing after it.
+    int taken = 0;
+    int last_taken = 0;
+    block_ordered_sum<block, int>(
+        cells, 0, [](int first, int) { return first; },
+        [&](int&, int first) {
+          EXPECT_EQ(first, last_taken + (last_taken == 0 ? 1 : block));
+          last_taken = first;
+          ++taken;
+          return first + block - 1 <= 5000;
+        });
+    EXPECT_EQ(taken, 5000 / block + 1);
+  }
+
+  // A grid of a few thousand cells sums on one thread whatever the thread count.
+  omp_set_num_threads(8);
+  int small_team = 0;
+  block_ordered_sum<1024, int>(
+      4050, 0,
+      [&](int, int) {
+#pragma omp critical
+        small_team = std::max(small_team, omp_get_num_threads());
+        return 0;
+      },
+      [](int&, int) {});
+  EXPECT_EQ(small_team, 1);
+}
+
+}  // namespace
