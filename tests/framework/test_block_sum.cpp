@@ -7,11 +7,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "framework/core/block_sum.h"
 #include "framework/core/parallel_team.h"
+#include "framework/core/process_info.h"
 #include "support/test_support.h"
 
 namespace {
@@ -42,6 +45,44 @@ TEST(TeamSize, ThreadsFollowTheWorkUpToTheThreadCount) {
     EXPECT_EQ(team_size(c.work, c.per_thread), c.team)
         << c.work << " items, " << c.per_thread << " a thread, " << c.threads << " threads";
   }
+}
+
+TEST(TeamSize, TheShareOfCellsATeamGivesEachThreadComesFromTheEnvironment) {
+  torva_test::process_state_guard process_state;  // the thread count is given back
+  const long long saved = process_info.cells_per_thread;
+  omp_set_num_threads(8);
+  struct share_case {
+    const char* value;  // TORVA_CELLS_PER_THREAD
+    bool taken;
+    long long share;  // the share in force after it
+  };
+  const share_case cases[] = {
+      {"16", true, 16},
+      {"1", true, 1},
+      {"1000000000", true, 1000000000},
+      {"0", false, 2048},
+      {"-16", false, 2048},
+      {"16 cells", false, 2048},
+      {"", false, 2048},
+      {"1000000001", false, 2048},
+      {"99999999999999999999", false, 2048},
+  };
+  for (const share_case& c : cases) {
+    process_info.cells_per_thread = 2048;
+    setenv("TORVA_CELLS_PER_THREAD", c.value, 1);
+    std::string message;
+    EXPECT_EQ(cells_per_thread_from_environment(process_info, message), c.taken) << c.value;
+    EXPECT_EQ(message.empty(), c.taken) << c.value << ": " << message;
+    EXPECT_EQ(process_info.cells_per_thread, c.share) << c.value;
+  }
+  unsetenv("TORVA_CELLS_PER_THREAD");
+  // Small shares spread even a small grid over every thread; the default keeps it on one.
+  process_info.cells_per_thread = 16;
+  EXPECT_EQ(team_size(4050), 8);
+  EXPECT_EQ(team_size(40), 2);
+  process_info.cells_per_thread = 2048;
+  EXPECT_EQ(team_size(4050), 1);
+  process_info.cells_per_thread = saved;
 }
 
 // Values whose sum depends on the order of the additions: magnitudes from 2^-20 to 2^19.

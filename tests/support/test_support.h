@@ -121,8 +121,10 @@ inline constexpr int compared_thread_counts[2] = {1, 8};
 
 // Runs the torva executable on the project file `project` (a path from the current folder) with
 // its thread count set by a NUM_THREADS card: the project's own NUM_THREADS cards are dropped and
-// "NUM_THREADS <threads>" is written at its end. Expects the console to show that the program
-// took the count ("Setting the thread level to <threads>.") and no refusal of it.
+// "NUM_THREADS <threads>" is written at its end; on more than one thread every thread takes a
+// share of 16 cells or more (TORVA_CELLS_PER_THREAD), so a small grid is shared too. Expects the
+// console to show that the program took the count ("Setting the thread level to <threads>.") and no
+// refusal of it.
 command_result run_with_threads(const std::string& project, int threads);
 
 // Runs `project` at each of compared_thread_counts, the outputs of each run read by `outputs`

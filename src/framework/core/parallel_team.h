@@ -20,7 +20,12 @@ inline constexpr int parallel_min_cells = 2 * parallel_cells_per_thread;
 // Threads for a loop over `work` items of which each thread needs at least `per_thread`: 1
 // below two threads' worth, else work / per_thread, at most the thread count of the parallel
 // loops. Called outside parallel regions.
-inline int team_size(long work, long per_thread = parallel_cells_per_thread) {
+// The least share of the process context: parallel_cells_per_thread unless the environment's
+// TORVA_CELLS_PER_THREAD set another at start-up (the tests give small grids small shares, so
+// that their runs on many threads share the cells among many threads).
+long team_cells_per_thread();
+
+inline int team_size(long work, long per_thread = team_cells_per_thread()) {
   const long most = omp_get_max_threads();
   const long fit = per_thread > 0 ? work / per_thread : work;
   if (fit <= 1 || most <= 1) return 1;

@@ -6,9 +6,12 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <vector>
@@ -128,6 +131,25 @@ void mark_cell(int32_t* mask, int32_t cell, int32_t num_cells) {
 }  // namespace
 
 process_context process_info = initial_context();
+
+long team_cells_per_thread() {
+  return static_cast<long>(process_info.cells_per_thread);
+}
+
+bool cells_per_thread_from_environment(process_context& info, std::string& message) {
+  const char* text = std::getenv("TORVA_CELLS_PER_THREAD");
+  if (text == nullptr) return true;
+  long long value = 0;
+  const char* end = text + std::strlen(text);
+  const auto [stop, fault] = std::from_chars(text, end, value);
+  if (fault != std::errc() || stop != end || value < 1 || value > 1000000000LL) {
+    message = std::string("TORVA_CELLS_PER_THREAD=") + text +
+              ": not a whole number of cells from 1 to 1000000000";
+    return false;
+  }
+  info.cells_per_thread = value;
+  return true;
+}
 
 void init_process_info(process_context& info) {
   info.num_threads = omp_get_num_procs();

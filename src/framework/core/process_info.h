@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "framework/core/parallel_team.h"
 
@@ -21,11 +22,12 @@ struct process_context {
   int32_t* col_active_count = nullptr;  // per column 1..ncols: active cells in the column
   int32_t process_rank = 0;             // rank of this process
   int32_t num_threads = 1;              // thread count of the parallel loops
-  int32_t process_index = 0;            // index among the partition's processes; 0 = root
-  int32_t num_partitions = 1;           // number of grid partitions
-  int32_t num_processes = 1;            // number of processes
-  int32_t merge_field1 = 0;             // handed to the calibration result merge; 0
-  int32_t merge_field2 = 0;             // handed to the calibration result merge; 0
+  int64_t cells_per_thread = parallel_cells_per_thread;  // least cells a thread of a loop takes
+  int32_t process_index = 0;   // index among the partition's processes; 0 = root
+  int32_t num_partitions = 1;  // number of grid partitions
+  int32_t num_processes = 1;   // number of processes
+  int32_t merge_field1 = 0;    // handed to the calibration result merge; 0
+  int32_t merge_field2 = 0;    // handed to the calibration result merge; 0
 };
 
 // The one process context; set up before main runs.
@@ -34,6 +36,10 @@ extern process_context process_info;
 // Sets the thread count to the processor count (and the parallel runtime's to it), rank, index
 // and the merge fields to 0, one partition and one process.
 void init_process_info(process_context& info);
+
+// Takes the least share of a thread from TORVA_CELLS_PER_THREAD when the environment sets it:
+// a whole number from 1 to 1,000,000,000. False, with `message` saying why, for another value.
+bool cells_per_thread_from_environment(process_context& info, std::string& message);
 
 // Releases the count arrays and masks of the context and sets them to null (partition_map is
 // the run's index map and is left alone).
