@@ -57,21 +57,12 @@ enum class got { value, end_of_file, bad };
 
 got read_int(chan_point_state& p, int& out, std::string& word) {
   if (!next_word(p, word)) return got::end_of_file;
-  errno = 0;
-  char* end = nullptr;
-  const long v = std::strtol(word.c_str(), &end, 10);
-  if (end == word.c_str() || *end != '\0' || errno != 0 || v < -2147483647L || v > 2147483647L)
-    return got::bad;
-  out = static_cast<int>(v);
-  return got::value;
+  return parse_int(word, out) ? got::value : got::bad;
 }
 
 got read_double(chan_point_state& p, double& out, std::string& word) {
   if (!next_word(p, word)) return got::end_of_file;
-  char* end = nullptr;
-  out = std::strtod(word.c_str(), &end);
-  if (end == word.c_str() || *end != '\0' || !std::isfinite(out)) return got::bad;
-  return got::value;
+  return parse_double(word, out) ? got::value : got::bad;
 }
 
 // Reports a word that is not the number a card needs.

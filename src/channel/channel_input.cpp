@@ -293,26 +293,13 @@ bool chan_reader::needs_node(int code, int line) {
 }
 
 bool chan_reader::take_int(std::string& rest, int code, int line, const char* what, int& out) {
-  std::string token;
-  if (next_token(rest, token) == 0) return bad_number(code, line, what);
-  errno = 0;
-  char* end = nullptr;
-  const long v = std::strtol(token.c_str(), &end, 10);
-  if (end == token.c_str() || *end != '\0' || errno != 0 || v < INT_MIN || v > INT_MAX)
-    return bad_number(code, line, what);
-  out = static_cast<int>(v);
+  if (!::take_int(rest, out)) return bad_number(code, line, what);
   return true;
 }
 
 bool chan_reader::take_double(std::string& rest, int code, int line, const char* what,
                               double& out) {
-  std::string token;
-  if (next_token(rest, token) == 0) return bad_number(code, line, what);
-  char* end = nullptr;
-  const double v = std::strtod(token.c_str(), &end);
-  if (end == token.c_str() || *end != '\0' || !std::isfinite(v))
-    return bad_number(code, line, what);
-  out = v;
+  if (!::take_double(rest, out)) return bad_number(code, line, what);
   return true;
 }
 
@@ -1516,22 +1503,13 @@ bool gst_reader::fail_value(int code, int line, long long value, const char* rul
 
 bool gst_reader::take(std::string& rest, int code, int line, const char* what, int lo, int hi,
                       const char* rule, int& out) {
-  std::string token;
-  char* end = nullptr;
-  long v = 0;
-  if (next_token(rest, token) != 0) {
-    errno = 0;
-    v = std::strtol(token.c_str(), &end, 10);
-  }
-  if (end == nullptr || end == token.c_str() || *end != '\0' || errno != 0 || v < INT_MIN ||
-      v > INT_MAX) {
+  if (!::take_int(rest, out)) {
     stop_with_message(
         "Error: the %s card on line %d of the grid-stream file %s lacks %s, or it "
         "is not a number.\n",
         card_name(code).c_str(), line, file_.c_str(), what);
     return false;
   }
-  out = static_cast<int>(v);
   if (out < lo || out > hi) return fail_value(code, line, out, rule);
   return true;
 }
@@ -1683,10 +1661,7 @@ bool gst_reader::run(file_handle& h) {
       snprintf(rule, sizeof rule, "link %d has nodes 1 to %d", link, last);
       if (!take(rest, code, line, "the node", 1, last, rule, node)) return false;
       double share = 0.0;
-      std::string t;
-      char* end = nullptr;
-      if (next_token(rest, t) != 0) share = std::strtod(t.c_str(), &end);
-      if (end == nullptr || end == t.c_str() || *end != '\0' || !std::isfinite(share)) {
+      if (!::take_double(rest, share)) {
         stop_with_message(
             "Error: the LINKNODE card on line %d of the grid-stream file %s lacks "
             "the share of its node, or it is not a number.\n",

@@ -34,28 +34,6 @@ bool holds_channel_water(int ltype) {
   return !((ltype & bit_captured) && (ltype & (bit_trapezoid | bit_breakpoint | bit_compound)));
 }
 
-// The next token of `line` as a whole int or a finite double; false when there is none or it is
-// not one.
-bool take_int(std::string& line, int& out) {
-  std::string token;
-  if (!next_token(line, token)) return false;
-  errno = 0;
-  char* end = nullptr;
-  const long v = std::strtol(token.c_str(), &end, 10);
-  if (end == token.c_str() || *end != '\0' || errno != 0 || v < -2147483647L || v > 2147483647L)
-    return false;
-  out = static_cast<int>(v);
-  return true;
-}
-
-bool take_double(std::string& line, double& out) {
-  std::string token;
-  if (!next_token(line, token)) return false;
-  char* end = nullptr;
-  out = std::strtod(token.c_str(), &end);
-  return end != token.c_str() && *end == '\0' && std::isfinite(out);
-}
-
 bool blank(const std::string& line) {
   return line.find_first_not_of(" \t\r,") == std::string::npos;
 }

@@ -116,12 +116,7 @@ void store_number(const card_entry& e, card_context& ctx) {
 // A card argument that may be a number or a file name counts as a number only when the whole
 // token is a finite number: a map named "5yr_swe.asc" or "infil.asc" stays a map.
 bool token_is_number(const std::string& token, double& value) {
-  if (token.empty()) return false;
-  char* end = nullptr;
-  const double v = strtod(token.c_str(), &end);
-  if (end == token.c_str() || *end != '\0' || !std::isfinite(v)) return false;
-  value = v;
-  return true;
+  return parse_double(token, value);
 }
 
 // "%d" of a token: leading blanks, a sign and at least one digit; what follows the digits is

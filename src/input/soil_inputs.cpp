@@ -431,17 +431,13 @@ bool read_layered_soil_types(model_state& ms) {
 
 // The whole token as an int or a double; false for anything else.
 bool token_int(const std::string& token, long& out) {
-  if (token.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  out = strtol(token.c_str(), &end, 10);
-  return errno == 0 && *end == '\0' && out >= INT_MIN && out <= INT_MAX;
+  int value = 0;
+  if (!parse_int(token, value)) return false;
+  out = value;
+  return true;
 }
 bool token_double(const std::string& token, double& out) {
-  if (token.empty()) return false;
-  char* end = nullptr;
-  out = strtod(token.c_str(), &end);
-  return *end == '\0' && std::isfinite(out);
+  return parse_double(token, out);
 }
 
 // The next line that holds a token; false at the end of the file.

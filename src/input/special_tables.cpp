@@ -45,17 +45,6 @@ void report_missing_table(int id) {
   report_file_error_now(err_mapping_table_empty, map_table_keyword(id), nullptr);
 }
 
-// The whole token as a finite double.
-bool parse_double(const std::string& token, double& out) {
-  if (token.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  const double v = strtod(token.c_str(), &end);
-  if (end == token.c_str() || *end != '\0' || !std::isfinite(v)) return false;
-  out = v;
-  return true;
-}
-
 // A table value truncated to an int, as the well table takes its mode and series index; false
 // for a value outside the int range.
 bool truncate_to_int(double v, int& out) {

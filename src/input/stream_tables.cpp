@@ -106,27 +106,6 @@ class word_reader {
   std::size_t pos_ = 0;
 };
 
-// A whole word as an int; false for anything else (a fraction, trailing text, out of range).
-bool word_as_int(const std::string& word, int& out) {
-  if (word.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(word.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || value < -2147483647L - 1 || value > 2147483647L) return false;
-  out = static_cast<int>(value);
-  return true;
-}
-
-// A whole word as a finite double.
-bool word_as_double(const std::string& word, double& out) {
-  if (word.empty()) return false;
-  char* end = nullptr;
-  const double value = std::strtod(word.c_str(), &end);
-  if (*end != '\0' || !std::isfinite(value)) return false;
-  out = value;
-  return true;
-}
-
 // Checks that the network and the array the mode fills fit together, so that no write leaves
 // the array; prints what does not fit.
 bool index_map_arguments_fit(const char* file_name, int link_count, int max_nodes,
@@ -398,7 +377,7 @@ int read_stream_index_map(const char* file_name, int link_count, int max_nodes,
   word_reader words(file);
   std::string word;
   int count = 0;
-  if (!words.next(word) || !words.next(word) || !word_as_int(word, count) || count != link_count) {
+  if (!words.next(word) || !words.next(word) || !parse_int(word, count) || count != link_count) {
     file_handle_close(file);
     return stream_map_wrong_links;
   }
@@ -406,12 +385,12 @@ int read_stream_index_map(const char* file_name, int link_count, int max_nodes,
     bool ok = words.next(word);
     if (ok && mode == 0) {
       int id = 0;
-      ok = word_as_int(word, id);
+      ok = parse_int(word, id);
       if (ok)
         for (int node = 1; node <= nodes_per_link[link]; ++node) (*index_table)[node][link] = id;
     } else if (ok) {
       double value = 0.0;
-      ok = word_as_double(word, value);
+      ok = parse_double(word, value);
       if (ok)
         for (int node = 1; node <= nodes_per_link[link]; ++node) (*output)[link][node] = value;
     }

@@ -25,34 +25,6 @@ std::string lower(std::string s) {
   return s;
 }
 
-bool whole_int(const std::string& token, int& out) {
-  errno = 0;
-  char* end = nullptr;
-  const long v = std::strtol(token.c_str(), &end, 10);
-  if (token.empty() || end == token.c_str() || *end != '\0' || errno != 0 || v < INT_MIN ||
-      v > INT_MAX)
-    return false;
-  out = static_cast<int>(v);
-  return true;
-}
-
-// The next token of `rest` as a whole int; false when it is missing or is not wholly an int.
-bool take_int(std::string& rest, int& out) {
-  std::string token;
-  return next_token(rest, token) != 0 && whole_int(token, out);
-}
-
-// The next token of `rest` as a whole, finite double.
-bool take_double(std::string& rest, double& out) {
-  std::string token;
-  if (next_token(rest, token) == 0) return false;
-  char* end = nullptr;
-  const double v = std::strtod(token.c_str(), &end);
-  if (end == token.c_str() || *end != '\0' || !std::isfinite(v)) return false;
-  out = v;
-  return true;
-}
-
 // The point count of the second line: its first token. A line without a token counts 0 points
 // (reported by the caller as a file without points); a token that is not a whole number is a
 // fault, reported here.
@@ -62,7 +34,7 @@ bool read_point_count(file_handle& h, const char* what, const char* name, int& n
   read_text_line(line, h);
   std::string rest = line;
   std::string token;
-  if (next_token(rest, token) == 0 || whole_int(token, n)) return true;
+  if (next_token(rest, token) == 0 || parse_int(token, n)) return true;
   printf(
       "Error: the second line of the %s xy boundary input file %s must give the number of "
       "points; it reads: %s\n",
@@ -196,7 +168,7 @@ void read_xy_bdy_file(xy_input& xy, const char* file_name, const char* kind_word
   std::vector<int> cells;
   while (static_cast<int>(cells.size()) < n && next_token(rest, token) != 0) {
     int cell = 0;
-    if (!whole_int(token, cell) || cell < 1) {
+    if (!parse_int(token, cell) || cell < 1) {
       printf(
           "Error: point %d of the %s xy boundary input file %s has the cell number [%s]; "
           "cell numbers are whole numbers from 1\n",

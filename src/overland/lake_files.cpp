@@ -47,30 +47,6 @@ bool header_matches(const std::string& line, const char* keyword) {
          std::strncmp(word.c_str(), keyword, word.size()) == 0;
 }
 
-// The next token of `rest` as a whole int; false when it is missing or is not wholly an int.
-bool take_int(std::string& rest, int& out) {
-  std::string token;
-  if (next_token(rest, token) == 0) return false;
-  errno = 0;
-  char* end = nullptr;
-  const long v = std::strtol(token.c_str(), &end, 10);
-  if (end == token.c_str() || *end != '\0' || errno != 0 || v < INT_MIN || v > INT_MAX)
-    return false;
-  out = static_cast<int>(v);
-  return true;
-}
-
-// The next token of `rest` as a whole, finite double.
-bool take_double(std::string& rest, double& out) {
-  std::string token;
-  if (next_token(rest, token) == 0) return false;
-  char* end = nullptr;
-  const double v = std::strtod(token.c_str(), &end);
-  if (end == token.c_str() || *end != '\0' || !std::isfinite(v)) return false;
-  out = v;
-  return true;
-}
-
 // A per-cell int array of cell_count + 1 zeroed elements, kept when it already has that size.
 bool ensure_cell_ints(raw_array1d<int>& array, int cell_count, const char* name) {
   if (!array.empty() && array.count() == cell_count) return true;

@@ -82,24 +82,6 @@ constexpr layer_field havercamp_row_fields[12] = {
 // 87 characters hold the id and its description).
 constexpr std::size_t first_row_values_at = 87;
 
-bool whole_double(const std::string& token, double& out) {
-  if (token.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  out = std::strtod(token.c_str(), &end);
-  return *end == '\0' && std::isfinite(out);
-}
-
-bool whole_int(const std::string& token, int& out) {
-  if (token.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(token.c_str(), &end, 10);
-  if (*end != '\0' || errno != 0 || v < -2147483647L || v > 2147483647L) return false;
-  out = static_cast<int>(v);
-  return true;
-}
-
 // The line number of the stream's position: lines before it, counted from the file's start.
 int line_number_at(file_handle& h) {
   if (h.fp == nullptr) return 0;
@@ -142,7 +124,7 @@ class table_lines {
                           what_, h_.path, k, count);
         return false;
       }
-      if (!whole_double(token, values[k])) {
+      if (!parse_double(token, values[k])) {
         stop_with_message("Error: value %d \"%s\" on line %d of the %s in %s is not a number\n",
                           k + 1, token.c_str(), line_, what_, h_.path);
         return false;
@@ -153,7 +135,7 @@ class table_lines {
   // The first token of `text` as a soil id within the table's capacity.
   bool soil_id(std::string& text, int& id) {
     std::string token;
-    if (next_token(text, token) == 0 || !whole_int(token, id)) {
+    if (next_token(text, token) == 0 || !parse_int(token, id)) {
       stop_with_message("Error: line %d of the %s in %s does not begin with a soil id\n", line_,
                         what_, h_.path);
       return false;
@@ -171,7 +153,7 @@ class table_lines {
     if (!need(line, "its count line")) return false;
     std::string token;
     if (keyword) next_token(line, token);
-    if (next_token(line, token) == 0 || !whole_int(token, n) || n < 0) {
+    if (next_token(line, token) == 0 || !parse_int(token, n) || n < 0) {
       stop_with_message("Error: line %d of the %s in %s must give a count of 0 or more\n", line_,
                         what_, h_.path);
       return false;
@@ -296,7 +278,7 @@ void read_soil_layer_file(model_state&, file_handle& layer_file, soil_table_reco
   std::string token;
   int n = 0;
   if (!t.need(line, "its count of soil types")) return;
-  if (next_token(line, token) == 0 || !whole_int(token, n)) {
+  if (next_token(line, token) == 0 || !parse_int(token, n)) {
     stop_with_message(
         "Error: line %d of the soil layer file %s must give the number of soil "
         "types\n",

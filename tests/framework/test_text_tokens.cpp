@@ -463,3 +463,105 @@ TEST(TextTokensWholeNumbers, OnlyWholeNumbersAreRead) {
   EXPECT_EQ(typed, "10abc");
   EXPECT_EQ(next_token_whole(line, out, typed), 0);
 }
+
+// The strict numbers: the whole text is the number or nothing is read. Trailing text, a second
+// sign, blanks, overflow and the empty text are refused and leave the value unchanged.
+TEST(TextTokens, StrictIntAndDoubleTakeTheWholeTextOrNothing) {
+  struct int_case {
+    const char* text;
+    bool ok;
+    int value;
+  };
+  const std::vector<int_case> ints = {
+      {"12", true, 12},
+      {"+12", true, 12},
+      {"-3", true, -3},
+      {"0", true, 0},
+      {"007", true, 7},
+      {"2147483647", true, INT_MAX},
+      {"-2147483648", true, INT_MIN},
+      {"2147483648", false, 0},
+      {"-2147483649", false, 0},
+      {"99999999999999999999", false, 0},
+      {"12abc", false, 0},
+      {"12.", false, 0},
+      {"1.5", false, 0},
+      {"1e3", false, 0},
+      {" 12", false, 0},
+      {"12 ", false, 0},
+      {"", false, 0},
+      {"+", false, 0},
+      {"-", false, 0},
+      {"+-3", false, 0},
+      {"--3", false, 0},
+      {"0x10", false, 0},
+      {"abc", false, 0},
+  };
+  for (const int_case& c : ints) {
+    SCOPED_TRACE(c.text);
+    int out = -77;
+    EXPECT_EQ(parse_int(c.text, out), c.ok);
+    EXPECT_EQ(out, c.ok ? c.value : -77);
+  }
+
+  struct double_case {
+    const char* text;
+    bool ok;
+    double value;
+  };
+  const std::vector<double_case> doubles = {
+      {"1.5", true, 1.5},
+      {"+1.5", true, 1.5},
+      {"-2.25", true, -2.25},
+      {"-.5", true, -0.5},
+      {"4.", true, 4.0},
+      {"12", true, 12.0},
+      {"2e-3", true, 0.002},
+      {"2E+3", true, 2000.0},
+      {"-1.25e2", true, -125.0},
+      {"0x1p3", true, 8.0},
+      {"-0X1.8p1", true, -3.0},
+      {"1e-400", true, 0.0},
+      {"1.7976931348623157e308", true, 1.7976931348623157e308},
+      {"1e999", false, 0},
+      {"-1e999", false, 0},
+      {"inf", false, 0},
+      {"-infinity", false, 0},
+      {"nan", false, 0},
+      {"12abc", false, 0},
+      {"1.5.2", false, 0},
+      {"1e", false, 0},
+      {"e3", false, 0},
+      {".", false, 0},
+      {"", false, 0},
+      {"+", false, 0},
+      {"+-1", false, 0},
+      {"0x", false, 0},
+      {"0x-1p3", false, 0},
+      {" 1.5", false, 0},
+      {"1.5 ", false, 0},
+  };
+  for (const double_case& c : doubles) {
+    SCOPED_TRACE(c.text);
+    double out = -77.0;
+    EXPECT_EQ(parse_double(c.text, out), c.ok);
+    EXPECT_EQ(out, c.ok ? c.value : -77.0);
+  }
+
+  // As tokens: each is consumed with its separators whether or not it is a number, and the
+  // end of the line reads as no number.
+  std::string line = " 42, 3.5e1\t12abc \"7\"";
+  int i = 0;
+  double d = 0.0;
+  EXPECT_TRUE(take_int(line, i));
+  EXPECT_EQ(i, 42);
+  EXPECT_TRUE(take_double(line, d));
+  EXPECT_EQ(d, 35.0);
+  EXPECT_FALSE(take_double(line, d));
+  EXPECT_EQ(d, 35.0);
+  EXPECT_TRUE(take_int(line, i));
+  EXPECT_EQ(i, 7);
+  EXPECT_FALSE(take_int(line, i));
+  EXPECT_FALSE(take_double(line, d));
+  EXPECT_EQ(i, 7);
+}

@@ -6,7 +6,9 @@
 #include <cctype>
 #include <charconv>
 #include <climits>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "framework/core/error_state.h"
@@ -210,6 +212,62 @@ int next_token_int(std::string& line, int& out) {
   if (scan_decimal_int(line.data() + start, end - start, value)) out = value;
   consume_through(line, end);
   return 1;
+}
+
+bool parse_int(std::string_view text, int& out) {
+  // from_chars takes a minus sign but no plus sign.
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && text.front() == '-') return false;
+  }
+  if (text.empty()) return false;
+  const char* last = text.data() + text.size();
+  int value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), last, value, 10);
+  if (ec != std::errc() || end != last) return false;
+  out = value;
+  return true;
+}
+
+bool parse_double(std::string_view text, double& out) {
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  std::chars_format format = std::chars_format::general;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    format = std::chars_format::hex;
+    text.remove_prefix(2);
+  }
+  // The sign was taken above: a second one is no number.
+  if (text.empty() || text.front() == '+' || text.front() == '-') return false;
+  const char* last = text.data() + text.size();
+  double value = 0.0;
+  const auto [end, ec] = std::from_chars(text.data(), last, value, format);
+  if (end != last) return false;
+  if (ec == std::errc::result_out_of_range) {
+    // The text is a number whose value a double does not hold: too large is refused, and too
+    // small reads as the nearest double, as the C library reads it.
+    std::string copy(text);
+    if (format == std::chars_format::hex) copy.insert(0, "0x");
+    value = std::strtod(copy.c_str(), nullptr);
+  } else if (ec != std::errc()) {
+    return false;
+  }
+  if (!std::isfinite(value)) return false;
+  out = negative ? -value : value;
+  return true;
+}
+
+bool take_int(std::string& line, int& out) {
+  std::string token;
+  return next_token(line, token) != 0 && parse_int(token, out);
+}
+
+bool take_double(std::string& line, double& out) {
+  std::string token;
+  return next_token(line, token) != 0 && parse_double(token, out);
 }
 
 bool parse_whole_number(std::string_view text, int& out) {

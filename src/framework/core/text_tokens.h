@@ -42,6 +42,22 @@ int next_token_double(std::string& line, double& out);
 // The same as an int ("%d"); a value beyond the range of an int is held at INT_MAX or INT_MIN.
 int next_token_int(std::string& line, int& out);
 
+// The strict numbers of the inputs: the whole text is the number, nothing before or after it.
+// parse_int takes an optional sign and decimal digits within the range of an int ("12", "+12",
+// "-3"); "12abc", "1.5", "1e3", " 12" and "" are refused, as is a value beyond an int.
+// parse_double takes an optional sign and a decimal number with an optional exponent ("1.5",
+// "-.5", "2e-3", "+4."), or a hexadecimal one after "0x"; the value must be finite, so "inf",
+// "nan" and "1e999" are refused, while a value too small for a double reads as its nearest
+// double. True, with the value in `out`, for a number; false, `out` unchanged, otherwise.
+bool parse_int(std::string_view text, int& out);
+bool parse_double(std::string_view text, double& out);
+
+// The first token of `line` read by parse_int or parse_double and consumed with its
+// separators. False when no token is left or when the token is not such a number (`out`
+// unchanged).
+bool take_int(std::string& line, int& out);
+bool take_double(std::string& line, double& out);
+
 // A whole number written as text: an optional sign, decimal digits and, optionally, a decimal
 // point followed by nothing but zeros ("12", "+12", "-3", "12.", "12.0"). Nothing else may be
 // in the text: "10abc", "10.9", "1e12" and "" are not whole numbers, nor is a value beyond the
