@@ -3,6 +3,7 @@
 // parameters by id. Called at start-up by the overland contaminant set-up of read_maps.
 #include "input/contaminant_table.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/core/error_state.h"
@@ -31,14 +33,17 @@ constexpr long lines_per_contaminant = 4;
 // Width to which a contaminant's "Checking" line is padded with dots.
 constexpr std::size_t checking_width = 35;
 
-// "%s %lf" on a keyword line: the number after its first word; false when there is none.
+// The number after a keyword line's first word: the second word, whole, as a finite number;
+// false when there is none or when the word is not wholly a number ("1.5abc"). Words after it
+// are ignored.
 bool scan_keyword_value(const std::string& line, double& out) {
-  const char* p = skip_first_word(line.c_str());
-  char* end = nullptr;
-  const double v = strtod(p, &end);
-  if (end == p || !std::isfinite(v)) return false;
-  out = v;
-  return true;
+  const std::string_view rest(skip_first_word(line.c_str()));
+  const auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+  std::size_t first = 0;
+  while (first < rest.size() && blank(rest[first])) ++first;
+  std::size_t last = first;
+  while (last < rest.size() && !blank(rest[last])) ++last;
+  return parse_double(rest.substr(first, last - first), out);
 }
 
 // "%s %d" on a count line of `key`: the count, 0 when the line is no such line or holds no

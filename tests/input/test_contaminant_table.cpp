@@ -279,6 +279,11 @@ TEST_F(ContaminantTable, FaultsAreFatal) {
   no_partition_value.replace(no_partition_value.find("PARTITION 2"), 11, "PARTITION");
   std::string no_precip_value = good;
   no_precip_value.replace(no_precip_value.find("PRECIP_CONC 1"), 13, "PRECIP_CONC x");
+  // Values with text run into them are no numbers, though their digits begin as one.
+  std::string precip_run_on = good;
+  precip_run_on.replace(precip_run_on.find("PRECIP_CONC 1"), 13, "PRECIP_CONC 1abc");
+  std::string partition_run_on = good;
+  partition_run_on.replace(partition_run_on.find("PARTITION 2"), 11, "PARTITION 2.5e1x");
   struct fault {
     const char* label;
     std::string text;
@@ -304,6 +309,12 @@ TEST_F(ContaminantTable, FaultsAreFatal) {
        "Error reading the contaminant transport tables"},
       {"a PRECIP_CONC line without a number", head + "NUM_CONTAM 1\n" + no_precip_value,
        "Error in reading the precip concentration of constituent #1\n",
+       "Error reading the contaminant transport tables"},
+      {"a PRECIP_CONC value with text run into it", head + "NUM_CONTAM 1\n" + precip_run_on,
+       "Error in reading the precip concentration of constituent #1\n",
+       "Error reading the contaminant transport tables"},
+      {"a PARTITION value with text run into it", head + "NUM_CONTAM 1\n" + partition_run_on,
+       "Error in reading the partition coefficient of constituent #1\n",
        "Error reading the contaminant transport tables"},
       {"fewer rows than NUM_IDS",
        head + "NUM_CONTAM 1\n" + contaminant("A", "A", "a.out", 1, 2, two_rows(0), 3),
