@@ -224,6 +224,17 @@ int obu_scan(FILE* fp, const char* name, hmet_reader_state& rs, hmet_span& span,
   return 0;
 }
 
+// A missing value takes the last good one (`good`, kept per hour of the day or once for the
+// file) and counts as a repair; a good value becomes the last good one.
+void fill_missing(double& v, bool missing, double& good, int& repairs) {
+  if (missing) {
+    v = good;
+    ++repairs;
+  } else {
+    good = v;
+  }
+}
+
 int obu_read(FILE* fp, const char* name, hmet_reader_state& rs, hmet_record& r, int& repairs) {
   char line[line_buffer];
   int got = 0;
@@ -239,20 +250,10 @@ int obu_read(FILE* fp, const char* name, hmet_reader_state& rs, hmet_record& r, 
   double direct = f.direct, global = f.global, pressure = f.pressure;
   double rh = f.rh, sky = f.sky, wind = f.wind, temp = f.temp;
   auto per_hour = [&](double& v, bool missing, double* table) {
-    if (missing) {
-      v = table[h];
-      ++repairs;
-    } else {
-      table[h] = v;
-    }
+    fill_missing(v, missing, table[h], repairs);
   };
   auto single = [&](double& v, bool missing, double& last) {
-    if (missing) {
-      v = last;
-      ++repairs;
-    } else {
-      last = v;
-    }
+    fill_missing(v, missing, last, repairs);
   };
   per_hour(direct, direct > 9999.9, rs.good_direct);
   per_hour(global, global > 9999.9, rs.good_global);
@@ -384,20 +385,10 @@ int samson_read(FILE* fp, const char* name, hmet_reader_state& rs, hmet_record& 
   if (rs.good_pressure < 0.0) rs.good_pressure = 1013.25;  // standard atmosphere (millibars)
   const int h = d.hour % 24;
   auto per_hour = [&](double& v, bool missing, double* table) {
-    if (missing) {
-      v = table[h];
-      ++repairs;
-    } else {
-      table[h] = v;
-    }
+    fill_missing(v, missing, table[h], repairs);
   };
   auto single = [&](double& v, bool missing, double& last) {
-    if (missing) {
-      v = last;
-      ++repairs;
-    } else {
-      last = v;
-    }
+    fill_missing(v, missing, last, repairs);
   };
   per_hour(direct, direct == 9999.0, rs.good_direct);
   per_hour(global, global == 9999.0, rs.good_global);
