@@ -6,6 +6,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "framework/core/parallel_team.h"
+
 namespace {
 
 constexpr double pi = std::numbers::pi;
@@ -242,7 +244,7 @@ et_result evapo_trans(const et_weather& w, const et_views& v) {
   int capped = 0, nan_ra = 0;
   int first_negative = v.cell_count + 1;
   const int n = v.cell_count;
-#pragma omp parallel for schedule(static) reduction(+ : capped, nan_ra) \
+#pragma omp parallel for schedule(static) num_threads(team_size(n)) reduction(+ : capped, nan_ra) \
     reduction(min : first_negative)
   for (int c = 1; c <= n; ++c) {
     const cell_result r =

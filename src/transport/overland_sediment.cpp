@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "framework/core/parallel_team.h"
 #include "framework/model_state.h"
 #include "transport/sediment_kernels.h"
 #include "transport/transport_steps.h"
@@ -213,7 +214,7 @@ void overland_sediment_step(model_state& ms, double dt) {
   sed->outlet_drains_y = drains_y;
 
   const int n = v.cells;
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
   for (int c = 1; c <= n; ++c) erode_cell(v, c, drains_y);
 
   if (!sed->ov_qsmax.empty())
@@ -239,7 +240,7 @@ void overland_sediment_step(model_state& ms, double dt) {
   sed->outlet_volume = out;
   tr.ov_outlet_sed_vol = out;
 
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
   for (int c = 1; c <= n; ++c) settle_cell(v, c);
 
   for (int c = 1; c <= n; ++c) {
