@@ -21,15 +21,6 @@ constexpr double mm_per_inch = 25.4;
 constexpr double radar_clip_rate = 100.0;
 constexpr double nodata_tolerance = 0.01;
 
-// The first token of `line` as a number; false when there is none or it is not a number whole.
-bool take_number(std::string& line, double& out) {
-  std::string token;
-  if (next_token(line, token) == 0) return false;
-  char* end = nullptr;
-  out = std::strtod(token.c_str(), &end);
-  return end != token.c_str() && *end == '\0';
-}
-
 }  // namespace
 
 int map_radar_cells(const char* file_name, radar_grid_record& radar,
@@ -90,7 +81,7 @@ int read_radar_precip(const char* file_name, radar_grid_record& radar, std::stri
   std::string keyword;
   for (int i = 0; i < 6; ++i) {
     if (read_text_line(line, file) == 0 || next_token(line, keyword) == 0 ||
-        !take_number(line, header[i])) {
+        !take_double(line, header[i])) {
       file_handle_close(file);
       problem = "line " + std::to_string(i + 1) + " does not hold a keyword and a number";
       return -1;
@@ -120,9 +111,8 @@ int read_radar_precip(const char* file_name, radar_grid_record& radar, std::stri
   while (!bad && read_text_line(line, file) != 0) {
     std::string token;
     while (next_token(line, token) != 0) {
-      char* end = nullptr;
-      double value = std::strtod(token.c_str(), &end);
-      if (n >= total || end == token.c_str() || *end != '\0') {
+      double value = 0.0;
+      if (n >= total || !parse_double(token, value)) {
         bad = true;
         break;
       }

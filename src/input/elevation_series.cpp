@@ -43,8 +43,10 @@ series_block read_block(file_handle& h) {
   // pairs that were read. Blank lines hold no pair.
   while (read_text_line(line, h) != 0 && !is_end_line(line)) {
     if (series_blank_line(line)) continue;
-    double x, y;
-    if (sscanf(line.c_str(), "%lf %lf", &x, &y) != 2) {
+    // Each of the two is read whole as a finite number; what follows them is not read.
+    double x = 0.0, y = 0.0;
+    std::string rest = line;
+    if (!take_double(rest, x) || !take_double(rest, y)) {
       printf("Error: bad pair %d in elevation series [%s] of file %s: %s\n", s->count + 1, s->name,
              h.path, line.c_str());
       printf("       A pair holds x and y.\n");

@@ -49,31 +49,30 @@ bool is_number_separator(char c) {
   return c == ' ' || c == '\t' || c == ',' || c == '\n' || c == '\r';
 }
 
-// Scans the next white-space separated number of a row from `p` and moves `p` past it. A token
-// that is missing or is not wholly a number gives false.
-bool scan_row_double(const char*& p, double& out) {
+// The next separated token of a row from `p`, moved past; empty when the row has no more.
+std::string_view next_row_token(const char*& p) {
   while (*p != '\0' && is_number_separator(*p)) ++p;
-  if (*p == '\0') return false;
-  char* end = nullptr;
-  const double v = strtod(p, &end);
-  const bool whole = end != p && (*end == '\0' || is_number_separator(*end));
+  const char* begin = p;
   while (*p != '\0' && !is_number_separator(*p)) ++p;
-  if (!whole) return false;
-  out = v;
-  return true;
+  return {begin, static_cast<std::size_t>(p - begin)};
 }
 
+// The next number of a row, read whole by the strict readers: a token that is missing or is
+// not wholly a finite number gives false.
+bool scan_row_double(const char*& p, double& out) {
+  return parse_double(next_row_token(p), out);
+}
 bool scan_row_int(const char*& p, int& out) {
-  while (*p != '\0' && is_number_separator(*p)) ++p;
-  if (*p == '\0') return false;
-  char* end = nullptr;
-  const long v = strtol(p, &end, 10);
-  const bool whole =
-      end != p && (*end == '\0' || is_number_separator(*end)) && v >= INT_MIN && v <= INT_MAX;
-  while (*p != '\0' && !is_number_separator(*p)) ++p;
-  if (!whole) return false;
-  out = static_cast<int>(v);
-  return true;
+  return parse_int(next_row_token(p), out);
+}
+
+// A dated row: year, month, day, hour, minute and value, each token a whole number of its kind.
+// What follows the value is not read.
+bool scan_dated_row(const std::string& line, int (&date)[5], double& value) {
+  const char* p = line.c_str();
+  for (int& field : date)
+    if (!scan_row_int(p, field)) return false;
+  return scan_row_double(p, value);
 }
 
 }  // namespace
@@ -137,10 +136,9 @@ series_block read_block(file_handle& h) {
   // rows that were read. Blank lines hold no row.
   while (read_text_line(line, h) != 0 && ts_keyword(line.c_str()) != 3) {
     if (series_blank_line(line)) continue;
-    int year, month, day, hour, minute;
+    int date[5];
     double value;
-    if (sscanf(line.c_str(), "%d %d %d %d %d %lf", &year, &month, &day, &hour, &minute, &value) !=
-        6) {
+    if (!scan_dated_row(line, date, value)) {
       printf("Error: bad row %d in time series [%s] of file %s: %s\n", s->count + 1, s->name,
              path_of(h), line.c_str());
       printf("       A row holds year, month, day, hour, minute and value.\n");
@@ -149,7 +147,6 @@ series_block read_block(file_handle& h) {
     }
     // An ABSOLUTE row is a calendar date; a RELATIVE row a time after the start, whose fields
     // may pass their calendar range. Either must stay within what the day count can hold.
-    const int date[5] = {year, month, day, hour, minute};
     const std::string outside =
         date_fields_outside(date, s->relative ? date_offset_limits : calendar_date_limits);
     if (!outside.empty()) {
@@ -159,7 +156,7 @@ series_block read_block(file_handle& h) {
       raise_own_message();
       return series_block::malformed;
     }
-    double t = julian_from_date(year, month, day, hour, minute, 0.0);
+    double t = julian_from_date(date[0], date[1], date[2], date[3], date[4], 0.0);
     if (s->relative) t -= relative_origin;
     s->times.push_back(t);
     s->values.push_back(value);

@@ -65,17 +65,6 @@ double* card_value(sac_basin_params& p, int code) {
   return nullptr;
 }
 
-// A number written whole as one token: nothing after it, and finite.
-bool parse_number(const std::string& token, double& out) {
-  if (token.empty()) return false;
-  const char* begin = token.c_str();
-  char* end = nullptr;
-  const double v = std::strtod(begin, &end);
-  if (end == begin || *end != '\0' || !std::isfinite(v)) return false;
-  out = v;
-  return true;
-}
-
 void program_terminated_stderr(const char* last) {
   fprintf(stderr, "%s", last);
   raise_own_message();
@@ -222,7 +211,7 @@ void read_sacramento_input(model_state& ms, file_handle& params, int topo_option
       continue;
     }
     double value = 0.0;
-    if (!parse_number(token, value)) {
+    if (!parse_double(token, value)) {
       printf("Error: in the Sacramento parameter file %s, %s needs a number, not \"%s\".\n", file,
              card_keyword(code), token.c_str());
       raise_own_message();

@@ -200,6 +200,12 @@ TEST_F(Radar, FramesThatDoNotFitTheMappedGridAreRefused) {
        "the file holds 1 values for the 2 cells of its grid"},
       {"a value that is no number", radar_text(2, 1, 0.0, 20.0, 10.0, "1 x\n"),
        "value 2 is no number"},
+      // An intensity that is not finite is no number either: it would otherwise pass the
+      // no-data test and reach the cells as the clip value (or as no rain at all).
+      {"infinite value", radar_text(2, 1, 0.0, 20.0, 10.0, "1 inf\n"), "value 2 is no number"},
+      {"value not a number", radar_text(2, 1, 0.0, 20.0, 10.0, "nan 1\n"), "value 1 is no number"},
+      {"value out of range", radar_text(2, 1, 0.0, 20.0, 10.0, "1 1e999\n"),
+       "value 2 is no number"},
       {"too many values", radar_text(2, 1, 0.0, 20.0, 10.0, "1 1\n1\n"),
        "value 3 is one more than its grid has cells"},
   };

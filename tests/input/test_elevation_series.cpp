@@ -96,6 +96,11 @@ TEST_F(ElevationSeriesFile, MalformedBlocksStopTheRunNamingFileAndSeries) {
        "Error: bad pair 2 in elevation series [weir] of file bad.es: 1 x\n"},
       {"TORVA_ES\nweir\n5\nEND_ES\n" + later,
        "Error: bad pair 1 in elevation series [weir] of file bad.es: 5\n"},
+      // Both numbers are read whole and finite.
+      {"TORVA_ES\nweir\n0 0\n1 nan\nEND_ES\n" + later,
+       "Error: bad pair 2 in elevation series [weir] of file bad.es: 1 nan\n"},
+      {"TORVA_ES\nweir\n2m 3\nEND_ES\n" + later,
+       "Error: bad pair 1 in elevation series [weir] of file bad.es: 2m 3\n"},
       {"TORVA_ES\n", "Error: elevation series block without a name at the end of file bad.es\n"},
   };
   for (const auto& c : cases) {

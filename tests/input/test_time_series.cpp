@@ -148,6 +148,16 @@ TEST_F(TimeSeriesFile, MalformedBlocksStopTheRunNamingFileAndSeries) {
        "Error: bad row 2 in time series [Q] of file bad.ts: 2000 1 1 0 0 abc\n"},
       {"TORVA_TS\nQ\nABSOLUTE\n2000 1 1 0\nEND_TS\n" + later,
        "Error: bad row 1 in time series [Q] of file bad.ts: 2000 1 1 0\n"},
+      // Every field is read whole: a value that is no finite number, or a date field with
+      // text run into it, is no row.
+      {"TORVA_TS\nQ\nABSOLUTE\n2000 1 1 0 0 nan\nEND_TS\n" + later,
+       "Error: bad row 1 in time series [Q] of file bad.ts: 2000 1 1 0 0 nan\n"},
+      {"TORVA_TS\nQ\nABSOLUTE\n2000 1 1 0 0 1e999\nEND_TS\n" + later,
+       "Error: bad row 1 in time series [Q] of file bad.ts: 2000 1 1 0 0 1e999\n"},
+      {"TORVA_TS\nQ\nABSOLUTE\n2000 1 1 0 0 2.5mm\nEND_TS\n" + later,
+       "Error: bad row 1 in time series [Q] of file bad.ts: 2000 1 1 0 0 2.5mm\n"},
+      {"TORVA_TS\nQ\nABSOLUTE\n2000 1 1.5 0 0 2.5\nEND_TS\n" + later,
+       "Error: bad row 1 in time series [Q] of file bad.ts: 2000 1 1.5 0 0 2.5\n"},
       // The END_TS of the first block is missing: the next block's keyword is no row.
       {"TORVA_TS\nQ\nABSOLUTE\n2000 1 1 0 0 1.0\n" + later,
        "Error: bad row 2 in time series [Q] of file bad.ts: TORVA_TS\n"},
