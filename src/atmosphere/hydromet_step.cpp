@@ -164,6 +164,20 @@ void run_evapo_trans(model_state& ms) {
   }
 }
 
+// The Sacramento basin's evaporation demand for the coming hour: the potential
+// evapotranspiration just computed, averaged over the cells that are not lake (cm in the hour).
+void sacramento_demand(model_state& ms) {
+  const weather_state& w = ms.weather;
+  double pet = 0.0;
+  int counted = 0;
+  for (int c = 1; c <= ms.cell_count; ++c) {
+    if (lake_cell(ms, c)) continue;
+    ++counted;
+    if (has(w.pet_rate, c)) pet += w.pet_rate[c] * 3600.0;
+  }
+  ms.subsurface.sac_pet_cm = counted > 0 ? pet / counted : 0.0;
+}
+
 }  // namespace
 
 void ltm_cell_decay(int cell_count, double air_temp, std::span<const double> swe,
@@ -270,6 +284,7 @@ void hydromet_et_step(model_state& ms) {
     // 4-6. Report, evapotranspiration, lake evaporation; the schedule moves on.
     long_term_report(ms);
     run_evapo_trans(ms);
+    if (ms.subsurface.sacramento) sacramento_demand(ms);
     if (!evaporate_channel_lakes(ms, w.wind_speed, w.air_temp, w.rel_humidity, w.lake_evap_total))
       return;
     clock.last = ms.current_time;

@@ -166,9 +166,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.subsurface.sacramento != 0 && ms.channel.chan_explic == 0;
      }},
-    // The basin's evaporation demand is not yet taken from the hourly weather.
-    {"SACRAMENTO", "Sacramento soil-moisture accounting in a long-term run",
-     [](const model_state& ms) { return ms.subsurface.sacramento != 0 && ms.long_term != 0; }},
     {"INIT_SWE_DEPTH", "snow outside a long-term run (an initial snow water equivalent)",
      [](const model_state& ms) { return ms.cards.init_swe_kind != 0 && !ms.long_term; }},
     {"GW_SIMULATION", "two-dimensional groundwater flow",

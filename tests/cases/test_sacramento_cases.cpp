@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <sstream>
 #include <string>
 
 #include "support/summary_reader.h"
@@ -196,6 +197,80 @@ TEST(SacramentoCases, InfiltratedRainEntersTheBasinAndEveryBookCloses) {
   EXPECT_TRUE(contains(run.out, "Sac Weights: 1.000000\n")) << run.out;
   EXPECT_TRUE(contains(run.err, "WARNING:uzk changed!\n")) << run.err;
   EXPECT_EQ(read_file("sac_outlet.out"), outlet);
+}
+
+// A long-term day over the valley, with no storm in it: the hourly weather gives the basin its
+// evaporation demand. Each hourly Sacramento step takes the mean potential evapotranspiration
+// that the hydromet step of the same hour has just computed over the cells; the long-term
+// report line prints the mean of the hour before. So the basin's demand is the sum of the
+// report lines' PET (cm/h, 10 mm per cm) plus the last hour's, which is at most the largest
+// hourly value. The tension water of the upper zone gives way to it and every book closes.
+TEST(SacramentoCases, InALongTermRunTheBasinTakesItsDemandFromTheHourlyWeather) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  sac_cards c;
+  c.uztwc = 0.5;  // 25 mm of upper tension water to evaporate
+  write_file("sac.par", sac_file(c));
+  const char* names[] = {"lt_k.asc", "lt_h.asc", "lt_p.asc", "lt_pi.asc",
+                         "lt_r.asc", "lt_m.asc", "lt_a.asc"};
+  const double values[] = {0.65, 16.7, 0.45, 0.25, 0.05, 0.30, 0.2};
+  for (int m = 0; m < 7; ++m) {
+    std::string grid = "north: 1200.0\nsouth: 1000.0\neast: 1000.0\nwest: 0.0\nrows: 1\ncols: " +
+                       std::to_string(valley_cols) + "\n";
+    for (int j = 0; j < valley_cols; ++j) grid += fixed(values[m], 4) + " ";
+    write_file(names[m], grid + "\n");
+  }
+  // 24 hours of warm, dry, sunny weather from the run's start (14 March 2005, 6:00).
+  std::string weather;
+  for (int k = 0; k < 24; ++k) {
+    const int hour = (6 + k) % 24;
+    const int day = 14 + (6 + k) / 24;
+    weather += "2005 3 " + std::to_string(day) + " " + std::to_string(hour) +
+               " 29.92 30 0 6 77 0.0 " + (hour >= 7 && hour <= 17 ? "600.0" : "0.0") + "\n";
+  }
+  write_file("sac_weather.txt", weather);
+  write_file("sac_rain.gag",
+             "EVENT \"a month later\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\n"
+             "RATES 2005 4 14 0 0 5.0\nRATES 2005 4 14 1 0 0.0\n");
+  write_valley(
+      "HYD_FREQ 60\nPRECIP_FILE sac_rain.gag\nRAIN_INV_DISTANCE\nLONG_TERM\n"
+      "HMET_OBU sac_weather.txt\nALBEDO lt_a.asc\nLATITUDE 40.0\nLONGITUDE 90.0\nGMT -6\n"
+      "ET_CALC_DEARDORFF\nINF_REDIST\nCONDUCTIVITY lt_k.asc\nCAPILLARY lt_h.asc\n"
+      "POROSITY lt_p.asc\nPORE_INDEX lt_pi.asc\nRESIDUAL_SAT lt_r.asc\nMOISTURE lt_m.asc\n"
+      "SOIL_MOIST_DEPTH 0.6\nTOP_LAYER_DEPTH 0.2\n");
+  torva_test::run_at_compared_thread_counts("sac.prj", [] { return read_file("sac_summary.out"); });
+  const std::string summary = read_file("sac_summary.out");
+
+  // The report lines: date, hour, theta, PET (cm/h), ...
+  double reported = 0.0, largest = 0.0;
+  int lines = 0;
+  std::istringstream evap(read_file("evap_out"));
+  std::string line;
+  while (std::getline(evap, line)) {
+    std::istringstream fields(line);
+    std::string date, hour;
+    double theta = 0.0, pet = 0.0;
+    if (!(fields >> date >> hour >> theta >> pet)) continue;
+    reported += pet * 10.0;
+    largest = std::fmax(largest, pet * 10.0);
+    ++lines;
+  }
+  ASSERT_GE(lines, 20) << read_file("evap_out");
+  ASSERT_GT(largest, 0.01);
+  const double demand = summary_number(summary, "PET calculated by TORVA (mm):");
+  EXPECT_GE(demand, reported - 0.002) << summary;
+  EXPECT_LE(demand, reported + largest + 0.002) << summary;
+  const double taken = summary_number(summary, "AET calculated by Sacramento (mm):");
+  EXPECT_GT(taken, 0.1 * demand);
+  EXPECT_LE(taken, demand + 0.001);
+  EXPECT_NEAR(final_store(summary, "uztwc"), c.uztwc * c.uztwm - taken, 0.01) << summary;
+  // No storm falls in the run: the run's books and the basin's own close.
+  const summary_balance b = read_summary_balance(summary);
+  ASSERT_TRUE(b.has_totals) << summary;
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6);
+  const double residual =
+      summary_number(summary, "Sacramento simulation total residual water balance:");
+  EXPECT_LT(std::fabs(residual), 1e-9);
 }
 
 // A bad parameter file stops the run at start-up with a message that names the file and what

@@ -217,9 +217,12 @@ TEST_F(OptionChecks, ExplicitChannelRoutingIsAccepted) {
   }
 }
 
-// Long-term runs run, with snow; snow without the weather of a long-term run is refused above.
-TEST_F(OptionChecks, LongTermRunsWithSnowAreAccepted) {
-  for (const std::string& cards : {long_term_cards, long_term_cards + "INIT_SWE_DEPTH 0.2\n"}) {
+// Long-term runs run, with snow or a Sacramento basin that takes its demand from the weather;
+// snow without the weather of a long-term run is refused above.
+TEST_F(OptionChecks, LongTermRunsWithSnowOrASacramentoBasinAreAccepted) {
+  for (const std::string& cards :
+       {long_term_cards, long_term_cards + "INIT_SWE_DEPTH 0.2\n",
+        long_term_cards + "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSACRAMENTO sac.txt\n"}) {
     auto ms = check(base_cards + cards);
     ASSERT_EQ(run_error.error_code, 0) << cards;
     stdout_capture capture;
@@ -237,7 +240,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
   const row rows[] = {
       {"INF_RICHARDS\n", "INF_RICHARDS"},
       {"SACRAMENTO sac.txt\n", "SACRAMENTO"},
-      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSACRAMENTO sac.txt\n" + long_term_cards, "SACRAMENTO"},
       {"INIT_SWE_DEPTH 0.2\n", "INIT_SWE_DEPTH"},
       {"INIT_SWE_DEPTH swe.asc\n", "INIT_SWE_DEPTH"},
       {groundwater_cards, "GW_SIMULATION"},
