@@ -1,10 +1,12 @@
 // Channel input file: the reader of the channel network (links, connections, nodes with their
 // sections and bed elevations, break-point sections, hydraulic structures, lakes, point sources
-// and pumps) and of the grid-stream file that ties channel nodes to grid cells. The network
-// set-up calls read_chan_input once at start-up when channel routing is on.
+// and pumps) and of the grid-stream file that ties channel nodes to grid cells (its reader
+// lives in grid_stream_input.cpp). The network set-up calls read_chan_input once at start-up
+// when channel routing is on.
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct file_handle;
 struct model_state;
@@ -89,6 +91,23 @@ enum chan_card : int {
 // on, is left, and returns its card code, whatever its case; chan_card_unknown for an unknown
 // word or a blank line.
 int chan_input_card_code(std::string& line);
+
+// The word of a card code, upper case, for messages ("?" for a code without a word).
+std::string chan_card_name(int code);
+
+// True when the channel readers keep their start-up lines off the console (SUPER_QUIET, or a
+// process other than the first).
+bool chan_input_quiet(const model_state& ms);
+
+// One line of an input file with its number (1 for the first line).
+struct numbered_line {
+  std::string text;
+  int number = 0;
+};
+
+// Every line of the file, read whole, with its number; the channel readers make their passes
+// over these.
+std::vector<numbered_line> read_numbered_lines(file_handle& h);
 
 // Reads the channel input file open in ms.channel.channel_input_file into the network arrays of
 // ms.channel and, with the non-orthogonal option on, the grid-stream file open in
