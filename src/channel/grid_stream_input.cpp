@@ -28,6 +28,12 @@ class gst_reader {
   bool run(file_handle& h);
 
  private:
+  // The header cards and the declared stream-cell count, checked against the CELLIJ cards.
+  bool stream_cell_count(const std::vector<numbered_line>& lines, int& cells);
+  // First scan: the node count of every stream cell; allocates the tables.
+  bool node_counts(const std::vector<numbered_line>& lines, int cells);
+  // Second scan: the entries of every stream cell.
+  bool entries(const std::vector<numbered_line>& lines, int cells);
   bool fail_value(int code, int line, long long value, const char* rule);
   bool take(std::string& rest, int code, int line, const char* what, int lo, int hi,
             const char* rule, int& out);
@@ -58,6 +64,15 @@ bool gst_reader::take(std::string& rest, int code, int line, const char* what, i
 bool gst_reader::run(file_handle& h) {
   const std::vector<numbered_line> lines = read_numbered_lines(h);
   if (run_error.error_fatal != 0) return false;
+  int cells = 0;
+  if (!stream_cell_count(lines, cells) || !node_counts(lines, cells) || !entries(lines, cells))
+    return false;
+  if (!chan_input_quiet(ms_))
+    printf("Finished reading non-orthogonal channel information from gst file.\n");
+  return true;
+}
+
+bool gst_reader::stream_cell_count(const std::vector<numbered_line>& lines, int& cells) {
   std::string first = lines.empty() ? std::string() : lines[0].text;
   std::string token;
   next_token(first, token);
@@ -78,7 +93,7 @@ bool gst_reader::run(file_handle& h) {
   // The declared count is checked against the CELLIJ cards the file holds before anything is
   // allocated by it: a count the file does not back is refused, however large.
   constexpr int max_stream_cells = 100000000;
-  int cells = 0;
+  cells = 0;
   {
     std::string t;
     next_token(second, t);
@@ -112,8 +127,10 @@ bool gst_reader::run(file_handle& h) {
         file_.c_str(), cells, found);
     return false;
   }
+  return true;
+}
 
-  // First scan: the node count of every stream cell and the table width.
+bool gst_reader::node_counts(const std::vector<numbered_line>& lines, int cells) {
   alloc_1d_int(ch_.gst_ncellsingrid, cells, "gst_ncellsingrid");
   if (ch_.gst_ncellsingrid.empty()) {
     stop_now();
@@ -150,8 +167,10 @@ bool gst_reader::run(file_handle& h) {
     stop_now();
     return false;
   }
+  return true;
+}
 
-  // Second scan: the entries of every stream cell.
+bool gst_reader::entries(const std::vector<numbered_line>& lines, int cells) {
   int c = 0;
   int k = 0;
   int gnum = 0;
@@ -223,8 +242,6 @@ bool gst_reader::run(file_handle& h) {
       ++k;
     }
   }
-  if (!chan_input_quiet(ms_))
-    printf("Finished reading non-orthogonal channel information from gst file.\n");
   return true;
 }
 
