@@ -134,41 +134,15 @@ bool size_event_tables(model_state& ms, const char* file_name) {
   return true;
 }
 
-}  // namespace
+// What the parts of the event reader give: go on with the next part, or return this value.
+constexpr int event_read_goes_on = 1;
 
-int read_precip_event(model_state& ms, file_handle& file) {
-  overland_state& ov = ms.overland;
-  const char* file_name = ms.input.names.precip_file;
-  FILE* fp = file.fp;
-  if (fp == nullptr) {
-    printf("Error: the precipitation file %s is not open.\n", file_name);
-    return format_error();
-  }
+// 2. NRGAG and NRPDS, in either order.
+int read_event_counts(overland_state& ov, FILE* fp) {
   char word[6] = {};
-
-  // 1. The EVENT card.
   int words = 0;
-  for (;;) {
-    if (!read_card_word(fp, word)) return 0;  // no further event
-    if (is_card(word, "even")) break;
-    if (++words > max_card_search_words) {
-      printf("There is a problem with your rainfall input file.  TORVA cannot\n");
-      printf("find the first event card.  Check the format of the rainfall input for event %d\n",
-             ov.precip_event_count);
-      printf("file.\n\n");
-      return format_error();
-    }
-  }
-  ov.precip_event_count += 1;
-  read_rest_of_line(fp, ov.precip_event_title, max_title_length, true);
-  ov.precip_gage_count = 0;
-  ov.precip_record_count = 0;
-  ov.precip_radar = ov.precip_gages = ov.precip_rates = ov.precip_accum = 0;
-
-  // 2. NRGAG and NRPDS, in either order.
   bool have_gauges = false;
   bool have_records = false;
-  words = 0;
   while (!have_gauges || !have_records) {
     if (!read_card_word(fp, word)) return -1;
     if (is_card(word, "nrga")) {
@@ -198,11 +172,13 @@ int read_precip_event(model_state& ms, file_handle& file) {
       return format_error();
     }
   }
-  if (!size_event_tables(ms, file_name)) return format_error();
-  const int gauges = ov.precip_gage_count;
-  const int records = ov.precip_record_count;
+  return event_read_goes_on;
+}
 
-  // 3. Gauge coordinates.
+// 3. Gauge coordinates.
+int read_gauge_coordinates(overland_state& ov, FILE* fp, const char* file_name) {
+  char word[6] = {};
+  const int gauges = ov.precip_gage_count;
   for (int g = 1; g <= gauges; ++g) {
     if (!read_card_word(fp, word)) return -1;
     if (!is_card(word, "coor")) {
@@ -238,8 +214,14 @@ int read_precip_event(model_state& ms, file_handle& file) {
     ov.precip_gage_y[g] = y;
     skip_rest_of_line(fp);
   }
+  return event_read_goes_on;
+}
 
-  // 4. The records.
+// 4. The records: a card word and a date, then a radar file name or one value per gauge.
+int read_event_records(overland_state& ov, FILE* fp, const char* file_name) {
+  char word[6] = {};
+  const int gauges = ov.precip_gage_count;
+  const int records = ov.precip_record_count;
   int last[5] = {};
   for (int k = 1; k <= records; ++k) {
     int date[5] = {};
@@ -357,33 +339,76 @@ int read_precip_event(model_state& ms, file_handle& file) {
       ov.precip_values[g][k] = value;
     }
   }
+  return event_read_goes_on;
+}
 
-  // 5. An event of radar files: one value per record from the grid of each file. Every file
-  // must be there and the first must give the grid's size before the event is taken.
-  if (gauges == -1 && ov.precip_radar != 0) {
-    for (int k = 1; k <= records; ++k) {
-      const char* grid_name = ov.radar_filenames[static_cast<std::size_t>(k)].c_str();
-      file_handle grid;
-      const bool opened = file_handle_open(grid, grid_name, "r");
-      file_handle_close(grid);
-      if (opened) continue;
-      printf("Error: the radar file %s of record %d of the EVENT titled:\n %s\n", grid_name, k,
-             ov.precip_event_title.c_str());
-      printf("in the precipitation file %s cannot be opened.\n", file_name);
-      return format_error();
-    }
-    ov.precip_radar = 2;
-    ov.precip_gage_count = 1;
-    ov.radar_filenames[static_cast<std::size_t>(records) + 1] =
-        ov.radar_filenames[static_cast<std::size_t>(records)];
-    std::string problem;
-    if (read_radar_header(ov.radar_grid, ov.radar_filenames[1].c_str(), &problem) != 0) {
-      printf("Error: unable to read radar header in file %s\n", ov.radar_filenames[1].c_str());
-      printf("       %s.\n", problem.c_str());
+// 5. An event of radar files: one value per record from the grid of each file. Every file must
+// be there and the first must give the grid's size before the event is taken.
+int check_radar_files(overland_state& ov, const char* file_name) {
+  const int records = ov.precip_record_count;
+  for (int k = 1; k <= records; ++k) {
+    const char* grid_name = ov.radar_filenames[static_cast<std::size_t>(k)].c_str();
+    file_handle grid;
+    const bool opened = file_handle_open(grid, grid_name, "r");
+    file_handle_close(grid);
+    if (opened) continue;
+    printf("Error: the radar file %s of record %d of the EVENT titled:\n %s\n", grid_name, k,
+           ov.precip_event_title.c_str());
+    printf("in the precipitation file %s cannot be opened.\n", file_name);
+    return format_error();
+  }
+  ov.precip_radar = 2;
+  ov.precip_gage_count = 1;
+  ov.radar_filenames[static_cast<std::size_t>(records) + 1] =
+      ov.radar_filenames[static_cast<std::size_t>(records)];
+  std::string problem;
+  if (read_radar_header(ov.radar_grid, ov.radar_filenames[1].c_str(), &problem) != 0) {
+    printf("Error: unable to read radar header in file %s\n", ov.radar_filenames[1].c_str());
+    printf("       %s.\n", problem.c_str());
+    return format_error();
+  }
+  return event_read_goes_on;
+}
+
+}  // namespace
+
+int read_precip_event(model_state& ms, file_handle& file) {
+  overland_state& ov = ms.overland;
+  const char* file_name = ms.input.names.precip_file;
+  FILE* fp = file.fp;
+  if (fp == nullptr) {
+    printf("Error: the precipitation file %s is not open.\n", file_name);
+    return format_error();
+  }
+  char word[6] = {};
+
+  // 1. The EVENT card.
+  int words = 0;
+  for (;;) {
+    if (!read_card_word(fp, word)) return 0;  // no further event
+    if (is_card(word, "even")) break;
+    if (++words > max_card_search_words) {
+      printf("There is a problem with your rainfall input file.  TORVA cannot\n");
+      printf("find the first event card.  Check the format of the rainfall input for event %d\n",
+             ov.precip_event_count);
+      printf("file.\n\n");
       return format_error();
     }
   }
-  return 1;
+  ov.precip_event_count += 1;
+  read_rest_of_line(fp, ov.precip_event_title, max_title_length, true);
+  ov.precip_gage_count = 0;
+  ov.precip_record_count = 0;
+  ov.precip_radar = ov.precip_gages = ov.precip_rates = ov.precip_accum = 0;
+
+  int step = read_event_counts(ov, fp);
+  if (step != event_read_goes_on) return step;
+  if (!size_event_tables(ms, file_name)) return format_error();
+  step = read_gauge_coordinates(ov, fp, file_name);
+  if (step == event_read_goes_on) step = read_event_records(ov, fp, file_name);
+  if (step == event_read_goes_on && ov.precip_gage_count == -1 && ov.precip_radar != 0)
+    step = check_radar_files(ov, file_name);
+  return step;
 }
 
 int read_radar_header(radar_grid_record& radar, const char* file_name, std::string* problem) {
