@@ -173,6 +173,7 @@ class chan_reader {
   bool required_cards();
   bool allocate_link_arrays();
   bool count_pass();
+  void section_kind(int code, int link);
   bool after_count_checks();
   bool collect_sections();
   bool allocate_node_arrays();
@@ -387,6 +388,75 @@ bool chan_reader::allocate_link_arrays() {
   return true;
 }
 
+// The section kind and the counts that follow it, from the kind cards of a link (TRAPEZOID and
+// BREAKPOINT with their subsurface and erodible forms, ERODIBLE, SUBSURFACE, LAKE, STRUCTURE).
+void chan_reader::section_kind(int code, int link) {
+  int& type = ch_.ltype[link];
+  switch (code) {
+    case chan_card_trapezoid:
+    case chan_card_trapezoid_subsurface:
+    case chan_card_trapezoid_erode:
+    case chan_card_trapezoid_subsurface_erode:
+      type = 4 + (code - chan_card_trapezoid);
+      ch_.ldex[link] = link;
+      ++trap_links_;
+      if (type & 1) ++trap_subsurface_;
+      if (type & 2) ++trap_erodible_;
+      break;
+    case chan_card_breakpoint:
+      type = 8;
+      ch_.ldex[link] = link;
+      ++bp_links_;
+      break;
+    case chan_card_breakpoint_erode:
+    case chan_card_breakpoint_subsurface_erode:
+      type = code == chan_card_breakpoint_erode ? 10 : 11;
+      ch_.ldex[link] = link;
+      ch_.bplink[link] = ++erodible_bp_position_;
+      ++bp_links_;
+      ++bp_erodible_;
+      if (type & 1) ++bp_subsurface_;
+      break;
+    case chan_card_breakpoint_subsurface:
+      type = 9;
+      ch_.ldex[link] = link;
+      ch_.bplink[link] = ++subsurface_bp_position_;
+      ++bp_links_;
+      ++bp_subsurface_;
+      break;
+    case chan_card_erodible:
+      if ((type & 2) == 0) {
+        type |= 2;
+        if (type & 4) ++trap_erodible_;
+        if (type & 8) {
+          ++bp_erodible_;
+          // Every erodible break-point link takes a plane of the per-node section arrays.
+          ch_.bplink[link] = ++erodible_bp_position_;
+        }
+      }
+      break;
+    case chan_card_subsurface:
+      if ((type & 1) == 0) {
+        type |= 1;
+        if (type & 4) ++trap_subsurface_;
+        if (type & 8) ++bp_subsurface_;
+      }
+      break;
+    case chan_card_lake:
+      type = 32;
+      ch_.ldex[link] = ++lake_count_;
+      break;
+    case chan_card_structure:
+      type = 64;
+      ch_.nx1[link] = 2;
+      ch_.ldex[link] = link;
+      ++structure_links_;
+      break;
+    default:
+      break;
+  }
+}
+
 bool chan_reader::count_pass() {
   int link = 0;
   std::vector<std::pair<int, int>> element_cards;  // (line, link) of STRUCTTYPE and NUMSTRUCTS
@@ -400,7 +470,6 @@ bool chan_reader::count_pass() {
                            code == chan_card_gw_bed_thickness || code == chan_card_npairs ||
                            code == chan_card_numstructs;
     if (link_card && code != chan_card_mlake && link == 0) return needs_link(code, line);
-    int* type = link > 0 ? &ch_.ltype[link] : nullptr;
     int v = 0;
     double d = 0.0;
     switch (code) {
@@ -441,63 +510,18 @@ bool chan_reader::count_pass() {
       case chan_card_trapezoid_subsurface:
       case chan_card_trapezoid_erode:
       case chan_card_trapezoid_subsurface_erode:
-        *type = 4 + (code - chan_card_trapezoid);
-        ch_.ldex[link] = link;
-        ++trap_links_;
-        if (*type & 1) ++trap_subsurface_;
-        if (*type & 2) ++trap_erodible_;
-        break;
       case chan_card_breakpoint:
-        *type = 8;
-        ch_.ldex[link] = link;
-        ++bp_links_;
-        break;
       case chan_card_breakpoint_erode:
       case chan_card_breakpoint_subsurface_erode:
-        *type = code == chan_card_breakpoint_erode ? 10 : 11;
-        ch_.ldex[link] = link;
-        ch_.bplink[link] = ++erodible_bp_position_;
-        ++bp_links_;
-        ++bp_erodible_;
-        if (*type & 1) ++bp_subsurface_;
-        break;
       case chan_card_breakpoint_subsurface:
-        *type = 9;
-        ch_.ldex[link] = link;
-        ch_.bplink[link] = ++subsurface_bp_position_;
-        ++bp_links_;
-        ++bp_subsurface_;
-        break;
       case chan_card_erodible:
-        if ((*type & 2) == 0) {
-          *type |= 2;
-          if (*type & 4) ++trap_erodible_;
-          if (*type & 8) {
-            ++bp_erodible_;
-            // Every erodible break-point link takes a plane of the per-node section arrays.
-            ch_.bplink[link] = ++erodible_bp_position_;
-          }
-        }
-        break;
       case chan_card_subsurface:
-        if ((*type & 1) == 0) {
-          *type |= 1;
-          if (*type & 4) ++trap_subsurface_;
-          if (*type & 8) ++bp_subsurface_;
-        }
-        break;
       case chan_card_lake:
-        *type = 32;
-        ch_.ldex[link] = ++lake_count_;
+      case chan_card_structure:
+        section_kind(code, link);
         break;
       case chan_card_mlake:
         lake_loss_ = 1;
-        break;
-      case chan_card_structure:
-        *type = 64;
-        ch_.nx1[link] = 2;
-        ch_.ldex[link] = link;
-        ++structure_links_;
         break;
       case chan_card_structtype: {
         std::string word;
