@@ -144,6 +144,53 @@ std::string card_name(int code) {
   return chan_card_name(code);
 }
 
+// A property card of a hydraulic structure element sets its field; cards of other structure
+// kinds share the fields (a crest elevation is the upstream invert, a weir coefficient the
+// inlet coefficient, a shape parameter one of the two shape values).
+void set_structure_property(hydraulic_structure& s, int code, double d) {
+  switch (code) {
+    case chan_card_upinvert:
+    case chan_card_crest_low_elev:
+      s.upinvert = d;
+      break;
+    case chan_card_downinvert:
+      s.downinvert = d;
+      break;
+    case chan_card_inlet_disch_coeff:
+    case chan_card_discharge_coeff_forward:
+      s.inlet_disch_coeff = d;
+      break;
+    case chan_card_rev_flow_disch_coeff:
+    case chan_card_discharge_coeff_reverse:
+      s.rev_flow_disch_coeff = d;
+      break;
+    case chan_card_slope:
+      s.slope = d;
+      break;
+    case chan_card_length:
+    case chan_card_crest_length:
+      s.length = d;
+      break;
+    case chan_card_width:
+    case chan_card_diameter:
+    case chan_card_a_value:
+    case chan_card_steep_slope:
+      s.shape1 = d;
+      break;
+    case chan_card_height:
+    case chan_card_b_value:
+    case chan_card_shallow_slope:
+      s.shape2 = d;
+      break;
+    case chan_card_rough_coeff:
+      s.rough_coeff = d;
+      break;
+    default:
+      s.crest_low_loc = d;
+      break;
+  }
+}
+
 // The reader of one channel input file: its lines, the counts of the count pass and the
 // per-link values that only the reader needs.
 class chan_reader {
@@ -1003,47 +1050,7 @@ bool chan_reader::main_pass() {
         // A property card before any STRUCTTYPE has no element to change.
         if (!take_double(rest, code, line, "its value", d)) return false;
         if (s == nullptr) break;
-        switch (code) {
-          case chan_card_upinvert:
-          case chan_card_crest_low_elev:
-            s->upinvert = d;
-            break;
-          case chan_card_downinvert:
-            s->downinvert = d;
-            break;
-          case chan_card_inlet_disch_coeff:
-          case chan_card_discharge_coeff_forward:
-            s->inlet_disch_coeff = d;
-            break;
-          case chan_card_rev_flow_disch_coeff:
-          case chan_card_discharge_coeff_reverse:
-            s->rev_flow_disch_coeff = d;
-            break;
-          case chan_card_slope:
-            s->slope = d;
-            break;
-          case chan_card_length:
-          case chan_card_crest_length:
-            s->length = d;
-            break;
-          case chan_card_width:
-          case chan_card_diameter:
-          case chan_card_a_value:
-          case chan_card_steep_slope:
-            s->shape1 = d;
-            break;
-          case chan_card_height:
-          case chan_card_b_value:
-          case chan_card_shallow_slope:
-            s->shape2 = d;
-            break;
-          case chan_card_rough_coeff:
-            s->rough_coeff = d;
-            break;
-          default:
-            s->crest_low_loc = d;
-            break;
-        }
+        set_structure_property(*s, code, d);
         break;
       }
       case chan_card_pointsource: {
