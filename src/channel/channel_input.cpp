@@ -236,6 +236,9 @@ class chan_reader {
   bool breakpoint_pass();
   void finish_nodes();
   bool lake_pass();
+  bool allocate_lakes();
+  void fill_lakes();
+  bool keep_original_network();
   void print_summary() const;
 
   model_state& ms_;
@@ -1304,11 +1307,9 @@ void chan_reader::finish_nodes() {
   }
 }
 
-bool chan_reader::lake_pass() {
-  if (lake_count_ == 0) return true;
+// The lake arrays, sized by the lake count of the count pass.
+bool chan_reader::allocate_lakes() {
   const int lakes = lake_count_;
-  ch_.num_lakes = lakes;
-  ch_.lake_loss = lake_loss_;
   alloc_1d_int(ch_.lake2link, links_, "lake2link");
   alloc_1d_double(ch_.minwse, lakes, "minwse");
   alloc_1d_double(ch_.initwse, lakes, "initwse");
@@ -1335,6 +1336,67 @@ bool chan_reader::lake_pass() {
     stop_now();
     return false;
   }
+  return true;
+}
+
+// Each lake's starting water: the search cells below its initial surface hold it, and mark
+// the lake's cells, area and volume.
+void chan_reader::fill_lakes() {
+  const int lakes = lake_count_;
+  const double area = ms_.gridsize * ms_.gridsize;
+  for (int k = 1; k <= lakes; ++k) {
+    printf("Minimum Water Surface Elevation Lake #%d: %.2lf\n", k, ch_.minwse[k]);
+    printf("Initial Water Surface Elevation Lake #%d: %.2lf\n", k, ch_.initwse[k]);
+    printf("Maximum Water Surface Elevation Lake #%d: %.2lf\n", k, ch_.maxwse[k]);
+    printf("number of coords for lake #%d's search order: %d\n", k, ch_.numpts[k]);
+    if (ch_.calc_loss[k])
+      printf("Simulating Lake Losses for Lake #%d, Bed Thickness: %.1lf m\n", k, ch_.Mlake[k]);
+    for (int p = 1; p <= ch_.numpts[k]; ++p) {
+      const int row = ch_.lake_search[k][1][p];
+      const int col = ch_.lake_search[k][2][p];
+      const int cell = ms_.index_map.empty() ? 0 : ms_.index_map[row][col];
+      if (cell < 1 || cell > ms_.cell_count || ms_.cell_elev.empty()) continue;
+      const double elev = ms_.cell_elev[cell];
+      if (ch_.initwse[k] - elev <= 0.001) continue;
+      ++ch_.lake_cells[k];
+      ch_.lake_volume[k] += (ch_.initwse[k] - elev) * area;
+      ch_.lake_mask[cell] = k;
+      if (ch_.calc_loss[k] && ms_.subsurface.gw_simulation && !ms_.subsurface.gwbound.empty() &&
+          cell <= ms_.subsurface.gwbound.count())
+        ms_.subsurface.gwbound[cell] = 7;
+    }
+    ch_.lake_elev[k] = ch_.initwse[k];
+    ch_.prevlake_volume[k] = ch_.lake_volume[k];
+    ch_.lake_volume_last_chan[k] = ch_.lake_volume[k];
+    ch_.lake_area[k] = ch_.lake_cells[k] * area;
+  }
+}
+
+// The network as read, kept beside the working copy that lakes and structures may change.
+bool chan_reader::keep_original_network() {
+  alloc_1d_int(ch_.og_ndep, links_, "og_ndep");
+  alloc_1d_int(ch_.og_dslink, links_, "og_dslink");
+  alloc_1d_int(ch_.og_lytpe, links_, "og_lytpe");
+  if (ch_.og_ndep.empty() || ch_.og_dslink.empty() || ch_.og_lytpe.empty() ||
+      !ch_.og_uslinks.allocate(links_, std::max(max_upstream_, 1))) {
+    stop_now();
+    return false;
+  }
+  for (int l = 1; l <= links_; ++l) {
+    ch_.og_ndep[l] = ch_.ndep[l];
+    ch_.og_dslink[l] = ch_.dslink[l];
+    ch_.og_lytpe[l] = ch_.ltype[l];
+    for (int k = 1; k <= ch_.uslinks.col_count(); ++k) ch_.og_uslinks[l][k] = ch_.uslinks[l][k];
+  }
+  return true;
+}
+
+bool chan_reader::lake_pass() {
+  if (lake_count_ == 0) return true;
+  const int lakes = lake_count_;
+  ch_.num_lakes = lakes;
+  ch_.lake_loss = lake_loss_;
+  if (!allocate_lakes()) return false;
 
   int link = 0;
   int lake = 0;
@@ -1426,49 +1488,8 @@ bool chan_reader::lake_pass() {
           "Error: lake %d of the channel input file %s has MINWSE %g above its MAXWSE %g.\n", k,
           file_.c_str(), ch_.minwse[k], ch_.maxwse[k]);
   }
-  const double area = ms_.gridsize * ms_.gridsize;
-  for (int k = 1; k <= lakes; ++k) {
-    printf("Minimum Water Surface Elevation Lake #%d: %.2lf\n", k, ch_.minwse[k]);
-    printf("Initial Water Surface Elevation Lake #%d: %.2lf\n", k, ch_.initwse[k]);
-    printf("Maximum Water Surface Elevation Lake #%d: %.2lf\n", k, ch_.maxwse[k]);
-    printf("number of coords for lake #%d's search order: %d\n", k, ch_.numpts[k]);
-    if (ch_.calc_loss[k])
-      printf("Simulating Lake Losses for Lake #%d, Bed Thickness: %.1lf m\n", k, ch_.Mlake[k]);
-    for (int p = 1; p <= ch_.numpts[k]; ++p) {
-      const int row = ch_.lake_search[k][1][p];
-      const int col = ch_.lake_search[k][2][p];
-      const int cell = ms_.index_map.empty() ? 0 : ms_.index_map[row][col];
-      if (cell < 1 || cell > ms_.cell_count || ms_.cell_elev.empty()) continue;
-      const double elev = ms_.cell_elev[cell];
-      if (ch_.initwse[k] - elev <= 0.001) continue;
-      ++ch_.lake_cells[k];
-      ch_.lake_volume[k] += (ch_.initwse[k] - elev) * area;
-      ch_.lake_mask[cell] = k;
-      if (ch_.calc_loss[k] && ms_.subsurface.gw_simulation && !ms_.subsurface.gwbound.empty() &&
-          cell <= ms_.subsurface.gwbound.count())
-        ms_.subsurface.gwbound[cell] = 7;
-    }
-    ch_.lake_elev[k] = ch_.initwse[k];
-    ch_.prevlake_volume[k] = ch_.lake_volume[k];
-    ch_.lake_volume_last_chan[k] = ch_.lake_volume[k];
-    ch_.lake_area[k] = ch_.lake_cells[k] * area;
-  }
-
-  alloc_1d_int(ch_.og_ndep, links_, "og_ndep");
-  alloc_1d_int(ch_.og_dslink, links_, "og_dslink");
-  alloc_1d_int(ch_.og_lytpe, links_, "og_lytpe");
-  if (ch_.og_ndep.empty() || ch_.og_dslink.empty() || ch_.og_lytpe.empty() ||
-      !ch_.og_uslinks.allocate(links_, std::max(max_upstream_, 1))) {
-    stop_now();
-    return false;
-  }
-  for (int l = 1; l <= links_; ++l) {
-    ch_.og_ndep[l] = ch_.ndep[l];
-    ch_.og_dslink[l] = ch_.dslink[l];
-    ch_.og_lytpe[l] = ch_.ltype[l];
-    for (int k = 1; k <= ch_.uslinks.col_count(); ++k) ch_.og_uslinks[l][k] = ch_.uslinks[l][k];
-  }
-  return true;
+  fill_lakes();
+  return keep_original_network();
 }
 
 int chan_reader::run(file_handle& h) {
