@@ -1,12 +1,13 @@
 // Benchmark of the Richards soil columns: column-steps per second of the column kernel on a
 // generated grid of independent cells (default a million cells of 20-node Brooks-Corey
-// columns, 50 cm of loam over free drainage, each offered 2 mm of water every 60 s step), run
+// columns, 50 cm of loam (Ks 2 cm/h) over free drainage, each offered 2 mm of water every 60 s
+// step, a storm that ponds it; --rain-mm sets that depth, 0.1 mm a rain it soaks up), run
 // the way richards_infiltration runs them: one static-scheduled loop over the cells, each
 // thread on its own work space. Every thread count starts from the same state and must end on
 // the same bits as one thread. The share of the whole event step that the columns take comes
 // from event_step_bench --richards.
 //
-// richards_bench [--cells N] [--steps K] [--threads 1,2,...]
+// richards_bench [--cells N] [--steps K] [--threads 1,2,...] [--rain-mm D]
 #include <omp.h>
 
 #include <algorithm>
@@ -85,16 +86,20 @@ int main(int argc, char** argv) {
   long cells = 1000000;
   int steps = 10;
   std::vector<int> threads = {1, 2, 4, 8};
+  double rain_m = 0.002;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--cells" && i + 1 < argc) {
       cells = std::atol(argv[++i]);
     } else if (a == "--steps" && i + 1 < argc) {
       steps = std::atoi(argv[++i]);
+    } else if (a == "--rain-mm" && i + 1 < argc) {
+      rain_m = std::atof(argv[++i]) / 1000.0;
     } else if (a == "--threads" && i + 1 < argc) {
       threads = parse_list(argv[++i]);
     } else {
-      std::printf("usage: richards_bench [--cells N] [--steps K] [--threads 1,2,...]\n");
+      std::printf(
+          "usage: richards_bench [--cells N] [--steps K] [--threads 1,2,...] [--rain-mm D]\n");
       return 2;
     }
   }
@@ -109,8 +114,8 @@ int main(int argc, char** argv) {
   const int most = *std::max_element(threads.begin(), threads.end());
   std::vector<double> work(richards_work_size(nodes) * static_cast<std::size_t>(most));
   std::vector<double> reference;
-  std::printf("%9s %6s %7s %6s %9s %14s\n", "cells", "nodes", "threads", "steps", "seconds",
-              "column-steps/s");
+  std::printf("%9s %6s %7s %6s %9s %14s %9s %9s\n", "cells", "nodes", "threads", "steps", "seconds",
+              "column-steps/s", "sub-steps", "solves");
   int status = 0;
   for (int t : threads) {
     // The same start for every thread count: contents 0.15..0.35 by cell.
@@ -127,24 +132,28 @@ int main(int argc, char** argv) {
       depth[c] = 0.0;
       bound[c] = 1;
     }
+    long substeps = 0, solves = 0;
     const auto t0 = std::chrono::steady_clock::now();
     for (int s = 0; s < steps; ++s) {
-#pragma omp parallel num_threads(t)
+#pragma omp parallel num_threads(t) reduction(+ : substeps, solves)
       {
         double* w = work.data() + richards_work_size(nodes) * omp_get_thread_num();
 #pragma omp for schedule(static)
         for (long c = 0; c < cells; ++c) {
-          depth[c] += 0.002;
+          depth[c] += rain_m;
           richards_books books;
           richards_column_step(view_of(soil, state.data() + per_column * c), nodes, o, demand,
                                step_seconds / 3600.0, depth[c], bound[c], dtr[c], w, books);
+          substeps += books.substeps;
+          solves += books.solves;
         }
       }
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    std::printf("%9ld %6d %7d %6d %9.3f %14.4e\n", cells, nodes, t, steps, seconds,
-                static_cast<double>(cells) * steps / seconds);
+    const double column_steps = static_cast<double>(cells) * steps;
+    std::printf("%9ld %6d %7d %6d %9.3f %14.4e %9.2f %9.2f\n", cells, nodes, t, steps, seconds,
+                column_steps / seconds, substeps / column_steps, solves / column_steps);
     if (reference.empty()) {
       reference = state;
     } else if (std::memcmp(reference.data(), state.data(), state.size() * sizeof(double)) != 0) {

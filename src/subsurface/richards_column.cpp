@@ -43,8 +43,7 @@ void soil_props(const richards_column_view& v, int model, int n) {
       v.khead[j] = v.ahav[j] / (v.ahav[j] + std::pow(a, v.bhav[j]));
       const double x = a / v.alpha[j];
       const double xb = std::pow(x, v.beta[j]);
-      v.watcap[j] =
-          std::pow(x, v.beta[j] - 1.0) * range * v.beta[j] / v.alpha[j] / ((xb + 1.0) * (xb + 1.0));
+      v.watcap[j] = xb / x * range * v.beta[j] / v.alpha[j] / ((xb + 1.0) * (xb + 1.0));
       continue;
     }
     const double hb = v.bp[j];
@@ -53,13 +52,16 @@ void soil_props(const richards_column_view& v, int model, int n) {
       v.khead[j] = 1.0;
       v.watcap[j] = 0.0;
     } else if (h <= v.bchc[j]) {
-      v.khead[j] = std::pow(h / hb, -(3.0 * lam + 2.0));
-      v.watcap[j] = -(lam / hb) * range * std::pow(h / hb, -(lam + 1.0));
+      // (h/hb)^-(3 lambda + 2) and (h/hb)^-(lambda + 1) from one logarithm.
+      const double l = std::log(h / hb);
+      v.khead[j] = std::exp(-(3.0 * lam + 2.0) * l);
+      v.watcap[j] = -(lam / hb) * range * std::exp(-(lam + 1.0) * l);
     } else {
+      // The parabola's scale: the transition head is hb Sec^(-1/lambda).
       const double se = std::clamp(effective_saturation(v, j, v.theta[j]), 0.0, 1.0);
       v.khead[j] = std::pow(se, 3.0 + 2.0 / lam);
       const double sec = effective_saturation(v, j, v.thehac[j]);
-      const double a = std::sqrt(1.0 - sec) / (hb * std::pow(sec, -1.0 / lam));
+      const double a = std::sqrt(1.0 - sec) / v.bchc[j];
       v.watcap[j] = -2.0 * h * range * a * a;
     }
   }
@@ -76,7 +78,7 @@ double soil_psi_from_theta(const richards_column_view& v, int model, int j, doub
   const double hb = v.bp[j];
   if (theta > v.thehac[j]) {
     const double sec = effective_saturation(v, j, v.thehac[j]);
-    return std::sqrt(1.0 - se) * hb * std::pow(sec, -1.0 / lam) / std::sqrt(1.0 - sec);
+    return std::sqrt(1.0 - se) * v.bchc[j] / std::sqrt(1.0 - sec);
   }
   return hb / std::pow(se, 1.0 / lam);
 }
@@ -86,11 +88,10 @@ double soil_theta_from_psi(const richards_column_view& v, int model, int j, doub
   const double range = v.thetas[j] - v.thetar[j];
   if (model == soil_model_havercamp)
     return v.thetar[j] + range / (std::pow(std::fabs(h) / v.alpha[j], v.beta[j]) + 1.0);
-  const double lam = v.lam[j];
   const double hb = v.bp[j];
-  if (h <= v.bchc[j]) return std::pow(hb / h, lam) * range + v.thetar[j];
+  if (h <= v.bchc[j]) return std::pow(hb / h, v.lam[j]) * range + v.thetar[j];
   const double sec = effective_saturation(v, j, v.thehac[j]);
-  const double p = std::sqrt(1.0 - sec) * (h / hb) / std::pow(sec, -1.0 / lam);
+  const double p = std::sqrt(1.0 - sec) * h / v.bchc[j];
   return (1.0 - p * p) * range + v.thetar[j];
 }
 
@@ -149,7 +150,7 @@ void interface_conductivity(const richards_column_view& v, int n, const richards
 // functions, and the interface conductivities of the last solve in w.kint. False when a solve
 // gave no number.
 bool picard_solve(const richards_column_view& v, int n, const richards_options& o,
-                  surface_mode mode, int iterations, double tau, column_work& w) {
+                  surface_mode mode, int iterations, double tau, column_work& w, long& solves) {
   const int rows = n - 1;
   bool finite = true;
   for (int it = 0; it < iterations; ++it) {
@@ -177,6 +178,7 @@ bool picard_solve(const richards_column_view& v, int n, const richards_options& 
     }
     w.upper[rows] = 0.0;
     tridiag_solve(rows, w.upper, w.diag, w.lower, w.rhs);
+    ++solves;
     double change = 0.0;
     for (int j = 1; j <= rows; ++j) {
       const double h = w.rhs[j];
@@ -274,24 +276,22 @@ void richards_column_step(const richards_column_view& v, int n, const richards_o
       root_source_1 = v.source[1];
       if (offered > 0.0) v.source[1] += offered / tau / v.dz[1];
     }
-    bool finite =
-        picard_solve(v, n, o, mode, mode == surface_mode::flux ? flux_iterations : 5, tau, w);
+    bool finite = picard_solve(v, n, o, mode, mode == surface_mode::flux ? flux_iterations : 5, tau,
+                               w, books.solves);
     bool limited = false;
     if (mode == surface_mode::flux) {
       // The soil takes the whole supply while its capacity, the flux under a zero head at the
       // surface (the surface saturated, its relative conductivity 1), is not smaller; else the
       // surface ponds and the sub-step is solved again under the ponded head.
-      soil_props(v, o.model, n);
-      v.khead[0] = 1.0;
-      interface_conductivity(v, n, o, surface_mode::head, w);
-      v.khead[0] = v.khead[1];
-      const double capacity = w.kint[1] * (1.0 - v.phead[1] / (0.5 * (v.dz[0] + v.dz[1])));
+      soil_props(v, o.model, 1);
+      const double k1 =
+          o.k_option == 1 ? o.weight + (1.0 - o.weight) * v.khead[1] : std::sqrt(v.khead[1]);
+      const double capacity = k1 * v.ks[1] * (1.0 - v.phead[1] / (0.5 * (v.dz[0] + v.dz[1])));
       // The surface's part of node 1's source becomes the flux through its top face; the roots'
       // part stays a sink.
       const double wanted = offered > 0.0 ? offered / tau : 0.0;
       if (finite && (wanted <= 0.0 || wanted <= capacity)) {
         v.source[1] = root_source_1;
-        interface_conductivity(v, n, o, surface_mode::flux, w);
         face_fluxes(v, n, w);
         v.watflux[1] = wanted;
       } else {
@@ -301,7 +301,7 @@ void richards_column_step(const richards_column_view& v, int n, const richards_o
         bound_type = 2;
         mode = surface_mode::head;
         v.phead[0] = supply - 0.5 * dz0;
-        finite = picard_solve(v, n, o, mode, 5, tau, w);
+        finite = picard_solve(v, n, o, mode, 5, tau, w, books.solves);
       }
     }
     if (mode == surface_mode::head) {
@@ -347,7 +347,6 @@ void richards_column_step(const richards_column_view& v, int n, const richards_o
       v.phead[n] = v.phead[n - 1];
       v.theta[n] = v.theta[n - 1];
     }
-    soil_props(v, o.model, n);
     largest = std::max(largest, 0.0001);
     double next = tau * o.dtheta_max / largest;
     if (limited) next = std::min(next, richards_saturated_step_cap);
@@ -376,6 +375,7 @@ void richards_column_step(const richards_column_view& v, int n, const richards_o
       }
     }
     remaining -= tau;
+    books.substeps += 1;
     dtr = std::max(next, richards_min_substep);
     tau = std::min(dtr, dt_h);
   }

@@ -82,6 +82,8 @@ struct richards_books {
   double et_surface = 0.0;   // evaporated from surface water
   double et_soil = 0.0;      // taken from the root zone
   double rate = 0.0;         // inflow rate of the last sub-step (cm/h)
+  long substeps = 0;         // sub-steps taken
+  long solves = 0;           // tridiagonal solves made
   bool bad_number = false;   // a flux or a content was no number (the step was refused)
 };
 
