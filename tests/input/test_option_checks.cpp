@@ -267,6 +267,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"R7_INPUT r7.txt\n", "R7_INPUT"},
       {"R7_FLUXES\n", "R7_FLUXES"},
       {"ANALYZERS watch.ana\n", "ANALYZERS"},
+      {"IN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n", "IN_THETA_LOCATION"},
       {"XYBDYOUTPUT_PTS points.txt\n", "XYBDYOUTPUT_PTS or XYBDYOUTPUT_MASK"},
       {"FLOOD_GRID flood.dat\n", "FLOOD_GRID"},
       {"FLOOD_STREAM flood.out\n", "FLOOD_STREAM"},
