@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "framework/core/error_state.h"
-#include "framework/run_driver.h"
+#include "run/run_driver.h"
 #include "support/summary_reader.h"
 #include "support/test_support.h"
 
