@@ -6,7 +6,7 @@
 #pragma once
 
 #include "subsurface/richards_column.h"
-#include "subsurface/soil_table.h"
+#include "subsurface/soil_table_state.h"
 
 // A column whose node parameters the regrid may set (nodes 0..capacity).
 struct regrid_column {
