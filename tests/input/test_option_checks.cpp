@@ -239,7 +239,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
   };
   const row rows[] = {
       // The soil columns take no evapotranspiration from the hourly weather yet.
-      {"INF_RICHARDS\n" + long_term_cards, "INF_RICHARDS"},
+      {"LONG_TERM\nET_CALC_PENMAN\nINF_RICHARDS\n", "INF_RICHARDS"},
       {"SACRAMENTO sac.txt\n", "SACRAMENTO"},
       {"INIT_SWE_DEPTH 0.2\n", "INIT_SWE_DEPTH"},
       {"INIT_SWE_DEPTH swe.asc\n", "INIT_SWE_DEPTH"},
