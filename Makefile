@@ -70,6 +70,8 @@ bench: build
 	$(BUILD)/sediment_bench
 	$(BUILD)/event_step_bench
 	$(BUILD)/channel_routing_bench
+	$(BUILD)/richards_bench
+	$(BUILD)/event_step_bench --richards --sides 250,500 --schemes explicit
 	$(BUILD)/vector_powers_bench
 	$(BUILD)/busy_machine_bench
 
@@ -80,7 +82,7 @@ bench: build
 # every seed and saved reproducer through its harness once, without fuzzing, as CI does.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TARGETS := ascii_grid lake_files series stream_tables mapping_table precip project channel \
-	chan_points sacramento hmet_obu hmet_samson hmet_surfaways
+	chan_points sacramento hmet_obu hmet_samson hmet_surfaways richards_table
 TARGET ?= $(FUZZ_TARGETS)
 SECONDS ?= 60
 FUZZ_FLAGS ?=

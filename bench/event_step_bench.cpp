@@ -12,9 +12,10 @@
 // number of such steps (the rain's share is then that of the precipitation record alone).
 //
 // event_step_bench [--quick] [--sides 500,1000,...] [--threads 1,2,...] [--steps K]
-//                  [--schemes explicit,ade] [--dir folder]
+//                  [--schemes explicit,ade] [--richards] [--dir folder]
 // Default sides 500, 1000, 2000, 4000 (0.25, 1, 4 and 16 million cells), threads 1, 2, 4, 8;
-// --quick: sides 250 and 500 on the same threads with few passes.
+// --quick: sides 250 and 500 on the same threads with few passes. --richards: Richards soil
+// columns of 20 nodes take the infiltration in place of Green and Ampt.
 #include <omp.h>
 #include <unistd.h>
 
@@ -224,17 +225,38 @@ bool write_channel_files(const std::vector<link_plan>& links) {
 // A wet Green-Ampt soil that ponds within the first steps: conductivity 0.1 cm/h, capillary head
 // 10 cm, porosity 0.45, initial moisture 0.43; uniform rain of 100 mm/h through the whole run;
 // overland n 0.05.
+// The layered soil table of the Richards columns (--richards): one loam of 20 nodes of 2.5 cm
+// (layers of 10, 10 and 27.5 cm) over free drainage.
+bool write_richards_table() {
+  FILE* fp = std::fopen("bench_soil.txt", "w");
+  if (!fp) return false;
+  std::fprintf(fp, "1\n0\n1\n");
+  for (const char* thickness : {"10", "10", "27.5"})
+    std::fprintf(fp, "2.0 0.45 0.05 0.25 0.10 0.25 %s 0.4 25 2.5\n", thickness);
+  return std::fclose(fp) == 0;
+}
+
 bool write_grid_files(const watershed& w) {
   return write_constant_map("bench_mask.asc", w, "1") && write_elevation_map("bench_elev.asc", w) &&
          write_constant_map("bench_conductivity.asc", w, "0.1") &&
          write_constant_map("bench_capillary.asc", w, "10.0") &&
          write_constant_map("bench_porosity.asc", w, "0.45") &&
          write_constant_map("bench_moisture.asc", w, "0.43") &&
+         write_constant_map("bench_soil.asc", w, "1") && write_richards_table() &&
          write_channel_files(plan_network(w));
 }
 
+// Infiltration cards: Green and Ampt, or with --richards the Richards columns.
+bool richards_columns = false;
+
 bool write_project(const char* name, const watershed& w, const char* scheme, double dt,
                    int minutes) {
+  const char* infiltration =
+      richards_columns ? "INF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_TYPE_MAP bench_soil.asc\n"
+                         "SOIL_LAYER_INPUT_FILE bench_soil.txt\n"
+                       : "GREEN_AMPT\nCONDUCTIVITY bench_conductivity.asc\nCAPILLARY "
+                         "bench_capillary.asc\nPOROSITY bench_porosity.asc\nMOISTURE "
+                         "bench_moisture.asc\n";
   FILE* fp = std::fopen(name, "w");
   if (!fp) return false;
   std::fprintf(fp,
@@ -258,11 +280,7 @@ bool write_project(const char* name, const watershed& w, const char* scheme, dou
                "OVERTYPE           %s\n"
                "RAIN_INTENSITY     100.0\n"
                "RAIN_DURATION      %d\n"
-               "GREEN_AMPT\n"
-               "CONDUCTIVITY       bench_conductivity.asc\n"
-               "CAPILLARY          bench_capillary.asc\n"
-               "POROSITY           bench_porosity.asc\n"
-               "MOISTURE           bench_moisture.asc\n"
+               "%s"
                "CHAN_EXPLIC\n"
                "CHANNEL_INPUT      bench.chn\n"
                "STREAM_CELL        bench.gst\n"
@@ -270,7 +288,7 @@ bool write_project(const char* name, const watershed& w, const char* scheme, dou
                "QUIET\n"
                "SUPER_QUIET\n",
                w.side, w.side, cell_size, dt, minutes, w.side, w.valley_col, valley_slope, minutes,
-               scheme, minutes);
+               scheme, minutes, infiltration);
   return std::fclose(fp) == 0;
 }
 
@@ -478,12 +496,14 @@ int main(int argc, char** argv) {
         schemes.emplace_back(p, e ? e : p + std::strlen(p));
         p = e ? e + 1 : p + std::strlen(p);
       }
+    } else if (a == "--richards") {
+      richards_columns = true;
     } else if (a == "--dir" && has_value) {
       dir = argv[++i];
     } else {
       std::printf(
           "usage: event_step_bench [--quick] [--sides 500,1000,...] [--threads 1,2,...] "
-          "[--steps K] [--schemes explicit,ade] [--dir folder]\n");
+          "[--steps K] [--schemes explicit,ade] [--richards] [--dir folder]\n");
       return 2;
     }
   }

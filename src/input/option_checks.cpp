@@ -159,8 +159,9 @@ struct unsupported_input {
 // In the order of the subsystems: soils and weather, groundwater, channels and pipes, transport,
 // coupling with other models, and the outputs whose input lists are not read.
 constexpr unsupported_input unsupported_inputs[] = {
-    {"INF_RICHARDS", "Richards equation infiltration",
-     [](const model_state& ms) { return ms.subsurface.inf_richards != 0; }},
+    // The soil columns take no evapotranspiration from the hourly weather yet.
+    {"INF_RICHARDS", "Richards equation infiltration in a long-term run",
+     [](const model_state& ms) { return ms.subsurface.inf_richards != 0 && ms.long_term != 0; }},
     // The basin's outflow goes to the channel nodes of the grid-stream table.
     {"SACRAMENTO", "Sacramento soil-moisture accounting without channels to take its outflow",
      [](const model_state& ms) {
@@ -220,8 +221,10 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) { return ms.cards.r7_fluxes_given != 0; }},
     {"ANALYZERS", "the analyzer file",
      [](const model_state& ms) { return ms.cards.analyzers_given != 0; }},
-    {"IN_THETA_LOCATION", "soil moisture output at listed cells",
-     [](const model_state& ms) { return ms.cards.in_theta_location_given != 0; }},
+    {"IN_THETA_LOCATION", "soil moisture output at listed cells without Richards infiltration",
+     [](const model_state& ms) {
+       return ms.cards.in_theta_location_given != 0 && ms.subsurface.inf_richards == 0;
+     }},
     {"OV_PUMP", "overland pumps",
      [](const model_state& ms) { return ms.cards.ov_pump_given != 0; }},
     {"LAKE_PUMP", "lake pumps",

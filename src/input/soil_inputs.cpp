@@ -376,10 +376,11 @@ bool read_green_ampt_maps(model_state& ms) {
 
 // The soil type of every cell of the layered-soil scheme, from its map or the MULTI_LAYER_SOIL
 // table, then the layer table and each cell's starting layer moisture.
-bool read_layered_soil_types(model_state& ms) {
+// The soil type of every cell from the open soil-type map.
+bool read_soil_type_map(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
   input_state& in = ms.input;
-  if (in.soil_type_file.is_open()) {
+  {
     const char* name = in.names.soil_type_map;
     input_reading_line(ms, "reading soil map from file: %s\n", name);
     read_ascii_map(in.soil_type_file, name, map_store_grid_int, ms.map_north, ms.map_south,
@@ -401,6 +402,15 @@ bool read_layered_soil_types(model_state& ms) {
         ss.soiltype[cell] = id;
       }
     }
+  }
+  return true;
+}
+
+bool read_layered_soil_types(model_state& ms) {
+  subsurface_state& ss = ms.subsurface;
+  input_state& in = ms.input;
+  if (in.soil_type_file.is_open()) {
+    if (!read_soil_type_map(ms)) return false;
   } else if (read_multilayer_table(ms, in.names.mapping_table, ss.soil_types, ss.soiltype) < 0 ||
              stopped()) {
     if (!stopped()) stop_now();
@@ -752,6 +762,11 @@ void alloc_grid_arrays(model_state& ms) {
     a.dbl(ss.gw_flux, "gw_flux");
     a.dbl(ss.bottom_elev, "bottom_elev");
     a.dbl(ss.inf_rich, "inf_rich");
+    a.dbl(ss.rich_et_step, "rich_et_step");
+    a.dbl(ss.surf_theta, "surf_theta");
+    a.dbl(ss.recharge_inc, "recharge_inc");
+    a.dbl(ss.recharge_cum, "recharge_cum");
+    a.dbl(ss.et_cum_cell, "et_cum_cell");
   }
   const transport_state& tr = ms.transport;
   if (ss.water_table_on || ms.channel.stream_loss || tr.chan_con_trans || tr.sediment.soil_erosion)
@@ -949,9 +964,18 @@ void read_soil_table(model_state& ms) {
   if (ss.inf_richards != 1) return;
   printf("Reading Soil Table");
   int nodes = 0;
-  if (ss.multi_layer_soil_file.is_open())
+  if (ss.multi_layer_soil_file.is_open()) {
+    if (!ms.input.soil_type_file.is_open()) {
+      stop_with_message(
+          "\nError: the Richards soil table %s needs the soil type of every cell: give its map "
+          "with SOIL_TYPE_MAP\n",
+          ss.multi_layer_soil_file.path);
+      return;
+    }
+    printf("\n");
+    if (!read_soil_type_map(ms)) return;
     nodes = read_layered_soil_table(ms, ss.multi_layer_soil_file, ss.richards_c_option, false);
-  else
+  } else
     nodes = read_richards_soil_table(ms, ms.input.names.mapping_table, ss.richards_c_option,
                                      ss.soiltype);
   if (stopped()) return;
@@ -969,12 +993,27 @@ void read_soil_table(model_state& ms) {
     const char* name;
   };
   const node_grid grids[] = {
-      {ss.PHEAD, "PHEAD"},           {ss.KHEAD, "KHEAD"},     {ss.THETA, "THETA"},
-      {ss.WATCAP, "WATCAP"},         {ss.WATFLUX, "WATFLUX"}, {ss.SOURCE, "SOURCE"},
-      {ss.THETAS, "THETAS"},         {ss.THETAR, "THETAR"},   {ss.THETAWP, "THETAWP"},
-      {ss.THETAFC, "THETAFC"},       {ss.thehac, "thehac"},   {ss.BChc, "BChc"},
-      {ss.root_depth, "root_depth"}, {ss.AHAV, "AHAV"},       {ss.BHAV, "BHAV"},
-      {ss.ALPHA, "ALPHA"},           {ss.BETA, "BETA"},
+      {ss.PHEAD, "PHEAD"},
+      {ss.KHEAD, "KHEAD"},
+      {ss.THETA, "THETA"},
+      {ss.WATCAP, "WATCAP"},
+      {ss.WATFLUX, "WATFLUX"},
+      {ss.SOURCE, "SOURCE"},
+      {ss.THETAS, "THETAS"},
+      {ss.THETAR, "THETAR"},
+      {ss.THETAWP, "THETAWP"},
+      {ss.THETAFC, "THETAFC"},
+      {ss.thehac, "thehac"},
+      {ss.BChc, "BChc"},
+      {ss.root_depth, "root_depth"},
+      {ss.AHAV, "AHAV"},
+      {ss.BHAV, "BHAV"},
+      {ss.ALPHA, "ALPHA"},
+      {ss.BETA, "BETA"},
+      {ss.DZ, "DZ"},
+      {ss.KS, "KS"},
+      {ss.BP, "BP"},
+      {ss.LAM, "LAM"},
   };
   for (const node_grid& g : grids) {
     g.grid.reset();

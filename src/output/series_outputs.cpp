@@ -566,6 +566,17 @@ void read_theta_locations(model_state& ms) {
       for (int k = 1; k <= layers; ++k) {
         int layer = 0;
         if (!read_location_int(fp, "%d", layer, name)) return;
+        // A node the cell's soil column does not hold would write a made-up moisture.
+        const raw_array1d<int>& nodes = ms.subsurface.numcells;
+        const int cell = so.theta_cell[i];
+        const int held = !nodes.empty() && cell <= nodes.count() ? nodes[cell] : 0;
+        if (!nodes.empty() && (layer < 1 || layer > held)) {
+          stop_with_message(
+              "Error: soil moisture location %d (row %d, column %d) of file %s lists node %d; "
+              "the soil column of its cell holds nodes 1 to %d\n",
+              i, row, col, name, layer, held);
+          return;
+        }
         if (k <= max_layers) so.theta_layers[i][k] = layer;
       }
     }

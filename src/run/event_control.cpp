@@ -377,9 +377,14 @@ void init_lake_and_soil_state(model_state& ms) {
       vadose += ss.soil_water_total[c] / 100.0 * area;
     if (ss.inf_richards && has(ss.numcells, c) && !ss.THETA.empty() && !ss.DZ.empty() &&
         c <= ss.THETA.row_count() && c <= ss.DZ.row_count()) {
+      // The soil water of a column is that of its solved nodes; the bottom node is its
+      // boundary (the water table or the free-drainage mirror of the node above).
       const int nodes = ss.numcells[c];
-      for (int n = 1; n <= nodes && n <= ss.THETA.col_count() && n <= ss.DZ.col_count(); ++n)
-        vadose += ss.THETA[c][n] * ss.DZ[c][n] / 100.0 * area;
+      double column = 0.0;
+      for (int n = 1; n <= nodes - 1 && n <= ss.THETA.col_count() && n <= ss.DZ.col_count(); ++n)
+        column += ss.THETA[c][n] * ss.DZ[c][n] / 100.0 * area;
+      vadose += column;
+      ms.soil_vol_initial += column;
     }
   }
   ss.vadose_vol_initial = vadose;

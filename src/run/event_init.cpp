@@ -202,7 +202,8 @@ void reset_cells(model_state& ms) {
       double saturation = 0.0;
       double thickness = 0.0;
       for (int n = 1; n <= nodes && has_cell(ss.THETA, c, n) && has_cell(ss.DZ, c, n); ++n) {
-        ss.vadose_vol_event += ss.THETA[c][n] * ss.DZ[c][n] / 100.0 * area;
+        // The bottom node is the column's boundary, not its water.
+        if (n < nodes) ss.vadose_vol_event += ss.THETA[c][n] * ss.DZ[c][n] / 100.0 * area;
         // Mean saturation of the layers down to the upper-zone depth.
         if (thickness < ss.zone_depth_upper && has_cell(ss.THETAS, c, n) && ss.THETAS[c][n] > 0.0) {
           saturation += ss.THETA[c][n] / ss.THETAS[c][n] * ss.DZ[c][n];

@@ -34,7 +34,7 @@ constexpr int havercamp_row_slots[12] = {4, 7, 19, 10, 13, 16, 22, 34, 37, 40, 4
 // (above 0, at most 1), a water content (from 0 to the layer's porosity) or a residual water
 // content (from 0 to below the porosity: a layer holding all its pores' water as residual could
 // not drain).
-enum class layer_bound { any, not_negative, positive, porosity, content, residual };
+enum class layer_bound { any, not_negative, positive, nonzero, porosity, content, residual };
 struct layer_field {
   const char* name;
   layer_bound bound;
@@ -51,7 +51,8 @@ constexpr layer_field layer_row_fields[9] = {
     {"residual moisture", layer_bound::residual},
     {"initial moisture", layer_bound::content},
     {"thickness", layer_bound::any}};
-// Brooks-Corey rows of the layered soil table (the bubbling pressure is taken by its size).
+// Brooks-Corey rows of the layered soil table (the bubbling pressure is taken by its size, and
+// a size of 0 would leave the retention curve without a scale).
 constexpr layer_field brooks_row_fields[10] = {
     {"saturated hydraulic conductivity", layer_bound::not_negative},
     {"porosity", layer_bound::porosity},
@@ -61,7 +62,7 @@ constexpr layer_field brooks_row_fields[10] = {
     {"field capacity", layer_bound::content},
     {"thickness", layer_bound::any},
     {"pore distribution index", layer_bound::positive},
-    {"bubbling pressure", layer_bound::any},
+    {"bubbling pressure", layer_bound::nonzero},
     {"node thickness", layer_bound::any}};
 // Havercamp rows: the shape parameters of the retention and conductivity curves are positive.
 constexpr layer_field havercamp_row_fields[12] = {
@@ -185,6 +186,9 @@ class table_lines {
           break;
         case layer_bound::positive:
           if (!(x > 0.0)) snprintf(must, sizeof must, "be above 0");
+          break;
+        case layer_bound::nonzero:
+          if (!(x != 0.0)) snprintf(must, sizeof must, "be other than 0");
           break;
         case layer_bound::porosity:
           if (!(x > 0.0 && x <= 1.0)) snprintf(must, sizeof must, "be above 0 and at most 1");

@@ -242,21 +242,28 @@ struct subsurface_state {
   raw_array1d<int> num3;          // per cell: work count of the column solver
   raw_array1d<int> numtot;        // per cell: total node count of the column
   // Node arrays [cell 1..cell_count][node 1..richards_node_count], made by the soil table reader.
-  raw_array2d<double> PHEAD;       // pressure head (cm)
-  raw_array2d<double> KHEAD;       // unsaturated conductivity (cm/h)
-  raw_array2d<double> WATCAP;      // water capacity (1/cm)
-  raw_array2d<double> WATFLUX;     // water flux between nodes (cm/h)
-  raw_array2d<double> SOURCE;      // source and sink term (1/h)
-  raw_array2d<double> THETAR;      // residual water content
-  raw_array2d<double> THETAWP;     // wilting point water content
-  raw_array2d<double> THETAFC;     // field capacity water content
-  raw_array2d<double> thehac;      // Havercamp water-content parameter
-  raw_array2d<double> BChc;        // Brooks-Corey capillary head (cm)
-  raw_array2d<double> root_depth;  // root fraction of the node
-  raw_array2d<double> AHAV;        // Havercamp A
-  raw_array2d<double> BHAV;        // Havercamp B
-  raw_array2d<double> ALPHA;       // Havercamp alpha
-  raw_array2d<double> BETA;        // Havercamp beta
+  raw_array2d<double> PHEAD;          // pressure head (cm)
+  raw_array2d<double> KHEAD;          // unsaturated conductivity (cm/h)
+  raw_array2d<double> WATCAP;         // water capacity (1/cm)
+  raw_array2d<double> WATFLUX;        // water flux between nodes (cm/h)
+  raw_array2d<double> SOURCE;         // source and sink term (1/h)
+  raw_array2d<double> THETAR;         // residual water content
+  raw_array2d<double> THETAWP;        // wilting point water content
+  raw_array2d<double> THETAFC;        // field capacity water content
+  raw_array2d<double> thehac;         // Havercamp water-content parameter
+  raw_array2d<double> BChc;           // Brooks-Corey capillary head (cm)
+  raw_array2d<double> root_depth;     // root fraction of the node
+  raw_array2d<double> AHAV;           // Havercamp A
+  raw_array2d<double> BHAV;           // Havercamp B
+  raw_array2d<double> ALPHA;          // Havercamp alpha
+  raw_array2d<double> BETA;           // Havercamp beta
+  raw_array2d<double> KS;             // saturated conductivity of the node (cm/h)
+  raw_array2d<double> BP;             // Brooks-Corey bubbling pressure (cm, negative)
+  raw_array2d<double> LAM;            // Brooks-Corey pore-size distribution index
+  raw_array1d<double> rich_et_step;   // per cell: evapotranspiration of the last update (cm)
+  raw_array1d<double> richards_work;  // work space of the columns: richards_work_threads blocks
+                                      // of richards_work_size(richards_node_count) doubles
+  int richards_work_threads = 0;      // threads the work space serves
   // Volumes of the soil balances (m3).
   double recharge_volume = 0.0;         // drainage booked out of the soil
   double et_cell_volume = 0.0;          // evapotranspiration booked out of the soil

@@ -11,15 +11,7 @@
 
 void groundwater_step(model_state&) {}
 
-// The Richards columns are not built: nothing moves and nothing evaporates.
-double richards_infiltration(model_state&, double) {
-  return 0.0;
-}
-
 // Well placement is not built: no well becomes active; the well-table list is released.
 void wells_from_index_map(model_state&, const raw_array2d<int>&, well_record*& table_wells) {
   list_free(table_wells);
 }
-
-// The Richards column set-up is not built: no columns are made.
-void richards_init_soil_columns(model_state&) {}

@@ -238,7 +238,8 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
     const char* card;  // the card the message names
   };
   const row rows[] = {
-      {"INF_RICHARDS\n", "INF_RICHARDS"},
+      // The soil columns take no evapotranspiration from the hourly weather yet.
+      {"LONG_TERM\nET_CALC_PENMAN\nINF_RICHARDS\n", "INF_RICHARDS"},
       {"SACRAMENTO sac.txt\n", "SACRAMENTO"},
       {"INIT_SWE_DEPTH 0.2\n", "INIT_SWE_DEPTH"},
       {"INIT_SWE_DEPTH swe.asc\n", "INIT_SWE_DEPTH"},

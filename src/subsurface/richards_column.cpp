@@ -1,0 +1,382 @@
+// Richards soil columns: the soil hydraulic functions and the kernel that moves water through
+// one cell's column over an infiltration step (mixed form, Picard iterations, a tridiagonal
+// solve per iteration). Called by richards_infiltration for every cell.
+#include "subsurface/richards_column.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "framework/core/solvers.h"
+
+namespace {
+
+double effective_saturation(const richards_column_view& v, int j, double theta) {
+  const double range = v.thetas[j] - v.thetar[j];
+  return range > 0.0 ? (theta - v.thetar[j]) / range : 1.0;
+}
+
+// Lowest effective saturation the retention functions invert: drier contents take its head.
+constexpr double min_saturation = 1.0e-6;
+
+}  // namespace
+
+double brooks_corey_transition_theta(double thetas, double thetar, double lambda) {
+  return thetar + (thetas - thetar) * 2.0 / (2.0 + lambda);
+}
+
+double brooks_corey_transition_head(double bubbling, double lambda) {
+  return bubbling * std::pow(2.0 / (2.0 + lambda), -1.0 / lambda);
+}
+
+void soil_props(const richards_column_view& v, int model, int n) {
+  for (int j = 1; j <= n; ++j) {
+    const double h = v.phead[j];
+    const double range = v.thetas[j] - v.thetar[j];
+    if (model == soil_model_havercamp) {
+      if (h >= 0.0) {
+        v.khead[j] = 1.0;
+        v.watcap[j] = 0.0;
+        v.theta[j] = v.thetas[j];
+        continue;
+      }
+      const double a = std::fabs(h);
+      v.khead[j] = v.ahav[j] / (v.ahav[j] + std::pow(a, v.bhav[j]));
+      const double x = a / v.alpha[j];
+      const double xb = std::pow(x, v.beta[j]);
+      v.watcap[j] = xb / x * range * v.beta[j] / v.alpha[j] / ((xb + 1.0) * (xb + 1.0));
+      continue;
+    }
+    const double hb = v.bp[j];
+    const double lam = v.lam[j];
+    if (h > 0.0) {
+      v.khead[j] = 1.0;
+      v.watcap[j] = 0.0;
+    } else if (h <= v.bchc[j]) {
+      // (h/hb)^-(3 lambda + 2) and (h/hb)^-(lambda + 1) from one logarithm.
+      const double l = std::log(h / hb);
+      v.khead[j] = std::exp(-(3.0 * lam + 2.0) * l);
+      v.watcap[j] = -(lam / hb) * range * std::exp(-(lam + 1.0) * l);
+    } else {
+      // The parabola's scale: the transition head is hb Sec^(-1/lambda).
+      const double se = std::clamp(effective_saturation(v, j, v.theta[j]), 0.0, 1.0);
+      v.khead[j] = std::pow(se, 3.0 + 2.0 / lam);
+      const double sec = effective_saturation(v, j, v.thehac[j]);
+      const double a = std::sqrt(1.0 - sec) / v.bchc[j];
+      v.watcap[j] = -2.0 * h * range * a * a;
+    }
+  }
+  v.khead[0] = v.khead[1];
+  v.watcap[0] = v.watcap[1];
+}
+
+double soil_psi_from_theta(const richards_column_view& v, int model, int j, double theta) {
+  double se = effective_saturation(v, j, theta);
+  if (se >= 1.0) return 0.0;
+  if (se < min_saturation) se = min_saturation;
+  if (model == soil_model_havercamp) return -v.alpha[j] * std::pow(1.0 / se - 1.0, 1.0 / v.beta[j]);
+  const double lam = v.lam[j];
+  const double hb = v.bp[j];
+  if (theta > v.thehac[j]) {
+    const double sec = effective_saturation(v, j, v.thehac[j]);
+    return std::sqrt(1.0 - se) * v.bchc[j] / std::sqrt(1.0 - sec);
+  }
+  return hb / std::pow(se, 1.0 / lam);
+}
+
+double soil_theta_from_psi(const richards_column_view& v, int model, int j, double h) {
+  if (h >= 0.0) return v.thetas[j];
+  const double range = v.thetas[j] - v.thetar[j];
+  if (model == soil_model_havercamp)
+    return v.thetar[j] + range / (std::pow(std::fabs(h) / v.alpha[j], v.beta[j]) + 1.0);
+  const double hb = v.bp[j];
+  if (h <= v.bchc[j]) return std::pow(hb / h, v.lam[j]) * range + v.thetar[j];
+  const double sec = effective_saturation(v, j, v.thehac[j]);
+  const double p = std::sqrt(1.0 - sec) * h / v.bchc[j];
+  return (1.0 - p * p) * range + v.thetar[j];
+}
+
+double richards_column_water(const richards_column_view& v, int n) {
+  double sum = 0.0;
+  for (int j = 1; j <= n - 1; ++j) sum += v.theta[j] * v.dz[j];
+  return sum;
+}
+
+namespace {
+
+// The work arrays of one column, nodes 0..n.
+struct column_work {
+  double* kint;   // interface conductivity of the top face of node j (cm/h)
+  double* upper;  // tridiagonal system, rows 1..n-1
+  double* diag;
+  double* lower;
+  double* rhs;
+  double* phead_start;  // heads and contents at the start of the sub-step
+  double* theta_start;
+  double* phead_iter;  // the last Picard iterate
+  double* theta_iter;
+  double* spare;
+  column_work(double* w, int n) {
+    const std::size_t s = static_cast<std::size_t>(n) + 1;
+    kint = w;
+    upper = w + s;
+    diag = w + 2 * s;
+    lower = w + 3 * s;
+    rhs = w + 4 * s;
+    phead_start = w + 5 * s;
+    theta_start = w + 6 * s;
+    phead_iter = w + 7 * s;
+    theta_iter = w + 8 * s;
+    spare = w + 9 * s;
+  }
+};
+
+enum class surface_mode { flux, head };
+
+// Interface conductivities of faces 1..n from the relative conductivities of the current heads.
+void interface_conductivity(const richards_column_view& v, int n, const richards_options& o,
+                            surface_mode mode, column_work& w) {
+  for (int j = 1; j <= n; ++j) {
+    const double up = v.khead[j - 1], down = v.khead[j];
+    const double k =
+        o.k_option == 1 ? o.weight * up + (1.0 - o.weight) * down : std::sqrt(up * down);
+    w.kint[j] = k * v.ks[j];
+  }
+  if (mode == surface_mode::flux) w.kint[1] = 0.0;
+}
+
+// Picard iterations of the mixed form over the sub-step tau: heads of nodes 1..n-1 (node n by
+// the bottom boundary), starting from the heads in v.phead (the start of the sub-step) and the
+// surface head v.phead[0]. Leaves the last iterate in v.phead with its contents and soil
+// functions, and the interface conductivities of the last solve in w.kint. False when a solve
+// gave no number.
+bool picard_solve(const richards_column_view& v, int n, const richards_options& o,
+                  surface_mode mode, int iterations, double tau, column_work& w, long& solves) {
+  const int rows = n - 1;
+  bool finite = true;
+  for (int it = 0; it < iterations; ++it) {
+    soil_props(v, o.model, n);
+    if (mode == surface_mode::head) {
+      if (o.upper_option == 2 || o.upper_option == 3) v.khead[0] = 1.0;
+    }
+    interface_conductivity(v, n, o, mode, w);
+    if (mode == surface_mode::head && o.upper_option == 2) w.kint[1] = v.ks[1];
+    for (int j = 1; j <= rows; ++j) {
+      const double u = 0.5 * (v.dz[j] + v.dz[j + 1]);
+      const double d = 0.5 * (v.dz[j] + v.dz[j - 1]);
+      const double cap = v.watcap[j] / tau;
+      w.upper[j] = -w.kint[j + 1] / (v.dz[j] * u);
+      w.lower[j] = -w.kint[j] / (v.dz[j] * d);
+      w.diag[j] = cap + w.kint[j + 1] / (v.dz[j] * u) + w.kint[j] / (v.dz[j] * d);
+      w.rhs[j] = cap * v.phead[j] - (v.theta[j] - w.theta_start[j]) / tau -
+                 w.kint[j + 1] / v.dz[j] + w.kint[j] / v.dz[j] + v.source[j];
+    }
+    w.rhs[1] -= w.lower[1] * v.phead[0];
+    if (o.water_table) {
+      w.rhs[rows] -= w.upper[rows] * v.phead[n];
+    } else {
+      w.diag[rows] += w.upper[rows];
+    }
+    w.upper[rows] = 0.0;
+    tridiag_solve(rows, w.upper, w.diag, w.lower, w.rhs);
+    ++solves;
+    double change = 0.0;
+    for (int j = 1; j <= rows; ++j) {
+      const double h = w.rhs[j];
+      if (!std::isfinite(h)) {
+        finite = false;
+        continue;
+      }
+      if (h != 0.0) change = std::max(change, std::fabs((h - v.phead[j]) / h) * 100.0);
+      v.phead[j] = h;
+      v.theta[j] = soil_theta_from_psi(v, o.model, j, h);
+    }
+    if (!o.water_table) {
+      v.phead[n] = v.phead[n - 1];
+      v.theta[n] = v.theta[n - 1];
+    }
+    if (!finite || change <= 0.1) break;
+  }
+  return finite;
+}
+
+// Fluxes through the top faces of nodes 1..n from the heads of the last iterate.
+void face_fluxes(const richards_column_view& v, int n, column_work& w) {
+  for (int j = 1; j <= n; ++j)
+    v.watflux[j] =
+        w.kint[j] - w.kint[j] * (v.phead[j] - v.phead[j - 1]) / (0.5 * (v.dz[j - 1] + v.dz[j]));
+}
+
+void restore_start(const richards_column_view& v, int n, const column_work& w) {
+  for (int j = 1; j <= n; ++j) {
+    v.phead[j] = w.phead_start[j];
+    v.theta[j] = w.theta_start[j];
+  }
+}
+
+}  // namespace
+
+void richards_column_step(const richards_column_view& v, int n, const richards_options& o,
+                          const richards_demand& demand, double dt_h, double& ov_depth,
+                          int& bound_type, double& dtr, double* work, richards_books& books) {
+  column_work w(work, n);
+  const int flux_iterations = std::max(o.iter_max, 1);
+  double tau = std::min(dtr, dt_h);
+  if (tau > 0.001 && v.phead[1] >= 0.0) tau = richards_saturated_start_step;
+  if (!(tau >= richards_min_substep)) tau = richards_min_substep;
+  // The surface water at the start of the step reaches the soil evenly over the step, as the
+  // rain that brought it fell over the step; a ponded surface offers all its water at once.
+  const double supply_rate = std::max(ov_depth, 0.0) * 100.0 / dt_h;
+  double remaining = dt_h;
+  while (remaining > 1e-12) {
+    if (tau >= remaining || remaining - tau < 1e-8) tau = remaining;
+    for (int j = 0; j <= n; ++j) {
+      w.phead_start[j] = v.phead[j];
+      w.theta_start[j] = v.theta[j];
+      v.source[j] = 0.0;
+    }
+    v.phead[0] = 0.0;
+    v.theta[0] = v.theta[1];
+    // Surface water after evaporation (cm); what the surface cannot give, the root zone may.
+    const double water = ov_depth * 100.0;
+    const double et_wanted = demand.surface_et * tau;
+    const double et_surface = std::min(et_wanted, std::max(water, 0.0));
+    const double supply = water - et_surface;
+    const bool last = remaining - tau <= 1e-12;
+    const double offered = last ? supply : std::min(supply, supply_rate * tau);
+    books.et_surface += et_surface;
+    double root_demand = std::min(et_wanted - et_surface, demand.soil_et * tau);
+    surface_mode mode = surface_mode::flux;
+    double root_source_1 = 0.0;  // the roots' part of node 1's source (1/h)
+    const double dz0 = v.dz[0];
+    if (bound_type == 3) {
+      mode = surface_mode::head;
+      v.phead[0] = -0.5 * dz0;
+    } else if (bound_type == 2 && supply > 1e-10) {
+      mode = surface_mode::head;
+      v.phead[0] = supply - 0.5 * dz0;
+    } else if (bound_type == 2 && v.phead[1] >= 0.0) {
+      mode = surface_mode::head;
+      v.phead[0] = -0.5 * dz0;
+    } else {
+      bound_type = 1;
+      if (root_demand > 0.0 && demand.root_depth > 0.0) {
+        // The root zone gives the demand from its nodes by depth, less where it is dry.
+        double left = demand.root_depth;
+        for (int j = 1; j <= n - 1 && left > 1e-16; ++j) {
+          const double part = std::min(left, v.dz[j]) / v.dz[j];
+          left -= v.dz[j];
+          double stress = 1.0;
+          if (v.theta[j] <= v.thetawp[j])
+            stress = 0.0;
+          else if (v.theta[j] < v.thetafc[j])
+            stress = (v.theta[j] - v.thetawp[j]) / (v.thetafc[j] - v.thetawp[j]);
+          v.source[j] -= root_demand / (demand.root_depth * tau) * part * stress;
+        }
+      }
+      root_source_1 = v.source[1];
+      if (offered > 0.0) v.source[1] += offered / tau / v.dz[1];
+    }
+    bool finite = picard_solve(v, n, o, mode, mode == surface_mode::flux ? flux_iterations : 5, tau,
+                               w, books.solves);
+    bool limited = false;
+    if (mode == surface_mode::flux) {
+      // The soil takes the whole supply while its capacity, the flux under a zero head at the
+      // surface (the surface saturated, its relative conductivity 1), is not smaller; else the
+      // surface ponds and the sub-step is solved again under the ponded head.
+      soil_props(v, o.model, 1);
+      const double k1 =
+          o.k_option == 1 ? o.weight + (1.0 - o.weight) * v.khead[1] : std::sqrt(v.khead[1]);
+      const double capacity = k1 * v.ks[1] * (1.0 - v.phead[1] / (0.5 * (v.dz[0] + v.dz[1])));
+      // The surface's part of node 1's source becomes the flux through its top face; the roots'
+      // part stays a sink.
+      const double wanted = offered > 0.0 ? offered / tau : 0.0;
+      if (finite && (wanted <= 0.0 || wanted <= capacity)) {
+        v.source[1] = root_source_1;
+        face_fluxes(v, n, w);
+        v.watflux[1] = wanted;
+      } else {
+        restore_start(v, n, w);
+        for (int j = 1; j <= n; ++j) v.source[j] = 0.0;
+        root_demand = 0.0;
+        bound_type = 2;
+        mode = surface_mode::head;
+        v.phead[0] = supply - 0.5 * dz0;
+        finite = picard_solve(v, n, o, mode, 5, tau, w, books.solves);
+      }
+    }
+    if (mode == surface_mode::head) {
+      face_fluxes(v, n, w);
+      if (v.watflux[1] > 0.0 && v.watflux[1] * tau > supply) {
+        v.watflux[1] = std::max(supply / tau, 0.0);
+        limited = true;
+      }
+    }
+    if (!finite) books.bad_number = true;
+    // Contents from the fluxes, so that the column keeps every drop; water above saturation
+    // goes on down into the node below (and out through the bottom face at the last node).
+    double largest = 0.0;
+    double sink = 0.0;
+    for (int j = 1; j <= n - 1; ++j) {
+      sink += v.source[j] * v.dz[j] * tau;
+      v.theta[j] =
+          w.theta_start[j] + ((v.watflux[j] - v.watflux[j + 1]) / v.dz[j] + v.source[j]) * tau;
+    }
+    for (int j = 1; j <= n - 1; ++j) {
+      if (v.theta[j] > v.thetas[j]) {
+        const double excess = (v.theta[j] - v.thetas[j]) * v.dz[j];
+        v.theta[j] = v.thetas[j];
+        v.watflux[j + 1] += excess / tau;
+        if (j + 1 <= n - 1) v.theta[j + 1] += excess / v.dz[j + 1];
+      }
+      if (!std::isfinite(v.theta[j]) || !std::isfinite(v.watflux[j])) books.bad_number = true;
+      largest = std::max(largest, std::fabs(v.theta[j] - w.theta_start[j]));
+    }
+    if (books.bad_number) {
+      // A column that gives no number keeps its start-of-sub-step state; the caller stops the run.
+      restore_start(v, n, w);
+      return;
+    }
+    // Heads from the contents (a saturated node keeps the head of the solve).
+    for (int j = 1; j <= n - 1; ++j) {
+      if (v.theta[j] < v.thetas[j])
+        v.phead[j] = soil_psi_from_theta(v, o.model, j, v.theta[j]);
+      else if (v.phead[j] < 0.0)
+        v.phead[j] = 0.0;
+    }
+    if (!o.water_table) {
+      v.phead[n] = v.phead[n - 1];
+      v.theta[n] = v.theta[n - 1];
+    }
+    largest = std::max(largest, 0.0001);
+    double next = tau * o.dtheta_max / largest;
+    if (limited) next = std::min(next, richards_saturated_step_cap);
+
+    // The surface and the books.
+    const double inflow = v.watflux[1];
+    books.rate = inflow;
+    books.infiltrated += inflow * tau;
+    books.drained += v.watflux[n] * tau;
+    books.et_soil -= sink;
+    if (mode == surface_mode::flux) {
+      ov_depth = std::max(supply - inflow * tau, 0.0) / 100.0;
+    } else {
+      const double left = (supply - inflow * tau) / 100.0;
+      if (left > 1e-16) {
+        ov_depth = left;
+        if (inflow > 0.0) next = std::min(next, left * 100.0 / inflow);
+      } else {
+        ov_depth = 0.0;
+        if (bound_type == 2 && v.theta[1] >= v.thetas[1]) {
+          bound_type = 3;
+          next = std::min(next, richards_saturated_step_cap);
+        } else {
+          bound_type = 1;
+        }
+      }
+    }
+    remaining -= tau;
+    books.substeps += 1;
+    dtr = std::max(next, richards_min_substep);
+    tau = std::min(dtr, dt_h);
+  }
+}
