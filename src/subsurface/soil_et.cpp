@@ -59,6 +59,45 @@ double stress(const zone_soil& s, double w, double z, bool alt) {
   return std::min(f, 1.0);
 }
 
+// The soils of a cell's zones: the layers of its soil type (upper, lower and the deep layer
+// below them, with the upper two layers' depths), or one soil for both zones from the maps.
+struct cell_soils {
+  zone_soil upper, lower, deep;
+  double upper_depth = 0.0, lower_depth = 0.0;  // cm
+};
+
+cell_soils soils_of_cell(const soil_et_views& v, int c, bool layered) {
+  cell_soils s;
+  s.upper_depth = v.zone_depth_upper;
+  if (layered) {
+    const soil_table_record& r = v.soil_types[v.soil_type[c]];
+    auto layer = [&](int k) {
+      zone_soil z;
+      z.theta_s = r.layer_porosity[k];
+      z.theta_r = r.layer_residual_moisture[k];
+      z.theta_fc = r.layer_field_capacity[k];
+      z.theta_wp = r.layer_wilting_point[k];
+      z.ks = r.layer_hyd_cond[k] / 3600.0;
+      z.lambda = r.layer_pore_index[k];
+      return z;
+    };
+    s.upper = layer(0);
+    s.lower = layer(1);
+    s.deep = layer(2);
+    s.upper_depth = r.layer_depth[0];
+    s.lower_depth = r.layer_depth[1];
+  } else {
+    s.upper.theta_s = at(v.porosity, c);
+    s.upper.theta_r = at(v.residual, c);
+    s.upper.theta_fc = at(v.theta_fc, c);
+    s.upper.theta_wp = at(v.theta_wp, c);
+    s.upper.ks = at(v.ks, c) * 100.0;
+    s.upper.lambda = at(v.pore_index, c);
+    s.lower = s.upper;
+  }
+  return s;
+}
+
 }  // namespace
 
 soil_et_totals soil_et_extract(const soil_et_views& v) {
@@ -69,34 +108,11 @@ soil_et_totals soil_et_extract(const soil_et_views& v) {
     if (!v.lake.empty() && v.lake[c] >= 1) continue;
 
     // Soils of the zones.
-    zone_soil up, low, deep;
-    double d1 = v.zone_depth_upper, d2 = 0.0;
-    if (layered) {
-      const soil_table_record& r = v.soil_types[v.soil_type[c]];
-      auto layer = [&](int k) {
-        zone_soil s;
-        s.theta_s = r.layer_porosity[k];
-        s.theta_r = r.layer_residual_moisture[k];
-        s.theta_fc = r.layer_field_capacity[k];
-        s.theta_wp = r.layer_wilting_point[k];
-        s.ks = r.layer_hyd_cond[k] / 3600.0;
-        s.lambda = r.layer_pore_index[k];
-        return s;
-      };
-      up = layer(0);
-      low = layer(1);
-      deep = layer(2);
-      d1 = r.layer_depth[0];
-      d2 = r.layer_depth[1];
-    } else {
-      up.theta_s = at(v.porosity, c);
-      up.theta_r = at(v.residual, c);
-      up.theta_fc = at(v.theta_fc, c);
-      up.theta_wp = at(v.theta_wp, c);
-      up.ks = at(v.ks, c) * 100.0;
-      up.lambda = at(v.pore_index, c);
-      low = up;
-    }
+    const cell_soils soils = soils_of_cell(v, c, layered);
+    const zone_soil& up = soils.upper;
+    const zone_soil& low = soils.lower;
+    const zone_soil& deep = soils.deep;
+    const double d1 = soils.upper_depth, d2 = soils.lower_depth;
 
     // 1. Zones.
     const double z = v.wt_depth[c];
