@@ -225,8 +225,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.cards.in_theta_location_given != 0 && ms.subsurface.inf_richards == 0;
      }},
-    {"OV_PUMP", "overland pumps",
-     [](const model_state& ms) { return ms.cards.ov_pump_given != 0; }},
     {"LAKE_PUMP", "lake pumps",
      [](const model_state& ms) { return ms.cards.lake_pump_given != 0; }},
     {"XYBDYINPUT_STFLOW", "stream inflow hydrographs at XY points of the channel network",
