@@ -1,8 +1,8 @@
 // Rainfall on the grid: the canopy's share of the rain, the rain of each overland step onto the
-// cells, the channel and overland lakes and the snow store, the overland point sources and the
-// overland pumps. The run driver calls apply_rainfall (declared in atmosphere_steps.h) and
+// cells, the channel and overland lakes and the snow store, and the overland point sources. The
+// run driver calls apply_rainfall (declared in atmosphere_steps.h) and
 // apply_overland_point_sources (declared with the other overland steps in overland_steps.h) right
-// after the precipitation record of the step; the overland flow step calls ov_pump_withdraw.
+// after the precipitation record of the step.
 #pragma once
 
 #include <algorithm>
@@ -70,27 +70,3 @@ rain_cells_result rain_onto_cells(const rain_cells_views& v);
 // blocks of cells). Parallel over the cells.
 double point_sources_onto_cells(int cell_count, double dt, double dx, std::span<const double> rate,
                                 std::span<double> depth);
-
-// Overland pumps of one step: pump k (0, 1, ... in the order of the pump list) draws from cell
-// pump_cells[k] the rate rate(k, depth) (m3/s) that its series gives at the current time (a time
-// series) or at the cell's depth (an elevation series), and so takes rate x dt / dx^2 from the
-// cell's depth, at most the whole depth and never less than nothing. A pump whose cell lies
-// outside 1..depth's last index does nothing. Returns the volume taken (m3). The series lookups
-// belong to the caller; a lookup that faults stops the pumps at that pump (run_error's code set).
-template <class Rate>
-double ov_pump_withdraw(std::span<const int> pump_cells, const Rate& rate, std::span<double> depth,
-                        double dt, double dx) {
-  const double area = dx * dx;
-  double taken = 0.0;
-  for (std::size_t k = 0; k < pump_cells.size(); ++k) {
-    const int cell = pump_cells[k];
-    if (cell < 1 || static_cast<std::size_t>(cell) >= depth.size()) continue;
-    double& d = depth[cell];
-    const double q = rate(k, d);
-    if (run_error.error_code != 0) break;
-    const double lowered = std::clamp(q * dt / area, 0.0, std::max(d, 0.0));
-    d -= lowered;
-    taken += lowered * area;
-  }
-  return taken;
-}

@@ -11,6 +11,7 @@
 #include "channel/channel_startup.h"
 #include "channel/channel_step.h"
 #include "channel/channel_steps.h"
+#include "channel/stream_points.h"
 #include "framework/core/console.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
@@ -109,6 +110,8 @@ void setup_channel_network(model_state& ms) {
   read_superlink_locations(ms);
   if (run_error.error_fatal) return;
   read_gwflux_locations(ms);
+  if (run_error.error_fatal) return;
+  place_stream_inflow_points(ms);
   if (run_error.error_fatal) return;
 
   ch.head_link_count = 0;

@@ -225,14 +225,17 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.cards.in_theta_location_given != 0 && ms.subsurface.inf_richards == 0;
      }},
-    {"OV_PUMP", "overland pumps",
-     [](const model_state& ms) { return ms.cards.ov_pump_given != 0; }},
     {"LAKE_PUMP", "lake pumps",
      [](const model_state& ms) { return ms.cards.lake_pump_given != 0; }},
-    {"XYBDYINPUT_STFLOW", "stream inflow hydrographs at XY points of the channel network",
-     [](const model_state& ms) { return ms.cards.xy_input.st_flow_given != 0; }},
-    {"XYBDYINPUT_STTIMESERIES", "stream inflow time series at points of the channel network",
-     [](const model_state& ms) { return ms.cards.xy_input.st_series_given != 0; }},
+    // Stream inflow points enter the channel routing; without it they would have nowhere to go.
+    {"XYBDYINPUT_STFLOW", "a stream inflow without channel routing (CHAN_EXPLIC)",
+     [](const model_state& ms) {
+       return ms.cards.xy_input.st_flow_given != 0 && ms.channel.chan_explic == 0;
+     }},
+    {"XYBDYINPUT_STTIMESERIES", "a stream inflow without channel routing (CHAN_EXPLIC)",
+     [](const model_state& ms) {
+       return ms.cards.xy_input.st_series_given != 0 && ms.channel.chan_explic == 0;
+     }},
     {"XYBDYOUTPUT_PTS or XYBDYOUTPUT_MASK", "XY point outputs",
      [](const model_state& ms) { return ms.cards.xy_output_given != 0; }},
     {"FLOOD_GRID", "the maximum flood depth map",

@@ -110,7 +110,7 @@ void read_maps(model_state& ms) {
       read_overland_boundary,    read_soil_maps,         read_gw_maps,
       open_sacramento_params,    read_interception_maps, read_lake_map,
       read_retention_map,        read_roughness_map,     init_sediment_overland,
-      init_contaminant_overland, read_theta_locations};
+      init_contaminant_overland, read_theta_locations,   read_overland_pumps};
   for (step fn : before_hotstarts) {
     fn(ms);
     if (stopped()) return;

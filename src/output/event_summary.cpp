@@ -135,6 +135,8 @@ void budget_lines(FILE* fp, const model_state& ms) {
   if (ms.long_term && ss.inf_richards)
     line(fp, "volume of total evaporation:         ", b.event_vol_total_evap);
   line(fp, "volume from overland point sources:  ", b.event_vol_ov_source);
+  if (!ms.overland.ov_pumps.empty())
+    line(fp, "volume taken by overland pumps:      ", b.event_vol_ov_pumped);
   if (pipes) {
     line(fp, "overland inputs to superlink:        ", b.event_vol_ov_to_drain);
     line(fp, "volume of superlink to overland:     ", b.event_vol_drain_to_ov);

@@ -20,6 +20,7 @@
 #include "overland/explicit_channel_lakes.h"
 #include "overland/explicit_overland.h"
 #include "overland/overland_boundary.h"
+#include "overland/overland_pumps.h"
 #include "overland/overland_steps.h"
 #include "transport/transport_steps.h"
 
@@ -348,7 +349,9 @@ void overland_flow_step(model_state& ms) {
     ov_boundary_outflow(ms, dt);
     if (run_error.error_fatal) return;
   }
-  // Overland pumps are not part of this version: the project checks refuse their card.
+  // The pumps take their water before the depths are checked and routed.
+  overland_pumps_step(ms, dt);
+  if (run_error.error_fatal) return;
 
   int bad_cell = 0;
   if (!scan_depths(ms, bad_cell, depths_known)) {

@@ -11,6 +11,18 @@
 #include "overland/face_stencil_state.h"
 #include "overland/overland_lake_state.h"
 
+struct time_series;
+struct elevation_series;
+
+// One overland pump of the OV_PUMP file: the cell it draws from and the series that gives its
+// rate (m3/s), a time series at the current time or an elevation series at the cell's depth;
+// exactly one of the two is set.
+struct overland_pump {
+  int cell = 0;
+  time_series* series = nullptr;
+  elevation_series* rating = nullptr;
+};
+
 // Capacity of the precipitation-record table of one event.
 inline constexpr int max_rain_records = 100000;
 
@@ -160,24 +172,27 @@ struct overland_state {
   int uniform_rain_steps = 0;           // applications of uniform rain in the current event
   int olake_changed = 0;                // the overland lakes took water since their last update
   // Rainfall totals (m3 unless said).
-  double total_precip_volume = 0.0;    // precipitation of the run, channel lakes included
-  double lake_precip_event = 0.0;      // rain on channel lakes in the current event
-  double lake_spill_event = 0.0;       // overland flow out of channel lakes in the current event
-  double lake_precip_volume = 0.0;     // rain on channel lakes in the run
-  double lake_rain_volume = 0.0;       // rain on channel lakes (lake balance)
-  double olake_volume_in = 0.0;        // water the lake step took into overland lakes
-  double interception_volume = 0.0;    // water held by the canopy in the run
-  double ov_point_volume_event = 0.0;  // overland point-source inflow of the current event
-  double ov_point_volume_total = 0.0;  // overland point-source inflow of the run
-  double rain_rate_sum = 0.0;          // mm/h: running sum of the cells' intensities
-  int rain_steps = 0;                  // overland steps with rain so far
-  int first_rain_pending = 1;          // no rain has fallen yet in the run
-  double first_rain_minutes = 0.0;     // min: elapsed time of the first rain
-  raw_array1d<double> ov_roughness;    // per cell 1..cell_count: overland Manning n (> 0)
-  raw_array1d<double> ov_retention;    // per cell 1..cell_count: retention depth (m)
-  raw_array1d<int> boundary_type;      // per cell: overland boundary type, 0 none, 1..5
-  raw_array1d<double> boundary_value;  // per cell: value in force (first table value at start-up)
-  raw_array1d<double> boundary_param;  // per cell: slope, stage (m) or series number (2nd value)
+  double total_precip_volume = 0.0;     // precipitation of the run, channel lakes included
+  double lake_precip_event = 0.0;       // rain on channel lakes in the current event
+  double lake_spill_event = 0.0;        // overland flow out of channel lakes in the current event
+  double lake_precip_volume = 0.0;      // rain on channel lakes in the run
+  double lake_rain_volume = 0.0;        // rain on channel lakes (lake balance)
+  double olake_volume_in = 0.0;         // water the lake step took into overland lakes
+  double interception_volume = 0.0;     // water held by the canopy in the run
+  double ov_point_volume_event = 0.0;   // overland point-source inflow of the current event
+  double ov_point_volume_total = 0.0;   // overland point-source inflow of the run
+  std::vector<overland_pump> ov_pumps;  // OV_PUMP: the overland pumps, in the file's order
+  std::vector<int> ov_pump_cells;       // the cell of each of ov_pumps
+  double ov_pump_volume_total = 0.0;    // water the overland pumps took in the run (m3)
+  double rain_rate_sum = 0.0;           // mm/h: running sum of the cells' intensities
+  int rain_steps = 0;                   // overland steps with rain so far
+  int first_rain_pending = 1;           // no rain has fallen yet in the run
+  double first_rain_minutes = 0.0;      // min: elapsed time of the first rain
+  raw_array1d<double> ov_roughness;     // per cell 1..cell_count: overland Manning n (> 0)
+  raw_array1d<double> ov_retention;     // per cell 1..cell_count: retention depth (m)
+  raw_array1d<int> boundary_type;       // per cell: overland boundary type, 0 none, 1..5
+  raw_array1d<double> boundary_value;   // per cell: value in force (first table value at start-up)
+  raw_array1d<double> boundary_param;   // per cell: slope, stage (m) or series number (2nd value)
 
   // Precipitation events.
   int num_events = 0;                                   // events of the precipitation input

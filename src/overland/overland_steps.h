@@ -11,4 +11,5 @@ void build_cell_connectivity(model_state& ms);       // start-up
 void compute_overland_slopes(model_state& ms);       // start-up
 void apply_overland_point_sources(model_state& ms);  // time loop 6
 void overland_flow_step(model_state& ms);            // time loop 12
+void read_overland_pumps(model_state& ms);           // start-up, read_maps (overland_pumps.h)
 void overland_lake_step(model_state& ms);            // time loop 18

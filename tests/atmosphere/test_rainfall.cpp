@@ -21,6 +21,7 @@
 #include "framework/model_state.h"
 #include "input/elevation_series.h"
 #include "input/time_series.h"
+#include "overland/overland_pumps.h"
 #include "overland/overland_steps.h"
 #include "support/test_support.h"
 

@@ -176,16 +176,15 @@ TEST(SmallCase, CardsOfProcessesNotBuiltYetStopTheRunAtStartUp) {
       {"INIT_SWE_DEPTH 0.1\n",
        "Error: snow outside a long-term run (an initial snow water equivalent) (the INIT_SWE_DEPTH "
        "card) is not supported by this version.\n"},
-      // Stream inflows are read well, but nothing places them on the network yet: a run with
-      // them would route the channel as if they were not there.
+      // Stream inflows enter the channel routing, which this case does not run.
       {"XYBDYINPUT_STFLOW inflow.xy\n",
-       "Error: stream inflow hydrographs at XY points of the channel network (the "
-       "XYBDYINPUT_STFLOW card) is not supported by this version.\n",
+       "Error: a stream inflow without channel routing (CHAN_EXPLIC) (the XYBDYINPUT_STFLOW "
+       "card) is not supported by this version.\n",
        "inflow.xy",
        "XY_STREAM_HYDROGRAPHS\n1\nX\t2000.0\nY\t5000.0\n2005 03 14 06 30\t5.0\n"
        "2005 03 14 09 30\t5.0\nEND_TS\n"},
       {"XYBDYINPUT_STTIMESERIES inflow.xy\n",
-       "Error: stream inflow time series at points of the channel network (the "
+       "Error: a stream inflow without channel routing (CHAN_EXPLIC) (the "
        "XYBDYINPUT_STTIMESERIES card) is not supported by this version.\n",
        "inflow.xy", "TORVA_XY_ST_BDY_TS\nTORVA_TS\nLINKNODE 1 1\nEND_TS\n"},
   };

@@ -137,4 +137,58 @@ TEST(ChanPointCases, AFaultyPointSourceFileStopsTheRunNamingTheLine) {
   }
 }
 
+// The last discharge of the outlet hydrograph file (its last line's last number).
+double last_outlet_q(const std::string& text) {
+  const std::size_t end = text.find_last_not_of(" \n");
+  const std::size_t start = text.find_last_of(" \t\n", end);
+  return std::stod(text.substr(start + 1, end - start));
+}
+
+// A stream inflow at an x, y point (XYBDYINPUT_STTIMESERIES): with node coordinates every 200 m
+// along the valley (NODE n at x = 200 (n - 1)), the point at x 690 lies nearest the middle of
+// NODE cards 4 and 5, computational node 4. Ten hours after the shower, under a steady 2 m3/s
+// point source at the head, the outlet carries 2 m3/s without the point and 7 m3/s with its
+// 5 m3/s, and the summary books the point's water with the channel point sources.
+TEST(ChanPointCases, AStreamInflowAtAnXYPointReachesItsNearestNodeAndTheOutlet) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  const int minutes = 600;
+  double outlet[2] = {0.0, 0.0};
+  for (int with_point = 0; with_point <= 1; ++with_point) {
+    SCOPED_TRACE(with_point);
+    write_valley(minutes);
+    std::string chn = read_file("pv.chn"), placed;
+    for (int n = 1; n <= 7; ++n) {
+      const std::string card = "NODE " + std::to_string(n) + "\n";
+      const std::size_t at = chn.find(card);
+      ASSERT_NE(at, std::string::npos);
+      chn.insert(at + card.size(), "X_Y " + fixed(200.0 * (n - 1)) + " 1100.0\n");
+    }
+    write_file("pv.chn", chn);
+    write_file("points.txt", "NUMPT 1\nPOINT 1 1 2.0\nNRPDS 0\n");
+    if (with_point) {
+      write_file("feed.ts",
+                 "TORVA_TS\nfeed\nABSOLUTE\n2005 3 14 0 0 5.0\n2005 3 16 0 0 5.0\nEND_TS\n");
+      write_file("inflow.xy",
+                 "TORVA_XY_ST_BDY_TS\nTORVA_TS\nXY 690.0 1120.0\nTIMESERIES feed\nEND_TS\n");
+      write_file("pv.prj", read_file("pv.prj") +
+                               "TIME_SERIES_FILE feed.ts\nXYBDYINPUT_STTIMESERIES inflow.xy\n");
+    }
+    const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+        "pv.prj", [] { return read_file("pv_outlet.out") + read_file("pv_summary.out"); });
+    ASSERT_EQ(runs.run[1].status, 0) << runs.run[1].out;
+    if (with_point) {
+      EXPECT_TRUE(contains(runs.run[1].out, "Stream inflow point 1 enters link 1 node 4."))
+          << runs.run[1].out;
+    }
+    outlet[with_point] = last_outlet_q(read_file("pv_outlet.out"));
+    const std::string summary = read_file("pv_summary.out");
+    const double sources = (2.0 + 5.0 * with_point) * minutes * 60.0;
+    EXPECT_NEAR(summary_number(summary, "Total channel point sources="), sources, 0.01);
+    EXPECT_LT(std::fabs(read_summary_balance(summary).run_overall_error), 1e-6);
+  }
+  EXPECT_NEAR(outlet[0], 2.0, 1e-3);
+  EXPECT_NEAR(outlet[1] - outlet[0], 5.0, 1e-3);
+}
+
 }  // namespace

@@ -105,6 +105,19 @@ overland_case write_bowl_pool_case(const overland_case_options& o) {
   return c;
 }
 
+overland_case write_shallow_pool_case(const overland_case_options& o) {
+  overland_case c;
+  const int n = 16;
+  c.dry_row = n;
+  c.dry_col = 1;
+  lay_out(c, n, n, 10.0,
+          [&](int r, int k) { return r == c.dry_row && k == c.dry_col ? raised : 0.0; });
+  c.map_minutes = 60.0;
+  c.hyd_minutes = 60.0;
+  write_project(c, o, 120.0, c.dry_row, c.dry_col, 0.01, "INIT_ELEV_HEAD     0.02\n");
+  return c;
+}
+
 overland_case write_bump_case(const overland_case_options& o) {
   overland_case c;
   const int n = 15;

@@ -47,7 +47,7 @@ struct overland_case {
   }
 };
 
-// The three cases of still water keep their water on the grid: the outlet is a corner cell
+// The cases of still water keep their water on the grid: the outlet is a corner cell
 // raised 3 m above the rest (dry_row, dry_col), which stays dry, and they have no rain (but the
 // trace the model needs).
 
@@ -55,6 +55,11 @@ struct overland_case {
 // to 0 at the centre as the square of the distance, filled by INIT_ELEV_HEAD to 1.6 m (1 to 1.6 m
 // deep). Default length a day, depth frames every hour.
 overland_case write_bowl_pool_case(const overland_case_options& o);
+
+// A level pool 2 cm deep on a flat bed (INIT_ELEV_HEAD), 16 x 16 cells of 10 m: shallow enough
+// that the explicit scheme routes water drawn from one of its cells without falling to its
+// shortest sub-step. Default length 120 minutes, depth frames every hour.
+overland_case write_shallow_pool_case(const overland_case_options& o);
 
 // A level pool 1 m deep on a flat bed, 15 x 15 cells of 10 m, its centre cell (row 8, col 8)
 // starting 1 cm higher (an initial depth map). Default length 60 minutes, depth frames every

@@ -130,6 +130,10 @@ command_result run_command(const std::string& program, const std::vector<std::st
     if (entry.rfind("CONTENT_LENGTH=", 0) == 0 || entry.rfind("OMP_WAIT_POLICY=", 0) == 0 ||
         entry.rfind("GOMP_SPINCOUNT=", 0) == 0)
       continue;
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& given : env) replaced = replaced || given.rfind(name, 0) == 0;
+    if (replaced) continue;
     env_text.push_back(entry);
   }
   env_text.insert(env_text.end(), env.begin(), env.end());
@@ -156,7 +160,8 @@ command_result run_command(const std::string& program, const std::vector<std::st
   return result;
 }
 
-command_result run_with_threads(const std::string& project, int threads) {
+command_result run_with_threads(const std::string& project, int threads,
+                                const std::vector<std::string>& env) {
   std::istringstream in(read_file(project));
   std::string text;
   for (std::string line; std::getline(in, line);) {
@@ -171,9 +176,10 @@ command_result run_with_threads(const std::string& project, int threads) {
   write_file(project, text + "NUM_THREADS " + std::to_string(threads) + "\n");
   // On many threads the cells are shared out in small shares, so that even a small grid runs
   // on every thread and the comparison with one thread means something.
-  const std::vector<std::string> env = {"TORVA_CELLS_PER_THREAD=" +
-                                        std::string(threads > 1 ? "16" : "2048")};
-  command_result run = run_command(torva_exe(), {project}, "", env);
+  std::vector<std::string> with = {"TORVA_CELLS_PER_THREAD=" +
+                                   std::string(threads > 1 ? "16" : "2048")};
+  with.insert(with.end(), env.begin(), env.end());
+  command_result run = run_command(torva_exe(), {project}, "", with);
   const std::string taken = "Setting the thread level to " + std::to_string(threads) + ".\n";
   EXPECT_TRUE(contains(run.out, taken)) << "the run did not take " << threads << " threads\n"
                                         << run.out;

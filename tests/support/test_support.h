@@ -108,9 +108,10 @@ struct command_result {
 };
 
 // Runs `program` with `args` (no shell), with `input` on standard input and the extra
-// environment assignments `env` ("NAME=value"), in the current working directory. The
-// program inherits the tests' environment without CONTENT_LENGTH and without the threads'
-// waiting settings (OMP_WAIT_POLICY, GOMP_SPINCOUNT), which only `env` can give it.
+// environment assignments `env` ("NAME=value", taking the place of a variable of the same name),
+// in the current working directory. The program inherits the tests' environment without
+// CONTENT_LENGTH and without the threads' waiting settings (OMP_WAIT_POLICY, GOMP_SPINCOUNT),
+// which only `env` can give it.
 command_result run_command(const std::string& program, const std::vector<std::string>& args,
                            const std::string& input = "", const std::vector<std::string>& env = {});
 
@@ -124,8 +125,9 @@ inline constexpr int compared_thread_counts[2] = {1, 8};
 // "NUM_THREADS <threads>" is written at its end; on more than one thread every thread takes a
 // share of 16 cells or more (TORVA_CELLS_PER_THREAD), so a small grid is shared too. Expects the
 // console to show that the program took the count ("Setting the thread level to <threads>.") and no
-// refusal of it.
-command_result run_with_threads(const std::string& project, int threads);
+// refusal of it. `env` adds environment assignments, as run_command takes them.
+command_result run_with_threads(const std::string& project, int threads,
+                                const std::vector<std::string>& env = {});
 
 // Runs `project` at each of compared_thread_counts, the outputs of each run read by `outputs`
 // after it: expects each run to end with `expected_status` and the two runs' outputs to be

@@ -1,0 +1,124 @@
+// Overland pumps: the pump file and the pumps' share of the overland step.
+#include "overland/overland_pumps.h"
+
+#include <cstdio>
+#include <span>
+#include <string>
+
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/text_tokens.h"
+#include "framework/model_state.h"
+#include "input/input_steps.h"
+
+namespace {
+
+// Reads one pump line (its card word already checked) into `p`; false, after a message naming
+// the file, the line and the value, when a field is missing or wrong.
+bool read_pump_line(const model_state& ms, std::string rest, const char* file, long line_no,
+                    overland_pump& p) {
+  int row = 0, col = 0;
+  std::string typed;
+  if (next_token_whole(rest, row, typed) != 1 || next_token_whole(rest, col, typed) != 1) {
+    printf(
+        "Error: line %ld of the overland pump file %s must give PUMP, a row and a column as "
+        "whole numbers; \"%s\" is not one.\n",
+        line_no, file, typed.c_str());
+    return false;
+  }
+  if (row < 1 || row > ms.rows || col < 1 || col > ms.cols || ms.index_map.empty() ||
+      ms.index_map[row][col] < 1) {
+    printf(
+        "Error: line %ld of the overland pump file %s places a pump at row %d, column %d, "
+        "which is not a cell of the watershed.\n",
+        line_no, file, row, col);
+    return false;
+  }
+  p.cell = ms.index_map[row][col];
+  std::string type, name;
+  const bool has_type = next_token(rest, type) != 0;
+  const bool has_name = has_type && next_token(rest, name) != 0;
+  const bool is_ts = has_type && card_match(type, "TS") != 0;
+  const bool is_elev = has_type && card_match(type, "ELEV") != 0;
+  if (!is_ts && !is_elev) {
+    printf(
+        "Error: line %ld of the overland pump file %s gives the flow type \"%s\"; it must be TS "
+        "(a time series) or ELEV (an elevation series).\n",
+        line_no, file, type.c_str());
+    return false;
+  }
+  if (!has_name) {
+    printf("Error: line %ld of the overland pump file %s names no series for its pump.\n", line_no,
+           file);
+    return false;
+  }
+  if (is_ts) p.series = ts_find(name.c_str());
+  if (is_elev) p.rating = elev_series_find(name.c_str());
+  if (p.series == nullptr && p.rating == nullptr) {
+    printf(
+        "Error: line %ld of the overland pump file %s names the %s \"%s\", which no %s "
+        "defines.\n",
+        line_no, file, is_ts ? "time series" : "elevation series", name.c_str(),
+        is_ts ? "TIME_SERIES_FILE" : "ELEV_SERIES_FILE");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void read_overland_pumps(model_state& ms) {
+  overland_state& ov = ms.overland;
+  ov.ov_pumps.clear();
+  ov.ov_pump_cells.clear();
+  ov.ov_pump_volume_total = 0.0;
+  if (!ms.cards.ov_pump_given) return;
+  file_handle h;
+  char name[sizeof ms.cards.ov_pump];
+  snprintf(name, sizeof name, "%s", ms.cards.ov_pump);
+  if (!file_handle_open(h, name, "r")) {
+    stop_with_message("Error: the overland pump file %s (OV_PUMP card) could not be opened.\n",
+                      ms.cards.ov_pump);
+    return;
+  }
+  std::string line;
+  long line_no = 0;
+  while (read_text_line(line, h) != 0) {
+    ++line_no;
+    std::string rest = line;
+    std::string word;
+    if (next_token(rest, word) == 0 || word[0] == '#') continue;
+    if (card_match(word, "PUMP") == 0) {
+      printf(
+          "Error: line %ld of the overland pump file %s begins with \"%s\"; each pump line "
+          "begins with PUMP.\n",
+          line_no, ms.cards.ov_pump, word.c_str());
+      stop_now();
+      return;
+    }
+    overland_pump p;
+    if (!read_pump_line(ms, rest, ms.cards.ov_pump, line_no, p)) {
+      stop_now();
+      return;
+    }
+    ov.ov_pumps.push_back(p);
+    ov.ov_pump_cells.push_back(p.cell);
+  }
+  if (run_error.error_fatal) return;
+  if (ov.ov_pumps.empty())
+    stop_with_message("Error: the overland pump file %s (OV_PUMP card) defines no pump.\n",
+                      ms.cards.ov_pump);
+}
+
+void overland_pumps_step(model_state& ms, double dt) {
+  overland_state& ov = ms.overland;
+  if (ov.ov_pumps.empty() || !(dt > 0.0)) return;
+  const double now = ms.current_time;
+  const auto rate = [&](std::size_t k, double depth) {
+    const overland_pump& p = ov.ov_pumps[k];
+    return p.series != nullptr ? ts_value(now, p.series) : elev_series_interp(depth, p.rating);
+  };
+  std::span<double> depth(ov.ov_depth.data(), ov.ov_depth.element_count());
+  ov.ov_pump_volume_total +=
+      ov_pump_withdraw(std::span<const int>(ov.ov_pump_cells), rate, depth, dt, ms.gridsize);
+}
