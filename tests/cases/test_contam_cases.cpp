@@ -1,0 +1,231 @@
+// Dissolved constituents end to end, run by the real torva executable on small grids written by
+// the tests: a tracer in a ponded, rained-on plane with infiltration, a soil column and exchange
+// between soil and water keeps every gram in the books (in = out + stored), a still pond decays
+// step by step from the first step on, and inputs the model cannot carry stop the run at
+// start-up naming the card, the file, the constituent and the value. Every run is made on 1 and
+// 8 threads, which must write the same bytes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "support/summary_reader.h"
+#include "support/test_support.h"
+
+using torva_test::contains;
+using torva_test::read_file;
+using torva_test::summary_number;
+using torva_test::temp_dir;
+using torva_test::write_file;
+
+namespace {
+
+std::string number(double v) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.10g", v);
+  return text;
+}
+
+// A grid of rows x cols cells of dx m with the value f(row, col) in each.
+std::string grid(int rows, int cols, double dx, const std::function<double(int, int)>& f) {
+  std::string text = torva_test::grid_header(rows, cols, dx);
+  for (int r = 1; r <= rows; ++r) {
+    for (int c = 1; c <= cols; ++c) text += (c > 1 ? " " : "") + number(f(r, c));
+    text += "\n";
+  }
+  return text;
+}
+
+// The mapping-table file with one index map (every cell id 1) and the CONTAMINANT_TRANSPORT
+// table of one constituent: its rain concentration, partition coefficient and the eight values
+// of id 1 (dispersion m2/s, decay per day, exchange rate per day, land load, groundwater
+// concentration, initial water concentration g/m3, soil partition coefficient, land
+// concentration).
+void write_table(double precip_conc, double partition, const std::string& values) {
+  std::string row = "     1 soil";
+  row.resize(86, ' ');
+  write_file("case_tables.cmt",
+             "TORVA_INDEX_MAP_TABLES\nINDEX_MAP case_soil.idx \"Soils\"\n"
+             "CONTAMINANT_TRANSPORT Soils\nNUM_CONTAM 1\n\"tracer\" \"Soils\" \"tracer.out\"\n"
+             "PRECIP_CONC " +
+                 number(precip_conc) + "\nPARTITION " + number(partition) +
+                 "\nNUM_IDS 1\nID    DESCRIPTION                                  VALUES\n" + row +
+                 values + "\n");
+}
+
+// The project: grid maps, the clock and outlet, the water's start and rain, and `extra` cards.
+void write_project(int rows, int cols, double dx, const std::function<double(int, int)>& ground,
+                   double step, double minutes, const std::string& extra) {
+  write_file("case_mask.asc", grid(rows, cols, dx, [](int, int) { return 1.0; }));
+  write_file("case_elev.asc", grid(rows, cols, dx, ground));
+  write_file("case_soil.idx", grid(rows, cols, dx, [](int, int) { return 1.0; }));
+  std::string t = "TORVAPROJECT\n";
+  t += "WATERSHED_MASK case_mask.asc\nELEVATION case_elev.asc\n";
+  t += "SUMMARY case_summary.out\nOUTLET_HYDRO case_outlet.out\n";
+  t += "ROWS " + std::to_string(rows) + "\nCOLS " + std::to_string(cols) + "\n";
+  t += "GRIDSIZE " + number(dx) + "\nSTART_DATE 2005 3 14\nSTART_TIME 6 30\n";
+  t += "TIMESTEP " + number(step) + "\nTOT_TIME " + number(minutes) + "\n";
+  t += "OUTROW " + std::to_string(rows) + "\nOUTCOL 1\nOUTSLOPE 0.01\n";
+  t += "HYD_FREQ 1\nMANNING_N 0.05\nOVERTYPE explicit\nPRECIP_UNIF\n";
+  t += "MAPPING_TABLE case_tables.cmt\nOV_CON_TRANS\n" + extra;
+  write_file("case.prj", t);
+}
+
+// The Green and Ampt soil of every cell (Ks cm/h, capillary head cm, porosity, moisture).
+std::string green_ampt_cards(int rows, int cols, double dx) {
+  const std::pair<const char*, double> maps[] = {
+      {"CONDUCTIVITY", 0.05}, {"CAPILLARY", 16.7}, {"POROSITY", 0.486}, {"MOISTURE", 0.1458}};
+  std::string cards = "GREEN_AMPT\n";
+  for (const auto& [card, value] : maps) {
+    const std::string file = std::string("case_") + card + ".asc";
+    write_file(file, grid(rows, cols, dx, [v = value](int, int) { return v; }));
+    cards += std::string(card) + " " + file + "\n";
+  }
+  return cards;
+}
+
+// Runs case.prj on 1 and 8 threads and returns the summary of the last run.
+std::string run_both(int status = 0) {
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+      "case.prj", [] { return read_file("case_summary.out"); }, status);
+  return runs.outputs[1];
+}
+
+// The number after the last line of the summary that starts with `label`.
+double last_number(const std::string& text, const std::string& label) {
+  const std::size_t at = text.rfind("\n" + label);
+  if (at == std::string::npos) return std::nan("");
+  return summary_number(text.substr(at + 1), label);
+}
+
+// A plane of 3 x 4 cells of 10 m falling 0.01 to the south and 0.001 to the east, ponded to
+// 10.05 m (5 to 11 cm deep) with the tracer at 1e9 g/m3, under 20 mm/h of rain carrying 1e9
+// g/m3 for the whole 30 minutes; the water infiltrates into a soil whose mixing layer of 10 cm
+// starts with 1e8 (g/kg x 1000) of the tracer, the soil and the water exchange at 1 per day
+// with a partition coefficient of 1 L/kg, and the tracer drains through the outlet cell, in steps
+// of 5 s. Nothing decays: whatever came in (the water's and the soil's initial mass, the rain's
+// load) is out through the outlet or still in the water or the soil, to the last printed digit, and
+// each of the three sets of books closes on its own.
+TEST(ContamCases, TracerInRainWaterAndSoilKeepsItsBooks) {
+  temp_dir dir;
+  const int rows = 3, cols = 4;
+  const double dx = 10.0;
+  write_table(1e9, 1.0, "0.5 0 1.0 1e8 0 1e9 1.0 0");
+  write_project(
+      rows, cols, dx, [&](int r, int c) { return 10.0 - 0.01 * dx * r - 0.001 * dx * c; }, 5.0,
+      30.0,
+      "RAIN_INTENSITY 20\nRAIN_DURATION 30\nINIT_ELEV_HEAD 10.05\nSOIL_CON_TRANS\n"
+      "MIXING_LAYER_DEPTH 0.1\n" +
+          green_ampt_cards(rows, cols, dx));
+  const std::string s = run_both();
+
+  // Every path carried mass: rain, infiltration, the outlet, the exchange with the soil.
+  const double init = last_number(s, "Total initial mass");
+  const double final_mass = last_number(s, "Total final Mass");
+  const double rain = last_number(s, "Precipitation inputs");
+  const double out = last_number(s, "Total mass out of system");
+  const double restored = last_number(s, "Mass restored to emptied cells");
+  EXPECT_GT(rain, 1e6);
+  EXPECT_GT(out, 1e6);
+  EXPECT_GT(last_number(s, "Mass loss to infiltration"), 1e5);
+  EXPECT_NE(last_number(s, "Uptake from soil"), 0.0);
+  // The scheme never had to make up mass for a cell it emptied.
+  EXPECT_EQ(restored, 0.0);
+  // In = out + stored, to 1e-9 of the input (the sums are printed to 0.01 kg of some 1e9 kg).
+  const double in = init + rain;
+  EXPECT_NEAR(final_mass + out, in, 1e-9 * in) << s;
+
+  // The soil column's books: its initial mass plus what infiltrated equals its final mass plus
+  // what it gave to the water (negative when it took from the water).
+  const double soil_init = last_number(s, "Initial Mass in Soil Column");
+  const double soil_final = last_number(s, "Final Mass in Soil Column");
+  const double soil_in = last_number(s, "Mass added by infiltration");
+  const double soil_given = last_number(s, "Uptake from soil");
+  EXPECT_GT(soil_init, 1e6);
+  EXPECT_NEAR(soil_init + soil_in, soil_final + soil_given, 1e-9 * (soil_init + soil_in));
+
+  // The water's books: what it held and what the rain and the soil gave it equals what it
+  // holds, what infiltrated and what left through the outlet.
+  const double ov_in = last_number(s, "Initial Dissolved mass on ov") +
+                       last_number(s, "Precipitation mass gain") + soil_given;
+  const double ov_out = last_number(s, "Final Dissolved mass on ov") +
+                        last_number(s, "Mass loss to infiltration") +
+                        last_number(s, "Outlet mass flux");
+  EXPECT_NEAR(ov_in, ov_out, 1e-9 * ov_in);
+
+  // And the water's own balance still closes.
+  const torva_test::summary_balance b = torva_test::read_summary_balance(s);
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6);
+}
+
+// Eight cells of a flat pond 1 m deep (the ninth, the outlet corner, raised 3 m and dry) hold the
+// tracer at 1e9 g/m3, decaying at 86.4 per day (0.001 per second), in steps of 10 s for 10
+// minutes. Each step decays the mass held over the step: M0 (1 - 0.01)^60 is left, the first
+// step included. (Started from a depth of 0, the first step's decay would be capped to nothing
+// and M0 (1 - 0.01)^59, 1 % more, would be left.)
+TEST(ContamCases, StillPondDecaysFromTheFirstStep) {
+  temp_dir dir;
+  const double dx = 10.0;
+  write_table(0.0, 0.0, "0 86.4 0 0 0 1e9 0 0");
+  write_project(
+      3, 3, dx, [](int r, int c) { return r == 3 && c == 1 ? 13.0 : 10.0; }, 10.0, 10.0,
+      "RAIN_INTENSITY 0.000001\nRAIN_DURATION 1\nINIT_ELEV_HEAD 11\n");
+  const std::string s = run_both();
+  const double m0 = 8.0 * dx * dx * 1.0 * 1e9 / 1000.0;  // kg
+  EXPECT_DOUBLE_EQ(last_number(s, "Initial Dissolved mass on ov"), m0);
+  const double left = last_number(s, "Final Dissolved mass on ov");
+  // Steps of Julian days are exact to some 1e-5 s, so each k dt to some 1e-6 of its value.
+  EXPECT_NEAR(left, m0 * std::pow(0.99, 60), 1e-7 * m0) << s;
+  EXPECT_NEAR(last_number(s, "Mass decay loss on overland"), m0 - left, 0.02);
+  EXPECT_EQ(last_number(s, "Outlet mass flux"), 0.0);
+}
+
+// Inputs the model cannot carry stop the run at start-up with one message naming the card, or
+// the file, the constituent and the value.
+TEST(ContamCases, InputsThatCannotBeCarriedStopTheRunAtStartUp) {
+  struct bad_case {
+    const char* what;
+    const char* values;  // the table's eight values for id 1; empty: no table in the file
+    const char* extra;   // more cards
+    const char* message;
+  };
+  const bad_case cases[] = {
+      {"negative decay", "0 -2 0 0 0 1 0 0", "",
+       "gives cell 1 the decay rate -2; it must be a number of at least 0"},
+      {"negative partition coefficient", "0 0 0 0 0 1 -3 0", "",
+       "gives cell 1 the partition coefficient -3; it must be a number of at least 0"},
+      {"no table", "", "", "Error: The number of contaminants is not a positive value."},
+      {"soil without Green and Ampt", "0 0 0 0 0 1 0 0", "SOIL_CON_TRANS\n",
+       "soil contaminant transport without single-layer Green and Ampt (the SOIL_CON_TRANS card) "
+       "is not supported"},
+      {"channel constituents", "0 0 0 0 0 1 0 0", "CHAN_CON_TRANS\n",
+       "(the CHAN_CON_TRANS card) is not supported"},
+      {"sediment-bound constituents", "0 0 0 0 0 1 0 0", "SEDIMENT_CONTAM\n",
+       "(the SEDIMENT_CONTAM card) is not supported"},
+  };
+  for (const bad_case& b : cases) {
+    SCOPED_TRACE(b.what);
+    temp_dir dir;
+    if (b.values[0] != '\0')
+      write_table(0.0, 0.0, b.values);
+    else
+      write_file("case_tables.cmt", "TORVA_INDEX_MAP_TABLES\nINDEX_MAP case_soil.idx \"Soils\"\n");
+    write_project(
+        2, 2, 10.0, [](int, int) { return 10.0; }, 10.0, 1.0,
+        std::string("RAIN_INTENSITY 1\nRAIN_DURATION 1\n") + b.extra);
+    const torva_test::command_result r = torva_test::run_with_threads("case.prj", 1);
+    EXPECT_NE(r.status, 0);
+    EXPECT_TRUE(contains(r.out, b.message)) << r.out;
+    if (std::string(b.what).find("negative") != std::string::npos) {
+      EXPECT_TRUE(contains(r.out,
+                           "contaminant 1 (tracer) of the CONTAMINANT_TRANSPORT table in "
+                           "case_tables.cmt"))
+          << r.out;
+    }
+    EXPECT_FALSE(contains(r.out, "Running....")) << r.out;
+  }
+}
+
+}  // namespace
