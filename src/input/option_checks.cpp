@@ -244,8 +244,10 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) { return ms.transport.sediment_contam != 0; }},
     {"SOIL_STATIC_CONC", "fixed soil contaminant concentrations",
      [](const model_state& ms) { return ms.transport.soil_static_conc != 0; }},
-    {"CONTAM_MAP", "an initial contaminant map",
-     [](const model_state& ms) { return ms.transport.contam_map_on != 0; }},
+    {"CONTAM_MAP", "an initial contaminant map without overland contaminant transport",
+     [](const model_state& ms) {
+       return ms.transport.contam_map_on != 0 && ms.transport.ov_con_trans == 0;
+     }},
     {"NUTRIENTS", "the nutrient sub-model",
      [](const model_state& ms) { return ms.transport.nutrients != 0; }},
     {"VOLP", "the data exchange with VOLP",

@@ -182,6 +182,32 @@ TEST(ContamCases, StillPondDecaysFromTheFirstStep) {
   EXPECT_EQ(last_number(s, "Outlet mass flux"), 0.0);
 }
 
+// A CONTAM_MAP grid gives the first constituent's land load cell by cell (here 1 to 9, row by
+// row): the land starts with their sum, 45 kg, and, with no exchange, ends with it; a negative
+// load stops the run naming the map, the cell and the value.
+TEST(ContamCases, ContaminantMapGivesTheLandLoadOfEachCell) {
+  temp_dir dir;
+  write_table(0.0, 0.0, "0 0 0 0 0 1e3 0 0");
+  write_file("case_load.asc", grid(3, 3, 10.0, [](int r, int c) { return (r - 1) * 3 + c; }));
+  write_project(
+      3, 3, 10.0, [](int r, int c) { return r == 3 && c == 1 ? 13.0 : 10.0; }, 10.0, 2.0,
+      "RAIN_INTENSITY 0.000001\nRAIN_DURATION 1\nINIT_ELEV_HEAD 11\nCONTAM_MAP case_load.asc\n");
+  const std::string s = run_both();
+  EXPECT_TRUE(contains(s, "reading contaminant load map from file: case_load.asc\n")) << s;
+  EXPECT_DOUBLE_EQ(last_number(s, "Initial undissolved mass"), 45.0);
+  EXPECT_DOUBLE_EQ(last_number(s, "Final undissolved mass"), 45.0);
+  EXPECT_DOUBLE_EQ(last_number(s, "Total initial mass"), 45.0 + 8.0 * 100.0 * 1e3 / 1000.0);
+
+  write_file("case_load.asc",
+             grid(3, 3, 10.0, [](int r, int c) { return r == 2 && c == 2 ? -4 : 1; }));
+  const torva_test::command_result r = torva_test::run_with_threads("case.prj", 1);
+  EXPECT_NE(r.status, 0);
+  EXPECT_TRUE(contains(r.out,
+                       "Error: the contaminant load map case_load.asc gives cell 5 the load -4; "
+                       "it must be a number of at least 0."))
+      << r.out;
+}
+
 // Inputs the model cannot carry stop the run at start-up with one message naming the card, or
 // the file, the constituent and the value.
 TEST(ContamCases, InputsThatCannotBeCarriedStopTheRunAtStartUp) {

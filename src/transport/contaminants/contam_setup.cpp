@@ -113,6 +113,31 @@ bool coefficients_valid(model_state& ms, const char* file) {
   return true;
 }
 
+// The land load of the first constituent from the CONTAM_MAP grid, one value per cell.
+void read_contam_load_map(model_state& ms) {
+  transport_state& tr = ms.transport;
+  const char* name = ms.input.names.contam_map;
+  if (!ms.super_quiet) printf("reading contamimant load map from file: %s\n", name);
+  if (ms.output.summary_file.fp != nullptr)
+    fprintf(ms.output.summary_file.fp, "reading contaminant load map from file: %s\n", name);
+  raw_array1d<double> load;
+  if (!cell_array(load, ms.cell_count, "contam_map")) return stop_now();
+  read_ascii_map(ms.input.contam_map_file, name, map_store_cell_double, ms.map_north, ms.map_south,
+                 ms.map_east, ms.map_west, ms.map_rows, ms.map_cols, ms.index_map, &load, nullptr,
+                 nullptr, ms.rows, ms.cols);
+  if (run_error.error_fatal) return;
+  for (int cell = 1; cell <= ms.cell_count; ++cell) {
+    if (!(std::isfinite(load[cell]) && load[cell] >= 0.0)) {
+      stop_with_message(
+          "Error: the contaminant load map %s gives cell %d the load %g; it must be a number of "
+          "at least 0.\n",
+          name, cell, load[cell]);
+      return;
+    }
+    tr.ov_land_mass[1][cell] = load[cell];
+  }
+}
+
 }  // namespace
 
 void contam_alloc(model_state& ms, int num_constituents, int num_cells, int overland, int) {
@@ -225,6 +250,7 @@ void init_contaminant_overland(model_state& ms) {
   if (tr.contamdescriptions.size() < static_cast<std::size_t>(count) + 1)
     tr.contamdescriptions.resize(static_cast<std::size_t>(count) + 1);
   if (!coefficients_valid(ms, file)) return;
+  if (tr.contam_map_on) read_contam_load_map(ms);
 }
 
 void contam_soil_layer_init(model_state& ms) {
