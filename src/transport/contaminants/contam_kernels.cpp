@@ -98,7 +98,9 @@ double prorate_to_step(double dt, double elapsed, double m) {
 }
 
 double soil_dissolved_fraction(double theta, double kd) {
-  return 1.0 / (theta + (1.0 - theta) * kd * 2650.0 / 1000.0);
+  const double held = theta + (1.0 - theta) * kd * 2650.0 / 1000.0;
+  // A layer without water and without sorption holds nothing in solution.
+  return held > 0.0 ? 1.0 / held : 0.0;
 }
 
 double apply_cell_term(double& m, double& acc, double dt, double elapsed, double sign) {

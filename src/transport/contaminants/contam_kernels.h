@@ -10,7 +10,8 @@
 double prorate_to_step(double dt, double elapsed, double m);
 
 // Share of a soil layer's constituent in its pore water under linear partitioning: water
-// content theta, partition coefficient kd (L/kg), particle density 2650 kg/m3.
+// content theta, partition coefficient kd (L/kg), particle density 2650 kg/m3; 0 for a dry
+// layer without sorption.
 double soil_dissolved_fraction(double theta, double kd);
 
 // One process term of a cell's net source: `acc` (g) gathered over `elapsed` seconds is

@@ -38,7 +38,8 @@ void soil_contam_partition_step(model_state& ms) {
   const int n = ms.cell_count;
   const double area = ms.gridsize * ms.gridsize;
   const subsurface_state& ss = ms.subsurface;
-  const double* moisture = holds(ss.surf_moist, n) ? ss.surf_moist.data() : ss.theta_init.data();
+  // The single-layer scheme keeps no moisture profile: the layer holds the soil's moisture.
+  const double* moisture = holds(ss.theta_init, n) ? ss.theta_init.data() : nullptr;
   const double* porosity = ss.porosity_cell.data();
   const double thickness = ct.soil_layer_thickness[1];
   for (int cell = 1; cell <= n; ++cell)
