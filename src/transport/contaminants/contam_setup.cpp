@@ -238,7 +238,15 @@ void init_contaminant_overland(model_state& ms) {
     return;
   }
   ct.table_contam_count = count;
-  if (tr.soil_con_trans) single_layer_geometry(ct);
+  if (tr.soil_con_trans) {
+    single_layer_geometry(ct);
+    if (!(ct.mixing_layer_depth_cm > tiny)) {
+      stop_with_message(
+          "Error: soil contaminant transport needs a soil layer to carry the contaminants: give "
+          "MIXING_LAYER_DEPTH (or TOP_LAYER_DEPTH or SOIL_MOIST_DEPTH) in m, above 0.\n");
+      return;
+    }
+  }
   contam_alloc(ms, count, ms.cell_count, 0, 0);
   if (run_error.error_fatal || count == 0) return;
   // The table's columns: dispersion, decay, exchange rate, land mass load, groundwater
@@ -261,7 +269,7 @@ void contam_soil_layer_init(model_state& ms) {
   const double area = ms.gridsize * ms.gridsize;
   const raw_array1d<double>& depth = ms.overland.ov_depth;
   const bool soil = tr.soil_con_trans != 0;
-  if (soil) {
+  if (soil && has(ct.soil_layer_thickness, 1)) {
     ct.soil_layer_thickness[1] = ct.mixing_layer_depth_cm / 100.0;
     ct.soil_layer_bottom[1] = ct.soil_layer_thickness[1];
   }

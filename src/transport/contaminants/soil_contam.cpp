@@ -26,7 +26,7 @@ struct soil_terms {
 void soil_contam_partition_step(model_state& ms) {
   transport_state& tr = ms.transport;
   contam_tables& ct = tr.contam;
-  if (!tr.soil_con_trans || !tr.ov_con_trans) return;
+  if (!tr.soil_con_trans || !tr.ov_con_trans || tr.num_contaminants <= 0) return;
   // The soil step follows the infiltration clock: it runs in each pass in which infiltration ran.
   const double now = ms.current_time;
   if (!(std::fabs(ms.infil_clock.last - now) < ms.time_tolerance)) return;
