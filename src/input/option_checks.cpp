@@ -228,6 +228,15 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.ov_con_trans != 0 &&
               (ss.inf_redist != 0 || ss.inf_layered_soil != 0 || ss.inf_richards != 0);
      }},
+    // The constituent map and series outputs are not written yet.
+    {"ALL_CONTAM_OUTPUT", "constituent map and series outputs",
+     [](const model_state& ms) {
+       return ms.transport.ov_con_trans != 0 && ms.cards.all_contam_output_given != 0;
+     }},
+    {"OV_CON_MAP", "the overland constituent concentration map",
+     [](const model_state& ms) {
+       return ms.transport.ov_con_trans != 0 && ms.cards.ov_con_map_given != 0;
+     }},
     {"CHAN_CON_TRANS", "channel contaminant transport",
      [](const model_state& ms) { return ms.cards.chan_con_trans_given != 0; }},
     {"SOIL_CON_TRANS", "soil contaminant transport without overland contaminant transport",

@@ -260,6 +260,8 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"OV_CON_TRANS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
+      {"OV_CON_TRANS\nALL_CONTAM_OUTPUT\n", "ALL_CONTAM_OUTPUT"},
+      {"OV_CON_TRANS\nOV_CON_MAP conc.dat\n", "OV_CON_MAP"},
       {"CHAN_CON_TRANS\n", "CHAN_CON_TRANS"},
       {"SOIL_CONTAM\n", "SOIL_CON_TRANS"},
       {"SEDIMENT_CONTAM\n", "SEDIMENT_CONTAM"},
