@@ -3,10 +3,11 @@
 // process-wide lists, the channel pump definitions (PUMPTO) put on the channel pump list, and
 // the grid-map reader through which every subsystem reads its grid inputs, the XY boundary points
 // that the overland and groundwater steps apply, and the mapping tables of the sediment size
-// classes and the soil erosion properties.
+// classes and the soil erosion properties, and the contaminant transport table.
 #pragma once
 
 #include "input/ascii_grid.h"
+#include "input/contaminant_table.h"
 #include "input/elevation_series.h"
 #include "input/special_tables.h"
 #include "input/time_series.h"

@@ -199,18 +199,64 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.cards.adjust_elev_given != 0;
      }},
-    {"OV_CON_TRANS", "overland contaminant transport",
-     [](const model_state& ms) { return ms.transport.ov_con_trans != 0; }},
+    // Overland constituents move on the plane and leave it at the outlet cell; what they would
+    // meet beyond that is not carried yet.
+    {"OV_CON_TRANS", "overland contaminant transport into a channel network",
+     [](const model_state& ms) {
+       return ms.transport.ov_con_trans != 0 && ms.channel.chan_explic != 0;
+     }},
+    {"OV_CON_TRANS", "overland contaminant transport with lakes",
+     [](const model_state& ms) {
+       return ms.transport.ov_con_trans != 0 &&
+              (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
+     }},
+    {"OV_CON_TRANS", "overland contaminant transport with overland point sources",
+     [](const model_state& ms) {
+       return ms.transport.ov_con_trans != 0 && ms.overland.ov_point_source != 0;
+     }},
+    {"OV_CON_TRANS", "overland contaminant transport with a water table or groundwater",
+     [](const model_state& ms) {
+       return ms.transport.ov_con_trans != 0 &&
+              (ms.subsurface.water_table_on != 0 || ms.subsurface.gw_simulation != 0);
+     }},
+    {"OV_CON_TRANS", "overland contaminant transport in a long-term run",
+     [](const model_state& ms) { return ms.transport.ov_con_trans != 0 && ms.long_term != 0; }},
+    {"OV_CON_TRANS",
+     "overland contaminant transport with infiltration other than single-layer Green and Ampt",
+     [](const model_state& ms) {
+       const subsurface_state& ss = ms.subsurface;
+       return ms.transport.ov_con_trans != 0 &&
+              (ss.inf_redist != 0 || ss.inf_layered_soil != 0 || ss.inf_richards != 0);
+     }},
+    // The constituent map and series outputs are not written yet.
+    {"ALL_CONTAM_OUTPUT", "constituent map and series outputs",
+     [](const model_state& ms) {
+       return ms.transport.ov_con_trans != 0 && ms.cards.all_contam_output_given != 0;
+     }},
+    {"OV_CON_MAP", "the overland constituent concentration map",
+     [](const model_state& ms) {
+       return ms.transport.ov_con_trans != 0 && ms.cards.ov_con_map_given != 0;
+     }},
     {"CHAN_CON_TRANS", "channel contaminant transport",
      [](const model_state& ms) { return ms.cards.chan_con_trans_given != 0; }},
-    {"SOIL_CON_TRANS", "soil contaminant transport",
-     [](const model_state& ms) { return ms.transport.soil_con_trans != 0; }},
+    {"SOIL_CON_TRANS", "soil contaminant transport without overland contaminant transport",
+     [](const model_state& ms) {
+       return ms.transport.soil_con_trans != 0 && ms.transport.ov_con_trans == 0;
+     }},
+    {"SOIL_CON_TRANS", "soil contaminant transport without single-layer Green and Ampt",
+     [](const model_state& ms) {
+       const subsurface_state& ss = ms.subsurface;
+       return ms.transport.soil_con_trans != 0 &&
+              (ss.green_ampt == 0 || ss.inf_redist != 0 || ss.inf_layered_soil != 0);
+     }},
     {"SEDIMENT_CONTAM", "sediment-bound contaminants",
      [](const model_state& ms) { return ms.transport.sediment_contam != 0; }},
     {"SOIL_STATIC_CONC", "fixed soil contaminant concentrations",
      [](const model_state& ms) { return ms.transport.soil_static_conc != 0; }},
-    {"CONTAM_MAP", "an initial contaminant map",
-     [](const model_state& ms) { return ms.transport.contam_map_on != 0; }},
+    {"CONTAM_MAP", "an initial contaminant map without overland contaminant transport",
+     [](const model_state& ms) {
+       return ms.transport.contam_map_on != 0 && ms.transport.ov_con_trans == 0;
+     }},
     {"NUTRIENTS", "the nutrient sub-model",
      [](const model_state& ms) { return ms.transport.nutrients != 0; }},
     {"VOLP", "the data exchange with VOLP",

@@ -11,6 +11,7 @@
 
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
+#include "output/contam_summary.h"
 #include "output/event_accounting.h"
 #include "output/output_steps.h"
 #include "output/run_end_files.h"
@@ -594,6 +595,7 @@ void write_run_summary(model_state& ms) {
     lake_and_drain_balances(fp, ms, t);
     write_overland_sediment_summary(fp, ms, false);
     write_channel_sediment_summary(fp, ms);
+    write_constituent_run_summary(fp, ms);
     fflush(fp);
   }
   if (!write_new_bed_elevations(ms)) return;

@@ -378,6 +378,8 @@ void overland_flow_step(model_state& ms) {
     if (ms.channel.chan_explic == 0) {
       const double volume = ov.ov_step_outflow;
       ov.ov_out_volume += volume;
+      // The dissolved constituents leave with this water at the outlet cell's concentration.
+      ms.transport.contam.ov_outlet_volume += volume;
       ov.ov_out_volume_b += volume;
       ov.ov_step_outflow = dt > 0.0 ? volume / dt : 0.0;
       if (ov.ov_route_option == 3 && dt > 0.0) {

@@ -255,7 +255,13 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"SOIL_EROSION 2\nIN_SED_LOC sed.txt\n", "IN_SED_LOC"},
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
       {"SOIL_EROSION 2\nADJUST_ELEV elev.asc\n", "ADJUST_ELEV"},
-      {"OV_CON_TRANS\n", "OV_CON_TRANS"},
+      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},
+      {"OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},
+      {"WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
+      {"INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
+      {"OV_CON_TRANS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
+      {"OV_CON_TRANS\nALL_CONTAM_OUTPUT\n", "ALL_CONTAM_OUTPUT"},
+      {"OV_CON_TRANS\nOV_CON_MAP conc.dat\n", "OV_CON_MAP"},
       {"CHAN_CON_TRANS\n", "CHAN_CON_TRANS"},
       {"SOIL_CONTAM\n", "SOIL_CON_TRANS"},
       {"SEDIMENT_CONTAM\n", "SEDIMENT_CONTAM"},
@@ -313,6 +319,10 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "OVERTYPE ade\n",
       "OVERTYPE ade-pc\n",
       "OV_BOUNDARY\n",
+      // Overland and soil constituents over single-layer Green and Ampt soil.
+      "OV_CON_TRANS\n",
+      "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
+      "OV_CON_TRANS\nSOIL_CON_TRANS\n",
       // Cards that only act together with a process refused above change nothing alone.
       "USE_WELLS\nHMET_SAMSON h.txt\nSUPERLINK_JUNC_LOCATION j.txt\nCHANNEL_INPUT chan.txt\n",
   };

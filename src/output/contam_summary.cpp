@@ -1,0 +1,177 @@
+// The dissolved-constituent sections of the end-of-run summary: per constituent the soil column's
+// books, the overland water's books and the whole system's, each with its balance error
+// (in - out - final) / in. Called by write_run_summary after the sediment summaries.
+#include "output/contam_summary.h"
+
+#include <cmath>
+
+#include "framework/model_state.h"
+
+namespace {
+
+template <class T>
+double total_at(const guarded_array<T>& a, int k) {
+  return k >= 1 && k <= a.upper() ? a[k] : 0.0;
+}
+
+double total_at(const raw_array1d<double>& a, int k) {
+  return has(a, k) ? a[k] : 0.0;
+}
+
+double percent_error(double in, double out, double threshold) {
+  return in > threshold ? (in - out) / in * 100.0 : 0.0;
+}
+
+}  // namespace
+
+constituent_books constituent_run_books(const model_state& ms, int k) {
+  const transport_state& tr = ms.transport;
+  const contam_tables& ct = tr.contam;
+  constituent_books b;
+  const bool soil = tr.soil_con_trans != 0;
+  const bool table_terms = ct.contam_table_read != 0 && total_at(tr.constituent_type, k) == 1;
+  // The stores as they are now.
+  for (int cell = 1; cell <= ms.cell_count; ++cell) {
+    if (!tr.ov_contam_mass.empty()) b.ov_final += tr.ov_contam_mass[k][cell] / 1000.0;
+    if (!tr.ov_land_mass.empty()) b.land_final += tr.ov_land_mass[k][cell] / 1000.0;
+    if (soil && tr.soil_mass.plane(k) != nullptr) {
+      double** layers = tr.soil_mass.plane(k);
+      for (int l = 1; l <= ct.soil_contam_layers; ++l) b.soil_final += layers[cell][l] / 1000.0;
+      b.soil_final += (ct.soil_infil_mass[k][cell] - ct.soil_uptake_mass[k][cell]) / 1000.0;
+    }
+  }
+  b.land_init = total_at(tr.OV_LAND_MASS_INIT, k);
+  if (soil) {
+    b.soil_init = b.land_init;
+    b.soil_infil = total_at(ct.soil_infil_total, k);
+    b.soil_uptake = total_at(ct.soil_uptake_total, k);
+    b.soil_decay = total_at(ct.soil_decay_total, k);
+    // What the last transport steps handed down or took up after the last soil step is on its
+    // way: it counts as entered (or left) and is in the final mass above.
+    double pending_in = 0.0;
+    double pending_up = 0.0;
+    for (int cell = 1; cell <= ms.cell_count; ++cell) {
+      pending_in += ct.soil_infil_mass[k][cell] / 1000.0;
+      pending_up += ct.soil_uptake_mass[k][cell] / 1000.0;
+    }
+    b.soil_infil += pending_in;
+    b.soil_uptake += pending_up;
+    const double in = b.soil_init + b.soil_infil;
+    b.soil_error = percent_error(in, b.soil_final + b.soil_decay + b.soil_uptake, 1e-6);
+  }
+
+  b.ov_init = total_at(tr.OV_MASS_INIT, k);
+  b.ov_point = total_at(tr.OV_POINT_MASS, k);
+  b.ov_precip = total_at(tr.OV_PRECIP_MASS, k);
+  b.ov_uptake = total_at(tr.OV_UPTAKE_MASS, k);
+  b.ov_infil = total_at(tr.OV_INFIL_MASS, k);
+  b.ov_out = total_at(tr.OV_MASS_OUT, k);
+  b.ov_decay = total_at(tr.OV_MASS_DECAY, k);
+  b.ov_to_land = total_at(tr.OV_LAND_MASS, k);
+  // The transport's scheme is not bound to keep every cell's mass positive: what it had to add
+  // back to cells it left negative came from nowhere and is booked as an input.
+  b.ov_neg = total_at(ct.neg_mass_total, k);
+  double in = b.ov_init + b.ov_point + b.ov_precip + b.ov_neg;
+  double out = b.ov_infil + b.ov_final + b.ov_out + b.ov_to_land;
+  if (table_terms) {
+    if (b.ov_uptake > 1e-16)
+      in += b.ov_uptake;
+    else
+      out -= b.ov_uptake;
+    out += b.ov_decay;
+  }
+  b.ov_error = percent_error(in, out, 1e-16);
+
+  b.global_init = total_at(tr.GLOBAL_MASS_INIT, k);
+  b.global_final = b.ov_final + (soil ? b.soil_final : b.land_final);
+  b.global_point = total_at(tr.GLOBAL_POINT_SOURCE, k);
+  b.global_precip = total_at(ct.global_precip_mass, k);
+  b.global_out = total_at(tr.GLOBAL_MASS_OUT, k);
+  // Without the soil column, infiltrated mass leaves the system.
+  if (!soil) b.global_out += b.ov_infil;
+  b.global_decay = total_at(tr.GLOBAL_MASS_DECAY, k);
+  const double g_in = b.global_init + b.global_point + b.global_precip + b.ov_neg;
+  const double g_out = b.global_out + b.global_final + (table_terms ? b.global_decay : 0.0);
+  b.global_error = percent_error(g_in, g_out, 0.0);
+  return b;
+}
+
+void write_constituent_run_summary(FILE* fp, const model_state& ms) {
+  const transport_state& tr = ms.transport;
+  if (fp == nullptr || !tr.ov_con_trans) return;
+  const bool soil = tr.soil_con_trans != 0;
+  const bool table = tr.contam.contam_table_read != 0;
+  const int nc = tr.num_contaminants;
+  auto name = [&](int k) {
+    return k < static_cast<int>(tr.contamdescriptions.size())
+               ? tr.contamdescriptions[static_cast<std::size_t>(k)].c_str()
+               : "";
+  };
+  if (soil) {
+    fprintf(fp, "Soil Contaminant Transport Summary \n \n");
+    for (int k = 1; k <= nc; ++k) {
+      const constituent_books b = constituent_run_books(ms, k);
+      fprintf(fp, "\n \n");
+      fprintf(fp, "Soil Constituent Transport Summary for %s \n", name(k));
+      fprintf(fp, "\n");
+      fprintf(fp, "Initial Mass in Soil Column   %14.2lf \n", b.soil_init);
+      fprintf(fp, "Final Mass in Soil Column     %14.2lf \n \n", b.soil_final);
+      fprintf(fp, "Mass added by infiltration    %14.2lf \n", b.soil_infil);
+      fprintf(fp, "Mass seepage up from GW       %14.2lf \n \n", 0.0);
+      if (table) {
+        fprintf(fp, "Uptake from soil              %14.2lf \n", b.soil_uptake);
+        fprintf(fp, "Soil decay mass               %14.2lf \n", b.soil_decay);
+      }
+      fprintf(fp, "Mass seepage down to GW       %14.2lf \n \n", 0.0);
+      fprintf(fp, "Soil mass balance error       %14.4lf \n", b.soil_error);
+      fprintf(fp, "\n");
+    }
+  }
+
+  fprintf(fp, "\n\n *************   Overland Transport Summaries   **************** \n\n");
+  for (int k = 1; k <= nc; ++k) {
+    const constituent_books b = constituent_run_books(ms, k);
+    fprintf(fp, "\n\n");
+    fprintf(fp, "Overland Constituent Transport Summary for Constituent %5d (%s)\n", k, name(k));
+    fprintf(fp, "Amounts are total for simulations in (Kg) \n \n");
+    fprintf(fp, "Initial Dissolved mass on ov  %14.2lf \n", b.ov_init);
+    fprintf(fp, "Final Dissolved mass on ov    %14.2lf \n", b.ov_final);
+    fprintf(fp, "\n");
+    if (!soil) {
+      fprintf(fp, "Initial undissolved mass      %14.2lf \n", b.land_init);
+      fprintf(fp, "Final undissolved mass        %14.2lf \n", b.land_final);
+      fprintf(fp, "\n");
+    }
+    fprintf(fp, "Point source mass gain        %14.2lf \n", b.ov_point);
+    fprintf(fp, "Precipitation mass gain       %14.2lf \n", b.ov_precip);
+    if (table) fprintf(fp, "Uptake from soil              %14.2lf \n", b.ov_uptake);
+    fprintf(fp, "\n");
+    fprintf(fp, "Mass loss to infiltration     %14.2lf \n", b.ov_infil);
+    fprintf(fp, "Outlet mass flux              %14.2lf \n", b.ov_out);
+    if (table) fprintf(fp, "Mass decay loss on overland   %14.2lf \n", b.ov_decay);
+    fprintf(fp, "Mass left on land by drying   %14.2lf \n", b.ov_to_land);
+    fprintf(fp, "Mass restored to emptied cells %13.2lf \n", b.ov_neg);
+    fprintf(fp, "\n");
+    fprintf(fp, "\n");
+    fprintf(fp, "Contam mass balance error       %14.4lf percent \n", b.ov_error);
+  }
+
+  fprintf(fp, "\n\n *************   Global Transport Summaries   **************** \n\n");
+  for (int k = 1; k <= nc; ++k) {
+    const constituent_books b = constituent_run_books(ms, k);
+    fprintf(fp, "\n \n");
+    fprintf(fp, "Contaminant Transport Global Summary for Contaminant %5d \n", k);
+    fprintf(fp, "Amounts are total for simulations in (Kg) \n \n");
+    fprintf(fp, "Total initial mass            %14.2lf \n", b.global_init);
+    fprintf(fp, "Total final Mass              %14.2lf \n \n", b.global_final);
+    fprintf(fp, "Point source inputs           %14.2lf\n", b.global_point);
+    fprintf(fp, "Precipitation inputs          %14.2lf \n", b.global_precip);
+    fprintf(fp, "Mass restored to emptied cells %13.2lf \n", b.ov_neg);
+    fprintf(fp, "Flux from GW to streams       %14.2lf \n", 0.0);
+    if (soil) fprintf(fp, "Soil mass in from groundwater %14.2lf \n \n", 0.0);
+    fprintf(fp, "Total mass out of system      %14.2lf \n \n", b.global_out);
+    if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.global_decay);
+    fprintf(fp, "\n");
+    fprintf(fp, "Contam mass balance error       %14.4lf percent \n", b.global_error);
+  }
+}

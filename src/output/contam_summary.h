@@ -1,0 +1,27 @@
+// The dissolved-constituent sections of the end-of-run summary: the soil, overland and global
+// books of every constituent with their balance errors. Written by the end-of-run summary after
+// the sediment summaries.
+#pragma once
+
+#include <cstdio>
+
+struct model_state;
+
+// One constituent's run books (kg) and its balance errors (percent of what came in).
+struct constituent_books {
+  double soil_init = 0.0, soil_final = 0.0, soil_infil = 0.0, soil_uptake = 0.0;
+  double soil_decay = 0.0, soil_error = 0.0;
+  double ov_init = 0.0, ov_final = 0.0, land_init = 0.0, land_final = 0.0;
+  double ov_point = 0.0, ov_precip = 0.0, ov_uptake = 0.0, ov_infil = 0.0, ov_out = 0.0;
+  double ov_decay = 0.0, ov_to_land = 0.0, ov_neg = 0.0, ov_error = 0.0;
+  double global_init = 0.0, global_final = 0.0, global_point = 0.0, global_precip = 0.0;
+  double global_out = 0.0, global_decay = 0.0, global_error = 0.0;
+};
+
+// The books of constituent k (1..num_contaminants) from the run totals and the stores as they
+// are now; the soil's final mass includes what infiltration brought down and the water took up
+// since the last soil step.
+constituent_books constituent_run_books(const model_state& ms, int k);
+
+// Writes the sections; nothing without overland constituent transport.
+void write_constituent_run_summary(FILE* fp, const model_state& ms);

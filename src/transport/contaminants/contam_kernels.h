@@ -1,0 +1,64 @@
+// Kernels of the dissolved-constituent steps, on plain arrays and scalars: the pro-rating of a
+// process's gathered mass to the transport step, the dissolved fraction of a soil layer, the
+// net source of a cell built from the process accumulators, the two directional passes of the
+// overland advection and dispersion (predictor and corrector), and the hand-off of the mass of
+// a cell that has run dry. Called by the soil and overland constituent steps.
+#pragma once
+
+// m x dt / elapsed when the transport step dt is shorter than the process's elapsed time by
+// more than half a second, else m whole.
+double prorate_to_step(double dt, double elapsed, double m);
+
+// Share of a soil layer's constituent in its pore water under linear partitioning: water
+// content theta, partition coefficient kd (L/kg), particle density 2650 kg/m3; 0 for a dry
+// layer without sorption.
+double soil_dissolved_fraction(double theta, double kd);
+
+// One process term of a cell's net source: `acc` (g) gathered over `elapsed` seconds is
+// pro-rated to the step dt and added to the cell mass m with the sign given (+1 source, -1
+// loss). Should m fall below 0, only what takes it to 0 is applied and the accumulator is
+// emptied; otherwise the accumulator keeps the unapplied rest. Terms of at most 1e-16 g are
+// skipped. Returns the amount applied, in the accumulator's sense.
+double apply_cell_term(double& m, double& acc, double dt, double elapsed, double sign);
+
+// The arrays of the overland advection-dispersion passes, all per cell 1..cell_count.
+struct ov_constit_view {
+  int cell_count = 0;
+  double dt = 0.0;    // s
+  double area = 0.0;  // m2: gridsize squared
+  const int* abovecon = nullptr;
+  const int* belowcon = nullptr;
+  const int* leftcon = nullptr;
+  const int* rightcon = nullptr;
+  const double* depth = nullptr;   // m: overland depth
+  const double* flux_x = nullptr;  // m3/s across the right face, positive to the right
+  const double* flux_y = nullptr;  // m3/s across the lower face, positive downwards
+  const double* disp = nullptr;    // m2/s: dispersion coefficient
+  const double* source = nullptr;  // g/s: net source rate
+  double* mass = nullptr;          // g, in/out
+  double* conc = nullptr;          // g/m3, in/out
+  // Work arrays.
+  double* face = nullptr;       // g/s into the cell from its upstream neighbour of the pass
+  double* face_corr = nullptr;  // g/s: the corrector's flux, then the mean of the two
+  double* pred_mass = nullptr;
+  double* pred_conc = nullptr;
+  double* start = nullptr;  // g: mass at the start of the pass
+  int sweep = 1;            // 1: the vertical pass first, 2: the horizontal pass first
+};
+
+// Moves the constituent over the step: a vertical pass (neighbours above and below) and a
+// horizontal pass (left and right), in the order of v.sweep, each a predictor of the face
+// fluxes from the starting concentrations and a corrector from the predicted ones, every cell
+// updated with the mean flux of each of its two faces and half the net source. A cell whose
+// mass comes out negative ends the pass empty. Returns the mass (g) that both passes had to
+// add back to the cells they left negative, so that the books can hold it. Each cell gathers
+// the changes of its own faces, so the result is the same on any number of threads.
+double ov_constit_flux(const ov_constit_view& v);
+
+// The mass of a cell that has run dry during the transport step (depth below 1e-16 m, mass at
+// least 1e-16 g) leaves the water: with soil transport it goes to the soil column's
+// infiltration (`soil_infil`) and the step's infiltration term, without it to the land store
+// `land` and the step's land term. The cell's mass and concentration become 0. Returns true
+// when the cell handed its mass over.
+bool dry_cell_handoff(double depth, double& mass, double& conc, bool soil_transport,
+                      double& soil_infil, double& land, double& infil_term, double& land_term);

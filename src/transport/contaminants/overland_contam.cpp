@@ -1,0 +1,388 @@
+// Dissolved constituents on the overland plane, two steps of the time loop that follow the
+// overland water step: overland_contam_processes gathers, each on its schedule, the mass the
+// water of every cell gains or loses by rain, infiltration, exchange with the soil, decay and
+// outflow at the outlet; overland_contam_mass_update applies what was gathered, moves the mass
+// between cells by advection and dispersion and books the step into the run and event totals.
+#include <cmath>
+
+#include "framework/core/block_sum.h"
+#include "framework/core/parallel_team.h"
+#include "framework/model_state.h"
+#include "transport/contaminants/contam_kernels.h"
+#include "transport/transport_steps.h"
+
+namespace {
+
+constexpr double tiny = 1e-16;
+constexpr int book_block_cells = 1024;
+
+bool due(double next, const model_state& ms) {
+  return std::fabs(next - ms.current_time) < ms.time_tolerance;
+}
+
+// Per-cell pointers of row c of a constituent x cell table.
+inline double* row(raw_array2d<double>& t, int c) {
+  return t[c];
+}
+
+// The rainfall load of constituent c: the rain of the elapsed dt seconds brings its
+// concentration's mass into the water of every cell at once.
+void rain_load(model_state& ms, int c, double dt) {
+  transport_state& tr = ms.transport;
+  contam_tables& ct = tr.contam;
+  const overland_state& ov = ms.overland;
+  const int n = ms.cell_count;
+  const double area = ms.gridsize * ms.gridsize;
+  const double* rain = ov.interception_on ? ov.net_rain_cell.data() : ov.rain_cell.data();
+  const double pc = c <= tr.precip_conc.upper() ? tr.precip_conc[c] : 0.0;
+  double* mass = row(tr.ov_contam_mass, c);
+  double* conc = row(tr.ov_contam_conc, c);
+  double* acc = row(ct.ov_precip_acc, c);
+  const double* prev = ct.ov_depth_prev.data();
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+  for (int cell = 1; cell <= n; ++cell) {
+    const double r = rain[cell] / 3.6e6;
+    const double added = r * pc * area * dt;
+    mass[cell] += added;
+    const double depth = r * dt + prev[cell];
+    if (depth > tiny) conc[cell] = mass[cell] / (depth * area);
+    acc[cell] += added;
+  }
+}
+
+// The infiltration mass of constituent c: a cell that has just dried gives its whole mass to
+// the soil; any other gathers its concentration times the water it infiltrated. Returns the
+// mass the dried cells gave (g).
+double infiltration_mass(model_state& ms, int c) {
+  transport_state& tr = ms.transport;
+  contam_tables& ct = tr.contam;
+  const int n = ms.cell_count;
+  const bool soil = tr.soil_con_trans != 0;
+  double* mass = row(tr.ov_contam_mass, c);
+  double* conc = row(tr.ov_contam_conc, c);
+  double* acc = row(ct.ov_infil_acc, c);
+  double* soil_infil = soil ? row(ct.soil_infil_mass, c) : nullptr;
+  const double* water = ct.ov_infil_water.data();
+  const double* depth = ms.overland.ov_depth.data();
+  return block_ordered_sum<book_block_cells, double>(
+      n, 0.0,
+      [&](int first, int last) {
+        double dried = 0.0;
+        for (int cell = first; cell <= last; ++cell) {
+          if (mass[cell] > tiny && depth[cell] < tiny && water[cell] > tiny) {
+            dried += mass[cell];
+            if (soil) soil_infil[cell] += mass[cell];
+            mass[cell] = 0.0;
+            conc[cell] = 0.0;
+          } else {
+            acc[cell] += conc[cell] * water[cell];
+          }
+        }
+        return dried;
+      },
+      [](double& total, double part) { total += part; });
+}
+
+// The exchange of constituent c between the water and the soil (or the land store) over dt
+// seconds.
+void soil_water_exchange(model_state& ms, int c, double dt) {
+  transport_state& tr = ms.transport;
+  contam_tables& ct = tr.contam;
+  const int n = ms.cell_count;
+  const double area = ms.gridsize * ms.gridsize;
+  const bool soil = tr.soil_con_trans != 0;
+  const double* depth = ms.overland.ov_depth.data();
+  const double* k = row(ct.ov_uptake_rate, c);
+  const double* cw = row(tr.ov_contam_conc, c);
+  const double* water_mass = row(tr.ov_contam_mass, c);
+  const double* land_conc = row(ct.ov_land_conc, c);
+  double* land = row(tr.ov_land_mass, c);
+  double* acc = row(ct.ov_exchange_acc, c);
+  double** soil_mass = soil ? tr.soil_mass.plane(c) : nullptr;
+  const double thickness = soil ? ct.soil_layer_thickness[1] : 0.0;
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+  for (int cell = 1; cell <= n; ++cell) {
+    if (!(depth[cell] >= tiny && land[cell] >= tiny)) continue;
+    double flux = 0.0;
+    if (soil) {
+      const double pore = ct.theta[cell][1] * thickness * area;
+      const double layer = soil_mass[cell][1];
+      const double pore_conc =
+          pore > tiny ? layer * ct.soil_frac_dissolved[c][cell][1] / pore : 0.0;
+      flux = (pore_conc - cw[cell]) * k[cell] * area * dt;
+      if (flux <= 0.0) {
+        if (flux < -water_mass[cell]) flux = -water_mass[cell];
+      } else if (flux > layer) {
+        flux = layer;
+      }
+    } else {
+      flux = (land_conc[cell] - cw[cell]) * k[cell] * area * dt;
+      if (flux > land[cell]) flux = land[cell];
+      if (flux < 0.0) flux = 0.0;
+    }
+    acc[cell] += flux;
+    land[cell] -= flux;
+  }
+}
+
+// First-order decay of constituent c over dt seconds, on the mean of the depths at the start and
+// the end of the interval; what is gathered never exceeds the mass the shallower depth holds.
+void decay(model_state& ms, int c, double dt) {
+  transport_state& tr = ms.transport;
+  contam_tables& ct = tr.contam;
+  const int n = ms.cell_count;
+  const double area = ms.gridsize * ms.gridsize;
+  const double* depth = ms.overland.ov_depth.data();
+  const double* prev = ct.ov_depth_prev.data();
+  const double* k = row(ct.ov_decay_coef, c);
+  const double* cw = row(tr.ov_contam_conc, c);
+  double* acc = row(ct.ov_decay_acc, c);
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+  for (int cell = 1; cell <= n; ++cell) {
+    const double h = depth[cell];
+    if (!(h >= tiny && cw[cell] >= tiny)) continue;
+    const double h0 = prev[cell];
+    acc[cell] += cw[cell] * k[cell] * (h0 + h) * 0.5 * area * dt;
+    const double cap = cw[cell] * std::fmin(h0, h) * area;
+    if (acc[cell] > cap) acc[cell] = cap;
+  }
+}
+
+// What one block of cells applied of each process in a transport step (g).
+struct applied_terms {
+  double precip;
+  double uptake;
+  double decay;
+  double infil;
+  double to_land;
+};
+
+}  // namespace
+
+void overland_contam_processes(model_state& ms) {
+  transport_state& tr = ms.transport;
+  contam_tables& ct = tr.contam;
+  if (!tr.ov_con_trans || tr.num_contaminants <= 0) return;
+  const process_clock& tc = tr.ov_con_clock;
+  if (!due(tc.next, ms)) return;
+  const double now = ms.current_time;
+  if (!ct.clocks_ready) {
+    ct.rain_clock.last = ct.infil_clock.last = ct.kinetics_clock.last = ct.outlet_last = tc.last;
+    ct.kinetics_clock.next = tc.next;
+    ct.clocks_ready = 1;
+  }
+  // Between two events the transport clock jumps to the next event's start: the processes
+  // start again from there rather than gathering over the time without water.
+  const double tol = ms.time_tolerance;
+  for (double* last : {&ct.rain_clock.last, &ct.infil_clock.last, &ct.outlet_last})
+    if (*last < tc.last - tol) *last = tc.last;
+  if (ct.kinetics_clock.next < now - tol) {
+    ct.kinetics_clock.last = tc.last;
+    ct.kinetics_clock.next = now;
+  }
+  const int n = ms.cell_count;
+  const int nc = tr.num_contaminants;
+  const overland_state& ov = ms.overland;
+
+  // 1. Rainfall load.
+  ct.rain_elapsed = (now - ct.rain_clock.last) * 86400.0;
+  ct.rain_clock.last = now;
+  if (ov.rain_event_state == 1 && holds(ov.rain_cell, n) &&
+      (!ov.interception_on || holds(ov.net_rain_cell, n)))
+    for (int c = 1; c <= nc; ++c) rain_load(ms, c, ct.rain_elapsed);
+
+  // 2. Infiltration mass: the water each cell infiltrated since the last run.
+  ct.infil_elapsed = (now - ct.infil_clock.last) * 86400.0;
+  ct.infil_clock.last = now;
+  const raw_array1d<double>& total = ms.subsurface.inf_depth_total;
+  const double area = ms.gridsize * ms.gridsize;
+  if (holds(total, n)) {
+    for (int cell = 1; cell <= n; ++cell) {
+      ct.ov_infil_water[cell] = (total[cell] - ct.infil_seen[cell]) * area;
+      ct.infil_seen[cell] = total[cell];
+    }
+  }
+  for (int c = 1; c <= nc; ++c) tr.ov_infil_dmt[c] += infiltration_mass(ms, c);
+  for (int cell = 1; cell <= n; ++cell) ct.ov_infil_water[cell] = 0.0;
+
+  // 3. and 4. Water-soil exchange and decay, every KINETICS_TIMESTEP_FACTOR intervals.
+  if (due(ct.kinetics_clock.next, ms)) {
+    ct.kinetics_elapsed = (now - ct.kinetics_clock.last) * 86400.0;
+    if (ct.contam_table_read) {
+      for (int c = 1; c <= nc; ++c) {
+        if (tr.constituent_type[c] != 1) continue;
+        soil_water_exchange(ms, c, ct.kinetics_elapsed);
+        decay(ms, c, ct.kinetics_elapsed);
+      }
+    }
+    ct.kinetics_clock.last = now;
+    ct.kinetics_clock.next = now + ct.kinetics_timestep_factor * tc.interval_days;
+  }
+
+  // 7. Outlet mass: the water that left through the outlet cell at the cell's concentration.
+  ct.outlet_elapsed = (now - ct.outlet_last) * 86400.0;
+  ct.outlet_last = now;
+  const int o = ms.outlet_cell;
+  if (ms.channel.chan_explic == 0 && o >= 1 && o <= n) {
+    for (int c = 1; c <= nc; ++c)
+      tr.ov_exit_mass[c] += tr.ov_contam_conc[c][o] * ct.ov_outlet_volume;
+  }
+  ct.ov_outlet_volume = 0.0;
+}
+
+void overland_contam_mass_update(model_state& ms) {
+  transport_state& tr = ms.transport;
+  contam_tables& ct = tr.contam;
+  if (!tr.ov_con_trans) return;
+  process_clock& tc = tr.ov_con_clock;
+  if (!due(tc.next, ms)) return;
+  const double dt = (tc.next - tc.last) * 86400.0;
+  const int n = ms.cell_count;
+  const double area = ms.gridsize * ms.gridsize;
+  const bool soil = tr.soil_con_trans != 0;
+  overland_state& ov = ms.overland;
+  const double* depth = ov.ov_depth.data();
+
+  for (int c = 1; c <= tr.num_contaminants && dt > 0.0; ++c) {
+    if (tr.constituent_type[c] == 3) continue;
+    double* mass = row(tr.ov_contam_mass, c);
+    double* conc = row(tr.ov_contam_conc, c);
+    double* disp = row(ct.ov_disp_coef, c);
+    double* precip_acc = row(ct.ov_precip_acc, c);
+    double* exchange_acc = row(ct.ov_exchange_acc, c);
+    double* decay_acc = row(ct.ov_decay_acc, c);
+    double* infil_acc = row(ct.ov_infil_acc, c);
+    double* soil_infil = soil ? row(ct.soil_infil_mass, c) : nullptr;
+    double* soil_uptake = soil ? row(ct.soil_uptake_mass, c) : nullptr;
+    const bool table_terms = tr.constituent_type[c] == 1 && ct.contam_table_read;
+    double* wm = ct.work_mass.data();
+    double* wc = ct.work_conc.data();
+    double* wd = ct.work_disp.data();
+    double* ws = ct.work_source.data();
+
+    // 1. The work copies and each cell's net source from the processes' accumulators.
+    const applied_terms none{};
+    const applied_terms applied = block_ordered_sum<book_block_cells, applied_terms>(
+        n, none,
+        [&](int first, int last) {
+          applied_terms part{};
+          for (int cell = first; cell <= last; ++cell) {
+            wm[cell] = mass[cell];
+            wc[cell] = conc[cell];
+            wd[cell] = disp[cell];
+            double m = mass[cell];
+            // The rain load entered the mass when it fell: it is only booked.
+            part.precip += precip_acc[cell];
+            precip_acc[cell] = 0.0;
+            if (table_terms) {
+              const double u = apply_cell_term(m, exchange_acc[cell], dt, ct.kinetics_elapsed, 1.0);
+              part.uptake += u;
+              if (soil) soil_uptake[cell] += u;
+              part.decay += apply_cell_term(m, decay_acc[cell], dt, ct.kinetics_elapsed, -1.0);
+            }
+            const double f = apply_cell_term(m, infil_acc[cell], dt, ct.infil_elapsed, -1.0);
+            part.infil += f;
+            if (soil) soil_infil[cell] += f;
+            ws[cell] = (m - mass[cell]) / dt;
+          }
+          return part;
+        },
+        [](applied_terms& t, const applied_terms& p) {
+          t.precip += p.precip;
+          t.uptake += p.uptake;
+          t.decay += p.decay;
+          t.infil += p.infil;
+        });
+    tr.ov_precip_dmt[c] += applied.precip;
+    tr.ov_uptake_dmt[c] += applied.uptake;
+    tr.ov_decay_dmt[c] += applied.decay;
+    tr.ov_infil_dmt[c] += applied.infil;
+    // 8. Without the channel network, the outlet cell loses the mass gathered as leaving it.
+    const int o = ms.outlet_cell;
+    if (ms.channel.chan_explic == 0 && o >= 1 && o <= n) {
+      double m = wm[o] + ws[o] * dt;
+      double& exit = tr.ov_exit_mass[c];
+      const double out = apply_cell_term(m, exit, dt, dt, -1.0);
+      ws[o] -= out / dt;
+      tr.ov_out_dmt[c] += out;
+    }
+
+    // 2. Advection and dispersion.
+    ov_constit_view v;
+    v.cell_count = n;
+    v.dt = dt;
+    v.area = area;
+    v.abovecon = ov.abovecon.data();
+    v.belowcon = ov.belowcon.data();
+    v.leftcon = ov.leftcon.data();
+    v.rightcon = ov.rightcon.data();
+    v.depth = depth;
+    v.flux_x = ov.ov_flux_x.data();
+    v.flux_y = ov.ov_flux_y.data();
+    v.disp = wd;
+    v.source = ws;
+    v.mass = wm;
+    v.conc = wc;
+    v.face = ct.face_flux.data();
+    v.face_corr = ct.face_flux_corr.data();
+    v.pred_mass = ct.pred_mass.data();
+    v.pred_conc = ct.pred_conc.data();
+    v.start = ct.pass_start.data();
+    v.sweep = tr.ov_contam_sweep_parity;
+    const double missing = ov_constit_flux(v);
+    tr.event_ov_neg_mass[c] += missing / 1000.0;
+    ct.neg_mass_total[c] += missing / 1000.0;
+
+    // 3. The work values back; a cell that ran dry hands its mass to the soil or the land.
+    double* land = row(tr.ov_land_mass, c);
+    const applied_terms handed = block_ordered_sum<book_block_cells, applied_terms>(
+        n, none,
+        [&](int first, int last) {
+          applied_terms part{};
+          double unused = 0.0;
+          for (int cell = first; cell <= last; ++cell) {
+            double m = wm[cell];
+            double cw = wc[cell];
+            if (m < 0.0) m = cw = 0.0;
+            dry_cell_handoff(depth[cell], m, cw, soil, soil ? soil_infil[cell] : unused, land[cell],
+                             part.infil, part.to_land);
+            mass[cell] = m;
+            conc[cell] = cw;
+          }
+          return part;
+        },
+        [](applied_terms& t, const applied_terms& p) {
+          t.infil += p.infil;
+          t.to_land += p.to_land;
+        });
+    tr.ov_infil_dmt[c] += handed.infil;
+    ct.ov_land_dmt[c] += handed.to_land;
+
+    // 5. The step's terms into the run and event totals (kg).
+    if (ms.channel.chan_explic == 0) {
+      tr.OV_MASS_OUT[c] += tr.ov_out_dmt[c] / 1000.0;
+      tr.GLOBAL_MASS_OUT[c] += tr.ov_out_dmt[c] / 1000.0;
+      tr.event_ov_mass_out[c] += tr.ov_out_dmt[c] / 1000.0;
+    }
+    tr.OV_MASS_DECAY[c] += tr.ov_decay_dmt[c] / 1000.0;
+    tr.event_ov_decay_mass[c] += tr.ov_decay_dmt[c] / 1000.0;
+    tr.GLOBAL_MASS_DECAY[c] += tr.ov_decay_dmt[c] / 1000.0;
+    tr.OV_INFIL_MASS[c] += tr.ov_infil_dmt[c] / 1000.0;
+    tr.event_ov_infil_mass[c] += tr.ov_infil_dmt[c] / 1000.0;
+    tr.OV_UPTAKE_MASS[c] += tr.ov_uptake_dmt[c] / 1000.0;
+    tr.event_ov_uptake_mass[c] += tr.ov_uptake_dmt[c] / 1000.0;
+    tr.OV_PRECIP_MASS[c] += tr.ov_precip_dmt[c] / 1000.0;
+    ct.global_precip_mass[c] += tr.ov_precip_dmt[c] / 1000.0;
+    tr.event_ov_precip_mass[c] += tr.ov_precip_dmt[c] / 1000.0;
+    tr.OV_LAND_MASS[c] += ct.ov_land_dmt[c] / 1000.0;
+    tr.event_ov_land_mass[c] += ct.ov_land_dmt[c] / 1000.0;
+    tr.ov_out_dmt[c] = tr.ov_decay_dmt[c] = tr.ov_infil_dmt[c] = 0.0;
+    tr.ov_uptake_dmt[c] = tr.ov_precip_dmt[c] = 0.0;
+    ct.ov_land_dmt[c] = 0.0;
+  }
+
+  tc.last = ms.current_time;
+  tc.next = ms.current_time + tc.interval_days;
+  tr.ov_contam_sweep_parity = tr.ov_contam_sweep_parity == 1 ? 2 : 1;
+  for (int cell = 1; cell <= n; ++cell) ct.ov_depth_prev[cell] = depth[cell];
+}
