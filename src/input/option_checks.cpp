@@ -261,10 +261,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) { return ms.transport.nutrients != 0; }},
     {"VOLP", "the data exchange with VOLP",
      [](const model_state& ms) { return ms.output.volp != 0; }},
-    {"R7_INPUT", "the coupling with the R7 reservoir model",
-     [](const model_state& ms) { return ms.cards.r7_input_given != 0; }},
-    {"R7_FLUXES", "the coupling with the R7 reservoir model",
-     [](const model_state& ms) { return ms.cards.r7_fluxes_given != 0; }},
     {"IN_THETA_LOCATION", "soil moisture output at listed cells without Richards infiltration",
      [](const model_state& ms) {
        return ms.cards.in_theta_location_given != 0 && ms.subsurface.inf_richards == 0;

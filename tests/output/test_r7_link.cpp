@@ -1,0 +1,170 @@
+// The reservoir-model coupling: the segment map and the link/node-to-segment file read at
+// start-up (their warnings, errors and malformed lines), the header of the segment-flux file,
+// the means written at each output time, and what the run refuses.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "framework/core/error_state.h"
+#include "framework/model_state.h"
+#include "output/r7_link.h"
+#include "support/test_support.h"
+
+using torva_test::read_file;
+using torva_test::stdout_capture;
+using torva_test::temp_dir;
+using torva_test::write_file;
+
+namespace {
+
+// A grid of 2 rows by 3 columns, every position a cell (1..6 row by row), with the R7 cards
+// naming seg.asc, seg.txt and flux.txt; one channel link of 4 nodes.
+std::unique_ptr<model_state> r7_state() {
+  auto ms = std::make_unique<model_state>();
+  ms->rows = 2;
+  ms->cols = 3;
+  ms->cell_count = 6;
+  EXPECT_TRUE(ms->index_map.allocate(2, 3));
+  for (int r = 1; r <= 2; ++r)
+    for (int c = 1; c <= 3; ++c) ms->index_map[r][c] = (r - 1) * 3 + c;
+  project_cards& cards = ms->cards;
+  cards.r7_fluxes_given = 1;
+  std::strcpy(cards.r7_segment_map, "seg.asc");
+  std::strcpy(cards.r7_nodes_to_segs, "seg.txt");
+  std::strcpy(cards.r7_segment_fluxes, "flux.txt");
+  channel_state& ch = ms->channel;
+  ch.chan_explic = 1;
+  ch.chan_link_count = 1;
+  EXPECT_TRUE(ch.nx1.allocate(1));
+  ch.nx1[1] = 4;
+  EXPECT_TRUE(ch.qp.allocate(1, ch.nx1.data()));
+  return ms;
+}
+
+std::string segment_map(const std::string& values) {
+  return "north: 60.0\nsouth: 0.0\neast: 90.0\nwest: 0.0\nrows: 2\ncols: 3\n" + values;
+}
+
+// Runs the set-up on ms; returns the console.
+std::string set_up(model_state& ms) {
+  stdout_capture capture;
+  set_up_r7_link(ms);
+  return capture.stop();
+}
+
+class R7Link : public ::testing::Test {
+ protected:
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+};
+
+}  // namespace
+
+TEST_F(R7Link, SegmentsTwoAndFiveGiveTwoColumnsOfMeanFlows) {
+  auto ms = r7_state();
+  write_file("seg.asc", segment_map("2 2 2\n5 5 5\n"));
+  write_file("seg.txt", "2\n1 2 2\n1 4 5\n");
+  EXPECT_EQ(set_up(*ms), "");
+  ASSERT_EQ(run_error.error_fatal, 0);
+  r7_data& r7 = *ms->output.r7;
+  EXPECT_EQ(r7.num_segments, 5);
+  EXPECT_EQ(r7.num_triples, 2);
+  for (int s = 1; s <= 5; ++s) EXPECT_EQ(r7.segment_active[s], s == 2 || s == 5) << s;
+
+  // Four steps summed, then their means; a negative discharge counts by its size.
+  const double q2[4] = {1.0, 2.0, 3.0, 6.0};
+  const double q4[4] = {-4.0, 4.0, 8.0, 8.0};
+  for (int k = 0; k < 4; ++k) {
+    ms->channel.qp(1, 2) = q2[k];
+    ms->channel.qp(1, 4) = q4[k];
+    r7_accumulate_flows(r7, true, ms->channel.qp);
+  }
+  r7_write_flows(r7, 73.25);
+  r7_write_flows(r7, 73.5);  // nothing summed since: no line
+  r7_accumulate_flows(r7, true, ms->channel.qp);
+  r7_write_flows(r7, 73.5);
+  // Without channel routing the steps count but take no flow.
+  r7_accumulate_flows(r7, false, ms->channel.qp);
+  r7_write_flows(r7, 73.75);
+  file_handle_close(r7.segment_flow_file);
+  EXPECT_EQ(read_file("flux.txt"),
+            "   jday   2         5         \n"
+            "1.000     3.00      6.00      \n"
+            "1.250     6.00      8.00      \n"
+            "1.500     0.00      0.00      \n");
+}
+
+TEST_F(R7Link, EmptyMapsWarnAndBadTriplesStopTheRun) {
+  // Only zeros, no triples: warnings 95 and 96, nothing accumulated, no file.
+  {
+    auto ms = r7_state();
+    write_file("seg.asc", segment_map("0 0 0\n0 0 0\n"));
+    const std::string out = set_up(*ms);
+    EXPECT_NE(out.find("Warning: There are no segments in the R7 segment map.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Warning: The TORVA to R7 internal segment flux option is turned on\nBut "
+                       "there are no segments in the R7 segment map or in the link-node to "
+                       "segment file.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(run_error.error_fatal, 0);
+    EXPECT_EQ(ms->output.r7->num_segments, 0);
+    r7_accumulate_flows(*ms->output.r7, true, ms->channel.qp);
+    EXPECT_EQ(ms->output.r7->step_count, 0);
+    EXPECT_FALSE(torva_test::file_exists("flux.txt"));
+  }
+  struct bad_case {
+    const char* map;
+    const char* triples;
+    const char* fluxes;  // the segment-flux file name
+    const char* message;
+  };
+  const bad_case cases[] = {
+      {"2 2 2\n5 5 5\n", "1\n1 2 0\n", "flux.txt",
+       "Error: In the R7 internal stream flux to segment file, some link/node pairs \nrefer to a "
+       "segment of 0 or a segment that is not in the segment map file.\n"},
+      {"2 2 2\n5 5 5\n", "1\n1 2 3\n", "flux.txt", "refer to a segment of 0"},
+      {"2 2 2\n5 5 5\n", "1\n1 2 6\n", "flux.txt", "refer to a segment of 0"},
+      {"2 2 2\n5 5 5\n", "1\n1 2 2\n", "no_folder/flux.txt",
+       "Error: Unable to open the R7 internal flux output file [no_folder/flux.txt].\n"},
+      {"2 2 2\n5 5 5\n", "two\n1 2 2\n", "flux.txt",
+       "Error: the triple count on line 1 of the R7 link/node to segment file seg.txt: \"two\" "
+       "is not a whole number.\n"},
+      {"2 2 2\n5 5 5\n", "2\n1 2 2\n1 x 5\n", "flux.txt",
+       "Error: the node on line 3 of the R7 link/node to segment file seg.txt: \"x\" is not a "
+       "whole number.\n"},
+      {"2 2 2\n5 5 5\n", "2\n1 2 2\n", "flux.txt",
+       "Error: the R7 link/node to segment file seg.txt ends after 1 of its 2 link/node/segment "
+       "lines.\n"},
+      {"2 2 2.5\n5 5 5\n", "1\n1 2 2\n", "flux.txt",
+       "Error: cell 3 of the R7 segment map seg.asc holds 2.5, which is not a segment number (a "
+       "whole number from 0 to 1000000).\n"},
+      {"2 2 2\n5 5 -5\n", "1\n1 2 2\n", "flux.txt",
+       "cell 6 of the R7 segment map seg.asc holds -5"},
+      // A node that the channel network does not have.
+      {"2 2 2\n5 5 5\n", "1\n1 5 2\n", "flux.txt",
+       "Error: line 2 of the R7 link/node to segment file seg.txt names link 1, node 5, which is "
+       "not a node of the channel network.\n"},
+      {"2 2 2\n5 5 5\n", "1\n2 1 2\n", "flux.txt", "names link 2, node 1"},
+      // Segment cells next to cells of no segment take overland flow across their edges.
+      {"2 2 0\n5 5 5\n", "1\n1 2 2\n", "flux.txt",
+       "Error: overland flow into the R7 segments across their edges (the R7_FLUXES card, with "
+       "segment cells next to cells of no segment in the segment map) is not supported by this "
+       "version.\n"},
+      {"0 0 0\n5 5 5\n", "0\n", "flux.txt", "(the R7_FLUXES card"},
+  };
+  for (const bad_case& c : cases) {
+    SCOPED_TRACE(std::string(c.map) + c.triples);
+    run_error = error_state{};
+    auto ms = r7_state();
+    std::strcpy(ms->cards.r7_segment_fluxes, c.fluxes);
+    write_file("seg.asc", segment_map(c.map));
+    write_file("seg.txt", c.triples);
+    const std::string out = set_up(*ms);
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    EXPECT_EQ(run_error.error_fatal, 1) << out;
+  }
+}
