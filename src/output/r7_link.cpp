@@ -152,12 +152,26 @@ int r7_link_init(r7_data& r7, const project_cards& cards, raw_array2d<int>& inde
   return 0;
 }
 
-void r7_accumulate_flows(r7_data& r7, bool chan_explic, const link_node_array<double>& qp) {
+void r7_accumulate_flows(r7_data& r7, const r7_step_flows& f) {
   if (r7.num_segments == 0) return;
   ++r7.step_count;
-  if (!chan_explic) return;
+  // Overland flow across a segment's edge with the cells of no segment; flow between two cells
+  // of segments, or of no segment, is not handed over.
+  const int n = r7.seg_map.empty() ? 0 : f.cell_count;
+  const bool faces = holds(f.rightcon, n) && holds(f.belowcon, n) && holds(f.flux_x, n) &&
+                     holds(f.flux_y, n) && r7.seg_map.count() >= n;
+  for (int k = 1; faces && k <= n; ++k) {
+    const int here = r7.seg_map[k];
+    const int right = f.rightcon[k];
+    if (right > 0 && (here == 0) != (r7.seg_map[right] == 0))
+      r7.segment_flow[here > 0 ? here : r7.seg_map[right]] += std::fabs(f.flux_x[k]);
+    const int below = f.belowcon[k];
+    if (below > 0 && (here == 0) != (r7.seg_map[below] == 0))
+      r7.segment_flow[here > 0 ? here : r7.seg_map[below]] += std::fabs(f.flux_y[k]);
+  }
+  if (!f.chan_explic) return;
   for (int i = 1; i <= r7.num_triples; ++i)
-    r7.segment_flow[r7.segment[i]] += std::fabs(qp(r7.link[i], r7.node[i]));
+    r7.segment_flow[r7.segment[i]] += std::fabs(f.qp(r7.link[i], r7.node[i]));
 }
 
 void r7_write_flows(r7_data& r7, double day) {
@@ -211,25 +225,5 @@ void set_up_r7_link(model_state& ms) {
           i + 1, ms.cards.r7_nodes_to_segs, link, node);
       return;
     }
-  }
-  // Overland flow across the edge between a segment and the cells of no segment is not kept by
-  // the overland schemes of this version.
-  if (!r7.seg_map.empty()) {
-    for (int row = 1; row <= ms.rows; ++row)
-      for (int col = 1; col <= ms.cols; ++col) {
-        const int k = ms.index_map[row][col];
-        if (k <= 0) continue;
-        const int right = col < ms.cols ? ms.index_map[row][col + 1] : 0;
-        const int below = row < ms.rows ? ms.index_map[row + 1][col] : 0;
-        for (int j : {right, below}) {
-          if (j <= 0 || (r7.seg_map[k] == 0) == (r7.seg_map[j] == 0)) continue;
-          printf(
-              "Error: overland flow into the R7 segments across their edges (the R7_FLUXES "
-              "card, with segment cells next to cells of no segment in the segment map) is "
-              "not supported by this version.\n");
-          stop_now();
-          return;
-        }
-      }
   }
 }

@@ -21,9 +21,24 @@ struct project_cards;
 int r7_link_init(r7_data& r7, const project_cards& cards, raw_array2d<int>& index_map, int rows,
                  int cols, int cell_count, double start_day_of_year);
 
-// Every step while the link is on: adds the discharge at every triple's node, |qp(link, node)|,
-// to its segment (only with explicit channel routing) and counts the step.
-void r7_accumulate_flows(r7_data& r7, bool chan_explic, const link_node_array<double>& qp);
+// The flows of one step that reach the segments: the overland face discharges (m3/s across the
+// right face and across the lower face of each cell 1..cell_count, as the overland step leaves
+// them; empty arrays take no overland flow), the cells' right and lower neighbours (0 none), and
+// the channel discharge table read when chan_explic is set.
+struct r7_step_flows {
+  const raw_array1d<double>& flux_x;
+  const raw_array1d<double>& flux_y;
+  const raw_array1d<int>& rightcon;
+  const raw_array1d<int>& belowcon;
+  int cell_count;
+  bool chan_explic;
+  const link_node_array<double>& qp;
+};
+
+// Every step while the link is on: counts the step and adds to each segment the size of every
+// overland face discharge between one of its cells and a cell of no segment, and the size of
+// the channel discharge at every triple's node.
+void r7_accumulate_flows(r7_data& r7, const r7_step_flows& flows);
 
 // At a hydrograph output time `day` (day of the year with the hour and minute as its fraction):
 // one line of the segment-flux file with the mean flow of every active segment since the last

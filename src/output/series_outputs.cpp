@@ -587,7 +587,11 @@ void read_theta_locations(model_state& ms) {
 
 void write_series_outputs(model_state& ms) {
   r7_data* r7 = ms.output.r7.get();
-  if (r7 != nullptr) r7_accumulate_flows(*r7, ms.channel.chan_explic != 0, ms.channel.qp);
+  if (r7 != nullptr) {
+    const overland_state& ov = ms.overland;
+    r7_accumulate_flows(*r7, {ov.ov_flux_x, ov.ov_flux_y, ov.rightcon, ov.belowcon, ms.cell_count,
+                              ms.channel.chan_explic != 0, ms.channel.qp});
+  }
   if (ms.hyd_freq_steps <= 0 || ms.step_number % ms.hyd_freq_steps != 0) return;
   if (process_info.process_index != 0) return;
   if (ms.long_term) ms.output.series.ts_stamp = long_term_stamp(ms);

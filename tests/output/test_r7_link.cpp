@@ -47,6 +47,13 @@ std::string segment_map(const std::string& values) {
   return "north: 60.0\nsouth: 0.0\neast: 90.0\nwest: 0.0\nrows: 2\ncols: 3\n" + values;
 }
 
+// The flows of a step of ms: its overland face discharges and neighbours, its channel table.
+r7_step_flows flows(const model_state& ms, bool chan_explic) {
+  const overland_state& ov = ms.overland;
+  return {ov.ov_flux_x,  ov.ov_flux_y, ov.rightcon,  ov.belowcon,
+          ms.cell_count, chan_explic,  ms.channel.qp};
+}
+
 // Runs the set-up on ms; returns the console.
 std::string set_up(model_state& ms) {
   stdout_capture capture;
@@ -79,14 +86,14 @@ TEST_F(R7Link, SegmentsTwoAndFiveGiveTwoColumnsOfMeanFlows) {
   for (int k = 0; k < 4; ++k) {
     ms->channel.qp(1, 2) = q2[k];
     ms->channel.qp(1, 4) = q4[k];
-    r7_accumulate_flows(r7, true, ms->channel.qp);
+    r7_accumulate_flows(r7, flows(*ms, true));
   }
   r7_write_flows(r7, 73.25);
   r7_write_flows(r7, 73.5);  // nothing summed since: no line
-  r7_accumulate_flows(r7, true, ms->channel.qp);
+  r7_accumulate_flows(r7, flows(*ms, true));
   r7_write_flows(r7, 73.5);
   // Without channel routing the steps count but take no flow.
-  r7_accumulate_flows(r7, false, ms->channel.qp);
+  r7_accumulate_flows(r7, flows(*ms, false));
   r7_write_flows(r7, 73.75);
   file_handle_close(r7.segment_flow_file);
   EXPECT_EQ(read_file("flux.txt"),
@@ -112,7 +119,7 @@ TEST_F(R7Link, EmptyMapsWarnAndBadTriplesStopTheRun) {
         << out;
     EXPECT_EQ(run_error.error_fatal, 0);
     EXPECT_EQ(ms->output.r7->num_segments, 0);
-    r7_accumulate_flows(*ms->output.r7, true, ms->channel.qp);
+    r7_accumulate_flows(*ms->output.r7, flows(*ms, true));
     EXPECT_EQ(ms->output.r7->step_count, 0);
     EXPECT_FALSE(torva_test::file_exists("flux.txt"));
   }
@@ -149,12 +156,6 @@ TEST_F(R7Link, EmptyMapsWarnAndBadTriplesStopTheRun) {
        "Error: line 2 of the R7 link/node to segment file seg.txt names link 1, node 5, which is "
        "not a node of the channel network.\n"},
       {"2 2 2\n5 5 5\n", "1\n2 1 2\n", "flux.txt", "names link 2, node 1"},
-      // Segment cells next to cells of no segment take overland flow across their edges.
-      {"2 2 0\n5 5 5\n", "1\n1 2 2\n", "flux.txt",
-       "Error: overland flow into the R7 segments across their edges (the R7_FLUXES card, with "
-       "segment cells next to cells of no segment in the segment map) is not supported by this "
-       "version.\n"},
-      {"0 0 0\n5 5 5\n", "0\n", "flux.txt", "(the R7_FLUXES card"},
   };
   for (const bad_case& c : cases) {
     SCOPED_TRACE(std::string(c.map) + c.triples);
@@ -167,4 +168,40 @@ TEST_F(R7Link, EmptyMapsWarnAndBadTriplesStopTheRun) {
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
     EXPECT_EQ(run_error.error_fatal, 1) << out;
   }
+}
+
+// Overland flow counts where it crosses a segment's edge with the cells of no segment, in
+// either direction and by its size; between two segments, or between two cells of no segment,
+// it does not.
+TEST_F(R7Link, OverlandFlowCountsAcrossTheEdgesOfTheSegments) {
+  auto ms = r7_state();
+  // Segments:   3 0 3
+  //             0 4 4
+  write_file("seg.asc", segment_map("3 0 3\n0 4 4\n"));
+  write_file("seg.txt", "0\n");
+  // (The grid reader notes the cells of no segment.)
+  EXPECT_EQ(set_up(*ms), "Warning: Map contains 2 cells with zero values. Map: seg.asc\n");
+  ASSERT_EQ(run_error.error_fatal, 0);
+  overland_state& ov = ms->overland;
+  for (raw_array1d<int>* a : {&ov.rightcon, &ov.belowcon}) ASSERT_TRUE(a->allocate(6));
+  for (raw_array1d<double>* a : {&ov.ov_flux_x, &ov.ov_flux_y}) ASSERT_TRUE(a->allocate(6));
+  for (int c : {1, 2, 4, 5}) ov.rightcon[c] = c + 1;
+  for (int c : {1, 2, 3}) ov.belowcon[c] = c + 3;
+  // Right faces: 1|2 (3 to none), 2|3 (none to 3), 4|5 (none to 4), 5|6 (4 to 4, not counted).
+  ov.ov_flux_x[1] = 0.5;
+  ov.ov_flux_x[2] = -0.25;
+  ov.ov_flux_x[4] = 2.0;
+  ov.ov_flux_x[5] = 100.0;
+  // Lower faces: 1/4 (3 to none), 2/5 (none to 4), 3/6 (3 to 4, not counted).
+  ov.ov_flux_y[1] = -1.0;
+  ov.ov_flux_y[2] = 4.0;
+  ov.ov_flux_y[3] = 100.0;
+  r7_data& r7 = *ms->output.r7;
+  r7_accumulate_flows(r7, flows(*ms, true));
+  r7_accumulate_flows(r7, flows(*ms, true));
+  r7_write_flows(r7, 10.0);
+  file_handle_close(r7.segment_flow_file);
+  // Segment 3: 0.5 + 0.25 + 1.0; segment 4: 2.0 + 4.0; each the mean of two equal steps.
+  EXPECT_EQ(read_file("flux.txt"),
+            "   jday   3         4         \n1.000     1.75      6.00      \n");
 }

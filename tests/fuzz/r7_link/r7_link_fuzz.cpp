@@ -1,6 +1,6 @@
 // Fuzzes the reservoir-model coupling's inputs: the segment map (a grid of 2 rows by 3 columns)
 // and, after a line "@@@ seg.txt", the link/node-to-segment file, read on a channel network of
-// one link of 4 nodes; then a few steps are summed and written.
+// one link of 4 nodes; then a few steps of overland and channel flows are summed and written.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -40,9 +40,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!ch.qp.allocate(1, ch.nx1.data())) return 0;
   for (int node = 1; node <= 4; ++node) ch.qp(1, node) = 0.5 * node - 1.0;
 
+  // Overland faces of the grid, each carrying a discharge.
+  overland_state& ov = ms->overland;
+  if (!ov.rightcon.allocate(6) || !ov.belowcon.allocate(6) || !ov.ov_flux_x.allocate(6) ||
+      !ov.ov_flux_y.allocate(6))
+    return 0;
+  for (int c = 1; c <= 6; ++c) {
+    ov.rightcon[c] = c % 3 == 0 ? 0 : c + 1;
+    ov.belowcon[c] = c <= 3 ? c + 3 : 0;
+    ov.ov_flux_x[c] = 0.25 * c - 1.0;
+    ov.ov_flux_y[c] = 1.0 - 0.5 * c;
+  }
+
   set_up_r7_link(*ms);
   if (run_error.error_fatal == 0 && ms->output.r7) {
-    for (int step = 1; step <= 3; ++step) r7_accumulate_flows(*ms->output.r7, true, ch.qp);
+    const r7_step_flows flows{ov.ov_flux_x, ov.ov_flux_y, ov.rightcon, ov.belowcon, 6, true, ch.qp};
+    for (int step = 1; step <= 3; ++step) r7_accumulate_flows(*ms->output.r7, flows);
     r7_write_flows(*ms->output.r7, 73.5);
   }
   if (run_error.error_code > 0) error_report(run_error);
