@@ -1,11 +1,14 @@
-// The reservoir-model coupling in whole runs of the torva executable: a valley channel fed a
-// rising flow hands the R7 segments the mean of its node discharges over each output interval
-// (checked against the link/node discharge output of a run that writes every step), and the
-// inflow table carries the outlet hydrograph; 1 and 8 threads write the same files.
+// The model couplings in whole runs of the torva executable. Reservoir model: a valley channel
+// fed a rising flow hands the R7 segments the mean of its node discharges over each output
+// interval (checked against the link/node discharge output of a run that writes every step),
+// and the inflow table carries the outlet hydrograph. VOLP inside TEV: two events run one at a
+// time, the first writing its grids and event file, the second reading grids written by hand;
+// 1 and 8 threads write the same files.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -180,4 +183,135 @@ TEST(CouplingCases, TheR7SegmentsTakeTheMeanOfTheirNodesDischargesOverEachOutput
   ASSERT_TRUE(s.has_event);
   EXPECT_LT(std::fabs(s.event_error_percent), 1e-6);
   EXPECT_LT(std::fabs(s.run_overall_error), 1e-6);
+}
+
+namespace {
+
+const std::filesystem::path small_example =
+    std::filesystem::path(TORVA_SOURCE_DIR) / "examples" / "small";
+
+// The small example (108 cells of 30 m, Green and Ampt, Manning n 0.05) run inside TEV with
+// VOLP: two rain events six days apart from one gauge, the event TEV asks for, the four grids
+// written to VOLP at its end and `extra` cards.
+void write_tev_project(int event, const std::string& extra) {
+  for (const auto& e : std::filesystem::directory_iterator(small_example))
+    if (e.is_regular_file())
+      std::filesystem::copy_file(e.path(), e.path().filename(),
+                                 std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::create_directory("exchange");
+  std::string prj = read_file("small.prj");
+  for (const char* card : {"PRECIP_UNIF", "RAIN_INTENSITY", "RAIN_DURATION"}) {
+    const std::size_t at = prj.find(std::string("\n") + card);
+    ASSERT_NE(at, std::string::npos) << card;
+    prj.erase(at + 1, prj.find('\n', at + 1) - at);
+  }
+  write_file("small.prj", prj + "PRECIP_FILE tev.gag\nTEV\nVOLP volp.txt\nTEV_EVENT_NUM " +
+                              std::to_string(event) +
+                              "\nMOIST_TO_VOLP moist.asc\nROUGH_TO_VOLP rough.asc\n"
+                              "KSAT_TO_VOLP ksat.asc\nPOROS_TO_VOLP poros.asc\n" +
+                              extra);
+  write_file("tev.gag",
+             "EVENT \"first\"\nNRGAG 1\nNRPDS 3\nCOORD 2090.0 1150.0\n"
+             "RATES 2005 3 14 6 30 40.0\nRATES 2005 3 14 7 0 20.0\nRATES 2005 3 14 7 10 0.0\n\n"
+             "EVENT \"second\"\nNRGAG 1\nNRPDS 3\nCOORD 2090.0 1150.0\n"
+             "RATES 2005 3 20 12 0 40.0\nRATES 2005 3 20 12 30 20.0\nRATES 2005 3 20 12 40 0.0\n");
+}
+
+// The values of a grid file after its six header lines, row by row.
+std::vector<double> grid_values(const std::string& text) {
+  const std::vector<std::vector<double>> rows = table_rows(text, 6);
+  std::vector<double> all;
+  for (const std::vector<double>& r : rows) all.insert(all.end(), r.begin(), r.end());
+  return all;
+}
+
+// A grid of the small example's header with every cell `value` (0 outside the watershed).
+std::string uniform_grid(double value) {
+  const std::vector<double> mask = grid_values(read_file("small_mask.asc"));
+  std::string text;
+  std::istringstream in(read_file("small_mask.asc"));
+  std::string line;
+  for (int k = 0; k < 6 && std::getline(in, line); ++k) text += line + "\n";
+  for (std::size_t i = 0; i < mask.size(); ++i)
+    text += (mask[i] != 0.0 ? fixed(value, 6) : std::string("0.0")) + ((i + 1) % 12 ? " " : "\n");
+  return text;
+}
+
+std::string exchange_outputs() {
+  return read_file("exchange/volp.txt") + read_file("exchange/moist.asc") +
+         read_file("exchange/rough.asc") + read_file("exchange/ksat.asc") +
+         read_file("exchange/poros.asc") + read_file("small_outlet.out") +
+         read_file("small_summary.out");
+}
+
+}  // namespace
+
+TEST(CouplingCases, TwoTevEventsExchangeTheirGridsWithVolpThroughFiles) {
+  temp_dir dir;
+  // Event 1: at its end the grids and the event file go to VOLP and the run ends.
+  write_tev_project(1, "");
+  const torva_test::thread_runs first =
+      torva_test::run_at_compared_thread_counts("small.prj", exchange_outputs);
+  EXPECT_TRUE(torva_test::contains(first.run[1].out, "End of TEV event 1\n")) << first.run[1].out;
+  // Ended on 14 March (day 73 after 31 December 01:00), the next starts on 20 March at noon.
+  EXPECT_EQ(read_file("exchange/volp.txt"), " 73  79\n");
+  const std::vector<double> mask = grid_values(read_file("small_mask.asc"));
+  const std::vector<double> ks_map = grid_values(read_file("small_conductivity.asc"));
+  const std::vector<double> porosity = grid_values(read_file("small_porosity.asc"));
+  const std::vector<double> moisture = grid_values(read_file("small_moisture.asc"));
+  const std::vector<double> ks_out = grid_values(read_file("exchange/ksat.asc"));
+  const std::vector<double> poros_out = grid_values(read_file("exchange/poros.asc"));
+  const std::vector<double> moist_out = grid_values(read_file("exchange/moist.asc"));
+  const std::vector<double> rough_out = grid_values(read_file("exchange/rough.asc"));
+  ASSERT_EQ(mask.size(), 120u);
+  for (const std::vector<double>* g :
+       {&ks_map, &porosity, &moisture, &ks_out, &poros_out, &moist_out, &rough_out})
+    ASSERT_EQ(g->size(), 120u);
+  EXPECT_EQ(read_file("exchange/ksat.asc").substr(0, 17), "north:   1300.00\n");
+  for (std::size_t i = 0; i < mask.size(); ++i) {
+    const bool in = mask[i] != 0.0;
+    // The conductivity map is in cm/h, as the exchange file; the model holds m/s.
+    EXPECT_NEAR(ks_out[i], in ? ks_map[i] : 0.0, 1e-6) << i;
+    EXPECT_NEAR(poros_out[i], in ? porosity[i] : 0.0, 1e-6) << i;
+    EXPECT_NEAR(moist_out[i], in ? moisture[i] : 0.0, 1e-6) << i;
+    EXPECT_NEAR(rough_out[i], in ? 0.05 : 0.0, 1e-9) << i;
+  }
+  const torva_test::summary_balance s1 =
+      torva_test::read_summary_balance(read_file("small_summary.out"));
+  ASSERT_TRUE(s1.has_event);
+  EXPECT_GT(s1.event_infiltrated, 100.0);
+  EXPECT_GT(s1.event_discharge, 100.0);
+  EXPECT_LT(std::fabs(s1.event_error_percent), 1e-6);
+
+  // VOLP's answer, written by hand: a soil that takes no water, rougher ground, saturated soil.
+  write_file("exchange/ksat_in.asc", uniform_grid(0.0));
+  write_file("exchange/rough_in.asc", uniform_grid(0.2));
+  write_file("exchange/moist_in.asc", uniform_grid(0.35));
+  // Event 2 reads them at start-up: no water infiltrates, all the rain runs off or stays on the
+  // ground; the grids it writes at its end carry what it read; after the last event the event
+  // file holds 999 999.
+  write_tev_project(2,
+                    "VOLP_FIRST\nMOIST_FROM_VOLP moist_in.asc\nROUGH_FROM_VOLP rough_in.asc\n"
+                    "KSAT_FROM_VOLP ksat_in.asc\n");
+  const torva_test::thread_runs second =
+      torva_test::run_at_compared_thread_counts("small.prj", exchange_outputs);
+  EXPECT_TRUE(torva_test::contains(second.run[1].out, "End of TEV event 2\n")) << second.run[1].out;
+  EXPECT_EQ(read_file("exchange/volp.txt"), "999 999\n");
+  const std::vector<double> ks2 = grid_values(read_file("exchange/ksat.asc"));
+  const std::vector<double> rough2 = grid_values(read_file("exchange/rough.asc"));
+  const std::vector<double> moist2 = grid_values(read_file("exchange/moist.asc"));
+  for (std::size_t i = 0; i < mask.size(); ++i) {
+    const bool in = mask[i] != 0.0;
+    EXPECT_EQ(ks2[i], 0.0) << i;
+    EXPECT_NEAR(rough2[i], in ? 0.2 : 0.0, 1e-9) << i;
+    EXPECT_NEAR(moist2[i], in ? 0.35 : 0.0, 1e-9) << i;
+  }
+  const torva_test::summary_balance s2 =
+      torva_test::read_summary_balance(read_file("small_summary.out"));
+  ASSERT_TRUE(s2.has_event);
+  EXPECT_EQ(s2.event_infiltrated, 0.0);
+  // The same rain as event 1 (40 mm/h for 30 minutes, 20 mm/h for 10) on 108 cells of 900 m2.
+  EXPECT_NEAR(s2.event_rain, (0.040 * 0.5 + 0.020 / 6.0) * 108 * 900.0, 0.1);
+  EXPECT_NEAR(s2.event_discharge + s2.event_surface_final, s2.event_rain, 1e-6 * s2.event_rain);
+  EXPECT_LT(std::fabs(s2.event_error_percent), 1e-6);
 }
