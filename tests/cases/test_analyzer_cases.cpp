@@ -116,7 +116,9 @@ TEST(AnalyzerCases, ADischargeAnalyzerFiresWhenTheOutletHydrographCrossesItsThre
     const bool over = std::stod(q) > 0.2;
     const auto listed = f.passed.find(outlet);
     EXPECT_EQ(listed != f.passed.end(), over) << minutes << " " << q;
-    if (listed != f.passed.end()) EXPECT_EQ(listed->second, q) << minutes;
+    if (listed != f.passed.end()) {
+      EXPECT_EQ(listed->second, q) << minutes;
+    }
     if (over && first_above < 0.0) first_above = minutes;
     above += over;
   }
