@@ -1,7 +1,8 @@
 // Analyzers in whole runs of the torva executable: on the channel example a discharge analyzer
 // fires at every step from the moment the outlet hydrograph crosses its threshold, reporting
 // the outlet discharge the hydrograph shows, and one whose threshold lies above the peak never
-// fires; 1 and 8 threads write the same reports, and the run's books close.
+// fires; 1 and 8 threads write the same reports, and the run's books close. A faulty control
+// line stops the run before its first step.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -146,4 +147,22 @@ TEST(AnalyzerCases, ADischargeAnalyzerFiresWhenTheOutletHydrographCrossesItsThre
   ASSERT_TRUE(s.has_totals);
   EXPECT_LT(std::fabs(s.event_error_percent), 1e-6);
   EXPECT_LT(std::fabs(s.run_overall_error), 1e-6);
+}
+
+// A faulty control line stops the run at start-up with its message: nothing of the time loop
+// runs, and the exit status says the run failed.
+TEST(AnalyzerCases, AFaultyControlLineStopsTheRunBeforeItsFirstStep) {
+  temp_dir dir;
+  copy_example();
+  write_file("channel.prj", read_file("channel.prj") + "ANALYZERS          watch.ana\n");
+  write_file("watch.ana", "2DS flow t > 0.2 tfd 10min rising.txt\n");
+  const torva_test::command_result run = torva_test::run_with_threads("channel.prj", 1);
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_TRUE(torva_test::contains(run.out,
+                                   "Error: the firing interval on line 1 of the analyzer file "
+                                   "watch.ana: \"10min\" is not a whole number of seconds, 0 or "
+                                   "more.\n"))
+      << run.out;
+  EXPECT_FALSE(torva_test::contains(run.out, "Running....")) << run.out;
+  EXPECT_FALSE(torva_test::contains(run.out, "elapsed time")) << run.out;
 }
