@@ -82,7 +82,8 @@ bench: build
 # every seed and saved reproducer through its harness once, without fuzzing, as CI does.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TARGETS := ascii_grid lake_files series stream_tables mapping_table precip project channel \
-	chan_points sacramento hmet_obu hmet_samson hmet_surfaways richards_table
+	chan_points sacramento hmet_obu hmet_samson hmet_surfaways richards_table analyzers r7_link \
+	volp_exchange
 TARGET ?= $(FUZZ_TARGETS)
 SECONDS ?= 60
 FUZZ_FLAGS ?=

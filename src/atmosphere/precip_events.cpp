@@ -329,7 +329,9 @@ int find_neighbor_all(int gauge_count, const raw_array2d<int>& index_map,
 
 void start_precip_event(model_state& ms) {
   overland_state& ov = ms.overland;
-  const bool tev_search = ms.tev && ms.tev_event_num_given;
+  // TEV looks for the one event it asked for once: after that event's rain the search must not
+  // start the event again.
+  const bool tev_search = ms.tev && ms.tev_event_num_given && ov.precip_events_read == 0;
 
   // 1. Only when the next event is due (or TEV looks for its event) and one is left.
   if (ov.rain_event_state != 0) return;

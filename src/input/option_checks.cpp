@@ -259,14 +259,12 @@ constexpr unsupported_input unsupported_inputs[] = {
      }},
     {"NUTRIENTS", "the nutrient sub-model",
      [](const model_state& ms) { return ms.transport.nutrients != 0; }},
-    {"VOLP", "the data exchange with VOLP",
-     [](const model_state& ms) { return ms.output.volp != 0; }},
-    {"R7_INPUT", "the coupling with the R7 reservoir model",
-     [](const model_state& ms) { return ms.cards.r7_input_given != 0; }},
-    {"R7_FLUXES", "the coupling with the R7 reservoir model",
-     [](const model_state& ms) { return ms.cards.r7_fluxes_given != 0; }},
-    {"ANALYZERS", "the analyzer file",
-     [](const model_state& ms) { return ms.cards.analyzers_given != 0; }},
+    // TEV asks for one event at a time; several events in one run would have the clock jump
+    // from one to the next with the grids read back in between.
+    {"TEV", "several events exchanged with VOLP in one run (TEV without TEV_EVENT_NUM)",
+     [](const model_state& ms) {
+       return ms.tev != 0 && ms.output.volp != 0 && ms.tev_event_num_given == 0;
+     }},
     {"IN_THETA_LOCATION", "soil moisture output at listed cells without Richards infiltration",
      [](const model_state& ms) {
        return ms.cards.in_theta_location_given != 0 && ms.subsurface.inf_richards == 0;

@@ -8,7 +8,4 @@
 
 void setup_contam_map_outputs(model_state&) {}
 void setup_contam_channel_outputs(model_state&) {}
-void read_volp_exchange_start(model_state&) {}
 void init_xy_output(model_state&) {}
-void write_volp_exchange_end(model_state&) {}
-void read_analyzer_file(model_state&, const char*) {}

@@ -602,5 +602,7 @@ void write_run_summary(model_state& ms) {
   if (!write_run_end_maps(ms)) return;
   write_vro_file(ms);
   write_run_end_hotstarts(ms);
+  // The reservoir model's inflow table is complete.
+  if (r7_inflow_file.fp != nullptr) file_handle_close(r7_inflow_file);
   report_unclosed_books(t);
 }

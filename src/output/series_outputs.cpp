@@ -12,6 +12,7 @@
 #include "output/datasets.h"
 #include "output/grid_writer.h"
 #include "output/map_output.h"
+#include "output/r7_link.h"
 
 namespace {
 
@@ -585,10 +586,18 @@ void read_theta_locations(model_state& ms) {
 }
 
 void write_series_outputs(model_state& ms) {
+  r7_data* r7 = ms.output.r7.get();
+  if (r7 != nullptr) {
+    const overland_state& ov = ms.overland;
+    r7_accumulate_flows(*r7, {ov.ov_flux_x, ov.ov_flux_y, ov.rightcon, ov.belowcon, ms.cell_count,
+                              ms.channel.chan_explic != 0, ms.channel.qp});
+  }
   if (ms.hyd_freq_steps <= 0 || ms.step_number % ms.hyd_freq_steps != 0) return;
   if (process_info.process_index != 0) return;
   if (ms.long_term) ms.output.series.ts_stamp = long_term_stamp(ms);
   write_r7_inflow_line(ms);
+  if (r7 != nullptr)
+    r7_write_flows(*r7, ms.day_of_year + ms.cur_hour / 24.0 + ms.cur_minute / minutes_per_day);
   write_outlet_hydrograph(ms);
   write_outlet_sediment(ms);
   write_location_series(ms);

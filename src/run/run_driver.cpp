@@ -166,6 +166,7 @@ run_end start_up(model_state& ms, const run_steps& steps,
   if (check_fatal()) return run_end::fatal;
 
   if (ms.cards.analyzers_given) steps.read_analyzer_file(ms, ms.cards.analyzers);
+  if (check_fatal()) return run_end::fatal;
   analyzers_notify(ms, analyzer_startup_done);
 
   const double init_seconds = seconds_since(start);

@@ -268,10 +268,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"SOIL_STATIC_CONC\n", "SOIL_STATIC_CONC"},
       {"CONTAM_MAP c.asc\n", "CONTAM_MAP"},
       {"NUTRIENTS\n", "NUTRIENTS"},
-      {"TEV\nVOLP veg.txt\nTEV_EVENT_NUM 3\n", "VOLP"},
-      {"R7_INPUT r7.txt\n", "R7_INPUT"},
-      {"R7_FLUXES\n", "R7_FLUXES"},
-      {"ANALYZERS watch.ana\n", "ANALYZERS"},
+      {"TEV\nVOLP veg.txt\n", "TEV"},
       {"IN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n", "IN_THETA_LOCATION"},
       {"XYBDYOUTPUT_PTS points.txt\n", "XYBDYOUTPUT_PTS or XYBDYOUTPUT_MASK"},
       {"FLOOD_GRID flood.dat\n", "FLOOD_GRID"},
@@ -323,6 +320,11 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "OV_CON_TRANS\n",
       "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
       "OV_CON_TRANS\nSOIL_CON_TRANS\n",
+      // The analyzer file and the coupling with the reservoir model.
+      "ANALYZERS watch.ana\n",
+      "R7_INPUT r7.txt\nR7_FLUXES\nR7_SEGMENT_MAP seg.asc\nR7_NODES_TO_SEGS seg.txt\n",
+      // One event at a time inside TEV, exchanged with VOLP.
+      "TEV\nVOLP veg.txt\nTEV_EVENT_NUM 3\nVOLP_FIRST\nMOIST_FROM_VOLP m.asc\n",
       // Cards that only act together with a process refused above change nothing alone.
       "USE_WELLS\nHMET_SAMSON h.txt\nSUPERLINK_JUNC_LOCATION j.txt\nCHANNEL_INPUT chan.txt\n",
   };

@@ -1,0 +1,317 @@
+// The model couplings in whole runs of the torva executable. Reservoir model: a valley channel
+// fed a rising flow hands the R7 segments the mean of its node discharges over each output
+// interval (checked against the link/node discharge output of a run that writes every step),
+// and the inflow table carries the outlet hydrograph. VOLP inside TEV: two events run one at a
+// time, the first writing its grids and event file, the second reading grids written by hand;
+// 1 and 8 threads write the same files.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/summary_reader.h"
+#include "support/test_support.h"
+
+using torva_test::read_file;
+using torva_test::temp_dir;
+using torva_test::write_file;
+
+namespace {
+
+std::string fixed(double v, int decimals = 3) {
+  char text[64];
+  snprintf(text, sizeof text, "%.*f", decimals, v);
+  return text;
+}
+
+// A valley of 10 cells of 100 m in one row over one trapezoidal link of 11 nodes 100 m apart
+// (bed slope 0.001, 10 m wide, side slopes 2, n = 0.03), fed at its head by a flow rising from
+// 0 to 30 m3/s over the first hour; steps of 60 s, outputs every `output_minutes` minutes, the
+// discharge of every node written as a link/node dataset. The R7 segments: cells 1-5 are
+// segment 2, cells 6-10 segment 5; nodes 3 of segment 2, nodes 8 and 10 of segment 5.
+void write_r7_valley(int output_minutes) {
+  const int cols = 10;
+  const std::string header =
+      "north: 1100.0\nsouth: 1000.0\neast: 1000.0\nwest: 0.0\nrows: 1\ncols: 10\n";
+  std::string mask = header, elev = header, segments = header;
+  for (int j = 1; j <= cols; ++j) {
+    mask += "1 ";
+    elev += fixed(110.0 - 0.001 * 100.0 * (j - 0.5) + 3.0) + " ";
+    segments += j <= 5 ? "2 " : "5 ";
+  }
+  write_file("valley_mask.asc", mask + "\n");
+  write_file("valley_elev.asc", elev + "\n");
+  write_file("valley_segments.asc", segments + "\n");
+  std::string chn =
+      "TORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 1\nMAXNODES 11\nCONNECT 1 0 0\n\n"
+      "LINK 1\nNODES 11\nDX 100.0\nTRAPEZOID\nMANNINGS_N 0.03\n";
+  for (int n = 1; n <= cols + 1; ++n) {
+    chn += "NODE " + std::to_string(n) + "\nELEV " + fixed(110.0 - 0.1 * (n - 1), 6) + "\n";
+    if (n == 1)
+      chn += "XSEC\nBOTTOM_WIDTH 10.0\nSIDE_SLOPE 2.0\nBANKFULL_DEPTH 3.0\nPOINTSOURCE feed\n";
+  }
+  write_file("valley.chn", chn);
+  std::string gst = "GRIDSTREAMFILE\nSTREAMCELLS 10\n";
+  for (int j = 1; j <= cols; ++j)
+    gst += "CELLIJ 1 " + std::to_string(j) + "\nNUMNODES 1\nLINKNODE 1 " + std::to_string(j) +
+           " 1.0\n";
+  write_file("valley.gst", gst);
+  write_file("feed.ts",
+             "TORVA_TS\nfeed\nABSOLUTE\n2005 3 14 6 30 0.0\n2005 3 14 7 30 30.0\n"
+             "2005 3 16 0 0 30.0\nEND_TS\n");
+  write_file("valley.seg", "3\n1 3 2\n1 8 5\n1 10 5\n");
+  write_file("valley.prj",
+             "TORVAPROJECT\nWATERSHED_MASK valley_mask.asc\nELEVATION valley_elev.asc\n"
+             "SUMMARY valley_summary.out\nOUTLET_HYDRO valley_outlet.out\n"
+             "ROWS 1\nCOLS 10\nGRIDSIZE 100.0\nSTART_DATE 2005 3 14\nSTART_TIME 6 30\n"
+             "TIMESTEP 60.0\nTOT_TIME 120\nHYD_FREQ " +
+                 std::to_string(output_minutes) +
+                 "\nOUTROW 1\nOUTCOL 10\nOUTSLOPE 0.001\nMANNING_N 0.05\n"
+                 "OVERTYPE explicit\nPRECIP_UNIF\nRAIN_INTENSITY 1.0\nRAIN_DURATION 10\n"
+                 "CHAN_EXPLIC\nCHANNEL_INPUT valley.chn\nSTREAM_CELL valley.gst\n"
+                 "TIME_SERIES_FILE feed.ts\nCHAN_DISCHARGE valley_q.out\n"
+                 "R7_INPUT valley_r7_inflow.txt\nR7_FLUXES\nR7_SEGMENT_MAP valley_segments.asc\n"
+                 "R7_NODES_TO_SEGS valley.seg\nR7_SEGMENT_FLUXES valley_r7_segments.txt\n");
+}
+
+// The node discharges of link 1 in every record of a link/node dataset ("TS k", then the
+// link's value count and "1 value" pairs); node 0 holds nothing.
+std::vector<std::vector<double>> dataset_records(const std::string& text) {
+  std::vector<std::vector<double>> records;
+  std::istringstream lines(text);
+  std::string line;
+  bool next_is_link = false;
+  while (std::getline(lines, line)) {
+    if (line.rfind("TS", 0) == 0) {
+      next_is_link = true;
+      continue;
+    }
+    if (!next_is_link) continue;
+    next_is_link = false;
+    std::istringstream fields(line);
+    int count = 0;
+    fields >> count;
+    std::vector<double> q(1, 0.0);
+    for (int k = 0; k < count; ++k) {
+      int one = 0;
+      double v = 0.0;
+      if (fields >> one >> v) q.push_back(v);
+    }
+    records.push_back(q);
+  }
+  return records;
+}
+
+// The rows of a whitespace-separated table of numbers after `skip` heading lines.
+std::vector<std::vector<double>> table_rows(const std::string& text, int skip) {
+  std::vector<std::vector<double>> rows;
+  std::istringstream lines(text);
+  std::string line;
+  for (int k = 0; k < skip && std::getline(lines, line); ++k) {
+  }
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::vector<double> row;
+    double v = 0.0;
+    while (fields >> v) row.push_back(v);
+    if (!row.empty()) rows.push_back(row);
+  }
+  return rows;
+}
+
+}  // namespace
+
+TEST(CouplingCases, TheR7SegmentsTakeTheMeanOfTheirNodesDischargesOverEachOutputInterval) {
+  temp_dir dir;
+  // Every step: the node discharges, one by one.
+  write_r7_valley(1);
+  torva_test::run_at_compared_thread_counts("valley.prj", [] {
+    return read_file("valley_q.out") + read_file("valley_r7_segments.txt") +
+           read_file("valley_r7_inflow.txt") + read_file("valley_summary.out");
+  });
+  const std::vector<std::vector<double>> q = dataset_records(read_file("valley_q.out"));
+  ASSERT_EQ(q.size(), 121u);  // the start and every minute for two hours
+  for (const std::vector<double>& r : q) ASSERT_EQ(r.size(), 12u);
+
+  // Every fourth step: the segment file holds the means of the four steps each line closes.
+  write_r7_valley(4);
+  torva_test::run_at_compared_thread_counts("valley.prj", [] {
+    return read_file("valley_q.out") + read_file("valley_r7_segments.txt") +
+           read_file("valley_r7_inflow.txt") + read_file("valley_summary.out");
+  });
+  const std::string segments = read_file("valley_r7_segments.txt");
+  EXPECT_EQ(segments.substr(0, segments.find('\n') + 1), "   jday   2         5         \n");
+  const std::vector<std::vector<double>> lines = table_rows(segments, 1);
+  ASSERT_EQ(lines.size(), 31u);  // the start and every 4 minutes
+  double largest = 0.0;
+  for (std::size_t j = 0; j < lines.size(); ++j) {
+    ASSERT_EQ(lines[j].size(), 3u) << j;
+    // Day 1 at the first line, then 4 minutes a line.
+    EXPECT_NEAR(lines[j][0], 1.0 + j * 4.0 / 1440.0, 0.0005 + 1e-9) << j;
+    // The first line closes the start alone, every later one the four steps before it.
+    const std::size_t first = j == 0 ? 0 : 4 * j - 3;
+    double seg2 = 0.0, seg5 = 0.0;
+    for (std::size_t k = first; k <= 4 * j; ++k) {
+      seg2 += std::fabs(q[k][3]);
+      seg5 += std::fabs(q[k][8]) + std::fabs(q[k][10]);
+    }
+    const double steps = static_cast<double>(4 * j - first + 1);
+    EXPECT_NEAR(lines[j][1], seg2 / steps, 0.005 + 1e-4) << j;
+    EXPECT_NEAR(lines[j][2], seg5 / steps, 0.005 + 1e-4) << j;
+    largest = std::max(largest, lines[j][2]);
+  }
+  EXPECT_GT(largest, 20.0);  // the flow reached the lower nodes
+
+  // The inflow table: its header, then the outlet discharge at every output time.
+  const std::string inflow = read_file("valley_r7_inflow.txt");
+  EXPECT_EQ(inflow.substr(0, 38), "  output from TORVA\n\n    JDAY     QIN\n");
+  const std::vector<std::vector<double>> in_rows = table_rows(inflow, 3);
+  const std::vector<std::vector<double>> outlet = table_rows(read_file("valley_outlet.out"), 0);
+  ASSERT_EQ(in_rows.size(), outlet.size());
+  for (std::size_t j = 0; j < in_rows.size(); ++j) {
+    ASSERT_EQ(in_rows[j].size(), 2u);
+    EXPECT_NEAR(in_rows[j][0], 73.0 + (6.5 + 4.0 * j / 60.0) / 24.0, 0.05 + 1e-9) << j;
+    EXPECT_NEAR(in_rows[j][1], outlet[j][1], 0.05 + 1e-3) << j;
+  }
+
+  const torva_test::summary_balance s =
+      torva_test::read_summary_balance(read_file("valley_summary.out"));
+  ASSERT_TRUE(s.has_event);
+  EXPECT_LT(std::fabs(s.event_error_percent), 1e-6);
+  EXPECT_LT(std::fabs(s.run_overall_error), 1e-6);
+}
+
+namespace {
+
+const std::filesystem::path small_example =
+    std::filesystem::path(TORVA_SOURCE_DIR) / "examples" / "small";
+
+// The small example (108 cells of 30 m, Green and Ampt, Manning n 0.05) run inside TEV with
+// VOLP: two rain events six days apart from one gauge, the event TEV asks for, the four grids
+// written to VOLP at its end and `extra` cards.
+void write_tev_project(int event, const std::string& extra) {
+  for (const auto& e : std::filesystem::directory_iterator(small_example))
+    if (e.is_regular_file())
+      std::filesystem::copy_file(e.path(), e.path().filename(),
+                                 std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::create_directory("exchange");
+  std::string prj = read_file("small.prj");
+  for (const char* card : {"PRECIP_UNIF", "RAIN_INTENSITY", "RAIN_DURATION"}) {
+    const std::size_t at = prj.find(std::string("\n") + card);
+    ASSERT_NE(at, std::string::npos) << card;
+    prj.erase(at + 1, prj.find('\n', at + 1) - at);
+  }
+  write_file("small.prj", prj + "PRECIP_FILE tev.gag\nTEV\nVOLP volp.txt\nTEV_EVENT_NUM " +
+                              std::to_string(event) +
+                              "\nMOIST_TO_VOLP moist.asc\nROUGH_TO_VOLP rough.asc\n"
+                              "KSAT_TO_VOLP ksat.asc\nPOROS_TO_VOLP poros.asc\n" +
+                              extra);
+  write_file("tev.gag",
+             "EVENT \"first\"\nNRGAG 1\nNRPDS 3\nCOORD 2090.0 1150.0\n"
+             "RATES 2005 3 14 6 30 40.0\nRATES 2005 3 14 7 0 20.0\nRATES 2005 3 14 7 10 0.0\n\n"
+             "EVENT \"second\"\nNRGAG 1\nNRPDS 3\nCOORD 2090.0 1150.0\n"
+             "RATES 2005 3 20 12 0 40.0\nRATES 2005 3 20 12 30 20.0\nRATES 2005 3 20 12 40 0.0\n");
+}
+
+// The values of a grid file after its six header lines, row by row.
+std::vector<double> grid_values(const std::string& text) {
+  const std::vector<std::vector<double>> rows = table_rows(text, 6);
+  std::vector<double> all;
+  for (const std::vector<double>& r : rows) all.insert(all.end(), r.begin(), r.end());
+  return all;
+}
+
+// A grid of the small example's header with every cell `value` (0 outside the watershed).
+std::string uniform_grid(double value) {
+  const std::vector<double> mask = grid_values(read_file("small_mask.asc"));
+  std::string text;
+  std::istringstream in(read_file("small_mask.asc"));
+  std::string line;
+  for (int k = 0; k < 6 && std::getline(in, line); ++k) text += line + "\n";
+  for (std::size_t i = 0; i < mask.size(); ++i)
+    text += (mask[i] != 0.0 ? fixed(value, 6) : std::string("0.0")) + ((i + 1) % 12 ? " " : "\n");
+  return text;
+}
+
+std::string exchange_outputs() {
+  return read_file("exchange/volp.txt") + read_file("exchange/moist.asc") +
+         read_file("exchange/rough.asc") + read_file("exchange/ksat.asc") +
+         read_file("exchange/poros.asc") + read_file("small_outlet.out") +
+         read_file("small_summary.out");
+}
+
+}  // namespace
+
+TEST(CouplingCases, TwoTevEventsExchangeTheirGridsWithVolpThroughFiles) {
+  temp_dir dir;
+  // Event 1: at its end the grids and the event file go to VOLP and the run ends.
+  write_tev_project(1, "");
+  const torva_test::thread_runs first =
+      torva_test::run_at_compared_thread_counts("small.prj", exchange_outputs);
+  EXPECT_TRUE(torva_test::contains(first.run[1].out, "End of TEV event 1\n")) << first.run[1].out;
+  // Ended on 14 March (day 73 after 31 December 01:00), the next starts on 20 March at noon.
+  EXPECT_EQ(read_file("exchange/volp.txt"), " 73  79\n");
+  const std::vector<double> mask = grid_values(read_file("small_mask.asc"));
+  const std::vector<double> ks_map = grid_values(read_file("small_conductivity.asc"));
+  const std::vector<double> porosity = grid_values(read_file("small_porosity.asc"));
+  const std::vector<double> moisture = grid_values(read_file("small_moisture.asc"));
+  const std::vector<double> ks_out = grid_values(read_file("exchange/ksat.asc"));
+  const std::vector<double> poros_out = grid_values(read_file("exchange/poros.asc"));
+  const std::vector<double> moist_out = grid_values(read_file("exchange/moist.asc"));
+  const std::vector<double> rough_out = grid_values(read_file("exchange/rough.asc"));
+  ASSERT_EQ(mask.size(), 120u);
+  for (const std::vector<double>* g :
+       {&ks_map, &porosity, &moisture, &ks_out, &poros_out, &moist_out, &rough_out})
+    ASSERT_EQ(g->size(), 120u);
+  EXPECT_EQ(read_file("exchange/ksat.asc").substr(0, 17), "north:   1300.00\n");
+  for (std::size_t i = 0; i < mask.size(); ++i) {
+    const bool in = mask[i] != 0.0;
+    // The conductivity map is in cm/h, as the exchange file; the model holds m/s.
+    EXPECT_NEAR(ks_out[i], in ? ks_map[i] : 0.0, 1e-6) << i;
+    EXPECT_NEAR(poros_out[i], in ? porosity[i] : 0.0, 1e-6) << i;
+    EXPECT_NEAR(moist_out[i], in ? moisture[i] : 0.0, 1e-6) << i;
+    EXPECT_NEAR(rough_out[i], in ? 0.05 : 0.0, 1e-9) << i;
+  }
+  const torva_test::summary_balance s1 =
+      torva_test::read_summary_balance(read_file("small_summary.out"));
+  ASSERT_TRUE(s1.has_event);
+  EXPECT_GT(s1.event_infiltrated, 100.0);
+  EXPECT_GT(s1.event_discharge, 100.0);
+  EXPECT_LT(std::fabs(s1.event_error_percent), 1e-6);
+
+  // VOLP's answer, written by hand: a soil that takes no water, rougher ground, saturated soil.
+  write_file("exchange/ksat_in.asc", uniform_grid(0.0));
+  write_file("exchange/rough_in.asc", uniform_grid(0.2));
+  write_file("exchange/moist_in.asc", uniform_grid(0.35));
+  // Event 2 reads them at start-up: no water infiltrates, all the rain runs off or stays on the
+  // ground; the grids it writes at its end carry what it read; after the last event the event
+  // file holds 999 999.
+  write_tev_project(2,
+                    "VOLP_FIRST\nMOIST_FROM_VOLP moist_in.asc\nROUGH_FROM_VOLP rough_in.asc\n"
+                    "KSAT_FROM_VOLP ksat_in.asc\n");
+  const torva_test::thread_runs second =
+      torva_test::run_at_compared_thread_counts("small.prj", exchange_outputs);
+  EXPECT_TRUE(torva_test::contains(second.run[1].out, "End of TEV event 2\n")) << second.run[1].out;
+  EXPECT_EQ(read_file("exchange/volp.txt"), "999 999\n");
+  const std::vector<double> ks2 = grid_values(read_file("exchange/ksat.asc"));
+  const std::vector<double> rough2 = grid_values(read_file("exchange/rough.asc"));
+  const std::vector<double> moist2 = grid_values(read_file("exchange/moist.asc"));
+  for (std::size_t i = 0; i < mask.size(); ++i) {
+    const bool in = mask[i] != 0.0;
+    EXPECT_EQ(ks2[i], 0.0) << i;
+    EXPECT_NEAR(rough2[i], in ? 0.2 : 0.0, 1e-9) << i;
+    EXPECT_NEAR(moist2[i], in ? 0.35 : 0.0, 1e-9) << i;
+  }
+  const torva_test::summary_balance s2 =
+      torva_test::read_summary_balance(read_file("small_summary.out"));
+  ASSERT_TRUE(s2.has_event);
+  EXPECT_EQ(s2.event_infiltrated, 0.0);
+  // The same rain as event 1 (40 mm/h for 30 minutes, 20 mm/h for 10) on 108 cells of 900 m2.
+  EXPECT_NEAR(s2.event_rain, (0.040 * 0.5 + 0.020 / 6.0) * 108 * 900.0, 0.1);
+  EXPECT_NEAR(s2.event_discharge + s2.event_surface_final, s2.event_rain, 1e-6 * s2.event_rain);
+  EXPECT_LT(std::fabs(s2.event_error_percent), 1e-6);
+}
