@@ -946,9 +946,12 @@ void infiltration_step(model_state& ms) {
   process_clock& clock = ms.infil_clock;
   clock.last = ms.current_time;
   clock.next = ms.current_time + clock.interval_days;
-  // A long-term run with dry surface and no rain parks the schedule until the next event.
+  // A long-term run with dry surface and no rain parks the schedule until the next event. The
+  // Richards columns go on between events: they drain and give the weather its
+  // evapotranspiration hour by hour.
   const overland_state& ov = ms.overland;
-  if (ms.long_term && !ms.ov_water_present && !ms.gw_at_surface && !ov.rain_active) {
+  if (ms.long_term && !ss.inf_richards && !ms.ov_water_present && !ms.gw_at_surface &&
+      !ov.rain_active) {
     if (ss.inf_redist) ss.inf_active = 0;
     const int e = ms.event_number;
     if (e >= 0 && e <= max_precip_events) {

@@ -365,4 +365,85 @@ TEST(RichardsCase, RunsInOneProcessWithDifferentColumnsGiveEachItsOwnResults) {
   EXPECT_NE(first_small, first_deep);
 }
 
+// Three days of warm, dry, sunny hourly weather over Richards columns with free drainage, the
+// only storm a month later (the run ends with the weather). The columns run hour by hour between
+// events: the top layer (the root zone, 10 cm) gives the hour's evapotranspiration, fully while
+// it is wetter than field capacity and less as it dries towards the wilting point, so the run's
+// evaporation is at most the weather's demand and most of it; and the soil loses exactly what the
+// books call evaporation and drainage. Cells of 100 km make the printed volumes (to 0.01 m3)
+// fine enough to hold that to 1e-9 of the water lost.
+TEST(RichardsCase, LongTermColumnsLoseToEvapotranspirationWhatTheBooksCallEvaporation) {
+  temp_dir dir;
+  const double cell = 100000.0;
+  const double area = 4 * cell * cell;
+  const std::string header = torva_test::grid_header(2, 2, cell);
+  write_file("m.asc", header + "1 1\n1 1\n");
+  write_file("e.asc", header + "10.2 10.1\n10.1 10.0\n");
+  write_file("soil.asc", header + "3 3\n3 3\n");
+  write_file("albedo.asc", header + "0.2 0.2\n0.2 0.2\n");
+  // Ks 0.2 cm/h, contents 0.05 to 0.45, field capacity 0.25, wilting point 0.10; starting at
+  // 0.30, layers of 10, 10 and 30 cm in 2 cm nodes. A long-term run's table gives a line of
+  // four further values after the soil id.
+  std::string table = brooks_table(0.2, 0.30, 30.0, 2.0);
+  table.insert(std::string("1\n0\n3\n").size(), "0 0 0 0\n");
+  write_file("table.txt", table);
+  // 77 F, 30 %, clear, 6 knots, the March sun at 40 degrees north from 7:00 to 17:00.
+  std::ostringstream weather;
+  const int hours = 72;
+  for (int k = 0; k < hours; ++k) {
+    const int hour = k % 24;
+    weather << "2005 3 " << 1 + k / 24 << " " << hour << " 29.92 30 0 6 77 0.0 "
+            << (hour >= 7 && hour <= 17 ? 600.0 : 0.0) << "\n";
+  }
+  write_file("weather.txt", weather.str());
+  write_file("rain.gag",
+             "EVENT \"a month later\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\n"
+             "RATES 2005 4 1 0 0 5.0\nRATES 2005 4 1 1 0 0.0\n");
+  std::ostringstream p;
+  p << "TORVAPROJECT\nWATERSHED_MASK m.asc\nELEVATION e.asc\nSUMMARY s.out\n"
+    << "OUTLET_HYDRO o.out\nROWS 2\nCOLS 2\nGRIDSIZE " << cell << "\nTIMESTEP 300\n"
+    << "OUTROW 2\nOUTCOL 2\nOUTSLOPE 0.001\nHYD_FREQ 60\nMANNING_N 0.05\nOVERTYPE explicit\n"
+    << "PRECIP_FILE rain.gag\nRAIN_INV_DISTANCE\nLONG_TERM\nHMET_OBU weather.txt\n"
+    << "ALBEDO albedo.asc\nLATITUDE 40.0\nLONGITUDE 90.0\nGMT -6\nET_CALC_DEARDORFF\n"
+    << "INF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_TYPE_MAP soil.asc\n"
+    << "SOIL_LAYER_INPUT_FILE table.txt\n";
+  write_file("r.prj", p.str());
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+      "r.prj", [] { return read_file("s.out") + read_file("evap_out"); });
+  const std::string summary = read_file("s.out");
+  const double start = summary_number(summary, "Initial volume in soils=");
+  const double end = summary_number(summary, "Final volume in soils=");
+  const double evap = summary_number(summary, "Total amount of evaporation=");
+  const double down = summary_number(summary, "Total downward flux from unsaturated zone=");
+  // The 50 cm of soil at 0.30 (the bottom node below it mirrors the one above it).
+  EXPECT_NEAR(start, 0.30 * 0.50 * area, 1.0) << summary;
+  // The weather's demand: the hourly lines' potential evapotranspiration (cm/h, per hour).
+  const std::string lines = read_file("evap_out");
+  std::istringstream rows(lines);
+  std::string row;
+  double demand = 0.0;
+  int counted = 0;
+  while (std::getline(rows, row)) {
+    std::istringstream fields(row);
+    std::string date, hour;
+    double theta = 0.0, pet = 0.0;
+    if (fields >> date >> hour >> theta >> pet) {
+      demand += pet / 100.0 * area;
+      ++counted;
+    }
+  }
+  EXPECT_EQ(counted, hours) << lines;
+  ASSERT_GT(demand, 0.003 * area) << lines;  // some millimetres a day
+  EXPECT_GT(evap, 0.5 * demand) << summary;
+  EXPECT_LT(evap, 1.02 * demand) << summary;
+  EXPECT_GT(down, 0.0) << summary;
+  // The soil's loss is its evaporation and its drainage, nothing else.
+  EXPECT_LT(std::fabs((start - end) - (evap + down)), 1e-9 * (start - end)) << summary;
+  const torva_test::summary_balance b = torva_test::read_summary_balance(summary);
+  ASSERT_TRUE(b.has_totals) << summary;
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
+  EXPECT_TRUE(torva_test::contains(runs.run[0].out, "End of meteorology data reached."))
+      << runs.run[0].out;
+}
+
 }  // namespace
