@@ -321,9 +321,6 @@ void green_ampt_multilayer_cells(const green_ampt_layered_views& v) {
   }
 }
 
-// Frozen-ground index above which the soil takes no water.
-constexpr double frozen_ground_index = 83.0;
-
 void green_ampt_redist_cells(const green_ampt_redist_views& v) {
   const int n = v.call_count;
   const double dt = v.dt;

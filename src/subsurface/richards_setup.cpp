@@ -10,6 +10,7 @@
 
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
+#include "subsurface/infiltration.h"
 #include "subsurface/richards_column.h"
 #include "subsurface/soil_tables.h"
 #include "subsurface/subsurface_steps.h"
@@ -274,6 +275,9 @@ double richards_infiltration(model_state& ms, double dt_seconds) {
   const double* et_soil = weather ? ss.et_rate_soil.data() : nullptr;
   const double* rain =
       weather && holds(ms.overland.rain_cell, cells) ? ms.overland.rain_cell.data() : nullptr;
+  // Long-term runs: a frozen cell's column neither takes water nor gives it.
+  const double* frozen =
+      ms.long_term && holds(ms.weather.cfgi, cells) ? ms.weather.cfgi.data() : nullptr;
   int bad_cell = cells + 1;
 #pragma omp parallel num_threads(threads) if (threads > 1) reduction(min : bad_cell)
   {
@@ -282,6 +286,7 @@ double richards_infiltration(model_state& ms, double dt_seconds) {
     for (int c = 1; c <= cells; ++c) {
       ss.rich_et_step[c] = 0.0;
       if (lake != nullptr && lake[c] > 0) continue;
+      if (frozen != nullptr && frozen[c] > frozen_ground_index) continue;
       richards_demand demand;
       if (et_water != nullptr && !(rain != nullptr && rain[c] > 0.0)) {
         demand.surface_et = et_water[c] * 3600.0;
