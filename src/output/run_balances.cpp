@@ -104,7 +104,7 @@ void final_stores(model_state& ms) {
       t.run_vol_lake_final += ch.lake_volume[lake];
   }
   // Long-term runs: the direct evaporation the cells took since the last event end.
-  if (ms.long_term && simple_soil(ss)) {
+  if (ms.long_term && (simple_soil(ss) || ss.inf_richards)) {
     for (int c = 1; c <= ms.cell_count && has(ss.et_cum_cell, c); ++c)
       t.run_vol_direct_evap += ss.et_cum_cell[c] / 100.0 * area;
   }

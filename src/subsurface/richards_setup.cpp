@@ -314,7 +314,8 @@ double richards_infiltration(model_state& ms, double dt_seconds) {
       }
       ss.inf_rate[c] = books.rate;
       ss.inf_depth_cum[c] += books.infiltrated / 100.0;
-      ss.inf_rich[c] += books.infiltrated / 100.0;
+      // The column's net intake: what entered at the surface less what the roots gave up.
+      ss.inf_rich[c] += (books.infiltrated - books.et_soil) / 100.0;
       ss.recharge_inc[c] += books.drained;
       ss.recharge_cum[c] += books.drained;
       // Both parts leave the run; the cell's evaporation account keeps what left the surface.

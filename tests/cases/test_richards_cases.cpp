@@ -371,7 +371,10 @@ TEST(RichardsCase, RunsInOneProcessWithDifferentColumnsGiveEachItsOwnResults) {
 // records from 1 March 2005 0:00 of one air (temperature in F, humidity and sky in percent,
 // wind in knots, global radiation by the hour's sun when `sunny`), the only storm a month later.
 constexpr double long_term_cell = 100000.0;
-void write_long_term_columns(int temp_f, int rh, int sky, bool sunny, int hours) {
+void write_long_term_columns(int temp_f, int rh, int sky, bool sunny, int hours,
+                             const std::string& storm =
+                                 "RATES 2005 4 1 0 0 5.0\n"
+                                 "RATES 2005 4 1 1 0 0.0\n") {
   const std::string header = torva_test::grid_header(2, 2, long_term_cell);
   write_file("m.asc", header + "1 1\n1 1\n");
   write_file("e.asc", header + "10.2 10.1\n10.1 10.0\n");
@@ -388,9 +391,7 @@ void write_long_term_columns(int temp_f, int rh, int sky, bool sunny, int hours)
             << temp_f << " 0.0 " << (sunny && hour >= 7 && hour <= 17 ? 600.0 : 0.0) << "\n";
   }
   write_file("weather.txt", weather.str());
-  write_file("rain.gag",
-             "EVENT \"a month later\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\n"
-             "RATES 2005 4 1 0 0 5.0\nRATES 2005 4 1 1 0 0.0\n");
+  write_file("rain.gag", "EVENT \"storm\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\n" + storm);
   std::ostringstream p;
   p << "TORVAPROJECT\nWATERSHED_MASK m.asc\nELEVATION e.asc\nSUMMARY s.out\n"
     << "OUTLET_HYDRO o.out\nROWS 2\nCOLS 2\nGRIDSIZE " << long_term_cell << "\nTIMESTEP 300\n"
@@ -503,6 +504,37 @@ TEST(RichardsCase, LongTermColumnsOfFrozenGroundStayAsTheyAre) {
   const soil_books b = read_soil_books(summary);
   EXPECT_GT(b.down, 0.0) << summary;
   EXPECT_LT(std::fabs((b.start - b.end) - (b.evap + b.down)), 1e-9 * (b.start - b.end)) << summary;
+}
+
+// A storm on the second day ponds on the warm soil (20 mm in an hour on Ks 2 mm/h); after its
+// event the pond soaks in and evaporates, between events, and a shower on the third evening
+// makes a second event. The run's books and the surface's own close, and each event's column
+// books (net intake = storage change + drainage, the intake net of the roots' uptake) close to
+// the printed digit.
+TEST(RichardsCase, LongTermColumnsUnderAPondThatSoaksInAndEvaporatesKeepTheSurfaceBooks) {
+  temp_dir dir;
+  write_long_term_columns(77, 30, 0, true, 72,
+                          "RATES 2005 3 2 0 0 20.0\nRATES 2005 3 2 1 0 0.0\n"
+                          "EVENT \"a shower\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\n"
+                          "RATES 2005 3 3 20 0 1.0\nRATES 2005 3 3 21 0 0.0\n");
+  torva_test::run_at_compared_thread_counts("r.prj", long_term_outputs);
+  const std::string summary = read_file("s.out");
+  const double area = 4 * long_term_cell * long_term_cell;
+  EXPECT_NEAR(summary_number(summary, "Total amount of precip="), 0.021 * area, 1.0) << summary;
+  EXPECT_GT(summary_number(summary, "Total direct evaporation="), 0.0) << summary;
+  EXPECT_GT(read_soil_books(summary).evap, 0.0) << summary;
+  const torva_test::summary_balance s = torva_test::read_summary_balance(summary);
+  ASSERT_TRUE(s.has_totals) << summary;
+  EXPECT_LT(std::fabs(s.run_overall_error), 1e-6) << summary;
+  EXPECT_LT(std::fabs(s.run_surface_error), 1e-6) << summary;
+  const std::string label = "Richard equation mass balance error";
+  int events = 0;
+  for (std::size_t at = summary.find(label); at != std::string::npos;
+       at = summary.find(label, at + 1)) {
+    ++events;
+    EXPECT_LT(std::fabs(std::stod(summary.substr(at + label.size()))), 1e-4) << summary;
+  }
+  EXPECT_EQ(events, 2) << summary;
 }
 
 }  // namespace
