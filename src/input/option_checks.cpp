@@ -159,9 +159,6 @@ struct unsupported_input {
 // In the order of the subsystems: soils and weather, groundwater, channels and pipes, transport,
 // coupling with other models, and the outputs whose input lists are not read.
 constexpr unsupported_input unsupported_inputs[] = {
-    // The soil columns take no evapotranspiration from the hourly weather yet.
-    {"INF_RICHARDS", "Richards equation infiltration in a long-term run",
-     [](const model_state& ms) { return ms.subsurface.inf_richards != 0 && ms.long_term != 0; }},
     // The basin's outflow goes to the channel nodes of the grid-stream table.
     {"SACRAMENTO", "Sacramento soil-moisture accounting without channels to take its outflow",
      [](const model_state& ms) {

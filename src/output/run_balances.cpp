@@ -104,7 +104,7 @@ void final_stores(model_state& ms) {
       t.run_vol_lake_final += ch.lake_volume[lake];
   }
   // Long-term runs: the direct evaporation the cells took since the last event end.
-  if (ms.long_term && simple_soil(ss)) {
+  if (ms.long_term && (simple_soil(ss) || ss.inf_richards)) {
     for (int c = 1; c <= ms.cell_count && has(ss.et_cum_cell, c); ++c)
       t.run_vol_direct_evap += ss.et_cum_cell[c] / 100.0 * area;
   }
@@ -445,6 +445,8 @@ void gather_run_totals(model_state& ms) {
   t.run_vol_snow_init = ms.weather.snow_vol_initial;
   // Long-term runs: the evapotranspiration the soil account took from surface water and soil.
   if (ms.long_term && simple_soil(ss)) t.run_vol_evap = ss.soil_account.et_volume_total;
+  // The Richards columns: what they gave the weather from surface water and root zone.
+  if (ms.long_term && ss.inf_richards) t.run_vol_evap = ss.evap_total;
   t.run_vol_precip = ov.total_precip_volume;
   t.run_vol_interception = ov.interception_volume;
   t.run_vol_infiltration = ss.inf_volume_total;

@@ -194,7 +194,9 @@ void reset_cells(model_state& ms) {
     if (ss.inf_richards) {
       zero_at(ss.inf_rich, c);
       if (ms.long_term && has(ss.et_cum_cell, c)) {
+        // What the weather took from the surface water since the last event's books.
         ss.richards_et_total += ss.et_cum_cell[c] / 100.0 * area;
+        ms.output.totals.run_vol_direct_evap += ss.et_cum_cell[c] / 100.0 * area;
         ss.et_cum_cell[c] = 0.0;
       }
       if (has(ss.bound_type, c)) ss.bound_type[c] = 1;

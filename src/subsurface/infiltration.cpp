@@ -321,9 +321,6 @@ void green_ampt_multilayer_cells(const green_ampt_layered_views& v) {
   }
 }
 
-// Frozen-ground index above which the soil takes no water.
-constexpr double frozen_ground_index = 83.0;
-
 void green_ampt_redist_cells(const green_ampt_redist_views& v) {
   const int n = v.call_count;
   const double dt = v.dt;
@@ -946,9 +943,12 @@ void infiltration_step(model_state& ms) {
   process_clock& clock = ms.infil_clock;
   clock.last = ms.current_time;
   clock.next = ms.current_time + clock.interval_days;
-  // A long-term run with dry surface and no rain parks the schedule until the next event.
+  // A long-term run with dry surface and no rain parks the schedule until the next event. The
+  // Richards columns go on between events: they drain and give the weather its
+  // evapotranspiration hour by hour.
   const overland_state& ov = ms.overland;
-  if (ms.long_term && !ms.ov_water_present && !ms.gw_at_surface && !ov.rain_active) {
+  if (ms.long_term && !ss.inf_richards && !ms.ov_water_present && !ms.gw_at_surface &&
+      !ov.rain_active) {
     if (ss.inf_redist) ss.inf_active = 0;
     const int e = ms.event_number;
     if (e >= 0 && e <= max_precip_events) {

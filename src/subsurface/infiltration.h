@@ -9,6 +9,9 @@
 
 #include "subsurface/soil_table_state.h"
 
+// Frozen-ground index above which the soil takes no water (long-term runs).
+inline constexpr double frozen_ground_index = 83.0;
+
 // Cells whose infiltrated depths are summed together: cells 1..1024, 1025..2048, ...; the block
 // sums are added in block order, so a total does not depend on the number of threads. Within a
 // block, cell first + k goes to running sum k mod infiltration_sum_lanes, and the eight sums are

@@ -4,7 +4,9 @@
 #include "subsurface/richards_column.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "framework/core/solvers.h"
 
@@ -28,42 +30,56 @@ double brooks_corey_transition_head(double bubbling, double lambda) {
   return bubbling * std::pow(2.0 / (2.0 + lambda), -1.0 / lambda);
 }
 
+namespace {
+
+// Soil functions of one node from its head (Brooks-Corey near saturation from its content).
+inline void havercamp_node(const richards_column_view& v, int j) {
+  const double h = v.phead[j];
+  const double range = v.thetas[j] - v.thetar[j];
+  if (h >= 0.0) {
+    v.khead[j] = 1.0;
+    v.watcap[j] = 0.0;
+    v.theta[j] = v.thetas[j];
+    return;
+  }
+  const double a = std::fabs(h);
+  v.khead[j] = v.ahav[j] / (v.ahav[j] + std::pow(a, v.bhav[j]));
+  const double x = a / v.alpha[j];
+  const double xb = std::pow(x, v.beta[j]);
+  v.watcap[j] = xb / x * range * v.beta[j] / v.alpha[j] / ((xb + 1.0) * (xb + 1.0));
+}
+
+inline void brooks_corey_node(const richards_column_view& v, int j) {
+  const double h = v.phead[j];
+  const double range = v.thetas[j] - v.thetar[j];
+  const double hb = v.bp[j];
+  const double lam = v.lam[j];
+  if (h > 0.0) {
+    v.khead[j] = 1.0;
+    v.watcap[j] = 0.0;
+  } else if (h <= v.bchc[j]) {
+    // (h/hb)^-(3 lambda + 2) and (h/hb)^-(lambda + 1) from one logarithm.
+    const double l = std::log(h / hb);
+    v.khead[j] = std::exp(-(3.0 * lam + 2.0) * l);
+    v.watcap[j] = -(lam / hb) * range * std::exp(-(lam + 1.0) * l);
+  } else {
+    // The parabola's scale: the transition head is hb Sec^(-1/lambda).
+    const double se = std::clamp(effective_saturation(v, j, v.theta[j]), 0.0, 1.0);
+    v.khead[j] = std::pow(se, 3.0 + 2.0 / lam);
+    const double sec = effective_saturation(v, j, v.thehac[j]);
+    const double a = std::sqrt(1.0 - sec) / v.bchc[j];
+    v.watcap[j] = -2.0 * h * range * a * a;
+  }
+}
+
+}  // namespace
+
 void soil_props(const richards_column_view& v, int model, int n) {
   for (int j = 1; j <= n; ++j) {
-    const double h = v.phead[j];
-    const double range = v.thetas[j] - v.thetar[j];
-    if (model == soil_model_havercamp) {
-      if (h >= 0.0) {
-        v.khead[j] = 1.0;
-        v.watcap[j] = 0.0;
-        v.theta[j] = v.thetas[j];
-        continue;
-      }
-      const double a = std::fabs(h);
-      v.khead[j] = v.ahav[j] / (v.ahav[j] + std::pow(a, v.bhav[j]));
-      const double x = a / v.alpha[j];
-      const double xb = std::pow(x, v.beta[j]);
-      v.watcap[j] = xb / x * range * v.beta[j] / v.alpha[j] / ((xb + 1.0) * (xb + 1.0));
-      continue;
-    }
-    const double hb = v.bp[j];
-    const double lam = v.lam[j];
-    if (h > 0.0) {
-      v.khead[j] = 1.0;
-      v.watcap[j] = 0.0;
-    } else if (h <= v.bchc[j]) {
-      // (h/hb)^-(3 lambda + 2) and (h/hb)^-(lambda + 1) from one logarithm.
-      const double l = std::log(h / hb);
-      v.khead[j] = std::exp(-(3.0 * lam + 2.0) * l);
-      v.watcap[j] = -(lam / hb) * range * std::exp(-(lam + 1.0) * l);
-    } else {
-      // The parabola's scale: the transition head is hb Sec^(-1/lambda).
-      const double se = std::clamp(effective_saturation(v, j, v.theta[j]), 0.0, 1.0);
-      v.khead[j] = std::pow(se, 3.0 + 2.0 / lam);
-      const double sec = effective_saturation(v, j, v.thehac[j]);
-      const double a = std::sqrt(1.0 - sec) / v.bchc[j];
-      v.watcap[j] = -2.0 * h * range * a * a;
-    }
+    if (model == soil_model_havercamp)
+      havercamp_node(v, j);
+    else
+      brooks_corey_node(v, j);
   }
   v.khead[0] = v.khead[1];
   v.watcap[0] = v.watcap[1];
@@ -112,9 +128,11 @@ struct column_work {
   double* rhs;
   double* phead_start;  // heads and contents at the start of the sub-step
   double* theta_start;
-  double* phead_iter;  // the last Picard iterate
-  double* theta_iter;
-  double* spare;
+  // Brooks-Corey: the head and content from which each node's soil functions were last computed
+  // within this column step, and whether they were (1) or not (0).
+  double* props_head;
+  double* props_theta;
+  double* props_valid;
   column_work(double* w, int n) {
     const std::size_t s = static_cast<std::size_t>(n) + 1;
     kint = w;
@@ -124,17 +142,58 @@ struct column_work {
     rhs = w + 4 * s;
     phead_start = w + 5 * s;
     theta_start = w + 6 * s;
-    phead_iter = w + 7 * s;
-    theta_iter = w + 8 * s;
-    spare = w + 9 * s;
+    props_head = w + 7 * s;
+    props_theta = w + 8 * s;
+    props_valid = w + 9 * s;
   }
 };
+
+inline bool same_bits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+// Nodes j and k have the same Brooks-Corey soil, to the bit.
+inline bool same_brooks_soil(const richards_column_view& v, int j, int k) {
+  return same_bits(v.lam[j], v.lam[k]) && same_bits(v.bp[j], v.bp[k]) &&
+         same_bits(v.bchc[j], v.bchc[k]) && same_bits(v.thetas[j], v.thetas[k]) &&
+         same_bits(v.thetar[j], v.thetar[k]) && same_bits(v.thehac[j], v.thehac[k]);
+}
+
+// The soil functions of nodes 1..n (node 0 copies node 1) as soil_props gives them, to the bit.
+// With Brooks-Corey the functions depend only on a node's head, content and soil, so a node
+// whose head and content are those of its last computation in this column step keeps its
+// values, and a bottom node that mirrors the node above it in the same soil copies that node's.
+void column_props(const richards_column_view& v, int model, int n, column_work& w) {
+  if (model == soil_model_havercamp) {
+    soil_props(v, model, n);
+    return;
+  }
+  for (int j = 1; j <= n; ++j) {
+    const double h = v.phead[j], theta = v.theta[j];
+    if (w.props_valid[j] != 0.0 && same_bits(h, w.props_head[j]) &&
+        same_bits(theta, w.props_theta[j]))
+      continue;
+    if (j == n && j > 1 && same_bits(h, v.phead[j - 1]) && same_bits(theta, v.theta[j - 1]) &&
+        same_brooks_soil(v, j, j - 1)) {
+      v.khead[j] = v.khead[j - 1];
+      v.watcap[j] = v.watcap[j - 1];
+    } else {
+      brooks_corey_node(v, j);
+    }
+    w.props_head[j] = h;
+    w.props_theta[j] = theta;
+    w.props_valid[j] = 1.0;
+  }
+  v.khead[0] = v.khead[1];
+  v.watcap[0] = v.watcap[1];
+}
 
 enum class surface_mode { flux, head };
 
 // Interface conductivities of faces 1..n from the relative conductivities of the current heads.
 void interface_conductivity(const richards_column_view& v, int n, const richards_options& o,
                             surface_mode mode, column_work& w) {
+#pragma omp simd
   for (int j = 1; j <= n; ++j) {
     const double up = v.khead[j - 1], down = v.khead[j];
     const double k =
@@ -146,27 +205,32 @@ void interface_conductivity(const richards_column_view& v, int n, const richards
 
 // Picard iterations of the mixed form over the sub-step tau: heads of nodes 1..n-1 (node n by
 // the bottom boundary), starting from the heads in v.phead (the start of the sub-step) and the
-// surface head v.phead[0]. Leaves the last iterate in v.phead with its contents and soil
-// functions, and the interface conductivities of the last solve in w.kint. False when a solve
-// gave no number.
+// surface head v.phead[0]. Leaves the last iterate in v.phead (with the content of node 1; the
+// caller takes the other contents from the fluxes), the soil functions of the heads of the last
+// solve and its interface conductivities in w.kint. False when a solve gave no number.
 bool picard_solve(const richards_column_view& v, int n, const richards_options& o,
                   surface_mode mode, int iterations, double tau, column_work& w, long& solves) {
   const int rows = n - 1;
   bool finite = true;
   for (int it = 0; it < iterations; ++it) {
-    soil_props(v, o.model, n);
+    column_props(v, o.model, n, w);
     if (mode == surface_mode::head) {
       if (o.upper_option == 2 || o.upper_option == 3) v.khead[0] = 1.0;
     }
     interface_conductivity(v, n, o, mode, w);
     if (mode == surface_mode::head && o.upper_option == 2) w.kint[1] = v.ks[1];
+      // Rows are independent: the loop runs on vector lanes, each lane with the operations of
+      // the one-row code (a negated quotient is the quotient of the negated numerator).
+#pragma omp simd
     for (int j = 1; j <= rows; ++j) {
       const double u = 0.5 * (v.dz[j] + v.dz[j + 1]);
       const double d = 0.5 * (v.dz[j] + v.dz[j - 1]);
       const double cap = v.watcap[j] / tau;
-      w.upper[j] = -w.kint[j + 1] / (v.dz[j] * u);
-      w.lower[j] = -w.kint[j] / (v.dz[j] * d);
-      w.diag[j] = cap + w.kint[j + 1] / (v.dz[j] * u) + w.kint[j] / (v.dz[j] * d);
+      const double below = w.kint[j + 1] / (v.dz[j] * u);
+      const double above = w.kint[j] / (v.dz[j] * d);
+      w.upper[j] = -below;
+      w.lower[j] = -above;
+      w.diag[j] = cap + below + above;
       w.rhs[j] = cap * v.phead[j] - (v.theta[j] - w.theta_start[j]) / tau -
                  w.kint[j + 1] / v.dz[j] + w.kint[j] / v.dz[j] + v.source[j];
     }
@@ -188,8 +252,14 @@ bool picard_solve(const richards_column_view& v, int n, const richards_options& 
       }
       if (h != 0.0) change = std::max(change, std::fabs((h - v.phead[j]) / h) * 100.0);
       v.phead[j] = h;
-      v.theta[j] = soil_theta_from_psi(v, o.model, j, h);
     }
+    // Contents of the new heads: every node's when another iteration follows; after the last,
+    // only node 1's, which the surface's capacity reads (the sub-step's contents come from its
+    // fluxes).
+    const bool again = finite && change > 0.1 && it + 1 < iterations;
+    const int with_content = again ? rows : std::min(rows, 1);
+    for (int j = 1; j <= with_content; ++j)
+      if (std::isfinite(w.rhs[j])) v.theta[j] = soil_theta_from_psi(v, o.model, j, v.phead[j]);
     if (!o.water_table) {
       v.phead[n] = v.phead[n - 1];
       v.theta[n] = v.theta[n - 1];
@@ -219,6 +289,7 @@ void richards_column_step(const richards_column_view& v, int n, const richards_o
                           const richards_demand& demand, double dt_h, double& ov_depth,
                           int& bound_type, double& dtr, double* work, richards_books& books) {
   column_work w(work, n);
+  for (int j = 0; j <= n; ++j) w.props_valid[j] = 0.0;
   const int flux_iterations = std::max(o.iter_max, 1);
   double tau = std::min(dtr, dt_h);
   if (tau > 0.001 && v.phead[1] >= 0.0) tau = richards_saturated_start_step;
@@ -283,7 +354,7 @@ void richards_column_step(const richards_column_view& v, int n, const richards_o
       // The soil takes the whole supply while its capacity, the flux under a zero head at the
       // surface (the surface saturated, its relative conductivity 1), is not smaller; else the
       // surface ponds and the sub-step is solved again under the ponded head.
-      soil_props(v, o.model, 1);
+      column_props(v, o.model, 1, w);
       const double k1 =
           o.k_option == 1 ? o.weight + (1.0 - o.weight) * v.khead[1] : std::sqrt(v.khead[1]);
       const double capacity = k1 * v.ks[1] * (1.0 - v.phead[1] / (0.5 * (v.dz[0] + v.dz[1])));

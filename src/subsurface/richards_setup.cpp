@@ -10,6 +10,7 @@
 
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
+#include "subsurface/infiltration.h"
 #include "subsurface/richards_column.h"
 #include "subsurface/soil_tables.h"
 #include "subsurface/subsurface_steps.h"
@@ -39,6 +40,13 @@ richards_column_view column_of(subsurface_state& ss, int c) {
   v.ahav = ss.AHAV[c];
   v.bhav = ss.BHAV[c];
   return v;
+}
+
+// Depth of a cell's root zone (cm): the top layer of its soil type.
+double root_zone_depth(const subsurface_state& ss, int c) {
+  const int id = ss.soiltype[c];
+  if (id < 0 || id >= max_soil_types) return 0.0;
+  return std::max(ss.soil_types[id].layer_depth[0], 0.0);
 }
 
 richards_options options_of(const subsurface_state& ss) {
@@ -259,6 +267,17 @@ double richards_infiltration(model_state& ms, double dt_seconds) {
   const int* lake = lakes ? ms.channel.lake_mask.data() : nullptr;
   double* ov_depth = ms.overland.ov_depth.data();
   double* work_base = ss.richards_work.data() + 1;
+  // Long-term runs: the hour's evapotranspiration rates of the weather (cm/s), asked of the
+  // cells where no rain falls.
+  const bool weather = ms.long_term && holds(ss.et_rate_water, cells) &&
+                       holds(ss.et_rate_soil, cells) && holds(ss.soiltype, cells);
+  const double* et_water = weather ? ss.et_rate_water.data() : nullptr;
+  const double* et_soil = weather ? ss.et_rate_soil.data() : nullptr;
+  const double* rain =
+      weather && holds(ms.overland.rain_cell, cells) ? ms.overland.rain_cell.data() : nullptr;
+  // Long-term runs: a frozen cell's column neither takes water nor gives it.
+  const double* frozen =
+      ms.long_term && holds(ms.weather.cfgi, cells) ? ms.weather.cfgi.data() : nullptr;
   int bad_cell = cells + 1;
 #pragma omp parallel num_threads(threads) if (threads > 1) reduction(min : bad_cell)
   {
@@ -267,11 +286,26 @@ double richards_infiltration(model_state& ms, double dt_seconds) {
     for (int c = 1; c <= cells; ++c) {
       ss.rich_et_step[c] = 0.0;
       if (lake != nullptr && lake[c] > 0) continue;
+      if (frozen != nullptr && frozen[c] > frozen_ground_index) continue;
+      richards_demand demand;
+      if (et_water != nullptr && !(rain != nullptr && rain[c] > 0.0)) {
+        demand.surface_et = et_water[c] * 3600.0;
+        demand.soil_et = et_soil[c] * 3600.0;
+        demand.root_depth = root_zone_depth(ss, c);
+      }
       const int n = ss.numcells[c];
-      if (ss.yes_exfil[c] == 1 || n < 2) continue;
+      if (ss.yes_exfil[c] == 1 || n < 2) {
+        // The table at the surface: no column to solve; the weather takes surface water only.
+        const double taken = std::min(std::max(ov_depth[c], 0.0) * 100.0, demand.surface_et * dt_h);
+        if (taken > 0.0) {
+          ov_depth[c] -= taken / 100.0;
+          ss.rich_et_step[c] = taken;
+          ss.et_cum_cell[c] += taken;
+        }
+        continue;
+      }
       const richards_column_view v = column_of(ss, c);
       richards_books books;
-      const richards_demand demand;
       richards_column_step(v, n, o, demand, dt_h, ov_depth[c], ss.bound_type[c], ss.dtr[c], work,
                            books);
       if (books.bad_number) {
@@ -280,11 +314,13 @@ double richards_infiltration(model_state& ms, double dt_seconds) {
       }
       ss.inf_rate[c] = books.rate;
       ss.inf_depth_cum[c] += books.infiltrated / 100.0;
-      ss.inf_rich[c] += books.infiltrated / 100.0;
+      // The column's net intake: what entered at the surface less what the roots gave up.
+      ss.inf_rich[c] += (books.infiltrated - books.et_soil) / 100.0;
       ss.recharge_inc[c] += books.drained;
       ss.recharge_cum[c] += books.drained;
+      // Both parts leave the run; the cell's evaporation account keeps what left the surface.
       ss.rich_et_step[c] = books.et_surface + books.et_soil;
-      ss.et_cum_cell[c] += books.et_surface + books.et_soil;
+      ss.et_cum_cell[c] += books.et_surface;
     }
   }
   if (bad_cell <= cells) {

@@ -365,4 +365,176 @@ TEST(RichardsCase, RunsInOneProcessWithDifferentColumnsGiveEachItsOwnResults) {
   EXPECT_NE(first_small, first_deep);
 }
 
+// A long-term run over the Richards columns of brooks_table(0.2, 0.30, 30, 2) (Ks 0.2 cm/h,
+// contents 0.05 to 0.45, field capacity 0.25, wilting point 0.10, starting at 0.30, layers of
+// 10, 10 and 30 cm in 2 cm nodes) under free drainage on four cells of 100 km: `hours` hourly
+// records from 1 March 2005 0:00 of one air (temperature in F, humidity and sky in percent,
+// wind in knots, global radiation by the hour's sun when `sunny`), the only storm a month later.
+constexpr double long_term_cell = 100000.0;
+void write_long_term_columns(int temp_f, int rh, int sky, bool sunny, int hours,
+                             const std::string& storm =
+                                 "RATES 2005 4 1 0 0 5.0\n"
+                                 "RATES 2005 4 1 1 0 0.0\n") {
+  const std::string header = torva_test::grid_header(2, 2, long_term_cell);
+  write_file("m.asc", header + "1 1\n1 1\n");
+  write_file("e.asc", header + "10.2 10.1\n10.1 10.0\n");
+  write_file("soil.asc", header + "3 3\n3 3\n");
+  write_file("albedo.asc", header + "0.2 0.2\n0.2 0.2\n");
+  // A long-term run's table gives a line of four further values after the soil id.
+  std::string table = brooks_table(0.2, 0.30, 30.0, 2.0);
+  table.insert(std::string("1\n0\n3\n").size(), "0 0 0 0\n");
+  write_file("table.txt", table);
+  std::ostringstream weather;
+  for (int k = 0; k < hours; ++k) {
+    const int hour = k % 24;
+    weather << "2005 3 " << 1 + k / 24 << " " << hour << " 29.92 " << rh << " " << sky << " 6 "
+            << temp_f << " 0.0 " << (sunny && hour >= 7 && hour <= 17 ? 600.0 : 0.0) << "\n";
+  }
+  write_file("weather.txt", weather.str());
+  write_file("rain.gag", "EVENT \"storm\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\n" + storm);
+  std::ostringstream p;
+  p << "TORVAPROJECT\nWATERSHED_MASK m.asc\nELEVATION e.asc\nSUMMARY s.out\n"
+    << "OUTLET_HYDRO o.out\nROWS 2\nCOLS 2\nGRIDSIZE " << long_term_cell << "\nTIMESTEP 300\n"
+    << "OUTROW 2\nOUTCOL 2\nOUTSLOPE 0.001\nHYD_FREQ 60\nMANNING_N 0.05\nOVERTYPE explicit\n"
+    << "PRECIP_FILE rain.gag\nRAIN_INV_DISTANCE\nLONG_TERM\nHMET_OBU weather.txt\n"
+    << "ALBEDO albedo.asc\nLATITUDE 40.0\nLONGITUDE 90.0\nGMT -6\nET_CALC_DEARDORFF\n"
+    << "INF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_TYPE_MAP soil.asc\n"
+    << "SOIL_LAYER_INPUT_FILE table.txt\n";
+  write_file("r.prj", p.str());
+}
+
+// The hourly report lines of evap_out, the numbers after the date and the hour: mean top-node
+// content, potential and actual evapotranspiration, infiltration, recharge (cm/h), frozen-ground
+// index, air temperature.
+std::vector<std::vector<double>> report_rows(const std::string& text) {
+  std::vector<std::vector<double>> rows;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string date, hour;
+    std::vector<double> row;
+    double v = 0.0;
+    if (!(fields >> date >> hour)) continue;
+    while (fields >> v) row.push_back(v);
+    if (row.size() >= 7) rows.push_back(row);
+  }
+  return rows;
+}
+
+// The soil's books of a long-term run's summary.
+struct soil_books {
+  double start = 0.0, end = 0.0, evap = 0.0, down = 0.0;
+};
+soil_books read_soil_books(const std::string& summary) {
+  return {summary_number(summary, "Initial volume in soils="),
+          summary_number(summary, "Final volume in soils="),
+          summary_number(summary, "Total amount of evaporation="),
+          summary_number(summary, "Total downward flux from unsaturated zone=")};
+}
+
+std::string long_term_outputs() {
+  return read_file("s.out") + read_file("evap_out");
+}
+
+// Three days of warm, dry, sunny hourly weather. The columns run hour by hour between events:
+// the top layer (the root zone, 10 cm) gives the hour's evapotranspiration, fully while it is
+// wetter than field capacity and less as it dries towards the wilting point, so the run's
+// evaporation is at most the weather's demand and most of it; and the soil loses exactly what
+// the books call evaporation and drainage. Cells of 100 km make the printed volumes (to
+// 0.01 m3) fine enough to hold that to 1e-9 of the water lost.
+TEST(RichardsCase, LongTermColumnsLoseToEvapotranspirationWhatTheBooksCallEvaporation) {
+  temp_dir dir;
+  const double area = 4 * long_term_cell * long_term_cell;
+  const int hours = 72;
+  // 77 F, 30 %, clear, the March sun at 40 degrees north from 7:00 to 17:00.
+  write_long_term_columns(77, 30, 0, true, hours);
+  const torva_test::thread_runs runs =
+      torva_test::run_at_compared_thread_counts("r.prj", long_term_outputs);
+  const std::string summary = read_file("s.out");
+  const soil_books b = read_soil_books(summary);
+  // The 50 cm of soil at 0.30 (the bottom node below it mirrors the one above it).
+  EXPECT_NEAR(b.start, 0.30 * 0.50 * area, 1.0) << summary;
+  // The weather's demand: the hourly lines' potential evapotranspiration (cm/h, per hour).
+  const std::string lines = read_file("evap_out");
+  double demand = 0.0;
+  const std::vector<std::vector<double>> rows = report_rows(lines);
+  for (const std::vector<double>& row : rows) demand += row[1] / 100.0 * area;
+  EXPECT_EQ(rows.size(), static_cast<std::size_t>(hours)) << lines;
+  ASSERT_GT(demand, 0.003 * area) << lines;  // some millimetres a day
+  EXPECT_GT(b.evap, 0.5 * demand) << summary;
+  EXPECT_LT(b.evap, 1.02 * demand) << summary;
+  EXPECT_GT(b.down, 0.0) << summary;
+  // The soil's loss is its evaporation and its drainage, nothing else.
+  EXPECT_LT(std::fabs((b.start - b.end) - (b.evap + b.down)), 1e-9 * (b.start - b.end)) << summary;
+  const torva_test::summary_balance s = torva_test::read_summary_balance(summary);
+  ASSERT_TRUE(s.has_totals) << summary;
+  EXPECT_LT(std::fabs(s.run_overall_error), 1e-6) << summary;
+  EXPECT_TRUE(torva_test::contains(runs.run[0].out, "End of meteorology data reached."))
+      << runs.run[0].out;
+}
+
+// Three days at -40 F without snow: the frozen-ground index grows by 40/24 degree-days an hour
+// less its decay (I' = 0.99875 I + 40/24, checked on the hourly lines), passes 83 after about 52
+// hours, and from then on the columns neither drain nor evaporate: the top node's content,
+// falling every hour before, stays as it is; and the books still close.
+TEST(RichardsCase, LongTermColumnsOfFrozenGroundStayAsTheyAre) {
+  temp_dir dir;
+  write_long_term_columns(-40, 50, 50, false, 72);
+  torva_test::run_at_compared_thread_counts("r.prj", long_term_outputs);
+  const std::string lines = read_file("evap_out");
+  const std::vector<std::vector<double>> rows = report_rows(lines);
+  ASSERT_EQ(rows.size(), 72u) << lines;
+  int frozen = 0, thawed = 0;
+  for (std::size_t k = 1; k < rows.size(); ++k) {
+    SCOPED_TRACE(k);
+    const double index = rows[k][5];
+    EXPECT_NEAR(index, 0.99875 * rows[k - 1][5] + 40.0 / 24.0, 2e-6);
+    if (index > 83.0) {
+      ++frozen;
+      EXPECT_EQ(rows[k][0], rows[k - 1][0]);
+    } else if (k >= 2) {  // the columns first run at the end of the first hour
+      ++thawed;
+      EXPECT_LT(rows[k][0], rows[k - 1][0]);
+    }
+  }
+  EXPECT_GT(frozen, 10) << lines;
+  EXPECT_GT(thawed, 40) << lines;
+  const std::string summary = read_file("s.out");
+  const soil_books b = read_soil_books(summary);
+  EXPECT_GT(b.down, 0.0) << summary;
+  EXPECT_LT(std::fabs((b.start - b.end) - (b.evap + b.down)), 1e-9 * (b.start - b.end)) << summary;
+}
+
+// A storm on the second day ponds on the warm soil (20 mm in an hour on Ks 2 mm/h); after its
+// event the pond soaks in and evaporates, between events, and a shower on the third evening
+// makes a second event. The run's books and the surface's own close, and each event's column
+// books (net intake = storage change + drainage, the intake net of the roots' uptake) close to
+// the printed digit.
+TEST(RichardsCase, LongTermColumnsUnderAPondThatSoaksInAndEvaporatesKeepTheSurfaceBooks) {
+  temp_dir dir;
+  write_long_term_columns(77, 30, 0, true, 72,
+                          "RATES 2005 3 2 0 0 20.0\nRATES 2005 3 2 1 0 0.0\n"
+                          "EVENT \"a shower\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\n"
+                          "RATES 2005 3 3 20 0 1.0\nRATES 2005 3 3 21 0 0.0\n");
+  torva_test::run_at_compared_thread_counts("r.prj", long_term_outputs);
+  const std::string summary = read_file("s.out");
+  const double area = 4 * long_term_cell * long_term_cell;
+  EXPECT_NEAR(summary_number(summary, "Total amount of precip="), 0.021 * area, 1.0) << summary;
+  EXPECT_GT(summary_number(summary, "Total direct evaporation="), 0.0) << summary;
+  EXPECT_GT(read_soil_books(summary).evap, 0.0) << summary;
+  const torva_test::summary_balance s = torva_test::read_summary_balance(summary);
+  ASSERT_TRUE(s.has_totals) << summary;
+  EXPECT_LT(std::fabs(s.run_overall_error), 1e-6) << summary;
+  EXPECT_LT(std::fabs(s.run_surface_error), 1e-6) << summary;
+  const std::string label = "Richard equation mass balance error";
+  int events = 0;
+  for (std::size_t at = summary.find(label); at != std::string::npos;
+       at = summary.find(label, at + 1)) {
+    ++events;
+    EXPECT_LT(std::fabs(std::stod(summary.substr(at + label.size()))), 1e-4) << summary;
+  }
+  EXPECT_EQ(events, 2) << summary;
+}
+
 }  // namespace

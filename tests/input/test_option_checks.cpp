@@ -217,12 +217,13 @@ TEST_F(OptionChecks, ExplicitChannelRoutingIsAccepted) {
   }
 }
 
-// Long-term runs run, with snow or a Sacramento basin that takes its demand from the weather;
-// snow without the weather of a long-term run is refused above.
+// Long-term runs run, with snow, a Sacramento basin or Richards soil columns that take their
+// demand from the weather; snow without the weather of a long-term run is refused above.
 TEST_F(OptionChecks, LongTermRunsWithSnowOrASacramentoBasinAreAccepted) {
   for (const std::string& cards :
        {long_term_cards, long_term_cards + "INIT_SWE_DEPTH 0.2\n",
-        long_term_cards + "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSACRAMENTO sac.txt\n"}) {
+        long_term_cards + "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSACRAMENTO sac.txt\n",
+        std::string("LONG_TERM\nET_CALC_PENMAN\nINF_RICHARDS\n")}) {
     auto ms = check(base_cards + cards);
     ASSERT_EQ(run_error.error_code, 0) << cards;
     stdout_capture capture;
@@ -238,8 +239,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
     const char* card;  // the card the message names
   };
   const row rows[] = {
-      // The soil columns take no evapotranspiration from the hourly weather yet.
-      {"LONG_TERM\nET_CALC_PENMAN\nINF_RICHARDS\n", "INF_RICHARDS"},
       {"SACRAMENTO sac.txt\n", "SACRAMENTO"},
       {"INIT_SWE_DEPTH 0.2\n", "INIT_SWE_DEPTH"},
       {"INIT_SWE_DEPTH swe.asc\n", "INIT_SWE_DEPTH"},

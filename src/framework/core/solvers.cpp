@@ -149,11 +149,21 @@ int ludcmp(double** a, int n, int* perm, double& parity) {
 
 void tridiag_solve(int n, const double* upper, double* diagonal, const double* lower, double* rhs) {
   if (n < 1) return;
+  // The row just eliminated and the unknown just found stay in registers: each pass waits on
+  // its division, not on a store and a load of the value the last pass wrote.
+  double d = diagonal[1];
+  double r = rhs[1];
   for (int i = 2; i <= n; ++i) {
-    const double m = lower[i] / diagonal[i - 1];
-    diagonal[i] -= m * upper[i - 1];
-    rhs[i] -= m * rhs[i - 1];
+    const double m = lower[i] / d;
+    d = diagonal[i] - m * upper[i - 1];
+    r = rhs[i] - m * r;
+    diagonal[i] = d;
+    rhs[i] = r;
   }
-  rhs[n] /= diagonal[n];
-  for (int i = n - 1; i >= 1; --i) rhs[i] = (rhs[i] - upper[i] * rhs[i + 1]) / diagonal[i];
+  double x = r / d;
+  rhs[n] = x;
+  for (int i = n - 1; i >= 1; --i) {
+    x = (rhs[i] - upper[i] * x) / diagonal[i];
+    rhs[i] = x;
+  }
 }
