@@ -172,6 +172,24 @@ int first_nan_head(const model_state& ms, const double* head, bool skip_code5) {
       });
 }
 
+// Lowest active cell whose head is at or above its ground, 0 when none.
+int first_head_at_surface(const model_state& ms) {
+  const double* head = ms.subsurface.elevgw.data();
+  const double* ground = ms.cell_elev.data();
+  const unsigned char* held = ms.groundwater.held.data();
+  return block_ordered_sum<1024, int>(
+      ms.cell_count, 0,
+      [&](int first, int last) {
+        for (int c = first; c <= last; ++c)
+          if (!held[c] && ground[c] - head[c] <= 1e-16) return c;
+        return 0;
+      },
+      [](int& found, int part) {
+        if (part != 0) found = part;
+        return part == 0;
+      });
+}
+
 // One Picard pass's transmissivities, from the current heads; the heads go back to the start
 // of the sub-step and the iterates keep the current ones.
 void pass_transmissivities(model_state& ms) {
@@ -460,6 +478,20 @@ void groundwater_step(model_state& ms) {
     }
   }
   const int bad = first_nan_head(ms, ss.elevgw.data(), true);
+  // Without a soil scheme coupled to the aquifer nothing takes the water a table above the
+  // ground would give the surface, and the aquifer's storage would be booked at its porosity
+  // where the solve stored it at 1: the run stops rather than go on with made water.
+  const bool soil_zone = ss.inf_redist || ss.inf_layered_soil || ss.inf_richards;
+  const int flooded = soil_zone ? 0 : first_head_at_surface(ms);
+  if (flooded != 0 && bad == 0) {
+    printf(
+        "Error: the water table reached the ground surface in cell %d (head %g m, ground %g m); "
+        "water leaving the aquifer onto the surface needs a soil scheme coupled to the "
+        "groundwater, which GW_SIMULATION does not run in this version.\n",
+        flooded, ss.elevgw[flooded], ms.cell_elev[flooded]);
+    stop_now();
+    return;
+  }
   if (bad != 0) {
     printf(
         "A non-real value for the groudwater head was detected for in cell %d after running the "

@@ -143,53 +143,57 @@ void expect_aquifer_books_close(const std::string& summary) {
 
 // L = 1000 m between two fixed heads h0 = 10 m (cell centres at x = 0 and x = L, cells of 50 m,
 // three rows), recharge N = 1e-8 m/s on every other cell (a well injecting N dx^2 each),
-// K = 1e-4 m/s: the steady mound is h(x)^2 = h0^2 + (N/K) x (L - x), h(500 m) = 11.180 m.
+// K = 1e-4 m/s: the steady mound is h(x)^2 = h0^2 + (N/K) x (L - x), h(500 m) = 11.180 m. Both
+// codes of a held head (2, and 5) hold it and book what it passes.
 TEST(GroundwaterCases, AStripAquiferUnderRechargeReachesTheDupuitMound) {
-  torva_test::process_state_guard guard;
-  temp_dir dir;
-  aquifer a;
-  a.rows = 3;
-  a.cols = 21;
-  a.cell = 50.0;
-  const int n = a.rows * a.cols;
-  a.head.assign(n, 10.0);
-  a.code.assign(n, 1);
-  a.well.assign(n, 1);
-  for (int r = 1; r <= a.rows; ++r) {
-    for (int c : {1, a.cols}) {
-      a.code[a.at(r, c)] = 2;
-      a.well[a.at(r, c)] = 0;
+  for (int held : {2, 5}) {
+    SCOPED_TRACE(held);
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    aquifer a;
+    a.rows = 3;
+    a.cols = 21;
+    a.cell = 50.0;
+    const int n = a.rows * a.cols;
+    a.head.assign(n, 10.0);
+    a.code.assign(n, 1);
+    a.well.assign(n, 1);
+    for (int r = 1; r <= a.rows; ++r) {
+      for (int c : {1, a.cols}) {
+        a.code[a.at(r, c)] = held;
+        a.well[a.at(r, c)] = 0;
+      }
     }
-  }
-  const double recharge = 1e-8;
-  a.wells = well_row(1, 0, -recharge * a.cell * a.cell);
-  a.solver = "GW_LSOR_CON 1e-10\n";
-  write_aquifer(a);
-  torva_test::run_at_compared_thread_counts("gw.prj", outputs);
+    const double recharge = 1e-8;
+    a.wells = well_row(1, 0, -recharge * a.cell * a.cell);
+    a.solver = "GW_LSOR_CON 1e-10\n";
+    write_aquifer(a);
+    torva_test::run_at_compared_thread_counts("gw.prj", outputs);
 
-  const std::vector<double> h = final_heads(a);
-  const double k = 1e-4;
-  const double length = 1000.0;
-  for (int c = 1; c <= a.cols; ++c) {
-    const double x = (c - 1) * a.cell;
-    const double exact = std::sqrt(10.0 * 10.0 + recharge / k * x * (length - x));
-    for (int r = 1; r <= a.rows; ++r)
-      EXPECT_NEAR(h[a.at(r, c)], exact, 0.01 * exact) << "row " << r << " column " << c;
+    const std::vector<double> h = final_heads(a);
+    const double k = 1e-4;
+    const double length = 1000.0;
+    for (int c = 1; c <= a.cols; ++c) {
+      const double x = (c - 1) * a.cell;
+      const double exact = std::sqrt(10.0 * 10.0 + recharge / k * x * (length - x));
+      for (int r = 1; r <= a.rows; ++r)
+        EXPECT_NEAR(h[a.at(r, c)], exact, 0.01 * exact) << "row " << r << " column " << c;
+    }
+    EXPECT_NEAR(h[a.at(2, 11)], 11.180, 0.01 * 11.180);
+    // The fixed heads stay fixed to the printed digit.
+    for (int r = 1; r <= a.rows; ++r) {
+      EXPECT_EQ(h[a.at(r, 1)], 10.0);
+      EXPECT_EQ(h[a.at(r, a.cols)], 10.0);
+    }
+    // The recharge of the run went out through the fixed heads or into storage.
+    const std::string summary = read_file("gw_summary.out");
+    expect_aquifer_books_close(summary);
+    const double injected = recharge * a.cell * a.cell * (n - 2 * a.rows) * 86400.0 * a.steps;
+    EXPECT_NEAR(summary_number(summary, "Total inputs to groundwater="), injected, 1e-6 * injected);
+    EXPECT_NEAR(summary_number(summary, "Total pumping from groundwater="), -injected,
+                1e-6 * injected + 0.01);
+    EXPECT_LT(summary_number(summary, "Flux across head boundaries="), -0.5 * injected);
   }
-  EXPECT_NEAR(h[a.at(2, 11)], 11.180, 0.01 * 11.180);
-  // The fixed heads stay fixed to the printed digit.
-  for (int r = 1; r <= a.rows; ++r) {
-    EXPECT_EQ(h[a.at(r, 1)], 10.0);
-    EXPECT_EQ(h[a.at(r, a.cols)], 10.0);
-  }
-  // At steady state the fixed heads take the recharge of the run's last days: the recharge of
-  // the run all went out of the aquifer or into its storage.
-  const std::string summary = read_file("gw_summary.out");
-  expect_aquifer_books_close(summary);
-  const double injected = recharge * a.cell * a.cell * (n - 2 * a.rows) * 86400.0 * a.steps;
-  EXPECT_NEAR(summary_number(summary, "Total inputs to groundwater="), injected, 1e-6 * injected);
-  EXPECT_NEAR(summary_number(summary, "Total pumping from groundwater="), -injected,
-              1e-6 * injected + 0.01);
 }
 
 // A well pumping Q = 0.01 m3/s at the centre of a square of 41 x 41 cells of 10 m inside a ring
@@ -244,11 +248,11 @@ TEST(GroundwaterCases, AWellInASquareAquiferGivesTheDupuitThiemDrawdown) {
   EXPECT_LT(summary_number(summary, "Flux across head boundaries="), pumped);
 }
 
-// A well on a pumping schedule (a series of 0.002 m3/s rising to 0.006 m3/s over the run) in a
-// rectangle whose left column holds its head: while the heads fall the aquifer's storage change
-// is the pumped water plus what the fixed column gave, step by step to the solver's tolerance,
-// and the pumped water is the schedule taken at every step. Before the schedule's first row the
-// well takes the first value.
+// A well on a pumping schedule (a series of 0.002 m3/s rising to 0.006 m3/s over the run) and
+// deep leakage of 0.01 cm/h in a rectangle whose left column holds its head: while the heads fall
+// the aquifer's storage change is the pumped water plus what the fixed column gave, step by step to
+// the solver's tolerance, and the pumped water is the schedule taken at every step. Before the
+// schedule's first row the well takes the first value.
 TEST(GroundwaterCases, AScheduledWellDrainsStorageAndTheBooksClose) {
   torva_test::process_state_guard guard;
   temp_dir dir;
@@ -266,6 +270,7 @@ TEST(GroundwaterCases, AScheduledWellDrainsStorageAndTheBooksClose) {
   a.well[a.at(5, 10)] = 3;
   a.wells = well_row(3, 1, 4);
   a.index_rows = "     4 pumping\n";
+  a.extra = "GW_LEAKAGE_RATE 0.01\n";  // cm/h through the aquifer bottom
   // Rows from a day after the start: the first step takes the first value.
   a.series = "TORVA_TS\npumping\nABSOLUTE\n2005 3 15 6 0 0.002\n2005 3 19 6 0 0.006\nEND_TS\n";
   write_aquifer(a);
@@ -279,6 +284,11 @@ TEST(GroundwaterCases, AScheduledWellDrainsStorageAndTheBooksClose) {
   for (int day = 1; day <= a.steps; ++day)
     pumped += (0.002 + 0.001 * std::max(0, day - 1)) * 86400.0;
   EXPECT_NEAR(summary_number(summary, "Total pumping from groundwater="), pumped, 1e-6 * pumped);
+  // 0.01 cm/h under every cell but the fixed column, the whole run long.
+  const double leaked = 0.01 / 100.0 / 3600.0 * 86400.0 * a.steps * a.cell * a.cell * (n - a.rows);
+  EXPECT_NEAR(summary_number(summary, "Leakage to deep aquifer+"), leaked, 1e-6 * leaked + 0.01);
+  EXPECT_NEAR(summary_number(summary, "Total inputs to groundwater="), -(pumped + leaked),
+              1e-6 * (pumped + leaked) + 0.01);
   const double start = summary_number(summary, "GW volume start =");
   const double end = summary_number(summary, "GW volume end =");
   EXPECT_LT(end, start);  // the fixed column cannot give all the well takes
@@ -286,6 +296,45 @@ TEST(GroundwaterCases, AScheduledWellDrainsStorageAndTheBooksClose) {
   const std::vector<double> h = final_heads(a);
   for (int r = 1; r <= a.rows; ++r) EXPECT_EQ(h[a.at(r, 1)], 15.0);
   EXPECT_LT(h[a.at(5, 10)], h[a.at(5, 2)]);
+}
+
+// An XY head point at the first cell of a closed strip (no held heads, no wells) sets that
+// cell's head to 12 m at every step; the water it takes to do so is the aquifer's only gain,
+// and the heads rise from the point down the strip.
+TEST(GroundwaterCases, AnXyHeadPointFeedsAClosedAquiferAndItsGainIsBooked) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  aquifer a;
+  a.rows = 2;
+  a.cols = 11;
+  a.cell = 20.0;
+  a.steps = 4;
+  a.porosity = 0.01;
+  const int n = a.rows * a.cols;
+  a.head.assign(n, 10.0);
+  a.code.assign(n, 1);
+  write_file("gw_points.xy",
+             "XY_GW_HEAD\n1\nDATE       TIME \t            1\n2005 03 14 00 00\t      12.0000\n"
+             "2005 04 14 00 00\t      12.0000\nEND_TS\n");
+  a.extra = "XYBDYINPUT_GWHEAD gw_points.xy\n";
+  write_aquifer(a);
+  torva_test::run_at_compared_thread_counts("gw.prj", outputs);
+
+  const std::string summary = read_file("gw_summary.out");
+  const double start = summary_number(summary, "GW volume start =");
+  const double end = summary_number(summary, "GW volume end =");
+  const double gain = summary_number(summary, "Gain from XY boundaries");
+  EXPECT_GT(gain, 1.0);
+  EXPECT_NEAR(summary_number(summary, "Loss to XY boundaries"), 0.0, 1e-9);
+  EXPECT_NEAR(summary_number(summary, "Total inputs to groundwater="), 0.0, 0.005);
+  EXPECT_NEAR(summary_number(summary, "Flux across head boundaries="), 0.0, 0.005);
+  EXPECT_NEAR(end - start, gain, 0.03 + 1e-7 * end) << summary;
+  const std::vector<double> h = final_heads(a);
+  for (int c = 2; c <= a.cols; ++c) {
+    EXPECT_LT(h[a.at(1, c)], h[a.at(1, c - 1)]) << c;
+    EXPECT_GT(h[a.at(1, c)], 10.0) << c;
+  }
+  EXPECT_LT(h[a.at(1, 1)], 12.0);  // the point's head is set before the step's solve
 }
 
 // Bad solver cards and bad wells stop the run at start-up with one message naming the card or
@@ -298,7 +347,8 @@ TEST(GroundwaterCases, BadSolverCardsAndBadWellsStopTheRunWithTheirMessage) {
     std::string wells;          // table rows (default: well 1, constant)
     std::string index_rows;
     const char* message;
-    bool at_start = true;  // stops before "Running...."
+    bool at_start = true;       // stops before "Running...."
+    double well_rate = 0.0001;  // m3/s of the default well
   };
   const bad_case cases[] = {
       {"GW_RELAX_COEFF 0\n", false, "", "",
@@ -323,6 +373,9 @@ TEST(GroundwaterCases, BadSolverCardsAndBadWellsStopTheRunWithTheirMessage) {
        "Error: the groundwater line solver made 50000 sweeps without the largest head change of "
        "a sweep falling below GW_LSOR_CON (1e-06 m)",
        false},
+      // A well injecting 10 m3/s under a cell whose ground lies 90 m above the table.
+      {"", false, "", "", "Error: the water table reached the ground surface in cell ", false,
+       -10.0},
   };
   for (const bad_case& b : cases) {
     torva_test::process_state_guard guard;
@@ -341,7 +394,7 @@ TEST(GroundwaterCases, BadSolverCardsAndBadWellsStopTheRunWithTheirMessage) {
     a.mask[a.at(1, 4)] = 0;
     a.code[a.at(1, 4)] = 0;
     a.well[b.well_outside ? a.at(1, 4) : a.at(2, 2)] = 1;
-    a.wells = b.wells.empty() ? well_row(1, 0, 0.0001) : b.wells;
+    a.wells = b.wells.empty() ? well_row(1, 0, b.well_rate) : b.wells;
     a.index_rows = b.index_rows;
     if (!b.index_rows.empty())
       a.series = "TORVA_TS\npumping\nABSOLUTE\n2005 3 15 6 0 0.002\nEND_TS\n";

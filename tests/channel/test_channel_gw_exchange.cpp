@@ -1,11 +1,18 @@
 // Seepage between channels and the aquifer: the width across the bed of the three section kinds,
 // the stream-bed flux of one entry for every position of the water table, and the lake-bed
-// seepage of one cell, each checked against a hand computation.
+// seepage of one cell, each checked against a hand computation; the pass over the grid-stream
+// table of a network, its node fluxes and its status.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 
 #include "channel/channel_gw_exchange.h"
+#include "channel/channel_steps.h"
+#include "channel_fixture.h"
+#include "framework/core/error_state.h"
+#include "framework/model_state.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -109,6 +116,54 @@ TEST(ChannelGwExchange, TheLakeBedSeepageFollowsTheWaterTableAndTheBoundaryType)
     EXPECT_EQ(lake_bed_seepage(cell, c.water_table, c.groundwater, s), c.set) << c.what;
     EXPECT_NEAR(s, c.set ? c.seepage : 123.0, 1e-18) << c.what;
   }
+}
+
+// The three-link network of the channel fixture with a bed of 0.36 m/h over 0.5 m under every
+// node and water 0.5 m deep in link 1 (trapezoid, bottom 2 m, side slope 1: w(d) = 2 + 2 d).
+// Link 1 node 1 lies in cell 1 and node 2 in cell 4, each entry with its whole share.
+TEST(ChannelGwExchange, ThePassGivesEachNodeItsEntriesFluxAndTheStatus) {
+  torva_test::process_state_guard guard;
+  torva_test::temp_dir dir;
+  auto ms = std::make_unique<model_state>();
+  torva_test::set_channel_watershed(*ms);
+  ms->cards.k_river = 0.36;
+  ms->cards.m_river = 0.5;
+  ms->channel.stream_loss = 1;
+  torva_test::open_channel_network(*ms, dir);
+  torva_test::stdout_capture setup_out;
+  setup_channel_network(*ms);
+  const std::string printed = setup_out.stop();
+  ASSERT_EQ(run_error.error_code, 0) << printed;
+  channel_state& ch = ms->channel;
+  ASSERT_FALSE(ch.qriv.empty());
+  for (int node = 1; node <= ch.nx[1]; ++node) ch.chan_depth(1, node) = 0.5;
+  const double k = 0.36 / 3600.0 / 0.5;
+  const double loss = -0.5 * k * 3.0;
+
+  // No water table: every wet node loses, none gains: status 2.
+  EXPECT_EQ(chan_gw_exchange(*ms, nullptr, false), 2);
+  EXPECT_NEAR(ch.qriv(1, 1), loss, 1e-15);
+  EXPECT_NEAR(ch.qriv(1, 2), loss, 1e-15);
+  EXPECT_EQ(ch.qriv(2, 1), 0.0);  // a dry node
+  EXPECT_NEAR(ch.gst_qriv[1][1], loss, 1e-15);
+
+  // A water table 1 m above the bed of link 1 node 1 (0.5 m above its water) feeds that node
+  // over the width at 1 m; the table far below node 2 leaves it losing: status 1.
+  subsurface_state& ss = ms->subsurface;
+  ss.water_table_on = 1;
+  ss.elevgw.allocate(9);
+  ss.bottom_elev.allocate(9);
+  for (int c = 1; c <= 9; ++c) ss.elevgw[c] = 50.0;
+  ss.elevgw[1] = ch.bel(1, 1) + 1.0;
+  EXPECT_EQ(chan_gw_exchange(*ms, nullptr, false), 1);
+  EXPECT_NEAR(ch.qriv(1, 1), k * 0.5 * 4.0, 1e-15);
+  EXPECT_NEAR(ch.qriv(1, 2), loss, 1e-15);
+
+  // Everything dry: no exchange at all.
+  for (int node = 1; node <= ch.nx[1]; ++node) ch.chan_depth(1, node) = 0.0;
+  ss.water_table_on = 0;
+  EXPECT_EQ(chan_gw_exchange(*ms, nullptr, false), 0);
+  EXPECT_EQ(ch.qriv(1, 1), 0.0);
 }
 
 }  // namespace
