@@ -72,6 +72,7 @@ bench: build
 	$(BUILD)/channel_routing_bench
 	$(BUILD)/richards_bench
 	$(BUILD)/event_step_bench --richards --sides 250,500 --schemes explicit
+	$(BUILD)/groundwater_bench
 	$(BUILD)/vector_powers_bench
 	$(BUILD)/busy_machine_bench
 
@@ -83,7 +84,7 @@ bench: build
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TARGETS := ascii_grid lake_files series stream_tables mapping_table precip project channel \
 	chan_points sacramento hmet_obu hmet_samson hmet_surfaways richards_table analyzers r7_link \
-	volp_exchange
+	volp_exchange groundwater
 TARGET ?= $(FUZZ_TARGETS)
 SECONDS ?= 60
 FUZZ_FLAGS ?=

@@ -14,6 +14,7 @@
 #include "input/project_cards_state.h"
 #include "output/output_state.h"
 #include "overland/overland_state.h"
+#include "subsurface/groundwater_state.h"
 #include "subsurface/subsurface_state.h"
 #include "transport/transport_state.h"
 
@@ -160,6 +161,7 @@ struct model_state {
   overland_state overland;
   channel_state channel;
   subsurface_state subsurface;
+  groundwater_state groundwater;  // work of the saturated groundwater step
   output_state output;
   transport_state transport;
   calibration_state calibration;

@@ -159,6 +159,27 @@ struct unsupported_input {
 // In the order of the subsystems: soils and weather, groundwater, channels and pipes, transport,
 // coupling with other models, and the outputs whose input lists are not read.
 constexpr unsupported_input unsupported_inputs[] = {
+    {"GW_SIMULATION", "groundwater coupled with Richards soil columns",
+     [](const model_state& ms) {
+       return ms.subsurface.gw_simulation != 0 && ms.subsurface.inf_richards != 0;
+     }},
+    {"GW_SIMULATION", "groundwater coupled with the soil of INF_REDIST or INF_LAYERED_SOIL",
+     [](const model_state& ms) {
+       return ms.subsurface.gw_simulation != 0 &&
+              (ms.subsurface.inf_redist != 0 || ms.subsurface.inf_layered_soil != 0);
+     }},
+    {"GW_SIMULATION", "groundwater under channels (seepage through the stream beds)",
+     [](const model_state& ms) {
+       return ms.subsurface.gw_simulation != 0 && ms.channel.chan_explic != 0;
+     }},
+    {"GW_SIMULATION", "groundwater under overland lakes",
+     [](const model_state& ms) {
+       return ms.subsurface.gw_simulation != 0 && ms.overland.overland_lake_map != 0;
+     }},
+    {"GW_WELL_LEVEL", "well water levels written at listed wells",
+     [](const model_state& ms) {
+       return ms.subsurface.gw_simulation != 0 && ms.subsurface.gw_well_level_on != 0;
+     }},
     // The basin's outflow goes to the channel nodes of the grid-stream table.
     {"SACRAMENTO", "Sacramento soil-moisture accounting without channels to take its outflow",
      [](const model_state& ms) {
@@ -166,8 +187,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      }},
     {"INIT_SWE_DEPTH", "snow outside a long-term run (an initial snow water equivalent)",
      [](const model_state& ms) { return ms.cards.init_swe_kind != 0 && !ms.long_term; }},
-    {"GW_SIMULATION", "two-dimensional groundwater flow",
-     [](const model_state& ms) { return ms.subsurface.gw_simulation != 0; }},
     {"STREAM_LOSS", "seepage between the channels and the soil",
      [](const model_state& ms) {
        return ms.channel.chan_explic != 0 && ms.channel.stream_loss != 0;
@@ -296,8 +315,33 @@ void check_inputs_supported(model_state& ms) {
   }
 }
 
+// The groundwater solver's own cards: a relaxation factor outside (0, 2) makes line
+// over-relaxation stall or diverge, and a tolerance of 0 or less is never met.
+static bool groundwater_solver_can_run(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  if (!ss.gw_simulation) return true;
+  if (!(ss.gw_solve_factor > 0.0 && ss.gw_solve_factor < 2.0)) {
+    printf(
+        "Error: the relaxation factor of the groundwater solver (GW_RELAX_COEFF) is %g; it must "
+        "lie above 0 and below 2.\n",
+        ss.gw_solve_factor);
+    raise_own_message();
+    return false;
+  }
+  if (!(ss.gw_lsor_con > 0.0)) {
+    printf(
+        "Error: the convergence limit of the groundwater solver (GW_LSOR_CON) is %g m; it must "
+        "be above 0.\n",
+        ss.gw_lsor_con);
+    raise_own_message();
+    return false;
+  }
+  return true;
+}
+
 void check_project_options(model_state& ms) {
   if (!grid_and_clock_can_run(ms)) return;
+  if (!groundwater_solver_can_run(ms)) return;
   const int code = first_conflict(ms);
   if (code != 0) raise_error(code);
 }

@@ -141,7 +141,7 @@ bool alloc_values_by_id(raw_array1d<double>& values_by_id, int largest_id) {
 }
 
 int map_read_category_values(model_state& ms, file_handle& index_file, const char* index_file_name,
-                             raw_array2d<int>& index_grid, int largest_id) {
+                             raw_array2d<int>& index_grid, int largest_id, bool keep_outside) {
   const char* name = index_file_name != nullptr ? index_file_name : "";
   const int rows = ms.rows;
   const int cols = ms.cols;
@@ -198,7 +198,7 @@ int map_read_category_values(model_state& ms, file_handle& index_file, const cha
                           static_cast<int>(length), token, r, c, name);
         return 0;
       }
-      if (mask_row[c] == 0) continue;  // outside the watershed: read and ignored
+      if (mask_row[c] == 0 && !keep_outside) continue;  // outside the watershed: read, ignored
       if (id > largest_id) {
         set_error_values(r, c);
         report_file_error_now(err_index_id_beyond_table, nullptr, name);

@@ -67,9 +67,11 @@ bool alloc_values_by_id(raw_array1d<double>& values_by_id, int largest_id);
 // and ignored. Prints "In map %s category %d has %d values\n" for every id 1..largest_id that
 // watershed cells carry, to the console and the summary file. An early end of the map is
 // err_unexpected_end_of_file. Returns 1 when read whole; 0 after a fault, reported at once (the ids
-// read so far stay in the grid).
+// read so far stay in the grid). With keep_outside the ids outside the watershed are checked and
+// kept like the others (a map whose every non-zero id must lie in the watershed, the well map).
 int map_read_category_values(model_state& ms, file_handle& index_file, const char* index_file_name,
-                             raw_array2d<int>& index_grid, int largest_id);
+                             raw_array2d<int>& index_grid, int largest_id,
+                             bool keep_outside = false);
 
 // Writes, for every watershed cell (index_map non-zero) whose grid id lies in 1..the highest
 // index of values_by_id, that id's value into out[cell number]; other elements keep what they

@@ -37,6 +37,7 @@ void set_reader_defaults(project_cards& c) {
   c.soil_erosion = 1;
   c.gw_timestep = 1.0;
   c.gw_lsor_con = 1e-5;
+  c.gw_relax_coeff = 1.0;  // plain line Gauss-Seidel unless GW_RELAX_COEFF says otherwise
   c.single_unsat_sat = 0.75;
   c.kinetics_timestep_factor = 1.0;
   c.ov_uptake_rate = 0.0;

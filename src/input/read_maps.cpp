@@ -105,12 +105,14 @@ void read_maps(model_state& ms) {
   if (stopped()) return;
 
   using step = void (*)(model_state&);
-  const step before_hotstarts[] = {
-      alloc_grid_arrays,         read_dike_mask,         read_wetland_mask,
-      read_overland_boundary,    read_soil_maps,         read_gw_maps,
-      open_sacramento_params,    read_interception_maps, read_lake_map,
-      read_retention_map,        read_roughness_map,     init_sediment_overland,
-      init_contaminant_overland, read_theta_locations,   read_overland_pumps};
+  const step before_hotstarts[] = {alloc_grid_arrays,      read_dike_mask,
+                                   read_wetland_mask,      read_overland_boundary,
+                                   read_soil_maps,         read_aquifer_start_maps,
+                                   read_gw_maps,           open_sacramento_params,
+                                   read_interception_maps, read_lake_map,
+                                   read_retention_map,     read_roughness_map,
+                                   init_sediment_overland, init_contaminant_overland,
+                                   read_theta_locations,   read_overland_pumps};
   for (step fn : before_hotstarts) {
     fn(ms);
     if (stopped()) return;

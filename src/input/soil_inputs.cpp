@@ -1043,6 +1043,16 @@ void read_soil_maps(model_state& ms) {
   infiltration_setup(ms);
 }
 
+void read_aquifer_start_maps(model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  // The soil maps read the water table for the infiltration schemes; without one the aquifer
+  // still starts from its water table and bottom.
+  if (ss.gw_simulation != 1 || ss.green_ampt == 1 || ss.inf_redist == 1 || ss.inf_layered_soil ||
+      ss.inf_richards)
+    return;
+  read_water_table_maps(ms);
+}
+
 void read_gw_maps(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
   if (ss.gw_simulation != 1) return;
@@ -1056,6 +1066,8 @@ void read_gw_maps(model_state& ms) {
   }
   if (!read_gw_conductivity(ms, table)) return;
   read_gw_porosity(ms, table);
+  if (stopped()) return;
+  if (!groundwater_setup(ms)) stop_now();
 }
 
 void open_sacramento_params(model_state& ms) {

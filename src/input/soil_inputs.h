@@ -24,7 +24,8 @@ void read_water_table_maps(model_state& ms);
 void read_soil_table(model_state& ms);
 
 // Start-up readers called by the input-reading driver, in its order.
-void alloc_grid_arrays(model_state& ms);       // the per-cell arrays of the run
-void read_soil_maps(model_state& ms);          // infiltration, ET and water-table inputs
-void read_gw_maps(model_state& ms);            // groundwater boundary, wells, aquifer
-void open_sacramento_params(model_state& ms);  // SACRAMENTO parameter file
+void alloc_grid_arrays(model_state& ms);        // the per-cell arrays of the run
+void read_soil_maps(model_state& ms);           // infiltration, ET and water-table inputs
+void read_aquifer_start_maps(model_state& ms);  // water table and bottom without infiltration
+void read_gw_maps(model_state& ms);             // groundwater boundary, wells, aquifer
+void open_sacramento_params(model_state& ms);   // SACRAMENTO parameter file

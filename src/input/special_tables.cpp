@@ -97,7 +97,10 @@ bool read_rows_and_map(model_state& ms, file_handle& h, const char* file_name, i
     report_file_error_now(err_index_map_not_open, nullptr, t.index_file.c_str());
     return false;
   }
-  const int read = map_read_category_values(ms, index, t.index_file.c_str(), t.grid, t.largest_id);
+  // A well outside the watershed would pump from no cell: the well map keeps every id for the
+  // placement to refuse.
+  const int read = map_read_category_values(ms, index, t.index_file.c_str(), t.grid, t.largest_id,
+                                            table_id == map_table_wells);
   file_handle_close(index);
   return read != 0;
 }

@@ -124,4 +124,9 @@ void write_run_end_hotstarts(model_state& ms) {
   if (c.write_sm_hotstart_given &&
       !write_cell_map(ms, c.write_sm_hotstart, ms.subsurface.surf_moist))
     hotstart_open_failure(c.write_sm_hotstart);
+  // The groundwater heads a later run can start its water table from.
+  const char* gw_hotstart = "hotstart_file";
+  if (ms.subsurface.gw_simulation && !write_cell_map(ms, gw_hotstart, ms.subsurface.elevgw))
+    stop_with_message("Can't open gw hot start map for writing out hotstart info: %s\n",
+                      gw_hotstart);
 }

@@ -21,6 +21,16 @@ void groundwater_step(model_state& ms);   // time loop 17
 // evaporation depth of that time (m).
 double richards_infiltration(model_state& ms, double dt_seconds);
 
+// Groundwater set-up at start-up, once the groundwater maps are read: the work of the solve
+// and the lines of the grid; false (after its message) when they cannot be made or the
+// groundwater inputs do not cover the cells.
+bool groundwater_setup(model_state& ms);
+// Advances the heads over one groundwater interval of dt seconds: takes the step's sources,
+// then Picard passes over the line solver until the heads change by at most 0.001 m between
+// passes. Returns the volume the sources put into the aquifer (m3); fixed heads add what they
+// gave the aquifer to gw_flux.
+double gw_solve(model_state& ms, double dt);
+
 // Soil-column table readers, handed the mapping-table file (or the layered-soil table file) just
 // after the table's header line.
 // Richards table of `form` (1 Brooks-Corey, 2 Havercamp): count lines and three layers per soil

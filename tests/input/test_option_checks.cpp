@@ -242,10 +242,13 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"SACRAMENTO sac.txt\n", "SACRAMENTO"},
       {"INIT_SWE_DEPTH 0.2\n", "INIT_SWE_DEPTH"},
       {"INIT_SWE_DEPTH swe.asc\n", "INIT_SWE_DEPTH"},
-      {groundwater_cards, "GW_SIMULATION"},
-      {groundwater_cards + "USE_WELLS\n", "GW_SIMULATION"},
+      {groundwater_cards + "INF_RICHARDS\nAQUIFER_DELTA_Z 0.1\n", "GW_SIMULATION"},
+      {groundwater_cards + "INF_REDIST\n", "GW_SIMULATION"},
+      {groundwater_cards + "INF_LAYERED_SOIL\n", "GW_SIMULATION"},
+      {groundwater_cards + "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "GW_SIMULATION"},
+      {groundwater_cards + "OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "GW_SIMULATION"},
       {groundwater_cards + "GW_WELL_LEVEL wells.out\nOUT_WELL_LOCATION wells.txt\n",
-       "GW_SIMULATION"},
+       "GW_WELL_LEVEL"},
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n", "STREAM_LOSS"},
       {"STORM_SEWER pipes.txt\n", "STORM_SEWER"},
@@ -324,6 +327,11 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "R7_INPUT r7.txt\nR7_FLUXES\nR7_SEGMENT_MAP seg.asc\nR7_NODES_TO_SEGS seg.txt\n",
       // One event at a time inside TEV, exchanged with VOLP.
       "TEV\nVOLP veg.txt\nTEV_EVENT_NUM 3\nVOLP_FIRST\nMOIST_FROM_VOLP m.asc\n",
+      // Groundwater with wells or a flux table, under a grid without channels.
+      groundwater_cards + "USE_WELLS\n",
+      groundwater_cards +
+          "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\n"
+          "MOISTURE m.asc\n",
       // Cards that only act together with a process refused above change nothing alone.
       "USE_WELLS\nHMET_SAMSON h.txt\nSUPERLINK_JUNC_LOCATION j.txt\nCHANNEL_INPUT chan.txt\n",
   };

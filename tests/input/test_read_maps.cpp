@@ -79,6 +79,12 @@ class ReadMapsTest : public ::testing::Test {
     ss.gw_unif_hycond = 3.6;
     ss.gw_unif_porosity_on = 1;
     ss.gw_unif_porosity = 0.3;
+    // The initial water table and the aquifer bottom.
+    write_file(dir_.file("wt.asc"), grid_header(3, 4) + "9 9 9 9\n9 9 9 9\n9 9 9 9\n");
+    write_file(dir_.file("bottom.asc"), grid_header(3, 4) + "1 1 1 1\n1 1 1 1\n1 1 1 1\n");
+    copy_text(ms_->input.names.water_table, sizeof ms_->input.names.water_table, "wt.asc");
+    copy_text(ms_->input.names.aquifer_bottom, sizeof ms_->input.names.aquifer_bottom,
+              "bottom.asc");
   }
   std::string summary() {
     file_handle_close(ms_->output.summary_file);

@@ -1,0 +1,539 @@
+// Saturated groundwater: the set-up of the groundwater work at start-up (init_lake_and_soil_state
+// calls groundwater_setup) and the time-loop step groundwater_step, which takes the vertical
+// fluxes of its interval, solves the two-dimensional unconfined flow equation for the new heads
+// (gw_solve: Picard passes over the line solver) and books every volume to the run's totals.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "framework/core/block_sum.h"
+#include "framework/core/error_state.h"
+#include "framework/core/parallel_team.h"
+#include "framework/model_state.h"
+#include "input/input_steps.h"
+#include "subsurface/gw_line_sor.h"
+#include "subsurface/subsurface_steps.h"
+#include "subsurface/wells.h"
+
+namespace {
+
+constexpr double seconds_per_day = 86400.0;
+// Saturated thickness below which a cell keeps a token transmissivity and takes no sink (m).
+constexpr double thin_aquifer = 0.001;
+// Saturated thickness below which neither leakage nor pumping draws on a cell (m).
+constexpr double dry_aquifer = 0.01;
+// Picard passes from which each pass says the solve is slow, and at which it gives up.
+constexpr int slow_passes = 49;
+constexpr int most_passes = 1000;
+
+// A head held in the solve: fixed heads (codes 2 and 5) and cells outside the aquifer (code 0).
+bool held_code(int code) {
+  return code == 0 || code == 2 || code == 5;
+}
+
+// Harmonic conductance of the face between cells of transmissivities ta and tb, both of side d,
+// per area of a cell (1/s).
+inline double face_coefficient(double ta, double tb, double d) {
+  const double sum = tb * d + ta * d;
+  return sum > 0.0 ? 2.0 * ta * tb / sum / d : 0.0;
+}
+
+int cell_team(const model_state& ms) {
+  return team_size(ms.cell_count);
+}
+
+// The storage coefficient of every cell for the step: 1 where the water table is at or above
+// the ground; below it the soil's porosity inside the soil depth of the redistribution and
+// layered soils, the aquifer's porosity deeper down (and everywhere without those soils).
+void set_storage(model_state& ms) {
+  subsurface_state& ss = ms.subsurface;
+  groundwater_state& g = ms.groundwater;
+  const bool soil_zone = ss.inf_redist || ss.inf_layered_soil;
+  bool warned = false;
+  for (int c = 1; c <= ms.cell_count; ++c) {
+    const double d = ms.cell_elev[c] - ss.elevgw[c];
+    double soil_depth = 0.0;  // cm
+    double layer1 = 0.0;      // cm
+    const soil_table_record* soil = nullptr;
+    if (soil_zone && ss.inf_layered_soil && !ss.soiltype.empty()) {
+      const int id = ss.soiltype[c];
+      if (id >= 0 && id < max_soil_types) {
+        soil = &ss.soil_types[id];
+        layer1 = soil->layer_depth[0];
+        soil_depth = soil->layer_depth[0] + soil->layer_depth[1];
+      }
+    } else if (soil_zone) {
+      soil_depth = ss.init_unsat_depth_cm;
+    }
+    double sy = ss.gw_porosity[c];
+    if (d <= 0.0) {
+      sy = 1.0;
+    } else if (soil_zone && d <= soil_depth / 100.0) {
+      if (ss.inf_redist) {
+        sy = ss.porosity_cell.empty() ? ss.gw_porosity[c] : ss.porosity_cell[c];
+      } else if (soil != nullptr) {
+        const double wetted = ss.wetdep.empty() ? 0.0 : ss.wetdep[c];
+        sy = layer1 > wetted ? soil->layer_porosity[0] : soil->layer_porosity[1];
+      }
+    }
+    if (!(sy > 0.0)) {
+      sy = ss.gw_porosity[c];
+      if (!warned) printf("there is a problem with groundwater storage term");
+      warned = true;
+    }
+    g.storage[c] = sy;
+    g.head_step[c] = ss.elevgw[c];
+  }
+}
+
+// The net sink of every cell for the interval dt (m/s, positive out of the aquifer), with its
+// leakage and pumping; the fluxes waiting for the step are taken and cleared. Returns the volume
+// the sources put into the aquifer over dt (m3), summed in block order.
+double take_sources(model_state& ms, double dt) {
+  subsurface_state& ss = ms.subsurface;
+  groundwater_state& g = ms.groundwater;
+  const double area = ms.gridsize * ms.gridsize;
+  const double leakage_rate = ss.gw_leakage_rate / 100.0 / 3600.0;
+  const bool lakes = ms.perennial_lakes && ms.channel.lake_loss;
+  const bool channel = ms.channel.chan_explic != 0;
+  double* recharge = ss.recharge_inc.empty() ? nullptr : ss.recharge_inc.data();
+  const int n = ms.cell_count;
+  const double* head = ss.elevgw.data();
+  const double* bottom = ss.bottom_elev.data();
+  const unsigned char* held = g.held.data();
+  double* lake = g.lake_seepage.data();
+  double* chan = g.chan_seepage.data();
+  double* extra = g.extra_sink.data();
+  double* exchange = g.table_exchange.data();
+  double* leakage = g.leakage.data();
+  double* pumping = g.pumping.data();
+  double* sink = g.sink.data();
+  const bool keep_exchange = ss.inf_richards != 0;
+#pragma omp parallel for schedule(static) num_threads(cell_team(ms))
+  for (int c = 1; c <= n; ++c) {
+    if (held[c]) {
+      sink[c] = 0.0;
+      leakage[c] = 0.0;
+      pumping[c] = 0.0;
+      continue;
+    }
+    const double b = head[c] - bottom[c];
+    const double rch = recharge != nullptr ? recharge[c] / 100.0 / dt : 0.0;
+    double lake_rate = 0.0;
+    if (lakes) {
+      lake_rate = lake[c] / dt / area;
+      if (lake_rate != 0.0) lake[c] = 0.0;
+    }
+    double chan_rate = 0.0;
+    if (channel) {
+      chan_rate = chan[c] / dt / area;
+      chan[c] = 0.0;
+    }
+    const double further = extra[c] / dt;
+    extra[c] = 0.0;
+    const double exch = -exchange[c] / 100.0 / dt;
+    if (!keep_exchange) exchange[c] = 0.0;
+    double leak = leakage_rate;
+    if (b < dry_aquifer) leak = 0.0;
+    if (leak * dt > b) leak = b / dt;
+    leakage[c] = leak;
+    if (b < dry_aquifer && pumping[c] > 0.0) pumping[c] = 0.0;
+    double q = pumping[c] - rch + leak + exch + further + chan_rate + lake_rate;
+    if (b < thin_aquifer && q > 0.0) q = 0.0;
+    if (b - q * dt < thin_aquifer && q > 0.0) q = (b - thin_aquifer) / dt;
+    sink[c] = q;
+  }
+  return block_ordered_sum<1024, double>(
+      n, 0.0,
+      [&](int first, int last) {
+        double part = 0.0;
+        for (int c = first; c <= last; ++c) part += -dt * sink[c] * area;
+        return part;
+      },
+      [](double& total, double part) { total += part; });
+}
+
+// Lowest cell of 1..n (held cells left out when `skip_held`) whose head is not a number, 0
+// when none.
+int first_nan_head(const model_state& ms, const double* head, bool skip_code5) {
+  const int* code = ms.subsurface.gwbound.data();
+  return block_ordered_sum<1024, int>(
+      ms.cell_count, 0,
+      [&](int first, int last) {
+        for (int c = first; c <= last; ++c) {
+          if (skip_code5 && (code[c] == 2 || code[c] == 5)) continue;
+          if (std::isnan(head[c])) return c;
+        }
+        return 0;
+      },
+      [](int& found, int part) {
+        if (part != 0) found = part;
+        return part == 0;
+      });
+}
+
+// Lowest active cell whose head is at or above its ground, 0 when none.
+int first_head_at_surface(const model_state& ms) {
+  const double* head = ms.subsurface.elevgw.data();
+  const double* ground = ms.cell_elev.data();
+  const unsigned char* held = ms.groundwater.held.data();
+  return block_ordered_sum<1024, int>(
+      ms.cell_count, 0,
+      [&](int first, int last) {
+        for (int c = first; c <= last; ++c)
+          if (!held[c] && ground[c] - head[c] <= 1e-16) return c;
+        return 0;
+      },
+      [](int& found, int part) {
+        if (part != 0) found = part;
+        return part == 0;
+      });
+}
+
+// One Picard pass's transmissivities, from the current heads; the heads go back to the start
+// of the sub-step and the iterates keep the current ones.
+void pass_transmissivities(model_state& ms) {
+  subsurface_state& ss = ms.subsurface;
+  groundwater_state& g = ms.groundwater;
+  double* h = ss.elevgw.data();
+  const double* bottom = ss.bottom_elev.data();
+  const double* kx = ss.gw_cond_x.data();
+  const double* ky = ss.gw_cond_y.data();
+  const double* start = g.head_substep.data();
+  double* it = g.iterate.data();
+  double* prev = g.iterate_prev.data();
+  double* tx = g.trans_x.data();
+  double* ty = g.trans_y.data();
+  const int n = ms.cell_count;
+#pragma omp parallel for schedule(static) num_threads(cell_team(ms))
+  for (int c = 1; c <= n; ++c) {
+    it[c] = h[c];
+    prev[c] = h[c];
+    const double b = std::max(h[c] - bottom[c], thin_aquifer);
+    tx[c] = b * kx[c];
+    ty[c] = b * ky[c];
+    h[c] = start[c];
+  }
+}
+
+// The five-point coefficients of the sub-step dt: held cells keep their head, every other cell
+// couples to its neighbours in the aquifer through the harmonic face conductances.
+void assemble(model_state& ms, double dt) {
+  groundwater_state& g = ms.groundwater;
+  const overland_state& ov = ms.overland;
+  const double d = ms.gridsize;
+  const unsigned char* held = g.held.data();
+  const int* code = ms.subsurface.gwbound.data();
+  const int* above = ov.abovecon.data();
+  const int* below = ov.belowcon.data();
+  const int* left = ov.leftcon.data();
+  const int* right = ov.rightcon.data();
+  const double* tx = g.trans_x.data();
+  const double* ty = g.trans_y.data();
+  const double* sy = g.storage.data();
+  const double* q = g.sink.data();
+  const double* start = g.head_substep.data();
+  double* cn = g.coef_n.data();
+  double* cs = g.coef_s.data();
+  double* cw = g.coef_w.data();
+  double* ce = g.coef_e.data();
+  double* cp = g.coef_p.data();
+  double* cr = g.coef_r.data();
+  const int n = ms.cell_count;
+#pragma omp parallel for schedule(static) num_threads(cell_team(ms))
+  for (int c = 1; c <= n; ++c) {
+    if (held[c]) {
+      cn[c] = cs[c] = cw[c] = ce[c] = 0.0;
+      cp[c] = 1.0;
+      cr[c] = start[c];
+      continue;
+    }
+    // A neighbour outside the aquifer (code 0) passes no water.
+    auto in_aquifer = [&](int nb) { return nb != 0 && code[nb] != 0; };
+    cn[c] = in_aquifer(above[c]) ? face_coefficient(ty[c], ty[above[c]], d) : 0.0;
+    cs[c] = in_aquifer(below[c]) ? face_coefficient(ty[c], ty[below[c]], d) : 0.0;
+    cw[c] = in_aquifer(left[c]) ? face_coefficient(tx[c], tx[left[c]], d) : 0.0;
+    ce[c] = in_aquifer(right[c]) ? face_coefficient(tx[c], tx[right[c]], d) : 0.0;
+    const double s = sy[c] / dt;
+    cp[c] = -(cn[c] + cs[c] + cw[c] + ce[c] + s);
+    cr[c] = q[c] - s * start[c];
+  }
+}
+
+// Largest |head - latest iterate| over the cells; the iterates move on by one.
+double pass_change(model_state& ms) {
+  groundwater_state& g = ms.groundwater;
+  const double* h = ms.subsurface.elevgw.data();
+  double* it = g.iterate.data();
+  double* prev = g.iterate_prev.data();
+  const int n = ms.cell_count;
+  double largest = 0.0;
+#pragma omp parallel for schedule(static) num_threads(cell_team(ms)) reduction(max : largest)
+  for (int c = 1; c <= n; ++c) {
+    largest = std::max(largest, std::fabs(h[c] - it[c]));
+    prev[c] = it[c];
+    it[c] = h[c];
+  }
+  return largest;
+}
+
+// Water that the held heads gave the aquifer over dt through the faces of the last pass (m3),
+// into gw_flux of each held cell of code 2 or 5: the flux the solved system passed, so that the
+// aquifer's books close to the solver's tolerance.
+void held_head_fluxes(model_state& ms, double dt) {
+  subsurface_state& ss = ms.subsurface;
+  groundwater_state& g = ms.groundwater;
+  const overland_state& ov = ms.overland;
+  const double d = ms.gridsize;
+  const double area = d * d;
+  const double* h = ss.elevgw.data();
+  const int* code = ss.gwbound.data();
+  const unsigned char* held = g.held.data();
+  const double* tx = g.trans_x.data();
+  const double* ty = g.trans_y.data();
+  double* flux = ss.gw_flux.data();
+  const int* nbs[4] = {ov.abovecon.data(), ov.belowcon.data(), ov.leftcon.data(),
+                       ov.rightcon.data()};
+  const double* trans[4] = {ty, ty, tx, tx};
+  const int n = ms.cell_count;
+#pragma omp parallel for schedule(static) num_threads(cell_team(ms))
+  for (int c = 1; c <= n; ++c) {
+    if (code[c] != 2 && code[c] != 5) continue;
+    double sum = 0.0;
+    for (int f = 0; f < 4; ++f) {
+      const int nb = nbs[f][c];
+      if (nb == 0 || held[nb]) continue;
+      sum += face_coefficient(trans[f][c], trans[f][nb], d) * area * (h[c] - h[nb]) * dt;
+    }
+    flux[c] += sum;
+  }
+}
+
+}  // namespace
+
+bool groundwater_setup(model_state& ms) {
+  subsurface_state& ss = ms.subsurface;
+  groundwater_state& g = ms.groundwater;
+  if (!ss.gw_simulation || ms.cell_count < 1) return true;
+  const int n = ms.cell_count;
+  raw_array1d<double>* cells[] = {
+      &g.head_step,  &g.head_substep, &g.iterate,      &g.iterate_prev, &g.storage,
+      &g.sink,       &g.leakage,      &g.pumping,      &g.trans_x,      &g.trans_y,
+      &g.coef_n,     &g.coef_s,       &g.coef_w,       &g.coef_e,       &g.coef_p,
+      &g.coef_r,     &g.chan_seepage, &g.lake_seepage, &g.extra_sink,   &g.table_exchange,
+      &g.work.lower, &g.work.diag,    &g.work.upper,   &g.work.rhs};
+  for (raw_array1d<double>* a : cells) {
+    if (!a->allocate(n)) {
+      raw_report_alloc_failure("groundwater work");
+      return false;
+    }
+  }
+  if (!g.held.allocate(n) ||
+      !gw_build_lines(g.lines, ms.index_map, ms.rows, ms.cols, n, ss.gw_lsor_dir)) {
+    raw_report_alloc_failure("groundwater lines");
+    return false;
+  }
+  // Every per-cell input the solve reads must be there for every cell.
+  const raw_array1d<double>* inputs[] = {&ss.elevgw,    &ss.bottom_elev, &ss.gw_porosity,
+                                         &ss.gw_cond_x, &ss.gw_cond_y,   &ss.gw_flux};
+  for (const raw_array1d<double>* a : inputs) {
+    if (a->count() < n) {
+      printf("Error: the groundwater inputs do not cover the %d cells of the watershed.\n", n);
+      return false;
+    }
+  }
+  if (ss.gwbound.count() < n) {
+    printf("Error: the groundwater boundary types do not cover the %d cells of the watershed.\n",
+           n);
+    return false;
+  }
+  for (int c = 1; c <= n; ++c) {
+    g.held[c] = held_code(ss.gwbound[c]) ? 1 : 0;
+    if (!ss.gw_static_flux.empty() && c <= ss.gw_static_flux.count())
+      g.pumping[c] = ss.gw_static_flux[c];
+  }
+  g.ready = 1;
+  return true;
+}
+
+double gw_solve(model_state& ms, double dt) {
+  subsurface_state& ss = ms.subsurface;
+  groundwater_state& g = ms.groundwater;
+  const int n = ms.cell_count;
+  // Pumping of the step: the wells, or the static flux of the flux table.
+  if (active_well_list != nullptr) {
+    well_fluxes(g.pumping, ms.current_time, ms.gridsize);
+    if (run_error.error_fatal) return 0.0;
+  } else if (!ss.gw_static_flux.empty()) {
+    for (int c = 1; c <= n && c <= ss.gw_static_flux.count(); ++c)
+      g.pumping[c] = ss.gw_static_flux[c];
+  }
+  const double volume = take_sources(ms, dt);
+  if (dt <= 0.0) return volume;
+
+  double* h = ss.elevgw.data();
+  const int bad = first_nan_head(ms, h, false);
+  if (bad != 0) {
+    printf("elevgw NaN in main()- point 7, grid cell %d\n", bad);
+    stop_now();
+    return 0.0;
+  }
+  std::copy(h, h + n + 1, g.head_substep.data());
+
+  const overland_state& ov = ms.overland;
+  gw_five_point sys;
+  sys.n = g.coef_n.data();
+  sys.s = g.coef_s.data();
+  sys.w = g.coef_w.data();
+  sys.e = g.coef_e.data();
+  sys.p = g.coef_p.data();
+  sys.r = g.coef_r.data();
+  sys.above = ov.abovecon.data();
+  sys.below = ov.belowcon.data();
+  sys.left = ov.leftcon.data();
+  sys.right = ov.rightcon.data();
+
+  g.last_sweeps = 0;
+  for (int pass = 1;; ++pass) {
+    if (pass >= slow_passes) printf("GW IS NOT CONVERGING \n");
+    if (pass == most_passes) {
+      printf("Error: Non-convergence in the groundwater after 1000 tries.\n");
+      stop_now();
+      return 0.0;
+    }
+    pass_transmissivities(ms);
+    assemble(ms, dt);
+    const gw_sor_result r = gw_line_sor_solve(g.lines, g.work, sys, h, ss.gw_solve_factor,
+                                              ss.gw_lsor_con, g.sweep_cap, ss.gw_sweep_parity);
+    g.last_sweeps += r.sweeps;
+    g.total_sweeps += r.sweeps;
+    if (!r.converged) {
+      printf(
+          "Error: the groundwater line solver made %d sweeps without the largest head change of "
+          "a sweep falling below GW_LSOR_CON (%g m): the last sweep still changed a head by %g "
+          "m. Check GW_RELAX_COEFF (%g) and GW_LSOR_CON.\n",
+          g.sweep_cap, ss.gw_lsor_con, r.largest_change, ss.gw_solve_factor);
+      stop_now();
+      return 0.0;
+    }
+    g.last_passes = pass;
+    if (!(pass_change(ms) > g.picard_tolerance)) break;
+  }
+
+  // A cell drained to its bottom keeps a token thickness and stops draining.
+  const double* bottom = ss.bottom_elev.data();
+  double* sink = g.sink.data();
+#pragma omp parallel for schedule(static) num_threads(cell_team(ms))
+  for (int c = 1; c <= n; ++c) {
+    if (h[c] - bottom[c] < thin_aquifer) {
+      h[c] = bottom[c] + thin_aquifer;
+      if (sink[c] > 0.0) sink[c] = 0.0;
+    }
+  }
+  held_head_fluxes(ms, dt);
+  return volume;
+}
+
+void groundwater_step(model_state& ms) {
+  subsurface_state& ss = ms.subsurface;
+  groundwater_state& g = ms.groundwater;
+  process_clock& clock = ms.gw_clock;
+  if (ss.gw_simulation != 1 || !g.ready || ms.overland.abovecon.count() < ms.cell_count) return;
+  // Due at its next time, or at the first pass after it when the groundwater interval does not
+  // fall on the loop's clock (a GW_TIMESTEP shorter than the loop's step would otherwise never
+  // come due); the interval taken is the time since the last groundwater update.
+  if (ms.current_time - clock.next <= -ms.time_tolerance) return;
+  const double dt = (ms.current_time - clock.last) * seconds_per_day;
+  const double area = ms.gridsize * ms.gridsize;
+  run_totals& t = ms.output.totals;
+  event_budget& b = ms.output.budget;
+  const int n = ms.cell_count;
+
+  // Heads held by the XY boundary points at this time.
+  xy_input& xy = ms.cards.xy_input;
+  if (xy.num_gwpts > 0) {
+    double gain = 0.0;
+    double loss = 0.0;
+    apply_xy_gw_bdy(xy, ss.elevgw, ss.gw_porosity, ms.gridsize, gain, loss, ms.current_time);
+    if (run_error.error_fatal) return;
+    t.run_vol_xy_gain += gain;
+    t.run_vol_xy_loss += loss;
+    b.event_vol_xy_gw_gain += gain;
+    b.event_vol_xy_gw_loss += loss;
+  }
+
+  set_storage(ms);
+  const double volume = gw_solve(ms, dt);
+  if (run_error.error_fatal) return;
+  t.run_vol_gw_inputs += volume;
+
+  // Recharge taken by the solve goes to the books; the heads must be numbers.
+  for (int c = 1; c <= n; ++c) {
+    if (!ss.recharge_inc.empty()) {
+      const double depth = ss.recharge_inc[c];
+      if (!ss.recharge_cum.empty()) ss.recharge_cum[c] += depth;
+      t.run_vol_gw_recharge += depth / 100.0 * area;
+      b.event_vol_gw_recharge += depth / 100.0 * area;
+      ss.recharge_inc[c] = 0.0;
+    }
+  }
+  const int bad = first_nan_head(ms, ss.elevgw.data(), true);
+  // Without a soil scheme coupled to the aquifer nothing takes the water a table above the
+  // ground would give the surface, and the aquifer's storage would be booked at its porosity
+  // where the solve stored it at 1: the run stops rather than go on with made water.
+  const bool soil_zone = ss.inf_redist || ss.inf_layered_soil || ss.inf_richards;
+  const int flooded = soil_zone ? 0 : first_head_at_surface(ms);
+  if (flooded != 0 && bad == 0) {
+    printf(
+        "Error: the water table reached the ground surface in cell %d (head %g m, ground %g m); "
+        "water leaving the aquifer onto the surface needs a soil scheme coupled to the "
+        "groundwater, which GW_SIMULATION does not run in this version.\n",
+        flooded, ss.elevgw[flooded], ms.cell_elev[flooded]);
+    stop_now();
+    return;
+  }
+  if (bad != 0) {
+    printf(
+        "A non-real value for the groudwater head was detected for in cell %d after running the "
+        "groundwater flow routine.\n",
+        bad);
+    stop_now();
+    return;
+  }
+
+  // Bookkeeping of the step, in block order.
+  struct step_sums {
+    double leakage = 0.0, pumping = 0.0, head_flux = 0.0;
+  };
+  const double* leakage = g.leakage.data();
+  const double* pumping = g.pumping.data();
+  double* flux = ss.gw_flux.data();
+  const double* head = ss.elevgw.data();
+  const double* ground = ms.cell_elev.data();
+  int* exfil = ss.yes_exfil.empty() ? nullptr : ss.yes_exfil.data();
+  const step_sums sums = block_ordered_sum<1024, step_sums>(
+      n, step_sums{},
+      [&](int first, int last) {
+        step_sums s;
+        for (int c = first; c <= last; ++c) {
+          s.leakage += dt * leakage[c] * area;
+          s.pumping += dt * pumping[c] * area;
+          s.head_flux += flux[c];
+          flux[c] = 0.0;
+          const bool at_surface = ground[c] - head[c] <= 1e-16;
+          if (exfil != nullptr) exfil[c] = at_surface ? 1 : 0;
+        }
+        return s;
+      },
+      [](step_sums& total, const step_sums& part) {
+        total.leakage += part.leakage;
+        total.pumping += part.pumping;
+        total.head_flux += part.head_flux;
+      });
+  t.run_vol_gw_leakage += sums.leakage;
+  t.run_vol_gw_pumping += sums.pumping;
+  t.run_vol_gw_head_flux += sums.head_flux;
+
+  clock.last = ms.current_time;
+  clock.next = ms.current_time + clock.interval_days;
+}

@@ -1,0 +1,410 @@
+// End-to-end cases of the saturated groundwater, run by the real torva executable at 1 and 8
+// threads: a strip aquifer under uniform recharge between two fixed heads reaches the steady
+// Dupuit mound; a well pumping a square aquifer inside a ring of fixed heads gives the
+// Dupuit-Thiem drawdown between two radii; a well on a pumping schedule drains an aquifer whose
+// storage change is the pumped water plus what the fixed heads gave, and the fixed heads stay
+// fixed. Bad solver cards and bad wells stop the run at start-up naming what is wrong.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/summary_reader.h"
+#include "support/test_support.h"
+
+using torva_test::contains;
+using torva_test::grid_header;
+using torva_test::read_file;
+using torva_test::summary_number;
+using torva_test::temp_dir;
+using torva_test::write_file;
+
+namespace {
+
+std::string number(double v) {
+  char text[64];
+  snprintf(text, sizeof text, "%.10g", v);
+  return text;
+}
+
+// A flat watershed of rows x cols cells of `cell` metres, ground at 100 m over an aquifer whose
+// bottom lies at 0 m, with an initial head, a boundary code and a well id per cell (row-major).
+struct aquifer {
+  int rows = 1;
+  int cols = 1;
+  double cell = 50.0;
+  std::vector<double> head;  // initial head (m)
+  std::vector<int> code;     // groundwater boundary code: 1 active, 2 fixed head
+  std::vector<int> well;     // well id, 0 none
+  std::vector<int> mask;     // 1 inside the watershed (all when empty)
+  double porosity = 0.001;
+  double k_cm_h = 36.0;  // 1e-4 m/s
+  int steps = 30;        // groundwater steps of a day
+  std::string wells;     // rows of the WELL_TABLE (id, mode, value)
+  std::string series;    // time-series file, with its TIME_SERIES_INDEX rows in `index_rows`
+  std::string index_rows;
+  std::string extra;                              // further project cards
+  std::string solver = "GW_LSOR_CON 0.000001\n";  // the line solver's cards
+
+  int at(int r, int c) const { return (r - 1) * cols + (c - 1); }
+};
+
+template <class T>
+std::string grid(const aquifer& a, const std::vector<T>& values) {
+  std::ostringstream out;
+  out << grid_header(a.rows, a.cols, a.cell);
+  for (int r = 1; r <= a.rows; ++r) {
+    for (int c = 1; c <= a.cols; ++c) out << number(values[a.at(r, c)]) << ' ';
+    out << '\n';
+  }
+  return out.str();
+}
+
+// A well-table row: the id in columns 1-6, a description to column 86, the values after it.
+std::string well_row(int id, int mode, double value) {
+  char text[200];
+  snprintf(text, sizeof text, "%6d %-79s %d %.10g 0\n", id, "well", mode, value);
+  return text;
+}
+
+void write_aquifer(const aquifer& a) {
+  const int n = a.rows * a.cols;
+  const std::vector<int> mask = a.mask.empty() ? std::vector<int>(n, 1) : a.mask;
+  write_file("gw_mask.asc", grid(a, mask));
+  write_file("gw_elev.asc", grid(a, std::vector<double>(n, 100.0)));
+  write_file("gw_bottom.asc", grid(a, std::vector<double>(n, 0.0)));
+  write_file("gw_head.asc", grid(a, a.head));
+  write_file("gw_bound.asc", grid(a, a.code));
+  std::string cards;
+  if (!a.wells.empty()) {
+    write_file("gw_wells.idx", grid(a, a.well));
+    std::string table = "TORVA_INDEX_MAP_TABLES\nINDEX_MAP gw_wells.idx Wells\nWELL_TABLE Wells\n";
+    int count = 0;
+    for (char ch : a.wells) count += ch == '\n';
+    table += "NUM_IDS " + std::to_string(count) + "\nID    DESCRIPTION   VALUES\n" + a.wells;
+    if (!a.index_rows.empty()) {
+      int rows = 0;
+      for (char ch : a.index_rows) rows += ch == '\n';
+      table += "TIME_SERIES_INDEX Wells\nNUM_IDS " + std::to_string(rows) + "\nID    NAME\n" +
+               a.index_rows;
+    }
+    write_file("gw_table.cmt", table);
+    cards += "MAPPING_TABLE gw_table.cmt\nUSE_WELLS\n";
+  }
+  if (!a.series.empty()) {
+    write_file("gw_series.ts", a.series);
+    cards = "TIME_SERIES_FILE gw_series.ts\n" + cards;
+  }
+  write_file("gw.prj",
+             "TORVAPROJECT\nWATERSHED_MASK gw_mask.asc\nELEVATION gw_elev.asc\n"
+             "SUMMARY gw_summary.out\nOUTLET_HYDRO gw_outlet.out\nROWS " +
+                 std::to_string(a.rows) + "\nCOLS " + std::to_string(a.cols) + "\nGRIDSIZE " +
+                 number(a.cell) +
+                 "\nSTART_DATE 2005 3 14\nSTART_TIME 6 00\nTIMESTEP 86400.0\nTOT_TIME " +
+                 std::to_string(a.steps * 1440) +
+                 "\nOUTROW 1\nOUTCOL 1\nOUTSLOPE 0.001\nHYD_FREQ 1440\nMANNING_N 0.05\n"
+                 "OVERTYPE explicit\n"
+                 // A trace of rain (the project needs some), far below every figure here.
+                 "PRECIP_UNIF\nRAIN_INTENSITY 0.000001\nRAIN_DURATION 1440\n"
+                 "WATER_TABLE gw_head.asc\nGW_SIMULATION\nAQUIFER_BOTTOM gw_bottom.asc\n"
+                 "GW_BOUNDFILE gw_bound.asc\nGW_UNIF_POROSITY " +
+                 number(a.porosity) + "\nGW_UNIF_HYCOND " + number(a.k_cm_h) + "\nGW_LSOR_DIR 1\n" +
+                 a.solver + cards + a.extra);
+}
+
+// The heads of the groundwater hotstart map written at the end of the run, row-major.
+std::vector<double> final_heads(const aquifer& a) {
+  std::istringstream in(read_file("hotstart_file"));
+  std::string line;
+  for (int k = 0; k < 6; ++k) std::getline(in, line);
+  std::vector<double> heads;
+  double v = 0.0;
+  while (in >> v) heads.push_back(v);
+  EXPECT_EQ(heads.size(), static_cast<std::size_t>(a.rows * a.cols));
+  return heads;
+}
+
+std::string outputs() {
+  return read_file("gw_summary.out") + read_file("hotstart_file");
+}
+
+// The aquifer's own books: its storage change is the water the sources put in plus what the
+// fixed heads gave, to the printed cent.
+void expect_aquifer_books_close(const std::string& summary) {
+  const double start = summary_number(summary, "GW volume start =");
+  const double end = summary_number(summary, "GW volume end =");
+  const double inputs = summary_number(summary, "Total inputs to groundwater=");
+  const double bounds = summary_number(summary, "Flux across head boundaries=");
+  EXPECT_NEAR(end - start, inputs + bounds, 0.03 + 1e-7 * std::fabs(end)) << summary;
+}
+
+// L = 1000 m between two fixed heads h0 = 10 m (cell centres at x = 0 and x = L, cells of 50 m,
+// three rows), recharge N = 1e-8 m/s on every other cell (a well injecting N dx^2 each),
+// K = 1e-4 m/s: the steady mound is h(x)^2 = h0^2 + (N/K) x (L - x), h(500 m) = 11.180 m. Both
+// codes of a held head (2, and 5) hold it and book what it passes.
+TEST(GroundwaterCases, AStripAquiferUnderRechargeReachesTheDupuitMound) {
+  for (int held : {2, 5}) {
+    SCOPED_TRACE(held);
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    aquifer a;
+    a.rows = 3;
+    a.cols = 21;
+    a.cell = 50.0;
+    const int n = a.rows * a.cols;
+    a.head.assign(n, 10.0);
+    a.code.assign(n, 1);
+    a.well.assign(n, 1);
+    for (int r = 1; r <= a.rows; ++r) {
+      for (int c : {1, a.cols}) {
+        a.code[a.at(r, c)] = held;
+        a.well[a.at(r, c)] = 0;
+      }
+    }
+    const double recharge = 1e-8;
+    a.wells = well_row(1, 0, -recharge * a.cell * a.cell);
+    a.solver = "GW_LSOR_CON 1e-10\n";
+    write_aquifer(a);
+    torva_test::run_at_compared_thread_counts("gw.prj", outputs);
+
+    const std::vector<double> h = final_heads(a);
+    const double k = 1e-4;
+    const double length = 1000.0;
+    for (int c = 1; c <= a.cols; ++c) {
+      const double x = (c - 1) * a.cell;
+      const double exact = std::sqrt(10.0 * 10.0 + recharge / k * x * (length - x));
+      for (int r = 1; r <= a.rows; ++r)
+        EXPECT_NEAR(h[a.at(r, c)], exact, 0.01 * exact) << "row " << r << " column " << c;
+    }
+    EXPECT_NEAR(h[a.at(2, 11)], 11.180, 0.01 * 11.180);
+    // The fixed heads stay fixed to the printed digit.
+    for (int r = 1; r <= a.rows; ++r) {
+      EXPECT_EQ(h[a.at(r, 1)], 10.0);
+      EXPECT_EQ(h[a.at(r, a.cols)], 10.0);
+    }
+    // The recharge of the run went out through the fixed heads or into storage.
+    const std::string summary = read_file("gw_summary.out");
+    expect_aquifer_books_close(summary);
+    const double injected = recharge * a.cell * a.cell * (n - 2 * a.rows) * 86400.0 * a.steps;
+    EXPECT_NEAR(summary_number(summary, "Total inputs to groundwater="), injected, 1e-6 * injected);
+    EXPECT_NEAR(summary_number(summary, "Total pumping from groundwater="), -injected,
+                1e-6 * injected + 0.01);
+    EXPECT_LT(summary_number(summary, "Flux across head boundaries="), -0.5 * injected);
+  }
+}
+
+// A well pumping Q = 0.01 m3/s at the centre of a square of 41 x 41 cells of 10 m inside a ring
+// of fixed heads of 20 m, K = 1e-4 m/s: between r1 = 20 m and r2 = 60 m the steady heads follow
+// Dupuit-Thiem, h2^2 - h1^2 = Q / (pi K) ln(r2 / r1), along the row and the column of the well.
+TEST(GroundwaterCases, AWellInASquareAquiferGivesTheDupuitThiemDrawdown) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  aquifer a;
+  a.rows = 41;
+  a.cols = 41;
+  a.cell = 10.0;
+  a.steps = 3;
+  a.solver = "GW_LSOR_CON 1e-10\nGW_RELAX_COEFF 1.8\n";
+  const int n = a.rows * a.cols;
+  a.head.assign(n, 20.0);
+  a.code.assign(n, 1);
+  a.well.assign(n, 0);
+  for (int r = 1; r <= a.rows; ++r) {
+    for (int c = 1; c <= a.cols; ++c)
+      if (r == 1 || c == 1 || r == a.rows || c == a.cols) a.code[a.at(r, c)] = 2;
+  }
+  const int mid = 21;
+  a.well[a.at(mid, mid)] = 7;
+  const double q = 0.01;
+  a.wells = well_row(7, 0, q);
+  write_aquifer(a);
+  torva_test::run_at_compared_thread_counts("gw.prj", outputs);
+
+  const std::vector<double> h = final_heads(a);
+  const double k = 1e-4;
+  const double pi = 3.14159265358979;
+  const double exact = q / (pi * k) * std::log(60.0 / 20.0);
+  const int ways[4][2] = {{0, 1}, {0, -1}, {1, 0}, {-1, 0}};
+  for (const auto& w : ways) {
+    const double h1 = h[a.at(mid + 2 * w[0], mid + 2 * w[1])];
+    const double h2 = h[a.at(mid + 6 * w[0], mid + 6 * w[1])];
+    EXPECT_NEAR(h2 * h2 - h1 * h1, exact, 0.03 * exact) << w[0] << " " << w[1];
+  }
+  for (int c = 1; c <= a.cols; ++c) {
+    EXPECT_EQ(h[a.at(1, c)], 20.0);
+    EXPECT_EQ(h[a.at(a.rows, c)], 20.0);
+  }
+  // At steady state the ring gives what the well takes.
+  const std::string summary = read_file("gw_summary.out");
+  expect_aquifer_books_close(summary);
+  const double pumped = q * 86400.0 * a.steps;
+  EXPECT_NEAR(summary_number(summary, "Total pumping from groundwater="), pumped, 1e-6 * pumped);
+  EXPECT_NEAR(summary_number(summary, "Total inputs to groundwater="), -pumped, 1e-6 * pumped);
+  // The first day drew on the storage; the ring gave the rest.
+  EXPECT_GT(summary_number(summary, "Flux across head boundaries="), 0.95 * pumped);
+  EXPECT_LT(summary_number(summary, "Flux across head boundaries="), pumped);
+}
+
+// A well on a pumping schedule (a series of 0.002 m3/s rising to 0.006 m3/s over the run) and
+// deep leakage of 0.01 cm/h in a rectangle whose left column holds its head: while the heads fall
+// the aquifer's storage change is the pumped water plus what the fixed column gave, step by step to
+// the solver's tolerance, and the pumped water is the schedule taken at every step. Before the
+// schedule's first row the well takes the first value.
+TEST(GroundwaterCases, AScheduledWellDrainsStorageAndTheBooksClose) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  aquifer a;
+  a.rows = 9;
+  a.cols = 14;
+  a.cell = 20.0;
+  a.steps = 5;
+  a.porosity = 0.2;
+  const int n = a.rows * a.cols;
+  a.head.assign(n, 15.0);
+  a.code.assign(n, 1);
+  a.well.assign(n, 0);
+  for (int r = 1; r <= a.rows; ++r) a.code[a.at(r, 1)] = 2;
+  a.well[a.at(5, 10)] = 3;
+  a.wells = well_row(3, 1, 4);
+  a.index_rows = "     4 pumping\n";
+  a.extra = "GW_LEAKAGE_RATE 0.01\n";  // cm/h through the aquifer bottom
+  // Rows from a day after the start: the first step takes the first value.
+  a.series = "TORVA_TS\npumping\nABSOLUTE\n2005 3 15 6 0 0.002\n2005 3 19 6 0 0.006\nEND_TS\n";
+  write_aquifer(a);
+  torva_test::run_at_compared_thread_counts("gw.prj", outputs);
+
+  const std::string summary = read_file("gw_summary.out");
+  expect_aquifer_books_close(summary);
+  // The steps come at 1 to 5 days after the start: 0.002 at day 1 and before, then rising by
+  // 0.001 a day.
+  double pumped = 0.0;
+  for (int day = 1; day <= a.steps; ++day)
+    pumped += (0.002 + 0.001 * std::max(0, day - 1)) * 86400.0;
+  EXPECT_NEAR(summary_number(summary, "Total pumping from groundwater="), pumped, 1e-6 * pumped);
+  // 0.01 cm/h under every cell but the fixed column, the whole run long.
+  const double leaked = 0.01 / 100.0 / 3600.0 * 86400.0 * a.steps * a.cell * a.cell * (n - a.rows);
+  EXPECT_NEAR(summary_number(summary, "Leakage to deep aquifer+"), leaked, 1e-6 * leaked + 0.01);
+  EXPECT_NEAR(summary_number(summary, "Total inputs to groundwater="), -(pumped + leaked),
+              1e-6 * (pumped + leaked) + 0.01);
+  const double start = summary_number(summary, "GW volume start =");
+  const double end = summary_number(summary, "GW volume end =");
+  EXPECT_LT(end, start);  // the fixed column cannot give all the well takes
+  EXPECT_GT(summary_number(summary, "Flux across head boundaries="), 0.0);
+  const std::vector<double> h = final_heads(a);
+  for (int r = 1; r <= a.rows; ++r) EXPECT_EQ(h[a.at(r, 1)], 15.0);
+  EXPECT_LT(h[a.at(5, 10)], h[a.at(5, 2)]);
+}
+
+// An XY head point at the first cell of a closed strip (no held heads, no wells) sets that
+// cell's head to 12 m at every step; the water it takes to do so is the aquifer's only gain,
+// and the heads rise from the point down the strip.
+TEST(GroundwaterCases, AnXyHeadPointFeedsAClosedAquiferAndItsGainIsBooked) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  aquifer a;
+  a.rows = 2;
+  a.cols = 11;
+  a.cell = 20.0;
+  a.steps = 4;
+  a.porosity = 0.01;
+  const int n = a.rows * a.cols;
+  a.head.assign(n, 10.0);
+  a.code.assign(n, 1);
+  write_file("gw_points.xy",
+             "XY_GW_HEAD\n1\nDATE       TIME \t            1\n2005 03 14 00 00\t      12.0000\n"
+             "2005 04 14 00 00\t      12.0000\nEND_TS\n");
+  a.extra = "XYBDYINPUT_GWHEAD gw_points.xy\n";
+  write_aquifer(a);
+  torva_test::run_at_compared_thread_counts("gw.prj", outputs);
+
+  const std::string summary = read_file("gw_summary.out");
+  const double start = summary_number(summary, "GW volume start =");
+  const double end = summary_number(summary, "GW volume end =");
+  const double gain = summary_number(summary, "Gain from XY boundaries");
+  EXPECT_GT(gain, 1.0);
+  EXPECT_NEAR(summary_number(summary, "Loss to XY boundaries"), 0.0, 1e-9);
+  EXPECT_NEAR(summary_number(summary, "Total inputs to groundwater="), 0.0, 0.005);
+  EXPECT_NEAR(summary_number(summary, "Flux across head boundaries="), 0.0, 0.005);
+  EXPECT_NEAR(end - start, gain, 0.03 + 1e-7 * end) << summary;
+  const std::vector<double> h = final_heads(a);
+  for (int c = 2; c <= a.cols; ++c) {
+    EXPECT_LT(h[a.at(1, c)], h[a.at(1, c - 1)]) << c;
+    EXPECT_GT(h[a.at(1, c)], 10.0) << c;
+  }
+  EXPECT_LT(h[a.at(1, 1)], 12.0);  // the point's head is set before the step's solve
+}
+
+// Bad solver cards and bad wells stop the run at start-up with one message naming the card or
+// the well; a solve whose line sweeps cannot meet their tolerance stops the run with its message
+// instead of sweeping on.
+TEST(GroundwaterCases, BadSolverCardsAndBadWellsStopTheRunWithTheirMessage) {
+  struct bad_case {
+    std::string extra;          // further cards
+    bool well_outside = false;  // the well map names a well outside the watershed
+    std::string wells;          // table rows (default: well 1, constant)
+    std::string index_rows;
+    const char* message;
+    bool at_start = true;       // stops before "Running...."
+    double well_rate = 0.0001;  // m3/s of the default well
+  };
+  const bad_case cases[] = {
+      {"GW_RELAX_COEFF 0\n", false, "", "",
+       "Error: the relaxation factor of the groundwater solver (GW_RELAX_COEFF) is 0; it must lie "
+       "above 0 and below 2.\n"},
+      {"GW_RELAX_COEFF 2.0\n", false, "", "", "(GW_RELAX_COEFF) is 2; it must lie above 0"},
+      {"GW_RELAX_COEFF -0.5\n", false, "", "", "(GW_RELAX_COEFF) is -0.5; it must lie above 0"},
+      {"GW_LSOR_CON 0\n", false, "", "",
+       "Error: the convergence limit of the groundwater solver (GW_LSOR_CON) is 0 m; it must be "
+       "above 0.\n"},
+      {"", true, "", "",
+       "Error: the well map places well 1 at row 1, column 4, outside the watershed; wells lie in "
+       "cells of the watershed mask.\n"},
+      {"", false, well_row(2, 0, 0.001), "",
+       "Error: A well was found in the index map (cell [2,2]) that \n  was not found in the well "
+       "table.\n"},
+      {"", false, well_row(1, 1, 9), "     4 pumping\n",
+       "The specified time series index is 9, but the \nindex is not found in the time series "
+       "index table.\n"},
+      // A relaxation factor of 0.0001 moves each head a ten-thousandth of the way at a sweep.
+      {"GW_RELAX_COEFF 0.0001\n", false, "", "",
+       "Error: the groundwater line solver made 50000 sweeps without the largest head change of "
+       "a sweep falling below GW_LSOR_CON (1e-06 m)",
+       false},
+      // A well injecting 10 m3/s under a cell whose ground lies 90 m above the table.
+      {"", false, "", "", "Error: the water table reached the ground surface in cell ", false,
+       -10.0},
+  };
+  for (const bad_case& b : cases) {
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    aquifer a;
+    a.rows = 3;
+    a.cols = 4;
+    a.steps = 2;
+    const int n = a.rows * a.cols;
+    a.head.assign(n, 10.0);
+    a.code.assign(n, 1);
+    a.well.assign(n, 0);
+    a.mask.assign(n, 1);
+    a.code[a.at(1, 1)] = 2;
+    a.head[a.at(1, 1)] = 12.0;
+    a.mask[a.at(1, 4)] = 0;
+    a.code[a.at(1, 4)] = 0;
+    a.well[b.well_outside ? a.at(1, 4) : a.at(2, 2)] = 1;
+    a.wells = b.wells.empty() ? well_row(1, 0, b.well_rate) : b.wells;
+    a.index_rows = b.index_rows;
+    if (!b.index_rows.empty())
+      a.series = "TORVA_TS\npumping\nABSOLUTE\n2005 3 15 6 0 0.002\nEND_TS\n";
+    a.extra = b.extra;
+    write_aquifer(a);
+    const torva_test::command_result run = torva_test::run_with_threads("gw.prj", 1);
+    EXPECT_NE(run.status, 0) << b.extra << run.out;
+    EXPECT_TRUE(contains(run.out + run.err, b.message)) << b.extra << run.out << run.err;
+    EXPECT_EQ(contains(run.out, "Running...."), !b.at_start) << b.extra << run.out;
+  }
+}
+
+}  // namespace
