@@ -12,6 +12,7 @@
 #include "channel/pipe/superlink_solve.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
+#include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
 #include "support/test_support.h"
 
@@ -171,6 +172,60 @@ TEST_F(SuperlinkSolve, GrateInletTakesAtMostTheWaterOnItsCell) {
   const double h = 3.28 * 0.05;
   const double weir = 3.0 * (3.0 * 3.28 * 2.0) * std::pow(h, 1.5);
   EXPECT_NEAR(inflow_ - before, 0.02832 * weir * 3.0, 1e-12);
+}
+
+}  // namespace
+
+namespace {
+
+// With HIGH_HEAD_RELEASE a junction whose head stands above the ground spills the water above
+// it onto its cell, and the network's books count it as returned to the surface.
+TEST_F(SuperlinkSolve, HeadAboveTheGroundSpillsOntoTheCellWithHighHeadRelease) {
+  build(
+      "CONNECT 1 1 2\nSJUNC 1 13 10 1.5 1 1 1 0.5 0.3\nSJUNC 2 11 8.8 0 888 1 1 0 0\n"
+      "SLINK 1 1\nNODE 1 13 10 0 0 1 1 0 0\nNODE 2 11 8.8 0 0 1 1 0 0\n"
+      "PIPE 1 1 0.6 0 0.012 0.013 100 0 0\n",
+      0.0);
+  ASSERT_TRUE(ms_->channel.superlink_junc_gnum.allocate(2));
+  ms_->channel.superlink_junc_gnum[1] = 1;
+  superlink_state& sl = ms_->superlink;
+  sl.sjunc_head[1] = 13.4;  // 0.4 m above the ground: 0.6 m3 over the manhole's 1.5 m2
+  superlink_surface surface;
+  surface.ov_depth = depth_.data();
+  surface.cell_area = 900.0;
+  surface.high_head_release = 1;
+  double spilled = 0.0;
+  ASSERT_EQ(superlink_solve(sl, ms_->channel, surface, 10.0, spilled), 0);
+  EXPECT_NEAR(spilled, 0.6, 1e-12);
+  EXPECT_NEAR(depth_[1], 0.6 / 900.0, 1e-15);
+  EXPECT_NEAR(sl.call_balance_error, 0.0, 1e-9);
+  EXPECT_LT(sl.sjunc_head[1], 13.0);
+}
+
+// Leaky pipes fed by the simulated groundwater are refused at start-up, naming the cards.
+TEST_F(SuperlinkSolve, TileDrainsUnderSimulatedGroundwaterAreRefusedAtStartUp) {
+  write_file(dir_.file("net.slk"),
+             "CONNECT 1 1 2\nSJUNC 1 10 7 1 0 1 1 0 0\nSJUNC 2 9 6 1 888 1 1 0 0\n"
+             "SLINK 1 1\nNODE 1 10 7 0 0 1 1 0 0\nNODE 2 9 6 0 0 1 1 0 0\n"
+             "PIPE 1 1 0.1 0 0.01 0.013 100 2.5 20\n");
+  write_file(dir_.file("net.gpi"),
+             "GRIDPIPEFILE\nPIPECELLS 1\nCELLIJ 1 1\nNUMPIPES 1\nSPIPE 1 1 1.0\n");
+  file_handle net, gpi;
+  ASSERT_TRUE(file_handle_open(net, "net.slk", "r"));
+  ASSERT_TRUE(file_handle_open(gpi, "net.gpi", "r"));
+  copy_text(ms_->input.names.storm_sewer, 1024, "net.slk");
+  ms_->channel.storm_sewer = 1;
+  ms_->subsurface.gw_simulation = 1;
+  stdout_capture capture;
+  ASSERT_EQ(read_superlink_file(*ms_, net, gpi), 0);
+  superlink_setup(*ms_);
+  const std::string out = capture.stop();
+  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_NE(out.find("with the GRID_PIPE card and GW_SIMULATION) are not supported by this "
+                     "version"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(ms_->superlink.allocated, 0);
 }
 
 }  // namespace

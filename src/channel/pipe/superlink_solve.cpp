@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
+#include <utility>
 
 #include "channel/channel_state.h"
 #include "channel/pipe/pipe_sections.h"

@@ -2,6 +2,7 @@
 // arrays, the starting state, the series arrays of the pipe outputs), and the time-loop step
 // that runs the implicit solve when the network is due and books the water it took from the
 // cells, gave back to them, passed to channel outlets and let leave the system.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 

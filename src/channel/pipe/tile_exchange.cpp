@@ -2,6 +2,7 @@
 // it by the drain-spacing formula. Called by superlink_step before the network solve.
 #include "channel/pipe/tile_exchange.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
