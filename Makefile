@@ -71,6 +71,7 @@ bench: build
 	$(BUILD)/event_step_bench
 	$(BUILD)/channel_routing_bench
 	$(BUILD)/richards_bench
+	$(BUILD)/superlink_bench
 	$(BUILD)/event_step_bench --richards --sides 250,500 --schemes explicit
 	$(BUILD)/vector_powers_bench
 	$(BUILD)/busy_machine_bench
