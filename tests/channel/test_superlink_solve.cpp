@@ -229,3 +229,26 @@ TEST_F(SuperlinkSolve, TileDrainsUnderSimulatedGroundwaterAreRefusedAtStartUp) {
 }
 
 }  // namespace
+
+namespace {
+
+// Still water stays still: a level pipe whose file gives a slope of 1 % (the pipe's own
+// inverts say 0) under a level water surface neither starts to flow nor moves its water.
+TEST_F(SuperlinkSolve, LevelWaterInALevelPipeStaysStillWhateverTheSlopeOnFile) {
+  build(
+      "CONNECT 1 1 2\nSJUNC 1 13 10 1.0 0 1 1 0 0\nSJUNC 2 13 10 1.0 0 1 1 0 0\n"
+      "SLINK 1 2\nNODE 1 13 10 0 0 1 1 0 0\nNODE 2 13 10 0 0 1 1 0 0\nNODE 3 13 10 0 0 1 1 0 0\n"
+      "PIPE 1 1 0.4 0 0.01 0.013 100 0 0\nPIPE 2 1 0.4 0 0.01 0.013 100 0 0\n",
+      0.0);
+  superlink_state& sl = ms_->superlink;
+  sl.sjunc_head[1] = sl.sjunc_head[2] = 10.2;
+  for (int i = 1; i <= 3; ++i) sl.slink_node_depth[i][1] = 0.2;
+  const double start = superlink_stored_volume(sl, ms_->channel);
+  for (int k = 0; k < 10; ++k) step(60.0);
+  for (int i = 1; i <= 2; ++i) EXPECT_NEAR(sl.Q[i][1], 0.0, 1e-12) << i;
+  for (int i = 1; i <= 3; ++i) EXPECT_NEAR(sl.slink_node_depth[i][1], 0.2, 1e-12) << i;
+  EXPECT_NEAR(sl.sjunc_head[1], 10.2, 1e-12);
+  EXPECT_NEAR(sl.storage, start, 1e-9);
+}
+
+}  // namespace
