@@ -118,6 +118,11 @@ TEST(PipeCases, SinglePipeAtSteadyInflowRunsAtNormalDepthAndItsBooksClose) {
   EXPECT_NEAR(summary_number(summary, "Subsurface drain mass bal error m^3="), 0.0, 0.01)
       << summary;
   EXPECT_NEAR(summary_number(summary, "Overall mass balance error ="), 0.0, 1e-4) << summary;
+  // The event's books take the pipes' water as having left the surface.
+  const torva_test::summary_balance event = torva_test::read_summary_balance(summary);
+  ASSERT_TRUE(event.has_event) << summary;
+  EXPECT_NEAR(event.event_error_percent, 0.0, 1e-4) << summary;
+  EXPECT_NEAR(summary_number(summary, "overland inputs to superlink:"), taken, 0.1) << summary;
 }
 
 }  // namespace
