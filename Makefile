@@ -71,6 +71,7 @@ bench: build
 	$(BUILD)/event_step_bench
 	$(BUILD)/channel_routing_bench
 	$(BUILD)/richards_bench
+	$(BUILD)/superlink_bench
 	$(BUILD)/event_step_bench --richards --sides 250,500 --schemes explicit
 	$(BUILD)/groundwater_bench
 	$(BUILD)/vector_powers_bench
@@ -84,7 +85,7 @@ bench: build
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TARGETS := ascii_grid lake_files series stream_tables mapping_table precip project channel \
 	chan_points sacramento hmet_obu hmet_samson hmet_surfaways richards_table analyzers r7_link \
-	volp_exchange groundwater
+	volp_exchange groundwater superlink
 TARGET ?= $(FUZZ_TARGETS)
 SECONDS ?= 60
 FUZZ_FLAGS ?=

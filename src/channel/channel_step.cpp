@@ -376,6 +376,14 @@ void channel_routing_step(model_state& ms) {
     ch.chan_active = 1;
     ms.output.totals.run_vol_lateral += lateral;
   }
+  // The pipe network's outlets feed their nodes.
+  if (ch.storm_sewer) {
+    const double piped = superlink_deliver_to_channel(ms, dt);
+    if (piped != 0.0) {
+      ch.chan_active = 1;
+      ms.output.totals.run_vol_drain_to_chan += piped;
+    }
+  }
   // The Sacramento basin's inflow reaches the nodes whatever water stands on the cells.
   if (ms.subsurface.sacramento) {
     const double baseflow = sacramento_channel_inflow(ms, dt);

@@ -26,6 +26,13 @@ double channel_stored_volume(const model_state& ms);
 void setup_channel_network(model_state& ms);              // channel input and network arrays
 void init_tile_pipe_grid(model_state& ms);                // STORM_SEWER: pipes and tiles
 void init_superlink_channel_connection(model_state& ms);  // explicit channels: pipe outfalls
+// The pipe network's solve arrays and starting state, after the network is read and tied to
+// the grid (called by init_tile_pipe_grid).
+void superlink_setup(model_state& ms);
+// Puts the water the pipe network passed to its channel outlets since the last call into the
+// lateral inflow of their channel nodes over the channel step of dt seconds; returns its
+// volume (m3). Called by the channel routing step before it routes.
+double superlink_deliver_to_channel(model_state& ms, double dt);
 
 // Reads the superlink pipe network from the open network file and, when it is open, the
 // grid-pipe file, into the pipe-network counts and arrays of the channel record (counts zeroed

@@ -8,6 +8,7 @@
 #include "atmosphere/weather_state.h"
 #include "calibration/calibration_state.h"
 #include "channel/channel_state.h"
+#include "channel/pipe/superlink_state.h"
 #include "framework/core/process_clock.h"
 #include "framework/core/raw_arrays.h"
 #include "input/input_state.h"
@@ -160,6 +161,7 @@ struct model_state {
   weather_state weather;
   overland_state overland;
   channel_state channel;
+  superlink_state superlink;  // the pipe network (STORM_SEWER)
   subsurface_state subsurface;
   groundwater_state groundwater;  // work of the saturated groundwater step
   output_state output;

@@ -462,6 +462,7 @@ void init_tile_pipe_grid(model_state& ms) {
     return;
   }
   map_tile_pipe_grid(ms);
+  if (!stopped()) superlink_setup(ms);
 }
 
 void map_tile_pipe_grid(model_state& ms) {

@@ -436,6 +436,16 @@ void open_event_books(model_state& ms) {
   b.start_head_out = ms.overland.bdy_head_out;
   b.start_head_in = ms.overland.bdy_head_in + ms.overland.bdy_flow_in;
   b.start_lateral = ms.output.totals.run_vol_lateral;
+  if (ms.channel.storm_sewer) {
+    const run_totals& t = ms.output.totals;
+    b.event_vol_drain_init = ms.superlink.storage;
+    b.start_ov_to_drain = t.run_vol_ov_to_drain;
+    b.start_drain_to_ov = t.run_vol_drain_to_ov;
+    b.start_drain_to_chan = t.run_vol_drain_to_chan;
+    b.start_gw_to_tile = t.run_vol_gw_to_tile;
+    b.start_drain_lost = t.run_vol_drain_lost;
+    b.start_drain_made = t.run_vol_drain_made;
+  }
 }
 
 void close_event_balance(event_budget& b, event_balance_form form) {
@@ -449,7 +459,8 @@ void close_event_balance(event_budget& b, event_balance_form form) {
     b.event_mass_in = in + b.event_vol_xy_ov_in;
     b.event_mass_out = b.event_vol_infiltrated + b.vol_ov_final + b.event_vol_discharge +
                        b.event_vol_direct_evap + b.event_vol_snow_final + b.event_vol_head_out +
-                       b.event_vol_slope_out + b.event_vol_gw_to_tile + b.event_vol_ov_pumped;
+                       b.event_vol_slope_out + b.event_vol_gw_to_tile + b.event_vol_ov_pumped +
+                       b.event_vol_ov_to_drain - b.event_vol_drain_to_ov;
     b.event_balance_error = (b.event_mass_in - b.event_mass_out) / b.event_mass_in;
     return;
   }
@@ -462,12 +473,14 @@ void close_event_balance(event_budget& b, event_balance_form form) {
                       b.event_vol_chan_init + b.event_vol_ov_init + b.event_vol_gw_to_chan +
                       b.event_vol_gw_to_lake + b.event_vol_lake_init + b.event_vol_snow_init +
                       b.event_vol_ov_source + b.event_vol_head_in + b.event_vol_lake_source +
-                      b.event_vol_stream_source + b.event_vol_gw_to_tile + b.event_vol_xy_ov_in;
+                      b.event_vol_stream_source + b.event_vol_gw_to_tile + b.event_vol_xy_ov_in +
+                      b.event_vol_drain_init + b.event_vol_drain_made;
     b.event_mass_out = b.event_vol_infiltrated + b.vol_ov_final + b.vol_chan_final +
                        b.event_vol_discharge + b.event_vol_direct_evap + b.event_vol_snow_final +
                        b.event_vol_lake_final + b.event_vol_chan_to_gw + b.event_vol_lake_to_gw +
                        b.event_vol_head_out + b.event_vol_slope_out + b.event_vol_lake_sink +
-                       b.event_vol_stream_sink + b.event_vol_lake_evap + b.event_vol_ov_pumped;
+                       b.event_vol_stream_sink + b.event_vol_lake_evap + b.event_vol_ov_pumped +
+                       b.event_vol_drain_final + b.event_vol_drain_lost;
     // The inputs hold the rain, which is positive here.
     b.event_balance_error = (b.event_mass_in - b.event_mass_out) / b.event_mass_in;
     return;
@@ -508,6 +521,16 @@ void finish_event_balance(model_state& ms) {
   b.event_vol_ov_source = ov.ov_point_volume_total - b.start_ov_source;
   b.event_vol_ov_pumped = ov.ov_pump_volume_total - b.start_ov_pumped;
   b.event_vol_stream_source = ms.output.totals.run_vol_chan_source - b.start_chan_source;
+  if (ms.channel.storm_sewer) {
+    const run_totals& t = ms.output.totals;
+    b.event_vol_drain_final = ms.superlink.storage;
+    b.event_vol_ov_to_drain = t.run_vol_ov_to_drain - b.start_ov_to_drain;
+    b.event_vol_drain_to_ov = t.run_vol_drain_to_ov - b.start_drain_to_ov;
+    b.event_vol_drain_to_chan = t.run_vol_drain_to_chan - b.start_drain_to_chan;
+    b.event_vol_gw_to_tile = t.run_vol_gw_to_tile - b.start_gw_to_tile;
+    b.event_vol_drain_lost = t.run_vol_drain_lost - b.start_drain_lost;
+    b.event_vol_drain_made = t.run_vol_drain_made - b.start_drain_made;
+  }
   // The overland boundary cells' share of the event: water that left through normal-depth and
   // stage cells, and water that stage and inflow cells brought in.
   b.event_vol_slope_out = ov.bdy_normal_out - b.start_slope_out;

@@ -326,6 +326,9 @@ void totals_block(FILE* fp, const model_state& ms, const run_totals& t) {
     total(fp, "Volume of subsurface drains to overland", t.run_vol_drain_to_ov);
     total(fp, "Volume of subsurface drains to channels", t.run_vol_drain_to_chan);
     total(fp, "Volume of groundwater to tile drains", t.run_vol_gw_to_tile);
+    total(fp, "Initial volume in subsurface drains", t.run_vol_drain_init);
+    total(fp, "Volume of subsurface drains out of the system", t.run_vol_drain_lost);
+    total(fp, "Volume added by the drains' least depths", t.run_vol_drain_made);
   }
   if (t.run_vol_xy_gain != 0.0 || t.run_vol_xy_loss != 0.0) {
     fprintf(fp, "\n");
@@ -370,8 +373,9 @@ void lake_and_drain_balances(FILE* fp, const model_state& ms, const run_totals& 
                 t.run_vol_lake_final + t.run_vol_lake_init - t.run_vol_lake_evap);
   if (ms.channel.superlink_count > 0)
     fprintf(fp, "Subsurface drain mass bal error m^3=            %14.2lf\n\n",
-            t.run_vol_ov_to_drain + t.run_vol_gw_to_tile - t.run_vol_drain_to_ov -
-                t.run_vol_drain_to_chan - t.run_vol_drain_final);
+            t.run_vol_drain_init + t.run_vol_drain_made + t.run_vol_ov_to_drain +
+                t.run_vol_gw_to_tile - t.run_vol_drain_to_ov - t.run_vol_drain_to_chan -
+                t.run_vol_drain_lost - t.run_vol_drain_final);
 }
 
 void write_vro_file(model_state& ms) {
@@ -485,7 +489,7 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
   // The water of overland lakes is surface water of the run at its start and its end.
   t.run_total_init = t.run_vol_chan_init + t.run_vol_ov_init + t.run_vol_soil_init +
                      t.run_vol_gw_init + t.run_vol_lake_init + t.run_vol_ov_lake_init +
-                     t.run_vol_snow_init;
+                     t.run_vol_snow_init + t.run_vol_drain_init;
   t.run_total_final = t.vol_chan_final + t.vol_ov_final + t.vol_soil_final + t.run_vol_gw_final +
                       t.run_vol_snow_final + t.run_vol_lake_final + t.run_vol_drain_final +
                       t.run_vol_ov_lake_final;
@@ -497,10 +501,10 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
   // is water the error is measured against.
   double inputs = t.run_vol_precip + t.run_vol_gw_head_flux + t.run_vol_ov_source +
                   t.run_vol_gw_to_lake + t.run_vol_chan_source + t.run_vol_head_in +
-                  t.run_vol_xy_gain;
+                  t.run_vol_xy_gain + t.run_vol_drain_made;
   double outputs = t.run_vol_discharge + t.run_vol_evap + t.run_vol_slope_out + t.run_vol_head_out +
                    t.run_vol_xy_loss + t.run_vol_lake_to_gw + t.run_vol_lake_evap +
-                   t.run_vol_ov_pumped;
+                   t.run_vol_ov_pumped + t.run_vol_drain_lost;
   if (saturated_gw) {
     outputs +=
         t.run_vol_downward - t.run_vol_gw_recharge + t.run_vol_gw_leakage + t.run_vol_gw_pumping;

@@ -73,19 +73,27 @@ struct event_budget {
   double first_rain_minutes = 0.0;      // min: elapsed time of the event's first rain
 
   // Event-start values of the run's running totals, whose differences are the event's share.
-  double start_outlet_volume = 0.0;  // overland outlet volume of the run
-  double start_interception = 0.0;   // canopy total of the run
-  double start_exfiltration = 0.0;   // exfiltration total of the run
-  double start_ov_source = 0.0;      // overland point sources of the run
-  double start_ov_pumped = 0.0;      // overland pumping of the run
-  double start_chan_source = 0.0;    // channel point sources of the run
-  double start_precip_lake = 0.0;    // rain on channel lakes of the run
-  double start_slope_out = 0.0;      // left through normal-depth boundary cells in the run
-  double start_head_out = 0.0;       // removed by stage boundaries in the run
-  double start_head_in = 0.0;        // added by stage and inflow boundaries in the run
-  double start_lateral = 0.0;        // lateral inflow into the channels in the run
-  double start_lake_evap = 0.0;      // evaporation from the channel lakes in the run
-  int start_rain_steps = 0;          // steps with rain of the run
+  double start_outlet_volume = 0.0;   // overland outlet volume of the run
+  double start_interception = 0.0;    // canopy total of the run
+  double start_exfiltration = 0.0;    // exfiltration total of the run
+  double start_ov_source = 0.0;       // overland point sources of the run
+  double start_ov_pumped = 0.0;       // overland pumping of the run
+  double start_chan_source = 0.0;     // channel point sources of the run
+  double start_precip_lake = 0.0;     // rain on channel lakes of the run
+  double start_slope_out = 0.0;       // left through normal-depth boundary cells in the run
+  double start_head_out = 0.0;        // removed by stage boundaries in the run
+  double start_head_in = 0.0;         // added by stage and inflow boundaries in the run
+  double start_lateral = 0.0;         // lateral inflow into the channels in the run
+  double start_lake_evap = 0.0;       // evaporation from the channel lakes in the run
+  int start_rain_steps = 0;           // steps with rain of the run
+  double start_ov_to_drain = 0.0;     // overland water into the pipes in the run
+  double start_drain_to_ov = 0.0;     // pipe water spilled onto the cells in the run
+  double start_drain_to_chan = 0.0;   // pipe water passed to the channels in the run
+  double start_gw_to_tile = 0.0;      // groundwater into the tile drains in the run
+  double start_drain_lost = 0.0;      // pipe water that left the system in the run
+  double start_drain_made = 0.0;      // water the pipes' depth floors added in the run
+  double event_vol_drain_lost = 0.0;  // pipe water that left the system at boundary junctions
+  double event_vol_drain_made = 0.0;  // water the pipes' depth floors added
 };
 
 struct run_totals {
@@ -112,7 +120,10 @@ struct run_totals {
   double run_vol_into_ov_lakes = 0.0, run_vol_from_ov_lakes = 0.0, run_vol_ov_lake_init = 0.0;
   double run_vol_ov_lake_final = 0.0, run_vol_ov_lake_evap = 0.0;
   double run_vol_drain_final = 0.0;
-  double run_vol_snow_init = 0.0;  // snow water at the run start
+  double run_vol_drain_init = 0.0;  // pipe-network water at the run start
+  double run_vol_drain_lost = 0.0;  // pipe water that left the system at boundary junctions
+  double run_vol_drain_made = 0.0;  // water the pipe network's depth floors added
+  double run_vol_snow_init = 0.0;   // snow water at the run start
 
   // Closed at the end of the run.
   double vol_ov_final = 0.0, vol_chan_final = 0.0, vol_soil_final = 0.0;

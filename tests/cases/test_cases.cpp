@@ -167,9 +167,10 @@ TEST(SmallCase, CardsOfProcessesNotBuiltYetStopTheRunAtStartUp) {
       {"SACRAMENTO sac.txt\n",
        "Error: Sacramento soil-moisture accounting without channels to take its outflow (the "
        "SACRAMENTO card) is not supported by this version.\n"},
-      {"STORM_SEWER pipes.txt\nGRID_PIPE grid_pipe.asc\n",
-       "Error: the storm-sewer pipe network (the STORM_SEWER card) is not supported by this "
-       "version.\n"},
+      {"STORM_SEWER pipes.txt\nGRID_PIPE grid_pipe.asc\nLONG_TERM\nET_CALC_DEARDORFF\nINF_REDIST\n"
+       "ALBEDO a.asc\n",
+       "Error: the storm-sewer pipe network in a long-term run (the STORM_SEWER card) is not "
+       "supported by this version.\n"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_CELL cells.txt\nSTREAM_LOSS\n",
        "(the STREAM_LOSS card) is not supported by this version.\n"},
       // Snow melts with the weather of long-term runs; an event run has none.
@@ -550,7 +551,7 @@ run_steps plane_steps() {
   run_steps steps = default_run_steps();
   for (int i = 0; i + 1 < time_loop_step_count; ++i) {
     if (std::string(steps.time_loop[i].name) != "overland_flow_step") continue;
-    // The pipe-network step that follows does nothing without STORM_SEWER (refused).
+    // The pipe-network step that follows does nothing without STORM_SEWER.
     EXPECT_EQ(std::string(steps.time_loop[i + 1].name), "superlink_step");
     steps.time_loop[i + 1] = {"record_plane_step", record_plane_step};
   }

@@ -242,3 +242,33 @@ TEST(SolversTridiag, UnequalCoefficientsSatisfyTheSystem) {
     EXPECT_NEAR(row, b[i], 1e-13) << "row " << i;
   }
 }
+
+// Back-substitution on the factors: the solutions of a system worked out by hand, with a
+// right-hand side whose leading elements are zero (the skipped part of the forward pass), and
+// the factoring with the caller's scale vector giving the same factors.
+TEST(SolversLu, BackSubstitutionSolvesTheFactoredSystem) {
+  // x = (1, -2, 3): b = A x for A = {{1,2,3},{4,5,6},{7,8,10}} is (6, 12, 21).
+  const std::vector<std::vector<double>> a = {{1, 2, 3}, {4, 5, 6}, {7, 8, 10}};
+  nr_matrix lu = make_matrix(a);
+  std::vector<int> perm(4, 0);
+  std::vector<double> scale(4, 0.0);
+  double parity = 0.0;
+  ASSERT_EQ(ludcmp(lu.rows(), 3, perm.data(), parity, scale.data()), 0);
+  nr_matrix reference = make_matrix(a);
+  std::vector<int> reference_perm(4, 0);
+  ASSERT_EQ(ludcmp(reference.rows(), 3, reference_perm.data(), parity), 0);
+  for (int i = 1; i <= 3; ++i)
+    for (int j = 1; j <= 3; ++j) EXPECT_EQ(lu[i][j], reference[i][j]);
+
+  double b[4] = {0.0, 6.0, 12.0, 21.0};
+  lubksb(lu.rows(), 3, perm.data(), b);
+  EXPECT_NEAR(b[1], 1.0, 1e-13);
+  EXPECT_NEAR(b[2], -2.0, 1e-13);
+  EXPECT_NEAR(b[3], 3.0, 1e-13);
+  // x = (2, -1, 0) gives b = (0, 3, 6): the leading zero is skipped in the forward pass.
+  double c[4] = {0.0, 0.0, 3.0, 6.0};
+  lubksb(lu.rows(), 3, perm.data(), c);
+  EXPECT_NEAR(c[1], 2.0, 1e-13);
+  EXPECT_NEAR(c[2], -1.0, 1e-13);
+  EXPECT_NEAR(c[3], 0.0, 1e-13);
+}

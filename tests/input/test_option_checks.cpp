@@ -251,7 +251,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
        "GW_WELL_LEVEL"},
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n", "STREAM_LOSS"},
-      {"STORM_SEWER pipes.txt\n", "STORM_SEWER"},
+      {"STORM_SEWER pipes.txt\n" + long_term_cards, "STORM_SEWER"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSOIL_EROSION 2\nADJUST_CHANNEL_BED\n",
        "ADJUST_CHANNEL_BED"},
       {"SOIL_EROSION 2\nIN_SED_LOC sed.txt\n", "IN_SED_LOC"},
@@ -276,7 +276,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"FLOOD_GRID flood.dat\n", "FLOOD_GRID"},
       {"FLOOD_STREAM flood.out\n", "FLOOD_STREAM"},
       // The first one of the list is named.
-      {"STORM_SEWER pipes.txt\nSACRAMENTO sac.txt\n", "SACRAMENTO"},
+      {"STORM_SEWER pipes.txt\nSACRAMENTO sac.txt\n" + long_term_cards, "SACRAMENTO"},
   };
   for (const row& r : rows) {
     auto ms = check(base_cards + r.cards);

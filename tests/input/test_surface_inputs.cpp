@@ -610,13 +610,33 @@ TEST_F(SurfaceInputsTileGrid, InitOpensTheNetworkAndGoesOnWithoutTheGridPipeFile
   ms_->channel.storm_sewer = 1;
   copy_text(ms_->input.names.storm_sewer, 1024, "net.slk");
   copy_text(ms_->input.names.grid_pipe, 1024, "none.gpi");
-  write_file(dir_.file("net.slk"), "NETWORK\n");
+  // Two manholes at cells (1,2) and (2,2) joined by one sealed pipe: no tile drains, so no
+  // grid-pipe file is needed.
+  write_file(dir_.file("net.slk"),
+             "CONNECT 1 1 2\n"
+             "SJUNC 1 10 7 1 1 1 2 0.5 0.3\n"
+             "SJUNC 2 9 6 1 0 2 2 0 0\n"
+             "SLINK 1 1\n"
+             "NODE 1 10 7 0 0 1 2 0 0\n"
+             "NODE 2 9 6 0 0 2 2 0 0\n"
+             "PIPE 1 1 0.5 0 0.01 0.013 100 0 0\n");
   std::string out = run(init_tile_pipe_grid);
   ASSERT_EQ(run_error.error_fatal, 0) << out;
   EXPECT_TRUE(contains(out, "\n No grid pipe file found")) << out;
-  EXPECT_TRUE(contains(out, "read superlink pipe file, 0 junctions, 0 links\n")) << out;
+  EXPECT_TRUE(contains(out, "read superlink pipe file, 2 junctions, 1 links\n")) << out;
   EXPECT_EQ(ms_->channel.Q_tile_grid.count(), 5);
+  EXPECT_EQ(ms_->channel.superlink_junc_gnum[1], 1);
+  EXPECT_EQ(ms_->channel.superlink_junc_gnum[2], 3);
   EXPECT_FALSE(ms_->channel.grid_pipe_file.is_open());
+
+  // A file without records is no network: the run stops naming the file.
+  SetUp();
+  ms_->channel.storm_sewer = 1;
+  copy_text(ms_->input.names.storm_sewer, 1024, "net.slk");
+  write_file(dir_.file("net.slk"), "NETWORK\n");
+  out = run(init_tile_pipe_grid);
+  EXPECT_EQ(run_error.error_fatal, 1);
+  EXPECT_TRUE(contains(out, "the superlink network file net.slk holds 0 superjunctions")) << out;
 
   // Without the network file: error 4 naming it.
   SetUp();

@@ -93,8 +93,12 @@ nr_matrix& nr_matrix::operator=(nr_matrix&& other) noexcept {
 }
 
 int ludcmp(double** a, int n, int* perm, double& parity) {
-  constexpr double tiny = 1.0e-20;
   nr_vector scale(n);
+  return ludcmp(a, n, perm, parity, scale.data());
+}
+
+int ludcmp(double** a, int n, int* perm, double& parity, double* scale) {
+  constexpr double tiny = 1.0e-20;
   parity = 1.0;
 
   // Implicit scaling of every row by its largest element. A row of zeros is found here, before
@@ -145,6 +149,26 @@ int ludcmp(double** a, int n, int* perm, double& parity) {
     }
   }
   return 0;
+}
+
+void lubksb(double* const* a, int n, const int* perm, double* b) {
+  int first = 0;  // the first nonzero element of b met so far, 0 none
+  for (int i = 1; i <= n; ++i) {
+    const int ip = perm[i];
+    double sum = b[ip];
+    b[ip] = b[i];
+    if (first != 0) {
+      for (int j = first; j < i; ++j) sum -= a[i][j] * b[j];
+    } else if (sum != 0.0) {
+      first = i;
+    }
+    b[i] = sum;
+  }
+  for (int i = n; i >= 1; --i) {
+    double sum = b[i];
+    for (int j = i + 1; j <= n; ++j) sum -= a[i][j] * b[j];
+    b[i] = sum / a[i][i];
+  }
 }
 
 void tridiag_solve(int n, const double* upper, double* diagonal, const double* lower, double* rhs) {

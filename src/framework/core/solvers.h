@@ -73,6 +73,14 @@ void numerical_error_report(const char* reason);
 // 1.0e-20. A row of zeros prints the report with "Singular matrix in routine ludcmp" and
 // returns -1 with a unchanged; otherwise returns 0.
 int ludcmp(double** a, int n, int* perm, double& parity);
+// The same with the caller's work vector for the row scales (scale[1..n]), so that a solver
+// that factors at every step allocates nothing.
+int ludcmp(double** a, int n, int* perm, double& parity, double* scale);
+
+// Solves a x = b with the factors and row interchanges ludcmp left in a and perm: the forward
+// pass applies the interchanges and skips the leading zeros of b, the backward pass divides by
+// the diagonal; x replaces b[1..n].
+void lubksb(double* const* a, int n, const int* perm, double* b);
 
 // Solves the tridiagonal system of n rows (Thomas algorithm, no pivoting) in place: upper[i]
 // couples row i to i + 1 (upper[n] not read), lower[i] couples row i to i - 1 (lower[1] not

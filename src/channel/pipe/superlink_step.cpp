@@ -1,0 +1,146 @@
+// The pipe network on the model's clock: the set-up after the network is read (the solve's
+// arrays, the starting state, the series arrays of the pipe outputs), and the time-loop step
+// that runs the implicit solve when the network is due and books the water it took from the
+// cells, gave back to them, passed to channel outlets and let leave the system.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "channel/channel_steps.h"
+#include "channel/pipe/superlink_solve.h"
+#include "channel/pipe/superlink_state.h"
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/model_state.h"
+
+namespace {
+
+// The pipe outputs' view of the network: per superlink its segment flows and its node heads.
+void copy_series(model_state& ms) {
+  const channel_state& ch = ms.channel;
+  const superlink_state& sl = ms.superlink;
+  series_outputs_state& so = ms.output.series;
+  if (so.superlink_segments.empty()) return;
+  for (int j = 1; j <= ch.superlink_junction_count; ++j) so.superjunction_flow[j] = sl.Q_junc[j];
+  for (int s = 1; s <= ch.superlink_count; ++s) {
+    const int N = sl.num_nodes[s];
+    so.superlink_segments[s] = N;
+    for (int i = 1; i <= N; ++i) so.superlink_flow[i][s] = sl.Q[i][s];
+    for (int i = 1; i <= N + 1; ++i)
+      so.superlink_head[i][s] = sl.slink_node_Zinv[i][s] + sl.slink_node_depth[i][s];
+  }
+}
+
+void write_flows_line(const superlink_state& sl, double dt) {
+  if (sl.call_count == 0) {
+    if (!file_handle_open(superlink_flows_file, "superlink_flows.out", "w")) {
+      printf("Can't open file superlink_flows.out'\n");
+      return;
+    }
+    fprintf(superlink_flows_file.fp, "Call# VtoSL VtoTORVA   QtoSL    QtoTORVA \n");
+  } else if (!file_handle_open(superlink_flows_file, "superlink_flows.out", "a")) {
+    return;
+  }
+  fprintf(superlink_flows_file.fp, "%d %8.3lf %8.3lf %8.3lf %8.3lf \n", sl.call_count,
+          sl.call_inflow, sl.call_outflow, sl.call_inflow / dt, sl.call_outflow / dt);
+  file_handle_close(superlink_flows_file);
+}
+
+}  // namespace
+
+void superlink_setup(model_state& ms) {
+  channel_state& ch = ms.channel;
+  superlink_state& sl = ms.superlink;
+  if (!ch.storm_sewer || ch.superlink_count < 1) return;
+  if (ch.superlink_leaky && ms.subsurface.gw_simulation) {
+    stop_with_message(
+        "Error: tile drains fed by the groundwater (pipes with a conductivity in %s with the "
+        "GRID_PIPE card and GW_SIMULATION) are not supported by this version.\n",
+        ms.input.names.storm_sewer);
+    return;
+  }
+  series_outputs_state& so = ms.output.series;
+  const int rows = sl.node_rows;
+  if (!superlink_solve_init(sl, ch) || !sl.flow_magnitude.allocate(ms.cell_count) ||
+      !so.superlink_segments.allocate(ch.superlink_count) ||
+      !so.superjunction_flow.allocate(ch.superlink_junction_count) ||
+      !so.superlink_flow.allocate(rows, ch.superlink_count) ||
+      !so.superlink_head.allocate(rows, ch.superlink_count)) {
+    raw_report_alloc_failure("superlink work arrays");
+    stop_now();
+    return;
+  }
+  if (!sl.superlink_chan_con_link.allocate(ch.superlink_junction_count) ||
+      !sl.superlink_chan_con_node.allocate(ch.superlink_junction_count)) {
+    raw_report_alloc_failure("superlink_chan_con_link");
+    stop_now();
+    return;
+  }
+  ms.output.totals.run_vol_drain_init = sl.init_storage;
+  copy_series(ms);
+}
+
+void superlink_step(model_state& ms) {
+  channel_state& ch = ms.channel;
+  superlink_state& sl = ms.superlink;
+  if (!ch.storm_sewer || !sl.allocated) return;
+  process_clock& clock = ms.superlink_clock;
+  if (!(std::fabs(clock.next - ms.current_time) < ms.time_tolerance)) return;
+  const double dt = (ms.current_time - clock.last) * 86400.0;
+
+  // What flows over each cell: the node inlets take water only where it moves.
+  overland_state& ov = ms.overland;
+  const bool fluxes =
+      ov.ov_flux_x.count() >= ms.cell_count && ov.ov_flux_y.count() >= ms.cell_count;
+  for (int cell = 1; cell <= ms.cell_count; ++cell)
+    sl.flow_magnitude[cell] = fluxes ? std::hypot(ov.ov_flux_x[cell], ov.ov_flux_y[cell]) : 0.0;
+  if (ch.superlink_leaky && !ch.superlink_tile_flow.empty())
+    std::fill(ch.superlink_tile_flow.data(),
+              ch.superlink_tile_flow.data() + ch.superlink_tile_flow.element_count(), 0.0);
+
+  superlink_surface surface;
+  surface.ov_depth = ov.ov_depth.data();
+  surface.flow_magnitude = sl.flow_magnitude.data();
+  surface.cell_area = ms.gridsize * ms.gridsize;
+  surface.high_head_release = ch.high_head_release;
+  double spilled = 0.0;
+  if (superlink_solve(sl, ch, surface, dt, spilled) < 0) return;
+  if (dt > 0.0) write_flows_line(sl, dt);
+  ++sl.call_count;
+
+  run_totals& t = ms.output.totals;
+  t.run_vol_ov_to_drain += sl.call_inflow - sl.call_tile_inflow;
+  t.run_vol_gw_to_tile += sl.call_tile_inflow;
+  t.run_vol_drain_to_ov += spilled;
+  for (int j = 1; j <= ch.superlink_junction_count; ++j) {
+    t.run_vol_drain_lost += sl.superlink_lost_outflow[j];
+    sl.superlink_lost_outflow[j] = 0.0;
+  }
+  t.run_vol_drain_made += sl.clip_volume;
+  sl.clip_volume = 0.0;
+  t.run_vol_drain_final = sl.storage;
+  if (spilled > 0.0) ov.ov_any_depth = 1;
+  copy_series(ms);
+
+  clock.last = ms.current_time;
+  clock.next = ms.current_time + clock.interval_days;
+}
+
+double superlink_deliver_to_channel(model_state& ms, double dt) {
+  superlink_state& sl = ms.superlink;
+  channel_state& ch = ms.channel;
+  if (!ch.storm_sewer || sl.superlink_chan_outflow.empty() || sl.superlink_chan_con_link.empty() ||
+      !(dt > 0.0))
+    return 0.0;
+  double total = 0.0;
+  for (int j = 1; j <= ch.superlink_junction_count; ++j) {
+    const int link = sl.superlink_chan_con_link[j];
+    const int node = sl.superlink_chan_con_node[j];
+    const double volume = sl.superlink_chan_outflow[j];
+    if (link < 1 || volume == 0.0) continue;
+    ch.qlat(link, node) += volume / dt / ch.dx[link];
+    total += volume;
+    sl.superlink_chan_outflow[j] = 0.0;
+  }
+  return total;
+}

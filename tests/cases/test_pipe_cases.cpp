@@ -1,0 +1,128 @@
+// End-to-end cases of the pipe network, run by the real torva executable: a cell under steady
+// rain drains through a grate into one pipe of eight 100 m segments that falls freely into an
+// outfall; once steady, the pipe runs at Manning's normal depth for its flow (computed here by
+// bisection) upstream of the outfall's drawdown, the pipes' water books close, and 1 and 8
+// threads write the same outputs.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/summary_reader.h"
+#include "support/test_support.h"
+
+using torva_test::contains;
+using torva_test::read_file;
+using torva_test::summary_number;
+using torva_test::temp_dir;
+using torva_test::write_file;
+
+namespace {
+
+// Manning's normal depth of a circular pipe, by bisection on the circular segment.
+double manning_normal_depth(double D, double n, double S, double Q) {
+  double lo = 0.0, hi = D;
+  for (int i = 0; i < 200; ++i) {
+    const double y = 0.5 * (lo + hi);
+    const double theta = std::acos(1.0 - 2.0 * y / D);
+    const double A = 0.25 * D * D * (theta - std::sin(theta) * std::cos(theta));
+    const double q = A * std::pow(A / (theta * D), 2.0 / 3.0) * std::sqrt(S) / n;
+    (q > Q ? hi : lo) = y;
+  }
+  return 0.5 * (lo + hi);
+}
+
+// The values of the last record of a one-superlink pipe output ("TS n", the count, then
+// "1 value" per value).
+std::vector<double> last_record(const std::string& text) {
+  const std::size_t at = text.rfind("TS ");
+  std::vector<double> values;
+  if (at == std::string::npos) return values;
+  std::istringstream in(text.substr(at + 3));
+  int record = 0, count = 0;
+  in >> record >> count;
+  for (int i = 0; i < count; ++i) {
+    int one = 0;
+    double v = 0.0;
+    if (!(in >> one >> v)) break;
+    values.push_back(v);
+  }
+  return values;
+}
+
+const std::string one_pipe =
+    "One pipe of eight 100 m segments from the manhole under the cell to a free outfall\n"
+    "CONNECT 1 1 2\n"
+    "SJUNC 1 13.0 10.0 1.0 1 1 1 2.0 0.6\n"
+    "SJUNC 2 12.0 8.4 0.0 888 1 1 0 0\n"
+    "SLINK 1 8\n"
+    "NODE 1 13.0 10.0 0 0 1 1 0 0\nNODE 2 12.8 9.8 0 0 1 1 0 0\nNODE 3 12.6 9.6 0 0 1 1 0 0\n"
+    "NODE 4 12.4 9.4 0 0 1 1 0 0\nNODE 5 12.2 9.2 0 0 1 1 0 0\nNODE 6 12.0 9.0 0 0 1 1 0 0\n"
+    "NODE 7 11.8 8.8 0 0 1 1 0 0\nNODE 8 11.6 8.6 0 0 1 1 0 0\nNODE 9 11.4 8.4 0 0 1 1 0 0\n"
+    "PIPE 1 1 0.3 0 0.002 0.012 100 0 0\nPIPE 2 1 0.3 0 0.002 0.012 100 0 0\n"
+    "PIPE 3 1 0.3 0 0.002 0.012 100 0 0\nPIPE 4 1 0.3 0 0.002 0.012 100 0 0\n"
+    "PIPE 5 1 0.3 0 0.002 0.012 100 0 0\nPIPE 6 1 0.3 0 0.002 0.012 100 0 0\n"
+    "PIPE 7 1 0.3 0 0.002 0.012 100 0 0\nPIPE 8 1 0.3 0 0.002 0.012 100 0 0\n";
+
+const std::string pipe_project =
+    "TORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\nSUMMARY pipe_summary.out\n"
+    "OUTLET_HYDRO outlet.out\nROWS 1\nCOLS 1\nGRIDSIZE 30.0\nSTART_DATE 2005 3 14\n"
+    "START_TIME 6 30\nTIMESTEP 30.0\nTOT_TIME 240\nOUTROW 1\nOUTCOL 1\nOUTSLOPE 0.0001\n"
+    "HYD_FREQ 60\nMANNING_N 0.05\nOVERTYPE explicit\nPRECIP_UNIF\nRAIN_INTENSITY 100.0\n"
+    "RAIN_DURATION 240\nSTORM_SEWER pipes.slk\nPIPE_FLOW pipe_flow.out\n"
+    "PIPE_HEAD pipe_head.out\n";
+
+TEST(PipeCases, SinglePipeAtSteadyInflowRunsAtNormalDepthAndItsBooksClose) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  const std::string header =
+      "north: 1030.0\nsouth: 1000.0\neast: 530.0\nwest: 500.0\nrows: 1\ncols: 1\n";
+  write_file("mask.asc", header + "1\n");
+  write_file("elev.asc", header + "13.0\n");
+  write_file("pipes.slk", one_pipe);
+  write_file("pipe.prj", pipe_project);
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+      "pipe.prj", [] { return read_file("pipe_flow.out") + read_file("pipe_head.out"); });
+  const std::string& out = runs.run[1].out;
+  ASSERT_EQ(runs.run[1].status, 0) << out;
+
+  // Steady: every segment carries the same flow, the rain the cell's grate takes while the rest
+  // runs off at the outlet.
+  const std::vector<double> flow = last_record(read_file("pipe_flow.out"));
+  std::istringstream outlet(read_file("outlet.out"));
+  double time = 0.0, q = 0.0, runoff = -1.0;
+  while (outlet >> time >> q) runoff = q;
+  const std::vector<double> head = last_record(read_file("pipe_head.out"));
+  ASSERT_EQ(flow.size(), 8u);
+  ASSERT_EQ(head.size(), 9u);
+  const double rain = 0.1 / 3600.0 * 900.0;  // 100 mm/h on 900 m2
+  const double Q = flow[0];
+  EXPECT_NEAR(Q + runoff, rain, 0.01 * rain);
+  EXPECT_GT(Q, 0.5 * rain);
+  for (double f : flow) EXPECT_NEAR(f, Q, 2e-5);
+  // Upstream of the drawdown the depth is the normal depth of that flow within 0.5 %.
+  const double yn = manning_normal_depth(0.3, 0.012, 0.002, Q);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_NEAR(head[i] - (10.0 - 0.2 * i), yn, 0.005 * yn) << "node " << i + 1;
+  // The outfall draws the water down towards the critical depth.
+  EXPECT_LT(head[8] - 8.4, yn);
+
+  // The pipes' books: what the grate took is stored or left at the outfall.
+  const std::string summary = read_file("pipe_summary.out");
+  const double taken = summary_number(summary, "Volume of overland to subsurface drains");
+  const double lost = summary_number(summary, "Volume of subsurface drains out of the system");
+  EXPECT_GT(taken, 0.5 * rain * 240.0 * 60.0) << summary;
+  EXPECT_GT(lost, 0.8 * taken) << summary;
+  EXPECT_NEAR(summary_number(summary, "Subsurface drain mass bal error m^3="), 0.0, 0.01)
+      << summary;
+  EXPECT_NEAR(summary_number(summary, "Overall mass balance error ="), 0.0, 1e-4) << summary;
+  // The event's books take the pipes' water as having left the surface.
+  const torva_test::summary_balance event = torva_test::read_summary_balance(summary);
+  ASSERT_TRUE(event.has_event) << summary;
+  EXPECT_NEAR(event.event_error_percent, 0.0, 1e-4) << summary;
+  EXPECT_NEAR(summary_number(summary, "overland inputs to superlink:"), taken, 0.1) << summary;
+}
+
+}  // namespace
