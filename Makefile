@@ -74,6 +74,7 @@ bench: build
 	$(BUILD)/event_step_bench --richards --sides 250,500 --schemes explicit
 	$(BUILD)/vector_powers_bench
 	$(BUILD)/busy_machine_bench
+	bench/calibration_bench.sh $(BUILD)
 
 # Fuzzing with libFuzzer (clang-14, AddressSanitizer and UndefinedBehaviorSanitizer) in its own
 # build: `make fuzz TARGET=name SECONDS=n` fuzzes one harness of tests/fuzz/, `make fuzz` each in
@@ -83,7 +84,7 @@ bench: build
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TARGETS := ascii_grid lake_files series stream_tables mapping_table precip project channel \
 	chan_points sacramento hmet_obu hmet_samson hmet_surfaways richards_table analyzers r7_link \
-	volp_exchange
+	volp_exchange calibration
 TARGET ?= $(FUZZ_TARGETS)
 SECONDS ?= 60
 FUZZ_FLAGS ?=

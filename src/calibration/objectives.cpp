@@ -374,9 +374,9 @@ double objective_eval(objective& obj, const simulated_values& sim, int process_r
   return obj.cost;
 }
 
-void write_results_all(objective& obj, const process_context& info, int, int) {
+void write_results_all(objective& obj, const process_context& info, int, int runs_per_process) {
   if (info.process_index == 0) {
-    merge_process_results(obj.results, info);
+    merge_process_results(obj.results, info, runs_per_process);
     if (info.process_rank == 0) write_table(obj.results);
   }
   obj.results.records.clear();

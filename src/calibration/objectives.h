@@ -28,6 +28,8 @@ struct result_record {
 // The evaluations since the table was last written, in the order they were made.
 struct result_store {
   std::vector<result_record> records;
+  int own_merged = 0;      // the root's evaluations merged with those of other processes
+  long others_merged = 0;  // the other processes' evaluations received by the root
 };
 
 struct objective {

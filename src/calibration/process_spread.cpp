@@ -3,8 +3,10 @@
 // of the best runs for the report. Built without MPI the program is one process of rank 0.
 #include "calibration/process_spread.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <thread>
 
 #include "calibration/objectives.h"
 #include "framework/core/process_info.h"
@@ -64,62 +66,101 @@ bool spread_available() {
   return true;
 }
 
-void merge_process_results(result_store& store, const process_context& info) {
-  if (info.num_processes < 2 || !mpi_running()) return;
-  std::vector<double> mine;
-  for (const result_record& r : store.records) pack(r, mine);
-  int count = static_cast<int>(mine.size());
-  std::vector<int> counts(info.num_processes, 0);
-  MPI_Gather(&count, 1, MPI_INT, counts.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
-  std::vector<int> offsets(info.num_processes, 0);
-  int total = 0;
-  for (int p = 0; p < info.num_processes; ++p) {
-    offsets[p] = total;
-    total += counts[p];
-  }
-  std::vector<double> all(info.process_rank == 0 ? (total > 0 ? total : 1) : 1);
-  MPI_Gatherv(mine.data(), count, MPI_DOUBLE, all.data(), counts.data(), offsets.data(), MPI_DOUBLE,
-              0, MPI_COMM_WORLD);
-  if (info.process_rank != 0) return;
-  // The root's own records stay first; the others follow in rank order.
-  for (int p = 1; p < info.num_processes; ++p) {
-    int at = offsets[p];
-    const int end = offsets[p] + counts[p];
-    while (at + 7 <= end) {
-      result_record r;
-      r.cost = all[at];
-      r.hmle = all[at + 1];
-      r.rmse = all[at + 2];
-      r.max_peak = all[at + 3];
-      r.max_volume = all[at + 4];
-      r.log_error = all[at + 5];
-      r.n = static_cast<int>(all[at + 6]);
-      at += 7;
-      r.params.assign(r.n + 1, 0.0);
-      for (int k = 1; k <= r.n && at < end; ++k) r.params[k] = all[at++];
-      store.records.push_back(std::move(r));
+namespace {
+
+constexpr int record_tag = 41;
+constexpr int best_tag = 42;
+
+// Receives one message of doubles from any process into `out` when one is waiting, or, with
+// `wait`, once one arrives: the root sleeps between looks rather than spinning, so that on a
+// busy machine it leaves the processors to the processes still running their trials.
+bool receive(int tag, bool wait, std::vector<double>& out, int& source) {
+  for (;;) {
+    int flag = 0;
+    MPI_Status status;
+    MPI_Iprobe(MPI_ANY_SOURCE, tag, MPI_COMM_WORLD, &flag, &status);
+    if (flag) {
+      int count = 0;
+      MPI_Get_count(&status, MPI_DOUBLE, &count);
+      out.assign(count > 0 ? count : 1, 0.0);
+      MPI_Recv(out.data(), count, MPI_DOUBLE, status.MPI_SOURCE, tag, MPI_COMM_WORLD,
+               MPI_STATUS_IGNORE);
+      out.resize(count > 0 ? count : 0);
+      source = status.MPI_SOURCE;
+      return true;
     }
+    if (!wait) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+void unpack(const std::vector<double>& all, result_store& store) {
+  std::size_t at = 0;
+  while (at + 7 <= all.size()) {
+    result_record r;
+    r.cost = all[at];
+    r.hmle = all[at + 1];
+    r.rmse = all[at + 2];
+    r.max_peak = all[at + 3];
+    r.max_volume = all[at + 4];
+    r.log_error = all[at + 5];
+    r.n = static_cast<int>(all[at + 6]);
+    at += 7;
+    r.params.assign(r.n + 1, 0.0);
+    for (int k = 1; k <= r.n && at < all.size(); ++k) r.params[k] = all[at++];
+    store.records.push_back(std::move(r));
+  }
+}
+
+}  // namespace
+
+void merge_process_results(result_store& store, const process_context& info, int runs_per_process) {
+  if (info.num_processes < 2 || !mpi_running()) return;
+  if (info.process_rank != 0) {
+    // One message per evaluation; small enough to leave at once.
+    std::vector<double> mine;
+    for (const result_record& r : store.records) pack(r, mine);
+    MPI_Send(mine.data(), static_cast<int>(mine.size()), MPI_DOUBLE, 0, record_tag, MPI_COMM_WORLD);
+    return;
+  }
+  // The root takes what has arrived; after its own last evaluation it waits for the rest.
+  store.own_merged += 1;
+  const long expected = static_cast<long>(runs_per_process) * (info.num_processes - 1);
+  const bool last = store.own_merged >= runs_per_process;
+  std::vector<double> message;
+  int source = 0;
+  while (store.others_merged < expected && receive(record_tag, last, message, source)) {
+    unpack(message, store);
+    store.others_merged += 1;
   }
 }
 
 bool gather_best(double& cost, std::vector<double>& values, int n, const process_context& info) {
   if (info.num_processes < 2 || !mpi_running()) return info.process_rank == 0;
-  std::vector<double> mine(n + 1, 0.0);
-  mine[0] = cost;
-  for (int k = 1; k <= n && k < static_cast<int>(values.size()); ++k) mine[k] = values[k];
-  std::vector<double> all(
-      info.process_rank == 0 ? static_cast<std::size_t>(n + 1) * info.num_processes : 1);
-  MPI_Gather(mine.data(), n + 1, MPI_DOUBLE, all.data(), n + 1, MPI_DOUBLE, 0, MPI_COMM_WORLD);
-  if (info.process_rank != 0) return false;
-  int best = 0;
-  for (int p = 1; p < info.num_processes; ++p)
-    if (std::fabs(all[static_cast<std::size_t>(p) * (n + 1)]) <
-        std::fabs(all[static_cast<std::size_t>(best) * (n + 1)]))
-      best = p;
-  const double* row = &all[static_cast<std::size_t>(best) * (n + 1)];
-  cost = row[0];
-  values.assign(row, row + n + 1);
-  values[0] = 0.0;
+  if (info.process_rank != 0) {
+    std::vector<double> mine(n + 1, 0.0);
+    mine[0] = cost;
+    for (int k = 1; k <= n && k < static_cast<int>(values.size()); ++k) mine[k] = values[k];
+    MPI_Send(mine.data(), n + 1, MPI_DOUBLE, 0, best_tag, MPI_COMM_WORLD);
+    return false;
+  }
+  // The smallest absolute cost; of equal ones the process of the lowest rank (the root first).
+  std::vector<std::vector<double>> best_of(info.num_processes);
+  std::vector<double> message;
+  for (int p = 1; p < info.num_processes; ++p) {
+    int source = 0;
+    receive(best_tag, true, message, source);
+    if (source > 0 && source < info.num_processes) best_of[source] = message;
+  }
+  for (int p = 1; p < info.num_processes; ++p) {
+    const std::vector<double>& row = best_of[p];
+    if (static_cast<int>(row.size()) != n + 1) continue;
+    if (std::fabs(row[0]) < std::fabs(cost)) {
+      cost = row[0];
+      values.assign(row.begin(), row.end());
+      values[0] = 0.0;
+    }
+  }
   return true;
 }
 
@@ -143,7 +184,7 @@ bool spread_available() {
   return false;
 }
 
-void merge_process_results(result_store&, const process_context&) {}
+void merge_process_results(result_store&, const process_context&, int) {}
 
 bool gather_best(double&, std::vector<double>&, int, const process_context& info) {
   return info.process_rank == 0;

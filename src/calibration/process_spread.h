@@ -18,12 +18,13 @@ void spread_end();
 // True when this build can spread runs over processes.
 bool spread_available();
 
-// On the root of several processes: appends the records of every other process, in rank
-// order, to `store`; on the others: sends their records to the root. Every process must call
-// it the same number of times. Nothing with fewer than two processes.
-void merge_process_results(result_store& store, const process_context& info);
+// After every evaluation of a process that makes `runs_per_process` of them. On the others:
+// sends their records to the root. On the root: appends to `store` the records of the other
+// processes that have arrived, and after its own last evaluation waits for all the rest (the
+// table is complete when the root's runs end). Nothing with fewer than two processes.
+void merge_process_results(result_store& store, const process_context& info, int runs_per_process);
 
-// The smallest absolute cost of all processes (the first process's on ties) and its values
+// The smallest absolute cost of all processes (the lowest rank's on ties) and its values
 // 1..n: the root receives every process's best; others send theirs. With one process `cost`
 // and `values` stay as they are. Returns true on the root.
 bool gather_best(double& cost, std::vector<double>& values, int n, const process_context& info);

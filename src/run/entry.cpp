@@ -199,8 +199,12 @@ int torva_main(int argc, char** argv) {
         if (process_info.process_rank == 0) status = run_one_project(req.file_name);
         break;
       case 2:
-        if (process_info.process_rank == 0)
-          status = sce_calibrate(process_info, req.file_name) == 1 ? 0 : 1;
+        // The optimiser's trials follow one another: one process makes them all.
+        if (process_info.process_rank == 0) {
+          process_context alone = process_info;
+          alone.num_processes = 1;
+          status = sce_calibrate(alone, req.file_name) == 1 ? 0 : 1;
+        }
         break;
       case 3:
         if (process_info.process_rank != 0) break;

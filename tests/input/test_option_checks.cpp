@@ -246,6 +246,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {groundwater_cards + "USE_WELLS\n", "GW_SIMULATION"},
       {groundwater_cards + "GW_WELL_LEVEL wells.out\nOUT_WELL_LOCATION wells.txt\n",
        "GW_SIMULATION"},
+      {"OPTIMIZE plane.out\nOPTIMIZE_SED\n", "OPTIMIZE_SED"},
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n", "STREAM_LOSS"},
       {"STORM_SEWER pipes.txt\n", "STORM_SEWER"},
