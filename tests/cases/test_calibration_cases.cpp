@@ -100,14 +100,16 @@ TEST(CalibrationCases, AMonteCarloTrialWritesWhatASingleRunWrites) {
   temp_dir dir;
   write_params();
   write_file("obs.txt", "1\n1.0 1 1000 1\n");
-  // A trial with n held at 0.043700 ...
-  write_plane("[MANNING]");
+  // A trial with n held at 0.043700 on 8 threads (each taking a share of a cell or more) ...
+  const std::vector<std::string> shared = {"TORVA_CELLS_PER_THREAD=1"};
+  write_plane("[MANNING]", 5, 6, 40.0, "NUM_THREADS 8\n");
   write_file("mc.in", "plane.prj\nparams.txt\nobs.txt\n1\n0.0437 # held\n");
-  const command_result trial = run_command(torva_exe(), {"-m", "mc.in"});
+  const command_result trial = run_command(torva_exe(), {"-m", "mc.in"}, "", shared);
   ASSERT_EQ(trial.status, 0) << trial.out;
-  // ... and a single run with the value written in the project.
-  write_plane("0.043700");
-  const command_result single = run_command(torva_exe(), {"plane.prj"});
+  EXPECT_TRUE(contains(trial.out, "Setting the thread level to 8.")) << trial.out;
+  // ... and a single run on one thread with the value written in the project.
+  write_plane("0.043700", 5, 6, 40.0, "NUM_THREADS 1\n");
+  const command_result single = run_command(torva_exe(), {"plane.prj"}, "", shared);
   ASSERT_EQ(single.status, 0) << single.out;
   const std::string hydro = read_file("plane_outlet.out");
   ASSERT_GT(lines_of(hydro).size(), 30u);
