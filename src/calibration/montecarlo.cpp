@@ -84,10 +84,12 @@ void montecarlo::read_input(const char* input_file) {
         input_file);
     return;
   }
-  min.assign(param_count + 1, 0.0);
-  max.assign(param_count + 1, 0.0);
-  current.assign(param_count + 1, 0.0);
+  // Lines are kept as they are read, so a count beyond the lines the file holds takes no memory.
+  min.assign(1, 0.0);
+  max.assign(1, 0.0);
   for (int i = 1; i <= param_count; ++i) {
+    min.push_back(0.0);
+    max.push_back(0.0);
     if (read_text_line(line, h) == 0) {
       printf("Error: Monte Carlo input file %s ends after %d of its %d parameter lines.\n",
              input_file, i - 1, param_count);
@@ -119,6 +121,7 @@ void montecarlo::read_input(const char* input_file) {
       return;
     }
   }
+  current.assign(param_count + 1, 0.0);
   loaded = 1;
 }
 
@@ -197,6 +200,12 @@ void montecarlo::report_best() {
 
 int montecarlo_main(process_context& info, int run_count, const char* input_file) {
   const int processes = info.num_processes > 0 ? info.num_processes : 1;
+  if (run_count / processes < 1) {
+    // Every process stops alike: none has a run of its own.
+    printf("Error: %d runs cannot be shared among %d processes: each needs one run or more.\n",
+           run_count, processes);
+    return 0;
+  }
   montecarlo mc(run_count / processes, input_file, info);
   mc.run_model = calib_model_run;
   const int ok = mc.run();

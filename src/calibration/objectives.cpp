@@ -130,11 +130,8 @@ int objective_load(objective& obj, const char* file_name) {
     file_handle_close(h);
     return -1;
   }
-  obj.obs_count = count;
-  obj.obs_peak.assign(count + 1, 0.0);
-  obj.obs_volume.assign(count + 1, 0.0);
-  obj.peak_weight.assign(count + 1, 0.0);
-  obj.volume_weight.assign(count + 1, 0.0);
+  // Rows are kept as they are read, so a count beyond the rows the file holds takes no memory.
+  std::vector<double> peak(1, 0.0), peak_w(1, 0.0), volume(1, 0.0), volume_w(1, 0.0);
   for (int i = 1; i <= count; ++i) {
     if (read_text_line(line, h) == 0) {
       printf("Error: observation file %s ends after %d of its %d rows.\n", file_name, i - 1, count);
@@ -153,12 +150,17 @@ int objective_load(objective& obj, const char* file_name) {
       run_error.error_code = err_observed_data_format;
       return -1;
     }
-    obj.obs_peak[i] = values[0];
-    obj.peak_weight[i] = values[1];
-    obj.obs_volume[i] = values[2];
-    obj.volume_weight[i] = values[3];
+    peak.push_back(values[0]);
+    peak_w.push_back(values[1]);
+    volume.push_back(values[2]);
+    volume_w.push_back(values[3]);
   }
   file_handle_close(h);
+  obj.obs_count = count;
+  obj.obs_peak = std::move(peak);
+  obj.peak_weight = std::move(peak_w);
+  obj.obs_volume = std::move(volume);
+  obj.volume_weight = std::move(volume_w);
   return 1;
 }
 

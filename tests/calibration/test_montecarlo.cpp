@@ -143,6 +143,8 @@ TEST_F(MonteCarlo, InputFileFaultsNameFileAndLine) {
       {"case.prj\nparams.txt\nobs.txt\nthree\n", "mc.in, line 4: the number of parameters"},
       {"case.prj\nparams.txt\nobs.txt\n0\n", "mc.in, line 4: the number of parameters"},
       {"case.prj\nparams.txt\nobs.txt\n2\n0 1\n", "ends after 1 of its 2 parameter lines"},
+      {"case.prj\nparams.txt\nobs.txt\n2000000000\n0 1\n",
+       "ends after 1 of its 2000000000 parameter lines"},
       {"case.prj\nparams.txt\nobs.txt\n1\nlow 1\n", "mc.in, line 5: parameter 1 needs its least"},
       {"case.prj\nparams.txt\nobs.txt\n1\n0 high\n",
        "mc.in, line 5: the greatest value of "

@@ -213,6 +213,8 @@ TEST_F(Objectives, ObservationFileIsReadAndItsFaultsNameFileAndLine) {
       {"2\n10 1 5000 1\n20 0 8000\n", "obs.txt, line 3: a row needs four numbers", 135},
       {"2\n10 1 5000 1\n20 0 8000 1x\n", "obs.txt, line 3: a row needs four numbers", 135},
       {"3\n10 1 5000 1\n", "obs.txt ends after 1 of its 3 rows", 0},
+      // A count far beyond the rows takes no memory for the rows that are not there.
+      {"2000000000\n10 1 5000 1\n", "obs.txt ends after 1 of its 2000000000 rows", 0},
   };
   for (const bad_case& c : cases) {
     write_file("obs.txt", c.text);

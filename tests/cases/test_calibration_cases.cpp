@@ -273,6 +273,14 @@ TEST(CalibrationCases, FourProcessesWriteTheResultsOfOne) {
   std::sort(many.begin(), many.end());
   EXPECT_EQ(many, one);
   EXPECT_EQ(read_file("0000_best.out"), one_best);
+  // Fewer runs than processes: every process stops with the message, none runs.
+  const command_result too_few = run_command(
+      "/bin/sh",
+      {"-c", "mpirun --allow-run-as-root --oversubscribe -n 4 " + torva_exe() + " -m3 mc.in"}, "",
+      {"OMPI_ALLOW_RUN_AS_ROOT=1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1"});
+  EXPECT_TRUE(contains(too_few.out, "Error: 3 runs cannot be shared among 4 processes"))
+      << too_few.out;
+  EXPECT_EQ(lines_of(read_file("0000_results_all.out")).size(), 9u);
   // Each process logged its own two runs.
   for (int p = 0; p < 4; ++p) {
     char name[64];
