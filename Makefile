@@ -76,6 +76,7 @@ bench: build
 	$(BUILD)/groundwater_bench
 	$(BUILD)/vector_powers_bench
 	$(BUILD)/busy_machine_bench
+	bench/calibration_bench.sh $(BUILD)
 
 # Fuzzing with libFuzzer (clang-14, AddressSanitizer and UndefinedBehaviorSanitizer) in its own
 # build: `make fuzz TARGET=name SECONDS=n` fuzzes one harness of tests/fuzz/, `make fuzz` each in
@@ -85,7 +86,7 @@ bench: build
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TARGETS := ascii_grid lake_files series stream_tables mapping_table precip project channel \
 	chan_points sacramento hmet_obu hmet_samson hmet_surfaways richards_table analyzers r7_link \
-	volp_exchange groundwater superlink
+	volp_exchange groundwater superlink calibration
 TARGET ?= $(FUZZ_TARGETS)
 SECONDS ?= 60
 FUZZ_FLAGS ?=

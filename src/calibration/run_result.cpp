@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "calibration/calibration_drivers.h"
+#include "framework/core/error_state.h"
 #include "framework/model_state.h"
+#include "input/input_steps.h"
 
 namespace {
 
@@ -47,6 +48,8 @@ void alloc_driver_results(model_state& ms) {
   const int locations = cal.optimize_sed ? cal.sed_location_count : ms.channel.hyd_location_count;
   holder.stride = (locations > 0 ? locations : 0) + 1;
   holder.event_count = ms.overland.num_events > 0 ? ms.overland.num_events : 0;
+  // Uniform rain makes one event without a precipitation file to count it in.
+  if (ms.overland.uniform_rain && holder.event_count < 1) holder.event_count = 1;
   release_location_values(holder);
   holder.loc_peaks = cleared(holder.stride + 1L, "loc_peaks");
   holder.loc_volumes = cleared(holder.stride + 1L, "loc_volumes");
@@ -69,10 +72,28 @@ void store_event_result(run_result& holder, int event, double peak, double volum
   }
   const long base = static_cast<long>(holder.stride) * (event - 1) + 1;
   holder.peaks[base] = peak;
+  if (event > holder.events_filled) holder.events_filled = event;
   holder.volumes[base] = volume;
   const int n = locations < holder.stride - 1 ? locations : holder.stride - 1;
   for (int k = 1; k <= n; ++k) {
     if (loc_peaks != nullptr) holder.peaks[base + k] = loc_peaks[k];
     if (loc_volumes != nullptr) holder.volumes[base + k] = loc_volumes[k];
   }
+}
+
+bool check_calibration_replacement(model_state& ms) {
+  run_result* holder = ms.calibration.driver_result;
+  if (holder == nullptr || holder->replace_file == nullptr) return true;
+  int entry = 0;
+  for (const replace_param* p = replace_list; p != nullptr; p = p->param_next) {
+    ++entry;
+    if (p->param_used) continue;
+    printf(
+        "Error: the calibration parameter %s (entry %d of the replacement list %s) appears in no "
+        "input of the project %s: its trial values would change nothing.\n",
+        p->param_tag.c_str(), entry, holder->replace_file, ms.project_path);
+    holder->replacement_unused = 1;
+  }
+  if (holder->replacement_unused) raise_own_message();
+  return holder->replacement_unused == 0;
 }

@@ -5,6 +5,17 @@
 
 #include "calibration/run_result_state.h"
 
+struct model_state;
+
+// Start-up: sizes the run's result holder when results are collected for a driver (or under
+// OPTIMIZE), creating one when the run was started without a driver.
+void alloc_driver_results(model_state& ms);
+
+// End of start-up of a calibration trial: every entry of the replacement list must have been
+// substituted into some input of the project, else the trial values would change nothing; such
+// an entry stops the run with a message naming it and the list file. False when it did.
+bool check_calibration_replacement(model_state& ms);
+
 // Stores one finished event's outlet and per-location values: slot stride * (event - 1) + 1
 // and the slots after it. An event number outside 1..event_count only warns on the console.
 void store_event_result(run_result& holder, int event, double peak, double volume,

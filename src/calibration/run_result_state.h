@@ -12,4 +12,7 @@ struct run_result {
   double* loc_peaks = nullptr;    // per location 1..stride - 1: the last finished event's peak;
                                   // stride + 1 elements, released by the run
   double* loc_volumes = nullptr;  // the same for the volumes
+  int events_filled = 0;          // events whose slots hold values (events end in order)
+  const char* replace_file = nullptr;  // the trial's replacement list (for its messages)
+  int replacement_unused = 0;  // set-up found a list entry that no input of the project uses
 };

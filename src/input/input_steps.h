@@ -3,12 +3,16 @@
 // process-wide lists, the channel pump definitions (PUMPTO) put on the channel pump list, and
 // the grid-map reader through which every subsystem reads its grid inputs, the XY boundary points
 // that the overland and groundwater steps apply, and the mapping tables of the sediment size
-// classes and the soil erosion properties, and the contaminant transport table.
+// classes and the soil erosion properties, and the contaminant transport table; the calibration
+// parameter replacement list that the calibration drivers fill for every trial, and the project
+// folder they learn from a project file.
 #pragma once
 
 #include "input/ascii_grid.h"
 #include "input/contaminant_table.h"
 #include "input/elevation_series.h"
+#include "input/project_file.h"
+#include "input/replacement.h"
 #include "input/special_tables.h"
 #include "input/time_series.h"
 #include "input/xy_boundary.h"

@@ -286,6 +286,8 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.cards.in_theta_location_given != 0 && ms.subsurface.inf_richards == 0;
      }},
+    {"OPTIMIZE_SED", "calibration on the event sediment of the channel locations",
+     [](const model_state& ms) { return ms.calibration.optimize_sed != 0; }},
     {"LAKE_PUMP", "lake pumps",
      [](const model_state& ms) { return ms.cards.lake_pump_given != 0; }},
     // Stream inflow points enter the channel routing; without it they would have nowhere to go.

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "calibration/calibration_drivers.h"
+#include "calibration/process_spread.h"
 #include "framework/core/console.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
@@ -93,13 +95,6 @@ void print_web_preamble() {
     fputs(form, stdout);
 }
 
-// The calibration drivers do not read their control files yet: their modes stop with a message
-// instead of doing nothing. Returns the exit status.
-int refuse_mode(const char* mode) {
-  printf("Error: %s is not supported by this version.\n", mode);
-  return 1;
-}
-
 // Mode 1 and every run of mode 3.
 int run_one_project(const char* project_path) {
   const int pending = run_project(project_path, nullptr);
@@ -179,6 +174,9 @@ void print_banner() {
 
 int torva_main(int argc, char** argv) {
   int status = 0;
+  // Processes started together (by mpirun) share the calibration runs; alone, rank 0 of 1.
+  spread_start(&argc, &argv, process_info);
+  set_project_runner(run_project);
   install_interrupt_handlers();
   if (argc > 0 && program_is_web(argv[0])) {
     web_mode = true;
@@ -197,12 +195,19 @@ int torva_main(int argc, char** argv) {
   } else {
     switch (req.mode) {
       case 1:
-        status = run_one_project(req.file_name);
+        // A single run or a batch is the work of one process; the others of a group wait.
+        if (process_info.process_rank == 0) status = run_one_project(req.file_name);
         break;
       case 2:
-        status = refuse_mode("SCE-UA calibration (-c)");
+        // The optimiser's trials follow one another: one process makes them all.
+        if (process_info.process_rank == 0) {
+          process_context alone = process_info;
+          alone.num_processes = 1;
+          status = sce_calibrate(alone, req.file_name) == 1 ? 0 : 1;
+        }
         break;
       case 3:
+        if (process_info.process_rank != 0) break;
         printf("TORVA is running in batch mode, and is running %d runs...\n", count);
         for (int i = 0; i < count; ++i) {
           run_number = i;
@@ -218,15 +223,16 @@ int torva_main(int argc, char** argv) {
       case 5:
         break;
       case 6:
-        status = refuse_mode("the Monte Carlo mode (-m)");
+        status = montecarlo_main(process_info, count, req.file_name) == 1 ? 0 : 1;
         break;
       case 7:
-        status = refuse_mode("the sensitivity mode (-s)");
+        status = sensitivity_main(process_info, req.file_name) == 1 ? 0 : 1;
         break;
     }
   }
   if (web_mode) printf("</P></body>\n");
   fflush(stdout);
+  spread_end();
   // An interrupted run ends the program with the status of its signal.
   return interrupt_signal != 0 ? interrupted_exit_status(interrupt_signal) : status;
 }

@@ -171,6 +171,7 @@ run_end start_up(model_state& ms, const run_steps& steps,
 
   const double init_seconds = seconds_since(start);
   if (replace_active) steps.print_replace_usage(ms);
+  if (replace_active && !check_calibration_replacement(ms) && check_fatal()) return run_end::fatal;
   if (!ms.super_quiet) printf("total time to init(s): %8.1lf\n", init_seconds);
   if (run_error.error_code != 0) return run_end::after_error;
   if (!ms.super_quiet) printf("Running....\n");

@@ -249,6 +249,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {groundwater_cards + "OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "GW_SIMULATION"},
       {groundwater_cards + "GW_WELL_LEVEL wells.out\nOUT_WELL_LOCATION wells.txt\n",
        "GW_WELL_LEVEL"},
+      {"OPTIMIZE plane.out\nOPTIMIZE_SED\n", "OPTIMIZE_SED"},
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n", "STREAM_LOSS"},
       {"STORM_SEWER pipes.txt\n" + long_term_cards, "STORM_SEWER"},

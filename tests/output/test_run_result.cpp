@@ -47,6 +47,19 @@ TEST(RunResult, TwoLocationsAndThreeEventsGiveStrideThreeAndClearedSlots) {
   EXPECT_EQ(holder->peaks[7], 0.0);     // event 3 untouched
 }
 
+TEST(RunResult, UniformRainIsOneEventWithASlot) {
+  process_state_guard guard;
+  auto ms = optimising_run(0, 1);
+  ms->overland.uniform_rain = 1;
+  alloc_driver_results(*ms);
+  run_result* holder = ms->calibration.driver_result;
+  ASSERT_EQ(holder->event_count, 1);
+  store_event_result(*holder, 1, 2.5, 40.0, nullptr, nullptr, 0);
+  EXPECT_EQ(holder->peaks[1], 2.5);
+  EXPECT_EQ(holder->volumes[1], 40.0);
+  EXPECT_EQ(holder->events_filled, 1);
+}
+
 TEST(RunResult, SedimentOptimisationTakesTheSedimentLocations) {
   process_state_guard guard;
   auto ms = optimising_run(2, 5, 1);

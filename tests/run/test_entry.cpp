@@ -253,8 +253,8 @@ TEST(Program, BatchMakesEachRunWithItsOwnPrefixAndFailsWhenARunFails) {
   EXPECT_NE(r.out.find("Error: The specified project file was not found.\n"), std::string::npos);
 }
 
-TEST(Program, CalibrationModesStopWithAMessageAndFail) {
-  // Their control files are not read by this version: no mode may end as if it had run.
+TEST(Program, CalibrationModesStopWithAMessageAndFailOnAControlFileTheyCannotUse) {
+  // A control file that names only a project: no mode may end as if it had run.
   temp_dir dir;
   torva_test::write_file(dir.file("control.txt"), "p.prj\n");
   struct mode_case {
@@ -262,17 +262,17 @@ TEST(Program, CalibrationModesStopWithAMessageAndFail) {
     const char* message;
   };
   const mode_case cases[] = {
-      {{"-c", "control.txt"}, "Error: SCE-UA calibration (-c) is not supported by this version.\n"},
-      {{"-m5", "control.txt"},
-       "Error: the Monte Carlo mode (-m) is not supported by this version.\n"},
-      {{"-sens", "control.txt"},
-       "Error: the sensitivity mode (-s) is not supported by this version.\n"},
+      {{"-c", "control.txt"},
+       "Error: unable to open the observation file for reading or problem while reading it.\n"},
+      {{"-m5", "control.txt"}, "Error: unable to read the input monte carlo file.\n"},
+      {{"-sens", "control.txt"}, "Error: unable to read the input monte carlo file.\n"},
   };
   for (const mode_case& c : cases) {
     const auto r = run_command(torva_exe(), c.args);
     EXPECT_EQ(r.status, 1) << c.args[0];
     EXPECT_EQ(r.out.rfind(start_line, 0), 0u) << r.out;
     EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("control.txt"), std::string::npos) << r.out;
     EXPECT_FALSE(file_exists(dir.file("out_time.out")));  // no run was made
   }
 }

@@ -1,0 +1,295 @@
+// Calibration modes run by the real torva executable on a small tilted plane: a Monte Carlo trial
+// writes the same outputs as a single run with the same parameter, SCE-UA recovers the Manning n
+// that made an observed hydrograph, the Monte Carlo and sensitivity modes log every run and
+// report the best, several processes (MPI) give the results of one, and bad inputs stop with a
+// message naming the file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/summary_reader.h"
+#include "support/test_support.h"
+
+using torva_test::command_result;
+using torva_test::contains;
+using torva_test::file_exists;
+using torva_test::grid_header;
+using torva_test::read_file;
+using torva_test::run_command;
+using torva_test::temp_dir;
+using torva_test::torva_exe;
+using torva_test::write_file;
+
+namespace {
+
+std::string number(double v) {
+  char text[64];
+  snprintf(text, sizeof text, "%.10g", v);
+  return text;
+}
+
+// A plane of `rows` x `cols` cells of 50 m falling 0.01 to the south and 0.002 to the west, its
+// outlet at the south-west corner, 200 mm/h of rain for 10 minutes and a run of `minutes`; the
+// Manning n is written as `manning` (a number or a bracketed parameter name).
+void write_plane(const std::string& manning, int rows = 5, int cols = 6, double minutes = 40.0,
+                 const std::string& extra = "") {
+  const double dx = 50.0;
+  std::string mask = grid_header(rows, cols, dx), elev = mask;
+  for (int r = 1; r <= rows; ++r) {
+    for (int k = 1; k <= cols; ++k) {
+      mask += "1 ";
+      elev += number(0.01 * dx * (rows - r) + 0.002 * dx * (k - 1)) + " ";
+    }
+    mask += "\n";
+    elev += "\n";
+  }
+  write_file("plane_mask.asc", mask);
+  write_file("plane_elev.asc", elev);
+  write_file("plane.prj",
+             "TORVAPROJECT\nWATERSHED_MASK plane_mask.asc\nELEVATION plane_elev.asc\n"
+             "SUMMARY plane_summary.out\nOUTLET_HYDRO plane_outlet.out\n"
+             "ROWS " +
+                 std::to_string(rows) + "\nCOLS " + std::to_string(cols) +
+                 "\nGRIDSIZE 50\nSTART_DATE 2005 3 14\nSTART_TIME 6 30\n"
+                 "TIMESTEP 10\nTOT_TIME " +
+                 number(minutes) + "\nOUTROW " + std::to_string(rows) +
+                 "\nOUTCOL 1\nOUTSLOPE 0.01\nHYD_FREQ 1\nMANNING_N " + manning +
+                 "\nOVERTYPE explicit\nPRECIP_UNIF\nRAIN_INTENSITY 200\n"
+                 "RAIN_DURATION 10\nOPTIMIZE plane_optim.out\n" +
+                 extra);
+}
+
+void write_params() {
+  write_file("params.txt", "1\n[MANNING] \"%8.6lf\"\n");
+}
+
+// The first event's peak and volume from an optimisation output line "event peak volume".
+std::pair<double, double> optim_event(const std::string& file) {
+  int event = 0;
+  double peak = 0.0, volume = 0.0;
+  std::istringstream in(read_file(file));
+  in >> event >> peak >> volume;
+  return {peak, volume};
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+// The text of a file from the line that starts the run's own figures on (the lines before
+// name the project's file and time of the run, which differ between runs).
+std::string without_timing(const std::string& text) {
+  std::string kept;
+  for (const std::string& line : lines_of(text))
+    if (!contains(line, "time") && !contains(line, "Time")) kept += line + "\n";
+  return kept;
+}
+
+}  // namespace
+
+TEST(CalibrationCases, AMonteCarloTrialWritesWhatASingleRunWrites) {
+  temp_dir dir;
+  write_params();
+  write_file("obs.txt", "1\n1.0 1 1000 1\n");
+  // A trial with n held at 0.043700 on 8 threads (each taking a share of a cell or more) ...
+  const std::vector<std::string> shared = {"TORVA_CELLS_PER_THREAD=1"};
+  write_plane("[MANNING]", 5, 6, 40.0, "NUM_THREADS 8\n");
+  write_file("mc.in", "plane.prj\nparams.txt\nobs.txt\n1\n0.0437 # held\n");
+  const command_result trial = run_command(torva_exe(), {"-m", "mc.in"}, "", shared);
+  ASSERT_EQ(trial.status, 0) << trial.out;
+  EXPECT_TRUE(contains(trial.out, "Setting the thread level to 8.")) << trial.out;
+  // ... and a single run on one thread with the value written in the project.
+  write_plane("0.043700", 5, 6, 40.0, "NUM_THREADS 1\n");
+  const command_result single = run_command(torva_exe(), {"plane.prj"}, "", shared);
+  ASSERT_EQ(single.status, 0) << single.out;
+  const std::string hydro = read_file("plane_outlet.out");
+  ASSERT_GT(lines_of(hydro).size(), 30u);
+  EXPECT_EQ(read_file("0000_plane_outlet.out"), hydro);
+  EXPECT_EQ(read_file("0000_plane_optim.out"), read_file("plane_optim.out"));
+  // The summaries differ only in their timing lines and in the two replacement reports of the
+  // trial: the values in use and whether each was used.
+  std::string trial_summary = read_file("0000_plane_summary.out");
+  for (const char* block :
+       {"\nUsing replacement values:\n", "\nTotal times a value was replaced"}) {
+    const std::size_t from = trial_summary.find(block);
+    ASSERT_NE(from, std::string::npos) << block;
+    const std::size_t to =
+        trial_summary.find("\n\n", trial_summary.find(block[1] == 'U' ? ":\n" : "used?:\n", from));
+    ASSERT_NE(to, std::string::npos) << block;
+    trial_summary.erase(from, to + 2 - from);
+  }
+  EXPECT_EQ(without_timing(trial_summary), without_timing(read_file("plane_summary.out")));
+  // The run's cost against the observation: one run, logged and tabled.
+  EXPECT_TRUE(contains(read_file("0000_log_file_p0.log"), "Cost  \t[MANNING]\t\n"));
+  EXPECT_EQ(lines_of(read_file("0000_results_all.out")).size(), 2u);
+}
+
+TEST(CalibrationCases, SceRecoversTheManningNOfAnObservedHydrograph) {
+  temp_dir dir;
+  // The observed hydrograph: the plane's run with n = 0.05.
+  write_plane("0.05", 5, 6, 40.0, "NUM_THREADS 1\n");
+  ASSERT_EQ(run_command(torva_exe(), {"plane.prj"}).status, 0);
+  const auto [peak, volume] = optim_event("plane_optim.out");
+  ASSERT_GT(peak, 0.5);
+  write_file("obs.txt", "1\n" + number(peak) + " 1 " + number(volume) + " 1\n");
+  write_plane("[MANNING]", 5, 6, 40.0, "NUM_THREADS 1\n");
+  write_params();
+  // 200 trials at most, 3 complexes of 3 points, seed 5; n between 0.01 and 0.2.
+  write_file("sce.in",
+             "plane.prj\nparams.txt\nobs.txt\n"
+             "200 5 0.0001 3 5 0 1\n0 0 0 0 0 0\n0.1 0.01 0.2\n");
+  const command_result run = run_command(torva_exe(), {"-c", "sce.in"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  const std::string best = read_file("0000_sce_best.out");
+  ASSERT_TRUE(contains(best, "The best results of the SCE calibration ")) << best;
+  const double n = std::stod(lines_of(best).at(1));
+  EXPECT_NEAR(n, 0.05, 0.02 * 0.05) << run.out;
+  EXPECT_TRUE(contains(run.out, "The best results of the SCE calibration after "));
+  // Every trial is in the log and in the results table.
+  const std::size_t logged = lines_of(read_file("0000_sce_log_file.txt")).size() - 1;
+  EXPECT_EQ(lines_of(read_file("0000_results_all.out")).size() - 1, logged);
+  EXPECT_TRUE(contains(read_file("sce_output.out"), "ENTER THE SHUFFLED COMPLEX EVOLUTION"));
+}
+
+TEST(CalibrationCases, MonteCarloAndSensitivityLogEveryRunAndReportTheBest) {
+  temp_dir dir;
+  write_plane("[MANNING]", 1, 2, 3.0);
+  write_params();
+  write_file("obs.txt", "1\n0.05 1 10 0\n");
+  write_file("mc.in", "plane.prj\nparams.txt\nobs.txt\n1\n0.02 0.2\n");
+  const command_result mc = run_command(torva_exe(), {"-m4", "mc.in"});
+  ASSERT_EQ(mc.status, 0) << mc.out;
+  const std::vector<std::string> log = lines_of(read_file("0000_log_file_p0.log"));
+  ASSERT_EQ(log.size(), 5u);
+  // The best is the run of smallest absolute cost in the log.
+  double best_cost = 1e300, best_n = 0.0;
+  for (std::size_t k = 1; k < log.size(); ++k) {
+    double cost = 0.0, n = 0.0;
+    ASSERT_EQ(sscanf(log[k].c_str(), "%lf %lf", &cost, &n), 2) << log[k];
+    EXPECT_GE(n, 0.02);
+    EXPECT_LT(n, 0.2);
+    if (std::abs(cost) < std::abs(best_cost)) best_cost = cost, best_n = n;
+  }
+  double reported_cost = 0.0, reported_n = 0.0;
+  ASSERT_EQ(sscanf(read_file("0000_best.out").c_str(), "%lf: %lf", &reported_cost, &reported_n), 2);
+  EXPECT_NEAR(reported_cost, best_cost, 1e-6);
+  EXPECT_NEAR(reported_n, best_n, 1e-6 * best_n);
+  EXPECT_EQ(lines_of(read_file("0000_results_all.out")).size(), 5u);
+
+  // "-m" without a number makes one run, appended to the log and the table.
+  ASSERT_EQ(run_command(torva_exe(), {"-m", "mc.in"}).status, 0);
+  EXPECT_EQ(lines_of(read_file("0000_log_file_p0.log")).size(), 6u);
+  EXPECT_EQ(lines_of(read_file("0000_results_all.out")).size(), 6u);
+
+  // Sensitivity: 500 runs of the same kind of input file. Its project is missing, so that the
+  // 500 runs stay quick: each run stops at once and scores the no-data cost, and each is still
+  // drawn, logged and tabled.
+  write_file("sens.in", "missing.prj\nparams.txt\nobs.txt\n1\n0.02 0.2\n");
+  std::remove("0000_log_file_p0.log");
+  std::remove("0000_results_all.out");
+  const command_result sens = run_command(torva_exe(), {"-s", "sens.in"});
+  ASSERT_EQ(sens.status, 0) << sens.out.substr(0, 2000);
+  EXPECT_EQ(lines_of(read_file("0000_log_file_p0.log")).size(), 501u);
+  EXPECT_EQ(lines_of(read_file("0000_results_all.out")).size(), 501u);
+  EXPECT_TRUE(contains(sens.out, "Best objective function value: 999999.990000\n"));
+}
+
+TEST(CalibrationCases, BadCalibrationInputsStopWithAMessageNamingTheFile) {
+  temp_dir dir;
+  write_plane("[MANNING]", 1, 2, 3.0);
+  write_params();
+  write_file("obs.txt", "1\n0.05 1 10 0\n");
+  struct bad_case {
+    std::vector<std::string> args;
+    std::string file, text, message;
+  };
+  const bad_case cases[] = {
+      {{"-c", "sce.in"},
+       "sce.in",
+       "plane.prj\nparams.txt\nobs.txt\n60 3 0.001 2 5 0\n",
+       "Error in your input file. The first line must have 7 parameters."},
+      {{"-c", "sce.in"},
+       "sce.in",
+       "plane.prj\nparams.txt\nobs.txt\n60 3 0.001 2 5 0 1\n"
+       "0 0 0 0 0 0\n0.1 0.2 0.01\n",
+       "Lower bound is greater than upper bound for varialbe 1\n(SCE control file sce.in, line 6"},
+      {{"-c", "sce.in"},
+       "sce.in",
+       "plane.prj\nparams.txt\nbad_obs.txt\n60 3 0.001 2 5 0 1\n"
+       "0 0 0 0 0 0\n0.1 0.01 0.2\n",
+       "bad_obs.txt, line 2: a row needs four numbers"},
+      {{"-m2", "mc.in"},
+       "mc.in",
+       "plane.prj\nparams.txt\nobs.txt\n1\n0.02 x\n",
+       "mc.in, line 5: the greatest value of parameter 1 is not a number: x"},
+      {{"-m2", "mc.in"},
+       "mc.in",
+       "plane.prj\nunused.txt\nobs.txt\n2\n0.02 0.2\n1 2\n",
+       "the calibration parameter [OTHER] (entry 2 of the replacement list unused.txt) appears "
+       "in no input of the project"},
+  };
+  write_file("bad_obs.txt", "1\n0.05 1 10\n");
+  write_file("unused.txt", "2\n[MANNING] \"%8.6lf\"\n[OTHER] \"%8.6lf\"\n");
+  for (const bad_case& c : cases) {
+    write_file(c.file, c.text);
+    const command_result r = run_command(torva_exe(), c.args);
+    EXPECT_NE(r.status, 0) << c.text;
+    EXPECT_TRUE(contains(r.out, c.message)) << r.out;
+  }
+  // The unused parameter stopped the runs at the first.
+  EXPECT_EQ(lines_of(read_file("0000_results_all.out")).size(), 2u);
+}
+
+TEST(CalibrationCases, FourProcessesWriteTheResultsOfOne) {
+#ifndef TORVA_WITH_MPI
+  GTEST_SKIP() << "built without MPI";
+#endif
+  temp_dir dir;
+  if (!contains(run_command("/bin/sh", {"-c", "command -v mpirun"}).out, "mpirun"))
+    GTEST_SKIP() << "no mpirun on this machine";
+  write_plane("[MANNING]", 1, 2, 3.0);
+  write_params();
+  write_file("obs.txt", "1\n0.05 1 10 0\n");
+  write_file("mc.in", "plane.prj\nparams.txt\nobs.txt\n1\n0.02 0.2\n");
+  const std::vector<std::string> env = {"TORVA_RANDOM_SEED=4242"};
+  ASSERT_EQ(run_command(torva_exe(), {"-m8", "mc.in"}, "", env).status, 0);
+  const std::string one_best = read_file("0000_best.out");
+  std::vector<std::string> one = lines_of(read_file("0000_results_all.out"));
+  std::remove("0000_results_all.out");
+  std::remove("0000_best.out");
+  std::remove("0000_log_file_p0.log");
+  const command_result four = run_command(
+      "/bin/sh",
+      {"-c", "mpirun --allow-run-as-root --oversubscribe -n 4 " + torva_exe() + " -m8 mc.in"}, "",
+      {"TORVA_RANDOM_SEED=4242", "OMPI_ALLOW_RUN_AS_ROOT=1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1"});
+  ASSERT_EQ(four.status, 0) << four.out << four.err;
+  std::vector<std::string> many = lines_of(read_file("0000_results_all.out"));
+  ASSERT_EQ(many.size(), 9u);
+  std::sort(one.begin(), one.end());
+  std::sort(many.begin(), many.end());
+  EXPECT_EQ(many, one);
+  EXPECT_EQ(read_file("0000_best.out"), one_best);
+  // Fewer runs than processes: every process stops with the message, none runs.
+  const command_result too_few = run_command(
+      "/bin/sh",
+      {"-c", "mpirun --allow-run-as-root --oversubscribe -n 4 " + torva_exe() + " -m3 mc.in"}, "",
+      {"OMPI_ALLOW_RUN_AS_ROOT=1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1"});
+  EXPECT_TRUE(contains(too_few.out, "Error: 3 runs cannot be shared among 4 processes"))
+      << too_few.out;
+  EXPECT_EQ(lines_of(read_file("0000_results_all.out")).size(), 9u);
+  // Each process logged its own two runs.
+  for (int p = 0; p < 4; ++p) {
+    char name[64];
+    snprintf(name, sizeof name, "%04d_log_file_p%d.log", p, p);
+    EXPECT_EQ(lines_of(read_file(name)).size(), 3u) << name;
+  }
+}
