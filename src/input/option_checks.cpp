@@ -285,8 +285,11 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.cards.in_theta_location_given != 0 && ms.subsurface.inf_richards == 0;
      }},
-    {"LAKE_PUMP", "lake pumps",
-     [](const model_state& ms) { return ms.cards.lake_pump_given != 0; }},
+    // Lake pumps draw from the channel lakes, which only the channel routing has.
+    {"LAKE_PUMP", "lake pumps without channel routing (CHAN_EXPLIC)",
+     [](const model_state& ms) {
+       return ms.cards.lake_pump_given != 0 && ms.channel.chan_explic == 0;
+     }},
     // Stream inflow points enter the channel routing; without it they would have nowhere to go.
     {"XYBDYINPUT_STFLOW", "a stream inflow without channel routing (CHAN_EXPLIC)",
      [](const model_state& ms) {

@@ -203,11 +203,13 @@ TEST_F(OptionChecks, MethodsSwitchOffTheOptionsTheyIgnore) {
   EXPECT_EQ(channel->transport.chan_sediment, 1);
 }
 
-// Explicit channel routing runs; only its seepage to the soil waits.
+// Explicit channel routing runs, with lake pumps on its lakes; only its seepage to the soil
+// waits.
 TEST_F(OptionChecks, ExplicitChannelRoutingIsAccepted) {
   for (const char* cards :
        {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_CELL cells.txt\n",
-        "DIFFUSIVE_WAVE\nCHANNEL_INPUT chan.txt\nOVERBANK_FLOW\n", "STREAM_LOSS\n"}) {
+        "DIFFUSIVE_WAVE\nCHANNEL_INPUT chan.txt\nOVERBANK_FLOW\n", "STREAM_LOSS\n",
+        "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nLAKE_PUMP pumps.txt\n"}) {
     auto ms = check(base_cards + cards);
     ASSERT_EQ(run_error.error_code, 0) << cards;
     stdout_capture capture;
