@@ -84,7 +84,7 @@ bench: build
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TARGETS := ascii_grid lake_files series stream_tables mapping_table precip project channel \
 	chan_points sacramento hmet_obu hmet_samson hmet_surfaways richards_table analyzers r7_link \
-	volp_exchange groundwater
+	volp_exchange groundwater xy_points
 TARGET ?= $(FUZZ_TARGETS)
 SECONDS ?= 60
 FUZZ_FLAGS ?=

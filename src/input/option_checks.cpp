@@ -299,8 +299,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.cards.xy_input.st_series_given != 0 && ms.channel.chan_explic == 0;
      }},
-    {"XYBDYOUTPUT_PTS or XYBDYOUTPUT_MASK", "XY point outputs",
-     [](const model_state& ms) { return ms.cards.xy_output_given != 0; }},
     {"FLOOD_GRID", "the maximum flood depth map",
      [](const model_state& ms) { return ms.cards.flood_grid_given != 0; }},
     {"FLOOD_STREAM", "the stream flood depth output",
