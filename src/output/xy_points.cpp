@@ -245,9 +245,14 @@ void xy_points_weights(const xy_grid& g, std::vector<xy_out_point>& points) {
   };
   for (xy_out_point& p : points) {
     p.neighbour_count = 0;
-    const int col = static_cast<int>(std::trunc((p.x - g.west) / g.cell_size)) + 1;
-    const int row = static_cast<int>(std::trunc((g.north - p.y) / g.cell_size)) + 1;
-    if (active(row, col)) {
+    // The grid position of the point, kept as a double until it is known to lie on the grid:
+    // a point far off it has a column or row beyond the range of an int.
+    const double col_at = std::trunc((p.x - g.west) / g.cell_size) + 1.0;
+    const double row_at = std::trunc((g.north - p.y) / g.cell_size) + 1.0;
+    const bool on_grid = col_at >= 1.0 && col_at <= g.cols && row_at >= 1.0 && row_at <= g.rows;
+    const int col = on_grid ? static_cast<int>(col_at) : 0;
+    const int row = on_grid ? static_cast<int>(row_at) : 0;
+    if (on_grid && active(row, col)) {
       const bool right = std::fmod(p.x - g.west, g.cell_size) / g.cell_size >= 0.5;
       const bool lower = std::fmod(g.north - p.y, g.cell_size) / g.cell_size >= 0.5;
       const int r0 = lower ? row : row - 1, c0 = right ? col : col - 1;

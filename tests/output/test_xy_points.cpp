@@ -139,6 +139,10 @@ TEST(XyPointWeights, CentresCornersAndInactiveCells) {
   points[2].y = 1052.0;
   points[3].x = 551.0;  // off the grid to the east, nearest to (2, 5)
   points[3].y = 1045.0;
+  points.resize(5);
+  // So far south-west that its row and column lie beyond the range of an int: nearest (6, 1).
+  points[4].x = 500.0 - 3e10;
+  points[4].y = 1000.0 - 3e10;
   stdout_capture capture;
   xy_points_weights(g.grid, points);
   const std::string out = capture.stop();
@@ -158,13 +162,14 @@ TEST(XyPointWeights, CentresCornersAndInactiveCells) {
   EXPECT_EQ(points[1].neighbours[0], g.cell(1, 4));
   EXPECT_EQ(points[1].neighbours[1], g.cell(1, 5));
 
-  for (int k : {2, 3}) {
+  for (int k : {2, 3, 4}) {
     ASSERT_EQ(points[k].neighbour_count, 1) << k;
     EXPECT_DOUBLE_EQ(points[k].weights[0], 1.0);
     EXPECT_DOUBLE_EQ(points[k].weight_sum, 1.0);
   }
   EXPECT_EQ(points[2].neighbours[0], g.cell(2, 1));
   EXPECT_EQ(points[3].neighbours[0], g.cell(2, 5));
+  EXPECT_EQ(points[4].neighbours[0], g.cell(6, 1));
   EXPECT_TRUE(contains(out,
                        "Warning... an XY output point (x=  503.00, y= 1052.00) is not located in "
                        "an active cell. \n    The result will be the value of the single nearest "
