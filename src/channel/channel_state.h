@@ -2,6 +2,8 @@
 // node arrays, the routing options, the lakes on the network and the channel files.
 #pragma once
 
+#include <vector>
+
 #include "channel/chan_point_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/link_node_array.h"
@@ -10,6 +12,13 @@
 struct time_series;
 struct elevation_series;
 struct pump_spec;
+
+// A lake pump (LAKE_PUMP file): the channel lake it draws from and the series of its rate.
+struct lake_pump {
+  int lake = 0;
+  time_series* series = nullptr;       // rate (m3/s) over time
+  elevation_series* rating = nullptr;  // rate (m3/s) at the water-surface elevation (m)
+};
 
 // Channel input file: kinds of a hydraulic structure element (STRUCTTYPE).
 enum structure_kind : int {
@@ -162,6 +171,9 @@ struct channel_state {
   raw_array1d<int> calc_loss;                 // 1 when the lake's bed losses are simulated
   raw_array1d<int> lake_mask;                 // per cell 1..cell_count: lake number, 0 none
   raw_array1d<int> new_flooded_grid;          // per cell: flooded by a rising lake
+  std::vector<lake_pump> lake_pumps;          // LAKE_PUMP: the lake pumps, in the file's order
+  std::vector<int> lake_pump_lakes;           // the lake each of lake_pumps draws from
+  double lake_pump_volume_total = 0.0;        // m3: water the lake pumps took in the run
   raw_array1d<int> og_ndep;                   // per link: saved ndep
   raw_array1d<int> og_dslink;                 // per link: saved dslink
   raw_array1d<int> og_lytpe;                  // per link: saved ltype

@@ -12,6 +12,7 @@
 #include "channel/channel_lakes.h"
 #include "channel/channel_routing.h"
 #include "channel/channel_steps.h"
+#include "channel/lake_pumps.h"
 #include "channel/link_flows.h"
 #include "channel/sections.h"
 #include "framework/core/error_state.h"
@@ -395,8 +396,11 @@ void channel_routing_step(model_state& ms) {
 
   const bool lakes = ms.perennial_lakes && ch.num_lakes > 0;
   if (lakes) {
-    // The lakes always keep the channel routed; their extents follow their volumes.
+    // The lakes always keep the channel routed; their extents follow their volumes, after the
+    // lake pumps have taken their water.
     ch.chan_active = 1;
+    lake_pumps_step(ms, dt);
+    if (run_error.error_code != 0) return;
     book_lake_exchange(ms);
     lake_extent_view view = lake_view(ms);
     bool changed = false;

@@ -11,6 +11,7 @@
 #include "channel/channel_startup.h"
 #include "channel/channel_step.h"
 #include "channel/channel_steps.h"
+#include "channel/lake_pumps.h"
 #include "channel/stream_points.h"
 #include "framework/core/console.h"
 #include "framework/core/error_state.h"
@@ -112,6 +113,8 @@ void setup_channel_network(model_state& ms) {
   read_gwflux_locations(ms);
   if (run_error.error_fatal) return;
   place_stream_inflow_points(ms);
+  if (run_error.error_fatal) return;
+  read_lake_pumps(ms);
   if (run_error.error_fatal) return;
 
   ch.head_link_count = 0;

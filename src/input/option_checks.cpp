@@ -288,8 +288,11 @@ constexpr unsupported_input unsupported_inputs[] = {
      }},
     {"OPTIMIZE_SED", "calibration on the event sediment of the channel locations",
      [](const model_state& ms) { return ms.calibration.optimize_sed != 0; }},
-    {"LAKE_PUMP", "lake pumps",
-     [](const model_state& ms) { return ms.cards.lake_pump_given != 0; }},
+    // Lake pumps draw from the channel lakes, which only the channel routing has.
+    {"LAKE_PUMP", "lake pumps without channel routing (CHAN_EXPLIC)",
+     [](const model_state& ms) {
+       return ms.cards.lake_pump_given != 0 && ms.channel.chan_explic == 0;
+     }},
     // Stream inflow points enter the channel routing; without it they would have nowhere to go.
     {"XYBDYINPUT_STFLOW", "a stream inflow without channel routing (CHAN_EXPLIC)",
      [](const model_state& ms) {
@@ -299,8 +302,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.cards.xy_input.st_series_given != 0 && ms.channel.chan_explic == 0;
      }},
-    {"XYBDYOUTPUT_PTS or XYBDYOUTPUT_MASK", "XY point outputs",
-     [](const model_state& ms) { return ms.cards.xy_output_given != 0; }},
     {"FLOOD_GRID", "the maximum flood depth map",
      [](const model_state& ms) { return ms.cards.flood_grid_given != 0; }},
     {"FLOOD_STREAM", "the stream flood depth output",

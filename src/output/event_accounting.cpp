@@ -431,6 +431,7 @@ void open_event_books(model_state& ms) {
   b.start_exfiltration = ms.subsurface.exfil_volume;
   b.start_ov_source = ms.overland.ov_point_volume_total;
   b.start_ov_pumped = ms.overland.ov_pump_volume_total;
+  b.start_lake_pumped = ms.channel.lake_pump_volume_total;
   b.start_chan_source = ms.output.totals.run_vol_chan_source;
   b.start_slope_out = ms.overland.bdy_normal_out;
   b.start_head_out = ms.overland.bdy_head_out;
@@ -480,7 +481,7 @@ void close_event_balance(event_budget& b, event_balance_form form) {
                        b.event_vol_lake_final + b.event_vol_chan_to_gw + b.event_vol_lake_to_gw +
                        b.event_vol_head_out + b.event_vol_slope_out + b.event_vol_lake_sink +
                        b.event_vol_stream_sink + b.event_vol_lake_evap + b.event_vol_ov_pumped +
-                       b.event_vol_drain_final + b.event_vol_drain_lost;
+                       b.event_vol_drain_final + b.event_vol_drain_lost + b.event_vol_lake_pumped;
     // The inputs hold the rain, which is positive here.
     b.event_balance_error = (b.event_mass_in - b.event_mass_out) / b.event_mass_in;
     return;
@@ -493,7 +494,7 @@ void close_event_balance(event_budget& b, event_balance_form form) {
                    b.vol_ov_final - b.vol_chan_final - b.event_vol_discharge -
                    b.event_vol_sac_final - b.event_vol_direct_evap - b.event_vol_snow_final -
                    b.event_vol_lake_final - b.event_vol_slope_out - b.event_vol_head_out -
-                   b.event_vol_ov_pumped;
+                   b.event_vol_ov_pumped - b.event_vol_lake_pumped;
   // A store-free, rain-free event has nothing to measure the error against.
   b.event_balance_error = d > 0.0 ? -n / d : 0.0;
 }
@@ -520,6 +521,7 @@ void finish_event_balance(model_state& ms) {
   ms.overland.lake_spill_event = 0.0;
   b.event_vol_ov_source = ov.ov_point_volume_total - b.start_ov_source;
   b.event_vol_ov_pumped = ov.ov_pump_volume_total - b.start_ov_pumped;
+  b.event_vol_lake_pumped = ms.channel.lake_pump_volume_total - b.start_lake_pumped;
   b.event_vol_stream_source = ms.output.totals.run_vol_chan_source - b.start_chan_source;
   if (ms.channel.storm_sewer) {
     const run_totals& t = ms.output.totals;

@@ -131,6 +131,8 @@ void budget_lines(FILE* fp, const model_state& ms) {
     line(fp, "volume of lake point sources:        ", b.event_vol_lake_source);
     line(fp, "volume of lake point sinks:          ", b.event_vol_lake_sink);
     line(fp, "volume of lake evaporation:          ", b.event_vol_lake_evap);
+    if (!ms.channel.lake_pumps.empty())
+      line(fp, "volume taken by lake pumps:          ", b.event_vol_lake_pumped);
   }
   if (ms.long_term && ss.inf_richards)
     line(fp, "volume of total evaporation:         ", b.event_vol_total_evap);

@@ -8,4 +8,3 @@
 
 void setup_contam_map_outputs(model_state&) {}
 void setup_contam_channel_outputs(model_state&) {}
-void init_xy_output(model_state&) {}

@@ -319,6 +319,7 @@ void totals_block(FILE* fp, const model_state& ms, const run_totals& t) {
     total(fp, "Volume of flow into lakes=", t.run_vol_into_lakes);
     total(fp, "Volume of flow from lakes=", t.run_vol_from_lakes);
     total(fp, "Volume of lake evap=", t.run_vol_lake_evap);
+    if (!ms.channel.lake_pumps.empty()) total(fp, "Volume of lake pumping=", t.run_vol_lake_pumped);
   }
   if (pipes) {
     fprintf(fp, "\n");
@@ -370,7 +371,8 @@ void lake_and_drain_balances(FILE* fp, const model_state& ms, const run_totals& 
   if (ms.perennial_lakes)
     fprintf(fp, "Perennial lake mass bal error m^3=              %14.2lf\n\n",
             t.run_vol_into_lakes + t.run_vol_precip_lake - t.run_vol_from_lakes -
-                t.run_vol_lake_final + t.run_vol_lake_init - t.run_vol_lake_evap);
+                t.run_vol_lake_final + t.run_vol_lake_init - t.run_vol_lake_evap -
+                t.run_vol_lake_pumped);
   if (ms.channel.superlink_count > 0)
     fprintf(fp, "Subsurface drain mass bal error m^3=            %14.2lf\n\n",
             t.run_vol_drain_init + t.run_vol_drain_made + t.run_vol_ov_to_drain +
@@ -457,6 +459,7 @@ void gather_run_totals(model_state& ms) {
   t.run_vol_exfiltration = ss.exfil_volume;
   t.run_vol_ov_source = ov.ov_point_volume_total;
   t.run_vol_ov_pumped = ov.ov_pump_volume_total;
+  t.run_vol_lake_pumped = ms.channel.lake_pump_volume_total;
   if (!ms.channel.chan_explic) t.run_vol_discharge = ov.ov_out_volume;
   t.run_vol_precip_lake = ov.lake_precip_volume;
   // The water that drained below the soil over the run, net of what evapotranspiration drew
@@ -504,7 +507,7 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
                   t.run_vol_xy_gain + t.run_vol_drain_made;
   double outputs = t.run_vol_discharge + t.run_vol_evap + t.run_vol_slope_out + t.run_vol_head_out +
                    t.run_vol_xy_loss + t.run_vol_lake_to_gw + t.run_vol_lake_evap +
-                   t.run_vol_ov_pumped + t.run_vol_drain_lost;
+                   t.run_vol_ov_pumped + t.run_vol_drain_lost + t.run_vol_lake_pumped;
   if (saturated_gw) {
     outputs +=
         t.run_vol_downward - t.run_vol_gw_recharge + t.run_vol_gw_leakage + t.run_vol_gw_pumping;
@@ -526,7 +529,7 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
   const double o = t.run_vol_lake_to_gw + t.run_vol_river_to_gw + t.run_vol_direct_evap +
                    t.run_vol_discharge + t.run_vol_infiltration + t.run_vol_slope_out +
                    t.run_vol_head_out + t.run_vol_lake_evap + t.run_vol_ov_to_drain +
-                   t.run_vol_ov_pumped;
+                   t.run_vol_ov_pumped + t.run_vol_lake_pumped;
   t.run_surface_error =
       s > 0.0 ? balance_ratio(t.run_vol_lake_init + t.run_vol_chan_init + t.run_vol_ov_init +
                                   t.run_vol_ov_lake_init + t.run_vol_snow_init + s - (o + f),
@@ -570,16 +573,18 @@ void close_sacramento_balances(run_totals& t) {
   const double boundary_in = t.run_vol_head_in;
   const double boundary_out = t.run_vol_slope_out + t.run_vol_head_out;
   t.run_water_in = t.run_vol_precip + t.run_total_init + boundary_in;
-  t.run_overall_error = balance_ratio(
-      t.run_total_final - t.run_total_init - t.run_vol_precip + t.run_vol_evap +
-          t.run_vol_discharge - t.run_vol_gw_head_flux - t.run_vol_ov_source - t.run_vol_xy_gain +
-          t.run_vol_xy_loss - boundary_in + boundary_out + t.run_vol_ov_pumped,
-      t.run_water_in, 100.0);
+  t.run_overall_error =
+      balance_ratio(t.run_total_final - t.run_total_init - t.run_vol_precip + t.run_vol_evap +
+                        t.run_vol_discharge - t.run_vol_gw_head_flux - t.run_vol_ov_source -
+                        t.run_vol_xy_gain + t.run_vol_xy_loss - boundary_in + boundary_out +
+                        t.run_vol_ov_pumped + t.run_vol_lake_pumped,
+                    t.run_water_in, 100.0);
   t.run_surface_error = balance_ratio(
       t.run_vol_precip + t.run_vol_ov_init + t.run_vol_chan_init +
           (t.run_vol_gw_to_river - t.run_vol_river_to_gw) + t.run_vol_ov_source + boundary_in -
           (t.run_vol_discharge + t.run_vol_direct_evap + t.run_vol_infiltration + t.vol_chan_final +
-           t.run_vol_snow_final + t.vol_ov_final + boundary_out + t.run_vol_ov_pumped),
+           t.run_vol_snow_final + t.vol_ov_final + boundary_out + t.run_vol_ov_pumped +
+           t.run_vol_lake_pumped),
       // Over everything the surface received: the basin's baseflow into the rivers too, so
       // that a run fed mostly by the basin is not judged against a little rain.
       t.run_vol_precip + boundary_in + t.run_vol_gw_to_river, 100.0);

@@ -13,6 +13,7 @@
 #include "output/grid_writer.h"
 #include "output/map_output.h"
 #include "output/r7_link.h"
+#include "output/xy_output.h"
 
 namespace {
 
@@ -605,6 +606,7 @@ void write_series_outputs(model_state& ms) {
   write_theta_line(ms);
   write_lake_line(ms);
   write_sediment_locations(ms);
+  write_xy_output_step(ms);
   if (!hydrographs_written(ms)) return;
   write_stream_records(ms);
   write_superlink_records(ms);

@@ -44,6 +44,7 @@ struct event_budget {
   double event_vol_lake_evap = 0.0;
   double event_vol_ov_source = 0.0;      // overland point sources
   double event_vol_ov_pumped = 0.0;      // water the overland pumps took
+  double event_vol_lake_pumped = 0.0;    // water the lake pumps took
   double event_vol_gw_to_tile = 0.0;     // groundwater into tile drains
   double event_vol_slope_out = 0.0;      // lost to slope boundaries
   double event_vol_head_out = 0.0;       // lost to head boundaries
@@ -78,6 +79,7 @@ struct event_budget {
   double start_exfiltration = 0.0;    // exfiltration total of the run
   double start_ov_source = 0.0;       // overland point sources of the run
   double start_ov_pumped = 0.0;       // overland pumping of the run
+  double start_lake_pumped = 0.0;     // lake pumping of the run
   double start_chan_source = 0.0;     // channel point sources of the run
   double start_precip_lake = 0.0;     // rain on channel lakes of the run
   double start_slope_out = 0.0;       // left through normal-depth boundary cells in the run
@@ -106,7 +108,8 @@ struct run_totals {
   double run_vol_gw_pumping = 0.0, run_vol_gw_head_flux = 0.0, run_vol_gw_unsat = 0.0;
   double run_vol_downward = 0.0, run_vol_deep_recharge = 0.0;
   double run_vol_ov_source = 0.0, run_vol_chan_source = 0.0;
-  double run_vol_ov_pumped = 0.0;  // water the overland pumps took
+  double run_vol_ov_pumped = 0.0;    // water the overland pumps took
+  double run_vol_lake_pumped = 0.0;  // water the lake pumps took
   double run_vol_slope_out = 0.0, run_vol_head_out = 0.0, run_vol_head_in = 0.0;
   double run_vol_bound_net = 0.0;
   double run_vol_lateral = 0.0, run_vol_discharge = 0.0;

@@ -203,11 +203,13 @@ TEST_F(OptionChecks, MethodsSwitchOffTheOptionsTheyIgnore) {
   EXPECT_EQ(channel->transport.chan_sediment, 1);
 }
 
-// Explicit channel routing runs; only its seepage to the soil waits.
+// Explicit channel routing runs, with lake pumps on its lakes; only its seepage to the soil
+// waits.
 TEST_F(OptionChecks, ExplicitChannelRoutingIsAccepted) {
   for (const char* cards :
        {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_CELL cells.txt\n",
-        "DIFFUSIVE_WAVE\nCHANNEL_INPUT chan.txt\nOVERBANK_FLOW\n", "STREAM_LOSS\n"}) {
+        "DIFFUSIVE_WAVE\nCHANNEL_INPUT chan.txt\nOVERBANK_FLOW\n", "STREAM_LOSS\n",
+        "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nLAKE_PUMP pumps.txt\n"}) {
     auto ms = check(base_cards + cards);
     ASSERT_EQ(run_error.error_code, 0) << cards;
     stdout_capture capture;
@@ -273,7 +275,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"NUTRIENTS\n", "NUTRIENTS"},
       {"TEV\nVOLP veg.txt\n", "TEV"},
       {"IN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n", "IN_THETA_LOCATION"},
-      {"XYBDYOUTPUT_PTS points.txt\n", "XYBDYOUTPUT_PTS or XYBDYOUTPUT_MASK"},
       {"FLOOD_GRID flood.dat\n", "FLOOD_GRID"},
       {"FLOOD_STREAM flood.out\n", "FLOOD_STREAM"},
       // The first one of the list is named.
@@ -333,6 +334,9 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       groundwater_cards +
           "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\n"
           "MOISTURE m.asc\n",
+      // XY point outputs, from a point file or an inset mask.
+      "XYBDYOUTPUT_PTS points.txt\nXYBDYOUTPUT_OVDEP ov.xy\n",
+      "XYBDYOUTPUT_MASK inset.asc\nXYBDYOUTPUT_STFLOW st.xy\n",
       // Cards that only act together with a process refused above change nothing alone.
       "USE_WELLS\nHMET_SAMSON h.txt\nSUPERLINK_JUNC_LOCATION j.txt\nCHANNEL_INPUT chan.txt\n",
   };

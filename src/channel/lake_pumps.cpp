@@ -1,0 +1,124 @@
+// Lake pumps: the pump file and the pumps' share of the channel step.
+#include "channel/lake_pumps.h"
+
+#include <cstdio>
+#include <span>
+#include <string>
+
+#include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
+#include "framework/core/text_tokens.h"
+#include "framework/model_state.h"
+#include "input/input_steps.h"
+
+namespace {
+
+// Reads one pump line (its card word already checked) into `p`; false, after a message naming
+// the file, the line and the value, when a field is missing or wrong.
+bool read_pump_line(const model_state& ms, std::string rest, const char* file, long line_no,
+                    lake_pump& p) {
+  int lake = 0;
+  std::string typed;
+  if (next_token_whole(rest, lake, typed) != 1) {
+    printf(
+        "Error: line %ld of the lake pump file %s must give PUMP and a lake number as a whole "
+        "number; \"%s\" is not one.\n",
+        line_no, file, typed.c_str());
+    return false;
+  }
+  const int lakes = ms.perennial_lakes ? ms.channel.num_lakes : 0;
+  if (lake < 1 || lake > lakes) {
+    printf(
+        "Error: line %ld of the lake pump file %s places a pump in lake %d; the channel input "
+        "defines %d lake(s).\n",
+        line_no, file, lake, lakes);
+    return false;
+  }
+  p.lake = lake;
+  std::string type, name;
+  const bool has_type = next_token(rest, type) != 0;
+  const bool has_name = has_type && next_token(rest, name) != 0;
+  const bool is_ts = has_type && card_match(type, "TS") != 0;
+  const bool is_elev = has_type && card_match(type, "ELEV") != 0;
+  if (!is_ts && !is_elev) {
+    printf(
+        "Error: line %ld of the lake pump file %s gives the flow type \"%s\"; it must be TS "
+        "(a time series) or ELEV (an elevation series).\n",
+        line_no, file, type.c_str());
+    return false;
+  }
+  if (!has_name) {
+    printf("Error: line %ld of the lake pump file %s names no series for its pump.\n", line_no,
+           file);
+    return false;
+  }
+  if (is_ts) p.series = ts_find(name.c_str());
+  if (is_elev) p.rating = elev_series_find(name.c_str());
+  if (p.series == nullptr && p.rating == nullptr) {
+    printf(
+        "Error: line %ld of the lake pump file %s names the %s \"%s\", which no %s "
+        "defines.\n",
+        line_no, file, is_ts ? "time series" : "elevation series", name.c_str(),
+        is_ts ? "TIME_SERIES_FILE" : "ELEV_SERIES_FILE");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void read_lake_pumps(model_state& ms) {
+  channel_state& ch = ms.channel;
+  ch.lake_pumps.clear();
+  ch.lake_pump_lakes.clear();
+  ch.lake_pump_volume_total = 0.0;
+  if (!ms.cards.lake_pump_given) return;
+  const char* file = ms.cards.lake_pump;
+  file_handle h;
+  char name[sizeof ms.cards.lake_pump];
+  snprintf(name, sizeof name, "%s", file);
+  if (!file_handle_open(h, name, "r")) {
+    stop_with_message("Error: the lake pump file %s (LAKE_PUMP card) could not be opened.\n", file);
+    return;
+  }
+  std::string line;
+  long line_no = 0;
+  while (read_text_line(line, h) != 0) {
+    ++line_no;
+    std::string rest = line;
+    std::string word;
+    if (next_token(rest, word) == 0 || word[0] == '#') continue;
+    if (card_match(word, "PUMP") == 0) {
+      printf(
+          "Error: line %ld of the lake pump file %s begins with \"%s\"; each pump line begins "
+          "with PUMP.\n",
+          line_no, file, word.c_str());
+      stop_now();
+      return;
+    }
+    lake_pump p;
+    if (!read_pump_line(ms, rest, file, line_no, p)) {
+      stop_now();
+      return;
+    }
+    ch.lake_pumps.push_back(p);
+    ch.lake_pump_lakes.push_back(p.lake);
+  }
+  if (run_error.error_fatal) return;
+  if (ch.lake_pumps.empty())
+    stop_with_message("Error: the lake pump file %s (LAKE_PUMP card) defines no pump.\n", file);
+}
+
+void lake_pumps_step(model_state& ms, double dt) {
+  channel_state& ch = ms.channel;
+  if (ch.lake_pumps.empty() || !(dt > 0.0)) return;
+  const double now = ms.current_time;
+  const auto rate = [&](std::size_t k, int lake) {
+    const lake_pump& p = ch.lake_pumps[k];
+    return p.series != nullptr ? ts_value(now, p.series)
+                               : elev_series_interp(ch.lake_elev[lake], p.rating);
+  };
+  std::span<double> volume(ch.lake_volume.data(), ch.lake_volume.element_count());
+  ch.lake_pump_volume_total +=
+      lake_pump_withdraw(std::span<const int>(ch.lake_pump_lakes), rate, volume, dt);
+}
