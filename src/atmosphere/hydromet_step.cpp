@@ -13,6 +13,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/julian_time.h"
 #include "framework/model_state.h"
+#include "overland/overland_steps.h"
 #include "subsurface/subsurface_steps.h"
 
 namespace {
@@ -214,6 +215,7 @@ snow_result melt_snow(model_state& ms, double dt, bool rain_heat) {
   const snow_result r = snowmelt_energy_balance(sw, v);
   ms.weather.snowmelt_total += r.melt_depth * ms.gridsize * ms.gridsize;
   ms.snow_present = r.snow_left;
+  if (r.melt_depth > 0.0) wake_surface_schedules(ms);
   return r;
 }
 

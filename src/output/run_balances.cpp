@@ -309,6 +309,8 @@ void totals_block(FILE* fp, const model_state& ms, const run_totals& t) {
   total(fp, "Total amount of discharge=", t.run_vol_discharge);
   if (ms.channel.chan_explic)
     fprintf(fp, "%-48s%14ld\n", "Channel routing sub-steps=", ms.channel.routing_passes);
+  if (ms.overland.dry_skip_count > 0)
+    fprintf(fp, "%-48s%14d\n", "Dry spells skipped ahead=", ms.overland.dry_skip_count);
   if (ms.channel.stream_loss) {
     total(fp, "Total flux from river to gw=", t.run_vol_river_to_gw);
     if (ss.water_table_on) total(fp, "Total flux from gw to river=", t.run_vol_gw_to_river);

@@ -249,7 +249,65 @@ void end_runoff_if_complete(model_state& ms) {
   ms.run_flag = 0;
 }
 
+// A long-term run whose surface is dry, or whose water lies still, between the end of an
+// event's rain and the next event: the overland schedule jumps to the next event's start rather
+// than scanning every cell each step, and the infiltration schedule follows it (or, while a soil
+// scheme still moves water under wet cells, the soil-moisture schedule). Water that appears on
+// the surface meanwhile (snowmelt) brings the schedules back (wake_surface_schedules).
+void skip_dry_spell(model_state& ms) {
+  overland_state& ov = ms.overland;
+  const subsurface_state& ss = ms.subsurface;
+  const transport_state& tr = ms.transport;
+  if (!ms.long_term || ss.water_table_on || !ov.ov_pumps.empty() || ms.channel.overbank_flow ||
+      ss.gw_simulation || tr.ov_con_trans || tr.chan_con_trans)
+    return;
+  if (!ms.event_ended || (ov.ov_any_depth && ov.ov_any_flux)) return;
+  const int next_event = ms.event_number + 1;
+  if (next_event < 1 || next_event > ov.num_events || next_event > max_precip_events) return;
+  const double start = ms.event_start_jday[next_event];
+  process_clock& ovc = ms.ov_clock;
+  if (!(start > ms.current_time + ms.time_tolerance)) return;
+  ms.ov_water_present = 0;
+  ovc.next = start;
+  ovc.last = start - ovc.interval_days;
+  ov.ov_step_outflow = 0.0;
+  ov.dry_skip_count += 1;
+  ov.dry_skip_pending = 1;
+  ov.dry_skip_until = start;
+  process_clock& inf = ms.infil_clock;
+  ov.dry_skip_inf_last = inf.last;
+  const bool soil_moves_water =
+      ss.inf_richards || (ss.redistribution_on && (ss.inf_redist || ss.inf_layered_soil));
+  if (!soil_moves_water || !ov.ov_any_depth) {
+    inf.next = ovc.next;
+    inf.last = ovc.last;
+  } else {
+    inf.next = ms.soil_et_clock.next;
+    inf.last = ms.soil_et_clock.last;
+  }
+}
+
 }  // namespace
+
+void wake_surface_schedules(model_state& ms) {
+  overland_state& ov = ms.overland;
+  process_clock& ovc = ms.ov_clock;
+  const double now = ms.current_time;
+  // Only a schedule that jumped a dry spell is brought back; the schedules set at an event's
+  // start are left as they are.
+  if (!ov.dry_skip_pending || ovc.next != ov.dry_skip_until) return;
+  ov.dry_skip_pending = 0;
+  ms.ov_water_present = 1;
+  if (ovc.next > now + ms.time_tolerance) {
+    ovc.next = now;
+    ovc.last = now - ovc.interval_days;
+  }
+  process_clock& inf = ms.infil_clock;
+  if (inf.next > now + ms.time_tolerance) {
+    inf.next = now;
+    inf.last = ov.dry_skip_inf_last;
+  }
+}
 
 void array_max_update(const raw_array1d<double>& values, raw_array1d<double>& maxima, int n) {
   const int last = std::min({n, values.count(), maxima.count()});
@@ -417,4 +475,5 @@ void overland_flow_step(model_state& ms) {
     return;
   }
   end_runoff_if_complete(ms);
+  skip_dry_spell(ms);
 }

@@ -286,13 +286,17 @@ struct overland_state {
   // The overland step's scan of the depths, taken already by the pass that put this pass's rain
   // on the cells together with their infiltration (nothing changes the depths between that pass
   // and the overland step); the overland step takes it instead of scanning, once.
-  int depth_scan_taken = 0;      // the flags below hold for this pass
-  int depth_scan_any_depth = 0;  // some cell holds more than 1e-16 m
-  int depth_scan_bad_cell = 0;   // lowest cell whose depth is no number, 0 none
-  double ov_step_outflow = 0.0;  // outlet outflow of the last overland step: m3, turned into
-                                 // m3/s when there is no channel routing
-  double ov_out_volume = 0.0;    // m3: overland water drained at the outlet in the run
-  double ov_out_volume_b = 0.0;  // m3: the same, a second total for the balances
+  int depth_scan_taken = 0;        // the flags below hold for this pass
+  int depth_scan_any_depth = 0;    // some cell holds more than 1e-16 m
+  int depth_scan_bad_cell = 0;     // lowest cell whose depth is no number, 0 none
+  int dry_skip_count = 0;          // times a long-term run's overland schedule jumped a dry spell
+  int dry_skip_pending = 0;        // the overland schedule waits at dry_skip_until
+  double dry_skip_until = 0.0;     // Julian day the jump over the dry spell leads to
+  double dry_skip_inf_last = 0.0;  // infiltration's last update before the jump
+  double ov_step_outflow = 0.0;    // outlet outflow of the last overland step: m3, turned into
+                                   // m3/s when there is no channel routing
+  double ov_out_volume = 0.0;      // m3: overland water drained at the outlet in the run
+  double ov_out_volume_b = 0.0;    // m3: the same, a second total for the balances
 
   // ADE routing (OVERTYPE "ade" and "ade-pc"): the scheme's memory and work arrays, allocated
   // to the run's cells at start-up by overland_flow_setup. The sweep order is ov_sweep_parity

@@ -13,3 +13,7 @@ void apply_overland_point_sources(model_state& ms);  // time loop 6
 void overland_flow_step(model_state& ms);            // time loop 12
 void read_overland_pumps(model_state& ms);           // start-up, read_maps (overland_pumps.h)
 void overland_lake_step(model_state& ms);            // time loop 18
+
+// Water has appeared on the surface of a long-term run whose overland schedule had jumped ahead
+// over a dry spell: the surface (and infiltration) schedules run again from this pass on.
+void wake_surface_schedules(model_state& ms);

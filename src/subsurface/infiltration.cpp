@@ -950,8 +950,9 @@ void infiltration_step(model_state& ms) {
   if (ms.long_term && !ss.inf_richards && !ms.ov_water_present && !ms.gw_at_surface &&
       !ov.rain_active) {
     if (ss.inf_redist) ss.inf_active = 0;
-    const int e = ms.event_number;
-    if (e >= 0 && e <= max_precip_events) {
+    const int e = ms.event_number + 1;
+    if (e >= 1 && e <= ov.num_events && e <= max_precip_events &&
+        ms.event_start_jday[e] > ms.current_time) {
       clock.next = ms.event_start_jday[e] + ms.ov_clock.interval_days;
       transport_state& tr = ms.transport;
       if (tr.ov_con_trans) {

@@ -158,6 +158,32 @@ TEST(LongTermCases, WithoutSnowTheSoilLosesToEvapotranspirationWhatTheBooksCallE
   }
 }
 
+TEST(LongTermCases, TheDrySpellBetweenTwoStormsIsSkippedAheadAndTheBooksStillClose) {
+  temp_dir dir;
+  write_case(weather(77, 30, 0, 6, true), "");
+  // Two one-hour storms of 30 mm/h, 34 hours apart: the surface of the first has drained or
+  // soaked in well before the second, so the overland schedule jumps over the dry spell.
+  write_file("lt_rain.gag",
+             "EVENT \"first\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\n"
+             "RATES 2005 3 1 2 0 30.0\nRATES 2005 3 1 3 0 0.0\n"
+             "EVENT \"second\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\n"
+             "RATES 2005 3 2 12 0 30.0\nRATES 2005 3 2 13 0 0.0\n");
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts("lt.prj", books);
+  const std::string summary = read_file("lt_summary.out");
+  // The jump is counted in the summary: once, over the spell between the storms (the spell
+  // after the last storm has no next event to jump to).
+  EXPECT_EQ(summary_number(summary, "Dry spells skipped ahead="), 1.0) << summary;
+  // 30 mm on the four cells twice, all of it on the books.
+  EXPECT_NEAR(summary_number(summary, "Total amount of precip="), 2 * 0.03 * area, 0.01);
+  const summary_balance b = read_summary_balance(summary);
+  ASSERT_TRUE(b.has_totals) << summary;
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
+  EXPECT_GT(summary_number(summary, "Total amount of infiltration="), 0.5 * 2 * 0.03 * area);
+  EXPECT_TRUE(contains(runs.run[0].out, "End of meteorology data reached.  TORVA terminated") ||
+              contains(runs.run[0].out, "simulation ended normally"))
+      << runs.run[0].out;
+}
+
 TEST(LongTermCases, WeatherThatEndsBeforeTheRunOrHoldsBadRecordsStopsIt) {
   const struct {
     std::string weather;
