@@ -16,3 +16,12 @@
 #include "input/special_tables.h"
 #include "input/time_series.h"
 #include "input/xy_boundary.h"
+
+// The series a pump line of the overland and lake pump files gives after the pump's place: "TS
+// name" (a time series, rate in m3/s over time) or "ELEV name" (an elevation series, rate in m3/s
+// at the water's level), the flow type in any case (pump_series.cpp).
+// Reads the flow type and the series name from `rest` and looks the series up; exactly one of
+// `series` and `rating` is set. False, after a message naming the `kind` of pump file, the file,
+// the line and the value, when the type is neither, the name is missing or no series has it.
+bool read_pump_series(std::string& rest, const char* kind, const char* file, long line_no,
+                      time_series*& series, elevation_series*& rating);

@@ -35,34 +35,7 @@ bool read_pump_line(const model_state& ms, std::string rest, const char* file, l
     return false;
   }
   p.cell = ms.index_map[row][col];
-  std::string type, name;
-  const bool has_type = next_token(rest, type) != 0;
-  const bool has_name = has_type && next_token(rest, name) != 0;
-  const bool is_ts = has_type && card_match(type, "TS") != 0;
-  const bool is_elev = has_type && card_match(type, "ELEV") != 0;
-  if (!is_ts && !is_elev) {
-    printf(
-        "Error: line %ld of the overland pump file %s gives the flow type \"%s\"; it must be TS "
-        "(a time series) or ELEV (an elevation series).\n",
-        line_no, file, type.c_str());
-    return false;
-  }
-  if (!has_name) {
-    printf("Error: line %ld of the overland pump file %s names no series for its pump.\n", line_no,
-           file);
-    return false;
-  }
-  if (is_ts) p.series = ts_find(name.c_str());
-  if (is_elev) p.rating = elev_series_find(name.c_str());
-  if (p.series == nullptr && p.rating == nullptr) {
-    printf(
-        "Error: line %ld of the overland pump file %s names the %s \"%s\", which no %s "
-        "defines.\n",
-        line_no, file, is_ts ? "time series" : "elevation series", name.c_str(),
-        is_ts ? "TIME_SERIES_FILE" : "ELEV_SERIES_FILE");
-    return false;
-  }
-  return true;
+  return read_pump_series(rest, "overland pump", file, line_no, p.series, p.rating);
 }
 
 }  // namespace
