@@ -47,39 +47,13 @@ void read_lake_pumps(model_state& ms) {
   ch.lake_pump_volume_total = 0.0;
   if (!ms.cards.lake_pump_given) return;
   const char* file = ms.cards.lake_pump;
-  file_handle h;
-  char name[sizeof ms.cards.lake_pump];
-  snprintf(name, sizeof name, "%s", file);
-  if (!file_handle_open(h, name, "r")) {
-    stop_with_message("Error: the lake pump file %s (LAKE_PUMP card) could not be opened.\n", file);
-    return;
-  }
-  std::string line;
-  long line_no = 0;
-  while (read_text_line(line, h) != 0) {
-    ++line_no;
-    std::string rest = line;
-    std::string word;
-    if (next_token(rest, word) == 0 || word[0] == '#') continue;
-    if (card_match(word, "PUMP") == 0) {
-      printf(
-          "Error: line %ld of the lake pump file %s begins with \"%s\"; each pump line begins "
-          "with PUMP.\n",
-          line_no, file, word.c_str());
-      stop_now();
-      return;
-    }
+  read_pump_file(file, "lake pump", "LAKE_PUMP", [&](std::string& rest, long line_no) {
     lake_pump p;
-    if (!read_pump_line(ms, rest, file, line_no, p)) {
-      stop_now();
-      return;
-    }
+    if (!read_pump_line(ms, rest, file, line_no, p)) return false;
     ch.lake_pumps.push_back(p);
     ch.lake_pump_lakes.push_back(p.lake);
-  }
-  if (run_error.error_fatal) return;
-  if (ch.lake_pumps.empty())
-    stop_with_message("Error: the lake pump file %s (LAKE_PUMP card) defines no pump.\n", file);
+    return true;
+  });
 }
 
 void lake_pumps_step(model_state& ms, double dt) {

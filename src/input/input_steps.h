@@ -8,6 +8,9 @@
 // folder they learn from a project file.
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "input/ascii_grid.h"
 #include "input/contaminant_table.h"
 #include "input/elevation_series.h"
@@ -25,3 +28,11 @@
 // the line and the value, when the type is neither, the name is missing or no series has it.
 bool read_pump_series(std::string& rest, const char* kind, const char* file, long line_no,
                       time_series*& series, elevation_series*& rating);
+
+// Reads every line of a pump file: blank lines and lines whose first word begins with # are
+// passed over, every other line must begin with PUMP and its rest goes to `read_line` (which
+// prints its own message and returns false for a line it refuses). The run stops, with a
+// message naming the `kind` of pump file, the file and the card, when the file cannot be opened,
+// a line is refused or no pump is defined; false then.
+bool read_pump_file(const char* file, const char* kind, const char* card,
+                    const std::function<bool(std::string& rest, long line_no)>& read_line);

@@ -46,41 +46,14 @@ void read_overland_pumps(model_state& ms) {
   ov.ov_pump_cells.clear();
   ov.ov_pump_volume_total = 0.0;
   if (!ms.cards.ov_pump_given) return;
-  file_handle h;
-  char name[sizeof ms.cards.ov_pump];
-  snprintf(name, sizeof name, "%s", ms.cards.ov_pump);
-  if (!file_handle_open(h, name, "r")) {
-    stop_with_message("Error: the overland pump file %s (OV_PUMP card) could not be opened.\n",
-                      ms.cards.ov_pump);
-    return;
-  }
-  std::string line;
-  long line_no = 0;
-  while (read_text_line(line, h) != 0) {
-    ++line_no;
-    std::string rest = line;
-    std::string word;
-    if (next_token(rest, word) == 0 || word[0] == '#') continue;
-    if (card_match(word, "PUMP") == 0) {
-      printf(
-          "Error: line %ld of the overland pump file %s begins with \"%s\"; each pump line "
-          "begins with PUMP.\n",
-          line_no, ms.cards.ov_pump, word.c_str());
-      stop_now();
-      return;
-    }
+  const char* file = ms.cards.ov_pump;
+  read_pump_file(file, "overland pump", "OV_PUMP", [&](std::string& rest, long line_no) {
     overland_pump p;
-    if (!read_pump_line(ms, rest, ms.cards.ov_pump, line_no, p)) {
-      stop_now();
-      return;
-    }
+    if (!read_pump_line(ms, rest, file, line_no, p)) return false;
     ov.ov_pumps.push_back(p);
     ov.ov_pump_cells.push_back(p.cell);
-  }
-  if (run_error.error_fatal) return;
-  if (ov.ov_pumps.empty())
-    stop_with_message("Error: the overland pump file %s (OV_PUMP card) defines no pump.\n",
-                      ms.cards.ov_pump);
+    return true;
+  });
 }
 
 void overland_pumps_step(model_state& ms, double dt) {

@@ -290,20 +290,6 @@ bool network_complete(const char* file, const std::vector<junction_record>& js,
   return true;
 }
 
-template <class T>
-bool allocate2(raw_array2d<T>& a, int rows, int cols, const char* name) {
-  if (a.allocate(rows, cols)) return true;
-  raw_report_alloc_failure(name);
-  return false;
-}
-
-template <class T>
-bool allocate1(raw_array1d<T>& a, int n, const char* name) {
-  if (a.allocate(n)) return true;
-  raw_report_alloc_failure(name);
-  return false;
-}
-
 bool allocate_network(channel_state& ch, superlink_state& sl, int junctions, int links,
                       int node_rows) {
   const int cols = junctions > links ? junctions : links;
@@ -316,7 +302,7 @@ bool allocate_network(channel_state& ch, superlink_state& sl, int junctions, int
                          {&ch.superlink_cnodes, "superlink_cnodes"},
                          {&ch.superjunct_i, "superjunct_i"},
                          {&ch.superjunct_j, "superjunct_j"}})
-    ok = ok && allocate1(*a, cols, name);
+    ok = ok && allocate_reported(*a, cols, name);
   for (auto [a, name] : {std::pair{&sl.As_sjunc, "As_sjunc"},
                          {&sl.grate_sidelength_sjunc, "grate_sidelength_sjunc"},
                          {&sl.grate_dia_sjunc, "grate_dia_sjunc"},
@@ -328,14 +314,14 @@ bool allocate_network(channel_state& ch, superlink_state& sl, int junctions, int
                          {&sl.ds_Zinv, "ds_Zinv"},
                          {&sl.superlink_chan_outflow, "superlink_chan_outflow"},
                          {&sl.superlink_lost_outflow, "superlink_lost_outflow"}})
-    ok = ok && allocate1(*a, cols, name);
+    ok = ok && allocate_reported(*a, cols, name);
   for (auto [a, name] : {std::pair{&sl.sec_type, "sec_type"},
                          {&ch.inlet_type, "inlet_type"},
                          {&ch.superlink_node_i, "superlink_node_i"},
                          {&ch.superlink_node_j, "superlink_node_j"}})
-    ok = ok && allocate2(*a, node_rows, cols, name);
-  ok = ok && allocate2(sl.otc_node, 2, cols, "otc_node") &&
-       allocate2(sl.otc_pipe, 2, cols, "otc_pipe");
+    ok = ok && allocate_reported(*a, node_rows, cols, name);
+  ok = ok && allocate_reported(sl.otc_node, 2, cols, "otc_node") &&
+       allocate_reported(sl.otc_pipe, 2, cols, "otc_pipe");
   for (auto [a, name] : {std::pair{&sl.diameter, "diameter"},
                          {&sl.width, "width"},
                          {&sl.S0, "S0"},
@@ -351,7 +337,7 @@ bool allocate_network(channel_state& ch, superlink_state& sl, int junctions, int
                          {&sl.grate_dia_node, "grate_dia_node"},
                          {&sl.slink_node_depth, "slink_node_depth"},
                          {&sl.Q_node, "Q_node"}})
-    ok = ok && allocate2(*a, node_rows, cols, name);
+    ok = ok && allocate_reported(*a, node_rows, cols, name);
   sl.node_rows = node_rows;
   return ok;
 }
@@ -538,11 +524,11 @@ int read_grid_pipe_file(model_state& ms, file_handle& h, const std::vector<link_
   }
   sl.pipe_cell_count = cells;
   sl.pipe_cell_max_pipes = widest;
-  if (!allocate1(sl.gpi_ncellsingrid, cells, "gpi_ncellsingrid") ||
-      !allocate2(sl.gpi_link, cells, widest, "gpi_link") ||
-      !allocate2(sl.gpi_node, cells, widest, "gpi_node") ||
-      !allocate2(sl.gpi_gnum, cells, widest, "gpi_gnum") ||
-      !allocate2(sl.gpi_pct, cells, widest, "gpi_pct")) {
+  if (!allocate_reported(sl.gpi_ncellsingrid, cells, "gpi_ncellsingrid") ||
+      !allocate_reported(sl.gpi_link, cells, widest, "gpi_link") ||
+      !allocate_reported(sl.gpi_node, cells, widest, "gpi_node") ||
+      !allocate_reported(sl.gpi_gnum, cells, widest, "gpi_gnum") ||
+      !allocate_reported(sl.gpi_pct, cells, widest, "gpi_pct")) {
     stop_now();
     return -9;
   }
@@ -791,8 +777,8 @@ void init_superlink_channel_connection(model_state& ms) {
   superlink_state& sl = ms.superlink;
   if (!ch.storm_sewer) return;
   const int junctions = ch.superlink_junction_count;
-  if (!allocate1(sl.superlink_chan_con_node, junctions, "superlink_chan_con_node") ||
-      !allocate1(sl.superlink_chan_con_link, junctions, "superlink_chan_con_link")) {
+  if (!allocate_reported(sl.superlink_chan_con_node, junctions, "superlink_chan_con_node") ||
+      !allocate_reported(sl.superlink_chan_con_link, junctions, "superlink_chan_con_link")) {
     stop_now();
     return;
   }

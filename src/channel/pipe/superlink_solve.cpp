@@ -149,20 +149,6 @@ double inlet_take(superlink_surface& surface, int cell, double side, double dia,
   return q;
 }
 
-template <class T>
-bool allocate2(raw_array2d<T>& a, int rows, int cols, const char* name) {
-  if (a.allocate(rows, cols)) return true;
-  raw_report_alloc_failure(name);
-  return false;
-}
-
-template <class T>
-bool allocate1(raw_array1d<T>& a, int n, const char* name) {
-  if (a.allocate(n)) return true;
-  raw_report_alloc_failure(name);
-  return false;
-}
-
 }  // namespace
 
 bool superlink_solve_init(superlink_state& sl, const channel_state& ch) {
@@ -190,7 +176,7 @@ bool superlink_solve_init(superlink_state& sl, const channel_state& ch) {
                          {&sl.X, "X"},
                          {&sl.Y, "Y"},
                          {&sl.Z, "Z"}})
-    ok = ok && allocate2(*a, rows, L, name);
+    ok = ok && allocate_reported(*a, rows, L, name);
   for (auto [a, name] : {std::pair{&sl.gamma_u, "gamma_u"},
                          {&sl.kappa_u, "kappa_u"},
                          {&sl.lambda_u, "lambda_u"},
@@ -203,12 +189,12 @@ bool superlink_solve_init(superlink_state& sl, const channel_state& ch) {
                          {&sl.alpha_d, "alpha_d"},
                          {&sl.beta_d, "beta_d"},
                          {&sl.chi_d, "chi_d"}})
-    ok = ok && allocate1(*a, L, name);
-  ok = ok && allocate1(sl.H_old, J, "H_old") && allocate1(sl.rhs, J, "rhs") &&
-       allocate1(sl.scale, J, "scale") && allocate1(sl.perm, J, "perm") &&
-       allocate2(sl.F, J, J, "F");
-  ok = ok && allocate1(sl.junc_first, J + 1, "junc_first") &&
-       allocate1(sl.junc_links, 2 * L, "junc_links");
+    ok = ok && allocate_reported(*a, L, name);
+  ok = ok && allocate_reported(sl.H_old, J, "H_old") && allocate_reported(sl.rhs, J, "rhs") &&
+       allocate_reported(sl.scale, J, "scale") && allocate_reported(sl.perm, J, "perm") &&
+       allocate_reported(sl.F, J, J, "F");
+  ok = ok && allocate_reported(sl.junc_first, J + 1, "junc_first") &&
+       allocate_reported(sl.junc_links, 2 * L, "junc_links");
   if (!ok) return false;
   // The superlinks at each junction, in order: +s where s starts, -s where it ends.
   int next = 1;

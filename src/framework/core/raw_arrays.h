@@ -345,6 +345,20 @@ requires(sizeof(T) == 8) void alloc_1d_double(raw_array1d<T>& out, int n, const 
 // n + 1 ints. n = 0 leaves `out` empty without a message; a negative n prints the size-0 line
 // and the name line; a failed allocation prints the name line.
 void alloc_1d_int(raw_array1d<int>& out, int n, const char* name);
+// Allocates `a` for n (or rows by cols) one-based elements; when the memory cannot be had,
+// prints the name line and returns false.
+template <class T>
+bool allocate_reported(raw_array1d<T>& a, int n, const char* name) {
+  if (a.allocate(n)) return true;
+  raw_report_alloc_failure(name);
+  return false;
+}
+template <class T>
+bool allocate_reported(raw_array2d<T>& a, int rows, int cols, const char* name) {
+  if (a.allocate(rows, cols)) return true;
+  raw_report_alloc_failure(name);
+  return false;
+}
 void alloc_2d_double_named(int nr, int nc, raw_array2d<double>& out, const char* name);
 void alloc_2d_int_named(raw_array2d<int>& out, int nr, int nc, const char* name);
 void alloc_2d_char_named(int nr, int nc, raw_array2d<char>& out, const char* name);
