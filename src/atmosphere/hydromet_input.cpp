@@ -9,9 +9,11 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "framework/core/error_state.h"
 #include "framework/core/julian_time.h"
+#include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
 
 namespace {
@@ -70,11 +72,14 @@ bool column_number(const char* line, const char* name, int line_no, int first, i
   const int n = last - first + 1;
   memcpy(text, line + first, static_cast<std::size_t>(n));
   text[n] = '\0';
-  char* end = nullptr;
-  errno = 0;
-  const double v = strtod(text, &end);
-  while (end != nullptr && (*end == ' ' || *end == '\t')) ++end;
-  if (end == text || end == nullptr || *end != '\0' || errno != 0 || !std::isfinite(v)) {
+  // The field is right- or left-aligned in its columns: blanks around the number are padding.
+  std::string_view field_text(text, static_cast<std::size_t>(n));
+  while (!field_text.empty() && (field_text.front() == ' ' || field_text.front() == '\t'))
+    field_text.remove_prefix(1);
+  while (!field_text.empty() && (field_text.back() == ' ' || field_text.back() == '\t'))
+    field_text.remove_suffix(1);
+  double v = 0.0;
+  if (!parse_double(field_text, v)) {
     fail(
         "Error: line %d of the hydrometeorological file %s: the %s field (columns %d-%d) "
         "\"%s\" is not a number\n",
@@ -156,8 +161,6 @@ bool next_hour_ok(const char* name, int line_no, double& previous, int year, int
 
 // ---- OBU: whitespace records of 11 fields.
 
-const char* const obu_format = "%d %d %d %d %lf %d %d %d %d %lf %lf";
-
 struct obu_fields {
   int year, month, day, hour;
   double pressure;
@@ -165,15 +168,23 @@ struct obu_fields {
   double direct, global;
 };
 
-// Parses one OBU line. Returns the fields read (11 for a whole record); a line with more text
-// after its eleventh field counts as 12.
+// Parses one OBU line field by field, each the whole token: the four date fields, relative
+// humidity, sky cover, wind and temperature are whole numbers, pressure and the two radiations
+// finite numbers. Returns the fields read before the first that is missing or not such a number
+// (11 for a whole record); a line with more text after its eleventh field counts as 12.
 int obu_parse(const char* line, obu_fields& f) {
-  int used = 0;
-  const int n =
-      sscanf(line, "%d %d %d %d %lf %d %d %d %d %lf %lf%n", &f.year, &f.month, &f.day, &f.hour,
-             &f.pressure, &f.rh, &f.sky, &f.wind, &f.temp, &f.direct, &f.global, &used);
-  if (n == 11 && !blank(line + used)) return 12;
-  return n < 0 ? 0 : n;
+  std::string rest(line);
+  int* const whole[] = {&f.year, &f.month, &f.day,  &f.hour, nullptr, &f.rh,
+                        &f.sky,  &f.wind,  &f.temp, nullptr, nullptr};
+  double* const real[] = {nullptr, nullptr, nullptr, nullptr,   &f.pressure, nullptr,
+                          nullptr, nullptr, nullptr, &f.direct, &f.global};
+  for (int k = 0; k < 11; ++k) {
+    const bool taken =
+        whole[k] != nullptr ? take_int(rest, *whole[k]) : take_double(rest, *real[k]);
+    if (!taken) return k;
+  }
+  std::string extra;
+  return next_token(rest, extra) != 0 ? 12 : 11;
 }
 
 void obu_format_help() {
@@ -188,8 +199,7 @@ void obu_format_help() {
 
 bool obu_line(const char* name, int line_no, const char* line, obu_fields& f) {
   const int n = obu_parse(line, f);
-  if (n == 11 && std::isfinite(f.pressure) && std::isfinite(f.direct) && std::isfinite(f.global))
-    return date_ok(name, line_no, f.year, f.month, f.day, f.hour);
+  if (n == 11) return date_ok(name, line_no, f.year, f.month, f.day, f.hour);
   if (n == 12) {
     echo_message("Error: Problem encountered in hmet_OBU file %s, line %d: more than 11 fields\n\n",
                  name, line_no);

@@ -137,6 +137,14 @@ bool size_event_tables(model_state& ms, const char* file_name) {
 // What the parts of the event reader give: go on with the next part, or return this value.
 constexpr int event_read_goes_on = 1;
 
+// A gauge or record count that is no whole number: the event cannot be read.
+int bad_event_count(const char* card, const char* value, const overland_state& ov) {
+  printf("\nThere is a problem with your rainfall input file.  The %s card of the event\n", card);
+  printf("entitled:\n   %s\nis followed by \"%s\", which is not a whole number.\n\n",
+         ov.precip_event_title.c_str(), value);
+  return format_error();
+}
+
 // 2. NRGAG and NRPDS, in either order.
 int read_event_counts(overland_state& ov, FILE* fp) {
   char word[6] = {};
@@ -149,19 +157,21 @@ int read_event_counts(overland_state& ov, FILE* fp) {
       char value[256] = {};
       if (fscanf(fp, "%255s", value) != 1) return -1;
       int n = 0;
-      if (sscanf(value, "%d", &n) == 1) {
+      if (parse_int(value, n)) {
         ov.precip_gage_count = n;
       } else {
         for (char* c = value; *c != '\0'; ++c)
           *c = static_cast<char>(tolower(static_cast<unsigned char>(*c)));
-        if (strstr(value, "files") != nullptr) ov.precip_gage_count = -1;
+        if (strstr(value, "files") == nullptr) return bad_event_count("NRGAG", value, ov);
+        ov.precip_gage_count = -1;
       }
       have_gauges = true;
     } else if (is_card(word, "nrpd")) {
+      char value[256] = {};
+      if (fscanf(fp, "%255s", value) != 1) return -1;
       int n = 0;
-      const int got = fscanf(fp, "%d", &n);
-      if (got == EOF) return -1;
-      ov.precip_record_count = got == 1 ? n : 0;
+      if (!parse_int(value, n)) return bad_event_count("NRPDS", value, ov);
+      ov.precip_record_count = n;
       have_records = true;
     }
     if (++words > max_card_search_words) {

@@ -251,8 +251,14 @@ table_row_status table_read_row_status(file_handle& file, int& id, int k, double
   id = 0;
   std::string line;
   if (read_text_line(line, file) == 0) return table_row_status::end_of_file;
-  const std::string id_text = line.substr(0, row_id_width);
-  if (std::sscanf(id_text.c_str(), "%d", &id) != 1) {
+  // The id is the first word of the first row_id_width columns, after any leading blanks; a
+  // description may follow it within those columns once a blank separates them. The word must
+  // be a whole number: "1.5" or "12ab" is no id.
+  std::string_view id_text = std::string_view(line).substr(0, row_id_width);
+  while (!id_text.empty() && is_blank(id_text.front())) id_text.remove_prefix(1);
+  std::size_t id_end = 0;
+  while (id_end < id_text.size() && !is_blank(id_text[id_end])) ++id_end;
+  if (!parse_int(id_text.substr(0, id_end), id)) {
     id = 0;
     return table_row_status::no_id;
   }
@@ -262,9 +268,8 @@ table_row_status table_read_row_status(file_handle& file, int& id, int k, double
     if (pos >= line.size()) return table_row_status::missing_values;
     const std::size_t start = pos;
     while (pos < line.size() && !is_blank(line[pos])) ++pos;
-    const std::string word = line.substr(start, pos - start);
     double value = 0.0;
-    if (std::sscanf(word.c_str(), "%lf", &value) != 1 || !std::isfinite(value))
+    if (!parse_double(std::string_view(line).substr(start, pos - start), value))
       return table_row_status::bad_value;
     values[i] = value;
   }

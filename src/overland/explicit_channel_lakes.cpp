@@ -179,6 +179,21 @@ void print_failing_faces(const lake_grid& g, int d, double tau) {
   }
 }
 
+// Stops the run on a step that cannot be routed, naming the first face of direction d, in cell
+// order, that fails the sub-step of tau seconds.
+void name_first_failing_face(model_state& ms, const lake_grid& g, double dt, double tau, int d) {
+  const double* flux = d == 0 ? g.flux_x : g.flux_y;
+  for (int c = 1; c <= g.cell_count; ++c) {
+    double after = 0.0;
+    if (!face_fails(g, c, d, flux[c], tau, after)) continue;
+    const int j = judged_cell(g, c, d);
+    const int k = (d == 0 ? g.right : g.below)[c];
+    explicit_step_too_long(ms, dt, tau, c, k, d == 0 ? "right" : "lower", flux[c] * tau / g.dx, j,
+                           g.h[j]);
+    break;
+  }
+}
+
 // The water of a shore face that enters its lake in a sub-step of tau seconds (m3; negative
 // when it leaves the lake): positive q runs from the face's owner towards its neighbour.
 double shore_face_into_lake(const lake_grid& g, int c, int d, int lc, double tau) {
@@ -311,12 +326,14 @@ bool explicit_channel_lakes_setup(model_state& ms) {
          ensure_lakes(copy.enter, lakes, "ovx_lake_enter");
 }
 
-double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
+namespace {
+
+// The lakes the routing can see (every per-lake array and the cell mask must hold them), or -1
+// with the run stopped when the overland arrays of the cells were not set up.
+int routable_lakes(model_state& ms) {
   overland_state& ov = ms.overland;
   channel_state& ch = ms.channel;
   const int n = ms.cell_count;
-  const double dx = ms.gridsize;
-  if (n < 1 || !(dt > 0.0)) return 0.0;
   bool ready = ov.ov_face_open_x.count() >= n && ov.ov_face_open_y.count() >= n &&
                ov.rightcon.count() >= n && ov.belowcon.count() >= n && ov.leftcon.count() >= n &&
                ov.abovecon.count() >= n;
@@ -326,9 +343,8 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
     ready = ready && !a->empty() && a->count() >= n;
   if (!ready) {
     stop_with_message("Error: the overland routing arrays of %d cells were not set up.\n", n);
-    return 0.0;
+    return -1;
   }
-  // The lakes the routing can see: every per-lake array and the cell mask must hold them.
   int lakes = ch.num_lakes;
   for (const raw_array1d<double>* a :
        {&ch.lake_elev, &ch.lake_volume, &ch.lake_in_dv, &ch.lake_out_dv})
@@ -339,8 +355,82 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
   if (lakes > 0 && ov.ovx_saved_lake_state.enter.count() < lakes &&
       !explicit_channel_lakes_setup(ms)) {
     stop_now();
-    return 0.0;
+    return -1;
   }
+  return lakes;
+}
+
+// Marks the cells of the first `lakes` lakes in the lake mask.
+void mark_lake_cells(model_state& ms, int lakes) {
+  channel_state& ch = ms.channel;
+  const int n = ms.cell_count;
+  const double* elev = ch.lake_elev.data();
+  // Every lake's cells, taken from the head of its search list, are marked as the lake's: those
+  // the lake's surface stands over by more than a millimetre, as the start-up takes them (a
+  // listed cell the lake has not reached keeps its own water; cells already marked stay so). The
+  // lakes' inflow and outflow keep what they hold: the channel step moves them to the run's
+  // totals and clears them, so a step booked here is never wiped before it is counted, however
+  // the overland and channel schedules interleave.
+  for (int l = 1; l <= lakes; ++l) {
+    const raw_array3d<int>& search = ch.lake_search;
+    if (search.empty() || search.plane_count() < l || search.row_count() < 2) continue;
+    const int cells = ch.lake_cells[l] < search.col_count() ? ch.lake_cells[l] : search.col_count();
+    for (int p = 1; p <= cells; ++p) {
+      const int row = search[l][1][p], col = search[l][2][p];
+      if (ms.index_map.empty() || row < 1 || row > ms.index_map.row_count() || col < 1 ||
+          col > ms.index_map.col_count())
+        continue;
+      const int cell = ms.index_map[row][col];
+      if (cell >= 1 && cell <= n && ch.lake_mask[cell] == 0 && elev[l] - ms.cell_elev[cell] > 0.001)
+        ch.lake_mask[cell] = l;
+    }
+  }
+}
+
+// The routing's view of the cells, their faces and the first `lakes` lakes.
+lake_grid make_lake_grid(model_state& ms, int lakes) {
+  overland_state& ov = ms.overland;
+  channel_state& ch = ms.channel;
+  const int n = ms.cell_count;
+  lake_grid g;
+  g.cell_count = n;
+  g.dx = ms.gridsize;
+  g.h = ov.ov_depth.data();
+  g.z = ms.cell_elev.data();
+  g.retention = ov.ov_retention.data();
+  g.roughness = ov.ov_roughness.data();
+  g.slope_x = ov.ov_slope_x.data();
+  g.slope_y = ov.ov_slope_y.data();
+  g.right = ov.rightcon.data();
+  g.below = ov.belowcon.data();
+  g.left = ov.leftcon.data();
+  g.above = ov.abovecon.data();
+  g.open_x = ov.ov_face_open_x.data();
+  g.open_y = ov.ov_face_open_y.data();
+  g.lake = lakes > 0 ? ch.lake_mask.data() : nullptr;
+  g.lake_count = lakes;
+  g.surface = ch.lake_elev.data();
+  if (ms.input.wetland_table_on && ov.wetland_mask.count() >= n) {
+    g.wetland = ov.wetland_mask.data();
+    g.wetlands = ov.wetlands.data();
+    g.wetland_count =
+        ov.wetlands.count() < ov.wetland_count ? ov.wetlands.count() : ov.wetland_count;
+  }
+  g.flux_x = ov.ov_flux_x.data();
+  g.flux_y = ov.ov_flux_y.data();
+  return g;
+}
+
+}  // namespace
+
+double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
+  overland_state& ov = ms.overland;
+  channel_state& ch = ms.channel;
+  const int n = ms.cell_count;
+  const double dx = ms.gridsize;
+  if (n < 1 || !(dt > 0.0)) return 0.0;
+  const int lakes = routable_lakes(ms);
+  if (lakes < 0) return 0.0;
 
   explicit_scheme_memory& mem = ov.explicit_memory;
   double tau = explicit_memory_next_call(ms, dt);
@@ -363,53 +453,8 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
     copy.out_dv[l] = out_dv[l];
   }
 
-  // Every lake's cells, taken from the head of its search list, are marked as the lake's: those
-  // the lake's surface stands over by more than a millimetre, as the start-up takes them (a
-  // listed cell the lake has not reached keeps its own water; cells already marked stay so). The
-  // lakes' inflow and outflow keep what they hold: the channel step moves them to the run's
-  // totals and clears them, so a step booked here is never wiped before it is counted, however
-  // the overland and channel schedules interleave.
-  for (int l = 1; l <= lakes; ++l) {
-    const raw_array3d<int>& search = ch.lake_search;
-    if (search.empty() || search.plane_count() < l || search.row_count() < 2) continue;
-    const int cells = ch.lake_cells[l] < search.col_count() ? ch.lake_cells[l] : search.col_count();
-    for (int p = 1; p <= cells; ++p) {
-      const int row = search[l][1][p], col = search[l][2][p];
-      if (ms.index_map.empty() || row < 1 || row > ms.index_map.row_count() || col < 1 ||
-          col > ms.index_map.col_count())
-        continue;
-      const int cell = ms.index_map[row][col];
-      if (cell >= 1 && cell <= n && ch.lake_mask[cell] == 0 && elev[l] - ms.cell_elev[cell] > 0.001)
-        ch.lake_mask[cell] = l;
-    }
-  }
-
-  lake_grid g;
-  g.cell_count = n;
-  g.dx = dx;
-  g.h = h;
-  g.z = ms.cell_elev.data();
-  g.retention = ov.ov_retention.data();
-  g.roughness = ov.ov_roughness.data();
-  g.slope_x = ov.ov_slope_x.data();
-  g.slope_y = ov.ov_slope_y.data();
-  g.right = ov.rightcon.data();
-  g.below = ov.belowcon.data();
-  g.left = ov.leftcon.data();
-  g.above = ov.abovecon.data();
-  g.open_x = ov.ov_face_open_x.data();
-  g.open_y = ov.ov_face_open_y.data();
-  g.lake = lakes > 0 ? ch.lake_mask.data() : nullptr;
-  g.lake_count = lakes;
-  g.surface = elev;
-  if (ms.input.wetland_table_on && ov.wetland_mask.count() >= n) {
-    g.wetland = ov.wetland_mask.data();
-    g.wetlands = ov.wetlands.data();
-    g.wetland_count =
-        ov.wetlands.count() < ov.wetland_count ? ov.wetlands.count() : ov.wetland_count;
-  }
-  g.flux_x = fx;
-  g.flux_y = fy;
+  mark_lake_cells(ms, lakes);
+  const lake_grid g = make_lake_grid(ms, lakes);
   // Cell 0 stands for a missing left or upper neighbour: it carries nothing.
   fx[0] = 0.0;
   fy[0] = 0.0;
@@ -438,35 +483,21 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
     while (!complete && !restart) {
       int fails[4] = {0, 0, 0, 0};
       face_pass(g, tau, fails);
-      for (int d : order) {
-        const bool test_failures = fails[d] != 0;
-        if (!test_failures && (fails[2 + d] == 0 || capped_accepted)) continue;
-        if (!ms.quiet && test_failures) print_failing_faces(g, d, tau);
-        const explicit_cut cut = explicit_cut_substep(ms, tau, reductions, test_failures);
-        if (cut == explicit_cut::redo) {
-          restart = true;
-          break;
-        }
-        if (cut == explicit_cut::go_on) {
-          capped_accepted = true;
-          continue;
-        }
-        // No cut is left and a face moves more than the scheme can take: the first such face
-        // in cell order names the fault.
-        const double* flux = d == 0 ? fx : fy;
-        for (int c = 1; c <= n; ++c) {
-          double after = 0.0;
-          if (!face_fails(g, c, d, flux[c], tau, after)) continue;
-          const int j = judged_cell(g, c, d);
-          const int k = (d == 0 ? g.right : g.below)[c];
-          explicit_step_too_long(ms, dt, tau, c, k, d == 0 ? "right" : "lower", flux[c] * tau / dx,
-                                 j, h[j]);
-          break;
-        }
+      const double judged_tau = tau;
+      const explicit_substep verdict = explicit_judge_substep(
+          ms, order, fails, tau, reductions, capped_accepted,
+          [&](int d) {
+            if (!ms.quiet) print_failing_faces(g, d, judged_tau);
+          },
+          [&](int d) { name_first_failing_face(ms, g, dt, judged_tau, d); });
+      if (verdict == explicit_substep::stopped) {
         if (run_error.error_fatal == 0) stop_now();
         return 0.0;
       }
-      if (restart) break;
+      if (verdict == explicit_substep::redo) {
+        restart = true;
+        break;
+      }
       if (lakes > 0) {
         limit_lake_spills(g, tau, volume, copy.spill.data(), copy.enter.data());
         book_shore_faces(g, tau, volume, in_dv, out_dv);
@@ -478,17 +509,8 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
   }
   book_overland_lake_exchange(ms, lakes, copy.in_dv.data(), copy.out_dv.data());
 
-  if (ov.dike_map_on && ov.lowspot_on && ov.num_lowspots > 0)
-    ov_embankment_flow(dt, dx, ms.index_map, ms.rows, ms.cols, ms.cell_elev, ov.ov_depth,
-                       ov.num_lowspots, ov.lowspots, ov.overland_lake_map, ov.oland_lake_new,
-                       ov.ov_lakes);
-
-  double outlet_volume = 0.0;
-  if (ms.channel.chan_explic == 0 && ms.outlet_cell >= 1 && ms.outlet_cell <= n &&
-      lake_at(g, ms.outlet_cell) == 0) {
-    const int o = ms.outlet_cell;
-    outlet_volume = ov_outlet_drain(h[o], ms.outlet_slope, g.roughness[o], dx, dt);
-  }
+  const double outlet_volume = ov_explicit_step_end(
+      ms, dt, ms.outlet_cell < 1 || ms.outlet_cell > n || lake_at(g, ms.outlet_cell) == 0);
 
 #pragma omp parallel for schedule(static) num_threads(team_size(n))
   for (int c = 1; c <= n; ++c) {

@@ -358,39 +358,29 @@ void explicit_step_too_long(model_state& ms, double dt, double tau, int c, int k
       direction, c, row, col, k, moved, judged, held, ms.timestep);
 }
 
-double ov_route_explicit(model_state& ms, double dt) {
+namespace {
+
+// The kernel's view of the overland arrays and the wetland view of the faces; false (run
+// stopped) when the arrays of the cells were not set up.
+bool explicit_views(model_state& ms, ov_kernel_view& v, wetland_view& w) {
   overland_state& ov = ms.overland;
   const int n = ms.cell_count;
-  const double dx = ms.gridsize;
-  if (n < 1 || !(dt > 0.0)) return 0.0;
-  // Overland lakes without channel lakes: one pass of the whole step, shore flow to the lakes.
-  if (ov.overland_lake_map == 1 && !ms.perennial_lakes) return ov_route_explicit_lakes(ms, dt);
-  // Channel lakes (or a lake map value the overland lakes do not take): sub-steps with shore
-  // flow to the channel lakes.
-  if (ms.perennial_lakes || ov.overland_lake_map != 0)
-    return ov_route_explicit_channel_lakes(ms, dt);
   raw_array1d<double>* needed[] = {&ov.ov_depth,       &ov.ov_flux_x,     &ov.ov_flux_y,
                                    &ov.ov_saved_depth, &ov.ov_flow_power, &ov.ov_retention,
                                    &ov.ov_roughness,   &ov.ov_slope_x,    &ov.ov_slope_y};
   for (raw_array1d<double>* a : needed) {
     if (a->empty() || a->count() < n) {
       stop_with_message("Error: the overland routing arrays of %d cells were not set up.\n", n);
-      return 0.0;
+      return false;
     }
   }
   face_stencil& st = ov.ov_stencil;
-  if (st.cell_count != n && !overland_stencil_setup(ms)) return 0.0;
+  if (st.cell_count != n && !overland_stencil_setup(ms)) return false;
 
-  double* h = ov.ov_depth.data();
-  double* saved = ov.ov_saved_depth.data();
-  double* fx = ov.ov_flux_x.data();
-  double* fy = ov.ov_flux_y.data();
-
-  ov_kernel_view v;
   v.cell_count = n;
-  v.dx = dx;
-  v.depth = h;
-  v.saved = saved;
+  v.dx = ms.gridsize;
+  v.depth = ov.ov_depth.data();
+  v.saved = ov.ov_saved_depth.data();
   v.retention = ov.ov_retention.data();
   v.roughness = ov.ov_roughness.data();
   v.slope_x = ov.ov_slope_x.data();
@@ -399,10 +389,9 @@ double ov_route_explicit(model_state& ms, double dt) {
   v.runs = st.runs.data();
   v.run_count = st.run_count;
   v.power = ov.ov_flow_power.data();
-  v.flux_x = fx;
-  v.flux_y = fy;
+  v.flux_x = ov.ov_flux_x.data();
+  v.flux_y = ov.ov_flux_y.data();
 
-  wetland_view w;
   w.rightcon = ov.rightcon.data();
   w.belowcon = ov.belowcon.data();
   w.open_x = ov.ov_face_open_x.data();
@@ -412,7 +401,19 @@ double ov_route_explicit(model_state& ms, double dt) {
     w.wetlands = ov.wetlands.data();
     w.count = ov.wetlands.count() < ov.wetland_count ? ov.wetlands.count() : ov.wetland_count;
   }
+  return true;
+}
 
+// Routes the whole step of dt seconds in sub-steps on the views, cutting the sub-step where
+// faces fail; false once the run was stopped on a step that cannot be routed.
+bool route_explicit_substeps(model_state& ms, double dt, const ov_kernel_view& v,
+                             const wetland_view& w) {
+  const face_stencil& st = ms.overland.ov_stencil;
+  const int n = v.cell_count;
+  const double dx = v.dx;
+  double* h = v.depth;
+  double* fx = v.flux_x;
+  double* fy = v.flux_y;
   const bool wide = st.wide_vectors != 0;
   // The largest offset to a cell below: the faces a share leaves for after its last update.
   int largest_below = 0;
@@ -435,12 +436,29 @@ double ov_route_explicit(model_state& ms, double dt) {
       ov_scale_share_end(v, lo, hi, largest_below, flux_scale);
     }
   };
+  // The split lines of the failing faces of direction d, in cell order.
+  auto print_failing = [&](double tau, int d) {
+    const char* direction = d == 0 ? "x-dir" : "y-dir";
+    const double* flux = d == 0 ? fx : fy;
+    for (int c = 1; c <= n; ++c)
+      if (face_computed(v, w, c, d) && ov_face_fails(flux[c], tau, dx, h[c]))
+        print_split_line(direction, flux[c], tau, dx, h[c]);
+  };
+  // Stops the run naming the first failing face of direction d in cell order.
+  auto name_fault = [&](double tau, int d) {
+    const double* flux = d == 0 ? fx : fy;
+    for (int c = 1; c <= n; ++c) {
+      if (!face_computed(v, w, c, d) || !ov_face_fails(flux[c], tau, dx, h[c])) continue;
+      const int k = d == 0 ? w.rightcon[c] : w.belowcon[c];
+      explicit_step_too_long(ms, dt, tau, c, k, d == 0 ? "right" : "lower", flux[c] * tau / dx, c,
+                             h[c]);
+      break;
+    }
+  };
 
-  explicit_scheme_memory& mem = ov.explicit_memory;
+  explicit_scheme_memory& mem = ms.overland.explicit_memory;
   double tau = explicit_memory_next_call(ms, dt);
   int reductions = 0;
-  // Set once no cut is left and only the cap held faces back: for the rest of the call such
-  // faces are accepted (the capped step makes no water).
   bool capped_accepted = false;
 
   // Cell 0 stands for the missing left neighbour of a row's first cell: it carries nothing.
@@ -475,36 +493,15 @@ double ov_route_explicit(model_state& ms, double dt) {
       });
       wetland_faces(v, w, st, tau, fails);
 
-      for (int d : order) {
-        const bool test_failures = fails[d] != 0;
-        if (!test_failures && (fails[2 + d] == 0 || capped_accepted)) continue;
-        const char* direction = d == 0 ? "x-dir" : "y-dir";
-        const double* flux = d == 0 ? fx : fy;
-        for (int c = 1; c <= n && test_failures; ++c)
-          if (face_computed(v, w, c, d) && ov_face_fails(flux[c], tau, dx, h[c]))
-            print_split_line(direction, flux[c], tau, dx, h[c]);
-        const explicit_cut cut = explicit_cut_substep(ms, tau, reductions, test_failures);
-        if (cut == explicit_cut::redo) {
-          restart = true;
-          break;
-        }
-        if (cut == explicit_cut::go_on) {
-          capped_accepted = true;
-          continue;
-        }
-        // No cut is left and a face moves more than the scheme can take: the first such face
-        // in cell order names the fault.
-        for (int c = 1; c <= n; ++c) {
-          if (!face_computed(v, w, c, d) || !ov_face_fails(flux[c], tau, dx, h[c])) continue;
-          const int k = d == 0 ? w.rightcon[c] : w.belowcon[c];
-          explicit_step_too_long(ms, dt, tau, c, k, d == 0 ? "right" : "lower", flux[c] * tau / dx,
-                                 c, h[c]);
-          break;
-        }
-        if (run_error.error_fatal == 0) stop_now();
-        return 0.0;
+      const double judged_tau = tau;
+      const explicit_substep verdict = explicit_judge_substep(
+          ms, order, fails, tau, reductions, capped_accepted,
+          [&](int d) { print_failing(judged_tau, d); }, [&](int d) { name_fault(judged_tau, d); });
+      if (verdict == explicit_substep::stopped) return false;
+      if (verdict == explicit_substep::redo) {
+        restart = true;
+        break;
       }
-      if (restart) break;
 
       // Each cell gathers the water of its own four faces; after the last sub-step no power is
       // needed until the next step, and the discharges are turned into m3/s.
@@ -517,17 +514,40 @@ double ov_route_explicit(model_state& ms, double dt) {
       depths_moved = true;
     }
   }
+  return true;
+}
 
+}  // namespace
+
+double ov_explicit_step_end(model_state& ms, double dt, bool outlet_drains) {
+  overland_state& ov = ms.overland;
+  const int n = ms.cell_count;
+  const double dx = ms.gridsize;
   if (ov.dike_map_on && ov.lowspot_on && ov.num_lowspots > 0)
     ov_embankment_flow(dt, dx, ms.index_map, ms.rows, ms.cols, ms.cell_elev, ov.ov_depth,
                        ov.num_lowspots, ov.lowspots, ov.overland_lake_map, ov.oland_lake_new,
                        ov.ov_lakes);
+  if (!outlet_drains || ms.channel.chan_explic != 0 || ms.outlet_cell < 1 || ms.outlet_cell > n)
+    return 0.0;
+  const int o = ms.outlet_cell;
+  return ov_outlet_drain(ov.ov_depth[o], ms.outlet_slope, ov.ov_roughness[o], dx, dt);
+}
 
-  double outlet_volume = 0.0;
-  if (ms.channel.chan_explic == 0 && ms.outlet_cell >= 1 && ms.outlet_cell <= n) {
-    const int o = ms.outlet_cell;
-    outlet_volume = ov_outlet_drain(h[o], ms.outlet_slope, v.roughness[o], dx, dt);
+double ov_route_explicit(model_state& ms, double dt) {
+  overland_state& ov = ms.overland;
+  if (ms.cell_count < 1 || !(dt > 0.0)) return 0.0;
+  // Overland lakes without channel lakes: one pass of the whole step, shore flow to the lakes.
+  if (ov.overland_lake_map == 1 && !ms.perennial_lakes) return ov_route_explicit_lakes(ms, dt);
+  // Channel lakes (or a lake map value the overland lakes do not take): sub-steps with shore
+  // flow to the channel lakes.
+  if (ms.perennial_lakes || ov.overland_lake_map != 0)
+    return ov_route_explicit_channel_lakes(ms, dt);
+  ov_kernel_view v;
+  wetland_view w;
+  if (!explicit_views(ms, v, w)) return 0.0;
+  if (!route_explicit_substeps(ms, dt, v, w)) {
+    if (run_error.error_fatal == 0) stop_now();
+    return 0.0;
   }
-
-  return outlet_volume;
+  return ov_explicit_step_end(ms, dt, true);
 }

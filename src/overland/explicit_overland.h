@@ -51,6 +51,11 @@ double ov_outlet_drain(double& h, double slope, double n, double dx, double dt);
 // Leaves the face discharges of the last sub-step in ov_flux_x and ov_flux_y (m3/s).
 double ov_route_explicit(model_state& ms, double dt_seconds);
 
+// The end of an explicit overland step of dt seconds: water held behind embankments spills
+// over their low spots, and without channel routing the outlet cell drains over the step when
+// `outlet_drains` (not when it lies in a lake). Returns the volume drained at the outlet (m3).
+double ov_explicit_step_end(model_state& ms, double dt, bool outlet_drains);
+
 // The explicit scheme's memory moves on by one call: the sweep order toggles, a reduced sub-step
 // counts down (and the restored step is announced once the count has run out). Returns the
 // sub-step of this call: the remembered reduced step while it counts down, else dt.
@@ -73,6 +78,41 @@ enum class explicit_cut {
 // (`test_failures`) mean the step cannot be routed.
 explicit_cut explicit_cut_substep(model_state& ms, double& tau, int& reductions,
                                   bool test_failures);
+
+// What becomes of a sub-step once its faces have been computed.
+enum class explicit_substep {
+  accepted,  // every face passed, or the cap alone held some back and no cut is left
+  redo,      // the sub-step was cut: the step is redone from its start
+  stopped,   // a face fails at the shortest sub-step: the run is stopped
+};
+
+// Takes the two face directions in sweep order (`order`, 0 the right faces, 1 the lower ones)
+// with the counts of the face pass (`fails`: [d] faces failing the sub-step test, [2 + d] faces
+// the cap held back) and decides the sub-step as explicit_cut_substep says. print_failing(d) is
+// called for a direction with failing faces before it is cut, and name_fault(d) once the step
+// cannot be routed, to stop the run naming the first failing face of direction d.
+// `capped_accepted` is set once the cap alone held faces back with no cut left: from then on, for
+// the rest of the step, such faces are accepted (the capped step makes no water).
+template <class PrintFailing, class NameFault>
+explicit_substep explicit_judge_substep(model_state& ms, const int order[2], const int fails[4],
+                                        double& tau, int& reductions, bool& capped_accepted,
+                                        PrintFailing print_failing, NameFault name_fault) {
+  for (int k = 0; k < 2; ++k) {
+    const int d = order[k];
+    const bool test_failures = fails[d] != 0;
+    if (!test_failures && (fails[2 + d] == 0 || capped_accepted)) continue;
+    if (test_failures) print_failing(d);
+    const explicit_cut cut = explicit_cut_substep(ms, tau, reductions, test_failures);
+    if (cut == explicit_cut::redo) return explicit_substep::redo;
+    if (cut == explicit_cut::go_on) {
+      capped_accepted = true;
+      continue;
+    }
+    name_fault(d);
+    return explicit_substep::stopped;
+  }
+  return explicit_substep::accepted;
+}
 
 // Stops the run on a step the explicit scheme cannot route: names the time, the failing face of
 // cell c towards cell k (direction "right" or "lower"), the water it moves in a sub-step of tau

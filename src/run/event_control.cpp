@@ -409,44 +409,50 @@ void compute_initial_overland_volume(model_state& ms) {
   ms.ov_vol_initial = total;
 }
 
-void init_simulation_clock(model_state& ms) {
-  subsurface_state& ss = ms.subsurface;
-  overland_state& ov = ms.overland;
-  const grid_time_params& g = ms.grid_params;
-  const bool tev_event = ms.tev && ms.tev_event_num_given;
+namespace {
 
-  // 1. Long-term runs start with the hydrometeorological data, or at START_DATE.
-  if (ms.long_term) {
-    const int* first = ms.hmet_first_date;
-    const int* last = ms.hmet_last_date;
-    ms.hmet_start_jday = julian_from_date(first[0], first[1], first[2], first[3], 0, 0.0);
-    ms.hmet_end_jday = julian_from_date(last[0], last[1], last[2], last[3], 0, 0.0);
-    ms.start_hhmm = first[3] * 100;
-    ms.start_yyyymmdd = first[0] * 10000 + first[1] * 100 + first[2];
-    if (g.start_year != 0) {
-      ms.start_date_given = 1;
-      ms.current_time = set_clock_to_card_start(ms);
-      // The first event that does not start before the start date; the search ends with the
-      // last event of the table.
-      ms.first_event = 0;
-      for (int k = 1; k <= ov.num_events && k <= max_precip_events; ++k) {
-        if (ms.current_time <= ms.event_start_jday[k]) {
-          ms.first_event = k;
-          break;
-        }
-      }
-      if (ms.first_event == 0) {
-        printf(
-            "Error: the start date %02d/%02d/%4d %02d:%02d lies after the start of every "
-            "event in the precipitation file %s; there is no event to simulate.\n",
-            ms.cur_month, ms.cur_day, ms.cur_year, ms.cur_hour, ms.cur_minute,
-            ms.input.names.precip_file);
-        raise_own_message();
-        return;
+// 1. A long-term run starts with the hydrometeorological data, or at START_DATE with the first
+// event that does not start before it. False (message printed) when no event is left.
+bool start_long_term_clock(model_state& ms) {
+  const overland_state& ov = ms.overland;
+  const grid_time_params& g = ms.grid_params;
+  if (!ms.long_term) return true;
+  const int* first = ms.hmet_first_date;
+  const int* last = ms.hmet_last_date;
+  ms.hmet_start_jday = julian_from_date(first[0], first[1], first[2], first[3], 0, 0.0);
+  ms.hmet_end_jday = julian_from_date(last[0], last[1], last[2], last[3], 0, 0.0);
+  ms.start_hhmm = first[3] * 100;
+  ms.start_yyyymmdd = first[0] * 10000 + first[1] * 100 + first[2];
+  if (g.start_year != 0) {
+    ms.start_date_given = 1;
+    ms.current_time = set_clock_to_card_start(ms);
+    // The first event that does not start before the start date; the search ends with the
+    // last event of the table.
+    ms.first_event = 0;
+    for (int k = 1; k <= ov.num_events && k <= max_precip_events; ++k) {
+      if (ms.current_time <= ms.event_start_jday[k]) {
+        ms.first_event = k;
+        break;
       }
     }
+    if (ms.first_event == 0) {
+      printf(
+          "Error: the start date %02d/%02d/%4d %02d:%02d lies after the start of every "
+          "event in the precipitation file %s; there is no event to simulate.\n",
+          ms.cur_month, ms.cur_day, ms.cur_year, ms.cur_hour, ms.cur_minute,
+          ms.input.names.precip_file);
+      raise_own_message();
+      return false;
+    }
   }
+  return true;
+}
 
+// 2-3. The start of a run of a precipitation file, the clock's step and tolerance, and the
+// event totals empty.
+void start_clock_and_totals(model_state& ms, bool tev_event) {
+  subsurface_state& ss = ms.subsurface;
+  overland_state& ov = ms.overland;
   // 2. Runs of a precipitation file that are not long-term start with the first event.
   if (!ms.long_term && !ov.uniform_rain) ms.hmet_start_jday = event_start(ms, 1);
 
@@ -464,11 +470,12 @@ void init_simulation_clock(model_state& ms) {
   ov.cur_event = 1;
   if (!ms.start_date_given) ms.current_time = ms.hmet_start_jday;
   if (ms.tev) ms.current_time = event_start(ms, tev_event ? ms.tev_event_num : 1);
+}
 
-  // 4. Schedules.
+// 4a. The overland schedule (and the nutrients', which follow it).
+void schedule_overland(model_state& ms, bool tev_event, bool wet_start) {
+  const grid_time_params& g = ms.grid_params;
   const double now = ms.current_time;
-  const int from_event = ms.start_date_given ? ms.first_event : 1;
-  const bool wet_start = ms.gw_at_surface || ms.ov_water_present;
 
   process_clock& ovc = ms.ov_clock;
   set_interval(ovc, g.timestep);
@@ -483,7 +490,14 @@ void init_simulation_clock(model_state& ms) {
     ovc.last = ovc.next - ovc.interval_days;
   }
   if (ms.transport.nutrients) ms.transport.nsm_clock = ovc;
+}
 
+// 4b. The schedules of the weather, groundwater, Sacramento basin, infiltration and soil
+// moisture.
+void schedule_weather_and_soil(model_state& ms, bool tev_event, bool wet_start, int from_event) {
+  subsurface_state& ss = ms.subsurface;
+  const grid_time_params& g = ms.grid_params;
+  const double now = ms.current_time;
   if (ms.long_term) {
     set_interval(ms.hmet_clock, seconds_per_hour);
     ms.hmet_clock.interval_days = hour_days;
@@ -547,7 +561,13 @@ void init_simulation_clock(model_state& ms) {
       }
     }
   }
+}
 
+// 4c. The schedules of the channels, their constituents and the pipe network.
+void schedule_channels_and_pipes(model_state& ms, bool tev_event, int from_event) {
+  subsurface_state& ss = ms.subsurface;
+  const grid_time_params& g = ms.grid_params;
+  const double now = ms.current_time;
   channel_state& ch = ms.channel;
   if (ch.chan_explic) {
     ch.chan_timestep = ms.timestep;
@@ -586,7 +606,14 @@ void init_simulation_clock(model_state& ms) {
                   : event_start(ms, from_event);
     sc.next = sc.last + sc.interval_days;
   }
+}
 
+// 4d. The schedules of the overland constituents, which follow the overland and infiltration
+// schedules (an overland point source starts them now).
+void schedule_overland_constituents(model_state& ms) {
+  const overland_state& ov = ms.overland;
+  process_clock& ovc = ms.ov_clock;
+  const double now = ms.current_time;
   if (ms.transport.ov_con_trans) {
     ms.transport.ov_con_clock = ovc;
     ms.transport.ov_con_infil_clock = ms.infil_clock;
@@ -597,7 +624,14 @@ void init_simulation_clock(model_state& ms) {
       ms.infil_clock.last = now;
     }
   }
+}
 
+// 5-6. Precipitation: uniform rain starts at once (and needs its start date), file events at
+// their start. False (message printed) when uniform rain has no start date.
+bool start_precipitation(model_state& ms, bool tev_event) {
+  overland_state& ov = ms.overland;
+  const grid_time_params& g = ms.grid_params;
+  const double now = ms.current_time;
   // 5. Precipitation: uniform rain starts at once, file events at their start.
   if (ov.uniform_rain) {
     ms.event_number = 1;
@@ -625,8 +659,26 @@ void init_simulation_clock(model_state& ms) {
     printf("uniform precipitation using the START_DATE and START_TIME\n");
     printf("cards.  Edit the project file.   Program terminated.\n");
     raise_own_message();
-    return;
+    return false;
   }
+
+  return true;
+}
+
+}  // namespace
+
+void init_simulation_clock(model_state& ms) {
+  subsurface_state& ss = ms.subsurface;
+  const bool tev_event = ms.tev && ms.tev_event_num_given;
+  if (!start_long_term_clock(ms)) return;
+  start_clock_and_totals(ms, tev_event);
+  const int from_event = ms.start_date_given ? ms.first_event : 1;
+  const bool wet_start = ms.gw_at_surface || ms.ov_water_present;
+  schedule_overland(ms, tev_event, wet_start);
+  schedule_weather_and_soil(ms, tev_event, wet_start, from_event);
+  schedule_channels_and_pipes(ms, tev_event, from_event);
+  schedule_overland_constituents(ms);
+  if (!start_precipitation(ms, tev_event)) return;
 
   // 7. Arm the loop.
   ms.step_number = 0;

@@ -104,6 +104,10 @@ TEST_F(HmetInput, BadObuRecordsStopNamingTheFileLineAndField) {
       {"2001 1 1 2 29.92 50 30 10 50 100.0\n", "weather.txt, line 3, near parameter 11"},
       {"2001 1 1 2 29.92 50 x 10 50 100.0 200.0\n", "weather.txt, line 3, near parameter 7"},
       {"2001 1 1 2 29.92 50 30 10 50 100.0 200.0 7\n", "weather.txt, line 3: more than 11"},
+      // Each field is read whole: a field that only begins with a number is the faulty one.
+      {"2001 1 1 2 29.92 50.5 30 10 50 100.0 200.0\n", "weather.txt, line 3, near parameter 6"},
+      {"2001 1 1 2 1e999 50 30 10 50 100.0 200.0\n", "weather.txt, line 3, near parameter 5"},
+      {"2001 1 1 2 29.92 50 30 10 50 100.0 200.0abc\n", "weather.txt, line 3, near parameter 11"},
       {"2001 1 1 4 29.92 50 30 10 50 100.0 200.0\n",
        "line 3 of the hydrometeorological file weather.txt: the record of 2001/1/1 4:00 does not "
        "follow one hour"},

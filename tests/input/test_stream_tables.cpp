@@ -629,6 +629,41 @@ TEST_F(StreamTables, IndexMapRefusesANetworkThatDoesNotFitItsArrays) {
   EXPECT_NE(out.find("37 is not a kind of stream table"), std::string::npos) << out;
 }
 
+// The id is a whole number at the head of the first six columns; a value is a whole finite
+// number word. Anything that merely begins with a number is refused rather than read in part.
+TEST_F(StreamTables, RowIdsAndValuesAreWholeNumbersNotPrefixes) {
+  const std::string values_at = std::string(80, ' ');  // columns 7 to 86: the description
+  const struct {
+    std::string head;    // the first six columns
+    std::string values;  // from column 87 on
+    table_row_status status;
+    int id;
+    double first;
+  } cases[] = {
+      {"    12", "1.5 2", table_row_status::read, 12, 1.5},
+      {"  +3  ", "1 2", table_row_status::read, 3, 1.0},
+      {"7 wood", "4 5", table_row_status::read, 7, 4.0},  // a description may follow a blank
+      {"   7ab", "1 2", table_row_status::no_id, 0, -1.0},
+      {"  1.5 ", "1 2", table_row_status::no_id, 0, -1.0},
+      {"      ", "1 2", table_row_status::no_id, 0, -1.0},
+      {"     4", "8e-1x 2", table_row_status::bad_value, 4, -1.0},
+      {"     4", "1e999 2", table_row_status::bad_value, 4, -1.0},
+      {"     4", "nan 2", table_row_status::bad_value, 4, -1.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.head + "|" + c.values);
+    write_file("row.txt", c.head + values_at + c.values + "\n");
+    file_handle file;
+    ASSERT_TRUE(file_handle_open(file, "row.txt", "r"));
+    int id = -1;
+    double v[2] = {-1.0, -1.0};
+    EXPECT_EQ(table_read_row_status(file, id, 2, v), c.status);
+    EXPECT_EQ(id, c.id);
+    EXPECT_DOUBLE_EQ(v[0], c.first);
+    file_handle_close(file);
+  }
+}
+
 TEST_F(StreamTables, RowHelpersReadFixedColumnsAndStoreByIdLaterRowWinning) {
   write_file("rows.txt", row(3, "1.5 2.5") + row(12, "7 8e-1 ignored") + row(4, "9 x") + "   ab" +
                              std::string(90, ' ') + "1 2\n" + row(5, "") + row(6, "1.25") +

@@ -162,6 +162,30 @@ TEST_F(EventScan, AFileThatEndsInsideAnEventOrHoldsNoEventStopsTheRun) {
   EXPECT_EQ(run_error.error_code, error_code_own_message);
 }
 
+// The gauge and record counts are whole numbers; a word that only begins with one, or no
+// number at all (other than the radar-file word after NRGAG), stops the run naming the card.
+TEST_F(EventScan, GaugeAndRecordCountsThatAreNotWholeNumbersStopTheRun) {
+  const struct {
+    const char* counts;
+    const char* card;
+  } cases[] = {
+      {"NRGAG 1x\nNRPDS 1\n", "NRGAG"},
+      {"NRGAG many\nNRPDS 1\n", "NRGAG"},
+      {"NRGAG 1\nNRPDS 1.5\n", "NRPDS"},
+      {"NRPDS 2abc\nNRGAG 1\n", "NRPDS"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.counts);
+    SetUp();
+    open_precip(std::string("EVENT odd\n") + c.counts + "COORD 0 0\nGAGES 2002 4 1 0 0 1.0\n");
+    const std::string out = run(list_precip_events);
+    EXPECT_NE(out.find(std::string("The ") + c.card + " card of the event"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("which is not a whole number"), std::string::npos) << out;
+    EXPECT_EQ(run_error.error_code, error_code_own_message);
+  }
+}
+
 TEST_F(EventScan, TevSummaryModeWritesTheEventStartsAndSimulatesNothing) {
   ASSERT_EQ(mkdir(dir_.file("exchange").c_str(), 0755), 0);
   open_precip(gauge_event(2002, 3, 1, 6, 15) + gauge_event(2002, 11, 30, 23, 5));
