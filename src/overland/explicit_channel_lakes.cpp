@@ -19,13 +19,6 @@
 
 namespace {
 
-constexpr double five_thirds = 5.0 / 3.0;
-
-// The face law over a flow depth H: 0 when H is not positive.
-double manning(double S, double H, double n) {
-  return H > 0.0 ? ov_slope_term(S) / n * std::pow(H, five_thirds) : 0.0;
-}
-
 // What one call reads and writes. Per-cell arrays are one-based over 1..cell_count, per-lake
 // arrays over 1..lake_count.
 struct lake_grid {
@@ -280,7 +273,7 @@ double ov_shore_to_lake_discharge(double W, double h, double z, double r, double
   if (drop == 0.0) return 0.0;
   const double S = drop / dx;
   if (w != nullptr) return ov_lake_shore_discharge(S, h, r, n, w);
-  return manning(S, S > 0.0 ? h - r : W - z, n);
+  return ov_face_law(S, S > 0.0 ? h - r : W - z, n);
 }
 
 double ov_lake_to_shore_discharge(double W, double h, double z, double r, double n,
@@ -288,7 +281,7 @@ double ov_lake_to_shore_discharge(double W, double h, double z, double r, double
   const double drop = W - (z + h);
   if (drop == 0.0) return 0.0;
   const double S = drop / dx;
-  if (w == nullptr) return manning(S, S < 0.0 ? h - r : W - z, n);
+  if (w == nullptr) return ov_face_law(S, S < 0.0 ? h - r : W - z, n);
   if (S < 0.0 || h - w->slot[1] <= 0.0) return ov_lake_shore_discharge(S, h, r, n, w);
   // The lake spills over the wetland: the blend over the lake's water above the cell's layer.
   return ov_lake_shore_discharge(S, W - z > h ? W - z : h, r, n, w);

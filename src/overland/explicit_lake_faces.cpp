@@ -18,19 +18,6 @@
 
 namespace {
 
-constexpr double five_thirds = 5.0 / 3.0;
-
-// Flow of a wetland cell whose water stands h2 above its vegetated layer: seepage through the
-// layer plus Manning's law above it, blended with a linear law below the transition depth.
-double wetland_above_layer(double S, double h2, const wetland_record& w) {
-  const double d_v = w.slot[1], k_v = w.slot[2], d_t = w.slot[3], k_u = w.slot[4];
-  const double n_w = w.slot[6];
-  const double seepage = S * d_v * k_v;
-  const double manning = ov_slope_term(S) / n_w * std::pow(h2, five_thirds);
-  if (h2 > d_t) return seepage + manning;
-  return seepage + (1.0 - h2 / d_t) * (h2 * S * k_u) + manning * h2 / d_t;
-}
-
 // Unit-width discharge of a face between two cells outside the lakes, from the water-surface
 // slope S across it: the plain face (no retention cut-off on the owning cell: it may still
 // receive water across its own face) or the wetland face of the owning cell.
@@ -39,8 +26,7 @@ double open_face_discharge(double S, double hi, double hk, double ri, double rk,
   // A level water surface drives no flow, as on the faces of the grid without lakes.
   if (S == 0.0) return 0.0;
   if (wi != nullptr) return ov_wetland_face_discharge(S, hi, hk, rk, *wi, k_is_wetland, ni, nk);
-  const double H = S >= 0.0 ? hi - ri : hk - rk;
-  return H > 0.0 ? ov_slope_term(S) / ni * std::pow(H, five_thirds) : 0.0;
+  return ov_face_law(S, S >= 0.0 ? hi - ri : hk - rk, ni);
 }
 
 // What one pass over the faces of one direction reads and writes.
@@ -167,13 +153,10 @@ double ov_lake_shore_slope(double drop, double dx) {
 }
 
 double ov_lake_shore_discharge(double S, double h, double r, double n, const wetland_record* w) {
-  if (w == nullptr) {
-    const double H = h - r;
-    return H > 0.0 ? ov_slope_term(S) / n * std::pow(H, five_thirds) : 0.0;
-  }
+  if (w == nullptr) return ov_face_law(S, h - r, n);
   const double above = h - w->slot[1];
   if (above <= 0.0) return h * S * w->slot[2];
-  return wetland_above_layer(S, above, *w);
+  return ov_wetland_above_layer(S, above, *w);
 }
 
 double ov_route_explicit_lakes(model_state& ms, double dt) {

@@ -172,27 +172,27 @@ double ov_face_discharge(double s0, double h_i, double h_k, double r_i, double r
   return power > 0.0 ? ov_slope_term(s) / n_i * power : 0.0;
 }
 
+double ov_wetland_above_layer(double S, double h2, const wetland_record& w) {
+  const double d_v = w.slot[1], k_v = w.slot[2], d_t = w.slot[3], k_u = w.slot[4];
+  const double n_w = w.slot[6];
+  const double seepage = S * d_v * k_v;
+  const double manning = ov_slope_term(S) / n_w * std::pow(h2, five_thirds);
+  if (h2 > d_t) return seepage + manning;
+  return seepage + (1.0 - h2 / d_t) * (h2 * S * k_u) + manning * h2 / d_t;
+}
+
 double ov_wetland_face_discharge(double S, double h_i, double h_k, double r_k,
                                  const wetland_record& w, bool k_is_wetland, double n_i,
                                  double n_k) {
   const double d_v = w.slot[1];  // m: vegetated layer
   const double k_v = w.slot[2];  // 1/s: conductance of the vegetated layer
-  const double d_t = w.slot[3];  // m: transition depth above the layer
-  const double k_u = w.slot[4];  // 1/s: conductance above the layer
-  const double n_w = w.slot[6];  // Manning n of the wetland
   const bool downhill = S >= 0.0;
   const double base = downhill ? h_i - d_v : (k_is_wetland ? h_k - d_v : h_k - r_k);
   if (base <= 0.0) {
     if (downhill) return h_i * S * k_v;
     return k_is_wetland ? h_k * S * k_v : 0.0;
   }
-  if (k_is_wetland) {
-    const double h2 = (downhill ? h_i : h_k) - d_v;
-    const double linear = h2 * S * k_u;
-    const double manning = ov_slope_term(S) / n_w * std::pow(h2, five_thirds);
-    if (h2 > d_t) return S * d_v * k_v + manning;
-    return S * d_v * k_v + (1.0 - h2 / d_t) * linear + manning * h2 / d_t;
-  }
+  if (k_is_wetland) return ov_wetland_above_layer(S, (downhill ? h_i : h_k) - d_v, w);
   const double power = std::pow(base, five_thirds);
   return downhill ? power * ov_slope_term(S) / n_k : ov_slope_term(S) / n_i * power;
 }

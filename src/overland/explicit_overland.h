@@ -30,6 +30,10 @@ double ov_flow_power(double h, double r);
 double ov_face_discharge(double s0, double h_i, double h_k, double r_i, double r_k, double n_i,
                          double dx);
 
+// Flow of a wetland cell whose water stands h2 above its vegetated layer (m2/s): seepage through
+// the layer plus Manning's law above it, blended with a linear law below the transition depth.
+double ov_wetland_above_layer(double S, double h2, const wetland_record& w);
+
 // Unit-width discharge across the face of a wetland cell i (record w) to neighbour k, from the
 // friction slope S: through the vegetated layer when the water stands within it, by a blend of
 // a linear and Manning law above it between two wetland cells, or by Manning's law with the

@@ -48,3 +48,12 @@ inline constexpr double ov_surface_share = 0.125;
 // with 1 micrometre their sub-steps also shrank on sheet flow beside boundary cells drained once
 // a step, and an outlet next to them lost 3.7 % of its discharge to its neighbour.
 inline constexpr double ov_cap_failing_difference = 1e-4;
+
+// The face law over a flow depth H (m) above what the upwind cell retains: the discharge per
+// metre of face (m2/s) under the water-surface slope S with Manning's n, 0 when H is not
+// positive. The lake-shore, wetland and lake-pass faces take the power with std::pow; the plain
+// faces of the sub-stepped scheme take it from lane_pow_five_thirds, which their vector kernels
+// match bit for bit, and the "ade" faces as d^(2/3) d for the same reason.
+inline double ov_face_law(double S, double H, double n) {
+  return H > 0.0 ? ov_slope_term(S) / n * std::pow(H, 5.0 / 3.0) : 0.0;
+}
