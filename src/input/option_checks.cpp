@@ -207,10 +207,9 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.cards.soil_erosion >= 10;
      }},
-    {"SOIL_EROSION", "sediment in lakes",
+    {"SOIL_EROSION", "sediment in overland lakes",
      [](const model_state& ms) {
-       return ms.transport.sediment.soil_erosion != 0 &&
-              (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
+       return ms.transport.sediment.soil_erosion != 0 && ms.overland.overland_lake_map != 0;
      }},
     {"ADJUST_ELEV", "ground elevations that follow erosion and deposition",
      [](const model_state& ms) {
