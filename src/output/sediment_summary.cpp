@@ -216,8 +216,11 @@ bool write_new_bed_elevations(const model_state& ms) {
     }
     const long flag = (ch.ltype[l] & 64) ? 1 : 0;
     for (long j = 1; j <= ch.nx[l]; ++j)
-      fprintf(h.fp, "%ld %ld %10.3lf %10.3lf  %ld \n", l, j, ch.new_bel(l, j), tr.org_bel(l, j),
-              flag);
+      if (tr.sediment.adjust_channel_bed)
+        fprintf(h.fp, "%ld %ld %10.3lf %10.3lf %ld \n", l, j, ch.bel(l, j), tr.org_bel(l, j), flag);
+      else
+        fprintf(h.fp, "%ld %ld %10.3lf %10.3lf  %ld \n", l, j, ch.new_bel(l, j), tr.org_bel(l, j),
+                flag);
   }
   file_handle_close(h);
   return true;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "channel/channel_steps.h"
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
 #include "transport/sediment_kernels.h"
@@ -349,8 +350,8 @@ void sand_step(model_state& ms, double dt) {
       tr.ch_sand_vol[f][0] = total;
       if (!erodible_trapezoid(ch, l)) continue;
       const double change = (total - tr.stock_start(l, j)) / (ch.dx[l] * (1.0 - porosity));
-      ch.new_bel(l, j) =
-          tr.org_bel(l, j) + bed_rise(change, ch.bottom(l, j), ch.sslope(l, j), ch.max_eros(l, j));
+      ch.new_bel(l, j) = tr.org_bel(l, j) +
+                         bed_rise(change, tr.org_bottom(l, j), ch.sslope(l, j), ch.max_eros(l, j));
     }
   }
   for (int lake = 1; lake <= lake_count(ms); ++lake) {
@@ -359,6 +360,26 @@ void sand_step(model_state& ms, double dt) {
     for (int i = 1; i <= nsand + 1; ++i) total += tr.ch_sand_vol[lr][i];
     tr.ch_sand_vol[lr][0] = total;
   }
+}
+
+// With ADJUST_CHANNEL_BED the beds of the erodible trapezoidal nodes move to their new
+// elevations: a bed raised by d over the start-up section fills its trapezoid, whose bottom
+// widens to b + 2 z d; a lowered bed keeps its bottom width. The node keeps its water: its depth
+// and water-surface level follow from its flow area in the new section.
+bool follow_beds(model_state& ms) {
+  transport_state& tr = ms.transport;
+  channel_state& ch = ms.channel;
+  if (!tr.sediment.adjust_channel_bed) return true;
+  for (int l = 1; l <= ch.chan_link_count; ++l) {
+    if (!routed(ch, l) || !erodible_trapezoid(ch, l)) continue;
+    for (int j = 1; j <= ch.nx[l]; ++j) {
+      const double rise = ch.new_bel(l, j) - tr.org_bel(l, j);
+      ch.bottom(l, j) = tr.org_bottom(l, j) + (rise > 0.0 ? 2.0 * ch.sslope(l, j) * rise : 0.0);
+      ch.bel(l, j) = ch.new_bel(l, j);
+    }
+  }
+  ex_section(ms, 1);
+  return run_error.error_fatal == 0;
 }
 
 // Face fluxes of the wash load from the concentrations `conc` and the volumes `vol`: flux[r][k]
@@ -615,6 +636,7 @@ void alloc_channel_sediment(model_state& ms) {
                   allocate_1d(tr.outlet_wash_flux, classes, "outlet_wash_flux") &&
                   allocate_1d(tr.outlet_sand_flux, classes + 1, "outlet_sand_flux") &&
                   tr.org_bel.allocate(links, counts) && tr.stock_start.allocate(links, counts) &&
+                  tr.org_bottom.allocate(links, counts) &&
                   tr.qsmax_total.allocate(links, ch.nx.data()) &&
                   (ch.new_bel.link_count() == links || ch.new_bel.allocate(links, ch.nx.data()));
   if (!ok) {
@@ -630,6 +652,7 @@ void alloc_channel_sediment(model_state& ms) {
     for (int j = 1; j <= counts[l]; ++j) {
       tr.org_bel(l, j) = ch.bel(l, j);
       ch.new_bel(l, j) = ch.bel(l, j);
+      if (ch.ltype[l] & bit_trapezoid) tr.org_bottom(l, j) = ch.bottom(l, j);
       if (!erodible_trapezoid(ch, l)) continue;
       const double stock = bed_stock(ms, l, j);
       const long f = flat(tr, l, j);
@@ -653,6 +676,7 @@ void channel_sediment_step(model_state& ms, double dt) {
   hand_taken_nodes_to_lakes(ms);
   build_order(ms);
   sand_step(ms, dt);
+  if (!follow_beds(ms)) return;
   if (tr.sediment.sed_constituents == 1) wash_step(ms, dt);
   std::fill(tr.qlat_sed.data(), tr.qlat_sed.data() + tr.qlat_sed.element_count(), 0.0);
 }

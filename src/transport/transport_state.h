@@ -169,6 +169,8 @@ struct transport_state {
   raw_array2d<double> qlat_sed;
   link_node_array<double> org_bel;      // (link, node): bed elevation at start-up (m)
   link_node_array<double> stock_start;  // (link, node): sand of the node at start-up (m3)
+  link_node_array<double> org_bottom;   // (link, node): bottom width at start-up (m); the bed
+                                        // follows erosion and deposition from this section
   double init_chan_sand_vol = 0.0;      // m3: sand in the channel beds at start-up
   raw_array1d<double> sed_to_chan;      // per class: sediment handed to the channels (m3)
   raw_array1d<double> sand_out;         // per class: sand that left through the outlet (m3)

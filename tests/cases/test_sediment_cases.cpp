@@ -427,6 +427,43 @@ TEST(SedimentCases, SedimentThroughABreakPointSectionStopsTheRunAtStartUp) {
       << r.out;
 }
 
+// ADJUST_CHANNEL_BED on the sediment example, 1 and 8 threads: the beds the channel routes over
+// follow the sand (the bed file gives the channel's own beds, and some moved, never below their
+// erodible depth), and the channel books still close.
+TEST(SedimentCases, ChannelBedsFollowTheSandWithAdjustChannelBed) {
+  temp_dir dir;
+  copy_example();
+  write_file("watershed.prj", read_file("watershed.prj") + "ADJUST_CHANNEL_BED\n");
+  const torva_test::thread_runs runs =
+      torva_test::run_at_compared_thread_counts("watershed.prj", [] {
+        return read_file("watershed_summary.out") + read_file("watershed_sed_outlet.out") +
+               read_file("new_bed_elevations.txt");
+      });
+  const std::string summary = read_file("watershed_summary.out");
+  const double sand0 = number_after(summary, "Initial volume of sand in channels:");
+  const double sand_in = number_after(summary, "Total sand to chan from overland:");
+  const double sand_out = number_after(summary, "Total sand outlet discharge:");
+  const double sand_end = number_after(summary, "Final sand in channels:");
+  const double wash_in = number_after(summary, "Total wash-load to chan from overland:");
+  const double wash_out = number_after(summary, "Total wash-load outlet discharge:");
+  const double wash_end = number_after(summary, "Final wash-load remaining in suspension:");
+  EXPECT_NEAR(sand0 + sand_in, sand_out + sand_end, 1e-6 * (sand0 + sand_in) + 1.5e-8);
+  EXPECT_NEAR(wash_in, wash_out + wash_end, 1e-6 * wash_in + 1.5e-8);
+  EXPECT_GT(sand_out, 0.0);
+  const std::string beds_text = read_file("new_bed_elevations.txt");
+  // With the beds adjusted the flag follows after one blank.
+  EXPECT_NE(beds_text.find("\n1 1 "), std::string::npos);
+  EXPECT_EQ(beds_text.find("  0 \n"), std::string::npos) << beds_text;
+  const std::vector<std::pair<double, double>> beds = read_beds();
+  ASSERT_EQ(beds.size(), 14u);
+  int moved = 0;
+  for (const auto& [now, before] : beds) {
+    EXPECT_GE(now, before - 0.3 - 1e-9);
+    if (now != before) ++moved;
+  }
+  EXPECT_GT(moved, 0);
+}
+
 // Bad sediment tables stop the run at start-up with a message naming the file and what is wrong.
 TEST(SedimentCases, BadSedimentTablesStopTheRunNamingFileClassAndValue) {
   temp_dir dir;

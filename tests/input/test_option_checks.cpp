@@ -255,8 +255,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n", "STREAM_LOSS"},
       {"STORM_SEWER pipes.txt\n" + long_term_cards, "STORM_SEWER"},
-      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSOIL_EROSION 2\nADJUST_CHANNEL_BED\n",
-       "ADJUST_CHANNEL_BED"},
       {"SOIL_EROSION 2\nIN_SED_LOC sed.txt\n", "IN_SED_LOC"},
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
       {"SOIL_EROSION 2\nADJUST_ELEV elev.asc\n", "ADJUST_ELEV"},

@@ -28,8 +28,11 @@ class ChannelSediment : public testing::Test {
     ch.nx[1] = 3;
     ch.dx[1] = 20.0;
     for (link_node_array<double>* a :
-         {&ch.bel, &ch.bottom, &ch.sslope, &ch.max_eros, &ch.qp, &ch.chan_depth, &ch.area})
+         {&ch.bel, &ch.bottom, &ch.sslope, &ch.max_eros, &ch.qp, &ch.chan_depth, &ch.area, &ch.yp,
+          &ch.conv, &ch.topw, &ch.dconv})
       ASSERT_TRUE(a->allocate(1, ch.nx.data()));
+    ASSERT_TRUE(ch.link_inv_n.allocate(1));
+    ch.link_inv_n[1] = 1.0 / 0.035;
     for (int j = 1; j <= 3; ++j) {
       ch.bel(1, j) = 10.0 - 0.1 * j;
       ch.bottom(1, j) = 2.0;
@@ -66,11 +69,22 @@ class ChannelSediment : public testing::Test {
     s.particle_density[1] = s.particle_density[2] = 2.65e6;
     s.vol_sed[2][1][2] = 0.3;  // silt in suspension
     s.vol_sed[2][2][3] = 0.5;  // sand in the loose deposit
+    tr.sediment.adjust_channel_bed = adjust_bed_;
     alloc_channel_sediment(ms);
     ASSERT_EQ(run_error.error_code, 0);
   }
 
   std::unique_ptr<model_state> ms_;
+  int adjust_bed_ = 0;
+};
+
+// The same network with ADJUST_CHANNEL_BED: the channel's beds follow the sand.
+class ChannelSedimentAdjustedBed : public ChannelSediment {
+ protected:
+  void SetUp() override {
+    adjust_bed_ = 1;
+    ChannelSediment::SetUp();
+  }
 };
 
 TEST_F(ChannelSediment, ADryNodeKeepsWhatItIsHandedAndAnUntouchedBedStaysInPlace) {
@@ -104,6 +118,41 @@ TEST_F(ChannelSediment, ADryNodeKeepsWhatItIsHandedAndAnUntouchedBedStaysInPlace
   EXPECT_NEAR(ms.channel.new_bel(1, 1), ms.channel.bel(1, 1) + rise, 1e-12);
   EXPECT_EQ(ms.channel.new_bel(1, 2), ms.channel.bel(1, 2));
   EXPECT_EQ(ms.channel.new_bel(1, 3), ms.channel.bel(1, 3));
+}
+
+// Node 1 holds still water (0.5 m2 of flow area, no discharge: the flow moves no sand) and
+// takes 0.5 m3 of sand from its stream cell. The bed rises by d, the depth of a layer of
+// 0.5 / 20 / 0.6 m2 in the trapezoid 2 m wide with 1:1 banks (d^2 + 2 d = that area); the
+// section above it is a trapezoid 2 + 2 d wide at the bottom; the node keeps its water, whose
+// depth y now solves y^2 + (2 + 2 d) y = 0.5, and its surface stands at the new bed plus y.
+TEST_F(ChannelSedimentAdjustedBed, ARaisedBedNarrowsTheSectionAndLiftsTheWaterAboveIt) {
+  model_state& ms = *ms_;
+  channel_state& ch = ms.channel;
+  ch.area(1, 1) = 0.5;
+  ch.chan_depth(1, 1) = 0.2;
+  ch.yp(1, 1) = ch.bel(1, 1) + 0.2;
+  const double bed0 = ch.bel(1, 1);
+  channel_sediment_step(ms, 10.0);
+  ASSERT_EQ(run_error.error_code, 0);
+  const double d = -1.0 + std::sqrt(1.0 + 0.5 / 20.0 / 0.6);
+  const double b = 2.0 + 2.0 * d;
+  const double y = 0.5 * (-b + std::sqrt(b * b + 4.0 * 0.5));
+  EXPECT_NEAR(ch.bel(1, 1), bed0 + d, 1e-12);
+  EXPECT_EQ(ch.bel(1, 1), ch.new_bel(1, 1));
+  EXPECT_NEAR(ch.bottom(1, 1), b, 1e-12);
+  EXPECT_EQ(ch.area(1, 1), 0.5);
+  EXPECT_NEAR(ch.chan_depth(1, 1), y, 1e-12);
+  EXPECT_NEAR(ch.yp(1, 1), bed0 + d + y, 1e-12);
+  // The untouched nodes keep their beds and sections.
+  for (int j = 2; j <= 3; ++j) {
+    EXPECT_EQ(ch.bel(1, j), 10.0 - 0.1 * j);
+    EXPECT_EQ(ch.bottom(1, j), 2.0);
+  }
+  // A second step on the raised bed measures the bed from the start-up section: the same sand
+  // gives the same bed, not a second rise.
+  channel_sediment_step(ms, 10.0);
+  EXPECT_NEAR(ch.bel(1, 1), bed0 + d, 1e-12);
+  EXPECT_NEAR(ch.bottom(1, 1), b, 1e-12);
 }
 
 // Three links in a row, the middle one a hydraulic structure: 1 m3/s through nodes of 1 m2 and
