@@ -206,10 +206,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.overland.overland_lake_map != 0;
      }},
-    {"ADJUST_ELEV", "ground elevations that follow erosion and deposition",
-     [](const model_state& ms) {
-       return ms.transport.sediment.soil_erosion != 0 && ms.cards.adjust_elev_given != 0;
-     }},
     // Overland constituents move on the plane and leave it at the outlet cell; what they would
     // meet beyond that is not carried yet.
     {"OV_CON_TRANS", "overland contaminant transport into a channel network",

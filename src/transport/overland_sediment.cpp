@@ -22,9 +22,10 @@ struct sediment_views {
   double dx = 0.0;
   const double* depth = nullptr;
   const double* elev = nullptr;
-  const double* flux_x = nullptr;  // m3/s across the right face
-  const double* flux_y = nullptr;  // m3/s across the lower face
-  const double* rain = nullptr;    // mm/h
+  double* adjusted_elev = nullptr;  // ADJUST_ELEV: the ground elevations that follow the sediment
+  const double* flux_x = nullptr;   // m3/s across the right face
+  const double* flux_y = nullptr;   // m3/s across the lower face
+  const double* rain = nullptr;     // mm/h
   const int* right = nullptr;
   const int* below = nullptr;
   const int* left = nullptr;
@@ -231,6 +232,8 @@ void settle_cell(const sediment_views& v, int c) {
     net += s.ov_qsvol[c][k];
   }
   if (!s.ov_net_sed.empty()) s.ov_net_sed[c] = net;
+  // The ground rises by what the step left on the cell and falls by what it took up.
+  if (v.adjusted_elev != nullptr) v.adjusted_elev[c] += (deposited[0] - eroded[0]) / (v.dx * v.dx);
   for (int k = 0; k <= v.classes; ++k) {
     s.sed_vol_eroded[c][k] = 0.0;
     deposited[k] = 0.0;
@@ -254,6 +257,7 @@ void overland_sediment_step(model_state& ms, double dt) {
   v.dx = ms.gridsize;
   v.depth = ov.ov_depth.data();
   v.elev = ms.cell_elev.data();
+  if (tr.sediment.adjust_elev) v.adjusted_elev = ms.cell_elev.data();
   v.flux_x = ov.ov_flux_x.data();
   v.flux_y = ov.ov_flux_y.data();
   const raw_array1d<double>& rain = ov.interception_on ? ov.net_rain_cell : ov.rain_cell;
