@@ -194,10 +194,6 @@ constexpr unsupported_input unsupported_inputs[] = {
     // The pipe network starts no events of its own and keeps no long-term schedule.
     {"STORM_SEWER", "the storm-sewer pipe network in a long-term run",
      [](const model_state& ms) { return ms.channel.storm_sewer != 0 && ms.long_term != 0; }},
-    {"IN_SED_LOC", "sediment series at channel locations",
-     [](const model_state& ms) {
-       return ms.transport.sediment.soil_erosion != 0 && ms.cards.in_sed_loc_given != 0;
-     }},
     {"SOIL_EROSION", "size classes carried as overland constituents (a value of 10 or more)",
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.cards.soil_erosion >= 10;

@@ -510,6 +510,62 @@ TEST(SedimentCases, ChannelBedsFollowTheSandWithAdjustChannelBed) {
   EXPECT_GT(moved, 0);
 }
 
+// The numbers of each line of a text, the first `skip` lines left out.
+std::vector<std::vector<double>> number_lines(const std::string& text, int skip) {
+  std::istringstream in(text);
+  std::string line;
+  std::vector<std::vector<double>> rows;
+  for (int n = 0; std::getline(in, line); ++n) {
+    if (n < skip) continue;
+    std::istringstream fields(line);
+    std::vector<double> row;
+    double v = 0;
+    while (fields >> v) row.push_back(v);
+    if (!row.empty()) rows.push_back(row);
+  }
+  return rows;
+}
+
+// Sediment series at listed channel locations (IN_SED_LOC) on the sediment example, 1 and 8
+// threads: the file opens with the list as read, then one line per output time with, per
+// location, the flux of the wash-load class, of the sand class and of the bed stock. At the
+// outlet node (link 3, node 6) those are the outlet sediment series' own values, and the TSS
+// there is the outlet TSS series'.
+TEST(SedimentCases, SedimentSeriesAtChannelLocationsMatchTheOutletSeries) {
+  temp_dir dir;
+  copy_example();
+  write_file("sed_loc.txt", "2\n3 6\n1 2\n");
+  write_file("watershed.prj", read_file("watershed.prj") +
+                                  "IN_SED_LOC         sed_loc.txt\nOUT_SED_LOC        sed_loc.out\n"
+                                  "OUT_TSS_LOC        tss_loc.out\n"
+                                  "OUTLET_SED_TSS     outlet_tss.out\n");
+  const torva_test::thread_runs runs =
+      torva_test::run_at_compared_thread_counts("watershed.prj", [] {
+        return read_file("sed_loc.out") + read_file("tss_loc.out") + read_file("outlet_tss.out");
+      });
+  const std::string located = read_file("sed_loc.out");
+  EXPECT_EQ(located.rfind("2\n   3    6\n   1    2\n", 0), 0u) << located.substr(0, 40);
+  const auto at = number_lines(located, 3);
+  const auto outlet = number_lines(read_file("watershed_sed_outlet.out"), 0);
+  const auto tss_at = number_lines(read_file("tss_loc.out"), 0);
+  const auto tss_outlet = number_lines(read_file("outlet_tss.out"), 0);
+  ASSERT_EQ(at.size(), 31u);  // 150 minutes every 5, and the start
+  ASSERT_EQ(outlet.size(), at.size());
+  ASSERT_EQ(tss_at.size(), at.size());
+  ASSERT_EQ(tss_outlet.size(), at.size());
+  double moving = 0.0;
+  for (std::size_t t = 0; t < at.size(); ++t) {
+    ASSERT_EQ(at[t].size(), 7u) << t;  // the time, then 3 values per location
+    ASSERT_EQ(outlet[t].size(), 4u) << t;
+    EXPECT_EQ(at[t][0], outlet[t][0]);
+    for (int k = 1; k <= 3; ++k) EXPECT_EQ(at[t][k], outlet[t][k]) << "time " << t << " " << k;
+    for (int k = 1; k <= 6; ++k) moving += at[t][k];
+    ASSERT_EQ(tss_at[t].size(), 3u);
+    EXPECT_EQ(tss_at[t][1], tss_outlet[t][1]) << t;
+  }
+  EXPECT_GT(moving, 0.0);
+}
+
 // Bad sediment tables stop the run at start-up with a message naming the file and what is wrong.
 TEST(SedimentCases, BadSedimentTablesStopTheRunNamingFileClassAndValue) {
   temp_dir dir;

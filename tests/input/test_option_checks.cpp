@@ -255,7 +255,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n", "STREAM_LOSS"},
       {"STORM_SEWER pipes.txt\n" + long_term_cards, "STORM_SEWER"},
-      {"SOIL_EROSION 2\nIN_SED_LOC sed.txt\n", "IN_SED_LOC"},
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
       {"SOIL_EROSION 2\nOVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "SOIL_EROSION"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},
