@@ -2,7 +2,9 @@
 // channel step's sediment pass, called by the channel routing step after its hydraulics. The
 // sediment the overland step left in stream cells goes to their nodes; the sand classes move
 // from node to node by the sand capacity of the flow over erodible beds, whose elevations follow
-// what erodes and deposits; the fine classes travel with the water as wash load.
+// what erodes and deposits; the fine classes travel with the water as wash load. Structures pass
+// both on to the link below; channel lakes hold and settle the wash load, give it to the link
+// below with their water, and keep the sand the channels bring.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
