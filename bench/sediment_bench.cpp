@@ -10,7 +10,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "framework/core/error_state.h"
@@ -91,9 +93,26 @@ bool make_sediment(model_state& ms) {
   return true;
 }
 
+// The processor's name from /proc/cpuinfo and the load average at the start, so that figures
+// from different machines and loads are not compared blindly.
+void print_machine() {
+  std::ifstream cpu("/proc/cpuinfo");
+  std::string name = "unknown";
+  for (std::string line; std::getline(cpu, line);)
+    if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos) {
+      name = line.substr(line.find(':') + 2);
+      break;
+    }
+  std::ifstream load("/proc/loadavg");
+  std::string average;
+  std::getline(load, average);
+  std::printf("processor: %s\nload average: %s\n", name.c_str(), average.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  print_machine();
   std::vector<int> sides;
   for (int i = 1; i < argc; ++i) sides.push_back(std::atoi(argv[i]));
   if (sides.empty()) sides = {2000};

@@ -194,27 +194,13 @@ constexpr unsupported_input unsupported_inputs[] = {
     // The pipe network starts no events of its own and keeps no long-term schedule.
     {"STORM_SEWER", "the storm-sewer pipe network in a long-term run",
      [](const model_state& ms) { return ms.channel.storm_sewer != 0 && ms.long_term != 0; }},
-    {"ADJUST_CHANNEL_BED", "channel beds that follow erosion and deposition in the routing",
-     [](const model_state& ms) {
-       return ms.transport.sediment.soil_erosion != 0 && ms.channel.chan_explic != 0 &&
-              ms.transport.sediment.adjust_channel_bed != 0;
-     }},
-    {"IN_SED_LOC", "sediment series at channel locations",
-     [](const model_state& ms) {
-       return ms.transport.sediment.soil_erosion != 0 && ms.cards.in_sed_loc_given != 0;
-     }},
     {"SOIL_EROSION", "size classes carried as overland constituents (a value of 10 or more)",
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.cards.soil_erosion >= 10;
      }},
-    {"SOIL_EROSION", "sediment in lakes",
+    {"SOIL_EROSION", "sediment in overland lakes",
      [](const model_state& ms) {
-       return ms.transport.sediment.soil_erosion != 0 &&
-              (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
-     }},
-    {"ADJUST_ELEV", "ground elevations that follow erosion and deposition",
-     [](const model_state& ms) {
-       return ms.transport.sediment.soil_erosion != 0 && ms.cards.adjust_elev_given != 0;
+       return ms.transport.sediment.soil_erosion != 0 && ms.overland.overland_lake_map != 0;
      }},
     // Overland constituents move on the plane and leave it at the outlet cell; what they would
     // meet beyond that is not carried yet.

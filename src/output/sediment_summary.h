@@ -17,6 +17,7 @@ struct sediment_class_books {
   double suspended = 0.0;
   double out = 0.0;
   double to_channels = 0.0;  // handed to the channel nodes (channel sediment routing)
+  double to_lakes = 0.0;     // carried into the channel lakes, less what they gave back
   // (eroded - deposited - suspended - out - to_channels) / eroded x 100, 0 when nothing was
   // eroded.
   double error_percent() const;
@@ -35,12 +36,17 @@ void write_overland_sediment_summary(FILE* fp, const model_state& ms, bool event
 struct channel_sediment_books {
   double sand_initial = 0.0, sand_in = 0.0, sand_out = 0.0, sand_final = 0.0;
   double wash_in = 0.0, wash_out = 0.0, wash_final = 0.0;
+  double sand_to_lakes = 0.0, wash_to_lakes = 0.0, wash_from_lakes = 0.0;
   double sand_error() const;
   double wash_error() const;
   double overall_error() const;
 };
 channel_sediment_books channel_sediment_totals(const model_state& ms);
 void write_channel_sediment_summary(FILE* fp, const model_state& ms);
+// The sediment books of the channel lakes (with perennial lakes): all lakes together, then per
+// lake the wash load exchanged with the channels and the overland plane, settled and held, and
+// the sand settled on its bed and on its shore cells. Written after the channel summary.
+void write_lake_sediment_summary(FILE* fp, const model_state& ms);
 
 // Writes "new_bed_elevations.txt": per node of every link its bed elevation now and at the start.
 // False after a reported fault (the file does not open).

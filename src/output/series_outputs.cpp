@@ -175,7 +175,8 @@ void write_outlet_sediment(const model_state& ms) {
   const channel_state& ch = ms.channel;
   if (tr.outlet_sed_tss_on && tss != nullptr) {
     const int link = ch.chan_link_count;
-    const int node = link >= 1 && link <= ch.nx1.count() && !ch.nx1.empty() ? ch.nx1[link] : 0;
+    // The outlet node: the last computational node of the last link.
+    const int node = link >= 1 && link <= ch.nx.count() && !ch.nx.empty() ? ch.nx[link] : 0;
     fprintf(tss, "%16.4lf %16.4lf \n", time,
             position_at(tr.chan_sed_conc, tr.sed_node_stride, link, node, 0));
   }

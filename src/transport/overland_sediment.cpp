@@ -22,9 +22,10 @@ struct sediment_views {
   double dx = 0.0;
   const double* depth = nullptr;
   const double* elev = nullptr;
-  const double* flux_x = nullptr;  // m3/s across the right face
-  const double* flux_y = nullptr;  // m3/s across the lower face
-  const double* rain = nullptr;    // mm/h
+  double* adjusted_elev = nullptr;  // ADJUST_ELEV: the ground elevations that follow the sediment
+  const double* flux_x = nullptr;   // m3/s across the right face
+  const double* flux_y = nullptr;   // m3/s across the lower face
+  const double* rain = nullptr;     // mm/h
   const int* right = nullptr;
   const int* below = nullptr;
   const int* left = nullptr;
@@ -34,7 +35,18 @@ struct sediment_views {
   double outlet_q = 0.0;      // m3/s leaving the outlet cell in the step
   ov_sediment_obj* sed = nullptr;
   sediment_class_data class_data;
+  // Channel lakes: the lake of each cell (none when null), and the lakes' suspended wash load.
+  const int* lake = nullptr;
+  int lakes = 0;
+  const double* lake_volume = nullptr;  // per lake: water volume (m3)
+  transport_state* tr = nullptr;
 };
+
+int lake_at(const sediment_views& v, int c) {
+  if (v.lake == nullptr || c < 1) return 0;
+  const int id = v.lake[c];
+  return id >= 1 && id <= v.lakes ? id : 0;
+}
 
 cell_sediment cell_view(const sediment_views& v, int c) {
   ov_sediment_obj& s = *v.sed;
@@ -70,6 +82,11 @@ void erode_cell(const sediment_views& v, int c, int outlet_drains_y) {
     else
       s.slope_x[c] = v.outlet_slope;
   }
+  // The water of a lake detaches nothing: what it holds settles.
+  if (lake_at(v, c) != 0) {
+    s.cell_discharge[c] = 0.0;
+    return;
+  }
   const double slope = std::sqrt(s.slope_x[c] * s.slope_x[c] + s.slope_y[c] * s.slope_y[c]);
   const cell_sediment cell = cell_view(v, c);
   const bool channel = s.channel_cells[c] != 0;
@@ -97,12 +114,50 @@ void erode_cell(const sediment_views& v, int c, int outlet_drains_y) {
     sed_flow_erode_deposit(cell, slope, h, v.dt, v.dx, coef, expo, crit, cap, channel);
 }
 
+// Phase 2, a lake's shore cell giving water to a cell outside the lake: the water carries the
+// lake's suspended wash load at the lake's concentration, never more than the lake holds.
+double lake_gives(const sediment_views& v, int lake, int giver, int receiver, double q) {
+  ov_sediment_obj& s = *v.sed;
+  transport_state& tr = *v.tr;
+  double* store = tr.ch_wash_vol[tr.lake_row0 + lake];
+  const double volume = v.lake_volume[lake];
+  if (!(volume > sed_tiny)) return 0.0;
+  const bool flux = !s.ov_qsmax.empty();
+  double out = 0.0;
+  for (int i = 1; i <= tr.num_fine_classes; ++i) {
+    const int k = s.sed_class[i];
+    double m = store[i] / volume * std::fabs(q) * v.dt;
+    if (m > store[i]) m = store[i];
+    if (!(m > 0.0)) continue;
+    store[i] -= m;
+    store[0] -= m;
+    tr.sed_to_lakes[k] -= m;
+    tr.lake_sed_books[lake][3] -= m;
+    if (receiver != 0) {
+      s.vol_sed[receiver][k][2] += m;
+    } else {
+      s.vol_sed[giver][k][4] += m;
+      s.vol_sed[giver][0][4] += m;
+      out += m;
+    }
+    if (flux) s.ov_qsmax[giver][k] += m / v.dt;
+  }
+  return out;
+}
+
 // Phase 2, one face: the giver hands the receiver what its capacity carries of its suspension.
 // receiver 0 is the outside of the grid past the outlet cell. Returns the volume handed out of
-// the grid.
+// the grid. Into a lake the sand settles on the shore cell and the fine classes join the lake's
+// wash load; out of a lake the water carries the lake's wash load; between two cells of lakes
+// nothing moves.
 double move_across(const sediment_views& v, int giver, int receiver, double q, double slope,
                    double* capacity) {
   ov_sediment_obj& s = *v.sed;
+  const int from_lake = lake_at(v, giver), into_lake = lake_at(v, receiver);
+  if (from_lake != 0) {
+    capacity[giver] = 0.0;
+    return into_lake != 0 ? 0.0 : lake_gives(v, from_lake, giver, receiver, q);
+  }
   const cell_sediment from = cell_view(v, giver);
   double cap =
       sed_transport_capacity(v.method, std::fabs(slope), v.depth[giver], std::fabs(q) / v.dx, v.dt,
@@ -120,7 +175,19 @@ double move_across(const sediment_views& v, int giver, int receiver, double q, d
     from.fract[k][2] = f;
     const double m = f * carried;
     from.vol[k][2] -= m;
-    if (receiver != 0) {
+    if (into_lake != 0) {
+      transport_state& tr = *v.tr;
+      if (s.sand[k] != 0) {
+        s.vol_sed[receiver][k][3] += m;
+        tr.lake_sed_books[into_lake][5] += m;
+      } else {
+        double* store = tr.ch_wash_vol[tr.lake_row0 + into_lake];
+        store[tr.fine_position[k]] += m;
+        store[0] += m;
+        tr.sed_to_lakes[k] += m;
+        tr.lake_sed_books[into_lake][3] += m;
+      }
+    } else if (receiver != 0) {
       s.vol_sed[receiver][k][2] += m;
     } else {
       s.vol_sed[giver][k][4] += m;
@@ -165,6 +232,8 @@ void settle_cell(const sediment_views& v, int c) {
     net += s.ov_qsvol[c][k];
   }
   if (!s.ov_net_sed.empty()) s.ov_net_sed[c] = net;
+  // The ground rises by what the step left on the cell and falls by what it took up.
+  if (v.adjusted_elev != nullptr) v.adjusted_elev[c] += (deposited[0] - eroded[0]) / (v.dx * v.dx);
   for (int k = 0; k <= v.classes; ++k) {
     s.sed_vol_eroded[c][k] = 0.0;
     deposited[k] = 0.0;
@@ -188,6 +257,7 @@ void overland_sediment_step(model_state& ms, double dt) {
   v.dx = ms.gridsize;
   v.depth = ov.ov_depth.data();
   v.elev = ms.cell_elev.data();
+  if (tr.sediment.adjust_elev) v.adjusted_elev = ms.cell_elev.data();
   v.flux_x = ov.ov_flux_x.data();
   v.flux_y = ov.ov_flux_y.data();
   const raw_array1d<double>& rain = ov.interception_on ? ov.net_rain_cell : ov.rain_cell;
@@ -202,6 +272,14 @@ void overland_sediment_step(model_state& ms, double dt) {
   v.outlet_q = ms.outlet_q;
   v.sed = sed;
   v.class_data = {v.classes, sed->part_diam.data(), sed->spec_grav.data()};
+  const channel_state& ch = ms.channel;
+  if (ms.perennial_lakes && ch.num_lakes >= 1 && ch.lake_mask.count() >= v.cells &&
+      !tr.lake_sed_books.empty() && tr.lake_sed_books.row_count() >= ch.num_lakes) {
+    v.lake = ch.lake_mask.data();
+    v.lakes = ch.num_lakes;
+    v.lake_volume = ch.lake_volume.data();
+    v.tr = &tr;
+  }
   // The outlet drains through its right side when it has no right neighbour, else through its
   // lower side when it has no neighbour below.
   int drains_y = 0;

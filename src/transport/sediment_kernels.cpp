@@ -190,3 +190,9 @@ void sed_flow_erode_deposit(const cell_sediment& cell, double slope, double h, d
   if (channel_cell || !(potential > 0.0)) return;
   resuspend_all(cell, (1.0 - loose / potential) * soil);
 }
+
+double lake_settled_fraction(double w, double dt, double area, double volume) {
+  if (!(volume > sed_tiny) || !(w > 0.0) || !(area > 0.0)) return 0.0;
+  const double cleared = w * dt * area;
+  return cleared < volume ? cleared / volume : 1.0;
+}

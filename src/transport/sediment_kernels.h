@@ -82,3 +82,9 @@ double yang_sand_capacity(double q, double area, double perim, double slope, dou
 // follows the banks), or falls when that much is taken away (from the bottom width), never more
 // than the erodible depth.
 double bed_rise(double change_area, double bottom, double side_slope, double erodible_depth);
+
+// The share of a lake's suspended wash load of one class that settles in a step of dt seconds:
+// the water layer a grain of settling velocity w (m/s) falls through over the lake's surface
+// area (m2), w dt area, over the lake's water volume (m3). A step whose fall reaches the lake's
+// mean depth clears the whole water column (1); a lake without water settles nothing (0).
+double lake_settled_fraction(double w, double dt, double area, double volume);

@@ -21,16 +21,19 @@ void copy_name(char* to, const char* from) {
 }
 
 // Opens one sediment output for writing; a failure is error 4 with the output's role.
-bool open_output(file_handle& h, char* name, const char* role) {
+bool open_output(file_handle& h, const char* name, const char* role) {
   if (file_handle_open(h, name, "w")) return true;
   raise_file_error(err_file_not_open, role, name);
   return false;
 }
 
 // The sediment outputs this step owns: the outlet sediment series always, the outlet TSS series
-// when asked. The three sediment maps are datasets opened with the other maps.
+// when asked, and with IN_SED_LOC and channel sediment routing the sediment series at the listed
+// channel locations (OUT_SED_LOC) and their TSS (OUT_TSS_LOC). The list itself is read with the
+// channel network. The three sediment maps are datasets opened with the other maps.
 bool open_sediment_output_files(model_state& ms) {
-  sediment_member& sm = ms.transport.sediment;
+  transport_state& tr = ms.transport;
+  sediment_member& sm = tr.sediment;
   if (!open_output(sm.output_file[sed_out_outlet], sm.output_name[sed_out_outlet],
                    "outlet sediment hydrograph"))
     return false;
@@ -38,6 +41,17 @@ bool open_sediment_output_files(model_state& ms) {
       !open_output(sm.output_file[sed_out_outlet_tss], sm.output_name[sed_out_outlet_tss],
                    "outlet sediment tss file"))
     return false;
+  const project_cards& c = ms.cards;
+  if (!c.in_sed_loc_given || !tr.chan_sediment) return true;
+  if (!open_output(tr.out_sed_loc_file, c.out_sed_loc, "output sed. hydrograph locations"))
+    return false;
+  tr.sed_locations_on = 1;
+  if (c.out_tss_loc_given) {
+    if (!open_output(sm.output_file[sed_out_tss_locations], sm.output_name[sed_out_tss_locations],
+                     "output sediment tss hydrograph locations"))
+      return false;
+    tr.out_tss_loc_on = 1;
+  }
   return true;
 }
 

@@ -169,6 +169,8 @@ struct transport_state {
   raw_array2d<double> qlat_sed;
   link_node_array<double> org_bel;      // (link, node): bed elevation at start-up (m)
   link_node_array<double> stock_start;  // (link, node): sand of the node at start-up (m3)
+  link_node_array<double> org_bottom;   // (link, node): bottom width at start-up (m); the bed
+                                        // follows erosion and deposition from this section
   double init_chan_sand_vol = 0.0;      // m3: sand in the channel beds at start-up
   raw_array1d<double> sed_to_chan;      // per class: sediment handed to the channels (m3)
   raw_array1d<double> sand_out;         // per class: sand that left through the outlet (m3)
@@ -177,8 +179,26 @@ struct transport_state {
   raw_array2d<double> wash_work[4];     // [flat][class]: saved volumes, saved concentrations,
                                         // predictor fluxes, corrector fluxes
   raw_array2d<double> wash_conc;        // [flat][class]: volume concentration of the node
-  double chan_sand_final = 0.0;         // sand in the channels at the event end
-  double chan_wash_final = 0.0;         // wash load in suspension at the event end
+  // Routing order of the channel sediment, rebuilt every channel step (lakes take and give back
+  // nodes): per row (flat node, or lake row lake_row0 + lake) the row its downstream face
+  // delivers to (0 out of the network), and the rows that deliver to each row, listed
+  // feed_list[feed_start[row] .. feed_start[row + 1] - 1].
+  int lake_row0 = 0;               // row of lake 0: lake n is held in row lake_row0 + n
+  raw_array1d<int> sed_down;       // per row: receiving row, 0 none
+  raw_array1d<int> feed_start;     // per row 0..rows + 1
+  raw_array1d<int> feed_list;      // delivering rows, grouped by receiver
+  raw_array1d<int> fine_position;  // per class: its fine position 1..num_fine_classes, else 0
+  // Sediment in the channel lakes: the lakes' rows of ch_wash_vol hold their suspended wash
+  // load and the lakes' rows of ch_sand_vol the sand the channels carried into them (m3).
+  raw_array2d<double> lake_sed_books;  // [lake][slot]: run totals (m3) of the wash load 1 from
+                                       // the channels, 2 to the channels, 3 net from the
+                                       // overland plane, 4 settled on the lake bed, and 5 the
+                                       // overland sand settled on the lake's shore cells
+  raw_array1d<double> sed_to_lakes;    // per class: net overland sediment into lakes (m3)
+  double wash_to_lakes = 0.0;          // m3: wash load the channels carried into lakes
+  double wash_from_lakes = 0.0;        // m3: wash load the lakes gave to the channels
+  double chan_sand_final = 0.0;        // sand in the channels at the event end
+  double chan_wash_final = 0.0;        // wash load in suspension at the event end
   // Channel constituents, [constituent 1..num_contaminants][flat node], flat node index of node
   // n of link l being l x con_node_stride + n.
   int con_node_stride = 0;                 // largest node count of a link

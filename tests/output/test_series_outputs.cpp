@@ -293,15 +293,19 @@ TEST(OutletSediment, ChannelAndOverlandFormsWriteTheOutletValues) {
     tr.outlet_sand_flux[1] = 0.0005;
     tr.outlet_sand_flux[2] = 0.0001;
     tr.ov_outlet_sed_vol = 0.03;
-    // Two links of 3 and 2 nodes: the outlet node is node 2 of link 2, flat index 2 x 3 + 2.
+    // Two links of 3 and 2 computational nodes (4 and 3 as read): the outlet node is node 2 of
+    // link 2, flat index 2 x 3 + 2; the node past it, as read, is not a computational node.
     channel_state& ch = m.channel;
     ch.chan_link_count = 2;
     ch.nx1.allocate(2);
-    ch.nx1[1] = 3, ch.nx1[2] = 2;
+    ch.nx1[1] = 4, ch.nx1[2] = 3;
+    ch.nx.allocate(2);
+    ch.nx[1] = 3, ch.nx[2] = 2;
     tr.sed_node_stride = 3;
     tr.chan_sed_conc.allocate(9, 3);
     tr.chan_sed_conc[8][0] = 412.25;
     tr.chan_sed_conc[7][0] = 99.0;
+    tr.chan_sed_conc[9][0] = 55.0;
     tr.outlet_sed_tss_on = 1;
     ASSERT_TRUE(file_handle_open(tr.sediment.output_file[sed_out_outlet], "sed.out", "w"));
     ASSERT_TRUE(file_handle_open(tr.sediment.output_file[sed_out_outlet_tss], "tss.out", "w"));
