@@ -288,10 +288,11 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.cards.xy_input.st_series_given != 0 && ms.channel.chan_explic == 0;
      }},
-    {"FLOOD_GRID", "the maximum flood depth map",
-     [](const model_state& ms) { return ms.cards.flood_grid_given != 0; }},
-    {"FLOOD_STREAM", "the stream flood depth output",
-     [](const model_state& ms) { return ms.cards.flood_stream_given != 0; }},
+    // The stream flood depths are the channel nodes' own; without channel routing there are none.
+    {"FLOOD_STREAM", "the stream flood depth output without channel routing (CHAN_EXPLIC)",
+     [](const model_state& ms) {
+       return ms.cards.flood_stream_given != 0 && ms.channel.chan_explic == 0;
+     }},
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "framework/core/file_handle.h"
 #include "framework/model_state.h"
 #include "output/datasets.h"
+#include "output/flood_outputs.h"
 #include "output/grid_writer.h"
 
 namespace {
@@ -104,6 +105,7 @@ void write_dataset_end_mark(file_handle& file, bool binary) {
 
 bool write_run_end_maps(model_state& ms) {
   finish_optimize_file(ms);
+  if (!write_flood_outputs(ms)) return false;
   end_map_datasets(ms);
   write_channel_hotstart(ms);
   const project_cards& c = ms.cards;

@@ -188,6 +188,10 @@ TEST(SmallCase, CardsOfProcessesNotBuiltYetStopTheRunAtStartUp) {
        "Error: a stream inflow without channel routing (CHAN_EXPLIC) (the "
        "XYBDYINPUT_STTIMESERIES card) is not supported by this version.\n",
        "inflow.xy", "TORVA_XY_ST_BDY_TS\nTORVA_TS\nLINKNODE 1 1\nEND_TS\n"},
+      // The stream flood depths are those of channel nodes, which this case does not have.
+      {"FLOOD_STREAM flood.out\n",
+       "Error: the stream flood depth output without channel routing (CHAN_EXPLIC) (the "
+       "FLOOD_STREAM card) is not supported by this version.\n"},
   };
   for (const refused_case& rc : cases) {
     SCOPED_TRACE(rc.cards);

@@ -272,7 +272,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"NUTRIENTS\n", "NUTRIENTS"},
       {"TEV\nVOLP veg.txt\n", "TEV"},
       {"IN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n", "IN_THETA_LOCATION"},
-      {"FLOOD_GRID flood.dat\n", "FLOOD_GRID"},
       {"FLOOD_STREAM flood.out\n", "FLOOD_STREAM"},
       // The first one of the list is named.
       {"STORM_SEWER pipes.txt\nSACRAMENTO sac.txt\n" + long_term_cards, "SACRAMENTO"},
@@ -313,6 +312,9 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "RETEN_DEPTH r.asc\nROUGHNESS n.asc\nREAD_OV_HOTSTART ov.asc\n",
       // Files written at the end of a run.
       "WRITE_OV_HOTSTART ov_end.asc\nWRITE_SM_HOTSTART sm_end.asc\nADJUST_ELEV elev_end.asc\n",
+      // The flood maxima: of the cells alone, of the cells and the channel nodes.
+      "FLOOD_GRID flood.dat\n",
+      "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nFLOOD_GRID flood.dat\nFLOOD_STREAM flood.out\n",
       // The ADE overland schemes and overland boundary cells.
       "OVERTYPE ade\n",
       "OVERTYPE ade-pc\n",
