@@ -1,0 +1,153 @@
+// End-to-end case of the overland hotstart map, run by the real torva executable at 1 and 8
+// threads: a run split in two at the map it writes at its end, the second run starting its plane
+// from that map, goes on as the run in one piece.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/overland_cases.h"
+#include "support/summary_reader.h"
+#include "support/test_support.h"
+
+using torva_test::overland_case;
+using torva_test::read_file;
+using torva_test::temp_dir;
+using torva_test::write_file;
+
+namespace {
+
+constexpr int plane_rows = 5;
+constexpr int plane_cols = 4;
+
+// A plane of 5 rows by 4 columns of 10 m falling 0.01 to the south and 0.002 to the west, the
+// outlet at its south-west corner, n 0.05, steps of 60 s, depth frames every step. It starts at
+// `start` ("hour minute") and runs `minutes`; `rain` mm/h fall for its first 10 minutes (a
+// trace of 1e-6 mm/h where it stays dry). `cards` go at the end.
+overland_case write_drain_plane(const std::string& start, int minutes, double rain,
+                                const std::string& cards) {
+  std::string mask = torva_test::grid_header(plane_rows, plane_cols, 10.0), elev = mask;
+  for (int r = 1; r <= plane_rows; ++r) {
+    for (int c = 1; c <= plane_cols; ++c) {
+      mask += "1 ";
+      elev += std::to_string(10.0 - 0.1 * (r - 1) - 0.02 * (plane_cols - c)) + " ";
+    }
+    mask += "\n";
+    elev += "\n";
+  }
+  write_file("drain_mask.asc", mask);
+  write_file("drain_elev.asc", elev);
+  char rain_text[32];
+  snprintf(rain_text, sizeof rain_text, "%g", rain);
+  write_file(
+      "drain.prj",
+      "TORVAPROJECT\nWATERSHED_MASK drain_mask.asc\nELEVATION drain_elev.asc\n"
+      "SUMMARY drain_summary.out\nOUTLET_HYDRO drain_outlet.out\nSIG_OUTLET_HYDRO drain_sig.out\n"
+      "ROWS 5\nCOLS 4\nGRIDSIZE 10.0\nSTART_DATE 2005 3 14\nSTART_TIME " +
+          start + "\nTIMESTEP 60.0\nTOT_TIME " + std::to_string(minutes) +
+          "\nOUTROW 5\nOUTCOL 1\nOUTSLOPE 0.01\nHYD_FREQ 1\nMAP_FREQ 1\nMANNING_N 0.05\n"
+          "OVERTYPE explicit\nPRECIP_UNIF\nRAIN_INTENSITY " +
+          rain_text + "\nRAIN_DURATION 10\nMAP_TYPE 1\nDEPTH drain_depth.dat\n" + cards);
+  overland_case c;
+  c.project = "drain.prj";
+  c.rows = plane_rows;
+  c.cols = plane_cols;
+  c.dx = 10.0;
+  c.depth = "drain_depth.dat";
+  return c;
+}
+
+// The (minutes, discharge) lines of the outlet hydrograph of six significant digits.
+std::vector<std::pair<double, double>> outlet_lines() {
+  std::vector<std::pair<double, double>> lines;
+  std::istringstream in(read_file("drain_sig.out"));
+  double t = 0.0, q = 0.0;
+  while (in >> t >> q) lines.emplace_back(t, q);
+  return lines;
+}
+
+struct plane_run {
+  std::vector<torva_test::depth_frame> frames;
+  std::vector<std::pair<double, double>> outlet;
+  torva_test::summary_balance books;
+};
+
+// Runs the written plane at 1 and 8 threads (the two must write the same files) and reads the
+// outputs of the run.
+plane_run run_plane(const overland_case& c) {
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(c.project, [] {
+    return read_file("drain_depth.dat") + read_file("drain_sig.out") + read_file("drain_end.asc");
+  });
+  plane_run r;
+  r.frames = torva_test::read_depth_frames(c);
+  r.outlet = outlet_lines();
+  r.books = torva_test::read_summary_balance(read_file("drain_summary.out"));
+  return r;
+}
+
+// 50 mm/h on the plane for 10 minutes, then 30 minutes of draining: run in one piece of 40
+// minutes, or for 20 minutes writing its overland hotstart map and then for 20 minutes more from
+// that map, the depths of every cell and the outlet discharge after the split are those of the
+// run in one piece to the printed precision of the map (1e-6 m). The water is still moving
+// when the run is split, and each run's books close with the hotstart's water as its initial
+// store.
+TEST(HotstartCases, ARunSplitAtItsOverlandHotstartGoesOnAsTheRunInOnePiece) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  const plane_run whole = run_plane(write_drain_plane("6 30", 40, 50.0, ""));
+  const plane_run first =
+      run_plane(write_drain_plane("6 30", 20, 50.0, "WRITE_OV_HOTSTART drain_end.asc\n"));
+  const plane_run second =
+      run_plane(write_drain_plane("6 50", 20, 1e-6, "READ_OV_HOTSTART drain_end.asc\n"));
+  ASSERT_EQ(whole.frames.size(), 41u);   // minutes 0 to 40
+  ASSERT_EQ(second.frames.size(), 21u);  // minutes 0 to 20 after the split
+  for (const plane_run* r : {&whole, &first, &second}) {
+    ASSERT_TRUE(r->books.has_totals);
+    EXPECT_LT(std::fabs(r->books.run_overall_error), 1e-6);
+  }
+
+  // The map holds the depths of the first run's last frame.
+  const std::vector<double> start = [] {
+    std::vector<double> v;
+    std::istringstream in(read_file("drain_end.asc"));
+    std::string line;
+    for (int k = 0; k < 6; ++k) std::getline(in, line);
+    double d = 0.0;
+    while (in >> d) v.push_back(d);
+    return v;
+  }();
+  ASSERT_EQ(start.size(), first.frames.back().depth.size());
+  double stored = 0.0;
+  for (std::size_t k = 0; k < start.size(); ++k) {
+    EXPECT_NEAR(start[k], first.frames.back().depth[k], 5e-7) << "cell " << k + 1;
+    stored += start[k] * 100.0;
+  }
+  EXPECT_NEAR(second.books.run_ov_init, stored, 1e-3 * stored + 1e-3);
+
+  double moving = 0.0;  // how far the depths move after the split
+  for (std::size_t f = 0; f < second.frames.size(); ++f) {
+    const torva_test::depth_frame& split = second.frames[f];
+    const torva_test::depth_frame& one = whole.frames[f + 20];
+    ASSERT_EQ(split.minutes + 20.0, one.minutes);
+    for (std::size_t k = 0; k < one.depth.size(); ++k) {
+      EXPECT_NEAR(split.depth[k], one.depth[k], 2e-6) << "minute " << one.minutes << " cell " << k;
+      moving = std::fmax(moving, std::fabs(one.depth[k] - whole.frames[20].depth[k]));
+    }
+  }
+  EXPECT_GT(moving, 1e-3);
+  ASSERT_GE(whole.outlet.size(), 40u);
+  ASSERT_GE(second.outlet.size(), 20u);
+  for (const auto& [t, q] : second.outlet) {
+    if (t <= 0.0) continue;
+    for (const auto& [tw, qw] : whole.outlet) {
+      if (tw != t + 20.0) continue;
+      EXPECT_NEAR(q, qw, 1e-6 + 1e-4 * qw) << "minute " << tw;
+    }
+  }
+}
+
+}  // namespace
