@@ -267,3 +267,25 @@ TEST(RunEndFiles, TheAdjustedElevationMapIsWrittenOrItsFailureStopsTheSummary) {
     EXPECT_FALSE(file_exists("ov_end.asc"));  // the summary stopped before the hotstarts
   }
 }
+
+// Under MAP_TYPE 0 the flood depth map is one grid file; when it cannot be made the run stops
+// there with its message, before the files after it.
+TEST(RunEndFiles, AFloodMapThatCannotBeWrittenStopsTheSummary) {
+  process_state_guard guard;
+  temp_dir dir;
+  torva_test::write_file("plain", "a file, not a folder\n");
+  auto ms = small_grid();
+  ms->grid_params.map_type = 0;
+  ms->output.flood_grid = 1;
+  snprintf(ms->input.names.flood_grid, sizeof ms->input.names.flood_grid, "plain/flood.asc");
+  fill(ms->overland.max_depth, {0.1, 0.2, 0.3, 0.4});
+  ms->cards.write_ov_hotstart_given = 1;
+  snprintf(ms->cards.write_ov_hotstart, card_name_size, "ov_end.asc");
+  fill(ms->overland.ov_depth, {0.1, 0.2, 0.3, 0.4});
+  stdout_capture capture;
+  write_run_summary(*ms);
+  const std::string out = capture.stop();
+  EXPECT_TRUE(contains(out, "Can't open flood depth map for writing: plain/flood.asc\n")) << out;
+  EXPECT_TRUE(run_error.error_fatal);
+  EXPECT_FALSE(file_exists("ov_end.asc"));  // the summary stopped before the hotstarts
+}
