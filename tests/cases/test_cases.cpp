@@ -192,6 +192,10 @@ TEST(SmallCase, CardsOfProcessesNotBuiltYetStopTheRunAtStartUp) {
       {"FLOOD_STREAM flood.out\n",
        "Error: the stream flood depth output without channel routing (CHAN_EXPLIC) (the "
        "FLOOD_STREAM card) is not supported by this version.\n"},
+      // Single-layer Green and Ampt keeps no surface water content to start a later run from.
+      {"WRITE_SM_HOTSTART sm_end.asc\n",
+       "Error: a soil-moisture hotstart from infiltration that keeps no surface moisture (only "
+       "INF_REDIST does) (the WRITE_SM_HOTSTART card) is not supported by this version.\n"},
   };
   for (const refused_case& rc : cases) {
     SCOPED_TRACE(rc.cards);

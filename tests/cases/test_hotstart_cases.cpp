@@ -1,6 +1,7 @@
-// End-to-end case of the overland hotstart map, run by the real torva executable at 1 and 8
-// threads: a run split in two at the map it writes at its end, the second run starting its plane
-// from that map, goes on as the run in one piece.
+// End-to-end cases of the hotstart maps, run by the real torva executable at 1 and 8 threads: a
+// run split in two at the overland map it writes at its end, the second run starting its plane
+// from that map, goes on as the run in one piece; the soil-moisture map holds the moisture the
+// run ended with and is where the next run's soil starts.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -148,6 +149,86 @@ TEST(HotstartCases, ARunSplitAtItsOverlandHotstartGoesOnAsTheRunInOnePiece) {
       EXPECT_NEAR(q, qw, 1e-6 + 1e-4 * qw) << "minute " << tw;
     }
   }
+}
+
+// The Green and Ampt case of four silt-loam cells (tests/cases/green_ampt) copied into the
+// current folder with the redistribution scheme (pore index 0.234, residual content 0.015, the
+// silt loam's), its project running `minutes` under `rain` mm/h in steps of a minute, with a
+// surface moisture frame every step; `cards` go at the end.
+void write_soil_case(int minutes, double rain, const std::string& cards) {
+  const std::string from = std::string(TORVA_SOURCE_DIR) + "/tests/cases/green_ampt/";
+  for (const char* name : {"ga_mask.asc", "ga_elev.asc", "ga_conductivity.asc", "ga_capillary.asc",
+                           "ga_porosity.asc", "ga_moisture.asc"})
+    write_file(name, read_file(from + name));
+  const std::string header = torva_test::grid_header(2, 2, 1200.0, 1000.0, 700.0, 500.0);
+  write_file("ga_pore_index.asc", header + "0.234 0.234\n0.234 0.234\n");
+  write_file("ga_residual.asc", header + "0.015 0.015\n0.015 0.015\n");
+  std::string project = read_file(from + "green_ampt.prj");
+  const auto replace = [&](const std::string& card, const std::string& line) {
+    const std::size_t at = project.find("\n" + card + " ");
+    ASSERT_NE(at, std::string::npos) << card;
+    project.replace(at + 1, project.find('\n', at + 1) - at - 1, line);
+  };
+  char text[64];
+  snprintf(text, sizeof text, "RAIN_INTENSITY %g", rain);
+  replace("RAIN_INTENSITY", text);
+  replace("TOT_TIME", "TOT_TIME " + std::to_string(minutes));
+  replace("TIMESTEP", "TIMESTEP 60.0");
+  replace("HYD_FREQ", "HYD_FREQ 1");
+  project.replace(project.find("\nGREEN_AMPT\n"), 12, "\nINF_REDIST\n");
+  write_file("green_ampt.prj", project +
+                                   "PORE_INDEX ga_pore_index.asc\nRESIDUAL_SAT ga_residual.asc\n"
+                                   "MAP_TYPE 1\nMAP_FREQ 1\nSURF_MOIST ga_moisture_frames.dat\n" +
+                                   cards);
+}
+
+// The surface moisture of every cell in every frame of the case's moisture dataset.
+std::vector<torva_test::depth_frame> moisture_frames() {
+  overland_case c;
+  c.rows = 2;
+  c.cols = 2;
+  c.depth = "ga_moisture_frames.dat";
+  return torva_test::read_depth_frames(c);
+}
+
+// The values of a GRASS grid written by the model (six header lines, then the values).
+std::vector<double> grass_values(const std::string& name) {
+  std::vector<double> v;
+  std::istringstream in(read_file(name));
+  std::string line;
+  for (int k = 0; k < 6; ++k) std::getline(in, line);
+  double d = 0.0;
+  while (in >> d) v.push_back(d);
+  return v;
+}
+
+// The soil-moisture hotstart map holds the surface moisture the run ended with (the soil under
+// 50 mm/h for 20 minutes is wetter than its 0.1458 at the start), and a second run that reads
+// the map starts its soil from it: its first moisture frame, with no rain, is the map.
+TEST(HotstartCases, TheSoilMoistureHotstartHoldsTheRunsEndAndStartsTheNextRun) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_soil_case(20, 50.0, "WRITE_SM_HOTSTART ga_end.asc\n");
+  torva_test::run_at_compared_thread_counts("green_ampt.prj", [] {
+    return read_file("ga_moisture_frames.dat") + read_file("ga_end.asc");
+  });
+  const std::vector<torva_test::depth_frame> first = moisture_frames();
+  ASSERT_GE(first.size(), 20u);
+  EXPECT_NEAR(first.back().minutes, 20.0, 1e-6);  // the last frame is the run's end
+  const std::vector<double> end = grass_values("ga_end.asc");
+  ASSERT_EQ(end.size(), 4u);
+  for (std::size_t k = 0; k < end.size(); ++k) {
+    EXPECT_EQ(end[k], first.back().depth[k]) << "cell " << k + 1;
+    EXPECT_GT(end[k], 0.1458 + 0.01) << "cell " << k + 1;
+  }
+
+  write_soil_case(2, 1e-6, "READ_SM_HOTSTART ga_end.asc\n");
+  torva_test::run_at_compared_thread_counts("green_ampt.prj",
+                                            [] { return read_file("ga_moisture_frames.dat"); });
+  const std::vector<torva_test::depth_frame> second = moisture_frames();
+  ASSERT_FALSE(second.empty());
+  for (std::size_t k = 0; k < end.size(); ++k)
+    EXPECT_EQ(second.front().depth[k], end[k]) << "cell " << k + 1;
 }
 
 }  // namespace
