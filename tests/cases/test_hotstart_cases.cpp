@@ -71,6 +71,17 @@ std::vector<std::pair<double, double>> outlet_lines() {
   return lines;
 }
 
+// The values of a GRASS grid written by the model (six header lines, then the values).
+std::vector<double> grass_values(const std::string& name) {
+  std::vector<double> v;
+  std::istringstream in(read_file(name));
+  std::string line;
+  for (int k = 0; k < 6; ++k) std::getline(in, line);
+  double d = 0.0;
+  while (in >> d) v.push_back(d);
+  return v;
+}
+
 struct plane_run {
   std::vector<torva_test::depth_frame> frames;
   std::vector<std::pair<double, double>> outlet;
@@ -112,15 +123,7 @@ TEST(HotstartCases, ARunSplitAtItsOverlandHotstartGoesOnAsTheRunInOnePiece) {
   }
 
   // The map holds the depths of the first run's last frame.
-  const std::vector<double> start = [] {
-    std::vector<double> v;
-    std::istringstream in(read_file("drain_end.asc"));
-    std::string line;
-    for (int k = 0; k < 6; ++k) std::getline(in, line);
-    double d = 0.0;
-    while (in >> d) v.push_back(d);
-    return v;
-  }();
+  const std::vector<double> start = grass_values("drain_end.asc");
   ASSERT_EQ(start.size(), first.frames.back().depth.size());
   double stored = 0.0;
   for (std::size_t k = 0; k < start.size(); ++k) {
@@ -149,6 +152,27 @@ TEST(HotstartCases, ARunSplitAtItsOverlandHotstartGoesOnAsTheRunInOnePiece) {
       EXPECT_NEAR(q, qw, 1e-6 + 1e-4 * qw) << "minute " << tw;
     }
   }
+}
+
+// The adjusted elevation map written at the end of a run holds the ground every cell ended on:
+// on a plane that neither erodes nor settles, the elevation map the run read, in its order.
+TEST(HotstartCases, TheAdjustedElevationMapIsTheGroundTheRunEndedOn) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  run_plane(write_drain_plane("6 30", 5, 50.0, "ADJUST_ELEV drain_ground.asc\n"));
+  const std::vector<double> ground = grass_values("drain_ground.asc");
+  ASSERT_EQ(ground.size(), static_cast<std::size_t>(plane_rows * plane_cols));
+  for (int r = 1; r <= plane_rows; ++r)
+    for (int c = 1; c <= plane_cols; ++c)
+      EXPECT_NEAR(ground[(r - 1) * plane_cols + (c - 1)],
+                  10.0 - 0.1 * (r - 1) - 0.02 * (plane_cols - c), 5e-7)
+          << "row " << r << " col " << c;
+  const std::string text = read_file("drain_ground.asc");
+  EXPECT_EQ(text.rfind("north:   1050.00\nsouth:   1000.00\neast:    540.00\nwest:    500.00\n"
+                       "rows:     5\ncols:     4\n",
+                       0),
+            0u)
+      << text;
 }
 
 // The Green and Ampt case of four silt-loam cells (tests/cases/green_ampt) copied into the
@@ -189,17 +213,6 @@ std::vector<torva_test::depth_frame> moisture_frames() {
   c.cols = 2;
   c.depth = "ga_moisture_frames.dat";
   return torva_test::read_depth_frames(c);
-}
-
-// The values of a GRASS grid written by the model (six header lines, then the values).
-std::vector<double> grass_values(const std::string& name) {
-  std::vector<double> v;
-  std::istringstream in(read_file(name));
-  std::string line;
-  for (int k = 0; k < 6; ++k) std::getline(in, line);
-  double d = 0.0;
-  while (in >> d) v.push_back(d);
-  return v;
 }
 
 // The soil-moisture hotstart map holds the surface moisture the run ended with (the soil under
