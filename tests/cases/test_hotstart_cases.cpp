@@ -1,7 +1,8 @@
-// End-to-end cases of the hotstart maps, run by the real torva executable at 1 and 8 threads: a
-// run split in two at the overland map it writes at its end, the second run starting its plane
-// from that map, goes on as the run in one piece; the soil-moisture map holds the moisture the
-// run ended with and is where the next run's soil starts.
+// End-to-end cases of the maps written at the end of a run for a later run, run by the real
+// torva executable at 1 and 8 threads: a run split in two at the overland hotstart map it writes,
+// the second run starting its plane from that map, goes on as the run in one piece; the
+// adjusted elevation map holds the ground the run ended on; the soil-moisture map holds the
+// moisture the run ended with and is where the next run's soil starts.
 #include <gtest/gtest.h>
 
 #include <cmath>
