@@ -3,6 +3,7 @@
 // driver calls init_channel_storage before the first step.
 #include "channel/channel_startup.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -289,6 +290,10 @@ void init_channel_storage(model_state& ms) {
       for (int node = 1; node <= ch.nx[link]; ++node) volume += ch.area(link, node) * ch.dx[link];
     }
     ch.chan_vol_initial += volume;
+    // The stream flood output's highest stages start from the stages the run starts with.
+    if (ms.output.flood_stream && !ch.yp_max_flood.empty() &&
+        ch.yp_max_flood.element_count() == ch.yp.element_count())
+      std::copy(ch.yp.data(), ch.yp.data() + ch.yp.element_count(), ch.yp_max_flood.data());
   }
   chan_point_setup(ms);
   if (run_error.error_fatal) return;

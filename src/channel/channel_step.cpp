@@ -157,6 +157,19 @@ void track_node_maxima(channel_state& ch) {
   }
 }
 
+// The highest stage every node of the network has reached in the run, for the stream flood
+// output written when the run ends.
+void track_flood_maxima(channel_state& ch) {
+  if (ch.yp_max_flood.empty() || ch.yp.empty()) return;
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    const double* yp = ch.yp.link_nodes(link);
+    double* highest = ch.yp_max_flood.link_nodes(link);
+    const int n = std::min(ch.yp.node_count(link), ch.yp_max_flood.node_count(link));
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+    for (int j = 1; j <= n; ++j) highest[j] = std::max(highest[j], yp[j]);
+  }
+}
+
 // The water the lakes took in and gave out since the last booking goes to the run's lake totals.
 void book_lake_exchange(model_state& ms) {
   channel_state& ch = ms.channel;
@@ -433,6 +446,7 @@ void channel_routing_step(model_state& ms) {
 
   track_node_maxima(ch);
   if (lakes) book_lake_exchange(ms);
+  if (ms.output.flood_stream) track_flood_maxima(ch);
   // The sediment follows the water the step has moved.
   if (ms.transport.chan_sediment) {
     channel_sediment_step(ms, dt);

@@ -288,10 +288,19 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.cards.xy_input.st_series_given != 0 && ms.channel.chan_explic == 0;
      }},
-    {"FLOOD_GRID", "the maximum flood depth map",
-     [](const model_state& ms) { return ms.cards.flood_grid_given != 0; }},
-    {"FLOOD_STREAM", "the stream flood depth output",
-     [](const model_state& ms) { return ms.cards.flood_stream_given != 0; }},
+    // Only the redistribution scheme keeps a surface water content; a map written from any other
+    // would hold zeros that a later run would start its soil from.
+    {"WRITE_SM_HOTSTART",
+     "a soil-moisture hotstart from infiltration that keeps no surface moisture (only INF_REDIST "
+     "does)",
+     [](const model_state& ms) {
+       return ms.cards.write_sm_hotstart_given != 0 && ms.subsurface.inf_redist == 0;
+     }},
+    // The stream flood depths are the channel nodes' own; without channel routing there are none.
+    {"FLOOD_STREAM", "the stream flood depth output without channel routing (CHAN_EXPLIC)",
+     [](const model_state& ms) {
+       return ms.cards.flood_stream_given != 0 && ms.channel.chan_explic == 0;
+     }},
 };
 
 }  // namespace

@@ -720,6 +720,7 @@ void read_run_parameters(model_state& ms, const char* project_path) {
   if (c.flood_grid_given) {
     ms.output.flood_grid = 1;
     copy_name(ms.input.names.flood_grid, c.flood_grid);
+    ms.overland.max_depth_on = 1;  // the overland step keeps each cell's largest depth for it
   }
   if (c.flood_stream_given) {
     ms.output.flood_stream = 1;

@@ -8,6 +8,7 @@
 #include "framework/core/file_handle.h"
 #include "framework/model_state.h"
 #include "output/datasets.h"
+#include "output/flood_outputs.h"
 #include "output/grid_writer.h"
 
 namespace {
@@ -34,9 +35,11 @@ void end_map_datasets(model_state& ms) {
   const auto end = [&](int kind) {
     if (mo.dataset_on[kind]) write_dataset_end_mark(mo.dataset_file[kind], binary);
   };
-  for (int kind : {dataset_depth, dataset_discharge, dataset_groundwater_head, dataset_rain,
-                   dataset_gw_recharge_cum, dataset_gw_recharge_inc, dataset_infiltrated_depth,
-                   dataset_infiltration_rate, dataset_surface_moisture})
+  // The snow water equivalent gets frames like the others, so it is closed like them.
+  for (int kind :
+       {dataset_depth, dataset_discharge, dataset_groundwater_head, dataset_rain,
+        dataset_gw_recharge_cum, dataset_gw_recharge_inc, dataset_infiltrated_depth,
+        dataset_infiltration_rate, dataset_surface_moisture, dataset_snow_water_equivalent})
     end(kind);
   if (ms.transport.sediment.soil_erosion)
     for (int kind : {dataset_sediment_volume, dataset_sediment_flux, dataset_suspended_sediment})
@@ -104,6 +107,7 @@ void write_dataset_end_mark(file_handle& file, bool binary) {
 
 bool write_run_end_maps(model_state& ms) {
   finish_optimize_file(ms);
+  if (!write_flood_outputs(ms)) return false;
   end_map_datasets(ms);
   write_channel_hotstart(ms);
   const project_cards& c = ms.cards;

@@ -521,7 +521,10 @@ void write_linknode_run_headers(model_state& ms) {
     if (out.chan_stage_on) header(ch.chan_stage_file, linknode_stream_stage, links);
     if (out.chan_velocity_on) header(ch.chan_velocity_file, linknode_stream_velocity, links);
   }
-  if (out.flood_stream) header(ch.flood_stream_file, linknode_flood_stream_depth, links);
+  // The flood depths are one record, written when the run ends.
+  if (out.flood_stream)
+    write_linknode_header(ch.flood_stream_file, linknode_flood_stream_depth, links, time_step, 1,
+                          g.start_day, g.start_month, g.start_year, g.start_hour, g.start_minute);
   if (ch.storm_sewer) {
     header(ch.pipe_flow_file, linknode_superlink_flow, ch.superlink_count);
     header(ch.pipe_head_file, linknode_superlink_head, ch.superlink_count);

@@ -188,6 +188,14 @@ TEST(SmallCase, CardsOfProcessesNotBuiltYetStopTheRunAtStartUp) {
        "Error: a stream inflow without channel routing (CHAN_EXPLIC) (the "
        "XYBDYINPUT_STTIMESERIES card) is not supported by this version.\n",
        "inflow.xy", "TORVA_XY_ST_BDY_TS\nTORVA_TS\nLINKNODE 1 1\nEND_TS\n"},
+      // The stream flood depths are those of channel nodes, which this case does not have.
+      {"FLOOD_STREAM flood.out\n",
+       "Error: the stream flood depth output without channel routing (CHAN_EXPLIC) (the "
+       "FLOOD_STREAM card) is not supported by this version.\n"},
+      // Single-layer Green and Ampt keeps no surface water content to start a later run from.
+      {"WRITE_SM_HOTSTART sm_end.asc\n",
+       "Error: a soil-moisture hotstart from infiltration that keeps no surface moisture (only "
+       "INF_REDIST does) (the WRITE_SM_HOTSTART card) is not supported by this version.\n"},
   };
   for (const refused_case& rc : cases) {
     SCOPED_TRACE(rc.cards);

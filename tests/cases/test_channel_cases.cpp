@@ -770,4 +770,60 @@ TEST(ChannelCases, ARunSplitAtAChannelHotstartGoesOnAsTheRunInOnePiece) {
   EXPECT_GT(moving, 0.1);  // the split falls in the middle of the wave, not at rest
 }
 
+// The stream flood output: 20 m3/s fed into the dry valley link for three hours, then none for
+// an hour more. The one record written at the end holds for every node its deepest water of the
+// run, the largest depth of the stream depth records written at every step; the link ran full for
+// long enough that this is the Manning normal depth of 20 m3/s, worked out here by bisection,
+// within 1 % (the Part's 1.394 m of the normal-depth case); the feed has stopped and the water has
+// fallen since, so the record is not the end state. 1 and 8 threads write the same files.
+TEST(ChannelCases, TheStreamFloodRecordHoldsEachNodesDeepestWaterOfTheRun) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_file("feed.ts",
+             "TORVA_TS\nfeed\nABSOLUTE\n2005 3 14 6 30 20.0\n2005 3 14 9 30 20.0\n"
+             "2005 3 14 9 31 0.0\n2005 3 16 0 0 0.0\nEND_TS\n");
+  valley_shape minute_steps;
+  minute_steps.timestep = 60.0;
+  write_valley(0.001, "POINTSOURCE feed\n",
+               "TOT_TIME 240\nHYD_FREQ 1\nPRECIP_UNIF\nRAIN_INTENSITY 1.0\nRAIN_DURATION 10\n"
+               "TIME_SERIES_FILE feed.ts\nFLOOD_STREAM valley_flood.out\n",
+               minute_steps);
+  torva_test::run_at_compared_thread_counts("valley.prj", [] {
+    return read_file("valley_depth.out") + read_file("valley_flood.out") +
+           read_file("valley_outlet_sig.out");
+  });
+
+  const std::string text = read_file("valley_flood.out");
+  EXPECT_EQ(text.rfind("TORVA_LINKNODE_FLOOD_STREAM_DEPTH\nNUM_LINKS     1\nTIME_STEP     1\n"
+                       "NUM_TS        1\nSTART_TIME    14  3 2005  6 30  0\nTS    0\n",
+                       0),
+            0u)
+      << text;
+  const std::vector<std::vector<double>> flood = dataset_records(text);
+  const std::vector<std::vector<double>> records = dataset_records(read_file("valley_depth.out"));
+  ASSERT_EQ(flood.size(), 1u);
+  ASSERT_EQ(records.size(), 241u);  // the start and every minute
+  ASSERT_EQ(flood[0].size(), records[0].size());
+
+  // Normal depth of 20 m3/s in the trapezoid 10 m wide, side slopes 2, n 0.03, slope 0.001.
+  const double normal = bisect(
+      [](double y) {
+        const double a = (10.0 + 2.0 * y) * y;
+        const double p = 10.0 + 2.0 * y * std::sqrt(5.0);
+        return a * std::pow(a / p, 2.0 / 3.0) / 0.03 * std::sqrt(0.001) - 20.0;
+      },
+      0.1, 5.0);
+  EXPECT_NEAR(normal, 1.394, 0.0005);
+  for (std::size_t node = 1; node < flood[0].size(); ++node) {
+    double deepest = 0.0;
+    for (const std::vector<double>& r : records) deepest = std::fmax(deepest, r[node]);
+    EXPECT_EQ(flood[0][node], deepest) << "node " << node;
+    if (node >= 2 && node <= 20) {
+      EXPECT_NEAR(flood[0][node], normal, 0.01 * normal) << node;
+    }
+  }
+  EXPECT_LT(records.back()[2], 0.5 * flood[0][2]);  // the water has fallen since its peak
+  expect_books_close(read_summary_balance(read_file("valley_summary.out")));
+}
+
 }  // namespace

@@ -272,8 +272,11 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"NUTRIENTS\n", "NUTRIENTS"},
       {"TEV\nVOLP veg.txt\n", "TEV"},
       {"IN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n", "IN_THETA_LOCATION"},
-      {"FLOOD_GRID flood.dat\n", "FLOOD_GRID"},
       {"FLOOD_STREAM flood.out\n", "FLOOD_STREAM"},
+      {"WRITE_SM_HOTSTART sm_end.asc\n", "WRITE_SM_HOTSTART"},
+      {"GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
+       "WRITE_SM_HOTSTART sm_end.asc\n",
+       "WRITE_SM_HOTSTART"},
       // The first one of the list is named.
       {"STORM_SEWER pipes.txt\nSACRAMENTO sac.txt\n" + long_term_cards, "SACRAMENTO"},
   };
@@ -304,7 +307,8 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
   const std::string accepted[] = {
       "",
       "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n",
-      "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nREAD_SM_HOTSTART sm.asc\n",
+      "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nREAD_SM_HOTSTART sm.asc\n"
+      "WRITE_SM_HOTSTART sm_end.asc\n",
       "INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\n",
       "WATER_TABLE wt.asc\n",  // a water table without groundwater flow
       "INTERCEPTION\nSTORAGE_CAPACITY s.asc\nINTERCEPTION_COEFF i.asc\n",
@@ -312,7 +316,10 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n",
       "RETEN_DEPTH r.asc\nROUGHNESS n.asc\nREAD_OV_HOTSTART ov.asc\n",
       // Files written at the end of a run.
-      "WRITE_OV_HOTSTART ov_end.asc\nWRITE_SM_HOTSTART sm_end.asc\nADJUST_ELEV elev_end.asc\n",
+      "WRITE_OV_HOTSTART ov_end.asc\nADJUST_ELEV elev_end.asc\n",
+      // The flood maxima: of the cells alone, of the cells and the channel nodes.
+      "FLOOD_GRID flood.dat\n",
+      "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nFLOOD_GRID flood.dat\nFLOOD_STREAM flood.out\n",
       // The ADE overland schemes and overland boundary cells.
       "OVERTYPE ade\n",
       "OVERTYPE ade-pc\n",

@@ -119,6 +119,45 @@ TEST(RunEndFiles, EnabledMapDatasetsEndWithTheMarkOfTheirFormat) {
   }
 }
 
+// Every map dataset that gets frames during the run gets its end mark, the snow water
+// equivalent and the sediment maps too, each once.
+TEST(RunEndFiles, EveryDatasetWithFramesIsClosedByItsEndMark) {
+  process_state_guard guard;
+  temp_dir dir;
+  auto ms = small_grid();
+  ms->grid_params.map_type = 1;
+  ms->transport.sediment.soil_erosion = 1;
+  fill(ms->overland.ov_depth, {0.1, 0.2, 0.3, 0.4});
+  map_outputs_state& mo = ms->output.maps;
+  const int kinds[] = {dataset_depth,
+                       dataset_snow_water_equivalent,
+                       dataset_discharge,
+                       dataset_groundwater_head,
+                       dataset_rain,
+                       dataset_gw_recharge_cum,
+                       dataset_gw_recharge_inc,
+                       dataset_infiltrated_depth,
+                       dataset_infiltration_rate,
+                       dataset_surface_moisture,
+                       dataset_sediment_flux,
+                       dataset_sediment_volume,
+                       dataset_suspended_sediment};
+  for (int kind : kinds) {
+    const std::string name = std::string(map_dataset_name(kind)) + ".dat";
+    ASSERT_TRUE(write_ascii_dataset_header(name.c_str(), mo.dataset_file[kind], 1010 + kind,
+                                           map_dataset_name(kind), 2, 3));
+    write_map_dataset_step(mo.dataset_file[kind], 5.0, 2, 3, ms->index_map,
+                           ms->overland.ov_depth.data(), false);
+    mo.dataset_on[kind] = 1;
+  }
+  EXPECT_TRUE(write_run_end_maps(*ms));
+  for (int kind : kinds) {
+    file_handle_close(mo.dataset_file[kind]);
+    const std::string text = read_file(std::string(map_dataset_name(kind)) + ".dat");
+    EXPECT_EQ(text.find("ENDDS\n"), text.size() - 6) << map_dataset_name(kind);
+  }
+}
+
 TEST(RunEndFiles, TheOptimisationFileGetsTheRunTotalAndIsClosed) {
   struct row {
     int qout_cfs;
@@ -227,4 +266,26 @@ TEST(RunEndFiles, TheAdjustedElevationMapIsWrittenOrItsFailureStopsTheSummary) {
     EXPECT_FALSE(file_exists("missing/elev_end.asc"));
     EXPECT_FALSE(file_exists("ov_end.asc"));  // the summary stopped before the hotstarts
   }
+}
+
+// Under MAP_TYPE 0 the flood depth map is one grid file; when it cannot be made the run stops
+// there with its message, before the files after it.
+TEST(RunEndFiles, AFloodMapThatCannotBeWrittenStopsTheSummary) {
+  process_state_guard guard;
+  temp_dir dir;
+  torva_test::write_file("plain", "a file, not a folder\n");
+  auto ms = small_grid();
+  ms->grid_params.map_type = 0;
+  ms->output.flood_grid = 1;
+  snprintf(ms->input.names.flood_grid, sizeof ms->input.names.flood_grid, "plain/flood.asc");
+  fill(ms->overland.max_depth, {0.1, 0.2, 0.3, 0.4});
+  ms->cards.write_ov_hotstart_given = 1;
+  snprintf(ms->cards.write_ov_hotstart, card_name_size, "ov_end.asc");
+  fill(ms->overland.ov_depth, {0.1, 0.2, 0.3, 0.4});
+  stdout_capture capture;
+  write_run_summary(*ms);
+  const std::string out = capture.stop();
+  EXPECT_TRUE(contains(out, "Can't open flood depth map for writing: plain/flood.asc\n")) << out;
+  EXPECT_TRUE(run_error.error_fatal);
+  EXPECT_FALSE(file_exists("ov_end.asc"));  // the summary stopped before the hotstarts
 }
