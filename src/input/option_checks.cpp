@@ -168,10 +168,6 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.subsurface.gw_simulation != 0 &&
               (ms.subsurface.inf_redist != 0 || ms.subsurface.inf_layered_soil != 0);
      }},
-    {"GW_SIMULATION", "groundwater under overland lakes",
-     [](const model_state& ms) {
-       return ms.subsurface.gw_simulation != 0 && ms.overland.overland_lake_map != 0;
-     }},
     {"GW_WELL_LEVEL", "well water levels written at listed wells",
      [](const model_state& ms) {
        return ms.subsurface.gw_simulation != 0 && ms.subsurface.gw_well_level_on != 0;

@@ -205,6 +205,7 @@ TEST_F(OptionChecks, MethodsSwitchOffTheOptionsTheyIgnore) {
 
 // Explicit channel routing runs, with lake pumps on its lakes, with its seepage to the soil and
 // over a simulated aquifer; only the seepage of the resting channels of a long-term run waits.
+// The aquifer runs under overland lakes too.
 TEST_F(OptionChecks, ExplicitChannelRoutingIsAccepted) {
   for (const std::string& cards :
        {std::string("CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_CELL cells.txt\n"),
@@ -213,7 +214,8 @@ TEST_F(OptionChecks, ExplicitChannelRoutingIsAccepted) {
         std::string("CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nLAKE_PUMP pumps.txt\n"),
         std::string("CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n"),
         std::string("CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\nWATER_TABLE wt.asc\n"),
-        groundwater_cards + "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n"}) {
+        groundwater_cards + "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n",
+        groundwater_cards + "OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n"}) {
     auto ms = check(base_cards + cards);
     ASSERT_EQ(run_error.error_code, 0) << cards;
     stdout_capture capture;
@@ -251,7 +253,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {groundwater_cards + "INF_RICHARDS\nAQUIFER_DELTA_Z 0.1\n", "GW_SIMULATION"},
       {groundwater_cards + "INF_REDIST\n", "GW_SIMULATION"},
       {groundwater_cards + "INF_LAYERED_SOIL\n", "GW_SIMULATION"},
-      {groundwater_cards + "OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "GW_SIMULATION"},
       {groundwater_cards + "GW_WELL_LEVEL wells.out\nOUT_WELL_LOCATION wells.txt\n",
        "GW_WELL_LEVEL"},
       {"OPTIMIZE plane.out\nOPTIMIZE_SED\n", "OPTIMIZE_SED"},
