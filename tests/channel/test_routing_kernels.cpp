@@ -141,7 +141,9 @@ TEST(RoutingKernels, TheBedsSeepageTakesAtMostTheWaterAtHand) {
     node_balance(v, 2, h, 0.0);
     EXPECT_NEAR(seep[2], c.passed, 1e-15) << c.what;
     EXPECT_NEAR(area[2], c.area, 1e-12) << c.what;
-    if (c.seep < 0.0) EXPECT_LE(seep[2], 0.0) << c.what;  // a loss never turns into a gain
+    if (c.seep < 0.0) {
+      EXPECT_LE(seep[2], 0.0) << c.what;  // a loss never turns into a gain
+    }
   }
 }
 
