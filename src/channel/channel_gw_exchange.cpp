@@ -160,3 +160,25 @@ int chan_gw_exchange(model_state& ms, double* lake_seepage, bool lake_seepage_on
   }
   return status;
 }
+
+void book_stream_seepage(model_state& ms, double h) {
+  channel_state& ch = ms.channel;
+  if (ch.cell_seepage.empty() || ch.gst_qriv.empty()) return;
+  for (int sc = ch.gst_stream_cells; sc >= 1; --sc) {
+    for (int e = ch.gst_ncellsingrid[sc]; e >= 1; --e) {
+      const int link = ch.gst_link[sc][e];
+      const int node = ch.gst_node[sc][e];
+      const int cell = ch.gst_gnum[sc][e];
+      if (link < 1 || link > ch.chan_link_count || !link_is_routed(ch.ltype[link])) continue;
+      if (!ch.qriv.has(link, node) || cell < 1 || cell > ch.cell_seepage.count()) continue;
+      double& q = ch.gst_qriv[sc][e];
+      if (node > ch.nx[link]) {
+        q = 0.0;
+        continue;
+      }
+      const double start = ch.qriv_start(link, node);
+      q = std::fabs(start) < 1e-16 ? 0.0 : q * (ch.qriv(link, node) / start);
+      ch.cell_seepage[cell] += ch.dx[link] * q * h * ch.gst_pct[sc][e];
+    }
+  }
+}

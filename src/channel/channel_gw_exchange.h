@@ -60,3 +60,9 @@ bool lake_bed_seepage(const lake_bed_cell& c, bool water_table, bool groundwater
 // when groundwater feeds some node, 2 when the channel only loses; 0 after the message of a node
 // whose depth table lies beyond the tables.
 int chan_gw_exchange(model_state& ms, double* lake_seepage, bool lake_seepage_on);
+
+// Books the stream-bed seepage of an accepted routing sub-step of h seconds to the cells under
+// the nodes: each grid-stream entry's flux, scaled by what its node's volume balance let pass
+// (a loss cut to the water at hand), times its share, node spacing and h, into the cell's
+// cell_seepage (m3, positive into the channel).
+void book_stream_seepage(model_state& ms, double h);

@@ -12,6 +12,7 @@
 #include <limits>
 #include <utility>
 
+#include "channel/channel_gw_exchange.h"
 #include "channel/channel_lakes.h"
 #include "channel/channel_steps.h"
 #include "channel/link_flows.h"
@@ -429,6 +430,10 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
   w.sources = series || ch.points.chan_point_on != 0;
   const double time = ms.current_time;
 
+  const bool seepage = ch.stream_loss && !ch.qriv.empty() && !ch.qriv_start.empty() &&
+                       ch.qriv_start.element_count() == ch.qriv.element_count();
+  int status = 0;
+
   const int last = ch.chan_link_count;
   const double max_courant = ch.max_courant_number;
   double r = dt;
@@ -446,6 +451,13 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
     }
     if (w.cmax >= max_courant) h = h / std::trunc(w.cmax / max_courant + 1.0);
     if (h > w.stable) h = h / std::trunc(h / w.stable + 1.0);
+    // The stream beds' seepage from the levels and heads at the start of the sub-step; every
+    // volume balance of the sub-step starts again from it.
+    if (seepage) {
+      status = chan_gw_exchange(ms, nullptr, false);
+      if (run_error.error_fatal) return -1;
+      std::copy(ch.qriv.data(), ch.qriv.data() + ch.qriv.element_count(), ch.qriv_start.data());
+    }
     ++ch.routing_passes;
 
     double step_source_volume = 0.0;
@@ -501,9 +513,10 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
 
     // The sub-step is accepted.
     if (lakes) lake_book_substep(ch, h);
+    if (seepage) book_stream_seepage(ms, h);
     ch.chan_outlet_volume += h * ch.qp(last, ch.nx[last]);
     book_location_volumes(ms, h);
     ch.chan_source_volume += step_source_volume;
   }
-  return 0;
+  return status;
 }

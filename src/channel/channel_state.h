@@ -282,6 +282,12 @@ struct channel_state {
   link_node_array<double> qlat;          // lateral inflow (m3/s)
   link_node_array<double> qriv;          // exchange with the soil or groundwater (m3/s);
                                          // stream loss or channel constituents only
+  link_node_array<double> qriv_start;    // stream-bed seepage per unit length at the start of
+                                         // the routing sub-step (m2/s, positive into the
+                                         // channel); stream loss only
+  raw_array1d<double> cell_seepage;      // per cell 1..cell_count: water the stream beds passed
+                                         // into the channel in this channel step (m3, negative
+                                         // out of the channel); stream loss only
   link_node_array<double> gst_Vp;        // groundwater exchange volume of the node (m3)
   link_node_array<int> con_vect;         // grid cell of each node, 0 none
   raw_array1d<double> lake_source;       // per cell 1..cell_count: lake bed losses (m3/s)

@@ -373,6 +373,37 @@ double chan_lateral_inflow(model_state& ms, double dt) {
   return total;
 }
 
+namespace {
+
+// The stream beds' seepage of the step, cell by cell, to the run's and the event's books: what
+// groundwater gave the channels and what the channels gave the ground. With the aquifer
+// simulated each cell's volume then waits for the groundwater step to take it; otherwise the
+// water lost went into the ground below the bed and left the run's stores.
+void book_cell_seepage(model_state& ms) {
+  channel_state& ch = ms.channel;
+  if (ch.cell_seepage.empty()) return;
+  run_totals& t = ms.output.totals;
+  event_budget& b = ms.output.budget;
+  raw_array1d<double>& aquifer = ms.groundwater.chan_seepage;
+  const int n = std::min(ms.cell_count, ch.cell_seepage.count());
+  const bool to_aquifer = ms.subsurface.gw_simulation != 0 && aquifer.count() >= n;
+  for (int c = 1; c <= n; ++c) {
+    const double v = ch.cell_seepage[c];
+    if (v == 0.0) continue;
+    if (v > 0.0) {
+      t.run_vol_gw_to_river += v;
+      b.event_vol_gw_to_chan += v;
+    } else {
+      t.run_vol_river_to_gw -= v;
+      b.event_vol_chan_to_gw -= v;
+    }
+    if (to_aquifer) aquifer[c] += v;
+    ch.cell_seepage[c] = 0.0;
+  }
+}
+
+}  // namespace
+
 void channel_routing_step(model_state& ms) {
   channel_state& ch = ms.channel;
   process_clock& clock = ms.chan_clock;
@@ -443,6 +474,7 @@ void channel_routing_step(model_state& ms) {
     ms.outlet_q = outflow;
     ms.output.totals.run_vol_drain_to_chan += pipe_volume;
   }
+  book_cell_seepage(ms);
 
   track_node_maxima(ch);
   if (lakes) book_lake_exchange(ms);

@@ -536,7 +536,7 @@ double ex_link_stiffness_limit(const channel_state& ch, const link_node_array<do
                          ch.area.link_nodes(link), topw, widths, ch.dx[link], first, last);
 }
 
-node_balance_view ex_node_balance_view(const channel_state& ch, const link_node_array<double>& q,
+node_balance_view ex_node_balance_view(channel_state& ch, const link_node_array<double>& q,
                                        const link_node_array<double>& start,
                                        link_node_array<double>& a, int link) {
   node_balance_view v;
@@ -547,6 +547,10 @@ node_balance_view ex_node_balance_view(const channel_state& ch, const link_node_
   if (ch.points.chan_point_on != 0)
     v.point_flow = &ch.points.chan_point_flow[static_cast<long>(link) * ch.points.node_stride];
   if (!ch.stream_pointsource.empty()) v.series = ch.stream_pointsource.link_nodes(link);
+  if (ch.stream_loss && !ch.qriv_start.empty() && !ch.qriv.empty()) {
+    v.seep_start = ch.qriv_start.link_nodes(link);
+    v.seep = ch.qriv.link_nodes(link);
+  }
   v.dx = ch.dx[link];
   v.held_node = ch.head_bound && link == ch.chan_link_count ? ch.nx[link] : 0;
   v.has_upstream = ch.ndep[link] > 0;

@@ -124,7 +124,7 @@ double ex_link_stiffness_limit(const channel_state& ch, const link_node_array<do
                                int link, int first, int last);
 // The volume balance's view of a routed link: discharges `q`, areas at the start of the sub-step
 // `start`, new areas `a`; node 1's inflow from the links above is set by ex_head_inflow.
-node_balance_view ex_node_balance_view(const channel_state& ch, const link_node_array<double>& q,
+node_balance_view ex_node_balance_view(channel_state& ch, const link_node_array<double>& q,
                                        const link_node_array<double>& start,
                                        link_node_array<double>& a, int link);
 void ex_head_inflow(const channel_state& ch, const link_node_array<double>& q, int link,

@@ -80,6 +80,15 @@ void setup_channel_network(model_state& ms) {
 
   ch.lake_loss = read_chan_input(ms);
   if (run_error.error_code != 0 || run_error.error_fatal) return;
+  // The seepage through the beds of channel lakes is not carried: a lake that asks for it
+  // stops the run rather than keep water its bed would pass.
+  if (ch.lake_loss && ch.num_lakes > 0) {
+    printf(
+        "Error: seepage through the beds of channel lakes (the MLAKE card of the channel input "
+        "file %s) is not supported by this version.\n",
+        name);
+    return stop_now();
+  }
   if (!channel_lakes_setup(ms)) return;
 
   if (!allocate_nodes(ch, ch.yp_max_flood, "yp_max_flood")) return stop_now();
@@ -97,6 +106,13 @@ void setup_channel_network(model_state& ms) {
 
   if ((ch.stream_loss || ms.transport.chan_con_trans) && !allocate_nodes(ch, ch.qriv, "qriv"))
     return stop_now();
+  if (ch.stream_loss) {
+    if (!allocate_nodes(ch, ch.qriv_start, "qriv_start")) return stop_now();
+    if (!ch.cell_seepage.allocate(ms.cell_count)) {
+      raw_report_alloc_failure("cell_seepage");
+      return stop_now();
+    }
+  }
   if (ch.num_lakes > 0 && ch.lake_loss && !ch.lake_source.allocate(ms.cell_count)) {
     raw_report_alloc_failure("lake_source");
     return stop_now();

@@ -60,6 +60,8 @@ struct node_balance_view {
   double* area = nullptr;
   const double* point_flow = nullptr;
   time_series* const* series = nullptr;
+  const double* seep_start = nullptr;  // stream-bed seepage at the sub-step's start (m2/s)
+  double* seep = nullptr;              // the seepage the balance passed (m2/s), or null
   double dx = 0.0;
   double head_inflow = 0.0;
   bool has_upstream = false;
@@ -96,6 +98,16 @@ inline double node_balance(const node_balance_view& v, int j, double h, double s
     const double cut = std::min(-(v0 + dv), -source);
     dv += cut;
     source += cut;
+  }
+  // Seepage through the stream bed: a loss takes at most the water at hand, and never turns
+  // into a gain where the flows alone already overdraw the node. The held outlet node passes
+  // nothing through its bed.
+  if (v.seep != nullptr) {
+    double q = j != v.held_node ? v.seep_start[j] : 0.0;
+    if (q < 0.0 && q * h * dx + dv + v0 < 0.0)
+      q = dv < 0.0 ? -std::max(dv + v0, 0.0) / (h * dx) : -v0 / (h * dx);
+    v.seep[j] = q;
+    dv += h * q * dx;
   }
   v.area[j] = (v0 + dv) / dx;
   return source;

@@ -168,14 +168,6 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.subsurface.gw_simulation != 0 &&
               (ms.subsurface.inf_redist != 0 || ms.subsurface.inf_layered_soil != 0);
      }},
-    {"GW_SIMULATION", "groundwater under channels (seepage through the stream beds)",
-     [](const model_state& ms) {
-       return ms.subsurface.gw_simulation != 0 && ms.channel.chan_explic != 0;
-     }},
-    {"GW_SIMULATION", "groundwater under overland lakes",
-     [](const model_state& ms) {
-       return ms.subsurface.gw_simulation != 0 && ms.overland.overland_lake_map != 0;
-     }},
     {"GW_WELL_LEVEL", "well water levels written at listed wells",
      [](const model_state& ms) {
        return ms.subsurface.gw_simulation != 0 && ms.subsurface.gw_well_level_on != 0;
@@ -187,9 +179,11 @@ constexpr unsupported_input unsupported_inputs[] = {
      }},
     {"INIT_SWE_DEPTH", "snow outside a long-term run (an initial snow water equivalent)",
      [](const model_state& ms) { return ms.cards.init_swe_kind != 0 && !ms.long_term; }},
-    {"STREAM_LOSS", "seepage between the channels and the soil",
+    // The stream beds pass water only while the channels are routed; the channels of a
+    // long-term run rest between events with their water in them.
+    {"STREAM_LOSS or GW_SIMULATION", "seepage through the stream beds in a long-term run",
      [](const model_state& ms) {
-       return ms.channel.chan_explic != 0 && ms.channel.stream_loss != 0;
+       return ms.channel.chan_explic != 0 && ms.channel.stream_loss != 0 && ms.long_term != 0;
      }},
     // The pipe network starts no events of its own and keeps no long-term schedule.
     {"STORM_SEWER", "the storm-sewer pipe network in a long-term run",

@@ -780,6 +780,10 @@ void alloc_grid_arrays(model_state& ms) {
     a.dbl(ss.gw_cond_x, "gw_cond_x");
     a.dbl(ss.gw_cond_y, "gw_cond_y");
     a.dbl(ss.gw_static_flux, "gw_static_flux");
+  } else if (ss.water_table_on && ms.channel.chan_explic && ms.channel.stream_loss) {
+    // The stream beds exchange with a water table that stays where its map puts it.
+    a.dbl(ss.elevgw, "elevgw");
+    a.dbl(ss.bottom_elev, "bottom_elev");
   }
   if (ss.gw_simulation) a.integer(ss.num_unsat_cells, "num_unsat_cells");
   if (ms.long_term) {
@@ -921,7 +925,7 @@ void read_water_table_maps(model_state& ms) {
   input_state& in = ms.input;
   if (!ss.water_table_on) return;
   if (ss.elevgw.empty() || ss.bottom_elev.empty()) {
-    // Only groundwater and Richards infiltration hold a groundwater head.
+    // Only groundwater, Richards infiltration and the stream beds use a groundwater head.
     if (ms.cell_count > 0)
       printf(
           "Warning: the water table map %s is not read: only groundwater simulation and Richards "
@@ -1046,9 +1050,10 @@ void read_soil_maps(model_state& ms) {
 void read_aquifer_start_maps(model_state& ms) {
   const subsurface_state& ss = ms.subsurface;
   // The soil maps read the water table for the infiltration schemes; without one the aquifer
-  // still starts from its water table and bottom.
-  if (ss.gw_simulation != 1 || ss.green_ampt == 1 || ss.inf_redist == 1 || ss.inf_layered_soil ||
-      ss.inf_richards)
+  // still starts from its water table and bottom, and the stream beds see the water table.
+  const bool stream_beds = ss.water_table_on && ms.channel.chan_explic && ms.channel.stream_loss;
+  if ((ss.gw_simulation != 1 && !stream_beds) || ss.green_ampt == 1 || ss.inf_redist == 1 ||
+      ss.inf_layered_soil || ss.inf_richards)
     return;
   read_water_table_maps(ms);
 }

@@ -51,6 +51,14 @@ double aquifer_store(const model_state& ms) {
   return sum;
 }
 
+// Stream-bed seepage waiting for the groundwater step (m3, positive into the aquifer).
+double seepage_in_transit(const model_state& ms) {
+  const raw_array1d<double>& v = ms.groundwater.chan_seepage;
+  double sum = 0.0;
+  for (int c = 1; c <= ms.cell_count && has(v, c); ++c) sum -= v[c];
+  return sum;
+}
+
 // Water of the Richards soil columns: water content x node thickness over nodes 1 to the
 // cell's node count - 1.
 double richards_store(const model_state& ms) {
@@ -115,7 +123,13 @@ void final_stores(model_state& ms) {
   }
   t.vol_soil_final = 0.0;
   t.run_vol_simple_soil_final = 0.0;
-  if (ss.gw_simulation) t.run_vol_gw_final = aquifer_store(ms);
+  if (ss.gw_simulation) {
+    // Seepage the stream beds passed since the last groundwater step has left the channels but
+    // not yet moved the heads: it is the aquifer's water, taken in as its input.
+    const double in_transit = seepage_in_transit(ms);
+    t.run_vol_gw_final = aquifer_store(ms) + in_transit;
+    t.run_vol_gw_inputs += in_transit;
+  }
   if (ss.inf_richards) {
     t.vol_soil_final = richards_store(ms);
   } else if (simple_soil(ss)) {

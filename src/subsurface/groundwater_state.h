@@ -50,7 +50,8 @@ struct groundwater_state {
   raw_array1d<double> coef_p;          // the cell itself
   raw_array1d<double> coef_r;          // right-hand side (m/s)
   raw_array1d<unsigned char> held;     // 1: the head is held in the solve (codes 0, 2, 5)
-  raw_array1d<double> chan_seepage;    // channel seepage into the aquifer to take (m3)
+  raw_array1d<double> chan_seepage;    // stream-bed seepage to take (m3, positive out of the
+                                       // aquifer into the channel)
   raw_array1d<double> lake_seepage;    // lake-bed seepage into the aquifer to take (m3)
   raw_array1d<double> extra_sink;      // further sink depth to take (m)
   raw_array1d<double> table_exchange;  // water-table exchange depth to take (cm)

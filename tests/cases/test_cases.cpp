@@ -171,8 +171,10 @@ TEST(SmallCase, CardsOfProcessesNotBuiltYetStopTheRunAtStartUp) {
        "ALBEDO a.asc\n",
        "Error: the storm-sewer pipe network in a long-term run (the STORM_SEWER card) is not "
        "supported by this version.\n"},
-      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_CELL cells.txt\nSTREAM_LOSS\n",
-       "(the STREAM_LOSS card) is not supported by this version.\n"},
+      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_CELL cells.txt\nSTREAM_LOSS\nLONG_TERM\n"
+       "ET_CALC_DEARDORFF\nINF_REDIST\nALBEDO a.asc\n",
+       "Error: seepage through the stream beds in a long-term run (the STREAM_LOSS or "
+       "GW_SIMULATION card) is not supported by this version.\n"},
       // Snow melts with the weather of long-term runs; an event run has none.
       {"INIT_SWE_DEPTH 0.1\n",
        "Error: snow outside a long-term run (an initial snow water equivalent) (the INIT_SWE_DEPTH "

@@ -100,6 +100,30 @@ TEST(LakeCases, TheExampleLakeFillsSpreadsAndEmptiesThroughItsCulvertWithItsBook
   EXPECT_GT(lake_cell[2], 0.1);
 }
 
+// The example lake with a bed that leaks (an MLAKE card): the seepage through the beds of channel
+// lakes is not carried, so the run stops at start-up naming the card rather than keep the water
+// the bed would pass.
+TEST(LakeCases, ALakeWhoseBedLeaksStopsTheRunAtStartUp) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  for (const char* name :
+       {"lake.prj", "lake.gst", "lake_mask.asc", "lake_elev.asc", "lake_conductivity.asc",
+        "lake_capillary.asc", "lake_porosity.asc", "lake_moisture.asc", "lake_hyd_locations.txt"})
+    write_file(name, read_file(example_dir + "/" + name));
+  std::string chn = read_file(example_dir + "/lake.chn");
+  const std::size_t at = chn.find("MINWSE 103.6\n");
+  ASSERT_NE(at, std::string::npos);
+  chn.insert(at, "MLAKE 50.0\n");
+  write_file("lake.chn", chn);
+  const command_result run = run_command(torva_exe(), {"lake.prj"});
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.out.find("Error: seepage through the beds of channel lakes (the MLAKE card of "
+                         "the channel input file lake.chn) is not supported by this version.\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("Running...."), std::string::npos) << run.out;
+}
+
 // The same lake with the overland water routed by the ADE schemes: the water running over the
 // lake's shores and spilling back is booked to the lake, so the run's and the lake's books
 // close, and 1 and 8 threads write the same outputs.
@@ -143,6 +167,7 @@ struct lake_plane {
   std::vector<int> lake;
   std::string lake_file;
   int minutes = 120;
+  std::string extra;  // further project cards
 
   lake_plane(int r, int c) : rows(r), cols(c), z(r * c), lake(r * c, 0) {
     for (int row = 1; row <= r; ++row)
@@ -180,7 +205,7 @@ struct lake_plane {
                    "\nOUTCOL 1\nOUTSLOPE 0.01\nHYD_FREQ 60\nMANNING_N 0.05\nOVERTYPE explicit\n"
                    "PRECIP_UNIF\nRAIN_INTENSITY 50.0\nRAIN_DURATION 60\n"
                    "OVERLAND_LAKE_MAP lake.asc\nOVERLAND_LAKE_FILE lake.txt\nNUM_THREADS " +
-                   std::to_string(threads) + "\n");
+                   std::to_string(threads) + "\n" + extra);
   }
 };
 
@@ -248,6 +273,56 @@ TEST(LakeCases, AnOverlandLakeFillsItsPitToTheRimAndSpillsTheRestDownThePlane) {
   EXPECT_NEAR(b.lake_error, 0.0, 0.005);
   EXPECT_NEAR(b.outlet + b.surface + (b.lake_final - b.lake_init), b.rain, 0.02);
   EXPECT_LT(std::fabs(b.overall_error), 1e-6);
+}
+
+// The lake of the pit above over an aquifer: a water table 5 m above its bottom, 5 m below the
+// ground, that leaks 0.36 cm/h (1e-6 m/s) to a deeper aquifer. Nothing passes between the lake
+// and the aquifer: the lake fills to its rim as above, and the table falls everywhere by
+// 1e-6 m/s x 7200 s / Sy 0.2 = 0.036 m, the water the leakage took.
+TEST(LakeCases, AnOverlandLakeOverAnAquiferKeepsItsBooksAndTheAquiferItsOwn) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  lake_plane plane(24, 12);
+  for (int row = 8; row <= 10; ++row)
+    for (int col = 5; col <= 7; ++col) {
+      plane.ground(row, col) = 10.3;
+      plane.lake_id(row, col) = 1;
+    }
+  plane.lake_file = "TORVA_OVERLAND_LAKE_FILE\nLAKE 1 11.24 846.0\n";
+  auto uniform = [&](const char* name, const char* value) {
+    std::string map = torva_test::grid_header(plane.rows, plane.cols, 10.0);
+    for (int row = 1; row <= plane.rows; ++row) {
+      for (int col = 1; col <= plane.cols; ++col) map += std::string(value) + " ";
+      map += "\n";
+    }
+    write_file(name, map);
+  };
+  uniform("head.asc", "5.0");
+  uniform("bottom.asc", "0.0");
+  uniform("bound.asc", "1");
+  plane.extra =
+      "WATER_TABLE head.asc\nGW_SIMULATION\nAQUIFER_BOTTOM bottom.asc\nGW_BOUNDFILE bound.asc\n"
+      "GW_UNIF_POROSITY 0.2\nGW_UNIF_HYCOND 36.0\nGW_LSOR_DIR 1\nGW_LSOR_CON 0.000001\n"
+      "GW_TIMESTEP 60\nGW_LEAKAGE_RATE 0.36\n";
+  const lake_run_books b = run_lake_plane(plane);
+  ASSERT_FALSE(b.summary.empty());
+  EXPECT_NEAR(b.lake_init, 846.0, 0.01);
+  EXPECT_NEAR(b.lake_final, 936.0, 0.01);
+  EXPECT_NEAR(b.lake_error, 0.0, 0.005);
+  EXPECT_NEAR(b.outlet + b.surface + (b.lake_final - b.lake_init), b.rain, 0.02);
+  EXPECT_LT(std::fabs(b.overall_error), 1e-6);
+  const double area = plane.rows * plane.cols * 100.0;
+  const double leaked = 1e-6 * 7200.0 * area;
+  EXPECT_NEAR(summary_number(b.summary, "Leakage to deep aquifer+"), leaked, 0.01);
+  EXPECT_NEAR(
+      summary_number(b.summary, "GW volume end =") - summary_number(b.summary, "GW volume start ="),
+      -leaked, 0.03);
+  std::istringstream heads(read_file("hotstart_file"));
+  std::string line;
+  for (int k = 0; k < 6; ++k) std::getline(heads, line);
+  int count = 0;
+  for (double h = 0.0; heads >> h; ++count) EXPECT_NEAR(h, 5.0 - 0.036, 1e-9) << count;
+  EXPECT_EQ(count, plane.rows * plane.cols);
 }
 
 // A one-cell lake in a pit on the summit of the 24 x 12 plane (its north-east corner), its floor

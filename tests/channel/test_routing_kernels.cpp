@@ -100,4 +100,51 @@ TEST(RoutingKernels, TheNodesKeepTheirWaterAndASinkTakesOnlyWhatIsThere) {
   EXPECT_NEAR(after - before, h * (2.0 + lateral - q[nodes]) + brought, 1e-12);
 }
 
+// The bed's seepage in the volume balance of a node of 10 m x 10 m over 10 s, flows in and out
+// equal unless said: a gain or a loss the node can carry passes whole; a loss beyond the water
+// at hand takes that water and no more (the start volume when the flows bring water in, the
+// start and the flows' net when they take it out); a node the flows alone overdraw passes no
+// seepage at all rather than draw it from the ground; the held outlet node passes nothing.
+TEST(RoutingKernels, TheBedsSeepageTakesAtMostTheWaterAtHand) {
+  constexpr double dx = 10.0;
+  constexpr double h = 10.0;
+  struct seep_case {
+    double start;   // flow area at the start (m2): volume 10 x start
+    double q_in;    // flow into the node from above (m3/s); 1.0 leaves it
+    double seep;    // seepage at the sub-step's start (m2/s)
+    bool held;      // the node is the held outlet node
+    double passed;  // seepage the balance passes (m2/s)
+    double area;    // flow area after it (m2)
+    const char* what;
+  };
+  const seep_case cases[] = {
+      {0.5, 1.0, 0.01, false, 0.01, 0.5 + 0.1, "a gain"},
+      {0.5, 1.0, -0.01, false, -0.01, 0.5 - 0.1, "a loss the node carries"},
+      {0.5, 1.2, -0.2, false, -0.05, 0.2, "a loss beyond the water: the start volume"},
+      {0.5, 0.8, -0.2, false, -0.03, 0.0, "a loss beyond the water the flows leave"},
+      {0.1, 0.0, -0.2, false, 0.0, 0.1 - 1.0, "flows alone overdraw the node"},
+      {0.5, 1.0, -0.01, true, 0.0, 0.5, "the held outlet node"},
+  };
+  for (const seep_case& c : cases) {
+    std::vector<double> q = {0.0, c.q_in, 1.0, 0.0};
+    std::vector<double> lat(4, 0.0), start(4, c.start), area(4, 0.0);
+    std::vector<double> seep_start(4, c.seep), seep(4, 99.0);
+    node_balance_view v;
+    v.q = q.data();
+    v.lat = lat.data();
+    v.start = start.data();
+    v.area = area.data();
+    v.seep_start = seep_start.data();
+    v.seep = seep.data();
+    v.dx = dx;
+    v.held_node = c.held ? 2 : 0;
+    node_balance(v, 2, h, 0.0);
+    EXPECT_NEAR(seep[2], c.passed, 1e-15) << c.what;
+    EXPECT_NEAR(area[2], c.area, 1e-12) << c.what;
+    if (c.seep < 0.0) {
+      EXPECT_LE(seep[2], 0.0) << c.what;  // a loss never turns into a gain
+    }
+  }
+}
+
 }  // namespace

@@ -203,13 +203,19 @@ TEST_F(OptionChecks, MethodsSwitchOffTheOptionsTheyIgnore) {
   EXPECT_EQ(channel->transport.chan_sediment, 1);
 }
 
-// Explicit channel routing runs, with lake pumps on its lakes; only its seepage to the soil
-// waits.
+// Explicit channel routing runs, with lake pumps on its lakes, with its seepage to the soil and
+// over a simulated aquifer; only the seepage of the resting channels of a long-term run waits.
+// The aquifer runs under overland lakes too.
 TEST_F(OptionChecks, ExplicitChannelRoutingIsAccepted) {
-  for (const char* cards :
-       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_CELL cells.txt\n",
-        "DIFFUSIVE_WAVE\nCHANNEL_INPUT chan.txt\nOVERBANK_FLOW\n", "STREAM_LOSS\n",
-        "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nLAKE_PUMP pumps.txt\n"}) {
+  for (const std::string& cards :
+       {std::string("CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_CELL cells.txt\n"),
+        std::string("DIFFUSIVE_WAVE\nCHANNEL_INPUT chan.txt\nOVERBANK_FLOW\n"),
+        std::string("STREAM_LOSS\n"),
+        std::string("CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nLAKE_PUMP pumps.txt\n"),
+        std::string("CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n"),
+        std::string("CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\nWATER_TABLE wt.asc\n"),
+        groundwater_cards + "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n",
+        groundwater_cards + "OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n"}) {
     auto ms = check(base_cards + cards);
     ASSERT_EQ(run_error.error_code, 0) << cards;
     stdout_capture capture;
@@ -247,13 +253,12 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {groundwater_cards + "INF_RICHARDS\nAQUIFER_DELTA_Z 0.1\n", "GW_SIMULATION"},
       {groundwater_cards + "INF_REDIST\n", "GW_SIMULATION"},
       {groundwater_cards + "INF_LAYERED_SOIL\n", "GW_SIMULATION"},
-      {groundwater_cards + "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "GW_SIMULATION"},
-      {groundwater_cards + "OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "GW_SIMULATION"},
       {groundwater_cards + "GW_WELL_LEVEL wells.out\nOUT_WELL_LOCATION wells.txt\n",
        "GW_WELL_LEVEL"},
       {"OPTIMIZE plane.out\nOPTIMIZE_SED\n", "OPTIMIZE_SED"},
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
-      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n", "STREAM_LOSS"},
+      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n" + long_term_cards,
+       "STREAM_LOSS or GW_SIMULATION"},
       {"STORM_SEWER pipes.txt\n" + long_term_cards, "STORM_SEWER"},
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
       {"SOIL_EROSION 2\nOVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "SOIL_EROSION"},

@@ -1,0 +1,234 @@
+// End-to-end cases of the seepage through stream beds, run by the real torva executable at 1 and
+// 8 threads: a still pool in a rectangular channel over a deep water table drains through its
+// bed at the rate k y b, so its depth falls as exp(-k t), whether the water goes into a simulated
+// aquifer or into the soil (STREAM_LOSS alone); a pool under a water table above its surface
+// gains k (H - W) b until the two levels meet, the aquifer falling as the channel rises. The
+// books close: what the channel lost is what the aquifer or the run's stream-loss total took.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/summary_reader.h"
+#include "support/test_support.h"
+
+using torva_test::grid_header;
+using torva_test::read_file;
+using torva_test::read_summary_balance;
+using torva_test::summary_balance;
+using torva_test::summary_number;
+using torva_test::temp_dir;
+using torva_test::write_file;
+
+namespace {
+
+std::string number(double v) {
+  char text[64];
+  snprintf(text, sizeof text, "%.10g", v);
+  return text;
+}
+
+// One row of `cols` cells of 200 m, ground at 103 m, a flat rectangular channel 10 m wide with
+// its bed at 100 m under them (one node per cell), holding a pool 1.2 m deep from its hotstart.
+// The bed passes K_RIVER 0.036 m/h over M_RIVER 1 m: k = 1e-5 1/s. Steps of a minute for a day.
+constexpr int cols = 5;
+constexpr double cell = 200.0;
+constexpr double width = 10.0;
+constexpr double bed = 100.0;
+constexpr double pool = 1.2;
+constexpr double k = 0.036 / 3600.0 / 1.0;
+constexpr double seconds = 86400.0;
+constexpr double porosity = 0.2;
+
+enum class below { aquifer, static_table, soil };
+
+struct reach {
+  below ground = below::aquifer;
+  double head = 50.0;  // initial water table (m)
+};
+
+void write_reach(const reach& r) {
+  const std::string header = grid_header(1, cols, cell);
+  auto row = [&](double v) {
+    std::string line = header;
+    for (int j = 1; j <= cols; ++j) line += number(v) + " ";
+    return line + "\n";
+  };
+  write_file("reach_mask.asc", row(1.0));
+  write_file("reach_elev.asc", row(103.0));
+  std::string chn = "TORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 1\nMAXNODES " +
+                    std::to_string(cols + 1) + "\nCONNECT 1 0 0\n\nLINK 1\nNODES " +
+                    std::to_string(cols + 1) + "\nDX " + number(cell) +
+                    "\nTRAPEZOID\nMANNINGS_N 0.03\n";
+  for (int n = 1; n <= cols + 1; ++n) {
+    chn += "NODE " + std::to_string(n) + "\nELEV " + number(bed) + "\n";
+    if (n == 1)
+      chn += "XSEC\nBOTTOM_WIDTH " + number(width) + "\nSIDE_SLOPE 0.0\nBANKFULL_DEPTH 3.0\n";
+  }
+  write_file("reach.chn", chn);
+  std::string gst = "GRIDSTREAMFILE\nSTREAMCELLS " + std::to_string(cols) + "\n";
+  std::string hot;
+  for (int j = 1; j <= cols; ++j) {
+    gst += "CELLIJ 1 " + std::to_string(j) + "\nNUMNODES 1\nLINKNODE 1 " + std::to_string(j) +
+           " 1.0\n";
+    hot += std::to_string(j) + " 1 " + number(bed + pool) + "\n";  // node, link, level
+  }
+  write_file("reach.gst", gst);
+  write_file("reach.hot", hot);
+  std::string below_cards;
+  if (r.ground != below::soil) {
+    write_file("reach_head.asc", row(r.head));
+    below_cards = "WATER_TABLE reach_head.asc\n";
+  }
+  if (r.ground == below::aquifer) {
+    write_file("reach_bottom.asc", row(0.0));
+    write_file("reach_bound.asc", row(4.0));
+    below_cards +=
+        "GW_SIMULATION\nAQUIFER_BOTTOM reach_bottom.asc\nGW_BOUNDFILE reach_bound.asc\n"
+        "GW_UNIF_POROSITY " +
+        number(porosity) +
+        "\nGW_UNIF_HYCOND 36.0\nGW_LSOR_DIR 1\nGW_LSOR_CON 0.000001\nGW_TIMESTEP 60\n";
+  } else {
+    below_cards += "STREAM_LOSS\n";
+  }
+  write_file("reach.prj",
+             "TORVAPROJECT\nWATERSHED_MASK reach_mask.asc\nELEVATION reach_elev.asc\n"
+             "SUMMARY reach_summary.out\nOUTLET_HYDRO reach_outlet.out\n"
+             "ROWS 1\nCOLS " +
+                 std::to_string(cols) + "\nGRIDSIZE " + number(cell) +
+                 "\nSTART_DATE 2005 3 14\nSTART_TIME 6 00\nTIMESTEP 60.0\nTOT_TIME 1440\n"
+                 "OUTROW 1\nOUTCOL " +
+                 std::to_string(cols) +
+                 "\nOUTSLOPE 0.001\nHYD_FREQ 720\nMANNING_N 0.05\nOVERTYPE explicit\n"
+                 // A trace of rain (the project needs some), far below every figure here.
+                 "PRECIP_UNIF\nRAIN_INTENSITY 0.000001\nRAIN_DURATION 1440\n"
+                 "CHAN_EXPLIC\nCHANNEL_INPUT reach.chn\nSTREAM_CELL reach.gst\n"
+                 "READ_CHAN_HOTSTART reach.hot\nCHAN_DEPTH reach_depth.out\n"
+                 "K_RIVER 0.036\nM_RIVER 1.0\n" +
+                 below_cards);
+}
+
+// The node depths of the last record of the stream dataset ("TS k", then the link's value count
+// and "1 value" pairs).
+std::vector<double> last_depths() {
+  std::istringstream lines(read_file("reach_depth.out"));
+  std::string line;
+  std::vector<double> depths;
+  bool next_is_link = false;
+  while (std::getline(lines, line)) {
+    if (line.rfind("TS", 0) == 0) {
+      next_is_link = true;
+      continue;
+    }
+    if (!next_is_link) continue;
+    next_is_link = false;
+    std::istringstream fields(line);
+    int count = 0;
+    fields >> count;
+    depths.clear();
+    for (int n = 0; n < count; ++n) {
+      int one = 0;
+      double v = 0.0;
+      if (fields >> one >> v) depths.push_back(v);
+    }
+  }
+  return depths;
+}
+
+// The groundwater heads of the hotstart map written at the end of the run.
+std::vector<double> last_heads() {
+  std::istringstream in(read_file("hotstart_file"));
+  std::string line;
+  for (int n = 0; n < 6; ++n) std::getline(in, line);
+  std::vector<double> heads;
+  double v = 0.0;
+  while (in >> v) heads.push_back(v);
+  return heads;
+}
+
+std::string outputs() {
+  return read_file("reach_summary.out") + read_file("reach_depth.out");
+}
+
+// The run's books close; with the aquifer simulated its own books close too and its storage
+// grew by `aquifer_gain` (m3).
+void expect_books_close(const std::string& summary, below ground, double aquifer_gain) {
+  const summary_balance s = read_summary_balance(summary);
+  ASSERT_TRUE(s.has_totals) << summary;
+  EXPECT_LT(std::fabs(s.run_overall_error), 1e-6) << summary;
+  EXPECT_LT(std::fabs(s.run_surface_error), 1e-6) << summary;
+  if (ground != below::aquifer) return;
+  const double start = summary_number(summary, "GW volume start =");
+  const double end = summary_number(summary, "GW volume end =");
+  const double inputs = summary_number(summary, "Total inputs to groundwater=");
+  EXPECT_NEAR(end - start, inputs, 0.03) << summary;
+  EXPECT_NEAR(end - start, aquifer_gain, 0.002 * std::fabs(aquifer_gain)) << summary;
+}
+
+// Over a water table below the bed the loss per metre of channel is k y b: b dy/dt = -k y b,
+// y(t) = y0 exp(-k t), 0.4215 y0 after a day; the channel loses b dx n (y0 - y) = 6942 m3.
+TEST(StreamSeepageCases, APoolOverADeepWaterTableDrainsThroughItsBed) {
+  const double y = pool * std::exp(-k * seconds);
+  const double loss = width * cell * cols * (pool - y);
+  for (below ground : {below::aquifer, below::soil}) {
+    SCOPED_TRACE(ground == below::aquifer ? "into the aquifer" : "into the soil");
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    write_reach({ground, 50.0});
+    torva_test::run_at_compared_thread_counts("reach.prj", outputs);
+
+    const std::vector<double> depths = last_depths();
+    ASSERT_EQ(depths.size(), static_cast<std::size_t>(cols + 1));
+    for (int n = 0; n < cols; ++n) EXPECT_NEAR(depths[n], y, 0.002 * y) << n + 1;
+    const std::string summary = read_file("reach_summary.out");
+    EXPECT_NEAR(summary_number(summary, "Total flux from river to gw="), loss, 0.002 * loss);
+    EXPECT_NEAR(summary_number(summary, "volume of water from chan to gw:"), loss, 0.002 * loss);
+    expect_books_close(summary, ground, loss);
+    if (ground == below::aquifer) {
+      // The table rose by the water it took, and stayed below the bed.
+      for (double h : last_heads())
+        EXPECT_NEAR(h, 50.0 + loss / cols / (cell * cell) / porosity, 1e-3);
+    }
+  }
+}
+
+// A water table 0.5 m above the pool's surface feeds it over the bed's width: with D = H - W,
+// b dy/dt = k D b and, for an aquifer of storage Sy under each cell, A Sy dH/dt = -k D b dx, so
+// D = D0 exp(-k (1 + r) t) with r = b dx / (A Sy) (0.25 here; 0 for a table that does not move).
+// The channel gains b dx n (D0 - D) / (1 + r), the aquifer loses the same.
+TEST(StreamSeepageCases, APoolUnderAHigherWaterTableGainsUntilTheLevelsMeet) {
+  struct gain_case {
+    below ground;
+    double r;
+  };
+  const gain_case cases[] = {{below::aquifer, width * cell / (cell * cell * porosity)},
+                             {below::static_table, 0.0}};
+  const double d0 = 0.5;
+  for (const gain_case& c : cases) {
+    SCOPED_TRACE(c.ground == below::aquifer ? "simulated aquifer" : "static water table");
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    write_reach({c.ground, bed + pool + d0});
+    torva_test::run_at_compared_thread_counts("reach.prj", outputs);
+
+    const double d = d0 * std::exp(-k * (1.0 + c.r) * seconds);
+    const double rise = (d0 - d) / (1.0 + c.r);
+    const double gain = width * cell * cols * rise;
+    const std::vector<double> depths = last_depths();
+    ASSERT_EQ(depths.size(), static_cast<std::size_t>(cols + 1));
+    for (int n = 0; n < cols; ++n) EXPECT_NEAR(depths[n], pool + rise, 0.002 * rise) << n + 1;
+    const std::string summary = read_file("reach_summary.out");
+    EXPECT_NEAR(summary_number(summary, "Total flux from gw to river="), gain, 0.005 * gain);
+    EXPECT_NEAR(summary_number(summary, "Total flux from river to gw="), 0.0, 1e-9);
+    expect_books_close(summary, c.ground, -gain);
+    if (c.ground == below::aquifer) {
+      for (double h : last_heads())
+        EXPECT_NEAR(h, bed + pool + d0 - c.r * rise, 0.005 * c.r * rise);
+    }
+  }
+}
+
+}  // namespace
