@@ -109,7 +109,7 @@ bool assign_overland(model_state& ms, const nsm_init_setting& s, const char* nam
       return values_valid(into, n, name, "card");
     case 2:
       if (!table_filled) {
-        report_file_error_now(err_nutrient_grid_table_missing, nullptr, name);
+        report_file_error_now(err_nutrient_grid_table_missing, name, nullptr);
         return false;
       }
       if (!ms.super_quiet)
