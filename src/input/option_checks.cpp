@@ -297,6 +297,14 @@ constexpr unsupported_input unsupported_inputs[] = {
          if (nsm->st_init[k].mode != 0 || nsm->st_out[k].on != 0) return true;
        return false;
      }},
+    // The soil pools live in the soil column that only soil constituent transport keeps.
+    {"SOILS_NSM_N, SOILS_NSM_P or SOILS_NSM_C",
+     "nutrient soil pools without soil constituent transport (SOIL_CON_TRANS)",
+     [](const model_state& ms) {
+       const project_cards& c = ms.cards;
+       return ms.transport.nutrients != 0 && ms.transport.soil_con_trans == 0 &&
+              (c.soils_nsm_n != 0 || c.soils_nsm_p != 0 || c.soils_nsm_c != 0);
+     }},
     {"TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P", "channel nutrient totals",
      [](const model_state& ms) {
        return ms.transport.nutrients != 0 &&

@@ -276,6 +276,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"NUTRIENTS\nST_INIT_NO3 2.5\n", "ST_INIT_<species> or OUT_ST_<species>"},
       {"NUTRIENTS\nOUT_ST_DO do_chan\n", "ST_INIT_<species> or OUT_ST_<species>"},
       {"NUTRIENTS\nTOTAL_CHAN_KN tkn.out\n", "TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P"},
+      {"NUTRIENTS\nSOILS_NSM_P\n", "SOILS_NSM_N, SOILS_NSM_P or SOILS_NSM_C"},
       {"TEV\nVOLP veg.txt\n", "TEV"},
       {"IN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n", "IN_THETA_LOCATION"},
       {"FLOOD_GRID flood.dat\n", "FLOOD_GRID"},
