@@ -14,6 +14,8 @@
 #include "input/ascii_grid.h"
 #include "input/contaminant_table.h"
 #include "input/elevation_series.h"
+#include "input/mapping_tables.h"
+#include "input/parameter_tables.h"
 #include "input/project_file.h"
 #include "input/replacement.h"
 #include "input/special_tables.h"

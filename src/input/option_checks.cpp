@@ -238,7 +238,8 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) { return ms.cards.chan_con_trans_given != 0; }},
     {"SOIL_CON_TRANS", "soil contaminant transport without overland contaminant transport",
      [](const model_state& ms) {
-       return ms.transport.soil_con_trans != 0 && ms.transport.ov_con_trans == 0;
+       return ms.transport.soil_con_trans != 0 && ms.transport.ov_con_trans == 0 &&
+              ms.transport.nutrients == 0;
      }},
     {"SOIL_CON_TRANS", "soil contaminant transport without single-layer Green and Ampt",
      [](const model_state& ms) {
@@ -254,8 +255,56 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.contam_map_on != 0 && ms.transport.ov_con_trans == 0;
      }},
-    {"NUTRIENTS", "the nutrient sub-model",
-     [](const model_state& ms) { return ms.transport.nutrients != 0; }},
+    // The nutrient species are overland constituents: the overland transport's limits hold for
+    // them, and their stream and lake media are not built yet.
+    {"NUTRIENTS", "the nutrient sub-model in a channel network (stream nutrients)",
+     [](const model_state& ms) {
+       return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0;
+     }},
+    {"NUTRIENTS", "the nutrient sub-model with lakes",
+     [](const model_state& ms) {
+       return ms.transport.nutrients != 0 &&
+              (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
+     }},
+    {"NUTRIENTS", "the nutrient sub-model with overland point sources",
+     [](const model_state& ms) {
+       return ms.transport.nutrients != 0 && ms.overland.ov_point_source != 0;
+     }},
+    {"NUTRIENTS", "the nutrient sub-model with a water table or groundwater",
+     [](const model_state& ms) {
+       return ms.transport.nutrients != 0 &&
+              (ms.subsurface.water_table_on != 0 || ms.subsurface.gw_simulation != 0);
+     }},
+    {"NUTRIENTS", "the nutrient sub-model in a long-term run",
+     [](const model_state& ms) { return ms.transport.nutrients != 0 && ms.long_term != 0; }},
+    {"NUTRIENTS", "the nutrient sub-model with infiltration other than single-layer Green and Ampt",
+     [](const model_state& ms) {
+       const subsurface_state& ss = ms.subsurface;
+       return ms.transport.nutrients != 0 &&
+              (ss.inf_redist != 0 || ss.inf_layered_soil != 0 || ss.inf_richards != 0);
+     }},
+    {"ST_INIT_<species> or OUT_ST_<species>", "stream nutrient initial values and outputs",
+     [](const model_state& ms) {
+       const nsm_model* nsm = ms.transport.nsm.get();
+       if (ms.transport.nutrients == 0 || nsm == nullptr) return false;
+       for (int k = 0; k < nsm_species_count; ++k)
+         if (nsm->st_init[k].mode != 0 || nsm->st_out[k].on != 0) return true;
+       return false;
+     }},
+    // The soil pools live in the soil column that only soil constituent transport keeps.
+    {"SOILS_NSM_N, SOILS_NSM_P or SOILS_NSM_C",
+     "nutrient soil pools without soil constituent transport (SOIL_CON_TRANS)",
+     [](const model_state& ms) {
+       const project_cards& c = ms.cards;
+       return ms.transport.nutrients != 0 && ms.transport.soil_con_trans == 0 &&
+              (c.soils_nsm_n != 0 || c.soils_nsm_p != 0 || c.soils_nsm_c != 0);
+     }},
+    {"TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P", "channel nutrient totals",
+     [](const model_state& ms) {
+       return ms.transport.nutrients != 0 &&
+              (ms.cards.total_chan_n_given != 0 || ms.cards.total_chan_kn_given != 0 ||
+               ms.cards.total_chan_p_given != 0);
+     }},
     // TEV asks for one event at a time; several events in one run would have the clock jump
     // from one to the next with the grids read back in between.
     {"TEV", "several events exchanged with VOLP in one run (TEV without TEV_EVENT_NUM)",

@@ -110,6 +110,7 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
   if (soil) {
     fprintf(fp, "Soil Contaminant Transport Summary \n \n");
     for (int k = 1; k <= nc; ++k) {
+      if (total_at(tr.constituent_type, k) != 1) continue;  // nutrients: their own summary
       const constituent_books b = constituent_run_books(ms, k);
       fprintf(fp, "\n \n");
       fprintf(fp, "Soil Constituent Transport Summary for %s \n", name(k));
@@ -130,6 +131,7 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
 
   fprintf(fp, "\n\n *************   Overland Transport Summaries   **************** \n\n");
   for (int k = 1; k <= nc; ++k) {
+    if (total_at(tr.constituent_type, k) != 1) continue;  // nutrients: their own summary
     const constituent_books b = constituent_run_books(ms, k);
     fprintf(fp, "\n\n");
     fprintf(fp, "Overland Constituent Transport Summary for Constituent %5d (%s)\n", k, name(k));
@@ -158,6 +160,7 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
 
   fprintf(fp, "\n\n *************   Global Transport Summaries   **************** \n\n");
   for (int k = 1; k <= nc; ++k) {
+    if (total_at(tr.constituent_type, k) != 1) continue;  // nutrients: their own summary
     const constituent_books b = constituent_run_books(ms, k);
     fprintf(fp, "\n \n");
     fprintf(fp, "Contaminant Transport Global Summary for Contaminant %5d \n", k);

@@ -15,6 +15,7 @@
 #include "framework/model_state.h"
 #include "output/grid_writer.h"
 #include "output/map_output.h"
+#include "output/nsm_outputs.h"
 
 namespace {
 
@@ -234,6 +235,7 @@ void write_output_maps(model_state& ms) {
   if (process_info.process_index != 0) return;
   map_outputs_state& mo = ms.output.maps;
   const int map_type = ms.grid_params.map_type;
+  if (ms.transport.nutrients) write_nsm_step_outputs(ms);
   if (map_type == 0 || map_type == 1 || map_type == 2 || map_type == 4)
     write_model_maps(ms, mo, map_type);
   write_constituent_maps(ms);
@@ -290,4 +292,5 @@ void open_map_datasets(model_state& ms) {
     open_map_dataset_kind(kind, ms);
     if (run_error.error_fatal) return;
   }
+  if (ms.transport.nutrients) setup_nsm_total_maps(ms);
 }

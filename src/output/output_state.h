@@ -135,6 +135,10 @@ struct output_state {
   guarded_array2d<map_output> con_map_outputs;
   int all_contam_output = 0;  // constituent map and link/node outputs on
   guarded_array2d<linknode_output> con_linknode_outputs;
+  // Nutrient maps: per species 0..8 the mass (0) and concentration (1) maps, then the overland
+  // total nitrogen (0) and total phosphorus (1) maps; an object not set up writes nothing.
+  map_output nsm_species_maps[9][2];
+  map_output nsm_total_maps[2];
   analyzer* analyzer_list = nullptr;  // head of the run's analyzers, in notification order
   file_handle total_chan_n_file;      // total nitrogen in the channels
   file_handle total_chan_p_file;      // total phosphorus in the channels

@@ -13,6 +13,7 @@
 #include "framework/model_state.h"
 #include "output/contam_summary.h"
 #include "output/event_accounting.h"
+#include "output/nsm_summary.h"
 #include "output/output_steps.h"
 #include "output/run_end_files.h"
 #include "output/sediment_summary.h"
@@ -623,6 +624,7 @@ void write_run_summary(model_state& ms) {
     write_overland_sediment_summary(fp, ms, false);
     write_channel_sediment_summary(fp, ms);
     write_constituent_run_summary(fp, ms);
+    write_nsm_run_summary(fp, ms);
     fflush(fp);
   }
   if (!write_new_bed_elevations(ms)) return;

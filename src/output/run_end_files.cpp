@@ -45,6 +45,10 @@ void end_map_datasets(model_state& ms) {
     for (int kind : {dataset_sediment_volume, dataset_sediment_flux, dataset_suspended_sediment})
       end(kind);
   if (ms.transport.ov_con_trans && ms.output.map_ov_conc) end(dataset_contaminant_conc);
+  // The nutrient map datasets that were opened.
+  for (auto& species : ms.output.nsm_species_maps)
+    for (map_output& m : species) write_dataset_end_mark(m.file, binary);
+  for (map_output& m : ms.output.nsm_total_maps) write_dataset_end_mark(m.file, binary);
 }
 
 // The channel hotstart a later run starts its channels from: for every link whose nodes hold

@@ -12,6 +12,7 @@
 #include "output/datasets.h"
 #include "output/grid_writer.h"
 #include "output/map_output.h"
+#include "output/nsm_outputs.h"
 #include "output/r7_link.h"
 #include "output/xy_output.h"
 
@@ -614,5 +615,6 @@ void write_series_outputs(model_state& ms) {
   if (!hydrographs_written(ms)) return;
   write_stream_records(ms);
   write_superlink_records(ms);
+  if (ms.transport.nutrients) write_nsm_outlet_series(ms);
   write_constituent_records(ms);
 }

@@ -1,5 +1,5 @@
 // Transport steps called by the run driver that are not built yet: the sediment-bound
-// constituents, the channel and lake constituents and the nutrient sub-model. Each leaves the
+// constituents and the channel and lake constituents. Each leaves the
 // model state unchanged; an input that needs one stops the run at start-up.
 #include "transport/transport_steps.h"
 
@@ -9,9 +9,3 @@ void sed_contam_overland_step(model_state&) {}
 void channel_sed_contam_step(model_state&) {}
 void channel_contam_sources(model_state&) {}
 void channel_lake_contam_routing(model_state&) {}
-void read_aquatic_env(model_state&) {}
-void nsm_overland_alloc(model_state&) {}
-void nsm_assign_grid_constituents(model_state&) {}
-void nsm_assign_gw_tables(model_state&) {}
-void nsm_overland_set_params(model_state&) {}
-void nsm_assign_mapped_params(model_state&) {}

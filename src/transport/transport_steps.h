@@ -31,6 +31,36 @@ void nsm_assign_grid_constituents(model_state& ms);  // initial overland and soi
 void nsm_assign_gw_tables(model_state& ms);          // groundwater constituent tables
 void nsm_overland_set_params(model_state& ms);       // overland nutrient parameters
 void nsm_assign_mapped_params(model_state& ms);      // nutrient parameter tables
+// The nutrient species join the constituent list as numbers first..first + 8 (and, with soil
+// transport, the soil pools are allocated); called by contam_alloc.
+void nsm_join_constituents(model_state& ms, int first);
+// The nutrient exchange of the top soil layer's pools with the overland water of every cell over
+// dt seconds; called by the overland constituent processes at their kinetics interval.
+void nsm_overland_step(model_state& ms, double dt);
+// The nutrient soil step: the pools take what the water infiltrated and give what the water took
+// up; called by the soil constituent step.
+void nsm_soil_step(model_state& ms);
+// Fills the water content of the nutrient soil layers (the carrier layers' THETA).
+void fill_nsm_layer_moisture(model_state& ms);
+// The overland un-ionised ammonia, then total nitrogen and total phosphorus of every cell (g),
+// into the nutrient container's result arrays; called by the nutrient outputs.
+void nsm_overland_results(model_state& ms);
+// The books of one element (nitrogen or phosphorus) of the nutrient species and soil pools over
+// the run, in kg: what the water and the soil held at the start, what the rain brought and what
+// the transport had to restore to emptied cells; what left through the outlet (and, without the
+// soil column, into the ground); what the water and the soil hold now.
+struct nsm_element_books {
+  double water_init = 0.0;
+  double soil_init = 0.0;
+  double rain = 0.0;
+  double restored = 0.0;
+  double out = 0.0;
+  double water_final = 0.0;
+  double soil_final = 0.0;
+  double error_percent = 0.0;  // (in - out - held) / in x 100; 0 when nothing came in
+};
+nsm_element_books nsm_nitrogen_books(const model_state& ms);
+nsm_element_books nsm_phosphorus_books(const model_state& ms);
 // Per-constituent and per-cell contaminant arrays: constituents 1..num_constituents over cells
 // 1..num_cells.
 void contam_alloc(model_state& ms, int num_constituents, int num_cells, int overland, int soil);

@@ -42,11 +42,17 @@ std::array<guarded_array<double>*, 38> constituent_totals(transport_state& tr) {
           &tr.GLOBAL_POINT_SOURCE, &tr.GLOBAL_MASS_OUT};
 }
 
-// A constituent x cell table of `rows` constituents, zeroed; false after the allocator's
-// message.
+// A constituent x cell table of `rows` constituents; the rows of constituents already on the
+// list keep their values, the new ones are zeroed. False after the allocator's message.
 bool table(raw_array2d<double>& t, int rows, int cells, const char* name) {
-  alloc_2d_double_named(rows, cells, t, name);
-  return !t.empty();
+  raw_array2d<double> grown;
+  alloc_2d_double_named(rows, cells, grown, name);
+  if (grown.empty()) return false;
+  if (!t.empty() && t.col_count() == cells)
+    for (int r = 1; r <= t.row_count() && r <= rows; ++r)
+      for (int cell = 1; cell <= cells; ++cell) grown[r][cell] = t[r][cell];
+  t = std::move(grown);
+  return true;
 }
 
 bool cell_array(raw_array1d<double>& a, int cells, const char* name) {
@@ -143,10 +149,18 @@ void read_contam_load_map(model_state& ms) {
 void contam_alloc(model_state& ms, int num_constituents, int num_cells, int overland, int) {
   transport_state& tr = ms.transport;
   contam_tables& ct = tr.contam;
-  // The nutrient sub-model's constituents are refused at start-up in this version.
-  if (overland != 0 || num_constituents < 0) return;
-  const int n = num_constituents;
+  if (num_constituents < 0) return;
+  // `overland` set: the nutrient species join the list after the table's constituents, with four
+  // further numbers that the soil side reads as pools when the soil carries constituents.
+  const bool nutrients = overland != 0;
+  const int n = num_constituents + (nutrients && tr.soil_con_trans ? 4 : 0);
   const int cells = num_cells;
+  if (nutrients && tr.soil_con_trans && ct.soil_contam_layers == 0) {
+    ct.soil_moist_depth_cm = tr.soil_depth_cm;
+    ct.top_layer_depth_cm = tr.layer2_depth_cm;
+    ct.mixing_layer_depth_cm = tr.layer1_depth_cm;
+    single_layer_geometry(ct);
+  }
   if (ct.ov_depth_prev.empty()) {
     raw_array1d<double>* per_cell[] = {&ct.ov_depth_prev, &ct.ov_infil_water, &ct.infil_seen,
                                        &ct.work_mass,     &ct.work_conc,      &ct.work_disp,
@@ -160,11 +174,12 @@ void contam_alloc(model_state& ms, int num_constituents, int num_cells, int over
     if (a->upper() >= tr.num_contaminants + n) continue;
     if (!a->grow(tr.num_contaminants + n - a->upper())) return stop_now();
   }
+  const int first = tr.num_contaminants + 1;
   tr.num_contaminants += n;
-  ct.num_table_contaminants = n;
+  if (!nutrients) ct.num_table_contaminants = n;
   if (!tr.constituent_type.grow(n)) return stop_now();
-  for (int c = tr.num_contaminants - n + 1; c <= tr.num_contaminants; ++c)
-    tr.constituent_type[c] = 1;
+  for (int c = first; c <= tr.num_contaminants; ++c)
+    tr.constituent_type[c] = !nutrients ? 1 : (c - first < num_constituents ? 2 : 3);
   const int nc = tr.num_contaminants;
   if (nc == 0) return;
   struct named_table {
@@ -192,7 +207,10 @@ void contam_alloc(model_state& ms, int num_constituents, int num_cells, int over
       &ct.soil_uptake_total, &ct.soil_decay_total,   &ct.soil_decay_step};
   for (raw_array1d<double>* a : per_constituent)
     if (!totals_array(*a, nc, "contaminant totals")) return stop_now();
-  if (!tr.soil_con_trans) return;
+  if (!tr.soil_con_trans) {
+    if (nutrients) nsm_join_constituents(ms, first);
+    return;
+  }
   const int layers = ct.soil_contam_layers;
   if (!table(ct.soil_decay_coef, nc, cells, "soil_decay_coef") ||
       !table(ct.soil_infil_mass, nc, cells, "soil_infil_mass") ||
@@ -205,6 +223,7 @@ void contam_alloc(model_state& ms, int num_constituents, int num_cells, int over
     return stop_now();
   alloc_2d_double_named(cells, layers, ct.theta, "THETA");
   if (ct.theta.empty()) return stop_now();
+  if (nutrients) nsm_join_constituents(ms, first);
 }
 
 void init_contaminant_overland(model_state& ms) {
@@ -217,6 +236,8 @@ void init_contaminant_overland(model_state& ms) {
   ct.mixing_layer_depth_cm = tr.layer1_depth_cm;
   const bool table_given =
       ms.input.mapping_table_on != 0 && ms.input.table_present[contaminant_table_position] != 0;
+  // The nutrient species may be the only constituents the run carries.
+  if (!table_given && tr.nutrients) return;
   if (!table_given && !tr.sediment.soil_erosion) {
     startup_line(ms, "using uniform contaminant transport values\n");
     // The constituents come from the table alone: without it there are none to carry.

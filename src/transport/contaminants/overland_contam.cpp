@@ -215,6 +215,7 @@ void overland_contam_processes(model_state& ms) {
         decay(ms, c, ct.kinetics_elapsed);
       }
     }
+    if (tr.nutrients) nsm_overland_step(ms, ct.kinetics_elapsed);
     ct.kinetics_clock.last = now;
     ct.kinetics_clock.next = now + ct.kinetics_timestep_factor * tc.interval_days;
   }
@@ -255,6 +256,8 @@ void overland_contam_mass_update(model_state& ms) {
     double* soil_infil = soil ? row(ct.soil_infil_mass, c) : nullptr;
     double* soil_uptake = soil ? row(ct.soil_uptake_mass, c) : nullptr;
     const bool table_terms = tr.constituent_type[c] == 1 && ct.contam_table_read;
+    // The nutrient species take up what the soil pools release; they do not decay here.
+    const bool exchange_terms = table_terms || tr.constituent_type[c] == 2;
     double* wm = ct.work_mass.data();
     double* wc = ct.work_conc.data();
     double* wd = ct.work_disp.data();
@@ -274,12 +277,13 @@ void overland_contam_mass_update(model_state& ms) {
             // The rain load entered the mass when it fell: it is only booked.
             part.precip += precip_acc[cell];
             precip_acc[cell] = 0.0;
-            if (table_terms) {
+            if (exchange_terms) {
               const double u = apply_cell_term(m, exchange_acc[cell], dt, ct.kinetics_elapsed, 1.0);
               part.uptake += u;
               if (soil) soil_uptake[cell] += u;
-              part.decay += apply_cell_term(m, decay_acc[cell], dt, ct.kinetics_elapsed, -1.0);
             }
+            if (table_terms)
+              part.decay += apply_cell_term(m, decay_acc[cell], dt, ct.kinetics_elapsed, -1.0);
             const double f = apply_cell_term(m, infil_acc[cell], dt, ct.infil_elapsed, -1.0);
             part.infil += f;
             if (soil) soil_infil[cell] += f;

@@ -96,4 +96,5 @@ void soil_contam_partition_step(model_state& ms) {
     ct.soil_infil_total[c] += moved.infiltrated / 1000.0;
     ct.soil_uptake_total[c] += moved.taken_up / 1000.0;
   }
+  if (tr.nutrients) nsm_soil_step(ms);
 }

@@ -1,11 +1,48 @@
 // Nutrient sub-model container: created by the NUTRIENTS project card and filled by the nutrient
-// cards while the project file is read; the run-parameter step then hands it to the run.
+// cards while the project file is read; the run-parameter step then hands it to the run, whose
+// start-up allocates its media and whose transport steps and outputs work on them.
 #pragma once
 
+#include <string>
+
 #include "framework/core/file_handle.h"
+#include "framework/core/raw_arrays.h"
 
 inline constexpr int nsm_species_count = 9;    // NO2, NO3, NH4, ON, OP, DP, ALG, CBOD, DO
 inline constexpr int nsm_ov_input_count = 12;  // the species, then DOC, DOC fraction, dispersion
+inline constexpr int nsm_pool_count = 13;      // soil pools, carbon, nitrogen, phosphorus
+inline constexpr int nsm_aq_param_count = 52;  // parameters of one aquatic environment
+inline constexpr int nsm_sorption_count = 12;  // Km of NO2..DP, then Koc of NO2..DP
+
+// Water species, 1-based as the constituent list numbers them from its first NSM constituent.
+enum nsm_species : int {
+  nsm_no2 = 1,
+  nsm_no3 = 2,
+  nsm_nh4 = 3,
+  nsm_on = 4,
+  nsm_op = 5,
+  nsm_dp = 6,
+  nsm_alg = 7,
+  nsm_cbod = 8,
+  nsm_do = 9,
+};
+
+// Soil pools, 1-based.
+enum nsm_pool : int {
+  nsm_pool_active_c = 1,
+  nsm_pool_stable_c = 2,
+  nsm_pool_nh4 = 3,
+  nsm_pool_no3 = 4,
+  nsm_pool_active_n = 5,
+  nsm_pool_fresh_n = 6,
+  nsm_pool_stable_n = 7,
+  nsm_pool_mineral_active_p = 8,
+  nsm_pool_solution_p = 9,
+  nsm_pool_mineral_stable_p = 10,
+  nsm_pool_active_p = 11,
+  nsm_pool_fresh_p = 12,
+  nsm_pool_stable_p = 13,
+};
 
 // How an initial value is given.
 struct nsm_init_setting {
@@ -20,8 +57,58 @@ struct nsm_output_switch {
   char base_name[1024] = {};  // base name of the output
 };
 
+// The aquatic environment file: its parameter sets by environment id and the overland id map.
+struct nsm_aquatic_env {
+  std::string ov_map;          // OV_MAP: overland environment-id map file
+  std::string st_map;          // ST_MAP: stream environment-id map (named, never read)
+  int num_ids = 0;             // NUM_IDS: environments 1..num_ids
+  raw_array2d<double> params;  // [id 1..num_ids][slot 0..51]: parameters, 0 when DEFAULT
+  int cell_count = 0;          // cells of the overland id map
+  raw_array1d<int> ov_ids;     // per cell 1..cell_count: environment id
+};
+
+// The nutrient water species on the overland plane. The species' concentrations and masses are
+// the rows of the run's constituent tables (g/m3 and g per cell), reached by constituent number
+// first_constituent + species - 1, so the constituent transport moves them in place.
+struct nsm_overland {
+  int cell_count = 0;              // cells 1..cell_count
+  int first_constituent = 0;       // constituent number of NO2; 0 until the list is extended
+  double cell_size = 0.0;          // m
+  double cell_area = 0.0;          // m2
+  double water_temp = 0.0;         // degrees Celsius (WATER_TEMP)
+  double ph = 7.0;                 // CHAN_PH
+  double h_ion = 1e-7;             // mol/L: 10^-pH
+  double ka = 0.0;                 // ammonia dissociation constant at the water temperature
+  raw_array1d<double> doc;         // per cell: dissolved organic carbon (g/m3)
+  raw_array1d<double> doc_foc;     // per cell: its fraction of organic carbon
+  raw_array1d<double> dispersion;  // per cell: dispersion coefficient (m2/s)
+  raw_array1d<double> nh3;         // per cell: un-ionised ammonia (g), as last computed
+  raw_array1d<double> total_n;     // per cell: total nitrogen (g), as last computed
+  raw_array1d<double> total_p;     // per cell: total phosphorus (g), as last computed
+};
+
+// The soil pools of the cells' top soil layer (the layer that exchanges with the water).
+struct nsm_soils {
+  int cell_count = 0;                       // cells 1..cell_count
+  int layer_count = 0;                      // carrier layers of the soil constituents
+  raw_array3d<double> pool;                 // [pool 1..13][cell][layer]: amount (g)
+  raw_array2d<double> sorption;             // [cell][slot 0..11]: Km then Koc of NO2..DP
+  raw_array2d<double> held;                 // [species 1..9][cell]: infiltrated mass of a species
+                                            // without a soil pool, kept in the layer's water (g)
+  double exchange_rate = 0.0;               // 1/s: share of an exchanging pool released per second
+  double initial[nsm_pool_count + 1] = {};  // per pool: amount at the start of the run (g)
+  // Run totals per species 1..9 (g): what infiltrated into the soil, what the soil gave the
+  // water.
+  double species_in[nsm_species_count + 1] = {};
+  double species_out[nsm_species_count + 1] = {};
+};
+
 struct nsm_model {
+  int cell_count = 0;           // cells, copied before the aquatic environment is read
   char aq_env_file[1024] = {};  // AQ_ENV: aquatic environment file
+  nsm_aquatic_env aquatic_env;
+  nsm_overland overland;
+  nsm_soils soils;
   // OV_INIT_NO2 .. OV_INIT_DO, OV_DOC_INIT, OV_DOC_FOC, OV_DISPERSION: entries 0..11.
   nsm_init_setting ov_init[nsm_ov_input_count];
   nsm_output_switch ov_out[nsm_species_count];   // OUT_OV_<species>: overland maps, 0..8

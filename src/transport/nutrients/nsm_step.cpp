@@ -1,0 +1,193 @@
+// The nutrient sub-model in the time loop: the species joining the constituent list at start-up,
+// the overland step that lets the top soil layer's pools release into each cell's water (at the
+// constituent kinetics interval), the soil step that books into the pools what the water
+// infiltrated and took up, and the ammonia and nitrogen and phosphorus results of the outputs.
+#include <cstdio>
+#include <initializer_list>
+
+#include "framework/core/error_state.h"
+#include "framework/core/parallel_team.h"
+#include "framework/model_state.h"
+#include "transport/nutrients/nsm_kernels.h"
+#include "transport/transport_steps.h"
+
+void nsm_join_constituents(model_state& ms, int first) {
+  transport_state& tr = ms.transport;
+  nsm_model* nsm = tr.nsm.get();
+  if (nsm == nullptr) return;
+  nsm->overland.first_constituent = first;
+  // The two per-constituent arrays the contaminant table reader grows for its own constituents.
+  for (guarded_array<double>* a : {&tr.precip_conc, &tr.water_soil_partition_coef})
+    if (a->upper() < tr.num_contaminants && !a->grow(tr.num_contaminants - a->upper()))
+      return stop_now();
+  // Names of the new constituents: the species, then the pools beyond them.
+  if (tr.contamdescriptions.size() < static_cast<std::size_t>(tr.num_contaminants) + 1)
+    tr.contamdescriptions.resize(static_cast<std::size_t>(tr.num_contaminants) + 1);
+  for (int c = first; c <= tr.num_contaminants; ++c) {
+    const int k = c - first;
+    const char* name =
+        k < nsm_species_count ? nsm_constituent_name(k, false) : nsm_constituent_name(k, true);
+    tr.contamdescriptions[static_cast<std::size_t>(c)] = name != nullptr ? name : "";
+  }
+  if (!tr.soil_con_trans) return;
+  nsm_soils& soils = nsm->soils;
+  if (!ms.super_quiet) printf("Allocating memory for NSM Soils...");
+  soils.cell_count = ms.cell_count;
+  soils.layer_count = tr.contam.soil_contam_layers;
+  if (!soils.pool.allocate(nsm_pool_count, ms.cell_count, soils.layer_count) ||
+      !soils.sorption.allocate(ms.cell_count, nsm_sorption_count - 1) ||
+      !soils.held.allocate(nsm_species_count, ms.cell_count)) {
+    raw_report_alloc_failure("NSM Soils");
+    return stop_now();
+  }
+  if (!ms.super_quiet) printf("Done\n");
+}
+
+void fill_nsm_layer_moisture(model_state& ms) {
+  contam_tables& ct = ms.transport.contam;
+  const subsurface_state& ss = ms.subsurface;
+  // The single-layer soil keeps no profile: every carrier layer holds the soil's moisture.
+  const bool known = holds(ss.theta_init, ms.cell_count);
+  for (int cell = 1; cell <= ms.cell_count; ++cell)
+    for (int l = 1; l <= ct.soil_contam_layers; ++l)
+      ct.theta[cell][l] = known ? ss.theta_init[cell] : 0.0;
+}
+
+void nsm_overland_step(model_state& ms, double dt) {
+  transport_state& tr = ms.transport;
+  nsm_model* nsm = tr.nsm.get();
+  if (nsm == nullptr || !tr.soil_con_trans || nsm->soils.pool.empty()) return;
+  fill_nsm_layer_moisture(ms);
+  contam_tables& ct = tr.contam;
+  const int n = ms.cell_count;
+  const int first = nsm->overland.first_constituent;
+  const double k = nsm->soils.exchange_rate;
+  const double* depth = ms.overland.ov_depth.data();
+  raw_array3d<double>& pool = nsm->soils.pool;
+  raw_array2d<double>& acc = ct.ov_exchange_acc;
+  raw_array2d<double>& booked = ct.soil_uptake_mass;
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+  for (int cell = 1; cell <= n; ++cell) {
+    for (const nsm_exchange_pair& pair : nsm_exchange_pairs) {
+      const int c = first + pair.species - 1;
+      // What the pool still holds once the water has taken what it was given before.
+      const double left = pool[pair.pool][cell][1] - acc[c][cell] - booked[c][cell];
+      acc[c][cell] += nsm_release(left, depth[cell], k, dt);
+    }
+  }
+}
+
+void nsm_soil_step(model_state& ms) {
+  transport_state& tr = ms.transport;
+  nsm_model* nsm = tr.nsm.get();
+  if (nsm == nullptr || !tr.soil_con_trans || nsm->soils.pool.empty()) return;
+  contam_tables& ct = tr.contam;
+  nsm_soils& soils = nsm->soils;
+  const int first = nsm->overland.first_constituent;
+  for (int k = 1; k <= nsm_species_count; ++k) {
+    const int c = first + k - 1;
+    const int partner = nsm_map_species(first, c, true);
+    const int p = partner < 0 ? 0 : partner - first + 1;
+    double* infil = ct.soil_infil_mass[c];
+    double* uptake = ct.soil_uptake_mass[c];
+    double in = 0.0;
+    double out = 0.0;
+    for (int cell = 1; cell <= ms.cell_count; ++cell) {
+      in += infil[cell];
+      out += uptake[cell];
+      if (p > 0) {
+        soils.pool[p][cell][1] += infil[cell] - uptake[cell];
+      } else {
+        soils.held[k][cell] += infil[cell] - uptake[cell];
+      }
+      infil[cell] = 0.0;
+      uptake[cell] = 0.0;
+    }
+    soils.species_in[k] += in;
+    soils.species_out[k] += out;
+  }
+}
+
+void nsm_overland_results(model_state& ms) {
+  transport_state& tr = ms.transport;
+  nsm_model* nsm = tr.nsm.get();
+  if (nsm == nullptr || nsm->overland.first_constituent < 1 || nsm->overland.nh3.empty()) return;
+  nsm_overland& ov = nsm->overland;
+  const int first = ov.first_constituent;
+  const int n = ms.cell_count;
+  const double* nh4 = tr.ov_contam_mass[first + nsm_nh4 - 1];
+  for (int cell = 1; cell <= n; ++cell) {
+    const double v = ms.overland.ov_depth[cell] * ov.cell_area;
+    ov.nh3[cell] = nsm_nh3_mass(nh4[cell], v, ov.ka, ov.h_ion, nsm_min_nh4_molar_overland);
+  }
+  nsm_species_masses m;
+  m.no2 = tr.ov_contam_mass[first + nsm_no2 - 1];
+  m.no3 = tr.ov_contam_mass[first + nsm_no3 - 1];
+  m.nh4 = nh4;
+  m.on = tr.ov_contam_mass[first + nsm_on - 1];
+  m.op = tr.ov_contam_mass[first + nsm_op - 1];
+  m.dp = tr.ov_contam_mass[first + nsm_dp - 1];
+  m.nh3 = ov.nh3.data();
+  const std::size_t size = static_cast<std::size_t>(n) + 1;
+  nsm_totals(m, n, {ov.total_n.data(), size}, {}, {ov.total_p.data(), size});
+}
+
+namespace {
+
+// The books of the species and pools of one element.
+nsm_element_books element_books(const model_state& ms, std::initializer_list<int> species,
+                                std::initializer_list<int> pools) {
+  const transport_state& tr = ms.transport;
+  const contam_tables& ct = tr.contam;
+  nsm_element_books b;
+  const nsm_model* nsm = tr.nsm.get();
+  if (nsm == nullptr || nsm->overland.first_constituent < 1) return b;
+  const int first = nsm->overland.first_constituent;
+  const nsm_soils& soils = nsm->soils;
+  const bool soil = tr.soil_con_trans != 0 && !soils.pool.empty();
+  auto at = [](const guarded_array<double>& a, int c) {
+    return c >= 1 && c <= a.upper() ? a[c] : 0.0;
+  };
+  for (int k : species) {
+    const int c = first + k - 1;
+    b.water_init += at(tr.OV_MASS_INIT, c);
+    b.rain += at(tr.OV_PRECIP_MASS, c);
+    b.out += at(tr.OV_MASS_OUT, c);
+    if (!soil) b.out += at(tr.OV_INFIL_MASS, c);
+    if (has(ct.neg_mass_total, c)) b.restored += ct.neg_mass_total[c];
+    for (int cell = 1; cell <= ms.cell_count; ++cell) {
+      b.water_final += tr.ov_contam_mass[c][cell] / 1000.0;
+      b.soil_final += tr.ov_land_mass[c][cell] / 1000.0;
+      if (!soil) continue;
+      // What infiltrated or was taken up since the last soil step is on its way.
+      b.soil_final += (ct.soil_infil_mass[c][cell] - ct.soil_uptake_mass[c][cell]) / 1000.0;
+      if (nsm_map_species(first, c, true) < 0) b.soil_final += soils.held[k][cell] / 1000.0;
+    }
+  }
+  if (soil) {
+    for (int p : pools) {
+      b.soil_init += soils.initial[p] / 1000.0;
+      for (int cell = 1; cell <= ms.cell_count; ++cell)
+        for (int l = 1; l <= soils.layer_count; ++l)
+          b.soil_final += soils.pool[p][cell][l] / 1000.0;
+    }
+  }
+  const double in = b.water_init + b.soil_init + b.rain + b.restored;
+  const double held = b.out + b.water_final + b.soil_final;
+  b.error_percent = in > 1e-16 ? (in - held) / in * 100.0 : 0.0;
+  return b;
+}
+
+}  // namespace
+
+nsm_element_books nsm_nitrogen_books(const model_state& ms) {
+  return element_books(
+      ms, {nsm_no2, nsm_no3, nsm_nh4, nsm_on},
+      {nsm_pool_nh4, nsm_pool_no3, nsm_pool_active_n, nsm_pool_fresh_n, nsm_pool_stable_n});
+}
+
+nsm_element_books nsm_phosphorus_books(const model_state& ms) {
+  return element_books(ms, {nsm_op, nsm_dp},
+                       {nsm_pool_mineral_active_p, nsm_pool_solution_p, nsm_pool_mineral_stable_p,
+                        nsm_pool_active_p, nsm_pool_fresh_p, nsm_pool_stable_p});
+}
