@@ -943,12 +943,13 @@ void infiltration_step(model_state& ms) {
   process_clock& clock = ms.infil_clock;
   clock.last = ms.current_time;
   clock.next = ms.current_time + clock.interval_days;
-  // A long-term run with dry surface and no rain parks the schedule until the next event. The
+  // A long-term run with dry surface and no rain parks the schedule until the next event; water
+  // still ponded on some cell (as the overland step last saw it) goes on soaking in. The
   // Richards columns go on between events: they drain and give the weather its
   // evapotranspiration hour by hour.
   const overland_state& ov = ms.overland;
-  if (ms.long_term && !ss.inf_richards && !ms.ov_water_present && !ms.gw_at_surface &&
-      !ov.rain_active) {
+  if (ms.long_term && !ss.inf_richards && !ms.ov_water_present && !ov.ov_any_depth &&
+      !ms.gw_at_surface && !ov.rain_active) {
     if (ss.inf_redist) ss.inf_active = 0;
     const int e = ms.event_number + 1;
     if (e >= 1 && e <= ov.num_events && e <= max_precip_events &&
