@@ -77,6 +77,7 @@ bench: build
 	$(BUILD)/vector_powers_bench
 	$(BUILD)/busy_machine_bench
 	bench/calibration_bench.sh $(BUILD)
+	$(BUILD)/longterm_year_bench --sides 100 --days 365
 
 # Fuzzing with libFuzzer (clang-14, AddressSanitizer and UndefinedBehaviorSanitizer) in its own
 # build: `make fuzz TARGET=name SECONDS=n` fuzzes one harness of tests/fuzz/, `make fuzz` each in

@@ -448,9 +448,11 @@ void update_precip_record(model_state& ms) {
       ov.precip_last_time = ms.current_time;
       ov.precip_next_time = record_time(ov.rain_events[k + 1]);
     } else {
-      // 2. The closing record's time has come: the event's rain is over.
+      // 2. The closing record's time has come: the event's rain is over. No rain falls until the
+      // next event starts: a long-term run's infiltration may rest once the surface is dry.
       ov.precip_record = closing + 1;
       ov.ov_end_checks_off = 0;
+      ov.rain_active = 0;
       if (ov.rain_event_state == 1) ov.rain_event_state = 0;
       if (ov.rain_event_state == 2) ov.rain_event_state = 3;
       fill_cells(ov.rain_cell, ms.cell_count, 0.0);

@@ -1,6 +1,7 @@
 // Energy-balance snowmelt of every cell over one step: the energy of the air over melting snow
 // (langleys per hour), melt = energy / latent heat of fusion, taken from the snow water
-// equivalent and added to the overland depth. Called by the hydromet and rainfall steps.
+// equivalent and added to the overland depth, with the constituents the snow carries. Called
+// by the hydromet and rainfall steps.
 #include "atmosphere/snowmelt.h"
 
 #include <cmath>
@@ -40,6 +41,12 @@ snow_result snowmelt_energy_balance(const snow_weather& w, const snow_views& v) 
     v.depth[c] += melt;
     r.melt_depth += melt;
     if (swe > 0.0) r.snow_left = 1;
+    if (!v.melt_volume.empty()) {
+      const double volume = melt * v.dx * v.dx;
+      v.melt_volume[c] += volume;
+      for (std::size_t k = 1; k < v.mass.size() && k < v.snow_conc.size(); ++k)
+        v.mass[k][c] += volume * v.snow_conc[k];
+    }
   }
   return r;
 }

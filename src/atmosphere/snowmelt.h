@@ -25,6 +25,14 @@ struct snow_views {
   std::span<const double> rain;  // mm/h per cell: the rain heat's input (empty: no rain heat)
   std::span<const int> ov_lake;  // overland-lake number per cell (empty: none)
   std::span<const int> lake;     // channel-lake number per cell (empty: none)
+  // Constituents carried by the snow (overland constituent transport): the melt of each cell
+  // brings its volume (m3, grid size dx in m) and, per constituent k = 1..constituent_count,
+  // that volume times the constituent's concentration in the snow (g/m3) as mass (g) into the
+  // cell's row of k. Empty melt_volume: no constituents.
+  double dx = 0.0;                    // m
+  std::span<double> melt_volume;      // m3 per cell, in/out
+  std::span<const double> snow_conc;  // g/m3 per constituent 1..constituent_count
+  std::span<double* const> mass;      // per constituent 1..count: its per-cell mass row (g)
 };
 
 struct snow_result {
@@ -35,5 +43,6 @@ struct snow_result {
 // Energy of one hour over melting snow (langleys per hour) before the rain heat.
 double snow_energy(const snow_weather& w, double snow_longwave);
 
-// Melts over dt seconds; SWE never becomes negative and never grows here.
+// Melts over dt seconds; SWE never becomes negative and never grows here. With constituents,
+// each cell's melt volume and the mass it releases are added to the cell's entries.
 snow_result snowmelt_energy_balance(const snow_weather& w, const snow_views& v);

@@ -216,6 +216,13 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.ov_con_trans != 0 &&
               (ms.subsurface.water_table_on != 0 || ms.subsurface.gw_simulation != 0);
      }},
+    // The melt of the snow would carry the constituents of the snow onto the cells.
+    {"OV_CON_TRANS",
+     "constituents released by melting snow (overland contaminant transport in "
+     "a long-term run that starts with snow)",
+     [](const model_state& ms) {
+       return ms.transport.ov_con_trans != 0 && ms.long_term != 0 && ms.cards.init_swe_kind != 0;
+     }},
     {"OV_CON_TRANS", "overland contaminant transport in a long-term run",
      [](const model_state& ms) { return ms.transport.ov_con_trans != 0 && ms.long_term != 0; }},
     {"OV_CON_TRANS",

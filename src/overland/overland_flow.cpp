@@ -258,8 +258,8 @@ void skip_dry_spell(model_state& ms) {
   overland_state& ov = ms.overland;
   const subsurface_state& ss = ms.subsurface;
   const transport_state& tr = ms.transport;
-  if (!ms.long_term || ss.water_table_on || !ov.ov_pumps.empty() || ms.channel.overbank_flow ||
-      ss.gw_simulation || tr.ov_con_trans || tr.chan_con_trans)
+  if (!ms.long_term || ov.dry_skip_off || ss.water_table_on || !ov.ov_pumps.empty() ||
+      ms.channel.overbank_flow || ss.gw_simulation || tr.ov_con_trans || tr.chan_con_trans)
     return;
   if (!ms.event_ended || (ov.ov_any_depth && ov.ov_any_flux)) return;
   const int next_event = ms.event_number + 1;

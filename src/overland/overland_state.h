@@ -290,6 +290,7 @@ struct overland_state {
   int depth_scan_any_depth = 0;    // some cell holds more than 1e-16 m
   int depth_scan_bad_cell = 0;     // lowest cell whose depth is no number, 0 none
   int dry_skip_count = 0;          // times a long-term run's overland schedule jumped a dry spell
+  int dry_skip_off = 0;            // 1: step through every dry spell (benchmarks and tests)
   int dry_skip_pending = 0;        // the overland schedule waits at dry_skip_until
   double dry_skip_until = 0.0;     // Julian day the jump over the dry spell leads to
   double dry_skip_inf_last = 0.0;  // infiltration's last update before the jump

@@ -225,20 +225,6 @@ void reset_cells(model_state& ms) {
   if (richards_long && ms.cell_count > 0) ms.avg_saturation /= ms.cell_count;
 }
 
-// Drainage and evapotranspiration of the gap go to their run totals.
-void book_gap_water(model_state& ms, int c) {
-  subsurface_state& ss = ms.subsurface;
-  const double area = ms.gridsize * ms.gridsize;
-  if (!ss.gw_simulation && has(ss.recharge_inc, c)) {
-    ss.recharge_volume += ss.recharge_inc[c] * area / 100.0;
-    ss.recharge_inc[c] = 0.0;
-  }
-  if (has(ss.et_cum_cell, c)) {
-    ss.et_cell_volume += ss.et_cum_cell[c] * area / 100.0;
-    ss.et_cum_cell[c] = 0.0;
-  }
-}
-
 // Layered soil in long-term runs: the layer moistures from the water left in the two zones.
 void reinit_layered_soil(model_state& ms) {
   subsurface_state& ss = ms.subsurface;

@@ -943,12 +943,13 @@ void infiltration_step(model_state& ms) {
   process_clock& clock = ms.infil_clock;
   clock.last = ms.current_time;
   clock.next = ms.current_time + clock.interval_days;
-  // A long-term run with dry surface and no rain parks the schedule until the next event. The
+  // A long-term run with dry surface and no rain parks the schedule until the next event; water
+  // still ponded on some cell (as the overland step last saw it) goes on soaking in. The
   // Richards columns go on between events: they drain and give the weather its
   // evapotranspiration hour by hour.
   const overland_state& ov = ms.overland;
-  if (ms.long_term && !ss.inf_richards && !ms.ov_water_present && !ms.gw_at_surface &&
-      !ov.rain_active) {
+  if (ms.long_term && !ss.inf_richards && !ms.ov_water_present && !ov.ov_any_depth &&
+      !ms.gw_at_surface && !ov.rain_active) {
     if (ss.inf_redist) ss.inf_active = 0;
     const int e = ms.event_number + 1;
     if (e >= 1 && e <= ov.num_events && e <= max_precip_events &&
@@ -967,11 +968,25 @@ void infiltration_step(model_state& ms) {
   }
 }
 
+void book_gap_water(model_state& ms, int cell) {
+  subsurface_state& ss = ms.subsurface;
+  const double area = ms.gridsize * ms.gridsize;
+  if (!ss.gw_simulation && !ss.recharge_inc.empty() && cell <= ss.recharge_inc.count()) {
+    ss.recharge_volume += ss.recharge_inc[cell] * area / 100.0;
+    ss.recharge_inc[cell] = 0.0;
+  }
+  if (!ss.et_cum_cell.empty() && cell <= ss.et_cum_cell.count()) {
+    const double volume = ss.et_cum_cell[cell] * area / 100.0;
+    ss.et_cell_volume += volume;
+    ms.output.totals.run_vol_direct_evap += volume;
+    ss.et_cum_cell[cell] = 0.0;
+  }
+}
+
 void restart_wetting_fronts(model_state& ms, const wetting_front_restart& how) {
   subsurface_state& ss = ms.subsurface;
   ss.inf_active = 1;
   if (how.average_saturation) ms.avg_saturation = 0.0;
-  const double area = ms.gridsize * ms.gridsize;
   auto clear = [](auto& a, int c) {
     if (!a.empty() && c <= a.count()) a[c] = {};
   };
@@ -1023,16 +1038,7 @@ void restart_wetting_fronts(model_state& ms, const wetting_front_restart& how) {
           ms.avg_saturation += saturation;
       }
     }
-    if (ms.long_term || how.book_gap_water_every_run) {
-      if (!ss.gw_simulation && !ss.recharge_inc.empty() && c <= ss.recharge_inc.count()) {
-        ss.recharge_volume += ss.recharge_inc[c] * area / 100.0;
-        ss.recharge_inc[c] = 0.0;
-      }
-      if (!ss.et_cum_cell.empty() && c <= ss.et_cum_cell.count()) {
-        ss.et_cell_volume += ss.et_cum_cell[c] * area / 100.0;
-        ss.et_cum_cell[c] = 0.0;
-      }
-    }
+    if (ms.long_term || how.book_gap_water_every_run) book_gap_water(ms, c);
     if (!ss.redist_front_theta.empty() && c <= ss.redist_front_theta.count())
       ss.redist_front_theta[c] = theta;
     if (!ss.surf_moist.empty() && c <= ss.surf_moist.count()) ss.surf_moist[c] = theta;

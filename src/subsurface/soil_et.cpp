@@ -7,11 +7,15 @@
 #include <algorithm>
 #include <cmath>
 
+#include "framework/core/block_sum.h"
 #include "framework/model_state.h"
 #include "subsurface/soil_table_state.h"
 #include "subsurface/subsurface_steps.h"
 
 namespace {
+
+// Cells of a block of the account's sums.
+constexpr int soil_et_block_cells = 1024;
 
 template <class T>
 std::span<T> cells_of(raw_array1d<T>& a) {
@@ -100,12 +104,13 @@ cell_soils soils_of_cell(const soil_et_views& v, int c, bool layered) {
 
 }  // namespace
 
-soil_et_totals soil_et_extract(const soil_et_views& v) {
-  soil_et_totals t;
-  const bool layered = v.soil_types != nullptr;
-  for (int c = 1; c <= v.cell_count; ++c) {
-    if (!v.ov_lake.empty() && v.ov_lake[c] >= 1) continue;
-    if (!v.lake.empty() && v.lake[c] >= 1) continue;
+namespace {
+
+// The account of cell c over the update; its depths join the block's totals t.
+void account_cell(const soil_et_views& v, int c, bool layered, soil_et_totals& t) {
+  {
+    if (!v.ov_lake.empty() && v.ov_lake[c] >= 1) return;
+    if (!v.lake.empty() && v.lake[c] >= 1) return;
 
     // Soils of the zones.
     const cell_soils soils = soils_of_cell(v, c, layered);
@@ -190,7 +195,7 @@ soil_et_totals soil_et_extract(const soil_et_views& v) {
         t.infiltration += infil / 100.0;
         v.inf_depth[c] = 0.0;
       }
-      continue;
+      return;
     }
     auto drainage = [&](const zone_soil& s, double w, double depth, double if_saturated,
                         double k_other_se, bool geometric) {
@@ -242,7 +247,26 @@ soil_et_totals soil_et_extract(const soil_et_views& v) {
     t.infiltration += infil / 100.0;
     v.inf_depth[c] = 0.0;
   }
-  return t;
+}
+
+}  // namespace
+
+soil_et_totals soil_et_extract(const soil_et_views& v) {
+  const bool layered = v.soil_types != nullptr;
+  // Each cell's account touches only its own entries; the depths are summed over fixed blocks
+  // of cells added in block order, the same bits on any thread count.
+  return block_ordered_sum<soil_et_block_cells, soil_et_totals>(
+      v.cell_count, soil_et_totals{},
+      [&](int first, int last) {
+        soil_et_totals part;
+        for (int c = first; c <= last; ++c) account_cell(v, c, layered, part);
+        return part;
+      },
+      [](soil_et_totals& total, const soil_et_totals& part) {
+        total.et_depth += part.et_depth;
+        total.et_from_gw += part.et_from_gw;
+        total.infiltration += part.infiltration;
+      });
 }
 
 void soil_et_step(model_state& ms) {

@@ -50,5 +50,6 @@ struct soil_et_totals {
   double infiltration = 0.0;  // m: infiltration taken into the zones
 };
 
-// One update of every cell over v.dt (serial, cells in order).
+// One update of every cell over v.dt, the cells in parallel; the totals are summed over fixed
+// blocks of cells in block order, the same bits on any thread count.
 soil_et_totals soil_et_extract(const soil_et_views& v);

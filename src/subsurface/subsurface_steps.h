@@ -85,6 +85,12 @@ struct wetting_front_restart {
   // (long-term runs; 0 in other runs).
   bool average_saturation = false;
 };
+// Closes the dry gap's books of one cell at a new event: the drainage the soil account gave the
+// cell since the last event (recharge_inc, without saturated groundwater) goes to the drained
+// volume, and the evaporation it took from the cell's surface water and soil (et_cum_cell) to
+// the evapotranspiration volume and to the run's direct evaporation, on which the surface and
+// simple-soil balances count it.
+void book_gap_water(model_state& ms, int cell);
 // Starts a fresh wetting front on every cell for a new event: clears the fronts' counters and
 // depths and the cumulative infiltration, and in long-term runs takes the initial moisture from
 // the water of the upper soil zone (the porosity where the water table reaches the surface),

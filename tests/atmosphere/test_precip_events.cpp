@@ -319,6 +319,29 @@ TEST_F(PrecipEvents, EventsStartAtTheirTimeRainUntilTheirLastRecordAndTheFileThe
   EXPECT_DOUBLE_EQ(ov.precip_next_time, jd(2005, 3, 14, 8, 10));
 }
 
+// The rain of an event is active from the event's start until its closing record, and again
+// from the next event's start: a long-term run's infiltration rests only while it is not.
+TEST_F(PrecipEvents, RainIsActiveFromAnEventsStartToItsClosingRecord) {
+  rain_file(
+      "EVENT first\nNRGAG 1\nNRPDS 2\nCOORD 5 95\n"
+      "RATES 2005 3 14 6 30 10.0\nRATES 2005 3 14 6 40 0.0\n"
+      "EVENT second\nNRGAG 1\nNRPDS 2\nCOORD 5 95\n"
+      "RATES 2005 3 14 8 0 12.0\nRATES 2005 3 14 8 10 0.0\n");
+  begin({jd(2005, 3, 14, 6, 30), jd(2005, 3, 14, 8, 0)}, 60.0);
+  ms_->long_term = 1;
+  std::vector<int> active;
+  for (int minute = 0; minute <= 120; ++minute) {
+    pass();
+    active.push_back(ms_->overland.rain_active);
+  }
+  ASSERT_EQ(run_error.error_fatal, 0) << out_;
+  const struct {
+    int minute;
+    int active;
+  } seen[] = {{0, 1}, {9, 1}, {11, 0}, {60, 0}, {89, 0}, {90, 1}, {99, 1}, {101, 0}, {120, 0}};
+  for (const auto& s : seen) EXPECT_EQ(active[s.minute], s.active) << s.minute;
+}
+
 TEST_F(PrecipEvents, GaugeDepthsAndAccumulationsBecomeIntensities) {
   struct convert_case {
     const char* what;

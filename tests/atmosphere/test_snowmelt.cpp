@@ -100,6 +100,58 @@ TEST(Snowmelt, RainHeatAddsMeltAndSnowNeverGoesNegative) {
     }
 }
 
+// The melt of each cell brings the constituents the snow carries: its volume (melt x dx^2) and,
+// per constituent, that volume times the constituent's concentration in the snow, added to what
+// the cell held. By hand, at 5 C, 80 %, 4.115552 m/s and 1013.25 mb the hour's energy is
+// 9.69884 langleys (worked out in the long-term cases), a melt of 9.69884 / 80 / 100 =
+// 1.212355e-3 m; on 100 m cells that is 12.12355 m3 of water, with 2.5 and 0.4 g/m3 of two
+// constituents 30.30888 g and 4.84942 g. The cell with 1e-4 m of snow left melts it all: 1 m3,
+// 2.5 g and 0.4 g. Lake cells and bare cells release nothing.
+TEST(Snowmelt, MeltReleasesTheConstituentsTheSnowCarries) {
+  const snow_weather w{5.0, 4.115552, 80.0, 1013.25};
+  const double melt = 9.69884 / 80.0 / 100.0;
+  ASSERT_NEAR(snow_energy(w, 27.0), 9.69884, 1e-5);
+  snow_grid g(4, 0.2);
+  g.swe[2] = 1e-4;
+  g.lake[3] = 1;
+  g.swe[4] = 0.0;
+  std::vector<double> volume(5, 0.0);
+  std::vector<double> first(5, 1.0), second(5, 0.0);  // 1 g of the first already in each cell
+  const std::vector<double> conc = {0.0, 2.5, 0.4};
+  const std::vector<double*> rows = {nullptr, first.data(), second.data()};
+  snow_views v = g.views(3600.0);
+  v.dx = 100.0;
+  v.melt_volume = volume;
+  v.snow_conc = conc;
+  v.mass = rows;
+  snowmelt_energy_balance(w, v);
+  const struct {
+    int cell;
+    double volume, first, second;
+  } expected[] = {
+      {1, 12.12355, 1.0 + 30.30888, 4.84942},
+      {2, 1.0, 1.0 + 2.5, 0.4},
+      {3, 0.0, 1.0, 0.0},
+      {4, 0.0, 1.0, 0.0},
+  };
+  for (const auto& e : expected) {
+    SCOPED_TRACE(e.cell);
+    EXPECT_NEAR(volume[e.cell], e.volume, 1e-4);
+    EXPECT_NEAR(first[e.cell], e.first, 1e-4);
+    EXPECT_NEAR(second[e.cell], e.second, 1e-4);
+    // The volume is the water the melt put on the cell.
+    EXPECT_NEAR(volume[e.cell], g.depth[e.cell] * 100.0 * 100.0, 1e-9);
+  }
+  EXPECT_NEAR(g.depth[1], melt, 1e-9);
+  // Without the constituent arrays the melt is the same and nothing else is touched.
+  snow_grid plain(4, 0.2);
+  plain.swe[2] = 1e-4;
+  plain.lake[3] = 1;
+  plain.swe[4] = 0.0;
+  snowmelt_energy_balance(w, plain.views(3600.0));
+  for (int c = 1; c <= 4; ++c) EXPECT_EQ(plain.depth[c], g.depth[c]) << c;
+}
+
 }  // namespace
 
 namespace {

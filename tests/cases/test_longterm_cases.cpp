@@ -12,7 +12,12 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "framework/core/error_state.h"
+#include "framework/core/julian_time.h"
+#include "framework/model_state.h"
+#include "run/run_driver.h"
 #include "support/summary_reader.h"
 #include "support/test_support.h"
 
@@ -182,6 +187,168 @@ TEST(LongTermCases, TheDrySpellBetweenTwoStormsIsSkippedAheadAndTheBooksStillClo
   EXPECT_TRUE(contains(runs.run[0].out, "End of meteorology data reached.  TORVA terminated") ||
               contains(runs.run[0].out, "simulation ended normally"))
       << runs.run[0].out;
+}
+
+// Two storms whose ponded water the sun evaporates between them: what the surface loses to the
+// weather in the gap is direct evaporation on the surface's books and not the soil's. Every book
+// closes, on the redistribution soil and on the layered soil, with the dry spell skipped ahead
+// (the executable at 1 and 8 threads) and with every step of it stepped (the run driven with the
+// skip turned off).
+constexpr const char* two_storms =
+    "EVENT \"first\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\n"
+    "RATES 2005 3 1 2 0 30.0\nRATES 2005 3 1 3 0 0.0\n"
+    "EVENT \"second\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\n"
+    "RATES 2005 3 2 12 0 30.0\nRATES 2005 3 2 13 0 0.0\n";
+
+// The redistribution soil of write_case replaced by three layers of the same loam.
+void use_layered_soil() {
+  std::string project = read_file("lt.prj");
+  const std::size_t from = project.find("INF_REDIST\n");
+  const std::size_t to = project.find("TOP_LAYER_DEPTH");
+  ASSERT_NE(from, std::string::npos);
+  ASSERT_NE(to, std::string::npos);
+  project.replace(from, project.find('\n', to) + 1 - from,
+                  "INF_LAYERED_SOIL\nSOIL_TYPE_MAP lt_soil.asc\nSOIL_LAYER_INPUT_FILE "
+                  "lt_layers.txt\n");
+  write_file("lt.prj", project);
+  std::ostringstream soil;
+  soil << grid_header(2, 2, cell) << "7 7\n7 7\n";
+  write_file("lt_soil.asc", soil.str());
+  // Ks (cm/h), pore index, capillary head (cm), porosity, field capacity, wilting point,
+  // residual and initial contents, thickness (cm).
+  write_file("lt_layers.txt",
+             "1\n0\n7 loam\n0.65 0.25 16.7 0.45 0.30 0.10 0.05 0.30 20.0\n"
+             "0.65 0.25 16.7 0.45 0.30 0.10 0.05 0.30 40.0\n"
+             "0.65 0.25 16.7 0.45 0.30 0.10 0.05 0.30\n");
+}
+
+// The start-up of the run with the skip ahead turned off.
+void clock_without_skip(model_state& ms) {
+  default_run_steps().init_simulation_clock(ms);
+  ms.overland.dry_skip_off = 1;
+}
+
+// Every balance of the summary closes to 1e-6 percent, and the surface's by hand from its
+// printed volumes (each rounded to 0.005 m3).
+void expect_books_close(const std::string& summary) {
+  const summary_balance b = read_summary_balance(summary);
+  ASSERT_TRUE(b.has_totals) << summary;
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
+  EXPECT_LT(std::fabs(b.run_surface_error), 1e-6) << summary;
+  EXPECT_LT(std::fabs(summary_number(summary, "Simple soil moisture mass balance =")), 1e-6)
+      << summary;
+  const double direct = summary_number(summary, "Total direct evaporation=");
+  EXPECT_NEAR(b.run_ov_init + b.run_precip,
+              b.run_ov_final + b.run_infiltration + b.run_discharge + direct, 0.025)
+      << summary;
+  // The soil's own books: what it took in, less what went up from it and down out of it.
+  const double soil_in = summary_number(summary, "Initial volume in soil over simple soil depth");
+  const double soil_out = summary_number(summary, "Final volume in soil over simple soil depth");
+  const double evap = summary_number(summary, "Total amount of evaporation=");
+  const double down = summary_number(summary, "Total downward flux from unsaturated zone=");
+  EXPECT_NEAR(soil_in + b.run_infiltration - (evap - direct) - down, soil_out, 0.03) << summary;
+}
+
+TEST(LongTermCases, OverTwoStormsTheWaterPondsLoseToTheSunIsOnTheSurfaceBooks) {
+  for (const bool layered : {false, true}) {
+    SCOPED_TRACE(layered ? "layered soil" : "redistribution soil");
+    {
+      temp_dir dir;
+      write_case(weather(77, 30, 0, 6, true), "");
+      write_file("lt_rain.gag", two_storms);
+      if (layered) use_layered_soil();
+      const torva_test::thread_runs runs =
+          torva_test::run_at_compared_thread_counts("lt.prj", books);
+      const std::string summary = read_file("lt_summary.out");
+      EXPECT_EQ(summary_number(summary, "Dry spells skipped ahead="), 1.0) << summary;
+      expect_books_close(summary);
+      // Both storms leave ponds that the afternoon sun takes in part.
+      EXPECT_GT(summary_number(summary, "Total direct evaporation="), 5.0) << summary;
+    }
+    std::string stepped[2];
+    for (int k = 0; k < 2; ++k) {
+      const int threads = torva_test::compared_thread_counts[k];
+      SCOPED_TRACE(threads);
+      temp_dir dir;
+      write_case(weather(77, 30, 0, 6, true), "NUM_THREADS " + std::to_string(threads) + "\n");
+      write_file("lt_rain.gag", two_storms);
+      if (layered) use_layered_soil();
+      run_steps steps = default_run_steps();
+      steps.init_simulation_clock = clock_without_skip;
+      torva_test::stdout_capture capture;
+      run_project("lt.prj", nullptr, steps);
+      const std::string out = capture.stop();
+      ASSERT_EQ(run_error.error_fatal, 0) << out;
+      stepped[k] = read_file("lt_summary.out");
+      EXPECT_TRUE(std::isnan(summary_number(stepped[k], "Dry spells skipped ahead=")))
+          << stepped[k];
+      expect_books_close(stepped[k]);
+    }
+    EXPECT_EQ(stepped[0], stepped[1]);
+  }
+}
+
+// The Julian days at which the infiltration ran in the last run driven by
+// run_counting_infiltration.
+std::vector<double> infiltration_runs;
+
+void run_counting_infiltration(const std::string& project) {
+  run_steps steps = default_run_steps();
+  int replaced = 0;
+  for (loop_step& step : steps.time_loop) {
+    if (std::string(step.name) != "infiltration_step") continue;
+    step.fn = [](model_state& ms) {
+      const double last = ms.infil_clock.last;
+      default_run_steps().time_loop[8].fn(ms);
+      if (ms.infil_clock.last != last) infiltration_runs.push_back(ms.current_time);
+    };
+    ++replaced;
+  }
+  ASSERT_EQ(replaced, 1);
+  ASSERT_STREQ(default_run_steps().time_loop[8].name, "infiltration_step");
+  infiltration_runs.clear();
+  torva_test::stdout_capture capture;
+  run_project(project.c_str(), nullptr, steps);
+  const std::string out = capture.stop();
+  ASSERT_EQ(run_error.error_fatal, 0) << out;
+}
+
+// The first storm leaves ponds that lie still through the dry spell: the overland schedule jumps
+// the spell, but the ponds go on soaking in, the infiltration following them through the spell
+// once the rain is over, while the rain of a storm that soaks in whole leaves nothing to take
+// between the storms.
+TEST(LongTermCases, PondsLeftByAStormGoOnSoakingInThroughTheDrySpell) {
+  const struct {
+    double rate;  // mm/h for an hour
+    bool ponds;   // the storm leaves water on the surface
+  } storms[] = {{30.0, true}, {5.0, false}};
+  for (const auto& storm : storms) {
+    SCOPED_TRACE(storm.rate);
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    write_case(weather(77, 30, 0, 6, true), "");
+    std::ostringstream rain;
+    rain << "EVENT \"first\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\nRATES 2005 3 1 2 0 " << storm.rate
+         << "\nRATES 2005 3 1 3 0 0.0\nEVENT \"second\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\n"
+         << "RATES 2005 3 2 12 0 " << storm.rate << "\nRATES 2005 3 2 13 0 0.0\n";
+    write_file("lt_rain.gag", rain.str());
+    run_counting_infiltration("lt.prj");
+    // The spell: from six hours after the first storm to the second.
+    const double spell_start = julian_from_date(2005, 3, 1, 9, 0, 0.0);
+    const double spell_end = julian_from_date(2005, 3, 2, 12, 0, 0.0);
+    int in_spell = 0;
+    for (double t : infiltration_runs) in_spell += t > spell_start && t < spell_end;
+    const std::string summary = read_file("lt_summary.out");
+    EXPECT_EQ(summary_number(summary, "Dry spells skipped ahead="), 1.0) << summary;
+    if (storm.ponds) {
+      EXPECT_GT(in_spell, 27) << summary;  // 27 hours of spell
+    } else {
+      EXPECT_EQ(in_spell, 0);
+      EXPECT_NEAR(summary_number(summary, "Total amount of infiltration="), 2 * 0.005 * area, 0.01)
+          << summary;
+    }
+    expect_books_close(summary);
+  }
 }
 
 TEST(LongTermCases, WeatherThatEndsBeforeTheRunOrHoldsBadRecordsStopsIt) {

@@ -315,6 +315,20 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
             "SACRAMENTO card) is not supported by this version.\n");
 }
 
+// A long-term run that starts with snow and carries overland constituents would need the
+// constituents the melt releases: the run stops at start-up, its message saying so.
+TEST_F(OptionChecks, ConstituentsOfMeltingSnowAreRefusedByName) {
+  auto ms = check(base_cards + long_term_cards + "INIT_SWE_DEPTH 0.1\nOV_CON_TRANS\n");
+  ASSERT_EQ(run_error.error_code, 0);
+  stdout_capture capture;
+  check_inputs_supported(*ms);
+  EXPECT_EQ(capture.stop(),
+            "Error: constituents released by melting snow (overland contaminant transport in a "
+            "long-term run that starts with snow) (the OV_CON_TRANS card) is not supported by "
+            "this version.\n");
+  EXPECT_EQ(run_error.error_code, error_code_own_message);
+}
+
 TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
   const std::string accepted[] = {
       "",

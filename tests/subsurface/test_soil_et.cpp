@@ -4,6 +4,7 @@
 // table reaches the surface draws its evapotranspiration from the recharge; zones at field
 // capacity or drier do not drain.
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
 #include <vector>
@@ -190,6 +191,52 @@ TEST(SoilEt, ZonesAtFieldCapacityOrDrierDoNotDrain) {
     EXPECT_GT(s.du[1], 0.0);
     EXPECT_GT(s.rinc[1], 0.0);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The cells of the account are taken in parallel: on a grid of many blocks of cells in every
+// state of the account (one and two zones, dry to saturated, ponded, rained on, the table at the
+// surface), one thread and eight leave the same bits in every cell and in the summed depths,
+// and the sums are those of the cells.
+TEST(SoilEt, OneThreadAndEightGiveTheSameBits) {
+  auto fill = [](soil_cells& s) {
+    for (int c = 1; c <= s.n; ++c) {
+      const double theta = 0.05 + 0.40 * (c % 97) / 96.0;
+      s.wt[c] = c % 3 == 0 ? 20.0 : (c % 211 == 0 ? 0.0 : 80.0);
+      const double z1 = std::fmin(s.wt[c], 30.0);
+      s.wu[c] = theta * z1;
+      s.wl[c] = s.wt[c] > 30.0 ? (0.5 * theta + 0.1) * (s.wt[c] - 30.0) : 0.0;
+      s.inf[c] = (c % 4) * 0.004;
+      s.depth[c] = c % 5 == 0 ? 0.0005 * (c % 7) : 0.0;
+      s.rain[c] = c % 13 == 0 ? 2.0 : 0.0;
+      s.exfil[c] = c % 17 == 0;
+    }
+  };
+  soil_cells one(9000), eight(9000);
+  fill(one);
+  fill(eight);
+  double inf_sum = 0.0;
+  // A cell whose table already stands at the surface leaves its infiltration to the table.
+  for (int c = 1; c <= one.n; ++c) inf_sum += one.exfil[c] == 1 ? 0.0 : one.inf[c];
+  const int threads = omp_get_max_threads();
+  omp_set_num_threads(1);
+  const soil_et_totals t1 = soil_et_extract(one.views(3600.0));
+  omp_set_num_threads(8);
+  const soil_et_totals t8 = soil_et_extract(eight.views(3600.0));
+  omp_set_num_threads(threads);
+  EXPECT_EQ(t1.et_depth, t8.et_depth);
+  EXPECT_EQ(t1.et_from_gw, t8.et_from_gw);
+  EXPECT_EQ(t1.infiltration, t8.infiltration);
+  EXPECT_NEAR(t1.infiltration, inf_sum, 1e-10);
+  EXPECT_GT(t1.et_from_gw, 0.0);
+  const std::vector<double> soil_cells::*arrays[] = {
+      &soil_cells::depth, &soil_cells::inf,  &soil_cells::wu, &soil_cells::wl, &soil_cells::total,
+      &soil_cells::rinc,  &soil_cells::rcum, &soil_cells::du, &soil_cells::dl, &soil_cells::et};
+  for (auto a : arrays) EXPECT_EQ(one.*a, eight.*a);
+  EXPECT_EQ(one.exfil, eight.exfil);
 }
 
 }  // namespace
