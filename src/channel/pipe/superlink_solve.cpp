@@ -6,10 +6,12 @@
 // exactly what flows in and out.
 #include "channel/pipe/superlink_solve.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
 #include <utility>
+#include <vector>
 
 #include "channel/channel_state.h"
 #include "channel/pipe/pipe_sections.h"
@@ -149,6 +151,71 @@ double inlet_take(superlink_surface& surface, int cell, double side, double dia,
   return q;
 }
 
+// The pattern of the junction system, the entry of every coefficient the step assembles, and
+// the ordering and first factoring of the sparse solve. A stand-in matrix of the pattern,
+// strictly dominant on its diagonal as the system of a draining network is, fixes the pivots
+// on the diagonal; the steps refactor with them. False (message printed) when the memory cannot
+// be had.
+bool junction_system_setup(superlink_state& sl, int J, int L) {
+  // The entries as (column, row), zero-based: every junction's own head, and for a junction that
+  // is not a boundary the head at the other end of each of its superlinks.
+  std::vector<std::pair<int, int>> entries;
+  entries.reserve(static_cast<std::size_t>(J) + 4 * static_cast<std::size_t>(L));
+  for (int j = 1; j <= J; ++j) entries.emplace_back(j - 1, j - 1);
+  for (int s = 1; s <= L; ++s) {
+    const int us = sl.us_sjunc[s], ds = sl.ds_sjunc[s];
+    if (!sl.bound[us]) entries.emplace_back(ds - 1, us - 1);
+    if (!sl.bound[ds]) entries.emplace_back(us - 1, ds - 1);
+  }
+  std::sort(entries.begin(), entries.end());
+  entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
+  const int count = static_cast<int>(entries.size());
+  bool ok = allocate_reported(sl.jsys_start, J, "jsys_start") &&
+            allocate_reported(sl.jsys_row, count, "jsys_row") &&
+            allocate_reported(sl.jsys_value, count, "jsys_value") &&
+            allocate_reported(sl.jsys_diag, J, "jsys_diag");
+  for (raw_array1d<int>* a : {&sl.jsys_us_us, &sl.jsys_us_ds, &sl.jsys_ds_us, &sl.jsys_ds_ds})
+    ok = ok && allocate_reported(*a, L, "jsys_entry");
+  if (!ok) return false;
+  sl.jsys_entries = count;
+  int* start = sl.jsys_start.data();
+  for (int j = 0; j <= J; ++j) start[j] = 0;
+  for (int k = 0; k < count; ++k) {
+    ++start[entries[k].first + 1];
+    sl.jsys_row[k] = entries[k].second;
+  }
+  for (int j = 1; j <= J; ++j) start[j] += start[j - 1];
+  // Entry of (row, col), one-based junctions; -1 when the pattern has none.
+  auto entry = [&](int row, int col) {
+    for (int k = start[col - 1]; k < start[col]; ++k)
+      if (sl.jsys_row[k] == row - 1) return k;
+    return -1;
+  };
+  for (int j = 1; j <= J; ++j) sl.jsys_diag[j] = entry(j, j);
+  for (int s = 1; s <= L; ++s) {
+    const int us = sl.us_sjunc[s], ds = sl.ds_sjunc[s];
+    sl.jsys_us_us[s] = sl.bound[us] ? -1 : entry(us, us);
+    sl.jsys_us_ds[s] = sl.bound[us] ? -1 : entry(us, ds);
+    sl.jsys_ds_us[s] = sl.bound[ds] ? -1 : entry(ds, us);
+    sl.jsys_ds_ds[s] = sl.bound[ds] ? -1 : entry(ds, ds);
+  }
+  // The stand-in: -1 off the diagonal, and on it one more than all the other entries of its row
+  // and column together.
+  double* value = sl.jsys_value.data();
+  for (int k = 0; k < count; ++k) value[k] = -1.0;
+  for (int j = 1; j <= J; ++j) value[sl.jsys_diag[j]] = 1.0;
+  for (int k = 0; k < count; ++k)
+    if (entries[k].first != entries[k].second) {
+      value[sl.jsys_diag[entries[k].first + 1]] += 1.0;
+      value[sl.jsys_diag[entries[k].second + 1]] += 1.0;
+    }
+  if (!sl.junction_lu.analyse(J, start, sl.jsys_row.data(), value)) {
+    raw_report_alloc_failure("junction_system");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool superlink_solve_init(superlink_state& sl, const channel_state& ch) {
@@ -191,8 +258,7 @@ bool superlink_solve_init(superlink_state& sl, const channel_state& ch) {
                          {&sl.chi_d, "chi_d"}})
     ok = ok && allocate_reported(*a, L, name);
   ok = ok && allocate_reported(sl.H_old, J, "H_old") && allocate_reported(sl.rhs, J, "rhs") &&
-       allocate_reported(sl.scale, J, "scale") && allocate_reported(sl.perm, J, "perm") &&
-       allocate_reported(sl.F, J, J, "F");
+       allocate_reported(sl.H_new, J, "H_new");
   ok = ok && allocate_reported(sl.junc_first, J + 1, "junc_first") &&
        allocate_reported(sl.junc_links, 2 * L, "junc_links");
   if (!ok) return false;
@@ -206,6 +272,7 @@ bool superlink_solve_init(superlink_state& sl, const channel_state& ch) {
     }
   }
   sl.junc_first[J + 1] = next;
+  if (!junction_system_setup(sl, J, L)) return false;
   for (int j = 1; j <= J; ++j) sl.sjunc_head[j] = sl.junc_bottom[j];
   for (int s = 1; s <= L; ++s)
     for (int i = 1; i <= sl.num_nodes[s] + 1; ++i) sl.slink_node_depth[i][s] = film_depth;
@@ -369,7 +436,6 @@ int superlink_solve(superlink_state& sl, const channel_state& ch, superlink_surf
   // at its old depth; the flows they give then move the water (below).
   for (int s = 1; s <= L; ++s)
     for (int i = 1; i <= sl.num_nodes[s] + 1; ++i) sl.slink_node_depth[i][s] = sl.h_old[i][s];
-  double** F = sl.F.row_table();
   double* rhs = sl.rhs.data();
   for (int iteration = 1; iteration <= iteration_limit; ++iteration) {
     for (int s = 1; s <= L; ++s) {
@@ -449,13 +515,14 @@ int superlink_solve(superlink_state& sl, const channel_state& ch, superlink_surf
     // bring; a superlink draws from its upstream junction its first flow plus what its first
     // node stores, and gives its downstream junction its last flow less what its last node
     // stores. A boundary junction holds its bottom as its head.
+    double* value = sl.jsys_value.data();
+    for (int k = 0; k < sl.jsys_entries; ++k) value[k] = 0.0;
     for (int i = 1; i <= J; ++i) {
-      for (int k = 1; k <= J; ++k) F[i][k] = 0.0;
       if (sl.bound[i]) {
-        F[i][i] = 1.0;
+        value[sl.jsys_diag[i]] = 1.0;
         rhs[i] = sl.junc_bottom[i];
       } else {
-        F[i][i] = sl.As_sjunc[i] / dt;
+        value[sl.jsys_diag[i]] = sl.As_sjunc[i] / dt;
         rhs[i] = sl.As_sjunc[i] / dt * sl.H_old[i] + sl.Q_junc[i];
       }
     }
@@ -475,28 +542,29 @@ int superlink_solve(superlink_state& sl, const channel_state& ch, superlink_surf
       const double cd =
           fd * sl.chi_d[s] - EN * (sl.lambda_d[s] - hN) - node_stored_rate(sl, N + 1, s, N, hN, dt);
       if (!sl.bound[us]) {
-        F[us][us] += au;
-        F[us][ds] += bu;
+        value[sl.jsys_us_us[s]] += au;
+        value[sl.jsys_us_ds[s]] += bu;
         rhs[us] -= cu;
       }
       if (!sl.bound[ds]) {
-        F[ds][us] -= ad;
-        F[ds][ds] -= bd;
+        value[sl.jsys_ds_us[s]] -= ad;
+        value[sl.jsys_ds_ds[s]] -= bd;
         rhs[ds] += cd;
       }
     }
-    double parity = 0.0;
-    if (ludcmp(F, J, sl.perm.data(), parity, sl.scale.data()) != 0) {
+    if (sl.junction_lu.factor(value) != 0) {
       raise_error(err_superlink_update_failed);
       return -1;
     }
-    lubksb(F, J, sl.perm.data(), rhs);
+    double* H_new = sl.H_new.data();
+    for (int j = 1; j <= J; ++j) H_new[j] = rhs[j];
+    sl.junction_lu.solve(H_new + 1);
 
     // Back-substitution: end flows and end depths, then the interior from the sweeps.
     double moved = 0.0;
     for (int j = 1; j <= J; ++j) {
-      moved = std::fmax(moved, std::fabs(rhs[j] - sl.sjunc_head[j]));
-      sl.sjunc_head[j] = rhs[j];
+      moved = std::fmax(moved, std::fabs(H_new[j] - sl.sjunc_head[j]));
+      sl.sjunc_head[j] = H_new[j];
     }
     for (int s = 1; s <= L; ++s) {
       const int N = sl.num_nodes[s];

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "framework/core/raw_arrays.h"
+#include "framework/core/sparse_lu.h"
 
 struct superlink_state {
   // Superjunctions, per junction 1..junction count.
@@ -81,11 +82,23 @@ struct superlink_state {
   raw_array1d<int> junc_first;         // per junction 1..count + 1: first entry in junc_links
   raw_array1d<int> junc_links;         // the superlinks at each junction: +s starts there, -s ends
   raw_array1d<double> rhs;             // per junction: right-hand side of the junction system
-  raw_array1d<int> perm;               // per junction: row interchanges of the factoring
-  raw_array1d<double> scale;           // per junction: row scales of the factoring
+  raw_array1d<double> H_new;           // per junction: m, the heads the junction system gives
   raw_array1d<double> flow_magnitude;  // per cell: overland flow magnitude (m3/s) the node
                                        // inlets look at
-  raw_array2d<double> F;               // [junction][junction]: the junction system
+  // The junction system, sparse: each junction's row holds its own head and the heads at the
+  // other ends of its superlinks (a boundary junction's row only its own). Compressed columns,
+  // zero-based as the factoring takes them: column j - 1 holds entries
+  // jsys_start[j - 1] .. jsys_start[j] - 1 of jsys_row (row - 1) and jsys_value.
+  int jsys_entries = 0;            // nonzeros of the pattern
+  raw_array1d<int> jsys_start;     // [0..junction count]: first entry of each column
+  raw_array1d<int> jsys_row;       // [0..entries - 1]: zero-based row of each entry
+  raw_array1d<double> jsys_value;  // [0..entries - 1]: the matrix of the step
+  raw_array1d<int> jsys_diag;      // per junction: entry of its own head
+  raw_array1d<int> jsys_us_us;     // per superlink: entry (us, us), -1 when us is a boundary
+  raw_array1d<int> jsys_us_ds;     // per superlink: entry (us, ds), -1 when us is a boundary
+  raw_array1d<int> jsys_ds_us;     // per superlink: entry (ds, us), -1 when ds is a boundary
+  raw_array1d<int> jsys_ds_ds;     // per superlink: entry (ds, ds), -1 when ds is a boundary
+  sparse_lu junction_lu;           // the factors of the junction system
 
   int call_count = 0;               // solves so far, 0 before the first
   int allocated = 0;                // the work arrays are allocated
