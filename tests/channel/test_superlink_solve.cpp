@@ -1,8 +1,8 @@
 // The implicit network solve: its volume balance closes at every step on a network of two
 // superlinks filling up, a single pipe at steady inflow settles at Manning's normal depth
-// (computed here by bisection, independently of the solve) whatever its segment length, a grate
-// inlet never takes more than the water on its cell, and the sparse solve of the junction system
-// gives the heads a dense LU gives.
+// (computed here by bisection, independently of the solve) whatever its segment length, on mild
+// and on steep beds, a grate inlet never takes more than the water on its cell, and the sparse
+// solve of the junction system gives the heads a dense LU gives.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "channel/channel_steps.h"
+#include "channel/pipe/pipe_sections.h"
 #include "channel/pipe/superlink_solve.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
@@ -141,8 +142,8 @@ TEST_F(SuperlinkSolve, SinglePipeAtSteadyInflowReachesNormalDepth) {
     for (int s = 0; s < 400; ++s) step(60.0);
     const superlink_state& sl = ms_->superlink;
     const double yn = manning_normal_depth(0.3, k.n, k.slope, Q);
-    // The upper three eighths of the pipe: the outfall's drawdown, which the depths follow with
-    // a wiggle that halves and more from segment to segment upstream, does not reach them.
+    // The upper three eighths of the pipe: the outfall's drawdown, which fades from segment to
+    // segment upstream, does not reach them.
     for (int i = 1; i <= k.segments * 3 / 8; ++i) {
       EXPECT_NEAR(sl.Q[i][1], Q, 1e-6 * Q) << k.segments << " segment " << i;
       EXPECT_NEAR(sl.slink_node_depth[i][1], yn, 0.005 * yn)
@@ -353,6 +354,55 @@ TEST_F(SuperlinkSolve, SparseJunctionSolveMatchesADenseSolve) {
     for (int j = 1; j <= J; ++j) above = std::fmax(above, sl.sjunc_head[j] - sl.junc_bottom[j]);
     EXPECT_GT(above, 0.01) << "seed " << seed;
     EXPECT_GT(outflow_, 0.0);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Steep pipes: the normal depth lies below the critical depth, the flow is supercritical and the
+// free outfall holds the last node at the normal depth. At a steady inflow the pipe settles at
+// Manning's normal depth along its length, flows equal to the inflow, whatever its segments.
+TEST_F(SuperlinkSolve, SteepPipeAtSteadyInflowSettlesAtNormalDepth) {
+  struct pipe_case {
+    int segments;
+    double slope;
+    double n;
+    double Q;
+  };
+  const pipe_case cases[] = {{8, 0.02, 0.013, 0.03},
+                             {8, 0.05, 0.011, 0.05},
+                             {40, 0.01, 0.010, 0.03},
+                             {4, 0.08, 0.013, 0.08}};
+  for (const pipe_case& k : cases) {
+    SetUp();
+    const double length = 800.0 / k.segments;
+    const double top = 10.0 + 800.0 * k.slope;
+    std::string net = "CONNECT 1 1 2\nSJUNC 1 " + std::to_string(top + 10.0) + " " +
+                      std::to_string(top) + " 2.0 0 1 1 0 0\n";
+    net += "SJUNC 2 15 10 0 888 1 1 0 0\n";
+    net += "SLINK 1 " + std::to_string(k.segments) + "\n";
+    for (int i = 1; i <= k.segments + 1; ++i)
+      net += "NODE " + std::to_string(i) + " " + std::to_string(top + 10.0) + " " +
+             std::to_string(top - (i - 1) * length * k.slope) + " 0 0 1 1 0 0\n";
+    for (int i = 1; i <= k.segments; ++i)
+      net += "PIPE " + std::to_string(i) + " 1 0.3 0 " + std::to_string(k.slope) + " " +
+             std::to_string(k.n) + " " + std::to_string(length) + " 0 0\n";
+    build(net, k.Q);
+    for (int s = 0; s < 400; ++s) step(60.0);
+    const superlink_state& sl = ms_->superlink;
+    const double yn = manning_normal_depth(0.3, k.n, k.slope, k.Q);
+    // Every node, the outfall's with them, at the normal depth; every segment carries the inflow.
+    for (int i = 1; i <= k.segments + 1; ++i)
+      EXPECT_NEAR(sl.slink_node_depth[i][1], yn, 0.005 * yn)
+          << k.segments << " segments, slope " << k.slope << ", node " << i;
+    for (int i = 1; i <= k.segments; ++i)
+      EXPECT_NEAR(sl.Q[i][1], k.Q, 1e-6 * k.Q) << k.segments << " segment " << i;
+    // The flow is supercritical: the normal depth lies below the critical depth.
+    double yc = 0.0;
+    ASSERT_EQ(superlink_crit_calc(pipe_circular, 0.3, 0.0, k.Q, yc), 0);
+    EXPECT_LT(yn, 0.9 * yc) << k.slope;
   }
 }
 

@@ -72,6 +72,9 @@ struct superlink_state {
   raw_array2d<double> E;           // node: m2/s, storage per unit depth and time
   raw_array2d<double> D;           // node: m3/s, E h_old + lateral inflow
   raw_array2d<double> a, b, c, P;  // segment: momentum coefficients
+  raw_array2d<double> gA_u, gA_d;  // segment: m3/s2, the momentum's coefficients of the depths of
+                                   // its upstream and downstream nodes (g A, and at the upwind
+                                   // node the change of gravity less friction with its depth)
   raw_array2d<double> T, U, V, W;  // segment: forward sweep
   raw_array2d<double> O, X, Y, Z;  // segment: backward sweep
   // Per superlink: end relations h = gamma H + kappa Q + lambda and the end flows in the
@@ -108,7 +111,8 @@ struct superlink_state {
   double call_outflow = 0.0;        // m3: out of the network during the last call
   double call_balance_error = 0.0;  // m3: storage change minus net inflow of the last call
   double sweep_residual = 0.0;      // m3/s: largest continuity residual of the solved interior
-                                    // nodes before the water moves (round-off)
+                                    // nodes, or momentum residual of a segment over a + b + c,
+                                    // before the water moves (round-off)
   double clip_volume = 0.0;         // m3: water the depth and head floors added, whole run
   int lost_flag = 0;                // flow left the system at a boundary junction in the call
   int outlet_flag = 0;              // flow reached a channel outlet in the call
