@@ -6,6 +6,12 @@
 // previous size, and the share the junction system (a sparse factoring reusing its ordering and
 // pivots, which grows about as the junction count) takes of it.
 //
+// Measured on an Intel Xeon Processor (8 cores, shared and loaded), Release build, 10 steps:
+// with the dense LU the junction system took 1536 ms of 1634 ms a step at 1001 junctions and
+// the step 19992 ms at 2001; factored sparse, a step takes 21.8 ms at 1001 junctions, 36.2 ms
+// at 2001 and 205 ms at 10001, of which the junction system 0.02, 0.06 and 0.31 ms (the rest
+// is the sweeps and the moving of the water, which grow as the junction count).
+//
 // superlink_bench [--junctions 100,1000,...] [--steps K]
 #include <chrono>
 #include <cstdio>
