@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -74,14 +75,18 @@ const std::string pipe_project =
     "RAIN_DURATION 240\nSTORM_SEWER pipes.slk\nPIPE_FLOW pipe_flow.out\n"
     "PIPE_HEAD pipe_head.out\n";
 
-TEST(PipeCases, SinglePipeAtSteadyInflowRunsAtNormalDepthAndItsBooksClose) {
+// Runs the one-cell project over the pipe network `network` (eight 100 m segments of a 0.3 m
+// pipe on `slope` from the invert `top`, Manning's n 0.012) at 1 and 8 threads and checks the
+// steady state: the flow in every segment, the normal depth of that flow at the first
+// `normal_nodes` nodes within 0.5 %, and the books of the pipes and of the event.
+void check_steady_pipe_run(const std::string& network, double top, double slope, int normal_nodes) {
   torva_test::process_state_guard guard;
   temp_dir dir;
   const std::string header =
       "north: 1030.0\nsouth: 1000.0\neast: 530.0\nwest: 500.0\nrows: 1\ncols: 1\n";
   write_file("mask.asc", header + "1\n");
   write_file("elev.asc", header + "13.0\n");
-  write_file("pipes.slk", one_pipe);
+  write_file("pipes.slk", network);
   write_file("pipe.prj", pipe_project);
   const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
       "pipe.prj", [] { return read_file("pipe_flow.out") + read_file("pipe_head.out"); });
@@ -103,11 +108,13 @@ TEST(PipeCases, SinglePipeAtSteadyInflowRunsAtNormalDepthAndItsBooksClose) {
   EXPECT_GT(Q, 0.5 * rain);
   for (double f : flow) EXPECT_NEAR(f, Q, 2e-5);
   // Upstream of the drawdown the depth is the normal depth of that flow within 0.5 %.
-  const double yn = manning_normal_depth(0.3, 0.012, 0.002, Q);
-  for (int i = 0; i < 3; ++i)
-    EXPECT_NEAR(head[i] - (10.0 - 0.2 * i), yn, 0.005 * yn) << "node " << i + 1;
-  // The outfall draws the water down towards the critical depth.
-  EXPECT_LT(head[8] - 8.4, yn);
+  const double yn = manning_normal_depth(0.3, 0.012, slope, Q);
+  for (int i = 0; i < normal_nodes; ++i)
+    EXPECT_NEAR(head[i] - (top - 100.0 * slope * i), yn, 0.005 * yn) << "node " << i + 1;
+  if (normal_nodes < 9) {
+    // The outfall draws the water down towards the critical depth.
+    EXPECT_LT(head[8] - (top - 800.0 * slope), yn);
+  }
 
   // The pipes' books: what the grate took is stored or left at the outfall.
   const std::string summary = read_file("pipe_summary.out");
@@ -123,6 +130,33 @@ TEST(PipeCases, SinglePipeAtSteadyInflowRunsAtNormalDepthAndItsBooksClose) {
   ASSERT_TRUE(event.has_event) << summary;
   EXPECT_NEAR(event.event_error_percent, 0.0, 1e-4) << summary;
   EXPECT_NEAR(summary_number(summary, "overland inputs to superlink:"), taken, 0.1) << summary;
+}
+
+TEST(PipeCases, SinglePipeAtSteadyInflowRunsAtNormalDepthAndItsBooksClose) {
+  check_steady_pipe_run(one_pipe, 10.0, 0.002, 3);
+}
+
+// The same pipe on a steep bed (3 %): its normal depth lies below the critical depth, so the
+// supercritical flow runs at the normal depth from the manhole down to the outfall.
+std::string steep_pipe() {
+  std::string t = "One steep pipe of eight 100 m segments from the manhole to a free outfall\n";
+  t += "CONNECT 1 1 2\nSJUNC 1 37.0 34.0 1.0 1 1 1 2.0 0.6\nSJUNC 2 12.0 10.0 0.0 888 1 1 0 0\n";
+  t += "SLINK 1 8\n";
+  char line[128];
+  for (int i = 1; i <= 9; ++i) {
+    const double invert = 34.0 - 3.0 * (i - 1);
+    std::snprintf(line, sizeof line, "NODE %d %.1f %.1f 0 0 1 1 0 0\n", i, invert + 3.0, invert);
+    t += line;
+  }
+  for (int i = 1; i <= 8; ++i) {
+    std::snprintf(line, sizeof line, "PIPE %d 1 0.3 0 0.03 0.012 100 0 0\n", i);
+    t += line;
+  }
+  return t;
+}
+
+TEST(PipeCases, SteepPipeAtSteadyInflowRunsAtNormalDepthAlongItsLength) {
+  check_steady_pipe_run(steep_pipe(), 34.0, 0.03, 9);
 }
 
 }  // namespace

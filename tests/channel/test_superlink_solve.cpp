@@ -1,17 +1,23 @@
 // The implicit network solve: its volume balance closes at every step on a network of two
 // superlinks filling up, a single pipe at steady inflow settles at Manning's normal depth
-// (computed here by bisection, independently of the solve) whatever its segment length, and a
-// grate inlet never takes more than the water on its cell.
+// (computed here by bisection, independently of the solve) whatever its segment length, on mild
+// and on steep beds, a grate inlet never takes more than the water on its cell, and the sparse
+// solve of the junction system gives the heads a dense LU gives.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <memory>
+#include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "channel/channel_steps.h"
+#include "channel/pipe/pipe_sections.h"
 #include "channel/pipe/superlink_solve.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
+#include "framework/core/solvers.h"
 #include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
 #include "support/test_support.h"
@@ -136,8 +142,8 @@ TEST_F(SuperlinkSolve, SinglePipeAtSteadyInflowReachesNormalDepth) {
     for (int s = 0; s < 400; ++s) step(60.0);
     const superlink_state& sl = ms_->superlink;
     const double yn = manning_normal_depth(0.3, k.n, k.slope, Q);
-    // The upper three eighths of the pipe: the outfall's drawdown, which the depths follow with
-    // a wiggle that halves and more from segment to segment upstream, does not reach them.
+    // The upper three eighths of the pipe: the outfall's drawdown, which fades from segment to
+    // segment upstream, does not reach them.
     for (int i = 1; i <= k.segments * 3 / 8; ++i) {
       EXPECT_NEAR(sl.Q[i][1], Q, 1e-6 * Q) << k.segments << " segment " << i;
       EXPECT_NEAR(sl.slink_node_depth[i][1], yn, 0.005 * yn)
@@ -249,6 +255,155 @@ TEST_F(SuperlinkSolve, LevelWaterInALevelPipeStaysStillWhateverTheSlopeOnFile) {
   for (int i = 1; i <= 3; ++i) EXPECT_NEAR(sl.slink_node_depth[i][1], 0.2, 1e-12) << i;
   EXPECT_NEAR(sl.sjunc_head[1], 10.2, 1e-12);
   EXPECT_NEAR(sl.storage, start, 1e-9);
+}
+
+}  // namespace
+
+namespace {
+
+// A random network of `junctions` superjunctions: each junction but the first drains into a
+// random junction nearer the outfall, some junctions also into a second one (loops), the first
+// into a free outfall. Every superlink is two or three circular pipes of random size falling
+// 1.5 m per level of the tree.
+std::string random_network(int junctions, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<int> level(junctions + 2, 0);
+  std::vector<std::pair<int, int>> links;  // (upstream, downstream)
+  for (int j = 2; j <= junctions; ++j) {
+    const int parent = 1 + static_cast<int>(rng() % static_cast<unsigned>(j - 1));
+    level[j] = level[parent] + 1;
+    links.emplace_back(j, parent);
+  }
+  for (int j = 3; j <= junctions; ++j) {
+    if (rng() % 4 != 0) continue;
+    const int other = 1 + static_cast<int>(rng() % static_cast<unsigned>(j - 1));
+    if (level[other] < level[j] && other != links[j - 2].second) links.emplace_back(j, other);
+  }
+  const int outfall = junctions + 1;
+  links.emplace_back(1, outfall);
+  auto bottom = [&](int j) { return j == outfall ? 0.0 : 2.0 + 1.5 * level[j]; };
+  std::string t;
+  char line[256];
+  for (std::size_t s = 0; s < links.size(); ++s) {
+    std::snprintf(line, sizeof line, "CONNECT %zu %d %d\n", s + 1, links[s].first, links[s].second);
+    t += line;
+  }
+  for (int j = 1; j <= outfall; ++j) {
+    std::snprintf(line, sizeof line, "SJUNC %d %.3f %.3f %.2f %d 1 1 0 0\n", j, bottom(j) + 3.0,
+                  bottom(j), j == outfall ? 0.0 : 0.5 + 0.1 * static_cast<double>(rng() % 20),
+                  j == outfall ? 888 : 0);
+    t += line;
+  }
+  for (std::size_t s = 0; s < links.size(); ++s) {
+    const int pipes = 2 + static_cast<int>(rng() % 2);
+    const double top = bottom(links[s].first), low = bottom(links[s].second);
+    const double length = 40.0 + static_cast<double>(rng() % 60);
+    const double diameter = 0.3 + 0.1 * static_cast<double>(rng() % 5);
+    std::snprintf(line, sizeof line, "SLINK %zu %d\n", s + 1, pipes);
+    t += line;
+    for (int k = 1; k <= pipes + 1; ++k) {
+      const double z = top + (low - top) * (k - 1) / pipes;
+      std::snprintf(line, sizeof line, "NODE %d %.4f %.4f 0 0 1 1 0 0\n", k, z + 3.0, z);
+      t += line;
+    }
+    for (int k = 1; k <= pipes; ++k) {
+      std::snprintf(line, sizeof line, "PIPE %d 1 %.2f 0 %.6f 0.013 %.1f 0 0\n", k, diameter,
+                    (top - low) / (pipes * length), length);
+      t += line;
+    }
+  }
+  return t;
+}
+
+// The sparse junction solve gives the heads a dense LU with partial pivoting gives for the same
+// system, to round-off, at every step of a random looped network filling and draining.
+TEST_F(SuperlinkSolve, SparseJunctionSolveMatchesADenseSolve) {
+  for (unsigned seed : {7u, 2024u}) {
+    SetUp();
+    build(random_network(60, seed), 0.0);
+    superlink_state& sl = ms_->superlink;
+    channel_state& ch = ms_->channel;
+    const int J = ch.superlink_junction_count;
+    ASSERT_GT(sl.jsys_entries, J);  // the junctions are coupled
+    for (int s = 1; s <= ch.superlink_count; s += 3) ch.superlink_tile_flow[1][s] = 0.004;
+    nr_matrix dense(J, J);
+    std::vector<int> perm(J + 1);
+    std::vector<double> heads(J + 1);
+    double worst = 0.0;
+    for (int k = 0; k < 40; ++k) {
+      if (k == 25)  // the feed stops: the network drains
+        for (int s = 1; s <= ch.superlink_count; ++s) ch.superlink_tile_flow[1][s] = 0.0;
+      step(30.0);
+      for (int i = 1; i <= J; ++i)
+        for (int j = 1; j <= J; ++j) dense[i][j] = 0.0;
+      for (int col = 0; col < J; ++col)
+        for (int e = sl.jsys_start[col]; e < sl.jsys_start[col + 1]; ++e)
+          dense[sl.jsys_row[e] + 1][col + 1] = sl.jsys_value[e];
+      for (int j = 1; j <= J; ++j) heads[j] = sl.rhs[j];
+      double parity = 0.0;
+      ASSERT_EQ(ludcmp(dense.rows(), J, perm.data(), parity), 0);
+      lubksb(dense.rows(), J, perm.data(), heads.data());
+      for (int j = 1; j <= J; ++j) {
+        ASSERT_NEAR(sl.H_new[j], heads[j], 1e-10 * (1.0 + std::fabs(heads[j])))
+            << "seed " << seed << " step " << k << " junction " << j;
+        worst = std::fmax(worst, std::fabs(sl.H_new[j] - heads[j]));
+      }
+    }
+    // The heads rose above the bottoms: the comparison saw a working network.
+    double above = 0.0;
+    for (int j = 1; j <= J; ++j) above = std::fmax(above, sl.sjunc_head[j] - sl.junc_bottom[j]);
+    EXPECT_GT(above, 0.01) << "seed " << seed;
+    EXPECT_GT(outflow_, 0.0);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Steep pipes: the normal depth lies below the critical depth, the flow is supercritical and the
+// free outfall holds the last node at the normal depth. At a steady inflow the pipe settles at
+// Manning's normal depth along its length, flows equal to the inflow, whatever its segments.
+TEST_F(SuperlinkSolve, SteepPipeAtSteadyInflowSettlesAtNormalDepth) {
+  struct pipe_case {
+    int segments;
+    double slope;
+    double n;
+    double Q;
+  };
+  const pipe_case cases[] = {{8, 0.02, 0.013, 0.03},
+                             {8, 0.05, 0.011, 0.05},
+                             {40, 0.01, 0.010, 0.03},
+                             {4, 0.08, 0.013, 0.08}};
+  for (const pipe_case& k : cases) {
+    SetUp();
+    const double length = 800.0 / k.segments;
+    const double top = 10.0 + 800.0 * k.slope;
+    std::string net = "CONNECT 1 1 2\nSJUNC 1 " + std::to_string(top + 10.0) + " " +
+                      std::to_string(top) + " 2.0 0 1 1 0 0\n";
+    net += "SJUNC 2 15 10 0 888 1 1 0 0\n";
+    net += "SLINK 1 " + std::to_string(k.segments) + "\n";
+    for (int i = 1; i <= k.segments + 1; ++i)
+      net += "NODE " + std::to_string(i) + " " + std::to_string(top + 10.0) + " " +
+             std::to_string(top - (i - 1) * length * k.slope) + " 0 0 1 1 0 0\n";
+    for (int i = 1; i <= k.segments; ++i)
+      net += "PIPE " + std::to_string(i) + " 1 0.3 0 " + std::to_string(k.slope) + " " +
+             std::to_string(k.n) + " " + std::to_string(length) + " 0 0\n";
+    build(net, k.Q);
+    for (int s = 0; s < 400; ++s) step(60.0);
+    const superlink_state& sl = ms_->superlink;
+    const double yn = manning_normal_depth(0.3, k.n, k.slope, k.Q);
+    // Every node, the outfall's with them, at the normal depth; every segment carries the inflow.
+    for (int i = 1; i <= k.segments + 1; ++i)
+      EXPECT_NEAR(sl.slink_node_depth[i][1], yn, 0.005 * yn)
+          << k.segments << " segments, slope " << k.slope << ", node " << i;
+    for (int i = 1; i <= k.segments; ++i)
+      EXPECT_NEAR(sl.Q[i][1], k.Q, 1e-6 * k.Q) << k.segments << " segment " << i;
+    // The flow is supercritical: the normal depth lies below the critical depth.
+    double yc = 0.0;
+    ASSERT_EQ(superlink_crit_calc(pipe_circular, 0.3, 0.0, k.Q, yc), 0);
+    EXPECT_LT(yn, 0.9 * yc) << k.slope;
+  }
 }
 
 }  // namespace

@@ -21,8 +21,6 @@
 
 namespace {
 
-// Largest dimension of the network arrays the reader takes on.
-constexpr int max_network_dimension = 2000;
 // Largest pipe count of one superlink (the network's limit on nodes per superlink).
 constexpr int max_pipes_per_superlink = 1000;
 
@@ -614,7 +612,8 @@ std::vector<double> pipe_segment_lengths(double length) {
   return out;
 }
 
-int read_superlink_file(model_state& ms, file_handle& network_file, file_handle& grid_pipe_file) {
+int read_superlink_file(model_state& ms, file_handle& network_file, file_handle& grid_pipe_file,
+                        int dimension_limit) {
   channel_state& ch = ms.channel;
   superlink_state& sl = ms.superlink;
   ch.superlink_junction_count = ch.superlink_count = ch.superlink_max_nodes = 0;
@@ -647,7 +646,7 @@ int read_superlink_file(model_state& ms, file_handle& network_file, file_handle&
   }
   int dimension = junctions > links ? junctions : links;
   if (max_pipes > dimension) dimension = max_pipes;
-  if (dimension > max_network_dimension) {
+  if (dimension > dimension_limit) {
     printf("MAX dimension of superlink arrays too big.  Problem with read routine.\n");
     stop_now();
     return 9;

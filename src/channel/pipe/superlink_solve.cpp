@@ -6,10 +6,12 @@
 // exactly what flows in and out.
 #include "channel/pipe/superlink_solve.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
 #include <utility>
+#include <vector>
 
 #include "channel/channel_state.h"
 #include "channel/pipe/pipe_sections.h"
@@ -86,6 +88,30 @@ double node_stored_rate(const superlink_state& sl, int i, int s, int N, double h
   return (node_volume(sl, i, s, N, h) - node_volume(sl, i, s, N, sl.h_old[i][s])) / dt;
 }
 
+// The driving force of segment (i, s) in its momentum equation (m4/s2): gravity on the bed of
+// `fall` metres less Manning friction on the flow `q`, both with the segment's section at
+// depth y (a full pipe above D).
+double segment_force(const superlink_state& sl, int i, int s, double y, double q, double fall) {
+  const double D = sl.diameter[i][s];
+  double A = 0.0, P = 0.0, T = 0.0;
+  superlink_xsec_props(D, y < D ? (y > 0.0 ? y : 0.0) : D, sl.width[i][s], sl.sec_type[i][s], A, P,
+                       T);
+  const double R = P > 0.0 ? A / P : 0.0;
+  const double n = sl.M_n[i][s];
+  const double friction =
+      A > 0.0 && R > 0.0 ? g * n * n * sl.dxc[i][s] / (A * std::pow(R, 4.0 / 3.0)) : 0.0;
+  return g * A * fall - friction * std::fabs(q) * q;
+}
+
+// The node upwind of segment (i, s) for the step: the one whose water surface stood higher at
+// its start (the upstream node i when level). The flow of the step runs from it.
+int upwind_node(const superlink_state& sl, int i, int s) {
+  return sl.h_old[i][s] + sl.slink_node_Zinv[i][s] >=
+                 sl.h_old[i + 1][s] + sl.slink_node_Zinv[i + 1][s]
+             ? i
+             : i + 1;
+}
+
 // The depth (or head) at which `volume` of the increasing function holds `target`, at least
 // `floor`: bisection between the floor and a bracket grown from the estimate. A target below
 // the floor's volume gives the floor, and the water that adds goes to `made`.
@@ -149,6 +175,71 @@ double inlet_take(superlink_surface& surface, int cell, double side, double dia,
   return q;
 }
 
+// The pattern of the junction system, the entry of every coefficient the step assembles, and
+// the ordering and first factoring of the sparse solve. A stand-in matrix of the pattern,
+// strictly dominant on its diagonal as the system of a draining network is, fixes the pivots
+// on the diagonal; the steps refactor with them. False (message printed) when the memory cannot
+// be had.
+bool junction_system_setup(superlink_state& sl, int J, int L) {
+  // The entries as (column, row), zero-based: every junction's own head, and for a junction that
+  // is not a boundary the head at the other end of each of its superlinks.
+  std::vector<std::pair<int, int>> entries;
+  entries.reserve(static_cast<std::size_t>(J) + 4 * static_cast<std::size_t>(L));
+  for (int j = 1; j <= J; ++j) entries.emplace_back(j - 1, j - 1);
+  for (int s = 1; s <= L; ++s) {
+    const int us = sl.us_sjunc[s], ds = sl.ds_sjunc[s];
+    if (!sl.bound[us]) entries.emplace_back(ds - 1, us - 1);
+    if (!sl.bound[ds]) entries.emplace_back(us - 1, ds - 1);
+  }
+  std::sort(entries.begin(), entries.end());
+  entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
+  const int count = static_cast<int>(entries.size());
+  bool ok = allocate_reported(sl.jsys_start, J, "jsys_start") &&
+            allocate_reported(sl.jsys_row, count, "jsys_row") &&
+            allocate_reported(sl.jsys_value, count, "jsys_value") &&
+            allocate_reported(sl.jsys_diag, J, "jsys_diag");
+  for (raw_array1d<int>* a : {&sl.jsys_us_us, &sl.jsys_us_ds, &sl.jsys_ds_us, &sl.jsys_ds_ds})
+    ok = ok && allocate_reported(*a, L, "jsys_entry");
+  if (!ok) return false;
+  sl.jsys_entries = count;
+  int* start = sl.jsys_start.data();
+  for (int j = 0; j <= J; ++j) start[j] = 0;
+  for (int k = 0; k < count; ++k) {
+    ++start[entries[k].first + 1];
+    sl.jsys_row[k] = entries[k].second;
+  }
+  for (int j = 1; j <= J; ++j) start[j] += start[j - 1];
+  // Entry of (row, col), one-based junctions; -1 when the pattern has none.
+  auto entry = [&](int row, int col) {
+    for (int k = start[col - 1]; k < start[col]; ++k)
+      if (sl.jsys_row[k] == row - 1) return k;
+    return -1;
+  };
+  for (int j = 1; j <= J; ++j) sl.jsys_diag[j] = entry(j, j);
+  for (int s = 1; s <= L; ++s) {
+    const int us = sl.us_sjunc[s], ds = sl.ds_sjunc[s];
+    sl.jsys_us_us[s] = sl.bound[us] ? -1 : entry(us, us);
+    sl.jsys_us_ds[s] = sl.bound[us] ? -1 : entry(us, ds);
+    sl.jsys_ds_us[s] = sl.bound[ds] ? -1 : entry(ds, us);
+    sl.jsys_ds_ds[s] = sl.bound[ds] ? -1 : entry(ds, ds);
+  }
+  // The stand-in: -1 off the diagonal, and on it one more than all the other entries of its row
+  // and column together.
+  double* value = sl.jsys_value.data();
+  for (int k = 0; k < count; ++k) value[k] = -1.0;
+  for (int j = 1; j <= J; ++j) value[sl.jsys_diag[j]] = 1.0;
+  for (int k = 0; k < count; ++k)
+    if (entries[k].first != entries[k].second) {
+      value[sl.jsys_diag[entries[k].first + 1]] += 1.0;
+      value[sl.jsys_diag[entries[k].second + 1]] += 1.0;
+    }
+  if (!sl.junction_lu.analyse(J, start, sl.jsys_row.data(), value)) {
+    raw_report_alloc_failure("junction_system");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool superlink_solve_init(superlink_state& sl, const channel_state& ch) {
@@ -168,6 +259,8 @@ bool superlink_solve_init(superlink_state& sl, const channel_state& ch) {
                          {&sl.b, "b"},
                          {&sl.c, "c"},
                          {&sl.P, "P"},
+                         {&sl.gA_u, "gA_u"},
+                         {&sl.gA_d, "gA_d"},
                          {&sl.T, "T"},
                          {&sl.U, "U"},
                          {&sl.V, "V"},
@@ -191,8 +284,7 @@ bool superlink_solve_init(superlink_state& sl, const channel_state& ch) {
                          {&sl.chi_d, "chi_d"}})
     ok = ok && allocate_reported(*a, L, name);
   ok = ok && allocate_reported(sl.H_old, J, "H_old") && allocate_reported(sl.rhs, J, "rhs") &&
-       allocate_reported(sl.scale, J, "scale") && allocate_reported(sl.perm, J, "perm") &&
-       allocate_reported(sl.F, J, J, "F");
+       allocate_reported(sl.H_new, J, "H_new");
   ok = ok && allocate_reported(sl.junc_first, J + 1, "junc_first") &&
        allocate_reported(sl.junc_links, 2 * L, "junc_links");
   if (!ok) return false;
@@ -206,6 +298,7 @@ bool superlink_solve_init(superlink_state& sl, const channel_state& ch) {
     }
   }
   sl.junc_first[J + 1] = next;
+  if (!junction_system_setup(sl, J, L)) return false;
   for (int j = 1; j <= J; ++j) sl.sjunc_head[j] = sl.junc_bottom[j];
   for (int s = 1; s <= L; ++s)
     for (int i = 1; i <= sl.num_nodes[s] + 1; ++i) sl.slink_node_depth[i][s] = film_depth;
@@ -296,9 +389,14 @@ int superlink_solve(superlink_state& sl, const channel_state& ch, superlink_surf
   for (int s = 1; s <= L; ++s) {
     const int N = sl.num_nodes[s];
     for (int i = 1; i <= N + 1; ++i) sl.h_old[i][s] = sl.slink_node_depth[i][s];
+    // A segment takes its section at the depth of its upwind node (the higher water surface).
+    // With the mean of its two nodes' depths the flow its gravity and friction carry would
+    // follow both of them, a centred difference of the kinematic wave whose errors alternate
+    // from node to node and grow from step to step on steep pipes (a bed fall over a segment
+    // above about twice the hydraulic depth).
     for (int i = 1; i <= N; ++i) {
       const double D = sl.diameter[i][s];
-      const double y = 0.5 * (sl.h_old[i][s] + sl.h_old[i + 1][s]);
+      const double y = sl.h_old[upwind_node(sl, i, s)][s];
       double A = 0.0, P = 0.0, T = 0.0;
       superlink_xsec_props(D, y < D ? y : D, sl.width[i][s], sl.sec_type[i][s], A, P, T);
       if (y >= D) T = slot_width * D;
@@ -324,13 +422,32 @@ int superlink_solve(superlink_state& sl, const channel_state& ch, superlink_surf
       const double ui = sl.n_veloc[i][s], uj = sl.n_veloc[i + 1][s];
       sl.a[i][s] = ui > 0.0 ? -ui : 0.0;
       sl.c[i][s] = uj < 0.0 ? uj : 0.0;
-      // Manning friction linearised on the last flow; no loss of velocity head inside a pipe.
+      // Manning friction linearised on the last flow by Newton's method (n^2 Q|Q| as
+      // 2 |Qo| Q - Qo |Qo|), which settles where a friction taken as |Qo| Q swings about the
+      // steady flow; no loss of velocity head inside a pipe.
       const double friction =
           A > 0.0 && R > 0.0 ? g * n * n * std::fabs(Qo) * dx / (A * std::pow(R, 4.0 / 3.0)) : 0.0;
-      sl.b[i][s] = dx / dt + friction - sl.a[i][s] - sl.c[i][s];
+      sl.b[i][s] = dx / dt + 2.0 * friction - sl.a[i][s] - sl.c[i][s];
       // The bed slope of the segment is the fall of its inverts.
-      const double slope = (sl.slink_node_Zinv[i][s] - sl.slink_node_Zinv[i + 1][s]) / dx;
-      sl.P[i][s] = Qo * dx / dt + g * A * slope * dx;
+      const double fall = sl.slink_node_Zinv[i][s] - sl.slink_node_Zinv[i + 1][s];
+      sl.P[i][s] = Qo * dx / dt + friction * Qo + g * A * fall;
+      // Gravity less friction follow the upwind node's new depth by Newton's method too (their
+      // change with depth at its old depth, by a difference over 2e-6 of the diameter): taken at
+      // the old depth they would move the water explicitly, unstable once the flow's kinematic
+      // wave crosses a segment in less than a step, as it does on steep pipes.
+      const int up = upwind_node(sl, i, s);
+      const bool down = up == i;
+      const double y0 = sl.h_old[up][s];
+      const double step = 1e-6 * sl.diameter[i][s];
+      const double lo = y0 > step ? y0 - step : 0.0;
+      double slope_h =
+          (segment_force(sl, i, s, y0 + step, Qo, fall) - segment_force(sl, i, s, lo, Qo, fall)) /
+          (y0 + step - lo);
+      // Only a change that drives more flow away from the upwind node as it deepens is kept.
+      if (down ? slope_h < 0.0 : slope_h > 0.0) slope_h = 0.0;
+      sl.P[i][s] -= slope_h * y0;
+      sl.gA_u[i][s] = g * A + (down ? slope_h : 0.0);
+      sl.gA_d[i][s] = g * A - (down ? 0.0 : slope_h);
     }
     // Each end's depth follows its junction's head, or at a free outfall the flow's critical
     // (or, when smaller, normal) depth.
@@ -369,7 +486,6 @@ int superlink_solve(superlink_state& sl, const channel_state& ch, superlink_surf
   // at its old depth; the flows they give then move the water (below).
   for (int s = 1; s <= L; ++s)
     for (int i = 1; i <= sl.num_nodes[s] + 1; ++i) sl.slink_node_depth[i][s] = sl.h_old[i][s];
-  double** F = sl.F.row_table();
   double* rhs = sl.rhs.data();
   for (int iteration = 1; iteration <= iteration_limit; ++iteration) {
     for (int s = 1; s <= L; ++s) {
@@ -379,10 +495,13 @@ int superlink_solve(superlink_state& sl, const channel_state& ch, superlink_surf
         sl.E[i][s] = node_storage_rate(sl, i, s, N, h, dt);
         sl.D[i][s] = sl.E[i][s] * h - node_stored_rate(sl, i, s, N, h, dt) + sl.Q_node[i][s];
       }
+      // Segment i's momentum with its neighbours' flows taken from the continuity of nodes i
+      // and i + 1: (a + b + c) Q(i) = P + (gA_u - a E(i)) h(i) - (gA_d - c E(i+1)) h(i+1)
+      // + a D(i) - c D(i+1).
       // Forward sweep: Q(i) = U(i) h(i+1) + V(i) + W(i) h(1).
       for (int i = 1; i <= N; ++i) {
         const double a = sl.a[i][s], b = sl.b[i][s], c = sl.c[i][s];
-        const double gA = g * sl.A[i][s];
+        const double gAu = sl.gA_u[i][s], gAd = sl.gA_d[i][s];
         const double Pi = sl.P[i][s];
         // Beyond the last segment the flow is the segment's own: its upwind term drops out.
         const double c_next = i == N ? 0.0 : c;
@@ -390,15 +509,15 @@ int superlink_solve(superlink_state& sl, const channel_state& ch, superlink_surf
         if (i == 1) {
           const double T = a + b + c;
           sl.T[i][s] = T;
-          sl.U[i][s] = (E1 * c_next - gA) / T;
+          sl.U[i][s] = (E1 * c_next - gAd) / T;
           sl.V[i][s] = (Pi - D1 * c_next) / T;
-          sl.W[i][s] = gA / T;
+          sl.W[i][s] = gAu / T;
         } else {
           const double Ei = sl.E[i][s], Di = sl.D[i][s];
-          const double k = (gA - Ei * a) / (sl.U[i - 1][s] - Ei);
+          const double k = (gAu - Ei * a) / (sl.U[i - 1][s] - Ei);
           const double T = a + b + c - k;
           sl.T[i][s] = T;
-          sl.U[i][s] = (E1 * c_next - gA) / T;
+          sl.U[i][s] = (E1 * c_next - gAd) / T;
           sl.V[i][s] = (Di * a + Pi - D1 * c_next - k * (Di + sl.V[i - 1][s])) / T;
           sl.W[i][s] = -k * sl.W[i - 1][s] / T;
         }
@@ -406,7 +525,7 @@ int superlink_solve(superlink_state& sl, const channel_state& ch, superlink_surf
       // Backward sweep: Q(i) = X(i) h(i) + Y(i) + Z(i) h(N+1).
       for (int i = N; i >= 1; --i) {
         const double a = sl.a[i][s], b = sl.b[i][s], c = sl.c[i][s];
-        const double gA = g * sl.A[i][s];
+        const double gAu = sl.gA_u[i][s], gAd = sl.gA_d[i][s];
         const double Pi = sl.P[i][s];
         // Before the first segment the flow is the segment's own: its upwind term drops out.
         const double a_prev = i == 1 ? 0.0 : a;
@@ -414,15 +533,15 @@ int superlink_solve(superlink_state& sl, const channel_state& ch, superlink_surf
         if (i == N) {
           const double O = a + b + c;
           sl.O[i][s] = O;
-          sl.X[i][s] = (gA - Ei * a_prev) / O;
+          sl.X[i][s] = (gAu - Ei * a_prev) / O;
           sl.Y[i][s] = (Di * a_prev + Pi) / O;
-          sl.Z[i][s] = -gA / O;
+          sl.Z[i][s] = -gAd / O;
         } else {
           const double E1 = sl.E[i + 1][s], D1 = sl.D[i + 1][s];
-          const double m = (gA - E1 * c) / (E1 + sl.X[i + 1][s]);
+          const double m = (gAd - E1 * c) / (E1 + sl.X[i + 1][s]);
           const double O = a + b + c + m;
           sl.O[i][s] = O;
-          sl.X[i][s] = (gA - Ei * a_prev) / O;
+          sl.X[i][s] = (gAu - Ei * a_prev) / O;
           sl.Y[i][s] = (Di * a_prev + Pi - D1 * c - m * (D1 - sl.Y[i + 1][s])) / O;
           sl.Z[i][s] = m * sl.Z[i + 1][s] / O;
         }
@@ -449,13 +568,14 @@ int superlink_solve(superlink_state& sl, const channel_state& ch, superlink_surf
     // bring; a superlink draws from its upstream junction its first flow plus what its first
     // node stores, and gives its downstream junction its last flow less what its last node
     // stores. A boundary junction holds its bottom as its head.
+    double* value = sl.jsys_value.data();
+    for (int k = 0; k < sl.jsys_entries; ++k) value[k] = 0.0;
     for (int i = 1; i <= J; ++i) {
-      for (int k = 1; k <= J; ++k) F[i][k] = 0.0;
       if (sl.bound[i]) {
-        F[i][i] = 1.0;
+        value[sl.jsys_diag[i]] = 1.0;
         rhs[i] = sl.junc_bottom[i];
       } else {
-        F[i][i] = sl.As_sjunc[i] / dt;
+        value[sl.jsys_diag[i]] = sl.As_sjunc[i] / dt;
         rhs[i] = sl.As_sjunc[i] / dt * sl.H_old[i] + sl.Q_junc[i];
       }
     }
@@ -475,28 +595,29 @@ int superlink_solve(superlink_state& sl, const channel_state& ch, superlink_surf
       const double cd =
           fd * sl.chi_d[s] - EN * (sl.lambda_d[s] - hN) - node_stored_rate(sl, N + 1, s, N, hN, dt);
       if (!sl.bound[us]) {
-        F[us][us] += au;
-        F[us][ds] += bu;
+        value[sl.jsys_us_us[s]] += au;
+        value[sl.jsys_us_ds[s]] += bu;
         rhs[us] -= cu;
       }
       if (!sl.bound[ds]) {
-        F[ds][us] -= ad;
-        F[ds][ds] -= bd;
+        value[sl.jsys_ds_us[s]] -= ad;
+        value[sl.jsys_ds_ds[s]] -= bd;
         rhs[ds] += cd;
       }
     }
-    double parity = 0.0;
-    if (ludcmp(F, J, sl.perm.data(), parity, sl.scale.data()) != 0) {
+    if (sl.junction_lu.factor(value) != 0) {
       raise_error(err_superlink_update_failed);
       return -1;
     }
-    lubksb(F, J, sl.perm.data(), rhs);
+    double* H_new = sl.H_new.data();
+    for (int j = 1; j <= J; ++j) H_new[j] = rhs[j];
+    sl.junction_lu.solve(H_new + 1);
 
     // Back-substitution: end flows and end depths, then the interior from the sweeps.
     double moved = 0.0;
     for (int j = 1; j <= J; ++j) {
-      moved = std::fmax(moved, std::fabs(rhs[j] - sl.sjunc_head[j]));
-      sl.sjunc_head[j] = rhs[j];
+      moved = std::fmax(moved, std::fabs(H_new[j] - sl.sjunc_head[j]));
+      sl.sjunc_head[j] = H_new[j];
     }
     for (int s = 1; s <= L; ++s) {
       const int N = sl.num_nodes[s];
@@ -513,21 +634,37 @@ int superlink_solve(superlink_state& sl, const channel_state& ch, superlink_surf
       set_depth(N + 1, hN);
       sl.Q[1][s] = Q1;
       sl.Q[N][s] = QN;
+      // Each interior depth from the continuity of its node and the forward relation of the
+      // segment above it, Q(i-1) = Q(i) + E(i) h(i) - D(i) = U(i-1) h(i) + V(i-1) + W(i-1) h(1):
+      // E(i) - U(i-1) is at least E(i), where the backward relation's X(i) vanishes on a segment
+      // whose friction all but stops its flow (a dry upwind node).
       for (int i = N; i >= 2; --i) {
-        set_depth(i, (sl.Q[i][s] - sl.Y[i][s] - sl.Z[i][s] * hN) / sl.X[i][s]);
-        if (i > 2)
-          sl.Q[i - 1][s] =
-              sl.U[i - 1][s] * sl.slink_node_depth[i][s] + sl.V[i - 1][s] + sl.W[i - 1][s] * h1;
+        const double h = (sl.V[i - 1][s] + sl.W[i - 1][s] * h1 + sl.D[i][s] - sl.Q[i][s]) /
+                         (sl.E[i][s] - sl.U[i - 1][s]);
+        set_depth(i, h);
+        if (i > 2) sl.Q[i - 1][s] = sl.Q[i][s] + sl.E[i][s] * h - sl.D[i][s];
       }
     }
     (void)moved;
-    // How well the solved depths and flows keep the continuity of the interior nodes.
+    // How well the solved depths and flows keep the continuity of the interior nodes and the
+    // linearised momentum of every segment (its residual over a + b + c, a flow), the flows
+    // beyond the superlink's ends being its end segments' own.
     sl.sweep_residual = 0.0;
-    for (int s = 1; s <= L; ++s)
-      for (int i = 2; i <= sl.num_nodes[s]; ++i)
+    for (int s = 1; s <= L; ++s) {
+      const int N = sl.num_nodes[s];
+      for (int i = 2; i <= N; ++i)
         sl.sweep_residual =
             std::fmax(sl.sweep_residual, std::fabs(sl.E[i][s] * sl.slink_node_depth[i][s] -
                                                    sl.D[i][s] - sl.Q[i - 1][s] + sl.Q[i][s]));
+      for (int i = 1; i <= N; ++i) {
+        const double a = sl.a[i][s], b = sl.b[i][s], c = sl.c[i][s];
+        const double before = sl.Q[i > 1 ? i - 1 : 1][s], after = sl.Q[i < N ? i + 1 : N][s];
+        const double momentum = a * before + b * sl.Q[i][s] + c * after - sl.P[i][s] -
+                                sl.gA_u[i][s] * sl.slink_node_depth[i][s] +
+                                sl.gA_d[i][s] * sl.slink_node_depth[i + 1][s];
+        sl.sweep_residual = std::fmax(sl.sweep_residual, std::fabs(momentum) / (a + b + c));
+      }
+    }
   }
 
   // The water moves with the solved flows: every interior node's volume changes by exactly

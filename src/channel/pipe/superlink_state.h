@@ -5,6 +5,7 @@
 #pragma once
 
 #include "framework/core/raw_arrays.h"
+#include "framework/core/sparse_lu.h"
 
 struct superlink_state {
   // Superjunctions, per junction 1..junction count.
@@ -71,6 +72,9 @@ struct superlink_state {
   raw_array2d<double> E;           // node: m2/s, storage per unit depth and time
   raw_array2d<double> D;           // node: m3/s, E h_old + lateral inflow
   raw_array2d<double> a, b, c, P;  // segment: momentum coefficients
+  raw_array2d<double> gA_u, gA_d;  // segment: m3/s2, the momentum's coefficients of the depths of
+                                   // its upstream and downstream nodes (g A, and at the upwind
+                                   // node the change of gravity less friction with its depth)
   raw_array2d<double> T, U, V, W;  // segment: forward sweep
   raw_array2d<double> O, X, Y, Z;  // segment: backward sweep
   // Per superlink: end relations h = gamma H + kappa Q + lambda and the end flows in the
@@ -81,11 +85,23 @@ struct superlink_state {
   raw_array1d<int> junc_first;         // per junction 1..count + 1: first entry in junc_links
   raw_array1d<int> junc_links;         // the superlinks at each junction: +s starts there, -s ends
   raw_array1d<double> rhs;             // per junction: right-hand side of the junction system
-  raw_array1d<int> perm;               // per junction: row interchanges of the factoring
-  raw_array1d<double> scale;           // per junction: row scales of the factoring
+  raw_array1d<double> H_new;           // per junction: m, the heads the junction system gives
   raw_array1d<double> flow_magnitude;  // per cell: overland flow magnitude (m3/s) the node
                                        // inlets look at
-  raw_array2d<double> F;               // [junction][junction]: the junction system
+  // The junction system, sparse: each junction's row holds its own head and the heads at the
+  // other ends of its superlinks (a boundary junction's row only its own). Compressed columns,
+  // zero-based as the factoring takes them: column j - 1 holds entries
+  // jsys_start[j - 1] .. jsys_start[j] - 1 of jsys_row (row - 1) and jsys_value.
+  int jsys_entries = 0;            // nonzeros of the pattern
+  raw_array1d<int> jsys_start;     // [0..junction count]: first entry of each column
+  raw_array1d<int> jsys_row;       // [0..entries - 1]: zero-based row of each entry
+  raw_array1d<double> jsys_value;  // [0..entries - 1]: the matrix of the step
+  raw_array1d<int> jsys_diag;      // per junction: entry of its own head
+  raw_array1d<int> jsys_us_us;     // per superlink: entry (us, us), -1 when us is a boundary
+  raw_array1d<int> jsys_us_ds;     // per superlink: entry (us, ds), -1 when us is a boundary
+  raw_array1d<int> jsys_ds_us;     // per superlink: entry (ds, us), -1 when ds is a boundary
+  raw_array1d<int> jsys_ds_ds;     // per superlink: entry (ds, ds), -1 when ds is a boundary
+  sparse_lu junction_lu;           // the factors of the junction system
 
   int call_count = 0;               // solves so far, 0 before the first
   int allocated = 0;                // the work arrays are allocated
@@ -95,7 +111,8 @@ struct superlink_state {
   double call_outflow = 0.0;        // m3: out of the network during the last call
   double call_balance_error = 0.0;  // m3: storage change minus net inflow of the last call
   double sweep_residual = 0.0;      // m3/s: largest continuity residual of the solved interior
-                                    // nodes before the water moves (round-off)
+                                    // nodes, or momentum residual of a segment over a + b + c,
+                                    // before the water moves (round-off)
   double clip_volume = 0.0;         // m3: water the depth and head floors added, whole run
   int lost_flag = 0;                // flow left the system at a boundary junction in the call
   int outlet_flag = 0;              // flow reached a channel outlet in the call
