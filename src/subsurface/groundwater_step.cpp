@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr double seconds_per_day = 86400.0;
 // Saturated thickness below which a cell keeps a token transmissivity and takes no sink (m).
 constexpr double thin_aquifer = 0.001;
 // Saturated thickness below which neither leakage nor pumping draws on a cell (m).
