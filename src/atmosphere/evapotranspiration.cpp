@@ -7,6 +7,7 @@
 #include <numbers>
 
 #include "framework/core/parallel_team.h"
+#include "framework/core/units.h"
 
 namespace {
 
@@ -138,9 +139,9 @@ cell_result cell_rate(const sky_terms& s, bool penman, double g, double albedo_c
   dn += delta;
   const double radiation = -rn - sensible / 3.0;
   const double aero = s.rho * cp * vpd / ra;
-  const double et_cm_day =
-      (aero / dn + radiation * delta / dn) * (1.0 / latent) * (1.0 / 1000.0) * 86400.0 * 100.0;
-  out.rate = et_cm_day / 86400.0;
+  const double et_cm_day = (aero / dn + radiation * delta / dn) * (1.0 / latent) * (1.0 / 1000.0) *
+                           seconds_per_day * 100.0;
+  out.rate = et_cm_day / seconds_per_day;
   return out;
 }
 

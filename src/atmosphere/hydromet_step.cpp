@@ -12,6 +12,7 @@
 #include "channel/channel_lake_steps.h"
 #include "framework/core/error_state.h"
 #include "framework/core/julian_time.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "overland/overland_steps.h"
 #include "subsurface/subsurface_steps.h"
@@ -65,7 +66,7 @@ void long_term_report(model_state& ms) {
     if (has(ss.inf_rate, c)) inf += ss.inf_rate[c];
     if (has(ss.recharge_inc, c)) recharge += ss.recharge_inc[c];
     if (has(w.cfgi, c)) cfgi += w.cfgi[c];
-    if (has(w.pet_rate, c)) pet += w.pet_rate[c] * 3600.0;
+    if (has(w.pet_rate, c)) pet += w.pet_rate[c] * seconds_per_hour;
     double theta = 0.0;
     if (ss.inf_richards && !ss.THETA.empty() && c <= ss.THETA.row_count()) {
       theta = ss.THETA[c][1];
@@ -174,7 +175,7 @@ void sacramento_demand(model_state& ms) {
   for (int c = 1; c <= ms.cell_count; ++c) {
     if (lake_cell(ms, c)) continue;
     ++counted;
-    if (has(w.pet_rate, c)) pet += w.pet_rate[c] * 3600.0;
+    if (has(w.pet_rate, c)) pet += w.pet_rate[c] * seconds_per_hour;
   }
   ms.subsurface.sac_pet_cm = counted > 0 ? pet / counted : 0.0;
 }
@@ -254,7 +255,7 @@ void hydromet_et_step(model_state& ms) {
   if (!(std::fabs(clock.next - ms.current_time) < ms.time_tolerance)) return;
   weather_state& w = ms.weather;
   // The first hour of the run melts nothing: the time before the run's start is not the run's.
-  const double dt = w.record_counter == 1 ? 0.0 : (ms.current_time - clock.last) * 86400.0;
+  const double dt = w.record_counter == 1 ? 0.0 : (ms.current_time - clock.last) * seconds_per_day;
 
   // 2. The hour's record; a run started from its start-date cards first reads up to it.
   int got = read_hmet_record(ms, 2);

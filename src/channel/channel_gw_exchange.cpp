@@ -8,6 +8,7 @@
 
 #include "channel/link_flows.h"
 #include "framework/core/error_state.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 
 double seepage_width(const seepage_section& s, double d) {
@@ -32,7 +33,7 @@ double seepage_width(const seepage_section& s, double d) {
 
 double stream_bed_flux(const bed_seepage_point& p, const seepage_section& s, bool water_table) {
   const double y = p.depth;
-  const double k = p.thickness > 0.0 ? p.conductivity / 3600.0 / p.thickness : 0.0;
+  const double k = p.thickness > 0.0 ? p.conductivity / seconds_per_hour / p.thickness : 0.0;
   if (!water_table) return y > 1e-16 ? -y * k * seepage_width(s, y) : 0.0;
   const double h = p.head;
   const double w_surface = p.bed + y;

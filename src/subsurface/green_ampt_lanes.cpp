@@ -15,6 +15,7 @@
 #include <cmath>
 
 #include "framework/core/lane_math-inl.h"
+#include "framework/core/units.h"
 #include "subsurface/green_ampt_wide.h"
 #include "subsurface/infiltration.h"
 
@@ -296,7 +297,7 @@ void Group(const green_ampt_views& v, int first, int count, double* lane_sums,
     const V left = hn::IfThenElse(all, zero, hn::Sub(h, taken));
     hn::BlendedStore(left, m, d, v.ov_depth.data() + c);
     hn::BlendedStore(hn::Add(F, taken), m, d, v.inf_depth_cum.data() + c);
-    hn::BlendedStore(hn::Mul(f, hn::Set(d, 360000.0)), m, d, v.inf_rate.data() + c);
+    hn::BlendedStore(hn::Mul(f, hn::Set(d, cm_per_h_in_m_per_s)), m, d, v.inf_rate.data() + c);
     if (rain != nullptr) {
       if (!hn::AllFalse(d, hn::And(m, hn::Gt(left, least)))) rain->any_depth = 1;
       const unsigned bad = bits_of(d, hn::And(m, hn::Not(hn::Eq(left, left))));

@@ -9,6 +9,7 @@
 #include "framework/core/block_sum.h"
 #include "framework/core/error_state.h"
 #include "framework/core/parallel_team.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "input/input_steps.h"
 #include "subsurface/gw_line_sor.h"
@@ -17,7 +18,6 @@
 
 namespace {
 
-constexpr double seconds_per_day = 86400.0;
 // Saturated thickness below which a cell keeps a token transmissivity and takes no sink (m).
 constexpr double thin_aquifer = 0.001;
 // Saturated thickness below which neither leakage nor pumping draws on a cell (m).
@@ -93,7 +93,7 @@ double take_sources(model_state& ms, double dt) {
   subsurface_state& ss = ms.subsurface;
   groundwater_state& g = ms.groundwater;
   const double area = ms.gridsize * ms.gridsize;
-  const double leakage_rate = ss.gw_leakage_rate / 100.0 / 3600.0;
+  const double leakage_rate = ss.gw_leakage_rate / 100.0 / seconds_per_hour;
   const bool lakes = ms.perennial_lakes && ms.channel.lake_loss;
   const bool channel = ms.channel.chan_explic != 0;
   double* recharge = ss.recharge_inc.empty() ? nullptr : ss.recharge_inc.data();

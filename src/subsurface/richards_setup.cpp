@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "framework/core/error_state.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "subsurface/infiltration.h"
 #include "subsurface/richards_column.h"
@@ -260,7 +261,7 @@ double richards_infiltration(model_state& ms, double dt_seconds) {
   const int cells = ms.cell_count;
   if (ss.PHEAD.empty() || ss.richards_work.empty() || cells < 1 || !(dt_seconds > 0.0)) return 0.0;
   const richards_options o = options_of(ss);
-  const double dt_h = dt_seconds / 3600.0;
+  const double dt_h = dt_seconds / seconds_per_hour;
   const std::size_t per = richards_work_size(ss.richards_node_count);
   const int threads = std::min(ss.richards_work_threads, cells);
   const bool lakes = ms.perennial_lakes && !ms.channel.lake_mask.empty();
@@ -289,8 +290,8 @@ double richards_infiltration(model_state& ms, double dt_seconds) {
       if (frozen != nullptr && frozen[c] > frozen_ground_index) continue;
       richards_demand demand;
       if (et_water != nullptr && !(rain != nullptr && rain[c] > 0.0)) {
-        demand.surface_et = et_water[c] * 3600.0;
-        demand.soil_et = et_soil[c] * 3600.0;
+        demand.surface_et = et_water[c] * seconds_per_hour;
+        demand.soil_et = et_soil[c] * seconds_per_hour;
         demand.root_depth = root_zone_depth(ss, c);
       }
       const int n = ss.numcells[c];

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "framework/core/error_state.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "subsurface/sacramento_steps.h"
 #include "subsurface/subsurface_steps.h"
@@ -435,7 +436,7 @@ void sacramento_step(model_state& ms) {
   ss.sac_inflow_mean = (r.total + previous) * 0.5;
   // What the nodes have not yet taken of the last hour goes with this hour's inflow.
   ss.sac_outflow_left += r.total * to_m3;
-  ss.sac_discharge = ss.sac_outflow_left / 3600.0;
+  ss.sac_discharge = ss.sac_outflow_left / seconds_per_hour;
 
   b.rain += input_mm;
   b.pet += pet_mm;

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "framework/core/block_sum.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "subsurface/soil_table_state.h"
 #include "subsurface/subsurface_steps.h"
@@ -81,7 +82,7 @@ cell_soils soils_of_cell(const soil_et_views& v, int c, bool layered) {
       z.theta_r = r.layer_residual_moisture[k];
       z.theta_fc = r.layer_field_capacity[k];
       z.theta_wp = r.layer_wilting_point[k];
-      z.ks = r.layer_hyd_cond[k] / 3600.0;
+      z.ks = r.layer_hyd_cond[k] / seconds_per_hour;
       z.lambda = r.layer_pore_index[k];
       return z;
     };
@@ -274,7 +275,7 @@ void soil_et_step(model_state& ms) {
   if (!ms.long_term || !ss.redistribution_on || (!ss.inf_redist && !ss.inf_layered_soil)) return;
   process_clock& clock = ms.soil_et_clock;
   if (!(std::fabs(clock.next - ms.current_time) < ms.time_tolerance)) return;
-  const double dt = (ms.current_time - clock.last) * 86400.0;
+  const double dt = (ms.current_time - clock.last) * seconds_per_day;
   soil_account_state& acc = ss.soil_account;
   const int n = ms.cell_count;
   soil_et_views v;

@@ -11,6 +11,7 @@
 #include "channel/pipe/superlink_state.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 
 namespace {
@@ -86,7 +87,7 @@ void superlink_step(model_state& ms) {
   if (!ch.storm_sewer || !sl.allocated) return;
   process_clock& clock = ms.superlink_clock;
   if (!(std::fabs(clock.next - ms.current_time) < ms.time_tolerance)) return;
-  const double dt = (ms.current_time - clock.last) * 86400.0;
+  const double dt = (ms.current_time - clock.last) * seconds_per_day;
 
   // What flows over each cell: the node inlets take water only where it moves.
   overland_state& ov = ms.overland;

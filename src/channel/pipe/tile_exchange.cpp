@@ -9,6 +9,7 @@
 #include "channel/channel_state.h"
 #include "channel/pipe/superlink_state.h"
 #include "framework/core/error_state.h"
+#include "framework/core/units.h"
 
 double tile_equivalent_depth(double d, double L, double r, bool drainmod) {
   if (!(d > 0.0)) return 0.0;
@@ -84,10 +85,10 @@ int gw_tile_exchange(const superlink_state& sl, channel_state& ch, const tile_gr
       const double de = tile_equivalent_depth(d, L, 0.5 * D, drainmod);
       double q = 0.0;
       if (drainmod) {
-        q = K * (8.0 * de * h + 4.0 * h * h) / (L * L) * 3.14 * D / 3600.0;
+        q = K * (8.0 * de * h + 4.0 * h * h) / (L * L) * 3.14 * D / seconds_per_hour;
       } else {
         const double half = 0.5 * L;
-        q = (2.0 * h * de + h * h) * (K / half) * 2.0 / 3600.0;
+        q = (2.0 * h * de + h * h) * (K / half) * 2.0 / seconds_per_hour;
       }
       const double Q = q * sl.gpi_pct[p][e] * sl.dx[a.k][a.s];
       if (std::isnan(Q)) {

@@ -10,6 +10,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/linked_list.h"
 #include "framework/core/text_tokens.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "output/analyzers/stream_analyzers.h"
 #include "output/output_steps.h"
@@ -139,7 +140,7 @@ bool stream_analyzer::configure(model_state& ms, std::string& line,
       bad_field(where, "the firing interval", word, "a whole number of seconds, 0 or more");
       return false;
     }
-    interval = seconds / 86400.0;
+    interval = seconds / seconds_per_day;
     model_time = &ms.current_time;
     tolerance = ms.time_tolerance;
     last_time = ms.current_time - interval;

@@ -8,6 +8,7 @@
 
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "input/input_steps.h"
 #include "transport/nutrients/aquatic_env.h"
@@ -338,7 +339,7 @@ void nsm_assign_mapped_params(model_state& ms) {
   nsm_soils& soils = nsm->soils;
   const int n = ms.cell_count;
   // The release rate of the exchanging pools, per day on its card.
-  soils.exchange_rate = tr.ov_uptake_rate / 86400.0;
+  soils.exchange_rate = tr.ov_uptake_rate / seconds_per_day;
   if (!(std::isfinite(soils.exchange_rate) && soils.exchange_rate >= 0.0)) {
     stop_with_message(
         "Error: OV_UPTAKE_RATE %g, the nutrient soil-water exchange rate per day, must be a "
