@@ -21,6 +21,7 @@
 #include "overland/explicit_overland.h"
 #include "overland/overland_steps.h"
 #include "transport/sediment_kernels.h"
+#include "transport/sediment_sweep.h"
 #include "transport/transport_steps.h"
 
 namespace {
@@ -69,7 +70,8 @@ bool make_sediment(model_state& ms) {
   const int n = ms.cell_count;
   bool ok = s.spec_grav.allocate(classes) && s.part_diam.allocate(classes) &&
             s.settling_vel.allocate(classes) && s.sed_class.allocate(classes) &&
-            s.sand.allocate(classes) && s.trap_fraction.allocate(classes);
+            s.sand.allocate(classes) && s.trap_fraction.allocate(classes) &&
+            s.class_log_diam.allocate(classes) && s.class_log_step.allocate(classes);
   for (raw_array1d<double>* a :
        {&s.splash_K, &s.detach_coef, &s.detach_exp, &s.detach_crit, &s.sed_K, &s.qsx, &s.qsy,
         &s.slope_x, &s.slope_y, &s.cell_discharge})
@@ -86,11 +88,13 @@ bool make_sediment(model_state& ms) {
     s.settling_vel[k] = settling_velocity(2.65, diam[k], nu);
     s.sed_class[k] = k;
   }
+  sediment_class_logs(classes, s.part_diam.data(), s.class_log_diam.data(),
+                      s.class_log_step.data());
   for (int c = 1; c <= n; ++c) {
     s.sed_K[c] = 1.0;
     for (int k = 1; k <= classes; ++k) s.sed_fract[c][k][1] = share[k];
   }
-  return true;
+  return build_sediment_sweep(s.sweep, ms.index_map, ms.rows, ms.cols, n);
 }
 
 // The processor's name from /proc/cpuinfo and the load average at the start, so that figures

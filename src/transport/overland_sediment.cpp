@@ -2,13 +2,17 @@
 // splash and flow detach soil into suspension, the suspended sediment of every size class follows
 // the face discharges from cell to cell and out through the outlet, and part of it settles back as
 // loose deposit. Detachment and settling are per cell (parallel); the transport moves sediment in
-// place in cell order, so it runs on one thread and gives the same result for every thread count.
+// place in cell order, cell after cell. Without lakes it runs on many threads through the tiles
+// of the sediment sweep, whose levels keep every cell's moves in that order, so the result is the
+// single pass's on any thread count; with lakes (whose stores every shore cell shares) it runs
+// on one thread.
 #include <cmath>
 #include <cstdio>
 
 #include "framework/core/parallel_team.h"
 #include "framework/model_state.h"
 #include "transport/sediment_kernels.h"
+#include "transport/sediment_sweep.h"
 #include "transport/transport_steps.h"
 
 namespace {
@@ -70,8 +74,16 @@ void splash_coefficients(double r, double& a, double& b) {
   }
 }
 
+// The powers of the rainfall intensity of the last cell a thread worked out (cells of a gauge or
+// of uniform rain share them).
+struct splash_memo {
+  double rain = -1.0;
+  double b = 0.0;
+  splash_powers powers;
+};
+
 // Phase 1, one cell: water-surface slopes, splash, the cell's outflow and flow detachment.
-void erode_cell(const sediment_views& v, int c, int outlet_drains_y) {
+void erode_cell(const sediment_views& v, int c, int outlet_drains_y, splash_memo& memo) {
   ov_sediment_obj& s = *v.sed;
   const int r = v.right[c], b = v.below[c];
   s.slope_x[c] = r != 0 ? (surface(v, c) - surface(v, r)) / v.dx : 0.0;
@@ -95,7 +107,8 @@ void erode_cell(const sediment_views& v, int c, int outlet_drains_y) {
   double a, bb;
   splash_coefficients(rain, a, bb);
   const double splash_k = s.splash_K[c] > 0.0 ? s.splash_K[c] : 60.0;
-  sed_splash_detach(cell, rain, h, v.dt, v.dx, splash_k, a, bb, channel);
+  if (rain != memo.rain || bb != memo.b) memo = {rain, bb, sed_splash_powers(rain, bb)};
+  sed_splash_detach(cell, rain, memo.powers, h, v.dt, v.dx, splash_k, a, channel);
 
   const double coef = s.detach_coef[c] > 0.0 ? s.detach_coef[c] : 2e-05;
   const double crit = s.detach_crit[c] > 0.0 ? s.detach_crit[c] : 0.0;
@@ -199,6 +212,28 @@ double move_across(const sediment_views& v, int giver, int receiver, double q, d
   return out;
 }
 
+// Phase 2, one cell: across its right face, then across its lower face, each moving sediment
+// from whichever side the water leaves. Touches only the cell, its right neighbour and the cell
+// below (and with lakes the lakes' stores). Returns the volume handed out of the grid.
+double move_from_cell(const sediment_views& v, int c, int drains_y) {
+  ov_sediment_obj& s = *v.sed;
+  const bool outlet = c == v.outlet;
+  double out = 0.0;
+  for (int dir = 0; dir < 2; ++dir) {
+    const int next = dir == 0 ? v.right[c] : v.below[c];
+    const bool edge = outlet && (dir == 1) == (drains_y != 0);
+    if (next == 0 && !edge) continue;
+    const double q = edge ? v.outlet_q : (dir == 0 ? v.flux_x[c] : v.flux_y[c]);
+    const double slope = dir == 0 ? s.slope_x[c] : s.slope_y[c];
+    double* capacity = dir == 0 ? s.qsx.data() : s.qsy.data();
+    if (q >= 0.0)
+      out += move_across(v, c, edge ? 0 : next, q, slope, capacity);
+    else if (!edge)
+      move_across(v, next, c, q, slope, capacity);
+  }
+  return out;
+}
+
 // Phase 3 and 4, one cell: settling of every class, then the output arrays.
 void settle_cell(const sediment_views& v, int c) {
   ov_sediment_obj& s = *v.sed;
@@ -272,6 +307,10 @@ void overland_sediment_step(model_state& ms, double dt) {
   v.outlet_q = ms.outlet_q;
   v.sed = sed;
   v.class_data = {v.classes, sed->part_diam.data(), sed->spec_grav.data()};
+  if (sed->class_log_diam.count() >= v.classes && sed->class_log_step.count() >= v.classes) {
+    v.class_data.log_diam = sed->class_log_diam.data();
+    v.class_data.log_step = sed->class_log_step.data();
+  }
   const channel_state& ch = ms.channel;
   if (ms.perennial_lakes && ch.num_lakes >= 1 && ch.lake_mask.count() >= v.cells &&
       !tr.lake_sed_books.empty() && tr.lake_sed_books.row_count() >= ch.num_lakes) {
@@ -292,28 +331,42 @@ void overland_sediment_step(model_state& ms, double dt) {
   sed->outlet_drains_y = drains_y;
 
   const int n = v.cells;
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-  for (int c = 1; c <= n; ++c) erode_cell(v, c, drains_y);
+#pragma omp parallel num_threads(team_size(n))
+  {
+    splash_memo memo;
+#pragma omp for schedule(static)
+    for (int c = 1; c <= n; ++c) erode_cell(v, c, drains_y, memo);
+  }
 
-  if (!sed->ov_qsmax.empty())
-    for (int c = 1; c <= n; ++c)
-      for (int k = 0; k <= v.classes; ++k) sed->ov_qsmax[c][k] = 0.0;
+  if (!sed->ov_qsmax.empty()) {
+    // Rows 1..n of the flux block, every class and the total.
+    const long width = sed->ov_qsmax.col_count() + 1L;
+    double* flux = sed->ov_qsmax.data() + width;
+    const long values = static_cast<long>(n) * width;
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+    for (long i = 0; i < values; ++i) flux[i] = 0.0;
+  }
   double out = 0.0;
-  for (int c = 1; c <= n; ++c) {
-    const bool outlet = c == v.outlet;
-    // Across the right face, then across the lower face.
-    for (int dir = 0; dir < 2; ++dir) {
-      const int next = dir == 0 ? v.right[c] : v.below[c];
-      const bool edge = outlet && (dir == 1) == (drains_y != 0);
-      if (next == 0 && !edge) continue;
-      const double q = edge ? v.outlet_q : (dir == 0 ? v.flux_x[c] : v.flux_y[c]);
-      const double slope = dir == 0 ? sed->slope_x[c] : sed->slope_y[c];
-      double* capacity = dir == 0 ? sed->qsx.data() : sed->qsy.data();
-      if (q >= 0.0)
-        out += move_across(v, c, edge ? 0 : next, q, slope, capacity);
-      else if (!edge)
-        move_across(v, next, c, q, slope, capacity);
+  const sediment_sweep& sweep = sed->sweep;
+  const int team = team_size(n);
+  if (team > 1 && v.lake == nullptr && sweep.levels >= 1 && sweep.cells.count() == n) {
+    // Tiles of a level run side by side; a level starts when the one before it has ended.
+    const int* level_start = sweep.level_start.data();
+    const int* tile_start = sweep.tile_start.data();
+    const int* order = sweep.cells.data();
+    const int levels = sweep.levels;
+#pragma omp parallel num_threads(team)
+    for (int level = 1; level <= levels; ++level) {
+#pragma omp for schedule(static)
+      for (int t = level_start[level]; t < level_start[level + 1]; ++t)
+        for (int i = tile_start[t]; i < tile_start[t + 1]; ++i) {
+          const int c = order[i];
+          const double moved = move_from_cell(v, c, drains_y);
+          if (c == v.outlet) out = moved;  // only the outlet hands sediment out of the grid
+        }
     }
+  } else {
+    for (int c = 1; c <= n; ++c) out += move_from_cell(v, c, drains_y);
   }
   sed->outlet_volume = out;
   tr.ov_outlet_sed_vol = out;
@@ -321,6 +374,17 @@ void overland_sediment_step(model_state& ms, double dt) {
 #pragma omp parallel for schedule(static) num_threads(team_size(n))
   for (int c = 1; c <= n; ++c) settle_cell(v, c);
 
+  // The cells are searched for a value that is not a number in parallel; the messages, when there
+  // is one, are printed in cell order on the main thread.
+  int not_finite = 0;
+#pragma omp parallel for schedule(static) num_threads(team_size(n)) reduction(| : not_finite)
+  for (int c = 1; c <= n; ++c)
+    for (int k = 1; k <= v.classes; ++k) {
+      const double* slot = sed->vol_sed[c][k];
+      if (!std::isfinite(slot[1]) || !std::isfinite(slot[2]) || !std::isfinite(slot[3]))
+        not_finite = 1;
+    }
+  if (not_finite == 0) return;
   for (int c = 1; c <= n; ++c) {
     for (int k = 1; k <= v.classes; ++k) {
       const double* slot = sed->vol_sed[c][k];

@@ -81,7 +81,10 @@ double median_diameter(const cell_sediment& cell, const sediment_class_data& cla
     if (sum < 0.5) continue;
     if (k == n) return 1000.0 * d[n];
     const double t = (0.5 - coarser) / (sum - coarser);
-    return 1000.0 * std::exp(std::log(d[k] / d[k + 1]) * t + std::log(d[k + 1]));
+    const double step =
+        classes.log_step != nullptr ? classes.log_step[k] : std::log(d[k] / d[k + 1]);
+    const double base = classes.log_diam != nullptr ? classes.log_diam[k + 1] : std::log(d[k + 1]);
+    return 1000.0 * std::exp(step * t + base);
   }
   return 1000.0 * d[1];
 }
@@ -156,13 +159,30 @@ double sed_transport_capacity(int method, double slope, double h, double q, doub
   return c * std::pow(u - uc, m) / 10.0 * f;
 }
 
+void sediment_class_logs(int n, const double* part_diam, double* log_diam, double* log_step) {
+  for (int k = 1; k <= n; ++k) {
+    log_diam[k] = std::log(part_diam[k]);
+    log_step[k] = k < n ? std::log(part_diam[k] / part_diam[k + 1]) : 0.0;
+  }
+}
+
+splash_powers sed_splash_powers(double r_mmh, double b) {
+  if (!(r_mmh > sed_tiny)) return {};
+  return {std::pow(r_mmh, 0.182), std::pow(r_mmh, b)};
+}
+
 void sed_splash_detach(const cell_sediment& cell, double r_mmh, double h, double dt, double dx,
                        double splash_k, double a, double b, bool channel_cell) {
+  sed_splash_detach(cell, r_mmh, sed_splash_powers(r_mmh, b), h, dt, dx, splash_k, a, channel_cell);
+}
+
+void sed_splash_detach(const cell_sediment& cell, double r_mmh, const splash_powers& powers,
+                       double h, double dt, double dx, double splash_k, double a,
+                       bool channel_cell) {
   if (!(r_mmh > sed_tiny)) return;
-  const double drop = 0.00124 * std::pow(r_mmh, 0.182);  // m
+  const double drop = 0.00124 * powers.drop;  // m
   const double damping = h > drop ? std::exp(1.0 - h / drop) : 1.0;
-  const double splash =
-      damping * splash_k * a * std::pow(r_mmh, b) * dt * dx * dx / sed_particle_density;
+  const double splash = damping * splash_k * a * powers.power * dt * dx * dx / sed_particle_density;
   const double loose = slot_total(cell, 3);
   if (loose > sed_tiny && loose > splash) {
     resuspend_loose(cell, splash, loose);
@@ -180,8 +200,11 @@ void sed_flow_erode_deposit(const cell_sediment& cell, double slope, double h, d
   const double room = 1.0 - suspended / cap;
   const double tau = sed_unit_weight * h * slope;  // Pa
   const double scale = room * dt * dx * dx / sed_particle_density;
-  const double potential = coef * std::pow(tau, expo) * scale;
-  const double soil = tau > crit ? coef * std::pow(tau - crit, expo) * scale : 0.0;
+  const double shear_power = std::pow(tau, expo);
+  const double potential = coef * shear_power * scale;
+  // Without a critical shear the soil's excess shear is the shear itself: one power serves both.
+  const double soil =
+      tau > crit ? coef * (crit == 0.0 ? shear_power : std::pow(tau - crit, expo)) * scale : 0.0;
   const double loose = slot_total(cell, 3);
   if (loose > potential) {
     resuspend_loose(cell, potential, loose);

@@ -22,12 +22,20 @@ struct cell_sediment {
   double* eroded = nullptr;
 };
 
-// The class data of a run: per class 1..n the diameter (mm) and specific gravity.
+// The class data of a run: per class 1..n the diameter (mm) and specific gravity; optionally
+// (null: worked out at every use) the logarithms the median diameter interpolates on, log_diam[k]
+// = log(part_diam[k]) and log_step[k] = log(part_diam[k] / part_diam[k + 1]) for k < n.
 struct sediment_class_data {
   int n = 0;
   const double* part_diam = nullptr;
   const double* spec_grav = nullptr;
+  const double* log_diam = nullptr;
+  const double* log_step = nullptr;
 };
+
+// Fills log_diam[1..n] and log_step[1..n - 1] of the diameters part_diam[1..n] (mm), the same
+// numbers the median diameter would work out at every use; log_step[n] is 0.
+void sediment_class_logs(int n, const double* part_diam, double* log_diam, double* log_step);
 
 // Kinematic viscosity of water (m2/s) at temp_c degrees Celsius (a negative temperature is taken
 // as 0): 1.0e-6 at 20 degrees.
@@ -61,6 +69,19 @@ double sed_transport_capacity(int method, double slope, double h, double q, doub
 // then (outside channel cells) the parent soil, all of it into suspension.
 void sed_splash_detach(const cell_sediment& cell, double r_mmh, double h, double dt, double dx,
                        double splash_k, double a, double b, bool channel_cell);
+
+// The two powers of the intensity splash detachment uses: r^0.182 (the drop size) and r^b.
+struct splash_powers {
+  double drop = 0.0;   // r_mmh^0.182
+  double power = 0.0;  // r_mmh^b
+};
+splash_powers sed_splash_powers(double r_mmh, double b);
+
+// Splash detachment as above with the powers of the intensity already worked out (a cell whose
+// rainfall and coefficient b equal the previous cell's reuses them).
+void sed_splash_detach(const cell_sediment& cell, double r_mmh, const splash_powers& powers,
+                       double h, double dt, double dx, double splash_k, double a,
+                       bool channel_cell);
 
 // Flow detachment by shear of depth h on slope S, up to the room left under the capacity `cap`:
 // loose deposit first, then (outside channel cells) the parent soil beyond the critical shear.

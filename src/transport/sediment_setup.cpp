@@ -12,6 +12,7 @@
 #include "framework/model_state.h"
 #include "input/input_steps.h"
 #include "transport/sediment_kernels.h"
+#include "transport/sediment_sweep.h"
 #include "transport/transport_steps.h"
 
 namespace {
@@ -143,6 +144,8 @@ void init_sediment_overland(model_state& ms) {
       sed.sed_fract.allocate(n, classes, sed_fract_slot_count - 1) &&
       allocate_count(sed.sed_class, classes, "sed_class") &&
       allocate_count(sed.sand, classes, "sand") &&
+      allocate_count(sed.class_log_diam, classes, "class_log_diam") &&
+      allocate_count(sed.class_log_step, classes, "class_log_step") &&
       allocate_count(sed.settling_vel, classes, "settling_vel") &&
       allocate_count(sed.particle_density, classes, "particle_density") &&
       allocate_cell_class(sed.sed_vol_eroded, n, classes, "ov_sed_vol_eroded") &&
@@ -182,4 +185,8 @@ void init_sediment_overland(model_state& ms) {
   for (int want : {0, 1})
     for (int k = 1; k <= classes; ++k)
       if (sed.sand[k] == want) sed.sed_class[++position] = k;
+  sediment_class_logs(classes, sed.part_diam.data(), sed.class_log_diam.data(),
+                      sed.class_log_step.data());
+  // The tiles of the cell-to-cell transport; without them the step makes its single pass.
+  build_sediment_sweep(sed.sweep, ms.index_map, ms.rows, ms.cols, n);
 }

@@ -46,6 +46,19 @@ struct sediment_member {
   ~sediment_member();
 };
 
+// The order in which the overland sediment step moves sediment from cell to cell when it shares
+// the work among threads. Cells are grouped in tiles; every tile is worked through in cell order
+// by one thread, and the tiles of one level touch no common cell, so a level's tiles run side by
+// side and the result is the one of a single pass in cell order. Empty when not built (the step
+// then makes its single pass).
+struct sediment_sweep {
+  int levels = 0;                // levels 1..levels, worked one after the other
+  int tiles = 0;                 // tiles 1..tiles, level by level
+  raw_array1d<int> level_start;  // per level 1..levels + 1: first tile of the level
+  raw_array1d<int> tile_start;   // per tile 1..tiles + 1: first position of the tile in cells
+  raw_array1d<int> cells;        // positions 1..cell_count: the cells, tile by tile
+};
+
 // The run's overland sediment object: built by the overland sediment set-up, owned through
 // transport_state::ov_sed and freed with the model state. Class index 1..num_sed_classes, cell
 // index 1..cell_count; where a class dimension holds a total it stands at index 0.
@@ -58,6 +71,8 @@ struct ov_sediment_obj {
   raw_array1d<double> settling_vel;         // per class: settling velocity in still water (m/s)
   raw_array1d<double> particle_density;     // per class: g/m3
   raw_array1d<int> sand;                    // per class: 1 sand, 0 fine (wash load)
+  raw_array1d<double> class_log_diam;       // per class: log of the diameter in mm
+  raw_array1d<double> class_log_step;       // per class k < n: log(diameter k / diameter k + 1)
   raw_array1d<int> sed_class;               // per position 1..classes: the fine classes in
                                             // table order, then the sand classes
   raw_array1d<double> splash_K;             // per cell: splash erodibility
@@ -88,6 +103,7 @@ struct ov_sediment_obj {
   raw_array1d<double> trap_fraction;
   double outlet_volume = 0.0;  // m3: sediment the last step routed out through the outlet cell
   int outlet_drains_y = 0;     // the outlet cell drained through its lower side in the last step
+  sediment_sweep sweep;        // tiles of the cell-to-cell transport (built at set-up)
 
   // Per class 1..num_sed_classes: output file name (element 0 empty).
   std::vector<std::string> output_filename;

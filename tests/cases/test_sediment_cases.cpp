@@ -204,6 +204,28 @@ TEST(SedimentCases, TiltedPlaneErodesCarriesAndSettlesBothClasses) {
   }
 }
 
+// A plane of several tiles of the cell-to-cell transport (18 rows, 60 columns) whose ground
+// falls to the south and from both sides to a middle column, so sediment crosses faces in every
+// direction and between tiles: the run on 8 threads, which moves the sediment tile by tile,
+// writes the same bytes as the single pass on 1 thread, and the books of each class close.
+TEST(SedimentCases, APlaneOfManyTilesMovesItsSedimentAsTheSinglePassDoes) {
+  temp_dir dir;
+  const plane p{18, 60, 10.0};
+  write_tables({{2.65, 0.01}, {2.65, 0.3}}, "60 2e-5 1 0.5 1", "0.3 0.7");
+  write_project(
+      p, [&](int r, int c) { return 0.02 * p.dx * (p.rows - r) + 0.004 * p.dx * std::abs(c - 30); },
+      3, 80.0, 3.0, 3.0, 10.0);
+  torva_test::run_at_compared_thread_counts(
+      "case.prj", [] { return read_file("case_summary.out") + read_file("case_sed_outlet.out"); });
+  const std::map<int, class_books> books = read_books(read_file("case_summary.out"));
+  ASSERT_EQ(books.size(), 2u);
+  for (const auto& [k, b] : books) {
+    EXPECT_GT(b.eroded, 0.0) << "class " << k;
+    EXPECT_GT(b.deposited, 0.0) << "class " << k;
+    EXPECT_NEAR(b.deposited + b.suspended + b.out, b.eroded, 1e-6 * b.eroded) << "class " << k;
+  }
+}
+
 // The grid values of an ASCII map, row by row after its six header lines.
 std::vector<double> map_values(const std::string& text) {
   std::istringstream in(text);

@@ -84,10 +84,16 @@ TEST(SedimentKernels, MedianDiameterOfAMixture) {
       // The coarsest class alone holds more than half.
       {0.1, 0.1, 0.8, 1000.0},
   };
+  // The same classes with their logarithms worked out once give the same bits.
+  double log_diam[4] = {}, log_step[4] = {};
+  sediment_class_logs(3, diam, log_diam, log_step);
+  const sediment_class_data with_logs{3, diam, grav, log_diam, log_step};
   for (const auto& c : cases) {
     test_cell cell(3);
     cell.fract(1, 1) = c.f1, cell.fract(2, 1) = c.f2, cell.fract(3, 1) = c.f3;
-    EXPECT_NEAR(median_diameter(cell.view(), classes), c.expected_um, 1e-9 * c.expected_um)
+    const double median = median_diameter(cell.view(), classes);
+    EXPECT_NEAR(median, c.expected_um, 1e-9 * c.expected_um) << c.f1 << " " << c.f2 << " " << c.f3;
+    EXPECT_EQ(median_diameter(cell.view(), with_logs), median)
         << c.f1 << " " << c.f2 << " " << c.f3;
   }
   // Suspended sediment, when there is any, decides over the soil: all of it in class 1, whose
