@@ -27,7 +27,7 @@ using torva_test::temp_dir;
 using torva_test::torva_exe;
 using torva_test::write_file;
 
-namespace {
+namespace boundary_cases_tests {
 
 const fs::path case_dir = fs::path(TORVA_SOURCE_DIR) / "tests" / "cases" / "boundary_plane";
 
@@ -344,4 +344,4 @@ TEST(BoundaryPlaneCase, ABoundaryThatCannotRunStopsTheRunAtStartUp) {
   }
 }
 
-}  // namespace
+}  // namespace boundary_cases_tests

@@ -36,8 +36,8 @@ std::string number(double v) {
 // A plane of `rows` x `cols` cells of 50 m falling 0.01 to the south and 0.002 to the west, its
 // outlet at the south-west corner, 200 mm/h of rain for 10 minutes and a run of `minutes`; the
 // Manning n is written as `manning` (a number or a bracketed parameter name).
-void write_plane(const std::string& manning, int rows = 5, int cols = 6, double minutes = 40.0,
-                 const std::string& extra = "") {
+void write_calibration_plane(const std::string& manning, int rows = 5, int cols = 6,
+                             double minutes = 40.0, const std::string& extra = "") {
   const double dx = 50.0;
   std::string mask = grid_header(rows, cols, dx), elev = mask;
   for (int r = 1; r <= rows; ++r) {
@@ -102,13 +102,13 @@ TEST(CalibrationCases, AMonteCarloTrialWritesWhatASingleRunWrites) {
   write_file("obs.txt", "1\n1.0 1 1000 1\n");
   // A trial with n held at 0.043700 on 8 threads (each taking a share of a cell or more) ...
   const std::vector<std::string> shared = {"TORVA_CELLS_PER_THREAD=1"};
-  write_plane("[MANNING]", 5, 6, 40.0, "NUM_THREADS 8\n");
+  write_calibration_plane("[MANNING]", 5, 6, 40.0, "NUM_THREADS 8\n");
   write_file("mc.in", "plane.prj\nparams.txt\nobs.txt\n1\n0.0437 # held\n");
   const command_result trial = run_command(torva_exe(), {"-m", "mc.in"}, "", shared);
   ASSERT_EQ(trial.status, 0) << trial.out;
   EXPECT_TRUE(contains(trial.out, "Setting the thread level to 8.")) << trial.out;
   // ... and a single run on one thread with the value written in the project.
-  write_plane("0.043700", 5, 6, 40.0, "NUM_THREADS 1\n");
+  write_calibration_plane("0.043700", 5, 6, 40.0, "NUM_THREADS 1\n");
   const command_result single = run_command(torva_exe(), {"plane.prj"}, "", shared);
   ASSERT_EQ(single.status, 0) << single.out;
   const std::string hydro = read_file("plane_outlet.out");
@@ -136,12 +136,12 @@ TEST(CalibrationCases, AMonteCarloTrialWritesWhatASingleRunWrites) {
 TEST(CalibrationCases, SceRecoversTheManningNOfAnObservedHydrograph) {
   temp_dir dir;
   // The observed hydrograph: the plane's run with n = 0.05.
-  write_plane("0.05", 5, 6, 40.0, "NUM_THREADS 1\n");
+  write_calibration_plane("0.05", 5, 6, 40.0, "NUM_THREADS 1\n");
   ASSERT_EQ(run_command(torva_exe(), {"plane.prj"}).status, 0);
   const auto [peak, volume] = optim_event("plane_optim.out");
   ASSERT_GT(peak, 0.5);
   write_file("obs.txt", "1\n" + number(peak) + " 1 " + number(volume) + " 1\n");
-  write_plane("[MANNING]", 5, 6, 40.0, "NUM_THREADS 1\n");
+  write_calibration_plane("[MANNING]", 5, 6, 40.0, "NUM_THREADS 1\n");
   write_params();
   // 200 trials at most, 3 complexes of 3 points, seed 5; n between 0.01 and 0.2.
   write_file("sce.in",
@@ -162,7 +162,7 @@ TEST(CalibrationCases, SceRecoversTheManningNOfAnObservedHydrograph) {
 
 TEST(CalibrationCases, MonteCarloAndSensitivityLogEveryRunAndReportTheBest) {
   temp_dir dir;
-  write_plane("[MANNING]", 1, 2, 3.0);
+  write_calibration_plane("[MANNING]", 1, 2, 3.0);
   write_params();
   write_file("obs.txt", "1\n0.05 1 10 0\n");
   write_file("mc.in", "plane.prj\nparams.txt\nobs.txt\n1\n0.02 0.2\n");
@@ -205,7 +205,7 @@ TEST(CalibrationCases, MonteCarloAndSensitivityLogEveryRunAndReportTheBest) {
 
 TEST(CalibrationCases, BadCalibrationInputsStopWithAMessageNamingTheFile) {
   temp_dir dir;
-  write_plane("[MANNING]", 1, 2, 3.0);
+  write_calibration_plane("[MANNING]", 1, 2, 3.0);
   write_params();
   write_file("obs.txt", "1\n0.05 1 10 0\n");
   struct bad_case {
@@ -256,7 +256,7 @@ TEST(CalibrationCases, FourProcessesWriteTheResultsOfOne) {
   temp_dir dir;
   if (!contains(run_command("/bin/sh", {"-c", "command -v mpirun"}).out, "mpirun"))
     GTEST_SKIP() << "no mpirun on this machine";
-  write_plane("[MANNING]", 1, 2, 3.0);
+  write_calibration_plane("[MANNING]", 1, 2, 3.0);
   write_params();
   write_file("obs.txt", "1\n0.05 1 10 0\n");
   write_file("mc.in", "plane.prj\nparams.txt\nobs.txt\n1\n0.02 0.2\n");

@@ -28,31 +28,18 @@
 
 using torva_test::command_result;
 using torva_test::contains;
+using torva_test::copy_small_case;
+using torva_test::faulted;
 using torva_test::file_exists;
 using torva_test::read_file;
 using torva_test::run_command;
+using torva_test::small_case;
 using torva_test::stdout_capture;
 using torva_test::temp_dir;
 using torva_test::torva_exe;
 using torva_test::write_file;
 
 namespace {
-
-const std::string small_case = std::string(TORVA_SOURCE_DIR) + "/tests/cases/small";
-
-// A run that ended in a memory or undefined-behaviour fault (reported by the sanitizers of a
-// checking build, which exit with status 1 as a fatal run does).
-bool faulted(const command_result& run) {
-  return run.status >= 128 || contains(run.err, "Sanitizer") || contains(run.err, "runtime error");
-}
-
-// Copies the small case's input files into the current folder.
-void copy_small_case(const temp_dir& dir) {
-  for (const char* name :
-       {"small.prj", "small_mask.asc", "small_elev.asc", "small_conductivity.asc",
-        "small_capillary.asc", "small_porosity.asc", "small_moisture.asc"})
-    write_file(dir.file(name), read_file(small_case + "/" + name));
-}
 
 // Replaces the first `from` in the file by `to`.
 void edit_file(const std::string& path, const std::string& from, const std::string& to) {

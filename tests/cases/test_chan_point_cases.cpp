@@ -23,7 +23,7 @@ using torva_test::temp_dir;
 using torva_test::torva_exe;
 using torva_test::write_file;
 
-namespace {
+namespace chan_point_cases_tests {
 
 std::string fixed(double v) {
   char text[64];
@@ -191,4 +191,4 @@ TEST(ChanPointCases, AStreamInflowAtAnXYPointReachesItsNearestNodeAndTheOutlet) 
   EXPECT_NEAR(outlet[1] - outlet[0], 5.0, 1e-3);
 }
 
-}  // namespace
+}  // namespace chan_point_cases_tests

@@ -33,7 +33,7 @@ using torva_test::temp_dir;
 using torva_test::torva_exe;
 using torva_test::write_file;
 
-namespace {
+namespace channel_cases_tests {
 
 const std::string example_dir = std::string(TORVA_SOURCE_DIR) + "/examples/channel";
 
@@ -826,4 +826,4 @@ TEST(ChannelCases, TheStreamFloodRecordHoldsEachNodesDeepestWaterOfTheRun) {
   expect_books_close(read_summary_balance(read_file("valley_summary.out")));
 }
 
-}  // namespace
+}  // namespace channel_cases_tests

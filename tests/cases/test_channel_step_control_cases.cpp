@@ -26,7 +26,7 @@ using torva_test::temp_dir;
 using torva_test::torva_exe;
 using torva_test::write_file;
 
-namespace {
+namespace channel_step_control_cases_tests {
 
 std::string fixed(double v, int decimals = 4) {
   char text[64];
@@ -373,4 +373,4 @@ TEST(ChannelStepControlCases, StructuresAndSinksAtTheBedRunToTheEnd) {
   }
 }
 
-}  // namespace
+}  // namespace channel_step_control_cases_tests

@@ -21,7 +21,7 @@ using torva_test::summary_number;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
-namespace {
+namespace contam_cases_tests {
 
 std::string number(double v) {
   char text[64];
@@ -359,4 +359,4 @@ TEST(ContamCases, InputsThatCannotBeCarriedStopTheRunAtStartUp) {
   }
 }
 
-}  // namespace
+}  // namespace contam_cases_tests

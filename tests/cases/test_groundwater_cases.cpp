@@ -22,7 +22,7 @@ using torva_test::summary_number;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
-namespace {
+namespace groundwater_cases_tests {
 
 std::string number(double v) {
   char text[64];
@@ -407,4 +407,4 @@ TEST(GroundwaterCases, BadSolverCardsAndBadWellsStopTheRunWithTheirMessage) {
   }
 }
 
-}  // namespace
+}  // namespace groundwater_cases_tests

@@ -21,7 +21,7 @@ using torva_test::read_file;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
-namespace {
+namespace hotstart_cases_tests {
 
 constexpr int plane_rows = 5;
 constexpr int plane_cols = 4;
@@ -245,4 +245,4 @@ TEST(HotstartCases, TheSoilMoistureHotstartHoldsTheRunsEndAndStartsTheNextRun) {
     EXPECT_EQ(second.front().depth[k], end[k]) << "cell " << k + 1;
 }
 
-}  // namespace
+}  // namespace hotstart_cases_tests

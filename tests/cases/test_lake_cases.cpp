@@ -29,7 +29,7 @@ using torva_test::temp_dir;
 using torva_test::torva_exe;
 using torva_test::write_file;
 
-namespace {
+namespace lake_cases_tests {
 
 const std::string example_dir = std::string(TORVA_SOURCE_DIR) + "/examples/lake";
 
@@ -376,4 +376,4 @@ TEST(LakeCases, ALakeDrainedBelowItsStartingSurfaceStopsTheRunWithItsMessage) {
   }
 }
 
-}  // namespace
+}  // namespace lake_cases_tests

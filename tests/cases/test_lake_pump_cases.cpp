@@ -24,7 +24,7 @@ using torva_test::temp_dir;
 using torva_test::torva_exe;
 using torva_test::write_file;
 
-namespace {
+namespace lake_pump_cases_tests {
 
 const std::string example_dir = std::string(TORVA_SOURCE_DIR) + "/examples/lake";
 
@@ -151,4 +151,4 @@ TEST(LakePumpCases, AFaultyPumpFileStopsTheRunNamingTheLineAndValue) {
   }
 }
 
-}  // namespace
+}  // namespace lake_pump_cases_tests

@@ -25,7 +25,7 @@ using torva_test::summary_number;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
-namespace {
+namespace nutrient_cases_tests {
 
 constexpr int rows = 3, cols = 4;
 constexpr double dx = 10.0;
@@ -302,4 +302,4 @@ TEST(NutrientCases, ExampleKeepsItsNitrogenAndPhosphorus) {
   EXPECT_LT(std::fabs(b.run_overall_error), 1e-6);
 }
 
-}  // namespace
+}  // namespace nutrient_cases_tests

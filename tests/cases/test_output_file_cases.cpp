@@ -30,9 +30,13 @@ extern char** environ;
 
 using torva_test::command_result;
 using torva_test::contains;
+using torva_test::copy_small_case;
+using torva_test::faulted;
 using torva_test::file_exists;
 using torva_test::read_file;
 using torva_test::run_command;
+using torva_test::small_case;
+using torva_test::small_case_inputs;
 using torva_test::temp_dir;
 using torva_test::torva_exe;
 using torva_test::write_file;
@@ -49,17 +53,7 @@ constexpr long peak_limit_kb = 200 * 1024;
 constexpr long peak_limit_kb = 50 * 1024;
 #endif
 
-const std::string small_case = std::string(TORVA_SOURCE_DIR) + "/tests/cases/small";
 const std::string watershed_case = std::string(TORVA_SOURCE_DIR) + "/tests/cases/watershed";
-
-const char* const small_inputs[] = {
-    "small.prj",           "small_mask.asc",     "small_elev.asc",    "small_conductivity.asc",
-    "small_capillary.asc", "small_porosity.asc", "small_moisture.asc"};
-
-void copy_small_case(const temp_dir& dir) {
-  for (const char* name : small_inputs)
-    write_file(dir.file(name), read_file(small_case + "/" + name));
-}
 
 // Copies every file of the watershed case (not its expected outputs) into the folder.
 void copy_watershed_case(const temp_dir& dir) {
@@ -90,12 +84,8 @@ void set_card(const temp_dir& dir, const std::string& card, const std::string& l
 // The contents of every input of the small case in the folder.
 std::map<std::string, std::string> inputs_of(const temp_dir& dir) {
   std::map<std::string, std::string> files;
-  for (const char* name : small_inputs) files[name] = read_file(dir.file(name));
+  for (const std::string& name : small_case_inputs) files[name] = read_file(dir.file(name));
   return files;
-}
-
-bool faulted(const command_result& run) {
-  return run.status >= 128 || contains(run.err, "Sanitizer") || contains(run.err, "runtime error");
 }
 
 // The lines of a text; false when the text does not end with a newline (its last line is cut).

@@ -26,7 +26,7 @@ using torva_test::read_summary_balance;
 using torva_test::summary_balance;
 using torva_test::temp_dir;
 
-namespace {
+namespace overland_stability_cases_tests {
 
 // A scheme and the time step (s) a case runs it at.
 struct scheme_step {
@@ -313,4 +313,4 @@ TEST(OverlandStepControlCases, AStepTooLongForTheExplicitSchemeStopsTheRunWithIt
   EXPECT_TRUE(contains(summary, message)) << summary;
 }
 
-}  // namespace
+}  // namespace overland_stability_cases_tests

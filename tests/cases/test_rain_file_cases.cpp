@@ -27,7 +27,7 @@ using torva_test::summary_balance;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
-namespace {
+namespace rain_file_cases_tests {
 
 constexpr int rows = 3;
 constexpr int cols = 8;
@@ -308,4 +308,4 @@ TEST(RainFileCases, ARecordDatedOnADayItsMonthDoesNotHaveStopsTheRun) {
   }
 }
 
-}  // namespace
+}  // namespace rain_file_cases_tests

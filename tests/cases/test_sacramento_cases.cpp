@@ -21,7 +21,7 @@ using torva_test::summary_number;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
-namespace {
+namespace sacramento_cases_tests {
 
 std::string fixed(double v, int decimals = 3) {
   char text[64];
@@ -307,4 +307,4 @@ TEST(SacramentoCases, ABadParameterFileStopsTheRunNamingFileAndCard) {
   }
 }
 
-}  // namespace
+}  // namespace sacramento_cases_tests

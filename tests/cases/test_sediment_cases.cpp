@@ -22,7 +22,7 @@ using torva_test::read_file;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
-namespace {
+namespace sediment_cases_tests {
 
 std::string number(double v) {
   char text[64];
@@ -681,4 +681,4 @@ TEST(SedimentCases, BadSedimentTablesStopTheRunNamingFileClassAndValue) {
   EXPECT_NE(r.out.find("SOIL_EROSION 7"), std::string::npos) << r.out;
 }
 
-}  // namespace
+}  // namespace sediment_cases_tests

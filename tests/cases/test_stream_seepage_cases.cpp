@@ -23,7 +23,7 @@ using torva_test::summary_number;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
-namespace {
+namespace stream_seepage_cases_tests {
 
 std::string number(double v) {
   char text[64];
@@ -231,4 +231,4 @@ TEST(StreamSeepageCases, APoolUnderAHigherWaterTableGainsUntilTheLevelsMeet) {
   }
 }
 
-}  // namespace
+}  // namespace stream_seepage_cases_tests

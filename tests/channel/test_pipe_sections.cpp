@@ -8,7 +8,7 @@
 
 #include "channel/pipe/pipe_sections.h"
 
-namespace {
+namespace pipe_sections_tests {
 
 constexpr double pi = 3.14159265358979323846;
 
@@ -114,4 +114,4 @@ TEST(PipeSections, NormalDepthCarriesTheFlowByManning) {
   EXPECT_EQ(yn, 0.5);
 }
 
-}  // namespace
+}  // namespace pipe_sections_tests

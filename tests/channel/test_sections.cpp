@@ -18,7 +18,7 @@ using torva_test::contains;
 using torva_test::process_state_guard;
 using torva_test::stdout_capture;
 
-namespace {
+namespace sections_tests {
 
 constexpr double inv_n = 1.0 / 0.035;
 
@@ -430,4 +430,4 @@ TEST_F(ExSectionTest, ANodeNamingNoTableStopsTheRun) {
   EXPECT_EQ(run_error.error_fatal, 1);
 }
 
-}  // namespace
+}  // namespace sections_tests

@@ -12,6 +12,7 @@
 #include "support/test_support.h"
 
 using torva_test::stdout_capture;
+using torva_test::stdout_of;
 
 // Overwrites the second copy a container keeps of its storage, as a stray write would, and puts
 // it back, so that the pointer checks can be reached.
@@ -40,12 +41,6 @@ const char* const bad_3d = "\n\nError!!!  Bad pointers found in 3D array.\n\n";
 
 std::string bad_1d(const std::string& name) {
   return "\n\nError!! Bad pointers found in array " + name + ".\n\n";
-}
-
-std::string printed(const std::function<void()>& step) {
-  stdout_capture capture;
-  step();
-  return capture.stop();
 }
 
 // An element type that counts its live objects.
@@ -146,18 +141,18 @@ TEST(GuardedArray, BadPointersStopGrowthAndRelease) {
     ASSERT_TRUE(guarded_array_grow_fill_double(a, 4, 2.0));
     c.corrupt(a);
     bool grew = true;
-    EXPECT_EQ(printed([&] { grew = guarded_array_grow_fill_double(a, 3, 5.0); }),
+    EXPECT_EQ(stdout_of([&] { grew = guarded_array_grow_fill_double(a, 3, 5.0); }),
               bad_1d("OV_MASS_INIT"));
     EXPECT_FALSE(grew);
     EXPECT_EQ(a.upper(), 4);
     EXPECT_EQ(a[4], 2.0);
     // Release frees nothing of a corrupt array.
-    EXPECT_EQ(printed([&] { a.release(); }), bad_1d("OV_MASS_INIT"));
+    EXPECT_EQ(stdout_of([&] { a.release(); }), bad_1d("OV_MASS_INIT"));
     EXPECT_EQ(a.upper(), 4);
     c.restore(a);
     EXPECT_TRUE(guarded_array_grow_double(a, 1));
     EXPECT_EQ(a.upper(), 5);
-    EXPECT_EQ(printed([&] { guarded_array_dtor(a); }), "");
+    EXPECT_EQ(stdout_of([&] { guarded_array_dtor(a); }), "");
     EXPECT_TRUE(a.empty());
   }
 }
@@ -166,7 +161,7 @@ TEST(GuardedArray, OutOfRangeAccessSetsTheFlagAndTouchesNoElement) {
   const long bad_indexes[] = {-1, 4, 5, 1000000, -1000000};
   for (long bad : bad_indexes) {
     SCOPED_TRACE(bad);
-    std::string out = printed([&] {
+    std::string out = stdout_of([&] {
       guarded_array<double> a("gw_mass");
       ASSERT_TRUE(guarded_array_grow_fill_double(a, 3, 1.0));
       a[0] = 1.0;
@@ -180,7 +175,7 @@ TEST(GuardedArray, OutOfRangeAccessSetsTheFlagAndTouchesNoElement) {
   }
 
   // In-range accesses leave no flag and no message; a const access is checked too.
-  EXPECT_EQ(printed([] {
+  EXPECT_EQ(stdout_of([] {
               guarded_array<int> a("counts");
               guarded_array_grow_int(a, 2);
               a[0] = a[2] = 4;
@@ -189,7 +184,7 @@ TEST(GuardedArray, OutOfRangeAccessSetsTheFlagAndTouchesNoElement) {
               EXPECT_FALSE(a.range_fault());
             }),
             "");
-  EXPECT_EQ(printed([] {
+  EXPECT_EQ(stdout_of([] {
               guarded_array<int> a("counts");
               guarded_array_grow_int(a, 2);
               const guarded_array<int>& view = a;
@@ -199,7 +194,7 @@ TEST(GuardedArray, OutOfRangeAccessSetsTheFlagAndTouchesNoElement) {
             "Error: bad range addressed in array counts\n");
 
   // An empty array has no storage at all: even index 0 is outside it.
-  EXPECT_EQ(printed([] {
+  EXPECT_EQ(stdout_of([] {
               guarded_array<double> a("empty");
               a[0] = 3.0;
               EXPECT_TRUE(a.range_fault());
@@ -208,7 +203,7 @@ TEST(GuardedArray, OutOfRangeAccessSetsTheFlagAndTouchesNoElement) {
 
   // The flag is reported once, and a name longer than 49 characters is cut.
   const std::string long_name(60, 'x');
-  EXPECT_EQ(printed([&] {
+  EXPECT_EQ(stdout_of([&] {
               guarded_array<double> a(long_name.c_str());
               a[7] = 1.0;
               a.release();
@@ -218,7 +213,7 @@ TEST(GuardedArray, OutOfRangeAccessSetsTheFlagAndTouchesNoElement) {
 }
 
 TEST(GuardedArray, IndexShiftAddressesTheElementsFromZero) {
-  std::string out = printed([] {
+  std::string out = stdout_of([] {
     guarded_array<int> a("shifted");
     ASSERT_TRUE(guarded_array_grow_int(a, 4));
     a.set_index_shift(true);
@@ -303,7 +298,7 @@ TEST(GuardedArray, FileHandlesMoveWithGrowthAndAreClosedOnRelease) {
     fprintf(files[2].fp, "two");
 
     // Nothing is flushed yet: release closes every handle.
-    EXPECT_EQ(printed([&] { file_array_dtor(files); }), "");
+    EXPECT_EQ(stdout_of([&] { file_array_dtor(files); }), "");
     EXPECT_TRUE(files.empty());
     EXPECT_EQ(torva_test::read_file(first), "before after");
     EXPECT_EQ(torva_test::read_file(second), "two");
@@ -358,7 +353,7 @@ TEST(GuardedArray2d, RowsAreOneBasedAndTheFirstWidthIsKept) {
   // Zero rows add nothing but leave the array consistent.
   EXPECT_EQ(guarded_array2d_add_rows(a, 0, -1), 3);
   EXPECT_EQ(guarded_array2d_add_rows(a, -2, -1), 3);
-  EXPECT_EQ(printed([&] { EXPECT_TRUE(guarded_array2d_check(a)); }), "");
+  EXPECT_EQ(stdout_of([&] { EXPECT_TRUE(guarded_array2d_check(a)); }), "");
   EXPECT_EQ(guarded_array2d_snapshot(a), 3);
 
   guarded_array2d<int> counts;
@@ -407,7 +402,7 @@ TEST(GuardedArray2d, AppendedRowsAreBorrowedAndZeroRowsAddNone) {
     // Appending zero rows adds no row at all.
     EXPECT_EQ(guarded_array2d_append_rows(a, 0, caller_rows, -1), 3);
     EXPECT_EQ(a.row(4), nullptr);
-    EXPECT_EQ(printed([&] { EXPECT_TRUE(a.check()); }), "");
+    EXPECT_EQ(stdout_of([&] { EXPECT_TRUE(a.check()); }), "");
   }
   // Destruction left the borrowed rows to their owner.
   EXPECT_EQ(row_b[1], 5.0);
@@ -443,7 +438,7 @@ TEST(GuardedArray2d, ResizeWidensAndLengthensKeepingOldValues) {
   EXPECT_EQ(a[2][7], 2.0);
   for (int j = 1; j <= 7; ++j) EXPECT_EQ(a[5][j], 2.0);
   EXPECT_TRUE(a.owns_row(5));
-  EXPECT_EQ(printed([&] { EXPECT_TRUE(a.check()); }), "");
+  EXPECT_EQ(stdout_of([&] { EXPECT_TRUE(a.check()); }), "");
 
   // An empty array whose width was fixed narrower still ends up ncols wide.
   guarded_array2d<double> narrow;
@@ -488,18 +483,18 @@ TEST(GuardedArray2d, BadPointersLeaveTheArrayUnchanged) {
   for (const mutation& m : mutations) {
     SCOPED_TRACE(m.what);
     int result = -1;
-    EXPECT_EQ(printed([&] { result = m.run(); }), bad_2d);
+    EXPECT_EQ(stdout_of([&] { result = m.run(); }), bad_2d);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(a.row_count(), 2);
     EXPECT_EQ(a.width(), 2);
   }
   // Release frees nothing while the table is corrupt.
-  EXPECT_EQ(printed([&] { guarded_array2d_dtor(a); }), bad_2d);
+  EXPECT_EQ(stdout_of([&] { guarded_array2d_dtor(a); }), bad_2d);
   EXPECT_EQ(a.row_count(), 2);
 
   hooks::row_table(a)[2] = kept;
   EXPECT_EQ(guarded_array2d_add_rows(a, 1, -1), 3);
-  EXPECT_EQ(printed([&] { guarded_array2d_dtor(a); }), "");
+  EXPECT_EQ(stdout_of([&] { guarded_array2d_dtor(a); }), "");
   EXPECT_EQ(a.row_count(), 0);
 }
 
@@ -558,7 +553,7 @@ TEST(GuardedArray3d, OwnedPlanesAreFilledAndBorrowedPlanesStayTheCallers) {
     EXPECT_FALSE(mass.owns_plane(3));
     mass[3][1][1] = -2.0;
     EXPECT_EQ(mass[2][3][2], 4.0);
-    EXPECT_EQ(printed([&] { EXPECT_TRUE(guarded_array3d_check(mass, false)); }), "");
+    EXPECT_EQ(stdout_of([&] { EXPECT_TRUE(guarded_array3d_check(mass, false)); }), "");
 
     // Zero planes add nothing.
     ASSERT_TRUE(guarded_array3d_append_planes(mass, 0, caller_planes, -1, -1));
@@ -583,12 +578,12 @@ TEST(GuardedArray3d, CorruptPlanesStopChangesAndOnlyOwnedOnesStopRelease) {
     ASSERT_TRUE(guarded_array3d_append_planes(mass, 1, caller_planes, -1, -1));
     plane_rows[1] = stray;
     bool changed = true;
-    EXPECT_EQ(printed([&] { changed = guarded_array3d_add_planes_fill(mass, 1, 0.0, -1, -1); }),
+    EXPECT_EQ(stdout_of([&] { changed = guarded_array3d_add_planes_fill(mass, 1, 0.0, -1, -1); }),
               bad_3d);
     EXPECT_FALSE(changed);
     EXPECT_EQ(mass.plane_count(), 2);
-    EXPECT_EQ(printed([&] { EXPECT_TRUE(guarded_array3d_check(mass, true)); }), "");
-    EXPECT_EQ(printed([&] { guarded_array3d_dtor(mass); }), "");
+    EXPECT_EQ(stdout_of([&] { EXPECT_TRUE(guarded_array3d_check(mass, true)); }), "");
+    EXPECT_EQ(stdout_of([&] { guarded_array3d_dtor(mass); }), "");
     EXPECT_EQ(mass.plane_count(), 0);
     plane_rows[1] = block.data() + 3;
   }
@@ -598,16 +593,16 @@ TEST(GuardedArray3d, CorruptPlanesStopChangesAndOnlyOwnedOnesStopRelease) {
   ASSERT_TRUE(guarded_array3d_add_planes_fill(mass, 2, 1.0, 2, 2));
   double* const kept = mass.plane(2)[1];
   mass.plane(2)[1] = stray;
-  EXPECT_EQ(printed([&] { mass.release(); }), bad_3d);
+  EXPECT_EQ(stdout_of([&] { mass.release(); }), bad_3d);
   EXPECT_EQ(mass.plane_count(), 2);
   mass.plane(2)[1] = kept;
 
   // So does a stray write into the plane table itself.
   double** const kept_plane = hooks::plane_table(mass)[1];
   hooks::plane_table(mass)[1] = caller_planes[1];
-  EXPECT_EQ(printed([&] { EXPECT_FALSE(mass.check(true)); }), bad_3d);
+  EXPECT_EQ(stdout_of([&] { EXPECT_FALSE(mass.check(true)); }), bad_3d);
   hooks::plane_table(mass)[1] = kept_plane;
-  EXPECT_EQ(printed([&] { mass.release(); }), "");
+  EXPECT_EQ(stdout_of([&] { mass.release(); }), "");
   EXPECT_EQ(mass.plane_count(), 0);
 }
 

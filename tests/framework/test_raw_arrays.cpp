@@ -12,6 +12,7 @@
 #include "support/test_support.h"
 
 using torva_test::stdout_capture;
+using torva_test::stdout_of;
 
 namespace {
 
@@ -19,13 +20,6 @@ const char* const size_zero_line = "Error: Attempting to allocate array of size 
 
 std::string name_line(const std::string& name) {
   return "Error allocating memory for variable " + name + "\n";
-}
-
-// Runs `step` and returns what it printed.
-std::string printed(const std::function<void()>& step) {
-  stdout_capture capture;
-  step();
-  return capture.stop();
 }
 
 template <class T>
@@ -117,7 +111,7 @@ TEST(RawArrays, OneDimensionalAllocatorsRefuseZeroAndNegativeSizes) {
     // A previous array in the output is replaced, also by the empty result.
     ASSERT_TRUE(doubles.allocate(2));
     ASSERT_TRUE(ints.allocate(2));
-    const std::string out = printed([&] {
+    const std::string out = stdout_of([&] {
       if (c.ints)
         alloc_1d_int(ints, c.n, "soiltype");
       else
@@ -138,7 +132,7 @@ TEST(RawArrays, OneDimensionalAllocatorsRefuseZeroAndNegativeSizes) {
 
 TEST(RawArrays, PointerTablesUseTheEightByteAllocator) {
   raw_array1d<double*> table;
-  EXPECT_EQ(printed([&] { alloc_1d_double(table, 3, "rows"); }), "");
+  EXPECT_EQ(stdout_of([&] { alloc_1d_double(table, 3, "rows"); }), "");
   ASSERT_EQ(table.count(), 3);
   for (int i = 0; i <= 3; ++i) EXPECT_EQ(table[i], nullptr);
 }
@@ -190,7 +184,7 @@ TEST(RawArrays, ThreeDimensionalArrayIsOneBlockWithPlaneAndRowTables) {
   EXPECT_EQ(mass.data()[59], 9.0);
 
   raw_array3d<int> search;
-  EXPECT_EQ(printed([&] { alloc_lake_search(3, 6, search); }), "");
+  EXPECT_EQ(stdout_of([&] { alloc_lake_search(3, 6, search); }), "");
   ASSERT_FALSE(search.empty());
   EXPECT_EQ(search.plane_count(), 3);
   EXPECT_EQ(search.row_count(), 3);  // middle indexes 0..3
@@ -251,23 +245,23 @@ TEST(RawArrays, ZeroOrNegativeDimensionsPrintTheSizeLineAndYieldNoArray) {
   for (const dim_case& c : cases) {
     SCOPED_TRACE(c.what);
     bool got_array = true;
-    EXPECT_EQ(printed([&] { got_array = c.allocate(); }), c.expected_output);
+    EXPECT_EQ(stdout_of([&] { got_array = c.allocate(); }), c.expected_output);
     EXPECT_FALSE(got_array);
   }
 }
 
 TEST(RawArrays, SizesBeyondTheAddressSpaceAreAFailedAllocation) {
   // The element count overflows: no allocation is attempted and no array comes back.
-  EXPECT_EQ(printed([] { EXPECT_TRUE(raw_alloc_2d_double(INT_MAX, INT_MAX).empty()); }), "");
-  EXPECT_EQ(printed([] { EXPECT_TRUE(raw_alloc_3d_double(INT_MAX, INT_MAX, INT_MAX).empty()); }),
+  EXPECT_EQ(stdout_of([] { EXPECT_TRUE(raw_alloc_2d_double(INT_MAX, INT_MAX).empty()); }), "");
+  EXPECT_EQ(stdout_of([] { EXPECT_TRUE(raw_alloc_3d_double(INT_MAX, INT_MAX, INT_MAX).empty()); }),
             "");
   raw_array2d<double> out;
   ASSERT_TRUE(out.allocate(1, 1));
-  EXPECT_EQ(printed([&] { alloc_2d_double_named(INT_MAX, INT_MAX, out, "huge"); }),
+  EXPECT_EQ(stdout_of([&] { alloc_2d_double_named(INT_MAX, INT_MAX, out, "huge"); }),
             name_line("huge"));
   EXPECT_TRUE(out.empty());
   raw_array2d<double> table;
-  EXPECT_EQ(printed([&] { alloc_stream_pointsource(table, INT_MAX, 2); }),
+  EXPECT_EQ(stdout_of([&] { alloc_stream_pointsource(table, INT_MAX, 2); }),
             name_line("stream_pointsource"));
   EXPECT_TRUE(table.empty());
 }
@@ -276,7 +270,7 @@ TEST(RawArrays, NamedAllocatorsZeroEveryElementIncludingIndexZero) {
   raw_array2d<double> d2;
   raw_array2d<int> i2;
   raw_array3d<double> d3;
-  const std::string out = printed([&] {
+  const std::string out = stdout_of([&] {
     alloc_2d_double_named(2, 3, d2, "a");
     alloc_2d_int_named(i2, 3, 2, "b");
     alloc_3d_double_named(1, 2, 3, d3, "c");
@@ -319,14 +313,14 @@ TEST(RawArrays, FillWritesIndexZeroAndStaysInsideTheArray) {
 
 TEST(RawArrays, StreamTablesTestTheDimensionsOfTheirBlock) {
   raw_array2d<double> points;
-  EXPECT_EQ(printed([&] { alloc_stream_pointsource(points, 0, 6); }), "");
+  EXPECT_EQ(stdout_of([&] { alloc_stream_pointsource(points, 0, 6); }), "");
   ASSERT_FALSE(points.empty());
   EXPECT_EQ(points.row_count(), 1);  // two rows, 0 and 1
   EXPECT_EQ(points.col_count(), 6);
   EXPECT_TRUE(all_equal(points.data(), 14, 0.0));
 
   raw_array2d<double> pumps;
-  EXPECT_EQ(printed([&] { alloc_stream_pumps(pumps, 3, 2); }), "");
+  EXPECT_EQ(stdout_of([&] { alloc_stream_pumps(pumps, 3, 2); }), "");
   ASSERT_FALSE(pumps.empty());
   EXPECT_EQ(pumps.row_count(), 3);
   EXPECT_EQ(pumps.col_count(), 2);
@@ -344,7 +338,7 @@ TEST(RawArrays, StreamTablesTestTheDimensionsOfTheirBlock) {
                  std::to_string(c.m));
     raw_array2d<double> out;
     ASSERT_TRUE(out.allocate(1, 1));
-    const std::string text = printed([&] {
+    const std::string text = stdout_of([&] {
       if (c.pumps)
         alloc_stream_pumps(out, c.n, c.m);
       else
@@ -357,7 +351,7 @@ TEST(RawArrays, StreamTablesTestTheDimensionsOfTheirBlock) {
 
 TEST(RawArrays, RowTableHasZeroedRowsOneToN) {
   raw_array2d<double> rows;
-  EXPECT_EQ(printed([&] { rows = alloc_ptr_rows_zero(2, 3); }), "");
+  EXPECT_EQ(stdout_of([&] { rows = alloc_ptr_rows_zero(2, 3); }), "");
   ASSERT_FALSE(rows.empty());
   EXPECT_EQ(rows.row_count(), 2);
   EXPECT_EQ(rows.col_count(), 3);
@@ -365,9 +359,9 @@ TEST(RawArrays, RowTableHasZeroedRowsOneToN) {
     for (int j = 1; j <= 3; ++j) EXPECT_EQ(rows[i][j], 0.0);
 
   // A zero dimension is no error here; a negative one is.
-  EXPECT_EQ(printed([&] { rows = alloc_ptr_rows_zero(0, 3); }), "");
+  EXPECT_EQ(stdout_of([&] { rows = alloc_ptr_rows_zero(0, 3); }), "");
   EXPECT_EQ(rows.row_count(), 0);
-  EXPECT_EQ(printed([&] { rows = alloc_ptr_rows_zero(2, -1); }), size_zero_line);
+  EXPECT_EQ(stdout_of([&] { rows = alloc_ptr_rows_zero(2, -1); }), size_zero_line);
   EXPECT_TRUE(rows.empty());
 }
 
@@ -376,13 +370,13 @@ TEST(RawArrays, RecordArraysAreZeroedOrRefused) {
     double slot[8];
   };
   raw_array1d<record> wetlands;
-  EXPECT_EQ(printed([&] { struct_alloc(3, wetlands); }), "");
+  EXPECT_EQ(stdout_of([&] { struct_alloc(3, wetlands); }), "");
   ASSERT_EQ(wetlands.count(), 3);
   for (int i = 0; i <= 3; ++i)
     for (double v : wetlands[i].slot) EXPECT_EQ(v, 0.0);
   wetlands[3].slot[7] = 0.25;
 
-  EXPECT_EQ(printed([&] { struct_alloc(-2, wetlands); }),
+  EXPECT_EQ(stdout_of([&] { struct_alloc(-2, wetlands); }),
             std::string(size_zero_line) +
                 "Problem allocating memory for array of structures in struct_alloc.\n");
   EXPECT_TRUE(wetlands.empty());

@@ -24,7 +24,7 @@ using torva_test::stdout_capture;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
-namespace {
+namespace contaminant_table_tests {
 
 const std::string& magic = torva_test::table_file_magic;
 const std::string& column_header = torva_test::table_column_header;
@@ -350,4 +350,4 @@ TEST_F(ContaminantTable, FileThatDoesNotOpenIsCode64) {
   EXPECT_NE(printed.find("Unable to open Mapping Table file: "), std::string::npos) << printed;
 }
 
-}  // namespace
+}  // namespace contaminant_table_tests

@@ -23,7 +23,7 @@ using torva_test::stdout_capture;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
-namespace {
+namespace mapping_tables_tests {
 
 const std::string magic = "TORVA_INDEX_MAP_TABLES\n";
 
@@ -505,4 +505,4 @@ TEST_F(MappingTables, RunParametersCheckTheMappingTableFile) {
   EXPECT_EQ(plain->input.wetland_table_on, 0);
 }
 
-}  // namespace
+}  // namespace mapping_tables_tests

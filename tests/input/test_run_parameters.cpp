@@ -24,7 +24,7 @@ using torva_test::stdout_capture;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
-namespace {
+namespace run_parameters_tests {
 
 // A grid, a clock and uniform rainfall starting on 14 March 2005 at 06:30.
 const std::string base_cards =
@@ -744,4 +744,4 @@ TEST_F(RunParameters, ProcessWideAndQuietCards) {
   EXPECT_STREQ(ms->input.names.flood_stream, "fs.out");
 }
 
-}  // namespace
+}  // namespace run_parameters_tests

@@ -28,7 +28,7 @@ using torva_test::table_row;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
-namespace {
+namespace special_tables_tests {
 
 const std::string& magic = torva_test::table_file_magic;
 const std::string& column_header = torva_test::table_column_header;
@@ -650,4 +650,4 @@ TEST_F(SpecialTables, SoilColumnTableFileThatDoesNotOpenIsCode64) {
   EXPECT_EQ(run_error.error_fatal, 1);
 }
 
-}  // namespace
+}  // namespace special_tables_tests

@@ -24,6 +24,7 @@ using torva_test::read_file;
 using torva_test::read_summary_balance;
 using torva_test::stdout_capture;
 using torva_test::temp_dir;
+using torva_test::value_after;
 
 namespace {
 
@@ -324,17 +325,6 @@ TEST(ConstituentBooks, TheChannelAndLakeMassesAtTheEventAndRunEnd) {
   EXPECT_NEAR(tr.GLOBAL_MASS_FINAL[1], 4.5, 1e-12);
 }
 
-namespace {
-
-// The number printed right after `label` in the summary text; NaN when the label is missing.
-double printed(const std::string& text, const std::string& label) {
-  const std::size_t at = text.find(label);
-  if (at == std::string::npos) return std::nan("");
-  return std::stod(text.substr(at + label.size()));
-}
-
-}  // namespace
-
 // Channel lakes in the event's books: their water at the start and the end, the rain on them,
 // their evaporation and the overland water that entered them, which each event end moves from
 // the lakes' own counts into the event's and the run's overland totals.
@@ -380,11 +370,11 @@ TEST(FinishEventBalance, ChannelLakesTakeTheirInflowRainAndEvaporationIntoTheBoo
   finish_event_balance(*ms);
   capture.stop();
   const std::string text = read_file(dir.file("summary.out"));
-  EXPECT_NEAR(printed(text, "initial volume in lakes"), 200.0, 1e-9) << text;
-  EXPECT_NEAR(printed(text, "volume precip to lake:"), 10.0, 1e-9);
-  EXPECT_NEAR(printed(text, "volume overland to lake:"), 30.0, 1e-9);
-  EXPECT_NEAR(printed(text, "volume of lake evaporation:"), 4.0, 1e-9);
-  EXPECT_NEAR(printed(text, "volume remaining in lakes"), 236.0, 1e-9);
+  EXPECT_NEAR(value_after(text, "initial volume in lakes"), 200.0, 1e-9) << text;
+  EXPECT_NEAR(value_after(text, "volume precip to lake:"), 10.0, 1e-9);
+  EXPECT_NEAR(value_after(text, "volume overland to lake:"), 30.0, 1e-9);
+  EXPECT_NEAR(value_after(text, "volume of lake evaporation:"), 4.0, 1e-9);
+  EXPECT_NEAR(value_after(text, "volume remaining in lakes"), 236.0, 1e-9);
   EXPECT_NEAR(read_summary_balance(text).event_error_percent, 0.0, 1e-9);
   // The lakes' total inflow is the channel step's to book; the overland share has its own.
   EXPECT_DOUBLE_EQ(ms->output.totals.run_vol_ov_to_lakes, 30.0);
@@ -435,10 +425,10 @@ TEST(FinishEventBalance, ALongTermEventBooksTheCellsDirectEvaporation) {
   finish_event_balance(*ms);
   capture.stop();
   const std::string text = read_file(dir.file("summary.out"));
-  EXPECT_NEAR(printed(text, "volume of direct evaporation:"), 2.0, 1e-9) << text;
+  EXPECT_NEAR(value_after(text, "volume of direct evaporation:"), 2.0, 1e-9) << text;
   EXPECT_NEAR(read_summary_balance(text).event_error_percent, 0.0, 1e-9);
   // Surface moisture over porosity: 0.5 on two cells and 0.75 on the other two.
-  EXPECT_NEAR(printed(text, "final basin-averaged soil water content:"), 62.5, 1e-9);
+  EXPECT_NEAR(value_after(text, "final basin-averaged soil water content:"), 62.5, 1e-9);
   EXPECT_DOUBLE_EQ(ms->output.totals.run_vol_direct_evap, 2.0);
   for (int c = 1; c <= 4; ++c) EXPECT_EQ(ss.et_cum_cell[c], 0.0);
 }

@@ -11,10 +11,12 @@
 #include "framework/model_state.h"
 #include "output/event_summary.h"
 #include "output/output_steps.h"
+#include "support/summary_reader.h"
 #include "support/test_support.h"
 
 using torva_test::read_file;
 using torva_test::temp_dir;
+using torva_test::value_after;
 
 namespace {
 
@@ -65,13 +67,6 @@ std::string event_summary(model_state& ms) {
   write_event_summary(ms);
   file_handle_close(ms.output.summary_file);
   return read_file(dir.file("summary.out"));
-}
-
-// The number printed right after `label`; NaN when the label is missing.
-double value_after(const std::string& text, const std::string& label) {
-  const std::size_t at = text.find(label);
-  if (at == std::string::npos) return std::nan("");
-  return std::stod(text.substr(at + label.size()));
 }
 
 }  // namespace

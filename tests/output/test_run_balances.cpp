@@ -18,6 +18,7 @@ using torva_test::process_state_guard;
 using torva_test::read_file;
 using torva_test::read_summary_balance;
 using torva_test::temp_dir;
+using torva_test::value_after;
 
 namespace {
 
@@ -133,17 +134,6 @@ TEST(RunBalances, TheSimpleSoilHoldsTheInfiltratedWater) {
         << text;
   }
 }
-
-namespace {
-
-// The number printed right after `label` in the summary text; NaN when the label is missing.
-double value_after(const std::string& text, const std::string& label) {
-  const std::size_t at = text.find(label);
-  if (at == std::string::npos) return std::nan("");
-  return std::stod(text.substr(at + label.size()));
-}
-
-}  // namespace
 
 // The aquifer's final water is (head - bottom) x porosity x area over the cells, and the
 // groundwater balance measures its change against the inputs, in percent of the start volume.

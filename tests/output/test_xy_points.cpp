@@ -19,7 +19,7 @@ using torva_test::stdout_capture;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
-namespace {
+namespace xy_points_tests {
 
 // Reads `text` as a point file; the console output in `out`.
 bool read_points(const std::string& text, std::vector<xy_out_point>& points, std::string& out) {
@@ -284,4 +284,4 @@ TEST(XyStreamCrossings, ALinkCrossingTwiceKeepsItsHigherNode) {
   EXPECT_DOUBLE_EQ(s[1].y, 1035.0);
 }
 
-}  // namespace
+}  // namespace xy_points_tests

@@ -25,7 +25,7 @@
 using torva_test::contains;
 using torva_test::stdout_capture;
 
-namespace {
+namespace explicit_overland_tests {
 
 const double five_thirds = 5.0 / 3.0;
 
@@ -367,4 +367,4 @@ TEST_F(Embankment, TheLosingCellGivesAtMostTheWaterItHolds) {
   EXPECT_DOUBLE_EQ(spots[1].flow, 0.2 * 100.0 / 600.0);
 }
 
-}  // namespace
+}  // namespace explicit_overland_tests

@@ -22,7 +22,7 @@ using torva_test::stdout_capture;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
-namespace {
+namespace event_end_tests {
 
 constexpr double minute_days = 60.0 / 86400.0;
 
@@ -670,4 +670,4 @@ TEST_F(EventEndRun, AUniformRainEventRunEndsAtItsTotalTime) {
   EXPECT_EQ(notices.back().bit, analyzer_normal_end);
 }
 
-}  // namespace
+}  // namespace event_end_tests

@@ -10,7 +10,7 @@ namespace torva_test {
 namespace {
 
 // The number after the label on a line that starts with it; false when the line does not.
-bool value_after(const std::string& line, const std::string& label, double& out) {
+bool number_on_line(const std::string& line, const std::string& label, double& out) {
   if (line.rfind(label, 0) != 0) return false;
   out = std::strtod(line.c_str() + label.size(), nullptr);
   return true;
@@ -23,29 +23,30 @@ summary_balance read_summary_balance(const std::string& summary_text) {
   std::istringstream in(summary_text);
   std::string line;
   while (std::getline(in, line)) {
-    if (value_after(line, "initial volume of overland flow:", s.event_ov_init)) s.has_event = true;
-    value_after(line, "volume of rainfall to overland:", s.event_rain);
-    value_after(line, "volume of interception:", s.event_interception);
-    value_after(line, "volume of infiltrated water:", s.event_infiltrated);
-    value_after(line, "volume of discharge:", s.event_discharge);
-    value_after(line, "volume remaining on surface:", s.event_surface_final);
-    value_after(line, "initial volume in channels:", s.event_chan_init);
-    value_after(line, "final volume in channels (cu. m):", s.event_chan_final);
-    value_after(line, "volume of lateral inflow:", s.event_lateral);
-    value_after(line, "volume of stream point sources:", s.event_stream_source);
-    value_after(line, "mass conservation error:", s.event_error_percent);
-    value_after(line, "Event peak discharge (cubic meters per second):", s.event_peak);
+    if (number_on_line(line, "initial volume of overland flow:", s.event_ov_init))
+      s.has_event = true;
+    number_on_line(line, "volume of rainfall to overland:", s.event_rain);
+    number_on_line(line, "volume of interception:", s.event_interception);
+    number_on_line(line, "volume of infiltrated water:", s.event_infiltrated);
+    number_on_line(line, "volume of discharge:", s.event_discharge);
+    number_on_line(line, "volume remaining on surface:", s.event_surface_final);
+    number_on_line(line, "initial volume in channels:", s.event_chan_init);
+    number_on_line(line, "final volume in channels (cu. m):", s.event_chan_final);
+    number_on_line(line, "volume of lateral inflow:", s.event_lateral);
+    number_on_line(line, "volume of stream point sources:", s.event_stream_source);
+    number_on_line(line, "mass conservation error:", s.event_error_percent);
+    number_on_line(line, "Event peak discharge (cubic meters per second):", s.event_peak);
     if (line.rfind("SIMULATION TOTALS", 0) == 0) s.has_totals = true;
-    value_after(line, "Initial volume on surface=", s.run_ov_init);
-    value_after(line, "Final volume on surface=", s.run_ov_final);
-    value_after(line, "Total amount of precip=", s.run_precip);
-    value_after(line, "Total amount of infiltration=", s.run_infiltration);
-    value_after(line, "Total amount of discharge=", s.run_discharge);
-    value_after(line, "Volume lost to specified slope boundary:", s.run_slope_out);
-    value_after(line, "Volume lost to specified head boundary:", s.run_head_out);
-    value_after(line, "Volume gained from specified head boundary:", s.run_head_in);
-    value_after(line, "Overall mass balance error =", s.run_overall_error);
-    value_after(line, "Mass balance error of surface components =", s.run_surface_error);
+    number_on_line(line, "Initial volume on surface=", s.run_ov_init);
+    number_on_line(line, "Final volume on surface=", s.run_ov_final);
+    number_on_line(line, "Total amount of precip=", s.run_precip);
+    number_on_line(line, "Total amount of infiltration=", s.run_infiltration);
+    number_on_line(line, "Total amount of discharge=", s.run_discharge);
+    number_on_line(line, "Volume lost to specified slope boundary:", s.run_slope_out);
+    number_on_line(line, "Volume lost to specified head boundary:", s.run_head_out);
+    number_on_line(line, "Volume gained from specified head boundary:", s.run_head_in);
+    number_on_line(line, "Overall mass balance error =", s.run_overall_error);
+    number_on_line(line, "Mass balance error of surface components =", s.run_surface_error);
   }
   return s;
 }
@@ -55,8 +56,14 @@ double summary_number(const std::string& summary_text, const std::string& label)
   std::string line;
   double value = 0.0;
   while (std::getline(lines, line))
-    if (value_after(line, label, value)) return value;
+    if (number_on_line(line, label, value)) return value;
   return std::nan("");
+}
+
+double value_after(const std::string& text, const std::string& label) {
+  const std::size_t at = text.find(label);
+  if (at == std::string::npos) return std::nan("");
+  return std::stod(text.substr(at + label.size()));
 }
 
 double hydrograph_volume(const std::string& hydrograph_text, double interval_seconds) {

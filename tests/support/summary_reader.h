@@ -39,6 +39,9 @@ summary_balance read_summary_balance(const std::string& summary_text);
 // number allowed), or NaN when no line does.
 double summary_number(const std::string& summary_text, const std::string& label);
 
+// The number printed right after `label` anywhere in `text`; NaN when the label is missing.
+double value_after(const std::string& text, const std::string& label);
+
 // The volume under a hydrograph of "time discharge" lines written every interval_seconds: the
 // sum of its discharges times the interval.
 double hydrograph_volume(const std::string& hydrograph_text, double interval_seconds);

@@ -208,8 +208,28 @@ thread_runs run_at_compared_thread_counts(const std::string& project,
   return runs;
 }
 
+std::string stdout_of(const std::function<void()>& step) {
+  stdout_capture capture;
+  step();
+  return capture.stop();
+}
+
 std::string torva_exe() {
   return TORVA_EXE;
+}
+
+bool faulted(const command_result& run) {
+  return run.status >= 128 || contains(run.err, "Sanitizer") || contains(run.err, "runtime error");
+}
+
+const std::string small_case = std::string(TORVA_SOURCE_DIR) + "/tests/cases/small";
+const std::vector<std::string> small_case_inputs = {
+    "small.prj",           "small_mask.asc",     "small_elev.asc",    "small_conductivity.asc",
+    "small_capillary.asc", "small_porosity.asc", "small_moisture.asc"};
+
+void copy_small_case(const temp_dir& dir) {
+  for (const std::string& name : small_case_inputs)
+    write_file(dir.file(name), read_file(small_case + "/" + name));
 }
 
 bool contains(const std::string& text, const std::string& part) {

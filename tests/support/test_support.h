@@ -93,6 +93,9 @@ class stdout_capture {
   bool stopped_ = false;
 };
 
+// Runs `step` and returns what it printed on standard output.
+std::string stdout_of(const std::function<void()>& step);
+
 void write_file(const std::string& path, const std::string& text);
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
@@ -145,6 +148,16 @@ run_steps no_op_steps();
 
 // Path of the torva executable under test.
 std::string torva_exe();
+
+// A run that ended in a memory or undefined-behaviour fault (reported by the sanitizers of a
+// checking build, which exit with status 1 as a fatal run does).
+bool faulted(const command_result& run);
+
+// The folder of the small whole-run case (tests/cases/small), its input files, and a copy of them
+// into `dir`.
+extern const std::string small_case;
+extern const std::vector<std::string> small_case_inputs;
+void copy_small_case(const temp_dir& dir);
 
 // True when `part` occurs in `text`.
 bool contains(const std::string& text, const std::string& part);
