@@ -196,11 +196,12 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.overland.overland_lake_map != 0;
      }},
-    // Overland constituents move on the plane and leave it at the outlet cell; what they would
-    // meet beyond that is not carried yet.
-    {"OV_CON_TRANS", "overland contaminant transport into a channel network",
+    // Overland constituents that reach the channel network are carried on by the channel
+    // constituents.
+    {"OV_CON_TRANS", "overland contaminant transport into a channel network without CHAN_CON_TRANS",
      [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 && ms.channel.chan_explic != 0;
+       return ms.transport.ov_con_trans != 0 && ms.channel.chan_explic != 0 &&
+              ms.cards.chan_con_trans_given == 0;
      }},
     {"OV_CON_TRANS", "overland contaminant transport with lakes",
      [](const model_state& ms) {
@@ -241,8 +242,24 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.ov_con_trans != 0 && ms.cards.ov_con_map_given != 0;
      }},
-    {"CHAN_CON_TRANS", "channel contaminant transport",
-     [](const model_state& ms) { return ms.cards.chan_con_trans_given != 0; }},
+    // The channel constituents come from the overland constituent table and move along the
+    // explicit network's ordinary links.
+    {"CHAN_CON_TRANS", "channel contaminant transport without OV_CON_TRANS",
+     [](const model_state& ms) {
+       return ms.cards.chan_con_trans_given != 0 && ms.transport.ov_con_trans == 0;
+     }},
+    {"CHAN_CON_TRANS", "channel contaminant transport without CHAN_EXPLIC",
+     [](const model_state& ms) {
+       return ms.cards.chan_con_trans_given != 0 && ms.channel.chan_explic == 0;
+     }},
+    {"CHAN_CON_TRANS", "channel contaminant transport with a channel point-source file",
+     [](const model_state& ms) {
+       return ms.cards.chan_con_trans_given != 0 && ms.cards.chan_point_input[0] != '\0';
+     }},
+    {"CHAN_CON_TRANS", "channel contaminant transport with channel-groundwater exchange",
+     [](const model_state& ms) {
+       return ms.cards.chan_con_trans_given != 0 && ms.channel.stream_loss != 0;
+     }},
     {"SOIL_CON_TRANS", "soil contaminant transport without overland contaminant transport",
      [](const model_state& ms) {
        return ms.transport.soil_con_trans != 0 && ms.transport.ov_con_trans == 0 &&
