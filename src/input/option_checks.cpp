@@ -233,15 +233,6 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.ov_con_trans != 0 &&
               (ss.inf_redist != 0 || ss.inf_layered_soil != 0 || ss.inf_richards != 0);
      }},
-    // The constituent map and series outputs are not written yet.
-    {"ALL_CONTAM_OUTPUT", "constituent map and series outputs",
-     [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 && ms.cards.all_contam_output_given != 0;
-     }},
-    {"OV_CON_MAP", "the overland constituent concentration map",
-     [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 && ms.cards.ov_con_map_given != 0;
-     }},
     // The channel constituents come from the overland constituent table and move along the
     // explicit network's ordinary links.
     {"CHAN_CON_TRANS", "channel contaminant transport without OV_CON_TRANS",

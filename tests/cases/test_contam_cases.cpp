@@ -8,9 +8,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/summary_reader.h"
 #include "support/test_support.h"
@@ -181,6 +184,65 @@ TEST(ContamCases, StillPondDecaysFromTheFirstStep) {
   EXPECT_NEAR(left, m0 * std::pow(0.99, 60), 1e-7 * m0) << s;
   EXPECT_NEAR(last_number(s, "Mass decay loss on overland"), m0 - left, 0.02);
   EXPECT_EQ(last_number(s, "Outlet mass flux"), 0.0);
+}
+
+// Every frame of an ASCII map dataset: its time and the value of each grid position.
+struct map_frame {
+  double minutes = 0.0;
+  std::vector<double> values;
+};
+std::vector<map_frame> dataset_frames(const std::string& text, int positions) {
+  std::vector<map_frame> frames;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("TS 1 ", 0) != 0) continue;
+    map_frame f;
+    f.minutes = std::strtod(line.c_str() + 5, nullptr);
+    for (int k = 0; k < positions && std::getline(lines, line); ++k) {
+    }
+    for (int k = 0; k < positions && std::getline(lines, line); ++k)
+      f.values.push_back(std::strtod(line.c_str(), nullptr));
+    frames.push_back(f);
+  }
+  return frames;
+}
+
+// The still pond of the case above with its maps written every minute: the constituent's
+// concentration map (and the overland concentration map, which shows the first constituent)
+// holds in a pond cell 0.99 of the starting 1e9 g/m3 after the first step and 0.99 of the last
+// value for each 10 s step between two frames, and the mass map that concentration times the cell's
+// 1 m x 100 m2 of water.
+TEST(ContamCases, TheConstituentMapsShowTheStillPondsDecay) {
+  temp_dir dir;
+  write_table(0.0, 0.0, "0 86.4 0 0 0 1e9 0 0");
+  write_project(
+      3, 3, 10.0, [](int r, int c) { return r == 3 && c == 1 ? 13.0 : 10.0; }, 10.0, 5.0,
+      "RAIN_INTENSITY 0.000001\nRAIN_DURATION 1\nINIT_ELEV_HEAD 11\nALL_CONTAM_OUTPUT\n"
+      "OV_CON_MAP case_conc.dat\nMAP_FREQ 1\nMAP_TYPE 1\n");
+  torva_test::run_at_compared_thread_counts("case.prj", [] {
+    return read_file("tracer.out.conc") + read_file("tracer.out.mass") + read_file("case_conc.dat");
+  });
+  const std::vector<map_frame> conc = dataset_frames(read_file("tracer.out.conc"), 9);
+  const std::vector<map_frame> mass = dataset_frames(read_file("tracer.out.mass"), 9);
+  const std::vector<map_frame> map = dataset_frames(read_file("case_conc.dat"), 9);
+  ASSERT_GE(conc.size(), 4u);
+  ASSERT_EQ(mass.size(), conc.size());
+  ASSERT_EQ(map.size(), conc.size());
+  // The first frame follows the first step: 0.99 of the starting 1e9 g/m3 (to the some 1e-8 that
+  // steps of Julian days leave on k dt).
+  EXPECT_NEAR(conc[0].values[0], 0.99e9, 1e-7 * 1e9) << conc[0].minutes;
+  for (std::size_t f = 0; f < conc.size(); ++f) {
+    ASSERT_EQ(conc[f].values.size(), 9u);
+    EXPECT_EQ(map[f].values, conc[f].values) << f;
+    // Cell (1, 1): 1 m deep over 10 m x 10 m.
+    EXPECT_NEAR(mass[f].values[0], conc[f].values[0] * 100.0, 1e-9 * mass[f].values[0]) << f;
+    EXPECT_EQ(conc[f].values[6], 0.0);  // the dry outlet corner
+    if (f == 0) continue;
+    const double steps = std::round((conc[f].minutes - conc[f - 1].minutes) * 6.0);
+    EXPECT_GE(steps, 1.0);
+    EXPECT_NEAR(conc[f].values[0] / conc[f - 1].values[0], std::pow(0.99, steps), 1e-6) << f;
+  }
 }
 
 // Two cells of 10 m in a row, the upper one (10 cm higher) holding the tracer at 1e6 g/m3, the

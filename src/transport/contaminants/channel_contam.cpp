@@ -78,11 +78,12 @@ void routed_nodes(const model_state& ms, Visit visit) {
 
 }  // namespace
 
-void init_channel_contaminants(model_state& ms) {
+void alloc_channel_contaminants(model_state& ms) {
   transport_state& tr = ms.transport;
   chan_contam_tables& cc = tr.chan_contam;
   const channel_state& ch = ms.channel;
   if (!tr.chan_con_trans || !ch.chan_explic || tr.num_contaminants <= 0) return;
+  if (!tr.chan_con_conc.empty()) return;  // made already
   // Structures are known once the channel file is read: the constituents cannot cross them yet.
   for (int link = 1; link <= ch.chan_link_count; ++link) {
     if ((ch.ltype[link] & 64) == 0) continue;
@@ -116,6 +117,15 @@ void init_channel_contaminants(model_state& ms) {
                                    &cc.qlat_total, &cc.decay_total, &cc.out_total, &cc.restored};
   for (raw_array1d<double>* a : totals)
     if (!work_array(*a, nc, "channel constituent totals")) return stop_now();
+}
+
+void init_channel_contaminants(model_state& ms) {
+  transport_state& tr = ms.transport;
+  chan_contam_tables& cc = tr.chan_contam;
+  const channel_state& ch = ms.channel;
+  alloc_channel_contaminants(ms);
+  if (run_error.error_fatal || tr.chan_con_conc.empty() || cc.ready) return;
+  const int nc = tr.num_contaminants;
 
   // Every node of the routed links starts at INIT_CHAN_CONC where it holds water.
   const double decay = tr.chan_decay_coef / 86400.0;
