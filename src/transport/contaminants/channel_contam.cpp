@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "framework/core/block_sum.h"
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
 #include "transport/contaminants/chan_contam.h"
@@ -74,6 +75,30 @@ void routed_nodes(const model_state& ms, Visit visit) {
     for (int node = 1; node <= ch.nx[link]; ++node)
       visit(link, node, flat(ms.transport, link, node));
   }
+}
+
+// Links of one part of a block-ordered sum over the network.
+constexpr int link_block = 64;
+
+// The sum over every node of every routed link of what visit(link, node, flat index) returns,
+// blocks of links shared among the threads (each node visited by one thread) and their parts
+// added in link order, so that the sum is the same bits on any number of threads.
+template <class Visit>
+double routed_node_sum(const model_state& ms, const Visit& visit) {
+  const channel_state& ch = ms.channel;
+  const int stride = ms.transport.con_node_stride;
+  return block_ordered_sum<link_block, double>(
+      ch.chan_link_count, 0.0,
+      [&](int first, int last) {
+        double part = 0.0;
+        for (int link = first; link <= last; ++link) {
+          if (!chan_link_routed(ch.ltype[link])) continue;
+          for (int node = 1; node <= ch.nx[link]; ++node)
+            part += visit(link, node, link * stride + node);
+        }
+        return part;
+      },
+      [](double& total, double part) { total += part; });
 }
 
 }  // namespace
@@ -226,10 +251,11 @@ void channel_contam_sources(model_state& ms) {
   // Each node decays the mass that the smaller of its two flow areas of the step holds.
   for (int c = 1; c <= tr.num_contaminants; ++c) {
     if (tr.constituent_type[c] != 1) continue;
-    routed_nodes(ms, [&](int link, int node, int k) {
+    routed_node_sum(ms, [&](int link, int node, int k) {
       const double water = std::min(ch.area(link, node), ch.area_old(link, node)) * ch.dx[link];
       if (water >= tiny)
         cc.chan_mass[c][k] += water * tr.chan_con_conc[c][k] * cc.chan_decay_coef[c][k] * interval;
+      return 0.0;
     });
   }
   cc.decay_interval = interval;
@@ -252,18 +278,18 @@ void channel_lake_contam_routing(model_state& ms) {
     if (tr.constituent_type[c] == 3) continue;
     const bool table_kind = decays && tr.constituent_type[c] == 1;
     // 1. The work copies and each node's net source from its pending amounts.
-    double decayed = 0.0;
-    routed_nodes(ms, [&](int, int, int k) {
+    const double decayed = routed_node_sum(ms, [&](int, int, int k) {
       const double m0 = tr.chan_con_mass[c][k];
       double m = m0;
       cc.acc_mass[k] = m0;
       cc.acc_conc[k] = tr.chan_con_conc[c][k];
       cc.disp_coef[k] = cc.chan_con_disp[c][k];
       apply_pending_term(m, cc.chan_qlat_mass[c][k], dt, cc.lateral_interval, share_tolerance, 1.0);
+      double d = 0.0;
       if (table_kind)
-        decayed +=
-            apply_pending_term(m, cc.chan_mass[c][k], dt, cc.decay_interval, share_tolerance, -1.0);
+        d = apply_pending_term(m, cc.chan_mass[c][k], dt, cc.decay_interval, share_tolerance, -1.0);
       cc.source[k] = (m - m0) / dt;
+      return d;
     });
 
     // 2. Advection and dispersion along the links.
@@ -278,16 +304,17 @@ void channel_lake_contam_routing(model_state& ms) {
 
     // 3. The work values back; a node the routing left slightly negative is emptied and the
     // mass that takes is booked.
-    double restored = 0.0;
-    routed_nodes(ms, [&](int, int, int k) {
+    const double restored = routed_node_sum(ms, [&](int, int, int k) {
       double m = cc.acc_mass[k];
       double conc = cc.acc_conc[k];
+      double added = 0.0;
       if (m < 0.0) {
-        restored -= m;
+        added = -m;
         m = conc = 0.0;
       }
       tr.chan_con_mass[c][k] = m;
       tr.chan_con_conc[c][k] = conc;
+      return added;
     });
 
     // 4. The step's terms into the books (kg).
