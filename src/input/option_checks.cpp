@@ -264,8 +264,11 @@ constexpr unsupported_input unsupported_inputs[] = {
      }},
     {"SEDIMENT_CONTAM", "sediment-bound contaminants",
      [](const model_state& ms) { return ms.transport.sediment_contam != 0; }},
-    {"SOIL_STATIC_CONC", "fixed soil contaminant concentrations",
-     [](const model_state& ms) { return ms.transport.soil_static_conc != 0; }},
+    // Fixed soil concentrations act in the soil constituents' step.
+    {"SOIL_STATIC_CONC", "fixed soil contaminant concentrations without SOIL_CON_TRANS",
+     [](const model_state& ms) {
+       return ms.transport.soil_static_conc != 0 && ms.transport.soil_con_trans == 0;
+     }},
     {"CONTAM_MAP", "an initial contaminant map without overland contaminant transport",
      [](const model_state& ms) {
        return ms.transport.contam_map_on != 0 && ms.transport.ov_con_trans == 0;

@@ -37,7 +37,9 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
     if (soil && tr.soil_mass.plane(k) != nullptr) {
       double** layers = tr.soil_mass.plane(k);
       for (int l = 1; l <= ct.soil_contam_layers; ++l) b.soil_final += layers[cell][l] / 1000.0;
-      b.soil_final += (ct.soil_infil_mass[k][cell] - ct.soil_uptake_mass[k][cell]) / 1000.0;
+      // Held at fixed concentrations the layer never takes in what waits for the soil step.
+      if (!tr.soil_static_conc)
+        b.soil_final += (ct.soil_infil_mass[k][cell] - ct.soil_uptake_mass[k][cell]) / 1000.0;
     }
   }
   b.land_init = total_at(tr.OV_LAND_MASS_INIT, k);
@@ -149,6 +151,10 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
       }
       fprintf(fp, "Mass seepage down to GW       %14.2lf \n \n", 0.0);
       fprintf(fp, "Soil mass balance error       %14.4lf \n", b.soil_error);
+      if (tr.soil_static_conc)
+        fprintf(fp,
+                "When using static soil concentrations, mass balance errors represent implied "
+                "additions to soil top layer \n");
       fprintf(fp, "\n");
     }
   }

@@ -356,6 +356,8 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "OV_CON_TRANS\n",
       "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
       "OV_CON_TRANS\nSOIL_CON_TRANS\n",
+      "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
+      "OV_CON_TRANS\nSOIL_CON_TRANS\nSOIL_STATIC_CONC\n",
       // Overland constituents into the channel network, carried on by the channel constituents.
       "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\nCHAN_DECAY_COEF 1\n",
       // The constituent maps, link/node datasets and the overland concentration map.
