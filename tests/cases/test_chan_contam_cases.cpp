@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/summary_reader.h"
@@ -353,11 +354,49 @@ TEST(ChanContamCases, InputsTheChannelConstituentsCannotCarryStopTheRun) {
       {"a channel point-source file", "CHAN_POINT_INPUT points.txt\n",
        "channel contaminant transport with a channel point-source file (the CHAN_CON_TRANS card) "
        "is not supported"},
+      {"a weir between two links", "",
+       "Error: channel contaminant transport through hydraulic structures (the CHAN_CON_TRANS "
+       "card; link 2 of the channel file valley.chn is a structure) is not supported by this "
+       "version."},
   };
   for (const bad_case& b : cases) {
     SCOPED_TRACE(b.what);
     temp_dir dir;
     write_valley(0.001, 0.5, 0.0, 0.0, 0.0, 10.0, b.extra);
+    if (std::string(b.what) == "a weir between two links") {
+      // The valley's cells over two links with a weir between them: link 1 under cells 1 to 10,
+      // link 3 under cells 11 to 21.
+      std::string chn =
+          "TORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 3\nMAXNODES 22\n"
+          "CONNECT 1 2 0\nCONNECT 2 3 1 1\nCONNECT 3 0 1 2\n\n";
+      std::string gst = "GRIDSTREAMFILE\nSTREAMCELLS " + std::to_string(cols) + "\n";
+      std::string hot;
+      for (const auto& [link, first, nodes] : {std::tuple{1, 1, 10}, std::tuple{3, 11, 11}}) {
+        chn += "LINK " + std::to_string(link) + "\nNODES " + std::to_string(nodes + 1) +
+               "\nDX 100\nTRAPEZOID\nMANNINGS_N 0.03\n";
+        for (int n = 1; n <= nodes + 1; ++n) {
+          chn += "NODE " + std::to_string(n) + "\nELEV " +
+                 number(bed(0.001, cell * (first + n - 2))) + "\n";
+          if (n == 1) chn += "XSEC\nBOTTOM_WIDTH 10.0\nSIDE_SLOPE 2.0\nBANKFULL_DEPTH 3.0\n";
+        }
+        for (int j = 1; j <= nodes; ++j) {
+          gst += "CELLIJ 1 " + std::to_string(first + j - 1) + "\nNUMNODES 1\nLINKNODE " +
+                 std::to_string(link) + " " + std::to_string(j) + " 1.0\n";
+          hot += std::to_string(j) + " " + std::to_string(link) + " " +
+                 number(bed(0.001, cell * (first + j - 1.5)) + 0.5) + "\n";
+        }
+        if (link == 1)
+          chn +=
+              "LINK 2\nSTRUCTURE\nNUMSTRUCTS 1\nSTRUCTTYPE weir\nCREST_LENGTH 10.0\n"
+              "CREST_LOW_ELEV " +
+              number(bed(0.001, cell * 10.0) + 0.5) +
+              "\nDISCHARGE_COEFF_FORWARD 0.6\nDISCHARGE_COEFF_REVERSE 0.6\n";
+      }
+      write_file("valley.chn", chn);
+      write_file("valley.gst", gst);
+      write_file("valley.hot", hot);
+      write_file("locations.txt", "2\n1 5\n3 11\n");
+    }
     const torva_test::command_result r = torva_test::run_with_threads("valley.prj", 1);
     EXPECT_NE(r.status, 0);
     EXPECT_TRUE(contains(r.out, b.message)) << r.out;
