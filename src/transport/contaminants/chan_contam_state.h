@@ -40,14 +40,10 @@ struct chan_contam_tables {
   double lateral_interval = 0.0;  // s: interval of the last exchange
   int clocks_ready = 0;
 
-  // Step terms (g) and run books (kg), per constituent 1..num_contaminants.
-  raw_array1d<double> step_qlat;    // applied lateral mass of the routing step
-  raw_array1d<double> step_decay;   // applied decay
-  raw_array1d<double> step_out;     // left through the outlet node
+  // Run books (kg), per constituent 1..num_contaminants.
   raw_array1d<double> init_total;   // in the channels at start-up
   raw_array1d<double> qlat_total;   // handed over by the overland water (net)
   raw_array1d<double> decay_total;  // decayed in the channels
   raw_array1d<double> out_total;    // left through the outlet node
   raw_array1d<double> restored;     // added back to nodes the routing left slightly negative
-  double outlet_step = 0.0;         // g: outlet mass of the constituent being routed
 };

@@ -138,8 +138,8 @@ void alloc_channel_contaminants(model_state& ms) {
       &cc.adv,      &cc.disp0,    &cc.disp_prev,  &cc.disp,       &cc.area_adt};
   for (raw_array1d<double>* a : work)
     if (!work_array(*a, nodes, "channel constituent work")) return stop_now();
-  raw_array1d<double>* totals[] = {&cc.step_qlat,  &cc.step_decay,  &cc.step_out,  &cc.init_total,
-                                   &cc.qlat_total, &cc.decay_total, &cc.out_total, &cc.restored};
+  raw_array1d<double>* totals[] = {&cc.init_total, &cc.qlat_total, &cc.decay_total, &cc.out_total,
+                                   &cc.restored};
   for (raw_array1d<double>* a : totals)
     if (!work_array(*a, nc, "channel constituent totals")) return stop_now();
 }
