@@ -393,6 +393,18 @@ void book_location_volumes(model_state& ms, double h) {
   }
 }
 
+// Adds the water that passed each routed node's downstream face during an accepted sub-step of
+// `h` seconds to the node's face volume, which the channel constituents' routing moves its
+// mass with and then clears.
+void book_face_volumes(channel_state& ch, double h) {
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    if (!routed(ch, link) || ch.qp_vol.node_count(link) < ch.nx[link]) continue;
+    double* v = ch.qp_vol.link_nodes(link);
+    const double* q = ch.qp.link_nodes(link);
+    for (int j = 1; j <= ch.nx[link]; ++j) v[j] += h * q[j];
+  }
+}
+
 void sub_step_too_small() {
   printf("The channel routing time step is getting really small\n");
   printf("less than 1/1000 of a second\n");
@@ -515,6 +527,7 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
     if (lakes) lake_book_substep(ch, h);
     if (seepage) book_stream_seepage(ms, h);
     ch.chan_outlet_volume += h * ch.qp(last, ch.nx[last]);
+    if (ms.transport.chan_con_trans) book_face_volumes(ch, h);
     book_location_volumes(ms, h);
     ch.chan_source_volume += step_source_volume;
   }

@@ -196,11 +196,12 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.overland.overland_lake_map != 0;
      }},
-    // Overland constituents move on the plane and leave it at the outlet cell; what they would
-    // meet beyond that is not carried yet.
-    {"OV_CON_TRANS", "overland contaminant transport into a channel network",
+    // Overland constituents that reach the channel network are carried on by the channel
+    // constituents.
+    {"OV_CON_TRANS", "overland contaminant transport into a channel network without CHAN_CON_TRANS",
      [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 && ms.channel.chan_explic != 0;
+       return ms.transport.ov_con_trans != 0 && ms.channel.chan_explic != 0 &&
+              ms.cards.chan_con_trans_given == 0;
      }},
     {"OV_CON_TRANS", "overland contaminant transport with lakes",
      [](const model_state& ms) {
@@ -232,17 +233,24 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.ov_con_trans != 0 &&
               (ss.inf_redist != 0 || ss.inf_layered_soil != 0 || ss.inf_richards != 0);
      }},
-    // The constituent map and series outputs are not written yet.
-    {"ALL_CONTAM_OUTPUT", "constituent map and series outputs",
+    // The channel constituents come from the overland constituent table and move along the
+    // explicit network's ordinary links.
+    {"CHAN_CON_TRANS", "channel contaminant transport without OV_CON_TRANS",
      [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 && ms.cards.all_contam_output_given != 0;
+       return ms.cards.chan_con_trans_given != 0 && ms.transport.ov_con_trans == 0;
      }},
-    {"OV_CON_MAP", "the overland constituent concentration map",
+    {"CHAN_CON_TRANS", "channel contaminant transport without CHAN_EXPLIC",
      [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 && ms.cards.ov_con_map_given != 0;
+       return ms.cards.chan_con_trans_given != 0 && ms.channel.chan_explic == 0;
      }},
-    {"CHAN_CON_TRANS", "channel contaminant transport",
-     [](const model_state& ms) { return ms.cards.chan_con_trans_given != 0; }},
+    {"CHAN_CON_TRANS", "channel contaminant transport with a channel point-source file",
+     [](const model_state& ms) {
+       return ms.cards.chan_con_trans_given != 0 && ms.cards.chan_point_input[0] != '\0';
+     }},
+    {"CHAN_CON_TRANS", "channel contaminant transport with channel-groundwater exchange",
+     [](const model_state& ms) {
+       return ms.cards.chan_con_trans_given != 0 && ms.channel.stream_loss != 0;
+     }},
     {"SOIL_CON_TRANS", "soil contaminant transport without overland contaminant transport",
      [](const model_state& ms) {
        return ms.transport.soil_con_trans != 0 && ms.transport.ov_con_trans == 0 &&
@@ -256,8 +264,11 @@ constexpr unsupported_input unsupported_inputs[] = {
      }},
     {"SEDIMENT_CONTAM", "sediment-bound contaminants",
      [](const model_state& ms) { return ms.transport.sediment_contam != 0; }},
-    {"SOIL_STATIC_CONC", "fixed soil contaminant concentrations",
-     [](const model_state& ms) { return ms.transport.soil_static_conc != 0; }},
+    // Fixed soil concentrations act in the soil constituents' step.
+    {"SOIL_STATIC_CONC", "fixed soil contaminant concentrations without SOIL_CON_TRANS",
+     [](const model_state& ms) {
+       return ms.transport.soil_static_conc != 0 && ms.transport.soil_con_trans == 0;
+     }},
     {"CONTAM_MAP", "an initial contaminant map without overland contaminant transport",
      [](const model_state& ms) {
        return ms.transport.contam_map_on != 0 && ms.transport.ov_con_trans == 0;

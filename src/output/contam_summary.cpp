@@ -37,7 +37,9 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
     if (soil && tr.soil_mass.plane(k) != nullptr) {
       double** layers = tr.soil_mass.plane(k);
       for (int l = 1; l <= ct.soil_contam_layers; ++l) b.soil_final += layers[cell][l] / 1000.0;
-      b.soil_final += (ct.soil_infil_mass[k][cell] - ct.soil_uptake_mass[k][cell]) / 1000.0;
+      // Held at fixed concentrations the layer never takes in what waits for the soil step.
+      if (!tr.soil_static_conc)
+        b.soil_final += (ct.soil_infil_mass[k][cell] - ct.soil_uptake_mass[k][cell]) / 1000.0;
     }
   }
   b.land_init = total_at(tr.OV_LAND_MASS_INIT, k);
@@ -80,17 +82,41 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
       out -= b.ov_uptake;
     out += b.ov_decay;
   }
+  const bool channels = tr.chan_contam.ready != 0;
+  if (channels) {
+    b.ov_to_stream = total_at(tr.OV_QLAT_MASS, k);
+    out += b.ov_to_stream;
+  }
   b.ov_error = percent_error(in, out, 1e-16);
 
+  if (channels) {
+    const chan_contam_tables& cc = tr.chan_contam;
+    const channel_state& ch = ms.channel;
+    for (int link = 1; link <= ch.chan_link_count; ++link) {
+      if ((ch.ltype[link] & (32 | 64 | 128)) != 0) continue;
+      for (int node = 1; node <= ch.nx[link]; ++node) {
+        const int f = link * tr.con_node_stride + node;
+        b.chan_final += (tr.chan_con_mass[k][f] + cc.chan_qlat_mass[k][f]) / 1000.0;
+      }
+    }
+    b.chan_init = total_at(cc.init_total, k);
+    b.chan_in = total_at(cc.qlat_total, k);
+    b.chan_out = total_at(cc.out_total, k);
+    b.chan_decay = total_at(cc.decay_total, k);
+    b.chan_restored = total_at(cc.restored, k);
+    b.chan_error = percent_error(b.chan_init + b.chan_in + b.chan_restored,
+                                 b.chan_final + b.chan_out + b.chan_decay, 1e-16);
+  }
+
   b.global_init = total_at(tr.GLOBAL_MASS_INIT, k);
-  b.global_final = b.ov_final + (soil ? b.soil_final : b.land_final);
+  b.global_final = b.ov_final + (soil ? b.soil_final : b.land_final) + b.chan_final;
   b.global_point = total_at(tr.GLOBAL_POINT_SOURCE, k);
   b.global_precip = total_at(ct.global_precip_mass, k);
   b.global_out = total_at(tr.GLOBAL_MASS_OUT, k);
   // Without the soil column, infiltrated mass leaves the system.
   if (!soil) b.global_out += b.ov_infil;
   b.global_decay = total_at(tr.GLOBAL_MASS_DECAY, k);
-  const double g_in = b.global_init + b.global_point + b.global_precip + b.ov_neg;
+  const double g_in = b.global_init + b.global_point + b.global_precip + b.ov_neg + b.chan_restored;
   const double g_out = b.global_out + b.global_final + (table_terms ? b.global_decay : 0.0);
   b.global_error = percent_error(g_in, g_out, 0.0);
   return b;
@@ -125,6 +151,10 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
       }
       fprintf(fp, "Mass seepage down to GW       %14.2lf \n \n", 0.0);
       fprintf(fp, "Soil mass balance error       %14.4lf \n", b.soil_error);
+      if (tr.soil_static_conc)
+        fprintf(fp,
+                "When using static soil concentrations, mass balance errors represent implied "
+                "additions to soil top layer \n");
       fprintf(fp, "\n");
     }
   }
@@ -149,6 +179,8 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     if (table) fprintf(fp, "Uptake from soil              %14.2lf \n", b.ov_uptake);
     fprintf(fp, "\n");
     fprintf(fp, "Mass loss to infiltration     %14.2lf \n", b.ov_infil);
+    if (tr.chan_contam.ready)
+      fprintf(fp, "Mass loss to stream           %14.2lf \n", b.ov_to_stream);
     fprintf(fp, "Outlet mass flux              %14.2lf \n", b.ov_out);
     if (table) fprintf(fp, "Mass decay loss on overland   %14.2lf \n", b.ov_decay);
     fprintf(fp, "Mass left on land by drying   %14.2lf \n", b.ov_to_land);
@@ -156,6 +188,27 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     fprintf(fp, "\n");
     fprintf(fp, "\n");
     fprintf(fp, "Contam mass balance error       %14.4lf percent \n", b.ov_error);
+  }
+
+  if (tr.chan_contam.ready) {
+    fprintf(fp, "\n\n *************   Channel Transport Summaries   **************** \n\n");
+    for (int k = 1; k <= nc; ++k) {
+      const constituent_books b = constituent_run_books(ms, k);
+      fprintf(fp, "\n \n");
+      fprintf(fp, "Channel Contaminant Transport Summary for Contaminant %5d \n", k);
+      fprintf(fp, "Amounts are total for simulations in (Kg) \n \n");
+      fprintf(fp, "Dissolved\n");
+      fprintf(fp, "Initial Mass in Channels      %14.2lf \n", b.chan_init);
+      fprintf(fp, "Final Mass in Channels        %14.2lf \n \n", b.chan_final);
+      fprintf(fp, "Mass gain from overland       %14.2lf \n", b.chan_in);
+      fprintf(fp, "Point source mass gain        %14.2lf \n", 0.0);
+      fprintf(fp, "Outlet mass flux              %14.2lf \n", b.chan_out);
+      if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.chan_decay);
+      fprintf(fp, "Mass restored to emptied nodes %13.2lf \n", b.chan_restored);
+      fprintf(fp, "\n");
+      fprintf(fp, "Dissolved mass balance error       %14.4lf percent \n", b.chan_error);
+      fprintf(fp, "\n");
+    }
   }
 
   fprintf(fp, "\n\n *************   Global Transport Summaries   **************** \n\n");

@@ -16,6 +16,11 @@ struct constituent_books {
   double ov_decay = 0.0, ov_to_land = 0.0, ov_neg = 0.0, ov_error = 0.0;
   double global_init = 0.0, global_final = 0.0, global_point = 0.0, global_precip = 0.0;
   double global_out = 0.0, global_decay = 0.0, global_error = 0.0;
+  // Channel constituents: the final mass includes what the overland water handed over and the
+  // routing has not applied yet.
+  double ov_to_stream = 0.0;
+  double chan_init = 0.0, chan_final = 0.0, chan_in = 0.0, chan_out = 0.0, chan_decay = 0.0;
+  double chan_restored = 0.0, chan_error = 0.0;
 };
 
 // The books of constituent k (1..num_contaminants) from the run totals and the stores as they

@@ -139,6 +139,9 @@ void write_model_maps(model_state& ms, map_outputs_state& mo, int map_type) {
   const double* inf_depth = source(ss.inf_depth_cum, zeros);
   const double* inf_rate = source(ss.inf_rate, zeros);
   const double* moisture = source(ss.surf_moist, zeros);
+  // The overland concentration map shows the first constituent.
+  const raw_array2d<double>& contam = ms.transport.ov_contam_conc;
+  const double* contam_conc = contam.row_count() >= 1 ? contam[1] : zeros.data();
   const ov_sediment_obj* sed = ms.transport.ov_sed.get();
   const double* sed_flux = sed != nullptr ? source(sed->ov_qsmax_total, zeros) : zeros.data();
   const double* net_sed = source(mo.net_sed_map, zeros);
@@ -170,6 +173,8 @@ void write_model_maps(model_state& ms, map_outputs_state& mo, int map_type) {
          "Can't open incremental groundwater recharge map for writing: %s\n"},
         {dataset_sediment_volume, "net_sed_volume", sm.output_name[sed_out_net_volume], net_sed,
          "Can't open net sediment volume map for writing: %s\n"},
+        {dataset_contaminant_conc, "contam_conc", c.ov_con_map, contam_conc,
+         "Can't open contaminant concentration map for writing: %s\n"},
     };
     write_grid_frames(ms, mo, maps, static_cast<int>(sizeof maps / sizeof maps[0]));
     return;
@@ -195,6 +200,7 @@ void write_model_maps(model_state& ms, map_outputs_state& mo, int map_type) {
       {dataset_sediment_flux, sed_flux, 1},
       {dataset_sediment_volume, net_sed, 0},
       {dataset_suspended_sediment, suspended, 0},
+      {dataset_contaminant_conc, contam_conc, 0},
   };
   for (const auto& f : frames) {
     if (!mo.dataset_on[f.kind] || (map_type == 4 && !f.always)) continue;

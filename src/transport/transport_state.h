@@ -12,6 +12,7 @@
 #include "framework/core/link_node_array.h"
 #include "framework/core/process_clock.h"
 #include "framework/core/raw_arrays.h"
+#include "transport/contaminants/chan_contam_state.h"
 #include "transport/contaminants/contam_state.h"
 #include "transport/nutrients/nsm_model_state.h"
 #include "transport/transport_records_state.h"
@@ -114,6 +115,7 @@ struct transport_state {
   std::unique_ptr<ov_sediment_obj> ov_sed;  // overland sediment object; null until set up
   soil_layer_work layer_work;               // work record of the soil-column transport
   contam_tables contam;                     // dissolved constituents: tables and schedules
+  chan_contam_tables chan_contam;           // dissolved constituents in the channel network
   int nutrients = 0;                        // nutrient sub-model on
 
   // Schedules of the constituent steps, copies of the water schedules they follow.

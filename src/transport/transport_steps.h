@@ -24,6 +24,10 @@ void channel_sediment_step(model_state& ms, double dt);
 // Start-up services called by the input-reading driver.
 void init_sediment_overland(model_state& ms);     // overland sediment set-up
 void init_contaminant_overland(model_state& ms);  // overland contaminant set-up
+// The channel constituent tables, made once (the constituent outputs may ask before the channel
+// constituent set-up); a hydraulic structure on the network stops the run, as the constituents
+// cannot cross it yet.
+void alloc_channel_contaminants(model_state& ms);
 // Nutrient sub-model set-up (NUTRIENTS), in the driver's order.
 void read_aquatic_env(model_state& ms);              // aquatic environment file
 void nsm_overland_alloc(model_state& ms);            // overland nutrient arrays

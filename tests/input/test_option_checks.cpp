@@ -267,9 +267,11 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"OV_CON_TRANS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
-      {"OV_CON_TRANS\nALL_CONTAM_OUTPUT\n", "ALL_CONTAM_OUTPUT"},
-      {"OV_CON_TRANS\nOV_CON_MAP conc.dat\n", "OV_CON_MAP"},
       {"CHAN_CON_TRANS\n", "CHAN_CON_TRANS"},
+      {"OV_CON_TRANS\nCHAN_CON_TRANS\n", "CHAN_CON_TRANS"},
+      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\n"
+       "CHAN_POINT_INPUT points.txt\n",
+       "CHAN_CON_TRANS"},
       {"SOIL_CONTAM\n", "SOIL_CON_TRANS"},
       {"SEDIMENT_CONTAM\n", "SEDIMENT_CONTAM"},
       {"SOIL_STATIC_CONC\n", "SOIL_STATIC_CONC"},
@@ -354,6 +356,12 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "OV_CON_TRANS\n",
       "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
       "OV_CON_TRANS\nSOIL_CON_TRANS\n",
+      "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
+      "OV_CON_TRANS\nSOIL_CON_TRANS\nSOIL_STATIC_CONC\n",
+      // Overland constituents into the channel network, carried on by the channel constituents.
+      "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\nCHAN_DECAY_COEF 1\n",
+      // The constituent maps, link/node datasets and the overland concentration map.
+      "OV_CON_TRANS\nALL_CONTAM_OUTPUT\nOV_CON_MAP conc.dat\n",
       // The analyzer file and the coupling with the reservoir model.
       "ANALYZERS watch.ana\n",
       "R7_INPUT r7.txt\nR7_FLUXES\nR7_SEGMENT_MAP seg.asc\nR7_NODES_TO_SEGS seg.txt\n",

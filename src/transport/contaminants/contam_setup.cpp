@@ -9,6 +9,7 @@
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
 #include "input/input_steps.h"
+#include "transport/contaminants/chan_contam.h"
 #include "transport/transport_steps.h"
 
 namespace {
@@ -333,4 +334,6 @@ void contam_soil_layer_init(model_state& ms) {
   // the initial depth.
   for (int cell = 1; cell <= n; ++cell)
     ct.ov_depth_prev[cell] = has(depth, cell) ? depth[cell] : 0.0;
+  // The channel nodes, whose water the channel start-up has set by now.
+  init_channel_contaminants(ms);
 }

@@ -8,6 +8,7 @@
 #include "framework/core/block_sum.h"
 #include "framework/core/parallel_team.h"
 #include "framework/model_state.h"
+#include "transport/contaminants/chan_contam.h"
 #include "transport/contaminants/contam_kernels.h"
 #include "transport/transport_steps.h"
 
@@ -229,6 +230,9 @@ void overland_contam_processes(model_state& ms) {
       tr.ov_exit_mass[c] += tr.ov_contam_conc[c][o] * ct.ov_outlet_volume;
   }
   ct.ov_outlet_volume = 0.0;
+
+  // 8. With the channel network, the water the channel's lateral flow carried.
+  if (ms.channel.chan_explic != 0) ov_chan_contam_exchange(ms);
 }
 
 void overland_contam_mass_update(model_state& ms) {

@@ -2,7 +2,8 @@
 // mass is split between pore water and soil solids by linear partitioning, its dissolved part
 // decays, and layer 1 takes what infiltration brought down and gives what the overland water
 // took up; the step's masses go to the soil totals. The single-layer Green and Ampt soil carries
-// one layer with no water passing below it.
+// one layer with no water passing below it. With SOIL_STATIC_CONC the layers keep their masses
+// and the step only books what moved.
 #include <cmath>
 
 #include "framework/core/block_sum.h"
@@ -55,6 +56,7 @@ void soil_contam_partition_step(model_state& ms) {
     double* uptake = ct.soil_uptake_mass[c];
     double* land = tr.ov_land_mass[c];
     raw_array3d<double>& fd_table = ct.soil_frac_dissolved;
+    const bool fixed = tr.soil_static_conc != 0;
     const soil_terms none{};
     const soil_terms moved = block_ordered_sum<soil_block_cells, soil_terms>(
         n, none,
@@ -68,11 +70,10 @@ void soil_contam_partition_step(model_state& ms) {
             // Decay of the dissolved part, never more than it holds.
             double removed = fd * m * k[cell] * dt;
             if (removed > fd * m) removed = fd * m;
-            m -= removed;
             part.decayed += removed;
-            // Layer 1 gives what the overland water took up and takes what infiltrated.
-            m -= uptake[cell];
-            m += infil[cell];
+            // Layer 1 gives what the overland water took up and takes what infiltrated. Held at
+            // fixed concentrations the layer only books what decayed, came and went.
+            if (!fixed) m += infil[cell] - uptake[cell] - removed;
             part.taken_up += uptake[cell];
             part.infiltrated += infil[cell];
             uptake[cell] = 0.0;

@@ -1,0 +1,239 @@
+// Kernels of the channel constituent routing: the pending terms of a node and the explicit
+// upwind advection and dispersion of one constituent along the channel links over a channel
+// step. Called by the channel constituent routing step.
+#include "transport/contaminants/chan_contam_kernels.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "framework/core/parallel_team.h"
+
+namespace {
+
+constexpr double tiny = 1e-16;
+constexpr int max_passes = 100;
+
+inline int flat(const chan_network_view& n, int link, int node) {
+  return link * n.stride + node;
+}
+
+// The node below node j of link l (flat index), 0 when the water leaves the network there.
+inline int below(const chan_network_view& n, int l, int j) {
+  if (j < n.nx[l]) return flat(n, l, j + 1);
+  const int d = n.dslink[l];
+  if (d >= 1 && d <= n.links && chan_link_routed(n.ltype[d])) return flat(n, d, 1);
+  return 0;
+}
+
+// Flow area at the start of the channel step of the node below node j of link l.
+inline double below_start_area(const chan_network_view& n, int l, int j) {
+  if (j < n.nx[l]) return (*n.area_old)(l, j + 1);
+  return (*n.area_old)(n.dslink[l], 1);
+}
+
+int team(const chan_network_view& n) {
+  return team_size(static_cast<long>(n.links) * std::max(1, n.stride));
+}
+
+// Face fluxes of every node's downstream face from the concentrations c over a sub-step that is
+// the share s of the channel step: advective (g per sub-step, upwind) and dispersive (g/s).
+void face_fluxes(const chan_network_view& n, const chan_route_work& w, const double* c, double s,
+                 double* adv, double* disp) {
+#pragma omp parallel for schedule(static) num_threads(team(n))
+  for (int l = 1; l <= n.links; ++l) {
+    if (!chan_link_routed(n.ltype[l])) continue;
+    const double* v = n.face_volume->link_nodes(l);
+    const double* a0 = n.area_old->link_nodes(l);
+    for (int j = 1; j <= n.nx[l]; ++j) {
+      const int k = flat(n, l, j);
+      const int m = below(n, l, j);
+      const double vol = v[j] * s;
+      adv[k] = vol * (vol >= 0.0 || m == 0 ? c[k] : c[m]);
+      double d = 0.0;
+      if (m != 0) {
+        const double am = below_start_area(n, l, j);
+        if (a0[j] > 0.0 && am > 0.0)
+          d = std::min(a0[j] * w.disp_coef[k], am * w.disp_coef[m]) * (c[k] - c[m]) / n.dx[l];
+      }
+      disp[k] = d;
+    }
+  }
+}
+
+// Masses and concentrations of every node after a sub-step of h seconds from the masses `base`,
+// with the face fluxes given: each node gathers its upstream faces' fluxes and gives its own.
+// Returns the largest change of a concentration against `prev` (relative above 1 g/m3).
+double node_update(const chan_network_view& n, const chan_route_work& w, const double* base,
+                   const double* adv, const double* disp, double h, double* mass, double* conc,
+                   const double* prev) {
+  double change = 0.0;
+#pragma omp parallel for schedule(static) num_threads(team(n)) reduction(max : change)
+  for (int l = 1; l <= n.links; ++l) {
+    if (!chan_link_routed(n.ltype[l])) continue;
+    for (int j = 1; j <= n.nx[l]; ++j) {
+      const int k = flat(n, l, j);
+      double in = 0.0;
+      if (j > 1) {
+        in = adv[k - 1] + h * disp[k - 1];
+      } else {
+        for (int u = 1; u <= n.ndep[l]; ++u) {
+          const int up = n.uslinks[l][u];
+          if (up < 1 || up > n.links || !chan_link_routed(n.ltype[up])) continue;
+          const int e = flat(n, up, n.nx[up]);
+          in += adv[e] + h * disp[e];
+        }
+      }
+      const double m = base[k] + in - adv[k] + (w.source[k] - disp[k]) * h;
+      const double water = w.area_adt[k] * n.dx[l];
+      double c = water >= tiny && m > 0.0 ? m / water : 0.0;
+      mass[k] = m;
+      if (prev != nullptr)
+        change = std::max(change, std::fabs(c - prev[k]) / std::max(1.0, std::fabs(c)));
+      conc[k] = c;
+    }
+  }
+  return change;
+}
+
+// Copies the values of every routed node from `from` to `to`.
+void copy_nodes(const chan_network_view& n, const double* from, double* to) {
+#pragma omp parallel for schedule(static) num_threads(team(n))
+  for (int l = 1; l <= n.links; ++l) {
+    if (!chan_link_routed(n.ltype[l])) continue;
+    const int k = flat(n, l, 0);
+    std::copy(from + k + 1, from + k + n.nx[l] + 1, to + k + 1);
+  }
+}
+
+// The largest Courant number of the nodes over a sub-step of h seconds.
+double courant_max(const chan_network_view& n, const chan_route_work& w, double h, double dt) {
+  double cmax = 0.0;
+#pragma omp parallel for schedule(static) num_threads(team(n)) reduction(max : cmax)
+  for (int l = 1; l <= n.links; ++l) {
+    if (!chan_link_routed(n.ltype[l])) continue;
+    const double* v = n.face_volume->link_nodes(l);
+    const double* a = n.area->link_nodes(l);
+    for (int j = 1; j <= n.nx[l]; ++j) {
+      const double water = n.dx[l] * w.area_adt[flat(n, l, j)];
+      const double vol = std::fabs(v[j]);
+      double c = 0.0;
+      if (water > 1e-6)
+        c = h * (vol / dt) / water;
+      else
+        c = n.dx[l] * a[j] > 1e-6 ? 5.0 : h * vol / dt;
+      cmax = std::max(cmax, c);
+    }
+  }
+  return cmax;
+}
+
+// The flow areas of every node advanced by the share s of the channel step's change.
+void advance_areas(const chan_network_view& n, const chan_route_work& w, double s, bool restart) {
+#pragma omp parallel for schedule(static) num_threads(team(n))
+  for (int l = 1; l <= n.links; ++l) {
+    if (!chan_link_routed(n.ltype[l])) continue;
+    const double* a = n.area->link_nodes(l);
+    const double* a0 = n.area_old->link_nodes(l);
+    for (int j = 1; j <= n.nx[l]; ++j) {
+      double& adt = w.area_adt[flat(n, l, j)];
+      adt = restart ? a0[j] : adt + (a[j] - a0[j]) * s;
+    }
+  }
+}
+
+// The smallest node mass.
+double least_mass(const chan_network_view& n, const double* mass) {
+  double least = 0.0;
+#pragma omp parallel for schedule(static) num_threads(team(n)) reduction(min : least)
+  for (int l = 1; l <= n.links; ++l) {
+    if (!chan_link_routed(n.ltype[l])) continue;
+    for (int j = 1; j <= n.nx[l]; ++j) least = std::min(least, mass[flat(n, l, j)]);
+  }
+  return least;
+}
+
+}  // namespace
+
+double apply_pending_term(double& m, double& pending, double dt, double interval, double tolerance,
+                          double sign) {
+  if (!(std::fabs(pending) > tiny)) return 0.0;
+  double a = pending;
+  if (dt < interval - tolerance && interval > 0.0) a = pending * dt / interval;
+  if (m + sign * a < 0.0) a = sign * -m;
+  m += sign * a;
+  pending -= a;
+  return a;
+}
+
+bool chan_link_routed(int ltype) {
+  return (ltype & (32 | 64 | 128)) == 0;
+}
+
+int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double dt,
+                  double& outlet_mass) {
+  copy_nodes(n, w.acc_mass, w.start_mass);
+  copy_nodes(n, w.acc_conc, w.start_conc);
+  double h = dt;
+  for (;;) {
+    // (Re)start from the channel step's start: areas, masses and the outlet's books.
+    advance_areas(n, w, 0.0, true);
+    outlet_mass = 0.0;
+    double remaining = dt;
+    bool rejected = false;
+    while (remaining > tiny) {
+      // Courant limit at the areas of the sub-step's start.
+      const double cmax = courant_max(n, w, h, dt);
+      if (cmax > 0.5 && h > 0.1) h = std::max(h * 0.5 / cmax, 0.1);
+      const double step = std::min(h, remaining);
+      const double share = step / dt;
+      advance_areas(n, w, share, false);
+
+      // Predictor from the accepted concentrations, then passes on the mean of the fluxes.
+      face_fluxes(n, w, w.acc_conc, share, w.adv0, w.disp0);
+      node_update(n, w, w.acc_mass, w.adv0, w.disp0, step, w.cur_mass, w.cur_conc, nullptr);
+      copy_nodes(n, w.adv0, w.adv_prev);
+      copy_nodes(n, w.disp0, w.disp_prev);
+      int passes = 0;
+      while (passes < max_passes) {
+        ++passes;
+        face_fluxes(n, w, w.cur_conc, share, w.adv, w.disp);
+#pragma omp parallel for schedule(static) num_threads(team(n))
+        for (int l = 1; l <= n.links; ++l) {
+          if (!chan_link_routed(n.ltype[l])) continue;
+          for (int j = 1; j <= n.nx[l]; ++j) {
+            const int k = flat(n, l, j);
+            w.adv[k] = 0.5 * (w.adv[k] + w.adv_prev[k]);
+            w.disp[k] = 0.5 * (w.disp[k] + w.disp_prev[k]);
+          }
+        }
+        const double change =
+            node_update(n, w, w.acc_mass, w.adv, w.disp, step, w.it_mass, w.it_conc, w.cur_conc);
+        copy_nodes(n, w.it_mass, w.cur_mass);
+        copy_nodes(n, w.it_conc, w.cur_conc);
+        copy_nodes(n, w.adv, w.adv_prev);
+        copy_nodes(n, w.disp, w.disp_prev);
+        if (change <= 1e-6) break;
+      }
+
+      // A node that would lose more than it holds: the step starts again with half the sub-step.
+      if (least_mass(n, w.cur_mass) < -1e-6) {
+        h *= 0.5;
+        if (h < 0.001) return -1;
+        copy_nodes(n, w.start_mass, w.acc_mass);
+        copy_nodes(n, w.start_conc, w.acc_conc);
+        rejected = true;
+        break;
+      }
+      remaining -= step;
+      if (passes == max_passes && remaining > tiny && h > 0.1) h *= 0.5;
+
+      // Accepted: what left through the network's ends is booked, in link order.
+      copy_nodes(n, w.cur_mass, w.acc_mass);
+      copy_nodes(n, w.cur_conc, w.acc_conc);
+      for (int l = 1; l <= n.links; ++l)
+        if (chan_link_routed(n.ltype[l]) && n.nx[l] >= 1 && below(n, l, n.nx[l]) == 0)
+          outlet_mass += w.adv[flat(n, l, n.nx[l])] + step * w.disp[flat(n, l, n.nx[l])];
+    }
+    if (!rejected) return 0;
+  }
+}

@@ -1,0 +1,333 @@
+// Dissolved constituents in the channel network: the set-up of the node tables and initial
+// masses (init_channel_contaminants, at the end of the overland constituent set-up), the
+// exchange with the overland water that the channel's lateral flow carries
+// (ov_chan_contam_exchange, called by the overland constituent processes), the decay gathered on
+// its own schedule (channel_contam_sources) and the routing that applies what was gathered and
+// moves the constituents along the links (channel_lake_contam_routing), both steps of the time
+// loop after the channel routing.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "framework/core/block_sum.h"
+#include "framework/core/error_state.h"
+#include "framework/model_state.h"
+#include "transport/contaminants/chan_contam.h"
+#include "transport/contaminants/chan_contam_kernels.h"
+#include "transport/transport_steps.h"
+
+namespace {
+
+constexpr double tiny = 1e-16;
+// s: a pending amount is applied whole unless the routing step is shorter than its interval by
+// more than this.
+constexpr double share_tolerance = 0.5;
+
+bool due(double next, const model_state& ms) {
+  return std::fabs(next - ms.current_time) < ms.time_tolerance;
+}
+
+int flat(const transport_state& tr, int link, int node) {
+  return link * tr.con_node_stride + node;
+}
+
+bool node_table(raw_array2d<double>& t, int rows, int cols, const char* name) {
+  alloc_2d_double_named(rows, cols, t, name);
+  return !t.empty();
+}
+
+bool work_array(raw_array1d<double>& a, int n, const char* name) {
+  alloc_1d_double(a, n, name);
+  return !a.empty();
+}
+
+chan_network_view network_view(model_state& ms) {
+  channel_state& ch = ms.channel;
+  chan_network_view n;
+  n.links = ch.chan_link_count;
+  n.stride = ms.transport.con_node_stride;
+  n.ltype = ch.ltype.data();
+  n.nx = ch.nx.data();
+  n.ndep = ch.ndep.data();
+  n.uslinks = ch.uslinks.row_table();
+  n.dslink = ch.dslink.data();
+  n.dx = ch.dx.data();
+  n.area = &ch.area;
+  n.area_old = &ch.area_old;
+  n.face_volume = &ch.qp_vol;
+  return n;
+}
+
+chan_route_work route_work(chan_contam_tables& cc) {
+  return {cc.acc_mass.data(), cc.acc_conc.data(),  cc.start_mass.data(), cc.start_conc.data(),
+          cc.cur_mass.data(), cc.cur_conc.data(),  cc.it_mass.data(),    cc.it_conc.data(),
+          cc.source.data(),   cc.disp_coef.data(), cc.adv0.data(),       cc.adv_prev.data(),
+          cc.adv.data(),      cc.disp0.data(),     cc.disp_prev.data(),  cc.disp.data(),
+          cc.area_adt.data()};
+}
+
+// Calls visit(link, node, flat index) for every node of every routed link, links in order.
+template <class Visit>
+void routed_nodes(const model_state& ms, Visit visit) {
+  const channel_state& ch = ms.channel;
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    if (!chan_link_routed(ch.ltype[link])) continue;
+    for (int node = 1; node <= ch.nx[link]; ++node)
+      visit(link, node, flat(ms.transport, link, node));
+  }
+}
+
+// Links of one part of a block-ordered sum over the network.
+constexpr int link_block = 64;
+
+// The sum over every node of every routed link of what visit(link, node, flat index) returns,
+// blocks of links shared among the threads (each node visited by one thread) and their parts
+// added in link order, so that the sum is the same bits on any number of threads.
+template <class Visit>
+double routed_node_sum(const model_state& ms, const Visit& visit) {
+  const channel_state& ch = ms.channel;
+  const int stride = ms.transport.con_node_stride;
+  return block_ordered_sum<link_block, double>(
+      ch.chan_link_count, 0.0,
+      [&](int first, int last) {
+        double part = 0.0;
+        for (int link = first; link <= last; ++link) {
+          if (!chan_link_routed(ch.ltype[link])) continue;
+          for (int node = 1; node <= ch.nx[link]; ++node)
+            part += visit(link, node, link * stride + node);
+        }
+        return part;
+      },
+      [](double& total, double part) { total += part; });
+}
+
+}  // namespace
+
+void alloc_channel_contaminants(model_state& ms) {
+  transport_state& tr = ms.transport;
+  chan_contam_tables& cc = tr.chan_contam;
+  const channel_state& ch = ms.channel;
+  if (!tr.chan_con_trans || !ch.chan_explic || tr.num_contaminants <= 0) return;
+  if (!tr.chan_con_conc.empty()) return;  // made already
+  // Structures are known once the channel file is read: the constituents cannot cross them yet.
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    if ((ch.ltype[link] & 64) == 0) continue;
+    printf(
+        "Error: channel contaminant transport through hydraulic structures (the CHAN_CON_TRANS "
+        "card; link %d of the channel file %s is a structure) is not supported by this "
+        "version.\n",
+        link, ms.input.names.channel_input);
+    return stop_now();
+  }
+  const int nc = tr.num_contaminants;
+  int stride = 1;
+  for (int link = 1; link <= ch.chan_link_count; ++link)
+    stride = std::max(stride, ch.nx1[link] + 1);
+  tr.con_node_stride = stride;
+  const int nodes = (ch.chan_link_count + 1) * stride + 1;
+  if (!node_table(tr.chan_con_conc, nc, nodes, "chan_con_conc") ||
+      !node_table(tr.chan_con_mass, nc, nodes, "chan_con_mass") ||
+      !node_table(cc.chan_con_disp, nc, nodes, "chan_con_disp") ||
+      !node_table(cc.chan_decay_coef, nc, nodes, "chan_decay_coef") ||
+      !node_table(cc.chan_mass, nc, nodes, "chan_mass") ||
+      !node_table(cc.chan_qlat_mass, nc, nodes, "chan_qlat_mass"))
+    return stop_now();
+  raw_array1d<double>* work[] = {
+      &cc.acc_mass, &cc.acc_conc, &cc.start_mass, &cc.start_conc, &cc.cur_mass, &cc.cur_conc,
+      &cc.it_mass,  &cc.it_conc,  &cc.source,     &cc.disp_coef,  &cc.adv0,     &cc.adv_prev,
+      &cc.adv,      &cc.disp0,    &cc.disp_prev,  &cc.disp,       &cc.area_adt};
+  for (raw_array1d<double>* a : work)
+    if (!work_array(*a, nodes, "channel constituent work")) return stop_now();
+  raw_array1d<double>* totals[] = {&cc.init_total, &cc.qlat_total, &cc.decay_total, &cc.out_total,
+                                   &cc.restored};
+  for (raw_array1d<double>* a : totals)
+    if (!work_array(*a, nc, "channel constituent totals")) return stop_now();
+}
+
+void init_channel_contaminants(model_state& ms) {
+  transport_state& tr = ms.transport;
+  chan_contam_tables& cc = tr.chan_contam;
+  const channel_state& ch = ms.channel;
+  alloc_channel_contaminants(ms);
+  if (run_error.error_fatal || tr.chan_con_conc.empty() || cc.ready) return;
+  const int nc = tr.num_contaminants;
+
+  // Every node of the routed links starts at INIT_CHAN_CONC where it holds water.
+  const double decay = tr.chan_decay_coef / 86400.0;
+  for (int c = 1; c <= nc; ++c) {
+    routed_nodes(ms, [&](int link, int node, int k) {
+      cc.chan_decay_coef[c][k] = decay;
+      cc.chan_con_disp[c][k] = tr.chan_disp_coef;
+      const double a = ch.area(link, node);
+      if (a > tiny) {
+        tr.chan_con_conc[c][k] = tr.init_chan_conc;
+        tr.chan_con_mass[c][k] = tr.init_chan_conc * a * ch.dx[link];
+      }
+      cc.init_total[c] += tr.chan_con_mass[c][k] / 1000.0;
+    });
+    tr.GLOBAL_MASS_INIT[c] += cc.init_total[c];
+  }
+  cc.ready = 1;
+}
+
+void ov_chan_contam_exchange(model_state& ms) {
+  transport_state& tr = ms.transport;
+  chan_contam_tables& cc = tr.chan_contam;
+  channel_state& ch = ms.channel;
+  if (!cc.ready) return;
+  if (!cc.clocks_ready) {
+    cc.lateral_last = tr.ov_con_clock.last;
+    cc.decay_last = tr.chan_con_clock.last;
+    cc.decay_next = tr.chan_con_clock.next;
+    cc.clocks_ready = 1;
+  }
+  if (cc.lateral_last < tr.ov_con_clock.last - ms.time_tolerance)
+    cc.lateral_last = tr.ov_con_clock.last;
+  cc.lateral_interval = (ms.current_time - cc.lateral_last) * 86400.0;
+  cc.lateral_last = ms.current_time;
+  if (ch.gst_Vlat.empty()) return;
+  const int nc = tr.num_contaminants;
+  const double area = ms.gridsize * ms.gridsize;
+  // The water each stream cell gave its nodes since the last exchange carries the cell's
+  // concentration into the node; water the node gave back carries the node's. The mass changes
+  // hands at once, never more than the giving side holds.
+  for (int s = 1; s <= ch.gst_stream_cells; ++s) {
+    for (int e = 1; e <= ch.gst_ncellsingrid[s] && e <= ch.gst_width; ++e) {
+      double& volume = ch.gst_Vlat[s][e];
+      const double v = volume;
+      volume = 0.0;
+      if (!(std::fabs(v) > tiny)) continue;
+      const int link = ch.gst_link[s][e];
+      const int node = ch.gst_node[s][e];
+      const int cell = ch.gst_gnum[s][e];
+      if (link < 1 || link > ch.chan_link_count || !chan_link_routed(ch.ltype[link]) || node < 1 ||
+          node > ch.nx[link] || cell < 1 || cell > ms.cell_count)
+        continue;
+      const int k = flat(tr, link, node);
+      const double depth = ms.overland.ov_depth[cell];
+      for (int c = 1; c <= nc; ++c) {
+        if (tr.constituent_type[c] == 3) continue;
+        double& cell_mass = tr.ov_contam_mass[c][cell];
+        double moved = 0.0;
+        if (v > 0.0) {
+          moved = std::min(v * tr.ov_contam_conc[c][cell], std::max(cell_mass, 0.0));
+          cell_mass -= moved;
+          cc.chan_qlat_mass[c][k] += moved;
+        } else {
+          double& node_mass = tr.chan_con_mass[c][k];
+          const double back = std::min(-v * tr.chan_con_conc[c][k], std::max(node_mass, 0.0));
+          node_mass -= back;
+          cell_mass += back;
+          moved = -back;
+        }
+        if (depth > tiny) tr.ov_contam_conc[c][cell] = cell_mass / (depth * area);
+        tr.OV_QLAT_MASS[c] += moved / 1000.0;
+        tr.event_ov_qlat_mass[c] += moved / 1000.0;
+        cc.qlat_total[c] += moved / 1000.0;
+      }
+    }
+  }
+}
+
+void channel_contam_sources(model_state& ms) {
+  transport_state& tr = ms.transport;
+  chan_contam_tables& cc = tr.chan_contam;
+  const channel_state& ch = ms.channel;
+  if (!cc.ready || !due(tr.chan_con_clock.next, ms)) return;
+  const double now = ms.current_time;
+  if (!cc.clocks_ready) {
+    cc.lateral_last = tr.ov_con_clock.last;
+    cc.decay_last = tr.chan_con_clock.last;
+    cc.decay_next = tr.chan_con_clock.next;
+    cc.clocks_ready = 1;
+  }
+  // Between two events the clock jumps to the next event's start: the decay starts again there.
+  if (cc.decay_next < now - ms.time_tolerance) {
+    cc.decay_last = tr.chan_con_clock.last;
+    cc.decay_next = now;
+  }
+  if (!tr.contam.contam_table_read || !due(cc.decay_next, ms)) return;
+  const double interval = (now - cc.decay_last) * 86400.0;
+  // Each node decays the mass that the smaller of its two flow areas of the step holds.
+  for (int c = 1; c <= tr.num_contaminants; ++c) {
+    if (tr.constituent_type[c] != 1) continue;
+    routed_node_sum(ms, [&](int link, int node, int k) {
+      const double water = std::min(ch.area(link, node), ch.area_old(link, node)) * ch.dx[link];
+      if (water >= tiny)
+        cc.chan_mass[c][k] += water * tr.chan_con_conc[c][k] * cc.chan_decay_coef[c][k] * interval;
+      return 0.0;
+    });
+  }
+  cc.decay_interval = interval;
+  cc.decay_last = now;
+  cc.decay_next = now + tr.contam.kinetics_timestep_factor * ms.chan_clock.interval_days;
+}
+
+void channel_lake_contam_routing(model_state& ms) {
+  transport_state& tr = ms.transport;
+  chan_contam_tables& cc = tr.chan_contam;
+  channel_state& ch = ms.channel;
+  process_clock& clock = tr.chan_con_clock;
+  if (!cc.ready || !due(clock.next, ms)) return;
+  const double dt = (ms.current_time - clock.last) * 86400.0;
+  const chan_network_view net = network_view(ms);
+  const chan_route_work work = route_work(cc);
+  const bool decays = tr.contam.contam_table_read != 0;
+
+  for (int c = 1; c <= tr.num_contaminants && dt > 0.0; ++c) {
+    if (tr.constituent_type[c] == 3) continue;
+    const bool table_kind = decays && tr.constituent_type[c] == 1;
+    // 1. The work copies and each node's net source from its pending amounts.
+    const double decayed = routed_node_sum(ms, [&](int, int, int k) {
+      const double m0 = tr.chan_con_mass[c][k];
+      double m = m0;
+      cc.acc_mass[k] = m0;
+      cc.acc_conc[k] = tr.chan_con_conc[c][k];
+      cc.disp_coef[k] = cc.chan_con_disp[c][k];
+      apply_pending_term(m, cc.chan_qlat_mass[c][k], dt, cc.lateral_interval, share_tolerance, 1.0);
+      double d = 0.0;
+      if (table_kind)
+        d = apply_pending_term(m, cc.chan_mass[c][k], dt, cc.decay_interval, share_tolerance, -1.0);
+      cc.source[k] = (m - m0) / dt;
+      return d;
+    });
+
+    // 2. Advection and dispersion along the links.
+    double out = 0.0;
+    if (chan_wq_route(net, work, dt, out) != 0) {
+      printf("The channel water quality routing time step is getting really small\n");
+      printf("less than 1/1000 of a second\n");
+      printf("Program stopped.\n");
+      stop_now();
+      return;
+    }
+
+    // 3. The work values back; a node the routing left slightly negative is emptied and the
+    // mass that takes is booked.
+    const double restored = routed_node_sum(ms, [&](int, int, int k) {
+      double m = cc.acc_mass[k];
+      double conc = cc.acc_conc[k];
+      double added = 0.0;
+      if (m < 0.0) {
+        added = -m;
+        m = conc = 0.0;
+      }
+      tr.chan_con_mass[c][k] = m;
+      tr.chan_con_conc[c][k] = conc;
+      return added;
+    });
+
+    // 4. The step's terms into the books (kg).
+    cc.decay_total[c] += decayed / 1000.0;
+    cc.out_total[c] += out / 1000.0;
+    cc.restored[c] += restored / 1000.0;
+    tr.GLOBAL_MASS_DECAY[c] += decayed / 1000.0;
+    tr.GLOBAL_MASS_OUT[c] += out / 1000.0;
+  }
+
+  // The face volumes were gathered for this routing: the next gathers its own.
+  for (int link = 1; link <= ch.chan_link_count; ++link)
+    for (int node = 1; node <= ch.qp_vol.node_count(link); ++node) ch.qp_vol(link, node) = 0.0;
+  clock.last = ms.current_time;
+  clock.next = ms.chan_clock.next;
+}
