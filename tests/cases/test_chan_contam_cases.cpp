@@ -23,7 +23,7 @@ using torva_test::summary_number;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
-namespace {
+namespace chan_contam_cases_tests {
 
 std::string number(double v) {
   char text[64];
@@ -404,4 +404,4 @@ TEST(ChanContamCases, InputsTheChannelConstituentsCannotCarryStopTheRun) {
   }
 }
 
-}  // namespace
+}  // namespace chan_contam_cases_tests
