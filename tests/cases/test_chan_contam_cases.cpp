@@ -149,34 +149,6 @@ double after(const std::string& text, const std::string& section, const std::str
   return summary_number(text.substr(at), label);
 }
 
-// The values of link 1 in every record of a link/node dataset ("TS k", then per link its value
-// count and "1 value" pairs).
-std::vector<std::vector<double>> link_records(const std::string& text) {
-  std::vector<std::vector<double>> records;
-  std::istringstream lines(text);
-  std::string line;
-  bool next_is_link = false;
-  while (std::getline(lines, line)) {
-    if (line.rfind("TS", 0) == 0) {
-      next_is_link = true;
-      continue;
-    }
-    if (!next_is_link) continue;
-    next_is_link = false;
-    std::istringstream fields(line);
-    int count = 0;
-    fields >> count;
-    std::vector<double> values;
-    for (int k = 0; k < count; ++k) {
-      int one = 0;
-      double v = 0.0;
-      if (fields >> one >> v) values.push_back(v);
-    }
-    records.push_back(values);
-  }
-  return records;
-}
-
 // Centroid in time (minutes) of column `column` of the concentration series.
 double centroid(const std::string& series, int column) {
   std::istringstream lines(series);
@@ -265,17 +237,19 @@ TEST(ChanContamCases, AStillPoolDecaysAsExpOfMinusKt) {
   // The constituent's link/node datasets: the first record holds 1e6 g/m3 at every node, each
   // later one (every 30 minutes, 360 steps of 5 s) (1 - k 5 s)^360 of the record before, and the
   // mass record that concentration times the node's water, 100 m x 17.28 m2.
-  const std::vector<std::vector<double>> conc = link_records(read_file("tracer.out.chan.conc"));
-  const std::vector<std::vector<double>> mass = link_records(read_file("tracer.out.chan.mass"));
+  const std::vector<std::vector<double>> conc =
+      torva_test::first_link_records(read_file("tracer.out.chan.conc"));
+  const std::vector<std::vector<double>> mass =
+      torva_test::first_link_records(read_file("tracer.out.chan.mass"));
   ASSERT_EQ(conc.size(), 9u);
   ASSERT_EQ(mass.size(), conc.size());
   for (std::size_t r = 0; r < conc.size(); ++r) {
-    ASSERT_GE(conc[r].size(), static_cast<std::size_t>(cols));
+    ASSERT_GE(conc[r].size(), static_cast<std::size_t>(cols + 1));
     const double expected = 1e6 * std::pow(1.0 - k * 5.0, 360.0 * static_cast<double>(r));
     for (int node = 1; node <= cols; ++node) {
-      EXPECT_NEAR(conc[r][static_cast<std::size_t>(node - 1)], expected, 1e-6 * expected) << r;
-      EXPECT_NEAR(mass[r][static_cast<std::size_t>(node - 1)],
-                  expected * cell * trapezoid_area(1.2), 1e-6 * expected * 1728.0)
+      EXPECT_NEAR(conc[r][static_cast<std::size_t>(node)], expected, 1e-6 * expected) << r;
+      EXPECT_NEAR(mass[r][static_cast<std::size_t>(node)], expected * cell * trapezoid_area(1.2),
+                  1e-6 * expected * 1728.0)
           << r;
     }
   }

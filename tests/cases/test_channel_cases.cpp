@@ -105,34 +105,6 @@ void write_valley(double bed_slope, const std::string& node_card, const std::str
                  extra);
 }
 
-// The depths of link 1's nodes in every record of a stream dataset ("TS k", then per link its
-// value count and "1 value" pairs).
-std::vector<std::vector<double>> dataset_records(const std::string& text) {
-  std::vector<std::vector<double>> records;
-  std::istringstream lines(text);
-  std::string line;
-  bool next_is_link = false;
-  while (std::getline(lines, line)) {
-    if (line.rfind("TS", 0) == 0) {
-      next_is_link = true;
-      continue;
-    }
-    if (!next_is_link) continue;
-    next_is_link = false;
-    std::istringstream fields(line);
-    int count = 0;
-    fields >> count;
-    std::vector<double> depths(1, 0.0);  // node 0 holds nothing
-    for (int k = 0; k < count; ++k) {
-      int one = 0;
-      double v = 0.0;
-      if (fields >> one >> v) depths.push_back(v);
-    }
-    records.push_back(depths);
-  }
-  return records;
-}
-
 // The discharges (second column) of a hydrograph.
 std::vector<double> hydrograph_flows(const std::string& text) {
   std::vector<double> q;
@@ -174,7 +146,8 @@ TEST(ChannelCases, ATrapezoidFedAConstantFlowSettlesAtTheNormalDepth) {
            read_file("valley_summary.out");
   });
 
-  const std::vector<std::vector<double>> records = dataset_records(read_file("valley_depth.out"));
+  const std::vector<std::vector<double>> records =
+      torva_test::first_link_records(read_file("valley_depth.out"));
   ASSERT_EQ(records.size(), 9u);  // the start and every half hour
   const std::vector<double>& last = records.back();
   ASSERT_EQ(last.size(), 23u);
@@ -252,7 +225,8 @@ TEST(ChannelCases, AnOutletHeldAboveTheNormalDepthBacksTheWaterUpAlongTheStandar
   write_held_valley("BOUND_DEPTH 2.0\n", 300);
   torva_test::run_at_compared_thread_counts("valley.prj", outputs);
 
-  const std::vector<std::vector<double>> records = dataset_records(read_file("valley_depth.out"));
+  const std::vector<std::vector<double>> records =
+      torva_test::first_link_records(read_file("valley_depth.out"));
   ASSERT_EQ(records.size(), 11u);  // the start and every half hour
   for (const std::vector<double>& r : records) {
     ASSERT_GT(r.size(), static_cast<std::size_t>(nodes));
@@ -283,7 +257,8 @@ TEST(ChannelCases, AnOutletHeldAboveTheNormalDepthBacksTheWaterUpAlongTheStandar
 
   write_held_valley("BOUND_DEPTH 1.0\n", 120);
   run_torva("valley.prj", 1);
-  const std::vector<std::vector<double>> low = dataset_records(read_file("valley_depth.out"));
+  const std::vector<std::vector<double>> low =
+      torva_test::first_link_records(read_file("valley_depth.out"));
   ASSERT_EQ(low.size(), 5u);
   for (const std::vector<double>& r : low) EXPECT_NEAR(r[nodes], 1.0, 1e-9);
   EXPECT_LT(low.back()[nodes - 1], normal - 0.05) << "the water draws down to the outlet";
@@ -308,7 +283,8 @@ TEST(ChannelCases, AnOutletHeldByASeriesFollowsItAtEveryStep) {
     return read_file("valley_depth.out") + read_file("valley_outlet_sig.out") +
            read_file("valley_summary.out");
   });
-  const std::vector<std::vector<double>> records = dataset_records(read_file("valley_depth.out"));
+  const std::vector<std::vector<double>> records =
+      torva_test::first_link_records(read_file("valley_depth.out"));
   ASSERT_EQ(records.size(), 7u);
   // Half-hourly: 1.0, rising 0.375 m each half hour to 2.5 at two hours, then 0.5 m down.
   const double stage[7] = {1.0, 1.375, 1.75, 2.125, 2.5, 2.0, 1.5};
@@ -373,7 +349,8 @@ TEST(ChannelCases, ALongLinkRoutedOnManyThreadsGivesTheRunOfOneThread) {
   torva_test::run_at_compared_thread_counts("long.prj", [] {
     return read_file("long_depth.out") + read_file("long_q.out") + read_file("long_summary.out");
   });
-  const std::vector<std::vector<double>> records = dataset_records(read_file("long_depth.out"));
+  const std::vector<std::vector<double>> records =
+      torva_test::first_link_records(read_file("long_depth.out"));
   ASSERT_FALSE(records.empty());
   const std::vector<double>& last = records.back();
   ASSERT_EQ(last.size(), static_cast<std::size_t>(nodes + 2));
@@ -400,7 +377,8 @@ TEST(ChannelCases, ALevelPoolWithNoInflowStaysAtRest) {
                "TOT_TIME 240\nHYD_FREQ 30\nPRECIP_FILE dry.gag\nRAIN_THIESSEN\n"
                "READ_CHAN_HOTSTART pool.hot\n");
   const command_result run = run_torva("valley.prj", 1);
-  const std::vector<std::vector<double>> records = dataset_records(read_file("valley_depth.out"));
+  const std::vector<std::vector<double>> records =
+      torva_test::first_link_records(read_file("valley_depth.out"));
   ASSERT_EQ(records.size(), 9u) << run.out;
   for (const std::vector<double>& r : records)
     for (int node = 1; node <= 21; ++node) ASSERT_NEAR(r[node], 1.2, 1e-9) << node;
@@ -725,7 +703,7 @@ TEST(ChannelCases, ARunSplitAtAChannelHotstartGoesOnAsTheRunInOnePiece) {
     project.replace(project.find("START_TIME 6 30"), 15, "START_TIME " + start);
     write_file("valley.prj", project);
     run_torva("valley.prj", threads);
-    return dataset_records(read_file("valley_depth.out"));
+    return torva_test::first_link_records(read_file("valley_depth.out"));
   };
   std::vector<std::vector<double>> whole[2], second[2];
   std::string hotstart[2];
@@ -799,8 +777,9 @@ TEST(ChannelCases, TheStreamFloodRecordHoldsEachNodesDeepestWaterOfTheRun) {
                        0),
             0u)
       << text;
-  const std::vector<std::vector<double>> flood = dataset_records(text);
-  const std::vector<std::vector<double>> records = dataset_records(read_file("valley_depth.out"));
+  const std::vector<std::vector<double>> flood = torva_test::first_link_records(text);
+  const std::vector<std::vector<double>> records =
+      torva_test::first_link_records(read_file("valley_depth.out"));
   ASSERT_EQ(flood.size(), 1u);
   ASSERT_EQ(records.size(), 241u);  // the start and every minute
   ASSERT_EQ(flood[0].size(), records[0].size());

@@ -78,34 +78,6 @@ void write_r7_valley(int output_minutes) {
                  "R7_NODES_TO_SEGS valley.seg\nR7_SEGMENT_FLUXES valley_r7_segments.txt\n");
 }
 
-// The node discharges of link 1 in every record of a link/node dataset ("TS k", then the
-// link's value count and "1 value" pairs); node 0 holds nothing.
-std::vector<std::vector<double>> dataset_records(const std::string& text) {
-  std::vector<std::vector<double>> records;
-  std::istringstream lines(text);
-  std::string line;
-  bool next_is_link = false;
-  while (std::getline(lines, line)) {
-    if (line.rfind("TS", 0) == 0) {
-      next_is_link = true;
-      continue;
-    }
-    if (!next_is_link) continue;
-    next_is_link = false;
-    std::istringstream fields(line);
-    int count = 0;
-    fields >> count;
-    std::vector<double> q(1, 0.0);
-    for (int k = 0; k < count; ++k) {
-      int one = 0;
-      double v = 0.0;
-      if (fields >> one >> v) q.push_back(v);
-    }
-    records.push_back(q);
-  }
-  return records;
-}
-
 // The rows of a whitespace-separated table of numbers after `skip` heading lines.
 std::vector<std::vector<double>> table_rows(const std::string& text, int skip) {
   std::vector<std::vector<double>> rows;
@@ -133,7 +105,8 @@ TEST(CouplingCases, TheR7SegmentsTakeTheMeanOfTheirNodesDischargesOverEachOutput
     return read_file("valley_q.out") + read_file("valley_r7_segments.txt") +
            read_file("valley_r7_inflow.txt") + read_file("valley_summary.out");
   });
-  const std::vector<std::vector<double>> q = dataset_records(read_file("valley_q.out"));
+  const std::vector<std::vector<double>> q =
+      torva_test::first_link_records(read_file("valley_q.out"));
   ASSERT_EQ(q.size(), 121u);  // the start and every minute for two hours
   for (const std::vector<double>& r : q) ASSERT_EQ(r.size(), 12u);
 

@@ -111,31 +111,11 @@ void write_reach(const reach& r) {
                  below_cards);
 }
 
-// The node depths of the last record of the stream dataset ("TS k", then the link's value count
-// and "1 value" pairs).
+// The node depths of the last record of the stream dataset, node k at [k].
 std::vector<double> last_depths() {
-  std::istringstream lines(read_file("reach_depth.out"));
-  std::string line;
-  std::vector<double> depths;
-  bool next_is_link = false;
-  while (std::getline(lines, line)) {
-    if (line.rfind("TS", 0) == 0) {
-      next_is_link = true;
-      continue;
-    }
-    if (!next_is_link) continue;
-    next_is_link = false;
-    std::istringstream fields(line);
-    int count = 0;
-    fields >> count;
-    depths.clear();
-    for (int n = 0; n < count; ++n) {
-      int one = 0;
-      double v = 0.0;
-      if (fields >> one >> v) depths.push_back(v);
-    }
-  }
-  return depths;
+  const std::vector<std::vector<double>> records =
+      torva_test::first_link_records(read_file("reach_depth.out"));
+  return records.empty() ? std::vector<double>{} : records.back();
 }
 
 // The groundwater heads of the hotstart map written at the end of the run.
@@ -181,8 +161,8 @@ TEST(StreamSeepageCases, APoolOverADeepWaterTableDrainsThroughItsBed) {
     torva_test::run_at_compared_thread_counts("reach.prj", outputs);
 
     const std::vector<double> depths = last_depths();
-    ASSERT_EQ(depths.size(), static_cast<std::size_t>(cols + 1));
-    for (int n = 0; n < cols; ++n) EXPECT_NEAR(depths[n], y, 0.002 * y) << n + 1;
+    ASSERT_EQ(depths.size(), static_cast<std::size_t>(cols + 2));
+    for (int n = 1; n <= cols; ++n) EXPECT_NEAR(depths[n], y, 0.002 * y) << n;
     const std::string summary = read_file("reach_summary.out");
     EXPECT_NEAR(summary_number(summary, "Total flux from river to gw="), loss, 0.002 * loss);
     EXPECT_NEAR(summary_number(summary, "volume of water from chan to gw:"), loss, 0.002 * loss);
@@ -218,8 +198,8 @@ TEST(StreamSeepageCases, APoolUnderAHigherWaterTableGainsUntilTheLevelsMeet) {
     const double rise = (d0 - d) / (1.0 + c.r);
     const double gain = width * cell * cols * rise;
     const std::vector<double> depths = last_depths();
-    ASSERT_EQ(depths.size(), static_cast<std::size_t>(cols + 1));
-    for (int n = 0; n < cols; ++n) EXPECT_NEAR(depths[n], pool + rise, 0.002 * rise) << n + 1;
+    ASSERT_EQ(depths.size(), static_cast<std::size_t>(cols + 2));
+    for (int n = 1; n <= cols; ++n) EXPECT_NEAR(depths[n], pool + rise, 0.002 * rise) << n;
     const std::string summary = read_file("reach_summary.out");
     EXPECT_NEAR(summary_number(summary, "Total flux from gw to river="), gain, 0.005 * gain);
     EXPECT_NEAR(summary_number(summary, "Total flux from river to gw="), 0.0, 1e-9);

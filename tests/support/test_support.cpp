@@ -249,4 +249,30 @@ std::string grid_header(int rows, int cols, double cell, double cell_ew) {
   return grid_header(rows, cols, 1000.0 + rows * cell, 1000.0, 500.0 + cols * cell_ew, 500.0);
 }
 
+std::vector<std::vector<double>> first_link_records(const std::string& dataset_text) {
+  std::vector<std::vector<double>> records;
+  std::istringstream lines(dataset_text);
+  std::string line;
+  bool next_is_link = false;
+  while (std::getline(lines, line)) {
+    if (line.rfind("TS", 0) == 0) {
+      next_is_link = true;
+      continue;
+    }
+    if (!next_is_link) continue;
+    next_is_link = false;
+    std::istringstream fields(line);
+    int count = 0;
+    fields >> count;
+    std::vector<double> values(1, 0.0);  // node 0 holds nothing
+    for (int k = 0; k < count; ++k) {
+      int one = 0;
+      double v = 0.0;
+      if (fields >> one >> v) values.push_back(v);
+    }
+    records.push_back(values);
+  }
+  return records;
+}
+
 }  // namespace torva_test

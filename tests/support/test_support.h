@@ -143,6 +143,10 @@ thread_runs run_at_compared_thread_counts(const std::string& project,
                                           const std::function<std::string()>& outputs,
                                           int expected_status = 0);
 
+// The values of link 1 in every record of a link/node dataset ("TS k", then per link its value
+// count and "1 value" pairs): record r's value of node k at [r][k], element 0 holding 0.0.
+std::vector<std::vector<double>> first_link_records(const std::string& dataset_text);
+
 // A run-step table whose every step does nothing: tests put the steps they exercise in it.
 run_steps no_op_steps();
 
