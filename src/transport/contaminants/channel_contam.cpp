@@ -11,6 +11,7 @@
 
 #include "framework/core/block_sum.h"
 #include "framework/core/error_state.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "transport/contaminants/chan_contam.h"
 #include "transport/contaminants/chan_contam_kernels.h"
@@ -153,7 +154,7 @@ void init_channel_contaminants(model_state& ms) {
   const int nc = tr.num_contaminants;
 
   // Every node of the routed links starts at INIT_CHAN_CONC where it holds water.
-  const double decay = tr.chan_decay_coef / 86400.0;
+  const double decay = tr.chan_decay_coef / seconds_per_day;
   for (int c = 1; c <= nc; ++c) {
     routed_nodes(ms, [&](int link, int node, int k) {
       cc.chan_decay_coef[c][k] = decay;
@@ -183,7 +184,7 @@ void ov_chan_contam_exchange(model_state& ms) {
   }
   if (cc.lateral_last < tr.ov_con_clock.last - ms.time_tolerance)
     cc.lateral_last = tr.ov_con_clock.last;
-  cc.lateral_interval = (ms.current_time - cc.lateral_last) * 86400.0;
+  cc.lateral_interval = (ms.current_time - cc.lateral_last) * seconds_per_day;
   cc.lateral_last = ms.current_time;
   if (ch.gst_Vlat.empty()) return;
   const int nc = tr.num_contaminants;
@@ -247,7 +248,7 @@ void channel_contam_sources(model_state& ms) {
     cc.decay_next = now;
   }
   if (!tr.contam.contam_table_read || !due(cc.decay_next, ms)) return;
-  const double interval = (now - cc.decay_last) * 86400.0;
+  const double interval = (now - cc.decay_last) * seconds_per_day;
   // Each node decays the mass that the smaller of its two flow areas of the step holds.
   for (int c = 1; c <= tr.num_contaminants; ++c) {
     if (tr.constituent_type[c] != 1) continue;
@@ -269,7 +270,7 @@ void channel_lake_contam_routing(model_state& ms) {
   channel_state& ch = ms.channel;
   process_clock& clock = tr.chan_con_clock;
   if (!cc.ready || !due(clock.next, ms)) return;
-  const double dt = (ms.current_time - clock.last) * 86400.0;
+  const double dt = (ms.current_time - clock.last) * seconds_per_day;
   const chan_network_view net = network_view(ms);
   const chan_route_work work = route_work(cc);
   const bool decays = tr.contam.contam_table_read != 0;

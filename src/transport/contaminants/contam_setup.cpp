@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "framework/core/error_state.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "input/input_steps.h"
 #include "transport/contaminants/chan_contam.h"
@@ -301,8 +302,8 @@ void contam_soil_layer_init(model_state& ms) {
     const bool table_kind = tr.constituent_type[c] == 1;
     for (int cell = 1; cell <= n; ++cell) {
       if (table_kind) {
-        ct.ov_decay_coef[c][cell] /= 86400.0;
-        ct.ov_uptake_rate[c][cell] /= 86400.0;
+        ct.ov_decay_coef[c][cell] /= seconds_per_day;
+        ct.ov_uptake_rate[c][cell] /= seconds_per_day;
         if (soil) ct.soil_decay_coef[c][cell] = ct.ov_decay_coef[c][cell];
       }
       tr.ov_land_mass[c][cell] *= 1000.0;

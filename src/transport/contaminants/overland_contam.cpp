@@ -7,6 +7,7 @@
 
 #include "framework/core/block_sum.h"
 #include "framework/core/parallel_team.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "transport/contaminants/chan_contam.h"
 #include "transport/contaminants/contam_kernels.h"
@@ -186,14 +187,14 @@ void overland_contam_processes(model_state& ms) {
   const overland_state& ov = ms.overland;
 
   // 1. Rainfall load.
-  ct.rain_elapsed = (now - ct.rain_clock.last) * 86400.0;
+  ct.rain_elapsed = (now - ct.rain_clock.last) * seconds_per_day;
   ct.rain_clock.last = now;
   if (ov.rain_event_state == 1 && holds(ov.rain_cell, n) &&
       (!ov.interception_on || holds(ov.net_rain_cell, n)))
     for (int c = 1; c <= nc; ++c) rain_load(ms, c, ct.rain_elapsed);
 
   // 2. Infiltration mass: the water each cell infiltrated since the last run.
-  ct.infil_elapsed = (now - ct.infil_clock.last) * 86400.0;
+  ct.infil_elapsed = (now - ct.infil_clock.last) * seconds_per_day;
   ct.infil_clock.last = now;
   const raw_array1d<double>& total = ms.subsurface.inf_depth_total;
   const double area = ms.gridsize * ms.gridsize;
@@ -208,7 +209,7 @@ void overland_contam_processes(model_state& ms) {
 
   // 3. and 4. Water-soil exchange and decay, every KINETICS_TIMESTEP_FACTOR intervals.
   if (due(ct.kinetics_clock.next, ms)) {
-    ct.kinetics_elapsed = (now - ct.kinetics_clock.last) * 86400.0;
+    ct.kinetics_elapsed = (now - ct.kinetics_clock.last) * seconds_per_day;
     if (ct.contam_table_read) {
       for (int c = 1; c <= nc; ++c) {
         if (tr.constituent_type[c] != 1) continue;
@@ -222,7 +223,7 @@ void overland_contam_processes(model_state& ms) {
   }
 
   // 7. Outlet mass: the water that left through the outlet cell at the cell's concentration.
-  ct.outlet_elapsed = (now - ct.outlet_last) * 86400.0;
+  ct.outlet_elapsed = (now - ct.outlet_last) * seconds_per_day;
   ct.outlet_last = now;
   const int o = ms.outlet_cell;
   if (ms.channel.chan_explic == 0 && o >= 1 && o <= n) {
@@ -235,13 +236,40 @@ void overland_contam_processes(model_state& ms) {
   if (ms.channel.chan_explic != 0) ov_chan_contam_exchange(ms);
 }
 
+// The step's terms of constituent c into the run and event totals (kg), and the step's
+// gatherings cleared; the mass out through the outlet cell counts only when the outlet lies on the
+// plane (no channel network takes it).
+static void book_overland_step_terms(transport_state& tr, contam_tables& ct, int c,
+                                     bool outlet_on_plane) {
+  if (outlet_on_plane) {
+    tr.OV_MASS_OUT[c] += tr.ov_out_dmt[c] / 1000.0;
+    tr.GLOBAL_MASS_OUT[c] += tr.ov_out_dmt[c] / 1000.0;
+    tr.event_ov_mass_out[c] += tr.ov_out_dmt[c] / 1000.0;
+  }
+  tr.OV_MASS_DECAY[c] += tr.ov_decay_dmt[c] / 1000.0;
+  tr.event_ov_decay_mass[c] += tr.ov_decay_dmt[c] / 1000.0;
+  tr.GLOBAL_MASS_DECAY[c] += tr.ov_decay_dmt[c] / 1000.0;
+  tr.OV_INFIL_MASS[c] += tr.ov_infil_dmt[c] / 1000.0;
+  tr.event_ov_infil_mass[c] += tr.ov_infil_dmt[c] / 1000.0;
+  tr.OV_UPTAKE_MASS[c] += tr.ov_uptake_dmt[c] / 1000.0;
+  tr.event_ov_uptake_mass[c] += tr.ov_uptake_dmt[c] / 1000.0;
+  tr.OV_PRECIP_MASS[c] += tr.ov_precip_dmt[c] / 1000.0;
+  ct.global_precip_mass[c] += tr.ov_precip_dmt[c] / 1000.0;
+  tr.event_ov_precip_mass[c] += tr.ov_precip_dmt[c] / 1000.0;
+  tr.OV_LAND_MASS[c] += ct.ov_land_dmt[c] / 1000.0;
+  tr.event_ov_land_mass[c] += ct.ov_land_dmt[c] / 1000.0;
+  tr.ov_out_dmt[c] = tr.ov_decay_dmt[c] = tr.ov_infil_dmt[c] = 0.0;
+  tr.ov_uptake_dmt[c] = tr.ov_precip_dmt[c] = 0.0;
+  ct.ov_land_dmt[c] = 0.0;
+}
+
 void overland_contam_mass_update(model_state& ms) {
   transport_state& tr = ms.transport;
   contam_tables& ct = tr.contam;
   if (!tr.ov_con_trans) return;
   process_clock& tc = tr.ov_con_clock;
   if (!due(tc.next, ms)) return;
-  const double dt = (tc.next - tc.last) * 86400.0;
+  const double dt = (tc.next - tc.last) * seconds_per_day;
   const int n = ms.cell_count;
   const double area = ms.gridsize * ms.gridsize;
   const bool soil = tr.soil_con_trans != 0;
@@ -366,27 +394,7 @@ void overland_contam_mass_update(model_state& ms) {
     tr.ov_infil_dmt[c] += handed.infil;
     ct.ov_land_dmt[c] += handed.to_land;
 
-    // 5. The step's terms into the run and event totals (kg).
-    if (ms.channel.chan_explic == 0) {
-      tr.OV_MASS_OUT[c] += tr.ov_out_dmt[c] / 1000.0;
-      tr.GLOBAL_MASS_OUT[c] += tr.ov_out_dmt[c] / 1000.0;
-      tr.event_ov_mass_out[c] += tr.ov_out_dmt[c] / 1000.0;
-    }
-    tr.OV_MASS_DECAY[c] += tr.ov_decay_dmt[c] / 1000.0;
-    tr.event_ov_decay_mass[c] += tr.ov_decay_dmt[c] / 1000.0;
-    tr.GLOBAL_MASS_DECAY[c] += tr.ov_decay_dmt[c] / 1000.0;
-    tr.OV_INFIL_MASS[c] += tr.ov_infil_dmt[c] / 1000.0;
-    tr.event_ov_infil_mass[c] += tr.ov_infil_dmt[c] / 1000.0;
-    tr.OV_UPTAKE_MASS[c] += tr.ov_uptake_dmt[c] / 1000.0;
-    tr.event_ov_uptake_mass[c] += tr.ov_uptake_dmt[c] / 1000.0;
-    tr.OV_PRECIP_MASS[c] += tr.ov_precip_dmt[c] / 1000.0;
-    ct.global_precip_mass[c] += tr.ov_precip_dmt[c] / 1000.0;
-    tr.event_ov_precip_mass[c] += tr.ov_precip_dmt[c] / 1000.0;
-    tr.OV_LAND_MASS[c] += ct.ov_land_dmt[c] / 1000.0;
-    tr.event_ov_land_mass[c] += ct.ov_land_dmt[c] / 1000.0;
-    tr.ov_out_dmt[c] = tr.ov_decay_dmt[c] = tr.ov_infil_dmt[c] = 0.0;
-    tr.ov_uptake_dmt[c] = tr.ov_precip_dmt[c] = 0.0;
-    ct.ov_land_dmt[c] = 0.0;
+    book_overland_step_terms(tr, ct, c, ms.channel.chan_explic == 0);
   }
 
   tc.last = ms.current_time;

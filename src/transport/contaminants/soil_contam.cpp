@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "framework/core/block_sum.h"
+#include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "transport/contaminants/contam_kernels.h"
 #include "transport/transport_steps.h"
@@ -32,8 +33,8 @@ void soil_contam_partition_step(model_state& ms) {
   const double now = ms.current_time;
   if (!(std::fabs(ms.infil_clock.last - now) < ms.time_tolerance)) return;
   if (ct.soil_clock_ready && std::fabs(ct.soil_last - now) < ms.time_tolerance) return;
-  const double dt =
-      ct.soil_clock_ready ? (now - ct.soil_last) * 86400.0 : ms.infil_clock.interval_seconds;
+  const double dt = ct.soil_clock_ready ? (now - ct.soil_last) * seconds_per_day
+                                        : ms.infil_clock.interval_seconds;
   ct.soil_clock_ready = 1;
   ct.soil_last = now;
   const int n = ms.cell_count;
