@@ -6,6 +6,7 @@
 #include <string>
 
 #include "framework/core/error_state.h"
+#include "framework/model_state.h"
 #include "output/datasets.h"
 #include "output/grid_writer.h"
 
@@ -19,6 +20,35 @@ void copy_text(char* out, std::size_t size, const char* text) {
 
 map_output::~map_output() {
   file_handle_release(file);
+}
+
+int map_format_of(int map_type) {
+  switch (map_type) {
+    case 0:
+      return map_output_grid_per_frame;
+    case 1:
+      return map_output_ascii_dataset;
+    case 2:
+      return map_output_binary_dataset;
+    default:
+      return map_output_unwritten;
+  }
+}
+
+void open_run_map(const model_state& ms, map_output& m, const double* values, const char* base_name,
+                  const char* extension, int object_id, const char* title) {
+  m.values = values;
+  m.index_map = &ms.index_map;
+  m.north = ms.map_north;
+  m.south = ms.map_south;
+  m.east = ms.map_east;
+  m.west = ms.map_west;
+  m.rows = ms.map_rows;
+  m.cols = ms.map_cols;
+  m.cell_size = ms.gridsize;
+  m.num_cells = ms.cell_count;
+  map_output_open(m, map_format_of(ms.grid_params.map_type), base_name, extension, object_id,
+                  title);
 }
 
 void map_output_open(map_output& m, int format_mode, const char* base_name, const char* extension,

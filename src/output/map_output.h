@@ -16,6 +16,13 @@ struct model_state;
 // frame, and switches the object off for a format this version cannot write.
 void map_output_open(map_output& m, int format_mode, const char* base_name, const char* extension,
                      int object_id, const char* title);
+// The map format of a MAP_TYPE value: 0 one grid per frame, 1 an ASCII dataset, 2 a binary
+// dataset; any other value (4 writes only the model's own maps) writes no constituent map.
+int map_format_of(int map_type);
+// Points `m` at the run's grid (index map, header, cell size and count) and `values`, then opens
+// it by the run's MAP_TYPE on base_name + extension.
+void open_run_map(const model_state& ms, map_output& m, const double* values, const char* base_name,
+                  const char* extension, int object_id, const char* title);
 // Forms the layer sums of the layered sources.
 void map_output_sum(map_output& m);
 // Writes one frame at `time`. A frame file that does not open is reported once ("Can't open map

@@ -17,34 +17,6 @@ constexpr const char* map_titles[9] = {"no2", "no3", "nh4", "on", "op", "dp", "a
 constexpr int mass_ids[9] = {1025, 1028, 1031, 1034, 1037, 1040, 1046, 1049, 1052};
 constexpr int conc_ids[9] = {1026, 1029, 1032, 1035, 1038, 1041, 1047, 1050, 1053};
 
-int format_mode(int map_type) {
-  switch (map_type) {
-    case 0:
-      return map_output_grid_per_frame;
-    case 1:
-      return map_output_ascii_dataset;
-    case 2:
-      return map_output_binary_dataset;
-    default:
-      return map_output_unwritten;
-  }
-}
-
-// The grid of the run and the array shown, then the dataset header on name + extension.
-void open_map(model_state& ms, map_output& m, const double* values, const char* name,
-              const char* extension, int id, const char* title) {
-  m.index_map = &ms.index_map;
-  m.values = values;
-  m.rows = ms.map_rows;
-  m.cols = ms.map_cols;
-  m.north = ms.map_north;
-  m.south = ms.map_south;
-  m.east = ms.map_east;
-  m.west = ms.map_west;
-  m.cell_size = ms.gridsize;
-  map_output_open(m, format_mode(ms.grid_params.map_type), name, extension, id, title);
-}
-
 }  // namespace
 
 void setup_nsm_total_maps(model_state& ms) {
@@ -54,19 +26,19 @@ void setup_nsm_total_maps(model_state& ms) {
   output_state& out = ms.output;
   const nsm_overland& ov = nsm->overland;
   if (ms.cards.total_ov_n_given)
-    open_map(ms, out.nsm_total_maps[0], ov.total_n.data(), ms.cards.total_ov_n, "", 1055,
-             "Total_ov_N");
+    open_run_map(ms, out.nsm_total_maps[0], ov.total_n.data(), ms.cards.total_ov_n, "", 1055,
+                 "Total_ov_N");
   if (ms.cards.total_ov_p_given)
-    open_map(ms, out.nsm_total_maps[1], ov.total_p.data(), ms.cards.total_ov_p, "", 1056,
-             "Total_ov_P");
+    open_run_map(ms, out.nsm_total_maps[1], ov.total_p.data(), ms.cards.total_ov_p, "", 1056,
+                 "Total_ov_P");
   for (int k = 0; k < nsm_species_count; ++k) {
     if (nsm->ov_out[k].on != 1) continue;
     const int c = ov.first_constituent + k;
     const std::string prefix = std::string("OV_") + map_titles[k];
-    open_map(ms, out.nsm_species_maps[k][0], tr.ov_contam_mass[c], nsm->ov_out[k].base_name,
-             ".mass", mass_ids[k], (prefix + "_mass").c_str());
-    open_map(ms, out.nsm_species_maps[k][1], tr.ov_contam_conc[c], nsm->ov_out[k].base_name,
-             ".conc", conc_ids[k], (prefix + "_conc").c_str());
+    open_run_map(ms, out.nsm_species_maps[k][0], tr.ov_contam_mass[c], nsm->ov_out[k].base_name,
+                 ".mass", mass_ids[k], (prefix + "_mass").c_str());
+    open_run_map(ms, out.nsm_species_maps[k][1], tr.ov_contam_conc[c], nsm->ov_out[k].base_name,
+                 ".conc", conc_ids[k], (prefix + "_conc").c_str());
     if (run_error.error_fatal) return;
   }
 }

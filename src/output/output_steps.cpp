@@ -23,29 +23,6 @@ const char* output_name(const transport_state& tr, int k) {
              : "";
 }
 
-// The map format mode of the MAP_TYPE value.
-int map_mode(int map_type) {
-  if (map_type == 0) return map_output_grid_per_frame;
-  if (map_type == 2) return map_output_binary_dataset;
-  if (map_type == 4) return map_output_unwritten;
-  return map_output_ascii_dataset;
-}
-
-void open_map(model_state& ms, map_output& m, const double* values, const char* base,
-              const char* extension, int object_id, const char* title) {
-  m.values = values;
-  m.index_map = &ms.index_map;
-  m.north = ms.map_north;
-  m.south = ms.map_south;
-  m.east = ms.map_east;
-  m.west = ms.map_west;
-  m.rows = ms.map_rows;
-  m.cols = ms.map_cols;
-  m.cell_size = ms.gridsize;
-  m.num_cells = ms.cell_count;
-  map_output_open(m, map_mode(ms.grid_params.map_type), base, extension, object_id, title);
-}
-
 }  // namespace
 
 void setup_contam_map_outputs(model_state& ms) {
@@ -63,11 +40,11 @@ void setup_contam_map_outputs(model_state& ms) {
   for (int k = 1; k <= count; ++k) {
     char title[32];
     snprintf(title, sizeof title, "conc_%02d", k);
-    open_map(ms, out.con_map_outputs[k][1], tr.ov_contam_conc[k], output_name(tr, k), ".conc",
-             (k - 1) * nc + 5000, title);
+    open_run_map(ms, out.con_map_outputs[k][1], tr.ov_contam_conc[k], output_name(tr, k), ".conc",
+                 (k - 1) * nc + 5000, title);
     snprintf(title, sizeof title, "mass_%02d", k);
-    open_map(ms, out.con_map_outputs[k][2], tr.ov_contam_mass[k], output_name(tr, k), ".mass",
-             (k - 1) * nc + 5001, title);
+    open_run_map(ms, out.con_map_outputs[k][2], tr.ov_contam_mass[k], output_name(tr, k), ".mass",
+                 (k - 1) * nc + 5001, title);
   }
 }
 
