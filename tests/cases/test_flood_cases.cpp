@@ -25,25 +25,15 @@ using torva_test::write_file;
 
 namespace {
 
-constexpr int plane_rows = 5;
-constexpr int plane_cols = 4;
+constexpr int plane_rows = torva_test::small_tilted_plane_rows;
+constexpr int plane_cols = torva_test::small_tilted_plane_cols;
 constexpr double plane_minutes = 40.0;
 
 // A plane of 5 rows by 4 columns of 10 m falling 0.01 to the south and 0.002 to the west, the
 // outlet at its south-west corner, n 0.05, 50 mm/h of rain for the first 20 of 40 minutes, steps
 // of 60 s. MAP_TYPE `map_type`; with `depth_frames` the depth dataset gets a frame every step.
 overland_case write_flood_plane(int map_type, bool depth_frames) {
-  std::string mask = torva_test::grid_header(plane_rows, plane_cols, 10.0), elev = mask;
-  for (int r = 1; r <= plane_rows; ++r) {
-    for (int c = 1; c <= plane_cols; ++c) {
-      mask += "1 ";
-      elev += std::to_string(10.0 - 0.1 * (r - 1) - 0.02 * (plane_cols - c)) + " ";
-    }
-    mask += "\n";
-    elev += "\n";
-  }
-  write_file("flood_mask.asc", mask);
-  write_file("flood_elev.asc", elev);
+  torva_test::write_small_tilted_plane("flood_mask.asc", "flood_elev.asc");
   write_file("flood.prj",
              "TORVAPROJECT\nWATERSHED_MASK flood_mask.asc\nELEVATION flood_elev.asc\n"
              "SUMMARY flood_summary.out\nOUTLET_HYDRO flood_outlet.out\n"

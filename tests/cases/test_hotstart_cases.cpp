@@ -23,8 +23,8 @@ using torva_test::write_file;
 
 namespace hotstart_cases_tests {
 
-constexpr int plane_rows = 5;
-constexpr int plane_cols = 4;
+constexpr int plane_rows = torva_test::small_tilted_plane_rows;
+constexpr int plane_cols = torva_test::small_tilted_plane_cols;
 
 // A plane of 5 rows by 4 columns of 10 m falling 0.01 to the south and 0.002 to the west, the
 // outlet at its south-west corner, n 0.05, steps of 60 s, depth frames every step. It starts at
@@ -32,17 +32,7 @@ constexpr int plane_cols = 4;
 // trace of 1e-6 mm/h where it stays dry). `cards` go at the end.
 overland_case write_drain_plane(const std::string& start, int minutes, double rain,
                                 const std::string& cards) {
-  std::string mask = torva_test::grid_header(plane_rows, plane_cols, 10.0), elev = mask;
-  for (int r = 1; r <= plane_rows; ++r) {
-    for (int c = 1; c <= plane_cols; ++c) {
-      mask += "1 ";
-      elev += std::to_string(10.0 - 0.1 * (r - 1) - 0.02 * (plane_cols - c)) + " ";
-    }
-    mask += "\n";
-    elev += "\n";
-  }
-  write_file("drain_mask.asc", mask);
-  write_file("drain_elev.asc", elev);
+  torva_test::write_small_tilted_plane("drain_mask.asc", "drain_elev.asc");
   char rain_text[32];
   snprintf(rain_text, sizeof rain_text, "%g", rain);
   write_file(
@@ -166,7 +156,7 @@ TEST(HotstartCases, TheAdjustedElevationMapIsTheGroundTheRunEndedOn) {
   for (int r = 1; r <= plane_rows; ++r)
     for (int c = 1; c <= plane_cols; ++c)
       EXPECT_NEAR(ground[(r - 1) * plane_cols + (c - 1)],
-                  10.0 - 0.1 * (r - 1) - 0.02 * (plane_cols - c), 5e-7)
+                  torva_test::small_tilted_plane_ground(r, c), 5e-7)
           << "row " << r << " col " << c;
   const std::string text = read_file("drain_ground.asc");
   EXPECT_EQ(text.rfind("north:   1050.00\nsouth:   1000.00\neast:    540.00\nwest:    500.00\n"

@@ -262,4 +262,19 @@ std::vector<std::pair<double, double>> read_outlet_hydrograph(const overland_cas
   return lines;
 }
 
+void write_small_tilted_plane(const std::string& mask_file, const std::string& elevation_file) {
+  std::string mask = grid_header(small_tilted_plane_rows, small_tilted_plane_cols, 10.0);
+  std::string elev = mask;
+  for (int r = 1; r <= small_tilted_plane_rows; ++r) {
+    for (int c = 1; c <= small_tilted_plane_cols; ++c) {
+      mask += "1 ";
+      elev += std::to_string(small_tilted_plane_ground(r, c)) + " ";
+    }
+    mask += "\n";
+    elev += "\n";
+  }
+  write_file(mask_file, mask);
+  write_file(elevation_file, elev);
+}
+
 }  // namespace torva_test

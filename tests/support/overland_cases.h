@@ -47,6 +47,17 @@ struct overland_case {
   }
 };
 
+// The ground of the small tilted plane of the flood and hotstart cases, 5 rows by 4 columns of
+// 10 m falling 0.1 m a row to the south and 0.02 m a column to the west from 10 m, written as the
+// all-active mask `mask_file` and the elevation map `elevation_file`; cell (r, c) stands at
+// small_tilted_plane_ground(r, c).
+inline constexpr int small_tilted_plane_rows = 5;
+inline constexpr int small_tilted_plane_cols = 4;
+inline double small_tilted_plane_ground(int row, int col) {
+  return 10.0 - 0.1 * (row - 1) - 0.02 * (small_tilted_plane_cols - col);
+}
+void write_small_tilted_plane(const std::string& mask_file, const std::string& elevation_file);
+
 // The cases of still water keep their water on the grid: the outlet is a corner cell
 // raised 3 m above the rest (dry_row, dry_col), which stays dry, and they have no rain (but the
 // trace the model needs).
