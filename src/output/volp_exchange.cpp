@@ -1,7 +1,12 @@
 // Exchange with the ecological model VOLP inside the TEV land-management framework: the grids
-// read once at start-up (VOLP_FIRST, called by the run driver) and, at the end of the event TEV
-// asked for (time loop, after the end-of-event decision), the soil moisture, roughness,
-// conductivity and porosity grids and the event file written to the "exchange" folder.
+// read once at start-up (VOLP_FIRST, called by the run driver) and, at the end of every event
+// (time loop, after the end-of-event decision), the soil moisture, roughness, conductivity and
+// porosity grids and the event file written to the "exchange" folder. When TEV asked for one
+// event the run ends there; when the run holds several, the grids VOLP wrote are read back and
+// the clock moves on to the next event's start.
+#include "output/volp_exchange.h"
+
+#include <cmath>
 #include <cstdio>
 
 #include "framework/core/error_state.h"
@@ -78,7 +83,95 @@ const raw_array1d<double>& moisture_now(const model_state& ms) {
   return ss.inf_redist && holds(ss.surf_moist, ms.cell_count) ? ss.surf_moist : ss.theta_init;
 }
 
+// The grids VOLP wrote, read back between two events: the soil moisture (bounded to the soil's
+// range), the roughness (none or negative: the default) and the conductivity (cm/h to m/s).
+bool read_back_volp_grids(model_state& ms) {
+  output_state& out = ms.output;
+  subsurface_state& ss = ms.subsurface;
+  printf("reading VOLP exchange maps\n");
+  fflush(stdout);
+  if (out.moist_from_volp) {
+    if (!read_exchange_grid(ms, out.moist_from_volp_file, "soil moisture",
+                            "2 Can't open soil moisture exchange file %s for reading\n",
+                            ss.theta_init))
+      return false;
+    if (!holds(ss.porosity_cell, ms.cell_count)) {
+      stop_with_message(
+          "Error: the VOLP exchange grid %s gives the soil moisture, but this run keeps no "
+          "porosity to bound it.\n",
+          out.moist_from_volp_file);
+      return false;
+    }
+    const bool residual = holds(ss.residual_cell, ms.cell_count);
+    for (int c = 1; c <= ms.cell_count; ++c)
+      ss.theta_init[c] = volp_moisture_bounded(ss.theta_init[c], ss.porosity_cell[c],
+                                               residual ? ss.residual_cell[c] : 0.0);
+    ss.green_ampt_g_ready = 0;  // the capillary term follows the new moisture
+  }
+  if (out.rough_from_volp) {
+    if (!read_exchange_grid(ms, out.rough_from_volp_file, "roughness",
+                            "2 Can't open roughness exchange file %s for reading\n",
+                            ms.overland.ov_roughness))
+      return false;
+    for (int c = 1; c <= ms.cell_count; ++c)
+      ms.overland.ov_roughness[c] = volp_roughness_or_default(ms.overland.ov_roughness[c]);
+  }
+  if (out.ksat_from_volp) {
+    if (!read_exchange_grid(ms, out.ksat_from_volp_file, "saturated conductivity",
+                            "2 Can't open Ksat exchange file %s for reading\n", ss.ks_cell))
+      return false;
+    for (int c = 1; c <= ms.cell_count; ++c) {
+      // A negative conductivity would draw water up out of the soil that no balance holds.
+      if (!(ss.ks_cell[c] >= 0.0)) {
+        stop_with_message(
+            "Error: the VOLP exchange grid %s gives cell %d a saturated conductivity of %g cm/h; "
+            "it must be 0 or more.\n",
+            out.ksat_from_volp_file, c, ss.ks_cell[c]);
+        return false;
+      }
+      ss.ks_cell[c] /= ksat_file_factor;
+    }
+  }
+  return true;
+}
+
+// Moves the model time to one step before the next event's start and makes every process due
+// at that start, so that the dry spell between the events is passed over in one step. Nothing
+// runs in between: the processes that would (Richards columns, groundwater, the soil between
+// events, lakes that keep moving) keep the clock stepping instead.
+void move_clock_to_event(model_state& ms, double start) {
+  if (!(ms.dt_days > 0.0)) return;
+  const long long step_at_start = std::llround((start - ms.start_time_jday) / ms.dt_days);
+  if (step_at_start - 1 <= ms.step_number) return;  // the next event is no further than a step
+  ms.step_number = static_cast<int>(step_at_start - 1);
+  ms.elapsed_minutes = ms.step_number * ms.timestep / 60.0;
+  ms.current_time = ms.step_number * ms.dt_days + ms.start_time_jday;
+  date_from_julian(ms.current_time, ms.cur_year, ms.cur_month, ms.cur_day, ms.cur_hour,
+                   ms.cur_minute, ms.cur_second_real);
+  ms.cur_second = static_cast<int>(ms.cur_second_real);
+  ms.day_of_year = day_of_year(ms.cur_year, ms.cur_month, ms.cur_day);
+
+  const double due = ms.current_time + ms.dt_days;
+  auto due_at_start = [due](process_clock& clock) {
+    clock.next = due;
+    clock.last = due - clock.interval_days;
+  };
+  due_at_start(ms.ov_clock);
+  due_at_start(ms.infil_clock);
+  if (ms.channel.chan_explic) due_at_start(ms.chan_clock);
+}
+
 }  // namespace
+
+double volp_moisture_bounded(double theta, double porosity, double residual) {
+  if (theta > porosity) theta = 0.99 * (porosity - residual) + residual;
+  if (theta <= residual) theta = residual + 0.01 * (porosity - residual);
+  return theta;
+}
+
+double volp_roughness_or_default(double n) {
+  return n > 0.0 ? n : 0.04;
+}
 
 void read_volp_exchange_start(model_state& ms) {
   output_state& out = ms.output;
@@ -156,6 +249,15 @@ void write_volp_exchange_end(model_state& ms) {
   file_handle_close(ev);
 
   // TEV asked for this one event: the run ends after this step.
-  printf("End of TEV event %d\n", ms.tev_event_num);
-  ms.run_flag = 0;
+  if (ms.tev_event_num_given) {
+    printf("End of TEV event %d\n", ms.tev_event_num);
+    ms.run_flag = 0;
+    return;
+  }
+  // After the last event the run ends (the end-of-event decision has said so).
+  if (last) return;
+  if (!read_back_volp_grids(ms)) return;
+  if (ss.inf_richards || ss.gw_simulation || ss.redistribution_on || ms.channel.chan_lake_flag)
+    return;
+  move_clock_to_event(ms, ms.event_start_jday[event + 1]);
 }

@@ -164,8 +164,8 @@ const std::filesystem::path small_example =
     std::filesystem::path(TORVA_SOURCE_DIR) / "examples" / "small";
 
 // The small example (108 cells of 30 m, Green and Ampt, Manning n 0.05) run inside TEV with
-// VOLP: two rain events six days apart from one gauge, the event TEV asks for, the four grids
-// written to VOLP at its end and `extra` cards.
+// VOLP: two rain events six days apart from one gauge, the event TEV asks for (none: both in one
+// run), the four grids written to VOLP at each event's end and `extra` cards.
 void write_tev_project(int event, const std::string& extra) {
   for (const auto& e : std::filesystem::directory_iterator(small_example))
     if (e.is_regular_file())
@@ -178,9 +178,10 @@ void write_tev_project(int event, const std::string& extra) {
     ASSERT_NE(at, std::string::npos) << card;
     prj.erase(at + 1, prj.find('\n', at + 1) - at);
   }
-  write_file("small.prj", prj + "PRECIP_FILE tev.gag\nTEV\nVOLP volp.txt\nTEV_EVENT_NUM " +
-                              std::to_string(event) +
-                              "\nMOIST_TO_VOLP moist.asc\nROUGH_TO_VOLP rough.asc\n"
+  const std::string event_card =
+      event > 0 ? "TEV_EVENT_NUM " + std::to_string(event) + "\n" : std::string();
+  write_file("small.prj", prj + "PRECIP_FILE tev.gag\nTEV\nVOLP volp.txt\n" + event_card +
+                              "MOIST_TO_VOLP moist.asc\nROUGH_TO_VOLP rough.asc\n"
                               "KSAT_TO_VOLP ksat.asc\nPOROS_TO_VOLP poros.asc\n" +
                               extra);
   write_file("tev.gag",
@@ -287,4 +288,102 @@ TEST(CouplingCases, TwoTevEventsExchangeTheirGridsWithVolpThroughFiles) {
   EXPECT_NEAR(s2.event_rain, (0.040 * 0.5 + 0.020 / 6.0) * 108 * 900.0, 0.1);
   EXPECT_NEAR(s2.event_discharge + s2.event_surface_final, s2.event_rain, 1e-6 * s2.event_rain);
   EXPECT_LT(std::fabs(s2.event_error_percent), 1e-6);
+}
+
+namespace {
+
+// The outlet series' lines, time and discharge.
+std::vector<std::vector<double>> outlet_rows() {
+  return table_rows(read_file("small_outlet.out"), 0);
+}
+
+}  // namespace
+
+// Both events in one run: at the end of the first the grids go to VOLP and VOLP's answer, written
+// here by hand, comes back bounded to the soil's range; the clock then jumps the six dry days to
+// the second event's start, which runs on the soil VOLP returned, and the books hold over both.
+TEST(CouplingCases, TwoEventsInOneRunReadVolpsGridsBackAndJumpTheDrySpell) {
+  temp_dir dir;
+  write_tev_project(1, "");
+  torva_test::command_result single = torva_test::run_with_threads("small.prj", 1);
+  ASSERT_EQ(single.status, 0) << single.out;
+  const std::vector<std::vector<double>> first_event_alone = outlet_rows();
+
+  // VOLP's answer: a soil that takes no water, a roughness of none (the default follows) and a
+  // moisture above the porosity (99 % of the porosity follows: the small soils keep no residual).
+  write_file("exchange/ksat_in.asc", uniform_grid(0.0));
+  write_file("exchange/rough_in.asc", uniform_grid(0.0));
+  write_file("exchange/moist_in.asc", uniform_grid(0.6));
+  write_tev_project(0,
+                    "MOIST_FROM_VOLP moist_in.asc\nROUGH_FROM_VOLP rough_in.asc\n"
+                    "KSAT_FROM_VOLP ksat_in.asc\n");
+  const torva_test::thread_runs both =
+      torva_test::run_at_compared_thread_counts("small.prj", exchange_outputs);
+  const std::string& out = both.run[1].out;
+  EXPECT_EQ(out.find("End of TEV event"), std::string::npos) << out;
+  const std::size_t read_back = out.find("reading VOLP exchange maps\n");
+  ASSERT_NE(read_back, std::string::npos) << out;
+  EXPECT_EQ(out.find("reading VOLP exchange maps\n", read_back + 1), std::string::npos) << out;
+  // The last event wrote the closing event file and the grids of the soil VOLP returned.
+  EXPECT_EQ(read_file("exchange/volp.txt"), "999 999\n");
+  const std::vector<double> mask = grid_values(read_file("small_mask.asc"));
+  const std::vector<double> porosity = grid_values(read_file("small_porosity.asc"));
+  const std::vector<double> moist = grid_values(read_file("exchange/moist.asc"));
+  const std::vector<double> rough = grid_values(read_file("exchange/rough.asc"));
+  const std::vector<double> ks = grid_values(read_file("exchange/ksat.asc"));
+  ASSERT_EQ(moist.size(), mask.size());
+  ASSERT_EQ(rough.size(), mask.size());
+  ASSERT_EQ(ks.size(), mask.size());
+  for (std::size_t i = 0; i < mask.size(); ++i) {
+    const bool in = mask[i] != 0.0;
+    EXPECT_NEAR(moist[i], in ? 0.99 * porosity[i] : 0.0, 1e-6) << i;
+    EXPECT_NEAR(rough[i], in ? 0.04 : 0.0, 1e-9) << i;
+    EXPECT_EQ(ks[i], 0.0) << i;
+  }
+
+  // The series: the first event's lines as the run of that event alone wrote them, then none
+  // until the second event's start, 6 days 5.5 hours (8970 minutes) after the first's.
+  const std::vector<std::vector<double>> rows = outlet_rows();
+  ASSERT_GT(rows.size(), first_event_alone.size() + 5);
+  for (std::size_t j = 0; j < first_event_alone.size(); ++j)
+    EXPECT_EQ(rows[j], first_event_alone[j]) << j;
+  const double last_of_first = rows[first_event_alone.size() - 1][0];
+  EXPECT_LT(last_of_first, 200.0);
+  EXPECT_EQ(rows[first_event_alone.size()][0], 8970.0);
+
+  // The second event: no water soaks in; what was left on the ground and the rain are drained
+  // or still on it; the run's books close.
+  const torva_test::summary_balance s =
+      torva_test::read_summary_balance(read_file("small_summary.out"));
+  ASSERT_TRUE(s.has_event);
+  ASSERT_TRUE(s.has_totals);
+  EXPECT_EQ(s.event_infiltrated, 0.0);
+  EXPECT_NEAR(s.event_rain, (0.040 * 0.5 + 0.020 / 6.0) * 108 * 900.0, 0.1);
+  EXPECT_GT(s.event_ov_init, 1.0);
+  EXPECT_NEAR(s.event_discharge + s.event_surface_final, s.event_rain + s.event_ov_init, 0.2);
+  EXPECT_LT(std::fabs(s.event_error_percent), 1e-6);
+  EXPECT_NEAR(s.run_precip, 2.0 * s.event_rain, 0.2);
+  EXPECT_LT(std::fabs(s.run_overall_error), 1e-6);
+  EXPECT_LT(std::fabs(s.run_surface_error), 1e-6);
+}
+
+// What VOLP returns between the events must be there and must make sense: a missing grid and a
+// negative conductivity stop the run with a message naming the file.
+TEST(CouplingCases, VolpGridsReadBackMissingOrNegativeStopTheRun) {
+  temp_dir dir;
+  write_tev_project(0, "KSAT_FROM_VOLP ksat_in.asc\n");
+  torva_test::command_result missing = torva_test::run_with_threads("small.prj", 1);
+  EXPECT_NE(missing.status, 0);
+  EXPECT_TRUE(torva_test::contains(
+      missing.out, "2 Can't open Ksat exchange file exchange/ksat_in.asc for reading\n"))
+      << missing.out;
+
+  write_file("exchange/ksat_in.asc", uniform_grid(-0.5));
+  torva_test::command_result negative = torva_test::run_with_threads("small.prj", 1);
+  EXPECT_NE(negative.status, 0);
+  EXPECT_TRUE(torva_test::contains(negative.out, "exchange/ksat_in.asc gives cell"))
+      << negative.out;
+  EXPECT_TRUE(torva_test::contains(negative.out, "it must be 0 or more")) << negative.out;
+  // The run stopped at the first event's end: the second event never started.
+  EXPECT_EQ(read_file("exchange/volp.txt"), " 73  79\n");
 }

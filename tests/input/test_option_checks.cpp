@@ -284,7 +284,9 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"NUTRIENTS\nOUT_ST_DO do_chan\n", "ST_INIT_<species> or OUT_ST_<species>"},
       {"NUTRIENTS\nTOTAL_CHAN_KN tkn.out\n", "TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P"},
       {"NUTRIENTS\nSOILS_NSM_P\n", "SOILS_NSM_N, SOILS_NSM_P or SOILS_NSM_C"},
-      {"TEV\nVOLP veg.txt\n", "TEV"},
+      {"TEV\nVOLP veg.txt\nINF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\n", "TEV"},
+      {"TEV\nVOLP veg.txt\nOV_CON_TRANS\n", "TEV"},
+      {"TEV\nVOLP veg.txt\nSOIL_EROSION 2\n", "TEV"},
       {"IN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n", "IN_THETA_LOCATION"},
       {"FLOOD_STREAM flood.out\n", "FLOOD_STREAM"},
       {"WRITE_SM_HOTSTART sm_end.asc\n", "WRITE_SM_HOTSTART"},
@@ -367,6 +369,10 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "R7_INPUT r7.txt\nR7_FLUXES\nR7_SEGMENT_MAP seg.asc\nR7_NODES_TO_SEGS seg.txt\n",
       // One event at a time inside TEV, exchanged with VOLP.
       "TEV\nVOLP veg.txt\nTEV_EVENT_NUM 3\nVOLP_FIRST\nMOIST_FROM_VOLP m.asc\n",
+      // Several events in one run, exchanged with VOLP in between.
+      "TEV\nVOLP veg.txt\nMOIST_FROM_VOLP m.asc\nROUGH_FROM_VOLP r.asc\n",
+      "TEV\nVOLP veg.txt\nGREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\n"
+      "MOISTURE m.asc\nKSAT_FROM_VOLP k.asc\n",
       // Groundwater with wells or a flux table, under a grid without channels.
       groundwater_cards + "USE_WELLS\n",
       groundwater_cards +
