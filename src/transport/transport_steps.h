@@ -82,6 +82,24 @@ struct nsm_element_books {
   double chan_final = 0.0;
   double error_percent = 0.0;  // (in - out - held) / in x 100; 0 when nothing came in
 };
+// The event books of the nutrient species and pools (kg): taken at each event's start, formed
+// at its end for the event summary.
+void nsm_event_snapshot(model_state& ms);
+struct nsm_event_species_books {
+  double ov_init = 0.0, ov_final = 0.0, ov_point = 0.0, ov_precip = 0.0, ov_uptake = 0.0;
+  double ov_infil = 0.0, ov_out = 0.0, ov_qlat = 0.0, ov_neg = 0.0;
+  double chan_init = 0.0, chan_final = 0.0, chan_in = 0.0, chan_out = 0.0, chan_restored = 0.0;
+};
+nsm_event_species_books nsm_event_species(const model_state& ms, int species);  // 1..9
+struct nsm_event_pool_books {
+  double init = 0.0, final_mass = 0.0;
+  double infil = 0.0;      // what the partner species infiltrated into the pool
+  double from_soil = 0.0;  // what the pool gave the partner species in the water
+};
+nsm_event_pool_books nsm_event_pool(const model_state& ms, int pool);  // 1..13
+// Display name of water name k (0..11) or, with `soil`, of pool k (0..12); null for any other k
+// (the nutrient kernels' own, for the summaries).
+const char* nsm_constituent_name(int k, bool soil);
 nsm_element_books nsm_nitrogen_books(const model_state& ms);
 nsm_element_books nsm_phosphorus_books(const model_state& ms);
 // Per-constituent and per-cell contaminant arrays: constituents 1..num_constituents over cells

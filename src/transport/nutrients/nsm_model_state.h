@@ -125,6 +125,32 @@ struct nsm_soils {
   double species_out[nsm_species_count + 1] = {};
 };
 
+// The run totals and stocks of the nutrient species and pools as they stood when the current
+// event began (kg), against which the event's own books are formed.
+struct nsm_event_start {
+  // Per species 1..9: the overland water's mass and run totals (point sources, rain, release
+  // from the soil, infiltration, outlet, handed to the stream, restored to emptied cells).
+  double ov_mass[nsm_species_count + 1] = {};
+  double ov_point[nsm_species_count + 1] = {};
+  double ov_precip[nsm_species_count + 1] = {};
+  double ov_uptake[nsm_species_count + 1] = {};
+  double ov_infil[nsm_species_count + 1] = {};
+  double ov_out[nsm_species_count + 1] = {};
+  double ov_qlat[nsm_species_count + 1] = {};
+  double ov_neg[nsm_species_count + 1] = {};
+  // Per species 1..9: the channels' mass (with what waits to be applied) and run totals (from
+  // the plane, through the outlet, restored to emptied nodes).
+  double chan_mass[nsm_species_count + 1] = {};
+  double chan_in[nsm_species_count + 1] = {};
+  double chan_out[nsm_species_count + 1] = {};
+  double chan_restored[nsm_species_count + 1] = {};
+  // Per pool 1..13 the soil's amount over all layers; per species 1..9 the run totals of what
+  // the pools took from infiltration and gave the water.
+  double pool[nsm_pool_count + 1] = {};
+  double soil_in[nsm_species_count + 1] = {};
+  double soil_out[nsm_species_count + 1] = {};
+};
+
 struct nsm_model {
   int cell_count = 0;           // cells, copied before the aquatic environment is read
   char aq_env_file[1024] = {};  // AQ_ENV: aquatic environment file
@@ -140,4 +166,5 @@ struct nsm_model {
   nsm_output_switch hyd_out[nsm_species_count];  // OUT_HYD_<species>: outlet series, 0..8
   file_handle hyd_conc_file[nsm_species_count];  // per species 0..8: concentration series
   file_handle hyd_mass_file[nsm_species_count];  // per species 0..8: mass series
+  nsm_event_start event_start;                   // taken when each event begins
 };
