@@ -315,14 +315,6 @@ constexpr unsupported_input unsupported_inputs[] = {
          if (nsm->st_init[k].mode != 0 || nsm->st_out[k].on != 0) return true;
        return false;
      }},
-    {"ST_INIT_<species>", "stream nutrient initial values from a stream map or mapping table",
-     [](const model_state& ms) {
-       const nsm_model* nsm = ms.transport.nsm.get();
-       if (ms.transport.nutrients == 0 || nsm == nullptr) return false;
-       for (int k = 0; k < nsm_species_count; ++k)
-         if (nsm->st_init[k].mode == 1 || nsm->st_init[k].mode == 2) return true;
-       return false;
-     }},
     // The soil pools live in the soil column that only soil constituent transport keeps.
     {"SOILS_NSM_N, SOILS_NSM_P or SOILS_NSM_C",
      "nutrient soil pools without soil constituent transport (SOIL_CON_TRANS)",

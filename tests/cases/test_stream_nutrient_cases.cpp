@@ -299,6 +299,62 @@ TEST(StreamNutrientCases, EventSummaryKeepsEachSpeciesAndPoolBooks) {
     EXPECT_EQ(aligned(s, soil("Organic Active Carbon"), label), 0.0) << label;
 }
 
+// The stream initial value of a species comes from its card as a number, from the nitrogen table
+// of the stream mapping-table file (no argument) or from a stream map (a file name): each way the
+// link starts with 5 g/m3 of NO3 in its 2.5 m2 over 300 m, 3.75 kg, beside 1.5 kg of NH4. A table
+// or a map that is not there stops the run at start-up naming the species.
+TEST(StreamNutrientCases, StreamInitialValuesComeFromACardATableOrAMap) {
+  temp_dir dir;
+  struct row {
+    const char* what;
+    std::string cards;    // in place of "ST_INIT_NO3 5"
+    bool with_files;      // the stream mapping table and the stream map are written
+    std::string message;  // empty: the run goes through
+  };
+  const row rows[] = {
+      {"a number", "ST_INIT_NO3 5\n", false, ""},
+      {"the stream mapping table", "ST_INIT_NO3\nST_MAPPING_TABLE valley.stm\n", true, ""},
+      {"a stream map", "ST_INIT_NO3 no3.map\n", true, ""},
+      {"no stream mapping table", "ST_INIT_NO3\n", false,
+       "Error: Nutrient constituent to use mapping table for input value but no mapping table "
+       "exists (Stream): Nitrate (NO3-)\n"},
+      {"a stream map that is not there", "ST_INIT_NO3 no3.map\n", false,
+       "Error opening initial condition continuous map file \nfor the stream Nitrate (NO3-) "
+       "constituent. \nGiven filename: no3.map\n"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    write_valley(1.0, 0.0, 0.01, "");
+    std::string prj = read_file("valley.prj");
+    prj.replace(prj.find("ST_INIT_NO3 5\n"), 14, r.cards);
+    write_file("valley.prj", prj);
+    std::remove("valley.stm");
+    std::remove("no3.map");
+    std::remove("reach.map");
+    if (r.with_files) {
+      write_file("reach.map", "STREAM_MAP\nNLINKS 1\n1\n");
+      write_file("no3.map", "STREAM_MAP\nNLINKS 1\n5\n");
+      write_file("valley.stm",
+                 "TORVA_STREAM_INDEX_MAP_TABLES\nST_INDEX_MAP reach.map reaches\n"
+                 "NSM_N reaches\nNUM_IDS 1\n" +
+                     torva_test::table_column_header +
+                     torva_test::table_row(1, "0 5 0 0", "reach"));
+    }
+    if (!r.message.empty()) {
+      const torva_test::command_result run = torva_test::run_with_threads("valley.prj", 1);
+      EXPECT_NE(run.status, 0);
+      EXPECT_TRUE(contains(run.out, r.message)) << run.out;
+      continue;
+    }
+    const std::string s = run_both({});
+    // NO3 and the NH4 of its card (2 g/m3) in the link's water.
+    const double expected = (5.0 + 2.0) * trapezoid_area(depth) * cell * cols / 1000.0;
+    EXPECT_NEAR(number_after(s, "Nutrient nitrogen books", "Initial mass in channels"), expected,
+                1e-12 * expected)
+        << s;
+  }
+}
+
 // The channel alone, no water on the plane and a rain too light to run off (0.01 mm/h): the link
 // drains the 0.5 m it starts with while its species keep the concentrations the stream cards gave
 // them (NO3 5, NH4 2, DP 0.3 g/m3), uniform along the link. The link/node datasets, written at the

@@ -8,7 +8,9 @@
 #include <cstdio>
 
 #include "framework/core/error_state.h"
+#include "framework/core/file_handle.h"
 #include "framework/model_state.h"
+#include "input/input_steps.h"
 #include "transport/contaminants/chan_contam_kernels.h"
 #include "transport/nutrients/nsm_kernels.h"
 #include "transport/transport_steps.h"
@@ -56,24 +58,108 @@ void nsm_assign_stream_constituents(model_state& ms) {
   const channel_state& ch = ms.channel;
   nsm_streams& st = nsm->streams;
   chan_contam_tables& cc = tr.chan_contam;
+  const int links = ch.chan_link_count;
+
+  // The stream mapping tables present: nitrogen (NO2, NO3, NH4, ON), phosphorus (OP, DP; the
+  // third column is not a species) and the others (ALG, CBOD, DO), per link and node.
+  raw_array2d<double> staging[nsm_species_count + 1];
+  bool filled[nsm_species_count + 1] = {};
+  const struct {
+    int kind;
+    int species[4];  // destination of each column, 0 for none
+  } tables[] = {{stream_table_nsm_n, {nsm_no2, nsm_no3, nsm_nh4, nsm_on}},
+                {stream_table_nsm_p, {nsm_op, nsm_dp, 0, 0}},
+                {stream_table_nsm_oth, {nsm_alg, nsm_cbod, nsm_do, 0}}};
+  for (const auto& t : tables) {
+    const int flag = stream_table_flag_index(t.kind);
+    if (!ms.input.st_mapping_table_on || flag < 0 || !ms.input.stream_table_present[flag]) continue;
+    raw_array2d<double>* out[4] = {nullptr, nullptr, nullptr, nullptr};
+    for (int col = 0; col < 4; ++col) {
+      const int k = t.species[col];
+      if (k == 0) continue;
+      if (!staging[k].allocate(links, st.max_nodes)) {
+        raw_report_alloc_failure("NSM Streams");
+        return stop_now();
+      }
+      out[col] = &staging[k];
+    }
+    if (!read_stream_table(ms.input.names.st_mapping_table, t.kind, out[0], out[1], out[2], out[3],
+                           links, st.max_nodes, ch.nx) ||
+        run_error.error_fatal)
+      return;
+    for (int k : t.species)
+      if (k != 0) filled[k] = true;
+  }
+
   for (int k = 1; k <= nsm_species_count; ++k) {
     const nsm_init_setting& s = nsm->st_init[k - 1];
+    const char* name = nsm_constituent_name(k - 1, false);
     const int c = st.first_constituent + k - 1;
-    double total = 0.0;
-    // A uniform value: every node of every stream link holds it, its mass the value times the
-    // node's water (flow area at the start times the node length).
-    if (s.mode == 3) {
-      if (!ms.super_quiet)
-        printf("Assigning spatially uniform parameters for the stream constituent %s\n",
-               nsm_constituent_name(k - 1, false));
-      for (int link = 1; link <= ch.chan_link_count; ++link) {
-        if (!stream_link(ch.ltype[link])) continue;
-        for (int node = 1; node <= ch.nx[link]; ++node) {
-          const int f = link * st.stride + node;
-          tr.chan_con_conc[c][f] = s.value;
-          tr.chan_con_mass[c][f] = ch.area(link, node) * ch.dx[link] * s.value;
-          total += tr.chan_con_mass[c][f];
+    // The concentration of each node of a stream link, by the setting.
+    raw_array2d<double> mapped;
+    switch (s.mode) {
+      case 3:
+        if (!ms.super_quiet)
+          printf("Assigning spatially uniform parameters for the stream constituent %s\n", name);
+        break;
+      case 2:
+        if (!filled[k]) {
+          report_file_error_now(err_nutrient_stream_table_missing, name, nullptr);
+          return;
         }
+        if (!ms.super_quiet)
+          printf("Assigning parameters for the stream constituent %s from the mapping table.\n",
+                 name);
+        break;
+      case 1: {
+        file_handle probe;
+        if (!file_handle_open(probe, s.map_file, "r")) {
+          printf(
+              "Error opening initial condition continuous map file \nfor the stream %s "
+              "constituent. \nGiven filename: %s\n",
+              name, s.map_file);
+          report_file_error_now(err_nutrient_file_not_open, nullptr, s.map_file);
+          return;
+        }
+        file_handle_close(probe);
+        if (!ms.super_quiet)
+          printf("Assigning parameters from a continuous map for the stream constituent %s\n",
+                 name);
+        if (!mapped.allocate(links, st.max_nodes)) {
+          raw_report_alloc_failure("NSM Streams");
+          return stop_now();
+        }
+        const int result =
+            read_stream_index_map(s.map_file, links, st.max_nodes, ch.nx, nullptr, &mapped, 2);
+        if (result != 0) {
+          report_stream_index_map_failure(result, s.map_file);
+          return;
+        }
+        break;
+      }
+      default:
+        continue;
+    }
+    // Every node of every stream link takes its value, and the mass of its water at the start
+    // (flow area times node length) at that concentration.
+    double total = 0.0;
+    for (int link = 1; link <= links; ++link) {
+      if (!stream_link(ch.ltype[link])) continue;
+      for (int node = 1; node <= ch.nx[link]; ++node) {
+        const double v = s.mode == 3   ? s.value
+                         : s.mode == 2 ? staging[k][link][node]
+                                       : mapped[link][node];
+        if (!std::isfinite(v) || v < 0.0) {
+          stop_with_message(
+              "Error: the stream nutrient input gives node %d of link %d the %s value %g; it "
+              "must be a number of at least 0.\n",
+              node, link, name, v);
+          return;
+        }
+        const int f = link * st.stride + node;
+        tr.chan_con_conc[c][f] = v;
+        tr.chan_con_mass[c][f] = ch.area(link, node) * ch.dx[link] * v;
+        total += tr.chan_con_mass[c][f];
       }
     }
     st.initial[k] = total / 1000.0;
