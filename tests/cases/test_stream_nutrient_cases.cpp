@@ -422,4 +422,38 @@ TEST(StreamNutrientCases, ChannelOutputsShowTheStreamSpeciesAndTotals) {
               in, 1e-9 * in);
 }
 
+// The streams count un-ionised ammonia down to 1e-8 mol/m3 of ammonium, ten times less than the
+// plane: with NH4 and DP at the same concentration, every node's Kjeldahl nitrogen over its total
+// phosphorus is 1 + NH3/NH4 (by mass, as computed by hand above) at 9e-7 g/m3 of each (5e-8
+// mol/m3 of ammonium), and 1 at 9e-8 g/m3 (5e-9 mol/m3), where no NH3 is counted.
+TEST(StreamNutrientCases, StreamsCountAmmoniaBelowThePlanesLimit) {
+  const double ka = std::pow(10.0, -(0.09018 + 2729.92 / (20.0 + 273.15)));
+  const double r = ka / std::pow(10.0, -7.5) * 17.031 / 18.039;
+  const struct {
+    double conc;   // g/m3 of NH4 and of DP
+    double ratio;  // Kjeldahl nitrogen over total phosphorus
+    double tolerance;
+  } rows[] = {{9e-7, 1.0 + r, 3e-4}, {9e-8, 1.0, 2e-3}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.conc);
+    temp_dir dir;
+    write_valley(5.0, 0.0, 0.01,
+                 "TOTAL_CHAN_KN tkn.lnd\nTOTAL_CHAN_P tp.lnd\nMAP_TYPE 1\nMAP_FREQ 5\n");
+    std::string prj = read_file("valley.prj");
+    const std::string cards = "ST_INIT_NH4 2\nST_INIT_DP 0.3\n";
+    prj.replace(prj.find(cards), cards.size(),
+                "ST_INIT_NH4 " + number(row.conc) + "\nST_INIT_DP " + number(row.conc) + "\n");
+    write_file("valley.prj", prj);
+    run_both({"tkn.lnd", "tp.lnd"});
+    const std::vector<std::vector<double>> tkn = records(read_file("tkn.lnd"));
+    const std::vector<std::vector<double>> tp = records(read_file("tp.lnd"));
+    ASSERT_FALSE(tkn.empty());
+    ASSERT_EQ(tkn.size(), tp.size());
+    for (int n = 0; n < cols; ++n) {
+      ASSERT_GT(tp[0][n], 0.0) << n;
+      EXPECT_NEAR(tkn[0][n] / tp[0][n], row.ratio, row.tolerance) << n;
+    }
+  }
+}
+
 }  // namespace stream_nutrient_cases_tests
