@@ -19,6 +19,7 @@
 #include "input/project_file.h"
 #include "input/replacement.h"
 #include "input/special_tables.h"
+#include "input/stream_tables.h"
 #include "input/time_series.h"
 #include "input/xy_boundary.h"
 

@@ -237,7 +237,8 @@ constexpr unsupported_input unsupported_inputs[] = {
     // explicit network's ordinary links.
     {"CHAN_CON_TRANS", "channel contaminant transport without OV_CON_TRANS",
      [](const model_state& ms) {
-       return ms.cards.chan_con_trans_given != 0 && ms.transport.ov_con_trans == 0;
+       return ms.cards.chan_con_trans_given != 0 && ms.transport.ov_con_trans == 0 &&
+              ms.transport.nutrients == 0;
      }},
     {"CHAN_CON_TRANS", "channel contaminant transport without CHAN_EXPLIC",
      [](const model_state& ms) {
@@ -274,10 +275,12 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.contam_map_on != 0 && ms.transport.ov_con_trans == 0;
      }},
     // The nutrient species are overland constituents: the overland transport's limits hold for
-    // them, and their stream and lake media are not built yet.
-    {"NUTRIENTS", "the nutrient sub-model in a channel network (stream nutrients)",
+    // them; in a channel network the channel constituents carry them on, and their lake medium
+    // is not built yet.
+    {"NUTRIENTS", "the nutrient sub-model in a channel network without CHAN_CON_TRANS",
      [](const model_state& ms) {
-       return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0;
+       return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0 &&
+              ms.cards.chan_con_trans_given == 0;
      }},
     {"NUTRIENTS", "the nutrient sub-model with lakes",
      [](const model_state& ms) {
@@ -301,10 +304,13 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.nutrients != 0 &&
               (ss.inf_redist != 0 || ss.inf_layered_soil != 0 || ss.inf_richards != 0);
      }},
-    {"ST_INIT_<species> or OUT_ST_<species>", "stream nutrient initial values and outputs",
+    // The stream species live in the channel constituents of the explicit network.
+    {"ST_INIT_<species> or OUT_ST_<species>",
+     "stream nutrient initial values and outputs without channel routing (CHAN_EXPLIC)",
      [](const model_state& ms) {
        const nsm_model* nsm = ms.transport.nsm.get();
-       if (ms.transport.nutrients == 0 || nsm == nullptr) return false;
+       if (ms.transport.nutrients == 0 || nsm == nullptr || ms.channel.chan_explic != 0)
+         return false;
        for (int k = 0; k < nsm_species_count; ++k)
          if (nsm->st_init[k].mode != 0 || nsm->st_out[k].on != 0) return true;
        return false;
@@ -317,9 +323,10 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.nutrients != 0 && ms.transport.soil_con_trans == 0 &&
               (c.soils_nsm_n != 0 || c.soils_nsm_p != 0 || c.soils_nsm_c != 0);
      }},
-    {"TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P", "channel nutrient totals",
+    {"TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P",
+     "channel nutrient totals without channel routing (CHAN_EXPLIC)",
      [](const model_state& ms) {
-       return ms.transport.nutrients != 0 &&
+       return ms.transport.nutrients != 0 && ms.channel.chan_explic == 0 &&
               (ms.cards.total_chan_n_given != 0 || ms.cards.total_chan_kn_given != 0 ||
                ms.cards.total_chan_p_given != 0);
      }},

@@ -26,7 +26,55 @@ void element_block(FILE* fp, const char* element, const nsm_element_books& b) {
                {"Final mass in water", b.water_final},
                {"Final mass in soil", b.soil_final}};
   for (const auto& l : lines) fprintf(fp, "%-31s %22.12lf \n", l.label, l.value);
+  if (b.channels) {
+    const struct {
+      const char* label;
+      double value;
+    } channel_lines[] = {{"Initial mass in channels", b.chan_init},
+                         {"Channel outlet mass flux", b.chan_out},
+                         {"Mass restored to emptied nodes", b.chan_restored},
+                         {"Final mass in channels", b.chan_final}};
+    for (const auto& l : channel_lines) fprintf(fp, "%-31s %22.12lf \n", l.label, l.value);
+  }
   fprintf(fp, "Nutrient %s balance error %16.10lf percent \n", element, b.error_percent);
+}
+
+const char* name_of(const transport_state& tr, int c) {
+  const std::size_t at = static_cast<std::size_t>(c);
+  return at < tr.contamdescriptions.size() ? tr.contamdescriptions[at].c_str() : "";
+}
+
+// The channel books of one species (kg): what the channels held at the start and hold now, what
+// the plane handed them, what left through the channel outlet and what the routing restored to
+// nodes it left negative.
+void channel_block(FILE* fp, const model_state& ms, int c, const char* name) {
+  const transport_state& tr = ms.transport;
+  const chan_contam_tables& cc = tr.chan_contam;
+  const channel_state& ch = ms.channel;
+  double final_mass = 0.0;
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    if ((ch.ltype[link] & (32 | 64 | 128)) != 0) continue;  // lakes, structures, captured
+    for (int node = 1; node <= ch.nx[link]; ++node) {
+      const int f = link * tr.con_node_stride + node;
+      final_mass += (tr.chan_con_mass[c][f] + cc.chan_qlat_mass[c][f]) / 1000.0;
+    }
+  }
+  const double init = cc.init_total[c];
+  const double gained = cc.qlat_total[c];
+  const double out = cc.out_total[c];
+  const double restored = cc.restored[c];
+  const double in = init + gained + restored;
+  const double error = in > 1e-16 ? (in - final_mass - out) / in * 100.0 : 0.0;
+  fprintf(fp, "\n");
+  fprintf(fp, "Channel Constituent Transport Summary for %s \n", name);
+  fprintf(fp, "Amounts are total for simulations in (Kg) \n \n");
+  fprintf(fp, "Initial Mass in Channels      %14.2lf \n", init);
+  fprintf(fp, "Final Mass in Channels        %14.2lf \n \n", final_mass);
+  fprintf(fp, "Mass gain from overland       %14.2lf \n", gained);
+  fprintf(fp, "Outlet mass flux              %14.2lf \n", out);
+  fprintf(fp, "Mass restored to emptied nodes %13.2lf \n", restored);
+  fprintf(fp, "\n");
+  fprintf(fp, "Dissolved mass balance error       %14.4lf percent \n", error);
 }
 
 }  // namespace
@@ -51,13 +99,13 @@ void write_nsm_run_summary(FILE* fp, const model_state& ms) {
     const double outlet = total_at(tr.OV_MASS_OUT, c);
     const double land = total_at(tr.OV_LAND_MASS, c);
     const double restored = has(ct.neg_mass_total, c) ? ct.neg_mass_total[c] : 0.0;
+    const bool channels = tr.chan_contam.ready != 0;
+    const double to_stream = channels ? total_at(tr.OV_QLAT_MASS, c) : 0.0;
     const double in = init + rain + uptake + restored;
-    const double out = final_mass + infil + outlet + land;
+    const double out = final_mass + infil + outlet + land + to_stream;
     const double error = in > 1e-16 ? (in - out) / in * 100.0 : 0.0;
     fprintf(fp, "\n\n");
-    const std::size_t at = static_cast<std::size_t>(c);
-    fprintf(fp, "Overland Constituent Transport Summary for %s \n",
-            at < tr.contamdescriptions.size() ? tr.contamdescriptions[at].c_str() : "");
+    fprintf(fp, "Overland Constituent Transport Summary for %s \n", name_of(tr, c));
     fprintf(fp, "Amounts are total for simulations in (Kg) \n \n");
     fprintf(fp, "Initial Dissolved mass on ov  %14.2lf \n", init);
     fprintf(fp, "Final Dissolved mass on ov    %14.2lf \n", final_mass);
@@ -68,12 +116,14 @@ void write_nsm_run_summary(FILE* fp, const model_state& ms) {
     fprintf(fp, "\n");
     fprintf(fp, "Mass loss to infiltration     %14.2lf \n", infil);
     fprintf(fp, "Outlet mass flux              %14.2lf \n", outlet);
+    if (channels) fprintf(fp, "Mass loss to stream           %14.2lf \n", to_stream);
     fprintf(fp, "Mass gained from NSM kinetics   %14.4lf \n", 0.0);
     fprintf(fp, "Mass lost to NSM kinetics       %14.4lf \n", 0.0);
     if (!soil) fprintf(fp, "Mass left on land by drying   %14.2lf \n", land);
     fprintf(fp, "Mass restored to emptied cells %13.2lf \n", restored);
     fprintf(fp, "\n");
     fprintf(fp, "Contam mass balance error       %14.4lf percent \n", error);
+    if (channels) channel_block(fp, ms, c, name_of(tr, c));
   }
   element_block(fp, "nitrogen", nsm_nitrogen_books(ms));
   element_block(fp, "phosphorus", nsm_phosphorus_books(ms));

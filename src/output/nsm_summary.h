@@ -8,3 +8,7 @@
 struct model_state;
 
 void write_nsm_run_summary(FILE* fp, const model_state& ms);
+
+// The nutrient sections of the event runoff summary: per soil pool the soil column's books, per
+// species the overland water's and the channels' books over the event just closed.
+void write_nsm_event_summary(FILE* fp, const model_state& ms);

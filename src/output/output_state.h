@@ -139,6 +139,10 @@ struct output_state {
   // total nitrogen (0) and total phosphorus (1) maps; an object not set up writes nothing.
   map_output nsm_species_maps[9][2];
   map_output nsm_total_maps[2];
+  // Nutrient link/node datasets: per species 0..8 the channel mass (0) and concentration (1),
+  // then the channel total nitrogen (0), total Kjeldahl nitrogen (1) and total phosphorus (2).
+  linknode_output nsm_species_linknode[9][2];
+  linknode_output nsm_total_linknode[3];
   analyzer* analyzer_list = nullptr;  // head of the run's analyzers, in notification order
   file_handle total_chan_n_file;      // total nitrogen in the channels
   file_handle total_chan_p_file;      // total phosphorus in the channels

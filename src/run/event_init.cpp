@@ -13,6 +13,7 @@
 #include "run/event_control.h"
 #include "subsurface/sacramento_steps.h"
 #include "subsurface/subsurface_steps.h"
+#include "transport/transport_steps.h"
 
 namespace {
 
@@ -354,6 +355,7 @@ void init_event(model_state& ms) {
   if (ms.long_term && ss.inf_richards && ms.clock_calls != 1) carry_soil_over_gap(ms);
   rebase_schedules(ms);
   if (ms.transport.ov_con_trans) clear_constituent_budgets(ms);
+  if (ms.transport.nutrients) nsm_event_snapshot(ms);
   if (ss.sacramento) start_sacramento_event(ms);
   restart_overland(ms);
   reset_cells(ms);

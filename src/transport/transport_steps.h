@@ -35,6 +35,16 @@ void nsm_assign_grid_constituents(model_state& ms);  // initial overland and soi
 void nsm_assign_gw_tables(model_state& ms);          // groundwater constituent tables
 void nsm_overland_set_params(model_state& ms);       // overland nutrient parameters
 void nsm_assign_mapped_params(model_state& ms);      // nutrient parameter tables
+// The stream medium of the nutrient sub-model: its water chemistry and result tables, made once
+// the channel constituent tables exist (the nutrient outputs may ask before the channel
+// constituent set-up), and the species' initial stream values (ST_INIT_<species>), set after the
+// channel constituents' own start.
+void nsm_streams_alloc(model_state& ms);
+void nsm_assign_stream_constituents(model_state& ms);
+// The channel un-ionised ammonia, then total nitrogen, total Kjeldahl nitrogen and total
+// phosphorus of every node (g), into the stream medium's result tables; called by the nutrient
+// outputs.
+void nsm_streams_results(model_state& ms);
 // The nutrient species join the constituent list as numbers first..first + 8 (and, with soil
 // transport, the soil pools are allocated); called by contam_alloc.
 void nsm_join_constituents(model_state& ms, int first);
@@ -52,7 +62,8 @@ void nsm_overland_results(model_state& ms);
 // The books of one element (nitrogen or phosphorus) of the nutrient species and soil pools over
 // the run, in kg: what the water and the soil held at the start, what the rain brought and what
 // the transport had to restore to emptied cells; what left through the outlet (and, without the
-// soil column, into the ground); what the water and the soil hold now.
+// soil column, into the ground); what the water and the soil hold now; and in a channel network
+// the channels' own books.
 struct nsm_element_books {
   double water_init = 0.0;
   double soil_init = 0.0;
@@ -61,8 +72,34 @@ struct nsm_element_books {
   double out = 0.0;
   double water_final = 0.0;
   double soil_final = 0.0;
+  // In a channel network: what the channels held at the start, what left through the channel
+  // outlet, what the routing restored to nodes it left negative, what the channels hold now
+  // (with what the plane handed them that the routing has not applied yet).
+  int channels = 0;
+  double chan_init = 0.0;
+  double chan_out = 0.0;
+  double chan_restored = 0.0;
+  double chan_final = 0.0;
   double error_percent = 0.0;  // (in - out - held) / in x 100; 0 when nothing came in
 };
+// The event books of the nutrient species and pools (kg): taken at each event's start, formed
+// at its end for the event summary.
+void nsm_event_snapshot(model_state& ms);
+struct nsm_event_species_books {
+  double ov_init = 0.0, ov_final = 0.0, ov_point = 0.0, ov_precip = 0.0, ov_uptake = 0.0;
+  double ov_infil = 0.0, ov_out = 0.0, ov_qlat = 0.0, ov_neg = 0.0;
+  double chan_init = 0.0, chan_final = 0.0, chan_in = 0.0, chan_out = 0.0, chan_restored = 0.0;
+};
+nsm_event_species_books nsm_event_species(const model_state& ms, int species);  // 1..9
+struct nsm_event_pool_books {
+  double init = 0.0, final_mass = 0.0;
+  double infil = 0.0;      // what the partner species infiltrated into the pool
+  double from_soil = 0.0;  // what the pool gave the partner species in the water
+};
+nsm_event_pool_books nsm_event_pool(const model_state& ms, int pool);  // 1..13
+// Display name of water name k (0..11) or, with `soil`, of pool k (0..12); null for any other k
+// (the nutrient kernels' own, for the summaries).
+const char* nsm_constituent_name(int k, bool soil);
 nsm_element_books nsm_nitrogen_books(const model_state& ms);
 nsm_element_books nsm_phosphorus_books(const model_state& ms);
 // Per-constituent and per-cell contaminant arrays: constituents 1..num_constituents over cells

@@ -190,7 +190,9 @@ TEST(NutrientCases, NitrogenAndPhosphorusAreConservedOverWaterSoilAndOutlet) {
   double t = 0.0, m = 0.0;
   last >> t >> m;
   EXPECT_DOUBLE_EQ(t, 30.0);
-  EXPECT_NEAR(m, number_after(s, "Summary for Nitrate (NO3-)", "Outlet mass flux"), 0.006);
+  EXPECT_NEAR(
+      m, number_after(s, "Constituent Transport Summary for Nitrate (NO3-)", "Outlet mass flux"),
+      0.006);
   EXPECT_GT(m, 0.0);
   EXPECT_TRUE(contains(read_file("no3_out.conc"), "     30.00000000 "));
 
@@ -297,7 +299,9 @@ TEST(NutrientCases, ExampleKeepsItsNitrogenAndPhosphorus) {
   double t = 0.0, m = 0.0;
   last >> t >> m;
   EXPECT_DOUBLE_EQ(t, 60.0);
-  EXPECT_NEAR(m, number_after(s, "Summary for Nitrate (NO3-)", "Outlet mass flux"), 0.006);
+  EXPECT_NEAR(
+      m, number_after(s, "Constituent Transport Summary for Nitrate (NO3-)", "Outlet mass flux"),
+      0.006);
   const torva_test::summary_balance b = torva_test::read_summary_balance(s);
   EXPECT_LT(std::fabs(b.run_overall_error), 1e-6);
 }

@@ -153,16 +153,18 @@ void init_channel_contaminants(model_state& ms) {
   if (run_error.error_fatal || tr.chan_con_conc.empty() || cc.ready) return;
   const int nc = tr.num_contaminants;
 
-  // Every node of the routed links starts at INIT_CHAN_CONC where it holds water.
+  // Every node of the routed links starts at INIT_CHAN_CONC where it holds water; the nutrient
+  // species start from their own stream cards (nsm_assign_stream_constituents).
   const double decay = tr.chan_decay_coef / seconds_per_day;
   for (int c = 1; c <= nc; ++c) {
+    const double init = tr.constituent_type[c] == 1 ? tr.init_chan_conc : 0.0;
     routed_nodes(ms, [&](int link, int node, int k) {
       cc.chan_decay_coef[c][k] = decay;
       cc.chan_con_disp[c][k] = tr.chan_disp_coef;
       const double a = ch.area(link, node);
       if (a > tiny) {
-        tr.chan_con_conc[c][k] = tr.init_chan_conc;
-        tr.chan_con_mass[c][k] = tr.init_chan_conc * a * ch.dx[link];
+        tr.chan_con_conc[c][k] = init;
+        tr.chan_con_mass[c][k] = init * a * ch.dx[link];
       }
       cc.init_total[c] += tr.chan_con_mass[c][k] / 1000.0;
     });

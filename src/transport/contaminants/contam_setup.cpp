@@ -337,4 +337,5 @@ void contam_soil_layer_init(model_state& ms) {
     ct.ov_depth_prev[cell] = has(depth, cell) ? depth[cell] : 0.0;
   // The channel nodes, whose water the channel start-up has set by now.
   init_channel_contaminants(ms);
+  if (tr.nutrients) nsm_assign_stream_constituents(ms);
 }

@@ -87,6 +87,28 @@ struct nsm_overland {
   raw_array1d<double> total_p;     // per cell: total phosphorus (g), as last computed
 };
 
+// The nutrient water species in the channel network. The species' concentrations and masses are
+// the rows of the run's channel constituent tables (g/m3 and g per node, flat node index
+// link x stride + node), so the channel constituent routing moves them in place; this medium
+// holds the water chemistry and the results the channel outputs show.
+struct nsm_streams {
+  int link_count = 0;         // links 1..link_count
+  int max_nodes = 0;          // largest node count of a link (rows of the result tables)
+  int stride = 0;             // flat node stride of the channel constituent tables
+  int first_constituent = 0;  // constituent number of NO2
+  double water_temp = 0.0;    // degrees Celsius (WATER_TEMP)
+  double ph = 7.0;            // CHAN_PH
+  double h_ion = 1e-7;        // mol/L: 10^-pH
+  double ka = 0.0;            // ammonia dissociation constant at the water temperature
+  // Results as last computed, [node 1..max_nodes][link 1..link_count] (g).
+  raw_array2d<double> nh3;       // un-ionised ammonia
+  raw_array2d<double> total_n;   // total nitrogen
+  raw_array2d<double> total_kn;  // total Kjeldahl nitrogen
+  raw_array2d<double> total_p;   // total phosphorus
+  // Run books (kg), per species 1..9: in the channels after the initial values were set.
+  double initial[nsm_species_count + 1] = {};
+};
+
 // The soil pools of the cells' top soil layer (the layer that exchanges with the water).
 struct nsm_soils {
   int cell_count = 0;                       // cells 1..cell_count
@@ -103,11 +125,38 @@ struct nsm_soils {
   double species_out[nsm_species_count + 1] = {};
 };
 
+// The run totals and stocks of the nutrient species and pools as they stood when the current
+// event began (kg), against which the event's own books are formed.
+struct nsm_event_start {
+  // Per species 1..9: the overland water's mass and run totals (point sources, rain, release
+  // from the soil, infiltration, outlet, handed to the stream, restored to emptied cells).
+  double ov_mass[nsm_species_count + 1] = {};
+  double ov_point[nsm_species_count + 1] = {};
+  double ov_precip[nsm_species_count + 1] = {};
+  double ov_uptake[nsm_species_count + 1] = {};
+  double ov_infil[nsm_species_count + 1] = {};
+  double ov_out[nsm_species_count + 1] = {};
+  double ov_qlat[nsm_species_count + 1] = {};
+  double ov_neg[nsm_species_count + 1] = {};
+  // Per species 1..9: the channels' mass (with what waits to be applied) and run totals (from
+  // the plane, through the outlet, restored to emptied nodes).
+  double chan_mass[nsm_species_count + 1] = {};
+  double chan_in[nsm_species_count + 1] = {};
+  double chan_out[nsm_species_count + 1] = {};
+  double chan_restored[nsm_species_count + 1] = {};
+  // Per pool 1..13 the soil's amount over all layers; per species 1..9 the run totals of what
+  // the pools took from infiltration and gave the water.
+  double pool[nsm_pool_count + 1] = {};
+  double soil_in[nsm_species_count + 1] = {};
+  double soil_out[nsm_species_count + 1] = {};
+};
+
 struct nsm_model {
   int cell_count = 0;           // cells, copied before the aquatic environment is read
   char aq_env_file[1024] = {};  // AQ_ENV: aquatic environment file
   nsm_aquatic_env aquatic_env;
   nsm_overland overland;
+  nsm_streams streams;
   nsm_soils soils;
   // OV_INIT_NO2 .. OV_INIT_DO, OV_DOC_INIT, OV_DOC_FOC, OV_DISPERSION: entries 0..11.
   nsm_init_setting ov_init[nsm_ov_input_count];
@@ -117,4 +166,5 @@ struct nsm_model {
   nsm_output_switch hyd_out[nsm_species_count];  // OUT_HYD_<species>: outlet series, 0..8
   file_handle hyd_conc_file[nsm_species_count];  // per species 0..8: concentration series
   file_handle hyd_mass_file[nsm_species_count];  // per species 0..8: mass series
+  nsm_event_start event_start;                   // taken when each event begins
 };

@@ -8,6 +8,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/parallel_team.h"
 #include "framework/model_state.h"
+#include "transport/contaminants/chan_contam_kernels.h"
 #include "transport/nutrients/nsm_kernels.h"
 #include "transport/transport_steps.h"
 
@@ -172,8 +173,27 @@ nsm_element_books element_books(const model_state& ms, std::initializer_list<int
           b.soil_final += soils.pool[p][cell][l] / 1000.0;
     }
   }
-  const double in = b.water_init + b.soil_init + b.rain + b.restored;
-  const double held = b.out + b.water_final + b.soil_final;
+  const chan_contam_tables& cc = tr.chan_contam;
+  if (cc.ready) {
+    const channel_state& ch = ms.channel;
+    b.channels = 1;
+    for (int k : species) {
+      const int c = first + k - 1;
+      b.chan_init += cc.init_total[c];
+      b.chan_out += cc.out_total[c];
+      b.chan_restored += cc.restored[c];
+      for (int link = 1; link <= ch.chan_link_count; ++link) {
+        if (!chan_link_routed(ch.ltype[link])) continue;
+        for (int node = 1; node <= ch.nx[link]; ++node) {
+          const int f = link * tr.con_node_stride + node;
+          b.chan_final += (tr.chan_con_mass[c][f] + cc.chan_qlat_mass[c][f]) / 1000.0;
+        }
+      }
+    }
+  }
+  const double in =
+      b.water_init + b.soil_init + b.rain + b.restored + b.chan_init + b.chan_restored;
+  const double held = b.out + b.water_final + b.soil_final + b.chan_out + b.chan_final;
   b.error_percent = in > 1e-16 ? (in - held) / in * 100.0 : 0.0;
   return b;
 }
