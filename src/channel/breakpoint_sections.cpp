@@ -374,7 +374,9 @@ int reshape_section(std::vector<double>& x, std::vector<double>& z, double zmin,
   for (int pass = 0; pass < 500; ++pass) {
     for (int k = 0; k < pairs; ++k) {
       if (!moves[k]) continue;
-      double f = y > 0.0 ? (before[k] - zmin) / y : 0.0;
+      // A point at or above the highest water (the bank that closes an island) stays where it
+      // is: the share of the change falls to 0 at that water level and never turns over.
+      double f = y > 0.0 ? std::min((before[k] - zmin) / y, 1.0) : 0.0;
       if (deposit) f = std::sqrt(std::max(f, 0.0));
       z[k] -= (1.0 - f) * step;
     }

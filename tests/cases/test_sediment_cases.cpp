@@ -401,7 +401,13 @@ void write_lake_sediment_case(bool surveyed_outlet = false) {
           "LINK 1\nNODES 3\nDX 30.0\nTRAPEZOID\nERODIBLE\n");
   replace("BOTTOM_WIDTH 1.5\nSIDE_SLOPE 1.5\n",
           "BOTTOM_WIDTH 1.5\nSIDE_SLOPE 1.5\nMAX_EROSION 0.3\n");
-  if (!surveyed_outlet) {
+  if (surveyed_outlet) {
+    // The surveyed outlet link erodes: 0.3 m of bed material under each of its sections.
+    replace("BREAKPOINT\n", "BREAKPOINT\nERODIBLE\n");
+    for (const char* elev : {"ELEV 102.30\n", "ELEV 101.70\n", "ELEV 101.10\n", "ELEV 100.50\n",
+                             "ELEV 99.90\n", "ELEV 99.30\n"})
+      replace(elev, std::string(elev) + "MAX_EROSION 0.3\n");
+  } else {
     replace("BREAKPOINT\n", "TRAPEZOID\nERODIBLE\n");
     const std::size_t from = chn.find("NPAIRS 6\n"), to = chn.find("X1 14.0 2.5\n");
     ASSERT_TRUE(from != std::string::npos && to != std::string::npos);
@@ -542,17 +548,47 @@ TEST(SedimentCases, AStillLakeSettlesItsSiltAsTheSettlingLawSays) {
   EXPECT_NEAR(after.settled - before.settled, before.held - after.held, 2e-8);
 }
 
-// Sediment through surveyed break-point sections is not carried yet: the run stops at start-up
-// naming the card and the link.
-TEST(SedimentCases, SedimentThroughABreakPointSectionStopsTheRunAtStartUp) {
+// Sand through the surveyed sections of an erodible outlet link, 1 and 8 threads, with the beds
+// following or not: the bed stock is the 0.3 m erodible layer under the 14 m span of each of its
+// six computational sections (and under the 1.5 m bed of the two nodes of the trapezoidal head
+// link), porosity 0.4; the steep outlet link (2 %) wears its beds down, the books close, and
+// with ADJUST_CHANNEL_BED the routing follows the worn sections.
+TEST(SedimentCases, SandWearsDownTheSurveyedSectionsOfAnErodibleLink) {
   torva_test::process_state_guard guard;
   temp_dir dir;
   write_lake_sediment_case(true);
-  const command_result r = torva_test::run_with_threads("lake.prj", 1);
-  EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.out.find("break-point sections (the SOIL_EROSION card with link 5)"),
-            std::string::npos)
-      << r.out;
+  const std::string project = read_file("lake.prj");
+  for (const bool adjust : {false, true}) {
+    SCOPED_TRACE(adjust);
+    write_file("lake.prj", project + (adjust ? "ADJUST_CHANNEL_BED\n" : ""));
+    const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts("lake.prj", [] {
+      return read_file("lake_summary.out") + read_file("new_bed_elevations.txt");
+    });
+    const std::string summary = read_file("lake_summary.out");
+    const double sand0 = number_after(summary, "Initial volume of sand in channels:");
+    const double sand_in = number_after(summary, "Total sand to chan from overland:");
+    const double sand_lake = number_after(summary, "Total sand from chan to lakes:");
+    const double sand_out = number_after(summary, "Total sand outlet discharge:");
+    const double sand_end = number_after(summary, "Final sand in channels:");
+    EXPECT_NEAR(sand0, 0.6 * 0.3 * 30.0 * (6 * 14.0 + 2 * 1.5), 1e-6);
+    EXPECT_NEAR(sand0 + sand_in, sand_out + sand_end + sand_lake, 1e-6 * (sand0 + sand_in) + 2e-8);
+    EXPECT_GT(sand_out, 0.0);
+    EXPECT_LT(std::fabs(number_after(summary, "Overall channel sediment mass cons. error:")), 1e-6);
+    // The beds of the surveyed link (the lines "5 j now before"): every one wore down.
+    std::istringstream in(read_file("new_bed_elevations.txt"));
+    std::string line;
+    int worn = 0;
+    while (std::getline(in, line)) {
+      long link = 0, node = 0;
+      double now = 0, before = 0;
+      if (std::sscanf(line.c_str(), "%ld %ld %lf %lf", &link, &node, &now, &before) != 4 ||
+          link != 5)
+        continue;
+      EXPECT_LT(now, before) << line;
+      ++worn;
+    }
+    EXPECT_EQ(worn, 6);
+  }
 }
 
 // ADJUST_CHANNEL_BED on the sediment example, 1 and 8 threads: the beds the channel routes over

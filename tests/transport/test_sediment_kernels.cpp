@@ -238,3 +238,22 @@ TEST(SedimentKernels, LakeSettlingShareOfAStep) {
   for (int n = 0; n < 30; ++n) held -= lake_settled_fraction(1e-3, 10.0, 900.0, 90.0) * held;
   EXPECT_NEAR(held, 2.0 * std::pow(0.9, 30), 1e-14);
 }
+
+// Flow area and wetted perimeter of a surveyed section from its depth table (levels every
+// 0.5 m, three levels): below the first level the first scaled by (y / dy)^(5/3), between
+// levels linear, at a level exactly its value, above the top the top interval extended.
+TEST(SedimentKernels, BreakpointAreaAndPerimeterFromTheDepthTable) {
+  const double area[] = {0.0, 1.0, 3.0, 6.0};
+  const double perim[] = {0.0, 4.0, 6.0, 7.0};
+  struct row {
+    double y, a, p;
+  };
+  const double low = std::pow(0.25 / 0.5, 5.0 / 3.0);
+  for (const row& r : {row{0.25, 1.0 * low, 4.0 * low}, row{0.5, 1.0, 4.0}, row{0.75, 2.0, 5.0},
+                       row{1.5, 6.0, 7.0}, row{2.0, 9.0, 8.0}, row{0.0, 0.0, 0.0}}) {
+    double a = -1.0, p = -1.0;
+    breakpoint_area_perimeter(area, perim, 0.5, 3, r.y, a, p);
+    EXPECT_NEAR(a, r.a, 1e-12) << r.y;
+    EXPECT_NEAR(p, r.p, 1e-12) << r.y;
+  }
+}
