@@ -200,10 +200,16 @@ struct transport_state {
                                        // overland plane, 4 settled on the lake bed, and 5 the
                                        // overland sand settled on the lake's shore cells
   raw_array1d<double> sed_to_lakes;    // per class: net overland sediment into lakes (m3)
-  double wash_to_lakes = 0.0;          // m3: wash load the channels carried into lakes
-  double wash_from_lakes = 0.0;        // m3: wash load the lakes gave to the channels
-  double chan_sand_final = 0.0;        // sand in the channels at the event end
-  double chan_wash_final = 0.0;        // wash load in suspension at the event end
+  // Sediment in the overland lakes (OVERLAND_LAKE_MAP), [lake 1..olake_count][class
+  // 1..num_sed_classes] (m3): what the lake holds in suspension (0 the lake's sum), what the
+  // plane handed it net of what the lake's water carried back out, and what settled on its bed.
+  raw_array2d<double> olake_sed;
+  raw_array2d<double> olake_sed_in;
+  raw_array2d<double> olake_sed_settled;
+  double wash_to_lakes = 0.0;    // m3: wash load the channels carried into lakes
+  double wash_from_lakes = 0.0;  // m3: wash load the lakes gave to the channels
+  double chan_sand_final = 0.0;  // sand in the channels at the event end
+  double chan_wash_final = 0.0;  // wash load in suspension at the event end
   // Channel constituents, [constituent 1..num_contaminants][flat node], flat node index of node
   // n of link l being l x con_node_stride + n.
   int con_node_stride = 0;                 // largest node count of a link
