@@ -724,6 +724,14 @@ void alloc_channel_sediment(model_state& ms) {
     stop_with_message("Error: no memory for the channel sediment of %d links\n", links);
     return;
   }
+  // The bed update of the surveyed sections works in storage sized here, once.
+  std::size_t pairs = 0;
+  for (int t = 1; t <= ch.num_xsec_tables && t <= ch.numpairs.count(); ++t)
+    pairs = std::max(pairs, static_cast<std::size_t>(std::max(ch.numpairs[t], 0)));
+  ch.xsec_work_x.resize(pairs);
+  ch.xsec_work_z.resize(pairs);
+  ch.xsec_work_before.resize(pairs);
+  ch.xsec_work_moves.resize(pairs);
   for (int i = 1; i <= tr.num_fine_classes; ++i) tr.fine_position[sed.sed_class[i]] = i;
   tr.wash_to_lakes = 0.0;
   tr.wash_from_lakes = 0.0;
