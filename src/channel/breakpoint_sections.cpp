@@ -354,15 +354,18 @@ namespace {
 // `target` m3 over the node spacing `dx`; `y` is the node's highest depth above zmin and `w` the
 // level whose islands move. Returns 0, 1 after the jagged-section fault, 2 when the passes do
 // not converge.
-int reshape_section(std::vector<double>& x, std::vector<double>& z, double zmin, double y, double w,
-                    double dz, double target, double dx, int link) {
-  const int pairs = static_cast<int>(x.size());
+int reshape_section(channel_state& ch, int pairs, double zmin, double y, double w, double dz,
+                    double target, double dx, int link) {
+  const double* x = ch.xsec_work_x.data();
+  double* z = ch.xsec_work_z.data();
   island isl[max_section_islands];
-  const int count = find_islands(x.data(), z.data(), pairs, w, link, isl);
+  const int count = find_islands(x, z, pairs, w, link, isl);
   if (count < 0) return 1;
-  const std::vector<double> before = z;
+  double* before = ch.xsec_work_before.data();
+  std::copy(z, z + pairs, before);
   // The pairs that move: from the first wet pair of each island to the pair that closes it.
-  std::vector<char> moves(pairs, 0);
+  char* moves = ch.xsec_work_moves.data();
+  std::fill(moves, moves + pairs, 0);
   double moved_length = 0.0;
   for (int s = 0; s < count; ++s) {
     for (int k = isl[s].open; k <= isl[s].close; ++k) moves[k] = 1;
@@ -374,7 +377,9 @@ int reshape_section(std::vector<double>& x, std::vector<double>& z, double zmin,
   for (int pass = 0; pass < 500; ++pass) {
     for (int k = 0; k < pairs; ++k) {
       if (!moves[k]) continue;
-      double f = y > 0.0 ? (before[k] - zmin) / y : 0.0;
+      // A point at or above the highest water (the bank that closes an island) stays where it
+      // is: the share of the change falls to 0 at that water level and never turns over.
+      double f = y > 0.0 ? std::min((before[k] - zmin) / y, 1.0) : 0.0;
       if (deposit) f = std::sqrt(std::max(f, 0.0));
       z[k] -= (1.0 - f) * step;
     }
@@ -412,13 +417,19 @@ void xsec_update(model_state& ms, const link_node_array<double>& bed_volume_chan
             link);
         return;
       }
-      std::vector<double> x(pairs);
-      std::vector<double> z(pairs);
+      if (ch.xsec_work_x.size() < static_cast<std::size_t>(pairs)) {
+        ch.xsec_work_x.resize(pairs);
+        ch.xsec_work_z.resize(pairs);
+        ch.xsec_work_before.resize(pairs);
+        ch.xsec_work_moves.resize(pairs);
+      }
+      double* x = ch.xsec_work_x.data();
+      double* z = ch.xsec_work_z.data();
       for (int k = 0; k < pairs; ++k) {
         x[k] = ch.xbp_lnn[bp][node][k + 1];
         z[k] = ch.ybp_lnn[bp][node][k + 1];
       }
-      const double zmin = *std::min_element(z.begin(), z.end());
+      const double zmin = *std::min_element(z, z + pairs);
       const int level = std::min(n, static_cast<int>(y / h) + 1);
       const double w = zmin + level * h;
       const double spacing = ch.dx[link];
@@ -436,7 +447,7 @@ void xsec_update(model_state& ms, const link_node_array<double>& bed_volume_chan
         dz = dz < -1e-16 ? -y : y;
         target = dz * width * spacing;
       }
-      const int result = reshape_section(x, z, zmin, y, w, dz, target, spacing, link);
+      const int result = reshape_section(ch, pairs, zmin, y, w, dz, target, spacing, link);
       if (result == 1) {
         report_jagged_section(link, false);
         return;
@@ -447,7 +458,7 @@ void xsec_update(model_state& ms, const link_node_array<double>& bed_volume_chan
             node, link);
         return;
       }
-      const double new_min = *std::min_element(z.begin(), z.end());
+      const double new_min = *std::min_element(z, z + pairs);
       ch.new_bel(link, node) += new_min - zmin;
       if (bed_adjust) {
         for (int k = 0; k < pairs; ++k) ch.ybp_lnn[bp][node][k + 1] = z[k];

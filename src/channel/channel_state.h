@@ -195,7 +195,12 @@ struct channel_state {
   raw_array3d<double> ybp_lnn;       // [bplink][node][pair 1..]: section Z (m), erodible
   raw_array2d<double> max_yp;        // [bplink][node]: highest water surface (m)
   raw_array2d<double> ch_sand_vol0;  // [bplink][node]: reference bed sediment volume (m3)
-  link_node_array<double> new_bel;   // per node: bed elevation after bed updates (m)
+  // Work storage of the bed update of one section (pairs 0..numpairs-1): its X and Z, Z before
+  // the update, and the pairs that move; sized by the channel sediment set-up (or the first
+  // update) and kept, so the updates of the time loop allocate nothing.
+  std::vector<double> xsec_work_x, xsec_work_z, xsec_work_before;
+  std::vector<char> xsec_work_moves;
+  link_node_array<double> new_bel;  // per node: bed elevation after bed updates (m)
 
   // Network set-up: grid-stream tables from the grid-stream file, per stream cell
   // 1..gst_stream_cells and entry 1..gst_ncellsingrid[cell] (table width gst_width).

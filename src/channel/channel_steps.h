@@ -2,6 +2,8 @@
 // at start-up, and the pipe network, channel routing and channel point inputs in the time loop.
 #pragma once
 
+#include "framework/core/link_node_array.h"
+
 struct file_handle;
 struct model_state;
 
@@ -52,3 +54,11 @@ int read_superlink_file(model_state& ms, file_handle& network_file, file_handle&
 // nodes after it keep their values. Called by the event initialisation after the channel reset,
 // the channel start-up, the routing and the exchange steps.
 void ex_section(model_state& ms, int mode = 2);
+
+// Bed update of the erodible break-point links after channel sediment transport: every node's
+// section is reshaped under its highest water level so that its bed loses (positive) or gains
+// (negative) `bed_volume_change`(link, node) m3 of sediment of porosity `porosity`; new_bel
+// follows the lowest point, and with `bed_adjust` the new sections replace the old and their
+// depth tables are rebuilt. Faults are reported at once.
+void xsec_update(model_state& ms, const link_node_array<double>& bed_volume_change, double porosity,
+                 int bed_adjust);

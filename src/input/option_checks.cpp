@@ -192,10 +192,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.cards.soil_erosion >= 10;
      }},
-    {"SOIL_EROSION", "sediment in overland lakes",
-     [](const model_state& ms) {
-       return ms.transport.sediment.soil_erosion != 0 && ms.overland.overland_lake_map != 0;
-     }},
     // Overland constituents that reach the channel network are carried on by the channel
     // constituents.
     {"OV_CON_TRANS", "overland contaminant transport into a channel network without CHAN_CON_TRANS",

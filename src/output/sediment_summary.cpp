@@ -28,6 +28,9 @@ sediment_class_books overland_sediment_books(const model_state& ms, int k) {
   if (!chan.empty() && k <= chan.count()) b.to_channels = chan[k];
   const raw_array1d<double>& lakes = ms.transport.sed_to_lakes;
   if (!lakes.empty() && k <= lakes.count()) b.to_lakes = lakes[k];
+  const raw_array2d<double>& olake_in = ms.transport.olake_sed_in;
+  if (!olake_in.empty() && k <= olake_in.col_count())
+    for (int lake = 1; lake <= olake_in.row_count(); ++lake) b.to_lakes += olake_in[lake][k];
   return b;
 }
 
@@ -46,12 +49,29 @@ void write_overland_sediment_summary(FILE* fp, const model_state& ms, bool event
       fprintf(fp, "Total sediment %ld transported into channels:  %16.8lf m3\n", s, b.to_channels);
     else
       fprintf(fp, "Total sediment %ld routed through outlet       %16.8lf m3\n", s, b.out);
-    if (ms.perennial_lakes && !tr.sed_to_lakes.empty())
+    if ((ms.perennial_lakes && !tr.sed_to_lakes.empty()) || !tr.olake_sed_in.empty())
       fprintf(fp, "Total sediment %ld transported into lakes:     %16.8lf m3\n", s, b.to_lakes);
     if (event)
       fprintf(fp, "Mass balance error for sediment %ld %10.4lf percent \n", s, b.error_percent());
     else
       fprintf(fp, "Mass balance error for sediment %ld %10.4lf \n", s, b.error_percent());
+    fprintf(fp, "\n");
+  }
+  // The overland lakes' own books, per lake and class: what the plane handed them (net of what
+  // their water carried back out) is what settled on their beds and what they still hold.
+  const int olakes = tr.olake_sed_in.empty() ? 0 : tr.olake_sed_in.row_count();
+  for (int lake = 1; lake <= olakes; ++lake) {
+    const long l = lake;
+    fprintf(fp, "Sediment Summary for overland lake %ld\n", l);
+    for (int k = 1; k <= tr.sediment.num_sed_classes && k <= tr.olake_sed_in.col_count(); ++k) {
+      const long s = k;
+      fprintf(fp, "Sediment %ld into the lake from overland (net): %16.8lf m3\n", s,
+              tr.olake_sed_in[lake][k]);
+      fprintf(fp, "Sediment %ld settled on the lake bed:           %16.8lf m3\n", s,
+              tr.olake_sed_settled[lake][k]);
+      fprintf(fp, "Sediment %ld remaining in lake suspension:      %16.8lf m3\n", s,
+              tr.olake_sed[lake][k]);
+    }
     fprintf(fp, "\n");
   }
   fprintf(fp, "\n");

@@ -17,8 +17,8 @@
 
 namespace {
 
-constexpr int bit_erodible = 2, bit_trapezoid = 4, bit_breakpoint = 8, bit_other = 16,
-              bit_lake = 32, bit_structure = 64, bit_captured = 128;
+constexpr int bit_erodible = 2, bit_trapezoid = 4, bit_breakpoint = 8, bit_lake = 32,
+              bit_structure = 64, bit_captured = 128;
 
 long flat(const transport_state& tr, int link, int node) {
   return static_cast<long>(link) * tr.sed_node_stride + node;
@@ -42,6 +42,31 @@ bool taken_nodes(const channel_state& ch, int link) {
 bool erodible_trapezoid(const channel_state& ch, int link) {
   const int t = ch.ltype[link];
   return (t & bit_erodible) && (t & bit_trapezoid);
+}
+
+// An erodible link of surveyed break-point sections: each node keeps its own section and table.
+bool erodible_breakpoint(const channel_state& ch, int link) {
+  const int t = ch.ltype[link];
+  return (t & bit_erodible) && (t & bit_breakpoint) && !(t & bit_trapezoid) &&
+         ch.bplink.count() >= link && ch.bplink[link] >= 1 &&
+         ch.bplink[link] <= ch.erodible_bp_links;
+}
+
+// A link whose bed gives and takes sand.
+bool erodible_bed(const channel_state& ch, int link) {
+  return erodible_trapezoid(ch, link) || erodible_breakpoint(ch, link);
+}
+
+// The sand stock under a node of an erodible break-point link: a layer of its erodible depth D
+// under the whole span W of its section, (1 - porosity) x D x W x L. (The bank material above
+// the lowest point is not counted: the bed may give no more than its erodible layer.)
+double breakpoint_stock(const model_state& ms, int link, int node) {
+  const channel_state& ch = ms.channel;
+  const int bp = ch.bplink[link];
+  const int pairs = ch.numpairs[ch.table_num(link, node)];
+  if (pairs < 2) return 0.0;
+  const double span = ch.xbp_lnn[bp][node][pairs] - ch.xbp_lnn[bp][node][1];
+  return (1.0 - ms.transport.sediment.sed_porosity) * ch.max_eros(link, node) * span * ch.dx[link];
 }
 
 // The node's bed stock of sand: (1 - porosity) x erodible depth x bottom width x node spacing.
@@ -299,10 +324,17 @@ void sand_step(model_state& ms, double dt) {
       const long f = flat(tr, l, j);
       double cap = 0.0;
       const double y = ch.chan_depth(l, j);
-      if (erodible_trapezoid(ch, l) && y >= sed_tiny) {
-        const double b = ch.bottom(l, j), z = ch.sslope(l, j);
-        const double area = z * y * y + b * y;
-        const double perim = b + 2.0 * y * std::sqrt(1.0 + z * z);
+      if (erodible_bed(ch, l) && y >= sed_tiny) {
+        double area = 0.0, perim = 0.0;
+        if (erodible_trapezoid(ch, l)) {
+          const double b = ch.bottom(l, j), z = ch.sslope(l, j);
+          area = z * y * y + b * y;
+          perim = b + 2.0 * y * std::sqrt(1.0 + z * z);
+        } else {
+          const int t = ch.table_num(l, j);
+          breakpoint_area_perimeter(ch.xarea.link_nodes(t), ch.xp.link_nodes(t), ch.ht_spc[t],
+                                    ch.numhts[t], y, area, perim);
+        }
         cap = yang_sand_capacity(ch.qp(l, j), area, perim, friction_slope(ms, l, j), d, nu, w);
         if (!std::isfinite(cap)) printf("bed load NaN\n");
       }
@@ -312,7 +344,7 @@ void sand_step(model_state& ms, double dt) {
   double given[64] = {};
   for (int i = 0; i <= nsand + 1; ++i) tr.outlet_sand_flux[i] = 0.0;
   for (int l = 1; l <= links; ++l) {
-    if (!routed(ch, l) || !erodible_trapezoid(ch, l)) continue;
+    if (!routed(ch, l) || !erodible_bed(ch, l)) continue;
     for (int j = 1; j <= ch.nx[l]; ++j) {
       const long f = flat(tr, l, j);
       const double k = tr.sand_capacity[f];
@@ -350,6 +382,10 @@ void sand_step(model_state& ms, double dt) {
       double total = 0.0;
       for (int i = 1; i <= nsand + 1; ++i) total += tr.ch_sand_vol[f][i];
       tr.ch_sand_vol[f][0] = total;
+      if (erodible_breakpoint(ch, l)) {
+        tr.bp_bed_change(l, j) = ch.ch_sand_vol0[ch.bplink[l]][j] - total;
+        continue;
+      }
       if (!erodible_trapezoid(ch, l)) continue;
       const double change = (total - tr.stock_start(l, j)) / (ch.dx[l] * (1.0 - porosity));
       ch.new_bel(l, j) = tr.org_bel(l, j) +
@@ -364,6 +400,31 @@ void sand_step(model_state& ms, double dt) {
   }
 }
 
+// The surveyed sections of the erodible break-point links take the sand their nodes gained or
+// lost since they were last shaped: xsec_update moves their wet points and new_bel their lowest
+// point; with ADJUST_CHANNEL_BED the node's section, bed and depth table follow. Each node's
+// reference stock then becomes its present sand, so that a section is reshaped only by what
+// eroded or deposited since.
+bool reshape_breakpoint_sections(model_state& ms) {
+  transport_state& tr = ms.transport;
+  channel_state& ch = ms.channel;
+  bool any = false;
+  for (int l = 1; l <= ch.chan_link_count && !any; ++l)
+    if (routed(ch, l) && erodible_breakpoint(ch, l))
+      for (int j = 1; j <= ch.nx[l]; ++j) any = any || tr.bp_bed_change(l, j) != 0.0;
+  if (!any) return true;
+  xsec_update(ms, tr.bp_bed_change, tr.sediment.sed_porosity, tr.sediment.adjust_channel_bed);
+  if (run_error.error_fatal) return false;
+  for (int l = 1; l <= ch.chan_link_count; ++l) {
+    if (!routed(ch, l) || !erodible_breakpoint(ch, l)) continue;
+    for (int j = 1; j <= ch.nx[l]; ++j) {
+      ch.ch_sand_vol0[ch.bplink[l]][j] -= tr.bp_bed_change(l, j);
+      tr.bp_bed_change(l, j) = 0.0;
+    }
+  }
+  return true;
+}
+
 // With ADJUST_CHANNEL_BED the beds of the erodible trapezoidal nodes move to their new
 // elevations: a bed raised by d over the start-up section fills its trapezoid, whose bottom
 // widens to b + 2 z d; a lowered bed keeps its bottom width. The node keeps its water: its depth
@@ -371,6 +432,7 @@ void sand_step(model_state& ms, double dt) {
 bool follow_beds(model_state& ms) {
   transport_state& tr = ms.transport;
   channel_state& ch = ms.channel;
+  if (!reshape_breakpoint_sections(ms)) return false;
   if (!tr.sediment.adjust_channel_bed) return true;
   for (int l = 1; l <= ch.chan_link_count; ++l) {
     if (!routed(ch, l) || !erodible_trapezoid(ch, l)) continue;
@@ -575,6 +637,31 @@ double yang_sand_capacity(double q, double area, double perim, double slope, dou
   return sign * std::fabs(q) * std::pow(10.0, log_ct) * 9810.0 / 25996500000.0;
 }
 
+void breakpoint_area_perimeter(const double* area, const double* perim, double dy, int levels,
+                               double y, double& a, double& p) {
+  a = 0.0;
+  p = 0.0;
+  if (!(dy > 0.0) || levels < 1 || !(y > 0.0)) return;
+  if (y < dy) {
+    const double scale = std::pow(y, 1.6666666666666667) / std::pow(dy, 1.6666666666666667);
+    a = area[1] * scale;
+    p = perim[1] * scale;
+    return;
+  }
+  const double top = levels * dy;
+  if (y >= top) {
+    const int below = levels >= 2 ? levels - 1 : 0;
+    const double share = (y - top) / dy;
+    a = area[levels] + (area[levels] - area[below]) * share;
+    p = perim[levels] + (perim[levels] - perim[below]) * share;
+    return;
+  }
+  const int i = static_cast<int>(y / dy);
+  const double share = (y - i * dy) / dy;
+  a = area[i] + (area[i + 1] - area[i]) * share;
+  p = perim[i] + (perim[i + 1] - perim[i]) * share;
+}
+
 double bed_rise(double change_area, double bottom, double side_slope, double erodible_depth) {
   if (change_area >= 0.0) {
     if (side_slope > 0.0)
@@ -592,15 +679,6 @@ void alloc_channel_sediment(model_state& ms) {
   if (!tr.chan_sediment || tr.ov_sed == nullptr) return;
   ov_sediment_obj& sed = *tr.ov_sed;
   const int links = ch.chan_link_count;
-  for (int l = 1; l <= links; ++l) {
-    if (!(ch.ltype[l] & (bit_breakpoint | bit_other)) || (ch.ltype[l] & bit_structure)) continue;
-    printf(
-        "Error: sediment transport through break-point sections (the SOIL_EROSION card with link "
-        "%d) is not supported by this version.\n",
-        l);
-    stop_now();
-    return;
-  }
   // Node counts as read: a lake may hold some of them later and give them back.
   const int* counts = ch.og_nx1.count() >= links ? ch.og_nx1.data() : ch.nx.data();
   int stride = 0;
@@ -639,12 +717,21 @@ void alloc_channel_sediment(model_state& ms) {
                   allocate_1d(tr.outlet_sand_flux, classes + 1, "outlet_sand_flux") &&
                   tr.org_bel.allocate(links, counts) && tr.stock_start.allocate(links, counts) &&
                   tr.org_bottom.allocate(links, counts) &&
+                  tr.bp_bed_change.allocate(links, counts) &&
                   tr.qsmax_total.allocate(links, ch.nx.data()) &&
                   (ch.new_bel.link_count() == links || ch.new_bel.allocate(links, ch.nx.data()));
   if (!ok) {
     stop_with_message("Error: no memory for the channel sediment of %d links\n", links);
     return;
   }
+  // The bed update of the surveyed sections works in storage sized here, once.
+  std::size_t pairs = 0;
+  for (int t = 1; t <= ch.num_xsec_tables && t <= ch.numpairs.count(); ++t)
+    pairs = std::max(pairs, static_cast<std::size_t>(std::max(ch.numpairs[t], 0)));
+  ch.xsec_work_x.resize(pairs);
+  ch.xsec_work_z.resize(pairs);
+  ch.xsec_work_before.resize(pairs);
+  ch.xsec_work_moves.resize(pairs);
   for (int i = 1; i <= tr.num_fine_classes; ++i) tr.fine_position[sed.sed_class[i]] = i;
   tr.wash_to_lakes = 0.0;
   tr.wash_from_lakes = 0.0;
@@ -655,8 +742,15 @@ void alloc_channel_sediment(model_state& ms) {
       tr.org_bel(l, j) = ch.bel(l, j);
       ch.new_bel(l, j) = ch.bel(l, j);
       if (ch.ltype[l] & bit_trapezoid) tr.org_bottom(l, j) = ch.bottom(l, j);
-      if (!erodible_trapezoid(ch, l)) continue;
-      const double stock = bed_stock(ms, l, j);
+      if (!erodible_bed(ch, l)) continue;
+      const double stock =
+          erodible_trapezoid(ch, l) ? bed_stock(ms, l, j) : breakpoint_stock(ms, l, j);
+      if (erodible_breakpoint(ch, l)) {
+        // The section's reference stock is what its present shape holds; the highest stage
+        // starts at the bed.
+        ch.ch_sand_vol0[ch.bplink[l]][j] = stock;
+        ch.max_yp[ch.bplink[l]][j] = ch.bel(l, j);
+      }
       const long f = flat(tr, l, j);
       tr.ch_sand_vol[f][tr.num_sand_classes + 1] = stock;
       tr.ch_sand_vol[f][0] = stock;

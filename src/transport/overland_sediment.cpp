@@ -44,12 +44,27 @@ struct sediment_views {
   int lakes = 0;
   const double* lake_volume = nullptr;  // per lake: water volume (m3)
   transport_state* tr = nullptr;
+  // Overland lakes: the overland lake of each cell (none when null), the lakes' records and
+  // their sediment (olake_sed, olake_sed_in, olake_sed_settled of the transport record).
+  const int* olake = nullptr;
+  int olakes = 0;
+  const lake_record* olake_records = nullptr;
+  double* const* olake_sed = nullptr;
+  double* const* olake_in = nullptr;
+  double* const* olake_settled = nullptr;
 };
 
 int lake_at(const sediment_views& v, int c) {
   if (v.lake == nullptr || c < 1) return 0;
   const int id = v.lake[c];
   return id >= 1 && id <= v.lakes ? id : 0;
+}
+
+// The overland lake of cell c, 0 for none (a cell of a channel lake belongs to that lake).
+int olake_at(const sediment_views& v, int c) {
+  if (v.olake == nullptr || c < 1 || lake_at(v, c) != 0) return 0;
+  const int id = v.olake[c];
+  return id >= 1 && id <= v.olakes ? id : 0;
 }
 
 cell_sediment cell_view(const sediment_views& v, int c) {
@@ -95,7 +110,7 @@ void erode_cell(const sediment_views& v, int c, int outlet_drains_y, splash_memo
       s.slope_x[c] = v.outlet_slope;
   }
   // The water of a lake detaches nothing: what it holds settles.
-  if (lake_at(v, c) != 0) {
+  if (lake_at(v, c) != 0 || olake_at(v, c) != 0) {
     s.cell_discharge[c] = 0.0;
     return;
   }
@@ -158,6 +173,37 @@ double lake_gives(const sediment_views& v, int lake, int giver, int receiver, do
   return out;
 }
 
+// Phase 2, an overland lake's shore cell giving water to a cell outside the lake (or, at the
+// outlet, out of the grid): the water carries every class the lake holds in suspension at the
+// lake's concentration, never more than the lake holds. Returns the volume handed out of the
+// grid.
+double olake_gives(const sediment_views& v, int lake, int giver, int receiver, double q) {
+  ov_sediment_obj& s = *v.sed;
+  const double volume = v.olake_records[lake].volume;
+  if (!(volume > sed_tiny)) return 0.0;
+  double* store = v.olake_sed[lake];
+  double* in = v.olake_in[lake];
+  const bool flux = !s.ov_qsmax.empty();
+  double out = 0.0;
+  for (int k = 1; k <= v.classes; ++k) {
+    double m = store[k] / volume * std::fabs(q) * v.dt;
+    if (m > store[k]) m = store[k];
+    if (!(m > 0.0)) continue;
+    store[k] -= m;
+    store[0] -= m;
+    in[k] -= m;
+    if (receiver != 0) {
+      s.vol_sed[receiver][k][2] += m;
+    } else {
+      s.vol_sed[giver][k][4] += m;
+      s.vol_sed[giver][0][4] += m;
+      out += m;
+    }
+    if (flux) s.ov_qsmax[giver][k] += m / v.dt;
+  }
+  return out;
+}
+
 // Phase 2, one face: the giver hands the receiver what its capacity carries of its suspension.
 // receiver 0 is the outside of the grid past the outlet cell. Returns the volume handed out of
 // the grid. Into a lake the sand settles on the shore cell and the fine classes join the lake's
@@ -167,9 +213,14 @@ double move_across(const sediment_views& v, int giver, int receiver, double q, d
                    double* capacity) {
   ov_sediment_obj& s = *v.sed;
   const int from_lake = lake_at(v, giver), into_lake = lake_at(v, receiver);
+  const int from_olake = olake_at(v, giver), into_olake = olake_at(v, receiver);
   if (from_lake != 0) {
     capacity[giver] = 0.0;
-    return into_lake != 0 ? 0.0 : lake_gives(v, from_lake, giver, receiver, q);
+    return into_lake != 0 || into_olake != 0 ? 0.0 : lake_gives(v, from_lake, giver, receiver, q);
+  }
+  if (from_olake != 0) {
+    capacity[giver] = 0.0;
+    return into_lake != 0 || into_olake != 0 ? 0.0 : olake_gives(v, from_olake, giver, receiver, q);
   }
   const cell_sediment from = cell_view(v, giver);
   double cap =
@@ -200,6 +251,11 @@ double move_across(const sediment_views& v, int giver, int receiver, double q, d
         tr.sed_to_lakes[k] += m;
         tr.lake_sed_books[into_lake][3] += m;
       }
+    } else if (into_olake != 0) {
+      // Every class joins the overland lake's suspension; its settling takes it to the bed.
+      v.olake_sed[into_olake][k] += m;
+      v.olake_sed[into_olake][0] += m;
+      v.olake_in[into_olake][k] += m;
     } else if (receiver != 0) {
       s.vol_sed[receiver][k][2] += m;
     } else {
@@ -210,6 +266,43 @@ double move_across(const sediment_views& v, int giver, int receiver, double q, d
     if (flux) s.ov_qsmax[giver][k] += m / v.dt;
   }
   return out;
+}
+
+// Before the step, the suspension of a cell an overland lake has taken in joins the lake's.
+void gather_olake_cells(const sediment_views& v) {
+  ov_sediment_obj& s = *v.sed;
+  for (int c = 1; c <= v.cells; ++c) {
+    const int lake = olake_at(v, c);
+    if (lake == 0) continue;
+    for (int k = 1; k <= v.classes; ++k) {
+      const double m = s.vol_sed[c][k][2];
+      if (!(m > 0.0)) continue;
+      s.vol_sed[c][k][2] = 0.0;
+      v.olake_sed[lake][k] += m;
+      v.olake_sed[lake][0] += m;
+      v.olake_in[lake][k] += m;
+    }
+  }
+}
+
+// Settling in the overland lakes over the step: each class settles out of the lake's water
+// column at its settling velocity over the lake's cells, onto the lake bed.
+void settle_olakes(const sediment_views& v) {
+  const ov_sediment_obj& s = *v.sed;
+  for (int lake = 1; lake <= v.olakes; ++lake) {
+    const lake_record& r = v.olake_records[lake];
+    const double area = r.num_cells * v.dx * v.dx;
+    double* store = v.olake_sed[lake];
+    double total = 0.0;
+    for (int k = 1; k <= v.classes; ++k) {
+      const double settled =
+          lake_settled_fraction(s.settling_vel[k], v.dt, area, r.volume) * store[k];
+      store[k] -= settled;
+      v.olake_settled[lake][k] += settled;
+      total += store[k];
+    }
+    store[0] = total;
+  }
 }
 
 // Phase 2, one cell: across its right face, then across its lower face, each moving sediment
@@ -319,6 +412,16 @@ void overland_sediment_step(model_state& ms, double dt) {
     v.lake_volume = ch.lake_volume.data();
     v.tr = &tr;
   }
+  if (ov.overland_lake_map && ov.olake_count >= 1 && ov.oland_lake_new.count() >= v.cells &&
+      ov.ov_lakes.count() >= ov.olake_count && tr.olake_sed.row_count() >= ov.olake_count) {
+    v.olake = ov.oland_lake_new.data();
+    v.olakes = ov.olake_count;
+    v.olake_records = ov.ov_lakes.data();
+    v.olake_sed = tr.olake_sed.row_table();
+    v.olake_in = tr.olake_sed_in.row_table();
+    v.olake_settled = tr.olake_sed_settled.row_table();
+    gather_olake_cells(v);
+  }
   // The outlet drains through its right side when it has no right neighbour, else through its
   // lower side when it has no neighbour below.
   int drains_y = 0;
@@ -349,7 +452,8 @@ void overland_sediment_step(model_state& ms, double dt) {
   double out = 0.0;
   const sediment_sweep& sweep = sed->sweep;
   const int team = team_size(n);
-  if (team > 1 && v.lake == nullptr && sweep.levels >= 1 && sweep.cells.count() == n) {
+  if (team > 1 && v.lake == nullptr && v.olake == nullptr && sweep.levels >= 1 &&
+      sweep.cells.count() == n) {
     // Tiles of a level run side by side; a level starts when the one before it has ended.
     const int* level_start = sweep.level_start.data();
     const int* tile_start = sweep.tile_start.data();
@@ -370,6 +474,7 @@ void overland_sediment_step(model_state& ms, double dt) {
   }
   sed->outlet_volume = out;
   tr.ov_outlet_sed_vol = out;
+  if (v.olake != nullptr) settle_olakes(v);
 
 #pragma omp parallel for schedule(static) num_threads(team_size(n))
   for (int c = 1; c <= n; ++c) settle_cell(v, c);

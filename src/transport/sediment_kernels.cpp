@@ -69,6 +69,39 @@ int moving_composition(const cell_sediment& cell) {
   return 1;
 }
 
+namespace {
+
+// The natural logarithm of the median diameter in micrometres (the number median_diameter
+// exponentiates): the forms that raise the median to a power take exp(power x this), one
+// transcendental call where the median and its power would take two.
+double log_median_um(const cell_sediment& cell, const sediment_class_data& classes) {
+  const int n = cell.n;
+  const double* d = classes.part_diam;
+  const double log_1000 = 6.907755278982137;
+  const int slot = moving_composition(cell);
+  double sum = 0.0;
+  for (int k = n; k >= 1; --k) {
+    const double coarser = sum;  // fraction of the classes coarser than class k
+    sum += cell.fract[k][slot];
+    if (sum < 0.5) continue;
+    if (k == n) break;
+    const double t = (0.5 - coarser) / (sum - coarser);
+    const double step =
+        classes.log_step != nullptr ? classes.log_step[k] : std::log(d[k] / d[k + 1]);
+    const double base = classes.log_diam != nullptr ? classes.log_diam[k + 1] : std::log(d[k + 1]);
+    return log_1000 + (step * t + base);
+  }
+  const int at = sum >= 0.5 ? n : 1;
+  return log_1000 + (classes.log_diam != nullptr ? classes.log_diam[at] : std::log(d[at]));
+}
+
+// D^power for the median diameter D (um) whose logarithm is log_d.
+double median_power(double log_d, double power) {
+  return std::exp(power * log_d);
+}
+
+}  // namespace
+
 double median_diameter(const cell_sediment& cell, const sediment_class_data& classes) {
   const int n = cell.n;
   if (n < 1) return 0.0;
@@ -113,19 +146,24 @@ double sed_transport_capacity(int method, double slope, double h, double q, doub
     default:
       break;
   }
-  const double dmed = median_diameter(cell, classes);
-  if (method == 3) {
-    const double w = v * slope * 100.0;  // unit stream power, cm/s
-    if (dmed >= 122.0) return 0.316227766 * std::pow(w, 2.59) * std::pow(dmed, -0.39) / 10.0 * f;
-    return 0.006025596 * std::pow(w, 1.52) * std::pow(dmed, 0.59) / 10.0 * f;
-  }
-  if (method == 4) {
+  if (method == 3 || method == 4) {
+    // The median enters as a power of itself: taken from its logarithm. 122 um is the switch.
+    if (cell.n < 1) return 0.0;
+    const double log_d = log_median_um(cell, classes);
+    const bool coarse = log_d >= 4.804021044733257;  // log(122)
+    if (method == 3) {
+      const double w = v * slope * 100.0;  // unit stream power, cm/s
+      if (coarse) return 0.316227766 * std::pow(w, 2.59) * median_power(log_d, -0.39) / 10.0 * f;
+      return 0.006025596 * std::pow(w, 1.52) * median_power(log_d, 0.59) / 10.0 * f;
+    }
     // A rate per unit width like the other forms before their factor: it becomes the volume of
-    // the step through the same factor.
-    const double pe = std::pow(1000.0 * sed_unit_weight * h * slope * v, 1.5);
-    if (dmed >= 122.0) return 4.6e-7 * std::pow(pe, 1.75) * std::pow(dmed, -0.56) / 10.0 * f;
-    return 1.977e-6 * std::pow(pe, 1.044) * std::pow(dmed, 0.478) / 10.0 * f;
+    // the step through the same factor. Pe^1.75 and Pe^1.044 of Pe = P^1.5 are P^2.625 and
+    // P^1.566.
+    const double p = 1000.0 * sed_unit_weight * h * slope * v;
+    if (coarse) return 4.6e-7 * std::pow(p, 2.625) * median_power(log_d, -0.56) / 10.0 * f;
+    return 1.977e-6 * std::pow(p, 1.566) * median_power(log_d, 0.478) / 10.0 * f;
   }
+  const double dmed = median_diameter(cell, classes);
   if (method == 5) {
     const double qc = q * 10000.0;  // cm2/s
     double rate;
@@ -200,11 +238,13 @@ void sed_flow_erode_deposit(const cell_sediment& cell, double slope, double h, d
   const double room = 1.0 - suspended / cap;
   const double tau = sed_unit_weight * h * slope;  // Pa
   const double scale = room * dt * dx * dx / sed_particle_density;
-  const double shear_power = std::pow(tau, expo);
+  // The first power is the quantity itself (the default exponent): no power to take.
+  auto power = [expo](double x) { return expo == 1.0 ? x : std::pow(x, expo); };
+  const double shear_power = power(tau);
   const double potential = coef * shear_power * scale;
   // Without a critical shear the soil's excess shear is the shear itself: one power serves both.
   const double soil =
-      tau > crit ? coef * (crit == 0.0 ? shear_power : std::pow(tau - crit, expo)) * scale : 0.0;
+      tau > crit ? coef * (crit == 0.0 ? shear_power : power(tau - crit)) * scale : 0.0;
   const double loose = slot_total(cell, 3);
   if (loose > potential) {
     resuspend_loose(cell, potential, loose);

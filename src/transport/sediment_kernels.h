@@ -98,6 +98,13 @@ double yang_fall_velocity(double d, double nu);
 double yang_sand_capacity(double q, double area, double perim, double slope, double d, double nu,
                           double w);
 
+// Flow area and wetted perimeter (m2, m) of a break-point section at depth y from its depth
+// table (levels 1..levels at spacing dy in area[] and perim[]): below the first level the first
+// level scaled by (y / dy)^(5/3), above the top the top interval extended, between levels
+// linear.
+void breakpoint_area_perimeter(const double* area, const double* perim, double dy, int levels,
+                               double y, double& a, double& p);
+
 // How far (m) the bed of a trapezoidal section of bottom width `bottom` and side slope
 // `side_slope` rises when a bulk area change_area (m2) of sand is laid on it (a layer that
 // follows the banks), or falls when that much is taken away (from the bottom width), never more

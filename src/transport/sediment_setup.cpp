@@ -160,6 +160,15 @@ void init_sediment_overland(model_state& ms) {
                       classes);
     return;
   }
+  // The overland lakes hold, pass on and settle what the plane hands them.
+  const int olakes = ms.overland.overland_lake_map ? ms.overland.olake_count : 0;
+  if (olakes >= 1 &&
+      !(allocate_cell_class(tr.olake_sed, olakes, classes, "olake_sed") &&
+        allocate_cell_class(tr.olake_sed_in, olakes, classes, "olake_sed_in") &&
+        allocate_cell_class(tr.olake_sed_settled, olakes, classes, "olake_sed_settled"))) {
+    stop_with_message("Error: no memory for the sediment of %d overland lakes\n", olakes);
+    return;
+  }
 
   announce(ms, "Reading soil erosion properties table from mapping table file\n");
   const erosion_columns columns = {&sed.splash_K, &sed.detach_coef, &sed.detach_exp,

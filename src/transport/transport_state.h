@@ -169,18 +169,21 @@ struct transport_state {
   // the sediment the node's stream cells handed it in the step (m3), the bed elevations at
   // start-up (m), the run's books per class (m3) and the work arrays of the wash-load step.
   raw_array2d<double> qlat_sed;
-  link_node_array<double> org_bel;      // (link, node): bed elevation at start-up (m)
-  link_node_array<double> stock_start;  // (link, node): sand of the node at start-up (m3)
-  link_node_array<double> org_bottom;   // (link, node): bottom width at start-up (m); the bed
-                                        // follows erosion and deposition from this section
-  double init_chan_sand_vol = 0.0;      // m3: sand in the channel beds at start-up
-  raw_array1d<double> sed_to_chan;      // per class: sediment handed to the channels (m3)
-  raw_array1d<double> sand_out;         // per class: sand that left through the outlet (m3)
-  raw_array1d<double> wash_out;         // per class: wash load that left through the outlet
-  raw_array1d<double> sand_capacity;    // per flat node: sand capacity of the step (m3/s)
-  raw_array2d<double> wash_work[4];     // [flat][class]: saved volumes, saved concentrations,
-                                        // predictor fluxes, corrector fluxes
-  raw_array2d<double> wash_conc;        // [flat][class]: volume concentration of the node
+  link_node_array<double> org_bel;        // (link, node): bed elevation at start-up (m)
+  link_node_array<double> stock_start;    // (link, node): sand of the node at start-up (m3)
+  link_node_array<double> org_bottom;     // (link, node): bottom width at start-up (m); the bed
+                                          // follows erosion and deposition from this section
+  link_node_array<double> bp_bed_change;  // (link, node) of erodible break-point links: sand
+                                          // the node lost since its section was last shaped
+                                          // (m3, negative when it gained)
+  double init_chan_sand_vol = 0.0;        // m3: sand in the channel beds at start-up
+  raw_array1d<double> sed_to_chan;        // per class: sediment handed to the channels (m3)
+  raw_array1d<double> sand_out;           // per class: sand that left through the outlet (m3)
+  raw_array1d<double> wash_out;           // per class: wash load that left through the outlet
+  raw_array1d<double> sand_capacity;      // per flat node: sand capacity of the step (m3/s)
+  raw_array2d<double> wash_work[4];       // [flat][class]: saved volumes, saved concentrations,
+                                          // predictor fluxes, corrector fluxes
+  raw_array2d<double> wash_conc;          // [flat][class]: volume concentration of the node
   // Routing order of the channel sediment, rebuilt every channel step (lakes take and give back
   // nodes): per row (flat node, or lake row lake_row0 + lake) the row its downstream face
   // delivers to (0 out of the network), and the rows that deliver to each row, listed
@@ -197,10 +200,16 @@ struct transport_state {
                                        // overland plane, 4 settled on the lake bed, and 5 the
                                        // overland sand settled on the lake's shore cells
   raw_array1d<double> sed_to_lakes;    // per class: net overland sediment into lakes (m3)
-  double wash_to_lakes = 0.0;          // m3: wash load the channels carried into lakes
-  double wash_from_lakes = 0.0;        // m3: wash load the lakes gave to the channels
-  double chan_sand_final = 0.0;        // sand in the channels at the event end
-  double chan_wash_final = 0.0;        // wash load in suspension at the event end
+  // Sediment in the overland lakes (OVERLAND_LAKE_MAP), [lake 1..olake_count][class
+  // 1..num_sed_classes] (m3): what the lake holds in suspension (0 the lake's sum), what the
+  // plane handed it net of what the lake's water carried back out, and what settled on its bed.
+  raw_array2d<double> olake_sed;
+  raw_array2d<double> olake_sed_in;
+  raw_array2d<double> olake_sed_settled;
+  double wash_to_lakes = 0.0;    // m3: wash load the channels carried into lakes
+  double wash_from_lakes = 0.0;  // m3: wash load the lakes gave to the channels
+  double chan_sand_final = 0.0;  // sand in the channels at the event end
+  double chan_wash_final = 0.0;  // wash load in suspension at the event end
   // Channel constituents, [constituent 1..num_contaminants][flat node], flat node index of node
   // n of link l being l x con_node_stride + n.
   int con_node_stride = 0;                 // largest node count of a link

@@ -282,6 +282,44 @@ TEST_F(ErodibleLink, BedChangeBeyondTheDepthIsCutToTheDepthWithItsSign) {
   EXPECT_DOUBLE_EQ(ch.bel(1, 1), 0.0);
 }
 
+// Deposition on a flat bed 8 m wide between banks 2 m high (stations every metre, node spacing
+// 10 m), the highest water 1 m deep: the bed points rise together by d and the bank tops, above
+// the highest water, stay. The rise is found by hand from the deposited bulk volume V: the
+// displaced area is 8 d over the flat and d / 2 over each bank segment (raised at its foot
+// only), 9 d in all, so d = V / (9 x 10), and the flow area of the full section (level 2 m,
+// every point under it) falls by exactly V / 10.
+TEST(BreakpointLink, DepositionRaisesAFlatBedEvenlyAndLeavesTheBanksAboveTheWater) {
+  process_state_guard guard;
+  auto ms = std::make_unique<model_state>();
+  breakpoint_link(*ms, 10, 2, 2, 20, 11);
+  std::vector<breakpoint_section> sections = {
+      section(1, 20, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+              {2.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 2.0})};
+  ASSERT_EQ(read_breakpoint_xsecs(*ms, 1, sections), 0);
+  channel_state& ch = ms->channel;
+  const double full_before = ch.xarea(1, 20);
+  EXPECT_NEAR(full_before, 2.0 * 8.0 + 2.0 * 0.5 * 2.0 * 1.0, 1e-9);
+  ch.max_yp[1][1] = 1.0;
+  link_node_array<double> gained;
+  ASSERT_TRUE(gained.allocate_uniform(1, 2));
+  const double porosity = 0.4;
+  gained(1, 1) = -0.6 * 8.0;  // 8 m3 of bulk deposit
+  stdout_capture capture;
+  xsec_update(*ms, gained, porosity, 1);
+  capture.stop();
+  ASSERT_EQ(run_error.error_fatal, 0);
+  const double d = 8.0 / (9.0 * 10.0);
+  for (int k = 2; k <= 10; ++k) EXPECT_NEAR(ch.ybp_lnn[1][1][k], d, 1e-5 * d) << k;
+  EXPECT_DOUBLE_EQ(ch.ybp_lnn[1][1][1], 2.0);
+  EXPECT_DOUBLE_EQ(ch.ybp_lnn[1][1][11], 2.0);
+  EXPECT_NEAR(ch.new_bel(1, 1), d, 1e-5 * d);
+  EXPECT_DOUBLE_EQ(ch.bel(1, 1), ch.new_bel(1, 1));
+  // The table follows: the section, now 2 - d deep, holds V / L less at its top.
+  const int t = ch.table_num(1, 1);
+  EXPECT_NEAR(ch.ht_spc[t] * ch.numhts[t], 2.0 - ch.new_bel(1, 1), 1e-12);
+  EXPECT_NEAR(ch.xarea(t, ch.numhts[t]), full_before - 8.0 / 10.0, 1e-5);
+}
+
 TEST_F(ErodibleLink, WaterBelowTheBedStopsTheUpdate) {
   ms_->channel.max_yp[1][1] = -0.5;
   link_node_array<double> lost;

@@ -261,7 +261,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
        "STREAM_LOSS or GW_SIMULATION"},
       {"STORM_SEWER pipes.txt\n" + long_term_cards, "STORM_SEWER"},
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
-      {"SOIL_EROSION 2\nOVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "SOIL_EROSION"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},

@@ -155,6 +155,43 @@ TEST(SedimentKernels, EveryCapacityFormAgainstHand) {
   EXPECT_EQ(sed_transport_capacity(6, 0.001, 0.001, 1e-5, dt, dx, cell.view(), classes, k), 0.0);
 }
 
+// Forms 3 and 4 raise the median diameter to a power: over the mixtures of the median's table
+// (a median between two classes, at the coarsest class, fractions short of a half) and on both
+// sides of the 122 um switch, each against its hand formula on the median itself.
+TEST(SedimentKernels, StreamPowerFormsFollowTheMedianOfEveryMixture) {
+  const double diam[4] = {0.0, 0.01, 0.1, 1.0}, grav[4] = {0.0, 2.65, 2.65, 2.65};
+  double log_diam[4] = {}, log_step[4] = {};
+  sediment_class_logs(3, diam, log_diam, log_step);
+  const double h = 0.05, q = 0.0025, s = 0.02, dt = 10.0, dx = 10.0;
+  const double v = q / h, f = dt * dx / 2645.23, w = v * s * 100.0;
+  const double p = 1000.0 * 9792.342 * h * s * v;
+  struct mixture {
+    double f1, f2, f3;
+  };
+  // Medians: 1000 um, 10^(8/3) um, 10^(11/6) um (below 122), 1000 um, and 10 um (the finest
+  // class when the fractions never reach a half).
+  for (const mixture& m : {mixture{0.2, 0.3, 0.5}, mixture{0.3, 0.3, 0.4}, mixture{0.6, 0.2, 0.2},
+                           mixture{0.1, 0.1, 0.8}, mixture{0.1, 0.1, 0.1}}) {
+    for (const bool with_logs : {false, true}) {
+      const sediment_class_data classes =
+          with_logs ? sediment_class_data{3, diam, grav, log_diam, log_step}
+                    : sediment_class_data{3, diam, grav};
+      test_cell cell(3);
+      cell.fract(1, 1) = m.f1, cell.fract(2, 1) = m.f2, cell.fract(3, 1) = m.f3;
+      const double d = median_diameter(cell.view(), classes);
+      const double form3 = d >= 122.0 ? 0.316227766 * std::pow(w, 2.59) * std::pow(d, -0.39)
+                                      : 0.006025596 * std::pow(w, 1.52) * std::pow(d, 0.59);
+      const double pe = std::pow(p, 1.5);
+      const double form4 = d >= 122.0 ? 4.6e-7 * std::pow(pe, 1.75) * std::pow(d, -0.56)
+                                      : 1.977e-6 * std::pow(pe, 1.044) * std::pow(d, 0.478);
+      const double c3 = sed_transport_capacity(3, s, h, q, dt, dx, cell.view(), classes, 1.0);
+      const double c4 = sed_transport_capacity(4, s, h, q, dt, dx, cell.view(), classes, 1.0);
+      EXPECT_NEAR(c3, form3 / 10.0 * f, 1e-13 * c3) << m.f1 << " " << m.f2 << " " << m.f3;
+      EXPECT_NEAR(c4, form4 / 10.0 * f, 1e-13 * c4) << m.f1 << " " << m.f2 << " " << m.f3;
+    }
+  }
+}
+
 TEST(SedimentKernels, SplashDampingLooseDepositFirstAndChannelCells) {
   const double r = 50.0, dt = 10.0, dx = 10.0, k = 60.0, a = 6.12e-8, b = 1.4242;
   const double drop = 0.00124 * std::pow(r, 0.182);
@@ -237,4 +274,23 @@ TEST(SedimentKernels, LakeSettlingShareOfAStep) {
   double held = 2.0;
   for (int n = 0; n < 30; ++n) held -= lake_settled_fraction(1e-3, 10.0, 900.0, 90.0) * held;
   EXPECT_NEAR(held, 2.0 * std::pow(0.9, 30), 1e-14);
+}
+
+// Flow area and wetted perimeter of a surveyed section from its depth table (levels every
+// 0.5 m, three levels): below the first level the first scaled by (y / dy)^(5/3), between
+// levels linear, at a level exactly its value, above the top the top interval extended.
+TEST(SedimentKernels, BreakpointAreaAndPerimeterFromTheDepthTable) {
+  const double area[] = {0.0, 1.0, 3.0, 6.0};
+  const double perim[] = {0.0, 4.0, 6.0, 7.0};
+  struct row {
+    double y, a, p;
+  };
+  const double low = std::pow(0.25 / 0.5, 5.0 / 3.0);
+  for (const row& r : {row{0.25, 1.0 * low, 4.0 * low}, row{0.5, 1.0, 4.0}, row{0.75, 2.0, 5.0},
+                       row{1.5, 6.0, 7.0}, row{2.0, 9.0, 8.0}, row{0.0, 0.0, 0.0}}) {
+    double a = -1.0, p = -1.0;
+    breakpoint_area_perimeter(area, perim, 0.5, 3, r.y, a, p);
+    EXPECT_NEAR(a, r.a, 1e-12) << r.y;
+    EXPECT_NEAR(p, r.p, 1e-12) << r.y;
+  }
 }
