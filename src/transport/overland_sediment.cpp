@@ -11,6 +11,7 @@
 
 #include "framework/core/parallel_team.h"
 #include "framework/model_state.h"
+#include "transport/contaminants/sed_contam.h"
 #include "transport/sediment_kernels.h"
 #include "transport/sediment_sweep.h"
 #include "transport/transport_steps.h"
@@ -44,6 +45,9 @@ struct sediment_views {
   int lakes = 0;
   const double* lake_volume = nullptr;  // per lake: water volume (m3)
   transport_state* tr = nullptr;
+  // SEDIMENT_CONTAM: the constituents bound to the fine sediment move with it (inactive when
+  // bound.bound is null).
+  bound_payload bound;
 };
 
 int lake_at(const sediment_views& v, int c) {
@@ -187,6 +191,8 @@ double move_across(const sediment_views& v, int giver, int receiver, double q, d
     const double f = from.vol[k][2] / suspended;
     from.fract[k][2] = f;
     const double m = f * carried;
+    if (v.bound.bound != nullptr && from.vol[k][2] > 0.0)
+      bound_move(v.bound, giver, receiver, k, m / from.vol[k][2]);
     from.vol[k][2] -= m;
     if (into_lake != 0) {
       transport_state& tr = *v.tr;
@@ -244,6 +250,7 @@ void settle_cell(const sediment_views& v, int c) {
   for (int k = 1; k <= v.classes; ++k) {
     const double trap = still ? 1.0 : 1.0 - std::exp(-v.dx * s.settling_vel[k] / (velocity * h));
     const double settled = trap * s.vol_sed[c][k][2];
+    if (v.bound.bound != nullptr) bound_settle(v.bound, c, k, trap);
     s.vol_sed[c][k][2] -= settled;
     s.vol_sed[c][k][3] += settled;
     deposited[k] += settled;
@@ -319,6 +326,8 @@ void overland_sediment_step(model_state& ms, double dt) {
     v.lake_volume = ch.lake_volume.data();
     v.tr = &tr;
   }
+  // Bound constituents ride only on a plane without lakes (the run refuses them with lakes).
+  if (v.lake == nullptr) v.bound = sed_contam_payload(ms);
   // The outlet drains through its right side when it has no right neighbour, else through its
   // lower side when it has no neighbour below.
   int drains_y = 0;
@@ -335,7 +344,10 @@ void overland_sediment_step(model_state& ms, double dt) {
   {
     splash_memo memo;
 #pragma omp for schedule(static)
-    for (int c = 1; c <= n; ++c) erode_cell(v, c, drains_y, memo);
+    for (int c = 1; c <= n; ++c) {
+      erode_cell(v, c, drains_y, memo);
+      if (v.bound.bound != nullptr) bound_pickup(v.bound, c, sed->sed_vol_eroded[c]);
+    }
   }
 
   if (!sed->ov_qsmax.empty()) {
