@@ -6,6 +6,8 @@
 // sediment by linear equilibrium partitioning. Mass only moves between stores, so the books close.
 #include "transport/contaminants/sed_contam.h"
 
+#include <algorithm>
+
 #include "framework/core/error_state.h"
 #include "framework/core/parallel_team.h"
 #include "framework/model_state.h"
@@ -103,7 +105,9 @@ bound_payload sed_contam_payload(model_state& ms) {
   sed_contam_tables& sc = tr.sed_contam;
   if (!sc.ready || tr.ov_sed == nullptr) return p;
   contam_tables& ct = tr.contam;
-  p.constituents = tr.num_contaminants;
+  // The contaminants of the table (numbered first) bind to the sediment; the nutrient species
+  // after them do not.
+  p.constituents = std::min(ct.num_table_contaminants, tr.num_contaminants);
   p.classes = sc.classes;
   p.sand = tr.ov_sed->sand.data();
   p.bound = sc.bound_mass.plane_table();
