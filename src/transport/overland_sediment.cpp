@@ -5,7 +5,8 @@
 // place in cell order, cell after cell. Without lakes it runs on many threads through the tiles
 // of the sediment sweep, whose levels keep every cell's moves in that order, so the result is the
 // single pass's on any thread count; with lakes (whose stores every shore cell shares) it runs
-// on one thread.
+// on one thread. With SEDIMENT_CONTAM the constituents bound to the fine sediment are taken up,
+// carried and settled with it, share for share.
 #include <cmath>
 #include <cstdio>
 
