@@ -248,10 +248,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.cards.chan_con_trans_given != 0 && ms.cards.chan_point_input[0] != '\0';
      }},
-    {"CHAN_CON_TRANS", "channel contaminant transport with channel-groundwater exchange",
-     [](const model_state& ms) {
-       return ms.cards.chan_con_trans_given != 0 && ms.channel.stream_loss != 0;
-     }},
     {"SOIL_CON_TRANS", "soil contaminant transport without overland contaminant transport",
      [](const model_state& ms) {
        return ms.transport.soil_con_trans != 0 && ms.transport.ov_con_trans == 0 &&

@@ -124,8 +124,11 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
     b.chan_out = total_at(cc.out_total, k);
     b.chan_decay = total_at(cc.decay_total, k);
     b.chan_restored = total_at(cc.restored, k);
-    b.chan_error = percent_error(b.chan_init + b.chan_in + b.chan_restored,
-                                 b.chan_final + b.chan_out + b.chan_decay, 1e-16);
+    b.chan_gw = total_at(cc.gw_total, k);
+    const double gw_in = b.chan_gw > 0.0 ? b.chan_gw : 0.0;
+    const double gw_out = b.chan_gw < 0.0 ? -b.chan_gw : 0.0;
+    b.chan_error = percent_error(b.chan_init + b.chan_in + b.chan_restored + gw_in,
+                                 b.chan_final + b.chan_out + b.chan_decay + gw_out, 1e-16);
   }
 
   b.global_init = total_at(tr.GLOBAL_MASS_INIT, k);
@@ -136,7 +139,10 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
   // Without the soil column, infiltrated mass leaves the system.
   if (!soil) b.global_out += b.ov_infil;
   b.global_decay = total_at(tr.GLOBAL_MASS_DECAY, k);
-  const double g_in = b.global_init + b.global_point + b.global_precip + b.ov_neg + b.chan_restored;
+  // What the stream beds took leaves the system; what they gave came into it.
+  if (b.chan_gw < 0.0) b.global_out -= b.chan_gw;
+  const double g_in = b.global_init + b.global_point + b.global_precip + b.ov_neg +
+                      b.chan_restored + (b.chan_gw > 0.0 ? b.chan_gw : 0.0);
   const double g_out = b.global_out + b.global_final + (table_terms ? b.global_decay : 0.0);
   b.global_error = percent_error(g_in, g_out, 0.0);
   return b;
@@ -229,6 +235,8 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
       fprintf(fp, "Final Mass in Channels        %14.2lf \n \n", b.chan_final);
       fprintf(fp, "Mass gain from overland       %14.2lf \n", b.chan_in);
       fprintf(fp, "Point source mass gain        %14.2lf \n", 0.0);
+      if (ms.channel.stream_loss)
+        fprintf(fp, "Groundwater mass gain/loss    %14.2lf \n \n", b.chan_gw);
       fprintf(fp, "Outlet mass flux              %14.2lf \n", b.chan_out);
       if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.chan_decay);
       fprintf(fp, "Mass restored to emptied nodes %13.2lf \n", b.chan_restored);
@@ -250,7 +258,7 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     fprintf(fp, "Point source inputs           %14.2lf\n", b.global_point);
     fprintf(fp, "Precipitation inputs          %14.2lf \n", b.global_precip);
     fprintf(fp, "Mass restored to emptied cells %13.2lf \n", b.ov_neg);
-    fprintf(fp, "Flux from GW to streams       %14.2lf \n", 0.0);
+    fprintf(fp, "Flux from GW to streams       %14.2lf \n", b.chan_gw);
     if (soil) fprintf(fp, "Soil mass in from groundwater %14.2lf \n \n", 0.0);
     fprintf(fp, "Total mass out of system      %14.2lf \n \n", b.global_out);
     if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.global_decay);
