@@ -298,6 +298,12 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0 &&
               ms.cards.chan_con_trans_given == 0;
      }},
+    // The stream nutrients' books hold no exchange with the ground through the stream beds.
+    {"NUTRIENTS", "the nutrient sub-model with seepage through the stream beds (STREAM_LOSS)",
+     [](const model_state& ms) {
+       return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0 &&
+              ms.channel.stream_loss != 0;
+     }},
     {"NUTRIENTS", "the nutrient sub-model with lakes",
      [](const model_state& ms) {
        return ms.transport.nutrients != 0 &&

@@ -283,6 +283,9 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"CONTAM_MAP c.asc\n", "CONTAM_MAP"},
       {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "NUTRIENTS"},
       {"NUTRIENTS\nOVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "NUTRIENTS"},
+      {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT "
+       "chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\nSTREAM_LOSS\n",
+       "NUTRIENTS"},
       {"NUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
       {"NUTRIENTS\nINF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\n", "NUTRIENTS"},
       {"NUTRIENTS\nST_INIT_NO3 2.5\n", "ST_INIT_<species> or OUT_ST_<species>"},
@@ -370,6 +373,8 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "SOIL_EROSION 2\nOV_CON_TRANS\nSOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
       // Overland constituents into the channel network, carried on by the channel constituents.
       "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\nCHAN_DECAY_COEF 1\n",
+      // ... and out through the stream beds.
+      "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\nSTREAM_LOSS\n",
       // The constituent maps, link/node datasets and the overland concentration map.
       "OV_CON_TRANS\nALL_CONTAM_OUTPUT\nOV_CON_MAP conc.dat\n",
       // The analyzer file and the coupling with the reservoir model.
