@@ -212,12 +212,13 @@ std::vector<map_frame> binary_frames(const std::string& bytes, int positions) {
 // its suspended clay volume V over its water W, so the plane holds K x 2645230 x sum(V c) g on its
 // sediment, c the cell's dissolved concentration. The maps hold V (VOL_SED_SUSP, the first
 // class) and c (the tracer's concentration map) as doubles; the summary prints the bound mass
-// ("Attached to susp sediments") to 0.01 kg.
+// ("Attached to susp sediments") to 0.01 kg. Steps of 60 s put the last map frame (every minute
+// after the first step) at the end of the run.
 TEST(SedContamCases, TheSedimentHoldsTheKdEquilibriumShareOfEachCellsTracer) {
   temp_dir dir;
   const double kd = 2e5;
-  const books b =
-      run_plane(kd, "ALL_CONTAM_OUTPUT\nVOL_SED_SUSP case_susp\nMAP_FREQ 1\nMAP_TYPE 2\nTIMESTEP 60\n");
+  const books b = run_plane(
+      kd, "ALL_CONTAM_OUTPUT\nVOL_SED_SUSP case_susp\nMAP_FREQ 1\nMAP_TYPE 2\nTIMESTEP 60\n");
   const std::vector<map_frame> suspended = binary_frames(read_file("case_susp"), 24);
   const std::vector<map_frame> conc = binary_frames(read_file("tracer.out.conc"), 24);
   ASSERT_EQ(suspended.size(), 16u);  // minutes 0 to 15
