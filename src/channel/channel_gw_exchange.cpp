@@ -179,7 +179,9 @@ void book_stream_seepage(model_state& ms, double h) {
       }
       const double start = ch.qriv_start(link, node);
       q = std::fabs(start) < 1e-16 ? 0.0 : q * (ch.qriv(link, node) / start);
-      ch.cell_seepage[cell] += ch.dx[link] * q * h * ch.gst_pct[sc][e];
+      const double volume = ch.dx[link] * q * h * ch.gst_pct[sc][e];
+      ch.cell_seepage[cell] += volume;
+      if (!ch.seepage_vol.empty()) ch.seepage_vol(link, node) += volume;
     }
   }
 }

@@ -290,6 +290,10 @@ struct channel_state {
   link_node_array<double> qriv_start;    // stream-bed seepage per unit length at the start of
                                          // the routing sub-step (m2/s, positive into the
                                          // channel); stream loss only
+  link_node_array<double> seepage_vol;   // per node: water the stream bed passed into the node
+                                         // since the channel constituents last took it (m3,
+                                         // negative out of the channel); stream loss with
+                                         // channel constituents only
   raw_array1d<double> cell_seepage;      // per cell 1..cell_count: water the stream beds passed
                                          // into the channel in this channel step (m3, negative
                                          // out of the channel); stream loss only

@@ -244,10 +244,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.cards.chan_con_trans_given != 0 && ms.cards.chan_point_input[0] != '\0';
      }},
-    {"CHAN_CON_TRANS", "channel contaminant transport with channel-groundwater exchange",
-     [](const model_state& ms) {
-       return ms.cards.chan_con_trans_given != 0 && ms.channel.stream_loss != 0;
-     }},
     {"SOIL_CON_TRANS", "soil contaminant transport without overland contaminant transport",
      [](const model_state& ms) {
        return ms.transport.soil_con_trans != 0 && ms.transport.ov_con_trans == 0 &&
@@ -259,8 +255,28 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.soil_con_trans != 0 &&
               (ss.green_ampt == 0 || ss.inf_redist != 0 || ss.inf_layered_soil != 0);
      }},
-    {"SEDIMENT_CONTAM", "sediment-bound contaminants",
-     [](const model_state& ms) { return ms.transport.sediment_contam != 0; }},
+    // The bound phase rides on the overland sediment and comes from the soil column's sorbed
+    // mass; the channel network and the lakes carry no bound phase yet.
+    {"SEDIMENT_CONTAM", "sediment-bound contaminants without overland erosion (SOIL_EROSION)",
+     [](const model_state& ms) {
+       return ms.transport.sediment_contam != 0 && ms.transport.sediment.soil_erosion == 0;
+     }},
+    {"SEDIMENT_CONTAM",
+     "sediment-bound contaminants without overland and soil contaminant transport (OV_CON_TRANS "
+     "and SOIL_CON_TRANS)",
+     [](const model_state& ms) {
+       return ms.transport.sediment_contam != 0 &&
+              (ms.transport.ov_con_trans == 0 || ms.transport.soil_con_trans == 0);
+     }},
+    {"SEDIMENT_CONTAM", "sediment-bound contaminants in a channel network",
+     [](const model_state& ms) {
+       return ms.transport.sediment_contam != 0 && ms.channel.chan_explic != 0;
+     }},
+    {"SEDIMENT_CONTAM", "sediment-bound contaminants with lakes",
+     [](const model_state& ms) {
+       return ms.transport.sediment_contam != 0 &&
+              (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
+     }},
     // Fixed soil concentrations act in the soil constituents' step.
     {"SOIL_STATIC_CONC", "fixed soil contaminant concentrations without SOIL_CON_TRANS",
      [](const model_state& ms) {
@@ -277,6 +293,12 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0 &&
               ms.cards.chan_con_trans_given == 0;
+     }},
+    // The stream nutrients' books hold no exchange with the ground through the stream beds.
+    {"NUTRIENTS", "the nutrient sub-model with seepage through the stream beds (STREAM_LOSS)",
+     [](const model_state& ms) {
+       return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0 &&
+              ms.channel.stream_loss != 0;
      }},
     {"NUTRIENTS", "the nutrient sub-model with lakes",
      [](const model_state& ms) {

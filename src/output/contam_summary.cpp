@@ -42,6 +42,20 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
         b.soil_final += (ct.soil_infil_mass[k][cell] - ct.soil_uptake_mass[k][cell]) / 1000.0;
     }
   }
+  const sed_contam_tables& sc = tr.sed_contam;
+  if (sc.ready && k <= sc.outlet.count()) {
+    for (int cell = 1; cell <= ms.cell_count; ++cell) {
+      for (int cls = 1; cls <= sc.classes; ++cls) b.bound_final += sc.bound_mass[k][cell][cls];
+      b.sed_eroded += sc.eroded[k][cell];
+      b.sed_deposited += sc.deposited[k][cell];
+      b.sed_source += sc.released[k][cell];
+    }
+    b.sed_source /= 1000.0;
+    b.bound_final /= 1000.0;
+    b.sed_eroded /= 1000.0;
+    b.sed_deposited /= 1000.0;
+    b.sed_out = sc.outlet[k] / 1000.0;
+  }
   b.land_init = total_at(tr.OV_LAND_MASS_INIT, k);
   if (soil) {
     b.soil_init = b.land_init;
@@ -58,8 +72,9 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
     }
     b.soil_infil += pending_in;
     b.soil_uptake += pending_up;
-    const double in = b.soil_init + b.soil_infil;
-    b.soil_error = percent_error(in, b.soil_final + b.soil_decay + b.soil_uptake, 1e-6);
+    const double in = b.soil_init + b.soil_infil + b.sed_deposited;
+    b.soil_error =
+        percent_error(in, b.soil_final + b.soil_decay + b.soil_uptake + b.sed_eroded, 1e-6);
   }
 
   b.ov_init = total_at(tr.OV_MASS_INIT, k);
@@ -75,6 +90,11 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
   b.ov_neg = total_at(ct.neg_mass_total, k);
   double in = b.ov_init + b.ov_point + b.ov_precip + b.ov_neg;
   double out = b.ov_infil + b.ov_final + b.ov_out + b.ov_to_land;
+  // The bound phase gave the water (or took from it) the sediment source.
+  if (b.sed_source > 0.0)
+    in += b.sed_source;
+  else
+    out -= b.sed_source;
   if (table_terms) {
     if (b.ov_uptake > 1e-16)
       in += b.ov_uptake;
@@ -104,19 +124,25 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
     b.chan_out = total_at(cc.out_total, k);
     b.chan_decay = total_at(cc.decay_total, k);
     b.chan_restored = total_at(cc.restored, k);
-    b.chan_error = percent_error(b.chan_init + b.chan_in + b.chan_restored,
-                                 b.chan_final + b.chan_out + b.chan_decay, 1e-16);
+    b.chan_gw = total_at(cc.gw_total, k);
+    const double gw_in = b.chan_gw > 0.0 ? b.chan_gw : 0.0;
+    const double gw_out = b.chan_gw < 0.0 ? -b.chan_gw : 0.0;
+    b.chan_error = percent_error(b.chan_init + b.chan_in + b.chan_restored + gw_in,
+                                 b.chan_final + b.chan_out + b.chan_decay + gw_out, 1e-16);
   }
 
   b.global_init = total_at(tr.GLOBAL_MASS_INIT, k);
-  b.global_final = b.ov_final + (soil ? b.soil_final : b.land_final) + b.chan_final;
+  b.global_final = b.ov_final + (soil ? b.soil_final : b.land_final) + b.chan_final + b.bound_final;
   b.global_point = total_at(tr.GLOBAL_POINT_SOURCE, k);
   b.global_precip = total_at(ct.global_precip_mass, k);
-  b.global_out = total_at(tr.GLOBAL_MASS_OUT, k);
+  b.global_out = total_at(tr.GLOBAL_MASS_OUT, k) + b.sed_out;
   // Without the soil column, infiltrated mass leaves the system.
   if (!soil) b.global_out += b.ov_infil;
   b.global_decay = total_at(tr.GLOBAL_MASS_DECAY, k);
-  const double g_in = b.global_init + b.global_point + b.global_precip + b.ov_neg + b.chan_restored;
+  // What the stream beds took leaves the system; what they gave came into it.
+  if (b.chan_gw < 0.0) b.global_out -= b.chan_gw;
+  const double g_in = b.global_init + b.global_point + b.global_precip + b.ov_neg +
+                      b.chan_restored + (b.chan_gw > 0.0 ? b.chan_gw : 0.0);
   const double g_out = b.global_out + b.global_final + (table_terms ? b.global_decay : 0.0);
   b.global_error = percent_error(g_in, g_out, 0.0);
   return b;
@@ -150,6 +176,8 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
         fprintf(fp, "Soil decay mass               %14.2lf \n", b.soil_decay);
       }
       fprintf(fp, "Mass seepage down to GW       %14.2lf \n \n", 0.0);
+      if (tr.sed_contam.ready)
+        fprintf(fp, "Sediment eroded(-)/deposited  %14.2lf \n \n", b.sed_deposited - b.sed_eroded);
       fprintf(fp, "Soil mass balance error       %14.4lf \n", b.soil_error);
       if (tr.soil_static_conc)
         fprintf(fp,
@@ -177,6 +205,7 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     fprintf(fp, "Point source mass gain        %14.2lf \n", b.ov_point);
     fprintf(fp, "Precipitation mass gain       %14.2lf \n", b.ov_precip);
     if (table) fprintf(fp, "Uptake from soil              %14.2lf \n", b.ov_uptake);
+    if (tr.sed_contam.ready) fprintf(fp, "Sediment source               %14.2lf \n", b.sed_source);
     fprintf(fp, "\n");
     fprintf(fp, "Mass loss to infiltration     %14.2lf \n", b.ov_infil);
     if (tr.chan_contam.ready)
@@ -186,6 +215,10 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     fprintf(fp, "Mass left on land by drying   %14.2lf \n", b.ov_to_land);
     fprintf(fp, "Mass restored to emptied cells %13.2lf \n", b.ov_neg);
     fprintf(fp, "\n");
+    if (tr.sed_contam.ready) {
+      fprintf(fp, "Attached to susp sediments    %14.2lf \n", b.bound_final);
+      fprintf(fp, "Attached exiting watershed    %14.2lf \n", b.sed_out);
+    }
     fprintf(fp, "\n");
     fprintf(fp, "Contam mass balance error       %14.4lf percent \n", b.ov_error);
   }
@@ -202,6 +235,8 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
       fprintf(fp, "Final Mass in Channels        %14.2lf \n \n", b.chan_final);
       fprintf(fp, "Mass gain from overland       %14.2lf \n", b.chan_in);
       fprintf(fp, "Point source mass gain        %14.2lf \n", 0.0);
+      if (ms.channel.stream_loss)
+        fprintf(fp, "Groundwater mass gain/loss    %14.2lf \n \n", b.chan_gw);
       fprintf(fp, "Outlet mass flux              %14.2lf \n", b.chan_out);
       if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.chan_decay);
       fprintf(fp, "Mass restored to emptied nodes %13.2lf \n", b.chan_restored);
@@ -223,7 +258,7 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     fprintf(fp, "Point source inputs           %14.2lf\n", b.global_point);
     fprintf(fp, "Precipitation inputs          %14.2lf \n", b.global_precip);
     fprintf(fp, "Mass restored to emptied cells %13.2lf \n", b.ov_neg);
-    fprintf(fp, "Flux from GW to streams       %14.2lf \n", 0.0);
+    fprintf(fp, "Flux from GW to streams       %14.2lf \n", b.chan_gw);
     if (soil) fprintf(fp, "Soil mass in from groundwater %14.2lf \n \n", 0.0);
     fprintf(fp, "Total mass out of system      %14.2lf \n \n", b.global_out);
     if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.global_decay);

@@ -21,6 +21,15 @@ struct constituent_books {
   double ov_to_stream = 0.0;
   double chan_init = 0.0, chan_final = 0.0, chan_in = 0.0, chan_out = 0.0, chan_decay = 0.0;
   double chan_restored = 0.0, chan_error = 0.0;
+  // Stream loss: the net exchange with the ground through the stream beds (negative out of the
+  // channels).
+  double chan_gw = 0.0;
+  // SEDIMENT_CONTAM: the mass bound to the overland suspended sediment now, what erosion took
+  // from the soil column and settling gave back to it, what left through the outlet with the
+  // sediment, and the sediment source: what the bound phase gave the water by partitioning
+  // (negative when it took from the water).
+  double bound_final = 0.0, sed_eroded = 0.0, sed_deposited = 0.0, sed_out = 0.0;
+  double sed_source = 0.0;
 };
 
 // The books of constituent k (1..num_contaminants) from the run totals and the stores as they

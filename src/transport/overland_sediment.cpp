@@ -5,12 +5,14 @@
 // place in cell order, cell after cell. Without lakes it runs on many threads through the tiles
 // of the sediment sweep, whose levels keep every cell's moves in that order, so the result is the
 // single pass's on any thread count; with lakes (whose stores every shore cell shares) it runs
-// on one thread.
+// on one thread. With SEDIMENT_CONTAM the constituents bound to the fine sediment are taken up,
+// carried and settled with it, share for share.
 #include <cmath>
 #include <cstdio>
 
 #include "framework/core/parallel_team.h"
 #include "framework/model_state.h"
+#include "transport/contaminants/sed_contam.h"
 #include "transport/sediment_kernels.h"
 #include "transport/sediment_sweep.h"
 #include "transport/transport_steps.h"
@@ -52,6 +54,9 @@ struct sediment_views {
   double* const* olake_sed = nullptr;
   double* const* olake_in = nullptr;
   double* const* olake_settled = nullptr;
+  // SEDIMENT_CONTAM: the constituents bound to the fine sediment move with it (inactive when
+  // bound.bound is null).
+  bound_payload bound;
 };
 
 int lake_at(const sediment_views& v, int c) {
@@ -238,6 +243,8 @@ double move_across(const sediment_views& v, int giver, int receiver, double q, d
     const double f = from.vol[k][2] / suspended;
     from.fract[k][2] = f;
     const double m = f * carried;
+    if (v.bound.bound != nullptr && from.vol[k][2] > 0.0)
+      bound_move(v.bound, giver, receiver, k, m / from.vol[k][2]);
     from.vol[k][2] -= m;
     if (into_lake != 0) {
       transport_state& tr = *v.tr;
@@ -337,6 +344,7 @@ void settle_cell(const sediment_views& v, int c) {
   for (int k = 1; k <= v.classes; ++k) {
     const double trap = still ? 1.0 : 1.0 - std::exp(-v.dx * s.settling_vel[k] / (velocity * h));
     const double settled = trap * s.vol_sed[c][k][2];
+    if (v.bound.bound != nullptr) bound_settle(v.bound, c, k, trap);
     s.vol_sed[c][k][2] -= settled;
     s.vol_sed[c][k][3] += settled;
     deposited[k] += settled;
@@ -422,6 +430,8 @@ void overland_sediment_step(model_state& ms, double dt) {
     v.olake_settled = tr.olake_sed_settled.row_table();
     gather_olake_cells(v);
   }
+  // Bound constituents ride only on a plane without lakes (the run refuses them with lakes).
+  if (v.lake == nullptr && v.olake == nullptr) v.bound = sed_contam_payload(ms);
   // The outlet drains through its right side when it has no right neighbour, else through its
   // lower side when it has no neighbour below.
   int drains_y = 0;
@@ -438,7 +448,10 @@ void overland_sediment_step(model_state& ms, double dt) {
   {
     splash_memo memo;
 #pragma omp for schedule(static)
-    for (int c = 1; c <= n; ++c) erode_cell(v, c, drains_y, memo);
+    for (int c = 1; c <= n; ++c) {
+      erode_cell(v, c, drains_y, memo);
+      if (v.bound.bound != nullptr) bound_pickup(v.bound, c, sed->sed_vol_eroded[c]);
+    }
   }
 
   if (!sed->ov_qsmax.empty()) {

@@ -255,6 +255,42 @@ TEST(ChanContamCases, AStillPoolDecaysAsExpOfMinusKt) {
   }
 }
 
+// The still pool of the case above without decay, seeping through its bed into the soil
+// (STREAM_LOSS): the water that leaves takes the tracer at the pool's concentration, so every node
+// keeps its 1e6 g/m3 while the pool drains, the channel and global books hold what the bed took,
+// and that is 1e6 g/m3 times the volume the water balance says the channels lost to the ground.
+TEST(ChanContamCases, AStillPoolSeepingThroughItsBedKeepsItsConcentration) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_valley(0.0, 1.2, 0.0, 0.0, 0.0, 240.0,
+               "INIT_CHAN_CONC 1e6\nALL_CONTAM_OUTPUT\nHYD_FREQ 30\nSTREAM_LOSS\nK_RIVER 0.036\n"
+               "M_RIVER 1.0\n");
+  const std::string s = run_both();
+  const double m0 = cols * cell * trapezoid_area(1.2) * 1e6 / 1000.0;  // kg
+  EXPECT_NEAR(after(s, "Channel Contaminant", "Initial Mass in Channels"), m0, 0.01);
+  const double left = after(s, "Channel Contaminant", "Final Mass in Channels");
+  const double ground = after(s, "Channel Contaminant", "Groundwater mass gain/loss");
+  // The water the channels lost to the ground (m3, printed to 0.01 m3).
+  const double seeped = summary_number(s, "Total flux from river to gw=");
+  EXPECT_GT(seeped, 10.0) << s;
+  EXPECT_NEAR(-ground, 1e6 * seeped / 1000.0, 1e3 * 0.005 + 0.01) << s;
+  EXPECT_NEAR(left - ground, m0, 0.02) << s;
+  EXPECT_EQ(after(s, "Channel Contaminant", "Outlet mass flux"), 0.0);
+  EXPECT_NEAR(after(s, "Channel Contaminant", "Dissolved mass balance error"), 0.0, 1e-6);
+  EXPECT_EQ(after(s, "Global Transport", "Flux from GW to streams"), ground);
+  EXPECT_EQ(after(s, "Global Transport", "Total mass out of system"), -ground);
+
+  // Every record of the concentration dataset holds 1e6 g/m3 at every node.
+  const std::vector<std::vector<double>> conc =
+      torva_test::first_link_records(read_file("tracer.out.chan.conc"));
+  ASSERT_EQ(conc.size(), 9u);
+  for (std::size_t r = 0; r < conc.size(); ++r) {
+    ASSERT_GE(conc[r].size(), static_cast<std::size_t>(cols + 1));
+    for (int node = 1; node <= cols; ++node)
+      EXPECT_NEAR(conc[r][static_cast<std::size_t>(node)], 1e6, 1e-6) << r << " " << node;
+  }
+}
+
 // The example watershed with channels (two head links meeting above the outlet link) under 25
 // mm/h of rain for 30 minutes that carries 1000 g/m3 of a tracer dispersing at 0.1 m2/s over the
 // plane and 1 m2/s in the channels: the rain's tracer runs off the cells into the three links and

@@ -273,10 +273,18 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
        "CHAN_CON_TRANS"},
       {"SOIL_CONTAM\n", "SOIL_CON_TRANS"},
       {"SEDIMENT_CONTAM\n", "SEDIMENT_CONTAM"},
+      {"SOIL_EROSION 2\nOV_CON_TRANS\nSEDIMENT_CONTAM\n", "SEDIMENT_CONTAM"},
+      {"GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
+       "SOIL_EROSION 2\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\n"
+       "SOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
+       "SEDIMENT_CONTAM"},
       {"SOIL_STATIC_CONC\n", "SOIL_STATIC_CONC"},
       {"CONTAM_MAP c.asc\n", "CONTAM_MAP"},
       {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "NUTRIENTS"},
       {"NUTRIENTS\nOVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "NUTRIENTS"},
+      {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT "
+       "chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\nSTREAM_LOSS\n",
+       "NUTRIENTS"},
       {"NUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
       {"NUTRIENTS\nINF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\n", "NUTRIENTS"},
       {"NUTRIENTS\nST_INIT_NO3 2.5\n", "ST_INIT_<species> or OUT_ST_<species>"},
@@ -359,8 +367,13 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "OV_CON_TRANS\nSOIL_CON_TRANS\n",
       "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
       "OV_CON_TRANS\nSOIL_CON_TRANS\nSOIL_STATIC_CONC\n",
+      // Constituents bound to the eroded overland sediment.
+      "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
+      "SOIL_EROSION 2\nOV_CON_TRANS\nSOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
       // Overland constituents into the channel network, carried on by the channel constituents.
       "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\nCHAN_DECAY_COEF 1\n",
+      // ... and out through the stream beds.
+      "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\nSTREAM_LOSS\n",
       // The constituent maps, link/node datasets and the overland concentration map.
       "OV_CON_TRANS\nALL_CONTAM_OUTPUT\nOV_CON_MAP conc.dat\n",
       // The analyzer file and the coupling with the reservoir model.

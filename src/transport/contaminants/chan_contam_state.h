@@ -15,6 +15,9 @@ struct chan_contam_tables {
   raw_array2d<double> chan_con_disp;    // m2/s: dispersion coefficient
   raw_array2d<double> chan_mass;        // g: decayed mass gathered, not yet applied
   raw_array2d<double> chan_qlat_mass;   // g: brought by the overland water, not yet applied
+  raw_array2d<double> chan_gw_mass;     // g: exchanged with the ground through the stream bed,
+                                        // not yet applied (negative out of the channel); stream
+                                        // loss only
 
   // Work copies of the constituent being routed, per flat node: the accepted mass (g) and
   // concentration (g/m3) of the sub-step's start, the step's start, the current and the
@@ -38,6 +41,8 @@ struct chan_contam_tables {
   double decay_interval = 0.0;
   double lateral_last = 0.0;      // last exchange with the overland plane
   double lateral_interval = 0.0;  // s: interval of the last exchange
+  double gw_last = 0.0;           // last gathering of the stream-bed exchange
+  double gw_interval = 0.0;       // s: interval of the last gathering
   int clocks_ready = 0;
 
   // Run books (kg), per constituent 1..num_contaminants.
@@ -46,4 +51,6 @@ struct chan_contam_tables {
   raw_array1d<double> decay_total;  // decayed in the channels
   raw_array1d<double> out_total;    // left through the outlet node
   raw_array1d<double> restored;     // added back to nodes the routing left slightly negative
+  raw_array1d<double> gw_total;     // exchanged with the ground through the stream beds (net,
+                                    // negative out of the channels); stream loss only
 };

@@ -83,15 +83,16 @@ constexpr int link_block = 64;
 
 // The sum over every node of every routed link of what visit(link, node, flat index) returns,
 // blocks of links shared among the threads (each node visited by one thread) and their parts
-// added in link order, so that the sum is the same bits on any number of threads.
-template <class Visit>
-double routed_node_sum(const model_state& ms, const Visit& visit) {
+// added in link order, so that the sum is the same bits on any number of threads. T is a double
+// or a record of doubles with +=.
+template <class T = double, class Visit>
+T routed_node_sum(const model_state& ms, const Visit& visit) {
   const channel_state& ch = ms.channel;
   const int stride = ms.transport.con_node_stride;
-  return block_ordered_sum<link_block, double>(
-      ch.chan_link_count, 0.0,
+  return block_ordered_sum<link_block, T>(
+      ch.chan_link_count, T{},
       [&](int first, int last) {
-        double part = 0.0;
+        T part{};
         for (int link = first; link <= last; ++link) {
           if (!chan_link_routed(ch.ltype[link])) continue;
           for (int node = 1; node <= ch.nx[link]; ++node)
@@ -99,7 +100,47 @@ double routed_node_sum(const model_state& ms, const Visit& visit) {
         }
         return part;
       },
-      [](double& total, double part) { total += part; });
+      [](T& total, const T& part) { total += part; });
+}
+
+// What the node terms of one routing applied (g): the decayed mass and the net exchange with the
+// ground through the stream bed (negative out of the channel).
+struct node_terms {
+  double decayed = 0.0;
+  double ground = 0.0;
+  node_terms& operator+=(const node_terms& o) {
+    decayed += o.decayed;
+    ground += o.ground;
+    return *this;
+  }
+};
+
+// With stream loss: the water each node's bed passed since the last gathering carries the
+// node's concentration with it when it leaves the channel; water coming up through the bed (a
+// water table above it) brings none. The node's seepage volume starts again at 0.
+void gather_stream_bed_exchange(model_state& ms) {
+  transport_state& tr = ms.transport;
+  chan_contam_tables& cc = tr.chan_contam;
+  channel_state& ch = ms.channel;
+  if (!ch.stream_loss || ch.seepage_vol.empty() || cc.chan_gw_mass.empty()) return;
+  const double now = ms.current_time;
+  if (cc.gw_last < tr.chan_con_clock.last - ms.time_tolerance) cc.gw_last = tr.chan_con_clock.last;
+  cc.gw_interval = (now - cc.gw_last) * seconds_per_day;
+  cc.gw_last = now;
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    const bool routed = chan_link_routed(ch.ltype[link]);
+    for (int node = 1; node <= ch.seepage_vol.node_count(link); ++node) {
+      double& volume = ch.seepage_vol(link, node);
+      const double v = volume;
+      volume = 0.0;
+      if (!routed || node > ch.nx[link] || !(v < -tiny)) continue;
+      const int k = flat(tr, link, node);
+      for (int c = 1; c <= tr.num_contaminants; ++c) {
+        if (tr.constituent_type[c] == 3) continue;
+        cc.chan_gw_mass[c][k] += v * tr.chan_con_conc[c][k];
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -133,14 +174,18 @@ void alloc_channel_contaminants(model_state& ms) {
       !node_table(cc.chan_mass, nc, nodes, "chan_mass") ||
       !node_table(cc.chan_qlat_mass, nc, nodes, "chan_qlat_mass"))
     return stop_now();
+  // The stream beds' exchange, gathered node by node by the channel routing.
+  if (ch.stream_loss && (!node_table(cc.chan_gw_mass, nc, nodes, "chan_gw_mass") ||
+                         !ms.channel.seepage_vol.allocate(ch.chan_link_count, ch.nx1.data())))
+    return stop_now();
   raw_array1d<double>* work[] = {
       &cc.acc_mass, &cc.acc_conc, &cc.start_mass, &cc.start_conc, &cc.cur_mass, &cc.cur_conc,
       &cc.it_mass,  &cc.it_conc,  &cc.source,     &cc.disp_coef,  &cc.adv0,     &cc.adv_prev,
       &cc.adv,      &cc.disp0,    &cc.disp_prev,  &cc.disp,       &cc.area_adt};
   for (raw_array1d<double>* a : work)
     if (!work_array(*a, nodes, "channel constituent work")) return stop_now();
-  raw_array1d<double>* totals[] = {&cc.init_total, &cc.qlat_total, &cc.decay_total, &cc.out_total,
-                                   &cc.restored};
+  raw_array1d<double>* totals[] = {&cc.init_total, &cc.qlat_total, &cc.decay_total,
+                                   &cc.out_total,  &cc.restored,   &cc.gw_total};
   for (raw_array1d<double>* a : totals)
     if (!work_array(*a, nc, "channel constituent totals")) return stop_now();
 }
@@ -182,6 +227,7 @@ void ov_chan_contam_exchange(model_state& ms) {
     cc.lateral_last = tr.ov_con_clock.last;
     cc.decay_last = tr.chan_con_clock.last;
     cc.decay_next = tr.chan_con_clock.next;
+    cc.gw_last = tr.chan_con_clock.last;
     cc.clocks_ready = 1;
   }
   if (cc.lateral_last < tr.ov_con_clock.last - ms.time_tolerance)
@@ -242,8 +288,10 @@ void channel_contam_sources(model_state& ms) {
     cc.lateral_last = tr.ov_con_clock.last;
     cc.decay_last = tr.chan_con_clock.last;
     cc.decay_next = tr.chan_con_clock.next;
+    cc.gw_last = tr.chan_con_clock.last;
     cc.clocks_ready = 1;
   }
+  gather_stream_bed_exchange(ms);
   // Between two events the clock jumps to the next event's start: the decay starts again there.
   if (cc.decay_next < now - ms.time_tolerance) {
     cc.decay_last = tr.chan_con_clock.last;
@@ -280,20 +328,26 @@ void channel_lake_contam_routing(model_state& ms) {
   for (int c = 1; c <= tr.num_contaminants && dt > 0.0; ++c) {
     if (tr.constituent_type[c] == 3) continue;
     const bool table_kind = decays && tr.constituent_type[c] == 1;
+    const bool ground = !cc.chan_gw_mass.empty();
     // 1. The work copies and each node's net source from its pending amounts.
-    const double decayed = routed_node_sum(ms, [&](int, int, int k) {
+    const node_terms applied = routed_node_sum<node_terms>(ms, [&](int, int, int k) {
       const double m0 = tr.chan_con_mass[c][k];
       double m = m0;
       cc.acc_mass[k] = m0;
       cc.acc_conc[k] = tr.chan_con_conc[c][k];
       cc.disp_coef[k] = cc.chan_con_disp[c][k];
       apply_pending_term(m, cc.chan_qlat_mass[c][k], dt, cc.lateral_interval, share_tolerance, 1.0);
-      double d = 0.0;
+      node_terms t;
+      if (ground)
+        t.ground =
+            apply_pending_term(m, cc.chan_gw_mass[c][k], dt, cc.gw_interval, share_tolerance, 1.0);
       if (table_kind)
-        d = apply_pending_term(m, cc.chan_mass[c][k], dt, cc.decay_interval, share_tolerance, -1.0);
+        t.decayed =
+            apply_pending_term(m, cc.chan_mass[c][k], dt, cc.decay_interval, share_tolerance, -1.0);
       cc.source[k] = (m - m0) / dt;
-      return d;
+      return t;
     });
+    const double decayed = applied.decayed;
 
     // 2. Advection and dispersion along the links.
     double out = 0.0;
@@ -324,6 +378,7 @@ void channel_lake_contam_routing(model_state& ms) {
     cc.decay_total[c] += decayed / 1000.0;
     cc.out_total[c] += out / 1000.0;
     cc.restored[c] += restored / 1000.0;
+    cc.gw_total[c] += applied.ground / 1000.0;
     tr.GLOBAL_MASS_DECAY[c] += decayed / 1000.0;
     tr.GLOBAL_MASS_OUT[c] += out / 1000.0;
   }

@@ -11,6 +11,7 @@
 #include "framework/model_state.h"
 #include "input/input_steps.h"
 #include "transport/contaminants/chan_contam.h"
+#include "transport/contaminants/sed_contam.h"
 #include "transport/transport_steps.h"
 
 namespace {
@@ -338,4 +339,6 @@ void contam_soil_layer_init(model_state& ms) {
   // The channel nodes, whose water the channel start-up has set by now.
   init_channel_contaminants(ms);
   if (tr.nutrients) nsm_assign_stream_constituents(ms);
+  // The bound phase starts empty: erosion brings it from the soil column.
+  sed_contam_init(ms);
 }

@@ -11,6 +11,7 @@
 #include "framework/model_state.h"
 #include "transport/contaminants/chan_contam.h"
 #include "transport/contaminants/contam_kernels.h"
+#include "transport/contaminants/sed_contam.h"
 #include "transport/transport_steps.h"
 
 namespace {
@@ -397,6 +398,8 @@ void overland_contam_mass_update(model_state& ms) {
     book_overland_step_terms(tr, ct, c, ms.channel.chan_explic == 0);
   }
 
+  // With SEDIMENT_CONTAM the moved water and the moved sediment share each cell's mass again.
+  sed_contam_partition(ms);
   tc.last = ms.current_time;
   tc.next = ms.current_time + tc.interval_days;
   tr.ov_contam_sweep_parity = tr.ov_contam_sweep_parity == 1 ? 2 : 1;

@@ -1,0 +1,179 @@
+// Sediment-bound constituents on the overland plane (SEDIMENT_CONTAM). The overland sediment step
+// carries the bound mass through the payload of this file: erosion takes the sorbed mass of the
+// eroded soil from the soil column, each move of suspended sediment takes the same share of its
+// bound mass along, settling gives it back to the soil column; the overland constituent transport
+// step then shares every wet cell's constituent between its water and its suspended fine
+// sediment by linear equilibrium partitioning. Mass only moves between stores, so the books close.
+#include "transport/contaminants/sed_contam.h"
+
+#include <algorithm>
+
+#include "framework/core/error_state.h"
+#include "framework/core/parallel_team.h"
+#include "framework/model_state.h"
+#include "transport/contaminants/contam_kernels.h"
+
+namespace {
+
+constexpr double tiny = 1e-16;
+
+double clamp_share(double share) {
+  return share < 0.0 ? 0.0 : (share > 1.0 ? 1.0 : share);
+}
+
+}  // namespace
+
+void bound_pickup(const bound_payload& p, int cell, const double* eroded_volume) {
+  double fine_fraction = 0.0;
+  for (int k = 1; k <= p.classes; ++k)
+    if (p.sand[k] == 0) fine_fraction += p.fract[cell][k][1];
+  const double solids =
+      p.layer_thickness * p.area * (1.0 - p.porosity[cell]) * fine_fraction;  // m3
+  if (!(solids > tiny)) return;
+  for (int c = 1; c <= p.constituents; ++c) {
+    double& layer = p.soil[c][cell][1];
+    if (!(layer > tiny)) continue;
+    double sorbed_share = 1.0 - soil_dissolved_fraction(p.theta[cell][1], p.soil_kd[c][cell]);
+    sorbed_share = clamp_share(sorbed_share);
+    const double sorbed = layer * sorbed_share;  // g
+    const double per_volume = sorbed / solids;   // g per m3 of fine solids
+    double taken = 0.0;
+    for (int k = 1; k <= p.classes; ++k) {
+      if (p.sand[k] != 0 || !(eroded_volume[k] > 0.0)) continue;
+      double m = per_volume * eroded_volume[k];
+      if (m > sorbed - taken) m = sorbed - taken;
+      if (!(m > tiny)) continue;
+      p.bound[c][cell][k] += m;
+      taken += m;
+    }
+    layer -= taken;
+    p.land[c][cell] -= taken;
+    p.eroded[c][cell] += taken;
+  }
+}
+
+void bound_move(const bound_payload& p, int giver, int receiver, int k, double share) {
+  if (p.sand[k] != 0) return;
+  share = clamp_share(share);
+  for (int c = 1; c <= p.constituents; ++c) {
+    double& from = p.bound[c][giver][k];
+    const double m = from * share;
+    from -= m;
+    if (receiver != 0)
+      p.bound[c][receiver][k] += m;
+    else
+      p.outlet[c] += m;
+  }
+}
+
+void bound_settle(const bound_payload& p, int cell, int k, double share) {
+  if (p.sand[k] != 0) return;
+  share = clamp_share(share);
+  for (int c = 1; c <= p.constituents; ++c) {
+    double& held = p.bound[c][cell][k];
+    const double m = held * share;
+    held -= m;
+    p.soil[c][cell][1] += m;
+    p.land[c][cell] += m;
+    p.deposited[c][cell] += m;
+  }
+}
+
+double partition_cell(double kd, int classes, const int* sand, const double* particle_density,
+                      const double* const* volume, int slot, double water, double dissolved,
+                      double* bound) {
+  if (!(water > tiny)) return dissolved;
+  const double K = kd / 1.0e6;
+  double total = dissolved;
+  double s = 0.0;
+  for (int k = 1; k <= classes; ++k) {
+    if (sand[k] != 0) continue;
+    total += bound[k];
+    s += K * particle_density[k] * volume[k][slot] / water;
+  }
+  const double share = total / (1.0 + s);
+  for (int k = 1; k <= classes; ++k) {
+    if (sand[k] != 0) continue;
+    bound[k] = share * K * particle_density[k] * volume[k][slot] / water;
+  }
+  return share;
+}
+
+bound_payload sed_contam_payload(model_state& ms) {
+  bound_payload p;
+  transport_state& tr = ms.transport;
+  sed_contam_tables& sc = tr.sed_contam;
+  if (!sc.ready || tr.ov_sed == nullptr) return p;
+  contam_tables& ct = tr.contam;
+  // The contaminants of the table (numbered first) bind to the sediment; the nutrient species
+  // after them do not.
+  p.constituents = std::min(ct.num_table_contaminants, tr.num_contaminants);
+  p.classes = sc.classes;
+  p.sand = tr.ov_sed->sand.data();
+  p.bound = sc.bound_mass.plane_table();
+  p.eroded = sc.eroded.row_table();
+  p.deposited = sc.deposited.row_table();
+  p.outlet = sc.outlet.data();
+  p.soil = sc.soil_planes.data();
+  p.land = tr.ov_land_mass.row_table();
+  p.soil_kd = ct.contam_partition_coef.row_table();
+  p.theta = ct.theta.row_table();
+  p.porosity = ms.subsurface.porosity_cell.data();
+  p.fract = tr.ov_sed->sed_fract.plane_table();
+  p.layer_thickness = ct.soil_layer_thickness[1];
+  p.area = ms.gridsize * ms.gridsize;
+  return p;
+}
+
+void sed_contam_init(model_state& ms) {
+  transport_state& tr = ms.transport;
+  sed_contam_tables& sc = tr.sed_contam;
+  if (!tr.sediment_contam || !tr.ov_con_trans || !tr.soil_con_trans || tr.ov_sed == nullptr ||
+      tr.num_contaminants <= 0)
+    return;
+  const int nc = tr.num_contaminants;
+  const int n = ms.cell_count;
+  sc.classes = tr.ov_sed->num_sed_classes;
+  if (!sc.bound_mass.allocate(nc, n, sc.classes) || !sc.eroded.allocate(nc, n) ||
+      !sc.deposited.allocate(nc, n) || !sc.released.allocate(nc, n) || !sc.outlet.allocate(nc) ||
+      !sc.soil_planes.allocate(nc)) {
+    stop_with_message("Error: not enough memory for the sediment-bound constituents.\n");
+    return;
+  }
+  for (int c = 1; c <= nc; ++c) sc.soil_planes[c] = tr.soil_mass.plane(c);
+  sc.ready = 1;
+}
+
+void sed_contam_partition(model_state& ms) {
+  transport_state& tr = ms.transport;
+  sed_contam_tables& sc = tr.sed_contam;
+  if (!sc.ready || tr.ov_sed == nullptr) return;
+  const int n = ms.cell_count;
+  const double area = ms.gridsize * ms.gridsize;
+  const double* depth = ms.overland.ov_depth.data();
+  ov_sediment_obj& sed = *tr.ov_sed;
+  const int classes = sc.classes;
+  const int* sand = sed.sand.data();
+  const double* density = sed.particle_density.data();
+  double*** vol = sed.vol_sed.plane_table();
+  for (int c = 1; c <= tr.num_contaminants; ++c) {
+    if (tr.constituent_type[c] != 1) continue;
+    const double kd =
+        c <= tr.water_soil_partition_coef.upper() ? tr.water_soil_partition_coef[c] : 0.0;
+    double* mass = tr.ov_contam_mass[c];
+    double* conc = tr.ov_contam_conc[c];
+    double** bound = sc.bound_mass.plane_table()[c];
+    double* released = sc.released[c];
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+    for (int cell = 1; cell <= n; ++cell) {
+      const double water = depth[cell] * area;
+      if (!(water > tiny)) continue;
+      // Slot 2 of the sediment volumes: the suspended sediment.
+      const double before = mass[cell];
+      mass[cell] =
+          partition_cell(kd, classes, sand, density, vol[cell], 2, water, mass[cell], bound[cell]);
+      released[cell] += mass[cell] - before;
+      conc[cell] = mass[cell] / water;
+    }
+  }
+}

@@ -1,0 +1,23 @@
+// Constituents bound to the fine suspended sediment of the overland plane (SEDIMENT_CONTAM): the
+// bound mass of every cell and fine class, which erosion takes from the soil column, the overland
+// sediment step carries from cell to cell and settling gives back to the soil, with the run
+// totals of those exchanges. Held by the transport record of the run's model_state.
+#pragma once
+
+#include "framework/core/raw_arrays.h"
+
+struct sed_contam_tables {
+  int ready = 0;    // the tables are set up: the sediment step carries the bound mass
+  int classes = 0;  // sediment classes 1..classes (sand classes never carry bound mass)
+  raw_array3d<double> bound_mass;  // [constituent][cell][class]: g bound to the suspended
+                                   // sediment of the class
+  raw_array2d<double> eroded;      // [constituent][cell]: g the erosion took from the soil
+                                   // column over the run
+  raw_array2d<double> deposited;   // [constituent][cell]: g settling gave back to the soil column
+                                   // over the run
+  raw_array2d<double> released;    // [constituent][cell]: g the partitioning moved from the
+                                   // bound phase into the water over the run (negative: taken)
+  raw_array1d<double> outlet;      // per constituent: g carried out through the outlet cell with
+                                   // the sediment over the run
+  raw_array1d<double**> soil_planes;  // per constituent: the soil_mass plane [cell][layer] (g)
+};

@@ -1,0 +1,183 @@
+// The kernels of the sediment-bound constituents: linear equilibrium partitioning between the
+// water and the fine suspended sediment against hand-computed shares, and the payload that the
+// overland sediment step moves with the sediment (erosion from the soil's sorbed store, moves
+// between cells and out through the outlet, settling back into the soil), which keeps every gram.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "transport/contaminants/contam_kernels.h"
+#include "transport/contaminants/sed_contam.h"
+
+namespace sed_contam_tests {
+
+// Per-class volume rows [k][slot] for up to three classes, slot 2 the suspended volume.
+struct class_volumes {
+  double rows[4][5] = {};
+  double* table[4] = {rows[0], rows[1], rows[2], rows[3]};
+};
+
+TEST(SedContamPartition, SharesTheMassAsTheHandComputedEquilibrium) {
+  struct row {
+    const char* what;
+    double kd;                 // L/kg
+    int sand[4];               // per class 1..3
+    double density;            // g/m3 of every class
+    double suspended[4];       // m3 per class
+    double water;              // m3
+    double dissolved, bound1;  // g before
+    double expect_dissolved;   // g after, by hand
+  };
+  // K Ck = kd / 1e6 x density x volume / water.
+  const row rows[] = {
+      // 1000 L/kg on 1000 g/m3 of one fine class: K Ck = 1, half and half.
+      {"one fine class",
+       1000.0,
+       {0, 0, 1, 1},
+       2.65e6,
+       {0, 1000.0 / 2.65e6 * 10.0, 0, 0},
+       10.0,
+       80.0,
+       20.0,
+       50.0},
+      // Two fine classes of 500 g/m3 each at 2000 L/kg: S = 1 + 1, dissolved a third.
+      {"two fine classes",
+       2000.0,
+       {0, 0, 0, 1},
+       2.65e6,
+       {0, 500.0 / 2.65e6 * 4.0, 500.0 / 2.65e6 * 4.0, 1.0},
+       4.0,
+       60.0,
+       0.0,
+       20.0},
+      // No sorption: the bound mass all goes into the water.
+      {"Kd 0", 0.0, {0, 0, 1, 1}, 2.65e6, {0, 1e-3, 1.0, 0}, 2.0, 5.0, 7.0, 12.0},
+      // A sand class takes nothing, however much of it is suspended.
+      {"sand only", 5000.0, {0, 1, 1, 1}, 2.65e6, {0, 1.0, 1.0, 1.0}, 2.0, 5.0, 0.0, 5.0},
+      // A cell without water keeps its shares as they are.
+      {"dry cell", 1000.0, {0, 0, 1, 1}, 2.65e6, {0, 1e-3, 0, 0}, 1e-17, 3.0, 4.0, 3.0},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    class_volumes v;
+    double density[4];
+    for (int k = 0; k < 4; ++k) {
+      v.rows[k][2] = r.suspended[k];
+      density[k] = r.density;
+    }
+    double bound[4] = {0.0, r.bound1, 0.0, 0.0};
+    const double total = r.dissolved + r.bound1;
+    const double d =
+        partition_cell(r.kd, 3, r.sand, density, v.table, 2, r.water, r.dissolved, bound);
+    EXPECT_NEAR(d, r.expect_dissolved, 1e-12 * total);
+    // Every class's bound mass over the dissolved mass is its K Ck; the total is kept.
+    EXPECT_NEAR(d + bound[1] + bound[2] + bound[3], total, 1e-12 * total);
+    if (r.water > 1e-16) {
+      for (int k = 1; k <= 3; ++k) {
+        const double kck = r.sand[k] ? 0.0 : r.kd / 1e6 * r.density * r.suspended[k] / r.water;
+        EXPECT_NEAR(bound[k], kck * d, 1e-12 * total) << "class " << k;
+      }
+    } else {
+      EXPECT_EQ(bound[1], r.bound1);
+    }
+  }
+}
+
+// A row of three cells with two classes (1 fine, 2 sand) and one constituent: a soil layer of
+// 0.1 m over cells of 100 m2 with porosity 0.4 and 30 % fine soil, so the fine solids of the
+// layer are 0.1 x 100 x 0.6 x 0.3 = 1.8 m3.
+struct payload_fixture {
+  int sand[3] = {0, 0, 1};
+  std::vector<double> bound_rows = std::vector<double>(4 * 3, 0.0);
+  double* bound_cells[4];
+  double** bound_planes[2];
+  double eroded[4] = {}, deposited[4] = {}, land[4] = {}, kd[4] = {0, 1.0, 1.0, 1.0};
+  double* eroded_rows[2] = {nullptr, eroded};
+  double* deposited_rows[2] = {nullptr, deposited};
+  double* land_rows[2] = {nullptr, land};
+  double* kd_rows[2] = {nullptr, kd};
+  double soil_rows[4][2] = {};
+  double* soil_cells[4] = {soil_rows[0], soil_rows[1], soil_rows[2], soil_rows[3]};
+  double** soil_planes[2] = {nullptr, soil_cells};
+  double theta_rows[4][2] = {{0, 0}, {0, 0.3}, {0, 0.3}, {0, 0.3}};
+  double* theta[4] = {theta_rows[0], theta_rows[1], theta_rows[2], theta_rows[3]};
+  double porosity[4] = {0, 0.4, 0.4, 0.4};
+  double fract_slots[4][3][5] = {};
+  double* fract_classes[4][3];
+  double* const* fract_cells[4];
+  double outlet[2] = {};
+  bound_payload p;
+
+  payload_fixture() {
+    for (int cell = 0; cell < 4; ++cell) {
+      bound_cells[cell] = bound_rows.data() + 3 * cell;
+      for (int k = 0; k < 3; ++k) fract_classes[cell][k] = fract_slots[cell][k];
+      fract_cells[cell] = fract_classes[cell];
+      fract_slots[cell][1][1] = 0.3;
+      fract_slots[cell][2][1] = 0.7;
+    }
+    bound_planes[1] = bound_cells;
+    p.constituents = 1;
+    p.classes = 2;
+    p.sand = sand;
+    p.bound = bound_planes;
+    p.eroded = eroded_rows;
+    p.deposited = deposited_rows;
+    p.outlet = outlet;
+    p.soil = soil_planes;
+    p.land = land_rows;
+    p.soil_kd = kd_rows;
+    p.theta = theta;
+    p.porosity = porosity;
+    p.fract = fract_cells;
+    p.layer_thickness = 0.1;
+    p.area = 100.0;
+  }
+  double held() const {
+    double sum = outlet[1];
+    for (int cell = 1; cell <= 3; ++cell)
+      sum += soil_rows[cell][1] + bound_cells[cell][1] + bound_cells[cell][2];
+    return sum;
+  }
+};
+
+TEST(SedContamPayload, ErosionMovesAndSettlingKeepEveryGram) {
+  payload_fixture f;
+  for (int cell = 1; cell <= 3; ++cell) f.soil_rows[cell][1] = f.land[cell] = 900.0;
+  const double start = f.held();
+
+  // Erosion of 0.018 m3 of fine and 0.5 m3 of sand sediment from cell 1: the fine share of
+  // the layer's sorbed mass, sorbed / 1.8 m3 x 0.018 m3, moves to the bound phase; sand takes
+  // nothing.
+  const double sorbed = 900.0 * (1.0 - soil_dissolved_fraction(0.3, 1.0));
+  const double eroded_volume[3] = {0.518, 0.018, 0.5};
+  bound_pickup(f.p, 1, eroded_volume);
+  EXPECT_NEAR(f.bound_cells[1][1], sorbed / 1.8 * 0.018, 1e-12);
+  EXPECT_EQ(f.bound_cells[1][2], 0.0);
+  EXPECT_NEAR(f.soil_rows[1][1], 900.0 - sorbed / 1.8 * 0.018, 1e-12);
+  EXPECT_EQ(f.land[1], f.soil_rows[1][1]);
+  EXPECT_EQ(f.eroded[1], f.bound_cells[1][1]);
+
+  // More erosion than the layer's fine solids hold takes no more than its sorbed mass.
+  const double flood[3] = {10.0, 10.0, 0.0};
+  bound_pickup(f.p, 2, flood);
+  EXPECT_NEAR(f.bound_cells[2][1], sorbed, 1e-9);
+  EXPECT_NEAR(f.soil_rows[2][1], 900.0 - sorbed, 1e-9);
+
+  // A quarter of cell 1's fine sediment moves to cell 3, then half of cell 3's out through the
+  // outlet; 40 % of cell 2's settles.
+  const double b1 = f.bound_cells[1][1];
+  bound_move(f.p, 1, 3, 1, 0.25);
+  bound_move(f.p, 3, 0, 1, 0.5);
+  bound_move(f.p, 1, 2, 2, 1.0);  // sand: nothing bound moves
+  bound_settle(f.p, 2, 1, 0.4);
+  EXPECT_NEAR(f.bound_cells[1][1], 0.75 * b1, 1e-12);
+  EXPECT_NEAR(f.bound_cells[3][1], 0.125 * b1, 1e-12);
+  EXPECT_NEAR(f.outlet[1], 0.125 * b1, 1e-12);
+  EXPECT_NEAR(f.deposited[2], 0.4 * sorbed, 1e-9);
+  EXPECT_NEAR(f.soil_rows[2][1], 900.0 - 0.6 * sorbed, 1e-9);
+  EXPECT_NEAR(f.held(), start, 1e-9);
+}
+
+}  // namespace sed_contam_tests
