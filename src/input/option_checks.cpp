@@ -163,9 +163,11 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.subsurface.gw_simulation != 0 && ms.subsurface.inf_richards != 0;
      }},
-    {"GW_SIMULATION", "groundwater coupled with the soil of INF_REDIST or INF_LAYERED_SOIL",
+    // The soil zones that meet the water table are kept by the soil account of long-term runs.
+    {"GW_SIMULATION",
+     "groundwater coupled with the soil of INF_REDIST or INF_LAYERED_SOIL outside a long-term run",
      [](const model_state& ms) {
-       return ms.subsurface.gw_simulation != 0 &&
+       return ms.subsurface.gw_simulation != 0 && !ms.long_term &&
               (ms.subsurface.inf_redist != 0 || ms.subsurface.inf_layered_soil != 0);
      }},
     {"GW_WELL_LEVEL", "well water levels written at listed wells",
