@@ -159,8 +159,9 @@ TEST(GroundwaterSoilCases, TheTableRisesByTheRechargeOverThePorosityOfItsLayerAn
           top_of_layer_2 + (per_cell - (top_of_layer_2 - s.head) * s.porosity_2) / s.porosity_1;
     const std::vector<double> h = final_heads();
     for (double head : h) EXPECT_NEAR(head, expected, 1e-4) << summary;
-    if (s.head < top_of_layer_2 && std::string(s.name).find("crosses") != std::string::npos)
+    if (s.head < top_of_layer_2 && std::string(s.name).find("crosses") != std::string::npos) {
       EXPECT_GT(h[0], top_of_layer_2);
+    }
 
     // The aquifer's books: its storage change is the recharge it took.
     const double start = summary_number(summary, "GW volume start =");

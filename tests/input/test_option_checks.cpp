@@ -241,6 +241,21 @@ TEST_F(OptionChecks, LongTermRunsWithSnowOrASacramentoBasinAreAccepted) {
   }
 }
 
+// The aquifer runs under the redistribution and the layered soil in a long-term run, whose soil
+// account keeps the zones the table meets.
+TEST_F(OptionChecks, GroundwaterUnderTheSoilZonesOfALongTermRunIsAccepted) {
+  for (const std::string& cards :
+       {long_term_cards + groundwater_cards,
+        "LONG_TERM\nET_CALC_DEARDORFF\nINF_LAYERED_SOIL\nALBEDO a.asc\n" + groundwater_cards}) {
+    auto ms = check(base_cards + cards);
+    ASSERT_EQ(run_error.error_code, 0) << cards;
+    stdout_capture capture;
+    check_inputs_supported(*ms);
+    EXPECT_EQ(capture.stop(), "") << cards;
+    EXPECT_EQ(run_error.error_code, 0) << cards;
+  }
+}
+
 TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
   struct row {
     std::string cards;
