@@ -170,10 +170,6 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.subsurface.gw_simulation != 0 && !ms.long_term &&
               (ms.subsurface.inf_redist != 0 || ms.subsurface.inf_layered_soil != 0);
      }},
-    {"GW_WELL_LEVEL", "well water levels written at listed wells",
-     [](const model_state& ms) {
-       return ms.subsurface.gw_simulation != 0 && ms.subsurface.gw_well_level_on != 0;
-     }},
     // The basin's outflow goes to the channel nodes of the grid-stream table.
     {"SACRAMENTO", "Sacramento soil-moisture accounting without channels to take its outflow",
      [](const model_state& ms) {

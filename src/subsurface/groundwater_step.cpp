@@ -15,6 +15,7 @@
 #include "subsurface/gw_line_sor.h"
 #include "subsurface/gw_soil_zone.h"
 #include "subsurface/subsurface_steps.h"
+#include "subsurface/well_levels.h"
 #include "subsurface/wells.h"
 
 namespace {
@@ -357,6 +358,7 @@ bool groundwater_setup(model_state& ms) {
     if (!ss.gw_static_flux.empty() && c <= ss.gw_static_flux.count())
       g.pumping[c] = ss.gw_static_flux[c];
   }
+  if (!read_well_level_locations(ms)) return false;
   g.ready = 1;
   return true;
 }
@@ -545,6 +547,7 @@ void groundwater_step(model_state& ms) {
   t.run_vol_gw_pumping += sums.pumping;
   t.run_vol_gw_head_flux += sums.head_flux;
 
+  write_well_levels(ms);
   clock.last = ms.current_time;
   clock.next = ms.current_time + clock.interval_days;
 }

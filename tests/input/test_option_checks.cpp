@@ -241,11 +241,12 @@ TEST_F(OptionChecks, LongTermRunsWithSnowOrASacramentoBasinAreAccepted) {
   }
 }
 
-// The aquifer runs under the redistribution and the layered soil in a long-term run, whose soil
-// account keeps the zones the table meets.
-TEST_F(OptionChecks, GroundwaterUnderTheSoilZonesOfALongTermRunIsAccepted) {
+// The aquifer writes its well levels, and runs under the redistribution and the layered soil in
+// a long-term run, whose soil account keeps the zones the table meets.
+TEST_F(OptionChecks, GroundwaterWellLevelsAndTheSoilZonesOfALongTermRunAreAccepted) {
   for (const std::string& cards :
-       {long_term_cards + groundwater_cards,
+       {groundwater_cards + "GW_WELL_LEVEL wells.out\nOUT_WELL_LOCATION wells.txt\n",
+        long_term_cards + groundwater_cards,
         "LONG_TERM\nET_CALC_DEARDORFF\nINF_LAYERED_SOIL\nALBEDO a.asc\n" + groundwater_cards}) {
     auto ms = check(base_cards + cards);
     ASSERT_EQ(run_error.error_code, 0) << cards;
@@ -268,8 +269,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {groundwater_cards + "INF_RICHARDS\nAQUIFER_DELTA_Z 0.1\n", "GW_SIMULATION"},
       {groundwater_cards + "INF_REDIST\n", "GW_SIMULATION"},
       {groundwater_cards + "INF_LAYERED_SOIL\n", "GW_SIMULATION"},
-      {groundwater_cards + "GW_WELL_LEVEL wells.out\nOUT_WELL_LOCATION wells.txt\n",
-       "GW_WELL_LEVEL"},
       {"OPTIMIZE plane.out\nOPTIMIZE_SED\n", "OPTIMIZE_SED"},
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n" + long_term_cards,
