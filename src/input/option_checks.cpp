@@ -177,12 +177,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      }},
     {"INIT_SWE_DEPTH", "snow outside a long-term run (an initial snow water equivalent)",
      [](const model_state& ms) { return ms.cards.init_swe_kind != 0 && !ms.long_term; }},
-    // The stream beds pass water only while the channels are routed; the channels of a
-    // long-term run rest between events with their water in them.
-    {"STREAM_LOSS or GW_SIMULATION", "seepage through the stream beds in a long-term run",
-     [](const model_state& ms) {
-       return ms.channel.chan_explic != 0 && ms.channel.stream_loss != 0 && ms.long_term != 0;
-     }},
     // The pipe network starts no events of its own and keeps no long-term schedule.
     {"STORM_SEWER", "the storm-sewer pipe network in a long-term run",
      [](const model_state& ms) { return ms.channel.storm_sewer != 0 && ms.long_term != 0; }},

@@ -141,7 +141,12 @@ void final_stores(model_state& ms) {
     // With the saturated groundwater the aquifer's books hold the water kept below the soil.
     if (ss.water_table_on && !ss.gw_simulation) t.vol_soil_final += soil_above_table(ms);
   }
-  t.vol_chan_final = ms.channel.chan_explic ? ms.output.budget.vol_chan_final : 0.0;
+  // The channels' water when the run ends: an event run ends with its event's books; in a
+  // long-term run the channels may go on routing (their beds passing water) after the last event
+  // has closed its books.
+  t.vol_chan_final = !ms.channel.chan_explic ? 0.0
+                     : ms.long_term          ? channel_store(ms)
+                                             : ms.output.budget.vol_chan_final;
   if (ms.snow_present) {
     t.run_vol_snow_final = 0.0;
     for (int c = 1; c <= ms.cell_count && has(ss.swe, c); ++c)

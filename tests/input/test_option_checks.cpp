@@ -242,10 +242,12 @@ TEST_F(OptionChecks, LongTermRunsWithSnowOrASacramentoBasinAreAccepted) {
 }
 
 // The aquifer writes its well levels, and runs under the redistribution and the layered soil in
-// a long-term run, whose soil account keeps the zones the table meets.
-TEST_F(OptionChecks, GroundwaterWellLevelsAndTheSoilZonesOfALongTermRunAreAccepted) {
+// a long-term run, whose soil account keeps the zones the table meets; the stream beds pass
+// water in a long-term run.
+TEST_F(OptionChecks, WellLevelsTheSoilZonesAndStreamBedsOfALongTermRunAreAccepted) {
   for (const std::string& cards :
        {groundwater_cards + "GW_WELL_LEVEL wells.out\nOUT_WELL_LOCATION wells.txt\n",
+        "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n" + long_term_cards,
         long_term_cards + groundwater_cards,
         "LONG_TERM\nET_CALC_DEARDORFF\nINF_LAYERED_SOIL\nALBEDO a.asc\n" + groundwater_cards}) {
     auto ms = check(base_cards + cards);
@@ -271,8 +273,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {groundwater_cards + "INF_LAYERED_SOIL\n", "GW_SIMULATION"},
       {"OPTIMIZE plane.out\nOPTIMIZE_SED\n", "OPTIMIZE_SED"},
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
-      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n" + long_term_cards,
-       "STREAM_LOSS or GW_SIMULATION"},
       {"STORM_SEWER pipes.txt\n" + long_term_cards, "STORM_SEWER"},
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},
