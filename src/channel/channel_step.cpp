@@ -120,7 +120,8 @@ double routed_channel_volume(const channel_state& ch) {
 
 // The nearly-dry test of long-term runs: a channel that holds almost none of the event's rain and
 // passes almost nothing at the outlet returns to the overland schedule until another step sets
-// chan_active again.
+// chan_active again, unless its beds still pass water (groundwater feeds it, or its stream beds
+// take its water).
 void nearly_dry_schedule(model_state& ms) {
   channel_state& ch = ms.channel;
   const overland_state& ov = ms.overland;
@@ -136,6 +137,9 @@ void nearly_dry_schedule(model_state& ms) {
     ms.chan_clock.interval_seconds = step;
     ms.chan_clock.interval_days = step / seconds_per_day;
     ms.chan_clock.next = ms.current_time + ms.chan_clock.interval_days;
+  } else if (ch.chan_gw_status == 2 && ch.stream_loss) {
+    // The beds still take the channel's water: it keeps routing on its own schedule, so that
+    // the water it holds goes on seeping (and flowing) until the beds have nothing left to pass.
   } else if (ov.ov_step_outflow < 1e-6) {
     ms.chan_clock.interval_days = ms.ov_clock.interval_days;
     ms.chan_clock.next = ms.ov_clock.next;

@@ -97,21 +97,6 @@ void close_soil_books(model_state& ms, event_budget& b) {
   }
 }
 
-// Channel water of the routed links: flow area times node spacing over their nodes.
-double channel_store(const model_state& ms) {
-  const channel_state& ch = ms.channel;
-  double sum = 0.0;
-  for (int link = 1; link <= ch.chan_link_count; ++link) {
-    const int type = has(ch.ltype, link) ? ch.ltype[link] : 0;
-    if (type & (32 | 64 | 128)) continue;
-    const int nodes = has(ch.nx1, link) ? ch.nx1[link] : 0;
-    const double spacing = has(ch.dx, link) ? ch.dx[link] : 0.0;
-    for (int node = 1; node <= nodes; ++node)
-      if (ch.area.has(link, node)) sum += ch.area(link, node) * spacing;
-  }
-  return sum;
-}
-
 // Water of the channel lakes (m3) and their evaporation since the start of the run (m3).
 double lake_store(const channel_state& ch) {
   double sum = 0.0;
@@ -226,6 +211,21 @@ double table_at(const raw_array2d<double>& t, int row, int col) {
 }
 
 }  // namespace
+
+// Channel water of the routed links: flow area times node spacing over their nodes.
+double channel_store(const model_state& ms) {
+  const channel_state& ch = ms.channel;
+  double sum = 0.0;
+  for (int link = 1; link <= ch.chan_link_count; ++link) {
+    const int type = has(ch.ltype, link) ? ch.ltype[link] : 0;
+    if (type & (32 | 64 | 128)) continue;
+    const int nodes = has(ch.nx1, link) ? ch.nx1[link] : 0;
+    const double spacing = has(ch.dx, link) ? ch.dx[link] : 0.0;
+    for (int node = 1; node <= nodes; ++node)
+      if (ch.area.has(link, node)) sum += ch.area(link, node) * spacing;
+  }
+  return sum;
+}
 
 void close_overland_constituents(model_state& ms) {
   transport_state& tr = ms.transport;

@@ -14,6 +14,8 @@ double final_basin_theta(const model_state& ms);
 // Overland water of every cell (m3), an overland-lake cell counting its lake's depth over it;
 // cells of perennial lakes count nothing.
 double overland_store(const model_state& ms);
+// Channel water of the routed links: flow area times node spacing over their nodes (m3).
+double channel_store(const model_state& ms);
 
 // The final constituent masses (kg) of the stores the run simulates: overland, land surface and
 // soil layers (overland transport), channels (channel transport, explicit channel routing) and

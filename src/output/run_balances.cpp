@@ -20,6 +20,7 @@
 #include "output/vro_hydrograph.h"
 #include "output/water_budget.h"
 #include "subsurface/sacramento_steps.h"
+#include "subsurface/subsurface_steps.h"
 
 namespace {
 
@@ -41,14 +42,10 @@ double infiltration_not_in_zones(const model_state& ms) {
   return sum;
 }
 
-// Water in the aquifer: (head - bottom) x porosity x area over the cells.
+// Water in the aquifer over the cells.
 double aquifer_store(const model_state& ms) {
-  const subsurface_state& ss = ms.subsurface;
-  const double area = ms.gridsize * ms.gridsize;
   double sum = 0.0;
-  for (int c = 1; c <= ms.cell_count; ++c)
-    if (has(ss.elevgw, c) && has(ss.bottom_elev, c) && has(ss.gw_porosity, c))
-      sum += (ss.elevgw[c] - ss.bottom_elev[c]) * ss.gw_porosity[c] * area;
+  for (int c = 1; c <= ms.cell_count; ++c) sum += gw_aquifer_water(ms, c);
   return sum;
 }
 
@@ -141,9 +138,15 @@ void final_stores(model_state& ms) {
     const double pending = infiltration_not_in_zones(ms);
     t.run_vol_simple_soil_final += pending;
     t.vol_soil_final += pending;
-    if (ss.water_table_on) t.vol_soil_final += soil_above_table(ms);
+    // With the saturated groundwater the aquifer's books hold the water kept below the soil.
+    if (ss.water_table_on && !ss.gw_simulation) t.vol_soil_final += soil_above_table(ms);
   }
-  t.vol_chan_final = ms.channel.chan_explic ? ms.output.budget.vol_chan_final : 0.0;
+  // The channels' water when the run ends: an event run ends with its event's books; in a
+  // long-term run the channels may go on routing (their beds passing water) after the last event
+  // has closed its books.
+  t.vol_chan_final = !ms.channel.chan_explic ? 0.0
+                     : ms.long_term          ? channel_store(ms)
+                                             : ms.output.budget.vol_chan_final;
   if (ms.snow_present) {
     t.run_vol_snow_final = 0.0;
     for (int c = 1; c <= ms.cell_count && has(ss.swe, c); ++c)

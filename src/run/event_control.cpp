@@ -355,8 +355,7 @@ void init_lake_and_soil_state(model_state& ms) {
   double vadose = 0.0;
   const overland_state& ov = ms.overland;
   for (int c = 1; c <= ms.cell_count; ++c) {
-    if (ss.gw_simulation && has(ss.elevgw, c) && has(ss.bottom_elev, c) && has(ss.gw_porosity, c))
-      ms.gw_vol_initial += (ss.elevgw[c] - ss.bottom_elev[c]) * ss.gw_porosity[c] * area;
+    if (ss.gw_simulation) ms.gw_vol_initial += gw_aquifer_water(ms, c);
     if (ov.overland_lake_map && has(ov.oland_lake_mask, c) && has(ms.cell_elev, c)) {
       const int lake = ov.oland_lake_mask[c];
       if (lake >= 1 && lake <= ov.olake_count && has(ov.ov_lakes, lake)) {

@@ -55,6 +55,11 @@ struct groundwater_state {
   raw_array1d<double> lake_seepage;    // lake-bed seepage into the aquifer to take (m3)
   raw_array1d<double> extra_sink;      // further sink depth to take (m)
   raw_array1d<double> table_exchange;  // water-table exchange depth to take (cm)
+  // Well water levels written after every step (GW_WELL_LEVEL), per well 1..level_count.
+  int level_count = 0;
+  raw_array1d<int> level_cells;  // cell of the well
+  raw_array1d<int> level_rows;   // grid row and column of the well
+  raw_array1d<int> level_cols;
   // Figures of the last solve.
   long last_sweeps = 0;   // line sweeps of the last solve
   int last_passes = 0;    // Picard passes of the last solve

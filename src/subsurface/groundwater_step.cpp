@@ -13,7 +13,9 @@
 #include "framework/model_state.h"
 #include "input/input_steps.h"
 #include "subsurface/gw_line_sor.h"
+#include "subsurface/gw_soil_zone.h"
 #include "subsurface/subsurface_steps.h"
+#include "subsurface/well_levels.h"
 #include "subsurface/wells.h"
 
 namespace {
@@ -49,6 +51,7 @@ void set_storage(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
   groundwater_state& g = ms.groundwater;
   const bool soil_zone = ss.inf_redist || ss.inf_layered_soil;
+  const bool zone_profile = gw_soil_zone_on(ms);
   bool warned = false;
   for (int c = 1; c <= ms.cell_count; ++c) {
     const double d = ms.cell_elev[c] - ss.elevgw[c];
@@ -66,7 +69,10 @@ void set_storage(model_state& ms) {
       soil_depth = ss.init_unsat_depth_cm;
     }
     double sy = ss.gw_porosity[c];
-    if (d <= 0.0) {
+    if (zone_profile) {
+      // The layer the table is in, through the profile the books hold the aquifer's water by.
+      sy = gw_profile_slope(gw_cell_profile(ms, c), ss.elevgw[c]);
+    } else if (d <= 0.0) {
       sy = 1.0;
     } else if (soil_zone && d <= soil_depth / 100.0) {
       if (ss.inf_redist) {
@@ -352,6 +358,7 @@ bool groundwater_setup(model_state& ms) {
     if (!ss.gw_static_flux.empty() && c <= ss.gw_static_flux.count())
       g.pumping[c] = ss.gw_static_flux[c];
   }
+  if (!read_well_level_locations(ms)) return false;
   g.ready = 1;
   return true;
 }
@@ -465,29 +472,31 @@ void groundwater_step(model_state& ms) {
   set_storage(ms);
   const double volume = gw_solve(ms, dt);
   if (run_error.error_fatal) return;
+  gw_place_heads(ms);
   t.run_vol_gw_inputs += volume;
 
   // Recharge taken by the solve goes to the books; the heads must be numbers.
+  const bool soil_account = gw_soil_zone_on(ms) && ms.long_term;
   for (int c = 1; c <= n; ++c) {
     if (!ss.recharge_inc.empty()) {
       const double depth = ss.recharge_inc[c];
-      if (!ss.recharge_cum.empty()) ss.recharge_cum[c] += depth;
+      // The soil zones' account keeps its own cumulative recharge as it drains.
+      if (!ss.recharge_cum.empty() && !soil_account) ss.recharge_cum[c] += depth;
       t.run_vol_gw_recharge += depth / 100.0 * area;
       b.event_vol_gw_recharge += depth / 100.0 * area;
       ss.recharge_inc[c] = 0.0;
     }
   }
   const int bad = first_nan_head(ms, ss.elevgw.data(), true);
-  // Without a soil scheme coupled to the aquifer nothing takes the water a table above the
-  // ground would give the surface, and the aquifer's storage would be booked at its porosity
-  // where the solve stored it at 1: the run stops rather than go on with made water.
-  const bool soil_zone = ss.inf_redist || ss.inf_layered_soil || ss.inf_richards;
-  const int flooded = soil_zone ? 0 : first_head_at_surface(ms);
+  // Nothing takes the water a table above the ground would give the surface, and the aquifer's
+  // storage would be booked at its porosity where the solve stored it at 1: the run stops rather
+  // than go on with made water.
+  const int flooded = ss.inf_richards ? 0 : first_head_at_surface(ms);
   if (flooded != 0 && bad == 0) {
     printf(
         "Error: the water table reached the ground surface in cell %d (head %g m, ground %g m); "
-        "water leaving the aquifer onto the surface needs a soil scheme coupled to the "
-        "groundwater, which GW_SIMULATION does not run in this version.\n",
+        "water leaving the aquifer onto the surface (exfiltration) is not run by GW_SIMULATION "
+        "in this version.\n",
         flooded, ss.elevgw[flooded], ms.cell_elev[flooded]);
     stop_now();
     return;
@@ -500,6 +509,10 @@ void groundwater_step(model_state& ms) {
     stop_now();
     return;
   }
+
+  // The soil's wetted zone follows the table; what it gives or takes goes with the next step's
+  // recharge.
+  gw_reconcile_soil_zone(ms);
 
   // Bookkeeping of the step, in block order.
   struct step_sums {
@@ -534,6 +547,7 @@ void groundwater_step(model_state& ms) {
   t.run_vol_gw_pumping += sums.pumping;
   t.run_vol_gw_head_flux += sums.head_flux;
 
+  write_well_levels(ms);
   clock.last = ms.current_time;
   clock.next = ms.current_time + clock.interval_days;
 }

@@ -30,6 +30,10 @@ bool groundwater_setup(model_state& ms);
 // passes. Returns the volume the sources put into the aquifer (m3); fixed heads add what they
 // gave the aquifer to gw_flux.
 double gw_solve(model_state& ms, double dt);
+// Water in the aquifer of cell c at its head (m3): (head - bottom) x porosity x area, and under
+// the redistribution or the layered soil the water the cell's storage profile holds there (the
+// layers' pores the table fills, the content the unsaturated zone keeps below the soil).
+double gw_aquifer_water(const model_state& ms, int c);
 
 // Soil-column table readers, handed the mapping-table file (or the layered-soil table file) just
 // after the table's header line.

@@ -3,7 +3,8 @@
 // Dupuit mound; a well pumping a square aquifer inside a ring of fixed heads gives the
 // Dupuit-Thiem drawdown between two radii; a well on a pumping schedule drains an aquifer whose
 // storage change is the pumped water plus what the fixed heads gave, and the fixed heads stay
-// fixed. Bad solver cards and bad wells stop the run at start-up naming what is wrong.
+// fixed; the well level file follows the heads at its listed cells. Bad solver cards, bad wells
+// and bad well lists stop the run at start-up naming what is wrong.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -335,6 +336,102 @@ TEST(GroundwaterCases, AnXyHeadPointFeedsAClosedAquiferAndItsGainIsBooked) {
     EXPECT_GT(h[a.at(1, c)], 10.0) << c;
   }
   EXPECT_LT(h[a.at(1, 1)], 12.0);  // the point's head is set before the step's solve
+}
+
+// The rows of the well level file: the header's words, then per line the hours and the heads.
+std::vector<std::vector<double>> level_rows(const std::string& text, std::string& header) {
+  std::istringstream lines(text);
+  std::getline(lines, header);
+  std::vector<std::vector<double>> rows;
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::vector<double> row;
+    double v = 0.0;
+    while (fields >> v) row.push_back(v);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// A well pumping at row 2, column 4 of a strip held at 10 m in its first column: the level file
+// has a line per groundwater step (a day) with the heads of the listed cells, the held one at
+// 10 m throughout, the pumped one falling step by step to the head the hotstart map ends with.
+TEST(GroundwaterCases, WellLevelsAreWrittenAtTheListedCellsEveryStep) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  aquifer a;
+  a.rows = 3;
+  a.cols = 5;
+  a.cell = 20.0;
+  a.steps = 4;
+  a.porosity = 0.2;
+  const int n = a.rows * a.cols;
+  a.head.assign(n, 10.0);
+  a.code.assign(n, 1);
+  a.well.assign(n, 0);
+  for (int r = 1; r <= a.rows; ++r) a.code[a.at(r, 1)] = 2;
+  a.well[a.at(2, 4)] = 1;
+  a.wells = well_row(1, 0, 0.0005);
+  write_file("gw_levels.txt", "2\n2 4\n1 1\n");
+  a.extra = "GW_WELL_LEVEL gw_levels.out\nOUT_WELL_LOCATION gw_levels.txt\n";
+  write_aquifer(a);
+  torva_test::run_at_compared_thread_counts("gw.prj",
+                                            [] { return outputs() + read_file("gw_levels.out"); });
+
+  std::string header;
+  const std::vector<std::vector<double>> rows = level_rows(read_file("gw_levels.out"), header);
+  EXPECT_EQ(header, "       hours      well(2,4)      well(1,1)");
+  ASSERT_EQ(rows.size(), static_cast<std::size_t>(a.steps));
+  const std::vector<double> h = final_heads(a);
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    ASSERT_EQ(rows[k].size(), 3u) << k;
+    EXPECT_NEAR(rows[k][0], 24.0 * (k + 1), 1e-9) << k;
+    EXPECT_EQ(rows[k][2], 10.0) << k;
+    EXPECT_LT(rows[k][1], k == 0 ? 10.0 : rows[k - 1][1]) << k;
+  }
+  EXPECT_NEAR(rows.back()[1], h[a.at(2, 4)], 1e-6);
+}
+
+// A well list that is not a list of cells in the watershed stops the run at start-up naming
+// the file, the line and what is wrong.
+TEST(GroundwaterCases, ABadWellLevelListStopsTheRunNamingTheLine) {
+  const struct {
+    const char* list;
+    const char* message;
+  } cases[] = {
+      {"", "line 1: the file is empty"},
+      {"two\n2 2\n", "line 1: the first line must hold the number of wells"},
+      {"0\n", "line 1: the first line must hold the number of wells"},
+      {"2\n2 2\n", "line 3: the file ends after 1 of its 2 wells"},
+      {"1\n2 x\n", "line 2: a well's line must hold its grid row and column"},
+      {"1\n2 2 7\n", "line 2: a well's line must hold its grid row and column"},
+      {"1\n4 2\n", "line 2: row 4, column 2 lies outside the grid of 3 rows and 4 columns"},
+      {"1\n1 4\n", "line 2: row 1, column 4 lies outside the watershed"},
+  };
+  for (const auto& b : cases) {
+    SCOPED_TRACE(b.list);
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    aquifer a;
+    a.rows = 3;
+    a.cols = 4;
+    a.steps = 2;
+    const int n = a.rows * a.cols;
+    a.head.assign(n, 10.0);
+    a.code.assign(n, 1);
+    a.mask.assign(n, 1);
+    a.mask[a.at(1, 4)] = 0;
+    a.code[a.at(1, 4)] = 0;
+    write_file("gw_levels.txt", b.list);
+    a.extra = "GW_WELL_LEVEL gw_levels.out\nOUT_WELL_LOCATION gw_levels.txt\n";
+    write_aquifer(a);
+    const torva_test::command_result run = torva_test::run_with_threads("gw.prj", 1);
+    EXPECT_NE(run.status, 0) << run.out;
+    EXPECT_TRUE(contains(run.out + run.err, "Error: the well location file ")) << run.out;
+    EXPECT_TRUE(contains(run.out + run.err, b.message)) << run.out << run.err;
+    EXPECT_FALSE(contains(run.out, "Running....")) << run.out;
+  }
 }
 
 // Bad solver cards and bad wells stop the run at start-up with one message naming the card or

@@ -3,7 +3,8 @@
 // bed at the rate k y b, so its depth falls as exp(-k t), whether the water goes into a simulated
 // aquifer or into the soil (STREAM_LOSS alone); a pool under a water table above its surface
 // gains k (H - W) b until the two levels meet, the aquifer falling as the channel rises. The
-// books close: what the channel lost is what the aquifer or the run's stream-loss total took.
+// books close: what the channel lost is what the aquifer or the run's stream-loss total took. In
+// a long-term run the pool goes on draining between events.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -209,6 +210,102 @@ TEST(StreamSeepageCases, APoolUnderAHigherWaterTableGainsUntilTheLevelsMeet) {
         EXPECT_NEAR(h, bed + pool + d0 - c.r * rise, 0.005 * c.r * rise);
     }
   }
+}
+
+}  // namespace stream_seepage_cases_tests
+
+namespace stream_seepage_cases_tests {
+
+// The reach of write_reach in a long-term run over the soil (STREAM_LOSS alone, the cells of a
+// redistribution soil): `hours` of hourly weather from the run's start, rain in its first hour
+// (the only event before a second a month later), the run's outputs the same on 1 and 8
+// threads and its books closed. Returns the summary.
+std::string run_long_term_reach(double pool_depth, double rain_mm_h, int hours = 48) {
+  write_reach({below::soil, 50.0});
+  std::string hot;
+  for (int j = 1; j <= cols; ++j)
+    hot += std::to_string(j) + " 1 " + number(bed + pool_depth) + "\n";
+  write_file("reach.hot", hot);
+  std::string project = read_file("reach.prj");
+  const std::string rain = "PRECIP_UNIF\nRAIN_INTENSITY 0.000001\nRAIN_DURATION 1440\n";
+  const std::size_t at = project.find(rain);
+  EXPECT_NE(at, std::string::npos);
+  if (at == std::string::npos) return "";
+  project.replace(at, rain.size(),
+                  "PRECIP_FILE reach_rain.gag\nRAIN_INV_DISTANCE\nLONG_TERM\n"
+                  "HMET_OBU reach_weather.txt\nALBEDO reach_albedo.asc\nLATITUDE 40.0\n"
+                  "LONGITUDE 90.0\nGMT -6\nET_CALC_DEARDORFF\n"
+                  // A long-term run takes the soil of Green and Ampt with redistribution.
+                  "INF_REDIST\nCONDUCTIVITY reach_ks.asc\nCAPILLARY reach_hc.asc\n"
+                  "POROSITY reach_por.asc\nPORE_INDEX reach_pore.asc\n"
+                  "RESIDUAL_SAT reach_res.asc\nMOISTURE reach_moist.asc\nSOIL_MOIST_DEPTH 0.6\n");
+  write_file("reach.prj", project);
+  auto uniform = [](const char* name, double v) {
+    std::string map = grid_header(1, cols, cell);
+    for (int j = 1; j <= cols; ++j) map += number(v) + " ";
+    write_file(name, map + "\n");
+  };
+  uniform("reach_albedo.asc", 0.2);
+  uniform("reach_ks.asc", 0.65);
+  uniform("reach_hc.asc", 16.7);
+  uniform("reach_por.asc", 0.45);
+  uniform("reach_pore.asc", 0.25);
+  uniform("reach_res.asc", 0.05);
+  uniform("reach_moist.asc", 0.30);
+  std::ostringstream weather;
+  for (int h = 0; h < hours; ++h)
+    weather << "2005 3 " << 14 + (6 + h) / 24 << " " << (6 + h) % 24
+            << " 29.92 90 100 1 40 0.0 0.0\n";
+  write_file("reach_weather.txt", weather.str());
+  write_file("reach_rain.gag",
+             "EVENT \"first\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\nRATES 2005 3 14 6 0 " +
+                 number(rain_mm_h) +
+                 "\nRATES 2005 3 14 7 0 0.0\nEVENT \"later\"\nNRGAG 1\nNRPDS 2\n"
+                 "COORD 0 0\nRATES 2005 4 14 0 0 5.0\nRATES 2005 4 14 1 0 0.0\n");
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+      "reach.prj", [] { return read_file("reach_summary.out"); });
+  const std::string summary = read_file("reach_summary.out");
+  const summary_balance b = read_summary_balance(summary);
+  EXPECT_TRUE(b.has_totals) << runs.run[0].out << summary;
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
+  return summary;
+}
+
+// Under a trace of rain the pool of 1.2 m drains as exp(-k t) over the whole run of 48 hours,
+// not only over the event, and the books count the channel's water at the run's end.
+TEST(StreamSeepageCases, InALongTermRunThePoolGoesOnDrainingBetweenEvents) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  const std::string summary = run_long_term_reach(pool, 0.000001);
+  const double y = pool * std::exp(-k * 48.0 * 3600.0);
+  const double loss = width * cell * cols * (pool - y);
+  EXPECT_NEAR(summary_number(summary, "Total flux from river to gw="), loss, 0.005 * loss)
+      << summary;
+  EXPECT_NEAR(summary_number(summary, "Final volume in channels="), width * cell * cols * y,
+              0.005 * loss)
+      << summary;
+}
+
+// A storm of 30 mm/h for an hour runs off into the channel, which cannot pass it on (its outlet
+// passes nothing at these depths); the resting pool then loses k V through its bed, so between
+// the ends of runs of 48 and 120 hours its water falls by exp(-k 72 h), also once it holds less
+// than a hundredth of the storm's rain and the channel counts as nearly dry.
+TEST(StreamSeepageCases, InALongTermRunANearlyDryChannelGoesOnLosingThroughItsBed) {
+  double final_volume[2] = {};
+  const int hours[2] = {48, 120};
+  std::string summaries[2];
+  for (int r = 0; r < 2; ++r) {
+    SCOPED_TRACE(hours[r]);
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    summaries[r] = run_long_term_reach(0.004, 30.0, hours[r]);
+    final_volume[r] = summary_number(summaries[r], "Final volume in channels=");
+  }
+  const double rain = summary_number(summaries[1], "Total amount of precip=");
+  ASSERT_GT(final_volume[0], 0.01 * rain) << summaries[0];
+  EXPECT_LT(final_volume[1], 0.01 * rain) << summaries[1];
+  EXPECT_NEAR(final_volume[1] / final_volume[0], std::exp(-k * 72.0 * 3600.0), 0.01 * 0.0749)
+      << summaries[0] << summaries[1];
 }
 
 }  // namespace stream_seepage_cases_tests

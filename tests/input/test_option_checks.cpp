@@ -241,6 +241,24 @@ TEST_F(OptionChecks, LongTermRunsWithSnowOrASacramentoBasinAreAccepted) {
   }
 }
 
+// The aquifer writes its well levels, and runs under the redistribution and the layered soil in
+// a long-term run, whose soil account keeps the zones the table meets; the stream beds pass
+// water in a long-term run.
+TEST_F(OptionChecks, WellLevelsTheSoilZonesAndStreamBedsOfALongTermRunAreAccepted) {
+  for (const std::string& cards :
+       {groundwater_cards + "GW_WELL_LEVEL wells.out\nOUT_WELL_LOCATION wells.txt\n",
+        "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n" + long_term_cards,
+        long_term_cards + groundwater_cards,
+        "LONG_TERM\nET_CALC_DEARDORFF\nINF_LAYERED_SOIL\nALBEDO a.asc\n" + groundwater_cards}) {
+    auto ms = check(base_cards + cards);
+    ASSERT_EQ(run_error.error_code, 0) << cards;
+    stdout_capture capture;
+    check_inputs_supported(*ms);
+    EXPECT_EQ(capture.stop(), "") << cards;
+    EXPECT_EQ(run_error.error_code, 0) << cards;
+  }
+}
+
 TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
   struct row {
     std::string cards;
@@ -253,12 +271,8 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {groundwater_cards + "INF_RICHARDS\nAQUIFER_DELTA_Z 0.1\n", "GW_SIMULATION"},
       {groundwater_cards + "INF_REDIST\n", "GW_SIMULATION"},
       {groundwater_cards + "INF_LAYERED_SOIL\n", "GW_SIMULATION"},
-      {groundwater_cards + "GW_WELL_LEVEL wells.out\nOUT_WELL_LOCATION wells.txt\n",
-       "GW_WELL_LEVEL"},
       {"OPTIMIZE plane.out\nOPTIMIZE_SED\n", "OPTIMIZE_SED"},
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
-      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n" + long_term_cards,
-       "STREAM_LOSS or GW_SIMULATION"},
       {"STORM_SEWER pipes.txt\n" + long_term_cards, "STORM_SEWER"},
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},

@@ -421,8 +421,13 @@ TEST_F(EventScanState, RedistributionStartsFromTheWaterTableAndCountsTheSoilWate
   const double soil = (0.2 * 150.0 + 0.2 * 50.0) / 100.0 * 100.0;
   EXPECT_NEAR(ms_->soil_vol_initial, soil, 1e-9);
   EXPECT_NEAR(ss.vadose_vol_initial, soil, 1e-9);
-  // Groundwater: (head - aquifer bottom) x aquifer porosity over 100 m2.
-  const double gw = ((98.0 - 90.0) + (100.5 - 90.0) + (103.0 - 90.0)) * 0.3 * 100.0;
+  // Groundwater over 100 m2, the soil 1.5 m deep on grounds of 100, 101 and 102 m: below the
+  // soil the aquifer's porosity 0.3 and the content 0.15 the unsaturated zone keeps above the
+  // table; inside the soil its porosity 0.4; above the ground open water.
+  const double gw = ((98.0 - 90.0) * 0.3 + (98.5 - 98.0) * 0.15 +  // table below the soil
+                     (99.5 - 90.0) * 0.3 + (100.5 - 99.5) * 0.4 +  // table inside the soil
+                     (100.5 - 90.0) * 0.3 + 1.5 * 0.4 + (103.0 - 102.0) * 1.0) *
+                    100.0;
   EXPECT_NEAR(ms_->gw_vol_initial, gw, 1e-9);
   EXPECT_NEAR(ss.subsurface_vol_initial, soil + gw, 1e-9);
   EXPECT_DOUBLE_EQ(ss.zone_water_upper[1], 30.0);

@@ -2,9 +2,9 @@
 // series index of scheduled wells, the aquifer and boundary tables) and the groundwater boundary
 // map, read by the start-up of a groundwater run on a small watershed, which then takes a few
 // groundwater steps. The first input byte chooses where the aquifer's properties and the wells
-// come from; the rest is the mapping-table file "table.cmt" and, split
-// off by "@@@ <name>" lines, its index maps, the boundary map "bound.asc" and the series file
-// "wells.ts".
+// come from (or the well level list); the rest is the mapping-table file "table.cmt" and, split
+// off by "@@@ <name>" lines, its index maps, the boundary map "bound.asc", the series file
+// "wells.ts" and the well level list "levels.txt".
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -31,6 +31,9 @@ const char* const card_sets[] = {
     "GW_UNIF_HYCOND 3.6\nTIME_SERIES_FILE wells.ts\nGW_LSOR_DIR 1\n",
     // The boundary map and the aquifer table, no wells.
     "MAPPING_TABLE table.cmt\nGW_BOUNDFILE bound.asc\nGW_RELAX_COEFF 1.5\n",
+    // The boundary map, uniform aquifer, well levels at the cells of the list "levels.txt".
+    "GW_BOUNDFILE bound.asc\nGW_UNIF_POROSITY 0.2\nGW_UNIF_HYCOND 3.6\n"
+    "GW_WELL_LEVEL levels.out\nOUT_WELL_LOCATION levels.txt\n",
 };
 
 }  // namespace
