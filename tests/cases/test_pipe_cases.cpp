@@ -2,7 +2,9 @@
 // rain drains through a grate into one pipe of eight 100 m segments that falls freely into an
 // outfall; once steady, the pipe runs at Manning's normal depth for its flow (computed here by
 // bisection) upstream of the outfall's drawdown, the pipes' water books close, and 1 and 8
-// threads write the same outputs.
+// threads write the same outputs. A tile drain under a water table fed by fixed heads reaches
+// the steady state where Darcy's inflow from the heads equals Hooghoudt's drain inflow, with the
+// books of the aquifer, the pipes, the run and the event's surface closing.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,6 +17,7 @@
 #include "support/test_support.h"
 
 using torva_test::contains;
+using torva_test::grid_header;
 using torva_test::read_file;
 using torva_test::summary_number;
 using torva_test::temp_dir;
@@ -157,6 +160,111 @@ std::string steep_pipe() {
 
 TEST(PipeCases, SteepPipeAtSteadyInflowRunsAtNormalDepthAlongItsLength) {
   check_steady_pipe_run(steep_pipe(), 34.0, 0.03, 9);
+}
+
+// A strip of three 50 m cells, ground at 20 m over an aquifer on a bottom at 0 m, K = 1e-4 m/s
+// (36 cm/h): the outer cells hold the head at 10 m, the middle cell has a 50 m tile drain (0.1 m
+// pipe, invert 6.0 m falling to 5.95 m, conductivity 36 cm/h, spacing 20 m) that runs to an
+// outfall. At steady state the middle cell's head hc balances the inflow of the two held heads
+// through the harmonic transmissivities with Hooghoudt's drain inflow for the head hc - P above
+// the pipe's water level P, in the series form of the equivalent depth; hc is found here by
+// bisection from P alone and the run's head and tile flow must match it.
+TEST(PipeCases, TileDrainUnderAHeldWaterTableTakesHooghoudtsSteadyInflow) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  const std::string header = grid_header(1, 3, 50.0);
+  write_file("mask.asc", header + "1 1 1\n");
+  write_file("elev.asc", header + "20 20 20\n");
+  write_file("bottom.asc", header + "0 0 0\n");
+  write_file("head.asc", header + "10 10 10\n");
+  write_file("bound.asc", header + "2 1 2\n");
+  write_file("tiles.slk",
+             "One tile drain from the middle cell to an outfall\n"
+             "CONNECT 1 1 2\n"
+             "SJUNC 1 20.0 6.0 1.0 0 1 2 0 0\n"
+             "SJUNC 2 20.0 5.9 0.0 888 1 2 0 0\n"
+             "SLINK 1 1\n"
+             "NODE 1 20.0 6.0 0 0 1 2 0 0\n"
+             "NODE 2 20.0 5.95 0 0 1 2 0 0\n"
+             "PIPE 1 1 0.1 0 0.001 0.012 50 36.0 20.0\n");
+  write_file("tiles.gpi", "GRIDPIPEFILE\nPIPECELLS 1\nCELLIJ 1 2\nNUMPIPES 1\nSPIPE 1 1 1.0\n");
+  write_file("tile.prj",
+             "TORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\nSUMMARY tile_summary.out\n"
+             "OUTLET_HYDRO outlet.out\nROWS 1\nCOLS 3\nGRIDSIZE 50.0\nSTART_DATE 2005 3 14\n"
+             "START_TIME 6 00\nTIMESTEP 120.0\nTOT_TIME 2880\nOUTROW 1\nOUTCOL 1\n"
+             "OUTSLOPE 0.001\nHYD_FREQ 1440\nMANNING_N 0.05\nOVERTYPE explicit\n"
+             "PRECIP_UNIF\nRAIN_INTENSITY 1.0\nRAIN_DURATION 60\n"
+             "WATER_TABLE head.asc\nGW_SIMULATION\nAQUIFER_BOTTOM bottom.asc\n"
+             "GW_BOUNDFILE bound.asc\nGW_UNIF_POROSITY 0.01\nGW_UNIF_HYCOND 36.0\n"
+             "GW_LSOR_DIR 1\nGW_LSOR_CON 1e-10\n"
+             "STORM_SEWER tiles.slk\nGRID_PIPE tiles.gpi\nPIPE_TILE tile_flow.out\n"
+             "PIPE_HEAD tile_head.out\n");
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts("tile.prj", [] {
+    return read_file("tile_summary.out") + read_file("tile_flow.out") + read_file("tile_head.out") +
+           read_file("hotstart_file");
+  });
+  ASSERT_EQ(runs.run[1].status, 0) << runs.run[1].out;
+
+  const std::vector<double> tile = last_record(read_file("tile_flow.out"));
+  const std::vector<double> pipe_head = last_record(read_file("tile_head.out"));
+  ASSERT_GE(tile.size(), 1u);
+  ASSERT_EQ(pipe_head.size(), 2u);
+  std::istringstream heads(read_file("hotstart_file"));
+  std::string line;
+  for (int k = 0; k < 6; ++k) std::getline(heads, line);
+  double h1 = 0.0, hc = 0.0, h3 = 0.0;
+  ASSERT_TRUE(heads >> h1 >> hc >> h3);
+  EXPECT_EQ(h1, 10.0);
+  EXPECT_EQ(h3, 10.0);
+
+  // Hooghoudt by hand: half spacing L' = 10 m, the drain 5.975 m above the bottom at the cell
+  // (the mean of the two inverts), radius 0.05 m; K = 0.36 m/h.
+  const double k_aquifer = 1e-4, k_tile = 0.36, half = 10.0, d = 5.975, r = 0.05;
+  const double x = 2.0 * 3.14 * d / half;
+  double F = 0.0;
+  for (double m : {2.0, 6.0, 10.0}) F += 4.0 * std::exp(-m * x) / (1.0 - std::exp(-m * x));
+  const double de = 3.14 * half / 8.0 / (std::log(half / (3.14 * r)) + F);
+  const double level = 0.5 * (pipe_head[0] + pipe_head[1]);
+  auto hooghoudt = [&](double h) {  // m3/s into the 50 m of pipe
+    return (2.0 * h * de + h * h) * (k_tile / half) * 2.0 / 3600.0 * 50.0;
+  };
+  // Darcy from the two held heads: each face passes 2 Ta Tc / (Ta + Tc) (10 - hc).
+  auto darcy = [&](double h) {
+    const double ta = k_aquifer * 10.0, tc = k_aquifer * h;
+    return 2.0 * 2.0 * ta * tc / (ta + tc) * (10.0 - h);
+  };
+  double lo = level, hi = 10.0;
+  for (int i = 0; i < 200; ++i) {
+    const double mid = 0.5 * (lo + hi);
+    (hooghoudt(mid - level) > darcy(mid) ? hi : lo) = mid;
+  }
+  const double steady = 0.5 * (lo + hi);
+  const double inflow = hooghoudt(steady - level);
+  EXPECT_NEAR(hc, steady, 0.002) << "run head " << hc << ", hand " << steady;
+  EXPECT_NEAR(tile[0], inflow, 0.005 * inflow);
+  EXPECT_NEAR(tile[0], hooghoudt(hc - level), 0.005 * inflow);
+  EXPECT_GT(hc - level, 1.0);
+
+  // The books: the aquifer's storage change is what the held heads gave less what the tile
+  // took; the pipes pass on what they took; the run's water closes.
+  const std::string summary = read_file("tile_summary.out");
+  const double start = summary_number(summary, "GW volume start =");
+  const double end = summary_number(summary, "GW volume end =");
+  const double inputs = summary_number(summary, "Total inputs to groundwater=");
+  const double bounds = summary_number(summary, "Flux across head boundaries=");
+  const double to_tile = summary_number(summary, "To tile drains");
+  EXPECT_NEAR(end - start, inputs + bounds, 0.05) << summary;
+  EXPECT_GT(to_tile, 0.5 * inflow * 2.0 * 86400.0) << summary;
+  EXPECT_NEAR(inputs, -to_tile, 0.01 + 1e-6 * to_tile) << summary;
+  EXPECT_NEAR(summary_number(summary, "Volume of groundwater to tile drains"), to_tile, 0.01)
+      << summary;
+  EXPECT_NEAR(summary_number(summary, "Subsurface drain mass bal error m^3="), 0.0, 0.01)
+      << summary;
+  EXPECT_NEAR(summary_number(summary, "Overall mass balance error ="), 0.0, 1e-4) << summary;
+  // The event's surface books hold the rain on the cells; the tiles' water is not theirs.
+  const torva_test::summary_balance event = torva_test::read_summary_balance(summary);
+  ASSERT_TRUE(event.has_event) << summary;
+  EXPECT_NEAR(event.event_error_percent, 0.0, 1e-3) << summary;
 }
 
 }  // namespace
