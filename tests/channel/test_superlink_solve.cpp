@@ -186,27 +186,33 @@ TEST_F(SuperlinkSolve, GrateInletTakesAtMostTheWaterOnItsCell) {
 namespace {
 
 // With HIGH_HEAD_RELEASE a junction whose head stands above the ground spills the water above
-// it onto its cell, and the network's books count it as returned to the surface.
+// it onto its cell, and the network's books count it as returned to the surface. Tile water fed
+// to that junction still enters the network: the aquifer has already given it up.
 TEST_F(SuperlinkSolve, HeadAboveTheGroundSpillsOntoTheCellWithHighHeadRelease) {
-  build(
-      "CONNECT 1 1 2\nSJUNC 1 13 10 1.5 1 1 1 0.5 0.3\nSJUNC 2 11 8.8 0 888 1 1 0 0\n"
-      "SLINK 1 1\nNODE 1 13 10 0 0 1 1 0 0\nNODE 2 11 8.8 0 0 1 1 0 0\n"
-      "PIPE 1 1 0.6 0 0.012 0.013 100 0 0\n",
-      0.0);
-  ASSERT_TRUE(ms_->channel.superlink_junc_gnum.allocate(2));
-  ms_->channel.superlink_junc_gnum[1] = 1;
-  superlink_state& sl = ms_->superlink;
-  sl.sjunc_head[1] = 13.4;  // 0.4 m above the ground: 0.6 m3 over the manhole's 1.5 m2
-  superlink_surface surface;
-  surface.ov_depth = depth_.data();
-  surface.cell_area = 900.0;
-  surface.high_head_release = 1;
-  double spilled = 0.0;
-  ASSERT_EQ(superlink_solve(sl, ms_->channel, surface, 10.0, spilled), 0);
-  EXPECT_NEAR(spilled, 0.6, 1e-12);
-  EXPECT_NEAR(depth_[1], 0.6 / 900.0, 1e-15);
-  EXPECT_NEAR(sl.call_balance_error, 0.0, 1e-9);
-  EXPECT_LT(sl.sjunc_head[1], 13.0);
+  for (const double feed : {0.0, 0.05}) {
+    SCOPED_TRACE(feed);
+    SetUp();
+    build(
+        "CONNECT 1 1 2\nSJUNC 1 13 10 1.5 1 1 1 0.5 0.3\nSJUNC 2 11 8.8 0 888 1 1 0 0\n"
+        "SLINK 1 1\nNODE 1 13 10 0 0 1 1 0 0\nNODE 2 11 8.8 0 0 1 1 0 0\n"
+        "PIPE 1 1 0.6 0 0.012 0.013 100 0 0\n",
+        feed);
+    ASSERT_TRUE(ms_->channel.superlink_junc_gnum.allocate(2));
+    ms_->channel.superlink_junc_gnum[1] = 1;
+    superlink_state& sl = ms_->superlink;
+    sl.sjunc_head[1] = 13.4;  // 0.4 m above the ground: 0.6 m3 over the manhole's 1.5 m2
+    superlink_surface surface;
+    surface.ov_depth = depth_.data();
+    surface.cell_area = 900.0;
+    surface.high_head_release = 1;
+    double spilled = 0.0;
+    ASSERT_EQ(superlink_solve(sl, ms_->channel, surface, 10.0, spilled), 0);
+    EXPECT_NEAR(spilled, 0.6, 1e-12);
+    EXPECT_NEAR(depth_[1], 0.6 / 900.0, 1e-15);
+    EXPECT_NEAR(sl.call_tile_inflow, feed * 10.0, 1e-12);
+    EXPECT_NEAR(sl.call_balance_error, 0.0, 1e-9);
+    EXPECT_LT(sl.sjunc_head[1], 13.0);
+  }
 }
 
 // Leaky pipes under the simulated groundwater: the step lets the water table drain into the
