@@ -177,9 +177,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      }},
     {"INIT_SWE_DEPTH", "snow outside a long-term run (an initial snow water equivalent)",
      [](const model_state& ms) { return ms.cards.init_swe_kind != 0 && !ms.long_term; }},
-    // The pipe network starts no events of its own and keeps no long-term schedule.
-    {"STORM_SEWER", "the storm-sewer pipe network in a long-term run",
-     [](const model_state& ms) { return ms.channel.storm_sewer != 0 && ms.long_term != 0; }},
     {"SOIL_EROSION", "size classes carried as overland constituents (a value of 10 or more)",
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.cards.soil_erosion >= 10;

@@ -451,6 +451,8 @@ void open_event_books(model_state& ms) {
 
 void close_event_balance(event_budget& b, event_balance_form form) {
   if (form == event_balance_form::overland) {
+    // The surface's own books: the pipes count by what they took from the cells and gave
+    // back; groundwater drained by the tiles never was surface water.
     const double in = b.event_vol_ov_init + b.event_vol_rain + b.event_vol_exfiltrated +
                       b.event_vol_snow_init + b.event_vol_ov_source + b.event_vol_head_in;
     if (!(in > 0.0)) {
@@ -460,8 +462,8 @@ void close_event_balance(event_budget& b, event_balance_form form) {
     b.event_mass_in = in + b.event_vol_xy_ov_in;
     b.event_mass_out = b.event_vol_infiltrated + b.vol_ov_final + b.event_vol_discharge +
                        b.event_vol_direct_evap + b.event_vol_snow_final + b.event_vol_head_out +
-                       b.event_vol_slope_out + b.event_vol_gw_to_tile + b.event_vol_ov_pumped +
-                       b.event_vol_ov_to_drain - b.event_vol_drain_to_ov;
+                       b.event_vol_slope_out + b.event_vol_ov_pumped + b.event_vol_ov_to_drain -
+                       b.event_vol_drain_to_ov;
     b.event_balance_error = (b.event_mass_in - b.event_mass_out) / b.event_mass_in;
     return;
   }

@@ -154,10 +154,6 @@ TEST(SmallCase, CardsOfProcessesNotBuiltYetStopTheRunAtStartUp) {
       {"SACRAMENTO sac.txt\n",
        "Error: Sacramento soil-moisture accounting without channels to take its outflow (the "
        "SACRAMENTO card) is not supported by this version.\n"},
-      {"STORM_SEWER pipes.txt\nGRID_PIPE grid_pipe.asc\nLONG_TERM\nET_CALC_DEARDORFF\nINF_REDIST\n"
-       "ALBEDO a.asc\n",
-       "Error: the storm-sewer pipe network in a long-term run (the STORM_SEWER card) is not "
-       "supported by this version.\n"},
       // The soil zones the water table meets are kept by the soil account of long-term runs.
       {"WATER_TABLE wt.asc\nGW_SIMULATION\nGW_UNIF_POROSITY 0.3\nGW_UNIF_HYCOND 1e-5\n"
        "INF_REDIST\n",

@@ -8,6 +8,7 @@
 // stop it with a message naming the file and the line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -371,6 +372,101 @@ TEST(LongTermCases, WeatherThatEndsBeforeTheRunOrHoldsBadRecordsStopsIt) {
     EXPECT_LT(run.status, 128) << run.err;
     EXPECT_TRUE(contains(run.out, c.message)) << run.out;
   }
+}
+
+// The values of every record of a one-superlink pipe output ("TS n", the count, then "1 value"
+// per value), record after record.
+std::vector<std::vector<double>> pipe_records(const std::string& text) {
+  std::vector<std::vector<double>> records;
+  std::istringstream in(text);
+  std::string word;
+  while (in >> word) {
+    if (word != "TS") continue;
+    int record = 0, count = 0;
+    in >> record >> count;
+    std::vector<double> values;
+    for (int i = 0; i < count; ++i) {
+      int one = 0;
+      double v = 0.0;
+      if (!(in >> one >> v)) break;
+      values.push_back(v);
+    }
+    records.push_back(values);
+  }
+  return records;
+}
+
+// Two storms over the four cells of write_case, whose water gathers in the lowest cell over a
+// manhole with two grates; a 100 m pipe of 0.3 m carries it to a free outfall. The pipe runs in
+// both storms and drains in the dry spell between them (its flow and depth in the hour before the
+// second storm are those of an empty pipe) while the overland schedule skips the spell; the books
+// of the surface, the pipes and the run close, and 1 and 8 threads write the same outputs.
+TEST(LongTermCases, APipeNetworkDrainsBetweenTwoStormsAndItsBooksClose) {
+  temp_dir dir;
+  write_case(weather(77, 30, 0, 6, true),
+             "STORM_SEWER lt_pipes.slk\nPIPE_FLOW lt_pipe_flow.out\nPIPE_HEAD lt_pipe_head.out\n");
+  write_file("lt_rain.gag", two_storms);
+  write_file("lt_pipes.slk",
+             "A manhole under the lowest cell, one pipe to a free outfall\n"
+             "CONNECT 1 1 2\n"
+             "SJUNC 1 10.0 7.0 1.0 2 2 2 1.0 0.6\n"
+             "SJUNC 2 9.5 6.5 0.0 888 2 2 0 0\n"
+             "SLINK 1 1\n"
+             "NODE 1 10.0 7.0 0 0 2 2 0 0\n"
+             "NODE 2 9.5 6.5 0 0 2 2 0 0\n"
+             "PIPE 1 1 0.3 0 0.005 0.012 100 0 0\n");
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts("lt.prj", [] {
+    return books() + read_file("lt_pipe_flow.out") + read_file("lt_pipe_head.out");
+  });
+  ASSERT_EQ(runs.run[1].status, 0) << runs.run[1].out;
+  const std::string summary = read_file("lt_summary.out");
+
+  // Hourly records from the start of the weather (1 March 0:00, record 0): the first storm
+  // falls in hour 2, the second in hour 36; the run ends once the second has run off.
+  const std::vector<std::vector<double>> flow = pipe_records(read_file("lt_pipe_flow.out"));
+  const std::vector<std::vector<double>> head = pipe_records(read_file("lt_pipe_head.out"));
+  ASSERT_GE(flow.size(), 38u);
+  ASSERT_EQ(flow.size(), head.size());
+  for (const std::vector<double>& h : head) ASSERT_EQ(h.size(), 2u);
+  double first_storm = 0.0, second_storm = 0.0;
+  std::size_t peak = 0;
+  for (std::size_t k = 2; k < 10; ++k) {
+    if (flow[k][0] > first_storm) peak = k;
+    first_storm = std::max(first_storm, flow[k][0]);
+  }
+  for (std::size_t k = 36; k < flow.size(); ++k) second_storm = std::max(second_storm, flow[k][0]);
+  EXPECT_GT(first_storm, 0.005) << summary;
+  EXPECT_GT(second_storm, 0.005) << summary;
+  // In the spell the pipe goes on draining, hour after hour, while the overland schedule has
+  // skipped ahead: its water level falls from the first storm's peak to the film of 0.1 mm.
+  EXPECT_EQ(summary_number(summary, "Dry spells skipped ahead="), 1.0) << summary;
+  for (std::size_t k = peak + 1; k <= 35; ++k)
+    EXPECT_LE(head[k][0], head[k - 1][0] + 1e-9) << "hour " << k;
+  EXPECT_LT(head[peak + 2][0], head[peak + 1][0]);
+  // The hour before the second storm: the pipe holds only its film and passes nothing.
+  EXPECT_LT(std::fabs(flow[35][0]), 1e-6);
+  EXPECT_LT(head[35][0] - 7.0, 0.001);
+  EXPECT_LT(head[35][1] - 6.5, 0.001);
+
+  // The pipes' books: what the grates took in the two storms is stored or left at the outfall.
+  const double taken = summary_number(summary, "Volume of overland to subsurface drains");
+  const double lost = summary_number(summary, "Volume of subsurface drains out of the system");
+  const double held = summary_number(summary, "Final volume in drains=");
+  EXPECT_GT(taken, 10.0) << summary;
+  EXPECT_NEAR(taken, lost + held, 0.02) << summary;
+  EXPECT_LT(held, 0.05 * taken) << summary;
+  EXPECT_NEAR(summary_number(summary, "Subsurface drain mass bal error m^3="), 0.0, 0.01)
+      << summary;
+  const summary_balance b = read_summary_balance(summary);
+  ASSERT_TRUE(b.has_totals) << summary;
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
+  EXPECT_LT(std::fabs(b.run_surface_error), 1e-6) << summary;
+  // The surface by hand: what fell is what stands, soaked in, ran off, evaporated or went down
+  // the grates (each printed to 0.005 m3).
+  const double direct = summary_number(summary, "Total direct evaporation=");
+  EXPECT_NEAR(b.run_ov_init + b.run_precip,
+              b.run_ov_final + b.run_infiltration + b.run_discharge + direct + taken, 0.03)
+      << summary;
 }
 
 }  // namespace

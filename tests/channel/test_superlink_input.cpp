@@ -231,13 +231,38 @@ TEST_F(SuperlinkInput, DividedPipeLaysItsInteriorNodesAlongThePipe) {
   EXPECT_EQ(ms_->channel.superlink_node_j[5][1], 2);
   EXPECT_DOUBLE_EQ(sl.ds_Zinv[1], 4.0);
 
-  // Superlinks of several pipes are not divided: the card is refused for them.
+  // A superlink of several pipes: each pipe is divided on its own (100 m: 10, 20, 40, 20, 10),
+  // its file nodes keep their data at their computational nodes, every segment takes its own
+  // pipe's section and the interior nodes lie along their pipe.
   SetUp();
   ms_->channel.superlink_c_opt = 1;
-  const std::string refused = read(two_superlinks);
-  EXPECT_EQ(run_error.error_fatal, 1);
-  EXPECT_TRUE(contains(refused, "superlink 1 of net.slk has 2 pipes")) << refused;
-  EXPECT_TRUE(contains(refused, "SUPERLINK_C_OPT")) << refused;
+  const std::string several = read(two_superlinks);
+  ASSERT_EQ(run_error.error_fatal, 0) << several;
+  const superlink_state& m = ms_->superlink;
+  EXPECT_EQ(m.num_nodes[1], 10);
+  EXPECT_EQ(m.num_nodes[2], 5);
+  EXPECT_EQ(ms_->channel.superlink_cnodes[1], 10);
+  EXPECT_EQ(ms_->channel.superlink_max_nodes, 10);
+  const int file_nodes[] = {1, 6, 11};
+  for (int k = 1; k <= 3; ++k) EXPECT_EQ(m.file_cnode[k][1], file_nodes[k - 1]) << k;
+  const double lengths[] = {10.0, 20.0, 40.0, 20.0, 10.0};
+  for (int i = 1; i <= 10; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_DOUBLE_EQ(m.dxc[i][1], lengths[(i - 1) % 5]);
+    EXPECT_DOUBLE_EQ(m.diameter[i][1], i <= 5 ? 0.6 : 0.5);
+    EXPECT_EQ(m.sec_type[i][1], i <= 5 ? 1 : 3);
+    EXPECT_DOUBLE_EQ(m.S0[i][1], i <= 5 ? 0.01 : -0.01);
+  }
+  // Inverts: 8.5 at the first file node, 7.5 at the second (node 6), 6.5 at the last.
+  const double invert[] = {8.5, 8.4, 8.2, 7.8, 7.6, 7.5, 7.4, 7.2, 6.8, 6.6, 6.5};
+  for (int i = 1; i <= 11; ++i) EXPECT_NEAR(m.slink_node_Zinv[i][1], invert[i - 1], 1e-12) << i;
+  EXPECT_DOUBLE_EQ(m.As[6][1], 0.8);
+  EXPECT_EQ(ms_->channel.inlet_type[6][1], 3);
+  EXPECT_DOUBLE_EQ(m.grate_sidelength_node[6][1], 0.5);
+  EXPECT_DOUBLE_EQ(m.As[4][1], 0.0);
+  EXPECT_EQ(ms_->channel.inlet_type[8][1], 0);
+  EXPECT_DOUBLE_EQ(m.ds_Zinv[1], 6.5);
+  EXPECT_DOUBLE_EQ(m.dx[2][1], 100.0);
 }
 
 TEST(GridPipeCards, TheFirstWordIsClassifiedAndRemoved) {

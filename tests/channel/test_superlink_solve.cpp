@@ -20,6 +20,7 @@
 #include "framework/core/solvers.h"
 #include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
+#include "input/surface_inputs.h"
 #include "support/test_support.h"
 
 using torva_test::stdout_capture;
@@ -185,53 +186,98 @@ TEST_F(SuperlinkSolve, GrateInletTakesAtMostTheWaterOnItsCell) {
 namespace {
 
 // With HIGH_HEAD_RELEASE a junction whose head stands above the ground spills the water above
-// it onto its cell, and the network's books count it as returned to the surface.
+// it onto its cell, and the network's books count it as returned to the surface. Tile water fed
+// to that junction still enters the network: the aquifer has already given it up.
 TEST_F(SuperlinkSolve, HeadAboveTheGroundSpillsOntoTheCellWithHighHeadRelease) {
-  build(
-      "CONNECT 1 1 2\nSJUNC 1 13 10 1.5 1 1 1 0.5 0.3\nSJUNC 2 11 8.8 0 888 1 1 0 0\n"
-      "SLINK 1 1\nNODE 1 13 10 0 0 1 1 0 0\nNODE 2 11 8.8 0 0 1 1 0 0\n"
-      "PIPE 1 1 0.6 0 0.012 0.013 100 0 0\n",
-      0.0);
-  ASSERT_TRUE(ms_->channel.superlink_junc_gnum.allocate(2));
-  ms_->channel.superlink_junc_gnum[1] = 1;
-  superlink_state& sl = ms_->superlink;
-  sl.sjunc_head[1] = 13.4;  // 0.4 m above the ground: 0.6 m3 over the manhole's 1.5 m2
-  superlink_surface surface;
-  surface.ov_depth = depth_.data();
-  surface.cell_area = 900.0;
-  surface.high_head_release = 1;
-  double spilled = 0.0;
-  ASSERT_EQ(superlink_solve(sl, ms_->channel, surface, 10.0, spilled), 0);
-  EXPECT_NEAR(spilled, 0.6, 1e-12);
-  EXPECT_NEAR(depth_[1], 0.6 / 900.0, 1e-15);
-  EXPECT_NEAR(sl.call_balance_error, 0.0, 1e-9);
-  EXPECT_LT(sl.sjunc_head[1], 13.0);
+  for (const double feed : {0.0, 0.05}) {
+    SCOPED_TRACE(feed);
+    SetUp();
+    build(
+        "CONNECT 1 1 2\nSJUNC 1 13 10 1.5 1 1 1 0.5 0.3\nSJUNC 2 11 8.8 0 888 1 1 0 0\n"
+        "SLINK 1 1\nNODE 1 13 10 0 0 1 1 0 0\nNODE 2 11 8.8 0 0 1 1 0 0\n"
+        "PIPE 1 1 0.6 0 0.012 0.013 100 0 0\n",
+        feed);
+    ASSERT_TRUE(ms_->channel.superlink_junc_gnum.allocate(2));
+    ms_->channel.superlink_junc_gnum[1] = 1;
+    superlink_state& sl = ms_->superlink;
+    sl.sjunc_head[1] = 13.4;  // 0.4 m above the ground: 0.6 m3 over the manhole's 1.5 m2
+    superlink_surface surface;
+    surface.ov_depth = depth_.data();
+    surface.cell_area = 900.0;
+    surface.high_head_release = 1;
+    double spilled = 0.0;
+    ASSERT_EQ(superlink_solve(sl, ms_->channel, surface, 10.0, spilled), 0);
+    EXPECT_NEAR(spilled, 0.6, 1e-12);
+    EXPECT_NEAR(depth_[1], 0.6 / 900.0, 1e-15);
+    EXPECT_NEAR(sl.call_tile_inflow, feed * 10.0, 1e-12);
+    EXPECT_NEAR(sl.call_balance_error, 0.0, 1e-9);
+    EXPECT_LT(sl.sjunc_head[1], 13.0);
+  }
 }
 
-// Leaky pipes fed by the simulated groundwater are refused at start-up, naming the cards.
-TEST_F(SuperlinkSolve, TileDrainsUnderSimulatedGroundwaterAreRefusedAtStartUp) {
+// Leaky pipes under the simulated groundwater: the step lets the water table drain into the
+// tile, and the aquifer pays for what the pipes took: a free cell through the sink of its next
+// groundwater step, a cell whose head is held through its held head at once.
+TEST_F(SuperlinkSolve, TileDrainsUnderSimulatedGroundwaterTakeTheirWaterFromTheAquifer) {
   write_file(dir_.file("net.slk"),
              "CONNECT 1 1 2\nSJUNC 1 10 7 1 0 1 1 0 0\nSJUNC 2 9 6 1 888 1 1 0 0\n"
              "SLINK 1 1\nNODE 1 10 7 0 0 1 1 0 0\nNODE 2 9 6 0 0 1 1 0 0\n"
              "PIPE 1 1 0.1 0 0.01 0.013 100 2.5 20\n");
   write_file(dir_.file("net.gpi"),
              "GRIDPIPEFILE\nPIPECELLS 1\nCELLIJ 1 1\nNUMPIPES 1\nSPIPE 1 1 1.0\n");
-  file_handle net, gpi;
-  ASSERT_TRUE(file_handle_open(net, "net.slk", "r"));
-  ASSERT_TRUE(file_handle_open(gpi, "net.gpi", "r"));
-  copy_text(ms_->input.names.storm_sewer, 1024, "net.slk");
-  ms_->channel.storm_sewer = 1;
-  ms_->subsurface.gw_simulation = 1;
-  stdout_capture capture;
-  ASSERT_EQ(read_superlink_file(*ms_, net, gpi), 0);
-  superlink_setup(*ms_);
-  const std::string out = capture.stop();
-  EXPECT_EQ(run_error.error_fatal, 1);
-  EXPECT_NE(out.find("with the GRID_PIPE card and GW_SIMULATION) are not supported by this "
-                     "version"),
-            std::string::npos)
-      << out;
-  EXPECT_EQ(ms_->superlink.allocated, 0);
+  for (const unsigned char held : {0, 1}) {
+    SCOPED_TRACE(static_cast<int>(held));
+    SetUp();
+    file_handle net, gpi;
+    ASSERT_TRUE(file_handle_open(net, "net.slk", "r"));
+    ASSERT_TRUE(file_handle_open(gpi, "net.gpi", "r"));
+    model_state& ms = *ms_;
+    copy_text(ms.input.names.storm_sewer, 1024, "net.slk");
+    ms.channel.storm_sewer = 1;
+    ms.subsurface.gw_simulation = 1;
+    ms.gridsize = 30.0;
+    ASSERT_TRUE(ms.cell_elev.allocate(1));
+    ASSERT_TRUE(ms.subsurface.elevgw.allocate(1));
+    ASSERT_TRUE(ms.subsurface.bottom_elev.allocate(1));
+    ASSERT_TRUE(ms.groundwater.held.allocate(1));
+    ASSERT_TRUE(ms.groundwater.extra_sink.allocate(1));
+    ASSERT_TRUE(ms.overland.ov_depth.allocate(1));
+    ms.cell_elev[1] = 10.0;
+    ms.subsurface.elevgw[1] = 9.0;  // 2.5 m above the pipe's mean invert
+    ms.subsurface.bottom_elev[1] = 0.0;
+    ms.groundwater.held[1] = held;
+    ms.groundwater.ready = 1;
+    stdout_capture capture;
+    ASSERT_EQ(read_superlink_file(ms, net, gpi), 0);
+    map_tile_pipe_grid(ms);
+    superlink_setup(ms);
+    ms.current_time = 100.0;
+    ms.time_tolerance = 1e-8;
+    ms.superlink_clock.last = 100.0 - 60.0 / 86400.0;
+    ms.superlink_clock.next = 100.0;
+    superlink_step(ms);
+    const std::string out = capture.stop();
+    ASSERT_EQ(run_error.error_fatal, 0) << out;
+
+    const run_totals& t = ms.output.totals;
+    const double drained = t.run_vol_gw_to_tile;
+    EXPECT_GT(drained, 0.0);
+    EXPECT_NEAR(ms.channel.vol_tile_grid[1], drained, 1e-12 * drained);
+    EXPECT_EQ(ms.channel.Q_tile_grid[1], 0.0);
+    if (held) {
+      EXPECT_EQ(ms.groundwater.extra_sink[1], 0.0);
+      EXPECT_NEAR(t.run_vol_gw_head_flux, drained, 1e-12 * drained);
+      EXPECT_NEAR(t.run_vol_gw_inputs, -drained, 1e-12 * drained);
+    } else {
+      EXPECT_NEAR(ms.groundwater.extra_sink[1] * 900.0, drained, 1e-12 * drained);
+      EXPECT_EQ(t.run_vol_gw_head_flux, 0.0);
+      EXPECT_EQ(t.run_vol_gw_inputs, 0.0);
+    }
+    // The pipes hold or have passed on what the tile took.
+    const superlink_state& sl = ms.superlink;
+    EXPECT_NEAR(sl.storage - sl.init_storage + t.run_vol_drain_lost, drained + t.run_vol_drain_made,
+                1e-9);
+  }
 }
 
 }  // namespace

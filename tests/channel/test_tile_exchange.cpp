@@ -29,6 +29,9 @@ class TileExchange : public ::testing::Test {
     for (raw_array2d<double>* a : {&sl.slink_node_Zinv, &sl.slink_node_depth, &sl.diameter,
                                    &sl.superlink_pipe_conductivity, &sl.drain_spacing, &sl.dx})
       ASSERT_TRUE(a->allocate(2, 1));
+    ASSERT_TRUE(sl.file_cnode.allocate(2, 1));
+    sl.file_cnode[1][1] = 1;
+    sl.file_cnode[2][1] = 2;
     ASSERT_TRUE(ch.superlink_node_gnum.allocate(2, 1));
     ASSERT_TRUE(ch.superlink_tile_flow.allocate(2, 1));
     ASSERT_TRUE(ch.Q_tile_grid.allocate(2));

@@ -225,11 +225,13 @@ TEST_F(OptionChecks, ExplicitChannelRoutingIsAccepted) {
   }
 }
 
-// Long-term runs run, with snow, a Sacramento basin or Richards soil columns that take their
-// demand from the weather; snow without the weather of a long-term run is refused above.
+// Long-term runs run, with snow, a Sacramento basin, a pipe network or Richards soil columns
+// that take their demand from the weather; snow without the weather of a long-term run is
+// refused above.
 TEST_F(OptionChecks, LongTermRunsWithSnowOrASacramentoBasinAreAccepted) {
   for (const std::string& cards :
        {long_term_cards, long_term_cards + "INIT_SWE_DEPTH 0.2\n",
+        long_term_cards + "STORM_SEWER pipes.txt\n",
         long_term_cards + "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSACRAMENTO sac.txt\n",
         std::string("LONG_TERM\nET_CALC_PENMAN\nINF_RICHARDS\n")}) {
     auto ms = check(base_cards + cards);
@@ -273,7 +275,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {groundwater_cards + "INF_LAYERED_SOIL\n", "GW_SIMULATION"},
       {"OPTIMIZE plane.out\nOPTIMIZE_SED\n", "OPTIMIZE_SED"},
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
-      {"STORM_SEWER pipes.txt\n" + long_term_cards, "STORM_SEWER"},
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},

@@ -49,6 +49,8 @@ TEST(EventBalance, EachFormClosesItsBooksAndAnEventWithoutWaterIsMinusOne) {
   b.event_vol_infiltrated = 30.0;
   b.vol_ov_final = 10.0;
   b.event_vol_discharge = 55.0;
+  // Groundwater drained by tiles goes from the aquifer into the pipes: not the surface's water.
+  b.event_vol_gw_to_tile = 7.0;
   close_event_balance(b, event_balance_form::overland);
   EXPECT_DOUBLE_EQ(b.event_mass_in, 100.0);
   EXPECT_DOUBLE_EQ(b.event_mass_out, 95.0);

@@ -432,9 +432,9 @@ TEST_F(RunDriver, ModelStepsRefuseACardNotSupportedYetBeforeAnyFileIsOpened) {
     bool not_supported;   // the message is that of a card not supported
   };
   const refused cases[] = {
-      {"STORM_SEWER pipes.txt\nLONG_TERM\nET_CALC_DEARDORFF\nINF_REDIST\nALBEDO a.asc\n",
-       "Error: the storm-sewer pipe network in a long-term run (the STORM_SEWER card) is not "
-       "supported by this version.\n\n",
+      {"SACRAMENTO s.txt\n",
+       "Error: Sacramento soil-moisture accounting without channels to take its outflow (the "
+       "SACRAMENTO card) is not supported by this version.\n\n",
        true},
       // A conflict of the chosen options is reported before: its code's message alone.
       {"WATER_TABLE wt.asc\nGW_SIMULATION\nGW_UNIF_POROSITY 0.3\nGW_UNIF_HYCOND 1e-5\n"

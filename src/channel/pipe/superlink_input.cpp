@@ -1,6 +1,6 @@
 // The pipe network's readers: the superlink network file (CONNECT, SJUNC, SLINK blocks of NODE
 // and PIPE records) and the grid-pipe file of the tile drains, called by the tile-pipe grid
-// set-up at start-up; the division of single pipes into computational segments; and the ties of
+// set-up at start-up; the division of the pipes into computational segments; and the ties of
 // the outlets to their channel nodes, called by the input driver after the channel network.
 #include "channel/pipe/superlink_input.h"
 
@@ -64,7 +64,9 @@ struct link_record {
   int pipes = 0;
   std::vector<node_record> nodes;  // 1..pipes + 1
   std::vector<pipe_record> pipe;   // 1..pipes
-  std::vector<double> segments;    // computational segment lengths
+  std::vector<double> segments;    // computational segment lengths of the divided superlink,
+                                   // pipe after pipe (empty: one segment per pipe)
+  std::vector<int> pipe_segments;  // 1..pipes: segments of each pipe when divided
 };
 
 // Reading state of the network file: its lines, the line at hand and the file's name.
@@ -319,7 +321,8 @@ bool allocate_network(channel_state& ch, superlink_state& sl, int junctions, int
                          {&ch.superlink_node_j, "superlink_node_j"}})
     ok = ok && allocate_reported(*a, node_rows, cols, name);
   ok = ok && allocate_reported(sl.otc_node, 2, cols, "otc_node") &&
-       allocate_reported(sl.otc_pipe, 2, cols, "otc_pipe");
+       allocate_reported(sl.otc_pipe, 2, cols, "otc_pipe") &&
+       allocate_reported(sl.file_cnode, node_rows, cols, "file_cnode");
   for (auto [a, name] : {std::pair{&sl.diameter, "diameter"},
                          {&sl.width, "width"},
                          {&sl.S0, "S0"},
@@ -341,8 +344,8 @@ bool allocate_network(channel_state& ch, superlink_state& sl, int junctions, int
 }
 
 // Fills the network arrays from the records: each superlink's computational nodes are its
-// file nodes, or, for a divided single pipe, the two end nodes with the interior nodes between
-// them laid along the pipe.
+// file nodes, or, for a divided superlink, its file nodes with the interior nodes of each pipe
+// laid along it between them.
 void fill_network(channel_state& ch, superlink_state& sl, const std::vector<junction_record>& js,
                   const std::vector<link_record>& ls) {
   for (std::size_t j = 1; j < js.size(); ++j) {
@@ -387,25 +390,36 @@ void fill_network(channel_state& ch, superlink_state& sl, const std::vector<junc
     if (segments == 0) {
       for (int k = 1; k <= l.pipes + 1; ++k) set_node(k, l.nodes[k]);
       for (int k = 1; k <= l.pipes; ++k) set_segment(k, l.pipe[k], l.pipe[k].length);
+      for (int k = 1; k <= l.pipes + 1; ++k) sl.file_cnode[k][s] = k;
       sl.num_nodes[s] = l.pipes;
     } else {
-      const node_record& first = l.nodes[1];
-      const node_record& last = l.nodes[2];
-      set_node(1, first);
-      set_node(segments + 1, last);
-      const double length = l.pipe[1].length;
-      double along = 0.0;
-      for (int i = 1; i <= segments; ++i) {
-        set_segment(i, l.pipe[1], l.segments[i - 1]);
-        along += l.segments[i - 1];
-        if (i == segments) break;
-        const double f = along / length;
-        sl.slink_node_Zinv[i + 1][s] = first.invert + f * (last.invert - first.invert);
-        sl.node_ground_elev[i + 1][s] = first.ground + f * (last.ground - first.ground);
+      // Each pipe's segments in turn: its file nodes at their ends, the interior nodes laid
+      // along it with the invert and ground between those of its two file nodes.
+      int at = 1;  // computational node at the upstream end of pipe k
+      int used = 0;
+      for (int k = 1; k <= l.pipes; ++k) {
+        const node_record& first = l.nodes[k];
+        const node_record& last = l.nodes[k + 1];
+        sl.file_cnode[k][s] = at;
+        set_node(at, first);
+        const double length = l.pipe[k].length;
+        double along = 0.0;
+        for (int i = 0; i < l.pipe_segments[k]; ++i, ++at) {
+          const double piece = l.segments[used++];
+          set_segment(at, l.pipe[k], piece);
+          along += piece;
+          if (i + 1 == l.pipe_segments[k]) break;
+          const double f = along / length;
+          sl.slink_node_Zinv[at + 1][s] = first.invert + f * (last.invert - first.invert);
+          sl.node_ground_elev[at + 1][s] = first.ground + f * (last.ground - first.ground);
+        }
+        ++at;
       }
+      sl.file_cnode[l.pipes + 1][s] = at;
+      set_node(at, l.nodes[l.pipes + 1]);
       sl.num_nodes[s] = segments;
-      sl.otc_node[1][s] = 1, sl.otc_node[2][s] = 2;
-      sl.otc_pipe[1][s] = 1, sl.otc_pipe[2][s] = 1;
+      sl.otc_node[1][s] = 1, sl.otc_node[2][s] = l.pipes + 1;
+      sl.otc_pipe[1][s] = 1, sl.otc_pipe[2][s] = l.pipes;
     }
     ch.superlink_cnodes[s] = sl.num_nodes[s];
     sl.us_Zinv[s] = sl.slink_node_Zinv[1][s];
@@ -716,32 +730,37 @@ int read_superlink_file(model_state& ms, file_handle& network_file, file_handle&
     }
   }
 
-  // Division of single pipes into computational segments.
+  // Division of the pipes into computational segments: each pipe of a superlink is divided on
+  // its own, so every segment keeps the section, slope and roughness of its pipe.
   int node_rows = max_pipes + 1;
   if (ch.superlink_c_opt) {
     for (int s = 1; s <= links; ++s) {
       link_record& l = ls[s];
-      if (l.pipes != 1) {
-        stop_with_message(
-            "Error: superlink %d of %s has %d pipes; this version divides only superlinks of "
-            "one pipe into computational segments (the SUPERLINK_C_OPT card).\n",
-            s, r.file, l.pipes);
-        return -1;
+      std::vector<double> all;
+      std::vector<int> counts(l.pipes + 1, 0);
+      for (int k = 1; k <= l.pipes; ++k) {
+        if (l.pipe[k].length / 10.0 > 2.0 * max_pipes_per_superlink) {
+          ch.superlink_max_nodes = max_pipes_per_superlink + 1;
+          raise_error(err_superlink_nodes_too_many);
+          return -1;
+        }
+        const std::vector<double> seg = pipe_segment_lengths(l.pipe[k].length);
+        counts[k] = static_cast<int>(seg.size());
+        all.insert(all.end(), seg.begin(), seg.end());
+        if (static_cast<int>(all.size()) > max_pipes_per_superlink) break;
       }
-      if (l.pipe[1].length / 10.0 > 2.0 * max_pipes_per_superlink) {
-        ch.superlink_max_nodes = max_pipes_per_superlink + 1;
+      const int count = static_cast<int>(all.size());
+      if (count > l.pipes) {
+        l.segments = std::move(all);
+        l.pipe_segments = std::move(counts);
+      }
+      const int used = l.segments.empty() ? l.pipes : count;
+      if (used > ch.superlink_max_nodes) ch.superlink_max_nodes = used;
+      if (used + 1 > node_rows) node_rows = used + 1;
+      if (ch.superlink_max_nodes > max_pipes_per_superlink) {
         raise_error(err_superlink_nodes_too_many);
         return -1;
       }
-      std::vector<double> seg = pipe_segment_lengths(l.pipe[1].length);
-      if (seg.size() > 1) l.segments = std::move(seg);
-      const int count = l.segments.empty() ? 1 : static_cast<int>(l.segments.size());
-      if (count > ch.superlink_max_nodes) ch.superlink_max_nodes = count;
-      if (count + 1 > node_rows) node_rows = count + 1;
-    }
-    if (ch.superlink_max_nodes > max_pipes_per_superlink) {
-      raise_error(err_superlink_nodes_too_many);
-      return -1;
     }
   } else {
     ch.superlink_max_nodes = max_pipes;

@@ -347,11 +347,11 @@ int superlink_solve(superlink_state& sl, const channel_state& ch, superlink_surf
         inlet_take(surface, cell, sl.grate_sidelength_sjunc[j], sl.grate_dia_sjunc[j], inlet, dt);
     sl.call_inflow += sl.Q_junc[j] * dt;
   }
-  // Tile inflow enters at each superlink's upstream junction.
+  // Tile inflow enters at each superlink's upstream junction, also one that spills above the
+  // ground: the aquifer has given the water up, and the spill sends the excess to the surface.
   if (ch.superlink_leaky && !ch.superlink_tile_flow.empty()) {
     for (int s = 1; s <= L; ++s) {
       const int us = sl.us_sjunc[s];
-      if (surface.high_head_release && sl.sjunc_head[us] > sl.ground_elev[us]) continue;
       for (int k = 1; k <= sl.nnodes[s] && k <= ch.superlink_tile_flow.row_count(); ++k) {
         sl.Q_junc[us] += ch.superlink_tile_flow[k][s];
         sl.call_inflow += ch.superlink_tile_flow[k][s] * dt;

@@ -44,8 +44,9 @@ struct superlink_state {
   raw_array2d<double> grate_dia_node;               // node: m, grate opening diameter
   raw_array2d<double> slink_node_depth;             // node: m, water depth, state
   raw_array2d<double> Q_node;                       // node: m3/s, surface inflow of the call
-  raw_array2d<int> otc_node;  // [end 1 or 2][superlink]: file node of the first and last
-  raw_array2d<int> otc_pipe;  // computational node, and its file pipe (refined superlinks)
+  raw_array2d<int> otc_node;    // [end 1 or 2][superlink]: file node of the first and last
+  raw_array2d<int> otc_pipe;    // computational node, and its file pipe (refined superlinks)
+  raw_array2d<int> file_cnode;  // [file node 1..nnodes + 1][superlink]: its computational node
 
   // Tile drains in grid cells (grid-pipe file), per pipe cell 1..pipe_cell_count and entry.
   int pipe_cell_count = 0;            // pipe cells

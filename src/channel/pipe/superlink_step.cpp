@@ -9,6 +9,7 @@
 #include "channel/channel_steps.h"
 #include "channel/pipe/superlink_solve.h"
 #include "channel/pipe/superlink_state.h"
+#include "channel/pipe/tile_exchange.h"
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/units.h"
@@ -47,19 +48,40 @@ void write_flows_line(const superlink_state& sl, double dt) {
   file_handle_close(superlink_flows_file);
 }
 
+// The water table drains into the leaky pipes below it: the exchange gives each pipe node its
+// inflow (m3/s) for the solve and each cell its drainage rate, which leaves the aquifer as a
+// sink of its next groundwater step. A cell whose head is held gives the water through its
+// held head at once, so the aquifer's books take it as passed by the head boundary and drained.
+void drain_aquifer_into_tiles(model_state& ms, double dt) {
+  channel_state& ch = ms.channel;
+  superlink_state& sl = ms.superlink;
+  subsurface_state& ss = ms.subsurface;
+  groundwater_state& g = ms.groundwater;
+  const tile_ground ground{ms.cell_elev.data(), ss.elevgw.data(), ss.bottom_elev.data()};
+  sl.tile_result = gw_tile_exchange(sl, ch, ground, ch.superlink_drainmod != 0);
+  if (run_error.error_fatal) return;
+  run_totals& t = ms.output.totals;
+  const double area = ms.gridsize * ms.gridsize;
+  for (int cell = 1; cell <= ms.cell_count; ++cell) {
+    const double volume = dt * ch.Q_tile_grid[cell];
+    ch.Q_tile_grid[cell] = 0.0;
+    if (volume == 0.0) continue;
+    ch.vol_tile_grid[cell] += volume;
+    if (g.held[cell]) {
+      t.run_vol_gw_head_flux += volume;
+      t.run_vol_gw_inputs -= volume;
+    } else {
+      g.extra_sink[cell] += volume / area;
+    }
+  }
+}
+
 }  // namespace
 
 void superlink_setup(model_state& ms) {
   channel_state& ch = ms.channel;
   superlink_state& sl = ms.superlink;
   if (!ch.storm_sewer || ch.superlink_count < 1) return;
-  if (ch.superlink_leaky && ms.subsurface.gw_simulation) {
-    stop_with_message(
-        "Error: tile drains fed by the groundwater (pipes with a conductivity in %s with the "
-        "GRID_PIPE card and GW_SIMULATION) are not supported by this version.\n",
-        ms.input.names.storm_sewer);
-    return;
-  }
   series_outputs_state& so = ms.output.series;
   const int rows = sl.node_rows;
   if (!superlink_solve_init(sl, ch) || !sl.flow_magnitude.allocate(ms.cell_count) ||
@@ -98,6 +120,10 @@ void superlink_step(model_state& ms) {
   if (ch.superlink_leaky && !ch.superlink_tile_flow.empty())
     std::fill(ch.superlink_tile_flow.data(),
               ch.superlink_tile_flow.data() + ch.superlink_tile_flow.element_count(), 0.0);
+  if (ch.superlink_leaky && ms.subsurface.gw_simulation && ms.groundwater.ready) {
+    drain_aquifer_into_tiles(ms, dt);
+    if (run_error.error_fatal) return;
+  }
 
   superlink_surface surface;
   surface.ov_depth = ov.ov_depth.data();

@@ -43,9 +43,8 @@ int gw_tile_exchange(const superlink_state& sl, channel_state& ch, const tile_gr
     a.s = sl.gpi_link[p][e];
     a.k = sl.gpi_node[p][e];
     a.cell = sl.gpi_gnum[p][e];
-    const bool divided = sl.num_nodes[a.s] != sl.nnodes[a.s];
-    a.m1 = divided ? 1 : a.k;
-    a.m2 = divided ? sl.num_nodes[a.s] + 1 : a.k + 1;
+    a.m1 = sl.file_cnode[a.k][a.s];
+    a.m2 = sl.file_cnode[a.k + 1][a.s];
     auto ground_at = [&](int m) {
       const int c = ch.superlink_node_gnum[m][a.s];
       return c >= 1 ? ground.cell_elev[c] : ground.cell_elev[a.cell];

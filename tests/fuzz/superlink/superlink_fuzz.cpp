@@ -1,7 +1,7 @@
 // Fuzzes the pipe network's readers: the superlink network file and, after a line "@@@ net.gpi",
 // the grid-pipe file of its tile drains, on a 3 x 3 grid, then the ties of the outlets to a
 // channel network of two links of four nodes. The first input byte chooses the division of
-// single pipes into segments (bit 0) and whether channels are routed (bit 1); the rest is the
+// the pipes into segments (bit 0) and whether channels are routed (bit 1); the rest is the
 // files.
 #include <cstddef>
 #include <cstdint>
