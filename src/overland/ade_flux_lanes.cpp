@@ -62,9 +62,13 @@ HWY_INLINE chunk_neighbours neighbours_of(D d, const int* next, int c, int count
   nb.contiguous = hn::AllFalse(d, hn::And(hn::RebindMask(d, stray), m)) && nb.offset >= 0;
   // A contiguous read stops at the last lane of m: the lanes before it lie between neighbours,
   // those after it may lie past the array.
-  uint8_t bits[8] = {};
-  hn::StoreMaskBits(d, m, bits);
-  nb.count = 32 - __builtin_clz(static_cast<unsigned>(bits[0]));
+  if (hn::AllTrue(d, m)) {
+    nb.count = static_cast<int>(hn::Lanes(d));
+  } else {
+    uint8_t bits[8] = {};
+    hn::StoreMaskBits(d, m, bits);
+    nb.count = 32 - __builtin_clz(static_cast<unsigned>(bits[0]));
+  }
   return nb;
 }
 
@@ -108,10 +112,19 @@ HWY_INLINE V chunk_discharges(D d, const ade_grid_view& g, const int* next,
   const M down = hn::And(sloping, hn::Gt(s, zero));
   const M from_j = hn::Xor(sloping, down);
   const V hu = hn::IfThenElse(down, hi, hj);
-  const V ru = hn::IfThenElse(down, hn::IfThenElseZero(down, LoadFirst(d, g.retention + c, count)),
-                              at(d, g.retention, nb, from_j));
-  const V nu = hn::IfThenElse(down, hn::IfThenElseZero(down, LoadFirst(d, g.roughness + c, count)),
-                              at(d, g.roughness, nb, from_j));
+  // The upstream cell's retention and roughness, 0 on the faces that do not slope; a chunk whose
+  // faces all fall the same way reads one side only.
+  V ru, nu;
+  if (hn::AllFalse(d, from_j)) {
+    ru = hn::IfThenElseZero(down, LoadFirst(d, g.retention + c, count));
+    nu = hn::IfThenElseZero(down, LoadFirst(d, g.roughness + c, count));
+  } else if (hn::AllFalse(d, down)) {
+    ru = at(d, g.retention, nb, from_j);
+    nu = at(d, g.roughness, nb, from_j);
+  } else {
+    ru = hn::IfThenElse(down, LoadFirst(d, g.retention + c, count), at(d, g.retention, nb, from_j));
+    nu = hn::IfThenElse(down, LoadFirst(d, g.roughness + c, count), at(d, g.roughness, nb, from_j));
+  }
   const M flows = hn::And(sloping, hn::Lt(ru, hu));
   if (hn::AllFalse(d, flows)) return zero;
   const V depth = hn::IfThenElse(flows, hn::Sub(hu, ru), one);
