@@ -62,9 +62,13 @@ HWY_INLINE chunk_neighbours neighbours_of(D d, const int* next, int c, int count
   nb.contiguous = hn::AllFalse(d, hn::And(hn::RebindMask(d, stray), m)) && nb.offset >= 0;
   // A contiguous read stops at the last lane of m: the lanes before it lie between neighbours,
   // those after it may lie past the array.
-  uint8_t bits[8] = {};
-  hn::StoreMaskBits(d, m, bits);
-  nb.count = 32 - __builtin_clz(static_cast<unsigned>(bits[0]));
+  if (hn::AllTrue(d, m)) {
+    nb.count = static_cast<int>(hn::Lanes(d));
+  } else {
+    uint8_t bits[8] = {};
+    hn::StoreMaskBits(d, m, bits);
+    nb.count = 32 - __builtin_clz(static_cast<unsigned>(bits[0]));
+  }
   return nb;
 }
 
@@ -108,10 +112,19 @@ HWY_INLINE V chunk_discharges(D d, const ade_grid_view& g, const int* next,
   const M down = hn::And(sloping, hn::Gt(s, zero));
   const M from_j = hn::Xor(sloping, down);
   const V hu = hn::IfThenElse(down, hi, hj);
-  const V ru = hn::IfThenElse(down, hn::IfThenElseZero(down, LoadFirst(d, g.retention + c, count)),
-                              at(d, g.retention, nb, from_j));
-  const V nu = hn::IfThenElse(down, hn::IfThenElseZero(down, LoadFirst(d, g.roughness + c, count)),
-                              at(d, g.roughness, nb, from_j));
+  // The upstream cell's retention and roughness, 0 on the faces that do not slope; a chunk whose
+  // faces all fall the same way reads one side only.
+  V ru, nu;
+  if (hn::AllFalse(d, from_j)) {
+    ru = hn::IfThenElseZero(down, LoadFirst(d, g.retention + c, count));
+    nu = hn::IfThenElseZero(down, LoadFirst(d, g.roughness + c, count));
+  } else if (hn::AllFalse(d, down)) {
+    ru = at(d, g.retention, nb, from_j);
+    nu = at(d, g.roughness, nb, from_j);
+  } else {
+    ru = hn::IfThenElse(down, LoadFirst(d, g.retention + c, count), at(d, g.retention, nb, from_j));
+    nu = hn::IfThenElse(down, LoadFirst(d, g.roughness + c, count), at(d, g.roughness, nb, from_j));
+  }
   const M flows = hn::And(sloping, hn::Lt(ru, hu));
   if (hn::AllFalse(d, flows)) return zero;
   const V depth = hn::IfThenElse(flows, hn::Sub(hu, ru), one);
@@ -171,9 +184,10 @@ update_terms terms_for(D d, double dx, double s, double* change, double* keep, d
 }
 
 // The scalar depth update (ade_substep_update) of the first `count` cells of the chunk at i,
-// whose depths are h_i, own discharges q_i and inflows q_up; returns the result bits.
+// whose depths are h_i, own discharges q_i and inflows q_up; returns the result bits, and the
+// chunk's new volumes in `volume`.
 HWY_INLINE int update_chunk(D d, const update_terms& t, double* h, int i, int count, V h_i, V q_i,
-                            V q_up) {
+                            V q_up, V& volume) {
   const V zero = hn::Zero(d);
   const M m = first_lanes(d, count);
   int result = ade_update_ok;
@@ -204,7 +218,8 @@ HWY_INLINE int update_chunk(D d, const update_terms& t, double* h, int i, int co
   if (t.change != nullptr) StoreFirst(d, delta, t.change + i, count);
   const V moved = hn::Mul(t.s, q_i);
   const V old = t.volume_fresh ? zero : LoadFirst(d, t.volume + i, count);
-  StoreFirst(d, hn::Add(old, moved), t.volume + i, count);
+  volume = hn::Add(old, moved);
+  StoreFirst(d, volume, t.volume + i, count);
   return result;
 }
 
@@ -248,8 +263,9 @@ int UpdateRange(int lo, int hi, double* h, double* change, double* keep, const d
   int result = ade_update_ok;
   for (int i = lo; i <= hi; i += lanes) {
     const int count = hi - i + 1;
+    V volume;
     result |= update_chunk(d, t, h, i, count, LoadFirst(d, h + i, count),
-                           LoadFirst(d, q + i, count), inflows(d, q, up, i, count));
+                           LoadFirst(d, q + i, count), inflows(d, q, up, i, count), volume);
   }
   return result;
 }
@@ -263,7 +279,16 @@ int RowStep(const ade_grid_view& g, bool x_faces, const int* next, const unsigne
   const update_terms t =
       terms_for(d, g.dx, s, change, keep, volume, volume_fresh, drained, drained_before);
   int result = ade_update_ok;
-  double carry = 0.0;  // across: the discharge of the last cell of the chunk before
+  // Across: the discharge of the last cell of the chunk before, in every lane. The left
+  // neighbours' discharges are moved up one lane in the register (lane k takes lane k - 1),
+  // never read back from the row just stored: a load across two stores still in flight waits
+  // for both.
+  const DI di;
+  const auto up_one = hn::IndicesFromVec(
+      d, hn::And(hn::Sub(hn::Iota(di, 0), hn::Set(di, 1)), hn::Set(di, lanes - 1)));
+  const auto last_lane = hn::IndicesFromVec(d, hn::Set(di, lanes - 1));
+  const M first = first_lanes(d, 1);
+  V carry = hn::Zero(d);
   for (int i = lo; i <= hi; i += lanes) {
     const int count = hi - i + 1;
     const M m = first_lanes(d, count);
@@ -274,20 +299,18 @@ int RowStep(const ade_grid_view& g, bool x_faces, const int* next, const unsigne
     V q_up;
     if (x_faces) {
       // Across a row the inflow of a cell is its left neighbour's discharge: the chunk's own
-      // moved up by one lane (just stored from i on), the first lane taking the last of the
-      // chunk before.
+      // moved up by one lane, the first lane taking the last of the chunk before.
       const M has_up = nonzero_lanes(d, up, i, count);
-      const V shifted =
-          hn::IfThenElse(first_lanes(d, 1), hn::Set(d, carry), LoadFirst(d, q + i - 1, count));
+      const V shifted = hn::IfThenElse(first, carry, hn::TableLookupLanes(flux, up_one));
       q_up = hn::IfThenElseZero(has_up, shifted);
-      if (count >= lanes) carry = q[i + lanes - 1];
+      carry = hn::TableLookupLanes(flux, last_lane);
     } else {
       q_up = inflows(d, q, up, i, count);
     }
-    result |= update_chunk(d, t, h, i, count, h_i, flux, q_up);
+    V moved;
+    result |= update_chunk(d, t, h, i, count, h_i, flux, q_up, moved);
     // Across, no other row reads the discharges: the step's means can take their place.
-    if (x_faces && mean_dt > 0.0)
-      StoreFirst(d, hn::Div(LoadFirst(d, volume + i, count), hn::Set(d, mean_dt)), q + i, count);
+    if (x_faces && mean_dt > 0.0) StoreFirst(d, hn::Div(moved, hn::Set(d, mean_dt)), q + i, count);
   }
   return result;
 }

@@ -58,24 +58,46 @@ HWY_INLINE hn::Vec<D> Fma(D d, hn::Vec<D> a, hn::Vec<D> b, hn::Vec<D> c) {
 #endif
 }
 
-// 2^n for whole numbers n held in doubles, -1022 <= n <= 1023: built from its bits (exact).
+// -(a b) + c and a b - c rounded once: the same as Fma with a negated a or c (negation is exact),
+// in one instruction where the multiply-add is fused.
 template <class D>
-HWY_INLINE hn::Vec<D> PowerOfTwo(D d, hn::Vec<D> n) {
-  const hn::RebindToSigned<D> di;
-  // Adding 1.5 2^52 leaves n in the low bits of the sum; the bias then makes the exponent field.
-  const hn::Vec<D> magic = hn::Set(d, 0x1.8p52);
-  const auto k = hn::Sub(hn::BitCast(di, hn::Add(n, magic)), hn::BitCast(di, magic));
-  return hn::BitCast(d, hn::ShiftLeft<52>(hn::Add(k, hn::Set(di, 1023))));
+HWY_INLINE hn::Vec<D> NegFma(D d, hn::Vec<D> a, hn::Vec<D> b, hn::Vec<D> c) {
+#if TORVA_LANES_FUSED
+  (void)d;
+  return hn::NegMulAdd(a, b, c);
+#else
+  return Fma(d, hn::Neg(a), b, c);
+#endif
 }
 
-// The exponent field of x (0 to 2047) as a double, exact: its bits placed in the mantissa of
-// 2^52, less 2^52 (no integer conversion, which some targets lack).
 template <class D>
-HWY_INLINE hn::Vec<D> ExponentField(D d, hn::Vec<hn::RebindToSigned<D>> bits) {
-  const hn::RebindToSigned<D> di;
-  const auto field = hn::And(hn::ShiftRight<52>(bits), hn::Set(di, 0x7FF));
-  const hn::Vec<D> two52 = hn::Set(d, 0x1p52);
-  return hn::Sub(hn::BitCast(d, hn::Or(field, hn::BitCast(di, two52))), two52);
+HWY_INLINE hn::Vec<D> FmaLess(D d, hn::Vec<D> a, hn::Vec<D> b, hn::Vec<D> c) {
+#if TORVA_LANES_FUSED
+  (void)d;
+  return hn::MulSub(a, b, c);
+#else
+  return Fma(d, a, b, hn::Neg(c));
+#endif
+}
+
+// 2^n for whole numbers n held in doubles, -1022 <= n <= 1023: built from its bits (exact).
+// Adding 1.5 2^52 + 1023 leaves n + 1023, 1 to 2046, in the low twelve bits of the sum, which
+// the shift moves into the exponent field (the bits above them fall out).
+template <class D>
+HWY_INLINE hn::Vec<D> PowerOfTwo(D d, hn::Vec<D> n) {
+  const hn::RebindToUnsigned<D> du;
+  const hn::Vec<D> magic = hn::Set(d, 0x1.8p52 + 1023.0);
+  return hn::BitCast(d, hn::ShiftLeft<52>(hn::BitCast(du, hn::Add(n, magic))));
+}
+
+// The exponent field of x less its bias (-1023 to 1024) as a double, exact: the field placed in
+// the mantissa of 2^52, less 2^52 + 1023 (no integer conversion, which some targets lack).
+template <class D>
+HWY_INLINE hn::Vec<D> UnbiasedExponent(D d, hn::Vec<hn::RebindToUnsigned<D>> bits) {
+  const hn::RebindToUnsigned<D> du;
+  const auto field = hn::And(hn::ShiftRight<52>(bits), hn::Set(du, 0x7FF));
+  return hn::Sub(hn::BitCast(d, hn::Or(field, hn::BitCast(du, hn::Set(d, 0x1p52)))),
+                 hn::Set(d, 0x1p52 + 1023.0));
 }
 
 // x^(2/3) of the reduced depth x = d 2^(-3k) in [1, 8) as hi + lo (|lo| <= ulp(hi) / 2), with
@@ -111,22 +133,26 @@ struct ReducedPower {
 template <class D>
 HWY_INLINE ReducedPower<D> TwoThirdsOfReduced(D d, hn::Vec<D> depth) {
   using V = hn::Vec<D>;
-  const hn::RebindToSigned<D> di;
+  const hn::RebindToUnsigned<D> du;
   const V one = hn::Set(d, 1.0);
-  // Subnormal depths are first scaled by 2^54 (exact), their exponent lowered to match.
+  // Subnormal depths are first scaled by 2^54 (exact), their exponent lowered to match; a
+  // vector without one skips that.
   const auto tiny = hn::Lt(depth, hn::Set(d, 0x1p-1022));
-  const V scaled = hn::IfThenElse(tiny, hn::Mul(depth, hn::Set(d, 0x1p54)), depth);
-  const auto bits = hn::BitCast(di, scaled);
-  const V e = hn::Sub(hn::Sub(ExponentField(d, bits), hn::Set(d, 1023.0)),
-                      hn::IfThenElseZero(tiny, hn::Set(d, 54.0)));
-  const V m = hn::BitCast(d, hn::Or(hn::And(bits, hn::Set(di, 0x000FFFFFFFFFFFFFLL)),
-                                    hn::Set(di, 0x3FF0000000000000LL)));
+  auto bits = hn::BitCast(du, depth);
+  V e;
+  if (HWY_UNLIKELY(!hn::AllFalse(d, tiny))) {
+    bits = hn::BitCast(du, hn::IfThenElse(tiny, hn::Mul(depth, hn::Set(d, 0x1p54)), depth));
+    e = hn::Sub(UnbiasedExponent(d, bits), hn::IfThenElseZero(tiny, hn::Set(d, 54.0)));
+  } else {
+    e = UnbiasedExponent(d, bits);
+  }
+  const V m = hn::BitCast(d, hn::Or(hn::And(bits, hn::Set(du, 0x000FFFFFFFFFFFFFULL)),
+                                    hn::Set(du, 0x3FF0000000000000ULL)));
   // k = floor((e + 1/2) / 3), j = e - 3k = 0, 1 or 2 (exact: (e + 1/2) / 3 lies at least 1/6
   // from an integer, far beyond its rounding).
   const V k = hn::Floor(Fma(d, e, hn::Set(d, 1.0 / 3.0), hn::Set(d, 0.5 / 3.0)));
-  const V j = Fma(d, hn::Set(d, -3.0), k, e);
-  // 2^j = 1 + j (j + 1) / 2 for j = 0, 1, 2, exact.
-  const V x = hn::Mul(m, Fma(d, hn::Mul(j, hn::Add(j, one)), hn::Set(d, 0.5), one));
+  const V j = NegFma(d, hn::Set(d, 3.0), k, e);
+  const V x = hn::Mul(m, PowerOfTwo(d, j));
   // First guess of x^(-1/3): m^(-1/3) on [1, 2) by a polynomial fitted at Chebyshev nodes, times
   // 2^(-j/3) by the quadratic through j = 0, 1, 2.
   V p = hn::Set(d, 0.02778280101858424);
@@ -139,10 +165,10 @@ HWY_INLINE ReducedPower<D> TwoThirdsOfReduced(D d, hn::Vec<D> depth) {
   const V y = hn::Mul(p, third_root_of_two_to_j);
   // a + a_lo = x y and b + b_lo = y^2 exactly; u = 1 - x y^3 from them.
   const V a = hn::Mul(x, y);
-  const V a_lo = Fma(d, x, y, hn::Neg(a));
+  const V a_lo = FmaLess(d, x, y, a);
   const V b = hn::Mul(y, y);
-  const V b_lo = Fma(d, y, y, hn::Neg(b));
-  const V u = Fma(d, hn::Neg(a_lo), b, Fma(d, hn::Neg(a), b_lo, Fma(d, hn::Neg(a), b, one)));
+  const V b_lo = FmaLess(d, y, y, b);
+  const V u = NegFma(d, a_lo, b, NegFma(d, a, b_lo, NegFma(d, a, b, one)));
   // (1 - u)^(-1/3) - 1 through u^4.
   V s = Fma(d, hn::Set(d, 35.0 / 243.0), u, hn::Set(d, 14.0 / 81.0));
   s = Fma(d, s, u, hn::Set(d, 2.0 / 9.0));
@@ -173,6 +199,10 @@ HWY_INLINE hn::Vec<D> DepthPowFiveThirds(D d, hn::Vec<D> depth) {
   const ReducedPower<D> r = TwoThirdsOfReduced(d, depth);
   const hn::Vec<D> x53 = Fma(d, r.hi, r.x, hn::Mul(r.lo, r.x));
   const hn::Vec<D> k5 = hn::Mul(r.k, hn::Set(d, 5.0));
+  // Where 2^(5k) is itself a normal double (|k| <= 204: depths within about 2^(+-612)), the one
+  // product rounds the same exact value once: the same bits.
+  if (HWY_LIKELY(hn::AllTrue(d, hn::Le(hn::Abs(r.k), hn::Set(d, 204.0)))))
+    return hn::Mul(x53, PowerOfTwo(d, k5));
   const hn::Vec<D> first = hn::Floor(hn::Mul(k5, hn::Set(d, 0.5)));
   return hn::Mul(hn::Mul(x53, PowerOfTwo(d, first)), PowerOfTwo(d, hn::Sub(k5, first)));
 }
@@ -186,11 +216,11 @@ HWY_INLINE hn::Vec<D> DepthPowFiveThirds(D d, hn::Vec<D> depth) {
 template <class D>
 HWY_INLINE hn::Vec<D> Log(D d, hn::Vec<D> x) {
   using V = hn::Vec<D>;
-  const hn::RebindToSigned<D> di;
-  const auto bits = hn::BitCast(di, x);
-  V k = hn::Sub(ExponentField(d, bits), hn::Set(d, 1023.0));
-  V m = hn::BitCast(d, hn::Or(hn::And(bits, hn::Set(di, 0x000FFFFFFFFFFFFFLL)),
-                              hn::Set(di, 0x3FF0000000000000LL)));
+  const hn::RebindToUnsigned<D> du;
+  const auto bits = hn::BitCast(du, x);
+  V k = UnbiasedExponent(d, bits);
+  V m = hn::BitCast(d, hn::Or(hn::And(bits, hn::Set(du, 0x000FFFFFFFFFFFFFULL)),
+                              hn::Set(du, 0x3FF0000000000000ULL)));
   const auto high = hn::Gt(m, hn::Set(d, 1.4142135623730951));
   m = hn::IfThenElse(high, hn::Mul(m, hn::Set(d, 0.5)), m);
   k = hn::IfThenElse(high, hn::Add(k, hn::Set(d, 1.0)), k);
