@@ -5,6 +5,7 @@
 // scores the wash load of the channel sediment series, and bad inputs stop with a message naming
 // the file.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -362,7 +363,8 @@ TEST(CalibrationCases, FourProcessesWriteTheResultsOfOne) {
   write_file("obs.txt", "1\n0.05 1 10 0\n");
   write_file("mc.in", "plane.prj\nparams.txt\nobs.txt\n1\n0.02 0.2\n");
   const std::vector<std::string> env = {"TORVA_RANDOM_SEED=4242"};
-  ASSERT_EQ(run_command(torva_exe(), {"-m8", "mc.in"}, "", env).status, 0);
+  const command_result alone = run_command(torva_exe(), {"-m8", "mc.in"}, "", env);
+  ASSERT_EQ(alone.status, 0) << alone.out;
   const std::string one_best = read_file("0000_best.out");
   std::vector<std::string> one = lines_of(read_file("0000_results_all.out"));
   std::remove("0000_results_all.out");
@@ -373,6 +375,29 @@ TEST(CalibrationCases, FourProcessesWriteTheResultsOfOne) {
       {"-c", "mpirun --allow-run-as-root --oversubscribe -n 4 " + torva_exe() + " -m8 mc.in"}, "",
       {"TORVA_RANDOM_SEED=4242", "OMPI_ALLOW_RUN_AS_ROOT=1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1"});
   ASSERT_EQ(four.status, 0) << four.out << four.err;
+  // The four processes share the machine's processors: each takes at most a quarter of them
+  // (at least one) for its trials.
+  const long share = std::max(1L, sysconf(_SC_NPROCESSORS_ONLN) / 4);
+  int banners = 0;
+  for (const std::string& line : lines_of(four.out)) {
+    int threads = 0;
+    if (sscanf(line.c_str(), "Parallel version of TORVA (%*[^)]) with SCE (OpenMP), %d total",
+               &threads) != 1)
+      continue;
+    ++banners;
+    EXPECT_GE(threads, 1) << line;
+    EXPECT_LE(threads, share) << line;
+  }
+  EXPECT_EQ(banners, 4) << four.out;
+  // Only the first process shows its runs' progress: two runs of the eight.
+  const auto progress_lines = [](const std::string& text) {
+    int n = 0;
+    for (const std::string& line : lines_of(text))
+      if (contains(line, " elapsed time ")) ++n;
+    return n;
+  };
+  ASSERT_GT(progress_lines(alone.out), 0) << alone.out;
+  EXPECT_EQ(4 * progress_lines(four.out), progress_lines(alone.out)) << four.out;
   std::vector<std::string> many = lines_of(read_file("0000_results_all.out"));
   ASSERT_EQ(many.size(), 9u);
   std::sort(one.begin(), one.end());
