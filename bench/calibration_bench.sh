@@ -6,7 +6,7 @@
 # alone, on one process and under mpirun) and the speed-up of the run phase without it; the same
 # for a heavier trial (the example on time steps of HEAVY_TIMESTEP seconds instead of 10); then a
 # trial's fixed cost (start-up, reading, set-up and release: the same trials cut to the first
-# minute, 6 of their 900 steps) against the whole trial. Every time is the median of REPEATS
+# minute) against the whole trial. Every time is the median of REPEATS
 # runs.
 # Usage: bench/calibration_bench.sh [build folder]
 set -euo pipefail
@@ -51,7 +51,7 @@ seconds() {
   printf '%s\n' "${times[@]}" | sort -g | sed -n "$((REPEATS / 2 + 1))p"
 }
 
-ratio() { printf %.2f "$(echo "$1 / $2" | bc -l)"; }
+ratio() { printf %.2f "$(echo "($1) / ($2)" | bc -l)"; }
 fmt() { printf "%.${2:-2}f" "$1"; }
 
 # The program started and ended without a run: on one process, and under mpirun.
@@ -89,11 +89,17 @@ for step in 10.0 "$HEAVY_TIMESTEP"; do
   fi
 done
 
-# A trial's fixed cost: the same trials cut to their first minute (6 of 900 steps), timed whole;
-# the program's own start and end (once for all the trials) is taken off both.
+# A trial's fixed cost: the same trials cut to their first minute (6 of their 720 steps); a
+# trial's time is the difference between RUNS and 2 RUNS trials, so that what a process pays once
+# (its start, its first trial's first touch of code and memory) is left out.
+# The short trials are many (SHORT_RUNS and twice as many), so that their difference stands out
+# of the noise of a busy machine.
+SHORT_RUNS=${SHORT_RUNS:-$((5 * RUNS))}
 make_case "$WORK/short" 1
-short=$(cd "$WORK/short" && seconds "$BUILD/torva" "-m$RUNS" mc.in)
-trial=$(echo "($whole - $start_one) / $RUNS" | bc -l)
-fixed=$(echo "($short - $start_one) / $RUNS" | bc -l)
+short=$(cd "$WORK/short" && seconds "$BUILD/torva" "-m$SHORT_RUNS" mc.in)
+short2=$(cd "$WORK/short" && seconds "$BUILD/torva" "-m$((2 * SHORT_RUNS))" mc.in)
+whole2=$(cd "$WORK/one_10.0" && seconds "$BUILD/torva" "-m$((2 * RUNS))" mc.in)
+trial=$(echo "($whole2 - $whole) / $RUNS" | bc -l)
+fixed=$(echo "($short2 - $short) / $SHORT_RUNS" | bc -l)
 echo "trial: whole $(fmt "$trial" 4) s, fixed part $(fmt "$fixed" 4) s" \
   "($(fmt "$(echo "100 * $fixed / $trial" | bc -l)" 1) %)"
