@@ -3,6 +3,10 @@
 // of the best runs for the report. Built without MPI the program is one process of rank 0.
 #include "calibration/process_spread.h"
 
+#include <omp.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -38,6 +42,19 @@ void pack(const result_record& r, std::vector<double>& out) {
   for (int k = 1; k <= r.n; ++k) out.push_back(r.params[k]);
 }
 
+// Each of `processes` processes on one machine runs its trials on its share of the machine's
+// processors (at least one, at most those it may run on): left at a thread per processor, four
+// processes would wake four times the threads the machine has. A NUM_THREADS card of the
+// project still sets a run's count.
+void share_processors(process_context& info, int processes) {
+  if (processes < 2) return;
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  const int allowed = std::max(1, omp_get_num_procs());
+  const int threads = static_cast<int>(std::min<long>(allowed, std::max(1L, online / processes)));
+  info.num_threads = threads;
+  omp_set_num_threads(threads);
+}
+
 }  // namespace
 
 void spread_start(int* argc, char*** argv, process_context& info) {
@@ -53,6 +70,15 @@ void spread_start(int* argc, char*** argv, process_context& info) {
   MPI_Comm_size(MPI_COMM_WORLD, &size);
   info.process_rank = rank;
   info.num_processes = size;
+  // The processes started together on this machine share its processors.
+  int here = 1;
+  MPI_Comm local;
+  if (MPI_Comm_split_type(MPI_COMM_WORLD, MPI_COMM_TYPE_SHARED, rank, MPI_INFO_NULL, &local) ==
+      MPI_SUCCESS) {
+    MPI_Comm_size(local, &here);
+    MPI_Comm_free(&local);
+  }
+  share_processors(info, here);
   // Each process leads its own group of one: it draws, runs and logs its share of the runs.
   info.process_index = 0;
   info.merge_field1 = rank;  // the worker number that names the process's run log

@@ -2,6 +2,7 @@
 // point sources are set up), the end-of-event accounting stores each event's values in it.
 #include "calibration/run_result.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -45,7 +46,8 @@ void alloc_driver_results(model_state& ms) {
     cal.driver_result = cal.own_result.get();
   }
   run_result& holder = *cal.driver_result;
-  const int locations = cal.optimize_sed ? cal.sed_location_count : ms.channel.hyd_location_count;
+  const int locations =
+      cal.optimize_sed ? ms.channel.sed_location_count : ms.channel.hyd_location_count;
   holder.stride = (locations > 0 ? locations : 0) + 1;
   holder.event_count = ms.overland.num_events > 0 ? ms.overland.num_events : 0;
   // Uniform rain makes one event without a precipitation file to count it in.
@@ -78,6 +80,33 @@ void store_event_result(run_result& holder, int event, double peak, double volum
   for (int k = 1; k <= n; ++k) {
     if (loc_peaks != nullptr) holder.peaks[base + k] = loc_peaks[k];
     if (loc_volumes != nullptr) holder.volumes[base + k] = loc_volumes[k];
+  }
+}
+
+// The wash load the channel sediment step has just moved, booked for a sediment calibration:
+// the outlet's rate (all fine classes) sets the event's peak and, times the step, adds to its
+// volume; at each sediment location the step's flux of every fine class adds to the location's
+// volume and the flux of the last fine class sets its peak.
+void book_sediment_results(model_state& ms, double dt) {
+  calibration_state& cal = ms.calibration;
+  const transport_state& tr = ms.transport;
+  if (!cal.optimize_on || !cal.optimize_sed || tr.outlet_wash_flux.empty()) return;
+  const double out = tr.outlet_wash_flux[0];
+  if (out > cal.event_wash_peak) cal.event_wash_peak = out;
+  cal.event_wash_volume += dt * out;
+  const channel_state& ch = ms.channel;
+  const int fine = tr.num_fine_classes;
+  if (fine < 1 || tr.qsmax.empty() || tr.qsmax.col_count() < fine) return;
+  const int n = std::min({ch.sed_location_count, ch.slink.count(), ch.snode.count(),
+                          cal.loc_peak.count(), cal.loc_peak_aux.count()});
+  for (int k = 1; k <= n; ++k) {
+    const long row = static_cast<long>(ch.slink[k]) * tr.sed_node_stride + ch.snode[k];
+    if (row < 1 || row > tr.qsmax.row_count()) continue;
+    const double* flux = tr.qsmax[row];
+    double moved = 0.0;
+    for (int c = 1; c <= fine; ++c) moved += flux[c];
+    cal.loc_peak_aux[k] += dt * moved;
+    if (flux[fine] > cal.loc_peak[k]) cal.loc_peak[k] = flux[fine];
   }
 }
 

@@ -16,6 +16,10 @@ void alloc_driver_results(model_state& ms);
 // an entry stops the run with a message naming it and the list file. False when it did.
 bool check_calibration_replacement(model_state& ms);
 
+// After each channel sediment step of `dt` seconds, with OPTIMIZE_SED: books the step's wash
+// load at the outlet and at the sediment locations into the event's peaks and volumes.
+void book_sediment_results(model_state& ms, double dt);
+
 // Stores one finished event's outlet and per-location values: slot stride * (event - 1) + 1
 // and the slots after it. An event number outside 1..event_count only warns on the console.
 void store_event_result(run_result& holder, int event, double peak, double volume,

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "calibration/calibration_steps.h"
 #include "channel/channel_lakes.h"
 #include "channel/channel_routing.h"
 #include "channel/channel_steps.h"
@@ -489,6 +490,7 @@ void channel_routing_step(model_state& ms) {
   if (ms.transport.chan_sediment) {
     channel_sediment_step(ms, dt);
     if (run_error.error_fatal) return;
+    book_sediment_results(ms, dt);
   }
 
   // The outlet totals: the event's (by difference over the event) and the run's.

@@ -359,8 +359,13 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.cards.in_theta_location_given != 0 && ms.subsurface.inf_richards == 0;
      }},
-    {"OPTIMIZE_SED", "calibration on the event sediment of the channel locations",
-     [](const model_state& ms) { return ms.calibration.optimize_sed != 0; }},
+    // The wash load a sediment calibration scores is the channel sediment routing's.
+    {"OPTIMIZE_SED",
+     "calibration on the event sediment without channel sediment routing (SOIL_EROSION with "
+     "CHAN_EXPLIC)",
+     [](const model_state& ms) {
+       return ms.calibration.optimize_sed != 0 && ms.transport.chan_sediment == 0;
+     }},
     // Lake pumps draw from the channel lakes, which only the channel routing has.
     {"LAKE_PUMP", "lake pumps without channel routing (CHAN_EXPLIC)",
      [](const model_state& ms) {

@@ -154,9 +154,33 @@ double column_saturation(const subsurface_state& ss, int c, double depth_cm) {
   return thickness > 0.0 ? weighted / thickness : top;
 }
 
+// The sediment form of the optimisation line: the event's largest wash-load rate and wash-load
+// volume at the outlet, then those of each sediment location (SI units whatever QOUT_CFS says).
+void write_sediment_optimize_line(model_state& ms) {
+  FILE* fp = ms.input.optimize_file.fp;
+  calibration_state& cal = ms.calibration;
+  fprintf(fp, "%d %9.6lf %13.3lf", ms.event_number, cal.event_wash_peak, cal.event_wash_volume);
+  run_result* holder = cal.driver_result;
+  for (int k = 1; k <= ms.channel.sed_location_count; ++k) {
+    const double peak = has(cal.loc_peak, k) ? cal.loc_peak[k] : 0.0;
+    const double volume = has(cal.loc_peak_aux, k) ? cal.loc_peak_aux[k] : 0.0;
+    if (holder != nullptr && holder->loc_peaks != nullptr && k < holder->stride) {
+      holder->loc_peaks[k] = peak;
+      holder->loc_volumes[k] = volume;
+    }
+    fprintf(fp, "%9.6lf %13.3lf", peak, volume);
+  }
+  fprintf(fp, "\n");
+  file_handle_write_check(ms.input.optimize_file);
+}
+
 void write_optimize_line(model_state& ms, const event_budget& b) {
   FILE* fp = ms.input.optimize_file.fp;
   if (fp == nullptr) return;
+  if (ms.calibration.optimize_sed) {
+    write_sediment_optimize_line(ms);
+    return;
+  }
   const double f = ms.qout_cfs ? 35.32 : 1.0;
   fprintf(fp, ms.qout_cfs ? "%d %8.2lf %13.1lf" : "%d %9.3lf %13.1lf", ms.event_number,
           b.event_peak_discharge * f, b.event_vol_discharge * f);
@@ -179,7 +203,11 @@ void write_optimize_line(model_state& ms, const event_budget& b) {
 void fill_result_holder(model_state& ms, const event_budget& b) {
   run_result* holder = ms.calibration.driver_result;
   if (holder == nullptr || ms.event_number == 0) return;
-  const double f = ms.qout_cfs ? 35.32 : 1.0;
+  const calibration_state& cal = ms.calibration;
+  // A sediment calibration scores the wash load in m3/s and m3 whatever QOUT_CFS says.
+  const double f = cal.optimize_sed ? 1.0 : ms.qout_cfs ? 35.32 : 1.0;
+  const double peak = cal.optimize_sed ? cal.event_wash_peak : b.event_peak_discharge;
+  const double volume = cal.optimize_sed ? cal.event_wash_volume : b.event_vol_discharge;
   const int n = holder->stride - 1;
   double peaks[101] = {};
   double volumes[101] = {};
@@ -187,8 +215,8 @@ void fill_result_holder(model_state& ms, const event_budget& b) {
     peaks[k] = (holder->loc_peaks != nullptr ? holder->loc_peaks[k] : 0.0) * f;
     volumes[k] = (holder->loc_volumes != nullptr ? holder->loc_volumes[k] : 0.0) * f;
   }
-  store_event_result(*holder, ms.event_number, b.event_peak_discharge * f,
-                     b.event_vol_discharge * f, peaks, volumes, n < 100 ? n : 100);
+  store_event_result(*holder, ms.event_number, peak * f, volume * f, peaks, volumes,
+                     n < 100 ? n : 100);
 }
 
 // Sizes a per-constituent final-mass array to the constituents and clears it.

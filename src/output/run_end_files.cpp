@@ -18,9 +18,13 @@ namespace {
 void finish_optimize_file(model_state& ms) {
   file_handle& file = ms.input.optimize_file;
   if (!file.is_open()) return;
-  // Without sediment transport (refused at start-up) no wash load leaves the outlet.
-  const double water = ms.output.totals.run_vol_discharge * (ms.qout_cfs ? 35.32 : 1.0);
-  const double total = ms.calibration.optimize_sed ? 0.0 : water;
+  double total = ms.output.totals.run_vol_discharge * (ms.qout_cfs ? 35.32 : 1.0);
+  if (ms.calibration.optimize_sed) {
+    // The wash load of every class that left through the outlet, m3.
+    const raw_array1d<double>& out = ms.transport.wash_out;
+    total = 0.0;
+    for (int k = 1; k <= out.count(); ++k) total += out[k];
+  }
   fprintf(file.fp, "%d %13lf\n", ms.event_number + 1, total);
   fflush(file.fp);
   file_handle_close(file);

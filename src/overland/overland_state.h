@@ -8,6 +8,7 @@
 
 #include "framework/core/guarded_array.h"
 #include "framework/core/raw_arrays.h"
+#include "framework/core/zeroed_table.h"
 #include "overland/face_stencil_state.h"
 #include "overland/overland_lake_state.h"
 
@@ -195,11 +196,12 @@ struct overland_state {
   raw_array1d<double> boundary_param;   // per cell: slope, stage (m) or series number (2nd value)
 
   // Precipitation events.
-  int num_events = 0;                                   // events of the precipitation input
-  int cur_event = 1;                                    // the current event, 1..num_events
-  radar_grid_record radar_grid;                         // radar grid of the current radar record
-  int rain_event_state = 0;                             // state of the precipitation-event scan
-  rain_event_record rain_events[max_rain_records + 1];  // records 1..: current event's records
+  int num_events = 0;            // events of the precipitation input
+  int cur_event = 1;             // the current event, 1..num_events
+  radar_grid_record radar_grid;  // radar grid of the current radar record
+  int rain_event_state = 0;      // state of the precipitation-event scan
+  zeroed_table<rain_event_record, max_rain_records + 1> rain_events;  // records 1..: the
+                                                                      // current event's records
   // value[0..4]: year, month, day, hour, minute
   int uniform_rain = 0;         // uniform precipitation, no precipitation file
   int precip_file_on = 0;       // rainfall comes from the precipitation file

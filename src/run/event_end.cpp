@@ -4,6 +4,7 @@
 // and the run at its end time, at END_TIME or after the last event.
 #include <cstdio>
 
+#include "framework/core/process_info.h"
 #include "framework/model_state.h"
 #include "output/analyzers/analyzer.h"
 #include "run/event_control.h"
@@ -133,7 +134,9 @@ void print_progress_line(model_state& ms) {
   // The line follows the routing that has just run: the channel, or the overland flow.
   const double routed = (!ch.chan_explic && !ch.chan_mesh) ? ms.ov_clock.last : ms.chan_clock.last;
   if (ms.current_time != routed) return;
-  if (ms.quiet) return;
+  // The console belongs to the first process: the others of a calibration spread over
+  // processes run their trials without a progress line.
+  if (ms.quiet || process_info.process_rank != 0) return;
 
   if (!ms.super_quiet) {
     printf("event %2d elapsed time %8.2lf  %2d/%2.2d/%2.2d %2.2d:%2.2d:%2.2d ", ms.event_number,

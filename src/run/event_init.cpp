@@ -372,11 +372,14 @@ void init_event(model_state& ms) {
   // Per-location peaks of the optimisation output.
   const channel_state& ch = ms.channel;
   calibration_state& cal = ms.calibration;
-  if (cal.optimize_on && ch.hyd_location_count > 0 && !cal.optimize_sed) {
-    for (int i = 1; i <= ch.hyd_location_count; ++i) {
+  if (cal.optimize_on) {
+    const int locations = cal.optimize_sed ? ch.sed_location_count : ch.hyd_location_count;
+    for (int i = 1; i <= locations; ++i) {
       zero_at(cal.loc_peak, i);
       zero_at(cal.loc_peak_aux, i);
     }
+    cal.event_wash_peak = 0.0;
+    cal.event_wash_volume = 0.0;
   }
 
   // The event's starting overland water, with the options that can leave water on the plane.

@@ -4,6 +4,7 @@
 
 #include "framework/core/file_handle.h"
 #include "framework/core/raw_arrays.h"
+#include "framework/core/zeroed_table.h"
 #include "subsurface/soil_account_state.h"
 #include "subsurface/soil_table_state.h"
 
@@ -284,5 +285,5 @@ struct subsurface_state {
   raw_array1d<double> PHEADOLD;     // per node 1..n, n the largest of cell_count, the channel
                                     // node total and richards_node_count: previous head (m)
 
-  soil_table_record soil_types[max_soil_types];  // soil types by id 0..max_soil_types-1
+  zeroed_table<soil_table_record, max_soil_types> soil_types;  // by id 0..max_soil_types-1
 };

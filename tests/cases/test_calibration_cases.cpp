@@ -1,13 +1,17 @@
 // Calibration modes run by the real torva executable on a small tilted plane: a Monte Carlo trial
 // writes the same outputs as a single run with the same parameter, SCE-UA recovers the Manning n
 // that made an observed hydrograph, the Monte Carlo and sensitivity modes log every run and
-// report the best, several processes (MPI) give the results of one, and bad inputs stop with a
-// message naming the file.
+// report the best, several processes (MPI) give the results of one, a calibration on sediment
+// scores the wash load of the channel sediment series, and bad inputs stop with a message naming
+// the file.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -203,6 +207,104 @@ TEST(CalibrationCases, MonteCarloAndSensitivityLogEveryRunAndReportTheBest) {
   EXPECT_TRUE(contains(sens.out, "Best objective function value: 999999.990000\n"));
 }
 
+// The numbers of each line of a text, the first `skip` lines left out.
+std::vector<std::vector<double>> number_rows(const std::string& text, int skip) {
+  std::istringstream in(text);
+  std::string line;
+  std::vector<std::vector<double>> rows;
+  for (int n = 0; std::getline(in, line); ++n) {
+    if (n < skip) continue;
+    std::istringstream fields(line);
+    std::vector<double> row;
+    double v = 0;
+    while (fields >> v) row.push_back(v);
+    if (!row.empty()) rows.push_back(row);
+  }
+  return rows;
+}
+
+// A calibration on sediment (OPTIMIZE_SED) of the sediment example, one Monte Carlo trial on 1
+// and 8 threads: its slots hold, per event, the outlet's largest wash-load rate and wash-load
+// volume, then those of each sediment location (the outlet node, then link 1 node 2). The series
+// written at every 10 s step give them by hand: the largest rate, and the sum of rate x 10 s
+// (the outlet series' column 2 is its one fine class; a location's volume counts its fine class
+// and its peak is that class's largest rate). The cost is the sum of the relative errors of the
+// five weighted values against the observation file.
+TEST(CalibrationCases, ASedimentCalibrationScoresTheWashLoadOfTheChannelSeries) {
+  temp_dir dir;
+  const std::filesystem::path example =
+      std::filesystem::path(TORVA_SOURCE_DIR) / "examples" / "watershed_sediment";
+  for (const auto& e : std::filesystem::directory_iterator(example))
+    if (e.is_regular_file()) std::filesystem::copy_file(e.path(), e.path().filename());
+  std::string project = read_file("watershed.prj");
+  for (const char* card : {"HYD_FREQ ", "MANNING_N "}) {
+    const std::size_t at = project.find(card);
+    ASSERT_NE(at, std::string::npos) << card;
+    project.erase(at, project.find('\n', at) - at);
+  }
+  project +=
+      "HYD_FREQ 0.1666666666667\nMANNING_N [MANNING]\nIN_SED_LOC sed_loc.txt\n"
+      "OUT_SED_LOC sed_loc.out\nOPTIMIZE_SED\n";
+  write_file("sed_loc.txt", "2\n3 6\n1 2\n");
+  write_params();
+  // Rows: the outlet, location 1 (the outlet node), location 2; the last row weighs its volume.
+  const double observed[3][2] = {{1e-6, 1e-3}, {2e-6, 2e-3}, {1.0, 1e-4}};
+  write_file("obs.txt", "3\n1e-6 1 1e-3 1\n2e-6 1 2e-3 1\n1 0 1e-4 1\n");
+  write_file("mc.in", "watershed.prj\nparams.txt\nobs.txt\n1\n0.05 # held\n");
+  std::string best[2], optim[2];
+  for (int run = 0; run < 2; ++run) {
+    write_file("watershed.prj", project + (run == 0 ? "NUM_THREADS 1\n" : "NUM_THREADS 8\n"));
+    const command_result trial =
+        run_command(torva_exe(), {"-m1", "mc.in"}, "", {"TORVA_CELLS_PER_THREAD=16"});
+    ASSERT_EQ(trial.status, 0) << trial.out;
+    best[run] = read_file("0000_best.out");
+    optim[run] = read_file("0000_torva_optim.out");
+  }
+  EXPECT_EQ(best[1], best[0]);
+  EXPECT_EQ(optim[1], optim[0]);
+
+  // By hand from the series: [0] the outlet, [1] location 1, [2] location 2.
+  double peak[3] = {0, 0, 0}, volume[3] = {0, 0, 0};
+  const auto outlet = number_rows(read_file("0000_watershed_sed_outlet.out"), 0);
+  const auto located = number_rows(read_file("0000_sed_loc.out"), 3);
+  ASSERT_EQ(outlet.size(), 901u);  // 150 minutes of 10 s steps, and the start
+  ASSERT_EQ(located.size(), outlet.size());
+  for (std::size_t t = 0; t < outlet.size(); ++t) {
+    ASSERT_EQ(outlet[t].size(), 4u) << t;
+    ASSERT_EQ(located[t].size(), 7u) << t;
+    const double rate[3] = {outlet[t][1], located[t][1], located[t][4]};
+    for (int k = 0; k < 3; ++k) {
+      peak[k] = std::max(peak[k], rate[k]);
+      volume[k] += 10.0 * rate[k];
+    }
+  }
+  ASSERT_GT(peak[0], 1e-7);
+  ASSERT_GT(volume[2], 1e-6);
+  // The optimisation line: event 1, then peak and volume of the outlet and of each location.
+  const auto line = number_rows(optim[0], 0);
+  ASSERT_EQ(line.size(), 2u) << optim[0];
+  ASSERT_EQ(line[0].size(), 7u) << optim[0];
+  EXPECT_EQ(line[0][0], 1.0);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_NEAR(line[0][1 + 2 * k], peak[k], 1e-6) << k;
+    EXPECT_NEAR(line[0][2 + 2 * k], volume[k], 1e-3) << k;
+  }
+  // The run's line: the wash load that left through the outlet.
+  EXPECT_EQ(line[1][0], 2.0);
+  EXPECT_NEAR(line[1][1], volume[0], 1e-6);
+  // The cost from the holder's full values, against the hand computation from the series
+  // (printed to 1e-10 m3/s: the volume of location 2 is good to about 1e-8 m3 of 1e-4).
+  double hand = std::fabs(peak[0] - observed[0][0]) / observed[0][0] +
+                std::fabs(volume[0] - observed[0][1]) / observed[0][1] +
+                std::fabs(peak[1] - observed[1][0]) / observed[1][0] +
+                std::fabs(volume[1] - observed[1][1]) / observed[1][1] +
+                std::fabs(volume[2] - observed[2][1]) / observed[2][1];
+  double cost = 0.0, n = 0.0;
+  ASSERT_EQ(sscanf(best[0].c_str(), "%lf: %lf", &cost, &n), 2) << best[0];
+  EXPECT_NEAR(cost, hand, 2e-3) << best[0];
+  EXPECT_NEAR(n, 0.05, 1e-12);
+}
+
 TEST(CalibrationCases, BadCalibrationInputsStopWithAMessageNamingTheFile) {
   temp_dir dir;
   write_calibration_plane("[MANNING]", 1, 2, 3.0);
@@ -261,7 +363,8 @@ TEST(CalibrationCases, FourProcessesWriteTheResultsOfOne) {
   write_file("obs.txt", "1\n0.05 1 10 0\n");
   write_file("mc.in", "plane.prj\nparams.txt\nobs.txt\n1\n0.02 0.2\n");
   const std::vector<std::string> env = {"TORVA_RANDOM_SEED=4242"};
-  ASSERT_EQ(run_command(torva_exe(), {"-m8", "mc.in"}, "", env).status, 0);
+  const command_result alone = run_command(torva_exe(), {"-m8", "mc.in"}, "", env);
+  ASSERT_EQ(alone.status, 0) << alone.out;
   const std::string one_best = read_file("0000_best.out");
   std::vector<std::string> one = lines_of(read_file("0000_results_all.out"));
   std::remove("0000_results_all.out");
@@ -269,9 +372,34 @@ TEST(CalibrationCases, FourProcessesWriteTheResultsOfOne) {
   std::remove("0000_log_file_p0.log");
   const command_result four = run_command(
       "/bin/sh",
-      {"-c", "mpirun --allow-run-as-root --oversubscribe -n 4 " + torva_exe() + " -m8 mc.in"}, "",
+      {"-c", "mpirun --allow-run-as-root --oversubscribe --output-filename ranks -n 4 " +
+                 torva_exe() + " -m8 mc.in"},
+      "",
       {"TORVA_RANDOM_SEED=4242", "OMPI_ALLOW_RUN_AS_ROOT=1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1"});
   ASSERT_EQ(four.status, 0) << four.out << four.err;
+  // The four processes share the machine's processors: each takes at most a quarter of them
+  // (at least one) for its trials. Only the first shows its runs' progress: two runs of the
+  // eight. (Each process's console is read from its own file: on the shared console the lines
+  // of the processes cut into one another.)
+  const long share = std::max(1L, sysconf(_SC_NPROCESSORS_ONLN) / 4);
+  const auto progress_lines = [](const std::string& text) {
+    int n = 0;
+    for (const std::string& line : lines_of(text))
+      if (contains(line, " elapsed time ")) ++n;
+    return n;
+  };
+  ASSERT_GT(progress_lines(alone.out), 0) << alone.out;
+  for (int p = 0; p < 4; ++p) {
+    const std::string console = read_file("ranks/1/rank." + std::to_string(p) + "/stdout");
+    int threads = 0;
+    ASSERT_EQ(sscanf(console.c_str(), "Parallel version of TORVA (%*[^)]) with SCE (OpenMP), %d",
+                     &threads),
+              1)
+        << p << ": " << console.substr(0, 200);
+    EXPECT_GE(threads, 1) << p;
+    EXPECT_LE(threads, share) << p;
+    EXPECT_EQ(progress_lines(console), p == 0 ? progress_lines(alone.out) / 4 : 0) << p;
+  }
   std::vector<std::string> many = lines_of(read_file("0000_results_all.out"));
   ASSERT_EQ(many.size(), 9u);
   std::sort(one.begin(), one.end());

@@ -96,6 +96,50 @@ TEST_F(FileHandleOpen, OpenWriteCloseAndReadBack) {
   EXPECT_EQ(open_descriptors(), baseline);  // the destructor released it
 }
 
+// Writing a file that exists replaces its whole content, whatever it is: a regular file is made
+// anew (a reader that still holds the old file keeps reading the old content), a file of two
+// links and a symbolic link are written in place, so the other name and the link's target show
+// the new content.
+TEST_F(FileHandleOpen, WritingAnExistingFileReplacesItsContent) {
+  struct rewrite_case {
+    const char* what;
+    bool hard_link, symbolic_link;
+    const char* other_name_reads;  // what the other name (link or target) holds afterwards
+  };
+  const rewrite_case cases[] = {
+      {"a regular file", false, false, nullptr},
+      {"a file of two links", true, false, "new"},
+      {"a symbolic link", false, true, "new"},
+  };
+  for (const rewrite_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all("out.txt");
+    fs::remove_all("other.txt");
+    write_file(c.symbolic_link ? "other.txt" : "out.txt", "old content, longer than the new\n");
+    if (c.hard_link) fs::create_hard_link("out.txt", "other.txt");
+    if (c.symbolic_link) fs::create_symlink("other.txt", "out.txt");
+    FILE* held = fopen("out.txt", "r");
+    ASSERT_NE(held, nullptr);
+    file_handle h;
+    ASSERT_TRUE(file_handle_open(h, "out.txt", "w"));
+    fputs("new", h.fp);
+    file_handle_close(h);
+    EXPECT_EQ(read_file("out.txt"), "new");
+    if (c.other_name_reads != nullptr) {
+      EXPECT_EQ(read_file("other.txt"), c.other_name_reads);
+    }
+    EXPECT_EQ(fs::is_symlink("out.txt"), c.symbolic_link);
+    char seen[64] = {};
+    const size_t n = fread(seen, 1, sizeof seen - 1, held);
+    fclose(held);
+    // The old file is gone from the folder but not from its reader; one written in place reads
+    // what was written.
+    EXPECT_EQ(std::string(seen, n), c.other_name_reads == nullptr
+                                        ? "old content, longer than the new\n"
+                                        : std::string("new"));
+  }
+}
+
 TEST_F(FileHandleOpen, EmptyNameOrForeignModeIsRefusedSilently) {
   write_file("a.txt", "x\n");
   file_handle h;

@@ -20,7 +20,7 @@ std::unique_ptr<model_state> optimising_run(int events, int locations, int sed_l
   ms->calibration.optimize_on = 1;
   ms->overland.num_events = events;
   ms->channel.hyd_location_count = locations;
-  ms->calibration.sed_location_count = sed_locations;
+  ms->channel.sed_location_count = sed_locations;
   return ms;
 }
 
