@@ -16,16 +16,14 @@
 // take one parallel pass whose threads meet only at its end.
 inline constexpr int block_sum_pass_blocks = 4096;
 
-// Runs `body(first, last)` for the blocks of BlockCells cells of 1..cell_count (the last block
-// may be shorter) in parallel, each block on one thread, and folds the parts the body returns
-// into `total` with `add(total, part)` in block order. When `add` returns a bool, a false
-// stops the fold there: later blocks are not added (blocks of the same pass may already have
-// been formed). Returns the total. The team is sized by team_size of the cells.
-template <int BlockCells, class Part, class Total, class Body, class Add>
-Total block_ordered_sum(int cell_count, Total total, const Body& body, const Add& add) {
-  static_assert(BlockCells > 0, "a block holds cells");
-  constexpr int pass_cells = BlockCells * block_sum_pass_blocks;
-  Part parts[block_sum_pass_blocks];
+namespace block_sum_detail {
+
+// The fold with `Capacity` parts held at once. The blocks and the order their parts are added
+// in do not depend on Capacity, so neither does the total.
+template <int BlockCells, int Capacity, class Part, class Total, class Body, class Add>
+Total fold_blocks(int cell_count, Total total, const Body& body, const Add& add) {
+  constexpr int pass_cells = BlockCells * Capacity;
+  Part parts[Capacity];
   const int team = team_size(cell_count);
   for (int pass_first = 1; pass_first <= cell_count; pass_first += pass_cells) {
     const int pass_last = std::min(cell_count, pass_first + (pass_cells - 1));
@@ -44,4 +42,25 @@ Total block_ordered_sum(int cell_count, Total total, const Body& body, const Add
     }
   }
   return total;
+}
+
+// Grids of up to this many blocks hold their parts in a small array: the parts are made anew
+// at every call, and a small grid stepped many times (a calibration trial) should not pay for
+// the thousands it does not use.
+inline constexpr int small_pass_blocks = 64;
+
+}  // namespace block_sum_detail
+
+// Runs `body(first, last)` for the blocks of BlockCells cells of 1..cell_count (the last block
+// may be shorter) in parallel, each block on one thread, and folds the parts the body returns
+// into `total` with `add(total, part)` in block order. When `add` returns a bool, a false
+// stops the fold there: later blocks are not added (blocks of the same pass may already have
+// been formed). Returns the total. The team is sized by team_size of the cells.
+template <int BlockCells, class Part, class Total, class Body, class Add>
+Total block_ordered_sum(int cell_count, Total total, const Body& body, const Add& add) {
+  static_assert(BlockCells > 0, "a block holds cells");
+  using namespace block_sum_detail;
+  if (cell_count <= BlockCells * small_pass_blocks)
+    return fold_blocks<BlockCells, small_pass_blocks, Part>(cell_count, total, body, add);
+  return fold_blocks<BlockCells, block_sum_pass_blocks, Part>(cell_count, total, body, add);
 }
