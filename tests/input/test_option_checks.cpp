@@ -275,6 +275,8 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {groundwater_cards + "INF_LAYERED_SOIL\n", "GW_SIMULATION"},
       {"OPTIMIZE plane.out\nOPTIMIZE_SED\n", "OPTIMIZE_SED"},
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
+      // The size classes as overland constituents, from the lowest value that asks for them.
+      {"SOIL_EROSION 10\n", "SOIL_EROSION"},
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
       {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},
@@ -382,6 +384,8 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "OV_CON_TRANS\nSOIL_CON_TRANS\n",
       "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
       "OV_CON_TRANS\nSOIL_CON_TRANS\nSOIL_STATIC_CONC\n",
+      // The overland sediment step with its highest transport-capacity form.
+      "SOIL_EROSION 6\n",
       // Constituents bound to the eroded overland sediment.
       "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
       "SOIL_EROSION 2\nOV_CON_TRANS\nSOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
