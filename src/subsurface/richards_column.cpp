@@ -33,6 +33,67 @@ double soil_theta_from_psi(const richards_column_view& v, int model, int j, doub
   return richards_content_of_head(v, model, j, h);
 }
 
+// The tridiagonal system of rows 1..n (lower[1] and upper[n] unused), solved into rhs; diagonal
+// is overwritten. The elimination runs from both ends at once, down from row 1 and up from row
+// n, and meets at the middle row, which the two sweeps' results close; the substitution then
+// runs out from the middle both ways. Two chains of half the length, each waiting on one
+// division a row going in (the pivots' reciprocals are kept) and none coming out. The system of
+// a column is diagonally dominant, so no pivot vanishes.
+void richards_tridiag_solve(int n, const double* upper, double* diagonal, const double* lower,
+                            double* rhs) {
+  if (n < 1) return;
+  const int m = (n + 1) / 2;
+  double inv_top = 0.0, r_top = 0.0, inv_bottom = 0.0, r_bottom = 0.0;
+  if (m > 1) {
+    inv_top = 1.0 / diagonal[1];
+    r_top = rhs[1];
+    diagonal[1] = inv_top;
+  }
+  if (m < n) {
+    inv_bottom = 1.0 / diagonal[n];
+    r_bottom = rhs[n];
+    diagonal[n] = inv_bottom;
+  }
+  for (int i = 2, k = n - 1; i < m || k > m; ++i, --k) {
+    if (i < m) {
+      const double f = lower[i] * inv_top;
+      inv_top = 1.0 / (diagonal[i] - lower[i] * upper[i - 1] * inv_top);
+      r_top = rhs[i] - f * r_top;
+      diagonal[i] = inv_top;
+      rhs[i] = r_top;
+    }
+    if (k > m) {
+      const double f = upper[k] * inv_bottom;
+      inv_bottom = 1.0 / (diagonal[k] - upper[k] * lower[k + 1] * inv_bottom);
+      r_bottom = rhs[k] - f * r_bottom;
+      diagonal[k] = inv_bottom;
+      rhs[k] = r_bottom;
+    }
+  }
+  double pivot = diagonal[m], r = rhs[m];
+  if (m > 1) {
+    pivot -= lower[m] * upper[m - 1] * inv_top;
+    r -= lower[m] * inv_top * r_top;
+  }
+  if (m < n) {
+    pivot -= upper[m] * lower[m + 1] * inv_bottom;
+    r -= upper[m] * inv_bottom * r_bottom;
+  }
+  const double x_middle = r / pivot;
+  rhs[m] = x_middle;
+  double x_up = x_middle, x_down = x_middle;
+  for (int i = m - 1, k = m + 1; i >= 1 || k <= n; --i, ++k) {
+    if (i >= 1) {
+      x_up = (rhs[i] - upper[i] * x_up) * diagonal[i];
+      rhs[i] = x_up;
+    }
+    if (k <= n) {
+      x_down = (rhs[k] - lower[k] * x_down) * diagonal[k];
+      rhs[k] = x_down;
+    }
+  }
+}
+
 double richards_column_water(const richards_column_view& v, int n) {
   double sum = 0.0;
   for (int j = 1; j <= n - 1; ++j) sum += v.theta[j] * v.dz[j];
@@ -89,30 +150,6 @@ void column_geometry(const richards_column_view& v, int n, column_work& w) {
     w.inv_above[j] = 1.0 / d;
     w.inv_dz_above[j] = 1.0 / (v.dz[j] * d);
     w.inv_dz_below[j] = j < n ? 1.0 / (v.dz[j] * (0.5 * (v.dz[j] + v.dz[j + 1]))) : 0.0;
-  }
-}
-
-// The tridiagonal system of rows 1..n (upper[n] unused), solved into rhs; diagonal is
-// overwritten. Each pivot's reciprocal is kept, so the back substitution multiplies: the passes
-// wait on one division a row going down and none coming up.
-void column_tridiag_solve(int n, const double* upper, double* diagonal, const double* lower,
-                          double* rhs) {
-  if (n < 1) return;
-  double inv = 1.0 / diagonal[1];
-  double r = rhs[1];
-  diagonal[1] = inv;
-  for (int i = 2; i <= n; ++i) {
-    const double m = lower[i] * inv;
-    inv = 1.0 / (diagonal[i] - lower[i] * upper[i - 1] * inv);
-    r = rhs[i] - m * r;
-    diagonal[i] = inv;
-    rhs[i] = r;
-  }
-  double x = r * inv;
-  rhs[n] = x;
-  for (int i = n - 1; i >= 1; --i) {
-    x = (rhs[i] - upper[i] * x) * diagonal[i];
-    rhs[i] = x;
   }
 }
 
@@ -177,7 +214,7 @@ bool picard_solve(const richards_column_view& v, int n, const richards_options& 
       w.diag[rows] += w.upper[rows];
     }
     w.upper[rows] = 0.0;
-    column_tridiag_solve(rows, w.upper, w.diag, w.lower, w.rhs);
+    richards_tridiag_solve(rows, w.upper, w.diag, w.lower, w.rhs);
     ++solves;
     // The iterations go on while some head moved by more than 0.1 % of itself.
     bool moved = false;

@@ -102,5 +102,11 @@ void richards_column_step(const richards_column_view& v, int n, const richards_o
                           const richards_demand& demand, double dt_h, double& ov_depth,
                           int& bound_type, double& dtr, double* work, richards_books& books);
 
+// Solves the column's tridiagonal system of rows 1..n (lower[j] x[j-1] + diagonal[j] x[j] +
+// upper[j] x[j+1] = rhs[j]; lower[1] and upper[n] unused) into rhs, eliminating from both ends
+// toward the middle row; diagonal is overwritten. The system must be diagonally dominant.
+void richards_tridiag_solve(int n, const double* upper, double* diagonal, const double* lower,
+                            double* rhs);
+
 // Water held by nodes 1..n-1 of a column (cm).
 double richards_column_water(const richards_column_view& v, int n);

@@ -231,6 +231,35 @@ TEST(RichardsSoilFunctions, RunsOfNodesGiveTheOneNodeBitsAndTheClosedFormsOnEver
 
 namespace {
 
+// The column's tridiagonal solve against the system it solves: for every size from one row to
+// more than a column holds, of even and odd counts (the two eliminations meet at the middle row
+// or next to it), diagonally dominant rows like the column's, each row's residual is round-off.
+TEST(RichardsColumn, TheTridiagonalSolveMeetsEveryRowOfItsSystem) {
+  unsigned s = 12345u;
+  auto next = [&s]() {
+    s = s * 1664525u + 1013904223u;
+    return static_cast<double>(s >> 8) / 16777216.0;
+  };
+  for (int n = 1; n <= 25; ++n) {
+    SCOPED_TRACE(n);
+    std::vector<double> upper(n + 2, 0.0), diag(n + 2), lower(n + 2, 0.0), rhs(n + 2);
+    for (int j = 1; j <= n; ++j) {
+      if (j > 1) lower[j] = -(0.1 + 10.0 * next());
+      if (j < n) upper[j] = -(0.1 + 10.0 * next());
+      diag[j] = -lower[j] - upper[j] + 1e-3 + next();
+      rhs[j] = 100.0 * (next() - 0.5);
+    }
+    std::vector<double> x(rhs), d(diag);
+    richards_tridiag_solve(n, upper.data(), d.data(), lower.data(), x.data());
+    for (int j = 1; j <= n; ++j) {
+      double row = diag[j] * x[j];
+      if (j > 1) row += lower[j] * x[j - 1];
+      if (j < n) row += upper[j] * x[j + 1];
+      EXPECT_NEAR(row, rhs[j], 1e-9 * (1.0 + std::fabs(rhs[j]))) << "row " << j;
+    }
+  }
+}
+
 // One column's books over a step: the net inflow at the surface is the change of its water plus
 // what drained through its bottom face plus what the roots took, to round-off, whether the rain
 // soaks in, ponds (the surface keeps what the soil cannot take, under a ponded head), or the
