@@ -327,8 +327,9 @@ void richards_soil_constants_of(const richards_column_view& v, const richards_so
 
 void richards_nodes(const richards_column_view& v, const richards_soil_constants& c, int model,
                     richards_node_update what, int first, int last) {
-  if (last >= first) HWY_DYNAMIC_DISPATCH(torva_richards::RichardsNodes)
-  (v, c, model, static_cast<int>(what), first, last);
+  if (last < first) return;
+  const int update = static_cast<int>(what);
+  HWY_DYNAMIC_DISPATCH(torva_richards::RichardsNodes)(v, c, model, update, first, last);
 }
 
 double richards_head_of_content(const richards_column_view& v, int model, int j, double theta) {
