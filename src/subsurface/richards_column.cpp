@@ -131,10 +131,12 @@ struct column_work {
     inv_dz_below = w + 8 * s;
     inv_dz_above = w + 9 * s;
     inv_above = w + 10 * s;
+    static_assert(richards_work_arrays == 11 + richards_soil_constant_arrays);
     double* c = w + 11 * s;
-    for (double** p : {&soil.range, &soil.inv_range, &soil.inv_hb, &soil.a, &soil.inv_a,
-                       &soil.cm_dry, &soil.cm_wet, &soil.neg_lam, &soil.neg_inv_lam, &soil.k_wet,
-                       &soil.inv_alpha, &soil.inv_beta, &soil.cm_hav}) {
+    for (double** p :
+         {&soil.range, &soil.inv_range, &soil.inv_hb, &soil.a, &soil.inv_a, &soil.cm_dry,
+          &soil.cm_wet, &soil.neg_lam, &soil.neg_inv_lam, &soil.k_wet, &soil.inv_alpha,
+          &soil.inv_beta, &soil.cm_hav, &soil.key_head, &soil.key_theta}) {
       *p = c;
       c += s;
     }

@@ -87,8 +87,8 @@ struct richards_books {
   bool bad_number = false;   // a flux or a content was no number (the step was refused)
 };
 
-// Work space of one column: twenty-four arrays of max_nodes + 1 doubles (nodes 0..max_nodes).
-inline constexpr int richards_work_arrays = 24;
+// Work space of one column: twenty-six arrays of max_nodes + 1 doubles (nodes 0..max_nodes).
+inline constexpr int richards_work_arrays = 26;
 inline std::size_t richards_work_size(int max_nodes) {
   return static_cast<std::size_t>(richards_work_arrays) * (static_cast<std::size_t>(max_nodes) + 1);
 }

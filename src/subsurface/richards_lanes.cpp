@@ -224,7 +224,18 @@ void Setup(const richards_column_view& v, const richards_soil_constants& c, int 
   for (int j = first; j <= last; j += lanes) {
     const int count = last - j + 1;
     StoreConstants(d, Constants(d, model, LoadSoil(d, v, model, j, count)), c, model, j, count);
+    if (model != soil_model_havercamp) {
+      const V none = hn::NaN(d);
+      StoreFirst(d, none, c.key_head + j, count);
+      StoreFirst(d, none, c.key_theta + j, count);
+    }
   }
+}
+
+// True when every lane of a and b has the same bits.
+HWY_INLINE bool SameBits(D d, V a, V b) {
+  const hn::RebindToUnsigned<decltype(d)> du;
+  return hn::AllTrue(du, hn::Eq(hn::BitCast(du, a), hn::BitCast(du, b)));
 }
 
 // mode 0: conductivity and capacity from heads and contents; 1: contents, conductivity and
@@ -236,12 +247,22 @@ void Nodes(const richards_column_view& v, const richards_soil_constants& c, int 
   const int lanes = static_cast<int>(hn::Lanes(d));
   for (int j = first; j <= last; j += lanes) {
     const int count = last - j + 1;
-    const node_soil s = LoadSoil(d, v, model, j, count);
-    const node_constants k = LoadConstants(d, c, model, j, count);
     const V h = LoadFirst(d, v.phead + j, count);
     if constexpr (mode == 0 || mode == 1) {
       const V theta = LoadFirst(d, v.theta + j, count);
+      const bool brooks = model != soil_model_havercamp;
+      // Brooks-Corey nodes whose head and content are those of their last computation keep
+      // its values (the functions depend on nothing else).
+      if (mode == 0 && brooks && SameBits(d, h, LoadFirst(d, c.key_head + j, count)) &&
+          SameBits(d, theta, LoadFirst(d, c.key_theta + j, count)))
+        continue;
+      const node_soil s = LoadSoil(d, v, model, j, count);
+      const node_constants k = LoadConstants(d, c, model, j, count);
       const node_state f = Functions(d, model, s, k, h, mode == 0 ? &theta : nullptr);
+      if (brooks) {
+        StoreFirst(d, h, c.key_head + j, count);
+        StoreFirst(d, mode == 1 ? f.theta : theta, c.key_theta + j, count);
+      }
       if (mode == 1) {
         StoreFirst(d, f.theta, v.theta + j, count);
       } else if (model == soil_model_havercamp) {
@@ -251,8 +272,12 @@ void Nodes(const richards_column_view& v, const richards_soil_constants& c, int 
       StoreFirst(d, f.kr, v.khead + j, count);
       StoreFirst(d, f.cm, v.watcap + j, count);
     } else if constexpr (mode == 2) {
+      const node_soil s = LoadSoil(d, v, model, j, count);
+      const node_constants k = LoadConstants(d, c, model, j, count);
       StoreFirst(d, ThetaOfHead(d, model, s, k, h), v.theta + j, count);
     } else {
+      const node_soil s = LoadSoil(d, v, model, j, count);
+      const node_constants k = LoadConstants(d, c, model, j, count);
       const V theta = LoadFirst(d, v.theta + j, count);
       // A saturated node keeps the head of the solve, not below 0.
       const V kept = hn::IfThenElse(hn::Lt(h, hn::Zero(d)), hn::Zero(d), h);

@@ -8,7 +8,10 @@
 
 // The constants of the soil functions of a column's nodes, derived once per column step from
 // the nodes' parameters (arrays indexed by node, as the column's).
-inline constexpr int richards_soil_constant_arrays = 13;
+// With Brooks-Corey it also keeps, per node, the head and content from which the node's
+// conductivity and capacity were last computed in the column step (no number before the first),
+// so that a run of eight nodes whose heads and contents are those bits keeps its values.
+inline constexpr int richards_soil_constant_arrays = 15;
 struct richards_soil_constants {
   double* range;        // thetas - thetar
   double* inv_range;    // 1 / range
@@ -23,9 +26,11 @@ struct richards_soil_constants {
   double* inv_alpha;    // Havercamp: 1 / alpha (1/cm)
   double* inv_beta;     // Havercamp: 1 / beta
   double* cm_hav;       // Havercamp: range beta / alpha (1/cm)
+  double* key_head;     // Brooks-Corey: head of the last computation of the functions (cm)
+  double* key_theta;    // Brooks-Corey: content of the last computation of the functions
 };
 
-// Fills the constants of nodes first..last.
+// Fills the constants of nodes first..last (and clears their last computation).
 void richards_soil_constants_of(const richards_column_view& v, const richards_soil_constants& c,
                                 int model, int first, int last);
 

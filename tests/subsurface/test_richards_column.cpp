@@ -159,9 +159,9 @@ TEST(RichardsSoilFunctions, RunsOfNodesGiveTheOneNodeBitsAndTheClosedFormsOnEver
     std::vector<double> soil(richards_soil_constant_arrays * (n + 1));
     richards_soil_constants c;
     double* p = soil.data();
-    for (double** a :
-         {&c.range, &c.inv_range, &c.inv_hb, &c.a, &c.inv_a, &c.cm_dry, &c.cm_wet, &c.neg_lam,
-          &c.neg_inv_lam, &c.k_wet, &c.inv_alpha, &c.inv_beta, &c.cm_hav}) {
+    for (double** a : {&c.range, &c.inv_range, &c.inv_hb, &c.a, &c.inv_a, &c.cm_dry, &c.cm_wet,
+                       &c.neg_lam, &c.neg_inv_lam, &c.k_wet, &c.inv_alpha, &c.inv_beta, &c.cm_hav,
+                       &c.key_head, &c.key_theta}) {
       *a = p;
       p += n + 1;
     }
@@ -189,6 +189,21 @@ TEST(RichardsSoilFunctions, RunsOfNodesGiveTheOneNodeBitsAndTheClosedFormsOnEver
         richards_node_functions(v, model, k);
         EXPECT_TRUE(same_bits(col.khead[k], kr[k]) && same_bits(col.watcap[k], cm[k])) << k;
       }
+      // A second pass after a few nodes changed their heads or contents (the others keep their
+      // last computation) gives the bits of a pass from scratch.
+      col.phead[3] *= 1.5;
+      col.theta[12] = 0.5 * (col.theta[12] + col.thetar[12]);
+      col.phead[n] = col.phead[n - 1];
+      richards_nodes(v, c, model, richards_node_update::functions, 1, n);
+      const std::vector<double> kept_kr(col.khead), kept_cm(col.watcap);
+      richards_soil_constants_of(v, c, model, 0, n);
+      richards_nodes(v, c, model, richards_node_update::functions, 1, n);
+      for (int k = 1; k <= n; ++k)
+        EXPECT_TRUE(same_bits(col.khead[k], kept_kr[k]) && same_bits(col.watcap[k], kept_cm[k]))
+            << k;
+      col.phead[3] = heads[3];
+      col.theta[12] = theta[12];
+      col.phead[n] = heads[n];
       // Both at once give the bits of the two passes.
       for (int k = 1; k <= n; ++k) col.theta[k] = col.khead[k] = col.watcap[k] = -1.0;
       richards_nodes(v, c, model, richards_node_update::contents_and_functions, 1, n);
