@@ -179,9 +179,10 @@ void interface_conductivity(const richards_column_view& v, int n, const richards
 
 // Picard iterations of the mixed form over the sub-step tau: heads of nodes 1..n-1 (node n by
 // the bottom boundary), starting from the heads in v.phead (the start of the sub-step) and the
-// surface head v.phead[0]. Leaves the last iterate in v.phead (with the content of node 1; the
-// caller takes the other contents from the fluxes), the soil functions of the heads of the last
-// solve and its interface conductivities in w.kint. False when a solve gave no number.
+// surface head v.phead[0]. Leaves the last iterate in v.phead (under the flux boundary with the
+// content of node 1; the caller takes the other contents from the fluxes), the soil functions of
+// the heads of the last solve and its interface conductivities in w.kint. False when a solve gave
+// no number.
 bool picard_solve(const richards_column_view& v, int n, const richards_options& o,
                   surface_mode mode, int iterations, double tau, column_work& w, long& solves) {
   const int rows = n - 1;
@@ -230,12 +231,13 @@ bool picard_solve(const richards_column_view& v, int n, const richards_options& 
       v.phead[j] = h;
     }
     // Contents of the new heads: every node's, with the soil functions of the next iteration,
-    // when another follows; after the last, only node 1's, which the surface's capacity reads
-    // (the sub-step's contents come from its fluxes).
+    // when another follows; after the last, under the flux boundary only node 1's, which the
+    // surface's capacity reads, and none under a head (the sub-step's contents come from its
+    // fluxes).
     const bool again = finite && moved && it + 1 < iterations;
     if (again) {
       richards_nodes(v, w.soil, o.model, richards_node_update::contents_and_functions, 1, rows);
-    } else if (rows >= 1 && std::isfinite(w.rhs[1])) {
+    } else if (mode == surface_mode::flux && rows >= 1 && std::isfinite(w.rhs[1])) {
       richards_nodes(v, w.soil, o.model, richards_node_update::contents, 1, 1);
     }
     if (!o.water_table) {
