@@ -9,18 +9,7 @@
 #include <cstdint>
 
 #include "framework/core/solvers.h"
-
-namespace {
-
-double effective_saturation(const richards_column_view& v, int j, double theta) {
-  const double range = v.thetas[j] - v.thetar[j];
-  return range > 0.0 ? (theta - v.thetar[j]) / range : 1.0;
-}
-
-// Lowest effective saturation the retention functions invert: drier contents take its head.
-constexpr double min_saturation = 1.0e-6;
-
-}  // namespace
+#include "subsurface/richards_lanes.h"
 
 double brooks_corey_transition_theta(double thetas, double thetar, double lambda) {
   return thetar + (thetas - thetar) * 2.0 / (2.0 + lambda);
@@ -30,85 +19,79 @@ double brooks_corey_transition_head(double bubbling, double lambda) {
   return bubbling * std::pow(2.0 / (2.0 + lambda), -1.0 / lambda);
 }
 
-namespace {
-
-// Soil functions of one node from its head (Brooks-Corey near saturation from its content).
-inline void havercamp_node(const richards_column_view& v, int j) {
-  const double h = v.phead[j];
-  const double range = v.thetas[j] - v.thetar[j];
-  if (h >= 0.0) {
-    v.khead[j] = 1.0;
-    v.watcap[j] = 0.0;
-    v.theta[j] = v.thetas[j];
-    return;
-  }
-  const double a = std::fabs(h);
-  v.khead[j] = v.ahav[j] / (v.ahav[j] + std::pow(a, v.bhav[j]));
-  const double x = a / v.alpha[j];
-  const double xb = std::pow(x, v.beta[j]);
-  v.watcap[j] = xb / x * range * v.beta[j] / v.alpha[j] / ((xb + 1.0) * (xb + 1.0));
-}
-
-inline void brooks_corey_node(const richards_column_view& v, int j) {
-  const double h = v.phead[j];
-  const double range = v.thetas[j] - v.thetar[j];
-  const double hb = v.bp[j];
-  const double lam = v.lam[j];
-  if (h > 0.0) {
-    v.khead[j] = 1.0;
-    v.watcap[j] = 0.0;
-  } else if (h <= v.bchc[j]) {
-    // (h/hb)^-(3 lambda + 2) and (h/hb)^-(lambda + 1) from one logarithm.
-    const double l = std::log(h / hb);
-    v.khead[j] = std::exp(-(3.0 * lam + 2.0) * l);
-    v.watcap[j] = -(lam / hb) * range * std::exp(-(lam + 1.0) * l);
-  } else {
-    // The parabola's scale: the transition head is hb Sec^(-1/lambda).
-    const double se = std::clamp(effective_saturation(v, j, v.theta[j]), 0.0, 1.0);
-    v.khead[j] = std::pow(se, 3.0 + 2.0 / lam);
-    const double sec = effective_saturation(v, j, v.thehac[j]);
-    const double a = std::sqrt(1.0 - sec) / v.bchc[j];
-    v.watcap[j] = -2.0 * h * range * a * a;
-  }
-}
-
-}  // namespace
-
 void soil_props(const richards_column_view& v, int model, int n) {
-  for (int j = 1; j <= n; ++j) {
-    if (model == soil_model_havercamp)
-      havercamp_node(v, j);
-    else
-      brooks_corey_node(v, j);
-  }
+  for (int j = 1; j <= n; ++j) richards_node_functions(v, model, j);
   v.khead[0] = v.khead[1];
   v.watcap[0] = v.watcap[1];
 }
 
 double soil_psi_from_theta(const richards_column_view& v, int model, int j, double theta) {
-  double se = effective_saturation(v, j, theta);
-  if (se >= 1.0) return 0.0;
-  if (se < min_saturation) se = min_saturation;
-  if (model == soil_model_havercamp) return -v.alpha[j] * std::pow(1.0 / se - 1.0, 1.0 / v.beta[j]);
-  const double lam = v.lam[j];
-  const double hb = v.bp[j];
-  if (theta > v.thehac[j]) {
-    const double sec = effective_saturation(v, j, v.thehac[j]);
-    return std::sqrt(1.0 - se) * v.bchc[j] / std::sqrt(1.0 - sec);
-  }
-  return hb / std::pow(se, 1.0 / lam);
+  return richards_head_of_content(v, model, j, theta);
 }
 
 double soil_theta_from_psi(const richards_column_view& v, int model, int j, double h) {
-  if (h >= 0.0) return v.thetas[j];
-  const double range = v.thetas[j] - v.thetar[j];
-  if (model == soil_model_havercamp)
-    return v.thetar[j] + range / (std::pow(std::fabs(h) / v.alpha[j], v.beta[j]) + 1.0);
-  const double hb = v.bp[j];
-  if (h <= v.bchc[j]) return std::pow(hb / h, v.lam[j]) * range + v.thetar[j];
-  const double sec = effective_saturation(v, j, v.thehac[j]);
-  const double p = std::sqrt(1.0 - sec) * h / v.bchc[j];
-  return (1.0 - p * p) * range + v.thetar[j];
+  return richards_content_of_head(v, model, j, h);
+}
+
+// The tridiagonal system of rows 1..n (lower[1] and upper[n] unused), solved into rhs; diagonal
+// is overwritten. The elimination runs from both ends at once, down from row 1 and up from row
+// n, and meets at the middle row, which the two sweeps' results close; the substitution then
+// runs out from the middle both ways. Two chains of half the length, each waiting on one
+// division a row going in (the pivots' reciprocals are kept) and none coming out. The system of
+// a column is diagonally dominant, so no pivot vanishes.
+void richards_tridiag_solve(int n, const double* upper, double* diagonal, const double* lower,
+                            double* rhs) {
+  if (n < 1) return;
+  const int m = (n + 1) / 2;
+  double inv_top = 0.0, r_top = 0.0, inv_bottom = 0.0, r_bottom = 0.0;
+  if (m > 1) {
+    inv_top = 1.0 / diagonal[1];
+    r_top = rhs[1];
+    diagonal[1] = inv_top;
+  }
+  if (m < n) {
+    inv_bottom = 1.0 / diagonal[n];
+    r_bottom = rhs[n];
+    diagonal[n] = inv_bottom;
+  }
+  for (int i = 2, k = n - 1; i < m || k > m; ++i, --k) {
+    if (i < m) {
+      const double f = lower[i] * inv_top;
+      inv_top = 1.0 / (diagonal[i] - lower[i] * upper[i - 1] * inv_top);
+      r_top = rhs[i] - f * r_top;
+      diagonal[i] = inv_top;
+      rhs[i] = r_top;
+    }
+    if (k > m) {
+      const double f = upper[k] * inv_bottom;
+      inv_bottom = 1.0 / (diagonal[k] - upper[k] * lower[k + 1] * inv_bottom);
+      r_bottom = rhs[k] - f * r_bottom;
+      diagonal[k] = inv_bottom;
+      rhs[k] = r_bottom;
+    }
+  }
+  double pivot = diagonal[m], r = rhs[m];
+  if (m > 1) {
+    pivot -= lower[m] * upper[m - 1] * inv_top;
+    r -= lower[m] * inv_top * r_top;
+  }
+  if (m < n) {
+    pivot -= upper[m] * lower[m + 1] * inv_bottom;
+    r -= upper[m] * inv_bottom * r_bottom;
+  }
+  const double x_middle = r / pivot;
+  rhs[m] = x_middle;
+  double x_up = x_middle, x_down = x_middle;
+  for (int i = m - 1, k = m + 1; i >= 1 || k <= n; --i, ++k) {
+    if (i >= 1) {
+      x_up = (rhs[i] - upper[i] * x_up) * diagonal[i];
+      rhs[i] = x_up;
+    }
+    if (k <= n) {
+      x_down = (rhs[k] - lower[k] * x_down) * diagonal[k];
+      rhs[k] = x_down;
+    }
+  }
 }
 
 double richards_column_water(const richards_column_view& v, int n) {
@@ -128,11 +111,13 @@ struct column_work {
   double* rhs;
   double* phead_start;  // heads and contents at the start of the sub-step
   double* theta_start;
-  // Brooks-Corey: the head and content from which each node's soil functions were last computed
-  // within this column step, and whether they were (1) or not (0).
-  double* props_head;
-  double* props_theta;
-  double* props_valid;
+  // Reciprocals of the node geometry: 1/DZ[j], 1/(DZ[j] u) and 1/(DZ[j] d) of row j (u and d the
+  // distances to the node centres below and above), and 1/d.
+  double* inv_dz;
+  double* inv_dz_below;
+  double* inv_dz_above;
+  double* inv_above;
+  richards_soil_constants soil;  // constants of the nodes' soil functions
   column_work(double* w, int n) {
     const std::size_t s = static_cast<std::size_t>(n) + 1;
     kint = w;
@@ -142,48 +127,37 @@ struct column_work {
     rhs = w + 4 * s;
     phead_start = w + 5 * s;
     theta_start = w + 6 * s;
-    props_head = w + 7 * s;
-    props_theta = w + 8 * s;
-    props_valid = w + 9 * s;
+    inv_dz = w + 7 * s;
+    inv_dz_below = w + 8 * s;
+    inv_dz_above = w + 9 * s;
+    inv_above = w + 10 * s;
+    static_assert(richards_work_arrays == 11 + richards_soil_constant_arrays);
+    double* c = w + 11 * s;
+    for (double** p :
+         {&soil.range, &soil.inv_range, &soil.inv_hb, &soil.a, &soil.inv_a, &soil.cm_dry,
+          &soil.cm_wet, &soil.neg_lam, &soil.neg_inv_lam, &soil.k_wet, &soil.inv_alpha,
+          &soil.inv_beta, &soil.cm_hav, &soil.key_head, &soil.key_theta}) {
+      *p = c;
+      c += s;
+    }
   }
 };
 
-inline bool same_bits(double a, double b) {
-  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-}
-
-// Nodes j and k have the same Brooks-Corey soil, to the bit.
-inline bool same_brooks_soil(const richards_column_view& v, int j, int k) {
-  return same_bits(v.lam[j], v.lam[k]) && same_bits(v.bp[j], v.bp[k]) &&
-         same_bits(v.bchc[j], v.bchc[k]) && same_bits(v.thetas[j], v.thetas[k]) &&
-         same_bits(v.thetar[j], v.thetar[k]) && same_bits(v.thehac[j], v.thehac[k]);
-}
-
-// The soil functions of nodes 1..n (node 0 copies node 1) as soil_props gives them, to the bit.
-// With Brooks-Corey the functions depend only on a node's head, content and soil, so a node
-// whose head and content are those of its last computation in this column step keeps its
-// values, and a bottom node that mirrors the node above it in the same soil copies that node's.
-void column_props(const richards_column_view& v, int model, int n, column_work& w) {
-  if (model == soil_model_havercamp) {
-    soil_props(v, model, n);
-    return;
-  }
+// The reciprocals of the geometry of nodes 1..n (node j's distances to the centres of the nodes
+// above and below it; the bottom node has none below).
+void column_geometry(const richards_column_view& v, int n, column_work& w) {
   for (int j = 1; j <= n; ++j) {
-    const double h = v.phead[j], theta = v.theta[j];
-    if (w.props_valid[j] != 0.0 && same_bits(h, w.props_head[j]) &&
-        same_bits(theta, w.props_theta[j]))
-      continue;
-    if (j == n && j > 1 && same_bits(h, v.phead[j - 1]) && same_bits(theta, v.theta[j - 1]) &&
-        same_brooks_soil(v, j, j - 1)) {
-      v.khead[j] = v.khead[j - 1];
-      v.watcap[j] = v.watcap[j - 1];
-    } else {
-      brooks_corey_node(v, j);
-    }
-    w.props_head[j] = h;
-    w.props_theta[j] = theta;
-    w.props_valid[j] = 1.0;
+    const double d = 0.5 * (v.dz[j] + v.dz[j - 1]);
+    w.inv_dz[j] = 1.0 / v.dz[j];
+    w.inv_above[j] = 1.0 / d;
+    w.inv_dz_above[j] = 1.0 / (v.dz[j] * d);
+    w.inv_dz_below[j] = j < n ? 1.0 / (v.dz[j] * (0.5 * (v.dz[j] + v.dz[j + 1]))) : 0.0;
   }
+}
+
+// The soil functions of nodes 1..n, node 0 copying node 1.
+void column_props(const richards_column_view& v, int model, int n, const column_work& w) {
+  richards_nodes(v, w.soil, model, richards_node_update::functions, 1, n);
   v.khead[0] = v.khead[1];
   v.watcap[0] = v.watcap[1];
 }
@@ -205,15 +179,19 @@ void interface_conductivity(const richards_column_view& v, int n, const richards
 
 // Picard iterations of the mixed form over the sub-step tau: heads of nodes 1..n-1 (node n by
 // the bottom boundary), starting from the heads in v.phead (the start of the sub-step) and the
-// surface head v.phead[0]. Leaves the last iterate in v.phead (with the content of node 1; the
-// caller takes the other contents from the fluxes), the soil functions of the heads of the last
-// solve and its interface conductivities in w.kint. False when a solve gave no number.
+// surface head v.phead[0]. Leaves the last iterate in v.phead (under the flux boundary with the
+// content of node 1; the caller takes the other contents from the fluxes), the soil functions of
+// the heads of the last solve and its interface conductivities in w.kint. False when a solve gave
+// no number.
 bool picard_solve(const richards_column_view& v, int n, const richards_options& o,
                   surface_mode mode, int iterations, double tau, column_work& w, long& solves) {
   const int rows = n - 1;
   bool finite = true;
+  bool functions_current = false;  // the soil functions are those of the current heads
+  const double inv_tau = 1.0 / tau;
   for (int it = 0; it < iterations; ++it) {
-    column_props(v, o.model, n, w);
+    if (!functions_current) column_props(v, o.model, n, w);
+    functions_current = false;
     if (mode == surface_mode::head) {
       if (o.upper_option == 2 || o.upper_option == 3) v.khead[0] = 1.0;
     }
@@ -223,16 +201,14 @@ bool picard_solve(const richards_column_view& v, int n, const richards_options& 
       // the one-row code (a negated quotient is the quotient of the negated numerator).
 #pragma omp simd
     for (int j = 1; j <= rows; ++j) {
-      const double u = 0.5 * (v.dz[j] + v.dz[j + 1]);
-      const double d = 0.5 * (v.dz[j] + v.dz[j - 1]);
-      const double cap = v.watcap[j] / tau;
-      const double below = w.kint[j + 1] / (v.dz[j] * u);
-      const double above = w.kint[j] / (v.dz[j] * d);
+      const double cap = v.watcap[j] * inv_tau;
+      const double below = w.kint[j + 1] * w.inv_dz_below[j];
+      const double above = w.kint[j] * w.inv_dz_above[j];
       w.upper[j] = -below;
       w.lower[j] = -above;
       w.diag[j] = cap + below + above;
-      w.rhs[j] = cap * v.phead[j] - (v.theta[j] - w.theta_start[j]) / tau -
-                 w.kint[j + 1] / v.dz[j] + w.kint[j] / v.dz[j] + v.source[j];
+      w.rhs[j] = cap * v.phead[j] - (v.theta[j] - w.theta_start[j]) * inv_tau -
+                 w.kint[j + 1] * w.inv_dz[j] + w.kint[j] * w.inv_dz[j] + v.source[j];
     }
     w.rhs[1] -= w.lower[1] * v.phead[0];
     if (o.water_table) {
@@ -241,30 +217,42 @@ bool picard_solve(const richards_column_view& v, int n, const richards_options& 
       w.diag[rows] += w.upper[rows];
     }
     w.upper[rows] = 0.0;
-    tridiag_solve(rows, w.upper, w.diag, w.lower, w.rhs);
+    richards_tridiag_solve(rows, w.upper, w.diag, w.lower, w.rhs);
     ++solves;
-    double change = 0.0;
+    // The iterations go on while some head moved by more than 0.1 % of itself.
+    bool moved = false;
     for (int j = 1; j <= rows; ++j) {
       const double h = w.rhs[j];
       if (!std::isfinite(h)) {
         finite = false;
         continue;
       }
-      if (h != 0.0) change = std::max(change, std::fabs((h - v.phead[j]) / h) * 100.0);
+      moved = moved || (h != 0.0 && std::fabs(h - v.phead[j]) * 1000.0 > std::fabs(h));
       v.phead[j] = h;
     }
-    // Contents of the new heads: every node's when another iteration follows; after the last,
-    // only node 1's, which the surface's capacity reads (the sub-step's contents come from its
+    // Contents of the new heads: every node's, with the soil functions of the next iteration,
+    // when another follows; after the last, under the flux boundary only node 1's, which the
+    // surface's capacity reads, and none under a head (the sub-step's contents come from its
     // fluxes).
-    const bool again = finite && change > 0.1 && it + 1 < iterations;
-    const int with_content = again ? rows : std::min(rows, 1);
-    for (int j = 1; j <= with_content; ++j)
-      if (std::isfinite(w.rhs[j])) v.theta[j] = soil_theta_from_psi(v, o.model, j, v.phead[j]);
+    const bool again = finite && moved && it + 1 < iterations;
+    if (again) {
+      richards_nodes(v, w.soil, o.model, richards_node_update::contents_and_functions, 1, rows);
+    } else if (mode == surface_mode::flux && rows >= 1 && std::isfinite(w.rhs[1])) {
+      richards_nodes(v, w.soil, o.model, richards_node_update::contents, 1, 1);
+    }
     if (!o.water_table) {
       v.phead[n] = v.phead[n - 1];
       v.theta[n] = v.theta[n - 1];
     }
-    if (!finite || change <= 0.1) break;
+    if (again) {
+      // The bottom node's functions (its head and content those of the node above it under
+      // free drainage, unchanged over a water table), node 0 copying node 1.
+      richards_nodes(v, w.soil, o.model, richards_node_update::functions, n, n);
+      v.khead[0] = v.khead[1];
+      v.watcap[0] = v.watcap[1];
+      functions_current = true;
+    }
+    if (!finite || !moved) break;
   }
   return finite;
 }
@@ -272,8 +260,7 @@ bool picard_solve(const richards_column_view& v, int n, const richards_options& 
 // Fluxes through the top faces of nodes 1..n from the heads of the last iterate.
 void face_fluxes(const richards_column_view& v, int n, column_work& w) {
   for (int j = 1; j <= n; ++j)
-    v.watflux[j] =
-        w.kint[j] - w.kint[j] * (v.phead[j] - v.phead[j - 1]) / (0.5 * (v.dz[j - 1] + v.dz[j]));
+    v.watflux[j] = w.kint[j] - w.kint[j] * (v.phead[j] - v.phead[j - 1]) * w.inv_above[j];
 }
 
 void restore_start(const richards_column_view& v, int n, const column_work& w) {
@@ -289,7 +276,8 @@ void richards_column_step(const richards_column_view& v, int n, const richards_o
                           const richards_demand& demand, double dt_h, double& ov_depth,
                           int& bound_type, double& dtr, double* work, richards_books& books) {
   column_work w(work, n);
-  for (int j = 0; j <= n; ++j) w.props_valid[j] = 0.0;
+  richards_soil_constants_of(v, w.soil, o.model, 0, n);
+  column_geometry(v, n, w);
   const int flux_iterations = std::max(o.iter_max, 1);
   double tau = std::min(dtr, dt_h);
   if (tau > 0.001 && v.phead[1] >= 0.0) tau = richards_saturated_start_step;
@@ -408,12 +396,7 @@ void richards_column_step(const richards_column_view& v, int n, const richards_o
       return;
     }
     // Heads from the contents (a saturated node keeps the head of the solve).
-    for (int j = 1; j <= n - 1; ++j) {
-      if (v.theta[j] < v.thetas[j])
-        v.phead[j] = soil_psi_from_theta(v, o.model, j, v.theta[j]);
-      else if (v.phead[j] < 0.0)
-        v.phead[j] = 0.0;
-    }
+    richards_nodes(v, w.soil, o.model, richards_node_update::heads, 1, n - 1);
     if (!o.water_table) {
       v.phead[n] = v.phead[n - 1];
       v.theta[n] = v.theta[n - 1];

@@ -87,8 +87,8 @@ struct richards_books {
   bool bad_number = false;   // a flux or a content was no number (the step was refused)
 };
 
-// Work space of one column: ten arrays of max_nodes + 1 doubles (nodes 0..max_nodes).
-inline constexpr int richards_work_arrays = 10;
+// Work space of one column: twenty-six arrays of max_nodes + 1 doubles (nodes 0..max_nodes).
+inline constexpr int richards_work_arrays = 26;
 inline std::size_t richards_work_size(int max_nodes) {
   return static_cast<std::size_t>(richards_work_arrays) * (static_cast<std::size_t>(max_nodes) + 1);
 }
@@ -101,6 +101,12 @@ inline std::size_t richards_work_size(int max_nodes) {
 void richards_column_step(const richards_column_view& v, int n, const richards_options& o,
                           const richards_demand& demand, double dt_h, double& ov_depth,
                           int& bound_type, double& dtr, double* work, richards_books& books);
+
+// Solves the column's tridiagonal system of rows 1..n (lower[j] x[j-1] + diagonal[j] x[j] +
+// upper[j] x[j+1] = rhs[j]; lower[1] and upper[n] unused) into rhs, eliminating from both ends
+// toward the middle row; diagonal is overwritten. The system must be diagonally dominant.
+void richards_tridiag_solve(int n, const double* upper, double* diagonal, const double* lower,
+                            double* rhs);
 
 // Water held by nodes 1..n-1 of a column (cm).
 double richards_column_water(const richards_column_view& v, int n);

@@ -17,6 +17,7 @@
 #include "support/vector_target_loop.h"
 
 void lane_math_of(const double* x, double* two_thirds, double* five_thirds, double* log, long n);
+void lane_exponentials_of(const double* x, double y, double* exp, double* pow, long n);
 
 namespace {
 
@@ -217,5 +218,89 @@ TEST(LaneMath, LanesOfDryOrBrokenDepthsLeaveTheOthersAlone) {
     EXPECT_EQ(p5[4], 243.0);
     EXPECT_EQ(p2[7], 0.25);
     EXPECT_EQ(p5[7], 0.03125);
+  });
+}
+
+// e^x over the whole range of arguments whose result is a double (normal and subnormal, both
+// ends and random arguments), and x^y = e^(y ln x) for the exponents the soil functions take
+// (pore-size indices and their reciprocals, conductivity exponents) over contents and heads from
+// subnormal to large: every target gives the scalar functions' bits; e^x within one ulp of the
+// long-double reference where it is normal, x^y within (1 + 3 |y ln x|) ulp (the logarithm's
+// error and the product's rounding, scaled by |y ln x|, pass into the exponential).
+TEST(LaneMath, ExponentialAndPowersOnEveryTargetTheScalarBitsWithinTheirBounds) {
+  std::vector<double> args = log_sweep(1e-12, 709.0, 50001);
+  const size_t positive = args.size();
+  for (size_t i = 0; i < positive; ++i) args.push_back(-args[i]);
+  for (const double a : {0.0, -0.0, 1e-300, 0.5 * 0.6931471805599453, -745.0, -744.44, -708.4,
+                         709.78, 709.7827128933840})
+    args.push_back(a);
+  std::uint64_t s = 0x2545F4914F6CDD1DULL;
+  for (int i = 0; i < 50000; ++i) {
+    s ^= s << 13;
+    s ^= s >> 7;
+    s ^= s << 17;
+    args.push_back(-745.0 + 1455.0 * static_cast<double>(s >> 11) * 0x1p-53);
+  }
+  std::vector<double> bases = log_sweep(1e-300, 1e6, 50001);
+  for (const double b : {0.0, 1.0, std::ldexp(1.0, -1074), 3e-310, 0.5, 0.9999999999999999})
+    bases.push_back(b);
+  const double exponents[] = {0.4, 2.5, 3.2, 1.0 / 0.4, 3.0 + 2.0 / 0.4, 1.7, 0.05};
+  for_every_vector_target([&](const std::string& target) {
+    const long n = static_cast<long>(args.size());
+    std::vector<double> e(args.size()), unused(args.size());
+    lane_exponentials_of(args.data(), 1.0, e.data(), unused.data(), n);
+    double worst = 0.0, worst_at = 0.0;
+    long differ = 0;
+    for (long i = 0; i < n; ++i) {
+      const double x = args[static_cast<size_t>(i)];
+      if (!same_bits(e[static_cast<size_t>(i)], lane_exp(x))) ++differ;
+      const long double exact = expl(static_cast<long double>(x));
+      if (exact < DBL_MIN) {
+        // Subnormal results round once more: within one subnormal spacing.
+        EXPECT_LE(fabsl(e[static_cast<size_t>(i)] - exact), std::ldexp(1.0L, -1074)) << "e^" << x;
+        continue;
+      }
+      const double err = ulps(e[static_cast<size_t>(i)], exact);
+      if (!(err <= worst)) worst = err, worst_at = x;
+    }
+    EXPECT_EQ(differ, 0);
+    EXPECT_LE(worst, 1.0) << "at " << worst_at;
+    std::printf("[ %-8s ] e^x %.4f ulp at %.17g\n", target.c_str(), worst, worst_at);
+    // The ends and the special arguments.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double special[] = {0.0, -800.0, 800.0, nan, -std::numeric_limits<double>::infinity()};
+    double se[5], sp[5];
+    lane_exponentials_of(special, 2.0, se, sp, 5);
+    EXPECT_EQ(se[0], 1.0);
+    EXPECT_EQ(se[1], 0.0);
+    EXPECT_EQ(se[2], std::numeric_limits<double>::infinity());
+    EXPECT_TRUE(std::isnan(se[3]));
+    EXPECT_EQ(se[4], 0.0);
+    const long m = static_cast<long>(bases.size());
+    for (const double y : exponents) {
+      std::vector<double> unused_e(bases.size()), p(bases.size());
+      lane_exponentials_of(bases.data(), y, unused_e.data(), p.data(), m);
+      double worst_pow = 0.0, worst_pow_at = 0.0;
+      long pow_differ = 0;
+      for (long i = 0; i < m; ++i) {
+        const double b = bases[static_cast<size_t>(i)];
+        const double got = p[static_cast<size_t>(i)];
+        if (!same_bits(got, lane_pow_positive(b, y))) ++pow_differ;
+        if (b == 0.0) {
+          EXPECT_EQ(got, 0.0);
+          continue;
+        }
+        if (b == 1.0) {
+          EXPECT_EQ(got, 1.0);
+        }
+        const long double exact = powl(static_cast<long double>(b), static_cast<long double>(y));
+        if (exact < DBL_MIN || exact > DBL_MAX) continue;
+        const double allowed = 1.0 + 3.0 * std::fabs(y * std::log(b));
+        const double err = ulps(got, exact) / allowed;
+        if (!(err <= worst_pow)) worst_pow = err, worst_pow_at = b;
+      }
+      EXPECT_EQ(pow_differ, 0) << "x^" << y;
+      EXPECT_LE(worst_pow, 1.0) << "x^" << y << " at " << worst_pow_at;
+    }
   });
 }

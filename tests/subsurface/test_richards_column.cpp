@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "subsurface/richards_column.h"
+#include "subsurface/richards_lanes.h"
+#include "support/vector_target_loop.h"
 
 namespace {
 
@@ -85,6 +88,191 @@ TEST(RichardsSoilFunctions, RetentionCurvesInvertEachOtherAndTheCapacityIsTheirS
   EXPECT_NEAR(below, col.thehac[1], 1e-9);
   // The transition lies at Se = 2 / (2 + lambda) between the residual and saturated contents.
   EXPECT_NEAR((col.thehac[1] - 0.08) / (0.45 - 0.08), 2.0 / 2.4, 1e-12);
+}
+
+// The closed forms of the soil functions with the C library's powers, node j of a column.
+struct closed_forms {
+  double kr, cm, theta;
+};
+closed_forms closed_forms_at(const test_column& c, int model, int j, double h, double theta) {
+  const double range = c.thetas[j] - c.thetar[j];
+  if (model == soil_model_havercamp) {
+    if (h >= 0.0) return {1.0, 0.0, c.thetas[j]};
+    const double x = std::fabs(h) / c.alpha[j];
+    const double xb = std::pow(x, c.beta[j]);
+    return {c.ahav[j] / (c.ahav[j] + std::pow(std::fabs(h), c.bhav[j])),
+            std::pow(x, c.beta[j] - 1.0) * range * c.beta[j] / c.alpha[j] / ((xb + 1) * (xb + 1)),
+            c.thetar[j] + range / (xb + 1.0)};
+  }
+  const double hb = c.bp[j], lam = c.lam[j], hc = c.bchc[j];
+  const double sec = (c.thehac[j] - c.thetar[j]) / range;
+  const double a = std::sqrt(1.0 - sec) / hc;
+  if (h > 0.0) return {1.0, 0.0, c.thetas[j]};
+  if (h <= hc)
+    return {std::pow(h / hb, -(3.0 * lam + 2.0)),
+            -(lam / hb) * range * std::pow(h / hb, -(lam + 1.0)),
+            std::pow(hb / h, lam) * range + c.thetar[j]};
+  const double se = (theta - c.thetar[j]) / range;
+  return {std::pow(se, 3.0 + 2.0 / lam), -2.0 * h * range * a * a,
+          h >= 0.0 ? c.thetas[j] : (1.0 - a * a * h * h) * range + c.thetar[j]};
+}
+
+bool same_bits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+void expect_close(double got, double want, const char* what, int j) {
+  EXPECT_NEAR(got, want, 1e-12 * std::fabs(want) + 1e-300) << what << " of node " << j;
+}
+
+}  // namespace
+
+// The soil functions of runs of nodes, as the column step takes them after every solve, on every
+// instruction set: the same bits on each, the bits of the one-node forms that the set-up and the
+// regrid use, and the closed forms (the C library's powers) to 1e-12, over heads from very dry
+// through the Brooks-Corey transition and parabola to saturation, in a column of two soils.
+TEST(RichardsSoilFunctions, RunsOfNodesGiveTheOneNodeBitsAndTheClosedFormsOnEveryTarget) {
+  const int n = 21;
+  for (int model : {soil_model_brooks_corey, soil_model_havercamp}) {
+    SCOPED_TRACE(model == soil_model_havercamp ? "Havercamp" : "Brooks-Corey");
+    test_column col(n, model, 0.2);
+    for (int k = 12; k <= n; ++k) {
+      col.thetas[k] = 0.40;
+      col.thetar[k] = 0.05;
+      col.lam[k] = 0.25;
+      col.bp[k] = -40.0;
+      col.thehac[k] = brooks_corey_transition_theta(0.40, 0.05, 0.25);
+      col.bchc[k] = brooks_corey_transition_head(-40.0, 0.25);
+      col.alpha[k] = 20.0;
+      col.beta[k] = 2.1;
+      col.ahav[k] = 5e5;
+      col.bhav[k] = 3.2;
+    }
+    // Heads by node: dry, near and at the transition, on the parabola, saturated.
+    std::vector<double> heads(n + 1, -10.0);
+    const double table[] = {-1e5, -3000.0, -250.0, -26.0, 0.0, -1e-9, 2.0, -5.0, -0.3, -60.0, -1e4};
+    for (int k = 1; k <= n; ++k) heads[k] = table[(k - 1) % std::size(table)];
+    heads[4] = col.bchc[4];
+    heads[5] = col.bchc[5] * (1.0 - 1e-9);
+    heads[13] = col.bchc[13];
+    heads[14] = col.bchc[14] * 0.5;
+    std::vector<double> soil(richards_soil_constant_arrays * (n + 1));
+    richards_soil_constants c;
+    double* p = soil.data();
+    for (double** a : {&c.range, &c.inv_range, &c.inv_hb, &c.a, &c.inv_a, &c.cm_dry, &c.cm_wet,
+                       &c.neg_lam, &c.neg_inv_lam, &c.k_wet, &c.inv_alpha, &c.inv_beta, &c.cm_hav,
+                       &c.key_head, &c.key_theta}) {
+      *a = p;
+      p += n + 1;
+    }
+    std::vector<double> first_kr, first_cm, first_theta, first_head;
+    for_every_vector_target([&](const std::string&) {
+      const richards_column_view& v = col.v;
+      richards_soil_constants_of(v, c, model, 0, n);
+      // Contents from heads, node by node against the one-node form and the closed form.
+      for (int k = 1; k <= n; ++k) col.phead[k] = heads[k];
+      richards_nodes(v, c, model, richards_node_update::contents, 1, n);
+      for (int k = 1; k <= n; ++k) {
+        EXPECT_TRUE(same_bits(col.theta[k], richards_content_of_head(v, model, k, heads[k]))) << k;
+        expect_close(col.theta[k], closed_forms_at(col, model, k, heads[k], 0.0).theta, "content",
+                     k);
+      }
+      const std::vector<double> theta(col.theta);
+      // Conductivity and capacity from those heads and contents.
+      richards_nodes(v, c, model, richards_node_update::functions, 1, n);
+      const std::vector<double> kr(col.khead), cm(col.watcap);
+      for (int k = 1; k <= n; ++k) {
+        const closed_forms f = closed_forms_at(col, model, k, heads[k], theta[k]);
+        expect_close(kr[k], f.kr, "relative conductivity", k);
+        expect_close(cm[k], f.cm, "capacity", k);
+        col.khead[k] = col.watcap[k] = -1.0;
+        richards_node_functions(v, model, k);
+        EXPECT_TRUE(same_bits(col.khead[k], kr[k]) && same_bits(col.watcap[k], cm[k])) << k;
+      }
+      // A second pass after a few nodes changed their heads or contents (the others keep their
+      // last computation) gives the bits of a pass from scratch.
+      col.phead[3] *= 1.5;
+      col.theta[12] = 0.5 * (col.theta[12] + col.thetar[12]);
+      col.phead[n] = col.phead[n - 1];
+      richards_nodes(v, c, model, richards_node_update::functions, 1, n);
+      const std::vector<double> kept_kr(col.khead), kept_cm(col.watcap);
+      richards_soil_constants_of(v, c, model, 0, n);
+      richards_nodes(v, c, model, richards_node_update::functions, 1, n);
+      for (int k = 1; k <= n; ++k)
+        EXPECT_TRUE(same_bits(col.khead[k], kept_kr[k]) && same_bits(col.watcap[k], kept_cm[k]))
+            << k;
+      col.phead[3] = heads[3];
+      col.theta[12] = theta[12];
+      col.phead[n] = heads[n];
+      // Both at once give the bits of the two passes.
+      for (int k = 1; k <= n; ++k) col.theta[k] = col.khead[k] = col.watcap[k] = -1.0;
+      richards_nodes(v, c, model, richards_node_update::contents_and_functions, 1, n);
+      for (int k = 1; k <= n; ++k)
+        EXPECT_TRUE(same_bits(col.theta[k], theta[k]) && same_bits(col.khead[k], kr[k]) &&
+                    same_bits(col.watcap[k], cm[k]))
+            << k;
+      // Heads from contents: every content from just above residual to saturation and beyond; a
+      // saturated node keeps a positive head and lifts a negative one to 0.
+      for (int k = 1; k <= n; ++k) {
+        const double lo = col.thetar[k], hi = col.thetas[k];
+        col.theta[k] = k == n ? hi + 0.01 : lo + (hi - lo) * std::pow(k / (n - 1.0), 0.5) - 1e-4;
+        col.phead[k] = k % 2 == 0 ? 3.0 : -7.0;
+      }
+      const std::vector<double> before(col.phead);
+      richards_nodes(v, c, model, richards_node_update::heads, 1, n);
+      for (int k = 1; k <= n; ++k) {
+        if (col.theta[k] >= col.thetas[k]) {
+          EXPECT_EQ(col.phead[k], std::max(before[k], 0.0)) << k;
+          continue;
+        }
+        EXPECT_TRUE(same_bits(col.phead[k], richards_head_of_content(v, model, k, col.theta[k])))
+            << k;
+        // The head's content is the content.
+        EXPECT_NEAR(closed_forms_at(col, model, k, col.phead[k], col.theta[k]).theta, col.theta[k],
+                    1e-12)
+            << k;
+      }
+      if (first_kr.empty()) {
+        first_kr = kr, first_cm = cm, first_theta = theta, first_head = col.phead;
+        return;
+      }
+      for (int k = 1; k <= n; ++k)
+        EXPECT_TRUE(same_bits(kr[k], first_kr[k]) && same_bits(cm[k], first_cm[k]) &&
+                    same_bits(theta[k], first_theta[k]) && same_bits(col.phead[k], first_head[k]))
+            << k;
+    });
+  }
+}
+
+namespace {
+
+// The column's tridiagonal solve against the system it solves: for every size from one row to
+// more than a column holds, of even and odd counts (the two eliminations meet at the middle row
+// or next to it), diagonally dominant rows like the column's, each row's residual is round-off.
+TEST(RichardsColumn, TheTridiagonalSolveMeetsEveryRowOfItsSystem) {
+  unsigned s = 12345u;
+  auto next = [&s]() {
+    s = s * 1664525u + 1013904223u;
+    return static_cast<double>(s >> 8) / 16777216.0;
+  };
+  for (int n = 1; n <= 25; ++n) {
+    SCOPED_TRACE(n);
+    std::vector<double> upper(n + 2, 0.0), diag(n + 2), lower(n + 2, 0.0), rhs(n + 2);
+    for (int j = 1; j <= n; ++j) {
+      if (j > 1) lower[j] = -(0.1 + 10.0 * next());
+      if (j < n) upper[j] = -(0.1 + 10.0 * next());
+      diag[j] = -lower[j] - upper[j] + 1e-3 + next();
+      rhs[j] = 100.0 * (next() - 0.5);
+    }
+    std::vector<double> x(rhs), d(diag);
+    richards_tridiag_solve(n, upper.data(), d.data(), lower.data(), x.data());
+    for (int j = 1; j <= n; ++j) {
+      double row = diag[j] * x[j];
+      if (j > 1) row += lower[j] * x[j - 1];
+      if (j < n) row += upper[j] * x[j + 1];
+      EXPECT_NEAR(row, rhs[j], 1e-9 * (1.0 + std::fabs(rhs[j]))) << "row " << j;
+    }
+  }
 }
 
 // One column's books over a step: the net inflow at the surface is the change of its water plus

@@ -248,6 +248,52 @@ HWY_INLINE hn::Vec<D> Log(D d, hn::Vec<D> x) {
   return hn::Sub(hn::Mul(k, ln2_hi), hn::Sub(hn::Sub(half_f2, tail), f));
 }
 
+// e^x of every lane, within one ulp where the result is a normal double. Split x = k ln2 + r
+// with k = round(x / ln2) and |r| <= ln2 / 2, ln2 in two parts (ln2_hi holding few enough bits
+// that k ln2_hi is exact, so hi = x - k ln2_hi is exact too); e^r = 1 + r + r c / (2 - c) with
+// c = r - r^2 P(r^2), P a fitted series of degree 5 (error below 2^-59), and
+// e^x = e^r 2^k. The scaling goes in two factors, each a double: the first product stays normal
+// and exact, the second rounds once (subnormal results and overflow to +inf round there).
+// Arguments below -746 give 0, above 710 +inf, NaN gives NaN. No fused operation: plain
+// products and sums, the same on every target.
+template <class D>
+HWY_INLINE hn::Vec<D> Exp(D d, hn::Vec<D> x) {
+  using V = hn::Vec<D>;
+  const V xc = hn::Min(hn::Max(x, hn::Set(d, -746.0)), hn::Set(d, 710.0));
+  const V k = hn::Round(hn::Mul(xc, hn::Set(d, 1.44269504088896338700e+00)));
+  const V hi = hn::Sub(xc, hn::Mul(k, hn::Set(d, 6.93147180369123816490e-01)));
+  const V lo = hn::Mul(k, hn::Set(d, 1.90821492927058770002e-10));
+  const V r = hn::Sub(hi, lo);
+  const V t = hn::Mul(r, r);
+  V p = hn::Set(d, 4.13813679705723846039e-08);
+  p = hn::Add(hn::Set(d, -1.65339022054652515390e-06), hn::Mul(t, p));
+  p = hn::Add(hn::Set(d, 6.61375632143793436117e-05), hn::Mul(t, p));
+  p = hn::Add(hn::Set(d, -2.77777777770155933842e-03), hn::Mul(t, p));
+  p = hn::Add(hn::Set(d, 1.66666666666666019037e-01), hn::Mul(t, p));
+  const V c = hn::Sub(r, hn::Mul(t, p));
+  const V rc = hn::Div(hn::Mul(r, c), hn::Sub(hn::Set(d, 2.0), c));
+  const V y = hn::Sub(hn::Set(d, 1.0), hn::Sub(hn::Sub(lo, rc), hi));
+  const V first = hn::Floor(hn::Mul(k, hn::Set(d, 0.5)));
+  const V e = hn::Mul(hn::Mul(y, PowerOfTwo(d, first)), PowerOfTwo(d, hn::Sub(k, first)));
+  return hn::IfThenElse(hn::IsNaN(x), x, e);
+}
+
+// x^y for lanes with x finite and >= 0 and y finite and > 0, as e^(y ln x): 0 for x = 0,
+// exactly 1 for x = 1, subnormal x scaled into the normal range first. The error grows with
+// |y ln x|: within (1 + 3 |y ln x|) ulp. Other lanes give anything.
+template <class D>
+HWY_INLINE hn::Vec<D> PowPositive(D d, hn::Vec<D> x, hn::Vec<D> y) {
+  using V = hn::Vec<D>;
+  const auto tiny = hn::Lt(x, hn::Set(d, 0x1p-1022));
+  const V scaled = hn::IfThenElse(tiny, hn::Mul(x, hn::Set(d, 0x1p54)), x);
+  // ln(2^54) in two parts: 54 ln2_hi is exact, the small part then added.
+  const V shift_hi = hn::IfThenElseZero(tiny, hn::Set(d, 54.0 * 6.93147180369123816490e-01));
+  const V shift_lo = hn::IfThenElseZero(tiny, hn::Set(d, 54.0 * 1.90821492927058770002e-10));
+  const V ln = hn::Sub(hn::Sub(Log(d, scaled), shift_hi), shift_lo);
+  const V p = Exp(d, hn::Mul(y, ln));
+  return hn::IfThenElseZero(hn::Gt(x, hn::Zero(d)), p);
+}
+
 // ln(1 + u) of every lane with 1 + u normal, finite and > 0, to about one ulp of the result
 // also where u is small: with w = 1 + u rounded, ln(1 + u) = ln(w) + ln(1 + (1 + u - w) / w)
 // and the rounding's error u - (w - 1) is exact (w - 1 is, for w within a factor two of 1), so

@@ -38,3 +38,13 @@ double lane_log1p(double u) {
   const hn::CappedTag<double, 1> one;
   return hn::GetLane(lanes::Log1p(one, hn::Set(one, u)));
 }
+
+double lane_exp(double x) {
+  const hn::CappedTag<double, 1> one;
+  return hn::GetLane(lanes::Exp(one, hn::Set(one, x)));
+}
+
+double lane_pow_positive(double x, double y) {
+  const hn::CappedTag<double, 1> one;
+  return hn::GetLane(lanes::PowPositive(one, hn::Set(one, x), hn::Set(one, y)));
+}

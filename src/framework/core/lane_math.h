@@ -14,3 +14,7 @@ double lane_log(double x);
 // ln(1 + u), within about one ulp of the result also for small u (u > -1; the C library's
 // log1p for any other).
 double lane_log1p(double u);
+// e^x, within one ulp where the result is a normal double (0 below -746, +inf above 710).
+double lane_exp(double x);
+// x^y for x finite and >= 0, y finite and > 0, as e^(y ln x): within (1 + 3 |y ln x|) ulp.
+double lane_pow_positive(double x, double y);
