@@ -212,7 +212,9 @@ void take_sources(model_state& ms, double dt) {
 // to it. The water raised is water the aquifer did not hold: the cell's sink takes that much
 // less (its pumping, leakage and the soil's draw, as for a cut sink). What the sink cannot
 // cover (the cell drained below its bottom into its neighbours, or its cut draws were already
-// taken by another store) goes into `left` (m/s) for the step to refuse.
+// taken by another store) is the solve's own error while it raises the head by no more than
+// the Picard tolerance the heads are solved to: the cell's sink then books it as a source, so
+// the aquifer's books stay whole. Beyond that it goes into `left` (m/s) for the step to refuse.
 void raise_dry_cells(model_state& ms, double dt) {
   subsurface_state& ss = ms.subsurface;
   groundwater_state& g = ms.groundwater;
@@ -225,6 +227,7 @@ void raise_dry_cells(model_state& ms, double dt) {
   double* pumping = g.pumping.data();
   double* recharge = ss.recharge_inc.empty() ? nullptr : ss.recharge_inc.data();
   double* left = g.iterate_prev.data();
+  const double solved_to = g.picard_tolerance;
   const int n = ms.cell_count;
 #pragma omp parallel for schedule(static) num_threads(cell_team(ms))
   for (int c = 1; c <= n; ++c) {
@@ -238,6 +241,10 @@ void raise_dry_cells(model_state& ms, double dt) {
     made -= cut;
     made +=
         take_less(cut, pumping[c], leakage[c], recharge != nullptr ? &recharge[c] : nullptr, dt);
+    if (made * dt <= sy[c] * solved_to) {
+      sink[c] -= made;
+      made = 0.0;
+    }
     left[c] = made;
   }
 }
