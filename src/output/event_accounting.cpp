@@ -359,7 +359,12 @@ double final_basin_theta(const model_state& ms) {
       const soil_table_record* soil = cell_soil(ss, c);
       const double thickness = soil != nullptr ? soil->layer_depth[0] : 0.0;
       const double porosity = soil != nullptr ? soil->layer_porosity[0] : 0.0;
-      const double front = has(ss.wetdep, c) ? ss.wetdep[c] : 0.0;
+      // The upper zone's water spreads over the wetted zone inside layer 1: the zone reaches
+      // down to the water table (its depth the soil account keeps), not only as deep as the
+      // event's wetting front, which would count a whole layer's water over a thinner slice.
+      const double front = has(ss.wt_depth_cm, c) ? ss.wt_depth_cm[c]
+                           : has(ss.wetdep, c)    ? ss.wetdep[c]
+                                                  : 0.0;
       const double water = has(ss.zone_water_upper, c) ? ss.zone_water_upper[c] : 0.0;
       // A soil type without porosity has no pore space to fill: it counts as saturated.
       if (!(porosity > 0.0))

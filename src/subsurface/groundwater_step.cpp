@@ -92,10 +92,61 @@ void set_storage(model_state& ms) {
   }
 }
 
+// The part `shortfall` (m/s) of a cell's draws that the aquifer could not give, taken off the
+// draws it books itself: the pumping first, then the deep leakage, then the water the soil draws
+// back from the table (a negative recharge depth, cm over dt). Returns what is left over, a draw
+// another store has already taken (seepage to a channel or lake).
+inline double take_less(double shortfall, double& pumping, double& leak, double* recharge_cm,
+                        double dt) {
+  const double pumped = std::min(shortfall, std::max(pumping, 0.0));
+  pumping -= pumped;
+  shortfall -= pumped;
+  const double leaked = std::min(shortfall, std::max(leak, 0.0));
+  leak -= leaked;
+  shortfall -= leaked;
+  if (recharge_cm != nullptr && *recharge_cm < 0.0) {
+    const double drawn = std::min(shortfall, -*recharge_cm / 100.0 / dt);
+    *recharge_cm += drawn * 100.0 * dt;
+    shortfall -= drawn;
+  }
+  return std::max(shortfall, 0.0);
+}
+
+// Lowest cell of 1..n whose entry of `left` is above 0, 0 when none.
+int first_positive(int n, const double* left) {
+  return block_ordered_sum<1024, int>(
+      n, 0,
+      [&](int first, int last) {
+        for (int c = first; c <= last; ++c)
+          if (left[c] > 0.0) return c;
+        return 0;
+      },
+      [](int& found, int part) {
+        if (part != 0) found = part;
+        return part == 0;
+      });
+}
+
+// The volume the sinks of the cells put into the aquifer over dt (m3), summed in block order.
+double source_volume(const model_state& ms, double dt) {
+  const double area = ms.gridsize * ms.gridsize;
+  const double* sink = ms.groundwater.sink.data();
+  return block_ordered_sum<1024, double>(
+      ms.cell_count, 0.0,
+      [&](int first, int last) {
+        double part = 0.0;
+        for (int c = first; c <= last; ++c) part += -dt * sink[c] * area;
+        return part;
+      },
+      [](double& total, double part) { total += part; });
+}
+
 // The net sink of every cell for the interval dt (m/s, positive out of the aquifer), with its
-// leakage and pumping; the fluxes waiting for the step are taken and cleared. Returns the volume
-// the sources put into the aquifer over dt (m3), summed in block order.
-double take_sources(model_state& ms, double dt) {
+// leakage and pumping; the fluxes waiting for the step are taken and cleared. A sink cut back
+// near a dry bottom books only what the aquifer gives: its pumping, leakage and the soil's draw
+// on the table take less. What a cut leaves on draws already taken by another store goes into
+// `left` (m/s per cell) for the step to refuse.
+void take_sources(model_state& ms, double dt) {
   subsurface_state& ss = ms.subsurface;
   groundwater_state& g = ms.groundwater;
   const double area = ms.gridsize * ms.gridsize;
@@ -114,9 +165,11 @@ double take_sources(model_state& ms, double dt) {
   double* leakage = g.leakage.data();
   double* pumping = g.pumping.data();
   double* sink = g.sink.data();
+  double* left = g.iterate_prev.data();
   const bool keep_exchange = ss.inf_richards != 0;
 #pragma omp parallel for schedule(static) num_threads(cell_team(ms))
   for (int c = 1; c <= n; ++c) {
+    left[c] = 0.0;
     if (held[c]) {
       sink[c] = 0.0;
       leakage[c] = 0.0;
@@ -142,21 +195,58 @@ double take_sources(model_state& ms, double dt) {
     double leak = leakage_rate;
     if (b < dry_aquifer) leak = 0.0;
     if (leak * dt > b) leak = b / dt;
-    leakage[c] = leak;
     if (b < dry_aquifer && pumping[c] > 0.0) pumping[c] = 0.0;
-    double q = pumping[c] - rch + leak + exch + further + chan_rate + lake_rate;
+    const double asked = pumping[c] - rch + leak + exch + further + chan_rate + lake_rate;
+    double q = asked;
     if (b < thin_aquifer && q > 0.0) q = 0.0;
     if (b - q * dt < thin_aquifer && q > 0.0) q = (b - thin_aquifer) / dt;
+    if (q < asked)
+      left[c] =
+          take_less(asked - q, pumping[c], leak, recharge != nullptr ? &recharge[c] : nullptr, dt);
+    leakage[c] = leak;
     sink[c] = q;
   }
-  return block_ordered_sum<1024, double>(
-      n, 0.0,
-      [&](int first, int last) {
-        double part = 0.0;
-        for (int c = first; c <= last; ++c) part += -dt * sink[c] * area;
-        return part;
-      },
-      [](double& total, double part) { total += part; });
+}
+
+// After the solve: a cell whose head fell below the token thickness over its bottom is raised
+// to it. The water raised is water the aquifer did not hold: the cell's sink takes that much
+// less (its pumping, leakage and the soil's draw, as for a cut sink). What the sink cannot
+// cover (the cell drained below its bottom into its neighbours, or its cut draws were already
+// taken by another store) is the solve's own error while it raises the head by no more than
+// the Picard tolerance the heads are solved to: the cell's sink then books it as a source, so
+// the aquifer's books stay whole. Beyond that it goes into `left` (m/s) for the step to refuse.
+void raise_dry_cells(model_state& ms, double dt) {
+  subsurface_state& ss = ms.subsurface;
+  groundwater_state& g = ms.groundwater;
+  double* h = ss.elevgw.data();
+  const double* bottom = ss.bottom_elev.data();
+  const double* sy = g.storage.data();
+  const unsigned char* held = g.held.data();
+  double* sink = g.sink.data();
+  double* leakage = g.leakage.data();
+  double* pumping = g.pumping.data();
+  double* recharge = ss.recharge_inc.empty() ? nullptr : ss.recharge_inc.data();
+  double* left = g.iterate_prev.data();
+  const double solved_to = g.picard_tolerance;
+  const int n = ms.cell_count;
+#pragma omp parallel for schedule(static) num_threads(cell_team(ms))
+  for (int c = 1; c <= n; ++c) {
+    left[c] = 0.0;
+    if (held[c] || !(h[c] - bottom[c] < thin_aquifer)) continue;
+    const double floor = bottom[c] + thin_aquifer;
+    double made = sy[c] * (floor - h[c]) / dt;  // m/s of water
+    h[c] = floor;
+    const double cut = std::min(made, std::max(sink[c], 0.0));
+    sink[c] -= cut;
+    made -= cut;
+    made +=
+        take_less(cut, pumping[c], leakage[c], recharge != nullptr ? &recharge[c] : nullptr, dt);
+    if (made * dt <= sy[c] * solved_to) {
+      sink[c] -= made;
+      made = 0.0;
+    }
+    left[c] = made;
+  }
 }
 
 // Lowest cell of 1..n (held cells left out when `skip_held`) whose head is not a number, 0
@@ -375,8 +465,18 @@ double gw_solve(model_state& ms, double dt) {
     for (int c = 1; c <= n && c <= ss.gw_static_flux.count(); ++c)
       g.pumping[c] = ss.gw_static_flux[c];
   }
-  const double volume = take_sources(ms, dt);
-  if (dt <= 0.0) return volume;
+  take_sources(ms, dt);
+  const int cut = first_positive(n, g.iterate_prev.data());
+  if (cut != 0) {
+    printf(
+        "Error: the aquifer in cell %d is too near its bottom (head %g m, bottom %g m) to give "
+        "the seepage a channel or lake already took from it (%g m of water over the "
+        "groundwater step).\n",
+        cut, ss.elevgw[cut], ss.bottom_elev[cut], g.iterate_prev[cut] * dt);
+    stop_now();
+    return 0.0;
+  }
+  if (dt <= 0.0) return source_volume(ms, dt);
 
   double* h = ss.elevgw.data();
   const int bad = first_nan_head(ms, h, false);
@@ -427,18 +527,21 @@ double gw_solve(model_state& ms, double dt) {
     if (!(pass_change(ms) > g.picard_tolerance)) break;
   }
 
-  // A cell drained to its bottom keeps a token thickness and stops draining.
-  const double* bottom = ss.bottom_elev.data();
-  double* sink = g.sink.data();
-#pragma omp parallel for schedule(static) num_threads(cell_team(ms))
-  for (int c = 1; c <= n; ++c) {
-    if (h[c] - bottom[c] < thin_aquifer) {
-      h[c] = bottom[c] + thin_aquifer;
-      if (sink[c] > 0.0) sink[c] = 0.0;
-    }
+  // A cell drained to its bottom keeps a token thickness, raised with water its sink gives up.
+  raise_dry_cells(ms, dt);
+  const int dry = first_positive(n, g.iterate_prev.data());
+  if (dry != 0) {
+    printf(
+        "Error: the groundwater solve drained cell %d %g m below the least saturated thickness "
+        "(%g m) over its bottom by more water than its own draws took (%g m of water over the "
+        "groundwater step); raising it would make water. Shorten GW_TIMESTEP or check the "
+        "aquifer bottom and its neighbours.\n",
+        dry, g.iterate_prev[dry] * dt / g.storage[dry], thin_aquifer, g.iterate_prev[dry] * dt);
+    stop_now();
+    return 0.0;
   }
   held_head_fluxes(ms, dt);
-  return volume;
+  return source_volume(ms, dt);
 }
 
 void groundwater_step(model_state& ms) {

@@ -299,6 +299,58 @@ TEST(GroundwaterCases, AScheduledWellDrainsStorageAndTheBooksClose) {
   EXPECT_LT(h[a.at(5, 10)], h[a.at(5, 2)]);
 }
 
+// One closed cell of 50 m, its table 1 m over the bottom, drawn on for a day by far more than it
+// holds: a well or the deep leakage asks 2 m of water. The draw is cut back to what the cell
+// holds above its least saturated thickness of 1 mm, and where the aquifer's porosity is below
+// 1 the cut draw would drain the cell far below its bottom: it is raised back to 1 mm, with water
+// the draw gives up. By hand the aquifer gives porosity x (1 m - 1 mm) x 2500 m2, all of it
+// booked as the draw; no further draw comes from a dry cell, and every book closes.
+TEST(GroundwaterCases, ADrawOnANearlyDryCellBooksOnlyTheWaterTheCellGives) {
+  struct draw_case {
+    const char* name;
+    double porosity;
+    bool well;          // a well, else the deep leakage
+    const char* total;  // the summary line of the draw's total
+  };
+  const draw_case cases[] = {
+      {"a well, the table falls by the water", 1.0, true, "Total pumping from groundwater="},
+      {"a well, the cut draw would drain below the bottom", 0.25, true,
+       "Total pumping from groundwater="},
+      {"deep leakage, the cut draw would drain below the bottom", 0.25, false,
+       "Leakage to deep aquifer+"},
+  };
+  for (const draw_case& d : cases) {
+    SCOPED_TRACE(d.name);
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    aquifer a;
+    a.steps = 3;
+    a.porosity = d.porosity;
+    a.head = {1.0};
+    a.code = {1};
+    a.well = {d.well ? 1 : 0};
+    const double area = a.cell * a.cell;
+    const double asked = 2.0 / 86400.0;  // m/s of water over the cell
+    if (d.well)
+      a.wells = well_row(1, 0, asked * area);
+    else
+      a.extra = "GW_LEAKAGE_RATE " + number(asked * 100.0 * 3600.0) + "\n";  // cm/h
+    write_aquifer(a);
+    torva_test::run_at_compared_thread_counts("gw.prj", outputs);
+
+    const std::string summary = read_file("gw_summary.out");
+    const double given = d.porosity * (1.0 - 0.001) * area;
+    EXPECT_NEAR(summary_number(summary, d.total), given, 0.01) << summary;
+    const double start = summary_number(summary, "GW volume start =");
+    const double end = summary_number(summary, "GW volume end =");
+    EXPECT_NEAR(start - end, given, 0.01) << summary;
+    EXPECT_NEAR(summary_number(summary, "Total inputs to groundwater="), -given, 0.01) << summary;
+    expect_aquifer_books_close(summary);
+    EXPECT_LT(std::fabs(summary_number(summary, "Overall mass balance error =")), 1e-4) << summary;
+    EXPECT_NEAR(final_heads(a)[0], 0.001, 1e-9);
+  }
+}
+
 // An XY head point at the first cell of a closed strip (no held heads, no wells) sets that
 // cell's head to 12 m at every step; the water it takes to do so is the aquifer's only gain,
 // and the heads rise from the point down the strip.

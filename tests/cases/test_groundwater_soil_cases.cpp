@@ -178,6 +178,20 @@ TEST(GroundwaterSoilCases, TheTableRisesByTheRechargeOverThePorosityOfItsLayerAn
     // The rain went into the soil or stays on the surface.
     EXPECT_NEAR(b.run_ov_init + b.run_precip, b.run_ov_final + b.run_infiltration + direct, 0.03)
         << summary;
+
+    // The storm's soil water content, in percent of the pores of layer 1: the layer's water
+    // over its wetted thickness (the whole layer, the table lying below it at the storm) went
+    // up by the infiltrated depth and lost little to the air and the layer below within the
+    // hour, and can never pass 100.
+    if (s.layered) {
+      const double before = summary_number(summary, "initial basin-averaged soil water content:");
+      const double after = summary_number(summary, "final basin-averaged soil water content:");
+      const double soaked = summary_number(summary, "volume of infiltrated water:") / (4.0 * area);
+      const double by_hand = before + soaked * 100.0 / layer_1 / s.porosity_1 * 100.0;
+      EXPECT_LE(after, 100.0) << summary;
+      EXPECT_NEAR(after, by_hand, 1.0) << summary;
+      EXPECT_LE(after, by_hand + 0.01) << summary;
+    }
   }
 }
 
