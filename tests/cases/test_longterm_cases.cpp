@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "channel/channel_steps.h"
 #include "framework/core/error_state.h"
 #include "framework/core/julian_time.h"
 #include "framework/model_state.h"
@@ -396,6 +397,16 @@ std::vector<std::vector<double>> pipe_records(const std::string& text) {
   return records;
 }
 
+constexpr const char* manhole_to_outfall =
+    "A manhole under the lowest cell, one pipe to a free outfall\n"
+    "CONNECT 1 1 2\n"
+    "SJUNC 1 10.0 7.0 1.0 2 2 2 1.0 0.6\n"
+    "SJUNC 2 9.5 6.5 0.0 888 2 2 0 0\n"
+    "SLINK 1 1\n"
+    "NODE 1 10.0 7.0 0 0 2 2 0 0\n"
+    "NODE 2 9.5 6.5 0 0 2 2 0 0\n"
+    "PIPE 1 1 0.3 0 0.005 0.012 100 0 0\n";
+
 // Two storms over the four cells of write_case, whose water gathers in the lowest cell over a
 // manhole with two grates; a 100 m pipe of 0.3 m carries it to a free outfall. The pipe runs in
 // both storms and drains in the dry spell between them (its flow and depth in the hour before the
@@ -406,15 +417,7 @@ TEST(LongTermCases, APipeNetworkDrainsBetweenTwoStormsAndItsBooksClose) {
   write_case(weather(77, 30, 0, 6, true),
              "STORM_SEWER lt_pipes.slk\nPIPE_FLOW lt_pipe_flow.out\nPIPE_HEAD lt_pipe_head.out\n");
   write_file("lt_rain.gag", two_storms);
-  write_file("lt_pipes.slk",
-             "A manhole under the lowest cell, one pipe to a free outfall\n"
-             "CONNECT 1 1 2\n"
-             "SJUNC 1 10.0 7.0 1.0 2 2 2 1.0 0.6\n"
-             "SJUNC 2 9.5 6.5 0.0 888 2 2 0 0\n"
-             "SLINK 1 1\n"
-             "NODE 1 10.0 7.0 0 0 2 2 0 0\n"
-             "NODE 2 9.5 6.5 0 0 2 2 0 0\n"
-             "PIPE 1 1 0.3 0 0.005 0.012 100 0 0\n");
+  write_file("lt_pipes.slk", manhole_to_outfall);
   const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts("lt.prj", [] {
     return books() + read_file("lt_pipe_flow.out") + read_file("lt_pipe_head.out");
   });
@@ -467,6 +470,110 @@ TEST(LongTermCases, APipeNetworkDrainsBetweenTwoStormsAndItsBooksClose) {
   EXPECT_NEAR(b.run_ov_init + b.run_precip,
               b.run_ov_final + b.run_infiltration + b.run_discharge + direct + taken, 0.03)
       << summary;
+}
+
+// The Julian days of the pipe network's solves in the last run driven by run_recording_pipes;
+// with pipes_step_through the network is kept on its every-step schedule, as if it never waited.
+std::vector<double> pipe_solves;
+bool pipes_step_through = false;
+
+void recording_superlink_step(model_state& ms) {
+  const int calls = ms.superlink.call_count;
+  superlink_step(ms);
+  if (ms.superlink.call_count != calls) pipe_solves.push_back(ms.current_time);
+  if (pipes_step_through && ms.superlink.parked) {
+    ms.superlink.parked = 0;
+    ms.superlink_clock.last = ms.current_time;
+    ms.superlink_clock.next = ms.current_time + ms.superlink_clock.interval_days;
+  }
+}
+
+void run_recording_pipes(const std::string& project) {
+  run_steps steps = default_run_steps();
+  int replaced = 0;
+  for (loop_step& step : steps.time_loop) {
+    if (std::string(step.name) != "superlink_step") continue;
+    step.fn = recording_superlink_step;
+    ++replaced;
+  }
+  ASSERT_EQ(replaced, 1);
+  pipe_solves.clear();
+  torva_test::stdout_capture capture;
+  run_project(project.c_str(), nullptr, steps);
+  const std::string out = capture.stop();
+  ASSERT_EQ(run_error.error_fatal, 0) << out;
+}
+
+// The pipe network of the case above comes to rest hours after the first storm. It then waits
+// with the surface for the second storm rather than solving every 5 minutes through the spell,
+// and takes up its steps again when the storm begins. It solves exactly as often as a network
+// kept stepping outside the spell, and the books of the two agree: what the grates took, what
+// left at the outfall and what the pipes hold at the end. The executable writes the same
+// outputs at 1 and 8 threads, with one line of the pipes' flow file per solve.
+TEST(LongTermCases, APipeNetworkAtRestWaitsOutTheDrySpellAndKeepsTheBooksOfOneThatSteps) {
+  const double second_storm = julian_from_date(2005, 3, 2, 12, 0, 0.0);
+  const double step = 300.0 / 86400.0;
+  std::vector<double> solves[2];
+  std::string summary[2];
+  for (const bool stepping : {false, true}) {
+    SCOPED_TRACE(stepping ? "stepping through" : "waiting");
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    write_case(weather(77, 30, 0, 6, true), "STORM_SEWER lt_pipes.slk\n");
+    write_file("lt_rain.gag", two_storms);
+    write_file("lt_pipes.slk", manhole_to_outfall);
+    pipes_step_through = stepping;
+    run_recording_pipes("lt.prj");
+    pipes_step_through = false;
+    solves[stepping] = pipe_solves;
+    summary[stepping] = read_file("lt_summary.out");
+    const double taken =
+        summary_number(summary[stepping], "Volume of overland to subsurface drains");
+    EXPECT_GT(taken, 10.0) << summary[stepping];
+    EXPECT_NEAR(summary_number(summary[stepping], "Subsurface drain mass bal error m^3="), 0.0,
+                0.005)
+        << summary[stepping];
+    const summary_balance b = read_summary_balance(summary[stepping]);
+    ASSERT_TRUE(b.has_totals) << summary[stepping];
+    EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary[stepping];
+  }
+
+  // The waiting network: its last solve before the second storm comes hours before it, the next
+  // at the storm's start.
+  const std::vector<double>& waited = solves[0];
+  const std::vector<double>& stepped = solves[1];
+  const auto at_storm = std::find_if(waited.begin(), waited.end(),
+                                     [&](double t) { return t > second_storm - 0.5 * step; });
+  ASSERT_TRUE(at_storm != waited.end() && at_storm != waited.begin());
+  EXPECT_NEAR(*at_storm, second_storm, 1e-6);
+  const double rest = *(at_storm - 1);
+  EXPECT_LT(rest, second_storm - 12.0 / 24.0);
+  EXPECT_GT(rest, julian_from_date(2005, 3, 1, 3, 0, 0.0));
+  // The stepping network solves at every step in between, and at the same times elsewhere.
+  const auto gap = std::count_if(stepped.begin(), stepped.end(), [&](double t) {
+    return t > rest + 0.5 * step && t < second_storm - 0.5 * step;
+  });
+  EXPECT_NEAR(static_cast<double>(gap), (second_storm - rest) / step - 1.0, 0.5);
+  EXPECT_EQ(stepped.size(), waited.size() + static_cast<std::size_t>(gap));
+
+  // The same books, to the 0.01 m3 they are printed to.
+  for (const char* line :
+       {"Volume of overland to subsurface drains", "Volume of subsurface drains out of the system",
+        "Final volume in drains=", "Total amount of infiltration="})
+    EXPECT_NEAR(summary_number(summary[0], line), summary_number(summary[1], line), 0.0101) << line;
+
+  temp_dir dir;
+  write_case(weather(77, 30, 0, 6, true), "STORM_SEWER lt_pipes.slk\n");
+  write_file("lt_rain.gag", two_storms);
+  write_file("lt_pipes.slk", manhole_to_outfall);
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+      "lt.prj", [] { return books() + read_file("superlink_flows.out"); });
+  ASSERT_EQ(runs.run[1].status, 0) << runs.run[1].out;
+  // The header, then one line per solve.
+  const std::string flows = read_file("superlink_flows.out");
+  EXPECT_EQ(static_cast<std::size_t>(std::count(flows.begin(), flows.end(), '\n')),
+            waited.size() + 1)
+      << flows;
 }
 
 }  // namespace
