@@ -19,6 +19,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/julian_time.h"
 #include "framework/model_state.h"
+#include "overland/overland_steps.h"
 #include "run/run_driver.h"
 #include "support/summary_reader.h"
 #include "support/test_support.h"
@@ -488,15 +489,29 @@ void recording_superlink_step(model_state& ms) {
   }
 }
 
+// When nonzero, the Julian day at which the surface of the last run driven by run_recording_pipes
+// is woken before its overland step, as water appearing on it in the spell (melt) wakes it.
+double surface_wakes_at = 0.0;
+
+void waking_overland_step(model_state& ms) {
+  if (surface_wakes_at != 0.0 && std::fabs(ms.current_time - surface_wakes_at) < 1e-6)
+    wake_surface_schedules(ms);
+  overland_flow_step(ms);
+}
+
 void run_recording_pipes(const std::string& project) {
   run_steps steps = default_run_steps();
   int replaced = 0;
   for (loop_step& step : steps.time_loop) {
-    if (std::string(step.name) != "superlink_step") continue;
-    step.fn = recording_superlink_step;
-    ++replaced;
+    if (std::string(step.name) == "superlink_step") {
+      step.fn = recording_superlink_step;
+      ++replaced;
+    } else if (std::string(step.name) == "overland_flow_step") {
+      step.fn = waking_overland_step;
+      ++replaced;
+    }
   }
-  ASSERT_EQ(replaced, 1);
+  ASSERT_EQ(replaced, 2);
   pipe_solves.clear();
   torva_test::stdout_capture capture;
   run_project(project.c_str(), nullptr, steps);
@@ -561,6 +576,25 @@ TEST(LongTermCases, APipeNetworkAtRestWaitsOutTheDrySpellAndKeepsTheBooksOfOneTh
        {"Volume of overland to subsurface drains", "Volume of subsurface drains out of the system",
         "Final volume in drains=", "Total amount of infiltration="})
     EXPECT_NEAR(summary_number(summary[0], line), summary_number(summary[1], line), 0.0101) << line;
+
+  // Water appearing on the waiting surface at midnight wakes it, and the network with it: the
+  // network solves at that pass, comes to rest again and waits for the storm.
+  {
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    write_case(weather(77, 30, 0, 6, true), "STORM_SEWER lt_pipes.slk\n");
+    write_file("lt_rain.gag", two_storms);
+    write_file("lt_pipes.slk", manhole_to_outfall);
+    const double midnight = julian_from_date(2005, 3, 2, 0, 0, 0.0);
+    surface_wakes_at = midnight;
+    run_recording_pipes("lt.prj");
+    surface_wakes_at = 0.0;
+    std::vector<double> in_gap;
+    for (const double t : pipe_solves)
+      if (t > rest + 0.5 * step && t < second_storm - 0.5 * step) in_gap.push_back(t);
+    ASSERT_EQ(in_gap.size(), 1u);
+    EXPECT_NEAR(in_gap[0], midnight, 1e-6);
+  }
 
   temp_dir dir;
   write_case(weather(77, 30, 0, 6, true), "STORM_SEWER lt_pipes.slk\n");

@@ -121,5 +121,5 @@ struct superlink_state {
   double call_tile_inflow = 0.0;    // m3: tile inflow of the last call (part of call_inflow)
   int parked = 0;                   // the drained network waits with the surface for a storm
   double parked_until = 0.0;        // Julian day it waits for (the surface schedule's next time)
-  int park_count = 0;               // times the drained network waited out a dry spell
+  int parked_skips = 0;             // the surface's jumps over dry spells when it began to wait
 };

@@ -98,7 +98,10 @@ bool network_at_rest(const superlink_state& sl, const channel_state& ch) {
 void resume_waiting_network(model_state& ms) {
   superlink_state& sl = ms.superlink;
   if (!sl.parked) return;
-  if (surface_waits_for_storm(ms) && ms.ov_clock.next == sl.parked_until) return;
+  // The surface may have woken and jumped again within this pass: its jumps count it.
+  if (surface_waits_for_storm(ms) && ms.ov_clock.next == sl.parked_until &&
+      ms.overland.dry_skip_count == sl.parked_skips)
+    return;
   sl.parked = 0;
   process_clock& clock = ms.superlink_clock;
   if (clock.next > ms.current_time + ms.time_tolerance) {
@@ -107,9 +110,8 @@ void resume_waiting_network(model_state& ms) {
   }
 }
 
-// What the network did in a dry spell moves the surface and channel schedules. Water it put back
-// on the cells is routed from the next pass on, not left standing until the next storm; water
-// that reached a channel outlet is routed by a channel that had gone quiet. A network that has
+// What the network did in a dry spell moves the schedules. Water it put back on the cells is
+// routed from the next pass on, not left standing until the next storm. A network that has
 // come to rest (nothing came in, nothing moves) and does not drain the aquifer waits with the
 // surface for the next storm rather than stepping through the spell: with no inflow its water
 // would barely move, and what it holds stays booked as stored until the storm wakes it.
@@ -119,11 +121,6 @@ void follow_dry_spell(model_state& ms, double spilled) {
   const double now = ms.current_time;
   if (spilled > 0.0 && surface_waits_for_storm(ms))
     wake_surface_schedules_at(ms, now + ms.ov_clock.interval_days);
-  if (sl.outlet_flag && ch.chan_explic && !ch.chan_active &&
-      ms.chan_clock.next > now + ms.chan_clock.interval_days + ms.time_tolerance) {
-    ms.chan_clock.last = now;
-    ms.chan_clock.next = now + ms.chan_clock.interval_days;
-  }
   if (!surface_waits_for_storm(ms) || ch.superlink_leaky || spilled > 0.0) return;
   process_clock& clock = ms.superlink_clock;
   const double wait_until = ms.ov_clock.next;
@@ -133,7 +130,7 @@ void follow_dry_spell(model_state& ms, double spilled) {
   clock.last = wait_until - clock.interval_days;
   sl.parked = 1;
   sl.parked_until = wait_until;
-  ++sl.park_count;
+  sl.parked_skips = ms.overland.dry_skip_count;
 }
 
 }  // namespace
