@@ -290,21 +290,24 @@ void skip_dry_spell(model_state& ms) {
 }  // namespace
 
 void wake_surface_schedules(model_state& ms) {
+  wake_surface_schedules_at(ms, ms.current_time);
+}
+
+void wake_surface_schedules_at(model_state& ms, double due) {
   overland_state& ov = ms.overland;
   process_clock& ovc = ms.ov_clock;
-  const double now = ms.current_time;
   // Only a schedule that jumped a dry spell is brought back; the schedules set at an event's
   // start are left as they are.
   if (!ov.dry_skip_pending || ovc.next != ov.dry_skip_until) return;
   ov.dry_skip_pending = 0;
   ms.ov_water_present = 1;
-  if (ovc.next > now + ms.time_tolerance) {
-    ovc.next = now;
-    ovc.last = now - ovc.interval_days;
+  if (ovc.next > due + ms.time_tolerance) {
+    ovc.next = due;
+    ovc.last = due - ovc.interval_days;
   }
   process_clock& inf = ms.infil_clock;
-  if (inf.next > now + ms.time_tolerance) {
-    inf.next = now;
+  if (inf.next > due + ms.time_tolerance) {
+    inf.next = due;
     inf.last = ov.dry_skip_inf_last;
   }
 }

@@ -17,3 +17,5 @@ void overland_lake_step(model_state& ms);            // time loop 18
 // Water has appeared on the surface of a long-term run whose overland schedule had jumped ahead
 // over a dry spell: the surface (and infiltration) schedules run again from this pass on.
 void wake_surface_schedules(model_state& ms);
+// The same, with the surface schedules due at `due` (a later pass) rather than at this pass.
+void wake_surface_schedules_at(model_state& ms, double due);

@@ -15,9 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "channel/channel_steps.h"
 #include "framework/core/error_state.h"
 #include "framework/core/julian_time.h"
 #include "framework/model_state.h"
+#include "overland/overland_steps.h"
 #include "run/run_driver.h"
 #include "support/summary_reader.h"
 #include "support/test_support.h"
@@ -396,6 +398,16 @@ std::vector<std::vector<double>> pipe_records(const std::string& text) {
   return records;
 }
 
+constexpr const char* manhole_to_outfall =
+    "A manhole under the lowest cell, one pipe to a free outfall\n"
+    "CONNECT 1 1 2\n"
+    "SJUNC 1 10.0 7.0 1.0 2 2 2 1.0 0.6\n"
+    "SJUNC 2 9.5 6.5 0.0 888 2 2 0 0\n"
+    "SLINK 1 1\n"
+    "NODE 1 10.0 7.0 0 0 2 2 0 0\n"
+    "NODE 2 9.5 6.5 0 0 2 2 0 0\n"
+    "PIPE 1 1 0.3 0 0.005 0.012 100 0 0\n";
+
 // Two storms over the four cells of write_case, whose water gathers in the lowest cell over a
 // manhole with two grates; a 100 m pipe of 0.3 m carries it to a free outfall. The pipe runs in
 // both storms and drains in the dry spell between them (its flow and depth in the hour before the
@@ -406,15 +418,7 @@ TEST(LongTermCases, APipeNetworkDrainsBetweenTwoStormsAndItsBooksClose) {
   write_case(weather(77, 30, 0, 6, true),
              "STORM_SEWER lt_pipes.slk\nPIPE_FLOW lt_pipe_flow.out\nPIPE_HEAD lt_pipe_head.out\n");
   write_file("lt_rain.gag", two_storms);
-  write_file("lt_pipes.slk",
-             "A manhole under the lowest cell, one pipe to a free outfall\n"
-             "CONNECT 1 1 2\n"
-             "SJUNC 1 10.0 7.0 1.0 2 2 2 1.0 0.6\n"
-             "SJUNC 2 9.5 6.5 0.0 888 2 2 0 0\n"
-             "SLINK 1 1\n"
-             "NODE 1 10.0 7.0 0 0 2 2 0 0\n"
-             "NODE 2 9.5 6.5 0 0 2 2 0 0\n"
-             "PIPE 1 1 0.3 0 0.005 0.012 100 0 0\n");
+  write_file("lt_pipes.slk", manhole_to_outfall);
   const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts("lt.prj", [] {
     return books() + read_file("lt_pipe_flow.out") + read_file("lt_pipe_head.out");
   });
@@ -466,6 +470,237 @@ TEST(LongTermCases, APipeNetworkDrainsBetweenTwoStormsAndItsBooksClose) {
   const double direct = summary_number(summary, "Total direct evaporation=");
   EXPECT_NEAR(b.run_ov_init + b.run_precip,
               b.run_ov_final + b.run_infiltration + b.run_discharge + direct + taken, 0.03)
+      << summary;
+}
+
+// The Julian days of the pipe network's solves in the last run driven by run_recording_pipes;
+// with pipes_step_through the network is kept on its every-step schedule, as if it never waited.
+std::vector<double> pipe_solves;
+bool pipes_step_through = false;
+
+void recording_superlink_step(model_state& ms) {
+  const int calls = ms.superlink.call_count;
+  superlink_step(ms);
+  if (ms.superlink.call_count != calls) pipe_solves.push_back(ms.current_time);
+  if (pipes_step_through && ms.superlink.parked) {
+    ms.superlink.parked = 0;
+    ms.superlink_clock.last = ms.current_time;
+    ms.superlink_clock.next = ms.current_time + ms.superlink_clock.interval_days;
+  }
+}
+
+// When nonzero, the Julian day at which the surface of the last run driven by run_recording_pipes
+// is woken before its overland step, as water appearing on it in the spell (melt) wakes it.
+double surface_wakes_at = 0.0;
+
+void waking_overland_step(model_state& ms) {
+  if (surface_wakes_at != 0.0 && std::fabs(ms.current_time - surface_wakes_at) < 1e-6)
+    wake_surface_schedules(ms);
+  overland_flow_step(ms);
+}
+
+void run_recording_pipes(const std::string& project) {
+  run_steps steps = default_run_steps();
+  int replaced = 0;
+  for (loop_step& step : steps.time_loop) {
+    if (std::string(step.name) == "superlink_step") {
+      step.fn = recording_superlink_step;
+      ++replaced;
+    } else if (std::string(step.name) == "overland_flow_step") {
+      step.fn = waking_overland_step;
+      ++replaced;
+    }
+  }
+  ASSERT_EQ(replaced, 2);
+  pipe_solves.clear();
+  torva_test::stdout_capture capture;
+  run_project(project.c_str(), nullptr, steps);
+  const std::string out = capture.stop();
+  ASSERT_EQ(run_error.error_fatal, 0) << out;
+}
+
+// The pipe network of the case above comes to rest hours after the first storm. It then waits
+// with the surface for the second storm rather than solving every 5 minutes through the spell,
+// and takes up its steps again when the storm begins. It solves exactly as often as a network
+// kept stepping outside the spell, and the books of the two agree: what the grates took, what
+// left at the outfall and what the pipes hold at the end. The executable writes the same
+// outputs at 1 and 8 threads, with one line of the pipes' flow file per solve.
+TEST(LongTermCases, APipeNetworkAtRestWaitsOutTheDrySpellAndKeepsTheBooksOfOneThatSteps) {
+  const double second_storm = julian_from_date(2005, 3, 2, 12, 0, 0.0);
+  const double step = 300.0 / 86400.0;
+  std::vector<double> solves[2];
+  std::string summary[2];
+  for (const bool stepping : {false, true}) {
+    SCOPED_TRACE(stepping ? "stepping through" : "waiting");
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    write_case(weather(77, 30, 0, 6, true), "STORM_SEWER lt_pipes.slk\n");
+    write_file("lt_rain.gag", two_storms);
+    write_file("lt_pipes.slk", manhole_to_outfall);
+    pipes_step_through = stepping;
+    run_recording_pipes("lt.prj");
+    pipes_step_through = false;
+    solves[stepping] = pipe_solves;
+    summary[stepping] = read_file("lt_summary.out");
+    const double taken =
+        summary_number(summary[stepping], "Volume of overland to subsurface drains");
+    EXPECT_GT(taken, 10.0) << summary[stepping];
+    EXPECT_NEAR(summary_number(summary[stepping], "Subsurface drain mass bal error m^3="), 0.0,
+                0.005)
+        << summary[stepping];
+    const summary_balance b = read_summary_balance(summary[stepping]);
+    ASSERT_TRUE(b.has_totals) << summary[stepping];
+    EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary[stepping];
+  }
+
+  // The waiting network: its last solve before the second storm comes hours before it, the next
+  // at the storm's start.
+  const std::vector<double>& waited = solves[0];
+  const std::vector<double>& stepped = solves[1];
+  const auto at_storm = std::find_if(waited.begin(), waited.end(),
+                                     [&](double t) { return t > second_storm - 0.5 * step; });
+  ASSERT_TRUE(at_storm != waited.end() && at_storm != waited.begin());
+  EXPECT_NEAR(*at_storm, second_storm, 1e-6);
+  const double rest = *(at_storm - 1);
+  EXPECT_LT(rest, second_storm - 12.0 / 24.0);
+  EXPECT_GT(rest, julian_from_date(2005, 3, 1, 3, 0, 0.0));
+  // The stepping network solves at every step in between, and at the same times elsewhere.
+  const auto gap = std::count_if(stepped.begin(), stepped.end(), [&](double t) {
+    return t > rest + 0.5 * step && t < second_storm - 0.5 * step;
+  });
+  EXPECT_NEAR(static_cast<double>(gap), (second_storm - rest) / step - 1.0, 0.5);
+  EXPECT_EQ(stepped.size(), waited.size() + static_cast<std::size_t>(gap));
+
+  // The same books, to the 0.01 m3 they are printed to.
+  for (const char* line :
+       {"Volume of overland to subsurface drains", "Volume of subsurface drains out of the system",
+        "Final volume in drains=", "Total amount of infiltration="})
+    EXPECT_NEAR(summary_number(summary[0], line), summary_number(summary[1], line), 0.0101) << line;
+
+  // Water appearing on the waiting surface at midnight wakes it, and the network with it: the
+  // network solves at that pass, comes to rest again and waits for the storm.
+  {
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    write_case(weather(77, 30, 0, 6, true), "STORM_SEWER lt_pipes.slk\n");
+    write_file("lt_rain.gag", two_storms);
+    write_file("lt_pipes.slk", manhole_to_outfall);
+    const double midnight = julian_from_date(2005, 3, 2, 0, 0, 0.0);
+    surface_wakes_at = midnight;
+    run_recording_pipes("lt.prj");
+    surface_wakes_at = 0.0;
+    std::vector<double> in_gap;
+    for (const double t : pipe_solves)
+      if (t > rest + 0.5 * step && t < second_storm - 0.5 * step) in_gap.push_back(t);
+    ASSERT_EQ(in_gap.size(), 1u);
+    EXPECT_NEAR(in_gap[0], midnight, 1e-6);
+  }
+
+  temp_dir dir;
+  write_case(weather(77, 30, 0, 6, true), "STORM_SEWER lt_pipes.slk\n");
+  write_file("lt_rain.gag", two_storms);
+  write_file("lt_pipes.slk", manhole_to_outfall);
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+      "lt.prj", [] { return books() + read_file("superlink_flows.out"); });
+  ASSERT_EQ(runs.run[1].status, 0) << runs.run[1].out;
+  // The header, then one line per solve.
+  const std::string flows = read_file("superlink_flows.out");
+  EXPECT_EQ(static_cast<std::size_t>(std::count(flows.begin(), flows.end(), '\n')),
+            waited.size() + 1)
+      << flows;
+}
+
+// A chamber under the lowest cell, with nine grates, drains slowly through a narrow, rough pipe
+// to a manhole under the highest cell whose rim lies 0.4 m above its bottom: long after a storm
+// the chamber still pushes water up the manhole and over its rim onto the highest cell.
+constexpr const char* chamber_to_low_rim =
+    "A chamber under the lowest cell drains slowly to a low-rimmed manhole under the highest\n"
+    "CONNECT 1 1 2\n"
+    "SJUNC 1 10.0 8.0 100.0 9 2 2 1.0 0.6\n"
+    "SJUNC 2 6.9 6.5 1.0 1 1 1 1.0 0.6\n"
+    "SLINK 1 1\n"
+    "NODE 1 10.0 8.0 0 0 2 2 0 0\n"
+    "NODE 2 6.9 6.5 0 0 1 1 0 0\n"
+    "PIPE 1 1 0.1 0 0.015 0.05 100 0 0\n";
+
+void write_spilling_case(const std::string& extra_cards) {
+  write_case(weather(77, 30, 0, 6, true),
+             "STORM_SEWER lt_pipes.slk\nHIGH_HEAD_RELEASE\n" + extra_cards);
+  write_file("lt_rain.gag", two_storms);
+  write_file("lt_ks.asc", map(0.001));  // a tight soil: the spilled water stands and runs off
+  write_file("lt_pipes.slk", chamber_to_low_rim);
+}
+
+// In the dry spell of the last run driven with spill_watching_superlink_step (from the first skip
+// ahead to the second storm): the water the pipes spilled onto the surface, the water on the two
+// cells between the highest cell and the lowest when the spell began, and the most it rose above
+// that.
+double spell_spilled = 0.0;
+double below_at_spell_start = -1.0;
+double below_rise = 0.0;
+
+void spill_watching_superlink_step(model_state& ms) {
+  const double before = ms.output.totals.run_vol_drain_to_ov;
+  superlink_step(ms);
+  const double second_storm = julian_from_date(2005, 3, 2, 12, 0, 0.0);
+  if (ms.overland.dry_skip_count < 1 || ms.current_time > second_storm - 1e-6) return;
+  spell_spilled += ms.output.totals.run_vol_drain_to_ov - before;
+  const double below = (ms.overland.ov_depth[2] + ms.overland.ov_depth[3]) * cell * cell;
+  if (below_at_spell_start < 0.0) below_at_spell_start = below;
+  below_rise = std::max(below_rise, below - below_at_spell_start);
+}
+
+// Hours after the first storm the pipes spill onto the highest cell, faster than its tight soil
+// takes the water in, while the surface waits for the second storm. The spilled water runs off
+// at once, down onto the cells below (the surface wakes for it), rather than standing where it
+// fell until the storm; the books of the surface, the pipes and the run close, and the executable
+// writes the same outputs at 1 and 8 threads.
+TEST(LongTermCases, PipeWaterSpilledOntoTheSurfaceInADrySpellRunsOffAtOnce) {
+  {
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    write_spilling_case("");
+    run_steps steps = default_run_steps();
+    int replaced = 0;
+    for (loop_step& step : steps.time_loop) {
+      if (std::string(step.name) != "superlink_step") continue;
+      step.fn = spill_watching_superlink_step;
+      ++replaced;
+    }
+    ASSERT_EQ(replaced, 1);
+    spell_spilled = 0.0;
+    below_at_spell_start = -1.0;
+    below_rise = 0.0;
+    torva_test::stdout_capture capture;
+    run_project("lt.prj", nullptr, steps);
+    const std::string out = capture.stop();
+    ASSERT_EQ(run_error.error_fatal, 0) << out;
+    EXPECT_GT(spell_spilled, 50.0);
+    EXPECT_EQ(below_at_spell_start, 0.0);
+    EXPECT_GT(below_rise, 0.1);
+  }
+
+  temp_dir dir;
+  write_spilling_case("");
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts("lt.prj", books);
+  ASSERT_EQ(runs.run[1].status, 0) << runs.run[1].out;
+  const std::string summary = read_file("lt_summary.out");
+  const double taken = summary_number(summary, "Volume of overland to subsurface drains");
+  const double spilled = summary_number(summary, "Volume of subsurface drains to overland");
+  const double held = summary_number(summary, "Final volume in drains=");
+  EXPECT_GT(spilled, 100.0) << summary;
+  EXPECT_NEAR(taken - spilled, held, 0.02) << summary;
+  EXPECT_NEAR(summary_number(summary, "Subsurface drain mass bal error m^3="), 0.0, 0.01)
+      << summary;
+  const summary_balance b = read_summary_balance(summary);
+  ASSERT_TRUE(b.has_totals) << summary;
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
+  EXPECT_LT(std::fabs(b.run_surface_error), 1e-6) << summary;
+  // The surface by hand: what fell and came back up the manhole is what stands, soaked in, ran
+  // off, evaporated or went down the grates (each printed to 0.005 m3).
+  const double direct = summary_number(summary, "Total direct evaporation=");
+  EXPECT_NEAR(b.run_ov_init + b.run_precip + spilled,
+              b.run_ov_final + b.run_infiltration + b.run_discharge + direct + taken, 0.04)
       << summary;
 }
 

@@ -119,4 +119,7 @@ struct superlink_state {
   int outlet_flag = 0;              // flow reached a channel outlet in the call
   int tile_result = 0;              // result of the last groundwater-tile exchange
   double call_tile_inflow = 0.0;    // m3: tile inflow of the last call (part of call_inflow)
+  int parked = 0;                   // the drained network waits with the surface for a storm
+  double parked_until = 0.0;        // Julian day it waits for (the surface schedule's next time)
+  int parked_skips = 0;             // the surface's jumps over dry spells when it began to wait
 };

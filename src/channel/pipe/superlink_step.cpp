@@ -14,6 +14,7 @@
 #include "framework/core/file_handle.h"
 #include "framework/core/units.h"
 #include "framework/model_state.h"
+#include "overland/overland_steps.h"
 
 namespace {
 
@@ -76,6 +77,62 @@ void drain_aquifer_into_tiles(model_state& ms, double dt) {
   }
 }
 
+// The surface schedule of a long-term run waits for the next storm: it jumped a dry spell and
+// nothing has woken it since.
+bool surface_waits_for_storm(const model_state& ms) {
+  const overland_state& ov = ms.overland;
+  return ms.long_term && ov.dry_skip_pending && ms.ov_clock.next == ov.dry_skip_until;
+}
+
+// The network is at rest: no pipe passes more than the 1e-8 m3/s below which the solve counts no
+// flow at its outfalls.
+bool network_at_rest(const superlink_state& sl, const channel_state& ch) {
+  for (int s = 1; s <= ch.superlink_count; ++s)
+    for (int i = 1; i <= sl.num_nodes[s]; ++i)
+      if (!(std::fabs(sl.Q[i][s]) <= 1e-8)) return false;
+  return true;
+}
+
+// A network that waited with the surface runs again as soon as the surface does (water appeared
+// on it, or the storm began): from this pass on, over one interval, as when it waited.
+void resume_waiting_network(model_state& ms) {
+  superlink_state& sl = ms.superlink;
+  if (!sl.parked) return;
+  // The surface may have woken and jumped again within this pass: its jumps count it.
+  if (surface_waits_for_storm(ms) && ms.ov_clock.next == sl.parked_until &&
+      ms.overland.dry_skip_count == sl.parked_skips)
+    return;
+  sl.parked = 0;
+  process_clock& clock = ms.superlink_clock;
+  if (clock.next > ms.current_time + ms.time_tolerance) {
+    clock.next = ms.current_time;
+    clock.last = ms.current_time - clock.interval_days;
+  }
+}
+
+// What the network did in a dry spell moves the schedules. Water it put back on the cells is
+// routed from the next pass on, not left standing until the next storm. A network that has
+// come to rest (nothing came in, nothing moves) and does not drain the aquifer waits with the
+// surface for the next storm rather than stepping through the spell: with no inflow its water
+// would barely move, and what it holds stays booked as stored until the storm wakes it.
+void follow_dry_spell(model_state& ms, double spilled) {
+  superlink_state& sl = ms.superlink;
+  channel_state& ch = ms.channel;
+  const double now = ms.current_time;
+  if (spilled > 0.0 && surface_waits_for_storm(ms))
+    wake_surface_schedules_at(ms, now + ms.ov_clock.interval_days);
+  if (!surface_waits_for_storm(ms) || ch.superlink_leaky || spilled > 0.0) return;
+  process_clock& clock = ms.superlink_clock;
+  const double wait_until = ms.ov_clock.next;
+  if (!(wait_until > clock.next + ms.time_tolerance)) return;
+  if (sl.call_inflow > 0.0 || !network_at_rest(sl, ch)) return;
+  clock.next = wait_until;
+  clock.last = wait_until - clock.interval_days;
+  sl.parked = 1;
+  sl.parked_until = wait_until;
+  sl.parked_skips = ms.overland.dry_skip_count;
+}
+
 }  // namespace
 
 void superlink_setup(model_state& ms) {
@@ -108,6 +165,7 @@ void superlink_step(model_state& ms) {
   superlink_state& sl = ms.superlink;
   if (!ch.storm_sewer || !sl.allocated) return;
   process_clock& clock = ms.superlink_clock;
+  resume_waiting_network(ms);
   if (!(std::fabs(clock.next - ms.current_time) < ms.time_tolerance)) return;
   const double dt = (ms.current_time - clock.last) * seconds_per_day;
 
@@ -151,6 +209,7 @@ void superlink_step(model_state& ms) {
 
   clock.last = ms.current_time;
   clock.next = ms.current_time + clock.interval_days;
+  follow_dry_spell(ms, spilled);
 }
 
 double superlink_deliver_to_channel(model_state& ms, double dt) {
