@@ -333,6 +333,10 @@ void totals_block(FILE* fp, const model_state& ms, const run_totals& t) {
     total(fp, "Total flux from river to gw=", t.run_vol_river_to_gw);
     if (ss.water_table_on) total(fp, "Total flux from gw to river=", t.run_vol_gw_to_river);
   }
+  if (lakes && ms.channel.lake_loss) {
+    total(fp, "Total flux from lakes to gw=", t.run_vol_lake_to_gw);
+    total(fp, "Total flux from gw to lakes=", t.run_vol_gw_to_lake);
+  }
   if (lakes) {
     fprintf(fp, "\n");
     total(fp, "Volume precip to lakes=", t.run_vol_precip_lake);
@@ -523,11 +527,18 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
   // boundary cells count on both sides rather than as a net, so that water a boundary brings in
   // is water the error is measured against.
   double inputs = t.run_vol_precip + t.run_vol_gw_head_flux + t.run_vol_ov_source +
-                  t.run_vol_gw_to_lake + t.run_vol_chan_source + t.run_vol_head_in +
-                  t.run_vol_xy_gain + t.run_vol_drain_made;
+                  t.run_vol_chan_source + t.run_vol_head_in + t.run_vol_xy_gain +
+                  t.run_vol_drain_made;
   double outputs = t.run_vol_discharge + t.run_vol_evap + t.run_vol_slope_out + t.run_vol_head_out +
-                   t.run_vol_xy_loss + t.run_vol_lake_to_gw + t.run_vol_lake_evap +
-                   t.run_vol_ov_pumped + t.run_vol_drain_lost + t.run_vol_lake_pumped;
+                   t.run_vol_xy_loss + t.run_vol_lake_evap + t.run_vol_ov_pumped +
+                   t.run_vol_drain_lost + t.run_vol_lake_pumped;
+  // The lakes' beds pass water to and from a simulated aquifer, whose storage is one of the
+  // run's stores; without one it leaves the run's stores (or comes from a table they do not
+  // hold).
+  if (!saturated_gw) {
+    inputs += t.run_vol_gw_to_lake;
+    outputs += t.run_vol_lake_to_gw;
+  }
   if (saturated_gw) {
     outputs +=
         t.run_vol_downward - t.run_vol_gw_recharge + t.run_vol_gw_leakage + t.run_vol_gw_pumping;
