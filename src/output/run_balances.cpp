@@ -49,11 +49,15 @@ double aquifer_store(const model_state& ms) {
   return sum;
 }
 
-// Stream-bed seepage waiting for the groundwater step (m3, positive into the aquifer).
+// Stream-bed and lake-bed seepage waiting for the groundwater step (m3, positive into the
+// aquifer).
 double seepage_in_transit(const model_state& ms) {
   const raw_array1d<double>& v = ms.groundwater.chan_seepage;
+  const raw_array1d<double>& lake = ms.groundwater.lake_seepage;
+  const bool lakes = ms.perennial_lakes && ms.channel.lake_loss;
   double sum = 0.0;
   for (int c = 1; c <= ms.cell_count && has(v, c); ++c) sum -= v[c];
+  for (int c = 1; lakes && c <= ms.cell_count && has(lake, c); ++c) sum -= lake[c];
   return sum;
 }
 
@@ -122,8 +126,9 @@ void final_stores(model_state& ms) {
   t.vol_soil_final = 0.0;
   t.run_vol_simple_soil_final = 0.0;
   if (ss.gw_simulation) {
-    // Seepage the stream beds passed since the last groundwater step has left the channels but
-    // not yet moved the heads: it is the aquifer's water, taken in as its input.
+    // Seepage the stream and lake beds passed since the last groundwater step has left the
+    // channels and lakes but not yet moved the heads: it is the aquifer's water, taken in as its
+    // input.
     const double in_transit = seepage_in_transit(ms);
     t.run_vol_gw_final = aquifer_store(ms) + in_transit;
     t.run_vol_gw_inputs += in_transit;

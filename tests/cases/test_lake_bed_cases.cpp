@@ -40,8 +40,10 @@ void replace_line(std::string& text, const std::string& from, const std::string&
 // The example lake closed: the culvert's inlet raised to 104.5 m, above any level the lake
 // reaches, so nothing leaves through it; rain of 1e-6 mm/h over the whole 180 minutes (it keeps
 // the event open and brings the lake 2.7e-6 m3), its bed `mlake` thick (in centimetres) on the
-// soil conductivity map, and the lake's level and volume written every 5 minutes.
-void write_closed_lake(const std::string& mlake, bool with_soil_maps = true) {
+// soil conductivity map, and the lake's level and volume written every 5 minutes. With
+// `aquifer` the ground holds a simulated aquifer of the same conductivity (0.1 cm/h), porosity
+// 0.3, its bottom at 80 m and its head at 90 m, far below the lake's ground.
+void write_closed_lake(const std::string& mlake, bool with_soil_maps = true, bool aquifer = false) {
   for (const char* name :
        {"lake.gst", "lake_mask.asc", "lake_elev.asc", "lake_conductivity.asc", "lake_capillary.asc",
         "lake_porosity.asc", "lake_moisture.asc", "lake_hyd_locations.txt"})
@@ -58,6 +60,26 @@ void write_closed_lake(const std::string& mlake, bool with_soil_maps = true) {
          {"GREEN_AMPT\n", "CONDUCTIVITY ", "CAPILLARY ", "POROSITY ", "MOISTURE "})
       replace_line(prj, card, "");
   prj += "LAKE_OUTPUT        lake_series.out\n";
+  if (aquifer) {
+    const std::string elev = read_file(example_dir + "/lake_elev.asc");
+    std::size_t header = 0;
+    for (int k = 0; k < 6; ++k) header = elev.find('\n', header) + 1;
+    auto uniform = [&](const char* name, const char* value) {
+      std::string text = elev.substr(0, header);
+      for (int r = 0; r < 10; ++r) {
+        for (int c = 0; c < 12; ++c) text += std::string(value) + " ";
+        text += "\n";
+      }
+      write_file(name, text);
+    };
+    uniform("gw_head.asc", "90.0");
+    uniform("gw_bottom.asc", "80.0");
+    uniform("gw_bound.asc", "1");
+    prj +=
+        "WATER_TABLE gw_head.asc\nGW_SIMULATION\nAQUIFER_BOTTOM gw_bottom.asc\n"
+        "GW_BOUNDFILE gw_bound.asc\nGW_UNIF_POROSITY 0.3\nGW_UNIF_HYCOND 0.1\nGW_LSOR_DIR 1\n"
+        "GW_LSOR_CON 0.000001\n";
+  }
   write_file("lake.prj", prj);
 }
 
@@ -77,7 +99,9 @@ std::vector<series_row> read_series(const std::string& text) {
 // its bed passes (L - z) K / t over the cell's area, K = 0.1 cm/h from the soil conductivity map
 // and t = MLAKE / 100 m, that is the lake's volume times a = K h / t; a step never takes more
 // than the lake holds, so V(n) = V(n - 1) max(0, 1 - a), and the level is 103.6 + V / 900. The
-// water leaves the run into the table deep below, booked as lake water to groundwater.
+// water leaves the run into the table deep below, booked as lake water to groundwater; over a
+// simulated aquifer whose head stays below the lake's ground the same law holds and the water
+// passed stays in the run, in the aquifer.
 TEST(LakeBedCases, AClosedLakeDrainsThroughItsBedByTheBedsLawAndNeverBelowEmpty) {
   torva_test::process_state_guard guard;
   const std::string conductivity = read_file(example_dir + "/lake_conductivity.asc");
@@ -90,11 +114,13 @@ TEST(LakeBedCases, AClosedLakeDrainsThroughItsBedByTheBedsLawAndNeverBelowEmpty)
   struct lake_case {
     const char* mlake;  // bed thickness, cm
     double t;           // m
+    bool aquifer;
   };
-  for (const lake_case& c : {lake_case{"1.0", 0.01}, lake_case{"0.0001", 0.000001}}) {
-    SCOPED_TRACE(c.mlake);
+  for (const lake_case& c : {lake_case{"1.0", 0.01, false}, lake_case{"0.0001", 0.000001, false},
+                             lake_case{"1.0", 0.01, true}}) {
+    SCOPED_TRACE(std::string(c.mlake) + (c.aquifer ? " over an aquifer" : ""));
     temp_dir dir;
-    write_closed_lake(c.mlake);
+    write_closed_lake(c.mlake, true, c.aquifer);
     const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
         "lake.prj", [] { return read_file("lake_series.out") + read_file("lake_summary.out"); });
     ASSERT_EQ(runs.run[1].status, 0) << runs.run[1].out;
@@ -135,6 +161,13 @@ TEST(LakeBedCases, AClosedLakeDrainsThroughItsBedByTheBedsLawAndNeverBelowEmpty)
     EXPECT_NEAR(summary_number(summary, "volume of water from lakes to gw:"), 90.0 - final_volume,
                 0.06);  // printed to 0.1 m3
     EXPECT_NEAR(summary_number(summary, "Perennial lake mass bal error m^3="), 0.0, 0.005);
+    if (c.aquifer) {
+      // 10 m of aquifer at porosity 0.3 under the 108 grid positions of 900 m2 at the start.
+      const double start = summary_number(summary, "Initial volume in groundwater=");
+      EXPECT_NEAR(start, 291600.0, 0.005);
+      EXPECT_NEAR(summary_number(summary, "Final volume in groundwater=") - start,
+                  90.0 - final_volume, 0.01);
+    }
   }
 }
 
