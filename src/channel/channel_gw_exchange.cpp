@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "channel/lake_bed_seepage.h"
 #include "channel/link_flows.h"
 #include "framework/core/error_state.h"
 #include "framework/core/units.h"
@@ -95,7 +96,7 @@ int chan_gw_exchange(model_state& ms, double* lake_seepage, bool lake_seepage_on
       lake_bed_cell cell;
       cell.lake_level = ch.lake_elev[lake];
       cell.ground = ms.cell_elev[c];
-      cell.conductivity = ss.gw_cond_x.empty() ? 0.0 : ss.gw_cond_x[c];
+      cell.conductivity = lake_bed_conductivity(ms, c);
       cell.thickness_cm = ch.Mlake.empty() ? 0.0 : ch.Mlake[lake];
       cell.gridsize = ms.gridsize;
       cell.head = ss.elevgw.empty() ? 0.0 : ss.elevgw[c];

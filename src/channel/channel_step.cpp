@@ -13,6 +13,7 @@
 #include "channel/channel_lakes.h"
 #include "channel/channel_routing.h"
 #include "channel/channel_steps.h"
+#include "channel/lake_bed_seepage.h"
 #include "channel/lake_pumps.h"
 #include "channel/link_flows.h"
 #include "channel/sections.h"
@@ -453,6 +454,7 @@ void channel_routing_step(model_state& ms) {
     lake_pumps_step(ms, dt);
     if (run_error.error_code != 0) return;
     book_lake_exchange(ms);
+    lake_bed_seepage_step(ms, dt);
     lake_extent_view view = lake_view(ms);
     bool changed = false;
     if (!lake_adjust_cells(view, changed)) return;

@@ -80,16 +80,18 @@ void setup_channel_network(model_state& ms) {
 
   ch.lake_loss = read_chan_input(ms);
   if (run_error.error_code != 0 || run_error.error_fatal) return;
-  // The seepage through the beds of channel lakes is not carried: a lake that asks for it
-  // stops the run rather than keep water its bed would pass.
-  if (ch.lake_loss && ch.num_lakes > 0) {
-    printf(
-        "Error: seepage through the beds of channel lakes (the MLAKE card of the channel input "
-        "file %s) is not supported by this version.\n",
-        name);
-    return stop_now();
-  }
   if (!channel_lakes_setup(ms)) return;
+  // A leaking lake bed passes water at the aquifer's conductivity, or without an aquifer at the
+  // soil's saturated conductivity: a run that holds neither cannot move it.
+  if (ch.lake_loss && ch.num_lakes > 0 && !ms.subsurface.gw_simulation &&
+      ms.subsurface.ks_cell.count() < ms.cell_count) {
+    stop_with_message(
+        "Error: the beds of the channel lakes leak (an MLAKE card of the channel input file %s), "
+        "but no conductivity is given for them: neither groundwater simulation nor a soil "
+        "conductivity map.\n",
+        name);
+    return;
+  }
 
   if (!allocate_nodes(ch, ch.yp_max_flood, "yp_max_flood")) return stop_now();
   // Channel sediment, constituents and the nutrient sub-model are refused at start-up, so their

@@ -49,11 +49,15 @@ double aquifer_store(const model_state& ms) {
   return sum;
 }
 
-// Stream-bed seepage waiting for the groundwater step (m3, positive into the aquifer).
+// Stream-bed and lake-bed seepage waiting for the groundwater step (m3, positive into the
+// aquifer).
 double seepage_in_transit(const model_state& ms) {
   const raw_array1d<double>& v = ms.groundwater.chan_seepage;
+  const raw_array1d<double>& lake = ms.groundwater.lake_seepage;
+  const bool lakes = ms.perennial_lakes && ms.channel.lake_loss;
   double sum = 0.0;
   for (int c = 1; c <= ms.cell_count && has(v, c); ++c) sum -= v[c];
+  for (int c = 1; lakes && c <= ms.cell_count && has(lake, c); ++c) sum -= lake[c];
   return sum;
 }
 
@@ -122,8 +126,9 @@ void final_stores(model_state& ms) {
   t.vol_soil_final = 0.0;
   t.run_vol_simple_soil_final = 0.0;
   if (ss.gw_simulation) {
-    // Seepage the stream beds passed since the last groundwater step has left the channels but
-    // not yet moved the heads: it is the aquifer's water, taken in as its input.
+    // Seepage the stream and lake beds passed since the last groundwater step has left the
+    // channels and lakes but not yet moved the heads: it is the aquifer's water, taken in as its
+    // input.
     const double in_transit = seepage_in_transit(ms);
     t.run_vol_gw_final = aquifer_store(ms) + in_transit;
     t.run_vol_gw_inputs += in_transit;
@@ -333,6 +338,10 @@ void totals_block(FILE* fp, const model_state& ms, const run_totals& t) {
     total(fp, "Total flux from river to gw=", t.run_vol_river_to_gw);
     if (ss.water_table_on) total(fp, "Total flux from gw to river=", t.run_vol_gw_to_river);
   }
+  if (lakes && ms.channel.lake_loss) {
+    total(fp, "Total flux from lakes to gw=", t.run_vol_lake_to_gw);
+    total(fp, "Total flux from gw to lakes=", t.run_vol_gw_to_lake);
+  }
   if (lakes) {
     fprintf(fp, "\n");
     total(fp, "Volume precip to lakes=", t.run_vol_precip_lake);
@@ -523,11 +532,18 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
   // boundary cells count on both sides rather than as a net, so that water a boundary brings in
   // is water the error is measured against.
   double inputs = t.run_vol_precip + t.run_vol_gw_head_flux + t.run_vol_ov_source +
-                  t.run_vol_gw_to_lake + t.run_vol_chan_source + t.run_vol_head_in +
-                  t.run_vol_xy_gain + t.run_vol_drain_made;
+                  t.run_vol_chan_source + t.run_vol_head_in + t.run_vol_xy_gain +
+                  t.run_vol_drain_made;
   double outputs = t.run_vol_discharge + t.run_vol_evap + t.run_vol_slope_out + t.run_vol_head_out +
-                   t.run_vol_xy_loss + t.run_vol_lake_to_gw + t.run_vol_lake_evap +
-                   t.run_vol_ov_pumped + t.run_vol_drain_lost + t.run_vol_lake_pumped;
+                   t.run_vol_xy_loss + t.run_vol_lake_evap + t.run_vol_ov_pumped +
+                   t.run_vol_drain_lost + t.run_vol_lake_pumped;
+  // The lakes' beds pass water to and from a simulated aquifer, whose storage is one of the
+  // run's stores; without one it leaves the run's stores (or comes from a table they do not
+  // hold).
+  if (!saturated_gw) {
+    inputs += t.run_vol_gw_to_lake;
+    outputs += t.run_vol_lake_to_gw;
+  }
   if (saturated_gw) {
     outputs +=
         t.run_vol_downward - t.run_vol_gw_recharge + t.run_vol_gw_leakage + t.run_vol_gw_pumping;

@@ -100,30 +100,6 @@ TEST(LakeCases, TheExampleLakeFillsSpreadsAndEmptiesThroughItsCulvertWithItsBook
   EXPECT_GT(lake_cell[2], 0.1);
 }
 
-// The example lake with a bed that leaks (an MLAKE card): the seepage through the beds of channel
-// lakes is not carried, so the run stops at start-up naming the card rather than keep the water
-// the bed would pass.
-TEST(LakeCases, ALakeWhoseBedLeaksStopsTheRunAtStartUp) {
-  torva_test::process_state_guard guard;
-  temp_dir dir;
-  for (const char* name :
-       {"lake.prj", "lake.gst", "lake_mask.asc", "lake_elev.asc", "lake_conductivity.asc",
-        "lake_capillary.asc", "lake_porosity.asc", "lake_moisture.asc", "lake_hyd_locations.txt"})
-    write_file(name, read_file(example_dir + "/" + name));
-  std::string chn = read_file(example_dir + "/lake.chn");
-  const std::size_t at = chn.find("MINWSE 103.6\n");
-  ASSERT_NE(at, std::string::npos);
-  chn.insert(at, "MLAKE 50.0\n");
-  write_file("lake.chn", chn);
-  const command_result run = run_command(torva_exe(), {"lake.prj"});
-  EXPECT_EQ(run.status, 1) << run.out << run.err;
-  EXPECT_NE(run.out.find("Error: seepage through the beds of channel lakes (the MLAKE card of "
-                         "the channel input file lake.chn) is not supported by this version.\n"),
-            std::string::npos)
-      << run.out;
-  EXPECT_EQ(run.out.find("Running...."), std::string::npos) << run.out;
-}
-
 // The same lake with the overland water routed by the ADE schemes: the water running over the
 // lake's shores and spilling back is booked to the lake, so the run's and the lake's books
 // close, and 1 and 8 threads write the same outputs.

@@ -1,6 +1,7 @@
 // Channel lakes: the extent following the volume along the search list, evaporation, the depths
 // shown in the depth map, and a lake on the network that fills from a link and empties over a
-// weir while its books hold at every channel step.
+// weir while its books hold at every channel step; the seepage through a lake's bed and how much
+// of it the lake can give.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +11,7 @@
 
 #include "channel/channel_lakes.h"
 #include "channel/channel_step.h"
+#include "channel/lake_bed_seepage.h"
 #include "channel/link_flows.h"
 #include "channel/routing_network.h"
 #include "framework/core/error_state.h"
@@ -468,3 +470,101 @@ TEST_F(LakeNetworkTest, AStructureBesideALakeSeesItsLevelAndIsCutToItsWater) {
 }
 
 }  // namespace
+
+// Lake-bed seepage of lake 1 over its first two cells (ground 100.0 and 100.2 m, level 100.5 m,
+// 320 m3) into a simulated aquifer of conductivity 1e-6 m/s under a bed 50 cm thick, over 100 s:
+// each cell passes (H - L) K / t x 400 m2 x 100 s when the head H stands above its ground and
+// over 0.01 m of aquifer, else -(L - z) K / t x 400 m2 x 100 s; the lake, its books, the aquifer's
+// waiting volumes and the run's and the event's totals take the same water.
+TEST_F(LakeExtentTest, TheBedPassesItsSeepageToTheLakeTheAquiferAndTheBooks) {
+  model_state& ms = *ms_;
+  subsurface_state& ss = ms.subsurface;
+  ms.perennial_lakes = 1;
+  ch_.lake_loss = 1;
+  ch_.Mlake.allocate(1);
+  ch_.calc_loss.allocate(1);
+  ch_.Mlake[1] = 50.0;
+  ch_.calc_loss[1] = 1;
+  ss.gw_simulation = 1;
+  ss.water_table_on = 1;
+  for (auto* a : {&ss.gw_cond_x, &ss.elevgw, &ss.bottom_elev, &ms.groundwater.lake_seepage,
+                  &ch_.lake_cell_loss})
+    a->allocate(6);
+  ss.gwbound.allocate(6);
+  for (int c = 1; c <= 6; ++c) {
+    ss.gw_cond_x[c] = 1e-6;
+    ss.bottom_elev[c] = 90.0;
+    ss.gwbound[c] = 7;
+  }
+  const double k = 1e-6 / 0.5 * 400.0 * 100.0;  // m3 per metre of head difference
+  struct seepage_case {
+    const char* what;
+    double head;   // m, both cells
+    double cell1;  // expected m3, positive into the lake
+    double cell2;
+  };
+  const seepage_case cases[] = {
+      {"a head deep below the ground: the lake's depth drives the loss", 95.0, -0.5 * k, -0.3 * k},
+      {"a head above the lake: the aquifer feeds it", 101.0, 0.5 * k, 0.5 * k},
+      {"a head between the ground and the lake: the difference drives the loss", 100.3, -0.2 * k,
+       -0.2 * k},
+  };
+  for (const seepage_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fill_lake(ms, 100.5, 2);
+    ch_.lake_in_dv[1] = ch_.lake_out_dv[1] = 0.0;
+    ms.output.totals = run_totals{};
+    ms.output.budget = event_budget{};
+    for (int cell = 1; cell <= 6; ++cell) {
+      ss.elevgw[cell] = c.head;
+      ms.groundwater.lake_seepage[cell] = 0.0;
+    }
+    lake_bed_seepage_step(ms, 100.0);
+    const double net = c.cell1 + c.cell2;
+    EXPECT_NEAR(ch_.lake_volume[1], 320.0 + net, 1e-9);
+    EXPECT_NEAR(ms.groundwater.lake_seepage[1], c.cell1, 1e-12);
+    EXPECT_NEAR(ms.groundwater.lake_seepage[2], c.cell2, 1e-12);
+    EXPECT_EQ(ms.groundwater.lake_seepage[3], 0.0);  // outside the lake
+    EXPECT_NEAR(ch_.lake_cell_loss[1], c.cell1 / 100.0, 1e-14);
+    const double in = std::max(c.cell1, 0.0) + std::max(c.cell2, 0.0);
+    const double out = -std::min(c.cell1, 0.0) - std::min(c.cell2, 0.0);
+    EXPECT_NEAR(ch_.lake_in_dv[1], in, 1e-12);
+    EXPECT_NEAR(ch_.lake_out_dv[1], out, 1e-12);
+    EXPECT_NEAR(ms.output.totals.run_vol_gw_to_lake, in, 1e-12);
+    EXPECT_NEAR(ms.output.totals.run_vol_lake_to_gw, out, 1e-12);
+    EXPECT_NEAR(ms.output.budget.event_vol_gw_to_lake, in, 1e-12);
+    EXPECT_NEAR(ms.output.budget.event_vol_lake_to_gw, out, 1e-12);
+  }
+
+  // A bed thin enough to pass more than the lake holds gives what it holds, shared by its cells
+  // in proportion to their losses, and leaves the lake empty.
+  fill_lake(ms, 100.5, 2);
+  ch_.lake_out_dv[1] = 0.0;
+  ms.output.totals = run_totals{};
+  for (int cell = 1; cell <= 6; ++cell) {
+    ss.elevgw[cell] = 95.0;
+    ms.groundwater.lake_seepage[cell] = 0.0;
+  }
+  ch_.Mlake[1] = 0.0001;
+  lake_bed_seepage_step(ms, 100.0);
+  EXPECT_EQ(ch_.lake_volume[1], 0.0);
+  EXPECT_NEAR(ch_.lake_out_dv[1], 320.0, 1e-9);
+  EXPECT_NEAR(ms.output.totals.run_vol_lake_to_gw, 320.0, 1e-9);
+  EXPECT_NEAR(ms.groundwater.lake_seepage[1], -200.0, 1e-9);  // 0.5 / 0.8 of the lake
+  EXPECT_NEAR(ms.groundwater.lake_seepage[2], -120.0, 1e-9);
+}
+
+// What a bed may take in one step: all it asks while the lake and its gains cover it, else the
+// share of its losses they do cover, and nothing from an empty lake that gains nothing.
+TEST(LakeBedShare, TheLossesShareWhatTheLakeHolds) {
+  struct share_case {
+    double volume, gained, lost, share;
+  };
+  const share_case cases[] = {
+      {100.0, 0.0, 40.0, 1.0},   {100.0, 0.0, 100.0, 1.0}, {100.0, 0.0, 400.0, 0.25},
+      {100.0, 20.0, 240.0, 0.5}, {0.0, 0.0, 5.0, 0.0},     {0.0, 0.0, 0.0, 1.0},
+  };
+  for (const share_case& c : cases)
+    EXPECT_DOUBLE_EQ(lake_bed_share(c.volume, c.gained, c.lost), c.share)
+        << c.volume << " " << c.gained << " " << c.lost;
+}
