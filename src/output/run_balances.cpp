@@ -235,7 +235,8 @@ void sacramento_block(FILE* fp, model_state& ms) {
 
 void groundwater_block(FILE* fp, run_totals& t) {
   t.run_gw_error = balance_ratio(t.run_vol_gw_final - t.run_vol_gw_init - t.run_vol_gw_inputs -
-                                     t.run_vol_gw_head_flux - t.run_vol_xy_gain + t.run_vol_xy_loss,
+                                     t.run_vol_gw_head_flux - t.run_vol_xy_gain +
+                                     t.run_vol_xy_loss + t.run_vol_gw_exfil,
                                  t.run_vol_gw_init, 100.0);
   fprintf(fp, "\n \n");
   fprintf(fp, "GROUNDWATER CALCULATIONS \n\n");

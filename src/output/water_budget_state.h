@@ -104,6 +104,7 @@ struct run_totals {
   double run_vol_precip = 0.0, run_vol_interception = 0.0, run_vol_infiltration = 0.0;
   double run_vol_evap = 0.0, run_vol_direct_evap = 0.0, run_vol_soil_et = 0.0;
   double run_vol_exfiltration = 0.0;
+  double run_vol_gw_exfil = 0.0;  // water the aquifer gave the ground where its table reached it
   double run_vol_gw_inputs = 0.0, run_vol_gw_recharge = 0.0, run_vol_gw_leakage = 0.0;
   double run_vol_gw_pumping = 0.0, run_vol_gw_head_flux = 0.0, run_vol_gw_unsat = 0.0;
   double run_vol_downward = 0.0, run_vol_deep_recharge = 0.0;

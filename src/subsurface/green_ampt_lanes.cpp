@@ -223,11 +223,23 @@ void Group(const green_ampt_views& v, int first, int count, double* lane_sums,
   if (v.lake_flag != 0 && !v.lake_cells.empty())
     for (int l = 0; l < count; ++l)
       if (v.lake_cells[first + l] > 0) lake |= 1u << l;
-  const unsigned cells = in_range & ~lake;
+  unsigned cells = in_range & ~lake;
   const V zero = hn::Zero(d);
   const V least = hn::Set(d, 1e-16);
   unsigned ponded = 0;
   if (rain != nullptr) rain_onto_group(d, v, first, cells, *rain);
+  // The rain falls on a cell whose table stands at the ground; the cell takes none of it, and
+  // the depth it keeps is scanned as the overland step would.
+  if (!v.exfil_cells.empty()) {
+    for (int l = 0; l < count; ++l) {
+      if (!(cells >> l & 1u) || v.exfil_cells[first + l] != 1) continue;
+      cells &= ~(1u << l);
+      if (rain == nullptr) continue;
+      const double h = v.ov_depth[first + l];
+      if (h > 1e-16) rain->any_depth = 1;
+      if (std::isnan(h) && rain->nan_cell == 0) rain->nan_cell = first + l;
+    }
+  }
   for (int w = 0; w * n < green_ampt_group_cells; ++w) {
     const unsigned bits = chunk_bits(d, cells, w);
     if (bits == 0) continue;

@@ -44,9 +44,25 @@ int cell_team(const model_state& ms) {
   return team_size(ms.cell_count);
 }
 
+// True when the aquifer gives the ground surface the water its table raises above the ground:
+// an aquifer whose storage is its porosity up to the ground (no Richards columns, no soil of
+// zones), in a cell outside the channel and overland lakes.
+bool exfiltration_built(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  return !ss.inf_richards && !gw_soil_zone_on(ms);
+}
+
+bool lake_cell(const model_state& ms, int c) {
+  const channel_state& ch = ms.channel;
+  const overland_state& ov = ms.overland;
+  return (ms.perennial_lakes && has(ch.lake_mask, c) && ch.lake_mask[c] > 0) ||
+         (ov.overland_lake_map && has(ov.oland_lake_new, c) && ov.oland_lake_new[c] > 0);
+}
+
 // The storage coefficient of every cell for the step: 1 where the water table is at or above
-// the ground; below it the soil's porosity inside the soil depth of the redistribution and
-// layered soils, the aquifer's porosity deeper down (and everywhere without those soils).
+// the ground (the aquifer's porosity where the surface takes the water above the ground); below it
+// the soil's porosity inside the soil depth of the redistribution and layered soils, the aquifer's
+// porosity deeper down (and everywhere without those soils).
 void set_storage(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
   groundwater_state& g = ms.groundwater;
@@ -72,7 +88,9 @@ void set_storage(model_state& ms) {
     if (zone_profile) {
       // The layer the table is in, through the profile the books hold the aquifer's water by.
       sy = gw_profile_slope(gw_cell_profile(ms, c), ss.elevgw[c]);
-    } else if (d <= 0.0) {
+    } else if (d <= 0.0 && !exfiltration_built(ms)) {
+      // Where the surface takes the water above the ground, the table at the ground moves
+      // through the aquifer's pores: it keeps the porosity.
       sy = 1.0;
     } else if (soil_zone && d <= soil_depth / 100.0) {
       if (ss.inf_redist) {
@@ -268,22 +286,54 @@ int first_nan_head(const model_state& ms, const double* head, bool skip_code5) {
       });
 }
 
-// Lowest active cell whose head is at or above its ground, 0 when none.
+// Lowest active cell whose head is at or above its ground and whose water nothing takes onto
+// the surface, 0 when none.
 int first_head_at_surface(const model_state& ms) {
   const double* head = ms.subsurface.elevgw.data();
   const double* ground = ms.cell_elev.data();
   const unsigned char* held = ms.groundwater.held.data();
+  const bool built = exfiltration_built(ms);
   return block_ordered_sum<1024, int>(
       ms.cell_count, 0,
       [&](int first, int last) {
         for (int c = first; c <= last; ++c)
-          if (!held[c] && ground[c] - head[c] <= 1e-16) return c;
+          if (!held[c] && ground[c] - head[c] <= 1e-16 && (!built || lake_cell(ms, c))) return c;
         return 0;
       },
       [](int& found, int part) {
         if (part != 0) found = part;
         return part == 0;
       });
+}
+
+// Exfiltration: every active cell whose table the solve raised above its ground gives the water
+// above the ground onto its surface (overland depth) and its head comes back to the ground. The
+// aquifer holds its water at its porosity up to the ground, so the water above it is the
+// porosity times the head's rise over the ground. Returns the volume given (m3), in block order.
+double exfiltrate_to_surface(model_state& ms) {
+  subsurface_state& ss = ms.subsurface;
+  double* head = ss.elevgw.data();
+  const double* ground = ms.cell_elev.data();
+  const double* porosity = ss.gw_porosity.data();
+  const unsigned char* held = ms.groundwater.held.data();
+  double* depth = ms.overland.ov_depth.data();
+  double* cum = has(ss.exfil_cum, ms.cell_count) ? ss.exfil_cum.data() : nullptr;
+  const double area = ms.gridsize * ms.gridsize;
+  return block_ordered_sum<1024, double>(
+      ms.cell_count, 0.0,
+      [&](int first, int last) {
+        double part = 0.0;
+        for (int c = first; c <= last; ++c) {
+          if (held[c] || !(head[c] > ground[c])) continue;
+          const double e = porosity[c] * (head[c] - ground[c]);  // m of water
+          head[c] = ground[c];
+          depth[c] += e;
+          if (cum != nullptr) cum[c] += e;
+          part += e * area;
+        }
+        return part;
+      },
+      [](double& total, double part) { total += part; });
 }
 
 // One Picard pass's transmissivities, from the current heads; the heads go back to the start
@@ -591,9 +641,9 @@ void groundwater_step(model_state& ms) {
     }
   }
   const int bad = first_nan_head(ms, ss.elevgw.data(), true);
-  // Nothing takes the water a table above the ground would give the surface, and the aquifer's
-  // storage would be booked at its porosity where the solve stored it at 1: the run stops rather
-  // than go on with made water.
+  // Under a soil of zones or in a lake nothing takes the water a table above the ground would
+  // give the surface, and the aquifer's storage would be booked by its profile where the solve
+  // stored it at 1: the run stops rather than go on with made water.
   const int flooded = ss.inf_richards ? 0 : first_head_at_surface(ms);
   if (flooded != 0 && bad == 0) {
     printf(
@@ -611,6 +661,12 @@ void groundwater_step(model_state& ms) {
         bad);
     stop_now();
     return;
+  }
+
+  if (exfiltration_built(ms) && ms.overland.ov_depth.count() >= n) {
+    const double given = exfiltrate_to_surface(ms);
+    ss.exfil_volume += given;
+    t.run_vol_gw_exfil += given;
   }
 
   // The soil's wetted zone follows the table; what it gives or takes goes with the next step's

@@ -107,6 +107,7 @@ void green_ampt_group_scalar(const green_ampt_views& v, int first, int count) {
   for (int l = 0; l < count; ++l) {
     const int c = first + l;
     if (skipped(v.lake_flag, v.lake_cells, c)) continue;
+    if (!v.exfil_cells.empty() && v.exfil_cells[c] == 1) continue;
     if (v.ov_depth[c] < 1e-16) {
       v.inf_rate[c] = 0.0;
       v.ov_depth[c] = 0.0;
@@ -700,6 +701,9 @@ green_ampt_views green_ampt_step_views(model_state& ms, double dt) {
   v.G = cells_const(ss.green_ampt_g);
   v.lake_flag = ms.perennial_lakes && !ms.channel.lake_mask.empty();
   v.lake_cells = cells_const(ms.channel.lake_mask);
+  // The saturated groundwater marks the cells whose table stands at the ground.
+  if (ss.gw_simulation && holds(ss.yes_exfil, ms.cell_count))
+    v.exfil_cells = cells_const(ss.yes_exfil);
   v.area_reduction = ov.area_reduction && !ov.area_reduction_cell.empty();
   v.area_reduction_cell = cells_const(ov.area_reduction_cell);
   v.ov_depth = cells(ov.ov_depth);

@@ -42,11 +42,14 @@ double green_ampt_implicit_depth(double G, double K, double dt, double F, double
 // flag is off.
 struct green_ampt_views {
   int cell_count = 0;
-  double dt = 0.0;                              // s
-  std::span<const double> ks;                   // per cell: saturated conductivity (m/s)
-  std::span<const double> G;                    // per cell: capillary head x moisture deficit (m)
-  std::span<const int> lake_cells;              // per cell: channel lake number, 0 none
-  int lake_flag = 0;                            // channel lakes on: their cells are skipped
+  double dt = 0.0;                  // s
+  std::span<const double> ks;       // per cell: saturated conductivity (m/s)
+  std::span<const double> G;        // per cell: capillary head x moisture deficit (m)
+  std::span<const int> lake_cells;  // per cell: channel lake number, 0 none
+  int lake_flag = 0;                // channel lakes on: their cells are skipped
+  // per cell: 1 where the water table stands at the ground, a cell that takes no water; may be
+  // empty (every cell takes water)
+  std::span<const int> exfil_cells;
   int area_reduction = 0;                       // area reduction on
   std::span<const double> area_reduction_cell;  // per cell: infiltrating fraction
   std::span<double> ov_depth;                   // per cell: overland depth (m), in/out

@@ -15,6 +15,7 @@
 #include "support/summary_reader.h"
 #include "support/test_support.h"
 
+using torva_test::contains;
 using torva_test::grid_header;
 using torva_test::read_file;
 using torva_test::read_summary_balance;
@@ -192,6 +193,32 @@ TEST(GroundwaterSoilCases, TheTableRisesByTheRechargeOverThePorosityOfItsLayerAn
       EXPECT_NEAR(after, by_hand, 1.0) << summary;
       EXPECT_LE(after, by_hand + 0.01) << summary;
     }
+  }
+}
+
+// Under a soil of zones the water a table above the ground would give the surface is not taken
+// in this version: the run stops at the first groundwater step that finds a table there, naming
+// the cell, rather than go on with water the books cannot hold.
+TEST(GroundwaterSoilCases, ATableAboveTheGroundUnderASoilOfZonesStopsTheRun) {
+  const soil_case cases[] = {
+      {"layered", true, ground + 0.5, 0.0, 0.45, 0.40, 0.25, 0.32},
+      {"redistribution soil", false, ground + 0.5, 0.0, 0.42, 0.42, 0.30, 0.30},
+  };
+  for (const soil_case& s : cases) {
+    SCOPED_TRACE(s.name);
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    write_case(s);
+    const torva_test::command_result run = torva_test::run_with_threads("gs.prj", 1);
+    EXPECT_NE(run.status, 0) << run.out;
+    EXPECT_TRUE(contains(run.out,
+                         "Error: the water table reached the ground surface in cell 1 "
+                         "(head 10."))
+        << run.out << run.err;
+    EXPECT_TRUE(contains(run.out,
+                         "m, ground 10 m); water leaving the aquifer onto the surface "
+                         "(exfiltration) is not run by GW_SIMULATION in this version.\n"))
+        << run.out;
   }
 }
 

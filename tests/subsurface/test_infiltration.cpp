@@ -504,13 +504,13 @@ TEST(GreenAmpt, CellHoldingAtMostItsConductivityStepGivesAllOfIt) {
 }
 
 TEST(GreenAmpt, CellsAgreeOnEveryPathAndThreadCount) {
-  // A field of ponded, dry, lake and reduced-area cells of varied soils, run for some steps:
-  // the vector solves agree with the scalar ones to round-off, and each path gives the same
-  // bits on any number of threads.
+  // A field of ponded, dry, lake, reduced-area cells and cells whose water table stands at the
+  // ground, of varied soils, run for some steps: the vector solves agree with the scalar ones to
+  // round-off, and each path gives the same bits on any number of threads.
   const int n = 3 * parallel_min_cells + 13;
   struct field {
     std::vector<double> ks, g, ov, F, rate, area;
-    std::vector<int> lake;
+    std::vector<int> lake, exfil;
   };
   auto run = [&](int wide, int threads) {
     field f;
@@ -521,12 +521,14 @@ TEST(GreenAmpt, CellsAgreeOnEveryPathAndThreadCount) {
     f.rate.assign(n + 1, -1.0);
     f.area.assign(n + 1, 1.0);
     f.lake.assign(n + 1, 0);
+    f.exfil.assign(n + 1, 0);
     for (int c = 1; c <= n; ++c) {
       f.ks[c] = (0.1 + 0.01 * (c % 37)) / 360000.0;
       f.g[c] = c % 97 == 0 ? 0.0 : 0.002 + 0.001 * (c % 53);
       f.F[c] = 1e-4 * (c % 11);
       f.area[c] = c % 7 == 0 ? 0.5 : 1.0;
       f.lake[c] = c % 101 == 0 ? 1 : 0;
+      f.exfil[c] = c % 89 == 0 ? 1 : 0;
     }
     green_ampt_views v;
     v.cell_count = n;
@@ -535,6 +537,7 @@ TEST(GreenAmpt, CellsAgreeOnEveryPathAndThreadCount) {
     v.G = f.g;
     v.lake_flag = 1;
     v.lake_cells = f.lake;
+    v.exfil_cells = f.exfil;
     v.area_reduction = 1;
     v.area_reduction_cell = f.area;
     v.ov_depth = f.ov;
@@ -566,6 +569,13 @@ TEST(GreenAmpt, CellsAgreeOnEveryPathAndThreadCount) {
     EXPECT_NEAR(wide1.rate[c], scalar1.rate[c], 1e-10 * std::fabs(scalar1.rate[c]));
     if (c % 101 == 0) {
       EXPECT_EQ(wide1.rate[c], -1.0);  // a lake cell is left alone
+    } else if (c % 89 == 0) {
+      // The table at the ground: the soil takes nothing, the surface keeps the rain of the steps.
+      for (const field* f : {&scalar1, &wide1}) {
+        EXPECT_EQ(f->rate[c], -1.0);
+        EXPECT_EQ(f->F[c], 1e-4 * (c % 11));
+        EXPECT_NEAR(f->ov[c], c % 13 == 0 ? 0.0 : 30 * 0.05 / 3600.0 * 5.0, 1e-15);
+      }
     } else if (c % 13 == 0) {
       EXPECT_EQ(wide1.rate[c], 0.0);  // dry
       EXPECT_EQ(wide1.F[c], 1e-4 * (c % 11));
@@ -593,18 +603,23 @@ TEST(GreenAmpt, CellsAgreeOnEveryPathAndThreadCount) {
 // flags of what the pass leaves. Grids of one cell, a partial group, and one or many booking
 // blocks with a partial last group; the rain's step half the infiltration's; three steps each.
 void rain_in_the_pass_matches_the_separate_passes() {
-  enum pattern { mixed, all_taken, last_cell_wet, not_a_number };
+  enum pattern { mixed, all_taken, last_cell_wet, not_a_number, table_at_ground };
   const double nan = std::nan("");
   struct field {
     std::vector<double> ks, g, ov, F, rate, prev, total, sac, longterm, area, p, change;
+    std::vector<int> exfil;  // 1 where the water table stands at the ground
   };
-  // The state before the first step: dry, tiny, shallow and ponded cells of varied soils.
+  // The state before the first step: dry, tiny, shallow and ponded cells of varied soils. With
+  // the table at the ground in every ninth cell, the cells start dry and the rain of the steps
+  // is all taken but on those cells: only they hold water after the pass.
   auto start = [nan](int n, pattern kind) {
     field f;
     for (std::vector<double>* a : {&f.ks, &f.g, &f.ov, &f.F, &f.rate, &f.prev, &f.total, &f.sac,
                                    &f.longterm, &f.area, &f.p, &f.change})
       a->assign(n + 1, 0.0);
+    f.exfil.assign(n + 1, 0);
     for (int c = 1; c <= n; ++c) {
+      if (kind == table_at_ground && c % 9 == 0) f.exfil[c] = 1;
       f.ks[c] = (0.1 + 0.05 * (c % 37)) / 360000.0;  // 1 mm/h and more
       f.g[c] = c % 97 == 0 ? 0.0 : 0.002 + 0.001 * (c % 53);
       f.F[c] = 1e-4 * (c % 11);
@@ -633,7 +648,8 @@ void rain_in_the_pass_matches_the_separate_passes() {
       if (c % 11 == 1) p = 1e-12;  // a depth far below 1e-16 m
       if (c % 11 == 2) p = 250.0;
       f.p[c] = p * scale[step];
-      if (kind == all_taken) f.p[c] = 0.5;  // below every conductivity: all of it infiltrates
+      // Below every conductivity: all of it infiltrates.
+      if (kind == all_taken || kind == table_at_ground) f.p[c] = 0.5;
       if (kind == last_cell_wet) f.p[c] = c == n ? 100.0 : 0.0;
     }
     if (kind == not_a_number) f.p[(2 * n) / 3 + 1] = nan;
@@ -651,6 +667,7 @@ void rain_in_the_pass_matches_the_separate_passes() {
     v.ov_depth = f.ov;
     v.inf_depth_cum = f.F;
     v.inf_rate = f.rate;
+    v.exfil_cells = f.exfil;
     v.inf_depth_prev = f.prev;
     v.inf_depth_total = f.total;
     v.sac_inf_depth = f.sac;
@@ -703,7 +720,7 @@ void rain_in_the_pass_matches_the_separate_passes() {
     return f;
   };
   for (int n : {1, 13, 1500, 5000, 20000})
-    for (pattern kind : {mixed, all_taken, last_cell_wet, not_a_number})
+    for (pattern kind : {mixed, all_taken, last_cell_wet, not_a_number, table_at_ground})
       for (int reduced : {0, 1}) {
         std::vector<step_sums> expected;
         const field reference = separate(n, kind, reduced, expected);
@@ -714,6 +731,12 @@ void rain_in_the_pass_matches_the_separate_passes() {
           EXPECT_EQ(expected[2].any_depth, 1);
         } else if (kind == not_a_number) {
           EXPECT_NE(expected[0].rain_nan_cell, 0);
+        } else if (kind == table_at_ground && n >= 9) {
+          // A cell at the ground keeps all the rain of the steps and takes none of it.
+          EXPECT_EQ(reference.F[9], 1e-4 * (9 % 11));
+          EXPECT_NEAR(reference.ov[9], 3 * 0.5 / 3.6e6 * rain_dt, 1e-15);
+          EXPECT_EQ(reference.rate[9], -1.0);
+          EXPECT_EQ(expected[0].any_depth, 1);
         }
         for (int threads : {1, 4}) {
           SCOPED_TRACE(::testing::Message() << n << " cells, pattern " << kind << ", reduction "
