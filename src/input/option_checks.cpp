@@ -54,6 +54,15 @@ bool grid_and_clock_can_run(const model_state& ms) {
   return true;
 }
 
+// The soil the constituents' mixing layer sits in: one Green and Ampt layer, which a long-term
+// run keeps between events by redistribution.
+bool single_layer_green_ampt(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  if (ss.inf_layered_soil || ss.inf_richards) return false;
+  if (ss.inf_redist) return ms.long_term != 0;
+  return ss.green_ampt != 0;
+}
+
 // Tests 6 of the long-term run: infiltration and evapotranspiration inputs. Returns the code
 // of the first conflict, or 0.
 int long_term_conflict(const model_state& ms) {
@@ -209,14 +218,12 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.ov_con_trans != 0 && ms.long_term != 0 && ms.cards.init_swe_kind != 0;
      }},
-    {"OV_CON_TRANS", "overland contaminant transport in a long-term run",
-     [](const model_state& ms) { return ms.transport.ov_con_trans != 0 && ms.long_term != 0; }},
     {"OV_CON_TRANS",
      "overland contaminant transport with infiltration other than single-layer Green and Ampt",
      [](const model_state& ms) {
        const subsurface_state& ss = ms.subsurface;
-       return ms.transport.ov_con_trans != 0 &&
-              (ss.inf_redist != 0 || ss.inf_layered_soil != 0 || ss.inf_richards != 0);
+       return ms.transport.ov_con_trans != 0 && (ss.inf_layered_soil != 0 || ss.inf_richards != 0 ||
+                                                 (ss.inf_redist != 0 && !ms.long_term));
      }},
     // The channel constituents come from the overland constituent table and move along the
     // explicit network's ordinary links.
@@ -240,9 +247,7 @@ constexpr unsupported_input unsupported_inputs[] = {
      }},
     {"SOIL_CON_TRANS", "soil contaminant transport without single-layer Green and Ampt",
      [](const model_state& ms) {
-       const subsurface_state& ss = ms.subsurface;
-       return ms.transport.soil_con_trans != 0 &&
-              (ss.green_ampt == 0 || ss.inf_redist != 0 || ss.inf_layered_soil != 0);
+       return ms.transport.soil_con_trans != 0 && !single_layer_green_ampt(ms);
      }},
     // The bound phase rides on the overland sediment and comes from the soil column's sorbed
     // mass; the channel network and the lakes carry no bound phase yet.

@@ -249,6 +249,20 @@ void end_runoff_if_complete(model_state& ms) {
   ms.run_flag = 0;
 }
 
+// Some cell's water still holds dissolved constituent mass.
+bool surface_holds_constituents(const model_state& ms) {
+  const transport_state& tr = ms.transport;
+  const raw_array2d<double>& held = tr.ov_contam_mass;
+  if (held.empty()) return false;
+  const int n = std::min(ms.cell_count, held.col_count());
+  for (int c = 1; c <= std::min(tr.num_contaminants, held.row_count()); ++c) {
+    const double* mass = held[c];
+    for (int cell = 1; cell <= n; ++cell)
+      if (mass[cell] > 1e-16) return true;
+  }
+  return false;
+}
+
 // A long-term run whose surface is dry, or whose water lies still, between the end of an
 // event's rain and the next event: the overland schedule jumps to the next event's start rather
 // than scanning every cell each step, and the infiltration schedule follows it (or, while a soil
@@ -259,9 +273,12 @@ void skip_dry_spell(model_state& ms) {
   const subsurface_state& ss = ms.subsurface;
   const transport_state& tr = ms.transport;
   if (!ms.long_term || ov.dry_skip_off || ss.water_table_on || !ov.ov_pumps.empty() ||
-      ms.channel.overbank_flow || ss.gw_simulation || tr.ov_con_trans || tr.chan_con_trans)
+      ms.channel.overbank_flow || ss.gw_simulation || tr.chan_con_trans)
     return;
   if (!ms.event_ended || (ov.ov_any_depth && ov.ov_any_flux)) return;
+  // Constituents still dissolved in water on the surface go on decaying and soaking in step by
+  // step: the surface is skipped only once they have all left it.
+  if (tr.ov_con_trans && surface_holds_constituents(ms)) return;
   const int next_event = ms.event_number + 1;
   if (next_event < 1 || next_event > ov.num_events || next_event > max_precip_events) return;
   const double start = ms.event_start_jday[next_event];
@@ -309,6 +326,12 @@ void wake_surface_schedules_at(model_state& ms, double due) {
   if (inf.next > due + ms.time_tolerance) {
     inf.next = due;
     inf.last = ov.dry_skip_inf_last;
+  }
+  // The overland constituents followed the overland schedule over the spell; they wake with it.
+  process_clock& con = ms.transport.ov_con_clock;
+  if (ms.transport.ov_con_trans && con.next > now + ms.time_tolerance) {
+    con.next = now;
+    con.last = now - ovc.interval_days;
   }
 }
 

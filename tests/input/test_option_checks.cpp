@@ -282,6 +282,10 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
+      // A long-term run carries the constituents only over its single-layer soil.
+      {"LONG_TERM\nET_CALC_DEARDORFF\nALBEDO a.asc\nINF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\n"
+       "SOIL_LAYER_INPUT_FILE layers.txt\nOV_CON_TRANS\n",
+       "OV_CON_TRANS"},
       {"OV_CON_TRANS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
       {"CHAN_CON_TRANS\n", "CHAN_CON_TRANS"},
       {"OV_CON_TRANS\nCHAN_CON_TRANS\n", "CHAN_CON_TRANS"},
@@ -384,6 +388,8 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "OV_CON_TRANS\nSOIL_CON_TRANS\n",
       "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
       "OV_CON_TRANS\nSOIL_CON_TRANS\nSOIL_STATIC_CONC\n",
+      // ... and in a long-term run over the Green and Ampt soil it keeps by redistribution.
+      long_term_cards + "PORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nOV_CON_TRANS\nSOIL_CON_TRANS\n",
       // The overland sediment step with its highest transport-capacity form.
       "SOIL_EROSION 6\n",
       // Constituents bound to the eroded overland sediment.

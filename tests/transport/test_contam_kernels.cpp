@@ -28,13 +28,16 @@ TEST(ContamKernels, ProratingAppliesTheStepsShareOnlyWhenTheProcessRanLonger) {
 }
 
 TEST(ContamKernels, DissolvedFractionFollowsTheLinearPartitioning) {
-  // Kd 0: 1 / theta, above 1 below saturation; theta 1: 1 whatever Kd.
-  EXPECT_DOUBLE_EQ(soil_dissolved_fraction(0.25, 0.0), 4.0);
+  // Kd 0: all of it in solution whatever the water content (never more than all of it);
+  // theta 1: all of it whatever Kd.
+  EXPECT_DOUBLE_EQ(soil_dissolved_fraction(0.25, 0.0), 1.0);
   EXPECT_DOUBLE_EQ(soil_dissolved_fraction(1.0, 37.0), 1.0);
-  // A dry layer without sorption has no pore water to dissolve anything in.
+  // A dry layer has no pore water to dissolve anything in, with or without sorption.
   EXPECT_EQ(soil_dissolved_fraction(0.0, 0.0), 0.0);
-  // theta 0.4, Kd 2 L/kg: 1 / (0.4 + 0.6 x 2 x 2.65) = 1 / 3.58.
-  EXPECT_NEAR(soil_dissolved_fraction(0.4, 2.0), 1.0 / 3.58, 1e-15);
+  EXPECT_EQ(soil_dissolved_fraction(0.0, 2.0), 0.0);
+  // theta 0.4, Kd 2 L/kg: 0.4 / (0.4 + 0.6 x 2 x 2.65) = 0.4 / 3.58 in the water, the rest on
+  // the solids.
+  EXPECT_NEAR(soil_dissolved_fraction(0.4, 2.0), 0.4 / 3.58, 1e-15);
 }
 
 TEST(ContamKernels, ACellTermNeverTakesMoreThanTheCellHolds) {

@@ -98,9 +98,12 @@ double prorate_to_step(double dt, double elapsed, double m) {
 }
 
 double soil_dissolved_fraction(double theta, double kd) {
+  // Per unit of the layer's bulk volume the pore water holds theta x C and the solids
+  // (1 - theta) x 2.65 kg/L x Kd x C: the water's share is theta over their sum, at most 1, so
+  // what decays in solution or leaves with the water is never more than the layer holds.
   const double held = theta + (1.0 - theta) * kd * 2650.0 / 1000.0;
   // A layer without water and without sorption holds nothing in solution.
-  return held > 0.0 ? 1.0 / held : 0.0;
+  return held > 0.0 ? theta / held : 0.0;
 }
 
 double apply_cell_term(double& m, double& acc, double dt, double elapsed, double sign) {

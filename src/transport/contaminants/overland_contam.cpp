@@ -402,6 +402,13 @@ void overland_contam_mass_update(model_state& ms) {
   sed_contam_partition(ms);
   tc.last = ms.current_time;
   tc.next = ms.current_time + tc.interval_days;
+  // A long-term run's overland schedule that jumped a dry spell takes the constituents with it:
+  // they start again with the surface at the next event.
+  const process_clock& ovc = ms.ov_clock;
+  if (ov.dry_skip_pending && ovc.next > tc.next + ms.time_tolerance) {
+    tc.next = ovc.next;
+    tc.last = ovc.last;
+  }
   tr.ov_contam_sweep_parity = tr.ov_contam_sweep_parity == 1 ? 2 : 1;
   for (int cell = 1; cell <= n; ++cell) ct.ov_depth_prev[cell] = depth[cell];
 }

@@ -40,8 +40,11 @@ void soil_contam_partition_step(model_state& ms) {
   const int n = ms.cell_count;
   const double area = ms.gridsize * ms.gridsize;
   const subsurface_state& ss = ms.subsurface;
-  // The single-layer scheme keeps no moisture profile: the layer holds the soil's moisture.
-  const double* moisture = holds(ss.theta_init, n) ? ss.theta_init.data() : nullptr;
+  // The single-layer scheme keeps no moisture profile: the layer holds the soil's moisture, and
+  // with redistribution (long-term runs) the surface water content the soil account keeps.
+  const raw_array1d<double>& held =
+      ss.inf_redist && holds(ss.surf_moist, n) ? ss.surf_moist : ss.theta_init;
+  const double* moisture = holds(held, n) ? held.data() : nullptr;
   const double* porosity = ss.porosity_cell.data();
   const double thickness = ct.soil_layer_thickness[1];
   for (int cell = 1; cell <= n; ++cell)
@@ -68,9 +71,10 @@ void soil_contam_partition_step(model_state& ms) {
             const double fd = soil_dissolved_fraction(theta, kd[cell]);
             fd_table[c][cell][1] = fd;
             double m = mass[cell][1];
-            // Decay of the dissolved part, never more than it holds.
-            double removed = fd * m * k[cell] * dt;
-            if (removed > fd * m) removed = fd * m;
+            // First-order decay of the dissolved part over the whole elapsed time, by its exact
+            // factor: the step may span a dry spell the infiltration schedule jumped, over which
+            // a rate times the time would take too much (or all) of the mass.
+            const double removed = fd * m * -std::expm1(-k[cell] * dt);
             part.decayed += removed;
             // Layer 1 gives what the overland water took up and takes what infiltrated. Held at
             // fixed concentrations the layer only books what decayed, came and went.
