@@ -329,9 +329,9 @@ void wake_surface_schedules_at(model_state& ms, double due) {
   }
   // The overland constituents followed the overland schedule over the spell; they wake with it.
   process_clock& con = ms.transport.ov_con_clock;
-  if (ms.transport.ov_con_trans && con.next > now + ms.time_tolerance) {
-    con.next = now;
-    con.last = now - ovc.interval_days;
+  if (ms.transport.ov_con_trans && con.next > due + ms.time_tolerance) {
+    con.next = due;
+    con.last = due - ovc.interval_days;
   }
 }
 
