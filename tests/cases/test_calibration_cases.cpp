@@ -23,6 +23,7 @@ using torva_test::command_result;
 using torva_test::contains;
 using torva_test::file_exists;
 using torva_test::grid_header;
+using torva_test::number;
 using torva_test::read_file;
 using torva_test::run_command;
 using torva_test::temp_dir;
@@ -30,12 +31,6 @@ using torva_test::torva_exe;
 using torva_test::write_file;
 
 namespace {
-
-std::string number(double v) {
-  char text[64];
-  snprintf(text, sizeof text, "%.10g", v);
-  return text;
-}
 
 // A plane of `rows` x `cols` cells of 50 m falling 0.01 to the south and 0.002 to the west, its
 // outlet at the south-west corner, 200 mm/h of rain for 10 minutes and a run of `minutes`; the

@@ -18,18 +18,13 @@
 #include "support/test_support.h"
 
 using torva_test::contains;
+using torva_test::number;
 using torva_test::read_file;
 using torva_test::summary_number;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
 namespace chan_contam_cases_tests {
-
-std::string number(double v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.10g", v);
-  return text;
-}
 
 // The valley: `cols` cells of 100 m in one row, each 3 m above the bed of the link under it; one
 // trapezoidal link (10 m wide at the bottom, side slopes of 2, n = 0.03) of one computational

@@ -18,18 +18,13 @@
 
 using torva_test::contains;
 using torva_test::grid_header;
+using torva_test::number;
 using torva_test::read_file;
 using torva_test::summary_number;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
 namespace groundwater_cases_tests {
-
-std::string number(double v) {
-  char text[64];
-  snprintf(text, sizeof text, "%.10g", v);
-  return text;
-}
 
 // A flat watershed of rows x cols cells of `cell` metres, ground at 100 m over an aquifer whose
 // bottom lies at 0 m, with an initial head, a boundary code and a well id per cell (row-major).

@@ -20,6 +20,7 @@
 #include "support/test_support.h"
 
 using torva_test::contains;
+using torva_test::number;
 using torva_test::read_file;
 using torva_test::summary_number;
 using torva_test::temp_dir;
@@ -33,12 +34,6 @@ constexpr double head = 10.05;  // m: the ponded water's level at the start
 
 double ground(int r, int c) {
   return 10.0 - 0.01 * dx * r - 0.001 * dx * c;
-}
-
-std::string number(double v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.10g", v);
-  return text;
 }
 
 std::string grid(const std::function<double(int, int)>& f) {

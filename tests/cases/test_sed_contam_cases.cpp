@@ -17,18 +17,13 @@
 #include "support/test_support.h"
 
 using torva_test::contains;
+using torva_test::number;
 using torva_test::read_file;
 using torva_test::summary_number;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
 namespace sed_contam_cases_tests {
-
-std::string number(double v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.10g", v);
-  return text;
-}
 
 std::string grid(int rows, int cols, double dx, const std::function<double(int, int)>& f) {
   std::string text = torva_test::grid_header(rows, cols, dx);

@@ -18,17 +18,12 @@
 #include "support/test_support.h"
 
 using torva_test::command_result;
+using torva_test::number;
 using torva_test::read_file;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
 namespace sediment_cases_tests {
-
-std::string number(double v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.10g", v);
-  return text;
-}
 
 // A plane of rows x cols cells of dx m whose ground is ground(row, col), with its mask, elevation
 // and soil index maps (every cell soil id 1).

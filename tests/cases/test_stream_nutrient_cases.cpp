@@ -21,18 +21,13 @@
 #include "support/test_support.h"
 
 using torva_test::contains;
+using torva_test::number;
 using torva_test::read_file;
 using torva_test::summary_number;
 using torva_test::temp_dir;
 using torva_test::write_file;
 
 namespace stream_nutrient_cases_tests {
-
-std::string number(double v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.10g", v);
-  return text;
-}
 
 // The valley: `cols` cells of 50 m in one row; one trapezoidal link (4 m wide at the bottom,
 // side slopes of 2, n = 0.03) of one computational node per cell under it, its bed falling 0.002

@@ -17,6 +17,7 @@
 #include "support/test_support.h"
 
 using torva_test::grid_header;
+using torva_test::number;
 using torva_test::read_file;
 using torva_test::read_summary_balance;
 using torva_test::summary_balance;
@@ -25,12 +26,6 @@ using torva_test::temp_dir;
 using torva_test::write_file;
 
 namespace stream_seepage_cases_tests {
-
-std::string number(double v) {
-  char text[64];
-  snprintf(text, sizeof text, "%.10g", v);
-  return text;
-}
 
 // One row of `cols` cells of 200 m, ground at 103 m, a flat rectangular channel 10 m wide with
 // its bed at 100 m under them (one node per cell), holding a pool 1.2 m deep from its hotstart.

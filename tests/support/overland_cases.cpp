@@ -12,12 +12,6 @@ namespace torva_test {
 
 namespace {
 
-std::string number(double v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.10g", v);
-  return text;
-}
-
 // An ASCII grid of the case's size whose values come from f(row, col).
 template <class F>
 std::string grid_map(const overland_case& c, F f) {

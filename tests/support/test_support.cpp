@@ -88,6 +88,12 @@ void write_file(const std::string& path, const std::string& text) {
   f << text;
 }
 
+std::string number(double v) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.10g", v);
+  return text;
+}
+
 std::string read_file(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   std::stringstream s;

@@ -98,6 +98,8 @@ std::string stdout_of(const std::function<void()>& step);
 
 void write_file(const std::string& path, const std::string& text);
 std::string read_file(const std::string& path);
+// A number as the project and map files of the cases write it: up to ten significant digits.
+std::string number(double v);
 bool file_exists(const std::string& path);
 
 // Result of running a command: exit status, standard output and standard error, with the
