@@ -637,6 +637,11 @@ void groundwater_step(model_state& ms) {
     if (!gw_richards_reconcile(ms, moved)) return;
     t.run_vol_gw_inputs -= moved.column_gain + moved.carried_in;
     t.run_vol_gw_unsat -= moved.column_gain;
+    b.event_vol_gw_to_unsat += moved.column_gain;
+    // A column over a held head drains into it: that water leaves through the head.
+    const double held = gw_richards_held_recharge(ms);
+    t.run_vol_gw_inputs += held;
+    t.run_vol_gw_head_flux -= held;
   }
 
   // Recharge taken by the solve goes to the books; the heads must be numbers.
@@ -649,6 +654,8 @@ void groundwater_step(model_state& ms) {
         ss.recharge_cum[c] += depth;
       t.run_vol_gw_recharge += depth / 100.0 * area;
       b.event_vol_gw_recharge += depth / 100.0 * area;
+      // The event's column books count the water the columns drained as the aquifer took it.
+      if (ss.inf_richards) b.event_recharge_depth += depth;
       ss.recharge_inc[c] = 0.0;
     }
   }
