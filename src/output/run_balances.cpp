@@ -19,7 +19,6 @@
 #include "output/sediment_summary.h"
 #include "output/vro_hydrograph.h"
 #include "output/water_budget.h"
-#include "subsurface/gw_richards_coupling.h"
 #include "subsurface/sacramento_steps.h"
 #include "subsurface/subsurface_steps.h"
 

@@ -16,6 +16,7 @@
 #include "framework/model_state.h"
 #include "subsurface/richards_column.h"
 #include "subsurface/soil_column_regrid.h"
+#include "subsurface/subsurface_steps.h"
 
 namespace {
 

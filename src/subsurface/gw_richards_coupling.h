@@ -33,6 +33,3 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books);
 // Water the columns over held heads drained into them this step (m3), which the solve does not
 // take: it leaves the aquifer through those heads.
 double gw_richards_held_recharge(const model_state& ms);
-
-// Water the aquifer is owed and the next solve will take (m3; negative: owed by the aquifer).
-double gw_richards_owed(const model_state& ms);
