@@ -20,9 +20,6 @@
 
 namespace {
 
-// Water (m) below which a cell's books count as whole: far below what any step moves, far
-// above the rounding of a column's water.
-constexpr double books_tolerance = 1e-13;
 // Highest a table may lie under the ground (m): a table closer to the ground is one at the
 // ground.
 constexpr double below_ground = 1e-7;
@@ -84,39 +81,6 @@ regrid_column regrid_view(subsurface_state& ss, int c) {
 // Work of one thread: the regrid's copy of a column's old thicknesses and contents.
 std::size_t work_per_thread(int capacity) {
   return 2 * (static_cast<std::size_t>(capacity) + 1);
-}
-
-// Water of nodes 1..n-1 (cm).
-double water_of(const double* theta, const double* dz, int n) {
-  double sum = 0.0;
-  for (int j = 1; j <= n - 1; ++j) sum += theta[j] * dz[j];
-  return sum;
-}
-
-// The face between two soil layers conducts as the harmonic mean of the layers over their node
-// thicknesses, as the column was built.
-void layer_faces(const regrid_column& col, int n, const soil_table_record& s) {
-  double top = 0.0;
-  int above = -1;
-  for (int j = 1; j <= n; ++j) {
-    double end = 0.0;
-    int layer = 3;
-    for (int L = 0; L < 3; ++L) {
-      end += s.layer_depth[L];
-      if (top < end - 1e-9) {
-        layer = L;
-        break;
-      }
-    }
-    if (above >= 0 && layer == above + 1 && layer <= 2 && s.layer_hyd_cond[above] > 0.0 &&
-        s.layer_hyd_cond[layer] > 0.0) {
-      const double a = s.layer_node_spacing[above];
-      const double b = s.layer_node_spacing[layer];
-      col.ks[j] = (a + b) / (a / s.layer_hyd_cond[above] + b / s.layer_hyd_cond[layer]);
-    }
-    above = layer;
-    top += col.dz[j];
-  }
 }
 
 }  // namespace
@@ -193,9 +157,6 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
       }
       const regrid_column col = regrid_view(ss, c);
       const int n_old = std::clamp(ss.numcells[c], 0, capacity);
-      double old_depth = 0.0;  // cm: the old table under the ground
-      for (int k = 1; k <= n_old - 1; ++k) old_depth += col.dz[k];
-      const double water_before = n_old >= 2 ? water_of(col.theta, col.dz, n_old) : 0.0;
       const regrid_result placed =
           gw_soil_column_regrid(col, n_old, soil, model, ground, solved, aquifer_dz, regrid_work);
       if (!placed.fits) {
@@ -204,44 +165,22 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
       }
       // How far the cell's stores (the aquifer's below the table, the column's above it) are
       // from the water the solve gave the cell (m).
-      double off = por * (solved - start) + placed.gained / 100.0 - g.storage[c] * (solved - start);
+      const double off =
+          por * (solved - start) + placed.gained / 100.0 - g.storage[c] * (solved - start);
       // A table that rose into soil that held water left that water in the aquifer's pores:
       // the stores are short of what the solve gave the cell (off < 0), and the aquifer is owed
       // it. It goes in with the next solve, which lifts the table by it over the porosity, and
       // so on: near saturation the table climbs far on little water, over steps rather than at
-      // once, so that the column above it follows by its own flow.
-      if (off > books_tolerance) {
-        // The table fell and the soil it uncovered kept its water: that soil drains, down to
-        // the content a column at rest over the table holds there, by what the aquifer gave.
-        const int n = placed.nodes;
-        double table_depth = 0.0;
-        for (int k = 1; k <= n - 1; ++k) table_depth += col.dz[k];
-        const richards_column_view v = full_view(ss, c);
-        double need = off * 100.0;  // cm
-        double bottom = table_depth;
-        for (int j = n - 1; j >= 1 && need > 0.0; --j) {
-          const double top = bottom - col.dz[j];
-          if (bottom <= old_depth + 1e-9) break;
-          const double rest =
-              soil_theta_from_psi(v, model, j, -(table_depth - (top + 0.5 * col.dz[j])));
-          const double give = std::min(need, (col.theta[j] - rest) * col.dz[j]);
-          if (give > 0.0) {
-            col.theta[j] -= give / col.dz[j];
-            col.phead[j] = soil_psi_from_theta(v, model, j, col.theta[j]);
-            need -= give;
-          }
-          bottom = top;
-        }
-        off = need / 100.0;
-      }
+      // once, so that the column above it follows by its own flow. A table that fell left the
+      // soil it uncovered full (off > 0): the aquifer owes that water, and the next solve takes
+      // it, while the column drains that soil by its own flow.
       const int n = placed.nodes;
       ss.numcells[c] = n;
       ss.yes_exfil[c] = 0;
       col.theta[0] = col.theta[1];
-      gain[c] = water_of(col.theta, col.dz, n) - water_before;  // cm
-      // What could not be placed is owed to the aquifer (or by it) and goes with the next solve.
+      gain[c] = placed.gained;  // cm
+      // What the stores miss is owed to the aquifer (or by it) and goes with the next solve.
       exchange[c] = -off * 100.0;
-      layer_faces(col, n, soil);
       const richards_column_view v = full_view(ss, c);
       soil_props(v, model, n);
       ss.dtr[c] = std::min(ss.dtr[c], moved_column_substep);

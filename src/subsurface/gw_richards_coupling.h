@@ -21,13 +21,12 @@ struct gw_richards_books {
   double carried_in = 0.0;   // water owed to the aquifer by the last step, taken by this solve
 };
 
-// After the solve: every active cell's column is rebuilt at its new table and the table placed
-// where the cell's water (the aquifer's below the table, the column's above it) is what the
-// solve gave the cell. A table that rises into wet soil rises further by the water that soil
-// held; a table that falls leaves the soil it uncovers drained to no less than the content of a
-// column at rest over it. What cannot be placed in the step is owed to (or by) the aquifer and
-// taken by the next solve. False (the run stopped with a message) when a table reaches the
-// ground or a column cannot reach its table.
+// After the solve: every active cell's column is rebuilt at its new table. The cell's water (the
+// aquifer's below the table, the column's above it) then differs from what the solve gave the
+// cell by the water of the soil the table passed through: a table that rose into wet soil left
+// that soil's water in the aquifer's pores, a table that fell left the soil it uncovered full.
+// That difference is owed to (or by) the aquifer and taken by the next solve. False (the run
+// stopped with a message) when a table reaches the ground or a column cannot reach its table.
 bool gw_richards_reconcile(model_state& ms, gw_richards_books& books);
 
 // Water the columns over held heads drained into them this step (m3), which the solve does not

@@ -101,11 +101,13 @@ std::string map(double v) {
 
 struct richards_case {
   const char* name;
-  double table;         // m, the initial head of every cell
-  double rain;          // mm/h for the first hour (a trace of 1e-6 for a minute: none)
-  double minutes;       // length of the run
-  int held_cell = 0;    // 1..4: the cell whose head is held (0: none)
-  double hycond = 3.6;  // the aquifer's conductivity card
+  double table;            // m, the initial head of every cell
+  double rain;             // mm/h for the first hour (a trace of 1e-6 for a minute: none)
+  double minutes;          // length of the run
+  int held_cell = 0;       // 1..4: the cell whose head is held (0: none)
+  double hycond = 3.6;     // the aquifer's conductivity card
+  bool long_term = false;  // three days of warm, dry, sunny weather from 1 March 2005, the
+                           // rain an hour on the first day
 };
 
 void write_case(const richards_case& k) {
@@ -124,15 +126,37 @@ void write_case(const richards_case& k) {
   for (double thick : {10.0, 10.0, 80.0})
     t << ks << " " << theta_s << " " << theta_r << " 0.25 0.10 0.25 " << thick << " " << lambda
       << " " << -bubbling << " " << node << "\n";
-  write_file("table.txt", t.str());
+  std::string table = t.str();
   const bool trace = k.rain < 1e-3;
   std::ostringstream p;
   p << "TORVAPROJECT\nWATERSHED_MASK m.asc\nELEVATION e.asc\nSUMMARY s.out\n"
     << "OUTLET_HYDRO o.out\nROWS 2\nCOLS 2\nGRIDSIZE " << cell << "\n"
-    << "START_DATE 2005 3 14\nSTART_TIME 6 30\nTIMESTEP 60\nTOT_TIME " << k.minutes
-    << "\nOUTROW 2\nOUTCOL 2\nOUTSLOPE 0.001\nHYD_FREQ 60\nMANNING_N 0.05\nOVERTYPE explicit\n"
-    << "PRECIP_UNIF\nRAIN_INTENSITY " << k.rain << "\nRAIN_DURATION " << (trace ? 1 : 60)
-    << "\nINF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_TYPE_MAP soil.asc\n"
+    << "OUTROW 2\nOUTCOL 2\nOUTSLOPE 0.001\nHYD_FREQ 60\nMANNING_N 0.05\nOVERTYPE explicit\n";
+  if (k.long_term) {
+    // A long-term run's table gives a line of four further values after the soil id.
+    table.insert(std::string("1\n0\n3\n").size(), "0 0 0 0\n");
+    write_file("albedo.asc", map(0.2));
+    std::ostringstream weather;
+    for (int hour = 0; hour < 72; ++hour)
+      weather << "2005 3 " << 1 + hour / 24 << " " << hour % 24 << " 29.92 30 0 6 80 0.0 "
+              << (hour % 24 >= 7 && hour % 24 <= 17 ? 600.0 : 0.0) << "\n";
+    write_file("weather.txt", weather.str());
+    std::ostringstream rain;
+    rain << "EVENT \"storm\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\nRATES 2005 3 1 2 0 " << k.rain
+         << "\nRATES 2005 3 1 3 0 0.0\n"
+         // A storm a month later keeps the run going until the weather runs out.
+         << "EVENT \"later\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\nRATES 2005 4 1 0 0 5.0\n"
+         << "RATES 2005 4 1 1 0 0.0\n";
+    write_file("rain.gag", rain.str());
+    p << "TIMESTEP 300\nPRECIP_FILE rain.gag\nRAIN_INV_DISTANCE\nLONG_TERM\nHMET_OBU weather.txt\n"
+      << "ALBEDO albedo.asc\nLATITUDE 40.0\nLONGITUDE 90.0\nGMT -6\nET_CALC_DEARDORFF\n";
+  } else {
+    p << "START_DATE 2005 3 14\nSTART_TIME 6 30\nTIMESTEP 60\nTOT_TIME " << k.minutes
+      << "\nPRECIP_UNIF\nRAIN_INTENSITY " << k.rain << "\nRAIN_DURATION " << (trace ? 1 : 60)
+      << "\n";
+  }
+  write_file("table.txt", table);
+  p << "INF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_TYPE_MAP soil.asc\n"
     << "SOIL_LAYER_INPUT_FILE table.txt\nWATER_TABLE wt.asc\nGW_SIMULATION\n"
     << "AQUIFER_BOTTOM bot.asc\nGW_BOUNDFILE bound.asc\nGW_UNIF_POROSITY " << theta_s
     << "\nGW_UNIF_HYCOND " << k.hycond
@@ -256,6 +280,25 @@ TEST(GroundwaterRichardsCases, TheBooksCloseWithAHeldHeadTakingWater) {
     EXPECT_GT(h[i], c.table + 1e-4);
     EXPECT_LT(h[i], c.table + rise_at_rest(60.0, 1.6, water_at_rest) / 100.0);
   }
+}
+
+// Three warm, dry, sunny days after an hour's rain in a long-term run: the roots take the top
+// layer's water and the column draws water up from the table, which falls below where it
+// started; the rain is the columns' and the aquifer's storage change plus the evaporation, to
+// 1e-6 of the evaporation.
+TEST(GroundwaterRichardsCases, EvapotranspirationDrawsTheTableDownAndTheBooksClose) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  richards_case c{"dry days", ground - 0.6, 16.0, 0.0};
+  c.long_term = true;
+  write_case(c);
+  const std::string summary = run_case();
+  const books k = read_books(summary);
+  const double evap = summary_number(summary, "Total amount of evaporation=");
+  EXPECT_GT(evap, k.rain) << summary;
+  EXPECT_LT(k.gw_end, k.gw_start) << summary;
+  EXPECT_LT(std::fabs(k.unbooked() - evap), 1e-6 * evap) << summary;
+  for (double h : final_heads()) EXPECT_LT(h, c.table - 0.01);
 }
 
 // Rain that lifts a table 3 cm down to the ground: water leaving the aquifer onto the surface is
