@@ -50,8 +50,10 @@ void close_soil_books(model_state& ms, event_budget& b) {
   subsurface_state& ss = ms.subsurface;
   if (!ss.inf_redist && !ss.inf_layered_soil && !ss.inf_richards) return;
   const double area = ms.gridsize * ms.gridsize;
+  // Under the aquifer the Richards columns' drainage is counted as the aquifer takes it.
+  const bool counted = ss.gw_simulation && ss.inf_richards;
   for (int c = 1; c <= ms.cell_count && has(ss.recharge_inc, c); ++c) {
-    b.event_recharge_depth += ss.recharge_inc[c];
+    if (!counted) b.event_recharge_depth += ss.recharge_inc[c];
     if (!ss.gw_simulation) {
       ms.output.totals.run_vol_gw_recharge += ss.recharge_inc[c] / 100.0 * area;
       ss.recharge_inc[c] = 0.0;

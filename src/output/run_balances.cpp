@@ -42,11 +42,11 @@ double infiltration_not_in_zones(const model_state& ms) {
   return sum;
 }
 
-// Water in the aquifer over the cells.
+// Water in the aquifer over the cells, with what the Richards columns owe it.
 double aquifer_store(const model_state& ms) {
   double sum = 0.0;
   for (int c = 1; c <= ms.cell_count; ++c) sum += gw_aquifer_water(ms, c);
-  return sum;
+  return sum + gw_richards_owed(ms);
 }
 
 // Stream-bed and lake-bed seepage waiting for the groundwater step (m3, positive into the

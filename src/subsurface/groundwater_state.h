@@ -55,6 +55,12 @@ struct groundwater_state {
   raw_array1d<double> lake_seepage;    // lake-bed seepage into the aquifer to take (m3)
   raw_array1d<double> extra_sink;      // further sink depth to take (m)
   raw_array1d<double> table_exchange;  // water-table exchange depth to take (cm)
+  // Richards soil columns over the aquifer (gw_richards_coupling), per cell 1..cell_count.
+  raw_array1d<double> column_gain;     // water the column gained as its table moved (cm)
+  raw_array1d<double> column_carried;  // water owed to the aquifer that the solve took (m)
+  raw_array1d<int> column_fault;       // why the column could not follow its table (0 none)
+  raw_array1d<double> column_work;     // per thread: a column's saved state and regrid work
+  int column_work_threads = 0;         // threads column_work has room for
   // Well water levels written after every step (GW_WELL_LEVEL), per well 1..level_count.
   int level_count = 0;
   raw_array1d<int> level_cells;  // cell of the well

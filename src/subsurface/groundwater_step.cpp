@@ -13,6 +13,7 @@
 #include "framework/model_state.h"
 #include "input/input_steps.h"
 #include "subsurface/gw_line_sor.h"
+#include "subsurface/gw_richards_coupling.h"
 #include "subsurface/gw_soil_zone.h"
 #include "subsurface/subsurface_steps.h"
 #include "subsurface/well_levels.h"
@@ -499,6 +500,7 @@ bool groundwater_setup(model_state& ms) {
       g.pumping[c] = ss.gw_static_flux[c];
   }
   if (!read_well_level_locations(ms)) return false;
+  if (!gw_richards_setup(ms)) return false;
   g.ready = 1;
   return true;
 }
@@ -623,20 +625,37 @@ void groundwater_step(model_state& ms) {
   }
 
   set_storage(ms);
+  if (ss.inf_richards) gw_richards_storage(ms);
   const double volume = gw_solve(ms, dt);
   if (run_error.error_fatal) return;
   gw_place_heads(ms);
   t.run_vol_gw_inputs += volume;
+  if (ss.inf_richards) {
+    // The columns follow their tables; the water they gave the aquifer is its input, and what
+    // the last step owed it (taken by this solve as a source) was its water already.
+    gw_richards_books moved;
+    if (!gw_richards_reconcile(ms, moved)) return;
+    t.run_vol_gw_inputs -= moved.column_gain + moved.carried_in;
+    t.run_vol_gw_unsat -= moved.column_gain;
+    b.event_vol_gw_to_unsat += moved.column_gain;
+    // A column over a held head drains into it: that water leaves through the head.
+    const double held = gw_richards_held_recharge(ms);
+    t.run_vol_gw_inputs += held;
+    t.run_vol_gw_head_flux -= held;
+  }
 
   // Recharge taken by the solve goes to the books; the heads must be numbers.
   const bool soil_account = gw_soil_zone_on(ms) && ms.long_term;
   for (int c = 1; c <= n; ++c) {
     if (!ss.recharge_inc.empty()) {
       const double depth = ss.recharge_inc[c];
-      // The soil zones' account keeps its own cumulative recharge as it drains.
-      if (!ss.recharge_cum.empty() && !soil_account) ss.recharge_cum[c] += depth;
+      // The soil zones' account and the Richards columns keep their own as they drain.
+      if (!ss.recharge_cum.empty() && !soil_account && !ss.inf_richards)
+        ss.recharge_cum[c] += depth;
       t.run_vol_gw_recharge += depth / 100.0 * area;
       b.event_vol_gw_recharge += depth / 100.0 * area;
+      // The event's column books count the water the columns drained as the aquifer took it.
+      if (ss.inf_richards) b.event_recharge_depth += depth;
       ss.recharge_inc[c] = 0.0;
     }
   }

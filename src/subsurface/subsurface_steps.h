@@ -34,6 +34,9 @@ double gw_solve(model_state& ms, double dt);
 // the redistribution or the layered soil the water the cell's storage profile holds there (the
 // layers' pores the table fills, the content the unsaturated zone keeps below the soil).
 double gw_aquifer_water(const model_state& ms, int c);
+// Water the aquifer under Richards soil columns is owed by the water its moving tables passed
+// through the columns, which the next solve takes (m3; negative: owed by the aquifer).
+double gw_richards_owed(const model_state& ms);
 
 // Soil-column table readers, handed the mapping-table file (or the layered-soil table file) just
 // after the table's header line.

@@ -1,0 +1,249 @@
+// The aquifer under Richards soil columns: the storage coefficient of the groundwater solve
+// from the column nodes at the table, and after the solve every column rebuilt down to its
+// moved table (gw_soil_column_regrid) with the cell's water kept whole. Called by the
+// groundwater step (groundwater_step.cpp) when the infiltration runs Richards columns.
+#include "subsurface/gw_richards_coupling.h"
+
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "framework/core/block_sum.h"
+#include "framework/core/error_state.h"
+#include "framework/core/parallel_team.h"
+#include "framework/model_state.h"
+#include "subsurface/richards_column.h"
+#include "subsurface/soil_column_regrid.h"
+#include "subsurface/subsurface_steps.h"
+
+namespace {
+
+// Highest a table may lie under the ground (m): a table closer to the ground is one at the
+// ground.
+constexpr double below_ground = 1e-7;
+// Longest Richards sub-step a column takes after its table has moved (h).
+constexpr double moved_column_substep = 0.002777777777777778;
+
+// Faults a cell's reconciliation can meet, found in the parallel loop and reported after it.
+constexpr int fault_none = 0;
+constexpr int fault_at_ground = 1;
+constexpr int fault_too_deep = 2;
+
+richards_column_view full_view(subsurface_state& ss, int c) {
+  richards_column_view v;
+  v.phead = ss.PHEAD[c];
+  v.khead = ss.KHEAD[c];
+  v.theta = ss.THETA[c];
+  v.watcap = ss.WATCAP[c];
+  v.watflux = ss.WATFLUX[c];
+  v.source = ss.SOURCE[c];
+  v.ks = ss.KS[c];
+  v.dz = ss.DZ[c];
+  v.thetas = ss.THETAS[c];
+  v.thetar = ss.THETAR[c];
+  v.thetawp = ss.THETAWP[c];
+  v.thetafc = ss.THETAFC[c];
+  v.thehac = ss.thehac[c];
+  v.bchc = ss.BChc[c];
+  v.bp = ss.BP[c];
+  v.lam = ss.LAM[c];
+  v.alpha = ss.ALPHA[c];
+  v.beta = ss.BETA[c];
+  v.ahav = ss.AHAV[c];
+  v.bhav = ss.BHAV[c];
+  return v;
+}
+
+regrid_column regrid_view(subsurface_state& ss, int c) {
+  regrid_column r;
+  r.phead = ss.PHEAD[c];
+  r.theta = ss.THETA[c];
+  r.dz = ss.DZ[c];
+  r.ks = ss.KS[c];
+  r.thetas = ss.THETAS[c];
+  r.thetar = ss.THETAR[c];
+  r.thetawp = ss.THETAWP[c];
+  r.thetafc = ss.THETAFC[c];
+  r.thehac = ss.thehac[c];
+  r.bchc = ss.BChc[c];
+  r.bp = ss.BP[c];
+  r.lam = ss.LAM[c];
+  r.alpha = ss.ALPHA[c];
+  r.beta = ss.BETA[c];
+  r.ahav = ss.AHAV[c];
+  r.bhav = ss.BHAV[c];
+  r.capacity = ss.PHEAD.col_count();
+  return r;
+}
+
+// Work of one thread: the regrid's copy of a column's old thicknesses and contents.
+std::size_t work_per_thread(int capacity) {
+  return 2 * (static_cast<std::size_t>(capacity) + 1);
+}
+
+}  // namespace
+
+bool gw_richards_setup(model_state& ms) {
+  subsurface_state& ss = ms.subsurface;
+  groundwater_state& g = ms.groundwater;
+  if (!ss.inf_richards || ms.cell_count < 1) return true;
+  if (ss.PHEAD.empty() || ss.numcells.count() < ms.cell_count ||
+      ss.soiltype.count() < ms.cell_count) {
+    printf("Error: the Richards soil columns over the aquifer are not set up.\n");
+    return false;
+  }
+  const int threads = std::max(1, omp_get_max_threads());
+  const std::size_t count = work_per_thread(ss.PHEAD.col_count()) * threads;
+  if (count > 2000000000u || !g.column_work.allocate(static_cast<int>(count)) ||
+      !g.column_gain.allocate(ms.cell_count) || !g.column_carried.allocate(ms.cell_count) ||
+      !g.column_fault.allocate(ms.cell_count)) {
+    raw_report_alloc_failure("groundwater columns");
+    return false;
+  }
+  g.column_work_threads = threads;
+  return true;
+}
+
+void gw_richards_storage(model_state& ms) {
+  subsurface_state& ss = ms.subsurface;
+  groundwater_state& g = ms.groundwater;
+  for (int c = 1; c <= ms.cell_count; ++c) {
+    if (g.held[c]) continue;
+    const int n = ss.numcells[c];
+    double sy = n >= 2 && ss.elevgw[c] < ms.cell_elev[c] ? ss.THETAS[c][n - 1] : ss.THETAS[c][1];
+    if (!(sy > 0.0)) sy = ss.gw_porosity[c];
+    g.storage[c] = sy;
+  }
+}
+
+bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
+  subsurface_state& ss = ms.subsurface;
+  groundwater_state& g = ms.groundwater;
+  const int n_cells = ms.cell_count;
+  const int model = ss.richards_c_option;
+  const double aquifer_dz = ss.aquifer_delta_z;
+  const int capacity = ss.PHEAD.col_count();
+  const std::size_t per = work_per_thread(capacity);
+  const int threads = std::min(team_size(n_cells), g.column_work_threads);
+  double* const work_base = g.column_work.data() + 1;
+  double* h = ss.elevgw.data();
+  double* exchange = g.table_exchange.data();
+  double* gain = g.column_gain.data();
+  double* carried = g.column_carried.data();
+  int* fault = g.column_fault.data();
+#pragma omp parallel num_threads(threads) if (threads > 1)
+  {
+    double* const regrid_work = work_base + per * static_cast<std::size_t>(omp_get_thread_num());
+#pragma omp for schedule(static)
+    for (int c = 1; c <= n_cells; ++c) {
+      fault[c] = fault_none;
+      gain[c] = 0.0;
+      // What the last step owed the aquifer went into this solve as a source.
+      carried[c] = exchange[c] / 100.0;
+      exchange[c] = 0.0;
+      if (g.held[c]) continue;
+      const int id = ss.soiltype[c];
+      if (id < 0 || id >= max_soil_types) continue;
+      const soil_table_record& soil = ss.soil_types[id];
+      const double ground = ms.cell_elev[c];
+      const double por = ss.gw_porosity[c];
+      const double start = g.head_step[c];
+      const double solved = h[c];
+      if (solved >= ground - below_ground) {
+        fault[c] = fault_at_ground;
+        continue;
+      }
+      const regrid_column col = regrid_view(ss, c);
+      const int n_old = std::clamp(ss.numcells[c], 0, capacity);
+      const regrid_result placed =
+          gw_soil_column_regrid(col, n_old, soil, model, ground, solved, aquifer_dz, regrid_work);
+      if (!placed.fits) {
+        fault[c] = fault_too_deep;
+        continue;
+      }
+      // How far the cell's stores (the aquifer's below the table, the column's above it) are
+      // from the water the solve gave the cell (m).
+      const double off =
+          por * (solved - start) + placed.gained / 100.0 - g.storage[c] * (solved - start);
+      // A table that rose into soil that held water left that water in the aquifer's pores:
+      // the stores are short of what the solve gave the cell (off < 0), and the aquifer is owed
+      // it. It goes in with the next solve, which lifts the table by it over the porosity, and
+      // so on: near saturation the table climbs far on little water, over steps rather than at
+      // once, so that the column above it follows by its own flow. A table that fell left the
+      // soil it uncovered full (off > 0): the aquifer owes that water, and the next solve takes
+      // it, while the column drains that soil by its own flow.
+      const int n = placed.nodes;
+      ss.numcells[c] = n;
+      ss.yes_exfil[c] = 0;
+      col.theta[0] = col.theta[1];
+      gain[c] = placed.gained;  // cm
+      // What the stores miss is owed to the aquifer (or by it) and goes with the next solve.
+      exchange[c] = -off * 100.0;
+      const richards_column_view v = full_view(ss, c);
+      soil_props(v, model, n);
+      ss.dtr[c] = std::min(ss.dtr[c], moved_column_substep);
+    }
+  }
+
+  // The lowest cell with a fault stops the run.
+  for (int c = 1; c <= n_cells; ++c) {
+    if (fault[c] == fault_at_ground) {
+      stop_with_message(
+          "Error: the water table reached the ground surface in cell %d (head %g m, ground %g "
+          "m) under its Richards soil column; water leaving the aquifer onto the surface "
+          "(exfiltration) is not run with INF_RICHARDS in this version.\n",
+          c, h[c], ms.cell_elev[c]);
+      return false;
+    }
+    if (fault[c] == fault_too_deep) {
+      stop_with_message(
+          "Error: the soil column of cell %d cannot reach its water table at %g m (ground %g m) "
+          "within its %d nodes of AQUIFER_DELTA_Z %g m.\n",
+          c, h[c], ms.cell_elev[c], capacity, aquifer_dz);
+      return false;
+    }
+  }
+  const double area = ms.gridsize * ms.gridsize;
+  struct sums {
+    double gain = 0.0, carried = 0.0;
+  };
+  const sums s = block_ordered_sum<1024, sums>(
+      n_cells, sums{},
+      [&](int first, int last) {
+        sums part;
+        for (int c = first; c <= last; ++c) {
+          part.gain += gain[c] / 100.0 * area;
+          part.carried += carried[c] * area;
+        }
+        return part;
+      },
+      [](sums& total, const sums& part) {
+        total.gain += part.gain;
+        total.carried += part.carried;
+      });
+  books.column_gain = s.gain;
+  books.carried_in = s.carried;
+  return true;
+}
+
+double gw_richards_held_recharge(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  const groundwater_state& g = ms.groundwater;
+  if (ss.recharge_inc.count() < ms.cell_count) return 0.0;
+  const double area = ms.gridsize * ms.gridsize;
+  double sum = 0.0;
+  for (int c = 1; c <= ms.cell_count; ++c)
+    if (g.held[c]) sum += ss.recharge_inc[c] / 100.0 * area;
+  return sum;
+}
+
+double gw_richards_owed(const model_state& ms) {
+  const groundwater_state& g = ms.groundwater;
+  if (!ms.subsurface.inf_richards || g.table_exchange.count() < ms.cell_count) return 0.0;
+  const double area = ms.gridsize * ms.gridsize;
+  double sum = 0.0;
+  for (int c = 1; c <= ms.cell_count; ++c) sum += g.table_exchange[c] / 100.0 * area;
+  return sum;
+}
