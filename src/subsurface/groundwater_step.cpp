@@ -645,11 +645,12 @@ void groundwater_step(model_state& ms) {
   }
 
   // Recharge taken by the solve goes to the books; the heads must be numbers.
-  const bool soil_account = gw_soil_zone_on(ms) && ms.long_term;
+  const bool soil_account = gw_soil_zone_on(ms);
   for (int c = 1; c <= n; ++c) {
     if (!ss.recharge_inc.empty()) {
       const double depth = ss.recharge_inc[c];
-      // The soil zones' account and the Richards columns keep their own as they drain.
+      // The soil zones keep their own cumulative recharge as they drain (in a long-term run)
+      // and as the table moves through them; the Richards columns keep theirs as they drain.
       if (!ss.recharge_cum.empty() && !soil_account && !ss.inf_richards)
         ss.recharge_cum[c] += depth;
       t.run_vol_gw_recharge += depth / 100.0 * area;

@@ -1,0 +1,279 @@
+// End-to-end cases of the aquifer under the soil zones of event runs (the layered soil and the
+// redistribution soil), run by the real torva executable at 1 and 8 threads with the same
+// outputs. Wells feed (or drain) every cell of a closed aquifer alike: the table moves by the
+// water over the storage of the layer it is in (the aquifer's porosity less the content the
+// unsaturated zone keeps below the soil, the layer's porosity inside it, less what a falling
+// table leaves behind in the soil), and the books of the aquifer, the soil and the run close.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/summary_reader.h"
+#include "support/test_support.h"
+
+using torva_test::contains;
+using torva_test::grid_header;
+using torva_test::number;
+using torva_test::read_file;
+using torva_test::read_summary_balance;
+using torva_test::summary_balance;
+using torva_test::summary_number;
+using torva_test::temp_dir;
+using torva_test::write_file;
+
+namespace groundwater_zoned_cases_tests {
+
+// Layered soil: layer 1 20 cm, layer 2 40 cm (the soil's foot 60 cm down); field capacity 0.25.
+constexpr double layer_1 = 20.0, layer_2 = 40.0;  // cm
+constexpr double field_capacity = 0.25;
+
+// A watershed of rows x cols cells over an aquifer whose bottom lies at 0 m, row-major values.
+struct zoned {
+  int rows = 2;
+  int cols = 2;
+  double cell = 100.0;
+  std::vector<double> ground;  // m
+  std::vector<double> head;    // initial head (m)
+  std::vector<int> code;       // groundwater boundary code: 1 active, 2 held head
+  std::vector<int> well;       // well id, 0 none
+  double well_rate = 0.0;      // m3/s of well 1, positive pumped out
+  bool layered = true;
+  double porosity_1 = 0.45, porosity_2 = 0.40;  // layer porosities (redistribution soil: one)
+  double moisture_1 = 0.25, moisture_2 = 0.25;  // initial contents
+  double ks_cm_h = 0.0;                         // soil conductivity (cm/h)
+  double aquifer_porosity = 0.30;
+  double unsat_sat = 0.5;  // share of the aquifer's porosity kept below the soil
+  double k_cm_h = 36.0;    // aquifer conductivity, 1e-4 m/s
+  int steps = 24;          // steps of the run
+  double step_s = 3600.0;  // the time step (s)
+  std::string extra;       // further project cards
+
+  int at(int r, int c) const { return (r - 1) * cols + (c - 1); }
+  int count() const { return rows * cols; }
+};
+
+template <class T>
+std::string grid(const zoned& z, const std::vector<T>& values) {
+  std::ostringstream out;
+  out << grid_header(z.rows, z.cols, z.cell);
+  for (int r = 1; r <= z.rows; ++r) {
+    for (int c = 1; c <= z.cols; ++c) out << number(values[z.at(r, c)]) << ' ';
+    out << '\n';
+  }
+  return out.str();
+}
+
+std::string well_row(int id, double value) {
+  char text[200];
+  snprintf(text, sizeof text, "%6d %-79s 0 %.10g 0\n", id, "well", value);
+  return text;
+}
+
+void write_zoned(const zoned& z) {
+  const int n = z.count();
+  write_file("gz_mask.asc", grid(z, std::vector<int>(n, 1)));
+  write_file("gz_elev.asc", grid(z, z.ground));
+  write_file("gz_bottom.asc", grid(z, std::vector<double>(n, 0.0)));
+  write_file("gz_head.asc", grid(z, z.head));
+  write_file("gz_bound.asc", grid(z, z.code));
+  std::string cards;
+  if (z.well_rate != 0.0) {
+    write_file("gz_wells.idx", grid(z, z.well));
+    write_file("gz_table.cmt",
+               "TORVA_INDEX_MAP_TABLES\nINDEX_MAP gz_wells.idx Wells\nWELL_TABLE Wells\n"
+               "NUM_IDS 1\nID    DESCRIPTION   VALUES\n" +
+                   well_row(1, z.well_rate));
+    cards += "MAPPING_TABLE gz_table.cmt\nUSE_WELLS\n";
+  }
+  if (z.layered) {
+    write_file("gz_soil.asc", grid(z, std::vector<int>(n, 7)));
+    // Ks (cm/h), pore index, capillary head (cm), porosity, field capacity, wilting point,
+    // residual and initial contents, thickness (cm).
+    std::ostringstream layers;
+    layers << "1\n0\n7 loam\n"
+           << z.ks_cm_h << " 0.25 16.7 " << z.porosity_1 << " " << field_capacity << " 0.10 0.05 "
+           << z.moisture_1 << " " << layer_1 << "\n"
+           << z.ks_cm_h << " 0.25 16.7 " << z.porosity_2 << " " << field_capacity << " 0.10 0.05 "
+           << z.moisture_2 << " " << layer_2 << "\n"
+           << z.ks_cm_h << " 0.25 16.7 0.35 0.25 0.10 0.05 0.25\n";
+    write_file("gz_layers.txt", layers.str());
+    cards += "INF_LAYERED_SOIL\nSOIL_TYPE_MAP gz_soil.asc\nSOIL_LAYER_INPUT_FILE gz_layers.txt\n";
+  } else {
+    write_file("gz_ks.asc", grid(z, std::vector<double>(n, z.ks_cm_h)));
+    write_file("gz_hc.asc", grid(z, std::vector<double>(n, 16.7)));
+    write_file("gz_por.asc", grid(z, std::vector<double>(n, z.porosity_1)));
+    write_file("gz_pore.asc", grid(z, std::vector<double>(n, 0.25)));
+    write_file("gz_res.asc", grid(z, std::vector<double>(n, 0.05)));
+    write_file("gz_moist.asc", grid(z, std::vector<double>(n, z.moisture_1)));
+    cards +=
+        "INF_REDIST\nCONDUCTIVITY gz_ks.asc\nCAPILLARY gz_hc.asc\nPOROSITY gz_por.asc\n"
+        "PORE_INDEX gz_pore.asc\nRESIDUAL_SAT gz_res.asc\nMOISTURE gz_moist.asc\n"
+        "SOIL_MOIST_DEPTH 0.6\nTOP_LAYER_DEPTH 0.2\n";
+  }
+  write_file("gz.prj",
+             "TORVAPROJECT\nWATERSHED_MASK gz_mask.asc\nELEVATION gz_elev.asc\n"
+             "SUMMARY gz_summary.out\nOUTLET_HYDRO gz_outlet.out\nROWS " +
+                 std::to_string(z.rows) + "\nCOLS " + std::to_string(z.cols) + "\nGRIDSIZE " +
+                 number(z.cell) + "\nSTART_DATE 2005 3 14\nSTART_TIME 6 00\nTIMESTEP " +
+                 number(z.step_s) + "\nTOT_TIME " + number(z.steps * z.step_s / 60.0) +
+                 "\nOUTROW 1\nOUTCOL 1\nOUTSLOPE 0.001\nHYD_FREQ 60\nMANNING_N 0.05\n"
+                 "OVERTYPE explicit\n"
+                 // A trace of rain (the project needs some), far below every figure here.
+                 "PRECIP_UNIF\nRAIN_INTENSITY 0.000001\nRAIN_DURATION 60\n"
+                 "WATER_TABLE gz_head.asc\nGW_SIMULATION\nAQUIFER_BOTTOM gz_bottom.asc\n"
+                 "GW_BOUNDFILE gz_bound.asc\nGW_UNIF_POROSITY " +
+                 number(z.aquifer_porosity) + "\nGW_UNIF_HYCOND " + number(z.k_cm_h) +
+                 "\nSINGLE_UNSAT_SAT " + number(z.unsat_sat) +
+                 "\nGW_LSOR_DIR 1\nGW_LSOR_CON 1e-10\n" + cards + z.extra);
+}
+
+std::vector<double> final_heads(const zoned& z) {
+  std::istringstream in(read_file("hotstart_file"));
+  std::string line;
+  for (int k = 0; k < 6; ++k) std::getline(in, line);
+  std::vector<double> heads;
+  double v = 0.0;
+  while (in >> v) heads.push_back(v);
+  EXPECT_EQ(heads.size(), static_cast<std::size_t>(z.count()));
+  return heads;
+}
+
+std::string outputs() {
+  return read_file("gz_summary.out") + read_file("hotstart_file");
+}
+
+// The aquifer's own books: its storage change is the water the sources put in, plus what the
+// held heads gave, less what it gave the surface.
+void expect_aquifer_books_close(const std::string& summary) {
+  const double start = summary_number(summary, "GW volume start =");
+  const double end = summary_number(summary, "GW volume end =");
+  const double inputs = summary_number(summary, "Total inputs to groundwater=");
+  const double bounds = summary_number(summary, "Flux across head boundaries=");
+  const double exfiltrated = summary_number(summary, "Exfiltration back on overland =");
+  EXPECT_NEAR(end - start, inputs + bounds - exfiltrated, 0.03 + 1e-8 * std::fabs(end)) << summary;
+  EXPECT_NEAR(summary_number(summary, "Mass Balance error ="), 0.0, 1e-6) << summary;
+}
+
+// Four cells alike on a ground of 10 m, each a well of the same rate: no water moves between
+// them and each table moves by its well's water (per cell, m) over the storage it meets. The
+// soil takes nothing (Ks 0), so the soil's books change only by what its zones give the aquifer
+// or take from it as the table moves.
+TEST(GroundwaterZonedCases, AnEventRunsTableMovesByTheWaterOverTheStorageOfItsLayer) {
+  constexpr double ground = 10.0;
+  constexpr double cell = 100.0;
+  constexpr double area = cell * cell;
+  constexpr double aquifer = 0.30, kept = 0.5 * aquifer;         // the content kept below the soil
+  constexpr double foot = ground - (layer_1 + layer_2) / 100.0;  // 9.4 m
+  constexpr double layer_2_top = ground - layer_1 / 100.0;       // 9.8 m
+  constexpr double drainable_2 = 0.40 - field_capacity;          // what a falling table drains
+  enum class soil_gives { nothing, squeezed, draws };
+  struct row {
+    const char* name;
+    bool layered;
+    double head;      // initial head (m)
+    double water;     // m of water each well gives each cell over the run (negative: takes)
+    double expected;  // final head by hand (m), before what the soil gives
+    soil_gives soil;
+    double per_m;  // storage the soil's water moves the head by: the layer's pores it fills, or
+                   // those a falling table drains less the content it leaves behind (-)
+  };
+  const row rows[] = {
+      // Below the soil the table rises through the aquifer's porosity less the content kept.
+      {"below the soil", true, 9.0, 0.015, 9.0 + 0.015 / (aquifer - kept), soil_gives::nothing,
+       1.0},
+      // Inside layer 2 it fills the layer's pores; the zone it shortens stays below them.
+      {"in layer 2", true, 9.6, 0.02, 9.6 + 0.02 / 0.40, soil_gives::nothing, 1.0},
+      // From below the soil into layer 2: 0.1 m at 0.15 takes 0.015 m, the rest at 0.40.
+      {"through the soil's foot", true, 9.3, 0.025, foot + (0.025 - 0.1 * (aquifer - kept)) / 0.40,
+       soil_gives::nothing, 1.0},
+      // Into layer 1 through the top of layer 2, whose zone (5 cm at 0.25) the table squeezes:
+      // what it holds beyond the pores left to it goes to the aquifer and lifts the table on
+      // through layer 1's pores.
+      {"through the top of layer 2", true, 9.75, 0.0425,
+       layer_2_top + (0.0425 - 0.05 * 0.40) / 0.45, soil_gives::squeezed, 0.45},
+      // The redistribution soil, 60 cm deep with one porosity.
+      {"redistribution soil", false, 9.6, 0.021, 9.6 + 0.021 / 0.42, soil_gives::nothing, 1.0},
+      // A falling table in layer 2 leaves the soil at field capacity behind it: the zone it
+      // opens takes 0.25 of the 0.40 it drained, so the table falls by the water over 0.15.
+      {"falling in layer 2", true, 9.7, -0.006, 9.7 - 0.006 / drainable_2, soil_gives::draws,
+       drainable_2},
+      // The redistribution soil of an event run keeps no field capacity: the table leaves the
+      // soil's initial content (0.25) behind, and falls by the water over 0.42 - 0.25.
+      {"falling in the redistribution soil", false, 9.7, -0.006, 9.7 - 0.006 / 0.17,
+       soil_gives::draws, 0.17},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    zoned z;
+    z.layered = r.layered;
+    if (!r.layered) z.porosity_1 = z.porosity_2 = 0.42;
+    z.moisture_1 = z.moisture_2 = field_capacity;
+    z.ground.assign(z.count(), ground);
+    z.head.assign(z.count(), r.head);
+    z.code.assign(z.count(), 1);
+    z.well.assign(z.count(), 1);
+    // A falling table asks the soil for water step after step, less each time: a long run of
+    // short steps brings it to its steady fall.
+    if (r.water < 0.0) z.steps = 96;
+    z.well_rate = -r.water * area / (z.steps * z.step_s);
+    write_zoned(z);
+    torva_test::run_at_compared_thread_counts("gz.prj", outputs);
+    const std::string summary = read_file("gz_summary.out");
+    const summary_balance b = read_summary_balance(summary);
+    ASSERT_TRUE(b.has_totals) << summary;
+    EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
+
+    // The wells' water went into the aquifer, and the aquifer's books close.
+    const double cells = z.count();
+    EXPECT_NEAR(summary_number(summary, "Total pumping from groundwater="), -r.water * area * cells,
+                0.01)
+        << summary;
+    expect_aquifer_books_close(summary);
+    // The soil's books: what its zones gave below (the aquifer took all of it but what the last
+    // step's zones gave, which waits for the next step) is its change of water.
+    const double soil_in = summary_number(summary, "Initial volume in soils=");
+    const double soil_out = summary_number(summary, "Final volume in soils=");
+    const double down = summary_number(summary, "Total downward flux from unsaturated zone=");
+    const double taken = summary_number(summary, "Recharge to groundwater =");
+    EXPECT_NEAR(soil_in + b.run_infiltration - down, soil_out, 0.03) << summary;
+
+    const std::vector<double> h = final_heads(z);
+    ASSERT_FALSE(h.empty());
+    switch (r.soil) {
+      case soil_gives::nothing:
+        EXPECT_NEAR(down, 0.0, 0.01) << summary;
+        for (double head : h) EXPECT_NEAR(head, r.expected, 2e-4) << summary;
+        break;
+      case soil_gives::squeezed: {
+        // No more than the squeezed zone held (5 cm at 0.25), all of it taken by the aquifer.
+        EXPECT_GT(down, 0.0) << summary;
+        EXPECT_LE(down, 0.05 * field_capacity * area * cells + 0.01) << summary;
+        EXPECT_NEAR(taken, down, 0.01) << summary;
+        const double given = down / (area * cells);  // m of water per cell
+        for (double head : h) EXPECT_NEAR(head, r.expected + given / r.per_m, 2e-4) << summary;
+        break;
+      }
+      case soil_gives::draws: {
+        // At its steady fall the table drops by the step's draw over the drained storage each
+        // step; the zone the last step opened takes the content left behind times that from the
+        // aquifer at the next step, which would lower the table by that over the same storage.
+        const double step_fall = -r.water / z.steps / r.per_m;
+        const double waiting = field_capacity * step_fall;  // m of water per cell
+        const double expected = r.expected + waiting / r.per_m;
+        for (double head : h) EXPECT_NEAR(head, expected, 2e-5) << summary;
+        const double fall = r.head - h[0];
+        EXPECT_NEAR(down, -field_capacity * fall * area * cells, 0.01) << summary;
+        EXPECT_NEAR(taken, down + waiting * area * cells, 0.01) << summary;
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace groundwater_zoned_cases_tests
