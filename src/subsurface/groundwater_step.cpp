@@ -46,11 +46,10 @@ int cell_team(const model_state& ms) {
 }
 
 // True when the aquifer gives the ground surface the water its table raises above the ground:
-// an aquifer whose storage is its porosity up to the ground (no Richards columns, no soil of
-// zones), in a cell outside the channel and overland lakes.
+// an aquifer whose storage is its porosity up to the ground, or the profile of a soil of zones
+// (no Richards columns), in a cell outside the channel and overland lakes.
 bool exfiltration_built(const model_state& ms) {
-  const subsurface_state& ss = ms.subsurface;
-  return !ss.inf_richards && !gw_soil_zone_on(ms);
+  return !ms.subsurface.inf_richards;
 }
 
 bool lake_cell(const model_state& ms, int c) {
@@ -310,9 +309,12 @@ int first_head_at_surface(const model_state& ms) {
 // Exfiltration: every active cell whose table the solve raised above its ground gives the water
 // above the ground onto its surface (overland depth) and its head comes back to the ground. The
 // aquifer holds its water at its porosity up to the ground, so the water above it is the
-// porosity times the head's rise over the ground. Returns the volume given (m3), in block order.
+// porosity times the head's rise over the ground; under a soil of zones the profile holds the
+// water above the ground as open water, the rise itself. Returns the volume given (m3), in
+// block order.
 double exfiltrate_to_surface(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
+  const bool open_water = gw_soil_zone_on(ms);
   double* head = ss.elevgw.data();
   const double* ground = ms.cell_elev.data();
   const double* porosity = ss.gw_porosity.data();
@@ -325,8 +327,8 @@ double exfiltrate_to_surface(model_state& ms) {
       [&](int first, int last) {
         double part = 0.0;
         for (int c = first; c <= last; ++c) {
-          if (held[c] || !(head[c] > ground[c])) continue;
-          const double e = porosity[c] * (head[c] - ground[c]);  // m of water
+          if (held[c] || !(head[c] > ground[c]) || lake_cell(ms, c)) continue;
+          const double e = (open_water ? 1.0 : porosity[c]) * (head[c] - ground[c]);  // m of water
           head[c] = ground[c];
           depth[c] += e;
           if (cum != nullptr) cum[c] += e;
@@ -661,9 +663,8 @@ void groundwater_step(model_state& ms) {
     }
   }
   const int bad = first_nan_head(ms, ss.elevgw.data(), true);
-  // Under a soil of zones or in a lake nothing takes the water a table above the ground would
-  // give the surface, and the aquifer's storage would be booked by its profile where the solve
-  // stored it at 1: the run stops rather than go on with made water.
+  // In a lake nothing takes the water a table above the ground would give: the run stops
+  // rather than go on with made water.
   const int flooded = ss.inf_richards ? 0 : first_head_at_surface(ms);
   if (flooded != 0 && bad == 0) {
     printf(

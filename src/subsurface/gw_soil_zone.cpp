@@ -194,7 +194,18 @@ void gw_reconcile_soil_zone(model_state& ms) {
   for (int c = 1; c <= n; ++c) {
     if (held[c]) continue;
     const double to_table = (ms.cell_elev[c] - ss.elevgw[c]) * 100.0;  // cm
-    if (to_table <= 1e-16) continue;  // the step stops the run: no exfiltration here
+    if (to_table <= 1e-16) {
+      // The table at the ground: the soil is saturated, and the zone's water goes to the
+      // aquifer (which gives it on to the surface).
+      const double zone = ss.zone_water_upper[c] + ss.zone_water_lower[c];
+      ss.wt_depth_cm[c] = 0.0;
+      ss.zone_water_upper[c] = 0.0;
+      ss.zone_water_lower[c] = 0.0;
+      if (has(ss.soil_water_total, c)) ss.soil_water_total[c] = 0.0;
+      ss.recharge_inc[c] += zone;
+      if (cumulative != nullptr) cumulative[c] += zone;
+      continue;
+    }
     const zone_soil z = zone_soil_of(ms, c);
     const double old_depth = ss.wt_depth_cm[c];
     const double depth = std::min(to_table, z.depth);

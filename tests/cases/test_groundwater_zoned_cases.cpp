@@ -276,4 +276,135 @@ TEST(GroundwaterZonedCases, AnEventRunsTableMovesByTheWaterOverTheStorageOfItsLa
   }
 }
 
+// Groundwater that reaches the ground under a soil of zones seeps onto the surface. A strip
+// aquifer of 3 rows of 21 cells of 100 m (K = 1e-4 m/s, porosity 0.3, bottom at 0 m) is fed by a
+// held head H = 15 m along its first column, whose ground lies at 12 m; the ground of its last
+// column lies at hg = 10 m, 100 m everywhere else. At steady state the table stands at the
+// ground in the last column and Darcy's law with the Dupuit assumption gives each row's seepage,
+// L = 2000 m from the held head: Q = K (H^2 - hg^2) / (2 L) x dx = 3.125e-4 m3/s, 81 m3 a day
+// over the three rows. The heads start on the steady profile h^2 = H^2 - (H^2 - hg^2) x / L.
+// The soil would take water (Ks 10 cm/h), but a soil whose table stands at the ground is full:
+// the surface keeps all the seepage. The held column's table stands above its ground: it is a
+// boundary of the aquifer, which gives its surface nothing.
+// With the seeping column an overland lake (0.5 m deep at the start), the lake takes the
+// seepage: its volume grows by Darcy's figure, booked as exfiltration, and its books close.
+TEST(GroundwaterZonedCases, ATableHeldAboveTheGroundSeepsOntoTheSurfaceByDarcysLaw) {
+  struct run {
+    const char* name;
+    bool layered;
+    bool lake;
+  };
+  for (const run& u :
+       {run{"layered soil", true, false}, run{"redistribution soil", false, false}}) {
+    const bool layered = u.layered;
+    SCOPED_TRACE(u.name);
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    zoned z;
+    z.rows = 3;
+    z.cols = 21;
+    z.layered = layered;
+    z.ks_cm_h = 10.0;
+    z.steps = 240;  // ten days of hourly steps
+    const int n = z.count();
+    const double held = 15.0, seep = 10.0, length = 2000.0, k = 1e-4;
+    z.head.assign(n, 0.0);
+    z.code.assign(n, 1);
+    z.ground.assign(n, 100.0);
+    z.well.assign(n, 0);
+    for (int r = 1; r <= z.rows; ++r) {
+      for (int c = 1; c <= z.cols; ++c) {
+        const double x = (c - 1) * z.cell;
+        z.head[z.at(r, c)] = std::sqrt(held * held - (held * held - seep * seep) * x / length);
+      }
+      z.code[z.at(r, 1)] = 2;
+      z.ground[z.at(r, 1)] = 12.0;
+      z.ground[z.at(r, z.cols)] = seep;
+    }
+    const double lake_depth = 0.5;
+    const double lake_start = lake_depth * z.cell * z.cell * z.rows;  // m3
+    if (u.lake) {
+      std::vector<int> lake(n, 0);
+      for (int r = 1; r <= z.rows; ++r) lake[z.at(r, z.cols)] = 1;
+      write_file("gz_lake.asc", grid(z, lake));
+      write_file("gz_lake.txt", "TORVA_OVERLAND_LAKE_FILE\nLAKE 1 " + number(seep + lake_depth) +
+                                    " " + number(lake_start) + "\n");
+      z.extra = "OVERLAND_LAKE_MAP gz_lake.asc\nOVERLAND_LAKE_FILE gz_lake.txt\n";
+    }
+    write_zoned(z);
+    torva_test::run_at_compared_thread_counts("gz.prj", outputs);
+    const std::string summary = read_file("gz_summary.out");
+
+    const double per_row = k * (held * held - seep * seep) / (2.0 * length) * z.cell;
+    const double by_darcy = per_row * z.rows * z.step_s * z.steps;
+    const double exfiltrated = summary_number(summary, "Total amount of exfiltration=");
+    EXPECT_NEAR(exfiltrated, by_darcy, 0.01 * by_darcy) << summary;
+    EXPECT_NEAR(summary_number(summary, "Exfiltration back on overland ="), exfiltrated, 0.01);
+    EXPECT_GT(summary_number(summary, "Flux across head boundaries="), 0.99 * by_darcy);
+    expect_aquifer_books_close(summary);
+
+    // The run's and the surface's books: the seepage is surface water the soil did not take.
+    const summary_balance b = read_summary_balance(summary);
+    ASSERT_TRUE(b.has_totals) << summary;
+    EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
+    EXPECT_LT(std::fabs(b.run_surface_error), 1e-6) << summary;
+    EXPECT_NEAR(b.run_infiltration, 0.0, 0.01) << summary;
+    if (u.lake) {
+      // The lake took the seepage; the rest of the surface holds the trace of rain.
+      const double lake_end = summary_number(summary, "Final volume in overland lakes=");
+      EXPECT_NEAR(lake_end - lake_start, exfiltrated, 0.01 + b.run_precip) << summary;
+      EXPECT_NEAR(summary_number(summary, "Overland lake mass bal error m^3:"), 0.0, 0.01);
+      EXPECT_NEAR(b.run_ov_final + lake_end - lake_start, b.run_precip + exfiltrated, 0.01)
+          << summary;
+    } else {
+      EXPECT_NEAR(b.run_ov_final, b.run_precip + exfiltrated, 0.01) << summary;
+    }
+
+    const std::vector<double> h = final_heads(z);
+    ASSERT_EQ(h.size(), static_cast<std::size_t>(n));
+    for (int r = 1; r <= z.rows; ++r) {
+      EXPECT_EQ(h[z.at(r, 1)], held);
+      EXPECT_EQ(h[z.at(r, z.cols)], seep);
+    }
+  }
+}
+
+// A table that rises to the ground saturates the soil: the water of its zone goes to the aquifer,
+// which gives it on to the surface with the water the wells put in beyond the pores the table
+// filled. Four cells alike, the table 10 cm down in soil at 0.25, wells giving 0.1 m each: the
+// surface gets 0.1 - 0.10 x porosity + 0.10 x 0.25 m on each cell.
+TEST(GroundwaterZonedCases, ATableRisingToTheGroundGivesTheSurfaceTheSoilsWaterToo) {
+  constexpr double ground = 10.0, below = 0.10, water = 0.1, content = 0.25;
+  for (const bool layered : {true, false}) {
+    SCOPED_TRACE(layered ? "layered soil" : "redistribution soil");
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    zoned z;
+    z.layered = layered;
+    if (!layered) z.porosity_1 = z.porosity_2 = 0.42;
+    z.moisture_1 = z.moisture_2 = content;
+    z.ground.assign(z.count(), ground);
+    z.head.assign(z.count(), ground - below);
+    z.code.assign(z.count(), 1);
+    z.well.assign(z.count(), 1);
+    const double area = z.cell * z.cell;
+    z.well_rate = -water * area / (z.steps * z.step_s);
+    write_zoned(z);
+    torva_test::run_at_compared_thread_counts("gz.prj", outputs);
+    const std::string summary = read_file("gz_summary.out");
+
+    const double by_hand = (water - below * z.porosity_1 + below * content) * area * z.count();
+    const double exfiltrated = summary_number(summary, "Total amount of exfiltration=");
+    EXPECT_NEAR(exfiltrated, by_hand, 0.01) << summary;
+    expect_aquifer_books_close(summary);
+    const summary_balance b = read_summary_balance(summary);
+    ASSERT_TRUE(b.has_totals) << summary;
+    EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
+    EXPECT_LT(std::fabs(b.run_surface_error), 1e-6) << summary;
+    EXPECT_NEAR(b.run_discharge + b.run_ov_final, b.run_precip + exfiltrated, 0.01) << summary;
+    EXPECT_NEAR(summary_number(summary, "Final volume in soils="), 0.0, 0.01) << summary;
+    for (double head : final_heads(z)) EXPECT_EQ(head, ground);
+  }
+}
+
 }  // namespace groundwater_zoned_cases_tests
