@@ -350,6 +350,8 @@ TEST(GroundwaterZonedCases, ATableHeldAboveTheGroundSeepsOntoTheSurfaceByDarcysL
     EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
     EXPECT_LT(std::fabs(b.run_surface_error), 1e-6) << summary;
     EXPECT_NEAR(b.run_infiltration, 0.0, 0.01) << summary;
+    ASSERT_TRUE(b.has_event) << summary;
+    EXPECT_LT(std::fabs(b.event_error_percent), 1e-6) << summary;
     if (u.lake) {
       // The lake took the seepage; the rest of the surface holds the trace of rain.
       const double lake_end = summary_number(summary, "Final volume in overland lakes=");
@@ -403,6 +405,8 @@ TEST(GroundwaterZonedCases, ATableRisingToTheGroundGivesTheSurfaceTheSoilsWaterT
     EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
     EXPECT_LT(std::fabs(b.run_surface_error), 1e-6) << summary;
     EXPECT_NEAR(b.run_discharge + b.run_ov_final, b.run_precip + exfiltrated, 0.01) << summary;
+    ASSERT_TRUE(b.has_event) << summary;
+    EXPECT_LT(std::fabs(b.event_error_percent), 1e-6) << summary;
     EXPECT_NEAR(summary_number(summary, "Final volume in soils="), 0.0, 0.01) << summary;
     for (double head : final_heads(z)) EXPECT_EQ(head, ground);
   }
@@ -475,6 +479,8 @@ TEST(GroundwaterZonedCases, AChannelLakeTakesTheSeepageOfTheTableUnderIt) {
   ASSERT_TRUE(b.has_totals) << summary;
   EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
   EXPECT_LT(std::fabs(b.run_surface_error), 1e-6) << summary;
+  ASSERT_TRUE(b.has_event) << summary;
+  EXPECT_LT(std::fabs(b.event_error_percent), 1e-6) << summary;
 }
 
 }  // namespace groundwater_zoned_cases_tests
