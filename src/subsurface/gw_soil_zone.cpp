@@ -186,8 +186,7 @@ void gw_reconcile_soil_zone(model_state& ms) {
   if (!has(ss.wt_depth_cm, n) || !has(ss.zone_water_upper, n) || !has(ss.zone_water_lower, n) ||
       !has(ss.recharge_inc, n))
     return;
-  // The soil account of a long-term run sums what went below the soil; an event run keeps no
-  // such sum.
+  // The sum of what went below the soil, where the run keeps it.
   double* cumulative = has(ss.recharge_cum, n) ? ss.recharge_cum.data() : nullptr;
   const unsigned char* held = ms.groundwater.held.data();
 #pragma omp parallel for schedule(static) num_threads(team_size(n))
