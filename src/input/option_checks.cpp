@@ -168,13 +168,6 @@ struct unsupported_input {
 // In the order of the subsystems: soils and weather, groundwater, channels and pipes, transport,
 // coupling with other models, and the outputs whose input lists are not read.
 constexpr unsupported_input unsupported_inputs[] = {
-    // The soil zones that meet the water table are kept by the soil account of long-term runs.
-    {"GW_SIMULATION",
-     "groundwater coupled with the soil of INF_REDIST or INF_LAYERED_SOIL outside a long-term run",
-     [](const model_state& ms) {
-       return ms.subsurface.gw_simulation != 0 && !ms.long_term &&
-              (ms.subsurface.inf_redist != 0 || ms.subsurface.inf_layered_soil != 0);
-     }},
     // The basin's outflow goes to the channel nodes of the grid-stream table.
     {"SACRAMENTO", "Sacramento soil-moisture accounting without channels to take its outflow",
      [](const model_state& ms) {

@@ -734,6 +734,8 @@ void alloc_grid_arrays(model_state& ms) {
     if (ss.gw_simulation) {
       a.dbl(ss.gw_inf_redist_theta, "gw_inf_redist_theta");
       a.dbl(ss.sm_bottom_loss, "sm_bottom_loss");
+      // What the zones give the aquifer (or take from it) as the table moves, in any run.
+      a.dbl(ss.recharge_cum, "recharge_cum");
     }
   }
   if (ss.sacramento) {

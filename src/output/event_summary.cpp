@@ -127,7 +127,7 @@ void budget_lines(FILE* fp, const model_state& ms) {
       line(fp, "volume overland to lake:             ", b.event_vol_ov_to_lake);
       line(fp, "volume overland from lake:           ", b.event_vol_ov_from_lake);
     }
-    if (lakes && ms.channel.lake_loss) {
+    if (lakes && (ms.channel.lake_loss || ms.subsurface.gw_simulation)) {
       line(fp, "volume of gw to lakes:               ", b.event_vol_gw_to_lake);
       line(fp, "volume of water from lakes to gw:    ", b.event_vol_lake_to_gw);
     }

@@ -339,7 +339,8 @@ void totals_block(FILE* fp, const model_state& ms, const run_totals& t) {
     total(fp, "Total flux from river to gw=", t.run_vol_river_to_gw);
     if (ss.water_table_on) total(fp, "Total flux from gw to river=", t.run_vol_gw_to_river);
   }
-  if (lakes && ms.channel.lake_loss) {
+  // The lakes' beds pass water, or the aquifer under them gives its water above the ground.
+  if (lakes && (ms.channel.lake_loss || ss.gw_simulation)) {
     total(fp, "Total flux from lakes to gw=", t.run_vol_lake_to_gw);
     total(fp, "Total flux from gw to lakes=", t.run_vol_gw_to_lake);
   }

@@ -266,6 +266,8 @@ void init_lake_and_soil_state(model_state& ms) {
   const bool schemes = any_infiltration(ss);
   const bool water_table = ss.water_table_on && !ss.elevgw.empty() && !ms.cell_elev.empty();
 
+  // The aquifer under the redistribution soil holds its water by the soil's depth in any run.
+  if (ss.gw_simulation) redistribution_zone_depths(ms);
   if (ss.green_ampt || ss.inf_redist) {
     if (ss.zone_depth_upper < 1e-16) ss.zone_depth_upper = ss.init_unsat_depth_cm;
     if (ms.transport.soil_depth_cm < 1e-16) ms.transport.soil_depth_cm = ss.zone_depth_upper;

@@ -46,11 +46,10 @@ int cell_team(const model_state& ms) {
 }
 
 // True when the aquifer gives the ground surface the water its table raises above the ground:
-// an aquifer whose storage is its porosity up to the ground (no Richards columns, no soil of
-// zones), in a cell outside the channel and overland lakes.
+// an aquifer whose storage is its porosity up to the ground, or the profile of a soil of zones
+// (no Richards columns); a lake cell gives it to its lake.
 bool exfiltration_built(const model_state& ms) {
-  const subsurface_state& ss = ms.subsurface;
-  return !ss.inf_richards && !gw_soil_zone_on(ms);
+  return !ms.subsurface.inf_richards;
 }
 
 bool lake_cell(const model_state& ms, int c) {
@@ -287,32 +286,15 @@ int first_nan_head(const model_state& ms, const double* head, bool skip_code5) {
       });
 }
 
-// Lowest active cell whose head is at or above its ground and whose water nothing takes onto
-// the surface, 0 when none.
-int first_head_at_surface(const model_state& ms) {
-  const double* head = ms.subsurface.elevgw.data();
-  const double* ground = ms.cell_elev.data();
-  const unsigned char* held = ms.groundwater.held.data();
-  const bool built = exfiltration_built(ms);
-  return block_ordered_sum<1024, int>(
-      ms.cell_count, 0,
-      [&](int first, int last) {
-        for (int c = first; c <= last; ++c)
-          if (!held[c] && ground[c] - head[c] <= 1e-16 && (!built || lake_cell(ms, c))) return c;
-        return 0;
-      },
-      [](int& found, int part) {
-        if (part != 0) found = part;
-        return part == 0;
-      });
-}
-
 // Exfiltration: every active cell whose table the solve raised above its ground gives the water
 // above the ground onto its surface (overland depth) and its head comes back to the ground. The
 // aquifer holds its water at its porosity up to the ground, so the water above it is the
-// porosity times the head's rise over the ground. Returns the volume given (m3), in block order.
+// porosity times the head's rise over the ground; under a soil of zones the profile holds the
+// water above the ground as open water, the rise itself. Returns the volume given (m3), in
+// block order.
 double exfiltrate_to_surface(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
+  const bool open_water = gw_soil_zone_on(ms);
   double* head = ss.elevgw.data();
   const double* ground = ms.cell_elev.data();
   const double* porosity = ss.gw_porosity.data();
@@ -325,8 +307,8 @@ double exfiltrate_to_surface(model_state& ms) {
       [&](int first, int last) {
         double part = 0.0;
         for (int c = first; c <= last; ++c) {
-          if (held[c] || !(head[c] > ground[c])) continue;
-          const double e = porosity[c] * (head[c] - ground[c]);  // m of water
+          if (held[c] || !(head[c] > ground[c]) || lake_cell(ms, c)) continue;
+          const double e = (open_water ? 1.0 : porosity[c]) * (head[c] - ground[c]);  // m of water
           head[c] = ground[c];
           depth[c] += e;
           if (cum != nullptr) cum[c] += e;
@@ -335,6 +317,48 @@ double exfiltrate_to_surface(model_state& ms) {
         return part;
       },
       [](double& total, double part) { total += part; });
+}
+
+// The water a lake cell's table stands above its ground goes into its lake (m3).
+struct lake_exfiltration {
+  double overland = 0.0;  // into overland lakes
+  double channel = 0.0;   // into channel lakes
+};
+
+// Exfiltration under the lakes: every active lake cell whose table the solve raised above its
+// ground gives the water above the ground (as exfiltrate_to_surface measures it) to its lake and
+// its head comes back to the ground. An overland lake takes it with the step's other volume
+// changes, which the overland lake step moves into its surface; a channel lake takes it into its
+// volume and its inflow from the groundwater, as the lake bed's seepage does. Serial: many cells
+// give to one lake, in cell order.
+lake_exfiltration exfiltrate_to_lakes(model_state& ms) {
+  lake_exfiltration given;
+  subsurface_state& ss = ms.subsurface;
+  overland_state& ov = ms.overland;
+  channel_state& ch = ms.channel;
+  const bool open_water = gw_soil_zone_on(ms);
+  const double area = ms.gridsize * ms.gridsize;
+  const int n = ms.cell_count;
+  for (int c = 1; c <= n; ++c) {
+    if (ms.groundwater.held[c] || !(ss.elevgw[c] > ms.cell_elev[c]) || !lake_cell(ms, c)) continue;
+    const int channel_lake = ms.perennial_lakes && has(ch.lake_mask, c) ? ch.lake_mask[c] : 0;
+    const int overland_lake = has(ov.oland_lake_new, c) ? ov.oland_lake_new[c] : 0;
+    const bool to_channel_lake = channel_lake > 0 && has(ch.lake_volume, channel_lake);
+    if (!to_channel_lake && !(overland_lake > 0 && has(ov.ov_lakes, overland_lake))) continue;
+    const double e = (open_water ? 1.0 : ss.gw_porosity[c]) * (ss.elevgw[c] - ms.cell_elev[c]);
+    const double volume = e * area;  // m3
+    ss.elevgw[c] = ms.cell_elev[c];
+    if (to_channel_lake) {
+      ch.lake_volume[channel_lake] += volume;
+      if (has(ch.lake_in_dv, channel_lake)) ch.lake_in_dv[channel_lake] += volume;
+      given.channel += volume;
+    } else {
+      ov.ov_lakes[overland_lake].rain_volume += volume;
+      ov.olake_changed = 1;
+      given.overland += volume;
+    }
+  }
+  return given;
 }
 
 // One Picard pass's transmissivities, from the current heads; the heads go back to the start
@@ -645,11 +669,12 @@ void groundwater_step(model_state& ms) {
   }
 
   // Recharge taken by the solve goes to the books; the heads must be numbers.
-  const bool soil_account = gw_soil_zone_on(ms) && ms.long_term;
+  const bool soil_account = gw_soil_zone_on(ms);
   for (int c = 1; c <= n; ++c) {
     if (!ss.recharge_inc.empty()) {
       const double depth = ss.recharge_inc[c];
-      // The soil zones' account and the Richards columns keep their own as they drain.
+      // The soil zones keep their own cumulative recharge as they drain (in a long-term run)
+      // and as the table moves through them; the Richards columns keep theirs as they drain.
       if (!ss.recharge_cum.empty() && !soil_account && !ss.inf_richards)
         ss.recharge_cum[c] += depth;
       t.run_vol_gw_recharge += depth / 100.0 * area;
@@ -660,19 +685,6 @@ void groundwater_step(model_state& ms) {
     }
   }
   const int bad = first_nan_head(ms, ss.elevgw.data(), true);
-  // Under a soil of zones or in a lake nothing takes the water a table above the ground would
-  // give the surface, and the aquifer's storage would be booked by its profile where the solve
-  // stored it at 1: the run stops rather than go on with made water.
-  const int flooded = ss.inf_richards ? 0 : first_head_at_surface(ms);
-  if (flooded != 0 && bad == 0) {
-    printf(
-        "Error: the water table reached the ground surface in cell %d (head %g m, ground %g m); "
-        "water leaving the aquifer onto the surface (exfiltration) is not run by GW_SIMULATION "
-        "in this version.\n",
-        flooded, ss.elevgw[flooded], ms.cell_elev[flooded]);
-    stop_now();
-    return;
-  }
   if (bad != 0) {
     printf(
         "A non-real value for the groudwater head was detected for in cell %d after running the "
@@ -686,6 +698,13 @@ void groundwater_step(model_state& ms) {
     const double given = exfiltrate_to_surface(ms);
     ss.exfil_volume += given;
     t.run_vol_gw_exfil += given;
+    // The overland lakes are surface water: what they take is exfiltration; a channel lake takes
+    // it as groundwater into the lake.
+    const lake_exfiltration into = exfiltrate_to_lakes(ms);
+    ss.exfil_volume += into.overland;
+    t.run_vol_gw_exfil += into.overland + into.channel;
+    t.run_vol_gw_to_lake += into.channel;
+    b.event_vol_gw_to_lake += into.channel;
   }
 
   // The soil's wetted zone follows the table; what it gives or takes goes with the next step's

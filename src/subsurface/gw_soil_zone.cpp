@@ -70,9 +70,13 @@ zone_soil zone_soil_of(const model_state& ms, int c) {
   z.depth = ss.init_unsat_depth_cm;
   z.upper =
       ss.zone_depth_upper > 1e-16 && ss.zone_depth_upper < z.depth ? ss.zone_depth_upper : z.depth;
+  // An event run keeps no field capacity of the redistribution soil: a falling table leaves the
+  // soil's initial content behind it.
+  const raw_array1d<double>& left_behind =
+      ss.theta_fc_cell.empty() ? ss.theta_init : ss.theta_fc_cell;
   for (int k = 0; k < 2; ++k) {
     z.porosity[k] = has(ss.porosity_cell, c) ? ss.porosity_cell[c] : 0.0;
-    z.field_capacity[k] = has(ss.theta_fc_cell, c) ? ss.theta_fc_cell[c] : 0.0;
+    z.field_capacity[k] = has(left_behind, c) ? left_behind[c] : 0.0;
     z.residual[k] = has(ss.residual_cell, c) ? ss.residual_cell[c] : 0.0;
   }
   return z;
@@ -176,18 +180,31 @@ void gw_place_heads(model_state& ms) {
 }
 
 void gw_reconcile_soil_zone(model_state& ms) {
-  if (!gw_soil_zone_on(ms) || !ms.long_term) return;
+  if (!gw_soil_zone_on(ms)) return;
   subsurface_state& ss = ms.subsurface;
   const int n = ms.cell_count;
   if (!has(ss.wt_depth_cm, n) || !has(ss.zone_water_upper, n) || !has(ss.zone_water_lower, n) ||
-      !has(ss.recharge_inc, n) || !has(ss.recharge_cum, n))
+      !has(ss.recharge_inc, n))
     return;
+  // The sum of what went below the soil, where the run keeps it.
+  double* cumulative = has(ss.recharge_cum, n) ? ss.recharge_cum.data() : nullptr;
   const unsigned char* held = ms.groundwater.held.data();
 #pragma omp parallel for schedule(static) num_threads(team_size(n))
   for (int c = 1; c <= n; ++c) {
     if (held[c]) continue;
     const double to_table = (ms.cell_elev[c] - ss.elevgw[c]) * 100.0;  // cm
-    if (to_table <= 1e-16) continue;  // the step stops the run: no exfiltration here
+    if (to_table <= 1e-16) {
+      // The table at the ground: the soil is saturated, and the zone's water goes to the
+      // aquifer (which gives it on to the surface).
+      const double zone = ss.zone_water_upper[c] + ss.zone_water_lower[c];
+      ss.wt_depth_cm[c] = 0.0;
+      ss.zone_water_upper[c] = 0.0;
+      ss.zone_water_lower[c] = 0.0;
+      if (has(ss.soil_water_total, c)) ss.soil_water_total[c] = 0.0;
+      ss.recharge_inc[c] += zone;
+      if (cumulative != nullptr) cumulative[c] += zone;
+      continue;
+    }
     const zone_soil z = zone_soil_of(ms, c);
     const double old_depth = ss.wt_depth_cm[c];
     const double depth = std::min(to_table, z.depth);
@@ -224,6 +241,6 @@ void gw_reconcile_soil_zone(model_state& ms) {
     ss.zone_water_lower[c] = lower;
     if (has(ss.soil_water_total, c)) ss.soil_water_total[c] = upper + lower;
     ss.recharge_inc[c] += to_aquifer;
-    ss.recharge_cum[c] += to_aquifer;
+    if (cumulative != nullptr) cumulative[c] += to_aquifer;
   }
 }

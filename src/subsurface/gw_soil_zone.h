@@ -46,5 +46,6 @@ void gw_place_heads(model_state& ms);
 // reaches down to the table (no deeper than the soil). A table that rose shortens the zone, which
 // keeps its water; a table that fell lengthens it, filled at field capacity with water taken
 // from the recharge the next step gives the aquifer. A zone then above its porosity gives the
-// excess to that recharge, one below its residual content takes the shortfall from it.
+// excess to that recharge, one below its residual content takes the shortfall from it. A table at
+// the ground saturates the soil: the zone's water goes to that recharge and the zone is emptied.
 void gw_reconcile_soil_zone(model_state& ms);

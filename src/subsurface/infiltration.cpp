@@ -262,7 +262,8 @@ void green_ampt_multilayer_cells(const green_ampt_layered_views& v) {
 #pragma omp parallel for schedule(static) num_threads(team_size(v.cell_count))
   for (int c = 1; c <= v.cell_count; ++c) {
     if (skipped(v.lake_flag, v.lake_cells, c)) continue;
-    if (v.ov_depth[c] < 1e-16) {
+    // A soil whose water table stands at the ground is full: it takes no water.
+    if (v.ov_depth[c] < 1e-16 || (!v.exfil_cells.empty() && v.exfil_cells[c] == 1)) {
       v.inf_rate[c] = 0.0;
       continue;
     }
@@ -665,11 +666,15 @@ exfil_views exfil_setup(model_state& ms, exfil_variant variant, double dt) {
   return e;
 }
 
-// Exfiltration runs while some cell's water table reaches the surface, and needs the heads.
+// Exfiltration runs while some cell's water table reaches the surface, and needs the heads. Over
+// the saturated groundwater the aquifer's own step gives the surface the water its table raises
+// above the ground, taken from the aquifer: the redistribution and layered soils add none here,
+// which would be water no store gave (or take surface water into none).
 void exfiltrate(model_state& ms, exfil_variant variant, double dt) {
   subsurface_state& ss = ms.subsurface;
   const int n = ms.cell_count;
   if (!ms.gw_at_surface) return;
+  if (ss.gw_simulation && variant != exfil_variant::richards) return;
   if (!holds(ss.yes_exfil, n) || !holds(ss.elevgw, n) || !holds(ms.cell_elev, n) ||
       !holds(ss.exfil_cum, n))
     return;
@@ -741,6 +746,9 @@ void run_layered(model_state& ms, double dt) {
   v.soiltype = cells_const(ss.soiltype);
   v.lake_flag = ms.perennial_lakes && !ms.channel.lake_mask.empty();
   v.lake_cells = cells_const(ms.channel.lake_mask);
+  // The saturated groundwater marks the cells whose table stands at the ground.
+  if (ss.gw_simulation && holds(ss.yes_exfil, ms.cell_count))
+    v.exfil_cells = cells_const(ss.yes_exfil);
   v.area_reduction = ov.area_reduction && !ov.area_reduction_cell.empty();
   v.area_reduction_cell = cells_const(ov.area_reduction_cell);
   v.theta_ml = ss.THETA_ML.row_table();

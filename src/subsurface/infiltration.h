@@ -118,6 +118,9 @@ struct green_ampt_layered_views {
   std::span<const int> soiltype;                  // per cell: soil type id
   std::span<const int> lake_cells;                // per cell: channel lake number, 0 none
   int lake_flag = 0;
+  // per cell: 1 where the water table stands at the ground, a cell that takes no water; may be
+  // empty (every cell takes water)
+  std::span<const int> exfil_cells;
   int area_reduction = 0;
   std::span<const double> area_reduction_cell;
   double* const* theta_ml = nullptr;  // [cell][layer 1..3]: layer water contents

@@ -323,18 +323,20 @@ void soil_et_step(model_state& ms) {
   clock.next = ms.current_time + clock.interval_days;
 }
 
+void redistribution_zone_depths(model_state& ms) {
+  subsurface_state& ss = ms.subsurface;
+  if (!ss.inf_redist) return;
+  if (ss.init_unsat_depth_cm < 1e-16) ss.init_unsat_depth_cm = ms.cards.soil_moist_depth * 100.0;
+  const double top = ms.cards.top_layer_depth * 100.0;
+  if (ss.zone_depth_upper < 1e-16 && top > 0.0 && top < ss.init_unsat_depth_cm)
+    ss.zone_depth_upper = top;
+}
+
 bool soil_account_setup(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
   if (!ms.long_term || (!ss.inf_redist && !ss.inf_layered_soil)) return true;
   const int n = ms.cell_count;
-  // The redistribution soil's depth above the water table and its upper zone: the soil moisture
-  // depth (SOIL_MOIST_DEPTH) and the top layer within it (TOP_LAYER_DEPTH; without one the soil
-  // is one zone).
-  if (ss.inf_redist && ss.init_unsat_depth_cm < 1e-16)
-    ss.init_unsat_depth_cm = ms.cards.soil_moist_depth * 100.0;
-  const double top = ms.cards.top_layer_depth * 100.0;
-  if (ss.inf_redist && ss.zone_depth_upper < 1e-16 && top > 0.0 && top < ss.init_unsat_depth_cm)
-    ss.zone_depth_upper = top;
+  redistribution_zone_depths(ms);
   raw_array1d<double>* doubles[] = {&ss.zone_water_upper,
                                     &ss.zone_water_lower,
                                     &ss.soil_water_total,

@@ -108,6 +108,10 @@ void restart_wetting_fronts(model_state& ms, const wetting_front_restart& how);
 // the redistribution soil's depth and upper zone, once at start-up of a long-term run with the
 // redistribution or the layered soil; false after a failed allocation.
 bool soil_account_setup(model_state& ms);
+// The redistribution soil's depth above the water table and its upper zone: the soil moisture
+// depth (SOIL_MOIST_DEPTH) and the top layer within it (TOP_LAYER_DEPTH; without one the soil is
+// one zone), where they are not set yet.
+void redistribution_zone_depths(model_state& ms);
 // Builds the Richards soil columns from the node arrays once the soil table is read.
 void richards_init_soil_columns(model_state& ms);
 // Reads the Sacramento parameter file (open for reading) into the basin's parameters and

@@ -154,11 +154,6 @@ TEST(SmallCase, CardsOfProcessesNotBuiltYetStopTheRunAtStartUp) {
       {"SACRAMENTO sac.txt\n",
        "Error: Sacramento soil-moisture accounting without channels to take its outflow (the "
        "SACRAMENTO card) is not supported by this version.\n"},
-      // The soil zones the water table meets are kept by the soil account of long-term runs.
-      {"WATER_TABLE wt.asc\nGW_SIMULATION\nGW_UNIF_POROSITY 0.3\nGW_UNIF_HYCOND 1e-5\n"
-       "INF_REDIST\n",
-       "Error: groundwater coupled with the soil of INF_REDIST or INF_LAYERED_SOIL outside a "
-       "long-term run (the GW_SIMULATION card) is not supported by this version.\n"},
       // Snow melts with the weather of long-term runs; an event run has none.
       {"INIT_SWE_DEPTH 0.1\n",
        "Error: snow outside a long-term run (an initial snow water equivalent) (the INIT_SWE_DEPTH "

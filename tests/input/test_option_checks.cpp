@@ -244,15 +244,17 @@ TEST_F(OptionChecks, LongTermRunsWithSnowOrASacramentoBasinAreAccepted) {
 }
 
 // The aquifer writes its well levels, and runs under the redistribution and the layered soil in
-// a long-term run, whose soil account keeps the zones the table meets, and under Richards soil
-// columns in any run; the stream beds pass water in a long-term run.
+// a long-term run, whose soil account keeps the zones the table meets, and in an event run, and
+// under Richards soil columns in any run; the stream beds pass water in a long-term run.
 TEST_F(OptionChecks, WellLevelsTheSoilZonesAndStreamBedsOfALongTermRunAreAccepted) {
   for (const std::string& cards :
        {groundwater_cards + "GW_WELL_LEVEL wells.out\nOUT_WELL_LOCATION wells.txt\n",
         "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nSTREAM_LOSS\n" + long_term_cards,
         long_term_cards + groundwater_cards,
         "LONG_TERM\nET_CALC_DEARDORFF\nINF_LAYERED_SOIL\nALBEDO a.asc\n" + groundwater_cards,
-        groundwater_cards + "INF_RICHARDS\nAQUIFER_DELTA_Z 0.1\n"}) {
+        groundwater_cards + "INF_RICHARDS\nAQUIFER_DELTA_Z 0.1\n",
+        // An event run keeps the zones the table meets in the same books.
+        groundwater_cards + "INF_REDIST\n", groundwater_cards + "INF_LAYERED_SOIL\n"}) {
     auto ms = check(base_cards + cards);
     ASSERT_EQ(run_error.error_code, 0) << cards;
     stdout_capture capture;
@@ -271,8 +273,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"SACRAMENTO sac.txt\n", "SACRAMENTO"},
       {"INIT_SWE_DEPTH 0.2\n", "INIT_SWE_DEPTH"},
       {"INIT_SWE_DEPTH swe.asc\n", "INIT_SWE_DEPTH"},
-      {groundwater_cards + "INF_REDIST\n", "GW_SIMULATION"},
-      {groundwater_cards + "INF_LAYERED_SOIL\n", "GW_SIMULATION"},
       {"OPTIMIZE plane.out\nOPTIMIZE_SED\n", "OPTIMIZE_SED"},
       {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
       // The size classes as overland constituents, from the lowest value that asks for them.
