@@ -454,8 +454,10 @@ void open_event_books(model_state& ms) {
   b = event_budget{};
   b.event_vol_ov_init = overland_store(ms);
   b.event_vol_chan_init = ms.channel.chan_explic ? ms.channel.chan_vol_initial : 0.0;
-  // The channels' water at the first event's start is the channels' water at the run's start.
-  if (ms.output.events_done == 0) ms.output.totals.run_vol_chan_init = b.event_vol_chan_init;
+  // The channels' water at the first event's start is the channels' water at the run's start,
+  // unless the channels routed before it (pipe water started them), which booked their water then.
+  if (ms.output.events_done == 0 && ms.channel.chan_route_calls == 0)
+    ms.output.totals.run_vol_chan_init = b.event_vol_chan_init;
   b.event_vol_snow_init = snow_store(ms);
   b.event_vol_soil_init = ms.subsurface.inf_richards ? ms.subsurface.vadose_vol_event : 0.0;
   b.event_vol_sac_init = ms.subsurface.event_vol_sac_init;
