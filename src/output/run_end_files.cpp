@@ -2,6 +2,7 @@
 // of kinds, so that a reader of several datasets of one run finds them closed alike.
 #include "output/run_end_files.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "framework/core/error_state.h"
@@ -94,6 +95,28 @@ bool write_cell_map(model_state& ms, const char* name, const raw_array1d<double>
   return true;
 }
 
+// The surface soil moisture a soil-moisture hotstart holds, per cell, in `map`: what the
+// hotstart reader puts back at the start of a later run. The top node of a Richards column, the
+// top layer of the layered soil, else the redistribution soil's surface moisture. False when
+// the soil keeps none.
+bool surface_moisture_map(model_state& ms, raw_array1d<double>& map) {
+  subsurface_state& ss = ms.subsurface;
+  const int n = ms.cell_count;
+  const raw_array2d<double>* columns = nullptr;
+  if (ss.inf_richards)
+    columns = &ss.THETA;
+  else if (ss.inf_layered_soil)
+    columns = &ss.THETA_ML;
+  if (columns == nullptr) {
+    if (ss.surf_moist.count() < n) return false;
+    std::copy(ss.surf_moist.data() + 1, ss.surf_moist.data() + n + 1, map.data() + 1);
+    return true;
+  }
+  if (columns->row_count() < n || columns->col_count() < 1) return false;
+  for (int c = 1; c <= n; ++c) map[c] = (*columns)[c][1];
+  return true;
+}
+
 void hotstart_open_failure(const char* name) {
   char text[1200];
   snprintf(text, sizeof text, "Can't open overland hotstart file for writing: %s\n", name);
@@ -133,9 +156,12 @@ void write_run_end_hotstarts(model_state& ms) {
   if (c.write_ov_hotstart_given && !write_cell_map(ms, c.write_ov_hotstart, ms.overland.ov_depth))
     hotstart_open_failure(c.write_ov_hotstart);
   file_handle_release(out.read_sm_hotstart_file);
-  if (c.write_sm_hotstart_given &&
-      !write_cell_map(ms, c.write_sm_hotstart, ms.subsurface.surf_moist))
-    hotstart_open_failure(c.write_sm_hotstart);
+  if (c.write_sm_hotstart_given) {
+    raw_array1d<double> map;
+    if (map.allocate(ms.cell_count) && surface_moisture_map(ms, map) &&
+        !write_cell_map(ms, c.write_sm_hotstart, map))
+      hotstart_open_failure(c.write_sm_hotstart);
+  }
   // The groundwater heads a later run can start its water table from.
   const char* gw_hotstart = "hotstart_file";
   if (ms.subsurface.gw_simulation && !write_cell_map(ms, gw_hotstart, ms.subsurface.elevgw))
