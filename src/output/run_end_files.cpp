@@ -96,12 +96,37 @@ bool write_cell_map(model_state& ms, const char* name, const raw_array1d<double>
 }
 
 // The surface soil moisture a soil-moisture hotstart holds, per cell, in `map`: what the
-// hotstart reader puts back at the start of a later run. The top node of a Richards column, the
-// top layer of the layered soil, else the redistribution soil's surface moisture. False when
-// the soil keeps none.
+// hotstart reader puts back at the start of a later run. The upper zone of a long-term run's
+// soil account; else the top node of a Richards column, the top layer of the layered soil or
+// the redistribution soil's surface moisture. False when the soil keeps none.
+// In a long-term run the redistribution and layered soils keep their water between storms in
+// the soil account's two zones: the surface moisture is the upper zone's water over the upper
+// zone, or over the unsaturated depth where that is shallower (a soil without unsaturated depth
+// is saturated), as an event's start derives it.
+double upper_zone_moisture(const subsurface_state& ss, int cell) {
+  const auto at = [cell](const raw_array1d<double>& a) {
+    return !a.empty() && cell <= a.count() ? a[cell] : 0.0;
+  };
+  double top_depth = ss.zone_depth_upper;
+  double porosity = at(ss.porosity_cell);
+  if (ss.inf_layered_soil) {
+    const int id = !ss.soiltype.empty() && cell <= ss.soiltype.count() ? ss.soiltype[cell] : -1;
+    top_depth = id >= 0 && id < max_soil_types ? ss.soil_types[id].layer_depth[0] : 0.0;
+    porosity = id >= 0 && id < max_soil_types ? ss.soil_types[id].layer_porosity[0] : 0.0;
+  }
+  const double unsaturated = at(ss.wt_depth_cm);
+  if (!(unsaturated > 1e-16)) return porosity;
+  const double depth = std::min(unsaturated, top_depth);
+  return depth > 0.0 ? at(ss.zone_water_upper) / depth : porosity;
+}
+
 bool surface_moisture_map(model_state& ms, raw_array1d<double>& map) {
   subsurface_state& ss = ms.subsurface;
   const int n = ms.cell_count;
+  if (ms.long_term && (ss.inf_redist || ss.inf_layered_soil)) {
+    for (int c = 1; c <= n; ++c) map[c] = upper_zone_moisture(ss, c);
+    return true;
+  }
   const raw_array2d<double>* columns = nullptr;
   if (ss.inf_richards)
     columns = &ss.THETA;
