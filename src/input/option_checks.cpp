@@ -352,11 +352,6 @@ struct card_needing_process {
 };
 
 constexpr card_needing_process cards_needing_processes[] = {
-    {"Error: SACRAMENTO needs channel routing (CHAN_EXPLIC): the Sacramento basin gives its "
-     "outflow to the channel nodes of the grid-stream table.\n",
-     [](const model_state& ms) {
-       return ms.subsurface.sacramento != 0 && ms.channel.chan_explic == 0;
-     }},
     {"Error: INIT_SWE_DEPTH needs a long-term run (LONG_TERM): snow melts by the hourly weather "
      "that only long-term runs read.\n",
      [](const model_state& ms) { return ms.cards.init_swe_kind != 0 && !ms.long_term; }},

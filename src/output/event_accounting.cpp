@@ -617,19 +617,21 @@ void finish_event_balance(model_state& ms) {
   b.event_peak_discharge = ms.peak_outlet_q;
   if (ov.interception_on) b.event_vol_interception = ov.interception_volume - b.start_interception;
 
+  if (ss.sacramento) {
+    // The basin's stores with the water on its way in or out of it (to the channels, or
+    // without them to the outlet).
+    b.event_vol_sac_final = sacramento_storage_volume(ms);
+    b.event_vol_direct_evap = ss.sac_event_et;
+    b.event_vol_sac_baseflow = ss.sac_event_inflow;
+    b.event_vol_sac_infil = ss.sac_event_input;
+  }
   if (ms.channel.chan_explic) {
     b.vol_chan_final = channel_store(ms);
-    if (ss.sacramento) {
-      // The basin's stores with the water on its way in or out of it.
-      b.event_vol_sac_final = sacramento_storage_volume(ms);
-      b.event_vol_direct_evap = ss.sac_event_et;
-      b.event_vol_sac_baseflow = ss.sac_event_inflow;
-      b.event_vol_sac_infil = ss.sac_event_input;
-    }
     close_event_balance(
         b, ss.sacramento ? event_balance_form::sacramento : event_balance_form::channel);
   } else {
-    close_event_balance(b, event_balance_form::overland);
+    close_event_balance(
+        b, ss.sacramento ? event_balance_form::sacramento : event_balance_form::overland);
   }
   close_sediment_books(ms);
   close_lake_constituents(ms, false);

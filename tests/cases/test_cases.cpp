@@ -151,9 +151,6 @@ TEST(SmallCase, CardsNotBuiltOrNeedingAnotherProcessStopTheRunAtStartUp) {
     const char* text = nullptr;  // its contents
   };
   const refused_case cases[] = {
-      {"SACRAMENTO sac.txt\n",
-       "Error: SACRAMENTO needs channel routing (CHAN_EXPLIC): the Sacramento basin gives its "
-       "outflow to the channel nodes of the grid-stream table.\n"},
       // Snow melts with the weather of long-term runs; an event run has none.
       {"INIT_SWE_DEPTH 0.1\n",
        "Error: INIT_SWE_DEPTH needs a long-term run (LONG_TERM): snow melts by the hourly weather "

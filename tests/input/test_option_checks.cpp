@@ -360,9 +360,6 @@ TEST_F(OptionChecks, CardsNeedingAnotherProcessStopTheRunSayingWhatTheyNeed) {
     const char* message;
   };
   const row rows[] = {
-      {"SACRAMENTO sac.txt\n",
-       "Error: SACRAMENTO needs channel routing (CHAN_EXPLIC): the Sacramento basin gives its "
-       "outflow to the channel nodes of the grid-stream table.\n"},
       {"INIT_SWE_DEPTH 0.2\n", swe},
       {"INIT_SWE_DEPTH swe.asc\n", swe},
       {"IN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n", theta},
@@ -422,6 +419,8 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nREAD_SM_HOTSTART sm.asc\n"
       "WRITE_SM_HOTSTART sm_end.asc\n",
       "INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\n",
+      // The Sacramento basin without channels: its outflow leaves at the outlet.
+      "SACRAMENTO sac.txt\n",
       // Soil moisture at listed cells and its hotstart map, from the soils that keep it.
       "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nIN_THETA_LOCATION cells.txt\n"
       "OUT_THETA_LOCATION theta.out\n",

@@ -437,9 +437,9 @@ TEST_F(RunDriver, ModelStepsRefuseACardNotSupportedYetBeforeAnyFileIsOpened) {
        "SOIL_EROSION card) is not supported by this version.\n\n",
        true},
       // A card that needs another process: an input error saying what it needs.
-      {"SACRAMENTO s.txt\n",
-       "Error: SACRAMENTO needs channel routing (CHAN_EXPLIC): the Sacramento basin gives its "
-       "outflow to the channel nodes of the grid-stream table.\n\n",
+      {"LAKE_PUMP pumps.txt\n",
+       "Error: LAKE_PUMP needs channel routing (CHAN_EXPLIC): lake pumps draw from the lakes of "
+       "the channel network.\n\n",
        false},
       // A conflict of the chosen options is reported before: its code's message alone.
       {"WATER_TABLE wt.asc\nGW_SIMULATION\nGW_UNIF_POROSITY 0.3\nGW_UNIF_HYCOND 1e-5\n"
