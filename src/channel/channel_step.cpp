@@ -471,6 +471,10 @@ void channel_routing_step(model_state& ms) {
   }
 
   if (ch.chan_active) {
+    // Routing before the first event (the pipes' water started the channel): the run's books
+    // take the channels' water as it stood before this first move.
+    if (ch.chan_route_calls == 0 && ms.event_number == 0)
+      ms.output.totals.run_vol_chan_init = routed_channel_volume(ch);
     ++ch.chan_route_calls;
     double pipe_volume = 0.0;
     const int status = ex_flow_route(ms, dt, pipe_volume);

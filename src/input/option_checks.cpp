@@ -168,13 +168,6 @@ struct unsupported_input {
 // In the order of the subsystems: soils and weather, groundwater, channels and pipes, transport,
 // coupling with other models, and the outputs whose input lists are not read.
 constexpr unsupported_input unsupported_inputs[] = {
-    // The basin's outflow goes to the channel nodes of the grid-stream table.
-    {"SACRAMENTO", "Sacramento soil-moisture accounting without channels to take its outflow",
-     [](const model_state& ms) {
-       return ms.subsurface.sacramento != 0 && ms.channel.chan_explic == 0;
-     }},
-    {"INIT_SWE_DEPTH", "snow outside a long-term run (an initial snow water equivalent)",
-     [](const model_state& ms) { return ms.cards.init_swe_kind != 0 && !ms.long_term; }},
     {"SOIL_EROSION", "size classes carried as overland constituents (a value of 10 or more)",
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.cards.soil_erosion >= 10;
@@ -349,41 +342,61 @@ constexpr unsupported_input unsupported_inputs[] = {
                tr.chan_con_trans != 0 || tr.soil_con_trans != 0 || tr.nutrients != 0 ||
                ms.cards.soil_erosion_given != 0);
      }},
-    {"IN_THETA_LOCATION", "soil moisture output at listed cells without Richards infiltration",
+};
+
+// A card that only means something together with another process: the run stops at start-up
+// with an input error saying what the card needs and why.
+struct card_needing_process {
+  const char* message;  // the whole message, naming the card and what it needs
+  bool (*on)(const model_state& ms);
+};
+
+constexpr card_needing_process cards_needing_processes[] = {
+    {"Error: INIT_SWE_DEPTH needs a long-term run (LONG_TERM): snow melts by the hourly weather "
+     "that only long-term runs read.\n",
+     [](const model_state& ms) { return ms.cards.init_swe_kind != 0 && !ms.long_term; }},
+    // Richards columns keep a moisture per node; the redistribution soil its surface moisture;
+    // the layered soil its two zones between the storms of a long-term run.
+    {"Error: IN_THETA_LOCATION needs a soil that keeps its moisture (INF_RICHARDS, INF_REDIST, "
+     "or INF_LAYERED_SOIL in a long-term run): single-layer Green and Ampt, the layered soil of "
+     "an event run and runs without infiltration keep no surface moisture to write.\n",
      [](const model_state& ms) {
-       return ms.cards.in_theta_location_given != 0 && ms.subsurface.inf_richards == 0;
+       const subsurface_state& ss = ms.subsurface;
+       return ms.cards.in_theta_location_given != 0 && ss.inf_richards == 0 && ss.inf_redist == 0 &&
+              !(ss.inf_layered_soil != 0 && ms.long_term);
      }},
-    // The wash load a sediment calibration scores is the channel sediment routing's.
-    {"OPTIMIZE_SED",
-     "calibration on the event sediment without channel sediment routing (SOIL_EROSION with "
-     "CHAN_EXPLIC)",
+    // The map is what the soil-moisture hotstart reader puts back: the redistribution soil's
+    // surface moisture, the top layer of the layered soil, the top node of a Richards column.
+    {"Error: WRITE_SM_HOTSTART needs a soil that keeps its moisture (INF_REDIST, "
+     "INF_LAYERED_SOIL or INF_RICHARDS): single-layer Green and Ampt and runs without "
+     "infiltration keep none to write.\n",
+     [](const model_state& ms) {
+       const subsurface_state& ss = ms.subsurface;
+       return ms.cards.write_sm_hotstart_given != 0 && ss.inf_redist == 0 &&
+              ss.inf_layered_soil == 0 && ss.inf_richards == 0;
+     }},
+    {"Error: OPTIMIZE_SED needs channel sediment routing (SOIL_EROSION with CHAN_EXPLIC): a "
+     "sediment calibration scores the wash load the channels carry out of the outlet.\n",
      [](const model_state& ms) {
        return ms.calibration.optimize_sed != 0 && ms.transport.chan_sediment == 0;
      }},
-    // Lake pumps draw from the channel lakes, which only the channel routing has.
-    {"LAKE_PUMP", "lake pumps without channel routing (CHAN_EXPLIC)",
+    {"Error: LAKE_PUMP needs channel routing (CHAN_EXPLIC): lake pumps draw from the lakes of "
+     "the channel network.\n",
      [](const model_state& ms) {
        return ms.cards.lake_pump_given != 0 && ms.channel.chan_explic == 0;
      }},
-    // Stream inflow points enter the channel routing; without it they would have nowhere to go.
-    {"XYBDYINPUT_STFLOW", "a stream inflow without channel routing (CHAN_EXPLIC)",
+    {"Error: XYBDYINPUT_STFLOW needs channel routing (CHAN_EXPLIC): a stream inflow enters the "
+     "channel node nearest its point.\n",
      [](const model_state& ms) {
        return ms.cards.xy_input.st_flow_given != 0 && ms.channel.chan_explic == 0;
      }},
-    {"XYBDYINPUT_STTIMESERIES", "a stream inflow without channel routing (CHAN_EXPLIC)",
+    {"Error: XYBDYINPUT_STTIMESERIES needs channel routing (CHAN_EXPLIC): a stream inflow enters "
+     "the channel node it names.\n",
      [](const model_state& ms) {
        return ms.cards.xy_input.st_series_given != 0 && ms.channel.chan_explic == 0;
      }},
-    // Only the redistribution scheme keeps a surface water content; a map written from any other
-    // would hold zeros that a later run would start its soil from.
-    {"WRITE_SM_HOTSTART",
-     "a soil-moisture hotstart from infiltration that keeps no surface moisture (only INF_REDIST "
-     "does)",
-     [](const model_state& ms) {
-       return ms.cards.write_sm_hotstart_given != 0 && ms.subsurface.inf_redist == 0;
-     }},
-    // The stream flood depths are the channel nodes' own; without channel routing there are none.
-    {"FLOOD_STREAM", "the stream flood depth output without channel routing (CHAN_EXPLIC)",
+    {"Error: FLOOD_STREAM needs channel routing (CHAN_EXPLIC): the stream flood depths are those "
+     "of the channel nodes.\n",
      [](const model_state& ms) {
        return ms.cards.flood_stream_given != 0 && ms.channel.chan_explic == 0;
      }},
@@ -392,6 +405,12 @@ constexpr unsupported_input unsupported_inputs[] = {
 }  // namespace
 
 void check_inputs_supported(model_state& ms) {
+  for (const card_needing_process& n : cards_needing_processes) {
+    if (!n.on(ms)) continue;
+    printf("%s", n.message);
+    raise_own_message();
+    return;
+  }
   for (const unsupported_input& u : unsupported_inputs) {
     if (!u.on(ms)) continue;
     printf("Error: %s (the %s card) is not supported by this version.\n", u.what, u.card);

@@ -454,8 +454,10 @@ void open_event_books(model_state& ms) {
   b = event_budget{};
   b.event_vol_ov_init = overland_store(ms);
   b.event_vol_chan_init = ms.channel.chan_explic ? ms.channel.chan_vol_initial : 0.0;
-  // The channels' water at the first event's start is the channels' water at the run's start.
-  if (ms.output.events_done == 0) ms.output.totals.run_vol_chan_init = b.event_vol_chan_init;
+  // The channels' water at the first event's start is the channels' water at the run's start,
+  // unless the channels routed before it (pipe water started them), which booked their water then.
+  if (ms.output.events_done == 0 && ms.channel.chan_route_calls == 0)
+    ms.output.totals.run_vol_chan_init = b.event_vol_chan_init;
   b.event_vol_snow_init = snow_store(ms);
   b.event_vol_soil_init = ms.subsurface.inf_richards ? ms.subsurface.vadose_vol_event : 0.0;
   b.event_vol_sac_init = ms.subsurface.event_vol_sac_init;
@@ -615,19 +617,21 @@ void finish_event_balance(model_state& ms) {
   b.event_peak_discharge = ms.peak_outlet_q;
   if (ov.interception_on) b.event_vol_interception = ov.interception_volume - b.start_interception;
 
+  if (ss.sacramento) {
+    // The basin's stores with the water on its way in or out of it (to the channels, or
+    // without them to the outlet).
+    b.event_vol_sac_final = sacramento_storage_volume(ms);
+    b.event_vol_direct_evap = ss.sac_event_et;
+    b.event_vol_sac_baseflow = ss.sac_event_inflow;
+    b.event_vol_sac_infil = ss.sac_event_input;
+  }
   if (ms.channel.chan_explic) {
     b.vol_chan_final = channel_store(ms);
-    if (ss.sacramento) {
-      // The basin's stores with the water on its way in or out of it.
-      b.event_vol_sac_final = sacramento_storage_volume(ms);
-      b.event_vol_direct_evap = ss.sac_event_et;
-      b.event_vol_sac_baseflow = ss.sac_event_inflow;
-      b.event_vol_sac_infil = ss.sac_event_input;
-    }
     close_event_balance(
         b, ss.sacramento ? event_balance_form::sacramento : event_balance_form::channel);
   } else {
-    close_event_balance(b, event_balance_form::overland);
+    close_event_balance(
+        b, ss.sacramento ? event_balance_form::sacramento : event_balance_form::overland);
   }
   close_sediment_books(ms);
   close_lake_constituents(ms, false);

@@ -2,6 +2,7 @@
 // of kinds, so that a reader of several datasets of one run finds them closed alike.
 #include "output/run_end_files.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "framework/core/error_state.h"
@@ -94,6 +95,53 @@ bool write_cell_map(model_state& ms, const char* name, const raw_array1d<double>
   return true;
 }
 
+// The surface soil moisture a soil-moisture hotstart holds, per cell, in `map`: what the
+// hotstart reader puts back at the start of a later run. The upper zone of a long-term run's
+// soil account; else the top node of a Richards column, the top layer of the layered soil or
+// the redistribution soil's surface moisture. False when the soil keeps none.
+// In a long-term run the redistribution and layered soils keep their water between storms in
+// the soil account's two zones: the surface moisture is the upper zone's water over the upper
+// zone, or over the unsaturated depth where that is shallower (a soil without unsaturated depth
+// is saturated), as an event's start derives it.
+double upper_zone_moisture(const subsurface_state& ss, int cell) {
+  const auto at = [cell](const raw_array1d<double>& a) {
+    return !a.empty() && cell <= a.count() ? a[cell] : 0.0;
+  };
+  double top_depth = ss.zone_depth_upper;
+  double porosity = at(ss.porosity_cell);
+  if (ss.inf_layered_soil) {
+    const int id = !ss.soiltype.empty() && cell <= ss.soiltype.count() ? ss.soiltype[cell] : -1;
+    top_depth = id >= 0 && id < max_soil_types ? ss.soil_types[id].layer_depth[0] : 0.0;
+    porosity = id >= 0 && id < max_soil_types ? ss.soil_types[id].layer_porosity[0] : 0.0;
+  }
+  const double unsaturated = at(ss.wt_depth_cm);
+  if (!(unsaturated > 1e-16)) return porosity;
+  const double depth = std::min(unsaturated, top_depth);
+  return depth > 0.0 ? at(ss.zone_water_upper) / depth : porosity;
+}
+
+bool surface_moisture_map(model_state& ms, raw_array1d<double>& map) {
+  subsurface_state& ss = ms.subsurface;
+  const int n = ms.cell_count;
+  if (ms.long_term && (ss.inf_redist || ss.inf_layered_soil)) {
+    for (int c = 1; c <= n; ++c) map[c] = upper_zone_moisture(ss, c);
+    return true;
+  }
+  const raw_array2d<double>* columns = nullptr;
+  if (ss.inf_richards)
+    columns = &ss.THETA;
+  else if (ss.inf_layered_soil)
+    columns = &ss.THETA_ML;
+  if (columns == nullptr) {
+    if (ss.surf_moist.count() < n) return false;
+    std::copy(ss.surf_moist.data() + 1, ss.surf_moist.data() + n + 1, map.data() + 1);
+    return true;
+  }
+  if (columns->row_count() < n || columns->col_count() < 1) return false;
+  for (int c = 1; c <= n; ++c) map[c] = (*columns)[c][1];
+  return true;
+}
+
 void hotstart_open_failure(const char* name) {
   char text[1200];
   snprintf(text, sizeof text, "Can't open overland hotstart file for writing: %s\n", name);
@@ -133,9 +181,12 @@ void write_run_end_hotstarts(model_state& ms) {
   if (c.write_ov_hotstart_given && !write_cell_map(ms, c.write_ov_hotstart, ms.overland.ov_depth))
     hotstart_open_failure(c.write_ov_hotstart);
   file_handle_release(out.read_sm_hotstart_file);
-  if (c.write_sm_hotstart_given &&
-      !write_cell_map(ms, c.write_sm_hotstart, ms.subsurface.surf_moist))
-    hotstart_open_failure(c.write_sm_hotstart);
+  if (c.write_sm_hotstart_given) {
+    raw_array1d<double> map;
+    if (map.allocate(ms.cell_count) && surface_moisture_map(ms, map) &&
+        !write_cell_map(ms, c.write_sm_hotstart, map))
+      hotstart_open_failure(c.write_sm_hotstart);
+  }
   // The groundwater heads a later run can start its water table from.
   const char* gw_hotstart = "hotstart_file";
   if (ms.subsurface.gw_simulation && !write_cell_map(ms, gw_hotstart, ms.subsurface.elevgw))

@@ -22,6 +22,7 @@
 #include "overland/overland_boundary.h"
 #include "overland/overland_pumps.h"
 #include "overland/overland_steps.h"
+#include "subsurface/sacramento_steps.h"
 #include "transport/transport_steps.h"
 
 namespace {
@@ -272,8 +273,10 @@ void skip_dry_spell(model_state& ms) {
   overland_state& ov = ms.overland;
   const subsurface_state& ss = ms.subsurface;
   const transport_state& tr = ms.transport;
+  // Without channels the surface's schedule carries the Sacramento basin's outflow out.
   if (!ms.long_term || ov.dry_skip_off || ss.water_table_on || !ov.ov_pumps.empty() ||
-      ms.channel.overbank_flow || ss.gw_simulation || tr.chan_con_trans)
+      ms.channel.overbank_flow || ss.gw_simulation || tr.chan_con_trans ||
+      (ss.sacramento && !ms.channel.chan_explic))
     return;
   if (!ms.event_ended || (ov.ov_any_depth && ov.ov_any_flux)) return;
   // Constituents still dissolved in water on the surface go on decaying and soaking in step by
@@ -480,8 +483,17 @@ void overland_flow_step(model_state& ms) {
     ov.ade_memory.pair_outflow = 0.0;
     ov.ade_memory.pair_seconds = 0.0;
   }
-  // Without channel routing the outlet discharge is the overland outflow.
-  if (ms.channel.chan_explic == 0) ms.outlet_q = ov.ov_step_outflow;
+  // Without channel routing the outlet discharge is the overland outflow, and the Sacramento
+  // basin's outflow, which has no channel to enter, leaves there too.
+  if (ms.channel.chan_explic == 0) {
+    ms.outlet_q = ov.ov_step_outflow;
+    const double basin = sacramento_outlet_outflow(ms, dt);
+    if (basin > 0.0) {
+      ov.ov_out_volume += basin;
+      ov.ov_out_volume_b += basin;
+      ms.outlet_q += basin / dt;
+    }
+  }
   // The sediment follows the water the step has moved.
   if (ov.ov_any_depth && ms.transport.sediment.soil_erosion) overland_sediment_step(ms, dt);
   if (ov.overland_lake_map) ov.olake_changed = 1;

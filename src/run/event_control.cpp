@@ -486,7 +486,10 @@ void schedule_overland(model_state& ms, bool tev_event, bool wet_start) {
     ovc.last = event_start(ms, ms.first_event);
     ovc.next = ovc.last + ovc.interval_days;
   }
-  if (tev_event) {
+  // Without channels the surface carries the Sacramento basin's outflow out of the watershed
+  // from the first hour on, not from the first storm.
+  const bool basin_leaves_at_outlet = ms.subsurface.sacramento && !ms.channel.chan_explic;
+  if (tev_event || (ms.long_term && basin_leaves_at_outlet)) {
     ovc.next = now;
     ovc.last = ovc.next - ovc.interval_days;
   }

@@ -378,6 +378,18 @@ double sacramento_channel_inflow(model_state& ms, double dt) {
   return volume;
 }
 
+double sacramento_outlet_outflow(model_state& ms, double dt) {
+  subsurface_state& ss = ms.subsurface;
+  if (!ss.sacramento || ms.channel.chan_explic || !(dt > 0.0) || !(ss.sac_outflow_left > 0.0) ||
+      !(ss.sac_discharge > 0.0))
+    return 0.0;
+  // As at the channel nodes: never more than the basin has released.
+  const double volume = std::min(ss.sac_discharge * dt, ss.sac_outflow_left);
+  ss.sac_outflow_left -= volume;
+  ss.sac_vol_delivered += volume;
+  return volume;
+}
+
 double sacramento_water_in_transit(const model_state& ms) {
   const subsurface_state& ss = ms.subsurface;
   double pending = 0.0;

@@ -15,6 +15,10 @@ void init_sacramento_weights(model_state& ms);
 // adding it to their lateral inflow by the entries' weights; returns the volume given (m3).
 double sacramento_channel_inflow(model_state& ms, double dt);
 
+// Overland step of a run without channels: the basin's outflow leaves the watershed at its
+// outlet; returns this step's part (dt seconds) of it (m3).
+double sacramento_outlet_outflow(model_state& ms, double dt);
+
 // Water of the basin (m3): the five stores, the depth infiltrated since the last step and the
 // channel inflow computed but not yet given to the nodes.
 double sacramento_storage_volume(const model_state& ms);

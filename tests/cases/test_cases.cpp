@@ -143,7 +143,7 @@ TEST(SmallCase, TheRunMakesEveryStepToItsEndTime) {
   }
 }
 
-TEST(SmallCase, CardsOfProcessesNotBuiltYetStopTheRunAtStartUp) {
+TEST(SmallCase, CardsNotBuiltOrNeedingAnotherProcessStopTheRunAtStartUp) {
   struct refused_case {
     std::string cards;  // added to the small project
     const char* message;
@@ -151,32 +151,30 @@ TEST(SmallCase, CardsOfProcessesNotBuiltYetStopTheRunAtStartUp) {
     const char* text = nullptr;  // its contents
   };
   const refused_case cases[] = {
-      {"SACRAMENTO sac.txt\n",
-       "Error: Sacramento soil-moisture accounting without channels to take its outflow (the "
-       "SACRAMENTO card) is not supported by this version.\n"},
       // Snow melts with the weather of long-term runs; an event run has none.
       {"INIT_SWE_DEPTH 0.1\n",
-       "Error: snow outside a long-term run (an initial snow water equivalent) (the INIT_SWE_DEPTH "
-       "card) is not supported by this version.\n"},
+       "Error: INIT_SWE_DEPTH needs a long-term run (LONG_TERM): snow melts by the hourly weather "
+       "that only long-term runs read.\n"},
       // Stream inflows enter the channel routing, which this case does not run.
       {"XYBDYINPUT_STFLOW inflow.xy\n",
-       "Error: a stream inflow without channel routing (CHAN_EXPLIC) (the XYBDYINPUT_STFLOW "
-       "card) is not supported by this version.\n",
+       "Error: XYBDYINPUT_STFLOW needs channel routing (CHAN_EXPLIC): a stream inflow enters the "
+       "channel node nearest its point.\n",
        "inflow.xy",
        "XY_STREAM_HYDROGRAPHS\n1\nX\t2000.0\nY\t5000.0\n2005 03 14 06 30\t5.0\n"
        "2005 03 14 09 30\t5.0\nEND_TS\n"},
       {"XYBDYINPUT_STTIMESERIES inflow.xy\n",
-       "Error: a stream inflow without channel routing (CHAN_EXPLIC) (the "
-       "XYBDYINPUT_STTIMESERIES card) is not supported by this version.\n",
+       "Error: XYBDYINPUT_STTIMESERIES needs channel routing (CHAN_EXPLIC): a stream inflow "
+       "enters the channel node it names.\n",
        "inflow.xy", "TORVA_XY_ST_BDY_TS\nTORVA_TS\nLINKNODE 1 1\nEND_TS\n"},
       // The stream flood depths are those of channel nodes, which this case does not have.
       {"FLOOD_STREAM flood.out\n",
-       "Error: the stream flood depth output without channel routing (CHAN_EXPLIC) (the "
-       "FLOOD_STREAM card) is not supported by this version.\n"},
+       "Error: FLOOD_STREAM needs channel routing (CHAN_EXPLIC): the stream flood depths are "
+       "those of the channel nodes.\n"},
       // Single-layer Green and Ampt keeps no surface water content to start a later run from.
       {"WRITE_SM_HOTSTART sm_end.asc\n",
-       "Error: a soil-moisture hotstart from infiltration that keeps no surface moisture (only "
-       "INF_REDIST does) (the WRITE_SM_HOTSTART card) is not supported by this version.\n"},
+       "Error: WRITE_SM_HOTSTART needs a soil that keeps its moisture (INF_REDIST, "
+       "INF_LAYERED_SOIL or INF_RICHARDS): single-layer Green and Ampt and runs without "
+       "infiltration keep none to write.\n"},
   };
   for (const refused_case& rc : cases) {
     SCOPED_TRACE(rc.cards);

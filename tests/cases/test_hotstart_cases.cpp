@@ -235,4 +235,34 @@ TEST(HotstartCases, TheSoilMoistureHotstartHoldsTheRunsEndAndStartsTheNextRun) {
     EXPECT_EQ(second.front().depth[k], end[k]) << "cell " << k + 1;
 }
 
+// The redistribution soil's moisture at listed cells: each line of the location output holds
+// the minutes and the surface moisture of the listed cells, the value the surface moisture
+// frame of the same minute holds for them: the 0.1458 the soil starts from, then wetter under
+// 50 mm/h.
+TEST(HotstartCases, TheRedistributionSoilsMoistureIsWrittenAtListedCells) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_file("cells.txt", "2\n1 2\n2 1\n");
+  write_soil_case(20, 50.0, "IN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n");
+  torva_test::run_at_compared_thread_counts("green_ampt.prj", [] {
+    return read_file("ga_moisture_frames.dat") + read_file("theta.out");
+  });
+  const std::vector<torva_test::depth_frame> frames = moisture_frames();
+  std::istringstream in(read_file("theta.out"));
+  std::vector<std::vector<double>> lines;
+  double minutes = 0.0, a = 0.0, b = 0.0;
+  while (in >> minutes >> a >> b) lines.push_back({minutes, a, b});
+  ASSERT_GE(lines.size(), 20u) << read_file("theta.out");
+  ASSERT_GE(frames.size(), lines.size());
+  EXPECT_NEAR(lines.front()[1], 0.1458, 1e-6);
+  EXPECT_GT(lines.back()[1], 0.1458 + 0.01);
+  // Cells (1, 2) and (2, 1) are the second and third of the frames, row by row.
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const torva_test::depth_frame& f = frames[frames.size() - lines.size() + i];
+    ASSERT_NEAR(f.minutes, lines[i][0], 1e-6) << i;
+    EXPECT_NEAR(lines[i][1], f.depth[1], 1e-6) << "minute " << lines[i][0];
+    EXPECT_NEAR(lines[i][2], f.depth[2], 1e-6) << "minute " << lines[i][0];
+  }
+}
+
 }  // namespace hotstart_cases_tests

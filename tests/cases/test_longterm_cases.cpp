@@ -705,3 +705,76 @@ TEST(LongTermCases, PipeWaterSpilledOntoTheSurfaceInADrySpellRunsOffAtOnce) {
 }
 
 }  // namespace
+
+// Soil moisture at listed cells in a long-term run over the redistribution soil: each line holds
+// the upper zone's content (its water over the 20 cm top layer) and the lower zone's (its water
+// over the rest of the 60 cm soil) of each cell. The run starts both at the map's 0.30; under
+// three sunny days the soil dries (from 7,200 m3 to about 5,960), and at the run's end the zones
+// of the four cells hold the soil water the summary books. The same over the layered soil.
+TEST(LongTermCases, SoilMoistureAtListedCellsHoldsTheTwoZonesTheBooksCount) {
+  for (const bool layered : {false, true}) {
+    SCOPED_TRACE(layered ? "layered soil" : "redistribution soil");
+    temp_dir dir;
+    write_case(weather(77, 30, 0, 6, true),
+               "IN_THETA_LOCATION lt_cells.txt\nOUT_THETA_LOCATION lt_theta.out\n"
+               "WRITE_SM_HOTSTART lt_sm_end.asc\n");
+    if (layered) use_layered_soil();
+    write_file("lt_cells.txt", "4\n1 1\n1 2\n2 1\n2 2\n");
+    const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+        "lt.prj", [] { return books() + read_file("lt_theta.out") + read_file("lt_sm_end.asc"); });
+    ASSERT_EQ(runs.run[1].status, 0) << runs.run[1].out;
+    std::vector<std::vector<double>> lines;
+    std::istringstream text(read_file("lt_theta.out"));
+    std::string line;
+    while (std::getline(text, line)) {
+      std::istringstream fields(line);
+      std::vector<double> values;
+      double v = 0.0;
+      while (fields >> v) values.push_back(v);
+      if (!values.empty()) lines.push_back(values);
+    }
+    ASSERT_GE(lines.size(), static_cast<std::size_t>(hours)) << read_file("lt_theta.out");
+    for (const std::vector<double>& l : lines) ASSERT_EQ(l.size(), 9u);  // time, 4 x 2 zones
+    for (std::size_t k = 1; k < 9; ++k) EXPECT_NEAR(lines.front()[k], 0.30, 1e-6) << k;
+    const std::vector<double>& last = lines.back();
+    double water = 0.0;  // m3 in the four cells' 60 cm
+    for (int c = 0; c < 4; ++c) {
+      const double upper = last[1 + 2 * c], lower = last[2 + 2 * c];
+      EXPECT_LT(upper, 0.30 - 0.005) << "cell " << c + 1;
+      water += (upper * 0.2 + lower * 0.4) * cell * cell;
+    }
+    const std::string summary = read_file("lt_summary.out");
+    const double soil_final =
+        summary_number(summary, "Final volume in soil over simple soil depth");
+    // The contents are printed to 1e-6 and the volume to 0.01 m3.
+    EXPECT_NEAR(water, soil_final, 0.05) << summary;
+    std::istringstream map(read_file("lt_sm_end.asc"));
+    for (int k = 0; k < 6; ++k) std::getline(map, line);
+    std::vector<double> top;
+    double v = 0.0;
+    while (map >> v) top.push_back(v);
+    ASSERT_EQ(top.size(), 4u);
+    // The soil-moisture hotstart holds each cell's upper zone (the map lists the cells row by
+    // row, as the location file does), and a run that reads it starts its soil there.
+    for (int c = 0; c < 4; ++c) EXPECT_NEAR(top[c], last[1 + 2 * c], 1e-6) << "cell " << c + 1;
+    write_case(weather(77, 30, 0, 6, true),
+               "IN_THETA_LOCATION lt_cells.txt\nOUT_THETA_LOCATION lt_theta.out\n"
+               "READ_SM_HOTSTART lt_sm_end.asc\n");
+    if (layered) use_layered_soil();
+    const torva_test::thread_runs next = torva_test::run_at_compared_thread_counts(
+        "lt.prj", [] { return books() + read_file("lt_theta.out"); });
+    ASSERT_EQ(next.run[1].status, 0) << next.run[1].out;
+    std::istringstream restarted(read_file("lt_theta.out"));
+    std::vector<double> first;
+    std::getline(restarted, line);
+    std::istringstream fields(line);
+    while (fields >> v) first.push_back(v);
+    ASSERT_EQ(first.size(), 9u) << line;
+    // The layered soil gets the map back in its top layer only; the layers below start from the
+    // soil table's 0.30.
+    for (int c = 0; c < 4; ++c) {
+      EXPECT_NEAR(first[1 + 2 * c], top[c], 1e-6) << "cell " << c + 1;
+      EXPECT_NEAR(first[2 + 2 * c], layered ? 0.30 : top[c], 1e-6) << "cell " << c + 1;
+    }
+  }
+}

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/summary_reader.h"
 #include "support/test_support.h"
@@ -36,7 +37,7 @@ constexpr int valley_cols = 5;
 constexpr double valley_cell = 200.0;
 constexpr double valley_area = valley_cols * valley_cell * valley_cell;
 
-void write_valley(const std::string& extra, bool flat_cells = false) {
+void write_valley(const std::string& extra, bool flat_cells = false, bool channels = true) {
   const int cols = valley_cols;
   const double g = valley_cell;
   const double slope = 0.001;
@@ -64,17 +65,18 @@ void write_valley(const std::string& extra, bool flat_cells = false) {
     gst += "CELLIJ 1 " + std::to_string(j) + "\nNUMNODES 1\nLINKNODE 1 " + std::to_string(j) +
            " 1.0\n";
   write_file("sac.gst", gst);
-  write_file("sac.prj",
-             "TORVAPROJECT\nWATERSHED_MASK sac_mask.asc\nELEVATION sac_elev.asc\n"
-             "SUMMARY sac_summary.out\nOUTLET_HYDRO sac_outlet.out\n"
-             "ROWS 1\nCOLS " +
-                 std::to_string(cols) + "\nGRIDSIZE " + fixed(g, 1) +
-                 "\nSTART_DATE 2005 3 14\nSTART_TIME 6 00\nTIMESTEP 60.0\nOUTROW 1\nOUTCOL " +
-                 std::to_string(cols) +
-                 "\nOUTSLOPE 0.001\nMANNING_N 0.05\n"
-                 "OVERTYPE explicit\nCHAN_EXPLIC\nCHANNEL_INPUT sac.chn\nSTREAM_CELL sac.gst\n"
-                 "SACRAMENTO sac.par\n" +
-                 extra);
+  write_file(
+      "sac.prj",
+      "TORVAPROJECT\nWATERSHED_MASK sac_mask.asc\nELEVATION sac_elev.asc\n"
+      "SUMMARY sac_summary.out\nOUTLET_HYDRO sac_outlet.out\n"
+      "ROWS 1\nCOLS " +
+          std::to_string(cols) + "\nGRIDSIZE " + fixed(g, 1) +
+          "\nSTART_DATE 2005 3 14\nSTART_TIME 6 00\nTIMESTEP 60.0\nOUTROW 1\nOUTCOL " +
+          std::to_string(cols) +
+          "\nOUTSLOPE 0.001\nMANNING_N 0.05\n"
+          "OVERTYPE explicit\n" +
+          std::string(channels ? "CHAN_EXPLIC\nCHANNEL_INPUT sac.chn\nSTREAM_CELL sac.gst\n" : "") +
+          "SACRAMENTO sac.par\n" + extra);
 }
 
 // A parameter file: the capacities, rates and starting fractions of the cards in order.
@@ -148,6 +150,105 @@ TEST(SacramentoCases, ALowerZoneWithoutRainDrainsByItsRateAndTheOutletCarriesIt)
   const double chan_final = summary_number(summary, "Final volume in channels=");
   EXPECT_NEAR(s.run_discharge + chan_final - chan_init, drained, 0.05);
   EXPECT_GT(s.run_discharge, 0.5 * drained);  // most of it has left through the outlet
+  expect_books_close(summary);
+}
+
+// Without channels the basin's outflow leaves the watershed at the outlet, over the hour after
+// the step that released it. The lower zone of the case above, drained by 1 - lzpk of its
+// primary free water an hour, releases R(k) = lzpk x 100 mm x 0.99^k in its step k (k from 0)
+// over the valley's 200,000 m2. The surface's first step comes a minute after the basin's
+// first: at minute 0 nothing has left, the first hour's release leaves over 59 minutes and the
+// sixtieth of it still on its way joins the second hour's (at minute 60 the outlet passes
+// (R(0) / 60 + R(1)) / 3600 s); from then on each hour passes its own release, R(k) / 3600 s.
+// What left the basin in the run's six hours left at the outlet, and every book closes.
+TEST(SacramentoCases, WithoutChannelsTheBasinsOutflowLeavesAtTheOutlet) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  const sac_cards c;
+  write_file("sac.par", sac_file(c));
+  write_valley(
+      "TOT_TIME 359\nHYD_FREQ 60\nPRECIP_UNIF\nRAIN_INTENSITY 0.000001\n"
+      "RAIN_DURATION 1\nSIG_OUTLET_HYDRO sac_sig.out\n",
+      false, false);
+  torva_test::run_at_compared_thread_counts(
+      "sac.prj", [] { return read_file("sac_summary.out") + read_file("sac_sig.out"); });
+  const std::string summary = read_file("sac_summary.out");
+  const double lzfpc0 = c.lzfpc * c.lzfpm;  // 100 mm
+  const auto released = [&](int k) {        // m3
+    return c.lzpk * lzfpc0 * std::pow(1.0 - c.lzpk, k) / 1000.0 * valley_area;
+  };
+  std::istringstream lines(read_file("sac_sig.out"));
+  double minutes = 0.0, q = 0.0;
+  int hour = 0;
+  while (lines >> minutes >> q) {
+    ASSERT_NEAR(minutes, 60.0 * hour, 1e-6);
+    double expected = 0.0;
+    if (hour == 1) expected = (released(0) / 60.0 + released(1)) / 3600.0;
+    if (hour > 1) expected = released(hour) / 3600.0;
+    EXPECT_NEAR(q, expected, 2e-6) << "hour " << hour;
+    ++hour;
+  }
+  EXPECT_EQ(hour, 6) << read_file("sac_sig.out");
+  const double left = lzfpc0 * std::pow(1.0 - c.lzpk, 6);
+  EXPECT_NEAR(final_store(summary, "lzfpc"), left, 0.0006);
+  const double drained = (lzfpc0 - left) / 1000.0 * valley_area;  // m3
+  const summary_balance s = read_summary_balance(summary);
+  EXPECT_NEAR(s.run_discharge, drained, 0.05) << summary;
+  expect_books_close(summary);
+}
+
+// The same basin without channels in a long-term run whose only storm falls a day after its
+// start: from the run's first hour, through the dry day before the storm, the outlet passes
+// each hour's release (the surface is stepped from the start to carry it, not from the storm),
+// falling by the factor 1 - lzpk from hour to hour, and every book closes.
+TEST(SacramentoCases, InALongTermRunWithoutChannelsTheOutletPassesTheBasinsOutflowEveryHour) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  const sac_cards c;
+  write_file("sac.par", sac_file(c));
+  const char* names[] = {"lt_k.asc", "lt_h.asc", "lt_p.asc", "lt_pi.asc",
+                         "lt_r.asc", "lt_m.asc", "lt_a.asc"};
+  const double values[] = {0.65, 16.7, 0.45, 0.25, 0.05, 0.30, 0.2};
+  for (int m = 0; m < 7; ++m) {
+    std::string grid = "north: 1200.0\nsouth: 1000.0\neast: 1000.0\nwest: 0.0\nrows: 1\ncols: " +
+                       std::to_string(valley_cols) + "\n";
+    for (int j = 0; j < valley_cols; ++j) grid += fixed(values[m], 4) + " ";
+    write_file(names[m], grid + "\n");
+  }
+  // 72 hours of cool, overcast, still weather from 14 March 2005, 6:00 (hardly any demand).
+  std::string weather;
+  for (int k = 0; k < 72; ++k) {
+    const int hour = (6 + k) % 24;
+    const int day = 14 + (6 + k) / 24;
+    weather += "2005 3 " + std::to_string(day) + " " + std::to_string(hour) +
+               " 29.92 90 100 0 40 0.0 0.0\n";
+  }
+  write_file("sac_weather.txt", weather);
+  write_file("sac_rain.gag",
+             "EVENT \"the storm\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\n"
+             "RATES 2005 3 15 6 0 5.0\nRATES 2005 3 15 7 0 0.0\n");
+  write_valley(
+      "HYD_FREQ 60\nPRECIP_FILE sac_rain.gag\nRAIN_INV_DISTANCE\nLONG_TERM\n"
+      "HMET_OBU sac_weather.txt\nALBEDO lt_a.asc\nLATITUDE 40.0\nLONGITUDE 90.0\nGMT -6\n"
+      "ET_CALC_DEARDORFF\nINF_REDIST\nCONDUCTIVITY lt_k.asc\nCAPILLARY lt_h.asc\n"
+      "POROSITY lt_p.asc\nPORE_INDEX lt_pi.asc\nRESIDUAL_SAT lt_r.asc\nMOISTURE lt_m.asc\n"
+      "SOIL_MOIST_DEPTH 0.6\nTOP_LAYER_DEPTH 0.2\nSTRICT_JULIAN_DATE\nSIG_OUTLET_HYDRO "
+      "sac_sig.out\n",
+      false, false);
+  torva_test::run_at_compared_thread_counts(
+      "sac.prj", [] { return read_file("sac_summary.out") + read_file("sac_sig.out"); });
+  const std::string summary = read_file("sac_summary.out");
+  std::istringstream lines(read_file("sac_sig.out"));
+  std::vector<double> q;
+  double t = 0.0, v = 0.0;
+  while (lines >> t >> v) q.push_back(v);
+  // The 24 hours before the storm: R(k) = lzpk x 100 mm x 0.99^k over 200,000 m2 in hour k.
+  ASSERT_GE(q.size(), 25u) << read_file("sac_sig.out");
+  const double lzfpc0 = c.lzfpc * c.lzfpm;
+  for (int k = 0; k < 24; ++k)
+    EXPECT_NEAR(q[k], c.lzpk * lzfpc0 * std::pow(1.0 - c.lzpk, k) / 1000.0 * valley_area / 3600.0,
+                2e-6)
+        << "hour " << k;
   expect_books_close(summary);
 }
 

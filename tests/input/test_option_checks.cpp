@@ -270,11 +270,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
     const char* card;  // the card the message names
   };
   const row rows[] = {
-      {"SACRAMENTO sac.txt\n", "SACRAMENTO"},
-      {"INIT_SWE_DEPTH 0.2\n", "INIT_SWE_DEPTH"},
-      {"INIT_SWE_DEPTH swe.asc\n", "INIT_SWE_DEPTH"},
-      {"OPTIMIZE plane.out\nOPTIMIZE_SED\n", "OPTIMIZE_SED"},
-      {"LAKE_PUMP pumps.txt\n", "LAKE_PUMP"},
       // The size classes as overland constituents, from the lowest value that asks for them.
       {"SOIL_EROSION 10\n", "SOIL_EROSION"},
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
@@ -315,14 +310,9 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"TEV\nVOLP veg.txt\nINF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\n", "TEV"},
       {"TEV\nVOLP veg.txt\nOV_CON_TRANS\n", "TEV"},
       {"TEV\nVOLP veg.txt\nSOIL_EROSION 2\n", "TEV"},
-      {"IN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n", "IN_THETA_LOCATION"},
-      {"FLOOD_STREAM flood.out\n", "FLOOD_STREAM"},
-      {"WRITE_SM_HOTSTART sm_end.asc\n", "WRITE_SM_HOTSTART"},
-      {"GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
-       "WRITE_SM_HOTSTART sm_end.asc\n",
-       "WRITE_SM_HOTSTART"},
       // The first one of the list is named.
-      {"STORM_SEWER pipes.txt\nSACRAMENTO sac.txt\n" + long_term_cards, "SACRAMENTO"},
+      {"SOIL_EROSION 12\nNUTRIENTS\nINF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\n",
+       "SOIL_EROSION"},
   };
   for (const row& r : rows) {
     auto ms = check(base_cards + r.cards);
@@ -339,12 +329,73 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
   }
 
   run_error = error_state{};
-  auto ms = check(base_cards + "SACRAMENTO sac.txt\n");
+  auto ms = check(base_cards + "SOIL_EROSION 10\n");
   stdout_capture capture;
   check_inputs_supported(*ms);
   EXPECT_EQ(capture.stop(),
-            "Error: Sacramento soil-moisture accounting without channels to take its outflow (the "
-            "SACRAMENTO card) is not supported by this version.\n");
+            "Error: size classes carried as overland constituents (a value of 10 or more) (the "
+            "SOIL_EROSION card) is not supported by this version.\n");
+}
+
+// A card that means something only with another process stops the run with an input error that
+// says what it needs and why, not as a card of a process not built.
+TEST_F(OptionChecks, CardsNeedingAnotherProcessStopTheRunSayingWhatTheyNeed) {
+  const std::string green_ampt =
+      "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n";
+  const std::string layered =
+      "INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE l.txt\n";
+  const char* const theta =
+      "Error: IN_THETA_LOCATION needs a soil that keeps its moisture (INF_RICHARDS, INF_REDIST, "
+      "or INF_LAYERED_SOIL in a long-term run): single-layer Green and Ampt, the layered soil of "
+      "an event run and runs without infiltration keep no surface moisture to write.\n";
+  const char* const sm_hotstart =
+      "Error: WRITE_SM_HOTSTART needs a soil that keeps its moisture (INF_REDIST, "
+      "INF_LAYERED_SOIL or INF_RICHARDS): single-layer Green and Ampt and runs without "
+      "infiltration keep none to write.\n";
+  const char* const swe =
+      "Error: INIT_SWE_DEPTH needs a long-term run (LONG_TERM): snow melts by the hourly weather "
+      "that only long-term runs read.\n";
+  struct row {
+    std::string cards;
+    const char* message;
+  };
+  const row rows[] = {
+      {"INIT_SWE_DEPTH 0.2\n", swe},
+      {"INIT_SWE_DEPTH swe.asc\n", swe},
+      {"IN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n", theta},
+      {green_ampt + "IN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n", theta},
+      {layered + "IN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n", theta},
+      {"WRITE_SM_HOTSTART sm_end.asc\n", sm_hotstart},
+      {green_ampt + "WRITE_SM_HOTSTART sm_end.asc\n", sm_hotstart},
+      {"OPTIMIZE plane.out\nOPTIMIZE_SED\n",
+       "Error: OPTIMIZE_SED needs channel sediment routing (SOIL_EROSION with CHAN_EXPLIC): a "
+       "sediment calibration scores the wash load the channels carry out of the outlet.\n"},
+      // Overland erosion alone routes no wash load through channels.
+      {"OPTIMIZE plane.out\nOPTIMIZE_SED\nSOIL_EROSION 2\n",
+       "Error: OPTIMIZE_SED needs channel sediment routing (SOIL_EROSION with CHAN_EXPLIC): a "
+       "sediment calibration scores the wash load the channels carry out of the outlet.\n"},
+      {"LAKE_PUMP pumps.txt\n",
+       "Error: LAKE_PUMP needs channel routing (CHAN_EXPLIC): lake pumps draw from the lakes of "
+       "the channel network.\n"},
+      {"XYBDYINPUT_STFLOW inflow.xy\n",
+       "Error: XYBDYINPUT_STFLOW needs channel routing (CHAN_EXPLIC): a stream inflow enters the "
+       "channel node nearest its point.\n"},
+      {"XYBDYINPUT_STTIMESERIES inflow.xy\n",
+       "Error: XYBDYINPUT_STTIMESERIES needs channel routing (CHAN_EXPLIC): a stream inflow "
+       "enters the channel node it names.\n"},
+      {"FLOOD_STREAM flood.out\n",
+       "Error: FLOOD_STREAM needs channel routing (CHAN_EXPLIC): the stream flood depths are "
+       "those of the channel nodes.\n"},
+  };
+  for (const row& r : rows) {
+    run_error = error_state{};
+    auto ms = check(base_cards + r.cards);
+    ASSERT_EQ(run_error.error_code, 0) << r.cards;
+    stdout_capture capture;
+    check_inputs_supported(*ms);
+    EXPECT_EQ(capture.stop(), r.message) << r.cards;
+    EXPECT_EQ(run_error.error_code, error_code_own_message) << r.cards;
+  }
 }
 
 // A long-term run that starts with snow and carries overland constituents would need the
@@ -368,6 +419,16 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nREAD_SM_HOTSTART sm.asc\n"
       "WRITE_SM_HOTSTART sm_end.asc\n",
       "INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\n",
+      // The Sacramento basin without channels: its outflow leaves at the outlet.
+      "SACRAMENTO sac.txt\n",
+      // Soil moisture at listed cells and its hotstart map, from the soils that keep it.
+      "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nIN_THETA_LOCATION cells.txt\n"
+      "OUT_THETA_LOCATION theta.out\n",
+      long_term_cards + "IN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n",
+      "INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\n"
+      "WRITE_SM_HOTSTART sm_end.asc\n",
+      "INF_RICHARDS\nIN_THETA_LOCATION cells.txt\nOUT_THETA_LOCATION theta.out\n"
+      "WRITE_SM_HOTSTART sm_end.asc\n",
       "WATER_TABLE wt.asc\n",  // a water table without groundwater flow
       "INTERCEPTION\nSTORAGE_CAPACITY s.asc\nINTERCEPTION_COEFF i.asc\n",
       "DIKE_MAP d.asc\nLOWSPOT_FILE s.txt\n",

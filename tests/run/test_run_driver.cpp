@@ -432,10 +432,15 @@ TEST_F(RunDriver, ModelStepsRefuseACardNotSupportedYetBeforeAnyFileIsOpened) {
     bool not_supported;   // the message is that of a card not supported
   };
   const refused cases[] = {
-      {"SACRAMENTO s.txt\n",
-       "Error: Sacramento soil-moisture accounting without channels to take its outflow (the "
-       "SACRAMENTO card) is not supported by this version.\n\n",
+      {"SOIL_EROSION 12\n",
+       "Error: size classes carried as overland constituents (a value of 10 or more) (the "
+       "SOIL_EROSION card) is not supported by this version.\n\n",
        true},
+      // A card that needs another process: an input error saying what it needs.
+      {"LAKE_PUMP pumps.txt\n",
+       "Error: LAKE_PUMP needs channel routing (CHAN_EXPLIC): lake pumps draw from the lakes of "
+       "the channel network.\n\n",
+       false},
       // A conflict of the chosen options is reported before: its code's message alone.
       {"WATER_TABLE wt.asc\nGW_SIMULATION\nGW_UNIF_POROSITY 0.3\nGW_UNIF_HYCOND 1e-5\n"
        "SACRAMENTO s.txt\n",

@@ -133,6 +133,25 @@ void follow_dry_spell(model_state& ms, double spilled) {
   sl.parked_skips = ms.overland.dry_skip_count;
 }
 
+// Water the pipes let out onto a channel node starts the channel's schedule when the channel is
+// not routing (a long-term run before its first storm, or a channel gone quiet between storms):
+// it is routed from the next pass on, step by step, rather than held at the node until the next
+// storm wakes the channel and poured in at once. The channel constituents keep its schedule.
+void start_quiet_channel(model_state& ms) {
+  const superlink_state& sl = ms.superlink;
+  if (!sl.outlet_flag || !ms.channel.chan_explic) return;
+  process_clock& clock = ms.chan_clock;
+  const double now = ms.current_time;
+  if (!(clock.next > now + clock.interval_days + ms.time_tolerance)) return;
+  clock.last = now;
+  clock.next = now + clock.interval_days;
+  transport_state& tr = ms.transport;
+  if (tr.chan_con_trans) {
+    tr.chan_con_clock.last = clock.last;
+    tr.chan_con_clock.next = clock.next;
+  }
+}
+
 }  // namespace
 
 void superlink_setup(model_state& ms) {
@@ -209,6 +228,7 @@ void superlink_step(model_state& ms) {
 
   clock.last = ms.current_time;
   clock.next = ms.current_time + clock.interval_days;
+  start_quiet_channel(ms);
   follow_dry_spell(ms, spilled);
 }
 
