@@ -218,10 +218,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.cards.chan_con_trans_given != 0 && ms.channel.chan_explic == 0;
      }},
-    {"CHAN_CON_TRANS", "channel contaminant transport with a channel point-source file",
-     [](const model_state& ms) {
-       return ms.cards.chan_con_trans_given != 0 && ms.cards.chan_point_input[0] != '\0';
-     }},
     {"SOIL_CON_TRANS", "soil contaminant transport without overland contaminant transport",
      [](const model_state& ms) {
        return ms.transport.soil_con_trans != 0 && ms.transport.ov_con_trans == 0 &&
@@ -275,6 +271,12 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0 &&
               ms.channel.stream_loss != 0;
+     }},
+    // The stream nutrients' books hold no load of the channel point sources.
+    {"NUTRIENTS", "the nutrient sub-model with a channel point-source file (CHAN_POINT_INPUT)",
+     [](const model_state& ms) {
+       return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0 &&
+              ms.cards.chan_point_input[0] != '\0';
      }},
     {"NUTRIENTS", "the nutrient sub-model with lakes",
      [](const model_state& ms) {

@@ -125,10 +125,14 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
     b.chan_decay = total_at(cc.decay_total, k);
     b.chan_restored = total_at(cc.restored, k);
     b.chan_gw = total_at(cc.gw_total, k);
+    b.chan_point = total_at(cc.point_total, k);
     const double gw_in = b.chan_gw > 0.0 ? b.chan_gw : 0.0;
     const double gw_out = b.chan_gw < 0.0 ? -b.chan_gw : 0.0;
-    b.chan_error = percent_error(b.chan_init + b.chan_in + b.chan_restored + gw_in,
-                                 b.chan_final + b.chan_out + b.chan_decay + gw_out, 1e-16);
+    const double point_in = b.chan_point > 0.0 ? b.chan_point : 0.0;
+    const double point_out = b.chan_point < 0.0 ? -b.chan_point : 0.0;
+    b.chan_error =
+        percent_error(b.chan_init + b.chan_in + b.chan_restored + gw_in + point_in,
+                      b.chan_final + b.chan_out + b.chan_decay + gw_out + point_out, 1e-16);
   }
 
   b.global_init = total_at(tr.GLOBAL_MASS_INIT, k);
@@ -234,7 +238,7 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
       fprintf(fp, "Initial Mass in Channels      %14.2lf \n", b.chan_init);
       fprintf(fp, "Final Mass in Channels        %14.2lf \n \n", b.chan_final);
       fprintf(fp, "Mass gain from overland       %14.2lf \n", b.chan_in);
-      fprintf(fp, "Point source mass gain        %14.2lf \n", 0.0);
+      fprintf(fp, "Point source mass gain        %14.2lf \n", b.chan_point);
       if (ms.channel.stream_loss)
         fprintf(fp, "Groundwater mass gain/loss    %14.2lf \n \n", b.chan_gw);
       fprintf(fp, "Outlet mass flux              %14.2lf \n", b.chan_out);

@@ -24,6 +24,8 @@ struct constituent_books {
   // Stream loss: the net exchange with the ground through the stream beds (negative out of the
   // channels).
   double chan_gw = 0.0;
+  // Channel point sources: their net load (negative where withdrawals took more).
+  double chan_point = 0.0;
   // SEDIMENT_CONTAM: the mass bound to the overland suspended sediment now, what erosion took
   // from the soil column and settling gave back to it, what left through the outlet with the
   // sediment, and the sediment source: what the bound phase gave the water by partitioning
