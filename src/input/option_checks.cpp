@@ -172,13 +172,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.cards.soil_erosion >= 10;
      }},
-    // Overland constituents that reach the channel network are carried on by the channel
-    // constituents.
-    {"OV_CON_TRANS", "overland contaminant transport into a channel network without CHAN_CON_TRANS",
-     [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 && ms.channel.chan_explic != 0 &&
-              ms.cards.chan_con_trans_given == 0;
-     }},
     {"OV_CON_TRANS", "overland contaminant transport with lakes",
      [](const model_state& ms) {
        return ms.transport.ov_con_trans != 0 &&
@@ -265,18 +258,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0 &&
               ms.cards.chan_con_trans_given == 0;
-     }},
-    // The stream nutrients' books hold no exchange with the ground through the stream beds.
-    {"NUTRIENTS", "the nutrient sub-model with seepage through the stream beds (STREAM_LOSS)",
-     [](const model_state& ms) {
-       return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0 &&
-              ms.channel.stream_loss != 0;
-     }},
-    // The stream nutrients' books hold no load of the channel point sources.
-    {"NUTRIENTS", "the nutrient sub-model with a channel point-source file (CHAN_POINT_INPUT)",
-     [](const model_state& ms) {
-       return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0 &&
-              ms.cards.chan_point_input[0] != '\0';
      }},
     {"NUTRIENTS", "the nutrient sub-model with lakes",
      [](const model_state& ms) {

@@ -103,7 +103,9 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
     out += b.ov_decay;
   }
   const bool channels = tr.chan_contam.ready != 0;
-  if (channels) {
+  // Without channel constituents what the water handed the stream leaves the books there.
+  const bool untracked_channels = !channels && ms.channel.chan_explic != 0;
+  if (channels || untracked_channels) {
     b.ov_to_stream = total_at(tr.OV_QLAT_MASS, k);
     out += b.ov_to_stream;
   }
@@ -142,6 +144,7 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
   b.global_out = total_at(tr.GLOBAL_MASS_OUT, k) + b.sed_out;
   // Without the soil column, infiltrated mass leaves the system.
   if (!soil) b.global_out += b.ov_infil;
+  if (untracked_channels) b.global_out += b.ov_to_stream;
   b.global_decay = total_at(tr.GLOBAL_MASS_DECAY, k);
   // What the stream beds took leaves the system; what they gave came into it.
   if (b.chan_gw < 0.0) b.global_out -= b.chan_gw;
@@ -212,7 +215,7 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     if (tr.sed_contam.ready) fprintf(fp, "Sediment source               %14.2lf \n", b.sed_source);
     fprintf(fp, "\n");
     fprintf(fp, "Mass loss to infiltration     %14.2lf \n", b.ov_infil);
-    if (tr.chan_contam.ready)
+    if (tr.chan_contam.ready || ms.channel.chan_explic)
       fprintf(fp, "Mass loss to stream           %14.2lf \n", b.ov_to_stream);
     fprintf(fp, "Outlet mass flux              %14.2lf \n", b.ov_out);
     if (table) fprintf(fp, "Mass decay loss on overland   %14.2lf \n", b.ov_decay);

@@ -423,6 +423,41 @@ TEST(ChanContamCases, APulsePassesAWeirWithItsMassIntact) {
   EXPECT_LT(std::fabs(b.run_overall_error), 1e-6);
 }
 
+// The pulse of the first case without CHAN_CON_TRANS: the channels carry no constituents, so the
+// tracer the top cell's water hands its node leaves the books there, booked as lost to the
+// stream on the plane and as out of the system in the global books; every gram of the 1e6 kg
+// is either on the plane or handed to the stream, to 1e-9.
+TEST(ChanContamCases, WithoutChannelConstituentsTheMassHandedToTheStreamLeavesTheBooks) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  const double slope = 0.001, q = 20.0, pond = 0.1;
+  write_valley(slope, normal_depth(q, slope), q, pond, 1e6, 120.0, "");
+  std::string project = read_file("valley.prj");
+  project.erase(project.find("CHAN_CON_TRANS\n"), std::string("CHAN_CON_TRANS\n").size());
+  write_file("valley.prj", project);
+  torva_test::run_at_compared_thread_counts("valley.prj",
+                                            [] { return read_file("valley_summary.out"); });
+  const std::string s = read_file("valley_summary.out");
+  EXPECT_FALSE(contains(s, "Channel Contaminant")) << s;
+  const double ov_init = after(s, "Overland Constituent", "Initial Dissolved mass on ov");
+  EXPECT_NEAR(ov_init, pond * cell * cell * 1e6 / 1000.0, 1e-9);
+  const double to_stream = after(s, "Overland Constituent", "Mass loss to stream");
+  const double ov_final = after(s, "Overland Constituent", "Final Dissolved mass on ov");
+  EXPECT_GT(to_stream, 0.99 * ov_init) << s;
+  EXPECT_NEAR(ov_init,
+              to_stream + ov_final +
+                  after(s, "Overland Constituent", "Mass left on land by drying") +
+                  after(s, "Overland Constituent", "Mass loss to infiltration"),
+              1e-9 * ov_init)
+      << s;
+  EXPECT_NEAR(after(s, "Overland Constituent", "Contam mass balance error"), 0.0, 1e-7) << s;
+  const double g_out = after(s, "Global Transport", "Total mass out of system");
+  EXPECT_GE(g_out, to_stream) << s;
+  EXPECT_NEAR(after(s, "Global Transport", "Total final Mass") + g_out, ov_init, 1e-9 * ov_init)
+      << s;
+  EXPECT_NEAR(after(s, "Global Transport", "Contam mass balance error"), 0.0, 1e-7) << s;
+}
+
 // The last value of column `column` (1 or 2) of the concentration series.
 double last_value(const std::string& series, int column) {
   std::istringstream lines(series);

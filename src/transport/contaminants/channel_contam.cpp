@@ -217,7 +217,7 @@ void alloc_channel_contaminants(model_state& ms) {
                          !ms.channel.seepage_vol.allocate(ch.chan_link_count, ch.nx1.data())))
     return stop_now();
   // The channel point sources' loads, handed over by the channel routing.
-  if (!ch.points.chan_point_mass.empty() &&
+  if (ms.input.names.chan_point_input[0] != '\0' &&
       (!node_table(cc.chan_point_mass_flux, nc, nodes, "chan_point_mass_flux") ||
        !work_array(cc.point_total, nc, "chan_point_total")))
     return stop_now();
@@ -261,11 +261,48 @@ void init_channel_contaminants(model_state& ms) {
   cc.ready = 1;
 }
 
+namespace {
+
+// Without channel constituents the water each stream cell gives its nodes takes the cell's
+// concentration out of the plane into channel water that carries no constituents: the mass
+// leaves the books there, booked as handed to the stream. Water coming back from the nodes
+// brings none.
+void ov_contam_to_untracked_channels(model_state& ms) {
+  transport_state& tr = ms.transport;
+  channel_state& ch = ms.channel;
+  if (ch.gst_Vlat.empty() || tr.ov_contam_mass.empty()) return;
+  const double area = ms.gridsize * ms.gridsize;
+  for (int s = 1; s <= ch.gst_stream_cells; ++s) {
+    for (int e = 1; e <= ch.gst_ncellsingrid[s] && e <= ch.gst_width; ++e) {
+      double& volume = ch.gst_Vlat[s][e];
+      const double v = volume;
+      volume = 0.0;
+      const int cell = ch.gst_gnum[s][e];
+      if (!(v > tiny) || cell < 1 || cell > ms.cell_count) continue;
+      const double depth = ms.overland.ov_depth[cell];
+      for (int c = 1; c <= tr.num_contaminants; ++c) {
+        if (tr.constituent_type[c] == 3) continue;
+        double& cell_mass = tr.ov_contam_mass[c][cell];
+        const double moved = std::min(v * tr.ov_contam_conc[c][cell], std::max(cell_mass, 0.0));
+        cell_mass -= moved;
+        if (depth > tiny) tr.ov_contam_conc[c][cell] = cell_mass / (depth * area);
+        tr.OV_QLAT_MASS[c] += moved / 1000.0;
+        tr.event_ov_qlat_mass[c] += moved / 1000.0;
+      }
+    }
+  }
+}
+
+}  // namespace
+
 void ov_chan_contam_exchange(model_state& ms) {
   transport_state& tr = ms.transport;
   chan_contam_tables& cc = tr.chan_contam;
   channel_state& ch = ms.channel;
-  if (!cc.ready) return;
+  if (!cc.ready) {
+    if (!tr.chan_con_trans) ov_contam_to_untracked_channels(ms);
+    return;
+  }
   if (!cc.clocks_ready) {
     cc.lateral_last = tr.ov_con_clock.last;
     cc.decay_last = tr.chan_con_clock.last;
