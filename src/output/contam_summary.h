@@ -32,6 +32,11 @@ struct constituent_books {
   // (negative when it took from the water).
   double bound_final = 0.0, sed_eroded = 0.0, sed_deposited = 0.0, sed_out = 0.0;
   double sed_source = 0.0;
+  // SEDIMENT_CONTAM in a channel network: what the stream cells' suspended sediment handed the
+  // channels, what is bound to the channels' wash load now, what left through the outlet node
+  // with it, and what the channel partitioning gave the channel water (negative: took from it).
+  double bound_to_channels = 0.0, chan_bound_final = 0.0, chan_bound_out = 0.0;
+  double chan_released = 0.0;
 };
 
 // The books of constituent k (1..num_contaminants) from the run totals and the stores as they

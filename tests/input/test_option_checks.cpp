@@ -287,7 +287,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"SEDIMENT_CONTAM\n", "SEDIMENT_CONTAM"},
       {"SOIL_EROSION 2\nOV_CON_TRANS\nSEDIMENT_CONTAM\n", "SEDIMENT_CONTAM"},
       {"GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
-       "SOIL_EROSION 2\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\n"
+       "SOIL_EROSION 2\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\n"
        "SOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
        "SEDIMENT_CONTAM"},
       {"SOIL_STATIC_CONC\n", "SOIL_STATIC_CONC"},
@@ -456,6 +456,10 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       // ... with the loads of the channel point sources.
       "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\n"
       "CHAN_POINT_INPUT points.txt\n",
+      // ... and bound to the wash load the channels carry.
+      "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
+      "SOIL_EROSION 2\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\n"
+      "SOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
       // Overland constituents handed to channels that carry none.
       "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\n",
       // The constituent maps, link/node datasets and the overland concentration map.

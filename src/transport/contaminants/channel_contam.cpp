@@ -170,6 +170,44 @@ void gather_point_loads(model_state& ms) {
   }
 }
 
+// L/kg: the partition coefficient between the channel water and the wash load it carries, the
+// same for every constituent.
+constexpr double chan_soil_water_partition = 0.5;
+
+// Shares the constituent c of every wet node between its water and the fine sediment of its
+// wash load by linear equilibrium partitioning (the dissolved share 1 / (1 + S), the share bound
+// to fine class k K Ck / (1 + S), S the sum of K Ck, Ck the class's sediment concentration in
+// the node's water). A node without water keeps both phases as they are. Returns what the bound
+// phase gave the water (g, negative: took from it).
+double partition_channel_nodes(model_state& ms, int c) {
+  transport_state& tr = ms.transport;
+  sed_contam_tables& sc = tr.sed_contam;
+  const channel_state& ch = ms.channel;
+  if (!sc.chan_ready || tr.ov_sed == nullptr || c > sc.chan_bound.plane_count()) return 0.0;
+  const ov_sediment_obj& sed = *tr.ov_sed;
+  const double K = chan_soil_water_partition / 1.0e6;
+  double** bound = sc.chan_bound.plane_table()[c];
+  return routed_node_sum(ms, [&](int link, int node, int k) {
+    const double water = ch.area(link, node) * ch.dx[link];
+    if (!(water > tiny)) return 0.0;
+    const long row = static_cast<long>(link) * tr.sed_node_stride + node;
+    double total = tr.chan_con_mass[c][k];
+    double s = 0.0;
+    for (int i = 1; i <= sc.fine; ++i) {
+      total += bound[row][i];
+      s += K * sed.particle_density[sed.sed_class[i]] * tr.ch_wash_vol[row][i] / water;
+    }
+    const double dissolved = total / (1.0 + s);
+    for (int i = 1; i <= sc.fine; ++i)
+      bound[row][i] =
+          dissolved * K * sed.particle_density[sed.sed_class[i]] * tr.ch_wash_vol[row][i] / water;
+    const double released = dissolved - tr.chan_con_mass[c][k];
+    tr.chan_con_mass[c][k] = dissolved;
+    tr.chan_con_conc[c][k] = dissolved / water;
+    return released;
+  });
+}
+
 }  // namespace
 
 void alloc_channel_contaminants(model_state& ms) {
@@ -462,6 +500,10 @@ void channel_lake_contam_routing(model_state& ms) {
       tr.chan_con_conc[c][k] = conc;
       return added;
     });
+
+    // With sediment-bound constituents the water and the wash load share the node's constituent.
+    if (tr.sed_contam.chan_ready && tr.constituent_type[c] == 1)
+      tr.sed_contam.chan_released[c] += partition_channel_nodes(ms, c);
 
     // 4. The step's terms into the books (kg).
     cc.decay_total[c] += decayed / 1000.0;
