@@ -397,7 +397,7 @@ void write_weir_network(double depth, bool feed, int weirs) {
 TEST(ChanContamCases, APulsePassesAWeirWithItsMassIntact) {
   torva_test::process_state_guard guard;
   temp_dir dir;
-  write_valley(0.001, 1.4, 20.0, 0.1, 1e6, 120.0, "");
+  write_valley(0.001, 1.4, 20.0, 0.1, 1e6, 75.0, "");
   write_weir_network(1.4, true, 1);
   const std::string s = run_both();
   const double gained = after(s, "Channel Contaminant", "Mass gain from overland");
