@@ -378,6 +378,12 @@ void chan_point_setup(model_state& ms) {
   const int constituents = ms.transport.chan_con_trans ? ms.transport.num_contaminants : 0;
   const int result = read_chan_point_source(p, ch, constituents);
   if (run_error.error_fatal) return;
+  if (constituents > 0 && p.chan_point_count > 0 &&
+      (!p.chan_point_mass.allocate(constituents, p.chan_point_count) ||
+       !p.chan_point_withdrawn.allocate(p.chan_point_count))) {
+    stop_with_message("Error allocating memory for variable %s\n", "chan_point_mass");
+    return;
+  }
   if (result == 1) {
     p.chan_point_next_time = next_record_time(p);
   } else if (result == 0) {
@@ -405,5 +411,19 @@ void chan_point_input_step(model_state& ms) {
       unexpected_end("input ");
       return;
     }
+  }
+}
+
+void book_chan_point_mass(chan_point_state& p, double h) {
+  if (p.chan_point_mass.empty() || p.chan_point_withdrawn.empty()) return;
+  for (int k = 1; k <= p.chan_point_count; ++k) {
+    const int address = p.chan_point_address[k];
+    const double volume = h * p.chan_point_flow[address];
+    if (volume < 0.0) {
+      p.chan_point_withdrawn[k] += volume;
+      continue;
+    }
+    for (int c = 1; c <= p.chan_point_constituents; ++c)
+      p.chan_point_mass[c][k] += volume * p.chan_point_conc[c][address];
   }
 }

@@ -34,3 +34,8 @@ int read_chan_point_input_record(chan_point_state& pts);
 // the flows and reads the file's head; the first record falls due at the Julian day of its
 // header. Called by init_channel_storage after the initial channel storage is booked.
 void chan_point_setup(model_state& ms);
+
+// With channel constituents: books what the point sources handed their nodes over an accepted
+// routing sub-step of `h` seconds, the inflows' mass at their concentrations and the
+// withdrawals' water (chan_point_mass, chan_point_withdrawn). Called by the channel routing.
+void book_chan_point_mass(chan_point_state& pts, double h);

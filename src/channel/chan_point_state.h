@@ -29,6 +29,14 @@ struct chan_point_state {
   // channel constituents are simulated.
   raw_array2d<double> chan_point_conc;
   int chan_point_constituents = 0;  // constituents read per value group, 0 without transport
+  // What the sources handed their nodes since the channel constituents last took it, booked by
+  // the channel routing at every accepted sub-step with the flows and concentrations in force
+  // there (a later record changes both only after the routing): [constituent][source
+  // 1..chan_point_count] the mass the inflows brought (g), and [source] the water the
+  // withdrawals took (m3, negative), which leaves at the node's own concentration. Allocated
+  // only when channel constituents are simulated.
+  raw_array2d<double> chan_point_mass;
+  raw_array1d<double> chan_point_withdrawn;
 
   // The file, read word by word across lines; the words of the current line not yet taken and
   // the number of that line (1 for the first), for the messages.

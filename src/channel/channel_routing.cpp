@@ -12,6 +12,7 @@
 #include <limits>
 #include <utility>
 
+#include "channel/chan_point_sources.h"
 #include "channel/channel_gw_exchange.h"
 #include "channel/channel_lakes.h"
 #include "channel/channel_steps.h"
@@ -528,6 +529,7 @@ int ex_flow_route(model_state& ms, double dt, double& pipe_volume) {
     if (seepage) book_stream_seepage(ms, h);
     ch.chan_outlet_volume += h * ch.qp(last, ch.nx[last]);
     if (ms.transport.chan_con_trans) book_face_volumes(ch, h);
+    if (ch.points.chan_point_on) book_chan_point_mass(ch.points, h);
     book_location_volumes(ms, h);
     ch.chan_source_volume += step_source_volume;
   }

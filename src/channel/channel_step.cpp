@@ -371,7 +371,8 @@ double chan_lateral_inflow(model_state& ms, double dt) {
         return total;
       ch.qlat(link, node) += q / ch.dx[link];
       // The constituents the lateral water carries are exchanged later, on their own schedule.
-      if (ms.transport.chan_con_trans && !ch.gst_Vlat.empty()) ch.gst_Vlat[c][k] += q * dt;
+      if ((ms.transport.chan_con_trans || ms.transport.ov_con_trans) && !ch.gst_Vlat.empty())
+        ch.gst_Vlat[c][k] += q * dt;
       total += q * dt;
     }
   }

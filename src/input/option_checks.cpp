@@ -172,13 +172,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.cards.soil_erosion >= 10;
      }},
-    // Overland constituents that reach the channel network are carried on by the channel
-    // constituents.
-    {"OV_CON_TRANS", "overland contaminant transport into a channel network without CHAN_CON_TRANS",
-     [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 && ms.channel.chan_explic != 0 &&
-              ms.cards.chan_con_trans_given == 0;
-     }},
     {"OV_CON_TRANS", "overland contaminant transport with lakes",
      [](const model_state& ms) {
        return ms.transport.ov_con_trans != 0 &&
@@ -218,10 +211,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.cards.chan_con_trans_given != 0 && ms.channel.chan_explic == 0;
      }},
-    {"CHAN_CON_TRANS", "channel contaminant transport with a channel point-source file",
-     [](const model_state& ms) {
-       return ms.cards.chan_con_trans_given != 0 && ms.cards.chan_point_input[0] != '\0';
-     }},
     {"SOIL_CON_TRANS", "soil contaminant transport without overland contaminant transport",
      [](const model_state& ms) {
        return ms.transport.soil_con_trans != 0 && ms.transport.ov_con_trans == 0 &&
@@ -232,7 +221,8 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.soil_con_trans != 0 && !single_layer_green_ampt(ms);
      }},
     // The bound phase rides on the overland sediment and comes from the soil column's sorbed
-    // mass; the channel network and the lakes carry no bound phase yet.
+    // mass; in a channel network the wash load carries it on with the channel constituents, and
+    // the lakes carry no bound phase yet.
     {"SEDIMENT_CONTAM", "sediment-bound contaminants without overland erosion (SOIL_EROSION)",
      [](const model_state& ms) {
        return ms.transport.sediment_contam != 0 && ms.transport.sediment.soil_erosion == 0;
@@ -244,9 +234,10 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.sediment_contam != 0 &&
               (ms.transport.ov_con_trans == 0 || ms.transport.soil_con_trans == 0);
      }},
-    {"SEDIMENT_CONTAM", "sediment-bound contaminants in a channel network",
+    {"SEDIMENT_CONTAM", "sediment-bound contaminants in a channel network without CHAN_CON_TRANS",
      [](const model_state& ms) {
-       return ms.transport.sediment_contam != 0 && ms.channel.chan_explic != 0;
+       return ms.transport.sediment_contam != 0 && ms.channel.chan_explic != 0 &&
+              ms.cards.chan_con_trans_given == 0;
      }},
     {"SEDIMENT_CONTAM", "sediment-bound contaminants with lakes",
      [](const model_state& ms) {
@@ -269,12 +260,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0 &&
               ms.cards.chan_con_trans_given == 0;
-     }},
-    // The stream nutrients' books hold no exchange with the ground through the stream beds.
-    {"NUTRIENTS", "the nutrient sub-model with seepage through the stream beds (STREAM_LOSS)",
-     [](const model_state& ms) {
-       return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0 &&
-              ms.channel.stream_loss != 0;
      }},
     {"NUTRIENTS", "the nutrient sub-model with lakes",
      [](const model_state& ms) {

@@ -55,6 +55,20 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
     b.sed_eroded /= 1000.0;
     b.sed_deposited /= 1000.0;
     b.sed_out = sc.outlet[k] / 1000.0;
+    if (sc.chan_ready && k <= sc.chan_bound.plane_count()) {
+      const channel_state& ch = ms.channel;
+      for (int link = 1; link <= ch.chan_link_count; ++link) {
+        if ((ch.ltype[link] & (32 | 64 | 128)) != 0) continue;
+        for (int node = 1; node <= ch.nx[link]; ++node) {
+          const long row = static_cast<long>(link) * tr.sed_node_stride + node;
+          for (int i = 1; i <= sc.fine; ++i) b.chan_bound_final += sc.chan_bound[k][row][i];
+        }
+      }
+      b.chan_bound_final /= 1000.0;
+      b.bound_to_channels = sc.to_channels[k] / 1000.0;
+      b.chan_bound_out = sc.chan_outlet[k] / 1000.0;
+      b.chan_released = sc.chan_released[k] / 1000.0;
+    }
   }
   b.land_init = total_at(tr.OV_LAND_MASS_INIT, k);
   if (soil) {
@@ -103,7 +117,9 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
     out += b.ov_decay;
   }
   const bool channels = tr.chan_contam.ready != 0;
-  if (channels) {
+  // Without channel constituents what the water handed the stream leaves the books there.
+  const bool untracked_channels = !channels && ms.channel.chan_explic != 0;
+  if (channels || untracked_channels) {
     b.ov_to_stream = total_at(tr.OV_QLAT_MASS, k);
     out += b.ov_to_stream;
   }
@@ -125,19 +141,27 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
     b.chan_decay = total_at(cc.decay_total, k);
     b.chan_restored = total_at(cc.restored, k);
     b.chan_gw = total_at(cc.gw_total, k);
+    b.chan_point = total_at(cc.point_total, k);
     const double gw_in = b.chan_gw > 0.0 ? b.chan_gw : 0.0;
     const double gw_out = b.chan_gw < 0.0 ? -b.chan_gw : 0.0;
-    b.chan_error = percent_error(b.chan_init + b.chan_in + b.chan_restored + gw_in,
-                                 b.chan_final + b.chan_out + b.chan_decay + gw_out, 1e-16);
+    const double point_in = b.chan_point > 0.0 ? b.chan_point : 0.0;
+    const double point_out = b.chan_point < 0.0 ? -b.chan_point : 0.0;
+    const double released_in = b.chan_released > 0.0 ? b.chan_released : 0.0;
+    const double released_out = b.chan_released < 0.0 ? -b.chan_released : 0.0;
+    b.chan_error = percent_error(
+        b.chan_init + b.chan_in + b.chan_restored + gw_in + point_in + released_in,
+        b.chan_final + b.chan_out + b.chan_decay + gw_out + point_out + released_out, 1e-16);
   }
 
   b.global_init = total_at(tr.GLOBAL_MASS_INIT, k);
-  b.global_final = b.ov_final + (soil ? b.soil_final : b.land_final) + b.chan_final + b.bound_final;
+  b.global_final = b.ov_final + (soil ? b.soil_final : b.land_final) + b.chan_final +
+                   b.bound_final + b.chan_bound_final;
   b.global_point = total_at(tr.GLOBAL_POINT_SOURCE, k);
   b.global_precip = total_at(ct.global_precip_mass, k);
-  b.global_out = total_at(tr.GLOBAL_MASS_OUT, k) + b.sed_out;
+  b.global_out = total_at(tr.GLOBAL_MASS_OUT, k) + b.sed_out + b.chan_bound_out;
   // Without the soil column, infiltrated mass leaves the system.
   if (!soil) b.global_out += b.ov_infil;
+  if (untracked_channels) b.global_out += b.ov_to_stream;
   b.global_decay = total_at(tr.GLOBAL_MASS_DECAY, k);
   // What the stream beds took leaves the system; what they gave came into it.
   if (b.chan_gw < 0.0) b.global_out -= b.chan_gw;
@@ -208,7 +232,7 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     if (tr.sed_contam.ready) fprintf(fp, "Sediment source               %14.2lf \n", b.sed_source);
     fprintf(fp, "\n");
     fprintf(fp, "Mass loss to infiltration     %14.2lf \n", b.ov_infil);
-    if (tr.chan_contam.ready)
+    if (tr.chan_contam.ready || ms.channel.chan_explic)
       fprintf(fp, "Mass loss to stream           %14.2lf \n", b.ov_to_stream);
     fprintf(fp, "Outlet mass flux              %14.2lf \n", b.ov_out);
     if (table) fprintf(fp, "Mass decay loss on overland   %14.2lf \n", b.ov_decay);
@@ -218,6 +242,8 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     if (tr.sed_contam.ready) {
       fprintf(fp, "Attached to susp sediments    %14.2lf \n", b.bound_final);
       fprintf(fp, "Attached exiting watershed    %14.2lf \n", b.sed_out);
+      if (tr.sed_contam.chan_ready)
+        fprintf(fp, "Attached handed to channels   %14.2lf \n", b.bound_to_channels);
     }
     fprintf(fp, "\n");
     fprintf(fp, "Contam mass balance error       %14.4lf percent \n", b.ov_error);
@@ -234,15 +260,30 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
       fprintf(fp, "Initial Mass in Channels      %14.2lf \n", b.chan_init);
       fprintf(fp, "Final Mass in Channels        %14.2lf \n \n", b.chan_final);
       fprintf(fp, "Mass gain from overland       %14.2lf \n", b.chan_in);
-      fprintf(fp, "Point source mass gain        %14.2lf \n", 0.0);
+      fprintf(fp, "Point source mass gain        %14.2lf \n", b.chan_point);
       if (ms.channel.stream_loss)
         fprintf(fp, "Groundwater mass gain/loss    %14.2lf \n \n", b.chan_gw);
       fprintf(fp, "Outlet mass flux              %14.2lf \n", b.chan_out);
       if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.chan_decay);
       fprintf(fp, "Mass restored to emptied nodes %13.2lf \n", b.chan_restored);
+      if (tr.sed_contam.chan_ready)
+        fprintf(fp, "Gain from channel sediments   %14.2lf \n", b.chan_released);
       fprintf(fp, "\n");
       fprintf(fp, "Dissolved mass balance error       %14.4lf percent \n", b.chan_error);
       fprintf(fp, "\n");
+      if (tr.sed_contam.chan_ready) {
+        // The bound phase: what came from the plane is bound now, gone out or in the water.
+        const double in = b.bound_to_channels;
+        const double left = b.chan_bound_final + b.chan_bound_out + b.chan_released;
+        fprintf(fp, "Sediment attached\n");
+        fprintf(fp, "Attached from overland        %14.2lf \n", b.bound_to_channels);
+        fprintf(fp, "Attached to channel sediments %14.2lf \n", b.chan_bound_final);
+        fprintf(fp, "Attached exiting at outlet    %14.2lf \n", b.chan_bound_out);
+        fprintf(fp, "Released to channel water     %14.2lf \n", b.chan_released);
+        fprintf(fp, "Attached mass balance error        %14.4lf percent \n",
+                percent_error(in, left, 1e-16));
+        fprintf(fp, "\n");
+      }
     }
   }
 

@@ -24,12 +24,19 @@ struct constituent_books {
   // Stream loss: the net exchange with the ground through the stream beds (negative out of the
   // channels).
   double chan_gw = 0.0;
+  // Channel point sources: their net load (negative where withdrawals took more).
+  double chan_point = 0.0;
   // SEDIMENT_CONTAM: the mass bound to the overland suspended sediment now, what erosion took
   // from the soil column and settling gave back to it, what left through the outlet with the
   // sediment, and the sediment source: what the bound phase gave the water by partitioning
   // (negative when it took from the water).
   double bound_final = 0.0, sed_eroded = 0.0, sed_deposited = 0.0, sed_out = 0.0;
   double sed_source = 0.0;
+  // SEDIMENT_CONTAM in a channel network: what the stream cells' suspended sediment handed the
+  // channels, what is bound to the channels' wash load now, what left through the outlet node
+  // with it, and what the channel partitioning gave the channel water (negative: took from it).
+  double bound_to_channels = 0.0, chan_bound_final = 0.0, chan_bound_out = 0.0;
+  double chan_released = 0.0;
 };
 
 // The books of constituent k (1..num_contaminants) from the run totals and the stores as they

@@ -1,6 +1,7 @@
 // The nutrient sections of the event runoff summary, after its groundwater block: per soil pool
 // the soil column's books, per species the overland water's and the channels' books over the
 // event just closed, each with its balance error. Called by write_event_summary.
+#include <algorithm>
 #include <cmath>
 
 #include "framework/model_state.h"
@@ -86,8 +87,10 @@ void write_nsm_event_summary(FILE* fp, const model_state& ms) {
   if (!channels) return;
   for (int k = 1; k <= nsm_species_count; ++k) {
     const nsm_event_species_books b = nsm_event_species(ms, k);
-    const double in = b.chan_init + b.chan_in;
-    const double out = b.chan_final + b.chan_out;
+    const double in =
+        b.chan_init + b.chan_in + std::max(b.chan_ground, 0.0) + std::max(b.chan_point, 0.0);
+    const double out =
+        b.chan_final + b.chan_out + std::max(-b.chan_ground, 0.0) + std::max(-b.chan_point, 0.0);
     fprintf(fp, "\n \n");
     fprintf(fp, "Channel Contaminant Transport Summary for %s \n",
             nsm_constituent_name(k - 1, false));
@@ -96,7 +99,8 @@ void write_nsm_event_summary(FILE* fp, const model_state& ms) {
     value(fp, "Initial Dissolved Mass in Channels", b.chan_init);
     value(fp, "Final Dissolved Mass in Channels", b.chan_final, 1);
     value(fp, "Mass gain from overland", b.chan_in);
-    value(fp, "Point source mass gain", 0.0);
+    value(fp, "Point source mass gain", b.chan_point);
+    if (ms.channel.stream_loss) value(fp, "Groundwater mass gain/loss", b.chan_ground);
     value4(fp, "Mass gained in NSM kinetics", 0.0, 1);
     value(fp, "Outlet mass flux", b.chan_out);
     value4(fp, "Mass lost in NSM kinetics", 0.0);

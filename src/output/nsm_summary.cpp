@@ -3,6 +3,8 @@
 // the whole system, water and soil pools, with their balance errors.
 #include "output/nsm_summary.h"
 
+#include <algorithm>
+
 #include "framework/model_state.h"
 #include "transport/transport_steps.h"
 
@@ -35,6 +37,9 @@ void element_block(FILE* fp, const char* element, const nsm_element_books& b) {
                          {"Mass restored to emptied nodes", b.chan_restored},
                          {"Final mass in channels", b.chan_final}};
     for (const auto& l : channel_lines) fprintf(fp, "%-31s %22.12lf \n", l.label, l.value);
+    if (b.points_on)
+      fprintf(fp, "%-31s %22.12lf \n", "Channel point source mass gain", b.chan_point);
+    if (b.ground_on) fprintf(fp, "%-31s %22.12lf \n", "Stream bed mass gain/loss", b.chan_ground);
   }
   fprintf(fp, "Nutrient %s balance error %16.10lf percent \n", element, b.error_percent);
 }
@@ -63,14 +68,19 @@ void channel_block(FILE* fp, const model_state& ms, int c, const char* name) {
   const double gained = cc.qlat_total[c];
   const double out = cc.out_total[c];
   const double restored = cc.restored[c];
-  const double in = init + gained + restored;
-  const double error = in > 1e-16 ? (in - final_mass - out) / in * 100.0 : 0.0;
+  const double ground = has(cc.gw_total, c) ? cc.gw_total[c] : 0.0;
+  const double point = has(cc.point_total, c) ? cc.point_total[c] : 0.0;
+  const double in = init + gained + restored + std::max(ground, 0.0) + std::max(point, 0.0);
+  const double left = final_mass + out + std::max(-ground, 0.0) + std::max(-point, 0.0);
+  const double error = in > 1e-16 ? (in - left) / in * 100.0 : 0.0;
   fprintf(fp, "\n");
   fprintf(fp, "Channel Constituent Transport Summary for %s \n", name);
   fprintf(fp, "Amounts are total for simulations in (Kg) \n \n");
   fprintf(fp, "Initial Mass in Channels      %14.2lf \n", init);
   fprintf(fp, "Final Mass in Channels        %14.2lf \n \n", final_mass);
   fprintf(fp, "Mass gain from overland       %14.2lf \n", gained);
+  if (!cc.point_total.empty()) fprintf(fp, "Point source mass gain        %14.2lf \n", point);
+  if (ch.stream_loss) fprintf(fp, "Groundwater mass gain/loss    %14.2lf \n", ground);
   fprintf(fp, "Outlet mass flux              %14.2lf \n", out);
   fprintf(fp, "Mass restored to emptied nodes %13.2lf \n", restored);
   fprintf(fp, "\n");

@@ -12,6 +12,7 @@
 #include "channel/channel_steps.h"
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
+#include "transport/contaminants/sed_contam.h"
 #include "transport/sediment_kernels.h"
 #include "transport/transport_steps.h"
 
@@ -231,6 +232,8 @@ bool hand_off_stream_cells(model_state& ms) {
   ov_sediment_obj& sed = *tr.ov_sed;
   const channel_state& ch = ms.channel;
   const int classes = sed.num_sed_classes;
+  sed_contam_tables& sc = tr.sed_contam;
+  const bound_payload bound = sc.chan_ready ? sed_contam_payload(ms) : bound_payload{};
   for (int c = 1; c <= ch.gst_stream_cells; ++c) {
     if (ch.gst_ncellsingrid[c] < 1) continue;
     const int cell = ch.gst_gnum[c][1];
@@ -238,6 +241,7 @@ bool hand_off_stream_cells(model_state& ms) {
     if (entry_passed_over(ms, link, node, cell)) continue;
     const long f = flat(tr, link, node);
     for (int k = 1; k <= classes; ++k) {
+      if (sc.chan_ready) sc.handed_deposit[k] = sed.vol_sed[cell][k][3];
       const double m = sed.vol_sed[cell][k][2] + sed.vol_sed[cell][k][3];
       if (!std::isfinite(m)) {
         printf("qlat_sed is not a number, exiting.\n");
@@ -249,8 +253,62 @@ bool hand_off_stream_cells(model_state& ms) {
       tr.qlat_sed[f][k] += m;
       tr.sed_to_chan[k] += m;
     }
+    // The constituents bound to the cell's suspended fine sediment go into the node with it; the
+    // loose deposit, whose settling gave its bound share to the cell's soil column, takes the
+    // soil's sorbed share of its volume back up as erosion does.
+    if (!sc.chan_ready) continue;
+    if (bound.bound != nullptr) bound_pickup(bound, cell, sc.handed_deposit.data());
+    for (int c = 1; c <= sc.chan_bound.plane_count(); ++c) {
+      for (int i = 1; i <= sc.fine; ++i) {
+        double& held = sc.bound_mass[c][cell][sed.sed_class[i]];
+        sc.chan_bound[c][f][i] += held;
+        sc.to_channels[c] += held;
+        held = 0.0;
+      }
+    }
   }
   return true;
+}
+
+// Every move of wash load takes the same share of its donor's bound constituents along: the
+// face flux `flux` of each row (positive downstream, drawn from the row below when negative) out
+// of the donor's volume at the step's start `vol`; what leaves through the outlet node is
+// booked. The shares are taken from the masses at the start of the step (in the work table
+// `moved`), so the order of the rows does not matter.
+void move_bound_with_wash(model_state& ms, const raw_array2d<double>& flux,
+                          const raw_array2d<double>& vol, raw_array2d<double>& moved) {
+  transport_state& tr = ms.transport;
+  sed_contam_tables& sc = tr.sed_contam;
+  if (!sc.chan_ready) return;
+  const int nfine = sc.fine;
+  for (int c = 1; c <= sc.chan_bound.plane_count(); ++c) {
+    double** bound = sc.chan_bound.plane_table()[c];
+    each_row(ms, [&](long f, int, int) {
+      const long down = tr.sed_down[f];
+      for (int k = 1; k <= nfine; ++k) {
+        const double v = flux[f][k];
+        const long donor = v >= 0.0 ? f : down;
+        double share = 0.0;
+        if (donor != 0 && vol[donor][k] > 0.0) share = std::min(std::fabs(v) / vol[donor][k], 1.0);
+        moved[f][k] = donor != 0 ? share * bound[donor][k] : 0.0;
+      }
+    });
+    each_row(ms, [&](long f, int, int) {
+      const long down = tr.sed_down[f];
+      for (int k = 1; k <= nfine; ++k) {
+        const double m = moved[f][k];
+        if (m == 0.0) continue;
+        const bool downstream = flux[f][k] >= 0.0;
+        const long from = downstream ? f : down;
+        const long to = downstream ? down : f;
+        bound[from][k] -= m;
+        if (to != 0)
+          bound[to][k] += m;
+        else
+          sc.chan_outlet[c] += m;
+      }
+    });
+  }
 }
 
 // Nodes a rising lake has taken give their wash load and their moving sand to the lake; the bed
@@ -594,6 +652,7 @@ void wash_step(model_state& ms, double dt) {
     }
     tr.qsmax[f][0] = total;
   });
+  move_bound_with_wash(ms, corrected, tr.ch_wash_vol, predicted);
   wash_apply(ms, corrected, tr.ch_wash_vol, tr.wash_conc);
   settle_lakes(ms, dt);
   each_row(ms, [&](long f, int l, int j) {

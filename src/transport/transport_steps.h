@@ -80,6 +80,12 @@ struct nsm_element_books {
   double chan_out = 0.0;
   double chan_restored = 0.0;
   double chan_final = 0.0;
+  // Net of the channels' other bounds (negative out of the channels): the exchange with the
+  // ground through the stream beds (stream loss) and the loads of the channel point sources.
+  double chan_ground = 0.0;
+  double chan_point = 0.0;
+  int ground_on = 0;           // the stream beds exchange with the ground
+  int points_on = 0;           // channel point sources bring or take constituents
   double error_percent = 0.0;  // (in - out - held) / in x 100; 0 when nothing came in
 };
 // The event books of the nutrient species and pools (kg): taken at each event's start, formed
@@ -89,6 +95,7 @@ struct nsm_event_species_books {
   double ov_init = 0.0, ov_final = 0.0, ov_point = 0.0, ov_precip = 0.0, ov_uptake = 0.0;
   double ov_infil = 0.0, ov_out = 0.0, ov_qlat = 0.0, ov_neg = 0.0;
   double chan_init = 0.0, chan_final = 0.0, chan_in = 0.0, chan_out = 0.0, chan_restored = 0.0;
+  double chan_ground = 0.0, chan_point = 0.0;  // net, negative out of the channels
 };
 nsm_event_species_books nsm_event_species(const model_state& ms, int species);  // 1..9
 struct nsm_event_pool_books {

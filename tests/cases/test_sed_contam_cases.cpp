@@ -231,6 +231,65 @@ TEST(SedContamCases, TheSedimentHoldsTheKdEquilibriumShareOfEachCellsTracer) {
   EXPECT_NEAR(b.attached, by_hand, 0.005 + 1e-12 * by_hand);
 }
 
+// A channel under the plane's first column: one trapezoidal link (1 m wide at the bottom, side
+// slopes of 1, n = 0.03) of one node per cell, its bed 0.3 m under the ground, falling south
+// with the plane to the outlet cell; every node starts 5 cm deep.
+std::string write_channel() {
+  const int rows = 6;
+  auto ground = [](int r) { return 10.0 + 0.02 * 10.0 * (rows - r); };
+  std::string chn =
+      "TORVA_CHAN\nALPHA 1.0\nBETA 1.0\nTHETA 1.0\nLINKS 1\nMAXNODES 7\nCONNECT 1 0 0\n\n"
+      "LINK 1\nNODES 7\nDX 10\nTRAPEZOID\nMANNINGS_N 0.03\n";
+  for (int n = 1; n <= rows + 1; ++n) {
+    chn += "NODE " + std::to_string(n) + "\nELEV " + number(ground(n) + 0.1 - 0.3) + "\n";
+    if (n == 1) chn += "XSEC\nBOTTOM_WIDTH 1.0\nSIDE_SLOPE 1.0\nBANKFULL_DEPTH 0.5\n";
+  }
+  write_file("case.chn", chn);
+  std::string gst = "GRIDSTREAMFILE\nSTREAMCELLS " + std::to_string(rows) + "\n";
+  std::string hot;
+  for (int r = 1; r <= rows; ++r) {
+    gst += "CELLIJ " + std::to_string(r) + " 1\nNUMNODES 1\nLINKNODE 1 " + std::to_string(r) +
+           " 1.0\n";
+    hot += std::to_string(r) + " 1 " + number(ground(r) - 0.3 + 0.05) + "\n";
+  }
+  write_file("case.gst", gst);
+  write_file("case.hot", hot);
+  return "CHAN_EXPLIC\nCHANNEL_INPUT case.chn\nSTREAM_CELL case.gst\nREAD_CHAN_HOTSTART case.hot\n"
+         "CHAN_CON_TRANS\n";
+}
+
+// The plane of the first case drains into the channel: the stream cells hand their suspended
+// clay with its bound tracer to their nodes, the wash load carries it down the link and out of
+// the outlet node, and the nodes share it between their water and their wash load (0.5 L/kg).
+// Every set of books closes to the printed digits: the plane's bound phase (eroded = deposited +
+// attached now + attached out + given to the water + handed to the channels), the channels'
+// bound phase (handed over = attached now + out + given to the channel water), the channels'
+// water and the whole system (initial = final + out); 1 and 8 threads write the same bytes.
+TEST(SedContamCases, TheWashLoadCarriesTheBoundTracerThroughTheChannels) {
+  temp_dir dir;
+  const books b = run_plane(2e5, write_channel());
+  const std::string s = read_file("case_summary.out");
+  const double tol = 0.03;
+  const double handed = last_number(s, "Attached handed to channels");
+  const double from_overland = last_number(s, "Attached from overland");
+  const double in_channels = last_number(s, "Attached to channel sediments");
+  const double out = last_number(s, "Attached exiting at outlet");
+  const double released = last_number(s, "Released to channel water");
+  EXPECT_GT(handed, 1e3) << s;
+  EXPECT_EQ(handed, from_overland);
+  EXPECT_GT(out + released, 0.5 * handed) << s;
+  EXPECT_GT(out, 0.1 * handed) << s;  // the wash load carried some out of the outlet node
+  EXPECT_NEAR(handed, in_channels + out + released, tol) << s;
+  EXPECT_LT(std::fabs(last_number(s, "Attached mass balance error")), 1e-7) << s;
+  EXPECT_NEAR(-b.soil_net, b.attached + b.attached_out + b.ov_source + handed, tol) << s;
+  // The channel water took what the wash load released with the rest of its books.
+  EXPECT_EQ(last_number(s, "Gain from channel sediments"), released);
+  EXPECT_LT(std::fabs(last_number(s, "Dissolved mass balance error")), 1e-7) << s;
+  EXPECT_NEAR(b.init + b.rain, b.final_mass + b.out, tol) << s;
+  const torva_test::summary_balance w = torva_test::read_summary_balance(s);
+  EXPECT_LT(std::fabs(w.run_overall_error), 1e-6);
+}
+
 // The bound phase is carried only where this version carries it: the run stops at start-up
 // naming the card when the soil column, the erosion or the overland transport it needs is
 // missing.

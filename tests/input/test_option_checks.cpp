@@ -273,7 +273,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       // The size classes as overland constituents, from the lowest value that asks for them.
       {"SOIL_EROSION 10\n", "SOIL_EROSION"},
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
-      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
@@ -284,23 +283,17 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"OV_CON_TRANS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
       {"CHAN_CON_TRANS\n", "CHAN_CON_TRANS"},
       {"OV_CON_TRANS\nCHAN_CON_TRANS\n", "CHAN_CON_TRANS"},
-      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\n"
-       "CHAN_POINT_INPUT points.txt\n",
-       "CHAN_CON_TRANS"},
       {"SOIL_CONTAM\n", "SOIL_CON_TRANS"},
       {"SEDIMENT_CONTAM\n", "SEDIMENT_CONTAM"},
       {"SOIL_EROSION 2\nOV_CON_TRANS\nSEDIMENT_CONTAM\n", "SEDIMENT_CONTAM"},
       {"GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
-       "SOIL_EROSION 2\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\n"
+       "SOIL_EROSION 2\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\n"
        "SOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
        "SEDIMENT_CONTAM"},
       {"SOIL_STATIC_CONC\n", "SOIL_STATIC_CONC"},
       {"CONTAM_MAP c.asc\n", "CONTAM_MAP"},
       {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "NUTRIENTS"},
       {"NUTRIENTS\nOVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "NUTRIENTS"},
-      {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT "
-       "chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\nSTREAM_LOSS\n",
-       "NUTRIENTS"},
       {"NUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
       {"NUTRIENTS\nINF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\n", "NUTRIENTS"},
       {"NUTRIENTS\nST_INIT_NO3 2.5\n", "ST_INIT_<species> or OUT_ST_<species>"},
@@ -460,6 +453,15 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\nCHAN_DECAY_COEF 1\n",
       // ... and out through the stream beds.
       "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\nSTREAM_LOSS\n",
+      // ... with the loads of the channel point sources.
+      "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\n"
+      "CHAN_POINT_INPUT points.txt\n",
+      // ... and bound to the wash load the channels carry.
+      "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
+      "SOIL_EROSION 2\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\n"
+      "SOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
+      // Overland constituents handed to channels that carry none.
+      "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\n",
       // The constituent maps, link/node datasets and the overland concentration map.
       "OV_CON_TRANS\nALL_CONTAM_OUTPUT\nOV_CON_MAP conc.dat\n",
       // The analyzer file and the coupling with the reservoir model.

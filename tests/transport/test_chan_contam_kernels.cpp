@@ -134,6 +134,34 @@ TEST(ChanContamKernels, TheRoutingKeepsEveryGramAndMovesTheSlugDownstream) {
     }
 }
 
+// A structure passes the constituents on only into an ordinary link below it: the link below
+// a structure that is itself a lake or captured, or that leads into a lake, a captured link or
+// out of the network, takes none through it, and an ordinary link is no structure.
+TEST(ChanContamKernels, AStructurePassesItsConstituentsOnlyIntoAnOrdinaryLink) {
+  const struct {
+    const char* what;
+    int structure_type;  // ltype of link 2
+    int below_type;      // ltype of link 3
+    int below;           // dslink of link 2
+    int passes_to;
+  } cases[] = {
+      {"a weir into an ordinary link", 64, 0, 3, 3},
+      {"a weir into a lake", 64, 32, 3, 0},
+      {"a weir into a captured link", 64, 4 | 128, 3, 0},
+      {"a weir at the network's end", 64, 0, 0, 0},
+      {"a lake structure", 64 | 32, 0, 3, 0},
+      {"an ordinary link", 0, 0, 3, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    small_network net(1.0, 60.0);
+    net.ltype[2] = c.structure_type;
+    net.ltype[3] = c.below_type;
+    net.dslink[2] = c.below;
+    EXPECT_EQ(chan_structure_passes(net.view(), 2), c.passes_to);
+  }
+}
+
 TEST(ChanContamKernels, OneAndEightThreadsRouteTheSameBits) {
   std::vector<double> masses[2];
   double outs[2] = {0.0, 0.0};

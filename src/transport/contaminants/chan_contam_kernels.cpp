@@ -17,18 +17,32 @@ inline int flat(const chan_network_view& n, int link, int node) {
   return link * n.stride + node;
 }
 
+// The link whose first node takes the water leaving the last node of link l: the link below, or
+// the one below a hydraulic structure there, which holds no water of its own and passes it on;
+// 0 when the water leaves the network.
+inline int receiving_link(const chan_network_view& n, int l) {
+  const int d = n.dslink[l];
+  if (d < 1 || d > n.links) return 0;
+  if (chan_link_routed(n.ltype[d])) return d;
+  return chan_structure_passes(n, d);
+}
+
 // The node below node j of link l (flat index), 0 when the water leaves the network there.
 inline int below(const chan_network_view& n, int l, int j) {
   if (j < n.nx[l]) return flat(n, l, j + 1);
-  const int d = n.dslink[l];
-  if (d >= 1 && d <= n.links && chan_link_routed(n.ltype[d])) return flat(n, d, 1);
-  return 0;
+  const int d = receiving_link(n, l);
+  return d != 0 ? flat(n, d, 1) : 0;
 }
 
 // Flow area at the start of the channel step of the node below node j of link l.
 inline double below_start_area(const chan_network_view& n, int l, int j) {
   if (j < n.nx[l]) return (*n.area_old)(l, j + 1);
-  return (*n.area_old)(n.dslink[l], 1);
+  return (*n.area_old)(receiving_link(n, l), 1);
+}
+
+// True when the face below node j of link l is a hydraulic structure: nothing disperses there.
+inline bool through_structure(const chan_network_view& n, int l, int j) {
+  return j == n.nx[l] && !chan_link_routed(n.ltype[n.dslink[l]]);
 }
 
 int team(const chan_network_view& n) {
@@ -50,7 +64,7 @@ void face_fluxes(const chan_network_view& n, const chan_route_work& w, const dou
       const double vol = v[j] * s;
       adv[k] = vol * (vol >= 0.0 || m == 0 ? c[k] : c[m]);
       double d = 0.0;
-      if (m != 0) {
+      if (m != 0 && !through_structure(n, l, j)) {
         const double am = below_start_area(n, l, j);
         if (a0[j] > 0.0 && am > 0.0)
           d = std::min(a0[j] * w.disp_coef[k], am * w.disp_coef[m]) * (c[k] - c[m]) / n.dx[l];
@@ -78,9 +92,19 @@ double node_update(const chan_network_view& n, const chan_route_work& w, const d
       } else {
         for (int u = 1; u <= n.ndep[l]; ++u) {
           const int up = n.uslinks[l][u];
-          if (up < 1 || up > n.links || !chan_link_routed(n.ltype[up])) continue;
-          const int e = flat(n, up, n.nx[up]);
-          in += adv[e] + h * disp[e];
+          if (up < 1 || up > n.links) continue;
+          if (chan_link_routed(n.ltype[up])) {
+            const int e = flat(n, up, n.nx[up]);
+            in += adv[e] + h * disp[e];
+          } else if (chan_structure_passes(n, up) == l) {
+            // What the links above the structure gave it.
+            for (int s = 1; s <= n.ndep[up]; ++s) {
+              const int above = n.uslinks[up][s];
+              if (above < 1 || above > n.links || !chan_link_routed(n.ltype[above])) continue;
+              const int e = flat(n, above, n.nx[above]);
+              in += adv[e] + h * disp[e];
+            }
+          }
         }
       }
       const double m = base[k] + in - adv[k] + (w.source[k] - disp[k]) * h;
@@ -167,6 +191,13 @@ double apply_pending_term(double& m, double& pending, double dt, double interval
 
 bool chan_link_routed(int ltype) {
   return (ltype & (32 | 64 | 128)) == 0;
+}
+
+int chan_structure_passes(const chan_network_view& n, int s) {
+  if (s < 1 || s > n.links || (n.ltype[s] & (32 | 64 | 128)) != 64) return 0;
+  const int d = n.dslink[s];
+  if (d < 1 || d > n.links || !chan_link_routed(n.ltype[d])) return 0;
+  return d;
 }
 
 int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double dt,

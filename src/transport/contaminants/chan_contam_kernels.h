@@ -58,6 +58,12 @@ struct chan_route_work {
 // A link the routing carries constituents along: neither a lake, a structure nor captured.
 bool chan_link_routed(int ltype);
 
+// For a hydraulic structure link s (neither a lake nor captured) whose water goes on into an
+// ordinary link: that link. A structure holds no water: the constituents the links above it
+// give it pass straight on to that link's first node (without dispersion across it). 0 for any
+// other link.
+int chan_structure_passes(const chan_network_view& n, int s);
+
 // Routes one constituent over the channel step of dt seconds: on entry acc_mass and acc_conc hold
 // the nodes' masses (g) and concentrations (g/m3) and source the net source rates; on return
 // they hold the step's end. `outlet_mass` gets the mass (g) that left through the outlet node's

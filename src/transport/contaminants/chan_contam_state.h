@@ -18,6 +18,9 @@ struct chan_contam_tables {
   raw_array2d<double> chan_gw_mass;     // g: exchanged with the ground through the stream bed,
                                         // not yet applied (negative out of the channel); stream
                                         // loss only
+  raw_array2d<double> chan_point_mass_flux;  // g: brought (positive) or taken (negative) by the
+                                             // channel point sources, not yet applied; with a
+                                             // point-source file only
 
   // Work copies of the constituent being routed, per flat node: the accepted mass (g) and
   // concentration (g/m3) of the sub-step's start, the step's start, the current and the
@@ -53,4 +56,6 @@ struct chan_contam_tables {
   raw_array1d<double> restored;     // added back to nodes the routing left slightly negative
   raw_array1d<double> gw_total;     // exchanged with the ground through the stream beds (net,
                                     // negative out of the channels); stream loss only
+  raw_array1d<double> point_total;  // brought by the channel point sources (net, negative where
+                                    // withdrawals took more); with a point-source file only
 };

@@ -108,9 +108,11 @@ T routed_node_sum(const model_state& ms, const Visit& visit) {
 struct node_terms {
   double decayed = 0.0;
   double ground = 0.0;
+  double point = 0.0;  // net load of the point sources
   node_terms& operator+=(const node_terms& o) {
     decayed += o.decayed;
     ground += o.ground;
+    point += o.point;
     return *this;
   }
 };
@@ -143,6 +145,69 @@ void gather_stream_bed_exchange(model_state& ms) {
   }
 }
 
+// The loads of the channel point sources since the last gathering wait at their nodes: an inflow
+// brings the mass the channel routing booked at the source's concentration, a withdrawal takes
+// its water at the node's concentration.
+void gather_point_loads(model_state& ms) {
+  transport_state& tr = ms.transport;
+  chan_contam_tables& cc = tr.chan_contam;
+  chan_point_state& p = ms.channel.points;
+  if (cc.chan_point_mass_flux.empty() || p.chan_point_mass.empty()) return;
+  const int nc = std::min(tr.num_contaminants, p.chan_point_constituents);
+  for (int k = 1; k <= p.chan_point_count; ++k) {
+    const int address = p.chan_point_address[k];
+    const int link = address / p.node_stride;
+    const int node = address % p.node_stride;
+    const int f = flat(tr, link, node);
+    const double withdrawn = p.chan_point_withdrawn[k];
+    p.chan_point_withdrawn[k] = 0.0;
+    for (int c = 1; c <= nc; ++c) {
+      double& brought = p.chan_point_mass[c][k];
+      if (tr.constituent_type[c] != 3)
+        cc.chan_point_mass_flux[c][f] += brought + withdrawn * tr.chan_con_conc[c][f];
+      brought = 0.0;
+    }
+  }
+}
+
+// L/kg: the partition coefficient between the channel water and the wash load it carries, the
+// same for every constituent.
+constexpr double chan_soil_water_partition = 0.5;
+
+// Shares the constituent c of every wet node between its water and the fine sediment of its
+// wash load by linear equilibrium partitioning (the dissolved share 1 / (1 + S), the share bound
+// to fine class k K Ck / (1 + S), S the sum of K Ck, Ck the class's sediment concentration in
+// the node's water). A node without water keeps both phases as they are. Returns what the bound
+// phase gave the water (g, negative: took from it).
+double partition_channel_nodes(model_state& ms, int c) {
+  transport_state& tr = ms.transport;
+  sed_contam_tables& sc = tr.sed_contam;
+  const channel_state& ch = ms.channel;
+  if (!sc.chan_ready || tr.ov_sed == nullptr || c > sc.chan_bound.plane_count()) return 0.0;
+  const ov_sediment_obj& sed = *tr.ov_sed;
+  const double K = chan_soil_water_partition / 1.0e6;
+  double** bound = sc.chan_bound.plane_table()[c];
+  return routed_node_sum(ms, [&](int link, int node, int k) {
+    const double water = ch.area(link, node) * ch.dx[link];
+    if (!(water > tiny)) return 0.0;
+    const long row = static_cast<long>(link) * tr.sed_node_stride + node;
+    double total = tr.chan_con_mass[c][k];
+    double s = 0.0;
+    for (int i = 1; i <= sc.fine; ++i) {
+      total += bound[row][i];
+      s += K * sed.particle_density[sed.sed_class[i]] * tr.ch_wash_vol[row][i] / water;
+    }
+    const double dissolved = total / (1.0 + s);
+    for (int i = 1; i <= sc.fine; ++i)
+      bound[row][i] =
+          dissolved * K * sed.particle_density[sed.sed_class[i]] * tr.ch_wash_vol[row][i] / water;
+    const double released = dissolved - tr.chan_con_mass[c][k];
+    tr.chan_con_mass[c][k] = dissolved;
+    tr.chan_con_conc[c][k] = dissolved / water;
+    return released;
+  });
+}
+
 }  // namespace
 
 void alloc_channel_contaminants(model_state& ms) {
@@ -151,13 +216,24 @@ void alloc_channel_contaminants(model_state& ms) {
   const channel_state& ch = ms.channel;
   if (!tr.chan_con_trans || !ch.chan_explic || tr.num_contaminants <= 0) return;
   if (!tr.chan_con_conc.empty()) return;  // made already
-  // Structures are known once the channel file is read: the constituents cannot cross them yet.
+  // A structure passes the constituents from the ordinary links above it to the ordinary link
+  // below it (or out of the network at the outlet); one that meets a lake or another structure
+  // cannot carry them.
   for (int link = 1; link <= ch.chan_link_count; ++link) {
     if ((ch.ltype[link] & 64) == 0) continue;
+    const int down = ch.dslink[link];
+    bool ordinary = (ch.ltype[link] & (32 | 128)) == 0 &&
+                    (down == 0 ||
+                     (down >= 1 && down <= ch.chan_link_count && chan_link_routed(ch.ltype[down])));
+    for (int u = 1; u <= ch.ndep[link]; ++u) {
+      const int up = ch.uslinks[link][u];
+      if (up < 1 || up > ch.chan_link_count || !chan_link_routed(ch.ltype[up])) ordinary = false;
+    }
+    if (ordinary) continue;
     printf(
-        "Error: channel contaminant transport through hydraulic structures (the CHAN_CON_TRANS "
-        "card; link %d of the channel file %s is a structure) is not supported by this "
-        "version.\n",
+        "Error: channel contaminant transport through a hydraulic structure that does not lie "
+        "between two ordinary channel links (the CHAN_CON_TRANS card; link %d of the channel "
+        "file %s) is not supported by this version.\n",
         link, ms.input.names.channel_input);
     return stop_now();
   }
@@ -177,6 +253,11 @@ void alloc_channel_contaminants(model_state& ms) {
   // The stream beds' exchange, gathered node by node by the channel routing.
   if (ch.stream_loss && (!node_table(cc.chan_gw_mass, nc, nodes, "chan_gw_mass") ||
                          !ms.channel.seepage_vol.allocate(ch.chan_link_count, ch.nx1.data())))
+    return stop_now();
+  // The channel point sources' loads, handed over by the channel routing.
+  if (ms.input.names.chan_point_input[0] != '\0' &&
+      (!node_table(cc.chan_point_mass_flux, nc, nodes, "chan_point_mass_flux") ||
+       !work_array(cc.point_total, nc, "chan_point_total")))
     return stop_now();
   raw_array1d<double>* work[] = {
       &cc.acc_mass, &cc.acc_conc, &cc.start_mass, &cc.start_conc, &cc.cur_mass, &cc.cur_conc,
@@ -218,11 +299,48 @@ void init_channel_contaminants(model_state& ms) {
   cc.ready = 1;
 }
 
+namespace {
+
+// Without channel constituents the water each stream cell gives its nodes takes the cell's
+// concentration out of the plane into channel water that carries no constituents: the mass
+// leaves the books there, booked as handed to the stream. Water coming back from the nodes
+// brings none.
+void ov_contam_to_untracked_channels(model_state& ms) {
+  transport_state& tr = ms.transport;
+  channel_state& ch = ms.channel;
+  if (ch.gst_Vlat.empty() || tr.ov_contam_mass.empty()) return;
+  const double area = ms.gridsize * ms.gridsize;
+  for (int s = 1; s <= ch.gst_stream_cells; ++s) {
+    for (int e = 1; e <= ch.gst_ncellsingrid[s] && e <= ch.gst_width; ++e) {
+      double& volume = ch.gst_Vlat[s][e];
+      const double v = volume;
+      volume = 0.0;
+      const int cell = ch.gst_gnum[s][e];
+      if (!(v > tiny) || cell < 1 || cell > ms.cell_count) continue;
+      const double depth = ms.overland.ov_depth[cell];
+      for (int c = 1; c <= tr.num_contaminants; ++c) {
+        if (tr.constituent_type[c] == 3) continue;
+        double& cell_mass = tr.ov_contam_mass[c][cell];
+        const double moved = std::min(v * tr.ov_contam_conc[c][cell], std::max(cell_mass, 0.0));
+        cell_mass -= moved;
+        if (depth > tiny) tr.ov_contam_conc[c][cell] = cell_mass / (depth * area);
+        tr.OV_QLAT_MASS[c] += moved / 1000.0;
+        tr.event_ov_qlat_mass[c] += moved / 1000.0;
+      }
+    }
+  }
+}
+
+}  // namespace
+
 void ov_chan_contam_exchange(model_state& ms) {
   transport_state& tr = ms.transport;
   chan_contam_tables& cc = tr.chan_contam;
   channel_state& ch = ms.channel;
-  if (!cc.ready) return;
+  if (!cc.ready) {
+    if (!tr.chan_con_trans) ov_contam_to_untracked_channels(ms);
+    return;
+  }
   if (!cc.clocks_ready) {
     cc.lateral_last = tr.ov_con_clock.last;
     cc.decay_last = tr.chan_con_clock.last;
@@ -292,6 +410,7 @@ void channel_contam_sources(model_state& ms) {
     cc.clocks_ready = 1;
   }
   gather_stream_bed_exchange(ms);
+  gather_point_loads(ms);
   // Between two events the clock jumps to the next event's start: the decay starts again there.
   if (cc.decay_next < now - ms.time_tolerance) {
     cc.decay_last = tr.chan_con_clock.last;
@@ -329,6 +448,7 @@ void channel_lake_contam_routing(model_state& ms) {
     if (tr.constituent_type[c] == 3) continue;
     const bool table_kind = decays && tr.constituent_type[c] == 1;
     const bool ground = !cc.chan_gw_mass.empty();
+    const bool points = !cc.chan_point_mass_flux.empty();
     // 1. The work copies and each node's net source from its pending amounts.
     const node_terms applied = routed_node_sum<node_terms>(ms, [&](int, int, int k) {
       const double m0 = tr.chan_con_mass[c][k];
@@ -336,8 +456,15 @@ void channel_lake_contam_routing(model_state& ms) {
       cc.acc_mass[k] = m0;
       cc.acc_conc[k] = tr.chan_con_conc[c][k];
       cc.disp_coef[k] = cc.chan_con_disp[c][k];
-      apply_pending_term(m, cc.chan_qlat_mass[c][k], dt, cc.lateral_interval, share_tolerance, 1.0);
       node_terms t;
+      // A point load acts whole in the routing step it was gathered for; a withdrawal takes at
+      // most what the node holds, and what it could not take is not owed later.
+      if (points) {
+        double& load = cc.chan_point_mass_flux[c][k];
+        t.point = apply_pending_term(m, load, dt, 0.0, share_tolerance, 1.0);
+        load = 0.0;
+      }
+      apply_pending_term(m, cc.chan_qlat_mass[c][k], dt, cc.lateral_interval, share_tolerance, 1.0);
       if (ground)
         t.ground =
             apply_pending_term(m, cc.chan_gw_mass[c][k], dt, cc.gw_interval, share_tolerance, 1.0);
@@ -374,11 +501,19 @@ void channel_lake_contam_routing(model_state& ms) {
       return added;
     });
 
+    // With sediment-bound constituents the water and the wash load share the node's constituent.
+    if (tr.sed_contam.chan_ready && tr.constituent_type[c] == 1)
+      tr.sed_contam.chan_released[c] += partition_channel_nodes(ms, c);
+
     // 4. The step's terms into the books (kg).
     cc.decay_total[c] += decayed / 1000.0;
     cc.out_total[c] += out / 1000.0;
     cc.restored[c] += restored / 1000.0;
     cc.gw_total[c] += applied.ground / 1000.0;
+    if (points) {
+      cc.point_total[c] += applied.point / 1000.0;
+      tr.GLOBAL_POINT_SOURCE[c] += applied.point / 1000.0;
+    }
     tr.GLOBAL_MASS_DECAY[c] += decayed / 1000.0;
     tr.GLOBAL_MASS_OUT[c] += out / 1000.0;
   }

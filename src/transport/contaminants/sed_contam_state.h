@@ -20,4 +20,18 @@ struct sed_contam_tables {
   raw_array1d<double> outlet;      // per constituent: g carried out through the outlet cell with
                                    // the sediment over the run
   raw_array1d<double**> soil_planes;  // per constituent: the soil_mass plane [cell][layer] (g)
+
+  // In a channel network with channel constituents: the bound mass rides on the wash load.
+  int chan_ready = 0;  // the channel tables are set up
+  int fine = 0;        // fine classes, by their position 1..fine in the sediment's class order
+  raw_array3d<double> chan_bound;   // [constituent][wash-load row][position]: g bound to the wash
+                                    // load of the channel node (row link x sed_node_stride + node)
+  raw_array1d<double> to_channels;  // per constituent: g handed from the plane to the channels
+                                    // with the suspended sediment of the stream cells
+  raw_array1d<double> chan_outlet;  // per constituent: g carried out through the outlet node
+                                    // with the wash load
+  raw_array1d<double> handed_deposit;  // per class: m3 of a stream cell's loose deposit handed to
+                                       // its node in this step (work values)
+  raw_array1d<double> chan_released;   // per constituent: g the channel partitioning moved from
+                                       // the bound phase into the channel water (negative: taken)
 };

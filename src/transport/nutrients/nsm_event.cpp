@@ -79,6 +79,8 @@ void nsm_event_snapshot(model_state& ms) {
     e.chan_in[k] = chan_total(ms, cc.qlat_total, c);
     e.chan_out[k] = chan_total(ms, cc.out_total, c);
     e.chan_restored[k] = chan_total(ms, cc.restored, c);
+    e.chan_ground[k] = chan_total(ms, cc.gw_total, c);
+    e.chan_point[k] = chan_total(ms, cc.point_total, c);
     e.soil_in[k] = nsm->soils.species_in[k] / 1000.0;
     e.soil_out[k] = nsm->soils.species_out[k] / 1000.0;
   }
@@ -108,6 +110,8 @@ nsm_event_species_books nsm_event_species(const model_state& ms, int k) {
   b.chan_in = chan_total(ms, cc.qlat_total, c) - e.chan_in[k];
   b.chan_out = chan_total(ms, cc.out_total, c) - e.chan_out[k];
   b.chan_restored = chan_total(ms, cc.restored, c) - e.chan_restored[k];
+  b.chan_ground = chan_total(ms, cc.gw_total, c) - e.chan_ground[k];
+  b.chan_point = chan_total(ms, cc.point_total, c) - e.chan_point[k];
   return b;
 }
 

@@ -2,6 +2,7 @@
 // the overland step that lets the top soil layer's pools release into each cell's water (at the
 // constituent kinetics interval), the soil step that books into the pools what the water
 // infiltrated and took up, and the ammonia and nitrogen and phosphorus results of the outputs.
+#include <algorithm>
 #include <cstdio>
 #include <initializer_list>
 
@@ -177,11 +178,15 @@ nsm_element_books element_books(const model_state& ms, std::initializer_list<int
   if (cc.ready) {
     const channel_state& ch = ms.channel;
     b.channels = 1;
+    b.ground_on = !cc.gw_total.empty() && ms.channel.stream_loss != 0;
+    b.points_on = !cc.point_total.empty();
     for (int k : species) {
       const int c = first + k - 1;
       b.chan_init += cc.init_total[c];
       b.chan_out += cc.out_total[c];
       b.chan_restored += cc.restored[c];
+      if (has(cc.gw_total, c)) b.chan_ground += cc.gw_total[c];
+      if (has(cc.point_total, c)) b.chan_point += cc.point_total[c];
       for (int link = 1; link <= ch.chan_link_count; ++link) {
         if (!chan_link_routed(ch.ltype[link])) continue;
         for (int node = 1; node <= ch.nx[link]; ++node) {
@@ -191,9 +196,12 @@ nsm_element_books element_books(const model_state& ms, std::initializer_list<int
       }
     }
   }
+  // The channels' other bounds: what came in counts as input, what left as output.
+  const double bounds_in = std::max(b.chan_ground, 0.0) + std::max(b.chan_point, 0.0);
+  const double bounds_out = std::max(-b.chan_ground, 0.0) + std::max(-b.chan_point, 0.0);
   const double in =
-      b.water_init + b.soil_init + b.rain + b.restored + b.chan_init + b.chan_restored;
-  const double held = b.out + b.water_final + b.soil_final + b.chan_out + b.chan_final;
+      b.water_init + b.soil_init + b.rain + b.restored + b.chan_init + b.chan_restored + bounds_in;
+  const double held = b.out + b.water_final + b.soil_final + b.chan_out + b.chan_final + bounds_out;
   b.error_percent = in > 1e-16 ? (in - held) / in * 100.0 : 0.0;
   return b;
 }
