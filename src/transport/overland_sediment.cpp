@@ -1,12 +1,12 @@
 // The overland sediment step, called by the overland flow step once it has moved the water: rain
 // splash and flow detach soil into suspension, the suspended sediment of every size class follows
 // the face discharges from cell to cell and out through the outlet, and part of it settles back as
-// loose deposit. Detachment and settling are per cell (parallel); the transport moves sediment in
-// place in cell order, cell after cell. Without lakes it runs on many threads through the tiles
-// of the sediment sweep, whose levels keep every cell's moves in that order, so the result is the
-// single pass's on any thread count; with lakes (whose stores every shore cell shares) it runs
-// on one thread. With SEDIMENT_CONTAM the constituents bound to the fine sediment are taken up,
-// carried and settled with it, share for share.
+// loose deposit. Detachment is per cell (parallel); the transport moves sediment in place in cell
+// order, cell after cell, each cell settling as soon as its own moves are done. Without lakes it
+// runs on many threads through the tiles of the sediment sweep, whose levels keep every cell's
+// moves in that order, so the result is the single pass's on any thread count; with lakes (whose
+// stores every shore cell shares) it runs on one thread. With SEDIMENT_CONTAM the constituents
+// bound to the fine sediment are taken up, carried and settled with it, share for share.
 #include <cmath>
 #include <cstdio>
 
@@ -334,8 +334,11 @@ double move_from_cell(const sediment_views& v, int c, int drains_y) {
   return out;
 }
 
-// Phase 3 and 4, one cell: settling of every class, then the output arrays.
-void settle_cell(const sediment_views& v, int c) {
+// Phase 3 and 4, one cell: settling of every class, then the output arrays. Returns 1 when a
+// volume of the cell is not a number. Every move that touches a cell is made by the cell itself,
+// by its left neighbour or by the cell above, all of which come before it in cell order: once
+// the cell has moved its own sediment it is settled at once, in the same pass.
+int settle_cell(const sediment_views& v, int c) {
   ov_sediment_obj& s = *v.sed;
   const double h = v.depth[c];
   const double velocity = h > sed_tiny ? s.cell_discharge[c] / (v.dx * h) : 0.0;
@@ -370,10 +373,16 @@ void settle_cell(const sediment_views& v, int c) {
   if (!s.ov_net_sed.empty()) s.ov_net_sed[c] = net;
   // The ground rises by what the step left on the cell and falls by what it took up.
   if (v.adjusted_elev != nullptr) v.adjusted_elev[c] += (deposited[0] - eroded[0]) / (v.dx * v.dx);
+  int not_finite = 0;
   for (int k = 0; k <= v.classes; ++k) {
     s.sed_vol_eroded[c][k] = 0.0;
     deposited[k] = 0.0;
+    if (k >= 1) {
+      const double* slot = s.vol_sed[c][k];
+      not_finite |= !std::isfinite(slot[1]) || !std::isfinite(slot[2]) || !std::isfinite(slot[3]);
+    }
   }
+  return not_finite;
 }
 
 }  // namespace
@@ -462,7 +471,12 @@ void overland_sediment_step(model_state& ms, double dt) {
 #pragma omp parallel for schedule(static) num_threads(team_size(n))
     for (long i = 0; i < values; ++i) flux[i] = 0.0;
   }
+  // Each cell moves its sediment and then settles (the settling reads nothing of the lakes'
+  // stores, so the lakes settle after the pass with the same result). Cells whose volumes are
+  // not numbers are flagged as they settle; the messages, when there is one, are printed in cell
+  // order on the main thread.
   double out = 0.0;
+  int not_finite = 0;
   const sediment_sweep& sweep = sed->sweep;
   const int team = team_size(n);
   if (team > 1 && v.lake == nullptr && v.olake == nullptr && sweep.levels >= 1 &&
@@ -474,34 +488,24 @@ void overland_sediment_step(model_state& ms, double dt) {
     const int levels = sweep.levels;
 #pragma omp parallel num_threads(team)
     for (int level = 1; level <= levels; ++level) {
-#pragma omp for schedule(static)
+#pragma omp for schedule(static) reduction(| : not_finite)
       for (int t = level_start[level]; t < level_start[level + 1]; ++t)
         for (int i = tile_start[t]; i < tile_start[t + 1]; ++i) {
           const int c = order[i];
           const double moved = move_from_cell(v, c, drains_y);
           if (c == v.outlet) out = moved;  // only the outlet hands sediment out of the grid
+          not_finite |= settle_cell(v, c);
         }
     }
   } else {
-    for (int c = 1; c <= n; ++c) out += move_from_cell(v, c, drains_y);
+    for (int c = 1; c <= n; ++c) {
+      out += move_from_cell(v, c, drains_y);
+      not_finite |= settle_cell(v, c);
+    }
   }
   sed->outlet_volume = out;
   tr.ov_outlet_sed_vol = out;
   if (v.olake != nullptr) settle_olakes(v);
-
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-  for (int c = 1; c <= n; ++c) settle_cell(v, c);
-
-  // The cells are searched for a value that is not a number in parallel; the messages, when there
-  // is one, are printed in cell order on the main thread.
-  int not_finite = 0;
-#pragma omp parallel for schedule(static) num_threads(team_size(n)) reduction(| : not_finite)
-  for (int c = 1; c <= n; ++c)
-    for (int k = 1; k <= v.classes; ++k) {
-      const double* slot = sed->vol_sed[c][k];
-      if (!std::isfinite(slot[1]) || !std::isfinite(slot[2]) || !std::isfinite(slot[3]))
-        not_finite = 1;
-    }
   if (not_finite == 0) return;
   for (int c = 1; c <= n; ++c) {
     for (int k = 1; k <= v.classes; ++k) {
