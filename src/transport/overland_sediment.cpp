@@ -206,7 +206,7 @@ double olake_gives(const sediment_views& v, int lake, int giver, int receiver, d
 // wash load; out of a lake the water carries the lake's wash load; between two cells of lakes
 // nothing moves.
 double move_across(const sediment_views& v, int giver, int receiver, double q, double slope,
-                   double log_term, double* capacity) {
+                   double log_term, const double* given_cap, double* capacity) {
   ov_sediment_obj& s = *v.sed;
   const int from_lake = lake_at(v, giver), into_lake = lake_at(v, receiver);
   const int from_olake = olake_at(v, giver), into_olake = olake_at(v, receiver);
@@ -220,10 +220,12 @@ double move_across(const sediment_views& v, int giver, int receiver, double q, d
   }
   const cell_sediment from = cell_view(v, giver);
   const double h = v.depth[giver], unit_q = std::fabs(q) / v.dx;
-  double cap = v.stream_power ? sed_stream_power_capacity(v.method, log_term, h, unit_q, v.dt, v.dx,
-                                                          from, v.class_data)
-                              : sed_transport_capacity(v.method, std::fabs(slope), h, unit_q, v.dt,
-                                                       v.dx, from, v.class_data, s.sed_K[giver]);
+  double cap =
+      given_cap != nullptr ? *given_cap
+      : v.stream_power
+          ? sed_stream_power_capacity(v.method, log_term, h, unit_q, v.dt, v.dx, from, v.class_data)
+          : sed_transport_capacity(v.method, std::fabs(slope), h, unit_q, v.dt, v.dx, from,
+                                   v.class_data, s.sed_K[giver]);
   if (cap < -sed_tiny) cap = -cap;
   capacity[giver] = cap;
   double suspended = 0.0;
@@ -311,19 +313,40 @@ void settle_olakes(const sediment_views& v) {
 double move_from_cell(const sediment_views& v, int c, int drains_y) {
   ov_sediment_obj& s = *v.sed;
   const bool outlet = c == v.outlet;
+  int next[2];
+  bool active[2];
+  double q[2], log_term[2] = {0.0, 0.0};
+  for (int dir = 0; dir < 2; ++dir) {
+    next[dir] = dir == 0 ? v.right[c] : v.below[c];
+    const bool edge = outlet && (dir == 1) == (drains_y != 0);
+    active[dir] = next[dir] != 0 || edge;
+    if (edge) next[dir] = 0;
+    q[dir] = edge ? v.outlet_q : (dir == 0 ? v.flux_x[c] : v.flux_y[c]);
+    if (v.stream_power) log_term[dir] = dir == 0 ? v.log_x[c] : v.log_y[c];
+  }
+  // A cell that gives across both faces carries off a suspension of one composition (what
+  // leaves across the first face leaves every class in proportion): both capacities take the
+  // one median, worked out before anything moves.
+  double cap[2];
+  const double* given[2] = {nullptr, nullptr};
+  if (v.stream_power && active[0] && active[1] && q[0] >= 0.0 && q[1] >= 0.0 &&
+      lake_at(v, c) == 0 && olake_at(v, c) == 0) {
+    const double log_d = sed_log_median_um(cell_view(v, c), v.class_data);
+    for (int dir = 0; dir < 2; ++dir) {
+      cap[dir] = sed_stream_power_of_logs(v.method, log_term[dir], log_d, v.depth[c],
+                                          std::fabs(q[dir]) / v.dx, v.dt, v.dx);
+      given[dir] = &cap[dir];
+    }
+  }
   double out = 0.0;
   for (int dir = 0; dir < 2; ++dir) {
-    const int next = dir == 0 ? v.right[c] : v.below[c];
-    const bool edge = outlet && (dir == 1) == (drains_y != 0);
-    if (next == 0 && !edge) continue;
-    const double q = edge ? v.outlet_q : (dir == 0 ? v.flux_x[c] : v.flux_y[c]);
+    if (!active[dir]) continue;
     const double slope = dir == 0 ? s.slope_x[c] : s.slope_y[c];
-    const double log_term = !v.stream_power ? 0.0 : dir == 0 ? v.log_x[c] : v.log_y[c];
     double* capacity = dir == 0 ? s.qsx.data() : s.qsy.data();
-    if (q >= 0.0)
-      out += move_across(v, c, edge ? 0 : next, q, slope, log_term, capacity);
-    else if (!edge)
-      move_across(v, next, c, q, slope, log_term, capacity);
+    if (q[dir] >= 0.0)
+      out += move_across(v, c, next[dir], q[dir], slope, log_term[dir], given[dir], capacity);
+    else if (next[dir] != 0)
+      move_across(v, next[dir], c, q[dir], slope, log_term[dir], nullptr, capacity);
   }
   return out;
 }

@@ -99,13 +99,15 @@ double log_median_um(const cell_sediment& cell, const sediment_class_data& class
 
 }  // namespace
 
-double sed_stream_power_capacity(int method, double log_term, double h, double q, double dt,
-                                 double dx, const cell_sediment& cell,
-                                 const sediment_class_data& classes) {
-  if (q < sed_tiny || h < sed_tiny || cell.n < 1) return 0.0;
+double sed_log_median_um(const cell_sediment& cell, const sediment_class_data& classes) {
+  return log_median_um(cell, classes);
+}
+
+double sed_stream_power_of_logs(int method, double log_term, double log_d, double h, double q,
+                                double dt, double dx) {
+  if (q < sed_tiny || h < sed_tiny) return 0.0;
   const double f = dt * dx / sed_particle_density;  // kg/(m s) to m3 in the step
   // The median enters as a power of itself: taken from its logarithm. 122 um is the switch.
-  const double log_d = log_median_um(cell, classes);
   const bool coarse = log_d >= 4.804021044733257;  // log(122)
   // Form 4 is a rate per unit width like the other forms before their factor: it becomes the
   // volume of the step through the same factor. Its Pe^1.75 and Pe^1.044 of Pe = P^1.5 are
@@ -121,6 +123,13 @@ double sed_stream_power_capacity(int method, double log_term, double h, double q
     median = coarse ? -0.56 : 0.478;
   }
   return scale * f * std::exp(power * log_term + median * log_d);
+}
+
+double sed_stream_power_capacity(int method, double log_term, double h, double q, double dt,
+                                 double dx, const cell_sediment& cell,
+                                 const sediment_class_data& classes) {
+  if (q < sed_tiny || h < sed_tiny || cell.n < 1) return 0.0;
+  return sed_stream_power_of_logs(method, log_term, log_median_um(cell, classes), h, q, dt, dx);
 }
 
 double median_diameter(const cell_sediment& cell, const sediment_class_data& classes) {
