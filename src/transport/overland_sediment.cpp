@@ -357,15 +357,21 @@ double move_from_cell(const sediment_views& v, int c, int drains_y) {
 // the cell has moved its own sediment it is settled at once, in the same pass.
 int settle_cell(const sediment_views& v, int c) {
   ov_sediment_obj& s = *v.sed;
+  double* const* vol = s.vol_sed.plane_table()[c];
   double* deposited = s.sed_vol_deposited[c];
+  double* eroded = s.sed_vol_eroded[c];
+  double* qsvol = s.ov_qsvol[c];
+  int not_finite = 0;
   for (int k = 1; k <= v.classes; ++k) {
     const double trap = v.settle_share[k][c];
-    const double settled = trap * s.vol_sed[c][k][2];
+    double* slot = vol[k];
+    const double settled = trap * slot[2];
     if (v.bound.bound != nullptr) bound_settle(v.bound, c, k, trap);
-    s.vol_sed[c][k][2] -= settled;
-    s.vol_sed[c][k][3] += settled;
+    slot[2] -= settled;
+    slot[3] += settled;
     deposited[k] += settled;
     deposited[0] += settled;
+    not_finite |= !std::isfinite(slot[1]) || !std::isfinite(slot[2]) || !std::isfinite(slot[3]);
   }
   if (!s.ov_qsmax.empty()) {
     double sum = 0.0;
@@ -374,28 +380,22 @@ int settle_cell(const sediment_views& v, int c) {
   }
   if (!s.ov_qsconc.empty()) {
     double sum = 0.0;
-    for (int k = 1; k <= v.classes; ++k) sum += s.ov_qsconc[c][k] = s.vol_sed[c][k][2];
+    for (int k = 1; k <= v.classes; ++k) sum += s.ov_qsconc[c][k] = vol[k][2];
     s.ov_qsconc[c][0] = sum;
   }
   // The step's net deposit joins the run's; the step's accumulators start again at 0.
-  const double* eroded = s.sed_vol_eroded[c];
   double net = 0.0;
   for (int k = 1; k <= v.classes; ++k) {
-    s.ov_qsvol[c][k] += deposited[k] - eroded[k];
-    net += s.ov_qsvol[c][k];
+    qsvol[k] += deposited[k] - eroded[k];
+    net += qsvol[k];
+    deposited[k] = 0.0;
+    eroded[k] = 0.0;
   }
   if (!s.ov_net_sed.empty()) s.ov_net_sed[c] = net;
   // The ground rises by what the step left on the cell and falls by what it took up.
   if (v.adjusted_elev != nullptr) v.adjusted_elev[c] += (deposited[0] - eroded[0]) / (v.dx * v.dx);
-  int not_finite = 0;
-  for (int k = 0; k <= v.classes; ++k) {
-    s.sed_vol_eroded[c][k] = 0.0;
-    deposited[k] = 0.0;
-    if (k >= 1) {
-      const double* slot = s.vol_sed[c][k];
-      not_finite |= !std::isfinite(slot[1]) || !std::isfinite(slot[2]) || !std::isfinite(slot[3]);
-    }
-  }
+  deposited[0] = 0.0;
+  eroded[0] = 0.0;
   return not_finite;
 }
 
