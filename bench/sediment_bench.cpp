@@ -21,6 +21,7 @@
 #include "overland/explicit_overland.h"
 #include "overland/overland_steps.h"
 #include "transport/sediment_kernels.h"
+#include "transport/sediment_lanes.h"
 #include "transport/sediment_sweep.h"
 #include "transport/transport_steps.h"
 
@@ -78,7 +79,8 @@ bool make_sediment(model_state& ms) {
     ok = ok && a->allocate(n);
   ok = ok && s.channel_cells.allocate(n) && s.vol_sed.allocate(n, classes, 4) &&
        s.sed_fract.allocate(n, classes, 4) && s.sed_vol_eroded.allocate(n, classes) &&
-       s.sed_vol_deposited.allocate(n, classes) && s.ov_qsvol.allocate(n, classes);
+       s.sed_vol_deposited.allocate(n, classes) && s.ov_qsvol.allocate(n, classes) &&
+       sed_water_pass_allocate(s, n, classes);
   if (!ok) return false;
   const double nu = kinematic_viscosity(20.0);
   const double diam[classes + 1] = {0.0, 0.02, 0.2}, share[classes + 1] = {0.0, 0.6, 0.4};

@@ -1,12 +1,12 @@
 // The overland sediment step, called by the overland flow step once it has moved the water: rain
 // splash and flow detach soil into suspension, the suspended sediment of every size class follows
 // the face discharges from cell to cell and out through the outlet, and part of it settles back as
-// loose deposit. Detachment and settling are per cell (parallel); the transport moves sediment in
-// place in cell order, cell after cell. Without lakes it runs on many threads through the tiles
-// of the sediment sweep, whose levels keep every cell's moves in that order, so the result is the
-// single pass's on any thread count; with lakes (whose stores every shore cell shares) it runs
-// on one thread. With SEDIMENT_CONTAM the constituents bound to the fine sediment are taken up,
-// carried and settled with it, share for share.
+// loose deposit. Detachment is per cell (parallel); the transport moves sediment in place in cell
+// order, cell after cell, each cell settling as soon as its own moves are done. Without lakes it
+// runs on many threads through the tiles of the sediment sweep, whose levels keep every cell's
+// moves in that order, so the result is the single pass's on any thread count; with lakes (whose
+// stores every shore cell shares) it runs on one thread. With SEDIMENT_CONTAM the constituents
+// bound to the fine sediment are taken up, carried and settled with it, share for share.
 #include <cmath>
 #include <cstdio>
 
@@ -14,6 +14,7 @@
 #include "framework/model_state.h"
 #include "transport/contaminants/sed_contam.h"
 #include "transport/sediment_kernels.h"
+#include "transport/sediment_lanes.h"
 #include "transport/sediment_sweep.h"
 #include "transport/transport_steps.h"
 
@@ -41,6 +42,13 @@ struct sediment_views {
   double outlet_q = 0.0;      // m3/s leaving the outlet cell in the step
   ov_sediment_obj* sed = nullptr;
   sediment_class_data class_data;
+  // The water pass's results: the logarithms of the water terms of forms 3 and 4 (null for the
+  // other forms) and per class the rows of the settled shares.
+  bool stream_power = false;
+  const double* log_cell = nullptr;
+  const double* log_x = nullptr;
+  const double* log_y = nullptr;
+  double* const* settle_share = nullptr;
   // Channel lakes: the lake of each cell (none when null), and the lakes' suspended wash load.
   const int* lake = nullptr;
   int lakes = 0;
@@ -77,10 +85,6 @@ cell_sediment cell_view(const sediment_views& v, int c) {
   return {v.classes, s.vol_sed.plane_table()[c], s.sed_fract.plane_table()[c], s.sed_vol_eroded[c]};
 }
 
-double surface(const sediment_views& v, int c) {
-  return v.depth[c] + v.elev[c];
-}
-
 // Splash coefficients of the rainfall intensity r (mm/h).
 void splash_coefficients(double r, double& a, double& b) {
   if (r < 10.0) {
@@ -102,21 +106,13 @@ struct splash_memo {
   splash_powers powers;
 };
 
-// Phase 1, one cell: water-surface slopes, splash, the cell's outflow and flow detachment.
-void erode_cell(const sediment_views& v, int c, int outlet_drains_y, splash_memo& memo) {
+// Phase 1, one cell, after the water pass: splash, then flow detachment. A cell of a lake
+// detaches nothing and its water is still: all it holds settles.
+void erode_cell(const sediment_views& v, int c, splash_memo& memo) {
   ov_sediment_obj& s = *v.sed;
-  const int r = v.right[c], b = v.below[c];
-  s.slope_x[c] = r != 0 ? (surface(v, c) - surface(v, r)) / v.dx : 0.0;
-  s.slope_y[c] = b != 0 ? (surface(v, c) - surface(v, b)) / v.dx : 0.0;
-  if (c == v.outlet) {
-    if (outlet_drains_y)
-      s.slope_y[c] = v.outlet_slope;
-    else
-      s.slope_x[c] = v.outlet_slope;
-  }
-  // The water of a lake detaches nothing: what it holds settles.
   if (lake_at(v, c) != 0 || olake_at(v, c) != 0) {
     s.cell_discharge[c] = 0.0;
+    for (int k = 1; k <= v.classes; ++k) v.settle_share[k][c] = 1.0;
     return;
   }
   const double slope = std::sqrt(s.slope_x[c] * s.slope_x[c] + s.slope_y[c] * s.slope_y[c]);
@@ -133,16 +129,11 @@ void erode_cell(const sediment_views& v, int c, int outlet_drains_y, splash_memo
   const double coef = s.detach_coef[c] > 0.0 ? s.detach_coef[c] : 2e-05;
   const double crit = s.detach_crit[c] > 0.0 ? s.detach_crit[c] : 0.0;
   const double expo = s.detach_exp[c] > 0.0 ? s.detach_exp[c] : 1.0;
-  double out2 = 0.0;
-  if (v.flux_x[c] > sed_tiny) out2 += v.flux_x[c] * v.flux_x[c];
-  const int l = v.left[c], u = v.above[c];
-  if (l != 0 && v.flux_x[l] < -sed_tiny) out2 += v.flux_x[l] * v.flux_x[l];
-  if (v.flux_y[c] > sed_tiny) out2 += v.flux_y[c] * v.flux_y[c];
-  if (u != 0 && v.flux_y[u] < -sed_tiny) out2 += v.flux_y[u] * v.flux_y[u];
-  s.cell_discharge[c] = std::sqrt(out2);
   const double q = s.cell_discharge[c] / v.dx;
-  const double cap =
-      sed_transport_capacity(v.method, slope, h, q, v.dt, v.dx, cell, v.class_data, s.sed_K[c]);
+  const double cap = v.stream_power ? sed_stream_power_capacity(v.method, v.log_cell[c], h, q, v.dt,
+                                                                v.dx, cell, v.class_data)
+                                    : sed_transport_capacity(v.method, slope, h, q, v.dt, v.dx,
+                                                             cell, v.class_data, s.sed_K[c]);
   if (q > sed_tiny)
     sed_flow_erode_deposit(cell, slope, h, v.dt, v.dx, coef, expo, crit, cap, channel);
 }
@@ -215,7 +206,7 @@ double olake_gives(const sediment_views& v, int lake, int giver, int receiver, d
 // wash load; out of a lake the water carries the lake's wash load; between two cells of lakes
 // nothing moves.
 double move_across(const sediment_views& v, int giver, int receiver, double q, double slope,
-                   double* capacity) {
+                   double log_term, const double* given_cap, double* capacity) {
   ov_sediment_obj& s = *v.sed;
   const int from_lake = lake_at(v, giver), into_lake = lake_at(v, receiver);
   const int from_olake = olake_at(v, giver), into_olake = olake_at(v, receiver);
@@ -228,9 +219,13 @@ double move_across(const sediment_views& v, int giver, int receiver, double q, d
     return into_lake != 0 || into_olake != 0 ? 0.0 : olake_gives(v, from_olake, giver, receiver, q);
   }
   const cell_sediment from = cell_view(v, giver);
+  const double h = v.depth[giver], unit_q = std::fabs(q) / v.dx;
   double cap =
-      sed_transport_capacity(v.method, std::fabs(slope), v.depth[giver], std::fabs(q) / v.dx, v.dt,
-                             v.dx, from, v.class_data, s.sed_K[giver]);
+      given_cap != nullptr ? *given_cap
+      : v.stream_power
+          ? sed_stream_power_capacity(v.method, log_term, h, unit_q, v.dt, v.dx, from, v.class_data)
+          : sed_transport_capacity(v.method, std::fabs(slope), h, unit_q, v.dt, v.dx, from,
+                                   v.class_data, s.sed_K[giver]);
   if (cap < -sed_tiny) cap = -cap;
   capacity[giver] = cap;
   double suspended = 0.0;
@@ -318,37 +313,65 @@ void settle_olakes(const sediment_views& v) {
 double move_from_cell(const sediment_views& v, int c, int drains_y) {
   ov_sediment_obj& s = *v.sed;
   const bool outlet = c == v.outlet;
+  int next[2];
+  bool active[2];
+  double q[2], log_term[2] = {0.0, 0.0};
+  for (int dir = 0; dir < 2; ++dir) {
+    next[dir] = dir == 0 ? v.right[c] : v.below[c];
+    const bool edge = outlet && (dir == 1) == (drains_y != 0);
+    active[dir] = next[dir] != 0 || edge;
+    if (edge) next[dir] = 0;
+    q[dir] = edge ? v.outlet_q : (dir == 0 ? v.flux_x[c] : v.flux_y[c]);
+    if (v.stream_power) log_term[dir] = dir == 0 ? v.log_x[c] : v.log_y[c];
+  }
+  // A cell that gives across both faces carries off a suspension of one composition (what
+  // leaves across the first face leaves every class in proportion): both capacities take the
+  // one median, worked out before anything moves.
+  double cap[2];
+  const double* given[2] = {nullptr, nullptr};
+  if (v.stream_power && active[0] && active[1] && q[0] >= 0.0 && q[1] >= 0.0 &&
+      lake_at(v, c) == 0 && olake_at(v, c) == 0) {
+    const double log_d = sed_log_median_um(cell_view(v, c), v.class_data);
+    for (int dir = 0; dir < 2; ++dir) {
+      cap[dir] = sed_stream_power_of_logs(v.method, log_term[dir], log_d, v.depth[c],
+                                          std::fabs(q[dir]) / v.dx, v.dt, v.dx);
+      given[dir] = &cap[dir];
+    }
+  }
   double out = 0.0;
   for (int dir = 0; dir < 2; ++dir) {
-    const int next = dir == 0 ? v.right[c] : v.below[c];
-    const bool edge = outlet && (dir == 1) == (drains_y != 0);
-    if (next == 0 && !edge) continue;
-    const double q = edge ? v.outlet_q : (dir == 0 ? v.flux_x[c] : v.flux_y[c]);
+    if (!active[dir]) continue;
     const double slope = dir == 0 ? s.slope_x[c] : s.slope_y[c];
     double* capacity = dir == 0 ? s.qsx.data() : s.qsy.data();
-    if (q >= 0.0)
-      out += move_across(v, c, edge ? 0 : next, q, slope, capacity);
-    else if (!edge)
-      move_across(v, next, c, q, slope, capacity);
+    if (q[dir] >= 0.0)
+      out += move_across(v, c, next[dir], q[dir], slope, log_term[dir], given[dir], capacity);
+    else if (next[dir] != 0)
+      move_across(v, next[dir], c, q[dir], slope, log_term[dir], nullptr, capacity);
   }
   return out;
 }
 
-// Phase 3 and 4, one cell: settling of every class, then the output arrays.
-void settle_cell(const sediment_views& v, int c) {
+// Phase 3 and 4, one cell: settling of every class, then the output arrays. Returns 1 when a
+// volume of the cell is not a number. Every move that touches a cell is made by the cell itself,
+// by its left neighbour or by the cell above, all of which come before it in cell order: once
+// the cell has moved its own sediment it is settled at once, in the same pass.
+int settle_cell(const sediment_views& v, int c) {
   ov_sediment_obj& s = *v.sed;
-  const double h = v.depth[c];
-  const double velocity = h > sed_tiny ? s.cell_discharge[c] / (v.dx * h) : 0.0;
-  const bool still = !(h > sed_tiny) || !(velocity > sed_tiny);
+  double* const* vol = s.vol_sed.plane_table()[c];
   double* deposited = s.sed_vol_deposited[c];
+  double* eroded = s.sed_vol_eroded[c];
+  double* qsvol = s.ov_qsvol[c];
+  int not_finite = 0;
   for (int k = 1; k <= v.classes; ++k) {
-    const double trap = still ? 1.0 : 1.0 - std::exp(-v.dx * s.settling_vel[k] / (velocity * h));
-    const double settled = trap * s.vol_sed[c][k][2];
+    const double trap = v.settle_share[k][c];
+    double* slot = vol[k];
+    const double settled = trap * slot[2];
     if (v.bound.bound != nullptr) bound_settle(v.bound, c, k, trap);
-    s.vol_sed[c][k][2] -= settled;
-    s.vol_sed[c][k][3] += settled;
+    slot[2] -= settled;
+    slot[3] += settled;
     deposited[k] += settled;
     deposited[0] += settled;
+    not_finite |= !std::isfinite(slot[1]) || !std::isfinite(slot[2]) || !std::isfinite(slot[3]);
   }
   if (!s.ov_qsmax.empty()) {
     double sum = 0.0;
@@ -357,23 +380,23 @@ void settle_cell(const sediment_views& v, int c) {
   }
   if (!s.ov_qsconc.empty()) {
     double sum = 0.0;
-    for (int k = 1; k <= v.classes; ++k) sum += s.ov_qsconc[c][k] = s.vol_sed[c][k][2];
+    for (int k = 1; k <= v.classes; ++k) sum += s.ov_qsconc[c][k] = vol[k][2];
     s.ov_qsconc[c][0] = sum;
   }
   // The step's net deposit joins the run's; the step's accumulators start again at 0.
-  const double* eroded = s.sed_vol_eroded[c];
   double net = 0.0;
   for (int k = 1; k <= v.classes; ++k) {
-    s.ov_qsvol[c][k] += deposited[k] - eroded[k];
-    net += s.ov_qsvol[c][k];
+    qsvol[k] += deposited[k] - eroded[k];
+    net += qsvol[k];
+    deposited[k] = 0.0;
+    eroded[k] = 0.0;
   }
   if (!s.ov_net_sed.empty()) s.ov_net_sed[c] = net;
   // The ground rises by what the step left on the cell and falls by what it took up.
   if (v.adjusted_elev != nullptr) v.adjusted_elev[c] += (deposited[0] - eroded[0]) / (v.dx * v.dx);
-  for (int k = 0; k <= v.classes; ++k) {
-    s.sed_vol_eroded[c][k] = 0.0;
-    deposited[k] = 0.0;
-  }
+  deposited[0] = 0.0;
+  eroded[0] = 0.0;
+  return not_finite;
 }
 
 }  // namespace
@@ -444,13 +467,56 @@ void overland_sediment_step(model_state& ms, double dt) {
   sed->outlet_drains_y = drains_y;
 
   const int n = v.cells;
+  if (sed->settle_share.row_count() < v.classes || sed->settle_share.col_count() < n ||
+      sed->log_water_cell.count() < n || sed->log_water_x.count() < n ||
+      sed->log_water_y.count() < n)
+    return;  // the set-up made no work arrays for this grid
+  sed_water_view water;
+  water.cell_count = n;
+  water.dx = v.dx;
+  water.depth = v.depth;
+  water.elev = v.elev;
+  water.flux_x = v.flux_x;
+  water.flux_y = v.flux_y;
+  water.right = v.right;
+  water.below = v.below;
+  water.left = v.left;
+  water.above = v.above;
+  water.outlet = v.outlet;
+  water.outlet_drains_y = drains_y;
+  water.outlet_slope = v.outlet_slope;
+  water.outlet_q = v.outlet_q;
+  water.method = v.method;
+  water.classes = v.classes;
+  water.settling_vel = sed->settling_vel.data();
+  water.slope_x = sed->slope_x.data();
+  water.slope_y = sed->slope_y.data();
+  water.cell_discharge = sed->cell_discharge.data();
+  water.settle_share = sed->settle_share.row_table();
+  water.log_cell = sed->log_water_cell.data();
+  water.log_x = sed->log_water_x.data();
+  water.log_y = sed->log_water_y.data();
+  v.stream_power = v.method == 3 || v.method == 4;
+  v.log_cell = water.log_cell;
+  v.log_x = water.log_x;
+  v.log_y = water.log_y;
+  v.settle_share = water.settle_share;
+
+  // Blocks of cells: the water pass of a block, eight cells at a time, then its cells' splash
+  // and flow detachment while the block's water is at hand.
+  constexpr int block = 512;
+  const int blocks = (n + block - 1) / block;
 #pragma omp parallel num_threads(team_size(n))
   {
     splash_memo memo;
 #pragma omp for schedule(static)
-    for (int c = 1; c <= n; ++c) {
-      erode_cell(v, c, drains_y, memo);
-      if (v.bound.bound != nullptr) bound_pickup(v.bound, c, sed->sed_vol_eroded[c]);
+    for (int b = 0; b < blocks; ++b) {
+      const int lo = 1 + b * block, hi = lo + block - 1 < n ? lo + block - 1 : n;
+      sed_water_pass_wide(water, lo, hi);
+      for (int c = lo; c <= hi; ++c) {
+        erode_cell(v, c, memo);
+        if (v.bound.bound != nullptr) bound_pickup(v.bound, c, sed->sed_vol_eroded[c]);
+      }
     }
   }
 
@@ -462,7 +528,12 @@ void overland_sediment_step(model_state& ms, double dt) {
 #pragma omp parallel for schedule(static) num_threads(team_size(n))
     for (long i = 0; i < values; ++i) flux[i] = 0.0;
   }
+  // Each cell moves its sediment and then settles (the settling reads nothing of the lakes'
+  // stores, so the lakes settle after the pass with the same result). Cells whose volumes are
+  // not numbers are flagged as they settle; the messages, when there is one, are printed in cell
+  // order on the main thread.
   double out = 0.0;
+  int not_finite = 0;
   const sediment_sweep& sweep = sed->sweep;
   const int team = team_size(n);
   if (team > 1 && v.lake == nullptr && v.olake == nullptr && sweep.levels >= 1 &&
@@ -474,34 +545,24 @@ void overland_sediment_step(model_state& ms, double dt) {
     const int levels = sweep.levels;
 #pragma omp parallel num_threads(team)
     for (int level = 1; level <= levels; ++level) {
-#pragma omp for schedule(static)
+#pragma omp for schedule(static) reduction(| : not_finite)
       for (int t = level_start[level]; t < level_start[level + 1]; ++t)
         for (int i = tile_start[t]; i < tile_start[t + 1]; ++i) {
           const int c = order[i];
           const double moved = move_from_cell(v, c, drains_y);
           if (c == v.outlet) out = moved;  // only the outlet hands sediment out of the grid
+          not_finite |= settle_cell(v, c);
         }
     }
   } else {
-    for (int c = 1; c <= n; ++c) out += move_from_cell(v, c, drains_y);
+    for (int c = 1; c <= n; ++c) {
+      out += move_from_cell(v, c, drains_y);
+      not_finite |= settle_cell(v, c);
+    }
   }
   sed->outlet_volume = out;
   tr.ov_outlet_sed_vol = out;
   if (v.olake != nullptr) settle_olakes(v);
-
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-  for (int c = 1; c <= n; ++c) settle_cell(v, c);
-
-  // The cells are searched for a value that is not a number in parallel; the messages, when there
-  // is one, are printed in cell order on the main thread.
-  int not_finite = 0;
-#pragma omp parallel for schedule(static) num_threads(team_size(n)) reduction(| : not_finite)
-  for (int c = 1; c <= n; ++c)
-    for (int k = 1; k <= v.classes; ++k) {
-      const double* slot = sed->vol_sed[c][k];
-      if (!std::isfinite(slot[1]) || !std::isfinite(slot[2]) || !std::isfinite(slot[3]))
-        not_finite = 1;
-    }
   if (not_finite == 0) return;
   for (int c = 1; c <= n; ++c) {
     for (int k = 1; k <= v.classes; ++k) {

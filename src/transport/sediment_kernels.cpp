@@ -6,6 +6,8 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "transport/sediment_lanes.h"
+
 namespace {
 
 // Share `amount` of the loose deposit among the classes in proportion to their loose volumes
@@ -95,12 +97,40 @@ double log_median_um(const cell_sediment& cell, const sediment_class_data& class
   return log_1000 + (classes.log_diam != nullptr ? classes.log_diam[at] : std::log(d[at]));
 }
 
-// D^power for the median diameter D (um) whose logarithm is log_d.
-double median_power(double log_d, double power) {
-  return std::exp(power * log_d);
+}  // namespace
+
+double sed_log_median_um(const cell_sediment& cell, const sediment_class_data& classes) {
+  return log_median_um(cell, classes);
 }
 
-}  // namespace
+double sed_stream_power_of_logs(int method, double log_term, double log_d, double h, double q,
+                                double dt, double dx) {
+  if (q < sed_tiny || h < sed_tiny) return 0.0;
+  const double f = dt * dx / sed_particle_density;  // kg/(m s) to m3 in the step
+  // The median enters as a power of itself: taken from its logarithm. 122 um is the switch.
+  const bool coarse = log_d >= 4.804021044733257;  // log(122)
+  // Form 4 is a rate per unit width like the other forms before their factor: it becomes the
+  // volume of the step through the same factor. Its Pe^1.75 and Pe^1.044 of Pe = P^1.5 are
+  // P^2.625 and P^1.566. The forms' coefficients carry the division by 10 of their rates.
+  double scale, power, median;
+  if (method == 3) {
+    scale = coarse ? 0.0316227766 : 0.0006025596;
+    power = coarse ? 2.59 : 1.52;
+    median = coarse ? -0.39 : 0.59;
+  } else {
+    scale = coarse ? 4.6e-8 : 1.977e-7;
+    power = coarse ? 2.625 : 1.566;
+    median = coarse ? -0.56 : 0.478;
+  }
+  return scale * f * std::exp(power * log_term + median * log_d);
+}
+
+double sed_stream_power_capacity(int method, double log_term, double h, double q, double dt,
+                                 double dx, const cell_sediment& cell,
+                                 const sediment_class_data& classes) {
+  if (q < sed_tiny || h < sed_tiny || cell.n < 1) return 0.0;
+  return sed_stream_power_of_logs(method, log_term, log_median_um(cell, classes), h, q, dt, dx);
+}
 
 double median_diameter(const cell_sediment& cell, const sediment_class_data& classes) {
   const int n = cell.n;
@@ -146,23 +176,9 @@ double sed_transport_capacity(int method, double slope, double h, double q, doub
     default:
       break;
   }
-  if (method == 3 || method == 4) {
-    // The median enters as a power of itself: taken from its logarithm. 122 um is the switch.
-    if (cell.n < 1) return 0.0;
-    const double log_d = log_median_um(cell, classes);
-    const bool coarse = log_d >= 4.804021044733257;  // log(122)
-    if (method == 3) {
-      const double w = v * slope * 100.0;  // unit stream power, cm/s
-      if (coarse) return 0.316227766 * std::pow(w, 2.59) * median_power(log_d, -0.39) / 10.0 * f;
-      return 0.006025596 * std::pow(w, 1.52) * median_power(log_d, 0.59) / 10.0 * f;
-    }
-    // A rate per unit width like the other forms before their factor: it becomes the volume of
-    // the step through the same factor. Pe^1.75 and Pe^1.044 of Pe = P^1.5 are P^2.625 and
-    // P^1.566.
-    const double p = 1000.0 * sed_unit_weight * h * slope * v;
-    if (coarse) return 4.6e-7 * std::pow(p, 2.625) * median_power(log_d, -0.56) / 10.0 * f;
-    return 1.977e-6 * std::pow(p, 1.566) * median_power(log_d, 0.478) / 10.0 * f;
-  }
+  if (method == 3 || method == 4)
+    return sed_stream_power_capacity(method, sed_log_of_term(sed_water_term(method, slope, h, q)),
+                                     h, q, dt, dx, cell, classes);
   const double dmed = median_diameter(cell, classes);
   if (method == 5) {
     const double qc = q * 10000.0;  // cm2/s

@@ -65,6 +65,22 @@ double sed_transport_capacity(int method, double slope, double h, double q, doub
                               const cell_sediment& cell, const sediment_class_data& classes,
                               double sed_k);
 
+// Transport capacity of form 3 or 4 from the natural logarithm of its water term (log_term, of
+// sed_water_term): the capacity sed_transport_capacity gives, with the water term's power and
+// the median diameter's taken together as one exponential. Zero depth or discharge gives 0.
+double sed_stream_power_capacity(int method, double log_term, double h, double q, double dt,
+                                 double dx, const cell_sediment& cell,
+                                 const sediment_class_data& classes);
+
+// The same capacity from the logarithms of the water term and of the median diameter in
+// micrometres (sed_log_median_um): a cell whose two faces both carry its suspension off takes
+// the median once for both.
+double sed_stream_power_of_logs(int method, double log_term, double log_d, double h, double q,
+                                double dt, double dx);
+// ln of the median diameter (um) of the cell's moving material, the composition worked out as
+// moving_composition does; the cell holds at least one class.
+double sed_log_median_um(const cell_sediment& cell, const sediment_class_data& classes);
+
 // Rain-splash detachment at rainfall intensity r_mmh (mm/h) over depth h: loose deposit first,
 // then (outside channel cells) the parent soil, all of it into suspension.
 void sed_splash_detach(const cell_sediment& cell, double r_mmh, double h, double dt, double dx,

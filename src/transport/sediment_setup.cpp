@@ -12,6 +12,7 @@
 #include "framework/model_state.h"
 #include "input/input_steps.h"
 #include "transport/sediment_kernels.h"
+#include "transport/sediment_lanes.h"
 #include "transport/sediment_sweep.h"
 #include "transport/transport_steps.h"
 
@@ -154,6 +155,7 @@ void init_sediment_overland(model_state& ms) {
       allocate_count(sed.slope_x, n, "slope_x") && allocate_count(sed.slope_y, n, "slope_y") &&
       allocate_count(sed.cell_discharge, n, "cell_discharge") &&
       allocate_count(sed.trap_fraction, classes, "trap_fraction") &&
+      sed_water_pass_allocate(sed, n, classes) &&
       allocate_count(sed.channel_cells, n, "channel_cells");
   if (!ok) {
     stop_with_message("Error: no memory for the sediment of %d cells and %d size classes\n", n,

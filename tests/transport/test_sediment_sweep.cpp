@@ -16,6 +16,7 @@
 #include "overland/overland_steps.h"
 #include "support/test_support.h"
 #include "transport/sediment_kernels.h"
+#include "transport/sediment_lanes.h"
 #include "transport/sediment_sweep.h"
 #include "transport/transport_steps.h"
 
@@ -97,7 +98,7 @@ std::unique_ptr<model_state> make_watershed(int method, bool class_logs) {
   ok = ok && s.channel_cells.allocate(n) && s.vol_sed.allocate(n, classes, 4) &&
        s.sed_fract.allocate(n, classes, 4) && s.sed_vol_eroded.allocate(n, classes) &&
        s.sed_vol_deposited.allocate(n, classes) && s.ov_qsvol.allocate(n, classes) &&
-       s.ov_qsmax.allocate(n, classes);
+       s.ov_qsmax.allocate(n, classes) && sed_water_pass_allocate(s, n, classes);
   EXPECT_TRUE(ok);
   const double nu = kinematic_viscosity(15.0);
   const double diam[classes + 1] = {0.0, 0.008, 0.06, 0.4};
