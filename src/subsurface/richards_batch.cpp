@@ -113,31 +113,31 @@ HWY_INLINE node_constants LoadConstantsAt(D d, const batch_arrays& b, int model,
   return k;
 }
 
-// The constants of nodes 0..n of lane l's column.
-void LaneConstants(D d, const batch_arrays& b, int model, int n, int l) {
+// The constants of nodes 0..n of the flagged lanes' columns.
+void LaneConstants(D d, const batch_arrays& b, int model, int n, const double* flags) {
   const int width = static_cast<int>(hn::Lanes(d));
-  const int chunk = l - l % width;
-  double flags[lanes] = {};
-  flags[l] = 1.0;
-  const auto m = LaneMask(d, flags + chunk);
-  for (int j = 0; j <= n; ++j) {
-    const std::size_t i = at(j, chunk);
-    const node_constants k = Constants(d, model, LoadSoilAt(d, b, model, i));
-    StoreMasked(d, m, k.range, b.range + i);
-    StoreMasked(d, m, k.inv_range, b.inv_range + i);
-    if (model == soil_model_havercamp) {
-      StoreMasked(d, m, k.inv_alpha, b.inv_alpha + i);
-      StoreMasked(d, m, k.inv_beta, b.inv_beta + i);
-      StoreMasked(d, m, k.cm_hav, b.cm_hav + i);
-    } else {
-      StoreMasked(d, m, k.inv_hb, b.inv_hb + i);
-      StoreMasked(d, m, k.a, b.a + i);
-      StoreMasked(d, m, k.inv_a, b.inv_a + i);
-      StoreMasked(d, m, k.cm_dry, b.cm_dry + i);
-      StoreMasked(d, m, k.cm_wet, b.cm_wet + i);
-      StoreMasked(d, m, k.neg_lam, b.neg_lam + i);
-      StoreMasked(d, m, k.neg_inv_lam, b.neg_inv_lam + i);
-      StoreMasked(d, m, k.k_wet, b.k_wet + i);
+  for (int chunk = 0; chunk < lanes; chunk += width) {
+    const auto m = LaneMask(d, flags + chunk);
+    if (hn::AllFalse(d, m)) continue;
+    for (int j = 0; j <= n; ++j) {
+      const std::size_t i = at(j, chunk);
+      const node_constants k = Constants(d, model, LoadSoilAt(d, b, model, i));
+      StoreMasked(d, m, k.range, b.range + i);
+      StoreMasked(d, m, k.inv_range, b.inv_range + i);
+      if (model == soil_model_havercamp) {
+        StoreMasked(d, m, k.inv_alpha, b.inv_alpha + i);
+        StoreMasked(d, m, k.inv_beta, b.inv_beta + i);
+        StoreMasked(d, m, k.cm_hav, b.cm_hav + i);
+      } else {
+        StoreMasked(d, m, k.inv_hb, b.inv_hb + i);
+        StoreMasked(d, m, k.a, b.a + i);
+        StoreMasked(d, m, k.inv_a, b.inv_a + i);
+        StoreMasked(d, m, k.cm_dry, b.cm_dry + i);
+        StoreMasked(d, m, k.cm_wet, b.cm_wet + i);
+        StoreMasked(d, m, k.neg_lam, b.neg_lam + i);
+        StoreMasked(d, m, k.neg_inv_lam, b.neg_inv_lam + i);
+        StoreMasked(d, m, k.k_wet, b.k_wet + i);
+      }
     }
   }
 }
@@ -182,11 +182,18 @@ void Nodes(D d, const batch_arrays& b, int model, int first, int last, const dou
 enum class surface_mode { flux, head };
 
 // What a lane carries through its column's step and its sub-step.
+// Where a lane is in its column's sub-step: about to set the sub-step's surface up, in the
+// Picard iterations of its first solve (under the boundary the surface asked for), or in those of
+// the solve again under the ponded head.
+enum class lane_phase { idle, start, first_solve, ponded_solve };
+
 struct lane_state {
   int column = -1;  // the column in the list, -1 when the lane idles
+  lane_phase phase = lane_phase::idle;
+  bool fresh = false;  // the column was just taken: its soil constants are still to be made
   double remaining = 0.0, tau = 0.0, supply_rate = 0.0;
   surface_mode mode = surface_mode::flux;
-  int iterations = 1;
+  int iterations = 1, iteration = 0;
   double supply = 0.0, offered = 0.0, root_demand = 0.0, root_source_1 = 0.0;
   bool finite = true, limited = false, current = false;
   double largest = 0.0;  // the sub-step's largest content change
@@ -236,7 +243,7 @@ void Unload(batch& t, int l) {
 
 // Lane l takes the next column whose step has any time in it (one with none is done at once);
 // it idles when the list is done.
-void Take(D d, batch& t, int l) {
+void Take(batch& t, int l) {
   const batch_arrays& b = t.b;
   const int n = t.n;
   lane_state& s = t.lane[l];
@@ -245,7 +252,6 @@ void Take(D d, batch& t, int l) {
     s.column = t.next++;
     const richards_batch_column& col = t.columns[s.column];
     Load(t, l);
-    LaneConstants(d, b, t.o.model, n, l);
     for (int j = 1; j <= n; ++j) {
       const double dzj = b.dz[at(j, l)];
       const double dist = 0.5 * (dzj + b.dz[at(j - 1, l)]);
@@ -260,7 +266,11 @@ void Take(D d, batch& t, int l) {
     s.tau = tau;
     s.supply_rate = std::max(*col.ov_depth, 0.0) * 100.0 / t.dt_h;
     s.remaining = t.dt_h;
-    if (s.remaining > 1e-12) return;
+    if (s.remaining > 1e-12) {
+      s.phase = lane_phase::start;
+      s.fresh = true;
+      return;
+    }
     Unload(t, l);
   }
   s = lane_state();
@@ -359,330 +369,374 @@ void TopCopies(const batch_arrays& b, const double* flags) {
     }
 }
 
-// Picard iterations of the flagged lanes' columns over their sub-steps, each lane as the
-// one-column step's picard_solve: under its own surface mode and iteration count, stopping when
-// its heads have settled. Sets each flagged lane's `finite`.
-void Picard(D d, batch& t, const double* in) {
+// The sub-step's surface of lane l: what the surface offers, the boundary, the roots' sink; the
+// lane then starts the Picard iterations of its first solve.
+void StartSubstep(batch& t, int l, int flux_iterations) {
+  const batch_arrays& b = t.b;
+  const int n = t.n;
+  lane_state& s = t.lane[l];
+  const richards_batch_column& col = t.columns[s.column];
+  richards_books& books = *col.books;
+  if (s.tau >= s.remaining || s.remaining - s.tau < 1e-8) s.tau = s.remaining;
+  const double tau = s.tau;
+  for (int j = 0; j <= n; ++j) {
+    b.phead_start[at(j, l)] = b.phead[at(j, l)];
+    b.theta_start[at(j, l)] = b.theta[at(j, l)];
+    b.source[at(j, l)] = 0.0;
+  }
+  b.phead[at(0, l)] = 0.0;
+  b.theta[at(0, l)] = b.theta[at(1, l)];
+  const double water = *col.ov_depth * 100.0;
+  const double et_wanted = col.demand.surface_et * tau;
+  const double et_surface = std::min(et_wanted, std::max(water, 0.0));
+  s.supply = water - et_surface;
+  const bool last = s.remaining - tau <= 1e-12;
+  s.offered = last ? s.supply : std::min(s.supply, s.supply_rate * tau);
+  books.et_surface += et_surface;
+  s.root_demand = std::min(et_wanted - et_surface, col.demand.soil_et * tau);
+  s.mode = surface_mode::flux;
+  s.root_source_1 = 0.0;
+  s.limited = false;
+  const double dz0 = b.dz[at(0, l)];
+  int& bound_type = *col.bound_type;
+  if (bound_type == 3) {
+    s.mode = surface_mode::head;
+    b.phead[at(0, l)] = -0.5 * dz0;
+  } else if (bound_type == 2 && s.supply > 1e-10) {
+    s.mode = surface_mode::head;
+    b.phead[at(0, l)] = s.supply - 0.5 * dz0;
+  } else if (bound_type == 2 && b.phead[at(1, l)] >= 0.0) {
+    s.mode = surface_mode::head;
+    b.phead[at(0, l)] = -0.5 * dz0;
+  } else {
+    bound_type = 1;
+    const richards_demand& demand = col.demand;
+    if (s.root_demand > 0.0 && demand.root_depth > 0.0) {
+      // The root zone gives the demand from its nodes by depth, less where it is dry.
+      double left = demand.root_depth;
+      for (int j = 1; j <= n - 1 && left > 1e-16; ++j) {
+        const double dzj = b.dz[at(j, l)];
+        const double part = std::min(left, dzj) / dzj;
+        left -= dzj;
+        const double theta = b.theta[at(j, l)];
+        const double wp = b.thetawp[at(j, l)], fc = b.thetafc[at(j, l)];
+        double stress = 1.0;
+        if (theta <= wp)
+          stress = 0.0;
+        else if (theta < fc)
+          stress = (theta - wp) / (fc - wp);
+        b.source[at(j, l)] -= s.root_demand / (demand.root_depth * tau) * part * stress;
+      }
+    }
+    s.root_source_1 = b.source[at(1, l)];
+    if (s.offered > 0.0) b.source[at(1, l)] += s.offered / tau / b.dz[at(1, l)];
+  }
+  s.phase = lane_phase::first_solve;
+  s.iterations = s.mode == surface_mode::flux ? flux_iterations : 5;
+  s.iteration = 0;
+  s.finite = true;
+  s.current = false;
+}
+
+// The flux-boundary check of lane l after its first solve: the soil takes the whole supply
+// while its capacity, the flux under a zero head at the surface, is not smaller; else the
+// surface ponds and the sub-step is solved again under the ponded head. True when the lane's
+// solves are done.
+bool AcceptFlux(batch& t, int l) {
+  const batch_arrays& b = t.b;
+  const richards_options& o = t.o;
+  lane_state& s = t.lane[l];
+  const double kh1 = b.khead[at(1, l)];
+  const double k1 = o.k_option == 1 ? o.weight + (1.0 - o.weight) * kh1 : std::sqrt(kh1);
+  const double capacity =
+      k1 * b.ks[at(1, l)] * (1.0 - b.phead[at(1, l)] / (0.5 * (b.dz[at(0, l)] + b.dz[at(1, l)])));
+  const double wanted = s.offered > 0.0 ? s.offered / s.tau : 0.0;
+  if (s.finite && (wanted <= 0.0 || wanted <= capacity)) {
+    b.source[at(1, l)] = s.root_source_1;
+    FaceFluxes(t, l);
+    b.watflux[at(1, l)] = wanted;
+    return true;
+  }
+  RestoreStart(t, l);
+  for (int j = 1; j <= t.n; ++j) b.source[at(j, l)] = 0.0;
+  s.root_demand = 0.0;
+  *t.columns[s.column].bound_type = 2;
+  s.mode = surface_mode::head;
+  b.phead[at(0, l)] = s.supply - 0.5 * b.dz[at(0, l)];
+  s.phase = lane_phase::ponded_solve;
+  s.iterations = 5;
+  s.iteration = 0;
+  s.finite = true;
+  s.current = false;
+  return false;
+}
+
+// Contents of lane l from its fluxes, so that the column keeps every drop; water above
+// saturation goes on down into the node below. False when a number was bad: the column then
+// keeps its start-of-sub-step state and its step ends there.
+bool Contents(batch& t, int l) {
+  const batch_arrays& b = t.b;
+  const int n = t.n;
+  lane_state& s = t.lane[l];
+  richards_books& books = *t.columns[s.column].books;
+  const double tau = s.tau;
+  if (s.mode == surface_mode::head) {
+    FaceFluxes(t, l);
+    double& top_flux = b.watflux[at(1, l)];
+    if (top_flux > 0.0 && top_flux * tau > s.supply) {
+      top_flux = std::max(s.supply / tau, 0.0);
+      s.limited = true;
+    }
+  }
+  if (!s.finite) books.bad_number = true;
+  double largest = 0.0, sink = 0.0;
+  for (int j = 1; j <= n - 1; ++j) {
+    sink += b.source[at(j, l)] * b.dz[at(j, l)] * tau;
+    b.theta[at(j, l)] =
+        b.theta_start[at(j, l)] +
+        ((b.watflux[at(j, l)] - b.watflux[at(j + 1, l)]) / b.dz[at(j, l)] + b.source[at(j, l)]) *
+            tau;
+  }
+  for (int j = 1; j <= n - 1; ++j) {
+    double& theta = b.theta[at(j, l)];
+    if (theta > b.thetas[at(j, l)]) {
+      const double excess = (theta - b.thetas[at(j, l)]) * b.dz[at(j, l)];
+      theta = b.thetas[at(j, l)];
+      b.watflux[at(j + 1, l)] += excess / tau;
+      if (j + 1 <= n - 1) b.theta[at(j + 1, l)] += excess / b.dz[at(j + 1, l)];
+    }
+    if (!std::isfinite(theta) || !std::isfinite(b.watflux[at(j, l)])) books.bad_number = true;
+    largest = std::max(largest, std::fabs(theta - b.theta_start[at(j, l)]));
+  }
+  if (books.bad_number) {
+    RestoreStart(t, l);
+    return false;
+  }
+  books.et_soil -= sink;
+  s.largest = largest;
+  return true;
+}
+
+// The end of lane l's sub-step once its heads follow its contents: the next sub-step, the
+// surface and the books. True when the column has reached the step's end.
+bool EndSubstep(batch& t, int l) {
+  const batch_arrays& b = t.b;
+  const richards_options& o = t.o;
+  const int n = t.n;
+  lane_state& s = t.lane[l];
+  const richards_batch_column& col = t.columns[s.column];
+  richards_books& books = *col.books;
+  const double tau = s.tau;
+  if (!o.water_table) {
+    b.phead[at(n, l)] = b.phead[at(n - 1, l)];
+    b.theta[at(n, l)] = b.theta[at(n - 1, l)];
+  }
+  const double largest = std::max(s.largest, 0.0001);
+  double next = tau * o.dtheta_max / largest;
+  if (s.limited) next = std::min(next, richards_saturated_step_cap);
+  const double inflow = b.watflux[at(1, l)];
+  books.rate = inflow;
+  books.infiltrated += inflow * tau;
+  books.drained += b.watflux[at(n, l)] * tau;
+  int& bound_type = *col.bound_type;
+  if (s.mode == surface_mode::flux) {
+    *col.ov_depth = std::max(s.supply - inflow * tau, 0.0) / 100.0;
+  } else {
+    const double left = (s.supply - inflow * tau) / 100.0;
+    if (left > 1e-16) {
+      *col.ov_depth = left;
+      if (inflow > 0.0) next = std::min(next, left * 100.0 / inflow);
+    } else {
+      *col.ov_depth = 0.0;
+      if (bound_type == 2 && b.theta[at(1, l)] >= b.thetas[at(1, l)]) {
+        bound_type = 3;
+        next = std::min(next, richards_saturated_step_cap);
+      } else {
+        bound_type = 1;
+      }
+    }
+  }
+  s.remaining -= tau;
+  books.substeps += 1;
+  *col.dtr = std::max(next, richards_min_substep);
+  s.tau = std::min(*col.dtr, t.dt_h);
+  s.phase = lane_phase::start;
+  return !(s.remaining > 1e-12);
+}
+
+// One Picard iteration of every lane in a solve, each lane as the one-column step's
+// picard_solve makes it: soil functions of the current heads, the system of rows 1..n-1 under
+// the lane's surface mode, its solve, and the new heads; `settled` flags the lanes whose
+// iterations end with it (heads settled within 0.1 %, a bad number, or the last iteration).
+void PicardIteration(D d, batch& t, const double* active, double* settled) {
   const batch_arrays& b = t.b;
   const richards_options& o = t.o;
   const int n = t.n, rows = n - 1;
   const int width = static_cast<int>(hn::Lanes(d));
-  double active[lanes], props[lanes], again[lanes], top[lanes], inv_taus[lanes];
+  double props[lanes], again[lanes], top[lanes], inv_taus[lanes];
   for (int l = 0; l < lanes; ++l) {
-    active[l] = in[l];
-    inv_taus[l] = 1.0;
-    if (in[l] > 0.0) {
-      lane_state& s = t.lane[l];
-      s.finite = true;
-      s.current = false;
-      inv_taus[l] = 1.0 / s.tau;
+    const lane_state& s = t.lane[l];
+    props[l] = active[l] > 0.0 && !s.current ? 1.0 : 0.0;
+    inv_taus[l] = active[l] > 0.0 ? 1.0 / s.tau : 1.0;
+  }
+  Nodes<0>(d, b, o.model, 1, n, props);
+  TopCopies(b, props);
+  for (int l = 0; l < lanes; ++l) {
+    if (!(active[l] > 0.0)) continue;
+    t.lane[l].current = false;
+    if (t.lane[l].mode == surface_mode::head && (o.upper_option == 2 || o.upper_option == 3))
+      b.khead[at(0, l)] = 1.0;
+  }
+  // Interface conductivities of faces 1..n.
+  const V weight = hn::Set(d, o.weight), rest = hn::Set(d, 1.0 - o.weight);
+  for (int c = 0; c < lanes; c += width) {
+    const auto m = LaneMask(d, active + c);
+    if (hn::AllFalse(d, m)) continue;
+    for (int j = 1; j <= n; ++j) {
+      const V up = hn::LoadU(d, b.khead + at(j - 1, c)), down = hn::LoadU(d, b.khead + at(j, c));
+      const V k = o.k_option == 1 ? hn::Add(hn::Mul(weight, up), hn::Mul(rest, down))
+                                  : hn::Sqrt(hn::Mul(up, down));
+      StoreMasked(d, m, hn::Mul(k, hn::LoadU(d, b.ks + at(j, c))), b.kint + at(j, c));
     }
   }
-  for (int it = 0;; ++it) {
-    bool any = false;
-    for (int l = 0; l < lanes; ++l) {
-      props[l] = active[l] > 0.0 && !t.lane[l].current ? 1.0 : 0.0;
-      any = any || active[l] > 0.0;
-    }
-    if (!any) break;
-    Nodes<0>(d, b, o.model, 1, n, props);
-    TopCopies(b, props);
-    for (int l = 0; l < lanes; ++l) {
-      if (!(active[l] > 0.0)) continue;
-      t.lane[l].current = false;
-      if (t.lane[l].mode == surface_mode::head && (o.upper_option == 2 || o.upper_option == 3))
-        b.khead[at(0, l)] = 1.0;
-    }
-    // Interface conductivities of faces 1..n.
-    const V weight = hn::Set(d, o.weight), rest = hn::Set(d, 1.0 - o.weight);
-    for (int c = 0; c < lanes; c += width) {
-      const auto m = LaneMask(d, active + c);
-      if (hn::AllFalse(d, m)) continue;
-      for (int j = 1; j <= n; ++j) {
-        const V up = hn::LoadU(d, b.khead + at(j - 1, c)), down = hn::LoadU(d, b.khead + at(j, c));
-        const V k = o.k_option == 1 ? hn::Add(hn::Mul(weight, up), hn::Mul(rest, down))
-                                    : hn::Sqrt(hn::Mul(up, down));
-        StoreMasked(d, m, hn::Mul(k, hn::LoadU(d, b.ks + at(j, c))), b.kint + at(j, c));
-      }
-    }
-    for (int l = 0; l < lanes; ++l) {
-      if (!(active[l] > 0.0)) continue;
-      if (t.lane[l].mode == surface_mode::flux)
-        b.kint[at(1, l)] = 0.0;
-      else if (o.upper_option == 2)
-        b.kint[at(1, l)] = b.ks[at(1, l)];
-    }
-    // The rows of every lane (the idle lanes' are solved and never read).
-    for (int c = 0; c < lanes; c += width) {
-      const V inv_tau = hn::LoadU(d, inv_taus + c);
-      for (int j = 1; j <= rows; ++j) {
-        const std::size_t i = at(j, c);
-        const V cap = hn::Mul(hn::LoadU(d, b.watcap + i), inv_tau);
-        const V k_below = hn::LoadU(d, b.kint + i + lanes);
-        const V k_above = hn::LoadU(d, b.kint + i);
-        const V below = hn::Mul(k_below, hn::LoadU(d, b.inv_dz_below + i));
-        const V above = hn::Mul(k_above, hn::LoadU(d, b.inv_dz_above + i));
-        const V inv_dz = hn::LoadU(d, b.inv_dz + i);
-        hn::StoreU(hn::Neg(below), d, b.upper + i);
-        hn::StoreU(hn::Neg(above), d, b.lower + i);
-        hn::StoreU(hn::Add(hn::Add(cap, below), above), d, b.diag + i);
-        const V stored =
-            hn::Mul(hn::Sub(hn::LoadU(d, b.theta + i), hn::LoadU(d, b.theta_start + i)), inv_tau);
-        V r = hn::Sub(hn::Mul(cap, hn::LoadU(d, b.phead + i)), stored);
-        r = hn::Sub(r, hn::Mul(k_below, inv_dz));
-        r = hn::Add(r, hn::Mul(k_above, inv_dz));
-        r = hn::Add(r, hn::LoadU(d, b.source + i));
-        hn::StoreU(r, d, b.rhs + i);
-      }
-    }
-    for (int l = 0; l < lanes; ++l) {
-      b.rhs[at(1, l)] -= b.lower[at(1, l)] * b.phead[at(0, l)];
-      if (o.water_table)
-        b.rhs[at(rows, l)] -= b.upper[at(rows, l)] * b.phead[at(n, l)];
-      else
-        b.diag[at(rows, l)] += b.upper[at(rows, l)];
-      b.upper[at(rows, l)] = 0.0;
-    }
-    Solve(d, b, rows);
-    // Each lane's new heads; its iterations go on while some head moved by more than 0.1 % of
-    // itself.
-    for (int l = 0; l < lanes; ++l) {
-      again[l] = 0.0;
-      top[l] = 0.0;
-      if (!(active[l] > 0.0)) continue;
-      lane_state& s = t.lane[l];
-      ++t.columns[s.column].books->solves;
-      bool moved = false;
-      for (int j = 1; j <= rows; ++j) {
-        const double h = b.rhs[at(j, l)];
-        if (!std::isfinite(h)) {
-          s.finite = false;
-          continue;
-        }
-        moved = moved || (h != 0.0 && std::fabs(h - b.phead[at(j, l)]) * 1000.0 > std::fabs(h));
-        b.phead[at(j, l)] = h;
-      }
-      if (s.finite && moved && it + 1 < s.iterations) {
-        again[l] = 1.0;
-      } else if (s.mode == surface_mode::flux && rows >= 1 && std::isfinite(b.rhs[at(1, l)])) {
-        top[l] = 1.0;
-      }
-    }
-    Nodes<1>(d, b, o.model, 1, rows, again);
-    Nodes<2>(d, b, o.model, 1, 1, top);
-    if (!o.water_table) {
-      for (int l = 0; l < lanes; ++l) {
-        if (!(active[l] > 0.0)) continue;
-        b.phead[at(n, l)] = b.phead[at(n - 1, l)];
-        b.theta[at(n, l)] = b.theta[at(n - 1, l)];
-      }
-    }
-    Nodes<0>(d, b, o.model, n, n, again);
-    TopCopies(b, again);
-    for (int l = 0; l < lanes; ++l) {
-      if (again[l] > 0.0) t.lane[l].current = true;
-      active[l] = again[l];
+  for (int l = 0; l < lanes; ++l) {
+    if (!(active[l] > 0.0)) continue;
+    if (t.lane[l].mode == surface_mode::flux)
+      b.kint[at(1, l)] = 0.0;
+    else if (o.upper_option == 2)
+      b.kint[at(1, l)] = b.ks[at(1, l)];
+  }
+  // The rows of every lane (an idle lane's are solved and never read).
+  for (int c = 0; c < lanes; c += width) {
+    const V inv_tau = hn::LoadU(d, inv_taus + c);
+    for (int j = 1; j <= rows; ++j) {
+      const std::size_t i = at(j, c);
+      const V cap = hn::Mul(hn::LoadU(d, b.watcap + i), inv_tau);
+      const V k_below = hn::LoadU(d, b.kint + i + lanes);
+      const V k_above = hn::LoadU(d, b.kint + i);
+      const V below = hn::Mul(k_below, hn::LoadU(d, b.inv_dz_below + i));
+      const V above = hn::Mul(k_above, hn::LoadU(d, b.inv_dz_above + i));
+      const V inv_dz = hn::LoadU(d, b.inv_dz + i);
+      hn::StoreU(hn::Neg(below), d, b.upper + i);
+      hn::StoreU(hn::Neg(above), d, b.lower + i);
+      hn::StoreU(hn::Add(hn::Add(cap, below), above), d, b.diag + i);
+      const V stored =
+          hn::Mul(hn::Sub(hn::LoadU(d, b.theta + i), hn::LoadU(d, b.theta_start + i)), inv_tau);
+      V r = hn::Sub(hn::Mul(cap, hn::LoadU(d, b.phead + i)), stored);
+      r = hn::Sub(r, hn::Mul(k_below, inv_dz));
+      r = hn::Add(r, hn::Mul(k_above, inv_dz));
+      r = hn::Add(r, hn::LoadU(d, b.source + i));
+      hn::StoreU(r, d, b.rhs + i);
     }
   }
+  for (int l = 0; l < lanes; ++l) {
+    b.rhs[at(1, l)] -= b.lower[at(1, l)] * b.phead[at(0, l)];
+    if (o.water_table)
+      b.rhs[at(rows, l)] -= b.upper[at(rows, l)] * b.phead[at(n, l)];
+    else
+      b.diag[at(rows, l)] += b.upper[at(rows, l)];
+    b.upper[at(rows, l)] = 0.0;
+  }
+  Solve(d, b, rows);
+  // Each lane's new heads; its iterations go on while some head moved by more than 0.1 % of
+  // itself.
+  for (int l = 0; l < lanes; ++l) {
+    again[l] = 0.0;
+    top[l] = 0.0;
+    settled[l] = 0.0;
+    if (!(active[l] > 0.0)) continue;
+    lane_state& s = t.lane[l];
+    ++t.columns[s.column].books->solves;
+    bool moved = false;
+    for (int j = 1; j <= rows; ++j) {
+      const double h = b.rhs[at(j, l)];
+      if (!std::isfinite(h)) {
+        s.finite = false;
+        continue;
+      }
+      moved = moved || (h != 0.0 && std::fabs(h - b.phead[at(j, l)]) * 1000.0 > std::fabs(h));
+      b.phead[at(j, l)] = h;
+    }
+    // Contents of the new heads: every node's, with the soil functions of the next iteration,
+    // when another follows; after the last, under the flux boundary only node 1's.
+    if (s.finite && moved && s.iteration + 1 < s.iterations) {
+      again[l] = 1.0;
+    } else {
+      settled[l] = 1.0;
+      if (s.mode == surface_mode::flux && rows >= 1 && std::isfinite(b.rhs[at(1, l)])) top[l] = 1.0;
+    }
+    ++s.iteration;
+  }
+  Nodes<1>(d, b, o.model, 1, rows, again);
+  Nodes<2>(d, b, o.model, 1, 1, top);
+  if (!o.water_table) {
+    for (int l = 0; l < lanes; ++l) {
+      if (!(active[l] > 0.0)) continue;
+      b.phead[at(n, l)] = b.phead[at(n - 1, l)];
+      b.theta[at(n, l)] = b.theta[at(n - 1, l)];
+    }
+  }
+  Nodes<0>(d, b, o.model, n, n, again);
+  TopCopies(b, again);
+  for (int l = 0; l < lanes; ++l)
+    if (again[l] > 0.0) t.lane[l].current = true;
 }
 
+// The lanes work through their columns as a loop of Picard iterations: every round each lane in
+// a solve makes one iteration; a lane whose solve has ended checks its boundary, finishes its
+// sub-step and sets up the next (or takes the next column) before the following round.
 void Step(D d, const richards_batch_column* columns, int count, int n, const richards_options& o,
           double dt_h, double* work) {
   const batch_arrays b(work, n);
   batch t{columns, count, n, o, dt_h, b, {}, 0};
   const int flux_iterations = std::max(o.iter_max, 1);
-  for (int l = 0; l < lanes; ++l) Take(d, t, l);
-  double live[lanes], flux[lanes], again[lanes];
+  for (int l = 0; l < lanes; ++l) Take(t, l);
+  double flags[lanes], settled[lanes], checked[lanes];
   for (;;) {
+    // New columns' constants, then the sub-steps that begin.
     bool any = false;
     for (int l = 0; l < lanes; ++l) {
-      live[l] = t.lane[l].column >= 0 ? 1.0 : 0.0;
-      any = any || live[l] > 0.0;
+      flags[l] = t.lane[l].fresh ? 1.0 : 0.0;
+      t.lane[l].fresh = false;
+      any = any || flags[l] > 0.0;
+    }
+    if (any) LaneConstants(d, b, o.model, n, flags);
+    any = false;
+    for (int l = 0; l < lanes; ++l) {
+      if (t.lane[l].phase == lane_phase::start) StartSubstep(t, l, flux_iterations);
+      flags[l] = t.lane[l].phase == lane_phase::idle ? 0.0 : 1.0;
+      any = any || flags[l] > 0.0;
     }
     if (!any) break;
-    // The sub-step's surface: what the surface offers, the boundary, the roots' sink.
+    PicardIteration(d, t, flags, settled);
+    // Lanes whose first solve under the flux boundary has ended: node 1's functions for the
+    // surface's capacity.
     for (int l = 0; l < lanes; ++l) {
-      if (!(live[l] > 0.0)) continue;
-      lane_state& s = t.lane[l];
-      const richards_batch_column& col = columns[s.column];
-      richards_books& books = *col.books;
-      if (s.tau >= s.remaining || s.remaining - s.tau < 1e-8) s.tau = s.remaining;
-      const double tau = s.tau;
-      for (int j = 0; j <= n; ++j) {
-        b.phead_start[at(j, l)] = b.phead[at(j, l)];
-        b.theta_start[at(j, l)] = b.theta[at(j, l)];
-        b.source[at(j, l)] = 0.0;
-      }
-      b.phead[at(0, l)] = 0.0;
-      b.theta[at(0, l)] = b.theta[at(1, l)];
-      const double water = *col.ov_depth * 100.0;
-      const double et_wanted = col.demand.surface_et * tau;
-      const double et_surface = std::min(et_wanted, std::max(water, 0.0));
-      s.supply = water - et_surface;
-      const bool last = s.remaining - tau <= 1e-12;
-      s.offered = last ? s.supply : std::min(s.supply, s.supply_rate * tau);
-      books.et_surface += et_surface;
-      s.root_demand = std::min(et_wanted - et_surface, col.demand.soil_et * tau);
-      s.mode = surface_mode::flux;
-      s.root_source_1 = 0.0;
-      s.limited = false;
-      const double dz0 = b.dz[at(0, l)];
-      int& bound_type = *col.bound_type;
-      if (bound_type == 3) {
-        s.mode = surface_mode::head;
-        b.phead[at(0, l)] = -0.5 * dz0;
-      } else if (bound_type == 2 && s.supply > 1e-10) {
-        s.mode = surface_mode::head;
-        b.phead[at(0, l)] = s.supply - 0.5 * dz0;
-      } else if (bound_type == 2 && b.phead[at(1, l)] >= 0.0) {
-        s.mode = surface_mode::head;
-        b.phead[at(0, l)] = -0.5 * dz0;
-      } else {
-        bound_type = 1;
-        const richards_demand& demand = col.demand;
-        if (s.root_demand > 0.0 && demand.root_depth > 0.0) {
-          double left = demand.root_depth;
-          for (int j = 1; j <= n - 1 && left > 1e-16; ++j) {
-            const double dzj = b.dz[at(j, l)];
-            const double part = std::min(left, dzj) / dzj;
-            left -= dzj;
-            const double theta = b.theta[at(j, l)];
-            const double wp = b.thetawp[at(j, l)], fc = b.thetafc[at(j, l)];
-            double stress = 1.0;
-            if (theta <= wp)
-              stress = 0.0;
-            else if (theta < fc)
-              stress = (theta - wp) / (fc - wp);
-            b.source[at(j, l)] -= s.root_demand / (demand.root_depth * tau) * part * stress;
-          }
-        }
-        s.root_source_1 = b.source[at(1, l)];
-        if (s.offered > 0.0) b.source[at(1, l)] += s.offered / tau / b.dz[at(1, l)];
-      }
-      s.iterations = s.mode == surface_mode::flux ? flux_iterations : 5;
+      const lane_state& s = t.lane[l];
+      checked[l] =
+          settled[l] > 0.0 && s.phase == lane_phase::first_solve && s.mode == surface_mode::flux
+              ? 1.0
+              : 0.0;
     }
-    Picard(d, t, live);
-    // Under the flux boundary the soil takes the whole supply while its capacity is not
-    // smaller; else the surface ponds and the sub-step is solved again under the ponded head.
-    for (int l = 0; l < lanes; ++l)
-      flux[l] = live[l] > 0.0 && t.lane[l].mode == surface_mode::flux ? 1.0 : 0.0;
-    Nodes<0>(d, b, o.model, 1, 1, flux);
-    TopCopies(b, flux);
+    Nodes<0>(d, b, o.model, 1, 1, checked);
+    TopCopies(b, checked);
     for (int l = 0; l < lanes; ++l) {
-      again[l] = 0.0;
-      if (!(flux[l] > 0.0)) continue;
-      lane_state& s = t.lane[l];
-      const double kh1 = b.khead[at(1, l)];
-      const double k1 = o.k_option == 1 ? o.weight + (1.0 - o.weight) * kh1 : std::sqrt(kh1);
-      const double capacity = k1 * b.ks[at(1, l)] *
-                              (1.0 - b.phead[at(1, l)] / (0.5 * (b.dz[at(0, l)] + b.dz[at(1, l)])));
-      const double wanted = s.offered > 0.0 ? s.offered / s.tau : 0.0;
-      if (s.finite && (wanted <= 0.0 || wanted <= capacity)) {
-        b.source[at(1, l)] = s.root_source_1;
-        FaceFluxes(t, l);
-        b.watflux[at(1, l)] = wanted;
+      flags[l] = 0.0;
+      if (!(settled[l] > 0.0)) continue;
+      if (checked[l] > 0.0 && !AcceptFlux(t, l)) continue;
+      if (Contents(t, l)) {
+        flags[l] = 1.0;
       } else {
-        RestoreStart(t, l);
-        for (int j = 1; j <= n; ++j) b.source[at(j, l)] = 0.0;
-        s.root_demand = 0.0;
-        *columns[s.column].bound_type = 2;
-        s.mode = surface_mode::head;
-        s.iterations = 5;
-        b.phead[at(0, l)] = s.supply - 0.5 * b.dz[at(0, l)];
-        again[l] = 1.0;
-      }
-    }
-    Picard(d, t, again);
-    // Contents from the fluxes; water above saturation goes on down.
-    for (int l = 0; l < lanes; ++l) {
-      again[l] = 0.0;
-      if (!(live[l] > 0.0)) continue;
-      lane_state& s = t.lane[l];
-      richards_books& books = *columns[s.column].books;
-      const double tau = s.tau;
-      if (s.mode == surface_mode::head) {
-        FaceFluxes(t, l);
-        double& top_flux = b.watflux[at(1, l)];
-        if (top_flux > 0.0 && top_flux * tau > s.supply) {
-          top_flux = std::max(s.supply / tau, 0.0);
-          s.limited = true;
-        }
-      }
-      if (!s.finite) books.bad_number = true;
-      double largest = 0.0, sink = 0.0;
-      for (int j = 1; j <= n - 1; ++j) {
-        sink += b.source[at(j, l)] * b.dz[at(j, l)] * tau;
-        b.theta[at(j, l)] = b.theta_start[at(j, l)] +
-                            ((b.watflux[at(j, l)] - b.watflux[at(j + 1, l)]) / b.dz[at(j, l)] +
-                             b.source[at(j, l)]) *
-                                tau;
-      }
-      for (int j = 1; j <= n - 1; ++j) {
-        double& theta = b.theta[at(j, l)];
-        if (theta > b.thetas[at(j, l)]) {
-          const double excess = (theta - b.thetas[at(j, l)]) * b.dz[at(j, l)];
-          theta = b.thetas[at(j, l)];
-          b.watflux[at(j + 1, l)] += excess / tau;
-          if (j + 1 <= n - 1) b.theta[at(j + 1, l)] += excess / b.dz[at(j + 1, l)];
-        }
-        if (!std::isfinite(theta) || !std::isfinite(b.watflux[at(j, l)])) books.bad_number = true;
-        largest = std::max(largest, std::fabs(theta - b.theta_start[at(j, l)]));
-      }
-      if (books.bad_number) {
-        // A column that gives no number keeps its start-of-sub-step state and stops its step.
-        RestoreStart(t, l);
         Unload(t, l);
-        Take(d, t, l);
-        continue;
+        Take(t, l);
       }
-      books.et_soil -= sink;
-      s.largest = largest;
-      again[l] = 1.0;
     }
     // Heads from the contents (a saturated node keeps the head of the solve).
-    Nodes<3>(d, b, o.model, 1, n - 1, again);
+    Nodes<3>(d, b, o.model, 1, n - 1, flags);
     for (int l = 0; l < lanes; ++l) {
-      if (!(again[l] > 0.0)) continue;
-      lane_state& s = t.lane[l];
-      const richards_batch_column& col = columns[s.column];
-      richards_books& books = *col.books;
-      const double tau = s.tau;
-      if (!o.water_table) {
-        b.phead[at(n, l)] = b.phead[at(n - 1, l)];
-        b.theta[at(n, l)] = b.theta[at(n - 1, l)];
-      }
-      const double largest = std::max(s.largest, 0.0001);
-      double next = tau * o.dtheta_max / largest;
-      if (s.limited) next = std::min(next, richards_saturated_step_cap);
-      const double inflow = b.watflux[at(1, l)];
-      books.rate = inflow;
-      books.infiltrated += inflow * tau;
-      books.drained += b.watflux[at(n, l)] * tau;
-      int& bound_type = *col.bound_type;
-      if (s.mode == surface_mode::flux) {
-        *col.ov_depth = std::max(s.supply - inflow * tau, 0.0) / 100.0;
-      } else {
-        const double left = (s.supply - inflow * tau) / 100.0;
-        if (left > 1e-16) {
-          *col.ov_depth = left;
-          if (inflow > 0.0) next = std::min(next, left * 100.0 / inflow);
-        } else {
-          *col.ov_depth = 0.0;
-          if (bound_type == 2 && b.theta[at(1, l)] >= b.thetas[at(1, l)]) {
-            bound_type = 3;
-            next = std::min(next, richards_saturated_step_cap);
-          } else {
-            bound_type = 1;
-          }
-        }
-      }
-      s.remaining -= tau;
-      books.substeps += 1;
-      *col.dtr = std::max(next, richards_min_substep);
-      s.tau = std::min(*col.dtr, t.dt_h);
-      if (!(s.remaining > 1e-12)) {
+      if (flags[l] > 0.0 && EndSubstep(t, l)) {
         Unload(t, l);
-        Take(d, t, l);
+        Take(t, l);
       }
     }
   }
