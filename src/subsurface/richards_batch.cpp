@@ -42,17 +42,20 @@ struct batch_arrays {
   double *inv_dz, *inv_dz_below, *inv_dz_above, *inv_above;
   // Interface conductivities, the system, and the state at the start of the sub-step.
   double *kint, *upper, *diag, *lower, *rhs, *phead_start, *theta_start;
+  // Brooks-Corey: the head and content of the last computation of a node's functions (no number
+  // before the first), so that a node whose head and content are those bits keeps its values.
+  double *key_head, *key_theta;
 
   batch_arrays(double* w, int n) {
     const std::size_t s = static_cast<std::size_t>(n + 1) * lanes;
     double** fields[] = {
-        &phead,        &theta,      &khead,     &watcap,   &watflux, &source, &ks,
-        &dz,           &thetas,     &thetar,    &thetawp,  &thetafc, &thehac, &bchc,
-        &bp,           &lam,        &alpha,     &beta,     &ahav,    &bhav,   &range,
-        &inv_range,    &inv_hb,     &a,         &inv_a,    &cm_dry,  &cm_wet, &neg_lam,
-        &neg_inv_lam,  &k_wet,      &inv_alpha, &inv_beta, &cm_hav,  &inv_dz, &inv_dz_below,
-        &inv_dz_above, &inv_above,  &kint,      &upper,    &diag,    &lower,  &rhs,
-        &phead_start,  &theta_start};
+        &phead,        &theta,       &khead,     &watcap,   &watflux, &source, &ks,
+        &dz,           &thetas,      &thetar,    &thetawp,  &thetafc, &thehac, &bchc,
+        &bp,           &lam,         &alpha,     &beta,     &ahav,    &bhav,   &range,
+        &inv_range,    &inv_hb,      &a,         &inv_a,    &cm_dry,  &cm_wet, &neg_lam,
+        &neg_inv_lam,  &k_wet,       &inv_alpha, &inv_beta, &cm_hav,  &inv_dz, &inv_dz_below,
+        &inv_dz_above, &inv_above,   &kint,      &upper,    &diag,    &lower,  &rhs,
+        &phead_start,  &theta_start, &key_head,  &key_theta};
     static_assert(sizeof(fields) / sizeof(fields[0]) == richards_batch_arrays);
     for (double** f : fields) {
       *f = w;
@@ -68,6 +71,12 @@ inline std::size_t at(int j, int l) {
 // Lanes whose flag is set (flags: one double per lane, 1 set, 0 not).
 HWY_INLINE hn::Mask<D> LaneMask(D d, const double* flags) {
   return hn::Gt(hn::LoadU(d, flags), hn::Zero(d));
+}
+
+// Lanes where a and b have the same bits.
+HWY_INLINE hn::Mask<D> SameBits(D d, V a, V b) {
+  const hn::RebindToUnsigned<D> du;
+  return hn::RebindMask(d, hn::Eq(hn::BitCast(du, a), hn::BitCast(du, b)));
 }
 
 HWY_INLINE void StoreMasked(D d, hn::Mask<D> m, V v, double* p) {
@@ -137,6 +146,8 @@ void LaneConstants(D d, const batch_arrays& b, int model, int n, const double* f
         StoreMasked(d, m, k.neg_lam, b.neg_lam + i);
         StoreMasked(d, m, k.neg_inv_lam, b.neg_inv_lam + i);
         StoreMasked(d, m, k.k_wet, b.k_wet + i);
+        StoreMasked(d, m, hn::NaN(d), b.key_head + i);
+        StoreMasked(d, m, hn::NaN(d), b.key_theta + i);
       }
     }
   }
@@ -158,7 +169,19 @@ void Nodes(D d, const batch_arrays& b, int model, int first, int last, const dou
       const V h = hn::LoadU(d, b.phead + i);
       if constexpr (what == 0 || what == 1) {
         const V theta = hn::LoadU(d, b.theta + i);
+        const bool brooks = model != soil_model_havercamp;
+        // Brooks-Corey lanes whose head and content are those of their last computation keep
+        // its values (the functions depend on nothing else).
+        if (what == 0 && brooks &&
+            hn::AllFalse(d, hn::AndNot(hn::And(SameBits(d, h, hn::LoadU(d, b.key_head + i)),
+                                               SameBits(d, theta, hn::LoadU(d, b.key_theta + i))),
+                                       m)))
+          continue;
         const node_state f = Functions(d, model, s, k, h, what == 0 ? &theta : nullptr);
+        if (brooks) {
+          StoreMasked(d, m, h, b.key_head + i);
+          StoreMasked(d, m, what == 1 ? f.theta : theta, b.key_theta + i);
+        }
         if (what == 1) {
           StoreMasked(d, m, f.theta, b.theta + i);
         } else if (model == soil_model_havercamp) {
