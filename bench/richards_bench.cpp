@@ -30,7 +30,7 @@ constexpr int nodes = 20;          // node 20 mirrors node 19 (free drainage)
 constexpr int stride = nodes + 1;  // nodes 0..20
 constexpr int column_arrays = 6;   // head, conductivity, content, capacity, flux, source
 constexpr double step_seconds = 60.0;
-constexpr long block = 64;  // columns handed to one batch call
+constexpr long block = richards_cell_block;  // columns handed to one batch call
 
 // FNV-1a hash of the columns' state: equal hashes across builds mean the same bits.
 unsigned long long state_hash(const std::vector<double>& state) {
@@ -132,8 +132,7 @@ int main(int argc, char** argv) {
   std::vector<double> depth(cells), dtr(cells);
   std::vector<int> bound(cells);
   const int most = *std::max_element(threads.begin(), threads.end());
-  const std::size_t per_thread =
-      std::max(richards_work_size(nodes), richards_batch_work_size(nodes));
+  const std::size_t per_thread = richards_thread_work_size(nodes);
   std::vector<double> work(per_thread * static_cast<std::size_t>(most));
   std::vector<double> reference;
   std::printf("%9s %6s %7s %6s %9s %14s %9s %9s\n", "cells", "nodes", "threads", "steps", "seconds",

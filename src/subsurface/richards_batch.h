@@ -31,6 +31,14 @@ inline std::size_t richards_batch_work_size(int max_nodes) {
          (static_cast<std::size_t>(max_nodes) + 1);
 }
 
+// Cells whose columns the run hands to one batch call, and the work space of a thread that runs
+// columns one at a time or side by side.
+inline constexpr int richards_cell_block = 64;
+inline std::size_t richards_thread_work_size(int max_nodes) {
+  const std::size_t one = richards_work_size(max_nodes), side = richards_batch_work_size(max_nodes);
+  return one > side ? one : side;
+}
+
 // Advances `count` columns of n nodes each (n >= 2) over dt_h hours, each as
 // richards_column_step would. work holds richards_batch_work_size(n) doubles at least.
 void richards_columns_step(const richards_batch_column* columns, int count, int n,
