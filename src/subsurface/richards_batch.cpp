@@ -162,11 +162,15 @@ void Nodes(D d, const batch_arrays& b, int model, int first, int last, const dou
   for (int c = 0; c < lanes; c += width) {
     const auto m = LaneMask(d, flags + c);
     if (hn::AllFalse(d, m)) continue;
+    // Where every flagged lane's node is saturated (head above 0; for heads, content at
+    // saturation) the functions' saturated values are taken without evaluating them: the same
+    // bits as the functions give there.
+    const V zero = hn::Zero(d), one = hn::Set(d, 1.0);
     for (int j = first; j <= last; ++j) {
       const std::size_t i = at(j, c);
-      const node_soil s = LoadSoilAt(d, b, model, i);
-      const node_constants k = LoadConstantsAt(d, b, model, i);
       const V h = hn::LoadU(d, b.phead + i);
+      const V thetas = hn::LoadU(d, b.thetas + i);
+      const bool wet = hn::AllFalse(d, hn::AndNot(hn::Gt(h, zero), m));
       if constexpr (what == 0 || what == 1) {
         const V theta = hn::LoadU(d, b.theta + i);
         const bool brooks = model != soil_model_havercamp;
@@ -177,7 +181,10 @@ void Nodes(D d, const batch_arrays& b, int model, int first, int last, const dou
                                                SameBits(d, theta, hn::LoadU(d, b.key_theta + i))),
                                        m)))
           continue;
-        const node_state f = Functions(d, model, s, k, h, what == 0 ? &theta : nullptr);
+        node_state f{thetas, one, zero};
+        if (!wet)
+          f = Functions(d, model, LoadSoilAt(d, b, model, i), LoadConstantsAt(d, b, model, i), h,
+                        what == 0 ? &theta : nullptr);
         if (brooks) {
           StoreMasked(d, m, h, b.key_head + i);
           StoreMasked(d, m, what == 1 ? f.theta : theta, b.key_theta + i);
@@ -185,19 +192,71 @@ void Nodes(D d, const batch_arrays& b, int model, int first, int last, const dou
         if (what == 1) {
           StoreMasked(d, m, f.theta, b.theta + i);
         } else if (model == soil_model_havercamp) {
-          StoreMasked(d, m, hn::IfThenElse(hn::Ge(h, hn::Zero(d)), s.thetas, theta), b.theta + i);
+          StoreMasked(d, m, hn::IfThenElse(hn::Ge(h, zero), thetas, theta), b.theta + i);
         }
         StoreMasked(d, m, f.kr, b.khead + i);
         StoreMasked(d, m, f.cm, b.watcap + i);
       } else if constexpr (what == 2) {
-        StoreMasked(d, m, ThetaOfHead(d, model, s, k, h), b.theta + i);
+        StoreMasked(d, m,
+                    wet ? thetas
+                        : ThetaOfHead(d, model, LoadSoilAt(d, b, model, i),
+                                      LoadConstantsAt(d, b, model, i), h),
+                    b.theta + i);
       } else {
         const V theta = hn::LoadU(d, b.theta + i);
-        const V kept = hn::IfThenElse(hn::Lt(h, hn::Zero(d)), hn::Zero(d), h);
-        const V out =
-            hn::IfThenElse(hn::Lt(theta, s.thetas), HeadOfTheta(d, model, s, k, theta), kept);
+        const V kept = hn::IfThenElse(hn::Lt(h, zero), zero, h);
+        const auto below = hn::Lt(theta, thetas);
+        V out = kept;
+        if (!hn::AllFalse(d, hn::And(below, m)))
+          out = hn::IfThenElse(below,
+                               HeadOfTheta(d, model, LoadSoilAt(d, b, model, i),
+                                           LoadConstantsAt(d, b, model, i), theta),
+                               kept);
         StoreMasked(d, m, out, b.phead + i);
       }
+    }
+  }
+}
+
+// The soil functions of nodes first..last at the start of a Picard iteration: in the lanes
+// `fresh` flags (a solve begins) conductivity and capacity from heads and contents, as
+// Nodes<0>; in those `owed` flags (the heads of the last iteration) contents, conductivity and
+// capacity from heads, as Nodes<1>. One evaluation serves both kinds of lane.
+void StartFunctions(D d, const batch_arrays& b, int model, int first, int last, const double* fresh,
+                    const double* owed) {
+  const int width = static_cast<int>(hn::Lanes(d));
+  const bool brooks = model != soil_model_havercamp;
+  const V zero = hn::Zero(d), one = hn::Set(d, 1.0);
+  for (int c = 0; c < lanes; c += width) {
+    const auto m0 = LaneMask(d, fresh + c), m1 = LaneMask(d, owed + c);
+    const auto m = hn::Or(m0, m1);
+    if (hn::AllFalse(d, m)) continue;
+    const bool none_owed = hn::AllFalse(d, m1);
+    for (int j = first; j <= last; ++j) {
+      const std::size_t i = at(j, c);
+      const V h = hn::LoadU(d, b.phead + i);
+      const V theta = hn::LoadU(d, b.theta + i);
+      const V thetas = hn::LoadU(d, b.thetas + i);
+      // Fresh Brooks-Corey lanes whose head and content are those of their last computation
+      // keep its values.
+      if (none_owed && brooks &&
+          hn::AllFalse(d, hn::AndNot(hn::And(SameBits(d, h, hn::LoadU(d, b.key_head + i)),
+                                             SameBits(d, theta, hn::LoadU(d, b.key_theta + i))),
+                                     m0)))
+        continue;
+      node_state f{thetas, one, zero};
+      if (!hn::AllFalse(d, hn::AndNot(hn::Gt(h, zero), m)))
+        f = Functions(d, model, LoadSoilAt(d, b, model, i), LoadConstantsAt(d, b, model, i), h,
+                      &theta, &m0);
+      const V theta_out = hn::IfThenElse(
+          m1, f.theta, brooks ? theta : hn::IfThenElse(hn::Ge(h, zero), thetas, theta));
+      if (brooks) {
+        StoreMasked(d, m, h, b.key_head + i);
+        StoreMasked(d, m, theta_out, b.key_theta + i);
+      }
+      StoreMasked(d, m, theta_out, b.theta + i);
+      StoreMasked(d, m, f.kr, b.khead + i);
+      StoreMasked(d, m, f.cm, b.watcap + i);
     }
   }
 }
@@ -218,7 +277,8 @@ struct lane_state {
   surface_mode mode = surface_mode::flux;
   int iterations = 1, iteration = 0;
   double supply = 0.0, offered = 0.0, root_demand = 0.0, root_source_1 = 0.0;
-  bool finite = true, limited = false, current = false;
+  bool finite = true, limited = false;
+  bool owed = false;  // the soil functions of the last Picard iteration's heads are still to come
   double largest = 0.0;  // the sub-step's largest content change
 };
 
@@ -458,7 +518,7 @@ void StartSubstep(batch& t, int l, int flux_iterations) {
   s.iterations = s.mode == surface_mode::flux ? flux_iterations : 5;
   s.iteration = 0;
   s.finite = true;
-  s.current = false;
+  s.owed = false;
 }
 
 // The flux-boundary check of lane l after its first solve: the soil takes the whole supply
@@ -490,7 +550,7 @@ bool AcceptFlux(batch& t, int l) {
   s.iterations = 5;
   s.iteration = 0;
   s.finite = true;
-  s.current = false;
+  s.owed = false;
   return false;
 }
 
@@ -596,17 +656,30 @@ void PicardIteration(D d, batch& t, const double* active, double* settled) {
   const richards_options& o = t.o;
   const int n = t.n, rows = n - 1;
   const int width = static_cast<int>(hn::Lanes(d));
-  double props[lanes], again[lanes], top[lanes], inv_taus[lanes];
+  double fresh[lanes], owed[lanes], both[lanes], again[lanes], top[lanes], inv_taus[lanes];
   for (int l = 0; l < lanes; ++l) {
     const lane_state& s = t.lane[l];
-    props[l] = active[l] > 0.0 && !s.current ? 1.0 : 0.0;
+    fresh[l] = active[l] > 0.0 && !s.owed ? 1.0 : 0.0;
+    owed[l] = active[l] > 0.0 && s.owed ? 1.0 : 0.0;
+    both[l] = active[l];
     inv_taus[l] = active[l] > 0.0 ? 1.0 / s.tau : 1.0;
   }
-  Nodes<0>(d, b, o.model, 1, n, props);
-  TopCopies(b, props);
+  // The soil functions of the heads: of a solve's first iteration from the sub-step's heads and
+  // contents, of the next ones with the contents of the last iteration's heads (free drainage:
+  // the bottom node's head and content those of the node above it).
+  StartFunctions(d, b, o.model, 1, rows, fresh, owed);
+  if (!o.water_table) {
+    for (int l = 0; l < lanes; ++l) {
+      if (!(owed[l] > 0.0)) continue;
+      b.phead[at(n, l)] = b.phead[at(n - 1, l)];
+      b.theta[at(n, l)] = b.theta[at(n - 1, l)];
+    }
+  }
+  Nodes<0>(d, b, o.model, n, n, both);
+  TopCopies(b, both);
   for (int l = 0; l < lanes; ++l) {
     if (!(active[l] > 0.0)) continue;
-    t.lane[l].current = false;
+    t.lane[l].owed = false;
     if (t.lane[l].mode == surface_mode::head && (o.upper_option == 2 || o.upper_option == 3))
       b.khead[at(0, l)] = 1.0;
   }
@@ -690,19 +763,17 @@ void PicardIteration(D d, batch& t, const double* active, double* settled) {
     }
     ++s.iteration;
   }
-  Nodes<1>(d, b, o.model, 1, rows, again);
   Nodes<2>(d, b, o.model, 1, 1, top);
-  if (!o.water_table) {
-    for (int l = 0; l < lanes; ++l) {
-      if (!(active[l] > 0.0)) continue;
+  for (int l = 0; l < lanes; ++l) {
+    if (!(active[l] > 0.0)) continue;
+    if (again[l] > 0.0) {
+      // The contents and functions of the new heads come at the next iteration's start.
+      t.lane[l].owed = true;
+    } else if (!o.water_table) {
       b.phead[at(n, l)] = b.phead[at(n - 1, l)];
       b.theta[at(n, l)] = b.theta[at(n - 1, l)];
     }
   }
-  Nodes<0>(d, b, o.model, n, n, again);
-  TopCopies(b, again);
-  for (int l = 0; l < lanes; ++l)
-    if (again[l] > 0.0) t.lane[l].current = true;
 }
 
 // The lanes work through their columns as a loop of Picard iterations: every round each lane in

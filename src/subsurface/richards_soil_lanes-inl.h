@@ -136,6 +136,13 @@ HWY_INLINE V EffectiveSaturation(D d, const node_constants& k, V theta, V thetar
                         hn::Set(d, 1.0));
 }
 
+// The content the Brooks-Corey parabola's conductivity is taken from: the node's own where one is
+// given (in the lanes `own` flags, when it is given), else the head's.
+HWY_INLINE V Chosen(const V* theta, const hn::Mask<D>* own, V of_head) {
+  if (theta == nullptr) return of_head;
+  return own != nullptr ? hn::IfThenElse(*own, *theta, of_head) : *theta;
+}
+
 // What the soil functions of nodes at heads h give: content, relative conductivity, capacity.
 struct node_state {
   V theta, kr, cm;
@@ -149,7 +156,7 @@ struct node_state {
 // conductivity above the transition head is taken from it instead (the node's current
 // content). Havercamp: the rational forms in |h| and |h| / alpha, saturated at h >= 0.
 HWY_INLINE node_state Functions(D d, int model, const node_soil& s, const node_constants& k, V h,
-                                const V* theta) {
+                                const V* theta, const hn::Mask<D>* own = nullptr) {
   const V one = hn::Set(d, 1.0);
   const V zero = hn::Zero(d);
   node_state out;
@@ -172,8 +179,7 @@ HWY_INLINE node_state Functions(D d, int model, const node_soil& s, const node_c
   // The content the parabola's conductivity is taken from: the node's own, or the head's.
   const V theta_of_h = hn::IfThenElse(hn::Ge(h, zero), s.thetas, theta_wet);
   const V se = hn::Min(
-      hn::Max(EffectiveSaturation(d, k, theta != nullptr ? *theta : theta_of_h, s.thetar), zero),
-      one);
+      hn::Max(EffectiveSaturation(d, k, Chosen(theta, own, theta_of_h), s.thetar), zero), one);
   const V ratio = hn::Mul(h, k.inv_hb);
   const V base = hn::IfThenElse(dry, ratio, se);
   const V tiny = hn::Set(d, 0x1p-1022);
