@@ -734,8 +734,28 @@ void PicardIteration(D d, batch& t, const double* active, double* settled) {
     b.upper[at(rows, l)] = 0.0;
   }
   Solve(d, b, rows);
-  // Each lane's new heads; its iterations go on while some head moved by more than 0.1 % of
-  // itself.
+  // Each lane's new heads (a head that is no number is not taken); its iterations go on while
+  // some head moved by more than 0.1 % of itself.
+  double moved_lanes[lanes], bad_lanes[lanes];
+  const V thousand = hn::Set(d, 1000.0), zero = hn::Zero(d), one = hn::Set(d, 1.0);
+  for (int c = 0; c < lanes; c += width) {
+    const auto m = LaneMask(d, active + c);
+    auto moved = hn::Lt(one, zero), bad = moved;
+    if (!hn::AllFalse(d, m)) {
+      for (int j = 1; j <= rows; ++j) {
+        const std::size_t i = at(j, c);
+        const V h = hn::LoadU(d, b.rhs + i), old = hn::LoadU(d, b.phead + i);
+        const auto finite = hn::IsFinite(h);
+        bad = hn::Or(bad, hn::Not(finite));
+        const auto move = hn::And(hn::Ne(h, zero),
+                                  hn::Gt(hn::Mul(hn::Abs(hn::Sub(h, old)), thousand), hn::Abs(h)));
+        moved = hn::Or(moved, hn::And(finite, move));
+        StoreMasked(d, hn::And(m, finite), h, b.phead + i);
+      }
+    }
+    hn::StoreU(hn::IfThenElseZero(moved, one), d, moved_lanes + c);
+    hn::StoreU(hn::IfThenElseZero(bad, one), d, bad_lanes + c);
+  }
   for (int l = 0; l < lanes; ++l) {
     again[l] = 0.0;
     top[l] = 0.0;
@@ -743,16 +763,8 @@ void PicardIteration(D d, batch& t, const double* active, double* settled) {
     if (!(active[l] > 0.0)) continue;
     lane_state& s = t.lane[l];
     ++t.columns[s.column].books->solves;
-    bool moved = false;
-    for (int j = 1; j <= rows; ++j) {
-      const double h = b.rhs[at(j, l)];
-      if (!std::isfinite(h)) {
-        s.finite = false;
-        continue;
-      }
-      moved = moved || (h != 0.0 && std::fabs(h - b.phead[at(j, l)]) * 1000.0 > std::fabs(h));
-      b.phead[at(j, l)] = h;
-    }
+    if (bad_lanes[l] > 0.0) s.finite = false;
+    const bool moved = moved_lanes[l] > 0.0;
     // Contents of the new heads: every node's, with the soil functions of the next iteration,
     // when another follows; after the last, under the flux boundary only node 1's.
     if (s.finite && moved && s.iteration + 1 < s.iterations) {
