@@ -154,8 +154,8 @@ void LaneConstants(D d, const batch_arrays& b, int model, int n, const double* f
 }
 
 // The soil functions of nodes first..last of the flagged lanes, as richards_nodes updates them:
-// 0 conductivity and capacity from heads and contents, 1 contents then conductivity and
-// capacity from heads, 2 contents from heads, 3 heads from contents.
+// 0 conductivity and capacity from heads and contents, 2 contents from heads, 3 heads from
+// contents (StartFunctions below gives the contents, conductivity and capacity of heads).
 template <int what>
 void Nodes(D d, const batch_arrays& b, int model, int first, int last, const double* flags) {
   const int width = static_cast<int>(hn::Lanes(d));
@@ -171,12 +171,12 @@ void Nodes(D d, const batch_arrays& b, int model, int first, int last, const dou
       const V h = hn::LoadU(d, b.phead + i);
       const V thetas = hn::LoadU(d, b.thetas + i);
       const bool wet = hn::AllFalse(d, hn::AndNot(hn::Gt(h, zero), m));
-      if constexpr (what == 0 || what == 1) {
+      if constexpr (what == 0) {
         const V theta = hn::LoadU(d, b.theta + i);
         const bool brooks = model != soil_model_havercamp;
         // Brooks-Corey lanes whose head and content are those of their last computation keep
         // its values (the functions depend on nothing else).
-        if (what == 0 && brooks &&
+        if (brooks &&
             hn::AllFalse(d, hn::AndNot(hn::And(SameBits(d, h, hn::LoadU(d, b.key_head + i)),
                                                SameBits(d, theta, hn::LoadU(d, b.key_theta + i))),
                                        m)))
@@ -184,16 +184,13 @@ void Nodes(D d, const batch_arrays& b, int model, int first, int last, const dou
         node_state f{thetas, one, zero};
         if (!wet)
           f = Functions(d, model, LoadSoilAt(d, b, model, i), LoadConstantsAt(d, b, model, i), h,
-                        what == 0 ? &theta : nullptr);
+                        &theta);
         if (brooks) {
           StoreMasked(d, m, h, b.key_head + i);
-          StoreMasked(d, m, what == 1 ? f.theta : theta, b.key_theta + i);
+          StoreMasked(d, m, theta, b.key_theta + i);
         }
-        if (what == 1) {
-          StoreMasked(d, m, f.theta, b.theta + i);
-        } else if (model == soil_model_havercamp) {
+        if (model == soil_model_havercamp)
           StoreMasked(d, m, hn::IfThenElse(hn::Ge(h, zero), thetas, theta), b.theta + i);
-        }
         StoreMasked(d, m, f.kr, b.khead + i);
         StoreMasked(d, m, f.cm, b.watcap + i);
       } else if constexpr (what == 2) {
@@ -221,7 +218,7 @@ void Nodes(D d, const batch_arrays& b, int model, int first, int last, const dou
 // The soil functions of nodes first..last at the start of a Picard iteration: in the lanes
 // `fresh` flags (a solve begins) conductivity and capacity from heads and contents, as
 // Nodes<0>; in those `owed` flags (the heads of the last iteration) contents, conductivity and
-// capacity from heads, as Nodes<1>. One evaluation serves both kinds of lane.
+// capacity from heads, as richards_nodes' contents_and_functions. One evaluation serves both.
 void StartFunctions(D d, const batch_arrays& b, int model, int first, int last, const double* fresh,
                     const double* owed) {
   const int width = static_cast<int>(hn::Lanes(d));
@@ -740,7 +737,7 @@ void PicardIteration(D d, batch& t, const double* active, double* settled) {
   const V thousand = hn::Set(d, 1000.0), zero = hn::Zero(d), one = hn::Set(d, 1.0);
   for (int c = 0; c < lanes; c += width) {
     const auto m = LaneMask(d, active + c);
-    auto moved = hn::Lt(one, zero), bad = moved;
+    auto moved = hn::Lt(one, zero), bad = moved;  // no lane yet
     if (!hn::AllFalse(d, m)) {
       for (int j = 1; j <= rows; ++j) {
         const std::size_t i = at(j, c);
