@@ -122,33 +122,37 @@ HWY_INLINE node_constants LoadConstantsAt(D d, const batch_arrays& b, int model,
   return k;
 }
 
-// The constants of nodes 0..n of the flagged lanes' columns.
-void LaneConstants(D d, const batch_arrays& b, int model, int n, const double* flags) {
+// The constants of nodes 0..n of the column v in lane l, made as richards_soil_constants_of
+// makes them, eight nodes of the column to a vector (a lane takes its column alone, so the
+// column's own nodes fill the vectors).
+void ColumnConstants(D d, const batch_arrays& b, const richards_column_view& v, int model, int n,
+                     int l) {
   const int width = static_cast<int>(hn::Lanes(d));
-  for (int chunk = 0; chunk < lanes; chunk += width) {
-    const auto m = LaneMask(d, flags + chunk);
-    if (hn::AllFalse(d, m)) continue;
-    for (int j = 0; j <= n; ++j) {
-      const std::size_t i = at(j, chunk);
-      const node_constants k = Constants(d, model, LoadSoilAt(d, b, model, i));
-      StoreMasked(d, m, k.range, b.range + i);
-      StoreMasked(d, m, k.inv_range, b.inv_range + i);
-      if (model == soil_model_havercamp) {
-        StoreMasked(d, m, k.inv_alpha, b.inv_alpha + i);
-        StoreMasked(d, m, k.inv_beta, b.inv_beta + i);
-        StoreMasked(d, m, k.cm_hav, b.cm_hav + i);
-      } else {
-        StoreMasked(d, m, k.inv_hb, b.inv_hb + i);
-        StoreMasked(d, m, k.a, b.a + i);
-        StoreMasked(d, m, k.inv_a, b.inv_a + i);
-        StoreMasked(d, m, k.cm_dry, b.cm_dry + i);
-        StoreMasked(d, m, k.cm_wet, b.cm_wet + i);
-        StoreMasked(d, m, k.neg_lam, b.neg_lam + i);
-        StoreMasked(d, m, k.neg_inv_lam, b.neg_inv_lam + i);
-        StoreMasked(d, m, k.k_wet, b.k_wet + i);
-        StoreMasked(d, m, hn::NaN(d), b.key_head + i);
-        StoreMasked(d, m, hn::NaN(d), b.key_theta + i);
-      }
+  HWY_ALIGN double buffer[hn::MaxLanes(D())];
+  for (int j = 0; j <= n; j += width) {
+    const int count = std::min(width, n - j + 1);
+    const node_constants k = Constants(d, model, LoadSoil(d, v, model, j, count));
+    const auto put = [&](V x, double* to) {
+      hn::Store(x, d, buffer);
+      for (int q = 0; q < count; ++q) to[at(j + q, l)] = buffer[q];
+    };
+    put(k.range, b.range);
+    put(k.inv_range, b.inv_range);
+    if (model == soil_model_havercamp) {
+      put(k.inv_alpha, b.inv_alpha);
+      put(k.inv_beta, b.inv_beta);
+      put(k.cm_hav, b.cm_hav);
+    } else {
+      put(k.inv_hb, b.inv_hb);
+      put(k.a, b.a);
+      put(k.inv_a, b.inv_a);
+      put(k.cm_dry, b.cm_dry);
+      put(k.cm_wet, b.cm_wet);
+      put(k.neg_lam, b.neg_lam);
+      put(k.neg_inv_lam, b.neg_inv_lam);
+      put(k.k_wet, b.k_wet);
+      put(hn::NaN(d), b.key_head);
+      put(hn::NaN(d), b.key_theta);
     }
   }
 }
@@ -797,14 +801,12 @@ void Step(D d, const richards_batch_column* columns, int count, int n, const ric
   double flags[lanes], settled[lanes], checked[lanes];
   for (;;) {
     // New columns' constants, then the sub-steps that begin.
-    bool any = false;
     for (int l = 0; l < lanes; ++l) {
-      flags[l] = t.lane[l].fresh ? 1.0 : 0.0;
+      if (!t.lane[l].fresh) continue;
+      ColumnConstants(d, b, columns[t.lane[l].column].v, o.model, n, l);
       t.lane[l].fresh = false;
-      any = any || flags[l] > 0.0;
     }
-    if (any) LaneConstants(d, b, o.model, n, flags);
-    any = false;
+    bool any = false;
     for (int l = 0; l < lanes; ++l) {
       if (t.lane[l].phase == lane_phase::start) StartSubstep(t, l, flux_iterations);
       flags[l] = t.lane[l].phase == lane_phase::idle ? 0.0 : 1.0;
