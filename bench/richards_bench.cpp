@@ -7,7 +7,10 @@
 // the same bits as one thread. The share of the whole event step that the columns take comes
 // from event_step_bench --richards.
 //
-// richards_bench [--cells N] [--steps K] [--threads 1,2,...] [--rain-mm D]
+// The columns run eight side by side (richards_columns_step), in blocks of cells; --one runs
+// them one at a time (richards_column_step), which must end on the same state hash.
+//
+// richards_bench [--cells N] [--steps K] [--threads 1,2,...] [--rain-mm D] [--one]
 #include <omp.h>
 
 #include <algorithm>
@@ -18,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "subsurface/richards_batch.h"
 #include "subsurface/richards_column.h"
 
 namespace {
@@ -26,6 +30,7 @@ constexpr int nodes = 20;          // node 20 mirrors node 19 (free drainage)
 constexpr int stride = nodes + 1;  // nodes 0..20
 constexpr int column_arrays = 6;   // head, conductivity, content, capacity, flux, source
 constexpr double step_seconds = 60.0;
+constexpr long block = richards_cell_block;  // columns handed to one batch call
 
 // FNV-1a hash of the columns' state: equal hashes across builds mean the same bits.
 unsigned long long state_hash(const std::vector<double>& state) {
@@ -98,6 +103,7 @@ int main(int argc, char** argv) {
   int steps = 10;
   std::vector<int> threads = {1, 2, 4, 8};
   double rain_m = 0.002;
+  bool one = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--cells" && i + 1 < argc) {
@@ -106,11 +112,14 @@ int main(int argc, char** argv) {
       steps = std::atoi(argv[++i]);
     } else if (a == "--rain-mm" && i + 1 < argc) {
       rain_m = std::atof(argv[++i]) / 1000.0;
+    } else if (a == "--one") {
+      one = true;
     } else if (a == "--threads" && i + 1 < argc) {
       threads = parse_list(argv[++i]);
     } else {
       std::printf(
-          "usage: richards_bench [--cells N] [--steps K] [--threads 1,2,...] [--rain-mm D]\n");
+          "usage: richards_bench [--cells N] [--steps K] [--threads 1,2,...] [--rain-mm D] "
+          "[--one]\n");
       return 2;
     }
   }
@@ -123,7 +132,8 @@ int main(int argc, char** argv) {
   std::vector<double> depth(cells), dtr(cells);
   std::vector<int> bound(cells);
   const int most = *std::max_element(threads.begin(), threads.end());
-  std::vector<double> work(richards_work_size(nodes) * static_cast<std::size_t>(most));
+  const std::size_t per_thread = richards_thread_work_size(nodes);
+  std::vector<double> work(per_thread * static_cast<std::size_t>(most));
   std::vector<double> reference;
   std::printf("%9s %6s %7s %6s %9s %14s %9s %9s\n", "cells", "nodes", "threads", "steps", "seconds",
               "column-steps/s", "sub-steps", "solves");
@@ -148,15 +158,36 @@ int main(int argc, char** argv) {
     for (int s = 0; s < steps; ++s) {
 #pragma omp parallel num_threads(t) reduction(+ : substeps, solves)
       {
-        double* w = work.data() + richards_work_size(nodes) * omp_get_thread_num();
+        double* w = work.data() + per_thread * omp_get_thread_num();
+        richards_batch_column columns[block];
+        richards_books books[block];
+        const long blocks = (cells + block - 1) / block;
 #pragma omp for schedule(static)
-        for (long c = 0; c < cells; ++c) {
-          depth[c] += rain_m;
-          richards_books books;
-          richards_column_step(view_of(soil, state.data() + per_column * c), nodes, o, demand,
-                               step_seconds / 3600.0, depth[c], bound[c], dtr[c], w, books);
-          substeps += books.substeps;
-          solves += books.solves;
+        for (long k = 0; k < blocks; ++k) {
+          const long first = k * block, count = std::min(block, cells - first);
+          for (long i = 0; i < count; ++i) {
+            const long c = first + i;
+            depth[c] += rain_m;
+            books[i] = richards_books();
+            if (one) {
+              richards_column_step(view_of(soil, state.data() + per_column * c), nodes, o, demand,
+                                   step_seconds / 3600.0, depth[c], bound[c], dtr[c], w, books[i]);
+            } else {
+              columns[i].v = view_of(soil, state.data() + per_column * c);
+              columns[i].demand = demand;
+              columns[i].ov_depth = &depth[c];
+              columns[i].bound_type = &bound[c];
+              columns[i].dtr = &dtr[c];
+              columns[i].books = &books[i];
+            }
+          }
+          if (!one)
+            richards_columns_step(columns, static_cast<int>(count), nodes, o, step_seconds / 3600.0,
+                                  w);
+          for (long i = 0; i < count; ++i) {
+            substeps += books[i].substeps;
+            solves += books[i].solves;
+          }
         }
       }
     }

@@ -1,6 +1,7 @@
 // Richards soil columns: the soil hydraulic functions and the kernel that moves water through
 // one cell's column over an infiltration step (mixed form, Picard iterations, a tridiagonal
-// solve per iteration). Called by richards_infiltration for every cell.
+// solve per iteration). The reference the side-by-side columns of richards_batch.cpp match bit
+// for bit; the tests and richards_bench --one call it column by column.
 #include "subsurface/richards_column.h"
 
 #include <algorithm>

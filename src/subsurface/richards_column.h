@@ -1,7 +1,8 @@
 // Richards soil columns: the soil hydraulic functions (Brooks-Corey and Havercamp conductivity,
 // capacity and retention) and the kernel that advances one cell's column over one infiltration
 // step with the mixed form of the Richards equation. richards_infiltration (richards_setup.cpp)
-// unpacks the run's record and calls the kernel for every cell on its own thread's work space.
+// unpacks the run's record and runs the columns eight side by side (richards_batch.h), each
+// ending on the bits this one-column kernel gives it, on its own thread's work space.
 #pragma once
 
 #include <cstddef>

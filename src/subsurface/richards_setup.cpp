@@ -12,6 +12,7 @@
 #include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "subsurface/infiltration.h"
+#include "subsurface/richards_batch.h"
 #include "subsurface/richards_column.h"
 #include "subsurface/soil_tables.h"
 #include "subsurface/subsurface_steps.h"
@@ -238,7 +239,7 @@ void richards_init_soil_columns(model_state& ms) {
   ss.vadose_vol_initial = total;
   // Work space for every thread that may run the columns.
   const int threads = std::max(1, omp_get_max_threads());
-  const std::size_t per = richards_work_size(ss.richards_node_count);
+  const std::size_t per = richards_thread_work_size(ss.richards_node_count);
   ss.richards_work.reset();
   const std::size_t count = per * static_cast<std::size_t>(threads);
   if (count > 2000000000u) {
@@ -262,7 +263,7 @@ double richards_infiltration(model_state& ms, double dt_seconds) {
   if (ss.PHEAD.empty() || ss.richards_work.empty() || cells < 1 || !(dt_seconds > 0.0)) return 0.0;
   const richards_options o = options_of(ss);
   const double dt_h = dt_seconds / seconds_per_hour;
-  const std::size_t per = richards_work_size(ss.richards_node_count);
+  const std::size_t per = richards_thread_work_size(ss.richards_node_count);
   const int threads = std::min(ss.richards_work_threads, cells);
   const bool lakes = ms.perennial_lakes && !ms.channel.lake_mask.empty();
   const int* lake = lakes ? ms.channel.lake_mask.data() : nullptr;
@@ -280,48 +281,78 @@ double richards_infiltration(model_state& ms, double dt_seconds) {
   const double* frozen =
       ms.long_term && holds(ms.weather.cfgi, cells) ? ms.weather.cfgi.data() : nullptr;
   int bad_cell = cells + 1;
+  const int blocks = (cells + richards_cell_block - 1) / richards_cell_block;
 #pragma omp parallel num_threads(threads) if (threads > 1) reduction(min : bad_cell)
   {
     double* work = work_base + per * static_cast<std::size_t>(omp_get_thread_num());
+    // The columns of a block of cells go side by side, runs of the same node count together.
+    richards_batch_column columns[richards_cell_block];
+    richards_books books[richards_cell_block];
+    int batch_cell[richards_cell_block];
 #pragma omp for schedule(static)
-    for (int c = 1; c <= cells; ++c) {
-      ss.rich_et_step[c] = 0.0;
-      if (lake != nullptr && lake[c] > 0) continue;
-      if (frozen != nullptr && frozen[c] > frozen_ground_index) continue;
-      richards_demand demand;
-      if (et_water != nullptr && !(rain != nullptr && rain[c] > 0.0)) {
-        demand.surface_et = et_water[c] * seconds_per_hour;
-        demand.soil_et = et_soil[c] * seconds_per_hour;
-        demand.root_depth = root_zone_depth(ss, c);
-      }
-      const int n = ss.numcells[c];
-      if (ss.yes_exfil[c] == 1 || n < 2) {
-        // The table at the surface: no column to solve; the weather takes surface water only.
-        const double taken = std::min(std::max(ov_depth[c], 0.0) * 100.0, demand.surface_et * dt_h);
-        if (taken > 0.0) {
-          ov_depth[c] -= taken / 100.0;
-          ss.rich_et_step[c] = taken;
-          ss.et_cum_cell[c] += taken;
+    for (int k = 0; k < blocks; ++k) {
+      const int first = 1 + k * richards_cell_block;
+      const int last = std::min(cells, first + richards_cell_block - 1);
+      int count = 0, batch_nodes = 0;
+      for (int c = first; c <= last + 1; ++c) {
+        int n = 0;
+        richards_demand demand;
+        if (c <= last) {
+          ss.rich_et_step[c] = 0.0;
+          if (lake != nullptr && lake[c] > 0) continue;
+          if (frozen != nullptr && frozen[c] > frozen_ground_index) continue;
+          if (et_water != nullptr && !(rain != nullptr && rain[c] > 0.0)) {
+            demand.surface_et = et_water[c] * seconds_per_hour;
+            demand.soil_et = et_soil[c] * seconds_per_hour;
+            demand.root_depth = root_zone_depth(ss, c);
+          }
+          n = ss.numcells[c];
+          if (ss.yes_exfil[c] == 1 || n < 2) {
+            // The table at the surface: no column to solve; the weather takes surface water only.
+            const double taken =
+                std::min(std::max(ov_depth[c], 0.0) * 100.0, demand.surface_et * dt_h);
+            if (taken > 0.0) {
+              ov_depth[c] -= taken / 100.0;
+              ss.rich_et_step[c] = taken;
+              ss.et_cum_cell[c] += taken;
+            }
+            continue;
+          }
         }
-        continue;
+        if (count > 0 && (c > last || n != batch_nodes)) {
+          richards_columns_step(columns, count, batch_nodes, o, dt_h, work);
+          for (int i = 0; i < count; ++i) {
+            const int cell = batch_cell[i];
+            const richards_books& b = books[i];
+            if (b.bad_number) {
+              bad_cell = std::min(bad_cell, cell);
+              continue;
+            }
+            ss.inf_rate[cell] = b.rate;
+            ss.inf_depth_cum[cell] += b.infiltrated / 100.0;
+            // The column's net intake: what entered at the surface less what the roots gave up.
+            ss.inf_rich[cell] += (b.infiltrated - b.et_soil) / 100.0;
+            ss.recharge_inc[cell] += b.drained;
+            ss.recharge_cum[cell] += b.drained;
+            // Both parts leave the run; the cell's evaporation account keeps what left the
+            // surface.
+            ss.rich_et_step[cell] = b.et_surface + b.et_soil;
+            ss.et_cum_cell[cell] += b.et_surface;
+          }
+          count = 0;
+        }
+        if (c > last) break;
+        batch_nodes = n;
+        batch_cell[count] = c;
+        books[count] = richards_books();
+        columns[count].v = column_of(ss, c);
+        columns[count].demand = demand;
+        columns[count].ov_depth = &ov_depth[c];
+        columns[count].bound_type = &ss.bound_type[c];
+        columns[count].dtr = &ss.dtr[c];
+        columns[count].books = &books[count];
+        ++count;
       }
-      const richards_column_view v = column_of(ss, c);
-      richards_books books;
-      richards_column_step(v, n, o, demand, dt_h, ov_depth[c], ss.bound_type[c], ss.dtr[c], work,
-                           books);
-      if (books.bad_number) {
-        bad_cell = std::min(bad_cell, c);
-        continue;
-      }
-      ss.inf_rate[c] = books.rate;
-      ss.inf_depth_cum[c] += books.infiltrated / 100.0;
-      // The column's net intake: what entered at the surface less what the roots gave up.
-      ss.inf_rich[c] += (books.infiltrated - books.et_soil) / 100.0;
-      ss.recharge_inc[c] += books.drained;
-      ss.recharge_cum[c] += books.drained;
-      // Both parts leave the run; the cell's evaporation account keeps what left the surface.
-      ss.rich_et_step[c] = books.et_surface + books.et_soil;
-      ss.et_cum_cell[c] += books.et_surface;
     }
   }
   if (bad_cell <= cells) {

@@ -263,7 +263,7 @@ struct subsurface_state {
   raw_array2d<double> LAM;            // Brooks-Corey pore-size distribution index
   raw_array1d<double> rich_et_step;   // per cell: evapotranspiration of the last update (cm)
   raw_array1d<double> richards_work;  // work space of the columns: richards_work_threads blocks
-                                      // of richards_work_size(richards_node_count) doubles
+                                      // of richards_thread_work_size(richards_node_count)
   int richards_work_threads = 0;      // threads the work space serves
   // Volumes of the soil balances (m3).
   double recharge_volume = 0.0;         // drainage booked out of the soil

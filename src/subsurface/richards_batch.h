@@ -1,0 +1,45 @@
+// Richards soil columns side by side: the column step of richards_column.h run on eight columns
+// at once, node k of the eight columns in one vector (richards_batch.cpp). Each lane follows its
+// own column's sub-steps, Picard iterations and surface boundary; a lane whose column has
+// reached the step's end takes the next column of the list. Every column ends on the same bits
+// as richards_column_step gives it alone, on every instruction set. richards_infiltration
+// calls it for the runs of cells whose columns have the same node count.
+#pragma once
+
+#include <cstddef>
+
+#include "subsurface/richards_column.h"
+
+// Columns advanced side by side.
+inline constexpr int richards_batch_lanes = 8;
+
+// One column of a batch: its nodes, what the weather asks of it, and what richards_column_step
+// takes by reference (surface water in m, surface boundary, proposed sub-step in h, books).
+struct richards_batch_column {
+  richards_column_view v;
+  richards_demand demand;
+  double* ov_depth = nullptr;
+  int* bound_type = nullptr;
+  double* dtr = nullptr;
+  richards_books* books = nullptr;
+};
+
+// Work space of a batch of columns of up to max_nodes nodes (doubles).
+inline constexpr int richards_batch_arrays = 46;
+inline std::size_t richards_batch_work_size(int max_nodes) {
+  return static_cast<std::size_t>(richards_batch_arrays) * richards_batch_lanes *
+         (static_cast<std::size_t>(max_nodes) + 1);
+}
+
+// Cells whose columns the run hands to one batch call, and the work space of a thread that runs
+// columns one at a time or side by side.
+inline constexpr int richards_cell_block = 64;
+inline std::size_t richards_thread_work_size(int max_nodes) {
+  const std::size_t one = richards_work_size(max_nodes), side = richards_batch_work_size(max_nodes);
+  return one > side ? one : side;
+}
+
+// Advances `count` columns of n nodes each (n >= 2) over dt_h hours, each as
+// richards_column_step would. work holds richards_batch_work_size(n) doubles at least.
+void richards_columns_step(const richards_batch_column* columns, int count, int n,
+                           const richards_options& o, double dt_h, double* work);
