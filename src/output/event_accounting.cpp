@@ -4,6 +4,7 @@
 // the optimisation output line and the calibration result holder.
 #include "output/event_accounting.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -240,6 +241,19 @@ double table_at(const raw_array2d<double>& t, int row, int col) {
   return t[row][col];
 }
 
+// Soil nodes of the Richards columns: nodes 1 to the node count - 1 of every cell (the bottom
+// node is the column's boundary, not its water), as the event's end counts them.
+int richards_soil_nodes(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  int count = 0;
+  for (int c = 1; c <= ms.cell_count && c <= ss.THETA.row_count() && c <= ss.DZ.row_count(); ++c) {
+    const int nodes = has(ss.numcells, c) ? ss.numcells[c] : 0;
+    const int held = std::min(ss.THETA.col_count(), ss.DZ.col_count());
+    count += std::max(0, std::min(nodes - 1, held));
+  }
+  return count;
+}
+
 }  // namespace
 
 // Channel water of the routed links: flow area times node spacing over their nodes.
@@ -460,6 +474,7 @@ void open_event_books(model_state& ms) {
     ms.output.totals.run_vol_chan_init = b.event_vol_chan_init;
   b.event_vol_snow_init = snow_store(ms);
   b.event_vol_soil_init = ms.subsurface.inf_richards ? ms.subsurface.vadose_vol_event : 0.0;
+  b.soil_nodes_start = ms.subsurface.inf_richards ? richards_soil_nodes(ms) : 0;
   b.event_vol_sac_init = ms.subsurface.event_vol_sac_init;
   if (ms.perennial_lakes) b.event_vol_lake_init = lake_store(ms.channel);
   b.start_lake_evap = lake_evaporation(ms.channel);

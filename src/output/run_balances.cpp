@@ -549,6 +549,9 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
   if (saturated_gw) {
     outputs +=
         t.run_vol_downward - t.run_vol_gw_recharge + t.run_vol_gw_leakage + t.run_vol_gw_pumping;
+    // Single-layer Green and Ampt keeps the water it takes in and gives the aquifer none: it
+    // leaves the run's stores as infiltration, as it does without the aquifer.
+    if (plain_green_ampt) outputs += t.run_vol_infiltration;
   } else {
     outputs +=
         (plain_green_ampt ? t.run_vol_infiltration : t.run_vol_downward) + t.run_vol_river_to_gw;

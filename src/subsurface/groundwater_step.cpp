@@ -480,6 +480,18 @@ void held_head_fluxes(model_state& ms, double dt) {
   }
 }
 
+// Recharge of this step into cells whose head the solve holds (m3), in cell order.
+double held_recharge(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  const groundwater_state& g = ms.groundwater;
+  if (ss.recharge_inc.count() < ms.cell_count) return 0.0;
+  const double area = ms.gridsize * ms.gridsize;
+  double sum = 0.0;
+  for (int c = 1; c <= ms.cell_count; ++c)
+    if (g.held[c]) sum += ss.recharge_inc[c] / 100.0 * area;
+  return sum;
+}
+
 }  // namespace
 
 bool groundwater_setup(model_state& ms) {
@@ -662,11 +674,12 @@ void groundwater_step(model_state& ms) {
     t.run_vol_gw_inputs -= moved.column_gain + moved.carried_in;
     t.run_vol_gw_unsat -= moved.column_gain;
     b.event_vol_gw_to_unsat += moved.column_gain;
-    // A column over a held head drains into it: that water leaves through the head.
-    const double held = gw_richards_held_recharge(ms);
-    t.run_vol_gw_inputs += held;
-    t.run_vol_gw_head_flux -= held;
   }
+  // The soil over a held head drains into it: the solve does not take that water, which leaves
+  // the aquifer through the head.
+  const double held = held_recharge(ms);
+  t.run_vol_gw_inputs += held;
+  t.run_vol_gw_head_flux -= held;
 
   // Recharge taken by the solve goes to the books; the heads must be numbers.
   const bool soil_account = gw_soil_zone_on(ms);

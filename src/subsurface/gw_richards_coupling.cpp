@@ -228,17 +228,6 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
   return true;
 }
 
-double gw_richards_held_recharge(const model_state& ms) {
-  const subsurface_state& ss = ms.subsurface;
-  const groundwater_state& g = ms.groundwater;
-  if (ss.recharge_inc.count() < ms.cell_count) return 0.0;
-  const double area = ms.gridsize * ms.gridsize;
-  double sum = 0.0;
-  for (int c = 1; c <= ms.cell_count; ++c)
-    if (g.held[c]) sum += ss.recharge_inc[c] / 100.0 * area;
-  return sum;
-}
-
 double gw_richards_owed(const model_state& ms) {
   const groundwater_state& g = ms.groundwater;
   if (!ms.subsurface.inf_richards || g.table_exchange.count() < ms.cell_count) return 0.0;

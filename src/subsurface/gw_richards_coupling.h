@@ -28,7 +28,3 @@ struct gw_richards_books {
 // That difference is owed to (or by) the aquifer and taken by the next solve. False (the run
 // stopped with a message) when a table reaches the ground or a column cannot reach its table.
 bool gw_richards_reconcile(model_state& ms, gw_richards_books& books);
-
-// Water the columns over held heads drained into them this step (m3), which the solve does not
-// take: it leaves the aquifer through those heads.
-double gw_richards_held_recharge(const model_state& ms);

@@ -38,11 +38,14 @@ struct aquifer {
   std::vector<int> mask;       // 1 inside the watershed (all when empty)
   std::vector<double> ground;  // ground elevation (m), 100 m everywhere when empty
   double porosity = 0.001;
-  double k_cm_h = 36.0;     // 1e-4 m/s
-  int steps = 30;           // days of the run
-  double step_s = 86400.0;  // the time step and groundwater step (s)
-  std::string wells;        // rows of the WELL_TABLE (id, mode, value)
-  std::string series;       // time-series file, with its TIME_SERIES_INDEX rows in `index_rows`
+  double k_cm_h = 36.0;         // 1e-4 m/s
+  int steps = 30;               // days of the run
+  int minutes = 0;              // length of the run in minutes instead, when above 0
+  double rain_mm_h = 0.000001;  // uniform rain (a trace: the project needs some)
+  int rain_min = 1440;          // its duration
+  double step_s = 86400.0;      // the time step and groundwater step (s)
+  std::string wells;            // rows of the WELL_TABLE (id, mode, value)
+  std::string series;           // time-series file, with its TIME_SERIES_INDEX rows in `index_rows`
   std::string index_rows;
   std::string extra;                              // further project cards
   std::string solver = "GW_LSOR_CON 0.000001\n";  // the line solver's cards
@@ -101,12 +104,13 @@ void write_aquifer(const aquifer& a) {
              "SUMMARY gw_summary.out\nOUTLET_HYDRO gw_outlet.out\nROWS " +
                  std::to_string(a.rows) + "\nCOLS " + std::to_string(a.cols) + "\nGRIDSIZE " +
                  number(a.cell) + "\nSTART_DATE 2005 3 14\nSTART_TIME 6 00\nTIMESTEP " +
-                 number(a.step_s) + "\nTOT_TIME " + std::to_string(a.steps * 1440) +
+                 number(a.step_s) + "\nTOT_TIME " +
+                 std::to_string(a.minutes > 0 ? a.minutes : a.steps * 1440) +
                  "\nOUTROW 1\nOUTCOL 1\nOUTSLOPE 0.001\nHYD_FREQ 1440\nMANNING_N 0.05\n"
                  "OVERTYPE explicit\n"
-                 // A trace of rain (the project needs some), far below every figure here.
-                 "PRECIP_UNIF\nRAIN_INTENSITY 0.000001\nRAIN_DURATION 1440\n"
-                 "WATER_TABLE gw_head.asc\nGW_SIMULATION\nAQUIFER_BOTTOM gw_bottom.asc\n"
+                 "PRECIP_UNIF\nRAIN_INTENSITY " +
+                 number(a.rain_mm_h) + "\nRAIN_DURATION " + std::to_string(a.rain_min) +
+                 "\nWATER_TABLE gw_head.asc\nGW_SIMULATION\nAQUIFER_BOTTOM gw_bottom.asc\n"
                  "GW_BOUNDFILE gw_bound.asc\nGW_UNIF_POROSITY " +
                  number(a.porosity) + "\nGW_UNIF_HYCOND " + number(a.k_cm_h) + "\nGW_LSOR_DIR 1\n" +
                  a.solver + cards + a.extra);
@@ -630,6 +634,69 @@ TEST(GroundwaterCases, AHeldHeadAboveTheGroundSeepsOntoTheSurfaceByDarcysLaw) {
     EXPECT_EQ(h[a.at(r, 1)], held);
     EXPECT_EQ(h[a.at(r, a.cols)], seep);
   }
+}
+
+// Single-layer Green and Ampt over the aquifer: the soil keeps what it takes in (the aquifer's
+// soil coupling is that of the soils of zones and the Richards columns), so an hour of rain on
+// a 3 x 3 plot is the surface's water, the outlet's, the soil's and nothing else, to 1e-6 of
+// the rain, while a held head in a corner feeds the aquifer and the aquifer's books close on
+// their own. The soil's infiltration interval is the loop's step (60 s): the groundwater,
+// asked to run every 900 s, runs at that interval instead, a line per loop step in the
+// well-level file.
+TEST(GroundwaterCases, GreenAndAmptSoilKeepsItsWaterAndTheRunsBooksClose) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  aquifer a;
+  a.rows = 3;
+  a.cols = 3;
+  a.cell = 100.0;
+  a.porosity = 0.2;
+  a.step_s = 60.0;
+  a.minutes = 180;
+  a.rain_mm_h = 30.0;
+  a.rain_min = 60;
+  const int n = a.rows * a.cols;
+  a.head.assign(n, 10.0);
+  a.code.assign(n, 1);
+  a.code[a.at(3, 3)] = 2;
+  a.head[a.at(3, 3)] = 12.0;
+  // Ks 1 cm/h, capillary head 10 cm, porosity 0.4, initial content 0.1.
+  write_file("ga_ks.asc", grid(a, std::vector<double>(n, 1.0)));
+  write_file("ga_hc.asc", grid(a, std::vector<double>(n, 10.0)));
+  write_file("ga_por.asc", grid(a, std::vector<double>(n, 0.4)));
+  write_file("ga_moist.asc", grid(a, std::vector<double>(n, 0.1)));
+  write_file("gw_levels.txt", "1\n1 1\n");
+  a.extra =
+      "GREEN_AMPT\nCONDUCTIVITY ga_ks.asc\nCAPILLARY ga_hc.asc\nPOROSITY ga_por.asc\n"
+      "MOISTURE ga_moist.asc\nGW_TIMESTEP 900\nGW_WELL_LEVEL gw_levels.out\n"
+      "OUT_WELL_LOCATION gw_levels.txt\n";
+  write_aquifer(a);
+  torva_test::run_at_compared_thread_counts("gw.prj",
+                                            [] { return outputs() + read_file("gw_levels.out"); });
+  const std::string summary = read_file("gw_summary.out");
+  const summary_balance b = read_summary_balance(summary);
+  ASSERT_TRUE(b.has_totals) << summary;
+  const double rain = 0.030 * n * a.cell * a.cell;
+  EXPECT_NEAR(b.run_precip, rain, 1e-6 * rain) << summary;
+  // More than an hour at Ks soaks in.
+  EXPECT_GT(b.run_infiltration, 0.01 * n * a.cell * a.cell) << summary;
+  EXPECT_LT(b.run_infiltration, rain) << summary;
+  // rain = surface + outlet + soil, to 1e-6 of the rain; the run's books say the same.
+  EXPECT_NEAR(b.run_ov_final + b.run_discharge + b.run_infiltration, rain, 1e-6 * rain + 0.01)
+      << summary;
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
+  EXPECT_LT(std::fabs(b.run_surface_error), 1e-6) << summary;
+  // The soil gives the aquifer nothing; the held head gave it water, which is its storage gain.
+  EXPECT_EQ(summary_number(summary, "Total recharge inputs to groundwater="), 0.0) << summary;
+  const double bounds = summary_number(summary, "Flux across head boundaries=");
+  EXPECT_GT(bounds, 1.0) << summary;
+  expect_aquifer_books_close(summary);
+  EXPECT_EQ(final_heads(a)[a.at(3, 3)], 12.0);
+  // A groundwater step at every loop step: 180 lines, the first at 1/60 h.
+  std::string header;
+  const std::vector<std::vector<double>> rows = level_rows(read_file("gw_levels.out"), header);
+  ASSERT_EQ(rows.size(), 180u);
+  EXPECT_NEAR(rows[0][0], 1.0 / 60.0, 1e-4);
 }
 
 }  // namespace groundwater_cases_tests

@@ -209,7 +209,7 @@ std::string run_case() {
 
 // A column hydrostatic over the table 60 cm down, without rain: no face passes water, the
 // table stays where it is and after a day neither the columns' water nor the aquifer's has
-// changed by 1e-9 of itself.
+// changed by 1e-9 of itself, and the event counts the same soil nodes at its start and end.
 TEST(GroundwaterRichardsCases, AColumnAtRestOverTheTableStaysAtRest) {
   torva_test::process_state_guard guard;
   temp_dir dir;
@@ -221,6 +221,10 @@ TEST(GroundwaterRichardsCases, AColumnAtRestOverTheTableStaysAtRest) {
   EXPECT_LT(std::fabs(k.soil_end - k.soil_start), 1e-9 * k.soil_start) << summary;
   EXPECT_LT(std::fabs(k.gw_end - k.gw_start), 1e-9 * k.gw_start) << summary;
   for (double h : final_heads()) EXPECT_NEAR(h, ground - 0.6, 1e-6);
+  // The event's soil nodes: 60 cm of 2 cm nodes over the table in each of the four columns, at
+  // its start as at its end.
+  EXPECT_EQ(summary_number(summary, "Number of cells at start of event"), 4 * 30) << summary;
+  EXPECT_EQ(summary_number(summary, "Number of cells at end of event"), 4 * 30) << summary;
 }
 
 // Rain on columns at rest over the table, run to rest again: the table rises by D with

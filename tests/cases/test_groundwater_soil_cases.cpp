@@ -232,4 +232,41 @@ TEST(GroundwaterSoilCases, ATableAboveTheGroundUnderASoilOfZonesSeepsOntoTheSurf
   }
 }
 
+// The fourth cell's head is held: the soil over it drains into the held head as it would into
+// the aquifer, and that water leaves through the head. The run's books close to 1e-6 %, the
+// aquifer's too (its storage change is its inputs and what the held head took), and the head
+// stays where it was held.
+TEST(GroundwaterSoilCases, RechargeIntoAHeldHeadLeavesThroughItAndTheBooksClose) {
+  const soil_case cases[] = {
+      {"layered", true, ground - 0.40, 20.0, 0.45, 0.40, 0.25, 0.32},
+      {"redistribution soil", false, ground - 0.40, 30.0, 0.42, 0.42, 0.30, 0.30},
+  };
+  for (const soil_case& s : cases) {
+    SCOPED_TRACE(s.name);
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    write_case(s);
+    write_file("gs_bound.asc", grid_header(2, 2, cell) + "1 1\n1 2\n");
+    const torva_test::thread_runs runs =
+        torva_test::run_at_compared_thread_counts("gs.prj", outputs);
+    const std::string summary = read_file("gs_summary.out");
+    const summary_balance b = read_summary_balance(summary);
+    ASSERT_TRUE(b.has_totals) << runs.run[0].out << summary;
+    EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
+    const double recharge = summary_number(summary, "Total recharge inputs to groundwater=");
+    ASSERT_GT(recharge, 0.0) << summary;
+    // The held cell's soil drains into the head: the head takes a part of the recharge that
+    // far exceeds what the neighbours' rising tables push through its faces (a few m3 at this
+    // conductivity), and the aquifer's books hold it.
+    const double bounds = summary_number(summary, "Flux across head boundaries=");
+    EXPECT_LT(bounds, -0.05 * recharge) << summary;
+    const double start = summary_number(summary, "GW volume start =");
+    const double end = summary_number(summary, "GW volume end =");
+    const double inputs = summary_number(summary, "Total inputs to groundwater=");
+    EXPECT_NEAR(end - start, inputs + bounds, 0.03) << summary;
+    EXPECT_NEAR(end - start, recharge + bounds, 0.03) << summary;
+    EXPECT_EQ(final_heads()[3], s.head);
+  }
+}
+
 }  // namespace groundwater_soil_cases_tests
