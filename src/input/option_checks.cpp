@@ -275,13 +275,11 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.nutrients != 0 &&
               (ms.subsurface.water_table_on != 0 || ms.subsurface.gw_simulation != 0);
      }},
-    {"NUTRIENTS", "the nutrient sub-model in a long-term run",
-     [](const model_state& ms) { return ms.transport.nutrients != 0 && ms.long_term != 0; }},
     {"NUTRIENTS", "the nutrient sub-model with infiltration other than single-layer Green and Ampt",
      [](const model_state& ms) {
        const subsurface_state& ss = ms.subsurface;
-       return ms.transport.nutrients != 0 &&
-              (ss.inf_redist != 0 || ss.inf_layered_soil != 0 || ss.inf_richards != 0);
+       return ms.transport.nutrients != 0 && (ss.inf_layered_soil != 0 || ss.inf_richards != 0 ||
+                                              (ss.inf_redist != 0 && !ms.long_term));
      }},
     // The stream species live in the channel constituents of the explicit network.
     {"ST_INIT_<species> or OUT_ST_<species>",

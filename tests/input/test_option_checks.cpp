@@ -296,6 +296,10 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"NUTRIENTS\nOVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "NUTRIENTS"},
       {"NUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
       {"NUTRIENTS\nINF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\n", "NUTRIENTS"},
+      // A long-term run carries the nutrients only over its single-layer soil too.
+      {"LONG_TERM\nET_CALC_DEARDORFF\nALBEDO a.asc\nINF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\n"
+       "SOIL_LAYER_INPUT_FILE layers.txt\nNUTRIENTS\n",
+       "NUTRIENTS"},
       {"NUTRIENTS\nST_INIT_NO3 2.5\n", "ST_INIT_<species> or OUT_ST_<species>"},
       {"NUTRIENTS\nOUT_ST_DO do_chan\n", "ST_INIT_<species> or OUT_ST_<species>"},
       {"NUTRIENTS\nTOTAL_CHAN_KN tkn.out\n", "TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P"},
@@ -444,6 +448,8 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "OV_CON_TRANS\nSOIL_CON_TRANS\nSOIL_STATIC_CONC\n",
       // ... and in a long-term run over the Green and Ampt soil it keeps by redistribution.
       long_term_cards + "PORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nOV_CON_TRANS\nSOIL_CON_TRANS\n",
+      // The nutrients with their soil pools, in a long-term run over the same soil.
+      long_term_cards + "PORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nSOIL_CON_TRANS\nNUTRIENTS\n",
       // The overland sediment step with its highest transport-capacity form.
       "SOIL_EROSION 6\n",
       // Constituents bound to the eroded overland sediment.

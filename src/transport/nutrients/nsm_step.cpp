@@ -48,11 +48,14 @@ void nsm_join_constituents(model_state& ms, int first) {
 void fill_nsm_layer_moisture(model_state& ms) {
   contam_tables& ct = ms.transport.contam;
   const subsurface_state& ss = ms.subsurface;
-  // The single-layer soil keeps no profile: every carrier layer holds the soil's moisture.
-  const bool known = holds(ss.theta_init, ms.cell_count);
+  // The single-layer soil keeps no profile: every carrier layer holds the soil's moisture, and
+  // with redistribution (long-term runs) the surface water content the soil account keeps, as
+  // the soil constituents' step reads it.
+  const raw_array1d<double>& held =
+      ss.inf_redist && holds(ss.surf_moist, ms.cell_count) ? ss.surf_moist : ss.theta_init;
+  const bool known = holds(held, ms.cell_count);
   for (int cell = 1; cell <= ms.cell_count; ++cell)
-    for (int l = 1; l <= ct.soil_contam_layers; ++l)
-      ct.theta[cell][l] = known ? ss.theta_init[cell] : 0.0;
+    for (int l = 1; l <= ct.soil_contam_layers; ++l) ct.theta[cell][l] = known ? held[cell] : 0.0;
 }
 
 void nsm_overland_step(model_state& ms, double dt) {
