@@ -177,10 +177,6 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.ov_con_trans != 0 &&
               (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
      }},
-    {"OV_CON_TRANS", "overland contaminant transport with overland point sources",
-     [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 && ms.overland.ov_point_source != 0;
-     }},
     {"OV_CON_TRANS", "overland contaminant transport with a water table or groundwater",
      [](const model_state& ms) {
        return ms.transport.ov_con_trans != 0 &&
@@ -265,10 +261,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.nutrients != 0 &&
               (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
-     }},
-    {"NUTRIENTS", "the nutrient sub-model with overland point sources",
-     [](const model_state& ms) {
-       return ms.transport.nutrients != 0 && ms.overland.ov_point_source != 0;
      }},
     {"NUTRIENTS", "the nutrient sub-model with a water table or groundwater",
      [](const model_state& ms) {

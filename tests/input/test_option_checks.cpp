@@ -448,6 +448,9 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "OV_CON_TRANS\nSOIL_CON_TRANS\nSOIL_STATIC_CONC\n",
       // ... and in a long-term run over the Green and Ampt soil it keeps by redistribution.
       long_term_cards + "PORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nOV_CON_TRANS\nSOIL_CON_TRANS\n",
+      // Overland point sources, whose water enters the constituents' cells clean.
+      "OV_CON_TRANS\nOV_POINT_SOURCE sources.txt\n",
+      "NUTRIENTS\nOV_POINT_SOURCE sources.txt\n",
       // The nutrients with their soil pools, in a long-term run over the same soil.
       long_term_cards + "PORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nSOIL_CON_TRANS\nNUTRIENTS\n",
       // The overland sediment step with its highest transport-capacity form.
