@@ -182,13 +182,6 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.ov_con_trans != 0 &&
               (ms.subsurface.water_table_on != 0 || ms.subsurface.gw_simulation != 0);
      }},
-    // The melt of the snow would carry the constituents of the snow onto the cells.
-    {"OV_CON_TRANS",
-     "constituents released by melting snow (overland contaminant transport in "
-     "a long-term run that starts with snow)",
-     [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 && ms.long_term != 0 && ms.cards.init_swe_kind != 0;
-     }},
     {"OV_CON_TRANS",
      "overland contaminant transport with infiltration other than single-layer Green and Ampt",
      [](const model_state& ms) {
@@ -240,15 +233,6 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.sediment_contam != 0 &&
               (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
      }},
-    // Fixed soil concentrations act in the soil constituents' step.
-    {"SOIL_STATIC_CONC", "fixed soil contaminant concentrations without SOIL_CON_TRANS",
-     [](const model_state& ms) {
-       return ms.transport.soil_static_conc != 0 && ms.transport.soil_con_trans == 0;
-     }},
-    {"CONTAM_MAP", "an initial contaminant map without overland contaminant transport",
-     [](const model_state& ms) {
-       return ms.transport.contam_map_on != 0 && ms.transport.ov_con_trans == 0;
-     }},
     // The nutrient species are overland constituents: the overland transport's limits hold for
     // them; in a channel network the channel constituents carry them on, and their lake medium
     // is not built yet.
@@ -283,14 +267,6 @@ constexpr unsupported_input unsupported_inputs[] = {
        for (int k = 0; k < nsm_species_count; ++k)
          if (nsm->st_init[k].mode != 0 || nsm->st_out[k].on != 0) return true;
        return false;
-     }},
-    // The soil pools live in the soil column that only soil constituent transport keeps.
-    {"SOILS_NSM_N, SOILS_NSM_P or SOILS_NSM_C",
-     "nutrient soil pools without soil constituent transport (SOIL_CON_TRANS)",
-     [](const model_state& ms) {
-       const project_cards& c = ms.cards;
-       return ms.transport.nutrients != 0 && ms.transport.soil_con_trans == 0 &&
-              (c.soils_nsm_n != 0 || c.soils_nsm_p != 0 || c.soils_nsm_c != 0);
      }},
     {"TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P",
      "channel nutrient totals without channel routing (CHAN_EXPLIC)",
@@ -418,9 +394,39 @@ static bool groundwater_solver_can_run(const model_state& ms) {
   return true;
 }
 
+// Constituent cards that act only inside another process: given without it, they would be
+// silently ignored, so the run stops naming what the card needs.
+static bool constituent_cards_have_their_process(const model_state& ms) {
+  const transport_state& tr = ms.transport;
+  const project_cards& c = ms.cards;
+  const struct {
+    bool given;
+    const char* message;
+  } needs[] = {
+      {tr.soil_static_conc != 0 && tr.soil_con_trans == 0,
+       "Error: SOIL_STATIC_CONC holds the constituent concentrations of the soil column fixed; it "
+       "needs soil constituent transport (SOIL_CON_TRANS), which keeps that column.\n"},
+      {tr.contam_map_on != 0 && tr.ov_con_trans == 0,
+       "Error: CONTAM_MAP gives the land load of the first overland constituent; it needs "
+       "overland contaminant transport (OV_CON_TRANS).\n"},
+      {tr.nutrients != 0 && tr.soil_con_trans == 0 &&
+           (c.soils_nsm_n != 0 || c.soils_nsm_p != 0 || c.soils_nsm_c != 0),
+       "Error: SOILS_NSM_N, SOILS_NSM_P and SOILS_NSM_C fill the nutrient pools of the soil "
+       "column; they need soil constituent transport (SOIL_CON_TRANS), which keeps that "
+       "column.\n"},
+  };
+  for (const auto& n : needs) {
+    if (!n.given) continue;
+    refuse(n.message);
+    return false;
+  }
+  return true;
+}
+
 void check_project_options(model_state& ms) {
   if (!grid_and_clock_can_run(ms)) return;
   if (!groundwater_solver_can_run(ms)) return;
+  if (!constituent_cards_have_their_process(ms)) return;
   const int code = first_conflict(ms);
   if (code != 0) raise_error(code);
 }
