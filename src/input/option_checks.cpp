@@ -177,10 +177,17 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.ov_con_trans != 0 &&
               (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
      }},
-    {"OV_CON_TRANS", "overland contaminant transport with a water table or groundwater",
+    // Water rising from the aquifer carries the constituents up through the mixing layer of the
+    // single-layer Green and Ampt soil, whose exfiltrated depth the constituents follow.
+    {"OV_CON_TRANS",
+     "overland contaminant transport with a water table or groundwater under a soil other than "
+     "single-layer Green and Ampt",
      [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 &&
-              (ms.subsurface.water_table_on != 0 || ms.subsurface.gw_simulation != 0);
+       const subsurface_state& ss = ms.subsurface;
+       const bool single_layer = ss.green_ampt != 0 && ss.inf_redist == 0 &&
+                                 ss.inf_layered_soil == 0 && ss.inf_richards == 0;
+       return ms.transport.ov_con_trans != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
+              !single_layer;
      }},
     {"OV_CON_TRANS",
      "overland contaminant transport with infiltration other than single-layer Green and Ampt",

@@ -4,10 +4,13 @@
 
 struct model_state;
 
-void contam_soil_layer_init(model_state& ms);       // start-up
-void soil_contam_partition_step(model_state& ms);   // time loop 11
-void sed_contam_overland_step(model_state& ms);     // time loop 14
-void overland_contam_processes(model_state& ms);    // time loop 15
+void contam_soil_layer_init(model_state& ms);      // start-up
+void soil_contam_partition_step(model_state& ms);  // time loop 11
+void sed_contam_overland_step(model_state& ms);    // time loop 14
+void overland_contam_processes(model_state& ms);   // time loop 15
+// Part of the overland processes: the water the aquifer gave each cell's surface since the last
+// run carries the constituents up (exfil_contam.cpp).
+void exfiltration_mass(model_state& ms);
 void overland_contam_mass_update(model_state& ms);  // time loop 16
 void channel_sed_contam_step(model_state& ms);      // time loop 22
 void channel_contam_sources(model_state& ms);       // time loop 23

@@ -275,6 +275,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
       {"OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
+      {long_term_cards + groundwater_cards + "OV_CON_TRANS\n", "OV_CON_TRANS"},
       {"INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       // A long-term run carries the constituents only over its single-layer soil.
       {"LONG_TERM\nET_CALC_DEARDORFF\nALBEDO a.asc\nINF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\n"
@@ -467,6 +468,13 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       long_term_cards + "PORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nOV_CON_TRANS\nSOIL_CON_TRANS\n",
       // A long-term run that starts with snow, whose melt enters the constituents' cells clean.
       base_cards + long_term_cards + "INIT_SWE_DEPTH 0.1\nOV_CON_TRANS\n",
+      // Overland and soil constituents over a water table or an aquifer that seeps onto the
+      // surface, under single-layer Green and Ampt.
+      "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
+      "WATER_TABLE wt.asc\nOV_CON_TRANS\n",
+      groundwater_cards +
+          "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
+          "OV_CON_TRANS\nSOIL_CON_TRANS\n",
       // Overland point sources, whose water enters the constituents' cells clean.
       "OV_CON_TRANS\nOV_POINT_SOURCE sources.txt\n",
       "NUTRIENTS\nOV_POINT_SOURCE sources.txt\n",

@@ -207,6 +207,7 @@ void overland_contam_processes(model_state& ms) {
   }
   for (int c = 1; c <= nc; ++c) tr.ov_infil_dmt[c] += infiltration_mass(ms, c);
   for (int cell = 1; cell <= n; ++cell) ct.ov_infil_water[cell] = 0.0;
+  exfiltration_mass(ms);
 
   // 3. and 4. Water-soil exchange and decay, every KINETICS_TIMESTEP_FACTOR intervals.
   if (due(ct.kinetics_clock.next, ms)) {
