@@ -54,13 +54,12 @@ bool grid_and_clock_can_run(const model_state& ms) {
   return true;
 }
 
-// The soil the constituents' mixing layer sits in: one Green and Ampt layer, which a long-term
-// run keeps between events by redistribution.
+// The soil the constituents' mixing layer sits in: one Green and Ampt layer, alone or kept
+// between storms by redistribution, whose surface water content the layer takes.
 bool single_layer_green_ampt(const model_state& ms) {
   const subsurface_state& ss = ms.subsurface;
   if (ss.inf_layered_soil || ss.inf_richards) return false;
-  if (ss.inf_redist) return ms.long_term != 0;
-  return ss.green_ampt != 0;
+  return ss.green_ampt != 0 || ss.inf_redist != 0;
 }
 
 // Tests 6 of the long-term run: infiltration and evapotranspiration inputs. Returns the code
@@ -190,11 +189,11 @@ constexpr unsupported_input unsupported_inputs[] = {
               !single_layer;
      }},
     {"OV_CON_TRANS",
-     "overland contaminant transport with infiltration other than single-layer Green and Ampt",
+     "overland contaminant transport with the layered soil or Richards columns (INF_LAYERED_SOIL, "
+     "INF_RICHARDS)",
      [](const model_state& ms) {
        const subsurface_state& ss = ms.subsurface;
-       return ms.transport.ov_con_trans != 0 && (ss.inf_layered_soil != 0 || ss.inf_richards != 0 ||
-                                                 (ss.inf_redist != 0 && !ms.long_term));
+       return ms.transport.ov_con_trans != 0 && (ss.inf_layered_soil != 0 || ss.inf_richards != 0);
      }},
     // The channel constituents come from the overland constituent table and move along the
     // explicit network's ordinary links.
@@ -212,7 +211,9 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.soil_con_trans != 0 && ms.transport.ov_con_trans == 0 &&
               ms.transport.nutrients == 0;
      }},
-    {"SOIL_CON_TRANS", "soil contaminant transport without single-layer Green and Ampt",
+    {"SOIL_CON_TRANS",
+     "soil contaminant transport without the single-layer Green and Ampt soil (GREEN_AMPT or "
+     "INF_REDIST)",
      [](const model_state& ms) {
        return ms.transport.soil_con_trans != 0 && !single_layer_green_ampt(ms);
      }},
@@ -258,11 +259,12 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.nutrients != 0 &&
               (ms.subsurface.water_table_on != 0 || ms.subsurface.gw_simulation != 0);
      }},
-    {"NUTRIENTS", "the nutrient sub-model with infiltration other than single-layer Green and Ampt",
+    {"NUTRIENTS",
+     "the nutrient sub-model with the layered soil or Richards columns (INF_LAYERED_SOIL, "
+     "INF_RICHARDS)",
      [](const model_state& ms) {
        const subsurface_state& ss = ms.subsurface;
-       return ms.transport.nutrients != 0 && (ss.inf_layered_soil != 0 || ss.inf_richards != 0 ||
-                                              (ss.inf_redist != 0 && !ms.long_term));
+       return ms.transport.nutrients != 0 && (ss.inf_layered_soil != 0 || ss.inf_richards != 0);
      }},
     // The stream species live in the channel constituents of the explicit network.
     {"ST_INIT_<species> or OUT_ST_<species>",
