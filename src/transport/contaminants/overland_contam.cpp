@@ -190,7 +190,10 @@ void overland_contam_processes(model_state& ms) {
   // 1. Rainfall load.
   ct.rain_elapsed = (now - ct.rain_clock.last) * seconds_per_day;
   ct.rain_clock.last = now;
-  if (ov.rain_event_state == 1 && holds(ov.rain_cell, n) &&
+  // Below freezing a long-term run stores the precipitation as snow, which no input gives a
+  // concentration: the snow is clean, and the precipitation brings the water no load.
+  const bool snowing = ms.long_term && ms.air_temp < 0.0;
+  if (ov.rain_event_state == 1 && !snowing && holds(ov.rain_cell, n) &&
       (!ov.interception_on || holds(ov.net_rain_cell, n)))
     for (int c = 1; c <= nc; ++c) rain_load(ms, c, ct.rain_elapsed);
 
