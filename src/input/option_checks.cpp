@@ -254,10 +254,15 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.nutrients != 0 &&
               (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
      }},
-    {"NUTRIENTS", "the nutrient sub-model with a water table or groundwater",
+    {"NUTRIENTS",
+     "the nutrient sub-model with a water table or groundwater under a soil other than "
+     "single-layer Green and Ampt",
      [](const model_state& ms) {
-       return ms.transport.nutrients != 0 &&
-              (ms.subsurface.water_table_on != 0 || ms.subsurface.gw_simulation != 0);
+       const subsurface_state& ss = ms.subsurface;
+       const bool single_layer = ss.green_ampt != 0 && ss.inf_redist == 0 &&
+                                 ss.inf_layered_soil == 0 && ss.inf_richards == 0;
+       return ms.transport.nutrients != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
+              !single_layer;
      }},
     {"NUTRIENTS",
      "the nutrient sub-model with the layered soil or Richards columns (INF_LAYERED_SOIL, "

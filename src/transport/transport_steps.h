@@ -71,6 +71,8 @@ struct nsm_element_books {
   double water_init = 0.0;
   double soil_init = 0.0;
   double rain = 0.0;
+  int water_table = 0;  // a water table or an aquifer lies under the soil
+  double exfil = 0.0;   // brought up by the aquifer's water seeping onto the surface
   double restored = 0.0;
   double out = 0.0;
   double water_final = 0.0;
@@ -96,7 +98,7 @@ struct nsm_element_books {
 void nsm_event_snapshot(model_state& ms);
 struct nsm_event_species_books {
   double ov_init = 0.0, ov_final = 0.0, ov_point = 0.0, ov_precip = 0.0, ov_uptake = 0.0;
-  double ov_infil = 0.0, ov_out = 0.0, ov_qlat = 0.0, ov_neg = 0.0;
+  double ov_infil = 0.0, ov_out = 0.0, ov_qlat = 0.0, ov_neg = 0.0, ov_exfil = 0.0;
   double chan_init = 0.0, chan_final = 0.0, chan_in = 0.0, chan_out = 0.0, chan_restored = 0.0;
   double chan_ground = 0.0, chan_point = 0.0;  // net, negative out of the channels
 };

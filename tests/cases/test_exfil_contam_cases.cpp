@@ -40,9 +40,10 @@ std::string row_grid(const std::vector<double>& values) {
 // at 15 m in its first cell; the last cell's ground lies at 10 m, the others' at 100 m, and the
 // heads start on the steady Dupuit profile between them. Ten hourly steps. Single-layer Green and
 // Ampt soil of porosity 0.4 and moisture 0.1 that takes no water (Ks 0; the seeping cell takes
-// none with the table at its ground). The tracer's table row: groundwater concentration `gw`,
-// land load `load`, nothing else (no decay, exchange or sorption); `extra` adds cards.
-void write_case(double gw, double load, const std::string& extra) {
+// none with the table at its ground). `tables` follow the index map in the mapping-table file,
+// `cards` end the project.
+void write_aquifer(const std::string& tables, const std::string& cards,
+                   const std::string& index_map = "INDEX_MAP ex_soil.idx \"Soils\"\n") {
   std::vector<double> ones(cols, 1.0), ground(cols, 100.0), head(cols), code(cols, 1.0);
   ground[cols - 1] = seep;
   code[0] = 2.0;
@@ -59,16 +60,7 @@ void write_case(double gw, double load, const std::string& extra) {
   write_file("ex_hc.asc", row_grid(std::vector<double>(cols, 10.0)));
   write_file("ex_por.asc", row_grid(std::vector<double>(cols, 0.4)));
   write_file("ex_moist.asc", row_grid(std::vector<double>(cols, 0.1)));
-  std::string row = "     1 soil";
-  row.resize(86, ' ');
-  // Dispersion, decay per day, exchange rate, land load, groundwater concentration, initial
-  // water concentration, soil partition coefficient, land concentration.
-  write_file("ex_tables.cmt",
-             "TORVA_INDEX_MAP_TABLES\nINDEX_MAP ex_soil.idx \"Soils\"\n"
-             "CONTAMINANT_TRANSPORT Soils\nNUM_CONTAM 1\n\"tracer\" \"Soils\" \"tracer.out\"\n"
-             "PRECIP_CONC 0\nPARTITION 0\nNUM_IDS 1\n"
-             "ID    DESCRIPTION                                  VALUES\n" +
-                 row + "0 0 0 " + number(load) + " " + number(gw) + " 0 0 0\n");
+  write_file("ex_tables.cmt", "TORVA_INDEX_MAP_TABLES\n" + index_map + tables);
   write_file("ex.prj",
              "TORVAPROJECT\nWATERSHED_MASK ex_mask.asc\nELEVATION ex_elev.asc\n"
              "SUMMARY ex_summary.out\nOUTLET_HYDRO ex_outlet.out\nROWS 1\nCOLS 6\n"
@@ -79,8 +71,28 @@ void write_case(double gw, double load, const std::string& extra) {
              "GW_BOUNDFILE ex_bound.asc\nGW_UNIF_POROSITY 0.3\nGW_UNIF_HYCOND 36\n"
              "GW_LSOR_DIR 1\nGW_LSOR_CON 1e-10\nGREEN_AMPT\nCONDUCTIVITY ex_ks.asc\n"
              "CAPILLARY ex_hc.asc\nPOROSITY ex_por.asc\nMOISTURE ex_moist.asc\n"
-             "MAPPING_TABLE ex_tables.cmt\nOV_CON_TRANS\n" +
-                 extra);
+             "MAPPING_TABLE ex_tables.cmt\n" +
+                 cards);
+}
+
+// A table row of id 1 in its fixed columns.
+std::string table_row(const std::string& values) {
+  std::string row = "     1 soil";
+  row.resize(86, ' ');
+  return row + values + "\n";
+}
+
+// The tracer's table row: groundwater concentration `gw`, land load `load`, nothing else (no
+// decay, exchange or sorption); `extra` adds cards.
+void write_case(double gw, double load, const std::string& extra) {
+  // Dispersion, decay per day, exchange rate, land load, groundwater concentration, initial
+  // water concentration, soil partition coefficient, land concentration.
+  write_aquifer(
+      "CONTAMINANT_TRANSPORT Soils\nNUM_CONTAM 1\n\"tracer\" \"Soils\" \"tracer.out\"\n"
+      "PRECIP_CONC 0\nPARTITION 0\nNUM_IDS 1\n"
+      "ID    DESCRIPTION                                  VALUES\n" +
+          table_row("0 0 0 " + number(load) + " " + number(gw) + " 0 0 0"),
+      "OV_CON_TRANS\n" + extra);
 }
 
 TEST(ExfilContamCases, SeepingGroundwaterCarriesItsConcentrationUpAndTheBooksClose) {
@@ -139,6 +151,62 @@ TEST(ExfilContamCases, SeepingGroundwaterCarriesItsConcentrationUpAndTheBooksClo
     ASSERT_TRUE(b.has_totals) << s;
     EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << s;
   }
+}
+
+// The nutrients over the same aquifer: its water carries 1000 g/m3 of nitrate (the NSM_GW_N
+// table) and nothing else; the mixing layer of each cell holds 2 kg of ammonium, 4 kg of nitrate,
+// 1 kg of organic nitrogen and 1.5 kg of phosphorus pools, released into the seeped water at 5
+// per day. The nitrogen books gain the seeped volume times 1000 g/m3, by hand; nitrogen and
+// phosphorus are kept to 1e-9 of what came in.
+TEST(ExfilContamCases, SeepingGroundwaterBringsItsNitrateAndTheNutrientBooksClose) {
+  temp_dir dir;
+  write_file("ex_env.txt",
+             "AQUATIC_ENV_NSM10\nOV_MAP ex_soil.idx\nNUM_IDS 1\nID heading\n1\n"
+             "DEFAULT\n");
+  auto table = [](const char* keyword, const std::string& values) {
+    return std::string(keyword) + " Soils\nNUM_IDS 1\n" +
+           "ID    DESCRIPTION                                  VALUES\n" + table_row(values);
+  };
+  write_aquifer(table("NSM_GW_N", "0 1000 0 0") + table("NSM_SOIL_N", "2 4 1 0 0") +
+                    table("NSM_SOIL_P", "0 1 0 0.5 0 0"),
+                "SOIL_CON_TRANS\nMIXING_LAYER_DEPTH 0.1\nNUTRIENTS\nAQ_ENV ex_env.txt\n"
+                "WATER_TEMP 20\nCHAN_PH 7.5\nOV_UPTAKE_RATE 5\nSOILS_NSM_N\nSOILS_NSM_P\n",
+                "INDEX_MAP ex_soil.idx Soils\n");
+  torva_test::run_at_compared_thread_counts(
+      "ex.prj", [] { return read_file("ex_summary.out") + read_file("ex_outlet.out"); });
+  const std::string s = read_file("ex_summary.out");
+  const double seeped = summary_number(s, "Total amount of exfiltration=");  // m3
+  ASSERT_GT(seeped, 1.0) << s;
+  const struct {
+    const char* books;
+    double gw;         // g/m3 of the element in the aquifer's water
+    double soil_init;  // kg, by hand: per cell 7 kg of nitrogen, 1.5 kg of phosphorus
+  } elements[] = {{"Nutrient nitrogen books", 1000.0, 6 * 7.0},
+                  {"Nutrient phosphorus books", 0.0, 6 * 1.5}};
+  for (const auto& e : elements) {
+    SCOPED_TRACE(e.books);
+    const std::size_t at = s.find(e.books);
+    ASSERT_NE(at, std::string::npos) << s;
+    const std::string books = s.substr(at);
+    const double exfil = summary_number(books, "Exfiltration mass gain");
+    EXPECT_NEAR(exfil, e.gw * seeped / 1000.0, e.gw * 0.005 / 1000.0 + 1e-9) << books;
+    const double soil_init = summary_number(books, "Initial mass in soil pools");
+    EXPECT_NEAR(soil_init, e.soil_init, 1e-9 * e.soil_init);
+    const double in = summary_number(books, "Initial mass in water") + soil_init + exfil;
+    EXPECT_NEAR(summary_number(books, "Outlet mass flux") +
+                    summary_number(books, "Final mass in water") +
+                    summary_number(books, "Final mass in soil"),
+                in, 1e-9 * in)
+        << books;
+  }
+  // The pools released into the seeped water.
+  EXPECT_GT(summary_number(s.substr(s.find("Overland Constituent Transport Summary for Ammonium")),
+                           "Uptake from soil"),
+            0.0)
+      << s;
+  const torva_test::summary_balance b = torva_test::read_summary_balance(s);
+  ASSERT_TRUE(b.has_totals) << s;
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << s;
 }
 
 }  // namespace exfil_contam_cases

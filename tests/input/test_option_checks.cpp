@@ -296,6 +296,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "NUTRIENTS"},
       {"NUTRIENTS\nOVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "NUTRIENTS"},
       {"NUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
+      {long_term_cards + groundwater_cards + "NUTRIENTS\n", "NUTRIENTS"},
       // A long-term run carries the nutrients only over its single-layer soil too.
       {"LONG_TERM\nET_CALC_DEARDORFF\nALBEDO a.asc\nINF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\n"
        "SOIL_LAYER_INPUT_FILE layers.txt\nNUTRIENTS\n",
@@ -476,6 +477,9 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       groundwater_cards +
           "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
           "OV_CON_TRANS\nSOIL_CON_TRANS\n",
+      groundwater_cards +
+          "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
+          "SOIL_CON_TRANS\nNUTRIENTS\n",
       // ... and in an event run over the redistribution soil.
       "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nOV_CON_TRANS\nSOIL_CON_TRANS\n",
       "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nSOIL_CON_TRANS\nNUTRIENTS\n",

@@ -3,7 +3,8 @@
 // column's mixing layer onto the surface. It pushes the layer's pore water ahead of it into the
 // overland water and leaves the aquifer's water (at the groundwater concentration of the
 // constituent table) in its place; without the soil column it carries the groundwater
-// concentration straight onto the surface.
+// concentration straight onto the surface. The nutrient species come up at their groundwater
+// concentrations (the NSM_GW tables): the soil pools give the water only what they release.
 #include <algorithm>
 
 #include "framework/model_state.h"
@@ -36,10 +37,11 @@ void exfiltration_mass(model_state& ms) {
     const double theta = has(ss.theta_init, cell) ? ss.theta_init[cell] : 0.0;
     const double pore_water = theta * thickness;  // m of water in the mixing layer
     for (int c = 1; c <= tr.num_contaminants; ++c) {
-      if (tr.constituent_type[c] != 1) continue;
+      const int type = tr.constituent_type[c];
+      if (type != 1 && type != 2) continue;
       const double gw_in = ct.gw_contam_conc[c][cell] * e * area;  // g
       double up = gw_in;
-      if (soil) {
+      if (soil && type == 1) {
         // The pore water the aquifer's water pushes out of the layer, never more than the
         // layer holds in solution; the aquifer's water takes its place.
         double& layer = tr.soil_mass.plane(c)[cell][1];
