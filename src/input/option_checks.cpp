@@ -62,6 +62,16 @@ bool single_layer_green_ampt(const model_state& ms) {
   return ss.green_ampt != 0 || ss.inf_redist != 0;
 }
 
+// The soil over a water table whose seepage the constituents follow: single-layer Green and
+// Ampt, or the redistribution soil over a simulated aquifer (whose seepage the aquifer gives;
+// over a fixed table the redistribution soil passes water both ways of its own).
+bool single_layer_under_table(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  if (ss.inf_layered_soil || ss.inf_richards) return false;
+  if (ss.inf_redist) return ss.gw_simulation != 0;
+  return ss.green_ampt != 0;
+}
+
 // Tests 6 of the long-term run: infiltration and evapotranspiration inputs. Returns the code
 // of the first conflict, or 0.
 int long_term_conflict(const model_state& ms) {
@@ -180,11 +190,10 @@ constexpr unsupported_input unsupported_inputs[] = {
     // single-layer Green and Ampt soil, whose exfiltrated depth the constituents follow.
     {"OV_CON_TRANS",
      "overland contaminant transport with a water table or groundwater under a soil other than "
-     "single-layer Green and Ampt",
+     "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION)",
      [](const model_state& ms) {
        const subsurface_state& ss = ms.subsurface;
-       const bool single_layer = ss.green_ampt != 0 && ss.inf_redist == 0 &&
-                                 ss.inf_layered_soil == 0 && ss.inf_richards == 0;
+       const bool single_layer = single_layer_under_table(ms);
        return ms.transport.ov_con_trans != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
               !single_layer;
      }},
@@ -256,11 +265,10 @@ constexpr unsupported_input unsupported_inputs[] = {
      }},
     {"NUTRIENTS",
      "the nutrient sub-model with a water table or groundwater under a soil other than "
-     "single-layer Green and Ampt",
+     "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION)",
      [](const model_state& ms) {
        const subsurface_state& ss = ms.subsurface;
-       const bool single_layer = ss.green_ampt != 0 && ss.inf_redist == 0 &&
-                                 ss.inf_layered_soil == 0 && ss.inf_richards == 0;
+       const bool single_layer = single_layer_under_table(ms);
        return ms.transport.nutrients != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
               !single_layer;
      }},

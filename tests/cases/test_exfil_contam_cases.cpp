@@ -104,18 +104,29 @@ TEST(ExfilContamCases, SeepingGroundwaterCarriesItsConcentrationUpAndTheBooksClo
   const double pore = load * 2.65 * 0.6 / 0.1;
   struct seep_case {
     const char* what;
-    double gw;         // g/m3
-    double load;       // land load
-    const char* soil;  // soil transport cards
+    double gw;            // g/m3
+    double load;          // land load
+    const char* soil;     // soil transport cards
+    bool redistribution;  // the redistribution soil over the aquifer instead of Green and Ampt
   };
   const seep_case cases[] = {
-      {"straight onto the surface", 1e6, 0.0, ""},
-      {"through the mixing layer", pore, load, "SOIL_CON_TRANS\nMIXING_LAYER_DEPTH 0.1\n"},
+      {"straight onto the surface", 1e6, 0.0, "", false},
+      {"through the mixing layer", pore, load, "SOIL_CON_TRANS\nMIXING_LAYER_DEPTH 0.1\n", false},
+      {"straight onto the surface of the redistribution soil", 1e6, 0.0, "", true},
   };
   for (const seep_case& sc : cases) {
     SCOPED_TRACE(sc.what);
     temp_dir dir;
     write_case(sc.gw, sc.load, sc.soil);
+    if (sc.redistribution) {
+      write_file("ex_pore.asc", row_grid(std::vector<double>(cols, 0.25)));
+      write_file("ex_res.asc", row_grid(std::vector<double>(cols, 0.05)));
+      std::string p = read_file("ex.prj");
+      p.replace(p.find("GREEN_AMPT\n"), 11,
+                "INF_REDIST\nPORE_INDEX ex_pore.asc\nRESIDUAL_SAT ex_res.asc\n"
+                "SOIL_MOIST_DEPTH 0.6\n");
+      write_file("ex.prj", p);
+    }
     torva_test::run_at_compared_thread_counts(
         "ex.prj", [] { return read_file("ex_summary.out") + read_file("ex_outlet.out"); });
     const std::string s = read_file("ex_summary.out");

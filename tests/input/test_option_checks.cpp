@@ -275,7 +275,8 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
       {"OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
-      {long_term_cards + groundwater_cards + "OV_CON_TRANS\n", "OV_CON_TRANS"},
+      // Over a fixed table the redistribution soil passes water both ways of its own.
+      {long_term_cards + "WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"INF_RICHARDS\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\nNUTRIENTS\n",
        "NUTRIENTS"},
@@ -296,7 +297,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "NUTRIENTS"},
       {"NUTRIENTS\nOVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "NUTRIENTS"},
       {"NUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
-      {long_term_cards + groundwater_cards + "NUTRIENTS\n", "NUTRIENTS"},
+      {long_term_cards + "WATER_TABLE wt.asc\nNUTRIENTS\n", "NUTRIENTS"},
       // A long-term run carries the nutrients only over its single-layer soil too.
       {"LONG_TERM\nET_CALC_DEARDORFF\nALBEDO a.asc\nINF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\n"
        "SOIL_LAYER_INPUT_FILE layers.txt\nNUTRIENTS\n",
@@ -480,6 +481,9 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       groundwater_cards +
           "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
           "SOIL_CON_TRANS\nNUTRIENTS\n",
+      // ... and under the redistribution soil over a simulated aquifer.
+      long_term_cards + groundwater_cards + "OV_CON_TRANS\nSOIL_CON_TRANS\n",
+      groundwater_cards + "INF_REDIST\nOV_CON_TRANS\n",
       // ... and in an event run over the redistribution soil.
       "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nOV_CON_TRANS\nSOIL_CON_TRANS\n",
       "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nSOIL_CON_TRANS\nNUTRIENTS\n",

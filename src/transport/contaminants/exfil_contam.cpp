@@ -34,7 +34,10 @@ void exfiltration_mass(model_state& ms) {
     const double e = cum >= ct.exfil_seen[cell] ? cum - ct.exfil_seen[cell] : cum;
     ct.exfil_seen[cell] = cum;
     if (!(e > tiny)) continue;
-    const double theta = has(ss.theta_init, cell) ? ss.theta_init[cell] : 0.0;
+    // The mixing layer's water content, as the soil constituents' step takes it.
+    const raw_array1d<double>& moisture =
+        ss.inf_redist && has(ss.surf_moist, cell) ? ss.surf_moist : ss.theta_init;
+    const double theta = has(moisture, cell) ? moisture[cell] : 0.0;
     const double pore_water = theta * thickness;  // m of water in the mixing layer
     for (int c = 1; c <= tr.num_contaminants; ++c) {
       const int type = tr.constituent_type[c];
