@@ -54,12 +54,21 @@ bool grid_and_clock_can_run(const model_state& ms) {
   return true;
 }
 
-// The soil the constituents' mixing layer sits in: one Green and Ampt layer, which a long-term
-// run keeps between events by redistribution.
+// The soil the constituents' mixing layer sits in: one Green and Ampt layer, alone or kept
+// between storms by redistribution, whose surface water content the layer takes.
 bool single_layer_green_ampt(const model_state& ms) {
   const subsurface_state& ss = ms.subsurface;
   if (ss.inf_layered_soil || ss.inf_richards) return false;
-  if (ss.inf_redist) return ms.long_term != 0;
+  return ss.green_ampt != 0 || ss.inf_redist != 0;
+}
+
+// The soil over a water table whose seepage the constituents follow: single-layer Green and
+// Ampt, or the redistribution soil over a simulated aquifer (whose seepage the aquifer gives;
+// over a fixed table the redistribution soil passes water both ways of its own).
+bool single_layer_under_table(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  if (ss.inf_layered_soil || ss.inf_richards) return false;
+  if (ss.inf_redist) return ss.gw_simulation != 0;
   return ss.green_ampt != 0;
 }
 
@@ -177,28 +186,23 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.ov_con_trans != 0 &&
               (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
      }},
-    {"OV_CON_TRANS", "overland contaminant transport with overland point sources",
-     [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 && ms.overland.ov_point_source != 0;
-     }},
-    {"OV_CON_TRANS", "overland contaminant transport with a water table or groundwater",
-     [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 &&
-              (ms.subsurface.water_table_on != 0 || ms.subsurface.gw_simulation != 0);
-     }},
-    // The melt of the snow would carry the constituents of the snow onto the cells.
+    // Water rising from the aquifer carries the constituents up through the mixing layer of the
+    // single-layer Green and Ampt soil, whose exfiltrated depth the constituents follow.
     {"OV_CON_TRANS",
-     "constituents released by melting snow (overland contaminant transport in "
-     "a long-term run that starts with snow)",
-     [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 && ms.long_term != 0 && ms.cards.init_swe_kind != 0;
-     }},
-    {"OV_CON_TRANS",
-     "overland contaminant transport with infiltration other than single-layer Green and Ampt",
+     "overland contaminant transport with a water table or groundwater under a soil other than "
+     "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION)",
      [](const model_state& ms) {
        const subsurface_state& ss = ms.subsurface;
-       return ms.transport.ov_con_trans != 0 && (ss.inf_layered_soil != 0 || ss.inf_richards != 0 ||
-                                                 (ss.inf_redist != 0 && !ms.long_term));
+       const bool single_layer = single_layer_under_table(ms);
+       return ms.transport.ov_con_trans != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
+              !single_layer;
+     }},
+    {"OV_CON_TRANS",
+     "overland contaminant transport with the layered soil or Richards columns (INF_LAYERED_SOIL, "
+     "INF_RICHARDS)",
+     [](const model_state& ms) {
+       const subsurface_state& ss = ms.subsurface;
+       return ms.transport.ov_con_trans != 0 && (ss.inf_layered_soil != 0 || ss.inf_richards != 0);
      }},
     // The channel constituents come from the overland constituent table and move along the
     // explicit network's ordinary links.
@@ -216,7 +220,9 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.soil_con_trans != 0 && ms.transport.ov_con_trans == 0 &&
               ms.transport.nutrients == 0;
      }},
-    {"SOIL_CON_TRANS", "soil contaminant transport without single-layer Green and Ampt",
+    {"SOIL_CON_TRANS",
+     "soil contaminant transport without the single-layer Green and Ampt soil (GREEN_AMPT or "
+     "INF_REDIST)",
      [](const model_state& ms) {
        return ms.transport.soil_con_trans != 0 && !single_layer_green_ampt(ms);
      }},
@@ -244,15 +250,6 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.sediment_contam != 0 &&
               (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
      }},
-    // Fixed soil concentrations act in the soil constituents' step.
-    {"SOIL_STATIC_CONC", "fixed soil contaminant concentrations without SOIL_CON_TRANS",
-     [](const model_state& ms) {
-       return ms.transport.soil_static_conc != 0 && ms.transport.soil_con_trans == 0;
-     }},
-    {"CONTAM_MAP", "an initial contaminant map without overland contaminant transport",
-     [](const model_state& ms) {
-       return ms.transport.contam_map_on != 0 && ms.transport.ov_con_trans == 0;
-     }},
     // The nutrient species are overland constituents: the overland transport's limits hold for
     // them; in a channel network the channel constituents carry them on, and their lake medium
     // is not built yet.
@@ -266,22 +263,21 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.nutrients != 0 &&
               (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
      }},
-    {"NUTRIENTS", "the nutrient sub-model with overland point sources",
-     [](const model_state& ms) {
-       return ms.transport.nutrients != 0 && ms.overland.ov_point_source != 0;
-     }},
-    {"NUTRIENTS", "the nutrient sub-model with a water table or groundwater",
-     [](const model_state& ms) {
-       return ms.transport.nutrients != 0 &&
-              (ms.subsurface.water_table_on != 0 || ms.subsurface.gw_simulation != 0);
-     }},
-    {"NUTRIENTS", "the nutrient sub-model in a long-term run",
-     [](const model_state& ms) { return ms.transport.nutrients != 0 && ms.long_term != 0; }},
-    {"NUTRIENTS", "the nutrient sub-model with infiltration other than single-layer Green and Ampt",
+    {"NUTRIENTS",
+     "the nutrient sub-model with a water table or groundwater under a soil other than "
+     "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION)",
      [](const model_state& ms) {
        const subsurface_state& ss = ms.subsurface;
-       return ms.transport.nutrients != 0 &&
-              (ss.inf_redist != 0 || ss.inf_layered_soil != 0 || ss.inf_richards != 0);
+       const bool single_layer = single_layer_under_table(ms);
+       return ms.transport.nutrients != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
+              !single_layer;
+     }},
+    {"NUTRIENTS",
+     "the nutrient sub-model with the layered soil or Richards columns (INF_LAYERED_SOIL, "
+     "INF_RICHARDS)",
+     [](const model_state& ms) {
+       const subsurface_state& ss = ms.subsurface;
+       return ms.transport.nutrients != 0 && (ss.inf_layered_soil != 0 || ss.inf_richards != 0);
      }},
     // The stream species live in the channel constituents of the explicit network.
     {"ST_INIT_<species> or OUT_ST_<species>",
@@ -293,14 +289,6 @@ constexpr unsupported_input unsupported_inputs[] = {
        for (int k = 0; k < nsm_species_count; ++k)
          if (nsm->st_init[k].mode != 0 || nsm->st_out[k].on != 0) return true;
        return false;
-     }},
-    // The soil pools live in the soil column that only soil constituent transport keeps.
-    {"SOILS_NSM_N, SOILS_NSM_P or SOILS_NSM_C",
-     "nutrient soil pools without soil constituent transport (SOIL_CON_TRANS)",
-     [](const model_state& ms) {
-       const project_cards& c = ms.cards;
-       return ms.transport.nutrients != 0 && ms.transport.soil_con_trans == 0 &&
-              (c.soils_nsm_n != 0 || c.soils_nsm_p != 0 || c.soils_nsm_c != 0);
      }},
     {"TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P",
      "channel nutrient totals without channel routing (CHAN_EXPLIC)",
@@ -428,9 +416,39 @@ static bool groundwater_solver_can_run(const model_state& ms) {
   return true;
 }
 
+// Constituent cards that act only inside another process: given without it, they would be
+// silently ignored, so the run stops naming what the card needs.
+static bool constituent_cards_have_their_process(const model_state& ms) {
+  const transport_state& tr = ms.transport;
+  const project_cards& c = ms.cards;
+  const struct {
+    bool given;
+    const char* message;
+  } needs[] = {
+      {tr.soil_static_conc != 0 && tr.soil_con_trans == 0,
+       "Error: SOIL_STATIC_CONC holds the constituent concentrations of the soil column fixed; it "
+       "needs soil constituent transport (SOIL_CON_TRANS), which keeps that column.\n"},
+      {tr.contam_map_on != 0 && tr.ov_con_trans == 0,
+       "Error: CONTAM_MAP gives the land load of the first overland constituent; it needs "
+       "overland contaminant transport (OV_CON_TRANS).\n"},
+      {tr.nutrients != 0 && tr.soil_con_trans == 0 &&
+           (c.soils_nsm_n != 0 || c.soils_nsm_p != 0 || c.soils_nsm_c != 0),
+       "Error: SOILS_NSM_N, SOILS_NSM_P and SOILS_NSM_C fill the nutrient pools of the soil "
+       "column; they need soil constituent transport (SOIL_CON_TRANS), which keeps that "
+       "column.\n"},
+  };
+  for (const auto& n : needs) {
+    if (!n.given) continue;
+    refuse(n.message);
+    return false;
+  }
+  return true;
+}
+
 void check_project_options(model_state& ms) {
   if (!grid_and_clock_can_run(ms)) return;
   if (!groundwater_solver_can_run(ms)) return;
+  if (!constituent_cards_have_their_process(ms)) return;
   const int code = first_conflict(ms);
   if (code != 0) raise_error(code);
 }

@@ -86,9 +86,11 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
     }
     b.soil_infil += pending_in;
     b.soil_uptake += pending_up;
-    const double in = b.soil_init + b.soil_infil + b.sed_deposited;
-    b.soil_error =
-        percent_error(in, b.soil_final + b.soil_decay + b.soil_uptake + b.sed_eroded, 1e-6);
+    b.soil_seep_up = total_at(ct.soil_seep_up_total, k);
+    b.soil_exfil = total_at(ct.soil_exfil_total, k);
+    const double in = b.soil_init + b.soil_infil + b.sed_deposited + b.soil_seep_up;
+    b.soil_error = percent_error(
+        in, b.soil_final + b.soil_decay + b.soil_uptake + b.sed_eroded + b.soil_exfil, 1e-6);
   }
 
   b.ov_init = total_at(tr.OV_MASS_INIT, k);
@@ -102,7 +104,8 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
   // The transport's scheme is not bound to keep every cell's mass positive: what it had to add
   // back to cells it left negative came from nowhere and is booked as an input.
   b.ov_neg = total_at(ct.neg_mass_total, k);
-  double in = b.ov_init + b.ov_point + b.ov_precip + b.ov_neg;
+  b.ov_exfil = total_at(tr.OV_EXFIL_MASS, k);
+  double in = b.ov_init + b.ov_point + b.ov_precip + b.ov_neg + b.ov_exfil;
   double out = b.ov_infil + b.ov_final + b.ov_out + b.ov_to_land;
   // The bound phase gave the water (or took from it) the sediment source.
   if (b.sed_source > 0.0)
@@ -165,8 +168,11 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
   b.global_decay = total_at(tr.GLOBAL_MASS_DECAY, k);
   // What the stream beds took leaves the system; what they gave came into it.
   if (b.chan_gw < 0.0) b.global_out -= b.chan_gw;
+  // The aquifer's water brought its constituents into the soil column, or without the column
+  // straight onto the surface.
+  const double from_aquifer = soil ? b.soil_seep_up : b.ov_exfil;
   const double g_in = b.global_init + b.global_point + b.global_precip + b.ov_neg +
-                      b.chan_restored + (b.chan_gw > 0.0 ? b.chan_gw : 0.0);
+                      b.chan_restored + (b.chan_gw > 0.0 ? b.chan_gw : 0.0) + from_aquifer;
   const double g_out = b.global_out + b.global_final + (table_terms ? b.global_decay : 0.0);
   b.global_error = percent_error(g_in, g_out, 0.0);
   return b;
@@ -177,6 +183,7 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
   if (fp == nullptr || !tr.ov_con_trans) return;
   const bool soil = tr.soil_con_trans != 0;
   const bool table = tr.contam.contam_table_read != 0;
+  const bool water_table = ms.subsurface.water_table_on != 0 || ms.subsurface.gw_simulation != 0;
   const int nc = tr.num_contaminants;
   auto name = [&](int k) {
     return k < static_cast<int>(tr.contamdescriptions.size())
@@ -194,11 +201,12 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
       fprintf(fp, "Initial Mass in Soil Column   %14.2lf \n", b.soil_init);
       fprintf(fp, "Final Mass in Soil Column     %14.2lf \n \n", b.soil_final);
       fprintf(fp, "Mass added by infiltration    %14.2lf \n", b.soil_infil);
-      fprintf(fp, "Mass seepage up from GW       %14.2lf \n \n", 0.0);
+      fprintf(fp, "Mass seepage up from GW       %14.2lf \n \n", b.soil_seep_up);
       if (table) {
         fprintf(fp, "Uptake from soil              %14.2lf \n", b.soil_uptake);
         fprintf(fp, "Soil decay mass               %14.2lf \n", b.soil_decay);
       }
+      if (water_table) fprintf(fp, "Exfiltration mass loss        %14.2lf \n", b.soil_exfil);
       fprintf(fp, "Mass seepage down to GW       %14.2lf \n \n", 0.0);
       if (tr.sed_contam.ready)
         fprintf(fp, "Sediment eroded(-)/deposited  %14.2lf \n \n", b.sed_deposited - b.sed_eroded);
@@ -227,6 +235,7 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
       fprintf(fp, "\n");
     }
     fprintf(fp, "Point source mass gain        %14.2lf \n", b.ov_point);
+    if (water_table) fprintf(fp, "Exfiltration mass gain        %14.2lf \n", b.ov_exfil);
     fprintf(fp, "Precipitation mass gain       %14.2lf \n", b.ov_precip);
     if (table) fprintf(fp, "Uptake from soil              %14.2lf \n", b.ov_uptake);
     if (tr.sed_contam.ready) fprintf(fp, "Sediment source               %14.2lf \n", b.sed_source);
@@ -300,7 +309,7 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     fprintf(fp, "Precipitation inputs          %14.2lf \n", b.global_precip);
     fprintf(fp, "Mass restored to emptied cells %13.2lf \n", b.ov_neg);
     fprintf(fp, "Flux from GW to streams       %14.2lf \n", b.chan_gw);
-    if (soil) fprintf(fp, "Soil mass in from groundwater %14.2lf \n \n", 0.0);
+    if (soil) fprintf(fp, "Soil mass in from groundwater %14.2lf \n \n", b.soil_seep_up);
     fprintf(fp, "Total mass out of system      %14.2lf \n \n", b.global_out);
     if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.global_decay);
     fprintf(fp, "\n");

@@ -37,6 +37,9 @@ struct constituent_books {
   // with it, and what the channel partitioning gave the channel water (negative: took from it).
   double bound_to_channels = 0.0, chan_bound_final = 0.0, chan_bound_out = 0.0;
   double chan_released = 0.0;
+  // Exfiltration: what the aquifer's water brought into the soil column (seepage up), what it
+  // carried from the column into the overland water, and what the overland water gained by it.
+  double soil_seep_up = 0.0, soil_exfil = 0.0, ov_exfil = 0.0;
 };
 
 // The books of constituent k (1..num_contaminants) from the run totals and the stores as they

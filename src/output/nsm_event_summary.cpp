@@ -55,9 +55,10 @@ void write_nsm_event_summary(FILE* fp, const model_state& ms) {
   // The overland water.
   const bool soil = tr.soil_con_trans != 0;
   const bool channels = tr.chan_contam.ready != 0;
+  const bool water_table = ms.subsurface.water_table_on != 0 || ms.subsurface.gw_simulation != 0;
   for (int k = 1; k <= nsm_species_count; ++k) {
     const nsm_event_species_books b = nsm_event_species(ms, k);
-    double in = b.ov_init + b.ov_point + b.ov_precip;
+    double in = b.ov_init + b.ov_point + b.ov_precip + b.ov_exfil;
     double out = b.ov_final + b.ov_infil + (channels ? b.ov_qlat : b.ov_out);
     if (soil) in += b.ov_uptake;
     fprintf(fp, "\n \n");
@@ -68,6 +69,7 @@ void write_nsm_event_summary(FILE* fp, const model_state& ms) {
     value(fp, "Final Dissolved Mass on Overland", b.ov_final);
     fprintf(fp, "\n");
     value(fp, "Point source mass gain", b.ov_point);
+    if (water_table) value(fp, "Exfiltration mass gain", b.ov_exfil);
     value(fp, "Precipitation gain", b.ov_precip);
     if (soil) value(fp, "Uptake from soil (NSM)", b.ov_uptake);
     value4(fp, "Gained from NSM kinetics", 0.0);

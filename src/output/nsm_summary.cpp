@@ -27,7 +27,12 @@ void element_block(FILE* fp, const char* element, const nsm_element_books& b) {
                {"Outlet mass flux", b.out},
                {"Final mass in water", b.water_final},
                {"Final mass in soil", b.soil_final}};
-  for (const auto& l : lines) fprintf(fp, "%-31s %22.12lf \n", l.label, l.value);
+  for (const auto& l : lines) {
+    fprintf(fp, "%-31s %22.12lf \n", l.label, l.value);
+    // Over a water table, what the aquifer's water brought up follows the rain.
+    if (b.water_table && l.label == lines[2].label)
+      fprintf(fp, "%-31s %22.12lf \n", "Exfiltration mass gain", b.exfil);
+  }
   if (b.channels) {
     const struct {
       const char* label;
@@ -96,6 +101,7 @@ void write_nsm_run_summary(FILE* fp, const model_state& ms) {
     return;
   const contam_tables& ct = tr.contam;
   const bool soil = tr.soil_con_trans != 0;
+  const bool water_table = ms.subsurface.water_table_on != 0 || ms.subsurface.gw_simulation != 0;
   fprintf(fp, "\n\n *************   Nutrient Transport Summaries   **************** \n\n");
   for (int k = 1; k <= nsm_species_count; ++k) {
     const int c = nsm->overland.first_constituent + k - 1;
@@ -109,9 +115,10 @@ void write_nsm_run_summary(FILE* fp, const model_state& ms) {
     const double outlet = total_at(tr.OV_MASS_OUT, c);
     const double land = total_at(tr.OV_LAND_MASS, c);
     const double restored = has(ct.neg_mass_total, c) ? ct.neg_mass_total[c] : 0.0;
+    const double exfil = total_at(tr.OV_EXFIL_MASS, c);
     const bool channels = tr.chan_contam.ready != 0;
     const double to_stream = channels ? total_at(tr.OV_QLAT_MASS, c) : 0.0;
-    const double in = init + rain + uptake + restored;
+    const double in = init + rain + uptake + restored + exfil;
     const double out = final_mass + infil + outlet + land + to_stream;
     const double error = in > 1e-16 ? (in - out) / in * 100.0 : 0.0;
     fprintf(fp, "\n\n");
@@ -121,6 +128,7 @@ void write_nsm_run_summary(FILE* fp, const model_state& ms) {
     fprintf(fp, "Final Dissolved mass on ov    %14.2lf \n", final_mass);
     fprintf(fp, "\n");
     fprintf(fp, "Point source mass gain        %14.2lf \n", 0.0);
+    if (water_table) fprintf(fp, "Exfiltration mass gain        %14.2lf \n", exfil);
     fprintf(fp, "Precipitation mass gain       %14.2lf \n", rain);
     fprintf(fp, "Uptake from soil              %14.2lf \n", uptake);
     fprintf(fp, "\n");

@@ -94,7 +94,12 @@ const run_steps model_steps = {
         {"write_series_outputs", write_series_outputs},
         {"write_output_maps", write_output_maps},
     },
-    write_run_summary,
+    // The constituents take up what the aquifer gave the surface in the last step (the
+    // groundwater step runs after them) before the books are written.
+    [](model_state& ms) {
+      exfiltration_mass(ms);
+      write_run_summary(ms);
+    },
 };
 
 // How a run leaves start-up or the time loop.

@@ -4,10 +4,13 @@
 
 struct model_state;
 
-void contam_soil_layer_init(model_state& ms);       // start-up
-void soil_contam_partition_step(model_state& ms);   // time loop 11
-void sed_contam_overland_step(model_state& ms);     // time loop 14
-void overland_contam_processes(model_state& ms);    // time loop 15
+void contam_soil_layer_init(model_state& ms);      // start-up
+void soil_contam_partition_step(model_state& ms);  // time loop 11
+void sed_contam_overland_step(model_state& ms);    // time loop 14
+void overland_contam_processes(model_state& ms);   // time loop 15
+// Part of the overland processes: the water the aquifer gave each cell's surface since the last
+// run carries the constituents up (exfil_contam.cpp).
+void exfiltration_mass(model_state& ms);
 void overland_contam_mass_update(model_state& ms);  // time loop 16
 void channel_sed_contam_step(model_state& ms);      // time loop 22
 void channel_contam_sources(model_state& ms);       // time loop 23
@@ -68,6 +71,8 @@ struct nsm_element_books {
   double water_init = 0.0;
   double soil_init = 0.0;
   double rain = 0.0;
+  int water_table = 0;  // a water table or an aquifer lies under the soil
+  double exfil = 0.0;   // brought up by the aquifer's water seeping onto the surface
   double restored = 0.0;
   double out = 0.0;
   double water_final = 0.0;
@@ -93,7 +98,7 @@ struct nsm_element_books {
 void nsm_event_snapshot(model_state& ms);
 struct nsm_event_species_books {
   double ov_init = 0.0, ov_final = 0.0, ov_point = 0.0, ov_precip = 0.0, ov_uptake = 0.0;
-  double ov_infil = 0.0, ov_out = 0.0, ov_qlat = 0.0, ov_neg = 0.0;
+  double ov_infil = 0.0, ov_out = 0.0, ov_qlat = 0.0, ov_neg = 0.0, ov_exfil = 0.0;
   double chan_init = 0.0, chan_final = 0.0, chan_in = 0.0, chan_out = 0.0, chan_restored = 0.0;
   double chan_ground = 0.0, chan_point = 0.0;  // net, negative out of the channels
 };

@@ -33,13 +33,14 @@ std::string map(double value) {
   return s.str();
 }
 
-// Warm dry sunny weather, hourly from 1 March 2005 0:00 for three days.
-std::string weather() {
+// Warm dry sunny weather, hourly from 1 March 2005 0:00 for three days; the first day's air at
+// `first_day_f` degrees Fahrenheit.
+std::string weather(int first_day_f = 77) {
   std::ostringstream s;
   for (int k = 0; k < 72; ++k) {
     const int hour = k % 24;
-    s << "2005 3 " << 1 + k / 24 << " " << hour << " 29.92 30 0 6 77 0.0 "
-      << (hour >= 7 && hour <= 17 ? 600.0 : 0.0) << "\n";
+    s << "2005 3 " << 1 + k / 24 << " " << hour << " 29.92 30 0 6 " << (k < 24 ? first_day_f : 77)
+      << " 0.0 " << (hour >= 7 && hour <= 17 ? 600.0 : 0.0) << "\n";
   }
   return s.str();
 }
@@ -47,7 +48,7 @@ std::string weather() {
 // The project: a redistribution soil conducting 3 cm/h, storms of `rain_mm_h` at 2:00 on the
 // first day and 12:00 on the second, the tracer decaying at 1 per day in the water and the soil,
 // without sorption (Kd 0), nothing of it in the water or the soil at the start.
-void write_case(double rain_mm_h) {
+void write_case(double rain_mm_h, const std::string& extra = "", int first_day_f = 77) {
   write_file("lc_mask.asc", map(1));
   write_file("lc_soil.idx", map(1));
   std::ostringstream elev;
@@ -60,7 +61,7 @@ void write_case(double rain_mm_h) {
   write_file("lc_res.asc", map(0.05));
   write_file("lc_moist.asc", map(0.30));
   write_file("lc_albedo.asc", map(0.2));
-  write_file("lc_weather.txt", weather());
+  write_file("lc_weather.txt", weather(first_day_f));
   std::ostringstream rain;
   rain << "EVENT \"first\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\nRATES 2005 3 1 2 0 " << rain_mm_h
        << "\nRATES 2005 3 1 3 0 0.0\nEVENT \"second\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\n"
@@ -86,7 +87,8 @@ void write_case(double rain_mm_h) {
              "POROSITY lc_por.asc\nPORE_INDEX lc_pore.asc\nRESIDUAL_SAT lc_res.asc\n"
              "MOISTURE lc_moist.asc\nSOIL_MOIST_DEPTH 0.6\nTOP_LAYER_DEPTH 0.2\n"
              "ET_CALC_DEARDORFF\nMAPPING_TABLE lc_tables.cmt\nOV_CON_TRANS\nSOIL_CON_TRANS\n"
-             "MIXING_LAYER_DEPTH 0.1\n");
+             "MIXING_LAYER_DEPTH 0.1\n" +
+                 extra);
 }
 
 // The number after the first (or last) line of the summary that starts with `label`.
@@ -175,6 +177,62 @@ TEST(LongTermContamCases, ATracerDecaysThroughTheSkippedDrySpellAndItsBooksClose
       EXPECT_GT(last_number(s, "Mass decay loss on overland"), 0.0);
     }
   }
+}
+
+// The two storms of the case above on cells that start under 5 cm of snow, which the warm air
+// melts. No card gives the snow a concentration, so its melt enters the cells clean: the tracer's
+// only input is the rain's load, by hand, and every gram of it is out, stored or decayed, to 1e-9
+// of it, with the melt water on the run's books.
+TEST(LongTermContamCases, SnowMeltsCleanIntoTheConstituentsCells) {
+  temp_dir dir;
+  write_case(60.0, "INIT_SWE_DEPTH 0.05\n");
+  torva_test::run_at_compared_thread_counts(
+      "lc.prj", [] { return read_file("lc_summary.out") + read_file("lc_outlet.out"); });
+  const std::string s = read_file("lc_summary.out");
+  const double snow_init = summary_number(s, "Initial volume of snow=");
+  EXPECT_NEAR(snow_init, 0.05 * area, 0.01);
+  EXPECT_LT(summary_number(s, "Final volume of snow="), 0.5 * snow_init) << s;
+  const double rain = last_number(s, "Precipitation inputs");
+  EXPECT_NEAR(rain, 2 * 60.0 / 1000.0 * area * rain_conc / 1000.0, 1e-6 * rain);
+  const double init = last_number(s, "Total initial mass");
+  const double out = last_number(s, "Total mass out of system");
+  EXPECT_EQ(init, 0.0);
+  EXPECT_GT(out, 0.0);
+  // What the transport scheme had to give back to cells it left below empty is on the books too,
+  // and small.
+  const double restored = last_number(s, "Mass restored to emptied cells");
+  EXPECT_LT(restored, 1e-4 * rain);
+  EXPECT_NEAR(last_number(s, "Total final Mass") + out + last_number(s, "Mass decay loss"),
+              rain + restored, 1e-9 * rain)
+      << s;
+  const torva_test::summary_balance b = torva_test::read_summary_balance(s);
+  ASSERT_TRUE(b.has_totals) << s;
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << s;
+}
+
+// The two storms of the first case with the first day's air below freezing (14 F): the first
+// storm falls as snow, which no card gives a concentration, so it brings no load; the second
+// falls as rain on the second day, warm, and melts the snow. The tracer's only input is the
+// second storm's rain load, by hand, and every gram of it is out, stored or decayed, to 1e-9.
+TEST(LongTermContamCases, PrecipitationFallingAsSnowBringsNoLoad) {
+  temp_dir dir;
+  write_case(60.0, "", 14);
+  torva_test::run_at_compared_thread_counts(
+      "lc.prj", [] { return read_file("lc_summary.out") + read_file("lc_outlet.out"); });
+  const std::string s = read_file("lc_summary.out");
+  // Both storms' water is on the run's books, the first's as snow.
+  EXPECT_NEAR(summary_number(s, "Total amount of precip="), 2 * 0.06 * area, 0.01) << s;
+  const double rain = last_number(s, "Precipitation inputs");
+  const double by_hand = 60.0 / 1000.0 * area * rain_conc / 1000.0;
+  EXPECT_NEAR(rain, by_hand, 1e-6 * by_hand) << s;
+  const double restored = last_number(s, "Mass restored to emptied cells");
+  EXPECT_NEAR(last_number(s, "Total final Mass") + last_number(s, "Total mass out of system") +
+                  last_number(s, "Mass decay loss"),
+              rain + restored, 1e-9 * rain)
+      << s;
+  const torva_test::summary_balance b = torva_test::read_summary_balance(s);
+  ASSERT_TRUE(b.has_totals) << s;
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << s;
 }
 
 }  // namespace longterm_contam_cases

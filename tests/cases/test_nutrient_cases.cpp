@@ -210,6 +210,60 @@ TEST(NutrientCases, NitrogenAndPhosphorusAreConservedOverWaterSoilAndOutlet) {
   EXPECT_LT(std::fabs(b.run_overall_error), 1e-6);
 }
 
+// The plane of the case above with overland point sources on: their water carries no species (no
+// point-source file gives it any), and nitrogen and phosphorus keep their books (in = out +
+// stored to 1e-9) with the constituent schedules that start with the sources, on 1 and 8 threads.
+TEST(NutrientCases, OverlandPointSourcesBringNoSpeciesAndTheBooksClose) {
+  temp_dir dir;
+  write_file("case_sources.txt", "");
+  write_case("OV_POINT_SOURCE case_sources.txt\n");
+  const std::string s = run_both();
+  for (const char* books : {"Nutrient nitrogen books", "Nutrient phosphorus books"}) {
+    const double in = number_after(s, books, "Initial mass in water") +
+                      number_after(s, books, "Initial mass in soil pools") +
+                      number_after(s, books, "Precipitation mass gain");
+    const double held = number_after(s, books, "Outlet mass flux") +
+                        number_after(s, books, "Final mass in water") +
+                        number_after(s, books, "Final mass in soil");
+    EXPECT_GT(number_after(s, books, "Outlet mass flux"), 1e-4) << books;
+    EXPECT_NEAR(held, in, 1e-9 * in) << books << "\n" << s;
+  }
+  // The rain's nitrogen by hand, as above: the sources added none.
+  const double rain_n = (5.0 + 150.0 + 40.0) * 0.010 * 1200.0 / 1000.0;
+  EXPECT_NEAR(number_after(s, "Nutrient nitrogen books", "Precipitation mass gain"), rain_n,
+              1e-7 * rain_n);
+}
+
+// The plane of the first case in an event run over the soil that redistributes its water
+// (INF_REDIST): the pools' layer takes the soil's surface water content, and nitrogen and
+// phosphorus keep their books (in = out + stored to 1e-9) on 1 and 8 threads.
+TEST(NutrientCases, AnEventOverTheRedistributionSoilKeepsNitrogenAndPhosphorus) {
+  temp_dir dir;
+  write_file("case_pore.asc", grid([](int, int) { return 0.25; }));
+  write_file("case_res.asc", grid([](int, int) { return 0.05; }));
+  write_case(
+      "INF_REDIST\nPORE_INDEX case_pore.asc\nRESIDUAL_SAT case_res.asc\nSOIL_MOIST_DEPTH 0.6\n"
+      "TOP_LAYER_DEPTH 0.2\n");
+  std::string p = read_file("case.prj");
+  p.replace(p.find("GREEN_AMPT\n"), 11, "");
+  write_file("case.prj", p);
+  const std::string s = run_both();
+  for (const char* books : {"Nutrient nitrogen books", "Nutrient phosphorus books"}) {
+    const double in = number_after(s, books, "Initial mass in water") +
+                      number_after(s, books, "Initial mass in soil pools") +
+                      number_after(s, books, "Precipitation mass gain");
+    const double out = number_after(s, books, "Outlet mass flux");
+    EXPECT_GT(out, 1e-4) << books;
+    EXPECT_NEAR(out + number_after(s, books, "Final mass in water") +
+                    number_after(s, books, "Final mass in soil"),
+                in, 1e-9 * in)
+        << books << "\n"
+        << s;
+  }
+  const torva_test::summary_balance b = torva_test::read_summary_balance(s);
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << s;
+}
+
 // Inputs the sub-model cannot use stop the run at start-up with one clear message.
 TEST(NutrientCases, BadNutrientInputsStopTheRunNamingWhatIsWrong) {
   temp_dir dir;

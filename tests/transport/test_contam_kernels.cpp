@@ -1,13 +1,14 @@
 // Kernels of the dissolved-constituent steps: the pro-rating of a gathered mass to the step, the
 // soil's dissolved fraction, a cell's process terms with their limits, the advection-dispersion
 // passes against hand-computed fluxes and their conservation on a closed grid, and the hand-off
-// of a drying cell's mass with its booking.
+// of a drying cell's mass with its booking, and the dilution of a cell by clean point-source water.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numeric>
 #include <vector>
 
+#include "atmosphere/rainfall.h"
 #include "transport/contaminants/contam_kernels.h"
 
 namespace {
@@ -211,6 +212,33 @@ TEST(ContamKernels, ADryingCellsMassIsHandedOverAndBooked) {
       EXPECT_EQ(soil_infil, 1.0);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Overland point sources carry no concentration: their water raises the depth and the transport
+// step spreads the cell's mass over it. Two cells of 10 m x 10 m, 5 cm deep at 200 g/m3, closed
+// to each other (no flow, no dispersion); the first takes 0.01 m3/s for 30 s. By hand its
+// concentration falls by V / (V + Q dt) = 5 / (5 + 0.3) and its mass stays; the second is as it
+// was.
+TEST(ContamKernels, CleanPointSourceWaterDilutesTheCellByItsVolume) {
+  small_grid g(1, 2);
+  const double area = 100.0, h = 0.05, c0 = 200.0, q = 0.01, dt = 30.0;
+  for (int i = 1; i <= 2; ++i) {
+    g.depth[i] = h;
+    g.conc[i] = c0;
+    g.mass[i] = c0 * h * area;
+  }
+  const std::vector<double> rate = {0.0, q, 0.0};
+  const double volume = point_sources_onto_cells(2, dt, 10.0, rate, g.depth);
+  EXPECT_DOUBLE_EQ(volume, q * dt);
+  EXPECT_EQ(ov_constit_flux(g.view(dt, area, 1)), 0.0);
+  const double v = h * area;
+  EXPECT_NEAR(g.conc[1], c0 * v / (v + q * dt), 1e-12 * c0);
+  EXPECT_NEAR(g.mass[1], c0 * v, 1e-9);
+  EXPECT_NEAR(g.conc[2], c0, 1e-12 * c0);
 }
 
 }  // namespace

@@ -165,10 +165,10 @@ void contam_alloc(model_state& ms, int num_constituents, int num_cells, int over
     single_layer_geometry(ct);
   }
   if (ct.ov_depth_prev.empty()) {
-    raw_array1d<double>* per_cell[] = {&ct.ov_depth_prev, &ct.ov_infil_water, &ct.infil_seen,
-                                       &ct.work_mass,     &ct.work_conc,      &ct.work_disp,
-                                       &ct.work_source,   &ct.face_flux,      &ct.face_flux_corr,
-                                       &ct.pred_mass,     &ct.pred_conc,      &ct.pass_start};
+    raw_array1d<double>* per_cell[] = {
+        &ct.ov_depth_prev, &ct.ov_infil_water, &ct.infil_seen,  &ct.exfil_seen, &ct.work_mass,
+        &ct.work_conc,     &ct.work_disp,      &ct.work_source, &ct.face_flux,  &ct.face_flux_corr,
+        &ct.pred_mass,     &ct.pred_conc,      &ct.pass_start};
     for (raw_array1d<double>* a : per_cell)
       if (!cell_array(*a, cells, "contaminant work array")) return stop_now();
   }
@@ -206,8 +206,9 @@ void contam_alloc(model_state& ms, int num_constituents, int num_cells, int over
   for (const named_table& t : tables)
     if (!table(*t.t, nc, cells, t.name)) return stop_now();
   raw_array1d<double>* per_constituent[] = {
-      &ct.ov_land_dmt,       &ct.global_precip_mass, &ct.neg_mass_total, &ct.soil_infil_total,
-      &ct.soil_uptake_total, &ct.soil_decay_total,   &ct.soil_decay_step};
+      &ct.ov_land_dmt,      &ct.global_precip_mass, &ct.neg_mass_total,
+      &ct.soil_infil_total, &ct.soil_uptake_total,  &ct.soil_decay_total,
+      &ct.soil_decay_step,  &ct.soil_seep_up_total, &ct.soil_exfil_total};
   for (raw_array1d<double>* a : per_constituent)
     if (!totals_array(*a, nc, "contaminant totals")) return stop_now();
   if (!tr.soil_con_trans) {

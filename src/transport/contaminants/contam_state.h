@@ -41,6 +41,7 @@ struct contam_tables {
                                              // step (the initial depth before the first)
   raw_array1d<double> ov_infil_water;        // m3: infiltrated since the last infiltration-mass run
   raw_array1d<double> infil_seen;            // m: infiltrated depth of the run already counted
+  raw_array1d<double> exfil_seen;            // m: exfiltrated depth of the run already counted
   raw_array2d<double> theta;                 // [cell][layer]: water content of the carrier layers
   raw_array1d<double> soil_layer_thickness;  // per layer 1..soil_contam_layers (m)
   raw_array1d<double> soil_layer_bottom;     // per layer: depth of the layer's bottom (m)
@@ -67,6 +68,11 @@ struct contam_tables {
   raw_array1d<double> soil_uptake_total;  // from the soil into the overland water
   raw_array1d<double> soil_decay_total;
   raw_array1d<double> soil_decay_step;
+  // Water rising from the aquifer through the mixing layer onto the surface (kg): what the
+  // aquifer's water brought into the layer, and what it carried from the layer up into the
+  // overland water.
+  raw_array1d<double> soil_seep_up_total;
+  raw_array1d<double> soil_exfil_total;
 
   // Schedules of the overland processes (Julian days) and their elapsed times (s).
   process_clock rain_clock;      // rainfall load

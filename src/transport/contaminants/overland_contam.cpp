@@ -190,7 +190,10 @@ void overland_contam_processes(model_state& ms) {
   // 1. Rainfall load.
   ct.rain_elapsed = (now - ct.rain_clock.last) * seconds_per_day;
   ct.rain_clock.last = now;
-  if (ov.rain_event_state == 1 && holds(ov.rain_cell, n) &&
+  // Below freezing a long-term run stores the precipitation as snow, which no input gives a
+  // concentration: the snow is clean, and the precipitation brings the water no load.
+  const bool snowing = ms.long_term && ms.air_temp < 0.0;
+  if (ov.rain_event_state == 1 && !snowing && holds(ov.rain_cell, n) &&
       (!ov.interception_on || holds(ov.net_rain_cell, n)))
     for (int c = 1; c <= nc; ++c) rain_load(ms, c, ct.rain_elapsed);
 
@@ -207,6 +210,7 @@ void overland_contam_processes(model_state& ms) {
   }
   for (int c = 1; c <= nc; ++c) tr.ov_infil_dmt[c] += infiltration_mass(ms, c);
   for (int cell = 1; cell <= n; ++cell) ct.ov_infil_water[cell] = 0.0;
+  exfiltration_mass(ms);
 
   // 3. and 4. Water-soil exchange and decay, every KINETICS_TIMESTEP_FACTOR intervals.
   if (due(ct.kinetics_clock.next, ms)) {

@@ -69,6 +69,7 @@ void nsm_event_snapshot(model_state& ms) {
     const int c = nsm->overland.first_constituent + k - 1;
     e.ov_mass[k] = ov_mass(ms, c);
     e.ov_point[k] = total_at(tr.OV_POINT_MASS, c);
+    e.ov_exfil[k] = total_at(tr.OV_EXFIL_MASS, c);
     e.ov_precip[k] = total_at(tr.OV_PRECIP_MASS, c);
     e.ov_uptake[k] = total_at(tr.OV_UPTAKE_MASS, c);
     e.ov_infil[k] = total_at(tr.OV_INFIL_MASS, c);
@@ -99,6 +100,7 @@ nsm_event_species_books nsm_event_species(const model_state& ms, int k) {
   b.ov_init = e.ov_mass[k];
   b.ov_final = ov_mass(ms, c);
   b.ov_point = total_at(tr.OV_POINT_MASS, c) - e.ov_point[k];
+  b.ov_exfil = total_at(tr.OV_EXFIL_MASS, c) - e.ov_exfil[k];
   b.ov_precip = total_at(tr.OV_PRECIP_MASS, c) - e.ov_precip[k];
   b.ov_uptake = total_at(tr.OV_UPTAKE_MASS, c) - e.ov_uptake[k];
   b.ov_infil = total_at(tr.OV_INFIL_MASS, c) - e.ov_infil[k];

@@ -132,6 +132,7 @@ struct nsm_event_start {
   // from the soil, infiltration, outlet, handed to the stream, restored to emptied cells).
   double ov_mass[nsm_species_count + 1] = {};
   double ov_point[nsm_species_count + 1] = {};
+  double ov_exfil[nsm_species_count + 1] = {};
   double ov_precip[nsm_species_count + 1] = {};
   double ov_uptake[nsm_species_count + 1] = {};
   double ov_infil[nsm_species_count + 1] = {};

@@ -48,11 +48,14 @@ void nsm_join_constituents(model_state& ms, int first) {
 void fill_nsm_layer_moisture(model_state& ms) {
   contam_tables& ct = ms.transport.contam;
   const subsurface_state& ss = ms.subsurface;
-  // The single-layer soil keeps no profile: every carrier layer holds the soil's moisture.
-  const bool known = holds(ss.theta_init, ms.cell_count);
+  // The single-layer soil keeps no profile: every carrier layer holds the soil's moisture, and
+  // with redistribution (long-term runs) the surface water content the soil account keeps, as
+  // the soil constituents' step reads it.
+  const raw_array1d<double>& held =
+      ss.inf_redist && holds(ss.surf_moist, ms.cell_count) ? ss.surf_moist : ss.theta_init;
+  const bool known = holds(held, ms.cell_count);
   for (int cell = 1; cell <= ms.cell_count; ++cell)
-    for (int l = 1; l <= ct.soil_contam_layers; ++l)
-      ct.theta[cell][l] = known ? ss.theta_init[cell] : 0.0;
+    for (int l = 1; l <= ct.soil_contam_layers; ++l) ct.theta[cell][l] = known ? held[cell] : 0.0;
 }
 
 void nsm_overland_step(model_state& ms, double dt) {
@@ -142,6 +145,7 @@ nsm_element_books element_books(const model_state& ms, std::initializer_list<int
   const transport_state& tr = ms.transport;
   const contam_tables& ct = tr.contam;
   nsm_element_books b;
+  b.water_table = ms.subsurface.water_table_on != 0 || ms.subsurface.gw_simulation != 0;
   const nsm_model* nsm = tr.nsm.get();
   if (nsm == nullptr || nsm->overland.first_constituent < 1) return b;
   const int first = nsm->overland.first_constituent;
@@ -154,6 +158,7 @@ nsm_element_books element_books(const model_state& ms, std::initializer_list<int
     const int c = first + k - 1;
     b.water_init += at(tr.OV_MASS_INIT, c);
     b.rain += at(tr.OV_PRECIP_MASS, c);
+    b.exfil += at(tr.OV_EXFIL_MASS, c);
     b.out += at(tr.OV_MASS_OUT, c);
     if (!soil) b.out += at(tr.OV_INFIL_MASS, c);
     if (has(ct.neg_mass_total, c)) b.restored += ct.neg_mass_total[c];
@@ -199,8 +204,8 @@ nsm_element_books element_books(const model_state& ms, std::initializer_list<int
   // The channels' other bounds: what came in counts as input, what left as output.
   const double bounds_in = std::max(b.chan_ground, 0.0) + std::max(b.chan_point, 0.0);
   const double bounds_out = std::max(-b.chan_ground, 0.0) + std::max(-b.chan_point, 0.0);
-  const double in =
-      b.water_init + b.soil_init + b.rain + b.restored + b.chan_init + b.chan_restored + bounds_in;
+  const double in = b.water_init + b.soil_init + b.rain + b.exfil + b.restored + b.chan_init +
+                    b.chan_restored + bounds_in;
   const double held = b.out + b.water_final + b.soil_final + b.chan_out + b.chan_final + bounds_out;
   b.error_percent = in > 1e-16 ? (in - held) / in * 100.0 : 0.0;
   return b;

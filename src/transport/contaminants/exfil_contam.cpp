@@ -1,0 +1,67 @@
+// Constituents carried up by exfiltration, a part of the overland constituent processes: the
+// water the aquifer raised above a cell's ground since the last run comes up through the soil
+// column's mixing layer onto the surface. It pushes the layer's pore water ahead of it into the
+// overland water and leaves the aquifer's water (at the groundwater concentration of the
+// constituent table) in its place; without the soil column it carries the groundwater
+// concentration straight onto the surface. The nutrient species come up at their groundwater
+// concentrations (the NSM_GW tables): the soil pools give the water only what they release.
+#include <algorithm>
+
+#include "framework/model_state.h"
+#include "transport/contaminants/contam_kernels.h"
+#include "transport/transport_steps.h"
+
+namespace {
+
+constexpr double tiny = 1e-16;
+
+}  // namespace
+
+void exfiltration_mass(model_state& ms) {
+  transport_state& tr = ms.transport;
+  contam_tables& ct = tr.contam;
+  const subsurface_state& ss = ms.subsurface;
+  const int n = ms.cell_count;
+  if (!ss.gw_simulation || !holds(ss.exfil_cum, n) || !holds(ct.exfil_seen, n)) return;
+  const double area = ms.gridsize * ms.gridsize;
+  const bool soil = tr.soil_con_trans != 0;
+  const double* depth = ms.overland.ov_depth.data();
+  const double thickness =
+      soil && has(ct.soil_layer_thickness, 1) ? ct.soil_layer_thickness[1] : 0.0;
+  for (int cell = 1; cell <= n; ++cell) {
+    // The run's exfiltrated depth starts again from 0 when the soil is set up afresh.
+    const double cum = ss.exfil_cum[cell];
+    const double e = cum >= ct.exfil_seen[cell] ? cum - ct.exfil_seen[cell] : cum;
+    ct.exfil_seen[cell] = cum;
+    if (!(e > tiny)) continue;
+    // The mixing layer's water content, as the soil constituents' step takes it.
+    const raw_array1d<double>& moisture =
+        ss.inf_redist && has(ss.surf_moist, cell) ? ss.surf_moist : ss.theta_init;
+    const double theta = has(moisture, cell) ? moisture[cell] : 0.0;
+    const double pore_water = theta * thickness;  // m of water in the mixing layer
+    for (int c = 1; c <= tr.num_contaminants; ++c) {
+      const int type = tr.constituent_type[c];
+      if (type != 1 && type != 2) continue;
+      const double gw_in = ct.gw_contam_conc[c][cell] * e * area;  // g
+      double up = gw_in;
+      if (soil && type == 1) {
+        // The pore water the aquifer's water pushes out of the layer, never more than the
+        // layer holds in solution; the aquifer's water takes its place.
+        double& layer = tr.soil_mass.plane(c)[cell][1];
+        const double dissolved =
+            layer > 0.0 ? soil_dissolved_fraction(theta, ct.contam_partition_coef[c][cell]) * layer
+                        : 0.0;
+        up = pore_water > tiny ? std::min(dissolved * e / pore_water, dissolved) : 0.0;
+        // Held at fixed concentrations the layer only books what came and went.
+        if (!tr.soil_static_conc) layer += gw_in - up;
+        ct.soil_seep_up_total[c] += gw_in / 1000.0;
+        ct.soil_exfil_total[c] += up / 1000.0;
+      }
+      double& mass = tr.ov_contam_mass[c][cell];
+      mass += up;
+      if (depth[cell] > tiny) tr.ov_contam_conc[c][cell] = mass / (depth[cell] * area);
+      tr.OV_EXFIL_MASS[c] += up / 1000.0;
+      tr.event_ov_exfil_mass[c] += up / 1000.0;
+    }
+  }
+}
