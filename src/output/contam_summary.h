@@ -37,6 +37,15 @@ struct constituent_books {
   // with it, and what the channel partitioning gave the channel water (negative: took from it).
   double bound_to_channels = 0.0, chan_bound_final = 0.0, chan_bound_out = 0.0;
   double chan_released = 0.0;
+  // Channel lakes: what the lakes held at the start and hold now, what the links ending in them
+  // brought, the overland water over their shores, the rain on them and the channel nodes a
+  // rising lake took (net of those it gave back) brought; what their outlets gave to the links
+  // below and carried out of the network, what decayed, and what was added back to lakes the
+  // routing left negative.
+  double ov_to_lakes = 0.0;
+  double lake_init = 0.0, lake_final = 0.0, lake_from_chan = 0.0, lake_ov = 0.0;
+  double lake_precip = 0.0, lake_nodes = 0.0, lake_to_chan = 0.0, lake_out = 0.0;
+  double lake_decay = 0.0, lake_restored = 0.0, lake_error = 0.0;
 };
 
 // The books of constituent k (1..num_contaminants) from the run totals and the stores as they

@@ -3,6 +3,7 @@
 // water of every cell gains or loses by rain, infiltration, exchange with the soil, decay and
 // outflow at the outlet; overland_contam_mass_update applies what was gathered, moves the mass
 // between cells by advection and dispersion and books the step into the run and event totals.
+#include <algorithm>
 #include <cmath>
 
 #include "framework/core/block_sum.h"
@@ -11,6 +12,7 @@
 #include "framework/model_state.h"
 #include "transport/contaminants/chan_contam.h"
 #include "transport/contaminants/contam_kernels.h"
+#include "transport/contaminants/lake_contam.h"
 #include "transport/contaminants/sed_contam.h"
 #include "transport/transport_steps.h"
 
@@ -42,8 +44,11 @@ void rain_load(model_state& ms, int c, double dt) {
   double* conc = row(tr.ov_contam_conc, c);
   double* acc = row(ct.ov_precip_acc, c);
   const double* prev = ct.ov_depth_prev.data();
+  // The rain on a channel lake's cells goes to the lake's water, and its load with it.
+  const int* lake_cell = tr.chan_contam.lakes >= 1 ? ms.channel.lake_mask.data() : nullptr;
 #pragma omp parallel for schedule(static) num_threads(team_size(n))
   for (int cell = 1; cell <= n; ++cell) {
+    if (lake_cell != nullptr && lake_cell[cell] > 0) continue;
     const double r = rain[cell] / 3.6e6;
     const double added = r * pc * area * dt;
     mass[cell] += added;
@@ -158,6 +163,7 @@ struct applied_terms {
   double decay;
   double infil;
   double to_land;
+  double to_lakes;
 };
 
 }  // namespace
@@ -366,6 +372,26 @@ void overland_contam_mass_update(model_state& ms) {
     v.pred_conc = ct.pred_conc.data();
     v.start = ct.pass_start.data();
     v.sweep = tr.ov_contam_sweep_parity;
+    // The cells under a channel lake lend the lake's concentration to the water leaving them
+    // over the shore and gather, for the lake, what the water brings them.
+    chan_contam_tables& cc = tr.chan_contam;
+    if (cc.lakes >= 1) {
+      double* held = cc.ov_lake_held.data();
+      for (int cell = 1; cell <= n; ++cell) {
+        const int lake = contam_lake_of_cell(ms, cell);
+        held[cell] = lake != 0 ? std::max(cc.lake_conc[c][lake], 0.0) : -1.0;
+        if (lake != 0) {
+          // Water a rising lake took brought its mass along.
+          const double before = wm[cell] + ws[cell] * dt;
+          cc.lake_ov_inflow_mass[c][lake] += before;
+          cc.ov_to_lakes[c] += before / 1000.0;
+          wm[cell] = 0.0;
+          wc[cell] = held[cell];
+          ws[cell] = 0.0;
+        }
+      }
+      v.held_conc = held;
+    }
     const double missing = ov_constit_flux(v);
     tr.event_ov_neg_mass[c] += missing / 1000.0;
     ct.neg_mass_total[c] += missing / 1000.0;
@@ -380,6 +406,12 @@ void overland_contam_mass_update(model_state& ms) {
           for (int cell = first; cell <= last; ++cell) {
             double m = wm[cell];
             double cw = wc[cell];
+            if (v.held_conc != nullptr && v.held_conc[cell] >= 0.0) {
+              // What the lake's cell gathered (net) is the lake's.
+              part.to_lakes += m;
+              mass[cell] = conc[cell] = 0.0;
+              continue;
+            }
             if (m < 0.0) m = cw = 0.0;
             dry_cell_handoff(depth[cell], m, cw, soil, soil ? soil_infil[cell] : unused, land[cell],
                              part.infil, part.to_land);
@@ -391,9 +423,17 @@ void overland_contam_mass_update(model_state& ms) {
         [](applied_terms& t, const applied_terms& p) {
           t.infil += p.infil;
           t.to_land += p.to_land;
+          t.to_lakes += p.to_lakes;
         });
     tr.ov_infil_dmt[c] += handed.infil;
     ct.ov_land_dmt[c] += handed.to_land;
+    if (cc.lakes >= 1) {
+      for (int cell = 1; cell <= n; ++cell) {
+        const int lake = contam_lake_of_cell(ms, cell);
+        if (lake != 0) cc.lake_ov_inflow_mass[c][lake] += wm[cell];
+      }
+      cc.ov_to_lakes[c] += handed.to_lakes / 1000.0;
+    }
 
     book_overland_step_terms(tr, ct, c, ms.channel.chan_explic == 0);
   }

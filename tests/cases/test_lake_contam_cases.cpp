@@ -1,0 +1,199 @@
+// Dissolved constituents in channel lakes end to end, run by the real torva executable on the
+// lake example watershed (a valley head link running into a lake that empties through a culvert
+// into the outlet link) with a contaminant table written by the tests: a closed lake's tracer
+// decays as exp(-k t); a storm whose rain carries a tracer fills the lake through its link, its
+// shores and its surface and drains it through the culvert, and the lake's, the channels' and the
+// whole system's books close; inputs the lakes cannot carry stop the run naming the card. Every
+// run is made on 1 and 8 threads, which must write the same bytes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/summary_reader.h"
+#include "support/test_support.h"
+
+using torva_test::number;
+using torva_test::read_file;
+using torva_test::summary_number;
+using torva_test::temp_dir;
+using torva_test::write_file;
+
+namespace lake_contam_cases_tests {
+
+const std::string example_dir = std::string(TORVA_SOURCE_DIR) + "/examples/lake";
+
+// The number after the first line at or after `section` that starts with `label`.
+double after(const std::string& text, const std::string& section, const std::string& label) {
+  const std::size_t at = text.find(section);
+  if (at == std::string::npos) return std::nan("");
+  return summary_number(text.substr(at), label);
+}
+
+// The lake example with one tracer: every cell of id 1, no dispersion, no exchange with the
+// land, `rain_conc` g/m3 in the rain. `replace` pairs edit the project; `extra` cards go at the
+// end.
+void write_lake(double rain_conc, const std::vector<std::pair<std::string, std::string>>& replace,
+                const std::string& extra) {
+  for (const char* name :
+       {"lake.chn", "lake.gst", "lake_mask.asc", "lake_elev.asc", "lake_conductivity.asc",
+        "lake_capillary.asc", "lake_porosity.asc", "lake_moisture.asc", "lake_hyd_locations.txt"})
+    write_file(name, read_file(example_dir + "/" + name));
+  std::string ids = torva_test::grid_header(10, 12, 30.0);
+  for (int r = 0; r < 10; ++r) {
+    for (int c = 0; c < 12; ++c) ids += "1 ";
+    ids += "\n";
+  }
+  write_file("lake_ids.idx", ids);
+  std::string row = "     1 all";
+  row.resize(86, ' ');
+  write_file("lake.cmt",
+             "TORVA_INDEX_MAP_TABLES\nINDEX_MAP lake_ids.idx \"Cells\"\n"
+             "CONTAMINANT_TRANSPORT Cells\nNUM_CONTAM 1\n\"tracer\" \"Cells\" \"tracer.out\"\n"
+             "PRECIP_CONC " +
+                 number(rain_conc) +
+                 "\nPARTITION 0\nNUM_IDS 1\n"
+                 "ID    DESCRIPTION                                  VALUES\n" +
+                 row + "0 0 0 0 0 0 0 0\n");
+  std::string project = read_file(example_dir + "/lake.prj");
+  for (const auto& [from, to] : replace) {
+    const std::size_t at = project.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    project.replace(at, from.size(), to);
+  }
+  write_file("lake.prj",
+             project + "MAPPING_TABLE lake.cmt\nOV_CON_TRANS\nCHAN_CON_TRANS\n" + extra);
+}
+
+std::string run_both() {
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+      "lake.prj", [] { return read_file("lake_summary.out") + read_file("lake_outlet.out"); });
+  EXPECT_EQ(runs.run[1].status, 0) << runs.run[1].out;
+  return read_file("lake_summary.out");
+}
+
+// A drizzle of 0.001 mm/h for 90 minutes on a dry plane, its water clean: the lake's 90 m3 (0.1
+// m over one 30 m cell) start at 1e6 g/m3 and decay at 4 per day, its culvert's invert above the
+// surface, so nothing flows out and no tracer comes in. What is left after 90 minutes is
+// M0 exp(-k t) within 0.1 % (each 10 s step takes k dt of the mass it starts with:
+// (1 - k dt)^540 lies within 6e-5 of exp(-k t), where the straight line 1 - k t would be 4 %
+// off), the decayed mass is booked, and the lake's and the whole system's books close.
+TEST(LakeContamCases, AClosedLakeDecaysAsExpOfMinusKt) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_lake(0.0,
+             {{"RAIN_INTENSITY     50.0", "RAIN_INTENSITY     0.001"},
+              {"RAIN_DURATION      60", "RAIN_DURATION      90"},
+              {"TOT_TIME           180", "TOT_TIME           90"},
+              {"MAP_TYPE           1\n", ""}},
+             "CHAN_DECAY_COEF 4\nINIT_CHAN_CONC 1e6\n");
+  std::string chn = read_file("lake.chn");
+  const std::size_t at = chn.find("UPINVERT 103.65");
+  ASSERT_NE(at, std::string::npos);
+  chn.replace(at, std::string("UPINVERT 103.65").size(), "UPINVERT 104.5");
+  write_file("lake.chn", chn);
+  const std::string s = run_both();
+  const double m0 = 90.0 * 1e6 / 1000.0;  // kg
+  EXPECT_NEAR(after(s, "Lake Contaminant", "Initial Mass in Lakes"), m0, 0.01) << s;
+  const double left = after(s, "Lake Contaminant", "Final Mass in Lakes");
+  const double k = 4.0 / 86400.0;
+  EXPECT_NEAR(left, m0 * std::exp(-k * 90.0 * 60.0), 1e-3 * left) << s;
+  EXPECT_NEAR(after(s, "Lake Contaminant", "Mass decay loss"), m0 - left, 0.02);
+  EXPECT_EQ(after(s, "Lake Contaminant", "Outlet mass flux"), 0.0);
+  EXPECT_EQ(after(s, "Lake Contaminant", "Mass loss to channels"), 0.0);
+  EXPECT_NEAR(after(s, "Lake Contaminant", "Lake mass balance error"), 0.0, 1e-6);
+  EXPECT_NEAR(after(s, "Global Transport", "Total initial mass"), m0, 0.01);
+  EXPECT_NEAR(after(s, "Global Transport", "Total final Mass"), left, 0.01);
+}
+
+// The example's storm (50 mm/h for an hour, run for two hours) carries 1e5 g/m3 of the tracer in
+// its rain; the lake starts at 1e4 g/m3. The tracer reaches the lake through the head link, over
+// its shores and on its surface, and leaves it through the culvert into the outlet link. The lake's
+// books close to 1e-9 of what came in (in = out + stored + decayed, with decay at 2 per day), so do
+// the channels' and the whole system's, and the lake both took from and gave to the links.
+TEST(LakeContamCases, AThroughFlowingLakeKeepsItsBooks) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_lake(1e5,
+             {{"TOT_TIME           180", "TOT_TIME           120"}, {"MAP_TYPE           1\n", ""}},
+             "CHAN_DECAY_COEF 2\nINIT_CHAN_CONC 1e4\n");
+  const std::string s = run_both();
+  const std::string lake = "Lake Contaminant";
+  const double init = after(s, lake, "Initial Mass in Lakes");
+  const double final_mass = after(s, lake, "Final Mass in Lakes");
+  const double from_chan = after(s, lake, "Mass gain from channels");
+  const double from_ov = after(s, lake, "Mass gain from overland");
+  const double rain = after(s, lake, "Precipitation mass gain");
+  const double nodes = after(s, lake, "Mass of nodes taken by lakes");
+  const double to_chan = after(s, lake, "Mass loss to channels");
+  const double out = after(s, lake, "Outlet mass flux");
+  const double decayed = after(s, lake, "Mass decay loss");
+  const double restored = after(s, lake, "Mass restored to emptied lakes");
+  EXPECT_NEAR(init, 90.0 * 1e4 / 1000.0, 0.01);
+  EXPECT_GT(from_chan, 0.0) << s;
+  EXPECT_GT(from_ov, 0.0) << s;
+  EXPECT_GT(rain, 0.0) << s;
+  EXPECT_GT(to_chan, 0.0) << s;
+  EXPECT_GT(decayed, 0.0) << s;
+  EXPECT_EQ(out, 0.0);
+  const double in = init + from_chan + from_ov + rain + nodes + restored;
+  EXPECT_NEAR(in, final_mass + to_chan + out + decayed, 1e-9 * in + 0.05) << s;
+  EXPECT_NEAR(after(s, lake, "Lake mass balance error"), 0.0, 1e-6) << s;
+  EXPECT_NEAR(after(s, "Channel Contaminant", "Dissolved mass balance error"), 0.0, 1e-6) << s;
+  EXPECT_NEAR(after(s, "Overland Constituent", "Contam mass balance error"), 0.0, 1e-6) << s;
+  // The whole system: every gram that fell or started is still somewhere, left or decayed.
+  const double g_in = after(s, "Global Transport", "Total initial mass") +
+                      after(s, "Global Transport", "Precipitation inputs") +
+                      after(s, "Global Transport", "Mass restored to emptied cells");
+  const double g_out = after(s, "Global Transport", "Total final Mass") +
+                       after(s, "Global Transport", "Total mass out of system") +
+                       after(s, "Global Transport", "Mass decay loss");
+  EXPECT_NEAR(g_in, g_out, 1e-9 * g_in + 0.05) << s;
+  EXPECT_NEAR(after(s, "Global Transport", "Contam mass balance error"), 0.0, 1e-6) << s;
+}
+
+// The lakes' constituents leave them only with their outlets' water: lakes that lose water to
+// pumps or through their beds stop the run at start-up naming the card.
+TEST(LakeContamCases, LakesThatLoseWaterOtherwiseStopTheRun) {
+  torva_test::process_state_guard guard;
+  struct bad_case {
+    const char* what;
+    const char* chn_from;
+    const char* chn_to;
+    const char* extra;
+    const char* message;
+  };
+  const bad_case cases[] = {
+      {"a lake pump", "", "", "LAKE_PUMP pumps.txt\n",
+       "Error: channel contaminant transport with lake pumps (the CHAN_CON_TRANS card with the "
+       "LAKE_PUMP card) is not supported by this version.\n"},
+      {"a leaking lake bed", "MINWSE 103.6", "MLAKE 50.0\nMINWSE 103.6", "",
+       "Error: channel contaminant transport with lake bed losses (the CHAN_CON_TRANS card with "
+       "MLAKE in the channel file lake.chn) is not supported by this version.\n"},
+  };
+  for (const bad_case& b : cases) {
+    SCOPED_TRACE(b.what);
+    temp_dir dir;
+    write_lake(0.0, {}, b.extra);
+    write_file("pumps.txt", "PUMP 1 TS steady\n");
+    write_file("pump.ts",
+               "TORVA_TS\nsteady\nABSOLUTE\n2005 3 14 0 0 0.002\n2005 3 16 0 0 0.002\nEND_TS\n");
+    if (b.chn_from[0] != '\0') {
+      std::string chn = read_file("lake.chn");
+      const std::size_t at = chn.find(b.chn_from);
+      ASSERT_NE(at, std::string::npos);
+      chn.replace(at, std::string(b.chn_from).size(), b.chn_to);
+      write_file("lake.chn", chn);
+    } else {
+      write_file("lake.prj", read_file("lake.prj") + "TIME_SERIES_FILE pump.ts\n");
+    }
+    const torva_test::command_result r = torva_test::run_with_threads("lake.prj", 1);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.out.find(b.message), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Running...."), std::string::npos) << r.out;
+  }
+}
+
+}  // namespace lake_contam_cases_tests
