@@ -172,11 +172,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.cards.soil_erosion >= 10;
      }},
-    // The channel lakes carry constituents with the channel constituents.
-    {"OV_CON_TRANS", "overland contaminant transport with overland lakes (OVERLAND_LAKE_MAP)",
-     [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 && ms.overland.overland_lake_map != 0;
-     }},
     {"OV_CON_TRANS", "overland contaminant transport with overland point sources",
      [](const model_state& ms) {
        return ms.transport.ov_con_trans != 0 && ms.overland.ov_point_source != 0;

@@ -128,6 +128,24 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
     b.ov_to_lakes = total_at(tr.chan_contam.ov_to_lakes, k);
     out += b.ov_to_lakes;
   }
+  const olake_contam_tables& oc = tr.olake_contam;
+  if (oc.lakes >= 1) {
+    for (int lake = 1; lake <= oc.lakes; ++lake)
+      b.olake_final += (oc.mass[k][lake] + oc.pending[k][lake]) / 1000.0;
+    b.olake_init = total_at(oc.init_total, k);
+    b.olake_from_ov = total_at(oc.from_ov_total, k);
+    for (int lake = 1; lake <= oc.lakes; ++lake) b.olake_from_ov += oc.pending[k][lake] / 1000.0;
+    b.olake_precip = total_at(oc.precip_total, k);
+    b.olake_spill = total_at(oc.spill_total, k);
+    b.olake_decay = total_at(oc.decay_total, k);
+    b.olake_restored = total_at(oc.restored, k);
+    b.olake_error =
+        percent_error(b.olake_init + b.olake_from_ov + b.olake_precip + b.olake_restored,
+                      b.olake_final + b.olake_spill + b.olake_decay, 1e-16);
+    // The plane's water gave the lakes their net gain over the shores and took back the spills.
+    out += b.olake_from_ov;
+    in += b.olake_spill;
+  }
   b.ov_error = percent_error(in, out, 1e-16);
 
   if (channels) {
@@ -188,7 +206,7 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
 
   b.global_init = total_at(tr.GLOBAL_MASS_INIT, k);
   b.global_final = b.ov_final + (soil ? b.soil_final : b.land_final) + b.chan_final +
-                   b.bound_final + b.chan_bound_final + b.lake_final;
+                   b.bound_final + b.chan_bound_final + b.lake_final + b.olake_final;
   b.global_point = total_at(tr.GLOBAL_POINT_SOURCE, k);
   b.global_precip = total_at(ct.global_precip_mass, k);
   b.global_out = total_at(tr.GLOBAL_MASS_OUT, k) + b.sed_out + b.chan_bound_out;
@@ -199,7 +217,8 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
   // What the stream beds took leaves the system; what they gave came into it.
   if (b.chan_gw < 0.0) b.global_out -= b.chan_gw;
   const double g_in = b.global_init + b.global_point + b.global_precip + b.ov_neg +
-                      b.chan_restored + b.lake_restored + (b.chan_gw > 0.0 ? b.chan_gw : 0.0);
+                      b.chan_restored + b.lake_restored + b.olake_restored +
+                      (b.chan_gw > 0.0 ? b.chan_gw : 0.0);
   const double g_out = b.global_out + b.global_final + (table_terms ? b.global_decay : 0.0);
   b.global_error = percent_error(g_in, g_out, 0.0);
   return b;
@@ -272,6 +291,10 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     fprintf(fp, "Mass left on land by drying   %14.2lf \n", b.ov_to_land);
     if (tr.chan_contam.lakes >= 1)
       fprintf(fp, "Mass loss to lakes            %14.2lf \n", b.ov_to_lakes);
+    if (tr.olake_contam.lakes >= 1) {
+      fprintf(fp, "Mass loss to overland lakes   %14.2lf \n", b.olake_from_ov);
+      fprintf(fp, "Mass spilled from lakes       %14.2lf \n", b.olake_spill);
+    }
     fprintf(fp, "Mass restored to emptied cells %13.2lf \n", b.ov_neg);
     fprintf(fp, "\n");
     if (tr.sed_contam.ready) {
@@ -282,6 +305,19 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     }
     fprintf(fp, "\n");
     fprintf(fp, "Contam mass balance error       %14.4lf percent \n", b.ov_error);
+    if (tr.olake_contam.lakes < 1) continue;
+    fprintf(fp, "\n");
+    fprintf(fp, "Overland Lake Constituent Summary for Constituent %5d \n", k);
+    fprintf(fp, "Amounts are total for simulations in (Kg) \n \n");
+    fprintf(fp, "Initial Mass in Overland Lakes %13.2lf \n", b.olake_init);
+    fprintf(fp, "Final Mass in Overland Lakes  %14.2lf \n \n", b.olake_final);
+    fprintf(fp, "Mass gain from overland       %14.2lf \n", b.olake_from_ov);
+    fprintf(fp, "Precipitation mass gain       %14.2lf \n", b.olake_precip);
+    fprintf(fp, "Mass spilled to overland      %14.2lf \n", b.olake_spill);
+    if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.olake_decay);
+    fprintf(fp, "Mass restored to emptied lakes %13.2lf \n", b.olake_restored);
+    fprintf(fp, "\n");
+    fprintf(fp, "Overland lake mass balance error %12.4lf percent \n", b.olake_error);
   }
 
   if (tr.chan_contam.ready) {

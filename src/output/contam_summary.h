@@ -46,6 +46,11 @@ struct constituent_books {
   double lake_init = 0.0, lake_final = 0.0, lake_from_chan = 0.0, lake_ov = 0.0;
   double lake_precip = 0.0, lake_nodes = 0.0, lake_to_chan = 0.0, lake_out = 0.0;
   double lake_decay = 0.0, lake_restored = 0.0, lake_error = 0.0;
+  // Overland lakes: what they held at the start and hold now, what the overland water brought
+  // them (net), the rain on them, what their spilled water carried back to the plane, what
+  // decayed, and what was added back to lakes left negative.
+  double olake_init = 0.0, olake_final = 0.0, olake_from_ov = 0.0, olake_precip = 0.0;
+  double olake_spill = 0.0, olake_decay = 0.0, olake_restored = 0.0, olake_error = 0.0;
 };
 
 // The books of constituent k (1..num_contaminants) from the run totals and the stores as they

@@ -273,7 +273,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       // The size classes as overland constituents, from the lowest value that asks for them.
       {"SOIL_EROSION 10\n", "SOIL_EROSION"},
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
-      {"OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       // A long-term run carries the constituents only over its single-layer soil.
@@ -449,6 +448,8 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       // Constituents bound to the eroded overland sediment.
       "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
       "SOIL_EROSION 2\nOV_CON_TRANS\nSOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
+      // Overland constituents in overland lakes.
+      "OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\nOV_CON_TRANS\n",
       // Overland constituents into the channel network, carried on by the channel constituents.
       "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\nCHAN_DECAY_COEF 1\n",
       // ... and out through the stream beds.

@@ -75,8 +75,6 @@ struct chan_contam_tables {
   raw_array1d<double> lake_source, lake_vol;
   raw_array1d<double> lake_vol_last;  // m3: each lake's volume at the last constituent routing
   raw_array1d<int> node_in_lake;      // per flat node: 1 while a rising lake holds the node's water
-  raw_array1d<double> ov_lake_held;   // per cell: the lake concentration a lake cell holds in the
-                                      // overland transport (g/m3), -1 off the lakes
   raw_array1d<double> ov_to_lakes;    // kg per constituent: the overland water's net hand-over to
                                       // the lakes over their shores
   // Run books of the lakes (kg), per constituent 1..num_contaminants.

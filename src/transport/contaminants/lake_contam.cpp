@@ -79,8 +79,9 @@ bool init_lake_contaminants(model_state& ms) {
       return false;
     }
   alloc_1d_int(cc.node_in_lake, nodes, "node_in_lake");
-  alloc_1d_double(cc.ov_lake_held, ms.cell_count, "ov_lake_held");
-  if (cc.node_in_lake.empty() || cc.ov_lake_held.empty()) {
+  raw_array1d<double>& held = tr.olake_contam.held;
+  if (held.empty()) alloc_1d_double(held, ms.cell_count, "ov_lake_held");
+  if (cc.node_in_lake.empty() || held.empty()) {
     stop_now();
     return false;
   }
