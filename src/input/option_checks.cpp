@@ -249,17 +249,11 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.contam_map_on != 0 && ms.transport.ov_con_trans == 0;
      }},
     // The nutrient species are overland constituents: the overland transport's limits hold for
-    // them; in a channel network the channel constituents carry them on, and their lake medium
-    // is not built yet.
+    // them; in a channel network and its lakes the channel constituents carry them on.
     {"NUTRIENTS", "the nutrient sub-model in a channel network without CHAN_CON_TRANS",
      [](const model_state& ms) {
        return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0 &&
               ms.cards.chan_con_trans_given == 0;
-     }},
-    {"NUTRIENTS", "the nutrient sub-model with lakes",
-     [](const model_state& ms) {
-       return ms.transport.nutrients != 0 &&
-              (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
      }},
     {"NUTRIENTS", "the nutrient sub-model with overland point sources",
      [](const model_state& ms) {

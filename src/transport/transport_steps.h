@@ -86,6 +86,15 @@ struct nsm_element_books {
   double chan_point = 0.0;
   int ground_on = 0;           // the stream beds exchange with the ground
   int points_on = 0;           // channel point sources bring or take constituents
+  // With channel or overland lakes: what they held at the start, the rain on them, what their
+  // outlets carried out of the network, what was added back to lakes left negative, and what
+  // they hold now (with what waits to be applied to them).
+  int lakes = 0;
+  double lake_init = 0.0;
+  double lake_rain = 0.0;
+  double lake_out = 0.0;
+  double lake_restored = 0.0;
+  double lake_final = 0.0;
   double error_percent = 0.0;  // (in - out - held) / in x 100; 0 when nothing came in
 };
 // The event books of the nutrient species and pools (kg): taken at each event's start, formed
