@@ -105,6 +105,11 @@ struct nsm_event_species_books {
   double ov_infil = 0.0, ov_out = 0.0, ov_qlat = 0.0, ov_neg = 0.0;
   double chan_init = 0.0, chan_final = 0.0, chan_in = 0.0, chan_out = 0.0, chan_restored = 0.0;
   double chan_ground = 0.0, chan_point = 0.0;  // net, negative out of the channels
+  // With lakes: what the overland water gave the lakes over their shores (net) and the overland
+  // lakes spilled back to it; what the channel lakes' outlets gave the channels and the channels
+  // gave the lakes (the links ending in one and the nodes a rising lake took).
+  int lakes = 0;
+  double ov_to_lakes = 0.0, ov_from_lakes = 0.0, chan_from_lakes = 0.0, chan_to_lakes = 0.0;
 };
 nsm_event_species_books nsm_event_species(const model_state& ms, int species);  // 1..9
 struct nsm_event_pool_books {

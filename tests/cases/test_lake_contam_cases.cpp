@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,6 +67,19 @@ void write_lake(double rain_conc, const std::vector<std::pair<std::string, std::
   }
   write_file("lake.prj",
              project + "MAPPING_TABLE lake.cmt\nOV_CON_TRANS\nCHAN_CON_TRANS\n" + extra);
+}
+
+// The value of the aligned line (label, dot leader, value) starting with `label` inside the
+// summary section that starts with `section` (up to the next section); NaN when there is none.
+double dotted(const std::string& text, const std::string& section, const std::string& label) {
+  const std::size_t from = text.find(section);
+  if (from == std::string::npos) return std::nan("");
+  const std::size_t end = text.find("Transport Summary for", from + section.size());
+  const std::size_t at = text.find("\n" + label + " ", from);
+  if (at == std::string::npos || at > end) return std::nan("");
+  std::size_t v = at + 1 + label.size();
+  while (v < text.size() && (text[v] == ' ' || text[v] == '.')) ++v;
+  return std::strtod(text.c_str() + v, nullptr);
 }
 
 std::string run_both() {
@@ -378,6 +392,16 @@ TEST(LakeContamCases, NitrogenAndPhosphorusAreConservedThroughALake) {
   EXPECT_GT(after(s, no3, "Mass gain from lakes"), 0.0) << s;
   EXPECT_GT(after(s, no3, "Mass loss to lakes"), 0.0) << s;
   EXPECT_LT(std::fabs(after(s, no3, "Dissolved mass balance error")), 1e-4) << s;
+  // The event summary's books of the species hold the exchanges with the lake too.
+  const std::string ov_event =
+      "Overland Contaminant Transport Summary for Nitrate (NO3-) \n"
+      "Amounts are total mass for event";
+  const std::string ch_event =
+      "Channel Contaminant Transport Summary for Nitrate (NO3-) \n"
+      "Amounts are total for event";
+  EXPECT_GT(dotted(s, ch_event, "Mass gain from lakes"), 0.0) << s;
+  EXPECT_LT(std::fabs(dotted(s, ov_event, "Dissolved mass balance error")), 1e-3) << s;
+  EXPECT_LT(std::fabs(dotted(s, ch_event, "Contam mass balance error")), 1e-3) << s;
 }
 
 }  // namespace lake_contam_cases_tests
