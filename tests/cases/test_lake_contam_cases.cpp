@@ -289,7 +289,7 @@ TEST(LakeContamCases, AClosedOverlandLakeDecaysAsExpOfMinusKt) {
   EXPECT_NEAR(after(s, "Global Transport", "Total final Mass"), left, 0.01);
 }
 
-// A storm of 100 mm/h for half an hour (2 s steps) carries 1e5 g/m3 of the tracer; the lake starts
+// A storm of 150 mm/h for 20 minutes (2 s steps) carries 1e5 g/m3 of the tracer; the lake starts
 // at 1e4 g/m3 decaying at 2 per day. The rain on the pit and the slope above it fills the lake to
 // its rim, and the water beyond spills down the plane with the lake's concentration. The lake's
 // books close to 1e-9 of what came in (in = spilled + stored + decayed), so do the plane's and the
@@ -297,7 +297,7 @@ TEST(LakeContamCases, AClosedOverlandLakeDecaysAsExpOfMinusKt) {
 TEST(LakeContamCases, AnOverlandLakeThatSpillsKeepsItsBooks) {
   torva_test::process_state_guard guard;
   temp_dir dir;
-  write_pit(100.0, 1e5, 1e4, 2.0, 30, 2.0);
+  write_pit(150.0, 1e5, 1e4, 2.0, 20, 2.0);
   const std::string s = run_pit();
   const std::string lake = "Overland Lake Constituent";
   const double init = after(s, lake, "Initial Mass in Overland Lakes");
@@ -338,7 +338,7 @@ TEST(LakeContamCases, NitrogenAndPhosphorusAreConservedThroughALake) {
   torva_test::process_state_guard guard;
   temp_dir dir;
   write_lake(0.0,
-             {{"TOT_TIME           180", "TOT_TIME           30"},
+             {{"TOT_TIME           180", "TOT_TIME           20"},
               {"TIMESTEP           10.0", "TIMESTEP           20.0"},
               {"MAP_TYPE           1\n", ""}},
              "");
