@@ -84,8 +84,8 @@ struct nsm_element_books {
   // ground through the stream beds (stream loss) and the loads of the channel point sources.
   double chan_ground = 0.0;
   double chan_point = 0.0;
-  int ground_on = 0;           // the stream beds exchange with the ground
-  int points_on = 0;           // channel point sources bring or take constituents
+  int ground_on = 0;  // the stream beds exchange with the ground
+  int points_on = 0;  // channel point sources bring or take constituents
   // With channel or overland lakes: what they held at the start, the rain on them, what their
   // outlets carried out of the network, what was added back to lakes left negative, and what
   // they hold now (with what waits to be applied to them).
