@@ -396,9 +396,16 @@ void book_location_volumes(model_state& ms, double h) {
 
 // Adds the water that passed each routed node's downstream face during an accepted sub-step of
 // `h` seconds to the node's face volume, which the channel constituents' routing moves its
-// mass with and then clears.
+// mass with and then clears. A structure link books the flow through it at its nodes too: the
+// water a channel lake gives through its outlet.
 void book_face_volumes(channel_state& ch, double h) {
   for (int link = 1; link <= ch.chan_link_count; ++link) {
+    const int type = ch.ltype[link];
+    if (link_is_structure(type) && !link_is_lake(type) && !link_is_captured(type)) {
+      for (int j = 1; j <= ch.qp_vol.node_count(link) && j <= ch.qp.node_count(link); ++j)
+        ch.qp_vol(link, j) += h * ch.qp(link, j);
+      continue;
+    }
     if (!routed(ch, link) || ch.qp_vol.node_count(link) < ch.nx[link]) continue;
     double* v = ch.qp_vol.link_nodes(link);
     const double* q = ch.qp.link_nodes(link);

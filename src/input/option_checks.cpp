@@ -181,11 +181,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.cards.soil_erosion >= 10;
      }},
-    {"OV_CON_TRANS", "overland contaminant transport with lakes",
-     [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 &&
-              (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
-     }},
     // Water rising from the aquifer carries the constituents up through the mixing layer of the
     // single-layer Green and Ampt soil, whose exfiltrated depth the constituents follow.
     {"OV_CON_TRANS",
@@ -251,17 +246,11 @@ constexpr unsupported_input unsupported_inputs[] = {
               (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
      }},
     // The nutrient species are overland constituents: the overland transport's limits hold for
-    // them; in a channel network the channel constituents carry them on, and their lake medium
-    // is not built yet.
+    // them; in a channel network and its lakes the channel constituents carry them on.
     {"NUTRIENTS", "the nutrient sub-model in a channel network without CHAN_CON_TRANS",
      [](const model_state& ms) {
        return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0 &&
               ms.cards.chan_con_trans_given == 0;
-     }},
-    {"NUTRIENTS", "the nutrient sub-model with lakes",
-     [](const model_state& ms) {
-       return ms.transport.nutrients != 0 &&
-              (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
      }},
     {"NUTRIENTS",
      "the nutrient sub-model with a water table or groundwater under a soil other than "

@@ -122,9 +122,32 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
   const bool channels = tr.chan_contam.ready != 0;
   // Without channel constituents what the water handed the stream leaves the books there.
   const bool untracked_channels = !channels && ms.channel.chan_explic != 0;
+  const bool lakes = channels && tr.chan_contam.lakes >= 1;
   if (channels || untracked_channels) {
     b.ov_to_stream = total_at(tr.OV_QLAT_MASS, k);
     out += b.ov_to_stream;
+  }
+  if (lakes) {
+    b.ov_to_lakes = total_at(tr.chan_contam.ov_to_lakes, k);
+    out += b.ov_to_lakes;
+  }
+  const olake_contam_tables& oc = tr.olake_contam;
+  if (oc.lakes >= 1) {
+    for (int lake = 1; lake <= oc.lakes; ++lake)
+      b.olake_final += (oc.mass[k][lake] + oc.pending[k][lake]) / 1000.0;
+    b.olake_init = total_at(oc.init_total, k);
+    b.olake_from_ov = total_at(oc.from_ov_total, k);
+    for (int lake = 1; lake <= oc.lakes; ++lake) b.olake_from_ov += oc.pending[k][lake] / 1000.0;
+    b.olake_precip = total_at(oc.precip_total, k);
+    b.olake_spill = total_at(oc.spill_total, k);
+    b.olake_decay = total_at(oc.decay_total, k);
+    b.olake_restored = total_at(oc.restored, k);
+    b.olake_error =
+        percent_error(b.olake_init + b.olake_from_ov + b.olake_precip + b.olake_restored,
+                      b.olake_final + b.olake_spill + b.olake_decay, 1e-16);
+    // The plane's water gave the lakes their net gain over the shores and took back the spills.
+    out += b.olake_from_ov;
+    in += b.olake_spill;
   }
   b.ov_error = percent_error(in, out, 1e-16);
 
@@ -151,14 +174,42 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
     const double point_out = b.chan_point < 0.0 ? -b.chan_point : 0.0;
     const double released_in = b.chan_released > 0.0 ? b.chan_released : 0.0;
     const double released_out = b.chan_released < 0.0 ? -b.chan_released : 0.0;
+    double lake_in = 0.0, lake_out = 0.0;
+    if (lakes) {
+      for (int lake = 1; lake <= cc.lakes; ++lake) b.lake_final += tr.lake_mass[k][lake] / 1000.0;
+      b.lake_init = total_at(cc.lake_init_total, k);
+      b.lake_from_chan = total_at(cc.lake_from_chan, k);
+      b.lake_ov = total_at(cc.lake_ov_total, k);
+      b.lake_precip = total_at(cc.lake_precip_total, k);
+      b.lake_nodes = total_at(cc.lake_nodes_total, k);
+      b.lake_to_chan = total_at(cc.lake_to_chan, k);
+      b.lake_out = total_at(cc.lake_out_total, k);
+      b.lake_decay = total_at(cc.lake_decay_total, k);
+      b.lake_restored = total_at(cc.lake_restored, k);
+      // The overland water's hand-over waiting to be applied is the lakes' already.
+      for (int lake = 1; lake <= cc.lakes; ++lake) {
+        const double waiting = cc.lake_ov_inflow_mass[k][lake] / 1000.0;
+        b.lake_final += waiting;
+        b.lake_ov += waiting;
+      }
+      b.lake_error =
+          percent_error(b.lake_init + b.lake_from_chan + b.lake_ov + b.lake_precip + b.lake_nodes +
+                            b.lake_restored,
+                        b.lake_final + b.lake_to_chan + b.lake_out + b.lake_decay, 1e-16);
+      // The channels gain what the lakes' outlets give them and lose what the links ending in
+      // a lake bring it and the nodes a rising lake took.
+      lake_in = b.lake_to_chan;
+      lake_out = b.lake_from_chan + b.lake_nodes;
+    }
     b.chan_error = percent_error(
-        b.chan_init + b.chan_in + b.chan_restored + gw_in + point_in + released_in,
-        b.chan_final + b.chan_out + b.chan_decay + gw_out + point_out + released_out, 1e-16);
+        b.chan_init + b.chan_in + b.chan_restored + gw_in + point_in + released_in + lake_in,
+        b.chan_final + b.chan_out + b.chan_decay + gw_out + point_out + released_out + lake_out,
+        1e-16);
   }
 
   b.global_init = total_at(tr.GLOBAL_MASS_INIT, k);
   b.global_final = b.ov_final + (soil ? b.soil_final : b.land_final) + b.chan_final +
-                   b.bound_final + b.chan_bound_final;
+                   b.bound_final + b.chan_bound_final + b.lake_final + b.olake_final;
   b.global_point = total_at(tr.GLOBAL_POINT_SOURCE, k);
   b.global_precip = total_at(ct.global_precip_mass, k);
   b.global_out = total_at(tr.GLOBAL_MASS_OUT, k) + b.sed_out + b.chan_bound_out;
@@ -172,7 +223,8 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
   // straight onto the surface.
   const double from_aquifer = soil ? b.soil_seep_up : b.ov_exfil;
   const double g_in = b.global_init + b.global_point + b.global_precip + b.ov_neg +
-                      b.chan_restored + (b.chan_gw > 0.0 ? b.chan_gw : 0.0) + from_aquifer;
+                      b.chan_restored + b.lake_restored + b.olake_restored +
+                      (b.chan_gw > 0.0 ? b.chan_gw : 0.0) + from_aquifer;
   const double g_out = b.global_out + b.global_final + (table_terms ? b.global_decay : 0.0);
   b.global_error = percent_error(g_in, g_out, 0.0);
   return b;
@@ -246,6 +298,12 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     fprintf(fp, "Outlet mass flux              %14.2lf \n", b.ov_out);
     if (table) fprintf(fp, "Mass decay loss on overland   %14.2lf \n", b.ov_decay);
     fprintf(fp, "Mass left on land by drying   %14.2lf \n", b.ov_to_land);
+    if (tr.chan_contam.lakes >= 1)
+      fprintf(fp, "Mass loss to lakes            %14.2lf \n", b.ov_to_lakes);
+    if (tr.olake_contam.lakes >= 1) {
+      fprintf(fp, "Mass loss to overland lakes   %14.2lf \n", b.olake_from_ov);
+      fprintf(fp, "Mass spilled from lakes       %14.2lf \n", b.olake_spill);
+    }
     fprintf(fp, "Mass restored to emptied cells %13.2lf \n", b.ov_neg);
     fprintf(fp, "\n");
     if (tr.sed_contam.ready) {
@@ -256,6 +314,19 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     }
     fprintf(fp, "\n");
     fprintf(fp, "Contam mass balance error       %14.4lf percent \n", b.ov_error);
+    if (tr.olake_contam.lakes < 1) continue;
+    fprintf(fp, "\n");
+    fprintf(fp, "Overland Lake Constituent Summary for Constituent %5d \n", k);
+    fprintf(fp, "Amounts are total for simulations in (Kg) \n \n");
+    fprintf(fp, "Initial Mass in Overland Lakes %13.2lf \n", b.olake_init);
+    fprintf(fp, "Final Mass in Overland Lakes  %14.2lf \n \n", b.olake_final);
+    fprintf(fp, "Mass gain from overland       %14.2lf \n", b.olake_from_ov);
+    fprintf(fp, "Precipitation mass gain       %14.2lf \n", b.olake_precip);
+    fprintf(fp, "Mass spilled to overland      %14.2lf \n", b.olake_spill);
+    if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.olake_decay);
+    fprintf(fp, "Mass restored to emptied lakes %13.2lf \n", b.olake_restored);
+    fprintf(fp, "\n");
+    fprintf(fp, "Overland lake mass balance error %12.4lf percent \n", b.olake_error);
   }
 
   if (tr.chan_contam.ready) {
@@ -293,6 +364,22 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
                 percent_error(in, left, 1e-16));
         fprintf(fp, "\n");
       }
+      if (tr.chan_contam.lakes < 1) continue;
+      fprintf(fp, "Lake Contaminant Transport Summary for Contaminant %5d \n", k);
+      fprintf(fp, "Amounts are total for simulations in (Kg) \n \n");
+      fprintf(fp, "Initial Mass in Lakes         %14.2lf \n", b.lake_init);
+      fprintf(fp, "Final Mass in Lakes           %14.2lf \n \n", b.lake_final);
+      fprintf(fp, "Mass gain from channels       %14.2lf \n", b.lake_from_chan);
+      fprintf(fp, "Mass gain from overland       %14.2lf \n", b.lake_ov);
+      fprintf(fp, "Precipitation mass gain       %14.2lf \n", b.lake_precip);
+      fprintf(fp, "Mass of nodes taken by lakes  %14.2lf \n \n", b.lake_nodes);
+      fprintf(fp, "Mass loss to channels         %14.2lf \n", b.lake_to_chan);
+      fprintf(fp, "Outlet mass flux              %14.2lf \n", b.lake_out);
+      if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.lake_decay);
+      fprintf(fp, "Mass restored to emptied lakes %13.2lf \n", b.lake_restored);
+      fprintf(fp, "\n");
+      fprintf(fp, "Lake mass balance error       %14.4lf percent \n", b.lake_error);
+      fprintf(fp, "\n");
     }
   }
 

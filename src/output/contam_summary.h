@@ -40,6 +40,20 @@ struct constituent_books {
   // Exfiltration: what the aquifer's water brought into the soil column (seepage up), what it
   // carried from the column into the overland water, and what the overland water gained by it.
   double soil_seep_up = 0.0, soil_exfil = 0.0, ov_exfil = 0.0;
+  // Channel lakes: what the lakes held at the start and hold now, what the links ending in them
+  // brought, the overland water over their shores, the rain on them and the channel nodes a
+  // rising lake took (net of those it gave back) brought; what their outlets gave to the links
+  // below and carried out of the network, what decayed, and what was added back to lakes the
+  // routing left negative.
+  double ov_to_lakes = 0.0;
+  double lake_init = 0.0, lake_final = 0.0, lake_from_chan = 0.0, lake_ov = 0.0;
+  double lake_precip = 0.0, lake_nodes = 0.0, lake_to_chan = 0.0, lake_out = 0.0;
+  double lake_decay = 0.0, lake_restored = 0.0, lake_error = 0.0;
+  // Overland lakes: what they held at the start and hold now, what the overland water brought
+  // them (net), the rain on them, what their spilled water carried back to the plane, what
+  // decayed, and what was added back to lakes left negative.
+  double olake_init = 0.0, olake_final = 0.0, olake_from_ov = 0.0, olake_precip = 0.0;
+  double olake_spill = 0.0, olake_decay = 0.0, olake_restored = 0.0, olake_error = 0.0;
 };
 
 // The books of constituent k (1..num_contaminants) from the run totals and the stores as they

@@ -58,8 +58,8 @@ void write_nsm_event_summary(FILE* fp, const model_state& ms) {
   const bool water_table = ms.subsurface.water_table_on != 0 || ms.subsurface.gw_simulation != 0;
   for (int k = 1; k <= nsm_species_count; ++k) {
     const nsm_event_species_books b = nsm_event_species(ms, k);
-    double in = b.ov_init + b.ov_point + b.ov_precip + b.ov_exfil;
-    double out = b.ov_final + b.ov_infil + (channels ? b.ov_qlat : b.ov_out);
+    double in = b.ov_init + b.ov_point + b.ov_precip + b.ov_exfil + b.ov_from_lakes;
+    double out = b.ov_final + b.ov_infil + (channels ? b.ov_qlat : b.ov_out) + b.ov_to_lakes;
     if (soil) in += b.ov_uptake;
     fprintf(fp, "\n \n");
     fprintf(fp, "Overland Contaminant Transport Summary for %s \n",
@@ -79,6 +79,10 @@ void write_nsm_event_summary(FILE* fp, const model_state& ms) {
       value(fp, "Lateral flow to streams", b.ov_qlat);
     else
       value(fp, "Outlet flux", b.ov_out);
+    if (b.lakes) {
+      value(fp, "Loss to lakes", b.ov_to_lakes);
+      value(fp, "Spilled from lakes", b.ov_from_lakes);
+    }
     value4(fp, "Loss to NSM kinetics", 0.0);
     value(fp, "Negative mass", b.ov_neg);
     fprintf(fp, "\n");
@@ -89,10 +93,10 @@ void write_nsm_event_summary(FILE* fp, const model_state& ms) {
   if (!channels) return;
   for (int k = 1; k <= nsm_species_count; ++k) {
     const nsm_event_species_books b = nsm_event_species(ms, k);
-    const double in =
-        b.chan_init + b.chan_in + std::max(b.chan_ground, 0.0) + std::max(b.chan_point, 0.0);
-    const double out =
-        b.chan_final + b.chan_out + std::max(-b.chan_ground, 0.0) + std::max(-b.chan_point, 0.0);
+    const double in = b.chan_init + b.chan_in + std::max(b.chan_ground, 0.0) +
+                      std::max(b.chan_point, 0.0) + b.chan_from_lakes;
+    const double out = b.chan_final + b.chan_out + std::max(-b.chan_ground, 0.0) +
+                       std::max(-b.chan_point, 0.0) + b.chan_to_lakes;
     fprintf(fp, "\n \n");
     fprintf(fp, "Channel Contaminant Transport Summary for %s \n",
             nsm_constituent_name(k - 1, false));
@@ -105,6 +109,10 @@ void write_nsm_event_summary(FILE* fp, const model_state& ms) {
     if (ms.channel.stream_loss) value(fp, "Groundwater mass gain/loss", b.chan_ground);
     value4(fp, "Mass gained in NSM kinetics", 0.0, 1);
     value(fp, "Outlet mass flux", b.chan_out);
+    if (b.lakes) {
+      value(fp, "Mass gain from lakes", b.chan_from_lakes);
+      value(fp, "Mass loss to lakes", b.chan_to_lakes);
+    }
     value4(fp, "Mass lost in NSM kinetics", 0.0);
     fprintf(fp, "\n");
     value4(fp, "Contam mass balance error", error_percent(in, out, 0.0));

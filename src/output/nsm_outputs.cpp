@@ -121,6 +121,7 @@ void write_nsm_outlet_series(model_state& ms) {
       const int last = ch.chan_link_count;
       conc = tr.chan_con_conc[c][last * tr.con_node_stride + ch.nx[last]];
       if (c <= cc.out_total.count()) mass += cc.out_total[c];
+      if (c <= cc.lake_out_total.count()) mass += cc.lake_out_total[c];
     }
     if (nsm->hyd_conc_file[k].fp != nullptr)
       fprintf(nsm->hyd_conc_file[k].fp, "%16.8lf %11.4lf\n", time, conc);

@@ -46,6 +46,17 @@ void element_block(FILE* fp, const char* element, const nsm_element_books& b) {
       fprintf(fp, "%-31s %22.12lf \n", "Channel point source mass gain", b.chan_point);
     if (b.ground_on) fprintf(fp, "%-31s %22.12lf \n", "Stream bed mass gain/loss", b.chan_ground);
   }
+  if (b.lakes) {
+    const struct {
+      const char* label;
+      double value;
+    } lake_lines[] = {{"Initial mass in lakes", b.lake_init},
+                      {"Precipitation mass on lakes", b.lake_rain},
+                      {"Lake outlet mass flux", b.lake_out},
+                      {"Mass restored to emptied lakes", b.lake_restored},
+                      {"Final mass in lakes", b.lake_final}};
+    for (const auto& l : lake_lines) fprintf(fp, "%-31s %22.12lf \n", l.label, l.value);
+  }
   fprintf(fp, "Nutrient %s balance error %16.10lf percent \n", element, b.error_percent);
 }
 
@@ -75,8 +86,14 @@ void channel_block(FILE* fp, const model_state& ms, int c, const char* name) {
   const double restored = cc.restored[c];
   const double ground = has(cc.gw_total, c) ? cc.gw_total[c] : 0.0;
   const double point = has(cc.point_total, c) ? cc.point_total[c] : 0.0;
-  const double in = init + gained + restored + std::max(ground, 0.0) + std::max(point, 0.0);
-  const double left = final_mass + out + std::max(-ground, 0.0) + std::max(-point, 0.0);
+  // The channel lakes' outlets give the links below them mass; the links ending in a lake and
+  // the nodes a rising lake took give the lakes theirs.
+  const bool lakes = cc.lakes >= 1;
+  const double from_lakes = lakes ? cc.lake_to_chan[c] : 0.0;
+  const double to_lakes = lakes ? cc.lake_from_chan[c] + cc.lake_nodes_total[c] : 0.0;
+  const double in =
+      init + gained + restored + std::max(ground, 0.0) + std::max(point, 0.0) + from_lakes;
+  const double left = final_mass + out + std::max(-ground, 0.0) + std::max(-point, 0.0) + to_lakes;
   const double error = in > 1e-16 ? (in - left) / in * 100.0 : 0.0;
   fprintf(fp, "\n");
   fprintf(fp, "Channel Constituent Transport Summary for %s \n", name);
@@ -88,6 +105,10 @@ void channel_block(FILE* fp, const model_state& ms, int c, const char* name) {
   if (ch.stream_loss) fprintf(fp, "Groundwater mass gain/loss    %14.2lf \n", ground);
   fprintf(fp, "Outlet mass flux              %14.2lf \n", out);
   fprintf(fp, "Mass restored to emptied nodes %13.2lf \n", restored);
+  if (lakes) {
+    fprintf(fp, "Mass gain from lakes          %14.2lf \n", from_lakes);
+    fprintf(fp, "Mass loss to lakes            %14.2lf \n", to_lakes);
+  }
   fprintf(fp, "\n");
   fprintf(fp, "Dissolved mass balance error       %14.4lf percent \n", error);
 }
@@ -118,8 +139,19 @@ void write_nsm_run_summary(FILE* fp, const model_state& ms) {
     const double exfil = total_at(tr.OV_EXFIL_MASS, c);
     const bool channels = tr.chan_contam.ready != 0;
     const double to_stream = channels ? total_at(tr.OV_QLAT_MASS, c) : 0.0;
-    const double in = init + rain + uptake + restored + exfil;
-    const double out = final_mass + infil + outlet + land + to_stream;
+    // What the overland water gave the lakes over their shores (net), and the overland lakes'
+    // spills back.
+    const chan_contam_tables& cc = tr.chan_contam;
+    const olake_contam_tables& oc = tr.olake_contam;
+    double to_lakes = cc.lakes >= 1 ? cc.ov_to_lakes[c] : 0.0;
+    double spilled = 0.0;
+    if (oc.lakes >= 1) {
+      to_lakes += oc.from_ov_total[c];
+      for (int lake = 1; lake <= oc.lakes; ++lake) to_lakes += oc.pending[c][lake] / 1000.0;
+      spilled = oc.spill_total[c];
+    }
+    const double in = init + rain + uptake + restored + exfil + spilled;
+    const double out = final_mass + infil + outlet + land + to_stream + to_lakes;
     const double error = in > 1e-16 ? (in - out) / in * 100.0 : 0.0;
     fprintf(fp, "\n\n");
     fprintf(fp, "Overland Constituent Transport Summary for %s \n", name_of(tr, c));
@@ -135,6 +167,10 @@ void write_nsm_run_summary(FILE* fp, const model_state& ms) {
     fprintf(fp, "Mass loss to infiltration     %14.2lf \n", infil);
     fprintf(fp, "Outlet mass flux              %14.2lf \n", outlet);
     if (channels) fprintf(fp, "Mass loss to stream           %14.2lf \n", to_stream);
+    if (cc.lakes >= 1 || oc.lakes >= 1) {
+      fprintf(fp, "Mass loss to lakes            %14.2lf \n", to_lakes);
+      fprintf(fp, "Mass spilled from lakes       %14.2lf \n", spilled);
+    }
     fprintf(fp, "Mass gained from NSM kinetics   %14.4lf \n", 0.0);
     fprintf(fp, "Mass lost to NSM kinetics       %14.4lf \n", 0.0);
     if (!soil) fprintf(fp, "Mass left on land by drying   %14.2lf \n", land);

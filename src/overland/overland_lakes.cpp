@@ -176,9 +176,9 @@ bool fill_levels(const olake_grid_view& g, olake_work_storage& w) {
 // rim (nor falls to it when it stood higher from the start): the water beyond is put as
 // overland depth on the lowest shore cell outside the pit, over which it runs on down the
 // slope. `taken` gets the water of the cells flooded and `spilled` the water put over the rim
-// (m3). False on a failure already reported.
+// (m3), `spilled_to` the cell it went to when some did. False on a failure already reported.
 bool rise_lake(const olake_grid_view& g, lake_record& lake, int id, double dv,
-               olake_work_storage& w, double& taken, double& spilled) {
+               olake_work_storage& w, double& taken, double& spilled, int& spilled_to) {
   const double area = g.dx * g.dx;
   const double* fill = w.fill.data();
   shore_heap shore{w, g.cell_count};
@@ -240,6 +240,7 @@ bool rise_lake(const olake_grid_view& g, lake_record& lake, int id, double dv,
       spilled = rest - room;
       rest = room;
       g.h[spill_cell] += spilled / area;
+      spilled_to = spill_cell;
     }
   }
   shore.unmark();
@@ -403,9 +404,10 @@ bool olake_extent(const olake_grid_view& g, int lake_count, lake_record* lakes, 
     double taken = 0.0;
     double spilled = 0.0;
     if (dv > 0.0) {
-      if (!rise_lake(g, lake, id, dv, w, taken, spilled)) return false;
+      if (!rise_lake(g, lake, id, dv, w, taken, spilled, lake.spill_cell)) return false;
       volume_in += dv + taken;
       books.olake_volume_out += spilled;
+      lake.spilled += spilled;
     } else {
       if (!fall_lake(g, id, lake, dv, w)) return false;
       books.olake_volume_out += -dv;

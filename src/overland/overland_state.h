@@ -61,6 +61,9 @@ struct lake_record {
   double rain_volume;   // m3: volume change collected in the current step
   double held_volume;   // m3: a change too small to move the surface, kept for the next step
   int num_cells;        // cells of the lake
+  double spilled;       // m3: water spilled over the rim since the overland constituents last
+                        // took it (they carry the lake's concentration with it)
+  int spill_cell;       // the cell the last spill went to
 };
 
 // Properties of one wetland (a plain record, zeroed by its array), by compact wetland number.

@@ -14,6 +14,7 @@
 #include "framework/core/raw_arrays.h"
 #include "transport/contaminants/chan_contam_state.h"
 #include "transport/contaminants/contam_state.h"
+#include "transport/contaminants/olake_contam_state.h"
 #include "transport/contaminants/sed_contam_state.h"
 #include "transport/nutrients/nsm_model_state.h"
 #include "transport/transport_records_state.h"
@@ -117,6 +118,7 @@ struct transport_state {
   soil_layer_work layer_work;               // work record of the soil-column transport
   contam_tables contam;                     // dissolved constituents: tables and schedules
   chan_contam_tables chan_contam;           // dissolved constituents in the channel network
+  olake_contam_tables olake_contam;         // dissolved constituents in the overland lakes
   sed_contam_tables sed_contam;             // constituents bound to the overland sediment
   int nutrients = 0;                        // nutrient sub-model on
 

@@ -89,8 +89,17 @@ struct nsm_element_books {
   // ground through the stream beds (stream loss) and the loads of the channel point sources.
   double chan_ground = 0.0;
   double chan_point = 0.0;
-  int ground_on = 0;           // the stream beds exchange with the ground
-  int points_on = 0;           // channel point sources bring or take constituents
+  int ground_on = 0;  // the stream beds exchange with the ground
+  int points_on = 0;  // channel point sources bring or take constituents
+  // With channel or overland lakes: what they held at the start, the rain on them, what their
+  // outlets carried out of the network, what was added back to lakes left negative, and what
+  // they hold now (with what waits to be applied to them).
+  int lakes = 0;
+  double lake_init = 0.0;
+  double lake_rain = 0.0;
+  double lake_out = 0.0;
+  double lake_restored = 0.0;
+  double lake_final = 0.0;
   double error_percent = 0.0;  // (in - out - held) / in x 100; 0 when nothing came in
 };
 // The event books of the nutrient species and pools (kg): taken at each event's start, formed
@@ -101,6 +110,11 @@ struct nsm_event_species_books {
   double ov_infil = 0.0, ov_out = 0.0, ov_qlat = 0.0, ov_neg = 0.0, ov_exfil = 0.0;
   double chan_init = 0.0, chan_final = 0.0, chan_in = 0.0, chan_out = 0.0, chan_restored = 0.0;
   double chan_ground = 0.0, chan_point = 0.0;  // net, negative out of the channels
+  // With lakes: what the overland water gave the lakes over their shores (net) and the overland
+  // lakes spilled back to it; what the channel lakes' outlets gave the channels and the channels
+  // gave the lakes (the links ending in one and the nodes a rising lake took).
+  int lakes = 0;
+  double ov_to_lakes = 0.0, ov_from_lakes = 0.0, chan_from_lakes = 0.0, chan_to_lakes = 0.0;
 };
 nsm_event_species_books nsm_event_species(const model_state& ms, int species);  // 1..9
 struct nsm_event_pool_books {

@@ -273,7 +273,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       // The size classes as overland constituents, from the lowest value that asks for them.
       {"SOIL_EROSION 10\n", "SOIL_EROSION"},
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
-      {"OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       {"WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       // Over a fixed table the redistribution soil passes water both ways of its own.
       {long_term_cards + "WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
@@ -295,7 +294,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
        "SOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
        "SEDIMENT_CONTAM"},
       {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "NUTRIENTS"},
-      {"NUTRIENTS\nOVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n", "NUTRIENTS"},
       {"NUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
       {long_term_cards + "WATER_TABLE wt.asc\nNUTRIENTS\n", "NUTRIENTS"},
       // A long-term run carries the nutrients only over its single-layer soil too.
@@ -497,6 +495,9 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       // Constituents bound to the eroded overland sediment.
       "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
       "SOIL_EROSION 2\nOV_CON_TRANS\nSOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
+      // Overland constituents and the nutrient species in overland lakes.
+      "OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\nOV_CON_TRANS\n",
+      "NUTRIENTS\nOVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n",
       // Overland constituents into the channel network, carried on by the channel constituents.
       "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\nCHAN_DECAY_COEF 1\n",
       // ... and out through the stream beds.

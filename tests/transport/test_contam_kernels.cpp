@@ -137,6 +137,35 @@ TEST(ContamKernels, AdvectionTakesTheMeanOfThePredictedAndCorrectedFlux) {
   }
 }
 
+// Three cells in a row, the middle one under a lake whose concentration (50 g/m3) it holds: 0.1
+// m3/s flows from the left cell (0.1 m deep at 1 g/m3 on 100 m2) into the lake and 0.2 m3/s from
+// the lake into the right cell (0.1 m deep, clean), no dispersion across the shores, a step of
+// 10 s. The right cell takes q dt x 50 g/m3 = 100 g whatever the lake cell's own depth (none),
+// the left cell gives (1 + 0.9) / 2 g as on any face, and the lake cell's mass gathers the net,
+// negative, never emptied: what the lake gained over its shores.
+TEST(ContamKernels, ALakeCellLendsItsConcentrationAndGathersTheNet) {
+  for (int sweep : {1, 2}) {
+    small_grid g(1, 3);
+    g.depth[1] = g.depth[3] = 0.1;
+    g.disp[1] = g.disp[2] = g.disp[3] = 1.0;
+    g.flux_x[1] = 0.1;
+    g.flux_x[2] = 0.2;
+    g.mass[1] = 10.0;
+    g.conc[1] = 1.0;
+    g.conc[2] = 50.0;
+    const std::vector<double> held = {0.0, -1.0, 50.0, -1.0};
+    ov_constit_view v = g.view(10.0, 100.0, sweep);
+    v.held_conc = held.data();
+    const double restored = ov_constit_flux(v);
+    EXPECT_EQ(restored, 0.0) << sweep;
+    EXPECT_NEAR(g.mass[3], 100.0, 1e-12) << sweep;
+    EXPECT_NEAR(g.mass[1], 9.05, 1e-12) << sweep;
+    EXPECT_NEAR(g.mass[2], 0.95 - 100.0, 1e-12) << sweep;
+    EXPECT_EQ(g.conc[2], 50.0) << sweep;
+    EXPECT_NEAR(g.total(), 10.0, 1e-12) << sweep;
+  }
+}
+
 // Half the net source goes in with each pass, so a still cell takes the whole source of the
 // step; dispersion alone between two cells moves min(h d) (C1 - C2) per second each way.
 TEST(ContamKernels, SourcesAndDispersionByHand) {

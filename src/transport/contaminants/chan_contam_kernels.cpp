@@ -49,19 +49,55 @@ int team(const chan_network_view& n) {
   return team_size(static_cast<long>(n.links) * std::max(1, n.stride));
 }
 
+// A link whose nodes the routing fills: a routed link, or a structure that drains a lake.
+inline bool carried(const chan_network_view& n, int l) {
+  return chan_link_routed(n.ltype[l]) || chan_structure_lake(n, l) != 0;
+}
+
+// The concentration on the far side of a lake's outlet structure s: the first node of the link
+// below it, another lake, or nothing (0) out of the network.
+inline double beyond_outlet(const chan_network_view& n, int s, const double* c) {
+  const int d = n.dslink[s];
+  if (d < 1 || d > n.links) return 0.0;
+  if (chan_link_routed(n.ltype[d])) return n.nx[d] >= 1 ? c[flat(n, d, 1)] : 0.0;
+  if ((n.ltype[d] & (32 | 128)) != 0) {
+    const int lake = n.lakes->lake2link[d];
+    if (lake >= 1 && lake <= n.lakes->count) return n.lakes->conc[lake];
+  }
+  return 0.0;
+}
+
 // Face fluxes of every node's downstream face from the concentrations c over a sub-step that is
 // the share s of the channel step: advective (g per sub-step, upwind) and dispersive (g/s).
 void face_fluxes(const chan_network_view& n, const chan_route_work& w, const double* c, double s,
                  double* adv, double* disp) {
 #pragma omp parallel for schedule(static) num_threads(team(n))
   for (int l = 1; l <= n.links; ++l) {
-    if (!chan_link_routed(n.ltype[l])) continue;
+    if (!chan_link_routed(n.ltype[l])) {
+      // A lake's outlet: the water leaving the lake carries its concentration, water coming
+      // back that of the side it comes from.
+      const int lake = chan_structure_lake(n, l);
+      if (lake == 0) continue;
+      const int k = flat(n, l, 1);
+      const double vol = (*n.face_volume)(l, 1) * s;
+      adv[k] = vol * (vol >= 0.0 ? n.lakes->conc[lake] : beyond_outlet(n, l, c));
+      disp[k] = 0.0;
+      continue;
+    }
     const double* v = n.face_volume->link_nodes(l);
     const double* a0 = n.area_old->link_nodes(l);
+    const int lake_end = chan_link_lake_end(n, l);
     for (int j = 1; j <= n.nx[l]; ++j) {
       const int k = flat(n, l, j);
       const int m = below(n, l, j);
       const double vol = v[j] * s;
+      if (j == n.nx[l] && lake_end != 0) {
+        // Into a lake: no dispersion across its shore; water the lake sends back up the link
+        // carries the lake's concentration.
+        adv[k] = vol * (vol >= 0.0 ? c[k] : n.lakes->conc[lake_end]);
+        disp[k] = 0.0;
+        continue;
+      }
       adv[k] = vol * (vol >= 0.0 || m == 0 ? c[k] : c[m]);
       double d = 0.0;
       if (m != 0 && !through_structure(n, l, j)) {
@@ -96,6 +132,9 @@ double node_update(const chan_network_view& n, const chan_route_work& w, const d
           if (chan_link_routed(n.ltype[up])) {
             const int e = flat(n, up, n.nx[up]);
             in += adv[e] + h * disp[e];
+          } else if (chan_structure_lake(n, up) != 0) {
+            // The outlet of a lake above: its structure's flux (no dispersion).
+            in += adv[flat(n, up, 1)];
           } else if (chan_structure_passes(n, up) == l) {
             // What the links above the structure gave it.
             for (int s = 1; s <= n.ndep[up]; ++s) {
@@ -119,13 +158,59 @@ double node_update(const chan_network_view& n, const chan_route_work& w, const d
   return change;
 }
 
-// Copies the values of every routed node from `from` to `to`.
+// Copies the values of every routed node (and of the first node of every lake's outlet) from
+// `from` to `to`.
 void copy_nodes(const chan_network_view& n, const double* from, double* to) {
 #pragma omp parallel for schedule(static) num_threads(team(n))
   for (int l = 1; l <= n.links; ++l) {
-    if (!chan_link_routed(n.ltype[l])) continue;
+    if (!chan_link_routed(n.ltype[l])) {
+      if (chan_structure_lake(n, l) != 0) to[flat(n, l, 1)] = from[flat(n, l, 1)];
+      continue;
+    }
     const int k = flat(n, l, 0);
     std::copy(from + k + 1, from + k + n.nx[l] + 1, to + k + 1);
+  }
+}
+
+// The lakes' volumes advanced to the share s of the channel step (s = 0: its start).
+void advance_lakes(const chan_network_view& n, double s) {
+  chan_lake_work& w = *n.lakes;
+  for (int lake = 1; lake <= w.count; ++lake)
+    w.vol[lake] = w.vol_start[lake] + (w.vol_end[lake] - w.vol_start[lake]) * s;
+}
+
+// An accepted sub-step of h seconds for the lakes, with the face fluxes the nodes used: each
+// lake takes what the links ending in it brought and gives what its outlet carried, then its
+// net source; its concentration follows its volume at the sub-step's end. Links in order, so
+// the sums are the same on any number of threads.
+void lake_update(const chan_network_view& n, const double* adv, double h) {
+  chan_lake_work& w = *n.lakes;
+  for (int l = 1; l <= n.links; ++l) {
+    if (chan_link_routed(n.ltype[l])) {
+      const int lake = chan_link_lake_end(n, l);
+      if (lake == 0 || n.nx[l] < 1) continue;
+      const double f = adv[flat(n, l, n.nx[l])];
+      w.mass[lake] += f;
+      w.from_links += f;
+      continue;
+    }
+    const int lake = chan_structure_lake(n, l);
+    if (lake == 0) continue;
+    const double f = adv[flat(n, l, 1)];
+    w.mass[lake] -= f;
+    const int d = n.dslink[l];
+    if (d >= 1 && d <= n.links && chan_link_routed(n.ltype[d])) {
+      w.to_links += f;
+    } else if (d >= 1 && d <= n.links && (n.ltype[d] & (32 | 128)) != 0) {
+      const int other = w.lake2link[d];
+      if (other >= 1 && other <= w.count) w.mass[other] += f;
+    } else {
+      w.out_of_network += f;
+    }
+  }
+  for (int lake = 1; lake <= w.count; ++lake) {
+    w.mass[lake] += h * w.source[lake];
+    w.conc[lake] = w.vol[lake] >= tiny && w.mass[lake] > 0.0 ? w.mass[lake] / w.vol[lake] : 0.0;
   }
 }
 
@@ -200,15 +285,46 @@ int chan_structure_passes(const chan_network_view& n, int s) {
   return d;
 }
 
+int chan_link_lake_end(const chan_network_view& n, int l) {
+  if (n.lakes == nullptr || n.lakes->count < 1) return 0;
+  int d = n.dslink[l];
+  // A structure into a lake passes the link's water on to it.
+  if (d >= 1 && d <= n.links && (n.ltype[d] & (32 | 64 | 128)) == 64) d = n.dslink[d];
+  if (d < 1 || d > n.links || (n.ltype[d] & (32 | 128)) == 0) return 0;
+  const int lake = n.lakes->lake2link[d];
+  return lake >= 1 && lake <= n.lakes->count ? lake : 0;
+}
+
+int chan_structure_lake(const chan_network_view& n, int l) {
+  if (n.lakes == nullptr || n.lakes->count < 1) return 0;
+  const int t = n.ltype[l];
+  if ((t & 64) == 0 || (t & (32 | 128)) != 0 || n.ndep[l] < 1) return 0;
+  const int up = n.uslinks[l][1];
+  if (up < 1 || up > n.links || (n.ltype[up] & (32 | 128)) == 0) return 0;
+  const int lake = n.lakes->lake2link[up];
+  return lake >= 1 && lake <= n.lakes->count ? lake : 0;
+}
+
 int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double dt,
                   double& outlet_mass) {
   copy_nodes(n, w.acc_mass, w.start_mass);
   copy_nodes(n, w.acc_conc, w.start_conc);
+  chan_lake_work* lakes = n.lakes != nullptr && n.lakes->count >= 1 ? n.lakes : nullptr;
+  if (lakes != nullptr)
+    for (int lake = 1; lake <= lakes->count; ++lake) {
+      lakes->start_mass[lake] = lakes->mass[lake];
+      lakes->start_conc[lake] = lakes->conc[lake];
+    }
   double h = dt;
   for (;;) {
     // (Re)start from the channel step's start: areas, masses and the outlet's books.
     advance_areas(n, w, 0.0, true);
     outlet_mass = 0.0;
+    if (lakes != nullptr) {
+      advance_lakes(n, 0.0);
+      lakes->from_links = lakes->to_links = lakes->out_of_network = 0.0;
+    }
+    double elapsed = 0.0;
     double remaining = dt;
     bool rejected = false;
     while (remaining > tiny) {
@@ -218,6 +334,7 @@ int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double d
       const double step = std::min(h, remaining);
       const double share = step / dt;
       advance_areas(n, w, share, false);
+      elapsed += step;
 
       // Predictor from the accepted concentrations, then passes on the mean of the fluxes.
       face_fluxes(n, w, w.acc_conc, share, w.adv0, w.disp0);
@@ -230,8 +347,9 @@ int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double d
         face_fluxes(n, w, w.cur_conc, share, w.adv, w.disp);
 #pragma omp parallel for schedule(static) num_threads(team(n))
         for (int l = 1; l <= n.links; ++l) {
-          if (!chan_link_routed(n.ltype[l])) continue;
-          for (int j = 1; j <= n.nx[l]; ++j) {
+          if (!carried(n, l)) continue;
+          const int last = chan_link_routed(n.ltype[l]) ? n.nx[l] : 1;
+          for (int j = 1; j <= last; ++j) {
             const int k = flat(n, l, j);
             w.adv[k] = 0.5 * (w.adv[k] + w.adv_prev[k]);
             w.disp[k] = 0.5 * (w.disp[k] + w.disp_prev[k]);
@@ -252,6 +370,11 @@ int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double d
         if (h < 0.001) return -1;
         copy_nodes(n, w.start_mass, w.acc_mass);
         copy_nodes(n, w.start_conc, w.acc_conc);
+        if (lakes != nullptr)
+          for (int lake = 1; lake <= lakes->count; ++lake) {
+            lakes->mass[lake] = lakes->start_mass[lake];
+            lakes->conc[lake] = lakes->start_conc[lake];
+          }
         rejected = true;
         break;
       }
@@ -262,8 +385,15 @@ int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double d
       copy_nodes(n, w.cur_mass, w.acc_mass);
       copy_nodes(n, w.cur_conc, w.acc_conc);
       for (int l = 1; l <= n.links; ++l)
-        if (chan_link_routed(n.ltype[l]) && n.nx[l] >= 1 && below(n, l, n.nx[l]) == 0)
+        if (chan_link_routed(n.ltype[l]) && n.nx[l] >= 1 && below(n, l, n.nx[l]) == 0 &&
+            chan_link_lake_end(n, l) == 0)
           outlet_mass += w.adv[flat(n, l, n.nx[l])] + step * w.disp[flat(n, l, n.nx[l])];
+      if (lakes != nullptr) {
+        const double before = lakes->out_of_network;
+        advance_lakes(n, elapsed / dt);
+        lake_update(n, w.adv, step);
+        outlet_mass += lakes->out_of_network - before;
+      }
     }
     if (!rejected) return 0;
   }

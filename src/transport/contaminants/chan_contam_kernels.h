@@ -15,6 +15,8 @@
 double apply_pending_term(double& m, double& pending, double dt, double interval, double tolerance,
                           double sign);
 
+struct chan_lake_work;
+
 // The channel network as the routing reads it. Per link 1..links: type bits, computational
 // nodes nx, upstream link count and list, downstream link (0 at the outlet), node length (m).
 // Per (link, node): flow area at the end (area) and the start (area_old) of the channel step
@@ -32,7 +34,41 @@ struct chan_network_view {
   const link_node_array<double>* area = nullptr;
   const link_node_array<double>* area_old = nullptr;
   const link_node_array<double>* face_volume = nullptr;
+  chan_lake_work* lakes = nullptr;  // the channel lakes, none when null
 };
+
+// The channel lakes as the routing reads and moves them. A lake is one fully mixed store: the
+// links that end in it (or in a link it has captured) give it their last node's advective flux
+// and no dispersion; it empties through the structure link below it, whose first node's face
+// volume carries the lake's concentration to the first node of the link below the structure,
+// to another lake or out of the network. Per link: the lake of a lake or captured link. Per lake
+// 1..count: the volume at the start and at the end of the channel step (m3), the accepted mass
+// (g) and concentration (g/m3) in and out, their values at the step's start (work), the net
+// source rate (g/s) and the volume advanced through the sub-steps (work).
+struct chan_lake_work {
+  int count = 0;
+  const int* lake2link = nullptr;
+  const double* vol_start = nullptr;
+  const double* vol_end = nullptr;
+  double* mass = nullptr;
+  double* conc = nullptr;
+  double* start_mass = nullptr;
+  double* start_conc = nullptr;
+  const double* source = nullptr;
+  double* vol = nullptr;
+  // Set by the routing (g over the step): brought by the links that end in a lake, given by the
+  // lakes' outlets to the links below them and carried by them out of the network.
+  double from_links = 0.0;
+  double to_links = 0.0;
+  double out_of_network = 0.0;
+};
+
+// The lake a routed link ends in (its downstream link is a lake or a link a lake has captured),
+// 0 when none or without lakes.
+int chan_link_lake_end(const chan_network_view& net, int link);
+
+// The lake a structure link drains (its upstream link is a lake or captured link), 0 when none.
+int chan_structure_lake(const chan_network_view& net, int link);
 
 // The work copies of the constituent being routed, per flat node (see chan_contam_tables).
 struct chan_route_work {
@@ -66,8 +102,10 @@ int chan_structure_passes(const chan_network_view& n, int s);
 
 // Routes one constituent over the channel step of dt seconds: on entry acc_mass and acc_conc hold
 // the nodes' masses (g) and concentrations (g/m3) and source the net source rates; on return
-// they hold the step's end. `outlet_mass` gets the mass (g) that left through the outlet node's
-// downstream face. Returns 0, or -1 when a sub-step fell below 0.001 s (the run must stop).
-// Every node gathers its own faces' fluxes, so the result is the same on any number of threads.
+// they hold the step's end; with lakes, so do the lakes' mass and conc, and the lakes' books
+// are set. `outlet_mass` gets the mass (g) that left through the outlet node's downstream face
+// or a lake's outlet out of the network. Returns 0, or -1 when a sub-step fell below 0.001 s (the
+// run must stop). Every node gathers its own faces' fluxes, so the result is the same on any number
+// of threads.
 int chan_wq_route(const chan_network_view& net, const chan_route_work& w, double dt,
                   double& outlet_mass);

@@ -58,4 +58,34 @@ struct chan_contam_tables {
                                     // negative out of the channels); stream loss only
   raw_array1d<double> point_total;  // brought by the channel point sources (net, negative where
                                     // withdrawals took more); with a point-source file only
+
+  // Channel lakes (perennial lakes only): each lake is one fully mixed store whose masses are
+  // transport_state's lake_mass. Per constituent 1..num_contaminants and lake 1..lakes.
+  int lakes = 0;                        // lakes carrying constituents, 0 without perennial lakes
+  raw_array2d<double> lake_conc;        // g/m3: the lake's concentration
+  raw_array2d<double> lake_decay_coef;  // 1/s: first-order decay coefficient
+  raw_array2d<double> lake_decay_mass;  // g: decayed mass gathered, not yet applied
+  raw_array2d<double> lake_ov_inflow_mass;  // g: brought net by the overland water over the
+                                            // shores (negative: carried out by water leaving
+                                            // the lake over them), not yet applied
+  // Work copies of the constituent being routed, per lake: the accepted mass (g) and
+  // concentration (g/m3), their values at the step's start, the net source rate (g/s) and the
+  // lake volume advanced through the sub-steps (m3).
+  raw_array1d<double> lake_acc_mass, lake_acc_conc, lake_start_mass, lake_start_conc;
+  raw_array1d<double> lake_source, lake_vol;
+  raw_array1d<double> lake_vol_last;  // m3: each lake's volume at the last constituent routing
+  raw_array1d<int> node_in_lake;      // per flat node: 1 while a rising lake holds the node's water
+  raw_array1d<double> ov_to_lakes;    // kg per constituent: the overland water's net hand-over to
+                                      // the lakes over their shores
+  // Run books of the lakes (kg), per constituent 1..num_contaminants.
+  raw_array1d<double> lake_init_total;    // in the lakes at start-up
+  raw_array1d<double> lake_from_chan;     // brought by the links that end in a lake (net)
+  raw_array1d<double> lake_to_chan;       // given to the links below the lakes' outlets (net)
+  raw_array1d<double> lake_out_total;     // left the network through a lake's outlet
+  raw_array1d<double> lake_ov_total;      // from the overland water over the shores (net)
+  raw_array1d<double> lake_precip_total;  // rain on the lakes
+  raw_array1d<double> lake_decay_total;   // decayed in the lakes
+  raw_array1d<double> lake_nodes_total;   // from channel nodes a rising lake took (net of
+                                          // what the nodes it gave back took with them)
+  raw_array1d<double> lake_restored;      // added back to lakes the routing left negative
 };

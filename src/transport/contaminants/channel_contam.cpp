@@ -15,6 +15,7 @@
 #include "framework/model_state.h"
 #include "transport/contaminants/chan_contam.h"
 #include "transport/contaminants/chan_contam_kernels.h"
+#include "transport/contaminants/lake_contam.h"
 #include "transport/transport_steps.h"
 
 namespace {
@@ -217,24 +218,50 @@ void alloc_channel_contaminants(model_state& ms) {
   if (!tr.chan_con_trans || !ch.chan_explic || tr.num_contaminants <= 0) return;
   if (!tr.chan_con_conc.empty()) return;  // made already
   // A structure passes the constituents from the ordinary links above it to the ordinary link
-  // below it (or out of the network at the outlet); one that meets a lake or another structure
-  // cannot carry them.
+  // below it (or out of the network at the outlet), or into a channel lake below it; a lake's
+  // outlet structure (the lake its one link above) gives the lake's water to an ordinary link, a
+  // lake or out of the network. One that meets another structure cannot carry them.
+  const bool lakes = ms.perennial_lakes && ch.num_lakes >= 1;
+  auto ordinary_link = [&](int x) {
+    return x >= 1 && x <= ch.chan_link_count && chan_link_routed(ch.ltype[x]);
+  };
+  auto lake_link = [&](int x) {
+    return lakes && x >= 1 && x <= ch.chan_link_count && (ch.ltype[x] & (32 | 128)) != 0;
+  };
   for (int link = 1; link <= ch.chan_link_count; ++link) {
     if ((ch.ltype[link] & 64) == 0) continue;
     const int down = ch.dslink[link];
-    bool ordinary = (ch.ltype[link] & (32 | 128)) == 0 &&
-                    (down == 0 ||
-                     (down >= 1 && down <= ch.chan_link_count && chan_link_routed(ch.ltype[down])));
+    bool ordinary =
+        (ch.ltype[link] & (32 | 128)) == 0 && (down == 0 || ordinary_link(down) || lake_link(down));
+    bool from_lake = false;
     for (int u = 1; u <= ch.ndep[link]; ++u) {
       const int up = ch.uslinks[link][u];
-      if (up < 1 || up > ch.chan_link_count || !chan_link_routed(ch.ltype[up])) ordinary = false;
+      if (lake_link(up))
+        from_lake = true;
+      else if (!ordinary_link(up))
+        ordinary = false;
     }
+    if (from_lake && ch.ndep[link] != 1) ordinary = false;
     if (ordinary) continue;
     printf(
         "Error: channel contaminant transport through a hydraulic structure that does not lie "
         "between two ordinary channel links (the CHAN_CON_TRANS card; link %d of the channel "
         "file %s) is not supported by this version.\n",
         link, ms.input.names.channel_input);
+    return stop_now();
+  }
+  // The lakes' constituents leave them only with the water of their outlets.
+  if (ms.perennial_lakes && ch.num_lakes >= 1 && ms.cards.lake_pump_given != 0) {
+    printf(
+        "Error: channel contaminant transport with lake pumps (the CHAN_CON_TRANS card with the "
+        "LAKE_PUMP card) is not supported by this version.\n");
+    return stop_now();
+  }
+  if (ms.perennial_lakes && ch.num_lakes >= 1 && ch.lake_loss) {
+    printf(
+        "Error: channel contaminant transport with lake bed losses (the CHAN_CON_TRANS card with "
+        "MLAKE in the channel file %s) is not supported by this version.\n",
+        ms.input.names.channel_input);
     return stop_now();
   }
   const int nc = tr.num_contaminants;
@@ -296,6 +323,7 @@ void init_channel_contaminants(model_state& ms) {
     });
     tr.GLOBAL_MASS_INIT[c] += cc.init_total[c];
   }
+  if (!init_lake_contaminants(ms)) return;
   cc.ready = 1;
 }
 
@@ -367,8 +395,10 @@ void ov_chan_contam_exchange(model_state& ms) {
       const int link = ch.gst_link[s][e];
       const int node = ch.gst_node[s][e];
       const int cell = ch.gst_gnum[s][e];
+      // A stream cell under a channel lake gives its water to the lake, not to its node.
       if (link < 1 || link > ch.chan_link_count || !chan_link_routed(ch.ltype[link]) || node < 1 ||
-          node > ch.nx[link] || cell < 1 || cell > ms.cell_count)
+          node > ch.nx[link] || cell < 1 || cell > ms.cell_count ||
+          contam_lake_of_cell(ms, cell) != 0)
         continue;
       const int k = flat(tr, link, node);
       const double depth = ms.overland.ov_depth[cell];
@@ -418,6 +448,7 @@ void channel_contam_sources(model_state& ms) {
   }
   if (!tr.contam.contam_table_read || !due(cc.decay_next, ms)) return;
   const double interval = (now - cc.decay_last) * seconds_per_day;
+  lake_contam_decay(ms, interval);
   // Each node decays the mass that the smaller of its two flow areas of the step holds.
   for (int c = 1; c <= tr.num_contaminants; ++c) {
     if (tr.constituent_type[c] != 1) continue;
@@ -440,8 +471,10 @@ void channel_lake_contam_routing(model_state& ms) {
   process_clock& clock = tr.chan_con_clock;
   if (!cc.ready || !due(clock.next, ms)) return;
   const double dt = (ms.current_time - clock.last) * seconds_per_day;
-  const chan_network_view net = network_view(ms);
+  chan_network_view net = network_view(ms);
   const chan_route_work work = route_work(cc);
+  chan_lake_work lakes = lake_route_work(ms);
+  if (lakes.count >= 1) net.lakes = &lakes;
   const bool decays = tr.contam.contam_table_read != 0;
 
   for (int c = 1; c <= tr.num_contaminants && dt > 0.0; ++c) {
@@ -449,6 +482,7 @@ void channel_lake_contam_routing(model_state& ms) {
     const bool table_kind = decays && tr.constituent_type[c] == 1;
     const bool ground = !cc.chan_gw_mass.empty();
     const bool points = !cc.chan_point_mass_flux.empty();
+    lake_contam_prepare(ms, c, dt);
     // 1. The work copies and each node's net source from its pending amounts.
     const node_terms applied = routed_node_sum<node_terms>(ms, [&](int, int, int k) {
       const double m0 = tr.chan_con_mass[c][k];
@@ -507,7 +541,7 @@ void channel_lake_contam_routing(model_state& ms) {
 
     // 4. The step's terms into the books (kg).
     cc.decay_total[c] += decayed / 1000.0;
-    cc.out_total[c] += out / 1000.0;
+    cc.out_total[c] += (out - lakes.out_of_network) / 1000.0;
     cc.restored[c] += restored / 1000.0;
     cc.gw_total[c] += applied.ground / 1000.0;
     if (points) {
@@ -516,7 +550,9 @@ void channel_lake_contam_routing(model_state& ms) {
     }
     tr.GLOBAL_MASS_DECAY[c] += decayed / 1000.0;
     tr.GLOBAL_MASS_OUT[c] += out / 1000.0;
+    lake_contam_finish(ms, c, lakes);
   }
+  lake_contam_end_routing(ms);
 
   // The face volumes were gathered for this routing: the next gathers its own.
   for (int link = 1; link <= ch.chan_link_count; ++link)

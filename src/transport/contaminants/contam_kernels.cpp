@@ -40,8 +40,13 @@ inline double face_flux(const ov_constit_view& v, const pass_arrays& p, const do
 // The cell's concentration from its mass: mass over its water, 0 for a dry cell or a negative
 // mass.
 inline double cell_conc(const ov_constit_view& v, double mass, int i) {
+  if (v.held_conc != nullptr && v.held_conc[i] >= 0.0) return v.held_conc[i];
   const double h = v.depth[i];
   return h >= tiny && mass >= 0.0 ? mass / (h * v.area) : 0.0;
+}
+
+inline bool held(const ov_constit_view& v, int i) {
+  return v.held_conc != nullptr && v.held_conc[i] >= 0.0;
 }
 
 // One directional pass; returns the mass added back to cells left negative.
@@ -72,7 +77,7 @@ double one_pass(const ov_constit_view& v, const pass_arrays& p) {
     const double out = b != 0 ? v.face_corr[b] : 0.0;
     const double m = v.start[i] + dt * (v.face_corr[i] - out + 0.5 * v.source[i]);
     v.mass[i] = m;
-    v.conc[i] = v.depth[i] >= tiny && m >= 0.0 ? m / (v.depth[i] * v.area) : 0.0;
+    v.conc[i] = cell_conc(v, m, i);
   }
   // Cells left negative end the pass empty; the mass that takes is summed in block order.
   return block_ordered_sum<neg_mass_block_cells, double>(
@@ -80,7 +85,7 @@ double one_pass(const ov_constit_view& v, const pass_arrays& p) {
       [&](int first, int last) {
         double added = 0.0;
         for (int i = first; i <= last; ++i) {
-          if (v.mass[i] < 0.0) {
+          if (v.mass[i] < 0.0 && !held(v, i)) {
             added -= v.mass[i];
             v.mass[i] = 0.0;
             v.conc[i] = 0.0;

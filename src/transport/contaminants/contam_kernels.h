@@ -44,6 +44,11 @@ struct ov_constit_view {
   double* pred_conc = nullptr;
   double* start = nullptr;  // g: mass at the start of the pass
   int sweep = 1;            // 1: the vertical pass first, 2: the horizontal pass first
+  // Per cell, or null: a value of 0 or more holds the cell's concentration at it through both
+  // passes (a cell under a lake, which lends the lake's concentration to the water leaving it);
+  // such a cell's mass then gathers what its faces moved, negative when more left than came,
+  // and is never emptied.
+  const double* held_conc = nullptr;
 };
 
 // Moves the constituent over the step: a vertical pass (neighbours above and below) and a

@@ -11,6 +11,7 @@
 #include "framework/model_state.h"
 #include "input/input_steps.h"
 #include "transport/contaminants/chan_contam.h"
+#include "transport/contaminants/olake_contam.h"
 #include "transport/contaminants/sed_contam.h"
 #include "transport/transport_steps.h"
 
@@ -290,6 +291,8 @@ void contam_soil_layer_init(model_state& ms) {
   transport_state& tr = ms.transport;
   contam_tables& ct = tr.contam;
   if (!tr.ov_con_trans) return;
+  // The overland lakes take their cells' initial concentration before the dry cells lose it.
+  init_olake_contaminants(ms);
   const int n = ms.cell_count;
   const double area = ms.gridsize * ms.gridsize;
   const raw_array1d<double>& depth = ms.overland.ov_depth;

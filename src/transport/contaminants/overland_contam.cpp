@@ -3,6 +3,7 @@
 // water of every cell gains or loses by rain, infiltration, exchange with the soil, decay and
 // outflow at the outlet; overland_contam_mass_update applies what was gathered, moves the mass
 // between cells by advection and dispersion and books the step into the run and event totals.
+#include <algorithm>
 #include <cmath>
 
 #include "framework/core/block_sum.h"
@@ -11,6 +12,8 @@
 #include "framework/model_state.h"
 #include "transport/contaminants/chan_contam.h"
 #include "transport/contaminants/contam_kernels.h"
+#include "transport/contaminants/lake_contam.h"
+#include "transport/contaminants/olake_contam.h"
 #include "transport/contaminants/sed_contam.h"
 #include "transport/transport_steps.h"
 
@@ -42,8 +45,14 @@ void rain_load(model_state& ms, int c, double dt) {
   double* conc = row(tr.ov_contam_conc, c);
   double* acc = row(ct.ov_precip_acc, c);
   const double* prev = ct.ov_depth_prev.data();
+  // The rain on a lake's cells goes to the lake's water, and its load with it.
+  const int* lake_cell = tr.chan_contam.lakes >= 1 ? ms.channel.lake_mask.data() : nullptr;
+  const int* olake_cell = tr.olake_contam.lakes >= 1 ? ms.overland.oland_lake_new.data() : nullptr;
+  olake_rain_load(ms, c, dt, pc, rain);
 #pragma omp parallel for schedule(static) num_threads(team_size(n))
   for (int cell = 1; cell <= n; ++cell) {
+    if (lake_cell != nullptr && lake_cell[cell] > 0) continue;
+    if (olake_cell != nullptr && olake_cell[cell] > 0) continue;
     const double r = rain[cell] / 3.6e6;
     const double added = r * pc * area * dt;
     mass[cell] += added;
@@ -152,6 +161,26 @@ void decay(model_state& ms, int c, double dt) {
 }
 
 // What one block of cells applied of each process in a transport step (g).
+// Where the mass a lake cell gathers goes: the pending hand-over of its channel lake or of its
+// overland lake; null off the lakes.
+double* lake_pending(model_state& ms, int c, int cell) {
+  transport_state& tr = ms.transport;
+  if (const int lake = contam_lake_of_cell(ms, cell); lake != 0)
+    return &tr.chan_contam.lake_ov_inflow_mass[c][lake];
+  if (const int lake = olake_of_cell(ms, cell); lake != 0) return &tr.olake_contam.pending[c][lake];
+  return nullptr;
+}
+
+// The concentration a lake cell lends the water leaving it (g/m3).
+double lake_conc_of_cell(const model_state& ms, int c, int cell) {
+  const transport_state& tr = ms.transport;
+  if (const int lake = contam_lake_of_cell(ms, cell); lake != 0)
+    return std::max(tr.chan_contam.lake_conc[c][lake], 0.0);
+  if (const int lake = olake_of_cell(ms, cell); lake != 0)
+    return std::max(tr.olake_contam.conc[c][lake], 0.0);
+  return 0.0;
+}
+
 struct applied_terms {
   double precip;
   double uptake;
@@ -283,6 +312,7 @@ void overland_contam_mass_update(model_state& ms) {
 
   for (int c = 1; c <= tr.num_contaminants && dt > 0.0; ++c) {
     if (tr.constituent_type[c] == 3) continue;
+    olake_spill(ms, c);
     double* mass = row(tr.ov_contam_mass, c);
     double* conc = row(tr.ov_contam_conc, c);
     double* disp = row(ct.ov_disp_coef, c);
@@ -370,6 +400,27 @@ void overland_contam_mass_update(model_state& ms) {
     v.pred_conc = ct.pred_conc.data();
     v.start = ct.pass_start.data();
     v.sweep = tr.ov_contam_sweep_parity;
+    // The cells under a channel lake lend the lake's concentration to the water leaving them
+    // over the shore and gather, for the lake, what the water brings them.
+    chan_contam_tables& cc = tr.chan_contam;
+    olake_contam_tables& oc = tr.olake_contam;
+    if (cc.lakes >= 1 || oc.lakes >= 1) {
+      double* held = oc.held.data();
+      for (int cell = 1; cell <= n; ++cell) {
+        double* into = lake_pending(ms, c, cell);
+        held[cell] = into != nullptr ? lake_conc_of_cell(ms, c, cell) : -1.0;
+        if (into != nullptr) {
+          // Water a rising lake took brought its mass along.
+          const double before = wm[cell] + ws[cell] * dt;
+          *into += before;
+          if (contam_lake_of_cell(ms, cell) != 0) cc.ov_to_lakes[c] += before / 1000.0;
+          wm[cell] = 0.0;
+          wc[cell] = held[cell];
+          ws[cell] = 0.0;
+        }
+      }
+      v.held_conc = held;
+    }
     const double missing = ov_constit_flux(v);
     tr.event_ov_neg_mass[c] += missing / 1000.0;
     ct.neg_mass_total[c] += missing / 1000.0;
@@ -384,6 +435,11 @@ void overland_contam_mass_update(model_state& ms) {
           for (int cell = first; cell <= last; ++cell) {
             double m = wm[cell];
             double cw = wc[cell];
+            if (v.held_conc != nullptr && v.held_conc[cell] >= 0.0) {
+              // What the lake's cell gathered (net) is the lake's: handed over below.
+              mass[cell] = conc[cell] = 0.0;
+              continue;
+            }
             if (m < 0.0) m = cw = 0.0;
             dry_cell_handoff(depth[cell], m, cw, soil, soil ? soil_infil[cell] : unused, land[cell],
                              part.infil, part.to_land);
@@ -398,10 +454,22 @@ void overland_contam_mass_update(model_state& ms) {
         });
     tr.ov_infil_dmt[c] += handed.infil;
     ct.ov_land_dmt[c] += handed.to_land;
+    if (cc.lakes >= 1 || oc.lakes >= 1) {
+      double to_chan_lakes = 0.0;
+      for (int cell = 1; cell <= n; ++cell) {
+        double* into = lake_pending(ms, c, cell);
+        if (into == nullptr) continue;
+        *into += wm[cell];
+        if (contam_lake_of_cell(ms, cell) != 0) to_chan_lakes += wm[cell];
+      }
+      if (cc.lakes >= 1) cc.ov_to_lakes[c] += to_chan_lakes / 1000.0;
+    }
+    olake_update(ms, c, dt);
 
     book_overland_step_terms(tr, ct, c, ms.channel.chan_explic == 0);
   }
 
+  olake_spill_done(ms);
   // With SEDIMENT_CONTAM the moved water and the moved sediment share each cell's mass again.
   sed_contam_partition(ms);
   tc.last = ms.current_time;

@@ -41,6 +41,30 @@ double chan_total(const model_state& ms, const raw_array1d<double>& a, int c) {
   return ms.transport.chan_contam.ready && c >= 1 && c <= a.count() ? a[c] : 0.0;
 }
 
+// The run totals of constituent c's exchanges with the lakes (kg): the overland water's net gift
+// to them, the overland lakes' spills, the channel lakes' outlets' gift to the channels and the
+// channels' to the lakes.
+struct lake_exchange {
+  double ov_to = 0.0, ov_from = 0.0, chan_from = 0.0, chan_to = 0.0;
+};
+lake_exchange lake_totals(const model_state& ms, int c) {
+  const transport_state& tr = ms.transport;
+  const chan_contam_tables& cc = tr.chan_contam;
+  const olake_contam_tables& oc = tr.olake_contam;
+  lake_exchange e;
+  if (cc.lakes >= 1) {
+    e.ov_to += cc.ov_to_lakes[c];
+    e.chan_from = cc.lake_to_chan[c];
+    e.chan_to = cc.lake_from_chan[c] + cc.lake_nodes_total[c];
+  }
+  if (oc.lakes >= 1) {
+    e.ov_to += oc.from_ov_total[c];
+    for (int lake = 1; lake <= oc.lakes; ++lake) e.ov_to += oc.pending[c][lake] / 1000.0;
+    e.ov_from = oc.spill_total[c];
+  }
+  return e;
+}
+
 // The soil's amount of pool p over all layers (kg).
 double pool_mass(const nsm_soils& soils, int p) {
   if (soils.pool.empty()) return 0.0;
@@ -82,6 +106,11 @@ void nsm_event_snapshot(model_state& ms) {
     e.chan_restored[k] = chan_total(ms, cc.restored, c);
     e.chan_ground[k] = chan_total(ms, cc.gw_total, c);
     e.chan_point[k] = chan_total(ms, cc.point_total, c);
+    const lake_exchange x = lake_totals(ms, c);
+    e.ov_to_lakes[k] = x.ov_to;
+    e.ov_from_lakes[k] = x.ov_from;
+    e.chan_from_lakes[k] = x.chan_from;
+    e.chan_to_lakes[k] = x.chan_to;
     e.soil_in[k] = nsm->soils.species_in[k] / 1000.0;
     e.soil_out[k] = nsm->soils.species_out[k] / 1000.0;
   }
@@ -114,6 +143,12 @@ nsm_event_species_books nsm_event_species(const model_state& ms, int k) {
   b.chan_restored = chan_total(ms, cc.restored, c) - e.chan_restored[k];
   b.chan_ground = chan_total(ms, cc.gw_total, c) - e.chan_ground[k];
   b.chan_point = chan_total(ms, cc.point_total, c) - e.chan_point[k];
+  b.lakes = tr.chan_contam.lakes >= 1 || tr.olake_contam.lakes >= 1;
+  const lake_exchange x = lake_totals(ms, c);
+  b.ov_to_lakes = x.ov_to - e.ov_to_lakes[k];
+  b.ov_from_lakes = x.ov_from - e.ov_from_lakes[k];
+  b.chan_from_lakes = x.chan_from - e.chan_from_lakes[k];
+  b.chan_to_lakes = x.chan_to - e.chan_to_lakes[k];
   return b;
 }
 

@@ -147,6 +147,12 @@ struct nsm_event_start {
   double chan_restored[nsm_species_count + 1] = {};
   double chan_ground[nsm_species_count + 1] = {};  // through the stream beds (net)
   double chan_point[nsm_species_count + 1] = {};   // from the channel point sources (net)
+  // Per species 1..9, with lakes: the run totals of the exchanges with the lakes (see
+  // nsm_event_species_books).
+  double ov_to_lakes[nsm_species_count + 1] = {};
+  double ov_from_lakes[nsm_species_count + 1] = {};
+  double chan_from_lakes[nsm_species_count + 1] = {};
+  double chan_to_lakes[nsm_species_count + 1] = {};
   // Per pool 1..13 the soil's amount over all layers; per species 1..9 the run totals of what
   // the pools took from infiltration and gave the water.
   double pool[nsm_pool_count + 1] = {};

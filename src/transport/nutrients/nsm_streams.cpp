@@ -4,6 +4,7 @@
 // channel constituents' own start) and the un-ionised ammonia and nitrogen and phosphorus totals
 // of every node for the channel outputs. The species themselves are rows of the channel
 // constituent tables and move with the channel constituent routing.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -165,6 +166,18 @@ void nsm_assign_stream_constituents(model_state& ms) {
     st.initial[k] = total / 1000.0;
     cc.init_total[c] += total / 1000.0;
     tr.GLOBAL_MASS_INIT[c] += total / 1000.0;
+    // The channel lakes take a uniform value over their starting water; a value given node by
+    // node leaves them clean.
+    if (s.mode != 3 || cc.lakes < 1) continue;
+    double in_lakes = 0.0;
+    for (int lake = 1; lake <= cc.lakes; ++lake) {
+      const double volume = std::max(ch.lake_volume[lake], 0.0);
+      cc.lake_conc[c][lake] = volume > 1e-16 ? s.value : 0.0;
+      tr.lake_mass[c][lake] = cc.lake_conc[c][lake] * volume;
+      in_lakes += tr.lake_mass[c][lake];
+    }
+    cc.lake_init_total[c] += in_lakes / 1000.0;
+    tr.GLOBAL_MASS_INIT[c] += in_lakes / 1000.0;
   }
 }
 

@@ -1,0 +1,407 @@
+// Dissolved constituents in channel lakes end to end, run by the real torva executable on the
+// lake example watershed (a valley head link running into a lake that empties through a culvert
+// into the outlet link) with a contaminant table written by the tests: a closed lake's tracer
+// decays as exp(-k t); a storm whose rain carries a tracer fills the lake through its link, its
+// shores and its surface and drains it through the culvert, and the lake's, the channels' and the
+// whole system's books close; inputs the lakes cannot carry stop the run naming the card. Every
+// run is made on 1 and 8 threads, which must write the same bytes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/summary_reader.h"
+#include "support/table_fixtures.h"
+#include "support/test_support.h"
+
+using torva_test::number;
+using torva_test::read_file;
+using torva_test::summary_number;
+using torva_test::temp_dir;
+using torva_test::write_file;
+
+namespace lake_contam_cases_tests {
+
+const std::string example_dir = std::string(TORVA_SOURCE_DIR) + "/examples/lake";
+
+// The number after the first line at or after `section` that starts with `label`.
+double after(const std::string& text, const std::string& section, const std::string& label) {
+  const std::size_t at = text.find(section);
+  if (at == std::string::npos) return std::nan("");
+  return summary_number(text.substr(at), label);
+}
+
+// The lake example with one tracer: every cell of id 1, no dispersion, no exchange with the
+// land, `rain_conc` g/m3 in the rain. `replace` pairs edit the project; `extra` cards go at the
+// end.
+void write_lake(double rain_conc, const std::vector<std::pair<std::string, std::string>>& replace,
+                const std::string& extra) {
+  for (const char* name :
+       {"lake.chn", "lake.gst", "lake_mask.asc", "lake_elev.asc", "lake_conductivity.asc",
+        "lake_capillary.asc", "lake_porosity.asc", "lake_moisture.asc", "lake_hyd_locations.txt"})
+    write_file(name, read_file(example_dir + "/" + name));
+  std::string ids = torva_test::grid_header(10, 12, 30.0);
+  for (int r = 0; r < 10; ++r) {
+    for (int c = 0; c < 12; ++c) ids += "1 ";
+    ids += "\n";
+  }
+  write_file("lake_ids.idx", ids);
+  std::string row = "     1 all";
+  row.resize(86, ' ');
+  write_file("lake.cmt",
+             "TORVA_INDEX_MAP_TABLES\nINDEX_MAP lake_ids.idx \"Cells\"\n"
+             "CONTAMINANT_TRANSPORT Cells\nNUM_CONTAM 1\n\"tracer\" \"Cells\" \"tracer.out\"\n"
+             "PRECIP_CONC " +
+                 number(rain_conc) +
+                 "\nPARTITION 0\nNUM_IDS 1\n"
+                 "ID    DESCRIPTION                                  VALUES\n" +
+                 row + "0 0 0 0 0 0 0 0\n");
+  std::string project = read_file(example_dir + "/lake.prj");
+  for (const auto& [from, to] : replace) {
+    const std::size_t at = project.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    project.replace(at, from.size(), to);
+  }
+  write_file("lake.prj",
+             project + "MAPPING_TABLE lake.cmt\nOV_CON_TRANS\nCHAN_CON_TRANS\n" + extra);
+}
+
+// The value of the aligned line (label, dot leader, value) starting with `label` inside the
+// summary section that starts with `section` (up to the next section); NaN when there is none.
+double dotted(const std::string& text, const std::string& section, const std::string& label) {
+  const std::size_t from = text.find(section);
+  if (from == std::string::npos) return std::nan("");
+  const std::size_t end = text.find("Transport Summary for", from + section.size());
+  const std::size_t at = text.find("\n" + label + " ", from);
+  if (at == std::string::npos || at > end) return std::nan("");
+  std::size_t v = at + 1 + label.size();
+  while (v < text.size() && (text[v] == ' ' || text[v] == '.')) ++v;
+  return std::strtod(text.c_str() + v, nullptr);
+}
+
+std::string run_both() {
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+      "lake.prj", [] { return read_file("lake_summary.out") + read_file("lake_outlet.out"); });
+  EXPECT_EQ(runs.run[1].status, 0) << runs.run[1].out;
+  return read_file("lake_summary.out");
+}
+
+// A drizzle of 0.001 mm/h for 45 minutes on a dry plane, its water clean: the lake's 90 m3 (0.1
+// m over one 30 m cell) start at 1e6 g/m3 and decay at 8 per day, its culvert's invert above the
+// surface, so nothing flows out and no tracer comes in. What is left after 45 minutes is
+// M0 exp(-k t) within 0.1 % (each 10 s step takes k dt of the mass it starts with:
+// (1 - k dt)^270 lies within 1.2e-4 of exp(-k t), where the straight line 1 - k t would be 4 %
+// off), the decayed mass is booked, and the lake's and the whole system's books close.
+TEST(LakeContamCases, AClosedLakeDecaysAsExpOfMinusKt) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_lake(0.0,
+             {{"RAIN_INTENSITY     50.0", "RAIN_INTENSITY     0.001"},
+              {"RAIN_DURATION      60", "RAIN_DURATION      45"},
+              {"TOT_TIME           180", "TOT_TIME           45"},
+              {"MAP_TYPE           1\n", ""}},
+             "CHAN_DECAY_COEF 8\nINIT_CHAN_CONC 1e6\n");
+  std::string chn = read_file("lake.chn");
+  const std::size_t at = chn.find("UPINVERT 103.65");
+  ASSERT_NE(at, std::string::npos);
+  chn.replace(at, std::string("UPINVERT 103.65").size(), "UPINVERT 104.5");
+  write_file("lake.chn", chn);
+  const std::string s = run_both();
+  const double m0 = 90.0 * 1e6 / 1000.0;  // kg
+  EXPECT_NEAR(after(s, "Lake Contaminant", "Initial Mass in Lakes"), m0, 0.01) << s;
+  const double left = after(s, "Lake Contaminant", "Final Mass in Lakes");
+  const double k = 8.0 / 86400.0;
+  EXPECT_NEAR(left, m0 * std::exp(-k * 45.0 * 60.0), 1e-3 * left) << s;
+  EXPECT_NEAR(after(s, "Lake Contaminant", "Mass decay loss"), m0 - left, 0.02);
+  EXPECT_EQ(after(s, "Lake Contaminant", "Outlet mass flux"), 0.0);
+  EXPECT_EQ(after(s, "Lake Contaminant", "Mass loss to channels"), 0.0);
+  EXPECT_NEAR(after(s, "Lake Contaminant", "Lake mass balance error"), 0.0, 1e-6);
+  EXPECT_NEAR(after(s, "Global Transport", "Total initial mass"), m0, 0.01);
+  EXPECT_NEAR(after(s, "Global Transport", "Total final Mass"), left, 0.01);
+}
+
+// The example's storm (50 mm/h, run for 50 minutes) carries 1e5 g/m3 of the tracer in
+// its rain; the lake starts at 1e4 g/m3. The tracer reaches the lake through the head link, over
+// its shores and on its surface, and leaves it through the culvert into the outlet link. The lake's
+// books close to 1e-9 of what came in (in = out + stored + decayed, with decay at 2 per day), so do
+// the channels' and the whole system's, and the lake both took from and gave to the links.
+TEST(LakeContamCases, AThroughFlowingLakeKeepsItsBooks) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_lake(1e5,
+             {{"TOT_TIME           180", "TOT_TIME           50"}, {"MAP_TYPE           1\n", ""}},
+             "CHAN_DECAY_COEF 2\nINIT_CHAN_CONC 1e4\n");
+  const std::string s = run_both();
+  const std::string lake = "Lake Contaminant";
+  const double init = after(s, lake, "Initial Mass in Lakes");
+  const double final_mass = after(s, lake, "Final Mass in Lakes");
+  const double from_chan = after(s, lake, "Mass gain from channels");
+  const double from_ov = after(s, lake, "Mass gain from overland");
+  const double rain = after(s, lake, "Precipitation mass gain");
+  const double nodes = after(s, lake, "Mass of nodes taken by lakes");
+  const double to_chan = after(s, lake, "Mass loss to channels");
+  const double out = after(s, lake, "Outlet mass flux");
+  const double decayed = after(s, lake, "Mass decay loss");
+  const double restored = after(s, lake, "Mass restored to emptied lakes");
+  EXPECT_NEAR(init, 90.0 * 1e4 / 1000.0, 0.01);
+  EXPECT_GT(from_chan, 0.0) << s;
+  EXPECT_GT(from_ov, 0.0) << s;
+  EXPECT_GT(rain, 0.0) << s;
+  EXPECT_GT(to_chan, 0.0) << s;
+  EXPECT_GT(decayed, 0.0) << s;
+  EXPECT_EQ(out, 0.0);
+  const double in = init + from_chan + from_ov + rain + nodes + restored;
+  EXPECT_NEAR(in, final_mass + to_chan + out + decayed, 1e-9 * in + 0.05) << s;
+  EXPECT_NEAR(after(s, lake, "Lake mass balance error"), 0.0, 1e-6) << s;
+  EXPECT_NEAR(after(s, "Channel Contaminant", "Dissolved mass balance error"), 0.0, 1e-6) << s;
+  EXPECT_NEAR(after(s, "Overland Constituent", "Contam mass balance error"), 0.0, 1e-6) << s;
+  // The whole system: every gram that fell or started is still somewhere, left or decayed.
+  const double g_in = after(s, "Global Transport", "Total initial mass") +
+                      after(s, "Global Transport", "Precipitation inputs") +
+                      after(s, "Global Transport", "Mass restored to emptied cells");
+  const double g_out = after(s, "Global Transport", "Total final Mass") +
+                       after(s, "Global Transport", "Total mass out of system") +
+                       after(s, "Global Transport", "Mass decay loss");
+  EXPECT_NEAR(g_in, g_out, 1e-9 * g_in + 0.05) << s;
+  EXPECT_NEAR(after(s, "Global Transport", "Contam mass balance error"), 0.0, 1e-6) << s;
+}
+
+// The lakes' constituents leave them only with their outlets' water: lakes that lose water to
+// pumps or through their beds stop the run at start-up naming the card.
+TEST(LakeContamCases, LakesThatLoseWaterOtherwiseStopTheRun) {
+  torva_test::process_state_guard guard;
+  struct bad_case {
+    const char* what;
+    const char* chn_from;
+    const char* chn_to;
+    const char* extra;
+    const char* message;
+  };
+  const bad_case cases[] = {
+      {"a lake pump", "", "", "LAKE_PUMP pumps.txt\n",
+       "Error: channel contaminant transport with lake pumps (the CHAN_CON_TRANS card with the "
+       "LAKE_PUMP card) is not supported by this version.\n"},
+      {"a leaking lake bed", "MINWSE 103.6", "MLAKE 50.0\nMINWSE 103.6", "",
+       "Error: channel contaminant transport with lake bed losses (the CHAN_CON_TRANS card with "
+       "MLAKE in the channel file lake.chn) is not supported by this version.\n"},
+  };
+  for (const bad_case& b : cases) {
+    SCOPED_TRACE(b.what);
+    temp_dir dir;
+    write_lake(0.0, {}, b.extra);
+    write_file("pumps.txt", "PUMP 1 TS steady\n");
+    write_file("pump.ts",
+               "TORVA_TS\nsteady\nABSOLUTE\n2005 3 14 0 0 0.002\n2005 3 16 0 0 0.002\nEND_TS\n");
+    if (b.chn_from[0] != '\0') {
+      std::string chn = read_file("lake.chn");
+      const std::size_t at = chn.find(b.chn_from);
+      ASSERT_NE(at, std::string::npos);
+      chn.replace(at, std::string(b.chn_from).size(), b.chn_to);
+      write_file("lake.chn", chn);
+    } else {
+      write_file("lake.prj", read_file("lake.prj") + "TIME_SERIES_FILE pump.ts\n");
+    }
+    const torva_test::command_result r = torva_test::run_with_threads("lake.prj", 1);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.out.find(b.message), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Running...."), std::string::npos) << r.out;
+  }
+}
+
+// A plane of 24 x 12 cells of 10 m falling 0.1 m a cell to the south and 0.01 m a cell to the
+// west, its outlet in the south-west corner, with a 3 x 3 pit 1 m deep (floor 10.3 m) holding an
+// overland lake whose surface starts 0.1 m below the pit's rim (11.34 m): 846 m3. The lake's
+// cells (id 2) start at `lake_conc` g/m3 and decay at `lake_decay` per day; the rest (id 1)
+// start clean; the rain of `rain` mm/h for the whole run carries `rain_conc` g/m3; steps of
+// `step` seconds.
+void write_pit(double rain, double rain_conc, double lake_conc, double lake_decay, int minutes,
+               double step) {
+  const int rows = 24, cols = 12;
+  const std::string header = torva_test::grid_header(rows, cols, 10.0);
+  std::string mask = header, elev = header, lakes = header, ids = header;
+  for (int row = 1; row <= rows; ++row)
+    for (int col = 1; col <= cols; ++col) {
+      const bool pit = row >= 8 && row <= 10 && col >= 5 && col <= 7;
+      const char* sep = col < cols ? " " : "\n";
+      mask += std::string("1") + sep;
+      elev += number(pit ? 10.3 : 10.0 + 0.1 * (rows - row) + 0.01 * (col - 1)) + sep;
+      lakes += std::string(pit ? "1" : "0") + sep;
+      ids += std::string(pit ? "2" : "1") + sep;
+    }
+  write_file("mask.asc", mask);
+  write_file("elev.asc", elev);
+  write_file("lake.asc", lakes);
+  write_file("ids.idx", ids);
+  write_file("lake.txt", "TORVA_OVERLAND_LAKE_FILE\nLAKE 1 11.24 846.0\n");
+  std::string plane = "     1 plane", pit = "     2 pit";
+  plane.resize(86, ' ');
+  pit.resize(86, ' ');
+  write_file("pit.cmt",
+             "TORVA_INDEX_MAP_TABLES\nINDEX_MAP ids.idx \"Cells\"\n"
+             "CONTAMINANT_TRANSPORT Cells\nNUM_CONTAM 1\n\"tracer\" \"Cells\" "
+             "\"tracer.out\"\nPRECIP_CONC " +
+                 number(rain_conc) +
+                 "\nPARTITION 0\nNUM_IDS 2\n"
+                 "ID    DESCRIPTION                                  VALUES\n" +
+                 plane + "0 0 0 0 0 0 0 0\n" + pit + "0 " + number(lake_decay) + " 0 0 0 " +
+                 number(lake_conc) + " 0 0\n");
+  write_file("plane.prj",
+             "TORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\n"
+             "SUMMARY plane_summary.out\nOUTLET_HYDRO plane_outlet.out\nROWS 24\nCOLS 12\n"
+             "GRIDSIZE 10.0\nSTART_DATE 2005 3 14\nSTART_TIME 6 30\nTIMESTEP " +
+                 number(step) + "\nTOT_TIME " + std::to_string(minutes) +
+                 "\nOUTROW 24\nOUTCOL 1\nOUTSLOPE 0.01\nHYD_FREQ 60\nMANNING_N 0.05\n"
+                 "OVERTYPE explicit\nPRECIP_UNIF\nRAIN_INTENSITY " +
+                 number(rain) + "\nRAIN_DURATION " + std::to_string(minutes) +
+                 "\nOVERLAND_LAKE_MAP lake.asc\nOVERLAND_LAKE_FILE lake.txt\n"
+                 "MAPPING_TABLE pit.cmt\nOV_CON_TRANS\n");
+}
+
+std::string run_pit() {
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+      "plane.prj", [] { return read_file("plane_summary.out") + read_file("plane_outlet.out"); });
+  EXPECT_EQ(runs.run[1].status, 0) << runs.run[1].out;
+  return read_file("plane_summary.out");
+}
+
+// A drizzle of 0.001 mm/h, clean: the lake's 846 m3 start at 1e6 g/m3 (846,000 kg) and decay at
+// 12 per day for half an hour, in 5 s steps; nothing flows in or out. What is left is
+// M0 exp(-k t) within 0.1 % ((1 - k dt)^360 lies within 1e-4 of it, the straight line 1 - k t
+// 4 % off), the decayed mass is booked, and the lake's and the whole system's books close.
+TEST(LakeContamCases, AClosedOverlandLakeDecaysAsExpOfMinusKt) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_pit(0.001, 0.0, 1e6, 12.0, 30, 5.0);
+  const std::string s = run_pit();
+  const std::string lake = "Overland Lake Constituent";
+  const double m0 = 846.0 * 1e6 / 1000.0;
+  EXPECT_NEAR(after(s, lake, "Initial Mass in Overland Lakes"), m0, 0.01) << s;
+  const double left = after(s, lake, "Final Mass in Overland Lakes");
+  const double k = 12.0 / 86400.0;
+  EXPECT_NEAR(left, m0 * std::exp(-k * 1800.0), 1e-3 * left) << s;
+  EXPECT_NEAR(after(s, lake, "Mass decay loss"), m0 - left, 0.02);
+  EXPECT_EQ(after(s, lake, "Mass spilled to overland"), 0.0);
+  EXPECT_NEAR(after(s, lake, "Overland lake mass balance error"), 0.0, 1e-6);
+  EXPECT_NEAR(after(s, "Global Transport", "Total initial mass"), m0, 0.01);
+  EXPECT_NEAR(after(s, "Global Transport", "Total final Mass"), left, 0.01);
+}
+
+// A storm of 150 mm/h for 20 minutes (2 s steps) carries 1e5 g/m3 of the tracer; the lake starts
+// at 1e4 g/m3 decaying at 2 per day. The rain on the pit and the slope above it fills the lake to
+// its rim, and the water beyond spills down the plane with the lake's concentration. The lake's
+// books close to 1e-9 of what came in (in = spilled + stored + decayed), so do the plane's and the
+// whole system's.
+TEST(LakeContamCases, AnOverlandLakeThatSpillsKeepsItsBooks) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_pit(150.0, 1e5, 1e4, 2.0, 20, 2.0);
+  const std::string s = run_pit();
+  const std::string lake = "Overland Lake Constituent";
+  const double init = after(s, lake, "Initial Mass in Overland Lakes");
+  const double final_mass = after(s, lake, "Final Mass in Overland Lakes");
+  const double from_ov = after(s, lake, "Mass gain from overland");
+  const double rain = after(s, lake, "Precipitation mass gain");
+  const double spilled = after(s, lake, "Mass spilled to overland");
+  const double decayed = after(s, lake, "Mass decay loss");
+  const double restored = after(s, lake, "Mass restored to emptied lakes");
+  EXPECT_NEAR(init, 846.0 * 1e4 / 1000.0, 0.01);
+  // 50 mm over the pit's 900 m2 at 1e5 g/m3: 4500 kg.
+  EXPECT_NEAR(rain, 4500.0, 0.01) << s;
+  EXPECT_GT(from_ov, 0.0) << s;
+  EXPECT_GT(spilled, 0.0) << s;
+  EXPECT_GT(decayed, 0.0) << s;
+  const double in = init + from_ov + rain + restored;
+  EXPECT_NEAR(in, final_mass + spilled + decayed, 1e-9 * in + 0.05) << s;
+  EXPECT_NEAR(after(s, lake, "Overland lake mass balance error"), 0.0, 1e-6) << s;
+  EXPECT_NEAR(after(s, "Overland Constituent", "Contam mass balance error"), 0.0, 1e-6) << s;
+  const double g_in = after(s, "Global Transport", "Total initial mass") +
+                      after(s, "Global Transport", "Precipitation inputs") +
+                      after(s, "Global Transport", "Mass restored to emptied cells");
+  const double g_out = after(s, "Global Transport", "Total final Mass") +
+                       after(s, "Global Transport", "Total mass out of system") +
+                       after(s, "Global Transport", "Mass decay loss");
+  EXPECT_NEAR(g_in, g_out, 1e-9 * g_in + 0.05) << s;
+  EXPECT_NEAR(after(s, "Global Transport", "Contam mass balance error"), 0.0, 1e-6) << s;
+}
+
+// The lake example with the nutrient species and no other constituent: the plane starts clean,
+// the storm's rain carries NO2 1, NO3 8, NH4 2, OP 0.5 and DP 1 g/m3, and the channels and the
+// lake start at NO3 5, NH4 2 and DP 0.3 g/m3. Nothing transforms the species, so every gram of
+// nitrogen and of phosphorus is in the books: what the plane, the channels and the lake held at
+// the start and what the rain brought is what left (through the outlet and the infiltration)
+// and what plane, channels and lake hold at the end, to 1e-9; the lake took the species from
+// its link and gave them to the culvert.
+TEST(LakeContamCases, NitrogenAndPhosphorusAreConservedThroughALake) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_lake(0.0,
+             {{"TOT_TIME           180", "TOT_TIME           20"},
+              {"TIMESTEP           10.0", "TIMESTEP           20.0"},
+              {"MAP_TYPE           1\n", ""}},
+             "");
+  auto table = [](const std::string& keyword, const std::string& values,
+                  const std::string& precip) {
+    return keyword + " Cells\nNUM_IDS 1\n" + precip + torva_test::table_column_header +
+           torva_test::table_row(1, values);
+  };
+  write_file("lake.cmt", torva_test::table_file_magic + "INDEX_MAP lake_ids.idx Cells\n" +
+                             table("NSM_N", "0 0 0 0", "PRECIP_CONC 1 8 2 0\n") +
+                             table("NSM_P", "0 0 0", "PRECIP_CONC 0.5 1 0\n"));
+  write_file("lake_env.txt",
+             "AQUATIC_ENV_NSM10\nOV_MAP lake_ids.idx\nNUM_IDS 1\nID heading\n1\nDEFAULT\n");
+  std::string project = read_file("lake.prj");
+  const std::size_t at = project.find("OV_CON_TRANS\n");
+  ASSERT_NE(at, std::string::npos);
+  project.replace(at, std::string("OV_CON_TRANS\n").size(), "");
+  write_file("lake.prj", project +
+                             "NUTRIENTS\nAQ_ENV lake_env.txt\nWATER_TEMP 20\nCHAN_PH 7.5\n"
+                             "OV_INIT_NO3\nOV_INIT_OP\nST_INIT_NO3 5\nST_INIT_NH4 2\n"
+                             "ST_INIT_DP 0.3\n");
+  const std::string s = run_both();
+  const struct {
+    const char* books;
+    const char* error;
+    double lake_init;  // kg: the lake's 90 m3 at the stream start
+  } elements[] = {{"Nutrient nitrogen books", "Nutrient nitrogen balance error", 7.0 * 0.09},
+                  {"Nutrient phosphorus books", "Nutrient phosphorus balance error", 0.3 * 0.09}};
+  for (const auto& e : elements) {
+    SCOPED_TRACE(e.books);
+    const double lake_init = after(s, e.books, "Initial mass in lakes");
+    EXPECT_NEAR(lake_init, e.lake_init, 1e-12) << s;
+    const double in = after(s, e.books, "Initial mass in water") +
+                      after(s, e.books, "Precipitation mass gain") +
+                      after(s, e.books, "Mass restored to emptied cells") +
+                      after(s, e.books, "Initial mass in channels") +
+                      after(s, e.books, "Mass restored to emptied nodes") + lake_init +
+                      after(s, e.books, "Precipitation mass on lakes") +
+                      after(s, e.books, "Mass restored to emptied lakes");
+    const double held =
+        after(s, e.books, "Outlet mass flux") + after(s, e.books, "Final mass in water") +
+        after(s, e.books, "Final mass in soil") + after(s, e.books, "Channel outlet mass flux") +
+        after(s, e.books, "Final mass in channels") + after(s, e.books, "Lake outlet mass flux") +
+        after(s, e.books, "Final mass in lakes");
+    EXPECT_GT(after(s, e.books, "Precipitation mass on lakes"), 0.0);
+    EXPECT_NEAR(held, in, 1e-9 * in) << s;
+    EXPECT_LT(std::fabs(after(s, e.books, e.error)), 1e-7) << s;
+  }
+  // The nitrate went into the lake from its link and on through its culvert.
+  const std::string no3 = "Channel Constituent Transport Summary for Nitrate (NO3-)";
+  EXPECT_GT(after(s, no3, "Mass gain from lakes"), 0.0) << s;
+  EXPECT_GT(after(s, no3, "Mass loss to lakes"), 0.0) << s;
+  EXPECT_LT(std::fabs(after(s, no3, "Dissolved mass balance error")), 1e-4) << s;
+  // The event summary's books of the species hold the exchanges with the lake too.
+  const std::string ov_event =
+      "Overland Contaminant Transport Summary for Nitrate (NO3-) \n"
+      "Amounts are total mass for event";
+  const std::string ch_event =
+      "Channel Contaminant Transport Summary for Nitrate (NO3-) \n"
+      "Amounts are total for event";
+  EXPECT_GT(dotted(s, ch_event, "Mass gain from lakes"), 0.0) << s;
+  EXPECT_LT(std::fabs(dotted(s, ov_event, "Dissolved mass balance error")), 1e-3) << s;
+  EXPECT_LT(std::fabs(dotted(s, ch_event, "Contam mass balance error")), 1e-3) << s;
+}
+
+}  // namespace lake_contam_cases_tests
