@@ -83,6 +83,37 @@ const raw_array1d<double>& moisture_now(const model_state& ms) {
   return ss.inf_redist && holds(ss.surf_moist, ms.cell_count) ? ss.surf_moist : ss.theta_init;
 }
 
+// The redistribution soil keeps its water between the events of a TEV run: the water its
+// wetting front took in (the infiltrated water the books hold in the soil) above the moisture
+// below the front, which the books do not hold (a TEV run is an event run, whose soil zones
+// have no depth). VOLP's moisture is the moisture of the whole soil VOLP hands back: it becomes
+// the moisture below the front and the wetted zone above takes it too, so the front's water goes
+// to VOLP, booked as water exchanged with it, and the soil starts the next event as the run
+// started on its moisture map.
+void volp_moisture_into_redistribution_soil(model_state& ms) {
+  subsurface_state& ss = ms.subsurface;
+  const int n = ms.cell_count;
+  if (!ss.inf_redist || !holds(ss.theta_init, n) || !holds(ss.inf_depth_cum, n) ||
+      !holds(ss.inf_depth_prev, n))
+    return;
+  const double area = ms.gridsize * ms.gridsize;
+  double front_given = 0.0;
+  for (int c = 1; c <= n; ++c) {
+    const double theta = ss.theta_init[c];
+    // The front's water is the cell's infiltration booked so far; an increment not booked yet
+    // stays, to be booked as it would have been.
+    front_given += ss.inf_depth_prev[c] * area;
+    ss.inf_depth_cum[c] -= ss.inf_depth_prev[c];
+    ss.inf_depth_prev[c] = 0.0;
+    for (raw_array1d<int>* a : {&ss.iter_pond_1, &ss.iter_n, &ss.iter_i_less_k, &ss.no_wat_prof})
+      if (has(*a, c)) (*a)[c] = 0;
+    if (has(ss.redist_front_depth, c)) ss.redist_front_depth[c] = 0.0;
+    if (has(ss.redist_front_theta, c)) ss.redist_front_theta[c] = theta;
+    if (has(ss.surf_moist, c)) ss.surf_moist[c] = theta;
+  }
+  ms.output.volp_soil_volume -= front_given;
+}
+
 // The grids VOLP wrote, read back between two events: the soil moisture (bounded to the soil's
 // range), the roughness (none or negative: the default) and the conductivity (cm/h to m/s).
 bool read_back_volp_grids(model_state& ms) {
@@ -107,6 +138,7 @@ bool read_back_volp_grids(model_state& ms) {
       ss.theta_init[c] = volp_moisture_bounded(ss.theta_init[c], ss.porosity_cell[c],
                                                residual ? ss.residual_cell[c] : 0.0);
     ss.green_ampt_g_ready = 0;  // the capillary term follows the new moisture
+    volp_moisture_into_redistribution_soil(ms);
   }
   if (out.rough_from_volp) {
     if (!read_exchange_grid(ms, out.rough_from_volp_file, "roughness",
@@ -133,6 +165,18 @@ bool read_back_volp_grids(model_state& ms) {
     }
   }
   return true;
+}
+
+// Processes that keep schedules of their own and act in the dry spell as in any run of several
+// events: the pipes drain, the channels' sediment settles, constituents and nutrients decay and
+// move, the Sacramento basin drains hour by hour. With any of them the run steps the dry spell
+// (each process due by its own clock, the surface and channels idle until the next event) rather
+// than jumping it, so that none of them is left with a gap in its time.
+bool keeps_own_schedule(const model_state& ms) {
+  const transport_state& tr = ms.transport;
+  return ms.subsurface.sacramento != 0 || ms.channel.storm_sewer != 0 || tr.ov_con_trans != 0 ||
+         tr.chan_con_trans != 0 || tr.soil_con_trans != 0 || tr.nutrients != 0 ||
+         ms.cards.soil_erosion_given != 0;
 }
 
 // Moves the model time to one step before the next event's start and makes every process due
@@ -259,5 +303,6 @@ void write_volp_exchange_end(model_state& ms) {
   if (!read_back_volp_grids(ms)) return;
   if (ss.inf_richards || ss.gw_simulation || ss.redistribution_on || ms.channel.chan_lake_flag)
     return;
+  if (keeps_own_schedule(ms)) return;
   move_clock_to_event(ms, ms.event_start_jday[event + 1]);
 }
