@@ -310,17 +310,16 @@ constexpr unsupported_input unsupported_inputs[] = {
                ms.cards.total_chan_p_given != 0);
      }},
     // Several events exchanged with VOLP in one run read VOLP's moisture back into the soil
-    // between them: built for single-layer Green and Ampt (which keeps no water between events)
-    // and the redistribution soil (whose zones take the new moisture, booked as water exchanged
-    // with VOLP). The layered soil and the Richards columns would have their layers or nodes
-    // replaced outside their books.
+    // between them: built for single-layer Green and Ampt (which keeps no water between events),
+    // the redistribution soil and the layered soil (whose water VOLP's moisture changes, booked
+    // as water exchanged with VOLP). The Richards columns would have their nodes' moisture
+    // replaced without the pressure heads that go with it.
     {"TEV",
-     "several events exchanged with VOLP in one run (TEV without TEV_EVENT_NUM) with the layered "
-     "soil (INF_LAYERED_SOIL) or Richards infiltration (INF_RICHARDS)",
+     "several events exchanged with VOLP in one run (TEV without TEV_EVENT_NUM) with Richards "
+     "infiltration (INF_RICHARDS)",
      [](const model_state& ms) {
-       const subsurface_state& ss = ms.subsurface;
        return ms.tev != 0 && ms.output.volp != 0 && ms.tev_event_num_given == 0 &&
-              (ss.inf_layered_soil != 0 || ss.inf_richards != 0);
+              ms.subsurface.inf_richards != 0;
      }},
 };
 

@@ -35,7 +35,7 @@ bool simple_soil(const subsurface_state& ss) {
 double infiltration_not_in_zones(const model_state& ms) {
   const subsurface_state& ss = ms.subsurface;
   // Water the wetting front of the redistribution soil handed to VOLP between events has left.
-  if (!ms.long_term) return ss.inf_volume_total + ms.output.volp_soil_volume;
+  if (!ms.long_term) return ss.inf_volume_total + ms.output.volp_front_volume;
   const double area = ms.gridsize * ms.gridsize;
   double sum = 0.0;
   for (int c = 1; c <= ms.cell_count && has(ss.inf_depth_longterm, c); ++c)

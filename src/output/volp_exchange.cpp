@@ -112,6 +112,35 @@ void volp_moisture_into_redistribution_soil(model_state& ms) {
     if (has(ss.surf_moist, c)) ss.surf_moist[c] = theta;
   }
   ms.output.volp_soil_volume -= front_given;
+  ms.output.volp_front_volume -= front_given;
+}
+
+// The layered soil keeps the moisture of its layers between the events of a TEV run and its
+// two zones hold the water of the top two layers (each layer's moisture over its depth above the
+// water table); each event's front starts afresh at the event's start. VOLP's moisture (in
+// `theta`, per cell) becomes the top layer's, bounded to that layer's range as the read-back
+// bounds every moisture; the upper zone gains (or loses) the change over the layer's depth, water
+// exchanged with VOLP in the run's books.
+void volp_moisture_into_layered_soil(model_state& ms, const raw_array1d<double>& theta) {
+  subsurface_state& ss = ms.subsurface;
+  const double area = ms.gridsize * ms.gridsize;
+  double gained = 0.0;
+  for (int c = 1; c <= ms.cell_count; ++c) {
+    if (ss.THETA_ML.empty() || c > ss.THETA_ML.row_count() || ss.THETA_ML.col_count() < 1) continue;
+    const int type = has(ss.soiltype, c) ? ss.soiltype[c] : 0;
+    const soil_table_record& soil = ss.soil_types[type >= 0 && type < max_soil_types ? type : 0];
+    const double top =
+        volp_moisture_bounded(theta[c], soil.layer_porosity[0], soil.layer_residual_moisture[0]);
+    const double depth =
+        has(ss.wt_depth_cm, c) ? ss.wt_depth_cm[c] : soil.layer_depth[0] + soil.layer_depth[1];
+    const double in_top = depth < soil.layer_depth[0] ? depth : soil.layer_depth[0];
+    const double change = (top - ss.THETA_ML[c][1]) * in_top;  // cm
+    ss.THETA_ML[c][1] = top;
+    if (has(ss.zone_water_upper, c)) ss.zone_water_upper[c] += change;
+    if (has(ss.soil_water_total, c)) ss.soil_water_total[c] += change;
+    gained += change / 100.0 * area;
+  }
+  ms.output.volp_soil_volume += gained;
 }
 
 // The grids VOLP wrote, read back between two events: the soil moisture (bounded to the soil's
@@ -121,7 +150,13 @@ bool read_back_volp_grids(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
   printf("reading VOLP exchange maps\n");
   fflush(stdout);
-  if (out.moist_from_volp) {
+  if (out.moist_from_volp && ss.inf_layered_soil) {
+    if (!read_exchange_grid(ms, out.moist_from_volp_file, "soil moisture",
+                            "2 Can't open soil moisture exchange file %s for reading\n",
+                            out.volp_scratch))
+      return false;
+    volp_moisture_into_layered_soil(ms, out.volp_scratch);
+  } else if (out.moist_from_volp) {
     if (!read_exchange_grid(ms, out.moist_from_volp_file, "soil moisture",
                             "2 Can't open soil moisture exchange file %s for reading\n",
                             ss.theta_init))
@@ -246,10 +281,16 @@ void write_volp_exchange_end(model_state& ms) {
   output_state& out = ms.output;
   if (!(ms.tev && out.volp)) return;
   subsurface_state& ss = ms.subsurface;
+  // The layered soil's moisture is that of its top layer.
+  const bool layered = ss.inf_layered_soil && holds(out.volp_scratch, ms.cell_count) &&
+                       !ss.THETA_ML.empty() && ss.THETA_ML.row_count() >= ms.cell_count &&
+                       ss.THETA_ML.col_count() >= 1;
+  if (layered)
+    for (int c = 1; c <= ms.cell_count; ++c) out.volp_scratch[c] = ss.THETA_ML[c][1];
   if (out.moist_to_volp &&
       !write_exchange_grid(ms, out.moist_to_volp_file,
                            "Can't open soil moisture exchange file %s for writing\n",
-                           moisture_now(ms)))
+                           layered ? out.volp_scratch : moisture_now(ms)))
     return;
   if (out.rough_to_volp &&
       !write_exchange_grid(ms, out.rough_to_volp_file,

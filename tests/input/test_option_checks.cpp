@@ -300,9 +300,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"NUTRIENTS\nOUT_ST_DO do_chan\n", "ST_INIT_<species> or OUT_ST_<species>"},
       {"NUTRIENTS\nTOTAL_CHAN_KN tkn.out\n", "TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P"},
       {"NUTRIENTS\nSOILS_NSM_P\n", "SOILS_NSM_N, SOILS_NSM_P or SOILS_NSM_C"},
-      {"TEV\nVOLP veg.txt\nINF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE "
-       "layers.txt\n",
-       "TEV"},
       {"TEV\nVOLP veg.txt\nINF_RICHARDS\n", "TEV"},
       // The first one of the list is named.
       {"SOIL_EROSION 12\nNUTRIENTS\nINF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\n",
@@ -481,6 +478,8 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "TEV\nVOLP veg.txt\nGREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\n"
       "MOISTURE m.asc\nOV_CON_TRANS\nSOIL_CON_TRANS\n",
       "TEV\nVOLP veg.txt\nSOIL_EROSION 2\n",
+      "TEV\nVOLP veg.txt\nINF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\n"
+      "MOIST_FROM_VOLP m.asc\n",
       // Groundwater with wells or a flux table, under a grid without channels.
       groundwater_cards + "USE_WELLS\n",
       groundwater_cards +
