@@ -286,23 +286,17 @@ constexpr unsupported_input unsupported_inputs[] = {
               (ms.cards.total_chan_n_given != 0 || ms.cards.total_chan_kn_given != 0 ||
                ms.cards.total_chan_p_given != 0);
      }},
-    // Several events exchanged with VOLP in one run move the clock over the dry spells between
-    // them with the grids read back in between: built for single-layer Green and Ampt (or no
-    // infiltration) and the water of the surface and the channels. The soils that keep their
-    // water between events would have it replaced by VOLP's outside their books, and the
-    // transported matter and the pipes keep schedules of their own that the jump does not move.
+    // Several events exchanged with VOLP in one run read VOLP's moisture back into the soil
+    // between them: built for single-layer Green and Ampt (which keeps no water between events),
+    // the redistribution soil and the layered soil (whose water VOLP's moisture changes, booked
+    // as water exchanged with VOLP). The Richards columns would have their nodes' moisture
+    // replaced without the pressure heads that go with it.
     {"TEV",
-     "several events exchanged with VOLP in one run (TEV without TEV_EVENT_NUM) with "
-     "infiltration other than single-layer Green and Ampt, or with sediment, constituents, "
-     "pipes or Sacramento soil accounting",
+     "several events exchanged with VOLP in one run (TEV without TEV_EVENT_NUM) with Richards "
+     "infiltration (INF_RICHARDS)",
      [](const model_state& ms) {
-       const subsurface_state& ss = ms.subsurface;
-       const transport_state& tr = ms.transport;
        return ms.tev != 0 && ms.output.volp != 0 && ms.tev_event_num_given == 0 &&
-              (ss.inf_redist != 0 || ss.inf_layered_soil != 0 || ss.inf_richards != 0 ||
-               ss.sacramento != 0 || ms.channel.storm_sewer != 0 || tr.ov_con_trans != 0 ||
-               tr.chan_con_trans != 0 || tr.soil_con_trans != 0 || tr.nutrients != 0 ||
-               ms.cards.soil_erosion_given != 0);
+              ms.subsurface.inf_richards != 0;
      }},
 };
 

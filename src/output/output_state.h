@@ -149,6 +149,8 @@ struct output_state {
   file_handle total_chan_kn_file;     // Kjeldahl nitrogen in the channels
 
   std::unique_ptr<r7_data> r7;       // coupling with the reservoir model; null when off
+  double volp_soil_volume = 0.0;     // m3: soil water VOLP's moisture grids gave (< 0: took)
+  double volp_front_volume = 0.0;    // m3: of which the redistribution soil's fronts gave (< 0)
   raw_array1d<double> volp_scratch;  // per cell 1..cell_count: scratch values of the VOLP
                                      // exchange grids
 };

@@ -34,7 +34,8 @@ bool simple_soil(const subsurface_state& ss) {
 // the account takes none, so all the water the run infiltrated is stored over the soil depth.
 double infiltration_not_in_zones(const model_state& ms) {
   const subsurface_state& ss = ms.subsurface;
-  if (!ms.long_term) return ss.inf_volume_total;
+  // Water the wetting front of the redistribution soil handed to VOLP between events has left.
+  if (!ms.long_term) return ss.inf_volume_total + ms.output.volp_front_volume;
   const double area = ms.gridsize * ms.gridsize;
   double sum = 0.0;
   for (int c = 1; c <= ms.cell_count && has(ss.inf_depth_longterm, c); ++c)
@@ -325,6 +326,11 @@ void totals_block(FILE* fp, const model_state& ms, const run_totals& t) {
   total(fp, "Total overland point sources=", t.run_vol_ov_source);
   if (!ms.overland.ov_pumps.empty()) total(fp, "Total overland pumping=", t.run_vol_ov_pumped);
   fprintf(fp, "%-48s%14.2lf\n\n", "Total channel point sources=", t.run_vol_chan_source);
+  // Several events exchanged with VOLP: the soil water its moisture grids gave (or took).
+  if (ms.tev && ms.output.volp && ms.output.moist_from_volp && !ms.tev_event_num_given) {
+    total(fp, "Soil water exchanged with VOLP=", t.run_vol_volp_soil);
+    fprintf(fp, "\n");
+  }
   total(fp, "Volume lost to specified slope boundary:", t.run_vol_slope_out);
   total(fp, "Volume lost to specified head boundary:", t.run_vol_head_out);
   total(fp, "Volume gained from specified head boundary:", t.run_vol_head_in);
@@ -480,6 +486,7 @@ void gather_run_totals(model_state& ms) {
   if (simple_soil(ss)) t.run_vol_simple_soil_init = ms.soil_vol_initial;
   t.run_vol_gw_init = ms.gw_vol_initial;
   t.run_vol_snow_init = ms.weather.snow_vol_initial;
+  t.run_vol_volp_soil = ms.output.volp_soil_volume;
   // Long-term runs: the evapotranspiration the soil account took from surface water and soil.
   if (ms.long_term && simple_soil(ss)) t.run_vol_evap = ss.soil_account.et_volume_total;
   // The Richards columns: what they gave the weather from surface water and root zone.
@@ -535,7 +542,7 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
   // is water the error is measured against.
   double inputs = t.run_vol_precip + t.run_vol_gw_head_flux + t.run_vol_ov_source +
                   t.run_vol_chan_source + t.run_vol_head_in + t.run_vol_xy_gain +
-                  t.run_vol_drain_made;
+                  t.run_vol_drain_made + t.run_vol_volp_soil;
   double outputs = t.run_vol_discharge + t.run_vol_evap + t.run_vol_slope_out + t.run_vol_head_out +
                    t.run_vol_xy_loss + t.run_vol_lake_evap + t.run_vol_ov_pumped +
                    t.run_vol_drain_lost + t.run_vol_lake_pumped;
@@ -578,8 +585,8 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
               : 0.0;
   t.run_simple_soil_error =
       simple_soil_on && t.run_vol_soil_init > 0.0
-          ? balance_ratio(t.run_vol_infiltration + t.run_vol_simple_soil_init -
-                              t.run_vol_simple_soil_final -
+          ? balance_ratio(t.run_vol_infiltration + t.run_vol_volp_soil +
+                              t.run_vol_simple_soil_init - t.run_vol_simple_soil_final -
                               (t.run_vol_evap - t.run_vol_direct_evap - t.run_vol_soil_et) -
                               t.run_vol_downward,
                           t.run_vol_infiltration + t.run_vol_soil_init, 100.0)

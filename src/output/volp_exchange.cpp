@@ -83,6 +83,66 @@ const raw_array1d<double>& moisture_now(const model_state& ms) {
   return ss.inf_redist && holds(ss.surf_moist, ms.cell_count) ? ss.surf_moist : ss.theta_init;
 }
 
+// The redistribution soil keeps its water between the events of a TEV run: the water its
+// wetting front took in (the infiltrated water the books hold in the soil) above the moisture
+// below the front, which the books do not hold (a TEV run is an event run, whose soil zones
+// have no depth). VOLP's moisture is the moisture of the whole soil VOLP hands back: it becomes
+// the moisture below the front and the wetted zone above takes it too, so the front's water goes
+// to VOLP, booked as water exchanged with it, and the soil starts the next event as the run
+// started on its moisture map.
+void volp_moisture_into_redistribution_soil(model_state& ms) {
+  subsurface_state& ss = ms.subsurface;
+  const int n = ms.cell_count;
+  if (!ss.inf_redist || !holds(ss.theta_init, n) || !holds(ss.inf_depth_cum, n) ||
+      !holds(ss.inf_depth_prev, n))
+    return;
+  const double area = ms.gridsize * ms.gridsize;
+  double front_given = 0.0;
+  for (int c = 1; c <= n; ++c) {
+    const double theta = ss.theta_init[c];
+    // The front's water is the cell's infiltration booked so far; an increment not booked yet
+    // stays, to be booked as it would have been.
+    front_given += ss.inf_depth_prev[c] * area;
+    ss.inf_depth_cum[c] -= ss.inf_depth_prev[c];
+    ss.inf_depth_prev[c] = 0.0;
+    for (raw_array1d<int>* a : {&ss.iter_pond_1, &ss.iter_n, &ss.iter_i_less_k, &ss.no_wat_prof})
+      if (has(*a, c)) (*a)[c] = 0;
+    if (has(ss.redist_front_depth, c)) ss.redist_front_depth[c] = 0.0;
+    if (has(ss.redist_front_theta, c)) ss.redist_front_theta[c] = theta;
+    if (has(ss.surf_moist, c)) ss.surf_moist[c] = theta;
+  }
+  ms.output.volp_soil_volume -= front_given;
+  ms.output.volp_front_volume -= front_given;
+}
+
+// The layered soil keeps the moisture of its layers between the events of a TEV run and its
+// two zones hold the water of the top two layers (each layer's moisture over its depth above the
+// water table); each event's front starts afresh at the event's start. VOLP's moisture (in
+// `theta`, per cell) becomes the top layer's, bounded to that layer's range as the read-back
+// bounds every moisture; the upper zone gains (or loses) the change over the layer's depth, water
+// exchanged with VOLP in the run's books.
+void volp_moisture_into_layered_soil(model_state& ms, const raw_array1d<double>& theta) {
+  subsurface_state& ss = ms.subsurface;
+  const double area = ms.gridsize * ms.gridsize;
+  double gained = 0.0;
+  for (int c = 1; c <= ms.cell_count; ++c) {
+    if (ss.THETA_ML.empty() || c > ss.THETA_ML.row_count() || ss.THETA_ML.col_count() < 1) continue;
+    const int type = has(ss.soiltype, c) ? ss.soiltype[c] : 0;
+    const soil_table_record& soil = ss.soil_types[type >= 0 && type < max_soil_types ? type : 0];
+    const double top =
+        volp_moisture_bounded(theta[c], soil.layer_porosity[0], soil.layer_residual_moisture[0]);
+    const double depth =
+        has(ss.wt_depth_cm, c) ? ss.wt_depth_cm[c] : soil.layer_depth[0] + soil.layer_depth[1];
+    const double in_top = depth < soil.layer_depth[0] ? depth : soil.layer_depth[0];
+    const double change = (top - ss.THETA_ML[c][1]) * in_top;  // cm
+    ss.THETA_ML[c][1] = top;
+    if (has(ss.zone_water_upper, c)) ss.zone_water_upper[c] += change;
+    if (has(ss.soil_water_total, c)) ss.soil_water_total[c] += change;
+    gained += change / 100.0 * area;
+  }
+  ms.output.volp_soil_volume += gained;
+}
+
 // The grids VOLP wrote, read back between two events: the soil moisture (bounded to the soil's
 // range), the roughness (none or negative: the default) and the conductivity (cm/h to m/s).
 bool read_back_volp_grids(model_state& ms) {
@@ -90,7 +150,13 @@ bool read_back_volp_grids(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
   printf("reading VOLP exchange maps\n");
   fflush(stdout);
-  if (out.moist_from_volp) {
+  if (out.moist_from_volp && ss.inf_layered_soil) {
+    if (!read_exchange_grid(ms, out.moist_from_volp_file, "soil moisture",
+                            "2 Can't open soil moisture exchange file %s for reading\n",
+                            out.volp_scratch))
+      return false;
+    volp_moisture_into_layered_soil(ms, out.volp_scratch);
+  } else if (out.moist_from_volp) {
     if (!read_exchange_grid(ms, out.moist_from_volp_file, "soil moisture",
                             "2 Can't open soil moisture exchange file %s for reading\n",
                             ss.theta_init))
@@ -107,6 +173,7 @@ bool read_back_volp_grids(model_state& ms) {
       ss.theta_init[c] = volp_moisture_bounded(ss.theta_init[c], ss.porosity_cell[c],
                                                residual ? ss.residual_cell[c] : 0.0);
     ss.green_ampt_g_ready = 0;  // the capillary term follows the new moisture
+    volp_moisture_into_redistribution_soil(ms);
   }
   if (out.rough_from_volp) {
     if (!read_exchange_grid(ms, out.rough_from_volp_file, "roughness",
@@ -133,6 +200,18 @@ bool read_back_volp_grids(model_state& ms) {
     }
   }
   return true;
+}
+
+// Processes that keep schedules of their own and act in the dry spell as in any run of several
+// events: the pipes drain, the channels' sediment settles, constituents and nutrients decay and
+// move, the Sacramento basin drains hour by hour. With any of them the run steps the dry spell
+// (each process due by its own clock, the surface and channels idle until the next event) rather
+// than jumping it, so that none of them is left with a gap in its time.
+bool keeps_own_schedule(const model_state& ms) {
+  const transport_state& tr = ms.transport;
+  return ms.subsurface.sacramento != 0 || ms.channel.storm_sewer != 0 || tr.ov_con_trans != 0 ||
+         tr.chan_con_trans != 0 || tr.soil_con_trans != 0 || tr.nutrients != 0 ||
+         ms.cards.soil_erosion_given != 0;
 }
 
 // Moves the model time to one step before the next event's start and makes every process due
@@ -202,10 +281,16 @@ void write_volp_exchange_end(model_state& ms) {
   output_state& out = ms.output;
   if (!(ms.tev && out.volp)) return;
   subsurface_state& ss = ms.subsurface;
+  // The layered soil's moisture is that of its top layer.
+  const bool layered = ss.inf_layered_soil && holds(out.volp_scratch, ms.cell_count) &&
+                       !ss.THETA_ML.empty() && ss.THETA_ML.row_count() >= ms.cell_count &&
+                       ss.THETA_ML.col_count() >= 1;
+  if (layered)
+    for (int c = 1; c <= ms.cell_count; ++c) out.volp_scratch[c] = ss.THETA_ML[c][1];
   if (out.moist_to_volp &&
       !write_exchange_grid(ms, out.moist_to_volp_file,
                            "Can't open soil moisture exchange file %s for writing\n",
-                           moisture_now(ms)))
+                           layered ? out.volp_scratch : moisture_now(ms)))
     return;
   if (out.rough_to_volp &&
       !write_exchange_grid(ms, out.rough_to_volp_file,
@@ -259,5 +344,6 @@ void write_volp_exchange_end(model_state& ms) {
   if (!read_back_volp_grids(ms)) return;
   if (ss.inf_richards || ss.gw_simulation || ss.redistribution_on || ms.channel.chan_lake_flag)
     return;
+  if (keeps_own_schedule(ms)) return;
   move_clock_to_event(ms, ms.event_start_jday[event + 1]);
 }

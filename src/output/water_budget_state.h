@@ -128,6 +128,7 @@ struct run_totals {
   double run_vol_drain_lost = 0.0;  // pipe water that left the system at boundary junctions
   double run_vol_drain_made = 0.0;  // water the pipe network's depth floors added
   double run_vol_snow_init = 0.0;   // snow water at the run start
+  double run_vol_volp_soil = 0.0;   // soil water VOLP's moisture grids gave (< 0: took)
 
   // Closed at the end of the run.
   double vol_ov_final = 0.0, vol_chan_final = 0.0, vol_soil_final = 0.0;

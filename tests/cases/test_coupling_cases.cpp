@@ -387,3 +387,131 @@ TEST(CouplingCases, VolpGridsReadBackMissingOrNegativeStopTheRun) {
   // The run stopped at the first event's end: the second event never started.
   EXPECT_EQ(read_file("exchange/volp.txt"), " 73  79\n");
 }
+
+namespace {
+
+// The small TEV project of both events with the redistribution soil (pore index 0.234, residual
+// content 0.05) and a conductivity of 10 cm/h, above the heaviest rain (4 cm/h): every drop of
+// rain soaks in where it falls. Steps of 30 s carry the soil through the dry spell.
+void write_redistribution_tev_project(const std::string& extra) {
+  write_tev_project(0, extra);
+  std::string prj = read_file("small.prj");
+  const std::size_t ga = prj.find("\nGREEN_AMPT\n");
+  ASSERT_NE(ga, std::string::npos);
+  prj.replace(ga, 12, "\nINF_REDIST\n");
+  const std::size_t step = prj.find("\nTIMESTEP ");
+  ASSERT_NE(step, std::string::npos);
+  prj.replace(step + 1, prj.find('\n', step + 1) - step - 1, "TIMESTEP 30.0");
+  write_file("small.prj",
+             prj + "PORE_INDEX small_pore_index.asc\nRESIDUAL_SAT small_residual.asc\n");
+  write_file("small_pore_index.asc", uniform_grid(0.234));
+  write_file("small_residual.asc", uniform_grid(0.05));
+  write_file("small_conductivity.asc", uniform_grid(10.0));
+  // The second storm the same day, at 12:00, so that the dry spell takes few steps.
+  std::string gauge = read_file("tev.gag");
+  const std::size_t second = gauge.find("RATES 2005 3 20 ");
+  ASSERT_NE(second, std::string::npos);
+  gauge = gauge.substr(0, second) +
+          "RATES 2005 3 14 12 0 40.0\nRATES 2005 3 14 12 30 20.0\nRATES 2005 3 14 12 40 0.0\n";
+  write_file("tev.gag", gauge);
+}
+
+}  // namespace
+
+// The redistribution soil keeps its water between the events; VOLP hands back the soil whole.
+// Its moisture (0.30, inside the soil's range, below the 0.35 the run started on) becomes the
+// soil's: the water the wetting front took in during the first event, all of its rain, goes to
+// VOLP in the books, and the second event starts on VOLP's soil as the run started on its map.
+TEST(CouplingCases, TwoEventsUnderTheRedistributionSoilHandTheFrontsWaterToVolp) {
+  temp_dir dir;
+  write_redistribution_tev_project("MOIST_FROM_VOLP moist_in.asc\n");
+  write_file("exchange/moist_in.asc", uniform_grid(0.30));
+  const torva_test::thread_runs both =
+      torva_test::run_at_compared_thread_counts("small.prj", exchange_outputs);
+  const std::string& out = both.run[1].out;
+  ASSERT_NE(out.find("reading VOLP exchange maps\n"), std::string::npos) << out;
+  EXPECT_EQ(read_file("exchange/volp.txt"), "999 999\n");
+
+  // Each event's rain: 40 mm/h for 30 minutes, 20 mm/h for 10, on 108 cells of 900 m2.
+  const double event_rain = (0.040 * 0.5 + 0.020 / 6.0) * 108 * 900.0;  // 2268 m3
+  const std::string summary = read_file("small_summary.out");
+  const torva_test::summary_balance s = torva_test::read_summary_balance(summary);
+  ASSERT_TRUE(s.has_totals);
+  EXPECT_NEAR(s.run_precip, 2.0 * event_rain, 0.1);
+  EXPECT_NEAR(s.run_infiltration, 2.0 * event_rain, 0.1);
+  EXPECT_NEAR(torva_test::summary_number(summary, "Soil water exchanged with VOLP="), -event_rain,
+              0.1);
+  // The soil ends with the second event's rain: the first's went to VOLP.
+  EXPECT_NEAR(torva_test::summary_number(summary, "Final volume in soil over simple soil depth"),
+              event_rain, 0.1);
+  EXPECT_LT(std::fabs(s.run_overall_error), 1e-6);
+
+  // The surface moisture of the soil at the second event's end is VOLP's (the front soaks the
+  // rain in at the moisture below it).
+  const std::vector<double> mask = grid_values(read_file("small_mask.asc"));
+  const std::vector<double> moist = grid_values(read_file("exchange/moist.asc"));
+  ASSERT_EQ(moist.size(), mask.size());
+  for (std::size_t i = 0; i < mask.size(); ++i)
+    EXPECT_NEAR(moist[i], mask[i] != 0.0 ? 0.30 : 0.0, 1e-9) << i;
+}
+
+// The layered soil keeps its layers' moisture between the events: the four flat silt-loam cells
+// of the green_ampt case (layers of 10 and 20 cm and below, moisture 0.1458), two storms of
+// 50 mm/h for 30 minutes three and a half hours apart. VOLP hands back a top layer at 0.30: the
+// upper zone gains (0.30 - 0.1458) x 10 cm over the 4 x 10000 m2, 616.8 m3, which the books show
+// as water exchanged with VOLP; the soil ends with its start, all that soaked in and that gain.
+TEST(CouplingCases, TwoEventsUnderTheLayeredSoilTakeVolpsTopLayerMoistureIntoTheBooks) {
+  temp_dir dir;
+  const std::string folder = std::string(TORVA_SOURCE_DIR) + "/tests/cases/green_ampt/";
+  for (const char* name : {"ga_mask.asc", "ga_elev.asc"})
+    write_file(name, read_file(folder + name));
+  const std::string header = torva_test::grid_header(2, 2, 100.0);
+  write_file("ga_soil.asc", header + "7 7\n7 7\n");
+  write_file("layers.txt",
+             "1\n0\n7 silt loam\n"
+             "0.65 0.22 16.7 0.486 0.33 0.13 0.027 0.1458 10.0\n"
+             "0.65 0.22 16.7 0.486 0.33 0.13 0.027 0.1458 20.0\n"
+             "0.65 0.22 16.7 0.486 0.33 0.13 0.027 0.1458\n");
+  std::string project = read_file(folder + "green_ampt.prj");
+  project =
+      project.substr(0, project.find("TOT_TIME")) +
+      project.substr(project.find("OUTROW"), project.find("PRECIP_UNIF") - project.find("OUTROW"));
+  write_file("ga.prj", project +
+                           "INF_LAYERED_SOIL\nSOIL_TYPE_MAP ga_soil.asc\nSOIL_LAYER_INPUT_FILE "
+                           "layers.txt\nPRECIP_FILE storms.gag\nTEV\nVOLP volp.txt\n"
+                           "MOIST_TO_VOLP moist.asc\nMOIST_FROM_VOLP moist_in.asc\n");
+  write_file("storms.gag",
+             "EVENT \"first\"\nNRGAG 1\nNRPDS 2\nCOORD 600.0 1100.0\n"
+             "RATES 2005 3 14 6 30 50.0\nRATES 2005 3 14 7 0 0.0\n\n"
+             "EVENT \"second\"\nNRGAG 1\nNRPDS 2\nCOORD 600.0 1100.0\n"
+             "RATES 2005 3 14 10 0 50.0\nRATES 2005 3 14 10 30 0.0\n");
+  std::filesystem::create_directory("exchange");
+  write_file("exchange/moist_in.asc", header + "0.30 0.30\n0.30 0.30\n");
+  const torva_test::thread_runs both = torva_test::run_at_compared_thread_counts(
+      "ga.prj", [] { return read_file("ga_summary.out") + read_file("exchange/moist.asc"); });
+  const std::string& out = both.run[1].out;
+  ASSERT_NE(out.find("reading VOLP exchange maps\n"), std::string::npos) << out;
+  EXPECT_EQ(read_file("exchange/volp.txt"), "999 999\n");
+
+  const std::string summary = read_file("ga_summary.out");
+  const torva_test::summary_balance s = torva_test::read_summary_balance(summary);
+  ASSERT_TRUE(s.has_totals) << summary;
+  EXPECT_NEAR(s.run_precip, 2.0 * 0.05 * 0.5 * 4 * 10000.0, 0.1);
+  EXPECT_GT(s.run_infiltration, 100.0);
+  const double gained = (0.30 - 0.1458) * 0.10 * 4 * 10000.0;  // 616.8 m3
+  EXPECT_NEAR(torva_test::summary_number(summary, "Soil water exchanged with VOLP="), gained, 0.01);
+  // The zones started with 0.1458 over the 30 cm of the top two layers.
+  const double start = 0.1458 * 0.30 * 4 * 10000.0;  // 1749.6 m3
+  EXPECT_NEAR(torva_test::summary_number(summary, "Initial volume in soil over simple soil depth"),
+              start, 0.01);
+  EXPECT_NEAR(torva_test::summary_number(summary, "Final volume in soil over simple soil depth"),
+              start + s.run_infiltration + gained, 0.02);
+  EXPECT_LT(std::fabs(s.run_overall_error), 1e-6) << summary;
+  EXPECT_LT(std::fabs(torva_test::summary_number(summary, "Simple soil moisture mass balance =")),
+            1e-6)
+      << summary;
+  // The top layer the second event ends with is VOLP's.
+  const std::vector<double> moist = grid_values(read_file("exchange/moist.asc"));
+  ASSERT_EQ(moist.size(), 4u);
+  for (double m : moist) EXPECT_NEAR(m, 0.30, 1e-9);
+}

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -323,3 +324,52 @@ TEST(PipeCases, TileDrainUnderAHeldWaterTableTakesHooghoudtsSteadyInflow) {
 }
 
 }  // namespace
+
+// Two storms two hours apart inside TEV, exchanged with VOLP between them: the cell's grate
+// takes its share of 100 mm/h for 30 minutes each time and the pipe drains through the dry
+// spell between them, which the run steps on the pipes' own schedule. The pipes' books, the
+// surface's and the run's close over both storms.
+TEST(PipeCases, PipesDrainThroughTheDrySpellBetweenTwoStormsExchangedWithVolp) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  const std::string header =
+      "north: 1030.0\nsouth: 1000.0\neast: 530.0\nwest: 500.0\nrows: 1\ncols: 1\n";
+  write_file("mask.asc", header + "1\n");
+  write_file("elev.asc", header + "13.0\n");
+  write_file("pipes.slk", one_pipe);
+  std::string project = pipe_project;
+  for (const char* card : {"PRECIP_UNIF\n", "RAIN_INTENSITY 100.0\n", "RAIN_DURATION 240\n"})
+    project.erase(project.find(card), std::string(card).size());
+  write_file("pipe.prj", project +
+                             "PRECIP_FILE storms.gag\nTEV\nVOLP volp.txt\n"
+                             "ROUGH_TO_VOLP rough.asc\nROUGH_FROM_VOLP rough_in.asc\n");
+  write_file("storms.gag",
+             "EVENT \"first\"\nNRGAG 1\nNRPDS 2\nCOORD 515.0 1015.0\n"
+             "RATES 2005 3 14 6 30 100.0\nRATES 2005 3 14 7 0 0.0\n\n"
+             "EVENT \"second\"\nNRGAG 1\nNRPDS 2\nCOORD 515.0 1015.0\n"
+             "RATES 2005 3 14 9 0 100.0\nRATES 2005 3 14 9 30 0.0\n");
+  std::filesystem::create_directory("exchange");
+  write_file("exchange/rough_in.asc", header + "0.05\n");
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+      "pipe.prj", [] { return read_file("pipe_flow.out") + read_file("pipe_summary.out"); });
+  const std::string& out = runs.run[1].out;
+  ASSERT_NE(out.find("reading VOLP exchange maps\n"), std::string::npos) << out;
+  EXPECT_EQ(read_file("exchange/volp.txt"), "999 999\n");
+
+  const std::string summary = read_file("pipe_summary.out");
+  const double rain = 2.0 * 0.1 * 0.5 * 900.0;  // 90 m3
+  const torva_test::summary_balance s = torva_test::read_summary_balance(summary);
+  EXPECT_NEAR(s.run_precip, rain, 1e-6);
+  const double taken = summary_number(summary, "Volume of overland to subsurface drains");
+  const double lost = summary_number(summary, "Volume of subsurface drains out of the system");
+  const double in_drains = summary_number(summary, "Final volume in drains=");
+  EXPECT_GT(taken, 0.5 * rain) << summary;
+  // What the grate took is in the pipes or left at the outfall.
+  EXPECT_NEAR(taken + summary_number(summary, "Volume added by the drains' least depths"),
+              lost + in_drains, 0.01)
+      << summary;
+  EXPECT_NEAR(summary_number(summary, "Subsurface drain mass bal error m^3="), 0.0, 0.01);
+  // The rain ran off at the outlet, went down the grate or stands on the cell.
+  EXPECT_NEAR(s.run_discharge + taken + s.run_ov_final, rain, 1e-3 * rain) << summary;
+  EXPECT_LT(std::fabs(s.run_overall_error), 1e-4) << summary;
+}

@@ -303,9 +303,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"NUTRIENTS\nST_INIT_NO3 2.5\n", "ST_INIT_<species> or OUT_ST_<species>"},
       {"NUTRIENTS\nOUT_ST_DO do_chan\n", "ST_INIT_<species> or OUT_ST_<species>"},
       {"NUTRIENTS\nTOTAL_CHAN_KN tkn.out\n", "TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P"},
-      {"TEV\nVOLP veg.txt\nINF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\n", "TEV"},
-      {"TEV\nVOLP veg.txt\nOV_CON_TRANS\n", "TEV"},
-      {"TEV\nVOLP veg.txt\nSOIL_EROSION 2\n", "TEV"},
+      {"TEV\nVOLP veg.txt\nINF_RICHARDS\n", "TEV"},
       // The first one of the list is named.
       {"SOIL_EROSION 12\nNUTRIENTS\nINF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\n",
        "SOIL_EROSION"},
@@ -522,6 +520,15 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "TEV\nVOLP veg.txt\nMOIST_FROM_VOLP m.asc\nROUGH_FROM_VOLP r.asc\n",
       "TEV\nVOLP veg.txt\nGREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\n"
       "MOISTURE m.asc\nKSAT_FROM_VOLP k.asc\n",
+      // ... with the redistribution soil, whose zones take VOLP's moisture, and with processes
+      // that keep schedules of their own, for which the run steps the dry spell.
+      "TEV\nVOLP veg.txt\nINF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nMOIST_FROM_VOLP "
+      "m.asc\n",
+      "TEV\nVOLP veg.txt\nGREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\n"
+      "MOISTURE m.asc\nOV_CON_TRANS\nSOIL_CON_TRANS\n",
+      "TEV\nVOLP veg.txt\nSOIL_EROSION 2\n",
+      "TEV\nVOLP veg.txt\nINF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\n"
+      "MOIST_FROM_VOLP m.asc\n",
       // Groundwater with wells or a flux table, under a grid without channels.
       groundwater_cards + "USE_WELLS\n",
       groundwater_cards +
