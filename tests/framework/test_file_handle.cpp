@@ -202,6 +202,50 @@ TEST_F(FileHandleOpen, KeptStreamsWriteEachTrialsFileAfresh) {
   }
 }
 
+// A kept stream opened to append goes on at the file's end, its own writes and those of any
+// other writer kept; a file replaced between the writers is appended to, not the old one.
+TEST_F(FileHandleOpen, KeptStreamsAppendAtTheEndOfTheFileAsItIsNow) {
+  struct append_case {
+    const char* what;
+    void (*between)();
+    const char* reads;
+  };
+  const append_case cases[] = {
+      {"left alone", [] {}, "first\nsecond\n"},
+      {"appended to by another writer",
+       [] {
+         FILE* f = fopen("log.txt", "a");
+         ASSERT_NE(f, nullptr);
+         fputs("other\n", f);
+         fclose(f);
+       },
+       "first\nother\nsecond\n"},
+      {"replaced",
+       [] {
+         write_file("new.txt", "replacement\n");
+         fs::rename("new.txt", "log.txt");
+       },
+       "replacement\nsecond\n"},
+  };
+  const int baseline = open_descriptors();
+  for (const append_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all("log.txt");
+    file_handle_keep_streams();
+    file_handle h;
+    ASSERT_TRUE(file_handle_open(h, "log.txt", "a"));
+    fputs("first\n", h.fp);
+    file_handle_close(h);
+    c.between();
+    ASSERT_TRUE(file_handle_open(h, "log.txt", "a"));
+    fputs("second\n", h.fp);
+    file_handle_close(h);
+    EXPECT_EQ(read_file("log.txt"), c.reads);
+    file_handle_close_kept_streams();
+    EXPECT_EQ(open_descriptors(), baseline);
+  }
+}
+
 // A kept stream a handle still holds when the kept streams are closed stays the handle's: it
 // writes on and its close closes it.
 TEST_F(FileHandleOpen, AKeptStreamStillHeldIsClosedByItsHandle) {
