@@ -34,6 +34,9 @@ double calib_model_run(const char* replace_file, const char* project_file, const
   // From the first trial on, every file this process writes carries its run prefix.
   run_number = process_info.process_rank;
   run_prefix_on = 1;
+  // Every trial writes the files of the one before afresh: their streams are kept open between
+  // trials and emptied rather than the files made anew.
+  file_handle_keep_streams();
   read_replace_params(replace_file);
   int k = 1;
   for (replace_param* p = replace_list; p != nullptr; p = p->param_next, ++k) {

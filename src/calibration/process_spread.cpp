@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -70,6 +71,10 @@ void spread_start(int* argc, char*** argv, process_context& info) {
   MPI_Comm_size(MPI_COMM_WORLD, &size);
   info.process_rank = rank;
   info.num_processes = size;
+  // The console of a process that mpirun started is a pipe to mpirun, which forwards what comes
+  // through it: the first process's progress lines (one a time step) go through it in large
+  // blocks rather than a page at a time. Nothing has been written yet.
+  if (size > 1) setvbuf(stdout, nullptr, _IOFBF, std::size_t{1} << 16);
   // The processes started together on this machine share its processors.
   int here = 1;
   MPI_Comm local;

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "channel/breakpoint_sections.h"
@@ -1538,9 +1540,15 @@ int chan_input_card_code(std::string& line) {
   const std::string word = lower(line.substr(start, end - start));
   line.erase(0, end);
   if (word.empty()) return chan_card_unknown;
-  for (const card_word& w : chan_card_words)
-    if (word == w.word) return w.code;
-  return chan_card_unknown;
+  // The words by name, made once: every line of the channel files is looked up, every run of a
+  // calibration again.
+  static const std::unordered_map<std::string, int> codes = [] {
+    std::unordered_map<std::string, int> m;
+    for (const card_word& w : chan_card_words) m.emplace(w.word, w.code);
+    return m;
+  }();
+  const auto found = codes.find(word);
+  return found != codes.end() ? found->second : chan_card_unknown;
 }
 
 int read_chan_input(model_state& ms) {

@@ -129,17 +129,19 @@ bool outputs_spare_inputs(const project_cards& cards, const grid_time_params& gr
   std::vector<named_file> inputs;
   std::vector<named_file> outputs;
   const std::span<const card_entry> table = project_card_table();
+  // Each card's name field once (the synonym search below looks at every card before a card).
+  std::vector<const char*> names(table.size());
+  for (std::size_t i = 0; i < table.size(); ++i) names[i] = field_name(table[i], cards, rain);
   for (std::size_t i = 0; i < table.size(); ++i) {
     const card_entry& e = table[i];
-    const char* name = field_name(e, cards, rain);
+    const char* name = names[i];
     if (name == nullptr || name[0] == '\0' || listed(e.keyword, unnamed_cards) ||
         !card_given(e, cards, grid, rain))
       continue;
     // Synonyms share a field: the first keyword given of the field names it.
     bool synonym = false;
     for (std::size_t j = 0; j < i && !synonym; ++j)
-      synonym =
-          field_name(table[j], cards, rain) == name && card_given(table[j], cards, grid, rain);
+      synonym = names[j] == name && card_given(table[j], cards, grid, rain);
     if (synonym) continue;
     const std::string card = upper(e.keyword);
     if (name == cards.write_chan_hotstart) {

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <unordered_map>
 
 #include "framework/core/console.h"
 #include "framework/core/error_state.h"
@@ -1009,9 +1011,15 @@ static_assert(code_of("vro") == card_code_none && code_of("metric") == card_code
               code_of("simulation_input") == card_code_none);
 
 const card_entry* find_keyword(const std::string& word) {
-  for (const card_entry& e : card_table)
-    if (word == e.keyword) return &e;
-  return nullptr;
+  // The cards by keyword, made once (the first card of a keyword, as a search of the table
+  // finds): every line of the project is looked up, every run of a calibration again.
+  static const std::unordered_map<std::string, const card_entry*> by_keyword = [] {
+    std::unordered_map<std::string, const card_entry*> m;
+    for (const card_entry& e : card_table) m.emplace(e.keyword, &e);
+    return m;
+  }();
+  const auto found = by_keyword.find(word);
+  return found != by_keyword.end() ? found->second : nullptr;
 }
 
 const card_entry* find_code(int code) {

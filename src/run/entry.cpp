@@ -231,6 +231,8 @@ int torva_main(int argc, char** argv) {
     }
   }
   if (web_mode) printf("</P></body>\n");
+  // The files the calibration trials kept open.
+  file_handle_close_kept_streams();
   fflush(stdout);
   spread_end();
   // An interrupted run ends the program with the status of its signal.

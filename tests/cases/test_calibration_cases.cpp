@@ -132,6 +132,53 @@ TEST(CalibrationCases, AMonteCarloTrialWritesWhatASingleRunWrites) {
   EXPECT_EQ(lines_of(read_file("0000_results_all.out")).size(), 2u);
 }
 
+// Trials that write their files where the trial before wrote longer ones: the run's length is
+// the parameter (TOT_TIME, whole minutes), so a trial's hydrograph and optimisation output are
+// as long as its run. After the runs each file holds the last trial's outputs alone, byte for
+// byte what a single run with the last trial's length writes, and the summary holds that run's
+// totals.
+TEST(CalibrationCases, ATrialAfterALongerOneWritesWhatASingleRunWrites) {
+  temp_dir dir;
+  write_file("params.txt", "1\n[MINUTES] \"%d\"\n");
+  write_file("obs.txt", "1\n1.0 1 1000 1\n");
+  write_calibration_plane("0.05", 3, 4, 0.0);
+  std::string project = read_file("plane.prj");
+  const std::string length = "TOT_TIME 0\n";
+  ASSERT_NE(project.find(length), std::string::npos);
+  project.replace(project.find(length), length.size(), "TOT_TIME [MINUTES]\n");
+  write_file("plane.prj", project);
+  write_file("mc.in", "plane.prj\nparams.txt\nobs.txt\n1\n10 60\n");
+  const command_result mc = run_command(torva_exe(), {"-m4", "mc.in"}, "", {"TORVA_RANDOM_SEED=4"});
+  ASSERT_EQ(mc.status, 0) << mc.out;
+  // The runs' lengths, from the log: the last must be shorter than one before it.
+  const std::vector<std::string> log = lines_of(read_file("0000_log_file_p0.log"));
+  ASSERT_EQ(log.size(), 5u);
+  std::vector<long> minutes;
+  for (std::size_t k = 1; k < log.size(); ++k) {
+    double cost = 0.0, drawn = 0.0;
+    ASSERT_EQ(sscanf(log[k].c_str(), "%lf %lf", &cost, &drawn), 2) << log[k];
+    minutes.push_back(std::lround(drawn));
+  }
+  ASSERT_LT(minutes.back(), *std::max_element(minutes.begin(), minutes.end() - 1));
+  const std::string trial_outlet = read_file("0000_plane_outlet.out");
+  const std::string trial_optim = read_file("0000_plane_optim.out");
+  const std::string trial_summary = read_file("0000_plane_summary.out");
+
+  write_calibration_plane("0.05", 3, 4, static_cast<double>(minutes.back()));
+  const command_result single = run_command(torva_exe(), {"plane.prj"});
+  ASSERT_EQ(single.status, 0) << single.out;
+  const std::string outlet = read_file("plane_outlet.out");
+  ASSERT_EQ(lines_of(outlet).size(), static_cast<std::size_t>(minutes.back()) + 1);
+  EXPECT_EQ(trial_outlet, outlet);
+  EXPECT_EQ(trial_optim, read_file("plane_optim.out"));
+  const std::string totals = "SIMULATION TOTALS";
+  const std::string single_summary = read_file("plane_summary.out");
+  ASSERT_NE(single_summary.find(totals), std::string::npos);
+  ASSERT_NE(trial_summary.find(totals), std::string::npos);
+  EXPECT_EQ(without_timing(trial_summary.substr(trial_summary.find(totals))),
+            without_timing(single_summary.substr(single_summary.find(totals))));
+}
+
 TEST(CalibrationCases, SceRecoversTheManningNOfAnObservedHydrograph) {
   temp_dir dir;
   // The observed hydrograph: the plane's run with n = 0.05.

@@ -2,6 +2,7 @@
 // check, the re-open warning, quotes, the run prefix, the project folder and the output
 // sub-directory, names written with backslashes, and names too long to store.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -138,6 +139,126 @@ TEST_F(FileHandleOpen, WritingAnExistingFileReplacesItsContent) {
                                         ? "old content, longer than the new\n"
                                         : std::string("new"));
   }
+}
+
+// While streams are kept (the trials of a calibration), a file written afresh again holds only
+// what the last writer wrote, whatever the file held before and whatever happened to it between
+// the writers: left alone (its kept stream is emptied and used again), removed, replaced by
+// another file, or given a second link (the other name then shows the new content, as when the
+// file is written afresh without kept streams). Closing the kept streams leaves no descriptor
+// open.
+TEST_F(FileHandleOpen, KeptStreamsWriteEachTrialsFileAfresh) {
+  struct between_case {
+    const char* what;
+    void (*between)();             // done to the file after the first writer closed it
+    bool same_file;                // the second writer writes the file the first one made
+    const char* other_name_reads;  // what "other.txt" holds at the end, when it is there
+  };
+  const between_case cases[] = {
+      {"left alone", [] {}, true, nullptr},
+      {"removed", [] { fs::remove("out.txt"); }, false, nullptr},
+      {"replaced",
+       [] {
+         write_file("new.txt", "a file put in its place, longer than either trial's\n");
+         fs::rename("new.txt", "out.txt");
+       },
+       false, nullptr},
+      {"linked", [] { fs::create_hard_link("out.txt", "other.txt"); }, true, "short"},
+  };
+  const int baseline = open_descriptors();
+  for (const between_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all("out.txt");
+    fs::remove_all("other.txt");
+    file_handle_keep_streams();
+    file_handle h;
+    ASSERT_TRUE(file_handle_open(h, "out.txt", "w"));
+    fputs("the first trial's longer content\n", h.fp);
+    file_handle_close(h);
+    EXPECT_EQ(read_file("out.txt"), "the first trial's longer content\n");
+    struct stat before {};
+    ASSERT_EQ(stat("out.txt", &before), 0);
+    c.between();
+    ASSERT_TRUE(file_handle_open(h, "out.txt", "w"));
+    fputs("short", h.fp);
+    file_handle_close(h);
+    EXPECT_EQ(read_file("out.txt"), "short");
+    struct stat after {};
+    ASSERT_EQ(stat("out.txt", &after), 0);
+    if (c.same_file) {
+      EXPECT_EQ(after.st_ino, before.st_ino);
+    }
+    if (c.other_name_reads != nullptr) {
+      EXPECT_EQ(read_file("other.txt"), c.other_name_reads);
+    }
+    // A third writer after the kept streams are closed makes the file anew, as ever.
+    file_handle_close_kept_streams();
+    EXPECT_EQ(open_descriptors(), baseline);
+    ASSERT_TRUE(file_handle_open(h, "out.txt", "w"));
+    fputs("third", h.fp);
+    file_handle_close(h);
+    EXPECT_EQ(read_file("out.txt"), "third");
+    EXPECT_EQ(open_descriptors(), baseline);
+  }
+}
+
+// A kept stream opened to append goes on at the file's end, its own writes and those of any
+// other writer kept; a file replaced between the writers is appended to, not the old one.
+TEST_F(FileHandleOpen, KeptStreamsAppendAtTheEndOfTheFileAsItIsNow) {
+  struct append_case {
+    const char* what;
+    void (*between)();
+    const char* reads;
+  };
+  const append_case cases[] = {
+      {"left alone", [] {}, "first\nsecond\n"},
+      {"appended to by another writer",
+       [] {
+         FILE* f = fopen("log.txt", "a");
+         ASSERT_NE(f, nullptr);
+         fputs("other\n", f);
+         fclose(f);
+       },
+       "first\nother\nsecond\n"},
+      {"replaced",
+       [] {
+         write_file("new.txt", "replacement\n");
+         fs::rename("new.txt", "log.txt");
+       },
+       "replacement\nsecond\n"},
+  };
+  const int baseline = open_descriptors();
+  for (const append_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all("log.txt");
+    file_handle_keep_streams();
+    file_handle h;
+    ASSERT_TRUE(file_handle_open(h, "log.txt", "a"));
+    fputs("first\n", h.fp);
+    file_handle_close(h);
+    c.between();
+    ASSERT_TRUE(file_handle_open(h, "log.txt", "a"));
+    fputs("second\n", h.fp);
+    file_handle_close(h);
+    EXPECT_EQ(read_file("log.txt"), c.reads);
+    file_handle_close_kept_streams();
+    EXPECT_EQ(open_descriptors(), baseline);
+  }
+}
+
+// A kept stream a handle still holds when the kept streams are closed stays the handle's: it
+// writes on and its close closes it.
+TEST_F(FileHandleOpen, AKeptStreamStillHeldIsClosedByItsHandle) {
+  const int baseline = open_descriptors();
+  file_handle_keep_streams();
+  file_handle h;
+  ASSERT_TRUE(file_handle_open(h, "held.txt", "w"));
+  file_handle_close_kept_streams();
+  EXPECT_EQ(open_descriptors(), baseline + 1);
+  fputs("still written", h.fp);
+  file_handle_close(h);
+  EXPECT_EQ(read_file("held.txt"), "still written");
+  EXPECT_EQ(open_descriptors(), baseline);
 }
 
 TEST_F(FileHandleOpen, EmptyNameOrForeignModeIsRefusedSilently) {

@@ -68,7 +68,7 @@ std::string folder_form(std::string s) {
 // every output of the trial before it, and this took milliseconds a trial. A symbolic link, a
 // device, a file of several links or one that cannot be removed is opened in place and
 // truncated as before. `mode` is a writing mode of fopen ("w", "wb", "w+", ...).
-FILE* open_for_rewrite(const char* path, const char* mode) {
+FILE* open_afresh(const char* path, const char* mode) {
   struct stat st;
   if (lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_size > 0)
     unlink(path);
@@ -78,11 +78,102 @@ FILE* open_for_rewrite(const char* path, const char* mode) {
   return fopen(path, strchr(mode, 'b') != nullptr ? "r+b" : "r+");
 }
 
-// Opens the candidate with the caller's mode and closes it at once.
+// The streams kept open between the trials of a calibration: a file a trial writes afresh (or
+// appends to) is written afresh (appended to) by the next trial too, and making it anew every
+// trial (removing the old file, creating the new one, the probe and the open each doing so) cost
+// a trial more than its set-up did. A kept stream is closed by nothing but
+// file_handle_close_kept_streams: the file stays the process's own, so emptying it in place
+// frees its pages without the flush that closing a truncated file makes the file system start.
+struct kept_stream {
+  std::string path;  // the resolved path the stream was opened at
+  std::string mode;  // its writing mode
+  FILE* fp = nullptr;
+  bool in_use = false;  // held by a handle (or a probe) now
+};
+
+struct kept_streams {
+  bool on = false;
+  std::vector<kept_stream> streams;
+};
+
+kept_streams& kept() {
+  static kept_streams k;
+  return k;
+}
+
+kept_stream* kept_by_stream(FILE* fp) {
+  for (kept_stream& s : kept().streams)
+    if (s.fp == fp) return &s;
+  return nullptr;
+}
+
+// The kept stream of `path` for `mode`, taken for a new trial: emptied and rewound for a file
+// written afresh, at its end for one appended to. Null when there is none or the file at `path`
+// is no longer the one the stream writes (removed, replaced or linked since).
+FILE* reuse_kept(const char* path, const char* mode) {
+  std::vector<kept_stream>& all = kept().streams;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    kept_stream& s = all[i];
+    if (s.in_use || s.path != path || s.mode != mode) continue;
+    struct stat named {
+    }, held{};
+    const bool same = lstat(path, &named) == 0 && fstat(fileno(s.fp), &held) == 0 &&
+                      named.st_dev == held.st_dev && named.st_ino == held.st_ino &&
+                      held.st_nlink == 1;
+    const bool ready =
+        same && (mode[0] == 'w' ? ftruncate(fileno(s.fp), 0) == 0 && fseek(s.fp, 0, SEEK_SET) == 0
+                                : fseek(s.fp, 0, SEEK_END) == 0);
+    if (!ready) {
+      fclose(s.fp);
+      all.erase(all.begin() + static_cast<long>(i));
+      return nullptr;
+    }
+    clearerr(s.fp);
+    s.in_use = true;
+    return s.fp;
+  }
+  return nullptr;
+}
+
+// True when a kept stream of `path` for `mode` waits for its next trial.
+bool kept_waiting(const std::string& path, const char* mode) {
+  for (const kept_stream& s : kept().streams)
+    if (!s.in_use && s.path == path && s.mode == mode) return true;
+  return false;
+}
+
+// A file opened to write afresh or to append. While streams are kept, the stream of the trial
+// before is used again when it still writes the file; a new one is made and kept otherwise.
+FILE* open_to_write(const char* path, const char* mode) {
+  if (!kept().on) return mode[0] == 'w' ? open_afresh(path, mode) : fopen(path, mode);
+  if (FILE* fp = reuse_kept(path, mode)) return fp;
+  FILE* fp = mode[0] == 'w' ? open_afresh(path, mode) : fopen(path, mode);
+  struct stat st {};
+  if (fp != nullptr && fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1)
+    kept().streams.push_back(kept_stream{path, mode, fp, true});
+  return fp;
+}
+
+FILE* open_stream(const char* path, const char* mode) {
+  return writes(mode) ? open_to_write(path, mode) : fopen(path, mode);
+}
+
+// Closes a stream, or hands a kept one back (flushed) for the next trial: 0, or EOF when the
+// flush or the close failed.
+int close_stream(FILE* fp) {
+  kept_stream* s = kept_by_stream(fp);
+  if (s == nullptr) return fclose(fp);
+  s->in_use = false;
+  return fflush(fp);
+}
+
+// Opens the candidate with the caller's mode and closes it at once; a candidate whose kept
+// stream waits for it opened before and is taken as it is.
 bool probe(const std::string& path, const char* mode) {
-  FILE* f = mode[0] == 'w' ? open_for_rewrite(path.c_str(), mode) : fopen(path.c_str(), mode);
+  if (kept().on && kept_waiting(path, mode)) return true;
+  FILE* f = open_stream(path.c_str(), mode);
   if (f == nullptr) return false;
-  fclose(f);
+  close_stream(f);
   return true;
 }
 
@@ -184,7 +275,7 @@ bool file_handle_open(file_handle& h, char* name, const char* mode) {
         "Original file: %s\nNew file: %s\n\n\n",
         h.path, name);
     // The old stream is closed so that it does not leak; the handle moves to the new file.
-    fclose(h.fp);
+    close_stream(h.fp);
     empty_handle(h);
   }
   char resolved[sizeof h.path];
@@ -194,7 +285,7 @@ bool file_handle_open(file_handle& h, char* name, const char* mode) {
     return false;
   }
   if (resolved[0] == '\0') return false;
-  h.fp = mode[0] == 'w' ? open_for_rewrite(resolved, mode) : fopen(resolved, mode);
+  h.fp = open_stream(resolved, mode);
   if (h.fp == nullptr) return false;
   h.fp_check = h.fp;
   h.write_failed = false;
@@ -218,7 +309,7 @@ void file_handle_close(file_handle& h) {
   const bool check = writes(h.mode) && !h.write_failed;
   int reason = check ? flush_failure(h.fp) : 0;
   errno = 0;
-  if (fclose(h.fp) != 0 && check && reason == 0) reason = errno != 0 ? errno : EIO;
+  if (close_stream(h.fp) != 0 && check && reason == 0) reason = errno != 0 ? errno : EIO;
   if (reason == 0) {
     empty_handle(h);
     return;
@@ -245,6 +336,25 @@ void file_handle_line_buffered(file_handle& h) {
 void file_handle_release(file_handle& h) {
   if (h.fp == nullptr) return;
   file_handle_close(h);
+}
+
+void file_handle_keep_streams() {
+  kept().on = true;
+}
+
+void file_handle_close_kept_streams() {
+  kept_streams& k = kept();
+  k.on = false;
+  std::vector<kept_stream> all;
+  all.swap(k.streams);
+  // A stream a handle still holds is closed by its handle, as any other.
+  for (kept_stream& s : all) {
+    if (s.in_use) continue;
+    errno = 0;
+    if (fclose(s.fp) != 0)
+      stop_with_message("Error: could not write the file %s: %s\n", s.path.c_str(),
+                        strerror(errno != 0 ? errno : EIO));
+  }
 }
 
 void set_project_dir(const char* dir, int len) {

@@ -60,6 +60,17 @@ void file_handle_line_buffered(file_handle& h);
 // Destructor behaviour: closes and empties an open handle; leaves a closed one alone.
 void file_handle_release(file_handle& h);
 
+// From now on a stream opened to write a file afresh or to append to it is kept when its handle
+// closes it (flushed, with the checks of the close), and the next open of the same path with
+// the same mode takes it again instead of opening the file anew, emptied and rewound to write
+// afresh, at its end to append, as long as the file at the path is still the one the stream
+// writes. For the trials of a calibration, which write the same files again and again; a
+// file's content is what it would be had it been opened anew.
+void file_handle_keep_streams();
+// Closes every kept stream no handle holds and stops keeping streams; a failed close names the
+// file ("Error: could not write the file %s: %s\n") and stops the run.
+void file_handle_close_kept_streams();
+
 // Stores the first `len` characters of dir (all of it when len is 0 or less) as the project
 // folder, backslashes turned into slashes and a slash appended when missing.
 void set_project_dir(const char* dir, int len);
