@@ -222,8 +222,8 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.soil_con_trans != 0 && !single_layer_green_ampt(ms);
      }},
     // The bound phase rides on the overland sediment and comes from the soil column's sorbed
-    // mass; in a channel network the wash load carries it on with the channel constituents, and
-    // the lakes carry no bound phase yet.
+    // mass; in a channel network the wash load carries it on with the channel constituents (without
+    // them it is lost to the stream), and the lakes carry no bound phase yet.
     {"SEDIMENT_CONTAM", "sediment-bound contaminants without overland erosion (SOIL_EROSION)",
      [](const model_state& ms) {
        return ms.transport.sediment_contam != 0 && ms.transport.sediment.soil_erosion == 0;
@@ -234,11 +234,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.sediment_contam != 0 &&
               (ms.transport.ov_con_trans == 0 || ms.transport.soil_con_trans == 0);
-     }},
-    {"SEDIMENT_CONTAM", "sediment-bound contaminants in a channel network without CHAN_CON_TRANS",
-     [](const model_state& ms) {
-       return ms.transport.sediment_contam != 0 && ms.channel.chan_explic != 0 &&
-              ms.cards.chan_con_trans_given == 0;
      }},
     {"SEDIMENT_CONTAM", "sediment-bound contaminants with lakes",
      [](const model_state& ms) {

@@ -69,6 +69,8 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
       b.chan_bound_out = sc.chan_outlet[k] / 1000.0;
       b.chan_released = sc.chan_released[k] / 1000.0;
     }
+    if (sc.chan_untracked && k <= sc.to_channels.count())
+      b.bound_to_channels = sc.to_channels[k] / 1000.0;
   }
   b.land_init = total_at(tr.OV_LAND_MASS_INIT, k);
   if (soil) {
@@ -215,7 +217,8 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
   b.global_out = total_at(tr.GLOBAL_MASS_OUT, k) + b.sed_out + b.chan_bound_out;
   // Without the soil column, infiltrated mass leaves the system.
   if (!soil) b.global_out += b.ov_infil;
-  if (untracked_channels) b.global_out += b.ov_to_stream;
+  // So does the bound mass the sediment handed it.
+  if (untracked_channels) b.global_out += b.ov_to_stream + b.bound_to_channels;
   b.global_decay = total_at(tr.GLOBAL_MASS_DECAY, k);
   // What the stream beds took leaves the system; what they gave came into it.
   if (b.chan_gw < 0.0) b.global_out -= b.chan_gw;
@@ -309,7 +312,7 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     if (tr.sed_contam.ready) {
       fprintf(fp, "Attached to susp sediments    %14.2lf \n", b.bound_final);
       fprintf(fp, "Attached exiting watershed    %14.2lf \n", b.sed_out);
-      if (tr.sed_contam.chan_ready)
+      if (tr.sed_contam.chan_ready || tr.sed_contam.chan_untracked)
         fprintf(fp, "Attached handed to channels   %14.2lf \n", b.bound_to_channels);
     }
     fprintf(fp, "\n");

@@ -233,7 +233,8 @@ bool hand_off_stream_cells(model_state& ms) {
   const channel_state& ch = ms.channel;
   const int classes = sed.num_sed_classes;
   sed_contam_tables& sc = tr.sed_contam;
-  const bound_payload bound = sc.chan_ready ? sed_contam_payload(ms) : bound_payload{};
+  const bool carry_bound = sc.chan_ready || sc.chan_untracked;
+  const bound_payload bound = carry_bound ? sed_contam_payload(ms) : bound_payload{};
   for (int c = 1; c <= ch.gst_stream_cells; ++c) {
     if (ch.gst_ncellsingrid[c] < 1) continue;
     const int cell = ch.gst_gnum[c][1];
@@ -241,7 +242,7 @@ bool hand_off_stream_cells(model_state& ms) {
     if (entry_passed_over(ms, link, node, cell)) continue;
     const long f = flat(tr, link, node);
     for (int k = 1; k <= classes; ++k) {
-      if (sc.chan_ready) sc.handed_deposit[k] = sed.vol_sed[cell][k][3];
+      if (carry_bound) sc.handed_deposit[k] = sed.vol_sed[cell][k][3];
       const double m = sed.vol_sed[cell][k][2] + sed.vol_sed[cell][k][3];
       if (!std::isfinite(m)) {
         printf("qlat_sed is not a number, exiting.\n");
@@ -256,8 +257,19 @@ bool hand_off_stream_cells(model_state& ms) {
     // The constituents bound to the cell's suspended fine sediment go into the node with it; the
     // loose deposit, whose settling gave its bound share to the cell's soil column, takes the
     // soil's sorbed share of its volume back up as erosion does.
-    if (!sc.chan_ready) continue;
+    if (!carry_bound) continue;
     if (bound.bound != nullptr) bound_pickup(bound, cell, sc.handed_deposit.data());
+    if (sc.chan_untracked) {
+      // No channel constituents: what the sediment takes into the stream leaves the books.
+      for (int c = 1; c <= sc.bound_mass.plane_count(); ++c) {
+        for (int k = 1; k <= classes; ++k) {
+          double& held = sc.bound_mass[c][cell][k];
+          sc.to_channels[c] += held;
+          held = 0.0;
+        }
+      }
+      continue;
+    }
     for (int c = 1; c <= sc.chan_bound.plane_count(); ++c) {
       for (int i = 1; i <= sc.fine; ++i) {
         double& held = sc.bound_mass[c][cell][sed.sed_class[i]];

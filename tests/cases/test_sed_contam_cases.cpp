@@ -290,6 +290,33 @@ TEST(SedContamCases, TheWashLoadCarriesTheBoundTracerThroughTheChannels) {
   EXPECT_LT(std::fabs(w.run_overall_error), 1e-6);
 }
 
+// The same plane and channel without channel constituents: the channels carry none, so the bound
+// tracer the stream cells' suspended clay hands them leaves the books there, as the dissolved
+// tracer the water hands them does. The plane's bound phase closes with what it handed over
+// (eroded = deposited + attached now + attached out + given to the water + handed to the
+// channels), the whole system counts both hand-offs as gone out (initial + rain = final + out,
+// the out made of the outlet's dissolved and bound flux and the two losses to the stream), and
+// no channel books are written.
+TEST(SedContamCases, WithoutChannelConstituentsTheBoundTracerIsLostToTheStream) {
+  temp_dir dir;
+  std::string cards = write_channel();
+  const std::size_t at = cards.find("CHAN_CON_TRANS\n");
+  ASSERT_NE(at, std::string::npos);
+  cards.erase(at);
+  const books b = run_plane(2e5, cards);
+  const std::string s = read_file("case_summary.out");
+  const double tol = 0.03;
+  const double handed = last_number(s, "Attached handed to channels");
+  const double to_stream = last_number(s, "Mass loss to stream");
+  EXPECT_GT(handed, 1e3) << s;
+  EXPECT_GT(to_stream, 0.0) << s;
+  EXPECT_FALSE(contains(s, "Channel Contaminant Transport Summary")) << s;
+  EXPECT_NEAR(-b.soil_net, b.attached + b.attached_out + b.ov_source + handed, tol) << s;
+  EXPECT_NEAR(b.out, b.ov_out + b.attached_out + handed + to_stream, tol) << s;
+  EXPECT_NEAR(b.init + b.rain, b.final_mass + b.out, tol) << s;
+  EXPECT_LT(std::fabs(last_number(s, "Contam mass balance error")), 1e-7) << s;
+}
+
 // The bound phase is carried only where this version carries it: the run stops at start-up
 // naming the card when the soil column, the erosion or the overland transport it needs is
 // missing.

@@ -289,10 +289,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"SOIL_CONTAM\n", "SOIL_CON_TRANS"},
       {"SEDIMENT_CONTAM\n", "SEDIMENT_CONTAM"},
       {"SOIL_EROSION 2\nOV_CON_TRANS\nSEDIMENT_CONTAM\n", "SEDIMENT_CONTAM"},
-      {"GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
-       "SOIL_EROSION 2\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\n"
-       "SOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
-       "SEDIMENT_CONTAM"},
       {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "NUTRIENTS"},
       {"NUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
       {long_term_cards + "WATER_TABLE wt.asc\nNUTRIENTS\n", "NUTRIENTS"},
@@ -509,6 +505,10 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "SOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
       // Overland constituents handed to channels that carry none.
       "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\n",
+      // ... with the bound share the sediment hands them.
+      "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
+      "SOIL_EROSION 2\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\n"
+      "SOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
       // The constituent maps, link/node datasets and the overland concentration map.
       "OV_CON_TRANS\nALL_CONTAM_OUTPUT\nOV_CON_MAP conc.dat\n",
       // The analyzer file and the coupling with the reservoir model.

@@ -142,11 +142,20 @@ void sed_contam_init(model_state& ms) {
   }
   for (int c = 1; c <= nc; ++c) sc.soil_planes[c] = tr.soil_mass.plane(c);
   sc.ready = 1;
+  if (!tr.chan_sediment || tr.sediment.sed_constituents != 1) return;
+  // A channel network without channel constituents: the bound mass handed to it with the stream
+  // cells' suspended sediment is lost to the stream, as the dissolved mass the water hands it.
+  if (!tr.chan_contam.ready && ms.channel.chan_explic != 0) {
+    if (!sc.to_channels.allocate(nc) || !sc.handed_deposit.allocate(sc.classes)) {
+      stop_with_message("Error: not enough memory for the sediment-bound constituents.\n");
+      return;
+    }
+    sc.chan_untracked = 1;
+    return;
+  }
   // With channel constituents and the wash load carried through the channels, the bound mass
   // follows the suspended sediment of the stream cells into their nodes.
-  if (!tr.chan_contam.ready || !tr.chan_sediment || tr.ch_wash_vol.empty() ||
-      tr.sediment.sed_constituents != 1)
-    return;
+  if (!tr.chan_contam.ready || tr.ch_wash_vol.empty()) return;
   sc.fine = tr.num_fine_classes;
   const int rows = tr.ch_wash_vol.row_count();
   if (sc.fine >= 1 && (!sc.chan_bound.allocate(nc, rows, sc.fine) || !sc.to_channels.allocate(nc) ||

@@ -34,4 +34,8 @@ struct sed_contam_tables {
                                        // its node in this step (work values)
   raw_array1d<double> chan_released;   // per constituent: g the channel partitioning moved from
                                        // the bound phase into the channel water (negative: taken)
+
+  // In a channel network that carries no constituents: the bound mass the stream cells' suspended
+  // sediment hands the channels leaves the books there (booked in to_channels).
+  int chan_untracked = 0;
 };
