@@ -177,6 +177,11 @@ struct unsupported_input {
 // In the order of the subsystems: soils and weather, groundwater, channels and pipes, transport,
 // coupling with other models, and the outputs whose input lists are not read.
 constexpr unsupported_input unsupported_inputs[] = {
+    // The model's definition gives the overland point sources a rate per cell but their file no
+    // format, so nothing can fill the rates: a run would go on adding no water from its sources.
+    {"OV_POINT_SOURCE",
+     "overland point sources (their file has no defined format, so no rate can be read from it)",
+     [](const model_state& ms) { return ms.overland.ov_point_source != 0; }},
     {"SOIL_EROSION", "size classes carried as overland constituents (a value of 10 or more)",
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.cards.soil_erosion >= 10;

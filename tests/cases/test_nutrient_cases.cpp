@@ -210,28 +210,18 @@ TEST(NutrientCases, NitrogenAndPhosphorusAreConservedOverWaterSoilAndOutlet) {
   EXPECT_LT(std::fabs(b.run_overall_error), 1e-6);
 }
 
-// The plane of the case above with overland point sources on: their water carries no species (no
-// point-source file gives it any), and nitrogen and phosphorus keep their books (in = out +
-// stored to 1e-9) with the constituent schedules that start with the sources, on 1 and 8 threads.
-TEST(NutrientCases, OverlandPointSourcesBringNoSpeciesAndTheBooksClose) {
+// The nutrient run with overland point sources stops at start-up naming the card: the sources'
+// file has no defined format, so they would add no water.
+TEST(NutrientCases, OverlandPointSourcesStopTheRunAtStartUp) {
   temp_dir dir;
   write_file("case_sources.txt", "");
   write_case("OV_POINT_SOURCE case_sources.txt\n");
-  const std::string s = run_both();
-  for (const char* books : {"Nutrient nitrogen books", "Nutrient phosphorus books"}) {
-    const double in = number_after(s, books, "Initial mass in water") +
-                      number_after(s, books, "Initial mass in soil pools") +
-                      number_after(s, books, "Precipitation mass gain");
-    const double held = number_after(s, books, "Outlet mass flux") +
-                        number_after(s, books, "Final mass in water") +
-                        number_after(s, books, "Final mass in soil");
-    EXPECT_GT(number_after(s, books, "Outlet mass flux"), 1e-4) << books;
-    EXPECT_NEAR(held, in, 1e-9 * in) << books << "\n" << s;
-  }
-  // The rain's nitrogen by hand, as above: the sources added none.
-  const double rain_n = (5.0 + 150.0 + 40.0) * 0.010 * 1200.0 / 1000.0;
-  EXPECT_NEAR(number_after(s, "Nutrient nitrogen books", "Precipitation mass gain"), rain_n,
-              1e-7 * rain_n);
+  const torva_test::command_result r = torva_test::run_with_threads("case.prj", 1);
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.out.find("(the OV_POINT_SOURCE card) is not supported by this version.\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("Running...."), std::string::npos) << r.out;
 }
 
 // The plane of the first case in an event run over the soil that redistributes its water

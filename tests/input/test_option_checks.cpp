@@ -300,6 +300,10 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"NUTRIENTS\nOUT_ST_DO do_chan\n", "ST_INIT_<species> or OUT_ST_<species>"},
       {"NUTRIENTS\nTOTAL_CHAN_KN tkn.out\n", "TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P"},
       {"TEV\nVOLP veg.txt\nINF_RICHARDS\n", "TEV"},
+      // Overland point sources, with or without the constituents: no rate can be read.
+      {"OV_POINT_SOURCE sources.txt\n", "OV_POINT_SOURCE"},
+      {"OV_CON_TRANS\nOV_POINT_SOURCE sources.txt\n", "OV_POINT_SOURCE"},
+      {"NUTRIENTS\nOV_POINT_SOURCE sources.txt\n", "OV_POINT_SOURCE"},
       // The first one of the list is named.
       {"SOIL_EROSION 12\nNUTRIENTS\nINF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\n",
        "SOIL_EROSION"},
@@ -479,9 +483,6 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       // ... and in an event run over the redistribution soil.
       "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nOV_CON_TRANS\nSOIL_CON_TRANS\n",
       "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nSOIL_CON_TRANS\nNUTRIENTS\n",
-      // Overland point sources, whose water enters the constituents' cells clean.
-      "OV_CON_TRANS\nOV_POINT_SOURCE sources.txt\n",
-      "NUTRIENTS\nOV_POINT_SOURCE sources.txt\n",
       // The nutrients with their soil pools, in a long-term run over the same soil.
       long_term_cards + "PORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nSOIL_CON_TRANS\nNUTRIENTS\n",
       // The overland sediment step with its highest transport-capacity form.
