@@ -338,6 +338,20 @@ bool check_routing_network(const channel_state& ch) {
         ok = false;
         break;
       }
+      // A structure takes its water levels from the ordinary links or lakes beside it and holds
+      // no water of its own: a structure beside another would pass water that never arrives.
+      for (const int side : {ch.uslinks[link][1], down}) {
+        if (side >= 1 && side <= links && link_is_structure(type_of(ch, side))) {
+          printf(
+              "Error: structure link %d meets structure link %d; a structure takes its water "
+              "levels from the ordinary links or lakes beside it, so two structures in a row "
+              "need an ordinary link between them.\n",
+              link, side);
+          ok = false;
+          break;
+        }
+      }
+      if (!ok) break;
       const int first = ch.link_structures[link][1];
       const int last = ch.link_structures[link][2];
       for (int e = first; ok && e <= last; ++e) {

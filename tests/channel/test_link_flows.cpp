@@ -304,3 +304,18 @@ TEST_F(LinkFlowsTest, LinksAndNodesOutsideTheNetworkAreNamed) {
 }
 
 }  // namespace
+
+// Two structures in a row: each would take a level from the other, which holds no water, and the
+// first one's water would never reach the second. The routing refuses the network, naming both.
+TEST_F(LinkFlowsTest, TwoStructuresInARowAreRefusedNamingBoth) {
+  build_network(*ms_, {{.nodes = 3, .downstream = 2},
+                       {.nodes = 2, .downstream = 3, .up = {1}},
+                       {.nodes = 2, .downstream = 4, .up = {2}},
+                       {.nodes = 3, .up = {3}}});
+  ch_.ltype[2] |= 64;
+  ch_.ltype[3] |= 64;
+  stdout_capture out;
+  EXPECT_FALSE(check_routing_network(ch_));
+  EXPECT_TRUE(contains(out.stop(), "Error: structure link 2 meets structure link 3;"));
+  EXPECT_EQ(run_error.error_fatal, 1);
+}
