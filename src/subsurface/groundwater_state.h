@@ -58,6 +58,7 @@ struct groundwater_state {
   // Richards soil columns over the aquifer (gw_richards_coupling), per cell 1..cell_count.
   raw_array1d<double> column_gain;     // water the column gained as its table moved (cm)
   raw_array1d<double> column_carried;  // water owed to the aquifer that the solve took (m)
+  raw_array1d<double> column_exfil;    // water a table at the ground gave the surface (m)
   raw_array1d<int> column_fault;       // why the column could not follow its table (0 none)
   raw_array1d<double> column_work;     // per thread: a column's saved state and regrid work
   int column_work_threads = 0;         // threads column_work has room for

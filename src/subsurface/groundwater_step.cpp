@@ -674,6 +674,9 @@ void groundwater_step(model_state& ms) {
     t.run_vol_gw_inputs -= moved.column_gain + moved.carried_in;
     t.run_vol_gw_unsat -= moved.column_gain;
     b.event_vol_gw_to_unsat += moved.column_gain;
+    // A table at the ground gave the water above it onto the surface.
+    ss.exfil_volume += moved.exfiltration;
+    t.run_vol_gw_exfil += moved.exfiltration;
   }
   // The soil over a held head drains into it: the solve does not take that water, which leaves
   // the aquifer through the head.

@@ -98,7 +98,7 @@ bool gw_richards_setup(model_state& ms) {
   const std::size_t count = work_per_thread(ss.PHEAD.col_count()) * threads;
   if (count > 2000000000u || !g.column_work.allocate(static_cast<int>(count)) ||
       !g.column_gain.allocate(ms.cell_count) || !g.column_carried.allocate(ms.cell_count) ||
-      !g.column_fault.allocate(ms.cell_count)) {
+      !g.column_fault.allocate(ms.cell_count) || !g.column_exfil.allocate(ms.cell_count)) {
     raw_report_alloc_failure("groundwater columns");
     return false;
   }
@@ -132,7 +132,13 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
   double* exchange = g.table_exchange.data();
   double* gain = g.column_gain.data();
   double* carried = g.column_carried.data();
+  double* exfil = g.column_exfil.data();
   int* fault = g.column_fault.data();
+  double* depth = ms.overland.ov_depth.count() >= n_cells ? ms.overland.ov_depth.data() : nullptr;
+  double* exfil_cum = has(ss.exfil_cum, n_cells) ? ss.exfil_cum.data() : nullptr;
+  const bool overland_lakes =
+      ms.overland.overland_lake_map && has(ms.overland.oland_lake_new, n_cells);
+  const bool channel_lakes = ms.perennial_lakes && has(ms.channel.lake_mask, n_cells);
 #pragma omp parallel num_threads(threads) if (threads > 1)
   {
     double* const regrid_work = work_base + per * static_cast<std::size_t>(omp_get_thread_num());
@@ -140,6 +146,7 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
     for (int c = 1; c <= n_cells; ++c) {
       fault[c] = fault_none;
       gain[c] = 0.0;
+      exfil[c] = 0.0;
       // What the last step owed the aquifer went into this solve as a source.
       carried[c] = exchange[c] / 100.0;
       exchange[c] = 0.0;
@@ -151,22 +158,36 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
       const double por = ss.gw_porosity[c];
       const double start = g.head_step[c];
       const double solved = h[c];
-      if (solved >= ground - below_ground) {
+      // A table at the ground stays there: the column is saturated to the surface.
+      const bool at_ground = solved >= ground - below_ground;
+      if (at_ground && (depth == nullptr || (overland_lakes && ms.overland.oland_lake_new[c] > 0) ||
+                        (channel_lakes && ms.channel.lake_mask[c] > 0))) {
         fault[c] = fault_at_ground;
         continue;
       }
+      const double table = at_ground ? ground : solved;
       const regrid_column col = regrid_view(ss, c);
       const int n_old = std::clamp(ss.numcells[c], 0, capacity);
       const regrid_result placed =
-          gw_soil_column_regrid(col, n_old, soil, model, ground, solved, aquifer_dz, regrid_work);
+          gw_soil_column_regrid(col, n_old, soil, model, ground, table, aquifer_dz, regrid_work);
       if (!placed.fits) {
         fault[c] = fault_too_deep;
         continue;
       }
       // How far the cell's stores (the aquifer's below the table, the column's above it) are
       // from the water the solve gave the cell (m).
-      const double off =
-          por * (solved - start) + placed.gained / 100.0 - g.storage[c] * (solved - start);
+      double off = por * (table - start) + placed.gained / 100.0 - g.storage[c] * (solved - start);
+      if (at_ground) {
+        h[c] = ground;
+        // The stores are full to the ground: what the solve gave the cell beyond them seeps
+        // onto the surface.
+        if (off < 0.0) {
+          exfil[c] = -off;
+          depth[c] -= off;
+          if (exfil_cum != nullptr) exfil_cum[c] -= off;
+          off = 0.0;
+        }
+      }
       // A table that rose into soil that held water left that water in the aquifer's pores:
       // the stores are short of what the solve gave the cell (off < 0), and the aquifer is owed
       // it. It goes in with the next solve, which lifts the table by it over the porosity, and
@@ -176,7 +197,7 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
       // it, while the column drains that soil by its own flow.
       const int n = placed.nodes;
       ss.numcells[c] = n;
-      ss.yes_exfil[c] = 0;
+      ss.yes_exfil[c] = placed.yes_exfil;
       col.theta[0] = col.theta[1];
       gain[c] = placed.gained;  // cm
       // What the stores miss is owed to the aquifer (or by it) and goes with the next solve.
@@ -191,9 +212,9 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
   for (int c = 1; c <= n_cells; ++c) {
     if (fault[c] == fault_at_ground) {
       stop_with_message(
-          "Error: the water table reached the ground surface in cell %d (head %g m, ground %g "
-          "m) under its Richards soil column; water leaving the aquifer onto the surface "
-          "(exfiltration) is not run with INF_RICHARDS in this version.\n",
+          "Error: the water table reached the ground surface in lake cell %d (head %g m, ground "
+          "%g m) under its Richards soil column; water leaving the aquifer into a lake is not "
+          "run with INF_RICHARDS in this version.\n",
           c, h[c], ms.cell_elev[c]);
       return false;
     }
@@ -207,7 +228,7 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
   }
   const double area = ms.gridsize * ms.gridsize;
   struct sums {
-    double gain = 0.0, carried = 0.0;
+    double gain = 0.0, carried = 0.0, exfil = 0.0;
   };
   const sums s = block_ordered_sum<1024, sums>(
       n_cells, sums{},
@@ -216,15 +237,18 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
         for (int c = first; c <= last; ++c) {
           part.gain += gain[c] / 100.0 * area;
           part.carried += carried[c] * area;
+          part.exfil += exfil[c] * area;
         }
         return part;
       },
       [](sums& total, const sums& part) {
         total.gain += part.gain;
         total.carried += part.carried;
+        total.exfil += part.exfil;
       });
   books.column_gain = s.gain;
   books.carried_in = s.carried;
+  books.exfiltration = s.exfil;
   return true;
 }
 

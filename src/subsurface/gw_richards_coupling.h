@@ -17,14 +17,18 @@ void gw_richards_storage(model_state& ms);
 
 // What the reconciliation of one step moved (m3).
 struct gw_richards_books {
-  double column_gain = 0.0;  // water the columns gained from the aquifer as the tables moved
-  double carried_in = 0.0;   // water owed to the aquifer by the last step, taken by this solve
+  double column_gain = 0.0;   // water the columns gained from the aquifer as the tables moved
+  double carried_in = 0.0;    // water owed to the aquifer by the last step, taken by this solve
+  double exfiltration = 0.0;  // water the tables at the ground gave onto the surface
 };
 
 // After the solve: every active cell's column is rebuilt at its new table. The cell's water (the
 // aquifer's below the table, the column's above it) then differs from what the solve gave the
 // cell by the water of the soil the table passed through: a table that rose into wet soil left
 // that soil's water in the aquifer's pores, a table that fell left the soil it uncovered full.
-// That difference is owed to (or by) the aquifer and taken by the next solve. False (the run
-// stopped with a message) when a table reaches the ground or a column cannot reach its table.
+// That difference is owed to (or by) the aquifer and taken by the next solve. A table the solve
+// lifted to (or above) the ground stays at the ground over a column saturated to the surface, and
+// the water the cell holds beyond its stores goes onto its overland depth (exfiltration). False
+// (the run stopped with a message) when a lake cell's table reaches the ground or a column
+// cannot reach its table.
 bool gw_richards_reconcile(model_state& ms, gw_richards_books& books);
