@@ -31,31 +31,6 @@ constexpr int fault_none = 0;
 constexpr int fault_at_ground = 1;
 constexpr int fault_too_deep = 2;
 
-richards_column_view full_view(subsurface_state& ss, int c) {
-  richards_column_view v;
-  v.phead = ss.PHEAD[c];
-  v.khead = ss.KHEAD[c];
-  v.theta = ss.THETA[c];
-  v.watcap = ss.WATCAP[c];
-  v.watflux = ss.WATFLUX[c];
-  v.source = ss.SOURCE[c];
-  v.ks = ss.KS[c];
-  v.dz = ss.DZ[c];
-  v.thetas = ss.THETAS[c];
-  v.thetar = ss.THETAR[c];
-  v.thetawp = ss.THETAWP[c];
-  v.thetafc = ss.THETAFC[c];
-  v.thehac = ss.thehac[c];
-  v.bchc = ss.BChc[c];
-  v.bp = ss.BP[c];
-  v.lam = ss.LAM[c];
-  v.alpha = ss.ALPHA[c];
-  v.beta = ss.BETA[c];
-  v.ahav = ss.AHAV[c];
-  v.bhav = ss.BHAV[c];
-  return v;
-}
-
 regrid_column regrid_view(subsurface_state& ss, int c) {
   regrid_column r;
   r.phead = ss.PHEAD[c];
@@ -202,7 +177,7 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
       gain[c] = placed.gained;  // cm
       // What the stores miss is owed to the aquifer (or by it) and goes with the next solve.
       exchange[c] = -off * 100.0;
-      const richards_column_view v = full_view(ss, c);
+      const richards_column_view v = richards_column_of(ss, c);
       soil_props(v, model, n);
       ss.dtr[c] = std::min(ss.dtr[c], moved_column_substep);
     }

@@ -43,6 +43,10 @@ struct richards_column_view {
   const double* bhav = nullptr;     // Havercamp conductivity B
 };
 
+struct subsurface_state;
+// The view of cell c's column in the run's Richards node arrays.
+richards_column_view richards_column_of(subsurface_state& ss, int c);
+
 // Soil functions of node j. Brooks-Corey below the transition head follows the power law and
 // above it, up to saturation, a parabola in the head that meets the power law with the same
 // content and slope at the transition; Havercamp is the rational form in |h| / alpha.

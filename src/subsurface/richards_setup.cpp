@@ -19,31 +19,6 @@
 
 namespace {
 
-richards_column_view column_of(subsurface_state& ss, int c) {
-  richards_column_view v;
-  v.phead = ss.PHEAD[c];
-  v.khead = ss.KHEAD[c];
-  v.theta = ss.THETA[c];
-  v.watcap = ss.WATCAP[c];
-  v.watflux = ss.WATFLUX[c];
-  v.source = ss.SOURCE[c];
-  v.ks = ss.KS[c];
-  v.dz = ss.DZ[c];
-  v.thetas = ss.THETAS[c];
-  v.thetar = ss.THETAR[c];
-  v.thetawp = ss.THETAWP[c];
-  v.thetafc = ss.THETAFC[c];
-  v.thehac = ss.thehac[c];
-  v.bchc = ss.BChc[c];
-  v.bp = ss.BP[c];
-  v.lam = ss.LAM[c];
-  v.alpha = ss.ALPHA[c];
-  v.beta = ss.BETA[c];
-  v.ahav = ss.AHAV[c];
-  v.bhav = ss.BHAV[c];
-  return v;
-}
-
 // Depth of a cell's root zone (cm): the top layer of its soil type.
 double root_zone_depth(const subsurface_state& ss, int c) {
   const int id = ss.soiltype[c];
@@ -101,7 +76,7 @@ bool build_column(model_state& ms, int c) {
                       capacity, nodes_held);
     return false;
   }
-  richards_column_view v = column_of(ss, c);
+  richards_column_view v = richards_column_of(ss, c);
   double* dz = ss.DZ[c];
   double* ks = ss.KS[c];
   for (int k = 0; k <= capacity; ++k) {
@@ -210,6 +185,31 @@ bool build_column(model_state& ms, int c) {
 
 }  // namespace
 
+richards_column_view richards_column_of(subsurface_state& ss, int c) {
+  richards_column_view v;
+  v.phead = ss.PHEAD[c];
+  v.khead = ss.KHEAD[c];
+  v.theta = ss.THETA[c];
+  v.watcap = ss.WATCAP[c];
+  v.watflux = ss.WATFLUX[c];
+  v.source = ss.SOURCE[c];
+  v.ks = ss.KS[c];
+  v.dz = ss.DZ[c];
+  v.thetas = ss.THETAS[c];
+  v.thetar = ss.THETAR[c];
+  v.thetawp = ss.THETAWP[c];
+  v.thetafc = ss.THETAFC[c];
+  v.thehac = ss.thehac[c];
+  v.bchc = ss.BChc[c];
+  v.bp = ss.BP[c];
+  v.lam = ss.LAM[c];
+  v.alpha = ss.ALPHA[c];
+  v.beta = ss.BETA[c];
+  v.ahav = ss.AHAV[c];
+  v.bhav = ss.BHAV[c];
+  return v;
+}
+
 void richards_init_soil_columns(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
   if (!options_can_run(ss)) return;
@@ -233,7 +233,7 @@ void richards_init_soil_columns(model_state& ms) {
   const double area = ms.gridsize * ms.gridsize;
   for (int c = 1; c <= cells; ++c) {
     if (!build_column(ms, c)) return;
-    richards_column_view v = column_of(ss, c);
+    richards_column_view v = richards_column_of(ss, c);
     total += richards_column_water(v, ss.numcells[c]) / 100.0 * area;
   }
   ss.vadose_vol_initial = total;
@@ -345,7 +345,7 @@ double richards_infiltration(model_state& ms, double dt_seconds) {
         batch_nodes = n;
         batch_cell[count] = c;
         books[count] = richards_books();
-        columns[count].v = column_of(ss, c);
+        columns[count].v = richards_column_of(ss, c);
         columns[count].demand = demand;
         columns[count].ov_depth = &ov_depth[c];
         columns[count].bound_type = &ss.bound_type[c];
