@@ -40,6 +40,8 @@ void init_olake_contaminants(model_state& ms) {
   }
   if (oc.held.empty()) alloc_1d_double(oc.held, ms.cell_count, "ov_lake_held");
   if (oc.held.empty()) return stop_now();
+  alloc_1d_double(oc.decay_weight, lakes, "olake_decay_weight");
+  if (oc.decay_weight.empty()) return stop_now();
   // A lake's starting water holds the initial concentration of the cells it stands over.
   const double area = ms.gridsize * ms.gridsize;
   for (int c = 1; c <= nc; ++c) {
@@ -114,18 +116,25 @@ void olake_update(model_state& ms, int c, double dt) {
   const bool decays = tr.contam.contam_table_read != 0 && tr.constituent_type[c] == 1;
   double from_ov = 0.0, decayed = 0.0, restored = 0.0;
   // Each lake cell's water decays at its cell's coefficient: the lake's loss is its
-  // concentration times the sum of k x water over its cells, over the step.
+  // concentration times the sum of k x water over its cells, over the step, summed for every
+  // lake in one pass over the cells.
+  if (decays) {
+    for (int lake = 1; lake <= oc.lakes; ++lake) oc.decay_weight[lake] = 0.0;
+    for (int cell = 1; cell <= ms.cell_count; ++cell) {
+      const int lake = olake_of_cell(ms, cell);
+      if (lake == 0) continue;
+      oc.decay_weight[lake] += tr.contam.ov_decay_coef[c][cell] *
+                               std::max(ov.ov_lakes[lake].surface_elev - ms.cell_elev[cell], 0.0) *
+                               area;
+    }
+  }
   for (int lake = 1; lake <= oc.lakes; ++lake) {
     double& m = oc.mass[c][lake];
     m += oc.pending[c][lake];
     from_ov += oc.pending[c][lake];
     oc.pending[c][lake] = 0.0;
     if (decays && m > 0.0) {
-      double kv = 0.0;
-      for (int cell = 1; cell <= ms.cell_count; ++cell)
-        if (olake_of_cell(ms, cell) == lake)
-          kv += tr.contam.ov_decay_coef[c][cell] *
-                std::max(ov.ov_lakes[lake].surface_elev - ms.cell_elev[cell], 0.0) * area;
+      const double kv = oc.decay_weight[lake];
       const double v = ov.ov_lakes[lake].volume;
       const double loss = v > tiny ? std::min(m * kv / v * dt, m) : 0.0;
       m -= loss;

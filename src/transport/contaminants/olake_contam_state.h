@@ -15,6 +15,9 @@ struct olake_contam_tables {
   // Per cell 1..cell_count, with channel or overland lakes: the concentration a lake cell holds
   // in the overland transport (g/m3), -1 off the lakes.
   raw_array1d<double> held;
+  // Per lake 1..lakes, work of the lake step: the sum of decay coefficient x water over the
+  // lake's cells (m3/day).
+  raw_array1d<double> decay_weight;
   // Run books (kg), per constituent 1..num_contaminants.
   raw_array1d<double> init_total;     // in the lakes at start-up
   raw_array1d<double> from_ov_total;  // from the overland water (net)
