@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "framework/core/parallel_team.h"
 
@@ -49,11 +50,6 @@ int team(const chan_network_view& n) {
   return team_size(static_cast<long>(n.links) * std::max(1, n.stride));
 }
 
-// A link whose nodes the routing fills: a routed link, or a structure that drains a lake.
-inline bool carried(const chan_network_view& n, int l) {
-  return chan_link_routed(n.ltype[l]) || chan_structure_lake(n, l) != 0;
-}
-
 // The concentration on the far side of a lake's outlet structure s: the first node of the link
 // below it, another lake, or nothing (0) out of the network.
 inline double beyond_outlet(const chan_network_view& n, int s, const double* c) {
@@ -68,9 +64,11 @@ inline double beyond_outlet(const chan_network_view& n, int s, const double* c) 
 }
 
 // Face fluxes of every node's downstream face from the concentrations c over a sub-step that is
-// the share s of the channel step: advective (g per sub-step, upwind) and dispersive (g/s).
+// the share s of the channel step: advective (g per sub-step, upwind) and dispersive (g/s). With
+// `mean_adv` and `mean_disp`, each face takes the mean of its new flux and theirs.
 void face_fluxes(const chan_network_view& n, const chan_route_work& w, const double* c, double s,
-                 double* adv, double* disp) {
+                 double* adv, double* disp, const double* mean_adv = nullptr,
+                 const double* mean_disp = nullptr) {
 #pragma omp parallel for schedule(static) num_threads(team(n))
   for (int l = 1; l <= n.links; ++l) {
     if (!chan_link_routed(n.ltype[l])) {
@@ -82,6 +80,10 @@ void face_fluxes(const chan_network_view& n, const chan_route_work& w, const dou
       const double vol = (*n.face_volume)(l, 1) * s;
       adv[k] = vol * (vol >= 0.0 ? n.lakes->conc[lake] : beyond_outlet(n, l, c));
       disp[k] = 0.0;
+      if (mean_adv != nullptr) {
+        adv[k] = 0.5 * (adv[k] + mean_adv[k]);
+        disp[k] = 0.5 * (disp[k] + mean_disp[k]);
+      }
       continue;
     }
     const double* v = n.face_volume->link_nodes(l);
@@ -96,6 +98,10 @@ void face_fluxes(const chan_network_view& n, const chan_route_work& w, const dou
         // carries the lake's concentration.
         adv[k] = vol * (vol >= 0.0 ? c[k] : n.lakes->conc[lake_end]);
         disp[k] = 0.0;
+        if (mean_adv != nullptr) {
+          adv[k] = 0.5 * (adv[k] + mean_adv[k]);
+          disp[k] = 0.5 * (disp[k] + mean_disp[k]);
+        }
         continue;
       }
       adv[k] = vol * (vol >= 0.0 || m == 0 ? c[k] : c[m]);
@@ -106,6 +112,10 @@ void face_fluxes(const chan_network_view& n, const chan_route_work& w, const dou
           d = std::min(a0[j] * w.disp_coef[k], am * w.disp_coef[m]) * (c[k] - c[m]) / n.dx[l];
       }
       disp[k] = d;
+      if (mean_adv != nullptr) {
+        adv[k] = 0.5 * (adv[k] + mean_adv[k]);
+        disp[k] = 0.5 * (d + mean_disp[k]);
+      }
     }
   }
 }
@@ -336,36 +346,37 @@ int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double d
       advance_areas(n, w, share, false);
       elapsed += step;
 
-      // Predictor from the accepted concentrations, then passes on the mean of the fluxes.
-      face_fluxes(n, w, w.acc_conc, share, w.adv0, w.disp0);
-      node_update(n, w, w.acc_mass, w.adv0, w.disp0, step, w.cur_mass, w.cur_conc, nullptr);
-      copy_nodes(n, w.adv0, w.adv_prev);
-      copy_nodes(n, w.disp0, w.disp_prev);
+      // Predictor from the accepted concentrations, then passes on the mean of the fluxes. The
+      // passes swap their arrays rather than copy them: `cur` and `flux_prev` hold the last
+      // pass's nodes and fluxes, `it` and `flux` take the next.
+      double* cur_mass = w.cur_mass;
+      double* cur_conc = w.cur_conc;
+      double* it_mass = w.it_mass;
+      double* it_conc = w.it_conc;
+      double* adv_prev = w.adv0;
+      double* disp_prev = w.disp0;
+      double* adv = w.adv;
+      double* disp = w.disp;
+      face_fluxes(n, w, w.acc_conc, share, adv_prev, disp_prev);
+      node_update(n, w, w.acc_mass, adv_prev, disp_prev, step, cur_mass, cur_conc, nullptr);
       int passes = 0;
       while (passes < max_passes) {
         ++passes;
-        face_fluxes(n, w, w.cur_conc, share, w.adv, w.disp);
-#pragma omp parallel for schedule(static) num_threads(team(n))
-        for (int l = 1; l <= n.links; ++l) {
-          if (!carried(n, l)) continue;
-          const int last = chan_link_routed(n.ltype[l]) ? n.nx[l] : 1;
-          for (int j = 1; j <= last; ++j) {
-            const int k = flat(n, l, j);
-            w.adv[k] = 0.5 * (w.adv[k] + w.adv_prev[k]);
-            w.disp[k] = 0.5 * (w.disp[k] + w.disp_prev[k]);
-          }
-        }
+        face_fluxes(n, w, cur_conc, share, adv, disp, adv_prev, disp_prev);
         const double change =
-            node_update(n, w, w.acc_mass, w.adv, w.disp, step, w.it_mass, w.it_conc, w.cur_conc);
-        copy_nodes(n, w.it_mass, w.cur_mass);
-        copy_nodes(n, w.it_conc, w.cur_conc);
-        copy_nodes(n, w.adv, w.adv_prev);
-        copy_nodes(n, w.disp, w.disp_prev);
+            node_update(n, w, w.acc_mass, adv, disp, step, it_mass, it_conc, cur_conc);
+        std::swap(cur_mass, it_mass);
+        std::swap(cur_conc, it_conc);
+        std::swap(adv, adv_prev);
+        std::swap(disp, disp_prev);
         if (change <= 1e-6) break;
       }
+      // The accepted pass's fluxes.
+      adv = adv_prev;
+      disp = disp_prev;
 
       // A node that would lose more than it holds: the step starts again with half the sub-step.
-      if (least_mass(n, w.cur_mass) < -1e-6) {
+      if (least_mass(n, cur_mass) < -1e-6) {
         h *= 0.5;
         if (h < 0.001) return -1;
         copy_nodes(n, w.start_mass, w.acc_mass);
@@ -382,16 +393,16 @@ int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double d
       if (passes == max_passes && remaining > tiny && h > 0.1) h *= 0.5;
 
       // Accepted: what left through the network's ends is booked, in link order.
-      copy_nodes(n, w.cur_mass, w.acc_mass);
-      copy_nodes(n, w.cur_conc, w.acc_conc);
+      copy_nodes(n, cur_mass, w.acc_mass);
+      copy_nodes(n, cur_conc, w.acc_conc);
       for (int l = 1; l <= n.links; ++l)
         if (chan_link_routed(n.ltype[l]) && n.nx[l] >= 1 && below(n, l, n.nx[l]) == 0 &&
             chan_link_lake_end(n, l) == 0)
-          outlet_mass += w.adv[flat(n, l, n.nx[l])] + step * w.disp[flat(n, l, n.nx[l])];
+          outlet_mass += adv[flat(n, l, n.nx[l])] + step * disp[flat(n, l, n.nx[l])];
       if (lakes != nullptr) {
         const double before = lakes->out_of_network;
         advance_lakes(n, elapsed / dt);
-        lake_update(n, w.adv, step);
+        lake_update(n, adv, step);
         outlet_mass += lakes->out_of_network - before;
       }
     }
