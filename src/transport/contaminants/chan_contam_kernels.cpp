@@ -88,34 +88,53 @@ void face_fluxes(const chan_network_view& n, const chan_route_work& w, const dou
     }
     const double* v = n.face_volume->link_nodes(l);
     const double* a0 = n.area_old->link_nodes(l);
-    const int lake_end = chan_link_lake_end(n, l);
-    for (int j = 1; j <= n.nx[l]; ++j) {
-      const int k = flat(n, l, j);
-      const int m = below(n, l, j);
+    const int last = n.nx[l];
+    // The faces between two nodes of the link: the node below is the next one.
+    const int first_k = flat(n, l, 0);
+    const double dxl = n.dx[l];
+    const double* dc = w.disp_coef;
+    for (int j = 1; j < last; ++j) {
+      const int k = first_k + j;
       const double vol = v[j] * s;
-      if (j == n.nx[l] && lake_end != 0) {
-        // Into a lake: no dispersion across its shore; water the lake sends back up the link
-        // carries the lake's concentration.
-        adv[k] = vol * (vol >= 0.0 ? c[k] : n.lakes->conc[lake_end]);
-        disp[k] = 0.0;
-        if (mean_adv != nullptr) {
-          adv[k] = 0.5 * (adv[k] + mean_adv[k]);
-          disp[k] = 0.5 * (disp[k] + mean_disp[k]);
-        }
-        continue;
-      }
-      adv[k] = vol * (vol >= 0.0 || m == 0 ? c[k] : c[m]);
+      double a = vol * (vol >= 0.0 ? c[k] : c[k + 1]);
       double d = 0.0;
-      if (m != 0 && !through_structure(n, l, j)) {
-        const double am = below_start_area(n, l, j);
-        if (a0[j] > 0.0 && am > 0.0)
-          d = std::min(a0[j] * w.disp_coef[k], am * w.disp_coef[m]) * (c[k] - c[m]) / n.dx[l];
+      if (a0[j] > 0.0 && a0[j + 1] > 0.0)
+        d = std::min(a0[j] * dc[k], a0[j + 1] * dc[k + 1]) * (c[k] - c[k + 1]) / dxl;
+      if (mean_adv != nullptr) {
+        a = 0.5 * (a + mean_adv[k]);
+        d = 0.5 * (d + mean_disp[k]);
       }
+      adv[k] = a;
       disp[k] = d;
+    }
+    if (last < 1) continue;
+    // The link's last face: into the link below, a structure, a lake or out of the network.
+    const int j = last;
+    const int k = first_k + j;
+    const int m = below(n, l, j);
+    const double vol = v[j] * s;
+    const int lake_end = chan_link_lake_end(n, l);
+    if (lake_end != 0) {
+      // Into a lake: no dispersion across its shore; water the lake sends back up the link
+      // carries the lake's concentration.
+      adv[k] = vol * (vol >= 0.0 ? c[k] : n.lakes->conc[lake_end]);
+      disp[k] = 0.0;
       if (mean_adv != nullptr) {
         adv[k] = 0.5 * (adv[k] + mean_adv[k]);
-        disp[k] = 0.5 * (d + mean_disp[k]);
+        disp[k] = 0.5 * (disp[k] + mean_disp[k]);
       }
+      continue;
+    }
+    adv[k] = vol * (vol >= 0.0 || m == 0 ? c[k] : c[m]);
+    double d = 0.0;
+    if (m != 0 && !through_structure(n, l, j)) {
+      const double am = below_start_area(n, l, j);
+      if (a0[j] > 0.0 && am > 0.0) d = std::min(a0[j] * dc[k], am * dc[m]) * (c[k] - c[m]) / dxl;
+    }
+    disp[k] = d;
+    if (mean_adv != nullptr) {
+      adv[k] = 0.5 * (adv[k] + mean_adv[k]);
+      disp[k] = 0.5 * (d + mean_disp[k]);
     }
   }
 }
@@ -129,40 +148,45 @@ double node_update(const chan_network_view& n, const chan_route_work& w, const d
   double change = 0.0;
 #pragma omp parallel for schedule(static) num_threads(team(n)) reduction(max : change)
   for (int l = 1; l <= n.links; ++l) {
-    if (!chan_link_routed(n.ltype[l])) continue;
-    for (int j = 1; j <= n.nx[l]; ++j) {
-      const int k = flat(n, l, j);
-      double in = 0.0;
-      if (j > 1) {
-        in = adv[k - 1] + h * disp[k - 1];
-      } else {
-        for (int u = 1; u <= n.ndep[l]; ++u) {
-          const int up = n.uslinks[l][u];
-          if (up < 1 || up > n.links) continue;
-          if (chan_link_routed(n.ltype[up])) {
-            const int e = flat(n, up, n.nx[up]);
-            in += adv[e] + h * disp[e];
-          } else if (chan_structure_lake(n, up) != 0) {
-            // The outlet of a lake above: its structure's flux (no dispersion).
-            in += adv[flat(n, up, 1)];
-          } else if (chan_structure_passes(n, up) == l) {
-            // What the links above the structure gave it.
-            for (int s = 1; s <= n.ndep[up]; ++s) {
-              const int above = n.uslinks[up][s];
-              if (above < 1 || above > n.links || !chan_link_routed(n.ltype[above])) continue;
-              const int e = flat(n, above, n.nx[above]);
-              in += adv[e] + h * disp[e];
-            }
-          }
-        }
-      }
+    if (!chan_link_routed(n.ltype[l]) || n.nx[l] < 1) continue;
+    const int first_k = flat(n, l, 0);
+    const double dxl = n.dx[l];
+    // The node's mass and concentration from what came in across its upper face.
+    auto update = [&](int k, double in) {
       const double m = base[k] + in - adv[k] + (w.source[k] - disp[k]) * h;
-      const double water = w.area_adt[k] * n.dx[l];
+      const double water = w.area_adt[k] * dxl;
       double c = water >= tiny && m > 0.0 ? m / water : 0.0;
       mass[k] = m;
       if (prev != nullptr)
         change = std::max(change, std::fabs(c - prev[k]) / std::max(1.0, std::fabs(c)));
       conc[k] = c;
+    };
+    // The first node takes what the links (or the lake or structure) above gave.
+    double in = 0.0;
+    for (int u = 1; u <= n.ndep[l]; ++u) {
+      const int up = n.uslinks[l][u];
+      if (up < 1 || up > n.links) continue;
+      if (chan_link_routed(n.ltype[up])) {
+        const int e = flat(n, up, n.nx[up]);
+        in += adv[e] + h * disp[e];
+      } else if (chan_structure_lake(n, up) != 0) {
+        // The outlet of a lake above: its structure's flux (no dispersion).
+        in += adv[flat(n, up, 1)];
+      } else if (chan_structure_passes(n, up) == l) {
+        // What the links above the structure gave it.
+        for (int s = 1; s <= n.ndep[up]; ++s) {
+          const int above = n.uslinks[up][s];
+          if (above < 1 || above > n.links || !chan_link_routed(n.ltype[above])) continue;
+          const int e = flat(n, above, n.nx[above]);
+          in += adv[e] + h * disp[e];
+        }
+      }
+    }
+    update(first_k + 1, in);
+    // Every other node takes the face of the node above it.
+    for (int j = 2; j <= n.nx[l]; ++j) {
+      const int k = first_k + j;
+      update(k, adv[k - 1] + h * disp[k - 1]);
     }
   }
   return change;
