@@ -68,6 +68,7 @@ bench: build
 	$(BUILD)/map_write_bench
 	$(BUILD)/overland_bench
 	$(BUILD)/sediment_bench
+	$(BUILD)/contam_bench
 	$(BUILD)/event_step_bench
 	$(BUILD)/channel_routing_bench
 	$(BUILD)/richards_bench

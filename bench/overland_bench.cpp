@@ -20,34 +20,9 @@
 #include "overland/ade_overland.h"
 #include "overland/explicit_overland.h"
 #include "overland/overland_steps.h"
+#include "plane_grid.h"
 
 namespace {
-
-// A side x side watershed of 10 m cells falling 0.01 to the east and 0.005 to the south, n 0.05.
-std::unique_ptr<model_state> make_plane(int side) {
-  auto ms = std::make_unique<model_state>();
-  ms->rows = side;
-  ms->cols = side;
-  ms->gridsize = 10.0;
-  alloc_2d_int_named(ms->index_map, side + 1, side + 1, "mask");
-  int k = 0;
-  for (int r = 1; r <= side; ++r)
-    for (int c = 1; c <= side; ++c) ms->index_map[r][c] = ++k;
-  ms->cell_count = k;
-  alloc_1d_double(ms->cell_elev, k, "elev");
-  overland_state& ov = ms->overland;
-  alloc_1d_double(ov.ov_depth, k, "depth");
-  alloc_1d_double(ov.ov_roughness, k, "n");
-  for (int r = 1; r <= side; ++r)
-    for (int c = 1; c <= side; ++c) {
-      const int cell = ms->index_map[r][c];
-      ms->cell_elev[cell] = 1000.0 - 0.1 * c - 0.05 * r;
-      ov.ov_roughness[cell] = 0.05;
-    }
-  ms->outlet_cell = 0;
-  ov.ov_route_option = 2;  // the set-up then also gives "ade" its work arrays
-  return ms;
-}
 
 // Puts 5 mm on every cell, or on the cells of 3 rows in 10 (30 % wet).
 void wet(model_state& ms, int side, bool all) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "framework/core/parallel_team.h"
 
@@ -49,11 +50,6 @@ int team(const chan_network_view& n) {
   return team_size(static_cast<long>(n.links) * std::max(1, n.stride));
 }
 
-// A link whose nodes the routing fills: a routed link, or a structure that drains a lake.
-inline bool carried(const chan_network_view& n, int l) {
-  return chan_link_routed(n.ltype[l]) || chan_structure_lake(n, l) != 0;
-}
-
 // The concentration on the far side of a lake's outlet structure s: the first node of the link
 // below it, another lake, or nothing (0) out of the network.
 inline double beyond_outlet(const chan_network_view& n, int s, const double* c) {
@@ -68,9 +64,11 @@ inline double beyond_outlet(const chan_network_view& n, int s, const double* c) 
 }
 
 // Face fluxes of every node's downstream face from the concentrations c over a sub-step that is
-// the share s of the channel step: advective (g per sub-step, upwind) and dispersive (g/s).
+// the share s of the channel step: advective (g per sub-step, upwind) and dispersive (g/s). With
+// `mean_adv` and `mean_disp`, each face takes the mean of its new flux and theirs.
 void face_fluxes(const chan_network_view& n, const chan_route_work& w, const double* c, double s,
-                 double* adv, double* disp) {
+                 double* adv, double* disp, const double* mean_adv = nullptr,
+                 const double* mean_disp = nullptr) {
 #pragma omp parallel for schedule(static) num_threads(team(n))
   for (int l = 1; l <= n.links; ++l) {
     if (!chan_link_routed(n.ltype[l])) {
@@ -82,30 +80,61 @@ void face_fluxes(const chan_network_view& n, const chan_route_work& w, const dou
       const double vol = (*n.face_volume)(l, 1) * s;
       adv[k] = vol * (vol >= 0.0 ? n.lakes->conc[lake] : beyond_outlet(n, l, c));
       disp[k] = 0.0;
+      if (mean_adv != nullptr) {
+        adv[k] = 0.5 * (adv[k] + mean_adv[k]);
+        disp[k] = 0.5 * (disp[k] + mean_disp[k]);
+      }
       continue;
     }
     const double* v = n.face_volume->link_nodes(l);
     const double* a0 = n.area_old->link_nodes(l);
-    const int lake_end = chan_link_lake_end(n, l);
-    for (int j = 1; j <= n.nx[l]; ++j) {
-      const int k = flat(n, l, j);
-      const int m = below(n, l, j);
+    const int last = n.nx[l];
+    // The faces between two nodes of the link: the node below is the next one.
+    const int first_k = flat(n, l, 0);
+    const double dxl = n.dx[l];
+    const double* dc = w.disp_coef;
+    for (int j = 1; j < last; ++j) {
+      const int k = first_k + j;
       const double vol = v[j] * s;
-      if (j == n.nx[l] && lake_end != 0) {
-        // Into a lake: no dispersion across its shore; water the lake sends back up the link
-        // carries the lake's concentration.
-        adv[k] = vol * (vol >= 0.0 ? c[k] : n.lakes->conc[lake_end]);
-        disp[k] = 0.0;
-        continue;
-      }
-      adv[k] = vol * (vol >= 0.0 || m == 0 ? c[k] : c[m]);
+      double a = vol * (vol >= 0.0 ? c[k] : c[k + 1]);
       double d = 0.0;
-      if (m != 0 && !through_structure(n, l, j)) {
-        const double am = below_start_area(n, l, j);
-        if (a0[j] > 0.0 && am > 0.0)
-          d = std::min(a0[j] * w.disp_coef[k], am * w.disp_coef[m]) * (c[k] - c[m]) / n.dx[l];
+      if (a0[j] > 0.0 && a0[j + 1] > 0.0)
+        d = std::min(a0[j] * dc[k], a0[j + 1] * dc[k + 1]) * (c[k] - c[k + 1]) / dxl;
+      if (mean_adv != nullptr) {
+        a = 0.5 * (a + mean_adv[k]);
+        d = 0.5 * (d + mean_disp[k]);
       }
+      adv[k] = a;
       disp[k] = d;
+    }
+    if (last < 1) continue;
+    // The link's last face: into the link below, a structure, a lake or out of the network.
+    const int j = last;
+    const int k = first_k + j;
+    const int m = below(n, l, j);
+    const double vol = v[j] * s;
+    const int lake_end = chan_link_lake_end(n, l);
+    if (lake_end != 0) {
+      // Into a lake: no dispersion across its shore; water the lake sends back up the link
+      // carries the lake's concentration.
+      adv[k] = vol * (vol >= 0.0 ? c[k] : n.lakes->conc[lake_end]);
+      disp[k] = 0.0;
+      if (mean_adv != nullptr) {
+        adv[k] = 0.5 * (adv[k] + mean_adv[k]);
+        disp[k] = 0.5 * (disp[k] + mean_disp[k]);
+      }
+      continue;
+    }
+    adv[k] = vol * (vol >= 0.0 || m == 0 ? c[k] : c[m]);
+    double d = 0.0;
+    if (m != 0 && !through_structure(n, l, j)) {
+      const double am = below_start_area(n, l, j);
+      if (a0[j] > 0.0 && am > 0.0) d = std::min(a0[j] * dc[k], am * dc[m]) * (c[k] - c[m]) / dxl;
+    }
+    disp[k] = d;
+    if (mean_adv != nullptr) {
+      adv[k] = 0.5 * (adv[k] + mean_adv[k]);
+      disp[k] = 0.5 * (d + mean_disp[k]);
     }
   }
 }
@@ -119,40 +148,45 @@ double node_update(const chan_network_view& n, const chan_route_work& w, const d
   double change = 0.0;
 #pragma omp parallel for schedule(static) num_threads(team(n)) reduction(max : change)
   for (int l = 1; l <= n.links; ++l) {
-    if (!chan_link_routed(n.ltype[l])) continue;
-    for (int j = 1; j <= n.nx[l]; ++j) {
-      const int k = flat(n, l, j);
-      double in = 0.0;
-      if (j > 1) {
-        in = adv[k - 1] + h * disp[k - 1];
-      } else {
-        for (int u = 1; u <= n.ndep[l]; ++u) {
-          const int up = n.uslinks[l][u];
-          if (up < 1 || up > n.links) continue;
-          if (chan_link_routed(n.ltype[up])) {
-            const int e = flat(n, up, n.nx[up]);
-            in += adv[e] + h * disp[e];
-          } else if (chan_structure_lake(n, up) != 0) {
-            // The outlet of a lake above: its structure's flux (no dispersion).
-            in += adv[flat(n, up, 1)];
-          } else if (chan_structure_passes(n, up) == l) {
-            // What the links above the structure gave it.
-            for (int s = 1; s <= n.ndep[up]; ++s) {
-              const int above = n.uslinks[up][s];
-              if (above < 1 || above > n.links || !chan_link_routed(n.ltype[above])) continue;
-              const int e = flat(n, above, n.nx[above]);
-              in += adv[e] + h * disp[e];
-            }
-          }
-        }
-      }
+    if (!chan_link_routed(n.ltype[l]) || n.nx[l] < 1) continue;
+    const int first_k = flat(n, l, 0);
+    const double dxl = n.dx[l];
+    // The node's mass and concentration from what came in across its upper face.
+    auto update = [&](int k, double in) {
       const double m = base[k] + in - adv[k] + (w.source[k] - disp[k]) * h;
-      const double water = w.area_adt[k] * n.dx[l];
+      const double water = w.area_adt[k] * dxl;
       double c = water >= tiny && m > 0.0 ? m / water : 0.0;
       mass[k] = m;
       if (prev != nullptr)
         change = std::max(change, std::fabs(c - prev[k]) / std::max(1.0, std::fabs(c)));
       conc[k] = c;
+    };
+    // The first node takes what the links (or the lake or structure) above gave.
+    double in = 0.0;
+    for (int u = 1; u <= n.ndep[l]; ++u) {
+      const int up = n.uslinks[l][u];
+      if (up < 1 || up > n.links) continue;
+      if (chan_link_routed(n.ltype[up])) {
+        const int e = flat(n, up, n.nx[up]);
+        in += adv[e] + h * disp[e];
+      } else if (chan_structure_lake(n, up) != 0) {
+        // The outlet of a lake above: its structure's flux (no dispersion).
+        in += adv[flat(n, up, 1)];
+      } else if (chan_structure_passes(n, up) == l) {
+        // What the links above the structure gave it.
+        for (int s = 1; s <= n.ndep[up]; ++s) {
+          const int above = n.uslinks[up][s];
+          if (above < 1 || above > n.links || !chan_link_routed(n.ltype[above])) continue;
+          const int e = flat(n, above, n.nx[above]);
+          in += adv[e] + h * disp[e];
+        }
+      }
+    }
+    update(first_k + 1, in);
+    // Every other node takes the face of the node above it.
+    for (int j = 2; j <= n.nx[l]; ++j) {
+      const int k = first_k + j;
+      update(k, adv[k - 1] + h * disp[k - 1]);
     }
   }
   return change;
@@ -336,36 +370,37 @@ int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double d
       advance_areas(n, w, share, false);
       elapsed += step;
 
-      // Predictor from the accepted concentrations, then passes on the mean of the fluxes.
-      face_fluxes(n, w, w.acc_conc, share, w.adv0, w.disp0);
-      node_update(n, w, w.acc_mass, w.adv0, w.disp0, step, w.cur_mass, w.cur_conc, nullptr);
-      copy_nodes(n, w.adv0, w.adv_prev);
-      copy_nodes(n, w.disp0, w.disp_prev);
+      // Predictor from the accepted concentrations, then passes on the mean of the fluxes. The
+      // passes swap their arrays rather than copy them: `cur` and `flux_prev` hold the last
+      // pass's nodes and fluxes, `it` and `flux` take the next.
+      double* cur_mass = w.cur_mass;
+      double* cur_conc = w.cur_conc;
+      double* it_mass = w.it_mass;
+      double* it_conc = w.it_conc;
+      double* adv_prev = w.adv0;
+      double* disp_prev = w.disp0;
+      double* adv = w.adv;
+      double* disp = w.disp;
+      face_fluxes(n, w, w.acc_conc, share, adv_prev, disp_prev);
+      node_update(n, w, w.acc_mass, adv_prev, disp_prev, step, cur_mass, cur_conc, nullptr);
       int passes = 0;
       while (passes < max_passes) {
         ++passes;
-        face_fluxes(n, w, w.cur_conc, share, w.adv, w.disp);
-#pragma omp parallel for schedule(static) num_threads(team(n))
-        for (int l = 1; l <= n.links; ++l) {
-          if (!carried(n, l)) continue;
-          const int last = chan_link_routed(n.ltype[l]) ? n.nx[l] : 1;
-          for (int j = 1; j <= last; ++j) {
-            const int k = flat(n, l, j);
-            w.adv[k] = 0.5 * (w.adv[k] + w.adv_prev[k]);
-            w.disp[k] = 0.5 * (w.disp[k] + w.disp_prev[k]);
-          }
-        }
+        face_fluxes(n, w, cur_conc, share, adv, disp, adv_prev, disp_prev);
         const double change =
-            node_update(n, w, w.acc_mass, w.adv, w.disp, step, w.it_mass, w.it_conc, w.cur_conc);
-        copy_nodes(n, w.it_mass, w.cur_mass);
-        copy_nodes(n, w.it_conc, w.cur_conc);
-        copy_nodes(n, w.adv, w.adv_prev);
-        copy_nodes(n, w.disp, w.disp_prev);
+            node_update(n, w, w.acc_mass, adv, disp, step, it_mass, it_conc, cur_conc);
+        std::swap(cur_mass, it_mass);
+        std::swap(cur_conc, it_conc);
+        std::swap(adv, adv_prev);
+        std::swap(disp, disp_prev);
         if (change <= 1e-6) break;
       }
+      // The accepted pass's fluxes.
+      adv = adv_prev;
+      disp = disp_prev;
 
       // A node that would lose more than it holds: the step starts again with half the sub-step.
-      if (least_mass(n, w.cur_mass) < -1e-6) {
+      if (least_mass(n, cur_mass) < -1e-6) {
         h *= 0.5;
         if (h < 0.001) return -1;
         copy_nodes(n, w.start_mass, w.acc_mass);
@@ -382,16 +417,16 @@ int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double d
       if (passes == max_passes && remaining > tiny && h > 0.1) h *= 0.5;
 
       // Accepted: what left through the network's ends is booked, in link order.
-      copy_nodes(n, w.cur_mass, w.acc_mass);
-      copy_nodes(n, w.cur_conc, w.acc_conc);
+      copy_nodes(n, cur_mass, w.acc_mass);
+      copy_nodes(n, cur_conc, w.acc_conc);
       for (int l = 1; l <= n.links; ++l)
         if (chan_link_routed(n.ltype[l]) && n.nx[l] >= 1 && below(n, l, n.nx[l]) == 0 &&
             chan_link_lake_end(n, l) == 0)
-          outlet_mass += w.adv[flat(n, l, n.nx[l])] + step * w.disp[flat(n, l, n.nx[l])];
+          outlet_mass += adv[flat(n, l, n.nx[l])] + step * disp[flat(n, l, n.nx[l])];
       if (lakes != nullptr) {
         const double before = lakes->out_of_network;
         advance_lakes(n, elapsed / dt);
-        lake_update(n, w.adv, step);
+        lake_update(n, adv, step);
         outlet_mass += lakes->out_of_network - before;
       }
     }

@@ -83,10 +83,10 @@ struct chan_route_work {
   const double* source;     // g/s
   const double* disp_coef;  // m2/s
   double* adv0;
-  double* adv_prev;
+  double* adv_prev;  // not read: the passes alternate between adv0 and adv
   double* adv;
   double* disp0;
-  double* disp_prev;
+  double* disp_prev;  // not read: the passes alternate between disp0 and disp
   double* disp;
   double* area_adt;
 };

@@ -8,6 +8,7 @@
 
 #include "framework/core/block_sum.h"
 #include "framework/core/parallel_team.h"
+#include "transport/contaminants/contam_pass_lanes.h"
 
 namespace {
 
@@ -15,17 +16,9 @@ constexpr double tiny = 1e-16;
 // Cells of one block of the block-ordered sum of the negative masses.
 constexpr int neg_mass_block_cells = 1024;
 
-// The arrays of one directional pass: the upstream neighbour (above or left), the downstream
-// one (below or right) and the discharge of each cell towards its downstream neighbour.
-struct pass_arrays {
-  const int* up;
-  const int* down;
-  const double* q;
-};
-
 // Dispersive plus advective flux (g/s) from the upstream neighbour j into cell i, with the
 // concentrations c.
-inline double face_flux(const ov_constit_view& v, const pass_arrays& p, const double* c, int i) {
+inline double face_flux(const ov_constit_view& v, const ov_pass_arrays& p, const double* c, int i) {
   const int j = p.up[i];
   if (j == 0) return 0.0;
   const double hi = v.depth[i];
@@ -49,40 +42,32 @@ inline bool held(const ov_constit_view& v, int i) {
   return v.held_conc != nullptr && v.held_conc[i] >= 0.0;
 }
 
-// One directional pass; returns the mass added back to cells left negative.
-double one_pass(const ov_constit_view& v, const pass_arrays& p) {
+// One directional pass; returns the mass added back to cells left negative. The cells go in
+// blocks of neg_mass_block_cells, each block to one thread; the predictor reads the masses of
+// the pass's start and the corrector replaces them, each cell reading only its own.
+double one_pass(const ov_constit_view& v, const ov_pass_arrays& p) {
   const int n = v.cell_count;
-  const double dt = v.dt;
   const int team = team_size(n);
+  const int blocks = (n + neg_mass_block_cells - 1) / neg_mass_block_cells;
+  auto first_of = [](int b) { return 1 + b * neg_mass_block_cells; };
+  auto last_of = [n](int b) { return std::min(n, (b + 1) * neg_mass_block_cells); };
+  // Predictor: the face fluxes from the starting concentrations, the predicted cells.
 #pragma omp parallel for schedule(static) num_threads(team)
-  for (int i = 1; i <= n; ++i) {
-    v.start[i] = v.mass[i];
-    v.face[i] = face_flux(v, p, v.conc, i);
-  }
-  // Predictor.
+  for (int b = 0; b < blocks; ++b)
+    ov_pass_faces_wide(v, p, v.conc, nullptr, v.face, first_of(b), last_of(b));
 #pragma omp parallel for schedule(static) num_threads(team)
-  for (int i = 1; i <= n; ++i) {
-    const int b = p.down[i];
-    const double out = b != 0 ? v.face[b] : 0.0;
-    const double m = v.start[i] + dt * (v.face[i] - out + 0.5 * v.source[i]);
-    v.pred_mass[i] = m;
-    v.pred_conc[i] = cell_conc(v, m, i);
-  }
-  // Corrector: each face takes the mean of its first and its recomputed flux.
+  for (int b = 0; b < blocks; ++b)
+    ov_pass_update_wide(v, p, v.face, v.pred_mass, v.pred_conc, first_of(b), last_of(b));
+    // Corrector: each face takes the mean of its first and its recomputed flux.
 #pragma omp parallel for schedule(static) num_threads(team)
-  for (int i = 1; i <= n; ++i) v.face_corr[i] = 0.5 * (v.face[i] + face_flux(v, p, v.pred_conc, i));
-#pragma omp parallel for schedule(static) num_threads(team)
-  for (int i = 1; i <= n; ++i) {
-    const int b = p.down[i];
-    const double out = b != 0 ? v.face_corr[b] : 0.0;
-    const double m = v.start[i] + dt * (v.face_corr[i] - out + 0.5 * v.source[i]);
-    v.mass[i] = m;
-    v.conc[i] = cell_conc(v, m, i);
-  }
-  // Cells left negative end the pass empty; the mass that takes is summed in block order.
+  for (int b = 0; b < blocks; ++b)
+    ov_pass_faces_wide(v, p, v.pred_conc, v.face, v.face_corr, first_of(b), last_of(b));
+  // The cells from the mean fluxes; those left negative end the pass empty, and the mass that
+  // takes is summed in block order.
   return block_ordered_sum<neg_mass_block_cells, double>(
       n, 0.0,
       [&](int first, int last) {
+        ov_pass_update_wide(v, p, v.face_corr, v.mass, v.conc, first, last);
         double added = 0.0;
         for (int i = first; i <= last; ++i) {
           if (v.mass[i] < 0.0 && !held(v, i)) {
@@ -98,10 +83,6 @@ double one_pass(const ov_constit_view& v, const pass_arrays& p) {
 
 }  // namespace
 
-double prorate_to_step(double dt, double elapsed, double m) {
-  return dt < elapsed - 0.5 ? m * dt / elapsed : m;
-}
-
 double soil_dissolved_fraction(double theta, double kd) {
   // Per unit of the layer's bulk volume the pore water holds theta x C and the solids
   // (1 - theta) x 2.65 kg/L x Kd x C: the water's share is theta over their sum, at most 1, so
@@ -111,26 +92,30 @@ double soil_dissolved_fraction(double theta, double kd) {
   return held > 0.0 ? theta / held : 0.0;
 }
 
-double apply_cell_term(double& m, double& acc, double dt, double elapsed, double sign) {
-  if (std::fabs(acc) <= tiny) return 0.0;
-  const double share = prorate_to_step(dt, elapsed, acc);
-  const double change = sign * share;
-  if (m + change < 0.0) {
-    const double taken = -m;
-    m = 0.0;
-    acc = 0.0;
-    return sign * taken;
+void ov_pass_faces_scalar(const ov_constit_view& v, const ov_pass_arrays& p, const double* c,
+                          const double* mean_with, double* face, int lo, int hi) {
+  for (int i = lo; i <= hi; ++i) {
+    const double f = face_flux(v, p, c, i);
+    face[i] = mean_with != nullptr ? 0.5 * (mean_with[i] + f) : f;
   }
-  m += change;
-  acc -= share;
-  return share;
+}
+
+void ov_pass_update_scalar(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
+                           double* mass, double* conc, int lo, int hi) {
+  for (int i = lo; i <= hi; ++i) {
+    const int b = p.down[i];
+    const double out = b != 0 ? face[b] : 0.0;
+    const double m = v.mass[i] + v.dt * (face[i] - out + 0.5 * v.source[i]);
+    mass[i] = m;
+    conc[i] = cell_conc(v, m, i);
+  }
 }
 
 double ov_constit_flux(const ov_constit_view& v) {
-  const pass_arrays vertical{v.abovecon, v.belowcon, v.flux_y};
-  const pass_arrays horizontal{v.leftcon, v.rightcon, v.flux_x};
-  const pass_arrays& first = v.sweep == 1 ? vertical : horizontal;
-  const pass_arrays& second = v.sweep == 1 ? horizontal : vertical;
+  const ov_pass_arrays vertical{v.abovecon, v.belowcon, v.flux_y};
+  const ov_pass_arrays horizontal{v.leftcon, v.rightcon, v.flux_x};
+  const ov_pass_arrays& first = v.sweep == 1 ? vertical : horizontal;
+  const ov_pass_arrays& second = v.sweep == 1 ? horizontal : vertical;
   const double added = one_pass(v, first);
   return added + one_pass(v, second);
 }

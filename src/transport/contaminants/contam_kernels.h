@@ -5,9 +5,13 @@
 // a cell that has run dry. Called by the soil and overland constituent steps.
 #pragma once
 
+#include <cmath>
+
 // m x dt / elapsed when the transport step dt is shorter than the process's elapsed time by
 // more than half a second, else m whole.
-double prorate_to_step(double dt, double elapsed, double m);
+inline double prorate_to_step(double dt, double elapsed, double m) {
+  return dt < elapsed - 0.5 ? m * dt / elapsed : m;
+}
 
 // Share of a soil layer's constituent in its pore water under linear partitioning: water
 // content theta, partition coefficient kd (L/kg), particle density 2650 kg/m3; 0 for a dry
@@ -19,7 +23,21 @@ double soil_dissolved_fraction(double theta, double kd);
 // loss). Should m fall below 0, only what takes it to 0 is applied and the accumulator is
 // emptied; otherwise the accumulator keeps the unapplied rest. Terms of at most 1e-16 g are
 // skipped. Returns the amount applied, in the accumulator's sense.
-double apply_cell_term(double& m, double& acc, double dt, double elapsed, double sign);
+// (Inline: the transport step applies three terms to every cell.)
+inline double apply_cell_term(double& m, double& acc, double dt, double elapsed, double sign) {
+  if (std::fabs(acc) <= 1e-16) return 0.0;
+  const double share = prorate_to_step(dt, elapsed, acc);
+  const double change = sign * share;
+  if (m + change < 0.0) {
+    const double taken = -m;
+    m = 0.0;
+    acc = 0.0;
+    return sign * taken;
+  }
+  m += change;
+  acc -= share;
+  return share;
+}
 
 // The arrays of the overland advection-dispersion passes, all per cell 1..cell_count.
 struct ov_constit_view {
@@ -42,8 +60,7 @@ struct ov_constit_view {
   double* face_corr = nullptr;  // g/s: the corrector's flux, then the mean of the two
   double* pred_mass = nullptr;
   double* pred_conc = nullptr;
-  double* start = nullptr;  // g: mass at the start of the pass
-  int sweep = 1;            // 1: the vertical pass first, 2: the horizontal pass first
+  int sweep = 1;  // 1: the vertical pass first, 2: the horizontal pass first
   // Per cell, or null: a value of 0 or more holds the cell's concentration at it through both
   // passes (a cell under a lake, which lends the lake's concentration to the water leaving it);
   // such a cell's mass then gathers what its faces moved, negative when more left than came,

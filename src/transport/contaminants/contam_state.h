@@ -45,18 +45,16 @@ struct contam_tables {
   raw_array2d<double> theta;                 // [cell][layer]: water content of the carrier layers
   raw_array1d<double> soil_layer_thickness;  // per layer 1..soil_contam_layers (m)
   raw_array1d<double> soil_layer_bottom;     // per layer: depth of the layer's bottom (m)
-  // Work arrays of the transport passes, per cell: mass (g), concentration (g/m3), dispersion
-  // (m2/s), net source rate (g/s), the face fluxes into the cell from its upstream neighbour of
+  // Work arrays of the transport passes, per cell: mass (g), concentration (g/m3), net source
+  // rate (g/s), the face fluxes into the cell from its upstream neighbour of
   // the pass (first and corrector, g/s), the predicted mass and concentration.
   raw_array1d<double> work_mass;
   raw_array1d<double> work_conc;
-  raw_array1d<double> work_disp;
   raw_array1d<double> work_source;
   raw_array1d<double> face_flux;
   raw_array1d<double> face_flux_corr;
   raw_array1d<double> pred_mass;
   raw_array1d<double> pred_conc;
-  raw_array1d<double> pass_start;  // g: mass at the start of the pass
 
   // Per constituent 1..num_contaminants: mass handed to the land store by cells that dried
   // during a transport step (g; the step's term, booked into OV_LAND_MASS).

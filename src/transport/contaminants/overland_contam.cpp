@@ -31,9 +31,12 @@ inline double* row(raw_array2d<double>& t, int c) {
   return t[c];
 }
 
-// The rainfall load of constituent c: the rain of the elapsed dt seconds brings its
-// concentration's mass into the water of every cell at once.
-void rain_load(model_state& ms, int c, double dt) {
+// The rainfall load and the infiltration mass of constituent c, in one sweep of the cells. With
+// `raining`, the rain of the elapsed rain_dt seconds brings its concentration's mass into the
+// water of every cell at once (the rain on a lake's cells goes to the lake's water, and its load
+// with it). Then a cell that has just dried gives its whole mass to the soil, any other gathers
+// its concentration times the water it infiltrated. Returns the mass the dried cells gave (g).
+double rain_and_infiltration(model_state& ms, int c, bool raining, double rain_dt) {
   transport_state& tr = ms.transport;
   contam_tables& ct = tr.contam;
   const overland_state& ov = ms.overland;
@@ -43,42 +46,31 @@ void rain_load(model_state& ms, int c, double dt) {
   const double pc = c <= tr.precip_conc.upper() ? tr.precip_conc[c] : 0.0;
   double* mass = row(tr.ov_contam_mass, c);
   double* conc = row(tr.ov_contam_conc, c);
-  double* acc = row(ct.ov_precip_acc, c);
+  double* rain_acc = row(ct.ov_precip_acc, c);
   const double* prev = ct.ov_depth_prev.data();
-  // The rain on a lake's cells goes to the lake's water, and its load with it.
   const int* lake_cell = tr.chan_contam.lakes >= 1 ? ms.channel.lake_mask.data() : nullptr;
   const int* olake_cell = tr.olake_contam.lakes >= 1 ? ms.overland.oland_lake_new.data() : nullptr;
-  olake_rain_load(ms, c, dt, pc, rain);
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-  for (int cell = 1; cell <= n; ++cell) {
-    if (lake_cell != nullptr && lake_cell[cell] > 0) continue;
-    if (olake_cell != nullptr && olake_cell[cell] > 0) continue;
-    const double r = rain[cell] / 3.6e6;
-    const double added = r * pc * area * dt;
-    mass[cell] += added;
-    const double depth = r * dt + prev[cell];
-    if (depth > tiny) conc[cell] = mass[cell] / (depth * area);
-    acc[cell] += added;
-  }
-}
-
-// The infiltration mass of constituent c: a cell that has just dried gives its whole mass to
-// the soil; any other gathers its concentration times the water it infiltrated. Returns the
-// mass the dried cells gave (g).
-double infiltration_mass(model_state& ms, int c) {
-  transport_state& tr = ms.transport;
-  contam_tables& ct = tr.contam;
-  const int n = ms.cell_count;
+  if (raining) olake_rain_load(ms, c, rain_dt, pc, rain);
   const bool soil = tr.soil_con_trans != 0;
-  double* mass = row(tr.ov_contam_mass, c);
-  double* conc = row(tr.ov_contam_conc, c);
-  double* acc = row(ct.ov_infil_acc, c);
+  double* infil_acc = row(ct.ov_infil_acc, c);
   double* soil_infil = soil ? row(ct.soil_infil_mass, c) : nullptr;
   const double* water = ct.ov_infil_water.data();
   const double* depth = ms.overland.ov_depth.data();
   return block_ordered_sum<book_block_cells, double>(
       n, 0.0,
       [&](int first, int last) {
+        if (raining) {
+          for (int cell = first; cell <= last; ++cell) {
+            if (lake_cell != nullptr && lake_cell[cell] > 0) continue;
+            if (olake_cell != nullptr && olake_cell[cell] > 0) continue;
+            const double r = rain[cell] / 3.6e6;
+            const double added = r * pc * area * rain_dt;
+            mass[cell] += added;
+            const double h = r * rain_dt + prev[cell];
+            if (h > tiny) conc[cell] = mass[cell] / (h * area);
+            rain_acc[cell] += added;
+          }
+        }
         double dried = 0.0;
         for (int cell = first; cell <= last; ++cell) {
           if (mass[cell] > tiny && depth[cell] < tiny && water[cell] > tiny) {
@@ -87,7 +79,7 @@ double infiltration_mass(model_state& ms, int c) {
             mass[cell] = 0.0;
             conc[cell] = 0.0;
           } else {
-            acc[cell] += conc[cell] * water[cell];
+            infil_acc[cell] += conc[cell] * water[cell];
           }
         }
         return dried;
@@ -96,8 +88,9 @@ double infiltration_mass(model_state& ms, int c) {
 }
 
 // The exchange of constituent c between the water and the soil (or the land store) over dt
-// seconds.
-void soil_water_exchange(model_state& ms, int c, double dt) {
+// seconds, then its first-order decay over dt on the mean of the depths at the start and the
+// end of the interval; what the decay gathers never exceeds the mass the shallower depth holds.
+void exchange_and_decay(model_state& ms, int c, double dt) {
   transport_state& tr = ms.transport;
   contam_tables& ct = tr.contam;
   const int n = ms.cell_count;
@@ -112,51 +105,38 @@ void soil_water_exchange(model_state& ms, int c, double dt) {
   double* acc = row(ct.ov_exchange_acc, c);
   double** soil_mass = soil ? tr.soil_mass.plane(c) : nullptr;
   const double thickness = soil ? ct.soil_layer_thickness[1] : 0.0;
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-  for (int cell = 1; cell <= n; ++cell) {
-    if (!(depth[cell] >= tiny && land[cell] >= tiny)) continue;
-    double flux = 0.0;
-    if (soil) {
-      const double pore = ct.theta[cell][1] * thickness * area;
-      const double layer = soil_mass[cell][1];
-      const double pore_conc =
-          pore > tiny ? layer * ct.soil_frac_dissolved[c][cell][1] / pore : 0.0;
-      flux = (pore_conc - cw[cell]) * k[cell] * area * dt;
-      if (flux <= 0.0) {
-        if (flux < -water_mass[cell]) flux = -water_mass[cell];
-      } else if (flux > layer) {
-        flux = layer;
-      }
-    } else {
-      flux = (land_conc[cell] - cw[cell]) * k[cell] * area * dt;
-      if (flux > land[cell]) flux = land[cell];
-      if (flux < 0.0) flux = 0.0;
-    }
-    acc[cell] += flux;
-    land[cell] -= flux;
-  }
-}
-
-// First-order decay of constituent c over dt seconds, on the mean of the depths at the start and
-// the end of the interval; what is gathered never exceeds the mass the shallower depth holds.
-void decay(model_state& ms, int c, double dt) {
-  transport_state& tr = ms.transport;
-  contam_tables& ct = tr.contam;
-  const int n = ms.cell_count;
-  const double area = ms.gridsize * ms.gridsize;
-  const double* depth = ms.overland.ov_depth.data();
   const double* prev = ct.ov_depth_prev.data();
-  const double* k = row(ct.ov_decay_coef, c);
-  const double* cw = row(tr.ov_contam_conc, c);
-  double* acc = row(ct.ov_decay_acc, c);
+  const double* kd = row(ct.ov_decay_coef, c);
+  double* decay_acc = row(ct.ov_decay_acc, c);
 #pragma omp parallel for schedule(static) num_threads(team_size(n))
   for (int cell = 1; cell <= n; ++cell) {
     const double h = depth[cell];
+    if (h >= tiny && land[cell] >= tiny) {
+      double flux = 0.0;
+      if (soil) {
+        const double pore = ct.theta[cell][1] * thickness * area;
+        const double layer = soil_mass[cell][1];
+        const double pore_conc =
+            pore > tiny ? layer * ct.soil_frac_dissolved[c][cell][1] / pore : 0.0;
+        flux = (pore_conc - cw[cell]) * k[cell] * area * dt;
+        if (flux <= 0.0) {
+          if (flux < -water_mass[cell]) flux = -water_mass[cell];
+        } else if (flux > layer) {
+          flux = layer;
+        }
+      } else {
+        flux = (land_conc[cell] - cw[cell]) * k[cell] * area * dt;
+        if (flux > land[cell]) flux = land[cell];
+        if (flux < 0.0) flux = 0.0;
+      }
+      acc[cell] += flux;
+      land[cell] -= flux;
+    }
     if (!(h >= tiny && cw[cell] >= tiny)) continue;
     const double h0 = prev[cell];
-    acc[cell] += cw[cell] * k[cell] * (h0 + h) * 0.5 * area * dt;
+    decay_acc[cell] += cw[cell] * kd[cell] * (h0 + h) * 0.5 * area * dt;
     const double cap = cw[cell] * std::fmin(h0, h) * area;
-    if (acc[cell] > cap) acc[cell] = cap;
+    if (decay_acc[cell] > cap) decay_acc[cell] = cap;
   }
 }
 
@@ -222,23 +202,30 @@ void overland_contam_processes(model_state& ms) {
   // Below freezing a long-term run stores the precipitation as snow, which no input gives a
   // concentration: the snow is clean, and the precipitation brings the water no load.
   const bool snowing = ms.long_term && ms.air_temp < 0.0;
-  if (ov.rain_event_state == 1 && !snowing && holds(ov.rain_cell, n) &&
-      (!ov.interception_on || holds(ov.net_rain_cell, n)))
-    for (int c = 1; c <= nc; ++c) rain_load(ms, c, ct.rain_elapsed);
+  const bool raining = ov.rain_event_state == 1 && !snowing && holds(ov.rain_cell, n) &&
+                       (!ov.interception_on || holds(ov.net_rain_cell, n));
 
   // 2. Infiltration mass: the water each cell infiltrated since the last run.
   ct.infil_elapsed = (now - ct.infil_clock.last) * seconds_per_day;
   ct.infil_clock.last = now;
   const raw_array1d<double>& total = ms.subsurface.inf_depth_total;
   const double area = ms.gridsize * ms.gridsize;
+  double* infil_water = ct.ov_infil_water.data();
   if (holds(total, n)) {
+    double* seen = ct.infil_seen.data();
+    const double* infiltrated = total.data();
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
     for (int cell = 1; cell <= n; ++cell) {
-      ct.ov_infil_water[cell] = (total[cell] - ct.infil_seen[cell]) * area;
-      ct.infil_seen[cell] = total[cell];
+      infil_water[cell] = (infiltrated[cell] - seen[cell]) * area;
+      seen[cell] = infiltrated[cell];
     }
   }
-  for (int c = 1; c <= nc; ++c) tr.ov_infil_dmt[c] += infiltration_mass(ms, c);
-  for (int cell = 1; cell <= n; ++cell) ct.ov_infil_water[cell] = 0.0;
+  // Each constituent's rain load and infiltration mass in one sweep (a cell's rain load comes
+  // before its infiltration, each cell on its own).
+  for (int c = 1; c <= nc; ++c)
+    tr.ov_infil_dmt[c] += rain_and_infiltration(ms, c, raining, ct.rain_elapsed);
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+  for (int cell = 1; cell <= n; ++cell) infil_water[cell] = 0.0;
   exfiltration_mass(ms);
 
   // 3. and 4. Water-soil exchange and decay, every KINETICS_TIMESTEP_FACTOR intervals.
@@ -247,8 +234,7 @@ void overland_contam_processes(model_state& ms) {
     if (ct.contam_table_read) {
       for (int c = 1; c <= nc; ++c) {
         if (tr.constituent_type[c] != 1) continue;
-        soil_water_exchange(ms, c, ct.kinetics_elapsed);
-        decay(ms, c, ct.kinetics_elapsed);
+        exchange_and_decay(ms, c, ct.kinetics_elapsed);
       }
     }
     if (tr.nutrients) nsm_overland_step(ms, ct.kinetics_elapsed);
@@ -315,7 +301,7 @@ void overland_contam_mass_update(model_state& ms) {
     olake_spill(ms, c);
     double* mass = row(tr.ov_contam_mass, c);
     double* conc = row(tr.ov_contam_conc, c);
-    double* disp = row(ct.ov_disp_coef, c);
+    const double* disp = row(ct.ov_disp_coef, c);
     double* precip_acc = row(ct.ov_precip_acc, c);
     double* exchange_acc = row(ct.ov_exchange_acc, c);
     double* decay_acc = row(ct.ov_decay_acc, c);
@@ -325,9 +311,11 @@ void overland_contam_mass_update(model_state& ms) {
     const bool table_terms = tr.constituent_type[c] == 1 && ct.contam_table_read;
     // The nutrient species take up what the soil pools release; they do not decay here.
     const bool exchange_terms = table_terms || tr.constituent_type[c] == 2;
-    double* wm = ct.work_mass.data();
-    double* wc = ct.work_conc.data();
-    double* wd = ct.work_disp.data();
+    // With lakes the passes work on copies, since the lakes' cells hand over what the passes
+    // left them after their own values are cleared; without, on the cells' values themselves.
+    const bool lakes_here = tr.chan_contam.lakes >= 1 || tr.olake_contam.lakes >= 1;
+    double* wm = lakes_here ? ct.work_mass.data() : mass;
+    double* wc = lakes_here ? ct.work_conc.data() : conc;
     double* ws = ct.work_source.data();
 
     // 1. The work copies and each cell's net source from the processes' accumulators.
@@ -337,10 +325,11 @@ void overland_contam_mass_update(model_state& ms) {
         [&](int first, int last) {
           applied_terms part{};
           for (int cell = first; cell <= last; ++cell) {
-            wm[cell] = mass[cell];
-            wc[cell] = conc[cell];
-            wd[cell] = disp[cell];
             double m = mass[cell];
+            if (lakes_here) {
+              wm[cell] = m;
+              wc[cell] = conc[cell];
+            }
             // The rain load entered the mass when it fell: it is only booked.
             part.precip += precip_acc[cell];
             precip_acc[cell] = 0.0;
@@ -390,7 +379,7 @@ void overland_contam_mass_update(model_state& ms) {
     v.depth = depth;
     v.flux_x = ov.ov_flux_x.data();
     v.flux_y = ov.ov_flux_y.data();
-    v.disp = wd;
+    v.disp = disp;
     v.source = ws;
     v.mass = wm;
     v.conc = wc;
@@ -398,7 +387,6 @@ void overland_contam_mass_update(model_state& ms) {
     v.face_corr = ct.face_flux_corr.data();
     v.pred_mass = ct.pred_mass.data();
     v.pred_conc = ct.pred_conc.data();
-    v.start = ct.pass_start.data();
     v.sweep = tr.ov_contam_sweep_parity;
     // The cells under a channel lake lend the lake's concentration to the water leaving them
     // over the shore and gather, for the lake, what the water brings them.
@@ -482,5 +470,7 @@ void overland_contam_mass_update(model_state& ms) {
     tc.last = ovc.last;
   }
   tr.ov_contam_sweep_parity = tr.ov_contam_sweep_parity == 1 ? 2 : 1;
-  for (int cell = 1; cell <= n; ++cell) ct.ov_depth_prev[cell] = depth[cell];
+  double* prev = ct.ov_depth_prev.data();
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+  for (int cell = 1; cell <= n; ++cell) prev[cell] = depth[cell];
 }

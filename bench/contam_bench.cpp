@@ -1,0 +1,348 @@
+// Benchmark of the dissolved-constituent steps against the water steps they follow.
+//
+// Overland: the generated plane of overland_bench (10 m cells falling to the south-east, 5 mm of
+// water on every cell under 50 mm/h of rain), three constituents of the table with a rain load,
+// first-order decay, exchange with one soil layer under linear partitioning and infiltration.
+// Each step routes the water (explicit scheme) and then runs the constituents' processes and
+// their advection and dispersion. Prints, per thread count, the water step's cell updates per
+// second, the constituent steps' constituent-cell updates per second and their ratio (at least
+// 1: one constituent costs no more per cell than the water step).
+//
+// Channel: the comb network of channel_routing_bench, three constituents with decay and
+// dispersion. Each step routes the water and then the constituents; prints the node-constituent
+// updates per second of the constituent routing (routed nodes x constituents x channel steps over
+// its time) and the speed-up over one thread. Every thread count must leave the constituents in
+// the same bits as one thread; a difference is reported and fails the run.
+//
+// contam_bench [--side N] [--nodes N] [--steps K] [--threads 1,2,...] [--overland-only]
+// [--channel-only]. Default: a side of 2000 (4 million cells), 100,000 nodes, threads 1 and 8 on
+// the plane and 1, 2, 4 and 8 on the network.
+#include <omp.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "comb_network.h"
+#include "framework/core/error_state.h"
+#include "framework/core/raw_arrays.h"
+#include "framework/core/units.h"
+#include "framework/core/vector_targets.h"
+#include "framework/model_state.h"
+#include "overland/explicit_overland.h"
+#include "overland/overland_steps.h"
+#include "plane_grid.h"
+#include "transport/contaminants/chan_contam.h"
+#include "transport/contaminants/contam_kernels.h"
+#include "transport/transport_steps.h"
+
+namespace {
+
+constexpr int constituents = 3;
+constexpr double step_seconds = 1.0;
+
+// The processor's name and the load average at the start.
+void print_machine() {
+  std::ifstream cpu("/proc/cpuinfo");
+  std::string name = "unknown";
+  for (std::string line; std::getline(cpu, line);)
+    if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos) {
+      name = line.substr(line.find(':') + 2);
+      break;
+    }
+  std::ifstream load("/proc/loadavg");
+  std::string average;
+  std::getline(load, average);
+  std::printf("processor: %s\nload average: %s\n", name.c_str(), average.c_str());
+}
+
+std::vector<int> parse_list(const char* s) {
+  std::vector<int> v;
+  for (const char* p = s; *p != '\0';) {
+    v.push_back(std::atoi(p));
+    const char* comma = std::strchr(p, ',');
+    if (comma == nullptr) break;
+    p = comma + 1;
+  }
+  return v;
+}
+
+// A run at time 0 whose clock steps every `seconds`.
+void start_clocks(model_state& ms, process_clock& clock, double seconds) {
+  ms.time_tolerance = 0.01 / seconds_per_day;
+  ms.current_time = 0.0;
+  clock.interval_seconds = seconds;
+  clock.interval_days = seconds / seconds_per_day;
+  clock.last = 0.0;
+  clock.next = clock.interval_days;
+}
+
+// The overland constituents: three of the table, each with its own decay rate, exchange rate,
+// partition coefficient and rain concentration, starting at 1, 2 and 3 g/m3 in the water and
+// 10 g in the soil layer of every cell.
+bool make_overland_constituents(model_state& ms) {
+  transport_state& tr = ms.transport;
+  contam_tables& ct = tr.contam;
+  overland_state& ov = ms.overland;
+  const int n = ms.cell_count;
+  const double area = ms.gridsize * ms.gridsize;
+  tr.ov_con_trans = 1;
+  tr.soil_con_trans = 1;
+  ct.soil_contam_layers = 1;
+  if (!tr.precip_conc.grow(constituents)) return false;
+  contam_alloc(ms, constituents, n, 0, 0);
+  if (run_error.error_fatal) return false;
+  ct.contam_table_read = 1;
+  ct.kinetics_timestep_factor = 1.0;
+  ct.soil_layer_thickness[1] = 0.02;
+  ct.soil_layer_bottom[1] = 0.02;
+  alloc_1d_double(ov.rain_cell, n, "rain");
+  alloc_1d_double(ms.subsurface.inf_depth_total, n, "infiltrated");
+  if (ov.rain_cell.empty() || ms.subsurface.inf_depth_total.empty()) return false;
+  ov.rain_event_state = 1;
+  for (int c = 1; c <= constituents; ++c) {
+    tr.precip_conc[c] = 0.5 * c;
+    const double kd = 0.5 * c;
+    for (int cell = 1; cell <= n; ++cell) {
+      ct.ov_disp_coef[c][cell] = 0.1;
+      ct.ov_decay_coef[c][cell] = 1e-5 * c;
+      ct.ov_uptake_rate[c][cell] = 2e-6;
+      ct.soil_decay_coef[c][cell] = 1e-6;
+      ct.theta[cell][1] = 0.3;
+      ct.soil_frac_dissolved[c][cell][1] = soil_dissolved_fraction(0.3, kd);
+      tr.soil_mass[c][cell][1] = 10.0;
+      tr.ov_land_mass[c][cell] = 10.0;
+      tr.ov_contam_conc[c][cell] = c;
+      tr.ov_contam_mass[c][cell] = c * ov.ov_depth[cell] * area;
+    }
+  }
+  for (int cell = 1; cell <= n; ++cell) {
+    ov.rain_cell[cell] = 50.0;
+    ct.ov_depth_prev[cell] = ov.ov_depth[cell];
+  }
+  start_clocks(ms, tr.ov_con_clock, step_seconds);
+  return true;
+}
+
+// One step of the plane: the water routed, a little infiltration, then the constituents.
+void overland_step(model_state& ms, double& water_seconds, double& contam_seconds) {
+  const int n = ms.cell_count;
+  const auto t0 = std::chrono::steady_clock::now();
+  ov_route_explicit(ms, step_seconds);
+  const auto t1 = std::chrono::steady_clock::now();
+  double* infiltrated = ms.subsurface.inf_depth_total.data();
+  for (int cell = 1; cell <= n; ++cell) infiltrated[cell] += 1e-6;
+  ms.current_time += step_seconds / seconds_per_day;
+  const auto t2 = std::chrono::steady_clock::now();
+  overland_contam_processes(ms);
+  overland_contam_mass_update(ms);
+  const auto t3 = std::chrono::steady_clock::now();
+  water_seconds += std::chrono::duration<double>(t1 - t0).count();
+  contam_seconds += std::chrono::duration<double>(t3 - t2).count();
+}
+
+// The overland constituents' masses, concentrations and land stores after the steps.
+std::vector<double> overland_state_of(const model_state& ms) {
+  std::vector<double> s;
+  const transport_state& tr = ms.transport;
+  for (int c = 1; c <= constituents; ++c)
+    for (const raw_array2d<double>* t : {&tr.ov_contam_mass, &tr.ov_contam_conc, &tr.ov_land_mass})
+      s.insert(s.end(), (*t)[c] + 1, (*t)[c] + 1 + ms.cell_count);
+  return s;
+}
+
+bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+bool overland(int side, int steps, const std::vector<int>& threads) {
+  std::printf("\noverland: %d x %d cells, %d constituents, %d steps of %g s\n", side, side,
+              constituents, steps, step_seconds);
+  std::printf("%10s %7s %18s %24s %7s\n", "cells", "threads", "water cell upd/s",
+              "constituent cell upd/s", "ratio");
+  bool same = true;
+  std::vector<double> one;
+  for (int t : threads) {
+    auto ms = make_plane(side);
+    run_error = error_state{};
+    build_cell_connectivity(*ms);
+    compute_overland_slopes(*ms);
+    ms->overland.ov_route_option = 1;
+    for (int cell = 1; cell <= ms->cell_count; ++cell) ms->overland.ov_depth[cell] = 0.005;
+    if (run_error.error_code != 0 || !make_overland_constituents(*ms)) {
+      std::printf("set-up of a %d x %d grid failed\n", side, side);
+      return false;
+    }
+    omp_set_num_threads(t);
+    double water = 0.0, contam = 0.0;
+    overland_step(*ms, water, contam);  // warm the pages and the thread pool
+    water = contam = 0.0;
+    for (int s = 0; s < steps; ++s) overland_step(*ms, water, contam);
+    const double cells = static_cast<double>(ms->cell_count);
+    const double water_rate = cells * steps / water;
+    const double contam_rate = cells * constituents * steps / contam;
+    std::printf("%10.0f %7d %18.3e %24.3e %7.2f\n", cells, t, water_rate, contam_rate,
+                contam_rate / water_rate);
+    std::fflush(stdout);
+    const std::vector<double> state = overland_state_of(*ms);
+    if (one.empty()) {
+      one = state;
+    } else if (!same_bits(state, one)) {
+      std::printf("DIFFERENT RESULT on %d threads\n", t);
+      same = false;
+    }
+  }
+  omp_set_num_threads(1);
+  return same;
+}
+
+// The channel constituents on the comb: three with decay, dispersion 1 m2/s and a start of
+// 1 g/m3 in every node.
+bool make_channel_constituents(model_state& ms) {
+  transport_state& tr = ms.transport;
+  channel_state& ch = ms.channel;
+  tr.chan_con_trans = 1;
+  tr.num_contaminants = constituents;
+  if (!tr.constituent_type.grow(constituents)) return false;
+  for (int c = 1; c <= constituents; ++c) tr.constituent_type[c] = 1;
+  tr.contam.contam_table_read = 1;
+  tr.contam.kinetics_timestep_factor = 1.0;
+  tr.chan_decay_coef = 0.5;  // per day
+  tr.chan_disp_coef = 1.0;
+  tr.init_chan_conc = 1.0;
+  if (!ch.qp_vol.allocate(ch.chan_link_count, ch.nx.data())) return false;
+  for (auto* a :
+       {&tr.GLOBAL_MASS_DECAY, &tr.GLOBAL_MASS_OUT, &tr.GLOBAL_MASS_INIT, &tr.GLOBAL_POINT_SOURCE})
+    if (!a->grow(constituents)) return false;
+  init_channel_contaminants(ms);
+  return !run_error.error_fatal && ms.transport.chan_contam.ready != 0;
+}
+
+struct chan_timing {
+  double seconds = 0.0;
+  std::vector<double> state;  // the constituents' node masses and concentrations at the end
+};
+
+chan_timing channel(int teeth, int threads, int steps) {
+  auto ms = comb(teeth);
+  run_error = error_state{};
+  omp_set_num_threads(threads);
+  double pipe = 0.0;
+  for (int s = 0; s < 3; ++s) ex_flow_route(*ms, 30.0, pipe);
+  chan_timing t;
+  if (!make_channel_constituents(*ms)) {
+    std::printf("set-up of the channel constituents failed\n");
+    std::exit(1);
+  }
+  model_state& m = *ms;
+  start_clocks(m, m.chan_clock, 30.0);
+  m.transport.chan_con_clock = m.chan_clock;
+  for (int s = 0; s <= steps; ++s) {
+    // The water, whose face volumes the constituent routing takes (and clears).
+    if (ex_flow_route(m, 30.0, pipe) != 0) {
+      std::printf("the channel routing stopped\n");
+      std::exit(1);
+    }
+    m.current_time = m.chan_clock.next;
+    const auto t0 = std::chrono::steady_clock::now();
+    channel_contam_sources(m);
+    channel_lake_contam_routing(m);
+    const auto t1 = std::chrono::steady_clock::now();
+    if (run_error.error_fatal) {
+      std::printf("the channel constituent routing stopped\n");
+      std::exit(1);
+    }
+    m.chan_clock.last = m.current_time;
+    m.chan_clock.next = m.current_time + m.chan_clock.interval_days;
+    m.transport.chan_con_clock.next = m.chan_clock.next;
+    if (s > 0) t.seconds += std::chrono::duration<double>(t1 - t0).count();  // step 0 warms
+  }
+  const transport_state& tr = m.transport;
+  for (int c = 1; c <= constituents; ++c)
+    for (const raw_array2d<double>* a : {&tr.chan_con_mass, &tr.chan_con_conc})
+      t.state.insert(t.state.end(), (*a)[c], (*a)[c] + a->col_count() + 1);
+  omp_set_num_threads(1);
+  return t;
+}
+
+bool channel_network(int nodes_wanted, int steps, const std::vector<int>& threads) {
+  const int teeth = std::max(1, nodes_wanted / (2 * link_nodes_each));
+  const long nodes = 2L * teeth * link_nodes_each;
+  std::printf("\nchannel: comb of %ld nodes, %d constituents, %d channel steps of 30 s\n", nodes,
+              constituents, steps);
+  std::printf("%9s %7s %10s %24s %8s\n", "nodes", "threads", "seconds", "node-constituent upd/s",
+              "speedup");
+  bool same = true;
+  chan_timing one;
+  for (int t : threads) {
+    const chan_timing r = channel(teeth, t, steps);
+    const double rate = static_cast<double>(nodes) * constituents * steps / r.seconds;
+    if (one.state.empty()) {
+      one = r;
+    } else if (!same_bits(r.state, one.state)) {
+      std::printf("DIFFERENT RESULT on %d threads\n", t);
+      same = false;
+    }
+    const double one_rate = static_cast<double>(nodes) * constituents * steps / one.seconds;
+    std::printf("%9ld %7d %10.4f %24.4g %8.2f\n", nodes, t, r.seconds, rate, rate / one_rate);
+    std::fflush(stdout);
+  }
+  return same;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int side = 2000;
+  int nodes = 100000;
+  int steps = 0;
+  std::vector<int> plane_threads = {1, 8};
+  std::vector<int> network_threads = {1, 2, 4, 8};
+  bool plane = true, network = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--side" && i + 1 < argc) {
+      side = std::atoi(argv[++i]);
+    } else if (a == "--nodes" && i + 1 < argc) {
+      nodes = std::atoi(argv[++i]);
+    } else if (a == "--steps" && i + 1 < argc) {
+      steps = std::atoi(argv[++i]);
+    } else if (a == "--threads" && i + 1 < argc) {
+      plane_threads = network_threads = parse_list(argv[++i]);
+    } else if (a == "--overland-only") {
+      network = false;
+    } else if (a == "--channel-only") {
+      plane = false;
+    } else {
+      std::fprintf(stderr,
+                   "usage: contam_bench [--side N] [--nodes N] [--steps K] [--threads T,...] "
+                   "[--overland-only] [--channel-only]\n");
+      return 2;
+    }
+  }
+  if (side < 2 || nodes < 1 || steps < 0 || plane_threads.empty()) {
+    std::fprintf(stderr, "contam_bench: a side of at least 2, nodes and threads are needed\n");
+    return 2;
+  }
+  std::string message;
+  if (!use_vector_target_from_environment(message)) {
+    std::printf("%s\n", message.c_str());
+    return 1;
+  }
+  print_machine();
+  std::printf("vector kernels: %s\n", vector_target_in_use().c_str());
+  bool ok = true;
+  if (plane) {
+    const long cells = static_cast<long>(side) * side;
+    const int plane_steps = steps > 0 ? steps : static_cast<int>(std::max(3L, 20000000L / cells));
+    ok = overland(side, plane_steps, plane_threads) && ok;
+  }
+  if (network) ok = channel_network(nodes, steps > 0 ? steps : 10, network_threads) && ok;
+  return ok ? 0 : 1;
+}
