@@ -609,11 +609,23 @@ TEST(CouplingCases, TwoEventsOverRichardsColumnsSetTheRootZonesToVolpsMoisture) 
   EXPECT_GT(s.run_infiltration, 200.0);
   EXPECT_NEAR(s.run_infiltration + s.run_discharge + s.run_ov_final, s.run_precip, 0.02);
   const double gained = (0.09 + 0.24 + 0.386 - 0.006) * 0.10 * 10000.0;  // 710 m3
-  const double exchanged = summary_number(summary, "Soil water exchanged with VOLP=");
+  const double exchanged = torva_test::summary_number(summary, "Soil water exchanged with VOLP=");
   EXPECT_NEAR(exchanged, gained, 0.01);
-  const double start = summary_number(summary, "Initial volume in soils=");
-  const double end = summary_number(summary, "Final volume in soils=");
-  const double drained = summary_number(summary, "Total downward flux from unsaturated zone=");
+  const double start = torva_test::summary_number(summary, "Initial volume in soils=");
+  const double end = torva_test::summary_number(summary, "Final volume in soils=");
+  const double drained =
+      torva_test::summary_number(summary, "Total downward flux from unsaturated zone=");
   EXPECT_NEAR(end, start + s.run_infiltration + exchanged - drained, 0.02);
   EXPECT_LT(std::fabs(s.run_overall_error), 1e-6) << summary;
+  // Each event's books of the columns close, the first's with the water VOLP's moisture gave at
+  // its end.
+  EXPECT_NEAR(torva_test::summary_number(summary, "vol exchanged with VOLP (cu. m.):"), gained,
+              0.05);
+  const std::string label = "Richard equation mass balance error";
+  int events = 0;
+  for (std::size_t at_label = summary.find(label); at_label != std::string::npos;
+       at_label = summary.find(label, at_label + 1), ++events)
+    EXPECT_LT(std::fabs(torva_test::summary_number(summary.substr(at_label), label)), 1e-4)
+        << events;
+  EXPECT_EQ(events, 2);
 }
