@@ -15,7 +15,7 @@
 #include "input/input_steps.h"
 #include "output/grid_writer.h"
 #include "output/output_steps.h"
-#include "subsurface/richards_root_zone.h"
+#include "subsurface/subsurface_steps.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "framework/model_state.h"
+#include "subsurface/subsurface_steps.h"
 
 double richards_root_zone_depth(const subsurface_state& ss, int c) {
   const int id = ss.soiltype[c];

@@ -1,13 +1,12 @@
 // The root zone of the Richards soil columns: the nodes from the top down to the root depth,
 // from which the columns' evapotranspiration draws. Its mean moisture is the soil moisture the
 // columns hand VOLP at an event's end, and the moisture VOLP hands back between two events
-// replaces its nodes' contents and heads (volp_exchange.cpp calls these).
+// replaces its nodes' contents and heads (volp_exchange.cpp calls the whole-grid forms declared
+// in subsurface_steps.h).
 #pragma once
 
-#include "framework/core/raw_arrays.h"
 #include "subsurface/richards_column.h"
 
-struct model_state;
 struct subsurface_state;
 
 // Depth of a cell's root zone (cm): the top layer of its soil type (0 for a type outside the
@@ -31,13 +30,3 @@ double richards_root_zone_take_moisture(const richards_column_view& v, int n, in
                                         double root_depth, double theta,
                                         double (*bound)(double theta, double thetas,
                                                         double thetar));
-
-// The root-zone moisture of every cell's column into moisture (1..cell_count); a column with
-// the water table at the surface gives its one saturated node's content.
-void richards_root_zone_moisture_of_cells(model_state& ms, raw_array1d<double>& moisture);
-
-// Every cell's root zone takes moisture[c] as above; a column with the water table at the
-// surface keeps its saturated node. Returns the change of the columns' water (m3).
-double richards_root_zones_take_moisture(model_state& ms, const raw_array1d<double>& moisture,
-                                         double (*bound)(double theta, double thetas,
-                                                         double thetar));
