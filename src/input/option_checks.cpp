@@ -286,18 +286,6 @@ constexpr unsupported_input unsupported_inputs[] = {
               (ms.cards.total_chan_n_given != 0 || ms.cards.total_chan_kn_given != 0 ||
                ms.cards.total_chan_p_given != 0);
      }},
-    // Several events exchanged with VOLP in one run read VOLP's moisture back into the soil
-    // between them: built for single-layer Green and Ampt (which keeps no water between events),
-    // the redistribution soil and the layered soil (whose water VOLP's moisture changes, booked
-    // as water exchanged with VOLP). The Richards columns would have their nodes' moisture
-    // replaced without the pressure heads that go with it.
-    {"TEV",
-     "several events exchanged with VOLP in one run (TEV without TEV_EVENT_NUM) with Richards "
-     "infiltration (INF_RICHARDS)",
-     [](const model_state& ms) {
-       return ms.tev != 0 && ms.output.volp != 0 && ms.tev_event_num_given == 0 &&
-              ms.subsurface.inf_richards != 0;
-     }},
 };
 
 // A card that only means something together with another process: the run stops at start-up

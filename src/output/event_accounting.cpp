@@ -87,10 +87,12 @@ void close_soil_books(model_state& ms, event_budget& b) {
   }
   ms.output.totals.run_vol_direct_evap += b.event_vol_direct_evap;
   if (ss.inf_richards) {
+    // VOLP's moisture, read back at the event's end before these books, changed the columns.
+    b.event_vol_volp_soil = ms.output.volp_soil_volume - b.start_volp_soil;
     if (b.event_vol_soil_init > 0.0) {
       b.event_richards_error =
           (b.vol_soil_final - b.event_vol_soil_init - b.event_vol_richards_net +
-           b.event_vol_gw_recharge - b.event_vol_gw_to_unsat) /
+           b.event_vol_gw_recharge - b.event_vol_gw_to_unsat - b.event_vol_volp_soil) /
           b.event_vol_soil_init * 100.0;
     } else {
       b.event_richards_error = 0.0;
@@ -489,6 +491,7 @@ void open_event_books(model_state& ms) {
   b.start_head_out = ms.overland.bdy_head_out;
   b.start_head_in = ms.overland.bdy_head_in + ms.overland.bdy_flow_in;
   b.start_lateral = ms.output.totals.run_vol_lateral;
+  b.start_volp_soil = ms.output.volp_soil_volume;
   if (ms.channel.storm_sewer) {
     const run_totals& t = ms.output.totals;
     b.event_vol_drain_init = ms.superlink.storage;

@@ -189,6 +189,9 @@ void richards_and_groundwater(FILE* fp, const model_state& ms) {
     fprintf(fp, "vol groundwater recharge (cu. m):      %9.1lf\n", b.event_vol_gw_recharge);
     fprintf(fp, "Initial volume in soils (cu. m.):      %9.1lf\n", b.event_vol_soil_init);
     fprintf(fp, "Final volume in soils (cu. m.):        %9.1lf\n", b.vol_soil_final);
+    // Several events exchanged with VOLP: the water its moisture gave the columns at the end.
+    if (ms.tev && ms.output.volp && ms.output.moist_from_volp && !ms.tev_event_num_given)
+      fprintf(fp, "vol exchanged with VOLP (cu. m.):      %9.1lf\n", b.event_vol_volp_soil);
     fprintf(fp, "Richard equation mass balance error         %5.4lf percent\n",
             b.event_richards_error);
     fprintf(fp, "Number of cells at start of event   %12d\n", b.soil_nodes_start);

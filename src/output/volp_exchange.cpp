@@ -15,6 +15,7 @@
 #include "input/input_steps.h"
 #include "output/grid_writer.h"
 #include "output/output_steps.h"
+#include "subsurface/subsurface_steps.h"
 
 namespace {
 
@@ -143,6 +144,15 @@ void volp_moisture_into_layered_soil(model_state& ms, const raw_array1d<double>&
   ms.output.volp_soil_volume += gained;
 }
 
+// The Richards columns keep their water between the events of a TEV run. VOLP's moisture (in
+// `theta`, per cell) is that of the root zone, whose mean moisture the columns handed it: every
+// root-zone node takes it, bounded to the node's range as the read-back bounds every moisture,
+// with the head the node's retention function gives it. The change of the columns' water is
+// water exchanged with VOLP in the run's books.
+void volp_moisture_into_richards_columns(model_state& ms, const raw_array1d<double>& theta) {
+  ms.output.volp_soil_volume += richards_root_zones_take_moisture(ms, theta, volp_moisture_bounded);
+}
+
 // The grids VOLP wrote, read back between two events: the soil moisture (bounded to the soil's
 // range), the roughness (none or negative: the default) and the conductivity (cm/h to m/s).
 bool read_back_volp_grids(model_state& ms) {
@@ -150,12 +160,15 @@ bool read_back_volp_grids(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
   printf("reading VOLP exchange maps\n");
   fflush(stdout);
-  if (out.moist_from_volp && ss.inf_layered_soil) {
+  if (out.moist_from_volp && (ss.inf_layered_soil || ss.inf_richards)) {
     if (!read_exchange_grid(ms, out.moist_from_volp_file, "soil moisture",
                             "2 Can't open soil moisture exchange file %s for reading\n",
                             out.volp_scratch))
       return false;
-    volp_moisture_into_layered_soil(ms, out.volp_scratch);
+    if (ss.inf_richards)
+      volp_moisture_into_richards_columns(ms, out.volp_scratch);
+    else
+      volp_moisture_into_layered_soil(ms, out.volp_scratch);
   } else if (out.moist_from_volp) {
     if (!read_exchange_grid(ms, out.moist_from_volp_file, "soil moisture",
                             "2 Can't open soil moisture exchange file %s for reading\n",
@@ -281,16 +294,19 @@ void write_volp_exchange_end(model_state& ms) {
   output_state& out = ms.output;
   if (!(ms.tev && out.volp)) return;
   subsurface_state& ss = ms.subsurface;
-  // The layered soil's moisture is that of its top layer.
+  // The layered soil's moisture is that of its top layer; the Richards columns' that of their
+  // root zones.
   const bool layered = ss.inf_layered_soil && holds(out.volp_scratch, ms.cell_count) &&
                        !ss.THETA_ML.empty() && ss.THETA_ML.row_count() >= ms.cell_count &&
                        ss.THETA_ML.col_count() >= 1;
+  const bool columns = ss.inf_richards && holds(out.volp_scratch, ms.cell_count);
   if (layered)
     for (int c = 1; c <= ms.cell_count; ++c) out.volp_scratch[c] = ss.THETA_ML[c][1];
+  if (columns && out.moist_to_volp) richards_root_zone_moisture_of_cells(ms, out.volp_scratch);
   if (out.moist_to_volp &&
       !write_exchange_grid(ms, out.moist_to_volp_file,
                            "Can't open soil moisture exchange file %s for writing\n",
-                           layered ? out.volp_scratch : moisture_now(ms)))
+                           layered || columns ? out.volp_scratch : moisture_now(ms)))
     return;
   if (out.rough_to_volp &&
       !write_exchange_grid(ms, out.rough_to_volp_file,

@@ -51,6 +51,7 @@ struct event_budget {
   double event_vol_head_in = 0.0;        // gained from head boundaries
   double event_vol_xy_ov_in = 0.0;       // gained through overland XY stage boundaries
   double event_vol_richards_net = 0.0;   // net Richards infiltration
+  double event_vol_volp_soil = 0.0;      // Richards soil water VOLP's moisture gave (< 0: took)
   double event_richards_error = 0.0;     // percent
   double event_vol_sac_baseflow = 0.0;   // Sacramento base flow of the event
   double event_vol_sac_infil = 0.0;      // infiltration handed to the Sacramento model
@@ -87,6 +88,7 @@ struct event_budget {
   double start_head_in = 0.0;         // added by stage and inflow boundaries in the run
   double start_lateral = 0.0;         // lateral inflow into the channels in the run
   double start_lake_evap = 0.0;       // evaporation from the channel lakes in the run
+  double start_volp_soil = 0.0;       // soil water VOLP's moisture grids gave in the run
   int start_rain_steps = 0;           // steps with rain of the run
   double start_ov_to_drain = 0.0;     // overland water into the pipes in the run
   double start_drain_to_ov = 0.0;     // pipe water spilled onto the cells in the run

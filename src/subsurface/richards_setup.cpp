@@ -14,17 +14,11 @@
 #include "subsurface/infiltration.h"
 #include "subsurface/richards_batch.h"
 #include "subsurface/richards_column.h"
+#include "subsurface/richards_root_zone.h"
 #include "subsurface/soil_tables.h"
 #include "subsurface/subsurface_steps.h"
 
 namespace {
-
-// Depth of a cell's root zone (cm): the top layer of its soil type.
-double root_zone_depth(const subsurface_state& ss, int c) {
-  const int id = ss.soiltype[c];
-  if (id < 0 || id >= max_soil_types) return 0.0;
-  return std::max(ss.soil_types[id].layer_depth[0], 0.0);
-}
 
 richards_options options_of(const subsurface_state& ss) {
   richards_options o;
@@ -304,7 +298,7 @@ double richards_infiltration(model_state& ms, double dt_seconds) {
           if (et_water != nullptr && !(rain != nullptr && rain[c] > 0.0)) {
             demand.surface_et = et_water[c] * seconds_per_hour;
             demand.soil_et = et_soil[c] * seconds_per_hour;
-            demand.root_depth = root_zone_depth(ss, c);
+            demand.root_depth = richards_root_zone_depth(ss, c);
           }
           n = ss.numcells[c];
           if (ss.yes_exfil[c] == 1 || n < 2) {

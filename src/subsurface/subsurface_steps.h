@@ -38,6 +38,15 @@ double gw_aquifer_water(const model_state& ms, int c);
 // through the columns, which the next solve takes (m3; negative: owed by the aquifer).
 double gw_richards_owed(const model_state& ms);
 
+// The Richards columns' soil moisture as VOLP takes it between events (richards_root_zone.cpp):
+// the mean moisture of every cell's root zone into moisture (1..cell_count), and VOLP's moisture
+// into every root zone's nodes, each bounded by bound(theta, saturated, residual content), with
+// their retention heads; the latter returns the change of the columns' water (m3).
+void richards_root_zone_moisture_of_cells(model_state& ms, raw_array1d<double>& moisture);
+double richards_root_zones_take_moisture(model_state& ms, const raw_array1d<double>& moisture,
+                                         double (*bound)(double theta, double thetas,
+                                                         double thetar));
+
 // Soil-column table readers, handed the mapping-table file (or the layered-soil table file) just
 // after the table's header line.
 // Richards table of `form` (1 Brooks-Corey, 2 Havercamp): count lines and three layers per soil

@@ -515,3 +515,117 @@ TEST(CouplingCases, TwoEventsUnderTheLayeredSoilTakeVolpsTopLayerMoistureIntoThe
   ASSERT_EQ(moist.size(), 4u);
   for (double m : moist) EXPECT_NEAR(m, 0.30, 1e-9);
 }
+
+namespace {
+
+// Four flat cells of 100 m over Richards columns of one Brooks-Corey soil (Ks 20 cm/h, porosity
+// 0.45, residual 0.05, pore index 0.5, bubbling pressure 20 cm, nodes of 2 cm; layers of 10, 10
+// and 30 cm, the top one at 0.06 and the others at 0.08, so dry that they pass no water worth
+// the name): the root zone is the top layer, nodes 1 to 5. A first event of a trace of rain for
+// a minute from 06:30 and a second of 20 mm/h for 30 minutes from 07:00; steps of a minute, the
+// moisture of nodes 1, 5 and 6 of every cell every minute.
+void write_richards_tev_project(const std::string& extra) {
+  const std::string header = torva_test::grid_header(2, 2, 100.0);
+  write_file("m.asc", header + "1 1\n1 1\n");
+  write_file("e.asc", header + "10 10\n10 10\n");
+  write_file("soil.asc", header + "3 3\n3 3\n");
+  std::string table = "1\n0\n3\n";
+  for (const char* layer : {"0.06 0.055 0.25 10", "0.08 0.055 0.25 10", "0.08 0.055 0.25 30"})
+    table += std::string("20 0.45 0.05 ") + layer + " 0.5 20 2\n";
+  write_file("table.txt", table);
+  std::string where = "4 3\n";
+  for (const char* cell : {"1 1", "1 2", "2 1", "2 2"}) where += std::string(cell) + " 3 1 5 6\n";
+  write_file("where.txt", where);
+  write_file("storms.gag",
+             "EVENT \"trace\"\nNRGAG 1\nNRPDS 2\nCOORD 600.0 1100.0\n"
+             "RATES 2005 3 14 6 30 0.000001\nRATES 2005 3 14 6 31 0.0\n\n"
+             "EVENT \"storm\"\nNRGAG 1\nNRPDS 2\nCOORD 600.0 1100.0\n"
+             "RATES 2005 3 14 7 0 20.0\nRATES 2005 3 14 7 30 0.0\n");
+  std::filesystem::create_directory("exchange");
+  write_file("r.prj",
+             "TORVAPROJECT\nWATERSHED_MASK m.asc\nELEVATION e.asc\nSUMMARY s.out\n"
+             "OUTLET_HYDRO o.out\nROWS 2\nCOLS 2\nGRIDSIZE 100.0\nSTART_DATE 2005 3 14\n"
+             "START_TIME 6 30\nTIMESTEP 60.0\nOUTROW 2\nOUTCOL 2\nOUTSLOPE 0.001\nHYD_FREQ 1\n"
+             "MANNING_N 0.05\nOVERTYPE explicit\nINF_RICHARDS\nRICHARDS_C_OPTION brooks\n"
+             "SOIL_TYPE_MAP soil.asc\nSOIL_LAYER_INPUT_FILE table.txt\n"
+             "IN_THETA_LOCATION where.txt\nOUT_THETA_LOCATION theta.out\n"
+             "PRECIP_FILE storms.gag\nTEV\nVOLP volp.txt\nMOIST_TO_VOLP moist.asc\n" +
+                 extra);
+}
+
+}  // namespace
+
+// The Richards columns keep their water between the events; VOLP's moisture is that of their
+// root zones. Alone, the first event hands VOLP its root zones' 0.06 (not the 0.08 below them).
+// With both events in one run VOLP hands back 0.15, 0.30, 0.60 and 0.02: the last two outside
+// the soil's range become 0.05 + 0.99 x 0.40 = 0.446 and 0.05 + 0.01 x 0.40 = 0.054. The row
+// written at the first event's end shows every root zone at its moisture and the layer below
+// unchanged; the root zones gained (0.09 + 0.24 + 0.386 - 0.006) x 10 cm over 10000 m2, 710 m3,
+// which the books show as water exchanged with VOLP, and they close.
+TEST(CouplingCases, TwoEventsOverRichardsColumnsSetTheRootZonesToVolpsMoisture) {
+  temp_dir dir;
+  write_richards_tev_project("TEV_EVENT_NUM 1\n");
+  const torva_test::thread_runs alone = torva_test::run_at_compared_thread_counts(
+      "r.prj", [] { return read_file("exchange/moist.asc") + read_file("theta.out"); });
+  ASSERT_TRUE(torva_test::contains(alone.run[1].out, "End of TEV event 1\n")) << alone.run[1].out;
+  const std::vector<double> handed = grid_values(read_file("exchange/moist.asc"));
+  ASSERT_EQ(handed.size(), 4u);
+  for (double m : handed) EXPECT_NEAR(m, 0.06, 1e-6);
+
+  write_richards_tev_project("MOIST_FROM_VOLP moist_in.asc\n");
+  write_file("exchange/moist_in.asc",
+             torva_test::grid_header(2, 2, 100.0) + "0.15 0.30\n0.60 0.02\n");
+  const torva_test::thread_runs both = torva_test::run_at_compared_thread_counts("r.prj", [] {
+    return read_file("s.out") + read_file("theta.out") + read_file("exchange/moist.asc");
+  });
+  const std::string& out = both.run[1].out;
+  const std::size_t read_back = out.find("reading VOLP exchange maps\n");
+  ASSERT_NE(read_back, std::string::npos) << out;
+  EXPECT_EQ(out.find("reading VOLP exchange maps\n", read_back + 1), std::string::npos) << out;
+  EXPECT_EQ(read_file("exchange/volp.txt"), "999 999\n");
+
+  const double volp[] = {0.15, 0.30, 0.05 + 0.99 * 0.40, 0.05 + 0.01 * 0.40};
+  const std::vector<std::vector<double>> rows = table_rows(read_file("theta.out"), 0);
+  std::size_t at = 0;
+  while (at < rows.size() && rows[at].size() == 13 && std::fabs(rows[at][1] - 0.06) < 1e-5) ++at;
+  ASSERT_GT(at, 0u);
+  ASSERT_LT(at, rows.size());
+  ASSERT_EQ(rows[at].size(), 13u);
+  // Read back between the events: the second starts 30 minutes into the run.
+  EXPECT_LT(rows[at][0], 30.0);
+  for (int c = 0; c < 4; ++c) {
+    SCOPED_TRACE(c + 1);
+    EXPECT_NEAR(rows[at - 1][1 + 3 * c], 0.06, 1e-5);
+    EXPECT_NEAR(rows[at][1 + 3 * c], volp[c], 5e-7);
+    EXPECT_NEAR(rows[at][2 + 3 * c], volp[c], 5e-7);
+    EXPECT_NEAR(rows[at][3 + 3 * c], 0.08, 1e-5);
+  }
+
+  const std::string summary = read_file("s.out");
+  const torva_test::summary_balance s = torva_test::read_summary_balance(summary);
+  ASSERT_TRUE(s.has_totals) << summary;
+  // The storm's 1 cm over the four cells soaks in, runs off or stays on the ground.
+  EXPECT_NEAR(s.run_precip, 0.01 * 4 * 10000.0, 0.01);
+  EXPECT_GT(s.run_infiltration, 200.0);
+  EXPECT_NEAR(s.run_infiltration + s.run_discharge + s.run_ov_final, s.run_precip, 0.02);
+  const double gained = (0.09 + 0.24 + 0.386 - 0.006) * 0.10 * 10000.0;  // 710 m3
+  const double exchanged = torva_test::summary_number(summary, "Soil water exchanged with VOLP=");
+  EXPECT_NEAR(exchanged, gained, 0.01);
+  const double start = torva_test::summary_number(summary, "Initial volume in soils=");
+  const double end = torva_test::summary_number(summary, "Final volume in soils=");
+  const double drained =
+      torva_test::summary_number(summary, "Total downward flux from unsaturated zone=");
+  EXPECT_NEAR(end, start + s.run_infiltration + exchanged - drained, 0.02);
+  EXPECT_LT(std::fabs(s.run_overall_error), 1e-6) << summary;
+  // Each event's books of the columns close, the first's with the water VOLP's moisture gave at
+  // its end.
+  EXPECT_NEAR(torva_test::summary_number(summary, "vol exchanged with VOLP (cu. m.):"), gained,
+              0.05);
+  const std::string label = "Richard equation mass balance error";
+  int events = 0;
+  for (std::size_t at_label = summary.find(label); at_label != std::string::npos;
+       at_label = summary.find(label, at_label + 1), ++events)
+    EXPECT_LT(std::fabs(torva_test::summary_number(summary.substr(at_label), label)), 1e-4)
+        << events;
+  EXPECT_EQ(events, 2);
+}

@@ -299,7 +299,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"NUTRIENTS\nST_INIT_NO3 2.5\n", "ST_INIT_<species> or OUT_ST_<species>"},
       {"NUTRIENTS\nOUT_ST_DO do_chan\n", "ST_INIT_<species> or OUT_ST_<species>"},
       {"NUTRIENTS\nTOTAL_CHAN_KN tkn.out\n", "TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P"},
-      {"TEV\nVOLP veg.txt\nINF_RICHARDS\n", "TEV"},
       // Overland point sources, with or without the constituents: no rate can be read.
       {"OV_POINT_SOURCE sources.txt\n", "OV_POINT_SOURCE"},
       {"OV_CON_TRANS\nOV_POINT_SOURCE sources.txt\n", "OV_POINT_SOURCE"},
@@ -529,6 +528,9 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "MOISTURE m.asc\nOV_CON_TRANS\nSOIL_CON_TRANS\n",
       "TEV\nVOLP veg.txt\nSOIL_EROSION 2\n",
       "TEV\nVOLP veg.txt\nINF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\n"
+      "MOIST_FROM_VOLP m.asc\n",
+      // ... and with the Richards columns, whose root zones take VOLP's moisture.
+      "TEV\nVOLP veg.txt\nINF_RICHARDS\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\n"
       "MOIST_FROM_VOLP m.asc\n",
       // Groundwater with wells or a flux table, under a grid without channels.
       groundwater_cards + "USE_WELLS\n",

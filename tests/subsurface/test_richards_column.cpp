@@ -8,8 +8,10 @@
 #include <cstring>
 #include <vector>
 
+#include "output/volp_exchange.h"
 #include "subsurface/richards_column.h"
 #include "subsurface/richards_lanes.h"
+#include "subsurface/richards_root_zone.h"
 #include "support/vector_target_loop.h"
 
 namespace {
@@ -397,3 +399,80 @@ TEST(RichardsColumn, AColumnOnTheWorkSpaceOfItsTwinEndsOnTheSameBits) {
 }
 
 }  // namespace
+
+// The root zone of a column of 2 cm nodes 5 cm deep holds nodes 1 to 3 (the third reaches below
+// the root depth); a moisture handed to it, bounded to the nodes' range as VOLP's moisture is
+// (above saturation: 99 % of the way from residual; at or below residual: 1 %), becomes their
+// content, with the head of the retention curve written out here: Brooks-Corey h = hb / Se^(1/l)
+// below the transition content, h = hb Sec^(-1/l) ((1 - Se) / (1 - Sec))^0.5 above it;
+// Havercamp h = -alpha (1/Se - 1)^(1/beta). Node 4 keeps its water, the surface node copies
+// node 1, the conductivity follows the new head, and the change of the column's water is
+// returned.
+TEST(RichardsColumn, TheRootZoneTakesAMoistureWithTheHeadOfItsRetentionCurve) {
+  const double ts = 0.45, tr = 0.08, hb = -25.0, lam = 0.4, alpha = 36.93, beta = 3.96;
+  const double sec = 2.0 / (2.0 + lam);
+  struct zone_case {
+    int model;
+    double given;
+    double content;  // after the bounds
+  };
+  const zone_case cases[] = {
+      {soil_model_brooks_corey, 0.20, 0.20},                   // power-law branch
+      {soil_model_brooks_corey, 0.42, 0.42},                   // parabola near saturation
+      {soil_model_brooks_corey, 0.60, tr + 0.99 * (ts - tr)},  // above saturation
+      {soil_model_brooks_corey, 0.05, tr + 0.01 * (ts - tr)},  // below residual
+      {soil_model_havercamp, 0.20, 0.20},
+      {soil_model_havercamp, 0.08, tr + 0.01 * (ts - tr)},  // at residual
+  };
+  for (const zone_case& k : cases) {
+    SCOPED_TRACE(::testing::Message() << "model " << k.model << " moisture " << k.given);
+    test_column col(8, k.model, 0.25);
+    const double head_below = col.phead[4];
+    const double se = (k.content - tr) / (ts - tr);
+    double head = 0.0;
+    if (k.model == soil_model_havercamp)
+      head = -alpha * std::pow(1.0 / se - 1.0, 1.0 / beta);
+    else if (se > sec)
+      head = hb * std::pow(sec, -1.0 / lam) * std::sqrt((1.0 - se) / (1.0 - sec));
+    else
+      head = hb / std::pow(se, 1.0 / lam);
+    ASSERT_EQ(richards_root_zone_nodes(col.v, col.n, 5.0), 3);
+    const double change = richards_root_zone_take_moisture(col.v, col.n, k.model, 5.0, k.given,
+                                                           volp_moisture_bounded);
+    EXPECT_NEAR(change, (k.content - 0.25) * 2.0 * 3, 1e-12);
+    for (int j = 1; j <= 3; ++j) {
+      EXPECT_NEAR(col.theta[j], k.content, 1e-12) << j;
+      EXPECT_NEAR(col.phead[j], head, 1e-9 * std::fabs(head)) << j;
+    }
+    if (k.model == soil_model_brooks_corey && se <= sec) {
+      // The power-law conductivity at the new head.
+      EXPECT_NEAR(col.khead[1], std::pow(se, (3.0 * lam + 2.0) / lam), 1e-9 * col.khead[1]);
+    }
+    EXPECT_EQ(col.theta[0], col.theta[1]);
+    EXPECT_EQ(col.theta[4], 0.25);
+    EXPECT_EQ(col.phead[4], head_below);
+    EXPECT_NEAR(richards_root_zone_moisture(col.v, col.n, 5.0), k.content, 1e-12);
+  }
+}
+
+// The root zone's moisture is the mean of its nodes' contents weighted by their thicknesses; a
+// root zone that reaches the bottom node stops above it, the column's boundary; a column
+// without a root zone gives its top node's content.
+TEST(RichardsColumn, TheRootZoneMoistureIsTheThicknessWeightedMeanOfItsNodes) {
+  test_column col(4, soil_model_brooks_corey, 0.25);
+  const double dz[] = {2.0, 2.0, 3.0, 5.0, 7.0};
+  const double theta[] = {0.0, 0.10, 0.20, 0.30, 0.40};
+  for (int j = 0; j <= 4; ++j) {
+    col.dz[j] = dz[j];
+    col.theta[j] = theta[j];
+  }
+  EXPECT_EQ(richards_root_zone_nodes(col.v, col.n, 6.0), 3);
+  EXPECT_NEAR(richards_root_zone_moisture(col.v, col.n, 6.0), (0.2 + 0.6 + 1.5) / 10.0, 1e-15);
+  EXPECT_EQ(richards_root_zone_nodes(col.v, col.n, 100.0), 3);
+  EXPECT_EQ(richards_root_zone_nodes(col.v, col.n, 0.0), 0);
+  EXPECT_EQ(richards_root_zone_moisture(col.v, col.n, 0.0), 0.10);
+  EXPECT_EQ(richards_root_zone_take_moisture(col.v, col.n, soil_model_brooks_corey, 0.0, 0.3,
+                                             volp_moisture_bounded),
+            0.0);
+  EXPECT_EQ(col.theta[1], 0.10);
+}
