@@ -188,16 +188,20 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
       b.lake_out = total_at(cc.lake_out_total, k);
       b.lake_decay = total_at(cc.lake_decay_total, k);
       b.lake_restored = total_at(cc.lake_restored, k);
+      b.lake_pump = total_at(cc.lake_pump_total, k);
+      b.lake_bed_out = total_at(cc.lake_bed_out_total, k);
+      b.lake_bed_in = total_at(cc.lake_bed_in_total, k);
       // The overland water's hand-over waiting to be applied is the lakes' already.
       for (int lake = 1; lake <= cc.lakes; ++lake) {
         const double waiting = cc.lake_ov_inflow_mass[k][lake] / 1000.0;
         b.lake_final += waiting;
         b.lake_ov += waiting;
       }
-      b.lake_error =
-          percent_error(b.lake_init + b.lake_from_chan + b.lake_ov + b.lake_precip + b.lake_nodes +
-                            b.lake_restored,
-                        b.lake_final + b.lake_to_chan + b.lake_out + b.lake_decay, 1e-16);
+      b.lake_error = percent_error(
+          b.lake_init + b.lake_from_chan + b.lake_ov + b.lake_precip + b.lake_nodes +
+              b.lake_restored + b.lake_bed_in,
+          b.lake_final + b.lake_to_chan + b.lake_out + b.lake_decay + b.lake_pump + b.lake_bed_out,
+          1e-16);
       // The channels gain what the lakes' outlets give them and lose what the links ending in
       // a lake bring it and the nodes a rising lake took.
       lake_in = b.lake_to_chan;
@@ -215,6 +219,8 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
   b.global_point = total_at(tr.GLOBAL_POINT_SOURCE, k);
   b.global_precip = total_at(ct.global_precip_mass, k);
   b.global_out = total_at(tr.GLOBAL_MASS_OUT, k) + b.sed_out + b.chan_bound_out;
+  // What the lake pumps and the lakes' beds took leaves the system.
+  b.global_out += b.lake_pump + b.lake_bed_out;
   // Without the soil column, infiltrated mass leaves the system.
   if (!soil) b.global_out += b.ov_infil;
   // So does the bound mass the sediment handed it.
@@ -227,7 +233,7 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
   const double from_aquifer = soil ? b.soil_seep_up : b.ov_exfil;
   const double g_in = b.global_init + b.global_point + b.global_precip + b.ov_neg +
                       b.chan_restored + b.lake_restored + b.olake_restored +
-                      (b.chan_gw > 0.0 ? b.chan_gw : 0.0) + from_aquifer;
+                      (b.chan_gw > 0.0 ? b.chan_gw : 0.0) + from_aquifer + b.lake_bed_in;
   const double g_out = b.global_out + b.global_final + (table_terms ? b.global_decay : 0.0);
   b.global_error = percent_error(g_in, g_out, 0.0);
   return b;
@@ -380,6 +386,12 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
       fprintf(fp, "Outlet mass flux              %14.2lf \n", b.lake_out);
       if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.lake_decay);
       fprintf(fp, "Mass restored to emptied lakes %13.2lf \n", b.lake_restored);
+      if (!ms.channel.lake_pumps.empty())
+        fprintf(fp, "Mass loss to lake pumps       %14.2lf \n", b.lake_pump);
+      if (ms.channel.lake_loss) {
+        fprintf(fp, "Mass loss through lake beds   %14.2lf \n", b.lake_bed_out);
+        fprintf(fp, "Mass gain through lake beds   %14.2lf \n", b.lake_bed_in);
+      }
       fprintf(fp, "\n");
       fprintf(fp, "Lake mass balance error       %14.4lf percent \n", b.lake_error);
       fprintf(fp, "\n");
@@ -399,6 +411,8 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     fprintf(fp, "Precipitation inputs          %14.2lf \n", b.global_precip);
     fprintf(fp, "Mass restored to emptied cells %13.2lf \n", b.ov_neg);
     fprintf(fp, "Flux from GW to streams       %14.2lf \n", b.chan_gw);
+    if (tr.chan_contam.lakes >= 1 && ms.channel.lake_loss)
+      fprintf(fp, "Flux from GW to lakes         %14.2lf \n", b.lake_bed_in);
     if (soil) fprintf(fp, "Soil mass in from groundwater %14.2lf \n \n", b.soil_seep_up);
     fprintf(fp, "Total mass out of system      %14.2lf \n \n", b.global_out);
     if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.global_decay);

@@ -49,6 +49,9 @@ struct constituent_books {
   double lake_init = 0.0, lake_final = 0.0, lake_from_chan = 0.0, lake_ov = 0.0;
   double lake_precip = 0.0, lake_nodes = 0.0, lake_to_chan = 0.0, lake_out = 0.0;
   double lake_decay = 0.0, lake_restored = 0.0, lake_error = 0.0;
+  // Channel lakes that lose water to pumps or through leaking beds: what the pumps and the beds
+  // took with it, and what the ground's water brought up through the beds.
+  double lake_pump = 0.0, lake_bed_out = 0.0, lake_bed_in = 0.0;
   // Overland lakes: what they held at the start and hold now, what the overland water brought
   // them (net), the rain on them, what their spilled water carried back to the plane, what
   // decayed, and what was added back to lakes left negative.

@@ -250,20 +250,6 @@ void alloc_channel_contaminants(model_state& ms) {
         link, ms.input.names.channel_input);
     return stop_now();
   }
-  // The lakes' constituents leave them only with the water of their outlets.
-  if (ms.perennial_lakes && ch.num_lakes >= 1 && ms.cards.lake_pump_given != 0) {
-    printf(
-        "Error: channel contaminant transport with lake pumps (the CHAN_CON_TRANS card with the "
-        "LAKE_PUMP card) is not supported by this version.\n");
-    return stop_now();
-  }
-  if (ms.perennial_lakes && ch.num_lakes >= 1 && ch.lake_loss) {
-    printf(
-        "Error: channel contaminant transport with lake bed losses (the CHAN_CON_TRANS card with "
-        "MLAKE in the channel file %s) is not supported by this version.\n",
-        ms.input.names.channel_input);
-    return stop_now();
-  }
   const int nc = tr.num_contaminants;
   int stride = 1;
   for (int link = 1; link <= ch.chan_link_count; ++link)
