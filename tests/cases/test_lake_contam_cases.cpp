@@ -238,6 +238,60 @@ TEST(LakeContamCases, ALakeThatLosesWaterToAPumpOrItsBedLosesItsTracerWithIt) {
   }
 }
 
+// The same closed lake over a water table standing at 104.0 m everywhere (above the lake's
+// 103.7 m), its bed 1 cm thick: groundwater rises through the bed into the lake and brings the
+// tracer at the groundwater's 500 g/m3, so the lake holds M0 + 500 g/m3 x the water the bed let
+// up, the gain is booked on both the lake's and the whole system's books, and both close.
+TEST(LakeContamCases, GroundwaterRisingThroughALakeBedBringsItsTracer) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_lake(0.0,
+             {{"RAIN_INTENSITY     50.0", "RAIN_INTENSITY     0.000001"},
+              {"RAIN_DURATION      60", "RAIN_DURATION      45"},
+              {"TOT_TIME           180", "TOT_TIME           45"},
+              {"MAP_TYPE           1\n", ""}},
+             "INIT_CHAN_CONC 1e3\nWATER_TABLE gw_head.asc\nAQUIFER_BOTTOM gw_bottom.asc\n");
+  std::string row = "     1 all";
+  row.resize(86, ' ');
+  std::string table = read_file("lake.cmt");
+  const std::size_t at_row = table.find(row + "0 0 0 0 0 0 0 0\n");
+  ASSERT_NE(at_row, std::string::npos);
+  table.replace(at_row, std::string(row + "0 0 0 0 0 0 0 0\n").size(), row + "0 0 0 0 500 0 0 0\n");
+  write_file("lake.cmt", table);
+  auto uniform = [](const char* name, const char* value) {
+    std::string text = torva_test::grid_header(10, 12, 30.0);
+    for (int r = 0; r < 10; ++r) {
+      for (int c = 0; c < 12; ++c) text += std::string(value) + " ";
+      text += "\n";
+    }
+    write_file(name, text);
+  };
+  uniform("gw_head.asc", "104.0");
+  uniform("gw_bottom.asc", "80.0");
+  std::string chn = read_file("lake.chn");
+  for (const auto& [from, to] :
+       {std::pair<std::string, std::string>{"UPINVERT 103.65", "UPINVERT 104.5"},
+        std::pair<std::string, std::string>{"MINWSE 103.6", "MLAKE 1.0\nMINWSE 103.6"}}) {
+    const std::size_t at = chn.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    chn.replace(at, from.size(), to);
+  }
+  write_file("lake.chn", chn);
+  const std::string s = run_both();
+  const std::string lake = "Lake Contaminant";
+  const double m0 = 90.0 * 1e3 / 1000.0;                                // kg
+  const double up = summary_number(s, "Total flux from gw to lakes=");  // m3
+  EXPECT_GT(up, 1.0) << s;
+  EXPECT_NEAR(summary_number(s, "Total flux from lakes to gw="), 0.0, 0.005) << s;
+  const double gain = after(s, lake, "Mass gain through lake beds");
+  EXPECT_NEAR(gain, 500.0 * up / 1000.0, 0.006) << s;  // both printed to 0.01
+  EXPECT_EQ(after(s, lake, "Mass loss through lake beds"), 0.0);
+  EXPECT_NEAR(after(s, lake, "Final Mass in Lakes"), m0 + gain, 0.02) << s;
+  EXPECT_NEAR(after(s, lake, "Lake mass balance error"), 0.0, 1e-6) << s;
+  EXPECT_NEAR(after(s, "Global Transport", "Flux from GW to lakes"), gain, 1e-9) << s;
+  EXPECT_NEAR(after(s, "Global Transport", "Contam mass balance error"), 0.0, 1e-6) << s;
+}
+
 // A plane of 24 x 12 cells of 10 m falling 0.1 m a cell to the south and 0.01 m a cell to the
 // west, its outlet in the south-west corner, with a 3 x 3 pit 1 m deep (floor 10.3 m) holding an
 // overland lake whose surface starts 0.1 m below the pit's rim (11.34 m): 846 m3. The lake's
