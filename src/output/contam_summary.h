@@ -37,6 +37,12 @@ struct constituent_books {
   // with it, and what the channel partitioning gave the channel water (negative: took from it).
   double bound_to_channels = 0.0, chan_bound_final = 0.0, chan_bound_out = 0.0;
   double chan_released = 0.0;
+  // SEDIMENT_CONTAM with channel lakes: what the plane's sediment handed the lakes (net), what is
+  // bound to the lakes' wash load now, what settled with it onto the lakes' beds and what the
+  // lakes' partitioning gave their water (negative: took from it); the same for overland lakes.
+  double bound_to_lakes = 0.0, lake_bound_final = 0.0, lake_settled = 0.0, lake_released = 0.0;
+  double bound_to_olakes = 0.0, olake_bound_final = 0.0, olake_settled = 0.0;
+  double olake_released = 0.0;
   // Exfiltration: what the aquifer's water brought into the soil column (seepage up), what it
   // carried from the column into the overland water, and what the overland water gained by it.
   double soil_seep_up = 0.0, soil_exfil = 0.0, ov_exfil = 0.0;

@@ -16,6 +16,7 @@
 #include "transport/contaminants/chan_contam.h"
 #include "transport/contaminants/chan_contam_kernels.h"
 #include "transport/contaminants/lake_contam.h"
+#include "transport/contaminants/sed_contam.h"
 #include "transport/transport_steps.h"
 
 namespace {
@@ -537,6 +538,8 @@ void channel_lake_contam_routing(model_state& ms) {
     tr.GLOBAL_MASS_DECAY[c] += decayed / 1000.0;
     tr.GLOBAL_MASS_OUT[c] += out / 1000.0;
     lake_contam_finish(ms, c, lakes);
+    // So do the lakes' water and their wash load.
+    sed_contam_partition_lakes(ms, c);
   }
   lake_contam_end_routing(ms);
 
