@@ -169,17 +169,17 @@ TEST(LakeContamCases, AThroughFlowingLakeKeepsItsBooks) {
   EXPECT_NEAR(after(s, "Global Transport", "Contam mass balance error"), 0.0, 1e-6) << s;
 }
 
-// The example lake closed behind its raised culvert, under a drizzle of 1e-6 mm/h for 45
-// minutes (it brings the lake 7e-7 m3), the lake's 90 m3 starting at 1e6 g/m3 of a tracer that
+// The example lake closed behind its raised culvert, under a drizzle of 1e-6 mm/h for 20
+// minutes (it brings the lake 3e-7 m3), the lake's 90 m3 starting at 1e6 g/m3 of a tracer that
 // does not decay; the lake loses water only to a pump or through its leaking bed, and the tracer
 // leaves with that water at the lake's concentration. The concentration stays what it was, so
-// the lake holds M0 V / V0 at the end, V worked out by hand: 90 - 0.002 m3/s x 2700 s = 84.6 m3
-// under the pump; 90 (1 - a)^270 through a bed 1 cm thick of K = 0.1 cm/h (a = K h / t =
+// the lake holds M0 V / V0 at the end, V worked out by hand: 90 - 0.002 m3/s x 1200 s = 87.6 m3
+// under the pump; 90 (1 - a)^120 through a bed 1 cm thick of K = 0.1 cm/h (a = K h / t =
 // 2.78e-4 per 10 s step), drained into a table deep below. What the pump or the bed took is
 // booked, and the lake's and the whole system's books close to 1e-9 of what they started with.
 TEST(LakeContamCases, ALakeThatLosesWaterToAPumpOrItsBedLosesItsTracerWithIt) {
   torva_test::process_state_guard guard;
-  const double bed_factor = std::pow(1.0 - 0.1 / 100.0 / 3600.0 * 10.0 / 0.01, 270.0);
+  const double bed_factor = std::pow(1.0 - 0.1 / 100.0 / 3600.0 * 10.0 / 0.01, 120.0);
   struct loss_case {
     const char* what;
     const char* chn_from;
@@ -190,7 +190,7 @@ TEST(LakeContamCases, ALakeThatLosesWaterToAPumpOrItsBedLosesItsTracerWithIt) {
   };
   const loss_case cases[] = {
       {"a lake pump", "", "", "LAKE_PUMP pumps.txt\nTIME_SERIES_FILE pump.ts\n",
-       "Mass loss to lake pumps", 90.0 - 0.002 * 2700.0},
+       "Mass loss to lake pumps", 90.0 - 0.002 * 1200.0},
       {"a leaking lake bed", "MINWSE 103.6", "MLAKE 1.0\nMINWSE 103.6", "",
        "Mass loss through lake beds", 90.0 * bed_factor},
   };
@@ -199,8 +199,8 @@ TEST(LakeContamCases, ALakeThatLosesWaterToAPumpOrItsBedLosesItsTracerWithIt) {
     temp_dir dir;
     write_lake(0.0,
                {{"RAIN_INTENSITY     50.0", "RAIN_INTENSITY     0.000001"},
-                {"RAIN_DURATION      60", "RAIN_DURATION      45"},
-                {"TOT_TIME           180", "TOT_TIME           45"},
+                {"RAIN_DURATION      60", "RAIN_DURATION      20"},
+                {"TOT_TIME           180", "TOT_TIME           20"},
                 {"MAP_TYPE           1\n", ""}},
                std::string("INIT_CHAN_CONC 1e6\n") + b.extra);
     write_file("pumps.txt", "PUMP 1 TS steady\n");
@@ -225,7 +225,7 @@ TEST(LakeContamCases, ALakeThatLosesWaterToAPumpOrItsBedLosesItsTracerWithIt) {
     EXPECT_NEAR(left, expected, 1e-6 * m0) << s;
     const double lost = after(s, lake, b.loss_line);
     EXPECT_NEAR(lost, m0 - expected, 1e-6 * m0) << s;
-    EXPECT_LT(left, 0.99 * m0) << s;
+    EXPECT_LT(left, 0.98 * m0) << s;
     EXPECT_EQ(after(s, lake, "Outlet mass flux"), 0.0);
     EXPECT_EQ(after(s, lake, "Mass loss to channels"), 0.0);
     EXPECT_NEAR(left + lost, m0, 1e-9 * m0 + 0.02) << s;
@@ -247,8 +247,8 @@ TEST(LakeContamCases, GroundwaterRisingThroughALakeBedBringsItsTracer) {
   temp_dir dir;
   write_lake(0.0,
              {{"RAIN_INTENSITY     50.0", "RAIN_INTENSITY     0.000001"},
-              {"RAIN_DURATION      60", "RAIN_DURATION      45"},
-              {"TOT_TIME           180", "TOT_TIME           45"},
+              {"RAIN_DURATION      60", "RAIN_DURATION      20"},
+              {"TOT_TIME           180", "TOT_TIME           20"},
               {"MAP_TYPE           1\n", ""}},
              "INIT_CHAN_CONC 1e3\nWATER_TABLE gw_head.asc\nAQUIFER_BOTTOM gw_bottom.asc\n");
   std::string row = "     1 all";
