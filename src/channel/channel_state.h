@@ -174,10 +174,16 @@ struct channel_state {
   std::vector<lake_pump> lake_pumps;          // LAKE_PUMP: the lake pumps, in the file's order
   std::vector<int> lake_pump_lakes;           // the lake each of lake_pumps draws from
   double lake_pump_volume_total = 0.0;        // m3: water the lake pumps took in the run
-  raw_array1d<int> og_ndep;                   // per link: saved ndep
-  raw_array1d<int> og_dslink;                 // per link: saved dslink
-  raw_array1d<int> og_lytpe;                  // per link: saved ltype
-  raw_array2d<int> og_uslinks;                // [link][1..max_upstream]: saved uslinks
+  // Made by the channel constituent set-up: the water the lakes lost or gained outside their
+  // links since the last constituent routing, which carries the lakes' constituents with it.
+  raw_array1d<double> lake_pump_water;     // per lake: m3 the lake pumps took
+  raw_array1d<double> lake_bed_out_water;  // per lake: m3 the lake's bed passed to the ground
+  raw_array1d<double> lake_bed_in_water;   // per cell: m3 the ground gave a lake through its bed
+  raw_array1d<int> lake_bed_in_lake;       // per cell: the lake that water went into
+  raw_array1d<int> og_ndep;                // per link: saved ndep
+  raw_array1d<int> og_dslink;              // per link: saved dslink
+  raw_array1d<int> og_lytpe;               // per link: saved ltype
+  raw_array2d<int> og_uslinks;             // [link][1..max_upstream]: saved uslinks
   // Break-point depth tables 1..num_xsec_tables (levels 0..numhts[t], level 0 the empty
   // channel), reached as xarea(table, level).
   int num_xsec_tables = 0;           // depth tables of all break-point links

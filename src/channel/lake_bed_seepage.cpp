@@ -53,6 +53,10 @@ void lake_bed_seepage_step(model_state& ms, double dt) {
   event_budget& b = ms.output.budget;
   raw_array1d<double>& aquifer = ms.groundwater.lake_seepage;
   const bool to_aquifer = ms.subsurface.gw_simulation != 0 && aquifer.count() >= ms.cell_count;
+  // With constituents in the lakes the water each bed passed is kept for their routing.
+  const bool kept = ch.lake_bed_out_water.count() >= ch.num_lakes &&
+                    ch.lake_bed_in_water.count() >= ms.cell_count &&
+                    ch.lake_bed_in_lake.count() >= ms.cell_count;
   for (int lake = 1; lake <= ch.num_lakes; ++lake) {
     if (!ch.calc_loss[lake]) continue;
     const int cells = ch.lake_cells[lake];
@@ -76,10 +80,15 @@ void lake_bed_seepage_step(model_state& ms, double dt) {
       if (q < 0.0) q *= share;
       if (c <= ch.lake_cell_loss.count()) ch.lake_cell_loss[c] = q / dt;
       if (to_aquifer) aquifer[c] += q;
+      if (kept && q > 0.0) {
+        ch.lake_bed_in_water[c] += q;
+        ch.lake_bed_in_lake[c] = lake;
+      }
     }
     // A lake whose bed would pass more than it holds gives what it holds and is empty.
     const double out = share < 1.0 ? ch.lake_volume[lake] + gained : lost;
     ch.lake_volume[lake] = share < 1.0 ? 0.0 : ch.lake_volume[lake] + gained - out;
+    if (kept) ch.lake_bed_out_water[lake] += out;
     ch.lake_in_dv[lake] += gained;
     ch.lake_out_dv[lake] += out;
     t.run_vol_gw_to_lake += gained;

@@ -66,6 +66,10 @@ void lake_pumps_step(model_state& ms, double dt) {
                                : elev_series_interp(ch.lake_elev[lake], p.rating);
   };
   std::span<double> volume(ch.lake_volume.data(), ch.lake_volume.element_count());
+  // With constituents in the lakes each lake's pumped water is kept for their routing.
+  double* by_lake = ch.lake_pump_water.count() >= ch.num_lakes && ch.num_lakes >= 1
+                        ? ch.lake_pump_water.data()
+                        : nullptr;
   ch.lake_pump_volume_total +=
-      lake_pump_withdraw(std::span<const int>(ch.lake_pump_lakes), rate, volume, dt);
+      lake_pump_withdraw(std::span<const int>(ch.lake_pump_lakes), rate, volume, dt, by_lake);
 }

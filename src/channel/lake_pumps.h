@@ -33,11 +33,12 @@ void lake_pumps_step(model_state& ms, double dt);
 // Lake pumps of one step: pump k (0, 1, ... in the order of the pump list) draws from lake
 // pump_lakes[k] the rate rate(k, lake) (m3/s) that its series gives, and so takes rate x dt from
 // the lake's volume, at most the whole volume and never less than nothing. A pump whose lake lies
-// outside 1..volume's last index does nothing. Returns the volume taken (m3). The series lookups
+// outside 1..volume's last index does nothing. Returns the volume taken (m3); with `by_lake`
+// (indexed like volume) each lake's share is added to its entry as well. The series lookups
 // belong to the caller; a lookup that faults stops the pumps at that pump (run_error's code set).
 template <class Rate>
 double lake_pump_withdraw(std::span<const int> pump_lakes, const Rate& rate,
-                          std::span<double> volume, double dt) {
+                          std::span<double> volume, double dt, double* by_lake = nullptr) {
   double taken = 0.0;
   for (std::size_t k = 0; k < pump_lakes.size(); ++k) {
     const int lake = pump_lakes[k];
@@ -48,6 +49,7 @@ double lake_pump_withdraw(std::span<const int> pump_lakes, const Rate& rate,
     const double drawn = std::clamp(q * dt, 0.0, std::max(v, 0.0));
     v -= drawn;
     taken += drawn;
+    if (by_lake != nullptr) by_lake[lake] += drawn;
   }
   return taken;
 }

@@ -228,7 +228,7 @@ constexpr unsupported_input unsupported_inputs[] = {
      }},
     // The bound phase rides on the overland sediment and comes from the soil column's sorbed
     // mass; in a channel network the wash load carries it on with the channel constituents (without
-    // them it is lost to the stream), and the lakes carry no bound phase yet.
+    // them it is lost to the stream); the lakes hold, settle and pass it on with their sediment.
     {"SEDIMENT_CONTAM", "sediment-bound contaminants without overland erosion (SOIL_EROSION)",
      [](const model_state& ms) {
        return ms.transport.sediment_contam != 0 && ms.transport.sediment.soil_erosion == 0;
@@ -239,11 +239,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.sediment_contam != 0 &&
               (ms.transport.ov_con_trans == 0 || ms.transport.soil_con_trans == 0);
-     }},
-    {"SEDIMENT_CONTAM", "sediment-bound contaminants with lakes",
-     [](const model_state& ms) {
-       return ms.transport.sediment_contam != 0 &&
-              (ms.perennial_lakes != 0 || ms.overland.overland_lake_map != 0);
      }},
     // The nutrient species are overland constituents: the overland transport's limits hold for
     // them; in a channel network and its lakes the channel constituents carry them on.

@@ -3,6 +3,7 @@
 // (in - out - final) / in. Called by write_run_summary after the sediment summaries.
 #include "output/contam_summary.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "framework/model_state.h"
@@ -68,6 +69,24 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
       b.bound_to_channels = sc.to_channels[k] / 1000.0;
       b.chan_bound_out = sc.chan_outlet[k] / 1000.0;
       b.chan_released = sc.chan_released[k] / 1000.0;
+      if (k <= sc.to_lakes.count()) {
+        for (int lake = 1; lake <= tr.chan_contam.lakes; ++lake)
+          for (int i = 1; i <= sc.fine; ++i)
+            b.lake_bound_final += sc.chan_bound[k][tr.lake_row0 + lake][i];
+        b.lake_bound_final /= 1000.0;
+        b.bound_to_lakes = sc.to_lakes[k] / 1000.0;
+        b.lake_settled = sc.lake_settled[k] / 1000.0;
+        b.lake_released = sc.lake_released[k] / 1000.0;
+      }
+    }
+    if (k <= sc.olake_bound.plane_count()) {
+      for (int lake = 1; lake <= sc.olake_bound.row_count(); ++lake)
+        for (int cls = 1; cls <= sc.classes; ++cls)
+          b.olake_bound_final += sc.olake_bound[k][lake][cls];
+      b.olake_bound_final /= 1000.0;
+      b.bound_to_olakes = sc.to_olakes[k] / 1000.0;
+      b.olake_settled = sc.olake_settled[k] / 1000.0;
+      b.olake_released = sc.olake_released[k] / 1000.0;
     }
     if (sc.chan_untracked && k <= sc.to_channels.count())
       b.bound_to_channels = sc.to_channels[k] / 1000.0;
@@ -144,9 +163,10 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
     b.olake_spill = total_at(oc.spill_total, k);
     b.olake_decay = total_at(oc.decay_total, k);
     b.olake_restored = total_at(oc.restored, k);
-    b.olake_error =
-        percent_error(b.olake_init + b.olake_from_ov + b.olake_precip + b.olake_restored,
-                      b.olake_final + b.olake_spill + b.olake_decay, 1e-16);
+    b.olake_error = percent_error(
+        b.olake_init + b.olake_from_ov + b.olake_precip + b.olake_restored +
+            std::max(b.olake_released, 0.0),
+        b.olake_final + b.olake_spill + b.olake_decay + std::max(-b.olake_released, 0.0), 1e-16);
     // The plane's water gave the lakes their net gain over the shores and took back the spills.
     out += b.olake_from_ov;
     in += b.olake_spill;
@@ -188,6 +208,9 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
       b.lake_out = total_at(cc.lake_out_total, k);
       b.lake_decay = total_at(cc.lake_decay_total, k);
       b.lake_restored = total_at(cc.lake_restored, k);
+      b.lake_pump = total_at(cc.lake_pump_total, k);
+      b.lake_bed_out = total_at(cc.lake_bed_out_total, k);
+      b.lake_bed_in = total_at(cc.lake_bed_in_total, k);
       // The overland water's hand-over waiting to be applied is the lakes' already.
       for (int lake = 1; lake <= cc.lakes; ++lake) {
         const double waiting = cc.lake_ov_inflow_mass[k][lake] / 1000.0;
@@ -196,8 +219,10 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
       }
       b.lake_error =
           percent_error(b.lake_init + b.lake_from_chan + b.lake_ov + b.lake_precip + b.lake_nodes +
-                            b.lake_restored,
-                        b.lake_final + b.lake_to_chan + b.lake_out + b.lake_decay, 1e-16);
+                            b.lake_restored + b.lake_bed_in + std::max(b.lake_released, 0.0),
+                        b.lake_final + b.lake_to_chan + b.lake_out + b.lake_decay + b.lake_pump +
+                            b.lake_bed_out + std::max(-b.lake_released, 0.0),
+                        1e-16);
       // The channels gain what the lakes' outlets give them and lose what the links ending in
       // a lake bring it and the nodes a rising lake took.
       lake_in = b.lake_to_chan;
@@ -211,10 +236,13 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
 
   b.global_init = total_at(tr.GLOBAL_MASS_INIT, k);
   b.global_final = b.ov_final + (soil ? b.soil_final : b.land_final) + b.chan_final +
-                   b.bound_final + b.chan_bound_final + b.lake_final + b.olake_final;
+                   b.bound_final + b.chan_bound_final + b.lake_final + b.olake_final +
+                   b.lake_bound_final + b.lake_settled + b.olake_bound_final + b.olake_settled;
   b.global_point = total_at(tr.GLOBAL_POINT_SOURCE, k);
   b.global_precip = total_at(ct.global_precip_mass, k);
   b.global_out = total_at(tr.GLOBAL_MASS_OUT, k) + b.sed_out + b.chan_bound_out;
+  // What the lake pumps and the lakes' beds took leaves the system.
+  b.global_out += b.lake_pump + b.lake_bed_out;
   // Without the soil column, infiltrated mass leaves the system.
   if (!soil) b.global_out += b.ov_infil;
   // So does the bound mass the sediment handed it.
@@ -227,7 +255,7 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
   const double from_aquifer = soil ? b.soil_seep_up : b.ov_exfil;
   const double g_in = b.global_init + b.global_point + b.global_precip + b.ov_neg +
                       b.chan_restored + b.lake_restored + b.olake_restored +
-                      (b.chan_gw > 0.0 ? b.chan_gw : 0.0) + from_aquifer;
+                      (b.chan_gw > 0.0 ? b.chan_gw : 0.0) + from_aquifer + b.lake_bed_in;
   const double g_out = b.global_out + b.global_final + (table_terms ? b.global_decay : 0.0);
   b.global_error = percent_error(g_in, g_out, 0.0);
   return b;
@@ -314,6 +342,10 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
       fprintf(fp, "Attached exiting watershed    %14.2lf \n", b.sed_out);
       if (tr.sed_contam.chan_ready || tr.sed_contam.chan_untracked)
         fprintf(fp, "Attached handed to channels   %14.2lf \n", b.bound_to_channels);
+      if (!tr.sed_contam.to_lakes.empty())
+        fprintf(fp, "Attached handed to lakes      %14.2lf \n", b.bound_to_lakes);
+      if (!tr.sed_contam.olake_bound.empty())
+        fprintf(fp, "Attached handed to ov lakes   %14.2lf \n", b.bound_to_olakes);
     }
     fprintf(fp, "\n");
     fprintf(fp, "Contam mass balance error       %14.4lf percent \n", b.ov_error);
@@ -328,6 +360,13 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     fprintf(fp, "Mass spilled to overland      %14.2lf \n", b.olake_spill);
     if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.olake_decay);
     fprintf(fp, "Mass restored to emptied lakes %13.2lf \n", b.olake_restored);
+    if (!tr.sed_contam.olake_bound.empty()) {
+      fprintf(fp, "Gain from lake sediments      %14.2lf \n", b.olake_released);
+      fprintf(fp, "\n");
+      fprintf(fp, "Attached from overland        %14.2lf \n", b.bound_to_olakes);
+      fprintf(fp, "Attached to lake sediments    %14.2lf \n", b.olake_bound_final);
+      fprintf(fp, "Attached settled in lakes     %14.2lf \n", b.olake_settled);
+    }
     fprintf(fp, "\n");
     fprintf(fp, "Overland lake mass balance error %12.4lf percent \n", b.olake_error);
   }
@@ -356,13 +395,21 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
       fprintf(fp, "\n");
       if (tr.sed_contam.chan_ready) {
         // The bound phase: what came from the plane is bound now, gone out or in the water.
-        const double in = b.bound_to_channels;
-        const double left = b.chan_bound_final + b.chan_bound_out + b.chan_released;
+        // With lakes: what the plane's sediment took into the lakes too, and the lakes' share.
+        const double in = b.bound_to_channels + b.bound_to_lakes;
+        const double left = b.chan_bound_final + b.chan_bound_out + b.chan_released +
+                            b.lake_bound_final + b.lake_settled + b.lake_released;
         fprintf(fp, "Sediment attached\n");
         fprintf(fp, "Attached from overland        %14.2lf \n", b.bound_to_channels);
         fprintf(fp, "Attached to channel sediments %14.2lf \n", b.chan_bound_final);
         fprintf(fp, "Attached exiting at outlet    %14.2lf \n", b.chan_bound_out);
         fprintf(fp, "Released to channel water     %14.2lf \n", b.chan_released);
+        if (!tr.sed_contam.to_lakes.empty()) {
+          fprintf(fp, "Attached from overland to lakes %12.2lf \n", b.bound_to_lakes);
+          fprintf(fp, "Attached to lake sediments    %14.2lf \n", b.lake_bound_final);
+          fprintf(fp, "Attached settled in lakes     %14.2lf \n", b.lake_settled);
+          fprintf(fp, "Released to lake water        %14.2lf \n", b.lake_released);
+        }
         fprintf(fp, "Attached mass balance error        %14.4lf percent \n",
                 percent_error(in, left, 1e-16));
         fprintf(fp, "\n");
@@ -380,6 +427,14 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
       fprintf(fp, "Outlet mass flux              %14.2lf \n", b.lake_out);
       if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.lake_decay);
       fprintf(fp, "Mass restored to emptied lakes %13.2lf \n", b.lake_restored);
+      if (!tr.sed_contam.to_lakes.empty())
+        fprintf(fp, "Gain from lake sediments      %14.2lf \n", b.lake_released);
+      if (!ms.channel.lake_pumps.empty())
+        fprintf(fp, "Mass loss to lake pumps       %14.2lf \n", b.lake_pump);
+      if (ms.channel.lake_loss) {
+        fprintf(fp, "Mass loss through lake beds   %14.2lf \n", b.lake_bed_out);
+        fprintf(fp, "Mass gain through lake beds   %14.2lf \n", b.lake_bed_in);
+      }
       fprintf(fp, "\n");
       fprintf(fp, "Lake mass balance error       %14.4lf percent \n", b.lake_error);
       fprintf(fp, "\n");
@@ -399,6 +454,8 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
     fprintf(fp, "Precipitation inputs          %14.2lf \n", b.global_precip);
     fprintf(fp, "Mass restored to emptied cells %13.2lf \n", b.ov_neg);
     fprintf(fp, "Flux from GW to streams       %14.2lf \n", b.chan_gw);
+    if (tr.chan_contam.lakes >= 1 && ms.channel.lake_loss)
+      fprintf(fp, "Flux from GW to lakes         %14.2lf \n", b.lake_bed_in);
     if (soil) fprintf(fp, "Soil mass in from groundwater %14.2lf \n \n", b.soil_seep_up);
     fprintf(fp, "Total mass out of system      %14.2lf \n \n", b.global_out);
     if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.global_decay);

@@ -37,6 +37,12 @@ struct constituent_books {
   // with it, and what the channel partitioning gave the channel water (negative: took from it).
   double bound_to_channels = 0.0, chan_bound_final = 0.0, chan_bound_out = 0.0;
   double chan_released = 0.0;
+  // SEDIMENT_CONTAM with channel lakes: what the plane's sediment handed the lakes (net), what is
+  // bound to the lakes' wash load now, what settled with it onto the lakes' beds and what the
+  // lakes' partitioning gave their water (negative: took from it); the same for overland lakes.
+  double bound_to_lakes = 0.0, lake_bound_final = 0.0, lake_settled = 0.0, lake_released = 0.0;
+  double bound_to_olakes = 0.0, olake_bound_final = 0.0, olake_settled = 0.0;
+  double olake_released = 0.0;
   // Exfiltration: what the aquifer's water brought into the soil column (seepage up), what it
   // carried from the column into the overland water, and what the overland water gained by it.
   double soil_seep_up = 0.0, soil_exfil = 0.0, ov_exfil = 0.0;
@@ -49,6 +55,9 @@ struct constituent_books {
   double lake_init = 0.0, lake_final = 0.0, lake_from_chan = 0.0, lake_ov = 0.0;
   double lake_precip = 0.0, lake_nodes = 0.0, lake_to_chan = 0.0, lake_out = 0.0;
   double lake_decay = 0.0, lake_restored = 0.0, lake_error = 0.0;
+  // Channel lakes that lose water to pumps or through leaking beds: what the pumps and the beds
+  // took with it, and what the ground's water brought up through the beds.
+  double lake_pump = 0.0, lake_bed_out = 0.0, lake_bed_in = 0.0;
   // Overland lakes: what they held at the start and hold now, what the overland water brought
   // them (net), the rain on them, what their spilled water carried back to the plane, what
   // decayed, and what was added back to lakes left negative.

@@ -339,6 +339,14 @@ void hand_taken_nodes_to_lakes(model_state& ms) {
     const long lr = tr.lake_row0 + lake;
     for (int j = ch.nx[l] + 1; j <= ch.og_nx1[l]; ++j) {
       const long f = flat(tr, l, j);
+      // The node's bound constituents go with its wash load.
+      sed_contam_tables& sc = tr.sed_contam;
+      if (sc.chan_ready)
+        for (int c = 1; c <= sc.chan_bound.plane_count(); ++c)
+          for (int k = 1; k <= nfine; ++k) {
+            sc.chan_bound[c][lr][k] += sc.chan_bound[c][f][k];
+            sc.chan_bound[c][f][k] = 0.0;
+          }
       for (int k = 1; k <= nfine; ++k) {
         const double m = tr.ch_wash_vol[f][k];
         tr.ch_wash_vol[lr][k] += m;
@@ -579,14 +587,25 @@ void settle_lakes(model_state& ms, double dt) {
   transport_state& tr = ms.transport;
   const channel_state& ch = ms.channel;
   const ov_sediment_obj& sed = *tr.ov_sed;
+  sed_contam_tables& sc = tr.sed_contam;
+  const bool settle_bound = sc.chan_ready && !sc.lake_settled.empty();
   for (int lake = 1; lake <= lake_count(ms); ++lake) {
     const long lr = tr.lake_row0 + lake;
     const double volume = ch.lake_volume[lake];
     double total = 0.0;
     for (int k = 1; k <= tr.num_fine_classes; ++k) {
       const double w = sed.settling_vel[sed.sed_class[k]];
-      const double settled =
-          lake_settled_fraction(w, dt, ch.lake_area[lake], volume) * tr.ch_wash_vol[lr][k];
+      const double share = lake_settled_fraction(w, dt, ch.lake_area[lake], volume);
+      const double settled = share * tr.ch_wash_vol[lr][k];
+      // The settled wash load takes its share of the lake's bound constituents to the bed.
+      if (settle_bound && tr.ch_wash_vol[lr][k] > 0.0) {
+        for (int c = 1; c <= sc.chan_bound.plane_count(); ++c) {
+          double& held = sc.chan_bound[c][lr][k];
+          const double m = held * std::min(std::max(share, 0.0), 1.0);
+          held -= m;
+          sc.lake_settled[c] += m;
+        }
+      }
       tr.ch_wash_vol[lr][k] -= settled;
       tr.lake_sed_books[lake][4] += settled;
       tr.wash_conc[lr][k] = volume > sed_tiny ? tr.ch_wash_vol[lr][k] / volume : 0.0;

@@ -153,6 +153,7 @@ double lake_gives(const sediment_views& v, int lake, int giver, int receiver, do
     double m = store[i] / volume * std::fabs(q) * v.dt;
     if (m > store[i]) m = store[i];
     if (!(m > 0.0)) continue;
+    if (v.bound.bound != nullptr) bound_from_lake(v.bound, lake, receiver, k, m / store[i]);
     store[i] -= m;
     store[0] -= m;
     tr.sed_to_lakes[k] -= m;
@@ -185,6 +186,7 @@ double olake_gives(const sediment_views& v, int lake, int giver, int receiver, d
     double m = store[k] / volume * std::fabs(q) * v.dt;
     if (m > store[k]) m = store[k];
     if (!(m > 0.0)) continue;
+    if (v.bound.bound != nullptr) bound_from_olake(v.bound, lake, receiver, k, m / store[k]);
     store[k] -= m;
     store[0] -= m;
     in[k] -= m;
@@ -238,8 +240,15 @@ double move_across(const sediment_views& v, int giver, int receiver, double q, d
     const double f = from.vol[k][2] / suspended;
     from.fract[k][2] = f;
     const double m = f * carried;
-    if (v.bound.bound != nullptr && from.vol[k][2] > 0.0)
-      bound_move(v.bound, giver, receiver, k, m / from.vol[k][2]);
+    if (v.bound.bound != nullptr && from.vol[k][2] > 0.0) {
+      const double share = m / from.vol[k][2];
+      if (into_lake != 0)
+        bound_into_lake(v.bound, giver, into_lake, k, share);
+      else if (into_olake != 0)
+        bound_into_olake(v.bound, giver, into_olake, k, share);
+      else
+        bound_move(v.bound, giver, receiver, k, share);
+    }
     from.vol[k][2] -= m;
     if (into_lake != 0) {
       transport_state& tr = *v.tr;
@@ -279,6 +288,7 @@ void gather_olake_cells(const sediment_views& v) {
     for (int k = 1; k <= v.classes; ++k) {
       const double m = s.vol_sed[c][k][2];
       if (!(m > 0.0)) continue;
+      if (v.bound.bound != nullptr) bound_into_olake(v.bound, c, lake, k, 1.0);
       s.vol_sed[c][k][2] = 0.0;
       v.olake_sed[lake][k] += m;
       v.olake_sed[lake][0] += m;
@@ -297,8 +307,9 @@ void settle_olakes(const sediment_views& v) {
     double* store = v.olake_sed[lake];
     double total = 0.0;
     for (int k = 1; k <= v.classes; ++k) {
-      const double settled =
-          lake_settled_fraction(s.settling_vel[k], v.dt, area, r.volume) * store[k];
+      const double share = lake_settled_fraction(s.settling_vel[k], v.dt, area, r.volume);
+      const double settled = share * store[k];
+      if (v.bound.bound != nullptr && store[k] > 0.0) bound_settle_olake(v.bound, lake, k, share);
       store[k] -= settled;
       v.olake_settled[lake][k] += settled;
       total += store[k];
@@ -443,6 +454,8 @@ void overland_sediment_step(model_state& ms, double dt) {
     v.lake_volume = ch.lake_volume.data();
     v.tr = &tr;
   }
+  // Bound constituents ride on the fine sediment, into the lakes and out of them too.
+  v.bound = sed_contam_payload(ms);
   if (ov.overland_lake_map && ov.olake_count >= 1 && ov.oland_lake_new.count() >= v.cells &&
       ov.ov_lakes.count() >= ov.olake_count && tr.olake_sed.row_count() >= ov.olake_count) {
     v.olake = ov.oland_lake_new.data();
@@ -453,8 +466,6 @@ void overland_sediment_step(model_state& ms, double dt) {
     v.olake_settled = tr.olake_sed_settled.row_table();
     gather_olake_cells(v);
   }
-  // Bound constituents ride only on a plane without lakes (the run refuses them with lakes).
-  if (v.lake == nullptr && v.olake == nullptr) v.bound = sed_contam_payload(ms);
   // The outlet drains through its right side when it has no right neighbour, else through its
   // lower side when it has no neighbour below.
   int drains_y = 0;

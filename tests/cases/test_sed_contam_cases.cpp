@@ -11,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/summary_reader.h"
@@ -314,6 +315,129 @@ TEST(SedContamCases, WithoutChannelConstituentsTheBoundTracerIsLostToTheStream) 
   EXPECT_NEAR(-b.soil_net, b.attached + b.attached_out + b.ov_source + handed, tol) << s;
   EXPECT_NEAR(b.out, b.ov_out + b.attached_out + handed + to_stream, tol) << s;
   EXPECT_NEAR(b.init + b.rain, b.final_mass + b.out, tol) << s;
+  EXPECT_LT(std::fabs(last_number(s, "Contam mass balance error")), 1e-7) << s;
+}
+
+// A pit of 2 x 2 cells (rows 3 and 4, columns 2 and 3) 0.4 m and more below the plane, its floor
+// at 10.0 m, holds an overland lake whose surface starts at 10.1 m (40 m3). The eroded clay from
+// the slope above runs into the lake with its bound tracer; the lake holds it in suspension,
+// settles part of it onto its bed with its bound share, and shares its tracer between its water
+// and its clay. Every set of books closes to the printed digits: the plane's bound phase (eroded =
+// deposited + attached now + attached out + given to the water + handed to the lake), the lake's
+// bound phase (handed over = attached now + settled + given to the lake's water), the lake's
+// water and the whole system (initial = final + out).
+TEST(SedContamCases, AnOverlandLakeHoldsAndSettlesTheBoundTracerItsSedimentBrings) {
+  temp_dir dir;
+  const int rows = 6, cols = 4;
+  auto pit = [](int r, int c) { return r >= 3 && r <= 4 && c >= 2 && c <= 3; };
+  write_file("case_lake.asc",
+             grid(rows, cols, 10.0, [&](int r, int c) { return pit(r, c) ? 1.0 : 0.0; }));
+  write_file("case_lake.txt", "TORVA_OVERLAND_LAKE_FILE\nLAKE 1 10.1 40.0\n");
+  write_tables(2e5);
+  write_project("OVERLAND_LAKE_MAP case_lake.asc\nOVERLAND_LAKE_FILE case_lake.txt\n");
+  std::string elev = read_file("case_elev.asc");
+  write_file("case_elev.asc", grid(rows, cols, 10.0, [&](int r, int c) {
+               return pit(r, c) ? 10.0 : 10.0 + 0.02 * 10.0 * (rows - r) + 0.002 * 10.0 * (c - 1);
+             }));
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+      "case.prj", [] { return read_file("case_summary.out"); });
+  ASSERT_EQ(runs.run[1].status, 0) << runs.run[1].out;
+  const std::string s = runs.outputs[1];
+  const double tol = 0.03;
+  const double eroded_net = -last_number(s, "Sediment eroded(-)/deposited");
+  const double handed = last_number(s, "Attached handed to ov lakes");
+  const double from_overland = last_number(s, "Attached from overland");
+  const double in_lake = last_number(s, "Attached to lake sediments");
+  const double settled = last_number(s, "Attached settled in lakes");
+  const double released = last_number(s, "Gain from lake sediments");
+  EXPECT_GT(eroded_net, 1e3) << s;
+  EXPECT_GT(handed, 1e3) << s;
+  EXPECT_EQ(handed, from_overland);
+  EXPECT_GT(settled, 0.01 * handed) << s;
+  EXPECT_GT(in_lake, 0.01 * handed) << s;
+  EXPECT_NEAR(handed, in_lake + settled + released, tol) << s;
+  EXPECT_NEAR(eroded_net,
+              last_number(s, "Attached to susp sediments") +
+                  last_number(s, "Attached exiting watershed") + last_number(s, "Sediment source") +
+                  handed,
+              tol)
+      << s;
+  EXPECT_LT(std::fabs(last_number(s, "Overland lake mass balance error")), 1e-7) << s;
+  EXPECT_LT(std::fabs(last_number(s, "Soil mass balance error")), 1e-7) << s;
+  EXPECT_NEAR(last_number(s, "Total initial mass") + last_number(s, "Precipitation inputs"),
+              last_number(s, "Total final Mass") + last_number(s, "Total mass out of system"), tol)
+      << s;
+  EXPECT_LT(std::fabs(last_number(s, "Contam mass balance error")), 1e-7) << s;
+}
+
+// The lake example (a valley head link into a channel lake that empties through a culvert into
+// the outlet link; 10 x 12 cells of 30 m) under its storm of 50 mm/h for 20 minutes, its soil
+// eroding with the sorbed tracer of the first case (Kd 2e5 L/kg on the sediment): the head link's
+// wash load and the clay running over the lake's shores bring their bound tracer into the lake,
+// which holds it on its wash load, settles part of it with that onto its bed, shares the rest
+// with its water and passes some on through the culvert. Every set of books closes to the printed
+// digits: the plane's bound phase (eroded = deposited + attached now + attached out + given to
+// the water + handed to the channels and to the lake), the channels' and the lake's bound phase
+// together (handed over = attached in channels and lake + out + settled + given to their water),
+// the lake's water and the whole system (initial = final + out).
+TEST(SedContamCases, AChannelLakeHoldsSettlesAndPassesOnTheBoundTracer) {
+  temp_dir dir;
+  const std::string example = std::string(TORVA_SOURCE_DIR) + "/examples/lake";
+  for (const char* name :
+       {"lake.chn", "lake.gst", "lake_mask.asc", "lake_elev.asc", "lake_conductivity.asc",
+        "lake_capillary.asc", "lake_porosity.asc", "lake_moisture.asc", "lake_hyd_locations.txt"})
+    write_file(name, read_file(example + "/" + name));
+  write_file("case_soil.idx", grid(10, 12, 30.0, [](int, int) { return 1.0; }));
+  write_tables(2e5);
+  std::string prj = read_file(example + "/lake.prj");
+  for (const auto& [from, to] :
+       {std::pair<std::string, std::string>{"TOT_TIME           180", "TOT_TIME           20"},
+        std::pair<std::string, std::string>{"MAP_TYPE           1\n", ""}}) {
+    const std::size_t at = prj.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    prj.replace(at, from.size(), to);
+  }
+  write_file("lake.prj",
+             prj +
+                 "MAPPING_TABLE case_tables.cmt\nSOIL_EROSION 3\nSAND_SIZE 0.0625\n"
+                 "WATER_TEMP 20\nOV_CON_TRANS\nSOIL_CON_TRANS\nMIXING_LAYER_DEPTH 0.1\n"
+                 "SEDIMENT_CONTAM\nCHAN_CON_TRANS\nOUTLET_SED_FLUX lake_sed_outlet.out\n");
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+      "lake.prj", [] { return read_file("lake_summary.out"); });
+  ASSERT_EQ(runs.run[1].status, 0) << runs.run[1].out;
+  const std::string s = runs.outputs[1];
+  const double tol = 0.05;
+  const double eroded_net = -last_number(s, "Sediment eroded(-)/deposited");
+  const double to_channels = last_number(s, "Attached handed to channels");
+  const double to_lakes = last_number(s, "Attached handed to lakes");
+  const double in_channels = last_number(s, "Attached to channel sediments");
+  const double out = last_number(s, "Attached exiting at outlet");
+  const double released = last_number(s, "Released to channel water");
+  const double in_lake = last_number(s, "Attached to lake sediments");
+  const double settled = last_number(s, "Attached settled in lakes");
+  const double lake_released = last_number(s, "Released to lake water");
+  EXPECT_GT(eroded_net, 1e3) << s;
+  EXPECT_GT(to_channels, 0.0) << s;
+  EXPECT_GT(to_lakes, 0.0) << s;
+  EXPECT_EQ(last_number(s, "Attached from overland to lakes"), to_lakes);
+  EXPECT_GT(settled, 0.0) << s;
+  EXPECT_GT(in_lake, 0.0) << s;
+  EXPECT_EQ(last_number(s, "Gain from lake sediments"), lake_released);
+  EXPECT_NEAR(eroded_net,
+              last_number(s, "Attached to susp sediments") +
+                  last_number(s, "Attached exiting watershed") + last_number(s, "Sediment source") +
+                  to_channels + to_lakes,
+              tol)
+      << s;
+  EXPECT_NEAR(to_channels + to_lakes,
+              in_channels + out + released + in_lake + settled + lake_released, tol)
+      << s;
+  EXPECT_LT(std::fabs(last_number(s, "Attached mass balance error")), 1e-7) << s;
+  EXPECT_LT(std::fabs(last_number(s, "Lake mass balance error")), 1e-7) << s;
+  EXPECT_LT(std::fabs(last_number(s, "Dissolved mass balance error")), 1e-7) << s;
+  EXPECT_NEAR(last_number(s, "Total initial mass") + last_number(s, "Precipitation inputs"),
+              last_number(s, "Total final Mass") + last_number(s, "Total mass out of system"), tol)
+      << s;
   EXPECT_LT(std::fabs(last_number(s, "Contam mass balance error")), 1e-7) << s;
 }
 

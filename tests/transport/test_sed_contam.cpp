@@ -180,4 +180,64 @@ TEST(SedContamPayload, ErosionMovesAndSettlingKeepEveryGram) {
   EXPECT_NEAR(f.held(), start, 1e-9);
 }
 
+// The fixture's cells with one channel lake (its wash-load row 2 of a chan_bound plane, the fine
+// class at position 1) and one overland lake: the fine sediment a cell hands a lake takes its
+// share of the cell's bound mass into the lake's store, the lake's water gives its share back to
+// a cell or out through the outlet, settling in the overland lake takes its share to the bed,
+// sand carries nothing, and the books (handed to the lakes net, settled) account for every gram.
+TEST(SedContamPayload, LakesTakeHoldSettleAndGiveBackTheSedimentsShare) {
+  payload_fixture f;
+  double lake_rows[3][2] = {};
+  double* lake_row_table[3] = {lake_rows[0], lake_rows[1], lake_rows[2]};
+  double** lake_planes[2] = {nullptr, lake_row_table};
+  const int fine_position[3] = {0, 1, 0};
+  double to_lakes[2] = {}, to_olakes[2] = {}, olake_settled[2] = {};
+  double olake_rows[2][3] = {};
+  double* olake_table[2] = {olake_rows[0], olake_rows[1]};
+  double** olake_planes[2] = {nullptr, olake_table};
+  f.p.lake_bound = lake_planes;
+  f.p.lake_row0 = 1;
+  f.p.fine_position = fine_position;
+  f.p.to_lakes = to_lakes;
+  f.p.olake_bound = olake_planes;
+  f.p.to_olakes = to_olakes;
+  f.p.olake_settled = olake_settled;
+  for (int cell = 1; cell <= 3; ++cell) f.bound_cells[cell][1] = 100.0 * cell;
+  auto held = [&] {
+    return f.held() + lake_rows[2][1] + olake_rows[1][1] + olake_rows[1][2] + olake_settled[1];
+  };
+  const double start = held();
+
+  bound_into_lake(f.p, 1, 1, 1, 0.5);   // 50 g of cell 1 into the channel lake
+  bound_into_lake(f.p, 2, 1, 2, 1.0);   // sand: nothing
+  bound_into_olake(f.p, 2, 1, 1, 1.0);  // all 200 g of cell 2 into the overland lake
+  EXPECT_EQ(f.bound_cells[1][1], 50.0);
+  EXPECT_EQ(lake_rows[2][1], 50.0);
+  EXPECT_EQ(f.bound_cells[2][1], 0.0);
+  EXPECT_EQ(olake_rows[1][1], 200.0);
+  EXPECT_EQ(to_lakes[1], 50.0);
+  EXPECT_EQ(to_olakes[1], 200.0);
+
+  bound_from_lake(f.p, 1, 3, 1, 0.2);    // 10 g of the lake onto cell 3
+  bound_from_olake(f.p, 1, 0, 1, 0.25);  // 50 g of the overland lake out through the outlet
+  bound_settle_olake(f.p, 1, 1, 0.4);    // 60 g of the 150 g left settle onto its bed
+  bound_settle_olake(f.p, 1, 2, 1.0);    // sand: nothing
+  EXPECT_NEAR(lake_rows[2][1], 40.0, 1e-12);
+  EXPECT_NEAR(f.bound_cells[3][1], 310.0, 1e-12);
+  EXPECT_NEAR(to_lakes[1], 40.0, 1e-12);
+  EXPECT_NEAR(f.outlet[1], 50.0, 1e-12);
+  EXPECT_NEAR(olake_settled[1], 60.0, 1e-12);
+  EXPECT_NEAR(olake_rows[1][1], 90.0, 1e-12);
+  EXPECT_NEAR(to_olakes[1], 150.0, 1e-12);
+  EXPECT_NEAR(held(), start, 1e-9);
+
+  // Channels that carry no constituents: what enters a channel lake leaves the books there.
+  double untracked[2] = {};
+  f.p.lake_bound = nullptr;
+  f.p.untracked = untracked;
+  bound_into_lake(f.p, 3, 1, 1, 0.5);
+  EXPECT_NEAR(f.bound_cells[3][1], 155.0, 1e-12);
+  EXPECT_NEAR(untracked[1], 155.0, 1e-12);
+}
+
 }  // namespace sed_contam_tests

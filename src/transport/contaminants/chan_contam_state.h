@@ -78,14 +78,18 @@ struct chan_contam_tables {
   raw_array1d<double> ov_to_lakes;    // kg per constituent: the overland water's net hand-over to
                                       // the lakes over their shores
   // Run books of the lakes (kg), per constituent 1..num_contaminants.
-  raw_array1d<double> lake_init_total;    // in the lakes at start-up
-  raw_array1d<double> lake_from_chan;     // brought by the links that end in a lake (net)
-  raw_array1d<double> lake_to_chan;       // given to the links below the lakes' outlets (net)
-  raw_array1d<double> lake_out_total;     // left the network through a lake's outlet
-  raw_array1d<double> lake_ov_total;      // from the overland water over the shores (net)
-  raw_array1d<double> lake_precip_total;  // rain on the lakes
-  raw_array1d<double> lake_decay_total;   // decayed in the lakes
-  raw_array1d<double> lake_nodes_total;   // from channel nodes a rising lake took (net of
-                                          // what the nodes it gave back took with them)
-  raw_array1d<double> lake_restored;      // added back to lakes the routing left negative
+  raw_array1d<double> lake_init_total;     // in the lakes at start-up
+  raw_array1d<double> lake_from_chan;      // brought by the links that end in a lake (net)
+  raw_array1d<double> lake_to_chan;        // given to the links below the lakes' outlets (net)
+  raw_array1d<double> lake_out_total;      // left the network through a lake's outlet
+  raw_array1d<double> lake_ov_total;       // from the overland water over the shores (net)
+  raw_array1d<double> lake_precip_total;   // rain on the lakes
+  raw_array1d<double> lake_decay_total;    // decayed in the lakes
+  raw_array1d<double> lake_nodes_total;    // from channel nodes a rising lake took (net of
+                                           // what the nodes it gave back took with them)
+  raw_array1d<double> lake_restored;       // added back to lakes the routing left negative
+  raw_array1d<double> lake_pump_total;     // taken by the lake pumps with their water
+  raw_array1d<double> lake_bed_out_total;  // passed through the lakes' beds to the ground
+  raw_array1d<double> lake_bed_in_total;   // brought up through the lakes' beds by groundwater
+  raw_array1d<double> lake_bed_gain;       // per lake (work): g the ground's water brings this step
 };

@@ -16,6 +16,7 @@
 #include "transport/contaminants/chan_contam.h"
 #include "transport/contaminants/chan_contam_kernels.h"
 #include "transport/contaminants/lake_contam.h"
+#include "transport/contaminants/sed_contam.h"
 #include "transport/transport_steps.h"
 
 namespace {
@@ -248,20 +249,6 @@ void alloc_channel_contaminants(model_state& ms) {
         "between two ordinary channel links (the CHAN_CON_TRANS card; link %d of the channel "
         "file %s) is not supported by this version.\n",
         link, ms.input.names.channel_input);
-    return stop_now();
-  }
-  // The lakes' constituents leave them only with the water of their outlets.
-  if (ms.perennial_lakes && ch.num_lakes >= 1 && ms.cards.lake_pump_given != 0) {
-    printf(
-        "Error: channel contaminant transport with lake pumps (the CHAN_CON_TRANS card with the "
-        "LAKE_PUMP card) is not supported by this version.\n");
-    return stop_now();
-  }
-  if (ms.perennial_lakes && ch.num_lakes >= 1 && ch.lake_loss) {
-    printf(
-        "Error: channel contaminant transport with lake bed losses (the CHAN_CON_TRANS card with "
-        "MLAKE in the channel file %s) is not supported by this version.\n",
-        ms.input.names.channel_input);
     return stop_now();
   }
   const int nc = tr.num_contaminants;
@@ -551,6 +538,8 @@ void channel_lake_contam_routing(model_state& ms) {
     tr.GLOBAL_MASS_DECAY[c] += decayed / 1000.0;
     tr.GLOBAL_MASS_OUT[c] += out / 1000.0;
     lake_contam_finish(ms, c, lakes);
+    // So do the lakes' water and their wash load.
+    sed_contam_partition_lakes(ms, c);
   }
   lake_contam_end_routing(ms);
 

@@ -69,15 +69,32 @@ bool init_lake_contaminants(model_state& ms) {
       stop_now();
       return false;
     }
-  raw_array1d<double>* books[] = {&cc.lake_init_total,  &cc.lake_from_chan,   &cc.lake_to_chan,
-                                  &cc.lake_out_total,   &cc.lake_ov_total,    &cc.lake_precip_total,
-                                  &cc.lake_decay_total, &cc.lake_nodes_total, &cc.lake_restored,
-                                  &cc.ov_to_lakes};
+  raw_array1d<double>* books[] = {
+      &cc.lake_init_total,  &cc.lake_from_chan,    &cc.lake_to_chan,     &cc.lake_out_total,
+      &cc.lake_ov_total,    &cc.lake_precip_total, &cc.lake_decay_total, &cc.lake_nodes_total,
+      &cc.lake_restored,    &cc.ov_to_lakes,       &cc.lake_pump_total,  &cc.lake_bed_out_total,
+      &cc.lake_bed_in_total};
   for (raw_array1d<double>* a : books)
     if (!vec(*a, nc, "lake constituent totals")) {
       stop_now();
       return false;
     }
+  // The water the lake pumps and the leaking beds move is kept by the channel step for the
+  // routing, which moves the lakes' constituents with it.
+  channel_state& chw = ms.channel;
+  if (!ch.lake_pumps.empty() && !vec(chw.lake_pump_water, lakes, "lake_pump_water")) {
+    stop_now();
+    return false;
+  }
+  if (ch.lake_loss) {
+    alloc_1d_int(chw.lake_bed_in_lake, ms.cell_count, "lake_bed_in_lake");
+    if (!vec(chw.lake_bed_out_water, lakes, "lake_bed_out_water") ||
+        !vec(chw.lake_bed_in_water, ms.cell_count, "lake_bed_in_water") ||
+        !vec(cc.lake_bed_gain, lakes, "lake_bed_gain") || chw.lake_bed_in_lake.empty()) {
+      stop_now();
+      return false;
+    }
+  }
   alloc_1d_int(cc.node_in_lake, nodes, "node_in_lake");
   raw_array1d<double>& held = tr.olake_contam.held;
   if (held.empty()) alloc_1d_double(held, ms.cell_count, "ov_lake_held");
@@ -162,16 +179,51 @@ void lake_contam_prepare(model_state& ms, int c, double dt) {
   }
   cc.lake_nodes_total[c] += handed / 1000.0;
 
-  // The lakes' net sources: rain, the overland water over the shores and decay.
+  // What the ground's water brought up through the lakes' beds: each cell's water at the
+  // cell's groundwater concentration.
+  const bool beds = !cc.lake_bed_gain.empty() && ch.lake_bed_in_water.count() >= ms.cell_count;
+  if (beds) {
+    for (int lake = 1; lake <= cc.lakes; ++lake) cc.lake_bed_gain[lake] = 0.0;
+    const contam_tables& ct = tr.contam;
+    const bool gw_conc = c <= ct.gw_contam_conc.row_count() && !ct.gw_contam_conc.empty();
+    for (int cell = 1; cell <= ms.cell_count; ++cell) {
+      const double q = ch.lake_bed_in_water[cell];
+      const int lake = ch.lake_bed_in_lake[cell];
+      if (q > 0.0 && lake >= 1 && lake <= cc.lakes && gw_conc)
+        cc.lake_bed_gain[lake] += q * ct.gw_contam_conc[c][cell];
+    }
+  }
+  const bool pumps = ch.lake_pump_water.count() >= cc.lakes;
+
+  // The lakes' net sources: rain, the overland water over the shores, the ground's water through
+  // the beds, decay, and the water the pumps and the beds took at the lake's concentration.
   const double pc = c <= tr.precip_conc.upper() ? tr.precip_conc[c] : 0.0;
   const bool decays = tr.contam.contam_table_read != 0 && tr.constituent_type[c] == 1;
-  double rain = 0.0, shores = 0.0, decayed = 0.0;
+  double rain = 0.0, shores = 0.0, decayed = 0.0, pumped = 0.0, bed_out = 0.0, bed_in = 0.0;
   for (int lake = 1; lake <= cc.lakes; ++lake) {
     const double m0 = tr.lake_mass[c][lake];
     double m = m0;
     const double r = ms.lake_constit_water[lake] * pc;
     m += r;
     rain += r;
+    if (beds) {
+      m += cc.lake_bed_gain[lake];
+      bed_in += cc.lake_bed_gain[lake];
+    }
+    // The pumps and the beds drew their water from the lake as it stood at the last routing:
+    // at that concentration, never more than the lake holds.
+    const double v0 = cc.lake_vol_last[lake];
+    const double c0 = v0 > tiny && m0 > 0.0 ? m0 / v0 : 0.0;
+    if (pumps) {
+      const double p = std::min(c0 * ch.lake_pump_water[lake], std::max(m, 0.0));
+      m -= p;
+      pumped += p;
+    }
+    if (beds) {
+      const double b = std::min(c0 * ch.lake_bed_out_water[lake], std::max(m, 0.0));
+      m -= b;
+      bed_out += b;
+    }
     // The overland water's hand-over is applied whole: a lake it would take below empty is
     // emptied by the routing, which books what that takes.
     double& ov = cc.lake_ov_inflow_mass[c][lake];
@@ -189,6 +241,9 @@ void lake_contam_prepare(model_state& ms, int c, double dt) {
   cc.lake_precip_total[c] += rain / 1000.0;
   cc.lake_ov_total[c] += shores / 1000.0;
   cc.lake_decay_total[c] += decayed / 1000.0;
+  cc.lake_pump_total[c] += pumped / 1000.0;
+  cc.lake_bed_out_total[c] += bed_out / 1000.0;
+  cc.lake_bed_in_total[c] += bed_in / 1000.0;
   tr.contam.global_precip_mass[c] += rain / 1000.0;
   tr.GLOBAL_MASS_DECAY[c] += decayed / 1000.0;
 }
@@ -219,10 +274,18 @@ void lake_contam_end_routing(model_state& ms) {
   chan_contam_tables& cc = tr.chan_contam;
   const channel_state& ch = ms.channel;
   if (cc.lakes < 1) return;
+  channel_state& chw = ms.channel;
   for (int lake = 1; lake <= cc.lakes; ++lake) {
     ms.lake_constit_water[lake] = 0.0;
     cc.lake_vol_last[lake] = ch.lake_volume[lake];
+    if (chw.lake_pump_water.count() >= lake) chw.lake_pump_water[lake] = 0.0;
+    if (chw.lake_bed_out_water.count() >= lake) chw.lake_bed_out_water[lake] = 0.0;
   }
+  if (chw.lake_bed_in_water.count() >= ms.cell_count)
+    for (int cell = 1; cell <= ms.cell_count; ++cell) {
+      chw.lake_bed_in_water[cell] = 0.0;
+      chw.lake_bed_in_lake[cell] = 0;
+    }
   for (int l = 1; l <= ch.chan_link_count; ++l) {
     if ((ch.ltype[l] & (32 | 64)) != 0) continue;
     for (int j = 1; j <= ch.status_node.node_count(l); ++j)

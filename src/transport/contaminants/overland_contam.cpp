@@ -453,6 +453,8 @@ void overland_contam_mass_update(model_state& ms) {
       if (cc.lakes >= 1) cc.ov_to_lakes[c] += to_chan_lakes / 1000.0;
     }
     olake_update(ms, c, dt);
+    // The overland lakes' water and their suspended sediment share the lakes' constituent.
+    sed_contam_partition_olakes(ms, c);
 
     book_overland_step_terms(tr, ct, c, ms.channel.chan_explic == 0);
   }

@@ -66,6 +66,75 @@ void bound_move(const bound_payload& p, int giver, int receiver, int k, double s
   }
 }
 
+void bound_into_lake(const bound_payload& p, int giver, int lake, int k, double share) {
+  if (p.sand[k] != 0) return;
+  share = clamp_share(share);
+  for (int c = 1; c <= p.constituents; ++c) {
+    double& from = p.bound[c][giver][k];
+    const double m = from * share;
+    from -= m;
+    if (p.lake_bound != nullptr) {
+      p.lake_bound[c][p.lake_row0 + lake][p.fine_position[k]] += m;
+      p.to_lakes[c] += m;
+    } else if (p.untracked != nullptr) {
+      p.untracked[c] += m;
+    }
+  }
+}
+
+void bound_from_lake(const bound_payload& p, int lake, int receiver, int k, double share) {
+  if (p.sand[k] != 0 || p.lake_bound == nullptr) return;
+  share = clamp_share(share);
+  for (int c = 1; c <= p.constituents; ++c) {
+    double& from = p.lake_bound[c][p.lake_row0 + lake][p.fine_position[k]];
+    const double m = from * share;
+    from -= m;
+    p.to_lakes[c] -= m;
+    if (receiver != 0)
+      p.bound[c][receiver][k] += m;
+    else
+      p.outlet[c] += m;
+  }
+}
+
+void bound_into_olake(const bound_payload& p, int giver, int lake, int k, double share) {
+  if (p.sand[k] != 0 || p.olake_bound == nullptr) return;
+  share = clamp_share(share);
+  for (int c = 1; c <= p.constituents; ++c) {
+    double& from = p.bound[c][giver][k];
+    const double m = from * share;
+    from -= m;
+    p.olake_bound[c][lake][k] += m;
+    p.to_olakes[c] += m;
+  }
+}
+
+void bound_from_olake(const bound_payload& p, int lake, int receiver, int k, double share) {
+  if (p.sand[k] != 0 || p.olake_bound == nullptr) return;
+  share = clamp_share(share);
+  for (int c = 1; c <= p.constituents; ++c) {
+    double& from = p.olake_bound[c][lake][k];
+    const double m = from * share;
+    from -= m;
+    p.to_olakes[c] -= m;
+    if (receiver != 0)
+      p.bound[c][receiver][k] += m;
+    else
+      p.outlet[c] += m;
+  }
+}
+
+void bound_settle_olake(const bound_payload& p, int lake, int k, double share) {
+  if (p.sand[k] != 0 || p.olake_bound == nullptr) return;
+  share = clamp_share(share);
+  for (int c = 1; c <= p.constituents; ++c) {
+    double& held = p.olake_bound[c][lake][k];
+    const double m = held * share;
+    held -= m;
+    p.olake_settled[c] += m;
+  }
+}
+
 void bound_settle(const bound_payload& p, int cell, int k, double share) {
   if (p.sand[k] != 0) return;
   share = clamp_share(share);
@@ -122,6 +191,18 @@ bound_payload sed_contam_payload(model_state& ms) {
   p.fract = tr.ov_sed->sed_fract.plane_table();
   p.layer_thickness = ct.soil_layer_thickness[1];
   p.area = ms.gridsize * ms.gridsize;
+  if (sc.chan_ready && !sc.to_lakes.empty()) {
+    p.lake_bound = sc.chan_bound.plane_table();
+    p.lake_row0 = tr.lake_row0;
+    p.fine_position = tr.fine_position.data();
+    p.to_lakes = sc.to_lakes.data();
+  }
+  if (sc.chan_untracked) p.untracked = sc.to_channels.data();
+  if (!sc.olake_bound.empty()) {
+    p.olake_bound = sc.olake_bound.plane_table();
+    p.to_olakes = sc.to_olakes.data();
+    p.olake_settled = sc.olake_settled.data();
+  }
   return p;
 }
 
@@ -142,6 +223,14 @@ void sed_contam_init(model_state& ms) {
   }
   for (int c = 1; c <= nc; ++c) sc.soil_planes[c] = tr.soil_mass.plane(c);
   sc.ready = 1;
+  // Overland lakes hold the bound mass of the sediment they take in.
+  const int olakes = ms.overland.olake_count;
+  if (olakes >= 1 && !tr.olake_sed.empty() &&
+      (!sc.olake_bound.allocate(nc, olakes, sc.classes) || !sc.to_olakes.allocate(nc) ||
+       !sc.olake_settled.allocate(nc) || !sc.olake_released.allocate(nc))) {
+    stop_with_message("Error: not enough memory for the sediment-bound constituents.\n");
+    return;
+  }
   if (!tr.chan_sediment || tr.sediment.sed_constituents != 1) return;
   // A channel network without channel constituents: the bound mass handed to it with the stream
   // cells' suspended sediment is lost to the stream, as the dissolved mass the water hands it.
@@ -161,6 +250,13 @@ void sed_contam_init(model_state& ms) {
   if (sc.fine >= 1 && (!sc.chan_bound.allocate(nc, rows, sc.fine) || !sc.to_channels.allocate(nc) ||
                        !sc.chan_outlet.allocate(nc) || !sc.chan_released.allocate(nc) ||
                        !sc.handed_deposit.allocate(sc.classes))) {
+    stop_with_message("Error: not enough memory for the sediment-bound constituents.\n");
+    return;
+  }
+  // The channel lakes' rows of chan_bound hold their wash load's bound mass.
+  if (sc.fine >= 1 && ms.perennial_lakes && ms.channel.num_lakes >= 1 &&
+      (!sc.to_lakes.allocate(nc) || !sc.lake_settled.allocate(nc) ||
+       !sc.lake_released.allocate(nc))) {
     stop_with_message("Error: not enough memory for the sediment-bound constituents.\n");
     return;
   }
@@ -199,4 +295,83 @@ void sed_contam_partition(model_state& ms) {
       conc[cell] = mass[cell] / water;
     }
   }
+}
+
+namespace {
+
+// Shares one store's constituent between its water (m3) and the fine classes of its sediment:
+// volume[i] (m3) of class cls[i] (class i itself when cls is null) for i = 1..n, bound[i] their
+// bound masses (g, overwritten); dissolved (g) in, the new dissolved mass out.
+double partition_store(double kd, int n, const int* cls, const int* sand, const double* density,
+                       const double* volume, double water, double dissolved, double* bound) {
+  const double K = kd / 1.0e6;
+  double total = dissolved, s = 0.0;
+  for (int i = 1; i <= n; ++i) {
+    const int k = cls != nullptr ? cls[i] : i;
+    if (sand[k] != 0) continue;
+    total += bound[i];
+    s += K * density[k] * volume[i] / water;
+  }
+  const double share = total / (1.0 + s);
+  for (int i = 1; i <= n; ++i) {
+    const int k = cls != nullptr ? cls[i] : i;
+    if (sand[k] == 0) bound[i] = share * K * density[k] * volume[i] / water;
+  }
+  return share;
+}
+
+double kd_of(const transport_state& tr, int c) {
+  return c <= tr.water_soil_partition_coef.upper() ? tr.water_soil_partition_coef[c] : 0.0;
+}
+
+}  // namespace
+
+double sed_contam_partition_lakes(model_state& ms, int c) {
+  transport_state& tr = ms.transport;
+  sed_contam_tables& sc = tr.sed_contam;
+  const channel_state& ch = ms.channel;
+  if (!sc.chan_ready || sc.to_lakes.empty() || tr.ov_sed == nullptr ||
+      c > sc.chan_bound.plane_count() || tr.constituent_type[c] != 1)
+    return 0.0;
+  const ov_sediment_obj& sed = *tr.ov_sed;
+  chan_contam_tables& cc = tr.chan_contam;
+  double released = 0.0;
+  for (int lake = 1; lake <= cc.lakes; ++lake) {
+    const double water = ch.lake_volume[lake];
+    if (!(water > tiny)) continue;
+    const long row = tr.lake_row0 + lake;
+    const double before = tr.lake_mass[c][lake];
+    const double after = partition_store(kd_of(tr, c), sc.fine, sed.sed_class.data(),
+                                         sed.sand.data(), sed.particle_density.data(),
+                                         tr.ch_wash_vol[row], water, before, sc.chan_bound[c][row]);
+    tr.lake_mass[c][lake] = after;
+    cc.lake_conc[c][lake] = after / water;
+    released += after - before;
+  }
+  sc.lake_released[c] += released;
+  return released;
+}
+
+void sed_contam_partition_olakes(model_state& ms, int c) {
+  transport_state& tr = ms.transport;
+  sed_contam_tables& sc = tr.sed_contam;
+  olake_contam_tables& oc = tr.olake_contam;
+  if (sc.olake_bound.empty() || tr.ov_sed == nullptr || oc.lakes < 1 ||
+      c > sc.olake_bound.plane_count() || tr.constituent_type[c] != 1)
+    return;
+  const ov_sediment_obj& sed = *tr.ov_sed;
+  double released = 0.0;
+  for (int lake = 1; lake <= oc.lakes; ++lake) {
+    const double water = ms.overland.ov_lakes[lake].volume;
+    if (!(water > tiny)) continue;
+    const double before = oc.mass[c][lake];
+    // The overland lakes hold every class by its own number.
+    const double after = partition_store(kd_of(tr, c), sc.classes, nullptr, sed.sand.data(),
+                                         sed.particle_density.data(), tr.olake_sed[lake], water,
+                                         before, sc.olake_bound[c][lake]);
+    oc.mass[c][lake] = after;
+    oc.conc[c][lake] = after / water;
+    released += after - before;
+  }
+  sc.olake_released[c] += released;
 }

@@ -26,6 +26,18 @@ struct bound_payload {
   double* const* const* fract = nullptr;  // [cell][class][slot]: sed_fract (slot 1 the soil's)
   double layer_thickness = 0.0;           // m: the soil layer erosion takes from
   double area = 0.0;                      // m2 of a cell
+  // Channel lakes: per constituent the chan_bound plane [row][fine position] whose rows
+  // lake_row0 + lake hold the lakes' bound mass (null: the channels carry none, and what enters
+  // a lake is booked in untracked), the fine position of each class, and the run totals.
+  double** const* lake_bound = nullptr;
+  long lake_row0 = 0;
+  const int* fine_position = nullptr;
+  double* to_lakes = nullptr;   // per constituent (g)
+  double* untracked = nullptr;  // per constituent (g): handed to channels that carry nothing
+  // Overland lakes: per constituent the [lake][class] bound table, and the run totals.
+  double** const* olake_bound = nullptr;
+  double* to_olakes = nullptr;      // per constituent (g)
+  double* olake_settled = nullptr;  // per constituent (g)
 };
 
 // Erosion of one cell: every fine class's eroded volume eroded_volume[k] (m3) takes from the
@@ -36,6 +48,20 @@ void bound_pickup(const bound_payload& p, int cell, const double* eroded_volume)
 // A share (0..1) of the suspended sediment of class k moved from the giver to the receiver
 // (receiver 0: out through the outlet): the same share of the giver's bound mass goes along.
 void bound_move(const bound_payload& p, int giver, int receiver, int k, double share);
+
+// A share (0..1) of the giver's suspended sediment of class k carried into channel lake `lake`
+// (its wash load) or into overland lake `lake`: the same share of the bound mass goes along.
+void bound_into_lake(const bound_payload& p, int giver, int lake, int k, double share);
+void bound_into_olake(const bound_payload& p, int giver, int lake, int k, double share);
+
+// A share (0..1) of a lake's suspended sediment of class k carried by its water onto cell
+// receiver (0: out through the outlet): the same share of the lake's bound mass goes along.
+void bound_from_lake(const bound_payload& p, int lake, int receiver, int k, double share);
+void bound_from_olake(const bound_payload& p, int lake, int receiver, int k, double share);
+
+// A share (0..1) of an overland lake's suspended sediment of class k settled onto its bed: the
+// same share of the bound mass goes to the bed, booked in olake_settled.
+void bound_settle_olake(const bound_payload& p, int lake, int k, double share);
 
 // A share (0..1) of the suspended sediment of class k settled on the cell: the same share of
 // the bound mass goes back to the soil layer.
@@ -61,3 +87,12 @@ void sed_contam_init(model_state& ms);
 // After the dissolved mass has moved: every wet cell's constituents are shared again between
 // the water and its suspended fine sediment.
 void sed_contam_partition(model_state& ms);
+
+// After the channel lakes' constituents are routed: each lake's constituent c is shared between
+// its water and its wash load (water_soil_partition_coef). Returns what the bound phase gave
+// the lakes' water (g, negative: took from it).
+double sed_contam_partition_lakes(model_state& ms, int c);
+
+// After the overland lakes' constituents are updated: the same for each overland lake and its
+// fine suspended sediment. Books what the bound phase gave the lakes' water.
+void sed_contam_partition_olakes(model_state& ms, int c);

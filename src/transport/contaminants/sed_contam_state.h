@@ -35,6 +35,21 @@ struct sed_contam_tables {
   raw_array1d<double> chan_released;   // per constituent: g the channel partitioning moved from
                                        // the bound phase into the channel water (negative: taken)
 
+  // Channel lakes (with the channel tables): a lake's bound mass rides on its wash load, in the
+  // lake's row of chan_bound. Run totals (g) per constituent.
+  raw_array1d<double> to_lakes;       // the plane's sediment handed the lakes over their shores
+                                      // (net of what the lakes' water gave back to the plane)
+  raw_array1d<double> lake_settled;   // settled with the lakes' wash load onto their beds
+  raw_array1d<double> lake_released;  // the lakes' partitioning moved from the bound phase into
+                                      // the lakes' water (negative: taken)
+
+  // Overland lakes: the bound mass on each lake's suspended sediment, and run totals (g).
+  raw_array3d<double> olake_bound;     // [constituent][overland lake][class] (g)
+  raw_array1d<double> to_olakes;       // handed the lakes with the plane's sediment (net of what
+                                       // their spilled water carried back)
+  raw_array1d<double> olake_settled;   // settled with the lakes' sediment onto their beds
+  raw_array1d<double> olake_released;  // the lakes' partitioning moved into the lakes' water
+
   // In a channel network that carries no constituents: the bound mass the stream cells' suspended
   // sediment hands the channels leaves the books there (booked in to_channels).
   int chan_untracked = 0;

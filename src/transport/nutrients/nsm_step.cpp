@@ -206,6 +206,7 @@ nsm_element_books element_books(const model_state& ms, std::initializer_list<int
   const double bounds_out = std::max(-b.chan_ground, 0.0) + std::max(-b.chan_point, 0.0);
   // The lakes: the channel lakes' and the overland lakes' books of the species.
   const olake_contam_tables& oc = tr.olake_contam;
+  double lake_bed_in = 0.0;
   if (cc.lakes >= 1 || oc.lakes >= 1) {
     b.lakes = 1;
     for (int k : species) {
@@ -213,7 +214,10 @@ nsm_element_books element_books(const model_state& ms, std::initializer_list<int
       if (cc.lakes >= 1) {
         b.lake_init += cc.lake_init_total[c];
         b.lake_rain += cc.lake_precip_total[c];
-        b.lake_out += cc.lake_out_total[c];
+        // What the pumps and the leaking beds took left the lakes as their outlets' water did;
+        // what the ground's water brought up through the beds came in over the lakes' bounds.
+        b.lake_out += cc.lake_out_total[c] + cc.lake_pump_total[c] + cc.lake_bed_out_total[c];
+        lake_bed_in += cc.lake_bed_in_total[c];
         b.lake_restored += cc.lake_restored[c];
         for (int lake = 1; lake <= cc.lakes; ++lake)
           b.lake_final += (tr.lake_mass[c][lake] + cc.lake_ov_inflow_mass[c][lake]) / 1000.0;
@@ -228,7 +232,8 @@ nsm_element_books element_books(const model_state& ms, std::initializer_list<int
     }
   }
   const double in = b.water_init + b.soil_init + b.rain + b.exfil + b.restored + b.chan_init +
-                    b.chan_restored + bounds_in + b.lake_init + b.lake_rain + b.lake_restored;
+                    b.chan_restored + bounds_in + lake_bed_in + b.lake_init + b.lake_rain +
+                    b.lake_restored;
   const double held = b.out + b.water_final + b.soil_final + b.chan_out + b.chan_final +
                       bounds_out + b.lake_out + b.lake_final;
   b.error_percent = in > 1e-16 ? (in - held) / in * 100.0 : 0.0;
