@@ -59,6 +59,7 @@ struct groundwater_state {
   raw_array1d<double> column_gain;     // water the column gained as its table moved (cm)
   raw_array1d<double> column_carried;  // water owed to the aquifer that the solve took (m)
   raw_array1d<double> column_exfil;    // water a table at the ground gave the surface (m)
+  raw_array1d<double> column_to_lake;  // water a table at the ground gives the lake over it (m)
   raw_array1d<int> column_fault;       // why the column could not follow its table (0 none)
   raw_array1d<double> column_work;     // per thread: a column's saved state and regrid work
   int column_work_threads = 0;         // threads column_work has room for

@@ -325,38 +325,65 @@ struct lake_exfiltration {
   double channel = 0.0;   // into channel lakes
 };
 
+// Pours `volume` (m3) that cell c's table gives into the lake over it: a channel lake takes it
+// into its volume and its inflow from the groundwater, as the lake bed's seepage does; an
+// overland lake takes it with the step's other volume changes, which the overland lake step
+// moves into its surface. False (nothing poured) when the cell has no lake to take it.
+bool pour_into_lake(model_state& ms, int c, double volume, lake_exfiltration& given) {
+  overland_state& ov = ms.overland;
+  channel_state& ch = ms.channel;
+  const int channel_lake = ms.perennial_lakes && has(ch.lake_mask, c) ? ch.lake_mask[c] : 0;
+  const int overland_lake = has(ov.oland_lake_new, c) ? ov.oland_lake_new[c] : 0;
+  if (channel_lake > 0 && has(ch.lake_volume, channel_lake)) {
+    ch.lake_volume[channel_lake] += volume;
+    if (has(ch.lake_in_dv, channel_lake)) ch.lake_in_dv[channel_lake] += volume;
+    given.channel += volume;
+    return true;
+  }
+  if (overland_lake > 0 && has(ov.ov_lakes, overland_lake)) {
+    ov.ov_lakes[overland_lake].rain_volume += volume;
+    ov.olake_changed = 1;
+    given.overland += volume;
+    return true;
+  }
+  return false;
+}
+
 // Exfiltration under the lakes: every active lake cell whose table the solve raised above its
 // ground gives the water above the ground (as exfiltrate_to_surface measures it) to its lake and
-// its head comes back to the ground. An overland lake takes it with the step's other volume
-// changes, which the overland lake step moves into its surface; a channel lake takes it into its
-// volume and its inflow from the groundwater, as the lake bed's seepage does. Serial: many cells
-// give to one lake, in cell order.
+// its head comes back to the ground. Serial: many cells give to one lake, in cell order.
 lake_exfiltration exfiltrate_to_lakes(model_state& ms) {
   lake_exfiltration given;
   subsurface_state& ss = ms.subsurface;
-  overland_state& ov = ms.overland;
-  channel_state& ch = ms.channel;
   const bool open_water = gw_soil_zone_on(ms);
   const double area = ms.gridsize * ms.gridsize;
   const int n = ms.cell_count;
   for (int c = 1; c <= n; ++c) {
     if (ms.groundwater.held[c] || !(ss.elevgw[c] > ms.cell_elev[c]) || !lake_cell(ms, c)) continue;
-    const int channel_lake = ms.perennial_lakes && has(ch.lake_mask, c) ? ch.lake_mask[c] : 0;
-    const int overland_lake = has(ov.oland_lake_new, c) ? ov.oland_lake_new[c] : 0;
-    const bool to_channel_lake = channel_lake > 0 && has(ch.lake_volume, channel_lake);
-    if (!to_channel_lake && !(overland_lake > 0 && has(ov.ov_lakes, overland_lake))) continue;
     const double e = (open_water ? 1.0 : ss.gw_porosity[c]) * (ss.elevgw[c] - ms.cell_elev[c]);
-    const double volume = e * area;  // m3
-    ss.elevgw[c] = ms.cell_elev[c];
-    if (to_channel_lake) {
-      ch.lake_volume[channel_lake] += volume;
-      if (has(ch.lake_in_dv, channel_lake)) ch.lake_in_dv[channel_lake] += volume;
-      given.channel += volume;
-    } else {
-      ov.ov_lakes[overland_lake].rain_volume += volume;
-      ov.olake_changed = 1;
-      given.overland += volume;
-    }
+    if (pour_into_lake(ms, c, e * area, given)) ss.elevgw[c] = ms.cell_elev[c];
+  }
+  return given;
+}
+
+// The water that the tables at the ground of lake cells under Richards columns gave beyond their
+// full stores goes into the lakes, in cell order; a cell whose lake cannot take it gives it to
+// its surface instead (into `surface`, m3).
+lake_exfiltration column_water_to_lakes(model_state& ms, double& surface) {
+  lake_exfiltration given;
+  surface = 0.0;
+  subsurface_state& ss = ms.subsurface;
+  const groundwater_state& g = ms.groundwater;
+  if (!has(g.column_to_lake, ms.cell_count)) return given;
+  const double area = ms.gridsize * ms.gridsize;
+  double* depth =
+      ms.overland.ov_depth.count() >= ms.cell_count ? ms.overland.ov_depth.data() : nullptr;
+  for (int c = 1; c <= ms.cell_count; ++c) {
+    const double e = g.column_to_lake[c];  // m of water
+    if (!(e > 0.0) || pour_into_lake(ms, c, e * area, given) || depth == nullptr) continue;
+    depth[c] += e;
+    if (has(ss.exfil_cum, c)) ss.exfil_cum[c] += e;
+    surface += e * area;
   }
   return given;
 }
@@ -674,9 +701,15 @@ void groundwater_step(model_state& ms) {
     t.run_vol_gw_inputs -= moved.column_gain + moved.carried_in;
     t.run_vol_gw_unsat -= moved.column_gain;
     b.event_vol_gw_to_unsat += moved.column_gain;
-    // A table at the ground gave the water above it onto the surface.
-    ss.exfil_volume += moved.exfiltration;
-    t.run_vol_gw_exfil += moved.exfiltration;
+    // A table at the ground gave the water above it onto the surface, or into the lake over it:
+    // the overland lakes are surface water, what they take is exfiltration; a channel lake takes
+    // it as groundwater into the lake.
+    double surface = 0.0;
+    const lake_exfiltration into = column_water_to_lakes(ms, surface);
+    ss.exfil_volume += moved.exfiltration + surface + into.overland;
+    t.run_vol_gw_exfil += moved.exfiltration + surface + into.overland + into.channel;
+    t.run_vol_gw_to_lake += into.channel;
+    b.event_vol_gw_to_lake += into.channel;
   }
   // The soil over a held head drains into it: the solve does not take that water, which leaves
   // the aquifer through the head.

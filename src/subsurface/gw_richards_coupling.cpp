@@ -73,7 +73,8 @@ bool gw_richards_setup(model_state& ms) {
   const std::size_t count = work_per_thread(ss.PHEAD.col_count()) * threads;
   if (count > 2000000000u || !g.column_work.allocate(static_cast<int>(count)) ||
       !g.column_gain.allocate(ms.cell_count) || !g.column_carried.allocate(ms.cell_count) ||
-      !g.column_fault.allocate(ms.cell_count) || !g.column_exfil.allocate(ms.cell_count)) {
+      !g.column_fault.allocate(ms.cell_count) || !g.column_exfil.allocate(ms.cell_count) ||
+      !g.column_to_lake.allocate(ms.cell_count)) {
     raw_report_alloc_failure("groundwater columns");
     return false;
   }
@@ -108,6 +109,7 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
   double* gain = g.column_gain.data();
   double* carried = g.column_carried.data();
   double* exfil = g.column_exfil.data();
+  double* to_lake = g.column_to_lake.data();
   int* fault = g.column_fault.data();
   double* depth = ms.overland.ov_depth.count() >= n_cells ? ms.overland.ov_depth.data() : nullptr;
   double* exfil_cum = has(ss.exfil_cum, n_cells) ? ss.exfil_cum.data() : nullptr;
@@ -122,6 +124,7 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
       fault[c] = fault_none;
       gain[c] = 0.0;
       exfil[c] = 0.0;
+      to_lake[c] = 0.0;
       // What the last step owed the aquifer went into this solve as a source.
       carried[c] = exchange[c] / 100.0;
       exchange[c] = 0.0;
@@ -135,8 +138,9 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
       const double solved = h[c];
       // A table at the ground stays there: the column is saturated to the surface.
       const bool at_ground = solved >= ground - below_ground;
-      if (at_ground && (depth == nullptr || (overland_lakes && ms.overland.oland_lake_new[c] > 0) ||
-                        (channel_lakes && ms.channel.lake_mask[c] > 0))) {
+      const bool lake = (overland_lakes && ms.overland.oland_lake_new[c] > 0) ||
+                        (channel_lakes && ms.channel.lake_mask[c] > 0);
+      if (at_ground && !lake && depth == nullptr) {
         fault[c] = fault_at_ground;
         continue;
       }
@@ -155,11 +159,16 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
       if (at_ground) {
         h[c] = ground;
         // The stores are full to the ground: what the solve gave the cell beyond them seeps
-        // onto the surface.
+        // onto the surface, or into the lake over a lake cell (the groundwater step pours it
+        // in, cell by cell, since many cells give to one lake).
         if (off < 0.0) {
-          exfil[c] = -off;
-          depth[c] -= off;
-          if (exfil_cum != nullptr) exfil_cum[c] -= off;
+          if (lake) {
+            to_lake[c] = -off;
+          } else {
+            exfil[c] = -off;
+            depth[c] -= off;
+            if (exfil_cum != nullptr) exfil_cum[c] -= off;
+          }
           off = 0.0;
         }
       }
@@ -187,9 +196,9 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
   for (int c = 1; c <= n_cells; ++c) {
     if (fault[c] == fault_at_ground) {
       stop_with_message(
-          "Error: the water table reached the ground surface in lake cell %d (head %g m, ground "
-          "%g m) under its Richards soil column; water leaving the aquifer into a lake is not "
-          "run with INF_RICHARDS in this version.\n",
+          "Error: the water table reached the ground surface in cell %d (head %g m, ground %g m) "
+          "under its Richards soil column, but the run keeps no overland depth to take the "
+          "water above it.\n",
           c, h[c], ms.cell_elev[c]);
       return false;
     }

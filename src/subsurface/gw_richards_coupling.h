@@ -28,7 +28,7 @@ struct gw_richards_books {
 // that soil's water in the aquifer's pores, a table that fell left the soil it uncovered full.
 // That difference is owed to (or by) the aquifer and taken by the next solve. A table the solve
 // lifted to (or above) the ground stays at the ground over a column saturated to the surface, and
-// the water the cell holds beyond its stores goes onto its overland depth (exfiltration). False
-// (the run stopped with a message) when a lake cell's table reaches the ground or a column
-// cannot reach its table.
+// the water the cell holds beyond its stores goes onto its overland depth (exfiltration), or, under
+// a lake cell, into column_to_lake for the groundwater step to pour into the lake. False (the run
+// stopped with a message) when a column cannot reach its table.
 bool gw_richards_reconcile(model_state& ms, gw_richards_books& books);

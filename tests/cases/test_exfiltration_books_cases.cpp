@@ -1,0 +1,224 @@
+// End-to-end cases of the water a rising table gives the surface, under every soil that lets the
+// aquifer reach the ground, run by the real torva executable at 1 and 8 threads with the same
+// outputs: wells feed four cells of a closed aquifer whose table starts 5 cm below the ground,
+// the table reaches the ground and the rest of the wells' water seeps onto the surface. The
+// event summary's run-wide exfiltration is the water the aquifer's own books say it gave.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+
+#include "support/summary_reader.h"
+#include "support/test_support.h"
+
+using torva_test::grid_header;
+using torva_test::number;
+using torva_test::read_file;
+using torva_test::read_summary_balance;
+using torva_test::summary_balance;
+using torva_test::summary_number;
+using torva_test::temp_dir;
+using torva_test::write_file;
+
+namespace exfiltration_books_cases_tests {
+
+constexpr double cell = 100.0;     // m
+constexpr double ground = 10.0;    // m
+constexpr double below = 0.05;     // m, the table's initial depth
+constexpr double porosity = 0.45;  // the aquifer's (and the soils')
+constexpr double fed = 0.10;       // m of water the wells put into each cell over the run
+constexpr double minutes = 120.0;  // length of the run
+
+enum class soil { green_ampt, redistribution, layered, richards };
+
+std::string map(double a, double b, double c, double d) {
+  std::ostringstream s;
+  s << grid_header(2, 2, cell) << number(a) << " " << number(b) << "\n"
+    << number(c) << " " << number(d) << "\n";
+  return s.str();
+}
+std::string map(double v) {
+  return map(v, v, v, v);
+}
+
+// The overland lake over the last cell (row 2, column 2): 0.5 m deep at the start.
+constexpr double lake_depth = 0.5;  // m
+
+// The soil's files and cards.
+std::string soil_cards(soil s) {
+  switch (s) {
+    case soil::green_ampt:
+      write_file("ks.asc", map(1.0));
+      write_file("hc.asc", map(10.0));
+      write_file("por.asc", map(porosity));
+      write_file("moist.asc", map(0.1));
+      return "GREEN_AMPT\nCONDUCTIVITY ks.asc\nCAPILLARY hc.asc\nPOROSITY por.asc\n"
+             "MOISTURE moist.asc\n";
+    case soil::redistribution:
+      write_file("ks.asc", map(1.0));
+      write_file("hc.asc", map(16.7));
+      write_file("por.asc", map(porosity));
+      write_file("pore.asc", map(0.25));
+      write_file("res.asc", map(0.05));
+      write_file("moist.asc", map(0.25));
+      return "INF_REDIST\nCONDUCTIVITY ks.asc\nCAPILLARY hc.asc\nPOROSITY por.asc\n"
+             "PORE_INDEX pore.asc\nRESIDUAL_SAT res.asc\nMOISTURE moist.asc\n"
+             "SOIL_MOIST_DEPTH 0.6\nTOP_LAYER_DEPTH 0.2\nSINGLE_UNSAT_SAT 0.5\n";
+    case soil::layered: {
+      write_file("soil.asc", map(7));
+      std::ostringstream t;
+      // Ks (cm/h), pore index, capillary head (cm), porosity, field capacity, wilting point,
+      // residual and initial contents, thickness (cm).
+      t << "1\n0\n7 loam\n"
+        << "1.0 0.25 16.7 " << porosity << " 0.25 0.10 0.05 0.25 20\n"
+        << "1.0 0.25 16.7 " << porosity << " 0.25 0.10 0.05 0.25 40\n"
+        << "1.0 0.25 16.7 0.35 0.25 0.10 0.05 0.25\n";
+      write_file("layers.txt", t.str());
+      return "INF_LAYERED_SOIL\nSOIL_TYPE_MAP soil.asc\nSOIL_LAYER_INPUT_FILE layers.txt\n"
+             "SINGLE_UNSAT_SAT 0.5\n";
+    }
+    case soil::richards: {
+      write_file("soil.asc", map(3));
+      // Ks, saturated, residual and initial contents, wilting point, field capacity, thickness,
+      // pore index, bubbling pressure, node thickness.
+      std::ostringstream t;
+      t << "1\n0\n3\n";
+      for (const char* thick : {"10", "10", "80"})
+        t << "20 " << porosity << " 0.05 0.25 0.10 0.25 " << thick << " 0.5 20 2\n";
+      write_file("layers.txt", t.str());
+      return "INF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_TYPE_MAP soil.asc\n"
+             "SOIL_LAYER_INPUT_FILE layers.txt\nAQUIFER_DELTA_Z 0.1\n";
+    }
+  }
+  return "";
+}
+
+std::string well_row(int id, double value) {
+  char text[200];
+  snprintf(text, sizeof text, "%6d %-79s 0 %.10g 0\n", id, "well", value);
+  return text;
+}
+
+// With `lake`, the last cell lies 1 m lower, under the lake, and only its well feeds the aquifer;
+// every table starts 5 cm below that cell's ground.
+void write_case(soil s, bool lake = false) {
+  const double low = lake ? ground - 1.0 : ground;
+  write_file("mask.asc", map(1));
+  write_file("elev.asc", map(ground, ground, ground, low));
+  write_file("bottom.asc", map(low - 2.0));
+  write_file("head.asc", map(low - below));
+  write_file("bound.asc", map(1));
+  write_file("wells.idx", lake ? map(0, 0, 0, 1) : map(1));
+  // Every cell a well of the same id putting `fed` in over the run (negative: into the aquifer).
+  write_file("table.cmt",
+             "TORVA_INDEX_MAP_TABLES\nINDEX_MAP wells.idx Wells\nWELL_TABLE Wells\n"
+             "NUM_IDS 1\nID    DESCRIPTION   VALUES\n" +
+                 well_row(1, -fed * cell * cell / (minutes * 60.0)));
+  std::string soil = soil_cards(s);
+  if (lake) {
+    write_file("lake.asc", map(0, 0, 0, 1));
+    write_file("lake.txt", "TORVA_OVERLAND_LAKE_FILE\nLAKE 1 " + number(low + lake_depth) + " " +
+                               number(lake_depth * cell * cell) + "\n");
+    soil += "OVERLAND_LAKE_MAP lake.asc\nOVERLAND_LAKE_FILE lake.txt\n";
+  }
+  write_file("x.prj",
+             "TORVAPROJECT\nWATERSHED_MASK mask.asc\nELEVATION elev.asc\n"
+             "SUMMARY x.out\nOUTLET_HYDRO o.out\nROWS 2\nCOLS 2\nGRIDSIZE " +
+                 number(cell) + "\nSTART_DATE 2005 3 14\nSTART_TIME 6 00\nTIMESTEP 60\nTOT_TIME " +
+                 number(minutes) +
+                 "\nOUTROW 1\nOUTCOL 1\nOUTSLOPE 0.001\nHYD_FREQ 60\nMANNING_N 0.05\n"
+                 "OVERTYPE explicit\n"
+                 // A trace of rain (the project needs some), far below every figure.
+                 "PRECIP_UNIF\nRAIN_INTENSITY 0.000001\nRAIN_DURATION 1\n"
+                 "WATER_TABLE head.asc\nGW_SIMULATION\nAQUIFER_BOTTOM bottom.asc\n"
+                 "GW_BOUNDFILE bound.asc\nGW_UNIF_POROSITY " +
+                 number(porosity) +
+                 "\nGW_UNIF_HYCOND 3.6\nGW_LSOR_DIR 1\nGW_LSOR_CON 1e-10\n"
+                 "MAPPING_TABLE table.cmt\nUSE_WELLS\n" +
+                 soil);
+}
+
+// The event summary names the run's exfiltration so far; in a run of one event that is the
+// water the aquifer gave the surface over the run: its storage at the start, plus what its
+// sources put in, less its storage at the end. That is most of what the wells put in (the pores
+// of the 5 cm the table rose take less than a quarter of it), and it is the event's seepage and
+// the run's total too.
+TEST(ExfiltrationBooksCases, TheEventSummaryGivesTheRunsExfiltrationUnderEverySoil) {
+  struct soil_case {
+    const char* name;
+    soil s;
+  };
+  const soil_case cases[] = {{"single-layer Green and Ampt", soil::green_ampt},
+                             {"redistribution soil", soil::redistribution},
+                             {"layered soil", soil::layered},
+                             {"Richards columns", soil::richards}};
+  for (const soil_case& k : cases) {
+    SCOPED_TRACE(k.name);
+    torva_test::process_state_guard guard;
+    temp_dir dir;
+    write_case(k.s);
+    torva_test::run_at_compared_thread_counts(
+        "x.prj", [] { return read_file("x.out") + read_file("o.out"); });
+    const std::string summary = read_file("x.out");
+    const double by_aquifer = summary_number(summary, "GW volume start =") +
+                              summary_number(summary, "Total inputs to groundwater=") +
+                              summary_number(summary, "Flux across head boundaries=") -
+                              summary_number(summary, "GW volume end =");
+    const double wells = fed * 4.0 * cell * cell;
+    EXPECT_GT(by_aquifer, 0.5 * wells) << summary;
+    EXPECT_LT(by_aquifer, wells) << summary;
+    // The event summary prints to 0.1 m3, the aquifer's books to 0.01 m3.
+    const double run_line =
+        summary_number(summary, "total vol of water exfiltrated this run (cu. m):");
+    EXPECT_NEAR(run_line, by_aquifer, 0.1) << summary;
+    EXPECT_NEAR(
+        summary_number(summary, "volume of water directly to surface from groundwater (cu. m):"),
+        by_aquifer, 0.1)
+        << summary;
+    EXPECT_NEAR(summary_number(summary, "Total amount of exfiltration="), by_aquifer, 0.05)
+        << summary;
+    const summary_balance b = read_summary_balance(summary);
+    ASSERT_TRUE(b.has_totals) << summary;
+    EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
+  }
+}
+
+// Under Richards columns an overland lake over a cell whose table reaches the ground takes the
+// water its table gives beyond the column's full stores, as the other soils' lakes do. A well
+// feeds the lake's cell, 1 m below its neighbours, whose tables stay below their ground: the
+// run's exfiltration is the lake cell's, most of the well's water, and it is what the lake
+// gained (with the trace of rain on it), booked as flow into the lake; the lake's, the aquifer's
+// and the run's books close.
+TEST(ExfiltrationBooksCases, ATableAtTheGroundUnderRichardsColumnsGivesTheLakeOverItsCell) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_case(soil::richards, true);
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+      "x.prj", [] { return read_file("x.out") + read_file("o.out") + read_file("hotstart_file"); });
+  const std::string summary = read_file("x.out");
+  ASSERT_NE(summary.find("Final volume in overland lakes="), std::string::npos)
+      << runs.run[0].out << summary;
+  const double exfiltrated = summary_number(summary, "Total amount of exfiltration=");
+  const double well = fed * cell * cell;
+  EXPECT_GT(exfiltrated, 0.5 * well) << summary;
+  EXPECT_LT(exfiltrated, well) << summary;
+  const double lake_start = lake_depth * cell * cell;
+  const double lake_gain = summary_number(summary, "Final volume in overland lakes=") - lake_start;
+  EXPECT_NEAR(lake_gain, exfiltrated, 0.05) << summary;
+  EXPECT_NEAR(summary_number(summary, "Volume of flow into overland lakes:"), lake_gain, 0.05)
+      << summary;
+  EXPECT_NEAR(summary_number(summary, "Volume of flow from overland lakes:"), 0.0, 0.01) << summary;
+  EXPECT_NEAR(summary_number(summary, "Overland lake mass bal error m^3:"), 0.0, 0.01) << summary;
+  const double by_aquifer = summary_number(summary, "GW volume start =") +
+                            summary_number(summary, "Total inputs to groundwater=") -
+                            summary_number(summary, "GW volume end =");
+  EXPECT_NEAR(exfiltrated, by_aquifer, 0.05) << summary;
+  EXPECT_NEAR(summary_number(summary, "Mass Balance error ="), 0.0, 1e-6) << summary;
+  const summary_balance b = read_summary_balance(summary);
+  ASSERT_TRUE(b.has_totals) << summary;
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
+}
+
+}  // namespace exfiltration_books_cases_tests
