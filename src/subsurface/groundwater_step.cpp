@@ -692,7 +692,7 @@ double gw_solve(model_state& ms, double dt) {
       if (remaining > 0.0) gw_richards_pass_owed(ms, remaining);
     }
   }
-  if (columns) gw_richards_mean_draws(ms, dt);
+  if (columns && g.last_substeps > 1) gw_richards_mean_draws(ms, dt);
   return volume;
 }
 

@@ -50,8 +50,8 @@ bool gw_richards_place(model_state& ms);
 void gw_richards_pass_owed(model_state& ms, double remaining);
 
 // The deep leakage and pumping of a sub-step of `step` seconds, added to the step's; after the
-// last sub-step they become the step's mean rates over its `dt` seconds (the rates a cell near
-// its bottom gives up in one sub-step hold for that sub-step only).
+// last of several sub-steps they become the step's mean rates over its `dt` seconds (the rates a
+// cell near its bottom gives up in one sub-step hold for that sub-step only).
 void gw_richards_count_draws(model_state& ms, double step);
 void gw_richards_mean_draws(model_state& ms, double dt);
 

@@ -233,6 +233,80 @@ TEST(GroundwaterFedCases, ATableAtTheGroundUnderRichardsColumnsGivesTheLakeOverI
   EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
 }
 
+// A channel lake over the aquifer under Richards columns: the example lake (one cell of 30 m at
+// row 4, column 6, ground 103.6 m) closed behind its culvert (its inlet raised to 104.5 m), no
+// rain to speak of, for half an hour. The aquifer is the lake's cell, whose table stands at its
+// ground over a saturated column, and its western neighbour (ground 104 m), whose head is held
+// at 103.9 m (K = 1e-4 m/s, bottom at 80 m; every other cell outside the aquifer). The lake cell
+// passes the lake what the held head gives it, by Darcy's law with the Dupuit assumption between
+// the two cell centres, L = 30 m apart: Q = K (h1^2 - h2^2) / (2 L) x dx with h1 = 23.9 m,
+// h2 = 23.6 m, 7.125e-4 m3/s, 1.2825 m3 over the half hour, booked as groundwater into the
+// lake. The lake's volume grows by that and the books close.
+TEST(GroundwaterFedCases, AChannelLakeTakesTheWaterOfATableAtTheGroundUnderRichardsColumns) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  const std::string example = std::string(TORVA_SOURCE_DIR) + "/examples/lake/";
+  for (const char* name : {"lake.gst", "lake_mask.asc", "lake_elev.asc", "lake_hyd_locations.txt"})
+    write_file(name, read_file(example + name));
+  auto replace = [](std::string& text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    text.replace(at, text.find('\n', at) - at, to);
+  };
+  std::string chn = read_file(example + "lake.chn");
+  replace(chn, "UPINVERT 103.65", "UPINVERT 104.50");
+  write_file("lake.chn", chn);
+  std::string prj = read_file(example + "lake.prj");
+  replace(prj, "RAIN_INTENSITY", "RAIN_INTENSITY     0.000001");
+  replace(prj, "RAIN_DURATION", "RAIN_DURATION      30");
+  replace(prj, "TOT_TIME", "TOT_TIME           30");
+  // The Richards columns in place of the example's Green and Ampt soil.
+  for (const char* card : {"GREEN_AMPT", "CONDUCTIVITY", "CAPILLARY", "POROSITY", "MOISTURE"})
+    replace(prj, card, "");
+  const double lake_ground = 103.6, held = 103.9, bottom = 80.0, k = 1e-4, dx = 30.0;
+  auto lake_map = [&](double lake_cell, double west, double elsewhere) {
+    std::string text = grid_header(10, 12, dx);
+    for (int r = 1; r <= 10; ++r) {
+      for (int c = 1; c <= 12; ++c)
+        text += number(r == 4 && c == 6 ? lake_cell : r == 4 && c == 5 ? west : elsewhere) + " ";
+      text += "\n";
+    }
+    return text;
+  };
+  write_file("gw_head.asc", lake_map(lake_ground, held, 90.0));
+  write_file("gw_bottom.asc", lake_map(bottom, bottom, bottom));
+  write_file("gw_bound.asc", lake_map(1, 2, 0));
+  soil_cards(soil::richards);  // its soil table; the soil map is the lake watershed's
+  write_file("soil.asc", lake_map(3, 3, 3));
+  prj +=
+      "INF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_TYPE_MAP soil.asc\n"
+      "SOIL_LAYER_INPUT_FILE layers.txt\nAQUIFER_DELTA_Z 0.1\n"
+      "WATER_TABLE gw_head.asc\nGW_SIMULATION\nAQUIFER_BOTTOM gw_bottom.asc\n"
+      "GW_BOUNDFILE gw_bound.asc\nGW_UNIF_POROSITY 0.45\nGW_UNIF_HYCOND 36.0\nGW_LSOR_DIR 1\n"
+      "GW_LSOR_CON 1e-10\n";
+  write_file("lake.prj", prj);
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+      "lake.prj", [] { return read_file("lake_summary.out"); });
+  const std::string summary = read_file("lake_summary.out");
+  ASSERT_NE(summary.find("Final volume in perennial lakes"), std::string::npos) << runs.run[0].out;
+
+  const double h1 = held - bottom, h2 = lake_ground - bottom;
+  const double by_darcy = k * (h1 * h1 - h2 * h2) / (2.0 * dx) * dx * 1800.0;
+  const double lake_start = summary_number(summary, "Initial volume in perennial lakes");
+  const double lake_end = summary_number(summary, "Final volume in perennial lakes");
+  const double to_lake = summary_number(summary, "Total flux from gw to lakes=");
+  EXPECT_NEAR(to_lake, by_darcy, 0.01 * by_darcy) << summary;
+  EXPECT_NEAR(lake_end - lake_start, to_lake, 0.01) << summary;
+  EXPECT_NEAR(summary_number(summary, "volume of gw to lakes:"), to_lake, 0.06);  // to 0.1 m3
+  EXPECT_NEAR(summary_number(summary, "Perennial lake mass bal error m^3="), 0.0, 0.005);
+  EXPECT_NEAR(summary_number(summary, "Flux across head boundaries="), to_lake, 0.01) << summary;
+  EXPECT_NEAR(summary_number(summary, "Total amount of exfiltration="), 0.0, 0.005) << summary;
+  EXPECT_NEAR(summary_number(summary, "Mass Balance error ="), 0.0, 1e-6) << summary;
+  const summary_balance b = read_summary_balance(summary);
+  ASSERT_TRUE(b.has_totals) << summary;
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << summary;
+}
+
 // The heads at the end of the run, from the hotstart file, row by row.
 std::vector<double> final_heads() {
   std::istringstream in(read_file("hotstart_file"));
