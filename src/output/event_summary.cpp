@@ -199,13 +199,12 @@ void richards_and_groundwater(FILE* fp, const model_state& ms) {
     fprintf(fp, "net volume of infiltration is infiltration minus evaporation\n");
   }
   if (!ss.gw_simulation) return;
-  const run_totals& t = ms.output.totals;
   fprintf(fp, "\n \n GROUNDWATER CALCULATION SUMMARIES FOR EVENT \n \n");
   line(fp,
        "volume of water directly to surface from groundwater (cu. m): ", b.event_vol_exfiltrated);
   line(fp, "beginning vol of water exfiltrated this event (cu. m):        ", b.start_exfiltration);
-  line(fp,
-       "total vol of water exfiltrated this run (cu. m):              ", t.run_vol_exfiltration);
+  // The run's exfiltration so far: the run totals take it only when the run ends.
+  line(fp, "total vol of water exfiltrated this run (cu. m):              ", ss.exfil_volume);
   line(fp,
        "vol from gw to unsat this event, w/o recharge (cu. m):        ", b.event_vol_gw_to_unsat);
   line(fp,

@@ -59,6 +59,9 @@ struct groundwater_state {
   raw_array1d<double> column_gain;     // water the column gained as its table moved (cm)
   raw_array1d<double> column_carried;  // water owed to the aquifer that the solve took (m)
   raw_array1d<double> column_exfil;    // water a table at the ground gave the surface (m)
+  raw_array1d<double> column_to_lake;  // water a table at the ground gives the lake over it (m)
+  raw_array1d<double> column_leaked;   // deep leakage of the step's sub-steps so far (m)
+  raw_array1d<double> column_pumped;   // pumping of the step's sub-steps so far (m)
   raw_array1d<int> column_fault;       // why the column could not follow its table (0 none)
   raw_array1d<double> column_work;     // per thread: a column's saved state and regrid work
   int column_work_threads = 0;         // threads column_work has room for
@@ -70,6 +73,7 @@ struct groundwater_state {
   // Figures of the last solve.
   long last_sweeps = 0;   // line sweeps of the last solve
   int last_passes = 0;    // Picard passes of the last solve
+  int last_substeps = 0;  // sub-steps of the last solve
   long total_sweeps = 0;  // line sweeps of the run
   int exfil_started = 0;  // overland flow was started by the water table reaching the surface
 };

@@ -325,38 +325,65 @@ struct lake_exfiltration {
   double channel = 0.0;   // into channel lakes
 };
 
+// Pours `volume` (m3) that cell c's table gives into the lake over it: a channel lake takes it
+// into its volume and its inflow from the groundwater, as the lake bed's seepage does; an
+// overland lake takes it with the step's other volume changes, which the overland lake step
+// moves into its surface. False (nothing poured) when the cell has no lake to take it.
+bool pour_into_lake(model_state& ms, int c, double volume, lake_exfiltration& given) {
+  overland_state& ov = ms.overland;
+  channel_state& ch = ms.channel;
+  const int channel_lake = ms.perennial_lakes && has(ch.lake_mask, c) ? ch.lake_mask[c] : 0;
+  const int overland_lake = has(ov.oland_lake_new, c) ? ov.oland_lake_new[c] : 0;
+  if (channel_lake > 0 && has(ch.lake_volume, channel_lake)) {
+    ch.lake_volume[channel_lake] += volume;
+    if (has(ch.lake_in_dv, channel_lake)) ch.lake_in_dv[channel_lake] += volume;
+    given.channel += volume;
+    return true;
+  }
+  if (overland_lake > 0 && has(ov.ov_lakes, overland_lake)) {
+    ov.ov_lakes[overland_lake].rain_volume += volume;
+    ov.olake_changed = 1;
+    given.overland += volume;
+    return true;
+  }
+  return false;
+}
+
 // Exfiltration under the lakes: every active lake cell whose table the solve raised above its
 // ground gives the water above the ground (as exfiltrate_to_surface measures it) to its lake and
-// its head comes back to the ground. An overland lake takes it with the step's other volume
-// changes, which the overland lake step moves into its surface; a channel lake takes it into its
-// volume and its inflow from the groundwater, as the lake bed's seepage does. Serial: many cells
-// give to one lake, in cell order.
+// its head comes back to the ground. Serial: many cells give to one lake, in cell order.
 lake_exfiltration exfiltrate_to_lakes(model_state& ms) {
   lake_exfiltration given;
   subsurface_state& ss = ms.subsurface;
-  overland_state& ov = ms.overland;
-  channel_state& ch = ms.channel;
   const bool open_water = gw_soil_zone_on(ms);
   const double area = ms.gridsize * ms.gridsize;
   const int n = ms.cell_count;
   for (int c = 1; c <= n; ++c) {
     if (ms.groundwater.held[c] || !(ss.elevgw[c] > ms.cell_elev[c]) || !lake_cell(ms, c)) continue;
-    const int channel_lake = ms.perennial_lakes && has(ch.lake_mask, c) ? ch.lake_mask[c] : 0;
-    const int overland_lake = has(ov.oland_lake_new, c) ? ov.oland_lake_new[c] : 0;
-    const bool to_channel_lake = channel_lake > 0 && has(ch.lake_volume, channel_lake);
-    if (!to_channel_lake && !(overland_lake > 0 && has(ov.ov_lakes, overland_lake))) continue;
     const double e = (open_water ? 1.0 : ss.gw_porosity[c]) * (ss.elevgw[c] - ms.cell_elev[c]);
-    const double volume = e * area;  // m3
-    ss.elevgw[c] = ms.cell_elev[c];
-    if (to_channel_lake) {
-      ch.lake_volume[channel_lake] += volume;
-      if (has(ch.lake_in_dv, channel_lake)) ch.lake_in_dv[channel_lake] += volume;
-      given.channel += volume;
-    } else {
-      ov.ov_lakes[overland_lake].rain_volume += volume;
-      ov.olake_changed = 1;
-      given.overland += volume;
-    }
+    if (pour_into_lake(ms, c, e * area, given)) ss.elevgw[c] = ms.cell_elev[c];
+  }
+  return given;
+}
+
+// The water that the tables at the ground of lake cells under Richards columns gave beyond their
+// full stores goes into the lakes, in cell order; a cell whose lake cannot take it gives it to
+// its surface instead (into `surface`, m3).
+lake_exfiltration column_water_to_lakes(model_state& ms, double& surface) {
+  lake_exfiltration given;
+  surface = 0.0;
+  subsurface_state& ss = ms.subsurface;
+  const groundwater_state& g = ms.groundwater;
+  if (!has(g.column_to_lake, ms.cell_count)) return given;
+  const double area = ms.gridsize * ms.gridsize;
+  double* depth =
+      ms.overland.ov_depth.count() >= ms.cell_count ? ms.overland.ov_depth.data() : nullptr;
+  for (int c = 1; c <= ms.cell_count; ++c) {
+    const double e = g.column_to_lake[c];  // m of water
+    if (!(e > 0.0) || pour_into_lake(ms, c, e * area, given) || depth == nullptr) continue;
+    depth[c] += e;
+    if (has(ss.exfil_cum, c)) ss.exfil_cum[c] += e;
+    surface += e * area;
   }
   return given;
 }
@@ -492,6 +519,58 @@ double held_recharge(const model_state& ms) {
   return sum;
 }
 
+// One sub-step of `dt` seconds from the heads at its start (head_substep): Picard passes over the
+// line solver until the heads move by no more than the Picard tolerance, a cell drained to its
+// bottom raised to a token thickness with water its sink gives up, and the held heads' fluxes
+// booked. False (the run stopped with a message) when it cannot be solved.
+bool solve_substep(model_state& ms, const gw_five_point& sys, double dt) {
+  subsurface_state& ss = ms.subsurface;
+  groundwater_state& g = ms.groundwater;
+  const int n = ms.cell_count;
+  double* h = ss.elevgw.data();
+  for (int pass = 1;; ++pass) {
+    if (pass >= slow_passes) printf("GW IS NOT CONVERGING \n");
+    if (pass == most_passes) {
+      printf("Error: Non-convergence in the groundwater after 1000 tries.\n");
+      stop_now();
+      return false;
+    }
+    pass_transmissivities(ms);
+    assemble(ms, dt);
+    const gw_sor_result r = gw_line_sor_solve(g.lines, g.work, sys, h, ss.gw_solve_factor,
+                                              ss.gw_lsor_con, g.sweep_cap, ss.gw_sweep_parity);
+    g.last_sweeps += r.sweeps;
+    g.total_sweeps += r.sweeps;
+    if (!r.converged) {
+      printf(
+          "Error: the groundwater line solver made %d sweeps without the largest head change of "
+          "a sweep falling below GW_LSOR_CON (%g m): the last sweep still changed a head by %g "
+          "m. Check GW_RELAX_COEFF (%g) and GW_LSOR_CON.\n",
+          g.sweep_cap, ss.gw_lsor_con, r.largest_change, ss.gw_solve_factor);
+      stop_now();
+      return false;
+    }
+    g.last_passes = pass;
+    if (!(pass_change(ms) > g.picard_tolerance)) break;
+  }
+
+  // A cell drained to its bottom keeps a token thickness, raised with water its sink gives up.
+  raise_dry_cells(ms, dt);
+  const int dry = first_positive(n, g.iterate_prev.data());
+  if (dry != 0) {
+    printf(
+        "Error: the groundwater solve drained cell %d %g m below the least saturated thickness "
+        "(%g m) over its bottom by more water than its own draws took (%g m of water over the "
+        "groundwater step); raising it would make water. Shorten GW_TIMESTEP or check the "
+        "aquifer bottom and its neighbours.\n",
+        dry, g.iterate_prev[dry] * dt / g.storage[dry], thin_aquifer, g.iterate_prev[dry] * dt);
+    stop_now();
+    return false;
+  }
+  held_head_fluxes(ms, dt);
+  return true;
+}
+
 }  // namespace
 
 bool groundwater_setup(model_state& ms) {
@@ -573,7 +652,6 @@ double gw_solve(model_state& ms, double dt) {
     stop_now();
     return 0.0;
   }
-  std::copy(h, h + n + 1, g.head_substep.data());
 
   const overland_state& ov = ms.overland;
   gw_five_point sys;
@@ -588,48 +666,34 @@ double gw_solve(model_state& ms, double dt) {
   sys.left = ov.leftcon.data();
   sys.right = ov.rightcon.data();
 
+  // Without Richards columns the interval is one sub-step. Under them each sub-step is the last
+  // one's length, halved while a table would cross more than two nodes of its column in it, and
+  // after each the columns follow their tables; what they owe the aquifer goes into the rest of
+  // the interval.
+  const bool columns = ss.inf_richards != 0;
+  if (columns) gw_richards_step_start(ms);
   g.last_sweeps = 0;
-  for (int pass = 1;; ++pass) {
-    if (pass >= slow_passes) printf("GW IS NOT CONVERGING \n");
-    if (pass == most_passes) {
-      printf("Error: Non-convergence in the groundwater after 1000 tries.\n");
-      stop_now();
-      return 0.0;
+  g.last_substeps = 0;
+  double volume = 0.0;
+  double remaining = dt;
+  double length = dt;
+  while (remaining > 0.0) {
+    if (columns) length = gw_richards_substep(ms, length);
+    double step = remaining;
+    if (length < remaining) step = length;
+    remaining = step < remaining ? remaining - step : 0.0;
+    ++g.last_substeps;
+    std::copy(h, h + n + 1, g.head_substep.data());
+    if (!solve_substep(ms, sys, step)) return 0.0;
+    volume += source_volume(ms, step);
+    if (columns) {
+      gw_richards_count_draws(ms, step);
+      if (!gw_richards_place(ms)) return 0.0;
+      if (remaining > 0.0) gw_richards_pass_owed(ms, remaining);
     }
-    pass_transmissivities(ms);
-    assemble(ms, dt);
-    const gw_sor_result r = gw_line_sor_solve(g.lines, g.work, sys, h, ss.gw_solve_factor,
-                                              ss.gw_lsor_con, g.sweep_cap, ss.gw_sweep_parity);
-    g.last_sweeps += r.sweeps;
-    g.total_sweeps += r.sweeps;
-    if (!r.converged) {
-      printf(
-          "Error: the groundwater line solver made %d sweeps without the largest head change of "
-          "a sweep falling below GW_LSOR_CON (%g m): the last sweep still changed a head by %g "
-          "m. Check GW_RELAX_COEFF (%g) and GW_LSOR_CON.\n",
-          g.sweep_cap, ss.gw_lsor_con, r.largest_change, ss.gw_solve_factor);
-      stop_now();
-      return 0.0;
-    }
-    g.last_passes = pass;
-    if (!(pass_change(ms) > g.picard_tolerance)) break;
   }
-
-  // A cell drained to its bottom keeps a token thickness, raised with water its sink gives up.
-  raise_dry_cells(ms, dt);
-  const int dry = first_positive(n, g.iterate_prev.data());
-  if (dry != 0) {
-    printf(
-        "Error: the groundwater solve drained cell %d %g m below the least saturated thickness "
-        "(%g m) over its bottom by more water than its own draws took (%g m of water over the "
-        "groundwater step); raising it would make water. Shorten GW_TIMESTEP or check the "
-        "aquifer bottom and its neighbours.\n",
-        dry, g.iterate_prev[dry] * dt / g.storage[dry], thin_aquifer, g.iterate_prev[dry] * dt);
-    stop_now();
-    return 0.0;
-  }
-  held_head_fluxes(ms, dt);
-  return source_volume(ms, dt);
+  if (columns && g.last_substeps > 1) gw_richards_mean_draws(ms, dt);
+  return volume;
 }
 
 void groundwater_step(model_state& ms) {
@@ -667,16 +731,22 @@ void groundwater_step(model_state& ms) {
   gw_place_heads(ms);
   t.run_vol_gw_inputs += volume;
   if (ss.inf_richards) {
-    // The columns follow their tables; the water they gave the aquifer is its input, and what
-    // the last step owed it (taken by this solve as a source) was its water already.
-    gw_richards_books moved;
-    if (!gw_richards_reconcile(ms, moved)) return;
+    // The columns followed their tables after every sub-step; the water they gave the aquifer is
+    // its input, and what a step or sub-step before owed it (taken by this solve as a source) was
+    // its water already.
+    const gw_richards_books moved = gw_richards_step_books(ms);
     t.run_vol_gw_inputs -= moved.column_gain + moved.carried_in;
     t.run_vol_gw_unsat -= moved.column_gain;
     b.event_vol_gw_to_unsat += moved.column_gain;
-    // A table at the ground gave the water above it onto the surface.
-    ss.exfil_volume += moved.exfiltration;
-    t.run_vol_gw_exfil += moved.exfiltration;
+    // A table at the ground gave the water above it onto the surface, or into the lake over it:
+    // the overland lakes are surface water, what they take is exfiltration; a channel lake takes
+    // it as groundwater into the lake.
+    double surface = 0.0;
+    const lake_exfiltration into = column_water_to_lakes(ms, surface);
+    ss.exfil_volume += moved.exfiltration + surface + into.overland;
+    t.run_vol_gw_exfil += moved.exfiltration + surface + into.overland + into.channel;
+    t.run_vol_gw_to_lake += into.channel;
+    b.event_vol_gw_to_lake += into.channel;
   }
   // The soil over a held head drains into it: the solve does not take that water, which leaves
   // the aquifer through the head.

@@ -25,6 +25,10 @@ namespace {
 constexpr double below_ground = 1e-7;
 // Longest Richards sub-step a column takes after its table has moved (h).
 constexpr double moved_column_substep = 0.002777777777777778;
+// A groundwater sub-step under the columns is halved while a table would cross more than this
+// many nodes of its column in it, down to no shorter than the shortest sub-step (s).
+constexpr int most_nodes_crossed = 2;
+constexpr double shortest_substep = 1.0;
 
 // Faults a cell's reconciliation can meet, found in the parallel loop and reported after it.
 constexpr int fault_none = 0;
@@ -73,7 +77,9 @@ bool gw_richards_setup(model_state& ms) {
   const std::size_t count = work_per_thread(ss.PHEAD.col_count()) * threads;
   if (count > 2000000000u || !g.column_work.allocate(static_cast<int>(count)) ||
       !g.column_gain.allocate(ms.cell_count) || !g.column_carried.allocate(ms.cell_count) ||
-      !g.column_fault.allocate(ms.cell_count) || !g.column_exfil.allocate(ms.cell_count)) {
+      !g.column_fault.allocate(ms.cell_count) || !g.column_exfil.allocate(ms.cell_count) ||
+      !g.column_to_lake.allocate(ms.cell_count) || !g.column_leaked.allocate(ms.cell_count) ||
+      !g.column_pumped.allocate(ms.cell_count)) {
     raw_report_alloc_failure("groundwater columns");
     return false;
   }
@@ -93,7 +99,114 @@ void gw_richards_storage(model_state& ms) {
   }
 }
 
-bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
+void gw_richards_step_start(model_state& ms) {
+  groundwater_state& g = ms.groundwater;
+  double* exchange = g.table_exchange.data();
+  double* gain = g.column_gain.data();
+  double* carried = g.column_carried.data();
+  double* exfil = g.column_exfil.data();
+  double* to_lake = g.column_to_lake.data();
+  double* leaked = g.column_leaked.data();
+  double* pumped = g.column_pumped.data();
+  const int n = ms.cell_count;
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+  for (int c = 1; c <= n; ++c) {
+    // What the last step owed the aquifer goes into this solve as a source.
+    carried[c] = exchange[c] / 100.0;
+    exchange[c] = 0.0;
+    gain[c] = exfil[c] = to_lake[c] = 0.0;
+    leaked[c] = pumped[c] = 0.0;
+  }
+}
+
+double gw_richards_substep(model_state& ms, double length) {
+  gw_richards_storage(ms);
+  const subsurface_state& ss = ms.subsurface;
+  const groundwater_state& g = ms.groundwater;
+  const int n_cells = ms.cell_count;
+  const int capacity = ss.PHEAD.col_count();
+  const double* h = ss.elevgw.data();
+  const double* ground = ms.cell_elev.data();
+  const double* q = g.sink.data();
+  const unsigned char* held = g.held.data();
+  // The most nodes of its column any cell's table would cross in `step` seconds of its sink:
+  // falling, the sink over the saturated node's pores; rising, the recharge filling the nodes
+  // above the table one by one at their saturated content.
+  auto most_crossed = [&](double step) {
+    int most = 0;
+#pragma omp parallel for schedule(static) num_threads(team_size(n_cells)) reduction(max : most)
+    for (int c = 1; c <= n_cells; ++c) {
+      const int n = std::min(ss.numcells[c], capacity);
+      if (held[c] || n <= 2 || !(h[c] < ground[c])) continue;
+      const double* thetas = ss.THETAS[c];
+      const double* dz = ss.DZ[c];
+      int crossed = 0;
+      if (q[c] > 0.0) {
+        const double nodes = q[c] * step * 100.0 / (thetas[n - 1] * dz[n]);
+        crossed = nodes > n ? n : static_cast<int>(nodes);
+      } else {
+        double water = -q[c] * step * 100.0;  // cm
+        for (int k = n - 1; k >= 1 && water > 0.0; --k) {
+          water -= thetas[k] * dz[k];
+          ++crossed;
+        }
+        // Beyond the top node the table stands at the ground: one more.
+        if (water > 0.0) ++crossed;
+      }
+      most = std::max(most, crossed);
+    }
+    return most;
+  };
+  while (length * 0.5 >= shortest_substep && most_crossed(length) > most_nodes_crossed)
+    length *= 0.5;
+  return length;
+}
+
+void gw_richards_pass_owed(model_state& ms, double remaining) {
+  groundwater_state& g = ms.groundwater;
+  double* exchange = g.table_exchange.data();
+  double* carried = g.column_carried.data();
+  double* q = g.sink.data();
+  const int n = ms.cell_count;
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+  for (int c = 1; c <= n; ++c) {
+    if (exchange[c] == 0.0) continue;
+    // The sink takes it over the rest of the step, as the step's own sources go.
+    q[c] -= exchange[c] / 100.0 / remaining;
+    carried[c] += exchange[c] / 100.0;
+    exchange[c] = 0.0;
+  }
+}
+
+void gw_richards_count_draws(model_state& ms, double step) {
+  groundwater_state& g = ms.groundwater;
+  const double* leakage = g.leakage.data();
+  const double* pumping = g.pumping.data();
+  double* leaked = g.column_leaked.data();
+  double* pumped = g.column_pumped.data();
+  const int n = ms.cell_count;
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+  for (int c = 1; c <= n; ++c) {
+    leaked[c] += step * leakage[c];
+    pumped[c] += step * pumping[c];
+  }
+}
+
+void gw_richards_mean_draws(model_state& ms, double dt) {
+  groundwater_state& g = ms.groundwater;
+  double* leakage = g.leakage.data();
+  double* pumping = g.pumping.data();
+  const double* leaked = g.column_leaked.data();
+  const double* pumped = g.column_pumped.data();
+  const int n = ms.cell_count;
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+  for (int c = 1; c <= n; ++c) {
+    leakage[c] = leaked[c] / dt;
+    pumping[c] = pumped[c] / dt;
+  }
+}
+
+bool gw_richards_place(model_state& ms) {
   subsurface_state& ss = ms.subsurface;
   groundwater_state& g = ms.groundwater;
   const int n_cells = ms.cell_count;
@@ -106,8 +219,8 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
   double* h = ss.elevgw.data();
   double* exchange = g.table_exchange.data();
   double* gain = g.column_gain.data();
-  double* carried = g.column_carried.data();
   double* exfil = g.column_exfil.data();
+  double* to_lake = g.column_to_lake.data();
   int* fault = g.column_fault.data();
   double* depth = ms.overland.ov_depth.count() >= n_cells ? ms.overland.ov_depth.data() : nullptr;
   double* exfil_cum = has(ss.exfil_cum, n_cells) ? ss.exfil_cum.data() : nullptr;
@@ -120,23 +233,19 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
 #pragma omp for schedule(static)
     for (int c = 1; c <= n_cells; ++c) {
       fault[c] = fault_none;
-      gain[c] = 0.0;
-      exfil[c] = 0.0;
-      // What the last step owed the aquifer went into this solve as a source.
-      carried[c] = exchange[c] / 100.0;
-      exchange[c] = 0.0;
       if (g.held[c]) continue;
       const int id = ss.soiltype[c];
       if (id < 0 || id >= max_soil_types) continue;
       const soil_table_record& soil = ss.soil_types[id];
       const double ground = ms.cell_elev[c];
       const double por = ss.gw_porosity[c];
-      const double start = g.head_step[c];
+      const double start = g.head_substep[c];
       const double solved = h[c];
       // A table at the ground stays there: the column is saturated to the surface.
       const bool at_ground = solved >= ground - below_ground;
-      if (at_ground && (depth == nullptr || (overland_lakes && ms.overland.oland_lake_new[c] > 0) ||
-                        (channel_lakes && ms.channel.lake_mask[c] > 0))) {
+      const bool lake = (overland_lakes && ms.overland.oland_lake_new[c] > 0) ||
+                        (channel_lakes && ms.channel.lake_mask[c] > 0);
+      if (at_ground && !lake && depth == nullptr) {
         fault[c] = fault_at_ground;
         continue;
       }
@@ -155,11 +264,16 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
       if (at_ground) {
         h[c] = ground;
         // The stores are full to the ground: what the solve gave the cell beyond them seeps
-        // onto the surface.
+        // onto the surface, or into the lake over a lake cell (the groundwater step pours it
+        // in, cell by cell, since many cells give to one lake).
         if (off < 0.0) {
-          exfil[c] = -off;
-          depth[c] -= off;
-          if (exfil_cum != nullptr) exfil_cum[c] -= off;
+          if (lake) {
+            to_lake[c] -= off;
+          } else {
+            exfil[c] -= off;
+            depth[c] -= off;
+            if (exfil_cum != nullptr) exfil_cum[c] -= off;
+          }
           off = 0.0;
         }
       }
@@ -174,7 +288,7 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
       ss.numcells[c] = n;
       ss.yes_exfil[c] = placed.yes_exfil;
       col.theta[0] = col.theta[1];
-      gain[c] = placed.gained;  // cm
+      gain[c] += placed.gained;  // cm
       // What the stores miss is owed to the aquifer (or by it) and goes with the next solve.
       exchange[c] = -off * 100.0;
       const richards_column_view v = richards_column_of(ss, c);
@@ -187,9 +301,9 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
   for (int c = 1; c <= n_cells; ++c) {
     if (fault[c] == fault_at_ground) {
       stop_with_message(
-          "Error: the water table reached the ground surface in lake cell %d (head %g m, ground "
-          "%g m) under its Richards soil column; water leaving the aquifer into a lake is not "
-          "run with INF_RICHARDS in this version.\n",
+          "Error: the water table reached the ground surface in cell %d (head %g m, ground %g m) "
+          "under its Richards soil column, but the run keeps no overland depth to take the "
+          "water above it.\n",
           c, h[c], ms.cell_elev[c]);
       return false;
     }
@@ -201,6 +315,15 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
       return false;
     }
   }
+  return true;
+}
+
+gw_richards_books gw_richards_step_books(const model_state& ms) {
+  const groundwater_state& g = ms.groundwater;
+  const int n_cells = ms.cell_count;
+  const double* gain = g.column_gain.data();
+  const double* carried = g.column_carried.data();
+  const double* exfil = g.column_exfil.data();
   const double area = ms.gridsize * ms.gridsize;
   struct sums {
     double gain = 0.0, carried = 0.0, exfil = 0.0;
@@ -221,10 +344,11 @@ bool gw_richards_reconcile(model_state& ms, gw_richards_books& books) {
         total.carried += part.carried;
         total.exfil += part.exfil;
       });
+  gw_richards_books books;
   books.column_gain = s.gain;
   books.carried_in = s.carried;
   books.exfiltration = s.exfil;
-  return true;
+  return books;
 }
 
 double gw_richards_owed(const model_state& ms) {

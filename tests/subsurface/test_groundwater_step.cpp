@@ -1,8 +1,10 @@
 // The groundwater solve on a strip of cells: a draw near a dry bottom that another store has
 // already taken (seepage into a channel) cannot be cut back without making water, so the solve
-// stops the run naming the cell; the same draw on a wet cell passes and is booked in full.
+// stops the run naming the cell; the same draw on a wet cell passes and is booked in full. Picard
+// passes that never settle stop the run at the thousandth.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <string>
 
@@ -80,3 +82,27 @@ TEST(GroundwaterSolve, ChannelSeepageADryCellCannotGiveStopsTheRunNamingTheCell)
 }
 
 }  // namespace
+
+// A solve whose Picard passes never settle (here every pass counts as a change, the tolerance
+// being below 0) says so at every pass from the 49th and stops the run at the 1000th with its
+// message instead of going on; the heads stay numbers.
+TEST(GroundwaterSolve, PicardPassesThatNeverSettleStopTheRunAtTheThousandth) {
+  torva_test::process_state_guard guard;
+  auto ms = strip(3, 10.0);
+  ASSERT_TRUE(groundwater_setup(*ms));
+  for (int c = 1; c <= ms->cell_count; ++c) ms->groundwater.storage[c] = 0.25;
+  ms->subsurface.elevgw[2] = 12.0;
+  ms->groundwater.picard_tolerance = -1.0;
+  testing::internal::CaptureStdout();
+  gw_solve(*ms, 3600.0);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(run_error.error_fatal, 0);
+  EXPECT_NE(out.find("Error: Non-convergence in the groundwater after 1000 tries.\n"),
+            std::string::npos);
+  std::size_t slow = 0;
+  for (std::size_t at = out.find("GW IS NOT CONVERGING \n"); at != std::string::npos;
+       at = out.find("GW IS NOT CONVERGING \n", at + 1))
+    ++slow;
+  EXPECT_EQ(slow, 1000u - 49u + 1u);
+  for (int c = 1; c <= ms->cell_count; ++c) EXPECT_FALSE(std::isnan(ms->subsurface.elevgw[c]));
+}
