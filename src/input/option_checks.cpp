@@ -197,12 +197,12 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.ov_con_trans != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
               !single_layer;
      }},
+    // The model's definition gives the Richards columns no carrier layers for the constituents.
     {"OV_CON_TRANS",
-     "overland contaminant transport with the layered soil or Richards columns (INF_LAYERED_SOIL, "
-     "INF_RICHARDS)",
+     "overland contaminant transport with Richards columns (INF_RICHARDS: the model's definition "
+     "gives the columns no constituent layers)",
      [](const model_state& ms) {
-       const subsurface_state& ss = ms.subsurface;
-       return ms.transport.ov_con_trans != 0 && (ss.inf_layered_soil != 0 || ss.inf_richards != 0);
+       return ms.transport.ov_con_trans != 0 && ms.subsurface.inf_richards != 0;
      }},
     // The channel constituents come from the overland constituent table and move along the
     // explicit network's ordinary links.
@@ -221,10 +221,11 @@ constexpr unsupported_input unsupported_inputs[] = {
               ms.transport.nutrients == 0;
      }},
     {"SOIL_CON_TRANS",
-     "soil contaminant transport without the single-layer Green and Ampt soil (GREEN_AMPT or "
-     "INF_REDIST)",
+     "soil contaminant transport without a Green and Ampt soil (GREEN_AMPT, INF_REDIST or "
+     "INF_LAYERED_SOIL; the model's definition gives Richards columns no constituent layers)",
      [](const model_state& ms) {
-       return ms.transport.soil_con_trans != 0 && !single_layer_green_ampt(ms);
+       return ms.transport.soil_con_trans != 0 && !single_layer_green_ampt(ms) &&
+              ms.subsurface.inf_layered_soil == 0;
      }},
     // The bound phase rides on the overland sediment and comes from the soil column's sorbed
     // mass; in a channel network the wash load carries it on with the channel constituents (without
@@ -239,6 +240,11 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.sediment_contam != 0 &&
               (ms.transport.ov_con_trans == 0 || ms.transport.soil_con_trans == 0);
+     }},
+    // The bound phase leaves the mixing layer of the single-layer soil, whose porosity it takes.
+    {"SEDIMENT_CONTAM", "sediment-bound contaminants with the layered soil (INF_LAYERED_SOIL)",
+     [](const model_state& ms) {
+       return ms.transport.sediment_contam != 0 && ms.subsurface.inf_layered_soil != 0;
      }},
     // The nutrient species are overland constituents: the overland transport's limits hold for
     // them; in a channel network and its lakes the channel constituents carry them on.
@@ -257,11 +263,10 @@ constexpr unsupported_input unsupported_inputs[] = {
               !single_layer;
      }},
     {"NUTRIENTS",
-     "the nutrient sub-model with the layered soil or Richards columns (INF_LAYERED_SOIL, "
-     "INF_RICHARDS)",
+     "the nutrient sub-model with Richards columns (INF_RICHARDS: the model's definition gives "
+     "the columns no constituent layers)",
      [](const model_state& ms) {
-       const subsurface_state& ss = ms.subsurface;
-       return ms.transport.nutrients != 0 && (ss.inf_layered_soil != 0 || ss.inf_richards != 0);
+       return ms.transport.nutrients != 0 && ms.subsurface.inf_richards != 0;
      }},
     // The stream species live in the channel constituents of the explicit network.
     {"ST_INIT_<species> or OUT_ST_<species>",
