@@ -1,8 +1,8 @@
 // The water of the layered soil as the soil constituents' carrier layers see it: the water held
 // in the soil type's layers 1 and 2 and what has drained out of each since the run began, from
-// the two-zone soil account in a long-term run and from the layered Green and Ampt wetting front
-// otherwise, and the water content of each carrier layer from the two layer waters. Called by
-// the soil constituent step and the nutrient soil layers' moisture.
+// the two-zone soil account in a long-term run and from the water the layered Green and Ampt
+// soil has taken in otherwise, and the water content of each carrier layer from the two layer
+// waters. Called by the soil constituent step and the nutrient soil layers' moisture.
 #include <algorithm>
 
 #include "framework/model_state.h"
@@ -11,10 +11,6 @@
 namespace {
 
 constexpr double tiny = 1e-16;
-
-double at(const raw_array1d<double>& a, int cell) {
-  return has(a, cell) ? a[cell] : 0.0;
-}
 
 }  // namespace
 
@@ -81,23 +77,24 @@ layered_soil_water layered_soil_water_of(const model_state& ms, int cell) {
     w.drained_bottom_cm = acc.drain_lower_cum[cell];
     return w;
   }
-  // The wetting front of the layered Green and Ampt soil: above it each layer holds its
-  // deficit more than its initial water (the deficit the infiltration takes, 1 % of the
-  // porosity for a layer already full); what lies below the bottom of a layer has drained out
-  // of it.
-  if (ss.THETA_ML.empty() || cell > ss.THETA_ML.row_count() || !has(ss.wetdep, cell)) return w;
+  // The layered Green and Ampt soil in an event: the water it took in fills the deficits of its
+  // layers from the top (the deficit the infiltration takes, 1 % of the porosity for a layer
+  // already full), and what the layers above cannot hold has drained out of them. Taking the
+  // depth infiltrated (rather than the front's depth, which the scheme moves by its own rule)
+  // keeps the layers' water equal to the water that came in.
+  if (ss.THETA_ML.empty() || cell > ss.THETA_ML.row_count() || !has(ss.inf_depth_cum, cell))
+    return w;
   double deficit[3];
   for (int k = 0; k < 3; ++k) {
     deficit[k] = r.layer_porosity[k] - ss.THETA_ML[cell][k + 1];
     if (deficit[k] <= 0.0) deficit[k] = r.layer_porosity[k] * 0.01;
   }
-  const double front = std::max(at(ss.wetdep, cell), 0.0);
-  const double in1 = std::min(front, H1);
-  const double in2 = std::clamp(front - H1, 0.0, H2);
-  const double in3 = std::max(front - H1 - H2, 0.0);
-  w.upper_cm = ss.THETA_ML[cell][1] * H1 + in1 * deficit[0];
-  w.lower_cm = ss.THETA_ML[cell][2] * H2 + in2 * deficit[1];
-  w.drained_bottom_cm = in3 * deficit[2];
-  w.drained_top_cm = in2 * deficit[1] + w.drained_bottom_cm;
+  const double F = std::max(ss.inf_depth_cum[cell] * 100.0, 0.0);
+  const double room1 = H1 * deficit[0];
+  const double room2 = H2 * deficit[1];
+  w.upper_cm = ss.THETA_ML[cell][1] * H1 + std::min(F, room1);
+  w.lower_cm = ss.THETA_ML[cell][2] * H2 + std::clamp(F - room1, 0.0, room2);
+  w.drained_top_cm = std::max(F - room1, 0.0);
+  w.drained_bottom_cm = std::max(F - room1 - room2, 0.0);
   return w;
 }

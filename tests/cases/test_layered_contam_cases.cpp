@@ -23,58 +23,70 @@ using torva_test::write_file;
 
 namespace layered_contam_cases_tests {
 
-constexpr int rows = 2, cols = 3;
-constexpr double dx = 10.0;
-constexpr double head = 10.05;  // m: the ponded water's level at the start
-constexpr double phi1 = 0.45;   // porosity of the soil's layer 1
-constexpr double phi2 = 0.40;   // and of its layer 2
+constexpr double phi1 = 0.45;  // porosity of the soil's layer 1
+constexpr double phi2 = 0.40;  // and of its layer 2
 
-double ground(int r, int c) {
-  return 10.0 - 0.01 * dx * r - 0.001 * dx * c;
-}
+// A plane of rows x cols cells of dx m falling 0.01 to the south and 0.001 to the east, ponded
+// to `head` m, under `rain` mm/h for the whole run of `minutes` in steps of `step` s, on a
+// layered soil of one type: layers 1 and 2 of `h1` and `h2` cm with the porosities phi1 and
+// phi2, conducting `ks` cm/h, with a capillary head of 10 cm and a water content of 0.15 at the
+// start. `extra` adds cards.
+struct plane {
+  int rows = 2, cols = 3;
+  double dx = 10.0;
+  double head = 10.05;
+  double rain = 20.0;
+  double minutes = 20.0;
+  double step = 5.0;
+  double h1 = 3.0, h2 = 4.0;
+  double ks = 5.0;
+  double p2 = phi2;
+  std::string outlet_cards = "OUTSLOPE 0.01\nMANNING_N 0.05\n";
 
-std::string grid(const std::function<double(int, int)>& f) {
-  std::string text = torva_test::grid_header(rows, cols, dx);
-  for (int r = 1; r <= rows; ++r) {
-    for (int c = 1; c <= cols; ++c) text += (c > 1 ? " " : "") + number(f(r, c));
-    text += "\n";
+  double ground(int r, int c) const { return 10.0 - 0.01 * dx * r - 0.001 * dx * c; }
+
+  std::string grid(const std::function<double(int, int)>& f) const {
+    std::string text = torva_test::grid_header(rows, cols, dx);
+    for (int r = 1; r <= rows; ++r) {
+      for (int c = 1; c <= cols; ++c) text += (c > 1 ? " " : "") + number(f(r, c));
+      text += "\n";
+    }
+    return text;
   }
-  return text;
-}
 
-// The plane of 2 x 3 cells of 10 m ponded to 10.05 m (about 5 to 8 cm deep) under 20 mm/h of
-// rain for the whole 20 minutes, in steps of 5 s, on a layered soil of one type: layer 1 of
-// `h1` cm and layer 2 of 4 cm, both conducting 5 cm/h and starting at a water content of
-// 0.15 (deficits 0.30 and 0.25), so that the wetting front passes both within the run. `extra`
-// adds cards.
-void write_case(double h1, const std::string& extra) {
-  write_file("lc_mask.asc", grid([](int, int) { return 1.0; }));
-  write_file("lc_elev.asc", grid(ground));
-  write_file("lc_soil.idx", grid([](int, int) { return 1.0; }));
-  write_file("lc_type.asc", grid([](int, int) { return 4.0; }));
-  // Columns: Ks (cm/h), pore index, capillary head (cm), porosity, field capacity, wilting
-  // point, residual and initial contents, thickness (cm).
-  write_file("lc_layers.txt", "1\n0\n4 layered loam\n5 0.22 10 " + number(phi1) +
-                                  " 0.3 0.1 0.03 0.15 " + number(h1) + "\n5 0.22 10 " +
-                                  number(phi2) +
-                                  " 0.3 0.1 0.03 0.15 4\n"
-                                  "5 0.22 10 0.4 0.3 0.1 0.03 0.15\n");
-  std::string t = "TORVAPROJECT\nWATERSHED_MASK lc_mask.asc\nELEVATION lc_elev.asc\n";
-  t += "SUMMARY lc_summary.out\nOUTLET_HYDRO lc_outlet.out\n";
-  t += "ROWS 2\nCOLS 3\nGRIDSIZE 10\nSTART_DATE 2005 3 14\nSTART_TIME 6 30\n";
-  t += "TIMESTEP 5\nTOT_TIME 20\nOUTROW 2\nOUTCOL 1\nOUTSLOPE 0.01\n";
-  t += "HYD_FREQ 1\nMANNING_N 0.05\nOVERTYPE explicit\nPRECIP_UNIF\n";
-  t += "RAIN_INTENSITY 20\nRAIN_DURATION 20\nINIT_ELEV_HEAD " + number(head) + "\n";
-  t += "INF_LAYERED_SOIL\nSOIL_TYPE_MAP lc_type.asc\nSOIL_LAYER_INPUT_FILE lc_layers.txt\n";
-  t += "MAPPING_TABLE lc_tables.cmt\nOV_CON_TRANS\nSOIL_CON_TRANS\n" + extra;
-  write_file("lc.prj", t);
-}
+  void write(const std::string& extra) const {
+    write_file("lc_mask.asc", grid([](int, int) { return 1.0; }));
+    write_file("lc_elev.asc", grid([this](int r, int c) { return ground(r, c); }));
+    write_file("lc_soil.idx", grid([](int, int) { return 1.0; }));
+    write_file("lc_type.asc", grid([](int, int) { return 4.0; }));
+    // Columns: Ks (cm/h), pore index, capillary head (cm), porosity, field capacity, wilting
+    // point, residual and initial contents, thickness (cm).
+    const std::string k = number(ks) + " 0.22 10 ";
+    write_file("lc_layers.txt", "1\n0\n4 layered loam\n" + k + number(phi1) +
+                                    " 0.3 0.1 0.03 0.15 " + number(h1) + "\n" + k + number(p2) +
+                                    " 0.3 0.1 0.03 0.15 " + number(h2) + "\n" + k + number(p2) +
+                                    " 0.3 0.1 0.03 0.15\n");
+    std::string t = "TORVAPROJECT\nWATERSHED_MASK lc_mask.asc\nELEVATION lc_elev.asc\n";
+    t += "SUMMARY lc_summary.out\nOUTLET_HYDRO lc_outlet.out\n";
+    t += "ROWS " + std::to_string(rows) + "\nCOLS " + std::to_string(cols) + "\n";
+    t += "GRIDSIZE " + number(dx) + "\nSTART_DATE 2005 3 14\nSTART_TIME 6 30\n";
+    t += "TIMESTEP " + number(step) + "\nTOT_TIME " + number(minutes) + "\n";
+    t += "OUTROW " + std::to_string(rows) + "\nOUTCOL 1\n" + outlet_cards;
+    t += "HYD_FREQ 1\nOVERTYPE explicit\nPRECIP_UNIF\n";
+    t += "RAIN_INTENSITY " + number(rain) + "\nRAIN_DURATION " + number(minutes) + "\n";
+    t += "INIT_ELEV_HEAD " + number(head) + "\n";
+    t += "INF_LAYERED_SOIL\nSOIL_TYPE_MAP lc_type.asc\nSOIL_LAYER_INPUT_FILE lc_layers.txt\n";
+    t += "MAPPING_TABLE lc_tables.cmt\nOV_CON_TRANS\nSOIL_CON_TRANS\n" + extra;
+    write_file("lc.prj", t);
+  }
+};
 
 // The mapping-table file with the CONTAMINANT_TRANSPORT table of one tracer: rain
-// concentration 1e9 g/m3, and for id 1 the dispersion 0.5 m2/s, no decay, exchange 1 per day, the
-// land load `load`, no groundwater concentration, the water's initial 1e9 g/m3, the soil
-// partition coefficient `kd` L/kg and no land concentration.
-void write_tracer_table(double load, double kd) {
+// concentration 1e9 g/m3, and for id 1 the dispersion 0.5 m2/s, no decay, the water-soil
+// exchange rate `uptake` per day, the land load `load` (g/kg x 1000), no groundwater
+// concentration, the water's initial `water_conc` g/m3, the soil partition coefficient `kd` L/kg
+// and no land concentration.
+void write_tracer_table(double load, double kd, double uptake = 1.0, double water_conc = 1e9) {
   std::string row = "     1 soil";
   row.resize(86, ' ');
   write_file("lc_tables.cmt",
@@ -82,7 +94,8 @@ void write_tracer_table(double load, double kd) {
              "CONTAMINANT_TRANSPORT Soils\nNUM_CONTAM 1\n\"tracer\" \"Soils\" \"tracer.out\"\n"
              "PRECIP_CONC 1e9\nPARTITION 1\nNUM_IDS 1\n"
              "ID    DESCRIPTION                                  VALUES\n" +
-                 row + "0.5 0 1.0 " + number(load) + " 0 1e9 " + number(kd) + " 0\n");
+                 row + "0.5 0 " + number(uptake) + " " + number(load) + " 0 " + number(water_conc) +
+                 " " + number(kd) + " 0\n");
 }
 
 std::string run_both(int status = 0) {
@@ -105,7 +118,7 @@ double last_number(const std::string& text, const std::string& label) {
 TEST(LayeredContamCases, ATracerDrainingThroughTheLayersKeepsItsBooks) {
   temp_dir dir;
   write_tracer_table(1e8, 0.5);
-  write_case(3.0, "MIXING_LAYER_DEPTH 0.01\n");
+  plane().write("MIXING_LAYER_DEPTH 0.01\n");
   const std::string s = run_both();
 
   const double init = last_number(s, "Total initial mass");
@@ -138,6 +151,124 @@ TEST(LayeredContamCases, ATracerDrainingThroughTheLayersKeepsItsBooks) {
       << s;
   const torva_test::summary_balance b = torva_test::read_summary_balance(s);
   EXPECT_LT(std::fabs(b.run_overall_error), 1e-6);
+}
+
+// The mixing depth chooses the carrier layers of each cell: three, with the mixing layer on top,
+// when it is above 0 and thinner than the soil type's layer 1; else two, the soil's own layers,
+// with layer 1 whole on top. The soil's initial mass is the land load in the top carrier:
+// load x thickness x area x 2650 kg/m3 x (1 - porosity of layer 1), by hand.
+TEST(LayeredContamCases, TheMixingDepthChoosesTwoOrThreeCarrierLayers) {
+  struct row {
+    const char* what;
+    const char* cards;
+    double h1;     // cm: the soil type's layer 1
+    double top_m;  // the top carrier's thickness by hand
+  };
+  const row rows[] = {
+      {"a mixing layer inside layer 1: three carriers", "MIXING_LAYER_DEPTH 0.01\n", 3.0, 0.01},
+      {"no mixing depth: the soil's two layers", "", 3.0, 0.03},
+      {"a mixing layer as deep as layer 1: two", "MIXING_LAYER_DEPTH 0.03\n", 3.0, 0.03},
+      {"a mixing layer below layer 1: two", "MIXING_LAYER_DEPTH 0.05\n", 3.0, 0.03},
+  };
+  const double load = 1e6;
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    temp_dir dir;
+    write_tracer_table(load, 0.5);
+    plane p;
+    p.minutes = 1.0;
+    p.h1 = r.h1;
+    p.write(r.cards);
+    const std::string s = run_both();
+    const double cells = 6.0, area = 100.0;
+    const double by_hand = cells * load * r.top_m * area * 2650.0 * (1.0 - phi1) / 1e6;  // kg
+    EXPECT_NEAR(last_number(s, "Initial Mass in Soil Column"), by_hand, 1e-9 * by_hand) << s;
+    EXPECT_LT(std::fabs(last_number(s, "Soil mass balance error")), 1e-6) << s;
+  }
+
+  // A soil type whose layer 1 has no depth leaves no carrier on top: the run stops at start-up
+  // naming the file, the soil and the layer.
+  temp_dir dir;
+  write_tracer_table(load, 0.5);
+  plane p;
+  p.minutes = 1.0;
+  p.h1 = 0.0;
+  p.write("MIXING_LAYER_DEPTH 0.01\n");
+  const torva_test::command_result r = torva_test::run_with_threads("lc.prj", 1);
+  EXPECT_NE(r.status, 0);
+  EXPECT_TRUE(torva_test::contains(r.out,
+                                   "Error: soil id 4 of the soil layer file in lc_layers.txt "
+                                   "(line 4) has a layer 1 thickness of 0; a layer thickness "
+                                   "must be above 0\n"))
+      << r.out;
+}
+
+// One cell of 100 m ponded 1 m deep (held by an outlet of almost no slope) over a soil whose
+// layers are alike, two of 0.5 cm over the rest, of porosity 0.45 and water content 0.15
+// (deficit 0.30), conducting 5 cm/h with a capillary head of 10 cm, without a mixing depth: two
+// carrier layers, the soil's own. Only layer 1 holds the tracer at the start; nothing comes from
+// the water (no tracer in it, no exchange, next to no rain). Two infiltration steps of 30 s:
+// the water fills the layers' deficits from the top, and what layer 1 cannot hold drains into
+// layer 2 and carries layer 1's pore water with it; in the second step water drains out of
+// layer 2 too, with the tracer it received. By hand: each step's Green and Ampt depth Fn from
+// Fn - F - M ln((M + Fn)/(M + F)) = K dt (M = deficit x capillary head), the depth taken in
+// F += (M / Fn + 1) K dt, the drainage out of layer 1 F - 0.5 x 0.30 and out of layer 2
+// F - 1.0 x 0.30 (cm, since the run began), the layers' water contents (layer 2 not yet full
+// after the first step), the share in the pore water fd = theta / (theta + (1 - theta) x Kd x
+// 2.65), and each layer gives mass x fd x its drained water / its water.
+TEST(LayeredContamCases, DrainageCarriesTheTopLayersPoreWaterIntoTheLayerBelowByHand) {
+  temp_dir dir;
+  const double load = 1e6, kd = 5.0;
+  write_tracer_table(load, kd, 0.0, 0.0);
+  plane p;
+  p.rows = p.cols = 1;
+  p.dx = 100.0;
+  p.head = p.ground(1, 1) + 1.0;
+  p.rain = 1e-6;  // a run needs rain: this brings a few micrograms of the tracer
+  p.minutes = 1.0;
+  p.step = 30.0;
+  p.h1 = p.h2 = 0.5;
+  p.p2 = phi1;
+  p.outlet_cards = "OUTSLOPE 0.000001\nMANNING_N 0.5\n";
+  p.write("");
+  const std::string s = run_both();
+
+  // The depths taken in by the two steps (cm); the Green and Ampt relation by bisection.
+  const double deficit = phi1 - 0.15, M = deficit * 10.0, kdt = 5.0 * 30.0 / 3600.0;
+  auto step = [&](double F) {
+    double lo = F, hi = F + 10.0;
+    for (int i = 0; i < 200; ++i) {
+      const double f = 0.5 * (lo + hi);
+      (f - F - M * std::log((M + f) / (M + F)) > kdt ? hi : lo) = f;
+    }
+    return F + (M / (0.5 * (lo + hi)) + 1.0) * kdt;
+  };
+  const double F1 = step(0.0), F2 = step(F1);
+  const double room = 0.5 * deficit;  // cm: what each layer takes in
+  ASSERT_GT(F1, room);
+  ASSERT_LT(F1, 2.0 * room);  // after the first step layer 2 is not full yet
+  ASSERT_GT(F2, 2.0 * room);  // in the second water drains out of it
+  const double area = 1e4;
+  const double infiltrated = last_number(s, "Total amount of infiltration=");
+  EXPECT_NEAR(infiltrated, F2 / 100.0 * area, 1e-3 * infiltrated) << s;
+
+  auto fd = [&](double theta) { return theta / (theta + (1.0 - theta) * kd * 2.65); };
+  const double full = phi1 * 0.5;                               // cm of water in a full layer
+  const double m0 = load * 0.005 * area * 2.65 * (1.0 - phi1);  // g in layer 1
+  // Step 1: layer 1 (full) drains F1 - room into layer 2, which holds nothing yet.
+  const double down1 = m0 * fd(phi1) * (F1 - room) / full;
+  double layer1 = m0 - down1, layer2 = down1;
+  // Step 2: F2 - F1 drains out of layer 1 and F2 - 2 room out of layer 2, both full now.
+  const double down2 = layer1 * fd(phi1) * (F2 - F1) / full;
+  const double out2 = layer2 * fd(phi1) * (F2 - 2.0 * room) / full;
+  layer1 -= down2;
+  layer2 += down2 - out2;
+  EXPECT_GT(down1, 0.01 * m0);
+  EXPECT_GT(out2, 1e-4 * m0);
+  const double seep = out2 / 1000.0, soil = (layer1 + layer2) / 1000.0;  // kg
+  EXPECT_NEAR(last_number(s, "Mass seepage down to GW"), seep, 2e-3 * seep) << s;
+  EXPECT_NEAR(last_number(s, "Final Mass in Soil Column"), soil, 1e-5 * soil) << s;
+  EXPECT_NEAR(last_number(s, "Initial Mass in Soil Column"), m0 / 1000.0, 1e-9 * m0 / 1000.0);
 }
 
 }  // namespace layered_contam_cases_tests
