@@ -271,4 +271,70 @@ TEST(LayeredContamCases, DrainageCarriesTheTopLayersPoreWaterIntoTheLayerBelowBy
   EXPECT_NEAR(last_number(s, "Initial Mass in Soil Column"), m0 / 1000.0, 1e-9 * m0 / 1000.0);
 }
 
+// The number after the first line of `text` from `after` on that starts with `label`.
+double number_after(const std::string& text, const std::string& after, const std::string& label) {
+  const std::size_t from = text.find(after);
+  if (from == std::string::npos) return std::nan("");
+  const std::size_t at = text.find("\n" + label, from);
+  if (at == std::string::npos) return std::nan("");
+  return summary_number(text.substr(at + 1), label);
+}
+
+// The nutrient species and pools over the rained-on plane of the first case with its three
+// carrier layers: NO3 starts at 200 g/m3 in the water, NH4 and ON at 50 and 100, NO2 at 10, DP at
+// 30; the rain brings NO2 5, NO3 150 and NH4 40 g/m3; the soil's top layer holds, per cell,
+// 2 kg of ammonium, 4 kg of nitrate and 1 kg of organic active nitrogen, 1 kg of solution
+// phosphorus and 0.5 kg of organic active phosphorus, released into the water at 5 per day, and
+// takes what infiltrates. Nothing transforms the species, so nitrogen and phosphorus keep their
+// books: in = out + stored to 1e-9, with the soil's initial pools as given by hand.
+TEST(LayeredContamCases, NutrientsOverTheLayeredSoilKeepTheirNitrogenAndPhosphorus) {
+  temp_dir dir;
+  const plane p;
+  write_file("lc_env.idx", p.grid([](int, int) { return 1.0; }));
+  write_file("lc_env.txt",
+             "AQUATIC_ENV_NSM10\nOV_MAP lc_env.idx\nNUM_IDS 1\nID heading\n1\nDEFAULT\n");
+  auto table = [](const std::string& keyword, const std::string& values,
+                  const std::string& precip = "") {
+    return keyword + " Land\nNUM_IDS 1\n" + precip + torva_test::table_column_header +
+           torva_test::table_row(1, values);
+  };
+  write_file("lc_tables.cmt", torva_test::table_file_magic + "INDEX_MAP lc_soil.idx Land\n" +
+                                  table("NSM_N", "10 250 50 100", "PRECIP_CONC 5 150 40 0\n") +
+                                  table("NSM_SOIL_N", "2 4 1 0 0") +
+                                  table("NSM_SOIL_P", "0 1 0 0.5 0 0"));
+  p.write(
+      "MIXING_LAYER_DEPTH 0.01\nNUTRIENTS\nAQ_ENV lc_env.txt\nWATER_TEMP 20\nCHAN_PH 7.5\n"
+      "OV_UPTAKE_RATE 5\nOV_INIT_NO2\nOV_INIT_NO3 200\nOV_INIT_NH4\nOV_INIT_ON\nOV_INIT_DP 30\n"
+      "SOILS_NSM_N\nSOILS_NSM_P\n");
+  const std::string s = run_both();
+  struct element {
+    const char* books;
+    double soil_init;  // kg, by hand: per cell 7 kg of nitrogen, 1.5 kg of phosphorus
+  };
+  const element elements[] = {{"Nutrient nitrogen books", 6 * 7.0},
+                              {"Nutrient phosphorus books", 6 * 1.5}};
+  for (const element& e : elements) {
+    SCOPED_TRACE(e.books);
+    const double water_init = number_after(s, e.books, "Initial mass in water");
+    const double soil_init = number_after(s, e.books, "Initial mass in soil pools");
+    const double rain = number_after(s, e.books, "Precipitation mass gain");
+    const double restored = number_after(s, e.books, "Mass restored to emptied cells");
+    const double out = number_after(s, e.books, "Outlet mass flux");
+    const double water = number_after(s, e.books, "Final mass in water");
+    const double soil = number_after(s, e.books, "Final mass in soil");
+    EXPECT_NEAR(soil_init, e.soil_init, 1e-12 * e.soil_init);
+    EXPECT_GT(water_init, 0.0);
+    EXPECT_GT(out, 1e-4);
+    const double in = water_init + soil_init + rain + restored;
+    EXPECT_NEAR(out + water + soil, in, 1e-9 * in) << s;
+  }
+  // The soil released into the water and took back what infiltrated.
+  for (const char* species : {"Ammonium (NH4+)", "Nitrate (NO3-)", "Dissolved Phosphorous"}) {
+    const std::string section =
+        std::string("Overland Constituent Transport Summary for ") + species;
+    EXPECT_GT(number_after(s, section, "Uptake from soil"), 0.0) << species;
+    EXPECT_GT(number_after(s, section, "Mass loss to infiltration"), 0.0) << species;
+  }
+}
+
 }  // namespace layered_contam_cases_tests
