@@ -197,13 +197,6 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.ov_con_trans != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
               !single_layer;
      }},
-    // The model's definition gives the Richards columns no carrier layers for the constituents.
-    {"OV_CON_TRANS",
-     "overland contaminant transport with Richards columns (INF_RICHARDS: the model's definition "
-     "gives the columns no constituent layers)",
-     [](const model_state& ms) {
-       return ms.transport.ov_con_trans != 0 && ms.subsurface.inf_richards != 0;
-     }},
     // The channel constituents come from the overland constituent table and move along the
     // explicit network's ordinary links.
     {"CHAN_CON_TRANS", "channel contaminant transport without OV_CON_TRANS",
@@ -220,6 +213,9 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.soil_con_trans != 0 && ms.transport.ov_con_trans == 0 &&
               ms.transport.nutrients == 0;
      }},
+    // The model's definition gives the Richards columns no carrier layers for the constituents:
+    // over them the overland constituents (and the nutrient species) only leave the water with
+    // the depth the columns take in.
     {"SOIL_CON_TRANS",
      "soil contaminant transport without a Green and Ampt soil (GREEN_AMPT, INF_REDIST or "
      "INF_LAYERED_SOIL; the model's definition gives Richards columns no constituent layers)",
@@ -261,12 +257,6 @@ constexpr unsupported_input unsupported_inputs[] = {
        const bool single_layer = single_layer_under_table(ms);
        return ms.transport.nutrients != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
               !single_layer;
-     }},
-    {"NUTRIENTS",
-     "the nutrient sub-model with Richards columns (INF_RICHARDS: the model's definition gives "
-     "the columns no constituent layers)",
-     [](const model_state& ms) {
-       return ms.transport.nutrients != 0 && ms.subsurface.inf_richards != 0;
      }},
     // The stream species live in the channel constituents of the explicit network.
     {"ST_INIT_<species> or OUT_ST_<species>",

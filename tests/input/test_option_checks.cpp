@@ -277,9 +277,9 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       // Over a fixed table the redistribution soil passes water both ways of its own.
       {long_term_cards + "WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       // The Richards columns carry no constituent layers.
-      {"INF_RICHARDS\nOV_CON_TRANS\n", "OV_CON_TRANS"},
-      {"INF_RICHARDS\nNUTRIENTS\n", "NUTRIENTS"},
-      {"INF_RICHARDS\nOV_CON_TRANS\nSOIL_CON_TRANS\n", "OV_CON_TRANS"},
+      {"INF_RICHARDS\nOV_CON_TRANS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
+      {"INF_RICHARDS\nNUTRIENTS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
+      {"INF_RICHARDS\nOV_CON_TRANS\nWATER_TABLE wt.asc\n", "OV_CON_TRANS"},
       // The layered soil carries them, but not yet over a water table nor with the bound phase.
       {"INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\nNUTRIENTS\n"
        "WATER_TABLE wt.asc\n",
@@ -462,6 +462,10 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "OVERTYPE ade\n",
       "OVERTYPE ade-pc\n",
       "OV_BOUNDARY\n",
+      // Over the Richards columns the overland constituents and the nutrient species leave the
+      // water with the depth the columns take in.
+      "INF_RICHARDS\nOV_CON_TRANS\n",
+      "INF_RICHARDS\nNUTRIENTS\n",
       // Overland and soil constituents and the nutrients over the layered soil, in event and
       // long-term runs.
       "INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\nOV_CON_TRANS\n"
