@@ -387,4 +387,77 @@ TEST(LayeredContamCases, OverRichardsColumnsTheTracerLeavesWithTheInfiltratedWat
   EXPECT_LT(std::fabs(b.run_overall_error), 1e-6);
 }
 
+// A long-term run over the layered soil: three days of hourly warm dry weather over four cells of
+// 100 m, two one-hour storms of 30 mm/h 34 hours apart carrying the tracer at 1e9 g/m3, decaying
+// at 1 per day in the water and the soil, without sorption. The soil account drains the water
+// the storms put into the soil's layer 1 (10 cm, porosity 0.45, field capacity 0.25, starting at
+// 0.40) down into layer 2 (20 cm) and on out, and the carrier layers follow it. Every gram is on
+// the books: in = out + stored + decayed to 1e-9, the soil's books on their own too.
+TEST(LayeredContamCases, ALongTermRunOverTheLayeredSoilKeepsItsBooks) {
+  temp_dir dir;
+  constexpr double cell = 100.0;
+  auto map = [&](double v) {
+    const std::string n = number(v);
+    return torva_test::grid_header(2, 2, cell) + n + " " + n + "\n" + n + " " + n + "\n";
+  };
+  write_file("lt_mask.asc", map(1));
+  write_file("lt_soil.idx", map(1));
+  write_file("lt_type.asc", map(4));
+  write_file("lt_elev.asc", torva_test::grid_header(2, 2, cell) + "10.2 10.1\n10.1 10.0\n");
+  write_file("lt_albedo.asc", map(0.2));
+  // Columns: Ks (cm/h), pore index, capillary head (cm), porosity, field capacity, wilting
+  // point, residual and initial contents, thickness (cm).
+  write_file("lt_layers.txt",
+             "1\n0\n4 layered loam\n3 0.25 16.7 0.45 0.25 0.1 0.05 0.40 10\n"
+             "3 0.25 16.7 0.45 0.25 0.1 0.05 0.40 20\n3 0.25 16.7 0.45 0.25 0.1 0.05 0.40\n");
+  std::string weather;
+  for (int k = 0; k < 72; ++k) {
+    const int hour = k % 24;
+    weather += "2005 3 " + std::to_string(1 + k / 24) + " " + std::to_string(hour) +
+               " 29.92 30 0 6 77 0.0 " + (hour >= 7 && hour <= 17 ? "600" : "0") + "\n";
+  }
+  write_file("lt_weather.txt", weather);
+  write_file("lt_rain.gag",
+             "EVENT \"first\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\nRATES 2005 3 1 2 0 30\n"
+             "RATES 2005 3 1 3 0 0.0\nEVENT \"second\"\nNRGAG 1\nNRPDS 2\nCOORD 0 0\n"
+             "RATES 2005 3 2 12 0 30\nRATES 2005 3 2 13 0 0.0\n");
+  std::string row = "     1 soil";
+  row.resize(86, ' ');
+  write_file("lt_tables.cmt",
+             "TORVA_INDEX_MAP_TABLES\nINDEX_MAP lt_soil.idx \"Soils\"\n"
+             "CONTAMINANT_TRANSPORT Soils\nNUM_CONTAM 1\n\"tracer\" \"Soils\" \"tracer.out\"\n"
+             "PRECIP_CONC 1e9\nPARTITION 0\nNUM_IDS 1\n"
+             "ID    DESCRIPTION                                  VALUES\n" +
+                 row + "0 1.0 0 0 0 0 0 0\n");
+  write_file(
+      "lt.prj",
+      "TORVAPROJECT\nWATERSHED_MASK lt_mask.asc\nELEVATION lt_elev.asc\n"
+      "SUMMARY lt_summary.out\nOUTLET_HYDRO lt_outlet.out\nROWS 2\nCOLS 2\n"
+      "GRIDSIZE 100.0\nTIMESTEP 30\nOUTROW 2\nOUTCOL 2\nOUTSLOPE 0.001\nHYD_FREQ 60\n"
+      "MANNING_N 0.05\nOVERTYPE explicit\nPRECIP_FILE lt_rain.gag\nRAIN_INV_DISTANCE\n"
+      "LONG_TERM\nHMET_OBU lt_weather.txt\nALBEDO lt_albedo.asc\nLATITUDE 40.0\n"
+      "LONGITUDE 90.0\nGMT -6\nINF_LAYERED_SOIL\nSOIL_TYPE_MAP lt_type.asc\n"
+      "SOIL_LAYER_INPUT_FILE lt_layers.txt\nET_CALC_DEARDORFF\n"
+      "MAPPING_TABLE lt_tables.cmt\nOV_CON_TRANS\nSOIL_CON_TRANS\nMIXING_LAYER_DEPTH 0.02\n");
+  torva_test::run_at_compared_thread_counts(
+      "lt.prj", [] { return read_file("lt_summary.out") + read_file("lt_outlet.out"); });
+  const std::string s = read_file("lt_summary.out");
+  const double rain = last_number(s, "Precipitation inputs");
+  EXPECT_NEAR(rain, 2 * 0.030 * 4 * cell * cell * 1e9 / 1000.0, 1e-6 * rain);
+  const double final_mass = last_number(s, "Total final Mass");
+  const double out = last_number(s, "Total mass out of system");
+  const double decayed = last_number(s, "Mass decay loss");
+  const double seep = last_number(s, "Mass seepage down to GW");
+  EXPECT_GT(decayed, 0.1 * rain);
+  EXPECT_GT(seep, 1e-4 * rain) << s;  // the account's drainage carried tracer out of layer 2
+  EXPECT_NEAR(final_mass + out + decayed, rain, 1e-9 * rain) << s;
+  const double soil_in = last_number(s, "Mass added by infiltration");
+  EXPECT_GT(soil_in, 0.1 * rain);
+  EXPECT_NEAR(soil_in,
+              last_number(s, "Final Mass in Soil Column") + last_number(s, "Uptake from soil") +
+                  last_number(s, "Soil decay mass") + seep,
+              1e-9 * soil_in)
+      << s;
+}
+
 }  // namespace layered_contam_cases_tests
