@@ -32,7 +32,9 @@ TEST(LayeredSoilWater, CarrierLayersShareTheirSoilLayersWaterAndFillBelowTheTabl
     soil_layer_water_content(4.0, 6.0, r.table, thickness, r.layers, phi1, phi2, theta);
     EXPECT_NEAR(theta[1], r.theta1, 1e-12) << r.what;
     EXPECT_NEAR(theta[2], r.theta2, 1e-12) << r.what;
-    if (r.layers == 3) EXPECT_NEAR(theta[3], r.theta3, 1e-12) << r.what;
+    if (r.layers == 3) {
+      EXPECT_NEAR(theta[3], r.theta3, 1e-12) << r.what;
+    }
   }
 }
 

@@ -374,7 +374,9 @@ TEST(ContamKernels, TheLayeredSoilCarriesTwoOrThreeLayers) {
     EXPECT_DOUBLE_EQ(c.thickness[3], r.t3) << r.what;
     EXPECT_DOUBLE_EQ(c.porosity[1], 0.4) << r.what;
     EXPECT_DOUBLE_EQ(c.porosity[2], r.p2) << r.what;
-    if (r.layers == 3) EXPECT_DOUBLE_EQ(c.porosity[3], 0.3) << r.what;
+    if (r.layers == 3) {
+      EXPECT_DOUBLE_EQ(c.porosity[3], 0.3) << r.what;
+    }
   }
 }
 
@@ -473,7 +475,9 @@ TEST(ContamKernels, TheSoilColumnNeverGivesMoreThanItHoldsAndHeldLayersOnlyBook)
     EXPECT_GE(mass[2], 0.0);
     EXPECT_LE(m.decayed, 14.0);
     EXPECT_NEAR(mass[1] + mass[2] + m.seep_down + m.decayed, 14.0, 1e-12);
-    if (r.decay == 0.0) EXPECT_NEAR(m.seep_down, 14.0, 1e-12);  // the water washed all out
+    if (r.decay == 0.0) {
+      EXPECT_NEAR(m.seep_down, 14.0, 1e-12);  // the water washed all out
+    }
   }
 }
 
