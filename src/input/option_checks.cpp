@@ -63,11 +63,13 @@ bool single_layer_green_ampt(const model_state& ms) {
 }
 
 // The soil over a water table whose seepage the constituents follow: single-layer Green and
-// Ampt, or the redistribution soil over a simulated aquifer (whose seepage the aquifer gives;
-// over a fixed table the redistribution soil passes water both ways of its own).
+// Ampt, the redistribution soil over a simulated aquifer (whose seepage the aquifer gives;
+// over a fixed table the redistribution soil passes water both ways of its own), or the layered
+// soil, whose seepage rises through its carrier layers.
 bool single_layer_under_table(const model_state& ms) {
   const subsurface_state& ss = ms.subsurface;
-  if (ss.inf_layered_soil || ss.inf_richards) return false;
+  if (ss.inf_layered_soil) return true;
+  if (ss.inf_richards) return false;
   if (ss.inf_redist) return ss.gw_simulation != 0;
   return ss.green_ampt != 0;
 }
@@ -190,7 +192,7 @@ constexpr unsupported_input unsupported_inputs[] = {
     // single-layer Green and Ampt soil, whose exfiltrated depth the constituents follow.
     {"OV_CON_TRANS",
      "overland contaminant transport with a water table or groundwater under a soil other than "
-     "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION)",
+     "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION, or INF_LAYERED_SOIL)",
      [](const model_state& ms) {
        const subsurface_state& ss = ms.subsurface;
        const bool single_layer = single_layer_under_table(ms);
@@ -251,7 +253,7 @@ constexpr unsupported_input unsupported_inputs[] = {
      }},
     {"NUTRIENTS",
      "the nutrient sub-model with a water table or groundwater under a soil other than "
-     "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION)",
+     "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION, or INF_LAYERED_SOIL)",
      [](const model_state& ms) {
        const subsurface_state& ss = ms.subsurface;
        const bool single_layer = single_layer_under_table(ms);

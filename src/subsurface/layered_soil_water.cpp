@@ -66,7 +66,10 @@ layered_soil_water layered_soil_water_of(const model_state& ms, int cell) {
   const soil_table_record& r = ss.soil_types[ss.soiltype[cell]];
   const double H1 = r.layer_depth[0];
   const double H2 = r.layer_depth[1];
+  // Below a water table the layers are full; without one the table lies below them.
   w.table_depth_cm = H1 + H2 + 1.0;
+  if ((ss.water_table_on || ss.gw_simulation) && has(ss.elevgw, cell) && has(ms.cell_elev, cell))
+    w.table_depth_cm = (ms.cell_elev[cell] - ss.elevgw[cell]) * 100.0;
   const soil_account_state& acc = ss.soil_account;
   if (ms.long_term && has(ss.zone_water_upper, cell) && has(ss.zone_water_lower, cell) &&
       has(acc.drain_upper_cum, cell) && has(acc.drain_lower_cum, cell)) {

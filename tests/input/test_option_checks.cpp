@@ -280,13 +280,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"INF_RICHARDS\nOV_CON_TRANS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
       {"INF_RICHARDS\nNUTRIENTS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
       {"INF_RICHARDS\nOV_CON_TRANS\nWATER_TABLE wt.asc\n", "OV_CON_TRANS"},
-      // The layered soil carries them, but not yet over a water table nor with the bound phase.
-      {"INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\nNUTRIENTS\n"
-       "WATER_TABLE wt.asc\n",
-       "NUTRIENTS"},
-      {"LONG_TERM\nET_CALC_DEARDORFF\nALBEDO a.asc\nINF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\n"
-       "SOIL_LAYER_INPUT_FILE layers.txt\nOV_CON_TRANS\nWATER_TABLE wt.asc\n",
-       "OV_CON_TRANS"},
+      // The layered soil carries them, but not with the bound phase.
       {"INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\nSOIL_EROSION 2\n"
        "OV_CON_TRANS\nSOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
        "SEDIMENT_CONTAM"},
@@ -299,9 +293,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "NUTRIENTS"},
       {"NUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
       {long_term_cards + "WATER_TABLE wt.asc\nNUTRIENTS\n", "NUTRIENTS"},
-      {"LONG_TERM\nET_CALC_DEARDORFF\nALBEDO a.asc\nINF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\n"
-       "SOIL_LAYER_INPUT_FILE layers.txt\nNUTRIENTS\nWATER_TABLE wt.asc\n",
-       "NUTRIENTS"},
+      {"INF_RICHARDS\nNUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
       {"NUTRIENTS\nST_INIT_NO3 2.5\n", "ST_INIT_<species> or OUT_ST_<species>"},
       {"NUTRIENTS\nOUT_ST_DO do_chan\n", "ST_INIT_<species> or OUT_ST_<species>"},
       {"NUTRIENTS\nTOTAL_CHAN_KN tkn.out\n", "TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P"},
@@ -472,6 +464,9 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "SOIL_CON_TRANS\nNUTRIENTS\n",
       "LONG_TERM\nET_CALC_DEARDORFF\nALBEDO a.asc\nINF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\n"
       "SOIL_LAYER_INPUT_FILE layers.txt\nOV_CON_TRANS\nSOIL_CON_TRANS\n",
+      // And over a held water table.
+      "INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\nOV_CON_TRANS\n"
+      "SOIL_CON_TRANS\nNUTRIENTS\nWATER_TABLE wt.asc\n",
       // Overland and soil constituents over single-layer Green and Ampt soil.
       "OV_CON_TRANS\n",
       "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
