@@ -308,6 +308,10 @@ TEST(LayeredContamCases, NutrientsOverTheLayeredSoilKeepTheirNitrogenAndPhosphor
       "MIXING_LAYER_DEPTH 0.01\nNUTRIENTS\nAQ_ENV lc_env.txt\nWATER_TEMP 20\nCHAN_PH 7.5\n"
       "OV_UPTAKE_RATE 5\nOV_INIT_NO2\nOV_INIT_NO3 200\nOV_INIT_NH4\nOV_INIT_ON\nOV_INIT_DP 30\n"
       "SOILS_NSM_N\nSOILS_NSM_P\n");
+  // The nutrient sub-model carries its species without the constituent card.
+  std::string project = read_file("lc.prj");
+  project.erase(project.find("OV_CON_TRANS\n"), 13);
+  write_file("lc.prj", project);
   const std::string s = run_both();
   struct element {
     const char* books;
