@@ -63,11 +63,13 @@ bool single_layer_green_ampt(const model_state& ms) {
 }
 
 // The soil over a water table whose seepage the constituents follow: single-layer Green and
-// Ampt, or the redistribution soil over a simulated aquifer (whose seepage the aquifer gives;
-// over a fixed table the redistribution soil passes water both ways of its own).
+// Ampt, the redistribution soil over a simulated aquifer (whose seepage the aquifer gives;
+// over a fixed table the redistribution soil passes water both ways of its own), or the layered
+// soil, whose seepage rises through its carrier layers.
 bool single_layer_under_table(const model_state& ms) {
   const subsurface_state& ss = ms.subsurface;
-  if (ss.inf_layered_soil || ss.inf_richards) return false;
+  if (ss.inf_layered_soil) return true;
+  if (ss.inf_richards) return false;
   if (ss.inf_redist) return ss.gw_simulation != 0;
   return ss.green_ampt != 0;
 }
@@ -190,19 +192,12 @@ constexpr unsupported_input unsupported_inputs[] = {
     // single-layer Green and Ampt soil, whose exfiltrated depth the constituents follow.
     {"OV_CON_TRANS",
      "overland contaminant transport with a water table or groundwater under a soil other than "
-     "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION)",
+     "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION, or INF_LAYERED_SOIL)",
      [](const model_state& ms) {
        const subsurface_state& ss = ms.subsurface;
        const bool single_layer = single_layer_under_table(ms);
        return ms.transport.ov_con_trans != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
               !single_layer;
-     }},
-    {"OV_CON_TRANS",
-     "overland contaminant transport with the layered soil or Richards columns (INF_LAYERED_SOIL, "
-     "INF_RICHARDS)",
-     [](const model_state& ms) {
-       const subsurface_state& ss = ms.subsurface;
-       return ms.transport.ov_con_trans != 0 && (ss.inf_layered_soil != 0 || ss.inf_richards != 0);
      }},
     // The channel constituents come from the overland constituent table and move along the
     // explicit network's ordinary links.
@@ -220,11 +215,15 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.soil_con_trans != 0 && ms.transport.ov_con_trans == 0 &&
               ms.transport.nutrients == 0;
      }},
+    // The model's definition gives the Richards columns no carrier layers for the constituents:
+    // over them the overland constituents (and the nutrient species) only leave the water with
+    // the depth the columns take in.
     {"SOIL_CON_TRANS",
-     "soil contaminant transport without the single-layer Green and Ampt soil (GREEN_AMPT or "
-     "INF_REDIST)",
+     "soil contaminant transport without a Green and Ampt soil (GREEN_AMPT, INF_REDIST or "
+     "INF_LAYERED_SOIL; the model's definition gives Richards columns no constituent layers)",
      [](const model_state& ms) {
-       return ms.transport.soil_con_trans != 0 && !single_layer_green_ampt(ms);
+       return ms.transport.soil_con_trans != 0 && !single_layer_green_ampt(ms) &&
+              ms.subsurface.inf_layered_soil == 0;
      }},
     // The bound phase rides on the overland sediment and comes from the soil column's sorbed
     // mass; in a channel network the wash load carries it on with the channel constituents (without
@@ -240,6 +239,11 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.sediment_contam != 0 &&
               (ms.transport.ov_con_trans == 0 || ms.transport.soil_con_trans == 0);
      }},
+    // The bound phase leaves the mixing layer of the single-layer soil, whose porosity it takes.
+    {"SEDIMENT_CONTAM", "sediment-bound contaminants with the layered soil (INF_LAYERED_SOIL)",
+     [](const model_state& ms) {
+       return ms.transport.sediment_contam != 0 && ms.subsurface.inf_layered_soil != 0;
+     }},
     // The nutrient species are overland constituents: the overland transport's limits hold for
     // them; in a channel network and its lakes the channel constituents carry them on.
     {"NUTRIENTS", "the nutrient sub-model in a channel network without CHAN_CON_TRANS",
@@ -249,19 +253,12 @@ constexpr unsupported_input unsupported_inputs[] = {
      }},
     {"NUTRIENTS",
      "the nutrient sub-model with a water table or groundwater under a soil other than "
-     "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION)",
+     "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION, or INF_LAYERED_SOIL)",
      [](const model_state& ms) {
        const subsurface_state& ss = ms.subsurface;
        const bool single_layer = single_layer_under_table(ms);
        return ms.transport.nutrients != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
               !single_layer;
-     }},
-    {"NUTRIENTS",
-     "the nutrient sub-model with the layered soil or Richards columns (INF_LAYERED_SOIL, "
-     "INF_RICHARDS)",
-     [](const model_state& ms) {
-       const subsurface_state& ss = ms.subsurface;
-       return ms.transport.nutrients != 0 && (ss.inf_layered_soil != 0 || ss.inf_richards != 0);
      }},
     // The stream species live in the channel constituents of the explicit network.
     {"ST_INIT_<species> or OUT_ST_<species>",

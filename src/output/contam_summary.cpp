@@ -109,9 +109,12 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
     b.soil_uptake += pending_up;
     b.soil_seep_up = total_at(ct.soil_seep_up_total, k);
     b.soil_exfil = total_at(ct.soil_exfil_total, k);
+    b.soil_seep_down = total_at(ct.soil_seep_down_total, k);
     const double in = b.soil_init + b.soil_infil + b.sed_deposited + b.soil_seep_up;
-    b.soil_error = percent_error(
-        in, b.soil_final + b.soil_decay + b.soil_uptake + b.sed_eroded + b.soil_exfil, 1e-6);
+    b.soil_error = percent_error(in,
+                                 b.soil_final + b.soil_decay + b.soil_uptake + b.sed_eroded +
+                                     b.soil_exfil + b.soil_seep_down,
+                                 1e-6);
   }
 
   b.ov_init = total_at(tr.OV_MASS_INIT, k);
@@ -290,7 +293,7 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
         fprintf(fp, "Soil decay mass               %14.2lf \n", b.soil_decay);
       }
       if (water_table) fprintf(fp, "Exfiltration mass loss        %14.2lf \n", b.soil_exfil);
-      fprintf(fp, "Mass seepage down to GW       %14.2lf \n \n", 0.0);
+      fprintf(fp, "Mass seepage down to GW       %14.2lf \n \n", b.soil_seep_down);
       if (tr.sed_contam.ready)
         fprintf(fp, "Sediment eroded(-)/deposited  %14.2lf \n \n", b.sed_deposited - b.sed_eroded);
       fprintf(fp, "Soil mass balance error       %14.4lf \n", b.soil_error);

@@ -46,6 +46,9 @@ struct constituent_books {
   // Exfiltration: what the aquifer's water brought into the soil column (seepage up), what it
   // carried from the column into the overland water, and what the overland water gained by it.
   double soil_seep_up = 0.0, soil_exfil = 0.0, ov_exfil = 0.0;
+  // The layered soil: what the water draining out of the bottom of the column carried down to
+  // the groundwater (also in the system's mass out).
+  double soil_seep_down = 0.0;
   // Channel lakes: what the lakes held at the start and hold now, what the links ending in them
   // brought, the overland water over their shores, the rain on them and the channel nodes a
   // rising lake took (net of those it gave back) brought; what their outlets gave to the links

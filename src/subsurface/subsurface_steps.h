@@ -121,6 +121,25 @@ bool soil_account_setup(model_state& ms);
 // depth (SOIL_MOIST_DEPTH) and the top layer within it (TOP_LAYER_DEPTH; without one the soil is
 // one zone), where they are not set yet.
 void redistribution_zone_depths(model_state& ms);
+// The water of the layered soil under one cell as its constituents' carrier layers see it (cm):
+// the water held in the soil type's layers 1 and 2, what has drained out of the bottom of layer 1
+// and out of the bottom of layer 2 since the run began, and the depth of the water table below
+// the ground (below the two layers when the run has none).
+struct layered_soil_water {
+  double upper_cm = 0.0;
+  double lower_cm = 0.0;
+  double drained_top_cm = 0.0;
+  double drained_bottom_cm = 0.0;
+  double table_depth_cm = 0.0;
+};
+layered_soil_water layered_soil_water_of(const model_state& ms, int cell);
+// Water content of the carrier layers 1..layers (2 or 3, thicknesses in m) of a layered soil
+// cell whose layers 1 and 2 hold `upper` and `lower` cm of water, over a water table
+// `table_depth` cm deep; phi1 and phi2 are the porosities of the soil's layers 1 and 2. With
+// three carriers the first two share the soil's layer 1.
+void soil_layer_water_content(double upper, double lower, double table_depth,
+                              const double thickness[4], int layers, double phi1, double phi2,
+                              double theta[4]);
 // Builds the Richards soil columns from the node arrays once the soil table is read.
 void richards_init_soil_columns(model_state& ms);
 // Reads the Sacramento parameter file (open for reading) into the basin's parameters and

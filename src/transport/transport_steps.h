@@ -59,6 +59,9 @@ void nsm_overland_step(model_state& ms, double dt);
 void nsm_soil_step(model_state& ms);
 // Fills the water content of the nutrient soil layers (the carrier layers' THETA).
 void fill_nsm_layer_moisture(model_state& ms);
+// Fills THETA, the water content of every cell's carrier layers, from the layered soil's water;
+// called by the soil constituent step and the nutrient layers' moisture.
+void fill_layered_theta(model_state& ms);
 // The overland un-ionised ammonia, then total nitrogen and total phosphorus of every cell (g),
 // into the nutrient container's result arrays; called by the nutrient outputs.
 void nsm_overland_results(model_state& ms);

@@ -510,8 +510,9 @@ TEST(ContamCases, InputsThatCannotBeCarriedStopTheRunAtStartUp) {
        "gives cell 1 the partition coefficient -3; it must be a number of at least 0"},
       {"no table", "", "", "Error: The number of contaminants is not a positive value."},
       {"soil without Green and Ampt", "0 0 0 0 0 1 0 0", "SOIL_CON_TRANS\n",
-       "soil contaminant transport without the single-layer Green and Ampt soil (GREEN_AMPT or "
-       "INF_REDIST) (the SOIL_CON_TRANS card) is not supported"},
+       "soil contaminant transport without a Green and Ampt soil (GREEN_AMPT, INF_REDIST or "
+       "INF_LAYERED_SOIL; the model's definition gives Richards columns no constituent layers) "
+       "(the SOIL_CON_TRANS card) is not supported"},
       {"channel constituents", "0 0 0 0 0 1 0 0", "CHAN_CON_TRANS\n",
        "(the CHAN_CON_TRANS card) is not supported"},
       {"sediment-bound constituents", "0 0 0 0 0 1 0 0", "SEDIMENT_CONTAM\n",

@@ -220,4 +220,54 @@ TEST(ExfilContamCases, SeepingGroundwaterBringsItsNitrateAndTheNutrientBooksClos
   EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << s;
 }
 
+// The same aquifer under the layered soil: layers of 5 and 10 cm (porosity 0.4, moisture 0.1,
+// conducting 1 cm/h) and a mixing layer of 2 cm, three carrier layers. The seeping water rises
+// through all three, each layer's pore water into the one above and the top one's onto the
+// surface, and the aquifer's water at 1e6 g/m3 enters the bottom one. By hand from the seeped
+// volume: what the aquifer brought into the column; the surface gained what the column gave up,
+// and the books of soil, water and system close to 1e-9.
+TEST(ExfilContamCases, SeepingGroundwaterRisesThroughTheLayeredSoilsCarriersAndTheBooksClose) {
+  temp_dir dir;
+  const double gw = 1e6, load = 1e6;
+  write_case(gw, load, "SOIL_CON_TRANS\nMIXING_LAYER_DEPTH 0.02\n");
+  write_file("ex_type.asc", row_grid(std::vector<double>(cols, 4.0)));
+  // Columns: Ks (cm/h), pore index, capillary head (cm), porosity, field capacity, wilting
+  // point, residual and initial contents, thickness (cm).
+  write_file("ex_layers.txt",
+             "1\n0\n4 layered loam\n1 0.25 10 0.4 0.3 0.1 0.05 0.1 5\n"
+             "1 0.25 10 0.4 0.3 0.1 0.05 0.1 10\n1 0.25 10 0.4 0.3 0.1 0.05 0.1\n");
+  std::string p = read_file("ex.prj");
+  const std::string single =
+      "GREEN_AMPT\nCONDUCTIVITY ex_ks.asc\nCAPILLARY ex_hc.asc\nPOROSITY ex_por.asc\n"
+      "MOISTURE ex_moist.asc\n";
+  ASSERT_NE(p.find(single), std::string::npos);
+  p.replace(p.find(single), single.size(),
+            "INF_LAYERED_SOIL\nSOIL_TYPE_MAP ex_type.asc\nSOIL_LAYER_INPUT_FILE ex_layers.txt\n");
+  write_file("ex.prj", p);
+  torva_test::run_at_compared_thread_counts(
+      "ex.prj", [] { return read_file("ex_summary.out") + read_file("ex_outlet.out"); });
+  const std::string s = read_file("ex_summary.out");
+  const double seeped = summary_number(s, "Total amount of exfiltration=");  // m3
+  ASSERT_GT(seeped, 1.0) << s;
+  const double printed = gw * 0.005 / 1000.0 + 0.01;
+  const double in = summary_number(s, "Mass seepage up from GW");
+  EXPECT_NEAR(in, gw * seeped / 1000.0, printed) << s;
+  EXPECT_NEAR(summary_number(s, "Soil mass in from groundwater"), in, 0.01) << s;
+  // The mixing layer's pore water (load x 2.65 x 0.6 / 0.1 g/m3, 15.9 times the aquifer's)
+  // came up first: the surface gained what the column gave up, more than the aquifer brought.
+  const double gain = summary_number(s, "Exfiltration mass gain");
+  EXPECT_NEAR(summary_number(s, "Exfiltration mass loss"), gain, 0.01) << s;
+  EXPECT_GT(gain, in) << s;
+  const double soil_init = summary_number(s, "Initial Mass in Soil Column");
+  EXPECT_NEAR(soil_init, 6 * load * 0.02 * cell * cell * 2.65 * 0.6 / 1000.0, 0.01);
+  const double soil_final = summary_number(s, "Final Mass in Soil Column");
+  EXPECT_NEAR(soil_final + gain, soil_init + in, 1e-9 * (soil_init + in)) << s;
+  const double init = summary_number(s, "Total initial mass");
+  EXPECT_NEAR(summary_number(s, "Total final Mass"), init + in, 1e-9 * (init + in)) << s;
+  EXPECT_LT(std::fabs(summary_number(s, "Contam mass balance error")), 1e-6) << s;
+  const torva_test::summary_balance b = torva_test::read_summary_balance(s);
+  ASSERT_TRUE(b.has_totals) << s;
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6) << s;
+}
+
 }  // namespace exfil_contam_cases

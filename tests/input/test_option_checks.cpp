@@ -276,13 +276,14 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       // Over a fixed table the redistribution soil passes water both ways of its own.
       {long_term_cards + "WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
-      {"INF_RICHARDS\nOV_CON_TRANS\n", "OV_CON_TRANS"},
-      {"INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\nNUTRIENTS\n",
-       "NUTRIENTS"},
-      // A long-term run carries the constituents only over its single-layer soil.
-      {"LONG_TERM\nET_CALC_DEARDORFF\nALBEDO a.asc\nINF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\n"
-       "SOIL_LAYER_INPUT_FILE layers.txt\nOV_CON_TRANS\n",
-       "OV_CON_TRANS"},
+      // The Richards columns carry no constituent layers.
+      {"INF_RICHARDS\nOV_CON_TRANS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
+      {"INF_RICHARDS\nNUTRIENTS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
+      {"INF_RICHARDS\nOV_CON_TRANS\nWATER_TABLE wt.asc\n", "OV_CON_TRANS"},
+      // The layered soil carries them, but not with the bound phase.
+      {"INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\nSOIL_EROSION 2\n"
+       "OV_CON_TRANS\nSOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
+       "SEDIMENT_CONTAM"},
       {"OV_CON_TRANS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
       {"CHAN_CON_TRANS\n", "CHAN_CON_TRANS"},
       {"OV_CON_TRANS\nCHAN_CON_TRANS\n", "CHAN_CON_TRANS"},
@@ -292,10 +293,7 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "NUTRIENTS"},
       {"NUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
       {long_term_cards + "WATER_TABLE wt.asc\nNUTRIENTS\n", "NUTRIENTS"},
-      // A long-term run carries the nutrients only over its single-layer soil too.
-      {"LONG_TERM\nET_CALC_DEARDORFF\nALBEDO a.asc\nINF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\n"
-       "SOIL_LAYER_INPUT_FILE layers.txt\nNUTRIENTS\n",
-       "NUTRIENTS"},
+      {"INF_RICHARDS\nNUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
       {"NUTRIENTS\nST_INIT_NO3 2.5\n", "ST_INIT_<species> or OUT_ST_<species>"},
       {"NUTRIENTS\nOUT_ST_DO do_chan\n", "ST_INIT_<species> or OUT_ST_<species>"},
       {"NUTRIENTS\nTOTAL_CHAN_KN tkn.out\n", "TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P"},
@@ -456,6 +454,19 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "OVERTYPE ade\n",
       "OVERTYPE ade-pc\n",
       "OV_BOUNDARY\n",
+      // Over the Richards columns the overland constituents and the nutrient species leave the
+      // water with the depth the columns take in.
+      "INF_RICHARDS\nOV_CON_TRANS\n",
+      "INF_RICHARDS\nNUTRIENTS\n",
+      // Overland and soil constituents and the nutrients over the layered soil, in event and
+      // long-term runs.
+      "INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\nOV_CON_TRANS\n"
+      "SOIL_CON_TRANS\nNUTRIENTS\n",
+      "LONG_TERM\nET_CALC_DEARDORFF\nALBEDO a.asc\nINF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\n"
+      "SOIL_LAYER_INPUT_FILE layers.txt\nOV_CON_TRANS\nSOIL_CON_TRANS\n",
+      // And over a held water table.
+      "INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\nOV_CON_TRANS\n"
+      "SOIL_CON_TRANS\nNUTRIENTS\nWATER_TABLE wt.asc\n",
       // Overland and soil constituents over single-layer Green and Ampt soil.
       "OV_CON_TRANS\n",
       "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"

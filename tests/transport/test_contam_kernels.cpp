@@ -2,7 +2,8 @@
 // soil's dissolved fraction, a cell's process terms with their limits, the advection-dispersion
 // passes against hand-computed fluxes and their conservation on a closed grid, and the hand-off
 // of a drying cell's mass with its booking, the dilution of a cell by clean point-source water,
-// and the vector pass kernels against the scalar ones, bit for bit, on every instruction set.
+// the vector pass kernels against the scalar ones, bit for bit, on every instruction set, and
+// the layered soil's carrier layers and one cell's soil column over a step by hand.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -348,6 +349,136 @@ TEST(ContamKernels, VectorPassKernelsGiveTheScalarBitsOnEveryInstructionSet) {
   });
   // The fixture reaches the update's branch of a cell left negative.
   EXPECT_GT(negative, 0);
+}
+
+TEST(ContamKernels, TheLayeredSoilCarriesTwoOrThreeLayers) {
+  struct row {
+    const char* what;
+    double mixing, h1;  // cm
+    int layers;
+    double t1, t2, t3;  // m
+    double p2;          // porosity of carrier 2
+  };
+  const row rows[] = {
+      {"mixing layer inside layer 1", 2.0, 10.0, 3, 0.02, 0.08, 0.2, 0.4},
+      {"no mixing depth", 0.0, 10.0, 2, 0.1, 0.2, 0.0, 0.3},
+      {"mixing layer as deep as layer 1", 10.0, 10.0, 2, 0.1, 0.2, 0.0, 0.3},
+      {"mixing layer below layer 1", 15.0, 10.0, 2, 0.1, 0.2, 0.0, 0.3},
+      {"a mixing depth of rounding only", 1e-17, 10.0, 2, 0.1, 0.2, 0.0, 0.3},
+  };
+  for (const row& r : rows) {
+    const carrier_column c = layered_carrier_column(r.mixing, r.h1, 20.0, 0.4, 0.3);
+    EXPECT_EQ(c.layers, r.layers) << r.what;
+    EXPECT_DOUBLE_EQ(c.thickness[1], r.t1) << r.what;
+    EXPECT_DOUBLE_EQ(c.thickness[2], r.t2) << r.what;
+    EXPECT_DOUBLE_EQ(c.thickness[3], r.t3) << r.what;
+    EXPECT_DOUBLE_EQ(c.porosity[1], 0.4) << r.what;
+    EXPECT_DOUBLE_EQ(c.porosity[2], r.p2) << r.what;
+    if (r.layers == 3) {
+      EXPECT_DOUBLE_EQ(c.porosity[3], 0.3) << r.what;
+    }
+  }
+}
+
+// One cell of 10 m with three carriers of 0.1 m, each half full of water (theta 0.4 of
+// porosity 0.4 would be full; 0.2 here), a partition coefficient of 1 L/kg (fd = 0.2 / (0.2 +
+// 0.8 x 2.65) = 0.086207), 1000 g in layer 1 and 500 g in layer 2; 2 g infiltrated and 1 g
+// taken up; 0.005 m of water drained out of each layer. By hand each layer gives mass x fd x
+// 0.005 / 0.02, layer 1 from its mass before the water came in.
+TEST(ContamKernels, TheDrainingWaterCarriesEachLayersPoreWaterDownByHand) {
+  const double fd = 0.2 / (0.2 + 0.8 * 2.65);
+  double mass[4] = {0.0, 1000.0, 500.0, 0.0};
+  double conc[4] = {};
+  double frac[4] = {};
+  const double thickness[4] = {0.0, 0.1, 0.1, 0.1};
+  const double porosity[4] = {0.0, 0.4, 0.4, 0.35};
+  const double theta[4] = {0.0, 0.2, 0.2, 0.2};
+  const double drained[4] = {0.0, 0.005, 0.005, 0.005};
+  soil_column_view v;
+  v.layers = 3;
+  v.area = 100.0;
+  v.dt = 60.0;
+  v.kd = 1.0;
+  v.infil = 2.0;
+  v.uptake = 1.0;
+  v.thickness = thickness;
+  v.porosity = porosity;
+  v.theta = theta;
+  v.drained = drained;
+  v.mass = mass;
+  v.conc = conc;
+  v.frac_dissolved = frac;
+  const soil_column_moved moved = soil_column_step(v);
+  const double d1 = 1000.0 * fd * 0.25, d2 = 500.0 * fd * 0.25;
+  EXPECT_NEAR(mass[1], 1000.0 + 2.0 - 1.0 - d1, 1e-12);
+  EXPECT_NEAR(mass[2], 500.0 + d1 - d2, 1e-12);
+  EXPECT_NEAR(mass[3], d2, 1e-12);  // layer 3 held nothing to give
+  EXPECT_DOUBLE_EQ(moved.seep_down, 0.0);
+  EXPECT_DOUBLE_EQ(moved.decayed, 0.0);
+  for (int l = 1; l <= 3; ++l) {
+    EXPECT_NEAR(frac[l], fd, 1e-15) << l;
+    // g/kg of solids x 1000: the solids of the layer weigh (1 - porosity) x 0.1 x 100 x 2650 kg.
+    EXPECT_NEAR(conc[l], mass[l] / ((1.0 - porosity[l]) * 0.1 * 100.0 * 2650.0) * 1000.0,
+                1e-12 * conc[l])
+        << l;
+  }
+  // A second step: layer 3 now gives to the groundwater; the column's mass goes only there.
+  const double before = mass[1] + mass[2] + mass[3];
+  v.infil = v.uptake = 0.0;
+  const soil_column_moved second = soil_column_step(v);
+  EXPECT_NEAR(second.seep_down, d2 * fd * 0.25, 1e-12);
+  EXPECT_NEAR(mass[1] + mass[2] + mass[3] + second.seep_down, before, 1e-12);
+}
+
+TEST(ContamKernels, TheSoilColumnNeverGivesMoreThanItHoldsAndHeldLayersOnlyBook) {
+  struct row {
+    const char* what;
+    double decay;  // 1/s
+    bool fixed;
+  };
+  const row rows[] = {{"a flood of drainage through a dry-sorbing layer", 0.0, false},
+                      {"fast decay", 1.0, false},
+                      {"fixed concentrations", 1e-3, true}};
+  for (const row& r : rows) {
+    double mass[4] = {0.0, 10.0, 4.0, 0.0};
+    double conc[4] = {}, frac[4] = {};
+    const double thickness[4] = {0.0, 0.01, 0.01, 0.0};
+    const double porosity[4] = {0.0, 0.4, 0.4, 0.0};
+    const double theta[4] = {0.0, 0.4, 0.4, 0.0};
+    // Twenty times the layers' water drains through them.
+    const double drained[4] = {0.0, 0.08, 0.08, 0.0};
+    soil_column_view v;
+    v.layers = 2;
+    v.area = 1.0;
+    v.dt = 100.0;
+    v.kd = 0.0;
+    v.decay = r.decay;
+    v.fixed = r.fixed;
+    v.thickness = thickness;
+    v.porosity = porosity;
+    v.theta = theta;
+    v.drained = drained;
+    v.mass = mass;
+    v.conc = conc;
+    v.frac_dissolved = frac;
+    const soil_column_moved m = soil_column_step(v);
+    SCOPED_TRACE(r.what);
+    if (r.fixed) {
+      // Held at fixed concentrations the layers keep their mass and book what moved.
+      EXPECT_DOUBLE_EQ(mass[1], 10.0);
+      EXPECT_DOUBLE_EQ(mass[2], 4.0);
+      EXPECT_NEAR(m.decayed, 14.0 * -std::expm1(-0.1), 1e-12);
+      EXPECT_DOUBLE_EQ(m.seep_down, 14.0);
+      continue;
+    }
+    EXPECT_GE(mass[1], 0.0);
+    EXPECT_GE(mass[2], 0.0);
+    EXPECT_LE(m.decayed, 14.0);
+    EXPECT_NEAR(mass[1] + mass[2] + m.seep_down + m.decayed, 14.0, 1e-12);
+    if (r.decay == 0.0) {
+      EXPECT_NEAR(m.seep_down, 14.0, 1e-12);  // the water washed all out
+    }
+  }
 }
 
 }  // namespace

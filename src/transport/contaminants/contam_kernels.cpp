@@ -134,3 +134,67 @@ bool dry_cell_handoff(double depth, double& mass, double& conc, bool soil_transp
   conc = 0.0;
   return true;
 }
+
+carrier_column layered_carrier_column(double mixing_cm, double h1_cm, double h2_cm, double phi1,
+                                      double phi2) {
+  carrier_column col;
+  if (mixing_cm > tiny && h1_cm > mixing_cm) {
+    col.layers = 3;
+    col.thickness[1] = mixing_cm / 100.0;
+    col.thickness[2] = (h1_cm - mixing_cm) / 100.0;
+    col.thickness[3] = h2_cm / 100.0;
+    col.porosity[1] = phi1;
+    col.porosity[2] = phi1;
+    col.porosity[3] = phi2;
+  } else {
+    col.layers = 2;
+    col.thickness[1] = h1_cm / 100.0;
+    col.thickness[2] = h2_cm / 100.0;
+    col.porosity[1] = phi1;
+    col.porosity[2] = phi2;
+  }
+  return col;
+}
+
+soil_column_moved soil_column_step(const soil_column_view& v) {
+  soil_column_moved moved;
+  double m[4] = {};
+  for (int l = 1; l <= v.layers; ++l) {
+    m[l] = v.mass[l];
+    const double fd = v.sorbs ? soil_dissolved_fraction(v.theta[l], v.kd) : 1.0;
+    v.frac_dissolved[l] = fd;
+    if (!v.sorbs || !(m[l] > 0.0)) continue;
+    // The dissolved part decays over the whole step by its exact factor, never more than the
+    // layer holds.
+    const double removed = std::min(fd * m[l] * -std::expm1(-v.decay * v.dt), m[l]);
+    moved.decayed += removed;
+    if (!v.fixed) m[l] -= removed;
+  }
+  // The water draining out of each layer carries its pore water down, layer by layer from the
+  // top, so a layer never gives more than it holds with what it has just received.
+  double from_above = 0.0;
+  double mass_flux[4] = {};
+  for (int l = 1; l <= v.layers; ++l) {
+    const double water = v.theta[l] * v.thickness[l];  // m
+    const double q = v.drained[l];
+    double f = 0.0;
+    if (water > tiny && q > 0.0 && m[l] > 0.0) f = m[l] * v.frac_dissolved[l] * q / water;
+    const double held = m[l] + from_above + (l == 1 ? v.infil - v.uptake : 0.0);
+    f = std::min(f, std::max(held, 0.0));
+    mass_flux[l] = f;
+    from_above = f;
+  }
+  moved.seep_down = mass_flux[v.layers];
+  for (int l = 1; l <= v.layers; ++l) {
+    if (!v.fixed) {
+      if (l == 1) m[l] += v.infil - v.uptake;
+      m[l] += mass_flux[l - 1] - mass_flux[l];
+    }
+    const double solids = (1.0 - v.porosity[l]) * v.thickness[l] * 2.65 * 1000.0 * v.area;
+    double c = solids > 0.0 ? m[l] / solids * 1000.0 : 0.0;
+    if (m[l] < 0.0) m[l] = c = 0.0;
+    v.mass[l] = m[l];
+    v.conc[l] = c;
+  }
+  return moved;
+}

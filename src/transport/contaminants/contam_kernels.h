@@ -84,3 +84,46 @@ double ov_constit_flux(const ov_constit_view& v);
 // when the cell handed its mass over.
 bool dry_cell_handoff(double depth, double& mass, double& conc, bool soil_transport,
                       double& soil_infil, double& land, double& infil_term, double& land_term);
+
+// The carrier layers of a layered soil cell: three when the mixing layer (mixing_cm) is above
+// 1e-16 and thinner than the soil type's layer 1 (h1_cm), which it then splits into the mixing
+// layer and the rest, else two (the soil's layers 1 and 2). Thicknesses in m and porosities of
+// the solids' share, per carrier 1..layers.
+struct carrier_column {
+  int layers = 2;
+  double thickness[4] = {};
+  double porosity[4] = {};
+};
+carrier_column layered_carrier_column(double mixing_cm, double h1_cm, double h2_cm, double phi1,
+                                      double phi2);
+
+// One constituent in one cell's carrier layers over a soil step, all arrays per layer
+// 1..layers: the dissolved part of each layer decays (constituents of the table only), the
+// water draining across the bottom of each layer carries the layer's pore water down
+// (`drained`[l], m of water over the step; at most the mass the layer holds), layer 1 takes
+// what infiltrated and gives what the overland water took up, and what leaves the bottom of the
+// column seeps to the groundwater. Held at fixed concentrations (`fixed`) the layers keep their
+// masses and only what moved is returned.
+struct soil_column_view {
+  int layers = 0;
+  double area = 0.0;  // m2: gridsize squared
+  double dt = 0.0;    // s
+  bool sorbs = true;  // a constituent of the table: partitions and decays
+  bool fixed = false;
+  double kd = 0.0;      // L/kg
+  double decay = 0.0;   // 1/s
+  double infil = 0.0;   // g into layer 1
+  double uptake = 0.0;  // g out of layer 1 into the overland water
+  const double* thickness = nullptr;
+  const double* porosity = nullptr;
+  const double* theta = nullptr;
+  const double* drained = nullptr;
+  double* mass = nullptr;            // g, in/out
+  double* conc = nullptr;            // g/kg of solids x 1000, out
+  double* frac_dissolved = nullptr;  // out
+};
+struct soil_column_moved {
+  double decayed = 0.0;    // g
+  double seep_down = 0.0;  // g left the bottom of the column
+};
+soil_column_moved soil_column_step(const soil_column_view& v);

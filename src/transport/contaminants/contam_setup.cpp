@@ -2,6 +2,7 @@
 // the CONTAMINANT_TRANSPORT table (init_contaminant_overland, called by read_maps), the tables
 // every constituent step works on (contam_alloc), and the soil-layer geometry, unit conversions
 // and initial masses (contam_soil_layer_init, called near the end of start-up).
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -10,7 +11,9 @@
 #include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "input/input_steps.h"
+#include "subsurface/subsurface_steps.h"
 #include "transport/contaminants/chan_contam.h"
+#include "transport/contaminants/contam_kernels.h"
 #include "transport/contaminants/olake_contam.h"
 #include "transport/contaminants/sed_contam.h"
 #include "transport/transport_steps.h"
@@ -75,6 +78,20 @@ void single_layer_geometry(contam_tables& ct) {
   if (ct.top_layer_depth_cm < tiny) ct.top_layer_depth_cm = ct.soil_moist_depth_cm;
   if (ct.mixing_layer_depth_cm < tiny) ct.mixing_layer_depth_cm = ct.top_layer_depth_cm;
   ct.soil_contam_layers = 1;
+}
+
+// The carrier layers of the layered soil: the mixing layer, the rest of the soil's layer 1 and
+// its layer 2 when a mixing depth is given, else the soil's two layers; a cell whose soil type's
+// layer 1 is not deeper than the mixing layer carries two (set per cell at start-up).
+void layered_geometry(contam_tables& ct) {
+  ct.soil_contam_layers = ct.mixing_layer_depth_cm > tiny ? 3 : 2;
+}
+
+void carrier_geometry(const model_state& ms, contam_tables& ct) {
+  if (ms.subsurface.inf_layered_soil)
+    layered_geometry(ct);
+  else
+    single_layer_geometry(ct);
 }
 
 // Copies row c of a table the reader filled into the constituent x cell table t.
@@ -148,6 +165,36 @@ void read_contam_load_map(model_state& ms) {
   }
 }
 
+// The layered soil's carrier layers of every cell from its soil type, and the drainage of the
+// soil already behind the constituents at the start.
+void layered_carriers_init(model_state& ms) {
+  contam_tables& ct = ms.transport.contam;
+  const subsurface_state& ss = ms.subsurface;
+  for (int cell = 1; cell <= ms.cell_count; ++cell) {
+    const soil_table_record& r = ss.soil_types[has(ss.soiltype, cell) ? ss.soiltype[cell] : 0];
+    const carrier_column col =
+        layered_carrier_column(ct.mixing_layer_depth_cm, r.layer_depth[0], r.layer_depth[1],
+                               r.layer_porosity[0], r.layer_porosity[1]);
+    ct.carrier_layers[cell] = std::min(col.layers, ct.soil_contam_layers);
+    for (int l = 1; l <= ct.soil_contam_layers; ++l) {
+      ct.carrier_thickness[cell][l] = col.thickness[l];
+      ct.carrier_porosity[cell][l] = col.porosity[l];
+    }
+    const layered_soil_water w = layered_soil_water_of(ms, cell);
+    ct.drain_top_seen[cell] = w.drained_top_cm;
+    ct.drain_bottom_seen[cell] = w.drained_bottom_cm;
+  }
+  // The column's layers as the model's definition lays them out for the first cell's soil.
+  if (ms.cell_count >= 1 && has(ct.soil_layer_thickness, ct.soil_contam_layers)) {
+    double bottom = 0.0;
+    for (int l = 1; l <= ct.soil_contam_layers; ++l) {
+      ct.soil_layer_thickness[l] = ct.carrier_thickness[1][l];
+      bottom += ct.soil_layer_thickness[l];
+      ct.soil_layer_bottom[l] = bottom;
+    }
+  }
+}
+
 }  // namespace
 
 void contam_alloc(model_state& ms, int num_constituents, int num_cells, int overland, int) {
@@ -163,7 +210,7 @@ void contam_alloc(model_state& ms, int num_constituents, int num_cells, int over
     ct.soil_moist_depth_cm = tr.soil_depth_cm;
     ct.top_layer_depth_cm = tr.layer2_depth_cm;
     ct.mixing_layer_depth_cm = tr.layer1_depth_cm;
-    single_layer_geometry(ct);
+    carrier_geometry(ms, ct);
   }
   if (ct.ov_depth_prev.empty()) {
     raw_array1d<double>* per_cell[] = {&ct.ov_depth_prev, &ct.ov_infil_water, &ct.infil_seen,
@@ -207,9 +254,9 @@ void contam_alloc(model_state& ms, int num_constituents, int num_cells, int over
   for (const named_table& t : tables)
     if (!table(*t.t, nc, cells, t.name)) return stop_now();
   raw_array1d<double>* per_constituent[] = {
-      &ct.ov_land_dmt,      &ct.global_precip_mass, &ct.neg_mass_total,
-      &ct.soil_infil_total, &ct.soil_uptake_total,  &ct.soil_decay_total,
-      &ct.soil_decay_step,  &ct.soil_seep_up_total, &ct.soil_exfil_total};
+      &ct.ov_land_dmt,       &ct.global_precip_mass,  &ct.neg_mass_total,  &ct.soil_infil_total,
+      &ct.soil_uptake_total, &ct.soil_decay_total,    &ct.soil_decay_step, &ct.soil_seep_up_total,
+      &ct.soil_exfil_total,  &ct.soil_seep_down_total};
   for (raw_array1d<double>* a : per_constituent)
     if (!totals_array(*a, nc, "contaminant totals")) return stop_now();
   if (!tr.soil_con_trans) {
@@ -228,6 +275,17 @@ void contam_alloc(model_state& ms, int num_constituents, int num_cells, int over
     return stop_now();
   alloc_2d_double_named(cells, layers, ct.theta, "THETA");
   if (ct.theta.empty()) return stop_now();
+  if (ms.subsurface.inf_layered_soil && ct.carrier_layers.empty()) {
+    alloc_1d_int(ct.carrier_layers, cells, "carrier_layers");
+    alloc_2d_double_named(cells, layers, ct.carrier_thickness, "carrier_thickness");
+    alloc_2d_double_named(cells, layers, ct.carrier_porosity, "carrier_porosity");
+    if (ct.carrier_layers.empty() || ct.carrier_thickness.empty() || ct.carrier_porosity.empty() ||
+        !cell_array(ct.drain_top_seen, cells, "drain_top_seen") ||
+        !cell_array(ct.drain_bottom_seen, cells, "drain_bottom_seen") ||
+        !cell_array(ct.drain_top, cells, "drain_top") ||
+        !cell_array(ct.drain_bottom, cells, "drain_bottom"))
+      return stop_now();
+  }
   if (nutrients) nsm_join_constituents(ms, first);
 }
 
@@ -265,8 +323,8 @@ void init_contaminant_overland(model_state& ms) {
   }
   ct.table_contam_count = count;
   if (tr.soil_con_trans) {
-    single_layer_geometry(ct);
-    if (!(ct.mixing_layer_depth_cm > tiny)) {
+    carrier_geometry(ms, ct);
+    if (!ms.subsurface.inf_layered_soil && !(ct.mixing_layer_depth_cm > tiny)) {
       stop_with_message(
           "Error: soil contaminant transport needs a soil layer to carry the contaminants: give "
           "MIXING_LAYER_DEPTH (or TOP_LAYER_DEPTH or SOIL_MOIST_DEPTH) in m, above 0.\n");
@@ -297,7 +355,10 @@ void contam_soil_layer_init(model_state& ms) {
   const double area = ms.gridsize * ms.gridsize;
   const raw_array1d<double>& depth = ms.overland.ov_depth;
   const bool soil = tr.soil_con_trans != 0;
-  if (soil && has(ct.soil_layer_thickness, 1)) {
+  const bool layered = soil && !ct.carrier_layers.empty();
+  if (layered) {
+    layered_carriers_init(ms);
+  } else if (soil && has(ct.soil_layer_thickness, 1)) {
     ct.soil_layer_thickness[1] = ct.mixing_layer_depth_cm / 100.0;
     ct.soil_layer_bottom[1] = ct.soil_layer_thickness[1];
   }
@@ -325,11 +386,15 @@ void contam_soil_layer_init(model_state& ms) {
         double* mass = tr.soil_mass[c][cell];
         double* conc = tr.soil_conc[c][cell];
         for (int l = 1; l <= ct.soil_contam_layers; ++l) mass[l] = conc[l] = 0.0;
-        const double porosity =
-            has(ms.subsurface.porosity_cell, cell) ? ms.subsurface.porosity_cell[cell] : 0.0;
+        // The layered soil's mixing layer is the cell's own carrier layer 1.
+        const double porosity = layered ? ct.carrier_porosity[cell][1]
+                                : has(ms.subsurface.porosity_cell, cell)
+                                    ? ms.subsurface.porosity_cell[cell]
+                                    : 0.0;
+        const double thickness =
+            layered ? ct.carrier_thickness[cell][1] : ct.soil_layer_thickness[1];
         conc[1] = tr.ov_land_mass[c][cell] / 1000.0;
-        mass[1] =
-            conc[1] * ct.soil_layer_thickness[1] * area * 2.65 * 1000.0 * (1.0 - porosity) / 1000.0;
+        mass[1] = conc[1] * thickness * area * 2.65 * 1000.0 * (1.0 - porosity) / 1000.0;
         tr.ov_land_mass[c][cell] = mass[1];
       }
       tr.OV_LAND_MASS_INIT[c] += tr.ov_land_mass[c][cell] / 1000.0;

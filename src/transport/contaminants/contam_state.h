@@ -45,6 +45,16 @@ struct contam_tables {
   raw_array2d<double> theta;                 // [cell][layer]: water content of the carrier layers
   raw_array1d<double> soil_layer_thickness;  // per layer 1..soil_contam_layers (m)
   raw_array1d<double> soil_layer_bottom;     // per layer: depth of the layer's bottom (m)
+  // The layered soil: per cell its carrier layers (2 or 3), their thicknesses (m) and porosities
+  // [cell][layer], and the drainage out of the bottom of the soil's layer 1 and layer 2 that the
+  // soil step has already passed on (cm of the run's cumulative drainage).
+  raw_array1d<int> carrier_layers;
+  raw_array2d<double> carrier_thickness;
+  raw_array2d<double> carrier_porosity;
+  raw_array1d<double> drain_top_seen;
+  raw_array1d<double> drain_bottom_seen;
+  raw_array1d<double> drain_top;     // m: the soil step's drainage out of layer 1, per cell
+  raw_array1d<double> drain_bottom;  // m: and out of layer 2
   // Work arrays of the transport passes, per cell: mass (g), concentration (g/m3), net source
   // rate (g/s), the face fluxes into the cell from its upstream neighbour of
   // the pass (first and corrector, g/s), the predicted mass and concentration.
@@ -71,6 +81,7 @@ struct contam_tables {
   // overland water.
   raw_array1d<double> soil_seep_up_total;
   raw_array1d<double> soil_exfil_total;
+  raw_array1d<double> soil_seep_down_total;  // kg: left the bottom of the column to groundwater
 
   // Schedules of the overland processes (Julian days) and their elapsed times (s).
   process_clock rain_clock;      // rainfall load

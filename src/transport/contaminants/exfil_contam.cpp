@@ -3,8 +3,11 @@
 // column's mixing layer onto the surface. It pushes the layer's pore water ahead of it into the
 // overland water and leaves the aquifer's water (at the groundwater concentration of the
 // constituent table) in its place; without the soil column it carries the groundwater
-// concentration straight onto the surface. The nutrient species come up at their groundwater
-// concentrations (the NSM_GW tables): the soil pools give the water only what they release.
+// concentration straight onto the surface. Through the layered soil's carrier layers it rises
+// layer by layer: each layer's pore water goes up into the layer above (the top one's into the
+// overland water) and the aquifer's water enters the bottom one. The nutrient species come up at
+// their groundwater concentrations (the NSM_GW tables): the soil pools give the water only what
+// they release.
 #include <algorithm>
 
 #include "framework/model_state.h"
@@ -15,6 +18,29 @@ namespace {
 
 constexpr double tiny = 1e-16;
 
+// The water e (m) rising through one cell's carrier layers 1..layers (top first): each layer's
+// pore water it pushes up, never more than the layer holds in solution, moves into the layer
+// above, and the top layer's into the overland water; the aquifer's mass `gw_in` (g) enters the
+// bottom layer. Held at fixed concentrations the layers keep their masses. Returns the mass that
+// reached the surface (g).
+double rise_through_layers(double* mass, int layers, const double* theta, const double* thickness,
+                           double kd, double e, double gw_in, bool fixed) {
+  double up[4] = {};
+  for (int l = 1; l <= layers; ++l) {
+    const double water = theta[l] * thickness[l];  // m
+    const double dissolved = mass[l] > 0.0 ? soil_dissolved_fraction(theta[l], kd) * mass[l] : 0.0;
+    up[l] = water > tiny ? std::min(dissolved * e / water, dissolved) : 0.0;
+  }
+  if (!fixed) {
+    mass[layers] += gw_in;
+    for (int l = 1; l <= layers; ++l) {
+      mass[l] -= up[l];
+      if (l >= 2) mass[l - 1] += up[l];
+    }
+  }
+  return up[1];
+}
+
 }  // namespace
 
 void exfiltration_mass(model_state& ms) {
@@ -22,9 +48,13 @@ void exfiltration_mass(model_state& ms) {
   contam_tables& ct = tr.contam;
   const subsurface_state& ss = ms.subsurface;
   const int n = ms.cell_count;
-  if (!ss.gw_simulation || !holds(ss.exfil_cum, n) || !holds(ct.exfil_seen, n)) return;
-  const double area = ms.gridsize * ms.gridsize;
   const bool soil = tr.soil_con_trans != 0;
+  // The layered soil's cells carry their own carrier layers; it exfiltrates over a held water
+  // table as well as over a simulated aquifer.
+  const bool layered = !ct.carrier_layers.empty();
+  const bool rising = ss.gw_simulation || (ss.inf_layered_soil && ss.water_table_on);
+  if (!rising || !holds(ss.exfil_cum, n) || !holds(ct.exfil_seen, n)) return;
+  const double area = ms.gridsize * ms.gridsize;
   const double* depth = ms.overland.ov_depth.data();
   const double thickness =
       soil && has(ct.soil_layer_thickness, 1) ? ct.soil_layer_thickness[1] : 0.0;
@@ -44,7 +74,14 @@ void exfiltration_mass(model_state& ms) {
       if (type != 1 && type != 2) continue;
       const double gw_in = ct.gw_contam_conc[c][cell] * e * area;  // g
       double up = gw_in;
-      if (soil && type == 1) {
+      if (soil && type == 1 && layered) {
+        up = rise_through_layers(tr.soil_mass.plane(c)[cell], ct.carrier_layers[cell],
+                                 ct.theta[cell], ct.carrier_thickness[cell],
+                                 ct.contam_partition_coef[c][cell], e, gw_in,
+                                 tr.soil_static_conc != 0);
+        ct.soil_seep_up_total[c] += gw_in / 1000.0;
+        ct.soil_exfil_total[c] += up / 1000.0;
+      } else if (soil && type == 1) {
         // The pore water the aquifer's water pushes out of the layer, never more than the
         // layer holds in solution; the aquifer's water takes its place.
         double& layer = tr.soil_mass.plane(c)[cell][1];

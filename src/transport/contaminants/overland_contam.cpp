@@ -105,6 +105,8 @@ void exchange_and_decay(model_state& ms, int c, double dt) {
   double* acc = row(ct.ov_exchange_acc, c);
   double** soil_mass = soil ? tr.soil_mass.plane(c) : nullptr;
   const double thickness = soil ? ct.soil_layer_thickness[1] : 0.0;
+  // The layered soil's mixing layer is each cell's own first carrier layer.
+  const bool layered = soil && !ct.carrier_layers.empty();
   const double* prev = ct.ov_depth_prev.data();
   const double* kd = row(ct.ov_decay_coef, c);
   double* decay_acc = row(ct.ov_decay_acc, c);
@@ -114,7 +116,8 @@ void exchange_and_decay(model_state& ms, int c, double dt) {
     if (h >= tiny && land[cell] >= tiny) {
       double flux = 0.0;
       if (soil) {
-        const double pore = ct.theta[cell][1] * thickness * area;
+        const double layer_thickness = layered ? ct.carrier_thickness[cell][1] : thickness;
+        const double pore = ct.theta[cell][1] * layer_thickness * area;
         const double layer = soil_mass[cell][1];
         const double pore_conc =
             pore > tiny ? layer * ct.soil_frac_dissolved[c][cell][1] / pore : 0.0;

@@ -2,13 +2,17 @@
 // mass is split between pore water and soil solids by linear partitioning, its dissolved part
 // decays, and layer 1 takes what infiltration brought down and gives what the overland water
 // took up; the step's masses go to the soil totals. The single-layer Green and Ampt soil carries
-// one layer with no water passing below it. With SOIL_STATIC_CONC the layers keep their masses
-// and the step only books what moved.
+// one layer with no water passing below it; the layered soil carries two or three, between
+// which the water draining out of the soil's layers carries the pore water down and out of the
+// column to the groundwater. With SOIL_STATIC_CONC the layers keep their masses and the step
+// only books what moved.
+#include <algorithm>
 #include <cmath>
 
 #include "framework/core/block_sum.h"
 #include "framework/core/units.h"
 #include "framework/model_state.h"
+#include "subsurface/subsurface_steps.h"
 #include "transport/contaminants/contam_kernels.h"
 #include "transport/transport_steps.h"
 
@@ -23,7 +27,118 @@ struct soil_terms {
   double taken_up;
 };
 
+// What a block of cells of the layered soil moved in the step (g).
+struct layered_terms {
+  double decayed;
+  double infiltrated;
+  double taken_up;
+  double seep_down;
+};
+
+// The step over the layered soil: the water each cell's carrier layers hold and the water that
+// drained out of the soil's layers since the last step, then every constituent of the table
+// through its column.
+void layered_soil_step(model_state& ms, double dt) {
+  transport_state& tr = ms.transport;
+  contam_tables& ct = tr.contam;
+  const int n = ms.cell_count;
+  const double area = ms.gridsize * ms.gridsize;
+  const int top = ct.soil_contam_layers;
+  fill_layered_theta(ms);
+  // The drainage of the step (m): the soil's layer-1 drainage leaves the mixing layer and the
+  // rest of layer 1, its layer-2 drainage the last carrier.
+  for (int cell = 1; cell <= n; ++cell) {
+    const layered_soil_water w = layered_soil_water_of(ms, cell);
+    const double t = w.drained_top_cm - ct.drain_top_seen[cell];
+    const double b = w.drained_bottom_cm - ct.drain_bottom_seen[cell];
+    ct.drain_top_seen[cell] = w.drained_top_cm;
+    ct.drain_bottom_seen[cell] = w.drained_bottom_cm;
+    // A drainage that starts again from 0 (a new event's front) counts from there.
+    ct.drain_top[cell] = (t >= 0.0 ? t : w.drained_top_cm) / 100.0;
+    ct.drain_bottom[cell] = (b >= 0.0 ? b : w.drained_bottom_cm) / 100.0;
+  }
+  for (int c = 1; c <= tr.num_contaminants; ++c) {
+    if (tr.constituent_type[c] != 1) continue;
+    double** mass = tr.soil_mass.plane(c);
+    double** conc = tr.soil_conc.plane(c);
+    const auto fd = ct.soil_frac_dissolved[c];
+    const double* kd = ct.contam_partition_coef[c];
+    const double* k = ct.soil_decay_coef[c];
+    double* infil = ct.soil_infil_mass[c];
+    double* uptake = ct.soil_uptake_mass[c];
+    double* land = tr.ov_land_mass[c];
+    const bool fixed = tr.soil_static_conc != 0;
+    const layered_terms none{};
+    const layered_terms moved = block_ordered_sum<soil_block_cells, layered_terms>(
+        n, none,
+        [&](int first, int last) {
+          layered_terms part{};
+          for (int cell = first; cell <= last; ++cell) {
+            const int layers = ct.carrier_layers[cell];
+            double drained[4] = {};
+            for (int l = 1; l < layers; ++l) drained[l] = ct.drain_top[cell];
+            drained[layers] = ct.drain_bottom[cell];
+            soil_column_view v;
+            v.layers = layers;
+            v.area = area;
+            v.dt = dt;
+            v.fixed = fixed;
+            v.kd = kd[cell];
+            v.decay = k[cell];
+            v.infil = infil[cell];
+            v.uptake = uptake[cell];
+            v.thickness = ct.carrier_thickness[cell];
+            v.porosity = ct.carrier_porosity[cell];
+            v.theta = ct.theta[cell];
+            v.drained = drained;
+            v.mass = mass[cell];
+            v.conc = conc[cell];
+            v.frac_dissolved = fd[cell];
+            const soil_column_moved m = soil_column_step(v);
+            part.decayed += m.decayed;
+            part.seep_down += m.seep_down;
+            part.infiltrated += infil[cell];
+            part.taken_up += uptake[cell];
+            infil[cell] = 0.0;
+            uptake[cell] = 0.0;
+            double total = 0.0;
+            for (int l = 1; l <= top; ++l) total += mass[cell][l];
+            land[cell] = total;
+          }
+          return part;
+        },
+        [](layered_terms& t, const layered_terms& p) {
+          t.decayed += p.decayed;
+          t.infiltrated += p.infiltrated;
+          t.taken_up += p.taken_up;
+          t.seep_down += p.seep_down;
+        });
+    ct.soil_decay_total[c] += moved.decayed / 1000.0;
+    tr.GLOBAL_MASS_DECAY[c] += moved.decayed / 1000.0;
+    ct.soil_infil_total[c] += moved.infiltrated / 1000.0;
+    ct.soil_uptake_total[c] += moved.taken_up / 1000.0;
+    ct.soil_seep_down_total[c] += moved.seep_down / 1000.0;
+    tr.GLOBAL_MASS_OUT[c] += moved.seep_down / 1000.0;
+  }
+}
+
 }  // namespace
+
+void fill_layered_theta(model_state& ms) {
+  contam_tables& ct = ms.transport.contam;
+  const subsurface_state& ss = ms.subsurface;
+  if (ct.carrier_layers.empty() || ct.theta.empty()) return;
+  for (int cell = 1; cell <= ms.cell_count; ++cell) {
+    const soil_table_record& r = ss.soil_types[has(ss.soiltype, cell) ? ss.soiltype[cell] : 0];
+    const layered_soil_water w = layered_soil_water_of(ms, cell);
+    double theta[4] = {};
+    soil_layer_water_content(w.upper_cm, w.lower_cm, w.table_depth_cm, ct.carrier_thickness[cell],
+                             ct.carrier_layers[cell], r.layer_porosity[0], r.layer_porosity[1],
+                             theta);
+    for (int l = 1; l <= ct.soil_contam_layers; ++l)
+      ct.theta[cell][l] = l <= ct.carrier_layers[cell] ? theta[l] : 0.0;
+  }
+}
 
 void soil_contam_partition_step(model_state& ms) {
   transport_state& tr = ms.transport;
@@ -37,6 +152,11 @@ void soil_contam_partition_step(model_state& ms) {
                                         : ms.infil_clock.interval_seconds;
   ct.soil_clock_ready = 1;
   ct.soil_last = now;
+  if (!ct.carrier_layers.empty()) {
+    layered_soil_step(ms, dt);
+    if (tr.nutrients) nsm_soil_step(ms);
+    return;
+  }
   const int n = ms.cell_count;
   const double area = ms.gridsize * ms.gridsize;
   const subsurface_state& ss = ms.subsurface;

@@ -48,6 +48,8 @@ void nsm_join_constituents(model_state& ms, int first) {
 void fill_nsm_layer_moisture(model_state& ms) {
   contam_tables& ct = ms.transport.contam;
   const subsurface_state& ss = ms.subsurface;
+  // The layered soil's carrier layers hold their own water.
+  if (!ct.carrier_layers.empty()) return fill_layered_theta(ms);
   // The single-layer soil keeps no profile: every carrier layer holds the soil's moisture, and
   // with redistribution (long-term runs) the surface water content the soil account keeps, as
   // the soil constituents' step reads it.
