@@ -36,8 +36,7 @@ struct batch_arrays {
   double *ks, *dz, *thetas, *thetar, *thetawp, *thetafc, *thehac, *bchc, *bp, *lam, *alpha, *beta,
       *ahav, *bhav;
   // The constants of the soil functions.
-  double *range, *inv_range, *inv_hb, *a, *inv_a, *cm_dry, *cm_wet, *neg_lam, *neg_inv_lam, *k_wet,
-      *inv_alpha, *inv_beta, *cm_hav;
+  double *range, *inv_range, *inv_hb, *a, *cm_dry, *cm_wet, *neg_lam, *k_wet, *inv_alpha, *cm_hav;
   // Reciprocals of the geometry (as the one-column step's).
   double *inv_dz, *inv_dz_below, *inv_dz_above, *inv_above;
   // Interface conductivities, the system, and the state at the start of the sub-step.
@@ -45,17 +44,60 @@ struct batch_arrays {
   // Brooks-Corey: the head and content of the last computation of a node's functions (no number
   // before the first), so that a node whose head and content are those bits keeps its values.
   double *key_head, *key_theta;
+  // The constants the heads of contents take, node by node of each lane's column (element
+  // l * (n + 1) + j), so that one lane's nodes fill the vectors of that pass.
+  double *col_range, *col_inv_range, *col_inv_a, *col_neg_inv_lam, *col_inv_beta;
 
   batch_arrays(double* w, int n) {
     const std::size_t s = static_cast<std::size_t>(n + 1) * lanes;
-    double** fields[] = {
-        &phead,        &theta,       &khead,     &watcap,   &watflux, &source, &ks,
-        &dz,           &thetas,      &thetar,    &thetawp,  &thetafc, &thehac, &bchc,
-        &bp,           &lam,         &alpha,     &beta,     &ahav,    &bhav,   &range,
-        &inv_range,    &inv_hb,      &a,         &inv_a,    &cm_dry,  &cm_wet, &neg_lam,
-        &neg_inv_lam,  &k_wet,       &inv_alpha, &inv_beta, &cm_hav,  &inv_dz, &inv_dz_below,
-        &inv_dz_above, &inv_above,   &kint,      &upper,    &diag,    &lower,  &rhs,
-        &phead_start,  &theta_start, &key_head,  &key_theta};
+    double** fields[] = {&phead,
+                         &theta,
+                         &khead,
+                         &watcap,
+                         &watflux,
+                         &source,
+                         &ks,
+                         &dz,
+                         &thetas,
+                         &thetar,
+                         &thetawp,
+                         &thetafc,
+                         &thehac,
+                         &bchc,
+                         &bp,
+                         &lam,
+                         &alpha,
+                         &beta,
+                         &ahav,
+                         &bhav,
+                         &range,
+                         &inv_range,
+                         &inv_hb,
+                         &a,
+                         &cm_dry,
+                         &cm_wet,
+                         &neg_lam,
+                         &k_wet,
+                         &inv_alpha,
+                         &cm_hav,
+                         &inv_dz,
+                         &inv_dz_below,
+                         &inv_dz_above,
+                         &inv_above,
+                         &kint,
+                         &upper,
+                         &diag,
+                         &lower,
+                         &rhs,
+                         &phead_start,
+                         &theta_start,
+                         &key_head,
+                         &key_theta,
+                         &col_range,
+                         &col_inv_range,
+                         &col_inv_a,
+                         &col_neg_inv_lam,
+                         &col_inv_beta};
     static_assert(sizeof(fields) / sizeof(fields[0]) == richards_batch_arrays);
     for (double** f : fields) {
       *f = w;
@@ -107,16 +149,13 @@ HWY_INLINE node_constants LoadConstantsAt(D d, const batch_arrays& b, int model,
   k.inv_range = hn::LoadU(d, b.inv_range + i);
   if (model == soil_model_havercamp) {
     k.inv_alpha = hn::LoadU(d, b.inv_alpha + i);
-    k.inv_beta = hn::LoadU(d, b.inv_beta + i);
     k.cm_hav = hn::LoadU(d, b.cm_hav + i);
   } else {
     k.inv_hb = hn::LoadU(d, b.inv_hb + i);
     k.a = hn::LoadU(d, b.a + i);
-    k.inv_a = hn::LoadU(d, b.inv_a + i);
     k.cm_dry = hn::LoadU(d, b.cm_dry + i);
     k.cm_wet = hn::LoadU(d, b.cm_wet + i);
     k.neg_lam = hn::LoadU(d, b.neg_lam + i);
-    k.neg_inv_lam = hn::LoadU(d, b.neg_inv_lam + i);
     k.k_wet = hn::LoadU(d, b.k_wet + i);
   }
   return k;
@@ -132,6 +171,15 @@ void ColumnConstants(D d, const batch_arrays& b, const richards_column_view& v, 
   for (int j = 0; j <= n; j += width) {
     const int count = std::min(width, n - j + 1);
     const node_constants k = Constants(d, model, LoadSoil(d, v, model, j, count));
+    const std::size_t own = static_cast<std::size_t>(l) * (n + 1) + j;
+    StoreFirst(d, k.range, b.col_range + own, count);
+    StoreFirst(d, k.inv_range, b.col_inv_range + own, count);
+    if (model == soil_model_havercamp) {
+      StoreFirst(d, k.inv_beta, b.col_inv_beta + own, count);
+    } else {
+      StoreFirst(d, k.inv_a, b.col_inv_a + own, count);
+      StoreFirst(d, k.neg_inv_lam, b.col_neg_inv_lam + own, count);
+    }
     const auto put = [&](V x, double* to) {
       hn::Store(x, d, buffer);
       for (int q = 0; q < count; ++q) to[at(j + q, l)] = buffer[q];
@@ -140,16 +188,13 @@ void ColumnConstants(D d, const batch_arrays& b, const richards_column_view& v, 
     put(k.inv_range, b.inv_range);
     if (model == soil_model_havercamp) {
       put(k.inv_alpha, b.inv_alpha);
-      put(k.inv_beta, b.inv_beta);
       put(k.cm_hav, b.cm_hav);
     } else {
       put(k.inv_hb, b.inv_hb);
       put(k.a, b.a);
-      put(k.inv_a, b.inv_a);
       put(k.cm_dry, b.cm_dry);
       put(k.cm_wet, b.cm_wet);
       put(k.neg_lam, b.neg_lam);
-      put(k.neg_inv_lam, b.neg_inv_lam);
       put(k.k_wet, b.k_wet);
       put(hn::NaN(d), b.key_head);
       put(hn::NaN(d), b.key_theta);
@@ -158,8 +203,8 @@ void ColumnConstants(D d, const batch_arrays& b, const richards_column_view& v, 
 }
 
 // The soil functions of nodes first..last of the flagged lanes, as richards_nodes updates them:
-// 0 conductivity and capacity from heads and contents, 2 contents from heads, 3 heads from
-// contents (StartFunctions below gives the contents, conductivity and capacity of heads).
+// 0 conductivity and capacity from heads and contents, 2 contents from heads (StartFunctions
+// below gives the contents, conductivity and capacity of heads, Heads the heads of contents).
 template <int what>
 void Nodes(D d, const batch_arrays& b, int model, int first, int last, const double* flags) {
   const int width = static_cast<int>(hn::Lanes(d));
@@ -197,23 +242,12 @@ void Nodes(D d, const batch_arrays& b, int model, int first, int last, const dou
           StoreMasked(d, m, hn::IfThenElse(hn::Ge(h, zero), thetas, theta), b.theta + i);
         StoreMasked(d, m, f.kr, b.khead + i);
         StoreMasked(d, m, f.cm, b.watcap + i);
-      } else if constexpr (what == 2) {
+      } else {
         StoreMasked(d, m,
                     wet ? thetas
                         : ThetaOfHead(d, model, LoadSoilAt(d, b, model, i),
                                       LoadConstantsAt(d, b, model, i), h),
                     b.theta + i);
-      } else {
-        const V theta = hn::LoadU(d, b.theta + i);
-        const V kept = hn::IfThenElse(hn::Lt(h, zero), zero, h);
-        const auto below = hn::Lt(theta, thetas);
-        V out = kept;
-        if (!hn::AllFalse(d, hn::And(below, m)))
-          out = hn::IfThenElse(below,
-                               HeadOfTheta(d, model, LoadSoilAt(d, b, model, i),
-                                           LoadConstantsAt(d, b, model, i), theta),
-                               kept);
-        StoreMasked(d, m, out, b.phead + i);
       }
     }
   }
@@ -789,6 +823,52 @@ void PicardIteration(D d, batch& t, const double* active, double* settled) {
   }
 }
 
+// Heads of nodes 1..n-1 from their contents in the flagged lanes, as richards_nodes' heads
+// (a saturated node keeps the head of the solve, not below 0). Few lanes end a sub-step in the
+// same round, so each flagged lane's column goes through the functions alone, its own nodes
+// filling the vectors, rather than node by node across all eight lanes.
+void Heads(D d, const batch& t, const double* flags) {
+  const batch_arrays& b = t.b;
+  const int n = t.n, model = t.o.model;
+  const int width = static_cast<int>(hn::Lanes(d));
+  const V zero = hn::Zero(d);
+  const hn::RebindToSigned<D> di;
+  // Node j + q of a lane lies q * lanes past node j; past the column's last node the gathers
+  // read its last node again.
+  const auto steps = hn::Iota(di, 0);
+  HWY_ALIGN double head_out[hn::MaxLanes(D())];
+  for (int l = 0; l < lanes; ++l) {
+    if (!(flags[l] > 0.0)) continue;
+    const richards_column_view& v = t.columns[t.lane[l].column].v;
+    const std::size_t own = static_cast<std::size_t>(l) * (n + 1);
+    for (int j = 1; j <= n - 1; j += width) {
+      const int count = std::min(width, n - j);
+      const auto index =
+          hn::Mul(hn::Min(steps, hn::Set(di, count - 1)), hn::Set(di, static_cast<int64_t>(lanes)));
+      const V theta = hn::GatherIndex(d, b.theta + at(j, l), index);
+      const V h = hn::GatherIndex(d, b.phead + at(j, l), index);
+      const node_soil s = LoadSoil(d, v, model, j, count);
+      const V kept = hn::IfThenElse(hn::Lt(h, zero), zero, h);
+      const auto below = hn::Lt(theta, s.thetas);
+      V out = kept;
+      if (!hn::AllFalse(d, below)) {
+        node_constants k;
+        k.range = LoadFirst(d, b.col_range + own + j, count);
+        k.inv_range = LoadFirst(d, b.col_inv_range + own + j, count);
+        if (model == soil_model_havercamp) {
+          k.inv_beta = LoadFirst(d, b.col_inv_beta + own + j, count);
+        } else {
+          k.inv_a = LoadFirst(d, b.col_inv_a + own + j, count);
+          k.neg_inv_lam = LoadFirst(d, b.col_neg_inv_lam + own + j, count);
+        }
+        out = hn::IfThenElse(below, HeadOfTheta(d, model, s, k, theta), kept);
+      }
+      hn::Store(out, d, head_out);
+      for (int q = 0; q < count; ++q) b.phead[at(j + q, l)] = head_out[q];
+    }
+  }
+}
+
 // The lanes work through their columns as a loop of Picard iterations: every round each lane in
 // a solve makes one iteration; a lane whose solve has ended checks its boundary, finishes its
 // sub-step and sets up the next (or takes the next column) before the following round.
@@ -837,7 +917,7 @@ void Step(D d, const richards_batch_column* columns, int count, int n, const ric
       }
     }
     // Heads from the contents (a saturated node keeps the head of the solve).
-    Nodes<3>(d, b, o.model, 1, n - 1, flags);
+    Heads(d, t, flags);
     for (int l = 0; l < lanes; ++l) {
       if (flags[l] > 0.0 && EndSubstep(t, l)) {
         Unload(t, l);
