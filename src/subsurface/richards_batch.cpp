@@ -305,7 +305,9 @@ enum class surface_mode { flux, head };
 enum class lane_phase { idle, start, first_solve, ponded_solve };
 
 struct lane_state {
-  int column = -1;  // the column in the list, -1 when the lane idles
+  int column = -1;            // the queue's number of the column, -1 when the lane idles
+  richards_batch_column col;  // the column (its books those below)
+  richards_books books;
   lane_phase phase = lane_phase::idle;
   bool fresh = false;  // the column was just taken: its soil constants are still to be made
   double remaining = 0.0, tau = 0.0, supply_rate = 0.0;
@@ -319,18 +321,17 @@ struct lane_state {
 
 // Everything the stages of a batch share.
 struct batch {
-  const richards_batch_column* columns;
-  int count, n;
+  const richards_column_queue& queue;
+  int n;
   const richards_options& o;
   double dt_h;
   const batch_arrays& b;
   lane_state lane[lanes];
-  int next = 0;  // the next column of the list to take
 };
 
 void Load(batch& t, int l) {
   const batch_arrays& b = t.b;
-  const richards_column_view& v = t.columns[t.lane[l].column].v;
+  const richards_column_view& v = t.lane[l].col.v;
   const int n = t.n;
   struct pair {
     double* to;
@@ -348,7 +349,7 @@ void Load(batch& t, int l) {
 
 void Unload(batch& t, int l) {
   const batch_arrays& b = t.b;
-  const richards_column_view& v = t.columns[t.lane[l].column].v;
+  const richards_column_view& v = t.lane[l].col.v;
   struct pair {
     double* to;
     const double* from;
@@ -357,6 +358,7 @@ void Unload(batch& t, int l) {
                          {v.watcap, b.watcap}, {v.watflux, b.watflux}, {v.source, b.source}};
   for (const pair& p : copies)
     for (int j = 0; j <= t.n; ++j) p.to[j] = p.from[at(j, l)];
+  t.queue.done(t.queue.context, t.lane[l].column, t.lane[l].books);
 }
 
 // Lane l takes the next column whose step has any time in it (one with none is done at once);
@@ -365,10 +367,13 @@ void Take(batch& t, int l) {
   const batch_arrays& b = t.b;
   const int n = t.n;
   lane_state& s = t.lane[l];
-  while (t.next < t.count) {
+  for (;;) {
     s = lane_state();
-    s.column = t.next++;
-    const richards_batch_column& col = t.columns[s.column];
+    if (!t.queue.next(t.queue.context, s.col, s.column)) break;
+    // The column's books go on from what the queue gives (none: from zero) and back at the end.
+    if (s.col.books != nullptr) s.books = *s.col.books;
+    s.col.books = &s.books;
+    const richards_batch_column& col = s.col;
     Load(t, l);
     for (int j = 1; j <= n; ++j) {
       const double dzj = b.dz[at(j, l)];
@@ -493,7 +498,7 @@ void StartSubstep(batch& t, int l, int flux_iterations) {
   const batch_arrays& b = t.b;
   const int n = t.n;
   lane_state& s = t.lane[l];
-  const richards_batch_column& col = t.columns[s.column];
+  const richards_batch_column& col = s.col;
   richards_books& books = *col.books;
   if (s.tau >= s.remaining || s.remaining - s.tau < 1e-8) s.tau = s.remaining;
   const double tau = s.tau;
@@ -578,7 +583,7 @@ bool AcceptFlux(batch& t, int l) {
   RestoreStart(t, l);
   for (int j = 1; j <= t.n; ++j) b.source[at(j, l)] = 0.0;
   s.root_demand = 0.0;
-  *t.columns[s.column].bound_type = 2;
+  *s.col.bound_type = 2;
   s.mode = surface_mode::head;
   b.phead[at(0, l)] = s.supply - 0.5 * b.dz[at(0, l)];
   s.phase = lane_phase::ponded_solve;
@@ -596,7 +601,7 @@ bool Contents(batch& t, int l) {
   const batch_arrays& b = t.b;
   const int n = t.n;
   lane_state& s = t.lane[l];
-  richards_books& books = *t.columns[s.column].books;
+  richards_books& books = *s.col.books;
   const double tau = s.tau;
   if (s.mode == surface_mode::head) {
     FaceFluxes(t, l);
@@ -642,7 +647,7 @@ bool EndSubstep(batch& t, int l) {
   const richards_options& o = t.o;
   const int n = t.n;
   lane_state& s = t.lane[l];
-  const richards_batch_column& col = t.columns[s.column];
+  const richards_batch_column& col = s.col;
   richards_books& books = *col.books;
   const double tau = s.tau;
   if (!o.water_table) {
@@ -797,7 +802,7 @@ void PicardIteration(D d, batch& t, const double* active, double* settled) {
     settled[l] = 0.0;
     if (!(active[l] > 0.0)) continue;
     lane_state& s = t.lane[l];
-    ++t.columns[s.column].books->solves;
+    ++s.col.books->solves;
     if (bad_lanes[l] > 0.0) s.finite = false;
     const bool moved = moved_lanes[l] > 0.0;
     // Contents of the new heads: every node's, with the soil functions of the next iteration,
@@ -839,7 +844,7 @@ void Heads(D d, const batch& t, const double* flags) {
   HWY_ALIGN double head_out[hn::MaxLanes(D())];
   for (int l = 0; l < lanes; ++l) {
     if (!(flags[l] > 0.0)) continue;
-    const richards_column_view& v = t.columns[t.lane[l].column].v;
+    const richards_column_view& v = t.lane[l].col.v;
     const std::size_t own = static_cast<std::size_t>(l) * (n + 1);
     for (int j = 1; j <= n - 1; j += width) {
       const int count = std::min(width, n - j);
@@ -872,10 +877,10 @@ void Heads(D d, const batch& t, const double* flags) {
 // The lanes work through their columns as a loop of Picard iterations: every round each lane in
 // a solve makes one iteration; a lane whose solve has ended checks its boundary, finishes its
 // sub-step and sets up the next (or takes the next column) before the following round.
-void Step(D d, const richards_batch_column* columns, int count, int n, const richards_options& o,
-          double dt_h, double* work) {
+void Step(D d, const richards_column_queue& queue, int n, const richards_options& o, double dt_h,
+          double* work) {
   const batch_arrays b(work, n);
-  batch t{columns, count, n, o, dt_h, b, {}, 0};
+  batch t{queue, n, o, dt_h, b, {}};
   const int flux_iterations = std::max(o.iter_max, 1);
   for (int l = 0; l < lanes; ++l) Take(t, l);
   double flags[lanes], settled[lanes], checked[lanes];
@@ -883,7 +888,7 @@ void Step(D d, const richards_batch_column* columns, int count, int n, const ric
     // New columns' constants, then the sub-steps that begin.
     for (int l = 0; l < lanes; ++l) {
       if (!t.lane[l].fresh) continue;
-      ColumnConstants(d, b, columns[t.lane[l].column].v, o.model, n, l);
+      ColumnConstants(d, b, t.lane[l].col.v, o.model, n, l);
       t.lane[l].fresh = false;
     }
     bool any = false;
@@ -929,9 +934,9 @@ void Step(D d, const richards_batch_column* columns, int count, int n, const ric
 
 }  // namespace
 
-void RichardsColumnsStep(const richards_batch_column* columns, int count, int n,
-                         const richards_options& o, double dt_h, double* work) {
-  Step(D(), columns, count, n, o, dt_h, work);
+void RichardsColumnsStep(const richards_column_queue& queue, int n, const richards_options& o,
+                         double dt_h, double* work) {
+  Step(D(), queue, n, o, dt_h, work);
 }
 
 }  // namespace HWY_NAMESPACE
@@ -943,9 +948,35 @@ namespace torva_richards {
 HWY_EXPORT(RichardsColumnsStep);
 }  // namespace torva_richards
 
+void richards_columns_step(const richards_column_queue& queue, int n, const richards_options& o,
+                           double dt_h, double* work) {
+  if (n < 2) return;
+  HWY_DYNAMIC_DISPATCH(torva_richards::RichardsColumnsStep)(queue, n, o, dt_h, work);
+}
+
+namespace {
+// The queue of a list of columns: each in its turn, its books back where the list keeps them.
+struct column_list {
+  const richards_batch_column* columns;
+  int count, next;
+};
+bool list_next(void* context, richards_batch_column& column, int& id) {
+  column_list& list = *static_cast<column_list*>(context);
+  if (list.next >= list.count) return false;
+  id = list.next++;
+  column = list.columns[id];
+  return true;
+}
+void list_done(void* context, int id, const richards_books& books) {
+  const column_list& list = *static_cast<const column_list*>(context);
+  *list.columns[id].books = books;
+}
+}  // namespace
+
 void richards_columns_step(const richards_batch_column* columns, int count, int n,
                            const richards_options& o, double dt_h, double* work) {
   if (count < 1 || n < 2) return;
-  HWY_DYNAMIC_DISPATCH(torva_richards::RichardsColumnsStep)(columns, count, n, o, dt_h, work);
+  column_list list{columns, count, 0};
+  richards_columns_step(richards_column_queue{&list, list_next, list_done}, n, o, dt_h, work);
 }
 #endif  // HWY_ONCE

@@ -43,3 +43,17 @@ inline std::size_t richards_thread_work_size(int max_nodes) {
 // richards_column_step would. work holds richards_batch_work_size(n) doubles at least.
 void richards_columns_step(const richards_batch_column* columns, int count, int n,
                            const richards_options& o, double dt_h, double* work);
+
+// The columns a thread advances, handed to the lanes one at a time as lanes come free, so that
+// the lanes stay busy to the thread's last column rather than emptying at the end of every list.
+// next gives the next column and a number of the caller's for it (false when there are no more);
+// the lane starts from the column's books when it has some (else from none) and done hands them
+// back, with the number, once the column's step is over and its arrays are written.
+struct richards_column_queue {
+  void* context = nullptr;
+  bool (*next)(void* context, richards_batch_column& column, int& id) = nullptr;
+  void (*done)(void* context, int id, const richards_books& books) = nullptr;
+};
+// Advances the queue's columns, each of n nodes (n >= 2), as richards_columns_step.
+void richards_columns_step(const richards_column_queue& queue, int n, const richards_options& o,
+                           double dt_h, double* work);
