@@ -32,9 +32,9 @@ constexpr int lanes = richards_batch_lanes;
 struct batch_arrays {
   // The column's state, copied in when a lane takes the column and out when it is done.
   double *phead, *theta, *khead, *watcap, *watflux, *source;
-  // The nodes' parameters.
-  double *ks, *dz, *thetas, *thetar, *thetawp, *thetafc, *thehac, *bchc, *bp, *lam, *alpha, *beta,
-      *ahav, *bhav;
+  // The nodes' parameters the vectors read (the lane reads its roots' wilting point and field
+  // capacity from its column's own arrays).
+  double *ks, *dz, *thetas, *thetar, *thehac, *bchc, *bp, *lam, *alpha, *beta, *ahav, *bhav;
   // The constants of the soil functions.
   double *range, *inv_range, *inv_hb, *a, *cm_dry, *cm_wet, *neg_lam, *k_wet, *inv_alpha, *cm_hav;
   // Reciprocals of the geometry (as the one-column step's).
@@ -60,8 +60,6 @@ struct batch_arrays {
                          &dz,
                          &thetas,
                          &thetar,
-                         &thetawp,
-                         &thetafc,
                          &thehac,
                          &bchc,
                          &bp,
@@ -337,12 +335,23 @@ void Load(batch& t, int l) {
     double* to;
     const double* from;
   };
-  const pair copies[] = {
-      {b.phead, v.phead},     {b.theta, v.theta},   {b.khead, v.khead},     {b.watcap, v.watcap},
-      {b.watflux, v.watflux}, {b.source, v.source}, {b.ks, v.ks},           {b.dz, v.dz},
-      {b.thetas, v.thetas},   {b.thetar, v.thetar}, {b.thetawp, v.thetawp}, {b.thetafc, v.thetafc},
-      {b.thehac, v.thehac},   {b.bchc, v.bchc},     {b.bp, v.bp},           {b.lam, v.lam},
-      {b.alpha, v.alpha},     {b.beta, v.beta},     {b.ahav, v.ahav},       {b.bhav, v.bhav}};
+  // The state, and the parameters the lane's soil functions and system read as vectors (those
+  // of the other soil model are never read).
+  const bool havercamp = t.o.model == soil_model_havercamp;
+  const pair copies[] = {{b.phead, v.phead},
+                         {b.theta, v.theta},
+                         {b.khead, v.khead},
+                         {b.watcap, v.watcap},
+                         {b.watflux, v.watflux},
+                         {b.source, v.source},
+                         {b.ks, v.ks},
+                         {b.dz, v.dz},
+                         {b.thetas, v.thetas},
+                         {b.thetar, v.thetar},
+                         {havercamp ? b.alpha : b.thehac, havercamp ? v.alpha : v.thehac},
+                         {havercamp ? b.beta : b.bchc, havercamp ? v.beta : v.bchc},
+                         {havercamp ? b.ahav : b.bp, havercamp ? v.ahav : v.bp},
+                         {havercamp ? b.bhav : b.lam, havercamp ? v.bhav : v.lam}};
   for (const pair& p : copies)
     for (int j = 0; j <= n; ++j) p.to[at(j, l)] = p.from != nullptr ? p.from[j] : 0.0;
 }
@@ -375,13 +384,28 @@ void Take(batch& t, int l) {
     s.col.books = &s.books;
     const richards_batch_column& col = s.col;
     Load(t, l);
-    for (int j = 1; j <= n; ++j) {
-      const double dzj = b.dz[at(j, l)];
-      const double dist = 0.5 * (dzj + b.dz[at(j - 1, l)]);
-      b.inv_dz[at(j, l)] = 1.0 / dzj;
-      b.inv_above[at(j, l)] = 1.0 / dist;
-      b.inv_dz_above[at(j, l)] = 1.0 / (dzj * dist);
-      b.inv_dz_below[at(j, l)] = j < n ? 1.0 / (dzj * (0.5 * (dzj + b.dz[at(j + 1, l)]))) : 0.0;
+    // The reciprocals of the geometry, a vector of the column's nodes at a time (node n has
+    // no node below it).
+    const D d;
+    const int width = static_cast<int>(hn::Lanes(d));
+    const V one = hn::Set(d, 1.0), half = hn::Set(d, 0.5);
+    HWY_ALIGN double out[4][hn::MaxLanes(D())];
+    for (int j = 1; j <= n; j += width) {
+      const int count = std::min(width, n - j + 1);
+      const V dzj = LoadFirst(d, col.v.dz + j, count);
+      const V dist = hn::Mul(half, hn::Add(dzj, LoadFirst(d, col.v.dz + j - 1, count)));
+      const V dist_below =
+          hn::Mul(half, hn::Add(dzj, LoadFirst(d, col.v.dz + j + 1, std::min(count, n - j))));
+      hn::Store(hn::Div(one, dzj), d, out[0]);
+      hn::Store(hn::Div(one, dist), d, out[1]);
+      hn::Store(hn::Div(one, hn::Mul(dzj, dist)), d, out[2]);
+      hn::Store(hn::Div(one, hn::Mul(dzj, dist_below)), d, out[3]);
+      for (int q = 0; q < count; ++q) {
+        b.inv_dz[at(j + q, l)] = out[0][q];
+        b.inv_above[at(j + q, l)] = out[1][q];
+        b.inv_dz_above[at(j + q, l)] = out[2][q];
+        b.inv_dz_below[at(j + q, l)] = j + q < n ? out[3][q] : 0.0;
+      }
     }
     double tau = std::min(*col.dtr, t.dt_h);
     if (tau > 0.001 && b.phead[at(1, l)] >= 0.0) tau = richards_saturated_start_step;
@@ -542,7 +566,7 @@ void StartSubstep(batch& t, int l, int flux_iterations) {
         const double part = std::min(left, dzj) / dzj;
         left -= dzj;
         const double theta = b.theta[at(j, l)];
-        const double wp = b.thetawp[at(j, l)], fc = b.thetafc[at(j, l)];
+        const double wp = col.v.thetawp[j], fc = col.v.thetafc[j];
         double stress = 1.0;
         if (theta <= wp)
           stress = 0.0;
