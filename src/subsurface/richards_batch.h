@@ -25,7 +25,7 @@ struct richards_batch_column {
 };
 
 // Work space of a batch of columns of up to max_nodes nodes (doubles).
-inline constexpr int richards_batch_arrays = 46;
+inline constexpr int richards_batch_arrays = 49;
 inline std::size_t richards_batch_work_size(int max_nodes) {
   return static_cast<std::size_t>(richards_batch_arrays) * richards_batch_lanes *
          (static_cast<std::size_t>(max_nodes) + 1);
