@@ -1,10 +1,11 @@
-// Richards soil columns side by side: richards_infiltration hands runs of columns with the same
-// node count to richards_columns_step, which advances eight of them at once, node k of the
-// eight columns in one vector. The soil functions, the system of each Picard iteration and its
-// tridiagonal solve run on the vectors, each lane doing the operations of the one-column step
-// (richards_column.cpp) on its own column; the boundary switching and the sub-step control are
-// the one-column step's, lane by lane. A lane that is not in a stage keeps its values (masked
-// stores), so every column ends on the bits it would have alone, on every instruction set.
+// Richards soil columns side by side: richards_infiltration hands each thread's columns of one
+// node count as a queue to richards_columns_step, which advances eight of them at once, node k
+// of the eight columns in one vector, a lane taking the next column as soon as its own is done. The
+// soil functions, the system of each Picard iteration and its tridiagonal solve run on the vectors,
+// each lane doing the operations of the one-column step (richards_column.cpp) on its own column;
+// the boundary switching and the sub-step control are the one-column step's, lane by lane. A lane
+// that is not in a stage keeps its values (masked stores), so every column ends on the bits it
+// would have alone, on every instruction set.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "subsurface/richards_batch.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep

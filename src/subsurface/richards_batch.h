@@ -1,9 +1,9 @@
 // Richards soil columns side by side: the column step of richards_column.h run on eight columns
 // at once, node k of the eight columns in one vector (richards_batch.cpp). Each lane follows its
 // own column's sub-steps, Picard iterations and surface boundary; a lane whose column has
-// reached the step's end takes the next column of the list. Every column ends on the same bits
-// as richards_column_step gives it alone, on every instruction set. richards_infiltration
-// calls it for the runs of cells whose columns have the same node count.
+// reached the step's end takes the next column of the list or queue. Every column ends on the same
+// bits as richards_column_step gives it alone, on every instruction set. richards_infiltration
+// hands each thread's cells to it as one queue, the columns of one node count at a time.
 #pragma once
 
 #include <cstddef>
@@ -31,9 +31,7 @@ inline std::size_t richards_batch_work_size(int max_nodes) {
          (static_cast<std::size_t>(max_nodes) + 1);
 }
 
-// Cells whose columns the run hands to one batch call, and the work space of a thread that runs
-// columns one at a time or side by side.
-inline constexpr int richards_cell_block = 64;
+// Work space of a thread that runs columns one at a time or side by side.
 inline std::size_t richards_thread_work_size(int max_nodes) {
   const std::size_t one = richards_work_size(max_nodes), side = richards_batch_work_size(max_nodes);
   return one > side ? one : side;
