@@ -7,8 +7,8 @@
 // the same bits as one thread. The share of the whole event step that the columns take comes
 // from event_step_bench --richards.
 //
-// The columns run eight side by side (richards_columns_step), in blocks of cells; --one runs
-// them one at a time (richards_column_step), which must end on the same state hash.
+// The columns run eight side by side (richards_columns_step), each thread's cells one queue; --one
+// runs them one at a time (richards_column_step), which must end on the same state hash.
 //
 // richards_bench [--cells N] [--steps K] [--threads 1,2,...] [--rain-mm D] [--one]
 #include <omp.h>
@@ -30,7 +30,6 @@ constexpr int nodes = 20;          // node 20 mirrors node 19 (free drainage)
 constexpr int stride = nodes + 1;  // nodes 0..20
 constexpr int column_arrays = 6;   // head, conductivity, content, capacity, flux, source
 constexpr double step_seconds = 60.0;
-constexpr long block = richards_cell_block;  // columns handed to one batch call
 
 // FNV-1a hash of the columns' state: equal hashes across builds mean the same bits.
 unsigned long long state_hash(const std::vector<double>& state) {
@@ -96,6 +95,40 @@ richards_column_view view_of(const soil_nodes& s, double* block) {
   return v;
 }
 
+// A thread's cells [first, last) handed to the lanes in turn, each offered the rain as it goes.
+struct column_range {
+  const soil_nodes* soil = nullptr;
+  std::vector<double>* state = nullptr;
+  std::vector<double>* depth = nullptr;
+  std::vector<double>* dtr = nullptr;
+  std::vector<int>* bound = nullptr;
+  long first = 0, last = 0, next = 0;
+  long substeps = 0, solves = 0;
+  double rain_m = 0.0;
+};
+
+bool range_next(void* context, richards_batch_column& column, int& id) {
+  column_range& r = *static_cast<column_range*>(context);
+  if (r.next >= r.last) return false;
+  const long c = r.next++;
+  (*r.depth)[c] += r.rain_m;
+  column.v =
+      view_of(*r.soil, r.state->data() + static_cast<std::size_t>(column_arrays) * stride * c);
+  column.demand = richards_demand();
+  column.ov_depth = &(*r.depth)[c];
+  column.bound_type = &(*r.bound)[c];
+  column.dtr = &(*r.dtr)[c];
+  column.books = nullptr;
+  id = static_cast<int>(c);
+  return true;
+}
+
+void range_done(void* context, int, const richards_books& books) {
+  column_range& r = *static_cast<column_range*>(context);
+  r.substeps += books.substeps;
+  r.solves += books.solves;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -159,35 +192,32 @@ int main(int argc, char** argv) {
 #pragma omp parallel num_threads(t) reduction(+ : substeps, solves)
       {
         double* w = work.data() + per_thread * omp_get_thread_num();
-        richards_batch_column columns[block];
-        richards_books books[block];
-        const long blocks = (cells + block - 1) / block;
+        if (one) {
 #pragma omp for schedule(static)
-        for (long k = 0; k < blocks; ++k) {
-          const long first = k * block, count = std::min(block, cells - first);
-          for (long i = 0; i < count; ++i) {
-            const long c = first + i;
+          for (long c = 0; c < cells; ++c) {
             depth[c] += rain_m;
-            books[i] = richards_books();
-            if (one) {
-              richards_column_step(view_of(soil, state.data() + per_column * c), nodes, o, demand,
-                                   step_seconds / 3600.0, depth[c], bound[c], dtr[c], w, books[i]);
-            } else {
-              columns[i].v = view_of(soil, state.data() + per_column * c);
-              columns[i].demand = demand;
-              columns[i].ov_depth = &depth[c];
-              columns[i].bound_type = &bound[c];
-              columns[i].dtr = &dtr[c];
-              columns[i].books = &books[i];
-            }
+            richards_books books;
+            richards_column_step(view_of(soil, state.data() + per_column * c), nodes, o, demand,
+                                 step_seconds / 3600.0, depth[c], bound[c], dtr[c], w, books);
+            substeps += books.substeps;
+            solves += books.solves;
           }
-          if (!one)
-            richards_columns_step(columns, static_cast<int>(count), nodes, o, step_seconds / 3600.0,
-                                  w);
-          for (long i = 0; i < count; ++i) {
-            substeps += books[i].substeps;
-            solves += books[i].solves;
-          }
+        } else {
+          // The thread's cells as one queue, as richards_infiltration hands them to the lanes.
+          const int team = omp_get_num_threads(), me = omp_get_thread_num();
+          column_range r;
+          r.soil = &soil;
+          r.state = &state;
+          r.depth = &depth;
+          r.dtr = &dtr;
+          r.bound = &bound;
+          r.first = r.next = cells * me / team;
+          r.last = cells * (me + 1) / team;
+          r.rain_m = rain_m;
+          richards_columns_step(richards_column_queue{&r, range_next, range_done}, nodes, o,
+                                step_seconds / 3600.0, w);
+          substeps += r.substeps;
+          solves += r.solves;
         }
       }
     }

@@ -1,10 +1,11 @@
-// Richards soil columns side by side: richards_infiltration hands runs of columns with the same
-// node count to richards_columns_step, which advances eight of them at once, node k of the
-// eight columns in one vector. The soil functions, the system of each Picard iteration and its
-// tridiagonal solve run on the vectors, each lane doing the operations of the one-column step
-// (richards_column.cpp) on its own column; the boundary switching and the sub-step control are
-// the one-column step's, lane by lane. A lane that is not in a stage keeps its values (masked
-// stores), so every column ends on the bits it would have alone, on every instruction set.
+// Richards soil columns side by side: richards_infiltration hands each thread's columns of one
+// node count as a queue to richards_columns_step, which advances eight of them at once, node k
+// of the eight columns in one vector, a lane taking the next column as soon as its own is done. The
+// soil functions, the system of each Picard iteration and its tridiagonal solve run on the vectors,
+// each lane doing the operations of the one-column step (richards_column.cpp) on its own column;
+// the boundary switching and the sub-step control are the one-column step's, lane by lane. A lane
+// that is not in a stage keeps its values (masked stores), so every column ends on the bits it
+// would have alone, on every instruction set.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "subsurface/richards_batch.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -32,12 +33,11 @@ constexpr int lanes = richards_batch_lanes;
 struct batch_arrays {
   // The column's state, copied in when a lane takes the column and out when it is done.
   double *phead, *theta, *khead, *watcap, *watflux, *source;
-  // The nodes' parameters.
-  double *ks, *dz, *thetas, *thetar, *thetawp, *thetafc, *thehac, *bchc, *bp, *lam, *alpha, *beta,
-      *ahav, *bhav;
+  // The nodes' parameters the vectors read (the lane reads its roots' wilting point and field
+  // capacity from its column's own arrays).
+  double *ks, *dz, *thetas, *thetar, *thehac, *bchc, *bp, *lam, *alpha, *beta, *ahav, *bhav;
   // The constants of the soil functions.
-  double *range, *inv_range, *inv_hb, *a, *inv_a, *cm_dry, *cm_wet, *neg_lam, *neg_inv_lam, *k_wet,
-      *inv_alpha, *inv_beta, *cm_hav;
+  double *range, *inv_range, *inv_hb, *a, *cm_dry, *cm_wet, *neg_lam, *k_wet, *inv_alpha, *cm_hav;
   // Reciprocals of the geometry (as the one-column step's).
   double *inv_dz, *inv_dz_below, *inv_dz_above, *inv_above;
   // Interface conductivities, the system, and the state at the start of the sub-step.
@@ -45,17 +45,63 @@ struct batch_arrays {
   // Brooks-Corey: the head and content of the last computation of a node's functions (no number
   // before the first), so that a node whose head and content are those bits keeps its values.
   double *key_head, *key_theta;
+  // The constants the heads of contents take, node by node of each lane's column (element
+  // l * (n + 1) + j), so that one lane's nodes fill the vectors of that pass.
+  double *col_range, *col_inv_range, *col_inv_a, *col_neg_inv_lam, *col_inv_beta;
+  // The same three of the heads' constants node by node across the lanes (as the others).
+  double *inv_a, *neg_inv_lam, *inv_beta;
 
   batch_arrays(double* w, int n) {
     const std::size_t s = static_cast<std::size_t>(n + 1) * lanes;
-    double** fields[] = {
-        &phead,        &theta,       &khead,     &watcap,   &watflux, &source, &ks,
-        &dz,           &thetas,      &thetar,    &thetawp,  &thetafc, &thehac, &bchc,
-        &bp,           &lam,         &alpha,     &beta,     &ahav,    &bhav,   &range,
-        &inv_range,    &inv_hb,      &a,         &inv_a,    &cm_dry,  &cm_wet, &neg_lam,
-        &neg_inv_lam,  &k_wet,       &inv_alpha, &inv_beta, &cm_hav,  &inv_dz, &inv_dz_below,
-        &inv_dz_above, &inv_above,   &kint,      &upper,    &diag,    &lower,  &rhs,
-        &phead_start,  &theta_start, &key_head,  &key_theta};
+    double** fields[] = {&phead,
+                         &theta,
+                         &khead,
+                         &watcap,
+                         &watflux,
+                         &source,
+                         &ks,
+                         &dz,
+                         &thetas,
+                         &thetar,
+                         &thehac,
+                         &bchc,
+                         &bp,
+                         &lam,
+                         &alpha,
+                         &beta,
+                         &ahav,
+                         &bhav,
+                         &range,
+                         &inv_range,
+                         &inv_hb,
+                         &a,
+                         &cm_dry,
+                         &cm_wet,
+                         &neg_lam,
+                         &k_wet,
+                         &inv_alpha,
+                         &cm_hav,
+                         &inv_dz,
+                         &inv_dz_below,
+                         &inv_dz_above,
+                         &inv_above,
+                         &kint,
+                         &upper,
+                         &diag,
+                         &lower,
+                         &rhs,
+                         &phead_start,
+                         &theta_start,
+                         &key_head,
+                         &key_theta,
+                         &col_range,
+                         &col_inv_range,
+                         &col_inv_a,
+                         &col_neg_inv_lam,
+                         &col_inv_beta,
+                         &inv_a,
+                         &neg_inv_lam,
+                         &inv_beta};
     static_assert(sizeof(fields) / sizeof(fields[0]) == richards_batch_arrays);
     for (double** f : fields) {
       *f = w;
@@ -107,16 +153,13 @@ HWY_INLINE node_constants LoadConstantsAt(D d, const batch_arrays& b, int model,
   k.inv_range = hn::LoadU(d, b.inv_range + i);
   if (model == soil_model_havercamp) {
     k.inv_alpha = hn::LoadU(d, b.inv_alpha + i);
-    k.inv_beta = hn::LoadU(d, b.inv_beta + i);
     k.cm_hav = hn::LoadU(d, b.cm_hav + i);
   } else {
     k.inv_hb = hn::LoadU(d, b.inv_hb + i);
     k.a = hn::LoadU(d, b.a + i);
-    k.inv_a = hn::LoadU(d, b.inv_a + i);
     k.cm_dry = hn::LoadU(d, b.cm_dry + i);
     k.cm_wet = hn::LoadU(d, b.cm_wet + i);
     k.neg_lam = hn::LoadU(d, b.neg_lam + i);
-    k.neg_inv_lam = hn::LoadU(d, b.neg_inv_lam + i);
     k.k_wet = hn::LoadU(d, b.k_wet + i);
   }
   return k;
@@ -132,6 +175,15 @@ void ColumnConstants(D d, const batch_arrays& b, const richards_column_view& v, 
   for (int j = 0; j <= n; j += width) {
     const int count = std::min(width, n - j + 1);
     const node_constants k = Constants(d, model, LoadSoil(d, v, model, j, count));
+    const std::size_t own = static_cast<std::size_t>(l) * (n + 1) + j;
+    StoreFirst(d, k.range, b.col_range + own, count);
+    StoreFirst(d, k.inv_range, b.col_inv_range + own, count);
+    if (model == soil_model_havercamp) {
+      StoreFirst(d, k.inv_beta, b.col_inv_beta + own, count);
+    } else {
+      StoreFirst(d, k.inv_a, b.col_inv_a + own, count);
+      StoreFirst(d, k.neg_inv_lam, b.col_neg_inv_lam + own, count);
+    }
     const auto put = [&](V x, double* to) {
       hn::Store(x, d, buffer);
       for (int q = 0; q < count; ++q) to[at(j + q, l)] = buffer[q];
@@ -146,10 +198,10 @@ void ColumnConstants(D d, const batch_arrays& b, const richards_column_view& v, 
       put(k.inv_hb, b.inv_hb);
       put(k.a, b.a);
       put(k.inv_a, b.inv_a);
+      put(k.neg_inv_lam, b.neg_inv_lam);
       put(k.cm_dry, b.cm_dry);
       put(k.cm_wet, b.cm_wet);
       put(k.neg_lam, b.neg_lam);
-      put(k.neg_inv_lam, b.neg_inv_lam);
       put(k.k_wet, b.k_wet);
       put(hn::NaN(d), b.key_head);
       put(hn::NaN(d), b.key_theta);
@@ -158,8 +210,8 @@ void ColumnConstants(D d, const batch_arrays& b, const richards_column_view& v, 
 }
 
 // The soil functions of nodes first..last of the flagged lanes, as richards_nodes updates them:
-// 0 conductivity and capacity from heads and contents, 2 contents from heads, 3 heads from
-// contents (StartFunctions below gives the contents, conductivity and capacity of heads).
+// 0 conductivity and capacity from heads and contents, 2 contents from heads (StartFunctions
+// below gives the contents, conductivity and capacity of heads, Heads the heads of contents).
 template <int what>
 void Nodes(D d, const batch_arrays& b, int model, int first, int last, const double* flags) {
   const int width = static_cast<int>(hn::Lanes(d));
@@ -197,23 +249,12 @@ void Nodes(D d, const batch_arrays& b, int model, int first, int last, const dou
           StoreMasked(d, m, hn::IfThenElse(hn::Ge(h, zero), thetas, theta), b.theta + i);
         StoreMasked(d, m, f.kr, b.khead + i);
         StoreMasked(d, m, f.cm, b.watcap + i);
-      } else if constexpr (what == 2) {
+      } else {
         StoreMasked(d, m,
                     wet ? thetas
                         : ThetaOfHead(d, model, LoadSoilAt(d, b, model, i),
                                       LoadConstantsAt(d, b, model, i), h),
                     b.theta + i);
-      } else {
-        const V theta = hn::LoadU(d, b.theta + i);
-        const V kept = hn::IfThenElse(hn::Lt(h, zero), zero, h);
-        const auto below = hn::Lt(theta, thetas);
-        V out = kept;
-        if (!hn::AllFalse(d, hn::And(below, m)))
-          out = hn::IfThenElse(below,
-                               HeadOfTheta(d, model, LoadSoilAt(d, b, model, i),
-                                           LoadConstantsAt(d, b, model, i), theta),
-                               kept);
-        StoreMasked(d, m, out, b.phead + i);
       }
     }
   }
@@ -271,7 +312,9 @@ enum class surface_mode { flux, head };
 enum class lane_phase { idle, start, first_solve, ponded_solve };
 
 struct lane_state {
-  int column = -1;  // the column in the list, -1 when the lane idles
+  int column = -1;            // the queue's number of the column, -1 when the lane idles
+  richards_batch_column col;  // the column (its books those below)
+  richards_books books;
   lane_phase phase = lane_phase::idle;
   bool fresh = false;  // the column was just taken: its soil constants are still to be made
   double remaining = 0.0, tau = 0.0, supply_rate = 0.0;
@@ -285,36 +328,46 @@ struct lane_state {
 
 // Everything the stages of a batch share.
 struct batch {
-  const richards_batch_column* columns;
-  int count, n;
+  const richards_column_queue& queue;
+  int n;
   const richards_options& o;
   double dt_h;
   const batch_arrays& b;
   lane_state lane[lanes];
-  int next = 0;  // the next column of the list to take
 };
 
 void Load(batch& t, int l) {
   const batch_arrays& b = t.b;
-  const richards_column_view& v = t.columns[t.lane[l].column].v;
+  const richards_column_view& v = t.lane[l].col.v;
   const int n = t.n;
   struct pair {
     double* to;
     const double* from;
   };
-  const pair copies[] = {
-      {b.phead, v.phead},     {b.theta, v.theta},   {b.khead, v.khead},     {b.watcap, v.watcap},
-      {b.watflux, v.watflux}, {b.source, v.source}, {b.ks, v.ks},           {b.dz, v.dz},
-      {b.thetas, v.thetas},   {b.thetar, v.thetar}, {b.thetawp, v.thetawp}, {b.thetafc, v.thetafc},
-      {b.thehac, v.thehac},   {b.bchc, v.bchc},     {b.bp, v.bp},           {b.lam, v.lam},
-      {b.alpha, v.alpha},     {b.beta, v.beta},     {b.ahav, v.ahav},       {b.bhav, v.bhav}};
+  // The state, and the parameters the lane's soil functions and system read as vectors (those
+  // of the other soil model are never read).
+  const bool havercamp = t.o.model == soil_model_havercamp;
+  const pair copies[] = {{b.phead, v.phead},
+                         {b.theta, v.theta},
+                         {b.khead, v.khead},
+                         {b.watcap, v.watcap},
+                         {b.watflux, v.watflux},
+                         {b.source, v.source},
+                         {b.ks, v.ks},
+                         {b.dz, v.dz},
+                         {b.thetas, v.thetas},
+                         {b.thetar, v.thetar},
+                         {havercamp ? b.alpha : b.thehac, havercamp ? v.alpha : v.thehac},
+                         {havercamp ? b.beta : b.bchc, havercamp ? v.beta : v.bchc},
+                         {havercamp ? b.ahav : b.bp, havercamp ? v.ahav : v.bp},
+                         {havercamp ? b.bhav : b.lam, havercamp ? v.bhav : v.lam}};
   for (const pair& p : copies)
     for (int j = 0; j <= n; ++j) p.to[at(j, l)] = p.from != nullptr ? p.from[j] : 0.0;
 }
 
 void Unload(batch& t, int l) {
   const batch_arrays& b = t.b;
-  const richards_column_view& v = t.columns[t.lane[l].column].v;
+  const richards_column_view& v = t.lane[l].col.v;
   struct pair {
     double* to;
     const double* from;
@@ -323,6 +376,7 @@ void Unload(batch& t, int l) {
                          {v.watcap, b.watcap}, {v.watflux, b.watflux}, {v.source, b.source}};
   for (const pair& p : copies)
     for (int j = 0; j <= t.n; ++j) p.to[j] = p.from[at(j, l)];
+  t.queue.done(t.queue.context, t.lane[l].column, t.lane[l].books);
 }
 
 // Lane l takes the next column whose step has any time in it (one with none is done at once);
@@ -331,18 +385,36 @@ void Take(batch& t, int l) {
   const batch_arrays& b = t.b;
   const int n = t.n;
   lane_state& s = t.lane[l];
-  while (t.next < t.count) {
+  for (;;) {
     s = lane_state();
-    s.column = t.next++;
-    const richards_batch_column& col = t.columns[s.column];
+    if (!t.queue.next(t.queue.context, s.col, s.column)) break;
+    // The column's books go on from what the queue gives (none: from zero) and back at the end.
+    if (s.col.books != nullptr) s.books = *s.col.books;
+    s.col.books = &s.books;
+    const richards_batch_column& col = s.col;
     Load(t, l);
-    for (int j = 1; j <= n; ++j) {
-      const double dzj = b.dz[at(j, l)];
-      const double dist = 0.5 * (dzj + b.dz[at(j - 1, l)]);
-      b.inv_dz[at(j, l)] = 1.0 / dzj;
-      b.inv_above[at(j, l)] = 1.0 / dist;
-      b.inv_dz_above[at(j, l)] = 1.0 / (dzj * dist);
-      b.inv_dz_below[at(j, l)] = j < n ? 1.0 / (dzj * (0.5 * (dzj + b.dz[at(j + 1, l)]))) : 0.0;
+    // The reciprocals of the geometry, a vector of the column's nodes at a time (node n has
+    // no node below it).
+    const D d;
+    const int width = static_cast<int>(hn::Lanes(d));
+    const V one = hn::Set(d, 1.0), half = hn::Set(d, 0.5);
+    HWY_ALIGN double out[4][hn::MaxLanes(D())];
+    for (int j = 1; j <= n; j += width) {
+      const int count = std::min(width, n - j + 1);
+      const V dzj = LoadFirst(d, col.v.dz + j, count);
+      const V dist = hn::Mul(half, hn::Add(dzj, LoadFirst(d, col.v.dz + j - 1, count)));
+      const V dist_below =
+          hn::Mul(half, hn::Add(dzj, LoadFirst(d, col.v.dz + j + 1, std::min(count, n - j))));
+      hn::Store(hn::Div(one, dzj), d, out[0]);
+      hn::Store(hn::Div(one, dist), d, out[1]);
+      hn::Store(hn::Div(one, hn::Mul(dzj, dist)), d, out[2]);
+      hn::Store(hn::Div(one, hn::Mul(dzj, dist_below)), d, out[3]);
+      for (int q = 0; q < count; ++q) {
+        b.inv_dz[at(j + q, l)] = out[0][q];
+        b.inv_above[at(j + q, l)] = out[1][q];
+        b.inv_dz_above[at(j + q, l)] = out[2][q];
+        b.inv_dz_below[at(j + q, l)] = j + q < n ? out[3][q] : 0.0;
+      }
     }
     double tau = std::min(*col.dtr, t.dt_h);
     if (tau > 0.001 && b.phead[at(1, l)] >= 0.0) tau = richards_saturated_start_step;
@@ -459,7 +531,7 @@ void StartSubstep(batch& t, int l, int flux_iterations) {
   const batch_arrays& b = t.b;
   const int n = t.n;
   lane_state& s = t.lane[l];
-  const richards_batch_column& col = t.columns[s.column];
+  const richards_batch_column& col = s.col;
   richards_books& books = *col.books;
   if (s.tau >= s.remaining || s.remaining - s.tau < 1e-8) s.tau = s.remaining;
   const double tau = s.tau;
@@ -503,7 +575,7 @@ void StartSubstep(batch& t, int l, int flux_iterations) {
         const double part = std::min(left, dzj) / dzj;
         left -= dzj;
         const double theta = b.theta[at(j, l)];
-        const double wp = b.thetawp[at(j, l)], fc = b.thetafc[at(j, l)];
+        const double wp = col.v.thetawp[j], fc = col.v.thetafc[j];
         double stress = 1.0;
         if (theta <= wp)
           stress = 0.0;
@@ -544,7 +616,7 @@ bool AcceptFlux(batch& t, int l) {
   RestoreStart(t, l);
   for (int j = 1; j <= t.n; ++j) b.source[at(j, l)] = 0.0;
   s.root_demand = 0.0;
-  *t.columns[s.column].bound_type = 2;
+  *s.col.bound_type = 2;
   s.mode = surface_mode::head;
   b.phead[at(0, l)] = s.supply - 0.5 * b.dz[at(0, l)];
   s.phase = lane_phase::ponded_solve;
@@ -562,7 +634,7 @@ bool Contents(batch& t, int l) {
   const batch_arrays& b = t.b;
   const int n = t.n;
   lane_state& s = t.lane[l];
-  richards_books& books = *t.columns[s.column].books;
+  richards_books& books = *s.col.books;
   const double tau = s.tau;
   if (s.mode == surface_mode::head) {
     FaceFluxes(t, l);
@@ -608,7 +680,7 @@ bool EndSubstep(batch& t, int l) {
   const richards_options& o = t.o;
   const int n = t.n;
   lane_state& s = t.lane[l];
-  const richards_batch_column& col = t.columns[s.column];
+  const richards_batch_column& col = s.col;
   richards_books& books = *col.books;
   const double tau = s.tau;
   if (!o.water_table) {
@@ -763,7 +835,7 @@ void PicardIteration(D d, batch& t, const double* active, double* settled) {
     settled[l] = 0.0;
     if (!(active[l] > 0.0)) continue;
     lane_state& s = t.lane[l];
-    ++t.columns[s.column].books->solves;
+    ++s.col.books->solves;
     if (bad_lanes[l] > 0.0) s.finite = false;
     const bool moved = moved_lanes[l] > 0.0;
     // Contents of the new heads: every node's, with the soil functions of the next iteration,
@@ -789,13 +861,93 @@ void PicardIteration(D d, batch& t, const double* active, double* settled) {
   }
 }
 
+// Heads of nodes 1..n-1 from their contents in the flagged lanes, as richards_nodes' heads
+// (a saturated node keeps the head of the solve, not below 0). Few lanes end a sub-step in the
+// same round, so each flagged lane's column goes through the functions alone, its own nodes
+// filling the vectors, rather than node by node across all eight lanes.
+void Heads(D d, const batch& t, const double* flags) {
+  const batch_arrays& b = t.b;
+  const int n = t.n, model = t.o.model;
+  const int width = static_cast<int>(hn::Lanes(d));
+  const V zero = hn::Zero(d);
+  const hn::RebindToSigned<D> di;
+  // Node j + q of a lane lies q * lanes past node j; past the column's last node the gathers
+  // read its last node again.
+  const auto steps = hn::Iota(di, 0);
+  HWY_ALIGN double head_out[hn::MaxLanes(D())];
+  // When many lanes end their sub-step together, node by node across the lanes fills the
+  // vectors better: lane by lane takes ceil((n - 1) / width) vectors a lane, node by node n - 1
+  // for each vector of lanes, and gathering a lane's nodes costs about a quarter more. Both
+  // give the same bits.
+  int flagged = 0;
+  for (int l = 0; l < lanes; ++l) flagged += flags[l] > 0.0 ? 1 : 0;
+  const int per_lane = (n - 1 + width - 1) / width;
+  const int across = (n - 1) * ((lanes + width - 1) / width);
+  if (5 * flagged * per_lane >= 4 * across) {
+    for (int c = 0; c < lanes; c += width) {
+      const auto m = LaneMask(d, flags + c);
+      if (hn::AllFalse(d, m)) continue;
+      for (int j = 1; j <= n - 1; ++j) {
+        const std::size_t i = at(j, c);
+        const V theta = hn::LoadU(d, b.theta + i), h = hn::LoadU(d, b.phead + i);
+        const node_soil s = LoadSoilAt(d, b, model, i);
+        const V kept = hn::IfThenElse(hn::Lt(h, zero), zero, h);
+        const auto below = hn::Lt(theta, s.thetas);
+        V out = kept;
+        if (!hn::AllFalse(d, hn::And(below, m))) {
+          node_constants k = LoadConstantsAt(d, b, model, i);
+          if (model == soil_model_havercamp) {
+            k.inv_beta = hn::LoadU(d, b.inv_beta + i);
+          } else {
+            k.inv_a = hn::LoadU(d, b.inv_a + i);
+            k.neg_inv_lam = hn::LoadU(d, b.neg_inv_lam + i);
+          }
+          out = hn::IfThenElse(below, HeadOfTheta(d, model, s, k, theta), kept);
+        }
+        StoreMasked(d, m, out, b.phead + i);
+      }
+    }
+    return;
+  }
+  for (int l = 0; l < lanes; ++l) {
+    if (!(flags[l] > 0.0)) continue;
+    const richards_column_view& v = t.lane[l].col.v;
+    const std::size_t own = static_cast<std::size_t>(l) * (n + 1);
+    for (int j = 1; j <= n - 1; j += width) {
+      const int count = std::min(width, n - j);
+      const auto index =
+          hn::Mul(hn::Min(steps, hn::Set(di, count - 1)), hn::Set(di, static_cast<int64_t>(lanes)));
+      const V theta = hn::GatherIndex(d, b.theta + at(j, l), index);
+      const V h = hn::GatherIndex(d, b.phead + at(j, l), index);
+      const node_soil s = LoadSoil(d, v, model, j, count);
+      const V kept = hn::IfThenElse(hn::Lt(h, zero), zero, h);
+      const auto below = hn::Lt(theta, s.thetas);
+      V out = kept;
+      if (!hn::AllFalse(d, below)) {
+        node_constants k;
+        k.range = LoadFirst(d, b.col_range + own + j, count);
+        k.inv_range = LoadFirst(d, b.col_inv_range + own + j, count);
+        if (model == soil_model_havercamp) {
+          k.inv_beta = LoadFirst(d, b.col_inv_beta + own + j, count);
+        } else {
+          k.inv_a = LoadFirst(d, b.col_inv_a + own + j, count);
+          k.neg_inv_lam = LoadFirst(d, b.col_neg_inv_lam + own + j, count);
+        }
+        out = hn::IfThenElse(below, HeadOfTheta(d, model, s, k, theta), kept);
+      }
+      hn::Store(out, d, head_out);
+      for (int q = 0; q < count; ++q) b.phead[at(j + q, l)] = head_out[q];
+    }
+  }
+}
+
 // The lanes work through their columns as a loop of Picard iterations: every round each lane in
 // a solve makes one iteration; a lane whose solve has ended checks its boundary, finishes its
 // sub-step and sets up the next (or takes the next column) before the following round.
-void Step(D d, const richards_batch_column* columns, int count, int n, const richards_options& o,
-          double dt_h, double* work) {
+void Step(D d, const richards_column_queue& queue, int n, const richards_options& o, double dt_h,
+          double* work) {
   const batch_arrays b(work, n);
-  batch t{columns, count, n, o, dt_h, b, {}, 0};
+  batch t{queue, n, o, dt_h, b, {}};
   const int flux_iterations = std::max(o.iter_max, 1);
   for (int l = 0; l < lanes; ++l) Take(t, l);
   double flags[lanes], settled[lanes], checked[lanes];
@@ -803,7 +955,7 @@ void Step(D d, const richards_batch_column* columns, int count, int n, const ric
     // New columns' constants, then the sub-steps that begin.
     for (int l = 0; l < lanes; ++l) {
       if (!t.lane[l].fresh) continue;
-      ColumnConstants(d, b, columns[t.lane[l].column].v, o.model, n, l);
+      ColumnConstants(d, b, t.lane[l].col.v, o.model, n, l);
       t.lane[l].fresh = false;
     }
     bool any = false;
@@ -837,7 +989,7 @@ void Step(D d, const richards_batch_column* columns, int count, int n, const ric
       }
     }
     // Heads from the contents (a saturated node keeps the head of the solve).
-    Nodes<3>(d, b, o.model, 1, n - 1, flags);
+    Heads(d, t, flags);
     for (int l = 0; l < lanes; ++l) {
       if (flags[l] > 0.0 && EndSubstep(t, l)) {
         Unload(t, l);
@@ -849,9 +1001,9 @@ void Step(D d, const richards_batch_column* columns, int count, int n, const ric
 
 }  // namespace
 
-void RichardsColumnsStep(const richards_batch_column* columns, int count, int n,
-                         const richards_options& o, double dt_h, double* work) {
-  Step(D(), columns, count, n, o, dt_h, work);
+void RichardsColumnsStep(const richards_column_queue& queue, int n, const richards_options& o,
+                         double dt_h, double* work) {
+  Step(D(), queue, n, o, dt_h, work);
 }
 
 }  // namespace HWY_NAMESPACE
@@ -863,9 +1015,35 @@ namespace torva_richards {
 HWY_EXPORT(RichardsColumnsStep);
 }  // namespace torva_richards
 
+void richards_columns_step(const richards_column_queue& queue, int n, const richards_options& o,
+                           double dt_h, double* work) {
+  if (n < 2) return;
+  HWY_DYNAMIC_DISPATCH(torva_richards::RichardsColumnsStep)(queue, n, o, dt_h, work);
+}
+
+namespace {
+// The queue of a list of columns: each in its turn, its books back where the list keeps them.
+struct column_list {
+  const richards_batch_column* columns;
+  int count, next;
+};
+bool list_next(void* context, richards_batch_column& column, int& id) {
+  column_list& list = *static_cast<column_list*>(context);
+  if (list.next >= list.count) return false;
+  id = list.next++;
+  column = list.columns[id];
+  return true;
+}
+void list_done(void* context, int id, const richards_books& books) {
+  const column_list& list = *static_cast<const column_list*>(context);
+  *list.columns[id].books = books;
+}
+}  // namespace
+
 void richards_columns_step(const richards_batch_column* columns, int count, int n,
                            const richards_options& o, double dt_h, double* work) {
   if (count < 1 || n < 2) return;
-  HWY_DYNAMIC_DISPATCH(torva_richards::RichardsColumnsStep)(columns, count, n, o, dt_h, work);
+  column_list list{columns, count, 0};
+  richards_columns_step(richards_column_queue{&list, list_next, list_done}, n, o, dt_h, work);
 }
 #endif  // HWY_ONCE

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "framework/core/error_state.h"
 #include "framework/core/units.h"
@@ -275,79 +276,104 @@ double richards_infiltration(model_state& ms, double dt_seconds) {
   const double* frozen =
       ms.long_term && holds(ms.weather.cfgi, cells) ? ms.weather.cfgi.data() : nullptr;
   int bad_cell = cells + 1;
-  const int blocks = (cells + richards_cell_block - 1) / richards_cell_block;
+  // A column takes the weather's evapotranspiration where no rain falls (long-term runs).
+  const auto demand_of = [&](int c) {
+    richards_demand demand;
+    if (et_water != nullptr && !(rain != nullptr && rain[c] > 0.0)) {
+      demand.surface_et = et_water[c] * seconds_per_hour;
+      demand.soil_et = et_soil[c] * seconds_per_hour;
+      demand.root_depth = richards_root_zone_depth(ss, c);
+    }
+    return demand;
+  };
+  // The node count of cell c's column to solve, 0 where there is none: a lake, frozen ground,
+  // or the table at the surface.
+  const auto nodes_of = [&](int c) {
+    if (lake != nullptr && lake[c] > 0) return 0;
+    if (frozen != nullptr && frozen[c] > frozen_ground_index) return 0;
+    const int n = ss.numcells[c];
+    return ss.yes_exfil[c] == 1 || n < 2 ? 0 : n;
+  };
+  // A thread's cells, the columns of one node count at a time, handed to the lanes as they come
+  // free; each column's books go to its cell as its step ends.
+  struct cell_queue {
+    decltype(nodes_of)& nodes;
+    decltype(demand_of)& demand;
+    subsurface_state& ss;
+    double* ov_depth;
+    int cell, last, n;
+    int next_n;  // the smallest node count above n among the cells passed
+    int bad_cell;
+  };
+  const auto next = [](void* context, richards_batch_column& column, int& id) {
+    cell_queue& q = *static_cast<cell_queue*>(context);
+    for (; q.cell <= q.last; ++q.cell) {
+      const int n = q.nodes(q.cell);
+      if (n > q.n && n < q.next_n) q.next_n = n;
+      if (n != q.n) continue;
+      const int c = q.cell++;
+      id = c;
+      column.v = richards_column_of(q.ss, c);
+      column.demand = q.demand(c);
+      column.ov_depth = &q.ov_depth[c];
+      column.bound_type = &q.ss.bound_type[c];
+      column.dtr = &q.ss.dtr[c];
+      column.books = nullptr;
+      return true;
+    }
+    return false;
+  };
+  const auto done = [](void* context, int cell, const richards_books& b) {
+    cell_queue& q = *static_cast<cell_queue*>(context);
+    subsurface_state& ss = q.ss;
+    if (b.bad_number) {
+      q.bad_cell = std::min(q.bad_cell, cell);
+      return;
+    }
+    ss.inf_rate[cell] = b.rate;
+    ss.inf_depth_cum[cell] += b.infiltrated / 100.0;
+    // The column's net intake: what entered at the surface less what the roots gave up.
+    ss.inf_rich[cell] += (b.infiltrated - b.et_soil) / 100.0;
+    ss.recharge_inc[cell] += b.drained;
+    ss.recharge_cum[cell] += b.drained;
+    // Both parts leave the run; the cell's evaporation account keeps what left the surface.
+    ss.rich_et_step[cell] = b.et_surface + b.et_soil;
+    ss.et_cum_cell[cell] += b.et_surface;
+  };
 #pragma omp parallel num_threads(threads) if (threads > 1) reduction(min : bad_cell)
   {
-    double* work = work_base + per * static_cast<std::size_t>(omp_get_thread_num());
-    // The columns of a block of cells go side by side, runs of the same node count together.
-    richards_batch_column columns[richards_cell_block];
-    richards_books books[richards_cell_block];
-    int batch_cell[richards_cell_block];
-#pragma omp for schedule(static)
-    for (int k = 0; k < blocks; ++k) {
-      const int first = 1 + k * richards_cell_block;
-      const int last = std::min(cells, first + richards_cell_block - 1);
-      int count = 0, batch_nodes = 0;
-      for (int c = first; c <= last + 1; ++c) {
-        int n = 0;
-        richards_demand demand;
-        if (c <= last) {
-          ss.rich_et_step[c] = 0.0;
-          if (lake != nullptr && lake[c] > 0) continue;
-          if (frozen != nullptr && frozen[c] > frozen_ground_index) continue;
-          if (et_water != nullptr && !(rain != nullptr && rain[c] > 0.0)) {
-            demand.surface_et = et_water[c] * seconds_per_hour;
-            demand.soil_et = et_soil[c] * seconds_per_hour;
-            demand.root_depth = richards_root_zone_depth(ss, c);
-          }
-          n = ss.numcells[c];
-          if (ss.yes_exfil[c] == 1 || n < 2) {
-            // The table at the surface: no column to solve; the weather takes surface water only.
-            const double taken =
-                std::min(std::max(ov_depth[c], 0.0) * 100.0, demand.surface_et * dt_h);
-            if (taken > 0.0) {
-              ov_depth[c] -= taken / 100.0;
-              ss.rich_et_step[c] = taken;
-              ss.et_cum_cell[c] += taken;
-            }
-            continue;
-          }
-        }
-        if (count > 0 && (c > last || n != batch_nodes)) {
-          richards_columns_step(columns, count, batch_nodes, o, dt_h, work);
-          for (int i = 0; i < count; ++i) {
-            const int cell = batch_cell[i];
-            const richards_books& b = books[i];
-            if (b.bad_number) {
-              bad_cell = std::min(bad_cell, cell);
-              continue;
-            }
-            ss.inf_rate[cell] = b.rate;
-            ss.inf_depth_cum[cell] += b.infiltrated / 100.0;
-            // The column's net intake: what entered at the surface less what the roots gave up.
-            ss.inf_rich[cell] += (b.infiltrated - b.et_soil) / 100.0;
-            ss.recharge_inc[cell] += b.drained;
-            ss.recharge_cum[cell] += b.drained;
-            // Both parts leave the run; the cell's evaporation account keeps what left the
-            // surface.
-            ss.rich_et_step[cell] = b.et_surface + b.et_soil;
-            ss.et_cum_cell[cell] += b.et_surface;
-          }
-          count = 0;
-        }
-        if (c > last) break;
-        batch_nodes = n;
-        batch_cell[count] = c;
-        books[count] = richards_books();
-        columns[count].v = richards_column_of(ss, c);
-        columns[count].demand = demand;
-        columns[count].ov_depth = &ov_depth[c];
-        columns[count].bound_type = &ss.bound_type[c];
-        columns[count].dtr = &ss.dtr[c];
-        columns[count].books = &books[count];
-        ++count;
+    const int team = omp_get_num_threads(), me = omp_get_thread_num();
+    double* work = work_base + per * static_cast<std::size_t>(me);
+    const int first = 1 + static_cast<int>(static_cast<long long>(cells) * me / team);
+    const int last = static_cast<int>(static_cast<long long>(cells) * (me + 1) / team);
+    // The cells without a column to solve; the fewest nodes among those with one.
+    int fewest = 0;
+    for (int c = first; c <= last; ++c) {
+      ss.rich_et_step[c] = 0.0;
+      const int n = nodes_of(c);
+      if (n > 0) {
+        if (fewest == 0 || n < fewest) fewest = n;
+        continue;
+      }
+      if (lake != nullptr && lake[c] > 0) continue;
+      if (frozen != nullptr && frozen[c] > frozen_ground_index) continue;
+      // The table at the surface: no column to solve; the weather takes surface water only.
+      const double taken =
+          std::min(std::max(ov_depth[c], 0.0) * 100.0, demand_of(c).surface_et * dt_h);
+      if (taken > 0.0) {
+        ov_depth[c] -= taken / 100.0;
+        ss.rich_et_step[c] = taken;
+        ss.et_cum_cell[c] += taken;
       }
     }
+    cell_queue q{nodes_of, demand_of, ss, ov_depth, first, last, fewest, 0, cells + 1};
+    while (q.n > 0) {
+      q.cell = first;
+      q.next_n = std::numeric_limits<int>::max();
+      richards_columns_step(richards_column_queue{&q, next, done}, q.n, o, dt_h, work);
+      q.n = q.next_n == std::numeric_limits<int>::max() ? 0 : q.next_n;
+    }
+    bad_cell = std::min(bad_cell, q.bad_cell);
   }
   if (bad_cell <= cells) {
     stop_with_message(

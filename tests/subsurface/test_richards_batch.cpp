@@ -193,4 +193,86 @@ TEST(RichardsBatch, EveryColumnEndsOnTheBitsOfItsOneColumnStepOnEveryTarget) {
   }
 }
 
+// A thread's queue of columns: each column is asked for once, in turn, under the caller's own
+// number; its lane starts from the books the column comes with (none: from zero), and the
+// column comes back once, under its number, with its arrays already written and the books and
+// state its one-column step gives it, on every target. Twenty-one columns (eight lanes taken
+// and refilled twice over, one column that gives no number), two steps.
+TEST(RichardsBatch, AQueueHandsBackEveryColumnOnceOnTheBitsOfItsOneColumnStep) {
+  constexpr int columns = 21, steps = 2, poisoned = 9, first_id = 500;
+  const double dt_h = 1.0 / 6.0;
+  richards_options o;
+  o.iter_max = 2;
+  struct queue_state {
+    std::vector<batch_column_case>*side, *one;
+    int next = 0;
+    std::vector<int> done;  // times each column came back
+    std::vector<std::string> faults;
+  };
+  const auto next = [](void* context, richards_batch_column& column, int& id) {
+    queue_state& q = *static_cast<queue_state*>(context);
+    if (q.next >= columns) return false;
+    batch_column_case& c = (*q.side)[q.next];
+    // Odd columns come with books of an earlier call to go on from; even ones with none.
+    column = {c.view(), c.demand, &c.depth, &c.bound, &c.dtr, q.next % 2 == 1 ? &c.books : nullptr};
+    id = first_id + q.next++;
+    return true;
+  };
+  const auto done = [](void* context, int id, const richards_books& books) {
+    queue_state& q = *static_cast<queue_state*>(context);
+    const int i = id - first_id;
+    if (i < 0 || i >= columns || i >= q.next) {
+      q.faults.push_back("a number that was never handed out: " + std::to_string(id));
+      return;
+    }
+    ++q.done[i];
+    batch_column_case& c = (*q.side)[i];
+    c.books = books;
+    std::string what;
+    if (!batch_same_bits((*q.one)[i], c, what))
+      q.faults.push_back("column " + std::to_string(i) + ": " + what + " differ when it is done");
+  };
+  int checked = 0;
+  for_every_vector_target([&](const std::string&) {
+    std::vector<batch_column_case> one, side;
+    for (int i = 0; i < columns; ++i) {
+      one.push_back(make_batch_column(i, o.model, poisoned));
+      side.push_back(make_batch_column(i, o.model, poisoned));
+    }
+    std::vector<double> work_one(richards_work_size(nodes));
+    std::vector<double> work_side(richards_batch_work_size(nodes), 3.0);
+    for (int s = 0; s < steps; ++s) {
+      for (int i = 0; i < columns; ++i) {
+        const double rain = (i % 3 == 0 ? 1.5 : 0.2) / 100.0;
+        richards_books start;
+        if (i % 2 == 1) {
+          start.infiltrated = 0.25 * i;
+          start.et_surface = 0.01;
+          start.substeps = 7;
+          start.solves = 11;
+        }
+        for (batch_column_case* c : {&one[i], &side[i]}) {
+          c->depth += rain;
+          c->books = start;
+        }
+        richards_column_step(one[i].view(), nodes, o, one[i].demand, dt_h, one[i].depth,
+                             one[i].bound, one[i].dtr, work_one.data(), one[i].books);
+      }
+      queue_state q;
+      q.side = &side;
+      q.one = &one;
+      q.done.assign(columns, 0);
+      richards_columns_step(richards_column_queue{&q, next, done}, nodes, o, dt_h,
+                            work_side.data());
+      for (const std::string& f : q.faults) ADD_FAILURE() << "step " << s << ": " << f;
+      for (int i = 0; i < columns; ++i)
+        EXPECT_EQ(q.done[i], 1) << "column " << i << " step " << s << " came back that often";
+    }
+    EXPECT_TRUE(side[poisoned].books.bad_number);
+    EXPECT_GT(side[0].books.substeps, 0);
+    ++checked;
+  });
+  EXPECT_GE(checked, 2);
+}
+
 }  // namespace
