@@ -9,9 +9,12 @@ void open_map_datasets(model_state& ms);             // start-up
 void write_linknode_run_headers(model_state& ms);    // start-up
 void setup_contam_map_outputs(model_state& ms);      // start-up, constituent outputs
 void setup_contam_channel_outputs(model_state& ms);  // start-up, constituent outputs
-void read_volp_exchange_start(model_state& ms);      // start-up
-void init_xy_output(model_state& ms);                // start-up
-void set_up_r7_link(model_state& ms);                // start-up, R7_FLUXES
+// Start-up, by the soil state set-up before it counts the soil's water: VOLP_FIRST's moisture
+// into the initial moisture map, the layered soil's top layers or the Richards root zones.
+void read_volp_start_moisture(model_state& ms);
+void read_volp_exchange_start(model_state& ms);  // start-up
+void init_xy_output(model_state& ms);            // start-up
+void set_up_r7_link(model_state& ms);            // start-up, R7_FLUXES
 // Start-up, ANALYZERS card: reads the analyzer control file, makes its 1DS and 2DS analyzers
 // and appends them to ms's list in the order of its lines. A file that does not open makes
 // none; a faulty line stops the run with a message naming the file, the line and the field.

@@ -1,5 +1,6 @@
 // Exchange with the ecological model VOLP inside the TEV land-management framework: the grids
-// read once at start-up (VOLP_FIRST, called by the run driver) and, at the end of every event
+// read once at start-up (VOLP_FIRST: the moisture by the soil state set-up, before the soil's
+// starting water is counted, the rest by the run driver) and, at the end of every event
 // (time loop, after the end-of-event decision), the soil moisture, roughness, conductivity and
 // porosity grids and the event file written to the "exchange" folder. When TEV asked for one
 // event the run ends there; when the run holds several, the grids VOLP wrote are read back and
@@ -116,6 +117,22 @@ void volp_moisture_into_redistribution_soil(model_state& ms) {
   ms.output.volp_front_volume -= front_given;
 }
 
+// The top layer's moisture of a cell of the layered soil that VOLP's moisture `theta` gives it:
+// bounded to the layer's range as the read-back bounds every moisture.
+double volp_top_layer_moisture(const subsurface_state& ss, int c, double theta) {
+  const int type = has(ss.soiltype, c) ? ss.soiltype[c] : 0;
+  const soil_table_record& soil = ss.soil_types[type >= 0 && type < max_soil_types ? type : 0];
+  return volp_moisture_bounded(theta, soil.layer_porosity[0], soil.layer_residual_moisture[0]);
+}
+
+// At start-up, before the soil's water is counted: every cell's top layer takes VOLP's moisture.
+void volp_moisture_into_top_layers(model_state& ms, const raw_array1d<double>& theta) {
+  subsurface_state& ss = ms.subsurface;
+  if (ss.THETA_ML.empty() || ss.THETA_ML.col_count() < 1) return;
+  for (int c = 1; c <= ms.cell_count && c <= ss.THETA_ML.row_count(); ++c)
+    ss.THETA_ML[c][1] = volp_top_layer_moisture(ss, c, theta[c]);
+}
+
 // The layered soil keeps the moisture of its layers between the events of a TEV run and its
 // two zones hold the water of the top two layers (each layer's moisture over its depth above the
 // water table); each event's front starts afresh at the event's start. VOLP's moisture (in
@@ -130,8 +147,7 @@ void volp_moisture_into_layered_soil(model_state& ms, const raw_array1d<double>&
     if (ss.THETA_ML.empty() || c > ss.THETA_ML.row_count() || ss.THETA_ML.col_count() < 1) continue;
     const int type = has(ss.soiltype, c) ? ss.soiltype[c] : 0;
     const soil_table_record& soil = ss.soil_types[type >= 0 && type < max_soil_types ? type : 0];
-    const double top =
-        volp_moisture_bounded(theta[c], soil.layer_porosity[0], soil.layer_residual_moisture[0]);
+    const double top = volp_top_layer_moisture(ss, c, theta[c]);
     const double depth =
         has(ss.wt_depth_cm, c) ? ss.wt_depth_cm[c] : soil.layer_depth[0] + soil.layer_depth[1];
     const double in_top = depth < soil.layer_depth[0] ? depth : soil.layer_depth[0];
@@ -265,17 +281,35 @@ double volp_roughness_or_default(double n) {
   return n > 0.0 ? n : 0.04;
 }
 
+void read_volp_start_moisture(model_state& ms) {
+  output_state& out = ms.output;
+  if (!(ms.tev && out.volp && out.volp_first && out.moist_from_volp)) return;
+  subsurface_state& ss = ms.subsurface;
+  // The layered soil and the Richards columns hold their moisture in their layers and nodes, built
+  // from the soil table; the Green and Ampt and redistribution soils start from the moisture map,
+  // which VOLP's grid replaces as it is (the soil state set up next copies it into the
+  // redistribution scheme's front and surface moisture).
+  const bool layers = ss.inf_layered_soil || ss.inf_richards;
+  if (!read_exchange_grid(ms, out.moist_from_volp_file, "soil moisture",
+                          "1 Can't open soil moisture exchange file %s for reading\n",
+                          layers ? out.volp_scratch : ss.theta_init))
+    return;
+  ss.green_ampt_g_ready = 0;  // the capillary term follows the new moisture
+  // The moisture map also serves the soil's constituents.
+  if (layers && holds(ss.theta_init, ms.cell_count))
+    for (int c = 1; c <= ms.cell_count; ++c) ss.theta_init[c] = out.volp_scratch[c];
+  // Before the soil's starting water is counted: the change is part of the run's initial soil
+  // water, not water exchanged with VOLP.
+  if (ss.inf_richards)
+    richards_root_zones_take_moisture(ms, out.volp_scratch, volp_moisture_bounded);
+  else if (ss.inf_layered_soil)
+    volp_moisture_into_top_layers(ms, out.volp_scratch);
+}
+
 void read_volp_exchange_start(model_state& ms) {
   output_state& out = ms.output;
   if (!(ms.tev && out.volp && out.volp_first)) return;
   subsurface_state& ss = ms.subsurface;
-  if (out.moist_from_volp) {
-    if (!read_exchange_grid(ms, out.moist_from_volp_file, "soil moisture",
-                            "1 Can't open soil moisture exchange file %s for reading\n",
-                            ss.theta_init))
-      return;
-    ss.green_ampt_g_ready = 0;  // the capillary term follows the new moisture
-  }
   if (out.rough_from_volp &&
       !read_exchange_grid(ms, out.rough_from_volp_file, "roughness",
                           "1 Can't open roughness exchange file %s for reading\n",

@@ -18,6 +18,7 @@
 #include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "input/run_parameters.h"
+#include "output/output_steps.h"
 #include "subsurface/subsurface_steps.h"
 
 namespace {
@@ -261,6 +262,9 @@ void scan_precip_events(model_state& ms) {
 }
 
 void init_lake_and_soil_state(model_state& ms) {
+  // VOLP's moisture is the soil's starting moisture, in the water counted below.
+  read_volp_start_moisture(ms);
+  if (run_error.error_fatal) return;
   subsurface_state& ss = ms.subsurface;
   const double area = ms.gridsize * ms.gridsize;
   const bool schemes = any_infiltration(ss);

@@ -455,13 +455,13 @@ TEST(CouplingCases, TwoEventsUnderTheRedistributionSoilHandTheFrontsWaterToVolp)
     EXPECT_NEAR(moist[i], mask[i] != 0.0 ? 0.30 : 0.0, 1e-9) << i;
 }
 
-// The layered soil keeps its layers' moisture between the events: the four flat silt-loam cells
-// of the green_ampt case (layers of 10 and 20 cm and below, moisture 0.1458), two storms of
-// 50 mm/h for 30 minutes three and a half hours apart. VOLP hands back a top layer at 0.30: the
-// upper zone gains (0.30 - 0.1458) x 10 cm over the 4 x 10000 m2, 616.8 m3, which the books show
-// as water exchanged with VOLP; the soil ends with its start, all that soaked in and that gain.
-TEST(CouplingCases, TwoEventsUnderTheLayeredSoilTakeVolpsTopLayerMoistureIntoTheBooks) {
-  temp_dir dir;
+namespace {
+
+// The four flat silt-loam cells of the green_ampt case under the layered soil (layers of 10 and
+// 20 cm and below, moisture 0.1458), two storms of 50 mm/h for 30 minutes three and a half hours
+// apart, inside TEV with VOLP, the moisture written to VOLP at each event's end and `extra`
+// cards.
+void write_layered_tev_project(const std::string& extra) {
   const std::string folder = std::string(TORVA_SOURCE_DIR) + "/tests/cases/green_ampt/";
   for (const char* name : {"ga_mask.asc", "ga_elev.asc"})
     write_file(name, read_file(folder + name));
@@ -479,14 +479,27 @@ TEST(CouplingCases, TwoEventsUnderTheLayeredSoilTakeVolpsTopLayerMoistureIntoThe
   write_file("ga.prj", project +
                            "INF_LAYERED_SOIL\nSOIL_TYPE_MAP ga_soil.asc\nSOIL_LAYER_INPUT_FILE "
                            "layers.txt\nPRECIP_FILE storms.gag\nTEV\nVOLP volp.txt\n"
-                           "MOIST_TO_VOLP moist.asc\nMOIST_FROM_VOLP moist_in.asc\n");
+                           "MOIST_TO_VOLP moist.asc\n" +
+                           extra);
   write_file("storms.gag",
              "EVENT \"first\"\nNRGAG 1\nNRPDS 2\nCOORD 600.0 1100.0\n"
              "RATES 2005 3 14 6 30 50.0\nRATES 2005 3 14 7 0 0.0\n\n"
              "EVENT \"second\"\nNRGAG 1\nNRPDS 2\nCOORD 600.0 1100.0\n"
              "RATES 2005 3 14 10 0 50.0\nRATES 2005 3 14 10 30 0.0\n");
   std::filesystem::create_directory("exchange");
-  write_file("exchange/moist_in.asc", header + "0.30 0.30\n0.30 0.30\n");
+}
+
+}  // namespace
+
+// The layered soil keeps its layers' moisture between the events. VOLP hands back a top layer at
+// 0.30: the upper zone gains (0.30 - 0.1458) x 10 cm over the 4 x 10000 m2, 616.8 m3, which the
+// books show as water exchanged with VOLP; the soil ends with its start, all that soaked in and
+// that gain.
+TEST(CouplingCases, TwoEventsUnderTheLayeredSoilTakeVolpsTopLayerMoistureIntoTheBooks) {
+  temp_dir dir;
+  write_layered_tev_project("MOIST_FROM_VOLP moist_in.asc\n");
+  write_file("exchange/moist_in.asc",
+             torva_test::grid_header(2, 2, 100.0) + "0.30 0.30\n0.30 0.30\n");
   const torva_test::thread_runs both = torva_test::run_at_compared_thread_counts(
       "ga.prj", [] { return read_file("ga_summary.out") + read_file("exchange/moist.asc"); });
   const std::string& out = both.run[1].out;
@@ -628,4 +641,118 @@ TEST(CouplingCases, TwoEventsOverRichardsColumnsSetTheRootZonesToVolpsMoisture) 
     EXPECT_LT(std::fabs(torva_test::summary_number(summary.substr(at_label), label)), 1e-4)
         << events;
   EXPECT_EQ(events, 2);
+}
+
+// VOLP_FIRST: the moisture VOLP hands over before a run of one event is where every soil starts,
+// counted in the soil's starting water, and the books close. The Green and Ampt and redistribution
+// soils start from the moisture map, which VOLP's grid replaces (the redistribution soil hands
+// VOLP back the moisture below its front); the layered soil's top layer takes it, so its zones
+// start with 0.30 x 10 cm and 0.1458 x 20 cm over the 4 x 10000 m2, 2366.4 m3; the Richards
+// root zones (nodes 1 to 5) take it, the node below keeps the table's 0.08.
+TEST(CouplingCases, VolpsFirstMoistureIsWhereEverySoilStarts) {
+  struct soil_case {
+    const char* name;
+    void (*write)(const std::string& extra);
+    const char* project;
+    const char* summary;
+    std::string (*volp_grid)();  // VOLP's moisture, written once the project is
+    void (*check)(const std::string& summary);
+  };
+  const soil_case cases[] = {
+      {"Green and Ampt", [](const std::string& extra) { write_tev_project(1, extra); }, "small.prj",
+       "small_summary.out", [] { return uniform_grid(0.25); },
+       [](const std::string&) {
+         const std::vector<double> mask = grid_values(read_file("small_mask.asc"));
+         const std::vector<double> moist = grid_values(read_file("exchange/moist.asc"));
+         ASSERT_EQ(moist.size(), mask.size());
+         for (std::size_t i = 0; i < mask.size(); ++i)
+           EXPECT_NEAR(moist[i], mask[i] != 0.0 ? 0.25 : 0.0, 1e-9) << i;
+       }},
+      {"redistribution",
+       [](const std::string& extra) {
+         write_redistribution_tev_project("TEV_EVENT_NUM 1\n" + extra);
+       },
+       "small.prj", "small_summary.out", [] { return uniform_grid(0.20); },
+       [](const std::string&) {
+         const std::vector<double> mask = grid_values(read_file("small_mask.asc"));
+         const std::vector<double> moist = grid_values(read_file("exchange/moist.asc"));
+         ASSERT_EQ(moist.size(), mask.size());
+         for (std::size_t i = 0; i < mask.size(); ++i)
+           EXPECT_NEAR(moist[i], mask[i] != 0.0 ? 0.20 : 0.0, 1e-9) << i;
+       }},
+      {"layered",
+       [](const std::string& extra) { write_layered_tev_project("TEV_EVENT_NUM 1\n" + extra); },
+       "ga.prj", "ga_summary.out",
+       [] { return torva_test::grid_header(2, 2, 100.0) + "0.30 0.30\n0.30 0.30\n"; },
+       [](const std::string& summary) {
+         const double start = (0.30 * 0.10 + 0.1458 * 0.20) * 4 * 10000.0;  // 2366.4 m3
+         EXPECT_NEAR(
+             torva_test::summary_number(summary, "Initial volume in soil over simple soil depth"),
+             start, 0.01);
+         const torva_test::summary_balance s = torva_test::read_summary_balance(summary);
+         EXPECT_GT(s.run_infiltration, 100.0);
+         EXPECT_NEAR(
+             torva_test::summary_number(summary, "Final volume in soil over simple soil depth"),
+             start + s.run_infiltration, 0.02);
+         EXPECT_LT(
+             std::fabs(torva_test::summary_number(summary, "Simple soil moisture mass balance =")),
+             1e-6);
+         const std::vector<double> moist = grid_values(read_file("exchange/moist.asc"));
+         ASSERT_EQ(moist.size(), 4u);
+         for (double m : moist) EXPECT_NEAR(m, 0.30, 1e-9);
+       }},
+      {"Richards",
+       [](const std::string& extra) { write_richards_tev_project("TEV_EVENT_NUM 1\n" + extra); },
+       "r.prj", "s.out",
+       [] { return torva_test::grid_header(2, 2, 100.0) + "0.15 0.30\n0.20 0.10\n"; },
+       [](const std::string& summary) {
+         const double volp[] = {0.15, 0.30, 0.20, 0.10};
+         const std::vector<std::vector<double>> rows = table_rows(read_file("theta.out"), 0);
+         ASSERT_FALSE(rows.empty());
+         ASSERT_EQ(rows[0].size(), 13u);
+         for (int c = 0; c < 4; ++c) {
+           SCOPED_TRACE(c + 1);
+           EXPECT_NEAR(rows[0][1 + 3 * c], volp[c], 1e-6);
+           EXPECT_NEAR(rows[0][2 + 3 * c], volp[c], 1e-6);
+           EXPECT_NEAR(rows[0][3 + 3 * c], 0.08, 1e-6);
+         }
+         const torva_test::summary_balance s = torva_test::read_summary_balance(summary);
+         const double start = torva_test::summary_number(summary, "Initial volume in soils=");
+         const double end = torva_test::summary_number(summary, "Final volume in soils=");
+         const double drained =
+             torva_test::summary_number(summary, "Total downward flux from unsaturated zone=");
+         EXPECT_NEAR(end, start + s.run_infiltration - drained, 0.02);
+       }},
+  };
+  for (const soil_case& sc : cases) {
+    SCOPED_TRACE(sc.name);
+    temp_dir dir;
+    sc.write("VOLP_FIRST\nMOIST_FROM_VOLP moist_in.asc\n");
+    write_file("exchange/moist_in.asc", sc.volp_grid());
+    const std::string summary_name = sc.summary;
+    const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
+        sc.project,
+        [summary_name] { return read_file(summary_name) + read_file("exchange/moist.asc"); });
+    EXPECT_TRUE(torva_test::contains(runs.run[1].out, "End of TEV event 1\n")) << runs.run[1].out;
+    const std::string summary = read_file(sc.summary);
+    sc.check(summary);
+    const torva_test::summary_balance s = torva_test::read_summary_balance(summary);
+    ASSERT_TRUE(s.has_event) << summary;
+    EXPECT_LT(std::fabs(s.event_error_percent), 1e-6) << summary;
+    ASSERT_TRUE(s.has_totals) << summary;
+    EXPECT_LT(std::fabs(s.run_overall_error), 1e-6) << summary;
+  }
+}
+
+// VOLP_FIRST's moisture grid must be there: under the Richards columns a missing one stops the
+// run at start-up with a message naming the file, before any step.
+TEST(CouplingCases, VolpsFirstMoistureMissingStopsTheRunAtStartUp) {
+  temp_dir dir;
+  write_richards_tev_project("TEV_EVENT_NUM 1\nVOLP_FIRST\nMOIST_FROM_VOLP moist_in.asc\n");
+  const torva_test::command_result run = torva_test::run_with_threads("r.prj", 1);
+  EXPECT_NE(run.status, 0);
+  EXPECT_TRUE(torva_test::contains(
+      run.out, "1 Can't open soil moisture exchange file exchange/moist_in.asc for reading\n"))
+      << run.out;
+  EXPECT_FALSE(torva_test::contains(run.out, "Running....")) << run.out;
 }

@@ -54,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::strcpy(out.poros_to_volp_file, "exchange/poros_out.asc");
   std::strcpy(out.volp_exchange_file, "exchange/volp.txt");
 
-  read_volp_exchange_start(*ms);
+  read_volp_start_moisture(*ms);
+  if (run_error.error_fatal == 0) read_volp_exchange_start(*ms);
   if (run_error.error_fatal == 0) {
     ms->event_over = 1;
     ms->overland.num_events = 1;
