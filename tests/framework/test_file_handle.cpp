@@ -261,6 +261,52 @@ TEST_F(FileHandleOpen, AKeptStreamStillHeldIsClosedByItsHandle) {
   EXPECT_EQ(open_descriptors(), baseline);
 }
 
+// A kept stream written afresh over the longer file of the trial before leaves the file holding
+// what it wrote and nothing of the trial before, whenever the file is looked at: at its close,
+// read by another handle while it writes, and closed after the keeping ended.
+TEST_F(FileHandleOpen, AKeptFileWrittenAfreshHoldsNothingOfTheTrialBefore) {
+  struct look_case {
+    const char* what;
+    const char* second;  // what the second trial writes
+    bool read_while_held;
+    bool keeping_ends_while_held;
+  };
+  const look_case cases[] = {
+      {"shorter, closed", "short\n", false, false},
+      {"same length, closed", "THE FIRST TRIAL'S LONGER CONTENT\n", false, false},
+      {"longer, closed", "the second trial's content, longer than the first's\n", false, false},
+      {"shorter, read while held", "short\n", true, false},
+      {"shorter, keeping ended while held", "short\n", false, true},
+      {"nothing, read while held", "", true, true},
+  };
+  const int baseline = open_descriptors();
+  for (const look_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all("out.txt");
+    file_handle_keep_streams();
+    file_handle h;
+    ASSERT_TRUE(file_handle_open(h, "out.txt", "w"));
+    fputs("the first trial's longer content\n", h.fp);
+    file_handle_close(h);
+    ASSERT_TRUE(file_handle_open(h, "out.txt", "w"));
+    fputs(c.second, h.fp);
+    if (c.read_while_held) {
+      file_handle r;
+      ASSERT_TRUE(file_handle_open(r, "out.txt", "r"));
+      char buf[128] = {};
+      const std::size_t got = fread(buf, 1, sizeof buf - 1, r.fp);
+      EXPECT_EQ(std::string(buf, got), c.second);
+      file_handle_close(r);
+    }
+    if (c.keeping_ends_while_held) file_handle_close_kept_streams();
+    fputs("end\n", h.fp);
+    file_handle_close(h);
+    EXPECT_EQ(read_file("out.txt"), std::string(c.second) + "end\n");
+    file_handle_close_kept_streams();
+    EXPECT_EQ(open_descriptors(), baseline);
+  }
+}
+
 // The whole text a handle opened to read gives, read with fgets as the readers do.
 std::string read_through(file_handle& h) {
   std::string text;

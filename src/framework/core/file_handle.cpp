@@ -91,6 +91,7 @@ struct kept_stream {
   std::string mode;  // its writing mode
   FILE* fp = nullptr;
   bool in_use = false;  // held by a handle (or a probe) now
+  bool trim = false;    // written afresh over the last trial's bytes: those beyond go at close
 };
 
 // The inputs kept between the trials of a calibration: the bytes of a file a trial reads, with
@@ -109,6 +110,7 @@ struct kept_input {
 struct kept_streams {
   bool on = false;
   std::vector<kept_stream> streams;
+  std::vector<kept_stream> held_at_end;  // streams a handle held when the keeping ended
   std::vector<std::unique_ptr<kept_input>> inputs;
   std::vector<std::pair<FILE*, kept_input*>> input_streams;  // open streams on kept bytes
   std::size_t input_bytes = 0;                               // bytes of all kept inputs
@@ -128,9 +130,34 @@ kept_stream* kept_by_stream(FILE* fp) {
   return nullptr;
 }
 
-// The kept stream of `path` for `mode`, taken for a new trial: emptied and rewound for a file
-// written afresh, at its end for one appended to. Null when there is none or the file at `path`
-// is no longer the one the stream writes (removed, replaced or linked since).
+// Cuts the file of a stream written afresh at the stream's position, its end as written so far:
+// the bytes of the trial before beyond it go. Flushes first; 0, or the system's reason.
+int trim_stream(kept_stream& s) {
+  s.trim = false;
+  if (fflush(s.fp) != 0) return errno != 0 ? errno : EIO;
+  const off_t end = ftello(s.fp);
+  struct stat st {};
+  if (end < 0 || fstat(fileno(s.fp), &st) != 0) return errno != 0 ? errno : EIO;
+  if (st.st_size > end && ftruncate(fileno(s.fp), end) != 0) return errno != 0 ? errno : EIO;
+  return 0;
+}
+
+// Before `path` is opened again (to read it, append to it or write it from another handle), a
+// kept stream writing it afresh that a handle holds cuts the file at what it wrote so far, so
+// that the file is what it would be had the stream emptied it at its open.
+void trim_before_open(const char* path) {
+  kept_streams& k = kept();
+  for (std::vector<kept_stream>* list : {&k.streams, &k.held_at_end})
+    for (kept_stream& s : *list)
+      if (s.trim && s.in_use && s.path == path) trim_stream(s);
+}
+
+// The kept stream of `path` for `mode`, taken for a new trial: rewound for a file written
+// afresh, at its end for one appended to. Null when there is none or the file at `path` is no
+// longer the one the stream writes (removed, replaced or linked since). A file written afresh
+// is not emptied here: it is cut at its close where its new content ends, which leaves alone
+// the pages the new content writes over (a trial writes as much as the one before, mostly),
+// where emptying it freed them all and took them anew.
 FILE* reuse_kept(const char* path, const char* mode) {
   std::vector<kept_stream>& all = kept().streams;
   for (std::size_t i = 0; i < all.size(); ++i) {
@@ -141,9 +168,7 @@ FILE* reuse_kept(const char* path, const char* mode) {
     const bool same = lstat(path, &named) == 0 && fstat(fileno(s.fp), &held) == 0 &&
                       named.st_dev == held.st_dev && named.st_ino == held.st_ino &&
                       held.st_nlink == 1;
-    const bool ready =
-        same && (mode[0] == 'w' ? ftruncate(fileno(s.fp), 0) == 0 && fseek(s.fp, 0, SEEK_SET) == 0
-                                : fseek(s.fp, 0, SEEK_END) == 0);
+    const bool ready = same && fseek(s.fp, 0, mode[0] == 'w' ? SEEK_SET : SEEK_END) == 0;
     if (!ready) {
       fclose(s.fp);
       all.erase(all.begin() + static_cast<long>(i));
@@ -151,6 +176,7 @@ FILE* reuse_kept(const char* path, const char* mode) {
     }
     clearerr(s.fp);
     s.in_use = true;
+    s.trim = mode[0] == 'w';
     return s.fp;
   }
   return nullptr;
@@ -271,17 +297,31 @@ FILE* open_to_write(const char* path, const char* mode) {
 }
 
 FILE* open_stream(const char* path, const char* mode) {
+  trim_before_open(path);
   return writes(mode) ? open_to_write(path, mode) : open_to_read(path, mode);
 }
 
 // Closes a stream, or hands a kept one back (flushed) for the next trial: 0, or EOF when the
 // flush or the close failed.
 int close_stream(FILE* fp) {
-  if (!kept().input_streams.empty() && close_input_stream(fp)) return 0;
+  kept_streams& k = kept();
+  if (!k.input_streams.empty() && close_input_stream(fp)) return 0;
+  for (std::size_t i = 0; i < k.held_at_end.size(); ++i) {
+    if (k.held_at_end[i].fp != fp) continue;
+    kept_stream s = k.held_at_end[i];
+    k.held_at_end.erase(k.held_at_end.begin() + static_cast<long>(i));
+    const int reason = s.trim ? trim_stream(s) : 0;
+    const int closed = fclose(fp);
+    if (reason != 0) errno = reason;
+    return reason != 0 ? EOF : closed;
+  }
   kept_stream* s = kept_by_stream(fp);
   if (s == nullptr) return fclose(fp);
   s->in_use = false;
-  return fflush(fp);
+  if (!s->trim) return fflush(fp);
+  const int reason = trim_stream(*s);
+  if (reason != 0) errno = reason;
+  return reason != 0 ? EOF : 0;
 }
 
 // Opens the candidate with the caller's mode and closes it at once; a candidate whose kept
@@ -474,9 +514,12 @@ void file_handle_close_kept_streams() {
   k.inputs.swap(read_now);
   k.input_bytes = 0;
   for (const std::unique_ptr<kept_input>& in : k.inputs) k.input_bytes += in->bytes.size();
-  // A stream a handle still holds is closed by its handle, as any other.
+  // A stream a handle still holds is closed by its handle, as any other (and cut there).
   for (kept_stream& s : all) {
-    if (s.in_use) continue;
+    if (s.in_use) {
+      k.held_at_end.push_back(s);
+      continue;
+    }
     errno = 0;
     if (fclose(s.fp) != 0)
       stop_with_message("Error: could not write the file %s: %s\n", s.path.c_str(),
