@@ -268,6 +268,53 @@ TEST(CalibrationCases, TrialsThatChangeAKeptInputWriteWhatASingleRunWrites) {
   }
 }
 
+// The check that no output destroys an input is made again for a trial whose replaced value
+// names other files than the trial before: the trials whose hydrograph is the elevation map are
+// refused, before and after the trials that pass it.
+TEST(CalibrationCases, ATrialWhoseValueNamesAnInputAsOutputIsRefused) {
+  temp_dir dir;
+  write_calibration_plane("0.05", 3, 4, 20.0);
+  // Outputs of the trials carry the run prefix: the map is named as they would name it.
+  std::string project = read_file("plane.prj");
+  for (const auto& [from, to] :
+       {std::pair<std::string, std::string>{"ELEVATION plane_elev.asc\n",
+                                            "ELEVATION 0000_plane_elev2.asc\n"},
+        {"OUTLET_HYDRO plane_outlet.out\n", "OUTLET_HYDRO plane_elev[K].asc\n"}}) {
+    ASSERT_NE(project.find(from), std::string::npos) << from;
+    project.replace(project.find(from), from.size(), to);
+  }
+  write_file("plane.prj", project);
+  write_file("0000_plane_elev2.asc", read_file("plane_elev.asc"));
+  write_file("params.txt", "1\n[K] \"%d\"\n");
+  write_file("obs.txt", "1\n1.0 1 1000 1\n");
+  write_file("mc.in", "plane.prj\nparams.txt\nobs.txt\n1\n1 2\n");
+  const std::string map = read_file("0000_plane_elev2.asc");
+  const command_result mc = run_command(torva_exe(), {"-m6", "mc.in"}, "", {"TORVA_RANDOM_SEED=7"});
+  const std::vector<std::string> log = lines_of(read_file("0000_log_file_p0.log"));
+  ASSERT_EQ(log.size(), 7u) << mc.out;
+  std::string order;
+  for (std::size_t k = 1; k < log.size(); ++k) {
+    double cost = 0.0, drawn = 0.0;
+    ASSERT_EQ(sscanf(log[k].c_str(), "%lf %lf", &cost, &drawn), 2) << log[k];
+    order += std::to_string(std::lround(drawn));
+  }
+  // A refused trial after one that passed, and one that passes after a refused one.
+  ASSERT_NE(order.find("12"), std::string::npos) << order;
+  ASSERT_NE(order.find("21"), std::string::npos) << order;
+  const std::string refusal =
+      "Error: OUTLET_HYDRO plane_elev2.asc names the same file as ELEVATION "
+      "0000_plane_elev2.asc: the output would destroy the input.\n";
+  std::size_t refused = 0;
+  for (std::size_t at = mc.out.find(refusal); at != std::string::npos;
+       at = mc.out.find(refusal, at + 1))
+    ++refused;
+  EXPECT_EQ(refused, static_cast<std::size_t>(std::count(order.begin(), order.end(), '2')))
+      << order << "\n"
+      << mc.out.substr(0, 3000);
+  EXPECT_EQ(read_file("0000_plane_elev2.asc"), map);
+  EXPECT_TRUE(file_exists("0000_plane_elev1.asc"));
+}
+
 TEST(CalibrationCases, SceRecoversTheManningNOfAnObservedHydrograph) {
   temp_dir dir;
   // The observed hydrograph: the plane's run with n = 0.05.

@@ -109,6 +109,7 @@ struct kept_input {
 
 struct kept_streams {
   bool on = false;
+  long session = 0;  // keepings begun in the process
   std::vector<kept_stream> streams;
   std::vector<kept_stream> held_at_end;  // streams a handle held when the keeping ended
   std::vector<std::unique_ptr<kept_input>> inputs;
@@ -499,7 +500,12 @@ void file_handle_release(file_handle& h) {
 }
 
 void file_handle_keep_streams() {
+  if (!kept().on) ++kept().session;
   kept().on = true;
+}
+
+long file_handle_kept_session() {
+  return kept().on ? kept().session : 0;
 }
 
 void file_handle_close_kept_streams() {

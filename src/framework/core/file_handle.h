@@ -70,6 +70,9 @@ void file_handle_release(file_handle& h);
 // from memory while the file at the path is the same file, unchanged (device, inode, size,
 // modification and change times); a file changed since is read again.
 void file_handle_keep_streams();
+// While streams are kept (from file_handle_keep_streams to the closing of the kept streams), the
+// number of this keeping in the process (1 for the first); 0 while they are not.
+long file_handle_kept_session();
 // Closes every kept stream no handle holds, lets the kept inputs go and stops keeping streams;
 // a failed close names the file ("Error: could not write the file %s: %s\n") and stops the run.
 void file_handle_close_kept_streams();
