@@ -387,7 +387,9 @@ TEST_F(FileHandleOpen, KeptInputsAreReadAgainOnceTheFileChanges) {
       const bool opened = file_handle_open(h, c.name, "r");
       out.stop();
       ASSERT_EQ(opened, c.reads != nullptr);
-      if (opened) EXPECT_EQ(read_through(h), c.reads);
+      if (opened) {
+        EXPECT_EQ(read_through(h), c.reads);
+      }
       file_handle_close(h);
     }
   }

@@ -132,14 +132,15 @@ kept_stream* kept_by_stream(FILE* fp) {
 }
 
 // Cuts the file of a stream written afresh at the stream's position, its end as written so far:
-// the bytes of the trial before beyond it go. Flushes first; 0, or the system's reason.
+// the bytes of the trial before beyond it go. Flushes first; 0, or the system's reason (the cut
+// is then tried again at the close). The trials' writers only ever write on at the end.
 int trim_stream(kept_stream& s) {
-  s.trim = false;
   if (fflush(s.fp) != 0) return errno != 0 ? errno : EIO;
   const off_t end = ftello(s.fp);
   struct stat st {};
   if (end < 0 || fstat(fileno(s.fp), &st) != 0) return errno != 0 ? errno : EIO;
   if (st.st_size > end && ftruncate(fileno(s.fp), end) != 0) return errno != 0 ? errno : EIO;
+  s.trim = false;
   return 0;
 }
 
