@@ -115,6 +115,9 @@ struct kept_streams {
   std::vector<std::unique_ptr<kept_input>> inputs;
   std::vector<std::pair<FILE*, kept_input*>> input_streams;  // open streams on kept bytes
   std::size_t input_bytes = 0;                               // bytes of all kept inputs
+  // The kept input the name probe of the open under way found unchanged just now: the open
+  // takes it without asking for the file's identity again. Cleared at every open's start.
+  kept_input* probed = nullptr;
 };
 
 // Inputs are kept up to this many bytes in all; a larger project reads the rest from disk.
@@ -248,7 +251,9 @@ kept_input* current_input(const char* path) {
 // A file opened to read while inputs are kept: a stream on its kept bytes.
 FILE* open_to_read(const char* path, const char* mode) {
   if (!kept().on || strchr(mode, '+') != nullptr) return fopen(path, mode);
-  kept_input* in = current_input(path);
+  kept_streams& k = kept();
+  kept_input* in = k.probed != nullptr && k.probed->path == path ? k.probed : current_input(path);
+  k.probed = nullptr;
   if (in == nullptr) return fopen(path, mode);
   FILE* fp = fmemopen(in->bytes.data(), in->bytes.size(), "r");
   if (fp == nullptr) return fopen(path, mode);
@@ -330,9 +335,12 @@ int close_stream(FILE* fp) {
 // stream waits for it opened before and is taken as it is.
 bool probe(const std::string& path, const char* mode) {
   if (kept().on && kept_waiting(path, mode)) return true;
-  if (kept().on && !writes(mode) && strchr(mode, '+') == nullptr &&
-      current_input(path.c_str()) != nullptr)
-    return true;
+  if (kept().on && !writes(mode) && strchr(mode, '+') == nullptr) {
+    if (kept_input* in = current_input(path.c_str())) {
+      kept().probed = in;
+      return true;
+    }
+  }
   FILE* f = open_stream(path.c_str(), mode);
   if (f == nullptr) return false;
   close_stream(f);
@@ -440,6 +448,7 @@ bool file_handle_open(file_handle& h, char* name, const char* mode) {
     close_stream(h.fp);
     empty_handle(h);
   }
+  kept().probed = nullptr;
   char resolved[sizeof h.path];
   if (!make_run_filename(name, mode, resolved, sizeof resolved)) {
     // Refused rather than opened under a cut name.
@@ -512,6 +521,7 @@ long file_handle_kept_session() {
 void file_handle_close_kept_streams() {
   kept_streams& k = kept();
   k.on = false;
+  k.probed = nullptr;
   std::vector<kept_stream> all;
   all.swap(k.streams);
   // Kept inputs go, but for those a stream still reads: they go with its close.
