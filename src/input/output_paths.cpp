@@ -3,6 +3,8 @@
 // the first output, so that a project that names one file twice stops with nothing written.
 #include "input/output_paths.h"
 
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdio>
 #include <string>
@@ -78,11 +80,12 @@ bool listed(const char* keyword, const auto& list) {
   return false;
 }
 
-// One file of the project: the card that names it (upper case), its name as given and the key
-// of the file it reaches.
+// One file of the project: the card that names it (upper case), its name as given, whether the
+// run writes it, and the key of the file it reaches.
 struct named_file {
   std::string card;
   std::string name;
+  bool creating = false;
   std::string key;
 };
 
@@ -117,8 +120,43 @@ void add(std::vector<named_file>& list, const std::string& card, const std::stri
          bool creating) {
   for (const named_file& f : list)
     if (f.card == card && f.name == name) return;  // a synonym of a card already listed
-  std::string key = planned_file_key(name.c_str(), creating);
-  if (!key.empty()) list.push_back({card, name, key});
+  list.push_back({card, name, creating, std::string()});
+}
+
+// Finds the key of every file of the list; a file that would not be reached is dropped.
+void find_keys(std::vector<named_file>& list) {
+  std::vector<named_file> reached;
+  for (named_file& f : list) {
+    f.key = planned_file_key(f.name.c_str(), f.creating);
+    if (!f.key.empty()) reached.push_back(std::move(f));
+  }
+  list.swap(reached);
+}
+
+// What the check compares, as text: the names of the project, its inputs and outputs, and
+// where names are resolved (folders, run prefix, working directory).
+std::string check_signature(const std::vector<named_file>& inputs,
+                            const std::vector<named_file>& outputs, const char* project_path) {
+  char cwd[4096];
+  std::string text = getcwd(cwd, sizeof cwd) != nullptr ? cwd : "";
+  text += '\n';
+  text += project_dir;
+  text += '\n';
+  text += output_dir_set ? output_dir : "";
+  text += '\n' + std::to_string(run_prefix_on) + ' ' + std::to_string(run_number) + '\n';
+  text += project_path;
+  for (const std::vector<named_file>* list : {&inputs, &outputs})
+    for (const named_file& f : *list) text += '\n' + f.card + ' ' + f.name;
+  return text;
+}
+
+// The names of the last check passed while the streams of calibration trials are kept (with the
+// number of that keeping): the next trial naming the same files in the same places passes
+// without the file system being asked again (the trials' own writing makes no name another's
+// alias). A trial whose replaced values name other files is checked afresh.
+std::string& passed_while_kept() {
+  static std::string text;
+  return text;
 }
 
 }  // namespace
@@ -159,6 +197,14 @@ bool outputs_spare_inputs(const project_cards& cards, const grid_time_params& gr
   for (const auto& [keyword, name] : cards.files_read)
     add(inputs, upper(keyword.c_str()), name, false);
 
+  std::string signature;
+  if (const long session = file_handle_kept_session(); session != 0) {
+    signature = std::to_string(session) + '\n' + check_signature(inputs, outputs, project_path);
+    if (signature == passed_while_kept()) return true;
+  }
+  passed_while_kept().clear();
+  find_keys(inputs);
+  find_keys(outputs);
   const std::string project_key = planned_file_key(project_path, false);
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     const named_file& out = outputs[i];
@@ -183,5 +229,6 @@ bool outputs_spare_inputs(const project_cards& cards, const grid_time_params& gr
       return false;
     }
   }
+  passed_while_kept() = signature;
   return true;
 }

@@ -179,6 +179,142 @@ TEST(CalibrationCases, ATrialAfterALongerOneWritesWhatASingleRunWrites) {
             without_timing(single_summary.substr(single_summary.find(totals))));
 }
 
+// Trials keep the inputs they read for the trials after them. A trial whose parameter changes
+// what an input gives still writes byte for byte what a single run with its value writes: a
+// card naming another elevation map by the parameter, and a value inside the elevation map.
+TEST(CalibrationCases, TrialsThatChangeAKeptInputWriteWhatASingleRunWrites) {
+  struct input_case {
+    const char* what;
+    const char* param;      // the parameter list's entry
+    const char* bounds;     // its bounds in the Monte Carlo input file
+    const char* elevation;  // the ELEVATION card's file; "%s" stands for the parameter
+    bool tag_in_map;        // the north-west cell of plane_elev.asc holds the parameter
+  };
+  const input_case cases[] = {
+      {"map named by the parameter", "[SHAPE] \"%d\"", "1 2", "plane_elev%s.asc", false},
+      {"value in the map", "[TOP] \"%8.6lf\"", "1.0 1.6", "plane_elev.asc", true},
+  };
+  for (const input_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    temp_dir dir;
+    const std::string tag = std::string(c.param).substr(0, std::string(c.param).find(' '));
+    // The elevation maps: the plane, a plane three times as steep, and the plane whose
+    // north-west cell is the parameter (or the value written in its place).
+    write_calibration_plane("0.05", 3, 4, 40.0);
+    const std::string plane = read_file("plane_elev.asc");
+    ASSERT_NE(plane.find("\n1 "), std::string::npos);
+    auto elevation_with = [&](const std::string& top) {
+      std::string text = plane;
+      text.replace(text.find("\n1 ") + 1, 1, top);
+      return text;
+    };
+    std::string steep = grid_header(3, 4, 50.0);
+    for (int r = 1; r <= 3; ++r) {
+      for (int k = 1; k <= 4; ++k)
+        steep += number(0.03 * 50.0 * (3 - r) + 0.006 * 50.0 * (k - 1)) + " ";
+      steep += "\n";
+    }
+    write_file("plane_elev1.asc", plane);
+    write_file("plane_elev2.asc", steep);
+    if (c.tag_in_map) write_file("plane_elev.asc", elevation_with(tag));
+    // The project, its ELEVATION card naming c.elevation with `value` for its "%s".
+    const std::string project = read_file("plane.prj");
+    const std::string card = "ELEVATION plane_elev.asc\n";
+    ASSERT_NE(project.find(card), std::string::npos);
+    auto write_project = [&](const std::string& value) {
+      char named[64];
+      snprintf(named, sizeof named, c.elevation, value.c_str());
+      std::string text = project;
+      text.replace(text.find(card), card.size(), "ELEVATION " + std::string(named) + "\n");
+      write_file("plane.prj", text);
+    };
+    write_project(tag);
+    write_file("params.txt", "1\n" + std::string(c.param) + "\n");
+    write_file("obs.txt", "1\n1.0 1 1000 1\n");
+    write_file("mc.in", "plane.prj\nparams.txt\nobs.txt\n1\n" + std::string(c.bounds) + "\n");
+    // Inputs changed a moment before are read from the disk: these age first, so that the
+    // trials after the first read them from what was kept.
+    usleep(60'000);
+    const command_result mc =
+        run_command(torva_exe(), {"-m6", "mc.in"}, "", {"TORVA_RANDOM_SEED=7"});
+    ASSERT_EQ(mc.status, 0) << mc.out;
+    const std::vector<std::string> log = lines_of(read_file("0000_log_file_p0.log"));
+    ASSERT_EQ(log.size(), 7u);
+    std::vector<std::string> values;
+    for (std::size_t k = 1; k < log.size(); ++k) {
+      double cost = 0.0, drawn = 0.0;
+      ASSERT_EQ(sscanf(log[k].c_str(), "%lf %lf", &cost, &drawn), 2) << log[k];
+      char text[32];
+      if (c.tag_in_map)
+        snprintf(text, sizeof text, "%8.6lf", drawn);
+      else
+        snprintf(text, sizeof text, "%ld", std::lround(drawn));
+      values.push_back(text);
+    }
+    // The last trial's value differs from one kept before it.
+    ASSERT_NE(std::count(values.begin(), values.end(), values.back()),
+              static_cast<long>(values.size()));
+    const std::string trial_outlet = read_file("0000_plane_outlet.out");
+    const std::string trial_optim = read_file("0000_plane_optim.out");
+
+    // The single run with the last trial's value written in.
+    write_project(values.back());
+    if (c.tag_in_map) write_file("plane_elev.asc", elevation_with(values.back()));
+    const command_result single = run_command(torva_exe(), {"plane.prj"});
+    ASSERT_EQ(single.status, 0) << single.out;
+    ASSERT_GT(lines_of(read_file("plane_outlet.out")).size(), 30u);
+    EXPECT_EQ(trial_outlet, read_file("plane_outlet.out"));
+    EXPECT_EQ(trial_optim, read_file("plane_optim.out"));
+  }
+}
+
+// The check that no output destroys an input is made again for a trial whose replaced value
+// names other files than the trial before: the trials whose hydrograph is the elevation map are
+// refused, before and after the trials that pass it.
+TEST(CalibrationCases, ATrialWhoseValueNamesAnInputAsOutputIsRefused) {
+  temp_dir dir;
+  write_calibration_plane("0.05", 3, 4, 20.0);
+  // Outputs of the trials carry the run prefix: the map is named as they would name it.
+  std::string project = read_file("plane.prj");
+  for (const auto& [from, to] :
+       {std::pair<std::string, std::string>{"ELEVATION plane_elev.asc\n",
+                                            "ELEVATION 0000_plane_elev2.asc\n"},
+        {"OUTLET_HYDRO plane_outlet.out\n", "OUTLET_HYDRO plane_elev[K].asc\n"}}) {
+    ASSERT_NE(project.find(from), std::string::npos) << from;
+    project.replace(project.find(from), from.size(), to);
+  }
+  write_file("plane.prj", project);
+  write_file("0000_plane_elev2.asc", read_file("plane_elev.asc"));
+  write_file("params.txt", "1\n[K] \"%d\"\n");
+  write_file("obs.txt", "1\n1.0 1 1000 1\n");
+  write_file("mc.in", "plane.prj\nparams.txt\nobs.txt\n1\n1 2\n");
+  const std::string map = read_file("0000_plane_elev2.asc");
+  const command_result mc = run_command(torva_exe(), {"-m6", "mc.in"}, "", {"TORVA_RANDOM_SEED=7"});
+  const std::vector<std::string> log = lines_of(read_file("0000_log_file_p0.log"));
+  ASSERT_EQ(log.size(), 7u) << mc.out;
+  std::string order;
+  for (std::size_t k = 1; k < log.size(); ++k) {
+    double cost = 0.0, drawn = 0.0;
+    ASSERT_EQ(sscanf(log[k].c_str(), "%lf %lf", &cost, &drawn), 2) << log[k];
+    order += std::to_string(std::lround(drawn));
+  }
+  // A refused trial after one that passed, and one that passes after a refused one.
+  ASSERT_NE(order.find("12"), std::string::npos) << order;
+  ASSERT_NE(order.find("21"), std::string::npos) << order;
+  const std::string refusal =
+      "Error: OUTLET_HYDRO plane_elev2.asc names the same file as ELEVATION "
+      "0000_plane_elev2.asc: the output would destroy the input.\n";
+  std::size_t refused = 0;
+  for (std::size_t at = mc.out.find(refusal); at != std::string::npos;
+       at = mc.out.find(refusal, at + 1))
+    ++refused;
+  EXPECT_EQ(refused, static_cast<std::size_t>(std::count(order.begin(), order.end(), '2')))
+      << order << "\n"
+      << mc.out.substr(0, 3000);
+  EXPECT_EQ(read_file("0000_plane_elev2.asc"), map);
+  EXPECT_TRUE(file_exists("0000_plane_elev1.asc"));
+}
+
 TEST(CalibrationCases, SceRecoversTheManningNOfAnObservedHydrograph) {
   temp_dir dir;
   // The observed hydrograph: the plane's run with n = 0.05.

@@ -261,6 +261,168 @@ TEST_F(FileHandleOpen, AKeptStreamStillHeldIsClosedByItsHandle) {
   EXPECT_EQ(open_descriptors(), baseline);
 }
 
+// A kept stream written afresh over the longer file of the trial before leaves the file holding
+// what it wrote and nothing of the trial before, whenever the file is looked at: at its close,
+// read by another handle while it writes, and closed after the keeping ended.
+TEST_F(FileHandleOpen, AKeptFileWrittenAfreshHoldsNothingOfTheTrialBefore) {
+  struct look_case {
+    const char* what;
+    const char* second;  // what the second trial writes
+    bool read_while_held;
+    bool keeping_ends_while_held;
+  };
+  const look_case cases[] = {
+      {"shorter, closed", "short\n", false, false},
+      {"same length, closed", "THE FIRST TRIAL'S LONGER CONTENT\n", false, false},
+      {"longer, closed", "the second trial's content, longer than the first's\n", false, false},
+      {"shorter, read while held", "short\n", true, false},
+      {"shorter, keeping ended while held", "short\n", false, true},
+      {"nothing, read while held", "", true, true},
+  };
+  const int baseline = open_descriptors();
+  for (const look_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all("out.txt");
+    file_handle_keep_streams();
+    file_handle h;
+    ASSERT_TRUE(file_handle_open(h, "out.txt", "w"));
+    fputs("the first trial's longer content\n", h.fp);
+    file_handle_close(h);
+    ASSERT_TRUE(file_handle_open(h, "out.txt", "w"));
+    fputs(c.second, h.fp);
+    if (c.read_while_held) {
+      file_handle r;
+      ASSERT_TRUE(file_handle_open(r, "out.txt", "r"));
+      char buf[128] = {};
+      const std::size_t got = fread(buf, 1, sizeof buf - 1, r.fp);
+      EXPECT_EQ(std::string(buf, got), c.second);
+      file_handle_close(r);
+    }
+    if (c.keeping_ends_while_held) file_handle_close_kept_streams();
+    fputs("end\n", h.fp);
+    file_handle_close(h);
+    EXPECT_EQ(read_file("out.txt"), std::string(c.second) + "end\n");
+    file_handle_close_kept_streams();
+    EXPECT_EQ(open_descriptors(), baseline);
+  }
+}
+
+// The whole text a handle opened to read gives, read with fgets as the readers do.
+std::string read_through(file_handle& h) {
+  std::string text;
+  char buf[64];
+  while (fgets(buf, sizeof buf, h.fp) != nullptr) text += buf;
+  return text;
+}
+
+// Files read while streams are kept are read from memory while they are unchanged, and from
+// the disk again once they change in any way, even to the same size within the same second.
+TEST_F(FileHandleOpen, KeptInputsAreReadAgainOnceTheFileChanges) {
+  struct change_case {
+    const char* name;
+    void (*change)(const char* name);  // done to the file between the two trials
+    const char* reads;                 // what the second trial reads; null: the open fails
+  };
+  const change_case cases[] = {
+      {"alone.txt", [](const char*) {}, "first 1\nsecond\n"},
+      {"same_size.txt",
+       [](const char* n) {
+         FILE* f = fopen(n, "r+");
+         ASSERT_NE(f, nullptr);
+         fputs("FIRST 2", f);
+         fclose(f);
+       },
+       "FIRST 2\nsecond\n"},
+      {"longer.txt",
+       [](const char* n) {
+         FILE* f = fopen(n, "a");
+         ASSERT_NE(f, nullptr);
+         fputs("third\n", f);
+         fclose(f);
+       },
+       "first 3\nsecond\nthird\n"},
+      {"replaced.txt",
+       [](const char* n) {
+         write_file("new.txt", "other 4\nsecond\n");
+         fs::rename("new.txt", n);
+       },
+       "other 4\nsecond\n"},
+      {"removed.txt", [](const char* n) { fs::remove(n); }, nullptr},
+  };
+  int k = 0;
+  for (const change_case& c : cases)
+    write_file(c.name, "first " + std::to_string(++k) + "\nsecond\n");
+  // Files changed a moment ago are read from the disk: the inputs of the test age first.
+  usleep(60'000);
+  const int baseline = open_descriptors();
+  file_handle_keep_streams();
+  std::vector<std::string> first;
+  for (const change_case& c : cases) {
+    file_handle h;
+    ASSERT_TRUE(file_handle_open(h, c.name, "r")) << c.name;
+    first.push_back(read_through(h));
+    file_handle_close(h);
+  }
+  // A kept file is read without a descriptor of the file held open.
+  {
+    file_handle h;
+    ASSERT_TRUE(file_handle_open(h, "alone.txt", "r"));
+    EXPECT_EQ(open_descriptors(), baseline);
+    EXPECT_EQ(read_through(h), "first 1\nsecond\n");
+    rewind(h.fp);
+    EXPECT_EQ(read_through(h), "first 1\nsecond\n");
+    file_handle_close(h);
+  }
+  for (const change_case& c : cases) c.change(c.name);
+  // Once more after the changes have aged (a change is then no longer within the clock's tick
+  // of the read before), and at once after them.
+  for (const int wait : {0, 60'000}) {
+    usleep(static_cast<useconds_t>(wait));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+      const change_case& c = cases[i];
+      SCOPED_TRACE(std::string(c.name) + (wait > 0 ? " aged" : " at once"));
+      EXPECT_EQ(first[i], "first " + std::to_string(i + 1) + "\nsecond\n");
+      file_handle h;
+      stdout_capture out;
+      const bool opened = file_handle_open(h, c.name, "r");
+      out.stop();
+      ASSERT_EQ(opened, c.reads != nullptr);
+      if (opened) {
+        EXPECT_EQ(read_through(h), c.reads);
+      }
+      file_handle_close(h);
+    }
+  }
+  file_handle_close_kept_streams();
+  EXPECT_EQ(open_descriptors(), baseline);
+}
+
+// A stream on kept bytes reads them to its end while the file changes under it, and outlives
+// the end of the keeping; the next reader of the changed file reads the change.
+TEST_F(FileHandleOpen, AReaderOfKeptBytesReadsThemWhileTheFileChanges) {
+  write_file("in.txt", "old line\n");
+  usleep(60'000);
+  file_handle_keep_streams();
+  file_handle warm;
+  ASSERT_TRUE(file_handle_open(warm, "in.txt", "r"));
+  file_handle_close(warm);
+  file_handle old_reader;
+  ASSERT_TRUE(file_handle_open(old_reader, "in.txt", "r"));
+  write_file("in.txt", "new line\n");
+  usleep(60'000);
+  file_handle new_reader;
+  ASSERT_TRUE(file_handle_open(new_reader, "in.txt", "r"));
+  EXPECT_EQ(read_through(new_reader), "new line\n");
+  file_handle_close(new_reader);
+  file_handle_close_kept_streams();
+  EXPECT_EQ(read_through(old_reader), "old line\n");
+  file_handle_close(old_reader);
+  // Without keeping, the file is read from the disk as ever.
+  ASSERT_TRUE(file_handle_open(new_reader, "in.txt", "r"));
+  EXPECT_EQ(read_through(new_reader), "new line\n");
+  file_handle_close(new_reader);
+}
+
 TEST_F(FileHandleOpen, EmptyNameOrForeignModeIsRefusedSilently) {
   write_file("a.txt", "x\n");
   file_handle h;

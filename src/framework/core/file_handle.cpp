@@ -11,6 +11,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -89,12 +91,37 @@ struct kept_stream {
   std::string mode;  // its writing mode
   FILE* fp = nullptr;
   bool in_use = false;  // held by a handle (or a probe) now
+  bool trim = false;    // written afresh over the last trial's bytes: those beyond go at close
+};
+
+// The inputs kept between the trials of a calibration: the bytes of a file a trial reads, with
+// the identity of the file they were read from (device, inode, size, modification and change
+// times). The next trial reads them from memory as long as the file at the path is still that
+// file, unchanged; a file written, replaced or removed since is read from the disk again. The
+// bytes are the file's own: parameter replacement acts on the lines as they are read, so a trial
+// sees its own values whatever was kept.
+struct kept_input {
+  std::string path;   // the resolved path the file was read at
+  struct stat id {};  // the file's identity when it was read
+  std::string bytes;  // its whole content
+  int readers = 0;    // streams open on the bytes now
 };
 
 struct kept_streams {
   bool on = false;
+  long session = 0;  // keepings begun in the process
   std::vector<kept_stream> streams;
+  std::vector<kept_stream> held_at_end;  // streams a handle held when the keeping ended
+  std::vector<std::unique_ptr<kept_input>> inputs;
+  std::vector<std::pair<FILE*, kept_input*>> input_streams;  // open streams on kept bytes
+  std::size_t input_bytes = 0;                               // bytes of all kept inputs
+  // The kept input the name probe of the open under way found unchanged just now: the open
+  // takes it without asking for the file's identity again. Cleared at every open's start.
+  kept_input* probed = nullptr;
 };
+
+// Inputs are kept up to this many bytes in all; a larger project reads the rest from disk.
+constexpr std::size_t kept_input_budget = std::size_t{256} << 20;
 
 kept_streams& kept() {
   static kept_streams k;
@@ -107,9 +134,35 @@ kept_stream* kept_by_stream(FILE* fp) {
   return nullptr;
 }
 
-// The kept stream of `path` for `mode`, taken for a new trial: emptied and rewound for a file
-// written afresh, at its end for one appended to. Null when there is none or the file at `path`
-// is no longer the one the stream writes (removed, replaced or linked since).
+// Cuts the file of a stream written afresh at the stream's position, its end as written so far:
+// the bytes of the trial before beyond it go. Flushes first; 0, or the system's reason (the cut
+// is then tried again at the close). The trials' writers only ever write on at the end.
+int trim_stream(kept_stream& s) {
+  if (fflush(s.fp) != 0) return errno != 0 ? errno : EIO;
+  const off_t end = ftello(s.fp);
+  struct stat st {};
+  if (end < 0 || fstat(fileno(s.fp), &st) != 0) return errno != 0 ? errno : EIO;
+  if (st.st_size > end && ftruncate(fileno(s.fp), end) != 0) return errno != 0 ? errno : EIO;
+  s.trim = false;
+  return 0;
+}
+
+// Before `path` is opened again (to read it, append to it or write it from another handle), a
+// kept stream writing it afresh that a handle holds cuts the file at what it wrote so far, so
+// that the file is what it would be had the stream emptied it at its open.
+void trim_before_open(const char* path) {
+  kept_streams& k = kept();
+  for (std::vector<kept_stream>* list : {&k.streams, &k.held_at_end})
+    for (kept_stream& s : *list)
+      if (s.trim && s.in_use && s.path == path) trim_stream(s);
+}
+
+// The kept stream of `path` for `mode`, taken for a new trial: rewound for a file written
+// afresh, at its end for one appended to. Null when there is none or the file at `path` is no
+// longer the one the stream writes (removed, replaced or linked since). A file written afresh
+// is not emptied here: it is cut at its close where its new content ends, which leaves alone
+// the pages the new content writes over (a trial writes as much as the one before, mostly),
+// where emptying it freed them all and took them anew.
 FILE* reuse_kept(const char* path, const char* mode) {
   std::vector<kept_stream>& all = kept().streams;
   for (std::size_t i = 0; i < all.size(); ++i) {
@@ -120,9 +173,7 @@ FILE* reuse_kept(const char* path, const char* mode) {
     const bool same = lstat(path, &named) == 0 && fstat(fileno(s.fp), &held) == 0 &&
                       named.st_dev == held.st_dev && named.st_ino == held.st_ino &&
                       held.st_nlink == 1;
-    const bool ready =
-        same && (mode[0] == 'w' ? ftruncate(fileno(s.fp), 0) == 0 && fseek(s.fp, 0, SEEK_SET) == 0
-                                : fseek(s.fp, 0, SEEK_END) == 0);
+    const bool ready = same && fseek(s.fp, 0, mode[0] == 'w' ? SEEK_SET : SEEK_END) == 0;
     if (!ready) {
       fclose(s.fp);
       all.erase(all.begin() + static_cast<long>(i));
@@ -130,9 +181,107 @@ FILE* reuse_kept(const char* path, const char* mode) {
     }
     clearerr(s.fp);
     s.in_use = true;
+    s.trim = mode[0] == 'w';
     return s.fp;
   }
   return nullptr;
+}
+
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// A file changed within this many nanoseconds is not kept: a change is stamped with the
+// kernel's clock as of its last tick, so a file written again within the same tick as its
+// last change can keep its times; once its change time is older than any tick, a later change
+// moves the time and is seen.
+constexpr long long settled_nanoseconds = 50'000'000;
+
+bool settled(const struct stat& st) {
+  timespec now{};
+  if (clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+  const long long age = (static_cast<long long>(now.tv_sec) - st.st_ctim.tv_sec) * 1'000'000'000LL +
+                        (now.tv_nsec - st.st_ctim.tv_nsec);
+  return age >= settled_nanoseconds;
+}
+
+kept_input* find_input(const char* path) {
+  for (const std::unique_ptr<kept_input>& in : kept().inputs)
+    if (in->path == path) return in.get();
+  return nullptr;
+}
+
+// The kept bytes of the regular file at `path` as it is now: those of the trial before when
+// the file is unchanged, else read afresh (and kept when the budget allows). Null for a file
+// that is not there, not a regular file, empty, changed a moment ago, or that cannot be read
+// whole; it is then opened from the disk as ever.
+kept_input* current_input(const char* path) {
+  struct stat now {};
+  if (stat(path, &now) != 0 || !S_ISREG(now.st_mode) || now.st_size <= 0) return nullptr;
+  kept_input* in = find_input(path);
+  if (in != nullptr && same_file(in->id, now)) return in;
+  if (!settled(now)) return nullptr;
+  // A changed file whose old bytes a stream still reads is read from the disk this time.
+  if (in != nullptr && in->readers > 0) return nullptr;
+  kept_streams& k = kept();
+  const std::size_t size = static_cast<std::size_t>(now.st_size);
+  const std::size_t others = k.input_bytes - (in != nullptr ? in->bytes.size() : 0);
+  if (others + size > kept_input_budget) return nullptr;
+  FILE* f = fopen(path, "r");
+  if (f == nullptr) return nullptr;
+  std::string bytes(size, '\0');
+  struct stat after {};
+  const bool whole = fread(bytes.data(), 1, size, f) == size && fgetc(f) == EOF &&
+                     fstat(fileno(f), &after) == 0 && same_file(after, now);
+  fclose(f);
+  if (!whole) return nullptr;
+  if (in == nullptr) {
+    k.inputs.push_back(std::make_unique<kept_input>());
+    in = k.inputs.back().get();
+    in->path = path;
+  }
+  k.input_bytes = others + size;
+  in->id = now;
+  in->bytes = std::move(bytes);
+  return in;
+}
+
+// A file opened to read while inputs are kept: a stream on its kept bytes.
+FILE* open_to_read(const char* path, const char* mode) {
+  if (!kept().on || strchr(mode, '+') != nullptr) return fopen(path, mode);
+  kept_streams& k = kept();
+  kept_input* in = k.probed != nullptr && k.probed->path == path ? k.probed : current_input(path);
+  k.probed = nullptr;
+  if (in == nullptr) return fopen(path, mode);
+  FILE* fp = fmemopen(in->bytes.data(), in->bytes.size(), "r");
+  if (fp == nullptr) return fopen(path, mode);
+  ++in->readers;
+  kept().input_streams.emplace_back(fp, in);
+  return fp;
+}
+
+// Closes a stream on kept bytes; false when `fp` is not one. The bytes of a file no longer
+// kept (the calibration ended) go with their last reader.
+bool close_input_stream(FILE* fp) {
+  kept_streams& k = kept();
+  for (std::size_t i = 0; i < k.input_streams.size(); ++i) {
+    if (k.input_streams[i].first != fp) continue;
+    kept_input* in = k.input_streams[i].second;
+    k.input_streams.erase(k.input_streams.begin() + static_cast<long>(i));
+    fclose(fp);
+    if (--in->readers == 0 && !k.on) {
+      for (std::size_t j = 0; j < k.inputs.size(); ++j)
+        if (k.inputs[j].get() == in) {
+          k.input_bytes -= in->bytes.size();
+          k.inputs.erase(k.inputs.begin() + static_cast<long>(j));
+          break;
+        }
+    }
+    return true;
+  }
+  return false;
 }
 
 // True when a kept stream of `path` for `mode` waits for its next trial.
@@ -155,22 +304,43 @@ FILE* open_to_write(const char* path, const char* mode) {
 }
 
 FILE* open_stream(const char* path, const char* mode) {
-  return writes(mode) ? open_to_write(path, mode) : fopen(path, mode);
+  trim_before_open(path);
+  return writes(mode) ? open_to_write(path, mode) : open_to_read(path, mode);
 }
 
 // Closes a stream, or hands a kept one back (flushed) for the next trial: 0, or EOF when the
 // flush or the close failed.
 int close_stream(FILE* fp) {
+  kept_streams& k = kept();
+  if (!k.input_streams.empty() && close_input_stream(fp)) return 0;
+  for (std::size_t i = 0; i < k.held_at_end.size(); ++i) {
+    if (k.held_at_end[i].fp != fp) continue;
+    kept_stream s = k.held_at_end[i];
+    k.held_at_end.erase(k.held_at_end.begin() + static_cast<long>(i));
+    const int reason = s.trim ? trim_stream(s) : 0;
+    const int closed = fclose(fp);
+    if (reason != 0) errno = reason;
+    return reason != 0 ? EOF : closed;
+  }
   kept_stream* s = kept_by_stream(fp);
   if (s == nullptr) return fclose(fp);
   s->in_use = false;
-  return fflush(fp);
+  if (!s->trim) return fflush(fp);
+  const int reason = trim_stream(*s);
+  if (reason != 0) errno = reason;
+  return reason != 0 ? EOF : 0;
 }
 
 // Opens the candidate with the caller's mode and closes it at once; a candidate whose kept
 // stream waits for it opened before and is taken as it is.
 bool probe(const std::string& path, const char* mode) {
   if (kept().on && kept_waiting(path, mode)) return true;
+  if (kept().on && !writes(mode) && strchr(mode, '+') == nullptr) {
+    if (kept_input* in = current_input(path.c_str())) {
+      kept().probed = in;
+      return true;
+    }
+  }
   FILE* f = open_stream(path.c_str(), mode);
   if (f == nullptr) return false;
   close_stream(f);
@@ -278,6 +448,7 @@ bool file_handle_open(file_handle& h, char* name, const char* mode) {
     close_stream(h.fp);
     empty_handle(h);
   }
+  kept().probed = nullptr;
   char resolved[sizeof h.path];
   if (!make_run_filename(name, mode, resolved, sizeof resolved)) {
     // Refused rather than opened under a cut name.
@@ -339,17 +510,33 @@ void file_handle_release(file_handle& h) {
 }
 
 void file_handle_keep_streams() {
+  if (!kept().on) ++kept().session;
   kept().on = true;
+}
+
+long file_handle_kept_session() {
+  return kept().on ? kept().session : 0;
 }
 
 void file_handle_close_kept_streams() {
   kept_streams& k = kept();
   k.on = false;
+  k.probed = nullptr;
   std::vector<kept_stream> all;
   all.swap(k.streams);
-  // A stream a handle still holds is closed by its handle, as any other.
+  // Kept inputs go, but for those a stream still reads: they go with its close.
+  std::vector<std::unique_ptr<kept_input>> read_now;
+  for (std::unique_ptr<kept_input>& in : k.inputs)
+    if (in->readers > 0) read_now.push_back(std::move(in));
+  k.inputs.swap(read_now);
+  k.input_bytes = 0;
+  for (const std::unique_ptr<kept_input>& in : k.inputs) k.input_bytes += in->bytes.size();
+  // A stream a handle still holds is closed by its handle, as any other (and cut there).
   for (kept_stream& s : all) {
-    if (s.in_use) continue;
+    if (s.in_use) {
+      k.held_at_end.push_back(s);
+      continue;
+    }
     errno = 0;
     if (fclose(s.fp) != 0)
       stop_with_message("Error: could not write the file %s: %s\n", s.path.c_str(),

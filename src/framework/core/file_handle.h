@@ -66,9 +66,15 @@ void file_handle_release(file_handle& h);
 // afresh, at its end to append, as long as the file at the path is still the one the stream
 // writes. For the trials of a calibration, which write the same files again and again; a
 // file's content is what it would be had it been opened anew.
+// Files opened to read are kept too: their bytes are read once and every later open reads them
+// from memory while the file at the path is the same file, unchanged (device, inode, size,
+// modification and change times); a file changed since is read again.
 void file_handle_keep_streams();
-// Closes every kept stream no handle holds and stops keeping streams; a failed close names the
-// file ("Error: could not write the file %s: %s\n") and stops the run.
+// While streams are kept (from file_handle_keep_streams to the closing of the kept streams), the
+// number of this keeping in the process (1 for the first); 0 while they are not.
+long file_handle_kept_session();
+// Closes every kept stream no handle holds, lets the kept inputs go and stops keeping streams;
+// a failed close names the file ("Error: could not write the file %s: %s\n") and stops the run.
 void file_handle_close_kept_streams();
 
 // Stores the first `len` characters of dir (all of it when len is 0 or less) as the project
