@@ -13,6 +13,7 @@
 #include "run/event_control.h"
 #include "subsurface/sacramento_steps.h"
 #include "subsurface/subsurface_steps.h"
+#include "transport/contaminants/lake_event_books.h"
 #include "transport/transport_steps.h"
 
 namespace {
@@ -356,6 +357,7 @@ void init_event(model_state& ms) {
   rebase_schedules(ms);
   if (ms.transport.ov_con_trans) clear_constituent_budgets(ms);
   if (ms.transport.nutrients) nsm_event_snapshot(ms);
+  lake_contam_event_snapshot(ms);
   if (ss.sacramento) start_sacramento_event(ms);
   restart_overland(ms);
   reset_cells(ms);

@@ -187,12 +187,13 @@ TEST(LakeContamCases, ALakeThatLosesWaterToAPumpOrItsBedLosesItsTracerWithIt) {
     const char* extra;
     const char* loss_line;  // the lake summary's line of the loss
     double volume;          // m3 left in the lake, by hand
+    bool pumped;            // the event summary books the loss to the pumps, else to the ground
   };
   const loss_case cases[] = {
       {"a lake pump", "", "", "LAKE_PUMP pumps.txt\nTIME_SERIES_FILE pump.ts\n",
-       "Mass loss to lake pumps", 90.0 - 0.002 * 1200.0},
+       "Mass loss to lake pumps", 90.0 - 0.002 * 1200.0, true},
       {"a leaking lake bed", "MINWSE 103.6", "MLAKE 1.0\nMINWSE 103.6", "",
-       "Mass loss through lake beds", 90.0 * bed_factor},
+       "Mass loss through lake beds", 90.0 * bed_factor, false},
   };
   for (const loss_case& b : cases) {
     SCOPED_TRACE(b.what);
@@ -235,6 +236,18 @@ TEST(LakeContamCases, ALakeThatLosesWaterToAPumpOrItsBedLosesItsTracerWithIt) {
                 m0, 1e-9 * m0 + 0.02)
         << s;
     EXPECT_NEAR(after(s, "Global Transport", "Contam mass balance error"), 0.0, 1e-6) << s;
+    // The run is one event: the event summary's lake books hold the same figures, the loss on
+    // its own line (the pump's) or as the ground's net exchange (the bed's, negative), and the
+    // printed lines close to print precision.
+    const torva_test::lake_event_section e = torva_test::read_lake_event_section(s, "tracer");
+    ASSERT_TRUE(e.found) << s;
+    EXPECT_NEAR(e.init, m0, 0.01) << s;
+    EXPECT_NEAR(e.final_mass, expected, 1e-6 * m0) << s;
+    const double event_lost = b.pumped ? e.pumps : -e.ground;
+    EXPECT_NEAR(event_lost, m0 - expected, 1e-6 * m0) << s;
+    EXPECT_EQ(e.outflow, 0.0) << s;
+    EXPECT_NEAR(torva_test::lake_event_imbalance(e), 0.0, 0.02) << s;
+    EXPECT_NEAR(e.error, 0.0, 1e-6) << s;
   }
 }
 
