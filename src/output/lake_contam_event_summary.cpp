@@ -7,7 +7,7 @@
 
 #include "framework/model_state.h"
 #include "output/event_summary.h"
-#include "transport/contaminants/lake_event_books.h"
+#include "transport/transport_steps.h"
 
 namespace {
 

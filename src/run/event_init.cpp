@@ -13,7 +13,6 @@
 #include "run/event_control.h"
 #include "subsurface/sacramento_steps.h"
 #include "subsurface/subsurface_steps.h"
-#include "transport/contaminants/lake_event_books.h"
 #include "transport/transport_steps.h"
 
 namespace {

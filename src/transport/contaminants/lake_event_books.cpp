@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "framework/model_state.h"
+#include "transport/transport_steps.h"
 
 namespace {
 
