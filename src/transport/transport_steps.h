@@ -135,12 +135,11 @@ nsm_element_books nsm_phosphorus_books(const model_state& ms);
 // 1..num_cells.
 void contam_alloc(model_state& ms, int num_constituents, int num_cells, int overland, int soil);
 
-// The channel lakes' constituent books over one event (lake_event_books.cpp): one
-// constituent's books in kg. The dissolved stocks include
-// the overland water's hand-over that waits to be applied; `nodes` is net of what the nodes a
-// falling lake gave back took with them; `released` is what the lakes' partitioning gave their
-// water (negative: took from it); `bed` is what the ground's water brought up through the lakes'
-// beds less what passed down through them.
+// The channel lakes' constituent books over one event (lake_event_books.cpp), one constituent's
+// in kg. The dissolved stocks include the overland water's hand-over that waits to be applied;
+// `nodes` is net of what the nodes a falling lake gave back took with them; `released` is what the
+// lakes' partitioning gave their water (negative: took from it); `bed` is what the ground's water
+// brought up through the lakes' beds less what passed down through them.
 struct lake_event_books {
   double init = 0.0, final_mass = 0.0;
   double precip = 0.0, from_chan = 0.0, nodes = 0.0, ov = 0.0, bed = 0.0, restored = 0.0;
