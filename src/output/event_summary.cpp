@@ -9,6 +9,7 @@
 
 #include "framework/core/julian_time.h"
 #include "framework/model_state.h"
+#include "output/lake_contam_event_summary.h"
 #include "output/nsm_summary.h"
 #include "output/sediment_summary.h"
 
@@ -356,6 +357,7 @@ void write_event_summary(model_state& ms) {
   balance_lines(fp, ms);
   richards_and_groundwater(fp, ms);
   write_nsm_event_summary(fp, ms);
+  write_lake_contam_event_summary(fp, ms);
   write_overland_sediment_summary(fp, ms, true);
   warning_lines(fp, ms);
   run_description(fp, ms);

@@ -356,6 +356,7 @@ void init_event(model_state& ms) {
   rebase_schedules(ms);
   if (ms.transport.ov_con_trans) clear_constituent_budgets(ms);
   if (ms.transport.nutrients) nsm_event_snapshot(ms);
+  lake_contam_event_snapshot(ms);
   if (ss.sacramento) start_sacramento_event(ms);
   restart_overland(ms);
   reset_cells(ms);

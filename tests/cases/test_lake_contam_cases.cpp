@@ -26,6 +26,9 @@ using torva_test::write_file;
 namespace lake_contam_cases_tests {
 
 const std::string example_dir = std::string(TORVA_SOURCE_DIR) + "/examples/lake";
+// The lake section of the run summary (the event summary's lake section opens with the same
+// words and the constituent's name).
+const std::string run_lake = "Lake Contaminant Transport Summary for Contaminant";
 
 // The number after the first line at or after `section` that starts with `label`.
 double after(const std::string& text, const std::string& section, const std::string& label) {
@@ -111,14 +114,14 @@ TEST(LakeContamCases, AClosedLakeDecaysAsExpOfMinusKt) {
   write_file("lake.chn", chn);
   const std::string s = run_both();
   const double m0 = 90.0 * 1e6 / 1000.0;  // kg
-  EXPECT_NEAR(after(s, "Lake Contaminant", "Initial Mass in Lakes"), m0, 0.01) << s;
-  const double left = after(s, "Lake Contaminant", "Final Mass in Lakes");
+  EXPECT_NEAR(after(s, run_lake, "Initial Mass in Lakes"), m0, 0.01) << s;
+  const double left = after(s, run_lake, "Final Mass in Lakes");
   const double k = 8.0 / 86400.0;
   EXPECT_NEAR(left, m0 * std::exp(-k * 45.0 * 60.0), 1e-3 * left) << s;
-  EXPECT_NEAR(after(s, "Lake Contaminant", "Mass decay loss"), m0 - left, 0.02);
-  EXPECT_EQ(after(s, "Lake Contaminant", "Outlet mass flux"), 0.0);
-  EXPECT_EQ(after(s, "Lake Contaminant", "Mass loss to channels"), 0.0);
-  EXPECT_NEAR(after(s, "Lake Contaminant", "Lake mass balance error"), 0.0, 1e-6);
+  EXPECT_NEAR(after(s, run_lake, "Mass decay loss"), m0 - left, 0.02);
+  EXPECT_EQ(after(s, run_lake, "Outlet mass flux"), 0.0);
+  EXPECT_EQ(after(s, run_lake, "Mass loss to channels"), 0.0);
+  EXPECT_NEAR(after(s, run_lake, "Lake mass balance error"), 0.0, 1e-6);
   EXPECT_NEAR(after(s, "Global Transport", "Total initial mass"), m0, 0.01);
   EXPECT_NEAR(after(s, "Global Transport", "Total final Mass"), left, 0.01);
 }
@@ -135,7 +138,7 @@ TEST(LakeContamCases, AThroughFlowingLakeKeepsItsBooks) {
              {{"TOT_TIME           180", "TOT_TIME           50"}, {"MAP_TYPE           1\n", ""}},
              "CHAN_DECAY_COEF 2\nINIT_CHAN_CONC 1e4\n");
   const std::string s = run_both();
-  const std::string lake = "Lake Contaminant";
+  const std::string lake = run_lake;
   const double init = after(s, lake, "Initial Mass in Lakes");
   const double final_mass = after(s, lake, "Final Mass in Lakes");
   const double from_chan = after(s, lake, "Mass gain from channels");
@@ -187,12 +190,13 @@ TEST(LakeContamCases, ALakeThatLosesWaterToAPumpOrItsBedLosesItsTracerWithIt) {
     const char* extra;
     const char* loss_line;  // the lake summary's line of the loss
     double volume;          // m3 left in the lake, by hand
+    bool pumped;            // the event summary books the loss to the pumps, else to the ground
   };
   const loss_case cases[] = {
       {"a lake pump", "", "", "LAKE_PUMP pumps.txt\nTIME_SERIES_FILE pump.ts\n",
-       "Mass loss to lake pumps", 90.0 - 0.002 * 1200.0},
+       "Mass loss to lake pumps", 90.0 - 0.002 * 1200.0, true},
       {"a leaking lake bed", "MINWSE 103.6", "MLAKE 1.0\nMINWSE 103.6", "",
-       "Mass loss through lake beds", 90.0 * bed_factor},
+       "Mass loss through lake beds", 90.0 * bed_factor, false},
   };
   for (const loss_case& b : cases) {
     SCOPED_TRACE(b.what);
@@ -217,7 +221,7 @@ TEST(LakeContamCases, ALakeThatLosesWaterToAPumpOrItsBedLosesItsTracerWithIt) {
     }
     write_file("lake.chn", chn);
     const std::string s = run_both();
-    const std::string lake = "Lake Contaminant";
+    const std::string lake = run_lake;
     const double m0 = 90.0 * 1e6 / 1000.0;  // kg
     const double expected = m0 * b.volume / 90.0;
     EXPECT_NEAR(after(s, lake, "Initial Mass in Lakes"), m0, 0.01) << s;
@@ -235,6 +239,18 @@ TEST(LakeContamCases, ALakeThatLosesWaterToAPumpOrItsBedLosesItsTracerWithIt) {
                 m0, 1e-9 * m0 + 0.02)
         << s;
     EXPECT_NEAR(after(s, "Global Transport", "Contam mass balance error"), 0.0, 1e-6) << s;
+    // The run is one event: the event summary's lake books hold the same figures, the loss on
+    // its own line (the pump's) or as the ground's net exchange (the bed's, negative), and the
+    // printed lines close to print precision.
+    const torva_test::lake_event_section e = torva_test::read_lake_event_section(s, "tracer");
+    ASSERT_TRUE(e.found) << s;
+    EXPECT_NEAR(e.init, m0, 0.01) << s;
+    EXPECT_NEAR(e.final_mass, expected, 1e-6 * m0) << s;
+    const double event_lost = b.pumped ? e.pumps : -e.ground;
+    EXPECT_NEAR(event_lost, m0 - expected, 1e-6 * m0) << s;
+    EXPECT_EQ(e.outflow, 0.0) << s;
+    EXPECT_NEAR(torva_test::lake_event_imbalance(e), 0.0, 0.02) << s;
+    EXPECT_NEAR(e.error, 0.0, 1e-6) << s;
   }
 }
 
@@ -278,7 +294,7 @@ TEST(LakeContamCases, GroundwaterRisingThroughALakeBedBringsItsTracer) {
   }
   write_file("lake.chn", chn);
   const std::string s = run_both();
-  const std::string lake = "Lake Contaminant";
+  const std::string lake = run_lake;
   const double m0 = 90.0 * 1e3 / 1000.0;                                // kg
   const double up = summary_number(s, "Total flux from gw to lakes=");  // m3
   EXPECT_GT(up, 1.0) << s;

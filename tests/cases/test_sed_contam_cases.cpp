@@ -439,6 +439,19 @@ TEST(SedContamCases, AChannelLakeHoldsSettlesAndPassesOnTheBoundTracer) {
               last_number(s, "Total final Mass") + last_number(s, "Total mass out of system"), tol)
       << s;
   EXPECT_LT(std::fabs(last_number(s, "Contam mass balance error")), 1e-7) << s;
+  // The run is one event: the event summary's lake books give the run's lake figures, the
+  // bound phase's share of the lakes included, and its printed lines close.
+  const torva_test::lake_event_section e = torva_test::read_lake_event_section(s, "tracer");
+  ASSERT_TRUE(e.found) << s;
+  EXPECT_NEAR(e.init, last_number(s, "Initial Mass in Lakes"), 0.01) << s;
+  EXPECT_NEAR(e.final_mass, last_number(s, "Final Mass in Lakes"), 0.01) << s;
+  EXPECT_NEAR(e.with_attached, lake_released, 0.01) << s;
+  EXPECT_NEAR(e.with_dissolved, -lake_released, 0.01) << s;
+  EXPECT_NEAR(e.attached_in, to_lakes, 0.01) << s;
+  EXPECT_NEAR(e.attached_final, in_lake, 0.01) << s;
+  EXPECT_NEAR(e.settled, settled, 0.01) << s;
+  EXPECT_NEAR(torva_test::lake_event_imbalance(e), 0.0, tol) << s;
+  EXPECT_LT(std::fabs(e.error), 1e-7) << s;
 }
 
 // The bound phase is carried only where this version carries it: the run stops at start-up

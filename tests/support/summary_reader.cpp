@@ -75,4 +75,50 @@ double hydrograph_volume(const std::string& hydrograph_text, double interval_sec
   return sum * interval_seconds;
 }
 
+lake_event_section read_lake_event_section(const std::string& summary_text,
+                                           const std::string& name) {
+  lake_event_section s;
+  const std::string heading = "Lake Contaminant Transport Summary for " + name + " \n";
+  const std::size_t from = summary_text.find(heading);
+  if (from == std::string::npos) return s;
+  s.found = true;
+  const std::size_t to = summary_text.find("Final Mass in lake", from);
+  const std::string section = summary_text.substr(from, to == std::string::npos ? to : to - from);
+  // An aligned line: the label, one blank, a dot leader, the value.
+  auto line = [&](const std::string& label) {
+    const std::size_t at = section.find("\n" + label + " ");
+    if (at == std::string::npos) return std::nan("");
+    std::size_t v = at + 1 + label.size();
+    while (v < section.size() && (section[v] == ' ' || section[v] == '.')) ++v;
+    return std::strtod(section.c_str() + v, nullptr);
+  };
+  s.init = line("Initial Dissolved in Lakes");
+  s.final_mass = line("Final Dissolved in Lakes");
+  s.precip = line("Precip");
+  s.inflow = line("Inflow");
+  s.exchange = line("Lake/chan exchange");
+  s.overland = line("Overland flux");
+  s.ground = line("Groundwater flux");
+  s.outflow = line("Outflow");
+  s.pumps = line("Loss to lake pumps");
+  s.decay = line("Dissolved decay loss");
+  s.restored = line("Restored to emptied lakes");
+  s.with_attached = line("Exchange with attached");
+  s.error = line("Dissolved mass balance error");
+  s.attached_init = line("Initial attached in lakes");
+  s.attached_final = line("Final attached in lakes");
+  s.attached_in = line("Overland inflow");
+  s.with_dissolved = line("Exchange with dissolved");
+  s.settled = line("Attached settled in lakes");
+  return s;
+}
+
+double lake_event_imbalance(const lake_event_section& s) {
+  auto v = [](double x) { return std::isnan(x) ? 0.0 : x; };
+  const double in = v(s.init) + v(s.precip) + v(s.inflow) + v(s.exchange) + v(s.overland) +
+                    v(s.ground) + v(s.restored) + v(s.with_attached);
+  const double out = v(s.final_mass) + v(s.outflow) + v(s.pumps) + v(s.decay);
+  return in - out;
+}
+
 }  // namespace torva_test

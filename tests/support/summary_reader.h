@@ -46,4 +46,20 @@ double value_after(const std::string& text, const std::string& label);
 // sum of its discharges times the interval.
 double hydrograph_volume(const std::string& hydrograph_text, double interval_seconds);
 
+// The channel lakes' section of one contaminant in the (first) event summary, as printed: each
+// aligned line's value, NaN where the line is missing; found is false without the section.
+struct lake_event_section {
+  bool found = false;
+  double init = 0.0, final_mass = 0.0, precip = 0.0, inflow = 0.0, exchange = 0.0;
+  double overland = 0.0, ground = 0.0, outflow = 0.0, pumps = 0.0, decay = 0.0, restored = 0.0;
+  double with_attached = 0.0, error = 0.0;
+  double attached_init = 0.0, attached_final = 0.0, attached_in = 0.0, with_dissolved = 0.0;
+  double settled = 0.0;
+};
+lake_event_section read_lake_event_section(const std::string& summary_text,
+                                           const std::string& name);
+// What came into the lakes' water by the printed lines less what left it and what it holds at
+// the end (kg; lines not printed count 0): 0 to print precision when the books close.
+double lake_event_imbalance(const lake_event_section& s);
+
 }  // namespace torva_test

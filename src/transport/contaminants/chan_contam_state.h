@@ -92,4 +92,6 @@ struct chan_contam_tables {
   raw_array1d<double> lake_bed_out_total;  // passed through the lakes' beds to the ground
   raw_array1d<double> lake_bed_in_total;   // brought up through the lakes' beds by groundwater
   raw_array1d<double> lake_bed_gain;       // per lake (work): g the ground's water brings this step
+  raw_array2d<double> lake_event_start;    // kg, per constituent x term: the lakes' stocks and
+                                           // run totals at the event's start
 };

@@ -10,6 +10,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/units.h"
 #include "framework/model_state.h"
+#include "transport/contaminants/lake_event_books.h"
 
 namespace {
 
@@ -79,6 +80,10 @@ bool init_lake_contaminants(model_state& ms) {
       stop_now();
       return false;
     }
+  if (!table(cc.lake_event_start, nc, lake_event_term_count, "lake_event_start")) {
+    stop_now();
+    return false;
+  }
   // The water the lake pumps and the leaking beds move is kept by the channel step for the
   // routing, which moves the lakes' constituents with it.
   channel_state& chw = ms.channel;
