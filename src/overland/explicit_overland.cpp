@@ -12,6 +12,7 @@
 
 #include "framework/core/error_state.h"
 #include "framework/core/lane_math.h"
+#include "framework/core/parallel_team.h"
 #include "framework/core/process_info.h"
 #include "framework/core/units.h"
 #include "framework/model_state.h"
@@ -456,6 +457,14 @@ bool route_explicit_substeps(model_state& ms, double dt, const ov_kernel_view& v
     }
   };
 
+  // The water each face carries over the step, summed over the sub-steps that stand (m3), when
+  // the dissolved constituents need it: the discharges left at the end are the last sub-step's.
+  overland_state& ov = ms.overland;
+  double* sum_x = holds(ov.ovx_mean_flux_x, n) ? ov.ovx_mean_flux_x.data() : nullptr;
+  double* sum_y = holds(ov.ovx_mean_flux_y, n) ? ov.ovx_mean_flux_y.data() : nullptr;
+  const bool sums = sum_x != nullptr && sum_y != nullptr;
+  const int team = team_size(n);
+
   explicit_scheme_memory& mem = ms.overland.explicit_memory;
   double tau = explicit_memory_next_call(ms, dt);
   int reductions = 0;
@@ -479,6 +488,10 @@ bool route_explicit_substeps(model_state& ms, double dt, const ov_kernel_view& v
       update_depths(depths_moved ? ov_depth_source::restored : ov_depth_source::kept, !wide, 0.0,
                     0.0);
     depths_moved = false;
+    if (sums) {
+#pragma omp parallel for schedule(static) num_threads(team)
+      for (int c = 1; c <= n; ++c) sum_x[c] = sum_y[c] = 0.0;
+    }
     double elapsed = 0.0;
     bool restart = false;
     while (!complete && !restart) {
@@ -505,6 +518,15 @@ bool route_explicit_substeps(model_state& ms, double dt, const ov_kernel_view& v
 
       // Each cell gathers the water of its own four faces; after the last sub-step no power is
       // needed until the next step, and the discharges are turned into m3/s.
+      // The unit-width discharges of the sub-step, as the depth update applies them.
+      if (sums) {
+        const double per_face = tau * dx;
+#pragma omp parallel for schedule(static) num_threads(team)
+        for (int c = 1; c <= n; ++c) {
+          sum_x[c] += fx[c] * per_face;
+          sum_y[c] += fy[c] * per_face;
+        }
+      }
       elapsed += tau;
       complete = std::fabs(elapsed - dt) < 0.0001 || elapsed > dt;
       const bool save = !complete && !start_saved;
@@ -513,6 +535,14 @@ bool route_explicit_substeps(model_state& ms, double dt, const ov_kernel_view& v
       start_saved = start_saved || save;
       depths_moved = true;
     }
+  }
+  if (sums) {
+#pragma omp parallel for schedule(static) num_threads(team)
+    for (int c = 1; c <= n; ++c) {
+      sum_x[c] /= dt;
+      sum_y[c] /= dt;
+    }
+    ov.explicit_mean_ready = 1;
   }
   return true;
 }

@@ -371,6 +371,13 @@ void overland_flow_setup(model_state& ms) {
     stop_now();
     return;
   }
+  // The explicit scheme's mean face discharges of the step, for the dissolved constituents.
+  if (ov.ov_route_option == 1 && ms.transport.ov_con_trans &&
+      (!ensure_cells(ov.ovx_mean_flux_x, n, "ovx_mean_flux_x") ||
+       !ensure_cells(ov.ovx_mean_flux_y, n, "ovx_mean_flux_y"))) {
+    stop_now();
+    return;
+  }
   // The explicit scheme's copy of the channel lakes, for redoing a step, and the lakes' shore
   // work arrays of every scheme hold this run's lakes.
   if (!explicit_channel_lakes_setup(ms)) {
@@ -451,6 +458,7 @@ void overland_flow_step(model_state& ms) {
   }
 
   ov.ov_step_outflow = 0.0;
+  ov.explicit_mean_ready = 0;
   if (ov.ov_any_depth) {
     if (ov.ov_route_option == 1) {
       ov.ov_step_outflow = ov_route_explicit(ms, dt);

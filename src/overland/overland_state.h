@@ -277,6 +277,13 @@ struct overland_state {
                                             // once per sub-step
   explicit_scheme_memory explicit_memory;   // the explicit scheme's reduced step and sweep order
   explicit_lake_copy ovx_saved_lake_state;  // channel lakes at the start of the routed step
+  // Per cell: the explicit scheme's mean discharge of the routed step across the right and the
+  // lower face (m3/s: the water its sub-steps moved over the face, over the step), kept for the
+  // dissolved constituents when they are carried; explicit_mean_ready is 1 when the last routed
+  // step filled them.
+  raw_array1d<double> ovx_mean_flux_x;
+  raw_array1d<double> ovx_mean_flux_y;
+  int explicit_mean_ready = 0;
   // m3 per overland lake 1..olake_count: the lake's collected change (rain_volume) at the start
   // of the explicit scheme's routed step, restored when a cut sub-step redoes the step.
   raw_array1d<double> ovx_saved_olake_change;

@@ -380,8 +380,11 @@ void overland_contam_mass_update(model_state& ms) {
     v.leftcon = ov.leftcon.data();
     v.rightcon = ov.rightcon.data();
     v.depth = depth;
-    v.flux_x = ov.ov_flux_x.data();
-    v.flux_y = ov.ov_flux_y.data();
+    // The explicit scheme's faces carry their mean discharge of the step, so that each face
+    // moves the mass of the water it moved; its discharges are those of its last sub-step.
+    const bool means = ov.explicit_mean_ready != 0;
+    v.flux_x = means ? ov.ovx_mean_flux_x.data() : ov.ov_flux_x.data();
+    v.flux_y = means ? ov.ovx_mean_flux_y.data() : ov.ov_flux_y.data();
     v.disp = disp;
     v.source = ws;
     v.mass = wm;
