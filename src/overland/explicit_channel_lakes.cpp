@@ -452,6 +452,13 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
   fx[0] = 0.0;
   fy[0] = 0.0;
 
+  // The water each face carries over the step, summed over the sub-steps that stand (m3), when
+  // the constituents or the eroded soil need it: the discharges left at the end are the last
+  // sub-step's.
+  double* sum_x = holds(ov.ovx_mean_flux_x, n) ? ov.ovx_mean_flux_x.data() : nullptr;
+  double* sum_y = holds(ov.ovx_mean_flux_y, n) ? ov.ovx_mean_flux_y.data() : nullptr;
+  const bool sums = sum_x != nullptr && sum_y != nullptr;
+
   int reductions = 0;
   // Set once no cut is left and only the cap held faces back (see ov_route_explicit).
   bool capped_accepted = false;
@@ -464,6 +471,7 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
       h[c] = saved[c];
       fx[c] = 0.0;
       fy[c] = 0.0;
+      if (sums) sum_x[c] = sum_y[c] = 0.0;
     }
     for (int l = 1; l <= lakes; ++l) {
       elev[l] = copy.elev[l];
@@ -495,6 +503,16 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
         limit_lake_spills(g, tau, volume, copy.spill.data(), copy.enter.data());
         book_shore_faces(g, tau, volume, in_dv, out_dv);
       }
+      // The unit-width discharges of the sub-step as the depths take them, the lakes' spills
+      // held back.
+      if (sums) {
+        const double per_face = tau * dx;
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+        for (int c = 1; c <= n; ++c) {
+          sum_x[c] += fx[c] * per_face;
+          sum_y[c] += fy[c] * per_face;
+        }
+      }
       apply_faces(g, tau / dx);
       elapsed += tau;
       complete = std::fabs(elapsed - dt) < 0.0001 || elapsed > dt;
@@ -509,6 +527,11 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
   for (int c = 1; c <= n; ++c) {
     fx[c] *= dx;
     fy[c] *= dx;
+    if (sums) {
+      sum_x[c] /= dt;
+      sum_y[c] /= dt;
+    }
   }
+  if (sums) ov.explicit_mean_ready = 1;
   return outlet_volume;
 }

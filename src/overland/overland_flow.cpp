@@ -371,8 +371,10 @@ void overland_flow_setup(model_state& ms) {
     stop_now();
     return;
   }
-  // The explicit scheme's mean face discharges of the step, for the dissolved constituents.
-  if (ov.ov_route_option == 1 && ms.transport.ov_con_trans &&
+  // The explicit scheme's mean face discharges of the step, for the dissolved constituents and
+  // the eroded soil.
+  if (ov.ov_route_option == 1 &&
+      (ms.transport.ov_con_trans || ms.transport.sediment.soil_erosion) &&
       (!ensure_cells(ov.ovx_mean_flux_x, n, "ovx_mean_flux_x") ||
        !ensure_cells(ov.ovx_mean_flux_y, n, "ovx_mean_flux_y"))) {
     stop_now();

@@ -428,8 +428,12 @@ void overland_sediment_step(model_state& ms, double dt) {
   v.depth = ov.ov_depth.data();
   v.elev = ms.cell_elev.data();
   if (tr.sediment.adjust_elev) v.adjusted_elev = ms.cell_elev.data();
-  v.flux_x = ov.ov_flux_x.data();
-  v.flux_y = ov.ov_flux_y.data();
+  // The explicit scheme's faces carry their mean discharge of the step, so that each face moves
+  // sediment with the water it moved; its discharges are those of its last sub-step.
+  const bool means = ov.explicit_mean_ready != 0 && ov.ovx_mean_flux_x.count() >= v.cells &&
+                     ov.ovx_mean_flux_y.count() >= v.cells;
+  v.flux_x = means ? ov.ovx_mean_flux_x.data() : ov.ov_flux_x.data();
+  v.flux_y = means ? ov.ovx_mean_flux_y.data() : ov.ov_flux_y.data();
   const raw_array1d<double>& rain = ov.interception_on ? ov.net_rain_cell : ov.rain_cell;
   v.rain = rain.count() >= v.cells ? rain.data() : nullptr;
   v.right = ov.rightcon.data();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -117,6 +118,43 @@ TEST_F(OverlandStep, ADepthThatIsNoNumberStopsTheRunNamingItsCell) {
       << out;
   EXPECT_EQ(run_error.error_fatal, 1);
   EXPECT_EQ(ms_->overland.ov_depth[1], 0.01);  // nothing routed
+}
+
+// A deep cell at the head of the row makes the explicit scheme cut its step of 60 s into
+// sub-steps. With eroding soil the step keeps each face's mean discharge of the step, with and
+// without channel lakes (whose scheme cuts its own sub-steps): no rain and no soil, so the water
+// across the face right of cell c is what cells 1..c lost, which the last sub-step's discharge
+// times the step misses by far.
+TEST_F(OverlandStep, TheExplicitStepKeepsTheMeanDischargeOfEachFaceForTheErodingSoil) {
+  ms_->transport.sediment.soil_erosion = 1;
+  start_up();
+  for (const bool channel_lakes : {false, true}) {
+    SCOPED_TRACE(channel_lakes ? "with channel lakes" : "without lakes");
+    model_state& ms = *ms_;
+    overland_state& ov = ms.overland;
+    ms.perennial_lakes = channel_lakes ? 1 : 0;
+    ms.channel.lake_mask.reset();
+    if (channel_lakes) alloc_1d_int(ms.channel.lake_mask, 4, "lake_mask");  // no lake cells
+    const double start[5] = {0.0, 0.4, 0.005, 0.005, 0.005};
+    for (int c = 1; c <= 4; ++c) ov.ov_depth[c] = start[c];
+    ms.ov_clock.last = ms.current_time - 60.0 / 86400.0;
+    ms.ov_clock.next = ms.current_time;
+    stdout_capture quiet;
+    overland_flow_step(ms);
+    quiet.stop();
+    ASSERT_EQ(run_error.error_fatal, 0);
+    ASSERT_EQ(ov.explicit_mean_ready, 1);
+    ASSERT_GE(ov.ovx_mean_flux_x.count(), 4);
+    const double dt = (ms.current_time - (ms.current_time - 60.0 / 86400.0)) * 86400.0;
+    double lost = 0.0, largest_miss = 0.0;
+    for (int c = 1; c <= 3; ++c) {
+      lost += (start[c] - ov.ov_depth[c]) * 100.0;
+      EXPECT_NEAR(ov.ovx_mean_flux_x[c] * dt, lost, 1e-12 * start[1] * 100.0) << "face " << c;
+      EXPECT_EQ(ov.ovx_mean_flux_y[c], 0.0) << "cell " << c;  // one row: no lower faces
+      largest_miss = std::max(largest_miss, std::fabs(ov.ov_flux_x[c] * dt - lost) / lost);
+    }
+    EXPECT_GT(largest_miss, 0.1);  // the step was cut: its last sub-step is not its mean
+  }
 }
 
 TEST_F(OverlandStep, TheMaximumDepthMapKeepsEachCellsHighestDepth) {

@@ -276,3 +276,55 @@ TEST(SedimentSweep, TilesOnAnyTeamGiveTheBitsOfTheSinglePass) {
   }
   process_info.cells_per_thread = share;
 }
+
+// The explicit overland scheme can cut a step into sub-steps and leaves its faces with the last
+// sub-step's discharges; when it has summed each face's water over the step, the sediment moves
+// with that water. A step whose faces hold a last sub-step far from the step's mean (three times
+// it, or turned round) but whose mean is ready leaves the same bits as a step whose faces carried
+// the mean all along; a step whose mean is not ready (the other schemes, whose faces hold their
+// own mean) moves with the faces' discharges and never reads stale sums.
+TEST(SedimentSweep, TheExplicitSchemesStepMovesSedimentWithTheMeanWaterOfItsFaces) {
+  torva_test::process_state_guard process_state;
+  omp_set_num_threads(1);
+  struct face_case {
+    const char* what;
+    double last_share;  // the last sub-step's discharge as a multiple of the face's mean
+    bool mean_ready;
+  };
+  const face_case cases[] = {
+      {"last sub-step three times the mean", 3.0, true},
+      {"last sub-step turned round", -1.0, true},
+      {"no mean of the step: the faces' own discharges", 1.0, false},
+  };
+  for (int method = 1; method <= 6; ++method) {
+    SCOPED_TRACE(testing::Message() << "capacity form " << method);
+    constexpr int steps = 3;
+    auto reference = make_watershed(method, false);
+    ov_sediment_obj& a = *reference->transport.ov_sed;
+    for (int s = 0; s < steps; ++s) overland_sediment_step(*reference, 2.0);
+    for (const face_case& fc : cases) {
+      SCOPED_TRACE(fc.what);
+      auto cut = make_watershed(method, false);
+      overland_state& ov = cut->overland;
+      const int n = cut->cell_count;
+      ASSERT_TRUE(ov.ovx_mean_flux_x.allocate(n) && ov.ovx_mean_flux_y.allocate(n));
+      for (int c = 1; c <= n; ++c) {
+        const double mean_x = ov.ov_flux_x[c], mean_y = ov.ov_flux_y[c];
+        // Without a ready mean the sums are stale leftovers of another step.
+        ov.ovx_mean_flux_x[c] = fc.mean_ready ? mean_x : 5.0 * mean_x + 0.01;
+        ov.ovx_mean_flux_y[c] = fc.mean_ready ? mean_y : -2.0 * mean_y;
+        ov.ov_flux_x[c] = fc.last_share * mean_x;
+        ov.ov_flux_y[c] = fc.last_share * mean_y;
+      }
+      ov.explicit_mean_ready = fc.mean_ready ? 1 : 0;
+      for (int s = 0; s < steps; ++s) overland_sediment_step(*cut, 2.0);
+      ov_sediment_obj& b = *cut->transport.ov_sed;
+      EXPECT_EQ(first_difference(a.vol_sed.data(), b.vol_sed.data(), a.vol_sed.element_count()),
+                -1);
+      EXPECT_EQ(first_difference(a.qsx.data(), b.qsx.data(), a.qsx.element_count()), -1);
+      EXPECT_EQ(first_difference(a.qsy.data(), b.qsy.data(), a.qsy.element_count()), -1);
+      EXPECT_EQ(std::memcmp(&a.outlet_volume, &b.outlet_volume, sizeof(double)), 0)
+          << a.outlet_volume << " and " << b.outlet_volume;
+    }
+  }
+}
