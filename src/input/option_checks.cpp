@@ -246,11 +246,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      }},
     // The nutrient species are overland constituents: the overland transport's limits hold for
     // them; in a channel network and its lakes the channel constituents carry them on.
-    {"NUTRIENTS", "the nutrient sub-model in a channel network without CHAN_CON_TRANS",
-     [](const model_state& ms) {
-       return ms.transport.nutrients != 0 && ms.channel.chan_explic != 0 &&
-              ms.cards.chan_con_trans_given == 0;
-     }},
     {"NUTRIENTS",
      "the nutrient sub-model with a water table or groundwater under a soil other than "
      "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION, or INF_LAYERED_SOIL)",
@@ -260,24 +255,6 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.nutrients != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
               !single_layer;
      }},
-    // The stream species live in the channel constituents of the explicit network.
-    {"ST_INIT_<species> or OUT_ST_<species>",
-     "stream nutrient initial values and outputs without channel routing (CHAN_EXPLIC)",
-     [](const model_state& ms) {
-       const nsm_model* nsm = ms.transport.nsm.get();
-       if (ms.transport.nutrients == 0 || nsm == nullptr || ms.channel.chan_explic != 0)
-         return false;
-       for (int k = 0; k < nsm_species_count; ++k)
-         if (nsm->st_init[k].mode != 0 || nsm->st_out[k].on != 0) return true;
-       return false;
-     }},
-    {"TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P",
-     "channel nutrient totals without channel routing (CHAN_EXPLIC)",
-     [](const model_state& ms) {
-       return ms.transport.nutrients != 0 && ms.channel.chan_explic == 0 &&
-              (ms.cards.total_chan_n_given != 0 || ms.cards.total_chan_kn_given != 0 ||
-               ms.cards.total_chan_p_given != 0);
-     }},
 };
 
 // A card that only means something together with another process: the run stops at start-up
@@ -286,6 +263,11 @@ struct card_needing_process {
   const char* message;  // the whole message, naming the card and what it needs
   bool (*on)(const model_state& ms);
 };
+
+// The channels carry the nutrient species: channel constituents on the explicit network.
+bool channel_nutrients(const model_state& ms) {
+  return ms.channel.chan_explic != 0 && ms.cards.chan_con_trans_given != 0;
+}
 
 constexpr card_needing_process cards_needing_processes[] = {
     {"Error: INIT_SWE_DEPTH needs a long-term run (LONG_TERM): snow melts by the hourly weather "
@@ -335,6 +317,25 @@ constexpr card_needing_process cards_needing_processes[] = {
      "of the channel nodes.\n",
      [](const model_state& ms) {
        return ms.cards.flood_stream_given != 0 && ms.channel.chan_explic == 0;
+     }},
+    // The stream species are channel constituents of the explicit network: without them the
+    // channels carry no nutrients to start, show or add up.
+    {"Error: ST_INIT_<species> and OUT_ST_<species> need the nutrients carried in the channels "
+     "(CHAN_CON_TRANS with CHAN_EXPLIC): the stream species are channel constituents.\n",
+     [](const model_state& ms) {
+       const nsm_model* nsm = ms.transport.nsm.get();
+       if (ms.transport.nutrients == 0 || nsm == nullptr || channel_nutrients(ms)) return false;
+       for (int k = 0; k < nsm_species_count; ++k)
+         if (nsm->st_init[k].mode != 0 || nsm->st_out[k].on != 0) return true;
+       return false;
+     }},
+    {"Error: TOTAL_CHAN_N, TOTAL_CHAN_KN and TOTAL_CHAN_P need the nutrients carried in the "
+     "channels (CHAN_CON_TRANS with CHAN_EXPLIC): the totals add up the channel nodes' "
+     "species.\n",
+     [](const model_state& ms) {
+       return ms.transport.nutrients != 0 && !channel_nutrients(ms) &&
+              (ms.cards.total_chan_n_given != 0 || ms.cards.total_chan_kn_given != 0 ||
+               ms.cards.total_chan_p_given != 0);
      }},
 };
 

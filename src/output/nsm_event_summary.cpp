@@ -55,11 +55,14 @@ void write_nsm_event_summary(FILE* fp, const model_state& ms) {
   // The overland water.
   const bool soil = tr.soil_con_trans != 0;
   const bool channels = tr.chan_contam.ready != 0;
+  // The stream cells' water hands the species to the channels, which carry them on or, without
+  // channel constituents, take them out of the books.
+  const bool streams = channels || ms.channel.chan_explic != 0;
   const bool water_table = ms.subsurface.water_table_on != 0 || ms.subsurface.gw_simulation != 0;
   for (int k = 1; k <= nsm_species_count; ++k) {
     const nsm_event_species_books b = nsm_event_species(ms, k);
     double in = b.ov_init + b.ov_point + b.ov_precip + b.ov_exfil + b.ov_from_lakes;
-    double out = b.ov_final + b.ov_infil + (channels ? b.ov_qlat : b.ov_out) + b.ov_to_lakes;
+    double out = b.ov_final + b.ov_infil + (streams ? b.ov_qlat : b.ov_out) + b.ov_to_lakes;
     if (soil) in += b.ov_uptake;
     fprintf(fp, "\n \n");
     fprintf(fp, "Overland Contaminant Transport Summary for %s \n",
@@ -75,7 +78,7 @@ void write_nsm_event_summary(FILE* fp, const model_state& ms) {
     value4(fp, "Gained from NSM kinetics", 0.0);
     fprintf(fp, "\n");
     value(fp, "Infiltration", b.ov_infil);
-    if (channels)
+    if (streams)
       value(fp, "Lateral flow to streams", b.ov_qlat);
     else
       value(fp, "Outlet flux", b.ov_out);

@@ -36,25 +36,35 @@ void setup_nsm_channel_outputs(model_state& ms) {
   if (run_error.error_fatal || tr.chan_con_conc.empty()) return;
   nsm_streams_alloc(ms);
   if (run_error.error_fatal) return;
+  nsm_lakes_alloc(ms);
+  if (run_error.error_fatal) return;
   nsm_streams& st = nsm->streams;
+  nsm_lakes& lk = nsm->lakes;
   const int* lakes = ch.lake2link.empty() ? nullptr : ch.lake2link.data();
+  // With perennial lakes each object's lake links take their lake's value from the lake medium.
+  const int lake_count = lk.nh3.empty() ? 0 : lk.lake_count;
+  auto lake_source = [&](const double* per_lake) { return lake_count > 0 ? per_lake : nullptr; };
   struct total {
     int given;
     const char* name;
     file_handle& opened;  // opened with the run's files: the dataset takes its place
     raw_array2d<double>& source;
+    raw_array1d<double>& lake_total;
   };
-  const total totals[3] = {
-      {ms.cards.total_chan_n_given, ms.cards.total_chan_n, out.total_chan_n_file, st.total_n},
-      {ms.cards.total_chan_kn_given, ms.cards.total_chan_kn, out.total_chan_kn_file, st.total_kn},
-      {ms.cards.total_chan_p_given, ms.cards.total_chan_p, out.total_chan_p_file, st.total_p}};
+  const total totals[3] = {{ms.cards.total_chan_n_given, ms.cards.total_chan_n,
+                            out.total_chan_n_file, st.total_n, lk.total_n},
+                           {ms.cards.total_chan_kn_given, ms.cards.total_chan_kn,
+                            out.total_chan_kn_file, st.total_kn, lk.total_kn},
+                           {ms.cards.total_chan_p_given, ms.cards.total_chan_p,
+                            out.total_chan_p_file, st.total_p, lk.total_p}};
   for (int t = 0; t < 3; ++t) {
     if (!totals[t].given) continue;
     file_handle_close(totals[t].opened);
     linknode_output& o = out.nsm_total_linknode[t];
     linknode_output_init_table(o, linknode_kind_total[t], totals[t].source.row_table(),
                                ch.nx1.data(), ch.nx1.data(), ch.ltype.data(), nullptr, lakes,
-                               nullptr, 0, ch.chan_link_count, st.max_nodes);
+                               lake_source(totals[t].lake_total.data()), lake_count,
+                               ch.chan_link_count, st.max_nodes);
     linknode_output_open(o, totals[t].name, "", "", 1000.0);
   }
   for (int k = 0; k < nsm_species_count; ++k) {
@@ -65,11 +75,13 @@ void setup_nsm_channel_outputs(model_state& ms) {
     linknode_output& conc = out.nsm_species_linknode[k][1];
     linknode_output_init_flat(mass, linknode_kind_species_mass + k + 1, tr.chan_con_mass[c],
                               ch.nx1.data(), ch.nx1.data(), ch.ltype.data(), nullptr, lakes,
-                              nullptr, 0, ch.chan_link_count, tr.con_node_stride);
+                              lake_count > 0 ? lk.mass[k + 1] : nullptr, lake_count,
+                              ch.chan_link_count, tr.con_node_stride);
     linknode_output_open(mass, name, ".mass", "", 1000.0);
     linknode_output_init_flat(conc, linknode_kind_species_conc + k + 1, tr.chan_con_conc[c],
                               ch.nx1.data(), ch.nx1.data(), ch.ltype.data(), nullptr, lakes,
-                              nullptr, 0, ch.chan_link_count, tr.con_node_stride);
+                              lake_count > 0 ? lk.conc[k + 1] : nullptr, lake_count,
+                              ch.chan_link_count, tr.con_node_stride);
     linknode_output_open(conc, name, ".conc", "", 1.0);
   }
 }
@@ -138,6 +150,7 @@ void write_nsm_step_outputs(model_state& ms) {
   nsm_model* nsm = tr.nsm.get();
   if (!tr.nutrients || nsm == nullptr) return;
   output_state& out = ms.output;
+  nsm_lakes_results(ms);
   nsm_overland_results(ms);
   for (map_output& m : out.nsm_total_maps) write_map(m, ms.elapsed_minutes);
   nsm_streams_results(ms);

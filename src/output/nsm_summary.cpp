@@ -33,6 +33,8 @@ void element_block(FILE* fp, const char* element, const nsm_element_books& b) {
     if (b.water_table && l.label == lines[2].label)
       fprintf(fp, "%-31s %22.12lf \n", "Exfiltration mass gain", b.exfil);
   }
+  if (b.untracked_streams)
+    fprintf(fp, "%-31s %22.12lf \n", "Mass lost to stream", b.lost_to_stream);
   if (b.channels) {
     const struct {
       const char* label;
@@ -113,9 +115,30 @@ void channel_block(FILE* fp, const model_state& ms, int c, const char* name) {
   fprintf(fp, "Dissolved mass balance error       %14.4lf percent \n", error);
 }
 
+// Each channel lake's un-ionised ammonia and its nitrogen, Kjeldahl nitrogen and phosphorus
+// totals at the end of the run (kg).
+void lake_totals_block(FILE* fp, model_state& ms) {
+  nsm_lakes_results(ms);
+  const nsm_lakes& lk = ms.transport.nsm->lakes;
+  if (lk.nh3.empty()) return;
+  fprintf(fp, "\n \n");
+  fprintf(fp, "Nutrient lake totals at the end of the run in (Kg) \n \n");
+  for (int lake = 1; lake <= lk.lake_count; ++lake) {
+    const struct {
+      const char* label;
+      double value;
+    } lines[] = {{"un-ionised ammonia (NH3)", lk.nh3[lake]},
+                 {"total nitrogen", lk.total_n[lake]},
+                 {"total Kjeldahl nitrogen", lk.total_kn[lake]},
+                 {"total phosphorus", lk.total_p[lake]}};
+    for (const auto& l : lines)
+      fprintf(fp, "Lake %-5d %-25s %22.12lf \n", lake, l.label, l.value / 1000.0);
+  }
+}
+
 }  // namespace
 
-void write_nsm_run_summary(FILE* fp, const model_state& ms) {
+void write_nsm_run_summary(FILE* fp, model_state& ms) {
   const transport_state& tr = ms.transport;
   const nsm_model* nsm = tr.nsm.get();
   if (fp == nullptr || !tr.nutrients || nsm == nullptr || nsm->overland.first_constituent < 1)
@@ -138,7 +161,10 @@ void write_nsm_run_summary(FILE* fp, const model_state& ms) {
     const double restored = has(ct.neg_mass_total, c) ? ct.neg_mass_total[c] : 0.0;
     const double exfil = total_at(tr.OV_EXFIL_MASS, c);
     const bool channels = tr.chan_contam.ready != 0;
-    const double to_stream = channels ? total_at(tr.OV_QLAT_MASS, c) : 0.0;
+    // In a channel network the stream cells hand their water's species to the channels, which
+    // carry them on or, without channel constituents, take them out of the books.
+    const bool streams = channels || ms.channel.chan_explic != 0;
+    const double to_stream = streams ? total_at(tr.OV_QLAT_MASS, c) : 0.0;
     // What the overland water gave the lakes over their shores (net), and the overland lakes'
     // spills back.
     const chan_contam_tables& cc = tr.chan_contam;
@@ -166,7 +192,7 @@ void write_nsm_run_summary(FILE* fp, const model_state& ms) {
     fprintf(fp, "\n");
     fprintf(fp, "Mass loss to infiltration     %14.2lf \n", infil);
     fprintf(fp, "Outlet mass flux              %14.2lf \n", outlet);
-    if (channels) fprintf(fp, "Mass loss to stream           %14.2lf \n", to_stream);
+    if (streams) fprintf(fp, "Mass loss to stream           %14.2lf \n", to_stream);
     if (cc.lakes >= 1 || oc.lakes >= 1) {
       fprintf(fp, "Mass loss to lakes            %14.2lf \n", to_lakes);
       fprintf(fp, "Mass spilled from lakes       %14.2lf \n", spilled);
@@ -181,4 +207,5 @@ void write_nsm_run_summary(FILE* fp, const model_state& ms) {
   }
   element_block(fp, "nitrogen", nsm_nitrogen_books(ms));
   element_block(fp, "phosphorus", nsm_phosphorus_books(ms));
+  lake_totals_block(fp, ms);
 }

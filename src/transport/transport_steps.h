@@ -48,6 +48,12 @@ void nsm_assign_stream_constituents(model_state& ms);
 // phosphorus of every node (g), into the stream medium's result tables; called by the nutrient
 // outputs.
 void nsm_streams_results(model_state& ms);
+// The lake medium of the nutrient sub-model (with channel constituents and perennial lakes): its
+// water chemistry and result arrays, made once; then, for the outputs and the summary, each
+// lake's species, un-ionised ammonia, total nitrogen, total Kjeldahl nitrogen and total
+// phosphorus (g) from the lake constituent tables.
+void nsm_lakes_alloc(model_state& ms);
+void nsm_lakes_results(model_state& ms);
 // The nutrient species join the constituent list as numbers first..first + 8 (and, with soil
 // transport, the soil pools are allocated); called by contam_alloc.
 void nsm_join_constituents(model_state& ms, int first);
@@ -84,6 +90,10 @@ struct nsm_element_books {
   // outlet, what the routing restored to nodes it left negative, what the channels hold now
   // (with what the plane handed them that the routing has not applied yet).
   int channels = 0;
+  // In a channel network whose channels carry no constituents: what the stream cells' water
+  // handed the channels, out of the books there.
+  int untracked_streams = 0;
+  double lost_to_stream = 0.0;
   double chan_init = 0.0;
   double chan_out = 0.0;
   double chan_restored = 0.0;

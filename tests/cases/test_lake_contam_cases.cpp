@@ -499,6 +499,79 @@ TEST(LakeContamCases, NitrogenAndPhosphorusAreConservedThroughALake) {
   EXPECT_GT(dotted(s, ch_event, "Mass gain from lakes"), 0.0) << s;
   EXPECT_LT(std::fabs(dotted(s, ov_event, "Dissolved mass balance error")), 1e-3) << s;
   EXPECT_LT(std::fabs(dotted(s, ch_event, "Contam mass balance error")), 1e-3) << s;
+  // The lake's ammonia stays in equilibrium with its ammonium while the lake fills and drains:
+  // with no organic nitrogen anywhere its Kjeldahl nitrogen is NH4 + NH3, and NH3 / NH4 by mass
+  // is Ka / [H+] x 17.031 / 18.039 at 20 degrees and pH 7.5.
+  const double r = std::pow(10.0, -(0.09018 + 2729.92 / (20.0 + 273.15))) / std::pow(10.0, -7.5) *
+                   17.031 / 18.039;
+  const std::string lakes = "Nutrient lake totals at the end of the run";
+  const double nh3 = after(s, lakes, "Lake 1     un-ionised ammonia (NH3)");
+  const double kn = after(s, lakes, "Lake 1     total Kjeldahl nitrogen");
+  EXPECT_GT(nh3, 1e-4) << s;
+  EXPECT_NEAR(nh3 / (kn - nh3), r, 1e-6 * r) << s;
+}
+
+// A closed lake (its culvert's invert above its surface, a drizzle of 0.001 mm/h on a dry plane,
+// the channels empty) keeps the 90 m3 it starts with and the species the stream cards gave it
+// over that water, at 25 degrees and pH 8.2. Its un-ionised ammonia is the NH4+ in equilibrium:
+// NH3 / NH4+ in moles is Ka / [H+], Ka = 10^-(0.09018 + 2729.92 / (T + 273.15)), [H+] =
+// 10^-pH, so NH3 = NH4 mass x Ka / [H+] x 17.031 / 18.039 whenever the lake's ammonium reaches
+// 1e-7 mol/m3, else 0 (1e-6 g/m3 is 5.5e-8 mol/m3). Its totals are the sums of its species:
+// nitrogen NO2 + NO3 + NH4 + ON + NH3, Kjeldahl nitrogen NH4 + ON + NH3, phosphorus OP + DP,
+// all computed here by hand from the cards.
+TEST(LakeContamCases, LakeAmmoniaAndTotalsFollowTheLakesSpecies) {
+  torva_test::process_state_guard guard;
+  const double ka = std::pow(10.0, -(0.09018 + 2729.92 / (25.0 + 273.15)));
+  const double r = ka / std::pow(10.0, -8.2) * 17.031 / 18.039;  // NH3 per NH4, by mass
+  const struct {
+    const char* what;
+    double nh4;  // g/m3 in the lake
+    double nh3;  // kg in the lake
+  } rows[] = {{"ammonium above the lakes' limit", 2.0, 90.0 * 2.0 * r / 1000.0},
+              {"ammonium below the lakes' limit", 1e-6, 0.0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    temp_dir dir;
+    write_lake(0.0,
+               {{"RAIN_INTENSITY     50.0", "RAIN_INTENSITY     0.001"},
+                {"RAIN_DURATION      60", "RAIN_DURATION      10"},
+                {"TOT_TIME           180", "TOT_TIME           10"},
+                {"TIMESTEP           10.0", "TIMESTEP           20.0"},
+                {"MAP_TYPE           1\n", ""}},
+               "");
+    std::string chn = read_file("lake.chn");
+    const std::size_t at = chn.find("UPINVERT 103.65");
+    ASSERT_NE(at, std::string::npos);
+    chn.replace(at, std::string("UPINVERT 103.65").size(), "UPINVERT 104.5");
+    write_file("lake.chn", chn);
+    write_file("lake.cmt", torva_test::table_file_magic + "INDEX_MAP lake_ids.idx Cells\n");
+    write_file("lake_env.txt",
+               "AQUATIC_ENV_NSM10\nOV_MAP lake_ids.idx\nNUM_IDS 1\nID heading\n1\nDEFAULT\n");
+    std::string project = read_file("lake.prj");
+    project.erase(project.find("OV_CON_TRANS\n"), std::string("OV_CON_TRANS\n").size());
+    write_file("lake.prj", project +
+                               "NUTRIENTS\nAQ_ENV lake_env.txt\nWATER_TEMP 25\nCHAN_PH 8.2\n"
+                               "ST_INIT_NO2 0.5\nST_INIT_NO3 5\nST_INIT_NH4 " +
+                               number(row.nh4) +
+                               "\nST_INIT_ON 1\nST_INIT_OP 0.4\nST_INIT_DP 0.3\n");
+    const std::string s = run_both();
+    const std::string lakes = "Nutrient lake totals at the end of the run";
+    EXPECT_EQ(after(s, "Nutrient nitrogen books", "Lake outlet mass flux"), 0.0) << s;
+    const double nh3 = after(s, lakes, "Lake 1     un-ionised ammonia (NH3)");
+    if (row.nh3 == 0.0) {
+      EXPECT_EQ(nh3, 0.0) << s;
+    } else {
+      EXPECT_NEAR(nh3, row.nh3, 1e-9 * row.nh3) << s;
+      EXPECT_GT(nh3, 0.01);
+    }
+    // kg over the lake's 90 m3.
+    const double n = 0.09 * (0.5 + 5.0 + row.nh4 + 1.0) + row.nh3;
+    const double kn = 0.09 * (row.nh4 + 1.0) + row.nh3;
+    const double p = 0.09 * (0.4 + 0.3);
+    EXPECT_NEAR(after(s, lakes, "Lake 1     total nitrogen"), n, 1e-9 * n) << s;
+    EXPECT_NEAR(after(s, lakes, "Lake 1     total Kjeldahl nitrogen"), kn, 1e-9 * kn) << s;
+    EXPECT_NEAR(after(s, lakes, "Lake 1     total phosphorus"), p, 1e-9 * p) << s;
+  }
 }
 
 }  // namespace lake_contam_cases_tests

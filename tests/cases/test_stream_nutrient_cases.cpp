@@ -484,4 +484,50 @@ TEST(StreamNutrientCases, StreamsCountAmmoniaBelowThePlanesLimit) {
   }
 }
 
+// Without CHAN_CON_TRANS the channels carry no constituents: the species the plane's water hands
+// the stream cells' nodes leave the books there, as the other constituents do. Over half an hour
+// of the plane draining into the link while the soil pools release and the rain falls, what the
+// water and the soil held at the start and what the rain brought is what the water and the soil
+// hold at the end, what infiltrated out of the books and what was lost to the stream, to 1e-9,
+// for nitrogen and phosphorus alike; each species' run and event books close on their own, and
+// the stream took the same mass in both.
+TEST(StreamNutrientCases, ChannelsWithoutConstituentsTakeTheSpeciesOutOfTheBooks) {
+  temp_dir dir;
+  write_valley(30.0, 0.05, 30.0, "");
+  std::string prj = read_file("valley.prj");
+  for (const std::string cards :
+       {"CHAN_CON_TRANS\n", "ST_INIT_NO3 5\nST_INIT_NH4 2\nST_INIT_DP 0.3\n"})
+    prj.erase(prj.find(cards), cards.size());
+  write_file("valley.prj", prj);
+  const std::string s = run_both({});
+  EXPECT_FALSE(contains(s, "Channel Constituent Transport Summary")) << s;
+  for (const char* books : {"Nutrient nitrogen books", "Nutrient phosphorus books"}) {
+    SCOPED_TRACE(books);
+    const double lost = number_after(s, books, "Mass lost to stream");
+    EXPECT_GT(lost, 0.01) << s;
+    const double in = number_after(s, books, "Initial mass in water") +
+                      number_after(s, books, "Initial mass in soil pools") +
+                      number_after(s, books, "Precipitation mass gain") +
+                      number_after(s, books, "Mass restored to emptied cells");
+    const double held = number_after(s, books, "Outlet mass flux") +
+                        number_after(s, books, "Final mass in water") +
+                        number_after(s, books, "Final mass in soil") + lost;
+    EXPECT_NEAR(held, in, 1e-9 * in) << s;
+  }
+  for (const char* species : {"Nitrate (NO3-)", "Ammonium (NH4+)", "Organic Nitrogen (Organic N)",
+                              "Dissolved Phosphorous (Dissolved P)"}) {
+    SCOPED_TRACE(species);
+    const std::string ov = std::string("Overland Constituent Transport Summary for ") + species;
+    const std::string event = std::string("Overland Contaminant Transport Summary for ") + species +
+                              " \nAmounts are total mass for event in (Kg)";
+    const double to_stream = number_after(s, ov, "Mass loss to stream");
+    EXPECT_GT(to_stream, 0.0);
+    EXPECT_NEAR(aligned(s, event, "Lateral flow to streams"), to_stream, 0.005);
+    EXPECT_LT(std::fabs(number_after(s, ov, "Contam mass balance error")), 1e-4) << s;
+    EXPECT_LT(std::fabs(aligned(s, event, "Dissolved mass balance error")), 1e-4) << s;
+  }
+  const torva_test::summary_balance b = torva_test::read_summary_balance(s);
+  EXPECT_LT(std::fabs(b.run_overall_error), 1e-6);
+}
+
 }  // namespace stream_nutrient_cases_tests

@@ -290,13 +290,9 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"SOIL_CONTAM\n", "SOIL_CON_TRANS"},
       {"SEDIMENT_CONTAM\n", "SEDIMENT_CONTAM"},
       {"SOIL_EROSION 2\nOV_CON_TRANS\nSEDIMENT_CONTAM\n", "SEDIMENT_CONTAM"},
-      {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n", "NUTRIENTS"},
       {"NUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
       {long_term_cards + "WATER_TABLE wt.asc\nNUTRIENTS\n", "NUTRIENTS"},
       {"INF_RICHARDS\nNUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
-      {"NUTRIENTS\nST_INIT_NO3 2.5\n", "ST_INIT_<species> or OUT_ST_<species>"},
-      {"NUTRIENTS\nOUT_ST_DO do_chan\n", "ST_INIT_<species> or OUT_ST_<species>"},
-      {"NUTRIENTS\nTOTAL_CHAN_KN tkn.out\n", "TOTAL_CHAN_N, TOTAL_CHAN_KN or TOTAL_CHAN_P"},
       // Overland point sources, with or without the constituents: no rate can be read.
       {"OV_POINT_SOURCE sources.txt\n", "OV_POINT_SOURCE"},
       {"OV_CON_TRANS\nOV_POINT_SOURCE sources.txt\n", "OV_POINT_SOURCE"},
@@ -339,6 +335,13 @@ TEST_F(OptionChecks, CardsNeedingAnotherProcessStopTheRunSayingWhatTheyNeed) {
       "Error: IN_THETA_LOCATION needs a soil that keeps its moisture (INF_RICHARDS, INF_REDIST, "
       "or INF_LAYERED_SOIL in a long-term run): single-layer Green and Ampt, the layered soil of "
       "an event run and runs without infiltration keep no surface moisture to write.\n";
+  const char* const stream_species =
+      "Error: ST_INIT_<species> and OUT_ST_<species> need the nutrients carried in the channels "
+      "(CHAN_CON_TRANS with CHAN_EXPLIC): the stream species are channel constituents.\n";
+  const char* const channel_totals =
+      "Error: TOTAL_CHAN_N, TOTAL_CHAN_KN and TOTAL_CHAN_P need the nutrients carried in the "
+      "channels (CHAN_CON_TRANS with CHAN_EXPLIC): the totals add up the channel nodes' "
+      "species.\n";
   const char* const sm_hotstart =
       "Error: WRITE_SM_HOTSTART needs a soil that keeps its moisture (INF_REDIST, "
       "INF_LAYERED_SOIL or INF_RICHARDS): single-layer Green and Ampt and runs without "
@@ -377,6 +380,13 @@ TEST_F(OptionChecks, CardsNeedingAnotherProcessStopTheRunSayingWhatTheyNeed) {
       {"FLOOD_STREAM flood.out\n",
        "Error: FLOOD_STREAM needs channel routing (CHAN_EXPLIC): the stream flood depths are "
        "those of the channel nodes.\n"},
+      // The stream species and their totals, without channels or in channels that carry no
+      // constituents.
+      {"NUTRIENTS\nST_INIT_NO3 2.5\n", stream_species},
+      {"NUTRIENTS\nOUT_ST_DO do_chan\n", stream_species},
+      {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nST_INIT_NH4\n", stream_species},
+      {"NUTRIENTS\nTOTAL_CHAN_KN tkn.out\n", channel_totals},
+      {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nTOTAL_CHAN_P tp.out\n", channel_totals},
   };
   for (const row& r : rows) {
     run_error = error_state{};
@@ -503,6 +513,9 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       // Overland constituents and the nutrient species in overland lakes.
       "OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\nOV_CON_TRANS\n",
       "NUTRIENTS\nOVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n",
+      // The nutrient species into channels that carry no constituents: lost to the stream.
+      "NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\n",
+      "NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOUT_HYD_NO3 no3\nTOTAL_OV_N tn.dat\n",
       // Overland constituents into the channel network, carried on by the channel constituents.
       "CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nOV_CON_TRANS\nCHAN_CON_TRANS\nCHAN_DECAY_COEF 1\n",
       // ... and out through the stream beds.

@@ -106,3 +106,54 @@ TEST(NsmSteps, TheSoilStepBooksEachSpeciesIntoItsOwnPool) {
 }
 
 }  // namespace
+
+// The channel lakes' un-ionised ammonia comes from each lake's own NH4 and water, by the
+// equilibrium NH3 / NH4+ = Ka / [H+] in moles at the water temperature and pH of the cards,
+// computed here by hand: a lake of 50 m3 holding 100 g of NH4 gets it; one whose ammonium is 5e-8
+// mol/m3 (enough in a stream) and one of 5e-5 m3 of water get none. Each lake's totals add up its
+// own species and NH3.
+TEST(NsmSteps, LakesCountAmmoniaFromTheirOwnWaterAndAddUpTheirSpecies) {
+  auto ms = two_cells();
+  transport_state& tr = ms->transport;
+  channel_state& ch = ms->channel;
+  constexpr int lakes = 3;
+  tr.chan_con_trans = 1;
+  ms->perennial_lakes = 1;
+  ms->cards.water_temp = 15.0;
+  ms->cards.chan_ph = 7.0;
+  ch.num_lakes = lakes;
+  ch.lake_volume.allocate(lakes);
+  tr.lake_mass.allocate(tr.num_contaminants, lakes);
+  tr.chan_contam.lake_conc.allocate(tr.num_contaminants, lakes);
+  nsm_lakes_alloc(*ms);
+  const struct {
+    double volume;  // m3
+    double nh4;     // g
+  } lake[lakes] = {{50.0, 100.0}, {50.0, 5e-8 * 18.039 * 50.0}, {5e-5, 100.0}};
+  auto mass = [&](int species, int l) -> double& { return tr.lake_mass[first + species - 1][l]; };
+  for (int l = 1; l <= lakes; ++l) {
+    ch.lake_volume[l] = lake[l - 1].volume;
+    mass(nsm_no2, l) = 1.0 * l;
+    mass(nsm_no3, l) = 20.0 * l;
+    mass(nsm_nh4, l) = lake[l - 1].nh4;
+    mass(nsm_on, l) = 7.0 * l;
+    mass(nsm_op, l) = 3.0 * l;
+    mass(nsm_dp, l) = 0.5 * l;
+    mass(nsm_alg, l) = 1000.0;  // neither nitrogen nor phosphorus
+  }
+  nsm_lakes_results(*ms);
+  const nsm_lakes& lk = ms->transport.nsm->lakes;
+  ASSERT_EQ(lk.lake_count, lakes);
+  const double ka = std::pow(10.0, -(0.09018 + 2729.92 / (15.0 + 273.15)));
+  const double nh3[lakes] = {100.0 / 18.039 / 50.0 * ka / 1e-7 * 17.031 * 50.0, 0.0, 0.0};
+  for (int l = 1; l <= lakes; ++l) {
+    SCOPED_TRACE(l);
+    EXPECT_NEAR(lk.nh3[l], nh3[l - 1], 1e-12 * nh3[0]);
+    const double kn = lake[l - 1].nh4 + 7.0 * l + nh3[l - 1];
+    EXPECT_NEAR(lk.total_kn[l], kn, 1e-12 * kn);
+    EXPECT_NEAR(lk.total_n[l], 21.0 * l + kn, 1e-12 * kn);
+    EXPECT_NEAR(lk.total_p[l], 3.5 * l, 1e-12);
+    EXPECT_EQ(lk.mass[nsm_no3][l], 20.0 * l);  // the lake sources of the channel outputs
+  }
+  EXPECT_GT(nh3[0], 0.1);
+}

@@ -109,6 +109,28 @@ struct nsm_streams {
   double initial[nsm_species_count + 1] = {};
 };
 
+// The nutrient water species in the channel lakes. The species' masses and concentrations are
+// the rows of the run's lake constituent tables (g and g/m3 per lake), so the lake constituent
+// routing moves them; this medium holds the lakes' water chemistry and the results the channel
+// outputs and the summary show.
+struct nsm_lakes {
+  int lake_count = 0;         // lakes 1..lake_count
+  int first_constituent = 0;  // constituent number of NO2
+  double water_temp = 0.0;    // degrees Celsius (WATER_TEMP)
+  double ph = 7.0;            // CHAN_PH
+  double h_ion = 1e-7;        // mol/L: 10^-pH
+  double ka = 0.0;            // ammonia dissociation constant at the water temperature
+  // As last computed, [species 1..9][lake 1..lake_count]: the species' mass (g) and
+  // concentration (g/m3), taken from the lake constituent tables for the channel outputs.
+  raw_array2d<double> mass;
+  raw_array2d<double> conc;
+  // Results as last computed, per lake 1..lake_count (g).
+  raw_array1d<double> nh3;       // un-ionised ammonia
+  raw_array1d<double> total_n;   // total nitrogen
+  raw_array1d<double> total_kn;  // total Kjeldahl nitrogen
+  raw_array1d<double> total_p;   // total phosphorus
+};
+
 // The soil pools of the cells' top soil layer (the layer that exchanges with the water).
 struct nsm_soils {
   int cell_count = 0;                       // cells 1..cell_count
@@ -166,6 +188,7 @@ struct nsm_model {
   nsm_aquatic_env aquatic_env;
   nsm_overland overland;
   nsm_streams streams;
+  nsm_lakes lakes;
   nsm_soils soils;
   // OV_INIT_NO2 .. OV_INIT_DO, OV_DOC_INIT, OV_DOC_FOC, OV_DISPERSION: entries 0..11.
   nsm_init_setting ov_init[nsm_ov_input_count];

@@ -182,6 +182,10 @@ nsm_element_books element_books(const model_state& ms, std::initializer_list<int
     }
   }
   const chan_contam_tables& cc = tr.chan_contam;
+  if (!cc.ready && ms.channel.chan_explic != 0) {
+    b.untracked_streams = 1;
+    for (int k : species) b.lost_to_stream += at(tr.OV_QLAT_MASS, first + k - 1);
+  }
   if (cc.ready) {
     const channel_state& ch = ms.channel;
     b.channels = 1;
@@ -236,8 +240,8 @@ nsm_element_books element_books(const model_state& ms, std::initializer_list<int
   const double in = b.water_init + b.soil_init + b.rain + b.exfil + b.restored + b.chan_init +
                     b.chan_restored + bounds_in + lake_bed_in + b.lake_init + b.lake_rain +
                     b.lake_restored;
-  const double held = b.out + b.water_final + b.soil_final + b.chan_out + b.chan_final +
-                      bounds_out + b.lake_out + b.lake_final;
+  const double held = b.out + b.water_final + b.soil_final + b.lost_to_stream + b.chan_out +
+                      b.chan_final + bounds_out + b.lake_out + b.lake_final;
   b.error_percent = in > 1e-16 ? (in - held) / in * 100.0 : 0.0;
   return b;
 }

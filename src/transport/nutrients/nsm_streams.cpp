@@ -56,6 +56,8 @@ void nsm_assign_stream_constituents(model_state& ms) {
   if (nsm == nullptr || !tr.chan_contam.ready) return;
   nsm_streams_alloc(ms);
   if (run_error.error_fatal) return;
+  nsm_lakes_alloc(ms);
+  if (run_error.error_fatal) return;
   const channel_state& ch = ms.channel;
   nsm_streams& st = nsm->streams;
   chan_contam_tables& cc = tr.chan_contam;
