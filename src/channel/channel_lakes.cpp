@@ -107,8 +107,8 @@ bool lake_rise(lake_extent_view& v, int lake, double& d, double& w, int& n, doub
       volume += water;
       d += water;
       (*v.lake_in_dv)[lake] += water;
-      // Constituents and channel sediment are refused at start-up in this version: a taken
-      // cell brings no dissolved or suspended mass with it.
+      // The cell's dissolved constituents follow its water into the lake at the next
+      // constituent step, which finds the cell taken.
     }
     printf("Lake %d is taking cell %d with depth %lf\n", lake, c, h);
     (*v.depth)[c] = 0.0;
