@@ -239,11 +239,6 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.sediment_contam != 0 &&
               (ms.transport.ov_con_trans == 0 || ms.transport.soil_con_trans == 0);
      }},
-    // The bound phase leaves the mixing layer of the single-layer soil, whose porosity it takes.
-    {"SEDIMENT_CONTAM", "sediment-bound contaminants with the layered soil (INF_LAYERED_SOIL)",
-     [](const model_state& ms) {
-       return ms.transport.sediment_contam != 0 && ms.subsurface.inf_layered_soil != 0;
-     }},
     // The nutrient species are overland constituents: the overland transport's limits hold for
     // them; in a channel network and its lakes the channel constituents carry them on.
     {"NUTRIENTS",

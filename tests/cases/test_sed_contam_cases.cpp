@@ -65,8 +65,10 @@ void write_tables(double kd) {
 
 // A plane of 6 x 4 cells of 10 m falling 0.02 to the south and 0.002 to the east, under 120 mm/h
 // for the whole 15 minutes, in steps of 5 s, on a Green and Ampt soil with a mixing layer of
-// 10 cm carrying the tracer; `extra` cards are added.
-void write_project(const std::string& extra) {
+// 10 cm carrying the tracer; `extra` cards are added. With `layered` the soil is instead a
+// layered soil whose layer 1 (6 cm, porosity 0.43) is thinner than the mixing layer, so the
+// tracer's top carrier is that layer, over a layer 2 of 20 cm (porosity 0.4).
+void write_project(const std::string& extra, bool layered = false) {
   const int rows = 6, cols = 4;
   const double dx = 10.0;
   write_file("case_mask.asc", grid(rows, cols, dx, [](int, int) { return 1.0; }));
@@ -83,6 +85,19 @@ void write_project(const std::string& extra) {
   t += "MAPPING_TABLE case_tables.cmt\nSOIL_EROSION 3\nSAND_SIZE 0.0625\nWATER_TEMP 20\n";
   t += "OUTLET_SED_FLUX case_sed_outlet.out\n";
   t += "OV_CON_TRANS\nSOIL_CON_TRANS\nMIXING_LAYER_DEPTH 0.1\nSEDIMENT_CONTAM\n";
+  if (layered) {
+    write_file("case_type.asc", grid(rows, cols, dx, [](int, int) { return 4.0; }));
+    // Ks (cm/h), pore index, capillary head (cm), porosity, field capacity, wilting point,
+    // residual and initial contents, thickness (cm).
+    write_file("case_layers.txt",
+               "1\n0\n4 layered loam\n0.05 0.22 16.7 0.43 0.3 0.1 0.03 0.15 6\n"
+               "0.05 0.22 16.7 0.4 0.3 0.1 0.03 0.15 20\n0.05 0.22 16.7 0.4 0.3 0.1 0.03 0.15\n");
+    write_file("case.prj", t +
+                               "INF_LAYERED_SOIL\nSOIL_TYPE_MAP case_type.asc\n"
+                               "SOIL_LAYER_INPUT_FILE case_layers.txt\n" +
+                               extra);
+    return;
+  }
   t += "GREEN_AMPT\n";
   const std::pair<const char*, double> maps[] = {
       {"CONDUCTIVITY", 0.05}, {"CAPILLARY", 16.7}, {"POROSITY", 0.486}, {"MOISTURE", 0.1458}};
@@ -104,14 +119,15 @@ double last_number(const std::string& text, const std::string& label) {
 // The books of the run of the plane with the water-sediment partition coefficient kd.
 struct books {
   double soil_init, soil_final, soil_infil, soil_uptake, soil_net;  // net: deposited - eroded
+  double soil_seep;  // down to the groundwater (the layered soil's books only)
   double ov_init, ov_final, ov_precip, ov_uptake, ov_source, ov_infil, ov_out, ov_land;
   double attached, attached_out;
   double init, final_mass, rain, out;
 };
 
-books run_plane(double kd, const std::string& extra = "") {
+books run_plane(double kd, const std::string& extra = "", bool layered = false) {
   write_tables(kd);
-  write_project(extra);
+  write_project(extra, layered);
   const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
       "case.prj", [] { return read_file("case_summary.out"); });
   const std::string s = runs.outputs[1];
@@ -121,6 +137,7 @@ books run_plane(double kd, const std::string& extra = "") {
   b.soil_infil = last_number(s, "Mass added by infiltration");
   b.soil_uptake = last_number(s, "Uptake from soil");
   b.soil_net = last_number(s, "Sediment eroded(-)/deposited");
+  b.soil_seep = layered ? last_number(s, "Mass seepage down to GW") : 0.0;
   b.ov_init = last_number(s, "Initial Dissolved mass on ov");
   b.ov_final = last_number(s, "Final Dissolved mass on ov");
   b.ov_precip = last_number(s, "Precipitation mass gain");
@@ -178,6 +195,35 @@ TEST(SedContamCases, ErodedSoilCarriesItsSorbedTracerAndTheBooksClose) {
   // leaves nothing on the sediment of the wet plane); with it a share stays bound.
   EXPECT_EQ(attached_share[0], 0.0);
   EXPECT_GT(attached_share[1], 0.01);
+}
+
+// The same plane over the layered soil: erosion takes the sorbed tracer of each cell's first
+// carrier layer, the soil's 6 cm layer 1 of porosity 0.43, whose solids hold the load: 1e8 g/kg
+// x 2650 kg/m3 x 0.06 m x 100 m2 x 0.57 x 24 cells = 2.17512e10 kg at the start. With and without
+// partitioning onto the suspended sediment the books close as over the single-layer soil, the
+// soil's with what its water carries down to the groundwater: initial + infiltrated + deposited
+// = final + taken up + seeped + eroded, the bound phase's eroded = deposited + attached now +
+// attached out + what it gave the water, and the whole system's initial = final + out.
+TEST(SedContamCases, OverTheLayeredSoilTheErodedTopLayerCarriesItsTracerAndTheBooksClose) {
+  temp_dir dir;
+  const double kds[] = {0.0, 2e5};
+  for (const double kd : kds) {
+    SCOPED_TRACE("Kd " + number(kd));
+    const books b = run_plane(kd, "", true);
+    const double tol = 0.03;  // up to six figures printed to 0.01 kg
+    EXPECT_NEAR(b.soil_init, 1e8 * 2650.0 * 0.06 * 100.0 * 0.57 * 24.0 / 1000.0, 0.01);
+    EXPECT_EQ(b.ov_init, 0.0);
+    EXPECT_EQ(b.rain, 0.0);
+    const double eroded_minus_deposited = -b.soil_net;
+    EXPECT_GT(eroded_minus_deposited, 1e3);
+    EXPECT_GT(b.ov_source, 1e3);
+    EXPECT_GE(b.soil_seep, 0.0);
+
+    EXPECT_NEAR(b.soil_init + b.soil_infil + b.soil_net, b.soil_final + b.soil_uptake + b.soil_seep,
+                tol);
+    EXPECT_NEAR(eroded_minus_deposited, b.attached + b.attached_out + b.ov_source, tol);
+    EXPECT_NEAR(b.init + b.rain, b.final_mass + b.out, tol);
+  }
 }
 
 // The frames of a binary map dataset of `positions` positions: the header of 15 integers and a

@@ -280,10 +280,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"INF_RICHARDS\nOV_CON_TRANS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
       {"INF_RICHARDS\nNUTRIENTS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
       {"INF_RICHARDS\nOV_CON_TRANS\nWATER_TABLE wt.asc\n", "OV_CON_TRANS"},
-      // The layered soil carries them, but not with the bound phase.
-      {"INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\nSOIL_EROSION 2\n"
-       "OV_CON_TRANS\nSOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
-       "SEDIMENT_CONTAM"},
       {"OV_CON_TRANS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
       {"CHAN_CON_TRANS\n", "CHAN_CON_TRANS"},
       {"OV_CON_TRANS\nCHAN_CON_TRANS\n", "CHAN_CON_TRANS"},
@@ -510,6 +506,9 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       // Constituents bound to the eroded overland sediment.
       "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
       "SOIL_EROSION 2\nOV_CON_TRANS\nSOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
+      // ... and over the layered soil, whose first carrier layer the eroded soil comes from.
+      "INF_LAYERED_SOIL\nSOIL_TYPE_MAP s.asc\nSOIL_LAYER_INPUT_FILE layers.txt\nSOIL_EROSION 2\n"
+      "OV_CON_TRANS\nSOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
       // Overland constituents and the nutrient species in overland lakes.
       "OVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\nOV_CON_TRANS\n",
       "NUTRIENTS\nOVERLAND_LAKE_MAP l.asc\nOVERLAND_LAKE_FILE l.txt\n",

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "transport/contaminants/contam_kernels.h"
@@ -177,6 +178,47 @@ TEST(SedContamPayload, ErosionMovesAndSettlingKeepEveryGram) {
   EXPECT_NEAR(f.outlet[1], 0.125 * b1, 1e-12);
   EXPECT_NEAR(f.deposited[2], 0.4 * sorbed, 1e-9);
   EXPECT_NEAR(f.soil_rows[2][1], 900.0 - 0.6 * sorbed, 1e-9);
+  EXPECT_NEAR(f.held(), start, 1e-9);
+}
+
+// Over the layered soil the eroded soil is each cell's first carrier layer, with that cell's
+// thickness and porosity (the single-layer thickness and the cell porosity map are set to other
+// values the pickup must not use): 0.018 m3 of fine sediment takes sorbed x 0.018 / V, V the
+// layer's fine solids, thickness x 100 m2 x (1 - porosity) x 0.3.
+TEST(SedContamPayload, OverTheLayeredSoilErosionTakesEachCellsFirstCarrierLayer) {
+  struct layer_case {
+    double thickness, porosity, solids;  // m, -, m3 of fine solids by hand
+  };
+  const layer_case cases[] = {
+      {0.05, 0.5, 0.05 * 100.0 * 0.5 * 0.3},
+      {0.2, 0.25, 0.2 * 100.0 * 0.75 * 0.3},
+      {0.1, 0.45, 0.1 * 100.0 * 0.55 * 0.3},
+  };
+  payload_fixture f;
+  double thickness_rows[4][2] = {}, porosity_rows[4][2] = {};
+  double* thickness[4] = {thickness_rows[0], thickness_rows[1], thickness_rows[2],
+                          thickness_rows[3]};
+  double* porosity[4] = {porosity_rows[0], porosity_rows[1], porosity_rows[2], porosity_rows[3]};
+  for (int cell = 1; cell <= 3; ++cell) {
+    thickness_rows[cell][1] = cases[cell - 1].thickness;
+    porosity_rows[cell][1] = cases[cell - 1].porosity;
+    f.porosity[cell] = 0.1;
+    f.soil_rows[cell][1] = f.land[cell] = 900.0;
+  }
+  f.p.layer_thickness = 0.4;
+  f.p.carrier_thickness = thickness;
+  f.p.carrier_porosity = porosity;
+  const double start = f.held();
+  const double sorbed = 900.0 * (1.0 - soil_dissolved_fraction(0.3, 1.0));
+  const double eroded_volume[3] = {0.518, 0.018, 0.5};
+  for (int cell = 1; cell <= 3; ++cell) {
+    SCOPED_TRACE("cell " + std::to_string(cell));
+    bound_pickup(f.p, cell, eroded_volume);
+    const double taken = sorbed / cases[cell - 1].solids * 0.018;
+    EXPECT_NEAR(f.bound_cells[cell][1], taken, 1e-12);
+    EXPECT_NEAR(f.soil_rows[cell][1], 900.0 - taken, 1e-12);
+    EXPECT_EQ(f.land[cell], f.soil_rows[cell][1]);
+  }
   EXPECT_NEAR(f.held(), start, 1e-9);
 }
 

@@ -27,8 +27,12 @@ void bound_pickup(const bound_payload& p, int cell, const double* eroded_volume)
   double fine_fraction = 0.0;
   for (int k = 1; k <= p.classes; ++k)
     if (p.sand[k] == 0) fine_fraction += p.fract[cell][k][1];
-  const double solids =
-      p.layer_thickness * p.area * (1.0 - p.porosity[cell]) * fine_fraction;  // m3
+  // The eroded soil is the top of the column: the single-layer soil's mixing layer, or the
+  // layered soil's first carrier layer of the cell, each with its own porosity.
+  const bool layered = p.carrier_thickness != nullptr;
+  const double thickness = layered ? p.carrier_thickness[cell][1] : p.layer_thickness;
+  const double porosity = layered ? p.carrier_porosity[cell][1] : p.porosity[cell];
+  const double solids = thickness * p.area * (1.0 - porosity) * fine_fraction;  // m3
   if (!(solids > tiny)) return;
   for (int c = 1; c <= p.constituents; ++c) {
     double& layer = p.soil[c][cell][1];
@@ -190,6 +194,10 @@ bound_payload sed_contam_payload(model_state& ms) {
   p.porosity = ms.subsurface.porosity_cell.data();
   p.fract = tr.ov_sed->sed_fract.plane_table();
   p.layer_thickness = ct.soil_layer_thickness[1];
+  if (!ct.carrier_layers.empty()) {
+    p.carrier_thickness = ct.carrier_thickness.row_table();
+    p.carrier_porosity = ct.carrier_porosity.row_table();
+  }
   p.area = ms.gridsize * ms.gridsize;
   if (sc.chan_ready && !sc.to_lakes.empty()) {
     p.lake_bound = sc.chan_bound.plane_table();

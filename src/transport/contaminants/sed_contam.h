@@ -25,7 +25,11 @@ struct bound_payload {
   const double* porosity = nullptr;       // per cell
   double* const* const* fract = nullptr;  // [cell][class][slot]: sed_fract (slot 1 the soil's)
   double layer_thickness = 0.0;           // m: the soil layer erosion takes from
-  double area = 0.0;                      // m2 of a cell
+  // The layered soil: per cell its carrier layers' thicknesses (m) and porosities [cell][layer];
+  // erosion takes from carrier layer 1 of the cell instead (null with the single-layer soil).
+  double** carrier_thickness = nullptr;
+  double** carrier_porosity = nullptr;
+  double area = 0.0;  // m2 of a cell
   // Channel lakes: per constituent the chan_bound plane [row][fine position] whose rows
   // lake_row0 + lake hold the lakes' bound mass (null: the channels carry none, and what enters
   // a lake is booked in untracked), the fine position of each class, and the run totals.
