@@ -199,22 +199,6 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.ov_con_trans != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
               !single_layer;
      }},
-    // The channel constituents come from the overland constituent table and move along the
-    // explicit network's ordinary links.
-    {"CHAN_CON_TRANS", "channel contaminant transport without OV_CON_TRANS",
-     [](const model_state& ms) {
-       return ms.cards.chan_con_trans_given != 0 && ms.transport.ov_con_trans == 0 &&
-              ms.transport.nutrients == 0;
-     }},
-    {"CHAN_CON_TRANS", "channel contaminant transport without CHAN_EXPLIC",
-     [](const model_state& ms) {
-       return ms.cards.chan_con_trans_given != 0 && ms.channel.chan_explic == 0;
-     }},
-    {"SOIL_CON_TRANS", "soil contaminant transport without overland contaminant transport",
-     [](const model_state& ms) {
-       return ms.transport.soil_con_trans != 0 && ms.transport.ov_con_trans == 0 &&
-              ms.transport.nutrients == 0;
-     }},
     // The model's definition gives the Richards columns no carrier layers for the constituents:
     // over them the overland constituents (and the nutrient species) only leave the water with
     // the depth the columns take in.
@@ -224,20 +208,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.soil_con_trans != 0 && !single_layer_green_ampt(ms) &&
               ms.subsurface.inf_layered_soil == 0;
-     }},
-    // The bound phase rides on the overland sediment and comes from the soil column's sorbed
-    // mass; in a channel network the wash load carries it on with the channel constituents (without
-    // them it is lost to the stream); the lakes hold, settle and pass it on with their sediment.
-    {"SEDIMENT_CONTAM", "sediment-bound contaminants without overland erosion (SOIL_EROSION)",
-     [](const model_state& ms) {
-       return ms.transport.sediment_contam != 0 && ms.transport.sediment.soil_erosion == 0;
-     }},
-    {"SEDIMENT_CONTAM",
-     "sediment-bound contaminants without overland and soil contaminant transport (OV_CON_TRANS "
-     "and SOIL_CON_TRANS)",
-     [](const model_state& ms) {
-       return ms.transport.sediment_contam != 0 &&
-              (ms.transport.ov_con_trans == 0 || ms.transport.soil_con_trans == 0);
      }},
     // The nutrient species are overland constituents: the overland transport's limits hold for
     // them; in a channel network and its lakes the channel constituents carry them on.
@@ -331,6 +301,41 @@ constexpr card_needing_process cards_needing_processes[] = {
        return ms.transport.nutrients != 0 && !channel_nutrients(ms) &&
               (ms.cards.total_chan_n_given != 0 || ms.cards.total_chan_kn_given != 0 ||
                ms.cards.total_chan_p_given != 0);
+     }},
+    // The channel constituents are the overland constituents (or the nutrient species) the
+    // plane's water hands to the channels, and they move along the explicit network's links.
+    {"Error: CHAN_CON_TRANS needs overland contaminant transport (OV_CON_TRANS or NUTRIENTS): "
+     "the channels carry on the constituents the overland water brings them.\n",
+     [](const model_state& ms) {
+       return ms.cards.chan_con_trans_given != 0 && ms.transport.ov_con_trans == 0 &&
+              ms.transport.nutrients == 0;
+     }},
+    {"Error: CHAN_CON_TRANS needs channel routing (CHAN_EXPLIC): the channel constituents move "
+     "along the links of the channel network.\n",
+     [](const model_state& ms) {
+       return ms.cards.chan_con_trans_given != 0 && ms.channel.chan_explic == 0;
+     }},
+    {"Error: SOIL_CON_TRANS needs overland contaminant transport (OV_CON_TRANS or NUTRIENTS): "
+     "the soil column takes in and gives back the constituents of the overland water.\n",
+     [](const model_state& ms) {
+       return ms.transport.soil_con_trans != 0 && ms.transport.ov_con_trans == 0 &&
+              ms.transport.nutrients == 0;
+     }},
+    // The bound phase rides on the overland sediment and comes from the soil column's sorbed
+    // mass; in a channel network the wash load carries it on with the channel constituents
+    // (without them it is lost to the stream); the lakes hold, settle and pass it on with their
+    // sediment.
+    {"Error: SEDIMENT_CONTAM needs overland erosion (SOIL_EROSION): the bound phase rides on the "
+     "overland sediment.\n",
+     [](const model_state& ms) {
+       return ms.transport.sediment_contam != 0 && ms.transport.sediment.soil_erosion == 0;
+     }},
+    {"Error: SEDIMENT_CONTAM needs overland and soil contaminant transport (OV_CON_TRANS and "
+     "SOIL_CON_TRANS): the bound phase comes from the soil column's sorbed mass and joins the "
+     "overland constituents.\n",
+     [](const model_state& ms) {
+       return ms.transport.sediment_contam != 0 &&
+              (ms.transport.ov_con_trans == 0 || ms.transport.soil_con_trans == 0);
      }},
 };
 

@@ -551,9 +551,11 @@ TEST(ContamCases, InputsThatCannotBeCarriedStopTheRunAtStartUp) {
        "INF_LAYERED_SOIL; the model's definition gives Richards columns no constituent layers) "
        "(the SOIL_CON_TRANS card) is not supported"},
       {"channel constituents", "0 0 0 0 0 1 0 0", "CHAN_CON_TRANS\n",
-       "(the CHAN_CON_TRANS card) is not supported"},
+       "Error: CHAN_CON_TRANS needs channel routing (CHAN_EXPLIC): the channel constituents move "
+       "along the links of the channel network.\n"},
       {"sediment-bound constituents", "0 0 0 0 0 1 0 0", "SEDIMENT_CONTAM\n",
-       "(the SEDIMENT_CONTAM card) is not supported"},
+       "Error: SEDIMENT_CONTAM needs overland erosion (SOIL_EROSION): the bound phase rides on the "
+       "overland sediment.\n"},
   };
   for (const bad_case& b : cases) {
     SCOPED_TRACE(b.what);

@@ -500,9 +500,8 @@ TEST(SedContamCases, AChannelLakeHoldsSettlesAndPassesOnTheBoundTracer) {
   EXPECT_LT(std::fabs(e.error), 1e-7) << s;
 }
 
-// The bound phase is carried only where this version carries it: the run stops at start-up
-// naming the card when the soil column, the erosion or the overland transport it needs is
-// missing.
+// The bound phase needs what carries it: the run stops at start-up saying what the card needs
+// when the soil column, the erosion or the overland transport is missing.
 TEST(SedContamCases, SedimentBoundTracerWithoutWhatCarriesItStopsTheRun) {
   struct bad_case {
     const char* what;
@@ -511,11 +510,12 @@ TEST(SedContamCases, SedimentBoundTracerWithoutWhatCarriesItStopsTheRun) {
   };
   const bad_case cases[] = {
       {"no erosion", "SOIL_EROSION 3\n",
-       "sediment-bound contaminants without overland erosion (SOIL_EROSION) (the SEDIMENT_CONTAM "
-       "card) is not supported"},
+       "Error: SEDIMENT_CONTAM needs overland erosion (SOIL_EROSION): the bound phase rides on the "
+       "overland sediment.\n"},
       {"no soil column", "SOIL_CON_TRANS\n",
-       "sediment-bound contaminants without overland and soil contaminant transport "
-       "(OV_CON_TRANS and SOIL_CON_TRANS) (the SEDIMENT_CONTAM card) is not supported"},
+       "Error: SEDIMENT_CONTAM needs overland and soil contaminant transport (OV_CON_TRANS and "
+       "SOIL_CON_TRANS): the bound phase comes from the soil column's sorbed mass and joins the "
+       "overland constituents.\n"},
   };
   for (const bad_case& b : cases) {
     SCOPED_TRACE(b.what);
@@ -530,6 +530,7 @@ TEST(SedContamCases, SedimentBoundTracerWithoutWhatCarriesItStopsTheRun) {
     const torva_test::command_result r = torva_test::run_with_threads("case.prj", 1);
     EXPECT_NE(r.status, 0);
     EXPECT_TRUE(contains(r.out, b.message)) << r.out;
+    EXPECT_FALSE(contains(r.out, "is not supported")) << r.out;
     EXPECT_FALSE(contains(r.out, "Running....")) << r.out;
   }
 }

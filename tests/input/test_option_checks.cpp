@@ -281,11 +281,6 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       {"INF_RICHARDS\nNUTRIENTS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
       {"INF_RICHARDS\nOV_CON_TRANS\nWATER_TABLE wt.asc\n", "OV_CON_TRANS"},
       {"OV_CON_TRANS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
-      {"CHAN_CON_TRANS\n", "CHAN_CON_TRANS"},
-      {"OV_CON_TRANS\nCHAN_CON_TRANS\n", "CHAN_CON_TRANS"},
-      {"SOIL_CONTAM\n", "SOIL_CON_TRANS"},
-      {"SEDIMENT_CONTAM\n", "SEDIMENT_CONTAM"},
-      {"SOIL_EROSION 2\nOV_CON_TRANS\nSEDIMENT_CONTAM\n", "SEDIMENT_CONTAM"},
       {"NUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
       {long_term_cards + "WATER_TABLE wt.asc\nNUTRIENTS\n", "NUTRIENTS"},
       {"INF_RICHARDS\nNUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
@@ -345,6 +340,22 @@ TEST_F(OptionChecks, CardsNeedingAnotherProcessStopTheRunSayingWhatTheyNeed) {
   const char* const swe =
       "Error: INIT_SWE_DEPTH needs a long-term run (LONG_TERM): snow melts by the hourly weather "
       "that only long-term runs read.\n";
+  const char* const chan_without_overland =
+      "Error: CHAN_CON_TRANS needs overland contaminant transport (OV_CON_TRANS or NUTRIENTS): "
+      "the channels carry on the constituents the overland water brings them.\n";
+  const char* const chan_without_channels =
+      "Error: CHAN_CON_TRANS needs channel routing (CHAN_EXPLIC): the channel constituents move "
+      "along the links of the channel network.\n";
+  const char* const soil_without_overland =
+      "Error: SOIL_CON_TRANS needs overland contaminant transport (OV_CON_TRANS or NUTRIENTS): "
+      "the soil column takes in and gives back the constituents of the overland water.\n";
+  const char* const bound_without_erosion =
+      "Error: SEDIMENT_CONTAM needs overland erosion (SOIL_EROSION): the bound phase rides on the "
+      "overland sediment.\n";
+  const char* const bound_without_constituents =
+      "Error: SEDIMENT_CONTAM needs overland and soil contaminant transport (OV_CON_TRANS and "
+      "SOIL_CON_TRANS): the bound phase comes from the soil column's sorbed mass and joins the "
+      "overland constituents.\n";
   struct row {
     std::string cards;
     const char* message;
@@ -383,6 +394,24 @@ TEST_F(OptionChecks, CardsNeedingAnotherProcessStopTheRunSayingWhatTheyNeed) {
       {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nST_INIT_NH4\n", stream_species},
       {"NUTRIENTS\nTOTAL_CHAN_KN tkn.out\n", channel_totals},
       {"NUTRIENTS\nCHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nTOTAL_CHAN_P tp.out\n", channel_totals},
+      // Channel constituents without the overland constituents or nutrients that feed them,
+      // and without the channel network that carries them; with both, the first need is named.
+      {"CHAN_CON_TRANS\n", chan_without_overland},
+      {"CHAN_EXPLIC\nCHANNEL_INPUT chan.txt\nCHAN_CON_TRANS\n", chan_without_overland},
+      {"OV_CON_TRANS\nCHAN_CON_TRANS\n", chan_without_channels},
+      {"NUTRIENTS\nCHAN_CON_TRANS\n", chan_without_channels},
+      // The soil column without the overland water's constituents, under any soil (its older
+      // card name included).
+      {"SOIL_CONTAM\n", soil_without_overland},
+      {green_ampt + "SOIL_CON_TRANS\n", soil_without_overland},
+      // The bound phase without erosion, or without either transport it comes from and joins.
+      {"SEDIMENT_CONTAM\n", bound_without_erosion},
+      {"OV_CON_TRANS\nSOIL_CON_TRANS\nSEDIMENT_CONTAM\n", bound_without_erosion},
+      {layered + "OV_CON_TRANS\nSOIL_CON_TRANS\nSEDIMENT_CONTAM\n", bound_without_erosion},
+      {"SOIL_EROSION 2\nOV_CON_TRANS\nSEDIMENT_CONTAM\n", bound_without_constituents},
+      {green_ampt + "SOIL_EROSION 2\nSOIL_CON_TRANS\nSEDIMENT_CONTAM\n", soil_without_overland},
+      {green_ampt + "SOIL_EROSION 2\nNUTRIENTS\nSOIL_CON_TRANS\nSEDIMENT_CONTAM\n",
+       bound_without_constituents},
   };
   for (const row& r : rows) {
     run_error = error_state{};
