@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_args.h"
 #include "channel/channel_routing.h"
 #include "channel/channel_steps.h"
 #include "comb_network.h"
@@ -54,17 +55,6 @@ timing run(int teeth, int threads, int steps) {
   t.state.insert(t.state.end(), ch.qp.data(), ch.qp.data() + ch.qp.element_count());
   omp_set_num_threads(1);
   return t;
-}
-
-std::vector<int> parse_list(const char* s) {
-  std::vector<int> v;
-  for (const char* p = s; *p != '\0';) {
-    v.push_back(std::atoi(p));
-    const char* comma = std::strchr(p, ',');
-    if (comma == nullptr) break;
-    p = comma + 1;
-  }
-  return v;
 }
 
 }  // namespace

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_args.h"
 #include "comb_network.h"
 #include "framework/core/error_state.h"
 #include "framework/core/raw_arrays.h"
@@ -46,32 +47,6 @@ namespace {
 
 constexpr int constituents = 3;
 constexpr double step_seconds = 1.0;
-
-// The processor's name and the load average at the start.
-void print_machine() {
-  std::ifstream cpu("/proc/cpuinfo");
-  std::string name = "unknown";
-  for (std::string line; std::getline(cpu, line);)
-    if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos) {
-      name = line.substr(line.find(':') + 2);
-      break;
-    }
-  std::ifstream load("/proc/loadavg");
-  std::string average;
-  std::getline(load, average);
-  std::printf("processor: %s\nload average: %s\n", name.c_str(), average.c_str());
-}
-
-std::vector<int> parse_list(const char* s) {
-  std::vector<int> v;
-  for (const char* p = s; *p != '\0';) {
-    v.push_back(std::atoi(p));
-    const char* comma = std::strchr(p, ',');
-    if (comma == nullptr) break;
-    p = comma + 1;
-  }
-  return v;
-}
 
 // A run at time 0 whose clock steps every `seconds`.
 void start_clocks(model_state& ms, process_clock& clock, double seconds) {

@@ -31,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench_args.h"
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
 #include "overland/ade_overland.h"
@@ -450,16 +451,6 @@ std::string load_average() {
     std::fclose(fp);
   }
   return text;
-}
-
-std::vector<int> parse_list(const char* text) {
-  std::vector<int> out;
-  for (const char* p = text; *p;) {
-    out.push_back(std::atoi(p));
-    while (*p && *p != ',') ++p;
-    if (*p == ',') ++p;
-  }
-  return out;
 }
 
 // Passes per phase: about 40 million cell updates, from 10 to 40 passes so that the run stays

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_args.h"
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
 #include "run/run_driver.h"
@@ -36,17 +37,6 @@ namespace {
 
 constexpr double cell_size = 100.0;
 constexpr double plane_slope = 0.002;
-
-std::vector<int> parse_list(const char* text) {
-  std::vector<int> values;
-  for (const char* p = text; *p;) {
-    values.push_back(std::atoi(p));
-    const char* comma = std::strchr(p, ',');
-    if (!comma) break;
-    p = comma + 1;
-  }
-  return values;
-}
 
 std::string read_text(const char* name) {
   std::ifstream in(name);

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_args.h"
 #include "subsurface/richards_batch.h"
 #include "subsurface/richards_column.h"
 
@@ -40,16 +41,6 @@ unsigned long long state_hash(const std::vector<double>& state) {
     h *= 1099511628211ull;
   }
   return h;
-}
-
-std::vector<int> parse_list(const char* text) {
-  std::vector<int> out;
-  for (const char* p = text; *p;) {
-    out.push_back(std::atoi(p));
-    const char* e = std::strchr(p, ',');
-    p = e ? e + 1 : p + std::strlen(p);
-  }
-  return out;
 }
 
 // One soil for every column: its parameters by node.

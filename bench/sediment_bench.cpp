@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_args.h"
 #include "framework/core/error_state.h"
 #include "framework/core/raw_arrays.h"
 #include "framework/model_state.h"
@@ -84,22 +85,6 @@ bool make_sediment(model_state& ms) {
     for (int k = 1; k <= classes; ++k) s.sed_fract[c][k][1] = share[k];
   }
   return build_sediment_sweep(s.sweep, ms.index_map, ms.rows, ms.cols, n);
-}
-
-// The processor's name from /proc/cpuinfo and the load average at the start, so that figures
-// from different machines and loads are not compared blindly.
-void print_machine() {
-  std::ifstream cpu("/proc/cpuinfo");
-  std::string name = "unknown";
-  for (std::string line; std::getline(cpu, line);)
-    if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos) {
-      name = line.substr(line.find(':') + 2);
-      break;
-    }
-  std::ifstream load("/proc/loadavg");
-  std::string average;
-  std::getline(load, average);
-  std::printf("processor: %s\nload average: %s\n", name.c_str(), average.c_str());
 }
 
 }  // namespace
