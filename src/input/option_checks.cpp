@@ -62,16 +62,17 @@ bool single_layer_green_ampt(const model_state& ms) {
   return ss.green_ampt != 0 || ss.inf_redist != 0;
 }
 
-// The soil over a water table whose seepage the constituents follow: single-layer Green and
+// The soils over a water table whose seepage the constituents follow: single-layer Green and
 // Ampt, the redistribution soil over a simulated aquifer (whose seepage the aquifer gives;
-// over a fixed table the redistribution soil passes water both ways of its own), or the layered
-// soil, whose seepage rises through its carrier layers.
-bool single_layer_under_table(const model_state& ms) {
+// over a fixed table the redistribution soil passes water both ways of its own), the layered
+// soil, whose seepage rises through its carrier layers, and the Richards columns or no soil at
+// all, where the water the table gives the surface carries the groundwater concentration
+// straight up.
+bool constituents_follow_seepage(const model_state& ms) {
   const subsurface_state& ss = ms.subsurface;
-  if (ss.inf_layered_soil) return true;
-  if (ss.inf_richards) return false;
+  if (ss.inf_layered_soil || ss.inf_richards) return true;
   if (ss.inf_redist) return ss.gw_simulation != 0;
-  return ss.green_ampt != 0;
+  return true;
 }
 
 // Tests 6 of the long-term run: infiltration and evapotranspiration inputs. Returns the code
@@ -188,20 +189,19 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.cards.soil_erosion >= 10;
      }},
-    // Water rising from the aquifer carries the constituents up through the mixing layer of the
-    // single-layer Green and Ampt soil, whose exfiltrated depth the constituents follow.
+    // The constituents follow the water a table gives the surface under every soil but the
+    // redistribution soil over a fixed table, which passes water both ways of its own.
     {"OV_CON_TRANS",
-     "overland contaminant transport with a water table or groundwater under a soil other than "
-     "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION, or INF_LAYERED_SOIL)",
+     "overland contaminant transport with a fixed water table (WATER_TABLE without "
+     "GW_SIMULATION) under INF_REDIST",
      [](const model_state& ms) {
        const subsurface_state& ss = ms.subsurface;
-       const bool single_layer = single_layer_under_table(ms);
        return ms.transport.ov_con_trans != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
-              !single_layer;
+              !constituents_follow_seepage(ms);
      }},
     // The model's definition gives the Richards columns no carrier layers for the constituents:
-    // over them the overland constituents (and the nutrient species) only leave the water with
-    // the depth the columns take in.
+    // over them the overland constituents (and the nutrient species) leave the water with the
+    // depth the columns take in and come up with the water a table gives the surface.
     {"SOIL_CON_TRANS",
      "soil contaminant transport without a Green and Ampt soil (GREEN_AMPT, INF_REDIST or "
      "INF_LAYERED_SOIL; the model's definition gives Richards columns no constituent layers)",
@@ -212,13 +212,12 @@ constexpr unsupported_input unsupported_inputs[] = {
     // The nutrient species are overland constituents: the overland transport's limits hold for
     // them; in a channel network and its lakes the channel constituents carry them on.
     {"NUTRIENTS",
-     "the nutrient sub-model with a water table or groundwater under a soil other than "
-     "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION, or INF_LAYERED_SOIL)",
+     "the nutrient sub-model with a fixed water table (WATER_TABLE without GW_SIMULATION) under "
+     "INF_REDIST",
      [](const model_state& ms) {
        const subsurface_state& ss = ms.subsurface;
-       const bool single_layer = single_layer_under_table(ms);
        return ms.transport.nutrients != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
-              !single_layer;
+              !constituents_follow_seepage(ms);
      }},
 };
 

@@ -717,6 +717,10 @@ void alloc_grid_arrays(model_state& ms) {
     a.dbl(ss.redist_front_theta, "redist_front_theta");
     a.dbl(ss.redist_front_depth, "redist_front_depth");
     a.dbl(ss.surf_moist, "surf_moist");
+  } else if (ss.gw_simulation) {
+    // Without a soil the aquifer still gives the surface the water its table raises above the
+    // ground: the constituents count it by cell.
+    a.dbl(ss.exfil_cum, "exfil_cum");
   }
   if (ss.inf_redist) {
     a.integer(ss.iter_pond_1, "iter_pond_1");

@@ -273,17 +273,13 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       // The size classes as overland constituents, from the lowest value that asks for them.
       {"SOIL_EROSION 10\n", "SOIL_EROSION"},
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
-      {"WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       // Over a fixed table the redistribution soil passes water both ways of its own.
       {long_term_cards + "WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       // The Richards columns carry no constituent layers.
       {"INF_RICHARDS\nOV_CON_TRANS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
       {"INF_RICHARDS\nNUTRIENTS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
-      {"INF_RICHARDS\nOV_CON_TRANS\nWATER_TABLE wt.asc\n", "OV_CON_TRANS"},
       {"OV_CON_TRANS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
-      {"NUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
       {long_term_cards + "WATER_TABLE wt.asc\nNUTRIENTS\n", "NUTRIENTS"},
-      {"INF_RICHARDS\nNUTRIENTS\nWATER_TABLE wt.asc\n", "NUTRIENTS"},
       // Overland point sources, with or without the constituents: no rate can be read.
       {"OV_POINT_SOURCE sources.txt\n", "OV_POINT_SOURCE"},
       {"OV_CON_TRANS\nOV_POINT_SOURCE sources.txt\n", "OV_POINT_SOURCE"},
@@ -522,6 +518,15 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       groundwater_cards +
           "GREEN_AMPT\nCONDUCTIVITY k.asc\nCAPILLARY c.asc\nPOROSITY p.asc\nMOISTURE m.asc\n"
           "SOIL_CON_TRANS\nNUTRIENTS\n",
+      // ... and under the Richards columns or without an infiltration scheme, held or simulated,
+      // where the water the table gives the surface carries the groundwater concentration.
+      "WATER_TABLE wt.asc\nOV_CON_TRANS\n",
+      "NUTRIENTS\nWATER_TABLE wt.asc\n",
+      groundwater_cards + "OV_CON_TRANS\n",
+      groundwater_cards + "NUTRIENTS\n",
+      "INF_RICHARDS\nOV_CON_TRANS\nWATER_TABLE wt.asc\n",
+      "INF_RICHARDS\nNUTRIENTS\nWATER_TABLE wt.asc\n",
+      groundwater_cards + "INF_RICHARDS\nAQUIFER_DELTA_Z 0.1\nOV_CON_TRANS\nNUTRIENTS\n",
       // ... and under the redistribution soil over a simulated aquifer.
       long_term_cards + groundwater_cards + "OV_CON_TRANS\nSOIL_CON_TRANS\n",
       groundwater_cards + "INF_REDIST\nOV_CON_TRANS\n",
