@@ -295,7 +295,8 @@ void read_volp_start_moisture(model_state& ms) {
                           layers ? out.volp_scratch : ss.theta_init))
     return;
   ss.green_ampt_g_ready = 0;  // the capillary term follows the new moisture
-  // The moisture map also serves the soil's constituents.
+  // The moisture map holds VOLP's grid as it does for the Green and Ampt soils; the layered soil
+  // and the Richards columns, and the constituents over them, read their layers and nodes.
   if (layers && holds(ss.theta_init, ms.cell_count))
     for (int c = 1; c <= ms.cell_count; ++c) ss.theta_init[c] = out.volp_scratch[c];
   // Before the soil's starting water is counted: the change is part of the run's initial soil

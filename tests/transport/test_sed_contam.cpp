@@ -181,6 +181,53 @@ TEST(SedContamPayload, ErosionMovesAndSettlingKeepEveryGram) {
   EXPECT_NEAR(f.held(), start, 1e-9);
 }
 
+// A grain of the soil's fine sediment carries the soil's sorbed tracer per fine solids volume,
+// sorbed / V (V = 1.8 m3 here), whether the flow takes it from the parent soil or from the loose
+// deposit: settled sediment gives its bound tracer back to the soil layer, so the deposit is part
+// of the layer and pays the layer's share again when it rises. One cell erodes 0.018 m3 of
+// fine sediment, shares it with the water, settles it all and has it resuspended: each rise takes
+// s / V of the layer's mass per m3 (s the sorbed share), so the layer keeps
+// M (1 - s e / V) after a rise. In a dry cell nothing partitions: the grain settles with its
+// load and its second rise takes that same load again, a net loss of one load. Under water that
+// sorbs nothing (Kd 0) the grain hands all of its load to the water and settles clean; its second
+// rise takes a fresh load, a net loss of two loads for one grain of net erosion.
+TEST(SedContamPayload, AResuspendedDepositTakesTheSoilsSorbedShareAgain) {
+  struct row {
+    const char* what;
+    double water;    // m3 of water over the cell
+    int rises_paid;  // loads of the soil the grain leaves in the water
+  };
+  const row rows[] = {{"a dry cell", 0.0, 1}, {"water that sorbs nothing", 5.0, 2}};
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    payload_fixture f;
+    const double m0 = 900.0;
+    f.soil_rows[1][1] = f.land[1] = m0;
+    const double s = 1.0 - soil_dissolved_fraction(0.3, 1.0);  // 0.7 x 2.65 / 2.155
+    const double keep = 1.0 - s * 0.018 / 1.8;                 // share a rise leaves the layer
+    const double eroded_volume[3] = {0.018, 0.018, 0.0};
+    const double density[3] = {0.0, 2.65e6, 2.65e6};
+    class_volumes suspended;
+    suspended.rows[1][2] = 0.018;
+
+    bound_pickup(f.p, 1, eroded_volume);
+    EXPECT_NEAR(f.soil_rows[1][1], m0 * keep, 1e-9);
+    double dissolved =
+        partition_cell(0.0, 2, f.sand, density, suspended.table, 2, r.water, 0.0, f.bound_cells[1]);
+    bound_settle(f.p, 1, 1, 1.0);
+    bound_pickup(f.p, 1, eroded_volume);
+    dissolved = partition_cell(0.0, 2, f.sand, density, suspended.table, 2, r.water, dissolved,
+                               f.bound_cells[1]);
+
+    const double one_load = m0 * (1.0 - keep);
+    const double lost = r.rises_paid == 1 ? one_load : m0 * (1.0 - keep * keep);
+    EXPECT_NEAR(m0 - f.soil_rows[1][1], lost, 1e-9);
+    EXPECT_NEAR(f.bound_cells[1][1] + dissolved, lost, 1e-9);
+    EXPECT_EQ(f.land[1], f.soil_rows[1][1]);
+    EXPECT_NEAR(f.held() + dissolved, m0, 1e-9);
+  }
+}
+
 // Over the layered soil the eroded soil is each cell's first carrier layer, with that cell's
 // thickness and porosity (the single-layer thickness and the cell porosity map are set to other
 // values the pickup must not use): 0.018 m3 of fine sediment takes sorbed x 0.018 / V, V the
