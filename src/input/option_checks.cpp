@@ -63,14 +63,14 @@ bool single_layer_green_ampt(const model_state& ms) {
 }
 
 // The soil over a water table whose seepage the constituents follow: single-layer Green and
-// Ampt, the redistribution soil over a simulated aquifer (whose seepage the aquifer gives;
-// over a fixed table the redistribution soil passes water both ways of its own), or the layered
-// soil, whose seepage rises through its carrier layers.
+// Ampt, the redistribution soil (over a simulated aquifer or a fixed table, whose water rises
+// through its mixing layer), or the layered soil, whose seepage rises through its carrier
+// layers.
 bool single_layer_under_table(const model_state& ms) {
   const subsurface_state& ss = ms.subsurface;
   if (ss.inf_layered_soil) return true;
   if (ss.inf_richards) return false;
-  if (ss.inf_redist) return ss.gw_simulation != 0;
+  if (ss.inf_redist) return true;
   return ss.green_ampt != 0;
 }
 
@@ -189,10 +189,10 @@ constexpr unsupported_input unsupported_inputs[] = {
        return ms.transport.sediment.soil_erosion != 0 && ms.cards.soil_erosion >= 10;
      }},
     // Water rising from the aquifer carries the constituents up through the mixing layer of the
-    // single-layer Green and Ampt soil, whose exfiltrated depth the constituents follow.
+    // Green and Ampt soils, whose exfiltrated depth the constituents follow.
     {"OV_CON_TRANS",
      "overland contaminant transport with a water table or groundwater under a soil other than "
-     "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION, or INF_LAYERED_SOIL)",
+     "single-layer Green and Ampt, INF_REDIST or INF_LAYERED_SOIL",
      [](const model_state& ms) {
        const subsurface_state& ss = ms.subsurface;
        const bool single_layer = single_layer_under_table(ms);
@@ -213,7 +213,7 @@ constexpr unsupported_input unsupported_inputs[] = {
     // them; in a channel network and its lakes the channel constituents carry them on.
     {"NUTRIENTS",
      "the nutrient sub-model with a water table or groundwater under a soil other than "
-     "single-layer Green and Ampt (or INF_REDIST over GW_SIMULATION, or INF_LAYERED_SOIL)",
+     "single-layer Green and Ampt, INF_REDIST or INF_LAYERED_SOIL",
      [](const model_state& ms) {
        const subsurface_state& ss = ms.subsurface;
        const bool single_layer = single_layer_under_table(ms);
