@@ -4,7 +4,8 @@
 // Darcy's law; the third, the outlet, lies 2 m above them with its table below the soil, so
 // the water pools where it rises. The exfiltrated volume is checked by hand, the water books of
 // the event and of the run close with it, and the constituents (a tracer, the nutrient species)
-// that come up with the water keep their books.
+// that come up with the water keep their books. A long-term run over a square of four cells keeps
+// the books of its water, its soil account and its tracer.
 #include <gtest/gtest.h>
 
 #include <cmath>
