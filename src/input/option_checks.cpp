@@ -62,19 +62,6 @@ bool single_layer_green_ampt(const model_state& ms) {
   return ss.green_ampt != 0 || ss.inf_redist != 0;
 }
 
-// The soils over a water table whose seepage the constituents follow: single-layer Green and
-// Ampt, the redistribution soil over a simulated aquifer (whose seepage the aquifer gives;
-// over a fixed table the redistribution soil passes water both ways of its own), the layered
-// soil, whose seepage rises through its carrier layers, and the Richards columns or no soil at
-// all, where the water the table gives the surface carries the groundwater concentration
-// straight up.
-bool constituents_follow_seepage(const model_state& ms) {
-  const subsurface_state& ss = ms.subsurface;
-  if (ss.inf_layered_soil || ss.inf_richards) return true;
-  if (ss.inf_redist) return ss.gw_simulation != 0;
-  return true;
-}
-
 // Tests 6 of the long-term run: infiltration and evapotranspiration inputs. Returns the code
 // of the first conflict, or 0.
 int long_term_conflict(const model_state& ms) {
@@ -189,16 +176,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.sediment.soil_erosion != 0 && ms.cards.soil_erosion >= 10;
      }},
-    // The constituents follow the water a table gives the surface under every soil but the
-    // redistribution soil over a fixed table, which passes water both ways of its own.
-    {"OV_CON_TRANS",
-     "overland contaminant transport with a fixed water table (WATER_TABLE without "
-     "GW_SIMULATION) under INF_REDIST",
-     [](const model_state& ms) {
-       const subsurface_state& ss = ms.subsurface;
-       return ms.transport.ov_con_trans != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
-              !constituents_follow_seepage(ms);
-     }},
     // The model's definition gives the Richards columns no carrier layers for the constituents:
     // over them the overland constituents (and the nutrient species) leave the water with the
     // depth the columns take in and come up with the water a table gives the surface.
@@ -208,16 +185,6 @@ constexpr unsupported_input unsupported_inputs[] = {
      [](const model_state& ms) {
        return ms.transport.soil_con_trans != 0 && !single_layer_green_ampt(ms) &&
               ms.subsurface.inf_layered_soil == 0;
-     }},
-    // The nutrient species are overland constituents: the overland transport's limits hold for
-    // them; in a channel network and its lakes the channel constituents carry them on.
-    {"NUTRIENTS",
-     "the nutrient sub-model with a fixed water table (WATER_TABLE without GW_SIMULATION) under "
-     "INF_REDIST",
-     [](const model_state& ms) {
-       const subsurface_state& ss = ms.subsurface;
-       return ms.transport.nutrients != 0 && (ss.water_table_on != 0 || ss.gw_simulation != 0) &&
-              !constituents_follow_seepage(ms);
      }},
 };
 

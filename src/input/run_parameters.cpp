@@ -437,6 +437,9 @@ void copy_subsurface(model_state& ms) {
       ss.inf_redist = 1;
       ss.redistribution_on = 1;
       ss.continuous_redist = c.no_cont_inf_redist_given ? 0 : 1;
+      // Water a table above the ground pushes up passes the whole soil-moisture depth: the
+      // head difference over that depth is the gradient of its exfiltration.
+      ss.exfil_soil_depth = c.soil_moist_depth * 100.0;
       break;
     case 3:
       ss.inf_layered_soil = 1;

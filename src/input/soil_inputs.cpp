@@ -786,8 +786,11 @@ void alloc_grid_arrays(model_state& ms) {
     a.dbl(ss.gw_cond_x, "gw_cond_x");
     a.dbl(ss.gw_cond_y, "gw_cond_y");
     a.dbl(ss.gw_static_flux, "gw_static_flux");
-  } else if (ss.water_table_on && ms.channel.chan_explic && ms.channel.stream_loss) {
-    // The stream beds exchange with a water table that stays where its map puts it.
+  } else if (ss.water_table_on && ((ms.channel.chan_explic && ms.channel.stream_loss) ||
+                                   ss.inf_redist || ss.inf_layered_soil)) {
+    // The stream beds exchange with a water table that stays where its map puts it; the soils
+    // that keep their moisture end on it and take its water where it stands above the ground,
+    // whether or not constituents come up with that water.
     a.dbl(ss.elevgw, "elevgw");
     a.dbl(ss.bottom_elev, "bottom_elev");
   }
@@ -931,11 +934,12 @@ void read_water_table_maps(model_state& ms) {
   input_state& in = ms.input;
   if (!ss.water_table_on) return;
   if (ss.elevgw.empty() || ss.bottom_elev.empty()) {
-    // Only groundwater, Richards infiltration and the stream beds use a groundwater head.
+    // Only groundwater, the soils that keep their moisture, Richards infiltration and the
+    // stream beds use a groundwater head.
     if (ms.cell_count > 0)
       printf(
-          "Warning: the water table map %s is not read: only groundwater simulation and Richards "
-          "infiltration use it\n",
+          "Warning: the water table map %s is not read: only groundwater simulation, the "
+          "INF_REDIST, INF_LAYERED_SOIL and Richards soils and the stream beds use it\n",
           in.names.water_table);
     return;
   }

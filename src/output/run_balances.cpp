@@ -552,6 +552,9 @@ void close_run_balances(run_totals& t, bool saturated_gw, bool plain_green_ampt,
   if (!saturated_gw) {
     inputs += t.run_vol_gw_to_lake;
     outputs += t.run_vol_lake_to_gw;
+    // What a fixed water table above the ground pushed onto the surface came from a table the
+    // run's stores do not hold (net of what it took back).
+    inputs += t.run_vol_exfiltration;
   }
   if (saturated_gw) {
     outputs +=

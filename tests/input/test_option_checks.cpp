@@ -273,13 +273,10 @@ TEST_F(OptionChecks, CardsOfProcessesNotBuiltYetAreRefusedByName) {
       // The size classes as overland constituents, from the lowest value that asks for them.
       {"SOIL_EROSION 10\n", "SOIL_EROSION"},
       {"SOIL_EROSION 12\n", "SOIL_EROSION"},
-      // Over a fixed table the redistribution soil passes water both ways of its own.
-      {long_term_cards + "WATER_TABLE wt.asc\nOV_CON_TRANS\n", "OV_CON_TRANS"},
       // The Richards columns carry no constituent layers.
       {"INF_RICHARDS\nOV_CON_TRANS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
       {"INF_RICHARDS\nNUTRIENTS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
       {"OV_CON_TRANS\nSOIL_CON_TRANS\n", "SOIL_CON_TRANS"},
-      {long_term_cards + "WATER_TABLE wt.asc\nNUTRIENTS\n", "NUTRIENTS"},
       // Overland point sources, with or without the constituents: no rate can be read.
       {"OV_POINT_SOURCE sources.txt\n", "OV_POINT_SOURCE"},
       {"OV_CON_TRANS\nOV_POINT_SOURCE sources.txt\n", "OV_POINT_SOURCE"},
@@ -527,9 +524,16 @@ TEST_F(OptionChecks, CardsOfBuiltInputsAndInertCardsAreAccepted) {
       "INF_RICHARDS\nOV_CON_TRANS\nWATER_TABLE wt.asc\n",
       "INF_RICHARDS\nNUTRIENTS\nWATER_TABLE wt.asc\n",
       groundwater_cards + "INF_RICHARDS\nAQUIFER_DELTA_Z 0.1\nOV_CON_TRANS\nNUTRIENTS\n",
-      // ... and under the redistribution soil over a simulated aquifer.
+      // ... and under the redistribution soil over a simulated aquifer or a fixed table, in
+      // event and long-term runs.
       long_term_cards + groundwater_cards + "OV_CON_TRANS\nSOIL_CON_TRANS\n",
       groundwater_cards + "INF_REDIST\nOV_CON_TRANS\n",
+      long_term_cards + "WATER_TABLE wt.asc\nOV_CON_TRANS\n",
+      long_term_cards +
+          "PORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nWATER_TABLE wt.asc\nOV_CON_TRANS\n"
+          "SOIL_CON_TRANS\nNUTRIENTS\n",
+      "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nWATER_TABLE wt.asc\nOV_CON_TRANS\n",
+      "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nWATER_TABLE wt.asc\nNUTRIENTS\n",
       // ... and in an event run over the redistribution soil.
       "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nOV_CON_TRANS\nSOIL_CON_TRANS\n",
       "INF_REDIST\nPORE_INDEX i.asc\nRESIDUAL_SAT r.asc\nSOIL_CON_TRANS\nNUTRIENTS\n",

@@ -700,16 +700,38 @@ TEST_F(SoilInputs, RichardsWithoutGroundwaterPutsTheBottomJustBelowTheTable) {
   EXPECT_DOUBLE_EQ(ss.aquifer_delta_z, 0.1);
 }
 
+// Single-layer Green and Ampt without constituents takes nothing from a fixed table: its map is
+// not read.
 TEST_F(SoilInputs, WaterTableWithoutItsArraysIsNotStored) {
   subsurface_state& ss = ms_->subsurface;
   ss.water_table_on = 1;
-  ss.inf_redist = 1;
+  ss.green_ampt = 1;
   run(alloc_grid_arrays);
   ASSERT_TRUE(ss.elevgw.empty());
   name(ms_->input.names.water_table, "wt.asc");
   const printed p = run(read_water_table_maps);
   EXPECT_EQ(run_error.error_fatal, 0);
   EXPECT_TRUE(contains(p.out, "Warning: the water table map wt.asc is not read"));
+}
+
+// The soils that keep their moisture end on a fixed table and take its water where it stands
+// above the ground: they read its map whether or not constituents are transported.
+TEST_F(SoilInputs, TheSoilsThatKeepTheirMoistureReadAFixedWaterTable) {
+  for (const bool layered : {false, true}) {
+    SCOPED_TRACE(layered ? "layered soil" : "redistribution soil");
+    fresh_state();
+    subsurface_state& ss = ms_->subsurface;
+    input_state& in = ms_->input;
+    ss.water_table_on = 1;
+    (layered ? ss.inf_layered_soil : ss.inf_redist) = 1;
+    run(alloc_grid_arrays);
+    given(in.water_table_file, in.names.water_table, "wt.asc",
+          small_index_map("99 98 0\n97 96 100.05\n"));
+    const printed p = run(read_water_table_maps);
+    EXPECT_EQ(run_error.error_fatal, 0) << p.out;
+    EXPECT_FALSE(contains(p.out, "is not read")) << p.out;
+    EXPECT_EQ(cells(ss.elevgw), (values{99, 98, 97, 96, 100.05}));
+  }
 }
 
 // Groundwater: boundary types from the map, static-flux wells, conductivity and porosity.

@@ -341,10 +341,11 @@ TEST(RunBalances, TheChannelLakesCloseTheirOwnBalance) {
   EXPECT_NEAR(value_after(text, "Perennial lake mass bal error m^3="), 0.0, 1e-9);
 }
 
-// Water that stage and inflow cells, channel point sources or the aquifer's XY boundaries bring
-// in is water the run's error is measured against, and water leaving through boundary cells is
-// an output: each run below closes to 0, and losing 1 % of all the water that came in (its
-// stores at the start and every inflow) prints 1 %, not the loss over the rain and stores alone.
+// Water that stage and inflow cells, channel point sources, the aquifer's XY boundaries or a
+// fixed water table above the ground bring in is water the run's error is measured against, and
+// water leaving through boundary cells is an output: each run below closes to 0, and losing 1 % of
+// all the water that came in (its stores at the start and every inflow) prints 1 %, not the loss
+// over the rain and stores alone.
 TEST(RunBalances, EveryInflowAndOutflowCountsInTheOverallError) {
   struct row {
     const char* what;
@@ -381,6 +382,14 @@ TEST(RunBalances, EveryInflowAndOutflowCountsInTheOverallError) {
          t.vol_chan_final = 50.0;
        },
        400.0},
+      {"a fixed water table above the ground pushing water onto the surface",
+       [](run_totals& t) {
+         t.run_vol_precip = 50.0;
+         t.run_vol_exfiltration = 150.0;
+         t.run_vol_discharge = 120.0;
+         t.vol_ov_final = 80.0;
+       },
+       200.0},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.what);

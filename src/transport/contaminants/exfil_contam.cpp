@@ -49,10 +49,11 @@ void exfiltration_mass(model_state& ms) {
   const subsurface_state& ss = ms.subsurface;
   const int n = ms.cell_count;
   const bool soil = tr.soil_con_trans != 0;
-  // The layered soil's cells carry their own carrier layers; it exfiltrates over a held water
-  // table as well as over a simulated aquifer.
+  // The layered soil's cells carry their own carrier layers. The layered and the redistribution
+  // soils exfiltrate over a held water table as well as over a simulated aquifer.
   const bool layered = !ct.carrier_layers.empty();
-  const bool rising = ss.gw_simulation || (ss.inf_layered_soil && ss.water_table_on);
+  const bool rising =
+      ss.gw_simulation || ((ss.inf_layered_soil || ss.inf_redist) && ss.water_table_on);
   if (!rising || !holds(ss.exfil_cum, n) || !holds(ct.exfil_seen, n)) return;
   const double area = ms.gridsize * ms.gridsize;
   const double* depth = ms.overland.ov_depth.data();
