@@ -43,42 +43,45 @@ inline bool held(const ov_constit_view& v, int i) {
 }
 
 // One directional pass; returns the mass added back to cells left negative. The cells go in
-// blocks of neg_mass_block_cells, each block to one thread; the predictor reads the masses of
-// the pass's start and the corrector replaces them, each cell reading only its own.
+// blocks of neg_mass_block_cells, each block to one thread: the predictor's faces from the
+// starting concentrations, then the corrector's faces, each cell forming its own predicted
+// concentration and its upstream neighbour's again from the predictor's faces (no array of
+// predicted cells is written and read back), then the cells from the mean fluxes, each
+// replacing only its own mass.
 double one_pass(const ov_constit_view& v, const ov_pass_arrays& p) {
   const int n = v.cell_count;
   const int team = team_size(n);
   const int blocks = (n + neg_mass_block_cells - 1) / neg_mass_block_cells;
   auto first_of = [](int b) { return 1 + b * neg_mass_block_cells; };
   auto last_of = [n](int b) { return std::min(n, (b + 1) * neg_mass_block_cells); };
-  // Predictor: the face fluxes from the starting concentrations, the predicted cells.
-#pragma omp parallel for schedule(static) num_threads(team)
-  for (int b = 0; b < blocks; ++b)
-    ov_pass_faces_wide(v, p, v.conc, nullptr, v.face, first_of(b), last_of(b));
-#pragma omp parallel for schedule(static) num_threads(team)
-  for (int b = 0; b < blocks; ++b)
-    ov_pass_update_wide(v, p, v.face, v.pred_mass, v.pred_conc, first_of(b), last_of(b));
-    // Corrector: each face takes the mean of its first and its recomputed flux.
-#pragma omp parallel for schedule(static) num_threads(team)
-  for (int b = 0; b < blocks; ++b)
-    ov_pass_faces_wide(v, p, v.pred_conc, v.face, v.face_corr, first_of(b), last_of(b));
+  double added = 0.0;
+#pragma omp parallel num_threads(team)
+  {
+#pragma omp for schedule(static)
+    for (int b = 0; b < blocks; ++b)
+      ov_pass_faces_wide(v, p, v.conc, nullptr, v.face, first_of(b), last_of(b));
+#pragma omp for schedule(static)
+    for (int b = 0; b < blocks; ++b)
+      ov_pass_corrector_wide(v, p, v.face, v.face_corr, first_of(b), last_of(b));
+  }
   // The cells from the mean fluxes; those left negative end the pass empty, and the mass that
   // takes is summed in block order.
-  return block_ordered_sum<neg_mass_block_cells, double>(
+  added = block_ordered_sum<neg_mass_block_cells, double>(
       n, 0.0,
       [&](int first, int last) {
         ov_pass_update_wide(v, p, v.face_corr, v.mass, v.conc, first, last);
-        double added = 0.0;
+        double part = 0.0;
         for (int i = first; i <= last; ++i) {
           if (v.mass[i] < 0.0 && !held(v, i)) {
-            added -= v.mass[i];
+            part -= v.mass[i];
             v.mass[i] = 0.0;
             v.conc[i] = 0.0;
           }
         }
-        return added;
+        return part;
       },
       [](double& total, double part) { total += part; });
+  return added;
 }
 
 }  // namespace
@@ -108,6 +111,33 @@ void ov_pass_update_scalar(const ov_constit_view& v, const ov_pass_arrays& p, co
     const double m = v.mass[i] + v.dt * (face[i] - out + 0.5 * v.source[i]);
     mass[i] = m;
     conc[i] = cell_conc(v, m, i);
+  }
+}
+
+double ov_pass_predicted_conc(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
+                              int j) {
+  const int b = p.down[j];
+  const double out = b != 0 ? face[b] : 0.0;
+  const double m = v.mass[j] + v.dt * (face[j] - out + 0.5 * v.source[j]);
+  return cell_conc(v, m, j);
+}
+
+void ov_pass_corrector_scalar(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
+                              double* face_corr, int lo, int hi) {
+  for (int i = lo; i <= hi; ++i) {
+    const int j = p.up[i];
+    double f = 0.0;
+    if (j != 0) {
+      const double ci = ov_pass_predicted_conc(v, p, face, i);
+      const double cj = ov_pass_predicted_conc(v, p, face, j);
+      const double hi_ = v.depth[i];
+      const double hj = v.depth[j];
+      double d = 0.0;
+      if (hi_ > tiny && hj > tiny) d = std::min(hi_ * v.disp[i], hj * v.disp[j]) * (cj - ci);
+      const double q = p.q[j];
+      f = d + q * (q >= 0.0 ? cj : ci);
+    }
+    face_corr[i] = 0.5 * (face[i] + f);
   }
 }
 

@@ -94,34 +94,88 @@ void PassFaces(const ov_constit_view& v, const ov_pass_arrays& p, const double* 
   }
 }
 
+// The mass and concentration after the pass of the `count` cells from k, whose face fluxes
+// (into each from its upstream neighbour) are `face`: the arithmetic of the scalar update.
+struct updated {
+  V mass, conc;
+};
+
+HWY_INLINE updated update_run(D d, const ov_constit_view& v, const ov_pass_arrays& p,
+                              const double* face, int k, int count) {
+  const V tiny = hn::Set(d, 1e-16);
+  const V zero = hn::Zero(d);
+  const neighbours nb = neighbours_of(d, p.down, k, count);
+  const V out = hn::IfThenElseZero(nb.has, at(d, face, nb));
+  const V in = LoadFirst(d, face + k, count);
+  const V source = hn::Mul(hn::Set(d, 0.5), LoadFirst(d, v.source + k, count));
+  const V m = hn::Add(LoadFirst(d, v.mass + k, count),
+                      hn::Mul(hn::Set(d, v.dt), hn::Add(hn::Sub(in, out), source)));
+  const V h = LoadFirst(d, v.depth + k, count);
+  const M wet = hn::And(hn::Ge(h, tiny), hn::Ge(m, zero));
+  // The division of the dry lanes is left to a divisor of 1, their result being 0 anyway.
+  const V water = hn::IfThenElse(wet, hn::Mul(h, hn::Set(d, v.area)), hn::Set(d, 1.0));
+  V cw = hn::IfThenElseZero(wet, hn::Div(m, water));
+  if (v.held_conc != nullptr) {
+    const V held = LoadFirst(d, v.held_conc + k, count);
+    cw = hn::IfThenElse(hn::Ge(held, zero), held, cw);
+  }
+  return {m, cw};
+}
+
 void PassUpdate(const ov_constit_view& v, const ov_pass_arrays& p, const double* face, double* mass,
                 double* conc, int lo, int hi) {
+  const D d;
+  const int lanes = static_cast<int>(hn::Lanes(d));
+  for (int i = lo; i <= hi; i += lanes) {
+    const int count = hi - i + 1;
+    const updated u = update_run(d, v, p, face, i, count);
+    StoreFirst(d, u.mass, mass + i, count);
+    StoreFirst(d, u.conc, conc + i, count);
+  }
+}
+
+// The corrector's faces: each cell's predicted concentration, and its upstream neighbour's,
+// formed again from the predictor's faces as the update forms them (read in one run when the
+// neighbours follow one another, else cell by cell by the scalar update's arithmetic), the
+// face flux from them and its mean with the predictor's.
+void PassCorrector(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
+                   double* face_corr, int lo, int hi) {
   const D d;
   const int lanes = static_cast<int>(hn::Lanes(d));
   const V tiny = hn::Set(d, 1e-16);
   const V zero = hn::Zero(d);
   const V half = hn::Set(d, 0.5);
-  const V dt = hn::Set(d, v.dt);
-  const V area = hn::Set(d, v.area);
+  HWY_ALIGN double lane_conc[8] = {};
   for (int i = lo; i <= hi; i += lanes) {
     const int count = hi - i + 1;
-    const neighbours nb = neighbours_of(d, p.down, i, count);
-    const V out = hn::IfThenElseZero(nb.has, at(d, face, nb));
-    const V in = LoadFirst(d, face + i, count);
-    const V source = hn::Mul(half, LoadFirst(d, v.source + i, count));
-    const V m =
-        hn::Add(LoadFirst(d, v.mass + i, count), hn::Mul(dt, hn::Add(hn::Sub(in, out), source)));
-    const V h = LoadFirst(d, v.depth + i, count);
-    const M wet = hn::And(hn::Ge(h, tiny), hn::Ge(m, zero));
-    // The division of the dry lanes is left to a divisor of 1, their result being 0 anyway.
-    const V water = hn::IfThenElse(wet, hn::Mul(h, area), hn::Set(d, 1.0));
-    V cw = hn::IfThenElseZero(wet, hn::Div(m, water));
-    if (v.held_conc != nullptr) {
-      const V held = LoadFirst(d, v.held_conc + i, count);
-      cw = hn::IfThenElse(hn::Ge(held, zero), held, cw);
+    const neighbours nb = neighbours_of(d, p.up, i, count);
+    const V first = LoadFirst(d, face + i, count);
+    if (hn::AllFalse(d, nb.has)) {
+      StoreFirst(d, hn::Mul(half, hn::Add(first, zero)), face_corr + i, count);
+      continue;
     }
-    StoreFirst(d, m, mass + i, count);
-    StoreFirst(d, cw, conc + i, count);
+    const V ci = update_run(d, v, p, face, i, count).conc;
+    V cj;
+    if (nb.first != 0) {
+      cj = update_run(d, v, p, face, nb.first, count).conc;
+    } else {
+      for (int k = 0; k < lanes; ++k) {
+        const int j = k < count ? p.up[i + k] : 0;
+        lane_conc[k] = j != 0 ? ov_pass_predicted_conc(v, p, face, j) : 0.0;
+      }
+      cj = hn::Load(d, lane_conc);
+    }
+    const V hi_ = LoadFirst(d, v.depth + i, count);
+    const V hj = at(d, v.depth, nb);
+    const V x = hn::Mul(hi_, LoadFirst(d, v.disp + i, count));
+    const V y = hn::Mul(hj, at(d, v.disp, nb));
+    const V least = hn::IfThenElse(hn::Lt(y, x), y, x);
+    const M wet = hn::And(hn::Gt(hi_, tiny), hn::Gt(hj, tiny));
+    const V disp = hn::IfThenElseZero(wet, hn::Mul(least, hn::Sub(cj, ci)));
+    const V q = at(d, p.q, nb);
+    const V adv = hn::Mul(q, hn::IfThenElse(hn::Ge(q, zero), cj, ci));
+    const V f = hn::IfThenElseZero(nb.has, hn::Add(disp, adv));
+    StoreFirst(d, hn::Mul(half, hn::Add(first, f)), face_corr + i, count);
   }
 }
 
@@ -135,6 +189,10 @@ void PassUpdateKernel(const ov_constit_view& v, const ov_pass_arrays& p, const d
                       double* mass, double* conc, int lo, int hi) {
   PassUpdate(v, p, face, mass, conc, lo, hi);
 }
+void PassCorrectorKernel(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
+                         double* face_corr, int lo, int hi) {
+  PassCorrector(v, p, face, face_corr, lo, hi);
+}
 }  // namespace HWY_NAMESPACE
 }  // namespace torva_contam
 HWY_AFTER_NAMESPACE();
@@ -143,6 +201,7 @@ HWY_AFTER_NAMESPACE();
 namespace torva_contam {
 HWY_EXPORT(PassFacesKernel);
 HWY_EXPORT(PassUpdateKernel);
+HWY_EXPORT(PassCorrectorKernel);
 }  // namespace torva_contam
 
 void ov_pass_faces_wide(const ov_constit_view& v, const ov_pass_arrays& p, const double* c,
@@ -153,5 +212,10 @@ void ov_pass_faces_wide(const ov_constit_view& v, const ov_pass_arrays& p, const
 void ov_pass_update_wide(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
                          double* mass, double* conc, int lo, int hi) {
   HWY_DYNAMIC_DISPATCH(torva_contam::PassUpdateKernel)(v, p, face, mass, conc, lo, hi);
+}
+
+void ov_pass_corrector_wide(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
+                            double* face_corr, int lo, int hi) {
+  HWY_DYNAMIC_DISPATCH(torva_contam::PassCorrectorKernel)(v, p, face, face_corr, lo, hi);
 }
 #endif  // HWY_ONCE

@@ -1,6 +1,7 @@
 // The cell kernels of one directional pass of the overland constituent transport, on the
 // arrays of ov_constit_view over a range of cells lo..hi: the face fluxes of the pass from a set
-// of concentrations and the cells' masses and concentrations after the pass from those fluxes.
+// of concentrations, the corrector's faces from the predictor's, and the cells' masses and
+// concentrations after the pass from a set of fluxes.
 // Each comes as an 8-wide vector kernel (Highway, the best instruction set the processor runs)
 // and as a scalar one with the same arithmetic in the same order, so every instruction set, the
 // scalar kernel and any sharing of the cells among threads give the same bits. The transport
@@ -35,3 +36,18 @@ void ov_pass_update_scalar(const ov_constit_view& v, const ov_pass_arrays& p, co
                            double* mass, double* conc, int lo, int hi);
 void ov_pass_update_wide(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
                          double* mass, double* conc, int lo, int hi);
+
+// The predicted concentration of cell j from the predictor's faces `face`: the concentration
+// ov_pass_update_scalar gives the cell.
+double ov_pass_predicted_conc(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
+                              int j);
+
+// The corrector's face of each cell i of lo..hi: 0.5 (face[i] + the flux into i formed as
+// ov_pass_faces_scalar forms it from the predicted concentrations of i and of its upstream
+// neighbour), each predicted concentration formed from the predictor's faces `face` as
+// ov_pass_update_scalar forms it. The same bits as the predictor's update into a set of
+// predicted concentrations followed by the faces from them with their mean, without that set.
+void ov_pass_corrector_scalar(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
+                              double* face_corr, int lo, int hi);
+void ov_pass_corrector_wide(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
+                            double* face_corr, int lo, int hi);

@@ -400,18 +400,28 @@ void overland_contam_mass_update(model_state& ms) {
     olake_contam_tables& oc = tr.olake_contam;
     if (cc.lakes >= 1 || oc.lakes >= 1) {
       double* held = oc.held.data();
+      // Each cell finds its lake on its own thread: a lake's cell lends the lake's concentration
+      // (never -1) and sets aside, in the face array the passes fill later, the mass that water
+      // a rising lake took brought along; then the lakes gather those masses on this thread in
+      // cell order, so their sums are the same bits on any thread count.
+      double* brought = ct.face_flux.data();
+      const model_state& lookup = ms;
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
       for (int cell = 1; cell <= n; ++cell) {
-        double* into = lake_pending(ms, c, cell);
-        held[cell] = into != nullptr ? lake_conc_of_cell(ms, c, cell) : -1.0;
-        if (into != nullptr) {
-          // Water a rising lake took brought its mass along.
-          const double before = wm[cell] + ws[cell] * dt;
-          *into += before;
-          if (contam_lake_of_cell(ms, cell) != 0) cc.ov_to_lakes[c] += before / 1000.0;
+        const bool lake =
+            contam_lake_of_cell(lookup, cell) != 0 || olake_of_cell(lookup, cell) != 0;
+        held[cell] = lake ? lake_conc_of_cell(lookup, c, cell) : -1.0;
+        if (lake) {
+          brought[cell] = wm[cell] + ws[cell] * dt;
           wm[cell] = 0.0;
           wc[cell] = held[cell];
           ws[cell] = 0.0;
         }
+      }
+      for (int cell = 1; cell <= n; ++cell) {
+        if (held[cell] == -1.0) continue;
+        *lake_pending(ms, c, cell) += brought[cell];
+        if (contam_lake_of_cell(ms, cell) != 0) cc.ov_to_lakes[c] += brought[cell] / 1000.0;
       }
       v.held_conc = held;
     }
@@ -450,9 +460,11 @@ void overland_contam_mass_update(model_state& ms) {
     ct.ov_land_dmt[c] += handed.to_land;
     if (cc.lakes >= 1 || oc.lakes >= 1) {
       double to_chan_lakes = 0.0;
+      // The lakes' cells alone, in cell order: those lending a concentration.
+      const double* held = v.held_conc;
       for (int cell = 1; cell <= n; ++cell) {
+        if (held[cell] == -1.0) continue;
         double* into = lake_pending(ms, c, cell);
-        if (into == nullptr) continue;
         *into += wm[cell];
         if (contam_lake_of_cell(ms, cell) != 0) to_chan_lakes += wm[cell];
       }
