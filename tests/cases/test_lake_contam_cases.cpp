@@ -433,10 +433,7 @@ TEST(LakeContamCases, AnOverlandLakeThatSpillsKeepsItsBooks) {
   const double e_in = e_init + e_rain + e_ov + e_restored;
   EXPECT_NEAR(e_in, e_final + e_spill + e_decay, 1e-9 * e_in + 0.05) << s;
   EXPECT_NEAR(dotted(s, event, "Dissolved mass balance error"), 0.0, 1e-6) << s;
-  EXPECT_NEAR(
-      std::strtod(s.c_str() + s.find("Final Mass in lake 1 =", s.find(event)) + 22, nullptr),
-      final_mass, 0.01)
-      << s;
+  EXPECT_NEAR(after(s, event, "Final Mass in lake 1 ="), final_mass, 0.01) << s;
   const double g_in = after(s, "Global Transport", "Total initial mass") +
                       after(s, "Global Transport", "Precipitation inputs") +
                       after(s, "Global Transport", "Mass restored to emptied cells");
