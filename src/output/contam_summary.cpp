@@ -77,6 +77,7 @@ constituent_books constituent_run_books(const model_state& ms, int k) {
         b.bound_to_lakes = sc.to_lakes[k] / 1000.0;
         b.lake_settled = sc.lake_settled[k] / 1000.0;
         b.lake_released = sc.lake_released[k] / 1000.0;
+        if (k <= sc.chan_to_lakes.count()) b.lake_bound_from_chan = sc.chan_to_lakes[k] / 1000.0;
       }
     }
     if (k <= sc.olake_bound.plane_count()) {
@@ -430,8 +431,10 @@ void write_constituent_run_summary(FILE* fp, const model_state& ms) {
       fprintf(fp, "Outlet mass flux              %14.2lf \n", b.lake_out);
       if (table) fprintf(fp, "Mass decay loss               %14.2lf \n", b.lake_decay);
       fprintf(fp, "Mass restored to emptied lakes %13.2lf \n", b.lake_restored);
-      if (!tr.sed_contam.to_lakes.empty())
+      if (!tr.sed_contam.to_lakes.empty()) {
         fprintf(fp, "Gain from lake sediments      %14.2lf \n", b.lake_released);
+        fprintf(fp, "Attached from channels        %14.2lf \n", b.lake_bound_from_chan);
+      }
       if (!ms.channel.lake_pumps.empty())
         fprintf(fp, "Mass loss to lake pumps       %14.2lf \n", b.lake_pump);
       if (ms.channel.lake_loss) {

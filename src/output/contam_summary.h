@@ -41,6 +41,7 @@ struct constituent_books {
   // bound to the lakes' wash load now, what settled with it onto the lakes' beds and what the
   // lakes' partitioning gave their water (negative: took from it); the same for overland lakes.
   double bound_to_lakes = 0.0, lake_bound_final = 0.0, lake_settled = 0.0, lake_released = 0.0;
+  double lake_bound_from_chan = 0.0;  // kg the channels' wash load carried into the lakes (net)
   double bound_to_olakes = 0.0, olake_bound_final = 0.0, olake_settled = 0.0;
   double olake_released = 0.0;
   // Exfiltration: what the aquifer's water brought into the soil column (seepage up), what it

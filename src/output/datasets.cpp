@@ -208,7 +208,7 @@ void write_linknode_step(file_handle& file, int link_count, const int* node_coun
   out.push_back('\n');
   auto node_value = [&](int n, int l) {
     const double a = first.at(n, l);
-    if (mode == linknode_plain || second.empty()) return a;
+    if (mode == linknode_plain || mode == linknode_plain_lakes || second.empty()) return a;
     const double b = second.at(n, l);
     // Without the written-node counts every mode other than plain writes the difference.
     if (mode == linknode_difference || written_count == nullptr) return a - b;
@@ -228,7 +228,7 @@ void write_linknode_step(file_handle& file, int link_count, const int* node_coun
         out.append("0  -999.999   ");
     }
     if (type & 64) {
-      if (mode != linknode_plain)
+      if (mode != linknode_plain && mode != linknode_plain_lakes)
         out.append("0  -999.999   ");
       else
         value_field("-2  ", first.at(1, l));

@@ -57,6 +57,9 @@ inline constexpr int linknode_stream_sed_flux = 31;
 inline constexpr int linknode_plain = 0;
 inline constexpr int linknode_difference = 1;
 inline constexpr int linknode_ratio = 2;
+// Node values as in plain mode, and a lake link's field holding its lake's value: the records of
+// the constituent and nutrient output objects, whose lake links show the lake's store.
+inline constexpr int linknode_plain_lakes = 3;
 
 // Writes a link/node header. A closed file writes nothing.
 void write_linknode_header(file_handle& file, int kind, int link_count, int time_step,

@@ -190,7 +190,12 @@ void linknode_output_write_step(linknode_output& o) {
     if ((type & (4 | 8 | 16)) == 0) {
       if ((type & 32) && o.link_lake != nullptr && o.lake_source != nullptr) {
         const int lake = o.link_lake[l];
-        if (lake >= 1 && lake <= o.lake_count) o.lake_values[lake] = o.lake_source[lake] / o.factor;
+        // The lake's value takes the unit of the record's node values: divided by the factor
+        // like a flat source, multiplied by it like a node table.
+        if (lake >= 1 && lake <= o.lake_count)
+          o.lake_values[lake] = o.source_mode == linknode_source_table
+                                    ? o.lake_source[lake] * o.factor
+                                    : o.lake_source[lake] / o.factor;
       }
       if (type & 64) o.out_values[1][l] = 0.0;
       continue;
@@ -210,7 +215,8 @@ void linknode_output_write_step(linknode_output& o) {
   // A file that did not open was reported when it was opened: its records are skipped.
   if (o.file.fp != nullptr && !o.out_values.empty())
     write_linknode_step(o.file, o.link_count, o.node_count_a, o.node_count_b, o.link_types,
-                        o.record_number, o.out_values.row_table(), o.second_values, linknode_plain,
-                        o.link_lake, o.lake_values.empty() ? nullptr : o.lake_values.data());
+                        o.record_number, o.out_values.row_table(), o.second_values,
+                        linknode_plain_lakes, o.link_lake,
+                        o.lake_values.empty() ? nullptr : o.lake_values.data());
   ++o.record_number;
 }

@@ -57,19 +57,23 @@ void setup_contam_channel_outputs(model_state& ms) {
   alloc_channel_contaminants(ms);
   if (tr.chan_con_conc.empty()) return;
   if (out.con_linknode_outputs.add_rows(count, 2) == 0) return;
+  // With perennial lakes a lake link's field shows its lake's concentration (g/m3) or dissolved
+  // mass (g), the units of the nodes' fields; the lake stores are bound as the records are
+  // written (they are made by the channel constituent set-up, after these objects).
+  const bool lakes = ms.perennial_lakes && ch.num_lakes >= 1 && !ch.lake2link.empty();
+  const int* link_lake = ch.lake2link.empty() ? nullptr : ch.lake2link.data();
+  const int lake_count = lakes ? ch.num_lakes : 0;
   for (int k = 1; k <= count; ++k) {
     const std::string name = output_name(tr, k);
     linknode_output& conc = out.con_linknode_outputs[k][1];
     linknode_output& mass = out.con_linknode_outputs[k][2];
     linknode_output_init_flat(conc, linknode_kind_concentration, tr.chan_con_conc[k], ch.nx1.data(),
-                              ch.nx1.data(), ch.ltype.data(), nullptr,
-                              ch.lake2link.empty() ? nullptr : ch.lake2link.data(), nullptr, 0,
-                              ch.chan_link_count, tr.con_node_stride);
+                              ch.nx1.data(), ch.ltype.data(), nullptr, link_lake, nullptr,
+                              lake_count, ch.chan_link_count, tr.con_node_stride);
     linknode_output_open(conc, name.c_str(), ".chan", ".conc", 1.0);
     linknode_output_init_flat(mass, linknode_kind_mass, tr.chan_con_mass[k], ch.nx1.data(),
-                              ch.nx1.data(), ch.ltype.data(), nullptr,
-                              ch.lake2link.empty() ? nullptr : ch.lake2link.data(), nullptr, 0,
-                              ch.chan_link_count, tr.con_node_stride);
+                              ch.nx1.data(), ch.ltype.data(), nullptr, link_lake, nullptr,
+                              lake_count, ch.chan_link_count, tr.con_node_stride);
     linknode_output_open(mass, name.c_str(), ".chan", ".mass", 1.0);
   }
 }

@@ -304,7 +304,17 @@ void write_constituent_records(model_state& ms) {
   if (out.con_output_count <= 0 || !ms.transport.chan_con_trans) return;
   guarded_array2d<linknode_output>& objects = out.con_linknode_outputs;
   if (objects.width() < 2) return;
+  // The lakes' stores are made by the channel constituent set-up, after the objects: their lake
+  // links take each lake's concentration and dissolved mass from them as the records are
+  // written.
+  const transport_state& tr = ms.transport;
+  const bool lakes = tr.lake_mass.row_count() >= out.con_output_count &&
+                     tr.chan_contam.lake_conc.row_count() >= out.con_output_count;
   for (int k = 1; k <= out.con_output_count && k <= objects.row_count(); ++k) {
+    if (lakes) {
+      objects[k][1].lake_source = tr.chan_contam.lake_conc[k];
+      objects[k][2].lake_source = tr.lake_mass[k];
+    }
     linknode_output_write_step(objects[k][1]);
     linknode_output_write_step(objects[k][2]);
   }

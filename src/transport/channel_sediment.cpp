@@ -293,6 +293,7 @@ void move_bound_with_wash(model_state& ms, const raw_array2d<double>& flux,
   sed_contam_tables& sc = tr.sed_contam;
   if (!sc.chan_ready) return;
   const int nfine = sc.fine;
+  double* to_lakes = sc.chan_to_lakes.empty() ? nullptr : sc.chan_to_lakes.data();
   for (int c = 1; c <= sc.chan_bound.plane_count(); ++c) {
     double** bound = sc.chan_bound.plane_table()[c];
     each_row(ms, [&](long f, int, int) {
@@ -318,6 +319,13 @@ void move_bound_with_wash(model_state& ms, const raw_array2d<double>& flux,
           bound[to][k] += m;
         else
           sc.chan_outlet[c] += m;
+        // The lakes' books take what crosses a lake's shore with the channels' wash load.
+        if (to_lakes != nullptr) {
+          const bool from_lake = lake_of_row(ms, from) != 0;
+          const bool into_lake = to != 0 && lake_of_row(ms, to) != 0;
+          if (into_lake && !from_lake) to_lakes[c] += m;
+          if (from_lake && !into_lake) to_lakes[c] -= m;
+        }
       }
     });
   }
@@ -345,6 +353,7 @@ void hand_taken_nodes_to_lakes(model_state& ms) {
         for (int c = 1; c <= sc.chan_bound.plane_count(); ++c)
           for (int k = 1; k <= nfine; ++k) {
             sc.chan_bound[c][lr][k] += sc.chan_bound[c][f][k];
+            if (c <= sc.chan_to_lakes.count()) sc.chan_to_lakes[c] += sc.chan_bound[c][f][k];
             sc.chan_bound[c][f][k] = 0.0;
           }
       for (int k = 1; k <= nfine; ++k) {

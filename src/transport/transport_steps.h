@@ -159,13 +159,34 @@ struct lake_event_books {
   // With sediment-bound constituents: what the lakes' wash load held bound at the start and
   // holds now, what the plane's sediment handed the lakes over their shores (net) and what
   // settled with the wash load onto the lakes' beds.
+  // `bound_from_chan` is what the channels' wash load brought the lakes bound (the links ending
+  // in one and the nodes a rising lake took), net of what the lakes' outlets gave the channels.
+  bool bound = false;
+  double bound_init = 0.0, bound_final = 0.0, bound_from_ov = 0.0, bound_from_chan = 0.0;
+  double settled = 0.0;
+};
+
+// The overland lakes' constituent books over one event, one constituent's in kg: the dissolved
+// stocks include the overland water's hand-over that waits to be applied; `ov` is what the
+// overland water brought over the shores (net) and `spill` what the water over the rims carried
+// out; `released` is what the lakes' partitioning gave their water (negative: took from it).
+struct olake_event_books {
+  double init = 0.0, final_mass = 0.0;
+  double precip = 0.0, ov = 0.0, restored = 0.0, released = 0.0;
+  double spill = 0.0, decay = 0.0;
+  double error = 0.0;  // percent of what came in, 0 when nothing came in
+  // With sediment-bound constituents: what the lakes' suspended sediment held bound at the start
+  // and holds now, what the plane's sediment handed the lakes (net) and what settled onto their
+  // beds.
   bool bound = false;
   double bound_init = 0.0, bound_final = 0.0, bound_from_ov = 0.0, settled = 0.0;
 };
 
-// Takes the lakes' stocks and run totals of every constituent; nothing without channel lakes
-// carrying constituents.
+// Takes the channel and overland lakes' stocks and run totals of every constituent; nothing
+// without lakes carrying constituents.
 void lake_contam_event_snapshot(model_state& ms);
 
-// The books of constituent c (1..num_contaminants) since the last snapshot.
+// The channel lakes' books of constituent c (1..num_contaminants) since the last snapshot.
 lake_event_books lake_contam_event(const model_state& ms, int c);
+// The overland lakes' books of constituent c since the last snapshot.
+olake_event_books olake_contam_event(const model_state& ms, int c);

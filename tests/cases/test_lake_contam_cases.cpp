@@ -414,6 +414,26 @@ TEST(LakeContamCases, AnOverlandLakeThatSpillsKeepsItsBooks) {
   EXPECT_NEAR(in, final_mass + spilled + decayed, 1e-9 * in + 0.05) << s;
   EXPECT_NEAR(after(s, lake, "Overland lake mass balance error"), 0.0, 1e-6) << s;
   EXPECT_NEAR(after(s, "Overland Constituent", "Contam mass balance error"), 0.0, 1e-6) << s;
+  // The run is one event: the event summary's overland lake section gives the run's figures and
+  // its printed lines close.
+  const std::string event = "Overland Lakes Contaminant Transport Summary for tracer \n";
+  const double e_init = dotted(s, event, "Initial Dissolved in Lakes");
+  const double e_final = dotted(s, event, "Final Dissolved in Lakes");
+  const double e_rain = dotted(s, event, "Precip");
+  const double e_ov = dotted(s, event, "Overland flux");
+  const double e_spill = dotted(s, event, "Spilled over rims");
+  const double e_decay = dotted(s, event, "Dissolved decay loss");
+  const double e_restored = dotted(s, event, "Restored to emptied lakes");
+  EXPECT_NEAR(e_init, init, 0.01) << s;
+  EXPECT_NEAR(e_final, final_mass, 0.01) << s;
+  EXPECT_NEAR(e_rain, rain, 0.01) << s;
+  EXPECT_NEAR(e_ov, from_ov, 0.01) << s;
+  EXPECT_NEAR(e_spill, spilled, 0.01) << s;
+  EXPECT_NEAR(e_decay, decayed, 0.01) << s;
+  const double e_in = e_init + e_rain + e_ov + e_restored;
+  EXPECT_NEAR(e_in, e_final + e_spill + e_decay, 1e-9 * e_in + 0.05) << s;
+  EXPECT_NEAR(dotted(s, event, "Dissolved mass balance error"), 0.0, 1e-6) << s;
+  EXPECT_NEAR(after(s, event, "Final Mass in lake 1 ="), final_mass, 0.01) << s;
   const double g_in = after(s, "Global Transport", "Total initial mass") +
                       after(s, "Global Transport", "Precipitation inputs") +
                       after(s, "Global Transport", "Mass restored to emptied cells");
@@ -499,6 +519,23 @@ TEST(LakeContamCases, NitrogenAndPhosphorusAreConservedThroughALake) {
   EXPECT_GT(dotted(s, ch_event, "Mass gain from lakes"), 0.0) << s;
   EXPECT_LT(std::fabs(dotted(s, ov_event, "Dissolved mass balance error")), 1e-3) << s;
   EXPECT_LT(std::fabs(dotted(s, ch_event, "Contam mass balance error")), 1e-3) << s;
+  // The event summary's lake section of each species: the run is one event, so the nitrate's
+  // lake books give what the lake started with (5 g/m3 over 90 m3), took from its link and gave
+  // its culvert, and close (the printed lines to their rounding, the balance error line to its
+  // digits); so do the dissolved phosphorus's.
+  for (const char* species : {"Nitrate (NO3-)", "Dissolved Phosphorous (Dissolved P)"}) {
+    SCOPED_TRACE(species);
+    const torva_test::lake_event_section e = torva_test::read_lake_event_section(s, species);
+    ASSERT_TRUE(e.found) << s;
+    EXPECT_GT(e.inflow, 0.0) << s;
+    const double e_in = e.init + e.precip + e.inflow + e.exchange + e.overland + e.restored;
+    EXPECT_NEAR(torva_test::lake_event_imbalance(e), 0.0, 1e-9 * e_in + 0.03) << s;
+    EXPECT_LT(std::fabs(e.error), 1e-6) << s;
+  }
+  const torva_test::lake_event_section no3_lake =
+      torva_test::read_lake_event_section(s, "Nitrate (NO3-)");
+  EXPECT_NEAR(no3_lake.init, 0.45, 0.005) << s;
+  EXPECT_GT(no3_lake.outflow, 0.0) << s;
   // The lake's ammonia stays in equilibrium with its ammonium while the lake fills and drains:
   // with no organic nitrogen anywhere its Kjeldahl nitrogen is NH4 + NH3, and NH3 / NH4 by mass
   // is Ka / [H+] x 17.031 / 18.039 at 20 degrees and pH 7.5.
@@ -571,6 +608,125 @@ TEST(LakeContamCases, LakeAmmoniaAndTotalsFollowTheLakesSpecies) {
     EXPECT_NEAR(after(s, lakes, "Lake 1     total nitrogen"), n, 1e-9 * n) << s;
     EXPECT_NEAR(after(s, lakes, "Lake 1     total Kjeldahl nitrogen"), kn, 1e-9 * kn) << s;
     EXPECT_NEAR(after(s, lakes, "Lake 1     total phosphorus"), p, 1e-9 * p) << s;
+  }
+}
+
+// The lake link fields ("-1 value") of every record of a link/node dataset: per record, in link
+// order, the values of the lake links' lines; a placeholder field ("0  -999.999") counts as NaN.
+std::vector<std::vector<double>> lake_fields(const std::string& dataset) {
+  std::vector<std::vector<double>> records;
+  std::size_t at = 0;
+  while ((at = dataset.find("TS ", at)) != std::string::npos) {
+    records.emplace_back();
+    std::size_t line = dataset.find('\n', at) + 1;
+    // The record's links, one line each, up to the empty line that ends it.
+    while (line < dataset.size() && dataset[line] != '\n') {
+      const std::size_t end = dataset.find('\n', line);
+      const std::string text = dataset.substr(line, end - line);
+      if (text.rfind("-1 ", 0) == 0)
+        records.back().push_back(std::strtod(text.c_str() + 3, nullptr));
+      else if (text.rfind("0  -999.999", 0) == 0)
+        records.back().push_back(std::nan(""));
+      line = end + 1;
+    }
+    at = line;
+  }
+  return records;
+}
+
+// The example lake closed behind its raised culvert under a drizzle of 0.001 mm/h for 10
+// minutes, its 90 m3 starting at 100 g/m3 of a tracer that does not decay, the links at the
+// same concentration. The constituent link/node datasets (ALL_CONTAM_OUTPUT, a record at every
+// 5-minute interval) give the lake link's field the lake's own value in the units of the nodes'
+// fields: its concentration, 100 g/m3 (the drizzle dilutes it by under 1e-5), and its mass, 90 x
+// 100 = 9000 g, in every record.
+TEST(LakeContamCases, TheConstituentLinkNodeFilesGiveALakeLinkItsLakesValue) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_lake(0.0,
+             {{"RAIN_INTENSITY     50.0", "RAIN_INTENSITY     0.001"},
+              {"RAIN_DURATION      60", "RAIN_DURATION      10"},
+              {"TOT_TIME           180", "TOT_TIME           10"},
+              {"MAP_TYPE           1\n", ""}},
+             "INIT_CHAN_CONC 100\nALL_CONTAM_OUTPUT\n");
+  std::string chn = read_file("lake.chn");
+  const std::size_t at = chn.find("UPINVERT 103.65");
+  ASSERT_NE(at, std::string::npos);
+  chn.replace(at, std::string("UPINVERT 103.65").size(), "UPINVERT 104.5");
+  write_file("lake.chn", chn);
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts("lake.prj", [] {
+    return read_file("lake_summary.out") + read_file("tracer.out.chan.conc") +
+           read_file("tracer.out.chan.mass");
+  });
+  ASSERT_EQ(runs.run[1].status, 0) << runs.run[1].out;
+  const struct {
+    const char* file;
+    double value;
+    double tolerance;
+  } files[] = {{"tracer.out.chan.conc", 100.0, 1e-3}, {"tracer.out.chan.mass", 9000.0, 1e-5}};
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.file);
+    const std::string text = read_file(f.file);
+    const std::vector<std::vector<double>> records = lake_fields(text);
+    ASSERT_GE(records.size(), 2u) << text;
+    for (const std::vector<double>& r : records) {
+      ASSERT_EQ(r.size(), 1u) << text;  // the example has one lake link
+      EXPECT_NEAR(r[0], f.value, f.tolerance) << text;
+    }
+  }
+}
+
+// The same closed lake holding the nutrient species the stream cards give it (NO3 5, NH4 2, ON
+// 1, NO2 0.5 g/m3 over its 90 m3 at 25 degrees and pH 8.2, the plane clean): the nitrate link/node
+// datasets and the channel total-nitrogen dataset give the lake link's field the lake's value in
+// the units of the nodes' fields: nitrate mass 0.45 kg, concentration 5 g/m3, and total
+// nitrogen (NO2 + NO3 + NH4 + ON + NH3, NH3 the NH4 in equilibrium worked out by hand) in g x
+// 1000 like the nodes, in the one record of the map interval.
+TEST(LakeContamCases, TheNutrientLinkNodeFilesGiveALakeLinkItsLakesValue) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  write_lake(0.0,
+             {{"RAIN_INTENSITY     50.0", "RAIN_INTENSITY     0.001"},
+              {"RAIN_DURATION      60", "RAIN_DURATION      10"},
+              {"TOT_TIME           180", "TOT_TIME           10"},
+              {"TIMESTEP           10.0", "TIMESTEP           20.0"},
+              {"MAP_TYPE           1\n", ""}},
+             "");
+  std::string chn = read_file("lake.chn");
+  const std::size_t at = chn.find("UPINVERT 103.65");
+  ASSERT_NE(at, std::string::npos);
+  chn.replace(at, std::string("UPINVERT 103.65").size(), "UPINVERT 104.5");
+  write_file("lake.chn", chn);
+  write_file("lake.cmt", torva_test::table_file_magic + "INDEX_MAP lake_ids.idx Cells\n");
+  write_file("lake_env.txt",
+             "AQUATIC_ENV_NSM10\nOV_MAP lake_ids.idx\nNUM_IDS 1\nID heading\n1\nDEFAULT\n");
+  std::string project = read_file("lake.prj");
+  project.erase(project.find("OV_CON_TRANS\n"), std::string("OV_CON_TRANS\n").size());
+  write_file("lake.prj", project +
+                             "NUTRIENTS\nAQ_ENV lake_env.txt\nWATER_TEMP 25\nCHAN_PH 8.2\n"
+                             "ST_INIT_NO2 0.5\nST_INIT_NO3 5\nST_INIT_NH4 2\nST_INIT_ON 1\n"
+                             "OUT_ST_NO3 no3_chan\nTOTAL_CHAN_N tn.lnd\n");
+  const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts("lake.prj", [] {
+    return read_file("lake_summary.out") + read_file("no3_chan.mass") + read_file("no3_chan.conc") +
+           read_file("tn.lnd");
+  });
+  ASSERT_EQ(runs.run[1].status, 0) << runs.run[1].out;
+  const double r = std::pow(10.0, -(0.09018 + 2729.92 / (25.0 + 273.15))) / std::pow(10.0, -8.2) *
+                   17.031 / 18.039;
+  const double total_n_g = 90.0 * (0.5 + 5.0 + 2.0 + 1.0) + 90.0 * 2.0 * r;
+  const struct {
+    const char* file;
+    double value;
+  } files[] = {{"no3_chan.mass", 0.45}, {"no3_chan.conc", 5.0}, {"tn.lnd", total_n_g * 1000.0}};
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.file);
+    const std::string text = read_file(f.file);
+    const std::vector<std::vector<double>> records = lake_fields(text);
+    ASSERT_GE(records.size(), 1u) << text;
+    for (const std::vector<double>& rec : records) {
+      ASSERT_EQ(rec.size(), 1u) << text;
+      EXPECT_NEAR(rec[0], f.value, 1e-6 * f.value + 1e-5) << text;
+    }
   }
 }
 

@@ -571,6 +571,19 @@ TEST(SedContamCases, AChannelLakeHoldsSettlesAndPassesOnTheBoundTracer) {
   EXPECT_NEAR(e.settled, settled, 0.01) << s;
   EXPECT_NEAR(torva_test::lake_event_imbalance(e), 0.0, tol) << s;
   EXPECT_LT(std::fabs(e.error), 1e-7) << s;
+  // The lake's own bound books name what the channels' wash load carried in (the head link's,
+  // net of what the culvert passed on: here the culvert passes on more than the link brings, as
+  // the lake also holds what its shores took in): the run's and the event's figures agree, and
+  // with it the lake's bound phase closes by itself (initial + from the plane + from the
+  // channels = attached now + settled + given to the water), and so do the channels' (handed
+  // over by the plane = attached now + out + given to the water + handed to the lake).
+  const double from_channels = last_number(s, "Attached from channels");
+  EXPECT_GT(std::fabs(from_channels), 1.0) << s;
+  EXPECT_NEAR(e.attached_from_channels, from_channels, 0.01) << s;
+  EXPECT_NEAR(e.attached_init + e.attached_in + e.attached_from_channels,
+              e.attached_final + e.settled - e.with_dissolved, tol)
+      << s;
+  EXPECT_NEAR(to_channels, in_channels + out + released + from_channels, tol) << s;
 }
 
 // The bound phase needs what carries it: the run stops at start-up saying what the card needs

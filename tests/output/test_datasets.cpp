@@ -204,6 +204,12 @@ TEST(LinknodeDataset, RecordsFormTheirValuesByModeAndMarkLakesStructuresAndMissi
         {"-1", "101.50000"},
         {"0", "-999.999"},
         {}}},
+      // The output objects' records: plain node values, the lake link with its lake's value.
+      {linknode_plain_lakes,
+       {{"3", "1", "5.00000", "1", "1.00000", "0", "-999.999"},
+        {"-1", "101.50000"},
+        {"-2", "7.25000"},
+        {}}},
   };
   for (const mode_case& c : cases) {
     file_handle file;

@@ -188,6 +188,48 @@ TEST(StreamRecords, EachStreamFileNumbersItsOwnRecords) {
   EXPECT_EQ(stage_lines[4], (std::vector<double>{2, 1, 3.5, 1, 3.0}));
 }
 
+// A link/node output's lake link shows its lake's value in the unit of the record's node
+// values: a flat source's values are divided by the factor (2000 g / 1000 = 2 kg) and a node
+// table's multiplied by it (0.002 x 1000 = 2), the lake's value likewise; the node of the
+// ordinary link beside it shows its own value the same way.
+TEST(LinknodeOutput, ALakeLinkShowsItsLakesValueInTheUnitOfTheNodes) {
+  torva_test::process_state_guard guard;
+  temp_dir dir;
+  const int nodes[3] = {0, 2, 0};
+  const int types[3] = {0, 4, 32};
+  const int link_lake[3] = {0, 0, 1};
+  struct source_case {
+    const char* what;
+    bool table;
+    double node_value, lake_value;
+  };
+  const source_case cases[] = {{"flat source", false, 3000.0, 2000.0},
+                               {"node table", true, 0.003, 0.002}};
+  for (const source_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    raw_array2d<double> table;
+    table.allocate(2, 2);
+    table[1][1] = c.node_value;
+    double flat[8] = {0.0, 0.0, 0.0, c.node_value, 0.0, 0.0, 0.0, 0.0};  // [2 x link + node]
+    const double lake[2] = {0.0, c.lake_value};
+    linknode_output o;
+    if (c.table)
+      linknode_output_init_table(o, 28, table.row_table(), nodes, nodes, types, nullptr, link_lake,
+                                 lake, 1, 2, 2);
+    else
+      linknode_output_init_flat(o, 26, flat, nodes, nodes, types, nullptr, link_lake, lake, 1, 2,
+                                2);
+    linknode_output_open(o, "", "", "lake.out", 1000.0);
+    linknode_output_write_step(o);
+    file_handle_close(o.file);
+    const std::string text = read_file("lake.out");
+    const std::size_t ts = text.find("TS    0\n");
+    ASSERT_NE(ts, std::string::npos) << text;
+    EXPECT_EQ(text.substr(ts), "TS    0\n2   1  3.00000   1  0.00000   \n-1 2.00000   \n\n")
+        << text;
+  }
+}
+
 // A link/node output whose file did not open says so once; its steps write nothing, print
 // nothing more and still advance the record number.
 TEST(LinknodeOutput, AFileThatDidNotOpenIsReportedOnceAndSkipped) {

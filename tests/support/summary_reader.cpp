@@ -108,6 +108,7 @@ lake_event_section read_lake_event_section(const std::string& summary_text,
   s.attached_init = line("Initial attached in lakes");
   s.attached_final = line("Final attached in lakes");
   s.attached_in = line("Overland inflow");
+  s.attached_from_channels = line("Channel inflow");
   s.with_dissolved = line("Exchange with dissolved");
   s.settled = line("Attached settled in lakes");
   return s;

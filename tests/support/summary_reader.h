@@ -54,6 +54,7 @@ struct lake_event_section {
   double overland = 0.0, ground = 0.0, outflow = 0.0, pumps = 0.0, decay = 0.0, restored = 0.0;
   double with_attached = 0.0, error = 0.0;
   double attached_init = 0.0, attached_final = 0.0, attached_in = 0.0, with_dissolved = 0.0;
+  double attached_from_channels = 0.0;
   double settled = 0.0;
 };
 lake_event_section read_lake_event_section(const std::string& summary_text,

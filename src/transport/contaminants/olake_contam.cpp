@@ -9,6 +9,7 @@
 
 #include "framework/core/error_state.h"
 #include "framework/model_state.h"
+#include "transport/contaminants/lake_event_books.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ void init_olake_contaminants(model_state& ms) {
   if (oc.held.empty()) return stop_now();
   alloc_1d_double(oc.decay_weight, lakes, "olake_decay_weight");
   if (oc.decay_weight.empty()) return stop_now();
+  if (!table(oc.event_start, nc, olake_event_term_count, "olake_event_start")) return stop_now();
   // A lake's starting water holds the initial concentration of the cells it stands over.
   const double area = ms.gridsize * ms.gridsize;
   for (int c = 1; c <= nc; ++c) {

@@ -25,4 +25,7 @@ struct olake_contam_tables {
   raw_array1d<double> spill_total;    // carried over the rims by the spilled water
   raw_array1d<double> decay_total;    // decayed in the lakes
   raw_array1d<double> restored;       // added back to lakes left negative
+  // kg, per constituent x term (olake_event_term_count): the lakes' stocks and run totals taken
+  // at the event's start, from which the event summary forms the event's books.
+  raw_array2d<double> event_start;
 };

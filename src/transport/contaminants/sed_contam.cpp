@@ -264,7 +264,7 @@ void sed_contam_init(model_state& ms) {
   // The channel lakes' rows of chan_bound hold their wash load's bound mass.
   if (sc.fine >= 1 && ms.perennial_lakes && ms.channel.num_lakes >= 1 &&
       (!sc.to_lakes.allocate(nc) || !sc.lake_settled.allocate(nc) ||
-       !sc.lake_released.allocate(nc))) {
+       !sc.lake_released.allocate(nc) || !sc.chan_to_lakes.allocate(nc))) {
     stop_with_message("Error: not enough memory for the sediment-bound constituents.\n");
     return;
   }

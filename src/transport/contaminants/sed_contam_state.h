@@ -42,6 +42,9 @@ struct sed_contam_tables {
   raw_array1d<double> lake_settled;   // settled with the lakes' wash load onto their beds
   raw_array1d<double> lake_released;  // the lakes' partitioning moved from the bound phase into
                                       // the lakes' water (negative: taken)
+  raw_array1d<double> chan_to_lakes;  // the channels' wash load carried into the lakes (the
+                                      // links ending in one, the nodes a rising lake took), net
+                                      // of what the lakes' outlets carried into the channels
 
   // Overland lakes: the bound mass on each lake's suspended sediment, and run totals (g).
   raw_array3d<double> olake_bound;     // [constituent][overland lake][class] (g)
