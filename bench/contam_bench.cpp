@@ -205,7 +205,7 @@ bool make_channel_constituents(model_state& ms) {
 struct chan_timing {
   double water_seconds = 0.0;  // the channel water routing
   double seconds = 0.0;        // the constituent steps
-  std::vector<double> state;  // the constituents' node masses and concentrations at the end
+  std::vector<double> state;   // the constituents' node masses and concentrations at the end
 };
 
 chan_timing channel(int teeth, int threads, int steps) {
@@ -260,8 +260,8 @@ bool channel_network(int nodes_wanted, int steps, const std::vector<int>& thread
   const long nodes = 2L * teeth * link_nodes_each;
   std::printf("\nchannel: comb of %ld nodes, %d constituents, %d channel steps of 30 s\n", nodes,
               constituents, steps);
-  std::printf("%9s %7s %11s %8s %11s %24s %8s %7s\n", "nodes", "threads", "water s",
-              "speedup", "constit. s", "node-constituent upd/s", "speedup", "share");
+  std::printf("%9s %7s %11s %8s %11s %24s %8s %7s\n", "nodes", "threads", "water s", "speedup",
+              "constit. s", "node-constituent upd/s", "speedup", "share");
   bool same = true;
   chan_timing one;
   for (int t : threads) {
