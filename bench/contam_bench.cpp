@@ -279,6 +279,14 @@ bool channel_network(int nodes_wanted, int steps, const std::vector<int>& thread
                 r.seconds / (r.water_seconds + r.seconds));
     std::fflush(stdout);
   }
+  // A fingerprint of the end state's bits, to compare builds of the routing with each other.
+  unsigned long long print = 1469598103934665603ULL;
+  for (const double v : one.state) {
+    unsigned long long bits = 0;
+    std::memcpy(&bits, &v, sizeof bits);
+    print = (print ^ bits) * 1099511628211ULL;
+  }
+  std::printf("end state fingerprint: %016llx\n", print);
   return same;
 }
 
