@@ -124,7 +124,11 @@ void gather_stream_bed_exchange(model_state& ms) {
   if (cc.gw_last < tr.chan_con_clock.last - ms.time_tolerance) cc.gw_last = tr.chan_con_clock.last;
   cc.gw_interval = (now - cc.gw_last) * seconds_per_day;
   cc.gw_last = now;
-  for (int link = 1; link <= ch.chan_link_count; ++link) {
+  // Each node gathers only its own entries: the links are shared among the threads.
+  const int links = ch.chan_link_count;
+#pragma omp parallel for schedule(static) \
+    num_threads(team_size(static_cast <long>(links) * tr.con_node_stride))
+  for (int link = 1; link <= links; ++link) {
     const bool routed = chan_link_routed(ch.ltype[link]);
     for (int node = 1; node <= ch.seepage_vol.node_count(link); ++node) {
       double& volume = ch.seepage_vol(link, node);
