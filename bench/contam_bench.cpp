@@ -9,10 +9,13 @@
 // 1: one constituent costs no more per cell than the water step).
 //
 // Channel: the comb network of channel_routing_bench, three constituents with decay and
-// dispersion. Each step routes the water and then the constituents; prints the node-constituent
-// updates per second of the constituent routing (routed nodes x constituents x channel steps over
-// its time) and the speed-up over one thread. Every thread count must leave the constituents in
-// the same bits as one thread; a difference is reported and fails the run.
+// dispersion. Each step routes the water and then the constituents; prints, per thread count,
+// the time of the water routing and its speed-up over one thread, the time of the constituent
+// steps (sources and routing), their node-constituent updates per second (routed nodes x
+// constituents x channel steps over their time) and speed-up, and the constituents' share of
+// the channel step (constituent time over water plus constituent time). Every thread count must
+// leave the constituents in the same bits as one thread; a difference is reported and fails the
+// run.
 //
 // contam_bench [--side N] [--nodes N] [--steps K] [--threads 1,2,...] [--overland-only]
 // [--channel-only]. Default: a side of 2000 (4 million cells), 100,000 nodes, threads 1 and 8 on
@@ -200,8 +203,9 @@ bool make_channel_constituents(model_state& ms) {
 }
 
 struct chan_timing {
-  double seconds = 0.0;
-  std::vector<double> state;  // the constituents' node masses and concentrations at the end
+  double water_seconds = 0.0;  // the channel water routing
+  double seconds = 0.0;        // the constituent steps
+  std::vector<double> state;   // the constituents' node masses and concentrations at the end
 };
 
 chan_timing channel(int teeth, int threads, int steps) {
@@ -220,10 +224,12 @@ chan_timing channel(int teeth, int threads, int steps) {
   m.transport.chan_con_clock = m.chan_clock;
   for (int s = 0; s <= steps; ++s) {
     // The water, whose face volumes the constituent routing takes (and clears).
+    const auto w0 = std::chrono::steady_clock::now();
     if (ex_flow_route(m, 30.0, pipe) != 0) {
       std::printf("the channel routing stopped\n");
       std::exit(1);
     }
+    const auto w1 = std::chrono::steady_clock::now();
     m.current_time = m.chan_clock.next;
     const auto t0 = std::chrono::steady_clock::now();
     channel_contam_sources(m);
@@ -236,7 +242,10 @@ chan_timing channel(int teeth, int threads, int steps) {
     m.chan_clock.last = m.current_time;
     m.chan_clock.next = m.current_time + m.chan_clock.interval_days;
     m.transport.chan_con_clock.next = m.chan_clock.next;
-    if (s > 0) t.seconds += std::chrono::duration<double>(t1 - t0).count();  // step 0 warms
+    if (s > 0) {  // step 0 warms
+      t.water_seconds += std::chrono::duration<double>(w1 - w0).count();
+      t.seconds += std::chrono::duration<double>(t1 - t0).count();
+    }
   }
   const transport_state& tr = m.transport;
   for (int c = 1; c <= constituents; ++c)
@@ -251,8 +260,8 @@ bool channel_network(int nodes_wanted, int steps, const std::vector<int>& thread
   const long nodes = 2L * teeth * link_nodes_each;
   std::printf("\nchannel: comb of %ld nodes, %d constituents, %d channel steps of 30 s\n", nodes,
               constituents, steps);
-  std::printf("%9s %7s %10s %24s %8s\n", "nodes", "threads", "seconds", "node-constituent upd/s",
-              "speedup");
+  std::printf("%9s %7s %11s %8s %11s %24s %8s %7s\n", "nodes", "threads", "water s", "speedup",
+              "constit. s", "node-constituent upd/s", "speedup", "share");
   bool same = true;
   chan_timing one;
   for (int t : threads) {
@@ -265,9 +274,19 @@ bool channel_network(int nodes_wanted, int steps, const std::vector<int>& thread
       same = false;
     }
     const double one_rate = static_cast<double>(nodes) * constituents * steps / one.seconds;
-    std::printf("%9ld %7d %10.4f %24.4g %8.2f\n", nodes, t, r.seconds, rate, rate / one_rate);
+    std::printf("%9ld %7d %11.4f %8.2f %11.4f %24.4g %8.2f %7.2f\n", nodes, t, r.water_seconds,
+                one.water_seconds / r.water_seconds, r.seconds, rate, rate / one_rate,
+                r.seconds / (r.water_seconds + r.seconds));
     std::fflush(stdout);
   }
+  // A fingerprint of the end state's bits, to compare builds of the routing with each other.
+  unsigned long long print = 1469598103934665603ULL;
+  for (const double v : one.state) {
+    unsigned long long bits = 0;
+    std::memcpy(&bits, &v, sizeof bits);
+    print = (print ^ bits) * 1099511628211ULL;
+  }
+  std::printf("end state fingerprint: %016llx\n", print);
   return same;
 }
 

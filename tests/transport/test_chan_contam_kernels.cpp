@@ -3,11 +3,12 @@
 // mass conservation (the nodes' final mass and the outlet's equal the start and the sources),
 // upwind transport of a slug, the same bits on 1 and 8 threads, a lake mixing and emptying
 // through its outlet, and a node drained faster than any sub-step can follow stopping the
-// routing.
+// routing; the block-ordered sums over the routed nodes, the same bits on any team.
 #include <gtest/gtest.h>
 #include <omp.h>
 
 #include <cmath>
+#include <set>
 #include <vector>
 
 #include "framework/core/process_info.h"
@@ -302,16 +303,92 @@ TEST(ChanContamKernels, ALakeMixesWhatItsLinkBringsAndEmptiesThroughItsOutlet) {
 
 TEST(ChanContamKernels, ANodeDrainedFasterThanAnySubStepCanFollowStopsTheRouting) {
   // 1 m2 of area over 1 m nodes hold 1 m3 each, while 1e5 m3 pass each face in the 1 s step:
-  // even a sub-step of 0.001 s would empty a node's water a hundred times.
-  small_network net(1e5, 1.0);
-  for (int l = 1; l <= 3; ++l) {
-    net.dx[l] = 1.0;
-    for (int j = 1; j <= 5; ++j) net.area(l, j) = net.area_old(l, j) = 1.0;
+  // even a sub-step of 0.001 s would empty a node's water a hundred times. Every restart with a
+  // halved sub-step goes back to the step's start, on one thread and on a team of eight.
+  const int saved = omp_get_max_threads();
+  const long long saved_share = process_info.cells_per_thread;
+  process_info.cells_per_thread = 1;
+  for (const int threads : {1, 8}) {
+    omp_set_num_threads(threads);
+    small_network net(1e5, 1.0);
+    for (int l = 1; l <= 3; ++l) {
+      net.dx[l] = 1.0;
+      for (int j = 1; j <= 5; ++j) net.area(l, j) = net.area_old(l, j) = 1.0;
+    }
+    net.conc(1, 2) = 5.0;
+    net.mass(1, 2) = 5.0;
+    double out = 0.0;
+    EXPECT_EQ(chan_wq_route(net.view(), net.route(), 1.0, out), -1) << threads << " threads";
+    EXPECT_EQ(net.mass(1, 2), 5.0) << threads << " threads";
+    EXPECT_EQ(net.total(), 5.0) << threads << " threads";
   }
-  net.conc(1, 2) = 5.0;
-  net.mass(1, 2) = 5.0;
-  double out = 0.0;
-  EXPECT_EQ(chan_wq_route(net.view(), net.route(), 1.0, out), -1);
+  omp_set_num_threads(saved);
+  process_info.cells_per_thread = saved_share;
+}
+
+// Links of uneven lengths, with a lake, a structure and a link without nodes among them, so that
+// the fixed blocks of routed nodes span links: every routed node is visited once, no other, and
+// the sum is the blocks summed node by node and added in block order, the same bits on one
+// thread and on teams of three and eight, which share the nodes among themselves.
+TEST(ChanContamKernels, SumsOverTheRoutedNodesGoInFixedBlocksOnAnyTeam) {
+  constexpr int links = 6;
+  const int ltype[links + 1] = {0, 0, 32, 0, 64, 0, 0};
+  const int nx[links + 1] = {0, 700, 40, 0, 3, 900, 1300};
+  const int stride = 1301;
+  chan_network_view n;
+  n.links = links;
+  n.stride = stride;
+  n.ltype = ltype;
+  n.nx = nx;
+  int first[links + 2];
+  const int count = chan_number_routed_nodes(n, first);
+  ASSERT_EQ(count, 700 + 900 + 1300);
+  ASSERT_GT(count, 2 * chan_sum_block_nodes);  // three blocks, two of them across links
+  // Values whose sum depends on the order of the additions.
+  auto value = [](int link, int node) {
+    return std::ldexp(1.0 + 0.37 * std::sin(link * 7919 + node), (link * 31 + node) % 40 - 20);
+  };
+  // The sum written out: the routed nodes numbered link after link, each block of
+  // chan_sum_block_nodes summed in node order, the block sums added in block order.
+  double expected = 0.0, block = 0.0;
+  int numbered = 0;
+  for (int l = 1; l <= links; ++l) {
+    if (ltype[l] != 0) continue;
+    for (int j = 1; j <= nx[l]; ++j) {
+      block += value(l, j);
+      if (++numbered % chan_sum_block_nodes == 0) {
+        expected += block;
+        block = 0.0;
+      }
+    }
+  }
+  expected += block;
+  const int saved = omp_get_max_threads();
+  const long long saved_share = process_info.cells_per_thread;
+  process_info.cells_per_thread = 256;
+  for (const int threads : {1, 3, 8}) {
+    omp_set_num_threads(threads);
+    std::vector<int> visits(static_cast<std::size_t>((links + 1) * stride + 1), 0);
+    std::vector<int> thread_of(visits.size(), -1);
+    const double sum = chan_routed_node_sum(n, first, count, [&](int link, int node, int k) {
+      EXPECT_EQ(k, link * stride + node);
+      ++visits[static_cast<std::size_t>(k)];
+      thread_of[static_cast<std::size_t>(k)] = omp_get_thread_num();
+      return value(link, node);
+    });
+    EXPECT_EQ(sum, expected) << threads << " threads";
+    std::set<int> team;
+    for (int l = 1; l <= links; ++l)
+      for (int j = 1; j <= nx[l]; ++j) {
+        const std::size_t k = static_cast<std::size_t>(l * stride + j);
+        EXPECT_EQ(visits[k], ltype[l] == 0 ? 1 : 0) << "link " << l << " node " << j;
+        if (visits[k] == 1) team.insert(thread_of[k]);
+      }
+    // The team is sized by the routed nodes (2,900 at 256 a thread), not by the six links.
+    EXPECT_EQ(static_cast<int>(team.size()), std::min(threads, 3)) << threads << " threads";
+  }
+  omp_set_num_threads(saved);
+  process_info.cells_per_thread = saved_share;
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // step. Called by the channel constituent routing step.
 #include "transport/contaminants/chan_contam_kernels.h"
 
+#include <omp.h>
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -46,8 +48,39 @@ inline bool through_structure(const chan_network_view& n, int l, int j) {
   return j == n.nx[l] && !chan_link_routed(n.ltype[n.dslink[l]]);
 }
 
+// Most threads of the routing's team: the per-thread parts of its reductions live on the stack.
+constexpr int max_team = 256;
+
 int team(const chan_network_view& n) {
-  return team_size(static_cast<long>(n.links) * std::max(1, n.stride));
+  return std::min(max_team, team_size(static_cast<long>(n.links) * std::max(1, n.stride)));
+}
+
+// The routing's sub-step runs in one parallel region whose loops share the links among the
+// threads alike; what a loop finds (the largest Courant number or change, the smallest mass) is
+// gathered in per-thread parts and combined by every thread after a barrier. Max and min give
+// the same result in any order, so the outcome does not depend on the team. The parts are kept
+// twice, used in turn: a thread that writes one set has passed the barrier every other thread
+// reached only after reading the other.
+struct team_parts {
+  double high[2][max_team];
+  double low[2][max_team];
+};
+
+// Called by every thread of the region after its own share of a loop: its largest and smallest
+// figures into the parts of turn `turn`, a barrier, then the team's largest and smallest. Outside
+// a parallel region the one thread's own.
+void combine(team_parts& p, int& turn, double& high, double& low) {
+  const int t = omp_get_thread_num();
+  const int threads = omp_get_num_threads();
+  const int u = turn;
+  turn ^= 1;
+  p.high[u][t] = high;
+  p.low[u][t] = low;
+#pragma omp barrier
+  for (int i = 0; i < threads; ++i) {
+    high = std::max(high, p.high[u][i]);
+    low = std::min(low, p.low[u][i]);
+  }
 }
 
 // The concentration on the far side of a lake's outlet structure s: the first node of the link
@@ -65,11 +98,12 @@ inline double beyond_outlet(const chan_network_view& n, int s, const double* c) 
 
 // Face fluxes of every node's downstream face from the concentrations c over a sub-step that is
 // the share s of the channel step: advective (g per sub-step, upwind) and dispersive (g/s). With
-// `mean_adv` and `mean_disp`, each face takes the mean of its new flux and theirs.
+// `mean_adv` and `mean_disp`, each face takes the mean of its new flux and theirs. The links are
+// shared among the threads of the enclosing region, which meet at the loop's end.
 void face_fluxes(const chan_network_view& n, const chan_route_work& w, const double* c, double s,
                  double* adv, double* disp, const double* mean_adv = nullptr,
                  const double* mean_disp = nullptr) {
-#pragma omp parallel for schedule(static) num_threads(team(n))
+#pragma omp for schedule(static)
   for (int l = 1; l <= n.links; ++l) {
     if (!chan_link_routed(n.ltype[l])) {
       // A lake's outlet: the water leaving the lake carries its concentration, water coming
@@ -141,12 +175,16 @@ void face_fluxes(const chan_network_view& n, const chan_route_work& w, const dou
 
 // Masses and concentrations of every node after a sub-step of h seconds from the masses `base`,
 // with the face fluxes given: each node gathers its upstream faces' fluxes and gives its own.
-// Returns the largest change of a concentration against `prev` (relative above 1 g/m3).
-double node_update(const chan_network_view& n, const chan_route_work& w, const double* base,
-                   const double* adv, const double* disp, double h, double* mass, double* conc,
-                   const double* prev) {
-  double change = 0.0;
-#pragma omp parallel for schedule(static) num_threads(team(n)) reduction(max : change)
+// Sets `change` to the largest change of a concentration against `prev` (relative above
+// 1 g/m3) and `least` to the smallest mass (at most 0). The links are shared among the threads
+// of the enclosing region; every thread gets the team's figures.
+void node_update(const chan_network_view& n, const chan_route_work& w, const double* base,
+                 const double* adv, const double* disp, double h, double* mass, double* conc,
+                 const double* prev, team_parts& parts, int& turn, double& change, double& least) {
+  // The thread's own figures in locals, so that the node loop keeps them in registers.
+  double own_change = 0.0;
+  double own_least = 0.0;
+#pragma omp for schedule(static) nowait
   for (int l = 1; l <= n.links; ++l) {
     if (!chan_link_routed(n.ltype[l]) || n.nx[l] < 1) continue;
     const int first_k = flat(n, l, 0);
@@ -157,8 +195,9 @@ double node_update(const chan_network_view& n, const chan_route_work& w, const d
       const double water = w.area_adt[k] * dxl;
       double c = water >= tiny && m > 0.0 ? m / water : 0.0;
       mass[k] = m;
+      own_least = std::min(own_least, m);
       if (prev != nullptr)
-        change = std::max(change, std::fabs(c - prev[k]) / std::max(1.0, std::fabs(c)));
+        own_change = std::max(own_change, std::fabs(c - prev[k]) / std::max(1.0, std::fabs(c)));
       conc[k] = c;
     };
     // The first node takes what the links (or the lake or structure) above gave.
@@ -189,20 +228,33 @@ double node_update(const chan_network_view& n, const chan_route_work& w, const d
       update(k, adv[k - 1] + h * disp[k - 1]);
     }
   }
-  return change;
+  change = own_change;
+  least = own_least;
+  combine(parts, turn, change, least);
 }
 
-// Copies the values of every routed node (and of the first node of every lake's outlet) from
-// `from` to `to`.
-void copy_nodes(const chan_network_view& n, const double* from, double* to) {
-#pragma omp parallel for schedule(static) num_threads(team(n))
+// Copies the masses and concentrations of every routed node (and of the first node of every
+// lake's outlet) from `from_mass`, `from_conc` to `to_mass`, `to_conc`; with `restart` every
+// node's advanced flow area goes back to the channel step's start. The links are shared among
+// the threads of the enclosing region, which meet at the loop's end.
+void copy_nodes(const chan_network_view& n, const chan_route_work& w, const double* from_mass,
+                const double* from_conc, double* to_mass, double* to_conc, bool restart) {
+#pragma omp for schedule(static)
   for (int l = 1; l <= n.links; ++l) {
     if (!chan_link_routed(n.ltype[l])) {
-      if (chan_structure_lake(n, l) != 0) to[flat(n, l, 1)] = from[flat(n, l, 1)];
+      if (chan_structure_lake(n, l) != 0) {
+        to_mass[flat(n, l, 1)] = from_mass[flat(n, l, 1)];
+        to_conc[flat(n, l, 1)] = from_conc[flat(n, l, 1)];
+      }
       continue;
     }
     const int k = flat(n, l, 0);
-    std::copy(from + k + 1, from + k + n.nx[l] + 1, to + k + 1);
+    std::copy(from_mass + k + 1, from_mass + k + n.nx[l] + 1, to_mass + k + 1);
+    std::copy(from_conc + k + 1, from_conc + k + n.nx[l] + 1, to_conc + k + 1);
+    if (restart) {
+      const double* a0 = n.area_old->link_nodes(l);
+      std::copy(a0 + 1, a0 + n.nx[l] + 1, w.area_adt + k + 1);
+    }
   }
 }
 
@@ -248,10 +300,12 @@ void lake_update(const chan_network_view& n, const double* adv, double h) {
   }
 }
 
-// The largest Courant number of the nodes over a sub-step of h seconds.
-double courant_max(const chan_network_view& n, const chan_route_work& w, double h, double dt) {
+// The largest Courant number of the nodes over a sub-step of h seconds, for every thread of the
+// enclosing region.
+double courant_max(const chan_network_view& n, const chan_route_work& w, double h, double dt,
+                   team_parts& parts, int& turn) {
   double cmax = 0.0;
-#pragma omp parallel for schedule(static) num_threads(team(n)) reduction(max : cmax)
+#pragma omp for schedule(static) nowait
   for (int l = 1; l <= n.links; ++l) {
     if (!chan_link_routed(n.ltype[l])) continue;
     const double* v = n.face_volume->link_nodes(l);
@@ -267,32 +321,101 @@ double courant_max(const chan_network_view& n, const chan_route_work& w, double 
       cmax = std::max(cmax, c);
     }
   }
+  double unused = 0.0;
+  combine(parts, turn, cmax, unused);
   return cmax;
 }
 
-// The flow areas of every node advanced by the share s of the channel step's change.
-void advance_areas(const chan_network_view& n, const chan_route_work& w, double s, bool restart) {
-#pragma omp parallel for schedule(static) num_threads(team(n))
+// The flow areas of every node advanced by the share s of the channel step's change. The links
+// are shared among the threads of the enclosing region, which meet at the loop's end.
+void advance_areas(const chan_network_view& n, const chan_route_work& w, double s) {
+#pragma omp for schedule(static)
   for (int l = 1; l <= n.links; ++l) {
     if (!chan_link_routed(n.ltype[l])) continue;
     const double* a = n.area->link_nodes(l);
     const double* a0 = n.area_old->link_nodes(l);
     for (int j = 1; j <= n.nx[l]; ++j) {
       double& adt = w.area_adt[flat(n, l, j)];
-      adt = restart ? a0[j] : adt + (a[j] - a0[j]) * s;
+      adt = adt + (a[j] - a0[j]) * s;
     }
   }
 }
 
-// The smallest node mass.
-double least_mass(const chan_network_view& n, const double* mass) {
-  double least = 0.0;
-#pragma omp parallel for schedule(static) num_threads(team(n)) reduction(min : least)
-  for (int l = 1; l <= n.links; ++l) {
-    if (!chan_link_routed(n.ltype[l])) continue;
-    for (int j = 1; j <= n.nx[l]; ++j) least = std::min(least, mass[flat(n, l, j)]);
+// What a sub-step's region hands back to the calling thread.
+struct substep_outcome {
+  double step = 0.0;            // s: the sub-step taken
+  double h = 0.0;               // s: the sub-step the Courant limit left
+  int passes = 0;               // passes of the iteration
+  double least = 0.0;           // g: the smallest node mass at its end
+  const double* adv = nullptr;  // the fluxes of the accepted pass
+  const double* disp = nullptr;
+};
+
+// One sub-step of at most h seconds of the `remaining` of the channel step dt, in one parallel
+// region: the Courant limit, the areas advanced, the predictor and the passes on the mean of the
+// fluxes; when no node would lose more than it holds, the nodes' new values are accepted. Every
+// thread takes the same decisions from the team's combined figures.
+substep_outcome route_substep(const chan_network_view& n, const chan_route_work& w, double dt,
+                              double h, double remaining) {
+  team_parts parts;
+  substep_outcome out;
+#pragma omp parallel num_threads(team(n))
+  {
+    int turn = 0;
+    // Courant limit at the areas of the sub-step's start.
+    double hh = h;
+    const double cmax = courant_max(n, w, hh, dt, parts, turn);
+    if (cmax > 0.5 && hh > 0.1) hh = std::max(hh * 0.5 / cmax, 0.1);
+    const double step = std::min(hh, remaining);
+    const double share = step / dt;
+    advance_areas(n, w, share);
+
+    // Predictor from the accepted concentrations, then passes on the mean of the fluxes. The
+    // passes swap their arrays rather than copy them: `cur` and `flux_prev` hold the last pass's
+    // nodes and fluxes, `it` and `flux` take the next.
+    double* cur_mass = w.cur_mass;
+    double* cur_conc = w.cur_conc;
+    double* it_mass = w.it_mass;
+    double* it_conc = w.it_conc;
+    double* adv_prev = w.adv0;
+    double* disp_prev = w.disp0;
+    double* adv = w.adv;
+    double* disp = w.disp;
+    double change = 0.0, least = 0.0;
+    face_fluxes(n, w, w.acc_conc, share, adv_prev, disp_prev);
+    node_update(n, w, w.acc_mass, adv_prev, disp_prev, step, cur_mass, cur_conc, nullptr, parts,
+                turn, change, least);
+    int passes = 0;
+    while (passes < max_passes) {
+      ++passes;
+      face_fluxes(n, w, cur_conc, share, adv, disp, adv_prev, disp_prev);
+      node_update(n, w, w.acc_mass, adv, disp, step, it_mass, it_conc, cur_conc, parts, turn,
+                  change, least);
+      std::swap(cur_mass, it_mass);
+      std::swap(cur_conc, it_conc);
+      std::swap(adv, adv_prev);
+      std::swap(disp, disp_prev);
+      if (change <= 1e-6) break;
+    }
+    // Accepted unless a node would lose more than it holds.
+    if (!(least < -1e-6)) copy_nodes(n, w, cur_mass, cur_conc, w.acc_mass, w.acc_conc, false);
+    if (omp_get_thread_num() == 0) {
+      out.step = step;
+      out.h = hh;
+      out.passes = passes;
+      out.least = least;
+      out.adv = adv_prev;
+      out.disp = disp_prev;
+    }
   }
-  return least;
+  return out;
+}
+
+// Every routed node's masses and concentrations copied as copy_nodes does, on the routing's team.
+void copy_all(const chan_network_view& n, const chan_route_work& w, const double* from_mass,
+              const double* from_conc, double* to_mass, double* to_conc, bool restart) {
+#pragma omp parallel num_threads(team(n))
+  copy_nodes(n, w, from_mass, from_conc, to_mass, to_conc, restart);
 }
 
 }  // namespace
@@ -310,6 +433,16 @@ double apply_pending_term(double& m, double& pending, double dt, double interval
 
 bool chan_link_routed(int ltype) {
   return (ltype & (32 | 64 | 128)) == 0;
+}
+
+int chan_number_routed_nodes(const chan_network_view& n, int* first) {
+  int count = 0;
+  for (int l = 1; l <= n.links; ++l) {
+    first[l] = count + 1;
+    if (chan_link_routed(n.ltype[l])) count += std::max(0, n.nx[l]);
+  }
+  first[n.links + 1] = count + 1;
+  return count;
 }
 
 int chan_structure_passes(const chan_network_view& n, int s) {
@@ -341,8 +474,8 @@ int chan_structure_lake(const chan_network_view& n, int l) {
 
 int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double dt,
                   double& outlet_mass) {
-  copy_nodes(n, w.acc_mass, w.start_mass);
-  copy_nodes(n, w.acc_conc, w.start_conc);
+  // The step's start kept for a restart, and the areas at the channel step's start.
+  copy_all(n, w, w.acc_mass, w.acc_conc, w.start_mass, w.start_conc, true);
   chan_lake_work* lakes = n.lakes != nullptr && n.lakes->count >= 1 ? n.lakes : nullptr;
   if (lakes != nullptr)
     for (int lake = 1; lake <= lakes->count; ++lake) {
@@ -351,8 +484,7 @@ int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double d
     }
   double h = dt;
   for (;;) {
-    // (Re)start from the channel step's start: areas, masses and the outlet's books.
-    advance_areas(n, w, 0.0, true);
+    // (Re)start from the channel step's start: the outlet's and the lakes' books.
     outlet_mass = 0.0;
     if (lakes != nullptr) {
       advance_lakes(n, 0.0);
@@ -362,49 +494,16 @@ int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double d
     double remaining = dt;
     bool rejected = false;
     while (remaining > tiny) {
-      // Courant limit at the areas of the sub-step's start.
-      const double cmax = courant_max(n, w, h, dt);
-      if (cmax > 0.5 && h > 0.1) h = std::max(h * 0.5 / cmax, 0.1);
-      const double step = std::min(h, remaining);
-      const double share = step / dt;
-      advance_areas(n, w, share, false);
+      const substep_outcome sub = route_substep(n, w, dt, h, remaining);
+      h = sub.h;
+      const double step = sub.step;
       elapsed += step;
 
-      // Predictor from the accepted concentrations, then passes on the mean of the fluxes. The
-      // passes swap their arrays rather than copy them: `cur` and `flux_prev` hold the last
-      // pass's nodes and fluxes, `it` and `flux` take the next.
-      double* cur_mass = w.cur_mass;
-      double* cur_conc = w.cur_conc;
-      double* it_mass = w.it_mass;
-      double* it_conc = w.it_conc;
-      double* adv_prev = w.adv0;
-      double* disp_prev = w.disp0;
-      double* adv = w.adv;
-      double* disp = w.disp;
-      face_fluxes(n, w, w.acc_conc, share, adv_prev, disp_prev);
-      node_update(n, w, w.acc_mass, adv_prev, disp_prev, step, cur_mass, cur_conc, nullptr);
-      int passes = 0;
-      while (passes < max_passes) {
-        ++passes;
-        face_fluxes(n, w, cur_conc, share, adv, disp, adv_prev, disp_prev);
-        const double change =
-            node_update(n, w, w.acc_mass, adv, disp, step, it_mass, it_conc, cur_conc);
-        std::swap(cur_mass, it_mass);
-        std::swap(cur_conc, it_conc);
-        std::swap(adv, adv_prev);
-        std::swap(disp, disp_prev);
-        if (change <= 1e-6) break;
-      }
-      // The accepted pass's fluxes.
-      adv = adv_prev;
-      disp = disp_prev;
-
       // A node that would lose more than it holds: the step starts again with half the sub-step.
-      if (least_mass(n, cur_mass) < -1e-6) {
+      if (sub.least < -1e-6) {
         h *= 0.5;
         if (h < 0.001) return -1;
-        copy_nodes(n, w.start_mass, w.acc_mass);
-        copy_nodes(n, w.start_conc, w.acc_conc);
+        copy_all(n, w, w.start_mass, w.start_conc, w.acc_mass, w.acc_conc, true);
         if (lakes != nullptr)
           for (int lake = 1; lake <= lakes->count; ++lake) {
             lakes->mass[lake] = lakes->start_mass[lake];
@@ -414,11 +513,11 @@ int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double d
         break;
       }
       remaining -= step;
-      if (passes == max_passes && remaining > tiny && h > 0.1) h *= 0.5;
+      if (sub.passes == max_passes && remaining > tiny && h > 0.1) h *= 0.5;
 
       // Accepted: what left through the network's ends is booked, in link order.
-      copy_nodes(n, cur_mass, w.acc_mass);
-      copy_nodes(n, cur_conc, w.acc_conc);
+      const double* adv = sub.adv;
+      const double* disp = sub.disp;
       for (int l = 1; l <= n.links; ++l)
         if (chan_link_routed(n.ltype[l]) && n.nx[l] >= 1 && below(n, l, n.nx[l]) == 0 &&
             chan_link_lake_end(n, l) == 0)

@@ -5,6 +5,9 @@
 // node would lose more mass than it holds. Called by the channel constituent routing step.
 #pragma once
 
+#include <algorithm>
+
+#include "framework/core/block_sum.h"
 #include "framework/core/link_node_array.h"
 
 // One pending term of a node (or any store): `pending` (g) gathered over `interval` seconds is
@@ -93,6 +96,46 @@ struct chan_route_work {
 
 // A link the routing carries constituents along: neither a lake, a structure nor captured.
 bool chan_link_routed(int ltype);
+
+// Routed nodes of one part of a block-ordered sum over the network's nodes.
+inline constexpr int chan_sum_block_nodes = 1024;
+
+// Numbers the nodes of the routed links one after the other, links in order: first[link]
+// (1..links + 1) gets the number of node 1 of the link (counted from 1), the next link's for a
+// link that is not routed or has no nodes; first[links + 1] is one past the last. Returns the
+// count of routed nodes. Called on one thread once per routing step (lakes may capture links).
+int chan_number_routed_nodes(const chan_network_view& n, int* first);
+
+// The sum over every node of every routed link of what visit(link, node, flat index) returns:
+// the nodes, numbered by chan_number_routed_nodes, are cut into fixed blocks of
+// chan_sum_block_nodes (a block may span links), each block's part is formed by one thread in
+// node order and the parts are added in block order, so the sum is the same bits on any number
+// of threads and the team is sized by the nodes, not the links. T is a double or a record of
+// doubles with +=; visit is called once for every node and may write that node's own entries.
+template <class T = double, class Visit>
+T chan_routed_node_sum(const chan_network_view& n, const int* first, int routed_nodes,
+                       const Visit& visit) {
+  return block_ordered_sum<chan_sum_block_nodes, T>(
+      routed_nodes, T{},
+      [&](int lo, int hi) {
+        T part{};
+        // The link holding node number lo: the last link whose first number is not above it
+        // (links without routed nodes share their number with the next link).
+        int link =
+            static_cast<int>(std::upper_bound(first + 1, first + n.links + 2, lo) - first) - 1;
+        int node = lo - first[link] + 1;
+        for (int k = lo; k <= hi; ++k) {
+          while (k >= first[link + 1]) {
+            ++link;
+            node = 1;
+          }
+          part += visit(link, node, link * n.stride + node);
+          ++node;
+        }
+        return part;
+      },
+      [](T& total, const T& p) { total += p; });
+}
 
 // For a hydraulic structure link s (neither a lake nor captured) whose water goes on into an
 // ordinary link: that link. A structure holds no water: the constituents the links above it

@@ -37,6 +37,12 @@ struct chan_contam_tables {
   raw_array1d<double> disp0, disp_prev, disp;
   raw_array1d<double> area_adt;
   raw_array1d<double> disp_coef;  // m2/s: the constituent's dispersion coefficient
+  // Per link 1..links + 1: the number of the link's node 1 among the routed nodes counted one
+  // link after the other (the next link's when it has none; links + 1: one past the last), and
+  // the count of routed nodes; renumbered at each channel constituent step. The node sums of the
+  // steps go over these numbers in fixed blocks.
+  raw_array1d<int> routed_first;
+  int routed_count = 0;
 
   // Schedules (Julian days) and their intervals (s).
   double decay_next = 0.0;

@@ -80,29 +80,22 @@ void routed_nodes(const model_state& ms, Visit visit) {
   }
 }
 
-// Links of one part of a block-ordered sum over the network.
-constexpr int link_block = 64;
+// Numbers the routed nodes for routed_node_sum; called at the start of each channel constituent
+// step, since a rising lake may capture links between steps.
+void number_routed_nodes(model_state& ms) {
+  chan_contam_tables& cc = ms.transport.chan_contam;
+  cc.routed_count = chan_number_routed_nodes(network_view(ms), cc.routed_first.data());
+}
 
 // The sum over every node of every routed link of what visit(link, node, flat index) returns,
-// blocks of links shared among the threads (each node visited by one thread) and their parts
-// added in link order, so that the sum is the same bits on any number of threads. T is a double
-// or a record of doubles with +=.
+// in fixed blocks of nodes shared among the threads (each node visited by one thread) and
+// their parts added in block order, so that the sum is the same bits on any number of threads.
+// T is a double or a record of doubles with +=. The nodes are those number_routed_nodes
+// numbered.
 template <class T = double, class Visit>
-T routed_node_sum(const model_state& ms, const Visit& visit) {
-  const channel_state& ch = ms.channel;
-  const int stride = ms.transport.con_node_stride;
-  return block_ordered_sum<link_block, T>(
-      ch.chan_link_count, T{},
-      [&](int first, int last) {
-        T part{};
-        for (int link = first; link <= last; ++link) {
-          if (!chan_link_routed(ch.ltype[link])) continue;
-          for (int node = 1; node <= ch.nx[link]; ++node)
-            part += visit(link, node, link * stride + node);
-        }
-        return part;
-      },
-      [](T& total, const T& part) { total += part; });
+T routed_node_sum(model_state& ms, const Visit& visit) {
+  const chan_contam_tables& cc = ms.transport.chan_contam;
+  return chan_routed_node_sum<T>(network_view(ms), cc.routed_first.data(), cc.routed_count, visit);
 }
 
 // What the node terms of one routing applied (g): the decayed mass and the net exchange with the
@@ -131,7 +124,11 @@ void gather_stream_bed_exchange(model_state& ms) {
   if (cc.gw_last < tr.chan_con_clock.last - ms.time_tolerance) cc.gw_last = tr.chan_con_clock.last;
   cc.gw_interval = (now - cc.gw_last) * seconds_per_day;
   cc.gw_last = now;
-  for (int link = 1; link <= ch.chan_link_count; ++link) {
+  // Each node gathers only its own entries: the links are shared among the threads.
+  const int links = ch.chan_link_count;
+#pragma omp parallel for schedule(static) \
+    num_threads(team_size(static_cast <long>(links) * tr.con_node_stride))
+  for (int link = 1; link <= links; ++link) {
     const bool routed = chan_link_routed(ch.ltype[link]);
     for (int node = 1; node <= ch.seepage_vol.node_count(link); ++node) {
       double& volume = ch.seepage_vol(link, node);
@@ -279,6 +276,8 @@ void alloc_channel_contaminants(model_state& ms) {
       &cc.adv,      &cc.disp0,    &cc.disp_prev,  &cc.disp,       &cc.area_adt};
   for (raw_array1d<double>* a : work)
     if (!work_array(*a, nodes, "channel constituent work")) return stop_now();
+  alloc_1d_int(cc.routed_first, ch.chan_link_count + 1, "routed_first");
+  if (cc.routed_first.empty()) return stop_now();
   raw_array1d<double>* totals[] = {&cc.init_total, &cc.qlat_total, &cc.decay_total,
                                    &cc.out_total,  &cc.restored,   &cc.gw_total};
   for (raw_array1d<double>* a : totals)
@@ -426,6 +425,7 @@ void channel_contam_sources(model_state& ms) {
     cc.gw_last = tr.chan_con_clock.last;
     cc.clocks_ready = 1;
   }
+  number_routed_nodes(ms);
   gather_stream_bed_exchange(ms);
   gather_point_loads(ms);
   // Between two events the clock jumps to the next event's start: the decay starts again there.
@@ -458,6 +458,7 @@ void channel_lake_contam_routing(model_state& ms) {
   process_clock& clock = tr.chan_con_clock;
   if (!cc.ready || !due(clock.next, ms)) return;
   const double dt = (ms.current_time - clock.last) * seconds_per_day;
+  number_routed_nodes(ms);
   chan_network_view net = network_view(ms);
   const chan_route_work work = route_work(cc);
   chan_lake_work lakes = lake_route_work(ms);
@@ -544,8 +545,13 @@ void channel_lake_contam_routing(model_state& ms) {
   lake_contam_end_routing(ms);
 
   // The face volumes were gathered for this routing: the next gathers its own.
-  for (int link = 1; link <= ch.chan_link_count; ++link)
-    for (int node = 1; node <= ch.qp_vol.node_count(link); ++node) ch.qp_vol(link, node) = 0.0;
+  const int links = ch.qp_vol.link_count();
+#pragma omp parallel for schedule(static) \
+    num_threads(team_size(static_cast <long>(links) * tr.con_node_stride))
+  for (int link = 1; link <= links; ++link) {
+    double* v = ch.qp_vol.link_nodes(link);
+    std::fill(v + 1, v + ch.qp_vol.node_count(link) + 1, 0.0);
+  }
   clock.last = ms.current_time;
   clock.next = ms.chan_clock.next;
 }
