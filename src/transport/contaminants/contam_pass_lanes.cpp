@@ -61,11 +61,29 @@ HWY_INLINE V at(D d, const double* a, const neighbours& nb) {
   return hn::GatherIndex(d, a, nb.j);
 }
 
+// The flux through the cells' upstream faces from the concentrations on either side: the
+// dispersion over the smaller of the two depth-weighted coefficients (none unless both cells
+// are wet) plus the advection of the upwind concentration; none where a cell has no neighbour.
+HWY_INLINE V face_flux(D d, const ov_constit_view& v, const ov_pass_arrays& p, const neighbours& nb,
+                       int i, V ci, V cj) {
+  const V tiny = hn::Set(d, 1e-16);
+  const V zero = hn::Zero(d);
+  const V hi_ = LoadFirst(d, v.depth + i, nb.count);
+  const V hj = at(d, v.depth, nb);
+  const V x = hn::Mul(hi_, LoadFirst(d, v.disp + i, nb.count));
+  const V y = hn::Mul(hj, at(d, v.disp, nb));
+  const V least = hn::IfThenElse(hn::Lt(y, x), y, x);
+  const M wet = hn::And(hn::Gt(hi_, tiny), hn::Gt(hj, tiny));
+  const V disp = hn::IfThenElseZero(wet, hn::Mul(least, hn::Sub(cj, ci)));
+  const V q = at(d, p.q, nb);
+  const V adv = hn::Mul(q, hn::IfThenElse(hn::Ge(q, zero), cj, ci));
+  return hn::IfThenElseZero(nb.has, hn::Add(disp, adv));
+}
+
 void PassFaces(const ov_constit_view& v, const ov_pass_arrays& p, const double* c,
                const double* mean_with, double* face, int lo, int hi) {
   const D d;
   const int lanes = static_cast<int>(hn::Lanes(d));
-  const V tiny = hn::Set(d, 1e-16);
   const V zero = hn::Zero(d);
   const V half = hn::Set(d, 0.5);
   for (int i = lo; i <= hi; i += lanes) {
@@ -77,18 +95,7 @@ void PassFaces(const ov_constit_view& v, const ov_pass_arrays& p, const double* 
       StoreFirst(d, f, face + i, count);
       continue;
     }
-    const V hi_ = LoadFirst(d, v.depth + i, count);
-    const V hj = at(d, v.depth, nb);
-    const V ci = LoadFirst(d, c + i, count);
-    const V cj = at(d, c, nb);
-    const V x = hn::Mul(hi_, LoadFirst(d, v.disp + i, count));
-    const V y = hn::Mul(hj, at(d, v.disp, nb));
-    const V least = hn::IfThenElse(hn::Lt(y, x), y, x);
-    const M wet = hn::And(hn::Gt(hi_, tiny), hn::Gt(hj, tiny));
-    const V disp = hn::IfThenElseZero(wet, hn::Mul(least, hn::Sub(cj, ci)));
-    const V q = at(d, p.q, nb);
-    const V adv = hn::Mul(q, hn::IfThenElse(hn::Ge(q, zero), cj, ci));
-    V f = hn::IfThenElseZero(nb.has, hn::Add(disp, adv));
+    V f = face_flux(d, v, p, nb, i, LoadFirst(d, c + i, count), at(d, c, nb));
     if (mean_with != nullptr) f = hn::Mul(half, hn::Add(LoadFirst(d, mean_with + i, count), f));
     StoreFirst(d, f, face + i, count);
   }
@@ -142,7 +149,6 @@ void PassCorrector(const ov_constit_view& v, const ov_pass_arrays& p, const doub
                    double* face_corr, int lo, int hi) {
   const D d;
   const int lanes = static_cast<int>(hn::Lanes(d));
-  const V tiny = hn::Set(d, 1e-16);
   const V zero = hn::Zero(d);
   const V half = hn::Set(d, 0.5);
   HWY_ALIGN double lane_conc[8] = {};
@@ -165,16 +171,7 @@ void PassCorrector(const ov_constit_view& v, const ov_pass_arrays& p, const doub
       }
       cj = hn::Load(d, lane_conc);
     }
-    const V hi_ = LoadFirst(d, v.depth + i, count);
-    const V hj = at(d, v.depth, nb);
-    const V x = hn::Mul(hi_, LoadFirst(d, v.disp + i, count));
-    const V y = hn::Mul(hj, at(d, v.disp, nb));
-    const V least = hn::IfThenElse(hn::Lt(y, x), y, x);
-    const M wet = hn::And(hn::Gt(hi_, tiny), hn::Gt(hj, tiny));
-    const V disp = hn::IfThenElseZero(wet, hn::Mul(least, hn::Sub(cj, ci)));
-    const V q = at(d, p.q, nb);
-    const V adv = hn::Mul(q, hn::IfThenElse(hn::Ge(q, zero), cj, ci));
-    const V f = hn::IfThenElseZero(nb.has, hn::Add(disp, adv));
+    const V f = face_flux(d, v, p, nb, i, ci, cj);
     StoreFirst(d, hn::Mul(half, hn::Add(first, f)), face_corr + i, count);
   }
 }
