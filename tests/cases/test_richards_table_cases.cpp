@@ -4,7 +4,8 @@
 // column's depth-weighted conductivity over its depth, no bound on the sign); the third, the
 // outlet, lies above the table and above the water that can pool on the others. The exchanged
 // volume is the formula integrated over the steps by hand, and the event's and the run's water
-// books close with it.
+// books close with it. A tracer comes up with the table's water at its groundwater concentration
+// and goes down with the surface water at the overland concentration, its books closing.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -39,8 +40,10 @@ std::string row_grid(double low, double high) {
 }
 
 // The strip with the table `above` m over the ground of the two low cells (10 m) and 1.5 m
-// below the outlet's (12 m), whose deep column takes all the rain it gets; rain of `rain_mm_h` for `rain_minutes` of a run of `minutes`.
-void write_strip(double above, double rain_mm_h, int rain_minutes, int minutes) {
+// below the outlet's (12 m), whose deep column takes all the rain it gets; rain of `rain_mm_h` for
+// `rain_minutes` of a run of `minutes`.
+void write_strip(double above, double rain_mm_h, int rain_minutes, int minutes,
+                 const std::string& cards = "") {
   write_file("rr_mask.asc", row_grid(1, 1));
   write_file("rr_elev.asc", row_grid(10.0, 12.0));
   write_file("rr_table.asc", row_grid(10.0 + above, 10.5));
@@ -62,7 +65,8 @@ void write_strip(double above, double rain_mm_h, int rain_minutes, int minutes) 
                  "OVERTYPE explicit\nPRECIP_UNIF\nRAIN_INTENSITY " +
                  number(rain_mm_h) + "\nRAIN_DURATION " + std::to_string(rain_minutes) +
                  "\nINF_RICHARDS\nRICHARDS_C_OPTION brooks\nSOIL_TYPE_MAP rr_soil.asc\n"
-                 "SOIL_LAYER_INPUT_FILE rr_layers.txt\nWATER_TABLE rr_table.asc\n");
+                 "SOIL_LAYER_INPUT_FILE rr_layers.txt\nWATER_TABLE rr_table.asc\n" +
+                 cards);
 }
 
 std::string outputs() {
@@ -124,6 +128,69 @@ TEST(RichardsTableCases, AHeldTableExchangesWaterWithTheSurfaceByDarcysLawAndThe
     EXPECT_LT(std::fabs(b.event_error_percent), 1e-4) << s;
     EXPECT_LT(std::fabs(b.run_overall_error), 1e-4) << s;
     EXPECT_LT(std::fabs(b.run_surface_error), 1e-4) << s;
+  }
+}
+
+// A table row of id 1 in its fixed columns.
+std::string table_row(const std::string& values) {
+  std::string row = "     1 soil";
+  row.resize(86, ' ');
+  return row + values + "\n";
+}
+
+// The same two runs with a tracer in the table's water at `gw` g/m3 and in the rain at
+// `rain_conc`. Where the table gives, its water pools at its concentration; where the ponded rain
+// goes down, table and rain at the same concentration keep every drop on the low cells at it, so
+// the net mass the table gave is its concentration times the net exchanged volume, negative. By
+// hand: that mass, the rain's, and the pooled water's; the overland and the global books close to
+// 1e-9 of what came in.
+TEST(RichardsTableCases, ATracerComesUpAtTheTablesConcentrationAndGoesDownAtTheSurfaces) {
+  const struct {
+    const char* what;
+    double above;  // m
+    double rain_mm_h;
+    int rain_minutes, minutes;
+    double rain_conc, gw;  // g/m3
+  } cases[] = {{"the table gives", 0.5, 0.000001, 600, 600, 0.0, 1e8},
+               {"the ponded rain goes down", 0.05, 100.0, 60, 180, 1e8, 1e8}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    temp_dir dir;
+    write_file("rr_tables.cmt",
+               "TORVA_INDEX_MAP_TABLES\nINDEX_MAP rr_mask.asc \"Soils\"\n"
+               "CONTAMINANT_TRANSPORT Soils\nNUM_CONTAM 1\n\"tracer\" \"Soils\" \"tracer.out\"\n"
+               "PRECIP_CONC " +
+                   number(c.rain_conc) +
+                   "\nPARTITION 0\nNUM_IDS 1\n"
+                   "ID    DESCRIPTION                                  VALUES\n" +
+                   table_row("0 0 0 0 " + number(c.gw) + " 0 0 0"));
+    write_strip(c.above, c.rain_mm_h, c.rain_minutes, c.minutes,
+                "MAPPING_TABLE rr_tables.cmt\nOV_CON_TRANS\n");
+    torva_test::run_at_compared_thread_counts("rr.prj", outputs);
+    const std::string s = read_file("rr_summary.out");
+    double pooled = 0.0;
+    const double hand = exchanged_by_hand(c.above, c.rain_mm_h, c.rain_minutes, c.minutes, pooled);
+    const double exchanged = summary_number(s, "Total amount of exfiltration=");  // m3
+    EXPECT_NEAR(exchanged, hand, 0.006) << s;
+    const double printed = c.gw * 0.005 / 1000.0 + 0.01;  // kg: the volume as printed
+    const double gain = summary_number(s, "Exfiltration mass gain");
+    EXPECT_NEAR(gain, c.gw * exchanged / 1000.0, printed) << s;
+    const torva_test::summary_balance b = torva_test::read_summary_balance(s);
+    ASSERT_TRUE(b.has_totals) << s;
+    // The rain's mass: its concentration times the rain the water books took (printed to 0.01).
+    const double precip = summary_number(s, "Precipitation mass gain");
+    EXPECT_NEAR(precip, c.rain_conc * b.run_precip / 1000.0, c.rain_conc * 0.005 / 1000.0 + 0.01)
+        << s;
+    EXPECT_NEAR(summary_number(s, "Final Dissolved mass on ov"), c.gw * pooled / 1000.0,
+                c.gw * 0.006 / 1000.0)
+        << s;
+    const double in = summary_number(s, "Total initial mass") + precip + gain;
+    EXPECT_NEAR(
+        summary_number(s, "Total final Mass") + summary_number(s, "Total mass out of system"), in,
+        1e-9 * (precip + std::fabs(gain)))
+        << s;
+    EXPECT_LT(std::fabs(summary_number(s, "Contam mass balance error")), 1e-6) << s;
+    EXPECT_LT(std::fabs(b.run_overall_error), 1e-4) << s;
   }
 }
 
