@@ -286,6 +286,14 @@ void init_lake_and_soil_state(model_state& ms) {
     if (ss.inf_richards) {
       if (has(ss.bound_type, c)) ss.bound_type[c] = 1;
       zero_at(ss.inf_rich, c);
+      // A held table at or above the ground (its column built as one saturated node) gives its
+      // water to the surface, and takes surface water back, through the column by Darcy's law;
+      // a simulated aquifer gives its own water in its step instead.
+      const bool lake_cell =
+          ms.perennial_lakes && has(ms.channel.lake_mask, c) && ms.channel.lake_mask[c] > 0;
+      if (!ss.gw_simulation && water_table && has(ss.yes_exfil, c) && ss.yes_exfil[c] == 1 &&
+          !lake_cell)
+        ms.gw_at_surface = 1;
     }
     if (ss.inf_redist) {
       for (raw_array1d<int>* a : {&ss.iter_pond_1, &ss.iter_n, &ss.iter_i_less_k, &ss.no_wat_prof})

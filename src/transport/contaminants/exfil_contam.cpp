@@ -7,7 +7,8 @@
 // layer by layer: each layer's pore water goes up into the layer above (the top one's into the
 // overland water) and the aquifer's water enters the bottom one. The nutrient species come up at
 // their groundwater concentrations (the NSM_GW tables): the soil pools give the water only what
-// they release.
+// they release. A held table under the Richards columns also takes surface water back: the water
+// going down carries the overland concentration out of the surface.
 #include <algorithm>
 
 #include "framework/model_state.h"
@@ -41,6 +42,27 @@ double rise_through_layers(double* mass, int layers, const double* theta, const 
   return up[1];
 }
 
+// The water `down` (m) that went from cell's surface into a held table carries the overland
+// concentration of every constituent out of the surface books, never more than the cell holds; a
+// surface left dry gives all it held.
+void take_down(model_state& ms, int cell, double down) {
+  transport_state& tr = ms.transport;
+  const double area = ms.gridsize * ms.gridsize;
+  const double depth = ms.overland.ov_depth[cell];
+  for (int c = 1; c <= tr.num_contaminants; ++c) {
+    const int type = tr.constituent_type[c];
+    if (type != 1 && type != 2) continue;
+    double& mass = tr.ov_contam_mass[c][cell];
+    if (!(mass > 0.0)) continue;
+    const double gone =
+        depth > tiny ? std::min(tr.ov_contam_conc[c][cell] * down * area, mass) : mass;
+    mass -= gone;
+    tr.ov_contam_conc[c][cell] = depth > tiny ? mass / (depth * area) : 0.0;
+    tr.OV_EXFIL_MASS[c] -= gone / 1000.0;
+    tr.event_ov_exfil_mass[c] -= gone / 1000.0;
+  }
+}
+
 }  // namespace
 
 void exfiltration_mass(model_state& ms) {
@@ -52,18 +74,26 @@ void exfiltration_mass(model_state& ms) {
   // The layered soil's cells carry their own carrier layers. The layered and the redistribution
   // soils exfiltrate over a held water table as well as over a simulated aquifer.
   const bool layered = !ct.carrier_layers.empty();
+  // A held table under the Richards columns exchanges water both ways with the surface.
+  const bool two_way = ss.inf_richards && !ss.gw_simulation && ss.water_table_on;
   const bool rising =
-      ss.gw_simulation || ((ss.inf_layered_soil || ss.inf_redist) && ss.water_table_on);
+      ss.gw_simulation || two_way || ((ss.inf_layered_soil || ss.inf_redist) && ss.water_table_on);
   if (!rising || !holds(ss.exfil_cum, n) || !holds(ct.exfil_seen, n)) return;
   const double area = ms.gridsize * ms.gridsize;
   const double* depth = ms.overland.ov_depth.data();
   const double thickness =
       soil && has(ct.soil_layer_thickness, 1) ? ct.soil_layer_thickness[1] : 0.0;
   for (int cell = 1; cell <= n; ++cell) {
-    // The run's exfiltrated depth starts again from 0 when the soil is set up afresh.
+    // The run's exfiltrated depth starts again from 0 when the soil is set up afresh; where the
+    // exchange goes both ways a smaller total is water that went down.
     const double cum = ss.exfil_cum[cell];
-    const double e = cum >= ct.exfil_seen[cell] ? cum - ct.exfil_seen[cell] : cum;
+    const double seen = ct.exfil_seen[cell];
+    const double e = two_way || cum >= seen ? cum - seen : cum;
     ct.exfil_seen[cell] = cum;
+    if (e < -tiny) {
+      take_down(ms, cell, -e);
+      continue;
+    }
     if (!(e > tiny)) continue;
     // The mixing layer's water content, as the soil constituents' step takes it.
     const raw_array1d<double>& moisture =
