@@ -85,6 +85,31 @@ double dotted(const std::string& text, const std::string& section, const std::st
   return std::strtod(text.c_str() + v, nullptr);
 }
 
+// The lake closed for its nutrients: a drizzle over 10 minutes on 20 s steps, the culvert's
+// invert raised above the lake so nothing leaves, the aquatic environment of one default area,
+// water at 25 degrees and pH 8.2, the nutrients in place of the tracer with `stream_cards`.
+void write_closed_nutrient_lake(const std::string& stream_cards) {
+  write_lake(0.0,
+             {{"RAIN_INTENSITY     50.0", "RAIN_INTENSITY     0.001"},
+              {"RAIN_DURATION      60", "RAIN_DURATION      10"},
+              {"TOT_TIME           180", "TOT_TIME           10"},
+              {"TIMESTEP           10.0", "TIMESTEP           20.0"},
+              {"MAP_TYPE           1\n", ""}},
+             "");
+  std::string chn = read_file("lake.chn");
+  const std::size_t at = chn.find("UPINVERT 103.65");
+  ASSERT_NE(at, std::string::npos);
+  chn.replace(at, std::string("UPINVERT 103.65").size(), "UPINVERT 104.5");
+  write_file("lake.chn", chn);
+  write_file("lake.cmt", torva_test::table_file_magic + "INDEX_MAP lake_ids.idx Cells\n");
+  write_file("lake_env.txt",
+             "AQUATIC_ENV_NSM10\nOV_MAP lake_ids.idx\nNUM_IDS 1\nID heading\n1\nDEFAULT\n");
+  std::string project = read_file("lake.prj");
+  project.erase(project.find("OV_CON_TRANS\n"), std::string("OV_CON_TRANS\n").size());
+  write_file("lake.prj", project + "NUTRIENTS\nAQ_ENV lake_env.txt\nWATER_TEMP 25\nCHAN_PH 8.2\n" +
+                             stream_cards);
+}
+
 std::string run_both() {
   const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts(
       "lake.prj", [] { return read_file("lake_summary.out") + read_file("lake_outlet.out"); });
@@ -569,27 +594,7 @@ TEST(LakeContamCases, LakeAmmoniaAndTotalsFollowTheLakesSpecies) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     temp_dir dir;
-    write_lake(0.0,
-               {{"RAIN_INTENSITY     50.0", "RAIN_INTENSITY     0.001"},
-                {"RAIN_DURATION      60", "RAIN_DURATION      10"},
-                {"TOT_TIME           180", "TOT_TIME           10"},
-                {"TIMESTEP           10.0", "TIMESTEP           20.0"},
-                {"MAP_TYPE           1\n", ""}},
-               "");
-    std::string chn = read_file("lake.chn");
-    const std::size_t at = chn.find("UPINVERT 103.65");
-    ASSERT_NE(at, std::string::npos);
-    chn.replace(at, std::string("UPINVERT 103.65").size(), "UPINVERT 104.5");
-    write_file("lake.chn", chn);
-    write_file("lake.cmt", torva_test::table_file_magic + "INDEX_MAP lake_ids.idx Cells\n");
-    write_file("lake_env.txt",
-               "AQUATIC_ENV_NSM10\nOV_MAP lake_ids.idx\nNUM_IDS 1\nID heading\n1\nDEFAULT\n");
-    std::string project = read_file("lake.prj");
-    project.erase(project.find("OV_CON_TRANS\n"), std::string("OV_CON_TRANS\n").size());
-    write_file("lake.prj", project +
-                               "NUTRIENTS\nAQ_ENV lake_env.txt\nWATER_TEMP 25\nCHAN_PH 8.2\n"
-                               "ST_INIT_NO2 0.5\nST_INIT_NO3 5\nST_INIT_NH4 " +
-                               number(row.nh4) +
+    write_closed_nutrient_lake("ST_INIT_NO2 0.5\nST_INIT_NO3 5\nST_INIT_NH4 " + number(row.nh4) +
                                "\nST_INIT_ON 1\nST_INIT_OP 0.4\nST_INIT_DP 0.3\n");
     const std::string s = run_both();
     const std::string lakes = "Nutrient lake totals at the end of the run";
@@ -685,27 +690,9 @@ TEST(LakeContamCases, TheConstituentLinkNodeFilesGiveALakeLinkItsLakesValue) {
 TEST(LakeContamCases, TheNutrientLinkNodeFilesGiveALakeLinkItsLakesValue) {
   torva_test::process_state_guard guard;
   temp_dir dir;
-  write_lake(0.0,
-             {{"RAIN_INTENSITY     50.0", "RAIN_INTENSITY     0.001"},
-              {"RAIN_DURATION      60", "RAIN_DURATION      10"},
-              {"TOT_TIME           180", "TOT_TIME           10"},
-              {"TIMESTEP           10.0", "TIMESTEP           20.0"},
-              {"MAP_TYPE           1\n", ""}},
-             "");
-  std::string chn = read_file("lake.chn");
-  const std::size_t at = chn.find("UPINVERT 103.65");
-  ASSERT_NE(at, std::string::npos);
-  chn.replace(at, std::string("UPINVERT 103.65").size(), "UPINVERT 104.5");
-  write_file("lake.chn", chn);
-  write_file("lake.cmt", torva_test::table_file_magic + "INDEX_MAP lake_ids.idx Cells\n");
-  write_file("lake_env.txt",
-             "AQUATIC_ENV_NSM10\nOV_MAP lake_ids.idx\nNUM_IDS 1\nID heading\n1\nDEFAULT\n");
-  std::string project = read_file("lake.prj");
-  project.erase(project.find("OV_CON_TRANS\n"), std::string("OV_CON_TRANS\n").size());
-  write_file("lake.prj", project +
-                             "NUTRIENTS\nAQ_ENV lake_env.txt\nWATER_TEMP 25\nCHAN_PH 8.2\n"
-                             "ST_INIT_NO2 0.5\nST_INIT_NO3 5\nST_INIT_NH4 2\nST_INIT_ON 1\n"
-                             "OUT_ST_NO3 no3_chan\nTOTAL_CHAN_N tn.lnd\n");
+  write_closed_nutrient_lake(
+      "ST_INIT_NO2 0.5\nST_INIT_NO3 5\nST_INIT_NH4 2\nST_INIT_ON 1\nOUT_ST_NO3 no3_chan\n"
+      "TOTAL_CHAN_N tn.lnd\n");
   const torva_test::thread_runs runs = torva_test::run_at_compared_thread_counts("lake.prj", [] {
     return read_file("lake_summary.out") + read_file("no3_chan.mass") + read_file("no3_chan.conc") +
            read_file("tn.lnd");
