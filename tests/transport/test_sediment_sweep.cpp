@@ -46,7 +46,8 @@ void number_cells(model_state& ms) {
 
 // The grid with water on every cell, face discharges of both signs, rain, and three classes of
 // sediment partly in suspension and partly loose (drawn from a fixed seed, the same every time).
-std::unique_ptr<model_state> make_watershed(int method, bool class_logs) {
+// With flux_map the step also keeps the flux of every class out of every cell.
+std::unique_ptr<model_state> make_watershed(int method, bool class_logs, bool flux_map = true) {
   auto ms = std::make_unique<model_state>();
   ms->super_quiet = 1;
   number_cells(*ms);
@@ -98,7 +99,7 @@ std::unique_ptr<model_state> make_watershed(int method, bool class_logs) {
   ok = ok && s.channel_cells.allocate(n) && s.vol_sed.allocate(n, classes, 4) &&
        s.sed_fract.allocate(n, classes, 4) && s.sed_vol_eroded.allocate(n, classes) &&
        s.sed_vol_deposited.allocate(n, classes) && s.ov_qsvol.allocate(n, classes) &&
-       s.ov_qsmax.allocate(n, classes) && sed_water_pass_allocate(s, n, classes);
+       (!flux_map || s.ov_qsmax.allocate(n, classes)) && sed_water_pass_allocate(s, n, classes);
   EXPECT_TRUE(ok);
   const double nu = kinematic_viscosity(15.0);
   const double diam[classes + 1] = {0.0, 0.008, 0.06, 0.4};
@@ -327,4 +328,57 @@ TEST(SedimentSweep, TheExplicitSchemesStepMovesSedimentWithTheMeanWaterOfItsFace
           << a.outlet_volume << " and " << b.outlet_volume;
     }
   }
+}
+
+// A run without lakes, bound constituents or flux and concentration maps takes the step's plain
+// path, which reaches the cells' rows without the blocks' pointer tables; with the flux map the
+// same watershed takes the general path. Every capacity form, on one thread in cell order and
+// on eight through small tiles, leaves the general path's bits in the volumes, compositions,
+// capacities, run deposits, net deposit map, adjusted ground and outlet volume.
+TEST(SedimentSweep, ThePlainPathGivesTheBitsOfTheGeneralPath) {
+  torva_test::process_state_guard process_state;
+  const long long share = process_info.cells_per_thread;
+  process_info.cells_per_thread = 1;
+  auto prepare = [](model_state& ms) {
+    ms.transport.sediment.adjust_elev = 1;
+    ASSERT_TRUE(ms.transport.ov_sed->ov_net_sed.allocate(ms.cell_count));
+  };
+  for (int method = 1; method <= 6; ++method) {
+    SCOPED_TRACE(testing::Message() << "capacity form " << method);
+    constexpr int steps = 3;
+    auto general = make_watershed(method, true, true);
+    prepare(*general);
+    ov_sediment_obj& a = *general->transport.ov_sed;
+    omp_set_num_threads(1);
+    for (int s = 0; s < steps; ++s) overland_sediment_step(*general, 2.0);
+    ASSERT_GT(a.vol_sed[general->outlet_cell][0][4], 0.0);
+    for (int threads : {1, 8}) {
+      SCOPED_TRACE(testing::Message() << threads << " threads");
+      auto plain = make_watershed(method, true, false);
+      prepare(*plain);
+      ov_sediment_obj& b = *plain->transport.ov_sed;
+      ASSERT_TRUE(build_sediment_sweep(b.sweep, plain->index_map, grid_rows, grid_cols,
+                                       plain->cell_count, 2, 3));
+      omp_set_num_threads(threads);
+      for (int s = 0; s < steps; ++s) overland_sediment_step(*plain, 2.0);
+      EXPECT_EQ(first_difference(a.vol_sed.data(), b.vol_sed.data(), a.vol_sed.element_count()),
+                -1);
+      EXPECT_EQ(
+          first_difference(a.sed_fract.data(), b.sed_fract.data(), a.sed_fract.element_count()),
+          -1);
+      EXPECT_EQ(first_difference(a.qsx.data(), b.qsx.data(), a.qsx.element_count()), -1);
+      EXPECT_EQ(first_difference(a.qsy.data(), b.qsy.data(), a.qsy.element_count()), -1);
+      EXPECT_EQ(first_difference(a.ov_qsvol.data(), b.ov_qsvol.data(), a.ov_qsvol.element_count()),
+                -1);
+      EXPECT_EQ(
+          first_difference(a.ov_net_sed.data(), b.ov_net_sed.data(), a.ov_net_sed.element_count()),
+          -1);
+      EXPECT_EQ(first_difference(general->cell_elev.data(), plain->cell_elev.data(),
+                                 general->cell_elev.element_count()),
+                -1);
+      EXPECT_EQ(std::memcmp(&a.outlet_volume, &b.outlet_volume, sizeof(double)), 0)
+          << a.outlet_volume << " and " << b.outlet_volume;
+    }
+  }
+  process_info.cells_per_thread = share;
 }
