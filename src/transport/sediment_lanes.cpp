@@ -260,8 +260,9 @@ void sed_water_pass_scalar(const sed_water_view& v, int lo, int hi) {
       const double given = v.splash_k != nullptr ? v.splash_k[c] : 0.0;
       double a, b;
       sed_splash_coefficients(r, a, b);
-      v.splash[c] =
-          r > sed_tiny ? sed_splash_volume(r, h, v.dt, v.dx, given > 0.0 ? given : 60.0, a, b) : 0.0;
+      v.splash[c] = r > sed_tiny
+                        ? sed_splash_volume(r, h, v.dt, v.dx, given > 0.0 ? given : 60.0, a, b)
+                        : 0.0;
     }
     if (!logs) continue;
     const double slope = std::sqrt(sx * sx + sy * sy);

@@ -1,10 +1,10 @@
 // The water side of the overland sediment step, worked out for every cell before any sediment
 // moves: the water-surface slopes, each cell's outflow, the logarithms of the water terms of the
 // stream-power capacity forms (the cell's own and its right and lower faces'), the share of
-// each class that settles in the cell and the volume rain splash detaches from it. It depends on the water alone, so the step makes it in
-// one parallel pass, eight cells at a time; the transport then needs one exponential where the
-// capacity took a power and an exponential. Comes as an 8-wide vector kernel and as a scalar
-// one giving the same bits (the lane math on one lane).
+// each class that settles in the cell and the volume rain splash detaches from it. It depends on
+// the water alone, so the step makes it in one parallel pass, eight cells at a time; the transport
+// then needs one exponential where the capacity took a power and an exponential. Comes as an 8-wide
+// vector kernel and as a scalar one giving the same bits (the lane math on one lane).
 #pragma once
 
 struct ov_sediment_obj;
@@ -74,6 +74,6 @@ void sed_water_pass_scalar(const sed_water_view& v, int lo, int hi);
 void sed_water_pass_wide(const sed_water_view& v, int lo, int hi);
 
 // Allocates the work arrays of the pass in the overland sediment object (log_water_*,
-// settle_share, splash_volume) for `cells` cells and `classes` classes; false when the memory cannot be had.
-// Called once by the overland sediment set-up.
+// settle_share, splash_volume) for `cells` cells and `classes` classes; false when the memory
+// cannot be had. Called once by the overland sediment set-up.
 bool sed_water_pass_allocate(ov_sediment_obj& sed, int cells, int classes);
