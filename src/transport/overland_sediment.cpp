@@ -85,30 +85,9 @@ cell_sediment cell_view(const sediment_views& v, int c) {
   return {v.classes, s.vol_sed.plane_table()[c], s.sed_fract.plane_table()[c], s.sed_vol_eroded[c]};
 }
 
-// Splash coefficients of the rainfall intensity r (mm/h).
-void splash_coefficients(double r, double& a, double& b) {
-  if (r < 10.0) {
-    a = 2.69e-8, b = 1.6896;
-  } else if (r < 50.0) {
-    a = 3.75e-8, b = 1.5545;
-  } else if (r < 100.0) {
-    a = 6.12e-8, b = 1.4242;
-  } else {
-    a = 1.175e-7, b = 1.2821;
-  }
-}
-
-// The powers of the rainfall intensity of the last cell a thread worked out (cells of a gauge or
-// of uniform rain share them).
-struct splash_memo {
-  double rain = -1.0;
-  double b = 0.0;
-  splash_powers powers;
-};
-
 // Phase 1, one cell, after the water pass: splash, then flow detachment. A cell of a lake
 // detaches nothing and its water is still: all it holds settles.
-void erode_cell(const sediment_views& v, int c, splash_memo& memo) {
+void erode_cell(const sediment_views& v, int c) {
   ov_sediment_obj& s = *v.sed;
   if (lake_at(v, c) != 0 || olake_at(v, c) != 0) {
     s.cell_discharge[c] = 0.0;
@@ -119,12 +98,8 @@ void erode_cell(const sediment_views& v, int c, splash_memo& memo) {
   const cell_sediment cell = cell_view(v, c);
   const bool channel = s.channel_cells[c] != 0;
   const double h = v.depth[c];
-  const double rain = v.rain != nullptr ? v.rain[c] : 0.0;
-  double a, bb;
-  splash_coefficients(rain, a, bb);
-  const double splash_k = s.splash_K[c] > 0.0 ? s.splash_K[c] : 60.0;
-  if (rain != memo.rain || bb != memo.b) memo = {rain, bb, sed_splash_powers(rain, bb)};
-  sed_splash_detach(cell, rain, memo.powers, h, v.dt, v.dx, splash_k, a, channel);
+  // The water pass worked out the splash volume of the cell's rain.
+  if (v.rain != nullptr && v.rain[c] > sed_tiny) sed_splash_take(cell, s.splash_volume[c], channel);
 
   const double coef = s.detach_coef[c] > 0.0 ? s.detach_coef[c] : 2e-05;
   const double crit = s.detach_crit[c] > 0.0 ? s.detach_crit[c] : 0.0;
@@ -686,7 +661,7 @@ void overland_sediment_step(model_state& ms, double dt) {
   const int n = v.cells;
   if (sed->settle_share.row_count() < v.classes || sed->settle_share.col_count() < n ||
       sed->log_water_cell.count() < n || sed->log_water_x.count() < n ||
-      sed->log_water_y.count() < n)
+      sed->log_water_y.count() < n || sed->splash_volume.count() < n)
     return;  // the set-up made no work arrays for this grid
   sed_water_view water;
   water.cell_count = n;
@@ -706,6 +681,10 @@ void overland_sediment_step(model_state& ms, double dt) {
   water.method = v.method;
   water.classes = v.classes;
   water.settling_vel = sed->settling_vel.data();
+  water.dt = dt;
+  water.rain = v.rain;
+  water.splash_k = sed->splash_K.data();
+  water.splash = sed->splash_volume.data();
   water.slope_x = sed->slope_x.data();
   water.slope_y = sed->slope_y.data();
   water.cell_discharge = sed->cell_discharge.data();
@@ -723,17 +702,13 @@ void overland_sediment_step(model_state& ms, double dt) {
   // and flow detachment while the block's water is at hand.
   constexpr int block = 512;
   const int blocks = (n + block - 1) / block;
-#pragma omp parallel num_threads(team_size(n))
-  {
-    splash_memo memo;
-#pragma omp for schedule(static)
-    for (int b = 0; b < blocks; ++b) {
-      const int lo = 1 + b * block, hi = lo + block - 1 < n ? lo + block - 1 : n;
-      sed_water_pass_wide(water, lo, hi);
-      for (int c = lo; c <= hi; ++c) {
-        erode_cell(v, c, memo);
-        if (v.bound.bound != nullptr) bound_pickup(v.bound, c, sed->sed_vol_eroded[c]);
-      }
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+  for (int b = 0; b < blocks; ++b) {
+    const int lo = 1 + b * block, hi = lo + block - 1 < n ? lo + block - 1 : n;
+    sed_water_pass_wide(water, lo, hi);
+    for (int c = lo; c <= hi; ++c) {
+      erode_cell(v, c);
+      if (v.bound.bound != nullptr) bound_pickup(v.bound, c, sed->sed_vol_eroded[c]);
     }
   }
 

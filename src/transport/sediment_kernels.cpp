@@ -220,23 +220,13 @@ void sediment_class_logs(int n, const double* part_diam, double* log_diam, doubl
   }
 }
 
-splash_powers sed_splash_powers(double r_mmh, double b) {
-  if (!(r_mmh > sed_tiny)) return {};
-  return {std::pow(r_mmh, 0.182), std::pow(r_mmh, b)};
-}
-
 void sed_splash_detach(const cell_sediment& cell, double r_mmh, double h, double dt, double dx,
                        double splash_k, double a, double b, bool channel_cell) {
-  sed_splash_detach(cell, r_mmh, sed_splash_powers(r_mmh, b), h, dt, dx, splash_k, a, channel_cell);
+  if (!(r_mmh > sed_tiny)) return;
+  sed_splash_take(cell, sed_splash_volume(r_mmh, h, dt, dx, splash_k, a, b), channel_cell);
 }
 
-void sed_splash_detach(const cell_sediment& cell, double r_mmh, const splash_powers& powers,
-                       double h, double dt, double dx, double splash_k, double a,
-                       bool channel_cell) {
-  if (!(r_mmh > sed_tiny)) return;
-  const double drop = 0.00124 * powers.drop;  // m
-  const double damping = h > drop ? std::exp(1.0 - h / drop) : 1.0;
-  const double splash = damping * splash_k * a * powers.power * dt * dx * dx / sed_particle_density;
+void sed_splash_take(const cell_sediment& cell, double splash, bool channel_cell) {
   const double loose = slot_total(cell, 3);
   if (loose > sed_tiny && loose > splash) {
     resuspend_loose(cell, splash, loose);

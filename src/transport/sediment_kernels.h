@@ -82,22 +82,14 @@ double sed_stream_power_of_logs(int method, double log_term, double log_d, doubl
 double sed_log_median_um(const cell_sediment& cell, const sediment_class_data& classes);
 
 // Rain-splash detachment at rainfall intensity r_mmh (mm/h) over depth h: loose deposit first,
-// then (outside channel cells) the parent soil, all of it into suspension.
+// then (outside channel cells) the parent soil, all of it into suspension. The splash volume is
+// sed_splash_volume's (sediment_lanes.h).
 void sed_splash_detach(const cell_sediment& cell, double r_mmh, double h, double dt, double dx,
                        double splash_k, double a, double b, bool channel_cell);
 
-// The two powers of the intensity splash detachment uses: r^0.182 (the drop size) and r^b.
-struct splash_powers {
-  double drop = 0.0;   // r_mmh^0.182
-  double power = 0.0;  // r_mmh^b
-};
-splash_powers sed_splash_powers(double r_mmh, double b);
-
-// Splash detachment as above with the powers of the intensity already worked out (a cell whose
-// rainfall and coefficient b equal the previous cell's reuses them).
-void sed_splash_detach(const cell_sediment& cell, double r_mmh, const splash_powers& powers,
-                       double h, double dt, double dx, double splash_k, double a,
-                       bool channel_cell);
+// Splash detachment of a splash volume (m3) already worked out for a cell under rain: the part
+// of sed_splash_detach that takes the sediment.
+void sed_splash_take(const cell_sediment& cell, double splash, bool channel_cell);
 
 // Flow detachment by shear of depth h on slope S, up to the room left under the capacity `cap`:
 // loose deposit first, then (outside channel cells) the parent soil beyond the critical shear.

@@ -103,11 +103,13 @@ struct ov_sediment_obj {
   raw_array1d<double> trap_fraction;
   // Work arrays of the water pass (sediment_lanes.h), per cell: the logarithms of the water terms
   // of capacity forms 3 and 4 (the cell's own flow, its right face, its lower face); per class
-  // 1..num_sed_classes and cell the share of the suspension that settles in the step.
+  // 1..num_sed_classes and cell the share of the suspension that settles in the step; per cell
+  // the volume rain splash detaches in the step (m3).
   raw_array1d<double> log_water_cell;
   raw_array1d<double> log_water_x;
   raw_array1d<double> log_water_y;
   raw_array2d<double> settle_share;  // [class][cell]
+  raw_array1d<double> splash_volume;
   double outlet_volume = 0.0;  // m3: sediment the last step routed out through the outlet cell
   int outlet_drains_y = 0;     // the outlet cell drained through its lower side in the last step
   sediment_sweep sweep;        // tiles of the cell-to-cell transport (built at set-up)

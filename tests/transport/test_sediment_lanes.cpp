@@ -1,5 +1,6 @@
-// The water pass of the overland sediment step: its slopes, outflows, settled shares and the
-// logarithms of the stream-power water terms against hand computations on a small grid, and the
+// The water pass of the overland sediment step: its slopes, outflows, settled shares, splash
+// volumes and the logarithms of the stream-power water terms against hand computations on a
+// small grid, and the
 // vector pass against the scalar one, bit for bit, on every instruction set the processor runs,
 // over shares of cells that cut the eight-cell chunks anywhere.
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <string>
@@ -22,14 +24,14 @@ namespace {
 // pass's arrays; element 0 of every array is the spare one.
 struct water_grid {
   int rows, cols, n, classes = 2;
-  std::vector<double> depth, elev, flux_x, flux_y, slope_x, slope_y, discharge, log_cell, log_x,
-      log_y, settling{0.0, 2.3e-4, 0.021};
+  std::vector<double> depth, elev, flux_x, flux_y, rain, splash_k, slope_x, slope_y, discharge,
+      log_cell, log_x, log_y, splash, settling{0.0, 2.3e-4, 0.021};
   std::vector<int> right, below, left, above;
   std::vector<std::vector<double>> share;
   std::vector<double*> share_rows;
 
   water_grid(int r, int c) : rows(r), cols(c), n(r * c) {
-    for (auto* a : {&depth, &elev, &flux_x, &flux_y}) a->assign(n + 1, 0.0);
+    for (auto* a : {&depth, &elev, &flux_x, &flux_y, &rain, &splash_k}) a->assign(n + 1, 0.0);
     for (auto* a : {&right, &below, &left, &above}) a->assign(n + 1, 0);
     for (int i = 1; i <= n; ++i) {
       const int row = (i - 1) / cols, col = (i - 1) % cols;
@@ -44,7 +46,7 @@ struct water_grid {
   // Every result starts as a NaN, so a value the pass leaves unwritten shows.
   void clear_results() {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    for (auto* a : {&slope_x, &slope_y, &discharge, &log_cell, &log_x, &log_y})
+    for (auto* a : {&slope_x, &slope_y, &discharge, &log_cell, &log_x, &log_y, &splash})
       a->assign(n + 1, nan);
     share.assign(classes + 1, std::vector<double>(n + 1, nan));
     share_rows.assign(classes + 1, nullptr);
@@ -70,6 +72,10 @@ struct water_grid {
     v.method = method;
     v.classes = classes;
     v.settling_vel = settling.data();
+    v.dt = 5.0;
+    v.rain = rain.data();
+    v.splash_k = splash_k.data();
+    v.splash = splash.data();
     v.slope_x = slope_x.data();
     v.slope_y = slope_y.data();
     v.cell_discharge = discharge.data();
@@ -83,7 +89,7 @@ struct water_grid {
   // Every result of cells 1..n, in one list.
   std::vector<double> results() const {
     std::vector<double> all;
-    for (const auto* a : {&slope_x, &slope_y, &discharge, &log_cell, &log_x, &log_y})
+    for (const auto* a : {&slope_x, &slope_y, &discharge, &log_cell, &log_x, &log_y, &splash})
       all.insert(all.end(), a->begin() + 1, a->end());
     for (int k = 1; k <= classes; ++k) all.insert(all.end(), share[k].begin() + 1, share[k].end());
     return all;
@@ -163,6 +169,48 @@ TEST(SedimentWaterPass, SlopesOutflowSettlingAndWaterTermsAgainstHand) {
   }
 }
 
+// The splash volume of every rainfall class against the formula written out with the C
+// library's powers: the coefficients of the class (taken at its lower limit), the drop
+// 0.00124 r^0.182, no damping in water shallower than a drop, e^-1 at two drops, the default
+// coefficient 60 where the cell has none; no rain splashes nothing.
+TEST(SedimentWaterPass, SplashVolumeOfEveryRainfallClassAgainstHand) {
+  struct splash_case {
+    double rain, a, b, k;
+    double drops;  // depth in drop diameters
+    double damping;
+  } cases[] = {{4.0, 2.69e-8, 1.6896, 60.0, 0.0, 1.0},
+               {10.0, 3.75e-8, 1.5545, 25.0, 0.5, 1.0},
+               {50.0, 6.12e-8, 1.4242, 60.0, 2.0, std::exp(-1.0)},
+               {99.0, 6.12e-8, 1.4242, 12.0, 1.0, 1.0},
+               {100.0, 1.175e-7, 1.2821, 60.0, 3.0, std::exp(-2.0)},
+               {0.0, 0.0, 0.0, 60.0, 0.0, 0.0}};
+  const int n = static_cast<int>(std::size(cases));
+  water_grid g(1, n);
+  for (int c = 1; c <= n; ++c) {
+    const splash_case& sc = cases[c - 1];
+    g.rain[c] = sc.rain;
+    g.splash_k[c] = sc.k == 60.0 ? -1.0 : sc.k;
+    g.depth[c] = sc.drops * 0.00124 * std::pow(sc.rain, 0.182);
+  }
+  const double dt = 5.0, dx = 10.0;
+  for (int pass = 0; pass < 2; ++pass) {
+    g.clear_results();
+    if (pass == 0)
+      sed_water_pass_scalar(g.view(3, 0, 0), 1, n);
+    else
+      sed_water_pass_wide(g.view(3, 0, 0), 1, n);
+    for (int c = 1; c <= n; ++c) {
+      const splash_case& sc = cases[c - 1];
+      const double hand =
+          sc.damping * sc.k * sc.a * std::pow(sc.rain, sc.b) * dt * dx * dx / 2645.23;
+      EXPECT_NEAR(g.splash[c], hand, 1e-13 * hand) << "pass " << pass << " rain " << sc.rain;
+      if (sc.rain == 0.0) {
+        EXPECT_EQ(g.splash[c], 0.0);
+      }
+    }
+  }
+}
+
 // The logarithm the pass takes of a water term, through the special values and the subnormals.
 TEST(SedimentWaterPass, LogarithmOfATermOverItsWholeRange) {
   const double inf = std::numeric_limits<double>::infinity();
@@ -190,6 +238,11 @@ TEST(SedimentWaterPass, EveryTargetGivesTheScalarBitsOverAnyShares) {
     g.elev[c] = 100.0 - 0.01 * c + 0.02 * unit(random);
     g.flux_x[c] = g.right[c] != 0 ? 0.4 * (unit(random) - 0.3) : 0.0;
     g.flux_y[c] = g.below[c] != 0 ? 0.4 * (unit(random) - 0.3) : 0.0;
+    // Rain of every class, its limits, none and less than counts; the cell's own splash
+    // coefficient or the default.
+    const double rains[] = {0.0, 1e-17, 3.0, 10.0, 27.0, 50.0, 80.0, 100.0, 240.0};
+    g.rain[c] = rains[c % 9] * (c % 4 == 0 ? 1.0 + unit(random) : 1.0);
+    g.splash_k[c] = c % 3 == 0 ? 0.0 : 100.0 * unit(random);
   }
   struct pass_case {
     int method, outlet, drains_y;
@@ -204,6 +257,7 @@ TEST(SedimentWaterPass, EveryTargetGivesTheScalarBitsOverAnyShares) {
     const bool logs = pc.method == 3 || pc.method == 4;
     EXPECT_EQ(std::isnan(g.log_cell[60]), !logs);
     for (int c = 1; c <= g.n; ++c) ASSERT_FALSE(std::isnan(g.share[2][c])) << c;
+    for (int c = 1; c <= g.n; ++c) ASSERT_EQ(g.splash[c] > 0.0, g.rain[c] > 1e-16) << c;
     for_every_vector_target([&](const std::string&) {
       for (const auto& cut : cuts) {
         g.clear_results();
