@@ -82,29 +82,46 @@ rain_infil_cells rain_infil_of(model_state& ms, int c, double rain_dt) {
 // times the water it infiltrated. Returns the mass the dried cells gave (g), summed in cell
 // order.
 double rain_infil_block(const rain_infil_cells& r, bool raining, int first, int last) {
-  double* mass = r.mass;
-  double* conc = r.conc;
+  // Local copies of the arrays, which do not overlap: the stores into the cells' values then
+  // leave the pointers in registers.
+  double* __restrict mass = r.mass;
+  double* __restrict conc = r.conc;
+  const double* __restrict water = r.water;
+  const double* __restrict depth = r.depth;
   if (raining) {
+    const int* lake_cell = r.lake_cell;
+    const int* olake_cell = r.olake_cell;
+    const double* __restrict rain = r.rain;
+    const double* __restrict prev = r.prev;
+    double* __restrict rain_acc = r.rain_acc;
+    const double pc = r.pc;
+    const double area = r.area;
+    const double rain_dt = r.rain_dt;
     for (int cell = first; cell <= last; ++cell) {
-      if (r.lake_cell != nullptr && r.lake_cell[cell] > 0) continue;
-      if (r.olake_cell != nullptr && r.olake_cell[cell] > 0) continue;
-      const double rr = r.rain[cell] / 3.6e6;
-      const double added = rr * r.pc * r.area * r.rain_dt;
-      mass[cell] += added;
-      const double h = rr * r.rain_dt + r.prev[cell];
-      if (h > tiny) conc[cell] = mass[cell] / (h * r.area);
-      r.rain_acc[cell] += added;
+      if (lake_cell != nullptr && lake_cell[cell] > 0) continue;
+      if (olake_cell != nullptr && olake_cell[cell] > 0) continue;
+      const double rr = rain[cell] / 3.6e6;
+      const double added = rr * pc * area * rain_dt;
+      const double m = mass[cell] + added;
+      mass[cell] = m;
+      const double h = rr * rain_dt + prev[cell];
+      if (h > tiny) conc[cell] = m / (h * area);
+      rain_acc[cell] += added;
     }
   }
+  double* __restrict infil_acc = r.infil_acc;
+  double* __restrict soil_infil = r.soil_infil;
+  const bool soil = r.soil;
   double dried = 0.0;
   for (int cell = first; cell <= last; ++cell) {
-    if (mass[cell] > tiny && r.depth[cell] < tiny && r.water[cell] > tiny) {
-      dried += mass[cell];
-      if (r.soil) r.soil_infil[cell] += mass[cell];
+    const double m = mass[cell];
+    if (m > tiny && depth[cell] < tiny && water[cell] > tiny) {
+      dried += m;
+      if (soil) soil_infil[cell] += m;
       mass[cell] = 0.0;
       conc[cell] = 0.0;
     } else {
-      r.infil_acc[cell] += conc[cell] * r.water[cell];
+      infil_acc[cell] += conc[cell] * water[cell];
     }
   }
   return dried;
@@ -179,39 +196,61 @@ exchange_decay_cells exchange_decay_of(model_state& ms, int c, double dt) {
 // at the start and the end of the interval; what the decay gathers never exceeds the mass the
 // shallower depth holds.
 void exchange_decay_block(const exchange_decay_cells& e, int first, int last) {
+  // Local copies of the arrays, which do not overlap: the stores into the books then leave the
+  // pointers in registers.
   const double area = e.area;
   const double dt = e.dt;
-  const double* cw = e.cw;
+  const bool soil = e.soil;
+  const bool layered = e.layered;
+  const double thickness = e.thickness;
+  const double* __restrict depth = e.depth;
+  const double* __restrict k = e.k;
+  const double* __restrict cw = e.cw;
+  const double* __restrict water_mass = e.water_mass;
+  const double* __restrict land_conc = e.land_conc;
+  double* __restrict land = e.land;
+  double* __restrict acc = e.acc;
+  double** soil_mass = e.soil_mass;
+  const raw_array3d<double>::plane_ref<const double> frac = e.frac_dissolved;
+  const double* __restrict prev = e.prev;
+  const double* __restrict kd = e.kd;
+  double* __restrict decay_acc = e.decay_acc;
+  const double* theta = soil ? (*e.theta)[0] : nullptr;
+  const std::ptrdiff_t theta_stride = soil && e.theta->row_count() >= 1 ? (*e.theta)[1] - theta : 0;
+  const double* carrier = layered ? (*e.carrier_thickness)[0] : nullptr;
+  const std::ptrdiff_t carrier_stride =
+      layered && e.carrier_thickness->row_count() >= 1 ? (*e.carrier_thickness)[1] - carrier : 0;
   for (int cell = first; cell <= last; ++cell) {
-    const double h = e.depth[cell];
-    if (h >= tiny && e.land[cell] >= tiny) {
+    const double h = depth[cell];
+    const double c = cw[cell];
+    if (h >= tiny && land[cell] >= tiny) {
       double flux = 0.0;
-      if (e.soil) {
-        const double layer_thickness = e.layered ? (*e.carrier_thickness)[cell][1] : e.thickness;
-        const double pore = (*e.theta)[cell][1] * layer_thickness * area;
-        const double layer = e.soil_mass[cell][1];
-        const double pore_conc = pore > tiny ? layer * e.frac_dissolved[cell][1] / pore : 0.0;
-        flux = (pore_conc - cw[cell]) * e.k[cell] * area * dt;
+      if (soil) {
+        const double layer_thickness = layered ? carrier[cell * carrier_stride + 1] : thickness;
+        const double pore = theta[cell * theta_stride + 1] * layer_thickness * area;
+        const double layer = soil_mass[cell][1];
+        const double pore_conc = pore > tiny ? layer * frac[cell][1] / pore : 0.0;
+        flux = (pore_conc - c) * k[cell] * area * dt;
         if (flux <= 0.0) {
-          if (flux < -e.water_mass[cell]) flux = -e.water_mass[cell];
+          if (flux < -water_mass[cell]) flux = -water_mass[cell];
         } else if (flux > layer) {
           flux = layer;
         }
       } else {
-        flux = (e.land_conc[cell] - cw[cell]) * e.k[cell] * area * dt;
-        if (flux > e.land[cell]) flux = e.land[cell];
+        flux = (land_conc[cell] - c) * k[cell] * area * dt;
+        if (flux > land[cell]) flux = land[cell];
         if (flux < 0.0) flux = 0.0;
       }
-      e.acc[cell] += flux;
-      e.land[cell] -= flux;
+      acc[cell] += flux;
+      land[cell] -= flux;
     }
-    if (!(h >= tiny && cw[cell] >= tiny)) continue;
-    const double h0 = e.prev[cell];
-    double gathered = e.decay_acc[cell] + cw[cell] * e.kd[cell] * (h0 + h) * 0.5 * area * dt;
+    if (!(h >= tiny && c >= tiny)) continue;
+    const double h0 = prev[cell];
+    double gathered = decay_acc[cell] + c * kd[cell] * (h0 + h) * 0.5 * area * dt;
     // Both depths are at least 0 and h is wet, so the lesser is taken without a call.
-    const double cap = cw[cell] * (h0 < h ? h0 : h) * area;
+    const double cap = c * (h0 < h ? h0 : h) * area;
     if (gathered > cap) gathered = cap;
-    e.decay_acc[cell] = gathered;
+    decay_acc[cell] = gathered;
   }
 }
 
