@@ -135,6 +135,17 @@ std::vector<double> overland_state_of(const model_state& ms) {
   return s;
 }
 
+// A fingerprint of an end state's bits, to compare builds of the steps with each other.
+unsigned long long fingerprint(const std::vector<double>& state) {
+  unsigned long long print = 1469598103934665603ULL;
+  for (const double v : state) {
+    unsigned long long bits = 0;
+    std::memcpy(&bits, &v, sizeof bits);
+    print = (print ^ bits) * 1099511628211ULL;
+  }
+  return print;
+}
+
 bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
@@ -177,6 +188,7 @@ bool overland(int side, int steps, const std::vector<int>& threads) {
     }
   }
   omp_set_num_threads(1);
+  std::printf("end state fingerprint: %016llx\n", fingerprint(one));
   return same;
 }
 
@@ -279,14 +291,7 @@ bool channel_network(int nodes_wanted, int steps, const std::vector<int>& thread
                 r.seconds / (r.water_seconds + r.seconds));
     std::fflush(stdout);
   }
-  // A fingerprint of the end state's bits, to compare builds of the routing with each other.
-  unsigned long long print = 1469598103934665603ULL;
-  for (const double v : one.state) {
-    unsigned long long bits = 0;
-    std::memcpy(&bits, &v, sizeof bits);
-    print = (print ^ bits) * 1099511628211ULL;
-  }
-  std::printf("end state fingerprint: %016llx\n", print);
+  std::printf("end state fingerprint: %016llx\n", fingerprint(one.state));
   return same;
 }
 

@@ -11,6 +11,9 @@ void overland_contam_processes(model_state& ms);   // time loop 15
 // Part of the overland processes: the water the aquifer gave each cell's surface since the last
 // run carries the constituents up (exfil_contam.cpp).
 void exfiltration_mass(model_state& ms);
+// Whether exfiltration_mass has water to carry up at all (an aquifer or a held table under a
+// soil that exfiltrates, with the run's exfiltrated depths held).
+bool exfiltration_exchanges(const model_state& ms);
 void overland_contam_mass_update(model_state& ms);  // time loop 16
 void channel_sed_contam_step(model_state& ms);      // time loop 22
 void channel_contam_sources(model_state& ms);       // time loop 23

@@ -65,6 +65,9 @@ struct contam_tables {
   raw_array1d<double> face_flux_corr;
   raw_array1d<double> pred_mass;
   raw_array1d<double> pred_conc;
+  // The overland processes' per-block parts [block][constituent]: the mass the cells of each
+  // block of 1024 that dried gave the soil (g), added in block order; kept between steps.
+  raw_array2d<double> block_dried;
 
   // Per constituent 1..num_contaminants: mass handed to the land store by cells that dried
   // during a transport step (g; the step's term, booked into OV_LAND_MASS).

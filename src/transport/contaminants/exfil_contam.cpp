@@ -65,20 +65,28 @@ void take_down(model_state& ms, int cell, double down) {
 
 }  // namespace
 
+bool exfiltration_exchanges(const model_state& ms) {
+  const subsurface_state& ss = ms.subsurface;
+  const int n = ms.cell_count;
+  // The layered and the redistribution soils exfiltrate over a held water table as well as over
+  // a simulated aquifer; a held table under the Richards columns exchanges water both ways.
+  const bool two_way = ss.inf_richards && !ss.gw_simulation && ss.water_table_on;
+  const bool rising =
+      ss.gw_simulation || two_way || ((ss.inf_layered_soil || ss.inf_redist) && ss.water_table_on);
+  return rising && holds(ss.exfil_cum, n) && holds(ms.transport.contam.exfil_seen, n);
+}
+
 void exfiltration_mass(model_state& ms) {
   transport_state& tr = ms.transport;
   contam_tables& ct = tr.contam;
   const subsurface_state& ss = ms.subsurface;
   const int n = ms.cell_count;
   const bool soil = tr.soil_con_trans != 0;
-  // The layered soil's cells carry their own carrier layers. The layered and the redistribution
-  // soils exfiltrate over a held water table as well as over a simulated aquifer.
+  // The layered soil's cells carry their own carrier layers.
   const bool layered = !ct.carrier_layers.empty();
   // A held table under the Richards columns exchanges water both ways with the surface.
   const bool two_way = ss.inf_richards && !ss.gw_simulation && ss.water_table_on;
-  const bool rising =
-      ss.gw_simulation || two_way || ((ss.inf_layered_soil || ss.inf_redist) && ss.water_table_on);
-  if (!rising || !holds(ss.exfil_cum, n) || !holds(ct.exfil_seen, n)) return;
+  if (!exfiltration_exchanges(ms)) return;
   const double area = ms.gridsize * ms.gridsize;
   const double* depth = ms.overland.ov_depth.data();
   const double thickness =

@@ -5,6 +5,8 @@
 // between cells by advection and dispersion and books the step into the run and event totals.
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "framework/core/block_sum.h"
 #include "framework/core/parallel_team.h"
@@ -31,116 +33,235 @@ inline double* row(raw_array2d<double>& t, int c) {
   return t[c];
 }
 
-// The rainfall load and the infiltration mass of constituent c, in one sweep of the cells. With
-// `raining`, the rain of the elapsed rain_dt seconds brings its concentration's mass into the
-// water of every cell at once (the rain on a lake's cells goes to the lake's water, and its load
-// with it). Then a cell that has just dried gives its whole mass to the soil, any other gathers
-// its concentration times the water it infiltrated. Returns the mass the dried cells gave (g).
-double rain_and_infiltration(model_state& ms, int c, bool raining, double rain_dt) {
+// What the rain load and the infiltration mass of constituent c need of the cells.
+struct rain_infil_cells {
+  const double* rain = nullptr;  // mm/h falling on each cell
+  double pc = 0.0;               // g/m3 in the rain
+  double area = 0.0;             // m2
+  double rain_dt = 0.0;          // s of rain since the last run
+  double* mass = nullptr;
+  double* conc = nullptr;
+  double* rain_acc = nullptr;
+  const double* prev = nullptr;
+  const int* lake_cell = nullptr;
+  const int* olake_cell = nullptr;
+  bool soil = false;
+  double* infil_acc = nullptr;
+  double* soil_infil = nullptr;
+  const double* water = nullptr;
+  const double* depth = nullptr;
+};
+
+rain_infil_cells rain_infil_of(model_state& ms, int c, double rain_dt) {
   transport_state& tr = ms.transport;
   contam_tables& ct = tr.contam;
   const overland_state& ov = ms.overland;
-  const int n = ms.cell_count;
-  const double area = ms.gridsize * ms.gridsize;
-  const double* rain = ov.interception_on ? ov.net_rain_cell.data() : ov.rain_cell.data();
-  const double pc = c <= tr.precip_conc.upper() ? tr.precip_conc[c] : 0.0;
-  double* mass = row(tr.ov_contam_mass, c);
-  double* conc = row(tr.ov_contam_conc, c);
-  double* rain_acc = row(ct.ov_precip_acc, c);
-  const double* prev = ct.ov_depth_prev.data();
-  const int* lake_cell = tr.chan_contam.lakes >= 1 ? ms.channel.lake_mask.data() : nullptr;
-  const int* olake_cell = tr.olake_contam.lakes >= 1 ? ms.overland.oland_lake_new.data() : nullptr;
-  if (raining) olake_rain_load(ms, c, rain_dt, pc, rain);
-  const bool soil = tr.soil_con_trans != 0;
-  double* infil_acc = row(ct.ov_infil_acc, c);
-  double* soil_infil = soil ? row(ct.soil_infil_mass, c) : nullptr;
-  const double* water = ct.ov_infil_water.data();
-  const double* depth = ms.overland.ov_depth.data();
+  rain_infil_cells r;
+  r.rain = ov.interception_on ? ov.net_rain_cell.data() : ov.rain_cell.data();
+  r.pc = c <= tr.precip_conc.upper() ? tr.precip_conc[c] : 0.0;
+  r.area = ms.gridsize * ms.gridsize;
+  r.rain_dt = rain_dt;
+  r.mass = row(tr.ov_contam_mass, c);
+  r.conc = row(tr.ov_contam_conc, c);
+  r.rain_acc = row(ct.ov_precip_acc, c);
+  r.prev = ct.ov_depth_prev.data();
+  r.lake_cell = tr.chan_contam.lakes >= 1 ? ms.channel.lake_mask.data() : nullptr;
+  r.olake_cell = tr.olake_contam.lakes >= 1 ? ms.overland.oland_lake_new.data() : nullptr;
+  r.soil = tr.soil_con_trans != 0;
+  r.infil_acc = row(ct.ov_infil_acc, c);
+  r.soil_infil = r.soil ? row(ct.soil_infil_mass, c) : nullptr;
+  r.water = ct.ov_infil_water.data();
+  r.depth = ms.overland.ov_depth.data();
+  return r;
+}
+
+// The rain load and the infiltration mass of cells first..last. With `raining`, the rain of
+// the elapsed rain_dt seconds brings its concentration's mass into the water of every cell at
+// once (the rain on a lake's cells goes to the lake's water, and its load with it). Then a cell
+// that has just dried gives its whole mass to the soil, any other gathers its concentration
+// times the water it infiltrated. Returns the mass the dried cells gave (g), summed in cell
+// order.
+double rain_infil_block(const rain_infil_cells& r, bool raining, int first, int last) {
+  // Local copies of the arrays, which do not overlap: the stores into the cells' values then
+  // leave the pointers in registers.
+  double* __restrict mass = r.mass;
+  double* __restrict conc = r.conc;
+  const double* __restrict water = r.water;
+  const double* __restrict depth = r.depth;
+  if (raining) {
+    const int* lake_cell = r.lake_cell;
+    const int* olake_cell = r.olake_cell;
+    const double* __restrict rain = r.rain;
+    const double* __restrict prev = r.prev;
+    double* __restrict rain_acc = r.rain_acc;
+    const double pc = r.pc;
+    const double area = r.area;
+    const double rain_dt = r.rain_dt;
+    for (int cell = first; cell <= last; ++cell) {
+      if (lake_cell != nullptr && lake_cell[cell] > 0) continue;
+      if (olake_cell != nullptr && olake_cell[cell] > 0) continue;
+      const double rr = rain[cell] / 3.6e6;
+      const double added = rr * pc * area * rain_dt;
+      const double m = mass[cell] + added;
+      mass[cell] = m;
+      const double h = rr * rain_dt + prev[cell];
+      if (h > tiny) conc[cell] = m / (h * area);
+      rain_acc[cell] += added;
+    }
+  }
+  double* __restrict infil_acc = r.infil_acc;
+  double* __restrict soil_infil = r.soil_infil;
+  const bool soil = r.soil;
+  double dried = 0.0;
+  for (int cell = first; cell <= last; ++cell) {
+    const double m = mass[cell];
+    if (m > tiny && depth[cell] < tiny && water[cell] > tiny) {
+      dried += m;
+      if (soil) soil_infil[cell] += m;
+      mass[cell] = 0.0;
+      conc[cell] = 0.0;
+    } else {
+      infil_acc[cell] += conc[cell] * water[cell];
+    }
+  }
+  return dried;
+}
+
+// The rainfall load and the infiltration mass of constituent c, in one sweep of the cells (a
+// cell's rain load comes before its infiltration). Returns the mass the dried cells gave (g),
+// summed in blocks of book_block_cells in block order.
+double rain_and_infiltration(model_state& ms, int c, bool raining, double rain_dt) {
+  const rain_infil_cells r = rain_infil_of(ms, c, rain_dt);
+  if (raining) olake_rain_load(ms, c, rain_dt, r.pc, r.rain);
   return block_ordered_sum<book_block_cells, double>(
-      n, 0.0,
-      [&](int first, int last) {
-        if (raining) {
-          for (int cell = first; cell <= last; ++cell) {
-            if (lake_cell != nullptr && lake_cell[cell] > 0) continue;
-            if (olake_cell != nullptr && olake_cell[cell] > 0) continue;
-            const double r = rain[cell] / 3.6e6;
-            const double added = r * pc * area * rain_dt;
-            mass[cell] += added;
-            const double h = r * rain_dt + prev[cell];
-            if (h > tiny) conc[cell] = mass[cell] / (h * area);
-            rain_acc[cell] += added;
-          }
-        }
-        double dried = 0.0;
-        for (int cell = first; cell <= last; ++cell) {
-          if (mass[cell] > tiny && depth[cell] < tiny && water[cell] > tiny) {
-            dried += mass[cell];
-            if (soil) soil_infil[cell] += mass[cell];
-            mass[cell] = 0.0;
-            conc[cell] = 0.0;
-          } else {
-            infil_acc[cell] += conc[cell] * water[cell];
-          }
-        }
-        return dried;
-      },
+      ms.cell_count, 0.0,
+      [&](int first, int last) { return rain_infil_block(r, raining, first, last); },
       [](double& total, double part) { total += part; });
 }
 
-// The exchange of constituent c between the water and the soil (or the land store) over dt
-// seconds, then its first-order decay over dt on the mean of the depths at the start and the
-// end of the interval; what the decay gathers never exceeds the mass the shallower depth holds.
-void exchange_and_decay(model_state& ms, int c, double dt) {
+// What the exchange with the soil and the decay of constituent c need of the cells.
+struct exchange_decay_cells {
+  double area = 0.0;
+  double dt = 0.0;
+  bool soil = false;
+  bool layered = false;
+  double thickness = 0.0;
+  const double* depth = nullptr;
+  const double* k = nullptr;
+  const double* cw = nullptr;
+  const double* water_mass = nullptr;
+  const double* land_conc = nullptr;
+  double* land = nullptr;
+  double* acc = nullptr;
+  double** soil_mass = nullptr;
+  raw_array3d<double>::plane_ref<const double> frac_dissolved{nullptr, 0};
+  const raw_array2d<double>* theta = nullptr;
+  const raw_array2d<double>* carrier_thickness = nullptr;
+  const double* prev = nullptr;
+  const double* kd = nullptr;
+  double* decay_acc = nullptr;
+};
+
+exchange_decay_cells exchange_decay_of(model_state& ms, int c, double dt) {
   transport_state& tr = ms.transport;
   contam_tables& ct = tr.contam;
-  const int n = ms.cell_count;
-  const double area = ms.gridsize * ms.gridsize;
-  const bool soil = tr.soil_con_trans != 0;
-  const double* depth = ms.overland.ov_depth.data();
-  const double* k = row(ct.ov_uptake_rate, c);
-  const double* cw = row(tr.ov_contam_conc, c);
-  const double* water_mass = row(tr.ov_contam_mass, c);
-  const double* land_conc = row(ct.ov_land_conc, c);
-  double* land = row(tr.ov_land_mass, c);
-  double* acc = row(ct.ov_exchange_acc, c);
-  double** soil_mass = soil ? tr.soil_mass.plane(c) : nullptr;
-  const double thickness = soil ? ct.soil_layer_thickness[1] : 0.0;
+  exchange_decay_cells e;
+  e.area = ms.gridsize * ms.gridsize;
+  e.dt = dt;
+  e.soil = tr.soil_con_trans != 0;
   // The layered soil's mixing layer is each cell's own first carrier layer.
-  const bool layered = soil && !ct.carrier_layers.empty();
-  const double* prev = ct.ov_depth_prev.data();
-  const double* kd = row(ct.ov_decay_coef, c);
-  double* decay_acc = row(ct.ov_decay_acc, c);
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-  for (int cell = 1; cell <= n; ++cell) {
+  e.layered = e.soil && !ct.carrier_layers.empty();
+  e.thickness = e.soil ? ct.soil_layer_thickness[1] : 0.0;
+  e.depth = ms.overland.ov_depth.data();
+  e.k = row(ct.ov_uptake_rate, c);
+  e.cw = row(tr.ov_contam_conc, c);
+  e.water_mass = row(tr.ov_contam_mass, c);
+  e.land_conc = row(ct.ov_land_conc, c);
+  e.land = row(tr.ov_land_mass, c);
+  e.acc = row(ct.ov_exchange_acc, c);
+  if (e.soil) {
+    e.soil_mass = tr.soil_mass.plane(c);
+    e.frac_dissolved = std::as_const(ct.soil_frac_dissolved)[c];
+    e.theta = &ct.theta;
+    e.carrier_thickness = &ct.carrier_thickness;
+  }
+  e.prev = ct.ov_depth_prev.data();
+  e.kd = row(ct.ov_decay_coef, c);
+  e.decay_acc = row(ct.ov_decay_acc, c);
+  return e;
+}
+
+// The exchange of the constituent between the water and the soil (or the land store) over dt
+// seconds in cells first..last, then its first-order decay over dt on the mean of the depths
+// at the start and the end of the interval; what the decay gathers never exceeds the mass the
+// shallower depth holds.
+void exchange_decay_block(const exchange_decay_cells& e, int first, int last) {
+  // Local copies of the arrays, which do not overlap: the stores into the books then leave the
+  // pointers in registers.
+  const double area = e.area;
+  const double dt = e.dt;
+  const bool soil = e.soil;
+  const bool layered = e.layered;
+  const double thickness = e.thickness;
+  const double* __restrict depth = e.depth;
+  const double* __restrict k = e.k;
+  const double* __restrict cw = e.cw;
+  const double* __restrict water_mass = e.water_mass;
+  const double* __restrict land_conc = e.land_conc;
+  double* __restrict land = e.land;
+  double* __restrict acc = e.acc;
+  double** soil_mass = e.soil_mass;
+  const raw_array3d<double>::plane_ref<const double> frac = e.frac_dissolved;
+  const double* __restrict prev = e.prev;
+  const double* __restrict kd = e.kd;
+  double* __restrict decay_acc = e.decay_acc;
+  const double* theta = soil ? (*e.theta)[0] : nullptr;
+  const std::ptrdiff_t theta_stride = soil && e.theta->row_count() >= 1 ? (*e.theta)[1] - theta : 0;
+  const double* carrier = layered ? (*e.carrier_thickness)[0] : nullptr;
+  const std::ptrdiff_t carrier_stride =
+      layered && e.carrier_thickness->row_count() >= 1 ? (*e.carrier_thickness)[1] - carrier : 0;
+  for (int cell = first; cell <= last; ++cell) {
     const double h = depth[cell];
+    const double c = cw[cell];
     if (h >= tiny && land[cell] >= tiny) {
       double flux = 0.0;
       if (soil) {
-        const double layer_thickness = layered ? ct.carrier_thickness[cell][1] : thickness;
-        const double pore = ct.theta[cell][1] * layer_thickness * area;
+        const double layer_thickness = layered ? carrier[cell * carrier_stride + 1] : thickness;
+        const double pore = theta[cell * theta_stride + 1] * layer_thickness * area;
         const double layer = soil_mass[cell][1];
-        const double pore_conc =
-            pore > tiny ? layer * ct.soil_frac_dissolved[c][cell][1] / pore : 0.0;
-        flux = (pore_conc - cw[cell]) * k[cell] * area * dt;
+        const double pore_conc = pore > tiny ? layer * frac[cell][1] / pore : 0.0;
+        flux = (pore_conc - c) * k[cell] * area * dt;
         if (flux <= 0.0) {
           if (flux < -water_mass[cell]) flux = -water_mass[cell];
         } else if (flux > layer) {
           flux = layer;
         }
       } else {
-        flux = (land_conc[cell] - cw[cell]) * k[cell] * area * dt;
+        flux = (land_conc[cell] - c) * k[cell] * area * dt;
         if (flux > land[cell]) flux = land[cell];
         if (flux < 0.0) flux = 0.0;
       }
       acc[cell] += flux;
       land[cell] -= flux;
     }
-    if (!(h >= tiny && cw[cell] >= tiny)) continue;
+    if (!(h >= tiny && c >= tiny)) continue;
     const double h0 = prev[cell];
-    decay_acc[cell] += cw[cell] * kd[cell] * (h0 + h) * 0.5 * area * dt;
-    const double cap = cw[cell] * std::fmin(h0, h) * area;
-    if (decay_acc[cell] > cap) decay_acc[cell] = cap;
+    double gathered = decay_acc[cell] + c * kd[cell] * (h0 + h) * 0.5 * area * dt;
+    // Both depths are at least 0 and h is wet, so the lesser is taken without a call.
+    const double cap = c * (h0 < h ? h0 : h) * area;
+    if (gathered > cap) gathered = cap;
+    decay_acc[cell] = gathered;
   }
+}
+
+// The exchange and the decay of constituent c over dt seconds in every cell.
+void exchange_and_decay(model_state& ms, int c, double dt) {
+  const exchange_decay_cells e = exchange_decay_of(ms, c, dt);
+  const int n = ms.cell_count;
+  const int blocks = (n + book_block_cells - 1) / book_block_cells;
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+  for (int b = 0; b < blocks; ++b)
+    exchange_decay_block(e, 1 + b * book_block_cells, std::min(n, (b + 1) * book_block_cells));
 }
 
 // What one block of cells applied of each process in a transport step (g).
@@ -214,32 +335,76 @@ void overland_contam_processes(model_state& ms) {
   const raw_array1d<double>& total = ms.subsurface.inf_depth_total;
   const double area = ms.gridsize * ms.gridsize;
   double* infil_water = ct.ov_infil_water.data();
-  if (holds(total, n)) {
-    double* seen = ct.infil_seen.data();
-    const double* infiltrated = total.data();
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-    for (int cell = 1; cell <= n; ++cell) {
-      infil_water[cell] = (infiltrated[cell] - seen[cell]) * area;
-      seen[cell] = infiltrated[cell];
+  const bool counting = holds(total, n);
+  const bool kinetics_due = due(ct.kinetics_clock.next, ms);
+  if (kinetics_due) ct.kinetics_elapsed = (now - ct.kinetics_clock.last) * seconds_per_day;
+  const int blocks = (n + book_block_cells - 1) / book_block_cells;
+  // Unless the aquifer's water comes up between them, each block of cells takes, in one sweep,
+  // the infiltrated water, every constituent's rain load and infiltration mass, and then the
+  // exchange and decay when due: each cell meets its processes in the same order as in separate
+  // sweeps, and the blocks' parts are added in block order, so the sums are the same bits.
+  const bool one_sweep =
+      !exfiltration_exchanges(ms) &&
+      ((ct.block_dried.row_count() >= blocks && ct.block_dried.col_count() >= nc) ||
+       ct.block_dried.allocate(blocks, nc));
+  if (one_sweep) {
+    std::vector<rain_infil_cells> loads;
+    std::vector<exchange_decay_cells> kinetics;
+    for (int c = 1; c <= nc; ++c) {
+      loads.push_back(rain_infil_of(ms, c, ct.rain_elapsed));
+      if (raining) olake_rain_load(ms, c, ct.rain_elapsed, loads.back().pc, loads.back().rain);
+      if (kinetics_due && ct.contam_table_read && tr.constituent_type[c] == 1)
+        kinetics.push_back(exchange_decay_of(ms, c, ct.kinetics_elapsed));
     }
-  }
-  // Each constituent's rain load and infiltration mass in one sweep (a cell's rain load comes
-  // before its infiltration, each cell on its own).
-  for (int c = 1; c <= nc; ++c)
-    tr.ov_infil_dmt[c] += rain_and_infiltration(ms, c, raining, ct.rain_elapsed);
+    double* seen = ct.infil_seen.data();
+    const double* infiltrated = counting ? total.data() : nullptr;
+    raw_array2d<double>& parts = ct.block_dried;
 #pragma omp parallel for schedule(static) num_threads(team_size(n))
-  for (int cell = 1; cell <= n; ++cell) infil_water[cell] = 0.0;
-  exfiltration_mass(ms);
-
-  // 3. and 4. Water-soil exchange and decay, every KINETICS_TIMESTEP_FACTOR intervals.
-  if (due(ct.kinetics_clock.next, ms)) {
-    ct.kinetics_elapsed = (now - ct.kinetics_clock.last) * seconds_per_day;
-    if (ct.contam_table_read) {
+    for (int b = 0; b < blocks; ++b) {
+      const int first = 1 + b * book_block_cells;
+      const int last = std::min(n, (b + 1) * book_block_cells);
+      if (counting) {
+        for (int cell = first; cell <= last; ++cell) {
+          infil_water[cell] = (infiltrated[cell] - seen[cell]) * area;
+          seen[cell] = infiltrated[cell];
+        }
+      }
+      for (int c = 1; c <= nc; ++c)
+        parts[b][c] = rain_infil_block(loads[c - 1], raining, first, last);
+      for (int cell = first; cell <= last; ++cell) infil_water[cell] = 0.0;
+      for (const exchange_decay_cells& e : kinetics) exchange_decay_block(e, first, last);
+    }
+    for (int c = 1; c <= nc; ++c) {
+      double dried = 0.0;
+      for (int b = 0; b < blocks; ++b) dried += parts[b][c];
+      tr.ov_infil_dmt[c] += dried;
+    }
+  } else {
+    if (counting) {
+      double* seen = ct.infil_seen.data();
+      const double* infiltrated = total.data();
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+      for (int cell = 1; cell <= n; ++cell) {
+        infil_water[cell] = (infiltrated[cell] - seen[cell]) * area;
+        seen[cell] = infiltrated[cell];
+      }
+    }
+    // Each constituent's rain load and infiltration mass in one sweep (a cell's rain load comes
+    // before its infiltration, each cell on its own).
+    for (int c = 1; c <= nc; ++c)
+      tr.ov_infil_dmt[c] += rain_and_infiltration(ms, c, raining, ct.rain_elapsed);
+#pragma omp parallel for schedule(static) num_threads(team_size(n))
+    for (int cell = 1; cell <= n; ++cell) infil_water[cell] = 0.0;
+    exfiltration_mass(ms);
+    // 3. and 4. Water-soil exchange and decay, every KINETICS_TIMESTEP_FACTOR intervals.
+    if (kinetics_due && ct.contam_table_read) {
       for (int c = 1; c <= nc; ++c) {
         if (tr.constituent_type[c] != 1) continue;
         exchange_and_decay(ms, c, ct.kinetics_elapsed);
       }
     }
+  }
+  if (kinetics_due) {
     if (tr.nutrients) nsm_overland_step(ms, ct.kinetics_elapsed);
     ct.kinetics_clock.last = now;
     ct.kinetics_clock.next = now + ct.kinetics_timestep_factor * tc.interval_days;

@@ -1,0 +1,180 @@
+// The overland constituents' processes on a small plane of a few blocks of cells: whether the
+// cells take their infiltrated water, rain load, infiltration mass, exchange and decay in one
+// sweep (no water rises from an aquifer between them) or in separate sweeps around the rising
+// water, and on one thread or several, every cell and every book ends in the same bits; and the
+// mass the cells that dried gave the soil is booked whole.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "framework/core/error_state.h"
+#include "framework/core/process_info.h"
+#include "framework/core/units.h"
+#include "framework/model_state.h"
+#include "transport/contaminants/contam_kernels.h"
+#include "transport/transport_steps.h"
+
+namespace test_overland_contam_steps_tests {
+
+constexpr int cells = 2600;  // two whole blocks of 1024 and a short one
+constexpr int constituents = 3;
+constexpr double step_seconds = 10.0;
+
+// Every fifth cell is dry, and every seventh of those still holds mass while it infiltrates;
+// rain, depths, rates and soil masses vary from cell to cell. With `rising`, a simulated
+// aquifer's exfiltrated depths are held but stand still, so that the rising water carries
+// nothing and only the order of the sweeps differs.
+std::unique_ptr<model_state> plane(bool rising) {
+  auto ms = std::make_unique<model_state>();
+  ms->cell_count = cells;
+  ms->gridsize = 10.0;
+  ms->super_quiet = 1;
+  ms->time_tolerance = 0.01 / seconds_per_day;
+  const double area = ms->gridsize * ms->gridsize;
+  transport_state& tr = ms->transport;
+  contam_tables& ct = tr.contam;
+  overland_state& ov = ms->overland;
+  subsurface_state& ss = ms->subsurface;
+  tr.ov_con_trans = 1;
+  tr.soil_con_trans = 1;
+  ct.soil_contam_layers = 1;
+  EXPECT_TRUE(tr.precip_conc.grow(constituents));
+  contam_alloc(*ms, constituents, cells, 0, 0);
+  ct.contam_table_read = 1;
+  ct.kinetics_timestep_factor = 2.0;  // the exchange and decay every second step
+  ct.soil_layer_thickness[1] = 0.02;
+  ov.ov_depth.allocate(cells);
+  ov.rain_cell.allocate(cells);
+  ss.inf_depth_total.allocate(cells);
+  ov.rain_event_state = 1;
+  if (rising) {
+    ss.gw_simulation = 1;
+    ss.exfil_cum.allocate(cells);
+  }
+  for (int cell = 1; cell <= cells; ++cell) {
+    const bool dry = cell % 5 == 0;
+    ov.ov_depth[cell] = dry ? 0.0 : 0.001 * (1 + cell % 13);
+    ov.rain_cell[cell] = 20.0 + cell % 17;
+    ct.ov_depth_prev[cell] = dry ? 0.002 : ov.ov_depth[cell] * 0.9;
+    ct.theta[cell][1] = 0.2 + 0.01 * (cell % 11);
+  }
+  for (int c = 1; c <= constituents; ++c) {
+    tr.precip_conc[c] = 0.5 * c;
+    for (int cell = 1; cell <= cells; ++cell) {
+      const bool dry = cell % 5 == 0;
+      ct.ov_decay_coef[c][cell] = 1e-4 * c * (1 + cell % 3);
+      ct.ov_uptake_rate[c][cell] = 1e-5 * (1 + cell % 4);
+      ct.soil_frac_dissolved[c][cell][1] = soil_dissolved_fraction(0.3, 0.5 * c);
+      tr.soil_mass[c][cell][1] = 2.0 + cell % 9;
+      tr.ov_land_mass[c][cell] = 1.0 + cell % 5;
+      const double conc = dry ? 0.0 : c * (1.0 + 0.1 * (cell % 7));
+      tr.ov_contam_conc[c][cell] = conc;
+      tr.ov_contam_mass[c][cell] = dry && cell % 7 == 0 ? 0.3 * c : conc * ov.ov_depth[cell] * area;
+    }
+  }
+  tr.ov_con_clock.interval_seconds = step_seconds;
+  tr.ov_con_clock.interval_days = step_seconds / seconds_per_day;
+  tr.ov_con_clock.last = 0.0;
+  tr.ov_con_clock.next = tr.ov_con_clock.interval_days;
+  return ms;
+}
+
+// Four steps of the processes, each after a little infiltration (none on the last).
+void run_steps(model_state& ms) {
+  double* infiltrated = ms.subsurface.inf_depth_total.data();
+  process_clock& clock = ms.transport.ov_con_clock;
+  for (int step = 1; step <= 4; ++step) {
+    if (step < 4)
+      for (int cell = 1; cell <= cells; ++cell) infiltrated[cell] += 1e-5 * (1 + cell % 3);
+    ms.current_time = clock.next;
+    overland_contam_processes(ms);
+    clock.last = clock.next;
+    clock.next += clock.interval_days;
+  }
+}
+
+// Everything the processes write: per cell and per constituent, then the books.
+std::vector<double> end_state(const model_state& ms) {
+  const transport_state& tr = ms.transport;
+  const contam_tables& ct = tr.contam;
+  std::vector<double> s;
+  for (int c = 1; c <= constituents; ++c) {
+    for (const raw_array2d<double>* t :
+         {&tr.ov_contam_mass, &tr.ov_contam_conc, &tr.ov_land_mass, &ct.ov_precip_acc,
+          &ct.ov_infil_acc, &ct.ov_exchange_acc, &ct.ov_decay_acc, &ct.soil_infil_mass})
+      s.insert(s.end(), (*t)[c] + 1, (*t)[c] + 1 + cells);
+    s.push_back(tr.ov_infil_dmt[c]);
+  }
+  s.insert(s.end(), ct.infil_seen.data() + 1, ct.infil_seen.data() + 1 + cells);
+  s.insert(s.end(), ct.ov_infil_water.data() + 1, ct.ov_infil_water.data() + 1 + cells);
+  return s;
+}
+
+bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+TEST(OverlandContamSteps, OneSweepAndSeparateSweepsOnAnyTeamGiveTheSameBits) {
+  const int saved = omp_get_max_threads();
+  const long long saved_share = process_info.cells_per_thread;
+  process_info.cells_per_thread = 256;  // the blocks of this small plane on several threads
+  struct variant {
+    bool rising;
+    int threads;
+  };
+  const variant variants[] = {{false, 1}, {true, 1}, {false, 3}, {true, 3}};
+  std::vector<double> first;
+  for (const variant& v : variants) {
+    omp_set_num_threads(v.threads);
+    auto ms = plane(v.rising);
+    ASSERT_FALSE(run_error.error_fatal);
+    ASSERT_EQ(exfiltration_exchanges(*ms), v.rising);
+    run_steps(*ms);
+    const std::vector<double> state = end_state(*ms);
+    if (first.empty()) {
+      first = state;
+      // The case moves something: dried cells, a decay and an exchange were booked.
+      EXPECT_GT(ms->transport.ov_infil_dmt[1], 0.0);
+      EXPECT_NE(ms->transport.contam.ov_decay_acc[2][1], 0.0);
+      EXPECT_NE(ms->transport.contam.ov_exchange_acc[3][2], 0.0);
+    } else {
+      EXPECT_TRUE(same_bits(state, first))
+          << "rising water " << v.rising << ", " << v.threads << " threads";
+    }
+  }
+  omp_set_num_threads(saved);
+  process_info.cells_per_thread = saved_share;
+}
+
+TEST(OverlandContamSteps, CellsThatDryGiveTheSoilTheirWholeMassAndTheBooksHoldIt) {
+  for (const bool rising : {false, true}) {
+    auto ms = plane(rising);
+    transport_state& tr = ms->transport;
+    contam_tables& ct = tr.contam;
+    // What the dry cells hold after the first step's rain, by hand: what they held (every
+    // seventh) plus the rain's load; as they infiltrate, they give it all to the soil.
+    const double area = ms->gridsize * ms->gridsize;
+    std::vector<double> expected(constituents + 1, 0.0);
+    for (int c = 1; c <= constituents; ++c)
+      for (int cell = 5; cell <= cells; cell += 5)
+        expected[c] += tr.ov_contam_mass[c][cell] +
+                       ms->overland.rain_cell[cell] / 3.6e6 * tr.precip_conc[c] * area * 10.0;
+    double* infiltrated = ms->subsurface.inf_depth_total.data();
+    for (int cell = 1; cell <= cells; ++cell) infiltrated[cell] = 1e-5;
+    ms->current_time = tr.ov_con_clock.next;
+    overland_contam_processes(*ms);
+    for (int c = 1; c <= constituents; ++c) {
+      EXPECT_NEAR(tr.ov_infil_dmt[c], expected[c], 1e-12 * expected[c]) << c;
+      for (int cell = 5; cell <= cells; cell += 5) {
+        EXPECT_EQ(tr.ov_contam_mass[c][cell], 0.0);
+        EXPECT_EQ(ct.ov_infil_acc[c][cell], 0.0);
+      }
+    }
+  }
+}
+
+}  // namespace test_overland_contam_steps_tests
