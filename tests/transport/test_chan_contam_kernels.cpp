@@ -1,7 +1,8 @@
 // Kernels of the channel constituent routing: a pending term's share of the routing step and its
 // limit, and the routing of one constituent along a small network of two links joining a third:
 // mass conservation (the nodes' final mass and the outlet's equal the start and the sources),
-// upwind transport of a slug, the same bits on 1 and 8 threads, a lake mixing and emptying
+// upwind transport of a slug, the same bits on 1 and 8 threads, two links giving a structure
+// what the link below it takes on any team, a lake mixing and emptying
 // through its outlet, and a node drained faster than any sub-step can follow stopping the
 // routing; the block-ordered sums over the routed nodes, the same bits on any team.
 #include <gtest/gtest.h>
@@ -189,6 +190,104 @@ TEST(ChanContamKernels, OneAndEightThreadsRouteTheSameBits) {
   EXPECT_EQ(masses[0], masses[1]);
   EXPECT_EQ(outs[0], outs[1]);
   EXPECT_GT(outs[0], 0.0);
+}
+
+// Links 1 and 2 (5 nodes of 100 m, 10 m2) end at the structure link 3, which passes their water
+// to link 4 (5 nodes, 20 m2), which leaves the network. Each link of the team's threads
+// computes the faces that feed its first node itself: what links 1 and 2 give must be what
+// link 4 takes, or grams are made or lost at the structure.
+struct structure_network {
+  static constexpr int links = 4, nodes = 5, stride = 6, flat = (links + 1) * stride + 1;
+  int ltype[links + 1] = {0, 0, 0, 64, 0};
+  int nx[links + 1] = {0, nodes, nodes, 1, nodes};
+  int ndep[links + 1] = {0, 0, 0, 2, 1};
+  int up_rows[links + 1][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 1, 2}, {0, 3, 0}};
+  const int* uslinks[links + 1] = {up_rows[0], up_rows[1], up_rows[2], up_rows[3], up_rows[4]};
+  int dslink[links + 1] = {0, 3, 3, 4, 0};
+  double dx[links + 1] = {0.0, 100.0, 100.0, 0.0, 100.0};
+  link_node_array<double> area, area_old, face;
+  std::vector<std::vector<double>> work = std::vector<std::vector<double>>(17);
+
+  // q m3/s through the head links, 2q below the structure, over routing steps of dt seconds.
+  structure_network(double q, double dt) {
+    area.allocate(links, nx);
+    area_old.allocate(links, nx);
+    face.allocate(links, nx);
+    for (int l = 1; l <= links; ++l)
+      for (int j = 1; j <= nx[l]; ++j) {
+        area(l, j) = area_old(l, j) = l == 3 ? 0.0 : l == 4 ? 20.0 : 10.0;
+        face(l, j) = (l >= 3 ? 2.0 : 1.0) * q * dt;
+      }
+    for (std::vector<double>& v : work) v.assign(flat, 0.0);
+    for (int l : {1, 2, 4})
+      for (int j = 1; j <= nodes; ++j) work[9][static_cast<std::size_t>(l * stride + j)] = 5.0;
+  }
+  chan_network_view view() {
+    chan_network_view n;
+    n.links = links;
+    n.stride = stride;
+    n.ltype = ltype;
+    n.nx = nx;
+    n.ndep = ndep;
+    n.uslinks = uslinks;
+    n.dslink = dslink;
+    n.dx = dx;
+    n.area = &area;
+    n.area_old = &area_old;
+    n.face_volume = &face;
+    return n;
+  }
+  chan_route_work route() {
+    double* p[17];
+    for (int k = 0; k < 17; ++k) p[k] = work[static_cast<std::size_t>(k)].data();
+    return {p[0], p[1],  p[2],  p[3],  p[4],  p[5],  p[6],  p[7], p[8],
+            p[9], p[10], p[11], p[12], p[13], p[14], p[15], p[16]};
+  }
+  double& mass(int l, int j) { return work[0][static_cast<std::size_t>(l * stride + j)]; }
+  double& conc(int l, int j) { return work[1][static_cast<std::size_t>(l * stride + j)]; }
+  double total() {
+    double sum = 0.0;
+    for (int l : {1, 2, 4})
+      for (int j = 1; j <= nodes; ++j) sum += mass(l, j);
+    return sum;
+  }
+};
+
+// Slugs at the ends of both head links run through the structure with dispersion, in sub-steps
+// (Courant numbers above 0.5), on one thread and on a team where every link has its own thread:
+// nodes and outlet keep every gram, link 4 gets the slugs and both teams give the same bits.
+TEST(ChanContamKernels, WhatTheLinksAboveAStructureGiveTheLinkBelowTakesOnAnyTeam) {
+  const int saved = omp_get_max_threads();
+  const long long saved_share = process_info.cells_per_thread;
+  process_info.cells_per_thread = 1;
+  std::vector<double> masses[2];
+  double outs[2] = {0.0, 0.0};
+  const int threads[2] = {1, 8};
+  for (int t = 0; t < 2; ++t) {
+    omp_set_num_threads(threads[t]);
+    structure_network net(20.0, 30.0);
+    net.conc(1, 5) = 100.0;
+    net.mass(1, 5) = 100.0 * 10.0 * 100.0;
+    net.conc(2, 4) = 300.0;
+    net.mass(2, 4) = 300.0 * 10.0 * 100.0;
+    const double start = net.total();
+    double reached = 0.0;
+    for (int step = 0; step < 6; ++step) {
+      double out = 0.0;
+      ASSERT_EQ(chan_wq_route(net.view(), net.route(), 30.0, out), 0);
+      outs[t] += out;
+      EXPECT_NEAR(net.total() + outs[t], start, 1e-12 * start) << threads[t] << " threads";
+      if (step == 0)
+        for (int j = 1; j <= 5; ++j) reached += net.mass(4, j);
+    }
+    EXPECT_GT(reached, 0.05 * start) << threads[t] << " threads";
+    EXPECT_GT(outs[t], 0.0) << threads[t] << " threads";
+    masses[t] = net.work[0];
+  }
+  omp_set_num_threads(saved);
+  process_info.cells_per_thread = saved_share;
+  EXPECT_EQ(masses[0], masses[1]);
+  EXPECT_EQ(outs[0], outs[1]);
 }
 
 // Link 1 (5 nodes of 100 m, 10 m2) ends in lake 1 (link 2), which empties through the structure

@@ -96,137 +96,169 @@ inline double beyond_outlet(const chan_network_view& n, int s, const double* c) 
   return 0.0;
 }
 
-// Face fluxes of every node's downstream face from the concentrations c over a sub-step that is
-// the share s of the channel step: advective (g per sub-step, upwind) and dispersive (g/s). With
-// `mean_adv` and `mean_disp`, each face takes the mean of its new flux and theirs. The links are
-// shared among the threads of the enclosing region, which meet at the loop's end.
-void face_fluxes(const chan_network_view& n, const chan_route_work& w, const double* c, double s,
-                 double* adv, double* disp, const double* mean_adv = nullptr,
-                 const double* mean_disp = nullptr) {
-#pragma omp for schedule(static)
-  for (int l = 1; l <= n.links; ++l) {
-    if (!chan_link_routed(n.ltype[l])) {
-      // A lake's outlet: the water leaving the lake carries its concentration, water coming
-      // back that of the side it comes from.
-      const int lake = chan_structure_lake(n, l);
-      if (lake == 0) continue;
-      const int k = flat(n, l, 1);
-      const double vol = (*n.face_volume)(l, 1) * s;
-      adv[k] = vol * (vol >= 0.0 ? n.lakes->conc[lake] : beyond_outlet(n, l, c));
-      disp[k] = 0.0;
-      if (mean_adv != nullptr) {
-        adv[k] = 0.5 * (adv[k] + mean_adv[k]);
-        disp[k] = 0.5 * (disp[k] + mean_disp[k]);
-      }
-      continue;
-    }
-    const double* v = n.face_volume->link_nodes(l);
-    const double* a0 = n.area_old->link_nodes(l);
-    const int last = n.nx[l];
-    // The faces between two nodes of the link: the node below is the next one.
-    const int first_k = flat(n, l, 0);
-    const double dxl = n.dx[l];
-    const double* dc = w.disp_coef;
-    for (int j = 1; j < last; ++j) {
-      const int k = first_k + j;
-      const double vol = v[j] * s;
-      double a = vol * (vol >= 0.0 ? c[k] : c[k + 1]);
-      double d = 0.0;
-      if (a0[j] > 0.0 && a0[j + 1] > 0.0)
-        d = std::min(a0[j] * dc[k], a0[j + 1] * dc[k + 1]) * (c[k] - c[k + 1]) / dxl;
-      if (mean_adv != nullptr) {
-        a = 0.5 * (a + mean_adv[k]);
-        d = 0.5 * (d + mean_disp[k]);
-      }
-      adv[k] = a;
-      disp[k] = d;
-    }
-    if (last < 1) continue;
-    // The link's last face: into the link below, a structure, a lake or out of the network.
-    const int j = last;
-    const int k = first_k + j;
-    const int m = below(n, l, j);
-    const double vol = v[j] * s;
-    const int lake_end = chan_link_lake_end(n, l);
-    if (lake_end != 0) {
-      // Into a lake: no dispersion across its shore; water the lake sends back up the link
-      // carries the lake's concentration.
-      adv[k] = vol * (vol >= 0.0 ? c[k] : n.lakes->conc[lake_end]);
-      disp[k] = 0.0;
-      if (mean_adv != nullptr) {
-        adv[k] = 0.5 * (adv[k] + mean_adv[k]);
-        disp[k] = 0.5 * (disp[k] + mean_disp[k]);
-      }
-      continue;
-    }
-    adv[k] = vol * (vol >= 0.0 || m == 0 ? c[k] : c[m]);
-    double d = 0.0;
-    if (m != 0 && !through_structure(n, l, j)) {
-      const double am = below_start_area(n, l, j);
-      if (a0[j] > 0.0 && am > 0.0) d = std::min(a0[j] * dc[k], am * dc[m]) * (c[k] - c[m]) / dxl;
-    }
-    disp[k] = d;
-    if (mean_adv != nullptr) {
-      adv[k] = 0.5 * (adv[k] + mean_adv[k]);
-      disp[k] = 0.5 * (d + mean_disp[k]);
-    }
+// The advective (g per sub-step, upwind) and dispersive (g/s) flux of the face between nodes j
+// and j + 1 (flat k, k + 1) of a routed link of node length dxl, face volumes v and start areas
+// a0 (its own nodes' arrays), from the concentrations c over a sub-step that is the share s of
+// the channel step; with `mean_adv`, the mean of the new flux and the face's entry there and in
+// `mean_disp`.
+inline void inner_face(const double* v, const double* a0, const double* dc, double dxl,
+                       const double* c, double s, int j, int k, const double* mean_adv,
+                       const double* mean_disp, double& adv, double& disp) {
+  const double vol = v[j] * s;
+  double a = vol * (vol >= 0.0 ? c[k] : c[k + 1]);
+  double d = 0.0;
+  if (a0[j] > 0.0 && a0[j + 1] > 0.0)
+    d = std::min(a0[j] * dc[k], a0[j + 1] * dc[k + 1]) * (c[k] - c[k + 1]) / dxl;
+  if (mean_adv != nullptr) {
+    a = 0.5 * (a + mean_adv[k]);
+    d = 0.5 * (d + mean_disp[k]);
   }
+  adv = a;
+  disp = d;
 }
 
-// Masses and concentrations of every node after a sub-step of h seconds from the masses `base`,
-// with the face fluxes given: each node gathers its upstream faces' fluxes and gives its own.
+// The fluxes, as inner_face gives them, of the last face of routed link l: into the link below,
+// a structure, a lake or out of the network. Both 0 for a link without nodes. The thread of the
+// link below computes this face again for its first node rather than wait for the link's
+// thread: the same arithmetic on the same values, so the same bits.
+inline void last_face(const chan_network_view& n, const chan_route_work& w, const double* c,
+                      double s, int l, const double* mean_adv, const double* mean_disp, double& adv,
+                      double& disp) {
+  const int j = n.nx[l];
+  if (j < 1) {
+    adv = disp = 0.0;
+    return;
+  }
+  const int k = flat(n, l, j);
+  const double vol = n.face_volume->link_nodes(l)[j] * s;
+  double a = 0.0;
+  double d = 0.0;
+  const int lake_end = chan_link_lake_end(n, l);
+  if (lake_end != 0) {
+    // Into a lake: no dispersion across its shore; water the lake sends back up the link
+    // carries the lake's concentration.
+    a = vol * (vol >= 0.0 ? c[k] : n.lakes->conc[lake_end]);
+  } else {
+    const int m = below(n, l, j);
+    a = vol * (vol >= 0.0 || m == 0 ? c[k] : c[m]);
+    if (m != 0 && !through_structure(n, l, j)) {
+      const double a0 = n.area_old->link_nodes(l)[j];
+      const double am = below_start_area(n, l, j);
+      if (a0 > 0.0 && am > 0.0)
+        d = std::min(a0 * w.disp_coef[k], am * w.disp_coef[m]) * (c[k] - c[m]) / n.dx[l];
+    }
+  }
+  if (mean_adv != nullptr) {
+    a = 0.5 * (a + mean_adv[k]);
+    d = 0.5 * (d + mean_disp[k]);
+  }
+  adv = a;
+  disp = d;
+}
+
+// The advective flux (as inner_face) of the outlet structure s of a lake: the water leaving the
+// lake carries its concentration, water coming back that of the side it comes from. Nothing
+// disperses through it.
+inline double outlet_face(const chan_network_view& n, const double* c, double share, int s,
+                          int lake, const double* mean_adv) {
+  const double vol = (*n.face_volume)(s, 1) * share;
+  double a = vol * (vol >= 0.0 ? n.lakes->conc[lake] : beyond_outlet(n, s, c));
+  if (mean_adv != nullptr) a = 0.5 * (a + mean_adv[flat(n, s, 1)]);
+  return a;
+}
+
+// What crossed the upper face of the first node of routed link l over a sub-step of h seconds:
+// what the links (or the lake or structure) above gave, their faces computed from c as the
+// pass computes them.
+double first_node_inflow(const chan_network_view& n, const chan_route_work& w, const double* c,
+                         double s, double h, int l, const double* mean_adv,
+                         const double* mean_disp) {
+  double in = 0.0;
+  double a = 0.0, d = 0.0;
+  for (int u = 1; u <= n.ndep[l]; ++u) {
+    const int up = n.uslinks[l][u];
+    if (up < 1 || up > n.links) continue;
+    if (chan_link_routed(n.ltype[up])) {
+      last_face(n, w, c, s, up, mean_adv, mean_disp, a, d);
+      in += a + h * d;
+    } else if (const int lake = chan_structure_lake(n, up); lake != 0) {
+      // The outlet of a lake above: its structure's flux (no dispersion).
+      in += outlet_face(n, c, s, up, lake, mean_adv);
+    } else if (chan_structure_passes(n, up) == l) {
+      // What the links above the structure gave it.
+      for (int v = 1; v <= n.ndep[up]; ++v) {
+        const int above = n.uslinks[up][v];
+        if (above < 1 || above > n.links || !chan_link_routed(n.ltype[above])) continue;
+        last_face(n, w, c, s, above, mean_adv, mean_disp, a, d);
+        in += a + h * d;
+      }
+    }
+  }
+  return in;
+}
+
+// One pass of a sub-step of h seconds, the share s of the channel step: every face's fluxes
+// from the concentrations c (with `mean_adv`, the mean with the last pass's), then every node's
+// mass and concentration from the masses `base`: each node gathers its upper face's fluxes and
+// gives its own. A link's thread computes its own faces and the faces that feed its first node,
+// so the nodes need not wait for the other threads' faces and the pass meets the team once.
 // Sets `change` to the largest change of a concentration against `prev` (relative above
 // 1 g/m3) and `least` to the smallest mass (at most 0). The links are shared among the threads
 // of the enclosing region; every thread gets the team's figures.
-void node_update(const chan_network_view& n, const chan_route_work& w, const double* base,
-                 const double* adv, const double* disp, double h, double* mass, double* conc,
-                 const double* prev, team_parts& parts, int& turn, double& change, double& least) {
+void route_pass(const chan_network_view& n, const chan_route_work& w, const double* c, double s,
+                double* adv, double* disp, const double* mean_adv, const double* mean_disp,
+                const double* base, double h, double* mass, double* conc, const double* prev,
+                team_parts& parts, int& turn, double& change, double& least) {
   // The thread's own figures in locals, so that the node loop keeps them in registers.
   double own_change = 0.0;
   double own_least = 0.0;
 #pragma omp for schedule(static) nowait
   for (int l = 1; l <= n.links; ++l) {
-    if (!chan_link_routed(n.ltype[l]) || n.nx[l] < 1) continue;
+    if (!chan_link_routed(n.ltype[l])) {
+      const int lake = chan_structure_lake(n, l);
+      if (lake == 0) continue;
+      const int k = flat(n, l, 1);
+      adv[k] = outlet_face(n, c, s, l, lake, mean_adv);
+      disp[k] = 0.0;
+      if (mean_adv != nullptr) disp[k] = 0.5 * (disp[k] + mean_disp[k]);
+      continue;
+    }
+    const int last = n.nx[l];
+    if (last < 1) continue;
     const int first_k = flat(n, l, 0);
     const double dxl = n.dx[l];
-    // The node's mass and concentration from what came in across its upper face.
-    auto update = [&](int k, double in) {
-      const double m = base[k] + in - adv[k] + (w.source[k] - disp[k]) * h;
-      const double water = w.area_adt[k] * dxl;
-      double c = water >= tiny && m > 0.0 ? m / water : 0.0;
+    const double* v = n.face_volume->link_nodes(l);
+    const double* a0 = n.area_old->link_nodes(l);
+    const double* dc = w.disp_coef;
+    const double* source = w.source;
+    const double* area_adt = w.area_adt;
+    double in = first_node_inflow(n, w, c, s, h, l, mean_adv, mean_disp);
+    // The node's mass and concentration from what came in across its upper face and what left
+    // across its lower one.
+    auto update = [&](int k, double a, double d) {
+      const double m = base[k] + in - a + (source[k] - d) * h;
+      const double water = area_adt[k] * dxl;
+      const double cn = water >= tiny && m > 0.0 ? m / water : 0.0;
       mass[k] = m;
       own_least = std::min(own_least, m);
       if (prev != nullptr)
-        own_change = std::max(own_change, std::fabs(c - prev[k]) / std::max(1.0, std::fabs(c)));
-      conc[k] = c;
+        own_change = std::max(own_change, std::fabs(cn - prev[k]) / std::max(1.0, std::fabs(cn)));
+      conc[k] = cn;
+      in = a + h * d;
     };
-    // The first node takes what the links (or the lake or structure) above gave.
-    double in = 0.0;
-    for (int u = 1; u <= n.ndep[l]; ++u) {
-      const int up = n.uslinks[l][u];
-      if (up < 1 || up > n.links) continue;
-      if (chan_link_routed(n.ltype[up])) {
-        const int e = flat(n, up, n.nx[up]);
-        in += adv[e] + h * disp[e];
-      } else if (chan_structure_lake(n, up) != 0) {
-        // The outlet of a lake above: its structure's flux (no dispersion).
-        in += adv[flat(n, up, 1)];
-      } else if (chan_structure_passes(n, up) == l) {
-        // What the links above the structure gave it.
-        for (int s = 1; s <= n.ndep[up]; ++s) {
-          const int above = n.uslinks[up][s];
-          if (above < 1 || above > n.links || !chan_link_routed(n.ltype[above])) continue;
-          const int e = flat(n, above, n.nx[above]);
-          in += adv[e] + h * disp[e];
-        }
-      }
-    }
-    update(first_k + 1, in);
-    // Every other node takes the face of the node above it.
-    for (int j = 2; j <= n.nx[l]; ++j) {
+    for (int j = 1; j < last; ++j) {
       const int k = first_k + j;
-      update(k, adv[k - 1] + h * disp[k - 1]);
+      double a = 0.0, d = 0.0;
+      inner_face(v, a0, dc, dxl, c, s, j, k, mean_adv, mean_disp, a, d);
+      adv[k] = a;
+      disp[k] = d;
+      update(k, a, d);
     }
+    double a = 0.0, d = 0.0;
+    last_face(n, w, c, s, l, mean_adv, mean_disp, a, d);
+    adv[first_k + last] = a;
+    disp[first_k + last] = d;
+    update(first_k + last, a, d);
   }
   change = own_change;
   least = own_least;
@@ -236,10 +268,11 @@ void node_update(const chan_network_view& n, const chan_route_work& w, const dou
 // Copies the masses and concentrations of every routed node (and of the first node of every
 // lake's outlet) from `from_mass`, `from_conc` to `to_mass`, `to_conc`; with `restart` every
 // node's advanced flow area goes back to the channel step's start. The links are shared among
-// the threads of the enclosing region, which meet at the loop's end.
+// the threads of the enclosing region as by every loop of the sub-step, so each thread copies
+// the nodes it computes; the threads do not wait for each other at the loop's end.
 void copy_nodes(const chan_network_view& n, const chan_route_work& w, const double* from_mass,
                 const double* from_conc, double* to_mass, double* to_conc, bool restart) {
-#pragma omp for schedule(static)
+#pragma omp for schedule(static) nowait
   for (int l = 1; l <= n.links; ++l) {
     if (!chan_link_routed(n.ltype[l])) {
       if (chan_structure_lake(n, l) != 0) {
@@ -327,9 +360,10 @@ double courant_max(const chan_network_view& n, const chan_route_work& w, double 
 }
 
 // The flow areas of every node advanced by the share s of the channel step's change. The links
-// are shared among the threads of the enclosing region, which meet at the loop's end.
+// are shared among the threads of the enclosing region; a node's area is read only by its own
+// thread in the passes that follow, so the threads do not wait for each other here.
 void advance_areas(const chan_network_view& n, const chan_route_work& w, double s) {
-#pragma omp for schedule(static)
+#pragma omp for schedule(static) nowait
   for (int l = 1; l <= n.links; ++l) {
     if (!chan_link_routed(n.ltype[l])) continue;
     const double* a = n.area->link_nodes(l);
@@ -351,17 +385,26 @@ struct substep_outcome {
   const double* disp = nullptr;
 };
 
+// What a sub-step's region does before its Courant limit: nothing, keep the accepted nodes as
+// the channel step's start, or go back to that start (a restart); both put the flow areas back
+// to the channel step's start.
+enum class substep_start { none, keep, restore };
+
 // One sub-step of at most h seconds of the `remaining` of the channel step dt, in one parallel
-// region: the Courant limit, the areas advanced, the predictor and the passes on the mean of the
-// fluxes; when no node would lose more than it holds, the nodes' new values are accepted. Every
-// thread takes the same decisions from the team's combined figures.
+// region: what `start` asks, the Courant limit, the areas advanced, the predictor and the passes on
+// the mean of the fluxes; when no node would lose more than it holds, the nodes' new values are
+// accepted. Every thread takes the same decisions from the team's combined figures.
 substep_outcome route_substep(const chan_network_view& n, const chan_route_work& w, double dt,
-                              double h, double remaining) {
+                              double h, double remaining, substep_start start) {
   team_parts parts;
   substep_outcome out;
 #pragma omp parallel num_threads(team(n))
   {
     int turn = 0;
+    if (start == substep_start::keep)
+      copy_nodes(n, w, w.acc_mass, w.acc_conc, w.start_mass, w.start_conc, true);
+    else if (start == substep_start::restore)
+      copy_nodes(n, w, w.start_mass, w.start_conc, w.acc_mass, w.acc_conc, true);
     // Courant limit at the areas of the sub-step's start.
     double hh = h;
     const double cmax = courant_max(n, w, hh, dt, parts, turn);
@@ -382,22 +425,21 @@ substep_outcome route_substep(const chan_network_view& n, const chan_route_work&
     double* adv = w.adv;
     double* disp = w.disp;
     double change = 0.0, least = 0.0;
-    face_fluxes(n, w, w.acc_conc, share, adv_prev, disp_prev);
-    node_update(n, w, w.acc_mass, adv_prev, disp_prev, step, cur_mass, cur_conc, nullptr, parts,
-                turn, change, least);
+    route_pass(n, w, w.acc_conc, share, adv_prev, disp_prev, nullptr, nullptr, w.acc_mass, step,
+               cur_mass, cur_conc, nullptr, parts, turn, change, least);
     int passes = 0;
     while (passes < max_passes) {
       ++passes;
-      face_fluxes(n, w, cur_conc, share, adv, disp, adv_prev, disp_prev);
-      node_update(n, w, w.acc_mass, adv, disp, step, it_mass, it_conc, cur_conc, parts, turn,
-                  change, least);
+      route_pass(n, w, cur_conc, share, adv, disp, adv_prev, disp_prev, w.acc_mass, step, it_mass,
+                 it_conc, cur_conc, parts, turn, change, least);
       std::swap(cur_mass, it_mass);
       std::swap(cur_conc, it_conc);
       std::swap(adv, adv_prev);
       std::swap(disp, disp_prev);
       if (change <= 1e-6) break;
     }
-    // Accepted unless a node would lose more than it holds.
+    // Accepted unless a node would lose more than it holds; the region's end waits for every
+    // thread's copies.
     if (!(least < -1e-6)) copy_nodes(n, w, cur_mass, cur_conc, w.acc_mass, w.acc_conc, false);
     if (omp_get_thread_num() == 0) {
       out.step = step;
@@ -409,13 +451,6 @@ substep_outcome route_substep(const chan_network_view& n, const chan_route_work&
     }
   }
   return out;
-}
-
-// Every routed node's masses and concentrations copied as copy_nodes does, on the routing's team.
-void copy_all(const chan_network_view& n, const chan_route_work& w, const double* from_mass,
-              const double* from_conc, double* to_mass, double* to_conc, bool restart) {
-#pragma omp parallel num_threads(team(n))
-  copy_nodes(n, w, from_mass, from_conc, to_mass, to_conc, restart);
 }
 
 }  // namespace
@@ -474,8 +509,9 @@ int chan_structure_lake(const chan_network_view& n, int l) {
 
 int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double dt,
                   double& outlet_mass) {
-  // The step's start kept for a restart, and the areas at the channel step's start.
-  copy_all(n, w, w.acc_mass, w.acc_conc, w.start_mass, w.start_conc, true);
+  // The step's start is kept for a restart by the first sub-step's region, which also puts the
+  // areas at the channel step's start.
+  substep_start start = substep_start::keep;
   chan_lake_work* lakes = n.lakes != nullptr && n.lakes->count >= 1 ? n.lakes : nullptr;
   if (lakes != nullptr)
     for (int lake = 1; lake <= lakes->count; ++lake) {
@@ -494,7 +530,8 @@ int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double d
     double remaining = dt;
     bool rejected = false;
     while (remaining > tiny) {
-      const substep_outcome sub = route_substep(n, w, dt, h, remaining);
+      const substep_outcome sub = route_substep(n, w, dt, h, remaining, start);
+      start = substep_start::none;
       h = sub.h;
       const double step = sub.step;
       elapsed += step;
@@ -503,7 +540,7 @@ int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double d
       if (sub.least < -1e-6) {
         h *= 0.5;
         if (h < 0.001) return -1;
-        copy_all(n, w, w.start_mass, w.start_conc, w.acc_mass, w.acc_conc, true);
+        start = substep_start::restore;
         if (lakes != nullptr)
           for (int lake = 1; lake <= lakes->count; ++lake) {
             lakes->mass[lake] = lakes->start_mass[lake];
