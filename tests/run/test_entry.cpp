@@ -16,6 +16,7 @@
 using torva_test::file_exists;
 using torva_test::read_file;
 using torva_test::run_command;
+using torva_test::run_command_own_waiting;
 using torva_test::stdout_capture;
 using torva_test::temp_dir;
 using torva_test::torva_exe;
@@ -223,7 +224,7 @@ TEST(Program, ThreadsSpinBrieflyUnlessTheUserSetsTheirWaiting) {
   for (const wait_case& c : cases) {
     std::vector<std::string> env = c.env;
     env.push_back("OMP_DISPLAY_ENV=verbose");
-    const auto r = run_command(torva_exe(), {"-v", "p.prj"}, "", env);
+    const auto r = run_command_own_waiting(torva_exe(), {"-v", "p.prj"}, "", env);
     const std::string shown = c.env.empty() ? "none" : c.env[0];
     EXPECT_EQ(r.status, 0) << shown;
     EXPECT_EQ(spin_count_in_force(r.err), c.spin) << shown << "\n" << r.err;

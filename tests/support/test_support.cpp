@@ -21,6 +21,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "framework/core/thread_waiting.h"
 #include "framework/core/vector_targets.h"
 
 extern char** environ;
@@ -105,8 +106,18 @@ bool file_exists(const std::string& path) {
   return fs::exists(path);
 }
 
-command_result run_command(const std::string& program, const std::vector<std::string>& args,
-                           const std::string& input, const std::vector<std::string>& env) {
+namespace {
+
+command_result run_program(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& input, const std::vector<std::string>& given,
+                           bool bounded_waiting) {
+  std::vector<std::string> env = given;
+  if (bounded_waiting) {
+    bool set = false;
+    for (const std::string& e : env)
+      set = set || e.rfind("OMP_WAIT_POLICY=", 0) == 0 || e.rfind("GOMP_SPINCOUNT=", 0) == 0;
+    if (!set) env.push_back(std::string("GOMP_SPINCOUNT=") + bounded_spin_count);
+  }
   command_result result;
   std::string base = (fs::temp_directory_path() / "torva_cmd_XXXXXX").string();
   if (mkdtemp(base.data()) == nullptr) return result;
@@ -164,6 +175,20 @@ command_result run_command(const std::string& program, const std::vector<std::st
   std::error_code ec;
   fs::remove_all(base, ec);
   return result;
+}
+
+}  // namespace
+
+command_result run_command(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& input, const std::vector<std::string>& env) {
+  return run_program(program, args, input, env, true);
+}
+
+command_result run_command_own_waiting(const std::string& program,
+                                       const std::vector<std::string>& args,
+                                       const std::string& input,
+                                       const std::vector<std::string>& env) {
+  return run_program(program, args, input, env, false);
 }
 
 command_result run_with_threads(const std::string& project, int threads,

@@ -115,10 +115,19 @@ struct command_result {
 // Runs `program` with `args` (no shell), with `input` on standard input and the extra
 // environment assignments `env` ("NAME=value", taking the place of a variable of the same name),
 // in the current working directory. The program inherits the tests' environment without
-// CONTENT_LENGTH and without the threads' waiting settings (OMP_WAIT_POLICY, GOMP_SPINCOUNT),
-// which only `env` can give it.
+// CONTENT_LENGTH and without the threads' waiting settings of the test runner (OMP_WAIT_POLICY,
+// GOMP_SPINCOUNT). Unless `env` gives one of them, the program is handed the bounded spin count it
+// would set for itself: it then waits at its barriers as it would by its own policy, without
+// starting itself a second time to take it (each start of an instrumented build costs a tenth of
+// a second of processor time).
 command_result run_command(const std::string& program, const std::vector<std::string>& args,
                            const std::string& input = "", const std::vector<std::string>& env = {});
+// As run_command, but without the bounded spin count: a program given no waiting setting by
+// `env` sets its own, starting itself again. For the tests of that start.
+command_result run_command_own_waiting(const std::string& program,
+                                       const std::vector<std::string>& args,
+                                       const std::string& input = "",
+                                       const std::vector<std::string>& env = {});
 
 // The two thread counts every comparison of whole runs sets. The program sets its own thread
 // count to the processor count at start-up, whatever OMP_NUM_THREADS says, so only the project's
