@@ -40,6 +40,32 @@ TEST(ChanContamKernels, APendingTermAppliesItsShareAndNeverTakesMoreThanTheNodeH
   }
 }
 
+// The network view and the routing's work arrays of the small fixture networks below (each with
+// the members these read).
+template <class Net>
+chan_network_view network_view_of(Net& net) {
+  chan_network_view n;
+  n.links = net.links;
+  n.stride = net.stride;
+  n.ltype = net.ltype;
+  n.nx = net.nx;
+  n.ndep = net.ndep;
+  n.uslinks = net.uslinks;
+  n.dslink = net.dslink;
+  n.dx = net.dx;
+  n.area = &net.area;
+  n.area_old = &net.area_old;
+  n.face_volume = &net.face;
+  return n;
+}
+
+chan_route_work route_work_of(std::vector<std::vector<double>>& work) {
+  double* p[17];
+  for (int k = 0; k < 17; ++k) p[k] = work[static_cast<std::size_t>(k)].data();
+  return {p[0], p[1],  p[2],  p[3],  p[4],  p[5],  p[6],  p[7], p[8],
+          p[9], p[10], p[11], p[12], p[13], p[14], p[15], p[16]};
+}
+
 // Links 1 and 2 (5 nodes each, 100 m) join link 3 (5 nodes), which leaves the network. Each
 // head link carries `q` m3/s and link 3 twice that, through areas of 10 m2 that do not change.
 struct small_network {
@@ -66,27 +92,8 @@ struct small_network {
       }
     for (std::vector<double>& v : work) v.assign(flat, 0.0);
   }
-  chan_network_view view() {
-    chan_network_view n;
-    n.links = links;
-    n.stride = stride;
-    n.ltype = ltype;
-    n.nx = nx;
-    n.ndep = ndep;
-    n.uslinks = uslinks;
-    n.dslink = dslink;
-    n.dx = dx;
-    n.area = &area;
-    n.area_old = &area_old;
-    n.face_volume = &face;
-    return n;
-  }
-  chan_route_work route() {
-    double* p[17];
-    for (int k = 0; k < 17; ++k) p[k] = work[static_cast<std::size_t>(k)].data();
-    return {p[0], p[1],  p[2],  p[3],  p[4],  p[5],  p[6],  p[7], p[8],
-            p[9], p[10], p[11], p[12], p[13], p[14], p[15], p[16]};
-  }
+  chan_network_view view() { return network_view_of(*this); }
+  chan_route_work route() { return route_work_of(work); }
   double& mass(int l, int j) { return work[0][static_cast<std::size_t>(l * stride + j)]; }
   double& conc(int l, int j) { return work[1][static_cast<std::size_t>(l * stride + j)]; }
   double& source(int l, int j) { return work[8][static_cast<std::size_t>(l * stride + j)]; }
@@ -222,27 +229,8 @@ struct structure_network {
     for (int l : {1, 2, 4})
       for (int j = 1; j <= nodes; ++j) work[9][static_cast<std::size_t>(l * stride + j)] = 5.0;
   }
-  chan_network_view view() {
-    chan_network_view n;
-    n.links = links;
-    n.stride = stride;
-    n.ltype = ltype;
-    n.nx = nx;
-    n.ndep = ndep;
-    n.uslinks = uslinks;
-    n.dslink = dslink;
-    n.dx = dx;
-    n.area = &area;
-    n.area_old = &area_old;
-    n.face_volume = &face;
-    return n;
-  }
-  chan_route_work route() {
-    double* p[17];
-    for (int k = 0; k < 17; ++k) p[k] = work[static_cast<std::size_t>(k)].data();
-    return {p[0], p[1],  p[2],  p[3],  p[4],  p[5],  p[6],  p[7], p[8],
-            p[9], p[10], p[11], p[12], p[13], p[14], p[15], p[16]};
-  }
+  chan_network_view view() { return network_view_of(*this); }
+  chan_route_work route() { return route_work_of(work); }
   double& mass(int l, int j) { return work[0][static_cast<std::size_t>(l * stride + j)]; }
   double& conc(int l, int j) { return work[1][static_cast<std::size_t>(l * stride + j)]; }
   double total() {
@@ -334,27 +322,11 @@ struct lake_network {
     lakes.vol = lake_vol;
   }
   chan_network_view view() {
-    chan_network_view n;
-    n.links = links;
-    n.stride = stride;
-    n.ltype = ltype;
-    n.nx = nx;
-    n.ndep = ndep;
-    n.uslinks = uslinks;
-    n.dslink = dslink;
-    n.dx = dx;
-    n.area = &area;
-    n.area_old = &area_old;
-    n.face_volume = &face;
+    chan_network_view n = network_view_of(*this);
     n.lakes = &lakes;
     return n;
   }
-  chan_route_work route() {
-    double* p[17];
-    for (int k = 0; k < 17; ++k) p[k] = work[static_cast<std::size_t>(k)].data();
-    return {p[0], p[1],  p[2],  p[3],  p[4],  p[5],  p[6],  p[7], p[8],
-            p[9], p[10], p[11], p[12], p[13], p[14], p[15], p[16]};
-  }
+  chan_route_work route() { return route_work_of(work); }
   double& mass(int l, int j) { return work[0][static_cast<std::size_t>(l * stride + j)]; }
   double& conc(int l, int j) { return work[1][static_cast<std::size_t>(l * stride + j)]; }
   double nodes_total() {

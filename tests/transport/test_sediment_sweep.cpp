@@ -139,6 +139,19 @@ struct position {
   int row = 0, col = 0;
 };
 
+// Expects the two steps to have left every class's volumes and shares, the faces' capacities,
+// the run's net deposits and the volume out of the grid in the same bits.
+void expect_same_moves(ov_sediment_obj& a, ov_sediment_obj& b) {
+  EXPECT_EQ(first_difference(a.vol_sed.data(), b.vol_sed.data(), a.vol_sed.element_count()), -1);
+  EXPECT_EQ(first_difference(a.sed_fract.data(), b.sed_fract.data(), a.sed_fract.element_count()),
+            -1);
+  EXPECT_EQ(first_difference(a.qsx.data(), b.qsx.data(), a.qsx.element_count()), -1);
+  EXPECT_EQ(first_difference(a.qsy.data(), b.qsy.data(), a.qsy.element_count()), -1);
+  EXPECT_EQ(first_difference(a.ov_qsvol.data(), b.ov_qsvol.data(), a.ov_qsvol.element_count()), -1);
+  EXPECT_EQ(std::memcmp(&a.outlet_volume, &b.outlet_volume, sizeof(double)), 0)
+      << a.outlet_volume << " and " << b.outlet_volume;
+}
+
 }  // namespace
 
 TEST(SedimentSweep, EveryCellFollowsTheCellsItsMovesDependOn) {
@@ -260,19 +273,9 @@ TEST(SedimentSweep, TilesOnAnyTeamGiveTheBitsOfTheSinglePass) {
                                        tiled->cell_count, run.tile_rows, run.tile_span));
       omp_set_num_threads(run.threads);
       for (int s = 0; s < steps; ++s) overland_sediment_step(*tiled, 2.0);
-      EXPECT_EQ(first_difference(a.vol_sed.data(), b.vol_sed.data(), a.vol_sed.element_count()),
-                -1);
-      EXPECT_EQ(
-          first_difference(a.sed_fract.data(), b.sed_fract.data(), a.sed_fract.element_count()),
-          -1);
-      EXPECT_EQ(first_difference(a.qsx.data(), b.qsx.data(), a.qsx.element_count()), -1);
-      EXPECT_EQ(first_difference(a.qsy.data(), b.qsy.data(), a.qsy.element_count()), -1);
+      expect_same_moves(a, b);
       EXPECT_EQ(first_difference(a.ov_qsmax.data(), b.ov_qsmax.data(), a.ov_qsmax.element_count()),
                 -1);
-      EXPECT_EQ(first_difference(a.ov_qsvol.data(), b.ov_qsvol.data(), a.ov_qsvol.element_count()),
-                -1);
-      EXPECT_EQ(std::memcmp(&a.outlet_volume, &b.outlet_volume, sizeof(double)), 0)
-          << a.outlet_volume << " and " << b.outlet_volume;
     }
   }
   process_info.cells_per_thread = share;
@@ -361,23 +364,13 @@ TEST(SedimentSweep, ThePlainPathGivesTheBitsOfTheGeneralPath) {
                                        plain->cell_count, 2, 3));
       omp_set_num_threads(threads);
       for (int s = 0; s < steps; ++s) overland_sediment_step(*plain, 2.0);
-      EXPECT_EQ(first_difference(a.vol_sed.data(), b.vol_sed.data(), a.vol_sed.element_count()),
-                -1);
-      EXPECT_EQ(
-          first_difference(a.sed_fract.data(), b.sed_fract.data(), a.sed_fract.element_count()),
-          -1);
-      EXPECT_EQ(first_difference(a.qsx.data(), b.qsx.data(), a.qsx.element_count()), -1);
-      EXPECT_EQ(first_difference(a.qsy.data(), b.qsy.data(), a.qsy.element_count()), -1);
-      EXPECT_EQ(first_difference(a.ov_qsvol.data(), b.ov_qsvol.data(), a.ov_qsvol.element_count()),
-                -1);
+      expect_same_moves(a, b);
       EXPECT_EQ(
           first_difference(a.ov_net_sed.data(), b.ov_net_sed.data(), a.ov_net_sed.element_count()),
           -1);
       EXPECT_EQ(first_difference(general->cell_elev.data(), plain->cell_elev.data(),
                                  general->cell_elev.element_count()),
                 -1);
-      EXPECT_EQ(std::memcmp(&a.outlet_volume, &b.outlet_volume, sizeof(double)), 0)
-          << a.outlet_volume << " and " << b.outlet_volume;
     }
   }
   process_info.cells_per_thread = share;
