@@ -84,7 +84,9 @@ bench: build
 # build: `make fuzz TARGET=name SECONDS=n` fuzzes one harness of tests/fuzz/, `make fuzz` each in
 # turn; new inputs go to $(FUZZ_BUILD)/corpus/<name>, faults to $(FUZZ_BUILD)/artifacts/<name>
 # (keep a reproducer under tests/fuzz/<name>/regressions/ once mended). `make fuzz-replay` runs
-# every seed and saved reproducer through its harness once, without fuzzing, as CI does.
+# every seed and saved reproducer through its harness once, without fuzzing; CI does the same in
+# the sanitizer build (the tests fuzz_replay.<name>), without a build of its own. A new harness
+# goes in FUZZ_TARGETS here and in TORVA_FUZZ_HARNESSES (CMakeLists.txt).
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TARGETS := ascii_grid lake_files series stream_tables mapping_table precip project channel \
 	chan_points sacramento hmet_obu hmet_samson hmet_surfaways richards_table analyzers r7_link \
