@@ -1,6 +1,7 @@
 // The water pass of the overland sediment step, one source for every instruction set (Highway
 // picks the best the processor runs at run time), and its scalar twin: eight cells at a time,
-// neighbours gathered through the connectivity, the cells past hi left out, so every cell takes
+// neighbours loaded where a chunk's lie at one offset and gathered through the connectivity
+// where they do not (the same values either way), the cells past hi left out, so every cell takes
 // the same arithmetic wherever it falls. The logarithm and the exponential are the lane math's
 // (lane_math-inl.h), the scalar pass's too, so every target and the scalar pass give the same
 // bits. The overland sediment step calls the wide pass on each worker's share of cells.
@@ -43,6 +44,45 @@ HWY_INLINE hn::Vec<DI> load_index(const int* p, int count) {
   return hn::PromoteTo(di, LoadFirst(d32, p, count));
 }
 
+// Where the neighbours of a chunk's cells lie: cell c + lane + offset for every lane that has
+// one (0 otherwise). On a grid numbered row by row the right and left neighbours always do, and
+// within a run of whole rows the cells below and above too; then the neighbours' values come by
+// one plain load instead of a gather. Returns the offset (nonzero) or 0 when the lanes' neighbours
+// lie apart.
+HWY_INLINE int fixed_offset(hn::Vec<DI> index, hn::Vec<DI> cells, int first, int c) {
+  const DI di;
+  if (first == 0) return 0;
+  const int offset = first - c;
+  if (offset == 0) return 0;
+  const auto at = hn::Eq(index, hn::Add(cells, hn::Set(di, static_cast<int64_t>(offset))));
+  if (!hn::AllTrue(di, hn::Or(at, hn::Eq(index, hn::Zero(di))))) return 0;
+  return offset;
+}
+
+// The values of `base` at the neighbours `index` names: by one load from c + offset where they
+// lie at a fixed offset (fixed_offset), else by a gather. Lanes without a neighbour read element
+// 0 either way, as the gather does, so the two give the same bits; the load reads nothing past
+// the last cell n.
+HWY_INLINE V neighbours(D d, const double* base, hn::Vec<DI> index, int offset, int c, int n) {
+  if (offset == 0) return gather(d, base, index);
+  const DI di;
+  const int start = c + offset;
+  const V loaded = LoadFirst(d, base + start, n - start + 1);
+  return hn::IfThenElse(hn::RebindMask(d, hn::Eq(index, hn::Zero(di))), hn::Set(d, base[0]),
+                        loaded);
+}
+
+// ln(x) of the lanes with x > 0 and finite, subnormal x scaled into the normal range first: the
+// logarithm the lane math's PowPositive takes, so exp(y ln x) of it is PowPositive(x, y) to the
+// bit and two powers of one x take one logarithm.
+HWY_INLINE V log_positive(D d, V x) {
+  const M tiny = hn::Lt(x, hn::Set(d, 0x1p-1022));
+  const V scaled = hn::IfThenElse(tiny, hn::Mul(x, hn::Set(d, 0x1p54)), x);
+  const V shift_hi = hn::IfThenElseZero(tiny, hn::Set(d, 54.0 * 6.93147180369123816490e-01));
+  const V shift_lo = hn::IfThenElseZero(tiny, hn::Set(d, 54.0 * 1.90821492927058770002e-10));
+  return hn::Sub(hn::Sub(Log(d, scaled), shift_hi), shift_lo);
+}
+
 // ln(x) of the pass (sed_log_of_term).
 HWY_INLINE V log_of_term(D d, V x) {
   const M tiny = hn::Lt(x, hn::Set(d, DBL_MIN));
@@ -82,10 +122,15 @@ HWY_INLINE V splash_volume(D d, const sed_water_view& v, int c, int count, V h) 
   const M below10 = hn::Lt(r, hn::Set(d, 10.0));
   a = hn::IfThenElse(below10, hn::Set(d, 2.69e-8), a);
   b = hn::IfThenElse(below10, hn::Set(d, 1.6896), b);
-  const V drop = hn::Mul(hn::Set(d, 0.00124), PowPositive(d, r, hn::Set(d, 0.182)));
+  // Both powers of the rain, r^0.182 and r^b, from one logarithm of it (PowPositive's bits).
+  const M positive = hn::Gt(r, zero);
+  const V ln_r = log_positive(d, r);
+  const V drop = hn::Mul(hn::Set(d, 0.00124),
+                         hn::IfThenElseZero(positive, Exp(d, hn::Mul(hn::Set(d, 0.182), ln_r))));
   const V damping = hn::IfThenElse(hn::Gt(h, drop), Exp(d, hn::Sub(one, hn::Div(h, drop))), one);
   const V dx = hn::Set(d, v.dx);
-  V splash = hn::Mul(hn::Mul(hn::Mul(damping, k), a), PowPositive(d, r, b));
+  const V r_b = hn::IfThenElseZero(positive, Exp(d, hn::Mul(b, ln_r)));
+  V splash = hn::Mul(hn::Mul(hn::Mul(damping, k), a), r_b);
   splash = hn::Div(hn::Mul(hn::Mul(hn::Mul(splash, hn::Set(d, v.dt)), dx), dx),
                    hn::Set(d, sed_particle_density));
   return hn::IfThenElseZero(hn::Gt(r, hn::Set(d, sed_tiny)), splash);
@@ -100,6 +145,7 @@ void WaterPass(const sed_water_view& v, int lo, int hi) {
   const V one = hn::Set(d, 1.0);
   const bool logs = v.method == 3 || v.method == 4;
   const V outlet = hn::Set(d, static_cast<double>(v.outlet));
+  const int n = v.cell_count;
   for (int c = lo; c <= hi; c += lanes) {
     const int count = hi - c + 1;
     const V h = LoadFirst(d, v.depth + c, count);
@@ -107,12 +153,15 @@ void WaterPass(const sed_water_view& v, int lo, int hi) {
     const auto ri = load_index(v.right + c, count);
     const auto bi = load_index(v.below + c, count);
     const DI di;
+    const auto cells = hn::Iota(di, static_cast<int64_t>(c));
+    const int off_r = fixed_offset(ri, cells, v.right[c], c);
+    const int off_b = fixed_offset(bi, cells, v.below[c], c);
     const M has_r = hn::RebindMask(d, hn::Ne(ri, hn::Zero(di)));
     const M has_b = hn::RebindMask(d, hn::Ne(bi, hn::Zero(di)));
-    const V h_r = gather(d, v.depth, ri);
-    const V h_b = gather(d, v.depth, bi);
-    const V surface_r = hn::Add(h_r, gather(d, v.elev, ri));
-    const V surface_b = hn::Add(h_b, gather(d, v.elev, bi));
+    const V h_r = neighbours(d, v.depth, ri, off_r, c, n);
+    const V h_b = neighbours(d, v.depth, bi, off_b, c, n);
+    const V surface_r = hn::Add(h_r, neighbours(d, v.elev, ri, off_r, c, n));
+    const V surface_b = hn::Add(h_b, neighbours(d, v.elev, bi, off_b, c, n));
     V sx = hn::IfThenElseZero(has_r, hn::Div(hn::Sub(surface, surface_r), dx));
     V sy = hn::IfThenElseZero(has_b, hn::Div(hn::Sub(surface, surface_b), dx));
     const M at_outlet = hn::Eq(hn::Iota(d, static_cast<double>(c)), outlet);
@@ -127,8 +176,8 @@ void WaterPass(const sed_water_view& v, int lo, int hi) {
     const V fy = LoadFirst(d, v.flux_y + c, count);
     const auto li = load_index(v.left + c, count);
     const auto ui = load_index(v.above + c, count);
-    const V fl = gather(d, v.flux_x, li);
-    const V fu = gather(d, v.flux_y, ui);
+    const V fl = neighbours(d, v.flux_x, li, fixed_offset(li, cells, v.left[c], c), c, n);
+    const V fu = neighbours(d, v.flux_y, ui, fixed_offset(ui, cells, v.above[c], c), c, n);
     const M has_l = hn::RebindMask(d, hn::Ne(li, hn::Zero(di)));
     const M has_u = hn::RebindMask(d, hn::Ne(ui, hn::Zero(di)));
     const V neg_tiny = hn::Neg(tiny);
