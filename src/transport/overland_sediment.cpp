@@ -388,9 +388,10 @@ int settle_cell(const sediment_views& v, int c) {
 // The plain case: no lakes of either kind, no bound constituents, no flux or concentration
 // maps. Its cells reach their rows in the blocks of the volumes, compositions and step books by
 // index arithmetic instead of through the blocks' pointer tables (a load each, most of them
-// missing the cache on a large grid), and skip the branches only the other cases need. It makes
-// the same moves in the same order with the same kernels, so its results are the general path's
-// bit for bit.
+// missing the cache on a large grid), and skip the branches only the other cases need. A giver's
+// composition is worked out once per move, for its median and the shares that leave, and the
+// settled volumes go straight into the run's deposit. It makes the same moves in the same order
+// with the same arithmetic, so its results are the general path's bit for bit.
 constexpr int plain_max_classes = 16;
 // How many cells ahead the plain path asks for the rows it will touch.
 constexpr int plain_ahead = 8;
@@ -403,8 +404,6 @@ struct cell_blocks {
   long fract_plane = 0, fract_row = 0;
   double* eroded = nullptr;  // sed_vol_eroded: cell c at c * eroded_row
   long eroded_row = 0;
-  double* deposited = nullptr;  // sed_vol_deposited
-  long deposited_row = 0;
   double* qsvol = nullptr;  // ov_qsvol
   long qsvol_row = 0;
 };
@@ -418,8 +417,7 @@ bool plain_blocks(const sediment_views& v, cell_blocks& b) {
     return false;
   if (s.vol_sed.row_count() < v.classes || s.vol_sed.col_count() < 4 ||
       s.sed_fract.row_count() < v.classes || s.sed_fract.col_count() < 3 ||
-      s.sed_vol_eroded.col_count() < v.classes || s.sed_vol_deposited.col_count() < v.classes ||
-      s.ov_qsvol.col_count() < v.classes)
+      s.sed_vol_eroded.col_count() < v.classes || s.ov_qsvol.col_count() < v.classes)
     return false;
   b.classes = v.classes;
   b.vol = s.vol_sed.data();
@@ -430,8 +428,6 @@ bool plain_blocks(const sediment_views& v, cell_blocks& b) {
   b.fract_plane = (s.sed_fract.row_count() + 1L) * b.fract_row;
   b.eroded = s.sed_vol_eroded.data();
   b.eroded_row = s.sed_vol_eroded.col_count() + 1L;
-  b.deposited = s.sed_vol_deposited.data();
-  b.deposited_row = s.sed_vol_deposited.col_count() + 1L;
   b.qsvol = s.ov_qsvol.data();
   b.qsvol_row = s.ov_qsvol.col_count() + 1L;
   return true;
@@ -467,52 +463,91 @@ void plain_prefetch(const sediment_views& v, const cell_blocks& b, int c) {
   lines(b.vol + c * b.vol_plane, b.vol_plane);
   lines(b.fract + c * b.fract_plane, b.fract_plane);
   lines(b.eroded + c * b.eroded_row, b.classes + 1L);
-  lines(b.deposited + c * b.deposited_row, b.classes + 1L);
   lines(b.qsvol + c * b.qsvol_row, b.classes + 1L);
   if (v.below[c] != 0) lines(b.vol + v.below[c] * b.vol_plane, b.vol_plane);
   for (int k = 1; k <= b.classes; ++k) __builtin_prefetch(v.settle_share[k] + c, 1, 3);
 }
 
+// The composition of a plain giver's suspension of total `suspended` (at least sed_tiny), worked
+// out as moving_composition does: the total into vol[0][2], each class's share into fract[k][2].
+// Returns the logarithm of its median diameter in micrometres.
+double plain_compose(const sediment_views& v, const cell_blocks& b, int c, double suspended) {
+  double* vp = b.vol + c * b.vol_plane;
+  double* fp = b.fract + c * b.fract_plane;
+  vp[2] = suspended;
+  for (int k = 1; k <= b.classes; ++k) fp[k * b.fract_row + 2] = vp[k * b.vol_row + 2] / suspended;
+  return sed_log_median_of_shares(fp + b.fract_row + 2, b.fract_row, v.class_data);
+}
+
+// The suspended volume of a plain cell, summed over the classes in class order.
+double plain_suspended(const cell_blocks& b, int c) {
+  const double* vp = b.vol + c * b.vol_plane + 2;
+  double suspended = 0.0;
+  for (int k = 1; k <= b.classes; ++k) suspended += vp[k * b.vol_row];
+  return suspended;
+}
+
 // move_across of the plain case: the giver hands the receiver (0: the outside of the grid past
-// the outlet) what its capacity carries of its suspension. Returns the volume handed out.
+// the outlet) what its capacity carries of its suspension. `composed` says that the giver's
+// composition (fract[k][2]) already holds the shares of its present suspension. Returns the
+// volume handed out.
 double plain_move_across(const sediment_views& v, const cell_blocks& b, int giver, int receiver,
                          double q, double slope, double log_term, const double* given_cap,
-                         double* capacity) {
-  const plain_cell from(b, giver);
+                         bool composed, double* capacity) {
+  const int n = b.classes;
+  double* vp = b.vol + giver * b.vol_plane;
+  double* fp = b.fract + giver * b.fract_plane;
   const double h = v.depth[giver], unit_q = std::fabs(q) / v.dx;
-  double cap = given_cap != nullptr ? *given_cap
-               : v.stream_power
-                   ? sed_stream_power_capacity(v.method, log_term, h, unit_q, v.dt, v.dx, from.view,
-                                               v.class_data)
-                   : sed_transport_capacity(v.method, std::fabs(slope), h, unit_q, v.dt, v.dx,
-                                            from.view, v.class_data, v.sed->sed_K[giver]);
+  const double suspended = plain_suspended(b, giver);
+  double cap;
+  if (given_cap != nullptr) {
+    cap = *given_cap;
+  } else if (v.stream_power && !(suspended < sed_tiny)) {
+    // The stream-power forms of a suspension: the median of its composition, worked out here
+    // once for the capacity and the shares of the move.
+    cap = 0.0;
+    if (!(unit_q < sed_tiny) && !(h < sed_tiny)) {
+      const double log_d = plain_compose(v, b, giver, suspended);
+      composed = true;
+      cap = sed_stream_power_of_logs(v.method, log_term, log_d, h, unit_q, v.dt, v.dx);
+    }
+  } else {
+    const plain_cell from(b, giver);
+    cap = v.stream_power ? sed_stream_power_capacity(v.method, log_term, h, unit_q, v.dt, v.dx,
+                                                     from.view, v.class_data)
+                         : sed_transport_capacity(v.method, std::fabs(slope), h, unit_q, v.dt, v.dx,
+                                                  from.view, v.class_data, v.sed->sed_K[giver]);
+  }
   if (cap < -sed_tiny) cap = -cap;
   capacity[giver] = cap;
-  const int n = b.classes;
-  double suspended = 0.0;
-  for (int k = 1; k <= n; ++k) suspended += from.vol[k][2];
   if (!(cap > sed_tiny) || !(suspended > sed_tiny)) return 0.0;
   const double carried = cap < suspended ? cap : suspended;
+  // Each class leaves in its share of the suspension.
+  double m[plain_max_classes + 1];
+  if (composed) {
+    for (int k = 1; k <= n; ++k) m[k] = fp[k * b.fract_row + 2] * carried;
+  } else {
+    for (int k = 1; k <= n; ++k) {
+      const double f = vp[k * b.vol_row + 2] / suspended;
+      fp[k * b.fract_row + 2] = f;
+      m[k] = f * carried;
+    }
+  }
   if (receiver != 0) {
     double* into = b.vol + receiver * b.vol_plane + 2;
     for (int k = 1; k <= n; ++k) {
-      const double f = from.vol[k][2] / suspended;
-      from.fract[k][2] = f;
-      const double m = f * carried;
-      from.vol[k][2] -= m;
-      into[k * b.vol_row] += m;
+      vp[k * b.vol_row + 2] -= m[k];
+      into[k * b.vol_row] += m[k];
     }
     return 0.0;
   }
   double out = 0.0;
   for (int k = 1; k <= n; ++k) {
-    const double f = from.vol[k][2] / suspended;
-    from.fract[k][2] = f;
-    const double m = f * carried;
-    from.vol[k][2] -= m;
-    from.vol[k][4] += m;
-    from.vol[0][4] += m;
-    out += m;
+    double* slot = vp + k * b.vol_row;
+    slot[2] -= m[k];
+    slot[4] += m[k];
+    vp[4] += m[k];
+    out += m[k];
   }
   return out;
 }
@@ -529,8 +564,16 @@ double plain_move_from_cell(const sediment_views& v, const cell_blocks& b, int c
   const double log_y = v.stream_power ? v.log_y[c] : 0.0;
   double cap[2];
   const double* given[2] = {nullptr, nullptr};
+  bool composed = false;
   if (v.stream_power && active_x && active_y && q_x >= 0.0 && q_y >= 0.0) {
-    const double log_d = sed_log_median_um(plain_cell(b, c).view, v.class_data);
+    const double suspended = plain_suspended(b, c);
+    double log_d;
+    if (!(suspended < sed_tiny)) {
+      log_d = plain_compose(v, b, c, suspended);
+      composed = true;
+    } else {
+      log_d = sed_log_median_um(plain_cell(b, c).view, v.class_data);
+    }
     const double h = v.depth[c];
     cap[0] = sed_stream_power_of_logs(v.method, log_x, log_d, h, std::fabs(q_x) / v.dx, v.dt, v.dx);
     cap[1] = sed_stream_power_of_logs(v.method, log_y, log_d, h, std::fabs(q_y) / v.dx, v.dt, v.dx);
@@ -541,48 +584,48 @@ double plain_move_from_cell(const sediment_views& v, const cell_blocks& b, int c
   double out = 0.0;
   if (active_x) {
     if (q_x >= 0.0)
-      out += plain_move_across(v, b, c, next_x, q_x, s.slope_x[c], log_x, given[0], s.qsx.data());
+      out += plain_move_across(v, b, c, next_x, q_x, s.slope_x[c], log_x, given[0], composed,
+                               s.qsx.data());
     else if (next_x != 0)
-      plain_move_across(v, b, next_x, c, q_x, s.slope_x[c], log_x, nullptr, s.qsx.data());
+      plain_move_across(v, b, next_x, c, q_x, s.slope_x[c], log_x, nullptr, false, s.qsx.data());
   }
   if (active_y) {
     if (q_y >= 0.0)
-      out += plain_move_across(v, b, c, next_y, q_y, s.slope_y[c], log_y, given[1], s.qsy.data());
+      out += plain_move_across(v, b, c, next_y, q_y, s.slope_y[c], log_y, given[1], false,
+                               s.qsy.data());
     else if (next_y != 0)
-      plain_move_across(v, b, next_y, c, q_y, s.slope_y[c], log_y, nullptr, s.qsy.data());
+      plain_move_across(v, b, next_y, c, q_y, s.slope_y[c], log_y, nullptr, false, s.qsy.data());
   }
   return out;
 }
 
-// settle_cell of the plain case.
+// settle_cell of the plain case. The step's deposit book of the cell is 0 when the cell settles
+// (every settling leaves it so) and 0 after it: the settled volumes go straight into the run's
+// deposit, added to 0 as the book would hold them, and the book itself is left untouched.
 int plain_settle_cell(const sediment_views& v, const cell_blocks& b, int c) {
   const int n = b.classes;
   double* vol = b.vol + c * b.vol_plane;
-  double* deposited = b.deposited + c * b.deposited_row;
   double* eroded = b.eroded + c * b.eroded_row;
   double* qsvol = b.qsvol + c * b.qsvol_row;
   int not_finite = 0;
+  double deposited_total = 0.0, net = 0.0;
   for (int k = 1; k <= n; ++k) {
     const double trap = v.settle_share[k][c];
     double* slot = vol + k * b.vol_row;
     const double settled = trap * slot[2];
     slot[2] -= settled;
     slot[3] += settled;
-    deposited[k] += settled;
-    deposited[0] += settled;
+    const double deposited = 0.0 + settled;
+    deposited_total += settled;
     not_finite |= !std::isfinite(slot[1]) || !std::isfinite(slot[2]) || !std::isfinite(slot[3]);
-  }
-  double net = 0.0;
-  for (int k = 1; k <= n; ++k) {
-    qsvol[k] += deposited[k] - eroded[k];
+    qsvol[k] += deposited - eroded[k];
     net += qsvol[k];
-    deposited[k] = 0.0;
     eroded[k] = 0.0;
   }
   ov_sediment_obj& s = *v.sed;
   if (!s.ov_net_sed.empty()) s.ov_net_sed[c] = net;
-  if (v.adjusted_elev != nullptr) v.adjusted_elev[c] += (deposited[0] - eroded[0]) / (v.dx * v.dx);
-  deposited[0] = 0.0;
+  if (v.adjusted_elev != nullptr)
+    v.adjusted_elev[c] += (deposited_total - eroded[0]) / (v.dx * v.dx);
   eroded[0] = 0.0;
   return not_finite;
 }

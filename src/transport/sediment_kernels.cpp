@@ -74,17 +74,17 @@ int moving_composition(const cell_sediment& cell) {
 namespace {
 
 // The natural logarithm of the median diameter in micrometres (the number median_diameter
-// exponentiates): the forms that raise the median to a power take exp(power x this), one
-// transcendental call where the median and its power would take two.
-double log_median_um(const cell_sediment& cell, const sediment_class_data& classes) {
-  const int n = cell.n;
+// exponentiates) of n classes whose shares share(k) sum to 1: the forms that raise the median to
+// a power take exp(power x this), one transcendental call where the median and its power would
+// take two.
+template <class Share>
+double log_median_of(int n, Share share, const sediment_class_data& classes) {
   const double* d = classes.part_diam;
   const double log_1000 = 6.907755278982137;
-  const int slot = moving_composition(cell);
   double sum = 0.0;
   for (int k = n; k >= 1; --k) {
     const double coarser = sum;  // fraction of the classes coarser than class k
-    sum += cell.fract[k][slot];
+    sum += share(k);
     if (sum < 0.5) continue;
     if (k == n) break;
     const double t = (0.5 - coarser) / (sum - coarser);
@@ -97,7 +97,20 @@ double log_median_um(const cell_sediment& cell, const sediment_class_data& class
   return log_1000 + (classes.log_diam != nullptr ? classes.log_diam[at] : std::log(d[at]));
 }
 
+// The same of the cell's moving material, its composition worked out first.
+double log_median_um(const cell_sediment& cell, const sediment_class_data& classes) {
+  const int slot = moving_composition(cell);
+  return log_median_of(
+      cell.n, [&](int k) { return cell.fract[k][slot]; }, classes);
+}
+
 }  // namespace
+
+double sed_log_median_of_shares(const double* share, long stride,
+                                const sediment_class_data& classes) {
+  return log_median_of(
+      classes.n, [=](int k) { return share[(k - 1) * stride]; }, classes);
+}
 
 double sed_log_median_um(const cell_sediment& cell, const sediment_class_data& classes) {
   return log_median_um(cell, classes);

@@ -80,6 +80,10 @@ double sed_stream_power_of_logs(int method, double log_term, double log_d, doubl
 // ln of the median diameter (um) of the cell's moving material, the composition worked out as
 // moving_composition does; the cell holds at least one class.
 double sed_log_median_um(const cell_sediment& cell, const sediment_class_data& classes);
+// The same of a composition already worked out: the share of class k (1..classes.n) at
+// share[(k - 1) * stride].
+double sed_log_median_of_shares(const double* share, long stride,
+                                const sediment_class_data& classes);
 
 // Rain-splash detachment at rainfall intensity r_mmh (mm/h) over depth h: loose deposit first,
 // then (outside channel cells) the parent soil, all of it into suspension. The splash volume is
