@@ -79,14 +79,15 @@ rain_infil_cells rain_infil_of(model_state& ms, int c, double rain_dt) {
 // the elapsed rain_dt seconds brings its concentration's mass into the water of every cell at
 // once (the rain on a lake's cells goes to the lake's water, and its load with it). Then a cell
 // that has just dried gives its whole mass to the soil, any other gathers its concentration
-// times the water it infiltrated. Returns the mass the dried cells gave (g), summed in cell
-// order.
-double rain_infil_block(const rain_infil_cells& r, bool raining, int first, int last) {
+// times the water it infiltrated, `block_water`[cell - first] (m3). Returns the mass the dried
+// cells gave (g), summed in cell order.
+double rain_infil_block(const rain_infil_cells& r, bool raining, int first, int last,
+                        const double* block_water) {
   // Local copies of the arrays, which do not overlap: the stores into the cells' values then
   // leave the pointers in registers.
   double* __restrict mass = r.mass;
   double* __restrict conc = r.conc;
-  const double* __restrict water = r.water;
+  const double* __restrict water = block_water;
   const double* __restrict depth = r.depth;
   if (raining) {
     const int* lake_cell = r.lake_cell;
@@ -115,13 +116,14 @@ double rain_infil_block(const rain_infil_cells& r, bool raining, int first, int 
   double dried = 0.0;
   for (int cell = first; cell <= last; ++cell) {
     const double m = mass[cell];
-    if (m > tiny && depth[cell] < tiny && water[cell] > tiny) {
+    const double w = water[cell - first];
+    if (m > tiny && depth[cell] < tiny && w > tiny) {
       dried += m;
       if (soil) soil_infil[cell] += m;
       mass[cell] = 0.0;
       conc[cell] = 0.0;
     } else {
-      infil_acc[cell] += conc[cell] * water[cell];
+      infil_acc[cell] += conc[cell] * w;
     }
   }
   return dried;
@@ -135,7 +137,9 @@ double rain_and_infiltration(model_state& ms, int c, bool raining, double rain_d
   if (raining) olake_rain_load(ms, c, rain_dt, r.pc, r.rain);
   return block_ordered_sum<book_block_cells, double>(
       ms.cell_count, 0.0,
-      [&](int first, int last) { return rain_infil_block(r, raining, first, last); },
+      [&](int first, int last) {
+        return rain_infil_block(r, raining, first, last, r.water + first);
+      },
       [](double& total, double part) { total += part; });
 }
 
@@ -359,19 +363,24 @@ void overland_contam_processes(model_state& ms) {
     double* seen = ct.infil_seen.data();
     const double* infiltrated = counting ? total.data() : nullptr;
     raw_array2d<double>& parts = ct.block_dried;
+    // The water each cell infiltrated since the last run lives only while its block is worked
+    // (the cells' array of it stays empty between the runs), so it is neither stored for the
+    // whole grid nor cleared afterwards.
 #pragma omp parallel for schedule(static) num_threads(team_size(n))
     for (int b = 0; b < blocks; ++b) {
       const int first = 1 + b * book_block_cells;
       const int last = std::min(n, (b + 1) * book_block_cells);
+      double block_water[book_block_cells];
       if (counting) {
         for (int cell = first; cell <= last; ++cell) {
-          infil_water[cell] = (infiltrated[cell] - seen[cell]) * area;
+          block_water[cell - first] = (infiltrated[cell] - seen[cell]) * area;
           seen[cell] = infiltrated[cell];
         }
+      } else {
+        for (int cell = first; cell <= last; ++cell) block_water[cell - first] = 0.0;
       }
       for (int c = 1; c <= nc; ++c)
-        parts[b][c] = rain_infil_block(loads[c - 1], raining, first, last);
-      for (int cell = first; cell <= last; ++cell) infil_water[cell] = 0.0;
+        parts[b][c] = rain_infil_block(loads[c - 1], raining, first, last, block_water);
       for (const exchange_decay_cells& e : kinetics) exchange_decay_block(e, first, last);
     }
     for (int c = 1; c <= nc; ++c) {
@@ -609,11 +618,20 @@ void overland_contam_mass_update(model_state& ms) {
               mass[cell] = conc[cell] = 0.0;
               continue;
             }
-            if (m < 0.0) m = cw = 0.0;
-            dry_cell_handoff(depth[cell], m, cw, soil, soil ? soil_infil[cell] : unused, land[cell],
-                             part.infil, part.to_land);
-            mass[cell] = m;
-            conc[cell] = cw;
+            // Without lakes the passes worked on the cells' values themselves: only a cell
+            // whose values change here is written back.
+            bool changed = lakes_here;
+            if (m < 0.0) {
+              m = cw = 0.0;
+              changed = true;
+            }
+            if (dry_cell_handoff(depth[cell], m, cw, soil, soil ? soil_infil[cell] : unused,
+                                 land[cell], part.infil, part.to_land))
+              changed = true;
+            if (changed) {
+              mass[cell] = m;
+              conc[cell] = cw;
+            }
           }
           return part;
         },
