@@ -48,12 +48,14 @@ HWY_INLINE hn::Vec<DI> load_index(const int* p, int count) {
 // one (0 otherwise). On a grid numbered row by row the right and left neighbours always do, and
 // within a run of whole rows the cells below and above too; then the neighbours' values come by
 // one plain load instead of a gather. Returns the offset (nonzero) or 0 when the lanes' neighbours
-// lie apart.
-HWY_INLINE int fixed_offset(hn::Vec<DI> index, hn::Vec<DI> cells, int first, int c) {
+// lie apart, or when a whole vector from the first neighbour would reach past the last cell n
+// (then the gather reads what the connectivity names, whatever n the caller gave).
+HWY_INLINE int fixed_offset(hn::Vec<DI> index, hn::Vec<DI> cells, int first, int c, int n) {
   const DI di;
   if (first == 0) return 0;
   const int offset = first - c;
   if (offset == 0) return 0;
+  if (first > n - static_cast<int>(hn::Lanes(di)) + 1) return 0;
   const auto at = hn::Eq(index, hn::Add(cells, hn::Set(di, static_cast<int64_t>(offset))));
   if (!hn::AllTrue(di, hn::Or(at, hn::Eq(index, hn::Zero(di))))) return 0;
   return offset;
@@ -154,8 +156,8 @@ void WaterPass(const sed_water_view& v, int lo, int hi) {
     const auto bi = load_index(v.below + c, count);
     const DI di;
     const auto cells = hn::Iota(di, static_cast<int64_t>(c));
-    const int off_r = fixed_offset(ri, cells, v.right[c], c);
-    const int off_b = fixed_offset(bi, cells, v.below[c], c);
+    const int off_r = fixed_offset(ri, cells, v.right[c], c, n);
+    const int off_b = fixed_offset(bi, cells, v.below[c], c, n);
     const M has_r = hn::RebindMask(d, hn::Ne(ri, hn::Zero(di)));
     const M has_b = hn::RebindMask(d, hn::Ne(bi, hn::Zero(di)));
     const V h_r = neighbours(d, v.depth, ri, off_r, c, n);
@@ -176,8 +178,8 @@ void WaterPass(const sed_water_view& v, int lo, int hi) {
     const V fy = LoadFirst(d, v.flux_y + c, count);
     const auto li = load_index(v.left + c, count);
     const auto ui = load_index(v.above + c, count);
-    const V fl = neighbours(d, v.flux_x, li, fixed_offset(li, cells, v.left[c], c), c, n);
-    const V fu = neighbours(d, v.flux_y, ui, fixed_offset(ui, cells, v.above[c], c), c, n);
+    const V fl = neighbours(d, v.flux_x, li, fixed_offset(li, cells, v.left[c], c, n), c, n);
+    const V fu = neighbours(d, v.flux_y, ui, fixed_offset(ui, cells, v.above[c], c, n), c, n);
     const M has_l = hn::RebindMask(d, hn::Ne(li, hn::Zero(di)));
     const M has_u = hn::RebindMask(d, hn::Ne(ui, hn::Zero(di)));
     const V neg_tiny = hn::Neg(tiny);

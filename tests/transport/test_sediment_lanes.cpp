@@ -268,19 +268,28 @@ void check_twins(water_grid& g) {
     EXPECT_EQ(std::isnan(g.log_cell[60]), !logs);
     for (int c = 1; c <= g.n; ++c) ASSERT_FALSE(std::isnan(g.share[2][c])) << c;
     for (int c = 1; c <= g.n; ++c) ASSERT_EQ(g.splash[c] > 0.0, g.rain[c] > 1e-16) << c;
+    auto expect_scalar_bits = [&](const std::string& how) {
+      const std::vector<double> wide = g.results();
+      ASSERT_EQ(wide.size(), scalar.size());
+      for (std::size_t i = 0; i < scalar.size(); ++i)
+        ASSERT_EQ(std::memcmp(&wide[i], &scalar[i], sizeof(double)), 0)
+            << "value " << i << " (" << how << "): " << wide[i] << " against " << scalar[i];
+    };
     for_every_vector_target([&](const std::string&) {
       for (const auto& cut : cuts) {
         g.clear_results();
         const sed_water_view v = g.view(pc.method, pc.outlet, pc.drains_y);
         sed_water_pass_wide(v, cut[0], cut[1]);
         if (cut[1] < cut[2]) sed_water_pass_wide(v, cut[1] + 1, cut[2]);
-        const std::vector<double> wide = g.results();
-        ASSERT_EQ(wide.size(), scalar.size());
-        for (std::size_t i = 0; i < scalar.size(); ++i)
-          ASSERT_EQ(std::memcmp(&wide[i], &scalar[i], sizeof(double)), 0)
-              << "value " << i << " (cut at " << cut[1] << "): " << wide[i] << " against "
-              << scalar[i];
+        expect_scalar_bits("cut at " + std::to_string(cut[1]));
       }
+      // A view whose cell count was left at 0 gives no bound for plain loads: the pass gathers
+      // every neighbour and still gives the scalar bits.
+      g.clear_results();
+      sed_water_view unbounded = g.view(pc.method, pc.outlet, pc.drains_y);
+      unbounded.cell_count = 0;
+      sed_water_pass_wide(unbounded, 1, g.n);
+      expect_scalar_bits("no cell count");
     });
   }
 }
