@@ -85,12 +85,10 @@ bench: build
 # turn; new inputs go to $(FUZZ_BUILD)/corpus/<name>, faults to $(FUZZ_BUILD)/artifacts/<name>
 # (keep a reproducer under tests/fuzz/<name>/regressions/ once mended). `make fuzz-replay` runs
 # every seed and saved reproducer through its harness once, without fuzzing; CI does the same in
-# the sanitizer build (the tests fuzz_replay.<name>), without a build of its own. A new harness
-# goes in FUZZ_TARGETS here and in TORVA_FUZZ_HARNESSES (CMakeLists.txt).
+# the sanitizer build (the tests fuzz_replay.<name>), without a build of its own. A harness is
+# the folder tests/fuzz/<name>/ holding <name>_fuzz.cpp; CMakeLists.txt finds them the same way.
 FUZZ_BUILD ?= build-fuzz
-FUZZ_TARGETS := ascii_grid lake_files series stream_tables mapping_table precip project channel \
-	chan_points sacramento hmet_obu hmet_samson hmet_surfaways richards_table analyzers r7_link \
-	volp_exchange groundwater superlink calibration xy_points aquatic_env
+FUZZ_TARGETS := $(sort $(patsubst tests/fuzz/%/,%,$(dir $(wildcard tests/fuzz/*/*_fuzz.cpp))))
 TARGET ?= $(FUZZ_TARGETS)
 SECONDS ?= 60
 FUZZ_FLAGS ?=
