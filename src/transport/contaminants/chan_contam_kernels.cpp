@@ -232,11 +232,27 @@ void route_pass(const chan_network_view& n, const chan_route_work& w, const doub
     const double* dc = w.disp_coef;
     const double* source = w.source;
     const double* area_adt = w.area_adt;
+    // The link's faces first, in a loop of their own that carries nothing from one face to the
+    // next; the link's fluxes are then still in the cache for its nodes.
+    for (int j = 1; j < last; ++j) {
+      const int k = first_k + j;
+      double a = 0.0, d = 0.0;
+      inner_face(v, a0, dc, dxl, c, s, j, k, mean_adv, mean_disp, a, d);
+      adv[k] = a;
+      disp[k] = d;
+    }
+    double a = 0.0, d = 0.0;
+    last_face(n, w, c, s, l, mean_adv, mean_disp, a, d);
+    adv[first_k + last] = a;
+    disp[first_k + last] = d;
+    // Each node's mass and concentration from what came in across its upper face (what the
+    // links above gave the first node) and what left across its lower one.
     double in = first_node_inflow(n, w, c, s, h, l, mean_adv, mean_disp);
-    // The node's mass and concentration from what came in across its upper face and what left
-    // across its lower one.
-    auto update = [&](int k, double a, double d) {
-      const double m = base[k] + in - a + (source[k] - d) * h;
+    for (int j = 1; j <= last; ++j) {
+      const int k = first_k + j;
+      const double out_adv = adv[k];
+      const double out_disp = disp[k];
+      const double m = base[k] + in - out_adv + (source[k] - out_disp) * h;
       const double water = area_adt[k] * dxl;
       const double cn = water >= tiny && m > 0.0 ? m / water : 0.0;
       mass[k] = m;
@@ -244,43 +260,25 @@ void route_pass(const chan_network_view& n, const chan_route_work& w, const doub
       if (prev != nullptr)
         own_change = std::max(own_change, std::fabs(cn - prev[k]) / std::max(1.0, std::fabs(cn)));
       conc[k] = cn;
-      in = a + h * d;
-    };
-    for (int j = 1; j < last; ++j) {
-      const int k = first_k + j;
-      double a = 0.0, d = 0.0;
-      inner_face(v, a0, dc, dxl, c, s, j, k, mean_adv, mean_disp, a, d);
-      adv[k] = a;
-      disp[k] = d;
-      update(k, a, d);
+      in = out_adv + h * out_disp;
     }
-    double a = 0.0, d = 0.0;
-    last_face(n, w, c, s, l, mean_adv, mean_disp, a, d);
-    adv[first_k + last] = a;
-    disp[first_k + last] = d;
-    update(first_k + last, a, d);
   }
   change = own_change;
   least = own_least;
   combine(parts, turn, change, least);
 }
 
-// Copies the masses and concentrations of every routed node (and of the first node of every
-// lake's outlet) from `from_mass`, `from_conc` to `to_mass`, `to_conc`; with `restart` every
-// node's advanced flow area goes back to the channel step's start. The links are shared among
-// the threads of the enclosing region as by every loop of the sub-step, so each thread copies
-// the nodes it computes; the threads do not wait for each other at the loop's end.
+// Copies the masses and concentrations of every routed node from `from_mass`, `from_conc` to
+// `to_mass`, `to_conc` (a lake outlet's first node holds only the outlet's fluxes: it is not
+// copied); with `restart` every node's advanced flow area goes back to the channel step's start.
+// The links are shared among the threads of the enclosing region as by every loop of the
+// sub-step, so each thread copies the nodes it computes; the threads do not wait for each other
+// at the loop's end.
 void copy_nodes(const chan_network_view& n, const chan_route_work& w, const double* from_mass,
                 const double* from_conc, double* to_mass, double* to_conc, bool restart) {
 #pragma omp for schedule(static) nowait
   for (int l = 1; l <= n.links; ++l) {
-    if (!chan_link_routed(n.ltype[l])) {
-      if (chan_structure_lake(n, l) != 0) {
-        to_mass[flat(n, l, 1)] = from_mass[flat(n, l, 1)];
-        to_conc[flat(n, l, 1)] = from_conc[flat(n, l, 1)];
-      }
-      continue;
-    }
+    if (!chan_link_routed(n.ltype[l])) continue;
     const int k = flat(n, l, 0);
     std::copy(from_mass + k + 1, from_mass + k + n.nx[l] + 1, to_mass + k + 1);
     std::copy(from_conc + k + 1, from_conc + k + n.nx[l] + 1, to_conc + k + 1);
@@ -508,7 +506,7 @@ int chan_structure_lake(const chan_network_view& n, int l) {
 }
 
 int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double dt,
-                  double& outlet_mass) {
+                  double& outlet_mass, double* least_mass) {
   // The step's start is kept for a restart by the first sub-step's region, which also puts the
   // areas at the channel step's start.
   substep_start start = substep_start::keep;
@@ -550,6 +548,7 @@ int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double d
         break;
       }
       remaining -= step;
+      if (least_mass != nullptr) *least_mass = sub.least;
       if (sub.passes == max_passes && remaining > tiny && h > 0.1) h *= 0.5;
 
       // Accepted: what left through the network's ends is booked, in link order.

@@ -147,8 +147,10 @@ int chan_structure_passes(const chan_network_view& n, int s);
 // the nodes' masses (g) and concentrations (g/m3) and source the net source rates; on return
 // they hold the step's end; with lakes, so do the lakes' mass and conc, and the lakes' books
 // are set. `outlet_mass` gets the mass (g) that left through the outlet node's downstream face
-// or a lake's outlet out of the network. Returns 0, or -1 when a sub-step fell below 0.001 s (the
-// run must stop). Every node gathers its own faces' fluxes, so the result is the same on any number
-// of threads.
+// or a lake's outlet out of the network; `least_mass`, when given, the smallest mass (g, at most
+// 0) a routed node holds at the step's end, so that a caller finds whether any node was left
+// negative without looking at every node. Returns 0, or -1 when a sub-step fell below 0.001 s
+// (the run must stop). Every node gathers its own faces' fluxes, so the result is the same on any
+// number of threads.
 int chan_wq_route(const chan_network_view& net, const chan_route_work& w, double dt,
-                  double& outlet_mass);
+                  double& outlet_mass, double* least_mass = nullptr);

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "framework/core/error_state.h"
+#include "framework/core/parallel_team.h"
 #include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "transport/contaminants/lake_event_books.h"
@@ -101,9 +102,10 @@ bool init_lake_contaminants(model_state& ms) {
     }
   }
   alloc_1d_int(cc.node_in_lake, nodes, "node_in_lake");
+  alloc_1d_int(cc.link_handover, ch.chan_link_count, "link_handover");
   raw_array1d<double>& held = tr.olake_contam.held;
   if (held.empty()) alloc_1d_double(held, ms.cell_count, "ov_lake_held");
-  if (cc.node_in_lake.empty() || held.empty()) {
+  if (cc.node_in_lake.empty() || cc.link_handover.empty() || held.empty()) {
     stop_now();
     return false;
   }
@@ -146,11 +148,28 @@ void lake_contam_prepare(model_state& ms, int c, double dt) {
   chan_contam_tables& cc = tr.chan_contam;
   channel_state& ch = ms.channel;
   if (cc.lakes < 1) return;
-  // Nodes taken or given back since the last routing, links in order.
+  // Nodes taken or given back since the last routing: the links are looked at in parallel, and
+  // only those with a node changing hands are visited again, in link order, to move the masses
+  // (a lake's mass then takes its nodes in the same order on any number of threads).
+  const int links = ch.chan_link_count;
+  const double* const node_mass = tr.chan_con_mass[c];
+  const int* const in_lake = cc.node_in_lake.data();
+  int* const handover = cc.link_handover.data();
+#pragma omp parallel for schedule(static) \
+    num_threads(team_size(static_cast <long>(links) * tr.con_node_stride))
+  for (int l = 1; l <= links; ++l) {
+    int changes = 0;
+    if ((ch.ltype[l] & (32 | 64)) == 0)
+      for (int j = 1; j <= ch.status_node.node_count(l) && changes == 0; ++j) {
+        const int k = flat(tr, l, j);
+        const bool held = ch.status_node(l, j) == 1;
+        changes = (held && (in_lake[k] == 0 || node_mass[k] != 0.0)) || (!held && in_lake[k] == 1);
+      }
+    handover[l] = changes;
+  }
   double handed = 0.0;
-  for (int l = 1; l <= ch.chan_link_count; ++l) {
-    const int t = ch.ltype[l];
-    if ((t & (32 | 64)) != 0 || ch.status_node.node_count(l) < 1) continue;
+  for (int l = 1; l <= links; ++l) {
+    if (handover[l] == 0) continue;
     const int lake = lake_of_link(ch, cc.lakes, l);
     for (int j = 1; j <= ch.status_node.node_count(l); ++j) {
       const int k = flat(tr, l, j);
@@ -291,10 +310,15 @@ void lake_contam_end_routing(model_state& ms) {
       chw.lake_bed_in_water[cell] = 0.0;
       chw.lake_bed_in_lake[cell] = 0;
     }
-  for (int l = 1; l <= ch.chan_link_count; ++l) {
+  // Each link's own nodes: the links are shared among the threads.
+  const int links = ch.chan_link_count;
+  int* const in_lake = cc.node_in_lake.data();
+#pragma omp parallel for schedule(static) \
+    num_threads(team_size(static_cast <long>(links) * tr.con_node_stride))
+  for (int l = 1; l <= links; ++l) {
     if ((ch.ltype[l] & (32 | 64)) != 0) continue;
     for (int j = 1; j <= ch.status_node.node_count(l); ++j)
-      cc.node_in_lake[flat(tr, l, j)] = ch.status_node(l, j) == 1 ? 1 : 0;
+      in_lake[flat(tr, l, j)] = ch.status_node(l, j) == 1 ? 1 : 0;
   }
 }
 
