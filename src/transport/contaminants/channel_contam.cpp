@@ -66,12 +66,11 @@ chan_network_view network_view(model_state& ms) {
 // constituent's dispersion coefficients where they are kept.
 chan_route_work route_work(transport_state& tr, int c) {
   chan_contam_tables& cc = tr.chan_contam;
-  return {tr.chan_con_mass[c],  tr.chan_con_conc[c],  cc.start_mass.data(),
-          cc.start_conc.data(), cc.cur_mass.data(),   cc.cur_conc.data(),
-          cc.it_mass.data(),    cc.it_conc.data(),    cc.source.data(),
-          cc.chan_con_disp[c],  cc.adv0.data(),       cc.adv_prev.data(),
-          cc.adv.data(),        cc.disp0.data(),      cc.disp_prev.data(),
-          cc.disp.data(),       cc.area_adt.data()};
+  return {tr.chan_con_mass[c], tr.chan_con_conc[c], cc.start_mass.data(), cc.start_conc.data(),
+          cc.cur_mass.data(),  cc.cur_conc.data(),  cc.it_mass.data(),    cc.it_conc.data(),
+          cc.source.data(),    cc.chan_con_disp[c], cc.adv0.data(),       cc.adv_prev.data(),
+          cc.adv.data(),       cc.disp0.data(),     cc.disp_prev.data(),  cc.disp.data(),
+          cc.area_adt.data()};
 }
 
 // Calls visit(link, node, flat index) for every node of every routed link, links in order.
