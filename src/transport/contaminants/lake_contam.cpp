@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "framework/core/block_sum.h"
 #include "framework/core/error_state.h"
 #include "framework/core/parallel_team.h"
 #include "framework/core/units.h"
@@ -210,11 +211,35 @@ void lake_contam_prepare(model_state& ms, int c, double dt) {
     for (int lake = 1; lake <= cc.lakes; ++lake) cc.lake_bed_gain[lake] = 0.0;
     const contam_tables& ct = tr.contam;
     const bool gw_conc = c <= ct.gw_contam_conc.row_count() && !ct.gw_contam_conc.empty();
-    for (int cell = 1; cell <= ms.cell_count; ++cell) {
-      const double q = ch.lake_bed_in_water[cell];
-      const int lake = ch.lake_bed_in_lake[cell];
-      if (q > 0.0 && lake >= 1 && lake <= cc.lakes && gw_conc)
-        cc.lake_bed_gain[lake] += q * ct.gw_contam_conc[c][cell];
+    if (gw_conc) {
+      // Few cells lie under the lakes: the threads find, block by block of cells, the first and
+      // last cell that brings water up, and only those stretches are added, block after block
+      // on this thread, so each lake's gain takes its cells in cell order on any team.
+      const double* const in_water = ch.lake_bed_in_water.data();
+      const int* const in_lake = ch.lake_bed_in_lake.data();
+      const double* const gw = ct.gw_contam_conc[c];
+      const int lakes = cc.lakes;
+      auto brings = [&](int cell) {
+        return in_water[cell] > 0.0 && in_lake[cell] >= 1 && in_lake[cell] <= lakes;
+      };
+      struct stretch {
+        int first = 0, last = -1;  // cells first..last hold every cell of the block that brings
+      };
+      block_ordered_sum<1024, stretch>(
+          ms.cell_count, 0,
+          [&](int lo, int hi) {
+            stretch s;
+            for (int cell = lo; cell <= hi; ++cell)
+              if (brings(cell)) {
+                if (s.first == 0) s.first = cell;
+                s.last = cell;
+              }
+            return s;
+          },
+          [&](int, const stretch& s) {
+            for (int cell = s.first; cell <= s.last; ++cell)
+              if (brings(cell)) cc.lake_bed_gain[in_lake[cell]] += in_water[cell] * gw[cell];
+          });
     }
   }
   const bool pumps = ch.lake_pump_water.count() >= cc.lakes;
@@ -305,11 +330,16 @@ void lake_contam_end_routing(model_state& ms) {
     if (chw.lake_pump_water.count() >= lake) chw.lake_pump_water[lake] = 0.0;
     if (chw.lake_bed_out_water.count() >= lake) chw.lake_bed_out_water[lake] = 0.0;
   }
-  if (chw.lake_bed_in_water.count() >= ms.cell_count)
-    for (int cell = 1; cell <= ms.cell_count; ++cell) {
-      chw.lake_bed_in_water[cell] = 0.0;
-      chw.lake_bed_in_lake[cell] = 0;
+  if (chw.lake_bed_in_water.count() >= ms.cell_count) {
+    double* const in_water = chw.lake_bed_in_water.data();
+    int* const in_lake = chw.lake_bed_in_lake.data();
+    const int cells = ms.cell_count;
+#pragma omp parallel for schedule(static) num_threads(team_size(cells))
+    for (int cell = 1; cell <= cells; ++cell) {
+      in_water[cell] = 0.0;
+      in_lake[cell] = 0;
     }
+  }
   // Each link's own nodes: the links are shared among the threads.
   const int links = ch.chan_link_count;
   int* const in_lake = cc.node_in_lake.data();
