@@ -402,6 +402,41 @@ TEST(ChanContamKernels, ALakeMixesWhatItsLinkBringsAndEmptiesThroughItsOutlet) {
   EXPECT_NEAR(net.lake_mass[1] + net.nodes_total() + out_total + out, before, 1e-9 * before);
 }
 
+// The links the routing books at the network's ends are listed once per routing step: link 1
+// (into the lake), the lake's outlet structure 3 and link 4 (out of the network), not the lake
+// link 2. Routing with the list gives the same bits as looking at every link: nodes, lake and
+// outlet, over steps that carry a slug into the lake and the lake's water out.
+TEST(ChanContamKernels, TheListedNetworkEndsBookWhatEveryLinkWouldBook) {
+  const double q = 1.0, dt = 60.0, volume = 1e4;
+  lake_network listed(q, dt, volume), every(q, dt, volume);
+  int ends[lake_network::links + 1] = {};
+  ASSERT_EQ(chan_network_ends(listed.view(), ends), 3);
+  EXPECT_EQ(std::vector<int>(ends + 1, ends + 4), (std::vector<int>{1, 3, 4}));
+  for (lake_network* net : {&listed, &every}) {
+    net->lake_mass[1] = 100.0 * volume;
+    net->lake_conc[1] = 100.0;
+    net->mass(1, 5) = 1000.0 * 10.0 * 100.0;
+    net->conc(1, 5) = 1000.0;
+  }
+  for (int step = 1; step <= 10; ++step) {
+    chan_network_view with_list = listed.view();
+    with_list.end_links = ends;
+    with_list.end_count = 3;
+    double out_listed = 0.0, out_every = 0.0;
+    ASSERT_EQ(chan_wq_route(with_list, listed.route(), dt, out_listed), 0);
+    ASSERT_EQ(chan_wq_route(every.view(), every.route(), dt, out_every), 0);
+    EXPECT_EQ(out_listed, out_every) << step;
+    EXPECT_EQ(listed.lake_mass[1], every.lake_mass[1]) << step;
+    EXPECT_EQ(listed.lakes.from_links, every.lakes.from_links) << step;
+    EXPECT_EQ(listed.lakes.to_links, every.lakes.to_links) << step;
+    EXPECT_EQ(listed.work[0], every.work[0]) << step;
+    if (step == 1) {
+      EXPECT_GT(listed.lakes.from_links, 0.0);  // the slug reached the lake
+    }
+    EXPECT_GT(out_listed, 0.0) << step;  // the lake's water leaves the network
+  }
+}
+
 TEST(ChanContamKernels, ANodeDrainedFasterThanAnySubStepCanFollowStopsTheRouting) {
   // 1 m2 of area over 1 m nodes hold 1 m3 each, while 1e5 m3 pass each face in the 1 s step:
   // even a sub-step of 0.001 s would empty a node's water a hundred times. Every restart with a

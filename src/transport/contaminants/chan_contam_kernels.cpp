@@ -296,23 +296,40 @@ void advance_lakes(const chan_network_view& n, double s) {
     w.vol[lake] = w.vol_start[lake] + (w.vol_end[lake] - w.vol_start[lake]) * s;
 }
 
+// Calls visit(l) for every link that may book at the network's ends, in link order: those of the
+// view's list when it has one, else every link.
+template <class Visit>
+void each_end_link(const chan_network_view& n, const Visit& visit) {
+  if (n.end_links != nullptr) {
+    for (int i = 1; i <= n.end_count; ++i) visit(n.end_links[i]);
+  } else {
+    for (int l = 1; l <= n.links; ++l) visit(l);
+  }
+}
+
+// True when the water leaving the last node of link l leaves the network there.
+bool leaves_network(const chan_network_view& n, int l) {
+  return chan_link_routed(n.ltype[l]) && n.nx[l] >= 1 && below(n, l, n.nx[l]) == 0 &&
+         chan_link_lake_end(n, l) == 0;
+}
+
 // An accepted sub-step of h seconds for the lakes, with the face fluxes the nodes used: each
 // lake takes what the links ending in it brought and gives what its outlet carried, then its
 // net source; its concentration follows its volume at the sub-step's end. Links in order, so
 // the sums are the same on any number of threads.
 void lake_update(const chan_network_view& n, const double* adv, double h) {
   chan_lake_work& w = *n.lakes;
-  for (int l = 1; l <= n.links; ++l) {
+  each_end_link(n, [&](int l) {
     if (chan_link_routed(n.ltype[l])) {
       const int lake = chan_link_lake_end(n, l);
-      if (lake == 0 || n.nx[l] < 1) continue;
+      if (lake == 0 || n.nx[l] < 1) return;
       const double f = adv[flat(n, l, n.nx[l])];
       w.mass[lake] += f;
       w.from_links += f;
-      continue;
+      return;
     }
     const int lake = chan_structure_lake(n, l);
-    if (lake == 0) continue;
+    if (lake == 0) return;
     const double f = adv[flat(n, l, 1)];
     w.mass[lake] -= f;
     const int d = n.dslink[l];
@@ -324,7 +341,7 @@ void lake_update(const chan_network_view& n, const double* adv, double h) {
     } else {
       w.out_of_network += f;
     }
-  }
+  });
   for (int lake = 1; lake <= w.count; ++lake) {
     w.mass[lake] += h * w.source[lake];
     w.conc[lake] = w.vol[lake] >= tiny && w.mass[lake] > 0.0 ? w.mass[lake] / w.vol[lake] : 0.0;
@@ -478,6 +495,16 @@ int chan_number_routed_nodes(const chan_network_view& n, int* first) {
   return count;
 }
 
+int chan_network_ends(const chan_network_view& n, int* ends) {
+  int count = 0;
+  for (int l = 1; l <= n.links; ++l) {
+    const bool into_lake = chan_link_routed(n.ltype[l]) && n.nx[l] >= 1 &&
+                           chan_link_lake_end(n, l) != 0;
+    if (leaves_network(n, l) || into_lake || chan_structure_lake(n, l) != 0) ends[++count] = l;
+  }
+  return count;
+}
+
 int chan_structure_passes(const chan_network_view& n, int s) {
   if (s < 1 || s > n.links || (n.ltype[s] & (32 | 64 | 128)) != 64) return 0;
   const int d = n.dslink[s];
@@ -554,10 +581,10 @@ int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double d
       // Accepted: what left through the network's ends is booked, in link order.
       const double* adv = sub.adv;
       const double* disp = sub.disp;
-      for (int l = 1; l <= n.links; ++l)
-        if (chan_link_routed(n.ltype[l]) && n.nx[l] >= 1 && below(n, l, n.nx[l]) == 0 &&
-            chan_link_lake_end(n, l) == 0)
+      each_end_link(n, [&](int l) {
+        if (leaves_network(n, l))
           outlet_mass += adv[flat(n, l, n.nx[l])] + step * disp[flat(n, l, n.nx[l])];
+      });
       if (lakes != nullptr) {
         const double before = lakes->out_of_network;
         advance_lakes(n, elapsed / dt);

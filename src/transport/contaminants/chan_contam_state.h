@@ -41,6 +41,9 @@ struct chan_contam_tables {
   // steps go over these numbers in fixed blocks.
   raw_array1d<int> routed_first;
   int routed_count = 0;
+  // Per link (work): the links the routing books at the network's ends (chan_network_ends),
+  // listed again at each routing step.
+  raw_array1d<int> end_links;
 
   // Schedules (Julian days) and their intervals (s).
   double decay_next = 0.0;

@@ -281,7 +281,8 @@ void alloc_channel_contaminants(model_state& ms) {
   for (raw_array1d<double>* a : work)
     if (!work_array(*a, nodes, "channel constituent work")) return stop_now();
   alloc_1d_int(cc.routed_first, ch.chan_link_count + 1, "routed_first");
-  if (cc.routed_first.empty()) return stop_now();
+  alloc_1d_int(cc.end_links, ch.chan_link_count + 1, "end_links");
+  if (cc.routed_first.empty() || cc.end_links.empty()) return stop_now();
   raw_array1d<double>* totals[] = {&cc.init_total, &cc.qlat_total, &cc.decay_total,
                                    &cc.out_total,  &cc.restored,   &cc.gw_total};
   for (raw_array1d<double>* a : totals)
@@ -471,6 +472,8 @@ void channel_lake_contam_routing(model_state& ms) {
   chan_network_view net = network_view(ms);
   chan_lake_work lakes = lake_route_work(ms);
   if (lakes.count >= 1) net.lakes = &lakes;
+  net.end_count = chan_network_ends(net, cc.end_links.data());
+  net.end_links = cc.end_links.data();
   const bool decays = tr.contam.contam_table_read != 0;
 
   for (int c = 1; c <= tr.num_contaminants && dt > 0.0; ++c) {
