@@ -498,8 +498,8 @@ int chan_number_routed_nodes(const chan_network_view& n, int* first) {
 int chan_network_ends(const chan_network_view& n, int* ends) {
   int count = 0;
   for (int l = 1; l <= n.links; ++l) {
-    const bool into_lake = chan_link_routed(n.ltype[l]) && n.nx[l] >= 1 &&
-                           chan_link_lake_end(n, l) != 0;
+    const bool into_lake =
+        chan_link_routed(n.ltype[l]) && n.nx[l] >= 1 && chan_link_lake_end(n, l) != 0;
     if (leaves_network(n, l) || into_lake || chan_structure_lake(n, l) != 0) ends[++count] = l;
   }
   return count;
