@@ -232,11 +232,27 @@ void route_pass(const chan_network_view& n, const chan_route_work& w, const doub
     const double* dc = w.disp_coef;
     const double* source = w.source;
     const double* area_adt = w.area_adt;
+    // The link's faces first, in a loop of their own that carries nothing from one face to the
+    // next; the link's fluxes are then still in the cache for its nodes.
+    for (int j = 1; j < last; ++j) {
+      const int k = first_k + j;
+      double a = 0.0, d = 0.0;
+      inner_face(v, a0, dc, dxl, c, s, j, k, mean_adv, mean_disp, a, d);
+      adv[k] = a;
+      disp[k] = d;
+    }
+    double a = 0.0, d = 0.0;
+    last_face(n, w, c, s, l, mean_adv, mean_disp, a, d);
+    adv[first_k + last] = a;
+    disp[first_k + last] = d;
+    // Each node's mass and concentration from what came in across its upper face (what the
+    // links above gave the first node) and what left across its lower one.
     double in = first_node_inflow(n, w, c, s, h, l, mean_adv, mean_disp);
-    // The node's mass and concentration from what came in across its upper face and what left
-    // across its lower one.
-    auto update = [&](int k, double a, double d) {
-      const double m = base[k] + in - a + (source[k] - d) * h;
+    for (int j = 1; j <= last; ++j) {
+      const int k = first_k + j;
+      const double out_adv = adv[k];
+      const double out_disp = disp[k];
+      const double m = base[k] + in - out_adv + (source[k] - out_disp) * h;
       const double water = area_adt[k] * dxl;
       const double cn = water >= tiny && m > 0.0 ? m / water : 0.0;
       mass[k] = m;
@@ -244,43 +260,25 @@ void route_pass(const chan_network_view& n, const chan_route_work& w, const doub
       if (prev != nullptr)
         own_change = std::max(own_change, std::fabs(cn - prev[k]) / std::max(1.0, std::fabs(cn)));
       conc[k] = cn;
-      in = a + h * d;
-    };
-    for (int j = 1; j < last; ++j) {
-      const int k = first_k + j;
-      double a = 0.0, d = 0.0;
-      inner_face(v, a0, dc, dxl, c, s, j, k, mean_adv, mean_disp, a, d);
-      adv[k] = a;
-      disp[k] = d;
-      update(k, a, d);
+      in = out_adv + h * out_disp;
     }
-    double a = 0.0, d = 0.0;
-    last_face(n, w, c, s, l, mean_adv, mean_disp, a, d);
-    adv[first_k + last] = a;
-    disp[first_k + last] = d;
-    update(first_k + last, a, d);
   }
   change = own_change;
   least = own_least;
   combine(parts, turn, change, least);
 }
 
-// Copies the masses and concentrations of every routed node (and of the first node of every
-// lake's outlet) from `from_mass`, `from_conc` to `to_mass`, `to_conc`; with `restart` every
-// node's advanced flow area goes back to the channel step's start. The links are shared among
-// the threads of the enclosing region as by every loop of the sub-step, so each thread copies
-// the nodes it computes; the threads do not wait for each other at the loop's end.
+// Copies the masses and concentrations of every routed node from `from_mass`, `from_conc` to
+// `to_mass`, `to_conc` (a lake outlet's first node holds only the outlet's fluxes: it is not
+// copied); with `restart` every node's advanced flow area goes back to the channel step's start.
+// The links are shared among the threads of the enclosing region as by every loop of the
+// sub-step, so each thread copies the nodes it computes; the threads do not wait for each other
+// at the loop's end.
 void copy_nodes(const chan_network_view& n, const chan_route_work& w, const double* from_mass,
                 const double* from_conc, double* to_mass, double* to_conc, bool restart) {
 #pragma omp for schedule(static) nowait
   for (int l = 1; l <= n.links; ++l) {
-    if (!chan_link_routed(n.ltype[l])) {
-      if (chan_structure_lake(n, l) != 0) {
-        to_mass[flat(n, l, 1)] = from_mass[flat(n, l, 1)];
-        to_conc[flat(n, l, 1)] = from_conc[flat(n, l, 1)];
-      }
-      continue;
-    }
+    if (!chan_link_routed(n.ltype[l])) continue;
     const int k = flat(n, l, 0);
     std::copy(from_mass + k + 1, from_mass + k + n.nx[l] + 1, to_mass + k + 1);
     std::copy(from_conc + k + 1, from_conc + k + n.nx[l] + 1, to_conc + k + 1);
@@ -298,23 +296,40 @@ void advance_lakes(const chan_network_view& n, double s) {
     w.vol[lake] = w.vol_start[lake] + (w.vol_end[lake] - w.vol_start[lake]) * s;
 }
 
+// Calls visit(l) for every link that may book at the network's ends, in link order: those of the
+// view's list when it has one, else every link.
+template <class Visit>
+void each_end_link(const chan_network_view& n, const Visit& visit) {
+  if (n.end_links != nullptr) {
+    for (int i = 1; i <= n.end_count; ++i) visit(n.end_links[i]);
+  } else {
+    for (int l = 1; l <= n.links; ++l) visit(l);
+  }
+}
+
+// True when the water leaving the last node of link l leaves the network there.
+bool leaves_network(const chan_network_view& n, int l) {
+  return chan_link_routed(n.ltype[l]) && n.nx[l] >= 1 && below(n, l, n.nx[l]) == 0 &&
+         chan_link_lake_end(n, l) == 0;
+}
+
 // An accepted sub-step of h seconds for the lakes, with the face fluxes the nodes used: each
 // lake takes what the links ending in it brought and gives what its outlet carried, then its
 // net source; its concentration follows its volume at the sub-step's end. Links in order, so
 // the sums are the same on any number of threads.
 void lake_update(const chan_network_view& n, const double* adv, double h) {
   chan_lake_work& w = *n.lakes;
-  for (int l = 1; l <= n.links; ++l) {
+  each_end_link(n, [&](int l) {
     if (chan_link_routed(n.ltype[l])) {
       const int lake = chan_link_lake_end(n, l);
-      if (lake == 0 || n.nx[l] < 1) continue;
+      if (lake == 0 || n.nx[l] < 1) return;
       const double f = adv[flat(n, l, n.nx[l])];
       w.mass[lake] += f;
       w.from_links += f;
-      continue;
+      return;
     }
     const int lake = chan_structure_lake(n, l);
-    if (lake == 0) continue;
+    if (lake == 0) return;
     const double f = adv[flat(n, l, 1)];
     w.mass[lake] -= f;
     const int d = n.dslink[l];
@@ -326,7 +341,7 @@ void lake_update(const chan_network_view& n, const double* adv, double h) {
     } else {
       w.out_of_network += f;
     }
-  }
+  });
   for (int lake = 1; lake <= w.count; ++lake) {
     w.mass[lake] += h * w.source[lake];
     w.conc[lake] = w.vol[lake] >= tiny && w.mass[lake] > 0.0 ? w.mass[lake] / w.vol[lake] : 0.0;
@@ -480,6 +495,16 @@ int chan_number_routed_nodes(const chan_network_view& n, int* first) {
   return count;
 }
 
+int chan_network_ends(const chan_network_view& n, int* ends) {
+  int count = 0;
+  for (int l = 1; l <= n.links; ++l) {
+    const bool into_lake =
+        chan_link_routed(n.ltype[l]) && n.nx[l] >= 1 && chan_link_lake_end(n, l) != 0;
+    if (leaves_network(n, l) || into_lake || chan_structure_lake(n, l) != 0) ends[++count] = l;
+  }
+  return count;
+}
+
 int chan_structure_passes(const chan_network_view& n, int s) {
   if (s < 1 || s > n.links || (n.ltype[s] & (32 | 64 | 128)) != 64) return 0;
   const int d = n.dslink[s];
@@ -508,7 +533,7 @@ int chan_structure_lake(const chan_network_view& n, int l) {
 }
 
 int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double dt,
-                  double& outlet_mass) {
+                  double& outlet_mass, double* least_mass) {
   // The step's start is kept for a restart by the first sub-step's region, which also puts the
   // areas at the channel step's start.
   substep_start start = substep_start::keep;
@@ -550,15 +575,16 @@ int chan_wq_route(const chan_network_view& n, const chan_route_work& w, double d
         break;
       }
       remaining -= step;
+      if (least_mass != nullptr) *least_mass = sub.least;
       if (sub.passes == max_passes && remaining > tiny && h > 0.1) h *= 0.5;
 
       // Accepted: what left through the network's ends is booked, in link order.
       const double* adv = sub.adv;
       const double* disp = sub.disp;
-      for (int l = 1; l <= n.links; ++l)
-        if (chan_link_routed(n.ltype[l]) && n.nx[l] >= 1 && below(n, l, n.nx[l]) == 0 &&
-            chan_link_lake_end(n, l) == 0)
+      each_end_link(n, [&](int l) {
+        if (leaves_network(n, l))
           outlet_mass += adv[flat(n, l, n.nx[l])] + step * disp[flat(n, l, n.nx[l])];
+      });
       if (lakes != nullptr) {
         const double before = lakes->out_of_network;
         advance_lakes(n, elapsed / dt);

@@ -38,6 +38,11 @@ struct chan_network_view {
   const link_node_array<double>* area_old = nullptr;
   const link_node_array<double>* face_volume = nullptr;
   chan_lake_work* lakes = nullptr;  // the channel lakes, none when null
+  // The links at the network's ends that the routing books after every accepted sub-step,
+  // end_links[1..end_count] in link order, as chan_network_ends lists them for this view (its
+  // lakes included); when null the routing looks at every link.
+  const int* end_links = nullptr;
+  int end_count = 0;
 };
 
 // The channel lakes as the routing reads and moves them. A lake is one fully mixed store: the
@@ -137,6 +142,13 @@ T chan_routed_node_sum(const chan_network_view& n, const int* first, int routed_
       [](T& total, const T& p) { total += p; });
 }
 
+// Lists in ends[1..] (room for n.links), in link order, the links the routing books at the
+// network's ends: the routed links whose last node's water leaves the network or goes into a
+// lake, and the outlet structures of the lakes. Returns their count. Called on one thread once
+// per routing step, after the view's lakes are set, so that the sub-steps look at these links
+// only.
+int chan_network_ends(const chan_network_view& n, int* ends);
+
 // For a hydraulic structure link s (neither a lake nor captured) whose water goes on into an
 // ordinary link: that link. A structure holds no water: the constituents the links above it
 // give it pass straight on to that link's first node (without dispersion across it). 0 for any
@@ -147,8 +159,10 @@ int chan_structure_passes(const chan_network_view& n, int s);
 // the nodes' masses (g) and concentrations (g/m3) and source the net source rates; on return
 // they hold the step's end; with lakes, so do the lakes' mass and conc, and the lakes' books
 // are set. `outlet_mass` gets the mass (g) that left through the outlet node's downstream face
-// or a lake's outlet out of the network. Returns 0, or -1 when a sub-step fell below 0.001 s (the
-// run must stop). Every node gathers its own faces' fluxes, so the result is the same on any number
-// of threads.
+// or a lake's outlet out of the network; `least_mass`, when given, the smallest mass (g, at most
+// 0) a routed node holds at the step's end, so that a caller finds whether any node was left
+// negative without looking at every node. Returns 0, or -1 when a sub-step fell below 0.001 s
+// (the run must stop). Every node gathers its own faces' fluxes, so the result is the same on any
+// number of threads.
 int chan_wq_route(const chan_network_view& net, const chan_route_work& w, double dt,
-                  double& outlet_mass);
+                  double& outlet_mass, double* least_mass = nullptr);

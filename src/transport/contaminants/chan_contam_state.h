@@ -22,13 +22,12 @@ struct chan_contam_tables {
                                              // channel point sources, not yet applied; with a
                                              // point-source file only
 
-  // Work copies of the constituent being routed, per flat node: the accepted mass (g) and
-  // concentration (g/m3) of the sub-step's start, the step's start, the current and the
-  // iterate values, the net source rate (g/s), the advective flux through the node's
-  // downstream face (g per sub-step) of the sub-step's start, of the last pass and of this
-  // pass, the dispersive flux there (g/s) likewise, and the flow area advanced through the
-  // sub-steps (m2).
-  raw_array1d<double> acc_mass, acc_conc;
+  // Work copies of the constituent being routed, per flat node (the routing accepts its
+  // sub-steps into chan_con_mass and chan_con_conc themselves): the mass (g) and concentration
+  // (g/m3) of the step's start, the current and the iterate values, the net source rate (g/s),
+  // the advective flux through the node's downstream face (g per sub-step) of the sub-step's
+  // start, of the last pass and of this pass, the dispersive flux there (g/s) likewise, and the
+  // flow area advanced through the sub-steps (m2).
   raw_array1d<double> start_mass, start_conc;
   raw_array1d<double> cur_mass, cur_conc;
   raw_array1d<double> it_mass, it_conc;
@@ -36,13 +35,15 @@ struct chan_contam_tables {
   raw_array1d<double> adv0, adv_prev, adv;
   raw_array1d<double> disp0, disp_prev, disp;
   raw_array1d<double> area_adt;
-  raw_array1d<double> disp_coef;  // m2/s: the constituent's dispersion coefficient
   // Per link 1..links + 1: the number of the link's node 1 among the routed nodes counted one
   // link after the other (the next link's when it has none; links + 1: one past the last), and
   // the count of routed nodes; renumbered at each channel constituent step. The node sums of the
   // steps go over these numbers in fixed blocks.
   raw_array1d<int> routed_first;
   int routed_count = 0;
+  // Per link (work): the links the routing books at the network's ends (chan_network_ends),
+  // listed again at each routing step.
+  raw_array1d<int> end_links;
 
   // Schedules (Julian days) and their intervals (s).
   double decay_next = 0.0;
@@ -81,6 +82,8 @@ struct chan_contam_tables {
   raw_array1d<double> lake_source, lake_vol;
   raw_array1d<double> lake_vol_last;  // m3: each lake's volume at the last constituent routing
   raw_array1d<int> node_in_lake;      // per flat node: 1 while a rising lake holds the node's water
+  raw_array1d<int> link_handover;     // per link (work): 1 when a node of the link changes hands
+                                      // between the link and a lake at this routing
   raw_array1d<double> ov_to_lakes;    // kg per constituent: the overland water's net hand-over to
                                       // the lakes over their shores
   // Run books of the lakes (kg), per constituent 1..num_contaminants.

@@ -61,11 +61,15 @@ chan_network_view network_view(model_state& ms) {
   return n;
 }
 
-chan_route_work route_work(chan_contam_tables& cc) {
-  return {cc.acc_mass.data(), cc.acc_conc.data(),  cc.start_mass.data(), cc.start_conc.data(),
-          cc.cur_mass.data(), cc.cur_conc.data(),  cc.it_mass.data(),    cc.it_conc.data(),
-          cc.source.data(),   cc.disp_coef.data(), cc.adv0.data(),       cc.adv_prev.data(),
-          cc.adv.data(),      cc.disp0.data(),     cc.disp_prev.data(),  cc.disp.data(),
+// The routing of constituent c works on the node tables themselves: the masses and
+// concentrations it accepts are the tables' own (no copies in and out), and it reads the
+// constituent's dispersion coefficients where they are kept.
+chan_route_work route_work(transport_state& tr, int c) {
+  chan_contam_tables& cc = tr.chan_contam;
+  return {tr.chan_con_mass[c], tr.chan_con_conc[c], cc.start_mass.data(), cc.start_conc.data(),
+          cc.cur_mass.data(),  cc.cur_conc.data(),  cc.it_mass.data(),    cc.it_conc.data(),
+          cc.source.data(),    cc.chan_con_disp[c], cc.adv0.data(),       cc.adv_prev.data(),
+          cc.adv.data(),       cc.disp0.data(),     cc.disp_prev.data(),  cc.disp.data(),
           cc.area_adt.data()};
 }
 
@@ -270,14 +274,15 @@ void alloc_channel_contaminants(model_state& ms) {
       (!node_table(cc.chan_point_mass_flux, nc, nodes, "chan_point_mass_flux") ||
        !work_array(cc.point_total, nc, "chan_point_total")))
     return stop_now();
-  raw_array1d<double>* work[] = {
-      &cc.acc_mass, &cc.acc_conc, &cc.start_mass, &cc.start_conc, &cc.cur_mass, &cc.cur_conc,
-      &cc.it_mass,  &cc.it_conc,  &cc.source,     &cc.disp_coef,  &cc.adv0,     &cc.adv_prev,
-      &cc.adv,      &cc.disp0,    &cc.disp_prev,  &cc.disp,       &cc.area_adt};
+  raw_array1d<double>* work[] = {&cc.start_mass, &cc.start_conc, &cc.cur_mass, &cc.cur_conc,
+                                 &cc.it_mass,    &cc.it_conc,    &cc.source,   &cc.adv0,
+                                 &cc.adv_prev,   &cc.adv,        &cc.disp0,    &cc.disp_prev,
+                                 &cc.disp,       &cc.area_adt};
   for (raw_array1d<double>* a : work)
     if (!work_array(*a, nodes, "channel constituent work")) return stop_now();
   alloc_1d_int(cc.routed_first, ch.chan_link_count + 1, "routed_first");
-  if (cc.routed_first.empty()) return stop_now();
+  alloc_1d_int(cc.end_links, ch.chan_link_count + 1, "end_links");
+  if (cc.routed_first.empty() || cc.end_links.empty()) return stop_now();
   raw_array1d<double>* totals[] = {&cc.init_total, &cc.qlat_total, &cc.decay_total,
                                    &cc.out_total,  &cc.restored,   &cc.gw_total};
   for (raw_array1d<double>* a : totals)
@@ -436,16 +441,21 @@ void channel_contam_sources(model_state& ms) {
   if (!tr.contam.contam_table_read || !due(cc.decay_next, ms)) return;
   const double interval = (now - cc.decay_last) * seconds_per_day;
   lake_contam_decay(ms, interval);
-  // Each node decays the mass that the smaller of its two flow areas of the step holds.
-  for (int c = 1; c <= tr.num_contaminants; ++c) {
-    if (tr.constituent_type[c] != 1) continue;
+  // Each node decays the mass that the smaller of its two flow areas of the step holds; one pass
+  // over the nodes gathers every decaying constituent.
+  const int nc = tr.num_contaminants;
+  bool any = false;
+  for (int c = 1; c <= nc; ++c) any = any || tr.constituent_type[c] == 1;
+  if (any)
     routed_node_sum(ms, [&](int link, int node, int k) {
       const double water = std::min(ch.area(link, node), ch.area_old(link, node)) * ch.dx[link];
       if (water >= tiny)
-        cc.chan_mass[c][k] += water * tr.chan_con_conc[c][k] * cc.chan_decay_coef[c][k] * interval;
+        for (int c = 1; c <= nc; ++c)
+          if (tr.constituent_type[c] == 1)
+            cc.chan_mass[c][k] +=
+                water * tr.chan_con_conc[c][k] * cc.chan_decay_coef[c][k] * interval;
       return 0.0;
     });
-  }
   cc.decay_interval = interval;
   cc.decay_last = now;
   cc.decay_next = now + tr.contam.kinetics_timestep_factor * ms.chan_clock.interval_days;
@@ -460,9 +470,10 @@ void channel_lake_contam_routing(model_state& ms) {
   const double dt = (ms.current_time - clock.last) * seconds_per_day;
   number_routed_nodes(ms);
   chan_network_view net = network_view(ms);
-  const chan_route_work work = route_work(cc);
   chan_lake_work lakes = lake_route_work(ms);
   if (lakes.count >= 1) net.lakes = &lakes;
+  net.end_count = chan_network_ends(net, cc.end_links.data());
+  net.end_links = cc.end_links.data();
   const bool decays = tr.contam.contam_table_read != 0;
 
   for (int c = 1; c <= tr.num_contaminants && dt > 0.0; ++c) {
@@ -471,13 +482,10 @@ void channel_lake_contam_routing(model_state& ms) {
     const bool ground = !cc.chan_gw_mass.empty();
     const bool points = !cc.chan_point_mass_flux.empty();
     lake_contam_prepare(ms, c, dt);
-    // 1. The work copies and each node's net source from its pending amounts.
+    // 1. Each node's net source from its pending amounts.
     const node_terms applied = routed_node_sum<node_terms>(ms, [&](int, int, int k) {
       const double m0 = tr.chan_con_mass[c][k];
       double m = m0;
-      cc.acc_mass[k] = m0;
-      cc.acc_conc[k] = tr.chan_con_conc[c][k];
-      cc.disp_coef[k] = cc.chan_con_disp[c][k];
       node_terms t;
       // A point load acts whole in the routing step it was gathered for; a withdrawal takes at
       // most what the node holds, and what it could not take is not owed later.
@@ -500,7 +508,8 @@ void channel_lake_contam_routing(model_state& ms) {
 
     // 2. Advection and dispersion along the links.
     double out = 0.0;
-    if (chan_wq_route(net, work, dt, out) != 0) {
+    double least = 0.0;
+    if (chan_wq_route(net, route_work(tr, c), dt, out, &least) != 0) {
       printf("The channel water quality routing time step is getting really small\n");
       printf("less than 1/1000 of a second\n");
       printf("Program stopped.\n");
@@ -508,18 +517,14 @@ void channel_lake_contam_routing(model_state& ms) {
       return;
     }
 
-    // 3. The work values back; a node the routing left slightly negative is emptied and the
-    // mass that takes is booked.
-    const double restored = routed_node_sum(ms, [&](int, int, int k) {
-      double m = cc.acc_mass[k];
-      double conc = cc.acc_conc[k];
-      double added = 0.0;
-      if (m < 0.0) {
-        added = -m;
-        m = conc = 0.0;
-      }
-      tr.chan_con_mass[c][k] = m;
-      tr.chan_con_conc[c][k] = conc;
+    // 3. A node the routing left slightly negative is emptied and the mass that takes is
+    // booked; the nodes are looked at only when the routing left one below 0.
+    const double restored = !(least < 0.0) ? 0.0 : routed_node_sum(ms, [&](int, int, int k) {
+      double& m = tr.chan_con_mass[c][k];
+      if (!(m < 0.0)) return 0.0;
+      const double added = -m;
+      m = 0.0;
+      tr.chan_con_conc[c][k] = 0.0;
       return added;
     });
 

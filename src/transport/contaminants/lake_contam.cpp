@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "framework/core/block_sum.h"
 #include "framework/core/error_state.h"
+#include "framework/core/parallel_team.h"
 #include "framework/core/units.h"
 #include "framework/model_state.h"
 #include "transport/contaminants/lake_event_books.h"
@@ -101,9 +103,10 @@ bool init_lake_contaminants(model_state& ms) {
     }
   }
   alloc_1d_int(cc.node_in_lake, nodes, "node_in_lake");
+  alloc_1d_int(cc.link_handover, ch.chan_link_count, "link_handover");
   raw_array1d<double>& held = tr.olake_contam.held;
   if (held.empty()) alloc_1d_double(held, ms.cell_count, "ov_lake_held");
-  if (cc.node_in_lake.empty() || held.empty()) {
+  if (cc.node_in_lake.empty() || cc.link_handover.empty() || held.empty()) {
     stop_now();
     return false;
   }
@@ -146,11 +149,28 @@ void lake_contam_prepare(model_state& ms, int c, double dt) {
   chan_contam_tables& cc = tr.chan_contam;
   channel_state& ch = ms.channel;
   if (cc.lakes < 1) return;
-  // Nodes taken or given back since the last routing, links in order.
+  // Nodes taken or given back since the last routing: the links are looked at in parallel, and
+  // only those with a node changing hands are visited again, in link order, to move the masses
+  // (a lake's mass then takes its nodes in the same order on any number of threads).
+  const int links = ch.chan_link_count;
+  const double* const node_mass = tr.chan_con_mass[c];
+  const int* const in_lake = cc.node_in_lake.data();
+  int* const handover = cc.link_handover.data();
+#pragma omp parallel for schedule(static) \
+    num_threads(team_size(static_cast <long>(links) * tr.con_node_stride))
+  for (int l = 1; l <= links; ++l) {
+    int changes = 0;
+    if ((ch.ltype[l] & (32 | 64)) == 0)
+      for (int j = 1; j <= ch.status_node.node_count(l) && changes == 0; ++j) {
+        const int k = flat(tr, l, j);
+        const bool held = ch.status_node(l, j) == 1;
+        changes = (held && (in_lake[k] == 0 || node_mass[k] != 0.0)) || (!held && in_lake[k] == 1);
+      }
+    handover[l] = changes;
+  }
   double handed = 0.0;
-  for (int l = 1; l <= ch.chan_link_count; ++l) {
-    const int t = ch.ltype[l];
-    if ((t & (32 | 64)) != 0 || ch.status_node.node_count(l) < 1) continue;
+  for (int l = 1; l <= links; ++l) {
+    if (handover[l] == 0) continue;
     const int lake = lake_of_link(ch, cc.lakes, l);
     for (int j = 1; j <= ch.status_node.node_count(l); ++j) {
       const int k = flat(tr, l, j);
@@ -191,11 +211,35 @@ void lake_contam_prepare(model_state& ms, int c, double dt) {
     for (int lake = 1; lake <= cc.lakes; ++lake) cc.lake_bed_gain[lake] = 0.0;
     const contam_tables& ct = tr.contam;
     const bool gw_conc = c <= ct.gw_contam_conc.row_count() && !ct.gw_contam_conc.empty();
-    for (int cell = 1; cell <= ms.cell_count; ++cell) {
-      const double q = ch.lake_bed_in_water[cell];
-      const int lake = ch.lake_bed_in_lake[cell];
-      if (q > 0.0 && lake >= 1 && lake <= cc.lakes && gw_conc)
-        cc.lake_bed_gain[lake] += q * ct.gw_contam_conc[c][cell];
+    if (gw_conc) {
+      // Few cells lie under the lakes: the threads find, block by block of cells, the first and
+      // last cell that brings water up, and only those stretches are added, block after block
+      // on this thread, so each lake's gain takes its cells in cell order on any team.
+      const double* const in_water = ch.lake_bed_in_water.data();
+      const int* const in_lake = ch.lake_bed_in_lake.data();
+      const double* const gw = ct.gw_contam_conc[c];
+      const int lakes = cc.lakes;
+      auto brings = [&](int cell) {
+        return in_water[cell] > 0.0 && in_lake[cell] >= 1 && in_lake[cell] <= lakes;
+      };
+      struct stretch {
+        int first = 0, last = -1;  // cells first..last hold every cell of the block that brings
+      };
+      block_ordered_sum<1024, stretch>(
+          ms.cell_count, 0,
+          [&](int lo, int hi) {
+            stretch s;
+            for (int cell = lo; cell <= hi; ++cell)
+              if (brings(cell)) {
+                if (s.first == 0) s.first = cell;
+                s.last = cell;
+              }
+            return s;
+          },
+          [&](int, const stretch& s) {
+            for (int cell = s.first; cell <= s.last; ++cell)
+              if (brings(cell)) cc.lake_bed_gain[in_lake[cell]] += in_water[cell] * gw[cell];
+          });
     }
   }
   const bool pumps = ch.lake_pump_water.count() >= cc.lakes;
@@ -286,15 +330,25 @@ void lake_contam_end_routing(model_state& ms) {
     if (chw.lake_pump_water.count() >= lake) chw.lake_pump_water[lake] = 0.0;
     if (chw.lake_bed_out_water.count() >= lake) chw.lake_bed_out_water[lake] = 0.0;
   }
-  if (chw.lake_bed_in_water.count() >= ms.cell_count)
-    for (int cell = 1; cell <= ms.cell_count; ++cell) {
-      chw.lake_bed_in_water[cell] = 0.0;
-      chw.lake_bed_in_lake[cell] = 0;
+  if (chw.lake_bed_in_water.count() >= ms.cell_count) {
+    double* const in_water = chw.lake_bed_in_water.data();
+    int* const in_lake = chw.lake_bed_in_lake.data();
+    const int cells = ms.cell_count;
+#pragma omp parallel for schedule(static) num_threads(team_size(cells))
+    for (int cell = 1; cell <= cells; ++cell) {
+      in_water[cell] = 0.0;
+      in_lake[cell] = 0;
     }
-  for (int l = 1; l <= ch.chan_link_count; ++l) {
+  }
+  // Each link's own nodes: the links are shared among the threads.
+  const int links = ch.chan_link_count;
+  int* const in_lake = cc.node_in_lake.data();
+#pragma omp parallel for schedule(static) \
+    num_threads(team_size(static_cast <long>(links) * tr.con_node_stride))
+  for (int l = 1; l <= links; ++l) {
     if ((ch.ltype[l] & (32 | 64)) != 0) continue;
     for (int j = 1; j <= ch.status_node.node_count(l); ++j)
-      cc.node_in_lake[flat(tr, l, j)] = ch.status_node(l, j) == 1 ? 1 : 0;
+      in_lake[flat(tr, l, j)] = ch.status_node(l, j) == 1 ? 1 : 0;
   }
 }
 
