@@ -233,8 +233,8 @@ bool overland(int side, int steps, const std::vector<int>& threads) {
     const double water_rate = cells * steps / times.water;
     const double contam_rate = cells * constituents * steps / times.contam;
     const double transport_rate = cells * constituents * steps / times.transport;
-    std::printf("%10.0f %7d %18.3e %24.3e %7.2f %22.3e %7.2f\n", cells, t, water_rate,
-                contam_rate, contam_rate / water_rate, transport_rate, transport_rate / water_rate);
+    std::printf("%10.0f %7d %18.3e %24.3e %7.2f %22.3e %7.2f\n", cells, t, water_rate, contam_rate,
+                contam_rate / water_rate, transport_rate, transport_rate / water_rate);
     std::fflush(stdout);
     const std::vector<double> state = overland_state_of(*ms);
     if (one.empty()) {
