@@ -6,7 +6,10 @@
 // Each step routes the water (explicit scheme) and then runs the constituents' processes and
 // their advection and dispersion. Prints, per thread count, the water step's cell updates per
 // second, the constituent steps' constituent-cell updates per second and their ratio (at least
-// 1: one constituent costs no more per cell than the water step).
+// 1: one constituent costs no more per cell than the water step), then the same for the
+// advection and dispersion alone: after each step the passes run again, on copies of each
+// constituent's masses and concentrations (so the end state is the steps' own), with the step's
+// discharges, depths and the net source the step left, and are timed apart.
 //
 // Channel: the comb network of channel_routing_bench, three constituents with decay and
 // dispersion. Each step routes the water and then the constituents; prints, per thread count,
@@ -108,8 +111,62 @@ bool make_overland_constituents(model_state& ms) {
   return true;
 }
 
-// One step of the plane: the water routed, a little infiltration, then the constituents.
-void overland_step(model_state& ms, double& water_seconds, double& contam_seconds) {
+// Times the advection and dispersion of every constituent over the step just made, on copies of
+// its masses and concentrations: the passes' arithmetic and memory traffic of the step, with
+// the discharges, depths, dispersion and net source the step used (the source of the last
+// constituent, the one the work array holds).
+double transport_alone(model_state& ms, std::vector<double>& mass, std::vector<double>& conc) {
+  transport_state& tr = ms.transport;
+  contam_tables& ct = tr.contam;
+  overland_state& ov = ms.overland;
+  const int n = ms.cell_count;
+  mass.resize(static_cast<size_t>(n) + 1);
+  conc.resize(static_cast<size_t>(n) + 1);
+  double seconds = 0.0;
+  int reach = 0;  // found with the first constituent's passes, as the step finds it
+  for (int c = 1; c <= constituents; ++c) {
+    std::memcpy(mass.data(), tr.ov_contam_mass[c], mass.size() * sizeof(double));
+    std::memcpy(conc.data(), tr.ov_contam_conc[c], conc.size() * sizeof(double));
+    ov_constit_view v;
+    v.cell_count = n;
+    v.dt = step_seconds;
+    v.area = ms.gridsize * ms.gridsize;
+    v.abovecon = ov.abovecon.data();
+    v.belowcon = ov.belowcon.data();
+    v.leftcon = ov.leftcon.data();
+    v.rightcon = ov.rightcon.data();
+    v.depth = ov.ov_depth.data();
+    const bool means = ov.explicit_mean_ready != 0;
+    v.flux_x = means ? ov.ovx_mean_flux_x.data() : ov.ov_flux_x.data();
+    v.flux_y = means ? ov.ovx_mean_flux_y.data() : ov.ov_flux_y.data();
+    v.disp = ct.ov_disp_coef[c];
+    v.source = ct.work_source.data();
+    v.mass = mass.data();
+    v.conc = conc.data();
+    v.face = ct.face_flux.data();
+    v.face_corr = ct.face_flux_corr.data();
+    v.pred_mass = ct.pred_mass.data();
+    v.pred_conc = ct.pred_conc.data();
+    v.sweep = c % 2 == 1 ? 1 : 2;
+    const auto t0 = std::chrono::steady_clock::now();
+    if (reach == 0) reach = ov_constit_reach(v);
+    v.reach = reach;
+    ov_constit_flux(v);
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  }
+  return seconds;
+}
+
+struct overland_times {
+  double water = 0.0;      // s: the water steps
+  double contam = 0.0;     // s: the whole constituent steps
+  double transport = 0.0;  // s: the advection and dispersion alone
+};
+
+// One step of the plane: the water routed, a little infiltration, then the constituents; then
+// their transport alone, again on copies.
+void overland_step(model_state& ms, overland_times& times, std::vector<double>& mass,
+                   std::vector<double>& conc) {
   const int n = ms.cell_count;
   const auto t0 = std::chrono::steady_clock::now();
   ov_route_explicit(ms, step_seconds);
@@ -121,8 +178,9 @@ void overland_step(model_state& ms, double& water_seconds, double& contam_second
   overland_contam_processes(ms);
   overland_contam_mass_update(ms);
   const auto t3 = std::chrono::steady_clock::now();
-  water_seconds += std::chrono::duration<double>(t1 - t0).count();
-  contam_seconds += std::chrono::duration<double>(t3 - t2).count();
+  times.water += std::chrono::duration<double>(t1 - t0).count();
+  times.contam += std::chrono::duration<double>(t3 - t2).count();
+  times.transport += transport_alone(ms, mass, conc);
 }
 
 // The overland constituents' masses, concentrations and land stores after the steps.
@@ -153,8 +211,8 @@ bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
 bool overland(int side, int steps, const std::vector<int>& threads) {
   std::printf("\noverland: %d x %d cells, %d constituents, %d steps of %g s\n", side, side,
               constituents, steps, step_seconds);
-  std::printf("%10s %7s %18s %24s %7s\n", "cells", "threads", "water cell upd/s",
-              "constituent cell upd/s", "ratio");
+  std::printf("%10s %7s %18s %24s %7s %22s %7s\n", "cells", "threads", "water cell upd/s",
+              "constituent cell upd/s", "ratio", "transport cell upd/s", "ratio");
   bool same = true;
   std::vector<double> one;
   for (int t : threads) {
@@ -169,15 +227,17 @@ bool overland(int side, int steps, const std::vector<int>& threads) {
       return false;
     }
     omp_set_num_threads(t);
-    double water = 0.0, contam = 0.0;
-    overland_step(*ms, water, contam);  // warm the pages and the thread pool
-    water = contam = 0.0;
-    for (int s = 0; s < steps; ++s) overland_step(*ms, water, contam);
+    overland_times times;
+    std::vector<double> mass, conc;
+    overland_step(*ms, times, mass, conc);  // warm the pages and the thread pool
+    times = overland_times{};
+    for (int s = 0; s < steps; ++s) overland_step(*ms, times, mass, conc);
     const double cells = static_cast<double>(ms->cell_count);
-    const double water_rate = cells * steps / water;
-    const double contam_rate = cells * constituents * steps / contam;
-    std::printf("%10.0f %7d %18.3e %24.3e %7.2f\n", cells, t, water_rate, contam_rate,
-                contam_rate / water_rate);
+    const double water_rate = cells * steps / times.water;
+    const double contam_rate = cells * constituents * steps / times.contam;
+    const double transport_rate = cells * constituents * steps / times.transport;
+    std::printf("%10.0f %7d %18.3e %24.3e %7.2f %22.3e %7.2f\n", cells, t, water_rate, contam_rate,
+                contam_rate / water_rate, transport_rate, transport_rate / water_rate);
     std::fflush(stdout);
     const std::vector<double> state = overland_state_of(*ms);
     if (one.empty()) {

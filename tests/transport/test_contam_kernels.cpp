@@ -3,9 +3,12 @@
 // passes against hand-computed fluxes and their conservation on a closed grid, and the hand-off
 // of a drying cell's mass with its booking, the dilution of a cell by clean point-source water,
 // the vector pass kernels against the scalar ones, bit for bit, on every instruction set, and
-// the layered soil's carrier layers and one cell's soil column over a step by hand.
+// the layered soil's carrier layers and one cell's soil column over a step by hand, and the
+// passes' blocked sweep against whole-grid sweeps of the scalar kernels on teams of any size.
 #include <gtest/gtest.h>
+#include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numeric>
@@ -360,6 +363,112 @@ TEST(ContamKernels, VectorPassKernelsGiveTheScalarBitsOnEveryInstructionSet) {
   });
   // The fixture reaches the update's branch of a cell left negative.
   EXPECT_GT(negative, 0);
+}
+
+namespace {
+
+// One pass over the whole grid at a time, each stage on every cell before the next: the
+// predictor's faces, the predicted cells, the corrector's mean faces and the cells in place,
+// those left negative (outside lakes) emptied and their masses summed in blocks of 1024 cells in
+// block order. Returns that sum.
+double whole_grid_pass(const ov_constit_view& v, const ov_pass_arrays& p) {
+  const int n = v.cell_count;
+  ov_pass_faces_scalar(v, p, v.conc, nullptr, v.face, 1, n);
+  ov_pass_update_scalar(v, p, v.face, v.pred_mass, v.pred_conc, 1, n);
+  ov_pass_faces_scalar(v, p, v.pred_conc, v.face, v.face_corr, 1, n);
+  ov_pass_update_scalar(v, p, v.face_corr, v.mass, v.conc, 1, n);
+  double added = 0.0;
+  for (int first = 1; first <= n; first += 1024) {
+    double part = 0.0;
+    for (int i = first; i <= std::min(n, first + 1023); ++i) {
+      if (v.mass[i] < 0.0 && !(v.held_conc != nullptr && v.held_conc[i] >= 0.0)) {
+        part -= v.mass[i];
+        v.mass[i] = v.conc[i] = 0.0;
+      }
+    }
+    added += part;
+  }
+  return added;
+}
+
+// A grid numbered row by row (or, `by_columns`, column by column) with wet, dry and lake cells,
+// flows both ways and sources of both signs.
+small_grid random_grid(int rows, int cols, bool by_columns, unsigned seed) {
+  small_grid g(rows, cols);
+  if (by_columns) {
+    for (int i = 1; i <= g.n; ++i) {
+      const int row = (i - 1) % rows, col = (i - 1) / rows;
+      g.above[i] = row > 0 ? i - 1 : 0;
+      g.below[i] = row < rows - 1 ? i + 1 : 0;
+      g.left[i] = col > 0 ? i - rows : 0;
+      g.right[i] = col < cols - 1 ? i + rows : 0;
+    }
+  }
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int i = 1; i <= g.n; ++i) {
+    g.depth[i] = unit(random) < 0.1 ? 0.0 : 0.2 * unit(random);
+    g.disp[i] = unit(random);
+    g.flux_x[i] = unit(random) - 0.4;
+    g.flux_y[i] = 0.5 * (unit(random) - 0.4);
+    g.source[i] = unit(random) < 0.05 ? -50.0 * unit(random) : unit(random);
+    g.conc[i] = 4.0 * unit(random);
+    g.mass[i] = g.conc[i] * g.depth[i] * 100.0;
+  }
+  return g;
+}
+
+}  // namespace
+
+// The passes sweep the grid in blocks, each thread its own run of them, their stages lagging one
+// another by as many blocks as neighbours lie apart in the numbering (one block for rows of 1,700
+// cells, two for 3,000, in either direction of the numbering): the same bits as whole-grid sweeps
+// of the scalar kernels, without lakes and with (the other pass first), on one thread (its run's
+// middle blocks swept in one go), three and eight (runs of a few blocks, mostly ends), whether
+// the caller gives the neighbours' reach or the passes find it.
+TEST(ContamKernels, TheBlockedSweepGivesTheBitsOfWholeGridSweepsOnAnyTeam) {
+  struct grid_case {
+    int rows, cols;
+    bool by_columns;
+    int reach;
+  };
+  const grid_case cases[] = {
+      {24, 1700, false, 1700}, {12, 3000, false, 3000}, {3000, 12, true, 3000}};
+  const int threads_before = omp_get_max_threads();
+  for (const grid_case& gc : cases) {
+    const small_grid start = random_grid(gc.rows, gc.cols, gc.by_columns, 11);
+    std::vector<double> held(start.n + 1, -1.0);
+    for (int i = 1; i <= start.n; i += 97) held[i] = 2.5;
+    for (const bool lakes : {false, true}) {
+      const int sweep = lakes ? 2 : 1;
+      small_grid ref = start;
+      ov_constit_view rv = ref.view(3.0, 100.0, sweep);
+      rv.held_conc = lakes ? held.data() : nullptr;
+      EXPECT_EQ(ov_constit_reach(rv), gc.reach);
+      const ov_pass_arrays vertical{ref.above.data(), ref.below.data(), ref.flux_y.data()};
+      const ov_pass_arrays horizontal{ref.left.data(), ref.right.data(), ref.flux_x.data()};
+      double expected = whole_grid_pass(rv, sweep == 1 ? vertical : horizontal);
+      expected += whole_grid_pass(rv, sweep == 1 ? horizontal : vertical);
+      ASSERT_GT(expected, 0.0) << "the fixture leaves cells negative";
+      for (const int threads : {1, 3, 8}) {
+        omp_set_num_threads(threads);
+        small_grid g = start;
+        ov_constit_view v = g.view(3.0, 100.0, sweep);
+        v.held_conc = rv.held_conc;
+        v.reach = threads == 3 ? 0 : gc.reach;
+        const double added = ov_constit_flux(v);
+        const std::string where = std::to_string(gc.rows) + " x " + std::to_string(gc.cols) +
+                                  ", lakes " + std::to_string(lakes) + ", sweep " +
+                                  std::to_string(sweep) + ", threads " + std::to_string(threads);
+        EXPECT_EQ(std::memcmp(&added, &expected, sizeof added), 0) << where;
+        EXPECT_EQ(std::memcmp(g.mass.data(), ref.mass.data(), g.mass.size() * sizeof(double)), 0)
+            << where;
+        EXPECT_EQ(std::memcmp(g.conc.data(), ref.conc.data(), g.conc.size() * sizeof(double)), 0)
+            << where;
+      }
+    }
+  }
+  omp_set_num_threads(threads_before);
 }
 
 TEST(ContamKernels, TheLayeredSoilCarriesTwoOrThreeLayers) {

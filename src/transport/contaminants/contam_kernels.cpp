@@ -5,8 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <vector>
 
-#include "framework/core/block_sum.h"
 #include "framework/core/parallel_team.h"
 #include "transport/contaminants/contam_pass_lanes.h"
 
@@ -42,45 +43,103 @@ inline bool held(const ov_constit_view& v, int i) {
   return v.held_conc != nullptr && v.held_conc[i] >= 0.0;
 }
 
-// One directional pass; returns the mass added back to cells left negative. The cells go in
-// blocks of neg_mass_block_cells, each block to one thread: the predictor's faces from the
-// starting concentrations, then the corrector's faces, each cell forming its own predicted
-// concentration and its upstream neighbour's again from the predictor's faces (no array of
-// predicted cells is written and read back), then the cells from the mean fluxes, each
-// replacing only its own mass.
-double one_pass(const ov_constit_view& v, const ov_pass_arrays& p) {
+// Cells of one block of the pass's sweep: two blocks of the negative-mass sum.
+constexpr int sweep_block_cells = 2 * neg_mass_block_cells;
+
+// The farthest any cell's neighbour in `link` lies from it in the cells' numbering.
+int link_reach(const int* link, int n) {
+  int reach = 0;
+#pragma omp parallel for schedule(static) num_threads(team_size(n)) reduction(max : reach)
+  for (int i = 1; i <= n; ++i) {
+    const int j = link[i];
+    if (j != 0) reach = std::max(reach, std::abs(j - i));
+  }
+  return reach;
+}
+
+// One directional pass; returns the mass added back to cells left negative.
+//
+// The cells go in blocks of sweep_block_cells, and each block passes through four stages:
+// F, the predictor's faces from the starting concentrations; P, the cells' predicted masses and
+// concentrations from those faces (into the work arrays); C, the corrector's faces from the
+// predicted concentrations with their mean with the predictor's; U, the cells from the mean
+// fluxes, each replacing only its own mass and concentration, those left negative ending the
+// pass empty. With every neighbour within `lag` blocks of its cell, P and U of block k read
+// the faces within lag blocks of k, C the predicted concentrations within lag blocks, and U
+// overwrites the starting values that F of the blocks within lag of k and P of k read. So each
+// thread sweeps its run of blocks once, F of block s, then P of block s - lag, C of s - 2 lag
+// and U of s - 3 lag, while the values a block shares with its neighbours are still in cache;
+// the blocks near the ends of its run, whose stages read what the neighbouring runs' threads
+// make, or overwrite what they read, take each later stage once the team has met after the
+// stage before. The cells' arithmetic is that of separate sweeps of the whole grid; the masses
+// the negative cells took are summed in blocks of neg_mass_block_cells in block order, so the
+// result is the same bits on any number of threads.
+double one_pass(const ov_constit_view& v, const ov_pass_arrays& p, int reach) {
   const int n = v.cell_count;
+  if (n < 1) return 0.0;
   const int team = team_size(n);
-  const int blocks = (n + neg_mass_block_cells - 1) / neg_mass_block_cells;
-  auto first_of = [](int b) { return 1 + b * neg_mass_block_cells; };
-  auto last_of = [n](int b) { return std::min(n, (b + 1) * neg_mass_block_cells); };
-  double added = 0.0;
+  const int blocks = (n + sweep_block_cells - 1) / sweep_block_cells;
+  const int lag = std::max(1, (reach + sweep_block_cells - 1) / sweep_block_cells);
+  std::vector<double> parts(
+      static_cast<size_t>((n + neg_mass_block_cells - 1) / neg_mass_block_cells));
+  auto first_of = [](int b) { return 1 + b * sweep_block_cells; };
+  auto last_of = [n](int b) { return std::min(n, (b + 1) * sweep_block_cells); };
+  auto faces = [&](int b) {
+    ov_pass_faces_wide(v, p, v.conc, nullptr, v.face, first_of(b), last_of(b));
+  };
+  auto predictor = [&](int b) {
+    ov_pass_update_wide(v, p, v.face, v.pred_mass, v.pred_conc, first_of(b), last_of(b));
+  };
+  auto corrector = [&](int b) {
+    ov_pass_faces_wide(v, p, v.pred_conc, v.face, v.face_corr, first_of(b), last_of(b));
+  };
+  auto update = [&](int b) {
+    const int last_cell = last_of(b);
+    for (int first = first_of(b); first <= last_cell; first += neg_mass_block_cells) {
+      const int last = std::min(last_cell, first + neg_mass_block_cells - 1);
+      ov_pass_update_wide(v, p, v.face_corr, v.mass, v.conc, first, last);
+      double part = 0.0;
+      for (int i = first; i <= last; ++i) {
+        if (v.mass[i] < 0.0 && !held(v, i)) {
+          part -= v.mass[i];
+          v.mass[i] = 0.0;
+          v.conc[i] = 0.0;
+        }
+      }
+      parts[static_cast<size_t>((first - 1) / neg_mass_block_cells)] = part;
+    }
+  };
 #pragma omp parallel num_threads(team)
   {
-#pragma omp for schedule(static)
-    for (int b = 0; b < blocks; ++b)
-      ov_pass_faces_wide(v, p, v.conc, nullptr, v.face, first_of(b), last_of(b));
-#pragma omp for schedule(static)
-    for (int b = 0; b < blocks; ++b)
-      ov_pass_corrector_wide(v, p, v.face, v.face_corr, first_of(b), last_of(b));
+    const int threads = omp_get_num_threads();
+    const int t = omp_get_thread_num();
+    // This thread's run of blocks a..e (none when a > e).
+    const int a = static_cast<int>(static_cast<long>(blocks) * t / threads);
+    const int e = static_cast<int>(static_cast<long>(blocks) * (t + 1) / threads) - 1;
+    const int p_lo = a + lag, p_hi = e - lag;
+    const int c_lo = a + 2 * lag, c_hi = e - 2 * lag;
+    const int u_lo = a + 3 * lag, u_hi = e - 3 * lag;
+    for (int s = a; s <= e + 3 * lag; ++s) {
+      if (s <= e) faces(s);
+      const int kp = s - lag;
+      if (kp >= p_lo && kp <= p_hi) predictor(kp);
+      const int kc = s - 2 * lag;
+      if (kc >= c_lo && kc <= c_hi) corrector(kc);
+      const int ku = s - 3 * lag;
+      if (ku >= u_lo && ku <= u_hi) update(ku);
+    }
+#pragma omp barrier
+    for (int k = a; k <= e; ++k)
+      if (k < p_lo || k > p_hi) predictor(k);
+#pragma omp barrier
+    for (int k = a; k <= e; ++k)
+      if (k < c_lo || k > c_hi) corrector(k);
+#pragma omp barrier
+    for (int k = a; k <= e; ++k)
+      if (k < u_lo || k > u_hi) update(k);
   }
-  // The cells from the mean fluxes; those left negative end the pass empty, and the mass that
-  // takes is summed in block order.
-  added = block_ordered_sum<neg_mass_block_cells, double>(
-      n, 0.0,
-      [&](int first, int last) {
-        ov_pass_update_wide(v, p, v.face_corr, v.mass, v.conc, first, last);
-        double part = 0.0;
-        for (int i = first; i <= last; ++i) {
-          if (v.mass[i] < 0.0 && !held(v, i)) {
-            part -= v.mass[i];
-            v.mass[i] = 0.0;
-            v.conc[i] = 0.0;
-          }
-        }
-        return part;
-      },
-      [](double& total, double part) { total += part; });
+  double added = 0.0;
+  for (const double part : parts) added += part;
   return added;
 }
 
@@ -146,8 +205,17 @@ double ov_constit_flux(const ov_constit_view& v) {
   const ov_pass_arrays horizontal{v.leftcon, v.rightcon, v.flux_x};
   const ov_pass_arrays& first = v.sweep == 1 ? vertical : horizontal;
   const ov_pass_arrays& second = v.sweep == 1 ? horizontal : vertical;
-  const double added = one_pass(v, first);
-  return added + one_pass(v, second);
+  const int reach = v.reach > 0 ? v.reach : ov_constit_reach(v);
+  const double added = one_pass(v, first, reach);
+  return added + one_pass(v, second, reach);
+}
+
+int ov_constit_reach(const ov_constit_view& v) {
+  const int n = v.cell_count;
+  int reach = 0;
+  for (const int* link : {v.abovecon, v.belowcon, v.leftcon, v.rightcon})
+    reach = std::max(reach, link_reach(link, n));
+  return reach;
 }
 
 bool dry_cell_handoff(double depth, double& mass, double& conc, bool soil_transport,

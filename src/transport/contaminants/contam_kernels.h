@@ -61,6 +61,10 @@ struct ov_constit_view {
   double* pred_mass = nullptr;
   double* pred_conc = nullptr;
   int sweep = 1;  // 1: the vertical pass first, 2: the horizontal pass first
+  // The farthest any cell's neighbour lies from it in the cells' numbering (ov_constit_reach),
+  // or 0 to have the passes find it. A caller moving several constituents over the same cells
+  // finds it once.
+  int reach = 0;
   // Per cell, or null: a value of 0 or more holds the cell's concentration at it through both
   // passes (a cell under a lake, which lends the lake's concentration to the water leaving it);
   // such a cell's mass then gathers what its faces moved, negative when more left than came,
@@ -76,6 +80,10 @@ struct ov_constit_view {
 // add back to the cells they left negative, so that the books can hold it. Each cell gathers
 // the changes of its own faces, so the result is the same on any number of threads.
 double ov_constit_flux(const ov_constit_view& v);
+
+// The farthest any cell's neighbour (above, below, left or right) lies from it in the cells'
+// numbering, 0 when no cell has one.
+int ov_constit_reach(const ov_constit_view& v);
 
 // The mass of a cell that has run dry during the transport step (depth below 1e-16 m, mass at
 // least 1e-16 g) leaves the water: with soil transport it goes to the soil column's
