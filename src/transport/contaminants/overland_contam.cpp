@@ -632,7 +632,10 @@ void overland_contam_mass_update(model_state& ms) {
               m = cw = 0.0;
               changed = true;
             }
-            if (dry_cell_handoff(depth[cell], m, cw, soil, soil ? soil_infil[cell] : unused,
+            // Only a dry cell that holds mass hands it over: the wet cells, nearly all of
+            // them, pass without the call.
+            if (depth[cell] < tiny && m >= tiny &&
+                dry_cell_handoff(depth[cell], m, cw, soil, soil ? soil_infil[cell] : unused,
                                  land[cell], part.infil, part.to_land))
               changed = true;
             if (changed) {
