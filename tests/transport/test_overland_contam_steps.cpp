@@ -315,4 +315,102 @@ TEST(OverlandContamSteps, VectorNetSourcesGiveTheScalarBitsOnEveryInstructionSet
   EXPECT_GT(prorated_cases, 0);
 }
 
+// A row of cells for the rain load and the infiltration mass: wet and dry cells, cells that
+// have just dried with mass and infiltrated water (in runs, so that a chunk holds one or
+// several), cells without rain on a dry last step (their depth stays 0), cells under the two
+// kinds of lake.
+struct rain_cells {
+  int n = 0;
+  std::vector<double> rain, mass, conc, rain_acc, prev, infil_acc, soil_infil, water, depth;
+  std::vector<int> lake, olake;
+  explicit rain_cells(int cells) : n(cells) {
+    for (std::vector<double>* a :
+         {&rain, &mass, &conc, &rain_acc, &prev, &infil_acc, &soil_infil, &water, &depth})
+      a->assign(n + 1, 0.0);
+    lake.assign(n + 1, 0);
+    olake.assign(n + 1, 0);
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int i = 1; i <= n; ++i) {
+      const bool dried = (i / 3) % 4 == 0;
+      rain[i] = unit(random) < 0.2 ? 0.0 : 40.0 * unit(random);
+      mass[i] = unit(random) < 0.1 ? 0.0 : 5.0 * unit(random);
+      conc[i] = 2.0 * unit(random);
+      rain_acc[i] = unit(random);
+      prev[i] = unit(random) < 0.2 ? 0.0 : 0.01 * unit(random);
+      infil_acc[i] = unit(random);
+      soil_infil[i] = unit(random);
+      water[i] = unit(random) < 0.2 ? 0.0 : 0.1 * unit(random);
+      // Barely wet at the bound: not dried.
+      depth[i] = dried ? (i % 5 == 0 ? 1e-16 : 0.0) : 0.01 * unit(random);
+      lake[i] = unit(random) < 0.1 ? 1 : 0;
+      olake[i] = unit(random) < 0.1 ? 2 : 0;
+    }
+  }
+  ov_rain_infil_view view(bool lakes, bool soil) {
+    ov_rain_infil_view r;
+    r.rain = rain.data();
+    r.pc = 1.7;
+    r.area = 100.0;
+    r.rain_dt = 30.0;
+    r.mass = mass.data();
+    r.conc = conc.data();
+    r.rain_acc = rain_acc.data();
+    r.prev = prev.data();
+    r.lake_cell = lakes ? lake.data() : nullptr;
+    r.olake_cell = lakes ? olake.data() : nullptr;
+    r.soil = soil;
+    r.infil_acc = infil_acc.data();
+    r.soil_infil = soil ? soil_infil.data() : nullptr;
+    r.water = water.data();
+    r.depth = depth.data();
+    return r;
+  }
+  std::vector<double> all() const {
+    std::vector<double> s;
+    for (const std::vector<double>* a : {&mass, &conc, &rain_acc, &infil_acc, &soil_infil})
+      s.insert(s.end(), a->begin() + 1, a->end());
+    return s;
+  }
+};
+
+// With and without rain, lakes and the soil column, over shares of the cells that cut the
+// eight-cell chunks anywhere: the vector rain load and infiltration mass on each instruction set
+// leave every cell and the dried mass's sum in the scalar kernel's bits.
+TEST(OverlandContamSteps, VectorRainLoadAndInfiltrationGiveTheScalarBitsOnEveryInstructionSet) {
+  constexpr int n = 83;
+  const std::vector<int> cuts = {1, 2, 9, 10, 17, 31, 32, 33, 60, n + 1};
+  const rain_cells before(n);
+  double dried_seen = 0.0;
+  int lake_cells_kept = 0;
+  for_every_vector_target([&](const std::string&) {
+    for (const bool raining : {false, true}) {
+      for (const bool lakes : {false, true}) {
+        for (const bool soil : {false, true}) {
+          rain_cells scalar(n), wide(n);
+          double dried_s = 0.0, dried_w = 0.0;
+          for (std::size_t c = 0; c + 1 < cuts.size(); ++c) {
+            const int first = cuts[c], last = cuts[c + 1] - 1;
+            dried_s += ov_rain_infil_scalar(scalar.view(lakes, soil), raining, first, last,
+                                            scalar.water.data() + first);
+            dried_w += ov_rain_infil_wide(wide.view(lakes, soil), raining, first, last,
+                                          wide.water.data() + first);
+          }
+          const std::vector<double> a = scalar.all(), b = wide.all();
+          EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(double)), 0)
+              << "raining " << raining << " lakes " << lakes << " soil " << soil;
+          EXPECT_EQ(std::memcmp(&dried_s, &dried_w, sizeof dried_s), 0) << "dried mass";
+          dried_seen += dried_s;
+          for (int i = 1; i <= n; ++i)
+            lake_cells_kept += raining && lakes && before.lake[i] > 0 && before.rain[i] > 0.0 &&
+                               scalar.rain_acc[i] == before.rain_acc[i];
+        }
+      }
+    }
+  });
+  // The fixture reaches the branches: cells that dried, lake cells the rain load passes by.
+  EXPECT_GT(dried_seen, 0.0);
+  EXPECT_GT(lake_cells_kept, 0);
+}
+
 }  // namespace test_overland_contam_steps_tests

@@ -33,30 +33,11 @@ inline double* row(raw_array2d<double>& t, int c) {
   return t[c];
 }
 
-// What the rain load and the infiltration mass of constituent c need of the cells.
-struct rain_infil_cells {
-  const double* rain = nullptr;  // mm/h falling on each cell
-  double pc = 0.0;               // g/m3 in the rain
-  double area = 0.0;             // m2
-  double rain_dt = 0.0;          // s of rain since the last run
-  double* mass = nullptr;
-  double* conc = nullptr;
-  double* rain_acc = nullptr;
-  const double* prev = nullptr;
-  const int* lake_cell = nullptr;
-  const int* olake_cell = nullptr;
-  bool soil = false;
-  double* infil_acc = nullptr;
-  double* soil_infil = nullptr;
-  const double* water = nullptr;
-  const double* depth = nullptr;
-};
-
-rain_infil_cells rain_infil_of(model_state& ms, int c, double rain_dt) {
+ov_rain_infil_view rain_infil_of(model_state& ms, int c, double rain_dt) {
   transport_state& tr = ms.transport;
   contam_tables& ct = tr.contam;
   const overland_state& ov = ms.overland;
-  rain_infil_cells r;
+  ov_rain_infil_view r;
   r.rain = ov.interception_on ? ov.net_rain_cell.data() : ov.rain_cell.data();
   // (Read through the plain block: the sweep of blocks calls this on every thread.)
   r.pc = c <= tr.precip_conc.upper() ? tr.precip_conc.data()[c] : 0.0;
@@ -76,70 +57,16 @@ rain_infil_cells rain_infil_of(model_state& ms, int c, double rain_dt) {
   return r;
 }
 
-// The rain load and the infiltration mass of cells first..last. With `raining`, the rain of
-// the elapsed rain_dt seconds brings its concentration's mass into the water of every cell at
-// once (the rain on a lake's cells goes to the lake's water, and its load with it). Then a cell
-// that has just dried gives its whole mass to the soil, any other gathers its concentration
-// times the water it infiltrated, `block_water`[cell - first] (m3). Returns the mass the dried
-// cells gave (g), summed in cell order.
-double rain_infil_block(const rain_infil_cells& r, bool raining, int first, int last,
-                        const double* block_water) {
-  // Local copies of the arrays, which do not overlap: the stores into the cells' values then
-  // leave the pointers in registers.
-  double* __restrict mass = r.mass;
-  double* __restrict conc = r.conc;
-  const double* __restrict water = block_water;
-  const double* __restrict depth = r.depth;
-  if (raining) {
-    const int* lake_cell = r.lake_cell;
-    const int* olake_cell = r.olake_cell;
-    const double* __restrict rain = r.rain;
-    const double* __restrict prev = r.prev;
-    double* __restrict rain_acc = r.rain_acc;
-    const double pc = r.pc;
-    const double area = r.area;
-    const double rain_dt = r.rain_dt;
-    for (int cell = first; cell <= last; ++cell) {
-      if (lake_cell != nullptr && lake_cell[cell] > 0) continue;
-      if (olake_cell != nullptr && olake_cell[cell] > 0) continue;
-      const double rr = rain[cell] / 3.6e6;
-      const double added = rr * pc * area * rain_dt;
-      const double m = mass[cell] + added;
-      mass[cell] = m;
-      const double h = rr * rain_dt + prev[cell];
-      if (h > tiny) conc[cell] = m / (h * area);
-      rain_acc[cell] += added;
-    }
-  }
-  double* __restrict infil_acc = r.infil_acc;
-  double* __restrict soil_infil = r.soil_infil;
-  const bool soil = r.soil;
-  double dried = 0.0;
-  for (int cell = first; cell <= last; ++cell) {
-    const double m = mass[cell];
-    const double w = water[cell - first];
-    if (m > tiny && depth[cell] < tiny && w > tiny) {
-      dried += m;
-      if (soil) soil_infil[cell] += m;
-      mass[cell] = 0.0;
-      conc[cell] = 0.0;
-    } else {
-      infil_acc[cell] += conc[cell] * w;
-    }
-  }
-  return dried;
-}
-
 // The rainfall load and the infiltration mass of constituent c, in one sweep of the cells (a
 // cell's rain load comes before its infiltration). Returns the mass the dried cells gave (g),
 // summed in blocks of book_block_cells in block order.
 double rain_and_infiltration(model_state& ms, int c, bool raining, double rain_dt) {
-  const rain_infil_cells r = rain_infil_of(ms, c, rain_dt);
+  const ov_rain_infil_view r = rain_infil_of(ms, c, rain_dt);
   if (raining) olake_rain_load(ms, c, rain_dt, r.pc, r.rain);
   return block_ordered_sum<book_block_cells, double>(
       ms.cell_count, 0.0,
       [&](int first, int last) {
-        return rain_infil_block(r, raining, first, last, r.water + first);
+        return ov_rain_infil_wide(r, raining, first, last, r.water + first);
       },
       [](double& total, double part) { total += part; });
 }
@@ -414,8 +341,8 @@ void overland_contam_processes(model_state& ms) {
         for (int cell = first; cell <= last; ++cell) block_water[cell - first] = 0.0;
       }
       for (int c = 1; c <= nc; ++c)
-        parts[b][c] = rain_infil_block(rain_infil_of(cells, c, ct.rain_elapsed), raining, first,
-                                       last, block_water);
+        parts[b][c] = ov_rain_infil_wide(rain_infil_of(cells, c, ct.rain_elapsed), raining, first,
+                                         last, block_water);
       if (kinetics_run) {
         for (int c = 1; c <= nc; ++c)
           if (type[c] == 1)
