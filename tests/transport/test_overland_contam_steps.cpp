@@ -2,20 +2,25 @@
 // cells take their infiltrated water, rain load, infiltration mass, exchange and decay in one
 // sweep (no water rises from an aquifer between them) or in separate sweeps around the rising
 // water, and on one thread or several, every cell and every book ends in the same bits; and the
-// mass the cells that dried gave the soil is booked whole.
+// mass the cells that dried gave the soil is booked whole. And the transport step's net sources
+// built by the vector kernel on every instruction set against the scalar kernel, bit for bit.
 #include <gtest/gtest.h>
 #include <omp.h>
 
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "framework/core/error_state.h"
 #include "framework/core/process_info.h"
 #include "framework/core/units.h"
 #include "framework/model_state.h"
+#include "support/vector_target_loop.h"
 #include "transport/contaminants/contam_kernels.h"
+#include "transport/contaminants/contam_source_lanes.h"
 #include "transport/transport_steps.h"
 
 namespace test_overland_contam_steps_tests {
@@ -175,6 +180,237 @@ TEST(OverlandContamSteps, CellsThatDryGiveTheSoilTheirWholeMassAndTheBooksHoldIt
       }
     }
   }
+}
+
+// The arrays of the net sources of a row of cells, filled so that every branch of a term is
+// taken: terms of at most 1e-16 g that are skipped, exchange both ways, decay and infiltration
+// larger than the mass (the cell left at 0 and the accumulator emptied), empty and full cells.
+struct source_cells {
+  int n = 0;
+  std::vector<double> mass, conc, work_mass, work_conc, precip, exchange, decay, infil, uptake_soil,
+      infil_soil, source;
+  explicit source_cells(int cells) : n(cells) {
+    for (std::vector<double>* a : {&mass, &conc, &work_mass, &work_conc, &precip, &exchange, &decay,
+                                   &infil, &uptake_soil, &infil_soil, &source})
+      a->assign(n + 1, 0.0);
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    auto term = [&](double scale) {
+      const double pick = unit(random);
+      if (pick < 0.15) return pick < 0.07 ? 1e-17 : -1e-16;  // skipped
+      if (pick < 0.3) return 50.0 * scale * unit(random);    // more than the cell holds
+      return scale * unit(random);
+    };
+    for (int i = 1; i <= n; ++i) {
+      mass[i] = unit(random) < 0.1 ? 0.0 : 20.0 * unit(random);
+      conc[i] = 3.0 * unit(random);
+      precip[i] = unit(random) < 0.2 ? 0.0 : unit(random);
+      exchange[i] = (unit(random) < 0.5 ? -1.0 : 1.0) * term(2.0);
+      decay[i] = term(1.0);
+      infil[i] = term(3.0);
+      uptake_soil[i] = unit(random) < 0.5 ? -0.0 : unit(random);
+      infil_soil[i] = unit(random);
+    }
+  }
+  ov_source_view view(double dt, double elapsed, bool soil, bool table, bool exchange_on,
+                      bool copies) {
+    ov_source_view v;
+    v.dt = dt;
+    v.kinetics_elapsed = elapsed;
+    v.infil_elapsed = 2.0 * elapsed;
+    v.soil = soil;
+    v.table_terms = table;
+    v.exchange_terms = exchange_on;
+    v.mass = mass.data();
+    v.conc = conc.data();
+    if (copies) {
+      v.work_mass = work_mass.data();
+      v.work_conc = work_conc.data();
+    }
+    v.precip_acc = precip.data();
+    v.exchange_acc = exchange.data();
+    v.decay_acc = decay.data();
+    v.infil_acc = infil.data();
+    v.soil_uptake = soil ? uptake_soil.data() : nullptr;
+    v.soil_infil = soil ? infil_soil.data() : nullptr;
+    v.source = source.data();
+    return v;
+  }
+  std::vector<double> all() const {
+    std::vector<double> s;
+    for (const std::vector<double>* a : {&work_mass, &work_conc, &precip, &exchange, &decay, &infil,
+                                         &uptake_soil, &infil_soil, &source})
+      s.insert(s.end(), a->begin() + 1, a->end());
+    return s;
+  }
+};
+
+// Over every kind of constituent (of the table: exchange and decay; a nutrient species: exchange
+// only; neither), with and without the soil column and the passes' copies, with the gatherings
+// pro-rated to a shorter step or taken whole, and over shares of the cells that cut the
+// eight-cell chunks anywhere: every array and every sum of the vector kernel on each instruction
+// set is the scalar kernel's bits.
+TEST(OverlandContamSteps, VectorNetSourcesGiveTheScalarBitsOnEveryInstructionSet) {
+  constexpr int n = 77;
+  const std::vector<int> cuts = {1, 2, 9, 10, 17, 31, 32, 33, 60, n + 1};
+  struct kind {
+    bool table, exchange;
+  };
+  const kind kinds[] = {{true, true}, {false, true}, {false, false}};
+  const source_cells fresh(n);
+  int emptied = 0, skipped = 0, prorated_cases = 0;
+  for (int i = 1; i <= n; ++i) skipped += std::fabs(fresh.decay[i]) <= 1e-16;
+  for_every_vector_target([&](const std::string&) {
+    for (const kind& k : kinds) {
+      for (const bool soil : {false, true}) {
+        for (const bool copies : {false, true}) {
+          for (const double elapsed : {10.0, 10.4, 35.0}) {
+            const double dt = 10.0;
+            source_cells scalar(n), wide(n);
+            const ov_source_applied s = ov_sources_scalar(
+                scalar.view(dt, elapsed, soil, k.table, k.exchange, copies), 1, n);
+            ov_source_applied w;
+            for (std::size_t c = 0; c + 1 < cuts.size(); ++c) {
+              const ov_source_applied part =
+                  ov_sources_wide(wide.view(dt, elapsed, soil, k.table, k.exchange, copies),
+                                  cuts[c], cuts[c + 1] - 1);
+              // The scalar kernel's sum over the same share, then added share by share.
+              w.precip += part.precip;
+              w.uptake += part.uptake;
+              w.decay += part.decay;
+              w.infil += part.infil;
+            }
+            ov_source_applied s_shares;
+            source_cells again(n);
+            for (std::size_t c = 0; c + 1 < cuts.size(); ++c) {
+              const ov_source_applied part =
+                  ov_sources_scalar(again.view(dt, elapsed, soil, k.table, k.exchange, copies),
+                                    cuts[c], cuts[c + 1] - 1);
+              s_shares.precip += part.precip;
+              s_shares.uptake += part.uptake;
+              s_shares.decay += part.decay;
+              s_shares.infil += part.infil;
+            }
+            const std::vector<double> a = scalar.all(), b = wide.all();
+            EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(double)), 0)
+                << "table " << k.table << " exchange " << k.exchange << " soil " << soil
+                << " copies " << copies << " elapsed " << elapsed;
+            const double sums_s[] = {s_shares.precip, s_shares.uptake, s_shares.decay,
+                                     s_shares.infil};
+            const double sums_w[] = {w.precip, w.uptake, w.decay, w.infil};
+            EXPECT_EQ(std::memcmp(sums_s, sums_w, sizeof sums_s), 0) << "sums";
+            // The whole row in one share: the same applied amounts to rounding.
+            EXPECT_NEAR(s.infil, w.infil, 1e-9 * std::fabs(s.infil) + 1e-12);
+            for (int i = 1; i <= n; ++i)
+              emptied += fresh.infil[i] > 1e-16 && scalar.infil[i] == 0.0;
+            prorated_cases += dt < elapsed - 0.5;
+          }
+        }
+      }
+    }
+  });
+  // The fixture reaches the branches: emptied and skipped terms, pro-rated gatherings.
+  EXPECT_GT(emptied, 0);
+  EXPECT_GT(skipped, 0);
+  EXPECT_GT(prorated_cases, 0);
+}
+
+// A row of cells for the rain load and the infiltration mass: wet and dry cells, cells that
+// have just dried with mass and infiltrated water (in runs, so that a chunk holds one or
+// several), cells without rain on a dry last step (their depth stays 0), cells under the two
+// kinds of lake.
+struct rain_cells {
+  int n = 0;
+  std::vector<double> rain, mass, conc, rain_acc, prev, infil_acc, soil_infil, water, depth;
+  std::vector<int> lake, olake;
+  explicit rain_cells(int cells) : n(cells) {
+    for (std::vector<double>* a :
+         {&rain, &mass, &conc, &rain_acc, &prev, &infil_acc, &soil_infil, &water, &depth})
+      a->assign(n + 1, 0.0);
+    lake.assign(n + 1, 0);
+    olake.assign(n + 1, 0);
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int i = 1; i <= n; ++i) {
+      const bool dried = (i / 3) % 4 == 0;
+      rain[i] = unit(random) < 0.2 ? 0.0 : 40.0 * unit(random);
+      mass[i] = unit(random) < 0.1 ? 0.0 : 5.0 * unit(random);
+      conc[i] = 2.0 * unit(random);
+      rain_acc[i] = unit(random);
+      prev[i] = unit(random) < 0.2 ? 0.0 : 0.01 * unit(random);
+      infil_acc[i] = unit(random);
+      soil_infil[i] = unit(random);
+      water[i] = unit(random) < 0.2 ? 0.0 : 0.1 * unit(random);
+      // Barely wet at the bound: not dried.
+      depth[i] = dried ? (i % 5 == 0 ? 1e-16 : 0.0) : 0.01 * unit(random);
+      lake[i] = unit(random) < 0.1 ? 1 : 0;
+      olake[i] = unit(random) < 0.1 ? 2 : 0;
+    }
+  }
+  ov_rain_infil_view view(bool lakes, bool soil) {
+    ov_rain_infil_view r;
+    r.rain = rain.data();
+    r.pc = 1.7;
+    r.area = 100.0;
+    r.rain_dt = 30.0;
+    r.mass = mass.data();
+    r.conc = conc.data();
+    r.rain_acc = rain_acc.data();
+    r.prev = prev.data();
+    r.lake_cell = lakes ? lake.data() : nullptr;
+    r.olake_cell = lakes ? olake.data() : nullptr;
+    r.soil = soil;
+    r.infil_acc = infil_acc.data();
+    r.soil_infil = soil ? soil_infil.data() : nullptr;
+    r.water = water.data();
+    r.depth = depth.data();
+    return r;
+  }
+  std::vector<double> all() const {
+    std::vector<double> s;
+    for (const std::vector<double>* a : {&mass, &conc, &rain_acc, &infil_acc, &soil_infil})
+      s.insert(s.end(), a->begin() + 1, a->end());
+    return s;
+  }
+};
+
+// With and without rain, lakes and the soil column, over shares of the cells that cut the
+// eight-cell chunks anywhere: the vector rain load and infiltration mass on each instruction set
+// leave every cell and the dried mass's sum in the scalar kernel's bits.
+TEST(OverlandContamSteps, VectorRainLoadAndInfiltrationGiveTheScalarBitsOnEveryInstructionSet) {
+  constexpr int n = 83;
+  const std::vector<int> cuts = {1, 2, 9, 10, 17, 31, 32, 33, 60, n + 1};
+  const rain_cells before(n);
+  double dried_seen = 0.0;
+  int lake_cells_kept = 0;
+  for_every_vector_target([&](const std::string&) {
+    for (const bool raining : {false, true}) {
+      for (const bool lakes : {false, true}) {
+        for (const bool soil : {false, true}) {
+          rain_cells scalar(n), wide(n);
+          double dried_s = 0.0, dried_w = 0.0;
+          for (std::size_t c = 0; c + 1 < cuts.size(); ++c) {
+            const int first = cuts[c], last = cuts[c + 1] - 1;
+            dried_s += ov_rain_infil_scalar(scalar.view(lakes, soil), raining, first, last,
+                                            scalar.water.data() + first);
+            dried_w += ov_rain_infil_wide(wide.view(lakes, soil), raining, first, last,
+                                          wide.water.data() + first);
+          }
+          const std::vector<double> a = scalar.all(), b = wide.all();
+          EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(double)), 0)
+              << "raining " << raining << " lakes " << lakes << " soil " << soil;
+          EXPECT_EQ(std::memcmp(&dried_s, &dried_w, sizeof dried_s), 0) << "dried mass";
+          dried_seen += dried_s;
+          for (int i = 1; i <= n; ++i)
+            lake_cells_kept += raining && lakes && before.lake[i] > 0 && before.rain[i] > 0.0 &&
+                               scalar.rain_acc[i] == before.rain_acc[i];
+        }
+      }
+    }
+  });
+  // The fixture reaches the branches: cells that dried, lake cells the rain load passes by.
+  EXPECT_GT(dried_seen, 0.0);
+  EXPECT_GT(lake_cells_kept, 0);
 }
 
 }  // namespace test_overland_contam_steps_tests

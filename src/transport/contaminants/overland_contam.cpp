@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <utility>
-#include <vector>
 
 #include "framework/core/block_sum.h"
 #include "framework/core/parallel_team.h"
@@ -14,6 +13,7 @@
 #include "framework/model_state.h"
 #include "transport/contaminants/chan_contam.h"
 #include "transport/contaminants/contam_kernels.h"
+#include "transport/contaminants/contam_source_lanes.h"
 #include "transport/contaminants/lake_contam.h"
 #include "transport/contaminants/olake_contam.h"
 #include "transport/contaminants/sed_contam.h"
@@ -33,32 +33,14 @@ inline double* row(raw_array2d<double>& t, int c) {
   return t[c];
 }
 
-// What the rain load and the infiltration mass of constituent c need of the cells.
-struct rain_infil_cells {
-  const double* rain = nullptr;  // mm/h falling on each cell
-  double pc = 0.0;               // g/m3 in the rain
-  double area = 0.0;             // m2
-  double rain_dt = 0.0;          // s of rain since the last run
-  double* mass = nullptr;
-  double* conc = nullptr;
-  double* rain_acc = nullptr;
-  const double* prev = nullptr;
-  const int* lake_cell = nullptr;
-  const int* olake_cell = nullptr;
-  bool soil = false;
-  double* infil_acc = nullptr;
-  double* soil_infil = nullptr;
-  const double* water = nullptr;
-  const double* depth = nullptr;
-};
-
-rain_infil_cells rain_infil_of(model_state& ms, int c, double rain_dt) {
+ov_rain_infil_view rain_infil_of(model_state& ms, int c, double rain_dt) {
   transport_state& tr = ms.transport;
   contam_tables& ct = tr.contam;
   const overland_state& ov = ms.overland;
-  rain_infil_cells r;
+  ov_rain_infil_view r;
   r.rain = ov.interception_on ? ov.net_rain_cell.data() : ov.rain_cell.data();
-  r.pc = c <= tr.precip_conc.upper() ? tr.precip_conc[c] : 0.0;
+  // (Read through the plain block: the sweep of blocks calls this on every thread.)
+  r.pc = c <= tr.precip_conc.upper() ? tr.precip_conc.data()[c] : 0.0;
   r.area = ms.gridsize * ms.gridsize;
   r.rain_dt = rain_dt;
   r.mass = row(tr.ov_contam_mass, c);
@@ -75,70 +57,16 @@ rain_infil_cells rain_infil_of(model_state& ms, int c, double rain_dt) {
   return r;
 }
 
-// The rain load and the infiltration mass of cells first..last. With `raining`, the rain of
-// the elapsed rain_dt seconds brings its concentration's mass into the water of every cell at
-// once (the rain on a lake's cells goes to the lake's water, and its load with it). Then a cell
-// that has just dried gives its whole mass to the soil, any other gathers its concentration
-// times the water it infiltrated, `block_water`[cell - first] (m3). Returns the mass the dried
-// cells gave (g), summed in cell order.
-double rain_infil_block(const rain_infil_cells& r, bool raining, int first, int last,
-                        const double* block_water) {
-  // Local copies of the arrays, which do not overlap: the stores into the cells' values then
-  // leave the pointers in registers.
-  double* __restrict mass = r.mass;
-  double* __restrict conc = r.conc;
-  const double* __restrict water = block_water;
-  const double* __restrict depth = r.depth;
-  if (raining) {
-    const int* lake_cell = r.lake_cell;
-    const int* olake_cell = r.olake_cell;
-    const double* __restrict rain = r.rain;
-    const double* __restrict prev = r.prev;
-    double* __restrict rain_acc = r.rain_acc;
-    const double pc = r.pc;
-    const double area = r.area;
-    const double rain_dt = r.rain_dt;
-    for (int cell = first; cell <= last; ++cell) {
-      if (lake_cell != nullptr && lake_cell[cell] > 0) continue;
-      if (olake_cell != nullptr && olake_cell[cell] > 0) continue;
-      const double rr = rain[cell] / 3.6e6;
-      const double added = rr * pc * area * rain_dt;
-      const double m = mass[cell] + added;
-      mass[cell] = m;
-      const double h = rr * rain_dt + prev[cell];
-      if (h > tiny) conc[cell] = m / (h * area);
-      rain_acc[cell] += added;
-    }
-  }
-  double* __restrict infil_acc = r.infil_acc;
-  double* __restrict soil_infil = r.soil_infil;
-  const bool soil = r.soil;
-  double dried = 0.0;
-  for (int cell = first; cell <= last; ++cell) {
-    const double m = mass[cell];
-    const double w = water[cell - first];
-    if (m > tiny && depth[cell] < tiny && w > tiny) {
-      dried += m;
-      if (soil) soil_infil[cell] += m;
-      mass[cell] = 0.0;
-      conc[cell] = 0.0;
-    } else {
-      infil_acc[cell] += conc[cell] * w;
-    }
-  }
-  return dried;
-}
-
 // The rainfall load and the infiltration mass of constituent c, in one sweep of the cells (a
 // cell's rain load comes before its infiltration). Returns the mass the dried cells gave (g),
 // summed in blocks of book_block_cells in block order.
 double rain_and_infiltration(model_state& ms, int c, bool raining, double rain_dt) {
-  const rain_infil_cells r = rain_infil_of(ms, c, rain_dt);
+  const ov_rain_infil_view r = rain_infil_of(ms, c, rain_dt);
   if (raining) olake_rain_load(ms, c, rain_dt, r.pc, r.rain);
   return block_ordered_sum<book_block_cells, double>(
       ms.cell_count, 0.0,
       [&](int first, int last) {
-        return rain_infil_block(r, raining, first, last, r.water + first);
+        return ov_rain_infil_wide(r, raining, first, last, r.water + first);
       },
       [](double& total, double part) { total += part; });
 }
@@ -269,6 +197,44 @@ void exchange_and_decay(model_state& ms, int c, double dt) {
 }
 
 // What one block of cells applied of each process in a transport step (g).
+struct applied_terms {
+  double precip;
+  double uptake;
+  double decay;
+  double infil;
+  double to_land;
+};
+
+// What the net sources of constituent c in a transport step of dt seconds need of the cells,
+// into `source`; with `copies`, the cells' values are copied for the passes on the way.
+ov_source_view sources_of(model_state& ms, int c, double dt, double* source, bool copies) {
+  transport_state& tr = ms.transport;
+  contam_tables& ct = tr.contam;
+  ov_source_view s;
+  s.dt = dt;
+  s.kinetics_elapsed = ct.kinetics_elapsed;
+  s.infil_elapsed = ct.infil_elapsed;
+  s.soil = tr.soil_con_trans != 0;
+  const int type = tr.constituent_type[c];
+  s.table_terms = type == 1 && ct.contam_table_read;
+  // The nutrient species take up what the soil pools release; they do not decay here.
+  s.exchange_terms = s.table_terms || type == 2;
+  s.mass = row(tr.ov_contam_mass, c);
+  s.conc = row(tr.ov_contam_conc, c);
+  if (copies) {
+    s.work_mass = ct.work_mass.data();
+    s.work_conc = ct.work_conc.data();
+  }
+  s.precip_acc = row(ct.ov_precip_acc, c);
+  s.exchange_acc = row(ct.ov_exchange_acc, c);
+  s.decay_acc = row(ct.ov_decay_acc, c);
+  s.infil_acc = row(ct.ov_infil_acc, c);
+  s.soil_uptake = s.soil ? row(ct.soil_uptake_mass, c) : nullptr;
+  s.soil_infil = s.soil ? row(ct.soil_infil_mass, c) : nullptr;
+  s.source = source;
+  return s;
+}
+
 // Where the mass a lake cell gathers goes: the pending hand-over of its channel lake or of its
 // overland lake; null off the lakes.
 double* lake_pending(model_state& ms, int c, int cell) {
@@ -288,14 +254,6 @@ double lake_conc_of_cell(const model_state& ms, int c, int cell) {
     return std::max(tr.olake_contam.conc[c][lake], 0.0);
   return 0.0;
 }
-
-struct applied_terms {
-  double precip;
-  double uptake;
-  double decay;
-  double infil;
-  double to_land;
-};
 
 }  // namespace
 
@@ -352,17 +310,20 @@ void overland_contam_processes(model_state& ms) {
       ((ct.block_dried.row_count() >= blocks && ct.block_dried.col_count() >= nc) ||
        ct.block_dried.allocate(blocks, nc));
   if (one_sweep) {
-    std::vector<rain_infil_cells> loads;
-    std::vector<exchange_decay_cells> kinetics;
-    for (int c = 1; c <= nc; ++c) {
-      loads.push_back(rain_infil_of(ms, c, ct.rain_elapsed));
-      if (raining) olake_rain_load(ms, c, ct.rain_elapsed, loads.back().pc, loads.back().rain);
-      if (kinetics_due && ct.contam_table_read && tr.constituent_type[c] == 1)
-        kinetics.push_back(exchange_decay_of(ms, c, ct.kinetics_elapsed));
+    if (raining) {
+      for (int c = 1; c <= nc; ++c) {
+        const double pc = c <= tr.precip_conc.upper() ? tr.precip_conc[c] : 0.0;
+        olake_rain_load(ms, c, ct.rain_elapsed, pc,
+                        ov.interception_on ? ov.net_rain_cell.data() : ov.rain_cell.data());
+      }
     }
+    const bool kinetics_run = kinetics_due && ct.contam_table_read;
     double* seen = ct.infil_seen.data();
     const double* infiltrated = counting ? total.data() : nullptr;
     raw_array2d<double>& parts = ct.block_dried;
+    // (The constituents' kinds read through the plain block, on every thread.)
+    const int* type = tr.constituent_type.data();
+    model_state& cells = ms;
     // The water each cell infiltrated since the last run lives only while its block is worked
     // (the cells' array of it stays empty between the runs), so it is neither stored for the
     // whole grid nor cleared afterwards.
@@ -380,8 +341,13 @@ void overland_contam_processes(model_state& ms) {
         for (int cell = first; cell <= last; ++cell) block_water[cell - first] = 0.0;
       }
       for (int c = 1; c <= nc; ++c)
-        parts[b][c] = rain_infil_block(loads[c - 1], raining, first, last, block_water);
-      for (const exchange_decay_cells& e : kinetics) exchange_decay_block(e, first, last);
+        parts[b][c] = ov_rain_infil_wide(rain_infil_of(cells, c, ct.rain_elapsed), raining, first,
+                                         last, block_water);
+      if (kinetics_run) {
+        for (int c = 1; c <= nc; ++c)
+          if (type[c] == 1)
+            exchange_decay_block(exchange_decay_of(cells, c, ct.kinetics_elapsed), first, last);
+      }
     }
     for (int c = 1; c <= nc; ++c) {
       double dried = 0.0;
@@ -481,15 +447,7 @@ void overland_contam_mass_update(model_state& ms) {
     double* mass = row(tr.ov_contam_mass, c);
     double* conc = row(tr.ov_contam_conc, c);
     const double* disp = row(ct.ov_disp_coef, c);
-    double* precip_acc = row(ct.ov_precip_acc, c);
-    double* exchange_acc = row(ct.ov_exchange_acc, c);
-    double* decay_acc = row(ct.ov_decay_acc, c);
-    double* infil_acc = row(ct.ov_infil_acc, c);
     double* soil_infil = soil ? row(ct.soil_infil_mass, c) : nullptr;
-    double* soil_uptake = soil ? row(ct.soil_uptake_mass, c) : nullptr;
-    const bool table_terms = tr.constituent_type[c] == 1 && ct.contam_table_read;
-    // The nutrient species take up what the soil pools release; they do not decay here.
-    const bool exchange_terms = table_terms || tr.constituent_type[c] == 2;
     // With lakes the passes work on copies, since the lakes' cells hand over what the passes
     // left them after their own values are cleared; without, on the cells' values themselves.
     const bool lakes_here = tr.chan_contam.lakes >= 1 || tr.olake_contam.lakes >= 1;
@@ -498,35 +456,11 @@ void overland_contam_mass_update(model_state& ms) {
     double* ws = ct.work_source.data();
 
     // 1. The work copies and each cell's net source from the processes' accumulators.
-    const applied_terms none{};
-    const applied_terms applied = block_ordered_sum<book_block_cells, applied_terms>(
-        n, none,
-        [&](int first, int last) {
-          applied_terms part{};
-          for (int cell = first; cell <= last; ++cell) {
-            double m = mass[cell];
-            if (lakes_here) {
-              wm[cell] = m;
-              wc[cell] = conc[cell];
-            }
-            // The rain load entered the mass when it fell: it is only booked.
-            part.precip += precip_acc[cell];
-            precip_acc[cell] = 0.0;
-            if (exchange_terms) {
-              const double u = apply_cell_term(m, exchange_acc[cell], dt, ct.kinetics_elapsed, 1.0);
-              part.uptake += u;
-              if (soil) soil_uptake[cell] += u;
-            }
-            if (table_terms)
-              part.decay += apply_cell_term(m, decay_acc[cell], dt, ct.kinetics_elapsed, -1.0);
-            const double f = apply_cell_term(m, infil_acc[cell], dt, ct.infil_elapsed, -1.0);
-            part.infil += f;
-            if (soil) soil_infil[cell] += f;
-            ws[cell] = (m - mass[cell]) / dt;
-          }
-          return part;
-        },
-        [](applied_terms& t, const applied_terms& p) {
+    const ov_source_view sc = sources_of(ms, c, dt, ws, lakes_here);
+    const ov_source_applied applied = block_ordered_sum<book_block_cells, ov_source_applied>(
+        n, ov_source_applied{},
+        [&](int first, int last) { return ov_sources_wide(sc, first, last); },
+        [](ov_source_applied& t, const ov_source_applied& p) {
           t.precip += p.precip;
           t.uptake += p.uptake;
           t.decay += p.decay;
@@ -610,7 +544,7 @@ void overland_contam_mass_update(model_state& ms) {
     // 3. The work values back; a cell that ran dry hands its mass to the soil or the land.
     double* land = row(tr.ov_land_mass, c);
     const applied_terms handed = block_ordered_sum<book_block_cells, applied_terms>(
-        n, none,
+        n, applied_terms{},
         [&](int first, int last) {
           applied_terms part{};
           double unused = 0.0;
@@ -629,7 +563,10 @@ void overland_contam_mass_update(model_state& ms) {
               m = cw = 0.0;
               changed = true;
             }
-            if (dry_cell_handoff(depth[cell], m, cw, soil, soil ? soil_infil[cell] : unused,
+            // Only a dry cell that holds mass hands it over: the wet cells, nearly all of
+            // them, pass without the call.
+            if (depth[cell] < tiny && m >= tiny &&
+                dry_cell_handoff(depth[cell], m, cw, soil, soil ? soil_infil[cell] : unused,
                                  land[cell], part.infil, part.to_land))
               changed = true;
             if (changed) {
