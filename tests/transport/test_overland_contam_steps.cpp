@@ -266,6 +266,12 @@ TEST(OverlandContamSteps, VectorNetSourcesGiveTheScalarBitsOnEveryInstructionSet
         for (const bool copies : {false, true}) {
           for (const double elapsed : {10.0, 10.4, 35.0}) {
             const double dt = 10.0;
+            auto add_share = [](ov_source_applied& to, const ov_source_applied& part) {
+              to.precip += part.precip;
+              to.uptake += part.uptake;
+              to.decay += part.decay;
+              to.infil += part.infil;
+            };
             source_cells scalar(n), wide(n);
             const ov_source_applied s = ov_sources_scalar(
                 scalar.view(dt, elapsed, soil, k.table, k.exchange, copies), 1, n);
@@ -275,10 +281,7 @@ TEST(OverlandContamSteps, VectorNetSourcesGiveTheScalarBitsOnEveryInstructionSet
                   ov_sources_wide(wide.view(dt, elapsed, soil, k.table, k.exchange, copies),
                                   cuts[c], cuts[c + 1] - 1);
               // The scalar kernel's sum over the same share, then added share by share.
-              w.precip += part.precip;
-              w.uptake += part.uptake;
-              w.decay += part.decay;
-              w.infil += part.infil;
+              add_share(w, part);
             }
             ov_source_applied s_shares;
             source_cells again(n);
@@ -286,10 +289,7 @@ TEST(OverlandContamSteps, VectorNetSourcesGiveTheScalarBitsOnEveryInstructionSet
               const ov_source_applied part =
                   ov_sources_scalar(again.view(dt, elapsed, soil, k.table, k.exchange, copies),
                                     cuts[c], cuts[c + 1] - 1);
-              s_shares.precip += part.precip;
-              s_shares.uptake += part.uptake;
-              s_shares.decay += part.decay;
-              s_shares.infil += part.infil;
+              add_share(s_shares, part);
             }
             const std::vector<double> a = scalar.all(), b = wide.all();
             EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(double)), 0)
