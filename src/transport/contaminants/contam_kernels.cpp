@@ -173,33 +173,6 @@ void ov_pass_update_scalar(const ov_constit_view& v, const ov_pass_arrays& p, co
   }
 }
 
-double ov_pass_predicted_conc(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
-                              int j) {
-  const int b = p.down[j];
-  const double out = b != 0 ? face[b] : 0.0;
-  const double m = v.mass[j] + v.dt * (face[j] - out + 0.5 * v.source[j]);
-  return cell_conc(v, m, j);
-}
-
-void ov_pass_corrector_scalar(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
-                              double* face_corr, int lo, int hi) {
-  for (int i = lo; i <= hi; ++i) {
-    const int j = p.up[i];
-    double f = 0.0;
-    if (j != 0) {
-      const double ci = ov_pass_predicted_conc(v, p, face, i);
-      const double cj = ov_pass_predicted_conc(v, p, face, j);
-      const double hi_ = v.depth[i];
-      const double hj = v.depth[j];
-      double d = 0.0;
-      if (hi_ > tiny && hj > tiny) d = std::min(hi_ * v.disp[i], hj * v.disp[j]) * (cj - ci);
-      const double q = p.q[j];
-      f = d + q * (q >= 0.0 ? cj : ci);
-    }
-    face_corr[i] = 0.5 * (face[i] + f);
-  }
-}
-
 double ov_constit_flux(const ov_constit_view& v) {
   const ov_pass_arrays vertical{v.abovecon, v.belowcon, v.flux_y};
   const ov_pass_arrays horizontal{v.leftcon, v.rightcon, v.flux_x};

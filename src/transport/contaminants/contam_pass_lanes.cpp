@@ -141,41 +141,6 @@ void PassUpdate(const ov_constit_view& v, const ov_pass_arrays& p, const double*
   }
 }
 
-// The corrector's faces: each cell's predicted concentration, and its upstream neighbour's,
-// formed again from the predictor's faces as the update forms them (read in one run when the
-// neighbours follow one another, else cell by cell by the scalar update's arithmetic), the
-// face flux from them and its mean with the predictor's.
-void PassCorrector(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
-                   double* face_corr, int lo, int hi) {
-  const D d;
-  const int lanes = static_cast<int>(hn::Lanes(d));
-  const V zero = hn::Zero(d);
-  const V half = hn::Set(d, 0.5);
-  HWY_ALIGN double lane_conc[8] = {};
-  for (int i = lo; i <= hi; i += lanes) {
-    const int count = hi - i + 1;
-    const neighbours nb = neighbours_of(d, p.up, i, count);
-    const V first = LoadFirst(d, face + i, count);
-    if (hn::AllFalse(d, nb.has)) {
-      StoreFirst(d, hn::Mul(half, hn::Add(first, zero)), face_corr + i, count);
-      continue;
-    }
-    const V ci = update_run(d, v, p, face, i, count).conc;
-    V cj;
-    if (nb.first != 0) {
-      cj = update_run(d, v, p, face, nb.first, count).conc;
-    } else {
-      for (int k = 0; k < lanes; ++k) {
-        const int j = k < count ? p.up[i + k] : 0;
-        lane_conc[k] = j != 0 ? ov_pass_predicted_conc(v, p, face, j) : 0.0;
-      }
-      cj = hn::Load(d, lane_conc);
-    }
-    const V f = face_flux(d, v, p, nb, i, ci, cj);
-    StoreFirst(d, hn::Mul(half, hn::Add(first, f)), face_corr + i, count);
-  }
-}
-
 }  // namespace
 // The exported kernels.
 void PassFacesKernel(const ov_constit_view& v, const ov_pass_arrays& p, const double* c,
@@ -186,10 +151,6 @@ void PassUpdateKernel(const ov_constit_view& v, const ov_pass_arrays& p, const d
                       double* mass, double* conc, int lo, int hi) {
   PassUpdate(v, p, face, mass, conc, lo, hi);
 }
-void PassCorrectorKernel(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
-                         double* face_corr, int lo, int hi) {
-  PassCorrector(v, p, face, face_corr, lo, hi);
-}
 }  // namespace HWY_NAMESPACE
 }  // namespace torva_contam
 HWY_AFTER_NAMESPACE();
@@ -198,7 +159,6 @@ HWY_AFTER_NAMESPACE();
 namespace torva_contam {
 HWY_EXPORT(PassFacesKernel);
 HWY_EXPORT(PassUpdateKernel);
-HWY_EXPORT(PassCorrectorKernel);
 }  // namespace torva_contam
 
 void ov_pass_faces_wide(const ov_constit_view& v, const ov_pass_arrays& p, const double* c,
@@ -209,10 +169,5 @@ void ov_pass_faces_wide(const ov_constit_view& v, const ov_pass_arrays& p, const
 void ov_pass_update_wide(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
                          double* mass, double* conc, int lo, int hi) {
   HWY_DYNAMIC_DISPATCH(torva_contam::PassUpdateKernel)(v, p, face, mass, conc, lo, hi);
-}
-
-void ov_pass_corrector_wide(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
-                            double* face_corr, int lo, int hi) {
-  HWY_DYNAMIC_DISPATCH(torva_contam::PassCorrectorKernel)(v, p, face, face_corr, lo, hi);
 }
 #endif  // HWY_ONCE

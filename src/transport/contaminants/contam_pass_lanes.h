@@ -36,18 +36,3 @@ void ov_pass_update_scalar(const ov_constit_view& v, const ov_pass_arrays& p, co
                            double* mass, double* conc, int lo, int hi);
 void ov_pass_update_wide(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
                          double* mass, double* conc, int lo, int hi);
-
-// The predicted concentration of cell j from the predictor's faces `face`: the concentration
-// ov_pass_update_scalar gives the cell.
-double ov_pass_predicted_conc(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
-                              int j);
-
-// The corrector's face of each cell i of lo..hi: 0.5 (face[i] + the flux into i formed as
-// ov_pass_faces_scalar forms it from the predicted concentrations of i and of its upstream
-// neighbour), each predicted concentration formed from the predictor's faces `face` as
-// ov_pass_update_scalar forms it. The same bits as the predictor's update into a set of
-// predicted concentrations followed by the faces from them with their mean, without that set.
-void ov_pass_corrector_scalar(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
-                              double* face_corr, int lo, int hi);
-void ov_pass_corrector_wide(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
-                            double* face_corr, int lo, int hi);
