@@ -13,6 +13,7 @@
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
 #include "framework/core/julian_time.h"
+#include "framework/core/parallel_team.h"
 #include "framework/core/process_info.h"
 #include "framework/core/units.h"
 #include "framework/model_state.h"
@@ -279,13 +280,11 @@ void gage_values_to_cells(int gauge_count, std::span<const int> nearest,
   const long cells = static_cast<long>(rain_cell.size()) - 1;
   const int last = cell_count < cells ? cell_count : static_cast<int>(cells);
   if (gauge_count == 1) {
-#pragma omp parallel for schedule(static) num_threads(team_size(last))
-    for (int i = 1; i <= last; ++i) rain_cell[i] = values[1];
+    team_for(team_size(last), 1, last, [&](int i) { rain_cell[i] = values[1]; });
     return;
   }
   if (static_cast<long>(nearest.size()) - 1 < last) return;
-#pragma omp parallel for schedule(static) num_threads(team_size(last))
-  for (int i = 1; i <= last; ++i) rain_cell[i] = values[nearest[i]];
+  team_for(team_size(last), 1, last, [&](int i) { rain_cell[i] = values[nearest[i]]; });
 }
 
 int find_neighbor_all(int gauge_count, const raw_array2d<int>& index_map,

@@ -167,12 +167,9 @@ void substep_start(channel_state& ch, substep_work& w, double h, bool first_pass
   double stable = std::numeric_limits<double>::infinity();
   int faults = 0;
   auto is_routed = [&](int link) { return routed(ch, link); };
-#pragma omp parallel num_threads(routing_team(w.routed_total)) reduction(max     \
-                                                                         : cmax) \
-    reduction(min                                                                \
-              : stable) reduction(|                                              \
-                                  : faults)
-  {
+  // The region's body, each thread's reduction variables passed in (the parameters hide the
+  // totals of the same names).
+  auto region = [&](double& cmax, double& stable, int& faults) {
 #pragma omp single nowait
     stable = ex_end_node_stiffness(ch, ch.node_stiffness);
     own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
@@ -198,6 +195,16 @@ void substep_start(channel_state& ch, substep_work& w, double h, bool first_pass
         std::copy(q + first, q + last + 1, ch.qp_iter.link_nodes(link) + first);
       }
     });
+  };
+  const int team = routing_team(w.routed_total);
+  if (team_runs_inline(team)) {
+    region(cmax, stable, faults);
+  } else {
+#pragma omp parallel num_threads(team) reduction(max                                     \
+                                                 : cmax) reduction(min                   \
+                                                                   : stable) reduction(| \
+                                                                                       : faults)
+    region(cmax, stable, faults);
   }
   w.cmax = cmax;
   w.stable = stable;
@@ -224,10 +231,9 @@ void predictor_pass(channel_state& ch, substep_work& w, double time, double h,
   int outlet_fault = 0;
   auto is_routed = [&](int link) { return routed(ch, link); };
   auto other = [&](int link) { return sectioned(ch, link) && !routed(ch, link); };
-#pragma omp parallel num_threads(routing_team(w.routed_total)) \
-    reduction(|                                                \
-              : exceeded, section_faults)
-  {
+  // The region's body, each thread's reduction variables passed in (the parameters hide the
+  // totals of the same names).
+  auto region = [&](int& exceeded, int& section_faults) {
     own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
       ex_ordinary_link_flows(ch, ch.qp_last, link, first, last);
       if (!w.serial_ends && outlet_flow_of_share(ch, ch.qp_last, link, last) != 0) outlet_fault = 1;
@@ -260,6 +266,13 @@ void predictor_pass(channel_state& ch, substep_work& w, double time, double h,
           section_nodes(ch, tables, link, first, last, exceeded, section_faults);
         });
     }
+  };
+  const int team = routing_team(w.routed_total);
+  if (team_runs_inline(team)) {
+    region(exceeded, section_faults);
+  } else {
+#pragma omp parallel num_threads(team) reduction(| : exceeded, section_faults)
+    region(exceeded, section_faults);
   }
   if (exceeded) ch.xsec_table_exceeded = 1;
   w.section_faults = section_faults;
@@ -284,10 +297,9 @@ after_corrector corrector_pass(channel_state& ch, substep_work& w, double time, 
   after_corrector next = after_corrector::next_pass;
   auto is_routed = [&](int link) { return routed(ch, link); };
   auto other = [&](int link) { return sectioned(ch, link) && !routed(ch, link); };
-#pragma omp parallel num_threads(routing_team(w.routed_total)) \
-    reduction(|                                                \
-              : exceeded, section_faults)
-  {
+  // The region's body, each thread's reduction variables passed in (the parameters hide the
+  // totals of the same names).
+  auto region = [&](int& exceeded, int& section_faults) {
     own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
       ex_ordinary_link_flows(ch, ch.qp_iter, link, first, last);
       if (!w.serial_ends && outlet_flow_of_share(ch, ch.qp_iter, link, last) != 0) outlet_fault = 1;
@@ -368,6 +380,13 @@ after_corrector corrector_pass(channel_state& ch, substep_work& w, double time, 
           section_nodes(ch, tables, link, first, last, exceeded, section_faults);
         });
     }
+  };
+  const int team = routing_team(w.routed_total);
+  if (team_runs_inline(team)) {
+    region(exceeded, section_faults);
+  } else {
+#pragma omp parallel num_threads(team) reduction(| : exceeded, section_faults)
+    region(exceeded, section_faults);
   }
   if (exceeded) ch.xsec_table_exceeded = 1;
   w.section_faults = section_faults;

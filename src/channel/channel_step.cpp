@@ -158,8 +158,7 @@ void track_node_maxima(channel_state& ch) {
     const double* yp = ch.yp.link_nodes(link);
     double* highest = ch.max_yp[row];
     const int n = std::min(ch.nx[link], ch.max_nodes);
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-    for (int j = 1; j <= n; ++j) highest[j] = std::max(highest[j], yp[j]);
+    team_for(team_size(n), 1, n, [&](int j) { highest[j] = std::max(highest[j], yp[j]); });
   }
 }
 
@@ -171,8 +170,7 @@ void track_flood_maxima(channel_state& ch) {
     const double* yp = ch.yp.link_nodes(link);
     double* highest = ch.yp_max_flood.link_nodes(link);
     const int n = std::min(ch.yp.node_count(link), ch.yp_max_flood.node_count(link));
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-    for (int j = 1; j <= n; ++j) highest[j] = std::max(highest[j], yp[j]);
+    team_for(team_size(n), 1, n, [&](int j) { highest[j] = std::max(highest[j], yp[j]); });
   }
 }
 

@@ -382,9 +382,10 @@ int ex_link_end_flows(channel_state& ch, link_node_array<double>& q, double time
   // Every other flow depends on the levels alone: the nodes are shared among the threads.
   auto ordinary = [&](int link) { return link_is_routed(type_of(ch, link)); };
   const long total = chosen_node_total(ch, ordinary);
-#pragma omp parallel num_threads(routing_team(total))
-  visit_own_nodes(ch, total, ordinary, [&](int link, int first, int last) {
-    ex_ordinary_link_flows(ch, q, link, first, last);
+  on_team(routing_team(total), [&] {
+    visit_own_nodes(ch, total, ordinary, [&](int link, int first, int last) {
+      ex_ordinary_link_flows(ch, q, link, first, last);
+    });
   });
   if (ex_outlet_flow(ch, q) == 0) return 0;
   ex_report_negative_outlet_slope();
@@ -614,9 +615,10 @@ double ex_chan_volume(channel_state& ch, link_node_array<double>& q, link_node_a
   // The nodes are independent: shared among the threads; the source volumes are then added
   // node after node in network order, as one thread adds them.
   const long total = chosen_node_total(ch, routed);
-#pragma omp parallel num_threads(routing_team(total))
-  visit_own_nodes(ch, total, routed, [&](int link, int first, int last) {
-    ex_link_volumes(ch, q, a, a, link, first, last, h);
+  on_team(routing_team(total), [&] {
+    visit_own_nodes(ch, total, routed, [&](int link, int first, int last) {
+      ex_link_volumes(ch, q, a, a, link, first, last, h);
+    });
   });
   if (sources || points) source_volume = ex_source_volume(ch);
   return 0.0;

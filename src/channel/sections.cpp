@@ -498,12 +498,20 @@ void ex_section(model_state& ms, int mode) {
     const long total = chosen_node_total(ch, sectioned);
     int exceeded = 0;
     int faults = 0;
-#pragma omp parallel num_threads(routing_team(total)) reduction(| : exceeded, faults)
-    visit_own_nodes(ch, total, sectioned, [&](int link, int first, int last) {
-      if (faults == 0 &&
-          !sections_from_area(link_sections_of(ch, link), tables, first, last, exceeded))
-        faults = 1;
-    });
+    auto region = [&](int& exceeded_part, int& faults_part) {
+      visit_own_nodes(ch, total, sectioned, [&](int link, int first, int last) {
+        if (faults_part == 0 &&
+            !sections_from_area(link_sections_of(ch, link), tables, first, last, exceeded_part))
+          faults_part = 1;
+      });
+    };
+    const int team = routing_team(total);
+    if (team_runs_inline(team)) {
+      region(exceeded, faults);
+    } else {
+#pragma omp parallel num_threads(team) reduction(| : exceeded, faults)
+      region(exceeded, faults);
+    }
     if (exceeded) ch.xsec_table_exceeded = 1;
     if (faults == 0) return;
   }

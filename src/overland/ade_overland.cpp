@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "framework/core/error_state.h"
+#include "framework/core/parallel_team.h"
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
 #include "overland/ade_flux.h"
@@ -201,8 +202,8 @@ int rows_substep(const ade_grid_view& g, const ade_direction dirs[2], const int*
     if (means && lo <= hi) ade_mean_range_wide(lo, hi, down.flux, down.volume, mean_dt);
   };
   int flags = 0;
-#pragma omp parallel reduction(| : flags) num_threads(team_size(n))
-  {
+  // Each thread's flags are passed in (the parameter hides the total of the same name).
+  auto region = [&](int& flags) {
     const int blocks = omp_get_num_threads();
     const int t = omp_get_thread_num();
     const int r0 = block_first_row(row_first, rows, n, t, blocks);
@@ -246,6 +247,13 @@ int rows_substep(const ade_grid_view& g, const ade_direction dirs[2], const int*
 #pragma omp barrier
       if (mine) mean_row(r1);
     }
+  };
+  const int team = team_size(n);
+  if (team_runs_inline(team)) {
+    region(flags);
+  } else {
+#pragma omp parallel reduction(| : flags) num_threads(team)
+    region(flags);
   }
   return flags;
 }
@@ -383,8 +391,7 @@ int predictor_mean(ade_route& r, const ade_direction& d, double s) {
     pred[r.outlet] -=
         0.5 * outlet_discharge(pred[r.outlet], g.roughness[r.outlet], ms.outlet_slope, g.dx) * c;
   flags |= sweep(g, d, pred, q);
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-  for (int i = 1; i <= n; ++i) q[i] = (mean[i] + q[i]) * 0.5;
+  team_for(team_size(n), 1, n, [&](int i) { q[i] = (mean[i] + q[i]) * 0.5; });
   // The mean of two held discharges may exceed the share of the current surfaces.
   flags |= ade_hold_to_surface_share(g, d.next, d.x_faces ? g.open_x : g.open_y, h, q, s);
   return flags;
@@ -500,8 +507,7 @@ double route_substeps(ade_route& r, double dt) {
   // The depths at the step's start, kept for a restart: row by row, the first sub-step keeps
   // each cell's depth as its first update reads it.
   if (!r.by_rows) {
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-    for (int c = 1; c <= n; ++c) start[c] = h[c];
+    team_for(team_size(n), 1, n, [&](int c) { start[c] = h[c]; });
   }
   if (r.lakes) keep_lake_books(r, false);
 
@@ -520,8 +526,7 @@ double route_substeps(ade_route& r, double dt) {
       return -1.0;
     }
     if (!first_pass) {
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-      for (int c = 1; c <= n; ++c) h[c] = start[c];
+      team_for(team_size(n), 1, n, [&](int c) { h[c] = start[c]; });
       if (r.lakes) keep_lake_books(r, true);
     }
     double remaining = dt;
@@ -554,11 +559,10 @@ double route_substeps(ade_route& r, double dt) {
     double* fy = ov.ov_flux_y.data();
     const double* vx = ov.ov_vol_x.data();
     const double* vy = ov.ov_vol_y.data();
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-    for (int c = 1; c <= n; ++c) {
+    team_for(team_size(n), 1, n, [&](int c) {
       fx[c] = vx[c] / dt;
       fy[c] = vy[c] / dt;
-    }
+    });
   }
   return outlet_volume;
 }

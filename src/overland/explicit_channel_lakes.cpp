@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "framework/core/error_state.h"
+#include "framework/core/parallel_team.h"
 #include "framework/core/process_info.h"
 #include "framework/model_state.h"
 #include "overland/embankments.h"
@@ -432,8 +433,7 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
   double* saved = ov.ov_saved_depth.data();
   double* fx = ov.ov_flux_x.data();
   double* fy = ov.ov_flux_y.data();
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-  for (int c = 1; c <= n; ++c) saved[c] = h[c];
+  team_for(team_size(n), 1, n, [&](int c) { saved[c] = h[c]; });
   double* elev = ch.lake_elev.data();
   double* volume = ch.lake_volume.data();
   double* in_dv = ch.lake_in_dv.data();
@@ -466,13 +466,12 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
   bool complete = false;
   while (!complete) {
     // One attempt at the whole step from its start, the lakes as they stood then.
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-    for (int c = 1; c <= n; ++c) {
+    team_for(team_size(n), 1, n, [&](int c) {
       h[c] = saved[c];
       fx[c] = 0.0;
       fy[c] = 0.0;
       if (sums) sum_x[c] = sum_y[c] = 0.0;
-    }
+    });
     for (int l = 1; l <= lakes; ++l) {
       elev[l] = copy.elev[l];
       volume[l] = copy.volume[l];
@@ -507,11 +506,10 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
       // held back.
       if (sums) {
         const double per_face = tau * dx;
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-        for (int c = 1; c <= n; ++c) {
+        team_for(team_size(n), 1, n, [&](int c) {
           sum_x[c] += fx[c] * per_face;
           sum_y[c] += fy[c] * per_face;
-        }
+        });
       }
       apply_faces(g, tau / dx);
       elapsed += tau;
@@ -523,15 +521,14 @@ double ov_route_explicit_channel_lakes(model_state& ms, double dt) {
   const double outlet_volume = ov_explicit_step_end(
       ms, dt, ms.outlet_cell < 1 || ms.outlet_cell > n || lake_at(g, ms.outlet_cell) == 0);
 
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-  for (int c = 1; c <= n; ++c) {
+  team_for(team_size(n), 1, n, [&](int c) {
     fx[c] *= dx;
     fy[c] *= dx;
     if (sums) {
       sum_x[c] /= dt;
       sum_y[c] /= dt;
     }
-  }
+  });
   if (sums) ov.explicit_mean_ready = 1;
   return outlet_volume;
 }

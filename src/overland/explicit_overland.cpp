@@ -100,8 +100,8 @@ template <class Kernel>
 int on_shares(const face_stencil& st, int n, int fails[4], Kernel kernel) {
   int f0 = 0, f1 = 0, f2 = 0, f3 = 0;
   int workers = 1;
-#pragma omp parallel num_threads(team_size(n)) reduction(+ : f0, f1, f2, f3)
-  {
+  // Each worker's counts are passed in (the parameters hide the totals of the same names).
+  auto share = [&](int& f0, int& f1, int& f2, int& f3) {
     int lo = 1, hi = 0;
     if (omp_get_thread_num() == 0) workers = omp_get_num_threads();
     worker_share(n, omp_get_thread_num(), omp_get_num_threads(), lo, hi);
@@ -113,6 +113,13 @@ int on_shares(const face_stencil& st, int n, int fails[4], Kernel kernel) {
       f2 += f[2];
       f3 += f[3];
     }
+  };
+  const int team = team_size(n);
+  if (team_runs_inline(team)) {
+    share(f0, f1, f2, f3);
+  } else {
+#pragma omp parallel num_threads(team) reduction(+ : f0, f1, f2, f3)
+    share(f0, f1, f2, f3);
   }
   fails[0] = f0;
   fails[1] = f1;
@@ -489,8 +496,7 @@ bool route_explicit_substeps(model_state& ms, double dt, const ov_kernel_view& v
                     0.0);
     depths_moved = false;
     if (sums) {
-#pragma omp parallel for schedule(static) num_threads(team)
-      for (int c = 1; c <= n; ++c) sum_x[c] = sum_y[c] = 0.0;
+      team_for(team, 1, n, [&](int c) { sum_x[c] = sum_y[c] = 0.0; });
     }
     double elapsed = 0.0;
     bool restart = false;
@@ -521,11 +527,10 @@ bool route_explicit_substeps(model_state& ms, double dt, const ov_kernel_view& v
       // The unit-width discharges of the sub-step, as the depth update applies them.
       if (sums) {
         const double per_face = tau * dx;
-#pragma omp parallel for schedule(static) num_threads(team)
-        for (int c = 1; c <= n; ++c) {
+        team_for(team, 1, n, [&](int c) {
           sum_x[c] += fx[c] * per_face;
           sum_y[c] += fy[c] * per_face;
-        }
+        });
       }
       elapsed += tau;
       complete = std::fabs(elapsed - dt) < 0.0001 || elapsed > dt;
@@ -537,11 +542,10 @@ bool route_explicit_substeps(model_state& ms, double dt, const ov_kernel_view& v
     }
   }
   if (sums) {
-#pragma omp parallel for schedule(static) num_threads(team)
-    for (int c = 1; c <= n; ++c) {
+    team_for(team, 1, n, [&](int c) {
       sum_x[c] /= dt;
       sum_y[c] /= dt;
-    }
+    });
     ov.explicit_mean_ready = 1;
   }
   return true;

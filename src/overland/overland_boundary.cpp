@@ -159,8 +159,7 @@ void ov_boundary_update_values(model_state& ms) {
   double* value = ov.boundary_value.data();
   const double t = ms.current_time;
   loop_fault fault;
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-  for (int c = 1; c <= n; ++c) {
+  team_for(team_size(n), 1, n, [&](int c) {
     switch (type[c]) {
       case ov_bdy_normal_depth:
       case ov_bdy_fixed_stage:
@@ -174,7 +173,7 @@ void ov_boundary_update_values(model_state& ms) {
       default:
         value[c] = 0.0;
     }
-  }
+  });
   if (fault.raise()) error_report(run_error);
 }
 

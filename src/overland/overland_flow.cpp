@@ -342,9 +342,9 @@ void array_max_update(const raw_array1d<double>& values, raw_array1d<double>& ma
   const int last = std::min({n, values.count(), maxima.count()});
   const double* v = values.data();
   double* m = maxima.data();
-#pragma omp parallel for schedule(static) num_threads(team_size(last))
-  for (int i = 1; i <= last; ++i)
+  team_for(team_size(last), 1, last, [&](int i) {
     if (v[i] > m[i]) m[i] = v[i];
+  });
 }
 
 void overland_flow_setup(model_state& ms) {

@@ -403,15 +403,14 @@ void pass_transmissivities(model_state& ms) {
   double* tx = g.trans_x.data();
   double* ty = g.trans_y.data();
   const int n = ms.cell_count;
-#pragma omp parallel for schedule(static) num_threads(cell_team(ms))
-  for (int c = 1; c <= n; ++c) {
+  team_for(cell_team(ms), 1, n, [&](int c) {
     it[c] = h[c];
     prev[c] = h[c];
     const double b = std::max(h[c] - bottom[c], thin_aquifer);
     tx[c] = b * kx[c];
     ty[c] = b * ky[c];
     h[c] = start[c];
-  }
+  });
 }
 
 // The five-point coefficients of the sub-step dt: held cells keep their head, every other cell

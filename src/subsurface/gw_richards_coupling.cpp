@@ -109,14 +109,13 @@ void gw_richards_step_start(model_state& ms) {
   double* leaked = g.column_leaked.data();
   double* pumped = g.column_pumped.data();
   const int n = ms.cell_count;
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-  for (int c = 1; c <= n; ++c) {
+  team_for(team_size(n), 1, n, [&](int c) {
     // What the last step owed the aquifer goes into this solve as a source.
     carried[c] = exchange[c] / 100.0;
     exchange[c] = 0.0;
     gain[c] = exfil[c] = to_lake[c] = 0.0;
     leaked[c] = pumped[c] = 0.0;
-  }
+  });
 }
 
 double gw_richards_substep(model_state& ms, double length) {
@@ -185,11 +184,10 @@ void gw_richards_count_draws(model_state& ms, double step) {
   double* leaked = g.column_leaked.data();
   double* pumped = g.column_pumped.data();
   const int n = ms.cell_count;
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-  for (int c = 1; c <= n; ++c) {
+  team_for(team_size(n), 1, n, [&](int c) {
     leaked[c] += step * leakage[c];
     pumped[c] += step * pumping[c];
-  }
+  });
 }
 
 void gw_richards_mean_draws(model_state& ms, double dt) {
@@ -199,11 +197,10 @@ void gw_richards_mean_draws(model_state& ms, double dt) {
   const double* leaked = g.column_leaked.data();
   const double* pumped = g.column_pumped.data();
   const int n = ms.cell_count;
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-  for (int c = 1; c <= n; ++c) {
+  team_for(team_size(n), 1, n, [&](int c) {
     leakage[c] = leaked[c] / dt;
     pumping[c] = pumped[c] / dt;
-  }
+  });
 }
 
 bool gw_richards_place(model_state& ms) {

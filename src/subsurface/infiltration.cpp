@@ -90,11 +90,10 @@ double green_ampt_implicit_depth(double G, double K, double dt, double F, double
 void green_ampt_build_g(int cell_count, std::span<const double> porosity,
                         std::span<const double> theta_init, std::span<const double> hc,
                         std::span<double> G) {
-#pragma omp parallel for schedule(static) num_threads(team_size(cell_count))
-  for (int c = 1; c <= cell_count; ++c) {
+  team_for(team_size(cell_count), 1, cell_count, [&](int c) {
     const double g = (porosity[c] - theta_init[c]) * hc[c];
     G[c] = g > 0.0 ? g : 0.0;
-  }
+  });
 }
 
 namespace {

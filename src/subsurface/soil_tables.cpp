@@ -13,6 +13,7 @@
 
 #include "framework/core/error_state.h"
 #include "framework/core/file_handle.h"
+#include "framework/core/parallel_team.h"
 #include "framework/core/process_info.h"
 #include "framework/core/text_tokens.h"
 #include "framework/model_state.h"
@@ -438,15 +439,14 @@ void init_uniform_soil_moisture(int cell_count, std::span<const double> porosity
                                 std::span<const int> soiltype,
                                 std::span<const double> porosity_cell,
                                 std::span<const double> residual_cell, int by_cell, double value) {
-#pragma omp parallel for schedule(static) num_threads(team_size(cell_count))
-  for (int c = 1; c <= cell_count; ++c) {
+  team_for(team_size(cell_count), 1, cell_count, [&](int c) {
     const double residual = by_cell == 1 ? residual_cell[c] : residual_by_soil[soiltype[c]];
     const double porosity = by_cell == 1 ? porosity_cell[c] : porosity_by_soil[soiltype[c]];
     double theta = value;
     if (residual > theta) theta = residual + 0.01;
     if (theta > porosity) theta = porosity - 0.01;
     theta_init[c] = theta;
-  }
+  });
 }
 
 double gw_layered_soil_value(const soil_table_record& s, const double* dz, const double* thetas,

@@ -745,23 +745,21 @@ void overland_sediment_step(model_state& ms, double dt) {
   // and flow detachment while the block's water is at hand.
   constexpr int block = 512;
   const int blocks = (n + block - 1) / block;
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-  for (int b = 0; b < blocks; ++b) {
+  team_for(team_size(n), 0, blocks - 1, [&](int b) {
     const int lo = 1 + b * block, hi = lo + block - 1 < n ? lo + block - 1 : n;
     sed_water_pass_wide(water, lo, hi);
     for (int c = lo; c <= hi; ++c) {
       erode_cell(v, c);
       if (v.bound.bound != nullptr) bound_pickup(v.bound, c, sed->sed_vol_eroded[c]);
     }
-  }
+  });
 
   if (!sed->ov_qsmax.empty()) {
     // Rows 1..n of the flux block, every class and the total.
     const long width = sed->ov_qsmax.col_count() + 1L;
     double* flux = sed->ov_qsmax.data() + width;
     const long values = static_cast<long>(n) * width;
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-    for (long i = 0; i < values; ++i) flux[i] = 0.0;
+    team_for(team_size(n), 0L, values - 1, [&](long i) { flux[i] = 0.0; });
   }
   // Each cell moves its sediment and then settles (the settling reads nothing of the lakes'
   // stores, so the lakes settle after the pass with the same result). Cells whose volumes are

@@ -1,6 +1,6 @@
 // Team sizes of the parallel loops and the block-ordered parallel sum: a small grid runs on one
 // thread, a large one on every thread there is, and a sum takes the same additions in the same
-// order on any team.
+// order on any team; a team of one runs outside any parallel region.
 #include <gtest/gtest.h>
 #include <omp.h>
 
@@ -153,4 +153,60 @@ TEST(BlockOrderedSum, SameBitsOnAnyTeamAndAFoldThatStops) {
   EXPECT_EQ(small_team, 1);
 }
 
+// A team of one runs its body on the calling thread outside any region (no team is formed, so
+// no thread meets another at its end); a larger team shares the range in contiguous shares; and
+// inside an open region the body still gets a team of its own, not the enclosing one.
+TEST(TeamRegions, ATeamOfOneRunsOutsideAnyRegionAndALargerTeamSharesTheRange) {
+  constexpr int n = 30;
+  for (int threads : {1, 3}) {
+    SCOPED_TRACE(testing::Message() << threads << " threads");
+    std::vector<int> hits(n + 1, 0), level(n + 1, -1), thread(n + 1, -1);
+    team_for(threads, 1, n, [&](int i) {
+      ++hits[i];
+      level[i] = omp_get_level();
+      thread[i] = omp_get_thread_num();
+    });
+    for (int i = 1; i <= n; ++i) {
+      EXPECT_EQ(hits[i], 1) << "index " << i;
+      EXPECT_EQ(level[i], threads == 1 ? 0 : 1) << "index " << i;
+      // Equal contiguous shares in index order: thread t takes 1 + t*n/threads onwards.
+      EXPECT_EQ(thread[i], (i - 1) * threads / n) << "index " << i;
+    }
+
+    // A region's body with a barrier and a single block: every thread calls it, the single
+    // block runs once, and what one thread wrote before the barrier is seen by all after it.
+    std::atomic<int> calls{0}, singles{0}, seen_after_barrier{0};
+    std::vector<int> wrote(threads, 0);
+    on_team(threads, [&] {
+      ++calls;
+      EXPECT_EQ(omp_get_level(), threads == 1 ? 0 : 1);
+      wrote[omp_get_thread_num()] = 1;
+#pragma omp barrier
+      int all = 0;
+      for (int w : wrote) all += w;
+      if (all == threads) ++seen_after_barrier;
+#pragma omp single
+      ++singles;
+    });
+    EXPECT_EQ(calls.load(), threads);
+    EXPECT_EQ(singles.load(), 1);
+    EXPECT_EQ(seen_after_barrier.load(), threads);
+  }
+
+  // Inside an open region a team of one is a nested region of its own: each enclosing thread
+  // runs the whole range once, as the only thread of its team.
+  std::atomic<int> whole_ranges{0};
+#pragma omp parallel num_threads(2)
+  {
+    int own_hits = 0;
+    bool alone = true;
+    team_for(1, 1, n, [&](int) {
+      ++own_hits;
+      alone =
+          alone && omp_get_num_threads() == 1 && omp_get_thread_num() == 0 && omp_get_level() == 2;
+    });
+    if (own_hits == n && alone) ++whole_ranges;
+  }
+  EXPECT_EQ(whole_ranges.load(), 2);
+}
 }  // namespace

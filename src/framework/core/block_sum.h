@@ -28,11 +28,10 @@ Total fold_blocks(int cell_count, Total total, const Body& body, const Add& add)
   for (int pass_first = 1; pass_first <= cell_count; pass_first += pass_cells) {
     const int pass_last = std::min(cell_count, pass_first + (pass_cells - 1));
     const int blocks = (pass_last - pass_first) / BlockCells + 1;
-#pragma omp parallel for schedule(static) num_threads(std::min(team, blocks))
-    for (int b = 0; b < blocks; ++b) {
+    team_for(std::min(team, blocks), 0, blocks - 1, [&](int b) {
       const int first = pass_first + b * BlockCells;
       parts[b] = body(first, std::min(pass_last, first + (BlockCells - 1)));
-    }
+    });
     for (int b = 0; b < blocks; ++b) {
       if constexpr (std::is_same_v<decltype(add(total, parts[b])), bool>) {
         if (!add(total, parts[b])) return total;

@@ -73,15 +73,14 @@ void nsm_overland_step(model_state& ms, double dt) {
   raw_array3d<double>& pool = nsm->soils.pool;
   raw_array2d<double>& acc = ct.ov_exchange_acc;
   raw_array2d<double>& booked = ct.soil_uptake_mass;
-#pragma omp parallel for schedule(static) num_threads(team_size(n))
-  for (int cell = 1; cell <= n; ++cell) {
+  team_for(team_size(n), 1, n, [&](int cell) {
     for (const nsm_exchange_pair& pair : nsm_exchange_pairs) {
       const int c = first + pair.species - 1;
       // What the pool still holds once the water has taken what it was given before.
       const double left = pool[pair.pool][cell][1] - acc[c][cell] - booked[c][cell];
       acc[c][cell] += nsm_release(left, depth[cell], k, dt);
     }
-  }
+  });
 }
 
 void nsm_soil_step(model_state& ms) {
