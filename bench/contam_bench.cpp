@@ -145,7 +145,6 @@ double transport_alone(model_state& ms, std::vector<double>& mass, std::vector<d
     v.conc = conc.data();
     v.face = ct.face_flux.data();
     v.face_corr = ct.face_flux_corr.data();
-    v.pred_mass = ct.pred_mass.data();
     v.pred_conc = ct.pred_conc.data();
     v.sweep = c % 2 == 1 ? 1 : 2;
     const auto t0 = std::chrono::steady_clock::now();

@@ -88,7 +88,7 @@ double one_pass(const ov_constit_view& v, const ov_pass_arrays& p, int reach) {
     ov_pass_faces_wide(v, p, v.conc, nullptr, v.face, first_of(b), last_of(b));
   };
   auto predictor = [&](int b) {
-    ov_pass_update_wide(v, p, v.face, v.pred_mass, v.pred_conc, first_of(b), last_of(b));
+    ov_pass_update_wide(v, p, v.face, nullptr, v.pred_conc, first_of(b), last_of(b));
   };
   auto corrector = [&](int b) {
     ov_pass_faces_wide(v, p, v.pred_conc, v.face, v.face_corr, first_of(b), last_of(b));
@@ -168,7 +168,7 @@ void ov_pass_update_scalar(const ov_constit_view& v, const ov_pass_arrays& p, co
     const int b = p.down[i];
     const double out = b != 0 ? face[b] : 0.0;
     const double m = v.mass[i] + v.dt * (face[i] - out + 0.5 * v.source[i]);
-    mass[i] = m;
+    if (mass != nullptr) mass[i] = m;
     conc[i] = cell_conc(v, m, i);
   }
 }

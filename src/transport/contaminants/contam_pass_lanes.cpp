@@ -136,7 +136,7 @@ void PassUpdate(const ov_constit_view& v, const ov_pass_arrays& p, const double*
   for (int i = lo; i <= hi; i += lanes) {
     const int count = hi - i + 1;
     const updated u = update_run(d, v, p, face, i, count);
-    StoreFirst(d, u.mass, mass + i, count);
+    if (mass != nullptr) StoreFirst(d, u.mass, mass + i, count);
     StoreFirst(d, u.conc, conc + i, count);
   }
 }

@@ -57,13 +57,12 @@ struct contam_tables {
   raw_array1d<double> drain_bottom;  // m: and out of layer 2
   // Work arrays of the transport passes, per cell: mass (g), concentration (g/m3), net source
   // rate (g/s), the face fluxes into the cell from its upstream neighbour of
-  // the pass (first and corrector, g/s), the predicted mass and concentration.
+  // the pass (first and corrector, g/s), the predicted concentration.
   raw_array1d<double> work_mass;
   raw_array1d<double> work_conc;
   raw_array1d<double> work_source;
   raw_array1d<double> face_flux;
   raw_array1d<double> face_flux_corr;
-  raw_array1d<double> pred_mass;
   raw_array1d<double> pred_conc;
   // The overland processes' per-block parts [block][constituent]: the mass the cells of each
   // block of 1024 that dried gave the soil (g), added in block order; kept between steps.

@@ -501,7 +501,6 @@ void overland_contam_mass_update(model_state& ms) {
     v.conc = wc;
     v.face = ct.face_flux.data();
     v.face_corr = ct.face_flux_corr.data();
-    v.pred_mass = ct.pred_mass.data();
     v.pred_conc = ct.pred_conc.data();
     v.sweep = tr.ov_contam_sweep_parity;
     if (reach == 0) reach = ov_constit_reach(v);
