@@ -386,8 +386,9 @@ double whole_grid_pass(const ov_constit_view& v, const ov_pass_arrays& p) {
 }
 
 // A grid numbered row by row (or, `by_columns`, column by column) with wet, dry and lake cells,
-// flows both ways and sources of both signs.
-small_grid random_grid(int rows, int cols, bool by_columns, unsigned seed) {
+// flows both ways and sources of both signs; `ragged`, with a fifth of its faces cut, as along a
+// watershed's edge, so that runs of neighbours break and the passes gather them.
+small_grid random_grid(int rows, int cols, bool by_columns, unsigned seed, bool ragged = false) {
   small_grid g(rows, cols);
   if (by_columns) {
     for (int i = 1; i <= g.n; ++i) {
@@ -400,6 +401,10 @@ small_grid random_grid(int rows, int cols, bool by_columns, unsigned seed) {
   }
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int i = 1; ragged && i <= g.n; ++i) {
+    if (g.right[i] != 0 && unit(random) < 0.2) g.left[g.right[i]] = g.right[i] = 0;
+    if (g.below[i] != 0 && unit(random) < 0.2) g.above[g.below[i]] = g.below[i] = 0;
+  }
   for (int i = 1; i <= g.n; ++i) {
     g.depth[i] = unit(random) < 0.1 ? 0.0 : 0.2 * unit(random);
     g.disp[i] = unit(random);
@@ -414,23 +419,28 @@ small_grid random_grid(int rows, int cols, bool by_columns, unsigned seed) {
 
 }  // namespace
 
-// The passes sweep the grid in blocks, each thread its own run of them, their stages lagging one
-// another by as many blocks as neighbours lie apart in the numbering (one block for rows of 1,700
-// cells, two for 3,000, in either direction of the numbering): the same bits as whole-grid sweeps
-// of the scalar kernels, without lakes and with (the other pass first), on one thread (its run's
-// middle blocks swept in one go), three and eight (runs of a few blocks, mostly ends), whether
-// the caller gives the neighbours' reach or the passes find it.
+// The passes sweep the grid in blocks, each thread its own run of them, the eight stages of both
+// passes lagging one another by as many blocks as neighbours lie apart in the numbering (one
+// block for rows of 1,700 cells, two for 3,000, in either direction of the numbering): the same
+// bits as two passes of whole-grid sweeps of the scalar kernels, without lakes and with (the
+// other pass first), on one thread (its run's middle blocks swept in one go, through every stage
+// of both passes on the largest grid), three and eight (runs of a few blocks, mostly ends),
+// whether the caller gives the neighbours' reach or the passes find it, on a full rectangle and
+// on a ragged one whose neighbours are gathered.
 TEST(ContamKernels, TheBlockedSweepGivesTheBitsOfWholeGridSweepsOnAnyTeam) {
   struct grid_case {
     int rows, cols;
     bool by_columns;
     int reach;
+    bool ragged;
   };
-  const grid_case cases[] = {
-      {24, 1700, false, 1700}, {12, 3000, false, 3000}, {3000, 12, true, 3000}};
+  const grid_case cases[] = {{24, 1700, false, 1700, false},
+                             {12, 3000, false, 3000, false},
+                             {3000, 12, true, 3000, false},
+                             {30, 3000, false, 3000, true}};
   const int threads_before = omp_get_max_threads();
   for (const grid_case& gc : cases) {
-    const small_grid start = random_grid(gc.rows, gc.cols, gc.by_columns, 11);
+    const small_grid start = random_grid(gc.rows, gc.cols, gc.by_columns, 11, gc.ragged);
     std::vector<double> held(start.n + 1, -1.0);
     for (int i = 1; i <= start.n; i += 97) held[i] = 2.5;
     for (const bool lakes : {false, true}) {
@@ -452,8 +462,9 @@ TEST(ContamKernels, TheBlockedSweepGivesTheBitsOfWholeGridSweepsOnAnyTeam) {
         v.reach = threads == 3 ? 0 : gc.reach;
         const double added = ov_constit_flux(v);
         const std::string where = std::to_string(gc.rows) + " x " + std::to_string(gc.cols) +
-                                  ", lakes " + std::to_string(lakes) + ", sweep " +
-                                  std::to_string(sweep) + ", threads " + std::to_string(threads);
+                                  ", ragged " + std::to_string(gc.ragged) + ", lakes " +
+                                  std::to_string(lakes) + ", sweep " + std::to_string(sweep) +
+                                  ", threads " + std::to_string(threads);
         EXPECT_EQ(std::memcmp(&added, &expected, sizeof added), 0) << where;
         EXPECT_EQ(std::memcmp(g.mass.data(), ref.mass.data(), g.mass.size() * sizeof(double)), 0)
             << where;

@@ -16,6 +16,9 @@ struct contam_tables {
   double soil_moist_depth_cm = 0;         // cm: soil-moisture depth of the soil constituents
   double top_layer_depth_cm = 0;          // cm: top layer
   double mixing_layer_depth_cm = 0;       // cm: mixing layer (soil layer 1)
+  // How far apart in the numbering neighbouring cells lie (ov_constit_reach), found by the first
+  // overland transport step: the cells' connectivity is fixed for the run. 0 until then.
+  int ov_link_reach = 0;
 
   // Per constituent 1..num_contaminants, per cell 1..cell_count. Masses in g, concentrations in
   // g/m3 of water (overland) unless said; rates per second after the set-up.
