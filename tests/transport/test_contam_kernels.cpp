@@ -282,8 +282,9 @@ TEST(ContamKernels, CleanPointSourceWaterDilutesTheCellByItsVolume) {
 // random (a watershed's ragged edge: neighbours that do not follow one another, so chunks are
 // gathered as well as read in runs), with dry, barely wet and lake cells, flows both ways and
 // sources of both signs, over shares of cells that cut the eight-cell chunks anywhere: faces of
-// the predictor and of the corrector's mean, and the update into other arrays and in place, the
-// same bits on every instruction set.
+// the predictor and of the corrector's mean, and the update into other arrays, in place and of
+// the concentrations alone, the same bits on every instruction set, each share telling alike
+// whether a cell of it came out negative.
 TEST(ContamKernels, VectorPassKernelsGiveTheScalarBitsOnEveryInstructionSet) {
   small_grid g(9, 13);
   std::mt19937 random(7);
@@ -312,6 +313,7 @@ TEST(ContamKernels, VectorPassKernelsGiveTheScalarBitsOnEveryInstructionSet) {
     return std::memcmp(a.data() + 1, b.data() + 1, g.n * sizeof(double)) == 0;
   };
   int negative = 0;
+  int shares_negative[2] = {0, 0};  // shares without and with a negative cell
   const double* mean_at = mean_with.data();
   for_every_vector_target([&](const std::string&) {
     for (const bool lakes : {false, true}) {
@@ -331,9 +333,21 @@ TEST(ContamKernels, VectorPassKernelsGiveTheScalarBitsOnEveryInstructionSet) {
         std::vector<double> mass_s(g.n + 1, 9.0), conc_s(g.n + 1, 9.0);
         std::vector<double> mass_w(g.n + 1, 9.0), conc_w(g.n + 1, 9.0);
         ov_pass_update_scalar(v, p, faces.data(), mass_s.data(), conc_s.data(), 1, g.n);
-        for (std::size_t k = 0; k + 1 < cuts.size(); ++k)
-          ov_pass_update_wide(v, p, faces.data(), mass_w.data(), conc_w.data(), cuts[k],
-                              cuts[k + 1] - 1);
+        for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+          const int lo = cuts[k], hi = cuts[k + 1] - 1;
+          // Each says whether a cell of the share came out negative.
+          const bool any = std::any_of(mass_s.begin() + lo, mass_s.begin() + hi + 1,
+                                       [](double m) { return m < 0.0; });
+          std::vector<double> other(g.n + 1), other_conc(g.n + 1);
+          EXPECT_EQ(
+              ov_pass_update_scalar(v, p, faces.data(), other.data(), other_conc.data(), lo, hi),
+              any)
+              << lo;
+          EXPECT_EQ(ov_pass_update_wide(v, p, faces.data(), mass_w.data(), conc_w.data(), lo, hi),
+                    any)
+              << lo;
+          ++shares_negative[any ? 1 : 0];
+        }
         EXPECT_TRUE(same(mass_s, mass_w));
         EXPECT_TRUE(same(conc_s, conc_w));
         // The predictor's form, the concentrations alone: the same bits, no mass written.
@@ -355,8 +369,11 @@ TEST(ContamKernels, VectorPassKernelsGiveTheScalarBitsOnEveryInstructionSet) {
       }
     }
   });
-  // The fixture reaches the update's branch of a cell left negative.
+  // The fixture reaches the update's branch of a cell left negative, and has shares of cells
+  // with and without one.
   EXPECT_GT(negative, 0);
+  EXPECT_GT(shares_negative[0], 0);
+  EXPECT_GT(shares_negative[1], 0);
 }
 
 namespace {

@@ -94,9 +94,10 @@ double both_passes(const ov_constit_view& v, const ov_pass_arrays& first,
     const int last_cell = last_of(b);
     for (int lo = first_of(b); lo <= last_cell; lo += neg_mass_block_cells) {
       const int hi = std::min(last_cell, lo + neg_mass_block_cells - 1);
-      ov_pass_update_wide(v, p, v.face_corr, v.mass, v.conc, lo, hi);
+      // The cells are looked at again only when one of them came out negative.
+      const bool negative = ov_pass_update_wide(v, p, v.face_corr, v.mass, v.conc, lo, hi);
       double part = 0.0;
-      for (int i = lo; i <= hi; ++i) {
+      for (int i = lo; negative && i <= hi; ++i) {
         if (v.mass[i] < 0.0 && !held(v, i)) {
           part -= v.mass[i];
           v.mass[i] = 0.0;
@@ -172,15 +173,18 @@ void ov_pass_faces_scalar(const ov_constit_view& v, const ov_pass_arrays& p, con
   }
 }
 
-void ov_pass_update_scalar(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
+bool ov_pass_update_scalar(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
                            double* mass, double* conc, int lo, int hi) {
+  bool negative = false;
   for (int i = lo; i <= hi; ++i) {
     const int b = p.down[i];
     const double out = b != 0 ? face[b] : 0.0;
     const double m = v.mass[i] + v.dt * (face[i] - out + 0.5 * v.source[i]);
     if (mass != nullptr) mass[i] = m;
     conc[i] = cell_conc(v, m, i);
+    negative = negative || m < 0.0;
   }
+  return negative;
 }
 
 double ov_constit_flux(const ov_constit_view& v) {
