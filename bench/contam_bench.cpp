@@ -123,7 +123,6 @@ double transport_alone(model_state& ms, std::vector<double>& mass, std::vector<d
   mass.resize(static_cast<size_t>(n) + 1);
   conc.resize(static_cast<size_t>(n) + 1);
   double seconds = 0.0;
-  int reach = 0;  // found with the first constituent's passes, as the step finds it
   for (int c = 1; c <= constituents; ++c) {
     std::memcpy(mass.data(), tr.ov_contam_mass[c], mass.size() * sizeof(double));
     std::memcpy(conc.data(), tr.ov_contam_conc[c], conc.size() * sizeof(double));
@@ -145,12 +144,11 @@ double transport_alone(model_state& ms, std::vector<double>& mass, std::vector<d
     v.conc = conc.data();
     v.face = ct.face_flux.data();
     v.face_corr = ct.face_flux_corr.data();
-    v.pred_mass = ct.pred_mass.data();
     v.pred_conc = ct.pred_conc.data();
     v.sweep = c % 2 == 1 ? 1 : 2;
     const auto t0 = std::chrono::steady_clock::now();
-    if (reach == 0) reach = ov_constit_reach(v);
-    v.reach = reach;
+    if (ct.ov_link_reach == 0) ct.ov_link_reach = ov_constit_reach(v);
+    v.reach = ct.ov_link_reach;
     ov_constit_flux(v);
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   }

@@ -87,11 +87,11 @@ struct small_grid {
   int rows, cols, n;
   std::vector<int> above, below, left, right;
   std::vector<double> depth, flux_x, flux_y, disp, source, mass, conc;
-  std::vector<double> face, face_corr, pred_mass, pred_conc;
+  std::vector<double> face, face_corr, pred_conc;
   small_grid(int r, int c) : rows(r), cols(c), n(r * c) {
     for (std::vector<int>* a : {&above, &below, &left, &right}) a->assign(n + 1, 0);
-    for (std::vector<double>* a : {&depth, &flux_x, &flux_y, &disp, &source, &mass, &conc, &face,
-                                   &face_corr, &pred_mass, &pred_conc})
+    for (std::vector<double>* a :
+         {&depth, &flux_x, &flux_y, &disp, &source, &mass, &conc, &face, &face_corr, &pred_conc})
       a->assign(n + 1, 0.0);
     for (int i = 1; i <= n; ++i) {
       const int row = (i - 1) / cols, col = (i - 1) % cols;
@@ -119,7 +119,6 @@ struct small_grid {
     v.conc = conc.data();
     v.face = face.data();
     v.face_corr = face_corr.data();
-    v.pred_mass = pred_mass.data();
     v.pred_conc = pred_conc.data();
     v.sweep = sweep;
     return v;
@@ -283,8 +282,9 @@ TEST(ContamKernels, CleanPointSourceWaterDilutesTheCellByItsVolume) {
 // random (a watershed's ragged edge: neighbours that do not follow one another, so chunks are
 // gathered as well as read in runs), with dry, barely wet and lake cells, flows both ways and
 // sources of both signs, over shares of cells that cut the eight-cell chunks anywhere: faces of
-// the predictor and of the corrector's mean, and the update into other arrays and in place, the
-// same bits on every instruction set.
+// the predictor and of the corrector's mean, and the update into other arrays, in place and of
+// the concentrations alone, the same bits on every instruction set, each share telling alike
+// whether a cell of it came out negative.
 TEST(ContamKernels, VectorPassKernelsGiveTheScalarBitsOnEveryInstructionSet) {
   small_grid g(9, 13);
   std::mt19937 random(7);
@@ -313,6 +313,7 @@ TEST(ContamKernels, VectorPassKernelsGiveTheScalarBitsOnEveryInstructionSet) {
     return std::memcmp(a.data() + 1, b.data() + 1, g.n * sizeof(double)) == 0;
   };
   int negative = 0;
+  int shares_negative[2] = {0, 0};  // shares without and with a negative cell
   const double* mean_at = mean_with.data();
   for_every_vector_target([&](const std::string&) {
     for (const bool lakes : {false, true}) {
@@ -332,11 +333,29 @@ TEST(ContamKernels, VectorPassKernelsGiveTheScalarBitsOnEveryInstructionSet) {
         std::vector<double> mass_s(g.n + 1, 9.0), conc_s(g.n + 1, 9.0);
         std::vector<double> mass_w(g.n + 1, 9.0), conc_w(g.n + 1, 9.0);
         ov_pass_update_scalar(v, p, faces.data(), mass_s.data(), conc_s.data(), 1, g.n);
-        for (std::size_t k = 0; k + 1 < cuts.size(); ++k)
-          ov_pass_update_wide(v, p, faces.data(), mass_w.data(), conc_w.data(), cuts[k],
-                              cuts[k + 1] - 1);
+        for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+          const int lo = cuts[k], hi = cuts[k + 1] - 1;
+          // Each says whether a cell of the share came out negative.
+          const bool any = std::any_of(mass_s.begin() + lo, mass_s.begin() + hi + 1,
+                                       [](double m) { return m < 0.0; });
+          std::vector<double> other(g.n + 1), other_conc(g.n + 1);
+          EXPECT_EQ(
+              ov_pass_update_scalar(v, p, faces.data(), other.data(), other_conc.data(), lo, hi),
+              any)
+              << lo;
+          EXPECT_EQ(ov_pass_update_wide(v, p, faces.data(), mass_w.data(), conc_w.data(), lo, hi),
+                    any)
+              << lo;
+          ++shares_negative[any ? 1 : 0];
+        }
         EXPECT_TRUE(same(mass_s, mass_w));
         EXPECT_TRUE(same(conc_s, conc_w));
+        // The predictor's form, the concentrations alone: the same bits, no mass written.
+        std::vector<double> conc_only(g.n + 1, 9.0);
+        for (std::size_t k = 0; k + 1 < cuts.size(); ++k)
+          ov_pass_update_wide(v, p, faces.data(), nullptr, conc_only.data(), cuts[k],
+                              cuts[k + 1] - 1);
+        EXPECT_TRUE(same(conc_s, conc_only));
         for (int i = 1; i <= g.n; ++i) negative += mass_s[i] < 0.0;
         // In place, as the corrector updates the cells, from the same starting masses.
         std::vector<double> start = g.mass, conc_in(g.n + 1, 9.0);
@@ -350,8 +369,11 @@ TEST(ContamKernels, VectorPassKernelsGiveTheScalarBitsOnEveryInstructionSet) {
       }
     }
   });
-  // The fixture reaches the update's branch of a cell left negative.
+  // The fixture reaches the update's branch of a cell left negative, and has shares of cells
+  // with and without one.
   EXPECT_GT(negative, 0);
+  EXPECT_GT(shares_negative[0], 0);
+  EXPECT_GT(shares_negative[1], 0);
 }
 
 namespace {
@@ -363,7 +385,7 @@ namespace {
 double whole_grid_pass(const ov_constit_view& v, const ov_pass_arrays& p) {
   const int n = v.cell_count;
   ov_pass_faces_scalar(v, p, v.conc, nullptr, v.face, 1, n);
-  ov_pass_update_scalar(v, p, v.face, v.pred_mass, v.pred_conc, 1, n);
+  ov_pass_update_scalar(v, p, v.face, nullptr, v.pred_conc, 1, n);
   ov_pass_faces_scalar(v, p, v.pred_conc, v.face, v.face_corr, 1, n);
   ov_pass_update_scalar(v, p, v.face_corr, v.mass, v.conc, 1, n);
   double added = 0.0;
@@ -381,8 +403,9 @@ double whole_grid_pass(const ov_constit_view& v, const ov_pass_arrays& p) {
 }
 
 // A grid numbered row by row (or, `by_columns`, column by column) with wet, dry and lake cells,
-// flows both ways and sources of both signs.
-small_grid random_grid(int rows, int cols, bool by_columns, unsigned seed) {
+// flows both ways and sources of both signs; `ragged`, with a fifth of its faces cut, as along a
+// watershed's edge, so that runs of neighbours break and the passes gather them.
+small_grid random_grid(int rows, int cols, bool by_columns, unsigned seed, bool ragged = false) {
   small_grid g(rows, cols);
   if (by_columns) {
     for (int i = 1; i <= g.n; ++i) {
@@ -395,6 +418,10 @@ small_grid random_grid(int rows, int cols, bool by_columns, unsigned seed) {
   }
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int i = 1; ragged && i <= g.n; ++i) {
+    if (g.right[i] != 0 && unit(random) < 0.2) g.left[g.right[i]] = g.right[i] = 0;
+    if (g.below[i] != 0 && unit(random) < 0.2) g.above[g.below[i]] = g.below[i] = 0;
+  }
   for (int i = 1; i <= g.n; ++i) {
     g.depth[i] = unit(random) < 0.1 ? 0.0 : 0.2 * unit(random);
     g.disp[i] = unit(random);
@@ -409,23 +436,28 @@ small_grid random_grid(int rows, int cols, bool by_columns, unsigned seed) {
 
 }  // namespace
 
-// The passes sweep the grid in blocks, each thread its own run of them, their stages lagging one
-// another by as many blocks as neighbours lie apart in the numbering (one block for rows of 1,700
-// cells, two for 3,000, in either direction of the numbering): the same bits as whole-grid sweeps
-// of the scalar kernels, without lakes and with (the other pass first), on one thread (its run's
-// middle blocks swept in one go), three and eight (runs of a few blocks, mostly ends), whether
-// the caller gives the neighbours' reach or the passes find it.
+// The passes sweep the grid in blocks, each thread its own run of them, the eight stages of both
+// passes lagging one another by as many blocks as neighbours lie apart in the numbering (one
+// block for rows of 1,700 cells, two for 3,000, in either direction of the numbering): the same
+// bits as two passes of whole-grid sweeps of the scalar kernels, without lakes and with (the
+// other pass first), on one thread (its run's middle blocks swept in one go, through every stage
+// of both passes on the largest grid), three and eight (runs of a few blocks, mostly ends),
+// whether the caller gives the neighbours' reach or the passes find it, on a full rectangle and
+// on a ragged one whose neighbours are gathered.
 TEST(ContamKernels, TheBlockedSweepGivesTheBitsOfWholeGridSweepsOnAnyTeam) {
   struct grid_case {
     int rows, cols;
     bool by_columns;
     int reach;
+    bool ragged;
   };
-  const grid_case cases[] = {
-      {24, 1700, false, 1700}, {12, 3000, false, 3000}, {3000, 12, true, 3000}};
+  const grid_case cases[] = {{24, 1700, false, 1700, false},
+                             {12, 3000, false, 3000, false},
+                             {3000, 12, true, 3000, false},
+                             {30, 3000, false, 3000, true}};
   const int threads_before = omp_get_max_threads();
   for (const grid_case& gc : cases) {
-    const small_grid start = random_grid(gc.rows, gc.cols, gc.by_columns, 11);
+    const small_grid start = random_grid(gc.rows, gc.cols, gc.by_columns, 11, gc.ragged);
     std::vector<double> held(start.n + 1, -1.0);
     for (int i = 1; i <= start.n; i += 97) held[i] = 2.5;
     for (const bool lakes : {false, true}) {
@@ -447,8 +479,9 @@ TEST(ContamKernels, TheBlockedSweepGivesTheBitsOfWholeGridSweepsOnAnyTeam) {
         v.reach = threads == 3 ? 0 : gc.reach;
         const double added = ov_constit_flux(v);
         const std::string where = std::to_string(gc.rows) + " x " + std::to_string(gc.cols) +
-                                  ", lakes " + std::to_string(lakes) + ", sweep " +
-                                  std::to_string(sweep) + ", threads " + std::to_string(threads);
+                                  ", ragged " + std::to_string(gc.ragged) + ", lakes " +
+                                  std::to_string(lakes) + ", sweep " + std::to_string(sweep) +
+                                  ", threads " + std::to_string(threads);
         EXPECT_EQ(std::memcmp(&added, &expected, sizeof added), 0) << where;
         EXPECT_EQ(std::memcmp(g.mass.data(), ref.mass.data(), g.mass.size() * sizeof(double)), 0)
             << where;

@@ -57,90 +57,101 @@ int link_reach(const int* link, int n) {
   return reach;
 }
 
-// One directional pass; returns the mass added back to cells left negative.
+// Both directional passes, `first` then `second`; returns the mass added back to cells left
+// negative, the first pass's sum plus the second's.
 //
-// The cells go in blocks of sweep_block_cells, and each block passes through four stages:
-// F, the predictor's faces from the starting concentrations; P, the cells' predicted masses and
-// concentrations from those faces (into the work arrays); C, the corrector's faces from the
-// predicted concentrations with their mean with the predictor's; U, the cells from the mean
-// fluxes, each replacing only its own mass and concentration, those left negative ending the
-// pass empty. With every neighbour within `lag` blocks of its cell, P and U of block k read
-// the faces within lag blocks of k, C the predicted concentrations within lag blocks, and U
-// overwrites the starting values that F of the blocks within lag of k and P of k read. So each
-// thread sweeps its run of blocks once, F of block s, then P of block s - lag, C of s - 2 lag
-// and U of s - 3 lag, while the values a block shares with its neighbours are still in cache;
-// the blocks near the ends of its run, whose stages read what the neighbouring runs' threads
-// make, or overwrite what they read, take each later stage once the team has met after the
-// stage before. The cells' arithmetic is that of separate sweeps of the whole grid; the masses
-// the negative cells took are summed in blocks of neg_mass_block_cells in block order, so the
-// result is the same bits on any number of threads.
-double one_pass(const ov_constit_view& v, const ov_pass_arrays& p, int reach) {
+// The cells go in blocks of sweep_block_cells, and each block passes through eight stages, four
+// per pass: F, the predictor's faces from the pass's starting concentrations; P, the cells'
+// predicted concentrations from those faces (into the work arrays); C, the corrector's faces
+// from the predicted concentrations with their mean with the predictor's; U, the cells from the
+// mean fluxes, each replacing only its own mass and concentration, those left negative ending
+// the pass empty. The second pass's F starts from the first pass's U, and its stages reuse the
+// same work arrays. With every neighbour within `lag` blocks of its cell, a stage of block k
+// reads what the stage before made within lag blocks of k, and overwrites only block k's values
+// of its arrays, which no earlier stage of a block more than lag blocks away reads. So each
+// thread sweeps its run of blocks once, stage g of block s - g lag at step s, stage by stage,
+// while the values a block shares with its neighbours are still in cache and every array
+// streams through memory once for both passes; the blocks near the ends of its run, whose
+// stages read what the neighbouring runs' threads make, or overwrite what they read, take each
+// later stage once the team has met after the stage before. The cells' arithmetic is that of
+// separate sweeps of the whole grid, pass after pass; the masses the negative cells took are
+// summed in blocks of neg_mass_block_cells in block order, each pass apart, so the result is
+// the same bits on any number of threads.
+double both_passes(const ov_constit_view& v, const ov_pass_arrays& first,
+                   const ov_pass_arrays& second, int reach) {
   const int n = v.cell_count;
   if (n < 1) return 0.0;
   const int team = team_size(n);
   const int blocks = (n + sweep_block_cells - 1) / sweep_block_cells;
   const int lag = std::max(1, (reach + sweep_block_cells - 1) / sweep_block_cells);
-  std::vector<double> parts(
-      static_cast<size_t>((n + neg_mass_block_cells - 1) / neg_mass_block_cells));
+  const size_t sum_blocks =
+      static_cast<size_t>((n + neg_mass_block_cells - 1) / neg_mass_block_cells);
+  // The negative masses' parts of the first pass, then of the second.
+  std::vector<double> parts(2 * sum_blocks);
   auto first_of = [](int b) { return 1 + b * sweep_block_cells; };
   auto last_of = [n](int b) { return std::min(n, (b + 1) * sweep_block_cells); };
-  auto faces = [&](int b) {
-    ov_pass_faces_wide(v, p, v.conc, nullptr, v.face, first_of(b), last_of(b));
-  };
-  auto predictor = [&](int b) {
-    ov_pass_update_wide(v, p, v.face, v.pred_mass, v.pred_conc, first_of(b), last_of(b));
-  };
-  auto corrector = [&](int b) {
-    ov_pass_faces_wide(v, p, v.pred_conc, v.face, v.face_corr, first_of(b), last_of(b));
-  };
-  auto update = [&](int b) {
+  auto update = [&](const ov_pass_arrays& p, double* pass_parts, int b) {
     const int last_cell = last_of(b);
-    for (int first = first_of(b); first <= last_cell; first += neg_mass_block_cells) {
-      const int last = std::min(last_cell, first + neg_mass_block_cells - 1);
-      ov_pass_update_wide(v, p, v.face_corr, v.mass, v.conc, first, last);
+    for (int lo = first_of(b); lo <= last_cell; lo += neg_mass_block_cells) {
+      const int hi = std::min(last_cell, lo + neg_mass_block_cells - 1);
+      // The cells are looked at again only when one of them came out negative.
+      const bool negative = ov_pass_update_wide(v, p, v.face_corr, v.mass, v.conc, lo, hi);
       double part = 0.0;
-      for (int i = first; i <= last; ++i) {
+      for (int i = lo; negative && i <= hi; ++i) {
         if (v.mass[i] < 0.0 && !held(v, i)) {
           part -= v.mass[i];
           v.mass[i] = 0.0;
           v.conc[i] = 0.0;
         }
       }
-      parts[static_cast<size_t>((first - 1) / neg_mass_block_cells)] = part;
+      pass_parts[(lo - 1) / neg_mass_block_cells] = part;
     }
   };
+  // Stage g (0..7) of block b.
+  auto stage = [&](int g, int b) {
+    const ov_pass_arrays& p = g < 4 ? first : second;
+    switch (g % 4) {
+      case 0:
+        ov_pass_faces_wide(v, p, v.conc, nullptr, v.face, first_of(b), last_of(b));
+        break;
+      case 1:
+        ov_pass_update_wide(v, p, v.face, nullptr, v.pred_conc, first_of(b), last_of(b));
+        break;
+      case 2:
+        ov_pass_faces_wide(v, p, v.pred_conc, v.face, v.face_corr, first_of(b), last_of(b));
+        break;
+      default:
+        update(p, parts.data() + (g < 4 ? 0 : sum_blocks), b);
+        break;
+    }
+  };
+  constexpr int stages = 8;
 #pragma omp parallel num_threads(team)
   {
     const int threads = omp_get_num_threads();
     const int t = omp_get_thread_num();
-    // This thread's run of blocks a..e (none when a > e).
+    // This thread's run of blocks a..e (none when a > e); stage g of its blocks a + g lag ..
+    // e - g lag in the sweep, of the others after the team has met.
     const int a = static_cast<int>(static_cast<long>(blocks) * t / threads);
     const int e = static_cast<int>(static_cast<long>(blocks) * (t + 1) / threads) - 1;
-    const int p_lo = a + lag, p_hi = e - lag;
-    const int c_lo = a + 2 * lag, c_hi = e - 2 * lag;
-    const int u_lo = a + 3 * lag, u_hi = e - 3 * lag;
-    for (int s = a; s <= e + 3 * lag; ++s) {
-      if (s <= e) faces(s);
-      const int kp = s - lag;
-      if (kp >= p_lo && kp <= p_hi) predictor(kp);
-      const int kc = s - 2 * lag;
-      if (kc >= c_lo && kc <= c_hi) corrector(kc);
-      const int ku = s - 3 * lag;
-      if (ku >= u_lo && ku <= u_hi) update(ku);
+    auto in_sweep = [&](int g, int k) { return k >= a + g * lag && k <= e - g * lag; };
+    for (int s = a; s <= e + (stages - 1) * lag; ++s) {
+      for (int g = 0; g < stages; ++g) {
+        const int k = s - g * lag;
+        if (in_sweep(g, k)) stage(g, k);
+      }
     }
+    for (int g = 1; g < stages; ++g) {
 #pragma omp barrier
-    for (int k = a; k <= e; ++k)
-      if (k < p_lo || k > p_hi) predictor(k);
-#pragma omp barrier
-    for (int k = a; k <= e; ++k)
-      if (k < c_lo || k > c_hi) corrector(k);
-#pragma omp barrier
-    for (int k = a; k <= e; ++k)
-      if (k < u_lo || k > u_hi) update(k);
+      for (int k = a; k <= e; ++k)
+        if (!in_sweep(g, k)) stage(g, k);
+    }
   }
   double added = 0.0;
-  for (const double part : parts) added += part;
-  return added;
+  for (size_t b = 0; b < sum_blocks; ++b) added += parts[b];
+  double added_second = 0.0;
+  for (size_t b = sum_blocks; b < 2 * sum_blocks; ++b) added_second += parts[b];
+  return added + added_second;
 }
 
 }  // namespace
@@ -162,15 +173,18 @@ void ov_pass_faces_scalar(const ov_constit_view& v, const ov_pass_arrays& p, con
   }
 }
 
-void ov_pass_update_scalar(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
+bool ov_pass_update_scalar(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
                            double* mass, double* conc, int lo, int hi) {
+  bool negative = false;
   for (int i = lo; i <= hi; ++i) {
     const int b = p.down[i];
     const double out = b != 0 ? face[b] : 0.0;
     const double m = v.mass[i] + v.dt * (face[i] - out + 0.5 * v.source[i]);
-    mass[i] = m;
+    if (mass != nullptr) mass[i] = m;
     conc[i] = cell_conc(v, m, i);
+    negative = negative || m < 0.0;
   }
+  return negative;
 }
 
 double ov_constit_flux(const ov_constit_view& v) {
@@ -179,8 +193,7 @@ double ov_constit_flux(const ov_constit_view& v) {
   const ov_pass_arrays& first = v.sweep == 1 ? vertical : horizontal;
   const ov_pass_arrays& second = v.sweep == 1 ? horizontal : vertical;
   const int reach = v.reach > 0 ? v.reach : ov_constit_reach(v);
-  const double added = one_pass(v, first, reach);
-  return added + one_pass(v, second, reach);
+  return both_passes(v, first, second, reach);
 }
 
 int ov_constit_reach(const ov_constit_view& v) {

@@ -58,7 +58,6 @@ struct ov_constit_view {
   // Work arrays.
   double* face = nullptr;       // g/s into the cell from its upstream neighbour of the pass
   double* face_corr = nullptr;  // g/s: the corrector's flux, then the mean of the two
-  double* pred_mass = nullptr;
   double* pred_conc = nullptr;
   int sweep = 1;  // 1: the vertical pass first, 2: the horizontal pass first
   // The farthest any cell's neighbour lies from it in the cells' numbering (ov_constit_reach),

@@ -129,16 +129,21 @@ HWY_INLINE updated update_run(D d, const ov_constit_view& v, const ov_pass_array
   return {m, cw};
 }
 
-void PassUpdate(const ov_constit_view& v, const ov_pass_arrays& p, const double* face, double* mass,
+bool PassUpdate(const ov_constit_view& v, const ov_pass_arrays& p, const double* face, double* mass,
                 double* conc, int lo, int hi) {
   const D d;
   const int lanes = static_cast<int>(hn::Lanes(d));
+  const V zero = hn::Zero(d);
+  M negative = hn::FirstN(d, 0);
   for (int i = lo; i <= hi; i += lanes) {
     const int count = hi - i + 1;
     const updated u = update_run(d, v, p, face, i, count);
-    StoreFirst(d, u.mass, mass + i, count);
+    const M in_range = hn::FirstN(d, static_cast<size_t>(count));
+    negative = hn::Or(negative, hn::And(in_range, hn::Lt(u.mass, zero)));
+    if (mass != nullptr) StoreFirst(d, u.mass, mass + i, count);
     StoreFirst(d, u.conc, conc + i, count);
   }
+  return !hn::AllFalse(d, negative);
 }
 
 }  // namespace
@@ -147,9 +152,9 @@ void PassFacesKernel(const ov_constit_view& v, const ov_pass_arrays& p, const do
                      const double* mean_with, double* face, int lo, int hi) {
   PassFaces(v, p, c, mean_with, face, lo, hi);
 }
-void PassUpdateKernel(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
+bool PassUpdateKernel(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
                       double* mass, double* conc, int lo, int hi) {
-  PassUpdate(v, p, face, mass, conc, lo, hi);
+  return PassUpdate(v, p, face, mass, conc, lo, hi);
 }
 }  // namespace HWY_NAMESPACE
 }  // namespace torva_contam
@@ -166,8 +171,8 @@ void ov_pass_faces_wide(const ov_constit_view& v, const ov_pass_arrays& p, const
   HWY_DYNAMIC_DISPATCH(torva_contam::PassFacesKernel)(v, p, c, mean_with, face, lo, hi);
 }
 
-void ov_pass_update_wide(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
+bool ov_pass_update_wide(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
                          double* mass, double* conc, int lo, int hi) {
-  HWY_DYNAMIC_DISPATCH(torva_contam::PassUpdateKernel)(v, p, face, mass, conc, lo, hi);
+  return HWY_DYNAMIC_DISPATCH(torva_contam::PassUpdateKernel)(v, p, face, mass, conc, lo, hi);
 }
 #endif  // HWY_ONCE

@@ -31,8 +31,10 @@ void ov_pass_faces_wide(const ov_constit_view& v, const ov_pass_arrays& p, const
 // Each cell i of lo..hi after the pass: m = v.mass[i] + dt (face[i] - face[down] + source[i] / 2)
 // (no outflow without a downstream neighbour) into mass[i], and its concentration into conc[i]:
 // the held concentration of a cell under a lake, else m over its water, 0 for a dry cell
-// (below 1e-16 m) or a negative mass. `mass` may be v.mass itself.
-void ov_pass_update_scalar(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
+// (below 1e-16 m) or a negative mass. `mass` may be v.mass itself, or null for the predictor,
+// which needs only the concentrations. Returns whether any cell's m came out negative, so that a
+// caller emptying such cells looks at the range only when there is one.
+bool ov_pass_update_scalar(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
                            double* mass, double* conc, int lo, int hi);
-void ov_pass_update_wide(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
+bool ov_pass_update_wide(const ov_constit_view& v, const ov_pass_arrays& p, const double* face,
                          double* mass, double* conc, int lo, int hi);

@@ -213,10 +213,9 @@ void contam_alloc(model_state& ms, int num_constituents, int num_cells, int over
     carrier_geometry(ms, ct);
   }
   if (ct.ov_depth_prev.empty()) {
-    raw_array1d<double>* per_cell[] = {&ct.ov_depth_prev, &ct.ov_infil_water, &ct.infil_seen,
-                                       &ct.exfil_seen,    &ct.work_mass,      &ct.work_conc,
-                                       &ct.work_source,   &ct.face_flux,      &ct.face_flux_corr,
-                                       &ct.pred_mass,     &ct.pred_conc};
+    raw_array1d<double>* per_cell[] = {
+        &ct.ov_depth_prev, &ct.ov_infil_water, &ct.infil_seen, &ct.exfil_seen,     &ct.work_mass,
+        &ct.work_conc,     &ct.work_source,    &ct.face_flux,  &ct.face_flux_corr, &ct.pred_conc};
     for (raw_array1d<double>* a : per_cell)
       if (!cell_array(*a, cells, "contaminant work array")) return stop_now();
   }

@@ -16,6 +16,9 @@ struct contam_tables {
   double soil_moist_depth_cm = 0;         // cm: soil-moisture depth of the soil constituents
   double top_layer_depth_cm = 0;          // cm: top layer
   double mixing_layer_depth_cm = 0;       // cm: mixing layer (soil layer 1)
+  // How far apart in the numbering neighbouring cells lie (ov_constit_reach), found by the first
+  // overland transport step: the cells' connectivity is fixed for the run. 0 until then.
+  int ov_link_reach = 0;
 
   // Per constituent 1..num_contaminants, per cell 1..cell_count. Masses in g, concentrations in
   // g/m3 of water (overland) unless said; rates per second after the set-up.
@@ -57,13 +60,12 @@ struct contam_tables {
   raw_array1d<double> drain_bottom;  // m: and out of layer 2
   // Work arrays of the transport passes, per cell: mass (g), concentration (g/m3), net source
   // rate (g/s), the face fluxes into the cell from its upstream neighbour of
-  // the pass (first and corrector, g/s), the predicted mass and concentration.
+  // the pass (first and corrector, g/s), the predicted concentration.
   raw_array1d<double> work_mass;
   raw_array1d<double> work_conc;
   raw_array1d<double> work_source;
   raw_array1d<double> face_flux;
   raw_array1d<double> face_flux_corr;
-  raw_array1d<double> pred_mass;
   raw_array1d<double> pred_conc;
   // The overland processes' per-block parts [block][constituent]: the mass the cells of each
   // block of 1024 that dried gave the soil (g), added in block order; kept between steps.

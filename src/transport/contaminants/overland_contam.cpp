@@ -438,8 +438,6 @@ void overland_contam_mass_update(model_state& ms) {
   const bool soil = tr.soil_con_trans != 0;
   overland_state& ov = ms.overland;
   const double* depth = ov.ov_depth.data();
-  // How far apart in the numbering neighbouring cells lie, found once for all constituents.
-  int reach = 0;
 
   for (int c = 1; c <= tr.num_contaminants && dt > 0.0; ++c) {
     if (tr.constituent_type[c] == 3) continue;
@@ -501,11 +499,10 @@ void overland_contam_mass_update(model_state& ms) {
     v.conc = wc;
     v.face = ct.face_flux.data();
     v.face_corr = ct.face_flux_corr.data();
-    v.pred_mass = ct.pred_mass.data();
     v.pred_conc = ct.pred_conc.data();
     v.sweep = tr.ov_contam_sweep_parity;
-    if (reach == 0) reach = ov_constit_reach(v);
-    v.reach = reach;
+    if (ct.ov_link_reach == 0) ct.ov_link_reach = ov_constit_reach(v);
+    v.reach = ct.ov_link_reach;
     // The cells under a channel lake lend the lake's concentration to the water leaving them
     // over the shore and gather, for the lake, what the water brings them.
     chan_contam_tables& cc = tr.chan_contam;
