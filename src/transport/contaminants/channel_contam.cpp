@@ -464,50 +464,64 @@ void ov_chan_contam_exchange(model_state& ms) {
   const double area = ms.gridsize * ms.gridsize;
   // The water each stream cell gave its nodes since the last exchange carries the cell's
   // concentration into the node; water the node gave back carries the node's. The mass changes
-  // hands at once, never more than the giving side holds. The groups of entries share no node
-  // and no cell: they are shared among the threads, each group's entries in table order, and
-  // what each entry moved is kept for the books.
+  // hands at once, never more than the giving side holds. Entry (s, e) of the table; book(c,
+  // moved) gets what it moved of each constituent; false when it moved nothing.
+  auto exchange_entry = [&](int s, int e, const auto& book) {
+    double& volume = ch.gst_Vlat[s][e];
+    const double v = volume;
+    volume = 0.0;
+    if (!(std::fabs(v) > tiny)) return false;
+    const int link = ch.gst_link[s][e];
+    const int node = ch.gst_node[s][e];
+    const int cell = ch.gst_gnum[s][e];
+    // A stream cell under a channel lake gives its water to the lake, not to its node.
+    if (link < 1 || link > ch.chan_link_count || !chan_link_routed(ch.ltype[link]) || node < 1 ||
+        node > ch.nx[link] || cell < 1 || cell > ms.cell_count ||
+        contam_lake_of_cell(ms, cell) != 0)
+      return false;
+    const int k = flat(tr, link, node);
+    const double depth = ms.overland.ov_depth[cell];
+    for (int c = 1; c <= nc; ++c) {
+      if (tr.constituent_type[c] == 3) continue;
+      double& cell_mass = tr.ov_contam_mass[c][cell];
+      double moved = 0.0;
+      if (v > 0.0) {
+        moved = std::min(v * tr.ov_contam_conc[c][cell], std::max(cell_mass, 0.0));
+        cell_mass -= moved;
+        cc.chan_qlat_mass[c][k] += moved;
+      } else {
+        double& node_mass = tr.chan_con_mass[c][k];
+        const double back = std::min(-v * tr.chan_con_conc[c][k], std::max(node_mass, 0.0));
+        node_mass -= back;
+        cell_mass += back;
+        moved = -back;
+      }
+      if (depth > tiny) tr.ov_contam_conc[c][cell] = cell_mass / (depth * area);
+      book(c, moved);
+    }
+    return true;
+  };
+  const int team = team_size(cc.exch_entries);
+  if (team <= 1) {
+    // One thread: the entries in table order, straight into the books.
+    for (int s = 1; s <= ch.gst_stream_cells; ++s)
+      for (int e = 1; e <= ch.gst_ncellsingrid[s] && e <= ch.gst_width; ++e)
+        exchange_entry(s, e, [&](int c, double moved) {
+          tr.OV_QLAT_MASS[c] += moved / 1000.0;
+          tr.event_ov_qlat_mass[c] += moved / 1000.0;
+          cc.qlat_total[c] += moved / 1000.0;
+        });
+    return;
+  }
+  // The groups of entries share no node and no cell: they are shared among the threads, each
+  // group's entries in table order, and what each entry moved is kept for the books.
   const int groups = cc.exch_groups;
-#pragma omp parallel for schedule(static) num_threads(team_size(cc.exch_entries))
+#pragma omp parallel for schedule(static) num_threads(team)
   for (int g = 1; g <= groups; ++g) {
     for (int q = cc.exch_first[g]; q < cc.exch_first[g + 1]; ++q) {
       const int i = cc.exch_order[q];
-      const int s = cc.exch_cell[i];
-      const int e = cc.exch_slot[i];
-      cc.exch_acted[i] = 0;
-      double& volume = ch.gst_Vlat[s][e];
-      const double v = volume;
-      volume = 0.0;
-      if (!(std::fabs(v) > tiny)) continue;
-      const int link = ch.gst_link[s][e];
-      const int node = ch.gst_node[s][e];
-      const int cell = ch.gst_gnum[s][e];
-      // A stream cell under a channel lake gives its water to the lake, not to its node.
-      if (link < 1 || link > ch.chan_link_count || !chan_link_routed(ch.ltype[link]) || node < 1 ||
-          node > ch.nx[link] || cell < 1 || cell > ms.cell_count ||
-          contam_lake_of_cell(ms, cell) != 0)
-        continue;
-      cc.exch_acted[i] = 1;
-      const int k = flat(tr, link, node);
-      const double depth = ms.overland.ov_depth[cell];
-      for (int c = 1; c <= nc; ++c) {
-        if (tr.constituent_type[c] == 3) continue;
-        double& cell_mass = tr.ov_contam_mass[c][cell];
-        double moved = 0.0;
-        if (v > 0.0) {
-          moved = std::min(v * tr.ov_contam_conc[c][cell], std::max(cell_mass, 0.0));
-          cell_mass -= moved;
-          cc.chan_qlat_mass[c][k] += moved;
-        } else {
-          double& node_mass = tr.chan_con_mass[c][k];
-          const double back = std::min(-v * tr.chan_con_conc[c][k], std::max(node_mass, 0.0));
-          node_mass -= back;
-          cell_mass += back;
-          moved = -back;
-        }
-        if (depth > tiny) tr.ov_contam_conc[c][cell] = cell_mass / (depth * area);
-        cc.exch_moved[c][i] = moved;
-      }
+      cc.exch_acted[i] = exchange_entry(cc.exch_cell[i], cc.exch_slot[i],
+                                        [&](int c, double moved) { cc.exch_moved[c][i] = moved; });
     }
   }
   // The books take what the entries moved in table order, as one thread gives it.
