@@ -466,7 +466,7 @@ void ov_chan_contam_exchange(model_state& ms) {
   // concentration into the node; water the node gave back carries the node's. The mass changes
   // hands at once, never more than the giving side holds. Entry (s, e) of the table; book(c,
   // moved) gets what it moved of each constituent; false when it moved nothing.
-  auto exchange_entry = [&](int s, int e, const auto& book) {
+  auto exchange_entry = [&](int s, int e, const auto& book) __attribute__((always_inline)) {
     double& volume = ch.gst_Vlat[s][e];
     const double v = volume;
     volume = 0.0;
