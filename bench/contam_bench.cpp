@@ -20,9 +20,13 @@
 // leave the constituents in the same bits as one thread; a difference is reported and fails the
 // run.
 //
+// With --exchange, the exchange of the channel constituents with the overland water is timed on
+// its own on the same comb, every grid cell holding two nodes (each thread count must leave
+// the same bits as one thread).
+//
 // contam_bench [--side N] [--nodes N] [--steps K] [--threads 1,2,...] [--overland-only]
-// [--channel-only]. Default: a side of 2000 (4 million cells), 100,000 nodes, threads 1 and 8 on
-// the plane and 1, 2, 4 and 8 on the network.
+// [--channel-only] [--exchange]. Default: a side of 2000 (4 million cells), 100,000 nodes, threads
+// 1 and 8 on the plane and 1, 2, 4 and 8 on the network.
 #include <omp.h>
 
 #include <algorithm>
@@ -325,6 +329,111 @@ chan_timing channel(int teeth, int threads, int steps) {
   return t;
 }
 
+// The exchange of the channel constituents with the overland water on the comb: every grid
+// cell holds two consecutive nodes, one stream cell per grid cell with the two as its entries;
+// each step the first entry's water comes from the cell (0.5 m3) and the second's goes back to
+// it (0.2 m3). Only the exchange is timed (the volumes are set outside); returns its seconds
+// over `steps` steps after one warming step, and the cells' and nodes' masses at the end.
+double exchange_time(int teeth, int threads, int steps, std::vector<double>& state) {
+  auto ms = comb(teeth);
+  run_error = error_state{};
+  omp_set_num_threads(threads);
+  if (!make_channel_constituents(*ms)) {
+    std::printf("set-up of the channel constituents failed\n");
+    std::exit(1);
+  }
+  model_state& m = *ms;
+  transport_state& tr = m.transport;
+  channel_state& ch = m.channel;
+  const int nodes = 2 * teeth * link_nodes_each;
+  const int cells = nodes / 2;
+  m.cell_count = cells;
+  m.gridsize = 10.0;
+  alloc_1d_double(m.overland.ov_depth, cells, "depth");
+  alloc_2d_double_named(constituents, cells, tr.ov_contam_mass, "mass");
+  alloc_2d_double_named(constituents, cells, tr.ov_contam_conc, "conc");
+  ch.gst_stream_cells = cells;
+  ch.gst_width = 2;
+  alloc_1d_int(ch.gst_ncellsingrid, cells, "entries");
+  alloc_2d_int_named(ch.gst_link, cells, 2, "link");
+  alloc_2d_int_named(ch.gst_node, cells, 2, "node");
+  alloc_2d_int_named(ch.gst_gnum, cells, 2, "cell");
+  alloc_2d_double_named(cells, 2, ch.gst_Vlat, "volume");
+  if (!tr.OV_QLAT_MASS.grow(constituents) || !tr.event_ov_qlat_mass.grow(constituents) ||
+      m.overland.ov_depth.empty() || tr.ov_contam_mass.empty() || ch.gst_Vlat.empty()) {
+    std::printf("set-up of the exchange failed\n");
+    std::exit(1);
+  }
+  for (int cell = 1; cell <= cells; ++cell) {
+    m.overland.ov_depth[cell] = 0.01;
+    ch.gst_ncellsingrid[cell] = 2;
+    for (int e = 1; e <= 2; ++e) {
+      const int index = 2 * (cell - 1) + e - 1;  // from 0, links in order
+      ch.gst_link[cell][e] = 1 + index / link_nodes_each;
+      ch.gst_node[cell][e] = 1 + index % link_nodes_each;
+      ch.gst_gnum[cell][e] = cell;
+    }
+    for (int c = 1; c <= constituents; ++c) {
+      tr.ov_contam_conc[c][cell] = c;
+      tr.ov_contam_mass[c][cell] = c * 0.01 * m.gridsize * m.gridsize;
+    }
+  }
+  start_clocks(m, tr.ov_con_clock, step_seconds);
+  double seconds = 0.0;
+  for (int s = 0; s <= steps; ++s) {
+    for (int cell = 1; cell <= cells; ++cell) {
+      ch.gst_Vlat[cell][1] = 0.5;
+      ch.gst_Vlat[cell][2] = -0.2;
+    }
+    m.current_time += step_seconds / seconds_per_day;
+    const auto t0 = std::chrono::steady_clock::now();
+    ov_chan_contam_exchange(m);
+    const auto t1 = std::chrono::steady_clock::now();
+    tr.ov_con_clock.last = m.current_time;
+    if (s > 0) seconds += std::chrono::duration<double>(t1 - t0).count();
+  }
+  for (int c = 1; c <= constituents; ++c) {
+    for (const raw_array2d<double>* a : {&tr.ov_contam_mass, &tr.ov_contam_conc})
+      state.insert(state.end(), (*a)[c], (*a)[c] + a->col_count() + 1);
+    state.insert(state.end(), tr.chan_con_mass[c], tr.chan_con_mass[c] + nodes);
+    state.push_back(tr.OV_QLAT_MASS[c]);
+  }
+  omp_set_num_threads(1);
+  return seconds;
+}
+
+// Prints the exchange's time per thread count, its speed-up and the cell-constituent exchanges
+// per second; every thread count must leave the same bits as one thread.
+bool channel_exchange(int nodes_wanted, int steps, const std::vector<int>& threads) {
+  const int teeth = std::max(1, nodes_wanted / (2 * link_nodes_each));
+  const long entries = 2L * teeth * link_nodes_each;
+  std::printf(
+      "\nexchange with the overland water: %ld stream-cell entries, %d constituents, %d "
+      "steps\n",
+      entries, constituents, steps);
+  std::printf("%9s %7s %11s %8s %20s\n", "entries", "threads", "exchange s", "speedup",
+              "entry-constit. upd/s");
+  bool same = true;
+  std::vector<double> one;
+  double one_seconds = 0.0;
+  for (int t : threads) {
+    std::vector<double> state;
+    const double seconds = exchange_time(teeth, t, steps, state);
+    if (one.empty()) {
+      one = state;
+      one_seconds = seconds;
+    } else if (!same_bits(state, one)) {
+      std::printf("DIFFERENT RESULT on %d threads\n", t);
+      same = false;
+    }
+    std::printf("%9ld %7d %11.4f %8.2f %20.4g\n", entries, t, seconds, one_seconds / seconds,
+                static_cast<double>(entries) * constituents * steps / seconds);
+    std::fflush(stdout);
+  }
+  std::printf("end state fingerprint: %016llx\n", fingerprint(one));
+  return same;
+}
+
 bool channel_network(int nodes_wanted, int steps, const std::vector<int>& threads) {
   const int teeth = std::max(1, nodes_wanted / (2 * link_nodes_each));
   const long nodes = 2L * teeth * link_nodes_each;
@@ -361,7 +470,7 @@ int main(int argc, char** argv) {
   int steps = 0;
   std::vector<int> plane_threads = {1, 8};
   std::vector<int> network_threads = {1, 2, 4, 8};
-  bool plane = true, network = true;
+  bool plane = true, network = true, exchange = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--side" && i + 1 < argc) {
@@ -376,10 +485,12 @@ int main(int argc, char** argv) {
       network = false;
     } else if (a == "--channel-only") {
       plane = false;
+    } else if (a == "--exchange") {
+      exchange = true;
     } else {
       std::fprintf(stderr,
                    "usage: contam_bench [--side N] [--nodes N] [--steps K] [--threads T,...] "
-                   "[--overland-only] [--channel-only]\n");
+                   "[--overland-only] [--channel-only] [--exchange]\n");
       return 2;
     }
   }
@@ -401,5 +512,7 @@ int main(int argc, char** argv) {
     ok = overland(side, plane_steps, plane_threads) && ok;
   }
   if (network) ok = channel_network(nodes, steps > 0 ? steps : 10, network_threads) && ok;
+  if (network && exchange)
+    ok = channel_exchange(nodes, steps > 0 ? steps : 10, network_threads) && ok;
   return ok ? 0 : 1;
 }

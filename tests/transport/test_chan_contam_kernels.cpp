@@ -1,7 +1,8 @@
 // Kernels of the channel constituent routing: a pending term's share of the routing step and its
 // limit, and the routing of one constituent along a small network of two links joining a third:
 // mass conservation (the nodes' final mass and the outlet's equal the start and the sources),
-// upwind transport of a slug, the same bits on 1 and 8 threads, two links giving a structure
+// upwind transport of a slug, the same bits on 1 and 8 threads and on teams whose threads hold
+// several links of a comb, two links giving a structure
 // what the link below it takes on any team, a lake mixing and emptying
 // through its outlet, and a node drained faster than any sub-step can follow stopping the
 // routing; the block-ordered sums over the routed nodes, the same bits on any team.
@@ -306,6 +307,100 @@ TEST(ChanContamKernels, WhatTheLinksAboveAStructureGiveTheLinkBelowTakesOnAnyTea
   process_info.cells_per_thread = saved_share;
   EXPECT_EQ(masses[0], masses[1]);
   EXPECT_EQ(outs[0], outs[1]);
+}
+
+// A comb: tributary 2i - 1 joins the head of trunk link 2i (i = 1..4), which also takes trunk
+// link 2i - 2; trunk link 8 ends at the structure link 9, which passes its water to link 10,
+// leaving the network. Links of 4 nodes of 50 m and 2 m2; every tributary carries 1 m3/s, so
+// the trunk's Courant numbers rise downstream (above 0.5 from trunk link 4: sub-steps) and the
+// passes of a sub-step converge at different speeds along the comb. Shared among teams of 2 to 8
+// threads, a thread holds several links whose neighbours lie in its own share and in the shares
+// beside it.
+struct comb_network {
+  static constexpr int links = 10, nodes = 4, stride = 5, flat = (links + 1) * stride + 1;
+  int ltype[links + 1] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 64, 0};
+  int nx[links + 1] = {0, nodes, nodes, nodes, nodes, nodes, nodes, nodes, nodes, 1, nodes};
+  int ndep[links + 1] = {0, 0, 1, 0, 2, 0, 2, 0, 2, 1, 1};
+  int up_rows[links + 1][3] = {{0, 0, 0}, {0, 0, 0}, {0, 1, 0}, {0, 0, 0}, {0, 3, 2}, {0, 0, 0},
+                               {0, 5, 4}, {0, 0, 0}, {0, 7, 6}, {0, 8, 0}, {0, 9, 0}};
+  const int* uslinks[links + 1] = {up_rows[0], up_rows[1], up_rows[2], up_rows[3],
+                                   up_rows[4], up_rows[5], up_rows[6], up_rows[7],
+                                   up_rows[8], up_rows[9], up_rows[10]};
+  int dslink[links + 1] = {0, 2, 4, 4, 6, 6, 8, 8, 9, 10, 0};
+  double dx[links + 1] = {0.0, 50.0, 50.0, 50.0, 50.0, 50.0, 50.0, 50.0, 50.0, 0.0, 50.0};
+  link_node_array<double> area, area_old, face;
+  std::vector<std::vector<double>> work = std::vector<std::vector<double>>(17);
+
+  explicit comb_network(double dt) {
+    area.allocate(links, nx);
+    area_old.allocate(links, nx);
+    face.allocate(links, nx);
+    for (int l = 1; l <= links; ++l) {
+      // m3/s through the link: 1 per tributary above it.
+      const double q = l % 2 == 1 && l < 9 ? 1.0 : l == 9 || l == 10 ? 4.0 : l / 2.0;
+      for (int j = 1; j <= nx[l]; ++j) {
+        area(l, j) = area_old(l, j) = l == 9 ? 0.0 : 2.0;
+        face(l, j) = q * dt;
+      }
+    }
+    for (std::vector<double>& v : work) v.assign(flat, 0.0);
+    for (int l = 1; l <= links; ++l)
+      for (int j = 1; j <= nx[l] && l != 9; ++j)
+        work[9][static_cast<std::size_t>(l * stride + j)] = 2.0 + l;
+  }
+  chan_network_view view() { return network_view_of(*this); }
+  chan_route_work route() { return route_work_of(work); }
+  double& mass(int l, int j) { return work[0][static_cast<std::size_t>(l * stride + j)]; }
+  double& conc(int l, int j) { return work[1][static_cast<std::size_t>(l * stride + j)]; }
+  double& source(int l, int j) { return work[8][static_cast<std::size_t>(l * stride + j)]; }
+  double total() {
+    double sum = 0.0;
+    for (int l = 1; l <= links; ++l)
+      for (int j = 1; j <= nx[l] && l != 9; ++j) sum += mass(l, j);
+    return sum;
+  }
+};
+
+// Slugs in the first and third tributaries and a steady source in trunk link 4 run down the comb
+// through the structure over six steps of 30 s, in sub-steps, on teams of 1, 2, 3 and 8
+// threads: nodes and outlet hold what was put in and every team gives the one thread's bits (a
+// thread that starts a pass before its neighbours ended the last, or keeps a pass the team did
+// not stop at, moves them).
+TEST(ChanContamKernels, AThreadHoldingSeveralLinksRoutesTheSameBitsOnAnyTeam) {
+  const int saved = omp_get_max_threads();
+  const long long saved_share = process_info.cells_per_thread;
+  process_info.cells_per_thread = 1;
+  const int teams[] = {1, 2, 3, 8};
+  std::vector<double> first_masses;
+  double first_out = 0.0;
+  for (const int threads : teams) {
+    omp_set_num_threads(threads);
+    comb_network net(30.0);
+    net.conc(1, 2) = 1e4;
+    net.mass(1, 2) = 1e4 * 2.0 * 50.0;
+    net.conc(3, 1) = 500.0;
+    net.mass(3, 1) = 500.0 * 2.0 * 50.0;
+    const double rate = 2.0;  // g/s into node 3 of trunk link 4
+    net.source(4, 3) = rate;
+    const double start = net.total();
+    double out = 0.0;
+    for (int step = 0; step < 6; ++step) {
+      double o = 0.0;
+      ASSERT_EQ(chan_wq_route(net.view(), net.route(), 30.0, o), 0) << threads << " threads";
+      out += o;
+    }
+    EXPECT_NEAR(net.total() + out, start + rate * 180.0, 1e-11 * start) << threads << " threads";
+    EXPECT_GT(out, 0.0) << threads << " threads";
+    if (threads == 1) {
+      first_masses = net.work[0];
+      first_out = out;
+    } else {
+      EXPECT_EQ(net.work[0], first_masses) << threads << " threads";
+      EXPECT_EQ(out, first_out) << threads << " threads";
+    }
+  }
+  omp_set_num_threads(saved);
+  process_info.cells_per_thread = saved_share;
 }
 
 // Link 1 (5 nodes of 100 m, 10 m2) ends in lake 1 (link 2), which empties through the structure

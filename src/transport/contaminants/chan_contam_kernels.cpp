@@ -6,7 +6,10 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <atomic>
+#include <bitset>
 #include <cmath>
+#include <cstddef>
 #include <utility>
 
 #include "framework/core/parallel_team.h"
@@ -197,23 +200,21 @@ double first_node_inflow(const chan_network_view& n, const chan_route_work& w, c
   return in;
 }
 
-// One pass of a sub-step of h seconds, the share s of the channel step: every face's fluxes
-// from the concentrations c (with `mean_adv`, the mean with the last pass's), then every node's
-// mass and concentration from the masses `base`: each node gathers its upper face's fluxes and
-// gives its own. A link's thread computes its own faces and the faces that feed its first node,
-// so the nodes need not wait for the other threads' faces and the pass meets the team once.
+// One pass of a sub-step of h seconds, the share s of the channel step, over the links
+// first..last: every face's fluxes from the concentrations c (with `mean_adv`, the mean with
+// the last pass's), then every node's mass and concentration from the masses `base`: each node
+// gathers its upper face's fluxes and gives its own. A link's thread computes its own faces and
+// the faces that feed its first node, so the nodes need not wait for the other threads' faces.
 // Sets `change` to the largest change of a concentration against `prev` (relative above
-// 1 g/m3) and `least` to the smallest mass (at most 0). The links are shared among the threads
-// of the enclosing region; every thread gets the team's figures.
+// 1 g/m3) and `least` to the smallest mass (at most 0) of these links.
 void route_pass(const chan_network_view& n, const chan_route_work& w, const double* c, double s,
                 double* adv, double* disp, const double* mean_adv, const double* mean_disp,
                 const double* base, double h, double* mass, double* conc, const double* prev,
-                team_parts& parts, int& turn, double& change, double& least) {
+                int first, int last_link, double& change, double& least) {
   // The thread's own figures in locals, so that the node loop keeps them in registers.
   double own_change = 0.0;
   double own_least = 0.0;
-#pragma omp for schedule(static) nowait
-  for (int l = 1; l <= n.links; ++l) {
+  for (int l = first; l <= last_link; ++l) {
     if (!chan_link_routed(n.ltype[l])) {
       const int lake = chan_structure_lake(n, l);
       if (lake == 0) continue;
@@ -265,19 +266,17 @@ void route_pass(const chan_network_view& n, const chan_route_work& w, const doub
   }
   change = own_change;
   least = own_least;
-  combine(parts, turn, change, least);
 }
 
 // Copies the masses and concentrations of every routed node from `from_mass`, `from_conc` to
 // `to_mass`, `to_conc` (a lake outlet's first node holds only the outlet's fluxes: it is not
 // copied); with `restart` every node's advanced flow area goes back to the channel step's start.
-// The links are shared among the threads of the enclosing region as by every loop of the
-// sub-step, so each thread copies the nodes it computes; the threads do not wait for each other
-// at the loop's end.
+// The links first..last are the calling thread's share, the same in every loop of the
+// sub-step, so each thread copies the nodes it computes; the threads do not wait for each other.
 void copy_nodes(const chan_network_view& n, const chan_route_work& w, const double* from_mass,
-                const double* from_conc, double* to_mass, double* to_conc, bool restart) {
-#pragma omp for schedule(static) nowait
-  for (int l = 1; l <= n.links; ++l) {
+                const double* from_conc, double* to_mass, double* to_conc, bool restart, int first,
+                int last) {
+  for (int l = first; l <= last; ++l) {
     if (!chan_link_routed(n.ltype[l])) continue;
     const int k = flat(n, l, 0);
     std::copy(from_mass + k + 1, from_mass + k + n.nx[l] + 1, to_mass + k + 1);
@@ -349,12 +348,11 @@ void lake_update(const chan_network_view& n, const double* adv, double h) {
 }
 
 // The largest Courant number of the nodes over a sub-step of h seconds, for every thread of the
-// enclosing region.
+// enclosing region; the calling thread looks at its share of links first..last.
 double courant_max(const chan_network_view& n, const chan_route_work& w, double h, double dt,
-                   team_parts& parts, int& turn) {
+                   team_parts& parts, int& turn, int first, int last) {
   double cmax = 0.0;
-#pragma omp for schedule(static) nowait
-  for (int l = 1; l <= n.links; ++l) {
+  for (int l = first; l <= last; ++l) {
     if (!chan_link_routed(n.ltype[l])) continue;
     const double* v = n.face_volume->link_nodes(l);
     const double* a = n.area->link_nodes(l);
@@ -374,12 +372,12 @@ double courant_max(const chan_network_view& n, const chan_route_work& w, double 
   return cmax;
 }
 
-// The flow areas of every node advanced by the share s of the channel step's change. The links
-// are shared among the threads of the enclosing region; a node's area is read only by its own
-// thread in the passes that follow, so the threads do not wait for each other here.
-void advance_areas(const chan_network_view& n, const chan_route_work& w, double s) {
-#pragma omp for schedule(static) nowait
-  for (int l = 1; l <= n.links; ++l) {
+// The flow areas of the nodes of links first..last (the calling thread's share) advanced by the
+// share s of the channel step's change. A node's area is read only by its own thread in the
+// passes that follow, so the threads do not wait for each other here.
+void advance_areas(const chan_network_view& n, const chan_route_work& w, double s, int first,
+                   int last) {
+  for (int l = first; l <= last; ++l) {
     if (!chan_link_routed(n.ltype[l])) continue;
     const double* a = n.area->link_nodes(l);
     const double* a0 = n.area_old->link_nodes(l);
@@ -405,6 +403,92 @@ struct substep_outcome {
 // to the channel step's start.
 enum class substep_start { none, keep, restore };
 
+// The links first..last of the calling thread: the links shared in contiguous runs, the first
+// links % threads runs one link longer, as a static schedule shares them.
+struct link_share {
+  int first = 1;
+  int last = 0;
+};
+
+link_share share_of(int links, int threads, int t) {
+  const int base = links / threads;
+  const int extra = links % threads;
+  link_share s;
+  s.first = 1 + t * base + std::min(t, extra);
+  s.last = s.first + base + (t < extra ? 1 : 0) - 1;
+  return s;
+}
+
+// The thread whose share holds link l.
+int owner_of(int links, int threads, int l) {
+  const int base = links / threads;
+  const int extra = links % threads;
+  const int long_runs = extra * (base + 1);
+  if (l - 1 < long_runs) return (l - 1) / (base + 1);
+  return extra + (l - 1 - long_runs) / base;
+}
+
+// The passes of a sub-step do not gather the whole team after each pass. A pass over a thread's
+// links reads, besides their own nodes, only the nodes of the links next to them (the links
+// above, through a structure the links above it, the link below and the one beyond it), so a
+// thread starts pass p as soon as the threads that own those links, or whose links read its own
+// (its neighbours), have ended pass p - 1: then what it reads is there and what it overwrites
+// (the arrays of pass p - 2) is read by no one any more. Whether the iteration stops after pass
+// p is decided by every thread from the figures of every thread's pass p, once all have ended
+// it; a thread that finds them not all there yet runs pass p + 1 meanwhile and looks again after
+// it. A pass run past the one the team stops at is dropped (it wrote the arrays of the pass
+// before), so the result is that pass's arrays, the same bits on any team.
+constexpr int figure_slots = 4;  // pass p's figures: slot p % 4, kept while any thread may read
+                                 // them (no thread is more than two passes ahead of another)
+
+struct alignas(64) pass_mark {
+  std::atomic<int> done{-1};  // the last pass the thread ended, -1 before the predictor
+  double change[figure_slots];
+  double least[figure_slots];
+};
+
+struct pass_marks {
+  pass_mark mark[max_team];
+  std::bitset<max_team> reads[max_team];  // per thread: the threads that own a link its links read
+};
+
+// Looks a bounded number of times whether `done` reached pass p, then sleeps until it moves:
+// on a busy machine a waiting thread gives its processor back.
+void wait_for_pass(const std::atomic<int>& done, int p) {
+  constexpr int looks = 200;
+  int seen = done.load(std::memory_order_acquire);
+  for (int i = 0; seen < p && i < looks; ++i) {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+    seen = done.load(std::memory_order_acquire);
+  }
+  while (seen < p) {
+    done.wait(seen, std::memory_order_acquire);
+    seen = done.load(std::memory_order_acquire);
+  }
+}
+
+// The threads owning the links next to the links of share s (see pass_marks), into reads.
+void mark_reads(const chan_network_view& n, int threads, link_share s,
+                std::bitset<max_team>& reads) {
+  reads.reset();
+  auto note = [&](int l) {
+    if (l >= 1 && l <= n.links) reads.set(static_cast<std::size_t>(owner_of(n.links, threads, l)));
+  };
+  for (int l = s.first; l <= s.last; ++l) {
+    const int d = n.dslink[l];
+    note(d);
+    if (d >= 1 && d <= n.links) note(n.dslink[d]);
+    for (int u = 1; u <= n.ndep[l]; ++u) {
+      const int up = n.uslinks[l][u];
+      note(up);
+      if (up >= 1 && up <= n.links)
+        for (int v = 1; v <= n.ndep[up]; ++v) note(n.uslinks[up][v]);
+    }
+  }
+}
+
 // One sub-step of at most h seconds of the `remaining` of the channel step dt, in one parallel
 // region: what `start` asks, the Courant limit, the areas advanced, the predictor and the passes on
 // the mean of the fluxes; when no node would lose more than it holds, the nodes' new values are
@@ -412,57 +496,116 @@ enum class substep_start { none, keep, restore };
 substep_outcome route_substep(const chan_network_view& n, const chan_route_work& w, double dt,
                               double h, double remaining, substep_start start) {
   team_parts parts;
+  pass_marks marks;
   substep_outcome out;
 #pragma omp parallel num_threads(team(n))
   {
     int turn = 0;
+    const int t = omp_get_thread_num();
+    const int threads = omp_get_num_threads();
+    const link_share own = share_of(n.links, threads, t);
     if (start == substep_start::keep)
-      copy_nodes(n, w, w.acc_mass, w.acc_conc, w.start_mass, w.start_conc, true);
+      copy_nodes(n, w, w.acc_mass, w.acc_conc, w.start_mass, w.start_conc, true, own.first,
+                 own.last);
     else if (start == substep_start::restore)
-      copy_nodes(n, w, w.start_mass, w.start_conc, w.acc_mass, w.acc_conc, true);
-    // Courant limit at the areas of the sub-step's start.
+      copy_nodes(n, w, w.start_mass, w.start_conc, w.acc_mass, w.acc_conc, true, own.first,
+                 own.last);
+    if (threads > 1) mark_reads(n, threads, own, marks.reads[t]);
+    // Courant limit at the areas of the sub-step's start; its gathering is also where every
+    // thread's copies and neighbours are there for the others.
     double hh = h;
-    const double cmax = courant_max(n, w, hh, dt, parts, turn);
+    const double cmax = courant_max(n, w, hh, dt, parts, turn, own.first, own.last);
     if (cmax > 0.5 && hh > 0.1) hh = std::max(hh * 0.5 / cmax, 0.1);
     const double step = std::min(hh, remaining);
     const double share = step / dt;
-    advance_areas(n, w, share);
+    advance_areas(n, w, share, own.first, own.last);
+    // The threads this one waits for before a pass: those it reads and those that read it.
+    int waits[max_team];
+    int wait_count = 0;
+    for (int u = 0; u < threads; ++u)
+      if (u != t && (marks.reads[t].test(static_cast<std::size_t>(u)) ||
+                     marks.reads[u].test(static_cast<std::size_t>(t))))
+        waits[wait_count++] = u;
 
-    // Predictor from the accepted concentrations, then passes on the mean of the fluxes. The
-    // passes swap their arrays rather than copy them: `cur` and `flux_prev` hold the last pass's
-    // nodes and fluxes, `it` and `flux` take the next.
-    double* cur_mass = w.cur_mass;
-    double* cur_conc = w.cur_conc;
-    double* it_mass = w.it_mass;
-    double* it_conc = w.it_conc;
-    double* adv_prev = w.adv0;
-    double* disp_prev = w.disp0;
-    double* adv = w.adv;
-    double* disp = w.disp;
+    // The passes' arrays by the parity of the pass: the predictor (pass 0) and every even pass
+    // write the `cur` nodes and the first flux arrays, the odd passes the `it` nodes and the
+    // others; pass p reads the arrays of pass p - 1.
+    double* const pass_mass[2] = {w.cur_mass, w.it_mass};
+    double* const pass_conc[2] = {w.cur_conc, w.it_conc};
+    double* const pass_adv[2] = {w.adv0, w.adv};
+    double* const pass_disp[2] = {w.disp0, w.disp};
+    pass_mark& mine = marks.mark[t];
+    auto end_pass = [&](int p, double change, double least) {
+      mine.change[p % figure_slots] = change;
+      mine.least[p % figure_slots] = least;
+      mine.done.store(p, std::memory_order_release);
+      if (threads > 1) mine.done.notify_all();
+    };
+    // Every thread's figures of pass p, when all have ended it (or `wait`): the team's largest
+    // change and smallest mass. False when not all are there yet.
+    auto team_figures = [&](int p, bool wait, double& change, double& least) {
+      change = 0.0;
+      least = 0.0;
+      for (int u = 0; u < threads; ++u) {
+        const pass_mark& m = marks.mark[u];
+        if (wait)
+          wait_for_pass(m.done, p);
+        else if (m.done.load(std::memory_order_acquire) < p)
+          return false;
+        change = std::max(change, m.change[p % figure_slots]);
+        least = std::min(least, m.least[p % figure_slots]);
+      }
+      return true;
+    };
+
     double change = 0.0, least = 0.0;
-    route_pass(n, w, w.acc_conc, share, adv_prev, disp_prev, nullptr, nullptr, w.acc_mass, step,
-               cur_mass, cur_conc, nullptr, parts, turn, change, least);
-    int passes = 0;
-    while (passes < max_passes) {
-      ++passes;
-      route_pass(n, w, cur_conc, share, adv, disp, adv_prev, disp_prev, w.acc_mass, step, it_mass,
-                 it_conc, cur_conc, parts, turn, change, least);
-      std::swap(cur_mass, it_mass);
-      std::swap(cur_conc, it_conc);
-      std::swap(adv, adv_prev);
-      std::swap(disp, disp_prev);
-      if (change <= 1e-6) break;
+    route_pass(n, w, w.acc_conc, share, pass_adv[0], pass_disp[0], nullptr, nullptr, w.acc_mass,
+               step, pass_mass[0], pass_conc[0], nullptr, own.first, own.last, change, least);
+    end_pass(0, change, least);
+    // The pass the team stops at: the first whose largest change is at most 1e-6, or the last
+    // allowed; `decided` counts the passes whose figures were looked at.
+    int stop = 0;
+    int decided = 0;
+    double team_least = 0.0;
+    for (int p = 1; stop == 0; ++p) {
+      // Past a pass not yet decided, at most one further pass: decide it first.
+      if (decided < p - 2) {
+        double team_change = 0.0;
+        team_figures(p - 2, true, team_change, team_least);
+        decided = p - 2;
+        if (team_change <= 1e-6) {
+          stop = p - 2;
+          break;
+        }
+      }
+      for (int i = 0; i < wait_count; ++i) wait_for_pass(marks.mark[waits[i]].done, p - 1);
+      const int b = p & 1, a = b ^ 1;
+      route_pass(n, w, pass_conc[a], share, pass_adv[b], pass_disp[b], pass_adv[a], pass_disp[a],
+                 w.acc_mass, step, pass_mass[b], pass_conc[b], pass_conc[a], own.first, own.last,
+                 change, least);
+      end_pass(p, change, least);
+      // Decide the passes whose figures are all there, oldest first; at the last pass allowed,
+      // wait for them.
+      for (int q = decided + 1; q <= p && stop == 0; ++q) {
+        double team_change = 0.0;
+        if (!team_figures(q, p == max_passes, team_change, team_least)) break;
+        decided = q;
+        if (team_change <= 1e-6 || q == max_passes) stop = q;
+      }
     }
     // Accepted unless a node would lose more than it holds; the region's end waits for every
     // thread's copies.
-    if (!(least < -1e-6)) copy_nodes(n, w, cur_mass, cur_conc, w.acc_mass, w.acc_conc, false);
-    if (omp_get_thread_num() == 0) {
+    const int b = stop & 1;
+    if (!(team_least < -1e-6))
+      copy_nodes(n, w, pass_mass[b], pass_conc[b], w.acc_mass, w.acc_conc, false, own.first,
+                 own.last);
+    if (t == 0) {
       out.step = step;
       out.h = hh;
-      out.passes = passes;
-      out.least = least;
-      out.adv = adv_prev;
-      out.disp = disp_prev;
+      out.passes = stop;
+      out.least = team_least;
+      out.adv = pass_adv[b];
+      out.disp = pass_disp[b];
     }
   }
   return out;

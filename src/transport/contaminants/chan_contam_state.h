@@ -45,6 +45,22 @@ struct chan_contam_tables {
   // listed again at each routing step.
   raw_array1d<int> end_links;
 
+  // The stream cells' entries of the exchange with the overland water, numbered 1..exch_entries
+  // in the order of the grid-stream table (stream cell, then entry): their stream cell and entry
+  // (exch_cell, exch_slot). Entries that share a channel node or a grid cell, directly or through
+  // others, form one group; groups 1..exch_groups share nothing and are exchanged in parallel,
+  // each group's entries in table order: exch_order[exch_first[g] .. exch_first[g + 1] - 1] are
+  // the entry numbers of group g. Per constituent and entry (work): the mass the entry moved in
+  // the last exchange (g), and per entry whether it moved any, added to the books in table order.
+  int exch_ready = 0;  // numbered and grouped
+  int exch_entries = 0;
+  int exch_groups = 0;
+  raw_array1d<int> exch_cell, exch_slot;
+  raw_array1d<int> exch_first;
+  raw_array1d<int> exch_order;
+  raw_array2d<double> exch_moved;
+  raw_array1d<int> exch_acted;
+
   // Schedules (Julian days) and their intervals (s).
   double decay_next = 0.0;
   double decay_last = 0.0;

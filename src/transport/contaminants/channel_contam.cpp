@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "framework/core/block_sum.h"
 #include "framework/core/error_state.h"
@@ -211,6 +212,88 @@ double partition_channel_nodes(model_state& ms, int c) {
   });
 }
 
+// Numbers the grid-stream table's entries in table order and groups those that share a channel
+// node or a grid cell, directly or through other entries (see chan_contam_tables), so that the
+// exchange with the overland water runs the groups in parallel, each in table order, and every
+// cell and node sees its entries in the order one thread gives them. Once, at set-up (or at the
+// first exchange when the table came later). False when the tables cannot be made.
+bool group_exchange_entries(model_state& ms) {
+  transport_state& tr = ms.transport;
+  chan_contam_tables& cc = tr.chan_contam;
+  const channel_state& ch = ms.channel;
+  if (cc.exch_ready || ch.gst_Vlat.empty()) return true;
+  int entries = 0;
+  for (int s = 1; s <= ch.gst_stream_cells; ++s)
+    entries += std::max(0, std::min(ch.gst_ncellsingrid[s], ch.gst_width));
+  const int nc = tr.num_contaminants;
+  if (entries >= 1) {
+    alloc_1d_int(cc.exch_cell, entries, "exchange entries");
+    alloc_1d_int(cc.exch_slot, entries, "exchange entries");
+    alloc_1d_int(cc.exch_first, entries + 1, "exchange groups");
+    alloc_1d_int(cc.exch_order, entries, "exchange groups");
+    alloc_1d_int(cc.exch_acted, entries, "exchange entries");
+    alloc_2d_double_named(nc, entries, cc.exch_moved, "exchange masses");
+    if (cc.exch_cell.empty() || cc.exch_slot.empty() || cc.exch_first.empty() ||
+        cc.exch_order.empty() || cc.exch_acted.empty() || cc.exch_moved.empty())
+      return false;
+  }
+  // Entries joined through their nodes and cells: each set is held by its smallest entry.
+  std::vector<int> parent(static_cast<std::size_t>(entries) + 1);
+  auto root = [&](int i) {
+    while (parent[i] != i) i = parent[i] = parent[parent[i]];
+    return i;
+  };
+  auto join = [&](int a, int b) {
+    a = root(a);
+    b = root(b);
+    if (a != b) parent[std::max(a, b)] = std::min(a, b);
+  };
+  const int stride = tr.con_node_stride;
+  std::vector<int> node_entry(static_cast<std::size_t>(ch.chan_link_count + 1) * stride, 0);
+  std::vector<int> cell_entry(static_cast<std::size_t>(std::max(ms.cell_count, 0)) + 1, 0);
+  int i = 0;
+  for (int s = 1; s <= ch.gst_stream_cells; ++s) {
+    for (int e = 1; e <= ch.gst_ncellsingrid[s] && e <= ch.gst_width; ++e) {
+      ++i;
+      cc.exch_cell[i] = s;
+      cc.exch_slot[i] = e;
+      parent[i] = i;
+      const int link = ch.gst_link[s][e];
+      const int node = ch.gst_node[s][e];
+      const int cell = ch.gst_gnum[s][e];
+      if (link >= 1 && link <= ch.chan_link_count && node >= 1 && node < stride) {
+        int& first = node_entry[static_cast<std::size_t>(link) * stride + node];
+        if (first == 0) first = i;
+        join(i, first);
+      }
+      if (cell >= 1 && cell <= ms.cell_count) {
+        int& first = cell_entry[static_cast<std::size_t>(cell)];
+        if (first == 0) first = i;
+        join(i, first);
+      }
+    }
+  }
+  // Groups in the order of their first entries, each group's entries in table order.
+  std::vector<int> group(static_cast<std::size_t>(entries) + 1, 0);
+  int groups = 0;
+  for (int k = 1; k <= entries; ++k) {
+    const int r = root(k);
+    group[k] = r == k ? ++groups : group[r];
+  }
+  std::vector<int> size(static_cast<std::size_t>(groups) + 2, 0);
+  for (int k = 1; k <= entries; ++k) ++size[group[k]];
+  if (entries >= 1) {
+    cc.exch_first[1] = 1;
+    for (int g = 1; g <= groups; ++g) cc.exch_first[g + 1] = cc.exch_first[g] + size[g];
+    std::vector<int> next(cc.exch_first.data(), cc.exch_first.data() + groups + 2);
+    for (int k = 1; k <= entries; ++k) cc.exch_order[next[group[k]]++] = k;
+  }
+  cc.exch_entries = entries;
+  cc.exch_groups = groups;
+  cc.exch_ready = 1;
+  return true;
+}
+
 }  // namespace
 
 void alloc_channel_contaminants(model_state& ms) {
@@ -283,6 +366,7 @@ void alloc_channel_contaminants(model_state& ms) {
   alloc_1d_int(cc.routed_first, ch.chan_link_count + 1, "routed_first");
   alloc_1d_int(cc.end_links, ch.chan_link_count + 1, "end_links");
   if (cc.routed_first.empty() || cc.end_links.empty()) return stop_now();
+  if (!group_exchange_entries(ms)) return stop_now();
   raw_array1d<double>* totals[] = {&cc.init_total, &cc.qlat_total, &cc.decay_total,
                                    &cc.out_total,  &cc.restored,   &cc.gw_total};
   for (raw_array1d<double>* a : totals)
@@ -372,48 +456,88 @@ void ov_chan_contam_exchange(model_state& ms) {
   cc.lateral_interval = (ms.current_time - cc.lateral_last) * seconds_per_day;
   cc.lateral_last = ms.current_time;
   if (ch.gst_Vlat.empty()) return;
+  if (!group_exchange_entries(ms)) {
+    stop_now();
+    return;
+  }
   const int nc = tr.num_contaminants;
   const double area = ms.gridsize * ms.gridsize;
   // The water each stream cell gave its nodes since the last exchange carries the cell's
   // concentration into the node; water the node gave back carries the node's. The mass changes
-  // hands at once, never more than the giving side holds.
-  for (int s = 1; s <= ch.gst_stream_cells; ++s) {
-    for (int e = 1; e <= ch.gst_ncellsingrid[s] && e <= ch.gst_width; ++e) {
-      double& volume = ch.gst_Vlat[s][e];
-      const double v = volume;
-      volume = 0.0;
-      if (!(std::fabs(v) > tiny)) continue;
-      const int link = ch.gst_link[s][e];
-      const int node = ch.gst_node[s][e];
-      const int cell = ch.gst_gnum[s][e];
-      // A stream cell under a channel lake gives its water to the lake, not to its node.
-      if (link < 1 || link > ch.chan_link_count || !chan_link_routed(ch.ltype[link]) || node < 1 ||
-          node > ch.nx[link] || cell < 1 || cell > ms.cell_count ||
-          contam_lake_of_cell(ms, cell) != 0)
-        continue;
-      const int k = flat(tr, link, node);
-      const double depth = ms.overland.ov_depth[cell];
-      for (int c = 1; c <= nc; ++c) {
-        if (tr.constituent_type[c] == 3) continue;
-        double& cell_mass = tr.ov_contam_mass[c][cell];
-        double moved = 0.0;
-        if (v > 0.0) {
-          moved = std::min(v * tr.ov_contam_conc[c][cell], std::max(cell_mass, 0.0));
-          cell_mass -= moved;
-          cc.chan_qlat_mass[c][k] += moved;
-        } else {
-          double& node_mass = tr.chan_con_mass[c][k];
-          const double back = std::min(-v * tr.chan_con_conc[c][k], std::max(node_mass, 0.0));
-          node_mass -= back;
-          cell_mass += back;
-          moved = -back;
-        }
-        if (depth > tiny) tr.ov_contam_conc[c][cell] = cell_mass / (depth * area);
-        tr.OV_QLAT_MASS[c] += moved / 1000.0;
-        tr.event_ov_qlat_mass[c] += moved / 1000.0;
-        cc.qlat_total[c] += moved / 1000.0;
+  // hands at once, never more than the giving side holds. Entry (s, e) of the table; book(c,
+  // moved) gets what it moved of each constituent; false when it moved nothing.
+  auto exchange_entry = [&](int s, int e, const auto& book) __attribute__((always_inline)) {
+    double& volume = ch.gst_Vlat[s][e];
+    const double v = volume;
+    volume = 0.0;
+    if (!(std::fabs(v) > tiny)) return false;
+    const int link = ch.gst_link[s][e];
+    const int node = ch.gst_node[s][e];
+    const int cell = ch.gst_gnum[s][e];
+    // A stream cell under a channel lake gives its water to the lake, not to its node.
+    if (link < 1 || link > ch.chan_link_count || !chan_link_routed(ch.ltype[link]) || node < 1 ||
+        node > ch.nx[link] || cell < 1 || cell > ms.cell_count ||
+        contam_lake_of_cell(ms, cell) != 0)
+      return false;
+    const int k = flat(tr, link, node);
+    const double depth = ms.overland.ov_depth[cell];
+    for (int c = 1; c <= nc; ++c) {
+      if (tr.constituent_type[c] == 3) continue;
+      double& cell_mass = tr.ov_contam_mass[c][cell];
+      double moved = 0.0;
+      if (v > 0.0) {
+        moved = std::min(v * tr.ov_contam_conc[c][cell], std::max(cell_mass, 0.0));
+        cell_mass -= moved;
+        cc.chan_qlat_mass[c][k] += moved;
+      } else {
+        double& node_mass = tr.chan_con_mass[c][k];
+        const double back = std::min(-v * tr.chan_con_conc[c][k], std::max(node_mass, 0.0));
+        node_mass -= back;
+        cell_mass += back;
+        moved = -back;
       }
+      if (depth > tiny) tr.ov_contam_conc[c][cell] = cell_mass / (depth * area);
+      book(c, moved);
     }
+    return true;
+  };
+  const int team = team_size(cc.exch_entries);
+  if (team <= 1) {
+    // One thread: the entries in table order, straight into the books.
+    for (int s = 1; s <= ch.gst_stream_cells; ++s)
+      for (int e = 1; e <= ch.gst_ncellsingrid[s] && e <= ch.gst_width; ++e)
+        exchange_entry(s, e, [&](int c, double moved) {
+          tr.OV_QLAT_MASS[c] += moved / 1000.0;
+          tr.event_ov_qlat_mass[c] += moved / 1000.0;
+          cc.qlat_total[c] += moved / 1000.0;
+        });
+    return;
+  }
+  // The groups of entries share no node and no cell: they are shared among the threads, each
+  // group's entries in table order, and what each entry moved is kept for the books.
+  const int groups = cc.exch_groups;
+#pragma omp parallel for schedule(static) num_threads(team)
+  for (int g = 1; g <= groups; ++g) {
+    for (int q = cc.exch_first[g]; q < cc.exch_first[g + 1]; ++q) {
+      const int i = cc.exch_order[q];
+      cc.exch_acted[i] = exchange_entry(cc.exch_cell[i], cc.exch_slot[i],
+                                        [&](int c, double moved) { cc.exch_moved[c][i] = moved; });
+    }
+  }
+  // The books take what the entries moved in table order, as one thread gives it.
+  for (int c = 1; c <= nc; ++c) {
+    if (tr.constituent_type[c] == 3) continue;
+    const double* moved = cc.exch_moved[c];
+    double ov = tr.OV_QLAT_MASS[c], event = tr.event_ov_qlat_mass[c], total = cc.qlat_total[c];
+    for (int i = 1; i <= cc.exch_entries; ++i) {
+      if (cc.exch_acted[i] == 0) continue;
+      ov += moved[i] / 1000.0;
+      event += moved[i] / 1000.0;
+      total += moved[i] / 1000.0;
+    }
+    tr.OV_QLAT_MASS[c] = ov;
+    tr.event_ov_qlat_mass[c] = event;
+    cc.qlat_total[c] = total;
   }
 }
 
