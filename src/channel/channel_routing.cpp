@@ -146,6 +146,24 @@ void own_nodes(const channel_state& ch, long total, Chosen chosen, Visit visit) 
   if (total > 0) visit_own_nodes(ch, total, chosen, visit);
 }
 
+// Runs a pass's region body `region(exceeded, section_faults)` on the routing's team (on the
+// calling thread alone for a team of one), what the threads found or-ed together, then books a
+// node above its depth table on the network and a node without a section on the work.
+template <class Region>
+void run_section_region(channel_state& ch, substep_work& w, const Region& region) {
+  int exceeded = 0;
+  int section_faults = 0;
+  const int team = routing_team(w.routed_total);
+  if (team_runs_inline(team)) {
+    region(exceeded, section_faults);
+  } else {
+#pragma omp parallel num_threads(team) reduction(| : exceeded, section_faults)
+    region(exceeded, section_faults);
+  }
+  if (exceeded) ch.xsec_table_exceeded = 1;
+  w.section_faults = section_faults;
+}
+
 // The nodes first..last of a sectioned link from their flow areas; after a node whose area gives
 // no section (`faults` set) the calling thread computes no more sections.
 void section_nodes(channel_state& ch, const depth_tables_view& tables, int link, int first,
@@ -167,8 +185,7 @@ void substep_start(channel_state& ch, substep_work& w, double h, bool first_pass
   double stable = std::numeric_limits<double>::infinity();
   int faults = 0;
   auto is_routed = [&](int link) { return routed(ch, link); };
-  // The region's body, each thread's reduction variables passed in (the parameters hide the
-  // totals of the same names).
+  // The region's body, each thread's reduction variables passed in.
   auto region = [&](double& cmax, double& stable, int& faults) {
 #pragma omp single nowait
     stable = ex_end_node_stiffness(ch, ch.node_stiffness);
@@ -226,13 +243,10 @@ int outlet_flow_of_share(const channel_state& ch, link_node_array<double>& q, in
 void predictor_pass(channel_state& ch, substep_work& w, double time, double h,
                     loop_fault& series_fault) {
   const depth_tables_view tables = depth_tables_of(ch);
-  int exceeded = 0;
-  int section_faults = 0;
   int outlet_fault = 0;
   auto is_routed = [&](int link) { return routed(ch, link); };
   auto other = [&](int link) { return sectioned(ch, link) && !routed(ch, link); };
-  // The region's body, each thread's reduction variables passed in (the parameters hide the
-  // totals of the same names).
+  // The region's body, each thread's reduction variables passed in.
   auto region = [&](int& exceeded, int& section_faults) {
     own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
       ex_ordinary_link_flows(ch, ch.qp_last, link, first, last);
@@ -267,15 +281,7 @@ void predictor_pass(channel_state& ch, substep_work& w, double time, double h,
         });
     }
   };
-  const int team = routing_team(w.routed_total);
-  if (team_runs_inline(team)) {
-    region(exceeded, section_faults);
-  } else {
-#pragma omp parallel num_threads(team) reduction(| : exceeded, section_faults)
-    region(exceeded, section_faults);
-  }
-  if (exceeded) ch.xsec_table_exceeded = 1;
-  w.section_faults = section_faults;
+  run_section_region(ch, w, region);
   w.outlet_fault = outlet_fault;
 }
 
@@ -289,16 +295,13 @@ after_corrector corrector_pass(channel_state& ch, substep_work& w, double time, 
   const depth_tables_view tables = depth_tables_of(ch);
   const int last_link = ch.chan_link_count;
   const int outlet_node = ch.nx[last_link];
-  int exceeded = 0;
-  int section_faults = 0;
   int outlet_fault = 0;
   double change = 0.0;
   int dry = 0;
   after_corrector next = after_corrector::next_pass;
   auto is_routed = [&](int link) { return routed(ch, link); };
   auto other = [&](int link) { return sectioned(ch, link) && !routed(ch, link); };
-  // The region's body, each thread's reduction variables passed in (the parameters hide the
-  // totals of the same names).
+  // The region's body, each thread's reduction variables passed in.
   auto region = [&](int& exceeded, int& section_faults) {
     own_nodes(ch, w.routed_total, is_routed, [&](int link, int first, int last) {
       ex_ordinary_link_flows(ch, ch.qp_iter, link, first, last);
@@ -381,15 +384,7 @@ after_corrector corrector_pass(channel_state& ch, substep_work& w, double time, 
         });
     }
   };
-  const int team = routing_team(w.routed_total);
-  if (team_runs_inline(team)) {
-    region(exceeded, section_faults);
-  } else {
-#pragma omp parallel num_threads(team) reduction(| : exceeded, section_faults)
-    region(exceeded, section_faults);
-  }
-  if (exceeded) ch.xsec_table_exceeded = 1;
-  w.section_faults = section_faults;
+  run_section_region(ch, w, region);
   w.outlet_fault = outlet_fault;
   w.change = change;
   w.dry = dry;
